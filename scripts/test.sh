@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds Voskel with AddressSanitizer and UndefinedBehaviorSanitizer and runs the whole test suite,
+# the engine tests against a real Docker engine. Installs what is missing first; stops the engine
+# afterwards if it had to start it. Run as root or as a user with sudo.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${VOSKEL_TEST_BUILD:-$root/build/test}
+
+bash "$root/scripts/deps.sh"
+bash "$root/scripts/engine.sh" up
+trap 'bash "$root/scripts/engine.sh" down' EXIT
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVOSKEL_SANITIZE=ON >/dev/null
+cmake --build "$build"
+
+export VOSKEL_REQUIRE_ENGINE=1
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
+export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir "$build" --output-on-failure --no-tests=error -j "$(nproc)"

@@ -1,0 +1,91 @@
+#include "engine/Docker.h"
+
+#include "platform/ProcessRunner.h"
+
+#include <QJsonDocument>
+#include <QJsonParseError>
+
+namespace Docker {
+
+QStringList searchPrefix()
+{
+    return {QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin"),
+            QStringLiteral("/home/linuxbrew/.linuxbrew/bin")};
+}
+
+Platform::ProcessSpec process(const QStringList& args, const std::optional<Runtime>& runtime,
+                              const std::optional<QString>& cwd)
+{
+    Platform::ProcessSpec spec;
+    spec.program = QStringLiteral("/usr/bin/env");
+    spec.arguments << QStringLiteral("docker");
+    if (runtime && runtime->isContext())
+        spec.arguments << QStringLiteral("--context") << runtime->name;
+    spec.arguments << args;
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PATH"), Platform::childSearchPath(searchPrefix(), env.value(QStringLiteral("PATH"))));
+    env.remove(QStringLiteral("DOCKER_HOST"));
+    if (runtime && runtime->isSocket())
+        env.insert(QStringLiteral("DOCKER_HOST"), QStringLiteral("unix://") + runtime->path);
+    spec.environment = env;
+    spec.workingDirectory = cwd;
+    return spec;
+}
+
+QString run(const QStringList& args, const std::optional<Runtime>& runtime, const std::optional<QString>& cwd)
+{
+    const Platform::Completed done = Platform::runToEnd(process(args, runtime, cwd));
+    if (!done.started)
+        throw Platform::LaunchError(done.launchError);
+    if (done.succeeded())
+        return Platform::decodeUtf8Strict(done.out);
+
+    QString message = Platform::decodeUtf8Strict(done.err);
+    if (message.isEmpty() && !done.err.isEmpty())
+        message = QStringLiteral("docker exited %1").arg(done.status());
+    throw DockerError::cli(message.trimmed());
+}
+
+Platform::Capture capture(const QStringList& args, const std::optional<Runtime>& runtime,
+                          const std::optional<QString>& cwd, const std::optional<QString>& input)
+{
+    std::optional<QByteArray> bytes;
+    if (input)
+        bytes = input->toUtf8();
+    return Platform::capture(process(args, runtime, cwd), bytes);
+}
+
+QList<QJsonObject> ndjson(const QString& text)
+{
+    QList<QJsonObject> objects;
+    const QByteArray utf8 = text.toUtf8();
+    qsizetype start = 0;
+    while (start < utf8.size()) {
+        qsizetype end = utf8.indexOf('\n', start);
+        if (end < 0)
+            end = utf8.size();
+        if (end > start) {
+            QJsonParseError error;
+            const QJsonDocument doc = QJsonDocument::fromJson(utf8.mid(start, end - start), &error);
+            if (error.error == QJsonParseError::NoError && doc.isObject())
+                objects.append(doc.object());
+        }
+        start = end + 1;
+    }
+    return objects;
+}
+
+QString str(const QJsonObject& object, const QString& key)
+{
+    const QJsonValue value = object.value(key);
+    return value.isString() ? value.toString() : QString();
+}
+
+QString str(const QJsonObject& object, QLatin1StringView key)
+{
+    const QJsonValue value = object.value(key);
+    return value.isString() ? value.toString() : QString();
+}
+
+} // namespace Docker

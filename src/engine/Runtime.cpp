@@ -1,0 +1,174 @@
+#include "engine/Runtime.h"
+
+#include "engine/Docker.h"
+
+#include <QFileInfo>
+#include <QJsonValue>
+#include <QMutex>
+#include <QSet>
+
+#include <sys/stat.h>
+
+size_t qHash(const Runtime& runtime, size_t seed) noexcept
+{
+    return qHashMulti(seed, int(runtime.kind), runtime.name, runtime.path);
+}
+
+size_t qHash(const RuntimeEntry& entry, size_t seed) noexcept
+{
+    return qHashMulti(seed, entry.runtime, entry.endpoint, entry.reachable, entry.current);
+}
+
+namespace Docker {
+
+namespace {
+
+const QString unixScheme = QStringLiteral("unix://");
+const QString defaultSocketPath = QStringLiteral("/opt/homebrew/var/run/socktainer/.socktainer/container.sock");
+
+QMutex seamMutex;
+QString appleSocketOverride;
+Resolve resolverOverride;
+
+bool fileExists(const QString& path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0; // follows links, as wanted
+}
+
+Resolve discoveryResolver()
+{
+    QMutexLocker lock(&seamMutex);
+    return resolverOverride ? resolverOverride : Resolve(resolveLinks);
+}
+
+} // namespace
+
+QString appleSocketPath()
+{
+    QMutexLocker lock(&seamMutex);
+    return appleSocketOverride.isEmpty() ? defaultSocketPath : appleSocketOverride;
+}
+
+QString appleEndpoint()
+{
+    return unixScheme + appleSocketPath();
+}
+
+Runtime appleRuntime()
+{
+    return Runtime::socket(QString::fromLatin1(appleRuntimeName), appleSocketPath());
+}
+
+void setAppleSocketPathForTesting(const QString& path)
+{
+    QMutexLocker lock(&seamMutex);
+    appleSocketOverride = path;
+}
+
+void setLinkResolverForTesting(Resolve resolve)
+{
+    QMutexLocker lock(&seamMutex);
+    resolverOverride = std::move(resolve);
+}
+
+QString resolveLinks(const QString& path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
+}
+
+bool isReachable(const QString& endpoint)
+{
+    if (!endpoint.startsWith(unixScheme))
+        return true;
+    const QString path = endpoint.mid(unixScheme.size());
+    return !path.isEmpty() && fileExists(path);
+}
+
+Discovery runtimes()
+{
+    const QString output = run({QStringLiteral("context"), QStringLiteral("ls"), QStringLiteral("--format"),
+                                QStringLiteral("json")});
+    QList<RuntimeEntry> list;
+    QSet<QString> seenEndpoints;
+    std::optional<Runtime> clientCurrent;
+    for (const QJsonObject& object : ndjson(output)) {
+        const QString name = str(object, QLatin1StringView("Name"));
+        const QString endpoint = str(object, QLatin1StringView("DockerEndpoint"));
+        const bool current = object.value(QLatin1StringView("Current")).toBool(false);
+        list.append({Runtime::context(name), endpoint, isReachable(endpoint), current});
+        seenEndpoints.insert(endpoint);
+        if (current)
+            clientCurrent = Runtime::context(name);
+    }
+
+    list = withoutAlias(list, discoveryResolver());
+
+    if (fileExists(appleSocketPath()) && !seenEndpoints.contains(appleEndpoint()))
+        list.append({appleRuntime(), appleEndpoint(), true, false});
+
+    return {list, preferred(list, clientCurrent)};
+}
+
+QList<RuntimeEntry> withoutAlias(const QList<RuntimeEntry>& entries, const Resolve& resolve)
+{
+    const auto isDefault = [](const RuntimeEntry& e) {
+        return e.runtime.isContext() && e.runtime.name == u"default";
+    };
+    const auto alias = std::find_if(entries.cbegin(), entries.cend(),
+                                    [&](const RuntimeEntry& e) { return isDefault(e) && !e.current; });
+    if (alias == entries.cend() || !alias->endpoint.startsWith(unixScheme))
+        return entries;
+
+    const QString aliasPath = resolve(alias->endpoint.mid(unixScheme.size()));
+    const bool shared = std::any_of(entries.cbegin(), entries.cend(), [&](const RuntimeEntry& e) {
+        if (isDefault(e) || !e.endpoint.startsWith(unixScheme))
+            return false;
+        return resolve(e.endpoint.mid(unixScheme.size())) == aliasPath;
+    });
+    if (!shared)
+        return entries;
+
+    QList<RuntimeEntry> kept;
+    for (const RuntimeEntry& e : entries)
+        if (!isDefault(e))
+            kept.append(e);
+    return kept;
+}
+
+std::optional<Runtime> preferred(const QList<RuntimeEntry>& entries, const std::optional<Runtime>& current)
+{
+    if (current) {
+        const auto found = std::find_if(entries.cbegin(), entries.cend(),
+                                        [&](const RuntimeEntry& e) { return e.runtime == *current; });
+        if (found != entries.cend() && found->reachable)
+            return current;
+    }
+    const auto reachable =
+        std::find_if(entries.cbegin(), entries.cend(), [](const RuntimeEntry& e) { return e.reachable; });
+    if (reachable != entries.cend())
+        return reachable->runtime;
+    if (current)
+        return current;
+    if (!entries.isEmpty())
+        return entries.first().runtime;
+    return std::nullopt;
+}
+
+std::optional<Runtime> handover(const std::optional<Runtime>& from, const QList<RuntimeEntry>& entries)
+{
+    if (!from)
+        return std::nullopt;
+    const auto found =
+        std::find_if(entries.cbegin(), entries.cend(), [&](const RuntimeEntry& e) { return e.runtime == *from; });
+    if (found != entries.cend() && found->reachable)
+        return std::nullopt;
+    const auto reachable =
+        std::find_if(entries.cbegin(), entries.cend(), [](const RuntimeEntry& e) { return e.reachable; });
+    if (reachable == entries.cend() || reachable->runtime == *from)
+        return std::nullopt;
+    return reachable->runtime;
+}
+
+} // namespace Docker

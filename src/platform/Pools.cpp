@@ -1,0 +1,38 @@
+#include "platform/Pools.h"
+
+#include <QThread>
+
+namespace Platform::Pools {
+
+namespace {
+// Jobs mostly wait on child processes, so the pools are wider than the processor count.
+constexpr int jobsPerPool = 16;
+
+QThreadPool* makePool(QThread::Priority priority)
+{
+    auto* pool = new QThreadPool; // lives for the whole process
+    pool->setMaxThreadCount(jobsPerPool);
+    pool->setThreadPriority(priority);
+    return pool;
+}
+} // namespace
+
+QThreadPool* utility()
+{
+    static QThreadPool* pool = makePool(QThread::LowPriority);
+    return pool;
+}
+
+QThreadPool* userInitiated()
+{
+    static QThreadPool* pool = makePool(QThread::NormalPriority);
+    return pool;
+}
+
+void drain()
+{
+    utility()->waitForDone();
+    userInitiated()->waitForDone();
+}
+
+} // namespace Platform::Pools

@@ -1,0 +1,141 @@
+#include "platform/ProcessRunner.h"
+
+#include <QDeadlineTimer>
+#include <QHash>
+#include <QMutex>
+#include <QProcess>
+#include <QThread>
+
+#include <csignal>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace Platform {
+
+namespace {
+
+QMutex childMutex;
+QHash<qint64, bool> liveChildren; // pid -> started in its own process group
+
+void ignoreBrokenPipe()
+{
+    static const bool done = [] {
+        std::signal(SIGPIPE, SIG_IGN);
+        return true;
+    }();
+    (void)done;
+}
+
+void signalChild(qint64 pid, bool group, int sig)
+{
+    if (pid <= 0)
+        return;
+    ::kill(group ? -static_cast<pid_t>(pid) : static_cast<pid_t>(pid), sig);
+}
+
+} // namespace
+
+int Completed::status() const
+{
+    if (!started)
+        return -1;
+    if (crashed)
+        return 128 + exitCode;
+    return exitCode;
+}
+
+void prepare(QProcess& process, const ProcessSpec& spec)
+{
+    process.setProgram(spec.program);
+    process.setArguments(spec.arguments);
+    process.setProcessEnvironment(spec.environment);
+    if (spec.workingDirectory)
+        process.setWorkingDirectory(*spec.workingDirectory);
+    process.setStandardInputFile(QProcess::nullDevice());
+    if (spec.ownProcessGroup)
+        process.setChildProcessModifier([] { ::setpgid(0, 0); });
+}
+
+void trackChild(qint64 pid, bool ownGroup)
+{
+    QMutexLocker lock(&childMutex);
+    liveChildren.insert(pid, ownGroup);
+}
+
+void untrackChild(qint64 pid)
+{
+    QMutexLocker lock(&childMutex);
+    liveChildren.remove(pid);
+}
+
+int trackedChildCount()
+{
+    QMutexLocker lock(&childMutex);
+    return int(liveChildren.size());
+}
+
+Completed runToEnd(const ProcessSpec& spec, const std::optional<QByteArray>& input)
+{
+    Completed result;
+    QProcess process;
+    prepare(process, spec);
+    if (input) {
+        ignoreBrokenPipe();
+        process.setStandardInputFile(QString()); // back to a pipe
+    }
+
+    process.start(QIODevice::ReadWrite);
+    if (!process.waitForStarted(-1)) {
+        result.launchError = process.errorString();
+        return result;
+    }
+    result.started = true;
+    const qint64 pid = process.processId();
+    trackChild(pid, spec.ownProcessGroup);
+
+    if (input) {
+        process.write(*input);
+        process.closeWriteChannel();
+    }
+    // QProcess reads both pipes into its own buffers while it waits, so neither can fill up.
+    while (process.state() != QProcess::NotRunning)
+        process.waitForFinished(-1);
+    untrackChild(pid);
+
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    result.crashed = process.exitStatus() == QProcess::CrashExit;
+    result.exitCode = process.exitCode();
+    if (result.crashed && result.exitCode == 0)
+        result.exitCode = SIGKILL; // the signal is unknown; never let a crash read as success
+    return result;
+}
+
+Capture capture(const ProcessSpec& spec, const std::optional<QByteArray>& input)
+{
+    const Completed done = runToEnd(spec, input);
+    if (!done.started)
+        return {-1, QString(), done.launchError};
+    return {done.status(), decodeUtf8Strict(done.out), decodeUtf8Strict(done.err)};
+}
+
+void endRunningChildren(int graceMs)
+{
+    QHash<qint64, bool> children;
+    {
+        QMutexLocker lock(&childMutex);
+        children = liveChildren;
+    }
+    for (auto it = children.cbegin(); it != children.cend(); ++it)
+        signalChild(it.key(), it.value(), SIGTERM);
+
+    QDeadlineTimer grace(graceMs);
+    while (trackedChildCount() > 0 && !grace.hasExpired())
+        QThread::msleep(20);
+
+    QMutexLocker lock(&childMutex);
+    for (auto it = liveChildren.cbegin(); it != liveChildren.cend(); ++it)
+        signalChild(it.key(), it.value(), SIGKILL);
+}
+
+} // namespace Platform

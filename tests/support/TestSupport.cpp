@@ -1,0 +1,139 @@
+#include "support/TestSupport.h"
+
+#include "engine/Docker.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+#include <atomic>
+
+namespace TestSupport {
+
+namespace {
+
+QString fileKey(const QStringList& args)
+{
+    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._-]"));
+    QString key = args.join(QLatin1Char(' '));
+    key.replace(unsafe, QStringLiteral("_"));
+    return key.isEmpty() ? QStringLiteral("_") : key.left(200);
+}
+
+} // namespace
+
+QString runPrefix()
+{
+    static const QString prefix = QStringLiteral("vsk%1%2")
+                                      .arg(QCoreApplication::applicationPid())
+                                      .arg(QRandomGenerator::global()->bounded(1000, 9999));
+    return prefix;
+}
+
+QString uniqueName(const QString& what)
+{
+    static std::atomic<int> counter{0};
+    return QStringLiteral("%1-%2-%3").arg(runPrefix()).arg(++counter).arg(what);
+}
+
+QString testImage()
+{
+    const QString fromEnv = qEnvironmentVariable("VOSKEL_TEST_IMAGE");
+    return fromEnv.isEmpty() ? QStringLiteral("voskel-test/busybox:latest") : fromEnv;
+}
+
+bool engineAnswers()
+{
+    static const bool answers = [] {
+        const Platform::Capture info = docker({QStringLiteral("info"), QStringLiteral("--format"),
+                                               QStringLiteral("{{.ServerVersion}}")});
+        return info.status == 0 && !info.out.trimmed().isEmpty();
+    }();
+    return answers;
+}
+
+bool engineRequired()
+{
+    return qEnvironmentVariable("VOSKEL_REQUIRE_ENGINE") == u"1";
+}
+
+Platform::Capture docker(const QStringList& args, const std::optional<QString>& cwd)
+{
+    return Docker::capture(args, std::nullopt, cwd);
+}
+
+QString fixture(const QString& relativePath)
+{
+    QFile file(QStringLiteral(VOSKEL_FIXTURES) + QLatin1Char('/') + relativePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ADD_FAILURE() << "missing fixture " << relativePath.toStdString();
+        return {};
+    }
+    return QString::fromUtf8(file.readAll());
+}
+
+ScopedEnv::ScopedEnv(const char* name, const std::optional<QByteArray>& value) : m_name(name)
+{
+    if (qEnvironmentVariableIsSet(name))
+        m_old = qgetenv(name);
+    if (value)
+        qputenv(name, *value);
+    else
+        qunsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    if (m_old)
+        qputenv(m_name.constData(), *m_old);
+    else
+        qunsetenv(m_name.constData());
+}
+
+FakeTools::FakeTools(const QStringList& tools)
+    : m_fixtures("VOSKEL_FAKE_DIR", m_bin.path().toUtf8()),
+      m_log("VOSKEL_FAKE_LOG", (m_bin.path() + QStringLiteral("/calls.log")).toUtf8())
+{
+    for (const QString& tool : tools) {
+        QFile::link(QStringLiteral(VOSKEL_FAKE_TOOL), m_bin.filePath(tool));
+        QDir(m_bin.path()).mkpath(tool + QStringLiteral(".d"));
+    }
+    Platform::setTestSearchPrefix(m_bin.path());
+}
+
+FakeTools::~FakeTools()
+{
+    Platform::setTestSearchPrefix(QString());
+}
+
+void FakeTools::answer(const QString& tool, const QStringList& args, const QString& out, const QString& err,
+                       int status) const
+{
+    answerBytes(tool, args, out.toUtf8(), err.toUtf8(), status);
+}
+
+void FakeTools::answerBytes(const QString& tool, const QStringList& args, const QByteArray& out,
+                            const QByteArray& err, int status) const
+{
+    const QString base = m_bin.filePath(tool + QStringLiteral(".d/") + fileKey(args));
+    const auto write = [](const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(bytes);
+    };
+    write(base + QStringLiteral(".out"), out);
+    write(base + QStringLiteral(".err"), err);
+    write(base + QStringLiteral(".status"), QByteArray::number(status));
+}
+
+QStringList FakeTools::calls() const
+{
+    QFile file(m_bin.filePath(QStringLiteral("calls.log")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+} // namespace TestSupport

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "platform/ProcessSpec.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace TestSupport {
+
+// A name no other test run uses: the run prefix, then `what`. Engine objects carry it so that
+// parallel runs never touch each other's containers.
+QString uniqueName(const QString& what);
+QString runPrefix();
+
+// The small image the engine script builds locally (there is no registry).
+QString testImage();
+
+// Whether a Docker engine answers `docker info`; asked once per process.
+bool engineAnswers();
+// Set by the test script: a missing engine fails the engine tests instead of skipping them.
+bool engineRequired();
+
+// A docker command for a test's own set-up and clean-up.
+Platform::Capture docker(const QStringList& args, const std::optional<QString>& cwd = std::nullopt);
+
+// The text of a file under tests/fixtures.
+QString fixture(const QString& relativePath);
+
+// Sets (or, with nullopt, unsets) an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<QByteArray>& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    QByteArray m_name;
+    std::optional<QByteArray> m_old;
+};
+
+// Fake programs put first on every child's search path. Each named tool runs tests/support/fake-tool,
+// which answers from fixture files under dir()/<tool>/ or acts as VOSKEL_FAKE_MODE says.
+class FakeTools {
+public:
+    explicit FakeTools(const QStringList& tools);
+    ~FakeTools();
+
+    QString dir() const { return m_bin.path(); }
+    // Writes what `tool args...` prints: standard output, and optionally error output and status.
+    void answer(const QString& tool, const QStringList& args, const QString& out, const QString& err = {},
+                int status = 0) const;
+    void answerBytes(const QString& tool, const QStringList& args, const QByteArray& out, const QByteArray& err,
+                     int status) const;
+    // The invocations so far, one "tool arg arg" line each.
+    QStringList calls() const;
+
+private:
+    QTemporaryDir m_bin;
+    ScopedEnv m_fixtures;
+    ScopedEnv m_log;
+};
+
+} // namespace TestSupport
+
+#define VOSKEL_REQUIRE_ENGINE()                                                                                 \
+    do {                                                                                                        \
+        if (!TestSupport::engineAnswers()) {                                                                    \
+            if (TestSupport::engineRequired())                                                                  \
+                FAIL() << "no Docker engine answers, and the test run requires one";                            \
+            GTEST_SKIP() << "no Docker engine answers";                                                         \
+        }                                                                                                       \
+    } while (false)
