@@ -1,0 +1,28 @@
+#pragma once
+
+#include "engine/Container.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// A compose project as shown: its containers on one runtime, grouped by their compose labels, or a
+// remembered project that has none at the moment.
+struct ComposeProject {
+    QString name;
+    std::optional<QString> workingDir;
+    QList<Container> containers; // sorted by name
+    qint64 serviceCount = 0;     // known from the project registry; 0 when unknown
+    std::optional<Runtime> runtime;
+
+    QString id() const;
+    int runningCount() const;
+    QString statusText() const;
+    // Whether the project's compose file builds an image from source ("build:" at any indentation).
+    bool hasBuild() const;
+    // Containers running unhealthy or exited with an error, in container order.
+    QList<Container> troubled() const;
+
+    bool operator==(const ComposeProject&) const = default;
+};

@@ -1,0 +1,131 @@
+#include "engine/Container.h"
+
+namespace {
+
+std::optional<QString> label(const QMap<QString, QString>& labels, const char* key)
+{
+    const auto it = labels.constFind(QString::fromLatin1(key));
+    if (it == labels.cend())
+        return std::nullopt;
+    return it.value();
+}
+
+QString trimBlanks(QStringView text)
+{
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && (text[start] == u' ' || text[start] == u'\t'))
+        ++start;
+    while (end > start && (text[end - 1] == u' ' || text[end - 1] == u'\t'))
+        --end;
+    return text.mid(start, end - start).toString();
+}
+
+} // namespace
+
+std::optional<QString> Container::project() const
+{
+    return label(labels, Docker::projectLabel);
+}
+
+std::optional<QString> Container::service() const
+{
+    return label(labels, Docker::serviceLabel);
+}
+
+std::optional<QString> Container::workingDir() const
+{
+    if (auto dir = label(labels, Docker::workingDirLabel))
+        return dir;
+    return label(labels, Docker::workingDirLabelAlt);
+}
+
+bool Container::isFailed() const
+{
+    return state == u"exited" && status.contains(u'(') && !status.contains(u"(0)");
+}
+
+bool Container::isTroubled() const
+{
+    return (state == u"running" && status.contains(u"(unhealthy)")) || isFailed();
+}
+
+bool Container::isLive() const
+{
+    return state == u"running" || state == u"paused";
+}
+
+QStringList Container::hostPorts() const
+{
+    QStringList hosts;
+    const QStringList pairs = Docker::shortPorts(ports).split(u',', Qt::SkipEmptyParts);
+    for (const QString& pair : pairs) {
+        const QStringList parts = pair.split(u':', Qt::SkipEmptyParts);
+        if (parts.isEmpty())
+            continue;
+        hosts << trimBlanks(parts.first());
+    }
+    return hosts;
+}
+
+QString DockerImage::ref() const
+{
+    if (repository == u"<none>" || tag == u"<none>")
+        return id;
+    return repository + u':' + tag;
+}
+
+QString DockerVolume::id() const
+{
+    return Docker::runtimeId(runtime) + u'/' + name;
+}
+
+namespace Docker {
+
+QString runtimeId(const std::optional<Runtime>& runtime)
+{
+    return runtime ? runtime->id() : QString();
+}
+
+QMap<QString, QString> parseLabels(const QString& text)
+{
+    QMap<QString, QString> labels;
+    std::optional<QString> lastKey;
+    for (const QStringView piece : QStringView(text).split(u',', Qt::SkipEmptyParts)) {
+        const qsizetype eq = piece.indexOf(u'=');
+        if (eq >= 0) {
+            const QString key = piece.left(eq).toString();
+            labels.insert(key, piece.mid(eq + 1).toString());
+            lastKey = key;
+        } else if (lastKey) {
+            labels[*lastKey] += u',' + piece.toString();
+        }
+    }
+    return labels;
+}
+
+QString shortPorts(const QString& column)
+{
+    QStringList pairs;
+    for (const QStringView raw : QStringView(column).split(u',', Qt::SkipEmptyParts)) {
+        const QString piece = trimBlanks(raw);
+        const qsizetype arrow = piece.indexOf(u"->");
+        if (arrow < 0)
+            continue;
+        const QStringView after = QStringView(piece).mid(arrow + 2);
+        const qsizetype slash = after.indexOf(u'/');
+        const QString containerPort = (slash < 0 ? after : after.left(slash)).toString();
+        const qsizetype colon = QStringView(piece).left(arrow).lastIndexOf(u':');
+        if (colon < 0)
+            continue;
+        const QString hostPort = piece.mid(colon + 1, arrow - colon - 1);
+        if (hostPort.isEmpty() || containerPort.isEmpty())
+            continue;
+        const QString pair = hostPort + u':' + containerPort;
+        if (!pairs.contains(pair))
+            pairs << pair;
+    }
+    return pairs.join(QStringLiteral(", "));
+}
+
+} // namespace Docker

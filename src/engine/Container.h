@@ -1,0 +1,78 @@
+#pragma once
+
+#include "engine/Runtime.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// One container as the client lists it, with the compose labels read from it.
+struct Container {
+    QString id;
+    QString name;
+    QString image;
+    QString state;  // the client's state word: "running", "exited", "created", "paused", ...
+    QString status; // the human status, with an exit code in parentheses or a health mark
+    QString ports;  // the client's port column
+    QMap<QString, QString> labels;
+    std::optional<Runtime> runtime;
+
+    std::optional<QString> project() const;
+    std::optional<QString> service() const;
+    std::optional<QString> workingDir() const;
+    // Exited with a code other than 0.
+    bool isFailed() const;
+    // Running with "(unhealthy)" in its status, or failed.
+    bool isTroubled() const;
+    // Running or paused.
+    bool isLive() const;
+    // The host side of each published port, in the order of Docker::shortPorts.
+    QStringList hostPorts() const;
+
+    bool operator==(const Container&) const = default;
+};
+
+// One image as the client lists it. `ref` is what image commands take.
+struct DockerImage {
+    QString id;
+    QString repository;
+    QString tag;
+    QString size; // as printed, with its unit
+    std::optional<Runtime> runtime;
+
+    QString ref() const;
+
+    bool operator==(const DockerImage&) const = default;
+};
+
+// One volume; equal names on two runtimes are two volumes.
+struct DockerVolume {
+    QString name;
+    QString driver;
+    QString mountpoint;
+    std::optional<Runtime> runtime;
+
+    QString id() const;
+
+    bool operator==(const DockerVolume&) const = default;
+};
+
+namespace Docker {
+
+inline constexpr auto projectLabel = "com.docker.compose.project";
+inline constexpr auto serviceLabel = "com.docker.compose.service";
+inline constexpr auto workingDirLabel = "com.docker.compose.project.working_dir";
+inline constexpr auto workingDirLabelAlt = "com.docker.compose.project.working-dir";
+
+// The identifier of an optional runtime: its name, or the empty text.
+QString runtimeId(const std::optional<Runtime>& runtime);
+
+// The client's label text (key=value pairs joined by commas; values may hold commas) to a map.
+QMap<QString, QString> parseLabels(const QString& text);
+
+// The client's port column to the unique "host:container" pairs of its published ports, joined by ", ".
+QString shortPorts(const QString& column);
+
+} // namespace Docker
