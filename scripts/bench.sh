@@ -8,5 +8,5 @@ bash "$root/scripts/deps.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVOSKEL_TESTS=OFF >/dev/null
 cmake --build "$build"
 for bench in "$build"/bench/voskel_bench_*; do
-    [ -f "$bench" ] && [ -x "$bench" ] && "$bench" "$@"
+    if [ -f "$bench" ] && [ -x "$bench" ]; then "$bench" "$@"; fi
 done
