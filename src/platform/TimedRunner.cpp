@@ -1,0 +1,85 @@
+#include "platform/TimedRunner.h"
+
+#include "platform/ProcessRunner.h"
+
+#include <QDeadlineTimer>
+#include <QProcess>
+
+#include <algorithm>
+#include <climits>
+#include <csignal>
+#include <sys/types.h>
+
+namespace Platform {
+
+namespace {
+
+// How long a killed child may take to be reaped before we stop waiting for it.
+constexpr int reapAfterKillMs = 5000;
+
+int waitSlice(const QDeadlineTimer& deadline)
+{
+    return int(std::clamp<qint64>(deadline.remainingTime(), 1, INT_MAX));
+}
+
+// Waits until the child has exited or `deadline` has passed; true when it has exited.
+bool waitUntil(QProcess& process, const QDeadlineTimer& deadline)
+{
+    while (process.state() != QProcess::NotRunning && !deadline.hasExpired())
+        process.waitForFinished(waitSlice(deadline));
+    return process.state() == QProcess::NotRunning;
+}
+
+void signalGroup(qint64 pid, int sig)
+{
+    if (pid > 0)
+        ::kill(-static_cast<pid_t>(pid), sig);
+}
+
+} // namespace
+
+TimedCompletion runTimed(const ProcessSpec& given, std::chrono::milliseconds limit, std::chrono::milliseconds grace)
+{
+    TimedCompletion result;
+    // A group of its own, so the end of a timed command reaches whatever it started as well.
+    ProcessSpec spec = given;
+    spec.ownProcessGroup = true;
+
+    QProcess process;
+    prepare(process, spec);
+    process.setStandardErrorFile(QProcess::nullDevice());
+
+    const QDeadlineTimer deadline(std::max<qint64>(limit.count(), 0));
+    process.start(QIODevice::ReadOnly);
+    // Exec reports back at once; the bound only keeps a program on a hung file system from holding us.
+    if (!process.waitForStarted(waitSlice(deadline)) && process.state() == QProcess::NotRunning) {
+        result.launchError = process.errorString();
+        return result;
+    }
+    result.started = true;
+    const qint64 pid = process.processId();
+    trackChild(pid, true);
+
+    // QProcess gathers standard output while it waits, and reports the child's exit without waiting
+    // for the pipe to close, so a grandchild that keeps the pipe open cannot hold this loop.
+    if (!waitUntil(process, deadline)) {
+        result.timedOut = true;
+        signalGroup(pid, SIGTERM);
+        if (!waitUntil(process, QDeadlineTimer(std::max<qint64>(grace.count(), 0)))) {
+            signalGroup(pid, SIGKILL);
+            waitUntil(process, QDeadlineTimer(reapAfterKillMs));
+        }
+        // The leader is gone or going; anything it left in its group that ignored the request goes too.
+        signalGroup(pid, SIGKILL);
+    }
+    untrackChild(pid);
+
+    result.out = process.readAllStandardOutput();
+    result.crashed = process.exitStatus() == QProcess::CrashExit;
+    result.exitCode = process.exitCode();
+    if (result.crashed && result.exitCode == 0)
+        result.exitCode = SIGKILL; // the signal is unknown; never let a crash read as success
+    return result;
+}
+
+} // namespace Platform
