@@ -1,0 +1,38 @@
+#pragma once
+
+#include "engine/Runtime.h"
+#include "engine/Usage.h"
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace Docker {
+
+// Image reference (repository:tag) -> the compose project that built it, empty when none is known.
+using LocalBuilds = QMap<QString, QString>;
+
+// Which of the given tagged images were built on this machine rather than pulled. Never fails: an
+// engine that does not answer, or an image that vanished, leaves everything unmarked. No refs run nothing.
+LocalBuilds localBuilds(const QStringList& refs, const std::optional<Runtime>& runtime);
+
+// One inspect line per ref ("<compose project>|<number of repository digests>"). When the lines do not
+// pair up with the refs one to one, nothing is marked rather than risking a wrong pairing.
+LocalBuilds parseLocalBuilds(const QStringList& refs, const QString& out);
+
+// The items with every image of `localBuilds` re-marked: note "built here", needs its source, its project.
+QList<Reclaimable> marking(const QList<Reclaimable>& items, const LocalBuilds& localBuilds);
+
+// The warning under a selection: how many items cannot come back and how many need their source;
+// none when nothing in it is lost.
+std::optional<QString> reclaimWarning(const QList<Reclaimable>& items);
+
+// The docker argument lists that remove the items (all of one runtime): containers, then volumes, then
+// images, then the build cache, each only when there is something of that kind. Nothing is forced:
+// an item that is in use again since it was listed makes its command fail instead of being removed.
+QList<QStringList> reclaimCommands(const QList<Reclaimable>& items);
+
+} // namespace Docker

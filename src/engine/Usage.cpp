@@ -1,0 +1,284 @@
+#include "engine/Usage.h"
+
+#include "engine/ComposeProject.h"
+#include "engine/Container.h"
+#include "engine/Docker.h"
+#include "engine/Reclaim.h"
+#include "engine/Stats.h"
+#include "engine/Teardown.h"
+#include "platform/Numbers.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QSet>
+
+#include <algorithm>
+
+namespace {
+
+const QString noteSeparator = QStringLiteral(u" \u00B7 ");
+
+std::optional<qint64> sizeOf(const QJsonObject& object, QLatin1StringView column)
+{
+    return Docker::bytes(Docker::str(object, column));
+}
+
+// The client writes counts as text ("0"); a number 0 counts too. A missing column is not zero.
+bool isZero(const QJsonValue& value)
+{
+    if (value.isString())
+        return value.toString() == u"0";
+    if (value.isDouble())
+        return value.toDouble() == 0;
+    if (value.isBool())
+        return !value.toBool();
+    return false;
+}
+
+QList<QJsonObject> section(const QJsonObject& detail, QLatin1StringView key)
+{
+    const QJsonValue value = detail.value(key);
+    if (!value.isArray())
+        return {};
+    QList<QJsonObject> rows;
+    const QJsonArray array = value.toArray();
+    for (const QJsonValue& row : array) {
+        if (!row.isObject())
+            return {};
+        rows << row.toObject();
+    }
+    return rows;
+}
+
+std::optional<QString> joinedNotes(const QStringList& notes)
+{
+    if (notes.isEmpty())
+        return std::nullopt;
+    return notes.join(noteSeparator);
+}
+
+std::optional<Reclaimable> containerCandidate(const QJsonObject& object, const QString& name, qint64 size,
+                                              const Docker::CanCompose& canCompose)
+{
+    const QString state = Docker::str(object, QLatin1StringView("State"));
+    if (state != u"exited" && state != u"created" && state != u"dead")
+        return std::nullopt;
+
+    Container labelled;
+    labelled.labels = Docker::parseLabels(object.value(QLatin1StringView("Labels")).toString());
+    Reclaimable item{Reclaimable::Kind::Container, name, name, size, std::nullopt,
+                     Reclaimable::Recovery::Restorable, labelled.project(), std::nullopt};
+
+    // The Apple runtime recreates its image builder on demand.
+    if (labelled.labels.value(QStringLiteral("com.apple.container.resource.role")) == u"builder")
+        return item;
+
+    QStringList notes;
+    const std::optional<QString> workingDir = labelled.workingDir();
+    if (!item.project) {
+        item.recovery = Reclaimable::Recovery::Gone;
+        notes << QStringLiteral("not in a project");
+    } else if (!workingDir || !canCompose || !canCompose(*workingDir)) {
+        item.recovery = Reclaimable::Recovery::Gone;
+        notes << QStringLiteral("compose file missing");
+    }
+    if (isZero(object.value(QLatin1StringView("LocalVolumes"))))
+        notes << QStringLiteral("no volume");
+    item.note = joinedNotes(notes);
+    return item;
+}
+
+std::optional<Reclaimable> imageCandidate(const QJsonObject& object)
+{
+    if (!isZero(object.value(QLatin1StringView("Containers"))))
+        return std::nullopt;
+    const QString repository = object.value(QLatin1StringView("Repository")).toString();
+    const QString tag = object.value(QLatin1StringView("Tag")).toString();
+    if (repository.startsWith(QLatin1StringView(Docker::appleSystemImagePrefix))
+        || repository.startsWith(QLatin1StringView(Docker::bridgeImagePrefix)))
+        return std::nullopt;
+
+    Reclaimable item;
+    item.kind = Reclaimable::Kind::Image;
+    if (!repository.isEmpty() && repository != u"<none>" && tag != u"<none>") {
+        item.ref = item.name = repository + u':' + tag;
+        item.recovery = Reclaimable::Recovery::Restorable;
+    } else {
+        item.ref = Docker::str(object, QLatin1StringView("ID"));
+        item.name = QStringLiteral("untagged");
+        item.note = QStringLiteral("no tag");
+        item.recovery = Reclaimable::Recovery::Gone;
+    }
+    // What removing it frees is the part no other image shares.
+    item.bytes = sizeOf(object, QLatin1StringView("UniqueSize"))
+                     .value_or(sizeOf(object, QLatin1StringView("Size")).value_or(0));
+    return item;
+}
+
+bool candidateOrder(const Reclaimable& a, const Reclaimable& b)
+{
+    const QString kindA = Reclaimable::rawValue(a.kind);
+    const QString kindB = Reclaimable::rawValue(b.kind);
+    if (kindA != kindB)
+        return kindA < kindB;
+    if (a.bytes != b.bytes)
+        return a.bytes > b.bytes;
+    return a.name < b.name;
+}
+
+} // namespace
+
+QString Reclaimable::rawValue(Kind kind)
+{
+    switch (kind) {
+    case Kind::Container:
+        return QStringLiteral("container");
+    case Kind::Image:
+        return QStringLiteral("image");
+    case Kind::Volume:
+        return QStringLiteral("volume");
+    case Kind::BuildCache:
+        return QStringLiteral("buildCache");
+    }
+    return {};
+}
+
+QString Reclaimable::id() const
+{
+    return Docker::runtimeId(runtime) + u'/' + rawValue(kind) + u'/' + ref;
+}
+
+size_t qHash(const Reclaimable& item, size_t seed) noexcept
+{
+    seed = qHashMulti(seed, int(item.kind), item.ref, item.name, item.bytes, int(item.recovery));
+    seed = qHashMulti(seed, item.note.has_value(), item.note.value_or(QString()));
+    seed = qHashMulti(seed, item.project.has_value(), item.project.value_or(QString()));
+    return item.runtime ? qHash(*item.runtime, seed) : seed;
+}
+
+DiskUsage DiskUsage::merging(const DiskUsage& other) const
+{
+    DiskUsage merged = other;
+    merged.total = Platform::saturatingAdd(total, other.total);
+    for (auto it = containerSize.cbegin(); it != containerSize.cend(); ++it)
+        merged.containerSize.insert(it.key(), it.value());
+    for (auto it = volumeSize.cbegin(); it != volumeSize.cend(); ++it)
+        merged.volumeSize.insert(it.key(), it.value());
+    for (auto it = mounts.cbegin(); it != mounts.cend(); ++it)
+        merged.mounts.insert(it.key(), it.value());
+    merged.candidates = candidates + other.candidates;
+    return merged;
+}
+
+qint64 DiskUsage::reclaimable() const
+{
+    qint64 sum = 0;
+    for (const Reclaimable& item : candidates)
+        sum = Platform::saturatingAdd(sum, item.bytes);
+    return sum;
+}
+
+QList<Reclaimable> DiskUsage::candidatesIn(const QString& project) const
+{
+    QList<Reclaimable> matching;
+    for (const Reclaimable& item : candidates)
+        if (item.project == project)
+            matching << item;
+    return matching;
+}
+
+qint64 DiskUsage::bytes(const ComposeProject& project) const
+{
+    qint64 sum = 0;
+    QSet<QString> volumes;
+    for (const Container& container : project.containers) {
+        if (const auto size = containerSize.constFind(container.name); size != containerSize.cend())
+            sum = Platform::saturatingAdd(sum, size.value());
+        for (const QString& volume : mounts.value(container.name))
+            volumes.insert(volume);
+    }
+    for (const QString& volume : std::as_const(volumes))
+        if (const auto size = volumeSize.constFind(volume); size != volumeSize.cend())
+            sum = Platform::saturatingAdd(sum, size.value());
+    return sum;
+}
+
+namespace Docker {
+
+DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCompose& canCompose)
+{
+    DiskUsage usage;
+    std::optional<Reclaimable> buildCache;
+    for (const QJsonObject& row : ndjson(summary)) {
+        usage.total = Platform::saturatingAdd(usage.total, sizeOf(row, QLatin1StringView("Size")).value_or(0));
+        if (str(row, QLatin1StringView("Type")) != u"Build Cache")
+            continue;
+        const auto freed = sizeOf(row, QLatin1StringView("Reclaimable"));
+        if (freed && *freed >= 1)
+            buildCache = Reclaimable{Reclaimable::Kind::BuildCache,   QString(),    QStringLiteral("Build cache"),
+                                     *freed,  std::nullopt, Reclaimable::Recovery::Restorable, std::nullopt,
+                                     std::nullopt};
+    }
+
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(detail.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return usage; // only the total: without the detail nothing can be judged, not even the cache
+    const QJsonObject report = doc.object();
+
+    for (const QJsonObject& row : section(report, QLatin1StringView("Containers"))) {
+        const QString name = row.value(QLatin1StringView("Names")).toString();
+        const auto size = sizeOf(row, QLatin1StringView("Size"));
+        if (name.isEmpty() || !size)
+            continue;
+        usage.containerSize.insert(name, *size);
+        if (auto item = containerCandidate(row, name, *size, canCompose))
+            usage.candidates << *item;
+    }
+
+    for (const QJsonObject& row : section(report, QLatin1StringView("Volumes"))) {
+        const QString name = row.value(QLatin1StringView("Name")).toString();
+        const auto size = sizeOf(row, QLatin1StringView("Size"));
+        if (name.isEmpty() || !size)
+            continue;
+        usage.volumeSize.insert(name, *size);
+        if (isZero(row.value(QLatin1StringView("Links"))))
+            usage.candidates << Reclaimable{Reclaimable::Kind::Volume,   name,         name,
+                                            *size,  std::nullopt, Reclaimable::Recovery::Gone,
+                                            std::nullopt,             std::nullopt};
+    }
+
+    for (const QJsonObject& row : section(report, QLatin1StringView("Images")))
+        if (auto item = imageCandidate(row))
+            usage.candidates << *item;
+
+    if (buildCache)
+        usage.candidates << *buildCache;
+    std::stable_sort(usage.candidates.begin(), usage.candidates.end(), candidateOrder);
+    return usage;
+}
+
+DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canCompose)
+{
+    const QString summary = run({QStringLiteral("system"), QStringLiteral("df"), QStringLiteral("--format"),
+                                 QStringLiteral("json")},
+                                runtime);
+    const QString detail = run({QStringLiteral("system"), QStringLiteral("df"), QStringLiteral("-v"),
+                                QStringLiteral("--format"), QStringLiteral("json")},
+                               runtime);
+    DiskUsage usage = parseUsage(summary, detail, canCompose);
+    usage.mounts = volumeMounts(usage.containerSize.keys(), runtime); // QMap keys come sorted
+
+    QStringList tagged;
+    for (const Reclaimable& item : std::as_const(usage.candidates))
+        if (item.kind == Reclaimable::Kind::Image && item.recovery == Reclaimable::Recovery::Restorable)
+            tagged << item.ref;
+    usage.candidates = marking(usage.candidates, localBuilds(tagged, runtime));
+    for (Reclaimable& item : usage.candidates)
+        item.runtime = runtime;
+    return usage;
+}
+
+} // namespace Docker

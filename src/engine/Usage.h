@@ -1,0 +1,81 @@
+#pragma once
+
+#include "engine/Runtime.h"
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+struct ComposeProject;
+
+// One item that can be removed to free disk space, with what removing it costs.
+struct Reclaimable {
+    enum class Kind { Container, Image, Volume, BuildCache };
+    enum class Recovery {
+        Restorable,  // comes back without loss: compose recreates it, a pull fetches it, the cache refills
+        NeedsSource, // comes back only by building it again
+        Gone,        // cannot come back
+    };
+
+    Kind kind = Kind::Container;
+    QString ref;  // what the removal command is given; empty for the build cache
+    QString name; // what the user sees
+    qint64 bytes = 0;
+    std::optional<QString> note; // short remarks joined by " · "
+    Recovery recovery = Recovery::Restorable;
+    std::optional<QString> project;
+    std::optional<Runtime> runtime;
+
+    // "<runtime>/<kind>/<ref>": the runtime's name (empty without one), the kind's raw value, the ref.
+    QString id() const;
+    static QString rawValue(Kind kind);
+
+    bool operator==(const Reclaimable&) const = default;
+};
+
+size_t qHash(const Reclaimable& item, size_t seed = 0) noexcept;
+
+// Disk use of one runtime (or, merged, of several) with what could be reclaimed.
+struct DiskUsage {
+    qint64 total = 0;
+    QMap<QString, qint64> containerSize; // container name -> bytes of its own layer
+    QMap<QString, qint64> volumeSize;    // volume name -> bytes
+    QMap<QString, QStringList> mounts;   // container name -> volumes it mounts
+    QList<Reclaimable> candidates;       // by kind, then largest first, then name
+
+    // Totals added, maps united keeping this one's entries, this one's candidates first.
+    DiskUsage merging(const DiskUsage& other) const;
+    // Bytes all candidates would free.
+    qint64 reclaimable() const;
+    // The candidates that belong to the named compose project, in stored order.
+    QList<Reclaimable> candidatesIn(const QString& project) const;
+    // The project's containers plus the distinct volumes they mount; 0 when nothing is known.
+    qint64 bytes(const ComposeProject& project) const;
+
+    bool operator==(const DiskUsage&) const = default;
+};
+
+namespace Docker {
+
+// Whether a compose project's working directory can bring its containers back (has a compose file).
+using CanCompose = std::function<bool(const QString& workingDir)>;
+
+// Repository prefixes of images that belong to the Apple runtime or its Docker-API bridge; never offered.
+inline constexpr auto appleSystemImagePrefix = "ghcr.io/apple/container";
+inline constexpr auto bridgeImagePrefix = "socktainer-";
+
+// `docker system df --format json` (summary lines) and `docker system df -v --format json` (one
+// object) to sizes and reclaim candidates. Never fails: unreadable parts are left out. A null
+// `canCompose` answers no.
+DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCompose& canCompose);
+
+// The disk use of one runtime, with the volumes each container mounts and local builds marked.
+// Throws DockerError (or Platform::LaunchError) when either `system df` command fails; the mount and
+// image queries after them never fail the call.
+DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canCompose);
+
+} // namespace Docker
