@@ -1,0 +1,148 @@
+#include "platform/TimedRunner.h"
+
+#include "platform/ProcessRunner.h"
+#include "support/TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cerrno>
+#include <csignal>
+#include <future>
+
+using namespace std::chrono_literals;
+using Platform::ProcessSpec;
+
+namespace {
+
+ProcessSpec shell(const QString& script)
+{
+    ProcessSpec spec;
+    spec.program = QStringLiteral("/bin/sh");
+    spec.arguments = {QStringLiteral("-c"), script};
+    return spec;
+}
+
+// Whether a process of that id still exists; a reparented zombie is reaped by init soon after.
+bool gone(qint64 pid, int waitMs = 3000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < waitMs) {
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            return true;
+        QThread::msleep(20);
+    }
+    return false;
+}
+
+qint64 pidFrom(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    return file.readAll().trimmed().toLongLong();
+}
+
+} // namespace
+
+TEST(TimedRunner, AQuickChildGivesItsOutputAndStatus)
+{
+    const auto ok = Platform::runTimed(shell("printf 'out'; echo noise >&2"), 5s);
+    EXPECT_TRUE(ok.succeeded());
+    EXPECT_EQ(ok.out, "out");
+
+    const auto failed = Platform::runTimed(shell("echo printed; exit 1"), 5s);
+    EXPECT_FALSE(failed.succeeded());
+    EXPECT_FALSE(failed.timedOut);
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.out, "printed\n");
+
+    const auto killed = Platform::runTimed(shell("kill -9 $$"), 5s);
+    EXPECT_TRUE(killed.crashed);
+    EXPECT_FALSE(killed.succeeded());
+
+    ProcessSpec missing;
+    missing.program = QStringLiteral("/nonexistent/voskel/program");
+    const auto unstarted = Platform::runTimed(missing, 5s);
+    EXPECT_FALSE(unstarted.started);
+    EXPECT_FALSE(unstarted.launchError.isEmpty());
+    EXPECT_EQ(Platform::trackedChildCount(), 0);
+}
+
+TEST(TimedRunner, LargeErrorOutputCannotStallTheChild)
+{
+    const auto result = Platform::runTimed(shell("head -c 2000000 /dev/zero >&2; echo after"), 10s);
+    EXPECT_TRUE(result.succeeded());
+    EXPECT_EQ(result.out, "after\n");
+}
+
+TEST(TimedRunner, AChildPastItsLimitIsEndedAndFails)
+{
+    QElapsedTimer clock;
+    clock.start();
+    const auto result = Platform::runTimed(shell("echo started; exec sleep 30"), 300ms);
+    EXPECT_TRUE(result.timedOut);
+    EXPECT_FALSE(result.succeeded());
+    EXPECT_EQ(result.out, "started\n"); // what came before the end is kept for whoever wants it
+    EXPECT_GE(clock.elapsed(), 250);
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(Platform::trackedChildCount(), 0);
+}
+
+TEST(TimedRunner, AChildThatTrapsTerminationAndExitsCleanlyStillCountsAsEnded)
+{
+    const auto result = Platform::runTimed(shell("trap 'exit 0' TERM; while :; do sleep 0.05; done"), 300ms);
+    EXPECT_TRUE(result.timedOut);
+    EXPECT_FALSE(result.succeeded());
+}
+
+TEST(TimedRunner, AChildIgnoringTerminationIsKilledAfterTheGrace)
+{
+    QTemporaryDir dir;
+    const QString pidFile = dir.filePath("grandchild");
+    // The grandchild inherits the ignored signal and holds standard output open.
+    const QString script = QStringLiteral("trap '' TERM; sleep 60 & echo $! > %1; wait; wait").arg(pidFile);
+    QElapsedTimer clock;
+    clock.start();
+    const auto result = Platform::runTimed(shell(script), 300ms, 500ms);
+    EXPECT_TRUE(result.timedOut);
+    EXPECT_TRUE(result.crashed);
+    EXPECT_GE(clock.elapsed(), 700);
+    EXPECT_LT(clock.elapsed(), 3000);
+    const qint64 grandchild = pidFrom(pidFile);
+    ASSERT_GT(grandchild, 0);
+    EXPECT_TRUE(gone(grandchild));
+}
+
+TEST(TimedRunner, AGrandchildHoldingTheOutputDoesNotHoldTheCaller)
+{
+    QTemporaryDir dir;
+    const QString pidFile = dir.filePath("grandchild");
+    QElapsedTimer clock;
+    clock.start();
+    const auto result =
+        Platform::runTimed(shell(QStringLiteral("sleep 30 & echo $! > %1; echo done").arg(pidFile)), 20s);
+    EXPECT_TRUE(result.succeeded());
+    EXPECT_EQ(result.out, "done\n");
+    EXPECT_LT(clock.elapsed(), 3000);
+    const qint64 grandchild = pidFrom(pidFile);
+    if (grandchild > 0)
+        ::kill(pid_t(grandchild), SIGKILL);
+}
+
+TEST(TimedRunner, TheApplicationsWayOutReachesATimedChild)
+{
+    auto running = std::async(std::launch::async, [] { return Platform::runTimed(shell("exec sleep 30"), 60s); });
+    QElapsedTimer clock;
+    clock.start();
+    while (Platform::trackedChildCount() == 0 && clock.elapsed() < 5000)
+        QThread::msleep(10);
+    ASSERT_EQ(Platform::trackedChildCount(), 1);
+    Platform::endRunningChildren(1000);
+    const auto result = running.get();
+    EXPECT_FALSE(result.succeeded());
+    EXPECT_LT(clock.elapsed(), 5000);
+}
