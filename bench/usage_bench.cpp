@@ -63,8 +63,9 @@ void parseUsageReport(benchmark::State& state)
     for (auto _ : state)
         benchmark::DoNotOptimize(Docker::parseUsage(summary, detail, canCompose));
     state.SetItemsProcessed(state.iterations() * state.range(0));
-    state.counters["per_item"] = benchmark::Counter(double(state.iterations() * state.range(0)),
-                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["per_item"] =
+        benchmark::Counter(double(state.iterations() * state.range(0)),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(parseUsageReport)->Arg(2000)->Unit(benchmark::kMillisecond);
 

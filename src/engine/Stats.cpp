@@ -29,9 +29,16 @@ struct Unit {
 
 // Binary units before decimal ones and "B" last, so "MiB" is never read as a number ending in "B".
 constexpr Unit units[] = {
-    {u"TiB", 1099511627776.0}, {u"GiB", 1073741824.0}, {u"MiB", 1048576.0}, {u"KiB", 1024.0},
-    {u"TB", 1e12},             {u"GB", 1e9},            {u"MB", 1e6},       {u"kB", 1e3},
-    {u"KB", 1e3},              {u"B", 1.0},
+    {u"TiB", 1099511627776.0},
+    {u"GiB", 1073741824.0},
+    {u"MiB", 1048576.0},
+    {u"KiB", 1024.0},
+    {u"TB", 1e12},
+    {u"GB", 1e9},
+    {u"MB", 1e6},
+    {u"kB", 1e3},
+    {u"KB", 1e3},
+    {u"B", 1.0},
 };
 
 // A JSON number as a 64-bit integer: integers as they are, other numbers with the fraction cut off.
@@ -50,10 +57,8 @@ std::optional<qint64> wholeNumber(const QJsonValue& value)
 LiveStats LiveStats::merging(const LiveStats& other) const
 {
     LiveStats merged = other;
-    for (auto it = cpu.cbegin(); it != cpu.cend(); ++it)
-        merged.cpu.insert(it.key(), it.value());
-    for (auto it = memory.cbegin(); it != memory.cend(); ++it)
-        merged.memory.insert(it.key(), it.value());
+    merged.cpu.insert(cpu); // replaces the other's entries where both have a key
+    merged.memory.insert(memory);
     return merged;
 }
 
@@ -95,7 +100,8 @@ LiveStats parseDockerStats(const QString& text)
             continue;
         // "12.50%": the last character is the percent sign, whatever it is.
         const QString cpuText = str(object, QLatin1StringView("CPUPerc"));
-        if (const auto cpu = Platform::parseDecimal(QStringView(cpuText).chopped(std::min<qsizetype>(1, cpuText.size()))))
+        if (const auto cpu =
+                Platform::parseDecimal(QStringView(cpuText).chopped(std::min<qsizetype>(1, cpuText.size()))))
             stats.cpu.insert(name, *cpu);
         // "43.57MiB / 7.654GiB": the usage before the slash; the limit is not ours to show.
         const QStringList pieces = str(object, QLatin1StringView("MemUsage")).split(u'/', Qt::SkipEmptyParts);
@@ -107,7 +113,8 @@ LiveStats parseDockerStats(const QString& text)
     return stats;
 }
 
-ContainerStatsReading parseContainerStats(const QString& text, const CPUSample& previous, const QDateTime& now)
+ContainerStatsReading parseContainerStats(const QString& text, const CPUSample& previous,
+                                          const QDateTime& now)
 {
     ContainerStatsReading reading;
     reading.sample.at = now;
@@ -219,8 +226,8 @@ std::optional<QString> timed(const Platform::ProcessSpec& process, double second
     const Platform::TimedCompletion done = Platform::runTimed(process, limit);
     if (!done.succeeded())
         return std::nullopt;
-    const QString text = Platform::decodeUtf8Strict(done.out);
-    if (text.isEmpty() && !done.out.isEmpty())
+    const QString text = Platform::decodeUtf8Strict(done.run.out);
+    if (text.isEmpty() && !done.run.out.isEmpty())
         return std::nullopt; // not UTF-8
     return text;
 }

@@ -46,7 +46,8 @@ struct ContainerStatsReading {
 
 // The JSON array of Apple's `container stats --no-stream --format json`. A container gets a processor
 // share only when `previous` holds its counter, the counter did not go back and time has passed.
-ContainerStatsReading parseContainerStats(const QString& text, const CPUSample& previous, const QDateTime& now);
+ContainerStatsReading parseContainerStats(const QString& text, const CPUSample& previous,
+                                          const QDateTime& now);
 
 // A processor figure (100 per busy processor) as a share of the whole machine: "0%", "<1%", "12%".
 QString percent(double cpu);

@@ -66,9 +66,9 @@ MountMap parseMounts(const QString& text)
     return mounts;
 }
 
-TeardownPlan plan(const ComposeProject& project, const QList<Container>& allContainers, const MountMap& mounts,
-                  const QStringList& declaredVolumes, const QMap<QString, QString>& sizes,
-                  const QStringList& externalVolumes)
+TeardownPlan plan(const ComposeProject& project, const QList<Container>& allContainers,
+                  const MountMap& mounts, const QStringList& declaredVolumes,
+                  const QMap<QString, QString>& sizes, const QStringList& externalVolumes)
 {
     QStringList names;
     for (const Container& container : project.containers)

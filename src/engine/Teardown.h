@@ -27,9 +27,9 @@ size_t qHash(const VolumeUse& use, size_t seed = 0) noexcept;
 // containers outside the project mount are listed but kept.
 struct TeardownPlan {
     QString project;
-    QStringList containers;             // in the project's order
-    QList<VolumeUse> volumes;           // sorted by name
-    std::optional<QString> workingDir;  // only when the folder existed when the plan was made
+    QStringList containers;            // in the project's order
+    QList<VolumeUse> volumes;          // sorted by name
+    std::optional<QString> workingDir; // only when the folder existed when the plan was made
 
     QList<VolumeUse> removable() const; // nobody else mounts them
     QList<VolumeUse> kept() const;      // mounted outside the project
@@ -53,8 +53,8 @@ MountMap parseMounts(const QString& text);
 // `declaredVolumes` (engine names the compose file declares) are planned even when nothing mounts
 // them; `externalVolumes` (engine names the compose file declares external) belong to no project and
 // are never planned; `sizes` maps volume names to display texts.
-TeardownPlan plan(const ComposeProject& project, const QList<Container>& allContainers, const MountMap& mounts,
-                  const QStringList& declaredVolumes, const QMap<QString, QString>& sizes,
-                  const QStringList& externalVolumes);
+TeardownPlan plan(const ComposeProject& project, const QList<Container>& allContainers,
+                  const MountMap& mounts, const QStringList& declaredVolumes,
+                  const QMap<QString, QString>& sizes, const QStringList& externalVolumes);
 
 } // namespace Docker

@@ -59,6 +59,19 @@ std::optional<QString> joinedNotes(const QStringList& notes)
     return notes.join(noteSeparator);
 }
 
+// Without note, project or runtime; those are added where they are known.
+Reclaimable candidate(Reclaimable::Kind kind, const QString& ref, const QString& name, qint64 bytes,
+                      Reclaimable::Recovery recovery)
+{
+    Reclaimable item;
+    item.kind = kind;
+    item.ref = ref;
+    item.name = name;
+    item.bytes = bytes;
+    item.recovery = recovery;
+    return item;
+}
+
 std::optional<Reclaimable> containerCandidate(const QJsonObject& object, const QString& name, qint64 size,
                                               const Docker::CanCompose& canCompose)
 {
@@ -68,8 +81,9 @@ std::optional<Reclaimable> containerCandidate(const QJsonObject& object, const Q
 
     Container labelled;
     labelled.labels = Docker::parseLabels(object.value(QLatin1StringView("Labels")).toString());
-    Reclaimable item{Reclaimable::Kind::Container, name, name, size, std::nullopt,
-                     Reclaimable::Recovery::Restorable, labelled.project(), std::nullopt};
+    Reclaimable item =
+        candidate(Reclaimable::Kind::Container, name, name, size, Reclaimable::Recovery::Restorable);
+    item.project = labelled.project();
 
     // The Apple runtime recreates its image builder on demand.
     if (labelled.labels.value(QStringLiteral("com.apple.container.resource.role")) == u"builder")
@@ -96,15 +110,13 @@ std::optional<Reclaimable> imageCandidate(const QJsonObject& object)
         return std::nullopt;
     const QString repository = object.value(QLatin1StringView("Repository")).toString();
     const QString tag = object.value(QLatin1StringView("Tag")).toString();
-    if (repository.startsWith(QLatin1StringView(Docker::appleSystemImagePrefix))
-        || repository.startsWith(QLatin1StringView(Docker::bridgeImagePrefix)))
+    if (repository.startsWith(QLatin1StringView(Docker::appleSystemImagePrefix)) ||
+        repository.startsWith(QLatin1StringView(Docker::bridgeImagePrefix)))
         return std::nullopt;
 
-    Reclaimable item;
-    item.kind = Reclaimable::Kind::Image;
+    Reclaimable item = candidate(Reclaimable::Kind::Image, {}, {}, 0, Reclaimable::Recovery::Restorable);
     if (!repository.isEmpty() && repository != u"<none>" && tag != u"<none>") {
         item.ref = item.name = repository + u':' + tag;
-        item.recovery = Reclaimable::Recovery::Restorable;
     } else {
         item.ref = Docker::str(object, QLatin1StringView("ID"));
         item.name = QStringLiteral("untagged");
@@ -162,12 +174,9 @@ DiskUsage DiskUsage::merging(const DiskUsage& other) const
 {
     DiskUsage merged = other;
     merged.total = Platform::saturatingAdd(total, other.total);
-    for (auto it = containerSize.cbegin(); it != containerSize.cend(); ++it)
-        merged.containerSize.insert(it.key(), it.value());
-    for (auto it = volumeSize.cbegin(); it != volumeSize.cend(); ++it)
-        merged.volumeSize.insert(it.key(), it.value());
-    for (auto it = mounts.cbegin(); it != mounts.cend(); ++it)
-        merged.mounts.insert(it.key(), it.value());
+    merged.containerSize.insert(containerSize); // ours replace theirs where both have a key
+    merged.volumeSize.insert(volumeSize);
+    merged.mounts.insert(mounts);
     merged.candidates = candidates + other.candidates;
     return merged;
 }
@@ -212,14 +221,14 @@ DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCom
     DiskUsage usage;
     std::optional<Reclaimable> buildCache;
     for (const QJsonObject& row : ndjson(summary)) {
-        usage.total = Platform::saturatingAdd(usage.total, sizeOf(row, QLatin1StringView("Size")).value_or(0));
+        usage.total =
+            Platform::saturatingAdd(usage.total, sizeOf(row, QLatin1StringView("Size")).value_or(0));
         if (str(row, QLatin1StringView("Type")) != u"Build Cache")
             continue;
         const auto freed = sizeOf(row, QLatin1StringView("Reclaimable"));
         if (freed && *freed >= 1)
-            buildCache = Reclaimable{Reclaimable::Kind::BuildCache,   QString(),    QStringLiteral("Build cache"),
-                                     *freed,  std::nullopt, Reclaimable::Recovery::Restorable, std::nullopt,
-                                     std::nullopt};
+            buildCache = candidate(Reclaimable::Kind::BuildCache, QString(), QStringLiteral("Build cache"),
+                                   *freed, Reclaimable::Recovery::Restorable);
     }
 
     QJsonParseError error;
@@ -245,9 +254,8 @@ DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCom
             continue;
         usage.volumeSize.insert(name, *size);
         if (isZero(row.value(QLatin1StringView("Links"))))
-            usage.candidates << Reclaimable{Reclaimable::Kind::Volume,   name,         name,
-                                            *size,  std::nullopt, Reclaimable::Recovery::Gone,
-                                            std::nullopt,             std::nullopt};
+            usage.candidates << candidate(Reclaimable::Kind::Volume, name, name, *size,
+                                          Reclaimable::Recovery::Gone);
     }
 
     for (const QJsonObject& row : section(report, QLatin1StringView("Images")))
@@ -262,9 +270,9 @@ DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCom
 
 DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canCompose)
 {
-    const QString summary = run({QStringLiteral("system"), QStringLiteral("df"), QStringLiteral("--format"),
-                                 QStringLiteral("json")},
-                                runtime);
+    const QString summary = run(
+        {QStringLiteral("system"), QStringLiteral("df"), QStringLiteral("--format"), QStringLiteral("json")},
+        runtime);
     const QString detail = run({QStringLiteral("system"), QStringLiteral("df"), QStringLiteral("-v"),
                                 QStringLiteral("--format"), QStringLiteral("json")},
                                runtime);

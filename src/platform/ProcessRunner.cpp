@@ -56,6 +56,16 @@ void prepare(QProcess& process, const ProcessSpec& spec)
         process.setChildProcessModifier([] { ::setpgid(0, 0); });
 }
 
+void collectExit(QProcess& process, Completed& done)
+{
+    done.out = process.readAllStandardOutput();
+    done.err = process.readAllStandardError();
+    done.crashed = process.exitStatus() == QProcess::CrashExit;
+    done.exitCode = process.exitCode();
+    if (done.crashed && done.exitCode == 0)
+        done.exitCode = SIGKILL;
+}
+
 void trackChild(qint64 pid, bool ownGroup)
 {
     QMutexLocker lock(&childMutex);
@@ -102,12 +112,7 @@ Completed runToEnd(const ProcessSpec& spec, const std::optional<QByteArray>& inp
         process.waitForFinished(-1);
     untrackChild(pid);
 
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    result.crashed = process.exitStatus() == QProcess::CrashExit;
-    result.exitCode = process.exitCode();
-    if (result.crashed && result.exitCode == 0)
-        result.exitCode = SIGKILL; // the signal is unknown; never let a crash read as success
+    collectExit(process, result);
     return result;
 }
 

@@ -36,6 +36,10 @@ struct Completed {
     bool succeeded() const { return started && !crashed && exitCode == 0; }
 };
 
+// Takes what an exited child left: both outputs and how it ended. A crash with an unknown signal is
+// recorded as SIGKILL, so it can never read as success.
+void collectExit(QProcess& process, Completed& done);
+
 // Applies a spec to a QProcess that has not been started. Standard input becomes the null device;
 // a runner that writes input switches it back to a pipe before starting.
 void prepare(QProcess& process, const ProcessSpec& spec);

@@ -38,7 +38,8 @@ void signalGroup(qint64 pid, int sig)
 
 } // namespace
 
-TimedCompletion runTimed(const ProcessSpec& given, std::chrono::milliseconds limit, std::chrono::milliseconds grace)
+TimedCompletion runTimed(const ProcessSpec& given, std::chrono::milliseconds limit,
+                         std::chrono::milliseconds grace)
 {
     TimedCompletion result;
     // A group of its own, so the end of a timed command reaches whatever it started as well.
@@ -53,10 +54,10 @@ TimedCompletion runTimed(const ProcessSpec& given, std::chrono::milliseconds lim
     process.start(QIODevice::ReadOnly);
     // Exec reports back at once; the bound only keeps a program on a hung file system from holding us.
     if (!process.waitForStarted(waitSlice(deadline)) && process.state() == QProcess::NotRunning) {
-        result.launchError = process.errorString();
+        result.run.launchError = process.errorString();
         return result;
     }
-    result.started = true;
+    result.run.started = true;
     const qint64 pid = process.processId();
     trackChild(pid, true);
 
@@ -74,11 +75,7 @@ TimedCompletion runTimed(const ProcessSpec& given, std::chrono::milliseconds lim
     }
     untrackChild(pid);
 
-    result.out = process.readAllStandardOutput();
-    result.crashed = process.exitStatus() == QProcess::CrashExit;
-    result.exitCode = process.exitCode();
-    if (result.crashed && result.exitCode == 0)
-        result.exitCode = SIGKILL; // the signal is unknown; never let a crash read as success
+    collectExit(process, result.run);
     return result;
 }
 

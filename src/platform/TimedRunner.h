@@ -1,25 +1,19 @@
 #pragma once
 
+#include "platform/ProcessRunner.h"
 #include "platform/ProcessSpec.h"
-
-#include <QByteArray>
-#include <QString>
 
 #include <chrono>
 
 namespace Platform {
 
-// How a child run under a time limit ended. Only standard output is kept: error output goes to the
-// null device, so an unread pipe can never stall the child.
+// How a child run under a time limit ended. Error output went to the null device, so an unread pipe
+// could never stall the child; `run.err` stays empty.
 struct TimedCompletion {
-    bool started = false;
-    QString launchError;
+    Completed run;
     bool timedOut = false; // the limit passed while the child still ran; it was ended
-    bool crashed = false;  // ended by a signal; exitCode then holds the signal number
-    int exitCode = 0;
-    QByteArray out;
 
-    bool succeeded() const { return started && !timedOut && !crashed && exitCode == 0; }
+    bool succeeded() const { return !timedOut && run.succeeded(); }
 };
 
 // Runs `spec` on the calling thread and ends it once `limit` has passed: the child's process group

@@ -27,7 +27,7 @@ TEST(LocalBuilds, ALabelOrNoDigestMarksALocalBuild)
         {{"a:1"}, "<no value>|0\n", {{"a:1", ""}}},
         {{"a:1"}, "myproj|2\n", {{"a:1", "myproj"}}}, // a compose label wins over digests
         {{"a:1"}, "<no value>|1\n", {}},
-        {{"a:1", "b:1"}, "website|1\n", {}},          // lines and refs do not pair up
+        {{"a:1", "b:1"}, "website|1\n", {}}, // lines and refs do not pair up
         {{"a:1", "b:1"}, "x|0\nno bar\n", {{"a:1", "x"}}},
         {{"a:1", "b:1"}, "x|0|1\n|0\n", {{"b:1", ""}}},
         {{"a:1", "b:1"}, "|0\n\n|0\n", {{"a:1", ""}, {"b:1", ""}}}, // empty lines do not count
@@ -52,8 +52,9 @@ TEST(LocalBuilds, NoRefsRunNothing)
 
 TEST(LocalBuilds, MarkingTouchesOnlyImages)
 {
-    QList<Reclaimable> items{item(Kind::Image, "web:1"), item(Kind::Image, "node:20"), item(Kind::Container, "web:1"),
-                             item(Kind::Volume, "data"), item(Kind::Image, "app:2")};
+    QList<Reclaimable> items{item(Kind::Image, "web:1"), item(Kind::Image, "node:20"),
+                             item(Kind::Container, "web:1"), item(Kind::Volume, "data"),
+                             item(Kind::Image, "app:2")};
     items[4].project = "stale";
     const QList<Reclaimable> marked =
         Docker::marking(items, {{"web:1", ""}, {"app:2", "app"}, {"data", "x"}, {"missing:1", "y"}});
@@ -87,7 +88,8 @@ TEST(ReclaimWarning, CountsWhatIsLost)
         {{}, std::nullopt},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(Docker::reclaimWarning(row.items), row.warning) << row.warning.value_or("none").toStdString();
+        EXPECT_EQ(Docker::reclaimWarning(row.items), row.warning)
+            << row.warning.value_or("none").toStdString();
 }
 
 TEST(ReclaimCommands, OneCommandPerKindInAFixedOrderAndNothingForced)
@@ -107,7 +109,8 @@ TEST(ReclaimCommands, OneCommandPerKindInAFixedOrderAndNothingForced)
         {{cache, cache}, {{"builder", "prune", "-f"}}},
         {{}, {}},
         // A name no engine gives would read as an option, a stray "-f" as force.
-        {{item(Kind::Container, "-f"), item(Kind::Container, "web"), item(Kind::Volume, "--all")}, {{"rm", "web"}}},
+        {{item(Kind::Container, "-f"), item(Kind::Container, "web"), item(Kind::Volume, "--all")},
+         {{"rm", "web"}}},
     };
     for (const Row& row : rows)
         EXPECT_EQ(Docker::reclaimCommands(row.items), row.commands);

@@ -35,15 +35,16 @@ TEST(DockerStats, RecordedOutputGivesMemoryAndProcessorPerName)
 
 TEST(DockerStats, ColumnsThatDoNotReadLeaveTheirEntryOut)
 {
-    const QString text = "{\"Name\":\"web\",\"CPUPerc\":\"12.50%\",\"MemUsage\":\"1.5GiB / 8GiB\"}\n"
-                         "{\"Name\":\"gone\",\"CPUPerc\":\"--\",\"MemUsage\":\"-- / --\"}\n"
-                         "{\"Name\":\"idle\",\"CPUPerc\":\"0.00%\",\"MemUsage\":\"0B / 0B\"}\n"
-                         "{\"Name\":\"blank\",\"CPUPerc\":\"\",\"MemUsage\":\"\"}\n"
-                         "{\"Name\":\"spaced\",\"CPUPerc\":\" 3%\",\"MemUsage\":\"//\"}\n"
-                         "{\"CPUPerc\":\"50%\",\"MemUsage\":\"1MiB / 2MiB\"}\n"
-                         "{\"Name\":7,\"CPUPerc\":\"50%\"}\n"
-                         "not json at all\n"
-                         "{\"Name\":\"huge\",\"CPUPerc\":\"1e999%\",\"MemUsage\":\"99999999999TiB / 1GiB\"}\n";
+    const QString text =
+        "{\"Name\":\"web\",\"CPUPerc\":\"12.50%\",\"MemUsage\":\"1.5GiB / 8GiB\"}\n"
+        "{\"Name\":\"gone\",\"CPUPerc\":\"--\",\"MemUsage\":\"-- / --\"}\n"
+        "{\"Name\":\"idle\",\"CPUPerc\":\"0.00%\",\"MemUsage\":\"0B / 0B\"}\n"
+        "{\"Name\":\"blank\",\"CPUPerc\":\"\",\"MemUsage\":\"\"}\n"
+        "{\"Name\":\"spaced\",\"CPUPerc\":\" 3%\",\"MemUsage\":\"//\"}\n"
+        "{\"CPUPerc\":\"50%\",\"MemUsage\":\"1MiB / 2MiB\"}\n"
+        "{\"Name\":7,\"CPUPerc\":\"50%\"}\n"
+        "not json at all\n"
+        "{\"Name\":\"huge\",\"CPUPerc\":\"1e999%\",\"MemUsage\":\"99999999999TiB / 1GiB\"}\n";
     const LiveStats stats = Docker::parseDockerStats(text);
     EXPECT_EQ(stats.cpu, (QMap<QString, double>{{"web", 12.5}, {"idle", 0.0}}));
     EXPECT_EQ(stats.memory, (QMap<QString, qint64>{{"web", 1610612736}, {"idle", 0}}));
@@ -51,8 +52,9 @@ TEST(DockerStats, ColumnsThatDoNotReadLeaveTheirEntryOut)
 
 TEST(DockerStats, ALaterLineForTheSameNameReplacesItsEntries)
 {
-    const LiveStats stats = Docker::parseDockerStats("{\"Name\":\"a\",\"CPUPerc\":\"1%\",\"MemUsage\":\"1KiB / 1GiB\"}\n"
-                                                     "{\"Name\":\"a\",\"CPUPerc\":\"2%\",\"MemUsage\":\"2KiB / 1GiB\"}\n");
+    const LiveStats stats =
+        Docker::parseDockerStats("{\"Name\":\"a\",\"CPUPerc\":\"1%\",\"MemUsage\":\"1KiB / 1GiB\"}\n"
+                                 "{\"Name\":\"a\",\"CPUPerc\":\"2%\",\"MemUsage\":\"2KiB / 1GiB\"}\n");
     EXPECT_EQ(stats.cpu.value("a"), 2.0);
     EXPECT_EQ(stats.memory.value("a"), 2048);
 }
@@ -66,8 +68,8 @@ TEST(AppleStats, TwoRecordedSamplesGiveTheGrowthPerSecond)
     EXPECT_EQ(first.sample.usec, (QMap<QString, qint64>{{"web", 5000000}, {"db", 9000000}}));
     EXPECT_EQ(first.sample.at, secondsAfterEpoch(100));
 
-    const auto second =
-        Docker::parseContainerStats(fixture("engine/apple-stats-2.json"), first.sample, secondsAfterEpoch(102));
+    const auto second = Docker::parseContainerStats(fixture("engine/apple-stats-2.json"), first.sample,
+                                                    secondsAfterEpoch(102));
     // web: 2,000,000 µs in 2 s is one processor; db restarted (its counter went back); cache is new.
     EXPECT_EQ(second.stats.cpu, (QMap<QString, double>{{"web", 100.0}}));
     EXPECT_EQ(second.stats.memory.size(), 3);
@@ -77,10 +79,11 @@ TEST(AppleStats, TwoRecordedSamplesGiveTheGrowthPerSecond)
 
 TEST(AppleStats, NoShareWithoutElapsedTime)
 {
-    const auto first =
-        Docker::parseContainerStats(fixture("engine/apple-stats-1.json"), CPUSample::initial(), secondsAfterEpoch(50));
+    const auto first = Docker::parseContainerStats(fixture("engine/apple-stats-1.json"), CPUSample::initial(),
+                                                   secondsAfterEpoch(50));
     for (const QDateTime& now : {secondsAfterEpoch(50), secondsAfterEpoch(40), QDateTime()}) {
-        const auto again = Docker::parseContainerStats(fixture("engine/apple-stats-2.json"), first.sample, now);
+        const auto again =
+            Docker::parseContainerStats(fixture("engine/apple-stats-2.json"), first.sample, now);
         EXPECT_TRUE(again.stats.cpu.isEmpty()) << now.toString().toStdString();
         EXPECT_EQ(again.stats.memory.size(), 3);
     }
@@ -132,20 +135,20 @@ TEST(SizeText, UnitsAndRounding)
         {"0B", 0},
         {"  7kB", 7000},
         {"469.5MB (1%)", 469500000},
-        {"43.57MiB", 45686456},       // 45,686,456.32
-        {"0.5B", 1},                  // halves away from zero
+        {"43.57MiB", 45686456}, // 45,686,456.32
+        {"0.5B", 1},            // halves away from zero
         {"1.4999B", 1},
         {"2.5B", 3},
-        {"1.0000005kB", 1000},        // 1000.0005 rounds down
+        {"1.0000005kB", 1000}, // 1000.0005 rounds down
         {"1e3B", 1000},
         {".5kB", 500},
         {"-0B", 0},
-        {"1.5 GB", std::nullopt},     // the first word has no unit
+        {"1.5 GB", std::nullopt}, // the first word has no unit
         {"12", std::nullopt},
         {"-1B", std::nullopt},
         {"abcB", std::nullopt},
         {"1xB", std::nullopt},
-        {"1mb", std::nullopt},        // units are case-sensitive
+        {"1mb", std::nullopt}, // units are case-sensitive
         {"N/A", std::nullopt},
         {"", std::nullopt},
         {"B", std::nullopt},
@@ -169,8 +172,15 @@ TEST(ProcessorShare, IsRelativeToTheWholeMachine)
         const char* text;
     };
     const Row rows[] = {
-        {0, "0%"},     {2, "<1%"},   {4, "1%"},       {6, "2%"},   {5.96, "1%"}, {49.96, "12%"},
-        {-3, "0%"},    {400, "100%"}, {801.9, "200%"},
+        {0, "0%"},
+        {2, "<1%"},
+        {4, "1%"},
+        {6, "2%"},
+        {5.96, "1%"},
+        {49.96, "12%"},
+        {-3, "0%"},
+        {400, "100%"},
+        {801.9, "200%"},
         {std::numeric_limits<double>::quiet_NaN(), "0%"},
         {-std::numeric_limits<double>::infinity(), "0%"},
         {std::numeric_limits<double>::infinity(), "—"},
@@ -234,10 +244,11 @@ TEST(TimedDocker, GivesOutputOnlyForASuccessfulRunInTime)
     ASSERT_TRUE(stats);
     EXPECT_EQ(Docker::parseDockerStats(*stats).memory.size(), 2);
     EXPECT_EQ(Docker::timed(Docker::process({"ps", "--format", "json"}), 10.0), std::nullopt);
-    EXPECT_EQ(Docker::timed(Docker::process({"version"}), 10.0), QString()); // empty output is still output
+    EXPECT_EQ(Docker::timed(Docker::process({"version"}), 10.0), QString());   // empty output is still output
     EXPECT_EQ(Docker::timed(Docker::process({"images"}), 10.0), std::nullopt); // not UTF-8
 
-    Platform::ProcessSpec nowhere = Docker::process({"version"}, std::nullopt, QStringLiteral("/nonexistent/voskel"));
+    Platform::ProcessSpec nowhere =
+        Docker::process({"version"}, std::nullopt, QStringLiteral("/nonexistent/voskel"));
     EXPECT_EQ(Docker::timed(nowhere, 10.0), std::nullopt);
 }
 
@@ -247,7 +258,8 @@ TEST(TimedDocker, AHungClientIsEndedEvenWhenItIgnoresTermination)
     TestSupport::ScopedEnv mode("VOSKEL_FAKE_MODE", QByteArray("ignore-term"));
     QElapsedTimer clock;
     clock.start();
-    EXPECT_EQ(Docker::timed(Docker::process({"stats", "--no-stream", "--format", "json"}), 0.5), std::nullopt);
+    EXPECT_EQ(Docker::timed(Docker::process({"stats", "--no-stream", "--format", "json"}), 0.5),
+              std::nullopt);
     // The limit, the two-second grace, then the kill.
     EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_GE(clock.elapsed(), 400);

@@ -49,7 +49,7 @@ TEST(MountQuery, ParsesTheInspectLines)
         {"/|data,\n|x,\n", {}},
         {"/ spaced / |a,,b\n", {{"spaced", {"a", "b"}}}},
         {"/a|x,\n\n/a|y,\n", {{"a", {"y"}}}}, // a later line replaces an earlier one
-        {"/a|x|y,\n", {{"a", {"x|y"}}}},    // only the first bar splits
+        {"/a|x|y,\n", {{"a", {"x|y"}}}},      // only the first bar splits
         {"", {}},
     };
     for (const Row& row : rows)
@@ -87,29 +87,71 @@ TEST(TeardownPlanRules, WhichVolumesGoAndWhichStay)
     const ComposeProject empty{"app", "/nope/gone", {}, 0, std::nullopt};
     const QList<Container> own = app().containers;
     const Row rows[] = {
-        {"only the project mounts them", app(), own, {{"app-1", {"app_code"}}, {"app-db-1", {"app_data"}}}, {}, {},
-         {"app_code", "app_data"}, {}},
-        {"another project's container keeps a volume", app(), own + QList{otherApi},
-         {{"app-1", {"app_code"}}, {"app-db-1", {"app_data"}}, {"other-api-1", {"app_data"}}}, {}, {},
-         {"app_code"}, {{"app_data", {"other-api-1"}}}},
-        {"a loose container keeps a volume", app(), own + QList{portainer},
-         {{"app-db-1", {"app_data"}}, {"portainer", {"app_data"}}}, {}, {}, {}, {{"app_data", {"portainer"}}}},
-        {"every outside user is named, sorted", app(), QList{portainer, otherWeb} + own + QList{otherApi},
-         {{"app-db-1", {"app_data"}}, {"portainer", {"app_data"}}, {"other-web-1", {"app_data"}},
+        {"only the project mounts them",
+         app(),
+         own,
+         {{"app-1", {"app_code"}}, {"app-db-1", {"app_data"}}},
+         {},
+         {},
+         {"app_code", "app_data"},
+         {}},
+        {"another project's container keeps a volume",
+         app(),
+         own + QList{otherApi},
+         {{"app-1", {"app_code"}}, {"app-db-1", {"app_data"}}, {"other-api-1", {"app_data"}}},
+         {},
+         {},
+         {"app_code"},
+         {{"app_data", {"other-api-1"}}}},
+        {"a loose container keeps a volume",
+         app(),
+         own + QList{portainer},
+         {{"app-db-1", {"app_data"}}, {"portainer", {"app_data"}}},
+         {},
+         {},
+         {},
+         {{"app_data", {"portainer"}}}},
+        {"every outside user is named, sorted",
+         app(),
+         QList{portainer, otherWeb} + own + QList{otherApi},
+         {{"app-db-1", {"app_data"}},
+          {"portainer", {"app_data"}},
+          {"other-web-1", {"app_data"}},
           {"other-api-1", {"app_data"}}},
-         {}, {}, {}, {{"app_data", {"other-api-1", "other-web-1", "portainer"}}}},
-        {"a volume shared inside the project is listed once", app(), own,
-         {{"app-1", {"app_data"}}, {"app-db-1", {"app_data"}}}, {"app_data"}, {}, {"app_data"}, {}},
-        {"declared volumes are planned without containers", empty, {otherApi}, {{"other-api-1", {"app_data"}}},
-         {"app_data", "app_cache"}, {}, {"app_cache"}, {{"app_data", {"other-api-1"}}}},
-        {"external volumes are never planned", app(), own + QList{otherApi},
-         {{"app-1", {"shared_certs", "app_code"}}, {"other-api-1", {"shared_certs"}}}, {"shared_certs", "app_cache"},
-         {"shared_certs"}, {"app_cache", "app_code"}, {}},
+         {},
+         {},
+         {},
+         {{"app_data", {"other-api-1", "other-web-1", "portainer"}}}},
+        {"a volume shared inside the project is listed once",
+         app(),
+         own,
+         {{"app-1", {"app_data"}}, {"app-db-1", {"app_data"}}},
+         {"app_data"},
+         {},
+         {"app_data"},
+         {}},
+        {"declared volumes are planned without containers",
+         empty,
+         {otherApi},
+         {{"other-api-1", {"app_data"}}},
+         {"app_data", "app_cache"},
+         {},
+         {"app_cache"},
+         {{"app_data", {"other-api-1"}}}},
+        {"external volumes are never planned",
+         app(),
+         own + QList{otherApi},
+         {{"app-1", {"shared_certs", "app_code"}}, {"other-api-1", {"shared_certs"}}},
+         {"shared_certs", "app_cache"},
+         {"shared_certs"},
+         {"app_cache", "app_code"},
+         {}},
         {"no mounts and nothing declared", app(), own, {}, {}, {}, {}, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        const TeardownPlan plan = Docker::plan(row.project, row.all, row.mounts, row.declared, {}, row.external);
+        const TeardownPlan plan =
+            Docker::plan(row.project, row.all, row.mounts, row.declared, {}, row.external);
         EXPECT_EQ(names(plan.removable()), row.removable);
         EXPECT_EQ(names(plan.kept()), row.kept.keys());
         for (const VolumeUse& volume : plan.kept())

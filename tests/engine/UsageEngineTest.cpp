@@ -105,8 +105,8 @@ TEST(DiskUsageOnEngine, ReportsLooseContainersVolumesAndImagesWithTheirMounts)
     Scene scene;
     const QString data = scene.namedVolume("data");
     const QString unused = scene.volume("unused");
-    const QString exited =
-        scene.container({"-v", data + ":/data", testImage(), "sh", "-c", "head -c 20000 /dev/zero > /data/f"}, "exited");
+    const QString exited = scene.container(
+        {"-v", data + ":/data", testImage(), "sh", "-c", "head -c 20000 /dev/zero > /data/f"}, "exited");
     const QString snapshot = scene.commit(exited, uniqueName("snap") + ":1");
     const QString untagged = scene.commit(exited);
 
@@ -148,7 +148,9 @@ TEST(DiskUsageOnEngine, AStoppedComposeContainerComesBackOnlyWhileItsComposeFile
     scene.project(project);
     QFile compose(dir.filePath("compose.yaml"));
     ASSERT_TRUE(compose.open(QIODevice::WriteOnly));
-    compose.write(QStringLiteral("services:\n  job:\n    image: %1\n    command: [\"true\"]\n").arg(testImage()).toUtf8());
+    compose.write(QStringLiteral("services:\n  job:\n    image: %1\n    command: [\"true\"]\n")
+                      .arg(testImage())
+                      .toUtf8());
     compose.close();
     const auto up = docker({"compose", "-p", project, "up", "-d", "--wait"}, dir.path());
     ASSERT_NE(up.status, -1) << up.err.toStdString();
@@ -174,7 +176,8 @@ TEST(DiskUsageOnEngine, AStoppedComposeContainerComesBackOnlyWhileItsComposeFile
 TEST(DiskUsageOnEngine, AnEngineThatDoesNotAnswerThrows)
 {
     VOSKEL_REQUIRE_ENGINE();
-    EXPECT_THROW(Docker::usage(Runtime::socket("nowhere", "/nonexistent/voskel.sock"), hasComposeFile), DockerError);
+    EXPECT_THROW(Docker::usage(Runtime::socket("nowhere", "/nonexistent/voskel.sock"), hasComposeFile),
+                 DockerError);
 }
 
 TEST(MountsOnEngine, NamedVolumesPerContainerByName)
@@ -184,9 +187,8 @@ TEST(MountsOnEngine, NamedVolumesPerContainerByName)
     QTemporaryDir bind;
     const QString first = scene.namedVolume("first");
     const QString second = scene.namedVolume("second");
-    const QString both = scene.container({"-v", first + ":/a", "-v", second + ":/b", "-v", bind.path() + ":/c",
-                                          testImage(), "true"},
-                                         "both");
+    const QString both = scene.container(
+        {"-v", first + ":/a", "-v", second + ":/b", "-v", bind.path() + ":/c", testImage(), "true"}, "both");
     const QString none = scene.container({testImage(), "true"}, "none");
     const QString noneId = docker({"inspect", "--format", "{{.Id}}", none}).out.trimmed();
 
@@ -206,16 +208,17 @@ TEST(ReclaimOnEngine, RemovesWhatIsFreeAndLeavesWhatIsInUse)
     const QString spare = scene.volume("spare");
     const QString held = scene.namedVolume("held");
     const QString exited = scene.container({testImage(), "true"}, "exited");
-    const QString running = scene.container({"-d", "-v", held + ":/h", testImage(), "sleep", "300"}, "running");
+    const QString running =
+        scene.container({"-d", "-v", held + ":/h", testImage(), "sleep", "300"}, "running");
     const QString tagged = scene.commit(exited, uniqueName("tagged") + ":1");
     const QString untagged = scene.commit(exited);
 
     const auto item = [](Kind kind, const QString& ref) {
         return Reclaimable{kind, ref, ref, 0, std::nullopt, Recovery::Gone, std::nullopt, std::nullopt};
     };
-    const QList<Reclaimable> chosen{item(Kind::Image, tagged),       item(Kind::Container, exited),
-                                    item(Kind::Volume, spare),       item(Kind::Image, untagged),
-                                    item(Kind::Container, running),  item(Kind::Volume, held)};
+    const QList<Reclaimable> chosen{item(Kind::Image, tagged),      item(Kind::Container, exited),
+                                    item(Kind::Volume, spare),      item(Kind::Image, untagged),
+                                    item(Kind::Container, running), item(Kind::Volume, held)};
     QStringList failures;
     for (const QStringList& args : Docker::reclaimCommands(chosen)) {
         const auto done = Docker::capture(args);

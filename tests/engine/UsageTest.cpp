@@ -66,7 +66,8 @@ Container named(const QString& name)
 // A report as the client prints it, with the kinds of rows it shows in practice: an image builder of
 // the Apple runtime, that runtime's own images and its bridge's, columns as numbers, rows with
 // columns missing.
-const QString mixedSummary = R"json({"Active":"2","Reclaimable":"469.5MB (1%)","Size":"26GB","TotalCount":"5","Type":"Images"}
+const QString mixedSummary =
+    R"json({"Active":"2","Reclaimable":"469.5MB (1%)","Size":"26GB","TotalCount":"5","Type":"Images"}
 {"Active":"1","Reclaimable":"4GB (50%)","Size":"8GB","TotalCount":"3","Type":"Containers"}
 {"Active":"1","Reclaimable":"70MB (2%)","Size":"3GB","TotalCount":"3","Type":"Local Volumes"}
 {"Active":"0","Reclaimable":"1GB","Size":"1GB","TotalCount":"4","Type":"Build Cache"}
@@ -116,38 +117,38 @@ bool onlyWorkApp(const QString& dir)
 TEST(DiskUsageReport, RecordedReportGivesSizesAndCandidates)
 {
     QStringList asked;
-    const DiskUsage usage =
-        Docker::parseUsage(fixture("engine/system-df.ndjson"), fixture("engine/system-df-v.json"),
-                           [&](const QString& dir) {
-                               asked << dir;
-                               return true;
-                           });
+    const DiskUsage usage = Docker::parseUsage(fixture("engine/system-df.ndjson"),
+                                               fixture("engine/system-df-v.json"), [&](const QString& dir) {
+                                                   asked << dir;
+                                                   return true;
+                                               });
     EXPECT_EQ(usage.total, 2034000 + 4170000 + 460000);
-    EXPECT_EQ(usage.containerSize,
-              (QMap<QString, qint64>{{"rec4-paused", 0},
-                                     {"rec4-live", 4000000},
-                                     {"rec4-created", 0},
-                                     {"rec4-withvol", 0},
-                                     {"rec4-loose", 50000},
-                                     {"rec4shop-worker-1", 120000},
-                                     {"rec4shop-web-1", 3}}));
-    EXPECT_EQ(usage.volumeSize,
-              (QMap<QString, qint64>{{"rec4-keep", 70000}, {"rec4-orphan", 90000}, {"rec4shop_data", 300000}}));
+    EXPECT_EQ(usage.containerSize, (QMap<QString, qint64>{{"rec4-paused", 0},
+                                                          {"rec4-live", 4000000},
+                                                          {"rec4-created", 0},
+                                                          {"rec4-withvol", 0},
+                                                          {"rec4-loose", 50000},
+                                                          {"rec4shop-worker-1", 120000},
+                                                          {"rec4shop-web-1", 3}}));
+    EXPECT_EQ(
+        usage.volumeSize,
+        (QMap<QString, qint64>{{"rec4-keep", 70000}, {"rec4-orphan", 90000}, {"rec4shop_data", 300000}}));
     EXPECT_TRUE(usage.mounts.isEmpty());
     EXPECT_EQ(asked, QStringList({recordedWorkingDir, recordedWorkingDir}));
 
     const std::optional<QString> shop = QStringLiteral("rec4shop");
-    expectCandidates(usage.candidates,
-                     {
-                         {Kind::Container, "rec4shop-worker-1", 120000, Recovery::Restorable, "no volume", shop},
-                         {Kind::Container, "rec4-loose", 50000, Recovery::Gone, u"not in a project · no volume"_qs, {}},
-                         {Kind::Container, "rec4shop-web-1", 3, Recovery::Restorable, {}, shop},
-                         {Kind::Container, "rec4-created", 0, Recovery::Gone, u"not in a project · no volume"_qs, {}},
-                         {Kind::Container, "rec4-withvol", 0, Recovery::Gone, "not in a project", {}},
-                         {Kind::Image, "untagged", 50000, Recovery::Gone, "no tag", {}},
-                         {Kind::Image, "rec4/snapshot:1", 0, Recovery::Restorable, {}, {}},
-                         {Kind::Volume, "rec4-orphan", 90000, Recovery::Gone, {}, {}},
-                     });
+    expectCandidates(
+        usage.candidates,
+        {
+            {Kind::Container, "rec4shop-worker-1", 120000, Recovery::Restorable, "no volume", shop},
+            {Kind::Container, "rec4-loose", 50000, Recovery::Gone, u"not in a project · no volume"_qs, {}},
+            {Kind::Container, "rec4shop-web-1", 3, Recovery::Restorable, {}, shop},
+            {Kind::Container, "rec4-created", 0, Recovery::Gone, u"not in a project · no volume"_qs, {}},
+            {Kind::Container, "rec4-withvol", 0, Recovery::Gone, "not in a project", {}},
+            {Kind::Image, "untagged", 50000, Recovery::Gone, "no tag", {}},
+            {Kind::Image, "rec4/snapshot:1", 0, Recovery::Restorable, {}, {}},
+            {Kind::Volume, "rec4-orphan", 90000, Recovery::Gone, {}, {}},
+        });
     EXPECT_EQ(find(usage, "untagged")->ref, untaggedId);
     EXPECT_EQ(find(usage, "rec4/snapshot:1")->ref, "rec4/snapshot:1");
     EXPECT_EQ(find(usage, "rec4-orphan")->ref, "rec4-orphan");
@@ -155,8 +156,8 @@ TEST(DiskUsageReport, RecordedReportGivesSizesAndCandidates)
 
 TEST(DiskUsageReport, AProjectWhoseFolderLostItsComposeFileCannotComeBack)
 {
-    for (const Docker::CanCompose& never : {Docker::CanCompose([](const QString&) { return false; }),
-                                            Docker::CanCompose()}) {
+    for (const Docker::CanCompose& never :
+         {Docker::CanCompose([](const QString&) { return false; }), Docker::CanCompose()}) {
         const DiskUsage usage =
             Docker::parseUsage(fixture("engine/system-df.ndjson"), fixture("engine/system-df-v.json"), never);
         const Reclaimable* worker = find(usage, "rec4shop-worker-1");
@@ -181,22 +182,24 @@ TEST(DiskUsageReport, RowsTheClientPrintsInPractice)
     EXPECT_FALSE(usage.volumeSize.contains("unmeasured"));
 
     const std::optional<QString> app = QStringLiteral("app");
-    expectCandidates(usage.candidates,
-                     {
-                         {Kind::BuildCache, "Build cache", 1000000000, Recovery::Restorable, {}, {}},
-                         {Kind::Container, "buildkit", 4000000000, Recovery::Restorable, {}, {}},
-                         {Kind::Container, "app-api-1", 3000000000, Recovery::Restorable, {}, app},
-                         {Kind::Container, "demo-pg", 1000000000, Recovery::Gone, u"not in a project · no volume"_qs, {}},
-                         {Kind::Container, "old-web-1", 500000000, Recovery::Gone, "compose file missing", QString("old")},
-                         {Kind::Container, "orphaned-1", 1000000, Recovery::Gone, "compose file missing", QString("orphaned")},
-                         {Kind::Container, "fresh", 0, Recovery::Restorable, "no volume", app},
-                         {Kind::Image, "node:20-alpine", 40000000, Recovery::Restorable, {}, {}},
-                         {Kind::Image, "ghcr.io/someone/app:2", 7000000, Recovery::Restorable, {}, {}},
-                         {Kind::Image, "untagged", 232700, Recovery::Gone, "no tag", {}},
-                         {Kind::Image, "untagged", 0, Recovery::Gone, "no tag", {}},
-                         {Kind::Volume, "orphan", 70000000, Recovery::Gone, {}, {}},
-                         {Kind::Volume, "counted", 1000, Recovery::Gone, {}, {}},
-                     });
+    expectCandidates(
+        usage.candidates,
+        {
+            {Kind::BuildCache, "Build cache", 1000000000, Recovery::Restorable, {}, {}},
+            {Kind::Container, "buildkit", 4000000000, Recovery::Restorable, {}, {}},
+            {Kind::Container, "app-api-1", 3000000000, Recovery::Restorable, {}, app},
+            {Kind::Container, "demo-pg", 1000000000, Recovery::Gone, u"not in a project · no volume"_qs, {}},
+            {Kind::Container, "old-web-1", 500000000, Recovery::Gone, "compose file missing", QString("old")},
+            {Kind::Container, "orphaned-1", 1000000, Recovery::Gone, "compose file missing",
+             QString("orphaned")},
+            {Kind::Container, "fresh", 0, Recovery::Restorable, "no volume", app},
+            {Kind::Image, "node:20-alpine", 40000000, Recovery::Restorable, {}, {}},
+            {Kind::Image, "ghcr.io/someone/app:2", 7000000, Recovery::Restorable, {}, {}},
+            {Kind::Image, "untagged", 232700, Recovery::Gone, "no tag", {}},
+            {Kind::Image, "untagged", 0, Recovery::Gone, "no tag", {}},
+            {Kind::Volume, "orphan", 70000000, Recovery::Gone, {}, {}},
+            {Kind::Volume, "counted", 1000, Recovery::Gone, {}, {}},
+        });
     EXPECT_EQ(usage.candidates.first().ref, QString());
     EXPECT_EQ(usage.candidates.first().id(), "/buildCache/");
     const QStringList refs{usage.candidates[9].ref, usage.candidates[10].ref};
@@ -246,7 +249,8 @@ TEST(DiskUsageReport, UnreadableDetailKeepsOnlyTheTotal)
     EXPECT_EQ(Docker::parseUsage("", "not json", onlyWorkApp), DiskUsage{});
 
     // A section that is not a list of records is an empty section.
-    const QString odd = R"({"Containers": {"Names": "x"}, "Volumes": [{"Name":"v","Links":"0","Size":"1B"}, 3],
+    const QString odd =
+        R"({"Containers": {"Names": "x"}, "Volumes": [{"Name":"v","Links":"0","Size":"1B"}, 3],
                            "Images": "none"})";
     const DiskUsage usage = Docker::parseUsage("", odd, onlyWorkApp);
     EXPECT_TRUE(usage.candidates.isEmpty());
@@ -266,7 +270,8 @@ TEST(DiskUsageReport, CandidatesAreOrderedByKindThenSizeThenName)
     })";
     const DiskUsage usage =
         Docker::parseUsage(R"({"Type":"Build Cache","Size":"1B","Reclaimable":"1B"})", detail, onlyWorkApp);
-    EXPECT_EQ(names(usage.candidates), QStringList({"Build cache", "z-big", "a-small", "b-small", "img:1", "vol"}));
+    EXPECT_EQ(names(usage.candidates),
+              QStringList({"Build cache", "z-big", "a-small", "b-small", "img:1", "vol"}));
 }
 
 TEST(DiskUsageFigures, PerProjectTotalsCountASharedVolumeOnce)
@@ -293,9 +298,15 @@ TEST(DiskUsageFigures, PerProjectTotalsCountASharedVolumeOnce)
 TEST(DiskUsageFigures, MergingKeepsTheReceiverFirst)
 {
     const Runtime colima = Runtime::context("colima");
-    DiskUsage mine{100, {{"a", 1}}, {{"v", 10}}, {{"a", {"v"}}},
+    DiskUsage mine{100,
+                   {{"a", 1}},
+                   {{"v", 10}},
+                   {{"a", {"v"}}},
                    {Reclaimable{Kind::Volume, "v", "v", 10, {}, Recovery::Gone, {}, colima}}};
-    DiskUsage theirs{50, {{"a", 2}, {"b", 3}}, {{"v", 20}}, {{"a", {"w"}}, {"b", {}}},
+    DiskUsage theirs{50,
+                     {{"a", 2}, {"b", 3}},
+                     {{"v", 20}},
+                     {{"a", {"w"}}, {"b", {}}},
                      {Reclaimable{Kind::Container, "b", "b", 3, {}, Recovery::Gone, {}, std::nullopt}}};
     const DiskUsage merged = mine.merging(theirs);
     EXPECT_EQ(merged.total, 150);
@@ -314,27 +325,32 @@ TEST(DiskUsageQuery, RunsTheReportThenMountsThenImagesOnTheRuntime)
 {
     TestSupport::FakeTools fakes({"docker"});
     const QStringList context{"--context", "ctx"};
-    fakes.answer("docker", context + QStringList{"system", "df", "--format", "json"}, fixture("engine/system-df.ndjson"));
+    fakes.answer("docker", context + QStringList{"system", "df", "--format", "json"},
+                 fixture("engine/system-df.ndjson"));
     fakes.answer("docker", context + QStringList{"system", "df", "-v", "--format", "json"},
                  fixture("engine/system-df-v.json"));
-    const QStringList containers{"rec4-created", "rec4-live",    "rec4-loose",        "rec4-paused",
+    const QStringList containers{"rec4-created", "rec4-live",      "rec4-loose",       "rec4-paused",
                                  "rec4-withvol", "rec4shop-web-1", "rec4shop-worker-1"};
-    fakes.answer("docker",
-                 context + QStringList{"inspect"} + containers +
-                     QStringList{"--format",
-                                 R"({{.Name}}|{{range .Mounts}}{{if eq .Type "volume"}}{{.Name}},{{end}}{{end}})"},
-                 fixture("engine/mounts.txt"));
-    fakes.answer("docker",
-                 context + QStringList{"image", "inspect", "rec4/snapshot:1", "--format",
-                                       R"({{index .Config.Labels "com.docker.compose.project"}}|{{len .RepoDigests}})"},
-                 "|0\n");
+    fakes.answer(
+        "docker",
+        context + QStringList{"inspect"} + containers +
+            QStringList{"--format",
+                        R"({{.Name}}|{{range .Mounts}}{{if eq .Type "volume"}}{{.Name}},{{end}}{{end}})"},
+        fixture("engine/mounts.txt"));
+    fakes.answer(
+        "docker",
+        context +
+            QStringList{"image", "inspect", "rec4/snapshot:1", "--format",
+                        R"({{index .Config.Labels "com.docker.compose.project"}}|{{len .RepoDigests}})"},
+        "|0\n");
 
     const Runtime runtime = Runtime::context("ctx");
     const DiskUsage usage = Docker::usage(runtime, [](const QString&) { return true; });
 
     const QStringList calls = fakes.calls();
     ASSERT_EQ(calls.size(), 4);
-    EXPECT_TRUE(calls[2].startsWith("docker --context ctx inspect rec4-created rec4-live")) << calls[2].toStdString();
+    EXPECT_TRUE(calls[2].startsWith("docker --context ctx inspect rec4-created rec4-live"))
+        << calls[2].toStdString();
     EXPECT_TRUE(calls[3].startsWith("docker --context ctx image inspect rec4/snapshot:1 --format"));
 
     EXPECT_EQ(usage.mounts, Docker::parseMounts(fixture("engine/mounts.txt")));
@@ -352,7 +368,8 @@ TEST(DiskUsageQuery, RunsTheReportThenMountsThenImagesOnTheRuntime)
 TEST(DiskUsageQuery, AnEngineThatDoesNotAnswerFailsAtTheFirstCommand)
 {
     TestSupport::FakeTools fakes({"docker"});
-    fakes.answer("docker", {"system", "df", "--format", "json"}, "", "Cannot connect to the Docker daemon\n", 1);
+    fakes.answer("docker", {"system", "df", "--format", "json"}, "", "Cannot connect to the Docker daemon\n",
+                 1);
     try {
         Docker::usage(std::nullopt, [](const QString&) { return true; });
         FAIL() << "no error";

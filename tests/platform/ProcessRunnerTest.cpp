@@ -9,18 +9,7 @@
 #include <thread>
 
 using Platform::ProcessSpec;
-
-namespace {
-
-ProcessSpec shell(const QString& script)
-{
-    ProcessSpec spec;
-    spec.program = QStringLiteral("/bin/sh");
-    spec.arguments = {QStringLiteral("-c"), script};
-    return spec;
-}
-
-} // namespace
+using TestSupport::shell;
 
 TEST(SearchPath, NeverEndsInAnEmptyElement)
 {

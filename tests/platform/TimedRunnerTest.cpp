@@ -14,16 +14,9 @@
 
 using namespace std::chrono_literals;
 using Platform::ProcessSpec;
+using TestSupport::shell;
 
 namespace {
-
-ProcessSpec shell(const QString& script)
-{
-    ProcessSpec spec;
-    spec.program = QStringLiteral("/bin/sh");
-    spec.arguments = {QStringLiteral("-c"), script};
-    return spec;
-}
 
 // Whether a process of that id still exists; a reparented zombie is reaped by init soon after.
 bool gone(qint64 pid, int waitMs = 3000)
@@ -52,23 +45,23 @@ TEST(TimedRunner, AQuickChildGivesItsOutputAndStatus)
 {
     const auto ok = Platform::runTimed(shell("printf 'out'; echo noise >&2"), 5s);
     EXPECT_TRUE(ok.succeeded());
-    EXPECT_EQ(ok.out, "out");
+    EXPECT_EQ(ok.run.out, "out");
 
     const auto failed = Platform::runTimed(shell("echo printed; exit 1"), 5s);
     EXPECT_FALSE(failed.succeeded());
     EXPECT_FALSE(failed.timedOut);
-    EXPECT_EQ(failed.exitCode, 1);
-    EXPECT_EQ(failed.out, "printed\n");
+    EXPECT_EQ(failed.run.exitCode, 1);
+    EXPECT_EQ(failed.run.out, "printed\n");
 
     const auto killed = Platform::runTimed(shell("kill -9 $$"), 5s);
-    EXPECT_TRUE(killed.crashed);
+    EXPECT_TRUE(killed.run.crashed);
     EXPECT_FALSE(killed.succeeded());
 
     ProcessSpec missing;
     missing.program = QStringLiteral("/nonexistent/voskel/program");
     const auto unstarted = Platform::runTimed(missing, 5s);
-    EXPECT_FALSE(unstarted.started);
-    EXPECT_FALSE(unstarted.launchError.isEmpty());
+    EXPECT_FALSE(unstarted.run.started);
+    EXPECT_FALSE(unstarted.run.launchError.isEmpty());
     EXPECT_EQ(Platform::trackedChildCount(), 0);
 }
 
@@ -76,7 +69,7 @@ TEST(TimedRunner, LargeErrorOutputCannotStallTheChild)
 {
     const auto result = Platform::runTimed(shell("head -c 2000000 /dev/zero >&2; echo after"), 10s);
     EXPECT_TRUE(result.succeeded());
-    EXPECT_EQ(result.out, "after\n");
+    EXPECT_EQ(result.run.out, "after\n");
 }
 
 TEST(TimedRunner, AChildPastItsLimitIsEndedAndFails)
@@ -86,7 +79,7 @@ TEST(TimedRunner, AChildPastItsLimitIsEndedAndFails)
     const auto result = Platform::runTimed(shell("echo started; exec sleep 30"), 300ms);
     EXPECT_TRUE(result.timedOut);
     EXPECT_FALSE(result.succeeded());
-    EXPECT_EQ(result.out, "started\n"); // what came before the end is kept for whoever wants it
+    EXPECT_EQ(result.run.out, "started\n"); // what came before the end is kept for whoever wants it
     EXPECT_GE(clock.elapsed(), 250);
     EXPECT_LT(clock.elapsed(), 2000);
     EXPECT_EQ(Platform::trackedChildCount(), 0);
@@ -109,7 +102,7 @@ TEST(TimedRunner, AChildIgnoringTerminationIsKilledAfterTheGrace)
     clock.start();
     const auto result = Platform::runTimed(shell(script), 300ms, 500ms);
     EXPECT_TRUE(result.timedOut);
-    EXPECT_TRUE(result.crashed);
+    EXPECT_TRUE(result.run.crashed);
     EXPECT_GE(clock.elapsed(), 700);
     EXPECT_LT(clock.elapsed(), 3000);
     const qint64 grandchild = pidFrom(pidFile);
@@ -126,7 +119,7 @@ TEST(TimedRunner, AGrandchildHoldingTheOutputDoesNotHoldTheCaller)
     const auto result =
         Platform::runTimed(shell(QStringLiteral("sleep 30 & echo $! > %1; echo done").arg(pidFile)), 20s);
     EXPECT_TRUE(result.succeeded());
-    EXPECT_EQ(result.out, "done\n");
+    EXPECT_EQ(result.run.out, "done\n");
     EXPECT_LT(clock.elapsed(), 3000);
     const qint64 grandchild = pidFrom(pidFile);
     if (grandchild > 0)
@@ -135,7 +128,8 @@ TEST(TimedRunner, AGrandchildHoldingTheOutputDoesNotHoldTheCaller)
 
 TEST(TimedRunner, TheApplicationsWayOutReachesATimedChild)
 {
-    auto running = std::async(std::launch::async, [] { return Platform::runTimed(shell("exec sleep 30"), 60s); });
+    auto running =
+        std::async(std::launch::async, [] { return Platform::runTimed(shell("exec sleep 30"), 60s); });
     QElapsedTimer clock;
     clock.start();
     while (Platform::trackedChildCount() == 0 && clock.elapsed() < 5000)

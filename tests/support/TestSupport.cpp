@@ -74,6 +74,14 @@ QString fixture(const QString& relativePath)
     return QString::fromUtf8(file.readAll());
 }
 
+Platform::ProcessSpec shell(const QString& script)
+{
+    Platform::ProcessSpec spec;
+    spec.program = QStringLiteral("/bin/sh");
+    spec.arguments = {QStringLiteral("-c"), script};
+    return spec;
+}
+
 ScopedEnv::ScopedEnv(const char* name, const std::optional<QByteArray>& value) : m_name(name)
 {
     if (qEnvironmentVariableIsSet(name))

@@ -45,6 +45,9 @@ private:
     std::optional<QByteArray> m_old;
 };
 
+// `/bin/sh -c script`, for tests of the process runners.
+Platform::ProcessSpec shell(const QString& script);
+
 // Fake programs put first on every child's search path. Each named tool runs tests/support/fake-tool,
 // which answers from fixture files under dir()/<tool>/ or acts as VOSKEL_FAKE_MODE says.
 class FakeTools {
