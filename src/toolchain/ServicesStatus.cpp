@@ -1,5 +1,6 @@
 #include "toolchain/ServicesStatus.h"
 
+#include "toolchain/KeyedRows.h"
 #include "toolchain/Toolchain.h"
 
 #include <QHash>
@@ -60,13 +61,8 @@ QStringList engineListCommand()
 SystemStatus parseStatus(const QString& text)
 {
     QHash<QString, QString> table;
-    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (words.size() < 2)
-            continue;
-        const QString key = words.takeFirst();
-        table.insert(key, words.join(QLatin1Char(' ')));
-    }
+    for (const auto& [key, values] : keyedRows(text))
+        table.insert(key, values.join(QLatin1Char(' ')));
 
     SystemStatus status;
     const auto state = table.constFind(QStringLiteral("status"));

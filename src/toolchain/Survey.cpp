@@ -1,5 +1,6 @@
 #include "toolchain/Survey.h"
 
+#include "toolchain/KeyedRows.h"
 #include "toolchain/Toolchain.h"
 
 #include <QJsonArray>
@@ -101,13 +102,8 @@ std::optional<QString> refreshIndex(bool brewPresent)
 QMap<QString, QString> parseBrewList(const QString& text)
 {
     QMap<QString, QString> versions;
-    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (words.size() < 2)
-            continue;
-        const QString formula = words.takeFirst();
-        versions.insert(formula, *newest(words));
-    }
+    for (const auto& [formula, listed] : keyedRows(text))
+        versions.insert(formula, *newest(listed));
     return versions;
 }
 

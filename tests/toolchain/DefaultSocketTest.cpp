@@ -345,11 +345,3 @@ TEST_F(SocketFolder, StoppingLeavesALinkAnotherEngineTookOver)
     EXPECT_EQ(state(), State::taken());
     EXPECT_FALSE(QFileInfo::exists(paths.permanentEntry));
 }
-
-TEST(DefaultSocketPaths, TheSystemPathsAreTheRealOnes)
-{
-    const auto paths = DefaultSocket::Paths::system();
-    EXPECT_EQ(paths.socket, "/var/run/docker.sock");
-    EXPECT_EQ(paths.permanentEntry, "/etc/tmpfiles.d/app.qel.voskel.docker-socket.conf");
-    EXPECT_EQ(paths.colimaSocket, QDir::homePath() + "/.colima/default/docker.sock");
-}

@@ -124,10 +124,3 @@ TEST_F(Autostart, TheApplicationsEntryLivesInTheConfiguredFolder)
         EXPECT_EQ(LoginItem::autostartDirectory(), QDir::homePath() + "/.config/autostart");
     }
 }
-
-TEST(LoginItemState, IsPrintedByItsCaseName)
-{
-    EXPECT_EQ(LoginItem::name(State::On), "on");
-    EXPECT_EQ(LoginItem::name(State::Off), "off");
-    EXPECT_EQ(LoginItem::name(State::NeedsApproval), "needsApproval");
-}
