@@ -29,7 +29,8 @@ QString couldNotRun()
 
 bool hasControlCharacter(const QString& text)
 {
-    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
+    return std::any_of(text.cbegin(), text.cend(),
+                       [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
 }
 
 QString hexEscape(QChar c)
@@ -60,17 +61,18 @@ QString colimaSocket()
 
 Paths Paths::system()
 {
-    return {QString::fromLatin1(socketPath), QString::fromLatin1(tmpfilesEntryPath), DefaultSocket::colimaSocket(),
-            QDir::tempPath()};
+    return {QString::fromLatin1(socketPath), QString::fromLatin1(tmpfilesEntryPath),
+            DefaultSocket::colimaSocket(), QDir::tempPath()};
 }
 
 Platform::ProcessSpec administratorProcess(const QString& command, const QString& program)
 {
     Platform::ProcessSpec spec;
     spec.program = program;
-    spec.arguments = {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                      QStringLiteral("printf '%1\\n'; exec /bin/sh -c \"$1\"").arg(QString::fromLatin1(startedMarker)),
-                      QStringLiteral("voskel"), command};
+    spec.arguments = {
+        QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+        QStringLiteral("printf '%1\\n'; exec /bin/sh -c \"$1\"").arg(QString::fromLatin1(startedMarker)),
+        QStringLiteral("voskel"), command};
     return spec;
 }
 
@@ -90,7 +92,8 @@ Administrator pkexec(const QString& program)
         }
         if (run.status == 0)
             return std::nullopt;
-        return problem.isEmpty() ? QStringLiteral("The command exited with status %1.").arg(run.status) : problem;
+        return problem.isEmpty() ? QStringLiteral("The command exited with status %1.").arg(run.status)
+                                 : problem;
     };
 }
 
@@ -164,11 +167,11 @@ QString plist(const QString& target)
 QString installCommand(const QString& plistFile, const QString& target)
 {
     const QString daemon = shellQuote(QString::fromLatin1(plistPath));
-    return QStringLiteral("/usr/bin/install -m 644 -o root -g wheel ") + shellQuote(plistFile) + QLatin1Char(' ') +
-           daemon + QStringLiteral(" && { /bin/launchctl bootout system/") + QString::fromLatin1(label) +
-           QStringLiteral(" 2>/dev/null; /bin/launchctl bootstrap system ") + daemon + QStringLiteral("; }") +
-           QStringLiteral(" && /bin/ln -sf ") + shellQuote(target) + QLatin1Char(' ') +
-           shellQuote(QString::fromLatin1(socketPath));
+    return QStringLiteral("/usr/bin/install -m 644 -o root -g wheel ") + shellQuote(plistFile) +
+           QLatin1Char(' ') + daemon + QStringLiteral(" && { /bin/launchctl bootout system/") +
+           QString::fromLatin1(label) + QStringLiteral(" 2>/dev/null; /bin/launchctl bootstrap system ") +
+           daemon + QStringLiteral("; }") + QStringLiteral(" && /bin/ln -sf ") + shellQuote(target) +
+           QLatin1Char(' ') + shellQuote(QString::fromLatin1(socketPath));
 }
 
 QString removeCommand(const QString& target)
@@ -176,8 +179,9 @@ QString removeCommand(const QString& target)
     const QString socket = shellQuote(QString::fromLatin1(socketPath));
     return QStringLiteral("/bin/launchctl bootout system/") + QString::fromLatin1(label) +
            QStringLiteral(" 2>/dev/null; /bin/rm -f ") + shellQuote(QString::fromLatin1(plistPath)) +
-           QLatin1Char(';') + QStringLiteral(" if [ \"$(/usr/bin/readlink ") + socket + QStringLiteral(")\" = ") +
-           shellQuote(target) + QStringLiteral(" ]; then /bin/rm -f ") + socket + QStringLiteral("; fi");
+           QLatin1Char(';') + QStringLiteral(" if [ \"$(/usr/bin/readlink ") + socket +
+           QStringLiteral(")\" = ") + shellQuote(target) + QStringLiteral(" ]; then /bin/rm -f ") + socket +
+           QStringLiteral("; fi");
 }
 
 namespace Linux {
@@ -220,8 +224,8 @@ QString removeCommand(const QString& target, const Paths& paths)
 {
     const QString socket = shellQuote(paths.socket);
     return QStringLiteral("/bin/rm -f ") + shellQuote(paths.permanentEntry) +
-           QStringLiteral("; if [ \"$(/usr/bin/readlink ") + socket + QStringLiteral(")\" = ") + shellQuote(target) +
-           QStringLiteral(" ]; then /bin/rm -f ") + socket + QStringLiteral("; fi");
+           QStringLiteral("; if [ \"$(/usr/bin/readlink ") + socket + QStringLiteral(")\" = ") +
+           shellQuote(target) + QStringLiteral(" ]; then /bin/rm -f ") + socket + QStringLiteral("; fi");
 }
 
 } // namespace Linux
@@ -236,7 +240,8 @@ std::optional<QString> pointAtColima(const Paths& paths, const Administrator& ad
     const QString socket = paths.colimaSocket;
     const std::optional<QString> entry = Linux::tmpfilesEntry(socket, paths.socket);
     if (!entry)
-        return QStringLiteral("The socket path holds a control character and cannot be kept after a restart.");
+        return QStringLiteral(
+            "The socket path holds a control character and cannot be kept after a restart.");
 
     // A fresh directory only this user can enter, so nobody can swap the file before root reads it.
     QTemporaryDir folder(QDir(paths.temporaryRoot).filePath(QStringLiteral("voskel-socket-XXXXXX")));

@@ -81,7 +81,8 @@ bool isSkipped(const QString& text)
             continue;
         const QString key = line.left(equals).trimmed();
         const QString value = line.mid(equals + 1).trimmed();
-        if ((key == u"Hidden" && value == u"true") || (key == u"X-GNOME-Autostart-enabled" && value == u"false"))
+        if ((key == u"Hidden" && value == u"true") ||
+            (key == u"X-GNOME-Autostart-enabled" && value == u"false"))
             return true;
     }
     return false;
@@ -146,7 +147,8 @@ void set(bool on, const Entry& entry)
         QFile file(entry.file);
         if (QFileInfo(entry.file).isSymLink() || file.exists()) {
             if (!file.remove())
-                throw Error(QStringLiteral("The login item could not be removed: %1").arg(file.errorString()));
+                throw Error(
+                    QStringLiteral("The login item could not be removed: %1").arg(file.errorString()));
         }
         return;
     }
@@ -155,7 +157,8 @@ void set(bool on, const Entry& entry)
     if (!QDir().mkpath(folder))
         throw Error(QStringLiteral("The login item could not be saved: cannot create %1").arg(folder));
     QSaveFile file(entry.file);
-    if (!file.open(QIODevice::WriteOnly) || file.write(desktopEntry(entry.command).toUtf8()) < 0 || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || file.write(desktopEntry(entry.command).toUtf8()) < 0 ||
+        !file.commit())
         throw Error(QStringLiteral("The login item could not be saved: %1").arg(file.errorString()));
 }
 

@@ -21,7 +21,8 @@ QString installScript(const QStringList& formulae)
             return QStringLiteral("echo 'Not a Homebrew formula name; nothing was installed.' >&2\nexit 2\n");
     }
 
-    QString script = QStringLiteral("brew install ") + formulae.join(QLatin1Char(' ')) + QStringLiteral(" || exit $?\n");
+    QString script =
+        QStringLiteral("brew install ") + formulae.join(QLatin1Char(' ')) + QStringLiteral(" || exit $?\n");
     for (const QString& formula : formulae) {
         if (!pluginFormulae().contains(formula))
             continue;
@@ -30,8 +31,8 @@ QString installScript(const QStringList& formulae)
                                  "\"$HOME/.docker/cli-plugins/%1\" || exit $?\n")
                       .arg(formula);
     }
-    const bool startsRuntime =
-        std::any_of(formulae.cbegin(), formulae.cend(), [](const QString& f) { return runtimeFormulae().contains(f); });
+    const bool startsRuntime = std::any_of(formulae.cbegin(), formulae.cend(),
+                                           [](const QString& f) { return runtimeFormulae().contains(f); });
     if (startsRuntime)
         script += servicesScript(QStringLiteral("start"));
     if (formulae.contains(QStringLiteral("colima"))) {

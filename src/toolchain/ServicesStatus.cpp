@@ -49,8 +49,8 @@ QStringList systemStatusCommand()
 
 QStringList builderStatusCommand()
 {
-    return {QStringLiteral("container"), QStringLiteral("builder"), QStringLiteral("status"), QStringLiteral("--format"),
-            QStringLiteral("json")};
+    return {QStringLiteral("container"), QStringLiteral("builder"), QStringLiteral("status"),
+            QStringLiteral("--format"), QStringLiteral("json")};
 }
 
 QStringList engineListCommand()

@@ -48,8 +48,9 @@ QList<Tool> survey()
 QList<Tool> survey(bool brewPresent)
 {
     const QMap<QString, QString> listed =
-        brewQuery(brewPresent, {QStringLiteral("brew"), QStringLiteral("list"), QStringLiteral("--formula"),
-                                QStringLiteral("--versions")},
+        brewQuery(brewPresent,
+                  {QStringLiteral("brew"), QStringLiteral("list"), QStringLiteral("--formula"),
+                   QStringLiteral("--versions")},
                   parseBrewList);
 
     QList<Tool> tools;
@@ -75,7 +76,8 @@ QMap<QString, QString> brewLatest()
 
 QMap<QString, QString> brewLatest(bool brewPresent)
 {
-    return brewQuery(brewPresent, {QStringLiteral("brew"), QStringLiteral("info"), QStringLiteral("--json=v2")},
+    return brewQuery(brewPresent,
+                     {QStringLiteral("brew"), QStringLiteral("info"), QStringLiteral("--json=v2")},
                      parseBrewInfo);
 }
 
@@ -88,7 +90,8 @@ std::optional<QString> refreshIndex(bool brewPresent)
 {
     if (!brewPresent)
         return QStringLiteral("Homebrew not found.");
-    const Platform::Capture update = capture({QStringLiteral("brew"), QStringLiteral("update"), QStringLiteral("--quiet")});
+    const Platform::Capture update =
+        capture({QStringLiteral("brew"), QStringLiteral("update"), QStringLiteral("--quiet")});
     if (update.status == 0)
         return std::nullopt;
     // Error output is preferred whenever there is any, even if only blanks, so a blank one falls
@@ -125,7 +128,8 @@ QMap<QString, QString> parseBrewInfo(const QString& text)
     for (const QJsonValue& entry : entries) {
         const QJsonObject formula = entry.toObject();
         const QJsonValue name = formula.value(QLatin1String("name"));
-        const QJsonValue stable = formula.value(QLatin1String("versions")).toObject().value(QLatin1String("stable"));
+        const QJsonValue stable =
+            formula.value(QLatin1String("versions")).toObject().value(QLatin1String("stable"));
         if (!name.isString() || !formula.value(QLatin1String("versions")).isObject() || !stable.isString())
             continue;
         QString version = stable.toString();

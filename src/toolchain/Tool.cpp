@@ -9,17 +9,18 @@ QString Tool::updateKey() const
 
 size_t qHash(const Tool& tool, size_t seed) noexcept
 {
-    return qHashMulti(seed, tool.formula, tool.name, tool.purpose, tool.homepage, tool.binary, tool.versionArgs,
-                      tool.isPlugin, tool.isOptional, tool.installed.value_or(QString()), tool.installed.has_value(),
-                      tool.latest.value_or(QString()), tool.latest.has_value(), tool.brewManaged);
+    return qHashMulti(seed, tool.formula, tool.name, tool.purpose, tool.homepage, tool.binary,
+                      tool.versionArgs, tool.isPlugin, tool.isOptional, tool.installed.value_or(QString()),
+                      tool.installed.has_value(), tool.latest.value_or(QString()), tool.latest.has_value(),
+                      tool.brewManaged);
 }
 
 namespace Toolchain {
 
 namespace {
 
-Tool row(const char* formula, const QString& name, const char* binary, const QStringList& versionArgs, bool isPlugin,
-         bool isOptional, const QString& purpose, const char* homepage)
+Tool row(const char* formula, const QString& name, const char* binary, const QStringList& versionArgs,
+         bool isPlugin, bool isOptional, const QString& purpose, const char* homepage)
 {
     Tool tool;
     tool.formula = QString::fromLatin1(formula);
@@ -58,11 +59,11 @@ std::optional<qint64> parseInteger(QStringView text)
 const QList<Tool>& all()
 {
     static const QList<Tool> catalogue{
-        row("container", QStringLiteral("Apple container"), "container", {QStringLiteral("--version")}, false, false,
-            QStringLiteral("Runs Linux containers in lightweight VMs on macOS."),
+        row("container", QStringLiteral("Apple container"), "container", {QStringLiteral("--version")}, false,
+            false, QStringLiteral("Runs Linux containers in lightweight VMs on macOS."),
             "https://apple.github.io/container/documentation/"),
-        row("socktainer", QStringLiteral("socktainer"), "socktainer", {QStringLiteral("--version")}, false, false,
-            QStringLiteral("Docker-API socket over Apple container \u2014 how Voskel reaches it."),
+        row("socktainer", QStringLiteral("socktainer"), "socktainer", {QStringLiteral("--version")}, false,
+            false, QStringLiteral("Docker-API socket over Apple container \u2014 how Voskel reaches it."),
             "https://socktainer.github.io/"),
         row("docker", QStringLiteral("Docker CLI"), "docker", {QStringLiteral("--version")}, false, false,
             QStringLiteral("The command Voskel runs for every query and every action."),

@@ -128,7 +128,8 @@ QList<Tool> ToolchainStore::updatable() const
 {
     QList<Tool> result;
     for (const Tool& tool : m_tools) {
-        if (tool.brewManaged && tool.installed && tool.latest && Toolchain::isOlder(*tool.installed, *tool.latest))
+        if (tool.brewManaged && tool.installed && tool.latest &&
+            Toolchain::isOlder(*tool.installed, *tool.latest))
             result.append(tool);
     }
     return result;
@@ -218,8 +219,8 @@ QCoro::Task<> ToolchainStore::checkIfStale()
     if (!m_brewAvailable)
         co_return;
     const QDateTime now = m_host.now();
-    const bool stale = !m_lastChecked || now < *m_lastChecked ||
-                       m_lastChecked->msecsTo(now) >= staleAfterSeconds * 1000;
+    const bool stale =
+        !m_lastChecked || now < *m_lastChecked || m_lastChecked->msecsTo(now) >= staleAfterSeconds * 1000;
     if (stale)
         co_await check();
 }

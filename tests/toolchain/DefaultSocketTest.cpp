@@ -70,7 +70,8 @@ protected:
         const auto executable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
         writeFile(passThrough, "#!/bin/sh\nexec \"$@\"\n", executable);
         writeFile(dismissing, "#!/bin/sh\nexit 126\n", executable);
-        writeFile(refusing, "#!/bin/sh\necho 'Error executing command as another user: Not authorized' >&2\nexit 127\n",
+        writeFile(refusing,
+                  "#!/bin/sh\necho 'Error executing command as another user: Not authorized' >&2\nexit 127\n",
                   executable);
     }
 
@@ -101,24 +102,29 @@ TEST_F(SocketFolder, StateTellsColimaFreeAndTakenApart)
         {"nothing", [] {}, State::free()},
         {"an engine's socket", [&] { bindSocket(paths.socket); }, State::taken()},
         {"a folder", [&] { QDir().mkpath(paths.socket); }, State::taken()},
-        {"link to Colima, kept", [&] {
+        {"link to Colima, kept",
+         [&] {
              QFile::link(paths.colimaSocket, paths.socket);
              writeFile(paths.permanentEntry, "L+ x");
          },
          State::colima(true)},
-        {"link to Colima, not kept", [&] { QFile::link(paths.colimaSocket, paths.socket); }, State::colima(false)},
+        {"link to Colima, not kept", [&] { QFile::link(paths.colimaSocket, paths.socket); },
+         State::colima(false)},
         {"link to nothing", [&] { QFile::link(path("gone.sock"), paths.socket); }, State::free()},
-        {"link elsewhere", [&] {
+        {"link elsewhere",
+         [&] {
              writeFile(path("other.sock"), "");
              QFile::link(path("other.sock"), paths.socket);
          },
          State::taken()},
-        {"Colima written with a trailing slash", [&] {
+        {"Colima written with a trailing slash",
+         [&] {
              writeFile(paths.colimaSocket, "");
              QFile::link(paths.colimaSocket + "/", paths.socket);
          },
          State::free()},
-        {"Colima written another way", [&] {
+        {"Colima written another way",
+         [&] {
              writeFile(paths.colimaSocket, "");
              QFile::link(path("home/./.colima/default/docker.sock"), paths.socket);
          },
@@ -144,7 +150,8 @@ TEST_F(SocketFolder, TargetIsTheStoredDestinationUnresolved)
     EXPECT_EQ(DefaultSocket::target(paths.socket), "../home/x.sock");
     const QString longName = "/" + QString(1000, 'a') + ".sock";
     QFile::remove(paths.socket);
-    ASSERT_EQ(::symlink(QFile::encodeName(longName).constData(), QFile::encodeName(paths.socket).constData()), 0);
+    ASSERT_EQ(::symlink(QFile::encodeName(longName).constData(), QFile::encodeName(paths.socket).constData()),
+              0);
     EXPECT_EQ(DefaultSocket::target(paths.socket), longName);
 }
 
@@ -152,32 +159,35 @@ TEST(DefaultSocketTexts, LaunchDaemonCommandsAsTheyAreShown)
 {
     EXPECT_EQ(DefaultSocket::shellQuote("/Users/o'kestin/.colima/default/docker.sock"),
               R"('/Users/o'\''kestin/.colima/default/docker.sock')");
-    EXPECT_EQ(DefaultSocket::installCommand("/tmp/p.plist", "/Users/u/.colima/default/docker.sock"),
-              "/usr/bin/install -m 644 -o root -g wheel '/tmp/p.plist' "
-              "'/Library/LaunchDaemons/app.qel.voskel.docker-socket.plist' && "
-              "{ /bin/launchctl bootout system/app.qel.voskel.docker-socket 2>/dev/null; "
-              "/bin/launchctl bootstrap system '/Library/LaunchDaemons/app.qel.voskel.docker-socket.plist'; } && "
-              "/bin/ln -sf '/Users/u/.colima/default/docker.sock' '/var/run/docker.sock'");
-    EXPECT_EQ(DefaultSocket::removeCommand("/Users/x/.colima/default/docker.sock"),
-              "/bin/launchctl bootout system/app.qel.voskel.docker-socket 2>/dev/null; "
-              "/bin/rm -f '/Library/LaunchDaemons/app.qel.voskel.docker-socket.plist'; "
-              "if [ \"$(/usr/bin/readlink '/var/run/docker.sock')\" = '/Users/x/.colima/default/docker.sock' ]; "
-              "then /bin/rm -f '/var/run/docker.sock'; fi");
+    EXPECT_EQ(
+        DefaultSocket::installCommand("/tmp/p.plist", "/Users/u/.colima/default/docker.sock"),
+        "/usr/bin/install -m 644 -o root -g wheel '/tmp/p.plist' "
+        "'/Library/LaunchDaemons/app.qel.voskel.docker-socket.plist' && "
+        "{ /bin/launchctl bootout system/app.qel.voskel.docker-socket 2>/dev/null; "
+        "/bin/launchctl bootstrap system '/Library/LaunchDaemons/app.qel.voskel.docker-socket.plist'; } && "
+        "/bin/ln -sf '/Users/u/.colima/default/docker.sock' '/var/run/docker.sock'");
+    EXPECT_EQ(
+        DefaultSocket::removeCommand("/Users/x/.colima/default/docker.sock"),
+        "/bin/launchctl bootout system/app.qel.voskel.docker-socket 2>/dev/null; "
+        "/bin/rm -f '/Library/LaunchDaemons/app.qel.voskel.docker-socket.plist'; "
+        "if [ \"$(/usr/bin/readlink '/var/run/docker.sock')\" = '/Users/x/.colima/default/docker.sock' ]; "
+        "then /bin/rm -f '/var/run/docker.sock'; fi");
 }
 
 TEST(DefaultSocketTexts, PropertyListIsEscapedAndWellFormed)
 {
     const QString text = DefaultSocket::plist("/Users/x/.colima/default/docker.sock");
-    EXPECT_EQ(text,
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-              "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-              "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-              "<plist version=\"1.0\">\n<dict>\n"
-              "  <key>Label</key><string>app.qel.voskel.docker-socket</string>\n"
-              "  <key>ProgramArguments</key>\n  <array>\n"
-              "    <string>/bin/ln</string><string>-sf</string>\n"
-              "    <string>/Users/x/.colima/default/docker.sock</string><string>/var/run/docker.sock</string>\n"
-              "  </array>\n  <key>RunAtLoad</key><true/>\n</dict>\n</plist>\n");
+    EXPECT_EQ(
+        text,
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+        "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+        "<plist version=\"1.0\">\n<dict>\n"
+        "  <key>Label</key><string>app.qel.voskel.docker-socket</string>\n"
+        "  <key>ProgramArguments</key>\n  <array>\n"
+        "    <string>/bin/ln</string><string>-sf</string>\n"
+        "    <string>/Users/x/.colima/default/docker.sock</string><string>/var/run/docker.sock</string>\n"
+        "  </array>\n  <key>RunAtLoad</key><true/>\n</dict>\n</plist>\n");
 
     const QString odd = DefaultSocket::plist("/a&b/<%1>\"q\"");
     EXPECT_TRUE(odd.contains("<string>/a&amp;b/&lt;%1&gt;\"q\"</string>"));
@@ -239,8 +249,8 @@ TEST_F(SocketFolder, AdministratorOutcomes)
         {passThrough, "exit 126", "The command exited with status 126.", true},
         {passThrough, "exit 127", "The command exited with status 127.", true},
         {dismissing, "touch " + DefaultSocket::shellQuote(marker), std::nullopt, false},
-        {refusing, "touch " + DefaultSocket::shellQuote(marker), "Error executing command as another user: Not authorized",
-         false},
+        {refusing, "touch " + DefaultSocket::shellQuote(marker),
+         "Error executing command as another user: Not authorized", false},
     };
     for (const auto& row : rows) {
         QFile::remove(marker);
@@ -279,7 +289,8 @@ TEST_F(SocketFolder, PointingAtColimaLinksNowAndKeepsItAfterARestart)
     EXPECT_EQ(state(), State::colima(true));
     EXPECT_EQ(DefaultSocket::target(paths.socket), paths.colimaSocket);
     EXPECT_TRUE(QDir(path("other-engine")).isEmpty());
-    EXPECT_EQ(readAll(paths.permanentEntry), DefaultSocket::Linux::tmpfilesEntry(paths.colimaSocket, paths.socket));
+    EXPECT_EQ(readAll(paths.permanentEntry),
+              DefaultSocket::Linux::tmpfilesEntry(paths.colimaSocket, paths.socket));
     EXPECT_EQ(mode(paths.permanentEntry), 0644);
     EXPECT_TRUE(leftInTemporaryRoot().isEmpty());
 

@@ -103,7 +103,8 @@ TEST_F(Autostart, ARefusedChangeThrowsAndLeavesTheStateAsItIs)
         LoginItem::set(true, entry());
         ADD_FAILURE() << "no error";
     } catch (const LoginItem::Error& error) {
-        EXPECT_TRUE(error.message().startsWith("The login item could not be saved")) << error.message().toStdString();
+        EXPECT_TRUE(error.message().startsWith("The login item could not be saved"))
+            << error.message().toStdString();
     }
     EXPECT_EQ(LoginItem::state(entry()), State::Off);
 }

@@ -38,7 +38,8 @@ TEST(InstallScript, CombinedFormulaeStartTheRuntimeOnceAndKeepLinesApart)
     EXPECT_EQ(Toolchain::installScript({"container", "colima"}),
               "brew install container colima || exit $?\n" + runtimeStart +
                   "\ncolima start --activate=false || exit $?\n");
-    EXPECT_EQ(Toolchain::servicesScript("restart"), QString(runtimeStart).replace("start socktainer", "restart socktainer"));
+    EXPECT_EQ(Toolchain::servicesScript("restart"),
+              QString(runtimeStart).replace("start socktainer", "restart socktainer"));
 }
 
 TEST(InstallScript, NamesThatAreNotFormulaeNeverReachTheShell)
@@ -55,7 +56,8 @@ TEST(InstallScript, NamesThatAreNotFormulaeNeverReachTheShell)
     // The refusal fails visibly, so the job never reads as a success.
     QTemporaryDir dir;
     TestSupport::ScopedEnv home("HOME", dir.path().toUtf8());
-    const auto run = Toolchain::capture({"/bin/sh", "-c", Toolchain::installScript({"x; touch \"$HOME/pwned\""})});
+    const auto run =
+        Toolchain::capture({"/bin/sh", "-c", Toolchain::installScript({"x; touch \"$HOME/pwned\""})});
     EXPECT_NE(run.status, 0);
     EXPECT_FALSE(run.err.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("pwned")));

@@ -68,7 +68,9 @@ TEST(EngineStatusParser, ReadsTheDefaultProfileOnly)
          {false, 2, 2147483648LL}},
         {R"({"name":"default","status":"Running","cpus":4,"memory":4294967296})", {true, 4, 4294967296LL}},
         {"", {}},
-        {"garbage\n[1]\n" R"({"name":"default","status":"running"})", {false, {}, {}}},
+        {"garbage\n[1]\n"
+         R"({"name":"default","status":"running"})",
+         {false, {}, {}}},
         {R"({"name":"default","status":"Running"})"
          "\n"
          R"({"name":"default","status":"Stopped","cpus":9})",
@@ -84,8 +86,8 @@ TEST(ServiceCommands, RunTheStatusCommandsAndJoinTheSystemStatusStreams)
     TestSupport::FakeTools fakes{{"container", "colima"}};
     // The status table may arrive on either stream.
     fakes.answer("container", {"system", "status"}, "status running\n", "server.version 1.4.1", 1);
-    fakes.answer("container", {"builder", "status", "--format", "json"}, R"([{"status":{"state":"running"}}])",
-                 R"([{"status":{"state":"stopped"}}])");
+    fakes.answer("container", {"builder", "status", "--format", "json"},
+                 R"([{"status":{"state":"running"}}])", R"([{"status":{"state":"stopped"}}])");
     fakes.answer("colima", {"list", "--json"}, R"({"name":"default","status":"Running","cpus":2})");
 
     EXPECT_EQ(Toolchain::readSystemStatus(), system(true, std::nullopt, "1.4.1"));

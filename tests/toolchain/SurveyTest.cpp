@@ -33,7 +33,8 @@ protected:
 TEST_F(SurveyWithFakes, WithoutHomebrewEveryToolIsStillProbedButNothingIsBrewManaged)
 {
     fakes.answer("docker", {"--version"}, TestSupport::fixture("toolchain/docker-version.txt"));
-    fakes.answer("docker", {"compose", "version"}, TestSupport::fixture("toolchain/docker-compose-version.txt"));
+    fakes.answer("docker", {"compose", "version"},
+                 TestSupport::fixture("toolchain/docker-compose-version.txt"));
 
     const QList<Tool> tools = Toolchain::survey(false);
     ASSERT_EQ(tools.size(), 5);
@@ -74,7 +75,8 @@ TEST_F(SurveyWithFakes, FallsBackToHomebrewsListExceptForThePlugin)
     EXPECT_TRUE(row(tools, "docker-compose").brewManaged);
     EXPECT_EQ(row(tools, "colima").installed, "0.8.1");
     EXPECT_TRUE(row(tools, "colima").brewManaged);
-    EXPECT_EQ(fakes.calls().first(), "brew list --formula --versions container socktainer docker docker-compose colima");
+    EXPECT_EQ(fakes.calls().first(),
+              "brew list --formula --versions container socktainer docker docker-compose colima");
 }
 
 TEST_F(SurveyWithFakes, LatestVersionsComeFromOneInfoQuery)
@@ -83,8 +85,10 @@ TEST_F(SurveyWithFakes, LatestVersionsComeFromOneInfoQuery)
                  R"({"formulae":[{"name":"container","revision":0,"versions":{"stable":"1.5.0"}},)"
                  R"({"name":"colima","revision":1,"versions":{"stable":"0.8.1"}}],"casks":[]})",
                  "Warning: something\n", 1);
-    EXPECT_EQ(Toolchain::brewLatest(true), (QMap<QString, QString>{{"container", "1.5.0"}, {"colima", "0.8.1_1"}}));
-    EXPECT_EQ(fakes.calls(), QStringList{"brew info --json=v2 container socktainer docker docker-compose colima"});
+    EXPECT_EQ(Toolchain::brewLatest(true),
+              (QMap<QString, QString>{{"container", "1.5.0"}, {"colima", "0.8.1_1"}}));
+    EXPECT_EQ(fakes.calls(),
+              QStringList{"brew info --json=v2 container socktainer docker docker-compose colima"});
 }
 
 TEST_F(SurveyWithFakes, RefreshIndexReportsTheMostUsefulText)
@@ -115,7 +119,8 @@ TEST(BrewListParser, TakesTheNewestVersionPerFormula)
     EXPECT_EQ(Toolchain::parseBrewList("colima 0.8.1  0.7.5\nlonely\n\n  docker   28.1.1 \n"),
               (QMap<QString, QString>{{"colima", "0.8.1"}, {"docker", "28.1.1"}}));
     // Tabs are not separators, and a later line replaces an earlier one.
-    EXPECT_EQ(Toolchain::parseBrewList("git\t2.45\ngit 2.44\ngit 2.40\n"), (QMap<QString, QString>{{"git", "2.40"}}));
+    EXPECT_EQ(Toolchain::parseBrewList("git\t2.45\ngit 2.44\ngit 2.40\n"),
+              (QMap<QString, QString>{{"git", "2.40"}}));
 }
 
 TEST(BrewInfoParser, ReadsStableVersionsWithRevisions)

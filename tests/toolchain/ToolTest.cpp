@@ -52,10 +52,11 @@ TEST(VersionOrder, ComparesNumericallyWithMissingPartsAsZero)
         const char* b;
         bool older;
     } rows[] = {
-        {"1.5.0", "1.10.0", true}, {"1.10.0", "1.5.0", false}, {"9.7.1", "9.7.1_1", true},
-        {"1.2.1", "1.2.1_2", true}, {"1.2.1_2", "1.2.1", false}, {"1.4", "1.4.0", false},
-        {"1.4.0", "1.4", false},   {"1.4.1", "1.4.1", false},  {"abc", "0", false},
-        {"2026-05-14", "2026-08-13", true},
+        {"1.5.0", "1.10.0", true},   {"1.10.0", "1.5.0", false},
+        {"9.7.1", "9.7.1_1", true},  {"1.2.1", "1.2.1_2", true},
+        {"1.2.1_2", "1.2.1", false}, {"1.4", "1.4.0", false},
+        {"1.4.0", "1.4", false},     {"1.4.1", "1.4.1", false},
+        {"abc", "0", false},         {"2026-05-14", "2026-08-13", true},
     };
     for (const auto& row : rows)
         EXPECT_EQ(Toolchain::isOlder(row.a, row.b), row.older) << row.a << " < " << row.b;

@@ -60,14 +60,16 @@ protected:
                      R"({"name":"colima","versions":{"stable":"0.8.1"}}]})");
         fakes.answer("brew", {"update", "--quiet"}, "");
         fakes.answer("container", {"system", "status"}, "status running\nserver.version 1.4.1\n");
-        fakes.answer("container", {"builder", "status", "--format", "json"}, R"([{"status":{"state":"running"}}])");
+        fakes.answer("container", {"builder", "status", "--format", "json"},
+                     R"([{"status":{"state":"running"}}])");
         fakes.answer("colima", {"list", "--json"}, R"({"name":"default","status":"Running","cpus":2})");
         fakes.answer("colima", {"--version"}, "colima version 0.8.1\n");
     }
 
     void answerVersions(const QString& container)
     {
-        fakes.answer("container", {"--version"}, "container CLI version " + container + " (build: release)\n");
+        fakes.answer("container", {"--version"},
+                     "container CLI version " + container + " (build: release)\n");
     }
 
     std::unique_ptr<ToolchainStore> makeStore(Settings& settings)
@@ -123,7 +125,7 @@ TEST_F(StoreWithFakes, ChecksOnlyWhenTheLastCheckIsADayOldAbsentOrInTheFuture)
         bool brew;
         bool checks;
     } rows[] = {
-        {std::nullopt, true, true}, {86400, true, true},        {86399, true, false}, {3600, true, false},
+        {std::nullopt, true, true}, {86400, true, true},          {86399, true, false},  {3600, true, false},
         {-3600, true, true},        {std::nullopt, false, false}, {90000, false, false},
     };
     for (const auto& row : rows) {
@@ -344,5 +346,6 @@ TEST(ToolchainStoreSettings, OneDismissedAndOnePendingNamesThePendingOne)
     store.dismissNotice();
     EXPECT_EQ(store.noticeText(), "");
     const QStringList stored = settings->stringList(ToolchainStore::dismissedKey);
-    EXPECT_EQ(QSet<QString>(stored.cbegin(), stored.cend()), (QSet<QString>{"container 1.5.0", "colima 0.8.1"}));
+    EXPECT_EQ(QSet<QString>(stored.cbegin(), stored.cend()),
+              (QSet<QString>{"container 1.5.0", "colima 0.8.1"}));
 }
