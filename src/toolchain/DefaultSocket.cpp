@@ -79,20 +79,21 @@ Platform::ProcessSpec administratorProcess(const QString& command, const QString
 Administrator pkexec(const QString& program)
 {
     return [program](const QString& command) -> std::optional<QString> {
-        const Platform::Capture run = Platform::capture(administratorProcess(command, program));
-        if (run.status == -1)
-            return couldNotRun() + QLatin1Char(' ') + run.err;
+        const Platform::Completed run = Platform::runToEnd(administratorProcess(command, program));
+        if (!run.started)
+            return couldNotRun() + QLatin1Char(' ') + run.launchError;
 
-        const QString marker = QString::fromLatin1(startedMarker) + QLatin1Char('\n');
-        const QString problem = run.err.trimmed();
-        if (!run.out.startsWith(marker)) {
-            if (run.status == 126)
+        // Raw bytes: whatever the command prints after the marker cannot hide it.
+        const bool commandRan = run.out.startsWith(QByteArray(startedMarker) + '\n');
+        const QString problem = QString::fromUtf8(run.err).trimmed();
+        if (!commandRan) {
+            if (run.status() == 126)
                 return std::nullopt; // the password prompt was dismissed
             return problem.isEmpty() ? couldNotRun() : problem;
         }
-        if (run.status == 0)
+        if (run.succeeded())
             return std::nullopt;
-        return problem.isEmpty() ? QStringLiteral("The command exited with status %1.").arg(run.status)
+        return problem.isEmpty() ? QStringLiteral("The command exited with status %1.").arg(run.status())
                                  : problem;
     };
 }

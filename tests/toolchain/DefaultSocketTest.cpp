@@ -245,6 +245,7 @@ TEST_F(SocketFolder, AdministratorOutcomes)
     } rows[] = {
         {passThrough, "touch " + DefaultSocket::shellQuote(marker), std::nullopt, true},
         {passThrough, "echo 'disk full' >&2; exit 3", "disk full", true},
+        {passThrough, "printf '\\377 not text'", std::nullopt, true},
         // The command's own 126 and 127 are failures, not a dismissed prompt or a refusal.
         {passThrough, "exit 126", "The command exited with status 126.", true},
         {passThrough, "exit 127", "The command exited with status 127.", true},
