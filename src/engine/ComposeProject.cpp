@@ -1,5 +1,13 @@
 #include "engine/ComposeProject.h"
 
+#include "engine/Compose.h"
+#include "platform/ProcessSpec.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+
 QString ComposeProject::id() const
 {
     return Docker::runtimeId(runtime) + u'/' + name;
@@ -22,6 +30,33 @@ QString ComposeProject::statusText() const
     if (running == total)
         return total == 1 ? QStringLiteral("Running") : QStringLiteral("All %1 running").arg(running);
     return QStringLiteral("%1 of %2 running").arg(running).arg(total);
+}
+
+bool ComposeProject::hasBuild() const
+{
+    // Read afresh every time: the file may change between refreshes, and it is small.
+    if (!workingDir)
+        return false;
+    const std::optional<QString> file = Docker::composeFile(*workingDir);
+    if (!file)
+        return false;
+    QFile compose(QDir(*workingDir).filePath(*file));
+    if (!compose.open(QIODevice::ReadOnly))
+        return false;
+    const QString text = Platform::decodeUtf8Strict(compose.readAll());
+    for (const QStringView line : QStringView(text).split(u'\n', Qt::SkipEmptyParts))
+        if (Docker::trimBlanks(line).startsWith(QLatin1StringView("build:")))
+            return true;
+    return false;
+}
+
+size_t qHash(const ComposeProject& project, size_t seed) noexcept
+{
+    seed = qHashMulti(seed, project.name, project.workingDir.value_or(QString()), project.workingDir.has_value(),
+                      project.serviceCount, project.runtime);
+    for (const Container& container : project.containers)
+        seed = qHash(container, seed);
+    return seed;
 }
 
 QList<Container> ComposeProject::troubled() const

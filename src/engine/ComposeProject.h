@@ -26,3 +26,5 @@ struct ComposeProject {
 
     bool operator==(const ComposeProject&) const = default;
 };
+
+size_t qHash(const ComposeProject& project, size_t seed = 0) noexcept;

@@ -10,17 +10,6 @@ std::optional<QString> label(const QMap<QString, QString>& labels, const char* k
     return it.value();
 }
 
-QString trimBlanks(QStringView text)
-{
-    qsizetype start = 0;
-    qsizetype end = text.size();
-    while (start < end && (text[start] == u' ' || text[start] == u'\t'))
-        ++start;
-    while (end > start && (text[end - 1] == u' ' || text[end - 1] == u'\t'))
-        --end;
-    return text.mid(start, end - start).toString();
-}
-
 } // namespace
 
 std::optional<QString> Container::project() const
@@ -63,7 +52,7 @@ QStringList Container::hostPorts() const
         const QStringList parts = pair.split(u':', Qt::SkipEmptyParts);
         if (parts.isEmpty())
             continue;
-        hosts << trimBlanks(parts.first());
+        hosts << Docker::trimBlanks(parts.first());
     }
     return hosts;
 }
@@ -80,7 +69,41 @@ QString DockerVolume::id() const
     return Docker::runtimeId(runtime) + u'/' + name;
 }
 
+size_t qHash(const std::optional<Runtime>& runtime, size_t seed) noexcept
+{
+    return runtime ? qHash(*runtime, seed) : qHash(0, seed);
+}
+
+size_t qHash(const Container& c, size_t seed) noexcept
+{
+    seed = qHashMulti(seed, c.id, c.name, c.image, c.state, c.status, c.ports, c.runtime);
+    for (auto it = c.labels.cbegin(); it != c.labels.cend(); ++it)
+        seed = qHashMulti(seed, it.key(), it.value());
+    return seed;
+}
+
+size_t qHash(const DockerImage& image, size_t seed) noexcept
+{
+    return qHashMulti(seed, image.id, image.repository, image.tag, image.size, image.runtime);
+}
+
+size_t qHash(const DockerVolume& volume, size_t seed) noexcept
+{
+    return qHashMulti(seed, volume.name, volume.driver, volume.mountpoint, volume.runtime);
+}
+
 namespace Docker {
+
+QString trimBlanks(QStringView text)
+{
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && (text[start] == u' ' || text[start] == u'\t'))
+        ++start;
+    while (end > start && (text[end - 1] == u' ' || text[end - 1] == u'\t'))
+        --end;
+    return text.mid(start, end - start).toString();
+}
 
 QString runtimeId(const std::optional<Runtime>& runtime)
 {

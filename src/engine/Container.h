@@ -59,6 +59,11 @@ struct DockerVolume {
     bool operator==(const DockerVolume&) const = default;
 };
 
+size_t qHash(const Container& container, size_t seed = 0) noexcept;
+size_t qHash(const DockerImage& image, size_t seed = 0) noexcept;
+size_t qHash(const DockerVolume& volume, size_t seed = 0) noexcept;
+size_t qHash(const std::optional<Runtime>& runtime, size_t seed = 0) noexcept;
+
 namespace Docker {
 
 inline constexpr auto projectLabel = "com.docker.compose.project";
@@ -68,6 +73,9 @@ inline constexpr auto workingDirLabelAlt = "com.docker.compose.project.working-d
 
 // The identifier of an optional runtime: its name, or the empty text.
 QString runtimeId(const std::optional<Runtime>& runtime);
+
+// `text` without the blanks and tabs at either end (line breaks and other white space stay).
+QString trimBlanks(QStringView text);
 
 // The client's label text (key=value pairs joined by commas; values may hold commas) to a map.
 QMap<QString, QString> parseLabels(const QString& text);

@@ -1,0 +1,190 @@
+#include "engine/Compose.h"
+
+#include "engine/Container.h"
+#include "engine/Docker.h"
+#include "platform/ProcessRunner.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+
+#include <algorithm>
+
+namespace {
+
+QStringList sorted(QStringList list)
+{
+    std::sort(list.begin(), list.end());
+    return list;
+}
+
+// The message of one trimmed line: the quoted msg= field of the plugin's structured form with its
+// escapes undone, else the whole line.
+QString messageOf(const QString& line)
+{
+    static const QString marker = QStringLiteral("msg=\"");
+    const qsizetype at = line.indexOf(marker);
+    if (at < 0)
+        return line;
+    const qsizetype from = at + marker.size();
+    const qsizetype lastQuote = line.lastIndexOf(u'"');
+    if (lastQuote < from)
+        return line;
+    QString message = line.mid(from, lastQuote - from);
+    message.replace(QStringLiteral("\\\""), QStringLiteral("\""));
+    message.replace(QStringLiteral("\\\\"), QStringLiteral("\\"));
+    return message;
+}
+
+// The variable an unset-variable warning names, if it names one between its first two quotes.
+std::optional<QString> unsetVariable(const QString& message)
+{
+    if (!message.contains(QStringLiteral("variable is not set")))
+        return std::nullopt;
+    const qsizetype open = message.indexOf(u'"');
+    if (open < 0)
+        return std::nullopt;
+    const qsizetype close = message.indexOf(u'"', open + 1);
+    if (close < 0 || close == open + 1)
+        return std::nullopt;
+    return message.mid(open + 1, close - open - 1);
+}
+
+// A volume entry's engine name: its "name" when it has one, else its key in the file.
+QString volumeName(const QString& key, const QJsonValue& value)
+{
+    const QJsonValue name = value.toObject().value(QLatin1StringView("name"));
+    return name.isString() ? name.toString() : key;
+}
+
+// compose normalises `external` to true; the older `external: {name: ...}` form counts as well, so
+// that nothing ever treats such a volume as the project's own.
+std::optional<QString> externalName(const QString& key, const QJsonValue& value)
+{
+    const QJsonValue external = value.toObject().value(QLatin1StringView("external"));
+    if (external.isBool() && external.toBool())
+        return volumeName(key, value);
+    if (external.isObject()) {
+        if (value.toObject().value(QLatin1StringView("name")).isString())
+            return volumeName(key, value);
+        return volumeName(key, external);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+namespace Docker {
+
+const QStringList& composeFileNames()
+{
+    static const QStringList names{QStringLiteral("compose.yaml"), QStringLiteral("compose.yml"),
+                                   QStringLiteral("docker-compose.yaml"), QStringLiteral("docker-compose.yml")};
+    return names;
+}
+
+std::optional<QString> composeFile(const QString& dir)
+{
+    if (dir.isEmpty())
+        return std::nullopt;
+    const QDir directory(dir);
+    for (const QString& name : composeFileNames())
+        if (QFileInfo::exists(directory.filePath(name)))
+            return name;
+    return std::nullopt;
+}
+
+QString noComposeFileMessage(const QString& dir)
+{
+    return QStringLiteral("No compose file in %1 \u2014 looked for %2.").arg(dir, composeFileNames().join(QStringLiteral(", ")));
+}
+
+ComposeCheck checkCompose(const QString& dir)
+{
+    if (!composeFile(dir))
+        return ComposeCheck::invalid(noComposeFileMessage(dir));
+    const Platform::Completed done =
+        Platform::runToEnd(process({QStringLiteral("compose"), QStringLiteral("config"), QStringLiteral("-q")},
+                                   std::nullopt, dir));
+    if (!done.started)
+        return ComposeCheck::invalid(done.launchError);
+    const QString err = Platform::decodeUtf8Strict(done.err);
+    if (done.succeeded())
+        return ComposeCheck::valid(composeWarningSummary(err));
+    const QString messages = composeMessages(err).join(u'\n');
+    if (!messages.isEmpty())
+        return ComposeCheck::invalid(messages);
+    return ComposeCheck::invalid(QStringLiteral("compose config exited %1.").arg(done.status()));
+}
+
+QStringList composeMessages(const QString& err)
+{
+    QStringList messages;
+    for (const QStringView piece : QStringView(err).split(u'\n', Qt::SkipEmptyParts)) {
+        const QString line = trimBlanks(piece);
+        if (!line.isEmpty())
+            messages << messageOf(line);
+    }
+    return messages;
+}
+
+std::optional<QString> composeWarningSummary(const QString& err)
+{
+    QStringList names;
+    QStringList others;
+    for (const QString& message : composeMessages(err)) {
+        if (const auto name = unsetVariable(message))
+            names << *name;
+        else
+            others << message;
+    }
+    QStringList lines;
+    if (names.size() == 1)
+        lines << names.first()
+                     + QStringLiteral(" has no value; compose substituted an empty string. Check the .env beside "
+                                      "the compose file.");
+    else if (names.size() > 1)
+        lines << QString::number(names.size()) + QStringLiteral(" variables have no value: ")
+                     + names.join(QStringLiteral(", "))
+                     + QStringLiteral(". compose substituted empty strings. Check the .env beside the compose file.");
+    lines << others;
+    if (lines.isEmpty())
+        return std::nullopt;
+    return lines.join(u'\n');
+}
+
+ComposeConfig composeProject(const QString& dir)
+{
+    if (!composeFile(dir))
+        throw DockerError::cli(noComposeFileMessage(dir));
+    const QString json = run({QStringLiteral("compose"), QStringLiteral("config"), QStringLiteral("--format"),
+                              QStringLiteral("json")},
+                             std::nullopt, dir);
+    return parseComposeConfig(json, dir);
+}
+
+ComposeConfig parseComposeConfig(const QString& json, const QString& dir)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(json.toUtf8(), &error);
+    const QJsonValue name = doc.object().value(QLatin1StringView("name"));
+    if (error.error != QJsonParseError::NoError || !doc.isObject() || !name.isString() || name.toString().isEmpty())
+        throw DockerError::cli(QStringLiteral("Could not read a compose project from %1.").arg(dir));
+
+    ComposeConfig config;
+    config.name = name.toString();
+    config.services = sorted(doc.object().value(QLatin1StringView("services")).toObject().keys());
+    const QJsonObject volumes = doc.object().value(QLatin1StringView("volumes")).toObject();
+    for (auto it = volumes.begin(); it != volumes.end(); ++it) {
+        config.volumes << volumeName(it.key(), it.value());
+        if (const auto external = externalName(it.key(), it.value()))
+            config.externalVolumes << *external;
+    }
+    std::sort(config.volumes.begin(), config.volumes.end());
+    std::sort(config.externalVolumes.begin(), config.externalVolumes.end());
+    return config;
+}
+
+} // namespace Docker

@@ -1,0 +1,182 @@
+#include "engine/ProjectRegistry.h"
+
+#include "engine/Compose.h"
+#include "platform/Settings.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QSet>
+
+#include <algorithm>
+
+namespace {
+
+std::optional<KnownProject> decodeEntry(const QJsonValue& value)
+{
+    if (!value.isObject())
+        return std::nullopt;
+    const QJsonObject object = value.toObject();
+    const QJsonValue name = object.value(QLatin1StringView("name"));
+    const QJsonValue workingDir = object.value(QLatin1StringView("workingDir"));
+    const QJsonValue services = object.value(QLatin1StringView("services"));
+    if (!name.isString() || !workingDir.isString() || !services.isArray())
+        return std::nullopt;
+    KnownProject project{name.toString(), workingDir.toString(), {}};
+    for (const QJsonValue& service : services.toArray()) {
+        if (!service.isString())
+            return std::nullopt;
+        project.services << service.toString();
+    }
+    return project;
+}
+
+QList<KnownProject>::iterator findByName(QList<KnownProject>& list, const QString& name)
+{
+    return std::find_if(list.begin(), list.end(), [&](const KnownProject& p) { return p.name == name; });
+}
+
+// The remembered directory wins only when the discovered one has lost its compose file and the
+// remembered one still has it (a project moved while its containers kept the old label).
+bool keepsRememberedDir(const QString& discovered, const QString& remembered)
+{
+    return !Docker::composeFile(discovered) && Docker::composeFile(remembered);
+}
+
+} // namespace
+
+size_t qHash(const KnownProject& project, size_t seed) noexcept
+{
+    return qHashMulti(seed, project.name, project.workingDir, project.services);
+}
+
+ProjectRegistry ProjectRegistry::load(const Platform::Settings& settings)
+{
+    const QVariant stored = settings.value(QLatin1StringView(settingsKey));
+    if (stored.typeId() == QMetaType::QByteArray)
+        return fromJson(stored.toByteArray());
+    return fromJson(stored.toString().toUtf8());
+}
+
+void ProjectRegistry::save(Platform::Settings& settings) const
+{
+    settings.setValue(QLatin1StringView(settingsKey), QString::fromUtf8(toJson()));
+}
+
+ProjectRegistry ProjectRegistry::fromJson(const QByteArray& json)
+{
+    ProjectRegistry registry;
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return registry;
+    const QJsonObject runtimes = doc.object();
+    for (auto it = runtimes.begin(); it != runtimes.end(); ++it) {
+        if (!it.value().isArray())
+            continue;
+        QList<KnownProject>& list = registry.byRuntime[it.key()];
+        for (const QJsonValue& entry : it.value().toArray())
+            if (auto project = decodeEntry(entry))
+                list << *project;
+    }
+    return registry;
+}
+
+QByteArray ProjectRegistry::toJson() const
+{
+    QJsonObject runtimes;
+    for (auto it = byRuntime.cbegin(); it != byRuntime.cend(); ++it) {
+        QJsonArray list;
+        for (const KnownProject& project : it.value())
+            list.append(QJsonObject{{QStringLiteral("name"), project.name},
+                                    {QStringLiteral("workingDir"), project.workingDir},
+                                    {QStringLiteral("services"), QJsonArray::fromStringList(project.services)}});
+        runtimes.insert(it.key(), list);
+    }
+    return QJsonDocument(runtimes).toJson(QJsonDocument::Compact);
+}
+
+void ProjectRegistry::record(const QList<ComposeProject>& discovered, const std::optional<QString>& runtimeId)
+{
+    if (!runtimeId)
+        return;
+    QList<KnownProject> list = byRuntime.value(*runtimeId);
+    for (const ComposeProject& project : discovered) {
+        if (!project.workingDir)
+            continue;
+        const auto known = findByName(list, project.name);
+        QString dir = *project.workingDir;
+        if (known != list.end() && keepsRememberedDir(dir, known->workingDir))
+            dir = known->workingDir;
+
+        QStringList services;
+        for (const Container& container : project.containers)
+            if (const auto service = container.service())
+                services << *service;
+        std::sort(services.begin(), services.end());
+        if (services.isEmpty() && known != list.end())
+            services = known->services;
+
+        KnownProject entry{project.name, dir, services};
+        if (known != list.end())
+            *known = entry;
+        else
+            list << entry;
+    }
+    byRuntime.insert(*runtimeId, list);
+}
+
+void ProjectRegistry::add(const KnownProject& project, const std::optional<QString>& runtimeId)
+{
+    if (!runtimeId)
+        return;
+    QList<KnownProject>& list = byRuntime[*runtimeId];
+    const auto known = findByName(list, project.name);
+    if (known != list.end())
+        *known = project;
+    else
+        list << project;
+}
+
+void ProjectRegistry::forget(const QString& name, const std::optional<QString>& runtimeId)
+{
+    if (!runtimeId)
+        return;
+    const auto it = byRuntime.find(*runtimeId);
+    if (it == byRuntime.end())
+        return;
+    it->removeIf([&](const KnownProject& p) { return p.name == name; });
+}
+
+bool ProjectRegistry::knows(const QString& name, const std::optional<QString>& runtimeId) const
+{
+    if (!runtimeId)
+        return false;
+    const auto it = byRuntime.constFind(*runtimeId);
+    return it != byRuntime.cend()
+        && std::any_of(it->cbegin(), it->cend(), [&](const KnownProject& p) { return p.name == name; });
+}
+
+QList<ComposeProject> ProjectRegistry::merge(const QList<ComposeProject>& discovered, const QList<KnownProject>& known)
+{
+    QList<ComposeProject> result;
+    QSet<QString> seen;
+    for (ComposeProject project : discovered) {
+        const auto match = std::find_if(known.cbegin(), known.cend(),
+                                        [&](const KnownProject& k) { return k.name == project.name; });
+        if (match != known.cend()) {
+            project.serviceCount = match->services.size();
+            if (!project.workingDir || keepsRememberedDir(*project.workingDir, match->workingDir))
+                project.workingDir = match->workingDir;
+        }
+        seen.insert(project.name);
+        result << project;
+    }
+    for (const KnownProject& k : known)
+        if (!seen.contains(k.name))
+            result << ComposeProject{k.name, k.workingDir, {}, k.services.size(), std::nullopt};
+    std::stable_sort(result.begin(), result.end(),
+                     [](const ComposeProject& a, const ComposeProject& b) { return a.name < b.name; });
+    return result;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "engine/ComposeProject.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace Platform {
+class Settings;
+}
+
+// One remembered compose project: where it lives and the services last seen of it.
+struct KnownProject {
+    QString name;
+    QString workingDir;
+    QStringList services; // sorted
+
+    bool operator==(const KnownProject&) const = default;
+};
+
+size_t qHash(const KnownProject& project, size_t seed = 0) noexcept;
+
+// The compose projects remembered per runtime identifier, so a project taken down (no containers
+// left) still shows and can be started again from its directory. Stored in the settings under
+// "knownProjects" as JSON text: {"<runtime id>": [{"name", "workingDir", "services"}, ...], ...}.
+// Every operation given no runtime identifier does nothing.
+struct ProjectRegistry {
+    static constexpr const char* settingsKey = "knownProjects";
+
+    QMap<QString, QList<KnownProject>> byRuntime;
+
+    // What the settings hold. One malformed entry is dropped on its own; the rest is kept, because
+    // the next save would otherwise overwrite every remembered project.
+    static ProjectRegistry load(const Platform::Settings& settings);
+    void save(Platform::Settings& settings) const;
+
+    static ProjectRegistry fromJson(const QByteArray& json);
+    QByteArray toJson() const;
+
+    // Remembers what a refresh discovered on a runtime; never forgets anything.
+    void record(const QList<ComposeProject>& discovered, const std::optional<QString>& runtimeId);
+    // Remembers one project given by the user, replacing one of the same name.
+    void add(const KnownProject& project, const std::optional<QString>& runtimeId);
+    void forget(const QString& name, const std::optional<QString>& runtimeId);
+    bool knows(const QString& name, const std::optional<QString>& runtimeId) const;
+
+    // The project list of one runtime: the discovered projects completed from what is remembered,
+    // plus the remembered ones without containers, sorted by name.
+    static QList<ComposeProject> merge(const QList<ComposeProject>& discovered, const QList<KnownProject>& known);
+
+    bool operator==(const ProjectRegistry&) const = default;
+};
