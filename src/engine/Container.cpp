@@ -2,31 +2,56 @@
 
 namespace {
 
-std::optional<QString> label(const QMap<QString, QString>& labels, const char* key)
+std::optional<QString> label(const QMap<QString, QString>& labels, const QString& key)
 {
-    const auto it = labels.constFind(QString::fromLatin1(key));
+    const auto it = labels.constFind(key);
     if (it == labels.cend())
         return std::nullopt;
     return it.value();
+}
+
+// Built once: these are looked up for every container of every refresh.
+const QString& projectKey()
+{
+    static const QString key = QString::fromLatin1(Docker::projectLabel);
+    return key;
+}
+
+const QString& serviceKey()
+{
+    static const QString key = QString::fromLatin1(Docker::serviceLabel);
+    return key;
+}
+
+const QString& workingDirKey()
+{
+    static const QString key = QString::fromLatin1(Docker::workingDirLabel);
+    return key;
+}
+
+const QString& workingDirAltKey()
+{
+    static const QString key = QString::fromLatin1(Docker::workingDirLabelAlt);
+    return key;
 }
 
 } // namespace
 
 std::optional<QString> Container::project() const
 {
-    return label(labels, Docker::projectLabel);
+    return label(labels, projectKey());
 }
 
 std::optional<QString> Container::service() const
 {
-    return label(labels, Docker::serviceLabel);
+    return label(labels, serviceKey());
 }
 
 std::optional<QString> Container::workingDir() const
 {
-    if (auto dir = label(labels, Docker::workingDirLabel))
+    if (auto dir = label(labels, workingDirKey()))
         return dir;
-    return label(labels, Docker::workingDirLabelAlt);
+    return label(labels, workingDirAltKey());
 }
 
 bool Container::isFailed() const
@@ -112,19 +137,44 @@ QString runtimeId(const std::optional<Runtime>& runtime)
 
 QMap<QString, QString> parseLabels(const QString& text)
 {
+    return parseLabels(text, nullptr);
+}
+
+QMap<QString, QString> parseLabels(QStringView text, TextPool* pool)
+{
+    const auto make = [pool](QStringView piece) { return pool ? (*pool)(piece) : piece.toString(); };
     QMap<QString, QString> labels;
     std::optional<QString> lastKey;
-    for (const QStringView piece : QStringView(text).split(u',', Qt::SkipEmptyParts)) {
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = text.indexOf(u',', start);
+        if (end < 0)
+            end = text.size();
+        const QStringView piece = text.mid(start, end - start);
+        start = end + 1;
+        if (piece.isEmpty())
+            continue;
         const qsizetype eq = piece.indexOf(u'=');
         if (eq >= 0) {
-            const QString key = piece.left(eq).toString();
-            labels.insert(key, piece.mid(eq + 1).toString());
-            lastKey = key;
+            QString key = make(piece.left(eq));
+            labels.insert(key, make(piece.mid(eq + 1)));
+            lastKey = std::move(key);
         } else if (lastKey) {
             labels[*lastKey] += u',' + piece.toString();
         }
     }
     return labels;
+}
+
+QString TextPool::operator()(QStringView text)
+{
+    const auto found = m_texts.constFind(text);
+    if (found != m_texts.cend())
+        return found.value();
+    const QString copy = text.toString();
+    // The key views the copy's own characters, which stay put while the pool holds the copy.
+    m_texts.insert(QStringView(copy), copy);
+    return copy;
 }
 
 QString shortPorts(const QString& column)

@@ -2,6 +2,7 @@
 
 #include "engine/Runtime.h"
 
+#include <QHash>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -77,8 +78,20 @@ QString runtimeId(const std::optional<Runtime>& runtime);
 // `text` without the blanks and tabs at either end (line breaks and other white space stay).
 QString trimBlanks(QStringView text);
 
+// Hands out one shared copy of equal texts, so that a listing of many containers repeating the same
+// labels holds each text once and allocates it once.
+class TextPool {
+public:
+    QString operator()(QStringView text);
+
+private:
+    QHash<QStringView, QString> m_texts;
+};
+
 // The client's label text (key=value pairs joined by commas; values may hold commas) to a map.
 QMap<QString, QString> parseLabels(const QString& text);
+// The same, taking its keys and values from `pool` when one is given.
+QMap<QString, QString> parseLabels(QStringView text, TextPool* pool);
 
 // The client's port column to the unique "host:container" pairs of its published ports, joined by ", ".
 QString shortPorts(const QString& column);

@@ -9,30 +9,65 @@
 #include <QJsonParseError>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
-// Reads one line of listing output the way the general JSON reader would, but only as far as the
-// wanted string values need. It understands plain JSON and gives up on anything unusual (numbers
-// with exponents, lone or paired surrogates, repeated wanted keys, deep nesting); the caller then
-// hands that line to the general reader, so both paths agree on every line.
-class LineScanner {
+// Reads the wanted string values of one line of listing output exactly as Docker::ndjson and
+// Docker::str would, without building the whole object. Plain JSON takes a fast path that hands out
+// views into the line; anything unusual there (numbers with exponents, surrogates, a wanted key given
+// twice, deep nesting, any error) sends the line to the general reader instead, so both agree.
+class LineReader {
 public:
-    LineScanner(QStringView line, const QList<QLatin1StringView>& keys, QStringList& values)
-        : m_p(line.data()), m_end(line.data() + line.size()), m_keys(keys), m_values(values)
+    explicit LineReader(const QList<QLatin1StringView>& keys)
+        : m_keys(keys), m_views(keys.size()), m_decoded(keys.size())
     {
     }
 
-    bool scanObjectLine()
+    // False when the line is not a JSON object; it is then skipped.
+    bool read(QStringView line)
     {
-        m_values.fill(QString(), m_keys.size());
+        if (m_keys.size() <= 64 && scan(line))
+            return true;
+        return readGeneral(line);
+    }
+
+    // The value under the i-th key: valid until the next read.
+    QStringView value(qsizetype i) const { return m_views[i]; }
+
+private:
+    const QList<QLatin1StringView>& m_keys;
+    QList<QStringView> m_views;
+    QStringList m_decoded;
+    const QChar* m_p = nullptr;
+    const QChar* m_end = nullptr;
+
+    bool readGeneral(QStringView line)
+    {
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+        if (error.error != QJsonParseError::NoError || !doc.isObject())
+            return false;
+        const QJsonObject object = doc.object();
+        for (qsizetype i = 0; i < m_keys.size(); ++i) {
+            m_decoded[i] = Docker::str(object, m_keys[i]);
+            m_views[i] = m_decoded[i];
+        }
+        return true;
+    }
+
+    bool scan(QStringView line)
+    {
+        m_p = line.data();
+        m_end = line.data() + line.size();
+        std::fill(m_views.begin(), m_views.end(), QStringView());
         quint64 seen = 0;
+        QString keyBuffer;
         skipSpace();
         if (!consume(u'{'))
             return false;
         skipSpace();
         if (!consume(u'}')) {
-            QString keyBuffer;
             for (;;) {
                 skipSpace();
                 QStringView key;
@@ -50,7 +85,7 @@ public:
                     seen |= bit;
                 }
                 if (wanted >= 0 && m_p < m_end && *m_p == u'"') {
-                    if (!readString(&m_values[wanted], nullptr))
+                    if (!readString(&m_decoded[wanted], &m_views[wanted]))
                         return false;
                 } else if (!skipValue(0)) {
                     return false;
@@ -66,12 +101,6 @@ public:
         skipSpace();
         return m_p == m_end;
     }
-
-private:
-    const QChar* m_p;
-    const QChar* m_end;
-    const QList<QLatin1StringView>& m_keys;
-    QStringList& m_values;
 
     qsizetype indexOfKey(QStringView key) const
     {
@@ -96,9 +125,30 @@ private:
         return false;
     }
 
-    static int hexDigit(QChar c)
+    static bool isPlain(char16_t c) { return c != u'"' && c != u'\\' && c >= 0x20 && !QChar::isSurrogate(c); }
+
+    // Moves past the characters of a string that need no attention, eight at a time while none of
+    // them is a quote, a backslash, a control character or a surrogate (the label texts of a
+    // listing are long and almost all plain).
+    void skipPlain()
     {
-        const char16_t u = c.unicode();
+        using Lanes = quint16 __attribute__((vector_size(16)));
+        while (m_end - m_p >= 8) {
+            Lanes x;
+            std::memcpy(&x, m_p, sizeof x);
+            const Lanes special = (x == u'"') | (x == u'\\') | (x < 0x20) | ((x & 0xF800) == 0xD800);
+            quint64 halves[2];
+            std::memcpy(halves, &special, sizeof halves);
+            if (halves[0] | halves[1])
+                break;
+            m_p += 8;
+        }
+        while (m_p < m_end && isPlain(m_p->unicode()))
+            ++m_p;
+    }
+
+    static int hexDigit(char16_t u)
+    {
         if (u >= u'0' && u <= u'9')
             return u - u'0';
         if (u >= u'a' && u <= u'f')
@@ -108,81 +158,72 @@ private:
         return -1;
     }
 
-    // At an opening quote. Without escapes the text is handed out as `view` (no copy) when asked
-    // for; otherwise it is decoded into `out` and `view` points there.
-    bool readString(QString* out, QStringView* view)
+    // At an opening quote. `view` receives the text: the characters between the quotes when there
+    // are no escapes, else the decoded text kept in `decoded`. Without `view` it only validates.
+    bool readString(QString* decoded, QStringView* view)
     {
         if (!consume(u'"'))
             return false;
         const QChar* start = m_p;
-        while (m_p < m_end) {
-            const char16_t c = m_p->unicode();
-            if (c == u'"') {
-                const QStringView raw(start, m_p - start);
-                ++m_p;
-                if (view)
-                    *view = raw;
-                else if (out)
-                    *out = raw.toString();
-                return true;
-            }
-            if (c == u'\\' || c < 0x20 || QChar::isSurrogate(c))
-                break;
+        skipPlain();
+        if (m_p < m_end && *m_p == u'"') {
+            if (view)
+                *view = QStringView(start, m_p - start);
             ++m_p;
+            return true;
         }
-        QString decoded(start, m_p - start);
-        while (m_p < m_end) {
-            const char16_t c = m_p->unicode();
-            if (c == u'"') {
-                ++m_p;
-                if (out) {
-                    *out = decoded;
-                    if (view)
-                        *view = *out;
-                }
-                return true;
-            }
-            if (c < 0x20 || QChar::isSurrogate(c))
-                return false;
-            if (c != u'\\') {
-                decoded += QChar(c);
-                ++m_p;
-                continue;
-            }
-            if (m_end - m_p < 2)
+        if (view)
+        {
+            decoded->resize(0);
+            decoded->append(start, m_p - start);
+        }
+        for (;;) {
+            if (m_p >= m_end || m_p->unicode() != u'\\' || m_end - m_p < 2)
                 return false;
             const char16_t e = m_p[1].unicode();
             m_p += 2;
+            QChar c;
             switch (e) {
-            case u'"': decoded += u'"'; break;
-            case u'\\': decoded += u'\\'; break;
-            case u'/': decoded += u'/'; break;
-            case u'b': decoded += u'\b'; break;
-            case u'f': decoded += u'\f'; break;
-            case u'n': decoded += u'\n'; break;
-            case u'r': decoded += u'\r'; break;
-            case u't': decoded += u'\t'; break;
+            case u'"': c = u'"'; break;
+            case u'\\': c = u'\\'; break;
+            case u'/': c = u'/'; break;
+            case u'b': c = u'\b'; break;
+            case u'f': c = u'\f'; break;
+            case u'n': c = u'\n'; break;
+            case u'r': c = u'\r'; break;
+            case u't': c = u'\t'; break;
             case u'u': {
                 if (m_end - m_p < 4)
                     return false;
                 int code = 0;
                 for (int i = 0; i < 4; ++i) {
-                    const int d = hexDigit(m_p[i]);
+                    const int d = hexDigit(m_p[i].unicode());
                     if (d < 0)
                         return false;
                     code = code * 16 + d;
                 }
                 if (QChar::isSurrogate(char32_t(code)))
                     return false;
-                decoded += QChar(char16_t(code));
+                c = QChar(char16_t(code));
                 m_p += 4;
                 break;
             }
             default:
                 return false;
             }
+            const QChar* chunk = m_p;
+            skipPlain();
+            if (view) {
+                decoded->append(c);
+                decoded->append(chunk, m_p - chunk);
+            }
+            if (m_p < m_end && *m_p == u'"') {
+                if (view)
+                    *view = *decoded;
+                ++m_p;
+                return true;
+            }
         }
-        return false;
     }
 
     bool skipLiteral(QLatin1StringView word)
@@ -193,20 +234,24 @@ private:
         return true;
     }
 
+    void skipDigits()
+    {
+        while (m_p < m_end && m_p->unicode() >= u'0' && m_p->unicode() <= u'9')
+            ++m_p;
+    }
+
     // Plain integers and decimals only; exponents and very long numbers go to the general reader.
     bool skipNumber()
     {
         const QChar* start = m_p;
         consume(u'-');
         const QChar* digits = m_p;
-        while (m_p < m_end && m_p->unicode() >= u'0' && m_p->unicode() <= u'9')
-            ++m_p;
+        skipDigits();
         if (m_p == digits || (m_p - digits > 1 && *digits == u'0'))
             return false;
         if (consume(u'.')) {
             const QChar* fraction = m_p;
-            while (m_p < m_end && m_p->unicode() >= u'0' && m_p->unicode() <= u'9')
-                ++m_p;
+            skipDigits();
             if (m_p == fraction)
                 return false;
         }
@@ -258,19 +303,21 @@ private:
     }
 };
 
-QStringList generalRead(QStringView line, const QList<QLatin1StringView>& keys, bool* isObject)
+// Calls `row` with the reader positioned on every JSON object line of `text`, in order.
+template <typename Row>
+void forEachObjectLine(QStringView text, const QList<QLatin1StringView>& keys, Row row)
 {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
-    *isObject = error.error == QJsonParseError::NoError && doc.isObject();
-    QStringList values;
-    if (!*isObject)
-        return values;
-    const QJsonObject object = doc.object();
-    values.reserve(keys.size());
-    for (const QLatin1StringView key : keys)
-        values << Docker::str(object, key);
-    return values;
+    LineReader reader(keys);
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = text.indexOf(u'\n', start);
+        if (end < 0)
+            end = text.size();
+        const QStringView line = text.mid(start, end - start);
+        start = end + 1;
+        if (!line.isEmpty() && reader.read(line))
+            row(reader);
+    }
 }
 
 template <typename T>
@@ -318,25 +365,13 @@ namespace Docker {
 QList<QStringList> ndjsonStrings(QStringView text, const QList<QLatin1StringView>& keys)
 {
     QList<QStringList> rows;
-    QStringList values;
-    qsizetype start = 0;
-    while (start < text.size()) {
-        qsizetype end = text.indexOf(u'\n', start);
-        if (end < 0)
-            end = text.size();
-        const QStringView line = text.mid(start, end - start);
-        start = end + 1;
-        if (line.isEmpty())
-            continue;
-        if (keys.size() <= 64 && LineScanner(line, keys, values).scanObjectLine()) {
-            rows << values;
-            continue;
-        }
-        bool isObject = false;
-        QStringList general = generalRead(line, keys, &isObject);
-        if (isObject)
-            rows << general;
-    }
+    forEachObjectLine(text, keys, [&](const LineReader& reader) {
+        QStringList row;
+        row.reserve(keys.size());
+        for (qsizetype i = 0; i < keys.size(); ++i)
+            row << reader.value(i).toString();
+        rows << row;
+    });
     return rows;
 }
 
@@ -347,11 +382,13 @@ QList<Container> parseContainers(QStringView text, const std::optional<Runtime>&
         QLatin1StringView("State"),  QLatin1StringView("Status"), QLatin1StringView("Ports"),
         QLatin1StringView("Labels"),
     };
+    // Containers of one listing repeat their images, states and most labels: share those texts.
+    TextPool pool;
     QList<Container> list;
-    const QList<QStringList> rows = ndjsonStrings(text, keys);
-    list.reserve(rows.size());
-    for (const QStringList& r : rows)
-        list.append(Container{r[0], r[1], r[2], r[3], r[4], r[5], parseLabels(r[6]), runtime});
+    forEachObjectLine(text, keys, [&](const LineReader& r) {
+        list.append(Container{r.value(0).toString(), r.value(1).toString(), pool(r.value(2)), pool(r.value(3)),
+                              pool(r.value(4)), pool(r.value(5)), parseLabels(r.value(6), &pool), runtime});
+    });
     return list;
 }
 
@@ -360,8 +397,10 @@ QList<DockerImage> parseImages(QStringView text, const std::optional<Runtime>& r
     static const QList<QLatin1StringView> keys{QLatin1StringView("ID"), QLatin1StringView("Repository"),
                                                QLatin1StringView("Tag"), QLatin1StringView("Size")};
     QList<DockerImage> list;
-    for (const QStringList& r : ndjsonStrings(text, keys))
-        list.append(DockerImage{r[0], r[1], r[2], r[3], runtime});
+    forEachObjectLine(text, keys, [&](const LineReader& r) {
+        list.append(DockerImage{r.value(0).toString(), r.value(1).toString(), r.value(2).toString(),
+                                r.value(3).toString(), runtime});
+    });
     return list;
 }
 
@@ -370,8 +409,9 @@ QList<DockerVolume> parseVolumes(QStringView text, const std::optional<Runtime>&
     static const QList<QLatin1StringView> keys{QLatin1StringView("Name"), QLatin1StringView("Driver"),
                                                QLatin1StringView("Mountpoint")};
     QList<DockerVolume> list;
-    for (const QStringList& r : ndjsonStrings(text, keys))
-        list.append(DockerVolume{r[0], r[1], r[2], runtime});
+    forEachObjectLine(text, keys, [&](const LineReader& r) {
+        list.append(DockerVolume{r.value(0).toString(), r.value(1).toString(), r.value(2).toString(), runtime});
+    });
     return list;
 }
 

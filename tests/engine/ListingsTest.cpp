@@ -1,0 +1,364 @@
+#include "engine/Listings.h"
+
+#include "engine/Docker.h"
+#include "support/TestSupport.h"
+
+#include <QSet>
+
+namespace {
+
+const Runtime colima = Runtime::context("colima");
+
+Container named(const QList<Container>& list, const QString& name)
+{
+    for (const Container& c : list)
+        if (c.name == name)
+            return c;
+    ADD_FAILURE() << "no container " << name.toStdString();
+    return {};
+}
+
+QStringList names(const QList<Container>& list)
+{
+    QStringList out;
+    for (const Container& c : list)
+        out << c.name;
+    return out;
+}
+
+Container labelled(const QString& name, const QMap<QString, QString>& labels,
+                   const std::optional<Runtime>& runtime = std::nullopt, const QString& state = "running")
+{
+    return Container{"id-" + name, name, "img", state, "Up", "", labels, runtime};
+}
+
+} // namespace
+
+// Output recorded from the real client: a compose project with health checks, exit codes, a paused
+// service, a label holding commas, IPv4 and IPv6 bindings, and loose containers beside it.
+TEST(RecordedListings, ContainersKeepEveryFieldTheClientPrinted)
+{
+    const auto list = Docker::parseContainers(TestSupport::fixture("engine/ps-recorded.ndjson"), colima);
+    ASSERT_EQ(list.size(), 10);
+
+    const Container web = named(list, "vskrecshop-web-1");
+    EXPECT_EQ(web.id, "1e252c79320f");
+    EXPECT_EQ(web.image, "voskel-test/busybox:latest");
+    EXPECT_EQ(web.ports, "0.0.0.0:18281->80/tcp, [::]:18281->80/tcp, 127.0.0.1:18282->81/tcp");
+    EXPECT_EQ(web.runtime, colima);
+    EXPECT_EQ(web.project(), "vskrecshop");
+    EXPECT_EQ(web.service(), "web");
+    EXPECT_EQ(web.workingDir(), "/tmp/vskrec/shop");
+    // The label value was "a, b=c,,d": the client's comma-joined text cannot tell its inner "b=c"
+    // from a label of its own, and the doubled comma comes back single.
+    EXPECT_EQ(web.labels.value("com.example.note"), "a");
+    EXPECT_EQ(web.labels.value(" b"), "c,d");
+    EXPECT_EQ(web.labels.value("com.docker.compose.depends_on"), "");
+    EXPECT_EQ(Docker::shortPorts(web.ports), "18281:80, 18282:81");
+    EXPECT_EQ(web.hostPorts(), (QStringList{"18281", "18282"}));
+
+    const Container loose = named(list, "vskrec-loose");
+    EXPECT_EQ(loose.labels, (QMap<QString, QString>{{"plain", "x"}}));
+    EXPECT_EQ(Docker::shortPorts(loose.ports), "18283:80, 18284:8080");
+    EXPECT_FALSE(loose.project().has_value());
+
+    const Container legacy = named(list, "vskrec-legacy");
+    EXPECT_EQ(legacy.workingDir(), "/srv/legacy");
+}
+
+TEST(RecordedListings, HealthAndExitCodesDecideTrouble)
+{
+    const auto list = Docker::parseContainers(TestSupport::fixture("engine/ps-recorded.ndjson"), std::nullopt);
+    struct Row {
+        const char* name;
+        bool failed, troubled, live;
+    };
+    const Row rows[] = {
+        {"vskrecshop-web-1", false, false, true},    // Up (healthy)
+        {"vskrecshop-worker-1", false, true, true},  // Up (unhealthy)
+        {"vskrecshop-slow-1", false, false, true},   // Up (health: starting)
+        {"vskrecshop-job-1", true, true, false},     // Exited (2)
+        {"vskrecshop-once-1", false, false, false},  // Exited (0)
+        {"vskrecshop-nap-1", false, false, true},    // paused
+        {"vskrec-killed", true, true, false},        // Exited (137)
+        {"vskrec-created", false, false, false},     // Created
+    };
+    for (const Row& row : rows) {
+        const Container c = named(list, row.name);
+        EXPECT_EQ(c.isFailed(), row.failed) << row.name;
+        EXPECT_EQ(c.isTroubled(), row.troubled) << row.name;
+        EXPECT_EQ(c.isLive(), row.live) << row.name;
+    }
+}
+
+TEST(RecordedListings, ImagesAndVolumes)
+{
+    const auto images = Docker::parseImages(TestSupport::fixture("engine/images.ndjson"), std::nullopt);
+    ASSERT_EQ(images.size(), 3);
+    EXPECT_EQ(images[0].repository, "<none>"); // printed as \u003cnone\u003e
+    EXPECT_EQ(images[0].ref(), "baf3daa6a43a");
+    EXPECT_EQ(images[1].ref(), "voskel-test/busybox:latest");
+    EXPECT_EQ(images[2].ref(), "vskrec/busybox:v1");
+    EXPECT_EQ(images[2].size, "1.98MB");
+
+    const auto volumes = Docker::parseVolumes(TestSupport::fixture("engine/volumes.ndjson"), colima);
+    ASSERT_EQ(volumes.size(), 2);
+    EXPECT_EQ(volumes[1].name, "vskrec_web_data");
+    EXPECT_EQ(volumes[1].driver, "local");
+    EXPECT_EQ(volumes[1].mountpoint, "/var/lib/docker/volumes/vskrec_web_data/_data");
+    EXPECT_EQ(volumes[1].id(), "colima/vskrec_web_data");
+    EXPECT_EQ(Docker::parseVolumes(TestSupport::fixture("engine/volumes.ndjson"), std::nullopt)[1].id(),
+              "/vskrec_web_data");
+}
+
+TEST(RecordedListings, MissingKeysAndOddLinesNeitherFailNorShift)
+{
+    const QString text = "{\"ID\":\"a1\",\"Names\":\"only-id\"}\nnot json\n[{\"ID\":\"x\"}]\n"
+                         "{\"ID\":7,\"Names\":\"numeric-id\",\"Labels\":null}\n";
+    const auto list = Docker::parseContainers(text, std::nullopt);
+    ASSERT_EQ(list.size(), 2);
+    EXPECT_EQ(list[0].id, "a1");
+    EXPECT_EQ(list[0].state, "");
+    EXPECT_TRUE(list[0].labels.isEmpty());
+    EXPECT_EQ(list[1].id, "");
+    EXPECT_EQ(list[1].name, "numeric-id");
+}
+
+// The listing reader takes a fast path for the client's flat objects; whatever a line holds, it must
+// read it exactly as the general JSON reader does.
+class FastReaderAgrees : public testing::TestWithParam<QString> {};
+
+TEST_P(FastReaderAgrees, WithTheGeneralReader)
+{
+    const QList<QLatin1StringView> keys{QLatin1StringView("ID"), QLatin1StringView("Names"),
+                                        QLatin1StringView("Labels")};
+    QList<QStringList> expected;
+    for (const QJsonObject& object : Docker::ndjson(GetParam())) {
+        QStringList row;
+        for (const auto key : keys)
+            row << Docker::str(object, key);
+        expected << row;
+    }
+    EXPECT_EQ(Docker::ndjsonStrings(GetParam(), keys), expected) << GetParam().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, FastReaderAgrees,
+    testing::Values(
+        R"({"ID":"a","Names":"b","Labels":"k=v,w"})", R"(  { "ID" : "a" , "Names":"b" }  )",
+        "{\"ID\":\"a\"}\r", R"({})", R"({"ID":"\u003cnone\u003e","Names":"q\"uote\\back\/slash\n\t\b\f\r"})",
+        R"({"ID":"\ud83d\ude00 pair","Names":"lone \ud800 high"})", R"({"ID":"lone \udc00 low"})",
+        QString::fromUtf8(R"({"ID":"raw 😀 emoji","Names":"é"})"), R"({"I\u0044":"escaped key"})",
+        R"({"ID":"first","ID":"second"})", R"({"ID":1,"Names":true,"Labels":null})",
+        R"({"ID":{"Names":"inner"},"Names":["x","}"],"Labels":"ok"})",
+        R"({"N":-0.5,"M":12,"E":1e5,"Z":012,"ID":"after numbers"})", R"({"N":123456789012345678901234,"ID":"big"})",
+        R"({"N":-,"ID":"x"})", R"({"N":1.,"ID":"x"})", R"({"ID":"a"} trailing)", R"({"ID":"a",})", R"({"ID":"a")",
+        R"({"ID" "a"})", R"({"ID":"bad \x escape"})", R"({"ID":"short \u12"})", "{\"ID\":\"raw\ttab\"}",
+        R"({"ID":tru})", R"({"ID":nulls})", R"(["ID","a"])", R"("ID")", "   ", "\n\n",
+        R"({"a":[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["deep"]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]],"ID":"d"})",
+        "{\"ID\":\"one\"}\n\n{\"ID\":\"two\"}\nnoise\n{\"ID\":\"three\"}"));
+
+TEST(FastReaderAgreesOnRecordings, EveryRecordedLine)
+{
+    const QList<QLatin1StringView> keys{QLatin1StringView("ID"), QLatin1StringView("Repository"),
+                                        QLatin1StringView("Ports"), QLatin1StringView("Labels")};
+    for (const char* file : {"engine/ps.ndjson", "engine/ps-recorded.ndjson", "engine/images.ndjson",
+                             "engine/volumes.ndjson"}) {
+        const QString text = TestSupport::fixture(file);
+        const auto objects = Docker::ndjson(text);
+        const auto rows = Docker::ndjsonStrings(text, keys);
+        ASSERT_EQ(rows.size(), objects.size()) << file;
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            for (qsizetype k = 0; k < keys.size(); ++k)
+                EXPECT_EQ(rows[i][k], Docker::str(objects[i], keys[k])) << file << " line " << i;
+    }
+}
+
+TEST(Labels, CommasInValuesAreRejoined)
+{
+    const struct {
+        QString text;
+        QMap<QString, QString> labels;
+    } rows[] = {
+        {"", {}},
+        {"a=1,b=x,y,z,c=3", {{"a", "1"}, {"b", "x,y,z"}, {"c", "3"}}},
+        {"com.docker.compose.project=web,com.docker.compose.service=db",
+         {{"com.docker.compose.project", "web"}, {"com.docker.compose.service", "db"}}},
+        {"stray,a=1", {{"a", "1"}}},
+        {"a=x=y,,b=", {{"a", "x=y"}, {"b", ""}}},
+        {"a=1,,,tail", {{"a", "1,tail"}}},
+        {"=v,a=1,a=2", {{"", "v"}, {"a", "2"}}},
+        {" k = v ", {{" k ", " v "}}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(Docker::parseLabels(row.text), row.labels) << row.text.toStdString();
+}
+
+TEST(Ports, ShortFormAndHostPorts)
+{
+    const struct {
+        QString column;
+        QString shortForm;
+        QStringList hosts;
+    } rows[] = {
+        {"", "", {}},
+        {"80/tcp", "", {}},
+        {"0.0.0.0:8080->80/tcp, :::8080->80/tcp, 443/tcp", "8080:80", {"8080"}},
+        {"0.0.0.0:8080->80/tcp, [::]:8080->80/tcp, 127.0.0.1:9000->9000/udp", "8080:80, 9000:9000", {"8080", "9000"}},
+        {"[::1]:5432->5432/tcp", "5432:5432", {"5432"}},
+        {"0.0.0.0:7000-7001->7000-7001/tcp", "7000-7001:7000-7001", {"7000-7001"}},
+        {"8080->80/tcp", "", {}},             // no host address: nothing before the port
+        {"0.0.0.0:->80/tcp, 0.0.0.0:81->/tcp", "", {}},
+        {"0.0.0.0:3000->3000", "3000:3000", {"3000"}},
+        {",, \t0.0.0.0:1->2/tcp\t,", "1:2", {"1"}},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Docker::shortPorts(row.column), row.shortForm) << row.column.toStdString();
+        Container c;
+        c.ports = row.column;
+        EXPECT_EQ(c.hostPorts(), row.hosts) << row.column.toStdString();
+    }
+}
+
+TEST(ContainerState, FailedOnlyWhenExitedWithACodeOtherThanZero)
+{
+    const struct {
+        const char* state;
+        const char* status;
+        bool failed;
+        bool troubled;
+    } rows[] = {
+        {"exited", "Exited (0) 2 hours ago", false, false},
+        {"exited", "Exited (137) 5 seconds ago", true, true},
+        {"exited", "Exited (1)", true, true},
+        {"exited", "Exited", false, false},
+        {"created", "Created (1)", false, false},
+        {"running", "Up 3 minutes (unhealthy)", false, true},
+        {"running", "Up 3 minutes (healthy)", false, false},
+        {"paused", "Up 3 minutes (unhealthy)", false, false},
+        {"dead", "Dead", false, false},
+    };
+    for (const auto& row : rows) {
+        Container c;
+        c.state = row.state;
+        c.status = row.status;
+        EXPECT_EQ(c.isFailed(), row.failed) << row.state << " " << row.status;
+        EXPECT_EQ(c.isTroubled(), row.troubled) << row.state << " " << row.status;
+    }
+}
+
+TEST(ContainerLabels, WorkingDirPrefersTheUnderscoreKey)
+{
+    EXPECT_EQ(labelled("a", {{Docker::workingDirLabelAlt, "/alt"}}).workingDir(), "/alt");
+    EXPECT_EQ(labelled("a", {{Docker::workingDirLabelAlt, "/alt"}, {Docker::workingDirLabel, "/main"}}).workingDir(),
+              "/main");
+    EXPECT_EQ(labelled("a", {{Docker::workingDirLabel, ""}, {Docker::workingDirLabelAlt, "/alt"}}).workingDir(), "");
+    EXPECT_FALSE(labelled("a", {}).workingDir().has_value());
+}
+
+TEST(Images, RefFallsBackToTheIdentifierForUntaggedImages)
+{
+    EXPECT_EQ((DockerImage{"sha1", "nginx", "latest", "1MB", {}}).ref(), "nginx:latest");
+    EXPECT_EQ((DockerImage{"sha1", "<none>", "<none>", "1MB", {}}).ref(), "sha1");
+    EXPECT_EQ((DockerImage{"sha1", "nginx", "<none>", "1MB", {}}).ref(), "sha1");
+    EXPECT_EQ((DockerImage{"sha1", "<none>", "v1", "1MB", {}}).ref(), "sha1");
+}
+
+TEST(ValueTypes, EqualValuesHashEqualAndRuntimesTellVolumesApart)
+{
+    const DockerVolume a{"data", "local", "/m", std::nullopt};
+    DockerVolume b = a;
+    EXPECT_EQ(qHash(a), qHash(b));
+    b.runtime = colima;
+    EXPECT_NE(a, b);
+    EXPECT_NE(a.id(), b.id());
+    const QSet<Container> set{labelled("x", {{"k", "v"}}), labelled("x", {{"k", "v"}}), labelled("x", {{"k", "w"}})};
+    EXPECT_EQ(set.size(), 2);
+}
+
+TEST(Addresses, FirstNetworkAddressWithoutPrefixLength)
+{
+    const QString json = R"([
+        {"id":"web","status":{"networks":[{"ipv4Address":"192.168.64.3/24"},{"ipv4Address":"10.0.0.1/8"}]}},
+        {"id":"no-nets","status":{"networks":[]}},
+        {"id":"no-status"},
+        {"id":"empty","status":{"networks":[{"ipv4Address":""}]}},
+        {"id":"slashes","status":{"networks":[{"ipv4Address":"//"}]}},
+        {"id":"bare","status":{"networks":[{"ipv4Address":"10.1.2.3"}]}},
+        {"id":"wrong-type","status":{"networks":{"ipv4Address":"10.9.9.9/8"}}},
+        {"status":{"networks":[{"ipv4Address":"10.7.7.7/8"}]}},
+        "not an object",
+        {"id":"bare","status":{"networks":[{"ipv4Address":"10.1.2.4/16"}]}}
+    ])";
+    const QMap<QString, QString> expected{{"web", "192.168.64.3"}, {"bare", "10.1.2.4"}, {"", "10.7.7.7"}};
+    EXPECT_EQ(Docker::parseAddresses(json), expected);
+    for (const char* junk : {"", "not json", "{}", "{\"id\":\"x\"}", "42"})
+        EXPECT_TRUE(Docker::parseAddresses(junk).isEmpty()) << junk;
+}
+
+TEST(RunArgs, WhatTheUserTypedBecomesOneArgumentEach)
+{
+    EXPECT_EQ(Docker::runArgs("nginx", "  web\t", "8080:80, 8443:443", "A=1\n   \n", ""),
+              (QStringList{"run", "-d", "--name", "web", "-p", "8080:80", "-p", "8443:443", "-e", "A=1", "nginx"}));
+    EXPECT_EQ(Docker::runArgs("img:1", "", "", "", ""), (QStringList{"run", "-d", "img:1"}));
+    EXPECT_EQ(Docker::runArgs("img", " ", "1:1\n2:2\t3:3,,", "\tKEY=two words \r\nB=2\u2028C=3", "sh -c 'echo hi'"),
+              (QStringList{"run", "-d", "-p", "1:1", "-p", "2:2", "-p", "3:3", "-e", "KEY=two words", "-e", "B=2",
+                           "-e", "C=3", "img", "sh", "-c", "'echo", "hi'"}));
+    // A name with inner blanks is passed as it stands; the client reports it.
+    EXPECT_EQ(Docker::runArgs("img", "my app", "", "", "").mid(2, 2), (QStringList{"--name", "my app"}));
+}
+
+TEST(Grouping, RecordedProjectAndLooseContainers)
+{
+    const auto list = Docker::parseContainers(TestSupport::fixture("engine/ps-recorded.ndjson"), std::nullopt);
+    const auto projects = Docker::group(list);
+    ASSERT_EQ(projects.size(), 2);
+    EXPECT_EQ(projects[0].name, "vskreclegacy");
+    EXPECT_EQ(projects[0].workingDir, "/srv/legacy");
+    EXPECT_EQ(projects[1].name, "vskrecshop");
+    EXPECT_EQ(projects[1].id(), "/vskrecshop");
+    EXPECT_EQ(names(projects[1].containers),
+              (QStringList{"vskrecshop-job-1", "vskrecshop-nap-1", "vskrecshop-once-1", "vskrecshop-slow-1",
+                           "vskrecshop-web-1", "vskrecshop-worker-1"}));
+    EXPECT_EQ(projects[1].serviceCount, 0);
+    EXPECT_EQ(projects[1].runningCount(), 3); // the paused one does not count
+    EXPECT_EQ(projects[1].statusText(), "3 of 6 running");
+    EXPECT_EQ(names(projects[1].troubled()), (QStringList{"vskrecshop-job-1", "vskrecshop-worker-1"}));
+    EXPECT_EQ(names(Docker::ungrouped(list)), (QStringList{"vskrec-created", "vskrec-killed", "vskrec-loose"}));
+}
+
+TEST(Grouping, OneProjectPerRuntimeAndLabel)
+{
+    const QString P = Docker::projectLabel;
+    const QString W = Docker::workingDirLabel;
+    const QList<Container> list{
+        labelled("web-2", {{P, "web"}}, colima),
+        labelled("web-1", {{P, "web"}, {W, "/srv/web"}}, colima),
+        labelled("web-9", {{P, "web"}, {W, "/other"}}, colima),
+        labelled("web-1", {{P, "web"}}),
+        labelled("loose-b", {}),
+        labelled("api-1", {{P, "api"}}, colima),
+        labelled("unnamed", {{P, ""}}),
+        labelled("loose-a", {{"com.docker.compose.service", "s"}}),
+        labelled("loose-b", {}, colima, "exited"),
+    };
+    const auto projects = Docker::group(list);
+    QStringList ids;
+    for (const auto& p : projects)
+        ids << p.id();
+    EXPECT_EQ(ids, (QStringList{"/", "colima/api", "/web", "colima/web"}));
+    const ComposeProject& colimaWeb = projects[3];
+    EXPECT_EQ(colimaWeb.workingDir, "/srv/web"); // the first container that has one, in listing order
+    EXPECT_EQ(names(colimaWeb.containers), (QStringList{"web-1", "web-2", "web-9"}));
+    EXPECT_EQ(colimaWeb.runtime, colima);
+    EXPECT_FALSE(projects[2].workingDir.has_value());
+    EXPECT_EQ(projects[2].runtime, std::nullopt);
+
+    const auto loose = Docker::ungrouped(list);
+    EXPECT_EQ(names(loose), (QStringList{"loose-a", "loose-b", "loose-b"}));
+    EXPECT_EQ(loose[1].runtime, std::nullopt); // stable for equal names
+    EXPECT_EQ(loose[2].runtime, colima);
+
+    EXPECT_TRUE(Docker::group({}).isEmpty());
+    EXPECT_TRUE(Docker::ungrouped({}).isEmpty());
+}
