@@ -59,19 +59,12 @@ QString volumeName(const QString& key, const QJsonValue& value)
     return name.isString() ? name.toString() : key;
 }
 
-// compose normalises `external` to true; the older `external: {name: ...}` form counts as well, so
-// that nothing ever treats such a volume as the project's own.
-std::optional<QString> externalName(const QString& key, const QJsonValue& value)
+// compose writes `external: true`; the older `external: {name: ...}` form counts as external too, so
+// that nothing ever takes such a volume for the project's own.
+bool isExternal(const QJsonValue& value)
 {
     const QJsonValue external = value.toObject().value(QLatin1StringView("external"));
-    if (external.isBool() && external.toBool())
-        return volumeName(key, value);
-    if (external.isObject()) {
-        if (value.toObject().value(QLatin1StringView("name")).isString())
-            return volumeName(key, value);
-        return volumeName(key, external);
-    }
-    return std::nullopt;
+    return (external.isBool() && external.toBool()) || external.isObject();
 }
 
 } // namespace
@@ -178,9 +171,10 @@ ComposeConfig parseComposeConfig(const QString& json, const QString& dir)
     config.services = sorted(doc.object().value(QLatin1StringView("services")).toObject().keys());
     const QJsonObject volumes = doc.object().value(QLatin1StringView("volumes")).toObject();
     for (auto it = volumes.begin(); it != volumes.end(); ++it) {
-        config.volumes << volumeName(it.key(), it.value());
-        if (const auto external = externalName(it.key(), it.value()))
-            config.externalVolumes << *external;
+        const QString volume = volumeName(it.key(), it.value());
+        config.volumes << volume;
+        if (isExternal(it.value()))
+            config.externalVolumes << volume;
     }
     std::sort(config.volumes.begin(), config.volumes.end());
     std::sort(config.externalVolumes.begin(), config.externalVolumes.end());

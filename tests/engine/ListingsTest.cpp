@@ -190,8 +190,14 @@ TEST(Labels, CommasInValuesAreRejoined)
         {"=v,a=1,a=2", {{"", "v"}, {"a", "2"}}},
         {" k = v ", {{" k ", " v "}}},
     };
-    for (const auto& row : rows)
+    // One pool across all rows, as a listing shares it: a value rejoined from pieces must not
+    // change the same text held by another label or container.
+    Docker::TextPool pool;
+    for (const auto& row : rows) {
         EXPECT_EQ(Docker::parseLabels(row.text), row.labels) << row.text.toStdString();
+        EXPECT_EQ(Docker::parseLabels(row.text, &pool), row.labels) << row.text.toStdString();
+    }
+    EXPECT_EQ(Docker::parseLabels(u"a=x,b=x,y,c=x", &pool), (QMap<QString, QString>{{"a", "x"}, {"b", "x,y"}, {"c", "x"}}));
 }
 
 TEST(Ports, ShortFormAndHostPorts)

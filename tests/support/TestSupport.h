@@ -10,6 +10,13 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
+
+// Lets failing expectations print texts as text.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace TestSupport {
 

@@ -1,0 +1,119 @@
+#include "engine/ComposeProject.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace {
+
+ComposeProject project(const QStringList& states, qint64 serviceCount = 0)
+{
+    ComposeProject p{"web", "/srv/web", {}, serviceCount, std::nullopt};
+    int n = 0;
+    for (const QString& state : states)
+        p.containers << Container{QString::number(n), QStringLiteral("web-%1").arg(++n), "img", state, "", "", {}, {}};
+    return p;
+}
+
+void write(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(text);
+}
+
+} // namespace
+
+TEST(ProjectStatus, CountsRunningAgainstTheLargerOfServicesAndContainers)
+{
+    const struct {
+        QStringList states;
+        qint64 services;
+        const char* text;
+        int running;
+    } rows[] = {
+        {{}, 0, "Not running", 0},
+        {{}, 3, "Not running", 0},
+        {{"exited"}, 0, "Stopped", 0},
+        {{"exited"}, 1, "Stopped", 0},
+        {{"exited", "created"}, 0, "All 2 stopped", 0},
+        {{"exited"}, 3, "All 3 stopped", 0},
+        {{"running"}, 0, "Running", 1},
+        {{"running", "running"}, 0, "All 2 running", 2},
+        {{"running", "running"}, 1, "All 2 running", 2}, // a scaled service: more containers than services
+        {{"running", "running"}, 3, "2 of 3 running", 2},
+        {{"running", "exited"}, 3, "1 of 3 running", 1},
+        {{"running", "paused", "restarting"}, 0, "1 of 3 running", 1},
+        {{"paused"}, 0, "Stopped", 0},
+    };
+    for (const auto& row : rows) {
+        const ComposeProject p = project(row.states, row.services);
+        EXPECT_EQ(p.statusText(), row.text) << row.states.join(',').toStdString() << " / " << row.services;
+        EXPECT_EQ(p.runningCount(), row.running) << row.states.join(',').toStdString();
+    }
+}
+
+TEST(ProjectStatus, TroubledKeepsContainerOrder)
+{
+    ComposeProject p = project({"running", "exited", "running", "exited", "exited"});
+    p.containers[0].status = "Up 3 minutes (unhealthy)";
+    p.containers[1].status = "Exited (1) 2 minutes ago";
+    p.containers[2].status = "Up 3 minutes (healthy)";
+    p.containers[3].status = "Exited (0) 1 minute ago";
+    p.containers[4].status = "Exited (255) 1 second ago";
+    QStringList names;
+    for (const Container& c : p.troubled())
+        names << c.name;
+    EXPECT_EQ(names, (QStringList{"web-1", "web-2", "web-5"}));
+}
+
+TEST(ProjectStatus, IdentityIncludesTheRuntime)
+{
+    ComposeProject p{"web", std::nullopt, {}, 0, std::nullopt};
+    EXPECT_EQ(p.id(), "/web");
+    p.runtime = Runtime::socket("apple-container", "/x.sock");
+    EXPECT_EQ(p.id(), "apple-container/web");
+}
+
+TEST(ProjectBuild, ReadsTheComposeFileEachTime)
+{
+    QTemporaryDir dir;
+    ComposeProject p{"app", dir.path(), {}, 0, std::nullopt};
+    EXPECT_FALSE(p.hasBuild()); // no compose file
+
+    write(dir.filePath("compose.yaml"), "services:\n  web:\n    image: nginx\n");
+    EXPECT_FALSE(p.hasBuild());
+
+    write(dir.filePath("compose.yaml"), "services:\n  web:\n    # build: .\n    image: nginx\n");
+    EXPECT_FALSE(p.hasBuild()); // commented out
+
+    write(dir.filePath("compose.yaml"), "services:\n  web:\n\t  build:\n      context: .\r\n");
+    EXPECT_TRUE(p.hasBuild()); // seen again after a change, at any indentation
+
+    write(dir.filePath("compose.yaml"), "services:\n  web:\n    build: ./web\r\n");
+    EXPECT_TRUE(p.hasBuild());
+
+    // compose.yaml is preferred, so a build in a file of lower preference does not count.
+    write(dir.filePath("compose.yaml"), "services:\n  web:\n    image: nginx\n");
+    write(dir.filePath("docker-compose.yml"), "services:\n  web:\n    build: .\n");
+    EXPECT_FALSE(p.hasBuild());
+    ASSERT_TRUE(QFile::remove(dir.filePath("compose.yaml")));
+    EXPECT_TRUE(p.hasBuild());
+
+    write(dir.filePath("docker-compose.yml"), "services:\n  web:\n    build: .\n    image: \xff\xfe\n");
+    EXPECT_FALSE(p.hasBuild()); // not UTF-8
+
+    p.workingDir.reset();
+    EXPECT_FALSE(p.hasBuild());
+}
+
+TEST(ProjectBuild, ADirectoryNamedLikeTheFileIsNoFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("compose.yaml"));
+    ComposeProject p{"app", dir.path(), {}, 0, std::nullopt};
+    EXPECT_FALSE(p.hasBuild());
+    EXPECT_FALSE((ComposeProject{"app", dir.filePath("missing"), {}, 0, std::nullopt}).hasBuild());
+}

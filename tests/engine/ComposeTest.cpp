@@ -1,0 +1,218 @@
+#include "engine/Compose.h"
+
+#include "engine/Docker.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+using TestSupport::fixture;
+
+namespace {
+
+void touch(const QString& path)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+}
+
+const QString unsetOne = " has no value; compose substituted an empty string. Check the .env beside the compose file.";
+
+} // namespace
+
+TEST(ComposeFile, FirstNameInOrderOfPreference)
+{
+    QTemporaryDir dir;
+    EXPECT_EQ(Docker::composeFile(dir.path()), std::nullopt);
+    touch(dir.filePath("docker-compose.yml"));
+    EXPECT_EQ(Docker::composeFile(dir.path()), "docker-compose.yml");
+    touch(dir.filePath("compose.yml"));
+    EXPECT_EQ(Docker::composeFile(dir.path()), "compose.yml");
+    ASSERT_TRUE(QDir(dir.path()).mkdir("compose.yaml")); // only existence counts
+    EXPECT_EQ(Docker::composeFile(dir.path()), "compose.yaml");
+
+    EXPECT_EQ(Docker::composeFile(dir.filePath("missing")), std::nullopt);
+    EXPECT_EQ(Docker::composeFile(""), std::nullopt); // never the application's own directory
+}
+
+TEST(ComposeFile, NoFileMessageNamesTheDirectoryAndEveryName)
+{
+    EXPECT_EQ(Docker::noComposeFileMessage("/srv/app"),
+              "No compose file in /srv/app \u2014 looked for compose.yaml, compose.yml, docker-compose.yaml, "
+              "docker-compose.yml.");
+    EXPECT_EQ(Docker::noComposeFileMessage("/srv/%1"),
+              "No compose file in /srv/%1 \u2014 looked for compose.yaml, compose.yml, docker-compose.yaml, "
+              "docker-compose.yml.");
+}
+
+// Error output recorded from the compose plugin (v2.26) for real files.
+TEST(ComposeMessages, RecordedPluginOutput)
+{
+    EXPECT_EQ(Docker::composeMessages(fixture("engine/compose-invalid-yaml.err")),
+              (QStringList{"yaml: line 2: did not find expected ',' or ']'"}));
+    EXPECT_EQ(Docker::composeMessages(fixture("engine/compose-unset-one.err")),
+              (QStringList{"The \"DB_PASSWORD\" variable is not set. Defaulting to a blank string."}));
+    EXPECT_EQ(Docker::composeMessages(fixture("engine/compose-external-deprecated.err")),
+              (QStringList{"volumes.legacy: external.name is deprecated. Please set name and external: true"}));
+    EXPECT_EQ(Docker::composeMessages(fixture("engine/compose-required-variable.err")),
+              (QStringList{"error while interpolating services.web.image: required variable IMG is missing a value: "
+                           "set \"IMG\" first"}));
+}
+
+TEST(ComposeMessages, StructuredAndPlainLines)
+{
+    const struct {
+        QString err;
+        QStringList messages;
+    } rows[] = {
+        {"", {}},
+        {"\n  \n\t\n", {}},
+        {R"(time="2024-01-01T00:00:00Z" level=error msg="service \"web\" refers to \"C:\\data\"")",
+         {R"(service "web" refers to "C:\data")"}},
+        {"  plain failure text \t\n", {"plain failure text"}},
+        {R"(level=warning msg="")", {""}},
+        {R"(level=warning msg=")", {R"(level=warning msg=")"}}, // the opening quote is the last one
+        {R"(msg="first" and msg="second")", {R"(first" and msg="second)"}},
+        {"msg=unquoted\nnext", {"msg=unquoted", "next"}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(Docker::composeMessages(row.err), row.messages) << row.err.toStdString();
+}
+
+TEST(ComposeWarnings, UnsetVariablesAreSummedUp)
+{
+    EXPECT_EQ(Docker::composeWarningSummary(""), std::nullopt);
+    EXPECT_EQ(Docker::composeWarningSummary(" \n\n"), std::nullopt);
+    EXPECT_EQ(Docker::composeWarningSummary(fixture("engine/compose-unset-one.err")), "DB_PASSWORD" + unsetOne);
+    EXPECT_EQ(Docker::composeWarningSummary(fixture("engine/compose-unset-two.err")),
+              "2 variables have no value: API_KEY, DB_PASSWORD. compose substituted empty strings. Check the .env "
+              "beside the compose file.\n/tmp/vskrec/c1/compose.yaml: the attribute `version` is obsolete, it will be "
+              "ignored, please remove it to avoid potential confusion");
+    // The plugin warns once per use; the names are counted as it prints them.
+    EXPECT_EQ(Docker::composeWarningSummary(fixture("engine/compose-unset-repeated.err")),
+              "2 variables have no value: UNSET_ONE, UNSET_ONE. compose substituted empty strings. Check the .env "
+              "beside the compose file.");
+    EXPECT_EQ(Docker::composeWarningSummary("the variable is not set\nWARN: \"\" variable is not set"),
+              "the variable is not set\nWARN: \"\" variable is not set");
+    EXPECT_EQ(Docker::composeWarningSummary("some other warning\nThe \"FOO\" variable is not set."),
+              "FOO" + unsetOne + "\nsome other warning");
+}
+
+TEST(ComposeConfigJson, RecordedConfigurations)
+{
+    const ComposeConfig shop = Docker::parseComposeConfig(fixture("engine/compose-config.json"), "/srv/shop");
+    EXPECT_EQ(shop.name, "vskrecshop");
+    EXPECT_EQ(shop.services, (QStringList{"job", "nap", "once", "slow", "web", "worker"}));
+    EXPECT_EQ(shop.volumes, (QStringList{"vskrec-shared", "vskrec_web_data"}));
+    EXPECT_EQ(shop.externalVolumes, (QStringList{"vskrec-shared"}));
+
+    const ComposeConfig legacy =
+        Docker::parseComposeConfig(fixture("engine/compose-config-legacy-external.json"), "/srv/legacy");
+    EXPECT_EQ(legacy.volumes, (QStringList{"vskrec-shared"}));
+    EXPECT_EQ(legacy.externalVolumes, (QStringList{"vskrec-shared"}));
+}
+
+TEST(ComposeConfigJson, VolumeNamesAndExternalForms)
+{
+    const QString json = R"({"name":"p","services":{"b":{},"a":{}},"volumes":{
+        "data":{"name":"web_data"},
+        "bare":null,
+        "plain":{},
+        "ext":{"external":true},
+        "ext-named":{"name":"shared","external":true},
+        "old":{"external":{"name":"old-shared"}},
+        "off":{"name":"kept","external":false},
+        "odd":{"name":3}
+    }})";
+    const ComposeConfig config = Docker::parseComposeConfig(json, "/d");
+    EXPECT_EQ(config.services, (QStringList{"a", "b"}));
+    EXPECT_EQ(config.volumes, (QStringList{"bare", "ext", "kept", "odd", "old", "plain", "shared", "web_data"}));
+    EXPECT_EQ(config.externalVolumes, (QStringList{"ext", "old", "shared"}));
+
+    const ComposeConfig bare = Docker::parseComposeConfig(R"({"name":"p","services":[],"volumes":"x"})", "/d");
+    EXPECT_TRUE(bare.services.isEmpty());
+    EXPECT_TRUE(bare.volumes.isEmpty());
+}
+
+TEST(ComposeConfigJson, UnreadableConfigurationsNameTheDirectory)
+{
+    for (const char* json : {"", "not json", "[]", "{}", R"({"name":""})", R"({"name":7})", "{\"name\":\"p\"} x"}) {
+        try {
+            Docker::parseComposeConfig(json, "/srv/app");
+            ADD_FAILURE() << "accepted " << json;
+        } catch (const DockerError& error) {
+            EXPECT_EQ(error.errorDescription(), "Could not read a compose project from /srv/app.") << json;
+        }
+    }
+}
+
+// The plugin stood in for by a fake docker: exit codes and output the real plugin does not give on
+// demand.
+class FakeComposeCheck : public testing::Test {
+protected:
+    TestSupport::FakeTools tools{{"docker"}};
+    QTemporaryDir dir;
+    const QStringList configArgs{"compose", "config", "-q"};
+
+    void SetUp() override { touch(dir.filePath("compose.yaml")); }
+};
+
+TEST_F(FakeComposeCheck, FailureWithoutMessagesGivesTheExitStatus)
+{
+    tools.answer("docker", configArgs, "", "\n \n", 15);
+    EXPECT_EQ(Docker::checkCompose(dir.path()), ComposeCheck::invalid("compose config exited 15."));
+}
+
+TEST_F(FakeComposeCheck, FailureMessagesAreJoinedByLines)
+{
+    tools.answer("docker", configArgs, "ignored output", "first problem\nlevel=error msg=\"second \\\"one\\\"\"\n", 1);
+    EXPECT_EQ(Docker::checkCompose(dir.path()), ComposeCheck::invalid("first problem\nsecond \"one\""));
+}
+
+TEST_F(FakeComposeCheck, SuccessCarriesTheWarningSummary)
+{
+    tools.answer("docker", configArgs, "", "\n\n", 0);
+    EXPECT_EQ(Docker::checkCompose(dir.path()), ComposeCheck::valid());
+    tools.answer("docker", configArgs, "", fixture("engine/compose-unset-one.err"), 0);
+    EXPECT_EQ(Docker::checkCompose(dir.path()), ComposeCheck::valid("DB_PASSWORD" + unsetOne));
+}
+
+TEST_F(FakeComposeCheck, RunsOnTheCurrentContext)
+{
+    tools.answer("docker", configArgs, "", "", 0);
+    EXPECT_TRUE(Docker::checkCompose(dir.path()).isValid());
+    EXPECT_EQ(tools.calls(), (QStringList{"docker compose config -q"}));
+}
+
+TEST_F(FakeComposeCheck, ADeathBySignalIsAFailure)
+{
+    TestSupport::ScopedEnv mode("VOSKEL_FAKE_MODE", QByteArray("signal:KILL"));
+    EXPECT_EQ(Docker::checkCompose(dir.path()), ComposeCheck::invalid("compose config exited 137."));
+}
+
+TEST_F(FakeComposeCheck, NoComposeFileRunsNothing)
+{
+    QTemporaryDir empty;
+    EXPECT_EQ(Docker::checkCompose(empty.path()), ComposeCheck::invalid(Docker::noComposeFileMessage(empty.path())));
+    try {
+        Docker::composeProject(empty.path());
+        ADD_FAILURE() << "read a project from an empty directory";
+    } catch (const DockerError& error) {
+        EXPECT_EQ(error.errorDescription(), Docker::noComposeFileMessage(empty.path()));
+    }
+    EXPECT_TRUE(tools.calls().isEmpty());
+}
+
+TEST_F(FakeComposeCheck, ReaderPassesThePluginErrorOn)
+{
+    tools.answer("docker", {"compose", "config", "--format", "json"}, "", "  yaml: line 2: broken\n", 15);
+    try {
+        Docker::composeProject(dir.path());
+        ADD_FAILURE() << "read a broken project";
+    } catch (const DockerError& error) {
+        EXPECT_EQ(error.errorDescription(), "yaml: line 2: broken");
+    }
+    tools.answer("docker", {"compose", "config", "--format", "json"}, fixture("engine/compose-config.json"));
+    EXPECT_EQ(Docker::composeProject(dir.path()).name, "vskrecshop");
+}
