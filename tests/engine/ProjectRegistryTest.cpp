@@ -1,0 +1,236 @@
+#include "engine/ProjectRegistry.h"
+
+#include "engine/Docker.h"
+#include "platform/Settings.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+using Platform::Settings;
+
+namespace {
+
+const std::optional<QString> colima = QStringLiteral("colima");
+
+Container serviceContainer(const QString& name, const std::optional<QString>& service)
+{
+    QMap<QString, QString> labels{{Docker::projectLabel, "web"}};
+    if (service)
+        labels.insert(Docker::serviceLabel, *service);
+    return Container{name, name, "img", "running", "Up", "", labels, Runtime::context("colima")};
+}
+
+ComposeProject discovered(const QString& name, const std::optional<QString>& dir, const QList<Container>& containers = {})
+{
+    return ComposeProject{name, dir, containers, 0, Runtime::context("colima")};
+}
+
+QStringList names(const QList<ComposeProject>& projects)
+{
+    QStringList out;
+    for (const auto& p : projects)
+        out << p.name;
+    return out;
+}
+
+// Project folders, some with a compose file and some without.
+class Folders : public testing::Test {
+protected:
+    QTemporaryDir root;
+    QString withFile = root.filePath("with-file");
+    QString withoutFile = root.filePath("without-file");
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir(root.path()).mkpath("with-file"));
+        ASSERT_TRUE(QDir(root.path()).mkpath("without-file"));
+        QFile file(withFile + "/compose.yaml");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+};
+
+// A settings suite in a configuration folder of the test's own.
+class RegistrySuite : public testing::Test {
+protected:
+    QTemporaryDir home;
+    TestSupport::ScopedEnv config{"XDG_CONFIG_HOME", home.path().toUtf8()};
+    const QString suite = QStringLiteral("voskel.registrytest");
+};
+
+} // namespace
+
+TEST_F(RegistrySuite, RoundTripsThroughASettingsSuite)
+{
+    ProjectRegistry registry;
+    registry.add({"web", "/srv/web", {"api", "db"}}, colima);
+    registry.add({"a, \"quoted\" = name", "/srv/ünï cödé", {}}, QStringLiteral("apple-container"));
+    registry.record({}, QStringLiteral("default"));
+    {
+        auto settings = Settings::suite(suite);
+        registry.save(*settings);
+    }
+    auto reopened = Settings::suite(suite);
+    EXPECT_EQ(ProjectRegistry::load(*reopened), registry);
+    EXPECT_TRUE(ProjectRegistry::load(*reopened).byRuntime.contains("default"));
+
+    // Stored as the JSON text of the agreed shape, under "knownProjects".
+    const QJsonObject stored = QJsonDocument::fromJson(reopened->string("knownProjects").toUtf8()).object();
+    EXPECT_EQ(stored.value("colima").toArray().first().toObject(),
+              (QJsonObject{{"name", "web"}, {"workingDir", "/srv/web"}, {"services", QJsonArray{"api", "db"}}}));
+}
+
+TEST(RegistryLoading, NothingOrNonsenseGivesAnEmptyRegistry)
+{
+    auto settings = Settings::inMemory();
+    EXPECT_EQ(ProjectRegistry::load(*settings), ProjectRegistry{});
+    for (const QVariant& value : {QVariant("not json"), QVariant("[1,2]"), QVariant(QByteArray("\xff\xfe")), QVariant(7)}) {
+        settings->setValue("knownProjects", value);
+        EXPECT_EQ(ProjectRegistry::load(*settings), ProjectRegistry{}) << value.toString().toStdString();
+    }
+    // Bytes stored by an earlier writer read the same as text.
+    settings->setValue("knownProjects", QByteArray(R"({"colima":[{"name":"web","workingDir":"/w","services":[]}]})"));
+    EXPECT_TRUE(ProjectRegistry::load(*settings).knows("web", colima));
+}
+
+TEST(RegistryLoading, OneMalformedEntryDoesNotCostTheOthers)
+{
+    const QByteArray json = R"({
+        "colima": [
+            {"name": "keep-1", "workingDir": "/a", "services": ["x"]},
+            {"name": "no-services", "workingDir": "/b"},
+            {"name": "bad-service", "workingDir": "/c", "services": ["ok", 3]},
+            {"name": 5, "workingDir": "/d", "services": []},
+            "not an object",
+            {"name": "keep-2", "workingDir": "/e", "services": [], "extra": true}
+        ],
+        "default": {"name": "not a list"},
+        "other": [{"workingDir": "/f", "services": []}]
+    })";
+    const ProjectRegistry registry = ProjectRegistry::fromJson(json);
+    EXPECT_EQ(registry.byRuntime.value("colima"),
+              (QList<KnownProject>{{"keep-1", "/a", {"x"}}, {"keep-2", "/e", {}}}));
+    EXPECT_FALSE(registry.byRuntime.contains("default"));
+    EXPECT_TRUE(registry.byRuntime.value("other").isEmpty());
+}
+
+TEST_F(Folders, RecordingRemembersWhatWasDiscovered)
+{
+    ProjectRegistry registry;
+    registry.add({"web", withFile, {"api", "db"}}, colima);
+    registry.add({"old", "/srv/old", {"x"}}, colima);
+
+    registry.record({discovered("web", withoutFile), // no service labels; its directory lost its file
+                     discovered("new", "/srv/new"),
+                     discovered("dirless", std::nullopt, {serviceContainer("d1", "s")}),
+                     discovered("svc", "/srv/svc",
+                                {serviceContainer("c1", "worker"), serviceContainer("c2", std::nullopt),
+                                 serviceContainer("c3", "api"), serviceContainer("c4", "worker")})},
+                    colima);
+    EXPECT_EQ(registry.byRuntime.value("colima"),
+              (QList<KnownProject>{{"web", withFile, {"api", "db"}},
+                                   {"old", "/srv/old", {"x"}},
+                                   {"new", "/srv/new", {}},
+                                   {"svc", "/srv/svc", {"api", "worker", "worker"}}}));
+
+    // Services seen now replace the remembered ones; a directory that has its file is taken.
+    ProjectRegistry moved = registry;
+    moved.record({discovered("web", withoutFile, {serviceContainer("w1", "front")})}, colima);
+    EXPECT_EQ(moved.byRuntime.value("colima").first(), (KnownProject{"web", withFile, {"front"}}));
+    moved.record({discovered("old", withFile)}, colima);
+    EXPECT_EQ(moved.byRuntime.value("colima")[1], (KnownProject{"old", withFile, {"x"}}));
+    // Neither directory has a file: the discovered one is taken.
+    moved.record({discovered("new", withoutFile)}, colima);
+    EXPECT_EQ(moved.byRuntime.value("colima")[2].workingDir, withoutFile);
+}
+
+TEST(RegistryOperations, EmptyRecordingStoresAnEmptyList)
+{
+    ProjectRegistry registry;
+    registry.record({}, colima);
+    EXPECT_TRUE(registry.byRuntime.contains("colima"));
+    EXPECT_TRUE(registry.byRuntime.value("colima").isEmpty());
+}
+
+TEST(RegistryOperations, NoRuntimeMeansNoChange)
+{
+    ProjectRegistry registry;
+    registry.add({"web", "/w", {}}, colima);
+    const ProjectRegistry before = registry;
+    registry.record({discovered("x", "/x")}, std::nullopt);
+    registry.add({"y", "/y", {}}, std::nullopt);
+    registry.forget("web", std::nullopt);
+    EXPECT_EQ(registry, before);
+    EXPECT_FALSE(registry.knows("web", std::nullopt));
+    EXPECT_TRUE(registry.knows("web", colima));
+    EXPECT_FALSE(registry.knows("web", QStringLiteral("default")));
+}
+
+TEST(RegistryOperations, AddReplacesInPlaceAndForgetRemovesEveryCopy)
+{
+    ProjectRegistry registry;
+    registry.byRuntime["colima"] = {{"a", "/a", {}}, {"dup", "/1", {}}, {"b", "/b", {}}, {"dup", "/2", {}}};
+    registry.add({"a", "/a2", {"s"}}, colima);
+    EXPECT_EQ(registry.byRuntime.value("colima").first(), (KnownProject{"a", "/a2", {"s"}}));
+    registry.add({"c", "/c", {}}, colima);
+    EXPECT_EQ(registry.byRuntime.value("colima").last().name, "c");
+
+    registry.forget("dup", colima);
+    EXPECT_EQ(registry.byRuntime.value("colima"),
+              (QList<KnownProject>{{"a", "/a2", {"s"}}, {"b", "/b", {}}, {"c", "/c", {}}}));
+    registry.forget("a", QStringLiteral("unknown"));
+    EXPECT_FALSE(registry.byRuntime.contains("unknown"));
+    registry.forget("a", colima);
+    registry.forget("b", colima);
+    registry.forget("c", colima);
+    EXPECT_TRUE(registry.byRuntime.contains("colima")); // an emptied list stays
+}
+
+TEST_F(Folders, MergingAddsRememberedProjectsAndTheirServiceCounts)
+{
+    const QList<KnownProject> known{{"web", withFile, {"api", "db", "cache"}},
+                                    {"idle", "/srv/idle", {"one", "two"}},
+                                    {"moved", withFile, {"m"}},
+                                    {"dirless", "/srv/dirless", {}}};
+    const QList<ComposeProject> found{
+        discovered("web", withoutFile, {serviceContainer("web-1", "api"), serviceContainer("web-2", "db")}),
+        discovered("loose", "/srv/loose", {serviceContainer("l-1", "x")}),
+        discovered("moved", withFile),
+        discovered("dirless", std::nullopt),
+    };
+    const auto merged = ProjectRegistry::merge(found, known);
+    EXPECT_EQ(names(merged), (QStringList{"dirless", "idle", "loose", "moved", "web"}));
+
+    const ComposeProject& web = merged[4];
+    EXPECT_EQ(web.serviceCount, 3);
+    EXPECT_EQ(web.workingDir, withFile);
+    EXPECT_EQ(web.statusText(), "2 of 3 running");
+
+    const ComposeProject& idle = merged[1];
+    EXPECT_EQ(idle.workingDir, "/srv/idle");
+    EXPECT_EQ(idle.serviceCount, 2);
+    EXPECT_TRUE(idle.containers.isEmpty());
+    EXPECT_EQ(idle.runtime, std::nullopt);
+    EXPECT_EQ(idle.statusText(), "Not running");
+
+    EXPECT_EQ(merged[2].serviceCount, 0); // unknown to the registry
+    EXPECT_EQ(merged[0].workingDir, "/srv/dirless");
+    EXPECT_EQ(merged[3].workingDir, withFile);
+}
+
+TEST(RegistryMerge, EqualNamesKeepDiscoveredBeforeRemembered)
+{
+    const QList<ComposeProject> found{
+        ComposeProject{"web", "/b", {}, 0, Runtime::context("b")},
+        ComposeProject{"web", "/a", {}, 0, Runtime::context("a")},
+    };
+    const auto merged = ProjectRegistry::merge(found, {{"api", "/api", {}}});
+    ASSERT_EQ(merged.size(), 3);
+    EXPECT_EQ(merged[1].runtime, Runtime::context("b"));
+    EXPECT_EQ(merged[2].runtime, Runtime::context("a"));
+    EXPECT_TRUE(ProjectRegistry::merge({}, {}).isEmpty());
+}
