@@ -103,7 +103,8 @@ public:
                           QStringLiteral("com.docker.compose.oneoff=False"),
                           QStringLiteral("com.docker.compose.depends_on="),
                           QStringLiteral("com.docker.compose.version=2.26.1"),
-                          QStringLiteral("com.docker.compose.config-hash=%1").arg(i, 64, 16, QLatin1Char('0'))})
+                          QStringLiteral("com.docker.compose.config-hash=%1")
+                              .arg(i, 64, 16, QLatin1Char('0'))})
                         args << QStringLiteral("--label") << label;
                     args << QStringLiteral("voskel-test/busybox:latest") << QStringLiteral("true");
                     const Platform::Capture made = Docker::capture(args);
@@ -182,7 +183,8 @@ void printRatio()
     const auto asItStands = timeRealListing();
     if (!asItStands)
         return;
-    std::printf("one real `docker ps -a --format json`, %lld containers listed: %.2f ms (median of 7); ratio %.2f%%\n",
+    std::printf("one real `docker ps -a --format json`, %lld containers listed: %.2f ms (median of 7); ratio "
+                "%.2f%%\n",
                 static_cast<long long>(asItStands->listed), asItStands->ms, 100.0 * parse / asItStands->ms);
 
     bool ok = false;

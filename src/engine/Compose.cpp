@@ -74,7 +74,8 @@ namespace Docker {
 const QStringList& composeFileNames()
 {
     static const QStringList names{QStringLiteral("compose.yaml"), QStringLiteral("compose.yml"),
-                                   QStringLiteral("docker-compose.yaml"), QStringLiteral("docker-compose.yml")};
+                                   QStringLiteral("docker-compose.yaml"),
+                                   QStringLiteral("docker-compose.yml")};
     return names;
 }
 
@@ -91,16 +92,16 @@ std::optional<QString> composeFile(const QString& dir)
 
 QString noComposeFileMessage(const QString& dir)
 {
-    return QStringLiteral("No compose file in %1 \u2014 looked for %2.").arg(dir, composeFileNames().join(QStringLiteral(", ")));
+    return QStringLiteral("No compose file in %1 \u2014 looked for %2.")
+        .arg(dir, composeFileNames().join(QStringLiteral(", ")));
 }
 
 ComposeCheck checkCompose(const QString& dir)
 {
     if (!composeFile(dir))
         return ComposeCheck::invalid(noComposeFileMessage(dir));
-    const Platform::Completed done =
-        Platform::runToEnd(process({QStringLiteral("compose"), QStringLiteral("config"), QStringLiteral("-q")},
-                                   std::nullopt, dir));
+    const Platform::Completed done = Platform::runToEnd(process(
+        {QStringLiteral("compose"), QStringLiteral("config"), QStringLiteral("-q")}, std::nullopt, dir));
     if (!done.started)
         return ComposeCheck::invalid(done.launchError);
     const QString err = Platform::decodeUtf8Strict(done.err);
@@ -135,13 +136,15 @@ std::optional<QString> composeWarningSummary(const QString& err)
     }
     QStringList lines;
     if (names.size() == 1)
-        lines << names.first()
-                     + QStringLiteral(" has no value; compose substituted an empty string. Check the .env beside "
-                                      "the compose file.");
+        lines << names.first() +
+                     QStringLiteral(
+                         " has no value; compose substituted an empty string. Check the .env beside "
+                         "the compose file.");
     else if (names.size() > 1)
-        lines << QString::number(names.size()) + QStringLiteral(" variables have no value: ")
-                     + names.join(QStringLiteral(", "))
-                     + QStringLiteral(". compose substituted empty strings. Check the .env beside the compose file.");
+        lines << QString::number(names.size()) + QStringLiteral(" variables have no value: ") +
+                     names.join(QStringLiteral(", ")) +
+                     QStringLiteral(
+                         ". compose substituted empty strings. Check the .env beside the compose file.");
     lines << others;
     if (lines.isEmpty())
         return std::nullopt;
@@ -163,7 +166,8 @@ ComposeConfig parseComposeConfig(const QString& json, const QString& dir)
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(json.toUtf8(), &error);
     const QJsonValue name = doc.object().value(QLatin1StringView("name"));
-    if (error.error != QJsonParseError::NoError || !doc.isObject() || !name.isString() || name.toString().isEmpty())
+    if (error.error != QJsonParseError::NoError || !doc.isObject() || !name.isString() ||
+        name.toString().isEmpty())
         throw DockerError::cli(QStringLiteral("Could not read a compose project from %1.").arg(dir));
 
     ComposeConfig config;

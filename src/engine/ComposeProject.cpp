@@ -52,8 +52,8 @@ bool ComposeProject::hasBuild() const
 
 size_t qHash(const ComposeProject& project, size_t seed) noexcept
 {
-    seed = qHashMulti(seed, project.name, project.workingDir.value_or(QString()), project.workingDir.has_value(),
-                      project.serviceCount, project.runtime);
+    seed = qHashMulti(seed, project.name, project.workingDir.value_or(QString()),
+                      project.workingDir.has_value(), project.serviceCount, project.runtime);
     for (const Container& container : project.containers)
         seed = qHash(container, seed);
     return seed;

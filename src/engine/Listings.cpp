@@ -172,8 +172,7 @@ private:
             ++m_p;
             return true;
         }
-        if (view)
-        {
+        if (view) {
             decoded->resize(0);
             decoded->append(start, m_p - start);
         }
@@ -184,14 +183,30 @@ private:
             m_p += 2;
             QChar c;
             switch (e) {
-            case u'"': c = u'"'; break;
-            case u'\\': c = u'\\'; break;
-            case u'/': c = u'/'; break;
-            case u'b': c = u'\b'; break;
-            case u'f': c = u'\f'; break;
-            case u'n': c = u'\n'; break;
-            case u'r': c = u'\r'; break;
-            case u't': c = u'\t'; break;
+            case u'"':
+                c = u'"';
+                break;
+            case u'\\':
+                c = u'\\';
+                break;
+            case u'/':
+                c = u'/';
+                break;
+            case u'b':
+                c = u'\b';
+                break;
+            case u'f':
+                c = u'\f';
+                break;
+            case u'n':
+                c = u'\n';
+                break;
+            case u'r':
+                c = u'\r';
+                break;
+            case u't':
+                c = u'\t';
+                break;
             case u'u': {
                 if (m_end - m_p < 4)
                     return false;
@@ -378,7 +393,7 @@ QList<QStringList> ndjsonStrings(QStringView text, const QList<QLatin1StringView
 QList<Container> parseContainers(QStringView text, const std::optional<Runtime>& runtime)
 {
     static const QList<QLatin1StringView> keys{
-        QLatin1StringView("ID"),     QLatin1StringView("Names"), QLatin1StringView("Image"),
+        QLatin1StringView("ID"),     QLatin1StringView("Names"),  QLatin1StringView("Image"),
         QLatin1StringView("State"),  QLatin1StringView("Status"), QLatin1StringView("Ports"),
         QLatin1StringView("Labels"),
     };
@@ -386,8 +401,9 @@ QList<Container> parseContainers(QStringView text, const std::optional<Runtime>&
     TextPool pool;
     QList<Container> list;
     forEachObjectLine(text, keys, [&](const LineReader& r) {
-        list.append(Container{r.value(0).toString(), r.value(1).toString(), pool(r.value(2)), pool(r.value(3)),
-                              pool(r.value(4)), pool(r.value(5)), parseLabels(r.value(6), &pool), runtime});
+        list.append(Container{r.value(0).toString(), r.value(1).toString(), pool(r.value(2)),
+                              pool(r.value(3)), pool(r.value(4)), pool(r.value(5)),
+                              parseLabels(r.value(6), &pool), runtime});
     });
     return list;
 }
@@ -410,23 +426,25 @@ QList<DockerVolume> parseVolumes(QStringView text, const std::optional<Runtime>&
                                                QLatin1StringView("Mountpoint")};
     QList<DockerVolume> list;
     forEachObjectLine(text, keys, [&](const LineReader& r) {
-        list.append(DockerVolume{r.value(0).toString(), r.value(1).toString(), r.value(2).toString(), runtime});
+        list.append(
+            DockerVolume{r.value(0).toString(), r.value(1).toString(), r.value(2).toString(), runtime});
     });
     return list;
 }
 
 QList<Container> containers(const std::optional<Runtime>& runtime)
 {
-    return parseContainers(run({QStringLiteral("ps"), QStringLiteral("-a"), QStringLiteral("--format"),
-                                QStringLiteral("json")},
-                               runtime),
-                           runtime);
+    return parseContainers(
+        run({QStringLiteral("ps"), QStringLiteral("-a"), QStringLiteral("--format"), QStringLiteral("json")},
+            runtime),
+        runtime);
 }
 
 QList<DockerImage> images(const std::optional<Runtime>& runtime)
 {
-    return parseImages(run({QStringLiteral("images"), QStringLiteral("--format"), QStringLiteral("json")}, runtime),
-                       runtime);
+    return parseImages(
+        run({QStringLiteral("images"), QStringLiteral("--format"), QStringLiteral("json")}, runtime),
+        runtime);
 }
 
 QList<DockerVolume> volumes(const std::optional<Runtime>& runtime)
@@ -446,7 +464,8 @@ QMap<QString, QString> parseAddresses(const QString& json)
         return addresses;
     for (const QJsonValue& record : doc.array()) {
         const QJsonObject object = record.toObject();
-        const QJsonValue networks = object.value(QLatin1StringView("status")).toObject().value(QLatin1StringView("networks"));
+        const QJsonValue networks =
+            object.value(QLatin1StringView("status")).toObject().value(QLatin1StringView("networks"));
         if (!networks.isArray() || networks.toArray().isEmpty())
             continue;
         const QString address = str(networks.toArray().first().toObject(), QLatin1StringView("ipv4Address"));

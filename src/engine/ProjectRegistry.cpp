@@ -89,9 +89,10 @@ QByteArray ProjectRegistry::toJson() const
     for (auto it = byRuntime.cbegin(); it != byRuntime.cend(); ++it) {
         QJsonArray list;
         for (const KnownProject& project : it.value())
-            list.append(QJsonObject{{QStringLiteral("name"), project.name},
-                                    {QStringLiteral("workingDir"), project.workingDir},
-                                    {QStringLiteral("services"), QJsonArray::fromStringList(project.services)}});
+            list.append(
+                QJsonObject{{QStringLiteral("name"), project.name},
+                            {QStringLiteral("workingDir"), project.workingDir},
+                            {QStringLiteral("services"), QJsonArray::fromStringList(project.services)}});
         runtimes.insert(it.key(), list);
     }
     return QJsonDocument(runtimes).toJson(QJsonDocument::Compact);
@@ -154,11 +155,12 @@ bool ProjectRegistry::knows(const QString& name, const std::optional<QString>& r
     if (!runtimeId)
         return false;
     const auto it = byRuntime.constFind(*runtimeId);
-    return it != byRuntime.cend()
-        && std::any_of(it->cbegin(), it->cend(), [&](const KnownProject& p) { return p.name == name; });
+    return it != byRuntime.cend() &&
+           std::any_of(it->cbegin(), it->cend(), [&](const KnownProject& p) { return p.name == name; });
 }
 
-QList<ComposeProject> ProjectRegistry::merge(const QList<ComposeProject>& discovered, const QList<KnownProject>& known)
+QList<ComposeProject> ProjectRegistry::merge(const QList<ComposeProject>& discovered,
+                                             const QList<KnownProject>& known)
 {
     QList<ComposeProject> result;
     QSet<QString> seen;

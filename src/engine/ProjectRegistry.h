@@ -51,7 +51,8 @@ struct ProjectRegistry {
 
     // The project list of one runtime: the discovered projects completed from what is remembered,
     // plus the remembered ones without containers, sorted by name.
-    static QList<ComposeProject> merge(const QList<ComposeProject>& discovered, const QList<KnownProject>& known);
+    static QList<ComposeProject> merge(const QList<ComposeProject>& discovered,
+                                       const QList<KnownProject>& known);
 
     bool operator==(const ProjectRegistry&) const = default;
 };

@@ -13,7 +13,8 @@ ComposeProject project(const QStringList& states, qint64 serviceCount = 0)
     ComposeProject p{"web", "/srv/web", {}, serviceCount, std::nullopt};
     int n = 0;
     for (const QString& state : states)
-        p.containers << Container{QString::number(n), QStringLiteral("web-%1").arg(++n), "img", state, "", "", {}, {}};
+        p.containers << Container{
+            QString::number(n), QStringLiteral("web-%1").arg(++n), "img", state, "", "", {}, {}};
     return p;
 }
 

@@ -17,7 +17,8 @@ void touch(const QString& path)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
 }
 
-const QString unsetOne = " has no value; compose substituted an empty string. Check the .env beside the compose file.";
+const QString unsetOne =
+    " has no value; compose substituted an empty string. Check the .env beside the compose file.";
 
 } // namespace
 
@@ -53,11 +54,13 @@ TEST(ComposeMessages, RecordedPluginOutput)
               (QStringList{"yaml: line 2: did not find expected ',' or ']'"}));
     EXPECT_EQ(Docker::composeMessages(fixture("engine/compose-unset-one.err")),
               (QStringList{"The \"DB_PASSWORD\" variable is not set. Defaulting to a blank string."}));
-    EXPECT_EQ(Docker::composeMessages(fixture("engine/compose-external-deprecated.err")),
-              (QStringList{"volumes.legacy: external.name is deprecated. Please set name and external: true"}));
+    EXPECT_EQ(
+        Docker::composeMessages(fixture("engine/compose-external-deprecated.err")),
+        (QStringList{"volumes.legacy: external.name is deprecated. Please set name and external: true"}));
     EXPECT_EQ(Docker::composeMessages(fixture("engine/compose-required-variable.err")),
-              (QStringList{"error while interpolating services.web.image: required variable IMG is missing a value: "
-                           "set \"IMG\" first"}));
+              (QStringList{
+                  "error while interpolating services.web.image: required variable IMG is missing a value: "
+                  "set \"IMG\" first"}));
 }
 
 TEST(ComposeMessages, StructuredAndPlainLines)
@@ -84,15 +87,19 @@ TEST(ComposeWarnings, UnsetVariablesAreSummedUp)
 {
     EXPECT_EQ(Docker::composeWarningSummary(""), std::nullopt);
     EXPECT_EQ(Docker::composeWarningSummary(" \n\n"), std::nullopt);
-    EXPECT_EQ(Docker::composeWarningSummary(fixture("engine/compose-unset-one.err")), "DB_PASSWORD" + unsetOne);
-    EXPECT_EQ(Docker::composeWarningSummary(fixture("engine/compose-unset-two.err")),
-              "2 variables have no value: API_KEY, DB_PASSWORD. compose substituted empty strings. Check the .env "
-              "beside the compose file.\n/tmp/vskrec/c1/compose.yaml: the attribute `version` is obsolete, it will be "
-              "ignored, please remove it to avoid potential confusion");
+    EXPECT_EQ(Docker::composeWarningSummary(fixture("engine/compose-unset-one.err")),
+              "DB_PASSWORD" + unsetOne);
+    EXPECT_EQ(
+        Docker::composeWarningSummary(fixture("engine/compose-unset-two.err")),
+        "2 variables have no value: API_KEY, DB_PASSWORD. compose substituted empty strings. Check the .env "
+        "beside the compose file.\n/tmp/vskrec/c1/compose.yaml: the attribute `version` is obsolete, it will "
+        "be "
+        "ignored, please remove it to avoid potential confusion");
     // The plugin warns once per use; the names are counted as it prints them.
-    EXPECT_EQ(Docker::composeWarningSummary(fixture("engine/compose-unset-repeated.err")),
-              "2 variables have no value: UNSET_ONE, UNSET_ONE. compose substituted empty strings. Check the .env "
-              "beside the compose file.");
+    EXPECT_EQ(
+        Docker::composeWarningSummary(fixture("engine/compose-unset-repeated.err")),
+        "2 variables have no value: UNSET_ONE, UNSET_ONE. compose substituted empty strings. Check the .env "
+        "beside the compose file.");
     EXPECT_EQ(Docker::composeWarningSummary("the variable is not set\nWARN: \"\" variable is not set"),
               "the variable is not set\nWARN: \"\" variable is not set");
     EXPECT_EQ(Docker::composeWarningSummary("some other warning\nThe \"FOO\" variable is not set."),
@@ -127,17 +134,20 @@ TEST(ComposeConfigJson, VolumeNamesAndExternalForms)
     }})";
     const ComposeConfig config = Docker::parseComposeConfig(json, "/d");
     EXPECT_EQ(config.services, (QStringList{"a", "b"}));
-    EXPECT_EQ(config.volumes, (QStringList{"bare", "ext", "kept", "odd", "old", "plain", "shared", "web_data"}));
+    EXPECT_EQ(config.volumes,
+              (QStringList{"bare", "ext", "kept", "odd", "old", "plain", "shared", "web_data"}));
     EXPECT_EQ(config.externalVolumes, (QStringList{"ext", "old", "shared"}));
 
-    const ComposeConfig bare = Docker::parseComposeConfig(R"({"name":"p","services":[],"volumes":"x"})", "/d");
+    const ComposeConfig bare =
+        Docker::parseComposeConfig(R"({"name":"p","services":[],"volumes":"x"})", "/d");
     EXPECT_TRUE(bare.services.isEmpty());
     EXPECT_TRUE(bare.volumes.isEmpty());
 }
 
 TEST(ComposeConfigJson, UnreadableConfigurationsNameTheDirectory)
 {
-    for (const char* json : {"", "not json", "[]", "{}", R"({"name":""})", R"({"name":7})", "{\"name\":\"p\"} x"}) {
+    for (const char* json :
+         {"", "not json", "[]", "{}", R"({"name":""})", R"({"name":7})", "{\"name\":\"p\"} x"}) {
         try {
             Docker::parseComposeConfig(json, "/srv/app");
             ADD_FAILURE() << "accepted " << json;
@@ -166,7 +176,8 @@ TEST_F(FakeComposeCheck, FailureWithoutMessagesGivesTheExitStatus)
 
 TEST_F(FakeComposeCheck, FailureMessagesAreJoinedByLines)
 {
-    tools.answer("docker", configArgs, "ignored output", "first problem\nlevel=error msg=\"second \\\"one\\\"\"\n", 1);
+    tools.answer("docker", configArgs, "ignored output",
+                 "first problem\nlevel=error msg=\"second \\\"one\\\"\"\n", 1);
     EXPECT_EQ(Docker::checkCompose(dir.path()), ComposeCheck::invalid("first problem\nsecond \"one\""));
 }
 
@@ -194,7 +205,8 @@ TEST_F(FakeComposeCheck, ADeathBySignalIsAFailure)
 TEST_F(FakeComposeCheck, NoComposeFileRunsNothing)
 {
     QTemporaryDir empty;
-    EXPECT_EQ(Docker::checkCompose(empty.path()), ComposeCheck::invalid(Docker::noComposeFileMessage(empty.path())));
+    EXPECT_EQ(Docker::checkCompose(empty.path()),
+              ComposeCheck::invalid(Docker::noComposeFileMessage(empty.path())));
     try {
         Docker::composeProject(empty.path());
         ADD_FAILURE() << "read a project from an empty directory";

@@ -69,7 +69,7 @@ volumes:
     name: %4
     external: true
 )")
-                                                    .arg(name, TestSupport::testImage(), data, external));
+                                                .arg(name, TestSupport::testImage(), data, external));
         const auto up = docker({"compose", "up", "-d"}, dir.path());
         ASSERT_EQ(up.status, 0) << up.err.toStdString();
     }
@@ -99,9 +99,8 @@ volumes:
 
 TEST_F(RunningProject, IsListedGroupedAndReadBack)
 {
-    const auto project = listUntil([](const ComposeProject& p) {
-        return p.containers.size() == 3 && p.troubled().size() == 2;
-    });
+    const auto project = listUntil(
+        [](const ComposeProject& p) { return p.containers.size() == 3 && p.troubled().size() == 2; });
     ASSERT_TRUE(project.has_value());
     EXPECT_EQ(project->workingDir, dir.path());
     EXPECT_EQ(project->runtime, std::nullopt);
@@ -118,7 +117,8 @@ TEST_F(RunningProject, IsListedGroupedAndReadBack)
 
     const Container& web = project->containers[1];
     EXPECT_EQ(web.labels.value("com.example.note"), "one, two,three"); // commas in a label value survive
-    ASSERT_EQ(web.hostPorts().size(), 1) << web.ports.toStdString(); // one pair for the IPv4 and IPv6 bindings
+    ASSERT_EQ(web.hostPorts().size(), 1)
+        << web.ports.toStdString(); // one pair for the IPv4 and IPv6 bindings
     EXPECT_GT(web.hostPorts().first().toInt(), 0);
     EXPECT_EQ(Docker::shortPorts(web.ports), web.hostPorts().first() + ":80");
 
@@ -141,7 +141,8 @@ TEST_F(RunningProject, RegistryRemembersItAfterItIsTakenDown)
     ASSERT_TRUE(project.has_value());
     ProjectRegistry registry;
     registry.record({*project}, QStringLiteral("default"));
-    EXPECT_EQ(registry.byRuntime.value("default"), (QList<KnownProject>{{name, dir.path(), {"job", "web", "worker"}}}));
+    EXPECT_EQ(registry.byRuntime.value("default"),
+              (QList<KnownProject>{{name, dir.path(), {"job", "web", "worker"}}}));
 
     ASSERT_EQ(docker({"compose", "down", "-t", "1"}, dir.path()).status, 0);
     const auto merged = ProjectRegistry::merge(Docker::group(Docker::containers(std::nullopt)),
@@ -211,41 +212,48 @@ TEST_F(ComposeFiles, UnsetVariablesAreWarnedAboutButValid)
     const QByteArray b = uniqueName("B").toUpper().replace('-', '_').toUtf8();
     TestSupport::ScopedEnv unsetA(a.constData(), std::nullopt);
     TestSupport::ScopedEnv unsetB(b.constData(), std::nullopt);
-    write(dir.filePath("docker-compose.yml"), QStringLiteral("services:\n  db:\n    image: %1\n    environment:\n"
-                                                             "      ONE: ${%2}\n      TWO: ${%3}\n")
-                                                  .arg(TestSupport::testImage(), QString(a), QString(b)));
+    write(dir.filePath("docker-compose.yml"),
+          QStringLiteral("services:\n  db:\n    image: %1\n    environment:\n"
+                         "      ONE: ${%2}\n      TWO: ${%3}\n")
+              .arg(TestSupport::testImage(), QString(a), QString(b)));
     const ComposeCheck check = Docker::checkCompose(dir.path());
     ASSERT_TRUE(check.isValid()) << check.message.toStdString();
     ASSERT_TRUE(check.warning.has_value());
     EXPECT_TRUE(check.warning->startsWith("2 variables have no value: ")) << check.warning->toStdString();
     EXPECT_TRUE(check.warning->contains(QString(a)) && check.warning->contains(QString(b)));
-    EXPECT_TRUE(check.warning->endsWith(". compose substituted empty strings. Check the .env beside the compose file."));
+    EXPECT_TRUE(check.warning->endsWith(
+        ". compose substituted empty strings. Check the .env beside the compose file."));
 
     // A value in the .env beside the file silences the warning for it.
     write(dir.filePath(".env"), QString(a) + "=set\n");
     EXPECT_EQ(Docker::checkCompose(dir.path()),
-              ComposeCheck::valid(QString(b) + " has no value; compose substituted an empty string. Check the .env "
-                                               "beside the compose file."));
+              ComposeCheck::valid(QString(b) +
+                                  " has no value; compose substituted an empty string. Check the .env "
+                                  "beside the compose file."));
 }
 
 TEST_F(ComposeFiles, BrokenFilesAreInvalidWithThePluginsMessage)
 {
     write(dir.filePath("compose.yaml"), "services:\n  web:\n    image: [unclosed\n");
-    EXPECT_EQ(Docker::checkCompose(dir.path()), ComposeCheck::invalid("yaml: line 2: did not find expected ',' or ']'"));
+    EXPECT_EQ(Docker::checkCompose(dir.path()),
+              ComposeCheck::invalid("yaml: line 2: did not find expected ',' or ']'"));
     try {
         Docker::composeProject(dir.path());
         ADD_FAILURE() << "read a broken file";
     } catch (const DockerError& error) {
-        EXPECT_TRUE(error.errorDescription().contains("did not find expected")) << error.errorDescription().toStdString();
+        EXPECT_TRUE(error.errorDescription().contains("did not find expected"))
+            << error.errorDescription().toStdString();
     }
 
     write(dir.filePath("compose.yaml"), "services:\n  web:\n    imag: busybox\n");
     const ComposeCheck check = Docker::checkCompose(dir.path());
     EXPECT_FALSE(check.isValid());
-    EXPECT_TRUE(check.message.contains("Additional property imag is not allowed")) << check.message.toStdString();
+    EXPECT_TRUE(check.message.contains("Additional property imag is not allowed"))
+        << check.message.toStdString();
 }
 
 TEST_F(ComposeFiles, AMissingFileIsReportedBeforeAnythingRuns)
 {
-    EXPECT_EQ(Docker::checkCompose(dir.path()), ComposeCheck::invalid(Docker::noComposeFileMessage(dir.path())));
+    EXPECT_EQ(Docker::checkCompose(dir.path()),
+              ComposeCheck::invalid(Docker::noComposeFileMessage(dir.path())));
 }

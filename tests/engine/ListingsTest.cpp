@@ -68,20 +68,21 @@ TEST(RecordedListings, ContainersKeepEveryFieldTheClientPrinted)
 
 TEST(RecordedListings, HealthAndExitCodesDecideTrouble)
 {
-    const auto list = Docker::parseContainers(TestSupport::fixture("engine/ps-recorded.ndjson"), std::nullopt);
+    const auto list =
+        Docker::parseContainers(TestSupport::fixture("engine/ps-recorded.ndjson"), std::nullopt);
     struct Row {
         const char* name;
         bool failed, troubled, live;
     };
     const Row rows[] = {
-        {"vskrecshop-web-1", false, false, true},    // Up (healthy)
-        {"vskrecshop-worker-1", false, true, true},  // Up (unhealthy)
-        {"vskrecshop-slow-1", false, false, true},   // Up (health: starting)
-        {"vskrecshop-job-1", true, true, false},     // Exited (2)
-        {"vskrecshop-once-1", false, false, false},  // Exited (0)
-        {"vskrecshop-nap-1", false, false, true},    // paused
-        {"vskrec-killed", true, true, false},        // Exited (137)
-        {"vskrec-created", false, false, false},     // Created
+        {"vskrecshop-web-1", false, false, true},   // Up (healthy)
+        {"vskrecshop-worker-1", false, true, true}, // Up (unhealthy)
+        {"vskrecshop-slow-1", false, false, true},  // Up (health: starting)
+        {"vskrecshop-job-1", true, true, false},    // Exited (2)
+        {"vskrecshop-once-1", false, false, false}, // Exited (0)
+        {"vskrecshop-nap-1", false, false, true},   // paused
+        {"vskrec-killed", true, true, false},       // Exited (137)
+        {"vskrec-created", false, false, false},    // Created
     };
     for (const Row& row : rows) {
         const Container c = named(list, row.name);
@@ -151,10 +152,11 @@ INSTANTIATE_TEST_SUITE_P(
         QString::fromUtf8(R"({"ID":"raw 😀 emoji","Names":"é"})"), R"({"I\u0044":"escaped key"})",
         R"({"ID":"first","ID":"second"})", R"({"ID":1,"Names":true,"Labels":null})",
         R"({"ID":{"Names":"inner"},"Names":["x","}"],"Labels":"ok"})",
-        R"({"N":-0.5,"M":12,"E":1e5,"Z":012,"ID":"after numbers"})", R"({"N":123456789012345678901234,"ID":"big"})",
-        R"({"N":-,"ID":"x"})", R"({"N":1.,"ID":"x"})", R"({"ID":"a"} trailing)", R"({"ID":"a",})", R"({"ID":"a")",
-        R"({"ID" "a"})", R"({"ID":"bad \x escape"})", R"({"ID":"short \u12"})", "{\"ID\":\"raw\ttab\"}",
-        R"({"ID":tru})", R"({"ID":nulls})", R"(["ID","a"])", R"("ID")", "   ", "\n\n",
+        R"({"N":-0.5,"M":12,"E":1e5,"Z":012,"ID":"after numbers"})",
+        R"({"N":123456789012345678901234,"ID":"big"})", R"({"N":-,"ID":"x"})", R"({"N":1.,"ID":"x"})",
+        R"({"ID":"a"} trailing)", R"({"ID":"a",})", R"({"ID":"a")", R"({"ID" "a"})",
+        R"({"ID":"bad \x escape"})", R"({"ID":"short \u12"})", "{\"ID\":\"raw\ttab\"}", R"({"ID":tru})",
+        R"({"ID":nulls})", R"(["ID","a"])", R"("ID")", "   ", "\n\n",
         R"({"a":[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["deep"]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]],"ID":"d"})",
         "{\"ID\":\"one\"}\n\n{\"ID\":\"two\"}\nnoise\n{\"ID\":\"three\"}"));
 
@@ -162,8 +164,8 @@ TEST(FastReaderAgreesOnRecordings, EveryRecordedLine)
 {
     const QList<QLatin1StringView> keys{QLatin1StringView("ID"), QLatin1StringView("Repository"),
                                         QLatin1StringView("Ports"), QLatin1StringView("Labels")};
-    for (const char* file : {"engine/ps.ndjson", "engine/ps-recorded.ndjson", "engine/images.ndjson",
-                             "engine/volumes.ndjson"}) {
+    for (const char* file :
+         {"engine/ps.ndjson", "engine/ps-recorded.ndjson", "engine/images.ndjson", "engine/volumes.ndjson"}) {
         const QString text = TestSupport::fixture(file);
         const auto objects = Docker::ndjson(text);
         const auto rows = Docker::ndjsonStrings(text, keys);
@@ -197,7 +199,8 @@ TEST(Labels, CommasInValuesAreRejoined)
         EXPECT_EQ(Docker::parseLabels(row.text), row.labels) << row.text.toStdString();
         EXPECT_EQ(Docker::parseLabels(row.text, &pool), row.labels) << row.text.toStdString();
     }
-    EXPECT_EQ(Docker::parseLabels(u"a=x,b=x,y,c=x", &pool), (QMap<QString, QString>{{"a", "x"}, {"b", "x,y"}, {"c", "x"}}));
+    EXPECT_EQ(Docker::parseLabels(u"a=x,b=x,y,c=x", &pool),
+              (QMap<QString, QString>{{"a", "x"}, {"b", "x,y"}, {"c", "x"}}));
 }
 
 TEST(Ports, ShortFormAndHostPorts)
@@ -210,10 +213,12 @@ TEST(Ports, ShortFormAndHostPorts)
         {"", "", {}},
         {"80/tcp", "", {}},
         {"0.0.0.0:8080->80/tcp, :::8080->80/tcp, 443/tcp", "8080:80", {"8080"}},
-        {"0.0.0.0:8080->80/tcp, [::]:8080->80/tcp, 127.0.0.1:9000->9000/udp", "8080:80, 9000:9000", {"8080", "9000"}},
+        {"0.0.0.0:8080->80/tcp, [::]:8080->80/tcp, 127.0.0.1:9000->9000/udp",
+         "8080:80, 9000:9000",
+         {"8080", "9000"}},
         {"[::1]:5432->5432/tcp", "5432:5432", {"5432"}},
         {"0.0.0.0:7000-7001->7000-7001/tcp", "7000-7001:7000-7001", {"7000-7001"}},
-        {"8080->80/tcp", "", {}},             // no host address: nothing before the port
+        {"8080->80/tcp", "", {}}, // no host address: nothing before the port
         {"0.0.0.0:->80/tcp, 0.0.0.0:81->/tcp", "", {}},
         {"0.0.0.0:3000->3000", "3000:3000", {"3000"}},
         {",, \t0.0.0.0:1->2/tcp\t,", "1:2", {"1"}},
@@ -256,9 +261,12 @@ TEST(ContainerState, FailedOnlyWhenExitedWithACodeOtherThanZero)
 TEST(ContainerLabels, WorkingDirPrefersTheUnderscoreKey)
 {
     EXPECT_EQ(labelled("a", {{Docker::workingDirLabelAlt, "/alt"}}).workingDir(), "/alt");
-    EXPECT_EQ(labelled("a", {{Docker::workingDirLabelAlt, "/alt"}, {Docker::workingDirLabel, "/main"}}).workingDir(),
+    EXPECT_EQ(labelled("a", {{Docker::workingDirLabelAlt, "/alt"}, {Docker::workingDirLabel, "/main"}})
+                  .workingDir(),
               "/main");
-    EXPECT_EQ(labelled("a", {{Docker::workingDirLabel, ""}, {Docker::workingDirLabelAlt, "/alt"}}).workingDir(), "");
+    EXPECT_EQ(
+        labelled("a", {{Docker::workingDirLabel, ""}, {Docker::workingDirLabelAlt, "/alt"}}).workingDir(),
+        "");
     EXPECT_FALSE(labelled("a", {}).workingDir().has_value());
 }
 
@@ -278,7 +286,8 @@ TEST(ValueTypes, EqualValuesHashEqualAndRuntimesTellVolumesApart)
     b.runtime = colima;
     EXPECT_NE(a, b);
     EXPECT_NE(a.id(), b.id());
-    const QSet<Container> set{labelled("x", {{"k", "v"}}), labelled("x", {{"k", "v"}}), labelled("x", {{"k", "w"}})};
+    const QSet<Container> set{labelled("x", {{"k", "v"}}), labelled("x", {{"k", "v"}}),
+                              labelled("x", {{"k", "w"}})};
     EXPECT_EQ(set.size(), 2);
 }
 
@@ -304,19 +313,22 @@ TEST(Addresses, FirstNetworkAddressWithoutPrefixLength)
 
 TEST(RunArgs, WhatTheUserTypedBecomesOneArgumentEach)
 {
-    EXPECT_EQ(Docker::runArgs("nginx", "  web\t", "8080:80, 8443:443", "A=1\n   \n", ""),
-              (QStringList{"run", "-d", "--name", "web", "-p", "8080:80", "-p", "8443:443", "-e", "A=1", "nginx"}));
+    EXPECT_EQ(
+        Docker::runArgs("nginx", "  web\t", "8080:80, 8443:443", "A=1\n   \n", ""),
+        (QStringList{"run", "-d", "--name", "web", "-p", "8080:80", "-p", "8443:443", "-e", "A=1", "nginx"}));
     EXPECT_EQ(Docker::runArgs("img:1", "", "", "", ""), (QStringList{"run", "-d", "img:1"}));
-    EXPECT_EQ(Docker::runArgs("img", " ", "1:1\n2:2\t3:3,,", "\tKEY=two words \r\nB=2\u2028C=3", "sh -c 'echo hi'"),
-              (QStringList{"run", "-d", "-p", "1:1", "-p", "2:2", "-p", "3:3", "-e", "KEY=two words", "-e", "B=2",
-                           "-e", "C=3", "img", "sh", "-c", "'echo", "hi'"}));
+    EXPECT_EQ(
+        Docker::runArgs("img", " ", "1:1\n2:2\t3:3,,", "\tKEY=two words \r\nB=2\u2028C=3", "sh -c 'echo hi'"),
+        (QStringList{"run", "-d", "-p", "1:1", "-p", "2:2", "-p", "3:3", "-e", "KEY=two words", "-e", "B=2",
+                     "-e", "C=3", "img", "sh", "-c", "'echo", "hi'"}));
     // A name with inner blanks is passed as it stands; the client reports it.
     EXPECT_EQ(Docker::runArgs("img", "my app", "", "", "").mid(2, 2), (QStringList{"--name", "my app"}));
 }
 
 TEST(Grouping, RecordedProjectAndLooseContainers)
 {
-    const auto list = Docker::parseContainers(TestSupport::fixture("engine/ps-recorded.ndjson"), std::nullopt);
+    const auto list =
+        Docker::parseContainers(TestSupport::fixture("engine/ps-recorded.ndjson"), std::nullopt);
     const auto projects = Docker::group(list);
     ASSERT_EQ(projects.size(), 2);
     EXPECT_EQ(projects[0].name, "vskreclegacy");
@@ -330,7 +342,8 @@ TEST(Grouping, RecordedProjectAndLooseContainers)
     EXPECT_EQ(projects[1].runningCount(), 3); // the paused one does not count
     EXPECT_EQ(projects[1].statusText(), "3 of 6 running");
     EXPECT_EQ(names(projects[1].troubled()), (QStringList{"vskrecshop-job-1", "vskrecshop-worker-1"}));
-    EXPECT_EQ(names(Docker::ungrouped(list)), (QStringList{"vskrec-created", "vskrec-killed", "vskrec-loose"}));
+    EXPECT_EQ(names(Docker::ungrouped(list)),
+              (QStringList{"vskrec-created", "vskrec-killed", "vskrec-loose"}));
 }
 
 TEST(Grouping, OneProjectPerRuntimeAndLabel)

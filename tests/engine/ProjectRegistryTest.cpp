@@ -25,7 +25,8 @@ Container serviceContainer(const QString& name, const std::optional<QString>& se
     return Container{name, name, "img", "running", "Up", "", labels, Runtime::context("colima")};
 }
 
-ComposeProject discovered(const QString& name, const std::optional<QString>& dir, const QList<Container>& containers = {})
+ComposeProject discovered(const QString& name, const std::optional<QString>& dir,
+                          const QList<Container>& containers = {})
 {
     return ComposeProject{name, dir, containers, 0, Runtime::context("colima")};
 }
@@ -80,20 +81,23 @@ TEST_F(RegistrySuite, RoundTripsThroughASettingsSuite)
 
     // Stored as the JSON text of the agreed shape, under "knownProjects".
     const QJsonObject stored = QJsonDocument::fromJson(reopened->string("knownProjects").toUtf8()).object();
-    EXPECT_EQ(stored.value("colima").toArray().first().toObject(),
-              (QJsonObject{{"name", "web"}, {"workingDir", "/srv/web"}, {"services", QJsonArray{"api", "db"}}}));
+    EXPECT_EQ(
+        stored.value("colima").toArray().first().toObject(),
+        (QJsonObject{{"name", "web"}, {"workingDir", "/srv/web"}, {"services", QJsonArray{"api", "db"}}}));
 }
 
 TEST(RegistryLoading, NothingOrNonsenseGivesAnEmptyRegistry)
 {
     auto settings = Settings::inMemory();
     EXPECT_EQ(ProjectRegistry::load(*settings), ProjectRegistry{});
-    for (const QVariant& value : {QVariant("not json"), QVariant("[1,2]"), QVariant(QByteArray("\xff\xfe")), QVariant(7)}) {
+    for (const QVariant& value :
+         {QVariant("not json"), QVariant("[1,2]"), QVariant(QByteArray("\xff\xfe")), QVariant(7)}) {
         settings->setValue("knownProjects", value);
         EXPECT_EQ(ProjectRegistry::load(*settings), ProjectRegistry{}) << value.toString().toStdString();
     }
     // Bytes stored by an earlier writer read the same as text.
-    settings->setValue("knownProjects", QByteArray(R"({"colima":[{"name":"web","workingDir":"/w","services":[]}]})"));
+    settings->setValue("knownProjects",
+                       QByteArray(R"({"colima":[{"name":"web","workingDir":"/w","services":[]}]})"));
     EXPECT_TRUE(ProjectRegistry::load(*settings).knows("web", colima));
 }
 
