@@ -129,10 +129,13 @@ std::optional<QString> composeWarningSummary(const QString& err)
     QStringList names;
     QStringList others;
     for (const QString& message : composeMessages(err)) {
-        if (const auto name = unsetVariable(message))
-            names << *name;
-        else
+        // The plugin warns once per use of a variable; a variable used twice is still one.
+        if (const auto name = unsetVariable(message)) {
+            if (!names.contains(*name))
+                names << *name;
+        } else {
             others << message;
+        }
     }
     QStringList lines;
     if (names.size() == 1)

@@ -95,11 +95,16 @@ TEST(ComposeWarnings, UnsetVariablesAreSummedUp)
         "beside the compose file.\n/tmp/vskrec/c1/compose.yaml: the attribute `version` is obsolete, it will "
         "be "
         "ignored, please remove it to avoid potential confusion");
-    // The plugin warns once per use; the names are counted as it prints them.
+    // The plugin warns once per use of a variable: one variable used twice is one variable.
+    EXPECT_EQ(Docker::composeWarningSummary(fixture("engine/compose-unset-repeated.err")),
+              "UNSET_ONE" + unsetOne);
     EXPECT_EQ(
-        Docker::composeWarningSummary(fixture("engine/compose-unset-repeated.err")),
-        "2 variables have no value: UNSET_ONE, UNSET_ONE. compose substituted empty strings. Check the .env "
-        "beside the compose file.");
+        Docker::composeWarningSummary(fixture("engine/compose-unset-two.err") +
+                                      fixture("engine/compose-unset-one.err")),
+        "2 variables have no value: API_KEY, DB_PASSWORD. compose substituted empty strings. Check the .env "
+        "beside the compose file.\n/tmp/vskrec/c1/compose.yaml: the attribute `version` is obsolete, it will "
+        "be "
+        "ignored, please remove it to avoid potential confusion");
     EXPECT_EQ(Docker::composeWarningSummary("the variable is not set\nWARN: \"\" variable is not set"),
               "the variable is not set\nWARN: \"\" variable is not set");
     EXPECT_EQ(Docker::composeWarningSummary("some other warning\nThe \"FOO\" variable is not set."),
