@@ -56,28 +56,6 @@ TEST(ProjectStatus, CountsRunningAgainstTheLargerOfServicesAndContainers)
     }
 }
 
-TEST(ProjectStatus, TroubledKeepsContainerOrder)
-{
-    ComposeProject p = project({"running", "exited", "running", "exited", "exited"});
-    p.containers[0].status = "Up 3 minutes (unhealthy)";
-    p.containers[1].status = "Exited (1) 2 minutes ago";
-    p.containers[2].status = "Up 3 minutes (healthy)";
-    p.containers[3].status = "Exited (0) 1 minute ago";
-    p.containers[4].status = "Exited (255) 1 second ago";
-    QStringList names;
-    for (const Container& c : p.troubled())
-        names << c.name;
-    EXPECT_EQ(names, (QStringList{"web-1", "web-2", "web-5"}));
-}
-
-TEST(ProjectStatus, IdentityIncludesTheRuntime)
-{
-    ComposeProject p{"web", std::nullopt, {}, 0, std::nullopt};
-    EXPECT_EQ(p.id(), "/web");
-    p.runtime = Runtime::socket("apple-container", "/x.sock");
-    EXPECT_EQ(p.id(), "apple-container/web");
-}
-
 TEST(ProjectBuild, ReadsTheComposeFileEachTime)
 {
     QTemporaryDir dir;

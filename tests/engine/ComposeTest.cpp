@@ -186,14 +186,6 @@ TEST_F(FakeComposeCheck, FailureMessagesAreJoinedByLines)
     EXPECT_EQ(Docker::checkCompose(dir.path()), ComposeCheck::invalid("first problem\nsecond \"one\""));
 }
 
-TEST_F(FakeComposeCheck, SuccessCarriesTheWarningSummary)
-{
-    tools.answer("docker", configArgs, "", "\n\n", 0);
-    EXPECT_EQ(Docker::checkCompose(dir.path()), ComposeCheck::valid());
-    tools.answer("docker", configArgs, "", fixture("engine/compose-unset-one.err"), 0);
-    EXPECT_EQ(Docker::checkCompose(dir.path()), ComposeCheck::valid("DB_PASSWORD" + unsetOne));
-}
-
 TEST_F(FakeComposeCheck, RunsOnTheCurrentContext)
 {
     tools.answer("docker", configArgs, "", "", 0);
@@ -219,17 +211,4 @@ TEST_F(FakeComposeCheck, NoComposeFileRunsNothing)
         EXPECT_EQ(error.errorDescription(), Docker::noComposeFileMessage(empty.path()));
     }
     EXPECT_TRUE(tools.calls().isEmpty());
-}
-
-TEST_F(FakeComposeCheck, ReaderPassesThePluginErrorOn)
-{
-    tools.answer("docker", {"compose", "config", "--format", "json"}, "", "  yaml: line 2: broken\n", 15);
-    try {
-        Docker::composeProject(dir.path());
-        ADD_FAILURE() << "read a broken project";
-    } catch (const DockerError& error) {
-        EXPECT_EQ(error.errorDescription(), "yaml: line 2: broken");
-    }
-    tools.answer("docker", {"compose", "config", "--format", "json"}, fixture("engine/compose-config.json"));
-    EXPECT_EQ(Docker::composeProject(dir.path()).name, "vskrecshop");
 }

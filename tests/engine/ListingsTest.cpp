@@ -160,22 +160,6 @@ INSTANTIATE_TEST_SUITE_P(
         R"({"a":[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["deep"]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]],"ID":"d"})",
         "{\"ID\":\"one\"}\n\n{\"ID\":\"two\"}\nnoise\n{\"ID\":\"three\"}"));
 
-TEST(FastReaderAgreesOnRecordings, EveryRecordedLine)
-{
-    const QList<QLatin1StringView> keys{QLatin1StringView("ID"), QLatin1StringView("Repository"),
-                                        QLatin1StringView("Ports"), QLatin1StringView("Labels")};
-    for (const char* file :
-         {"engine/ps.ndjson", "engine/ps-recorded.ndjson", "engine/images.ndjson", "engine/volumes.ndjson"}) {
-        const QString text = TestSupport::fixture(file);
-        const auto objects = Docker::ndjson(text);
-        const auto rows = Docker::ndjsonStrings(text, keys);
-        ASSERT_EQ(rows.size(), objects.size()) << file;
-        for (qsizetype i = 0; i < rows.size(); ++i)
-            for (qsizetype k = 0; k < keys.size(); ++k)
-                EXPECT_EQ(rows[i][k], Docker::str(objects[i], keys[k])) << file << " line " << i;
-    }
-}
-
 TEST(Labels, CommasInValuesAreRejoined)
 {
     const struct {
@@ -231,33 +215,6 @@ TEST(Ports, ShortFormAndHostPorts)
     }
 }
 
-TEST(ContainerState, FailedOnlyWhenExitedWithACodeOtherThanZero)
-{
-    const struct {
-        const char* state;
-        const char* status;
-        bool failed;
-        bool troubled;
-    } rows[] = {
-        {"exited", "Exited (0) 2 hours ago", false, false},
-        {"exited", "Exited (137) 5 seconds ago", true, true},
-        {"exited", "Exited (1)", true, true},
-        {"exited", "Exited", false, false},
-        {"created", "Created (1)", false, false},
-        {"running", "Up 3 minutes (unhealthy)", false, true},
-        {"running", "Up 3 minutes (healthy)", false, false},
-        {"paused", "Up 3 minutes (unhealthy)", false, false},
-        {"dead", "Dead", false, false},
-    };
-    for (const auto& row : rows) {
-        Container c;
-        c.state = row.state;
-        c.status = row.status;
-        EXPECT_EQ(c.isFailed(), row.failed) << row.state << " " << row.status;
-        EXPECT_EQ(c.isTroubled(), row.troubled) << row.state << " " << row.status;
-    }
-}
-
 TEST(ContainerLabels, WorkingDirPrefersTheUnderscoreKey)
 {
     EXPECT_EQ(labelled("a", {{Docker::workingDirLabelAlt, "/alt"}}).workingDir(), "/alt");
@@ -268,27 +225,6 @@ TEST(ContainerLabels, WorkingDirPrefersTheUnderscoreKey)
         labelled("a", {{Docker::workingDirLabel, ""}, {Docker::workingDirLabelAlt, "/alt"}}).workingDir(),
         "");
     EXPECT_FALSE(labelled("a", {}).workingDir().has_value());
-}
-
-TEST(Images, RefFallsBackToTheIdentifierForUntaggedImages)
-{
-    EXPECT_EQ((DockerImage{"sha1", "nginx", "latest", "1MB", {}}).ref(), "nginx:latest");
-    EXPECT_EQ((DockerImage{"sha1", "<none>", "<none>", "1MB", {}}).ref(), "sha1");
-    EXPECT_EQ((DockerImage{"sha1", "nginx", "<none>", "1MB", {}}).ref(), "sha1");
-    EXPECT_EQ((DockerImage{"sha1", "<none>", "v1", "1MB", {}}).ref(), "sha1");
-}
-
-TEST(ValueTypes, EqualValuesHashEqualAndRuntimesTellVolumesApart)
-{
-    const DockerVolume a{"data", "local", "/m", std::nullopt};
-    DockerVolume b = a;
-    EXPECT_EQ(qHash(a), qHash(b));
-    b.runtime = colima;
-    EXPECT_NE(a, b);
-    EXPECT_NE(a.id(), b.id());
-    const QSet<Container> set{labelled("x", {{"k", "v"}}), labelled("x", {{"k", "v"}}),
-                              labelled("x", {{"k", "w"}})};
-    EXPECT_EQ(set.size(), 2);
 }
 
 TEST(Addresses, FirstNetworkAddressWithoutPrefixLength)
