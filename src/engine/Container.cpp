@@ -11,47 +11,36 @@ std::optional<QString> label(const QMap<QString, QString>& labels, const QString
 }
 
 // Built once: these are looked up for every container of every refresh.
-const QString& projectKey()
-{
-    static const QString key = QString::fromLatin1(Docker::projectLabel);
-    return key;
-}
+struct LabelKeys {
+    QString project = QString::fromLatin1(Docker::projectLabel);
+    QString service = QString::fromLatin1(Docker::serviceLabel);
+    QString workingDir = QString::fromLatin1(Docker::workingDirLabel);
+    QString workingDirAlt = QString::fromLatin1(Docker::workingDirLabelAlt);
+};
 
-const QString& serviceKey()
+const LabelKeys& keys()
 {
-    static const QString key = QString::fromLatin1(Docker::serviceLabel);
-    return key;
-}
-
-const QString& workingDirKey()
-{
-    static const QString key = QString::fromLatin1(Docker::workingDirLabel);
-    return key;
-}
-
-const QString& workingDirAltKey()
-{
-    static const QString key = QString::fromLatin1(Docker::workingDirLabelAlt);
-    return key;
+    static const LabelKeys built;
+    return built;
 }
 
 } // namespace
 
 std::optional<QString> Container::project() const
 {
-    return label(labels, projectKey());
+    return label(labels, keys().project);
 }
 
 std::optional<QString> Container::service() const
 {
-    return label(labels, serviceKey());
+    return label(labels, keys().service);
 }
 
 std::optional<QString> Container::workingDir() const
 {
-    if (auto dir = label(labels, workingDirKey()))
+    if (auto dir = label(labels, keys().workingDir))
         return dir;
-    return label(labels, workingDirAltKey());
+    return label(labels, keys().workingDirAlt);
 }
 
 bool Container::isFailed() const
@@ -145,15 +134,7 @@ QMap<QString, QString> parseLabels(QStringView text, TextPool* pool)
     const auto make = [pool](QStringView piece) { return pool ? (*pool)(piece) : piece.toString(); };
     QMap<QString, QString> labels;
     std::optional<QString> lastKey;
-    qsizetype start = 0;
-    while (start < text.size()) {
-        qsizetype end = text.indexOf(u',', start);
-        if (end < 0)
-            end = text.size();
-        const QStringView piece = text.mid(start, end - start);
-        start = end + 1;
-        if (piece.isEmpty())
-            continue;
+    for (const QStringView piece : text.split(u',', Qt::SkipEmptyParts)) {
         const qsizetype eq = piece.indexOf(u'=');
         if (eq >= 0) {
             QString key = make(piece.left(eq));
