@@ -52,6 +52,10 @@ TEST(ComposeMessages, RecordedPluginOutput)
 {
     EXPECT_EQ(Docker::composeMessages(fixture("engine/compose-invalid-yaml.err")),
               (QStringList{"yaml: line 2: did not find expected ',' or ']'"}));
+    EXPECT_EQ(
+        Docker::composeMessages(fixture("engine/compose-invalid-property.err")),
+        (QStringList{"validating /tmp/vskrec/c4/docker-compose.yml: services.web Additional property imag is "
+                     "not allowed"}));
     EXPECT_EQ(Docker::composeMessages(fixture("engine/compose-unset-one.err")),
               (QStringList{"The \"DB_PASSWORD\" variable is not set. Defaulting to a blank string."}));
     EXPECT_EQ(
