@@ -9,3 +9,6 @@ apt_install \
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6-dev libgl-dev \
     qcoro-qt6-dev \
     libgtest-dev libgmock-dev libbenchmark-dev
+
+# The fonts and symbol drawings the build bundles.
+bash "$here/fonts.sh"

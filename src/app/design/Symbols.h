@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QColor>
+#include <QPixmap>
+#include <QRectF>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+class QPainter;
+class Token;
+
+// The symbols the screens name ("arrow.clockwise", "ellipsis", ...) drawn from the bundled
+// bootstrap-icons SVGs and tinted when painted. An unknown name draws nothing.
+namespace Symbols {
+
+// Every symbol name the table knows.
+QStringList names();
+// The bundled drawing for a symbol name; empty when the name is unknown.
+QString resourceFor(const QString& name);
+bool has(const QString& name);
+
+// The symbol at `size` device-independent pixels (its square box), in `color`.
+QPixmap pixmap(const QString& name, double size, const QColor& color, qreal devicePixelRatio = 1);
+// Paints the symbol centred in `box`, `size` pixels square, tinted with `color`.
+void paint(QPainter& painter, const QString& name, const QRectF& box, double size, const QColor& color);
+
+} // namespace Symbols
+
+// A symbol as a widget: fixed size, tinted with a token that resolves when it paints.
+class SymbolView : public QWidget {
+    Q_OBJECT
+
+public:
+    // `width` widens the box beyond the symbol (icon columns of a fixed width); 0 keeps it square.
+    SymbolView(const QString& name, double size, const Token& tint, QWidget* parent = nullptr, double width = 0);
+
+    void setSymbol(const QString& name);
+    QString symbol() const { return m_name; }
+    void setTint(const Token& tint);
+    const Token& tint() const { return *m_tint; }
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString m_name;
+    double m_size;
+    double m_width;
+    const Token* m_tint;
+};

@@ -1,0 +1,130 @@
+#include "app/design/VitalCard.h"
+
+#include "app/design/Meter.h"
+#include "app/design/Symbols.h"
+#include "app/design/TextStyle.h"
+#include "app/design/Vosk.h"
+#include "app/design/VoskLabel.h"
+
+#include <QFontMetricsF>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The figure and its unit on one baseline. When they do not fit, the figure's face shrinks to three
+// quarters and then the figure is shortened.
+class Figure : public QWidget {
+public:
+    explicit Figure(QWidget* parent) : QWidget(parent)
+    {
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        setFixedHeight(int(std::ceil(QFontMetricsF(TextStyles::vitalValue.font()).height())));
+    }
+
+    void set(const std::optional<QString>& value, const QString& unit)
+    {
+        m_value = value;
+        m_unit = unit;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        constexpr double spacing = 7;
+        constexpr double minimumScale = 0.75;
+        const QString figure = m_value.value_or(Vosk::absent());
+        const QFont unitFont = TextStyles::caption.font();
+        const double unitWidth = m_unit.isEmpty() ? 0 : QFontMetricsF(unitFont).horizontalAdvance(m_unit);
+        const double room = std::max(0.0, width() - (m_unit.isEmpty() ? 0 : unitWidth + spacing));
+
+        const double natural = QFontMetricsF(TextStyles::vitalValue.font()).horizontalAdvance(figure);
+        const double scale = natural > room && natural > 0 ? std::max(minimumScale, room / natural) : 1.0;
+        const QFont figureFont = TextStyles::vitalValue.scaled(scale).font();
+        const QFontMetricsF figureMetrics(figureFont);
+        const QString shown = figureMetrics.elidedText(figure, Qt::ElideRight, room);
+        const double baseline = QFontMetricsF(TextStyles::vitalValue.font()).ascent();
+
+        QPainter painter(this);
+        painter.setFont(figureFont);
+        painter.setPen(m_value ? Vosk::ink.color() : Vosk::muted.color());
+        painter.drawText(QPointF(0, baseline), shown);
+        if (!m_unit.isEmpty()) {
+            painter.setFont(unitFont);
+            painter.setPen(Vosk::muted.color());
+            painter.drawText(QPointF(figureMetrics.horizontalAdvance(shown) + spacing, baseline), m_unit);
+        }
+    }
+
+private:
+    std::optional<QString> m_value;
+    QString m_unit;
+};
+
+} // namespace
+
+VitalCard::VitalCard(const QString& icon, const QString& title, const std::optional<QString>& value,
+                     const QString& unit, double fraction, const Token& tint, const Token* rest, QWidget* footer,
+                     QWidget* parent)
+    : VoskCard(parent), m_title(title), m_value(value), m_unit(unit), m_fraction(fraction),
+      m_footer(footer ? footer : new QWidget)
+{
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(int(padding), int(padding), int(padding), int(padding));
+    column->setSpacing(int(rowSpacing));
+
+    auto* header = new QHBoxLayout;
+    header->setSpacing(7);
+    header->addWidget(new SymbolView(icon, 12, Vosk::muted, this));
+    header->addWidget(new VoskLabel(title, TextStyles::vitalTitle, Vosk::muted, this));
+    header->addStretch(1);
+    column->addLayout(header);
+
+    auto* figure = new Figure(this);
+    figure->set(value, unit);
+    m_figure = figure;
+    column->addWidget(figure);
+
+    m_meter = new Meter(meterFraction(), tint, rest, this);
+    column->addWidget(m_meter);
+
+    auto* footerFrame = new QHBoxLayout;
+    footerFrame->setContentsMargins(0, 0, 0, 0);
+    footerFrame->addWidget(m_footer, 1, Qt::AlignLeft | Qt::AlignVCenter);
+    auto* footerBox = new QWidget(this);
+    footerBox->setLayout(footerFrame);
+    footerBox->setMinimumHeight(int(footerHeight));
+    column->addWidget(footerBox);
+    column->addStretch(1);
+
+    describe();
+}
+
+double VitalCard::meterFraction() const
+{
+    return m_value ? m_fraction : 0;
+}
+
+void VitalCard::setFigure(const std::optional<QString>& value, const QString& unit, double fraction)
+{
+    m_value = value;
+    m_unit = unit;
+    m_fraction = fraction;
+    static_cast<Figure*>(m_figure)->set(value, unit);
+    m_meter->setFraction(meterFraction());
+    describe();
+}
+
+void VitalCard::describe()
+{
+    // Read out as one element: title, figure and unit.
+    QString text = m_title + QStringLiteral(", ") + m_value.value_or(Vosk::absent());
+    if (!m_unit.isEmpty())
+        text += QLatin1Char(' ') + m_unit;
+    setAccessibleName(text);
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "app/design/VoskCard.h"
+
+#include <optional>
+
+class Meter;
+class SymbolView;
+class Token;
+class VoskLabel;
+
+// One measured quantity on a card: a symbol and a capital title, the figure with its unit, a meter,
+// and a footer the caller supplies. Without a figure it shows a muted dash and an empty meter.
+class VitalCard : public VoskCard {
+    Q_OBJECT
+
+public:
+    VitalCard(const QString& icon, const QString& title, const std::optional<QString>& value, const QString& unit,
+              double fraction, const Token& tint, const Token* rest, QWidget* footer, QWidget* parent = nullptr);
+
+    void setFigure(const std::optional<QString>& value, const QString& unit, double fraction);
+    std::optional<QString> value() const { return m_value; }
+    QString unit() const { return m_unit; }
+    // What the meter is asked to show: the fraction, or nothing while there is no figure.
+    double meterFraction() const;
+    QWidget* footer() const { return m_footer; }
+
+    static constexpr double padding = 14;
+    static constexpr double rowSpacing = 9;
+    static constexpr double footerHeight = 24;
+
+private:
+    void describe();
+
+    QString m_title;
+    std::optional<QString> m_value;
+    QString m_unit;
+    double m_fraction;
+    QWidget* m_figure;
+    Meter* m_meter;
+    QWidget* m_footer;
+};

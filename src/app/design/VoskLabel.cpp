@@ -1,0 +1,126 @@
+#include "app/design/VoskLabel.h"
+
+#include "app/design/Theme.h"
+#include "app/design/Vosk.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+VoskLabel::VoskLabel(const QString& text, const TextStyle& style, const Token& ink, QWidget* parent)
+    : QLabel(parent), m_plain(text), m_style(style), m_ink(&ink)
+{
+    setTextFormat(Qt::PlainText);
+    setFont(style.font());
+    QLabel::setText(style.display(text));
+    applyInk();
+    connect(&Theme::instance(), &Theme::lookChanged, this, &VoskLabel::applyInk);
+}
+
+void VoskLabel::setPlainText(const QString& text)
+{
+    if (text == m_plain)
+        return;
+    m_plain = text;
+    QLabel::setText(m_style.display(text));
+}
+
+void VoskLabel::setTextStyle(const TextStyle& style)
+{
+    m_style = style;
+    setFont(style.font());
+    QLabel::setText(style.display(m_plain));
+    setMaximumLines(m_maximumLines);
+}
+
+void VoskLabel::setInk(const Token& ink)
+{
+    m_ink = &ink;
+    applyInk();
+}
+
+void VoskLabel::setElideMode(Qt::TextElideMode mode)
+{
+    m_elide = mode;
+    if (mode != Qt::ElideNone)
+        setWordWrap(false);
+    updateGeometry();
+    update();
+}
+
+void VoskLabel::setMinimumScale(double factor)
+{
+    m_minimumScale = std::isfinite(factor) ? std::clamp(factor, 0.1, 1.0) : 1.0;
+    updateGeometry();
+    update();
+}
+
+void VoskLabel::setMaximumLines(int lines)
+{
+    m_maximumLines = std::max(0, lines);
+    if (m_maximumLines == 0) {
+        setMaximumHeight(QWIDGETSIZE_MAX);
+        return;
+    }
+    setWordWrap(true);
+    const QMargins margins = contentsMargins();
+    const double height = QFontMetricsF(font()).lineSpacing() * m_maximumLines;
+    setMaximumHeight(int(std::ceil(height)) + margins.top() + margins.bottom() + 2 * margin());
+}
+
+void VoskLabel::applyInk()
+{
+    QPalette colors = palette();
+    const QColor ink = m_ink->color();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        colors.setColor(group, QPalette::WindowText, ink);
+        colors.setColor(group, QPalette::Text, ink);
+    }
+    setPalette(colors);
+}
+
+bool VoskLabel::fitsItself() const
+{
+    return !wordWrap() && (m_elide != Qt::ElideNone || m_minimumScale < 1);
+}
+
+VoskLabel::Fit VoskLabel::fit(double width) const
+{
+    const QString shown = text();
+    const double natural = QFontMetricsF(font()).horizontalAdvance(shown);
+    if (natural <= width || natural <= 0)
+        return {1, shown};
+    const double scale = std::max(m_minimumScale, width / natural);
+    const QFontMetricsF scaled(m_style.scaled(scale).font());
+    if (scaled.horizontalAdvance(shown) <= width || m_elide == Qt::ElideNone)
+        return {scale, shown};
+    return {scale, scaled.elidedText(shown, m_elide, width)};
+}
+
+QSize VoskLabel::minimumSizeHint() const
+{
+    if (!fitsItself())
+        return QLabel::minimumSizeHint();
+    const QFontMetricsF metrics(font());
+    const QMargins margins = contentsMargins();
+    const double floor = m_elide != Qt::ElideNone ? metrics.horizontalAdvance(QStringLiteral("…"))
+                                                  : metrics.horizontalAdvance(text()) * m_minimumScale;
+    return {int(std::ceil(floor)) + margins.left() + margins.right(),
+            int(std::ceil(metrics.height())) + margins.top() + margins.bottom()};
+}
+
+void VoskLabel::paintEvent(QPaintEvent* event)
+{
+    if (!fitsItself()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    const QRectF area = QRectF(contentsRect()).adjusted(margin(), margin(), -margin(), -margin());
+    const Fit fitted = fit(area.width());
+    QPainter painter(this);
+    painter.setFont(fitted.scale < 1 ? m_style.scaled(fitted.scale).font() : font());
+    painter.setPen(m_ink->color());
+    painter.drawText(area, int(alignment()) | Qt::TextSingleLine, fitted.text);
+}

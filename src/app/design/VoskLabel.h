@@ -1,0 +1,55 @@
+#pragma once
+
+#include "app/design/TextStyle.h"
+
+#include <QLabel>
+
+class Token;
+
+// Plain text in one of the design's text styles and a colour token that follows the look. One-line
+// labels can shrink their face down to a floor and then shorten with an ellipsis; wrapping labels can
+// be held to a number of lines. Data is always shown as plain text, never as markup.
+class VoskLabel : public QLabel {
+    Q_OBJECT
+
+public:
+    VoskLabel(const QString& text, const TextStyle& style, const Token& ink, QWidget* parent = nullptr);
+
+    // The text as given; `text()` is what shows (capitals for capital styles).
+    QString plainText() const { return m_plain; }
+    void setPlainText(const QString& text);
+    const TextStyle& textStyle() const { return m_style; }
+    void setTextStyle(const TextStyle& style);
+    const Token& ink() const { return *m_ink; }
+    void setInk(const Token& ink);
+
+    // One line, shortened at `mode` when it does not fit.
+    void setElideMode(Qt::TextElideMode mode);
+    // Before shortening, the face may shrink to `factor` of its size (0.75 keeps three quarters).
+    void setMinimumScale(double factor);
+    // Wraps over at most `lines` lines; 0 lifts the limit.
+    void setMaximumLines(int lines);
+
+    // How the text fits `width`: the scale its face is drawn at and the text drawn.
+    struct Fit {
+        double scale;
+        QString text;
+    };
+    Fit fit(double width) const;
+
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    bool fitsItself() const;
+    void applyInk();
+
+    QString m_plain;
+    TextStyle m_style;
+    const Token* m_ink;
+    Qt::TextElideMode m_elide = Qt::ElideNone;
+    double m_minimumScale = 1;
+    int m_maximumLines = 0;
+};
