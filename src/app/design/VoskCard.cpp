@@ -30,8 +30,9 @@ protected:
 
 } // namespace
 
-VoskCard::VoskCard(QWidget* parent) : QWidget(parent), m_edge(new CardEdge(this))
+VoskCard::VoskCard(QWidget* parent) : QWidget(parent)
 {
+    m_edge = new CardEdge(this);
     m_edge->setGeometry(rect());
 }
 

@@ -17,7 +17,7 @@ protected:
     void childEvent(QChildEvent* event) override;
 
 private:
-    QWidget* m_edge;
+    QWidget* m_edge = nullptr;
 };
 
 // Dresses `content` as a card: returns a new card that holds it edge to edge.
