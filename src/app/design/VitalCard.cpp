@@ -43,11 +43,12 @@ protected:
         const double unitWidth = m_unit.isEmpty() ? 0 : QFontMetricsF(unitFont).horizontalAdvance(m_unit);
         const double room = std::max(0.0, width() - (m_unit.isEmpty() ? 0 : unitWidth + spacing));
 
-        const double natural = QFontMetricsF(TextStyles::vitalValue.font()).horizontalAdvance(figure);
-        const double scale = natural > room && natural > 0 ? std::max(minimumScale, room / natural) : 1.0;
-        const QFont figureFont = TextStyles::vitalValue.scaled(scale).font();
+        const VoskLabel::Fit fit =
+            VoskLabel::fitText(figure, TextStyles::vitalValue, room, minimumScale, Qt::ElideRight);
+        const QFont figureFont = fit.scale < 1 ? TextStyles::vitalValue.scaled(fit.scale).font()
+                                               : TextStyles::vitalValue.font();
         const QFontMetricsF figureMetrics(figureFont);
-        const QString shown = figureMetrics.elidedText(figure, Qt::ElideRight, room);
+        const QString& shown = fit.text;
         const double baseline = QFontMetricsF(TextStyles::vitalValue.font()).ascent();
 
         QPainter painter(this);

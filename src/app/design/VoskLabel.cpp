@@ -88,15 +88,29 @@ bool VoskLabel::fitsItself() const
 
 VoskLabel::Fit VoskLabel::fit(double width) const
 {
-    const QString shown = text();
-    const double natural = QFontMetricsF(font()).horizontalAdvance(shown);
+    return fitText(text(), m_style, width, m_minimumScale, m_elide);
+}
+
+VoskLabel::Fit VoskLabel::fitText(const QString& text, const TextStyle& style, double width, double minimumScale,
+                                  Qt::TextElideMode elide)
+{
+    const auto advance = [&](double scale) {
+        return QFontMetricsF(scale < 1 ? style.scaled(scale).font() : style.font()).horizontalAdvance(text);
+    };
+    const double natural = advance(1);
     if (natural <= width || natural <= 0)
-        return {1, shown};
-    const double scale = std::max(m_minimumScale, width / natural);
-    const QFontMetricsF scaled(m_style.scaled(scale).font());
-    if (scaled.horizontalAdvance(shown) <= width || m_elide == Qt::ElideNone)
-        return {scale, shown};
-    return {scale, scaled.elidedText(shown, m_elide, width)};
+        return {1, text};
+    // Faces do not scale exactly with their size (hinting, rounding), so narrow in on a fitting size.
+    double scale = std::max(minimumScale, width / natural);
+    for (int step = 0; step < 4 && scale > minimumScale; ++step) {
+        const double measured = advance(scale);
+        if (measured <= width)
+            break;
+        scale = std::max(minimumScale, scale * width / measured - 0.005);
+    }
+    if (advance(scale) <= width || elide == Qt::ElideNone)
+        return {scale, text};
+    return {scale, QFontMetricsF(style.scaled(scale).font()).elidedText(text, elide, width)};
 }
 
 QSize VoskLabel::minimumSizeHint() const

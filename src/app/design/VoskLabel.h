@@ -36,6 +36,10 @@ public:
         QString text;
     };
     Fit fit(double width) const;
+    // The same for any text in any style: the face shrinks (not below `minimumScale`) until the text
+    // fits, and what still does not fit is shortened at `elide` (ElideNone leaves it to overflow).
+    static Fit fitText(const QString& text, const TextStyle& style, double width, double minimumScale,
+                       Qt::TextElideMode elide);
 
     QSize minimumSizeHint() const override;
 
