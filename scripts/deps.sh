@@ -8,7 +8,8 @@ apt_install \
     g++ cmake ninja-build pkg-config git \
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6-dev libgl-dev \
     qcoro-qt6-dev \
-    libgtest-dev libgmock-dev libbenchmark-dev
+    libgtest-dev libgmock-dev libbenchmark-dev \
+    dbus-daemon
 
 # The fonts and symbol drawings the build bundles.
 bash "$here/fonts.sh"

@@ -14,14 +14,19 @@ const QString colorSchemeKey = QStringLiteral("color-scheme");
 
 } // namespace
 
-DesktopColorScheme::DesktopColorScheme(QObject* parent, int timeoutMillis) : QObject(parent)
+DesktopColorScheme::DesktopColorScheme(QObject* parent, int timeoutMillis)
+    : DesktopColorScheme(QDBusConnection::sessionBus(), parent, timeoutMillis)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+}
+
+DesktopColorScheme::DesktopColorScheme(QDBusConnection bus, QObject* parent, int timeoutMillis)
+    : QObject(parent)
+{
     if (!bus.isConnected())
         return;
 
-    QDBusMessage read = QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface,
-                                                       QStringLiteral("Read"));
+    QDBusMessage read =
+        QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface, QStringLiteral("Read"));
     read << appearanceGroup << colorSchemeKey;
     const QDBusMessage reply = bus.call(read, QDBus::Block, timeoutMillis);
     if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusConnection>
 #include <QObject>
 #include <QVariant>
 
@@ -13,8 +14,11 @@ class DesktopColorScheme : public QObject {
     Q_OBJECT
 
 public:
-    // Asks the portal once, waiting at most `timeoutMillis` so start-up never hangs on a stuck bus.
+    // Asks the portal on the session bus once, waiting at most `timeoutMillis` so start-up never hangs
+    // on a stuck bus, and then listens for changes.
     explicit DesktopColorScheme(QObject* parent = nullptr, int timeoutMillis = 300);
+    // The same on a given bus connection.
+    DesktopColorScheme(QDBusConnection bus, QObject* parent, int timeoutMillis);
 
     bool prefersDark() const { return m_dark; }
 

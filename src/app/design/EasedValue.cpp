@@ -17,7 +17,8 @@ QEasingCurve easeOut()
 } // namespace
 
 EasedValue::EasedValue(QWidget* owner, double initial, int durationMillis)
-    : QObject(owner), m_owner(owner), m_animation(new QVariantAnimation(this)), m_value(initial), m_target(initial)
+    : QObject(owner), m_owner(owner), m_animation(new QVariantAnimation(this)), m_value(initial),
+      m_target(initial)
 {
     m_animation->setDuration(durationMillis);
     m_animation->setEasingCurve(easeOut());

@@ -2,6 +2,7 @@
 
 #include "app/design/Vosk.h"
 
-Eyebrow::Eyebrow(const QString& text, QWidget* parent) : VoskLabel(text, TextStyles::eyebrow, Vosk::muted, parent)
+Eyebrow::Eyebrow(const QString& text, QWidget* parent)
+    : VoskLabel(text, TextStyles::eyebrow, Vosk::muted, parent)
 {
 }

@@ -93,8 +93,8 @@ QSize FlowLayout::sizeHint() const
     const QMargins margins = contentsMargins();
     const Arrangement arranged =
         arrange(idealSizes(visibleItems()), std::numeric_limits<double>::infinity(), m_spacing);
-    return QSize(int(std::ceil(arranged.size.width())), int(std::ceil(arranged.size.height())))
-           + QSize(margins.left() + margins.right(), margins.top() + margins.bottom());
+    return QSize(int(std::ceil(arranged.size.width())), int(std::ceil(arranged.size.height()))) +
+           QSize(margins.left() + margins.right(), margins.top() + margins.bottom());
 }
 
 QSize FlowLayout::minimumSize() const
@@ -119,7 +119,8 @@ void FlowLayout::setGeometry(const QRect& rect)
     const Arrangement arranged = arrange(sizes, inner.width(), m_spacing);
     for (qsizetype i = 0; i < items.size() && i < arranged.origins.size(); ++i) {
         const QPointF origin = arranged.origins.at(i);
-        const QPoint topLeft(inner.left() + int(std::lround(origin.x())), inner.top() + int(std::lround(origin.y())));
+        const QPoint topLeft(inner.left() + int(std::lround(origin.x())),
+                             inner.top() + int(std::lround(origin.y())));
         items.at(i)->setGeometry(QRect(topLeft, sizes.at(i).toSize()));
     }
 }

@@ -70,8 +70,8 @@ void EllipsisMenuButton::mousePressEvent(QMouseEvent* event)
 
 void EllipsisMenuButton::keyPressEvent(QKeyEvent* event)
 {
-    const bool opens = event->key() == Qt::Key_Space || event->key() == Qt::Key_Return
-                       || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Down;
+    const bool opens = event->key() == Qt::Key_Space || event->key() == Qt::Key_Return ||
+                       event->key() == Qt::Key_Enter || event->key() == Qt::Key_Down;
     if (!opens || voskPreviewChrome(this)) {
         QAbstractButton::keyPressEvent(event);
         return;

@@ -53,8 +53,8 @@ void RunRing::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     // The stroke stays inside the 32-pixel frame.
-    const QRectF circle = QRectF(0, 0, side, side).adjusted(lineWidth / 2, lineWidth / 2, -lineWidth / 2,
-                                                            -lineWidth / 2);
+    const QRectF circle =
+        QRectF(0, 0, side, side).adjusted(lineWidth / 2, lineWidth / 2, -lineWidth / 2, -lineWidth / 2);
     painter.setBrush(Qt::NoBrush);
     painter.setPen(QPen(Vosk::line.color(), lineWidth, Qt::SolidLine, Qt::FlatCap));
     painter.drawEllipse(circle);

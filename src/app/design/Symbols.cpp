@@ -50,10 +50,11 @@ constexpr Entry table[] = {
 
 QSvgRenderer* renderer(const QString& name)
 {
-    // Parsed once per symbol; painting happens on the GUI thread only.
-    static QHash<QString, QSvgRenderer*> renderers;
-    const auto found = renderers.constFind(name);
-    if (found != renderers.constEnd())
+    // Parsed once per symbol and kept for the life of the process (never torn down after the
+    // application object); painting happens on the GUI thread only.
+    static auto* renderers = new QHash<QString, QSvgRenderer*>;
+    const auto found = renderers->constFind(name);
+    if (found != renderers->constEnd())
         return *found;
     QSvgRenderer* svg = nullptr;
     const QString resource = Symbols::resourceFor(name);
@@ -64,7 +65,7 @@ QSvgRenderer* renderer(const QString& name)
             svg = nullptr;
         }
     }
-    renderers.insert(name, svg);
+    renderers->insert(name, svg);
     return svg;
 }
 
@@ -119,7 +120,8 @@ QPixmap Symbols::pixmap(const QString& name, double size, const QColor& color, q
     return result;
 }
 
-void Symbols::paint(QPainter& painter, const QString& name, const QRectF& box, double size, const QColor& color)
+void Symbols::paint(QPainter& painter, const QString& name, const QRectF& box, double size,
+                    const QColor& color)
 {
     const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     const QPixmap image = pixmap(name, size, color, ratio);

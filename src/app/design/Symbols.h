@@ -33,7 +33,8 @@ class SymbolView : public QWidget {
 
 public:
     // `width` widens the box beyond the symbol (icon columns of a fixed width); 0 keeps it square.
-    SymbolView(const QString& name, double size, const Token& tint, QWidget* parent = nullptr, double width = 0);
+    SymbolView(const QString& name, double size, const Token& tint, QWidget* parent = nullptr,
+               double width = 0);
 
     void setSymbol(const QString& name);
     QString symbol() const { return m_name; }

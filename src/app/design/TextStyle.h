@@ -24,14 +24,14 @@ struct TextStyle {
 namespace TextStyles {
 
 // Inter, by font name.
-inline constexpr TextStyle caption{"Inter-Regular", 0, 12};      // captions, units, resting chips
-inline constexpr TextStyle note{"Inter-Regular", 0, 11.5};       // explanations under a control
-inline constexpr TextStyle body{"Inter-Regular", 0, 13};         // sidebar entries
-inline constexpr TextStyle label{"Inter-Medium", 0, 12};         // buttons, status lines, notices
-inline constexpr TextStyle labelSmall{"Inter-Medium", 0, 11};    // compact update row
-inline constexpr TextStyle warning{"Inter-Medium", 0, 11.5};     // one-line warnings
-inline constexpr TextStyle rowTitle{"Inter-Medium", 0, 13};      // the name in a list row
-inline constexpr TextStyle emptyTitle{"Inter-Medium", 0, 14};    // title of an empty list
+inline constexpr TextStyle caption{"Inter-Regular", 0, 12};       // captions, units, resting chips
+inline constexpr TextStyle note{"Inter-Regular", 0, 11.5};        // explanations under a control
+inline constexpr TextStyle body{"Inter-Regular", 0, 13};          // sidebar entries
+inline constexpr TextStyle label{"Inter-Medium", 0, 12};          // buttons, status lines, notices
+inline constexpr TextStyle labelSmall{"Inter-Medium", 0, 11};     // compact update row
+inline constexpr TextStyle warning{"Inter-Medium", 0, 11.5};      // one-line warnings
+inline constexpr TextStyle rowTitle{"Inter-Medium", 0, 13};       // the name in a list row
+inline constexpr TextStyle emptyTitle{"Inter-Medium", 0, 14};     // title of an empty list
 inline constexpr TextStyle bodySelected{"Inter-SemiBold", 0, 13}; // chosen sidebar entry
 
 // Space Grotesk, weight 600.
@@ -44,7 +44,7 @@ inline constexpr TextStyle vitalValue{"Space Grotesk", 600, 24};
 inline constexpr TextStyle ringCount{"JetBrains Mono", 400, 9};
 inline constexpr TextStyle count{"JetBrains Mono", 400, 10};
 inline constexpr TextStyle monoNote{"JetBrains Mono", 400, 10.5};
-inline constexpr TextStyle mono{"JetBrains Mono", 400, 11};       // detail lines, pills, banners
+inline constexpr TextStyle mono{"JetBrains Mono", 400, 11}; // detail lines, pills, banners
 inline constexpr TextStyle transcript{"JetBrains Mono", 400, 11.5};
 inline constexpr TextStyle monoField{"JetBrains Mono", 400, 12}; // pickers, forms, absent figures
 inline constexpr TextStyle figure{"JetBrains Mono", 500, 12};    // a present figure in a strip

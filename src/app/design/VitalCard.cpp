@@ -45,8 +45,8 @@ protected:
 
         const VoskLabel::Fit fit =
             VoskLabel::fitText(figure, TextStyles::vitalValue, room, minimumScale, Qt::ElideRight);
-        const QFont figureFont = fit.scale < 1 ? TextStyles::vitalValue.scaled(fit.scale).font()
-                                               : TextStyles::vitalValue.font();
+        const QFont figureFont =
+            fit.scale < 1 ? TextStyles::vitalValue.scaled(fit.scale).font() : TextStyles::vitalValue.font();
         const QFontMetricsF figureMetrics(figureFont);
         const QString& shown = fit.text;
         const double baseline = QFontMetricsF(TextStyles::vitalValue.font()).ascent();
@@ -70,8 +70,8 @@ private:
 } // namespace
 
 VitalCard::VitalCard(const QString& icon, const QString& title, const std::optional<QString>& value,
-                     const QString& unit, double fraction, const Token& tint, const Token* rest, QWidget* footer,
-                     QWidget* parent)
+                     const QString& unit, double fraction, const Token& tint, const Token* rest,
+                     QWidget* footer, QWidget* parent)
     : VoskCard(parent), m_title(title), m_value(value), m_unit(unit), m_fraction(fraction),
       m_footer(footer ? footer : new QWidget)
 {

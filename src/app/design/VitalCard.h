@@ -15,8 +15,9 @@ class VitalCard : public VoskCard {
     Q_OBJECT
 
 public:
-    VitalCard(const QString& icon, const QString& title, const std::optional<QString>& value, const QString& unit,
-              double fraction, const Token& tint, const Token* rest, QWidget* footer, QWidget* parent = nullptr);
+    VitalCard(const QString& icon, const QString& title, const std::optional<QString>& value,
+              const QString& unit, double fraction, const Token& tint, const Token* rest, QWidget* footer,
+              QWidget* parent = nullptr);
 
     void setFigure(const std::optional<QString>& value, const QString& unit, double fraction);
     std::optional<QString> value() const { return m_value; }

@@ -46,8 +46,8 @@ QFont Vosk::named(const QString& fontName, double size)
         int weight;
     };
     static constexpr StyleWeight styles[] = {
-        {"Thin", 100},    {"ExtraLight", 200}, {"Light", 300},     {"Regular", 400}, {"Medium", 500},
-        {"SemiBold", 600}, {"Bold", 700},      {"ExtraBold", 800}, {"Black", 900},
+        {"Thin", 100},     {"ExtraLight", 200}, {"Light", 300},     {"Regular", 400}, {"Medium", 500},
+        {"SemiBold", 600}, {"Bold", 700},       {"ExtraBold", 800}, {"Black", 900},
     };
     const qsizetype hyphen = fontName.lastIndexOf(QLatin1Char('-'));
     if (hyphen > 0) {

@@ -17,7 +17,7 @@ QString lookName(Look look);
 // then needs only a repaint.
 class Token {
 public:
-    constexpr Token(QRgb light, QRgb dark) : m_light(light), m_dark(dark) { }
+    constexpr Token(QRgb light, QRgb dark) : m_light(light), m_dark(dark) {}
 
     QColor resolve(Look look) const { return QColor::fromRgb(look == Look::dark ? m_dark : m_light); }
     // The value for the look the application shows right now.

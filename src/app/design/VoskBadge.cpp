@@ -56,5 +56,6 @@ void VoskBadge::paintEvent(QPaintEvent*)
     painter.setPen(m_ink->color());
     painter.setFont(font());
     painter.drawText(QRectF(rect()).adjusted(paddingX, 0, -paddingX + 2, 0),
-                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, TextStyles::badge.display(m_text));
+                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                     TextStyles::badge.display(m_text));
 }

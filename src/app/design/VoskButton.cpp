@@ -118,7 +118,8 @@ void VoskButton::paintEvent(QPaintEvent*)
     double x = bounds.center().x() - label.width() / 2;
     const QRectF line(0, bounds.top(), 0, bounds.height());
     const auto drawSymbol = [&] {
-        Symbols::paint(painter, m_symbol, QRectF(x, line.top(), m_symbolSize, line.height()), m_symbolSize, ink);
+        Symbols::paint(painter, m_symbol, QRectF(x, line.top(), m_symbolSize, line.height()), m_symbolSize,
+                       ink);
         x += m_symbolSize + (text().isEmpty() ? 0 : m_symbolSpacing);
     };
     if (!m_symbol.isEmpty() && m_symbolSide == SymbolSide::leading)
@@ -129,5 +130,6 @@ void VoskButton::paintEvent(QPaintEvent*)
                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextHideMnemonic | Qt::TextSingleLine, text());
     x += textWidth + m_symbolSpacing;
     if (!m_symbol.isEmpty() && m_symbolSide == SymbolSide::trailing)
-        Symbols::paint(painter, m_symbol, QRectF(x, line.top(), m_symbolSize, line.height()), m_symbolSize, ink);
+        Symbols::paint(painter, m_symbol, QRectF(x, line.top(), m_symbolSize, line.height()), m_symbolSize,
+                       ink);
 }

@@ -14,8 +14,8 @@ class VoskButton : public QAbstractButton {
 public:
     enum class SymbolSide { leading, trailing };
 
-    VoskButton(const QString& text, VoskButtonStyle::Variant variant, std::optional<double> wide = std::nullopt,
-               QWidget* parent = nullptr);
+    VoskButton(const QString& text, VoskButtonStyle::Variant variant,
+               std::optional<double> wide = std::nullopt, QWidget* parent = nullptr);
 
     VoskButtonStyle buttonStyle() const { return m_style; }
     void setVariant(VoskButtonStyle::Variant variant);

@@ -91,8 +91,8 @@ VoskLabel::Fit VoskLabel::fit(double width) const
     return fitText(text(), m_style, width, m_minimumScale, m_elide);
 }
 
-VoskLabel::Fit VoskLabel::fitText(const QString& text, const TextStyle& style, double width, double minimumScale,
-                                  Qt::TextElideMode elide)
+VoskLabel::Fit VoskLabel::fitText(const QString& text, const TextStyle& style, double width,
+                                  double minimumScale, Qt::TextElideMode elide)
 {
     const auto advance = [&](double scale) {
         return QFontMetricsF(scale < 1 ? style.scaled(scale).font() : style.font()).horizontalAdvance(text);

@@ -36,7 +36,13 @@ struct MeterRow {
     Meter::Segments parts;
 };
 
-class MeterSegments : public testing::TestWithParam<MeterRow> { };
+// Names the row in test listings instead of dumping its bytes.
+void PrintTo(const MeterRow& row, std::ostream* out)
+{
+    *out << row.what;
+}
+
+class MeterSegments : public testing::TestWithParam<MeterRow> {};
 
 TEST_P(MeterSegments, HoldTheShareBetweenEmptyAndFull)
 {
@@ -71,8 +77,8 @@ TEST_F(CardParts, AShownMeterEasesToItsNewShare)
     meter.setFraction(0.9);
     // Not there at once: the fill moves over 0.3 seconds.
     EXPECT_NE(meter.grab().toImage().pixelColor(150, 3), Vosk::ink.color());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return meter.grab().toImage().pixelColor(150, 3) == Vosk::ink.color(); },
-                                3000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return meter.grab().toImage().pixelColor(150, 3) == Vosk::ink.color(); }, 3000));
     EXPECT_EQ(before.pixelColor(150, 3), Vosk::wash.color());
 }
 
@@ -114,7 +120,8 @@ TEST_F(CardParts, AStripShowsAnAbsentFigureAsAMutedRegularDash)
 
 TEST_F(CardParts, ALongCaptionIsCutInTheMiddleAndTheTooltipHoldsAllOfIt)
 {
-    const QString text = QStringLiteral("Biggest: a-very-long-service-name-for-the-database <primary>, 812 MB");
+    const QString text =
+        QStringLiteral("Biggest: a-very-long-service-name-for-the-database <primary>, 812 MB");
     VitalCaption caption(text);
     const VoskLabel::Fit fit = caption.fit(120);
     EXPECT_TRUE(fit.text.contains(QStringLiteral("…")));

@@ -61,8 +61,8 @@ QColor blend(const QColor& under, const QColor& over, double opacity)
 
 bool near(const QColor& a, const QColor& b, int tolerance = 3)
 {
-    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
-           && std::abs(a.blue() - b.blue()) <= tolerance;
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+           std::abs(a.blue() - b.blue()) <= tolerance;
 }
 
 struct SizeRow {
@@ -72,7 +72,13 @@ struct SizeRow {
     double padding;
 };
 
-class ButtonSizes : public Controls, public testing::WithParamInterface<SizeRow> { };
+// Names the row in test listings instead of dumping its bytes.
+void PrintTo(const SizeRow& row, std::ostream* out)
+{
+    *out << row.title;
+}
+
+class ButtonSizes : public Controls, public testing::WithParamInterface<SizeRow> {};
 
 TEST_P(ButtonSizes, HugTheLabelOrKeepTheirMinimumWidth)
 {
@@ -90,7 +96,10 @@ INSTANTIATE_TEST_SUITE_P(Variants, ButtonSizes,
                                          SizeRow{Variant::quiet, 46.0, "Reclaim space…", 11},
                                          SizeRow{Variant::accent, std::nullopt, "Add project…", 11},
                                          SizeRow{Variant::ghost, std::nullopt, "Dismiss", 6},
-                                         SizeRow{Variant::danger, std::nullopt, "View logs", 11}));
+                                         SizeRow{Variant::danger, std::nullopt, "View logs", 11}),
+                         [](const testing::TestParamInfo<SizeRow>& info) {
+                             return "case" + std::to_string(info.index);
+                         });
 
 TEST_F(Controls, AButtonsLabelAndSymbolShareTheWidth)
 {
@@ -171,7 +180,13 @@ struct RingRow {
     double fraction;
 };
 
-class RingFractions : public testing::TestWithParam<RingRow> { };
+// Names the row in test listings instead of dumping its bytes.
+void PrintTo(const RingRow& row, std::ostream* out)
+{
+    *out << std::to_string(row.running) + "/" + std::to_string(row.total);
+}
+
+class RingFractions : public testing::TestWithParam<RingRow> {};
 
 TEST_P(RingFractions, AreHeldBetweenNothingAndTheFullCircle)
 {
@@ -179,9 +194,13 @@ TEST_P(RingFractions, AreHeldBetweenNothingAndTheFullCircle)
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, RingFractions,
-                         testing::Values(RingRow{0, 0, 0}, RingRow{3, 4, 0.75}, RingRow{4, 4, 1}, RingRow{5, 4, 1},
-                                         RingRow{7, 0, 0}, RingRow{-2, 4, 0}, RingRow{2, -3, 0},
-                                         RingRow{std::numeric_limits<qint64>::max(), 1, 1}));
+                         testing::Values(RingRow{0, 0, 0}, RingRow{3, 4, 0.75}, RingRow{4, 4, 1},
+                                         RingRow{5, 4, 1}, RingRow{7, 0, 0}, RingRow{-2, 4, 0},
+                                         RingRow{2, -3, 0},
+                                         RingRow{std::numeric_limits<qint64>::max(), 1, 1}),
+                         [](const testing::TestParamInfo<RingRow>& info) {
+                             return "running" + std::to_string(info.index);
+                         });
 
 TEST_F(Controls, TheRingDrawsItsArcFromTwelveClockwise)
 {

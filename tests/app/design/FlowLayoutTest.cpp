@@ -19,7 +19,13 @@ struct FlowRow {
     QList<QPointF> origins;
 };
 
-class Arrangements : public testing::TestWithParam<FlowRow> { };
+// Names the row in test listings instead of dumping its bytes.
+void PrintTo(const FlowRow& row, std::ostream* out)
+{
+    *out << row.what;
+}
+
+class Arrangements : public testing::TestWithParam<FlowRow> {};
 
 TEST_P(Arrangements, PlaceChildrenLikeWordsInAParagraph)
 {
@@ -32,7 +38,11 @@ TEST_P(Arrangements, PlaceChildrenLikeWordsInAParagraph)
 INSTANTIATE_TEST_SUITE_P(
     Rows, Arrangements,
     testing::Values(
-        FlowRow{"three chips in 100 with gaps of 6", {{40, 20}, {40, 20}, {40, 20}}, 100, 6, {86, 46},
+        FlowRow{"three chips in 100 with gaps of 6",
+                {{40, 20}, {40, 20}, {40, 20}},
+                100,
+                6,
+                {86, 46},
                 {{0, 0}, {46, 0}, {0, 26}}},
         FlowRow{"no children", {}, 100, 6, {0, 0}, {}},
         FlowRow{"one child wider than the width sits alone", {{150, 20}}, 100, 6, {150, 20}, {{0, 0}}},
@@ -43,13 +53,29 @@ INSTANTIATE_TEST_SUITE_P(
                 {150, 52},
                 {{0, 0}, {0, 16}, {0, 42}}},
         FlowRow{"an exact fit stays on one row", {{47, 10}, {47, 10}}, 100, 6, {100, 10}, {{0, 0}, {53, 0}}},
-        FlowRow{"unbounded width is one row", {{40, 20}, {10, 30}, {25, 5}}, unbounded, 6, {87, 30},
+        FlowRow{"unbounded width is one row",
+                {{40, 20}, {10, 30}, {25, 5}},
+                unbounded,
+                6,
+                {87, 30},
                 {{0, 0}, {46, 0}, {62, 0}}},
-        FlowRow{"rows of different heights", {{60, 10}, {30, 24}, {50, 8}}, 100, 4, {94, 36},
+        FlowRow{"rows of different heights",
+                {{60, 10}, {30, 24}, {50, 8}},
+                100,
+                4,
+                {94, 36},
                 {{0, 0}, {64, 0}, {0, 28}}},
-        FlowRow{"no spacing: children and rows touch", {{50, 10}, {50, 10}, {50, 10}}, 100, 0, {100, 20},
+        FlowRow{"no spacing: children and rows touch",
+                {{50, 10}, {50, 10}, {50, 10}},
+                100,
+                0,
+                {100, 20},
                 {{0, 0}, {50, 0}, {0, 10}}},
-        FlowRow{"a zero width still takes the first child of each row", {{10, 10}, {10, 10}}, 0, 2, {10, 22},
+        FlowRow{"a zero width still takes the first child of each row",
+                {{10, 10}, {10, 10}},
+                0,
+                2,
+                {10, 22},
                 {{0, 0}, {0, 12}}}),
     [](const testing::TestParamInfo<FlowRow>& info) { return "case" + std::to_string(info.index); });
 

@@ -62,8 +62,9 @@ TEST(FontFileRule, AMissingFolderOrADamagedFileIsSkippedSilently)
 TEST_F(BundledFonts, TheBuildBundlesEveryFaceTheDesignNames)
 {
     const QStringList files = QDir(bundledFontsFolder()).entryList(QDir::Files);
-    for (const char* name : {"Inter-Regular.ttf", "Inter-Medium.ttf", "Inter-SemiBold.ttf",
-                             "SpaceGrotesk-SemiBold.ttf", "JetBrainsMono-Regular.ttf", "JetBrainsMono-Medium.ttf"})
+    for (const char* name :
+         {"Inter-Regular.ttf", "Inter-Medium.ttf", "Inter-SemiBold.ttf", "SpaceGrotesk-SemiBold.ttf",
+          "JetBrainsMono-Regular.ttf", "JetBrainsMono-Medium.ttf"})
         EXPECT_TRUE(files.contains(name)) << name;
 }
 
@@ -75,7 +76,13 @@ struct FaceRow {
     const char* style;
 };
 
-class Faces : public BundledFonts, public testing::WithParamInterface<FaceRow> { };
+// Names the row in test listings instead of dumping its bytes.
+void PrintTo(const FaceRow& row, std::ostream* out)
+{
+    *out << row.what;
+}
+
+class Faces : public BundledFonts, public testing::WithParamInterface<FaceRow> {};
 
 // The static file of the asked weight is the one used: a weight is never faked with a bold trait.
 TEST_P(Faces, ResolveToTheFileOfTheirWeight)
@@ -95,7 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
                     FaceRow{"vital figure", TextStyles::vitalValue, "Space Grotesk", 600, "SemiBold"},
                     FaceRow{"caption, by font name", TextStyles::caption, "Inter", 400, "Regular"},
                     FaceRow{"button label, by font name", TextStyles::label, "Inter", 500, "Medium"},
-                    FaceRow{"selected sidebar entry", TextStyles::bodySelected, "Inter", 600, "SemiBold"}));
+                    FaceRow{"selected sidebar entry", TextStyles::bodySelected, "Inter", 600, "SemiBold"}),
+    [](const testing::TestParamInfo<FaceRow>& info) { return "case" + std::to_string(info.index); });
 
 TEST(FontNames, AreReadAsFamilyAndWeight)
 {

@@ -78,7 +78,9 @@ QWidget* buttons()
     const struct {
         Variant variant;
         const char* title;
-    } variants[] = {{Variant::quiet, "Stop"}, {Variant::accent, "Add project…"}, {Variant::ghost, "Dismiss"},
+    } variants[] = {{Variant::quiet, "Stop"},
+                    {Variant::accent, "Add project…"},
+                    {Variant::ghost, "Dismiss"},
                     {Variant::danger, "View logs"}};
     for (const auto& v : variants) {
         grid->addLayout(row({new VoskButton(v.title, v.variant), pressed(new VoskButton(v.title, v.variant)),
@@ -89,8 +91,8 @@ QWidget* buttons()
     details->setSymbol("chevron.right", VoskButton::SymbolSide::trailing, 9, 3);
     auto* back = new VoskButton("All projects", Variant::ghost);
     back->setSymbol("chevron.left", VoskButton::SymbolSide::leading, 9, 4);
-    grid->addLayout(row({new VoskButton("Start", Variant::quiet, 120), new VoskButton("Stop", Variant::quiet, 46),
-                         details, back}));
+    grid->addLayout(row({new VoskButton("Start", Variant::quiet, 120),
+                         new VoskButton("Stop", Variant::quiet, 46), details, back}));
     return section("Buttons", grid);
 }
 
@@ -102,10 +104,11 @@ QWidget* badgesAndRings()
                            new VoskBadge("No compose file", Vosk::errFill, Vosk::errInk),
                            new VoskBadge("running", Vosk::pillFill, Vosk::success),
                            new VoskBadge("stopped", Vosk::pillFill, Vosk::pillInk)}));
-    column->addLayout(row({new RunRing(0, 0, false), new RunRing(2, 3, false), new RunRing(3, 4, true),
-                           new RunRing(4, 4, false), new RunRing(5, 4, false),
-                           new VoskLabel("0/0 · 2/3 · 3/4 dimmed · 4/4 · 5/4", TextStyles::caption, Vosk::muted)},
-                          10));
+    column->addLayout(
+        row({new RunRing(0, 0, false), new RunRing(2, 3, false), new RunRing(3, 4, true),
+             new RunRing(4, 4, false), new RunRing(5, 4, false),
+             new VoskLabel("0/0 · 2/3 · 3/4 dimmed · 4/4 · 5/4", TextStyles::caption, Vosk::muted)},
+            10));
     auto* menu = new EllipsisMenuButton;
     auto* still = new EllipsisMenuButton;
     auto* stillBox = new QWidget;
@@ -113,8 +116,9 @@ QWidget* badgesAndRings()
     stillLayout->setContentsMargins(0, 0, 0, 0);
     stillLayout->addWidget(still);
     setVoskPreviewChrome(stillBox, true);
-    column->addLayout(row({menu, stillBox,
-                           new VoskLabel("ellipsis menu · preview picture", TextStyles::caption, Vosk::muted)}));
+    column->addLayout(
+        row({menu, stillBox,
+             new VoskLabel("ellipsis menu · preview picture", TextStyles::caption, Vosk::muted)}));
     return section("Badges, rings, menus", column);
 }
 
@@ -128,9 +132,9 @@ QWidget* cardAndFlow()
     inner->addWidget(new VoskLabel("~/code/webshop", TextStyles::mono, Vosk::muted));
     auto* chips = new QWidget;
     auto* flow = new FlowLayout(6, chips);
-    for (const char* name : {"web", "db", "cache", "worker", "scheduler", "proxy", "mail", "search-indexer",
-                             "queue", "thumbnails", "metrics", "a-very-long-service-name-that-overflows-its-row",
-                             "cron"})
+    for (const char* name :
+         {"web", "db", "cache", "worker", "scheduler", "proxy", "mail", "search-indexer", "queue",
+          "thumbnails", "metrics", "a-very-long-service-name-that-overflows-its-row", "cron"})
         flow->addWidget(new VoskBadge(name, Vosk::pillFill, Vosk::pillInk));
     inner->addWidget(chips);
     auto* card = voskCard(content);
@@ -220,19 +224,32 @@ QWidget* textStyles()
         const char* name;
         TextStyle style;
     } styles[] = {
-        {"caption", TextStyles::caption},       {"note", TextStyles::note},
-        {"body", TextStyles::body},             {"label", TextStyles::label},
-        {"labelSmall", TextStyles::labelSmall}, {"warning", TextStyles::warning},
-        {"rowTitle", TextStyles::rowTitle},     {"emptyTitle", TextStyles::emptyTitle},
-        {"bodySelected", TextStyles::bodySelected}, {"sheetTitle", TextStyles::sheetTitle},
-        {"cardTitle", TextStyles::cardTitle},   {"pageTitle", TextStyles::pageTitle},
-        {"vitalValue", TextStyles::vitalValue}, {"ringCount", TextStyles::ringCount},
-        {"count", TextStyles::count},           {"monoNote", TextStyles::monoNote},
-        {"mono", TextStyles::mono},             {"transcript", TextStyles::transcript},
-        {"monoField", TextStyles::monoField},   {"figure", TextStyles::figure},
-        {"badge", TextStyles::badge},           {"statLabel", TextStyles::statLabel},
-        {"groupLabel", TextStyles::groupLabel}, {"vitalTitle", TextStyles::vitalTitle},
-        {"eyebrow", TextStyles::eyebrow},       {"sectionLabel", TextStyles::sectionLabel},
+        {"caption", TextStyles::caption},
+        {"note", TextStyles::note},
+        {"body", TextStyles::body},
+        {"label", TextStyles::label},
+        {"labelSmall", TextStyles::labelSmall},
+        {"warning", TextStyles::warning},
+        {"rowTitle", TextStyles::rowTitle},
+        {"emptyTitle", TextStyles::emptyTitle},
+        {"bodySelected", TextStyles::bodySelected},
+        {"sheetTitle", TextStyles::sheetTitle},
+        {"cardTitle", TextStyles::cardTitle},
+        {"pageTitle", TextStyles::pageTitle},
+        {"vitalValue", TextStyles::vitalValue},
+        {"ringCount", TextStyles::ringCount},
+        {"count", TextStyles::count},
+        {"monoNote", TextStyles::monoNote},
+        {"mono", TextStyles::mono},
+        {"transcript", TextStyles::transcript},
+        {"monoField", TextStyles::monoField},
+        {"figure", TextStyles::figure},
+        {"badge", TextStyles::badge},
+        {"statLabel", TextStyles::statLabel},
+        {"groupLabel", TextStyles::groupLabel},
+        {"vitalTitle", TextStyles::vitalTitle},
+        {"eyebrow", TextStyles::eyebrow},
+        {"sectionLabel", TextStyles::sectionLabel},
     };
     for (const auto& s : styles) {
         const QString sample = QStringLiteral("%1 · %2 %3/%4 — Quiet figures 0123456789")

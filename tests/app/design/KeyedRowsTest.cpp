@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 struct PlanRow {
@@ -16,7 +18,13 @@ struct PlanRow {
     QList<int> dropped;
 };
 
-class Plans : public testing::TestWithParam<PlanRow> { };
+// Names the row in test listings instead of dumping its bytes.
+void PrintTo(const PlanRow& row, std::ostream* out)
+{
+    *out << row.what;
+}
+
+class Plans : public testing::TestWithParam<PlanRow> {};
 
 TEST_P(Plans, KeepRowsWhoseKeysStay)
 {
@@ -27,14 +35,15 @@ TEST_P(Plans, KeepRowsWhoseKeysStay)
 
 INSTANTIATE_TEST_SUITE_P(
     Refreshes, Plans,
-    testing::Values(PlanRow{"first fill", {}, {"a", "b"}, {-1, -1}, {}},
-                    PlanRow{"unchanged", {"a", "b"}, {"a", "b"}, {0, 1}, {}},
-                    PlanRow{"reordered", {"a", "b", "c"}, {"c", "a", "b"}, {2, 0, 1}, {}},
-                    PlanRow{"one gone, one new", {"a", "b", "c"}, {"a", "d", "c"}, {0, -1, 2}, {1}},
-                    PlanRow{"emptied", {"a", "b"}, {}, {}, {0, 1}},
-                    PlanRow{"a repeated key pairs up by occurrence", {"web", "web"}, {"web", "db", "web"},
-                            {0, -1, 1}, {}},
-                    PlanRow{"a second occurrence that goes", {"web", "web"}, {"web"}, {0}, {1}}),
+    testing::Values(
+        PlanRow{"first fill", {}, {"a", "b"}, {-1, -1}, {}},
+        PlanRow{"unchanged", {"a", "b"}, {"a", "b"}, {0, 1}, {}},
+        PlanRow{"reordered", {"a", "b", "c"}, {"c", "a", "b"}, {2, 0, 1}, {}},
+        PlanRow{"one gone, one new", {"a", "b", "c"}, {"a", "d", "c"}, {0, -1, 2}, {1}},
+        PlanRow{"emptied", {"a", "b"}, {}, {}, {0, 1}},
+        PlanRow{
+            "a repeated key pairs up by occurrence", {"web", "web"}, {"web", "db", "web"}, {0, -1, 1}, {}},
+        PlanRow{"a second occurrence that goes", {"web", "web"}, {"web"}, {0}, {1}}),
     [](const testing::TestParamInfo<PlanRow>& info) { return "case" + std::to_string(info.index); });
 
 struct Item {
@@ -48,8 +57,7 @@ protected:
     QVBoxLayout* layout = new QVBoxLayout(&host);
     QLabel* header = new QLabel("header");
     int made = 0;
-    KeyedRows<Item, QLabel> rows{layout,
-                                 [](const Item& item) { return item.key; },
+    KeyedRows<Item, QLabel> rows{layout, [](const Item& item) { return item.key; },
                                  [this](const Item&) {
                                      ++made;
                                      return new QLabel;

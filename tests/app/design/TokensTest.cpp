@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 // Puts the theme back to the light look after each test, whatever the test switched.
@@ -31,7 +33,13 @@ struct TokenRow {
     QRgb dark;
 };
 
-class TokenValues : public testing::TestWithParam<TokenRow> { };
+// Names the row in test listings instead of dumping its bytes.
+void PrintTo(const TokenRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class TokenValues : public testing::TestWithParam<TokenRow> {};
 
 TEST_P(TokenValues, ResolveToTheirValueInEachLook)
 {
@@ -63,7 +71,9 @@ INSTANTIATE_TEST_SUITE_P(AllTwentyOne, TokenValues,
                                          TokenRow{"errFill", &Vosk::errFill, 0xF6E6E4, 0x2E1A1E},
                                          TokenRow{"errLine", &Vosk::errLine, 0xE4C4C0, 0x5A3038},
                                          TokenRow{"errInk", &Vosk::errInk, 0x8C3232, 0xE39B96}),
-                         [](const testing::TestParamInfo<TokenRow>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<TokenRow>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(Tokens, AccentAndTextOnAccentNeverChangeWithTheLook)
 {
@@ -90,7 +100,8 @@ TEST(Appearances, RawValuesAreLowerCaseAndComparedExactly)
     EXPECT_EQ(appearanceFromRawValue(""), std::nullopt);
     EXPECT_EQ(appearanceOrDefault("Dark"), Appearance::automatic);
     EXPECT_EQ(appearanceOrDefault("dark"), Appearance::dark);
-    EXPECT_EQ(allAppearances(), (QList<Appearance>{Appearance::automatic, Appearance::light, Appearance::dark}));
+    EXPECT_EQ(allAppearances(),
+              (QList<Appearance>{Appearance::automatic, Appearance::light, Appearance::dark}));
     EXPECT_EQ(lookName(Look::light), "Aqua");
     EXPECT_EQ(lookName(Look::dark), "DarkAqua");
 }
@@ -160,7 +171,13 @@ struct PortalRow {
     std::optional<bool> dark;
 };
 
-class PortalValues : public testing::TestWithParam<PortalRow> { };
+// Names the row in test listings instead of dumping its bytes.
+void PrintTo(const PortalRow& row, std::ostream* out)
+{
+    *out << row.what;
+}
+
+class PortalValues : public testing::TestWithParam<PortalRow> {};
 
 TEST_P(PortalValues, ReadAsTheDesktopsPreference)
 {
@@ -169,13 +186,15 @@ TEST_P(PortalValues, ReadAsTheDesktopsPreference)
 
 INSTANTIATE_TEST_SUITE_P(
     ColorScheme, PortalValues,
-    testing::Values(PortalRow{"dark", QVariant(1u), true}, PortalRow{"light", QVariant(2u), false},
-                    PortalRow{"no preference", QVariant(0u), false},
-                    PortalRow{"as Read answers it, a variant in a variant",
-                              QVariant::fromValue(QDBusVariant(QVariant::fromValue(QDBusVariant(QVariant(1u))))), true},
-                    PortalRow{"as the change signal carries it", QVariant::fromValue(QDBusVariant(QVariant(2u))), false},
-                    PortalRow{"an unknown number", QVariant(7u), false},
-                    PortalRow{"text is not a number", QVariant(QStringLiteral("1")), std::nullopt},
-                    PortalRow{"nothing", QVariant(), std::nullopt}));
+    testing::Values(
+        PortalRow{"dark", QVariant(1u), true}, PortalRow{"light", QVariant(2u), false},
+        PortalRow{"no preference", QVariant(0u), false},
+        PortalRow{"as Read answers it, a variant in a variant",
+                  QVariant::fromValue(QDBusVariant(QVariant::fromValue(QDBusVariant(QVariant(1u))))), true},
+        PortalRow{"as the change signal carries it", QVariant::fromValue(QDBusVariant(QVariant(2u))), false},
+        PortalRow{"an unknown number", QVariant(7u), false},
+        PortalRow{"text is not a number", QVariant(QStringLiteral("1")), std::nullopt},
+        PortalRow{"nothing", QVariant(), std::nullopt}),
+    [](const testing::TestParamInfo<PortalRow>& info) { return "case" + std::to_string(info.index); });
 
 } // namespace
