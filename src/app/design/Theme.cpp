@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QStyleFactory>
+#include <QToolTip>
 #include <QWidget>
 
 #include <atomic>
@@ -76,8 +77,11 @@ void Theme::apply(bool force)
     const bool changed = effectiveLook.exchange(next) != next;
     if (!changed && !force)
         return;
-    if (m_installed && qobject_cast<QApplication*>(QCoreApplication::instance()))
+    if (m_installed && qobject_cast<QApplication*>(QCoreApplication::instance())) {
         QApplication::setPalette(palette(next));
+        // Tooltips keep a palette of their own.
+        QToolTip::setPalette(palette(next));
+    }
     // Custom-painted widgets read tokens in paintEvent; those with a palette of their own would not
     // see the application palette change, so every widget is asked to repaint.
     if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
