@@ -26,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -288,7 +289,10 @@ TEST(Gallery, RendersEveryControlAndCardPartInBothLooks)
     for (const Appearance appearance : {Appearance::light, Appearance::dark}) {
         Theme::instance().setAppearance(appearance);
         const std::unique_ptr<QWidget> page = gallery();
-        page->adjustSize();
+        // A set width (the chips' one-row hint would stretch the page) and the height it needs there;
+        // not adjustSize(), which would hold a window to a share of the screen.
+        const int width = std::max(1180, page->minimumSizeHint().width());
+        page->resize(width, page->hasHeightForWidth() ? page->heightForWidth(width) : page->sizeHint().height());
         const QImage image = page->grab().toImage();
         const QString file = dir.filePath(QStringLiteral("design-%1.png").arg(rawValue(appearance)));
         ASSERT_TRUE(image.save(file)) << file.toStdString();
