@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFuture>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -20,14 +21,45 @@ QThreadPool* userInitiated();
 void drain();
 } // namespace Pools
 
+namespace detail {
+
+template <typename R>
+struct Outcome {
+    std::optional<R> value;
+    std::exception_ptr failure;
+};
+
+template <typename R>
+QCoro::Task<R> awaitOutcome(QFuture<Outcome<R>> future)
+{
+    Outcome<R> outcome = co_await future;
+    if (outcome.failure)
+        std::rethrow_exception(outcome.failure);
+    co_return std::move(*outcome.value);
+}
+
+inline QCoro::Task<> awaitFailure(QFuture<std::exception_ptr> future)
+{
+    const std::exception_ptr failure = co_await future;
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+} // namespace detail
+
 // Runs `work` on `pool` and resumes the awaiting coroutine with its result on the thread that
 // awaited. An exception thrown by `work` is rethrown to the awaiting coroutine as it was thrown.
+//
+// Not a coroutine itself, and the job is handed over outside any co_await: GCC 12 destroys a
+// temporary built inside a co_await expression twice, which freed what `work` had captured. For the
+// same reason callers should make the task in a statement of their own and then co_await it, when
+// `work` captures anything with a destructor.
 template <typename F>
 auto onPool(QThreadPool* pool, F work) -> QCoro::Task<std::invoke_result_t<F>>
 {
     using R = std::invoke_result_t<F>;
     if constexpr (std::is_void_v<R>) {
-        std::exception_ptr failure = co_await QtConcurrent::run(pool, [work = std::move(work)]() mutable {
+        auto future = QtConcurrent::run(pool, [work = std::move(work)]() mutable {
             try {
                 work();
                 return std::exception_ptr();
@@ -35,25 +67,18 @@ auto onPool(QThreadPool* pool, F work) -> QCoro::Task<std::invoke_result_t<F>>
                 return std::current_exception();
             }
         });
-        if (failure)
-            std::rethrow_exception(failure);
+        return detail::awaitFailure(std::move(future));
     } else {
-        struct Outcome {
-            std::optional<R> value;
-            std::exception_ptr failure;
-        };
-        Outcome outcome = co_await QtConcurrent::run(pool, [work = std::move(work)]() mutable {
-            Outcome o;
+        auto future = QtConcurrent::run(pool, [work = std::move(work)]() mutable {
+            detail::Outcome<R> outcome;
             try {
-                o.value.emplace(work());
+                outcome.value.emplace(work());
             } catch (...) {
-                o.failure = std::current_exception();
+                outcome.failure = std::current_exception();
             }
-            return o;
+            return outcome;
         });
-        if (outcome.failure)
-            std::rethrow_exception(outcome.failure);
-        co_return std::move(*outcome.value);
+        return detail::awaitOutcome<R>(std::move(future));
     }
 }
 

@@ -1,10 +1,12 @@
 #include "platform/Pools.h"
 
 #include <QCoroTask>
+#include <QList>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <stdexcept>
 
 namespace {
@@ -36,7 +38,42 @@ QCoro::Task<bool> voidJob()
     co_return ran;
 }
 
+// Counts its living copies, so a copy destroyed twice shows as a negative count.
+struct Counted {
+    static inline std::atomic<int> alive = 0;
+    Counted() { ++alive; }
+    Counted(const Counted&) { ++alive; }
+    Counted(Counted&&) noexcept { ++alive; }
+    ~Counted() { --alive; }
+};
+
+QCoro::Task<int> captureOnPool()
+{
+    const Counted counted;
+    const QList<int> shared{1, 2, 3};
+    auto job = Platform::onUtility([counted, shared] { return int(shared.size()); });
+    co_return co_await job;
+}
+
+QCoro::Task<> captureOnPoolWithoutResult()
+{
+    const Counted counted;
+    auto job = Platform::onUserInitiated([counted] {});
+    co_await job;
+}
+
 } // namespace
+
+TEST(Pools, WhatAJobCapturedIsDestroyedExactlyOnce)
+{
+    // The pool lets go of its copy after the result is handed over, so wait until it has.
+    EXPECT_EQ(QCoro::waitFor(captureOnPool()), 3);
+    Platform::Pools::drain();
+    EXPECT_EQ(Counted::alive, 0);
+    QCoro::waitFor(captureOnPoolWithoutResult());
+    Platform::Pools::drain();
+    EXPECT_EQ(Counted::alive, 0);
+}
 
 TEST(Pools, WorkRunsOnThePoolAndResumesOnTheAwaitingThread)
 {
