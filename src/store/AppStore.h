@@ -1,0 +1,215 @@
+#pragma once
+
+#include "engine/ComposeProject.h"
+#include "engine/Container.h"
+#include "engine/ProjectRegistry.h"
+#include "engine/Runtime.h"
+#include "engine/Stats.h"
+#include "engine/Usage.h"
+#include "store/StoreEngine.h"
+
+#include <QCoroTask>
+#include <QDateTime>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+namespace Platform {
+class Settings;
+}
+
+// Everything the application knows about the container runtimes: which exist, which is shown, the
+// listings of the runtimes in view, disk usage, live statistics, the banner texts and the remembered
+// compose projects. Lives on the main thread and is changed only there; engine work runs on the
+// utility pool and its results come back here, where a result that the user has since made stale
+// is dropped. Every setter notifies only when the value really changes.
+class AppStore : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr const char* showAllKey = "showAllRuntimes";
+
+    // The runtime picker's value for "all runtimes": U+0000 and "all", which no runtime can be named.
+    static QString allRuntimesTag();
+    // When nothing has been measured yet: usage taken then is always stale.
+    static QDateTime distantPast();
+
+    // Reads the show-all setting and the project registry from `defaults`, which must outlive the
+    // store. Starts nothing and runs no command.
+    explicit AppStore(Platform::Settings& defaults, QObject* parent = nullptr);
+    AppStore(Platform::Settings& defaults, std::shared_ptr<StoreEngine> engine, StoreClock clock,
+             QObject* parent = nullptr);
+    ~AppStore() override;
+
+    // Observable state.
+    const QList<RuntimeEntry>& runtimes() const { return m_runtimes; }
+    const std::optional<Runtime>& runtime() const { return m_runtime; }
+    bool showAll() const { return m_showAll; }
+    // The runtimes in scope that did not answer the last applied refresh, by name, in scope order.
+    const QStringList& unanswered() const { return m_unanswered; }
+    const QList<Container>& containers() const { return m_containers; }
+    const QList<DockerImage>& images() const { return m_images; }
+    const QList<DockerVolume>& volumes() const { return m_volumes; }
+    const std::optional<DiskUsage>& usage() const { return m_usage; }
+    // When the last disk-usage load began; distantPast() marks usage as stale.
+    const QDateTime& usageAt() const { return m_usageAt; }
+    const std::optional<LiveStats>& stats() const { return m_stats; }
+    // The last processor-time sample per runtime identifier ("" for the client's own context).
+    const QMap<QString, CPUSample>& cpuSamples() const { return m_cpuSamples; }
+    // Statistics passes begun since statistics were last dropped.
+    qint64 statsAsked() const { return m_statsAsked; }
+    // Apple container identifier -> IPv4 address.
+    const QMap<QString, QString>& addresses() const { return m_addresses; }
+    const std::optional<QString>& error() const { return m_error; }
+    const std::optional<QString>& notice() const { return m_notice; }
+    bool busy() const { return m_busy; }
+    bool windowVisible() const { return m_windowVisible; }
+    const QString& filter() const { return m_filter; }
+    const ProjectRegistry& registry() const { return m_registry; }
+    Platform::Settings& defaults() const { return m_defaults; }
+    // The error text the last failed refresh put up, while it may still be cleared by a good one.
+    const std::optional<QString>& refreshError() const { return m_refreshError; }
+    bool isStarted() const { return m_started; }
+
+    // Plain assignments for the views and for the modes that fill a store from fixtures. Assigning
+    // `showAll` here neither saves the setting nor refreshes: the runtime picker uses show().
+    void setRuntimes(const QList<RuntimeEntry>& runtimes);
+    void setRuntime(const std::optional<Runtime>& runtime);
+    void setShowAll(bool showAll);
+    void setContainers(const QList<Container>& containers);
+    void setImages(const QList<DockerImage>& images);
+    void setVolumes(const QList<DockerVolume>& volumes);
+    void setUsage(const std::optional<DiskUsage>& usage);
+    void setStats(const std::optional<LiveStats>& stats);
+    void setAddresses(const QMap<QString, QString>& addresses);
+    void setError(const std::optional<QString>& error);
+    void setNotice(const std::optional<QString>& notice);
+    void setBusy(bool busy);
+    void setWindowVisible(bool visible);
+    void setFilter(const QString& filter);
+    void setRegistry(const ProjectRegistry& registry);
+
+    // Queries, computed afresh on every call.
+    // The runtimes whose listings are fetched and shown; an absent entry is the client's own context.
+    QList<std::optional<Runtime>> scope() const;
+    QList<Runtime> addableRuntimes() const;
+    std::optional<Runtime> defaultAddRuntime() const;
+    QList<Container> matchingContainers() const;
+    QList<DockerImage> matchingImages() const;
+    QList<DockerVolume> matchingVolumes() const;
+    // The projects of the runtimes in scope, the remembered ones without containers merged in.
+    QList<ComposeProject> projects() const;
+    // Running containers of every runtime in scope, whatever the filter.
+    int runningCount() const;
+    bool isApple(const std::optional<Runtime>& runtime) const;
+    // The IPv4 address of a running container on Apple's runtime.
+    std::optional<QString> address(const Container& container) const;
+    // What the runtime picker shows as selected: the all-runtimes tag, a runtime identifier or "".
+    QString selection() const;
+
+    // Discovers the runtimes and starts the refresh and statistics loops, once per store; the loops
+    // end on their own when the store is gone.
+    void start();
+    // Rediscovers the runtimes, then refreshes. Runs on by itself when the result is not awaited.
+    QCoro::Task<> loadContexts();
+    // Lists every runtime in scope and applies the result unless it has gone stale meanwhile. A
+    // failure of the shown runtime hands over to a reachable one, unless this refresh already
+    // follows a hand-over.
+    QCoro::Task<> refresh(bool afterHandover);
+    // Shows every reachable runtime, or the selected one; saved as a setting, then refreshed.
+    QCoro::Task<> show(bool all);
+    // The runtime picker's choice: allRuntimesTag() or a runtime identifier. An unknown
+    // identifier does nothing.
+    QCoro::Task<> select(const QString& tag);
+    // How a refresh sets or clears `error`: a failure text is shown and remembered; success clears
+    // the error only while it is still that remembered text, never one an action put up.
+    void settle(const std::optional<QString>& refreshFailure);
+
+    // Loaders. Failures are silent: a runtime that does not answer is left out of the result.
+    QCoro::Task<> loadUsage();
+    QCoro::Task<> loadStats();
+    QCoro::Task<> loadAddresses();
+
+signals:
+    void runtimesChanged();
+    void runtimeChanged();
+    void showAllChanged();
+    void unansweredChanged();
+    void containersChanged();
+    void imagesChanged();
+    void volumesChanged();
+    void usageChanged();
+    void usageAtChanged();
+    void statsChanged();
+    void cpuSamplesChanged();
+    void statsAskedChanged();
+    void addressesChanged();
+    void errorChanged();
+    void noticeChanged();
+    void busyChanged();
+    void windowVisibleChanged();
+    void filterChanged();
+    void registryChanged();
+    void refreshErrorChanged();
+
+private:
+    // What a background result is checked against when it comes back.
+    struct Snapshot {
+        std::optional<Runtime> runtime;
+        bool showAll = false;
+    };
+
+    Snapshot snapshot() const { return {m_runtime, m_showAll}; }
+    bool isStale(const Snapshot& before) const;
+
+    void setUnanswered(const QStringList& unanswered);
+    void setUsageAt(const QDateTime& usageAt);
+    void setCpuSamples(const QMap<QString, CPUSample>& samples);
+    void setStatsAsked(qint64 asked);
+    void setRefreshError(const std::optional<QString>& text);
+
+    // Switches to the first reachable runtime when the shown one is unreachable or gone.
+    bool handOver();
+    void forgetStats();
+    void remember(const QList<ComposeProject>& projects, const std::optional<Runtime>& runtime);
+    // Recomputes every entry's reachability from its endpoint, without asking any engine.
+    void rederiveReachability();
+    bool usageIsDue() const;
+
+    static QCoro::Task<> refreshLoop(QPointer<AppStore> store);
+    static QCoro::Task<> statsLoop(QPointer<AppStore> store);
+
+    Platform::Settings& m_defaults;
+    std::shared_ptr<StoreEngine> m_engine;
+    StoreClock m_clock;
+
+    QList<RuntimeEntry> m_runtimes;
+    std::optional<Runtime> m_runtime;
+    bool m_showAll = false;
+    QStringList m_unanswered;
+    QList<Container> m_containers;
+    QList<DockerImage> m_images;
+    QList<DockerVolume> m_volumes;
+    std::optional<DiskUsage> m_usage;
+    QDateTime m_usageAt;
+    std::optional<LiveStats> m_stats;
+    QMap<QString, CPUSample> m_cpuSamples;
+    qint64 m_statsAsked = 0;
+    QMap<QString, QString> m_addresses;
+    std::optional<QString> m_error;
+    std::optional<QString> m_notice;
+    bool m_busy = false;
+    bool m_windowVisible = false;
+    QString m_filter;
+    ProjectRegistry m_registry;
+    std::optional<QString> m_refreshError;
+    bool m_started = false;
+    std::optional<QCoro::Task<>> m_pollTask;
+    std::optional<QCoro::Task<>> m_statsTask;
+};

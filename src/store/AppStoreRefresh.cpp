@@ -1,0 +1,252 @@
+#include "store/AppStore.h"
+
+#include "engine/Listings.h"
+#include "platform/Pools.h"
+#include "platform/Settings.h"
+
+#include <chrono>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto visiblePause = 2s;
+constexpr auto hiddenPause = 10s;
+constexpr auto firstStatsPause = 1s;
+constexpr auto laterStatsPause = 5s;
+
+// One refresh's listings, concatenated over the runtimes that answered, in scope order.
+struct Fetched {
+    QList<Container> containers;
+    QList<DockerImage> images;
+    QList<DockerVolume> volumes;
+    QStringList silent;
+    // Set only when no runtime in scope answered: the last one's failure.
+    std::optional<QString> failure;
+};
+
+QString nameOf(const std::optional<Runtime>& runtime)
+{
+    return runtime ? runtime->id() : QStringLiteral("the runtime");
+}
+
+Fetched fetch(StoreEngine& engine, const QList<std::optional<Runtime>>& scope)
+{
+    Fetched fetched;
+    QString lastFailure;
+    for (const std::optional<Runtime>& runtime : scope) {
+        try {
+            // One after the other: a runtime that fails its first listing is not asked again.
+            const QList<Container> containers = engine.containers(runtime);
+            const QList<DockerImage> images = engine.images(runtime);
+            const QList<DockerVolume> volumes = engine.volumes(runtime);
+            fetched.containers += containers;
+            fetched.images += images;
+            fetched.volumes += volumes;
+        } catch (...) {
+            fetched.silent.append(nameOf(runtime));
+            lastFailure = failureText(std::current_exception());
+        }
+    }
+    if (!fetched.silent.isEmpty() && fetched.silent.size() == scope.size())
+        fetched.failure = lastFailure;
+    return fetched;
+}
+
+QString notAnswering(const QStringList& silent)
+{
+    return silent.join(QStringLiteral(", ")) +
+           (silent.size() == 1 ? QStringLiteral(" is") : QStringLiteral(" are")) +
+           QStringLiteral(" not answering \u2014 showing the rest.");
+}
+
+} // namespace
+
+void AppStore::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    loadContexts();
+    m_pollTask.emplace(refreshLoop(QPointer<AppStore>(this)));
+    m_statsTask.emplace(statsLoop(QPointer<AppStore>(this)));
+}
+
+QCoro::Task<> AppStore::refreshLoop(QPointer<AppStore> store)
+{
+    while (store) {
+        co_await store->refresh(false);
+        if (!store)
+            break;
+        const StoreClock clock = store->m_clock;
+        co_await clock.sleep(store->m_windowVisible ? visiblePause : hiddenPause);
+    }
+}
+
+QCoro::Task<> AppStore::statsLoop(QPointer<AppStore> store)
+{
+    while (store) {
+        if (store->m_windowVisible && store->runningCount() > 0) {
+            co_await store->loadStats();
+            if (!store)
+                break;
+            co_await store->loadAddresses();
+            if (!store)
+                break;
+        } else if (store->runningCount() == 0) {
+            // With the window hidden but containers running, the last figures stay for the menu bar.
+            store->setStats(std::nullopt);
+        }
+        const StoreClock clock = store->m_clock;
+        co_await clock.sleep(store->m_statsAsked > 1 ? laterStatsPause : firstStatsPause);
+    }
+}
+
+QCoro::Task<> AppStore::loadContexts()
+{
+    QPointer<AppStore> self(this);
+    const std::shared_ptr<StoreEngine> engine = m_engine;
+    Docker::Discovery found;
+    try {
+        auto job = Platform::onUtility([engine] { return engine->runtimes(); });
+        found = co_await job;
+    } catch (...) {
+        // Nothing to say of its own: the refresh below runs on what was shown and reports its failure.
+        found = {};
+    }
+    if (!self)
+        co_return;
+    setRuntimes(found.list);
+    if (!m_runtime)
+        setRuntime(found.current);
+    else if (!m_showAll)
+        handOver();
+    co_await refresh(false);
+}
+
+QCoro::Task<> AppStore::refresh(bool afterHandover)
+{
+    const Snapshot before = snapshot();
+    const QList<std::optional<Runtime>> inScope = scope();
+    QPointer<AppStore> self(this);
+    const std::shared_ptr<StoreEngine> engine = m_engine;
+    // Every background job is made in a statement of its own, as Platform::onPool asks.
+    auto job = Platform::onUtility([engine, inScope] { return fetch(*engine, inScope); });
+    const Fetched fetched = co_await job;
+    if (!self || isStale(before))
+        co_return;
+
+    if (fetched.failure) {
+        rederiveReachability();
+        if (!afterHandover && !before.showAll && handOver()) {
+            co_await refresh(true);
+            co_return;
+        }
+        settle(fetched.failure);
+        co_return;
+    }
+
+    setContainers(fetched.containers);
+    setImages(fetched.images);
+    setVolumes(fetched.volumes);
+    settle(std::nullopt);
+    if (fetched.silent != m_unanswered) {
+        setUnanswered(fetched.silent);
+        if (!fetched.silent.isEmpty())
+            setNotice(notAnswering(fetched.silent));
+    }
+    rederiveReachability();
+    for (const std::optional<Runtime>& runtime : inScope) {
+        QList<Container> on;
+        for (const Container& container : fetched.containers)
+            if (container.runtime == runtime)
+                on.append(container);
+        remember(Docker::group(on), runtime);
+    }
+    if (m_windowVisible && usageIsDue())
+        co_await loadUsage();
+}
+
+bool AppStore::usageIsDue() const
+{
+    const qint64 elapsed = m_usageAt.msecsTo(m_clock.now());
+    // A measurement dated in the future means the clock was put back; waiting for it to catch up
+    // could keep the figures stale for hours.
+    return elapsed > 30'000 || elapsed < 0;
+}
+
+void AppStore::rederiveReachability()
+{
+    QList<RuntimeEntry> fresh = m_runtimes;
+    for (RuntimeEntry& entry : fresh)
+        entry.reachable = m_engine->isReachable(entry.endpoint);
+    setRuntimes(fresh);
+}
+
+bool AppStore::handOver()
+{
+    const std::optional<Runtime> next = Docker::handover(m_runtime, m_runtimes);
+    if (!next)
+        return false;
+    const QString old = Docker::runtimeId(m_runtime);
+    setRuntime(next);
+    setContainers({});
+    setImages({});
+    setVolumes({});
+    setUsage(std::nullopt);
+    setUsageAt(distantPast());
+    forgetStats();
+    settle(std::nullopt);
+    setNotice(old + QStringLiteral(" is not answering \u2014 switched to ") + next->id() + u'.');
+    return true;
+}
+
+void AppStore::settle(const std::optional<QString>& refreshFailure)
+{
+    if (refreshFailure) {
+        setError(refreshFailure);
+        setRefreshError(refreshFailure);
+        return;
+    }
+    if (m_refreshError && m_error == m_refreshError)
+        setError(std::nullopt);
+    setRefreshError(std::nullopt);
+}
+
+QCoro::Task<> AppStore::show(bool all)
+{
+    setShowAll(all);
+    m_defaults.setValue(QString::fromLatin1(showAllKey), all);
+    setContainers({});
+    setImages({});
+    setVolumes({});
+    setUsage(std::nullopt);
+    setUsageAt(distantPast());
+    setUnanswered({});
+    forgetStats();
+    co_await refresh(false);
+}
+
+QCoro::Task<> AppStore::select(const QString& tag)
+{
+    if (tag == allRuntimesTag()) {
+        co_await show(true);
+        co_return;
+    }
+    const auto entry = std::find_if(m_runtimes.cbegin(), m_runtimes.cend(),
+                                    [&tag](const RuntimeEntry& e) { return e.runtime.id() == tag; });
+    if (entry == m_runtimes.cend())
+        co_return;
+    setRuntime(entry->runtime);
+    co_await show(false);
+}
+
+void AppStore::remember(const QList<ComposeProject>& projects, const std::optional<Runtime>& runtime)
+{
+    ProjectRegistry recorded = m_registry;
+    recorded.record(projects, runtime ? std::optional<QString>(runtime->id()) : std::nullopt);
+    if (recorded == m_registry)
+        return;
+    setRegistry(recorded);
+    recorded.save(m_defaults);
+}

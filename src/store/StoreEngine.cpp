@@ -1,0 +1,89 @@
+#include "store/StoreEngine.h"
+
+#include "engine/Compose.h"
+#include "engine/Docker.h"
+#include "engine/Listings.h"
+#include "engine/Stats.h"
+#include "platform/ProcessRunner.h"
+#include "toolchain/Toolchain.h"
+
+#include <QCoroTimer>
+
+namespace {
+
+// A hung engine may hold a statistics pass up for this long per runtime, and no longer.
+constexpr double statsLimitSeconds = 10.0;
+
+QStringList statsArgs()
+{
+    return {QStringLiteral("stats"), QStringLiteral("--no-stream"), QStringLiteral("--format"),
+            QStringLiteral("json")};
+}
+
+class SystemEngine final : public StoreEngine {
+public:
+    Docker::Discovery runtimes() override { return Docker::runtimes(); }
+    QList<Container> containers(const std::optional<Runtime>& runtime) override
+    {
+        return Docker::containers(runtime);
+    }
+    QList<DockerImage> images(const std::optional<Runtime>& runtime) override
+    {
+        return Docker::images(runtime);
+    }
+    QList<DockerVolume> volumes(const std::optional<Runtime>& runtime) override
+    {
+        return Docker::volumes(runtime);
+    }
+    DiskUsage usage(const std::optional<Runtime>& runtime) override
+    {
+        return Docker::usage(runtime,
+                             [](const QString& dir) { return Docker::composeFile(dir).has_value(); });
+    }
+    std::optional<QString> dockerStats(const std::optional<Runtime>& runtime) override
+    {
+        return Docker::timed(Docker::process(statsArgs(), runtime), statsLimitSeconds);
+    }
+    std::optional<QString> appleStats() override
+    {
+        return Docker::timed(Toolchain::process(QStringList{QStringLiteral("container")} + statsArgs()),
+                             statsLimitSeconds);
+    }
+    std::optional<QString> appleAddresses() override
+    {
+        return Docker::timed(Toolchain::process({QStringLiteral("container"), QStringLiteral("ls"),
+                                                 QStringLiteral("--format"), QStringLiteral("json")}),
+                             statsLimitSeconds);
+    }
+    bool isReachable(const QString& endpoint) override { return Docker::isReachable(endpoint); }
+};
+
+} // namespace
+
+QString failureText(const std::exception_ptr& failure)
+{
+    if (!failure)
+        return {};
+    try {
+        std::rethrow_exception(failure);
+    } catch (const DockerError& error) {
+        return error.errorDescription();
+    } catch (const Platform::LaunchError& error) {
+        return error.message();
+    } catch (const std::exception& error) {
+        return QString::fromLocal8Bit(error.what());
+    } catch (...) {
+        return QStringLiteral("The engine failed in an unexpected way.");
+    }
+}
+
+std::shared_ptr<StoreEngine> StoreEngine::system()
+{
+    return std::make_shared<SystemEngine>();
+}
+
+StoreClock StoreClock::system()
+{
+    return {[] { return QDateTime::currentDateTimeUtc(); },
+            [](std::chrono::milliseconds interval) { return QCoro::sleepFor(interval); }};
+}

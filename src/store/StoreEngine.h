@@ -1,0 +1,55 @@
+#pragma once
+
+#include "engine/Container.h"
+#include "engine/Runtime.h"
+#include "engine/Usage.h"
+
+#include <QCoroTask>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <chrono>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// Everything the application store asks of the engines, in one place, so that tests can answer in
+// any order and at any pace. Every call except isReachable runs on a background pool, several at a
+// time, so an implementation must be thread-safe. The listing, discovery and usage calls throw
+// DockerError or Platform::LaunchError when a runtime does not answer.
+class StoreEngine {
+public:
+    virtual ~StoreEngine() = default;
+
+    virtual Docker::Discovery runtimes() = 0;
+    virtual QList<Container> containers(const std::optional<Runtime>& runtime) = 0;
+    virtual QList<DockerImage> images(const std::optional<Runtime>& runtime) = 0;
+    virtual QList<DockerVolume> volumes(const std::optional<Runtime>& runtime) = 0;
+    virtual DiskUsage usage(const std::optional<Runtime>& runtime) = 0;
+
+    // What the statistics and address commands print; none when they fail or run past their limit.
+    virtual std::optional<QString> dockerStats(const std::optional<Runtime>& runtime) = 0;
+    virtual std::optional<QString> appleStats() = 0;
+    virtual std::optional<QString> appleAddresses() = 0;
+
+    // Whether an endpoint can be reached without asking it: a Unix socket whose file exists, or any
+    // other kind of address. Called on the main thread.
+    virtual bool isReachable(const QString& endpoint) = 0;
+
+    // The engines themselves, through the docker client and Apple's tool.
+    static std::shared_ptr<StoreEngine> system();
+};
+
+// The text the user is shown for what an engine call threw: the client's error output for a
+// DockerError, the reason a child could not start for a Platform::LaunchError.
+QString failureText(const std::exception_ptr& failure);
+
+// The store's sense of time. `now` may be called from any thread; `sleep` only on the main thread.
+struct StoreClock {
+    std::function<QDateTime()> now;
+    std::function<QCoro::Task<>(std::chrono::milliseconds)> sleep;
+
+    static StoreClock system();
+};
