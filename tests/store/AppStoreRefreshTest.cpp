@@ -1,0 +1,486 @@
+#include "store/StoreFixture.h"
+
+#include <QSignalSpy>
+
+#include <functional>
+
+using namespace StoreTesting;
+using Call = ScriptedEngine::Call;
+
+namespace {
+
+const std::optional<QString> none;
+const QString restOfNotice = QStringLiteral(" not answering \u2014 showing the rest.");
+
+class Refresh : public ScriptedStore {
+protected:
+    int writesOf(const QSignalSpy& changes, const QString& key)
+    {
+        return int(std::count_if(changes.cbegin(), changes.cend(), [&](const QList<QVariant>& args) {
+            return args.value(0).toString() == key;
+        }));
+    }
+};
+
+class Discovery : public ScriptedStore {};
+class ShowAndSelect : public ScriptedStore {};
+
+} // namespace
+
+TEST_F(Refresh, ListsTheReachableRuntimesInListOrderMarkedWithTheirRuntime)
+{
+    engine->setListing(alpha, {{container("a1"), container("a2")},
+                               {{"sha256:1", "box", "1", "1MB", {}}},
+                               {{"alpha-data", "local", "/v/a", {}}}});
+    engine->setListing(delta, {{container("g1")}, {}, {{"delta-data", "local", "/v/g", {}}}});
+    AppStore& s = storeOn({entry(delta), entry(beta, false), entry(alpha)}, beta, true);
+
+    run(s.refresh(false));
+
+    EXPECT_EQ(names(s.containers()), (QStringList{"g1", "a1", "a2"}));
+    EXPECT_EQ(s.containers()[0].runtime, delta);
+    EXPECT_EQ(s.containers()[1].runtime, alpha);
+    ASSERT_EQ(s.images().size(), 1);
+    EXPECT_EQ(s.images()[0].runtime, alpha);
+    ASSERT_EQ(s.volumes().size(), 2);
+    EXPECT_EQ(s.volumes()[0].name, "delta-data");
+    EXPECT_EQ(engine->count(Call::Containers, beta), 0);
+}
+
+TEST_F(Refresh, AFailingRuntimeIsNotAskedForItsOtherListings)
+{
+    engine->failListing(alpha, "alpha: refused");
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    run(s.refresh(false));
+    EXPECT_EQ(engine->count(Call::Containers, alpha), 1);
+    EXPECT_EQ(engine->count(Call::Images, alpha), 0);
+    EXPECT_EQ(engine->count(Call::Volumes, alpha), 0);
+}
+
+TEST_F(Refresh, ErrorAndNoticeFollowEachEventInTurn)
+{
+    AppStore& s = storeOn({entry(alpha), entry(beta), entry(delta)}, alpha);
+    const auto answerAll = [&] {
+        listing(alpha, {container("a")});
+        listing(beta, {container("b")});
+        listing(delta, {container("g")});
+    };
+    answerAll();
+    const auto refresh = [&] { run(s.refresh(false)); };
+
+    const struct {
+        const char* event;
+        std::function<void()> happen;
+        std::optional<QString> error;
+        std::optional<QString> notice;
+        QStringList unanswered;
+        QStringList containers;
+    } steps[] = {
+        {"a first refresh", refresh, none, none, {}, {"a"}},
+        {"the shown runtime fails but its socket is still there",
+         [&] {
+             engine->failListing(alpha, "alpha: connection refused");
+             refresh();
+         },
+         "alpha: connection refused",
+         none,
+         {},
+         {"a"}},
+        {"an action fails meanwhile",
+         [&] { s.setError("restart failed"); },
+         "restart failed",
+         none,
+         {},
+         {"a"}},
+        {"a good refresh leaves an action's error",
+         [&] {
+             answerAll();
+             refresh();
+         },
+         "restart failed",
+         none,
+         {},
+         {"a"}},
+        {"the user dismisses it", [&] { s.setError(none); }, none, none, {}, {"a"}},
+        {"a failed refresh",
+         [&] {
+             engine->failListing(alpha, "alpha: gone");
+             refresh();
+         },
+         "alpha: gone",
+         none,
+         {},
+         {"a"}},
+        {"a good refresh clears the error of a failed one",
+         [&] {
+             answerAll();
+             refresh();
+         },
+         none,
+         none,
+         {},
+         {"a"}},
+        {"a form fails, then all runtimes are shown",
+         [&] {
+             s.setError("form failed");
+             run(s.show(true));
+         },
+         "form failed",
+         none,
+         {},
+         {"a", "b", "g"}},
+        {"one of three stops answering",
+         [&] {
+             engine->failListing(beta, "beta: down");
+             refresh();
+         },
+         "form failed",
+         "beta is" + restOfNotice,
+         {"beta"},
+         {"a", "g"}},
+        {"the notice is dismissed and the runtime is still silent",
+         [&] {
+             s.setNotice(none);
+             refresh();
+         },
+         "form failed",
+         none,
+         {"beta"},
+         {"a", "g"}},
+        {"a second one stops answering",
+         [&] {
+             engine->failListing(alpha, "alpha: down");
+             refresh();
+         },
+         "form failed",
+         "alpha, beta are" + restOfNotice,
+         {"alpha", "beta"},
+         {"g"}},
+        {"the last one fails too: the refresh fails with its text",
+         [&] {
+             engine->failListing(delta, "delta: down");
+             refresh();
+         },
+         "delta: down",
+         "alpha, beta are" + restOfNotice,
+         {"alpha", "beta"},
+         {"g"}},
+        {"all answer again",
+         [&] {
+             answerAll();
+             refresh();
+         },
+         none,
+         "alpha, beta are" + restOfNotice,
+         {},
+         {"a", "b", "g"}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.event);
+        step.happen();
+        EXPECT_EQ(s.error(), step.error);
+        EXPECT_EQ(s.notice(), step.notice);
+        EXPECT_EQ(s.unanswered(), step.unanswered);
+        EXPECT_EQ(names(s.containers()), step.containers);
+    }
+}
+
+TEST_F(Refresh, HandsOverWhenTheShownRuntimeFailsAndItsSocketIsGone)
+{
+    listing(alpha, {container("a")});
+    listing(beta, {container("b")});
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
+    run(s.refresh(false));
+    s.setUsage(DiskUsage{100, {}, {}, {}, {}});
+    s.setStats(LiveStats{{{"a", 1.0}}, {}});
+    s.setAddresses({{"a", "10.0.0.2"}});
+    s.settle("an earlier refresh failed");
+
+    engine->failListing(alpha, "alpha: no such file or directory");
+    engine->setUnreachable(endpointOf(alpha));
+    run(s.refresh(false));
+
+    EXPECT_EQ(s.runtime(), beta);
+    EXPECT_EQ(s.notice(), QStringLiteral("alpha is not answering \u2014 switched to beta."));
+    EXPECT_EQ(s.error(), none);
+    EXPECT_EQ(names(s.containers()), (QStringList{"b"}));
+    EXPECT_FALSE(s.runtimes()[0].reachable);
+    EXPECT_EQ(s.usage(), std::nullopt);
+    EXPECT_EQ(s.usageAt(), AppStore::distantPast());
+    EXPECT_EQ(s.stats(), std::nullopt);
+    EXPECT_TRUE(s.addresses().isEmpty());
+}
+
+TEST_F(Refresh, HandsOverOnlyOncePerChain)
+{
+    AppStore& s = storeOn({entry(alpha), entry(beta), entry(delta)}, alpha);
+    engine->failListing(alpha, "alpha: gone");
+    engine->setUnreachable(endpointOf(alpha));
+    engine->failListing(beta, "beta: refused");
+    const auto followUp = engine->hold(Call::Containers, beta);
+
+    auto chain = s.refresh(false);
+    ASSERT_TRUE(eventually([&] { return s.runtime() == beta; }));
+    // Now that beta is unreachable as well, a second hand-over would move on to delta.
+    engine->setUnreachable(endpointOf(beta));
+    followUp->open();
+    run(std::move(chain));
+
+    EXPECT_EQ(s.runtime(), beta);
+    EXPECT_EQ(s.error(), "beta: refused");
+    EXPECT_EQ(s.notice(), QStringLiteral("alpha is not answering \u2014 switched to beta."));
+    EXPECT_EQ(engine->count(Call::Containers, delta), 0);
+}
+
+TEST_F(Refresh, NoHandOverWithoutAReachableRuntimeToGoTo)
+{
+    engine->failListing(alpha, "alpha: gone");
+    engine->setUnreachable(endpointOf(alpha));
+    engine->setUnreachable(endpointOf(beta));
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
+    run(s.refresh(false));
+    EXPECT_EQ(s.runtime(), alpha);
+    EXPECT_EQ(s.error(), "alpha: gone");
+    EXPECT_EQ(s.notice(), none);
+}
+
+TEST_F(Refresh, AResultForARuntimeNoLongerShownChangesNothing)
+{
+    listing(beta, {container("b")});
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
+    engine->failListing(alpha, "alpha: late failure");
+    engine->setUnreachable(endpointOf(alpha));
+    const auto gate = engine->hold(Call::Containers, alpha);
+    auto late = s.refresh(false);
+    ASSERT_TRUE(gate->waitArrived());
+    run(s.select("beta"));
+    ASSERT_EQ(names(s.containers()), (QStringList{"b"}));
+
+    QSignalSpy containers(&s, &AppStore::containersChanged);
+    QSignalSpy runtimes(&s, &AppStore::runtimesChanged);
+    QSignalSpy error(&s, &AppStore::errorChanged);
+    QSignalSpy notice(&s, &AppStore::noticeChanged);
+    QSignalSpy runtime(&s, &AppStore::runtimeChanged);
+    QSignalSpy registry(&s, &AppStore::registryChanged);
+    gate->open();
+    run(std::move(late));
+
+    EXPECT_EQ(containers.count() + runtimes.count() + error.count() + notice.count() + runtime.count() +
+                  registry.count(),
+              0);
+}
+
+TEST_F(Refresh, WhileAllAreShownAChangeOfTheSelectedRuntimeAloneKeepsTheResult)
+{
+    listing(alpha, {container("a")});
+    listing(beta, {container("b")});
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha, true);
+    const auto gate = engine->hold(Call::Containers, alpha);
+    auto pending = s.refresh(false);
+    s.setRuntime(beta);
+    gate->open();
+    run(std::move(pending));
+    EXPECT_EQ(names(s.containers()), (QStringList{"a", "b"}));
+}
+
+TEST_F(Refresh, SwitchingBetweenAllAndOneDropsTheResultInFlight)
+{
+    listing(alpha, {container("a")});
+    listing(beta, {container("b")});
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
+    const auto gate = engine->hold(Call::Containers, alpha);
+    auto pending = s.refresh(false);
+    ASSERT_TRUE(gate->waitArrived());
+    run(s.show(true));
+    gate->open();
+    run(std::move(pending));
+    EXPECT_EQ(names(s.containers()), (QStringList{"a", "b"}));
+}
+
+TEST_F(Refresh, OverlappingRefreshesApplyInTheOrderTheyFinish)
+{
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    const auto gate = engine->hold(Call::Containers, alpha);
+    auto first = s.refresh(false);
+    ASSERT_TRUE(gate->waitArrived());
+    listing(alpha, {container("newer")});
+    run(s.refresh(false));
+    EXPECT_EQ(names(s.containers()), (QStringList{"newer"}));
+
+    listing(alpha, {container("older")}); // what the held call reads when it goes on
+    gate->open();
+    run(std::move(first));
+    EXPECT_EQ(names(s.containers()), (QStringList{"older"}));
+}
+
+TEST_F(Refresh, RemembersProjectsAndWritesTheRegistryOnlyWhenItChanges)
+{
+    listing(alpha, {container("web", "running", "shop"), container("loose")});
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha, true);
+    QSignalSpy changes(settings.get(), &Platform::Settings::changed);
+
+    run(s.refresh(false));
+    ProjectRegistry expected;
+    expected.byRuntime.insert("alpha", {{"shop", "/srv/shop", {"web"}}});
+    expected.byRuntime.insert("beta", {}); // a runtime without projects is known to have none
+    EXPECT_EQ(s.registry(), expected);
+    EXPECT_EQ(writesOf(changes, ProjectRegistry::settingsKey), 2) << "once for each runtime new to it";
+    EXPECT_EQ(ProjectRegistry::load(*settings), expected);
+
+    run(s.refresh(false));
+    run(s.refresh(false));
+    EXPECT_EQ(writesOf(changes, ProjectRegistry::settingsKey), 2);
+
+    listing(alpha, {container("web", "running", "shop"), container("worker", "exited", "shop")});
+    run(s.refresh(false));
+    EXPECT_EQ(writesOf(changes, ProjectRegistry::settingsKey), 3);
+    EXPECT_EQ(ProjectRegistry::load(*settings).byRuntime.value("alpha").value(0).services,
+              (QStringList{"web", "worker"}));
+}
+
+TEST_F(Refresh, ReloadsDiskUsageAtMostEveryThirtySecondsWhileTheWindowIsVisible)
+{
+    engine->setUsage(alpha, DiskUsage{1000, {}, {}, {}, {}});
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    const auto refreshes = [&](int loads) {
+        run(s.refresh(false));
+        return engine->count(Call::Usage, alpha) == loads;
+    };
+
+    EXPECT_TRUE(refreshes(0)) << "hidden window";
+    s.setWindowVisible(true);
+    EXPECT_TRUE(refreshes(1)) << "shown, never measured";
+    EXPECT_EQ(s.usage()->total, 1000);
+    EXPECT_EQ(s.usageAt(), clock.now());
+    EXPECT_TRUE(refreshes(1)) << "just measured";
+    clock.advance(std::chrono::seconds(30));
+    EXPECT_TRUE(refreshes(1)) << "exactly thirty seconds later";
+    clock.advance(std::chrono::milliseconds(1));
+    EXPECT_TRUE(refreshes(2)) << "more than thirty seconds later";
+    clock.advance(-std::chrono::hours(1));
+    EXPECT_TRUE(refreshes(3)) << "the clock was put back";
+    s.setWindowVisible(false);
+    clock.advance(std::chrono::minutes(5));
+    EXPECT_TRUE(refreshes(3)) << "hidden again";
+}
+
+TEST_F(Discovery, ShowsTheRuntimeDiscoveryPrefersWhenNoneIsShown)
+{
+    engine->setDiscovery({{entry(alpha), entry(beta, true, true)}, beta});
+    listing(beta, {container("b")});
+    AppStore& s = makeStore();
+    run(s.loadContexts());
+    EXPECT_EQ(s.runtimes(), (QList<RuntimeEntry>{entry(alpha), entry(beta, true, true)}));
+    EXPECT_EQ(s.runtime(), beta);
+    EXPECT_EQ(names(s.containers()), (QStringList{"b"}));
+    EXPECT_EQ(s.notice(), none);
+}
+
+TEST_F(Discovery, HandsOverFromARuntimeThatIsGoneOrUnreachable)
+{
+    const struct {
+        const char* what;
+        QList<RuntimeEntry> found;
+    } rows[] = {
+        {"unreachable", {entry(alpha, false), entry(beta)}},
+        {"no longer listed", {entry(beta)}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        engine->setDiscovery({row.found, beta});
+        AppStore& s = storeOn({}, alpha);
+        run(s.loadContexts());
+        EXPECT_EQ(s.runtime(), beta);
+        EXPECT_EQ(s.notice(), QStringLiteral("alpha is not answering \u2014 switched to beta."));
+        store.reset();
+    }
+}
+
+TEST_F(Discovery, LeavesTheSelectionAloneWhileAllAreShown)
+{
+    engine->setDiscovery({{entry(alpha, false), entry(beta)}, beta});
+    listing(beta, {container("b")});
+    AppStore& s = storeOn({}, alpha, true);
+    run(s.loadContexts());
+    EXPECT_EQ(s.runtime(), alpha);
+    EXPECT_EQ(s.notice(), none);
+    EXPECT_EQ(names(s.containers()), (QStringList{"b"}));
+}
+
+TEST_F(Discovery, AFailedDiscoveryLeavesNoRuntimesAndTheRefreshReportsItsOwnFailure)
+{
+    engine->failDiscovery("docker: command not found");
+    engine->failListing(std::nullopt, "cannot run docker: No such file or directory");
+    AppStore& s = storeOn({entry(alpha)}, std::nullopt);
+    run(s.loadContexts());
+    EXPECT_TRUE(s.runtimes().isEmpty());
+    EXPECT_EQ(s.runtime(), std::nullopt);
+    EXPECT_EQ(s.error(), "cannot run docker: No such file or directory");
+    EXPECT_TRUE(s.containers().isEmpty());
+}
+
+TEST_F(ShowAndSelect, ShowingAllSavesTheSettingAndStartsAfresh)
+{
+    listing(alpha, {container("a")});
+    listing(beta, {container("b")});
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
+    run(s.refresh(false));
+    s.setUsage(DiskUsage{1, {}, {}, {}, {}});
+    s.setStats(LiveStats{{{"a", 3.0}}, {}});
+    s.setError("kept");
+    s.setNotice("kept too");
+
+    const auto gate = engine->hold(Call::Containers, alpha);
+    auto shown = s.show(true);
+    EXPECT_TRUE(settings->boolean(AppStore::showAllKey, false));
+    EXPECT_TRUE(s.showAll());
+    EXPECT_TRUE(s.containers().isEmpty());
+    EXPECT_EQ(s.usage(), std::nullopt);
+    EXPECT_EQ(s.usageAt(), AppStore::distantPast());
+    EXPECT_EQ(s.stats(), std::nullopt);
+    gate->open();
+    run(std::move(shown));
+
+    EXPECT_EQ(names(s.containers()), (QStringList{"a", "b"}));
+    EXPECT_EQ(s.runtime(), alpha);
+    EXPECT_EQ(s.error(), "kept");
+    EXPECT_EQ(s.notice(), "kept too");
+    EXPECT_TRUE(makeStore().showAll()) << "read back by the next store";
+}
+
+TEST_F(ShowAndSelect, ThePickerChoosesARuntimeOrAllOfThem)
+{
+    listing(alpha, {container("a")});
+    listing(beta, {container("b")});
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha, true);
+
+    run(s.select("beta"));
+    EXPECT_EQ(s.runtime(), beta);
+    EXPECT_FALSE(s.showAll());
+    EXPECT_EQ(names(s.containers()), (QStringList{"b"}));
+
+    run(s.select(AppStore::allRuntimesTag()));
+    EXPECT_TRUE(s.showAll());
+    EXPECT_EQ(s.runtime(), beta);
+    EXPECT_EQ(names(s.containers()), (QStringList{"a", "b"}));
+
+    const int listed = engine->total(Call::Containers);
+    run(s.select("unknown"));
+    EXPECT_TRUE(s.showAll());
+    EXPECT_EQ(engine->total(Call::Containers), listed);
+
+    run(s.select("beta"));
+    run(s.select("beta")); // the same runtime again still refreshes
+    EXPECT_EQ(engine->total(Call::Containers), listed + 2);
+}
+
+TEST_F(ShowAndSelect, AllWithNothingReachableIsAnEmptySuccess)
+{
+    AppStore& s = storeOn({entry(alpha, false)}, alpha);
+    s.settle("alpha: refused");
+    run(s.show(true));
+    EXPECT_TRUE(s.containers().isEmpty());
+    EXPECT_EQ(s.error(), none);
+    EXPECT_EQ(s.notice(), none);
+    EXPECT_EQ(engine->total(Call::Containers), 0);
+}

@@ -1,0 +1,346 @@
+#pragma once
+
+// An engine and a clock for the application store whose answers, pace and order a test decides.
+// Header only, so that the benchmark can use the same engine.
+
+#include "engine/Docker.h"
+#include "store/StoreEngine.h"
+
+#include <QCoroTask>
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <coroutine>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+namespace StoreTesting {
+
+// Holds one engine call on its worker thread until the test opens it.
+class Gate {
+public:
+    void open()
+    {
+        std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_changed.notify_all();
+    }
+
+    // True once the held call has arrived and waits.
+    bool waitArrived(std::chrono::milliseconds limit = std::chrono::seconds(20))
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, limit, [this] { return m_arrived; });
+    }
+
+    void pass()
+    {
+        std::unique_lock lock(m_mutex);
+        m_arrived = true;
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return m_open; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_open = false;
+    bool m_arrived = false;
+};
+
+// Answers from a script kept per runtime identifier ("" for the client's own context). A runtime
+// without a script lists nothing and measures nothing. Answers are read when a call is let through,
+// so a test may change them while a call is held.
+class ScriptedEngine final : public StoreEngine {
+public:
+    enum class Call { Runtimes, Containers, Images, Volumes, Usage, DockerStats, AppleStats, AppleAddresses };
+
+    struct Listing {
+        QList<Container> containers;
+        QList<DockerImage> images;
+        QList<DockerVolume> volumes;
+    };
+
+    void setDiscovery(const Docker::Discovery& discovery)
+    {
+        std::lock_guard lock(m_mutex);
+        m_discovery = discovery;
+        m_discoveryFailure.reset();
+    }
+    void failDiscovery(const QString& text)
+    {
+        std::lock_guard lock(m_mutex);
+        m_discoveryFailure = text;
+    }
+
+    // The items are marked with the runtime, as the client's listings are.
+    void setListing(const std::optional<Runtime>& runtime, Listing listing)
+    {
+        for (Container& c : listing.containers)
+            c.runtime = runtime;
+        for (DockerImage& i : listing.images)
+            i.runtime = runtime;
+        for (DockerVolume& v : listing.volumes)
+            v.runtime = runtime;
+        std::lock_guard lock(m_mutex);
+        m_listings.insert(key(runtime), listing);
+        m_listingFailures.remove(key(runtime));
+    }
+    // The runtime's listings throw `text`, the first one already.
+    void failListing(const std::optional<Runtime>& runtime, const QString& text)
+    {
+        std::lock_guard lock(m_mutex);
+        m_listingFailures.insert(key(runtime), text);
+    }
+
+    // None: the usage query throws.
+    void setUsage(const std::optional<Runtime>& runtime, const std::optional<DiskUsage>& usage)
+    {
+        std::lock_guard lock(m_mutex);
+        m_usage.insert(key(runtime), usage);
+    }
+    void setDockerStats(const std::optional<Runtime>& runtime, const std::optional<QString>& out)
+    {
+        std::lock_guard lock(m_mutex);
+        m_dockerStats.insert(key(runtime), out);
+    }
+    void setAppleStats(const std::optional<QString>& out)
+    {
+        std::lock_guard lock(m_mutex);
+        m_appleStats = out;
+    }
+    void setAppleAddresses(const std::optional<QString>& out)
+    {
+        std::lock_guard lock(m_mutex);
+        m_appleAddresses = out;
+    }
+    void setUnreachable(const QString& endpoint, bool unreachable = true)
+    {
+        std::lock_guard lock(m_mutex);
+        if (unreachable)
+            m_unreachable.append(endpoint);
+        else
+            m_unreachable.removeAll(endpoint);
+    }
+
+    // The next `call` for `runtime` waits at the returned gate.
+    std::shared_ptr<Gate> hold(Call call, const std::optional<Runtime>& runtime = std::nullopt)
+    {
+        auto gate = std::make_shared<Gate>();
+        std::lock_guard lock(m_mutex);
+        m_holds.append({call, key(runtime), gate});
+        m_gates.append(gate);
+        return gate;
+    }
+    void openAll()
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& gate : std::as_const(m_gates))
+            gate->open();
+        m_holds.clear();
+    }
+
+    int count(Call call, const std::optional<Runtime>& runtime = std::nullopt) const
+    {
+        std::lock_guard lock(m_mutex);
+        return int(m_calls.count({call, key(runtime)}));
+    }
+    // Calls on any runtime.
+    int total(Call call) const
+    {
+        std::lock_guard lock(m_mutex);
+        return int(
+            std::count_if(m_calls.cbegin(), m_calls.cend(), [&](const auto& c) { return c.first == call; }));
+    }
+
+    Docker::Discovery runtimes() override
+    {
+        arrive(Call::Runtimes, {});
+        std::lock_guard lock(m_mutex);
+        if (m_discoveryFailure)
+            throw DockerError(*m_discoveryFailure);
+        return m_discovery;
+    }
+    QList<Container> containers(const std::optional<Runtime>& runtime) override
+    {
+        return listed(Call::Containers, runtime).containers;
+    }
+    QList<DockerImage> images(const std::optional<Runtime>& runtime) override
+    {
+        return listed(Call::Images, runtime).images;
+    }
+    QList<DockerVolume> volumes(const std::optional<Runtime>& runtime) override
+    {
+        return listed(Call::Volumes, runtime).volumes;
+    }
+    DiskUsage usage(const std::optional<Runtime>& runtime) override
+    {
+        arrive(Call::Usage, key(runtime));
+        std::lock_guard lock(m_mutex);
+        const std::optional<DiskUsage> usage = m_usage.value(key(runtime));
+        if (!usage)
+            throw DockerError(QStringLiteral("no usage for ") + key(runtime));
+        return *usage;
+    }
+    std::optional<QString> dockerStats(const std::optional<Runtime>& runtime) override
+    {
+        arrive(Call::DockerStats, key(runtime));
+        std::lock_guard lock(m_mutex);
+        return m_dockerStats.value(key(runtime));
+    }
+    std::optional<QString> appleStats() override
+    {
+        arrive(Call::AppleStats, {});
+        std::lock_guard lock(m_mutex);
+        return m_appleStats;
+    }
+    std::optional<QString> appleAddresses() override
+    {
+        arrive(Call::AppleAddresses, {});
+        std::lock_guard lock(m_mutex);
+        return m_appleAddresses;
+    }
+    bool isReachable(const QString& endpoint) override
+    {
+        std::lock_guard lock(m_mutex);
+        return !m_unreachable.contains(endpoint);
+    }
+
+private:
+    struct Hold {
+        Call call;
+        QString runtime;
+        std::shared_ptr<Gate> gate;
+    };
+
+    static QString key(const std::optional<Runtime>& runtime) { return Docker::runtimeId(runtime); }
+
+    void arrive(Call call, const QString& runtime)
+    {
+        std::shared_ptr<Gate> gate;
+        {
+            std::lock_guard lock(m_mutex);
+            m_calls.append({call, runtime});
+            for (qsizetype i = 0; i < m_holds.size(); ++i) {
+                if (m_holds[i].call == call && m_holds[i].runtime == runtime) {
+                    gate = m_holds.takeAt(i).gate;
+                    break;
+                }
+            }
+        }
+        if (gate)
+            gate->pass();
+    }
+
+    Listing listed(Call call, const std::optional<Runtime>& runtime)
+    {
+        arrive(call, key(runtime));
+        std::lock_guard lock(m_mutex);
+        const auto failure = m_listingFailures.constFind(key(runtime));
+        if (failure != m_listingFailures.cend())
+            throw DockerError(*failure);
+        return m_listings.value(key(runtime));
+    }
+
+    mutable std::mutex m_mutex;
+    Docker::Discovery m_discovery;
+    std::optional<QString> m_discoveryFailure;
+    QHash<QString, Listing> m_listings;
+    QHash<QString, QString> m_listingFailures;
+    QHash<QString, std::optional<DiskUsage>> m_usage;
+    QHash<QString, std::optional<QString>> m_dockerStats;
+    std::optional<QString> m_appleStats;
+    std::optional<QString> m_appleAddresses;
+    QStringList m_unreachable;
+    QList<Hold> m_holds;
+    QList<std::shared_ptr<Gate>> m_gates;
+    QList<std::pair<Call, QString>> m_calls;
+};
+
+// A clock that stands still until the test moves it. Sleepers wake, in the order they fell asleep,
+// when the time they asked for has passed.
+class FakeClock {
+public:
+    explicit FakeClock(const QDateTime& start = QDateTime::fromSecsSinceEpoch(1'800'000'000, Qt::UTC))
+        : m_now(start)
+    {
+    }
+
+    StoreClock clock()
+    {
+        return {[this] { return now(); },
+                [this](std::chrono::milliseconds interval) { return sleep(interval); }};
+    }
+
+    QDateTime now() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_now;
+    }
+
+    // Every pause asked for so far, in order.
+    QList<std::chrono::milliseconds> pauses() const { return m_pauses; }
+    int sleeping() const { return int(m_sleepers.size()); }
+
+    void advance(std::chrono::milliseconds by)
+    {
+        QDateTime now;
+        {
+            std::lock_guard lock(m_mutex);
+            m_now = m_now.addMSecs(by.count());
+            now = m_now;
+        }
+        QList<Sleeper> due;
+        for (qsizetype i = 0; i < m_sleepers.size();) {
+            if (m_sleepers[i].until <= now)
+                due.append(m_sleepers.takeAt(i));
+            else
+                ++i;
+        }
+        for (const Sleeper& sleeper : due)
+            sleeper.handle.resume();
+    }
+
+    // Wakes everyone without moving the time.
+    void wakeAll()
+    {
+        const QList<Sleeper> all = std::exchange(m_sleepers, {});
+        for (const Sleeper& sleeper : all)
+            sleeper.handle.resume();
+    }
+
+private:
+    struct Sleeper {
+        QDateTime until;
+        std::coroutine_handle<> handle;
+    };
+
+    struct Wait {
+        FakeClock* clock;
+        QDateTime until;
+        bool await_ready() const noexcept { return false; }
+        void await_suspend(std::coroutine_handle<> handle) { clock->m_sleepers.append({until, handle}); }
+        void await_resume() const noexcept {}
+    };
+
+    QCoro::Task<> sleep(std::chrono::milliseconds interval)
+    {
+        m_pauses.append(interval);
+        co_await Wait{this, now().addMSecs(interval.count())};
+    }
+
+    mutable std::mutex m_mutex;
+    QDateTime m_now;
+    QList<Sleeper> m_sleepers;
+    QList<std::chrono::milliseconds> m_pauses;
+};
+
+} // namespace StoreTesting

@@ -1,0 +1,126 @@
+#pragma once
+
+#include "platform/Pools.h"
+#include "platform/Settings.h"
+#include "store/AppStore.h"
+#include "store/ScriptedEngine.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace StoreTesting {
+
+inline const Runtime alpha = Runtime::context("alpha");
+inline const Runtime beta = Runtime::context("beta");
+inline const Runtime delta = Runtime::context("delta");
+inline const Runtime apple = Runtime::socket("apple-container", "/run/apple.sock");
+
+inline QString endpointOf(const Runtime& runtime)
+{
+    if (runtime.isSocket())
+        return "unix://" + runtime.path;
+    return "unix:///run/" + runtime.name + ".sock";
+}
+
+inline RuntimeEntry entry(const Runtime& runtime, bool reachable = true, bool current = false)
+{
+    return {runtime, endpointOf(runtime), reachable, current};
+}
+
+inline Container container(const QString& name, const QString& state = "running", const QString& project = {},
+                           const QString& image = "busybox:latest")
+{
+    Container c;
+    c.id = "id-" + name;
+    c.name = name;
+    c.image = image;
+    c.state = state;
+    c.status = state == "running" ? "Up 5 minutes" : "Exited (0) 1 minute ago";
+    if (!project.isEmpty()) {
+        c.labels.insert(Docker::projectLabel, project);
+        c.labels.insert(Docker::serviceLabel, name);
+        c.labels.insert(Docker::workingDirLabel, "/srv/" + project);
+    }
+    return c;
+}
+
+inline QStringList names(const QList<Container>& containers)
+{
+    QStringList out;
+    for (const Container& c : containers)
+        out << c.name;
+    return out;
+}
+
+template <typename Predicate>
+bool eventually(Predicate predicate, int timeoutMs = 20000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!predicate()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// A store on a scripted engine, a clock that moves only when told, and settings in memory. At the end
+// the store goes first; then every held call is let through and every sleeper woken, so that work
+// still under way finds the store gone and ends.
+class ScriptedStore : public testing::Test {
+protected:
+    void TearDown() override
+    {
+        store.reset();
+        engine->openAll();
+        Platform::Pools::drain();
+        for (int round = 0; round < 50 && (clock.sleeping() > 0 || round < 3); ++round) {
+            clock.wakeAll();
+            QCoreApplication::processEvents();
+            Platform::Pools::drain();
+            QCoreApplication::processEvents();
+        }
+    }
+
+    // The store over the current settings, replacing any earlier one.
+    AppStore& makeStore()
+    {
+        store = std::make_unique<AppStore>(*settings, engine, clock.clock());
+        return *store;
+    }
+
+    AppStore& storeOn(const QList<RuntimeEntry>& runtimes, const std::optional<Runtime>& shown,
+                      bool all = false)
+    {
+        AppStore& s = store ? *store : makeStore();
+        s.setRuntimes(runtimes);
+        s.setRuntime(shown);
+        s.setShowAll(all);
+        return s;
+    }
+
+    void listing(const std::optional<Runtime>& runtime, const QList<Container>& containers)
+    {
+        engine->setListing(runtime, {containers, {}, {}});
+    }
+
+    template <typename T>
+    static T run(QCoro::Task<T>&& task)
+    {
+        return QCoro::waitFor(std::move(task));
+    }
+
+    std::unique_ptr<Platform::Settings> settings = Platform::Settings::inMemory();
+    std::shared_ptr<ScriptedEngine> engine = std::make_shared<ScriptedEngine>();
+    FakeClock clock;
+    std::unique_ptr<AppStore> store;
+};
+
+} // namespace StoreTesting
