@@ -20,6 +20,8 @@ struct Fetched {
     QList<Container> containers;
     QList<DockerImage> images;
     QList<DockerVolume> volumes;
+    // The containers each runtime of the scope listed (none for a silent one), in scope order.
+    QList<QList<Container>> byRuntime;
     QStringList silent;
     // Set only when no runtime in scope answered: the last one's failure.
     std::optional<QString> failure;
@@ -30,26 +32,51 @@ QString nameOf(const std::optional<Runtime>& runtime)
     return runtime ? runtime->id() : QStringLiteral("the runtime");
 }
 
+template <typename T>
+QList<T> joined(const QList<QList<T>>& parts)
+{
+    if (parts.size() == 1)
+        return parts.first(); // shared, not copied
+    qsizetype size = 0;
+    for (const QList<T>& part : parts)
+        size += part.size();
+    QList<T> all;
+    all.reserve(size);
+    for (const QList<T>& part : parts)
+        all.append(part);
+    return all;
+}
+
 Fetched fetch(StoreEngine& engine, const QList<std::optional<Runtime>>& scope)
 {
     Fetched fetched;
+    QList<QList<DockerImage>> images;
+    QList<QList<DockerVolume>> volumes;
     QString lastFailure;
     for (const std::optional<Runtime>& runtime : scope) {
         try {
             // One after the other: a runtime that fails its first listing is not asked again.
-            const QList<Container> containers = engine.containers(runtime);
-            const QList<DockerImage> images = engine.images(runtime);
-            const QList<DockerVolume> volumes = engine.volumes(runtime);
-            fetched.containers += containers;
-            fetched.images += images;
-            fetched.volumes += volumes;
+            QList<Container> containers = engine.containers(runtime);
+            QList<DockerImage> imageList = engine.images(runtime);
+            QList<DockerVolume> volumeList = engine.volumes(runtime);
+            fetched.byRuntime.append(std::move(containers));
+            images.append(std::move(imageList));
+            volumes.append(std::move(volumeList));
         } catch (...) {
+            fetched.byRuntime.append(QList<Container>());
             fetched.silent.append(nameOf(runtime));
             lastFailure = failureText(std::current_exception());
+            // A client that fails without a word must not leave an empty error banner.
+            if (lastFailure.trimmed().isEmpty())
+                lastFailure = runtime ? runtime->id() + QStringLiteral(" is not answering.")
+                                      : QStringLiteral("The runtime is not answering.");
         }
     }
     if (!fetched.silent.isEmpty() && fetched.silent.size() == scope.size())
         fetched.failure = lastFailure;
+    fetched.containers = joined(fetched.byRuntime);
+    fetched.images = joined(images);
+    fetched.volumes = joined(volumes);
     return fetched;
 }
 
@@ -156,13 +183,9 @@ QCoro::Task<> AppStore::refresh(bool afterHandover)
             setNotice(notAnswering(fetched.silent));
     }
     rederiveReachability();
-    for (const std::optional<Runtime>& runtime : inScope) {
-        QList<Container> on;
-        for (const Container& container : fetched.containers)
-            if (container.runtime == runtime)
-                on.append(container);
-        remember(Docker::group(on), runtime);
-    }
+    // A runtime's listing carries only its own containers, so it is the runtime's share as it stands.
+    for (qsizetype i = 0; i < inScope.size(); ++i)
+        remember(Docker::group(fetched.byRuntime.value(i)), inScope[i]);
     if (m_windowVisible && usageIsDue())
         co_await loadUsage();
 }

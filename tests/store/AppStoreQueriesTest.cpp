@@ -271,15 +271,3 @@ TEST_F(Queries, AssigningAnEqualValueNotifiesNobody)
     EXPECT_EQ(runtime.count(), 2);
     EXPECT_EQ(filter.count(), 1);
 }
-
-TEST_F(Queries, ThePickerShowsAllTheRuntimeOrNothing)
-{
-    AppStore& s = makeStore();
-    EXPECT_EQ(s.selection(), "");
-    s.setRuntime(beta);
-    EXPECT_EQ(s.selection(), "beta");
-    s.setShowAll(true);
-    EXPECT_EQ(s.selection(), AppStore::allRuntimesTag());
-    EXPECT_EQ(AppStore::allRuntimesTag().size(), 4);
-    EXPECT_EQ(AppStore::allRuntimesTag().at(0), QChar(0));
-}

@@ -232,16 +232,19 @@ TEST_F(Refresh, HandsOverOnlyOncePerChain)
     EXPECT_EQ(engine->count(Call::Containers, delta), 0);
 }
 
-TEST_F(Refresh, NoHandOverWithoutAReachableRuntimeToGoTo)
+TEST_F(Refresh, AFailureWithoutAWordStillSaysWhichRuntimeFailed)
 {
-    engine->failListing(alpha, "alpha: gone");
-    engine->setUnreachable(endpointOf(alpha));
-    engine->setUnreachable(endpointOf(beta));
-    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
-    run(s.refresh(false));
-    EXPECT_EQ(s.runtime(), alpha);
-    EXPECT_EQ(s.error(), "alpha: gone");
-    EXPECT_EQ(s.notice(), none);
+    const struct {
+        std::optional<Runtime> shown;
+        QString error;
+    } rows[] = {{alpha, "alpha is not answering."}, {std::nullopt, "The runtime is not answering."}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.error.toStdString());
+        engine->failListing(row.shown, " \n");
+        AppStore& s = storeOn({entry(alpha)}, row.shown);
+        run(s.refresh(false));
+        EXPECT_EQ(s.error(), row.error);
+    }
 }
 
 TEST_F(Refresh, AResultForARuntimeNoLongerShownChangesNothing)
@@ -457,10 +460,12 @@ TEST_F(ShowAndSelect, ThePickerChoosesARuntimeOrAllOfThem)
     run(s.select("beta"));
     EXPECT_EQ(s.runtime(), beta);
     EXPECT_FALSE(s.showAll());
+    EXPECT_EQ(s.selection(), "beta");
     EXPECT_EQ(names(s.containers()), (QStringList{"b"}));
 
-    run(s.select(AppStore::allRuntimesTag()));
+    run(s.select(QString(QChar(0)) + "all"));
     EXPECT_TRUE(s.showAll());
+    EXPECT_EQ(s.selection(), AppStore::allRuntimesTag());
     EXPECT_EQ(s.runtime(), beta);
     EXPECT_EQ(names(s.containers()), (QStringList{"a", "b"}));
 
