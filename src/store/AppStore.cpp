@@ -26,6 +26,20 @@ bool holds(const QString& text, const QString& query)
     return text.toLower().contains(query);
 }
 
+// The items `matches` accepts for the filter's query, in order; all of them when the query is empty.
+template <typename T, typename Matches>
+QList<T> narrowed(const QList<T>& items, const QString& filter, Matches matches)
+{
+    const QString q = query(filter);
+    if (q.isEmpty())
+        return items;
+    QList<T> result;
+    for (const T& item : items)
+        if (matches(item, q))
+            result.append(item);
+    return result;
+}
+
 } // namespace
 
 QString AppStore::allRuntimesTag()
@@ -64,82 +78,52 @@ AppStore::~AppStore() = default;
 
 void AppStore::setRuntimes(const QList<RuntimeEntry>& runtimes)
 {
-    if (m_runtimes == runtimes)
-        return;
-    m_runtimes = runtimes;
-    emit runtimesChanged();
+    assign(m_runtimes, runtimes, &AppStore::runtimesChanged);
 }
 
 void AppStore::setRuntime(const std::optional<Runtime>& runtime)
 {
-    if (m_runtime == runtime)
-        return;
-    m_runtime = runtime;
-    emit runtimeChanged();
+    assign(m_runtime, runtime, &AppStore::runtimeChanged);
 }
 
 void AppStore::setShowAll(bool showAll)
 {
-    if (m_showAll == showAll)
-        return;
-    m_showAll = showAll;
-    emit showAllChanged();
+    assign(m_showAll, showAll, &AppStore::showAllChanged);
 }
 
 void AppStore::setUnanswered(const QStringList& unanswered)
 {
-    if (m_unanswered == unanswered)
-        return;
-    m_unanswered = unanswered;
-    emit unansweredChanged();
+    assign(m_unanswered, unanswered, &AppStore::unansweredChanged);
 }
 
 void AppStore::setContainers(const QList<Container>& containers)
 {
-    if (m_containers == containers)
-        return;
-    m_containers = containers;
-    emit containersChanged();
+    assign(m_containers, containers, &AppStore::containersChanged);
 }
 
 void AppStore::setImages(const QList<DockerImage>& images)
 {
-    if (m_images == images)
-        return;
-    m_images = images;
-    emit imagesChanged();
+    assign(m_images, images, &AppStore::imagesChanged);
 }
 
 void AppStore::setVolumes(const QList<DockerVolume>& volumes)
 {
-    if (m_volumes == volumes)
-        return;
-    m_volumes = volumes;
-    emit volumesChanged();
+    assign(m_volumes, volumes, &AppStore::volumesChanged);
 }
 
 void AppStore::setUsage(const std::optional<DiskUsage>& usage)
 {
-    if (m_usage == usage)
-        return;
-    m_usage = usage;
-    emit usageChanged();
+    assign(m_usage, usage, &AppStore::usageChanged);
 }
 
 void AppStore::setUsageAt(const QDateTime& usageAt)
 {
-    if (m_usageAt == usageAt)
-        return;
-    m_usageAt = usageAt;
-    emit usageAtChanged();
+    assign(m_usageAt, usageAt, &AppStore::usageAtChanged);
 }
 
 void AppStore::setStats(const std::optional<LiveStats>& stats)
 {
-    if (m_stats == stats)
-        return;
-    m_stats = stats;
-    emit statsChanged();
+    assign(m_stats, stats, &AppStore::statsChanged);
 }
 
 void AppStore::setCpuSamples(const QMap<QString, CPUSample>& samples)
@@ -151,74 +135,47 @@ void AppStore::setCpuSamples(const QMap<QString, CPUSample>& samples)
 
 void AppStore::setStatsAsked(qint64 asked)
 {
-    if (m_statsAsked == asked)
-        return;
-    m_statsAsked = asked;
-    emit statsAskedChanged();
+    assign(m_statsAsked, asked, &AppStore::statsAskedChanged);
 }
 
 void AppStore::setAddresses(const QMap<QString, QString>& addresses)
 {
-    if (m_addresses == addresses)
-        return;
-    m_addresses = addresses;
-    emit addressesChanged();
+    assign(m_addresses, addresses, &AppStore::addressesChanged);
 }
 
 void AppStore::setError(const std::optional<QString>& error)
 {
-    if (m_error == error)
-        return;
-    m_error = error;
-    emit errorChanged();
+    assign(m_error, error, &AppStore::errorChanged);
 }
 
 void AppStore::setNotice(const std::optional<QString>& notice)
 {
-    if (m_notice == notice)
-        return;
-    m_notice = notice;
-    emit noticeChanged();
+    assign(m_notice, notice, &AppStore::noticeChanged);
 }
 
 void AppStore::setBusy(bool busy)
 {
-    if (m_busy == busy)
-        return;
-    m_busy = busy;
-    emit busyChanged();
+    assign(m_busy, busy, &AppStore::busyChanged);
 }
 
 void AppStore::setWindowVisible(bool visible)
 {
-    if (m_windowVisible == visible)
-        return;
-    m_windowVisible = visible;
-    emit windowVisibleChanged();
+    assign(m_windowVisible, visible, &AppStore::windowVisibleChanged);
 }
 
 void AppStore::setFilter(const QString& filter)
 {
-    if (m_filter == filter)
-        return;
-    m_filter = filter;
-    emit filterChanged();
+    assign(m_filter, filter, &AppStore::filterChanged);
 }
 
 void AppStore::setRegistry(const ProjectRegistry& registry)
 {
-    if (m_registry == registry)
-        return;
-    m_registry = registry;
-    emit registryChanged();
+    assign(m_registry, registry, &AppStore::registryChanged);
 }
 
 void AppStore::setRefreshError(const std::optional<QString>& text)
 {
-    if (m_refreshError == text)
-        return;
-    m_refreshError = text;
-    emit refreshErrorChanged();
+    assign(m_refreshError, text, &AppStore::refreshErrorChanged);
 }
 
 bool AppStore::isStale(const Snapshot& before) const
@@ -260,40 +217,24 @@ std::optional<Runtime> AppStore::defaultAddRuntime() const
 
 QList<Container> AppStore::matchingContainers() const
 {
-    const QString q = query(m_filter);
-    if (q.isEmpty())
-        return m_containers;
     const QString projectKey = QString::fromLatin1(Docker::projectLabel);
-    QList<Container> result;
-    for (const Container& container : m_containers)
-        if (holds(container.name, q) || holds(container.image, q) ||
-            holds(container.labels.value(projectKey), q))
-            result.append(container);
-    return result;
+    return narrowed(m_containers, m_filter, [&projectKey](const Container& c, const QString& q) {
+        return holds(c.name, q) || holds(c.image, q) || holds(c.labels.value(projectKey), q);
+    });
 }
 
 QList<DockerImage> AppStore::matchingImages() const
 {
-    const QString q = query(m_filter);
-    if (q.isEmpty())
-        return m_images;
-    QList<DockerImage> result;
-    for (const DockerImage& image : m_images)
-        if (holds(image.repository + u':' + image.tag, q))
-            result.append(image);
-    return result;
+    // The identifier is not searched: only what the list shows as the image's name.
+    return narrowed(m_images, m_filter, [](const DockerImage& i, const QString& q) {
+        return holds(i.repository + u':' + i.tag, q);
+    });
 }
 
 QList<DockerVolume> AppStore::matchingVolumes() const
 {
-    const QString q = query(m_filter);
-    if (q.isEmpty())
-        return m_volumes;
-    QList<DockerVolume> result;
-    for (const DockerVolume& volume : m_volumes)
-        if (holds(volume.name, q))
-            result.append(volume);
-    return result;
+    return narrowed(m_volumes, m_filter,
+                    [](const DockerVolume& v, const QString& q) { return holds(v.name, q); });
 }
 
 QList<ComposeProject> AppStore::projects() const

@@ -166,6 +166,16 @@ private:
     };
 
     Snapshot snapshot() const { return {m_runtime, m_showAll}; }
+
+    // Stores `value` and tells observers, unless the field already holds an equal value.
+    template <typename T>
+    void assign(T& field, const T& value, void (AppStore::*changed)())
+    {
+        if (field == value)
+            return;
+        field = value;
+        emit(this->*changed)();
+    }
     bool isStale(const Snapshot& before) const;
 
     void setUnanswered(const QStringList& unanswered);

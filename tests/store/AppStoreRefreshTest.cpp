@@ -187,13 +187,7 @@ TEST_F(Refresh, ErrorAndNoticeFollowEachEventInTurn)
 
 TEST_F(Refresh, HandsOverWhenTheShownRuntimeFailsAndItsSocketIsGone)
 {
-    listing(alpha, {container("a")});
-    listing(beta, {container("b")});
-    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
-    run(s.refresh(false));
-    s.setUsage(DiskUsage{100, {}, {}, {}, {}});
-    s.setStats(LiveStats{{{"a", 1.0}}, {}});
-    s.setAddresses({{"a", "10.0.0.2"}});
+    AppStore& s = alphaWithFigures();
     s.settle("an earlier refresh failed");
 
     engine->failListing(alpha, "alpha: no such file or directory");
@@ -424,12 +418,7 @@ TEST_F(Discovery, AFailedDiscoveryLeavesNoRuntimesAndTheRefreshReportsItsOwnFail
 
 TEST_F(ShowAndSelect, ShowingAllSavesTheSettingAndStartsAfresh)
 {
-    listing(alpha, {container("a")});
-    listing(beta, {container("b")});
-    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
-    run(s.refresh(false));
-    s.setUsage(DiskUsage{1, {}, {}, {}, {}});
-    s.setStats(LiveStats{{{"a", 3.0}}, {}});
+    AppStore& s = alphaWithFigures();
     s.setError("kept");
     s.setNotice("kept too");
 
@@ -441,6 +430,7 @@ TEST_F(ShowAndSelect, ShowingAllSavesTheSettingAndStartsAfresh)
     EXPECT_EQ(s.usage(), std::nullopt);
     EXPECT_EQ(s.usageAt(), AppStore::distantPast());
     EXPECT_EQ(s.stats(), std::nullopt);
+    EXPECT_TRUE(s.addresses().isEmpty());
     gate->open();
     run(std::move(shown));
 

@@ -7,8 +7,6 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -58,18 +56,7 @@ inline QStringList names(const QList<Container>& containers)
     return out;
 }
 
-template <typename Predicate>
-bool eventually(Predicate predicate, int timeoutMs = 20000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!predicate()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
-}
+using TestSupport::eventually;
 
 // A store on a scripted engine, a clock that moves only when told, and settings in memory. At the end
 // the store goes first; then every held call is let through and every sleeper woken, so that work
@@ -103,6 +90,19 @@ protected:
         s.setRuntimes(runtimes);
         s.setRuntime(shown);
         s.setShowAll(all);
+        return s;
+    }
+
+    // alpha shown and listed, beta beside it, with the figures that a change of runtime must drop.
+    AppStore& alphaWithFigures()
+    {
+        listing(alpha, {container("a")});
+        listing(beta, {container("b")});
+        AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
+        run(s.refresh(false));
+        s.setUsage(DiskUsage{100, {}, {}, {}, {}});
+        s.setStats(LiveStats{{{"a", 1.0}}, {}});
+        s.setAddresses({{"a", "10.0.0.2"}});
         return s;
     }
 

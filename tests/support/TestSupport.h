@@ -3,9 +3,12 @@
 #include "platform/ProcessSpec.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -38,6 +41,20 @@ Platform::Capture docker(const QStringList& args, const std::optional<QString>& 
 
 // The text of a file under tests/fixtures.
 QString fixture(const QString& relativePath);
+
+// Runs the event loop until `predicate` holds; false when it still does not after `timeoutMs`.
+template <typename Predicate>
+bool eventually(Predicate predicate, int timeoutMs = 20000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!predicate()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
 
 // Sets (or, with nullopt, unsets) an environment variable for the life of the object.
 class ScopedEnv {

@@ -6,32 +6,18 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <memory>
 
 using Platform::Settings;
+using TestSupport::eventually;
 using TestSupport::ScopedEnv;
 
 namespace {
 
 const QStringList everyFormula{"container", "socktainer", "docker", "docker-compose", "colima"};
-
-template <typename Predicate>
-bool eventually(Predicate predicate, int timeoutMs = 20000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!predicate()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 Tool tool(const QString& formula, const QString& installed, const QString& latest, bool brewManaged = true)
 {
