@@ -126,7 +126,7 @@ public:
     QCoro::Task<> show(bool all);
     // The runtime picker's choice: allRuntimesTag() or a runtime identifier. An unknown
     // identifier does nothing.
-    QCoro::Task<> select(const QString& tag);
+    QCoro::Task<> select(QString tag);
     // How a refresh sets or clears `error`: a failure text is shown and remembered; success clears
     // the error only while it is still that remembered text, never one an action put up.
     void settle(const std::optional<QString>& refreshFailure);

@@ -250,7 +250,7 @@ QCoro::Task<> AppStore::show(bool all)
     co_await refresh(false);
 }
 
-QCoro::Task<> AppStore::select(const QString& tag)
+QCoro::Task<> AppStore::select(QString tag)
 {
     if (tag == allRuntimesTag()) {
         co_await show(true);
