@@ -187,7 +187,8 @@ QCoro::Task<> ToolchainStore::load()
 {
     const quint64 started = ++m_loadsStarted;
     QPointer<ToolchainStore> self(this);
-    const Loaded loaded = co_await Platform::onUtility([brewPresent = m_host.brewPresent] {
+    // The task is made in a statement of its own: see Platform::onPool.
+    auto surveying = Platform::onUtility([brewPresent = m_host.brewPresent] {
         Loaded result;
         result.tools = Toolchain::survey(brewPresent());
         result.status = Toolchain::readSystemStatus();
@@ -195,6 +196,7 @@ QCoro::Task<> ToolchainStore::load()
         result.engine = Toolchain::readEngineStatus();
         return result;
     });
+    const Loaded loaded = co_await std::move(surveying);
     // A load that started later has the fresher survey; this one must not overwrite it.
     if (!self || started != m_loadsStarted)
         co_return;
@@ -232,7 +234,7 @@ QCoro::Task<> ToolchainStore::check()
     setChecking(true);
     setNote(std::nullopt);
     QPointer<ToolchainStore> self(this);
-    const Checked checked = co_await Platform::onUtility([brewPresent = m_host.brewPresent] {
+    auto checking = Platform::onUtility([brewPresent = m_host.brewPresent] {
         const bool brew = brewPresent();
         Checked result;
         result.problem = Toolchain::refreshIndex(brew);
@@ -241,6 +243,7 @@ QCoro::Task<> ToolchainStore::check()
         result.status = Toolchain::readSystemStatus();
         return result;
     });
+    const Checked checked = co_await std::move(checking);
     if (!self)
         co_return;
     QList<Tool> tools = checked.tools;
