@@ -1,7 +1,6 @@
-#include <cstdio>
+#include "app/Startup.h"
 
-int main()
+int main(int argc, char** argv)
 {
-    std::fputs("voskel: the application's window and diagnostic modes are not built yet.\n", stderr);
-    return 1;
+    return Startup::run(argc, argv);
 }

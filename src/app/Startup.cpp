@@ -1,0 +1,123 @@
+#include "app/Startup.h"
+
+#include "diagnostics/PlanDump.h"
+#include "diagnostics/RuntimeDump.h"
+#include "diagnostics/ToolsDump.h"
+#include "platform/Pools.h"
+#include "platform/ProcessRunner.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace Startup {
+
+namespace {
+
+using Mode = Choice::Mode;
+
+std::optional<QString> at(const QStringList& arguments, qsizetype index)
+{
+    if (index < 0 || index >= arguments.size())
+        return std::nullopt;
+    return arguments.at(index);
+}
+
+int notBuiltYet(const char* what)
+{
+    std::fprintf(stderr, "voskel: %s is not built yet.\n", what);
+    return 1;
+}
+
+// Ends what a mode may have left: output still buffered, children a worker still waits on, workers
+// still queued. Hung children are ended first, so draining the pools cannot wait on them forever.
+int finish(QTextStream& out)
+{
+    out.flush();
+    std::fflush(stdout);
+    Platform::endRunningChildren();
+    Platform::Pools::drain();
+    return 0;
+}
+
+} // namespace
+
+Choice decide(const QStringList& arguments)
+{
+    Choice choice;
+    if (arguments.contains(QStringLiteral("--selftest"))) {
+        choice.mode = Mode::SelfTest;
+        return choice;
+    }
+    if (arguments.contains(QStringLiteral("--tools"))) {
+        choice.mode = Mode::Tools;
+        choice.withScripts = arguments.contains(QStringLiteral("--script"));
+        return choice;
+    }
+    if (const qsizetype plan = arguments.indexOf(QStringLiteral("--plan")); plan >= 0) {
+        if (const auto project = at(arguments, plan + 1)) {
+            choice.mode = Mode::Plan;
+            choice.project = *project;
+            choice.context = at(arguments, plan + 2);
+            return choice;
+        }
+    }
+    if (const qsizetype dump = arguments.indexOf(QStringLiteral("--dump")); dump >= 0) {
+        const std::optional<QString> next = at(arguments, dump + 1);
+        choice.mode = next == QStringLiteral("all") ? Mode::DumpAll : Mode::Dump;
+        if (choice.mode == Mode::Dump)
+            choice.context = next;
+        return choice;
+    }
+    if (const qsizetype shot = arguments.indexOf(QStringLiteral("--shot")); shot >= 0) {
+        choice.mode = Mode::Shot;
+        choice.directory = at(arguments, shot + 1).value_or(QStringLiteral("shots"));
+        return choice;
+    }
+    return choice;
+}
+
+int run(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const Choice choice = decide(arguments);
+
+    switch (choice.mode) {
+    case Mode::SelfTest:
+        return notBuiltYet("the self test");
+    case Mode::Shot:
+        return notBuiltYet("the screenshot generator");
+    case Mode::Application:
+        return notBuiltYet("the application's window");
+    case Mode::DumpAll:
+        return notBuiltYet("the dump of all runtimes");
+    case Mode::Tools:
+    case Mode::Plan:
+    case Mode::Dump:
+        break;
+    }
+
+    // The text modes need no display: a core application is enough for processes and settings.
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    out.setEncoding(QStringConverter::Utf8);
+    switch (choice.mode) {
+    case Mode::Tools:
+        Diagnostics::runToolsDump(out, choice.withScripts);
+        break;
+    case Mode::Plan:
+        Diagnostics::runPlan(out, choice.project, choice.context);
+        break;
+    case Mode::Dump:
+        Diagnostics::runDump(out, choice.context);
+        break;
+    default:
+        break;
+    }
+    return finish(out);
+}
+
+} // namespace Startup

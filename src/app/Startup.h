@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// How the process starts: one of the command-line diagnostic modes, or the application itself.
+namespace Startup {
+
+struct Choice {
+    enum class Mode { SelfTest, Tools, Plan, Dump, DumpAll, Shot, Application };
+
+    Mode mode = Mode::Application;
+    bool withScripts = false;       // Tools
+    QString project;                // Plan
+    std::optional<QString> context; // Plan, Dump
+    QString directory;              // Shot
+
+    bool operator==(const Choice&) const = default;
+};
+
+// The mode the whole argument list (the program's path first) asks for. "--selftest" and "--tools"
+// count anywhere, in that order of precedence; "--plan", "--dump" and "--shot" act at their first
+// occurrence and take the one or two arguments after them as they stand, even when those look like
+// switches. "--plan" without a project is passed over. Never fails.
+Choice decide(const QStringList& arguments);
+
+// The process's entry: decides from the raw arguments before any Qt application object can strip
+// some, runs the chosen mode and returns the exit status. Nothing of a mode outlives this call: its
+// output is flushed and every child it started has ended.
+int run(int argc, char** argv);
+
+} // namespace Startup

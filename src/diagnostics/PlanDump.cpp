@@ -1,0 +1,98 @@
+#include "diagnostics/PlanDump.h"
+
+#include "diagnostics/Output.h"
+#include "diagnostics/RuntimeDump.h"
+#include "engine/Compose.h"
+#include "engine/Docker.h"
+#include "engine/Listings.h"
+#include "engine/Teardown.h"
+#include "engine/Usage.h"
+#include "platform/ByteCount.h"
+
+#include <QTextStream>
+
+#include <algorithm>
+
+namespace Diagnostics {
+
+namespace {
+
+// Volume name -> its size for display, from the engine's verbose disk-usage report. The engine
+// measures what the volume holds; the size of its mount point on the host would say nothing about
+// that (and is often not readable at all). Sizes below one byte are not worth printing.
+QMap<QString, QString> volumeSizes(const std::optional<Runtime>& runtime)
+{
+    QString detail;
+    try {
+        detail = Docker::run({QStringLiteral("system"), QStringLiteral("df"), QStringLiteral("-v"),
+                              QStringLiteral("--format"), QStringLiteral("json")},
+                             runtime);
+    } catch (const std::exception&) {
+        return {};
+    }
+    QMap<QString, QString> sizes;
+    const DiskUsage usage = Docker::parseUsage(QString(), detail, nullptr);
+    for (auto it = usage.volumeSize.cbegin(); it != usage.volumeSize.cend(); ++it)
+        if (it.value() >= 1)
+            sizes.insert(it.key(), Platform::fileSize(it.value()));
+    return sizes;
+}
+
+} // namespace
+
+void runPlan(QTextStream& out, const QString& project, const std::optional<QString>& context)
+{
+    const std::optional<Runtime> runtime = chosenRuntime(context);
+
+    QList<Container> containers;
+    try {
+        containers = Docker::containers(runtime);
+    } catch (const std::exception&) {
+        printLine(out, QStringLiteral("plan failed: cannot list containers"));
+        return;
+    }
+
+    const QList<ComposeProject> projects = Docker::group(containers);
+    const auto found = std::find_if(projects.cbegin(), projects.cend(),
+                                    [&](const ComposeProject& p) { return p.name == project; });
+    if (found == projects.cend()) {
+        QStringList names;
+        for (const ComposeProject& p : projects)
+            names << p.name;
+        printLine(out, QStringLiteral("no project named ") + project + QStringLiteral(". Found: ") +
+                           names.join(QStringLiteral(", ")));
+        return;
+    }
+
+    QStringList everyName;
+    for (const Container& container : std::as_const(containers))
+        everyName << container.name;
+    const Docker::MountMap mounts = Docker::volumeMounts(everyName, runtime);
+
+    ComposeConfig config;
+    if (found->workingDir) {
+        try {
+            config = Docker::composeProject(*found->workingDir);
+        } catch (const std::exception&) {
+            // Without its compose file the plan still knows every volume the containers mount.
+        }
+    }
+
+    const TeardownPlan plan = Docker::plan(*found, containers, mounts, config.volumes, volumeSizes(runtime),
+                                           config.externalVolumes);
+
+    printLine(out, QStringLiteral("delete ") + plan.project + QStringLiteral(" would:"));
+    for (const QString& name : plan.containers)
+        printLine(out, QStringLiteral("  remove container  ") + name);
+    for (const VolumeUse& volume : plan.removable())
+        printLine(out, QStringLiteral("  remove volume     ") + volume.name +
+                           (volume.size ? QStringLiteral("  (") + *volume.size + u')' : QString()));
+    for (const VolumeUse& volume : plan.kept())
+        printLine(out, QStringLiteral("  KEEP volume       ") + volume.name + QStringLiteral(u"  \u2014 used by ") + volume.usedBy.join(QStringLiteral(", ")));
+    if (plan.workingDir)
+        printLine(out, QStringLiteral("  offer to trash    ") + *plan.workingDir);
+    if (plan.containers.isEmpty() && plan.volumes.isEmpty())
+        printLine(out, QStringLiteral("  nothing"));
+}
+
+} // namespace Diagnostics

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+class QTextStream;
+
+namespace Diagnostics {
+
+// What deleting the compose project `project` on the runtime `context` names (see chosenRuntime)
+// would remove and keep, by the rule the deletion itself uses. Removes nothing. Volume sizes are the
+// engine's own measurement, printed only where it gave one. Blocks while the engine answers.
+void runPlan(QTextStream& out, const QString& project, const std::optional<QString>& context);
+
+} // namespace Diagnostics

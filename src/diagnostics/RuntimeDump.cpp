@@ -1,0 +1,234 @@
+#include "diagnostics/RuntimeDump.h"
+
+#include "diagnostics/Output.h"
+#include "engine/Compose.h"
+#include "engine/Docker.h"
+#include "engine/Listings.h"
+#include "engine/Stats.h"
+#include "engine/Usage.h"
+#include "platform/ByteCount.h"
+#include "toolchain/Toolchain.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QTextStream>
+
+namespace Diagnostics {
+
+namespace {
+
+// A listing, or none after its failure line: what follows would only repeat the failure.
+template <typename F>
+auto listed(QTextStream& out, F listing) -> std::optional<decltype(listing())>
+{
+    try {
+        return listing();
+    } catch (const std::exception& failure) {
+        printLine(out, QStringLiteral("dump failed: ") + describe(failure));
+        return std::nullopt;
+    }
+}
+
+QString yesNo(bool condition, const QString& text)
+{
+    return condition ? text : QString();
+}
+
+void printRuntimes(QTextStream& out)
+{
+    Docker::Discovery discovery;
+    try {
+        discovery = Docker::runtimes();
+    } catch (const std::exception&) {
+        return; // a client without contexts still has containers to show
+    }
+    for (const RuntimeEntry& entry : std::as_const(discovery.list))
+        printLine(out, QStringLiteral("runtime: ") + entry.runtime.name +
+                           yesNo(entry.current, separator + QStringLiteral("current")) +
+                           yesNo(!entry.reachable, separator + QStringLiteral("offline")) + QStringLiteral("  ") +
+                           entry.endpoint +
+                           yesNo(discovery.current == entry.runtime, QStringLiteral("  [opens here]")));
+}
+
+bool hasComposeFile(const std::optional<QString>& dir)
+{
+    return dir && QFileInfo::exists(*dir) && Docker::composeFile(*dir).has_value();
+}
+
+void printProject(QTextStream& out, const ComposeProject& project)
+{
+    const bool dirExists = project.workingDir && QFileInfo::exists(*project.workingDir);
+    QString suffix;
+    if (!dirExists)
+        suffix = QStringLiteral("  [workdir missing - compose disabled]");
+    else if (!Docker::composeFile(*project.workingDir))
+        suffix = QStringLiteral("  [no compose file - compose disabled]");
+    printLine(out, QStringLiteral("  project ") + project.name + QStringLiteral("  ") +
+                       QString::number(project.runningCount()) + u'/' + QString::number(project.containers.size()) +
+                       suffix);
+
+    // Looked at again: the folder may have changed while the line above was written.
+    if (hasComposeFile(project.workingDir)) {
+        const ComposeCheck check = Docker::checkCompose(*project.workingDir);
+        if (!check.isValid()) {
+            printLine(out, QStringLiteral("    compose config: INVALID - ") + check.message);
+        } else if (check.warning) {
+            printLine(out, QStringLiteral("    compose config: ok - WARNING"));
+            printLine(out, QStringLiteral("      ") + *check.warning);
+        } else {
+            printLine(out, QStringLiteral("    compose config: ok"));
+        }
+    }
+    for (const Container& container : project.containers)
+        printLine(out, QStringLiteral("    - ") + container.name + QStringLiteral("  [") + container.state +
+                           QStringLiteral("]  ") + container.image);
+}
+
+bool isApple(const std::optional<Runtime>& runtime)
+{
+    if (!runtime)
+        return false;
+    if (runtime->isSocket())
+        return true;
+    try {
+        const Docker::Discovery discovery = Docker::runtimes();
+        for (const RuntimeEntry& entry : discovery.list)
+            if (entry.runtime == *runtime)
+                return entry.endpoint.contains(QStringLiteral("socktainer"));
+    } catch (const std::exception&) {
+    }
+    return false;
+}
+
+// One reading over the interval between two samples taken back to back. The Apple runtime reports
+// cumulative processor time, so its first sample only sets the baseline; the docker client's first
+// sample is discarded because its processor figure covers an arbitrary interval.
+std::optional<LiveStats> twoSamples(const std::optional<Runtime>& runtime)
+{
+    constexpr double limitSeconds = 10;
+    if (isApple(runtime)) {
+        const auto sample = [] {
+            return Docker::timed(Toolchain::process({QStringLiteral("container"), QStringLiteral("stats"),
+                                                     QStringLiteral("--no-stream"), QStringLiteral("--format"),
+                                                     QStringLiteral("json")}),
+                                 limitSeconds);
+        };
+        const std::optional<QString> first = sample();
+        if (!first)
+            return std::nullopt;
+        const Docker::ContainerStatsReading baseline =
+            Docker::parseContainerStats(*first, CPUSample::initial(), QDateTime::currentDateTimeUtc());
+        const std::optional<QString> second = sample();
+        if (!second)
+            return std::nullopt;
+        return Docker::parseContainerStats(*second, baseline.sample, QDateTime::currentDateTimeUtc()).stats;
+    }
+
+    const auto sample = [&] {
+        return Docker::timed(Docker::process({QStringLiteral("stats"), QStringLiteral("--no-stream"),
+                                              QStringLiteral("--format"), QStringLiteral("json")},
+                                             runtime),
+                             limitSeconds);
+    };
+    if (!sample())
+        return std::nullopt;
+    const std::optional<QString> second = sample();
+    if (!second)
+        return std::nullopt;
+    return Docker::parseDockerStats(*second);
+}
+
+void printReading(QTextStream& out, const std::optional<Runtime>& runtime, const QList<Container>& containers)
+{
+    const std::optional<LiveStats> stats = twoSamples(runtime);
+    if (!stats) {
+        printLine(out, QStringLiteral("in use: this runtime did not report processor or memory"));
+        return;
+    }
+    QStringList names;
+    for (const Container& container : containers)
+        names << container.name;
+    const std::optional<double> cpu = stats->cpuOf(names);
+    const std::optional<qint64> memory = stats->memoryOf(names);
+    // Beyond qint64 only on a machine that does not exist; held at the end rather than wrapped.
+    const qint64 physical = qint64(std::min<quint64>(Docker::physicalMemory(), quint64(INT64_MAX)));
+    printLine(out, QStringLiteral("in use: ") + (cpu ? Docker::percent(*cpu) : unknown) +
+                       QStringLiteral(" of the processor  ") + (memory ? Platform::memorySize(*memory) : unknown) +
+                       QStringLiteral(" of ") + Platform::memorySize(physical));
+
+    for (const Container& container : containers) {
+        if (container.state != u"running")
+            continue;
+        const auto containerCpu = stats->cpu.constFind(container.name);
+        const auto containerMemory = stats->memory.constFind(container.name);
+        printLine(out, QStringLiteral("  ") + container.name + QStringLiteral("  ") +
+                           (containerCpu != stats->cpu.cend() ? Docker::percent(containerCpu.value()) : unknown) +
+                           QStringLiteral("  ") +
+                           (containerMemory != stats->memory.cend() ? Platform::memorySize(containerMemory.value())
+                                                                    : unknown));
+    }
+}
+
+void dump(QTextStream& out, const std::optional<Runtime>& runtime)
+{
+    printRuntimes(out);
+
+    const auto listedContainers = listed(out, [&] { return Docker::containers(runtime); });
+    if (!listedContainers)
+        return;
+    const QList<Container>& containers = *listedContainers;
+    printLine(out, QStringLiteral("runtime: ") + (runtime ? runtime->name : QStringLiteral("(current)")) +
+                       QStringLiteral("  containers: ") + QString::number(containers.size()));
+
+    const QList<ComposeProject> projects = Docker::group(containers);
+    for (const ComposeProject& project : projects)
+        printProject(out, project);
+    for (const Container& container : Docker::ungrouped(containers))
+        printLine(out, QStringLiteral("  (no project) ") + container.name + QStringLiteral("  [") + container.state +
+                           u']');
+
+    const auto images = listed(out, [&] { return Docker::images(runtime); });
+    if (!images)
+        return;
+    const auto volumes = listed(out, [&] { return Docker::volumes(runtime); });
+    if (!volumes)
+        return;
+    printLine(out, QStringLiteral("images: ") + QString::number(images->size()) + QStringLiteral("  volumes: ") +
+                       QString::number(volumes->size()));
+
+    const auto measured = listed(out, [&] {
+        return Docker::usage(runtime, [](const QString& dir) { return Docker::composeFile(dir).has_value(); });
+    });
+    if (!measured)
+        return;
+    const DiskUsage& usage = *measured;
+    printLine(out, QStringLiteral("on disk: ") + Platform::fileSize(usage.total) + QStringLiteral("  reclaimable: ") +
+                       Platform::fileSize(usage.reclaimable()));
+    for (const ComposeProject& project : projects)
+        printLine(out, QStringLiteral("  project ") + project.name + QStringLiteral("  ") +
+                           Platform::fileSize(usage.bytes(project)));
+    for (const Reclaimable& item : usage.candidates)
+        printLine(out, QStringLiteral("  could remove ") + Reclaimable::rawValue(item.kind) + u' ' + item.name +
+                           QStringLiteral("  ") + Platform::fileSize(item.bytes) +
+                           (item.note ? QStringLiteral("  [") + *item.note + u']' : QString()));
+
+    printReading(out, runtime, containers);
+}
+
+} // namespace
+
+std::optional<Runtime> chosenRuntime(const std::optional<QString>& context)
+{
+    if (!context)
+        return std::nullopt;
+    if (*context == QLatin1StringView(Docker::appleRuntimeName))
+        return Docker::appleRuntime();
+    return Runtime::context(*context);
+}
+
+void runDump(QTextStream& out, const std::optional<QString>& context)
+{
+    dump(out, chosenRuntime(context));
+}
+
+} // namespace Diagnostics

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// Byte counts as the desktop writes them for people: "Zero KB", "1 byte", "532 bytes", "14 KB",
+// "1.5 MB", "2.25 GB". Files and disks count in thousands, memory in 1,024s; both print the same
+// unit names. KB has no fraction digits, MB one, GB and above two, trailing zeros dropped.
+namespace Platform {
+
+enum class ByteCountStyle { File, Memory };
+
+QString byteCount(qint64 bytes, ByteCountStyle style);
+
+inline QString fileSize(qint64 bytes)
+{
+    return byteCount(bytes, ByteCountStyle::File);
+}
+
+inline QString memorySize(qint64 bytes)
+{
+    return byteCount(bytes, ByteCountStyle::Memory);
+}
+
+} // namespace Platform
