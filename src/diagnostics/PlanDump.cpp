@@ -88,7 +88,8 @@ void runPlan(QTextStream& out, const QString& project, const std::optional<QStri
         printLine(out, QStringLiteral("  remove volume     ") + volume.name +
                            (volume.size ? QStringLiteral("  (") + *volume.size + u')' : QString()));
     for (const VolumeUse& volume : plan.kept())
-        printLine(out, QStringLiteral("  KEEP volume       ") + volume.name + QStringLiteral(u"  \u2014 used by ") + volume.usedBy.join(QStringLiteral(", ")));
+        printLine(out, QStringLiteral("  KEEP volume       ") + volume.name +
+                           QStringLiteral(u"  \u2014 used by ") + volume.usedBy.join(QStringLiteral(", ")));
     if (plan.workingDir)
         printLine(out, QStringLiteral("  offer to trash    ") + *plan.workingDir);
     if (plan.containers.isEmpty() && plan.volumes.isEmpty())

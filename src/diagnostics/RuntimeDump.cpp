@@ -45,8 +45,8 @@ void printRuntimes(QTextStream& out)
     for (const RuntimeEntry& entry : std::as_const(discovery.list))
         printLine(out, QStringLiteral("runtime: ") + entry.runtime.name +
                            yesNo(entry.current, separator + QStringLiteral("current")) +
-                           yesNo(!entry.reachable, separator + QStringLiteral("offline")) + QStringLiteral("  ") +
-                           entry.endpoint +
+                           yesNo(!entry.reachable, separator + QStringLiteral("offline")) +
+                           QStringLiteral("  ") + entry.endpoint +
                            yesNo(discovery.current == entry.runtime, QStringLiteral("  [opens here]")));
 }
 
@@ -64,8 +64,8 @@ void printProject(QTextStream& out, const ComposeProject& project)
     else if (!Docker::composeFile(*project.workingDir))
         suffix = QStringLiteral("  [no compose file - compose disabled]");
     printLine(out, QStringLiteral("  project ") + project.name + QStringLiteral("  ") +
-                       QString::number(project.runningCount()) + u'/' + QString::number(project.containers.size()) +
-                       suffix);
+                       QString::number(project.runningCount()) + u'/' +
+                       QString::number(project.containers.size()) + suffix);
 
     // Looked at again: the folder may have changed while the line above was written.
     if (hasComposeFile(project.workingDir)) {
@@ -109,8 +109,8 @@ std::optional<LiveStats> twoSamples(const std::optional<Runtime>& runtime)
     if (isApple(runtime)) {
         const auto sample = [] {
             return Docker::timed(Toolchain::process({QStringLiteral("container"), QStringLiteral("stats"),
-                                                     QStringLiteral("--no-stream"), QStringLiteral("--format"),
-                                                     QStringLiteral("json")}),
+                                                     QStringLiteral("--no-stream"),
+                                                     QStringLiteral("--format"), QStringLiteral("json")}),
                                  limitSeconds);
         };
         const std::optional<QString> first = sample();
@@ -153,19 +153,21 @@ void printReading(QTextStream& out, const std::optional<Runtime>& runtime, const
     // Beyond qint64 only on a machine that does not exist; held at the end rather than wrapped.
     const qint64 physical = qint64(std::min<quint64>(Docker::physicalMemory(), quint64(INT64_MAX)));
     printLine(out, QStringLiteral("in use: ") + (cpu ? Docker::percent(*cpu) : unknown) +
-                       QStringLiteral(" of the processor  ") + (memory ? Platform::memorySize(*memory) : unknown) +
-                       QStringLiteral(" of ") + Platform::memorySize(physical));
+                       QStringLiteral(" of the processor  ") +
+                       (memory ? Platform::memorySize(*memory) : unknown) + QStringLiteral(" of ") +
+                       Platform::memorySize(physical));
 
     for (const Container& container : containers) {
         if (container.state != u"running")
             continue;
         const auto containerCpu = stats->cpu.constFind(container.name);
         const auto containerMemory = stats->memory.constFind(container.name);
-        printLine(out, QStringLiteral("  ") + container.name + QStringLiteral("  ") +
-                           (containerCpu != stats->cpu.cend() ? Docker::percent(containerCpu.value()) : unknown) +
-                           QStringLiteral("  ") +
-                           (containerMemory != stats->memory.cend() ? Platform::memorySize(containerMemory.value())
-                                                                    : unknown));
+        printLine(out,
+                  QStringLiteral("  ") + container.name + QStringLiteral("  ") +
+                      (containerCpu != stats->cpu.cend() ? Docker::percent(containerCpu.value()) : unknown) +
+                      QStringLiteral("  ") +
+                      (containerMemory != stats->memory.cend() ? Platform::memorySize(containerMemory.value())
+                                                               : unknown));
     }
 }
 
@@ -184,8 +186,8 @@ void dump(QTextStream& out, const std::optional<Runtime>& runtime)
     for (const ComposeProject& project : projects)
         printProject(out, project);
     for (const Container& container : Docker::ungrouped(containers))
-        printLine(out, QStringLiteral("  (no project) ") + container.name + QStringLiteral("  [") + container.state +
-                           u']');
+        printLine(out, QStringLiteral("  (no project) ") + container.name + QStringLiteral("  [") +
+                           container.state + u']');
 
     const auto images = listed(out, [&] { return Docker::images(runtime); });
     if (!images)
@@ -193,23 +195,24 @@ void dump(QTextStream& out, const std::optional<Runtime>& runtime)
     const auto volumes = listed(out, [&] { return Docker::volumes(runtime); });
     if (!volumes)
         return;
-    printLine(out, QStringLiteral("images: ") + QString::number(images->size()) + QStringLiteral("  volumes: ") +
-                       QString::number(volumes->size()));
+    printLine(out, QStringLiteral("images: ") + QString::number(images->size()) +
+                       QStringLiteral("  volumes: ") + QString::number(volumes->size()));
 
     const auto measured = listed(out, [&] {
-        return Docker::usage(runtime, [](const QString& dir) { return Docker::composeFile(dir).has_value(); });
+        return Docker::usage(runtime,
+                             [](const QString& dir) { return Docker::composeFile(dir).has_value(); });
     });
     if (!measured)
         return;
     const DiskUsage& usage = *measured;
-    printLine(out, QStringLiteral("on disk: ") + Platform::fileSize(usage.total) + QStringLiteral("  reclaimable: ") +
-                       Platform::fileSize(usage.reclaimable()));
+    printLine(out, QStringLiteral("on disk: ") + Platform::fileSize(usage.total) +
+                       QStringLiteral("  reclaimable: ") + Platform::fileSize(usage.reclaimable()));
     for (const ComposeProject& project : projects)
         printLine(out, QStringLiteral("  project ") + project.name + QStringLiteral("  ") +
                            Platform::fileSize(usage.bytes(project)));
     for (const Reclaimable& item : usage.candidates)
-        printLine(out, QStringLiteral("  could remove ") + Reclaimable::rawValue(item.kind) + u' ' + item.name +
-                           QStringLiteral("  ") + Platform::fileSize(item.bytes) +
+        printLine(out, QStringLiteral("  could remove ") + Reclaimable::rawValue(item.kind) + u' ' +
+                           item.name + QStringLiteral("  ") + Platform::fileSize(item.bytes) +
                            (item.note ? QStringLiteral("  [") + *item.note + u']' : QString()));
 
     printReading(out, runtime, containers);

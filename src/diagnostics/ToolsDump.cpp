@@ -32,10 +32,11 @@ QString toolLine(const Tool& tool, const std::optional<QString>& latest)
     else
         state = QStringLiteral("up to date");
 
-    QString line = QStringLiteral("  ") + tool.formula + QStringLiteral("  installed ") + orHyphen(tool.installed) +
-                   QStringLiteral("  latest ") + orHyphen(latest) + QStringLiteral("  brew-owned ") +
-                   (tool.brewManaged ? QStringLiteral("true") : QStringLiteral("false")) + QStringLiteral("  [") +
-                   state + u']';
+    QString line = QStringLiteral("  ") + tool.formula + QStringLiteral("  installed ") +
+                   orHyphen(tool.installed) + QStringLiteral("  latest ") + orHyphen(latest) +
+                   QStringLiteral("  brew-owned ") +
+                   (tool.brewManaged ? QStringLiteral("true") : QStringLiteral("false")) +
+                   QStringLiteral("  [") + state + u']';
     // Only Homebrew can update what it installed; a tool installed another way is left to its owner.
     if (older && tool.brewManaged)
         line += QStringLiteral("  -> can update");
@@ -77,15 +78,15 @@ void runToolsDump(QTextStream& out, bool withScripts, const ToolsHost& host)
     const SystemStatus status = Toolchain::readSystemStatus();
     QString services = QStringLiteral("services: ") +
                        (status.running ? QStringLiteral("running") : QStringLiteral("stopped")) +
-                       QStringLiteral("  client ") + orHyphen(status.clientVersion) + QStringLiteral("  server ") +
-                       orHyphen(status.serverVersion);
+                       QStringLiteral("  client ") + orHyphen(status.clientVersion) +
+                       QStringLiteral("  server ") + orHyphen(status.serverVersion);
     if (status.running && status.clientVersion && status.serverVersion &&
         *status.clientVersion != *status.serverVersion)
         services += QStringLiteral("  [restart needed]");
     printLine(out, services);
 
-    printLine(out, QStringLiteral("login item: ") + LoginItem::name(host.loginItem) + QStringLiteral("  bundle ") +
-                       host.bundlePath);
+    printLine(out, QStringLiteral("login item: ") + LoginItem::name(host.loginItem) +
+                       QStringLiteral("  bundle ") + host.bundlePath);
 
     if (!withScripts)
         return;
@@ -93,7 +94,8 @@ void runToolsDump(QTextStream& out, bool withScripts, const ToolsHost& host)
                 Toolchain::installScript({QStringLiteral("container"), QStringLiteral("socktainer")}));
     printScript(out, QStringLiteral("start"), Toolchain::servicesScript(QStringLiteral("start")));
     printScript(out, QStringLiteral("restart"),
-                QStringLiteral("container system stop\n") + Toolchain::servicesScript(QStringLiteral("restart")));
+                QStringLiteral("container system stop\n") +
+                    Toolchain::servicesScript(QStringLiteral("restart")));
 }
 
 } // namespace Diagnostics

@@ -52,7 +52,8 @@ QString byteCount(qint64 bytes, ByteCountStyle style)
         return QStringLiteral("Zero KB");
     const bool negative = bytes < 0;
     // The magnitude of the most negative value does not fit a qint64; it does fit here.
-    const long double magnitude = negative ? -static_cast<long double>(bytes) : static_cast<long double>(bytes);
+    const long double magnitude =
+        negative ? -static_cast<long double>(bytes) : static_cast<long double>(bytes);
     const QString sign = negative ? QStringLiteral("-") : QString();
 
     const long double base = style == ByteCountStyle::File ? 1000.0L : 1024.0L;
@@ -70,7 +71,8 @@ QString byteCount(qint64 bytes, ByteCountStyle style)
     }
 
     if (unit == 0)
-        return sign + number(value, 0) + (magnitude == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
+        return sign + number(value, 0) +
+               (magnitude == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
     return sign + number(value, fractionDigits(unit)) + u' ' + QString::fromLatin1(units[unit]);
 }
 

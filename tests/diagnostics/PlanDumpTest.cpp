@@ -1,0 +1,79 @@
+#include "diagnostics/PlanDump.h"
+
+#include "diagnostics/RecordedScene.h"
+
+#include <QRegularExpression>
+
+using DiagnosticsTest::printed;
+
+namespace {
+
+class PlanDump : public DiagnosticsTest::RecordedScene {
+protected:
+    QString plan(const QString& project, const std::optional<QString>& context = std::nullopt)
+    {
+        return printed([&](QTextStream& s) { Diagnostics::runPlan(s, project, context); });
+    }
+};
+
+} // namespace
+
+// The project's own volume goes, sized by the engine; the volume a loose container shares is kept;
+// the external volume the compose file borrows is not the project's to plan at all.
+TEST_F(PlanDump, RemovesWhatOnlyTheProjectUsesAndKeepsWhatOthersShare)
+{
+    const QString out = plan("dg7shop");
+    expectGolden(out, "plan-dg7shop.txt");
+    EXPECT_FALSE(out.contains("dg7-ext"));
+    // Nothing was removed or changed on the engine.
+    for (const QString& call : fakes.calls())
+        EXPECT_FALSE(call.contains(" rm") || call.contains(" down") || call.contains(" prune"))
+            << call.toStdString();
+}
+
+TEST_F(PlanDump, NamesTheProjectsThatExistWhenTheNameDoesNotMatchExactly)
+{
+    EXPECT_EQ(plan("DG7SHOP"), "no project named DG7SHOP. Found: dg7shop\n");
+
+    answerDocker({"ps", "-a", "--format", "json"}, recorded("ps.ndjson").split('\n').first() + '\n');
+    EXPECT_EQ(plan("dg7shop"), "no project named dg7shop. Found: \n");
+}
+
+TEST_F(PlanDump, AContainerListingThatFailsIsTheOnlyFailureItReports)
+{
+    answerDocker({"ps", "-a", "--format", "json"}, "", "Cannot connect to the Docker daemon", 1);
+    EXPECT_EQ(plan("dg7shop"), "plan failed: cannot list containers\n");
+}
+
+TEST_F(PlanDump, VolumesTheEngineDidNotMeasureGetNoSize)
+{
+    QString detail = recorded("system-df-v.json");
+    detail.replace(R"("Size":"300kB")", R"("Size":"N/A")");
+    answerDocker({"system", "df", "-v", "--format", "json"}, detail);
+    EXPECT_TRUE(plan("dg7shop").contains("\n  remove volume     dg7shop_data\n"));
+
+    answerDocker({"system", "df", "-v", "--format", "json"}, "", "df failed", 1);
+    EXPECT_TRUE(plan("dg7shop").contains("\n  remove volume     dg7shop_data\n"));
+
+    detail.replace(R"("Size":"N/A")", R"("Size":"0B")");
+    answerDocker({"system", "df", "-v", "--format", "json"}, detail);
+    EXPECT_TRUE(plan("dg7shop").contains("\n  remove volume     dg7shop_data\n"));
+}
+
+TEST_F(PlanDump, AProjectWhoseFolderIsGoneIsNotOfferedToTheTrash)
+{
+    workdir.remove();
+    const QString out = plan("dg7shop");
+    EXPECT_TRUE(out.startsWith("delete dg7shop would:\n  remove container  dg7shop-web-1\n"))
+        << out.toStdString();
+    EXPECT_FALSE(out.contains("offer to trash"));
+    EXPECT_TRUE(out.contains("\n  KEEP volume       dg7-shared  — used by dg7-sidecar\n"));
+    EXPECT_TRUE(fakes.calls().filter("compose config").isEmpty());
+}
+
+TEST_F(PlanDump, AnotherContextIsAskedForEverythingItMeasures)
+{
+    EXPECT_EQ(plan("dg7shop", QString("other")), golden("plan-dg7shop.txt"));
+    for (const QString& call : fakes.calls().filter(QRegularExpression("^docker (ps|inspect|system)")))
+        ADD_FAILURE() << "asked the current runtime: " << call.toStdString();
+}
