@@ -72,7 +72,7 @@ void runPlan(QTextStream& out, const QString& project, const std::optional<QStri
     ComposeConfig config;
     if (found->workingDir) {
         try {
-            config = Docker::composeProject(*found->workingDir);
+            config = Docker::composeProject(*found->workingDir, found->name);
         } catch (const std::exception&) {
             // Without its compose file the plan still knows every volume the containers mount.
         }

@@ -154,14 +154,29 @@ std::optional<QString> composeWarningSummary(const QString& err)
     return lines.join(u'\n');
 }
 
-ComposeConfig composeProject(const QString& dir)
+namespace {
+
+ComposeConfig readComposeProject(const QString& dir, const QStringList& projectArgs)
 {
     if (!composeFile(dir))
         throw DockerError::cli(noComposeFileMessage(dir));
-    const QString json = run({QStringLiteral("compose"), QStringLiteral("config"), QStringLiteral("--format"),
-                              QStringLiteral("json")},
-                             std::nullopt, dir);
+    const QString json =
+        run(QStringList{QStringLiteral("compose")} + projectArgs +
+                QStringList{QStringLiteral("config"), QStringLiteral("--format"), QStringLiteral("json")},
+            std::nullopt, dir);
     return parseComposeConfig(json, dir);
+}
+
+} // namespace
+
+ComposeConfig composeProject(const QString& dir)
+{
+    return readComposeProject(dir, {});
+}
+
+ComposeConfig composeProject(const QString& dir, const QString& projectName)
+{
+    return readComposeProject(dir, {QStringLiteral("-p"), projectName});
 }
 
 ComposeConfig parseComposeConfig(const QString& json, const QString& dir)

@@ -67,6 +67,11 @@ std::optional<QString> composeWarningSummary(const QString& err);
 // Platform::LaunchError when no child could be started).
 ComposeConfig composeProject(const QString& dir);
 
+// The same, resolved under the name the project's containers carry. A project started under another
+// name than its folder's (`-p`, or a renamed folder) has its volumes named after that name, and only
+// these names say which volumes are the project's.
+ComposeConfig composeProject(const QString& dir, const QString& projectName);
+
 // The reader's second half: the plugin's JSON configuration to the project. Throws DockerError
 // naming `dir` when the text is not a configuration with a name.
 ComposeConfig parseComposeConfig(const QString& json, const QString& dir);

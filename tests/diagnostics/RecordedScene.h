@@ -60,7 +60,8 @@ protected:
         answerDocker(mountsQuery({"dg7-failed", "dg7-sidecar", "dg7shop-web-1", "dg7shop-worker-1"}),
                      recorded("mounts.txt"));
         fakes.answer("docker", {"compose", "config", "-q"}, "");
-        fakes.answer("docker", {"compose", "config", "--format", "json"}, recorded("compose-config.json"));
+        fakes.answer("docker", {"compose", "-p", "dg7shop", "config", "--format", "json"},
+                     recorded("compose-config.json"));
     }
 
     ~RecordedScene() override

@@ -1,0 +1,76 @@
+#include "diagnostics/EngineScene.h"
+#include "diagnostics/PlanDump.h"
+#include "diagnostics/RecordedScene.h"
+#include "diagnostics/RuntimeDump.h"
+
+#include <QRegularExpression>
+
+using DiagnosticsTest::EngineScene;
+using DiagnosticsTest::printed;
+
+namespace {
+
+// Other users of the engine have things of their own on it, so lines are looked for, not counted.
+void expectLine(const QStringList& lines, const QString& pattern)
+{
+    const QRegularExpression line(QRegularExpression::anchoredPattern(pattern));
+    EXPECT_TRUE(
+        std::any_of(lines.cbegin(), lines.cend(), [&](const QString& l) { return line.match(l).hasMatch(); }))
+        << "no line like: " << pattern.toStdString() << "\n"
+        << lines.join('\n').toStdString();
+}
+
+QString quoted(const QString& text)
+{
+    return QRegularExpression::escape(text);
+}
+
+} // namespace
+
+TEST(DiagnosticsOnEngine, TheRuntimeDumpShowsTheProjectTheLooseContainersAndTheirReadings)
+{
+    VOSKEL_REQUIRE_ENGINE();
+    const EngineScene scene;
+    const QStringList lines = printed([](QTextStream& out) {
+                                  Diagnostics::runDump(out, std::nullopt);
+                              }).split('\n', Qt::SkipEmptyParts);
+
+    expectLine(lines, R"(runtime: \S+( · current)?( · offline)?  \S+(  \[opens here\])?)");
+    expectLine(lines, R"(runtime: \(current\)  containers: \d+)");
+    const qsizetype project = lines.indexOf("  project " + scene.project + "  1/2");
+    ASSERT_GE(project, 0) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines.mid(project + 1, 3),
+              (QStringList{"    compose config: ok",
+                           "    - " + scene.web() + "  [running]  " + TestSupport::testImage(),
+                           "    - " + scene.worker() + "  [exited]  " + TestSupport::testImage()}));
+    expectLine(lines, "  \\(no project\\) " + quoted(scene.failed) + "  \\[exited\\]");
+    expectLine(lines, "  \\(no project\\) " + quoted(scene.sidecar) + "  \\[running\\]");
+    expectLine(lines, R"(images: \d+  volumes: \d+)");
+    expectLine(lines, R"(on disk: .+ (bytes?|KB|MB|GB|TB)  reclaimable: .+)");
+    // The project's own volume counts towards it: 200 KB at least.
+    expectLine(lines, "  project " + quoted(scene.project) + R"(  (\d\d\d KB|[\d.]+ MB))");
+    expectLine(lines, "  could remove container " + quoted(scene.failed) +
+                          R"(  .+  \[not in a project · no volume\])");
+    expectLine(lines, R"(in use: (\d+%|<1%) of the processor  .+ of .+)");
+    expectLine(lines, "  " + quoted(scene.sidecar) + R"(  (\d+%|<1%)  .+)");
+    expectLine(lines, "  " + quoted(scene.web()) + R"(  (\d+%|<1%)  .+)");
+    for (const QString& line : lines)
+        EXPECT_FALSE(line.startsWith("  " + scene.failed + "  ")) << "a stopped container got a reading";
+}
+
+TEST(DiagnosticsOnEngine, ThePlanKeepsTheSharedVolumeAndLeavesTheExternalOneAlone)
+{
+    VOSKEL_REQUIRE_ENGINE();
+    const EngineScene scene;
+    const QString out =
+        printed([&](QTextStream& s) { Diagnostics::runPlan(s, scene.project, QString("default")); });
+    EXPECT_EQ(out, "delete " + scene.project + " would:\n" +                                           //
+                       "  remove container  " + scene.web() + "\n" +                                   //
+                       "  remove container  " + scene.worker() + "\n" +                                //
+                       "  remove volume     " + scene.data() + "  (200 KB)\n" +                        //
+                       "  KEEP volume       " + scene.shared + "  — used by " + scene.sidecar + "\n" + //
+                       "  offer to trash    " + scene.dir + "\n");
+    // Only a plan: everything is still there.
+    EXPECT_EQ(TestSupport::docker({"volume", "inspect", scene.data()}).status, 0);
+    EXPECT_EQ(TestSupport::docker({"inspect", scene.web()}).status, 0);
+}
