@@ -30,18 +30,18 @@ int notBuiltYet(const char* what)
     return 1;
 }
 
-// Ends what a mode may have left: output still buffered, children a worker still waits on, workers
-// still queued. Hung children are ended first, so draining the pools cannot wait on them forever.
+} // namespace
+
 int finish(QTextStream& out)
 {
     out.flush();
     std::fflush(stdout);
+    // Children first: a worker waiting on a hung tool would otherwise keep the drain, and the
+    // process, waiting forever.
     Platform::endRunningChildren();
     Platform::Pools::drain();
     return 0;
 }
-
-} // namespace
 
 Choice decide(const QStringList& arguments)
 {

@@ -5,6 +5,8 @@
 
 #include <optional>
 
+class QTextStream;
+
 // How the process starts: one of the command-line diagnostic modes, or the application itself.
 namespace Startup {
 
@@ -25,6 +27,10 @@ struct Choice {
 // occurrence and take the one or two arguments after them as they stand, even when those look like
 // switches. "--plan" without a project is passed over. Never fails.
 Choice decide(const QStringList& arguments);
+
+// How a mode ends before the process does: its output flushed, every child a worker still waits on
+// ended (a hung tool first asked, then forced), and every queued worker done. Returns the exit status.
+int finish(QTextStream& out);
 
 // The process's entry: decides from the raw arguments before any Qt application object can strip
 // some, runs the chosen mode and returns the exit status. Nothing of a mode outlives this call: its

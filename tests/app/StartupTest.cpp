@@ -1,8 +1,17 @@
 #include "app/Startup.h"
 
+#include "app/RunProgram.h"
+#include "engine/Docker.h"
+#include "platform/Pools.h"
+#include "platform/ProcessRunner.h"
 #include "support/TestSupport.h"
 
+#include <QBuffer>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QTextStream>
+#include <QThread>
 
 using Startup::Choice;
 using Mode = Startup::Choice::Mode;
@@ -118,40 +127,11 @@ TEST(StartupDecision, TheProgramsOwnPathIsSearchedLikeEveryOtherArgument)
     EXPECT_EQ(Startup::decide({}), only(Mode::Application));
 }
 
-namespace {
-
-struct Ran {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Ran runVoskel(const QStringList& arguments)
-{
-    QProcess process;
-    process.setProgram(QStringLiteral(VOSKEL_BINARY));
-    process.setArguments(arguments);
-    process.start();
-    Ran ran;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-        ADD_FAILURE() << "voskel did not finish";
-        return ran;
-    }
-    ran.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    ran.out = QString::fromUtf8(process.readAllStandardOutput());
-    ran.err = QString::fromUtf8(process.readAllStandardError());
-    return ran;
-}
-
-} // namespace
-
 TEST(StartupProgram, ModesThatAreNotBuiltSaySoInOneLineAndFail)
 {
     for (const QStringList& arguments : {QStringList{"--selftest"}, QStringList{"--shot", "pictures"},
                                          QStringList{}, QStringList{"--plan"}}) {
-        const Ran ran = runVoskel(arguments);
+        const AppTest::Ran ran = AppTest::runVoskel(arguments);
         EXPECT_NE(ran.exitCode, 0) << arguments.join(' ').toStdString();
         EXPECT_TRUE(ran.out.isEmpty());
         EXPECT_TRUE(ran.err.endsWith(" is not built yet.\n")) << ran.err.toStdString();
@@ -161,7 +141,7 @@ TEST(StartupProgram, ModesThatAreNotBuiltSaySoInOneLineAndFail)
 
 TEST(StartupProgram, TheToolsDumpPrintsItsScriptsAndEndsWithStatusZero)
 {
-    const Ran ran = runVoskel({"--script", "--tools"});
+    const AppTest::Ran ran = AppTest::runVoskel({"--script", "--tools"});
     EXPECT_EQ(ran.exitCode, 0) << ran.err.toStdString();
     const QStringList lines = ran.out.split('\n');
     ASSERT_GT(lines.size(), 8);
@@ -176,4 +156,26 @@ TEST(StartupProgram, TheToolsDumpPrintsItsScriptsAndEndsWithStatusZero)
                                  "container system start --enable-kernel-install || exit $?\n"
                                  "if brew list --formula socktainer >/dev/null 2>&1; then\n"
                                  "    brew services restart socktainer\nfi\n"));
+}
+
+TEST(StartupFinish, EndsAChildAWorkerStillWaitsOnAndFlushesTheOutput)
+{
+    TestSupport::FakeTools fakes({"docker"});
+    TestSupport::ScopedEnv hang("VOSKEL_FAKE_MODE", "hang");
+    Platform::Pools::utility()->start([] { Platform::runToEnd(Docker::process({"stats"})); });
+    QDeadlineTimer started(10000);
+    while (Platform::trackedChildCount() == 0 && !started.hasExpired())
+        QThread::msleep(10);
+    ASSERT_EQ(Platform::trackedChildCount(), 1);
+
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QTextStream out(&buffer);
+    out << "last line\n";
+    QElapsedTimer took;
+    took.start();
+    EXPECT_EQ(Startup::finish(out), 0);
+    EXPECT_LT(took.elapsed(), 10000);
+    EXPECT_EQ(Platform::trackedChildCount(), 0);
+    EXPECT_EQ(buffer.data(), "last line\n");
 }

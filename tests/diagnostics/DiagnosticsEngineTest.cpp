@@ -64,12 +64,7 @@ TEST(DiagnosticsOnEngine, ThePlanKeepsTheSharedVolumeAndLeavesTheExternalOneAlon
     const EngineScene scene;
     const QString out =
         printed([&](QTextStream& s) { Diagnostics::runPlan(s, scene.project, QString("default")); });
-    EXPECT_EQ(out, "delete " + scene.project + " would:\n" +                                           //
-                       "  remove container  " + scene.web() + "\n" +                                   //
-                       "  remove container  " + scene.worker() + "\n" +                                //
-                       "  remove volume     " + scene.data() + "  (200 KB)\n" +                        //
-                       "  KEEP volume       " + scene.shared + "  — used by " + scene.sidecar + "\n" + //
-                       "  offer to trash    " + scene.dir + "\n");
+    EXPECT_EQ(out, scene.expectedPlan());
     // Only a plan: everything is still there.
     EXPECT_EQ(TestSupport::docker({"volume", "inspect", scene.data()}).status, 0);
     EXPECT_EQ(TestSupport::docker({"inspect", scene.web()}).status, 0);

@@ -78,6 +78,18 @@ volumes:
     QString worker() const { return project + "-worker-1"; }
     QString data() const { return project + "_data"; }
 
+    // What the plan of deleting the project says: the project's own volume goes, the shared one
+    // stays, the external one is not the project's to plan.
+    QString expectedPlan() const
+    {
+        return "delete " + project + " would:\n" +                                 //
+               "  remove container  " + web() + "\n" +                             //
+               "  remove container  " + worker() + "\n" +                          //
+               "  remove volume     " + data() + "  (200 KB)\n" +                  //
+               "  KEEP volume       " + shared + "  — used by " + sidecar + "\n" + //
+               "  offer to trash    " + dir + "\n";
+    }
+
     QString project, shared, external, sidecar, failed, dir;
 
 private:
