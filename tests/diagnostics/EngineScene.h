@@ -32,7 +32,7 @@ public:
         compose.write(QStringLiteral(R"(services:
   web:
     image: %1
-    command: ["sh", "-c", "head -c 200000 /dev/zero > /data/blob; sleep 600"]
+    command: ["sh", "-c", "head -c 200000 /dev/zero > /data/part && mv /data/part /data/blob; sleep 600"]
     volumes: [data:/data, shared:/shared, ext:/ext]
   worker:
     image: %1
@@ -55,8 +55,9 @@ volumes:
         expectDone(docker({"run", "-d", "--name", sidecar, "-v", shared + ":/shared",
                            TestSupport::testImage(), "sleep", "600"}));
         docker({"run", "--name", failed, TestSupport::testImage(), "sh", "-c", "exit 3"});
-        // The web container writes its file right after it starts; the measurement should see it.
-        for (int i = 0; i < 50; ++i) {
+        // The web container writes its file right after it starts, whole or not at all; the
+        // measurement should see all of it.
+        for (int i = 0; i < 300; ++i) {
             if (docker({"exec", project + "-web-1", "test", "-s", "/data/blob"}).status == 0)
                 break;
             QThread::msleep(100);
