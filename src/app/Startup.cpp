@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "diagnostics/DumpAll.h"
 #include "diagnostics/PlanDump.h"
 #include "diagnostics/RuntimeDump.h"
 #include "diagnostics/ToolsDump.h"
@@ -93,7 +94,6 @@ int run(int argc, char** argv)
     case Mode::Application:
         return notBuiltYet("the application's window");
     case Mode::DumpAll:
-        return notBuiltYet("the dump of all runtimes");
     case Mode::Tools:
     case Mode::Plan:
     case Mode::Dump:
@@ -113,6 +113,10 @@ int run(int argc, char** argv)
         break;
     case Mode::Dump:
         Diagnostics::runDump(out, choice.context);
+        break;
+    case Mode::DumpAll:
+        // The store's work comes back to this thread, so its event loop turns until the dump is done.
+        QCoro::waitFor(Diagnostics::runDumpAll(out));
         break;
     default:
         break;

@@ -77,12 +77,13 @@ protected:
         return TestSupport::fixture("diagnostics/recorded/" + name).replace("@WORKDIR@", workdir.path());
     }
 
-    // Answers a docker command on every runtime the tests name: the client's current one (no
-    // "--context"), the context "other", and the Apple socket (no "--context" either).
+    // Answers a docker command on every runtime the tests name: the client's current one and the
+    // Apple socket (no "--context"), and the contexts "default" and "other".
     void answerDocker(const QStringList& args, const QString& out, const QString& err = {}, int status = 0)
     {
         fakes.answer("docker", args, out, err, status);
-        fakes.answer("docker", QStringList{"--context", "other"} + args, out, err, status);
+        for (const char* context : {"default", "other"})
+            fakes.answer("docker", QStringList{"--context", context} + args, out, err, status);
     }
 
     static QStringList mountsQuery(const QStringList& names)
