@@ -29,7 +29,7 @@ auto listed(QTextStream& out, F listing) -> std::optional<decltype(listing())>
     }
 }
 
-QString yesNo(bool condition, const QString& text)
+QString when(bool condition, const QString& text)
 {
     return condition ? text : QString();
 }
@@ -44,15 +44,10 @@ void printRuntimes(QTextStream& out)
     }
     for (const RuntimeEntry& entry : std::as_const(discovery.list))
         printLine(out, QStringLiteral("runtime: ") + entry.runtime.name +
-                           yesNo(entry.current, separator + QStringLiteral("current")) +
-                           yesNo(!entry.reachable, separator + QStringLiteral("offline")) +
+                           when(entry.current, separator + QStringLiteral("current")) +
+                           when(!entry.reachable, separator + QStringLiteral("offline")) +
                            QStringLiteral("  ") + entry.endpoint +
-                           yesNo(discovery.current == entry.runtime, QStringLiteral("  [opens here]")));
-}
-
-bool hasComposeFile(const std::optional<QString>& dir)
-{
-    return dir && QFileInfo::exists(*dir) && Docker::composeFile(*dir).has_value();
+                           when(discovery.current == entry.runtime, QStringLiteral("  [opens here]")));
 }
 
 void printProject(QTextStream& out, const ComposeProject& project)
@@ -67,8 +62,7 @@ void printProject(QTextStream& out, const ComposeProject& project)
                        QString::number(project.runningCount()) + u'/' +
                        QString::number(project.containers.size()) + suffix);
 
-    // Looked at again: the folder may have changed while the line above was written.
-    if (hasComposeFile(project.workingDir)) {
+    if (dirExists && suffix.isEmpty()) {
         const ComposeCheck check = Docker::checkCompose(*project.workingDir);
         if (!check.isValid()) {
             printLine(out, QStringLiteral("    compose config: INVALID - ") + check.message);
