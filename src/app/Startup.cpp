@@ -25,10 +25,40 @@ std::optional<QString> at(const QStringList& arguments, qsizetype index)
     return arguments.at(index);
 }
 
-int notBuiltYet(const char* what)
+// What the later parts of the application will be; none for a mode that is built.
+const char* notBuiltYet(Mode mode)
 {
-    std::fprintf(stderr, "voskel: %s is not built yet.\n", what);
-    return 1;
+    switch (mode) {
+    case Mode::SelfTest:
+        return "the self test";
+    case Mode::Shot:
+        return "the screenshot generator";
+    case Mode::Application:
+        return "the application's window";
+    default:
+        return nullptr;
+    }
+}
+
+void runTextMode(const Choice& choice, QTextStream& out)
+{
+    switch (choice.mode) {
+    case Mode::Tools:
+        Diagnostics::runToolsDump(out, choice.withScripts);
+        break;
+    case Mode::Plan:
+        Diagnostics::runPlan(out, choice.project, choice.context);
+        break;
+    case Mode::Dump:
+        Diagnostics::runDump(out, choice.context);
+        break;
+    case Mode::DumpAll:
+        // The store's work comes back to this thread, so its event loop turns until the dump is done.
+        QCoro::waitFor(Diagnostics::runDumpAll(out));
+        break;
+    default:
+        break;
+    }
 }
 
 } // namespace
@@ -86,41 +116,16 @@ int run(int argc, char** argv)
         arguments << QString::fromLocal8Bit(argv[i]);
     const Choice choice = decide(arguments);
 
-    switch (choice.mode) {
-    case Mode::SelfTest:
-        return notBuiltYet("the self test");
-    case Mode::Shot:
-        return notBuiltYet("the screenshot generator");
-    case Mode::Application:
-        return notBuiltYet("the application's window");
-    case Mode::DumpAll:
-    case Mode::Tools:
-    case Mode::Plan:
-    case Mode::Dump:
-        break;
+    if (const char* missing = notBuiltYet(choice.mode)) {
+        std::fprintf(stderr, "voskel: %s is not built yet.\n", missing);
+        return 1;
     }
 
     // The text modes need no display: a core application is enough for processes and settings.
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     out.setEncoding(QStringConverter::Utf8);
-    switch (choice.mode) {
-    case Mode::Tools:
-        Diagnostics::runToolsDump(out, choice.withScripts);
-        break;
-    case Mode::Plan:
-        Diagnostics::runPlan(out, choice.project, choice.context);
-        break;
-    case Mode::Dump:
-        Diagnostics::runDump(out, choice.context);
-        break;
-    case Mode::DumpAll:
-        // The store's work comes back to this thread, so its event loop turns until the dump is done.
-        QCoro::waitFor(Diagnostics::runDumpAll(out));
-        break;
-    default:
-        break;
-    }
+    runTextMode(choice, out);
     return finish(out);
 }
 
