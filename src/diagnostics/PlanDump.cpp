@@ -24,9 +24,7 @@ QMap<QString, QString> volumeSizes(const std::optional<Runtime>& runtime)
 {
     QString detail;
     try {
-        detail = Docker::run({QStringLiteral("system"), QStringLiteral("df"), QStringLiteral("-v"),
-                              QStringLiteral("--format"), QStringLiteral("json")},
-                             runtime);
+        detail = Docker::diskUsageReport(runtime, true);
     } catch (const std::exception&) {
         return {};
     }

@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QSet>
+#include <QThread>
 
 #include <algorithm>
 
@@ -268,14 +269,32 @@ DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCom
     return usage;
 }
 
+// The engine measures one disk-usage request at a time and turns away a second one while the first
+// runs ("a disk usage operation is already running"). Another view, another window or the command
+// line may be measuring at that moment, so such a refusal is waited out for a few seconds.
+QString diskUsageReport(const std::optional<Runtime>& runtime, bool verbose)
+{
+    QStringList args{QStringLiteral("system"), QStringLiteral("df")};
+    if (verbose)
+        args << QStringLiteral("-v");
+    args << QStringLiteral("--format") << QStringLiteral("json");
+    constexpr int attempts = 20;
+    constexpr unsigned long pauseMs = 250;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            return run(args, runtime);
+        } catch (const DockerError& error) {
+            if (attempt == attempts || !error.errorDescription().contains(u"disk usage operation is already running"))
+                throw;
+        }
+        QThread::msleep(pauseMs);
+    }
+}
+
 DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canCompose)
 {
-    const QString summary = run(
-        {QStringLiteral("system"), QStringLiteral("df"), QStringLiteral("--format"), QStringLiteral("json")},
-        runtime);
-    const QString detail = run({QStringLiteral("system"), QStringLiteral("df"), QStringLiteral("-v"),
-                                QStringLiteral("--format"), QStringLiteral("json")},
-                               runtime);
+    const QString summary = diskUsageReport(runtime, false);
+    const QString detail = diskUsageReport(runtime, true);
     DiskUsage usage = parseUsage(summary, detail, canCompose);
     usage.mounts = volumeMounts(usage.containerSize.keys(), runtime); // QMap keys come sorted
 

@@ -78,4 +78,8 @@ DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCom
 // image queries after them never fail the call.
 DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canCompose);
 
+// The engine's disk-usage report as JSON text (`system df`, with `verbose` its per-item form). Waits
+// out the engine's refusal while another measurement runs; throws what Docker::run throws.
+QString diskUsageReport(const std::optional<Runtime>& runtime, bool verbose);
+
 } // namespace Docker

@@ -9,7 +9,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QTemporaryDir>
+
+#include <thread>
+#include <vector>
 
 using Kind = Reclaimable::Kind;
 using Recovery = Reclaimable::Recovery;
@@ -250,4 +254,29 @@ TEST(StatsOnEngine, TimedStatisticsOfARunningContainer)
                                             Runtime::socket("nowhere", "/nonexistent/voskel.sock")),
                             10.0),
               std::nullopt);
+}
+
+TEST(DiskUsageOnEngine, ConcurrentMeasurementsAllAnswer)
+{
+    VOSKEL_REQUIRE_ENGINE();
+    // The engine refuses a second measurement while one runs; each caller must still get its report.
+    constexpr int callers = 4;
+    QStringList reports(callers);
+    QStringList failures;
+    QMutex lock;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < callers; ++i)
+        threads.emplace_back([&, i] {
+            try {
+                reports[i] = Docker::diskUsageReport(std::nullopt, true);
+            } catch (const DockerError& error) {
+                QMutexLocker locked(&lock);
+                failures << error.errorDescription();
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_TRUE(failures.isEmpty()) << failures.join('\n').toStdString();
+    for (const QString& report : reports)
+        EXPECT_TRUE(report.trimmed().startsWith('{'));
 }
