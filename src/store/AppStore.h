@@ -5,6 +5,7 @@
 #include "engine/ProjectRegistry.h"
 #include "engine/Runtime.h"
 #include "engine/Stats.h"
+#include "engine/Teardown.h"
 #include "engine/Usage.h"
 #include "store/StoreEngine.h"
 
@@ -34,6 +35,14 @@ class AppStore : public QObject {
 
 public:
     static constexpr const char* showAllKey = "showAllRuntimes";
+
+    // What a registry login came to: whether the client accepted it, and what it said.
+    struct LoginResult {
+        bool ok = false;
+        QString said;
+
+        bool operator==(const LoginResult&) const = default;
+    };
 
     // The runtime picker's value for "all runtimes": U+0000 and "all", which no runtime can be named.
     static QString allRuntimesTag();
@@ -136,6 +145,59 @@ public:
     QCoro::Task<> loadStats();
     QCoro::Task<> loadAddresses();
 
+    // User actions. Each starts at once and runs on by itself when its task is not awaited; awaiting
+    // it waits for the refresh that shows the outcome. An action runs on the runtime of the item it
+    // acts on, else on the runtime shown when it is called. Actions do not queue: two may overlap.
+    //
+    // The common path: marks the store busy, runs `docker <args>` in `cwd` on `on`, puts the failure
+    // text into `error` (a success clears it), drops busy, makes disk usage stale and refreshes.
+    QCoro::Task<> act(QStringList args, std::optional<QString> cwd, std::optional<Runtime> on);
+    QCoro::Task<> restart(const Container& container);
+    QCoro::Task<> start(const Container& container);
+    QCoro::Task<> stop(const Container& container);
+    QCoro::Task<> pause(const Container& container);
+    QCoro::Task<> unpause(const Container& container);
+    QCoro::Task<> remove(const Container& container);
+    // Typed references are taken without surrounding blanks and tabs; one that is empty then does
+    // nothing at all.
+    QCoro::Task<> commit(Container container, QString reference);
+    QCoro::Task<> remove(const DockerImage& image);
+    // Always on the shown runtime.
+    QCoro::Task<> pull(QString reference);
+    QCoro::Task<> tag(DockerImage image, QString reference);
+    QCoro::Task<> remove(const DockerVolume& volume);
+    QCoro::Task<> stopAll(const ComposeProject& project);
+    QCoro::Task<> startAll(const ComposeProject& project);
+    void dismissError();
+    void dismissNotice();
+
+    // Compose projects. up and down do nothing unless the project's folder exists and holds a compose
+    // file; both name the project, so compose acts on the project the containers belong to whatever
+    // name the folder or the environment would give. up checks the file first: an invalid one sets
+    // `error`, a warning becomes the notice (no warning clears it).
+    QCoro::Task<> up(ComposeProject project);
+    QCoro::Task<> down(ComposeProject project);
+    // Remembers the project in `dir` under `on`, else under the shown runtime; switches to that
+    // runtime when another one is shown. None on success, else the message for the caller's form.
+    QCoro::Task<std::optional<QString>> addProject(QString dir, std::optional<Runtime> on);
+    // Points a remembered project at another folder holding the same compose project.
+    QCoro::Task<std::optional<QString>> relocate(ComposeProject project, QString dir);
+    void forget(const ComposeProject& project);
+
+    // What deleting the project would remove. Never fails: what cannot be read is left out.
+    QCoro::Task<TeardownPlan> teardownPlan(ComposeProject project);
+    // Carries a plan out on `on`: the project down (or its containers removed), its own volumes
+    // removed, optionally its folder moved to the Trash, the project forgotten. Every failure is
+    // collected into `error`, one line each; busy lasts until the refresh after it has finished.
+    QCoro::Task<> deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trashDirectory);
+
+    // Removes the chosen candidates, each on its own runtime, reloads usage and listings and says in
+    // the notice how much was freed. Returns the failure texts of the commands that failed.
+    QCoro::Task<QStringList> reclaim(QList<Reclaimable> items);
+    // Logs the shown runtime's client in to a registry; the password goes to the client's standard
+    // input only. Changes nothing in the store.
+    QCoro::Task<LoginResult> login(QString server, QString username, QString password);
+
 signals:
     void runtimesChanged();
     void runtimeChanged();
@@ -188,6 +250,12 @@ private:
     bool handOver();
     void forgetStats();
     void remember(const QList<ComposeProject>& projects, const std::optional<Runtime>& runtime);
+    // Takes `registry` as the store's and writes it to the settings.
+    void keepRegistry(const ProjectRegistry& registry);
+    // `docker compose -p <project> <command>`, with -d for up.
+    static QStringList composeCommand(const QString& project, const QString& command);
+    // The item's own runtime, else the one shown now.
+    std::optional<Runtime> actingOn(const std::optional<Runtime>& own) const { return own ? own : m_runtime; }
     // Recomputes every entry's reachability from its endpoint, without asking any engine.
     void rederiveReachability();
     bool usageIsDue() const;

@@ -270,6 +270,11 @@ void AppStore::remember(const QList<ComposeProject>& projects, const std::option
     recorded.record(projects, runtime ? std::optional<QString>(runtime->id()) : std::nullopt);
     if (recorded == m_registry)
         return;
-    setRegistry(recorded);
-    recorded.save(m_defaults);
+    keepRegistry(recorded);
+}
+
+void AppStore::keepRegistry(const ProjectRegistry& registry)
+{
+    setRegistry(registry);
+    registry.save(m_defaults);
 }

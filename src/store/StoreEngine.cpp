@@ -55,6 +55,26 @@ public:
                                                  QStringLiteral("--format"), QStringLiteral("json")}),
                              statsLimitSeconds);
     }
+    void run(const QStringList& args, const std::optional<Runtime>& runtime,
+             const std::optional<QString>& cwd) override
+    {
+        Docker::run(args, runtime, cwd);
+    }
+    Platform::Capture capture(const QStringList& args, const std::optional<Runtime>& runtime,
+                              const std::optional<QString>& cwd, const std::optional<QString>& input) override
+    {
+        return Docker::capture(args, runtime, cwd, input);
+    }
+    ComposeCheck checkCompose(const QString& dir) override { return Docker::checkCompose(dir); }
+    ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName) override
+    {
+        return projectName ? Docker::composeProject(dir, *projectName) : Docker::composeProject(dir);
+    }
+    Docker::MountMap volumeMounts(const QStringList& containers,
+                                  const std::optional<Runtime>& runtime) override
+    {
+        return Docker::volumeMounts(containers, runtime);
+    }
     bool isReachable(const QString& endpoint) override { return Docker::isReachable(endpoint); }
 };
 
@@ -75,6 +95,36 @@ QString failureText(const std::exception_ptr& failure)
     } catch (...) {
         return QStringLiteral("The engine failed in an unexpected way.");
     }
+}
+
+QString commandTitle(const QStringList& args)
+{
+    static const QStringList groups{QStringLiteral("compose"), QStringLiteral("volume"),
+                                    QStringLiteral("image"), QStringLiteral("builder")};
+    QStringList words{QStringLiteral("docker")};
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& word = args[i];
+        if (word == u"-p" || word == u"--context") {
+            ++i; // a project or context name says nothing about what ran
+            continue;
+        }
+        if (word.startsWith(u'-'))
+            continue;
+        words << word;
+        if (!groups.contains(word))
+            break;
+    }
+    return words.join(u' ');
+}
+
+std::optional<QString> commandFailure(const QStringList& args, const Platform::Capture& result)
+{
+    if (result.status == 0)
+        return std::nullopt;
+    const QString said = result.err.trimmed();
+    if (!said.isEmpty())
+        return said;
+    return commandTitle(args) + QStringLiteral(" exited ") + QString::number(result.status) + u'.';
 }
 
 std::shared_ptr<StoreEngine> StoreEngine::system()

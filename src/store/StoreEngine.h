@@ -1,13 +1,17 @@
 #pragma once
 
+#include "engine/Compose.h"
 #include "engine/Container.h"
 #include "engine/Runtime.h"
+#include "engine/Teardown.h"
 #include "engine/Usage.h"
+#include "platform/ProcessSpec.h"
 
 #include <QCoroTask>
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <exception>
@@ -34,6 +38,24 @@ public:
     virtual std::optional<QString> appleStats() = 0;
     virtual std::optional<QString> appleAddresses() = 0;
 
+    // One user action's command, run to its end; what it prints is not wanted. Throws as the
+    // listings do, with the client's trimmed error output.
+    virtual void run(const QStringList& args, const std::optional<Runtime>& runtime,
+                     const std::optional<QString>& cwd) = 0;
+    // A command whose outcome the caller reads itself. Never throws: a child that cannot start gives
+    // status -1 and the reason as `err`. `input` is written to its standard input, which is then closed.
+    virtual Platform::Capture capture(const QStringList& args, const std::optional<Runtime>& runtime,
+                                      const std::optional<QString>& cwd,
+                                      const std::optional<QString>& input) = 0;
+    // Whether the project in `dir` can be started. Never throws.
+    virtual ComposeCheck checkCompose(const QString& dir) = 0;
+    // The project in `dir` as compose resolves it, under `projectName` when one is given. Throws
+    // DockerError when the folder holds no readable project.
+    virtual ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName) = 0;
+    // Which named volumes each container (by name) mounts. Never throws.
+    virtual Docker::MountMap volumeMounts(const QStringList& containers,
+                                          const std::optional<Runtime>& runtime) = 0;
+
     // Whether an endpoint can be reached without asking it: a Unix socket whose file exists, or any
     // other kind of address. Called on the main thread.
     virtual bool isReachable(const QString& endpoint) = 0;
@@ -45,6 +67,14 @@ public:
 // The text the user is shown for what an engine call threw: the client's error output for a
 // DockerError, the reason a child could not start for a Platform::LaunchError.
 QString failureText(const std::exception_ptr& failure);
+
+// How a command is named when it failed without a word: "docker stop", "docker volume rm",
+// "docker compose down".
+QString commandTitle(const QStringList& args);
+
+// The failure text of a captured command: none when it exited 0; otherwise its trimmed error output,
+// or, when it said nothing, the command's title, " exited " and the status.
+std::optional<QString> commandFailure(const QStringList& args, const Platform::Capture& result);
 
 // The store's sense of time. `now` may be called from any thread; `sleep` only on the main thread.
 struct StoreClock {

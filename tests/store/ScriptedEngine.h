@@ -61,7 +61,31 @@ private:
 // so a test may change them while a call is held.
 class ScriptedEngine final : public StoreEngine {
 public:
-    enum class Call { Runtimes, Containers, Images, Volumes, Usage, DockerStats, AppleStats, AppleAddresses };
+    enum class Call {
+        Runtimes,
+        Containers,
+        Images,
+        Volumes,
+        Usage,
+        DockerStats,
+        AppleStats,
+        AppleAddresses,
+        Run,
+        Capture,
+        CheckCompose,
+        ComposeProject,
+        VolumeMounts,
+    };
+
+    // One command an action ran, through run or capture.
+    struct Command {
+        QStringList args;
+        QString runtime; // identifier, "" for none
+        std::optional<QString> cwd;
+        std::optional<QString> input;
+
+        bool operator==(const Command&) const = default;
+    };
 
     struct Listing {
         QList<Container> containers;
@@ -129,6 +153,62 @@ public:
             m_unreachable.append(endpoint);
         else
             m_unreachable.removeAll(endpoint);
+    }
+
+    // What `docker <args>` answers, for run and capture alike; a command without an answer succeeds
+    // and prints nothing. run throws the trimmed error output of an answer whose status is not 0.
+    void answer(const QStringList& args, const Platform::Capture& result)
+    {
+        std::lock_guard lock(m_mutex);
+        m_answers.insert(args, result);
+    }
+    void failCommand(const QStringList& args, const QString& err, int status = 1)
+    {
+        answer(args, {status, QString(), err});
+    }
+    QList<Command> commands() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_commands;
+    }
+    // The argument lists of every command so far, in order.
+    QList<QStringList> commandArgs() const
+    {
+        QList<QStringList> out;
+        for (const Command& command : commands())
+            out << command.args;
+        return out;
+    }
+
+    void setCheck(const QString& dir, const ComposeCheck& check)
+    {
+        std::lock_guard lock(m_mutex);
+        m_checks.insert(dir, check);
+    }
+    // None: reading the folder throws `failure`.
+    void setComposeProject(const QString& dir, const std::optional<ComposeConfig>& config,
+                           const QString& failure = QStringLiteral("no compose project here"))
+    {
+        std::lock_guard lock(m_mutex);
+        m_configs.insert(dir, config);
+        m_configFailures.insert(dir, failure);
+    }
+    // The project names the folders were read under, in order ("" for none).
+    QStringList composeNamesAsked() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_composeNames;
+    }
+    // What the containers of a runtime mount; asked for a list of names, the engine answers for those.
+    void setMounts(const std::optional<Runtime>& runtime, const Docker::MountMap& mounts)
+    {
+        std::lock_guard lock(m_mutex);
+        m_mounts.insert(key(runtime), mounts);
+    }
+    QList<QStringList> mountsAsked() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_mountsAsked;
     }
 
     // The next `call` for `runtime` waits at the returned gate.
@@ -208,6 +288,47 @@ public:
         std::lock_guard lock(m_mutex);
         return m_appleAddresses;
     }
+    void run(const QStringList& args, const std::optional<Runtime>& runtime,
+             const std::optional<QString>& cwd) override
+    {
+        const Platform::Capture done = command(Call::Run, {args, key(runtime), cwd, std::nullopt});
+        if (done.status != 0)
+            throw DockerError(done.err.trimmed());
+    }
+    Platform::Capture capture(const QStringList& args, const std::optional<Runtime>& runtime,
+                              const std::optional<QString>& cwd, const std::optional<QString>& input) override
+    {
+        return command(Call::Capture, {args, key(runtime), cwd, input});
+    }
+    ComposeCheck checkCompose(const QString& dir) override
+    {
+        arrive(Call::CheckCompose, {});
+        std::lock_guard lock(m_mutex);
+        return m_checks.value(dir, ComposeCheck::valid());
+    }
+    ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName) override
+    {
+        arrive(Call::ComposeProject, {});
+        std::lock_guard lock(m_mutex);
+        m_composeNames << projectName.value_or(QString());
+        const std::optional<ComposeConfig> config = m_configs.value(dir);
+        if (!config)
+            throw DockerError(m_configFailures.value(dir, QStringLiteral("no compose project here")));
+        return *config;
+    }
+    Docker::MountMap volumeMounts(const QStringList& containers,
+                                  const std::optional<Runtime>& runtime) override
+    {
+        arrive(Call::VolumeMounts, key(runtime));
+        std::lock_guard lock(m_mutex);
+        m_mountsAsked << containers;
+        const Docker::MountMap all = m_mounts.value(key(runtime));
+        Docker::MountMap asked;
+        for (const QString& name : containers)
+            if (all.contains(name))
+                asked.insert(name, all.value(name));
+        return asked;
+    }
     bool isReachable(const QString& endpoint) override
     {
         std::lock_guard lock(m_mutex);
@@ -240,6 +361,14 @@ private:
             gate->pass();
     }
 
+    Platform::Capture command(Call call, const Command& command)
+    {
+        arrive(call, command.runtime);
+        std::lock_guard lock(m_mutex);
+        m_commands << command;
+        return m_answers.value(command.args, Platform::Capture{});
+    }
+
     Listing listed(Call call, const std::optional<Runtime>& runtime)
     {
         arrive(call, key(runtime));
@@ -260,6 +389,14 @@ private:
     std::optional<QString> m_appleStats;
     std::optional<QString> m_appleAddresses;
     QStringList m_unreachable;
+    QHash<QStringList, Platform::Capture> m_answers;
+    QList<Command> m_commands;
+    QHash<QString, ComposeCheck> m_checks;
+    QHash<QString, std::optional<ComposeConfig>> m_configs;
+    QHash<QString, QString> m_configFailures;
+    QStringList m_composeNames;
+    QHash<QString, Docker::MountMap> m_mounts;
+    QList<QStringList> m_mountsAsked;
     QList<Hold> m_holds;
     QList<std::shared_ptr<Gate>> m_gates;
     QList<std::pair<Call, QString>> m_calls;

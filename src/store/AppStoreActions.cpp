@@ -1,0 +1,134 @@
+#include "store/AppStore.h"
+
+#include "engine/Container.h"
+#include "platform/Pools.h"
+
+namespace {
+
+QStringList withIds(const QString& verb, const QList<Container>& containers)
+{
+    QStringList args{verb};
+    for (const Container& container : containers)
+        args << container.id;
+    return args;
+}
+
+} // namespace
+
+QCoro::Task<> AppStore::act(QStringList args, std::optional<QString> cwd, std::optional<Runtime> on)
+{
+    QPointer<AppStore> self(this);
+    setBusy(true);
+    const std::shared_ptr<StoreEngine> engine = m_engine;
+    auto job = Platform::onUserInitiated([engine, args, cwd, on]() -> std::optional<QString> {
+        try {
+            engine->run(args, on, cwd);
+            return std::nullopt;
+        } catch (...) {
+            QString text = failureText(std::current_exception());
+            if (text.trimmed().isEmpty())
+                text = commandTitle(args) + QStringLiteral(" failed without saying why.");
+            return text;
+        }
+    });
+    const std::optional<QString> failed = co_await std::move(job);
+    if (!self)
+        co_return;
+    // Only the action's own outcome: an error a failed refresh put up is cleared by a success too,
+    // but the refresh bookkeeping stays as it is.
+    setError(failed);
+    setBusy(false);
+    setUsageAt(distantPast());
+    co_await refresh(false);
+}
+
+QCoro::Task<> AppStore::restart(const Container& container)
+{
+    return act({QStringLiteral("restart"), container.id}, std::nullopt, actingOn(container.runtime));
+}
+
+QCoro::Task<> AppStore::start(const Container& container)
+{
+    return act({QStringLiteral("start"), container.id}, std::nullopt, actingOn(container.runtime));
+}
+
+QCoro::Task<> AppStore::stop(const Container& container)
+{
+    return act({QStringLiteral("stop"), container.id}, std::nullopt, actingOn(container.runtime));
+}
+
+QCoro::Task<> AppStore::pause(const Container& container)
+{
+    return act({QStringLiteral("pause"), container.id}, std::nullopt, actingOn(container.runtime));
+}
+
+QCoro::Task<> AppStore::unpause(const Container& container)
+{
+    return act({QStringLiteral("unpause"), container.id}, std::nullopt, actingOn(container.runtime));
+}
+
+QCoro::Task<> AppStore::remove(const Container& container)
+{
+    return act({QStringLiteral("rm"), QStringLiteral("-f"), container.id}, std::nullopt,
+               actingOn(container.runtime));
+}
+
+QCoro::Task<> AppStore::commit(Container container, QString reference)
+{
+    const QString trimmed = Docker::trimBlanks(reference);
+    if (trimmed.isEmpty())
+        co_return;
+    auto task =
+        act({QStringLiteral("commit"), container.id, trimmed}, std::nullopt, actingOn(container.runtime));
+    co_await std::move(task);
+}
+
+QCoro::Task<> AppStore::remove(const DockerImage& image)
+{
+    return act({QStringLiteral("rmi"), image.ref()}, std::nullopt, actingOn(image.runtime));
+}
+
+QCoro::Task<> AppStore::pull(QString reference)
+{
+    // A reference typed with a stray blank would otherwise reach the client as an invalid name.
+    const QString trimmed = Docker::trimBlanks(reference);
+    if (trimmed.isEmpty())
+        co_return;
+    auto task = act({QStringLiteral("pull"), trimmed}, std::nullopt, m_runtime);
+    co_await std::move(task);
+}
+
+QCoro::Task<> AppStore::tag(DockerImage image, QString reference)
+{
+    const QString trimmed = Docker::trimBlanks(reference);
+    if (trimmed.isEmpty())
+        co_return;
+    auto task = act({QStringLiteral("tag"), image.ref(), trimmed}, std::nullopt, actingOn(image.runtime));
+    co_await std::move(task);
+}
+
+QCoro::Task<> AppStore::remove(const DockerVolume& volume)
+{
+    return act({QStringLiteral("volume"), QStringLiteral("rm"), volume.name}, std::nullopt,
+               actingOn(volume.runtime));
+}
+
+QCoro::Task<> AppStore::stopAll(const ComposeProject& project)
+{
+    return act(withIds(QStringLiteral("stop"), project.containers), std::nullopt, actingOn(project.runtime));
+}
+
+QCoro::Task<> AppStore::startAll(const ComposeProject& project)
+{
+    return act(withIds(QStringLiteral("start"), project.containers), std::nullopt, actingOn(project.runtime));
+}
+
+void AppStore::dismissError()
+{
+    setError(std::nullopt);
+}
+
+void AppStore::dismissNotice()
+{
+    setNotice(std::nullopt);
+}

@@ -1,0 +1,123 @@
+#include "store/AppStore.h"
+
+#include "engine/Compose.h"
+#include "platform/ByteCount.h"
+#include "platform/Pools.h"
+#include "platform/Trash.h"
+
+namespace {
+
+// One command of a deletion, on the user-initiated pool; its failure text, or none.
+QCoro::Task<std::optional<QString>> runStep(std::shared_ptr<StoreEngine> engine, QStringList args,
+                                            std::optional<Runtime> on, std::optional<QString> cwd)
+{
+    auto job = Platform::onUserInitiated([engine, args, on, cwd] {
+        return commandFailure(args, engine->capture(args, on, cwd, std::nullopt));
+    });
+    co_return co_await std::move(job);
+}
+
+} // namespace
+
+QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project)
+{
+    const std::optional<Runtime> on = actingOn(project.runtime);
+    QList<Container> neighbours;
+    QStringList names;
+    for (const Container& container : std::as_const(m_containers)) {
+        if (actingOn(container.runtime) == on) {
+            neighbours << container;
+            names << container.name;
+        }
+    }
+    // Sizes only as the engine measured what the volumes hold. The mount point's own size on the
+    // host is that of a directory entry, the same few kilobytes for every volume.
+    QMap<QString, QString> sizes;
+    if (m_usage) {
+        for (const DockerVolume& volume : std::as_const(m_volumes)) {
+            const qint64 bytes = m_usage->volumeSize.value(volume.name, 0);
+            if (actingOn(volume.runtime) == on && bytes > 0)
+                sizes.insert(volume.name, Platform::fileSize(bytes));
+        }
+    }
+
+    const std::shared_ptr<StoreEngine> engine = m_engine;
+    auto job = Platform::onUserInitiated([engine, project, on, neighbours, names, sizes] {
+        Docker::MountMap mounts;
+        ComposeConfig config;
+        try {
+            mounts = engine->volumeMounts(names, on);
+        } catch (...) {
+            // fewer volumes in the plan, nothing worse
+        }
+        if (project.workingDir) {
+            try {
+                // Read under the project's own name: its volumes are named after it, whatever name the
+                // folder would give a project started from it.
+                config = engine->composeProject(*project.workingDir, project.name);
+            } catch (...) {
+            }
+        }
+        return Docker::plan(project, neighbours, mounts, config.volumes, sizes, config.externalVolumes);
+    });
+    co_return co_await std::move(job);
+}
+
+QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trashDirectory)
+{
+    QPointer<AppStore> self(this);
+    const std::shared_ptr<StoreEngine> engine = m_engine;
+    setBusy(true);
+    QStringList failures;
+
+    // compose takes the project down where its file is; without one the containers go one by one.
+    std::optional<QStringList> down;
+    std::optional<QString> cwd;
+    if (plan.workingDir && Docker::composeFile(*plan.workingDir)) {
+        down = composeCommand(plan.project, QStringLiteral("down"));
+        cwd = plan.workingDir;
+    } else if (!plan.containers.isEmpty()) {
+        down = QStringList{QStringLiteral("rm"), QStringLiteral("-f")} + plan.containers;
+    }
+    if (down) {
+        auto step = runStep(engine, *down, on, cwd);
+        const std::optional<QString> failed = co_await std::move(step);
+        if (!self)
+            co_return;
+        if (failed)
+            failures << *failed;
+    }
+
+    QStringList volumes;
+    for (const VolumeUse& volume : plan.removable())
+        volumes << volume.name;
+    if (!volumes.isEmpty()) {
+        auto step = runStep(engine, QStringList{QStringLiteral("volume"), QStringLiteral("rm")} + volumes, on,
+                            std::nullopt);
+        const std::optional<QString> failed = co_await std::move(step);
+        if (!self)
+            co_return;
+        if (failed)
+            failures << *failed;
+    }
+
+    if (trashDirectory && plan.workingDir) {
+        auto job = Platform::onUserInitiated([dir = *plan.workingDir] { return Platform::moveToTrash(dir); });
+        const std::optional<QString> failed = co_await std::move(job);
+        if (!self)
+            co_return;
+        if (failed)
+            failures << *failed;
+    }
+
+    // Forgotten even after failures: containers that stayed still show the project through their labels.
+    ProjectRegistry changed = m_registry;
+    changed.forget(plan.project, on ? std::optional<QString>(on->id()) : std::nullopt);
+    keepRegistry(changed);
+
+    setError(failures.isEmpty() ? std::nullopt : std::optional<QString>(failures.join(u'\n')));
+    co_await refresh(false);
+    if (!self)
+        co_return;
+    setBusy(false);
+}

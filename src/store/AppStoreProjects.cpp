@@ -1,0 +1,142 @@
+#include "store/AppStore.h"
+
+#include "engine/Compose.h"
+#include "platform/Pools.h"
+
+#include <QFileInfo>
+
+namespace {
+
+// Where compose can act on the project: a folder that exists and holds a compose file.
+std::optional<QString> composeFolder(const ComposeProject& project)
+{
+    if (!project.workingDir || !QFileInfo::exists(*project.workingDir) ||
+        !Docker::composeFile(*project.workingDir))
+        return std::nullopt;
+    return project.workingDir;
+}
+
+struct Read {
+    std::optional<ComposeConfig> config;
+    QString failure;
+};
+
+// The project in `dir` as compose names it on its own, which is what a folder being added or
+// relocated to is checked by.
+QCoro::Task<Read> readProject(std::shared_ptr<StoreEngine> engine, QString dir)
+{
+    auto job = Platform::onUserInitiated([engine, dir] {
+        try {
+            return Read{engine->composeProject(dir, std::nullopt), QString()};
+        } catch (...) {
+            return Read{std::nullopt, failureText(std::current_exception())};
+        }
+    });
+    co_return co_await std::move(job);
+}
+
+} // namespace
+
+// compose is told the project's name: left to itself it would take COMPOSE_PROJECT_NAME from our
+// environment, the file's `name:` or the folder's name, and could act on another project, or on
+// none and still succeed.
+QStringList AppStore::composeCommand(const QString& project, const QString& command)
+{
+    QStringList args{QStringLiteral("compose"), QStringLiteral("-p"), project, command};
+    if (command == u"up")
+        args << QStringLiteral("-d");
+    return args;
+}
+
+QCoro::Task<> AppStore::up(ComposeProject project)
+{
+    const std::optional<QString> dir = composeFolder(project);
+    if (!dir)
+        co_return;
+    QPointer<AppStore> self(this);
+    setBusy(true);
+    const std::shared_ptr<StoreEngine> engine = m_engine;
+    auto job = Platform::onUserInitiated([engine, folder = *dir] { return engine->checkCompose(folder); });
+    const ComposeCheck check = co_await std::move(job);
+    if (!self)
+        co_return;
+    if (!check.isValid()) {
+        setError(check.message);
+        setBusy(false);
+        co_return;
+    }
+    setNotice(check.warning);
+    auto task = act(composeCommand(project.name, QStringLiteral("up")), dir, actingOn(project.runtime));
+    co_await std::move(task);
+}
+
+QCoro::Task<> AppStore::down(ComposeProject project)
+{
+    const std::optional<QString> dir = composeFolder(project);
+    if (!dir)
+        co_return;
+    auto task = act(composeCommand(project.name, QStringLiteral("down")), dir, actingOn(project.runtime));
+    co_await std::move(task);
+}
+
+QCoro::Task<std::optional<QString>> AppStore::addProject(QString dir, std::optional<Runtime> on)
+{
+    const std::optional<Runtime> target = on ? on : (m_showAll ? std::nullopt : m_runtime);
+    if (!target)
+        co_return QStringLiteral("Choose a runtime to add the project to.");
+
+    QPointer<AppStore> self(this);
+    auto job = readProject(m_engine, dir);
+    const Read read = co_await std::move(job);
+    if (!self)
+        co_return std::nullopt;
+    if (!read.config)
+        co_return read.failure;
+
+    ProjectRegistry changed = m_registry;
+    changed.add({read.config->name, dir, read.config->services}, target->id());
+    keepRegistry(changed);
+
+    // The user may have switched runtimes while the folder was read: compare with what is shown now.
+    if (!m_showAll && m_runtime != target) {
+        setRuntime(target);
+        show(false); // runs on by itself; the caller's form need not wait for the listing
+        co_return std::nullopt;
+    }
+    co_await refresh(false);
+    co_return std::nullopt;
+}
+
+QCoro::Task<std::optional<QString>> AppStore::relocate(ComposeProject project, QString dir)
+{
+    const std::optional<Runtime> runtime = actingOn(project.runtime);
+    if (!runtime)
+        co_return QStringLiteral("Choose a runtime first.");
+
+    QPointer<AppStore> self(this);
+    auto job = readProject(m_engine, dir);
+    const Read read = co_await std::move(job);
+    if (!self)
+        co_return std::nullopt;
+    if (!read.config)
+        co_return read.failure;
+    if (read.config->name != project.name)
+        co_return QStringLiteral("That directory is compose project \u201c") + read.config->name +
+            QStringLiteral("\u201d, not \u201c") + project.name + QStringLiteral("\u201d. ") +
+            QStringLiteral(
+                "Up there would create a different project \u2014 add it as its own project instead.");
+
+    ProjectRegistry changed = m_registry;
+    changed.add({project.name, dir, read.config->services}, runtime->id());
+    keepRegistry(changed);
+    co_await refresh(false);
+    co_return std::nullopt;
+}
+
+void AppStore::forget(const ComposeProject& project)
+{
+    const std::optional<Runtime> runtime = actingOn(project.runtime);
+    ProjectRegistry changed = m_registry;
+    changed.forget(project.name, runtime ? std::optional<QString>(runtime->id()) : std::nullopt);
+    keepRegistry(changed);
+}

@@ -1,0 +1,90 @@
+#include "store/AppStore.h"
+
+#include "engine/Container.h"
+#include "engine/Reclaim.h"
+#include "platform/ByteCount.h"
+#include "platform/Pools.h"
+
+namespace {
+
+struct Group {
+    std::optional<Runtime> runtime;
+    QList<Reclaimable> items;
+};
+
+// The client's words with the password taken out, should it ever repeat what it was given.
+QString withoutSecret(QString text, const QString& password)
+{
+    if (!password.isEmpty())
+        text.replace(password, QStringLiteral("\u2022\u2022\u2022\u2022"));
+    return text;
+}
+
+} // namespace
+
+QCoro::Task<QStringList> AppStore::reclaim(QList<Reclaimable> items)
+{
+    const std::optional<qint64> before = m_usage ? std::optional<qint64>(m_usage->total) : std::nullopt;
+    QList<Group> groups;
+    for (const Reclaimable& item : std::as_const(items)) {
+        const std::optional<Runtime> on = actingOn(item.runtime);
+        const auto group =
+            std::find_if(groups.begin(), groups.end(), [&on](const Group& g) { return g.runtime == on; });
+        if (group == groups.end())
+            groups.append({on, {item}});
+        else
+            group->items.append(item);
+    }
+
+    QPointer<AppStore> self(this);
+    setBusy(true);
+    const std::shared_ptr<StoreEngine> engine = m_engine;
+    auto job = Platform::onUserInitiated([engine, groups] {
+        QStringList failures;
+        for (const Group& group : groups) {
+            for (const QStringList& command : Docker::reclaimCommands(group.items)) {
+                // One failure does not stop the rest: what can still go, goes.
+                if (const auto failed = commandFailure(
+                        command, engine->capture(command, group.runtime, std::nullopt, std::nullopt)))
+                    failures << *failed;
+            }
+        }
+        return failures;
+    });
+    const QStringList failures = co_await std::move(job);
+    if (!self)
+        co_return failures;
+    co_await loadUsage();
+    if (!self)
+        co_return failures;
+    co_await refresh(false);
+    if (!self)
+        co_return failures;
+    if (before && m_usage && m_usage->total < *before)
+        setNotice(QStringLiteral("Reclaimed ") + Platform::fileSize(*before - m_usage->total) + u'.');
+    setBusy(false);
+    co_return failures;
+}
+
+QCoro::Task<AppStore::LoginResult> AppStore::login(QString server, QString username, QString password)
+{
+    const std::optional<Runtime> on = m_runtime;
+    const QString host = Docker::trimBlanks(server);
+    // The password is only ever written to the client's standard input: an argument would show in
+    // every process listing, and it is never part of a text the store keeps or shows.
+    QStringList args{QStringLiteral("login"), QStringLiteral("--username"), Docker::trimBlanks(username),
+                     QStringLiteral("--password-stdin")};
+    if (!host.isEmpty())
+        args << host;
+
+    const std::shared_ptr<StoreEngine> engine = m_engine;
+    auto job = Platform::onUserInitiated([engine, args, on, password] {
+        const Platform::Capture done = engine->capture(args, on, std::nullopt, password);
+        const QString text = (done.status == 0 ? done.out : done.err).trimmed();
+        LoginResult result{done.status == 0, withoutSecret(text, password)};
+        if (result.said.isEmpty())
+            result.said = QStringLiteral("docker login exited ") + QString::number(done.status) + u'.';
+        return result;
+    });
+    co_return co_await std::move(job);
+}
