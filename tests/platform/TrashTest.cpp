@@ -1,0 +1,94 @@
+#include "platform/Trash.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+using TestSupport::ScopedEnv;
+
+namespace {
+
+// A home folder and a Trash of the test's own, on the same file system as the folders trashed.
+class Trash : public testing::Test {
+protected:
+    QTemporaryDir root;
+    QString home = root.filePath("users/me");
+    ScopedEnv homeEnv{"HOME", home.toUtf8()};
+    ScopedEnv dataEnv{"XDG_DATA_HOME", root.filePath("data").toUtf8()};
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir().mkpath(home));
+        ASSERT_TRUE(QDir().mkpath(root.filePath("data")));
+    }
+
+    QString folder(const QString& relative)
+    {
+        const QString dir = root.filePath(relative);
+        EXPECT_TRUE(QDir().mkpath(dir + "/sub"));
+        QFile file(dir + "/compose.yaml");
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("services: {}\n");
+        return dir;
+    }
+};
+
+} // namespace
+
+TEST_F(Trash, RefusesTheRootTheHomeFolderAndWhatHoldsIt)
+{
+    ASSERT_TRUE(QFile::link(home, root.filePath("link-to-home")));
+    const struct {
+        QString path;
+        const char* reason;
+    } rows[] = {
+        {"/", "it is the root of the file system"},
+        {"/./", "it is the root of the file system"},
+        {home, "it is your home folder"},
+        {home + "/", "it is your home folder"},
+        {home + "/projects/..", "it is your home folder"},
+        {root.filePath("link-to-home"), "it is your home folder"},
+        {root.filePath("users"), "it contains your home folder"},
+        {root.path(), "it contains your home folder"},
+        {"projects/shop", "it is not an absolute path"},
+        {"", "it is not an absolute path"},
+    };
+    for (const auto& row : rows) {
+        const std::optional<QString> refusal = Platform::trashRefusal(row.path);
+        ASSERT_TRUE(refusal) << row.path.toStdString();
+        EXPECT_TRUE(refusal->endsWith(QString::fromLatin1(row.reason) + '.')) << refusal->toStdString();
+    }
+    EXPECT_EQ(Platform::moveToTrash(root.path()), Platform::trashRefusal(root.path()));
+    EXPECT_TRUE(QFile::exists(home));
+}
+
+TEST_F(Trash, AcceptsFoldersBesideAndInsideTheHomeFolder)
+{
+    for (const QString& path :
+         {home + "/projects/shop", root.filePath("users/mel"), root.filePath("users/me2")})
+        EXPECT_EQ(Platform::trashRefusal(path), std::nullopt) << path.toStdString();
+}
+
+TEST_F(Trash, AFolderGoesToTheTrashWithWhatItHoldsAndCanBeRestored)
+{
+    const QString dir = folder("users/me/projects/shop");
+
+    EXPECT_EQ(Platform::moveToTrash(dir), std::nullopt);
+
+    EXPECT_FALSE(QFile::exists(dir));
+    EXPECT_TRUE(QFile::exists(root.filePath("data/Trash/files/shop/compose.yaml")));
+    EXPECT_TRUE(QFile::exists(root.filePath("data/Trash/files/shop/sub")));
+    QFile info(root.filePath("data/Trash/info/shop.trashinfo"));
+    ASSERT_TRUE(info.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(info.readAll().contains("Path=" + QFile::encodeName(dir)));
+}
+
+TEST_F(Trash, AFolderThatIsGoneIsAFailureThatSaysSo)
+{
+    const QString gone = root.filePath("gone");
+    const std::optional<QString> failed = Platform::moveToTrash(gone);
+    ASSERT_TRUE(failed);
+    EXPECT_TRUE(failed->startsWith("Could not move " + gone + " to the Trash: ")) << failed->toStdString();
+}

@@ -1,0 +1,280 @@
+#include "store/StoreFixture.h"
+
+#include <QSignalSpy>
+
+#include <functional>
+
+using namespace StoreTesting;
+using Call = ScriptedEngine::Call;
+using Command = ScriptedEngine::Command;
+
+namespace {
+
+class Actions : public ScriptedStore {
+protected:
+    // beta is shown; the items carry alpha, or no runtime at all.
+    AppStore& betaShown()
+    {
+        listing(beta, {container("b")});
+        return storeOn({entry(alpha), entry(beta)}, beta);
+    }
+};
+
+Container on(Container c, const std::optional<Runtime>& runtime)
+{
+    c.runtime = runtime;
+    return c;
+}
+
+DockerImage image(const std::optional<Runtime>& runtime)
+{
+    return {"sha256:1", "shop/web", "1.0", "5MB", runtime};
+}
+
+DockerVolume volume(const std::optional<Runtime>& runtime)
+{
+    return {"shop_data", "local", "/var/lib/docker/volumes/shop_data/_data", runtime};
+}
+
+ComposeProject project(const QList<Container>& containers, const std::optional<Runtime>& runtime)
+{
+    return {"shop", "/srv/shop", containers, 0, runtime};
+}
+
+} // namespace
+
+TEST_F(Actions, EachActionRunsItsCommandOnTheItemsRuntimeElseTheShownOne)
+{
+    AppStore& s = betaShown();
+    const Container web = container("web");
+    const Container db = container("db", "exited");
+    const struct {
+        const char* name;
+        std::function<QCoro::Task<>(const std::optional<Runtime>&)> act;
+        QStringList args;
+    } rows[] = {
+        {"restart", [&](const auto& r) { return s.restart(on(web, r)); }, {"restart", "id-web"}},
+        {"start", [&](const auto& r) { return s.start(on(web, r)); }, {"start", "id-web"}},
+        {"stop", [&](const auto& r) { return s.stop(on(web, r)); }, {"stop", "id-web"}},
+        {"pause", [&](const auto& r) { return s.pause(on(web, r)); }, {"pause", "id-web"}},
+        {"unpause", [&](const auto& r) { return s.unpause(on(web, r)); }, {"unpause", "id-web"}},
+        {"remove container", [&](const auto& r) { return s.remove(on(web, r)); }, {"rm", "-f", "id-web"}},
+        {"commit",
+         [&](const auto& r) { return s.commit(on(web, r), " \tshop/web:snap\t "); },
+         {"commit", "id-web", "shop/web:snap"}},
+        {"remove image", [&](const auto& r) { return s.remove(image(r)); }, {"rmi", "shop/web:1.0"}},
+        {"tag",
+         [&](const auto& r) { return s.tag(image(r), "  shop/web:latest "); },
+         {"tag", "shop/web:1.0", "shop/web:latest"}},
+        {"remove volume", [&](const auto& r) { return s.remove(volume(r)); }, {"volume", "rm", "shop_data"}},
+        {"stop all, whatever their state",
+         [&](const auto& r) {
+             return s.stopAll(project({web, db}, r));
+         },
+         {"stop", "id-web", "id-db"}},
+        {"start all",
+         [&](const auto& r) {
+             return s.startAll(project({web, db}, r));
+         },
+         {"start", "id-web", "id-db"}},
+    };
+    for (const auto& row : rows) {
+        for (const std::optional<Runtime>& own : {std::optional<Runtime>(alpha), std::optional<Runtime>()}) {
+            const qsizetype before = engine->commands().size();
+            run(row.act(own));
+            const QList<Command> ran = engine->commands().mid(before);
+            ASSERT_EQ(ran.size(), 1) << row.name;
+            EXPECT_EQ(ran[0].args, row.args) << row.name;
+            EXPECT_EQ(ran[0].runtime, own ? "alpha" : "beta") << row.name;
+            EXPECT_EQ(ran[0].cwd, std::nullopt) << row.name;
+            EXPECT_EQ(ran[0].input, std::nullopt) << row.name;
+        }
+    }
+}
+
+TEST_F(Actions, PullTakesTheTrimmedReferenceAndAlwaysTheShownRuntime)
+{
+    AppStore& s = betaShown();
+    run(s.pull("\t shop/web:2.0  "));
+    ASSERT_EQ(engine->commands().size(), 1);
+    EXPECT_EQ(engine->commands()[0], (Command{{"pull", "shop/web:2.0"}, "beta", {}, {}}));
+}
+
+TEST_F(Actions, AReferenceOfBlanksDoesNothingAtAll)
+{
+    AppStore& s = betaShown();
+    QSignalSpy busy(&s, &AppStore::busyChanged);
+    run(s.pull(" \t "));
+    run(s.tag(image(alpha), "  "));
+    run(s.commit(container("web"), "\t"));
+    EXPECT_TRUE(engine->commands().isEmpty());
+    EXPECT_TRUE(busy.isEmpty());
+    EXPECT_EQ(engine->total(Call::Containers), 0);
+}
+
+TEST_F(Actions, ALineBreakInAReferenceIsNotTrimmedAway)
+{
+    AppStore& s = betaShown();
+    run(s.tag(image(alpha), " shop/web:x\n"));
+    ASSERT_EQ(engine->commands().size(), 1);
+    EXPECT_EQ(engine->commands()[0].args.last(), "shop/web:x\n");
+}
+
+TEST_F(Actions, WithoutAnyRuntimeTheCommandGoesToTheClientsOwnContext)
+{
+    AppStore& s = storeOn({}, std::nullopt);
+    run(s.stop(container("web")));
+    ASSERT_EQ(engine->commands().size(), 1);
+    EXPECT_EQ(engine->commands()[0].runtime, "");
+}
+
+TEST_F(Actions, TheErrorIsTheLastActionsOutcomeAndLeavesTheRefreshBookkeepingAlone)
+{
+    AppStore& s = betaShown();
+    const Container web = container("web");
+    engine->failCommand({"stop", "id-web"}, "  Error response from daemon: No such container: id-web\n");
+
+    run(s.stop(web));
+    EXPECT_EQ(s.error(), "Error response from daemon: No such container: id-web");
+
+    run(s.start(web));
+    EXPECT_EQ(s.error(), std::nullopt);
+
+    // A failed refresh put its text up; a successful action clears it but not what the refresh
+    // remembers, and a later good refresh then has nothing of its own to clear.
+    s.settle(QStringLiteral("beta: refused"));
+    run(s.start(web));
+    EXPECT_EQ(s.error(), std::nullopt);
+    EXPECT_EQ(s.refreshError(), std::nullopt) << "the action's own refresh succeeded and settled it";
+
+    s.settle(QStringLiteral("beta: refused"));
+    engine->failListing(beta, "beta: refused");
+    run(s.start(web));
+    EXPECT_EQ(s.error(), "beta: refused") << "the action succeeded, its refresh failed again";
+}
+
+TEST_F(Actions, AFailureWithoutAWordStillSaysWhatFailed)
+{
+    AppStore& s = betaShown();
+    engine->failCommand({"volume", "rm", "shop_data"}, " \n");
+    run(s.remove(volume(alpha)));
+    EXPECT_EQ(s.error(), "docker volume rm failed without saying why.");
+}
+
+TEST_F(Actions, BusyLastsWhileTheCommandRunsAndEndsBeforeTheRefreshDoes)
+{
+    AppStore& s = betaShown();
+    auto command = engine->hold(Call::Run, beta);
+    auto refresh = engine->hold(Call::Containers, beta);
+
+    auto task = s.stop(container("web"));
+    EXPECT_TRUE(s.busy());
+    ASSERT_TRUE(command->waitArrived());
+    EXPECT_TRUE(s.busy());
+    command->open();
+    // The refresh that shows the outcome is held, yet busy is already over.
+    ASSERT_TRUE(eventually([&] { return engine->count(Call::Containers, beta) == 1; }));
+    EXPECT_FALSE(s.busy());
+    EXPECT_EQ(s.usageAt(), AppStore::distantPast());
+    refresh->open();
+    run(std::move(task));
+    EXPECT_FALSE(s.busy());
+}
+
+TEST_F(Actions, TwoActionsOverlapAndTheFirstToFinishClearsBusy)
+{
+    AppStore& s = betaShown();
+    auto first = engine->hold(Call::Run, alpha);
+    auto second = engine->hold(Call::Run, beta);
+    auto one = s.stop(on(container("a"), alpha));
+    auto two = s.stop(on(container("b"), beta));
+    ASSERT_TRUE(first->waitArrived());
+    ASSERT_TRUE(second->waitArrived());
+
+    first->open();
+    run(std::move(one));
+    EXPECT_FALSE(s.busy()) << "busy is a hint, not a count";
+    second->open();
+    run(std::move(two));
+    EXPECT_FALSE(s.busy());
+}
+
+TEST_F(Actions, TheRefreshAfterAnActionReloadsUsageOnlyWhileTheWindowIsVisible)
+{
+    AppStore& s = betaShown();
+    engine->setUsage(beta, DiskUsage{10, {}, {}, {}, {}});
+    run(s.loadUsage());
+    ASSERT_EQ(engine->total(Call::Usage), 1);
+
+    run(s.stop(container("b")));
+    EXPECT_EQ(engine->total(Call::Usage), 1);
+    EXPECT_EQ(s.usageAt(), AppStore::distantPast());
+
+    s.setWindowVisible(true);
+    run(s.stop(container("b")));
+    EXPECT_EQ(engine->total(Call::Usage), 2);
+}
+
+TEST_F(Actions, AFailedActionStillRefreshes)
+{
+    AppStore& s = betaShown();
+    engine->failCommand({"start", "id-b"}, "no");
+    listing(beta, {container("b", "exited")});
+    run(s.start(container("b")));
+    EXPECT_EQ(s.error(), "no");
+    ASSERT_EQ(s.containers().size(), 1);
+    EXPECT_EQ(s.containers()[0].state, "exited");
+}
+
+TEST_F(Actions, DismissingTellsObserversOnlyWhenThereWasSomethingToDismiss)
+{
+    AppStore& s = betaShown();
+    QSignalSpy errors(&s, &AppStore::errorChanged);
+    QSignalSpy notices(&s, &AppStore::noticeChanged);
+    s.dismissError();
+    s.dismissNotice();
+    EXPECT_TRUE(errors.isEmpty());
+    EXPECT_TRUE(notices.isEmpty());
+
+    s.setError(QStringLiteral("boom"));
+    s.setNotice(QStringLiteral("fyi"));
+    s.dismissError();
+    EXPECT_EQ(s.error(), std::nullopt);
+    EXPECT_EQ(s.notice(), "fyi");
+    s.dismissNotice();
+    EXPECT_EQ(s.notice(), std::nullopt);
+    EXPECT_EQ(errors.size(), 2);
+    EXPECT_EQ(notices.size(), 2);
+}
+
+TEST_F(Actions, AnActionWhoseStoreIsGoneMeanwhileEndsQuietly)
+{
+    AppStore& s = betaShown();
+    auto command = engine->hold(Call::Run, beta);
+    auto task = s.stop(container("b"));
+    ASSERT_TRUE(command->waitArrived());
+    store.reset();
+    command->open();
+    run(std::move(task));
+    EXPECT_EQ(engine->total(Call::Containers), 0);
+}
+
+TEST(CommandTitle, NamesTheCommandWithoutItsOperands)
+{
+    const struct {
+        QStringList args;
+        const char* title;
+    } rows[] = {
+        {{"stop", "id-web"}, "docker stop"},
+        {{"rm", "-f", "a", "b"}, "docker rm"},
+        {{"volume", "rm", "shop_data"}, "docker volume rm"},
+        {{"compose", "-p", "shop", "down"}, "docker compose down"},
+        {{"builder", "prune", "-f"}, "docker builder prune"},
+        {{}, "docker"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(commandTitle(row.args), row.title);
+    EXPECT_EQ(commandFailure({"rm", "x"}, {0, "x\n", ""}), std::nullopt);
+    EXPECT_EQ(commandFailure({"rm", "x"}, {1, "", " \n"}), "docker rm exited 1.");
+    EXPECT_EQ(commandFailure({"rm", "x"}, {-1, "", "cannot start\n"}), "cannot start");
+}

@@ -1,0 +1,222 @@
+#include "store/StoreFixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+using namespace StoreTesting;
+using Call = ScriptedEngine::Call;
+using Command = ScriptedEngine::Command;
+using TestSupport::ScopedEnv;
+
+namespace {
+
+// A home folder and a Trash of the test's own, so nothing here can reach the user's.
+class Deletion : public ScriptedStore {
+protected:
+    QTemporaryDir root;
+    ScopedEnv home{"HOME", root.filePath("home").toUtf8()};
+    ScopedEnv data{"XDG_DATA_HOME", root.filePath("data").toUtf8()};
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir().mkpath(root.filePath("home")));
+        ASSERT_TRUE(QDir().mkpath(root.filePath("data")));
+    }
+
+    QString folder(const QString& name, bool withComposeFile = true)
+    {
+        const QString dir = root.filePath(name);
+        QDir().mkpath(dir);
+        if (withComposeFile) {
+            QFile file(dir + "/compose.yaml");
+            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        }
+        return dir;
+    }
+
+    bool trashed(const QString& name) const
+    {
+        return QFile::exists(root.filePath("data/Trash/files/" + name));
+    }
+
+    static Container on(Container c, const std::optional<Runtime>& runtime)
+    {
+        c.runtime = runtime;
+        return c;
+    }
+
+    static TeardownPlan plan(const QStringList& containers, const QList<VolumeUse>& volumes,
+                             const std::optional<QString>& dir)
+    {
+        return {"shop", containers, volumes, dir};
+    }
+};
+
+const VolumeUse own{"shop_data", {}, std::nullopt};
+const VolumeUse cache{"shop_cache", {}, std::nullopt};
+const VolumeUse shared{"media", {"blog-web"}, std::nullopt};
+
+} // namespace
+
+TEST_F(Deletion, ThePlanWeighsOnlyTheProjectsRuntimeAndReadsTheFileUnderTheProjectsName)
+{
+    const QString dir = folder("checkout");
+    engine->setComposeProject(dir,
+                              ComposeConfig{"shop", {"web"}, {"media", "shop_data", "shop_idle"}, {"media"}});
+    engine->setMounts(alpha, {{"shop-web", {"shop_data", "media"}}, {"loose", {"shop_data"}}});
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, beta, true);
+    s.setContainers({on(container("shop-web", "running", "shop"), alpha), on(container("loose"), alpha),
+                     on(container("other"), beta)});
+
+    const ComposeProject shop{"shop", dir, {on(container("shop-web", "running", "shop"), alpha)}, 0, alpha};
+    const TeardownPlan planned = run(s.teardownPlan(shop));
+
+    EXPECT_EQ(engine->mountsAsked(), (QList<QStringList>{{"shop-web", "loose"}}));
+    EXPECT_EQ(engine->composeNamesAsked(), QStringList{"shop"});
+    EXPECT_EQ(planned.containers, QStringList{"shop-web"});
+    // media is declared external: another project's, never this one's to remove.
+    EXPECT_EQ(planned.volumes, (QList<VolumeUse>{{"shop_data", {"loose"}, {}}, {"shop_idle", {}, {}}}));
+    EXPECT_EQ(planned.workingDir, dir);
+    EXPECT_FALSE(s.busy());
+}
+
+TEST_F(Deletion, PlannedSizesAreTheEnginesMeasurementOrAbsent)
+{
+    engine->setMounts(alpha, {{"shop-web", {"shop_data", "shop_cache", "shop_empty"}}});
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    const Container web = on(container("shop-web", "running", "shop"), alpha);
+    s.setContainers({web});
+    s.setVolumes({{"shop_data", "local", root.path(), alpha},
+                  {"shop_cache", "local", root.path(), alpha},
+                  {"shop_empty", "local", root.path(), alpha}});
+    const ComposeProject shop{"shop", std::nullopt, {web}, 0, alpha};
+
+    // Before anything was measured there is no size, whatever the mount point's directory weighs.
+    TeardownPlan planned = run(s.teardownPlan(shop));
+    ASSERT_EQ(planned.volumes.size(), 3);
+    for (const VolumeUse& v : planned.volumes)
+        EXPECT_EQ(v.size, std::nullopt) << v.name.toStdString();
+
+    DiskUsage usage;
+    usage.volumeSize = {{"shop_data", 1'500'000}, {"shop_empty", 0}};
+    s.setUsage(usage);
+    planned = run(s.teardownPlan(shop));
+    EXPECT_EQ(
+        planned.volumes,
+        (QList<VolumeUse>{{"shop_cache", {}, {}}, {"shop_data", {}, "1.5 MB"}, {"shop_empty", {}, {}}}));
+}
+
+TEST_F(Deletion, APlanWithoutAReadableFileStillHasTheMountedVolumes)
+{
+    const QString dir = folder("broken");
+    engine->setComposeProject(dir, std::nullopt);
+    engine->setMounts(std::nullopt, {{"shop-web", {"shop_data"}}});
+    AppStore& s = storeOn({}, std::nullopt);
+    const Container web = container("shop-web", "running", "shop");
+    s.setContainers({web});
+    const TeardownPlan planned = run(s.teardownPlan({"shop", dir, {web}, 0, std::nullopt}));
+    EXPECT_EQ(planned.removable(), QList<VolumeUse>{own});
+}
+
+TEST_F(Deletion, WithAComposeFileOnlyComposeTakesTheProjectDownEvenWhenItFails)
+{
+    const QString dir = folder("checkout");
+    engine->failCommand({"compose", "-p", "shop", "down"}, "compose: no configuration file provided\n");
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+
+    run(s.deleteProject(plan({"shop-web", "shop-db"}, {own, shared}, dir), alpha, false));
+
+    EXPECT_EQ(engine->commands(), (QList<Command>{{{"compose", "-p", "shop", "down"}, "alpha", dir, {}},
+                                                  {{"volume", "rm", "shop_data"}, "alpha", {}, {}}}));
+    EXPECT_EQ(s.error(), "compose: no configuration file provided");
+}
+
+TEST_F(Deletion, WithoutAComposeFileTheContainersAreRemovedInOneCommand)
+{
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    const std::optional<QString> folders[] = {std::nullopt, folder("plain", false)};
+    for (const std::optional<QString>& dir : folders)
+        run(s.deleteProject(plan({"shop-web", "shop-db"}, {}, dir), alpha, false));
+    EXPECT_EQ(engine->commandArgs(),
+              (QList<QStringList>{{"rm", "-f", "shop-web", "shop-db"}, {"rm", "-f", "shop-web", "shop-db"}}));
+}
+
+TEST_F(Deletion, NothingToTakeDownAndOnlyKeptVolumesRunNoCommand)
+{
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    run(s.deleteProject(plan({}, {shared}, std::nullopt), alpha, true));
+    EXPECT_TRUE(engine->commands().isEmpty());
+    EXPECT_EQ(s.error(), std::nullopt);
+}
+
+TEST_F(Deletion, EveryFailureIsALineInTheOrderItHappenedAndTheRestStillRuns)
+{
+    const QString dir = folder("shop");
+    engine->failCommand({"compose", "-p", "shop", "down"}, "down failed");
+    engine->failCommand({"volume", "rm", "shop_cache", "shop_data"}, "", 1);
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    ProjectRegistry registry;
+    registry.add({"shop", dir, {"web"}}, QStringLiteral("alpha"));
+    s.setRegistry(registry);
+
+    run(s.deleteProject(plan({"shop-web"}, {cache, own}, dir), alpha, true));
+
+    EXPECT_EQ(s.error(), "down failed\ndocker volume rm exited 1.");
+    EXPECT_TRUE(trashed("shop"));
+    EXPECT_FALSE(QFile::exists(dir));
+    EXPECT_FALSE(s.registry().knows("shop", QStringLiteral("alpha"))) << "forgotten even so";
+    EXPECT_EQ(ProjectRegistry::load(*settings), s.registry());
+}
+
+TEST_F(Deletion, ASuccessClearsAnEarlierErrorAndBusyLastsThroughTheRefresh)
+{
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    s.setError(QStringLiteral("an earlier action failed"));
+    auto refresh = engine->hold(Call::Containers, alpha);
+
+    auto task = s.deleteProject(plan({"shop-web"}, {}, std::nullopt), alpha, false);
+    ASSERT_TRUE(eventually([&] { return engine->count(Call::Containers, alpha) == 1; }));
+    EXPECT_TRUE(s.busy());
+    EXPECT_EQ(s.error(), std::nullopt);
+    refresh->open();
+    run(std::move(task));
+    EXPECT_FALSE(s.busy());
+    EXPECT_EQ(s.usageAt(), AppStore::distantPast()) << "untouched: never measured";
+}
+
+TEST_F(Deletion, WithoutARuntimeTheCommandsGoToTheClientsContextAndTheRegistryStays)
+{
+    AppStore& s = storeOn({}, std::nullopt);
+    ProjectRegistry registry;
+    registry.add({"shop", "/srv/shop", {}}, QStringLiteral("alpha"));
+    s.setRegistry(registry);
+    run(s.deleteProject(plan({"shop-web"}, {}, std::nullopt), std::nullopt, false));
+    ASSERT_EQ(engine->commands().size(), 1);
+    EXPECT_EQ(engine->commands()[0].runtime, "");
+    EXPECT_EQ(s.registry(), registry);
+}
+
+TEST_F(Deletion, TheTrashIsAskedOnlyForAFolderThePlanHas)
+{
+    const QString dir = folder("shop");
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    run(s.deleteProject(plan({}, {}, dir), alpha, false));
+    EXPECT_TRUE(QFile::exists(dir));
+    run(s.deleteProject(plan({}, {}, std::nullopt), alpha, true));
+    EXPECT_EQ(s.error(), std::nullopt);
+    EXPECT_TRUE(QDir(root.filePath("data/Trash/files")).isEmpty());
+}
+
+TEST_F(Deletion, AFolderFromLabelsThatHoldsTheHomeFolderIsRefusedAndReported)
+{
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    // Anyone who can start a container can label it with any working directory.
+    for (const QString& dir : {root.filePath("home"), root.path()}) {
+        run(s.deleteProject(plan({}, {}, dir), alpha, true));
+        ASSERT_TRUE(s.error());
+        EXPECT_TRUE(s.error()->startsWith("Refused to move " + dir + " to the Trash"))
+            << s.error()->toStdString();
+        EXPECT_TRUE(QFile::exists(root.filePath("home")));
+    }
+}

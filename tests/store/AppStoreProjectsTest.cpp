@@ -1,0 +1,248 @@
+#include "store/StoreFixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+using namespace StoreTesting;
+using Call = ScriptedEngine::Call;
+using Command = ScriptedEngine::Command;
+
+namespace {
+
+// Project folders on disk, since compose is only asked about folders that hold a compose file.
+class Projects : public ScriptedStore {
+protected:
+    QTemporaryDir folders;
+
+    QString folder(const QString& name, bool withComposeFile = true)
+    {
+        const QString dir = folders.filePath(name);
+        QDir().mkpath(dir);
+        if (withComposeFile) {
+            QFile file(dir + "/compose.yaml");
+            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write("services: {web: {image: busybox}}\n");
+        }
+        return dir;
+    }
+
+    ComposeProject project(const QString& name, const std::optional<QString>& dir,
+                           const std::optional<Runtime>& runtime = std::nullopt)
+    {
+        return {name, dir, {container("web", "running", name)}, 0, runtime};
+    }
+
+    QList<KnownProject> saved(const QString& runtime)
+    {
+        return ProjectRegistry::load(*settings).byRuntime.value(runtime);
+    }
+};
+
+} // namespace
+
+TEST_F(Projects, UpAndDownNeedAFolderThatHoldsAComposeFile)
+{
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    QSignalSpy busy(&s, &AppStore::busyChanged);
+    const std::optional<QString> cases[] = {std::nullopt, folders.filePath("gone"), folder("empty", false)};
+    for (const std::optional<QString>& dir : cases) {
+        run(s.up(project("shop", dir)));
+        run(s.down(project("shop", dir)));
+    }
+    EXPECT_TRUE(engine->commands().isEmpty());
+    EXPECT_EQ(engine->total(Call::CheckCompose), 0);
+    EXPECT_TRUE(busy.isEmpty());
+}
+
+TEST_F(Projects, UpAndDownNameTheProjectAndRunInItsFolderOnItsRuntime)
+{
+    // The folder's name is not the project's: compose must not be left to derive one.
+    const QString dir = folder("checkout-2");
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, beta);
+
+    run(s.up(project("shop", dir, alpha)));
+    run(s.down(project("shop", dir)));
+
+    ASSERT_EQ(engine->commands().size(), 2);
+    EXPECT_EQ(engine->commands()[0], (Command{{"compose", "-p", "shop", "up", "-d"}, "alpha", dir, {}}));
+    EXPECT_EQ(engine->commands()[1], (Command{{"compose", "-p", "shop", "down"}, "beta", dir, {}}));
+}
+
+TEST_F(Projects, UpPutsTheChecksWarningInTheNoticeOrClearsIt)
+{
+    const QString dir = folder("shop");
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    s.setNotice(QStringLiteral("delta is not answering \u2014 switched to alpha."));
+
+    run(s.up(project("shop", dir)));
+    EXPECT_EQ(s.notice(), std::nullopt);
+
+    engine->setCheck(dir, ComposeCheck::valid(QStringLiteral("TAG has no value")));
+    run(s.up(project("shop", dir)));
+    EXPECT_EQ(s.notice(), "TAG has no value");
+    EXPECT_EQ(engine->commands().size(), 2);
+}
+
+TEST_F(Projects, AnInvalidComposeFileStopsUpWithItsMessageAndNoRefresh)
+{
+    const QString dir = folder("shop");
+    engine->setCheck(dir, ComposeCheck::invalid(QStringLiteral("services.web: image or build required")));
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    run(s.loadUsage()); // nothing to measure, but the attempt is dated
+    const QDateTime measured = s.usageAt();
+    s.setNotice(QStringLiteral("kept"));
+    auto check = engine->hold(Call::CheckCompose);
+
+    auto task = s.up(project("shop", dir));
+    EXPECT_TRUE(s.busy()) << "busy from the moment up is called";
+    ASSERT_TRUE(check->waitArrived());
+    check->open();
+    run(std::move(task));
+
+    EXPECT_FALSE(s.busy());
+    EXPECT_EQ(s.error(), "services.web: image or build required");
+    EXPECT_EQ(s.notice(), "kept");
+    EXPECT_TRUE(engine->commands().isEmpty());
+    EXPECT_EQ(engine->total(Call::Containers), 0);
+    EXPECT_EQ(s.usageAt(), measured);
+}
+
+TEST_F(Projects, AddingNeedsARuntime)
+{
+    const QString dir = folder("shop");
+    engine->setComposeProject(dir, ComposeConfig{"shop", {"web"}, {}, {}});
+    AppStore& all = storeOn({entry(alpha), entry(beta)}, alpha, true);
+    EXPECT_EQ(run(all.addProject(dir, std::nullopt)), "Choose a runtime to add the project to.");
+    AppStore& none = storeOn({}, std::nullopt, false);
+    EXPECT_EQ(run(none.addProject(dir, std::nullopt)), "Choose a runtime to add the project to.");
+    EXPECT_EQ(engine->total(Call::ComposeProject), 0);
+    EXPECT_TRUE(store->registry().byRuntime.isEmpty());
+}
+
+TEST_F(Projects, AddingAFolderWithoutAProjectReturnsTheReadersMessage)
+{
+    const QString dir = folder("nothing", false);
+    engine->setComposeProject(dir, std::nullopt, "No compose file in " + dir);
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    EXPECT_EQ(run(s.addProject(dir, std::nullopt)), "No compose file in " + dir);
+    EXPECT_TRUE(s.registry().byRuntime.isEmpty());
+}
+
+TEST_F(Projects, AddingToAnotherRuntimeRemembersItThereAndSwitchesToIt)
+{
+    const QString dir = folder("shop");
+    engine->setComposeProject(dir, ComposeConfig{"shop", {"db", "web"}, {}, {}});
+    listing(alpha, {container("a")});
+    listing(beta, {container("b")});
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
+    auto listingOfBeta = engine->hold(Call::Containers, beta);
+
+    EXPECT_EQ(run(s.addProject(dir, beta)), std::nullopt) << "returns without waiting for the listing";
+
+    EXPECT_EQ(s.runtime(), beta);
+    EXPECT_FALSE(s.showAll());
+    EXPECT_TRUE(s.containers().isEmpty());
+    EXPECT_EQ(saved("beta"), (QList<KnownProject>{{"shop", dir, {"db", "web"}}}));
+    EXPECT_EQ(engine->composeNamesAsked(), QStringList{""}) << "the folder's own project, under no name";
+    ASSERT_TRUE(listingOfBeta->waitArrived());
+    listingOfBeta->open();
+    ASSERT_TRUE(eventually([&] { return names(s.containers()) == QStringList{"b"}; }));
+}
+
+TEST_F(Projects, AddingToTheShownRuntimeOrWhileAllAreShownRefreshesInPlace)
+{
+    const QString dir = folder("shop");
+    engine->setComposeProject(dir, ComposeConfig{"shop", {"web"}, {}, {}});
+    listing(alpha, {container("a")});
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
+    EXPECT_EQ(run(s.addProject(dir, std::nullopt)), std::nullopt);
+    EXPECT_EQ(names(s.containers()), QStringList{"a"});
+    EXPECT_EQ(s.runtime(), alpha);
+
+    s.setShowAll(true);
+    EXPECT_EQ(run(s.addProject(dir, beta)), std::nullopt);
+    EXPECT_TRUE(s.showAll());
+    EXPECT_EQ(s.runtime(), alpha);
+    EXPECT_EQ(saved("beta").size(), 1);
+    EXPECT_EQ(engine->count(Call::Containers, alpha), 2);
+}
+
+TEST_F(Projects, AddingComparesWithTheRuntimeShownWhenTheFolderHasBeenRead)
+{
+    const QString dir = folder("shop");
+    engine->setComposeProject(dir, ComposeConfig{"shop", {"web"}, {}, {}});
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
+    auto read = engine->hold(Call::ComposeProject);
+    auto task = s.addProject(dir, beta);
+    ASSERT_TRUE(read->waitArrived());
+    s.setRuntime(beta); // the user switched meanwhile
+    read->open();
+    EXPECT_EQ(run(std::move(task)), std::nullopt);
+    EXPECT_EQ(s.runtime(), beta);
+    EXPECT_EQ(engine->count(Call::Containers, beta), 1);
+}
+
+TEST_F(Projects, RelocatingKeepsTheNameAndTakesTheNewFolderAndServices)
+{
+    const QString old = folder("shop");
+    const QString moved = folder("shop-moved");
+    engine->setComposeProject(moved, ComposeConfig{"shop", {"api", "web"}, {}, {}});
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    ProjectRegistry registry;
+    registry.add({"shop", old, {"web"}}, QStringLiteral("alpha"));
+    registry.add({"blog", old, {"web"}}, QStringLiteral("alpha"));
+    s.setRegistry(registry);
+
+    EXPECT_EQ(run(s.relocate(project("shop", old), moved)), std::nullopt);
+
+    EXPECT_EQ(saved("alpha"), (QList<KnownProject>{{"shop", moved, {"api", "web"}}, {"blog", old, {"web"}}}));
+    EXPECT_EQ(engine->count(Call::Containers, alpha), 1);
+}
+
+TEST_F(Projects, RelocatingToAnotherProjectsFolderChangesNothing)
+{
+    const QString other = folder("api");
+    engine->setComposeProject(other, ComposeConfig{"api", {"web"}, {}, {}});
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+
+    EXPECT_EQ(run(s.relocate(project("web", "/srv/web"), other)),
+              QStringLiteral("That directory is compose project \u201c"
+                             "api\u201d, not \u201cweb\u201d. Up there would create a different project "
+                             "\u2014 add it as its own project instead."));
+    EXPECT_TRUE(s.registry().byRuntime.isEmpty());
+    EXPECT_EQ(engine->total(Call::Containers), 0);
+}
+
+TEST_F(Projects, RelocatingNeedsARuntimeWhateverIsShown)
+{
+    AppStore& s = storeOn({entry(alpha)}, std::nullopt, true);
+    EXPECT_EQ(run(s.relocate(project("web", "/srv/web"), folder("web"))), "Choose a runtime first.");
+    EXPECT_EQ(engine->total(Call::ComposeProject), 0);
+}
+
+TEST_F(Projects, ForgettingDropsTheProjectOfItsRuntimeElseOfTheShownOne)
+{
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
+    ProjectRegistry registry;
+    registry.add({"shop", "/srv/shop", {"web"}}, QStringLiteral("alpha"));
+    registry.add({"shop", "/srv/shop", {"web"}}, QStringLiteral("beta"));
+    s.setRegistry(registry);
+
+    s.forget({"shop", "/srv/shop", {}, 0, beta});
+    EXPECT_TRUE(saved("beta").isEmpty());
+    EXPECT_EQ(saved("alpha").size(), 1);
+    s.forget({"shop", "/srv/shop", {}, 0, std::nullopt});
+    EXPECT_TRUE(saved("alpha").isEmpty());
+    EXPECT_EQ(s.registry(), ProjectRegistry::load(*settings));
+
+    // With no runtime anywhere there is nothing to forget it from.
+    registry.byRuntime.clear();
+    registry.add({"blog", "/srv/blog", {}}, QStringLiteral("alpha"));
+    s.setRegistry(registry);
+    s.setRuntime(std::nullopt);
+    s.forget({"blog", "/srv/blog", {}, 0, std::nullopt});
+    EXPECT_EQ(s.registry(), registry);
+    EXPECT_EQ(engine->total(Call::Containers), 0) << "no refresh";
+}

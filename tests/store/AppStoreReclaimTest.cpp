@@ -1,0 +1,146 @@
+#include "store/StoreFixture.h"
+
+#include <QSignalSpy>
+
+using namespace StoreTesting;
+using Call = ScriptedEngine::Call;
+using Command = ScriptedEngine::Command;
+
+namespace {
+
+class Reclaim : public ScriptedStore {
+protected:
+    static Reclaimable item(Reclaimable::Kind kind, const QString& ref, const std::optional<Runtime>& runtime)
+    {
+        Reclaimable r;
+        r.kind = kind;
+        r.ref = ref;
+        r.name = ref;
+        r.runtime = runtime;
+        return r;
+    }
+
+    static DiskUsage total(qint64 bytes) { return DiskUsage{bytes, {}, {}, {}, {}}; }
+};
+
+class Login : public ScriptedStore {};
+
+const QString secret = QStringLiteral("  s3cret pass ");
+
+} // namespace
+
+TEST_F(Reclaim, EachRuntimesItemsAreRemovedOnThatRuntime)
+{
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, beta, true);
+    const QList<Reclaimable> items{
+        item(Reclaimable::Kind::Image, "web:1", alpha),
+        item(Reclaimable::Kind::Container, "old", std::nullopt),
+        item(Reclaimable::Kind::Container, "older", alpha),
+        item(Reclaimable::Kind::BuildCache, "", beta),
+    };
+
+    EXPECT_TRUE(run(s.reclaim(items)).isEmpty());
+
+    QList<Command> ran = engine->commands();
+    std::sort(ran.begin(), ran.end(),
+              [](const Command& a, const Command& b) { return a.runtime < b.runtime; });
+    EXPECT_EQ(ran, (QList<Command>{{{"rm", "older"}, "alpha", {}, {}},
+                                   {{"rmi", "web:1"}, "alpha", {}, {}},
+                                   {{"rm", "old"}, "beta", {}, {}},
+                                   {{"builder", "prune", "-f"}, "beta", {}, {}}}))
+        << "a candidate without a runtime goes to the one shown, in the same group as beta's own";
+    EXPECT_FALSE(s.busy());
+}
+
+TEST_F(Reclaim, FailuresAreReturnedOnePerCommandAndEverythingIsReloaded)
+{
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    engine->failCommand({"rm", "old"}, "Error: container is running\n");
+    engine->failCommand({"volume", "rm", "data"}, "");
+    QSignalSpy busy(&s, &AppStore::busyChanged);
+
+    const QStringList failed = run(s.reclaim(
+        {item(Reclaimable::Kind::Container, "old", alpha), item(Reclaimable::Kind::Volume, "data", alpha)}));
+
+    EXPECT_EQ(failed, (QStringList{"Error: container is running", "docker volume rm exited 1."}));
+    EXPECT_EQ(engine->count(Call::Usage, alpha), 1);
+    EXPECT_EQ(engine->count(Call::Containers, alpha), 1);
+    EXPECT_EQ(busy.size(), 2);
+    EXPECT_FALSE(s.busy());
+    EXPECT_EQ(s.error(), std::nullopt) << "the sheet shows the failures";
+}
+
+TEST_F(Reclaim, TheNoticeSaysHowMuchTheTotalFell)
+{
+    const struct {
+        const char* name;
+        std::optional<DiskUsage> before;
+        std::optional<DiskUsage> after;
+        std::optional<QString> notice;
+    } rows[] = {
+        {"fell", total(5'000'000), total(3'500'000), "Reclaimed 1.5 MB."},
+        {"did not fall", total(5'000'000), total(5'000'000), "earlier"},
+        {"grew meanwhile", total(5'000'000), total(6'000'000), "earlier"},
+        {"unknown before", std::nullopt, total(1), "earlier"},
+        {"unreadable after", total(5'000'000), std::nullopt, "earlier"},
+    };
+    for (const auto& row : rows) {
+        AppStore& s = makeStore();
+        storeOn({entry(alpha)}, alpha);
+        s.setUsage(row.before);
+        s.setNotice(QStringLiteral("earlier"));
+        engine->setUsage(alpha, row.after);
+        run(s.reclaim({item(Reclaimable::Kind::Image, "web:1", alpha)}));
+        EXPECT_EQ(s.notice(), row.notice) << row.name;
+    }
+}
+
+TEST_F(Login, ThePasswordGoesOnlyToStandardInputAndTheServerOnlyWhenGiven)
+{
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, beta);
+    run(s.login(" registry.example:5000\t", " \tme ", secret));
+    run(s.login(" \t ", "me", secret));
+
+    EXPECT_EQ(
+        engine->commands(),
+        (QList<Command>{
+            {{"login", "--username", "me", "--password-stdin", "registry.example:5000"}, "beta", {}, secret},
+            {{"login", "--username", "me", "--password-stdin"}, "beta", {}, secret}}))
+        << "the password unchanged, blanks and all";
+    EXPECT_FALSE(s.busy());
+    EXPECT_EQ(engine->total(Call::Containers), 0) << "no refresh";
+}
+
+TEST_F(Login, WhatTheClientSaidOrItsStatus)
+{
+    const QStringList args{"login", "--username", "me", "--password-stdin", "r.example"};
+    const struct {
+        Platform::Capture done;
+        AppStore::LoginResult result;
+    } rows[] = {
+        {{0, "Login Succeeded\n", "WARNING! stored unencrypted\n"}, {true, "Login Succeeded"}},
+        {{0, "", "WARNING!"}, {true, "docker login exited 0."}},
+        {{1, "", "  Error response from daemon: unauthorized\n"},
+         {false, "Error response from daemon: unauthorized"}},
+        {{1, "noise", ""}, {false, "docker login exited 1."}},
+        {{-1, "", "No such file or directory"}, {false, "No such file or directory"}},
+    };
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    s.setError(QStringLiteral("kept"));
+    for (const auto& row : rows) {
+        engine->answer(args, row.done);
+        EXPECT_EQ(run(s.login("r.example", "me", "pw")), row.result) << row.done.err.toStdString();
+    }
+    EXPECT_EQ(s.error(), "kept");
+}
+
+TEST_F(Login, ThePasswordNeverShowsInWhatTheUserIsShown)
+{
+    const QStringList args{"login", "--username", "me", "--password-stdin"};
+    engine->answer(args, {1, "", "Error: bad credentials for me:" + secret + "\n"});
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    const AppStore::LoginResult result = run(s.login("", "me", secret));
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.said.contains(secret));
+    EXPECT_TRUE(result.said.startsWith("Error: bad credentials for me:"));
+}
