@@ -144,3 +144,25 @@ TEST_F(Login, ThePasswordNeverShowsInWhatTheUserIsShown)
     EXPECT_FALSE(result.said.contains(secret));
     EXPECT_TRUE(result.said.startsWith("Error: bad credentials for me:"));
 }
+
+TEST(LoginThroughTheClient, ThePasswordIsWrittenToStandardInputAndNeverEchoed)
+{
+    TestSupport::FakeTools tools({"docker"});
+    auto settings = Platform::Settings::inMemory();
+    AppStore store(*settings);
+    const QString password = QStringLiteral("pa55 word");
+
+    // A client that repeats what it read: what the user is shown still does not hold the password.
+    TestSupport::ScopedEnv echo("VOSKEL_FAKE_MODE", QByteArray("stdin"));
+    const AppStore::LoginResult echoed = QCoro::waitFor(store.login("r.example", "me", password));
+    EXPECT_TRUE(echoed.ok);
+    EXPECT_EQ(echoed.said, QStringLiteral("\u2022\u2022\u2022\u2022")) << "it did read the password";
+
+    TestSupport::ScopedEnv args("VOSKEL_FAKE_MODE", QByteArray("args"));
+    const AppStore::LoginResult listed = QCoro::waitFor(store.login("r.example", "me", password));
+    EXPECT_EQ(listed.said, "login\n--username\nme\n--password-stdin\nr.example");
+
+    ASSERT_EQ(tools.calls().size(), 2);
+    for (const QString& call : tools.calls())
+        EXPECT_FALSE(call.contains(password)) << call.toStdString();
+}

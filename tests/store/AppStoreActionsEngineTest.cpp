@@ -1,0 +1,441 @@
+#include "store/AppStore.h"
+
+#include "engine/Docker.h"
+#include "platform/ByteCount.h"
+#include "platform/Settings.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+
+using TestSupport::docker;
+using TestSupport::ScopedEnv;
+using TestSupport::uniqueName;
+
+namespace {
+
+template <typename T>
+T run(QCoro::Task<T>&& task)
+{
+    return QCoro::waitFor(std::move(task));
+}
+
+// A store on the real engine, with a client configuration, a home folder and a Trash of its own:
+// logins write nowhere that matters and deletions trash nothing of the user's. Everything a test
+// makes on the engine is named with the run's prefix and removed at the end.
+class ActionsOnEngine : public testing::Test {
+protected:
+    QTemporaryDir root;
+    ScopedEnv dockerConfig{"DOCKER_CONFIG", root.filePath("docker").toUtf8()};
+    ScopedEnv dockerHost{"DOCKER_HOST", std::nullopt};
+    ScopedEnv dockerContext{"DOCKER_CONTEXT", std::nullopt};
+    ScopedEnv composeName{"COMPOSE_PROJECT_NAME", std::nullopt};
+    ScopedEnv home{"HOME", root.filePath("home").toUtf8()};
+    ScopedEnv data{"XDG_DATA_HOME", root.filePath("data").toUtf8()};
+    std::unique_ptr<Platform::Settings> settings = Platform::Settings::inMemory();
+    std::unique_ptr<AppStore> store;
+    QStringList containersMade;
+    QStringList volumesMade;
+    QStringList imagesMade;
+    QStringList projectsMade;
+
+    void SetUp() override
+    {
+        VOSKEL_REQUIRE_ENGINE();
+        for (const char* dir : {"docker", "home", "data"})
+            ASSERT_TRUE(QDir().mkpath(root.filePath(dir)));
+        Docker::setAppleSocketPathForTesting(root.filePath("no-apple.sock"));
+        store = std::make_unique<AppStore>(*settings);
+        run(store->loadContexts());
+        ASSERT_EQ(store->runtime(), Runtime::context("default"));
+    }
+
+    void TearDown() override
+    {
+        store.reset();
+        for (const QString& project : std::as_const(projectsMade)) {
+            const QStringList ids =
+                docker({"ps", "-aq", "--filter", "label=com.docker.compose.project=" + project})
+                    .out.split('\n', Qt::SkipEmptyParts);
+            if (!ids.isEmpty())
+                docker(QStringList{"rm", "-f"} + ids);
+            docker({"network", "rm", project + "_default"});
+        }
+        if (!containersMade.isEmpty())
+            docker(QStringList{"rm", "-f"} + containersMade);
+        if (!volumesMade.isEmpty())
+            docker(QStringList{"volume", "rm", "-f"} + volumesMade);
+        if (!imagesMade.isEmpty())
+            docker(QStringList{"rmi", "-f"} + imagesMade);
+        Docker::setAppleSocketPathForTesting(QString());
+    }
+
+    void runContainer(const QString& name, const QStringList& options = {})
+    {
+        // sleep ignores the polite signal as the first process: a short grace keeps stops quick.
+        const auto started = docker(QStringList{"run", "-d", "--stop-timeout", "1", "--name", name} +
+                                    options + QStringList{TestSupport::testImage(), "sleep", "600"});
+        containersMade << name;
+        ASSERT_EQ(started.status, 0) << started.err.toStdString();
+    }
+
+    void createVolume(const QString& name)
+    {
+        const auto created = docker({"volume", "create", name});
+        volumesMade << name;
+        ASSERT_EQ(created.status, 0) << created.err.toStdString();
+    }
+
+    // A compose project in a folder whose name is not the project's.
+    QString projectFolder(const QString& folderName, const QString& composeFile)
+    {
+        const QString dir = root.filePath(folderName);
+        EXPECT_TRUE(QDir().mkpath(dir));
+        QFile file(dir + "/compose.yaml");
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(composeFile.toUtf8());
+        return dir;
+    }
+
+    std::optional<Container> listed(const QString& name) const
+    {
+        for (const Container& c : store->containers())
+            if (c.name == name)
+                return c;
+        return std::nullopt;
+    }
+
+    std::optional<ComposeProject> project(const QString& name) const
+    {
+        for (const ComposeProject& p : store->projects())
+            if (p.name == name)
+                return p;
+        return std::nullopt;
+    }
+
+    std::optional<DockerImage> image(const QString& ref) const
+    {
+        for (const DockerImage& i : store->images())
+            if (i.ref() == ref)
+                return i;
+        return std::nullopt;
+    }
+
+    static bool volumeExists(const QString& name) { return docker({"volume", "inspect", name}).status == 0; }
+
+    static QStringList containersOf(const QString& project)
+    {
+        return docker({"ps", "-aq", "--filter", "label=com.docker.compose.project=" + project})
+            .out.split('\n', Qt::SkipEmptyParts);
+    }
+};
+
+QString service(const QString& volumes = {})
+{
+    return QStringLiteral("services:\n"
+                          "  web:\n"
+                          "    image: %1\n"
+                          "    command: sleep 600\n"
+                          "    stop_grace_period: 1s\n")
+               .arg(TestSupport::testImage()) +
+           (volumes.isEmpty() ? QString() : QStringLiteral("    volumes:\n") + volumes);
+}
+
+} // namespace
+
+TEST_F(ActionsOnEngine, AContainerIsStoppedStartedPausedRestartedCommittedAndRemoved)
+{
+    const QString name = uniqueName("web");
+    ASSERT_NO_FATAL_FAILURE(runContainer(name));
+    run(store->refresh(false));
+    ASSERT_TRUE(listed(name));
+    const Container web = *listed(name);
+
+    const struct {
+        const char* action;
+        std::function<QCoro::Task<>()> act;
+        const char* state;
+    } steps[] = {
+        {"stop", [&] { return store->stop(web); }, "exited"},
+        {"start", [&] { return store->start(web); }, "running"},
+        {"pause", [&] { return store->pause(web); }, "paused"},
+        {"unpause", [&] { return store->unpause(web); }, "running"},
+        {"restart", [&] { return store->restart(web); }, "running"},
+    };
+    for (const auto& step : steps) {
+        run(step.act());
+        EXPECT_EQ(store->error(), std::nullopt) << step.action;
+        ASSERT_TRUE(listed(name)) << step.action;
+        EXPECT_EQ(listed(name)->state, step.state) << step.action;
+        EXPECT_FALSE(store->busy());
+    }
+
+    const QString snapshot = uniqueName("snap") + ":1";
+    imagesMade << snapshot;
+    run(store->commit(web, "  " + snapshot + "\t"));
+    EXPECT_EQ(store->error(), std::nullopt);
+    ASSERT_TRUE(image(snapshot));
+
+    const QString tagged = uniqueName("snap") + ":2";
+    imagesMade << tagged;
+    run(store->tag(*image(snapshot), " " + tagged));
+    ASSERT_TRUE(image(tagged));
+    run(store->remove(*image(tagged)));
+    EXPECT_EQ(store->error(), std::nullopt);
+    EXPECT_FALSE(image(tagged));
+    EXPECT_TRUE(image(snapshot)) << "only the tag went";
+
+    run(store->remove(web));
+    EXPECT_EQ(store->error(), std::nullopt);
+    EXPECT_FALSE(listed(name));
+    EXPECT_NE(docker({"inspect", name}).status, 0);
+}
+
+TEST_F(ActionsOnEngine, TheEnginesRefusalBecomesTheErrorAndTheNextSuccessClearsIt)
+{
+    // An imported image that a running container uses cannot be removed without force.
+    const QString ref = uniqueName("imported") + ":1";
+    imagesMade << ref;
+    const QString source = uniqueName("source");
+    containersMade << source;
+    ASSERT_EQ(docker({"create", "--name", source, TestSupport::testImage(), "true"}).status, 0);
+    ASSERT_EQ(docker({"export", source, "-o", root.filePath("fs.tar")}).status, 0);
+    const auto imported = docker({"import", root.filePath("fs.tar"), ref});
+    ASSERT_EQ(imported.status, 0) << imported.err.toStdString();
+    const QString name = uniqueName("user");
+    containersMade << name;
+    ASSERT_EQ(docker({"run", "-d", "--stop-timeout", "1", "--name", name, ref, "sleep", "600"}).status, 0);
+    run(store->refresh(false));
+    ASSERT_TRUE(image(ref));
+
+    run(store->remove(*image(ref)));
+    ASSERT_TRUE(store->error());
+    EXPECT_TRUE(store->error()->contains("conflict")) << store->error()->toStdString();
+    EXPECT_TRUE(image(ref));
+
+    run(store->stop(*listed(name)));
+    EXPECT_EQ(store->error(), std::nullopt);
+}
+
+TEST_F(ActionsOnEngine, AVolumeIsRemovedUnlessAContainerStillUsesIt)
+{
+    const QString free = uniqueName("free");
+    const QString used = uniqueName("used");
+    ASSERT_NO_FATAL_FAILURE(createVolume(free));
+    ASSERT_NO_FATAL_FAILURE(createVolume(used));
+    ASSERT_NO_FATAL_FAILURE(runContainer(uniqueName("user"), {"-v", used + ":/data"}));
+    run(store->refresh(false));
+    const auto find = [&](const QString& name) {
+        for (const DockerVolume& v : store->volumes())
+            if (v.name == name)
+                return std::optional<DockerVolume>(v);
+        return std::optional<DockerVolume>();
+    };
+    ASSERT_TRUE(find(free));
+    ASSERT_TRUE(find(used));
+
+    run(store->remove(*find(free)));
+    EXPECT_EQ(store->error(), std::nullopt);
+    EXPECT_FALSE(find(free));
+
+    run(store->remove(*find(used)));
+    ASSERT_TRUE(store->error());
+    EXPECT_TRUE(store->error()->contains("in use")) << store->error()->toStdString();
+    EXPECT_TRUE(volumeExists(used));
+}
+
+TEST_F(ActionsOnEngine, PullingWhatCannotBeReachedShowsTheClientsError)
+{
+    run(store->pull(" \t"));
+    EXPECT_EQ(store->error(), std::nullopt);
+
+    run(store->pull("  127.0.0.1:1/voskel/nothing:latest\t"));
+    ASSERT_TRUE(store->error());
+    EXPECT_TRUE(store->error()->contains("127.0.0.1:1")) << store->error()->toStdString();
+    EXPECT_FALSE(store->error()->contains("invalid reference format")) << "the blanks were trimmed";
+    EXPECT_FALSE(store->busy());
+}
+
+TEST_F(ActionsOnEngine, UpAndDownActOnTheProjectWhateverNameTheFolderOrEnvironmentWouldGive)
+{
+    const QString name = uniqueName("shop");
+    const QString elsewhere = uniqueName("elsewhere");
+    projectsMade << name << elsewhere;
+    const QString dir = projectFolder(uniqueName("checkout"), service());
+    // Inherited by the application, this would rename every project compose is left to name.
+    ScopedEnv inherited{"COMPOSE_PROJECT_NAME", elsewhere.toUtf8()};
+    const ComposeProject shop{name, dir, {}, 0, std::nullopt};
+
+    run(store->up(shop));
+    EXPECT_EQ(store->error(), std::nullopt);
+    ASSERT_TRUE(project(name));
+    ASSERT_EQ(project(name)->containers.size(), 1);
+    EXPECT_EQ(project(name)->containers[0].state, "running");
+    EXPECT_TRUE(containersOf(elsewhere).isEmpty());
+
+    run(store->stopAll(*project(name)));
+    EXPECT_EQ(project(name)->containers[0].state, "exited");
+    run(store->startAll(*project(name)));
+    EXPECT_EQ(project(name)->containers[0].state, "running");
+
+    run(store->down(shop));
+    EXPECT_EQ(store->error(), std::nullopt);
+    EXPECT_TRUE(containersOf(name).isEmpty());
+    ASSERT_TRUE(project(name)) << "remembered without containers";
+    EXPECT_TRUE(project(name)->containers.isEmpty());
+}
+
+TEST_F(ActionsOnEngine, AFolderIsAddedAndAProjectRelocatedOnlyToItsOwnProject)
+{
+    const QString name = uniqueName("blog");
+    const QString first = projectFolder(uniqueName("one"), "name: " + name + "\n" + service());
+    const QString second = projectFolder(uniqueName("two"), "name: " + name + "\n" + service());
+    const QString other = projectFolder(uniqueName("three"), "name: " + name + "x\n" + service());
+
+    EXPECT_EQ(run(store->addProject(first, std::nullopt)), std::nullopt);
+    ASSERT_TRUE(project(name));
+    EXPECT_EQ(project(name)->workingDir, first);
+    EXPECT_EQ(project(name)->serviceCount, 1);
+
+    EXPECT_EQ(run(store->relocate(*project(name), second)), std::nullopt);
+    EXPECT_EQ(project(name)->workingDir, second);
+
+    const std::optional<QString> refused = run(store->relocate(*project(name), other));
+    ASSERT_TRUE(refused);
+    EXPECT_TRUE(refused->contains(name + "x")) << refused->toStdString();
+    EXPECT_EQ(project(name)->workingDir, second);
+
+    const std::optional<QString> empty = run(store->addProject(root.filePath("home"), std::nullopt));
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->startsWith("No compose file in")) << empty->toStdString();
+
+    store->forget(*project(name));
+    EXPECT_FALSE(project(name));
+}
+
+TEST_F(ActionsOnEngine, DeletionTakesOnlyWhatIsTheProjectsAloneAndTrashesItsFolder)
+{
+    const QString name = uniqueName("shop");
+    const QString neighbour = uniqueName("neighbour");
+    projectsMade << name << neighbour;
+    const QString external = uniqueName("ext");
+    ASSERT_NO_FATAL_FAILURE(createVolume(external));
+    volumesMade << name + "_data" << name + "_cache";
+
+    // The external volume is shared with another project, down at the moment.
+    projectFolder(uniqueName("neighbour"),
+                  "name: " + neighbour + "\n" + service("      - shared:/shared\n") +
+                      "volumes:\n  shared:\n    external: true\n    name: " + external + "\n");
+    const QString dir =
+        projectFolder(uniqueName("checkout"),
+                      service("      - data:/data\n      - cache:/cache\n      - shared:/shared\n") +
+                          "volumes:\n  data: {}\n  cache: {}\n"
+                          "  shared:\n    external: true\n    name: " +
+                          external + "\n");
+    run(store->up({name, dir, {}, 0, std::nullopt}));
+    ASSERT_EQ(store->error(), std::nullopt);
+    const QString web = name + "-web-1";
+    ASSERT_EQ(docker({"exec", web, "sh", "-c", "head -c 2000000 /dev/zero > /data/blob"}).status, 0);
+    // A container outside the project uses the project's cache.
+    const QString loose = uniqueName("loose");
+    ASSERT_NO_FATAL_FAILURE(runContainer(loose, {"-v", name + "_cache:/cache"}));
+    run(store->refresh(false));
+    ASSERT_TRUE(project(name));
+
+    TeardownPlan plan = run(store->teardownPlan(*project(name)));
+    EXPECT_EQ(plan.containers, QStringList{web});
+    EXPECT_EQ(plan.workingDir, dir);
+    ASSERT_EQ(plan.volumes.size(), 2) << "the external volume is not the project's to plan";
+    EXPECT_EQ(plan.volumes[0].name, name + "_cache");
+    EXPECT_EQ(plan.volumes[0].usedBy, QStringList{loose});
+    EXPECT_EQ(plan.volumes[1].name, name + "_data");
+    EXPECT_TRUE(plan.volumes[1].usedBy.isEmpty());
+    EXPECT_EQ(plan.volumes[1].size, std::nullopt) << "nothing measured yet";
+
+    run(store->loadUsage());
+    plan = run(store->teardownPlan(*project(name)));
+    ASSERT_EQ(plan.removable().size(), 1);
+    EXPECT_EQ(plan.removable()[0].size, "2 MB") << "what the volume holds, as the engine measured it";
+
+    run(store->deleteProject(plan, store->runtime(), true));
+
+    EXPECT_EQ(store->error(), std::nullopt);
+    EXPECT_FALSE(store->busy());
+    EXPECT_TRUE(containersOf(name).isEmpty());
+    EXPECT_FALSE(volumeExists(name + "_data"));
+    EXPECT_TRUE(volumeExists(name + "_cache"));
+    EXPECT_TRUE(volumeExists(external));
+    EXPECT_FALSE(QFile::exists(dir));
+    EXPECT_TRUE(QFile::exists(root.filePath("data/Trash/files/" + QDir(dir).dirName() + "/compose.yaml")));
+    EXPECT_FALSE(store->registry().knows(name, QStringLiteral("default")));
+    EXPECT_FALSE(project(name));
+}
+
+TEST_F(ActionsOnEngine, AProjectWithoutItsFolderIsDeletedContainerByContainer)
+{
+    const QString name = uniqueName("orphan");
+    const QString web = uniqueName("orphan-web");
+    ASSERT_NO_FATAL_FAILURE(
+        runContainer(web, {"--label", QString(Docker::projectLabel) + "=" + name, "--label",
+                           QString(Docker::workingDirLabel) + "=" + root.filePath("gone")}));
+    run(store->refresh(false));
+    ASSERT_TRUE(project(name));
+
+    const TeardownPlan plan = run(store->teardownPlan(*project(name)));
+    EXPECT_EQ(plan.workingDir, std::nullopt);
+    run(store->deleteProject(plan, store->runtime(), true));
+
+    EXPECT_EQ(store->error(), std::nullopt);
+    EXPECT_NE(docker({"inspect", web}).status, 0);
+}
+
+TEST_F(ActionsOnEngine, ReclaimRemovesTheChosenItemsAndReportsWhatWouldNotGo)
+{
+    const QString stopped = uniqueName("stopped");
+    const QString unused = uniqueName("unused");
+    const QString busy = uniqueName("busy");
+    ASSERT_NO_FATAL_FAILURE(runContainer(stopped));
+    ASSERT_EQ(docker({"stop", "-t", "0", stopped}).status, 0);
+    ASSERT_NO_FATAL_FAILURE(createVolume(unused));
+    ASSERT_NO_FATAL_FAILURE(createVolume(busy));
+    ASSERT_NO_FATAL_FAILURE(runContainer(uniqueName("user"), {"-v", busy + ":/data"}));
+    const auto item = [](Reclaimable::Kind kind, const QString& ref) {
+        Reclaimable r;
+        r.kind = kind;
+        r.ref = ref;
+        r.name = ref;
+        return r;
+    };
+
+    const QStringList failures =
+        run(store->reclaim({item(Reclaimable::Kind::Container, stopped),
+                            item(Reclaimable::Kind::Volume, unused), item(Reclaimable::Kind::Volume, busy)}));
+
+    EXPECT_NE(docker({"inspect", stopped}).status, 0);
+    EXPECT_FALSE(volumeExists(unused));
+    EXPECT_TRUE(volumeExists(busy));
+    ASSERT_EQ(failures.size(), 1) << failures.join('\n').toStdString();
+    EXPECT_TRUE(failures[0].contains("in use")) << failures[0].toStdString();
+    EXPECT_FALSE(store->busy());
+}
+
+TEST_F(ActionsOnEngine, LoginWhereNoRegistryListensFailsWithTheClientsWordsAndNoPassword)
+{
+    const QString password = QStringLiteral("v0skel-secret-%1").arg(QCoreApplication::applicationPid());
+
+    const AppStore::LoginResult result = run(store->login(" 127.0.0.1:1 ", "me", password));
+
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.said.contains("127.0.0.1:1")) << result.said.toStdString();
+    EXPECT_FALSE(result.said.contains(password));
+    QFile config(root.filePath("docker/config.json"));
+    if (config.open(QIODevice::ReadOnly)) {
+        EXPECT_FALSE(config.readAll().contains(password.toUtf8()));
+    }
+    EXPECT_EQ(store->error(), std::nullopt);
+}
