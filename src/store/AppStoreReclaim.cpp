@@ -5,6 +5,8 @@
 #include "platform/ByteCount.h"
 #include "platform/Pools.h"
 
+#include <algorithm>
+
 namespace {
 
 struct Group {

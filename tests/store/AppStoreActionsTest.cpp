@@ -112,12 +112,14 @@ TEST_F(Actions, AReferenceOfBlanksDoesNothingAtAll)
     EXPECT_EQ(engine->total(Call::Containers), 0);
 }
 
-TEST_F(Actions, ALineBreakInAReferenceIsNotTrimmedAway)
+TEST_F(Actions, AnActionRunsOnWhenNobodyAwaitsIt)
 {
     AppStore& s = betaShown();
-    run(s.tag(image(alpha), " shop/web:x\n"));
-    ASSERT_EQ(engine->commands().size(), 1);
-    EXPECT_EQ(engine->commands()[0].args.last(), "shop/web:x\n");
+    engine->failCommand({"stop", "id-b"}, "refused");
+    s.stop(container("b")); // as a button does
+    EXPECT_TRUE(s.busy());
+    ASSERT_TRUE(eventually([&] { return engine->count(Call::Containers, beta) == 1 && !s.busy(); }));
+    EXPECT_EQ(s.error(), "refused");
 }
 
 TEST_F(Actions, WithoutAnyRuntimeTheCommandGoesToTheClientsOwnContext)
