@@ -252,6 +252,8 @@ private:
     void remember(const QList<ComposeProject>& projects, const std::optional<Runtime>& runtime);
     // Takes `registry` as the store's and writes it to the settings.
     void keepRegistry(const ProjectRegistry& registry);
+    // Remembers a project given by the user under `runtime`, replacing one of the same name.
+    void keepProject(const KnownProject& project, const Runtime& runtime);
     // `docker compose -p <project> <command>`, with -d for up.
     static QStringList composeCommand(const QString& project, const QString& command);
     // The item's own runtime, else the one shown now.

@@ -93,9 +93,7 @@ QCoro::Task<std::optional<QString>> AppStore::addProject(QString dir, std::optio
     if (!read.config)
         co_return read.failure;
 
-    ProjectRegistry changed = m_registry;
-    changed.add({read.config->name, dir, read.config->services}, target->id());
-    keepRegistry(changed);
+    keepProject({read.config->name, dir, read.config->services}, *target);
 
     // The user may have switched runtimes while the folder was read: compare with what is shown now.
     if (!m_showAll && m_runtime != target) {
@@ -126,11 +124,17 @@ QCoro::Task<std::optional<QString>> AppStore::relocate(ComposeProject project, Q
             QStringLiteral(
                 "Up there would create a different project \u2014 add it as its own project instead.");
 
-    ProjectRegistry changed = m_registry;
-    changed.add({project.name, dir, read.config->services}, runtime->id());
-    keepRegistry(changed);
+    // Added under its own name, which replaces the entry: the project keeps its name, in a new folder.
+    keepProject({project.name, dir, read.config->services}, *runtime);
     co_await refresh(false);
     co_return std::nullopt;
+}
+
+void AppStore::keepProject(const KnownProject& project, const Runtime& runtime)
+{
+    ProjectRegistry changed = m_registry;
+    changed.add(project, runtime.id());
+    keepRegistry(changed);
 }
 
 void AppStore::forget(const ComposeProject& project)

@@ -26,13 +26,7 @@ protected:
 
     QString folder(const QString& name, bool withComposeFile = true)
     {
-        const QString dir = root.filePath(name);
-        QDir().mkpath(dir);
-        if (withComposeFile) {
-            QFile file(dir + "/compose.yaml");
-            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        }
-        return dir;
+        return projectFolder(root, name, withComposeFile);
     }
 
     bool trashed(const QString& name) const

@@ -18,14 +18,7 @@ protected:
 
     QString folder(const QString& name, bool withComposeFile = true)
     {
-        const QString dir = folders.filePath(name);
-        QDir().mkpath(dir);
-        if (withComposeFile) {
-            QFile file(dir + "/compose.yaml");
-            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write("services: {web: {image: busybox}}\n");
-        }
-        return dir;
+        return projectFolder(folders, name, withComposeFile);
     }
 
     ComposeProject project(const QString& name, const std::optional<QString>& dir,

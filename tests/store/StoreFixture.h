@@ -7,6 +7,9 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -57,6 +60,19 @@ inline QStringList names(const QList<Container>& containers)
 }
 
 using TestSupport::eventually;
+
+// A project folder under `parent`, with a compose file unless told otherwise.
+inline QString projectFolder(const QTemporaryDir& parent, const QString& name, bool withComposeFile = true)
+{
+    const QString dir = parent.filePath(name);
+    QDir().mkpath(dir);
+    if (withComposeFile) {
+        QFile file(dir + "/compose.yaml");
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("services: {web: {image: busybox}}\n");
+    }
+    return dir;
+}
 
 // A store on a scripted engine, a clock that moves only when told, and settings in memory. At the end
 // the store goes first; then every held call is let through and every sleeper woken, so that work
