@@ -3,7 +3,7 @@
 // stays under 5% of the call that lists them.
 #include "engine/Docker.h"
 #include "engine/Listings.h"
-#include "platform/ProcessSpec.h"
+#include "platform/PreparedProcess.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

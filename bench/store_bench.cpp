@@ -3,7 +3,7 @@
 // instantly with listings parsed once from recorded client output, so what is timed is the store's own
 // share of a 2-second poll, including its hop to the background pool and back. Target: under 2 ms.
 #include "engine/Listings.h"
-#include "platform/ProcessSpec.h"
+#include "platform/PreparedProcess.h"
 #include "platform/Settings.h"
 #include "store/AppStore.h"
 #include "store/ScriptedEngine.h"

@@ -1,7 +1,7 @@
 #include "engine/ComposeProject.h"
 
 #include "engine/Compose.h"
-#include "platform/ProcessSpec.h"
+#include "platform/PreparedProcess.h"
 
 #include <QDir>
 #include <QFile>

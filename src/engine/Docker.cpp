@@ -13,10 +13,10 @@ QStringList searchPrefix()
             QStringLiteral("/home/linuxbrew/.linuxbrew/bin")};
 }
 
-Platform::ProcessSpec process(const QStringList& args, const std::optional<Runtime>& runtime,
+Platform::PreparedProcess process(const QStringList& args, const std::optional<Runtime>& runtime,
                               const std::optional<QString>& cwd)
 {
-    Platform::ProcessSpec spec;
+    Platform::PreparedProcess spec;
     spec.program = QStringLiteral("/usr/bin/env");
     spec.arguments << QStringLiteral("docker");
     if (runtime && runtime->isContext())

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/Runtime.h"
-#include "platform/ProcessSpec.h"
+#include "platform/PreparedProcess.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -35,7 +35,7 @@ QStringList searchPrefix();
 
 // Prepares `docker <args>` for a runtime: "--context <name>" for a context, DOCKER_HOST for a socket,
 // never an inherited DOCKER_HOST. Does not start anything.
-Platform::ProcessSpec process(const QStringList& args, const std::optional<Runtime>& runtime = std::nullopt,
+Platform::PreparedProcess process(const QStringList& args, const std::optional<Runtime>& runtime = std::nullopt,
                               const std::optional<QString>& cwd = std::nullopt);
 
 // Runs a command to its end and returns its output. Throws DockerError with the trimmed error output

@@ -216,7 +216,7 @@ void setPhysicalMemoryForTesting(std::optional<quint64> value)
     memoryOverride.store(value.value_or(0));
 }
 
-std::optional<QString> timed(const Platform::ProcessSpec& process, double seconds)
+std::optional<QString> timed(const Platform::PreparedProcess& process, double seconds)
 {
     // A day is far beyond any limit a caller means; it also keeps the milliseconds inside the clock's range.
     constexpr double longestSeconds = 86400.0;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ProcessSpec.h"
+#include "platform/PreparedProcess.h"
 
 #include <QDateTime>
 #include <QMap>
@@ -68,6 +68,6 @@ void setPhysicalMemoryForTesting(std::optional<quint64> bytes);
 // Runs a prepared child with a time limit and gives its standard output only when it exited with
 // status 0 in time and printed valid UTF-8; otherwise (cannot start, failed, ended by the limit) none.
 // Blocks the calling thread for at most about `seconds` plus a grace of two seconds.
-std::optional<QString> timed(const Platform::ProcessSpec& process, double seconds);
+std::optional<QString> timed(const Platform::PreparedProcess& process, double seconds);
 
 } // namespace Docker

@@ -44,7 +44,7 @@ int Completed::status() const
     return exitCode;
 }
 
-void prepare(QProcess& process, const ProcessSpec& spec)
+void prepare(QProcess& process, const PreparedProcess& spec)
 {
     process.setProgram(spec.program);
     process.setArguments(spec.arguments);
@@ -84,7 +84,7 @@ int trackedChildCount()
     return int(liveChildren.size());
 }
 
-Completed runToEnd(const ProcessSpec& spec, const std::optional<QByteArray>& input)
+Completed runToEnd(const PreparedProcess& spec, const std::optional<QByteArray>& input)
 {
     Completed result;
     QProcess process;
@@ -116,7 +116,7 @@ Completed runToEnd(const ProcessSpec& spec, const std::optional<QByteArray>& inp
     return result;
 }
 
-Capture capture(const ProcessSpec& spec, const std::optional<QByteArray>& input)
+Capture capture(const PreparedProcess& spec, const std::optional<QByteArray>& input)
 {
     const Completed done = runToEnd(spec, input);
     if (!done.started)

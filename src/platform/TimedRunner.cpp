@@ -38,12 +38,12 @@ void signalGroup(qint64 pid, int sig)
 
 } // namespace
 
-TimedCompletion runTimed(const ProcessSpec& given, std::chrono::milliseconds limit,
+TimedCompletion runTimed(const PreparedProcess& given, std::chrono::milliseconds limit,
                          std::chrono::milliseconds grace)
 {
     TimedCompletion result;
     // A group of its own, so the end of a timed command reaches whatever it started as well.
-    ProcessSpec spec = given;
+    PreparedProcess spec = given;
     spec.ownProcessGroup = true;
 
     QProcess process;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/ProcessRunner.h"
-#include "platform/ProcessSpec.h"
+#include "platform/PreparedProcess.h"
 
 #include <chrono>
 
@@ -20,7 +20,7 @@ struct TimedCompletion {
 // is asked to terminate, and killed when anything of it is still there after `grace`. The call
 // returns shortly after the child itself has exited, even when a grandchild still holds its output
 // open; what the group leaves behind after a time-out is killed. Output printed before the end is kept.
-TimedCompletion runTimed(const ProcessSpec& spec, std::chrono::milliseconds limit,
+TimedCompletion runTimed(const PreparedProcess& spec, std::chrono::milliseconds limit,
                          std::chrono::milliseconds grace = std::chrono::seconds(2));
 
 } // namespace Platform

@@ -5,7 +5,7 @@
 #include "engine/Runtime.h"
 #include "engine/Teardown.h"
 #include "engine/Usage.h"
-#include "platform/ProcessSpec.h"
+#include "platform/PreparedProcess.h"
 
 #include <QCoroTask>
 #include <QDateTime>

@@ -65,9 +65,9 @@ Paths Paths::system()
             DefaultSocket::colimaSocket(), QDir::tempPath()};
 }
 
-Platform::ProcessSpec administratorProcess(const QString& command, const QString& program)
+Platform::PreparedProcess administratorProcess(const QString& command, const QString& program)
 {
-    Platform::ProcessSpec spec;
+    Platform::PreparedProcess spec;
     spec.program = program;
     spec.arguments = {
         QStringLiteral("/bin/sh"), QStringLiteral("-c"),

@@ -15,9 +15,9 @@ QStringList searchPrefix()
             QStringLiteral("/home/linuxbrew/.linuxbrew/bin"), QStringLiteral("/usr/bin"), QStringLiteral("/bin")};
 }
 
-Platform::ProcessSpec process(const QStringList& argv)
+Platform::PreparedProcess process(const QStringList& argv)
 {
-    Platform::ProcessSpec spec;
+    Platform::PreparedProcess spec;
     spec.program = QStringLiteral("/usr/bin/env");
     spec.arguments = argv;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ProcessSpec.h"
+#include "platform/PreparedProcess.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,7 +16,7 @@ QStringList searchPrefix();
 
 // Prepares `argv` (element 0 is looked up on the search path) through /usr/bin/env, standard input
 // on the null device. Does not start anything; callers may adjust the value first.
-Platform::ProcessSpec process(const QStringList& argv);
+Platform::PreparedProcess process(const QStringList& argv);
 
 // Runs `argv` to its end and returns status and both outputs; never throws. No time limit: run it
 // on a background pool only.

@@ -152,7 +152,7 @@ TEST(DockerMissing, AMissingClientIsACommandFailureNotALaunchFailure)
     TestSupport::ScopedEnv path("PATH", empty.path().toUtf8());
     // The search prefix still holds the real client's folder, so point the test prefix nowhere and
     // ask for a program that exists nowhere.
-    Platform::ProcessSpec spec = Docker::process({"ps"});
+    Platform::PreparedProcess spec = Docker::process({"ps"});
     spec.arguments[0] = "voskel-no-such-client";
     const auto result = Platform::capture(spec);
     EXPECT_EQ(result.status, 127);

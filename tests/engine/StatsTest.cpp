@@ -247,7 +247,7 @@ TEST(TimedDocker, GivesOutputOnlyForASuccessfulRunInTime)
     EXPECT_EQ(Docker::timed(Docker::process({"version"}), 10.0), QString());   // empty output is still output
     EXPECT_EQ(Docker::timed(Docker::process({"images"}), 10.0), std::nullopt); // not UTF-8
 
-    Platform::ProcessSpec nowhere =
+    Platform::PreparedProcess nowhere =
         Docker::process({"version"}, std::nullopt, QStringLiteral("/nonexistent/voskel"));
     EXPECT_EQ(Docker::timed(nowhere, 10.0), std::nullopt);
 }

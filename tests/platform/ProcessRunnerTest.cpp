@@ -8,7 +8,7 @@
 #include <csignal>
 #include <thread>
 
-using Platform::ProcessSpec;
+using Platform::PreparedProcess;
 using TestSupport::shell;
 
 TEST(SearchPath, NeverEndsInAnEmptyElement)
@@ -88,14 +88,14 @@ TEST(Capture, AChildKilledBySignalIsAFailure)
 
 TEST(Capture, AChildThatCannotStartGivesMinusOneAndTheReason)
 {
-    ProcessSpec missingDir = shell("true");
+    PreparedProcess missingDir = shell("true");
     missingDir.workingDirectory = QStringLiteral("/nonexistent/voskel/dir");
     const auto result = Platform::capture(missingDir);
     EXPECT_EQ(result.status, -1);
     EXPECT_TRUE(result.out.isEmpty());
     EXPECT_FALSE(result.err.isEmpty());
 
-    ProcessSpec missingProgram;
+    PreparedProcess missingProgram;
     missingProgram.program = QStringLiteral("/nonexistent/voskel/program");
     EXPECT_EQ(Platform::capture(missingProgram).status, -1);
 }
@@ -103,7 +103,7 @@ TEST(Capture, AChildThatCannotStartGivesMinusOneAndTheReason)
 TEST(Capture, RunsInTheGivenWorkingDirectoryWithTheGivenEnvironment)
 {
     QTemporaryDir dir;
-    ProcessSpec spec = shell("pwd; printf '%s' \"$VOSKEL_PROBE\"");
+    PreparedProcess spec = shell("pwd; printf '%s' \"$VOSKEL_PROBE\"");
     spec.workingDirectory = dir.path();
     spec.environment.insert(QStringLiteral("VOSKEL_PROBE"), QStringLiteral("probe value"));
     EXPECT_EQ(Platform::capture(spec).out, dir.path() + "\nprobe value");
@@ -128,7 +128,7 @@ TEST(EndRunningChildren, EndsChildrenStillRunning)
 
 TEST(EndRunningChildren, KillsAChildThatIgnoresTermination)
 {
-    ProcessSpec stubborn = shell("trap '' TERM; while :; do sleep 0.05; done");
+    PreparedProcess stubborn = shell("trap '' TERM; while :; do sleep 0.05; done");
     stubborn.ownProcessGroup = true;
     Platform::Capture result;
     std::thread worker([&] { result = Platform::capture(stubborn); });

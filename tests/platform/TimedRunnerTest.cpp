@@ -13,7 +13,7 @@
 #include <future>
 
 using namespace std::chrono_literals;
-using Platform::ProcessSpec;
+using Platform::PreparedProcess;
 using TestSupport::shell;
 
 namespace {
@@ -57,7 +57,7 @@ TEST(TimedRunner, AQuickChildGivesItsOutputAndStatus)
     EXPECT_TRUE(killed.run.crashed);
     EXPECT_FALSE(killed.succeeded());
 
-    ProcessSpec missing;
+    PreparedProcess missing;
     missing.program = QStringLiteral("/nonexistent/voskel/program");
     const auto unstarted = Platform::runTimed(missing, 5s);
     EXPECT_FALSE(unstarted.run.started);

@@ -74,9 +74,9 @@ QString fixture(const QString& relativePath)
     return QString::fromUtf8(file.readAll());
 }
 
-Platform::ProcessSpec shell(const QString& script)
+Platform::PreparedProcess shell(const QString& script)
 {
-    Platform::ProcessSpec spec;
+    Platform::PreparedProcess spec;
     spec.program = QStringLiteral("/bin/sh");
     spec.arguments = {QStringLiteral("-c"), script};
     return spec;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ProcessSpec.h"
+#include "platform/PreparedProcess.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -70,7 +70,7 @@ private:
 };
 
 // `/bin/sh -c script`, for tests of the process runners.
-Platform::ProcessSpec shell(const QString& script);
+Platform::PreparedProcess shell(const QString& script);
 
 // Fake programs put first on every child's search path. Each named tool runs tests/support/fake-tool,
 // which answers from fixture files under dir()/<tool>/ or acts as VOSKEL_FAKE_MODE says.

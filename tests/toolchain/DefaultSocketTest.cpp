@@ -226,7 +226,7 @@ TEST(DefaultSocketTexts, SystemdTmpfilesReadsTheEntryBackExactly)
     const QString entry = root.filePath("entry.conf");
     writeFile(entry, DefaultSocket::Linux::tmpfilesEntry(target, socket)->toUtf8());
 
-    Platform::ProcessSpec spec;
+    Platform::PreparedProcess spec;
     spec.program = program;
     spec.arguments = {"--create", "--root=" + root.path(), entry};
     const auto run = Platform::capture(spec);

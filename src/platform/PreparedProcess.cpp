@@ -1,4 +1,4 @@
-#include "platform/ProcessSpec.h"
+#include "platform/PreparedProcess.h"
 
 #include <QMutex>
 #include <QStringDecoder>

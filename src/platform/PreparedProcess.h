@@ -10,7 +10,7 @@ namespace Platform {
 
 // A child process as the tool factories prepare it, not yet started. Runners start it; the value
 // itself can be compared and inspected in tests.
-struct ProcessSpec {
+struct PreparedProcess {
     QString program;
     QStringList arguments;
     QProcessEnvironment environment{QProcessEnvironment::InheritFromParent};
@@ -18,7 +18,7 @@ struct ProcessSpec {
     // Start the child in a process group of its own, so that ending it also ends what it spawned.
     bool ownProcessGroup = false;
 
-    bool operator==(const ProcessSpec&) const = default;
+    bool operator==(const PreparedProcess&) const = default;
 };
 
 // What a command printed and how it ended. `status` is the exit status, -1 when the child could
