@@ -67,17 +67,29 @@ void runPlan(QTextStream& out, const QString& project, const std::optional<QStri
         everyName << container.name;
     const Docker::MountMap mounts = Docker::volumeMounts(everyName, runtime);
 
-    ComposeConfig config;
+    std::optional<ComposeConfig> config;
     if (found->workingDir) {
         try {
             config = Docker::composeProject(*found->workingDir, found->name);
         } catch (const std::exception&) {
-            // Without its compose file the plan still knows every volume the containers mount.
         }
     }
+    // Without its compose file the plan still knows every volume the containers mount, but not which
+    // of them the project borrows: only those compose made for it are planned.
+    QStringList leftAlone;
+    if (config) {
+        leftAlone = config->externalVolumes;
+    } else {
+        QList<DockerVolume> listed;
+        try {
+            listed = Docker::volumes(runtime);
+        } catch (const std::exception&) {
+        }
+        leftAlone = Docker::borrowedVolumes(*found, mounts, listed);
+    }
 
-    const TeardownPlan plan = Docker::plan(*found, containers, mounts, config.volumes, volumeSizes(runtime),
-                                           config.externalVolumes);
+    const TeardownPlan plan = Docker::plan(*found, containers, mounts, config ? config->volumes : QStringList(),
+                                           volumeSizes(runtime), leftAlone);
 
     printLine(out, QStringLiteral("delete ") + plan.project + QStringLiteral(" would:"));
     for (const QString& name : plan.containers)

@@ -54,6 +54,9 @@ struct DockerVolume {
     QString driver;
     QString mountpoint;
     std::optional<Runtime> runtime;
+    // Compose labels what it creates with its project's name, which tells a project's own volumes
+    // from those it only borrows.
+    QMap<QString, QString> labels = {};
 
     QString id() const;
 

@@ -423,11 +423,11 @@ QList<DockerImage> parseImages(QStringView text, const std::optional<Runtime>& r
 QList<DockerVolume> parseVolumes(QStringView text, const std::optional<Runtime>& runtime)
 {
     static const QList<QLatin1StringView> keys{QLatin1StringView("Name"), QLatin1StringView("Driver"),
-                                               QLatin1StringView("Mountpoint")};
+                                               QLatin1StringView("Mountpoint"), QLatin1StringView("Labels")};
     QList<DockerVolume> list;
     forEachObjectLine(text, keys, [&](const LineReader& r) {
-        list.append(
-            DockerVolume{r.value(0).toString(), r.value(1).toString(), r.value(2).toString(), runtime});
+        list.append(DockerVolume{r.value(0).toString(), r.value(1).toString(), r.value(2).toString(), runtime,
+                                 parseLabels(r.value(3), nullptr)});
     });
     return list;
 }

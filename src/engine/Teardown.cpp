@@ -106,4 +106,20 @@ TeardownPlan plan(const ComposeProject& project, const QList<Container>& allCont
     return plan;
 }
 
+QStringList borrowedVolumes(const ComposeProject& project, const MountMap& mounts,
+                            const QList<DockerVolume>& listed)
+{
+    const QString projectKey = QString::fromLatin1(projectLabel);
+    QSet<QString> own;
+    for (const DockerVolume& volume : listed)
+        if (volume.labels.value(projectKey) == project.name)
+            own.insert(volume.name);
+    QStringList borrowed;
+    for (const Container& container : project.containers)
+        for (const QString& volume : mounts.value(container.name))
+            if (!own.contains(volume) && !borrowed.contains(volume))
+                borrowed << volume;
+    return borrowed;
+}
+
 } // namespace Docker

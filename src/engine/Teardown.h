@@ -11,6 +11,7 @@
 
 struct ComposeProject;
 struct Container;
+struct DockerVolume;
 
 // One volume of a teardown plan: the containers outside the project that still mount it.
 struct VolumeUse {
@@ -56,5 +57,11 @@ MountMap parseMounts(const QString& text);
 TeardownPlan plan(const ComposeProject& project, const QList<Container>& allContainers,
                   const MountMap& mounts, const QStringList& declaredVolumes,
                   const QMap<QString, QString>& sizes, const QStringList& externalVolumes);
+
+// What stands in for the external volumes when the project's compose file cannot be read: of the
+// volumes the project's containers mount, every one that compose did not label with the project's
+// name (as it does each volume it creates for a project), and every one `listed` does not know.
+QStringList borrowedVolumes(const ComposeProject& project, const MountMap& mounts,
+                            const QList<DockerVolume>& listed);
 
 } // namespace Docker

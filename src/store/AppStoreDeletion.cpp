@@ -30,21 +30,25 @@ QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project)
             names << container.name;
         }
     }
+    QList<DockerVolume> listed;
+    for (const DockerVolume& volume : std::as_const(m_volumes))
+        if (actingOn(volume.runtime) == on)
+            listed << volume;
     // Sizes only as the engine measured what the volumes hold. The mount point's own size on the
     // host is that of a directory entry, the same few kilobytes for every volume.
     QMap<QString, QString> sizes;
     if (m_usage) {
-        for (const DockerVolume& volume : std::as_const(m_volumes)) {
+        for (const DockerVolume& volume : std::as_const(listed)) {
             const qint64 bytes = m_usage->volumeSize.value(volume.name, 0);
-            if (actingOn(volume.runtime) == on && bytes > 0)
+            if (bytes > 0)
                 sizes.insert(volume.name, Platform::fileSize(bytes));
         }
     }
 
     const std::shared_ptr<StoreEngine> engine = m_engine;
-    auto job = Platform::onUserInitiated([engine, project, on, neighbours, names, sizes] {
+    auto job = Platform::onUserInitiated([engine, project, on, neighbours, names, listed, sizes] {
         Docker::MountMap mounts;
-        ComposeConfig config;
+        std::optional<ComposeConfig> config;
         try {
             mounts = engine->volumeMounts(names, on);
         } catch (...) {
@@ -58,7 +62,12 @@ QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project)
             } catch (...) {
             }
         }
-        return Docker::plan(project, neighbours, mounts, config.volumes, sizes, config.externalVolumes);
+        // Without the file nothing says which mounted volumes are borrowed: only those compose made
+        // for this project may go.
+        const QStringList leftAlone =
+            config ? config->externalVolumes : Docker::borrowedVolumes(project, mounts, listed);
+        return Docker::plan(project, neighbours, mounts, config ? config->volumes : QStringList(), sizes,
+                            leftAlone);
     });
     co_return co_await std::move(job);
 }

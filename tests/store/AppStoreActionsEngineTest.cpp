@@ -84,9 +84,9 @@ protected:
         ASSERT_EQ(started.status, 0) << started.err.toStdString();
     }
 
-    void createVolume(const QString& name)
+    void createVolume(const QString& name, const QStringList& options = {})
     {
-        const auto created = docker({"volume", "create", name});
+        const auto created = docker(QStringList{"volume", "create"} + options + QStringList{name});
         volumesMade << name;
         ASSERT_EQ(created.status, 0) << created.err.toStdString();
     }
@@ -376,22 +376,35 @@ TEST_F(ActionsOnEngine, DeletionTakesOnlyWhatIsTheProjectsAloneAndTrashesItsFold
     EXPECT_FALSE(project(name));
 }
 
-TEST_F(ActionsOnEngine, AProjectWithoutItsFolderIsDeletedContainerByContainer)
+// Without the compose file nothing says which volumes the project borrows: only the one compose made
+// for it (labelled with its name) goes; a volume of its own making elsewhere and another project's stay.
+TEST_F(ActionsOnEngine, AProjectWithoutItsFolderIsDeletedContainerByContainerAndKeepsWhatItBorrowed)
 {
     const QString name = uniqueName("orphan");
     const QString web = uniqueName("orphan-web");
-    ASSERT_NO_FATAL_FAILURE(
-        runContainer(web, {"--label", QString(Docker::projectLabel) + "=" + name, "--label",
-                           QString(Docker::workingDirLabel) + "=" + root.filePath("gone")}));
+    const QString own = uniqueName("orphan-data");
+    const QString borrowed = uniqueName("orphan-ext");
+    const QString others = uniqueName("orphan-others");
+    const QString label = QString(Docker::projectLabel) + "=";
+    ASSERT_NO_FATAL_FAILURE(createVolume(own, {"--label", label + name}));
+    ASSERT_NO_FATAL_FAILURE(createVolume(borrowed));
+    ASSERT_NO_FATAL_FAILURE(createVolume(others, {"--label", label + uniqueName("blog")}));
+    ASSERT_NO_FATAL_FAILURE(runContainer(
+        web, {"--label", label + name, "--label", QString(Docker::workingDirLabel) + "=" + root.filePath("gone"),
+              "-v", own + ":/data", "-v", borrowed + ":/ext", "-v", others + ":/others"}));
     run(store->refresh(false));
     ASSERT_TRUE(project(name));
 
     const TeardownPlan plan = run(store->teardownPlan(*project(name)));
     EXPECT_EQ(plan.workingDir, std::nullopt);
+    EXPECT_EQ(plan.volumes, (QList<VolumeUse>{{own, {}, std::nullopt}}));
     run(store->deleteProject(plan, store->runtime(), true));
 
     EXPECT_EQ(store->error(), std::nullopt);
     EXPECT_NE(docker({"inspect", web}).status, 0);
+    EXPECT_FALSE(volumeExists(own));
+    EXPECT_TRUE(volumeExists(borrowed));
+    EXPECT_TRUE(volumeExists(others));
 }
 
 TEST_F(ActionsOnEngine, ReclaimRemovesTheChosenItemsAndReportsWhatWouldNotGo)

@@ -81,9 +81,10 @@ TEST_F(Deletion, PlannedSizesAreTheEnginesMeasurementOrAbsent)
     AppStore& s = storeOn({entry(alpha)}, alpha);
     const Container web = on(container("shop-web", "running", "shop"), alpha);
     s.setContainers({web});
-    s.setVolumes({{"shop_data", "local", root.path(), alpha},
-                  {"shop_cache", "local", root.path(), alpha},
-                  {"shop_empty", "local", root.path(), alpha}});
+    const QMap<QString, QString> ours{{Docker::projectLabel, "shop"}};
+    s.setVolumes({{"shop_data", "local", root.path(), alpha, ours},
+                  {"shop_cache", "local", root.path(), alpha, ours},
+                  {"shop_empty", "local", root.path(), alpha, ours}});
     const ComposeProject shop{"shop", std::nullopt, {web}, 0, alpha};
 
     // Before anything was measured there is no size, whatever the mount point's directory weighs.
@@ -101,16 +102,25 @@ TEST_F(Deletion, PlannedSizesAreTheEnginesMeasurementOrAbsent)
         (QList<VolumeUse>{{"shop_cache", {}, {}}, {"shop_data", {}, "1.5 MB"}, {"shop_empty", {}, {}}}));
 }
 
-TEST_F(Deletion, APlanWithoutAReadableFileStillHasTheMountedVolumes)
+// Without a readable file the external volumes are unknown: of the mounted volumes only those compose
+// made for this project may go, never one it borrows, another project's, or one not listed at all.
+TEST_F(Deletion, APlanWithoutAReadableFileTakesOnlyTheVolumesComposeMadeForTheProject)
 {
     const QString dir = folder("broken");
     engine->setComposeProject(dir, std::nullopt);
-    engine->setMounts(std::nullopt, {{"shop-web", {"shop_data"}}});
+    engine->setMounts(std::nullopt, {{"shop-web", {"shop_data", "ext", "blog_media", "unlisted"}},
+                                     {"loose", {"ext"}}});
     AppStore& s = storeOn({}, std::nullopt);
     const Container web = container("shop-web", "running", "shop");
-    s.setContainers({web});
-    const TeardownPlan planned = run(s.teardownPlan({"shop", dir, {web}, 0, std::nullopt}));
-    EXPECT_EQ(planned.removable(), QList<VolumeUse>{own});
+    s.setContainers({web, container("loose")});
+    s.setVolumes({{"shop_data", "local", "/v/1", std::nullopt, {{Docker::projectLabel, "shop"}}},
+                  {"ext", "local", "/v/2", std::nullopt},
+                  {"blog_media", "local", "/v/3", std::nullopt, {{Docker::projectLabel, "blog"}}}});
+
+    for (const std::optional<QString>& workingDir : {std::optional<QString>(dir), std::optional<QString>()}) {
+        const TeardownPlan planned = run(s.teardownPlan({"shop", workingDir, {web}, 0, std::nullopt}));
+        EXPECT_EQ(planned.volumes, QList<VolumeUse>{own});
+    }
 }
 
 TEST_F(Deletion, WithAComposeFileOnlyComposeTakesTheProjectDownEvenWhenItFails)
