@@ -41,15 +41,40 @@ ensure_compose() {
     as_root rm -rf "$tmp"
 }
 
+# Whether this user can talk to the engine.
 engine_answers() {
     timeout 10 docker info >/dev/null 2>&1
 }
 
+# Whether any engine runs, whoever may use its socket.
+engine_runs() {
+    as_root timeout 10 docker info >/dev/null 2>&1
+}
+
+# Installing docker.io starts the system's own docker service (through systemd or its init script).
+# That one would outlive the run and serve only the docker group, so it is stopped again: the daemon
+# the tests use is the one this script starts and stops.
+stop_package_service() {
+    if [ -d /run/systemd/system ]; then
+        as_root systemctl stop docker.socket docker.service >/dev/null 2>&1 || true
+    else
+        as_root service docker stop >/dev/null 2>&1 || true
+    fi
+}
+
 start_daemon() {
     if engine_answers; then return 0; fi
+    if engine_runs; then
+        echo "a Docker engine runs, but $(id -un) may not use its socket: add the user to the socket's group" \
+             "(usermod -aG docker $(id -un)), log in again and rerun" >&2
+        return 1
+    fi
     echo "==> starting dockerd (log: $state/dockerd.log)"
+    # A user who came through sudo must reach the socket afterwards without it.
+    local group=
+    [ "$(id -u)" -eq 0 ] || group="--group $(id -gn)"
     as_root mkdir -p "$state"
-    as_root bash -c "nohup dockerd --pidfile '$state/dockerd.pid' >'$state/dockerd.log' 2>&1 </dev/null &"
+    as_root bash -c "nohup dockerd --pidfile '$state/dockerd.pid' $group >'$state/dockerd.log' 2>&1 </dev/null &"
     local i
     for i in $(seq 1 60); do
         if engine_answers; then
@@ -97,7 +122,10 @@ ensure_image() {
 }
 
 up() {
+    local fresh=no
+    have_packages docker.io || fresh=yes
     apt_install docker.io busybox-static iptables ca-certificates
+    [ "$fresh" = no ] || stop_package_service
     ensure_client
     start_daemon
     ensure_compose

@@ -12,8 +12,8 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVOSKEL_TESTS=
 cmake --build "$build"
 
 if [ $# -eq 0 ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    bash "$root/scripts/engine.sh" up
     trap 'bash "$root/scripts/engine.sh" down' EXIT
+    bash "$root/scripts/engine.sh" up
     "$build/src/voskel" --dump all
     exit
 fi

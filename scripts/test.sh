@@ -7,8 +7,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${VOSKEL_TEST_BUILD:-$root/build/test}
 
 bash "$root/scripts/deps.sh"
-bash "$root/scripts/engine.sh" up
+# Set first: a failure later in `up` must not leave the daemon it started running.
 trap 'bash "$root/scripts/engine.sh" down' EXIT
+bash "$root/scripts/engine.sh" up
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVOSKEL_SANITIZE=ON >/dev/null
 cmake --build "$build"
