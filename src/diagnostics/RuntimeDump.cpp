@@ -7,7 +7,7 @@
 #include "engine/Stats.h"
 #include "engine/Usage.h"
 #include "platform/ByteCount.h"
-#include "toolchain/Toolchain.h"
+#include "store/StoreEngine.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -23,8 +23,8 @@ auto listed(QTextStream& out, F listing) -> std::optional<decltype(listing())>
 {
     try {
         return listing();
-    } catch (const std::exception& failure) {
-        printLine(out, QStringLiteral("dump failed: ") + describe(failure));
+    } catch (...) {
+        printLine(out, QStringLiteral("dump failed: ") + failureText(std::current_exception()));
         return std::nullopt;
     }
 }
@@ -99,34 +99,23 @@ bool isApple(const std::optional<Runtime>& runtime)
 // sample is discarded because its processor figure covers an arbitrary interval.
 std::optional<LiveStats> twoSamples(const std::optional<Runtime>& runtime)
 {
-    constexpr double limitSeconds = 10;
+    // The same commands, with the same time limit, as the application's own statistics.
+    const std::shared_ptr<StoreEngine> engine = StoreEngine::system();
     if (isApple(runtime)) {
-        const auto sample = [] {
-            return Docker::timed(Toolchain::process({QStringLiteral("container"), QStringLiteral("stats"),
-                                                     QStringLiteral("--no-stream"),
-                                                     QStringLiteral("--format"), QStringLiteral("json")}),
-                                 limitSeconds);
-        };
-        const std::optional<QString> first = sample();
+        const std::optional<QString> first = engine->appleStats();
         if (!first)
             return std::nullopt;
         const Docker::ContainerStatsReading baseline =
             Docker::parseContainerStats(*first, CPUSample::initial(), QDateTime::currentDateTimeUtc());
-        const std::optional<QString> second = sample();
+        const std::optional<QString> second = engine->appleStats();
         if (!second)
             return std::nullopt;
         return Docker::parseContainerStats(*second, baseline.sample, QDateTime::currentDateTimeUtc()).stats;
     }
 
-    const auto sample = [&] {
-        return Docker::timed(Docker::process({QStringLiteral("stats"), QStringLiteral("--no-stream"),
-                                              QStringLiteral("--format"), QStringLiteral("json")},
-                                             runtime),
-                             limitSeconds);
-    };
-    if (!sample())
+    if (!engine->dockerStats(runtime))
         return std::nullopt;
-    const std::optional<QString> second = sample();
+    const std::optional<QString> second = engine->dockerStats(runtime);
     if (!second)
         return std::nullopt;
     return Docker::parseDockerStats(*second);
