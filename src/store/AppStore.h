@@ -84,7 +84,7 @@ public:
     Platform::Settings& defaults() const { return m_defaults; }
     // The error text the last failed refresh put up, while it may still be cleared by a good one.
     const std::optional<QString>& refreshError() const { return m_refreshError; }
-    bool isStarted() const { return m_started; }
+    bool isStarted() const { return m_pollTask.has_value(); }
 
     // Plain assignments for the views and for the modes that fill a store from fixtures. Assigning
     // `showAll` here neither saves the setting nor refreshes: the runtime picker uses show().
@@ -289,7 +289,6 @@ private:
     QString m_filter;
     ProjectRegistry m_registry;
     std::optional<QString> m_refreshError;
-    bool m_started = false;
     std::optional<QCoro::Task<>> m_pollTask;
     std::optional<QCoro::Task<>> m_statsTask;
 };

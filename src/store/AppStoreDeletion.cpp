@@ -79,31 +79,22 @@ QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> 
     setBusy(true);
     QStringList failures;
 
-    // compose takes the project down where its file is; without one the containers go one by one.
-    std::optional<QStringList> down;
-    std::optional<QString> cwd;
-    if (plan.workingDir && Docker::composeFile(*plan.workingDir)) {
-        down = composeCommand(plan.project, QStringLiteral("down"));
-        cwd = plan.workingDir;
-    } else if (!plan.containers.isEmpty()) {
-        down = QStringList{QStringLiteral("rm"), QStringLiteral("-f")} + plan.containers;
-    }
-    if (down) {
-        auto step = runStep(engine, *down, on, cwd);
-        const std::optional<QString> failed = co_await std::move(step);
-        if (!self)
-            co_return;
-        if (failed)
-            failures << *failed;
-    }
-
-    QStringList volumes;
+    // The project goes down first: through compose where its file is, else container by container.
+    // Then the volumes only it used. One command after the other, each in its folder, if any.
+    QList<std::pair<QStringList, std::optional<QString>>> steps;
+    if (plan.workingDir && Docker::composeFile(*plan.workingDir))
+        steps.append({composeCommand(plan.project, QStringLiteral("down")), plan.workingDir});
+    else if (!plan.containers.isEmpty())
+        steps.append({QStringList{QStringLiteral("rm"), QStringLiteral("-f")} + plan.containers, std::nullopt});
+    QStringList volumes{QStringLiteral("volume"), QStringLiteral("rm")};
     for (const VolumeUse& volume : plan.removable())
         volumes << volume.name;
-    if (!volumes.isEmpty()) {
-        auto step = runStep(engine, QStringList{QStringLiteral("volume"), QStringLiteral("rm")} + volumes, on,
-                            std::nullopt);
-        const std::optional<QString> failed = co_await std::move(step);
+    if (volumes.size() > 2)
+        steps.append({volumes, std::nullopt});
+
+    for (const auto& step : std::as_const(steps)) {
+        auto job = runStep(engine, step.first, on, step.second);
+        const std::optional<QString> failed = co_await std::move(job);
         if (!self)
             co_return;
         if (failed)

@@ -91,9 +91,8 @@ QString notAnswering(const QStringList& silent)
 
 void AppStore::start()
 {
-    if (m_started)
+    if (m_pollTask)
         return;
-    m_started = true;
     loadContexts();
     m_pollTask.emplace(refreshLoop(QPointer<AppStore>(this)));
     m_statsTask.emplace(statsLoop(QPointer<AppStore>(this)));
