@@ -79,7 +79,11 @@ TEST_F(Loops, StatisticsComeOneSecondApartTwiceThenEveryFiveSeconds)
     engine->setDockerStats(alpha, R"({"Name":"web","CPUPerc":"3.00%","MemUsage":"1MiB / 1GiB"})");
     AppStore& s = makeStore();
     s.setWindowVisible(true);
+    // Held, so that the statistics loop's first pass comes before the listing: a quick worker could
+    // otherwise list the running container before start() returns.
+    const auto discovery = engine->hold(Call::Runtimes);
     s.start();
+    discovery->open();
     ASSERT_TRUE(eventually([&] { return clock.sleeping() == 2 && s.runningCount() == 1; }));
     EXPECT_EQ(s.statsAsked(), 0) << "the first pass came before the listing";
 
