@@ -217,17 +217,6 @@ TEST_F(Actions, TheRefreshAfterAnActionReloadsUsageOnlyWhileTheWindowIsVisible)
     EXPECT_EQ(engine->total(Call::Usage), 2);
 }
 
-TEST_F(Actions, AFailedActionStillRefreshes)
-{
-    AppStore& s = betaShown();
-    engine->failCommand({"start", "id-b"}, "no");
-    listing(beta, {container("b", "exited")});
-    run(s.start(container("b")));
-    EXPECT_EQ(s.error(), "no");
-    ASSERT_EQ(s.containers().size(), 1);
-    EXPECT_EQ(s.containers()[0].state, "exited");
-}
-
 TEST_F(Actions, DismissingTellsObserversOnlyWhenThereWasSomethingToDismiss)
 {
     AppStore& s = betaShown();
