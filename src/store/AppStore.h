@@ -184,7 +184,8 @@ public:
     QCoro::Task<std::optional<QString>> relocate(ComposeProject project, QString dir);
     void forget(const ComposeProject& project);
 
-    // What deleting the project would remove. Never fails: what cannot be read is left out.
+    // What deleting the project would remove. Never fails: what cannot be read is left out. Without
+    // a readable compose file only the mounted volumes compose made for the project are planned.
     QCoro::Task<TeardownPlan> teardownPlan(ComposeProject project);
     // Carries a plan out on `on`: the project down (or its containers removed), its own volumes
     // removed, optionally its folder moved to the Trash, the project forgotten. Every failure is
