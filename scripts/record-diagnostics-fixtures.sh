@@ -7,6 +7,7 @@
 # @WORKDIR@, so tests can point it at a folder of their own. Everything made is removed again.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+. "$root/scripts/lib.sh"
 out=$root/tests/fixtures/diagnostics/recorded
 image=${VOSKEL_TEST_IMAGE:-voskel-test/busybox:latest}
 p=dg7
@@ -19,8 +20,13 @@ cleanup() {
     (cd "$work/shop" && docker compose -p "$project" down -v >/dev/null 2>&1)
     docker volume rm "$p-shared" "$p-ext" >/dev/null 2>&1
     rm -rf "$work"
+    bash "$root/scripts/engine.sh" down
 }
 trap cleanup EXIT
+
+# Python trims the verbose disk-usage report; the engine is the one the tests use.
+apt_install python3
+bash "$root/scripts/engine.sh" up
 
 mkdir -p "$work/shop" "$out"
 cat >"$work/shop/compose.yaml" <<EOF

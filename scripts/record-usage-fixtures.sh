@@ -7,6 +7,7 @@
 # and removes everything it made. Run it again when the client's output format changes.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+. "$root/scripts/lib.sh"
 out=$root/tests/fixtures/engine
 image=${VOSKEL_TEST_IMAGE:-voskel-test/busybox:latest}
 p=rec4
@@ -22,8 +23,13 @@ cleanup() {
     docker rmi "$p/snapshot:1" >/dev/null 2>&1
     [ -n "$untagged" ] && docker rmi "$untagged" >/dev/null 2>&1
     rm -rf "$work"
+    bash "$root/scripts/engine.sh" down
 }
 trap cleanup EXIT
+
+# Python trims the verbose disk-usage report; the engine is the one the tests use.
+apt_install python3
+bash "$root/scripts/engine.sh" up
 
 mkdir -p "$work/shop"
 cat >"$work/shop/compose.yaml" <<EOF
