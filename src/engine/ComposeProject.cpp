@@ -5,8 +5,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
+
+namespace {
+// Far above any real compose file; a larger one is not read at all.
+constexpr qint64 largestComposeFile = 4 * 1024 * 1024;
+} // namespace
 
 QString ComposeProject::id() const
 {
@@ -40,10 +46,18 @@ bool ComposeProject::hasBuild() const
     const std::optional<QString> file = Docker::composeFile(*workingDir);
     if (!file)
         return false;
-    QFile compose(QDir(*workingDir).filePath(*file));
+    // The folder comes from container labels. A FIFO or a device under a compose file's name would
+    // block this read, on the thread that draws the card, or never end; only a regular file is read.
+    const QFileInfo info(QDir(*workingDir).filePath(*file));
+    if (!info.isFile() || info.size() > largestComposeFile)
+        return false;
+    QFile compose(info.filePath());
     if (!compose.open(QIODevice::ReadOnly))
         return false;
-    const QString text = Platform::decodeUtf8Strict(compose.readAll());
+    const QByteArray bytes = compose.read(largestComposeFile + 1);
+    if (bytes.size() > largestComposeFile)
+        return false;
+    const QString text = Platform::decodeUtf8Strict(bytes);
     for (const QStringView line : QStringView(text).split(u'\n', Qt::SkipEmptyParts))
         if (Docker::trimBlanks(line).startsWith(QLatin1StringView("build:")))
             return true;

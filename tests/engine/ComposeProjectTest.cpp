@@ -6,6 +6,12 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <future>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 ComposeProject project(const QStringList& states, qint64 serviceCount = 0)
@@ -95,4 +101,22 @@ TEST(ProjectBuild, ADirectoryNamedLikeTheFileIsNoFile)
     ComposeProject p{"app", dir.path(), {}, 0, std::nullopt};
     EXPECT_FALSE(p.hasBuild());
     EXPECT_FALSE((ComposeProject{"app", dir.filePath("missing"), {}, 0, std::nullopt}).hasBuild());
+}
+
+TEST(ProjectBuild, AFifoNamedLikeTheFileIsNeverRead)
+{
+    QTemporaryDir dir;
+    const QByteArray fifo = QFile::encodeName(dir.filePath("compose.yaml"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    const ComposeProject p{"app", dir.path(), {}, 0, std::nullopt};
+
+    auto answer = std::async(std::launch::async, [&p] { return p.hasBuild(); });
+    if (answer.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+        ADD_FAILURE() << "reading the FIFO blocked";
+        // Let the stuck reader go, so the test can end.
+        const int writer = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            ::close(writer);
+    }
+    EXPECT_FALSE(answer.get());
 }
