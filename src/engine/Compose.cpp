@@ -2,13 +2,12 @@
 
 #include "engine/Container.h"
 #include "engine/Docker.h"
+#include "platform/Json.h"
 #include "platform/ProcessRunner.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
 
 #include <algorithm>
 
@@ -181,17 +180,16 @@ ComposeConfig composeProject(const QString& dir, const QString& projectName)
 
 ComposeConfig parseComposeConfig(const QString& json, const QString& dir)
 {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(json.toUtf8(), &error);
-    const QJsonValue name = doc.object().value(QLatin1StringView("name"));
-    if (error.error != QJsonParseError::NoError || !doc.isObject() || !name.isString() ||
-        name.toString().isEmpty())
+    // Anything but an object reads as an empty one, which has no name.
+    const QJsonObject resolved = Platform::parseJson(json).toObject();
+    const QJsonValue name = resolved.value(QLatin1StringView("name"));
+    if (!name.isString() || name.toString().isEmpty())
         throw DockerError::cli(QStringLiteral("Could not read a compose project from %1.").arg(dir));
 
     ComposeConfig config;
     config.name = name.toString();
-    config.services = sorted(doc.object().value(QLatin1StringView("services")).toObject().keys());
-    const QJsonObject volumes = doc.object().value(QLatin1StringView("volumes")).toObject();
+    config.services = sorted(resolved.value(QLatin1StringView("services")).toObject().keys());
+    const QJsonObject volumes = resolved.value(QLatin1StringView("volumes")).toObject();
     for (auto it = volumes.begin(); it != volumes.end(); ++it) {
         const QString volume = volumeName(it.key(), it.value());
         config.volumes << volume;

@@ -1,9 +1,18 @@
 #include "engine/Docker.h"
 
+#include "platform/Json.h"
 #include "platform/ProcessRunner.h"
 
-#include <QJsonDocument>
-#include <QJsonParseError>
+namespace {
+
+template <typename Key>
+QString stringAt(const QJsonObject& object, Key key)
+{
+    const QJsonValue value = object.value(key);
+    return value.isString() ? value.toString() : QString();
+}
+
+} // namespace
 
 namespace Docker {
 
@@ -58,34 +67,17 @@ Platform::Capture capture(const QStringList& args, const std::optional<Runtime>&
 
 QList<QJsonObject> ndjson(const QString& text)
 {
-    QList<QJsonObject> objects;
-    const QByteArray utf8 = text.toUtf8();
-    qsizetype start = 0;
-    while (start < utf8.size()) {
-        qsizetype end = utf8.indexOf('\n', start);
-        if (end < 0)
-            end = utf8.size();
-        if (end > start) {
-            QJsonParseError error;
-            const QJsonDocument doc = QJsonDocument::fromJson(utf8.mid(start, end - start), &error);
-            if (error.error == QJsonParseError::NoError && doc.isObject())
-                objects.append(doc.object());
-        }
-        start = end + 1;
-    }
-    return objects;
+    return Platform::jsonObjectLines(text);
 }
 
 QString str(const QJsonObject& object, const QString& key)
 {
-    const QJsonValue value = object.value(key);
-    return value.isString() ? value.toString() : QString();
+    return stringAt(object, key);
 }
 
 QString str(const QJsonObject& object, QLatin1StringView key)
 {
-    const QJsonValue value = object.value(key);
-    return value.isString() ? value.toString() : QString();
+    return stringAt(object, key);
 }
 
 } // namespace Docker

@@ -1,6 +1,7 @@
 #include "engine/Listings.h"
 
 #include "engine/Docker.h"
+#include "platform/Json.h"
 
 #include <QHash>
 #include <QJsonArray>
@@ -458,11 +459,10 @@ QList<DockerVolume> volumes(const std::optional<Runtime>& runtime)
 QMap<QString, QString> parseAddresses(const QString& json)
 {
     QMap<QString, QString> addresses;
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(json.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !doc.isArray())
+    const QJsonValue records = Platform::parseJson(json);
+    if (!records.isArray())
         return addresses;
-    for (const QJsonValue& record : doc.array()) {
+    for (const QJsonValue& record : records.toArray()) {
         const QJsonObject object = record.toObject();
         const QJsonValue networks =
             object.value(QLatin1StringView("status")).toObject().value(QLatin1StringView("networks"));

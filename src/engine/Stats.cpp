@@ -1,13 +1,9 @@
 #include "engine/Stats.h"
 
 #include "engine/Docker.h"
+#include "platform/Json.h"
 #include "platform/Numbers.h"
 #include "platform/TimedRunner.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonParseError>
 
 #include <algorithm>
 #include <atomic>
@@ -40,17 +36,6 @@ constexpr Unit units[] = {
     {u"KB", 1e3},
     {u"B", 1.0},
 };
-
-// A JSON number as a 64-bit integer: integers as they are, other numbers with the fraction cut off.
-std::optional<qint64> wholeNumber(const QJsonValue& value)
-{
-    if (!value.isDouble())
-        return std::nullopt;
-    const QVariant variant = value.toVariant();
-    if (variant.typeId() == QMetaType::LongLong)
-        return variant.toLongLong();
-    return Platform::truncatedInt64(value.toDouble());
-}
 
 } // namespace
 
@@ -119,27 +104,22 @@ ContainerStatsReading parseContainerStats(const QString& text, const CPUSample& 
     ContainerStatsReading reading;
     reading.sample.at = now;
 
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !doc.isArray())
+    // Anything but a list of records: nothing in it is trusted.
+    const std::optional<QList<QJsonObject>> rows = Platform::objectArray(Platform::parseJson(text));
+    if (!rows)
         return reading;
-    const QJsonArray rows = doc.array();
-    for (const QJsonValue& row : rows)
-        if (!row.isObject())
-            return reading; // not a list of records: nothing in it is trusted
 
     // An invalid time on either side reads as no time passed, so no share is computed.
     const double intervalUsec =
         previous.at.isValid() && now.isValid() ? double(previous.at.msecsTo(now)) * 1000.0 : 0.0;
 
-    for (const QJsonValue& row : rows) {
-        const QJsonObject object = row.toObject();
+    for (const QJsonObject& object : *rows) {
         const QString id = object.value(QLatin1StringView("id")).toString();
         if (id.isEmpty())
             continue;
-        if (const auto memory = wholeNumber(object.value(QLatin1StringView("memoryUsageBytes"))))
+        if (const auto memory = Platform::jsonInteger(object.value(QLatin1StringView("memoryUsageBytes"))))
             reading.stats.memory.insert(id, *memory);
-        const auto usec = wholeNumber(object.value(QLatin1StringView("cpuUsageUsec")));
+        const auto usec = Platform::jsonInteger(object.value(QLatin1StringView("cpuUsageUsec")));
         if (!usec)
             continue;
         reading.sample.usec.insert(id, *usec);

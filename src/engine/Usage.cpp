@@ -6,12 +6,9 @@
 #include "engine/Reclaim.h"
 #include "engine/Stats.h"
 #include "engine/Teardown.h"
+#include "platform/Json.h"
 #include "platform/Numbers.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonParseError>
 #include <QSet>
 #include <QThread>
 
@@ -40,17 +37,7 @@ bool isZero(const QJsonValue& value)
 
 QList<QJsonObject> section(const QJsonObject& detail, QLatin1StringView key)
 {
-    const QJsonValue value = detail.value(key);
-    if (!value.isArray())
-        return {};
-    QList<QJsonObject> rows;
-    const QJsonArray array = value.toArray();
-    for (const QJsonValue& row : array) {
-        if (!row.isObject())
-            return {};
-        rows << row.toObject();
-    }
-    return rows;
+    return Platform::objectArray(detail.value(key)).value_or(QList<QJsonObject>());
 }
 
 std::optional<QString> joinedNotes(const QStringList& notes)
@@ -232,11 +219,10 @@ DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCom
                                    *freed, Reclaimable::Recovery::Restorable);
     }
 
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(detail.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
+    const QJsonValue parsed = Platform::parseJson(detail);
+    if (!parsed.isObject())
         return usage; // only the total: without the detail nothing can be judged, not even the cache
-    const QJsonObject report = doc.object();
+    const QJsonObject report = parsed.toObject();
 
     for (const QJsonObject& row : section(report, QLatin1StringView("Containers"))) {
         const QString name = row.value(QLatin1StringView("Names")).toString();

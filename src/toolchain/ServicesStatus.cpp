@@ -1,43 +1,23 @@
 #include "toolchain/ServicesStatus.h"
 
+#include "platform/Json.h"
 #include "toolchain/KeyedRows.h"
 #include "toolchain/Toolchain.h"
 
 #include <QHash>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
-#include <cmath>
 #include <limits>
 
 namespace Toolchain {
 
 namespace {
 
-// A JSON number as an integer of type T, its fraction dropped; absent when it is not a number or
-// lies outside T's range.
-template <typename T>
-std::optional<T> truncated(const QJsonValue& value)
+// A processor count that does not fit an int is nonsense and left out rather than wrapped.
+std::optional<int> processorCount(std::optional<qint64> count)
 {
-    if (!value.isDouble())
+    if (!count || *count < std::numeric_limits<int>::min() || *count > std::numeric_limits<int>::max())
         return std::nullopt;
-    const double d = std::trunc(value.toDouble());
-    // The upper bound is exclusive: 2^63 itself does not fit a 64-bit integer.
-    const double upper = std::ldexp(1.0, std::numeric_limits<T>::digits);
-    const double lower = -upper;
-    if (!(d >= lower && d < upper))
-        return std::nullopt;
-    return static_cast<T>(d);
-}
-
-// The same, for places where only a whole number is meant.
-template <typename T>
-std::optional<T> whole(const QJsonValue& value)
-{
-    if (!value.isDouble() || std::trunc(value.toDouble()) != value.toDouble())
-        return std::nullopt;
-    return truncated<T>(value);
+    return int(*count);
 }
 
 } // namespace
@@ -76,16 +56,11 @@ SystemStatus parseStatus(const QString& text)
 
 BuilderStatus parseBuilder(const QString& text)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
-    if (!document.isArray() || document.array().isEmpty())
+    const std::optional<QList<QJsonObject>> builders = Platform::objectArray(Platform::parseJson(text));
+    if (!builders || builders->isEmpty())
         return {};
-    const QJsonArray builders = document.array();
-    for (const QJsonValue& builder : builders) {
-        if (!builder.isObject())
-            return {};
-    }
 
-    const QJsonObject first = builders.first().toObject();
+    const QJsonObject& first = builders->first();
     BuilderStatus status;
     status.exists = true;
     const QJsonValue state = first.value(QLatin1String("status"));
@@ -93,26 +68,22 @@ BuilderStatus parseBuilder(const QString& text)
                      state.toObject().value(QLatin1String("state")).toString() == u"running";
     const QJsonObject resources =
         first.value(QLatin1String("configuration")).toObject().value(QLatin1String("resources")).toObject();
-    status.cpus = truncated<int>(resources.value(QLatin1String("cpus")));
-    status.memoryBytes = truncated<qint64>(resources.value(QLatin1String("memoryInBytes")));
+    status.cpus = processorCount(Platform::jsonInteger(resources.value(QLatin1String("cpus"))));
+    status.memoryBytes = Platform::jsonInteger(resources.value(QLatin1String("memoryInBytes")));
     return status;
 }
 
 EngineStatus parseEngine(const QString& text)
 {
-    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8());
-        if (!document.isObject())
-            continue;
-        const QJsonObject profile = document.object();
+    for (const QJsonObject& profile : Platform::jsonObjectLines(text)) {
         const QJsonValue name = profile.value(QLatin1String("name"));
         if (!name.isString() || name.toString() != u"default")
             continue;
         EngineStatus status;
         const QJsonValue state = profile.value(QLatin1String("status"));
         status.running = state.isString() && state.toString() == u"Running";
-        status.cpus = whole<int>(profile.value(QLatin1String("cpus")));
-        status.memoryBytes = whole<qint64>(profile.value(QLatin1String("memory")));
+        status.cpus = processorCount(Platform::jsonWholeNumber(profile.value(QLatin1String("cpus"))));
+        status.memoryBytes = Platform::jsonWholeNumber(profile.value(QLatin1String("memory")));
         return status;
     }
     return {};

@@ -1,13 +1,8 @@
 #include "toolchain/Survey.h"
 
+#include "platform/Json.h"
 #include "toolchain/KeyedRows.h"
 #include "toolchain/Toolchain.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-
-#include <cmath>
 
 namespace Toolchain {
 
@@ -25,17 +20,6 @@ QMap<QString, QString> brewQuery(bool brewPresent, const QStringList& prefix, Pa
     for (const Tool& tool : all())
         argv << tool.formula;
     return parse(capture(argv).out);
-}
-
-// A JSON number that is a whole number from 1 up, read without a lossy conversion.
-std::optional<qint64> positiveWholeNumber(const QJsonValue& value)
-{
-    if (!value.isDouble())
-        return std::nullopt;
-    const double d = value.toDouble();
-    if (!(d >= 1.0 && d <= 9007199254740992.0) || std::floor(d) != d)
-        return std::nullopt;
-    return static_cast<qint64>(d);
 }
 
 } // namespace
@@ -112,28 +96,21 @@ QMap<QString, QString> parseBrewList(const QString& text)
 
 QMap<QString, QString> parseBrewInfo(const QString& text)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
-    if (!document.isObject())
+    const std::optional<QList<QJsonObject>> entries =
+        Platform::objectArray(Platform::parseJson(text).toObject().value(QLatin1String("formulae")));
+    if (!entries)
         return {};
-    const QJsonValue formulae = document.object().value(QLatin1String("formulae"));
-    if (!formulae.isArray())
-        return {};
-    const QJsonArray entries = formulae.toArray();
-    for (const QJsonValue& entry : entries) {
-        if (!entry.isObject())
-            return {};
-    }
 
     QMap<QString, QString> versions;
-    for (const QJsonValue& entry : entries) {
-        const QJsonObject formula = entry.toObject();
+    for (const QJsonObject& formula : *entries) {
         const QJsonValue name = formula.value(QLatin1String("name"));
         const QJsonValue stable =
             formula.value(QLatin1String("versions")).toObject().value(QLatin1String("stable"));
         if (!name.isString() || !formula.value(QLatin1String("versions")).isObject() || !stable.isString())
             continue;
         QString version = stable.toString();
-        if (const auto revision = positiveWholeNumber(formula.value(QLatin1String("revision"))))
+        const auto revision = Platform::jsonWholeNumber(formula.value(QLatin1String("revision")));
+        if (revision && *revision >= 1)
             version += QLatin1Char('_') + QString::number(*revision);
         versions.insert(name.toString(), version);
     }
