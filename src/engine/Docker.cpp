@@ -16,12 +16,6 @@ QString stringAt(const QJsonObject& object, Key key)
 
 namespace Docker {
 
-QStringList searchPrefix()
-{
-    return {QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin"),
-            QStringLiteral("/home/linuxbrew/.linuxbrew/bin")};
-}
-
 Platform::PreparedProcess process(const QStringList& args, const std::optional<Runtime>& runtime,
                               const std::optional<QString>& cwd)
 {
@@ -33,7 +27,7 @@ Platform::PreparedProcess process(const QStringList& args, const std::optional<R
     spec.arguments << args;
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("PATH"), Platform::childSearchPath(searchPrefix(), env.value(QStringLiteral("PATH"))));
+    env.insert(QStringLiteral("PATH"), Platform::childSearchPath(Platform::homebrewBinDirectories(), env.value(QStringLiteral("PATH"))));
     env.remove(QStringLiteral("DOCKER_HOST"));
     if (runtime && runtime->isSocket())
         env.insert(QStringLiteral("DOCKER_HOST"), QStringLiteral("unix://") + runtime->path);

@@ -30,9 +30,6 @@ private:
 
 namespace Docker {
 
-// The directories put before the inherited search path of every docker child.
-QStringList searchPrefix();
-
 // Prepares `docker <args>` for a runtime: "--context <name>" for a context, DOCKER_HOST for a socket,
 // never an inherited DOCKER_HOST. Does not start anything.
 Platform::PreparedProcess process(const QStringList& args, const std::optional<Runtime>& runtime = std::nullopt,

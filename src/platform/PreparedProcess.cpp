@@ -21,6 +21,12 @@ QString decodeUtf8Strict(const QByteArray& bytes)
     return text;
 }
 
+QStringList homebrewBinDirectories()
+{
+    return {QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin"),
+            QStringLiteral("/home/linuxbrew/.linuxbrew/bin")};
+}
+
 QString childSearchPath(const QStringList& prefixDirs, const QString& inherited)
 {
     QStringList parts;

@@ -34,6 +34,10 @@ struct Capture {
 // Decodes UTF-8 strictly: any invalid sequence gives the empty text for the whole input.
 QString decodeUtf8Strict(const QByteArray& bytes);
 
+// Where Homebrew keeps its programs, in the order they are searched: Apple silicon, Intel, then its
+// Linux location.
+QStringList homebrewBinDirectories();
+
 // The search path handed to a child: `prefixDirs`, then the inherited value. An empty inherited value
 // adds nothing, so the result never ends in ":" (an empty element would mean the working directory).
 QString childSearchPath(const QStringList& prefixDirs, const QString& inherited);

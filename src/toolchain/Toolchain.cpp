@@ -9,11 +9,16 @@
 
 namespace Toolchain {
 
+namespace {
+
+// Homebrew first, then the system's own folders, so a tool resolves the same whatever search path
+// the application was started with.
 QStringList searchPrefix()
 {
-    return {QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin"),
-            QStringLiteral("/home/linuxbrew/.linuxbrew/bin"), QStringLiteral("/usr/bin"), QStringLiteral("/bin")};
+    return Platform::homebrewBinDirectories() << QStringLiteral("/usr/bin") << QStringLiteral("/bin");
 }
+
+} // namespace
 
 Platform::PreparedProcess process(const QStringList& argv)
 {
@@ -36,8 +41,10 @@ Platform::Capture capture(const QStringList& argv)
 
 QStringList brewLocations()
 {
-    return {QStringLiteral("/opt/homebrew/bin/brew"), QStringLiteral("/usr/local/bin/brew"),
-            QStringLiteral("/home/linuxbrew/.linuxbrew/bin/brew")};
+    QStringList locations;
+    for (const QString& dir : Platform::homebrewBinDirectories())
+        locations << dir + QStringLiteral("/brew");
+    return locations;
 }
 
 std::optional<QString> brewPath()

@@ -11,9 +11,6 @@
 // scripts) is started from here, with a fixed search path and a quiet Homebrew environment.
 namespace Toolchain {
 
-// The directories put before the inherited search path.
-QStringList searchPrefix();
-
 // Prepares `argv` (element 0 is looked up on the search path) through /usr/bin/env, standard input
 // on the null device. Does not start anything; callers may adjust the value first.
 Platform::PreparedProcess process(const QStringList& argv);
