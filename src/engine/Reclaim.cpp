@@ -68,7 +68,7 @@ std::optional<QString> reclaimWarning(const QList<Reclaimable>& items)
         parts << QStringLiteral("%1 need their source").arg(needSource);
     if (parts.isEmpty())
         return std::nullopt;
-    return parts.join(QStringLiteral(u" \u00B7 "));
+    return parts.join(partSeparator);
 }
 
 QList<QStringList> reclaimCommands(const QList<Reclaimable>& items)

@@ -1,5 +1,6 @@
 #include "engine/Usage.h"
 
+#include "engine/Compose.h"
 #include "engine/ComposeProject.h"
 #include "engine/Container.h"
 #include "engine/Docker.h"
@@ -15,8 +16,6 @@
 #include <algorithm>
 
 namespace {
-
-const QString noteSeparator = QStringLiteral(u" \u00B7 ");
 
 std::optional<qint64> sizeOf(const QJsonObject& object, QLatin1StringView column)
 {
@@ -44,7 +43,7 @@ std::optional<QString> joinedNotes(const QStringList& notes)
 {
     if (notes.isEmpty())
         return std::nullopt;
-    return notes.join(noteSeparator);
+    return notes.join(Docker::partSeparator);
 }
 
 // Without note, project or runtime; those are added where they are known.
@@ -203,6 +202,11 @@ qint64 DiskUsage::bytes(const ComposeProject& project) const
 }
 
 namespace Docker {
+
+bool hasComposeFile(const QString& workingDir)
+{
+    return composeFile(workingDir).has_value();
+}
 
 DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCompose& canCompose)
 {

@@ -6,6 +6,7 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
 #include <functional>
 #include <optional>
@@ -61,8 +62,14 @@ struct DiskUsage {
 
 namespace Docker {
 
+// What joins the parts of a note or a warning: a blank, a middle dot, a blank.
+inline constexpr QStringView partSeparator = u" \u00B7 ";
+
 // Whether a compose project's working directory can bring its containers back (has a compose file).
 using CanCompose = std::function<bool(const QString& workingDir)>;
+
+// The application's own answer: the folder holds a compose file.
+bool hasComposeFile(const QString& workingDir);
 
 // Repository prefixes of images that belong to the Apple runtime or its Docker-API bridge; never offered.
 inline constexpr auto appleSystemImagePrefix = "ghcr.io/apple/container";
@@ -76,7 +83,7 @@ DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCom
 // The disk use of one runtime, with the volumes each container mounts and local builds marked.
 // Throws DockerError (or Platform::LaunchError) when either `system df` command fails; the mount and
 // image queries after them never fail the call.
-DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canCompose);
+DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canCompose = hasComposeFile);
 
 // The engine's disk-usage report as JSON text (`system df`, with `verbose` its per-item form). Waits
 // out the engine's refusal while another measurement runs; throws what Docker::run throws.

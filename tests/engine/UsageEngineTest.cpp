@@ -6,9 +6,7 @@
 #include "engine/Teardown.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QMutex>
 #include <QTemporaryDir>
 
@@ -22,14 +20,6 @@ using TestSupport::testImage;
 using TestSupport::uniqueName;
 
 namespace {
-
-bool hasComposeFile(const QString& dir)
-{
-    for (const char* name : {"compose.yaml", "compose.yml", "docker-compose.yaml", "docker-compose.yml"})
-        if (QFileInfo::exists(QDir(dir).filePath(QString::fromLatin1(name))))
-            return true;
-    return false;
-}
 
 // Everything a test makes on the engine, removed again however the test ends.
 class Scene {
@@ -115,7 +105,7 @@ TEST(DiskUsageOnEngine, ReportsLooseContainersVolumesAndImagesWithTheirMounts)
     const QString untagged = scene.commit(exited);
 
     const Runtime engine = Runtime::context("default");
-    const DiskUsage usage = Docker::usage(engine, hasComposeFile);
+    const DiskUsage usage = Docker::usage(engine);
     EXPECT_GT(usage.total, 0);
     EXPECT_TRUE(usage.containerSize.contains(exited));
     EXPECT_EQ(usage.volumeSize.value(data), 20000);
@@ -161,7 +151,7 @@ TEST(DiskUsageOnEngine, AStoppedComposeContainerComesBackOnlyWhileItsComposeFile
     docker({"compose", "-p", project, "wait", "job"}, dir.path());
     const QString name = project + "-job-1";
 
-    const DiskUsage before = Docker::usage(std::nullopt, hasComposeFile);
+    const DiskUsage before = Docker::usage(std::nullopt);
     const Reclaimable* item = find(before, Kind::Container, name);
     ASSERT_TRUE(item) << "no candidate " << name.toStdString();
     EXPECT_EQ(item->recovery, Recovery::Restorable);
@@ -170,7 +160,7 @@ TEST(DiskUsageOnEngine, AStoppedComposeContainerComesBackOnlyWhileItsComposeFile
     EXPECT_EQ(before.candidatesIn(project).size(), 1);
 
     ASSERT_TRUE(QFile::remove(dir.filePath("compose.yaml")));
-    const DiskUsage after = Docker::usage(std::nullopt, hasComposeFile);
+    const DiskUsage after = Docker::usage(std::nullopt);
     item = find(after, Kind::Container, name);
     ASSERT_TRUE(item);
     EXPECT_EQ(item->recovery, Recovery::Gone);
@@ -180,7 +170,7 @@ TEST(DiskUsageOnEngine, AStoppedComposeContainerComesBackOnlyWhileItsComposeFile
 TEST(DiskUsageOnEngine, AnEngineThatDoesNotAnswerThrows)
 {
     VOSKEL_REQUIRE_ENGINE();
-    EXPECT_THROW(Docker::usage(Runtime::socket("nowhere", "/nonexistent/voskel.sock"), hasComposeFile),
+    EXPECT_THROW(Docker::usage(Runtime::socket("nowhere", "/nonexistent/voskel.sock")),
                  DockerError);
 }
 
