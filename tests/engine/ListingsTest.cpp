@@ -5,6 +5,8 @@
 
 #include <QSet>
 
+using TestSupport::names;
+
 namespace {
 
 const Runtime colima = Runtime::context("colima");
@@ -16,14 +18,6 @@ Container named(const QList<Container>& list, const QString& name)
             return c;
     ADD_FAILURE() << "no container " << name.toStdString();
     return {};
-}
-
-QStringList names(const QList<Container>& list)
-{
-    QStringList out;
-    for (const Container& c : list)
-        out << c.name;
-    return out;
 }
 
 Container labelled(const QString& name, const QMap<QString, QString>& labels,

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 
 using Platform::Settings;
+using TestSupport::names;
 
 namespace {
 
@@ -29,14 +30,6 @@ ComposeProject discovered(const QString& name, const std::optional<QString>& dir
                           const QList<Container>& containers = {})
 {
     return ComposeProject{name, dir, containers, 0, Runtime::context("colima")};
-}
-
-QStringList names(const QList<ComposeProject>& projects)
-{
-    QStringList out;
-    for (const auto& p : projects)
-        out << p.name;
-    return out;
 }
 
 // Project folders, some with a compose file and some without.

@@ -6,15 +6,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-namespace {
+using TestSupport::ids;
 
-QStringList ids(const QList<RuntimeEntry>& entries)
-{
-    QStringList out;
-    for (const auto& e : entries)
-        out << e.id();
-    return out;
-}
+namespace {
 
 // Contexts in a private client configuration: one whose endpoint is a symbolic link to the engine's
 // socket, and one at an address where nothing answers.

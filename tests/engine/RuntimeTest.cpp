@@ -9,6 +9,8 @@
 #include <QHash>
 #include <QTemporaryDir>
 
+using TestSupport::ids;
+
 namespace {
 
 RuntimeEntry context(const QString& name, const QString& endpoint, bool reachable = true, bool current = false)
@@ -20,14 +22,6 @@ RuntimeEntry context(const QString& name, const QString& endpoint, bool reachabl
 Docker::Resolve table(const QHash<QString, QString>& links)
 {
     return [links](const QString& path) { return links.value(path, path); };
-}
-
-QStringList ids(const QList<RuntimeEntry>& entries)
-{
-    QStringList out;
-    for (const auto& e : entries)
-        out << e.id();
-    return out;
 }
 
 const QString colimaSock = "/Users/me/.colima/default/docker.sock";

@@ -5,6 +5,8 @@
 
 #include <QTemporaryDir>
 
+using TestSupport::names;
+
 namespace {
 
 Container container(const QString& name, const std::optional<QString>& project = std::nullopt)
@@ -24,14 +26,6 @@ Container container(const QString& name, const std::optional<QString>& project =
 ComposeProject app(const std::optional<QString>& dir = QStringLiteral("/nope/gone"))
 {
     return {"app", dir, {container("app-1", "app"), container("app-db-1", "app")}, 0, std::nullopt};
-}
-
-QStringList names(const QList<VolumeUse>& volumes)
-{
-    QStringList out;
-    for (const VolumeUse& volume : volumes)
-        out << volume.name;
-    return out;
 }
 
 } // namespace

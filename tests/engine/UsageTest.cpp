@@ -10,6 +10,7 @@
 using Kind = Reclaimable::Kind;
 using Recovery = Reclaimable::Recovery;
 using TestSupport::fixture;
+using TestSupport::names;
 
 namespace {
 
@@ -38,14 +39,6 @@ void expectCandidates(const QList<Reclaimable>& actual, const QList<Expected>& e
         EXPECT_EQ(actual[i].note, expected[i].note);
         EXPECT_EQ(actual[i].project, expected[i].project);
     }
-}
-
-QStringList names(const QList<Reclaimable>& items)
-{
-    QStringList out;
-    for (const Reclaimable& item : items)
-        out << item.name;
-    return out;
 }
 
 const Reclaimable* find(const DiskUsage& usage, const QString& name)

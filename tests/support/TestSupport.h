@@ -42,6 +42,26 @@ Platform::Capture docker(const QStringList& args, const std::optional<QString>& 
 // The text of a file under tests/fixtures.
 QString fixture(const QString& relativePath);
 
+// The `name` of every element, in order: what most assertions on a list compare.
+template <typename List>
+QStringList names(const List& list)
+{
+    QStringList out;
+    for (const auto& item : list)
+        out << item.name;
+    return out;
+}
+
+// The `id()` of every element, in order.
+template <typename List>
+QStringList ids(const List& list)
+{
+    QStringList out;
+    for (const auto& item : list)
+        out << item.id();
+    return out;
+}
+
 // Runs the event loop until `predicate` holds; false when it still does not after `timeoutMs`.
 template <typename Predicate>
 bool eventually(Predicate predicate, int timeoutMs = 20000)
