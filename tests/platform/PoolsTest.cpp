@@ -89,9 +89,3 @@ TEST(Pools, ExceptionsReachTheAwaitingCoroutineUnchanged)
     EXPECT_EQ(QCoro::waitFor(failOnPool()), "engine gone");
     EXPECT_TRUE(QCoro::waitFor(voidJob()));
 }
-
-TEST(Pools, UtilityRunsBelowNormalPriority)
-{
-    EXPECT_EQ(Platform::Pools::utility()->threadPriority(), QThread::LowPriority);
-    EXPECT_EQ(Platform::Pools::userInitiated()->threadPriority(), QThread::NormalPriority);
-}
