@@ -19,21 +19,22 @@ namespace Docker {
 Platform::PreparedProcess process(const QStringList& args, const std::optional<Runtime>& runtime,
                               const std::optional<QString>& cwd)
 {
-    Platform::PreparedProcess spec;
-    spec.program = QStringLiteral("/usr/bin/env");
-    spec.arguments << QStringLiteral("docker");
+    Platform::PreparedProcess prepared;
+    prepared.program = QStringLiteral("/usr/bin/env");
+    prepared.arguments << QStringLiteral("docker");
     if (runtime && runtime->isContext())
-        spec.arguments << QStringLiteral("--context") << runtime->name;
-    spec.arguments << args;
+        prepared.arguments << QStringLiteral("--context") << runtime->name;
+    prepared.arguments << args;
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("PATH"), Platform::childSearchPath(Platform::homebrewBinDirectories(), env.value(QStringLiteral("PATH"))));
+    env.insert(QStringLiteral("PATH"), Platform::childSearchPath(Platform::homebrewBinDirectories(),
+                                                                 env.value(QStringLiteral("PATH"))));
     env.remove(QStringLiteral("DOCKER_HOST"));
     if (runtime && runtime->isSocket())
         env.insert(QStringLiteral("DOCKER_HOST"), QStringLiteral("unix://") + runtime->path);
-    spec.environment = env;
-    spec.workingDirectory = cwd;
-    return spec;
+    prepared.environment = env;
+    prepared.workingDirectory = cwd;
+    return prepared;
 }
 
 QString run(const QStringList& args, const std::optional<Runtime>& runtime, const std::optional<QString>& cwd)

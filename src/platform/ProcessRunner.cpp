@@ -44,15 +44,15 @@ int Completed::status() const
     return exitCode;
 }
 
-void prepare(QProcess& process, const PreparedProcess& spec)
+void prepare(QProcess& process, const PreparedProcess& prepared)
 {
-    process.setProgram(spec.program);
-    process.setArguments(spec.arguments);
-    process.setProcessEnvironment(spec.environment);
-    if (spec.workingDirectory)
-        process.setWorkingDirectory(*spec.workingDirectory);
+    process.setProgram(prepared.program);
+    process.setArguments(prepared.arguments);
+    process.setProcessEnvironment(prepared.environment);
+    if (prepared.workingDirectory)
+        process.setWorkingDirectory(*prepared.workingDirectory);
     process.setStandardInputFile(QProcess::nullDevice());
-    if (spec.ownProcessGroup)
+    if (prepared.ownProcessGroup)
         process.setChildProcessModifier([] { ::setpgid(0, 0); });
 }
 
@@ -84,11 +84,11 @@ int trackedChildCount()
     return int(liveChildren.size());
 }
 
-Completed runToEnd(const PreparedProcess& spec, const std::optional<QByteArray>& input)
+Completed runToEnd(const PreparedProcess& prepared, const std::optional<QByteArray>& input)
 {
     Completed result;
     QProcess process;
-    prepare(process, spec);
+    prepare(process, prepared);
     if (input) {
         ignoreBrokenPipe();
         process.setStandardInputFile(QString()); // back to a pipe
@@ -101,7 +101,7 @@ Completed runToEnd(const PreparedProcess& spec, const std::optional<QByteArray>&
     }
     result.started = true;
     const qint64 pid = process.processId();
-    trackChild(pid, spec.ownProcessGroup);
+    trackChild(pid, prepared.ownProcessGroup);
 
     if (input) {
         process.write(*input);
@@ -116,9 +116,9 @@ Completed runToEnd(const PreparedProcess& spec, const std::optional<QByteArray>&
     return result;
 }
 
-Capture capture(const PreparedProcess& spec, const std::optional<QByteArray>& input)
+Capture capture(const PreparedProcess& prepared, const std::optional<QByteArray>& input)
 {
-    const Completed done = runToEnd(spec, input);
+    const Completed done = runToEnd(prepared, input);
     if (!done.started)
         return {-1, QString(), done.launchError};
     return {done.status(), decodeUtf8Strict(done.out), decodeUtf8Strict(done.err)};

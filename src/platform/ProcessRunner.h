@@ -40,17 +40,17 @@ struct Completed {
 // recorded as SIGKILL, so it can never read as success.
 void collectExit(QProcess& process, Completed& done);
 
-// Applies a spec to a QProcess that has not been started. Standard input becomes the null device;
+// Applies a prepared process to a QProcess that has not been started. Standard input becomes the null device;
 // a runner that writes input switches it back to a pipe before starting.
-void prepare(QProcess& process, const PreparedProcess& spec);
+void prepare(QProcess& process, const PreparedProcess& prepared);
 
 // Runs the child to its end on the calling thread, draining both outputs as they come. With `input`,
 // standard input is a pipe that receives the bytes and is then closed; a child that exits before
 // reading it is not an error. Without a bound on purpose: callers choose commands that end.
-Completed runToEnd(const PreparedProcess& spec, const std::optional<QByteArray>& input = std::nullopt);
+Completed runToEnd(const PreparedProcess& prepared, const std::optional<QByteArray>& input = std::nullopt);
 
 // runToEnd with both outputs decoded as strict UTF-8; never throws.
-Capture capture(const PreparedProcess& spec, const std::optional<QByteArray>& input = std::nullopt);
+Capture capture(const PreparedProcess& prepared, const std::optional<QByteArray>& input = std::nullopt);
 
 // Every child the runners have started and not yet reaped is asked to terminate, and killed if it
 // is still there after `graceMs`. For the application's way out, so a hung tool never keeps it alive.

@@ -43,11 +43,11 @@ TimedCompletion runTimed(const PreparedProcess& given, std::chrono::milliseconds
 {
     TimedCompletion result;
     // A group of its own, so the end of a timed command reaches whatever it started as well.
-    PreparedProcess spec = given;
-    spec.ownProcessGroup = true;
+    PreparedProcess prepared = given;
+    prepared.ownProcessGroup = true;
 
     QProcess process;
-    prepare(process, spec);
+    prepare(process, prepared);
     process.setStandardErrorFile(QProcess::nullDevice());
 
     const QDeadlineTimer deadline(std::max<qint64>(limit.count(), 0));

@@ -67,13 +67,13 @@ Paths Paths::system()
 
 Platform::PreparedProcess administratorProcess(const QString& command, const QString& program)
 {
-    Platform::PreparedProcess spec;
-    spec.program = program;
-    spec.arguments = {
+    Platform::PreparedProcess prepared;
+    prepared.program = program;
+    prepared.arguments = {
         QStringLiteral("/bin/sh"), QStringLiteral("-c"),
         QStringLiteral("printf '%1\\n'; exec /bin/sh -c \"$1\"").arg(QString::fromLatin1(startedMarker)),
         QStringLiteral("voskel"), command};
-    return spec;
+    return prepared;
 }
 
 Administrator pkexec(const QString& program)

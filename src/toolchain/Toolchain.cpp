@@ -22,16 +22,16 @@ QStringList searchPrefix()
 
 Platform::PreparedProcess process(const QStringList& argv)
 {
-    Platform::PreparedProcess spec;
-    spec.program = QStringLiteral("/usr/bin/env");
-    spec.arguments = argv;
+    Platform::PreparedProcess prepared;
+    prepared.program = QStringLiteral("/usr/bin/env");
+    prepared.arguments = argv;
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("PATH"), Platform::childSearchPath(searchPrefix(), env.value(QStringLiteral("PATH"))));
     for (const char* quiet : {"HOMEBREW_NO_COLOR", "HOMEBREW_NO_EMOJI", "HOMEBREW_NO_ENV_HINTS", "HOMEBREW_NO_AUTO_UPDATE"})
         env.insert(QString::fromLatin1(quiet), QStringLiteral("1"));
-    spec.environment = env;
-    return spec;
+    prepared.environment = env;
+    return prepared;
 }
 
 Platform::Capture capture(const QStringList& argv)

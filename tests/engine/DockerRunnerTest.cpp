@@ -10,11 +10,11 @@ using TestSupport::ScopedEnv;
 TEST(DockerProcess, ContextRuntimeAddsItsNameAndNeverInheritsDockerHost)
 {
     ScopedEnv host("DOCKER_HOST", QByteArray("tcp://elsewhere:2375"));
-    const auto spec = Docker::process({"ps"}, Runtime::context("colima"));
-    EXPECT_EQ(spec.program, "/usr/bin/env");
-    EXPECT_EQ(spec.arguments, (QStringList{"docker", "--context", "colima", "ps"}));
-    EXPECT_FALSE(spec.environment.contains("DOCKER_HOST"));
-    EXPECT_FALSE(spec.workingDirectory.has_value());
+    const auto prepared = Docker::process({"ps"}, Runtime::context("colima"));
+    EXPECT_EQ(prepared.program, "/usr/bin/env");
+    EXPECT_EQ(prepared.arguments, (QStringList{"docker", "--context", "colima", "ps"}));
+    EXPECT_FALSE(prepared.environment.contains("DOCKER_HOST"));
+    EXPECT_FALSE(prepared.workingDirectory.has_value());
 
     const auto absent = Docker::process({"ps", "-a"});
     EXPECT_EQ(absent.arguments, (QStringList{"docker", "ps", "-a"}));
@@ -23,11 +23,12 @@ TEST(DockerProcess, ContextRuntimeAddsItsNameAndNeverInheritsDockerHost)
 
 TEST(DockerProcess, SocketRuntimeSetsDockerHost)
 {
-    const auto spec = Docker::process({"images", "--format", "json"}, Runtime::socket("apple-container", "/tmp/a b.sock"),
-                                      QStringLiteral("/srv/project"));
-    EXPECT_EQ(spec.arguments, (QStringList{"docker", "images", "--format", "json"}));
-    EXPECT_EQ(spec.environment.value("DOCKER_HOST"), "unix:///tmp/a b.sock");
-    EXPECT_EQ(spec.workingDirectory, QStringLiteral("/srv/project"));
+    const auto prepared =
+        Docker::process({"images", "--format", "json"}, Runtime::socket("apple-container", "/tmp/a b.sock"),
+                        QStringLiteral("/srv/project"));
+    EXPECT_EQ(prepared.arguments, (QStringList{"docker", "images", "--format", "json"}));
+    EXPECT_EQ(prepared.environment.value("DOCKER_HOST"), "unix:///tmp/a b.sock");
+    EXPECT_EQ(prepared.workingDirectory, QStringLiteral("/srv/project"));
 }
 
 TEST(DockerProcess, SearchPathPutsHomebrewFirstAndNeverEndsInAColon)
@@ -152,9 +153,9 @@ TEST(DockerMissing, AMissingClientIsACommandFailureNotALaunchFailure)
     TestSupport::ScopedEnv path("PATH", empty.path().toUtf8());
     // The search prefix still holds the real client's folder, so point the test prefix nowhere and
     // ask for a program that exists nowhere.
-    Platform::PreparedProcess spec = Docker::process({"ps"});
-    spec.arguments[0] = "voskel-no-such-client";
-    const auto result = Platform::capture(spec);
+    Platform::PreparedProcess prepared = Docker::process({"ps"});
+    prepared.arguments[0] = "voskel-no-such-client";
+    const auto result = Platform::capture(prepared);
     EXPECT_EQ(result.status, 127);
     EXPECT_TRUE(result.err.contains("voskel-no-such-client"));
 }

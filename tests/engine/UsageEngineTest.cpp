@@ -170,8 +170,7 @@ TEST(DiskUsageOnEngine, AStoppedComposeContainerComesBackOnlyWhileItsComposeFile
 TEST(DiskUsageOnEngine, AnEngineThatDoesNotAnswerThrows)
 {
     VOSKEL_REQUIRE_ENGINE();
-    EXPECT_THROW(Docker::usage(Runtime::socket("nowhere", "/nonexistent/voskel.sock")),
-                 DockerError);
+    EXPECT_THROW(Docker::usage(Runtime::socket("nowhere", "/nonexistent/voskel.sock")), DockerError);
 }
 
 TEST(MountsOnEngine, NamedVolumesPerContainerByName)

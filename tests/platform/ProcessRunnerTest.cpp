@@ -103,10 +103,10 @@ TEST(Capture, AChildThatCannotStartGivesMinusOneAndTheReason)
 TEST(Capture, RunsInTheGivenWorkingDirectoryWithTheGivenEnvironment)
 {
     QTemporaryDir dir;
-    PreparedProcess spec = shell("pwd; printf '%s' \"$VOSKEL_PROBE\"");
-    spec.workingDirectory = dir.path();
-    spec.environment.insert(QStringLiteral("VOSKEL_PROBE"), QStringLiteral("probe value"));
-    EXPECT_EQ(Platform::capture(spec).out, dir.path() + "\nprobe value");
+    PreparedProcess prepared = shell("pwd; printf '%s' \"$VOSKEL_PROBE\"");
+    prepared.workingDirectory = dir.path();
+    prepared.environment.insert(QStringLiteral("VOSKEL_PROBE"), QStringLiteral("probe value"));
+    EXPECT_EQ(Platform::capture(prepared).out, dir.path() + "\nprobe value");
 }
 
 TEST(EndRunningChildren, EndsChildrenStillRunning)

@@ -76,10 +76,10 @@ QString fixture(const QString& relativePath)
 
 Platform::PreparedProcess shell(const QString& script)
 {
-    Platform::PreparedProcess spec;
-    spec.program = QStringLiteral("/bin/sh");
-    spec.arguments = {QStringLiteral("-c"), script};
-    return spec;
+    Platform::PreparedProcess prepared;
+    prepared.program = QStringLiteral("/bin/sh");
+    prepared.arguments = {QStringLiteral("-c"), script};
+    return prepared;
 }
 
 ScopedEnv::ScopedEnv(const char* name, const std::optional<QByteArray>& value) : m_name(name)

@@ -226,10 +226,10 @@ TEST(DefaultSocketTexts, SystemdTmpfilesReadsTheEntryBackExactly)
     const QString entry = root.filePath("entry.conf");
     writeFile(entry, DefaultSocket::Linux::tmpfilesEntry(target, socket)->toUtf8());
 
-    Platform::PreparedProcess spec;
-    spec.program = program;
-    spec.arguments = {"--create", "--root=" + root.path(), entry};
-    const auto run = Platform::capture(spec);
+    Platform::PreparedProcess prepared;
+    prepared.program = program;
+    prepared.arguments = {"--create", "--root=" + root.path(), entry};
+    const auto run = Platform::capture(prepared);
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(DefaultSocket::target(root.path() + socket), target);
 }

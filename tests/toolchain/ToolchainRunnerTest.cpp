@@ -12,15 +12,15 @@ TEST(ToolchainProcess, RunsThroughEnvWithAQuietHomebrewAndAFixedSearchPath)
     ScopedEnv path("PATH", QByteArray("/custom/bin"));
     ScopedEnv color("HOMEBREW_NO_COLOR", QByteArray("0"));
     ScopedEnv host("DOCKER_HOST", QByteArray("tcp://kept:1"));
-    const auto spec = Toolchain::process({"brew", "info", "--json=v2", "colima"});
-    EXPECT_EQ(spec.program, "/usr/bin/env");
-    EXPECT_EQ(spec.arguments, (QStringList{"brew", "info", "--json=v2", "colima"}));
-    EXPECT_EQ(spec.environment.value("PATH"),
+    const auto prepared = Toolchain::process({"brew", "info", "--json=v2", "colima"});
+    EXPECT_EQ(prepared.program, "/usr/bin/env");
+    EXPECT_EQ(prepared.arguments, (QStringList{"brew", "info", "--json=v2", "colima"}));
+    EXPECT_EQ(prepared.environment.value("PATH"),
               "/opt/homebrew/bin:/usr/local/bin:/home/linuxbrew/.linuxbrew/bin:/usr/bin:/bin:/custom/bin");
     for (const char* key : {"HOMEBREW_NO_COLOR", "HOMEBREW_NO_EMOJI", "HOMEBREW_NO_ENV_HINTS", "HOMEBREW_NO_AUTO_UPDATE"})
-        EXPECT_EQ(spec.environment.value(key), "1") << key;
-    EXPECT_EQ(spec.environment.value("DOCKER_HOST"), "tcp://kept:1");
-    EXPECT_FALSE(spec.workingDirectory.has_value());
+        EXPECT_EQ(prepared.environment.value(key), "1") << key;
+    EXPECT_EQ(prepared.environment.value("DOCKER_HOST"), "tcp://kept:1");
+    EXPECT_FALSE(prepared.workingDirectory.has_value());
 }
 
 TEST(ToolchainProcess, NoInheritedSearchPathLeavesNoEmptyElement)
