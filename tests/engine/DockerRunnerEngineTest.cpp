@@ -41,17 +41,6 @@ TEST(DockerRunnerOnEngine, ASocketRuntimeReachesTheEngineThroughDockerHost)
                  DockerError);
 }
 
-TEST(DockerRunnerOnEngine, LargeErrorOutputBeforeAnyOutputFromAContainer)
-{
-    VOSKEL_REQUIRE_ENGINE();
-    const QStringList args{"run", "--rm", "--name", TestSupport::uniqueName("flood"), TestSupport::testImage(),
-                           "sh", "-c", "head -c 400000 /dev/zero | tr '\\0' e >&2; echo finished"};
-    const auto captured = Docker::capture(args);
-    EXPECT_EQ(captured.status, 0) << captured.err.left(200).toStdString();
-    EXPECT_EQ(captured.out, "finished\n");
-    EXPECT_EQ(captured.err.size(), 400000);
-}
-
 TEST(DockerRunnerOnEngine, WorkingDirectoryAndInput)
 {
     VOSKEL_REQUIRE_ENGINE();

@@ -146,16 +146,3 @@ TEST_F(FakeDocker, ChildSeesTheRuntimeInItsEnvironment)
     EXPECT_EQ(Docker::run({"ps"}, Runtime::socket("s", "/run/x.sock")), "unix:///run/x.sock\n");
     EXPECT_EQ(Docker::run({"ps"}, Runtime::context("c")), "\n");
 }
-
-TEST(DockerMissing, AMissingClientIsACommandFailureNotALaunchFailure)
-{
-    QTemporaryDir empty;
-    TestSupport::ScopedEnv path("PATH", empty.path().toUtf8());
-    // The search prefix still holds the real client's folder, so point the test prefix nowhere and
-    // ask for a program that exists nowhere.
-    Platform::PreparedProcess prepared = Docker::process({"ps"});
-    prepared.arguments[0] = "voskel-no-such-client";
-    const auto result = Platform::capture(prepared);
-    EXPECT_EQ(result.status, 127);
-    EXPECT_TRUE(result.err.contains("voskel-no-such-client"));
-}

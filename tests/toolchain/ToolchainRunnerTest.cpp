@@ -38,26 +38,11 @@ TEST(ToolchainCapture, ReadsBothStreamsAndGivesEndOfFileOnInput)
               (Platform::Capture{4, "out\n", "err\n"}));
 }
 
-TEST(ToolchainCapture, LargeErrorOutputBeforeOutputArrivesWhole)
-{
-    const auto result = Toolchain::capture({"sh", "-c", "head -c 300000 /dev/zero | tr '\\0' x >&2; echo ok"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.err.size(), 300000);
-    EXPECT_EQ(result.out, "ok\n");
-}
-
 TEST(ToolchainCapture, AMissingCommandIsEnvsFailureNotALaunchFailure)
 {
     const auto result = Toolchain::capture({"voskel-no-such-tool", "--version"});
     EXPECT_EQ(result.status, 127);
     EXPECT_TRUE(result.err.contains("voskel-no-such-tool"));
-}
-
-TEST(ToolchainCapture, InvalidUtf8EmptiesOnlyItsStream)
-{
-    const auto result = Toolchain::capture({"sh", "-c", "printf '\\303\\050'; printf 'still here' >&2"});
-    EXPECT_EQ(result.out, QString());
-    EXPECT_EQ(result.err, "still here");
 }
 
 TEST(ToolchainCapture, FakeToolsShadowRealOnes)
