@@ -5,9 +5,7 @@
 
 #include <QHash>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
 
 #include <algorithm>
 #include <cstring>
@@ -45,11 +43,10 @@ private:
 
     bool readGeneral(QStringView line)
     {
-        QJsonParseError error;
-        const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
-        if (error.error != QJsonParseError::NoError || !doc.isObject())
+        const QJsonValue parsed = Platform::parseJson(line.toString());
+        if (!parsed.isObject())
             return false;
-        const QJsonObject object = doc.object();
+        const QJsonObject object = parsed.toObject();
         for (qsizetype i = 0; i < m_keys.size(); ++i) {
             m_decoded[i] = Docker::str(object, m_keys[i]);
             m_views[i] = m_decoded[i];
