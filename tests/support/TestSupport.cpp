@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 
 #include <atomic>
 
@@ -14,12 +13,18 @@ namespace TestSupport {
 
 namespace {
 
+// The fake tool's own file name for an invocation: byte by byte, as its `tr` and `cut` work, so an
+// argument beyond ASCII finds the same file.
 QString fileKey(const QStringList& args)
 {
-    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._-]"));
-    QString key = args.join(QLatin1Char(' '));
-    key.replace(unsafe, QStringLiteral("_"));
-    return key.isEmpty() ? QStringLiteral("_") : key.left(200);
+    QByteArray key = args.join(QLatin1Char(' ')).toUtf8().left(200);
+    for (char& c : key) {
+        const bool safe = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                          c == '.' || c == '_' || c == '-';
+        if (!safe)
+            c = '_';
+    }
+    return key.isEmpty() ? QStringLiteral("_") : QString::fromLatin1(key);
 }
 
 } // namespace

@@ -50,7 +50,10 @@ TEST(ToolchainCapture, FakeToolsShadowRealOnes)
     TestSupport::FakeTools fakes{{"colima"}};
     fakes.answer("colima", {"version"}, "colima version 0.8.1\n");
     EXPECT_EQ(Toolchain::capture({"colima", "version"}).out, "colima version 0.8.1\n");
-    EXPECT_EQ(fakes.calls(), QStringList{"colima version"});
+    // Arguments beyond ASCII, as a project folder's name may hold, find their answer too.
+    fakes.answer("colima", {"start", "--profile", "bücher"}, "started\n");
+    EXPECT_EQ(Toolchain::capture({"colima", "start", "--profile", "bücher"}).out, "started\n");
+    EXPECT_EQ(fakes.calls(), (QStringList{"colima version", "colima start --profile bücher"}));
 }
 
 TEST(BrewPath, TakesTheFirstExecutableLocation)
