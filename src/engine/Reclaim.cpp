@@ -2,16 +2,35 @@
 
 #include "engine/Docker.h"
 
+namespace {
+
+QString inspectBuilds(const QStringList& refs, const std::optional<Runtime>& runtime)
+{
+    QStringList args{QStringLiteral("image"), QStringLiteral("inspect")};
+    args << refs << QStringLiteral("--format")
+         << QStringLiteral(R"({{index .Config.Labels "com.docker.compose.project"}}|{{len .RepoDigests}})");
+    return Docker::capture(args, runtime).out;
+}
+
+} // namespace
+
 namespace Docker {
 
 LocalBuilds localBuilds(const QStringList& refs, const std::optional<Runtime>& runtime)
 {
     if (refs.isEmpty())
         return {};
-    QStringList args{QStringLiteral("image"), QStringLiteral("inspect")};
-    args << refs << QStringLiteral("--format")
-         << QStringLiteral(R"({{index .Config.Labels "com.docker.compose.project"}}|{{len .RepoDigests}})");
-    return parseLocalBuilds(refs, capture(args, runtime).out);
+    const QString out = inspectBuilds(refs, runtime);
+    const qsizetype lines = out.split(u'\n', Qt::SkipEmptyParts).size();
+    if (lines == 0 || lines >= refs.size())
+        return parseLocalBuilds(refs, out);
+    // An image removed since it was listed leaves one line fewer, and the rest no longer pair with
+    // their refs. Asked one by one, the others are still told apart, so a local build is never
+    // offered as something a pull brings back.
+    LocalBuilds builds;
+    for (const QString& ref : refs)
+        builds.insert(parseLocalBuilds({ref}, inspectBuilds({ref}, runtime)));
+    return builds;
 }
 
 LocalBuilds parseLocalBuilds(const QStringList& refs, const QString& out)

@@ -16,7 +16,8 @@ namespace Docker {
 using LocalBuilds = QMap<QString, QString>;
 
 // Which of the given tagged images were built on this machine rather than pulled. Never fails: an
-// engine that does not answer, or an image that vanished, leaves everything unmarked. No refs run nothing.
+// engine that does not answer leaves everything unmarked; when images vanished since they were
+// listed, the others are asked one by one. No refs run nothing.
 LocalBuilds localBuilds(const QStringList& refs, const std::optional<Runtime>& runtime);
 
 // One inspect line per ref ("<compose project>|<number of repository digests>"). When the lines do not

@@ -50,6 +50,30 @@ TEST(LocalBuilds, NoRefsRunNothing)
     EXPECT_TRUE(fakes.calls().isEmpty());
 }
 
+TEST(LocalBuilds, AnImageGoneSinceTheListingLeavesTheOthersMarked)
+{
+    TestSupport::FakeTools fakes({"docker"});
+    const QString format = R"({{index .Config.Labels "com.docker.compose.project"}}|{{len .RepoDigests}})";
+    const auto inspect = [&](const QStringList& refs) {
+        return QStringList{"image", "inspect"} + refs + QStringList{"--format", format};
+    };
+    // gone:1 was removed meanwhile: the client prints the others and fails for it.
+    fakes.answer("docker", inspect({"app:1", "gone:1", "pulled:1"}), "shop|0\n<no value>|1\n",
+                 "Error: No such image: gone:1\n", 1);
+    fakes.answer("docker", inspect({"app:1"}), "shop|0\n");
+    fakes.answer("docker", inspect({"gone:1"}), "", "Error: No such image: gone:1\n", 1);
+    fakes.answer("docker", inspect({"pulled:1"}), "<no value>|1\n");
+
+    EXPECT_EQ(Docker::localBuilds({"app:1", "gone:1", "pulled:1"}, std::nullopt),
+              (Docker::LocalBuilds{{"app:1", "shop"}}));
+    EXPECT_EQ(fakes.calls().size(), 4);
+
+    // An engine that answers nothing at all is not asked again image by image.
+    const QStringList before = fakes.calls();
+    EXPECT_TRUE(Docker::localBuilds({"x:1", "y:1"}, std::nullopt).isEmpty());
+    EXPECT_EQ(fakes.calls().size(), before.size() + 1);
+}
+
 TEST(LocalBuilds, MarkingTouchesOnlyImages)
 {
     QList<Reclaimable> items{item(Kind::Image, "web:1"), item(Kind::Image, "node:20"),
