@@ -182,8 +182,7 @@ void dump(QTextStream& out, const std::optional<Runtime>& runtime)
                        QStringLiteral("  volumes: ") + QString::number(volumes->size()));
 
     const auto measured = listed(out, [&] {
-        return Docker::usage(runtime,
-                             [](const QString& dir) { return Docker::composeFile(dir).has_value(); });
+        return Docker::usage(runtime);
     });
     if (!measured)
         return;

@@ -37,8 +37,7 @@ public:
     }
     DiskUsage usage(const std::optional<Runtime>& runtime) override
     {
-        return Docker::usage(runtime,
-                             [](const QString& dir) { return Docker::composeFile(dir).has_value(); });
+        return Docker::usage(runtime);
     }
     std::optional<QString> dockerStats(const std::optional<Runtime>& runtime) override
     {

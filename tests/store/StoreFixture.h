@@ -51,15 +51,8 @@ inline Container container(const QString& name, const QString& state = "running"
     return c;
 }
 
-inline QStringList names(const QList<Container>& containers)
-{
-    QStringList out;
-    for (const Container& c : containers)
-        out << c.name;
-    return out;
-}
-
 using TestSupport::eventually;
+using TestSupport::names;
 
 // A project folder under `parent`, with a compose file unless told otherwise.
 inline QString projectFolder(const QTemporaryDir& parent, const QString& name, bool withComposeFile = true)
