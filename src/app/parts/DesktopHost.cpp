@@ -1,0 +1,147 @@
+#include "app/parts/DesktopHost.h"
+
+#include "app/parts/DialogAnswer.h"
+
+#include <QClipboard>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
+
+
+namespace {
+
+// The chosen paths once the dialog was confirmed; nothing when it was cancelled or went away. The
+// dialog is let go either way.
+QCoro::Task<QStringList> confirmedFiles(QFileDialog* dialog)
+{
+    QPointer<QFileDialog> guard(dialog);
+    const int result = co_await answerOf(dialog);
+    if (!guard)
+        co_return QStringList();
+    guard->deleteLater();
+    co_return result == QDialog::Accepted ? guard->selectedFiles() : QStringList();
+}
+
+} // namespace
+
+QCoro::Task<std::optional<Host::FolderChoice>> DesktopHost::chooseFolder(QWidget* parent, FolderRequest request)
+{
+    auto* dialog = new QFileDialog(parent, request.message, request.startIn);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    dialog->setOption(QFileDialog::ReadOnly, !request.canCreateFolders);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setLabelText(QFileDialog::Accept, request.prompt);
+    dialog->setWindowModality(Qt::WindowModal);
+
+    QPointer<QComboBox> pop;
+    if (!request.choices.isEmpty()) {
+        // Qt's own dialog lays itself out in a grid; the pop-up becomes its last row.
+        if (auto* grid = qobject_cast<QGridLayout*>(dialog->layout())) {
+            const int row = grid->rowCount();
+            auto* label = new QLabel(request.choicesLabel, dialog);
+            pop = new QComboBox(dialog);
+            pop->setObjectName(QStringLiteral("runtimeChoice"));
+            pop->addItems(request.choices);
+            pop->setCurrentIndex(qBound(0, request.chosen, int(request.choices.size()) - 1));
+            label->setBuddy(pop);
+            grid->addWidget(label, row, 0);
+            grid->addWidget(pop, row, 1, 1, grid->columnCount() - 1);
+        }
+    }
+
+    const QStringList files = co_await confirmedFiles(dialog);
+    if (files.isEmpty())
+        co_return std::nullopt;
+    FolderChoice choice{QDir::cleanPath(files.first()), std::nullopt};
+    // Read before the event loop runs again: the dialog, and the pop-up with it, is about to go.
+    if (pop)
+        choice.choice = pop->currentIndex();
+    co_return choice;
+}
+
+QCoro::Task<std::optional<QString>> DesktopHost::chooseSaveFile(QWidget* parent, QString suggestedName)
+{
+    auto* dialog = new QFileDialog(parent);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->selectFile(suggestedName);
+
+    const QStringList files = co_await confirmedFiles(dialog);
+    if (files.isEmpty())
+        co_return std::nullopt;
+    co_return files.first();
+}
+
+void DesktopHost::reveal(const QString& folder)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+void DesktopHost::openUrl(const QUrl& url)
+{
+    if (url.isValid())
+        QDesktopServices::openUrl(url);
+}
+
+void DesktopHost::copy(const QString& text)
+{
+    if (QClipboard* clipboard = QGuiApplication::clipboard())
+        clipboard->setText(text, QClipboard::Clipboard);
+}
+
+std::optional<QString> DesktopHost::terminalProgram(const QProcessEnvironment& environment)
+{
+    const QStringList path = environment.value(QStringLiteral("PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    QStringList candidates;
+    const QString chosen = environment.value(QStringLiteral("TERMINAL")).trimmed();
+    if (!chosen.isEmpty())
+        candidates << chosen;
+    candidates << QStringLiteral("x-terminal-emulator");
+    for (const QString& candidate : candidates) {
+        if (candidate.contains(QLatin1Char('/'))) {
+            const QFileInfo file(candidate);
+            if (file.isFile() && file.isExecutable())
+                return file.absoluteFilePath();
+            continue;
+        }
+        const QString found = QStandardPaths::findExecutable(candidate, path);
+        if (!found.isEmpty())
+            return found;
+    }
+    return std::nullopt;
+}
+
+QStringList DesktopHost::terminalArguments(const Platform::PreparedProcess& command)
+{
+    return QStringList{QStringLiteral("-e"), command.program} + command.arguments;
+}
+
+std::optional<QString> DesktopHost::openTerminal(const Platform::PreparedProcess& command)
+{
+    const std::optional<QString> terminal = terminalProgram(command.environment);
+    if (!terminal)
+        return QStringLiteral("No terminal emulator was found: set $TERMINAL to one, or install one that "
+                              "provides x-terminal-emulator.");
+    QProcess process;
+    process.setProgram(*terminal);
+    process.setArguments(terminalArguments(command));
+    process.setProcessEnvironment(command.environment);
+    if (command.workingDirectory)
+        process.setWorkingDirectory(*command.workingDirectory);
+    process.setStandardInputFile(QProcess::nullDevice());
+    if (!process.startDetached())
+        return QStringLiteral("The terminal %1 could not be started.").arg(*terminal);
+    return std::nullopt;
+}

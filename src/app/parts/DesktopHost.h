@@ -1,0 +1,25 @@
+#pragma once
+
+#include "app/parts/Host.h"
+
+#include <QProcessEnvironment>
+
+// The host facilities on a freedesktop desktop: Qt's own (non-native, so they can carry the runtime
+// pop-up) file dialogs, the desktop services for folders and pages, the application clipboard, and the
+// terminal emulator named by $TERMINAL or the system's x-terminal-emulator.
+class DesktopHost final : public Host {
+public:
+    QCoro::Task<std::optional<FolderChoice>> chooseFolder(QWidget* parent, FolderRequest request) override;
+    QCoro::Task<std::optional<QString>> chooseSaveFile(QWidget* parent, QString suggestedName) override;
+    void reveal(const QString& folder) override;
+    void openUrl(const QUrl& url) override;
+    void copy(const QString& text) override;
+    std::optional<QString> openTerminal(const Platform::PreparedProcess& command) override;
+
+    // The terminal emulator to start for `environment`: $TERMINAL when set, else x-terminal-emulator,
+    // looked up on the environment's search path. None when neither is there.
+    static std::optional<QString> terminalProgram(const QProcessEnvironment& environment);
+    // The terminal's own argument list for running `command`: "-e", then the program and its
+    // arguments, each one argument (no shell ever reads them).
+    static QStringList terminalArguments(const Platform::PreparedProcess& command);
+};

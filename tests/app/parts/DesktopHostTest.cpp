@@ -1,0 +1,115 @@
+#include "app/parts/DesktopHost.h"
+
+#include "support/TestSupport.h"
+#include "support/Widgets.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <QCoroTask>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QProcessEnvironment environmentWith(const QString& path, const std::optional<QString>& terminal)
+{
+    QProcessEnvironment env;
+    env.insert("PATH", path);
+    if (terminal)
+        env.insert("TERMINAL", *terminal);
+    return env;
+}
+
+void makeExecutable(const QString& file)
+{
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("#!/bin/sh\n");
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST(DesktopHost, TerminalIsTheOneTheUserNamedElseTheSystemsOwn)
+{
+    QTemporaryDir bin;
+    makeExecutable(bin.filePath("x-terminal-emulator"));
+    makeExecutable(bin.filePath("kitty"));
+
+    EXPECT_EQ(DesktopHost::terminalProgram(environmentWith(bin.path(), "kitty")), bin.filePath("kitty"));
+    EXPECT_EQ(DesktopHost::terminalProgram(environmentWith(bin.path(), std::nullopt)),
+              bin.filePath("x-terminal-emulator"));
+    // A $TERMINAL that is not there falls back rather than failing.
+    EXPECT_EQ(DesktopHost::terminalProgram(environmentWith(bin.path(), "no-such-term")),
+              bin.filePath("x-terminal-emulator"));
+
+    QTemporaryDir empty;
+    EXPECT_EQ(DesktopHost::terminalProgram(environmentWith(empty.path(), std::nullopt)), std::nullopt);
+    Platform::PreparedProcess command;
+    command.environment = environmentWith(empty.path(), std::nullopt);
+    const std::optional<QString> error = DesktopHost().openTerminal(command);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_TRUE(error->contains("$TERMINAL"));
+}
+
+TEST(DesktopHost, TerminalArgumentsKeepEveryWordWhole)
+{
+    Platform::PreparedProcess command;
+    command.program = "/usr/bin/env";
+    command.arguments = {"docker", "--context", "my \"ctx\"; rm -rf ~", "exec", "-it", "web", "sh"};
+    EXPECT_EQ(DesktopHost::terminalArguments(command),
+              QStringList({"-e", "/usr/bin/env", "docker", "--context", "my \"ctx\"; rm -rf ~", "exec", "-it", "web",
+                           "sh"}));
+}
+
+// The chooser is Qt's own dialog with a pop-up row added; driving it as a user would shows both the
+// folder and the pop-up's choice come back, and that cancelling answers nothing.
+TEST(DesktopHost, FolderChooserReturnsTheFolderAndThePopUpChoice)
+{
+    TestSupport::prepareWidgets();
+    QTemporaryDir root;
+    QWidget window;
+    window.show();
+
+    Host::FolderRequest request;
+    request.prompt = "Add";
+    request.message = "Choose a project directory containing a compose file.";
+    request.startIn = root.path();
+    request.choicesLabel = "Run on:";
+    request.choices = {"default", "colima"};
+    request.chosen = 1;
+
+    DesktopHost host;
+    std::optional<std::optional<Host::FolderChoice>> answer;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = window.findChild<QFileDialog*>();
+        ASSERT_NE(dialog, nullptr);
+        auto* pop = dialog->findChild<QComboBox*>("runtimeChoice");
+        ASSERT_NE(pop, nullptr);
+        EXPECT_EQ(pop->currentIndex(), 1);
+        pop->setCurrentIndex(0);
+        dialog->selectFile(root.path());
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    answer = QCoro::waitFor(host.chooseFolder(&window, request));
+    ASSERT_TRUE(answer->has_value());
+    EXPECT_EQ((*answer)->path, root.path());
+    EXPECT_EQ((*answer)->choice, 0);
+
+    answer.reset();
+    request.choices.clear();
+    QTimer::singleShot(0, [&] {
+        auto* dialog = window.findChild<QFileDialog*>();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->findChild<QComboBox*>("runtimeChoice"), nullptr);
+        dialog->reject();
+    });
+    answer = QCoro::waitFor(host.chooseFolder(&window, request));
+    EXPECT_FALSE(answer->has_value());
+}
+
+} // namespace
