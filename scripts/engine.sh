@@ -2,9 +2,14 @@
 # The real Docker engine the integration tests talk to.
 #
 #   scripts/engine.sh up     install what is missing (daemon, a docker client of version 23 or later,
-#                            the compose v2 plugin, the local test image) and start the daemon when
-#                            none answers
-#   scripts/engine.sh down   stop the daemon, but only when `up` started it
+#                            the compose v2 plugin, the local test image, the test registry) and start
+#                            the daemon when none answers and the registry when it is not running
+#   scripts/engine.sh down   stop the daemon and the registry, each only when `up` started it
+#
+# The test registry is Debian's docker-registry on a loopback port (VOSKEL_REGISTRY_PORT, default
+# 5311) with one user whose password is made up when the registry is first set up. The tests read
+# its address and credentials from $state/registry/credentials; nothing is written to any client
+# configuration.
 #
 # Fast and quiet when everything is already in place.
 set -euo pipefail
@@ -14,6 +19,9 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 state=${VOSKEL_ENGINE_STATE:-/var/tmp/voskel-engine}
 image=${VOSKEL_TEST_IMAGE:-voskel-test/busybox:latest}
 plugin_dir=/usr/local/lib/docker/cli-plugins
+registry_port=${VOSKEL_REGISTRY_PORT:-5311}
+registry_dir=$state/registry
+registry_user=voskel
 
 client_major() {
     docker version --format '{{.Client.Version}}' 2>/dev/null | head -n1 | cut -d. -f1 | tr -cd '0-9'
@@ -121,20 +129,154 @@ ensure_image() {
     rm -rf "$root"
 }
 
+# The first line of the registry's answer to an anonymous look at its API: "HTTP/1.1 401 ..." once it
+# serves with authentication. Plain bash, so nothing else needs installing for it.
+registry_answer() {
+    local line=
+    { exec 3<>"/dev/tcp/127.0.0.1/$registry_port"; } 2>/dev/null || return 0
+    printf 'GET /v2/ HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' >&3
+    IFS= read -r -t 3 line <&3 || true
+    exec 3<&- 3>&-
+    printf '%s\n' "${line%$'\r'}"
+}
+
+# The registry process the pid file names, only while that process still is a registry: a pid
+# left from a reboot may belong to anything by now.
+registry_pid() {
+    local pid
+    pid=$(cat "$registry_dir/registry.pid" 2>/dev/null || true)
+    [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null || true)" = docker-registry ] && echo "$pid"
+    return 0
+}
+
+registry_runs() {
+    [ -n "$(registry_pid)" ] && [[ "$(registry_answer)" == "HTTP/"*" 401"* ]]
+}
+
+# Installing docker-registry starts the package's own registry on port 5000 for everyone; only the
+# one below, on loopback and with a password, is wanted.
+stop_registry_service() {
+    if [ -d /run/systemd/system ]; then
+        as_root systemctl stop docker-registry.service >/dev/null 2>&1 || true
+    else
+        as_root service docker-registry stop >/dev/null 2>&1 || true
+    fi
+}
+
+# The configuration and the password file, made once; the password never passes through an
+# argument list (htpasswd reads it from standard input).
+write_registry_setup() {
+    [ -f "$registry_dir/credentials" ] && [ -f "$registry_dir/htpasswd" ] && [ -f "$registry_dir/config.yml" ] &&
+        grep -q "addr: 127.0.0.1:$registry_port\$" "$registry_dir/config.yml" && return 0
+    local password secret
+    password=$(head -c 24 /dev/urandom | base64 | tr -dc 'A-Za-z0-9')
+    secret=$(head -c 24 /dev/urandom | base64 | tr -dc 'A-Za-z0-9')
+    (umask 077
+     printf '%s' "$password" | htpasswd -iBc "$registry_dir/htpasswd" "$registry_user" 2>/dev/null
+     printf 'address=127.0.0.1:%s\nusername=%s\npassword=%s\n' "$registry_port" "$registry_user" "$password" \
+         > "$registry_dir/credentials"
+     cat > "$registry_dir/config.yml" <<CONFIG
+version: 0.1
+log:
+  level: error
+  accesslog:
+    disabled: true
+storage:
+  filesystem:
+    rootdirectory: $registry_dir/data
+  delete:
+    enabled: true
+http:
+  addr: 127.0.0.1:$registry_port
+  secret: $secret
+auth:
+  htpasswd:
+    realm: voskel-test
+    path: $registry_dir/htpasswd
+CONFIG
+    )
+}
+
+start_registry() {
+    if registry_runs; then return 0; fi
+    # Whoever runs the tests owns the registry's folder and runs it; it needs no rights of root.
+    as_root mkdir -p "$registry_dir"
+    as_root chown "$(id -u):$(id -g)" "$registry_dir"
+    # Two `up` at once would both start one; the second waits and then finds the first running.
+    (
+        flock -w 30 9 || { echo "another set-up holds $registry_dir/lock" >&2; exit 1; }
+        if registry_runs; then exit 0; fi
+        local stale
+        stale=$(registry_pid)
+        [ -z "$stale" ] || kill "$stale" 2>/dev/null || true
+        if [ -n "$(registry_answer)" ]; then
+            echo "port $registry_port on 127.0.0.1 is taken by something else: set VOSKEL_REGISTRY_PORT to a free port" >&2
+            exit 1
+        fi
+        write_registry_setup
+        mkdir -p "$registry_dir/data"
+        echo "==> starting the test registry on 127.0.0.1:$registry_port (log: $registry_dir/registry.log)"
+        # A session of its own, and no descriptor of the caller's held open (a CI log pipe would
+        # otherwise never see its end).
+        nohup setsid docker-registry serve "$registry_dir/config.yml" >"$registry_dir/registry.log" 2>&1 </dev/null 9>&- &
+        echo $! > "$registry_dir/registry.pid"
+        local i
+        for i in $(seq 1 50); do
+            if registry_runs; then
+                touch "$registry_dir/started-by-us"
+                exit 0
+            fi
+            sleep 0.2
+        done
+        echo "the test registry did not answer within 10 seconds; its log ends:" >&2
+        tail -n 20 "$registry_dir/registry.log" >&2 || true
+        exit 1
+    ) 9>"$registry_dir/lock"
+}
+
+stop_registry() {
+    [ -f "$registry_dir/started-by-us" ] || return 0
+    rm -f "$registry_dir/started-by-us"
+    local pid
+    pid=$(registry_pid)
+    rm -f "$registry_dir/registry.pid"
+    [ -n "$pid" ] || return 0
+    echo "==> stopping the test registry"
+    kill "$pid" 2>/dev/null || return 0
+    local i
+    for i in $(seq 1 50); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.2
+    done
+    kill -9 "$pid" 2>/dev/null || true
+    # What the tests pushed goes with it.
+    rm -rf "$registry_dir/data"
+}
+
 up() {
-    local fresh=no
+    local fresh=no fresh_registry=no
     have_packages docker.io || fresh=yes
-    apt_install docker.io busybox-static iptables ca-certificates
+    have_packages docker-registry || fresh_registry=yes
+    apt_install docker.io busybox-static iptables ca-certificates docker-registry apache2-utils
     [ "$fresh" = no ] || stop_package_service
+    [ "$fresh_registry" = no ] || stop_registry_service
     ensure_client
     start_daemon
     ensure_compose
     ensure_image
-    echo "==> engine ready: $(docker version --format 'client {{.Client.Version}}, server {{.Server.Version}}'), $(docker compose version --short 2>/dev/null | sed 's/^/compose /')"
+    start_registry
+    echo "==> engine ready: $(docker version --format 'client {{.Client.Version}}, server {{.Server.Version}}'), $(docker compose version --short 2>/dev/null | sed 's/^/compose /'), registry 127.0.0.1:$registry_port"
+}
+
+down() {
+    local failed=0
+    stop_registry || failed=1
+    stop_daemon || failed=1
+    return $failed
 }
 
 case "${1:-up}" in
 up) up ;;
-down) stop_daemon ;;
+down) down ;;
 *) echo "usage: $0 [up|down]" >&2; exit 2 ;;
 esac

@@ -452,3 +452,20 @@ TEST_F(ActionsOnEngine, LoginWhereNoRegistryListensFailsWithTheClientsWordsAndNo
     }
     EXPECT_EQ(store->error(), std::nullopt);
 }
+
+TEST_F(ActionsOnEngine, LoginToTheTestRegistryTurnsAWrongPasswordAwayAndTakesTheRightOne)
+{
+    VOSKEL_REQUIRE_REGISTRY();
+    const TestSupport::TestRegistry registry = *TestSupport::testRegistry();
+
+    const AppStore::LoginResult refused = run(store->login(registry.address, registry.username, "not-the-password"));
+    EXPECT_FALSE(refused.ok);
+    EXPECT_TRUE(refused.said.contains("401") || refused.said.contains("nauthorized")) << refused.said.toStdString();
+
+    const AppStore::LoginResult accepted = run(store->login(registry.address, registry.username, registry.password));
+    EXPECT_TRUE(accepted.ok) << accepted.said.toStdString();
+    EXPECT_EQ(accepted.said, "Login Succeeded");
+    QFile config(root.filePath("docker/config.json"));
+    ASSERT_TRUE(config.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(config.readAll().contains(registry.address.toUtf8()));
+}

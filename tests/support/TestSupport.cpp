@@ -49,6 +49,33 @@ QString testImage()
     return fromEnv.isEmpty() ? QStringLiteral("voskel-test/busybox:latest") : fromEnv;
 }
 
+std::optional<TestRegistry> testRegistry()
+{
+    QString state = qEnvironmentVariable("VOSKEL_ENGINE_STATE");
+    if (state.isEmpty())
+        state = QStringLiteral("/var/tmp/voskel-engine");
+    QFile file(state + QStringLiteral("/registry/credentials"));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    TestRegistry registry;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const qsizetype equals = line.indexOf('=');
+        if (equals < 0)
+            continue;
+        const QByteArray key = line.left(equals);
+        const QString value = QString::fromUtf8(line.mid(equals + 1));
+        if (key == "address")
+            registry.address = value;
+        else if (key == "username")
+            registry.username = value;
+        else if (key == "password")
+            registry.password = value;
+    }
+    if (registry.address.isEmpty() || registry.username.isEmpty() || registry.password.isEmpty())
+        return std::nullopt;
+    return registry;
+}
+
 bool engineAnswers()
 {
     static const bool answers = [] {
@@ -77,6 +104,11 @@ QString fixture(const QString& relativePath)
         return {};
     }
     return QString::fromUtf8(file.readAll());
+}
+
+PrivateDockerConfig::PrivateDockerConfig()
+    : m_config("DOCKER_CONFIG", m_dir.path().toUtf8()), m_context("DOCKER_CONTEXT", std::nullopt)
+{
 }
 
 Platform::PreparedProcess shell(const QString& script)

@@ -31,6 +31,18 @@ QString runPrefix();
 // The small image the engine script builds locally (there is no registry).
 QString testImage();
 
+// The registry the engine script runs for the tests: on a loopback port, so the engine talks to it
+// without TLS, with one user and a password made up when it was set up.
+struct TestRegistry {
+    QString address; // host:port, for `docker login` and as the first part of a reference
+    QString username;
+    QString password;
+};
+
+// Read from the file the engine script writes (under VOSKEL_ENGINE_STATE, else /var/tmp/voskel-engine);
+// none when the script has not set a registry up there.
+std::optional<TestRegistry> testRegistry();
+
 // Whether a Docker engine answers `docker info`; asked once per process.
 bool engineAnswers();
 // Set by the test script: a missing engine fails the engine tests instead of skipping them.
@@ -89,6 +101,19 @@ private:
     std::optional<QByteArray> m_old;
 };
 
+// A client configuration of the test's own for the life of the object (DOCKER_CONFIG), so a login
+// stores its credentials there and never in the user's; the client's own current context is used.
+class PrivateDockerConfig {
+public:
+    PrivateDockerConfig();
+    QString path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+    ScopedEnv m_config;
+    ScopedEnv m_context;
+};
+
 // `/bin/sh -c script`, for tests of the process runners.
 Platform::PreparedProcess shell(const QString& script);
 
@@ -115,6 +140,16 @@ private:
 };
 
 } // namespace TestSupport
+
+#define VOSKEL_REQUIRE_REGISTRY()                                                                               \
+    do {                                                                                                        \
+        VOSKEL_REQUIRE_ENGINE();                                                                                \
+        if (!TestSupport::testRegistry()) {                                                                     \
+            if (TestSupport::engineRequired())                                                                  \
+                FAIL() << "the engine script set up no test registry (scripts/engine.sh up)";                  \
+            GTEST_SKIP() << "no test registry";                                                                 \
+        }                                                                                                       \
+    } while (false)
 
 #define VOSKEL_REQUIRE_ENGINE()                                                                                 \
     do {                                                                                                        \
