@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "app/VoskelApp.h"
 #include "diagnostics/DumpAll.h"
 #include "diagnostics/PlanDump.h"
 #include "diagnostics/RuntimeDump.h"
@@ -33,8 +34,6 @@ const char* notBuiltYet(Mode mode)
         return "the self test";
     case Mode::Shot:
         return "the screenshot generator";
-    case Mode::Application:
-        return "the application's window";
     default:
         return nullptr;
     }
@@ -115,6 +114,9 @@ int run(int argc, char** argv)
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     const Choice choice = decide(arguments);
+
+    if (choice.mode == Mode::Application)
+        return VoskelApp::run(argc, argv);
 
     if (const char* missing = notBuiltYet(choice.mode)) {
         std::fprintf(stderr, "voskel: %s is not built yet.\n", missing);

@@ -7,20 +7,6 @@
 
 namespace {
 
-// The filter as it is matched: without surrounding blanks and tabs (line breaks stay) and in lower
-// case by the full Unicode mapping, which does not depend on the user's locale.
-QString query(const QString& filter)
-{
-    const auto blank = [](QChar c) { return c == u'\t' || c.category() == QChar::Separator_Space; };
-    qsizetype start = 0;
-    qsizetype end = filter.size();
-    while (start < end && blank(filter[start]))
-        ++start;
-    while (end > start && blank(filter[end - 1]))
-        --end;
-    return filter.mid(start, end - start).toLower();
-}
-
 bool holds(const QString& text, const QString& query)
 {
     return text.toLower().contains(query);
@@ -30,7 +16,7 @@ bool holds(const QString& text, const QString& query)
 template <typename T, typename Matches>
 QList<T> narrowed(const QList<T>& items, const QString& filter, Matches matches)
 {
-    const QString q = query(filter);
+    const QString q = AppStore::filterQuery(filter);
     if (q.isEmpty())
         return items;
     QList<T> result;
@@ -41,6 +27,19 @@ QList<T> narrowed(const QList<T>& items, const QString& filter, Matches matches)
 }
 
 } // namespace
+
+// Lower case by the full Unicode mapping, which does not depend on the user's locale.
+QString AppStore::filterQuery(const QString& filter)
+{
+    const auto blank = [](QChar c) { return c == u'\t' || c.category() == QChar::Separator_Space; };
+    qsizetype start = 0;
+    qsizetype end = filter.size();
+    while (start < end && blank(filter[start]))
+        ++start;
+    while (end > start && blank(filter[end - 1]))
+        --end;
+    return filter.mid(start, end - start).toLower();
+}
 
 QString AppStore::allRuntimesTag()
 {
@@ -263,7 +262,7 @@ QList<ComposeProject> AppStore::projects() const
         return a.id() < b.id();
     });
 
-    const QString q = query(m_filter);
+    const QString q = filterQuery(m_filter);
     if (q.isEmpty())
         return result;
     result.removeIf([&q](const ComposeProject& p) { return p.containers.isEmpty() && !holds(p.name, q); });

@@ -104,6 +104,10 @@ public:
     void setFilter(const QString& filter);
     void setRegistry(const ProjectRegistry& registry);
 
+    // The filter as the queries match it: without the blanks and tabs around it (line breaks stay),
+    // in lower case. Empty means nothing is filtered out.
+    static QString filterQuery(const QString& filter);
+
     // Queries, computed afresh on every call.
     // The runtimes whose listings are fetched and shown; an absent entry is the client's own context.
     QList<std::optional<Runtime>> scope() const;

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QIconEngine>
 #include <QImage>
 #include <QPainter>
 #include <QPixmapCache>
@@ -69,7 +70,43 @@ QSvgRenderer* renderer(const QString& name)
     return svg;
 }
 
+// Draws the symbol afresh at every request, in the colour its token has in the current look.
+class SymbolIconEngine final : public QIconEngine {
+public:
+    SymbolIconEngine(const QString& name, const Token& tint) : m_name(name), m_tint(&tint) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override
+    {
+        const QColor color = mode == QIcon::Disabled ? Vosk::muted.color() : m_tint->color();
+        const double size = std::min(rect.width(), rect.height());
+        Symbols::paint(*painter, m_name, QRectF(rect), size, color);
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        QImage image(size, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        {
+            QPainter painter(&image);
+            paint(&painter, QRect(QPoint(0, 0), size), mode, state);
+        }
+        return QPixmap::fromImage(image);
+    }
+
+    QIconEngine* clone() const override { return new SymbolIconEngine(m_name, *m_tint); }
+    QString key() const override { return QStringLiteral("vosk-symbol"); }
+
+private:
+    QString m_name;
+    const Token* m_tint;
+};
+
 } // namespace
+
+QIcon Symbols::icon(const QString& name, const Token& tint)
+{
+    return QIcon(new SymbolIconEngine(name, tint));
+}
 
 QStringList Symbols::names()
 {

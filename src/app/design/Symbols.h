@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QIcon>
 #include <QPixmap>
 #include <QRectF>
 #include <QString>
@@ -24,6 +25,9 @@ bool has(const QString& name);
 QPixmap pixmap(const QString& name, double size, const QColor& color, qreal devicePixelRatio = 1);
 // Paints the symbol centred in `box`, `size` pixels square, tinted with `color`.
 void paint(QPainter& painter, const QString& name, const QRectF& box, double size, const QColor& color);
+// The symbol as an icon for tool buttons and menus, tinted with `tint` in whatever look is shown when
+// it is drawn, so a change of look needs no new icon. Disabled, it is drawn in the muted colour.
+QIcon icon(const QString& name, const Token& tint);
 
 } // namespace Symbols
 

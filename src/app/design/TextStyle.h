@@ -42,6 +42,7 @@ inline constexpr TextStyle vitalValue{"Space Grotesk", 600, 24};
 
 // JetBrains Mono: figures, paths, command text.
 inline constexpr TextStyle ringCount{"JetBrains Mono", 400, 9};
+inline constexpr TextStyle groupCount{"JetBrains Mono", 400, 9.5}; // counts beside group headers
 inline constexpr TextStyle count{"JetBrains Mono", 400, 10};
 inline constexpr TextStyle monoNote{"JetBrains Mono", 400, 10.5};
 inline constexpr TextStyle mono{"JetBrains Mono", 400, 11}; // detail lines, pills, banners

@@ -1,0 +1,108 @@
+#include "app/VoskelApp.h"
+
+#include "app/SingleInstance.h"
+#include "app/design/Fonts.h"
+#include "app/design/Theme.h"
+#include "app/parts/Preferences.h"
+#include "app/shell/MenuBarExtra.h"
+#include "app/shell/ContentView.h"
+#include "app/shell/Scenes.h"
+#include "platform/Pools.h"
+#include "platform/ProcessRunner.h"
+#include "platform/Settings.h"
+#include "store/AppStore.h"
+#include "toolchain/ToolchainStore.h"
+
+#include <QApplication>
+#include <QIcon>
+
+#include <cstdio>
+
+VoskelApp::VoskelApp(std::unique_ptr<Platform::Settings> settings)
+    : m_settings(settings ? std::move(settings) : Platform::Settings::standard()),
+      m_preferences(std::make_unique<Preferences>(*m_settings))
+{
+}
+
+VoskelApp::~VoskelApp()
+{
+    // Windows first, then what they show.
+    m_scenes.reset();
+    m_toolchain.reset();
+    m_store.reset();
+}
+
+AppStore& VoskelApp::store()
+{
+    if (!m_store)
+        m_store = std::make_unique<AppStore>(*m_settings);
+    return *m_store;
+}
+
+ToolchainStore& VoskelApp::toolchain()
+{
+    if (!m_toolchain)
+        m_toolchain = std::make_unique<ToolchainStore>(*m_settings);
+    return *m_toolchain;
+}
+
+Scenes& VoskelApp::scenes()
+{
+    if (!m_scenes)
+        m_scenes = std::make_unique<Scenes>(*m_preferences,
+                                            Scenes::Stores{[this]() -> AppStore& { return store(); },
+                                                           [this]() -> ToolchainStore& { return toolchain(); }});
+    return *m_scenes;
+}
+
+namespace {
+
+bool hasDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+} // namespace
+
+int VoskelApp::run(int argc, char** argv)
+{
+    if (!hasDisplay()) {
+        std::fprintf(stderr, "voskel: there is no display to open the window on. Without one, "
+                             "`voskel --dump all` prints what every runtime reports.\n");
+        return 1;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("voskel"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Voskel"));
+    QApplication::setOrganizationName(QStringLiteral("voskel"));
+    // The tray icon keeps the application when its window closes; the scenes decide when to quit.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    SingleInstance instance;
+    switch (instance.claim()) {
+    case SingleInstance::Role::first:
+        break;
+    case SingleInstance::Role::handedOver:
+        return 0;
+    case SingleInstance::Role::unanswered:
+        std::fprintf(stderr, "voskel: another Voskel is running but does not answer.\n");
+        return 1;
+    }
+
+    registerBundledFonts();
+    Theme::instance().install(true);
+    int status = 0;
+    {
+        VoskelApp voskel;
+        QApplication::setWindowIcon(MenuBarExtra::icon());
+        Scenes& scenes = voskel.scenes();
+        QObject::connect(&instance, &SingleInstance::knocked, &scenes, &Scenes::showMainWindow);
+        scenes.showMainWindow();
+        status = app.exec();
+    }
+    // Nothing the windows started outlives them: children are ended, the pools drained.
+    Platform::endRunningChildren();
+    Platform::Pools::drain();
+    return status;
+}

@@ -1,0 +1,71 @@
+#include "app/parts/EmptyState.h"
+
+#include "app/design/Symbols.h"
+#include "app/design/Vosk.h"
+#include "app/design/VoskButton.h"
+#include "app/design/VoskLabel.h"
+#include "store/AppStore.h"
+
+#include <QVBoxLayout>
+
+EmptyState::EmptyState(AppStore& store, Category category, QWidget* projectActions, QWidget* parent)
+    : QWidget(parent), m_store(store), m_category(category), m_projectActions(projectActions)
+{
+    setObjectName(QStringLiteral("emptyState"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 56, 0, 56);
+    layout->setSpacing(10);
+    layout->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+
+    m_icon = new SymbolView(symbol(category, {}), 26, Vosk::muted, this);
+    layout->addWidget(m_icon, 0, Qt::AlignHCenter);
+    m_title = new VoskLabel(title(category, {}), TextStyles::emptyTitle, Vosk::ink, this);
+    m_title->setObjectName(QStringLiteral("emptyTitle"));
+    m_title->setAlignment(Qt::AlignHCenter);
+    m_title->setWordWrap(true);
+    layout->addWidget(m_title, 0, Qt::AlignHCenter);
+
+    m_clear = new VoskButton(QStringLiteral("Clear filter"), VoskButtonStyle::Variant::quiet, std::nullopt, this);
+    m_clear->setObjectName(QStringLiteral("clearFilterButton"));
+    connect(m_clear, &VoskButton::clicked, this, [this] { m_store.setFilter({}); });
+    layout->addSpacing(2);
+    layout->addWidget(m_clear, 0, Qt::AlignHCenter);
+    if (m_projectActions) {
+        m_projectActions->setParent(this);
+        layout->addWidget(m_projectActions, 0, Qt::AlignHCenter);
+    }
+
+    connect(&m_store, &AppStore::filterChanged, this, &EmptyState::follow);
+    follow();
+}
+
+bool EmptyState::filtering(const QString& filter)
+{
+    return !AppStore::filterQuery(filter).isEmpty();
+}
+
+QString EmptyState::title(Category category, const QString& filter)
+{
+    const QString kind = rawValue(category).toLower();
+    if (filtering(filter))
+        return QStringLiteral("No %1 match \u201C%2\u201D").arg(kind, filter);
+    return QStringLiteral("No %1").arg(kind);
+}
+
+QString EmptyState::symbol(Category category, const QString& filter)
+{
+    if (filtering(filter))
+        return QStringLiteral("line.3.horizontal.decrease.circle");
+    return symbolName(category);
+}
+
+void EmptyState::follow()
+{
+    const QString filter = m_store.filter();
+    const bool narrowed = filtering(filter);
+    m_icon->setSymbol(symbol(m_category, filter));
+    m_title->setPlainText(title(m_category, filter));
+    m_clear->setVisible(narrowed);
+    if (m_projectActions)
+        m_projectActions->setVisible(!narrowed && m_category == Category::projects);
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QWidget>
+
+#include <optional>
+
+class QVariantAnimation;
+class SymbolView;
+class Token;
+class VoskButton;
+class VoskLabel;
+struct TextStyle;
+
+// One strip across the top of the main window's detail column: a symbol, a message and its buttons on
+// a tinted fill with a hairline below. It slides in from the top and fades in when it gets a message,
+// and out again when the message goes; setting the message it already shows does nothing.
+class Banner : public QWidget {
+    Q_OBJECT
+
+public:
+    struct Look {
+        const char* symbol;
+        const Token* iconInk;
+        const TextStyle* face;
+        const Token* messageInk;
+        const Token* fill;
+        const Token* line;
+        bool alignTop;    // the row's items sit at the top (long messages) instead of the middle
+        bool selectable;  // the message can be selected and copied
+        int maximumLines; // 0: one line
+    };
+
+    Banner(const Look& look, QWidget* parent = nullptr);
+
+    VoskButton* addButton(const QString& text, int variant, const QString& objectName);
+
+    // None hides the banner.
+    void setMessage(const std::optional<QString>& message);
+    const std::optional<QString>& message() const { return m_message; }
+    QString shownText() const;
+
+    static constexpr int animationMillis = 300;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void animateTo(double shown);
+    void applyShown(double shown);
+
+    Look m_look;
+    std::optional<QString> m_message;
+    QWidget* m_row;
+    VoskLabel* m_text;
+    QWidget* m_buttons;
+    QVariantAnimation* m_animation;
+    double m_shown = 0;
+};

@@ -1,0 +1,69 @@
+#include "app/shell/Hosted.h"
+
+#include "app/design/VoskButton.h"
+#include "app/shell/Placeholder.h"
+#include "engine/Docker.h"
+#include "store/AppStore.h"
+
+namespace Hosted {
+
+QWidget* projectsScreen(AppStore&, QWidget* parent)
+{
+    return Placeholder::screen(QStringLiteral("Projects"), QStringLiteral("projectsView"), parent);
+}
+
+QWidget* containersScreen(AppStore&, QWidget* parent)
+{
+    return Placeholder::screen(QStringLiteral("Containers"), QStringLiteral("containersView"), parent);
+}
+
+void openRunImage(AppStore&, const DockerImage& image, QWidget* parent)
+{
+    Placeholder::openSheet(parent, QStringLiteral("Run ") + image.ref(), QStringLiteral("runImageSheet"));
+}
+
+void openInspectImage(AppStore&, const DockerImage& image, QWidget* parent)
+{
+    Placeholder::openSheet(parent, QStringLiteral("Inspect ") + image.ref(), QStringLiteral("logsSheet"));
+}
+
+void openPushImage(AppStore& store, const DockerImage& image, QWidget* parent)
+{
+    const Push what = push(image, store.runtime());
+    Placeholder::openSheet(parent, what.title, QStringLiteral("commandRunSheet"));
+}
+
+void openRegistryLogin(AppStore&, QWidget* parent)
+{
+    Placeholder::openSheet(parent, QStringLiteral("Registry login"), QStringLiteral("registryLoginSheet"));
+}
+
+void openCloneProject(AppStore&, QWidget* parent)
+{
+    Placeholder::openSheet(parent, QStringLiteral("Clone a repository"), QStringLiteral("cloneProjectSheet"));
+}
+
+void addProject(AppStore&, QWidget* parent)
+{
+    Placeholder::openSheet(parent, QStringLiteral("Add project"), QStringLiteral("addProjectSheet"));
+}
+
+QWidget* reclaimButton(AppStore&, const QString& title, QWidget* parent)
+{
+    auto* button = new VoskButton(title, VoskButtonStyle::Variant::quiet, std::nullopt, parent);
+    button->setObjectName(QStringLiteral("reclaimButton"));
+    QObject::connect(button, &VoskButton::clicked, button, [button, title] {
+        Placeholder::openSheet(button, title, QStringLiteral("reclaimSheet"));
+    });
+    return button;
+}
+
+Push push(const DockerImage& image, const std::optional<Runtime>& fallback)
+{
+    const QString name = image.repository + u':' + image.tag;
+    const std::optional<Runtime> runtime = image.runtime ? image.runtime : fallback;
+    return {QStringLiteral("Pushing ") + name, QStringLiteral("$ docker push ") + name,
+            Docker::process({QStringLiteral("push"), name}, runtime)};
+}
+
+} // namespace Hosted

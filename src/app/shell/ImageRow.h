@@ -1,0 +1,40 @@
+#pragma once
+
+#include "engine/Container.h"
+
+#include <QWidget>
+
+class AppStore;
+class Divider;
+class ImageMenu;
+class VoskLabel;
+
+// One image of the images list: its name and detail line, Remove, and its menu. The row keeps a copy
+// of its image; the list keeps the row for the same image across refreshes.
+class ImageRow : public QWidget {
+    Q_OBJECT
+
+public:
+    ImageRow(AppStore& store, const DockerImage& image, QWidget* parent = nullptr);
+
+    // Redraws for `image` at `position` in the list; a divider shows above every row but the first.
+    void showImage(const DockerImage& image, bool showAll, int position);
+    const DockerImage& image() const { return m_image; }
+    ImageMenu* menu() const { return m_menu; }
+
+    // "repository:tag" exactly as listed, "<none>" included.
+    static QString displayName(const DockerImage& image);
+    // The runtime while all are shown, the id and the size, joined by " · ".
+    static QString detailLine(const DockerImage& image, bool showAll);
+    // What the list keeps a row by: the runtime, the image id and the name it is listed under (one
+    // image listed under two names is two rows).
+    static QString key(const DockerImage& image);
+
+private:
+    AppStore& m_store;
+    DockerImage m_image;
+    Divider* m_divider;
+    VoskLabel* m_name;
+    VoskLabel* m_detail;
+    ImageMenu* m_menu;
+};

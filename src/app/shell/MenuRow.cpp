@@ -1,0 +1,135 @@
+#include "app/shell/MenuRow.h"
+
+#include "app/design/Vosk.h"
+#include "app/design/VoskButton.h"
+#include "app/design/VoskLabel.h"
+#include "store/AppStore.h"
+
+#include <QHBoxLayout>
+#include <QPainter>
+
+namespace {
+
+// The colour of a container's state: paused, troubled, running, anything else.
+const Token& statusColor(const Container& container)
+{
+    if (container.state == u"paused")
+        return Vosk::ion;
+    if (container.isTroubled())
+        return Vosk::danger;
+    if (container.state == u"running")
+        return Vosk::success;
+    return Vosk::muted;
+}
+
+class StatusDot : public QWidget {
+public:
+    explicit StatusDot(QWidget* parent) : QWidget(parent) { setFixedSize(7, 7); }
+
+    void setToken(const Token& token)
+    {
+        if (m_token == &token)
+            return;
+        m_token = &token;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(m_token->color());
+        painter.drawEllipse(QRectF(rect()));
+    }
+
+private:
+    const Token* m_token = &Vosk::muted;
+};
+
+} // namespace
+
+MenuRow::MenuRow(AppStore& store, const Container& container, QWidget* parent)
+    : QWidget(parent), m_store(store), m_container(container)
+{
+    setObjectName(QStringLiteral("menuRow"));
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(6, 3, 6, 3);
+    row->setSpacing(8);
+    m_dot = new StatusDot(this);
+    row->addWidget(m_dot, 0, Qt::AlignVCenter);
+    m_name = new VoskLabel(container.name, TextStyles::caption, Vosk::ink, this);
+    m_name->setObjectName(QStringLiteral("containerName"));
+    m_name->setElideMode(Qt::ElideMiddle);
+    m_name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    row->addWidget(m_name, 1);
+    row->addSpacing(4);
+    m_button = new VoskButton(actionTitle(container.state), VoskButtonStyle::Variant::quiet, 46, this);
+    m_button->setObjectName(QStringLiteral("containerActionButton"));
+    connect(m_button, &VoskButton::clicked, this, &MenuRow::act);
+    row->addWidget(m_button, 0, Qt::AlignVCenter);
+    showContainer(container);
+}
+
+QString MenuRow::actionTitle(const QString& state)
+{
+    if (state == u"paused")
+        return QStringLiteral("Resume");
+    if (state == u"running")
+        return QStringLiteral("Stop");
+    return QStringLiteral("Start");
+}
+
+void MenuRow::showContainer(const Container& container)
+{
+    m_container = container;
+    static_cast<StatusDot*>(m_dot)->setToken(statusColor(container));
+    m_name->setPlainText(container.name);
+    const QString title = actionTitle(container.state);
+    if (m_button->text() != title) {
+        m_button->setText(title);
+        m_button->updateGeometry();
+    }
+}
+
+void MenuRow::act()
+{
+    // The state as the row shows it decides, with the row's own copy of the container.
+    perform(m_store, m_container);
+}
+
+void MenuRow::perform(AppStore& store, const Container& container)
+{
+    if (container.state == u"paused")
+        store.unpause(container);
+    else if (container.state == u"running")
+        store.stop(container);
+    else
+        store.start(container);
+}
+
+void MenuRow::enterEvent(QEnterEvent* event)
+{
+    m_hovering = true;
+    update();
+    QWidget::enterEvent(event);
+}
+
+void MenuRow::leaveEvent(QEvent* event)
+{
+    m_hovering = false;
+    update();
+    QWidget::leaveEvent(event);
+}
+
+void MenuRow::paintEvent(QPaintEvent*)
+{
+    if (!m_hovering)
+        return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QColor wash = Vosk::wash.color();
+    wash.setAlphaF(0.6);
+    painter.fillPath(Vosk::roundedRect(QRectF(rect()), Vosk::controlRadius), wash);
+}

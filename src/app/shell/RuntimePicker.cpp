@@ -1,0 +1,77 @@
+#include "app/shell/RuntimePicker.h"
+
+#include "app/design/TextStyle.h"
+#include "store/AppStore.h"
+
+RuntimePicker::RuntimePicker(AppStore& store, const TextStyle& style, QWidget* parent)
+    : QComboBox(parent), m_store(store)
+{
+    setObjectName(QStringLiteral("runtimePicker"));
+    setAccessibleName(QStringLiteral("Runtime"));
+    setFont(style.font());
+    setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    setToolTip(QStringLiteral("Container runtime. \u201Ccurrent\u201D is the one docker uses in a terminal."));
+    connect(this, &QComboBox::activated, this, &RuntimePicker::chosen);
+    connect(&m_store, &AppStore::runtimesChanged, this, &RuntimePicker::follow);
+    connect(&m_store, &AppStore::runtimeChanged, this, &RuntimePicker::follow);
+    connect(&m_store, &AppStore::showAllChanged, this, &RuntimePicker::follow);
+    follow();
+}
+
+QList<RuntimePicker::Entry> RuntimePicker::entries(const AppStore& store)
+{
+    QList<Entry> result;
+    for (const RuntimeEntry& entry : store.runtimes()) {
+        QString text = entry.id();
+        if (entry.current)
+            text += QStringLiteral(" \u00B7 current");
+        if (!entry.reachable)
+            text += QStringLiteral(" \u00B7 offline");
+        result.append({text, entry.id()});
+    }
+    if (store.runtimes().size() >= 2)
+        result.append({QStringLiteral("All runtimes"), AppStore::allRuntimesTag()});
+    return result;
+}
+
+QStringList RuntimePicker::tags() const
+{
+    QStringList result;
+    for (int i = 0; i < count(); ++i) {
+        const QVariant tag = itemData(i);
+        if (tag.isValid())
+            result << tag.toString();
+    }
+    return result;
+}
+
+void RuntimePicker::follow()
+{
+    const QList<Entry> wanted = entries(m_store);
+    if (wanted != m_entries) {
+        const QSignalBlocker quiet(this);
+        clear();
+        for (const Entry& entry : wanted) {
+            if (entry.tag == AppStore::allRuntimesTag())
+                insertSeparator(count());
+            addItem(entry.text, entry.tag);
+        }
+        m_entries = wanted;
+    }
+    // A selection no entry carries (nothing chosen yet, or all runtimes with only one listed) shows
+    // no entry as chosen.
+    const int index = findData(m_store.selection());
+    if (index != currentIndex()) {
+        const QSignalBlocker quiet(this);
+        setCurrentIndex(index);
+    }
+}
+
+void RuntimePicker::chosen(int index)
+{
+    const QVariant tag = itemData(index);
+    if (!tag.isValid())
+        return;
+    // The store decides: an identifier that vanished meanwhile changes nothing.
+    m_store.select(tag.toString());
+}

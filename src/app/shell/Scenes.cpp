@@ -1,0 +1,120 @@
+#include "app/shell/Scenes.h"
+
+#include "app/design/Theme.h"
+#include "app/design/Vosk.h"
+#include "app/design/VoskLabel.h"
+#include "app/parts/Preferences.h"
+#include "app/shell/ContentView.h"
+#include "app/shell/MenuBarExtra.h"
+#include "store/AppStore.h"
+#include "toolchain/ToolchainStore.h"
+
+#include <QApplication>
+#include <QSystemTrayIcon>
+#include <QVBoxLayout>
+
+namespace {
+
+std::optional<bool> trayOverride;
+
+} // namespace
+
+Scenes::Scenes(Preferences& preferences, Stores stores, QObject* parent)
+    : QObject(parent), m_preferences(preferences), m_stores(std::move(stores))
+{
+    applyAppearance();
+    connect(&m_preferences, &Preferences::appearanceChanged, this, &Scenes::applyAppearance);
+    connect(&m_preferences, &Preferences::showMenuBarChanged, this, &Scenes::followMenuBar);
+    followMenuBar();
+}
+
+Scenes::~Scenes()
+{
+    delete m_extra;
+    delete m_main;
+    delete m_settings;
+}
+
+bool Scenes::trayAvailable()
+{
+    return trayOverride.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+void Scenes::setTrayAvailableForTesting(std::optional<bool> available)
+{
+    trayOverride = available;
+}
+
+void Scenes::applyAppearance()
+{
+    Theme::instance().setAppearance(m_preferences.appearance());
+}
+
+void Scenes::followMenuBar()
+{
+    const bool wanted = m_preferences.showMenuBar() && trayAvailable();
+    if (wanted == bool(m_extra))
+        return;
+    if (!wanted) {
+        delete m_extra;
+        return;
+    }
+    m_extra = new MenuBarExtra(m_stores.store(), m_stores.toolchain(), this);
+    connect(m_extra, &MenuBarExtra::opened, this, &Scenes::startStores);
+    connect(m_extra, &MenuBarExtra::openRequested, this, &Scenes::showMainWindow);
+    connect(m_extra, &MenuBarExtra::settingsRequested, this, &Scenes::showSettings);
+    connect(m_extra, &MenuBarExtra::quitRequested, this, &Scenes::quit);
+}
+
+void Scenes::startStores()
+{
+    // Both are safe to repeat: polling starts once per store, the launch check runs once per store.
+    m_stores.store().start();
+    m_stores.toolchain().checkAtLaunch(m_preferences.checkUpdatesAtLaunch());
+}
+
+void Scenes::showMainWindow()
+{
+    if (!m_main) {
+        m_main = new ContentView(m_stores.store(), m_stores.toolchain(), m_preferences);
+        connect(m_main, &ContentView::shown, this, &Scenes::startStores);
+        connect(m_main, &ContentView::settingsRequested, this, &Scenes::showSettings);
+        connect(m_main, &ContentView::quitRequested, this, &Scenes::quit);
+        connect(m_main, &ContentView::closed, this, &Scenes::mainWindowClosed);
+    }
+    if (m_main->isMinimized())
+        m_main->showNormal();
+    m_main->show();
+    m_main->raise();
+    m_main->activateWindow();
+}
+
+void Scenes::showSettings()
+{
+    if (!m_settings) {
+        m_settings = new QWidget;
+        m_settings->setObjectName(QStringLiteral("settingsWindow"));
+        m_settings->setWindowTitle(QStringLiteral("Settings"));
+        auto* layout = new QVBoxLayout(m_settings);
+        layout->setContentsMargins(24, 24, 24, 24);
+        layout->addWidget(new VoskLabel(QStringLiteral("Settings are not available in this build yet."),
+                                        TextStyles::caption, Vosk::muted, m_settings));
+        m_settings->resize(520, 200);
+    }
+    m_settings->show();
+    m_settings->raise();
+    m_settings->activateWindow();
+}
+
+void Scenes::mainWindowClosed()
+{
+    // With a tray icon the application stays, as the icon can bring the window back; without one,
+    // closing the window is the only way a user has to say they are done.
+    if (!m_extra)
+        quit();
+}
+
+void Scenes::quit()
+{
+    QCoreApplication::quit();
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "app/shell/ContentView.h"
+#include "app/shell/MenuBarExtra.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class AppStore;
+class Preferences;
+class QWidget;
+class ToolchainStore;
+
+// The application's windows: the main window, the tray icon with its panel (while the "showMenuBar"
+// preference is on and the desktop has a tray), and the Settings window. The stores are asked for
+// only when a window or the tray needs them. When the main window or the tray panel shows, the
+// store's polling and the toolchain's launch check start (both once per store); the chosen appearance
+// applies to the whole application at once, whenever it changes.
+class Scenes : public QObject {
+    Q_OBJECT
+
+public:
+    struct Stores {
+        std::function<AppStore&()> store;
+        std::function<ToolchainStore&()> toolchain;
+    };
+
+    Scenes(Preferences& preferences, Stores stores, QObject* parent = nullptr);
+    ~Scenes() override;
+
+    // Opens the main window, or brings it forward when it is open.
+    void showMainWindow();
+    // Opens the Settings window, or brings it forward.
+    void showSettings();
+    void quit();
+
+    ContentView* mainWindow() const { return m_main; }
+    MenuBarExtra* menuBarExtra() const { return m_extra; }
+    QWidget* settingsWindow() const { return m_settings; }
+
+    // Whether this desktop shows tray icons at all; tests may pretend either way.
+    static bool trayAvailable();
+    static void setTrayAvailableForTesting(std::optional<bool> available);
+
+private:
+    void applyAppearance();
+    void followMenuBar();
+    void startStores();
+    void mainWindowClosed();
+
+    Preferences& m_preferences;
+    Stores m_stores;
+    QPointer<ContentView> m_main;
+    QPointer<MenuBarExtra> m_extra;
+    QPointer<QWidget> m_settings;
+};
