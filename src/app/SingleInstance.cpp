@@ -7,6 +7,8 @@
 #include <QLocalSocket>
 #include <QThread>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +24,8 @@ SingleInstance::~SingleInstance()
 {
     if (m_server)
         m_server->close();
+    if (m_lock >= 0)
+        ::close(m_lock);
 }
 
 QString SingleInstance::defaultFolder()
@@ -37,10 +41,9 @@ QString SingleInstance::defaultFolder()
 SingleInstance::Role SingleInstance::claim()
 {
     const QString socketPath = QDir(m_folder).filePath(QStringLiteral("voskel.socket"));
-    m_lock = std::make_unique<QLockFile>(QDir(m_folder).filePath(QStringLiteral("voskel.lock")));
-    // A running first process may hold the lock for days: only a dead holder makes it stale.
-    m_lock->setStaleLockTime(0);
-    if (m_lock->tryLock(0)) {
+    const QByteArray lockPath = QFile::encodeName(QDir(m_folder).filePath(QStringLiteral("voskel.lock")));
+    m_lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_lock >= 0 && ::flock(m_lock, LOCK_EX | LOCK_NB) == 0) {
         QLocalServer::removeServer(socketPath);
         m_server = new QLocalServer(this);
         m_server->setSocketOptions(QLocalServer::UserAccessOption);
@@ -49,7 +52,10 @@ SingleInstance::Role SingleInstance::claim()
             qWarning("voskel: cannot listen on %s: %s", qPrintable(socketPath), qPrintable(m_server->errorString()));
         return Role::first;
     }
-    m_lock.reset();
+    if (m_lock >= 0) {
+        ::close(m_lock);
+        m_lock = -1;
+    }
 
     // The first process may still be starting up: give it a few seconds to listen.
     const QDeadlineTimer deadline(5000);

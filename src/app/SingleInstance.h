@@ -1,16 +1,14 @@
 #pragma once
 
-#include <QLockFile>
 #include <QObject>
 #include <QString>
-
-#include <memory>
 
 class QLocalServer;
 
 // One application per user: the first process holds a lock and listens on a local socket beside it;
 // a later one finds the lock taken, knocks on the socket so the first brings its window forward, and
-// leaves. A lock left by a process that died is taken over.
+// leaves. The lock is the system's own file lock, which ends with the process that held it, so a
+// crash never leaves a lock that keeps the application from starting.
 class SingleInstance : public QObject {
     Q_OBJECT
 
@@ -39,6 +37,6 @@ private:
     void accept();
 
     QString m_folder;
-    std::unique_ptr<QLockFile> m_lock;
+    int m_lock = -1;
     QLocalServer* m_server = nullptr;
 };

@@ -129,14 +129,28 @@ TEST(StartupDecision, TheProgramsOwnPathIsSearchedLikeEveryOtherArgument)
 
 TEST(StartupProgram, ModesThatAreNotBuiltSaySoInOneLineAndFail)
 {
-    for (const QStringList& arguments : {QStringList{"--selftest"}, QStringList{"--shot", "pictures"},
-                                         QStringList{}, QStringList{"--plan"}}) {
+    for (const QStringList& arguments : {QStringList{"--selftest"}, QStringList{"--shot", "pictures"}}) {
         const AppTest::Ran ran = AppTest::runVoskel(arguments);
         EXPECT_NE(ran.exitCode, 0) << arguments.join(' ').toStdString();
         EXPECT_TRUE(ran.out.isEmpty());
         EXPECT_TRUE(ran.err.endsWith(" is not built yet.\n")) << ran.err.toStdString();
         EXPECT_EQ(ran.err.count('\n'), 1);
     }
+}
+
+TEST(StartupProgram, WithoutADisplayTheWindowSaysWhatToRunInstead)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(name);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(VOSKEL_BINARY), {});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 1);
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_TRUE(err.contains("--dump all")) << err.toStdString();
+    EXPECT_EQ(err.count('\n'), 1);
 }
 
 TEST(StartupProgram, TheToolsDumpPrintsItsScriptsAndEndsWithStatusZero)

@@ -38,6 +38,8 @@ public:
     void setMessage(const std::optional<QString>& message);
     const std::optional<QString>& message() const { return m_message; }
     QString shownText() const;
+    // How far in it has come: 0 gone, 1 fully there, between while it moves.
+    double shownFraction() const { return m_shown; }
 
     static constexpr int animationMillis = 300;
 

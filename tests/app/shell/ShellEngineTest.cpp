@@ -1,0 +1,234 @@
+#include "app/design/VoskButton.h"
+#include "app/parts/Preferences.h"
+#include "app/shell/Banner.h"
+#include "app/shell/ContentView.h"
+#include "app/shell/ImageMenu.h"
+#include "app/shell/ImageRow.h"
+#include "app/shell/ImagesView.h"
+#include "app/shell/MenuBarView.h"
+#include "app/shell/NavItem.h"
+#include "app/shell/RuntimePicker.h"
+#include "app/shell/Sidebar.h"
+#include "app/shell/TagAlert.h"
+#include "app/shell/VolumeRow.h"
+#include "app/shell/VolumesView.h"
+#include "engine/Docker.h"
+#include "platform/Pools.h"
+#include "platform/Settings.h"
+#include "store/AppStore.h"
+#include "support/TestSupport.h"
+#include "support/Widgets.h"
+#include "toolchain/ToolchainStore.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using TestSupport::docker;
+using TestSupport::eventually;
+using TestSupport::ScopedEnv;
+using TestSupport::uniqueName;
+
+namespace {
+
+void settle()
+{
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+}
+
+// The main window on the real engine, with a client configuration of its own: the built-in context
+// and, when a test adds it, a second one reaching the same engine through a link to its socket.
+// The stores are not started: each test asks for what it needs, so nothing polls behind its back.
+class WindowOnEngine : public testing::Test {
+protected:
+    QTemporaryDir config;
+    QTemporaryDir sockets;
+    ScopedEnv dockerConfig{"DOCKER_CONFIG", config.path().toUtf8()};
+    ScopedEnv dockerHost{"DOCKER_HOST", std::nullopt};
+    ScopedEnv dockerContext{"DOCKER_CONTEXT", std::nullopt};
+    std::unique_ptr<Platform::Settings> settings = Platform::Settings::inMemory();
+    QString base = uniqueName("shell");
+    QStringList containers;
+    QStringList images;
+    QStringList volumes;
+    std::unique_ptr<AppStore> store;
+    std::unique_ptr<ToolchainStore> toolchain;
+    std::unique_ptr<Preferences> preferences;
+
+    void SetUp() override
+    {
+        VOSKEL_REQUIRE_ENGINE();
+        TestSupport::prepareWidgets();
+        Docker::setAppleSocketPathForTesting(sockets.filePath("no-apple.sock"));
+        store = std::make_unique<AppStore>(*settings);
+        toolchain = std::make_unique<ToolchainStore>(
+            *settings, ToolchainStore::Host{[] { return false; }, [] { return QDateTime::currentDateTimeUtc(); }});
+        preferences = std::make_unique<Preferences>(*settings);
+    }
+
+    void TearDown() override
+    {
+        if (!containers.isEmpty())
+            docker(QStringList{"rm", "-f"} + containers);
+        for (const QString& image : images)
+            docker({"rmi", image});
+        for (const QString& volume : volumes)
+            docker({"volume", "rm", volume});
+        Docker::setAppleSocketPathForTesting(QString());
+        store.reset();
+        Platform::Pools::drain();
+        QCoreApplication::processEvents();
+    }
+
+    void runContainer(const QString& name)
+    {
+        const auto started = docker({"run", "-d", "--name", name, TestSupport::testImage(), "sleep", "600"});
+        ASSERT_EQ(started.status, 0) << started.err.toStdString();
+        containers << name;
+    }
+
+    void addLinkedContext(const QString& name)
+    {
+        const QString link = sockets.filePath("engine.sock");
+        if (!QFile::exists(link)) {
+            ASSERT_TRUE(QFile::link("/var/run/docker.sock", link));
+        }
+        const auto created = docker({"context", "create", name, "--docker", "host=unix://" + link});
+        ASSERT_EQ(created.status, 0) << created.err.toStdString();
+    }
+
+    void refresh() { QCoro::waitFor(store->refresh(false)); }
+
+    qsizetype count(ContentView& window, Category category)
+    {
+        return window.sidebar()->item(category)->count();
+    }
+
+    bool counted(ContentView& window, Category category, qsizetype expected)
+    {
+        return eventually([&] { return count(window, category) == expected; }, 10000);
+    }
+};
+
+TEST_F(WindowOnEngine, ListsTheEngineAndThePickerAndFilterChangeWhatIsCounted)
+{
+    const QString web = base + "-web";
+    ASSERT_NO_FATAL_FAILURE(runContainer(web));
+    const QString image = base + "-img:1";
+    ASSERT_EQ(docker({"tag", TestSupport::testImage(), image}).status, 0);
+    images << image;
+    const QString volume = base + "-data";
+    ASSERT_EQ(docker({"volume", "create", volume}).status, 0);
+    volumes << volume;
+    ASSERT_NO_FATAL_FAILURE(addLinkedContext(base + "-second"));
+
+    ContentView window(*store, *toolchain, *preferences);
+    MenuBarView panel(*store, *toolchain);
+    window.show();
+    QCoro::waitFor(store->loadContexts());
+    auto* picker = window.findChild<RuntimePicker*>("runtimePicker");
+    ASSERT_EQ(picker->tags(), QStringList({"default", base + "-second", AppStore::allRuntimesTag()}));
+    EXPECT_EQ(picker->currentText(), "default \u00B7 current");
+
+    // Only what this test made, on every screen's count: the filter narrows them all.
+    window.findChild<QLineEdit*>("filterField")->setText(base);
+    EXPECT_TRUE(counted(window, Category::containers, 1));
+    EXPECT_TRUE(counted(window, Category::images, 1));
+    EXPECT_TRUE(counted(window, Category::volumes, 1));
+    const auto lines = MenuBarView::lines(*store);
+    EXPECT_TRUE(std::any_of(lines.cbegin(), lines.cend(), [&](const MenuBarView::Line& l) {
+        return l.container.name == web && l.container.state == "running";
+    }));
+
+    // The second context reaches the same engine: the same items, now listed on it.
+    picker->activated(picker->findData(base + "-second"));
+    ASSERT_TRUE(eventually([&] { return store->runtime() && store->runtime()->id() == base + "-second"; }));
+    ASSERT_TRUE(eventually([&] {
+        return !store->matchingContainers().isEmpty() &&
+               store->matchingContainers().first().runtime == Runtime::context(base + "-second");
+    }, 20000));
+    EXPECT_TRUE(counted(window, Category::containers, 1));
+
+    // Both runtimes at once list everything twice.
+    picker->activated(picker->findData(AppStore::allRuntimesTag()));
+    EXPECT_TRUE(counted(window, Category::containers, 2));
+    EXPECT_TRUE(counted(window, Category::images, 2));
+    EXPECT_TRUE(counted(window, Category::volumes, 2));
+    EXPECT_EQ(picker->currentText(), "All runtimes");
+
+    window.findChild<QLineEdit*>("filterField")->setText(base + "-nothing");
+    EXPECT_TRUE(counted(window, Category::containers, 0));
+    EXPECT_TRUE(counted(window, Category::volumes, 0));
+}
+
+TEST_F(WindowOnEngine, TagPullAndRemoveThroughTheImagesScreen)
+{
+    preferences->setCategory(Category::images);
+    ContentView window(*store, *toolchain, *preferences);
+    window.show();
+    QCoro::waitFor(store->loadContexts());
+    window.findChild<QLineEdit*>("filterField")->setText(TestSupport::testImage());
+    auto* view = window.findChild<ImagesView*>();
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(eventually([&] { return !store->matchingImages().isEmpty(); }));
+    settle();
+    const DockerImage source = store->matchingImages().first();
+    ImageRow* row = view->row(source);
+    ASSERT_NE(row, nullptr);
+
+    // Tag through the row's menu and the alert.
+    const QString tagged = base + "-tagged:2";
+    images << tagged;
+    row->menu()->findChild<QAction*>("tagAction")->trigger();
+    auto* alert = window.findChild<TagAlert*>();
+    ASSERT_NE(alert, nullptr);
+    alert->findChild<QLineEdit*>("tagField")->setText(tagged);
+    QTest::mouseClick(alert->findChild<VoskButton*>("tagButton"), Qt::LeftButton);
+    window.findChild<QLineEdit*>("filterField")->setText(base);
+    ASSERT_TRUE(eventually([&] { return store->matchingImages().size() == 1 && view->rowCount() == 1; }, 20000));
+    EXPECT_EQ(ImageRow::displayName(store->matchingImages().first()), tagged);
+    EXPECT_EQ(store->error(), std::nullopt);
+
+    // A pull that the engine cannot serve (there is no registry for this name) shows its error.
+    const QString missing = base + "-nowhere:1";
+    auto* field = view->findChild<QLineEdit*>("pullField");
+    field->setText(missing);
+    QTest::mouseClick(view->findChild<VoskButton*>("pullButton"), Qt::LeftButton);
+    EXPECT_EQ(field->text(), "");
+    ASSERT_TRUE(eventually([&] { return store->error().has_value(); }, 60000));
+    EXPECT_TRUE(eventually([&] { return window.errorBanner()->shownFraction() == 1; }, 5000));
+    EXPECT_EQ(window.errorBanner()->shownText(), *store->error());
+
+    // Remove the tag through its row.
+    const DockerImage mine = store->matchingImages().first();
+    QTest::mouseClick(view->row(mine)->findChild<VoskButton*>("removeButton"), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return view->rowCount() == 0; }, 20000));
+    EXPECT_NE(docker({"image", "inspect", tagged}).status, 0);
+    images.clear();
+}
+
+TEST_F(WindowOnEngine, RemovesAVolumeThroughItsRow)
+{
+    const QString volume = base + "-gone";
+    ASSERT_EQ(docker({"volume", "create", volume}).status, 0);
+    volumes << volume;
+    preferences->setCategory(Category::volumes);
+    ContentView window(*store, *toolchain, *preferences);
+    window.show();
+    QCoro::waitFor(store->loadContexts());
+    window.findChild<QLineEdit*>("filterField")->setText(volume);
+    auto* view = window.findChild<VolumesView*>();
+    ASSERT_TRUE(eventually([&] { return store->matchingVolumes().size() == 1 && view->rowCount() == 1; }));
+    VolumeRow* row = view->row(store->matchingVolumes().first());
+    ASSERT_NE(row, nullptr);
+    QTest::mouseClick(row->findChild<VoskButton*>("removeButton"), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return view->rowCount() == 0; }, 20000));
+    EXPECT_NE(docker({"volume", "inspect", volume}).status, 0);
+    volumes.clear();
+}
+
+} // namespace

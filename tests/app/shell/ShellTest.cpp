@@ -1,0 +1,553 @@
+#include "ShellFixture.h"
+
+#include "app/design/Theme.h"
+#include "app/design/VoskButton.h"
+#include "app/design/VoskLabel.h"
+#include "app/parts/EmptyState.h"
+#include "app/shell/Banner.h"
+#include "app/shell/ContentView.h"
+#include "app/shell/ImageMenu.h"
+#include "app/shell/ImageRow.h"
+#include "app/shell/ImagesView.h"
+#include "app/shell/MenuBarView.h"
+#include "app/shell/MenuRow.h"
+#include "app/shell/NavItem.h"
+#include "app/shell/RuntimePicker.h"
+#include "app/shell/Scenes.h"
+#include "app/shell/Sidebar.h"
+#include "app/shell/TagAlert.h"
+#include "app/shell/VolumeRow.h"
+#include "app/shell/VolumesView.h"
+#include "support/TestSupport.h"
+
+#include <QLineEdit>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace ShellTesting;
+using TestSupport::eventually;
+
+const Runtime work = Runtime::context("work");
+const Runtime home = Runtime::context("home");
+
+TEST(RuntimePicker, EntriesAndSelection)
+{
+    Fixture f;
+    RuntimePicker picker(f.store, TextStyles::monoField);
+    EXPECT_EQ(picker.count(), 0);
+    EXPECT_EQ(picker.currentIndex(), -1);
+
+    // One runtime: that entry alone, no divider, no "All runtimes".
+    f.store.setRuntimes({entry("work", false, true)});
+    EXPECT_EQ(picker.count(), 1);
+    EXPECT_EQ(picker.itemText(0), "work \u00B7 current \u00B7 offline");
+    EXPECT_EQ(picker.currentIndex(), -1); // nothing chosen yet
+    // Show-all with fewer than two listed: no entry carries the tag.
+    f.store.setShowAll(true);
+    EXPECT_EQ(picker.currentIndex(), -1);
+
+    f.store.setRuntimes({entry("work", true, true), entry("home")});
+    EXPECT_EQ(picker.tags(), QStringList({"work", "home", AppStore::allRuntimesTag()}));
+    EXPECT_EQ(picker.itemText(picker.currentIndex()), "All runtimes");
+    EXPECT_EQ(picker.itemText(0), "work \u00B7 current");
+    EXPECT_EQ(picker.itemText(1), "home");
+    f.store.setShowAll(false);
+    f.store.setRuntime(home);
+    EXPECT_EQ(picker.currentText(), "home");
+}
+
+TEST(RuntimePicker, ChoosingGoesToTheStore)
+{
+    Fixture f;
+    f.engine->setDiscovery({{entry("work"), entry("home")}, work});
+    f.store.setRuntimes({entry("work"), entry("home")});
+    f.store.setRuntime(work);
+    RuntimePicker picker(f.store, TextStyles::monoField);
+
+    // "All runtimes" keeps the chosen runtime; a runtime while all are shown turns show-all off.
+    picker.activated(picker.findData(AppStore::allRuntimesTag()));
+    ASSERT_TRUE(eventually([&] { return f.store.showAll(); }));
+    EXPECT_EQ(f.store.runtime(), work);
+    picker.activated(picker.findData("home"));
+    ASSERT_TRUE(eventually([&] { return !f.store.showAll(); }));
+    EXPECT_EQ(f.store.runtime(), home);
+    EXPECT_EQ(picker.currentText(), "home");
+}
+
+TEST(Sidebar, CountsFollowTheFilterAndTheChoiceIsRemembered)
+{
+    Fixture f;
+    f.store.setContainers({container("web", "running"), container("db", "exited")});
+    f.store.setImages({image("sha1", "nginx", "latest"), image("sha2", "redis", "7")});
+    f.store.setVolumes({volume("webdata"), volume("cache")});
+    f.settings->setValue("category", "Images");
+    ContentView window(f.store, f.toolchain, f.preferences);
+    settle();
+    Sidebar* sidebar = window.sidebar();
+    EXPECT_EQ(window.category(), Category::images);
+    EXPECT_TRUE(sidebar->item(Category::images)->selected());
+    EXPECT_EQ(sidebar->item(Category::containers)->count(), 2);
+    EXPECT_EQ(sidebar->item(Category::images)->count(), 2);
+    EXPECT_EQ(sidebar->item(Category::volumes)->count(), 2);
+
+    window.findChild<QLineEdit*>("filterField")->setText("web");
+    settle();
+    EXPECT_EQ(sidebar->item(Category::containers)->count(), 1);
+    EXPECT_EQ(sidebar->item(Category::images)->count(), 0);
+    EXPECT_EQ(sidebar->item(Category::volumes)->count(), 1);
+
+    // The text stays when the section changes, and the prompt stays the same.
+    QTest::mouseClick(sidebar->item(Category::volumes), Qt::LeftButton);
+    EXPECT_EQ(window.category(), Category::volumes);
+    EXPECT_EQ(f.settings->string("category"), "Volumes");
+    EXPECT_EQ(window.windowTitle(), "Volumes");
+    EXPECT_EQ(f.store.filter(), "web");
+    EXPECT_EQ(window.findChild<QLineEdit*>("filterField")->placeholderText(), "Filter containers");
+    ASSERT_NE(window.findChild<VolumesView*>(), nullptr);
+}
+
+TEST(ContentView, AddProjectOnlyOnProjectsAndANewScreenPerSection)
+{
+    Fixture f;
+    ContentView window(f.store, f.toolchain, f.preferences);
+    window.show();
+    auto* add = window.findChild<QToolButton*>("addProjectButton");
+    settle();
+    ASSERT_NE(add, nullptr);
+    struct Row {
+        Category category;
+        bool addShown;
+        const char* screen;
+    };
+    for (const Row& row : {Row{Category::images, false, "imagesView"}, Row{Category::volumes, false, "volumesView"},
+                           Row{Category::containers, false, "containersView"},
+                           Row{Category::projects, true, "projectsView"}}) {
+        window.setCategory(row.category);
+        settle();
+        EXPECT_EQ(add->isVisible(), row.addShown) << rawValue(row.category).toStdString();
+        EXPECT_EQ(window.detail()->objectName(), row.screen);
+    }
+    // A half-typed reference goes with the screen that held it.
+    window.setCategory(Category::images);
+    window.findChild<QLineEdit*>("pullField")->setText("half");
+    window.setCategory(Category::volumes);
+    window.setCategory(Category::images);
+    settle();
+    EXPECT_EQ(window.detail()->findChild<QLineEdit*>("pullField")->text(), "");
+    EXPECT_GE(window.minimumWidth(), 640);
+    EXPECT_GE(window.minimumHeight(), 480);
+}
+
+// Waits for a banner to finish sliding in or out.
+bool in(Banner* banner)
+{
+    return eventually([banner] { return banner->shownFraction() == 1; }, 3000);
+}
+
+bool out(Banner* banner)
+{
+    return eventually([banner] { return banner->shownFraction() == 0; }, 3000);
+}
+
+TEST(ContentView, BannersComeAndGoWithTheStores)
+{
+    Fixture f;
+    ContentView window(f.store, f.toolchain, f.preferences);
+    window.show();
+    f.store.setError(QStringLiteral("docker: no such image"));
+    f.store.setNotice(QStringLiteral("work is not answering; showing home."));
+    EXPECT_TRUE(in(window.errorBanner()) && in(window.noticeBanner()));
+    EXPECT_LT(window.errorBanner()->y(), window.noticeBanner()->y());
+    EXPECT_EQ(window.errorBanner()->shownText(), "docker: no such image");
+
+    QTest::mouseClick(window.findChild<VoskButton*>("dismissErrorButton"), Qt::LeftButton);
+    EXPECT_EQ(f.store.error(), std::nullopt);
+    EXPECT_EQ(f.store.notice(), "work is not answering; showing home.");
+    EXPECT_TRUE(out(window.errorBanner()));
+    EXPECT_TRUE(window.errorBanner()->isHidden());
+    EXPECT_TRUE(window.noticeBanner()->isVisible());
+
+    // The update banner: pending updates only, gone after Dismiss until a newer version is offered.
+    EXPECT_TRUE(window.updateBanner()->isHidden());
+    Tool colima{"colima", "Colima", {}, {}, "colima", {"version"}};
+    colima.installed = "0.6.0";
+    colima.latest = "0.7.0";
+    colima.brewManaged = true;
+    f.toolchain.setTools({colima});
+    EXPECT_TRUE(in(window.updateBanner()));
+    EXPECT_EQ(window.updateBanner()->shownText(), f.toolchain.noticeText());
+    QSignalSpy settings(&window, &ContentView::settingsRequested);
+    QTest::mouseClick(window.findChild<VoskButton*>("updateInSettingsButton"), Qt::LeftButton);
+    EXPECT_EQ(settings.count(), 1);
+    QTest::mouseClick(window.findChild<VoskButton*>("dismissUpdateButton"), Qt::LeftButton);
+    EXPECT_TRUE(out(window.updateBanner()));
+    colima.latest = "0.8.0";
+    f.toolchain.setTools({colima});
+    EXPECT_TRUE(in(window.updateBanner()));
+}
+
+TEST(ImageRow, Texts)
+{
+    struct Row {
+        DockerImage image;
+        bool showAll;
+        QString name;
+        QString detail;
+        bool canPush;
+    };
+    const Row rows[] = {
+        {image("sha256:1", "nginx", "latest", work, "67MB"), true, "nginx:latest", "work \u00B7 sha256:1 \u00B7 67MB", true},
+        {image("sha256:1", "nginx", "latest", work, "67MB"), false, "nginx:latest", "sha256:1 \u00B7 67MB", true},
+        {image("sha256:2", "<none>", "<none>", std::nullopt, ""), true, "<none>:<none>", "sha256:2 \u00B7 ", false},
+        {image("sha256:3", "local/app", "<none>", work), false, "local/app:<none>", "sha256:3 \u00B7 4.2MB", false},
+        {image("", "<none>", "v1", work), false, "<none>:v1", " \u00B7 4.2MB", false},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(ImageRow::displayName(row.image), row.name);
+        EXPECT_EQ(ImageRow::detailLine(row.image, row.showAll), row.detail);
+        EXPECT_EQ(ImageMenu::canPush(row.image), row.canPush) << row.name.toStdString();
+    }
+}
+
+TEST(ImagesView, PullFieldAndButtons)
+{
+    Fixture f;
+    f.store.setRuntime(work);
+    ImagesView view(f.store);
+    view.show();
+    auto* field = view.findChild<QLineEdit*>("pullField");
+    auto* pull = view.findChild<VoskButton*>("pullButton");
+    auto* login = view.findChild<VoskButton*>("loginButton");
+    EXPECT_FALSE(pull->isEnabled());
+    EXPECT_EQ(pull->toolTip(), "Pull this image");
+    // Blanks count as text: the button pulls, and the store then does nothing with them.
+    field->setText("   ");
+    EXPECT_TRUE(pull->isEnabled());
+    QTest::mouseClick(pull, Qt::LeftButton);
+    EXPECT_EQ(field->text(), "");
+
+    field->setText("voskel-test/busybox:latest");
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(field->text(), "");
+    ASSERT_TRUE(eventually([&] { return !f.engine->commandArgs().isEmpty(); }));
+    EXPECT_EQ(f.engine->commands().first().args, QStringList({"pull", "voskel-test/busybox:latest"}));
+    EXPECT_EQ(f.engine->commands().first().runtime, "work");
+
+    // With every runtime shown there is nowhere to pull onto: the button says so, and Return does
+    // nothing either.
+    f.store.setShowAll(true);
+    field->setText("redis:7");
+    EXPECT_FALSE(pull->isEnabled());
+    EXPECT_FALSE(login->isEnabled());
+    EXPECT_EQ(pull->toolTip(), "Choose one runtime to pull onto");
+    EXPECT_EQ(login->toolTip(), "Choose one runtime to log in on");
+    QTest::keyClick(field, Qt::Key_Return);
+    settle();
+    EXPECT_EQ(field->text(), "redis:7");
+    EXPECT_EQ(f.engine->commands().size(), 1);
+}
+
+TEST(ImagesView, RowsKeepTheirImageWhenAPullInsertsOneAbove)
+{
+    Fixture f;
+    const DockerImage busybox = image("sha256:bb", "busybox", "latest", work);
+    const DockerImage nginx = image("sha256:ng", "nginx", "1.25", work);
+    f.store.setRuntimes({entry("work")});
+    f.store.setRuntime(work);
+    f.store.setImages({busybox, nginx});
+    ImagesView view(f.store);
+    view.show();
+    settle();
+    ImageRow* nginxRow = view.row(nginx);
+    ASSERT_NE(nginxRow, nullptr);
+    EXPECT_EQ(view.row(busybox)->findChild<QWidget*>("divider"), nullptr);
+
+    // The tag alert holds its own copy, opened from the row's menu.
+    QAction* tag = nginxRow->menu()->findChild<QAction*>("tagAction");
+    ASSERT_NE(tag, nullptr);
+    tag->trigger();
+    auto* alert = view.window()->findChild<TagAlert*>();
+    ASSERT_NE(alert, nullptr);
+
+    // A newer image lands on top; the same rows stay with the same images.
+    const DockerImage pulled = image("sha256:new", "alpine", "3.19", work);
+    f.store.setImages({pulled, busybox, nginx});
+    settle();
+    EXPECT_EQ(view.rowCount(), 3);
+    EXPECT_EQ(view.row(nginx), nginxRow);
+    EXPECT_EQ(nginxRow->menu()->image(), nginx);
+    EXPECT_EQ(alert->image(), nginx);
+    EXPECT_EQ(alert->windowTitle(), "Tag nginx:1.25");
+
+    // What the refresh after the tag lists: only an image without a name.
+    const DockerImage dangling = image("sha256:x", "<none>", "<none>", work);
+    f.engine->setListing(work, {{}, {dangling}, {}});
+    alert->findChild<QLineEdit*>("tagField")->setText("  registry.local/nginx:1.25  ");
+    QTest::mouseClick(alert->findChild<VoskButton*>("tagButton"), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return !f.engine->commands().isEmpty(); }));
+    EXPECT_EQ(f.engine->commands().first().args, QStringList({"tag", "nginx:1.25", "registry.local/nginx:1.25"}));
+
+    // Push is offered only for an image with a name to push under.
+    EXPECT_TRUE(nginxRow->menu()->findChild<QAction*>("pushAction")->isEnabled());
+    ASSERT_TRUE(eventually([&] { return view.row(dangling) != nullptr && view.rowCount() == 1; }));
+    EXPECT_FALSE(view.row(dangling)->menu()->findChild<QAction*>("pushAction")->isEnabled());
+}
+
+TEST(ImagesView, RemoveActsOnTheRowsOwnImage)
+{
+    Fixture f;
+    const DockerImage a = image("sha256:a", "a", "1", work);
+    const DockerImage b = image("sha256:b", "b", "1", home);
+    f.store.setImages({a, b});
+    ImagesView view(f.store);
+    view.show();
+    settle();
+    QTest::mouseClick(view.row(b)->findChild<VoskButton*>("removeButton"), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return !f.engine->commands().isEmpty(); }));
+    EXPECT_EQ(f.engine->commands().first().args, QStringList({"rmi", "b:1"}));
+    EXPECT_EQ(f.engine->commands().first().runtime, "home");
+}
+
+TEST(EmptyState, Forms)
+{
+    struct Row {
+        Category category;
+        QString filter;
+        QString title;
+        QString symbol;
+        bool clear;
+        bool actions;
+    };
+    const Row rows[] = {
+        {Category::volumes, "   ", "No volumes", "externaldrive", false, false},
+        {Category::images, " web ", "No images match \u201C web \u201D", "line.3.horizontal.decrease.circle", true,
+         false},
+        {Category::projects, "", "No projects", "square.stack.3d.up", false, true},
+        {Category::projects, "x", "No projects match \u201Cx\u201D", "line.3.horizontal.decrease.circle", true, false},
+        {Category::containers, "\t", "No containers", "shippingbox", false, false},
+        {Category::images, "\n", "No images match \u201C\n\u201D", "line.3.horizontal.decrease.circle", true, false},
+    };
+    for (const Row& row : rows) {
+        Fixture f;
+        f.store.setFilter(row.filter);
+        auto* actions = new QWidget;
+        EmptyState state(f.store, row.category, actions);
+        state.show();
+        EXPECT_EQ(state.findChild<VoskLabel*>("emptyTitle")->plainText(), row.title);
+        EXPECT_EQ(EmptyState::symbol(row.category, row.filter), row.symbol);
+        EXPECT_EQ(state.findChild<VoskButton*>("clearFilterButton")->isVisible(), row.clear);
+        EXPECT_EQ(actions->isVisible(), row.actions) << row.title.toStdString();
+        if (row.clear) {
+            QTest::mouseClick(state.findChild<VoskButton*>("clearFilterButton"), Qt::LeftButton);
+            EXPECT_EQ(f.store.filter(), "");
+            EXPECT_FALSE(state.findChild<VoskButton*>("clearFilterButton")->isVisible());
+        }
+    }
+}
+
+TEST(VolumeRow, DetailLine)
+{
+    DiskUsage usage;
+    usage.volumeSize.insert("data", 12'300'000);
+    struct Row {
+        DockerVolume volume;
+        bool showAll;
+        std::optional<DiskUsage> usage;
+        QString detail;
+    };
+    const QString mount = "/var/lib/docker/volumes/data/_data";
+    const Row rows[] = {
+        {volume("data", work), false, std::nullopt, "local \u00B7 " + mount},
+        {volume("data", work), true, std::nullopt, "work \u00B7 local \u00B7 " + mount},
+        {volume("data", work), true, usage, "work \u00B7 12.3 MB \u00B7 local \u00B7 " + mount},
+        {volume("data", home), true, usage, "home \u00B7 12.3 MB \u00B7 local \u00B7 " + mount},
+        {volume("other", work), false, usage, "local \u00B7 /var/lib/docker/volumes/other/_data"},
+        {DockerVolume{"bare", "", "", std::nullopt}, true, std::nullopt, " \u00B7 "},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(VolumeRow::detailLine(row.volume, row.showAll, row.usage), row.detail);
+}
+
+TEST(VolumesView, RowsByIdRemoveWithoutAskingAndTheEmptyState)
+{
+    Fixture f;
+    f.store.setShowAll(true);
+    f.store.setVolumes({volume("data", work), volume("data", home)});
+    VolumesView view(f.store);
+    view.show();
+    settle();
+    EXPECT_EQ(view.rowCount(), 2);
+    VolumeRow* second = view.row(volume("data", home));
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second, view.row(volume("data", work)));
+    QTest::mouseClick(second->findChild<VoskButton*>("removeButton"), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return !f.engine->commands().isEmpty(); }));
+    EXPECT_EQ(f.engine->commands().first().args, QStringList({"volume", "rm", "data"}));
+    EXPECT_EQ(f.engine->commands().first().runtime, "home");
+
+    f.store.setFilter("nothing");
+    settle();
+    EXPECT_TRUE(view.findChild<EmptyState*>()->isVisible());
+    EXPECT_FALSE(view.findChild<QWidget*>("volumesCard")->isVisible());
+}
+
+TEST(MenuBarView, Lines)
+{
+    Fixture f;
+    MenuBarView panel(f.store, f.toolchain);
+    panel.show();
+    auto* nothing = panel.findChild<QWidget*>("noContainers");
+    auto* counter = panel.findChild<VoskLabel*>("runningCounter");
+    EXPECT_TRUE(nothing->isVisible());
+    EXPECT_EQ(counter->plainText(), "0/0");
+    EXPECT_TRUE(MenuBarView::lines(f.store).isEmpty());
+
+    // A remembered project without containers: its header, 0 of its services, no rows.
+    f.store.setRuntime(work);
+    ProjectRegistry registry;
+    registry.add(KnownProject{"shop", "/srv/shop", {"cache", "db", "web"}}, QStringLiteral("work"));
+    f.store.setRegistry(registry);
+    settle();
+    QList<MenuBarView::Line> lines = MenuBarView::lines(f.store);
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_EQ(lines.first().title, "shop");
+    EXPECT_EQ(lines.first().counts, "0/3");
+
+    // One of its three services runs; a loose container goes under "Other".
+    f.store.setContainers({container("web", "running", "shop"), container("tool", "exited")});
+    settle();
+    lines = MenuBarView::lines(f.store);
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines.at(0).counts, "1/3");
+    EXPECT_EQ(lines.at(1).container.name, "web");
+    EXPECT_EQ(lines.at(2).title, "Other");
+    EXPECT_EQ(lines.at(3).container.name, "tool");
+    EXPECT_FALSE(nothing->isVisible());
+    EXPECT_EQ(counter->plainText(), "1/2");
+
+    // A filter that matches nothing: the counter still counts everything, and nothing says "No containers".
+    f.store.setFilter("zzz");
+    settle();
+    EXPECT_FALSE(nothing->isVisible());
+    EXPECT_EQ(counter->plainText(), "1/2");
+    EXPECT_TRUE(panel.findChildren<MenuRow*>().isEmpty() ||
+                std::none_of(panel.findChildren<MenuRow*>().cbegin(), panel.findChildren<MenuRow*>().cend(),
+                             [](MenuRow* row) { return row->isVisible(); }));
+}
+
+TEST(MenuRow, TheActionFollowsTheState)
+{
+    struct Row {
+        QString state;
+        QString title;
+        QString command;
+    };
+    const Row rows[] = {
+        {"paused", "Resume", "unpause"}, {"running", "Stop", "stop"},   {"exited", "Start", "start"},
+        {"created", "Start", "start"},   {"Running", "Start", "start"}, {"", "Start", "start"},
+    };
+    for (const Row& row : rows) {
+        Fixture f;
+        Container c = container("svc", row.state);
+        MenuRow menuRow(f.store, c);
+        EXPECT_EQ(menuRow.button()->text(), row.title);
+        QTest::mouseClick(menuRow.button(), Qt::LeftButton);
+        ASSERT_TRUE(eventually([&] { return !f.engine->commands().isEmpty(); }));
+        EXPECT_EQ(f.engine->commands().first().args, QStringList({row.command, "id-svc"})) << row.state.toStdString();
+    }
+}
+
+TEST(Scenes, VisibilityAppearanceAndTheTrayFollowTheirSettings)
+{
+    Fixture f;
+    Scenes::setTrayAvailableForTesting(true);
+    f.preferences.setShowMenuBar(false);
+    int storesAsked = 0;
+    Scenes scenes(f.preferences, {[&]() -> AppStore& {
+                                      ++storesAsked;
+                                      return f.store;
+                                  },
+                                  [&]() -> ToolchainStore& { return f.toolchain; }});
+    EXPECT_EQ(scenes.menuBarExtra(), nullptr);
+    EXPECT_EQ(storesAsked, 0);
+
+    scenes.showMainWindow();
+    EXPECT_TRUE(f.store.windowVisible());
+    EXPECT_TRUE(f.store.isStarted());
+    scenes.mainWindow()->hide();
+    EXPECT_FALSE(f.store.windowVisible());
+    scenes.showMainWindow();
+    EXPECT_TRUE(f.store.windowVisible());
+
+    // Switching the tray on in Settings adds it at once; off removes it.
+    f.preferences.setShowMenuBar(true);
+    ASSERT_NE(scenes.menuBarExtra(), nullptr);
+    f.preferences.setShowMenuBar(false);
+    EXPECT_EQ(scenes.menuBarExtra(), nullptr);
+
+    f.preferences.setAppearance(Appearance::dark);
+    EXPECT_EQ(Theme::currentLook(), Look::dark);
+    f.preferences.setAppearance(Appearance::light);
+    EXPECT_EQ(Theme::currentLook(), Look::light);
+    Scenes::setTrayAvailableForTesting(std::nullopt);
+}
+
+TEST(Scenes, TheTrayMenuOffersThePanelsEntries)
+{
+    Fixture f;
+    Scenes::setTrayAvailableForTesting(true);
+    f.store.setContainers({container("web", "running", "shop"), container("tool", "paused")});
+    Scenes scenes(f.preferences, {[&]() -> AppStore& { return f.store; },
+                                  [&]() -> ToolchainStore& { return f.toolchain; }});
+    MenuBarExtra* extra = scenes.menuBarExtra();
+    ASSERT_NE(extra, nullptr);
+    extra->fillMenu();
+    QStringList texts;
+    for (QAction* action : extra->contextMenu()->actions())
+        if (!action->isSeparator() || !action->text().isEmpty())
+            texts << action->text();
+    EXPECT_EQ(texts, QStringList({"Runtime", "SHOP  1/1", "Stop web", "OTHER", "Resume tool", "Open Voskel",
+                                  "Settings…", "Quit"}));
+
+    extra->showPanel();
+    ASSERT_NE(extra->panelView(), nullptr);
+    EXPECT_EQ(extra->panelView()->width(), MenuBarView::panelWidth);
+    EXPECT_TRUE(f.store.isStarted());
+    Scenes::setTrayAvailableForTesting(std::nullopt);
+}
+
+TEST(Gallery, MainWindow)
+{
+    Fixture f;
+    f.store.setRuntimes({entry("work", true, true), entry("home")});
+    f.store.setRuntime(work);
+    f.store.setShowAll(true);
+    f.store.setContainers({container("web", "running", "shop"), container("db", "exited", "shop")});
+    f.store.setImages({image("sha256:4e1b", "nginx", "1.25", work, "67MB"),
+                       image("sha256:09ac", "voskel-test/busybox", "latest", home, "1.2MB"),
+                       image("sha256:77aa", "<none>", "<none>", work, "12MB")});
+    f.store.setError(QStringLiteral("Error response from daemon: conflict: unable to remove repository reference"));
+    f.preferences.setCategory(Category::images);
+    const QStringList written = TestSupport::renderToGallery(
+        "main-window", [&] { return std::make_unique<ContentView>(f.store, f.toolchain, f.preferences); }, 1080, 700);
+    EXPECT_EQ(written.size(), 2);
+    f.store.setVolumes({volume("shop_data", work), volume("cache", home)});
+    f.preferences.setCategory(Category::volumes);
+    EXPECT_EQ(TestSupport::renderToGallery(
+                  "main-window-volumes",
+                  [&] { return std::make_unique<ContentView>(f.store, f.toolchain, f.preferences); }, 1080, 700)
+                  .size(),
+              2);
+    EXPECT_EQ(TestSupport::renderToGallery(
+                  "tray-panel", [&] { return std::make_unique<MenuBarView>(f.store, f.toolchain); }, 320, 0)
+                  .size(),
+              2);
+}
+
+} // namespace
