@@ -211,6 +211,43 @@ TEST_F(WindowOnEngine, TagPullAndRemoveThroughTheImagesScreen)
     images.clear();
 }
 
+TEST_F(WindowOnEngine, PullsFromTheTestRegistryAndRemovesThroughTheImagesScreen)
+{
+    VOSKEL_REQUIRE_REGISTRY();
+    const TestSupport::TestRegistry registry = *TestSupport::testRegistry();
+    const Platform::Capture login = Docker::capture(
+        {"login", registry.address, "-u", registry.username, "--password-stdin"}, std::nullopt, std::nullopt,
+        registry.password);
+    ASSERT_EQ(login.status, 0) << login.err.toStdString();
+    // An image that is only in the registry.
+    const QString reference = registry.address + "/" + base + "-pulled:1";
+    images << reference;
+    ASSERT_EQ(docker({"tag", TestSupport::testImage(), reference}).status, 0);
+    const Platform::Capture pushed = docker({"push", reference});
+    ASSERT_EQ(pushed.status, 0) << pushed.err.toStdString();
+    ASSERT_EQ(docker({"rmi", reference}).status, 0);
+
+    preferences->setCategory(Category::images);
+    ContentView window(*store, *toolchain, *preferences);
+    window.show();
+    QCoro::waitFor(store->loadContexts());
+    window.findChild<QLineEdit*>("filterField")->setText(base);
+    auto* view = window.findChild<ImagesView*>();
+    ASSERT_TRUE(eventually([&] { return store->matchingImages().isEmpty() && view->rowCount() == 0; }));
+
+    view->findChild<QLineEdit*>("pullField")->setText(reference);
+    QTest::mouseClick(view->findChild<VoskButton*>("pullButton"), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return view->rowCount() == 1; }, 60000)) << store->error().value_or("").toStdString();
+    const DockerImage pulled = store->matchingImages().first();
+    EXPECT_EQ(ImageRow::displayName(pulled), reference);
+    EXPECT_EQ(store->error(), std::nullopt);
+
+    QTest::mouseClick(view->row(pulled)->findChild<VoskButton*>("removeButton"), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return view->rowCount() == 0; }, 20000));
+    EXPECT_NE(docker({"image", "inspect", reference}).status, 0);
+    images.clear();
+}
+
 TEST_F(WindowOnEngine, RemovesAVolumeThroughItsRow)
 {
     const QString volume = base + "-gone";
