@@ -2,7 +2,8 @@
 # The real Docker engine the integration tests talk to.
 #
 #   scripts/engine.sh up     install what is missing (daemon, a docker client of version 23 or later,
-#                            the compose v2 plugin, the local test image, the test registry) and start
+#                            the compose v2 and buildx plugins, the local test image, the test
+#                            registry) and start
 #                            the daemon when none answers and the registry when it is not running
 #   scripts/engine.sh down   stop the daemon and the registry, each only when `up` started it
 #
@@ -46,6 +47,18 @@ ensure_compose() {
     as_root bash -c ". '$here/lib.sh'; fetch_next_debian docker-compose '$tmp/root'"
     as_root mkdir -p "$plugin_dir"
     as_root install -m 0755 "$tmp/root/usr/libexec/docker/cli-plugins/docker-compose" "$plugin_dir/docker-compose"
+    as_root rm -rf "$tmp"
+}
+
+# compose hands `up --build` to buildx; without the plugin a project with a build section cannot be
+# brought up at all.
+ensure_buildx() {
+    if docker buildx version >/dev/null 2>&1; then return 0; fi
+    echo "==> installing the buildx plugin (Debian 13's docker-buildx)"
+    local tmp; tmp=$(mktemp -d)
+    as_root bash -c ". '$here/lib.sh'; fetch_next_debian docker-buildx '$tmp/root'"
+    as_root mkdir -p "$plugin_dir"
+    as_root install -m 0755 "$tmp/root/usr/libexec/docker/cli-plugins/docker-buildx" "$plugin_dir/docker-buildx"
     as_root rm -rf "$tmp"
 }
 
@@ -263,9 +276,10 @@ up() {
     ensure_client
     start_daemon
     ensure_compose
+    ensure_buildx
     ensure_image
     start_registry
-    echo "==> engine ready: $(docker version --format 'client {{.Client.Version}}, server {{.Server.Version}}'), $(docker compose version --short 2>/dev/null | sed 's/^/compose /'), registry 127.0.0.1:$registry_port"
+    echo "==> engine ready: $(docker version --format 'client {{.Client.Version}}, server {{.Server.Version}}'), $(docker compose version --short 2>/dev/null | sed 's/^/compose /'), $(docker buildx version 2>/dev/null | awk '{print "buildx " $2}'), registry 127.0.0.1:$registry_port"
 }
 
 down() {
