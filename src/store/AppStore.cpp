@@ -238,7 +238,28 @@ QList<DockerVolume> AppStore::matchingVolumes() const
 
 QList<ComposeProject> AppStore::projects() const
 {
-    const QList<ComposeProject> groups = Docker::group(matchingContainers());
+    QList<ComposeProject> result = projectsOf(matchingContainers());
+    const QString q = filterQuery(m_filter);
+    if (q.isEmpty())
+        return result;
+    result.removeIf([&q](const ComposeProject& p) { return p.containers.isEmpty() && !holds(p.name, q); });
+    return result;
+}
+
+ComposeProject AppStore::wholeProject(const ComposeProject& shown) const
+{
+    if (filterQuery(m_filter).isEmpty())
+        return shown;
+    const QString id = shown.id();
+    for (const ComposeProject& project : projectsOf(m_containers))
+        if (project.id() == id)
+            return project;
+    return shown;
+}
+
+QList<ComposeProject> AppStore::projectsOf(const QList<Container>& containers) const
+{
+    const QList<ComposeProject> groups = Docker::group(containers);
     QList<ComposeProject> result;
     for (const std::optional<Runtime>& runtime : scope()) {
         QList<ComposeProject> discovered;
@@ -261,11 +282,6 @@ QList<ComposeProject> AppStore::projects() const
             return a.name < b.name;
         return a.id() < b.id();
     });
-
-    const QString q = filterQuery(m_filter);
-    if (q.isEmpty())
-        return result;
-    result.removeIf([&q](const ComposeProject& p) { return p.containers.isEmpty() && !holds(p.name, q); });
     return result;
 }
 

@@ -118,6 +118,10 @@ public:
     QList<DockerVolume> matchingVolumes() const;
     // The projects of the runtimes in scope, the remembered ones without containers merged in.
     QList<ComposeProject> projects() const;
+    // A project of projects() as it is without the filter: all its containers, not only those that
+    // match. What acts on a project (start, stop, down, delete) acts on this. `shown` itself when the
+    // project has no containers at all.
+    ComposeProject wholeProject(const ComposeProject& shown) const;
     // Running containers of every runtime in scope, whatever the filter.
     int runningCount() const;
     bool isApple(const std::optional<Runtime>& runtime) const;
@@ -254,6 +258,8 @@ private:
     // Switches to the first reachable runtime when the shown one is unreachable or gone.
     bool handOver();
     void forgetStats();
+    // The projects `containers` form in scope, merged with the remembered ones, in list order.
+    QList<ComposeProject> projectsOf(const QList<Container>& containers) const;
     void remember(const QList<ComposeProject>& projects, const std::optional<Runtime>& runtime);
     // Takes `registry` as the store's and writes it to the settings.
     void keepRegistry(const ProjectRegistry& registry);

@@ -181,6 +181,39 @@ TEST_F(Queries, ProjectsMergeTheRegistryAndKeepRememberedOnesOnlyWhenTheirNameMa
     EXPECT_TRUE(shown[0].containers.isEmpty());
 }
 
+TEST_F(Queries, TheWholeProjectBehindAFilteredOneHoldsEveryContainerOnItsOwnRuntime)
+{
+    ProjectRegistry registry;
+    registry.add({"shop", "/srv/shop-remembered", {"web", "db"}}, "alpha");
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, std::nullopt, true);
+    s.setRegistry(registry);
+    Container web = container("shop-web", "running", "shop");
+    web.runtime = alpha;
+    Container db = container("shop-db", "running", "shop");
+    db.runtime = alpha;
+    Container other = container("shop-web-b", "running", "shop"); // the same name on another runtime
+    other.runtime = beta;
+    s.setContainers({web, db, other});
+
+    s.setFilter("  WEB ");
+    const QList<ComposeProject> shown = s.projects();
+    ASSERT_EQ(projectIds(shown), (QStringList{"alpha/shop", "beta/shop"}));
+    EXPECT_EQ(names(shown[0].containers), QStringList{"shop-web"});
+
+    const ComposeProject whole = s.wholeProject(shown[0]);
+    EXPECT_EQ(whole.id(), "alpha/shop");
+    EXPECT_EQ(names(whole.containers), (QStringList{"shop-db", "shop-web"}));
+    EXPECT_EQ(whole.serviceCount, 2);
+    EXPECT_EQ(whole.workingDir, "/srv/shop"); // the label's folder, as the unfiltered list has it
+    EXPECT_EQ(names(s.wholeProject(shown[1]).containers), QStringList{"shop-web-b"});
+
+    // Gone from the listing since it was shown: the remembered project, else the copy as it was.
+    s.setContainers({});
+    EXPECT_TRUE(s.wholeProject(shown[0]).containers.isEmpty());
+    EXPECT_EQ(s.wholeProject(shown[0]).workingDir, "/srv/shop-remembered");
+    EXPECT_EQ(s.wholeProject(shown[1]), shown[1]);
+}
+
 TEST_F(Queries, ProjectsOfAllRuntimesAreSortedByNameThenRuntime)
 {
     ProjectRegistry registry;
