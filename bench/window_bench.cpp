@@ -1,0 +1,183 @@
+// The window's start-up and its idle cost, on the offscreen platform against the local engine.
+//
+// Start-up: from the program's start to the main window's first paint, and to the first paint that
+// shows the engine's listing, beside one `docker ps -a --format json` call measured in the same run.
+// Target: the first listing within 2 times that one call.
+//
+// Idle: the application's own processor time (its threads, not its children) over a quiet minute with
+// the window shown, as a share of one core, beside the time of the docker children it ran meanwhile,
+// and the paints of the window in that minute. Target: below 0.5 % of a core. VOSKEL_BENCH_IDLE_SECONDS
+// shortens the minute.
+#include "app/VoskelApp.h"
+#include "app/design/Fonts.h"
+#include "app/design/Theme.h"
+#include "app/shell/ContentView.h"
+#include "app/shell/Scenes.h"
+#include "engine/Docker.h"
+#include "platform/Pools.h"
+#include "platform/ProcessRunner.h"
+#include "platform/Settings.h"
+#include "store/AppStore.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// Started before main runs.
+struct ProgramClock {
+    QElapsedTimer timer;
+    ProgramClock() { timer.start(); }
+};
+ProgramClock programClock;
+
+double cpuSeconds(int who)
+{
+    rusage usage{};
+    getrusage(who, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Watches the main window's paints: the first one, and the first after the listing arrived.
+class PaintWatch : public QObject {
+public:
+    qint64 firstPaint = -1;
+    qint64 listingShown = -1;
+    qint64 listingArrivedAt = -1;
+    bool listingArrived = false;
+    qint64 paints = 0;
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && watched->isWidgetType()) {
+            auto* widget = static_cast<QWidget*>(watched);
+            if (qobject_cast<ContentView*>(widget->window())) {
+                ++paints;
+
+                const qint64 now = programClock.timer.elapsed();
+                if (firstPaint < 0)
+                    firstPaint = now;
+                if (listingArrived && listingShown < 0)
+                    listingShown = now;
+            }
+        }
+        return false;
+    }
+};
+
+double median(std::vector<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+void runFor(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    PaintWatch watch;
+    app.installEventFilter(&watch);
+
+    int status = 0;
+    {
+        // As the windowed start does it, on settings of its own so the user's stay untouched.
+        registerBundledFonts();
+        Theme::instance().install(true);
+        VoskelApp voskel(Platform::Settings::inMemory());
+        AppStore& store = voskel.store();
+        // The first refresh's listings, whichever of them holds anything (the engine may have no container).
+        for (const auto listed : {&AppStore::containersChanged, &AppStore::imagesChanged, &AppStore::volumesChanged})
+            QObject::connect(&store, listed, &watch, [&] {
+                if (!watch.listingArrived)
+                    watch.listingArrivedAt = programClock.timer.elapsed();
+                watch.listingArrived = true;
+            });
+        voskel.scenes().showMainWindow();
+
+        QElapsedTimer waiting;
+        waiting.start();
+        while ((watch.firstPaint < 0 || watch.listingShown < 0) && waiting.elapsed() < 60000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+
+        std::vector<double> calls;
+        for (int i = 0; i < 5; ++i) {
+            QElapsedTimer call;
+            call.start();
+            const Platform::Capture listed = Docker::capture({"ps", "-a", "--format", "json"});
+            calls.push_back(double(call.nsecsElapsed()) / 1e6);
+            if (listed.status != 0)
+                std::fprintf(stderr, "docker ps failed: %s\n", qPrintable(listed.err));
+        }
+        const double ps = median(calls);
+        // What the store asks the client before it has a first listing: the contexts, then the
+        // containers, images and volumes of the shown one, one after the other.
+        std::vector<double> sequences;
+        for (int i = 0; i < 3; ++i) {
+            QElapsedTimer sequence;
+            sequence.start();
+            for (const QStringList& args : {QStringList{"context", "ls", "--format", "json"},
+                                            QStringList{"ps", "-a", "--format", "json"},
+                                            QStringList{"images", "--format", "json"},
+                                            QStringList{"volume", "ls", "--format", "json"}})
+                Docker::capture(args);
+            sequences.push_back(double(sequence.nsecsElapsed()) / 1e6);
+        }
+        const double calledInTurn = median(sequences);
+        std::printf("start-up: first paint %lld ms, first listing shown %lld ms; one docker ps -a --format json "
+                    "%.1f ms (median of 5)\n",
+                    static_cast<long long>(watch.firstPaint), static_cast<long long>(watch.listingShown), ps);
+        if (watch.listingShown >= 0) {
+            std::printf("start-up: first listing / one docker ps = %.2f (target <= 2)\n",
+                        double(watch.listingShown) / ps);
+            std::printf("start-up: the four client calls made in turn before a first listing take %.1f ms; first "
+                        "listing / those calls = %.2f; from the listing's arrival to its paint %lld ms\n",
+                        calledInTurn, double(watch.listingShown) / calledInTurn,
+                        static_cast<long long>(watch.listingShown - watch.listingArrivedAt));
+        }
+        else
+            status = 1;
+
+        const int idleSeconds = qEnvironmentVariableIntValue("VOSKEL_BENCH_IDLE_SECONDS") > 0
+                                    ? qEnvironmentVariableIntValue("VOSKEL_BENCH_IDLE_SECONDS")
+                                    : 60;
+        // Let the first disk-usage and statistics passes settle before the quiet minute starts.
+        runFor(3000);
+        const double ownBefore = cpuSeconds(RUSAGE_SELF);
+        const double childrenBefore = cpuSeconds(RUSAGE_CHILDREN);
+        const qint64 paintsBefore = watch.paints;
+        QElapsedTimer idle;
+        idle.start();
+        runFor(idleSeconds * 1000);
+        const double wall = double(idle.nsecsElapsed()) / 1e9;
+        const double own = cpuSeconds(RUSAGE_SELF) - ownBefore;
+        const double children = cpuSeconds(RUSAGE_CHILDREN) - childrenBefore;
+        std::printf("idle over %.0f s: the application %.3f s = %.3f %% of a core (target < 0.5 %%); its docker "
+                    "children %.3f s = %.3f %%; application / children = %.2f; paints of the window %lld\n",
+                    wall, own, 100 * own / wall, children, 100 * children / wall,
+                    children > 0 ? own / children : 0.0, static_cast<long long>(watch.paints - paintsBefore));
+    }
+    app.removeEventFilter(&watch);
+    Platform::endRunningChildren();
+    Platform::Pools::drain();
+    return status;
+}
