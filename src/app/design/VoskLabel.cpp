@@ -13,6 +13,9 @@ VoskLabel::VoskLabel(const QString& text, const TextStyle& style, const Token& i
     : QLabel(parent), m_plain(text), m_style(style), m_ink(&ink)
 {
     setTextFormat(Qt::PlainText);
+    // Its own role, not the parent's: inside a button a label would otherwise paint in the button's
+    // text colour instead of its ink.
+    setForegroundRole(QPalette::WindowText);
     setFont(style.font());
     QLabel::setText(style.display(text));
     applyInk();

@@ -7,12 +7,14 @@
 #include "app/design/VoskBadge.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskCard.h"
+#include "app/design/VoskLabel.h"
 
 #include <QApplication>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QPainter>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -162,6 +164,23 @@ TEST_F(Controls, AQuietButtonIsOutlinedAndDarkensWhenPressed)
     EXPECT_TRUE(near(rest.pixelColor(3, rest.height() / 2), Vosk::control.color()));
     button.setDown(true);
     EXPECT_TRUE(near(render(button).pixelColor(3, rest.height() / 2), Vosk::wash.color()));
+}
+
+TEST_F(Controls, ALabelInsideAButtonPaintsInItsOwnInk)
+{
+    QPushButton button;
+    auto* label = new VoskLabel("WWW", TextStyles::vitalValue, Vosk::errInk, &button);
+    button.resize(label->sizeHint() + QSize(8, 8));
+    label->move(4, 4);
+    label->resize(label->sizeHint());
+    QImage image(button.size(), QImage::Format_ARGB32);
+    image.fill(Vosk::page.color());
+    button.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    bool inked = false;
+    for (int y = 0; y < image.height() && !inked; ++y)
+        for (int x = 0; x < image.width() && !inked; ++x)
+            inked = near(image.pixelColor(x, y), Vosk::errInk.color(), 8);
+    EXPECT_TRUE(inked);
 }
 
 TEST_F(Controls, BadgesShowTheirTextInCapitals)
