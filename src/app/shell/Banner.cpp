@@ -10,6 +10,9 @@
 #include <QPainter>
 #include <QVariantAnimation>
 
+#include <algorithm>
+#include <cmath>
+
 Banner::Banner(const Look& look, QWidget* parent)
     : QWidget(parent), m_look(look), m_animation(new QVariantAnimation(this))
 {
@@ -40,10 +43,8 @@ Banner::Banner(const Look& look, QWidget* parent)
     buttons->setSpacing(8);
     row->addWidget(m_buttons, 0, align);
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 1); // the hairline
-    outer->setSpacing(0);
-    outer->addWidget(m_row);
+    // The row is placed by hand, against the bottom edge: while the strip is only partly there, the
+    // row's lower part shows, so it seems to come down from the top edge.
 
     m_animation->setDuration(animationMillis);
     m_animation->setEasingCurve(QEasingCurve::OutCubic);
@@ -72,8 +73,11 @@ void Banner::setMessage(const std::optional<QString>& message)
     const bool wasShown = m_message.has_value();
     m_message = message;
     // Leaving, the old text stays while the strip slides away.
-    if (message)
+    if (message) {
         m_text->setPlainText(*message);
+        updateGeometry();
+        placeRow();
+    }
     if (wasShown != message.has_value())
         animateTo(message ? 1 : 0);
 }
@@ -94,27 +98,58 @@ void Banner::animateTo(double shown)
 void Banner::applyShown(double shown)
 {
     m_shown = shown;
+    updateGeometry();
     if (shown <= 0) {
         setGraphicsEffect(nullptr);
         hide();
-        setMaximumHeight(QWIDGETSIZE_MAX);
         return;
     }
     show();
     if (shown >= 1) {
         setGraphicsEffect(nullptr);
-        setMaximumHeight(QWIDGETSIZE_MAX);
         return;
     }
-    // Part-way: cut to a share of its height (it seems to come down from the top edge) and faded.
-    const int full = m_row->sizeHint().height() + 1;
-    setMaximumHeight(std::max(1, int(full * shown)));
+    // Part-way: a share of its height, and faded.
     auto* fade = qobject_cast<QGraphicsOpacityEffect*>(graphicsEffect());
     if (!fade) {
         fade = new QGraphicsOpacityEffect(this);
         setGraphicsEffect(fade);
     }
     fade->setOpacity(shown);
+}
+
+int Banner::fullHeight(int width) const
+{
+    const int row = m_row->hasHeightForWidth() ? m_row->heightForWidth(width) : m_row->sizeHint().height();
+    return row + 1;
+}
+
+int Banner::heightForWidth(int width) const
+{
+    return std::max(1, int(std::ceil(fullHeight(width) * std::clamp(m_shown, 0.0, 1.0))));
+}
+
+QSize Banner::sizeHint() const
+{
+    const int width = std::max(this->width(), m_row->minimumSizeHint().width());
+    return {m_row->sizeHint().width(), heightForWidth(width)};
+}
+
+QSize Banner::minimumSizeHint() const
+{
+    return {m_row->minimumSizeHint().width(), heightForWidth(width())};
+}
+
+void Banner::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    placeRow();
+}
+
+void Banner::placeRow()
+{
+    const int row = fullHeight(width()) - 1;
+    m_row->setGeometry(0, height() - 1 - row, width(), row);
 }
 
 void Banner::paintEvent(QPaintEvent*)

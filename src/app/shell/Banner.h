@@ -43,10 +43,19 @@ public:
 
     static constexpr int animationMillis = 300;
 
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The strip's full height at `width`: its row and the hairline under it.
+    int fullHeight(int width) const;
+    void placeRow();
     void animateTo(double shown);
     void applyShown(double shown);
 

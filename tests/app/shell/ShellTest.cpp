@@ -528,7 +528,11 @@ TEST(Gallery, MainWindow)
     f.store.setRuntimes({entry("work", true, true), entry("home")});
     f.store.setRuntime(work);
     f.store.setShowAll(true);
-    f.store.setContainers({container("web", "running", "shop"), container("db", "exited", "shop")});
+    QList<Container> containers{container("web", "running", "shop"), container("db", "exited", "shop"),
+                                container("scratch", "paused")};
+    for (Container& c : containers)
+        c.runtime = work;
+    f.store.setContainers(containers);
     f.store.setImages({image("sha256:4e1b", "nginx", "1.25", work, "67MB"),
                        image("sha256:09ac", "voskel-test/busybox", "latest", home, "1.2MB"),
                        image("sha256:77aa", "<none>", "<none>", work, "12MB")});
