@@ -16,7 +16,12 @@
 #include <QApplication>
 #include <QIcon>
 
+#include <QSocketNotifier>
+
+#include <csignal>
 #include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
 
 VoskelApp::VoskelApp(std::unique_ptr<Platform::Settings> settings)
     : m_settings(settings ? std::move(settings) : Platform::Settings::standard()),
@@ -57,6 +62,34 @@ Scenes& VoskelApp::scenes()
 
 namespace {
 
+int signalPipe[2] = {-1, -1};
+
+void askToQuit(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+// A session that ends (SIGTERM) or a Ctrl+C in the terminal (SIGINT) quits like the Quit command, so
+// the way out still ends every child the windows started.
+void quitOnTerminationSignals(QObject* context)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t read = ::read(signalPipe[0], &byte, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = askToQuit;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
 bool hasDisplay()
 {
     return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
@@ -90,6 +123,7 @@ int VoskelApp::run(int argc, char** argv)
         return 1;
     }
 
+    quitOnTerminationSignals(&app);
     registerBundledFonts();
     Theme::instance().install(true);
     int status = 0;
