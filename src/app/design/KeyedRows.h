@@ -21,8 +21,9 @@ RowPlan planRows(const QStringList& current, const QStringList& wanted);
 // The rows of a list in a box layout, kept by key across refreshes: a row whose key stays is the same
 // widget afterwards (its open menu, focus and hover survive the poll), new keys get new rows, and
 // rows of vanished keys are removed. `update` is called for every row after each sync, with its
-// position, so a row can redraw its data and, say, its divider.
-template <typename Item, typename Row>
+// position, so a row can redraw its data and, say, its divider. Any layout with QBoxLayout's
+// insertWidget(index, widget) will do (a grid of cards, say).
+template <typename Item, typename Row, typename Layout = QBoxLayout>
 class KeyedRows {
 public:
     using KeyOf = std::function<QString(const Item&)>;
@@ -30,7 +31,7 @@ public:
     using Update = std::function<void(Row*, const Item&, int)>;
 
     // Rows occupy the layout from `firstIndex` on; items before it (a header) are left alone.
-    KeyedRows(QBoxLayout* layout, KeyOf keyOf, Make make, Update update, int firstIndex = 0)
+    KeyedRows(Layout* layout, KeyOf keyOf, Make make, Update update, int firstIndex = 0)
         : m_layout(layout), m_keyOf(std::move(keyOf)), m_make(std::move(make)), m_update(std::move(update)),
           m_firstIndex(firstIndex)
     {
@@ -62,7 +63,9 @@ public:
                 row = m_make(items.at(i));
             rows.append(row);
             const int position = m_firstIndex + int(i);
-            if (m_layout->indexOf(row) != position) {
+            // Looked up at its place first: a row that stays put costs no search of the layout.
+            QLayoutItem* there = m_layout->itemAt(position);
+            if (!there || there->widget() != row) {
                 m_layout->removeWidget(row);
                 m_layout->insertWidget(position, row);
             }
@@ -83,7 +86,7 @@ public:
     }
 
 private:
-    QBoxLayout* m_layout;
+    Layout* m_layout;
     KeyOf m_keyOf;
     Make m_make;
     Update m_update;

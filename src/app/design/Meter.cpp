@@ -43,6 +43,8 @@ void Meter::setFraction(double fraction)
 
 void Meter::setColors(const Token& tint, const Token* rest)
 {
+    if (&tint == m_tint && rest == m_rest)
+        return;
     m_tint = &tint;
     m_rest = rest;
     update();

@@ -37,6 +37,7 @@ inline constexpr TextStyle bodySelected{"Inter-SemiBold", 0, 13}; // chosen side
 // Space Grotesk, weight 600.
 inline constexpr TextStyle sheetTitle{"Space Grotesk", 600, 15};
 inline constexpr TextStyle cardTitle{"Space Grotesk", 600, 16};
+inline constexpr TextStyle containerTitle{"Space Grotesk", 600, 15}; // a container's card
 inline constexpr TextStyle pageTitle{"Space Grotesk", 600, 22};
 inline constexpr TextStyle vitalValue{"Space Grotesk", 600, 24};
 

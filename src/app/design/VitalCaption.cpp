@@ -11,6 +11,8 @@ VitalCaption::VitalCaption(const QString& text, QWidget* parent)
 
 void VitalCaption::setCaption(const QString& text)
 {
+    if (text == plainText())
+        return;
     setPlainText(text);
     setToolTip(Vosk::toolTip(text));
 }

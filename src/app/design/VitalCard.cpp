@@ -121,6 +121,11 @@ void VitalCard::setFigure(const std::optional<QString>& value, const QString& un
     describe();
 }
 
+void VitalCard::setMeterColors(const Token& tint, const Token* rest)
+{
+    m_meter->setColors(tint, rest);
+}
+
 void VitalCard::describe()
 {
     // Read out as one element: title, figure and unit.

@@ -20,6 +20,7 @@ public:
               QWidget* parent = nullptr);
 
     void setFigure(const std::optional<QString>& value, const QString& unit, double fraction);
+    void setMeterColors(const Token& tint, const Token* rest);
     std::optional<QString> value() const { return m_value; }
     QString unit() const { return m_unit; }
     // What the meter is asked to show: the fraction, or nothing while there is no figure.

@@ -17,12 +17,14 @@ public:
         setFocusPolicy(Qt::NoFocus);
     }
 
+    const Token* tint = &Vosk::line;
+
 protected:
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(Vosk::line.color(), 1));
+        painter.setPen(QPen(tint->color(), 1));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(Vosk::roundedRect(Vosk::hairlineRect(QRectF(rect())), Vosk::cardRadius - 0.5));
     }
@@ -34,6 +36,20 @@ VoskCard::VoskCard(QWidget* parent) : QWidget(parent)
 {
     m_edge = new CardEdge(this);
     m_edge->setGeometry(rect());
+}
+
+void VoskCard::setEdge(const Token& tint)
+{
+    auto* edge = static_cast<CardEdge*>(m_edge);
+    if (edge->tint == &tint)
+        return;
+    edge->tint = &tint;
+    edge->update();
+}
+
+const Token& VoskCard::edge() const
+{
+    return *static_cast<CardEdge*>(m_edge)->tint;
 }
 
 void VoskCard::paintEvent(QPaintEvent*)

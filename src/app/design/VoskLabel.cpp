@@ -40,6 +40,8 @@ void VoskLabel::setTextStyle(const TextStyle& style)
 
 void VoskLabel::setInk(const Token& ink)
 {
+    if (&ink == m_ink)
+        return;
     m_ink = &ink;
     applyInk();
 }

@@ -1,0 +1,73 @@
+#include "app/parts/Alert.h"
+
+#include "app/design/TextStyle.h"
+#include "app/design/Vosk.h"
+#include "app/design/VoskButton.h"
+#include "app/design/VoskLabel.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+Alert::Alert(const QString& title, const QString& message, QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(title);
+    setFixedWidth(width);
+    m_column = new QVBoxLayout(this);
+    m_column->setContentsMargins(20, 20, 20, 16);
+    m_column->setSpacing(10);
+    auto* heading = new VoskLabel(title, TextStyles::rowTitle, Vosk::ink, this);
+    heading->setWordWrap(true);
+    heading->setObjectName(QStringLiteral("alertTitle"));
+    m_column->addWidget(heading);
+    if (!message.isEmpty()) {
+        auto* text = new VoskLabel(message, TextStyles::caption, Vosk::muted, this);
+        text->setWordWrap(true);
+        text->setObjectName(QStringLiteral("alertMessage"));
+        m_column->addWidget(text);
+    }
+    m_buttons = new QHBoxLayout;
+    m_buttons->setSpacing(8);
+    m_buttons->addStretch(1);
+    m_column->addSpacing(6);
+    m_column->addLayout(m_buttons);
+    m_column->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+QLineEdit* Alert::addField(const QString& placeholder, const QString& objectName)
+{
+    auto* field = new QLineEdit(this);
+    field->setObjectName(objectName);
+    field->setPlaceholderText(placeholder);
+    field->setFont(TextStyles::monoField.font());
+    // Before the spacing and the buttons, after the texts.
+    m_column->insertWidget(m_column->count() - 2, field);
+    connect(field, &QLineEdit::returnPressed, this, [this] {
+        if (m_default)
+            m_default->click();
+    });
+    field->setFocus();
+    return field;
+}
+
+VoskButton* Alert::addButton(const QString& text, VoskButtonStyle::Variant variant, int answer,
+                             const QString& objectName, bool isDefault)
+{
+    auto* button = new VoskButton(text, variant, 64, this);
+    button->setObjectName(objectName);
+    m_buttons->addWidget(button);
+    connect(button, &QAbstractButton::clicked, this, [this, answer] { done(answer); });
+    if (isDefault)
+        m_default = button;
+    return button;
+}
+
+void Alert::keyPressEvent(QKeyEvent* event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && m_default) {
+        m_default->click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

@@ -1,0 +1,182 @@
+#include "app/design/Vosk.h"
+#include "app/parts/AddressPill.h"
+#include "app/parts/Alert.h"
+#include "app/parts/ChangeBatch.h"
+#include "app/parts/DialogAnswer.h"
+#include "app/parts/IPPill.h"
+#include "app/parts/ProjectStatusLine.h"
+#include "support/RecordingHost.h"
+#include "support/TestSupport.h"
+#include "support/Widgets.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+Container container(const QString& state, const QString& status, const QString& service = {})
+{
+    Container c;
+    c.id = "id-web";
+    c.name = "shop-web-1";
+    c.state = state;
+    c.status = status;
+    if (!service.isEmpty())
+        c.labels.insert(Docker::serviceLabel, service);
+    return c;
+}
+
+class CardParts : public testing::Test {
+protected:
+    void SetUp() override { TestSupport::prepareWidgets(); }
+    TestSupport::RecordingHost host;
+};
+
+struct PillRow {
+    const char* port;
+    bool live;
+    bool enabled;
+    const char* opens; // empty: nothing
+    const char* tip;
+};
+
+class AddressPills : public CardParts, public testing::WithParamInterface<PillRow> {};
+
+TEST_P(AddressPills, OpenOnlyARealAddressOfALiveContainer)
+{
+    const PillRow& row = GetParam();
+    AddressPill pill(row.port, row.live);
+    EXPECT_EQ(pill.isEnabled(), row.enabled);
+    EXPECT_EQ(pill.symbol().isEmpty(), !row.live);
+    EXPECT_EQ(pill.toolTip(), Vosk::toolTip(row.tip));
+    pill.setEnabled(true); // even a forced press on a stopped container's pill opens nothing
+    pill.click();
+    if (QString(row.opens).isEmpty())
+        EXPECT_TRUE(host.opened.isEmpty());
+    else
+        EXPECT_EQ(host.opened, QList<QUrl>{QUrl(row.opens)});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ports, AddressPills,
+    testing::Values(
+        PillRow{"8080", true, true, "http://localhost:8080", "Open http://localhost:8080 in the browser"},
+        PillRow{"5432", false, false, "", "Published on port 5432 once it is running"},
+        PillRow{"8000-8001", true, true, "", "Open http://localhost:8000-8001 in the browser"},
+        PillRow{"80/admin", true, true, "", "Open http://localhost:80/admin in the browser"},
+        PillRow{"80@evil.example", true, true, "", "Open http://localhost:80@evil.example in the browser"}),
+    [](const testing::TestParamInfo<PillRow>& info) { return "case" + std::to_string(info.index); });
+
+TEST_F(CardParts, AnAddressPillFollowsItsContainerIntoRunning)
+{
+    AddressPill pill("8080", false);
+    pill.setLive(true);
+    EXPECT_TRUE(pill.isEnabled());
+    EXPECT_EQ(pill.symbol(), "arrow.up.right");
+    pill.click();
+    EXPECT_EQ(host.opened, QList<QUrl>{QUrl("http://localhost:8080")});
+}
+
+TEST_F(CardParts, AnIPPillCopiesItsAddress)
+{
+    IPPill pill("192.168.64.3");
+    pill.click();
+    EXPECT_EQ(host.clipboard, "192.168.64.3");
+    EXPECT_TRUE(pill.toolTip().contains("Copy 192.168.64.3"));
+}
+
+ComposeProject project(const std::optional<QString>& dir, const QList<Container>& containers)
+{
+    ComposeProject p;
+    p.name = "shop";
+    p.workingDir = dir;
+    p.containers = containers;
+    return p;
+}
+
+TEST_F(CardParts, TheStatusLineCountsTroubleAndLooksAtTheFolderOnce)
+{
+    QTemporaryDir root;
+    const QString ready = root.filePath("ready");
+    const QString bare = root.filePath("bare");
+    QDir().mkpath(ready);
+    QDir().mkpath(bare);
+    QFile compose(ready + "/compose.yaml");
+    ASSERT_TRUE(compose.open(QIODevice::WriteOnly));
+    compose.close();
+
+    const QList<Container> three{container("running", "Up 2 hours (unhealthy)"), container("running", "Up 2 hours"),
+                                 container("exited", "Exited (1) 1 minute ago")};
+    struct Row {
+        ComposeProject project;
+        const char* text;
+        std::optional<QString> badge;
+        const char* badgeTip;
+    } rows[] = {
+        {project(ready, three), "2 of 3 running \u00B7 1 unhealthy \u00B7 1 failed", std::nullopt, ""},
+        {project(bare, three), "2 of 3 running \u00B7 1 unhealthy \u00B7 1 failed", "No compose file",
+         "Nothing here for compose to read"},
+        {project(root.filePath("gone"), {}), "Not running", "Dir missing", "Nothing to act on"},
+        {project(std::nullopt, three), "2 of 3 running \u00B7 1 unhealthy \u00B7 1 failed", "Dir missing",
+         "compose needs the project directory"},
+        {project(ready, {container("exited", "Exited (0) 3 hours ago")}), "Stopped", std::nullopt, ""},
+    };
+    ProjectStatusLine line(rows[0].project);
+    for (const Row& row : rows) {
+        line.setProject(row.project);
+        EXPECT_EQ(line.text(), row.text);
+        EXPECT_EQ(line.badge(), row.badge) << row.text;
+        if (row.badge) {
+            EXPECT_TRUE(line.findChild<QWidget*>("folderBadge")->toolTip().contains(row.badgeTip));
+        }
+    }
+    // The folder is read when the project is set, not when the line paints: removing it changes
+    // nothing until the next refresh.
+    line.setProject(rows[0].project);
+    QFile::remove(ready + "/compose.yaml");
+    line.grab();
+    EXPECT_EQ(line.badge(), std::nullopt);
+    line.setProject(rows[0].project);
+    EXPECT_EQ(line.badge(), "No compose file");
+}
+
+TEST_F(CardParts, ManySignalsInOneTurnApplyOnce)
+{
+    int applied = 0;
+    QObject owner;
+    ChangeBatch batch(&owner, [&] { ++applied; });
+    batch.schedule();
+    batch.schedule();
+    batch.schedule();
+    EXPECT_EQ(applied, 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(applied, 1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(applied, 1);
+}
+
+TEST_F(CardParts, AnAlertAnswersWithTheButtonReturnPressesAndEscapeCancels)
+{
+    QWidget window;
+    const auto ask = [&](auto press) {
+        auto* alert = new Alert("Commit web", "Saves it.", &window);
+        QLineEdit* field = alert->addField("repository:tag", "referenceField");
+        alert->addButton("Cancel", VoskButtonStyle::Variant::quiet, QDialog::Rejected, "cancelButton");
+        alert->addButton("Commit", VoskButtonStyle::Variant::accent, QDialog::Accepted, "commitButton", true);
+        QTimer::singleShot(0, alert, [=] { press(alert, field); });
+        const int answer = QCoro::waitFor(answerOf(alert));
+        delete alert;
+        return answer;
+    };
+    EXPECT_EQ(ask([](Alert*, QLineEdit* field) { QTest::keyClick(field, Qt::Key_Return); }), QDialog::Accepted);
+    EXPECT_EQ(ask([](Alert* alert, QLineEdit*) { QTest::keyClick(alert, Qt::Key_Escape); }), QDialog::Rejected);
+}
+
+} // namespace
