@@ -1,5 +1,7 @@
 #include "platform/ProcessRunner.h"
 
+#include "platform/StreamingProcess.h"
+
 #include <QDeadlineTimer>
 #include <QHash>
 #include <QMutex>
@@ -133,11 +135,13 @@ void endRunningChildren(int graceMs)
     }
     for (auto it = children.cbegin(); it != children.cend(); ++it)
         signalChild(it.key(), it.value(), SIGTERM);
+    signalStreamingChildren(SIGTERM);
 
     QDeadlineTimer grace(graceMs);
-    while (trackedChildCount() > 0 && !grace.hasExpired())
+    while ((trackedChildCount() > 0 || streamingChildrenRunning()) && !grace.hasExpired())
         QThread::msleep(20);
 
+    killStreamingChildren();
     QMutexLocker lock(&childMutex);
     for (auto it = liveChildren.cbegin(); it != liveChildren.cend(); ++it)
         signalChild(it.key(), it.value(), SIGKILL);

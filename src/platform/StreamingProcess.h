@@ -1,0 +1,95 @@
+#pragma once
+
+#include "platform/PreparedProcess.h"
+#include "platform/Utf8Stream.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QSocketNotifier;
+class QTimer;
+
+namespace Platform {
+
+struct StreamedChild;
+
+// Runs one prepared child for a window that shows its output as it comes: standard output and error
+// merged into one pipe in the order the child writes them, standard input on the null device, the
+// child leading a process group of its own. Decoded text arrives through `output` on the thread that
+// owns this object, never with a blocking wait on it.
+//
+// The child's group is signalled only until its end has been reported, so a number the system may
+// hand out again is never signalled. Dropping the object while the child runs hands it to a reaper:
+// by default its group is asked to terminate and killed about five seconds later; `letFinish` leaves
+// it to run to its end instead. Either way endRunningChildren ends it on the way out.
+class StreamingProcess final : public QObject {
+    Q_OBJECT
+
+public:
+    enum class WhenDropped { terminate, letFinish };
+
+    explicit StreamingProcess(QObject* parent = nullptr);
+    ~StreamingProcess() override;
+    StreamingProcess(const StreamingProcess&) = delete;
+    StreamingProcess& operator=(const StreamingProcess&) = delete;
+
+    // Starts the child. None when it runs; otherwise why it could not be started (nothing runs then).
+    // One child per object.
+    std::optional<QString> start(const PreparedProcess& prepared);
+
+    // Started, and its end not reported yet.
+    bool isRunning() const;
+    // How the child ended, once `finished` was sent: its exit code, or the number of the signal that
+    // ended it.
+    std::optional<int> exitStatus() const { return m_status; }
+    bool endedBySignal() const { return m_bySignal; }
+    qint64 processId() const;
+
+    // SIGINT / SIGTERM to the child's whole group, only while it runs.
+    void interrupt();
+    void terminate();
+
+    void setWhenDropped(WhenDropped when) { m_whenDropped = when; }
+
+signals:
+    // Decoded text, chunk by chunk, in the order the child wrote it.
+    void output(const QString& text);
+    // The child has ended. Its output may go on for a while: what it started can still write.
+    void finished(int status);
+    // Nothing more can be written: the child and everything that shares its output have closed it.
+    void outputEnded();
+
+private:
+    void readAvailable(qsizetype budget);
+    void checkExit();
+    void closeOutput();
+    void stopWatchingExit();
+
+    std::shared_ptr<StreamedChild> m_child;
+    int m_readFd = -1;
+    int m_exitFd = -1;
+    QSocketNotifier* m_readNotifier = nullptr;
+    QSocketNotifier* m_exitNotifier = nullptr;
+    QTimer* m_exitPoll = nullptr;
+    Utf8Stream m_decoder;
+    std::optional<int> m_status;
+    bool m_bySignal = false;
+    WhenDropped m_whenDropped = WhenDropped::terminate;
+};
+
+// How long a dropped child's group has between the request to terminate and the kill.
+inline constexpr int reapGraceMs = 5000;
+
+// Streaming children not yet reaped, the reaper's included; for tests.
+int streamingChildCount();
+
+// The way out (endRunningChildren) in three steps: ask every streaming child's group to end; tell
+// whether any child is still there; kill what is left of their groups and reap them.
+void signalStreamingChildren(int signal);
+bool streamingChildrenRunning();
+void killStreamingChildren();
+
+} // namespace Platform
