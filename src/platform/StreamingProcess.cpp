@@ -189,11 +189,11 @@ public:
     }
 
 private:
-    // Kept reachable until they are done, also at exit.
+    // Kept reachable until they are done, also at exit (never destroyed, so never a leak).
     static std::set<Reaper*>& living()
     {
-        static std::set<Reaper*> reapers;
-        return reapers;
+        static auto* reapers = new std::set<Reaper*>;
+        return *reapers;
     }
 
     void drain()

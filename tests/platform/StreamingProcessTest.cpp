@@ -13,20 +13,10 @@
 
 using Platform::StreamingProcess;
 using TestSupport::eventually;
+using TestSupport::processRuns;
 using TestSupport::shell;
 
 namespace {
-
-// Whether `pid` names a process that still runs (a zombie has ended, whoever reaps it).
-bool alive(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    return close > 0 && line.size() > close + 2 && line[close + 2] != 'Z';
-}
 
 // Everything a runner reports, in order.
 struct Record {
@@ -143,7 +133,7 @@ TEST(StreamingProcess, TerminateEndsTheWholeGroupAtOnce)
     ASSERT_EQ(run.start(shell("sleep 100 & echo $!; wait")), std::nullopt);
     ASSERT_TRUE(eventually([&] { return record.text.contains('\n'); }));
     const qint64 sleeper = firstNumber(record.text);
-    ASSERT_TRUE(alive(sleeper));
+    ASSERT_TRUE(processRuns(sleeper));
 
     QElapsedTimer clock;
     clock.start();
@@ -152,7 +142,7 @@ TEST(StreamingProcess, TerminateEndsTheWholeGroupAtOnce)
     ASSERT_TRUE(runToEnd(run, record));
     EXPECT_TRUE(run.endedBySignal());
     EXPECT_EQ(record.status, SIGTERM);
-    EXPECT_TRUE(eventually([&] { return !alive(sleeper); }, 3000));
+    EXPECT_TRUE(eventually([&] { return !processRuns(sleeper); }, 3000));
 }
 
 TEST(StreamingProcess, DroppingARunningChildHandsItToTheReaper)
@@ -168,7 +158,7 @@ TEST(StreamingProcess, DroppingARunningChildHandsItToTheReaper)
     clock.start();
     run.reset();
     EXPECT_LT(clock.elapsed(), 100); // no waiting on the thread that let it go
-    EXPECT_TRUE(eventually([&] { return !alive(leader) && !alive(sleeper); }, 3000));
+    EXPECT_TRUE(eventually([&] { return !processRuns(leader) && !processRuns(sleeper); }, 3000));
 }
 
 TEST(StreamingProcess, TheReaperKillsAGroupThatIgnoresTheRequest)
@@ -185,8 +175,8 @@ TEST(StreamingProcess, TheReaperKillsAGroupThatIgnoresTheRequest)
     QElapsedTimer clock;
     clock.start();
     TestSupport::eventually([] { return false; }, 1000);
-    EXPECT_TRUE(alive(leader) && alive(sleeper)) << "asked to terminate, it is allowed its grace";
-    EXPECT_TRUE(eventually([&] { return !alive(leader) && !alive(sleeper); }, Platform::reapGraceMs + 3000));
+    EXPECT_TRUE(processRuns(leader) && processRuns(sleeper)) << "asked to terminate, it is allowed its grace";
+    EXPECT_TRUE(eventually([&] { return !processRuns(leader) && !processRuns(sleeper); }, Platform::reapGraceMs + 3000));
     EXPECT_GE(clock.elapsed(), Platform::reapGraceMs - 1500);
     EXPECT_TRUE(eventually([&] { return Platform::streamingChildCount() == before; }, 2000));
 }
@@ -204,7 +194,7 @@ TEST(StreamingProcess, AGroupIsNotSignalledOnceTheChildHasEnded)
     run.interrupt();
     run.terminate();
     TestSupport::eventually([] { return false; }, 200);
-    EXPECT_TRUE(alive(sleeper));
+    EXPECT_TRUE(processRuns(sleeper));
     ::kill(pid_t(sleeper), SIGKILL);
     EXPECT_TRUE(eventually([&] { return record.ended; }, 3000)) << "end of output follows its last writer";
 }
@@ -239,9 +229,9 @@ TEST(StreamingProcess, TheWayOutEndsOwnedAndLetGoChildren)
     Platform::endRunningChildren(500);
     EXPECT_LT(clock.elapsed(), 3000);
     EXPECT_EQ(Platform::streamingChildCount(), 0);
-    EXPECT_FALSE(alive(owned.processId()));
-    EXPECT_FALSE(alive(stubborn));
-    EXPECT_FALSE(alive(letGoPid));
+    EXPECT_FALSE(processRuns(owned.processId()));
+    EXPECT_FALSE(processRuns(stubborn));
+    EXPECT_FALSE(processRuns(letGoPid));
     // The runner still reports the end the way out gave its child.
     ASSERT_TRUE(eventually([&] { return record.status.has_value(); }, 3000));
     EXPECT_EQ(record.status, SIGKILL);

@@ -111,6 +111,17 @@ PrivateDockerConfig::PrivateDockerConfig()
 {
 }
 
+bool processRuns(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return false;
+    // The state letter follows the command name, which is in parentheses and may hold anything.
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close > 0 && line.size() > close + 2 && line[close + 2] != 'Z';
+}
+
 Platform::PreparedProcess shell(const QString& script)
 {
     Platform::PreparedProcess prepared;

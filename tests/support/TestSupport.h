@@ -88,6 +88,9 @@ bool eventually(Predicate predicate, int timeoutMs = 20000)
     return true;
 }
 
+// Whether `pid` names a process that still runs; a zombie has ended, whoever is left to reap it.
+bool processRuns(qint64 pid);
+
 // Sets (or, with nullopt, unsets) an environment variable for the life of the object.
 class ScopedEnv {
 public:

@@ -1,0 +1,127 @@
+#include "sheets/CommandRunView.h"
+
+#include "app/design/BusyIndicator.h"
+#include "app/design/TextStyle.h"
+#include "app/design/Vosk.h"
+#include "app/design/VoskBadge.h"
+#include "app/design/VoskButton.h"
+#include "app/design/VoskLabel.h"
+#include "platform/StreamingProcess.h"
+#include "sheets/Band.h"
+#include "sheets/Transcript.h"
+
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+CommandRunView::CommandRunView(const QString& title, const QString& banner, MakeProcess makeProcess,
+                               OnFinish onFinish, QWidget* parent)
+    : QDialog(parent), m_banner(banner), m_makeProcess(std::move(makeProcess)), m_onFinish(std::move(onFinish))
+{
+    setObjectName(QStringLiteral("commandSheet"));
+    setWindowTitle(title);
+    setFixedSize(size);
+
+    auto* header = new Band(Vosk::chrome, 10, this);
+    m_title = new VoskLabel(title, TextStyles::sheetTitle, Vosk::ink, header);
+    m_title->setObjectName(QStringLiteral("titleLabel"));
+    m_title->setElideMode(Qt::ElideMiddle);
+    m_busy = new BusyIndicator(header);
+    m_badge = new VoskBadge(QString(), Vosk::pillFill, Vosk::success, header);
+    m_badge->setObjectName(QStringLiteral("statusBadge"));
+    m_badge->hide();
+    m_button = new VoskButton(QStringLiteral("Cancel"), VoskButtonStyle::Variant::quiet, std::nullopt, header);
+    m_button->setObjectName(QStringLiteral("closeButton"));
+    header->row()->addWidget(m_title, 0, Qt::AlignVCenter);
+    header->row()->addWidget(m_busy, 0, Qt::AlignVCenter);
+    header->row()->addWidget(m_badge, 0, Qt::AlignVCenter);
+    header->row()->addStretch(1);
+    header->row()->addWidget(m_button, 0, Qt::AlignVCenter);
+
+    m_transcript = new Transcript(true, this);
+    m_transcript->setPlaceholder(banner);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(header);
+    column->addWidget(new Divider(this));
+    column->addWidget(m_transcript, 1);
+
+    connect(m_button, &VoskButton::clicked, this, &CommandRunView::finish);
+}
+
+CommandRunView::~CommandRunView() = default;
+
+const QString& CommandRunView::text() const
+{
+    return m_transcript->text();
+}
+
+void CommandRunView::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!m_started) {
+        m_started = true;
+        run();
+    }
+}
+
+void CommandRunView::run()
+{
+    m_transcript->clearText();
+    m_transcript->append(QString(m_banner + u'\n'));
+
+    auto process = std::make_unique<Platform::StreamingProcess>();
+    connect(process.get(), &Platform::StreamingProcess::output, m_transcript,
+            [this](const QString& text) { m_transcript->append(text); });
+    connect(process.get(), &Platform::StreamingProcess::finished, this, &CommandRunView::setExitStatus);
+    if (const std::optional<QString> failure = process->start(m_makeProcess())) {
+        m_transcript->append(QStringLiteral("cannot run: %1\n").arg(*failure));
+        setExitStatus(-1);
+        return;
+    }
+    m_process = std::move(process);
+}
+
+void CommandRunView::setExitStatus(int status)
+{
+    m_exitStatus = status;
+    m_busy->hide();
+    if (status == 0) {
+        m_badge->setText(QStringLiteral("done"));
+        m_badge->setColors(Vosk::pillFill, Vosk::success);
+    } else {
+        m_badge->setText(QStringLiteral("failed (%1)").arg(status));
+        m_badge->setColors(Vosk::errFill, Vosk::errInk);
+    }
+    m_badge->show();
+    m_button->setText(QStringLiteral("Close"));
+    emit ended(status);
+}
+
+void CommandRunView::reject()
+{
+    finish();
+}
+
+void CommandRunView::finish()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    if (m_process)
+        m_process->interrupt();
+    const std::optional<int> status = m_exitStatus;
+    // Held here: the opener may let the sheet go from inside the hook.
+    const OnFinish onFinish = m_onFinish;
+    done(QDialog::Rejected);
+    if (onFinish)
+        onFinish(status);
+}
+
+void CommandRunView::done(int result)
+{
+    // Leaving the screen: a command still running goes to the reaper, which ends its whole group.
+    m_process.reset();
+    QDialog::done(result);
+}
