@@ -17,14 +17,3 @@ void Band::paintEvent(QPaintEvent*)
 {
     QPainter(this).fillRect(rect(), m_fill->color());
 }
-
-Divider::Divider(QWidget* parent) : QWidget(parent)
-{
-    setFixedHeight(1);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-}
-
-void Divider::paintEvent(QPaintEvent*)
-{
-    QPainter(this).fillRect(rect(), Vosk::line.color());
-}

@@ -22,14 +22,3 @@ private:
     const Token* m_fill;
     QHBoxLayout* m_row;
 };
-
-// A one-pixel rule across a sheet in `Vosk.line`.
-class Divider : public QWidget {
-    Q_OBJECT
-
-public:
-    explicit Divider(QWidget* parent = nullptr);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-};

@@ -1,6 +1,7 @@
 #include "sheets/CommandRunView.h"
 
 #include "app/design/BusyIndicator.h"
+#include "app/design/Divider.h"
 #include "app/design/TextStyle.h"
 #include "app/design/Vosk.h"
 #include "app/design/VoskBadge.h"

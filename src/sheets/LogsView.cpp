@@ -1,5 +1,6 @@
 #include "sheets/LogsView.h"
 
+#include "app/design/Divider.h"
 #include "app/design/TextStyle.h"
 #include "app/design/Vosk.h"
 #include "app/design/VoskButton.h"

@@ -3,52 +3,12 @@
 #include "app/design/Vosk.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
+#include "app/parts/ContainerDot.h"
+#include "app/parts/StatusDot.h"
 #include "store/AppStore.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
-
-namespace {
-
-// The colour of a container's state: paused, troubled, running, anything else.
-const Token& statusColor(const Container& container)
-{
-    if (container.state == u"paused")
-        return Vosk::ion;
-    if (container.isTroubled())
-        return Vosk::danger;
-    if (container.state == u"running")
-        return Vosk::success;
-    return Vosk::muted;
-}
-
-class StatusDot : public QWidget {
-public:
-    explicit StatusDot(QWidget* parent) : QWidget(parent) { setFixedSize(7, 7); }
-
-    void setToken(const Token& token)
-    {
-        if (m_token == &token)
-            return;
-        m_token = &token;
-        update();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(m_token->color());
-        painter.drawEllipse(QRectF(rect()));
-    }
-
-private:
-    const Token* m_token = &Vosk::muted;
-};
-
-} // namespace
 
 MenuRow::MenuRow(AppStore& store, const Container& container, QWidget* parent)
     : QWidget(parent), m_store(store), m_container(container)
@@ -57,7 +17,7 @@ MenuRow::MenuRow(AppStore& store, const Container& container, QWidget* parent)
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(6, 3, 6, 3);
     row->setSpacing(8);
-    m_dot = new StatusDot(this);
+    m_dot = new StatusDot(dot(container), 7, this);
     row->addWidget(m_dot, 0, Qt::AlignVCenter);
     m_name = new VoskLabel(container.name, TextStyles::caption, Vosk::ink, this);
     m_name->setObjectName(QStringLiteral("containerName"));
@@ -84,7 +44,7 @@ QString MenuRow::actionTitle(const QString& state)
 void MenuRow::showContainer(const Container& container)
 {
     m_container = container;
-    static_cast<StatusDot*>(m_dot)->setToken(statusColor(container));
+    static_cast<StatusDot*>(m_dot)->setFill(dot(container));
     m_name->setPlainText(container.name);
     const QString title = actionTitle(container.state);
     if (m_button->text() != title) {
