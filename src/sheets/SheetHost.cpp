@@ -1,7 +1,8 @@
 #include "sheets/SheetHost.h"
 
+#include "app/parts/Alert.h"
+
 #include <QDialog>
-#include <QMessageBox>
 
 namespace SheetHost {
 
@@ -16,15 +17,12 @@ QDialog* open(QWidget* over, QDialog* sheet)
     return sheet;
 }
 
-QMessageBox* alert(QWidget* over, const QString& text, const QString& detail)
+Alert* alert(QWidget* over, const QString& text, const QString& detail)
 {
-    // One plain label for both: the reason often holds a path, which must never read as markup.
-    const QString shown = detail.isEmpty() ? text : text + QStringLiteral("\n\n") + detail;
-    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Voskel"), QString(), QMessageBox::Ok,
-                                over ? over->window() : nullptr);
+    auto* box = new Alert(text, detail, over ? over->window() : nullptr);
     box->setObjectName(QStringLiteral("alert"));
-    box->setTextFormat(Qt::PlainText);
-    box->setText(shown);
+    box->addButton(QStringLiteral("OK"), VoskButtonStyle::Variant::accent, QDialog::Accepted,
+                   QStringLiteral("okButton"), true);
     open(over, box);
     return box;
 }

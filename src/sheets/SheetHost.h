@@ -2,8 +2,8 @@
 
 #include <QString>
 
+class Alert;
 class QDialog;
-class QMessageBox;
 class QWidget;
 
 // How every screen shows a sheet or an alert: window-modal over the window that holds the widget
@@ -22,8 +22,8 @@ Sheet* open(QWidget* over, Sheet* sheet)
     return sheet;
 }
 
-// A warning alert with one "OK" button over the window of `over` (a sheet is a window too): `text`
-// says what failed, `detail` why. Object name "alert".
-QMessageBox* alert(QWidget* over, const QString& text, const QString& detail = {});
+// An alert with one "OK" button (object name "okButton") over the window of `over` (a sheet is a
+// window too): `text` says what failed, `detail` why. Object name "alert".
+Alert* alert(QWidget* over, const QString& text, const QString& detail = {});
 
 } // namespace SheetHost
