@@ -4,6 +4,7 @@
 #include "app/design/Vosk.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskCard.h"
+#include "app/parts/ChangeBatch.h"
 #include "app/parts/EmptyState.h"
 #include "app/shell/Hosted.h"
 #include "app/shell/ImageRow.h"
@@ -12,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QScrollArea>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -79,9 +79,10 @@ ImagesView::ImagesView(AppStore& store, QWidget* parent) : QWidget(parent), m_st
     connect(m_pullField, &QLineEdit::textChanged, this, &ImagesView::followChoice);
     connect(m_loginButton, &VoskButton::clicked, this, [this] { Hosted::openRegistryLogin(m_store, this); });
 
-    connect(&m_store, &AppStore::imagesChanged, this, &ImagesView::rebuildSoon);
-    connect(&m_store, &AppStore::filterChanged, this, &ImagesView::rebuildSoon);
-    connect(&m_store, &AppStore::showAllChanged, this, &ImagesView::rebuildSoon);
+    m_changes = new ChangeBatch(this, [this] { rebuild(); });
+    m_changes->watch(&m_store, &AppStore::imagesChanged);
+    m_changes->watch(&m_store, &AppStore::filterChanged);
+    m_changes->watch(&m_store, &AppStore::showAllChanged);
     connect(&m_store, &AppStore::showAllChanged, this, &ImagesView::followChoice);
     followChoice();
     rebuild();
@@ -123,17 +124,8 @@ void ImagesView::followChoice()
         m_loginButton->setToolTip(loginHelp);
 }
 
-void ImagesView::rebuildSoon()
-{
-    if (m_rebuildDue)
-        return;
-    m_rebuildDue = true;
-    QTimer::singleShot(0, this, &ImagesView::rebuild);
-}
-
 void ImagesView::rebuild()
 {
-    m_rebuildDue = false;
     const QList<DockerImage> images = m_store.matchingImages();
     m_rows->sync(images);
     const bool empty = images.isEmpty();

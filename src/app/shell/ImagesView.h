@@ -8,6 +8,7 @@
 #include <memory>
 
 class AppStore;
+class ChangeBatch;
 class EmptyState;
 class ImageRow;
 class QLineEdit;
@@ -31,7 +32,6 @@ public:
     qsizetype rowCount() const;
 
 private:
-    void rebuildSoon();
     void rebuild();
     void followChoice();
 
@@ -42,5 +42,5 @@ private:
     EmptyState* m_empty;
     VoskCard* m_card;
     std::unique_ptr<KeyedRows<DockerImage, ImageRow>> m_rows;
-    bool m_rebuildDue = false;
+    ChangeBatch* m_changes;
 };

@@ -4,6 +4,7 @@
 #include "app/design/Symbols.h"
 #include "app/design/Vosk.h"
 #include "app/design/VoskLabel.h"
+#include "app/parts/ChangeBatch.h"
 #include "app/shell/MenuRow.h"
 #include "app/shell/RuntimePicker.h"
 #include "engine/Listings.h"
@@ -16,7 +17,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -202,9 +202,10 @@ MenuBarView::MenuBarView(AppStore& store, ToolchainStore& toolchain, QWidget* pa
                 row->showContainer(line.container);
         });
 
+    m_changes = new ChangeBatch(this, [this] { follow(); });
     for (const auto changed : {&AppStore::containersChanged, &AppStore::filterChanged, &AppStore::registryChanged,
                                &AppStore::showAllChanged, &AppStore::runtimeChanged, &AppStore::busyChanged})
-        connect(&m_store, changed, this, &MenuBarView::followSoon);
+        m_changes->watch(&m_store, changed);
     connect(&m_toolchain, &ToolchainStore::toolsChanged, this, &MenuBarView::followUpdates);
     connect(&m_toolchain, &ToolchainStore::dismissedChanged, this, &MenuBarView::followUpdates);
     follow();
@@ -250,17 +251,8 @@ QString MenuBarView::runningText(const AppStore& store)
     return QStringLiteral("%1/%2").arg(store.runningCount()).arg(store.containers().size());
 }
 
-void MenuBarView::followSoon()
-{
-    if (m_followDue)
-        return;
-    m_followDue = true;
-    QTimer::singleShot(0, this, &MenuBarView::follow);
-}
-
 void MenuBarView::follow()
 {
-    m_followDue = false;
     m_lines->sync(lines(m_store));
     const bool none = m_store.containers().isEmpty();
     if (m_nothing->isVisibleTo(this) != none)

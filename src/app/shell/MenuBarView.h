@@ -8,6 +8,7 @@
 #include <memory>
 
 class AppStore;
+class ChangeBatch;
 class QProgressBar;
 class QScrollArea;
 class RuntimePicker;
@@ -49,7 +50,6 @@ signals:
     void quitRequested();
 
 private:
-    void followSoon();
     void follow();
     void followUpdates();
 
@@ -63,5 +63,5 @@ private:
     QScrollArea* m_scroll;
     VoskLabel* m_nothing;
     std::unique_ptr<KeyedRows<Line, QWidget>> m_lines;
-    bool m_followDue = false;
+    ChangeBatch* m_changes;
 };

@@ -2,11 +2,11 @@
 
 #include "app/design/Vosk.h"
 #include "app/design/VoskLabel.h"
+#include "app/parts/ChangeBatch.h"
 #include "app/shell/NavItem.h"
 #include "store/AppStore.h"
 
 #include <QPainter>
-#include <QTimer>
 #include <QVBoxLayout>
 
 Sidebar::Sidebar(AppStore& store, Category category, QWidget* parent)
@@ -37,10 +37,11 @@ Sidebar::Sidebar(AppStore& store, Category category, QWidget* parent)
     layout->addLayout(entries);
     layout->addStretch(1);
 
+    m_changes = new ChangeBatch(this, [this] { recount(); });
     for (const auto changed : {&AppStore::containersChanged, &AppStore::imagesChanged, &AppStore::volumesChanged,
                                &AppStore::filterChanged, &AppStore::registryChanged, &AppStore::showAllChanged,
                                &AppStore::runtimeChanged})
-        connect(&m_store, changed, this, &Sidebar::recountSoon);
+        m_changes->watch(&m_store, changed);
     recount();
 }
 
@@ -74,17 +75,8 @@ qsizetype Sidebar::count(const AppStore& store, Category category)
     return 0;
 }
 
-void Sidebar::recountSoon()
-{
-    if (m_recountDue)
-        return;
-    m_recountDue = true;
-    QTimer::singleShot(0, this, &Sidebar::recount);
-}
-
 void Sidebar::recount()
 {
-    m_recountDue = false;
     for (NavItem* item : m_items)
         item->setCount(count(m_store, item->category()));
 }

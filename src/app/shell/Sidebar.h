@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class AppStore;
+class ChangeBatch;
 class NavItem;
 
 // The main window's left column: the "Library" heading and one entry per section with its count.
@@ -32,11 +33,10 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void recountSoon();
     void recount();
 
     AppStore& m_store;
     Category m_category;
     QList<NavItem*> m_items;
-    bool m_recountDue = false;
+    ChangeBatch* m_changes;
 };

@@ -1,15 +1,14 @@
 #pragma once
 
+#include "app/parts/Alert.h"
 #include "engine/Container.h"
-
-#include <QDialog>
 
 class AppStore;
 class QLineEdit;
 
 // Asks for a second name for an image and tags it. It keeps its own copy of the image, so a refresh
 // that reorders or replaces the list while it is open never aims the tag at another image.
-class TagAlert : public QDialog {
+class TagAlert : public Alert {
     Q_OBJECT
 
 public:
@@ -23,7 +22,7 @@ public:
     static QString title(const DockerImage& image);
 
 private:
-    void tag();
+    void answered(int answer);
 
     AppStore& m_store;
     DockerImage m_image;

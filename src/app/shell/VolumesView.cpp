@@ -1,6 +1,7 @@
 #include "app/shell/VolumesView.h"
 
 #include "app/design/VoskCard.h"
+#include "app/parts/ChangeBatch.h"
 #include "app/parts/EmptyState.h"
 #include "app/shell/Hosted.h"
 #include "app/shell/VolumeRow.h"
@@ -8,7 +9,6 @@
 
 #include <QHBoxLayout>
 #include <QScrollArea>
-#include <QTimer>
 #include <QVBoxLayout>
 
 VolumesView::VolumesView(AppStore& store, QWidget* parent) : QWidget(parent), m_store(store)
@@ -49,9 +49,10 @@ VolumesView::VolumesView(AppStore& store, QWidget* parent) : QWidget(parent), m_
             row->showVolume(volume, VolumeRow::detailLine(volume, m_store.showAll(), m_store.usage()), position);
         });
 
+    m_changes = new ChangeBatch(this, [this] { rebuild(); });
     for (const auto changed :
          {&AppStore::volumesChanged, &AppStore::filterChanged, &AppStore::showAllChanged, &AppStore::usageChanged})
-        connect(&m_store, changed, this, &VolumesView::rebuildSoon);
+        m_changes->watch(&m_store, changed);
     rebuild();
 }
 
@@ -67,17 +68,8 @@ qsizetype VolumesView::rowCount() const
     return m_rows->size();
 }
 
-void VolumesView::rebuildSoon()
-{
-    if (m_rebuildDue)
-        return;
-    m_rebuildDue = true;
-    QTimer::singleShot(0, this, &VolumesView::rebuild);
-}
-
 void VolumesView::rebuild()
 {
-    m_rebuildDue = false;
     const QList<DockerVolume> volumes = m_store.matchingVolumes();
     m_rows->sync(volumes);
     const bool empty = volumes.isEmpty();

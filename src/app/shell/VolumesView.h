@@ -8,6 +8,7 @@
 #include <memory>
 
 class AppStore;
+class ChangeBatch;
 class EmptyState;
 class VolumeRow;
 class VoskCard;
@@ -25,12 +26,11 @@ public:
     qsizetype rowCount() const;
 
 private:
-    void rebuildSoon();
     void rebuild();
 
     AppStore& m_store;
     EmptyState* m_empty;
     VoskCard* m_card;
     std::unique_ptr<KeyedRows<DockerVolume, VolumeRow>> m_rows;
-    bool m_rebuildDue = false;
+    ChangeBatch* m_changes;
 };
