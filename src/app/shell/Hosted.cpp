@@ -3,6 +3,10 @@
 #include "app/design/VoskButton.h"
 #include "app/shell/Placeholder.h"
 #include "engine/Docker.h"
+#include "sheets/CommandRunView.h"
+#include "sheets/LogSource.h"
+#include "sheets/LogsView.h"
+#include "sheets/SheetHost.h"
 #include "store/AppStore.h"
 
 namespace Hosted {
@@ -22,15 +26,19 @@ void openRunImage(AppStore&, const DockerImage& image, QWidget* parent)
     Placeholder::openSheet(parent, QStringLiteral("Run ") + image.ref(), QStringLiteral("runImageSheet"));
 }
 
-void openInspectImage(AppStore&, const DockerImage& image, QWidget* parent)
+void openInspectImage(AppStore& store, const DockerImage& image, QWidget* parent)
 {
-    Placeholder::openSheet(parent, QStringLiteral("Inspect ") + image.ref(), QStringLiteral("logsSheet"));
+    const std::optional<Runtime> runtime = image.runtime ? image.runtime : store.runtime();
+    SheetHost::open(parent, new LogsView(LogSource::inspectImage(image), runtime, false));
 }
 
 void openPushImage(AppStore& store, const DockerImage& image, QWidget* parent)
 {
     const Push what = push(image, store.runtime());
-    Placeholder::openSheet(parent, what.title, QStringLiteral("commandRunSheet"));
+    // Nothing to do when it ends: the next poll shows whatever changed.
+    SheetHost::open(parent, new CommandRunView(
+                                what.title, what.banner, [process = what.process] { return process; },
+                                [](std::optional<int>) {}));
 }
 
 void openRegistryLogin(AppStore&, QWidget* parent)

@@ -12,6 +12,8 @@
 #include "app/shell/TagAlert.h"
 #include "app/shell/VolumeRow.h"
 #include "app/shell/VolumesView.h"
+#include "sheets/CommandRunView.h"
+#include "sheets/LogsView.h"
 #include "engine/Docker.h"
 #include "platform/Pools.h"
 #include "platform/Settings.h"
@@ -211,7 +213,7 @@ TEST_F(WindowOnEngine, TagPullAndRemoveThroughTheImagesScreen)
     images.clear();
 }
 
-TEST_F(WindowOnEngine, PullsFromTheTestRegistryAndRemovesThroughTheImagesScreen)
+TEST_F(WindowOnEngine, TagPushRemoveAndPullAgainWithTheTestRegistry)
 {
     VOSKEL_REQUIRE_REGISTRY();
     const TestSupport::TestRegistry registry = *TestSupport::testRegistry();
@@ -219,33 +221,56 @@ TEST_F(WindowOnEngine, PullsFromTheTestRegistryAndRemovesThroughTheImagesScreen)
         {"login", registry.address, "-u", registry.username, "--password-stdin"}, std::nullopt, std::nullopt,
         registry.password);
     ASSERT_EQ(login.status, 0) << login.err.toStdString();
-    // An image that is only in the registry.
-    const QString reference = registry.address + "/" + base + "-pulled:1";
+    const QString reference = registry.address + "/" + base + "-pushed:1";
     images << reference;
-    ASSERT_EQ(docker({"tag", TestSupport::testImage(), reference}).status, 0);
-    const Platform::Capture pushed = docker({"push", reference});
-    ASSERT_EQ(pushed.status, 0) << pushed.err.toStdString();
-    ASSERT_EQ(docker({"rmi", reference}).status, 0);
 
     preferences->setCategory(Category::images);
     ContentView window(*store, *toolchain, *preferences);
     window.show();
     QCoro::waitFor(store->loadContexts());
-    window.findChild<QLineEdit*>("filterField")->setText(base);
+    auto* filter = window.findChild<QLineEdit*>("filterField");
     auto* view = window.findChild<ImagesView*>();
-    ASSERT_TRUE(eventually([&] { return store->matchingImages().isEmpty() && view->rowCount() == 0; }));
+    filter->setText(TestSupport::testImage());
+    ASSERT_TRUE(eventually([&] { return !store->matchingImages().isEmpty(); }));
+    settle();
+
+    // A name in the registry, through the tag alert.
+    view->row(store->matchingImages().first())->menu()->findChild<QAction*>("tagAction")->trigger();
+    auto* alert = window.findChild<TagAlert*>();
+    ASSERT_NE(alert, nullptr);
+    alert->findChild<QLineEdit*>("tagField")->setText(reference);
+    QTest::mouseClick(alert->findChild<VoskButton*>("tagButton"), Qt::LeftButton);
+    filter->setText(base);
+    ASSERT_TRUE(eventually([&] { return store->matchingImages().size() == 1 && view->rowCount() == 1; }, 20000));
+    const DockerImage tagged = store->matchingImages().first();
+    EXPECT_EQ(ImageRow::displayName(tagged), reference);
+
+    // Push through the row's menu: the sheet shows the command and ends well.
+    view->row(tagged)->menu()->findChild<QAction*>("pushAction")->trigger();
+    auto* sheet = window.findChild<CommandRunView*>();
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(eventually([&] { return sheet->exitStatus().has_value(); }, 60000)) << sheet->text().toStdString();
+    EXPECT_EQ(sheet->exitStatus(), 0) << sheet->text().toStdString();
+    EXPECT_TRUE(sheet->text().startsWith("$ docker push " + reference)) << sheet->text().toStdString();
+    sheet->reject();
+
+    // Gone from the engine through its row, then back from the registry through the pull field.
+    QTest::mouseClick(view->row(tagged)->findChild<VoskButton*>("removeButton"), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return view->rowCount() == 0; }, 20000));
+    EXPECT_NE(docker({"image", "inspect", reference}).status, 0);
 
     view->findChild<QLineEdit*>("pullField")->setText(reference);
     QTest::mouseClick(view->findChild<VoskButton*>("pullButton"), Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return view->rowCount() == 1; }, 60000)) << store->error().value_or("").toStdString();
-    const DockerImage pulled = store->matchingImages().first();
-    EXPECT_EQ(ImageRow::displayName(pulled), reference);
+    EXPECT_EQ(ImageRow::displayName(store->matchingImages().first()), reference);
     EXPECT_EQ(store->error(), std::nullopt);
 
-    QTest::mouseClick(view->row(pulled)->findChild<VoskButton*>("removeButton"), Qt::LeftButton);
-    ASSERT_TRUE(eventually([&] { return view->rowCount() == 0; }, 20000));
-    EXPECT_NE(docker({"image", "inspect", reference}).status, 0);
-    images.clear();
+    // Its inspect output, in the logs sheet.
+    view->row(store->matchingImages().first())->menu()->findChild<QAction*>("inspectAction")->trigger();
+    auto* inspect = window.findChild<LogsView*>();
+    ASSERT_NE(inspect, nullptr);
+    EXPECT_TRUE(eventually([&] { return inspect->text().contains(reference); }, 30000)) << inspect->text().toStdString();
+    inspect->reject();
 }
 
 TEST_F(WindowOnEngine, RemovesAVolumeThroughItsRow)

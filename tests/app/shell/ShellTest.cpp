@@ -6,6 +6,7 @@
 #include "app/parts/EmptyState.h"
 #include "app/shell/Banner.h"
 #include "app/shell/ContentView.h"
+#include "app/shell/Hosted.h"
 #include "app/shell/ImageMenu.h"
 #include "app/shell/ImageRow.h"
 #include "app/shell/ImagesView.h"
@@ -212,6 +213,28 @@ TEST(ImageRow, Texts)
         EXPECT_EQ(ImageRow::displayName(row.image), row.name);
         EXPECT_EQ(ImageRow::detailLine(row.image, row.showAll), row.detail);
         EXPECT_EQ(ImageMenu::canPush(row.image), row.canPush) << row.name.toStdString();
+    }
+}
+
+TEST(ImageMenu, APushNamesTheImageAndRunsOnItsRuntime)
+{
+    struct Row {
+        DockerImage image;
+        std::optional<Runtime> shown;
+        QStringList arguments;
+    };
+    const Row rows[] = {
+        {image("sha256:1", "registry.local/app", "2", work), home, {"--context", "work", "push", "registry.local/app:2"}},
+        {image("sha256:1", "app", "2", std::nullopt), home, {"--context", "home", "push", "app:2"}},
+        {image("sha256:1", "app", "2", std::nullopt), std::nullopt, {"push", "app:2"}},
+    };
+    for (const Row& row : rows) {
+        const Hosted::Push push = Hosted::push(row.image, row.shown);
+        EXPECT_EQ(push.title, "Pushing " + ImageRow::displayName(row.image));
+        EXPECT_EQ(push.banner, "$ docker push " + ImageRow::displayName(row.image));
+        EXPECT_EQ(push.process.arguments.mid(push.process.arguments.size() - row.arguments.size()), row.arguments)
+            << push.process.arguments.join(' ').toStdString();
+        EXPECT_EQ(push.process.workingDirectory, std::nullopt);
     }
 }
 
