@@ -47,6 +47,14 @@ void FlowLayout::addItem(QLayoutItem* item)
     invalidate();
 }
 
+void FlowLayout::insertWidget(int index, QWidget* widget)
+{
+    addChildWidget(widget);
+    auto* item = new QWidgetItem(widget);
+    m_items.insert(index >= 0 && index <= m_items.size() ? index : m_items.size(), item);
+    invalidate();
+}
+
 QLayoutItem* FlowLayout::itemAt(int index) const
 {
     return index >= 0 && index < m_items.size() ? m_items.at(index) : nullptr;

@@ -27,6 +27,8 @@ public:
     double flowSpacing() const { return m_spacing; }
 
     void addItem(QLayoutItem* item) override;
+    // Puts `widget` at `index` (past the end: last), as QBoxLayout::insertWidget does.
+    void insertWidget(int index, QWidget* widget);
     int count() const override { return int(m_items.size()); }
     QLayoutItem* itemAt(int index) const override;
     QLayoutItem* takeAt(int index) override;
