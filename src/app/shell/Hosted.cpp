@@ -3,6 +3,7 @@
 #include "app/design/VoskButton.h"
 #include "app/shell/Placeholder.h"
 #include "engine/Docker.h"
+#include "screens/ProjectChooser.h"
 #include "sheets/CommandRunView.h"
 #include "sheets/LogSource.h"
 #include "sheets/LogsView.h"
@@ -51,9 +52,9 @@ void openCloneProject(AppStore&, QWidget* parent)
     Placeholder::openSheet(parent, QStringLiteral("Clone a repository"), QStringLiteral("cloneProjectSheet"));
 }
 
-void addProject(AppStore&, QWidget* parent)
+void addProject(AppStore& store, QWidget* parent)
 {
-    Placeholder::openSheet(parent, QStringLiteral("Add project"), QStringLiteral("addProjectSheet"));
+    addChosenProject(&store, parent); // runs on by itself
 }
 
 QWidget* reclaimButton(AppStore&, const QString& title, QWidget* parent)

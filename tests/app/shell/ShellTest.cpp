@@ -19,6 +19,7 @@
 #include "app/shell/TagAlert.h"
 #include "app/shell/VolumeRow.h"
 #include "app/shell/VolumesView.h"
+#include "support/RecordingHost.h"
 #include "support/TestSupport.h"
 
 #include <QLineEdit>
@@ -143,6 +144,24 @@ TEST(ContentView, AddProjectOnlyOnProjectsAndANewScreenPerSection)
     EXPECT_EQ(window.detail()->findChild<QLineEdit*>("pullField")->text(), "");
     EXPECT_GE(window.minimumWidth(), 640);
     EXPECT_GE(window.minimumHeight(), 480);
+}
+
+TEST(ContentView, AddingFromAFolderAsksForTheFolderAndTheRuntime)
+{
+    Fixture f;
+    f.store.setRuntimes({entry("alpha"), entry("beta")});
+    f.store.setRuntime(Runtime::context("beta"));
+    TestSupport::RecordingHost host;
+    host.answerFolder(std::nullopt);
+    ContentView window(f.store, f.toolchain, f.preferences);
+    auto* menu = window.findChild<QMenu*>("addProjectMenu");
+    ASSERT_NE(menu, nullptr);
+    menu->actions().first()->trigger();
+    settle();
+    ASSERT_EQ(host.folderRequests.size(), 1);
+    EXPECT_EQ(host.folderRequests[0].choices, (QStringList{"alpha", "beta"}));
+    EXPECT_EQ(host.folderRequests[0].chosen, 1);
+    EXPECT_EQ(f.store.error(), std::nullopt); // cancelled: nothing to say
 }
 
 // Waits for a banner to finish sliding in or out.
