@@ -17,7 +17,11 @@ Transcript::Transcript(bool bounded, QWidget* parent) : QPlainTextEdit(parent), 
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setFont(TextStyles::transcript.font());
+    // Output is shown character for character, as a terminal shows it: no ligatures joining "->" or
+    // "==" into one sign. Skipping the face's shaping also makes a busy stream several times cheaper.
+    QFont face = TextStyles::transcript.font();
+    face.setStyleStrategy(QFont::PreferNoShaping);
+    setFont(face);
     document()->setDocumentMargin(10);
     m_end = QTextCursor(document());
     applyColours();
