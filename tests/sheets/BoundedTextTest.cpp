@@ -51,13 +51,6 @@ TEST(BoundedText, KeepsTheLimitAndCutsPastItToItsLastPart)
     }
 }
 
-TEST(BoundedText, AnUnboundedTextKeepsEverything)
-{
-    BoundedText text(false);
-    text.append(QString(BoundedText::limit + 10, u'x'));
-    EXPECT_EQ(text.characters(), BoundedText::limit + 10);
-}
-
 TEST(Transcript, ShowsExactlyItsTextAcrossLineEndsAndCuts)
 {
     TestSupport::prepareWidgets();

@@ -90,13 +90,3 @@ TEST(LogSource, TitlesKindsAndFileNames)
         EXPECT_EQ(row.source.isStreaming(), row.streaming);
     }
 }
-
-TEST(LogSource, ComparesByKindAndWholePayload)
-{
-    Container other = box();
-    other.status = QStringLiteral("Up 1 second");
-    EXPECT_EQ(LogSource::container(box()), LogSource::container(box()));
-    EXPECT_NE(LogSource::container(box()), LogSource::inspect(box()));
-    EXPECT_NE(LogSource::container(box()), LogSource::container(other));
-    EXPECT_EQ(LogSource::system(), LogSource::system());
-}
