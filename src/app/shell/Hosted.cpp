@@ -3,6 +3,7 @@
 #include "app/design/VoskButton.h"
 #include "app/shell/Placeholder.h"
 #include "engine/Docker.h"
+#include "screens/ContainersView.h"
 #include "screens/ProjectChooser.h"
 #include "sheets/CommandRunView.h"
 #include "sheets/LogSource.h"
@@ -17,9 +18,9 @@ QWidget* projectsScreen(AppStore&, QWidget* parent)
     return Placeholder::screen(QStringLiteral("Projects"), QStringLiteral("projectsView"), parent);
 }
 
-QWidget* containersScreen(AppStore&, QWidget* parent)
+QWidget* containersScreen(AppStore& store, QWidget* parent)
 {
-    return Placeholder::screen(QStringLiteral("Containers"), QStringLiteral("containersView"), parent);
+    return new ContainersView(store, parent);
 }
 
 void openRunImage(AppStore&, const DockerImage& image, QWidget* parent)

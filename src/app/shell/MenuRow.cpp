@@ -5,6 +5,7 @@
 #include "app/design/VoskLabel.h"
 #include "app/parts/ContainerDot.h"
 #include "app/parts/StatusDot.h"
+#include "app/parts/StateAction.h"
 #include "store/AppStore.h"
 
 #include <QHBoxLayout>
@@ -34,11 +35,7 @@ MenuRow::MenuRow(AppStore& store, const Container& container, QWidget* parent)
 
 QString MenuRow::actionTitle(const QString& state)
 {
-    if (state == u"paused")
-        return QStringLiteral("Resume");
-    if (state == u"running")
-        return QStringLiteral("Stop");
-    return QStringLiteral("Start");
+    return StateAction::title(state);
 }
 
 void MenuRow::showContainer(const Container& container)
@@ -61,12 +58,7 @@ void MenuRow::act()
 
 void MenuRow::perform(AppStore& store, const Container& container)
 {
-    if (container.state == u"paused")
-        store.unpause(container);
-    else if (container.state == u"running")
-        store.stop(container);
-    else
-        store.start(container);
+    StateAction::perform(store, container);
 }
 
 void MenuRow::enterEvent(QEnterEvent* event)

@@ -2,9 +2,11 @@
 #include "app/parts/AddressPill.h"
 #include "app/parts/Alert.h"
 #include "app/parts/ChangeBatch.h"
+#include "app/parts/ContainerChip.h"
 #include "app/parts/DialogAnswer.h"
 #include "app/parts/IPPill.h"
 #include "app/parts/ProjectStatusLine.h"
+#include "app/parts/TroubleNotice.h"
 #include "support/RecordingHost.h"
 #include "support/TestSupport.h"
 #include "support/Widgets.h"
@@ -90,6 +92,43 @@ TEST_F(CardParts, AnIPPillCopiesItsAddress)
     pill.click();
     EXPECT_EQ(host.clipboard, "192.168.64.3");
     EXPECT_TRUE(pill.toolTip().contains("Copy 192.168.64.3"));
+}
+
+struct NoticeRow {
+    Container c;
+    const char* message;
+};
+
+TEST_F(CardParts, TroubleNoticesSayWhatWentWrongAndAskForTheLogsOfTheirContainer)
+{
+    const NoticeRow rows[] = {
+        {container("running", "Up 5 minutes (unhealthy)", "web"), "web is failing its health check"},
+        {container("exited", "Exited (137) 1 minute ago"), "shop-web-1 stopped with an error"},
+    };
+    for (const NoticeRow& row : rows) {
+        TroubleNotice notice(row.c, Runtime::context("colima"), false);
+        std::optional<Container> asked;
+        std::optional<Runtime> runtime;
+        QObject::connect(&notice, &TroubleNotice::logsRequested, [&](const Container& c, const auto& r, bool) {
+            asked = c;
+            runtime = r;
+        });
+        EXPECT_EQ(TroubleNotice::message(row.c), row.message);
+        notice.findChild<QAbstractButton*>("viewLogsButton")->click();
+        EXPECT_EQ(asked, row.c);
+        EXPECT_EQ(runtime, Runtime::context("colima"));
+    }
+}
+
+TEST_F(CardParts, AChipIsNamedByItsServiceAndToldWithItsStatus)
+{
+    ContainerChip chip(container("exited", "Exited (137) 1 minute ago", "db"));
+    EXPECT_EQ(chip.accessibleName(), "db, Exited (137) 1 minute ago");
+    EXPECT_EQ(chip.toolTip(), Vosk::toolTip("shop-web-1 \u00B7 Exited (137) 1 minute ago"));
+    const int troubledWidth = chip.sizeHint().width();
+    chip.setContainer(container("exited", "Exited (0) 1 minute ago", "db"));
+    // The regular face of a resting chip is narrower than the medium one of a chip in trouble.
+    EXPECT_LT(chip.sizeHint().width(), troubledWidth);
 }
 
 ComposeProject project(const std::optional<QString>& dir, const QList<Container>& containers)

@@ -1,0 +1,102 @@
+#include "app/parts/ContainerChip.h"
+
+#include "app/design/Symbols.h"
+#include "app/design/TextStyle.h"
+#include "app/design/Vosk.h"
+#include "app/parts/ContainerDot.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+
+#include <cmath>
+
+namespace {
+
+constexpr double dotSize = 7;
+constexpr double hollowSize = 6;
+constexpr double triangleSize = 9;
+
+} // namespace
+
+ContainerChip::ContainerChip(const Container& c, QWidget* parent) : QWidget(parent)
+{
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setContainer(c);
+}
+
+QString ContainerChip::label(const Container& c)
+{
+    return c.service().value_or(c.name);
+}
+
+void ContainerChip::setContainer(const Container& c)
+{
+    if (c == m_container && !accessibleName().isEmpty())
+        return;
+    const bool resized = label(c) != label(m_container) || c.isTroubled() != m_container.isTroubled();
+    m_container = c;
+    setToolTip(Vosk::toolTip(c.name + QStringLiteral(" \u00B7 ") + c.status));
+    setAccessibleName(label(c) + QStringLiteral(", ") + c.status);
+    if (resized)
+        updateGeometry();
+    update();
+}
+
+QFont ContainerChip::labelFont() const
+{
+    return m_container.isTroubled() ? TextStyles::label.font() : TextStyles::caption.font();
+}
+
+double ContainerChip::indicatorWidth() const
+{
+    if (m_container.isTroubled())
+        return triangleSize;
+    return m_container.isLive() ? dotSize : hollowSize;
+}
+
+QSize ContainerChip::sizeHint() const
+{
+    const double text = QFontMetricsF(labelFont()).horizontalAdvance(label(m_container));
+    return {int(std::ceil(paddingX + indicatorWidth() + spacing + text + paddingX)), int(height)};
+}
+
+void ContainerChip::paintEvent(QPaintEvent*)
+{
+    const bool trouble = m_container.isTroubled();
+    const bool live = m_container.isLive();
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF box(rect());
+    if (trouble || live)
+        painter.fillPath(Vosk::roundedRect(box, Vosk::controlRadius),
+                         (trouble ? Vosk::errFill : Vosk::pillFill).color());
+    if (trouble || !live) {
+        // A stopped chip is only its outline.
+        painter.setPen(QPen((trouble ? Vosk::errLine : Vosk::line).color(), 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(Vosk::roundedRect(Vosk::hairlineRect(box), Vosk::controlRadius - 0.5));
+    }
+
+    const QColor ink = (trouble ? Vosk::errInk : live ? Vosk::ink : Vosk::muted).color();
+    const double middle = box.height() / 2;
+    const double indicator = indicatorWidth();
+    if (trouble) {
+        Symbols::paint(painter, QStringLiteral("exclamationmark.triangle"),
+                       QRectF(paddingX, middle - triangleSize / 2, triangleSize, triangleSize), triangleSize, ink);
+    } else if (live) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(dot(m_container).color());
+        painter.drawEllipse(QRectF(paddingX, middle - dotSize / 2, dotSize, dotSize));
+    } else {
+        painter.setPen(QPen(Vosk::muted.color(), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        const double inset = 0.75;
+        painter.drawEllipse(QRectF(paddingX + inset, middle - hollowSize / 2 + inset, hollowSize - 2 * inset,
+                                   hollowSize - 2 * inset));
+    }
+    painter.setPen(ink);
+    painter.setFont(labelFont());
+    const double x = paddingX + indicator + spacing;
+    painter.drawText(QRectF(x, 0, box.width() - x - paddingX + 1, box.height()),
+                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, label(m_container));
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "engine/Container.h"
+
+#include <QWidget>
+
+// One container as a small chip: a warning triangle in error colours when it is in trouble, a dot in
+// its status colour on a pill when it is live, an outline with a hollow dot when it is stopped. The
+// tooltip names it with its status.
+class ContainerChip : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit ContainerChip(const Container& c, QWidget* parent = nullptr);
+
+    void setContainer(const Container& c);
+    const Container& container() const { return m_container; }
+
+    // What a chip or a notice calls a container: its compose service, else its name.
+    static QString label(const Container& c);
+
+    static constexpr double height = 22;
+    static constexpr double paddingX = 8;
+    static constexpr double spacing = 5;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QFont labelFont() const;
+    double indicatorWidth() const;
+
+    Container m_container;
+};
