@@ -14,6 +14,7 @@
 #include "engine/Stats.h"
 #include "platform/ByteCount.h"
 #include "screens/ContainerMenu.h"
+#include "screens/ContainerSheets.h"
 #include "store/AppStore.h"
 
 #include <QHBoxLayout>
@@ -293,5 +294,5 @@ void ContainerCard::pressState()
 
 void ContainerCard::openLogs()
 {
-    // The logs sheet comes with the task sheets.
+    ContainerSheets::logs(this, m_store, m_container);
 }

@@ -5,6 +5,7 @@
 #include "app/parts/DialogAnswer.h"
 #include "app/parts/Host.h"
 #include "engine/Docker.h"
+#include "screens/ContainerSheets.h"
 #include "store/AppStore.h"
 
 #include <QLineEdit>
@@ -117,10 +118,10 @@ void ContainerMenu::openTerminal()
 
 void ContainerMenu::openExec()
 {
-    // The exec sheet comes with the task sheets.
+    ContainerSheets::exec(this, m_store, m_container);
 }
 
 void ContainerMenu::openInspect()
 {
-    // The inspect sheet comes with the task sheets.
+    ContainerSheets::inspect(this, m_store, m_container);
 }

@@ -4,6 +4,8 @@
 #include "platform/Settings.h"
 #include "screens/ContainerMenu.h"
 #include "screens/ContainersView.h"
+#include "sheets/ExecView.h"
+#include "sheets/LogsView.h"
 #include "store/AppStore.h"
 #include "support/RecordingHost.h"
 #include "support/TestSupport.h"
@@ -14,6 +16,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -122,6 +125,24 @@ TEST_F(CardOnEngine, EveryControlActsOnTheEngine)
     ASSERT_TRUE(becomes("running"));
     // The same card all along: its container changed state, not identity.
     EXPECT_EQ(card(), shown);
+
+    // The logs and inspect sheets stream the container's own output; the exec sheet runs in it.
+    press("logsButton");
+    auto* logs = view->findChild<LogsView*>("logsSheet");
+    ASSERT_NE(logs, nullptr);
+    EXPECT_TRUE(logs->streamedProcess().arguments.contains("logs"));
+    EXPECT_TRUE(logs->streamedProcess().arguments.contains(card()->container().id));
+    logs->reject();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    choose("inspectAction");
+    QPointer<LogsView> inspect = view->findChild<LogsView*>("logsSheet");
+    ASSERT_FALSE(inspect.isNull());
+    ASSERT_TRUE(eventually([&] { return inspect && inspect->text().contains("\"Id\""); }));
+    inspect->reject();
+    choose("execAction");
+    ASSERT_NE(view->findChild<ExecView*>("execSheet"), nullptr);
+    view->findChild<ExecView*>("execSheet")->reject();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
     const QString id = card()->container().id;
     choose("copyIdAction");

@@ -9,6 +9,8 @@
 #include "app/design/VoskLabel.h"
 #include "app/parts/EmptyState.h"
 #include "screens/VitalsRow.h"
+#include "sheets/ExecView.h"
+#include "sheets/LogsView.h"
 #include "store/StoreFixture.h"
 #include "support/RecordingHost.h"
 #include "support/Widgets.h"
@@ -150,6 +152,12 @@ TEST_F(ContainersScreen, ACardThatLeavesTheGridClosesNothingAndRetargetsNothing)
     QPointer<Alert> alert = view.findChild<Alert*>("commitAlert");
     ASSERT_FALSE(alert.isNull());
     EXPECT_EQ(alert->windowTitle(), "Commit web");
+    web->findChild<QAbstractButton*>("logsButton")->click();
+    QPointer<LogsView> logs = view.findChild<LogsView*>("logsSheet");
+    ASSERT_FALSE(logs.isNull());
+    web->menu()->menu()->findChild<QAction*>("execAction")->trigger();
+    QPointer<ExecView> exec = view.findChild<ExecView*>("execSheet");
+    ASSERT_FALSE(exec.isNull());
 
     // The next poll lists a new "web" in the old one's place: another container, another card.
     Container other = container("web");
@@ -164,6 +172,12 @@ TEST_F(ContainersScreen, ACardThatLeavesTheGridClosesNothingAndRetargetsNothing)
     EXPECT_NE(view.content()->cardAt(1), web);
     ASSERT_FALSE(alert.isNull());
     EXPECT_TRUE(alert->isVisible());
+    ASSERT_FALSE(logs.isNull());
+    EXPECT_EQ(logs->source().containerValue().id, "id-web");
+    ASSERT_FALSE(exec.isNull());
+    EXPECT_EQ(exec->container().id, "id-web");
+    logs->reject();
+    exec->reject();
 
     alert->findChild<QLineEdit*>("referenceField")->setText("  shop/web:saved ");
     alert->findChild<QAbstractButton*>("commitButton")->click();

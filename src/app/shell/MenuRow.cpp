@@ -4,8 +4,8 @@
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
 #include "app/parts/ContainerDot.h"
-#include "app/parts/StatusDot.h"
 #include "app/parts/StateAction.h"
+#include "app/parts/StatusDot.h"
 #include "store/AppStore.h"
 
 #include <QHBoxLayout>
