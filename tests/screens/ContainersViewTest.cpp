@@ -99,7 +99,13 @@ TEST_F(ContainersScreen, ACardStaysTheSameWidgetAcrossRefreshes)
 {
     AppStore& store = listing({container("api"), container("web")});
     ContainersContent content(store);
+    content.show();
+    QApplication::setActiveWindow(&content);
     QPointer<ContainerCard> web = content.cardAt(1);
+    QWidget* logs = web->findChild<QWidget*>("logsButton");
+    logs->setFocus();
+    QMenu* menu = web->menu()->menu();
+    menu->popup(QPoint(0, 0));
 
     // A poll that changes nothing sends nothing, and so touches nothing.
     run(store.refresh(false));
@@ -121,6 +127,10 @@ TEST_F(ContainersScreen, ACardStaysTheSameWidgetAcrossRefreshes)
     QCoreApplication::processEvents();
     EXPECT_EQ(content.cardAt(1), web);
     EXPECT_EQ(web->shown().stateButton, "Start");
+    // What the user was doing with the card goes on: its menu stays open, its button keeps the focus.
+    EXPECT_TRUE(menu->isVisible());
+    EXPECT_TRUE(logs->hasFocus());
+    EXPECT_FALSE(menu->findChild<QAction*>("pauseAction")->isEnabled());
     EXPECT_NE(web->findChild<VoskButton*>("startButton"), nullptr);
 }
 
