@@ -14,12 +14,25 @@ bool isFormulaName(const QString& formula)
     return pattern.match(formula).hasMatch();
 }
 
+namespace {
+
+bool allFormulaNames(const QStringList& formulae)
+{
+    return std::all_of(formulae.cbegin(), formulae.cend(), isFormulaName);
+}
+
+// Fails visibly, so a refused job never reads as a success.
+QString refusal(const QString& what)
+{
+    return QStringLiteral("echo 'Not a Homebrew formula name; nothing was %1.' >&2\nexit 2\n").arg(what);
+}
+
+} // namespace
+
 QString installScript(const QStringList& formulae)
 {
-    for (const QString& formula : formulae) {
-        if (!isFormulaName(formula))
-            return QStringLiteral("echo 'Not a Homebrew formula name; nothing was installed.' >&2\nexit 2\n");
-    }
+    if (!allFormulaNames(formulae))
+        return refusal(QStringLiteral("installed"));
 
     QString script =
         QStringLiteral("brew install ") + formulae.join(QLatin1Char(' ')) + QStringLiteral(" || exit $?\n");
@@ -42,6 +55,13 @@ QString installScript(const QStringList& formulae)
         script += engineStartScript(std::nullopt, std::nullopt) + QStringLiteral(" || exit $?\n");
     }
     return script;
+}
+
+QString upgradeScript(const QStringList& formulae)
+{
+    if (formulae.isEmpty() || !allFormulaNames(formulae))
+        return refusal(QStringLiteral("updated"));
+    return QStringLiteral("brew upgrade ") + formulae.join(QLatin1Char(' '));
 }
 
 QString servicesScript(const QString& verb)

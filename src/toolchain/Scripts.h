@@ -18,6 +18,11 @@ bool isFormulaName(const QString& formula);
 // A list holding anything that is not a formula name gives a script that installs nothing and fails.
 QString installScript(const QStringList& formulae);
 
+// Updates the formulae in one `brew upgrade`. An empty list, or one holding anything that is not a
+// formula name, gives a script that updates nothing and fails: a bare `brew upgrade` would update
+// every formula on the machine.
+QString upgradeScript(const QStringList& formulae);
+
 // Starts Apple's container system and, when Homebrew has it, the socktainer service; `verb` is the
 // `brew services` verb ("start" or "restart").
 QString servicesScript(const QString& verb);
