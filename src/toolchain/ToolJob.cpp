@@ -41,7 +41,8 @@ QString ToolJob::script() const
     case Kind::start:
         return Toolchain::servicesScript(QStringLiteral("start"));
     case Kind::restart:
-        return QStringLiteral("container system stop\n") + Toolchain::servicesScript(QStringLiteral("restart"));
+        return QStringLiteral("container system stop\n") +
+               Toolchain::servicesScript(QStringLiteral("restart"));
     case Kind::builderStart:
         return Toolchain::builderStartScript(cpus, memoryGB);
     case Kind::builderStop:

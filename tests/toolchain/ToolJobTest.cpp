@@ -28,14 +28,15 @@ TEST(ToolJob, EveryJobHasItsTitleScriptBannerAndIdentity)
         {ToolJob::upgrade({"docker"}), "Updating docker", "brew upgrade docker", "upgrade:docker"},
         {ToolJob::upgrade({"docker", "colima"}), "Updating docker, colima", "brew upgrade docker colima",
          "upgrade:docker,colima"},
-        {ToolJob::install({"docker"}), "Installing docker", "brew install docker || exit $?\n", "install:docker"},
+        {ToolJob::install({"docker"}), "Installing docker", "brew install docker || exit $?\n",
+         "install:docker"},
         {ToolJob::start(), "Starting the runtime", services.arg("start"), "start"},
         {ToolJob::restart(), "Restarting the runtime", "container system stop\n" + services.arg("restart"),
          "restart"},
         {ToolJob::builderStart(std::nullopt, std::nullopt), "Starting the image builder",
          "container builder start", ""},
-        {ToolJob::builderStart(4, 8), "Starting the image builder", "container builder start --cpus 4 --memory 8G",
-         ""},
+        {ToolJob::builderStart(4, 8), "Starting the image builder",
+         "container builder start --cpus 4 --memory 8G", ""},
         {ToolJob::builderStop(), "Stopping the image builder", "container builder stop", ""},
         {ToolJob::builderDelete(), "Deleting the image builder", "container builder delete", ""},
         {ToolJob::engineStart(std::nullopt, 8), "Starting the Docker engine",
@@ -63,15 +64,16 @@ TEST(ToolJob, EqualityAndIdentityFollowThePayload)
     // Same sizes, another case.
     EXPECT_NE(ToolJob::engineStart(2, 4), ToolJob::engineRestart(2, 4));
     EXPECT_NE(ToolJob::builderStart(2, 4), ToolJob::engineStart(2, 4));
-    const QSet<ToolJob> jobs{ToolJob::start(), ToolJob::start(), ToolJob::restart(), ToolJob::upgrade({"colima"})};
+    const QSet<ToolJob> jobs{ToolJob::start(), ToolJob::start(), ToolJob::restart(),
+                             ToolJob::upgrade({"colima"})};
     EXPECT_EQ(jobs.size(), 3);
 }
 
 TEST(ToolJob, OnlyFormulaNamesReachTheShell)
 {
     // A bare `brew upgrade` would update every formula on the machine.
-    for (const QStringList& formulae :
-         {QStringList{}, QStringList{"docker; touch pwned"}, QStringList{"docker", "--force"}, QStringList{""}}) {
+    for (const QStringList& formulae : {QStringList{}, QStringList{"docker; touch pwned"},
+                                        QStringList{"docker", "--force"}, QStringList{""}}) {
         SCOPED_TRACE(formulae.join('|').toStdString());
         EXPECT_FALSE(ToolJob::upgrade(formulae).script().contains("brew upgrade"));
         if (!formulae.isEmpty()) {

@@ -1,0 +1,201 @@
+#include "settings/SettingsWindow.h"
+
+#include "app/design/SegmentedControl.h"
+#include "app/design/Vosk.h"
+#include "app/design/VoskLabel.h"
+#include "app/parts/Preferences.h"
+#include "settings/LoginToggle.h"
+#include "settings/RuntimeToolsSection.h"
+#include "settings/SectionLabel.h"
+#include "store/AppStore.h"
+#include "toolchain/ToolchainStore.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace {
+
+QCheckBox* toggle(const QString& text, const QString& name, QWidget* parent)
+{
+    auto* box = new QCheckBox(text, parent);
+    box->setObjectName(name);
+    box->setFont(TextStyles::body.font());
+    return box;
+}
+
+} // namespace
+
+SettingsWindow::SettingsWindow(AppStore& store, ToolchainStore& toolchain, Preferences& preferences,
+                               QWidget* parent)
+    : SettingsWindow(store, toolchain, preferences, SocketAccess::system(), parent)
+{
+}
+
+SettingsWindow::SettingsWindow(AppStore& store, ToolchainStore& toolchain, Preferences& preferences,
+                               SocketAccess socket, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_store(store), m_toolchain(toolchain), m_preferences(preferences)
+{
+    setObjectName(QStringLiteral("settingsWindow"));
+    setWindowTitle(QStringLiteral("Settings"));
+    setFixedSize(size);
+
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("settingsScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    scroll->viewport()->setBackgroundRole(QPalette::Window);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+
+    auto* content = new QWidget(scroll);
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(20, 20, 20, 20);
+    column->setSpacing(22);
+
+    auto* appearance = new QVBoxLayout;
+    appearance->setSpacing(10);
+    appearance->addWidget(new SectionLabel(QStringLiteral("Appearance"), content));
+    m_appearance = new SegmentedControl({{QStringLiteral("circle.lefthalf.filled"), QStringLiteral("Auto")},
+                                         {QStringLiteral("sun.max"), QStringLiteral("Light")},
+                                         {QStringLiteral("moon"), QStringLiteral("Dark")}},
+                                        content);
+    m_appearance->setObjectName(QStringLiteral("appearancePicker"));
+    m_appearance->setAccessibleName(QStringLiteral("Appearance"));
+    appearance->addWidget(m_appearance);
+    appearance->addWidget(
+        noteLabel(QStringLiteral("Auto follows the system setting. Light is the Paper reading "
+                                 "of the design, dark is Obsidian — neither is an afterthought."),
+                  content));
+    column->addLayout(appearance);
+    column->addWidget(lineDivider(content));
+
+    auto* general = new QVBoxLayout;
+    general->setSpacing(10);
+    general->addWidget(new SectionLabel(QStringLiteral("General"), content));
+    m_showMenuBar =
+        toggle(QStringLiteral("Show menu bar icon"), QStringLiteral("showMenuBarToggle"), content);
+    general->addWidget(m_showMenuBar);
+    m_login = new LoginToggle(content);
+    general->addWidget(m_login);
+    m_checkAtLaunch = toggle(QStringLiteral("Check for runtime updates at launch"),
+                             QStringLiteral("checkAtLaunchToggle"), content);
+    general->addWidget(m_checkAtLaunch);
+    general->addWidget(
+        noteLabel(QStringLiteral("Voskel polls the Docker API; there is no event stream on Apple "
+                                 "container. The launch check runs at most once a day."),
+                  content));
+    column->addLayout(general);
+    column->addWidget(lineDivider(content));
+
+    m_tools = new RuntimeToolsSection(toolchain, preferences, std::move(socket), content);
+    column->addWidget(m_tools);
+    column->addStretch(1);
+    scroll->setWidget(content);
+
+    showPreferences();
+    // Filled from the preferences without writing them; only the user's own changes are written.
+    connect(&m_preferences, &Preferences::appearanceChanged, this, &SettingsWindow::showPreferences);
+    connect(&m_preferences, &Preferences::showMenuBarChanged, this, &SettingsWindow::showPreferences);
+    connect(&m_preferences, &Preferences::checkUpdatesAtLaunchChanged, this,
+            &SettingsWindow::showPreferences);
+    connect(m_appearance, &SegmentedControl::activated, this,
+            [this](int index) { m_preferences.setAppearance(allAppearances().value(index)); });
+    connect(m_showMenuBar, &QCheckBox::clicked, this,
+            [this](bool show) { m_preferences.setShowMenuBar(show); });
+    connect(m_checkAtLaunch, &QCheckBox::clicked, this,
+            [this](bool check) { m_preferences.setCheckUpdatesAtLaunch(check); });
+
+    connect(m_tools, &RuntimeToolsSection::jobRequested, this, &SettingsWindow::runJob);
+    connect(m_tools, &RuntimeToolsSection::contextsChanged, this, [this] { m_store.loadContexts(); });
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, &SettingsWindow::focusMoved);
+    m_focused = QGuiApplication::focusWindow();
+
+    auto* close = new QShortcut(QKeySequence::Close, this);
+    connect(close, &QShortcut::activated, this, &QWidget::close);
+}
+
+SettingsWindow::~SettingsWindow() = default;
+
+void SettingsWindow::showPreferences()
+{
+    m_appearance->setCurrentIndex(int(allAppearances().indexOf(m_preferences.appearance())));
+    m_showMenuBar->setChecked(m_preferences.showMenuBar());
+    m_checkAtLaunch->setChecked(m_preferences.checkUpdatesAtLaunch());
+}
+
+void SettingsWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_shownOnce)
+        return;
+    m_shownOnce = true;
+    // Opening the window always reads the tools afresh, and checks for updates when the last check is
+    // a day old; the launch-check preference does not hold this one back.
+    scheduleReload(true);
+}
+
+bool SettingsWindow::ownsWindow(const QWindow* window) const
+{
+    for (const QWindow* w = window; w; w = w->transientParent()) {
+        if (w == windowHandle())
+            return true;
+    }
+    return false;
+}
+
+void SettingsWindow::focusMoved(QWindow* now)
+{
+    const QPointer<QWindow> before = m_focused;
+    m_focused = now;
+    if (!now || !m_shownOnce)
+        return;
+    // Going between this window and its own sheets is not coming back to the application; a closed
+    // job sheet reloads by itself.
+    if (before && ownsWindow(before) && ownsWindow(now))
+        return;
+    scheduleReload();
+}
+
+void SettingsWindow::scheduleReload(bool thenCheck)
+{
+    m_checkAfterReload = m_checkAfterReload || thenCheck;
+    if (m_reloadScheduled)
+        return;
+    m_reloadScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        m_reloadScheduled = false;
+        reload(std::exchange(m_checkAfterReload, false));
+    });
+}
+
+QCoro::Task<> SettingsWindow::reload(bool thenCheck)
+{
+    QPointer<SettingsWindow> self(this);
+    // Overlapping loads are the store's to order: only the one started last is applied.
+    co_await m_toolchain.load();
+    if (!self || !thenCheck)
+        co_return;
+    co_await m_toolchain.checkIfStale();
+}
+
+void SettingsWindow::runJob(const ToolJob& job)
+{
+    if (m_job)
+        return;
+    Q_UNUSED(job);
+}
+
+void SettingsWindow::jobClosed()
+{
+    m_job.reset();
+    scheduleReload();
+    m_store.loadContexts();
+}

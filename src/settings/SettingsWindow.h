@@ -1,0 +1,72 @@
+#pragma once
+
+#include "settings/EngineRow.h"
+#include "toolchain/ToolJob.h"
+
+#include <QCoroTask>
+#include <QPointer>
+#include <QWidget>
+
+#include <optional>
+
+class AppStore;
+class LoginToggle;
+class Preferences;
+class QCheckBox;
+class QWindow;
+class RuntimeToolsSection;
+class SegmentedControl;
+class ToolchainStore;
+
+// The application's one Settings window: the look, the general switches, the login item and the
+// runtime tools. It runs the tool jobs its rows ask for, one at a time, and reads the toolchain again
+// when it is first shown, whenever another window of the application becomes active, and after every
+// job. Controls write their preference only when the user changes them.
+class SettingsWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr QSize size{480, 560};
+
+    SettingsWindow(AppStore& store, ToolchainStore& toolchain, Preferences& preferences,
+                   QWidget* parent = nullptr);
+    // The same with the default socket reached through `socket` (tests point it into a folder).
+    SettingsWindow(AppStore& store, ToolchainStore& toolchain, Preferences& preferences, SocketAccess socket,
+                   QWidget* parent = nullptr);
+    ~SettingsWindow() override;
+
+    // The job whose sheet is open.
+    const std::optional<ToolJob>& job() const { return m_job; }
+    // Opens the sheet that runs `job`, unless one is open already.
+    void runJob(const ToolJob& job);
+
+    RuntimeToolsSection* runtimeTools() const { return m_tools; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void showPreferences();
+    void focusMoved(QWindow* now);
+    bool ownsWindow(const QWindow* window) const;
+    // Asks for one toolchain load on the next turn of the event loop, however often it is asked in
+    // this one; `thenCheck` adds the update check when the last one is a day old.
+    void scheduleReload(bool thenCheck = false);
+    QCoro::Task<> reload(bool thenCheck);
+    void jobClosed();
+
+    AppStore& m_store;
+    ToolchainStore& m_toolchain;
+    Preferences& m_preferences;
+    std::optional<ToolJob> m_job;
+    bool m_shownOnce = false;
+    bool m_reloadScheduled = false;
+    bool m_checkAfterReload = false;
+    QPointer<QWindow> m_focused;
+
+    SegmentedControl* m_appearance;
+    QCheckBox* m_showMenuBar;
+    LoginToggle* m_login;
+    QCheckBox* m_checkAtLaunch;
+    RuntimeToolsSection* m_tools;
+};

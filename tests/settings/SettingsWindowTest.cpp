@@ -1,0 +1,205 @@
+#include "settings/SettingsWindow.h"
+
+#include "app/design/SegmentedControl.h"
+#include "app/design/Theme.h"
+#include "app/design/VoskButton.h"
+#include "app/design/VoskLabel.h"
+#include "settings/LoginToggle.h"
+#include "settings/RuntimeToolsSection.h"
+#include "store/AppStore.h"
+
+#include "SettingsFixture.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWindow>
+
+using SettingsTest::shown;
+using SettingsTest::tool;
+using TestSupport::eventually;
+
+namespace {
+
+const QStringList everyFormula{"container", "socktainer", "docker", "docker-compose", "colima"};
+const QString engineList = "colima list --json";
+
+// The window over fake tools: Apple's container with its services, Colima's engine, Homebrew.
+class Window : public SettingsTest::Fixture {
+protected:
+    void SetUp() override
+    {
+        Fixture::SetUp();
+        fakes.answer("container", {"--version"}, "container CLI version 0.5.0 (build: release)\n");
+        fakes.answer("container", {"system", "status"}, "status running\nserver.version 0.5.0\n");
+        fakes.answer("container", {"builder", "status", "--format", "json"}, "[]");
+        fakes.answer("colima", {"--version"}, "colima version 0.8.1\n");
+        fakes.answer("colima", {"list", "--json"}, R"({"name":"default","status":"Stopped","cpus":2})");
+        fakes.answer("brew", QStringList{"list", "--formula", "--versions"} + everyFormula,
+                     "container 0.5.0\ncolima 0.8.1\n");
+    }
+
+    std::unique_ptr<SettingsWindow> make(ToolchainStore& toolchain)
+    {
+        return std::make_unique<SettingsWindow>(store, toolchain, preferences, socket());
+    }
+
+    int calls(const QString& call) const { return int(fakes.calls().count(call)); }
+
+    // Lets queued reloads start and the loads they started finish.
+    void settle(int millis = 300) { QTest::qWait(millis); }
+
+    TestSupport::FakeTools fakes{{"brew", "container", "socktainer", "docker", "colima"}};
+    AppStore store{*settings};
+};
+
+} // namespace
+
+TEST_F(Window, ControlsShowThePreferencesAndWriteOnlyWhatTheUserChanges)
+{
+    const auto toolchain = makeToolchain(false);
+    QSignalSpy written(settings.get(), &Platform::Settings::changed);
+    const auto window = make(*toolchain);
+    auto* appearance = window->findChild<SegmentedControl*>("appearancePicker");
+    auto* menuBar = window->findChild<QCheckBox*>("showMenuBarToggle");
+    auto* launch = window->findChild<QCheckBox*>("checkAtLaunchToggle");
+    // Nothing stored: auto, and both switches on.
+    EXPECT_EQ(appearance->currentIndex(), 0);
+    EXPECT_TRUE(menuBar->isChecked());
+    EXPECT_TRUE(launch->isChecked());
+    window->show();
+    settle(50);
+    EXPECT_EQ(written.count(), 0);
+    EXPECT_FALSE(settings->contains("appearance"));
+
+    // A change elsewhere shows here without being written back.
+    settings->setValue("appearance", "dark");
+    settings->setValue("showMenuBar", false);
+    EXPECT_EQ(appearance->currentIndex(), 2);
+    EXPECT_FALSE(menuBar->isChecked());
+    EXPECT_EQ(written.count(), 2);
+
+    menuBar->click();
+    launch->click();
+    EXPECT_TRUE(preferences.showMenuBar());
+    EXPECT_FALSE(preferences.checkUpdatesAtLaunch());
+}
+
+TEST_F(Window, AppearanceChangesTheWholeApplicationAtOnce)
+{
+    // The application's own wiring: the theme follows the preference.
+    const auto follow = QObject::connect(&preferences, &Preferences::appearanceChanged, [this] {
+        Theme::instance().setAppearance(preferences.appearance());
+    });
+    Theme::instance().setDesktopPrefersDark(false);
+    const auto toolchain = makeToolchain(false);
+    const auto window = make(*toolchain);
+    window->show();
+    auto* appearance = window->findChild<SegmentedControl*>("appearancePicker");
+    const auto clickSegment = [appearance](int index) {
+        const int width = appearance->width() / appearance->count();
+        QTest::mouseClick(appearance, Qt::LeftButton, {},
+                          QPoint(width * index + width / 2, appearance->height() / 2));
+    };
+
+    clickSegment(2);
+    EXPECT_EQ(preferences.appearance(), Appearance::dark);
+    EXPECT_EQ(Theme::currentLook(), Look::dark);
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), Vosk::page.resolve(Look::dark));
+    clickSegment(1);
+    EXPECT_EQ(Theme::currentLook(), Look::light);
+    clickSegment(0);
+    EXPECT_EQ(Theme::instance().appearance(), Appearance::automatic);
+    EXPECT_EQ(settings->string("appearance"), "auto");
+
+    QTest::keyClick(appearance, Qt::Key_Right);
+    EXPECT_EQ(preferences.appearance(), Appearance::light);
+    QObject::disconnect(follow);
+    Theme::instance().setAppearance(Appearance::light);
+}
+
+TEST_F(Window, LoginToggleWritesAndRemovesTheAutostartEntry)
+{
+    QTemporaryDir config;
+    TestSupport::ScopedEnv xdg("XDG_CONFIG_HOME", config.path().toUtf8());
+    const QString entry = config.filePath("autostart/voskel.desktop");
+    const auto toolchain = makeToolchain(false);
+    const auto window = make(*toolchain);
+    window->show();
+    auto* toggle = window->findChild<QCheckBox*>("loginToggle");
+    auto* failure = window->findChild<VoskLabel*>("loginFailureLabel");
+    EXPECT_FALSE(toggle->isChecked());
+
+    toggle->click();
+    EXPECT_TRUE(QFile::exists(entry));
+    EXPECT_TRUE(toggle->isChecked());
+    toggle->click();
+    EXPECT_FALSE(QFile::exists(entry));
+    EXPECT_FALSE(toggle->isChecked());
+
+    // The folder cannot be made: a file holds its name.
+    ASSERT_TRUE(QDir(config.filePath("autostart")).removeRecursively());
+    QFile blocker(config.filePath("autostart"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    toggle->click();
+    EXPECT_FALSE(toggle->isChecked());
+    EXPECT_TRUE(shown(failure));
+    EXPECT_TRUE(failure->plainText().startsWith("Could not enable this: The login item could not be saved"))
+        << failure->plainText().toStdString();
+
+    // A change that works clears it.
+    QFile::remove(blocker.fileName());
+    toggle->click();
+    EXPECT_TRUE(toggle->isChecked());
+    EXPECT_FALSE(shown(failure));
+}
+
+TEST_F(Window, ReadsTheToolsWhenShownAndWhenAnotherWindowBecomesActive)
+{
+    const auto toolchain = makeToolchain(false);
+    const auto window = make(*toolchain);
+    EXPECT_EQ(calls(engineList), 0);
+    window->show();
+    ASSERT_TRUE(eventually([&] { return toolchain->colimaInstalled(); }));
+    settle();
+    const int afterShow = calls(engineList);
+    EXPECT_GE(afterShow, 1);
+
+    QWidget main;
+    main.show();
+    main.activateWindow();
+    ASSERT_TRUE(eventually([&] { return calls(engineList) > afterShow; }));
+    settle();
+    EXPECT_EQ(calls(engineList), afterShow + 1);
+
+    // Several reasons in one turn make one load.
+    const int before = calls(engineList);
+    emit qApp->focusWindowChanged(main.windowHandle());
+    emit qApp->focusWindowChanged(window->windowHandle());
+    emit qApp->focusWindowChanged(main.windowHandle());
+    settle();
+    EXPECT_EQ(calls(engineList), before + 1);
+    ASSERT_TRUE(window->runtimeTools()->engineRow());
+}
+
+TEST_F(Window, RendersInBothLooks)
+{
+    const auto toolchain = makeToolchain(true);
+    toolchain->setTools({tool("container", "0.5.0", "0.5.0"), tool("socktainer", std::nullopt),
+                         tool("docker", "28.0.4", "28.1.1"), tool("docker-compose", "2.26.1", "2.26.1"),
+                         tool("colima", "0.8.1")});
+    toolchain->setStatus({true, "0.5.0", "0.4.1"});
+    toolchain->setBuilder({true, true, 4, qint64(4) << 30});
+    toolchain->setEngine({false, 2, qint64(2) << 30});
+    toolchain->setLastChecked(QDateTime::currentDateTimeUtc());
+    settings->setValue("appearance", "dark");
+
+    const QStringList window = TestSupport::renderToGallery("settings", [&] { return make(*toolchain); });
+    EXPECT_EQ(window.size(), 2);
+    const QStringList tools = TestSupport::renderToGallery(
+        "settings-runtime-tools",
+        [&] { return std::make_unique<RuntimeToolsSection>(*toolchain, preferences, socket()); }, 440);
+    EXPECT_EQ(tools.size(), 2);
+}
