@@ -1,5 +1,6 @@
 #include "settings/EngineRow.h"
 
+#include "app/design/Divider.h"
 #include "app/design/Vosk.h"
 #include "app/design/VoskBadge.h"
 #include "app/design/VoskButton.h"
@@ -84,7 +85,7 @@ EngineRow::EngineRow(const EngineStatus& engine, SocketAccess access, QWidget* p
     sizes->addStretch(1);
     column->addLayout(sizes);
 
-    column->addWidget(lineDivider(this));
+    column->addWidget(new Divider(this));
 
     auto* socketPart = new QVBoxLayout;
     socketPart->setSpacing(4);

@@ -12,6 +12,3 @@ public:
 
 // A muted explanation under a control, wrapping over as many lines as it needs.
 VoskLabel* noteLabel(const QString& text, QWidget* parent = nullptr);
-
-// A one-pixel rule in the line colour across the width it is given.
-QWidget* lineDivider(QWidget* parent = nullptr);

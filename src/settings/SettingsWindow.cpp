@@ -1,5 +1,6 @@
 #include "settings/SettingsWindow.h"
 
+#include "app/design/Divider.h"
 #include "app/design/SegmentedControl.h"
 #include "app/design/Vosk.h"
 #include "app/design/VoskLabel.h"
@@ -75,7 +76,7 @@ SettingsWindow::SettingsWindow(AppStore& store, ToolchainStore& toolchain, Prefe
                                  "of the design, dark is Obsidian — neither is an afterthought."),
                   content));
     column->addLayout(appearance);
-    column->addWidget(lineDivider(content));
+    column->addWidget(new Divider(content));
 
     auto* general = new QVBoxLayout;
     general->setSpacing(10);
@@ -93,7 +94,7 @@ SettingsWindow::SettingsWindow(AppStore& store, ToolchainStore& toolchain, Prefe
                                  "container. The launch check runs at most once a day."),
                   content));
     column->addLayout(general);
-    column->addWidget(lineDivider(content));
+    column->addWidget(new Divider(content));
 
     m_tools = new RuntimeToolsSection(toolchain, preferences, std::move(socket), content);
     column->addWidget(m_tools);

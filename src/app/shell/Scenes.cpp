@@ -1,17 +1,15 @@
 #include "app/shell/Scenes.h"
 
 #include "app/design/Theme.h"
-#include "app/design/Vosk.h"
-#include "app/design/VoskLabel.h"
 #include "app/parts/Preferences.h"
 #include "app/shell/ContentView.h"
 #include "app/shell/MenuBarExtra.h"
+#include "settings/SettingsWindow.h"
 #include "store/AppStore.h"
 #include "toolchain/ToolchainStore.h"
 
 #include <QApplication>
 #include <QSystemTrayIcon>
-#include <QVBoxLayout>
 
 namespace {
 
@@ -91,16 +89,8 @@ void Scenes::showMainWindow()
 
 void Scenes::showSettings()
 {
-    if (!m_settings) {
-        m_settings = new QWidget;
-        m_settings->setObjectName(QStringLiteral("settingsWindow"));
-        m_settings->setWindowTitle(QStringLiteral("Settings"));
-        auto* layout = new QVBoxLayout(m_settings);
-        layout->setContentsMargins(24, 24, 24, 24);
-        layout->addWidget(new VoskLabel(QStringLiteral("Settings are not available in this build yet."),
-                                        TextStyles::caption, Vosk::muted, m_settings));
-        m_settings->resize(520, 200);
-    }
+    if (!m_settings)
+        m_settings = new SettingsWindow(m_stores.store(), m_stores.toolchain(), m_preferences);
     m_settings->show();
     m_settings->raise();
     m_settings->activateWindow();
