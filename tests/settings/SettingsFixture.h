@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/parts/Preferences.h"
+#include "platform/Pools.h"
 #include "platform/Settings.h"
 #include "settings/EngineRow.h"
 #include "toolchain/ToolchainStore.h"
@@ -44,6 +45,14 @@ protected:
         TestSupport::prepareWidgets();
         for (const char* folder : {"run", "etc", "home/.colima/default", "tmp"})
             QDir(socketDir.path()).mkpath(folder);
+    }
+
+    // Loads a window started may still run on the pool: they finish before the next test, and before
+    // the process ends.
+    void TearDown() override
+    {
+        Platform::Pools::drain();
+        QCoreApplication::processEvents();
     }
 
     std::unique_ptr<ToolchainStore> makeToolchain(bool brew)
