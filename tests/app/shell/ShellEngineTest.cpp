@@ -15,6 +15,7 @@
 #include "sheets/CommandRunView.h"
 #include "sheets/LogsView.h"
 #include "engine/Docker.h"
+#include "screens/ContainersView.h"
 #include "platform/Pools.h"
 #include "platform/Settings.h"
 #include "store/AppStore.h"
@@ -141,6 +142,11 @@ TEST_F(WindowOnEngine, ListsTheEngineAndThePickerAndFilterChangeWhatIsCounted)
     EXPECT_TRUE(counted(window, Category::containers, 1));
     EXPECT_TRUE(counted(window, Category::images, 1));
     EXPECT_TRUE(counted(window, Category::volumes, 1));
+    // The containers screen shows it as a card.
+    window.setCategory(Category::containers);
+    auto* containersView = window.findChild<ContainersView*>();
+    ASSERT_NE(containersView, nullptr);
+    EXPECT_TRUE(eventually([&] { return containersView->content()->cardCount() == 1; }));
     const auto lines = MenuBarView::lines(*store);
     EXPECT_TRUE(std::any_of(lines.cbegin(), lines.cend(), [&](const MenuBarView::Line& l) {
         return l.container.name == web && l.container.state == "running";
@@ -161,9 +167,11 @@ TEST_F(WindowOnEngine, ListsTheEngineAndThePickerAndFilterChangeWhatIsCounted)
     EXPECT_TRUE(counted(window, Category::images, 2));
     EXPECT_TRUE(counted(window, Category::volumes, 2));
     EXPECT_EQ(picker->currentText(), "All runtimes");
+    EXPECT_TRUE(eventually([&] { return containersView->content()->cardCount() == 2; }));
 
     window.findChild<QLineEdit*>("filterField")->setText(base + "-nothing");
     EXPECT_TRUE(counted(window, Category::containers, 0));
+    EXPECT_TRUE(eventually([&] { return containersView->content()->cardCount() == 0; }));
     EXPECT_TRUE(counted(window, Category::volumes, 0));
 }
 
