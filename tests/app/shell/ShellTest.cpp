@@ -327,6 +327,9 @@ TEST(ImagesView, RowsKeepTheirImageWhenAPullInsertsOneAbove)
     EXPECT_EQ(alert->image(), nginx);
     EXPECT_EQ(alert->windowTitle(), "Tag nginx:1.25");
 
+    // Push is offered only for an image with a name to push under.
+    EXPECT_TRUE(nginxRow->menu()->findChild<QAction*>("pushAction")->isEnabled());
+
     // What the refresh after the tag lists: only an image without a name.
     const DockerImage dangling = image("sha256:x", "<none>", "<none>", work);
     f.engine->setListing(work, {{}, {dangling}, {}});
@@ -335,8 +338,6 @@ TEST(ImagesView, RowsKeepTheirImageWhenAPullInsertsOneAbove)
     ASSERT_TRUE(eventually([&] { return !f.engine->commands().isEmpty(); }));
     EXPECT_EQ(f.engine->commands().first().args, QStringList({"tag", "nginx:1.25", "registry.local/nginx:1.25"}));
 
-    // Push is offered only for an image with a name to push under.
-    EXPECT_TRUE(nginxRow->menu()->findChild<QAction*>("pushAction")->isEnabled());
     ASSERT_TRUE(eventually([&] { return view.row(dangling) != nullptr && view.rowCount() == 1; }));
     EXPECT_FALSE(view.row(dangling)->menu()->findChild<QAction*>("pushAction")->isEnabled());
 }
