@@ -1,14 +1,19 @@
 #include "settings/RuntimeToolsSection.h"
 
+#include "app/design/BusyIndicator.h"
 #include "app/design/Symbols.h"
 #include "app/design/Vosk.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskCard.h"
 #include "app/design/VoskLabel.h"
+#include "app/parts/ChangeBatch.h"
 #include "app/parts/Preferences.h"
+#include "app/parts/StatusDot.h"
 #include "settings/BuilderRow.h"
 #include "settings/SectionLabel.h"
 #include "settings/ToolRow.h"
+#include "sheets/LogsView.h"
+#include "sheets/SheetHost.h"
 #include "toolchain/ToolchainStore.h"
 
 #include <QHBoxLayout>
@@ -16,7 +21,6 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <QStringList>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -33,33 +37,6 @@ protected:
         painter.setRenderHint(QPainter::Antialiasing);
         painter.fillPath(Vosk::roundedRect(QRectF(rect()), Vosk::stripRadius), Vosk::badgeFill.color());
     }
-};
-
-// The services' state as a small round light.
-class Light : public QWidget {
-public:
-    explicit Light(QWidget* parent) : QWidget(parent) { setFixedSize(6, 6); }
-
-    void setOn(bool on)
-    {
-        if (on == m_on)
-            return;
-        m_on = on;
-        update();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush((m_on ? Vosk::success : Vosk::muted).color());
-        painter.drawEllipse(QRectF(rect()));
-    }
-
-private:
-    bool m_on = false;
 };
 
 void setShown(QWidget* widget, bool shown)
@@ -103,6 +80,9 @@ RuntimeToolsSection::RuntimeToolsSection(ToolchainStore& toolchain, Preferences&
     header->setSpacing(8);
     header->addWidget(new SectionLabel(QStringLiteral("Runtime tools"), this));
     header->addStretch(1);
+    m_busy = new BusyIndicator(this);
+    m_busy->setObjectName(QStringLiteral("checkingIndicator"));
+    header->addWidget(m_busy);
     m_check = new VoskButton(QStringLiteral("Check for updates"), Variant::quiet, std::nullopt, this);
     m_check->setObjectName(QStringLiteral("checkButton"));
     header->addWidget(m_check);
@@ -152,7 +132,7 @@ RuntimeToolsSection::RuntimeToolsSection(ToolchainStore& toolchain, Preferences&
     footer->setSpacing(4);
     auto* status = new QHBoxLayout;
     status->setSpacing(7);
-    m_dot = new Light(this);
+    m_dot = new StatusDot(Vosk::muted, 6, this);
     m_dot->setObjectName(QStringLiteral("servicesLight"));
     status->addWidget(m_dot);
     m_status = new VoskLabel(QString(), TextStyles::monoNote, Vosk::muted, this);
@@ -191,13 +171,15 @@ RuntimeToolsSection::RuntimeToolsSection(ToolchainStore& toolchain, Preferences&
     connect(m_check, &VoskButton::clicked, this, [this] { m_toolchain.check(); });
     connect(restart, &VoskButton::clicked, this, [this] { emit jobRequested(ToolJob::restart()); });
     connect(m_start, &VoskButton::clicked, this, [this] { emit jobRequested(ToolJob::start()); });
-    connect(m_logs, &VoskButton::clicked, this, &RuntimeToolsSection::systemLogsRequested);
+    connect(m_logs, &VoskButton::clicked, this, &RuntimeToolsSection::openSystemLogs);
 
+    // Several fields change in one turn when a load lands: one redraw for all of them.
+    auto* batch = new ChangeBatch(this, [this] { redraw(); });
     for (const auto signal :
          {&ToolchainStore::toolsChanged, &ToolchainStore::statusChanged, &ToolchainStore::builderChanged,
           &ToolchainStore::engineChanged, &ToolchainStore::checkingChanged, &ToolchainStore::noteChanged,
           &ToolchainStore::lastCheckedChanged})
-        connect(&m_toolchain, signal, this, &RuntimeToolsSection::schedule);
+        batch->watch(&m_toolchain, signal);
 
     redraw();
 }
@@ -237,17 +219,6 @@ QList<ToolRow*> RuntimeToolsSection::toolRows() const
     return rows;
 }
 
-void RuntimeToolsSection::schedule()
-{
-    if (m_scheduled)
-        return;
-    m_scheduled = true;
-    QTimer::singleShot(0, this, [this] {
-        m_scheduled = false;
-        redraw();
-    });
-}
-
 void RuntimeToolsSection::redraw()
 {
     ++m_redraws;
@@ -255,6 +226,7 @@ void RuntimeToolsSection::redraw()
     const bool brew = m_toolchain.brewAvailable();
     m_check->setText(checking ? QStringLiteral("Checking…") : QStringLiteral("Check for updates"));
     m_check->setEnabled(!checking && brew);
+    setShown(m_busy, checking);
 
     m_rows->sync(m_toolchain.tools());
 
@@ -264,7 +236,7 @@ void RuntimeToolsSection::redraw()
         m_noticeText->setPlainText(*notice);
     setShown(m_notice, notice.has_value());
 
-    static_cast<Light*>(m_dot)->setOn(status.running);
+    m_dot->setFill(status.running ? Vosk::success : Vosk::muted);
     m_status->setPlainText(statusLine(status, m_toolchain.lastChecked()));
     const bool container = m_toolchain.containerInstalled();
     setShown(m_start, !status.running && container);
@@ -296,4 +268,10 @@ void RuntimeToolsSection::redraw()
     } else if (m_engine) {
         retire(m_engine);
     }
+}
+
+void RuntimeToolsSection::openSystemLogs()
+{
+    // The services' own log, not one runtime's: no runtime, and read with the Apple tool.
+    SheetHost::open(this, new LogsView(LogSource::system(), std::nullopt, false));
 }

@@ -11,7 +11,9 @@
 
 #include <memory>
 
+class BusyIndicator;
 class Preferences;
+class StatusDot;
 class QVBoxLayout;
 class ToolRow;
 class ToolchainStore;
@@ -47,24 +49,22 @@ signals:
     void jobRequested(const ToolJob& job);
     // The default socket changed: the runtimes may have too.
     void contextsChanged();
-    // The user asked for the log of Apple container's own services.
-    void systemLogsRequested();
 
 private:
-    void schedule();
     void redraw();
+    void openSystemLogs();
 
     ToolchainStore& m_toolchain;
     Preferences& m_preferences;
     SocketAccess m_socket;
-    bool m_scheduled = false;
     int m_redraws = 0;
 
+    BusyIndicator* m_busy;
     VoskButton* m_check;
     std::unique_ptr<KeyedRows<Tool, ToolRow>> m_rows;
     QWidget* m_notice;
     VoskLabel* m_noticeText;
-    QWidget* m_dot;
+    StatusDot* m_dot;
     VoskLabel* m_status;
     VoskButton* m_start;
     VoskButton* m_logs;

@@ -4,18 +4,21 @@
 #include "app/design/SegmentedControl.h"
 #include "app/design/Vosk.h"
 #include "app/design/VoskLabel.h"
+#include "app/parts/ChangeBatch.h"
 #include "app/parts/Preferences.h"
 #include "settings/LoginToggle.h"
 #include "settings/RuntimeToolsSection.h"
 #include "settings/SectionLabel.h"
+#include "sheets/CommandRunView.h"
+#include "sheets/SheetHost.h"
 #include "store/AppStore.h"
+#include "toolchain/Toolchain.h"
 #include "toolchain/ToolchainStore.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QScrollArea>
 #include <QShortcut>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -96,6 +99,8 @@ SettingsWindow::SettingsWindow(AppStore& store, ToolchainStore& toolchain, Prefe
     column->addLayout(general);
     column->addWidget(new Divider(content));
 
+    m_reload = new ChangeBatch(this, [this] { reload(std::exchange(m_checkAfterReload, false)); });
+
     m_tools = new RuntimeToolsSection(toolchain, preferences, std::move(socket), content);
     column->addWidget(m_tools);
     column->addStretch(1);
@@ -160,7 +165,7 @@ void SettingsWindow::focusMoved(QWindow* now)
         return;
     // Going between this window and its own sheets is not coming back to the application; a closed
     // job sheet reloads by itself.
-    if (before && ownsWindow(before) && ownsWindow(now))
+    if (ownsWindow(now) && (now != windowHandle() || (before && ownsWindow(before))))
         return;
     scheduleReload();
 }
@@ -168,13 +173,7 @@ void SettingsWindow::focusMoved(QWindow* now)
 void SettingsWindow::scheduleReload(bool thenCheck)
 {
     m_checkAfterReload = m_checkAfterReload || thenCheck;
-    if (m_reloadScheduled)
-        return;
-    m_reloadScheduled = true;
-    QTimer::singleShot(0, this, [this] {
-        m_reloadScheduled = false;
-        reload(std::exchange(m_checkAfterReload, false));
-    });
+    m_reload->schedule();
 }
 
 QCoro::Task<> SettingsWindow::reload(bool thenCheck)
@@ -187,11 +186,36 @@ QCoro::Task<> SettingsWindow::reload(bool thenCheck)
     co_await m_toolchain.checkIfStale();
 }
 
+Platform::PreparedProcess SettingsWindow::jobProcess(const ToolJob& job)
+{
+    Platform::PreparedProcess process =
+        Toolchain::process({QStringLiteral("/bin/sh"), QStringLiteral("-c"), job.script()});
+    // Cancel and closing the sheet end brew, colima and whatever else the shell started, not only
+    // the shell.
+    process.ownProcessGroup = true;
+    return process;
+}
+
 void SettingsWindow::runJob(const ToolJob& job)
 {
+    // One sheet at a time; the sheet keeps the window from asking for another meanwhile anyway.
     if (m_job)
         return;
-    Q_UNUSED(job);
+    m_job = job;
+    const quint64 serial = ++m_jobSerial;
+    auto* sheet = new CommandRunView(
+        job.title(), job.banner(), [job] { return jobProcess(job); },
+        [self = QPointer<SettingsWindow>(this)](std::optional<int>) {
+            // Whatever became of the job, the tools and the runtimes may have changed.
+            if (self)
+                self->jobClosed();
+        });
+    m_sheet = SheetHost::open(this, sheet);
+    // A sheet that goes without its own close path (the window closing under it) frees the slot.
+    connect(sheet, &QObject::destroyed, this, [this, serial] {
+        if (serial == m_jobSerial)
+            m_job.reset();
+    });
 }
 
 void SettingsWindow::jobClosed()

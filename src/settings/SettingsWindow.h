@@ -1,6 +1,8 @@
 #pragma once
 
+#include "platform/PreparedProcess.h"
 #include "settings/EngineRow.h"
+#include "sheets/CommandRunView.h"
 #include "toolchain/ToolJob.h"
 
 #include <QCoroTask>
@@ -10,6 +12,7 @@
 #include <optional>
 
 class AppStore;
+class ChangeBatch;
 class LoginToggle;
 class Preferences;
 class QCheckBox;
@@ -40,6 +43,11 @@ public:
     // Opens the sheet that runs `job`, unless one is open already.
     void runJob(const ToolJob& job);
 
+    // The sheet of the job that runs now; null while none is open.
+    CommandRunView* jobSheet() const { return m_sheet; }
+    // What a job runs: its script through `/bin/sh -c`, in a process group of its own.
+    static Platform::PreparedProcess jobProcess(const ToolJob& job);
+
     RuntimeToolsSection* runtimeTools() const { return m_tools; }
 
 protected:
@@ -60,8 +68,10 @@ private:
     Preferences& m_preferences;
     std::optional<ToolJob> m_job;
     bool m_shownOnce = false;
-    bool m_reloadScheduled = false;
+    ChangeBatch* m_reload;
     bool m_checkAfterReload = false;
+    QPointer<CommandRunView> m_sheet;
+    quint64 m_jobSerial = 0;
     QPointer<QWindow> m_focused;
 
     SegmentedControl* m_appearance;
