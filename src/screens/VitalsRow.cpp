@@ -8,6 +8,7 @@
 #include "app/parts/ChangeBatch.h"
 #include "engine/Listings.h"
 #include "platform/ByteCount.h"
+#include "sheets/ReclaimButton.h"
 #include "store/AppStore.h"
 
 #include <QStackedLayout>
@@ -133,8 +134,8 @@ VitalsRow::VitalsRow(AppStore& store, QWidget* parent) : QWidget(parent), m_stor
     m_processorCaption = caption("processorCaption");
     m_memoryCaption = caption("memoryCaption");
     m_diskCaption = caption("diskCaption");
-    m_reclaim = new VoskButton(QString(), VoskButtonStyle::Variant::quiet);
-    m_reclaim->setObjectName(QStringLiteral("reclaimButton"));
+    // Frees space across everything in scope; its label says how much could go.
+    m_reclaim = new ReclaimButton(store, QString(), std::nullopt);
     m_reclaim->setToolTip(Vosk::toolTip(QStringLiteral("Choose which stopped containers, unused images and "
                                                        "volumes to remove")));
     auto* diskFooter = new QWidget;

@@ -1,6 +1,5 @@
 #include "app/shell/Hosted.h"
 
-#include "app/design/VoskButton.h"
 #include "app/shell/Placeholder.h"
 #include "engine/Docker.h"
 #include "screens/ContainersView.h"
@@ -8,6 +7,9 @@
 #include "sheets/CommandRunView.h"
 #include "sheets/LogSource.h"
 #include "sheets/LogsView.h"
+#include "sheets/ReclaimButton.h"
+#include "sheets/RegistryLoginView.h"
+#include "sheets/RunImageView.h"
 #include "sheets/SheetHost.h"
 #include "store/AppStore.h"
 
@@ -23,9 +25,9 @@ QWidget* containersScreen(AppStore& store, QWidget* parent)
     return new ContainersView(store, parent);
 }
 
-void openRunImage(AppStore&, const DockerImage& image, QWidget* parent)
+void openRunImage(AppStore& store, const DockerImage& image, QWidget* parent)
 {
-    Placeholder::openSheet(parent, QStringLiteral("Run ") + image.ref(), QStringLiteral("runImageSheet"));
+    SheetHost::open(parent, new RunImageView(store, image));
 }
 
 void openInspectImage(AppStore& store, const DockerImage& image, QWidget* parent)
@@ -43,9 +45,9 @@ void openPushImage(AppStore& store, const DockerImage& image, QWidget* parent)
                                 [](std::optional<int>) {}));
 }
 
-void openRegistryLogin(AppStore&, QWidget* parent)
+void openRegistryLogin(AppStore& store, QWidget* parent)
 {
-    Placeholder::openSheet(parent, QStringLiteral("Registry login"), QStringLiteral("registryLoginSheet"));
+    SheetHost::open(parent, new RegistryLoginView(store));
 }
 
 void openCloneProject(AppStore&, QWidget* parent)
@@ -58,14 +60,9 @@ void addProject(AppStore& store, QWidget* parent)
     addChosenProject(&store, parent); // runs on by itself
 }
 
-QWidget* reclaimButton(AppStore&, const QString& title, QWidget* parent)
+QWidget* reclaimButton(AppStore& store, const QString& title, QWidget* parent)
 {
-    auto* button = new VoskButton(title, VoskButtonStyle::Variant::quiet, std::nullopt, parent);
-    button->setObjectName(QStringLiteral("reclaimButton"));
-    QObject::connect(button, &VoskButton::clicked, button, [button, title] {
-        Placeholder::openSheet(button, title, QStringLiteral("reclaimSheet"));
-    });
-    return button;
+    return new ReclaimButton(store, title, std::nullopt, parent);
 }
 
 Push push(const DockerImage& image, const std::optional<Runtime>& fallback)
