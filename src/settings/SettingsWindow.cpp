@@ -46,7 +46,7 @@ SettingsWindow::SettingsWindow(AppStore& store, ToolchainStore& toolchain, Prefe
 {
     setObjectName(QStringLiteral("settingsWindow"));
     setWindowTitle(QStringLiteral("Settings"));
-    setFixedSize(size);
+    setFixedSize(fixedSize);
 
     auto* scroll = new QScrollArea(this);
     scroll->setObjectName(QStringLiteral("settingsScroll"));

@@ -29,7 +29,7 @@ class SettingsWindow : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr QSize size{480, 560};
+    static constexpr QSize fixedSize{480, 560};
 
     SettingsWindow(AppStore& store, ToolchainStore& toolchain, Preferences& preferences,
                    QWidget* parent = nullptr);

@@ -1,7 +1,6 @@
 #include "settings/SettingsWindow.h"
 
 #include "app/design/SegmentedControl.h"
-#include "app/design/Theme.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
 #include "settings/LoginToggle.h"
@@ -22,47 +21,13 @@ using TestSupport::eventually;
 
 namespace {
 
-const QStringList everyFormula{"container", "socktainer", "docker", "docker-compose", "colima"};
-const QString engineList = "colima list --json";
-
-// The window over fake tools: Apple's container with its services, Colima's engine, Homebrew.
-class Window : public SettingsTest::Fixture {
+// The window over fake tools.
+class Window : public SettingsTest::OnFakeTools {
 protected:
-    void SetUp() override
-    {
-        Fixture::SetUp();
-        fakes.answer("container", {"--version"}, "container CLI version 0.5.0 (build: release)\n");
-        fakes.answer("container", {"system", "status"}, "status running\nserver.version 0.5.0\n");
-        fakes.answer("container", {"builder", "status", "--format", "json"}, "[]");
-        fakes.answer("colima", {"--version"}, "colima version 0.8.1\n");
-        fakes.answer("colima", {"list", "--json"}, R"({"name":"default","status":"Stopped","cpus":2})");
-        fakes.answer("brew", QStringList{"list", "--formula", "--versions"} + everyFormula,
-                     "container 0.5.0\ncolima 0.8.1\n");
-    }
-
     std::unique_ptr<SettingsWindow> make(ToolchainStore& toolchain)
     {
         return std::make_unique<SettingsWindow>(store, toolchain, preferences, socket());
     }
-
-    int calls(const QString& call) const { return int(fakes.calls().count(call)); }
-
-    // Lets queued reloads start and the loads they started finish, until no further load comes;
-    // returns the loads so far.
-    int quiet()
-    {
-        int seen = -1;
-        while (seen != calls(engineList)) {
-            seen = calls(engineList);
-            QTest::qWait(100);
-            Platform::Pools::drain();
-            QCoreApplication::processEvents();
-        }
-        return seen;
-    }
-
-    TestSupport::FakeTools fakes{{"brew", "container", "socktainer", "docker", "colima"}};
-    AppStore store{*settings};
 };
 
 } // namespace
@@ -95,39 +60,6 @@ TEST_F(Window, ControlsShowThePreferencesAndWriteOnlyWhatTheUserChanges)
     launch->click();
     EXPECT_TRUE(preferences.showMenuBar());
     EXPECT_FALSE(preferences.checkUpdatesAtLaunch());
-}
-
-TEST_F(Window, AppearanceChangesTheWholeApplicationAtOnce)
-{
-    // The application's own wiring: the theme follows the preference.
-    const auto follow = QObject::connect(&preferences, &Preferences::appearanceChanged, [this] {
-        Theme::instance().setAppearance(preferences.appearance());
-    });
-    Theme::instance().setDesktopPrefersDark(false);
-    const auto toolchain = makeToolchain(false);
-    const auto window = make(*toolchain);
-    window->show();
-    auto* appearance = window->findChild<SegmentedControl*>("appearancePicker");
-    const auto clickSegment = [appearance](int index) {
-        const int width = appearance->width() / appearance->count();
-        QTest::mouseClick(appearance, Qt::LeftButton, {},
-                          QPoint(width * index + width / 2, appearance->height() / 2));
-    };
-
-    clickSegment(2);
-    EXPECT_EQ(preferences.appearance(), Appearance::dark);
-    EXPECT_EQ(Theme::currentLook(), Look::dark);
-    EXPECT_EQ(QApplication::palette().color(QPalette::Window), Vosk::page.resolve(Look::dark));
-    clickSegment(1);
-    EXPECT_EQ(Theme::currentLook(), Look::light);
-    clickSegment(0);
-    EXPECT_EQ(Theme::instance().appearance(), Appearance::automatic);
-    EXPECT_EQ(settings->string("appearance"), "auto");
-
-    QTest::keyClick(appearance, Qt::Key_Right);
-    EXPECT_EQ(preferences.appearance(), Appearance::light);
-    QObject::disconnect(follow);
-    Theme::instance().setAppearance(Appearance::light);
 }
 
 TEST_F(Window, LoginToggleWritesAndRemovesTheAutostartEntry)

@@ -44,14 +44,3 @@ TEST(SizeChoices, AStoredSizeOutsideTheChoicesIsShownMarked)
     const QList<Entry> odd{{0, "As it is", false}, {2, "2", false}, {3, "3 (saved)", true}, {4, "4", false}};
     EXPECT_EQ(SizeChoices::entries({2, 4}, "As it is", "", 3), odd);
 }
-
-TEST(SizeChoices, DescribeAndOption)
-{
-    EXPECT_EQ(SizeChoices::describe(4, qint64(4) << 30), "4 CPUs · 4 GB");
-    EXPECT_EQ(SizeChoices::describe(1, std::nullopt), "1 CPU");
-    EXPECT_EQ(SizeChoices::describe(std::nullopt, qint64(2) << 30), "2 GB");
-    EXPECT_EQ(SizeChoices::describe(std::nullopt, std::nullopt), "");
-    EXPECT_EQ(SizeChoices::option(0), std::nullopt);
-    EXPECT_EQ(SizeChoices::option(-1), std::nullopt);
-    EXPECT_EQ(SizeChoices::option(64), 64);
-}

@@ -1,6 +1,7 @@
 #include "settings/SettingsWindow.h"
 
 #include "app/design/VoskButton.h"
+#include "app/design/VoskLabel.h"
 #include "platform/Pools.h"
 #include "settings/RuntimeToolsSection.h"
 #include "settings/ToolRow.h"
@@ -19,56 +20,47 @@ using TestSupport::eventually;
 
 namespace {
 
-const QStringList everyFormula{"container", "socktainer", "docker", "docker-compose", "colima"};
-const QString engineList = "colima list --json";
 const QString contextList = "docker context ls --format json";
+
+// The state letter and process group of a process, from "pid (name) state ppid pgrp ..." (the name
+// may hold blanks, so the fields are read after its ")").
+std::optional<std::pair<QByteArray, int>> stateAndGroup(const QString& pid)
+{
+    QFile stat("/proc/" + pid + "/stat");
+    if (!stat.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 3)
+        return std::nullopt;
+    return std::pair(fields.at(0), fields.at(2).toInt());
+}
+
+int groupOf(int pid)
+{
+    const auto found = stateAndGroup(QString::number(pid));
+    return found ? found->second : -1;
+}
 
 // The members of process group `group` that are still alive (zombies left aside).
 QList<int> groupMembers(int group)
 {
     QList<int> members;
     for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
-        bool number = false;
-        const int pid = entry.toInt(&number);
-        if (!number)
-            continue;
-        QFile stat("/proc/" + entry + "/stat");
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        // "pid (name) state ppid pgrp ...": the name may hold blanks, so read after its ")".
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 2 && fields.at(0) != "Z" && fields.at(2).toInt() == group)
-            members << pid;
+        const auto found = stateAndGroup(entry);
+        if (found && found->first != "Z" && found->second == group)
+            members << entry.toInt();
     }
     return members;
 }
 
-int groupOf(int pid)
-{
-    QFile stat(QString("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray line = stat.readAll();
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    return fields.size() > 2 ? fields.at(2).toInt() : -1;
-}
-
 // The Settings window with Homebrew, Apple's container and Colima all faked: what a job runs is what
 // the fake tools log.
-class Jobs : public SettingsTest::Fixture {
+class Jobs : public SettingsTest::OnFakeTools {
 protected:
     void SetUp() override
     {
-        Fixture::SetUp();
-        fakes.answer("container", {"--version"}, "container CLI version 0.5.0 (build: release)\n");
-        fakes.answer("container", {"system", "status"}, "status running\nserver.version 0.5.0\n");
-        fakes.answer("container", {"builder", "status", "--format", "json"}, "[]");
-        fakes.answer("colima", {"--version"}, "colima version 0.8.1\n");
-        fakes.answer("colima", {"list", "--json"}, R"({"name":"default","status":"Running","cpus":2})");
-        fakes.answer("docker", {"--version"}, "Docker version 28.0.4, build b8034c0\n");
-        fakes.answer("brew", QStringList{"list", "--formula", "--versions"} + everyFormula,
-                     "container 0.5.0\ncolima 0.8.1\ndocker 28.0.4\n");
+        OnFakeTools::SetUp();
         toolchain = makeToolchain(true);
         // Checked a moment ago: opening the window checks nothing.
         toolchain->setLastChecked(QDateTime::fromSecsSinceEpoch(1'800'000'000, Qt::UTC));
@@ -81,21 +73,7 @@ protected:
     void TearDown() override
     {
         window.reset();
-        Fixture::TearDown();
-    }
-
-    int calls(const QString& call) const { return int(fakes.calls().count(call)); }
-
-    int quiet()
-    {
-        int seen = -1;
-        while (seen != calls(engineList)) {
-            seen = calls(engineList);
-            QTest::qWait(100);
-            Platform::Pools::drain();
-            QCoreApplication::processEvents();
-        }
-        return seen;
+        OnFakeTools::TearDown();
     }
 
     ToolRow* row(const QString& formula) const
@@ -116,8 +94,6 @@ protected:
         return sheet;
     }
 
-    TestSupport::FakeTools fakes{{"brew", "container", "socktainer", "docker", "colima"}};
-    AppStore store{*settings};
     std::unique_ptr<ToolchainStore> toolchain;
     std::unique_ptr<SettingsWindow> window;
 };
@@ -212,4 +188,26 @@ TEST_F(Jobs, CancelEndsEveryProcessOfTheJob)
     EXPECT_FALSE(window->job());
     EXPECT_TRUE(eventually([&] { return groupMembers(group).isEmpty(); }, 10000));
     EXPECT_EQ(quiet(), before + 1);
+}
+
+TEST_F(Jobs, TheUpdateCheckShowsItselfAndItsProblem)
+{
+    fakes.answer("brew", {"update", "--quiet"}, "",
+                 "fatal: unable to access 'https://github.com/Homebrew/brew/': Could not resolve host\n"
+                 "line two\nline three\nline four\n",
+                 1);
+    auto* check = window->findChild<VoskButton*>("checkButton");
+    auto* note = window->findChild<VoskLabel*>("checkNoteLabel");
+    EXPECT_FALSE(SettingsTest::shown(note));
+    check->click();
+    ASSERT_TRUE(eventually([&] { return check->text() == "Checking…"; }));
+    EXPECT_FALSE(check->isEnabled());
+    EXPECT_TRUE(SettingsTest::shown(window->findChild<QWidget*>("checkingIndicator")));
+
+    ASSERT_TRUE(eventually([&] { return check->text() == "Check for updates"; }));
+    EXPECT_TRUE(check->isEnabled());
+    EXPECT_FALSE(SettingsTest::shown(window->findChild<QWidget*>("checkingIndicator")));
+    ASSERT_TRUE(SettingsTest::shown(note));
+    EXPECT_TRUE(note->plainText().startsWith("fatal: unable to access")) << note->plainText().toStdString();
+    EXPECT_TRUE(note->textInteractionFlags() & Qt::TextSelectableByMouse);
 }

@@ -5,7 +5,6 @@
 
 #include "support/TestSupport.h"
 
-#include <QSet>
 #include <QTemporaryDir>
 
 namespace {
