@@ -5,8 +5,11 @@
 #include "app/design/Vosk.h"
 #include "app/design/VoskButton.h"
 #include "engine/Stats.h"
+#include "sheets/ReclaimButton.h"
 #include "store/StoreFixture.h"
 #include "support/Widgets.h"
+
+#include <QDialog>
 
 #include <gtest/gtest.h>
 
@@ -165,6 +168,13 @@ TEST_F(VitalsRowOnStore, ShowsTheStoreAndFollowsIt)
     EXPECT_TRUE(reclaim->isVisibleTo(&row));
     EXPECT_EQ(reclaim->text(), "Free up 500 KB\u2026");
     EXPECT_FALSE(child(row, "diskCaption")->isVisibleTo(&row));
+
+    // It offers everything in scope, in the reclaim sheet over the row's window.
+    reclaim->click();
+    auto* sheet = row.findChild<QDialog*>("reclaimSheet");
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(static_cast<ReclaimButton*>(reclaim)->project(), std::nullopt);
+    sheet->reject();
 }
 
 } // namespace
