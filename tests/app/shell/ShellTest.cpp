@@ -20,6 +20,7 @@
 #include "app/shell/VolumeRow.h"
 #include "app/shell/VolumesView.h"
 #include "support/RecordingHost.h"
+#include "sheets/RunImageView.h"
 #include "support/TestSupport.h"
 
 #include <QLineEdit>
@@ -316,6 +317,10 @@ TEST(ImagesView, RowsKeepTheirImageWhenAPullInsertsOneAbove)
     tag->trigger();
     auto* alert = view.window()->findChild<TagAlert*>();
     ASSERT_NE(alert, nullptr);
+    // So does the run sheet.
+    nginxRow->menu()->findChild<QAction*>("runAction")->trigger();
+    auto* run = view.window()->findChild<RunImageView*>();
+    ASSERT_NE(run, nullptr);
 
     // A newer image lands on top; the same rows stay with the same images.
     const DockerImage pulled = image("sha256:new", "alpine", "3.19", work);
@@ -325,6 +330,8 @@ TEST(ImagesView, RowsKeepTheirImageWhenAPullInsertsOneAbove)
     EXPECT_EQ(view.row(nginx), nginxRow);
     EXPECT_EQ(nginxRow->menu()->image(), nginx);
     EXPECT_EQ(alert->image(), nginx);
+    EXPECT_EQ(run->image(), nginx);
+    run->reject();
     EXPECT_EQ(alert->windowTitle(), "Tag nginx:1.25");
 
     // Push is offered only for an image with a name to push under.
