@@ -36,10 +36,4 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"", "/home/ada", ""},                                //
                     Case{"/home/ada/caf\xc3\xa9", "/home/ada", "~/caf\xc3\xa9"}));
 
-TEST(HomePathDefault, UsesTheUsersHomeFolder)
-{
-    const TestSupport::ScopedEnv home("HOME", QByteArray("/home/voskel-test"));
-    EXPECT_EQ(Platform::abbreviatingHome("/home/voskel-test/p"), "~/p");
-}
-
 } // namespace

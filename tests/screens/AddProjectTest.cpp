@@ -62,19 +62,6 @@ TEST(ProjectChooser, OffersTheReachableRuntimesWithTheDefaultSelectedAndAnswersW
     }
 }
 
-TEST(ProjectChooser, TheDirectoryChooserAsksTheSameWithoutAPopUp)
-{
-    Fixture f;
-    RecordingHost host;
-    host.answerFolder(Host::FolderChoice{"/srv/moved", std::nullopt});
-    EXPECT_EQ(QCoro::waitFor(chooseProjectDirectory(nullptr)), std::optional<QString>("/srv/moved"));
-    EXPECT_EQ(QCoro::waitFor(chooseProjectDirectory(nullptr)), std::nullopt); // cancelled
-    ASSERT_EQ(host.folderRequests.size(), 2);
-    EXPECT_EQ(host.folderRequests[0].prompt, prompt);
-    EXPECT_EQ(host.folderRequests[0].message, message);
-    EXPECT_TRUE(host.folderRequests[0].choices.isEmpty());
-}
-
 TEST(AddProjectButton, AddsTheChosenFolderOnThePickedRuntimeAndSwitchesToIt)
 {
     Fixture f;

@@ -99,31 +99,4 @@ TEST_F(Usage, DiskIsTheProjectsShareOfTheMeasuredTotal)
     EXPECT_EQ(figures.disk.caption, "Containers and their volumes");
 }
 
-TEST(ProjectFolderCheck, TellsAMissingFolderFromOneWithoutAComposeFileAndSeesABuildSection)
-{
-    QTemporaryDir parent;
-    const QString plain = projectFolder(parent, "plain");
-    const QString builds = projectFolder(parent, "builds", true, true);
-    const QString empty = projectFolder(parent, "empty", false);
-    struct Row {
-        const char* what;
-        std::optional<QString> dir;
-        ProjectFolder folder;
-    };
-    const QList<Row> rows = {
-        {"no folder known", std::nullopt, {false, false, false}},
-        {"an empty folder text", QString(), {false, false, false}},
-        {"a folder that is gone", parent.filePath("gone"), {false, false, false}},
-        {"no compose file", empty, {true, false, false}},
-        {"a compose file", plain, {true, true, false}},
-        {"a compose file that builds", builds, {true, true, true}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        const ProjectFolder folder = ProjectFolder::of(ComposeProject{"p", row.dir, {}, 0, std::nullopt});
-        EXPECT_EQ(folder, row.folder);
-        EXPECT_EQ(folder.atHand(), row.folder.exists && row.folder.composeFile);
-    }
-}
-
 } // namespace

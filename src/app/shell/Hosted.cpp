@@ -4,6 +4,7 @@
 #include "engine/Docker.h"
 #include "screens/ContainersView.h"
 #include "screens/ProjectChooser.h"
+#include "screens/ProjectsView.h"
 #include "sheets/CommandRunView.h"
 #include "sheets/LogSource.h"
 #include "sheets/LogsView.h"
@@ -15,9 +16,9 @@
 
 namespace Hosted {
 
-QWidget* projectsScreen(AppStore&, QWidget* parent)
+QWidget* projectsScreen(AppStore& store, QWidget* parent)
 {
-    return Placeholder::screen(QStringLiteral("Projects"), QStringLiteral("projectsView"), parent);
+    return new ProjectsView(store, parent);
 }
 
 QWidget* containersScreen(AppStore& store, QWidget* parent)

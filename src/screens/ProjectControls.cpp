@@ -1,0 +1,276 @@
+#include "screens/ProjectControls.h"
+
+#include "app/design/FlowLayout.h"
+#include "app/design/PreviewChrome.h"
+#include "app/design/VoskButton.h"
+#include "app/parts/Alert.h"
+#include "app/parts/DialogAnswer.h"
+#include "app/parts/Host.h"
+#include "engine/Docker.h"
+#include "platform/ByteCount.h"
+#include "platform/Numbers.h"
+#include "screens/ProjectChooser.h"
+#include "screens/ProjectSheets.h"
+#include "sheets/CommandRunView.h"
+#include "sheets/LogSource.h"
+#include "sheets/LogsView.h"
+#include "sheets/SheetHost.h"
+#include "store/AppStore.h"
+
+#include <QHBoxLayout>
+#include <QMenu>
+
+namespace {
+
+constexpr double buttonWidth = 46;
+
+QCoro::Task<> relocateProject(QPointer<AppStore> store, ComposeProject project, QPointer<QWidget> over)
+{
+    const std::optional<QString> dir = co_await chooseProjectDirectory(over.data());
+    if (!dir || !store)
+        co_return;
+    const std::optional<QString> message = co_await store->relocate(project, *dir);
+    if (message && store)
+        store->setError(message);
+}
+
+QCoro::Task<> confirmDownOf(QPointer<AppStore> store, ComposeProject project, QPointer<QWidget> over)
+{
+    auto* alert = new Alert(QStringLiteral("Down ") + project.name + u'?',
+                            ProjectControls::downMessage(project.containers.size()), over.data());
+    alert->setObjectName(QStringLiteral("downAlert"));
+    alert->addButton(QStringLiteral("Cancel"), VoskButtonStyle::Variant::quiet, QDialog::Rejected,
+                     QStringLiteral("cancelButton"));
+    alert->addButton(QStringLiteral("Down"), VoskButtonStyle::Variant::danger, QDialog::Accepted,
+                     QStringLiteral("downButton"), true);
+    QPointer<Alert> guard(alert);
+    const int answer = co_await answerOf(alert);
+    if (guard)
+        guard->deleteLater();
+    if (answer == QDialog::Accepted && store)
+        store->down(project);
+}
+
+} // namespace
+
+ProjectControls::Offer ProjectControls::Offer::of(const ComposeProject& project, const ProjectFolder& folder,
+                                                  bool remembered)
+{
+    const bool hasContainers = !project.containers.isEmpty();
+    Offer offer;
+    const qint64 wanted = std::max<qint64>(project.containers.size(), project.serviceCount);
+    offer.start = hasContainers ? project.runningCount() < wanted : folder.atHand();
+    offer.startComposes = folder.atHand();
+    offer.stop = std::any_of(project.containers.cbegin(), project.containers.cend(),
+                             [](const Container& c) { return c.isLive(); });
+    offer.logs = folder.atHand() && hasContainers;
+    offer.reveal = folder.exists;
+    offer.locate = !folder.atHand();
+    if (folder.atHand()) {
+        offer.up = hasContainers;
+        offer.rebuild = folder.builds;
+        offer.down = hasContainers;
+    }
+    offer.forget = remembered;
+    return offer;
+}
+
+QString ProjectControls::downMessage(qsizetype containers)
+{
+    return QStringLiteral("Removes the %1 container%2 and the project network. Named volumes are kept, and the "
+                          "project stays in Voskel so Start can bring it back.")
+        .arg(containers)
+        .arg(containers == 1 ? QString() : QStringLiteral("s"));
+}
+
+ProjectControls::ProjectControls(AppStore& store, const ComposeProject& project, const ProjectFolder& folder,
+                                 bool emphasize, QWidget* parent)
+    : QWidget(parent), m_store(store), m_project(project), m_folder(folder), m_emphasize(emphasize)
+{
+    setObjectName(QStringLiteral("projectControls"));
+    m_flow = new FlowLayout(7, this);
+    m_flow->setContentsMargins(0, 0, 0, 0);
+
+    m_start = new VoskButton(QStringLiteral("Start"), VoskButtonStyle::Variant::quiet, buttonWidth, this);
+    m_start->setObjectName(QStringLiteral("startButton"));
+    connect(m_start, &VoskButton::clicked, this, &ProjectControls::start);
+    m_flow->addWidget(m_start);
+
+    m_stop = new VoskButton(QStringLiteral("Stop"), VoskButtonStyle::Variant::quiet, buttonWidth, this);
+    m_stop->setObjectName(QStringLiteral("stopButton"));
+    m_stop->setToolTip(QStringLiteral("Stops the containers and keeps them, so Start is quick"));
+    connect(m_stop, &VoskButton::clicked, this, &ProjectControls::stop);
+    m_flow->addWidget(m_stop);
+
+    // The free button is made when there is something to free; it takes its place in this slot.
+    m_freeSlot = new QWidget(this);
+    m_freeSlot->setObjectName(QStringLiteral("freeSlot"));
+    auto* slotLayout = new QHBoxLayout(m_freeSlot);
+    slotLayout->setContentsMargins(0, 0, 0, 0);
+    m_flow->addWidget(m_freeSlot);
+
+    m_more = new EllipsisMenuButton(this);
+    m_more->setObjectName(QStringLiteral("projectMenuButton"));
+    m_more->setFixedHeight(24);
+    m_menu = new QMenu(m_more);
+    m_menu->setObjectName(QStringLiteral("projectMenu"));
+    m_more->setMenu(m_menu);
+    m_flow->addWidget(m_more);
+
+    const auto item = [this](const QString& text, const char* name, void (ProjectControls::*slot)()) {
+        QAction* action = m_menu->addAction(text, this, slot);
+        action->setObjectName(QString::fromLatin1(name));
+        return action;
+    };
+    m_logs = item(QStringLiteral("Project logs…"), "logsAction", &ProjectControls::openLogs);
+    m_reveal = item(QStringLiteral("Reveal in Finder"), "revealAction", &ProjectControls::reveal);
+    m_locate = item(QStringLiteral("Locate compose file…"), "locateAction", &ProjectControls::locate);
+    m_groupLine = m_menu->addSeparator();
+    m_up = item(QStringLiteral("Up (apply the compose file)"), "upAction", &ProjectControls::up);
+    m_rebuild = item(QStringLiteral("Rebuild and start (up --build)…"), "rebuildAction", &ProjectControls::openRebuild);
+    m_down = item(QStringLiteral("Down (stop and remove containers)…"), "downAction", &ProjectControls::confirmDown);
+    m_menu->addSeparator();
+    m_forget = item(QStringLiteral("Remove from Voskel"), "forgetAction", &ProjectControls::forget);
+    m_delete = item(QStringLiteral("Delete project…"), "deleteAction", &ProjectControls::openDelete);
+
+    apply();
+}
+
+void ProjectControls::setProject(const ComposeProject& project, const ProjectFolder& folder, bool emphasize)
+{
+    m_project = project;
+    m_folder = folder;
+    m_emphasize = emphasize;
+    apply();
+}
+
+void ProjectControls::apply()
+{
+    const std::optional<Runtime> on = runtime();
+    const bool remembered =
+        m_store.registry().knows(m_project.name, on ? std::optional<QString>(on->id()) : std::nullopt);
+    const Offer offer = Offer::of(m_project, m_folder, remembered);
+
+    qint64 freeable = 0;
+    if (const std::optional<DiskUsage>& usage = m_store.usage())
+        for (const Reclaimable& item : usage->candidatesIn(m_project.name))
+            freeable = Platform::saturatingAdd(freeable, item.bytes);
+
+    const bool first = !m_applied;
+    m_applied = true;
+    if (first || offer != m_offer) {
+        m_start->setVisible(offer.start);
+        m_start->setToolTip(offer.startComposes ? QStringLiteral("compose up: creates and starts every container")
+                                                : QStringLiteral("Starts the containers that exist"));
+        m_stop->setVisible(offer.stop);
+        m_logs->setEnabled(offer.logs);
+        m_reveal->setVisible(offer.reveal);
+        m_locate->setVisible(offer.locate);
+        m_groupLine->setVisible(offer.group());
+        m_up->setVisible(offer.up);
+        m_rebuild->setVisible(offer.rebuild);
+        m_down->setVisible(offer.down);
+        m_forget->setVisible(offer.forget);
+        m_offer = offer;
+    }
+    m_start->setVariant(m_emphasize ? VoskButtonStyle::Variant::accent : VoskButtonStyle::Variant::quiet);
+
+    m_freeable = freeable;
+    const QString title = freeable >= 1 ? QStringLiteral("Free ") + Platform::fileSize(freeable) + u'…' : QString();
+    if (title != m_freeTitle || m_project.id() != m_freeProject) {
+        delete m_free;
+        if (!title.isEmpty()) {
+            auto* button = new VoskButton(title, VoskButtonStyle::Variant::quiet, std::nullopt, m_freeSlot);
+            button->setObjectName(QStringLiteral("freeButton"));
+            button->setToolTip(
+                QStringLiteral("Choose which of this project's stopped containers and unused images to remove"));
+            m_freeSlot->layout()->addWidget(button);
+            m_free = button;
+        }
+        m_freeSlot->setVisible(!title.isEmpty());
+        m_freeTitle = title;
+        m_freeProject = m_project.id();
+    }
+}
+
+ComposeProject ProjectControls::whole() const
+{
+    return m_store.wholeProject(m_project);
+}
+
+std::optional<Runtime> ProjectControls::runtime() const
+{
+    return m_project.runtime ? m_project.runtime : m_store.runtime();
+}
+
+QWidget* ProjectControls::host() const
+{
+    return QWidget::window();
+}
+
+void ProjectControls::start()
+{
+    if (m_folder.atHand())
+        m_store.up(whole());
+    else
+        m_store.startAll(whole());
+}
+
+void ProjectControls::stop()
+{
+    m_store.stopAll(whole());
+}
+
+void ProjectControls::openLogs()
+{
+    const std::optional<Runtime> on = runtime();
+    SheetHost::open(host(), new LogsView(LogSource::project(whole()), on, m_store.isApple(on)));
+}
+
+void ProjectControls::reveal()
+{
+    if (m_project.workingDir)
+        Host::current().reveal(*m_project.workingDir);
+}
+
+void ProjectControls::locate()
+{
+    relocateProject(&m_store, m_project, host());
+}
+
+void ProjectControls::up()
+{
+    m_store.up(whole());
+}
+
+void ProjectControls::openRebuild()
+{
+    const std::optional<Runtime> on = runtime();
+    const QStringList args{QStringLiteral("compose"), QStringLiteral("-p"), m_project.name, QStringLiteral("up"),
+                           QStringLiteral("-d"), QStringLiteral("--build")};
+    const std::optional<QString> dir = m_project.workingDir;
+    QPointer<AppStore> store(&m_store);
+    auto* sheet = new CommandRunView(
+        QStringLiteral("Rebuilding ") + m_project.name, QStringLiteral("$ docker ") + args.join(u' '),
+        [args, on, dir] { return Docker::process(args, on, dir); },
+        [store](std::optional<int>) {
+            if (store)
+                store->refresh(false);
+        });
+    SheetHost::open(host(), sheet);
+}
+
+void ProjectControls::confirmDown()
+{
+    confirmDownOf(&m_store, whole(), host());
+}
+
+void ProjectControls::forget()
+{
+    m_store.forget(m_project);
+}
+
+void ProjectControls::openDelete()
+{
+    ProjectSheets::openDelete(m_store, whole(), host());
+}

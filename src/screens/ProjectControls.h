@@ -1,0 +1,108 @@
+#pragma once
+
+#include "engine/ComposeProject.h"
+#include "screens/ProjectFolder.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <optional>
+
+class AppStore;
+class EllipsisMenuButton;
+class FlowLayout;
+class QAction;
+class QMenu;
+class VoskButton;
+
+// What acts on one compose project: Start, Stop, the button that frees the project's disk space and
+// the "…" menu (logs, reveal, locate, up, rebuild, down, forget, delete). Presence follows the project
+// and its folder as of the last refresh; every action looks the project up again in the store without
+// the filter, so a project shown with only its matching containers is still started, stopped, brought
+// down or deleted whole. Sheets and alerts open over the window and keep their own copy of the
+// project, so a refresh that drops this row takes none of them with it.
+class ProjectControls : public QWidget {
+    Q_OBJECT
+
+public:
+    // What the controls offer for a project, its folder and whether the registry remembers it.
+    struct Offer {
+        bool start = false;
+        bool startComposes = false; // Start brings the project up from its compose file
+        bool stop = false;
+        bool logs = false; // "Project logs…" is enabled (it is always listed)
+        bool reveal = false;
+        bool locate = false;
+        bool up = false;
+        bool rebuild = false;
+        bool down = false;
+        bool forget = false;
+
+        bool group() const { return up || rebuild || down; }
+        static Offer of(const ComposeProject& project, const ProjectFolder& folder, bool remembered);
+
+        bool operator==(const Offer&) const = default;
+    };
+
+    ProjectControls(AppStore& store, const ComposeProject& project, const ProjectFolder& folder, bool emphasize,
+                    QWidget* parent = nullptr);
+
+    // A refresh: the project as now shown, its folder as just looked at, and whether its Start is the
+    // screen's emphasized one. Widgets change only where the offer did.
+    void setProject(const ComposeProject& project, const ProjectFolder& folder, bool emphasize);
+
+    const ComposeProject& project() const { return m_project; }
+    const Offer& offer() const { return m_offer; }
+    // Bytes the project's reclaim candidates would free; 0 without a disk-usage measurement.
+    qint64 freeable() const { return m_freeable; }
+    QMenu* menu() const { return m_menu; }
+
+    // The confirmation's text for a project of `containers` containers.
+    static QString downMessage(qsizetype containers);
+
+private:
+    void apply();
+    void start();
+    void stop();
+    void openLogs();
+    void reveal();
+    void locate();
+    void up();
+    void openRebuild();
+    void confirmDown();
+    void forget();
+    void openDelete();
+
+    // The project as it stands in the store now, with every container the filter may hide.
+    ComposeProject whole() const;
+    std::optional<Runtime> runtime() const;
+    // What sheets and alerts open over: the window, which outlives this row.
+    QWidget* host() const;
+
+    AppStore& m_store;
+    ComposeProject m_project;
+    ProjectFolder m_folder;
+    bool m_emphasize = false;
+    Offer m_offer;
+    qint64 m_freeable = 0;
+    bool m_applied = false;
+
+    FlowLayout* m_flow;
+    VoskButton* m_start;
+    VoskButton* m_stop;
+    QWidget* m_freeSlot;
+    QPointer<QWidget> m_free;
+    QString m_freeTitle;
+    QString m_freeProject;
+    EllipsisMenuButton* m_more;
+    QMenu* m_menu;
+    QAction* m_logs;
+    QAction* m_reveal;
+    QAction* m_locate;
+    QAction* m_groupLine;
+    QAction* m_up;
+    QAction* m_rebuild;
+    QAction* m_down;
+    QAction* m_forget;
+    QAction* m_delete;
+};

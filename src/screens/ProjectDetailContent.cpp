@@ -1,0 +1,231 @@
+#include "screens/ProjectDetailContent.h"
+
+#include "app/design/AdaptiveGrid.h"
+#include "app/design/Eyebrow.h"
+#include "app/design/RunRing.h"
+#include "app/design/TextStyle.h"
+#include "app/design/VitalCaption.h"
+#include "app/design/VitalCard.h"
+#include "app/design/Vosk.h"
+#include "app/design/VoskButton.h"
+#include "app/design/VoskLabel.h"
+#include "app/parts/ProjectStatusLine.h"
+#include "app/parts/TroubleNotice.h"
+#include "platform/HomePath.h"
+#include "screens/ContainerCard.h"
+#include "screens/ProjectControls.h"
+#include "sheets/LogSource.h"
+#include "sheets/LogsView.h"
+#include "sheets/SheetHost.h"
+#include "store/AppStore.h"
+
+#include <QBoxLayout>
+#include <QResizeEvent>
+
+namespace {
+
+constexpr int padding = 20;
+constexpr double containerCardWidth = 280;
+constexpr double gridSpacing = 14;
+
+QString containerCount(qsizetype count)
+{
+    return count == 1 ? QStringLiteral("1 container") : QStringLiteral("%1 containers").arg(count);
+}
+
+} // namespace
+
+QString ProjectDetailContent::shortDir(const ComposeProject& project, bool folderExists, bool showAll)
+{
+    if (!project.workingDir || !folderExists)
+        return QStringLiteral("working directory no longer exists");
+    const QString dir = Platform::abbreviatingHome(*project.workingDir);
+    if (showAll && project.runtime)
+        return project.runtime->name + QStringLiteral(" · ") + dir;
+    return dir;
+}
+
+ProjectDetailContent::ProjectDetailContent(AppStore& store, const ComposeProject& project, QWidget* parent)
+    : QWidget(parent), m_store(store), m_project(project), m_folder(ProjectFolder::of(project))
+{
+    setObjectName(QStringLiteral("projectDetail"));
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(padding, padding, padding, padding);
+    page->setSpacing(18);
+
+    auto* backButton =
+        new VoskButton(QStringLiteral("All projects"), VoskButtonStyle::Variant::ghost, std::nullopt, this);
+    backButton->setObjectName(QStringLiteral("backButton"));
+    backButton->setSymbol(QStringLiteral("chevron.left"), VoskButton::SymbolSide::leading, 9, 4);
+    connect(backButton, &VoskButton::clicked, this, &ProjectDetailContent::back);
+    page->addWidget(backButton, 0, Qt::AlignLeft);
+
+    auto* header = new QHBoxLayout;
+    header->setSpacing(12);
+    m_ring = new RunRing(0, 0, true, this);
+    header->addWidget(m_ring, 0, Qt::AlignTop);
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(3);
+    m_name = new VoskLabel(QString(), TextStyles::pageTitle, Vosk::ink, this);
+    m_name->setObjectName(QStringLiteral("projectName"));
+    m_name->setElideMode(Qt::ElideMiddle);
+    titles->addWidget(m_name);
+    m_status = new ProjectStatusLine(m_project, this);
+    titles->addWidget(m_status);
+    m_dir = new VoskLabel(QString(), TextStyles::mono, Vosk::muted, this);
+    m_dir->setObjectName(QStringLiteral("workingDirectory"));
+    // The end of a path tells one folder from another.
+    m_dir->setElideMode(Qt::ElideLeft);
+    m_dir->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    titles->addWidget(m_dir);
+    header->addLayout(titles, 1);
+    header->addSpacing(8);
+    m_controls = new ProjectControls(m_store, m_project, m_folder, false, this);
+    header->addWidget(m_controls, 0, Qt::AlignTop);
+    page->addLayout(header);
+
+    m_troubleBox = new QVBoxLayout;
+    m_troubleBox->setContentsMargins(0, 0, 0, 0);
+    m_troubleBox->setSpacing(8);
+    page->addLayout(m_troubleBox);
+    m_troubles = std::make_unique<KeyedRows<Container, TroubleNotice>>(
+        m_troubleBox, [](const Container& c) { return c.id; },
+        [this](const Container& c) {
+            const std::optional<Runtime> runtime = c.runtime ? c.runtime : m_store.runtime();
+            auto* notice = new TroubleNotice(c, runtime, m_store.isApple(runtime), this);
+            connect(notice, &TroubleNotice::logsRequested, this,
+                    [this](const Container& shown, const std::optional<Runtime>& on, bool apple) {
+                        SheetHost::open(window(), new LogsView(LogSource::container(shown), on, apple));
+                    });
+            return notice;
+        },
+        [this](TroubleNotice* notice, const Container& c, int) {
+            const std::optional<Runtime> runtime = c.runtime ? c.runtime : m_store.runtime();
+            notice->setContainer(c, runtime, m_store.isApple(runtime));
+        });
+
+    auto* usage = new QVBoxLayout;
+    usage->setSpacing(9);
+    usage->addWidget(new Eyebrow(QStringLiteral("This project is using"), this));
+    m_usageRow = new QWidget(this);
+    m_usageRow->setObjectName(QStringLiteral("usageCards"));
+    m_usageLayout = new QBoxLayout(QBoxLayout::LeftToRight, m_usageRow);
+    m_usageLayout->setContentsMargins(0, 0, 0, 0);
+    m_usageLayout->setSpacing(int(usageSpacing));
+    const auto vital = [this](const char* icon, const char* title, const char* name, VitalCaption*& caption) {
+        caption = new VitalCaption(QString());
+        auto* card = new VitalCard(QString::fromLatin1(icon), QString::fromLatin1(title), std::nullopt, QString(), 0,
+                                   Vosk::ink, nullptr, caption, m_usageRow);
+        card->setObjectName(QString::fromLatin1(name));
+        m_usageLayout->addWidget(card, 1);
+        return card;
+    };
+    m_processor = vital("cpu", "Processor", "processorCard", m_processorCaption);
+    m_memory = vital("memorychip", "Memory", "memoryCard", m_memoryCaption);
+    m_disk = vital("externaldrive", "Disk space", "diskCard", m_diskCaption);
+    usage->addWidget(m_usageRow);
+    page->addLayout(usage);
+
+    m_noContainers = new VoskLabel(QStringLiteral("No containers yet. Start creates them from the compose file."),
+                                   TextStyles::body, Vosk::muted, this);
+    m_noContainers->setObjectName(QStringLiteral("noContainers"));
+    m_noContainers->setWordWrap(true);
+    page->addWidget(m_noContainers);
+
+    m_containersSection = new QWidget(this);
+    auto* section = new QVBoxLayout(m_containersSection);
+    section->setContentsMargins(0, 0, 0, 0);
+    section->setSpacing(9);
+    m_containersTitle = new Eyebrow(QString(), m_containersSection);
+    m_containersTitle->setObjectName(QStringLiteral("containersTitle"));
+    section->addWidget(m_containersTitle);
+    auto* gridHolder = new QWidget(m_containersSection);
+    gridHolder->setObjectName(QStringLiteral("containerGrid"));
+    m_grid = new AdaptiveGrid(containerCardWidth, gridSpacing, gridHolder);
+    m_grid->setContentsMargins(0, 0, 0, 0);
+    section->addWidget(gridHolder);
+    m_cards = std::make_unique<KeyedRows<Container, ContainerCard, AdaptiveGrid>>(
+        m_grid, [](const Container& c) { return c.id; },
+        [this, gridHolder](const Container& c) { return new ContainerCard(m_store, c, true, gridHolder); },
+        [](ContainerCard* card, const Container& c, int) { card->setContainer(c); });
+    page->addWidget(m_containersSection);
+    page->addStretch(1);
+
+    apply();
+}
+
+void ProjectDetailContent::setProject(const ComposeProject& project)
+{
+    const ProjectFolder folder = ProjectFolder::of(project);
+    const bool moved = project != m_project || folder != m_folder;
+    m_project = project;
+    m_folder = folder;
+    if (moved)
+        m_status->setProject(m_project);
+    apply();
+}
+
+void ProjectDetailContent::apply()
+{
+    const ComposeProject& p = m_project;
+    m_ring->setCounts(p.runningCount(), std::max<qint64>(p.containers.size(), p.serviceCount));
+    m_ring->setDimmed(!m_folder.atHand());
+    if (m_name->plainText() != p.name) {
+        m_name->setPlainText(p.name);
+        m_name->setToolTip(Vosk::toolTip(p.name));
+    }
+    const QString dir = shortDir(p, m_folder.exists, m_store.showAll());
+    if (m_dir->plainText() != dir) {
+        m_dir->setPlainText(dir);
+        m_dir->setToolTip(p.workingDir && m_folder.exists ? Vosk::toolTip(*p.workingDir) : QString());
+    }
+    m_controls->setProject(p, m_folder, false);
+
+    m_troubles->sync(p.troubled());
+
+    const ProjectUsage usage = ProjectUsage::of(p, m_store.stats(), m_store.usage());
+    if (!m_applied || usage != m_usage) {
+        const auto show = [](VitalCard* card, VitalCaption* caption, const ProjectUsage::Figure& figure) {
+            card->setFigure(figure.value, figure.unit, figure.fraction);
+            caption->setCaption(figure.caption);
+        };
+        show(m_processor, m_processorCaption, usage.processor);
+        show(m_memory, m_memoryCaption, usage.memory);
+        show(m_disk, m_diskCaption, usage.disk);
+        m_usage = usage;
+    }
+
+    const bool empty = p.containers.isEmpty();
+    m_noContainers->setVisible(empty);
+    m_containersSection->setVisible(!empty);
+    const QString count = containerCount(p.containers.size());
+    if (m_containersTitle->plainText() != count)
+        m_containersTitle->setPlainText(count);
+    m_cards->sync(p.containers);
+    m_applied = true;
+}
+
+bool ProjectDetailContent::usageSideBySide() const
+{
+    return m_usageLayout->direction() == QBoxLayout::LeftToRight;
+}
+
+void ProjectDetailContent::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    arrangeUsage();
+}
+
+void ProjectDetailContent::arrangeUsage()
+{
+    // Side by side when all three fit at their narrowest, as a row that keeps its own height; else
+    // one above the other. The cards hold no minimum width of their own: a row that forced the page
+    // wider than the width it was chosen for would have the scroll area and this rule take turns.
+    double needed = 2 * usageSpacing;
+    for (const VitalCard* card : {m_processor, m_memory, m_disk})
+        needed += std::max<double>(minimumUsageCardWidth, card->minimumSizeHint().width());
+    const double available = width() - 2 * padding;
+    const auto direction = available >= needed ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom;
+    if (m_usageLayout->direction() != direction)
+        m_usageLayout->setDirection(direction);
+}

@@ -1,0 +1,165 @@
+#include "screens/ProjectsContent.h"
+
+#include "app/design/AdaptiveGrid.h"
+#include "app/design/Eyebrow.h"
+#include "app/parts/ChangeBatch.h"
+#include "app/parts/EmptyState.h"
+#include "engine/Listings.h"
+#include "screens/AddProjectButton.h"
+#include "screens/ContainerCard.h"
+#include "screens/ProjectCard.h"
+#include "screens/ProjectSheets.h"
+#include "screens/VitalsRow.h"
+#include "store/AppStore.h"
+
+#include <QHBoxLayout>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int padding = 20;
+constexpr double looseCardWidth = 280;
+
+} // namespace
+
+// "Not in a project": a card per container that no compose project claims, kept by container id.
+class LooseCard : public QWidget {
+public:
+    LooseCard(AppStore& store, QWidget* parent) : QWidget(parent), m_store(store)
+    {
+        setObjectName(QStringLiteral("looseCard"));
+        auto* column = new QVBoxLayout(this);
+        column->setContentsMargins(0, 0, 0, 0);
+        column->setSpacing(9);
+        column->addWidget(new Eyebrow(QStringLiteral("Not in a project"), this));
+        auto* holder = new QWidget(this);
+        auto* grid = new AdaptiveGrid(looseCardWidth, ProjectsContent::spacing, holder);
+        grid->setContentsMargins(0, 0, 0, 0);
+        column->addWidget(holder);
+        m_cards = std::make_unique<KeyedRows<Container, ContainerCard, AdaptiveGrid>>(
+            grid, [](const Container& c) { return c.id; },
+            [this, holder](const Container& c) { return new ContainerCard(m_store, c, false, holder); },
+            [](ContainerCard* card, const Container& c, int) { card->setContainer(c); });
+    }
+
+    void sync(const QList<Container>& loose) { m_cards->sync(loose); }
+
+private:
+    AppStore& m_store;
+    std::unique_ptr<KeyedRows<Container, ContainerCard, AdaptiveGrid>> m_cards;
+};
+
+std::optional<QString> ProjectsContent::emphasized(const QList<ComposeProject>& projects,
+                                                   const QHash<QString, ProjectFolder>& folders)
+{
+    for (const ComposeProject& project : projects) {
+        if (!folders.value(project.id()).atHand())
+            continue;
+        if (project.runningCount() < std::max<qint64>(project.containers.size(), project.serviceCount))
+            return project.id();
+    }
+    return std::nullopt;
+}
+
+ProjectsContent::ProjectsContent(AppStore& store, QWidget* parent) : QWidget(parent), m_store(store)
+{
+    setObjectName(QStringLiteral("projectsContent"));
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(padding, padding, padding, padding);
+    column->setSpacing(22);
+
+    auto* now = new QVBoxLayout;
+    now->setSpacing(9);
+    now->addWidget(new Eyebrow(QStringLiteral("Right now"), this));
+    m_vitals = new VitalsRow(m_store, this);
+    now->addWidget(m_vitals);
+    column->addLayout(now);
+
+    m_projectsSection = new QWidget(this);
+    m_projectsSection->setObjectName(QStringLiteral("projectsSection"));
+    auto* section = new QVBoxLayout(m_projectsSection);
+    section->setContentsMargins(0, 0, 0, 0);
+    section->setSpacing(9);
+    section->addWidget(new Eyebrow(QStringLiteral("Your projects"), m_projectsSection));
+    auto* holder = new QWidget(m_projectsSection);
+    holder->setObjectName(QStringLiteral("projectGrid"));
+    m_grid = new AdaptiveGrid(minimumCardWidth, spacing, holder);
+    m_grid->setContentsMargins(0, 0, 0, 0);
+    section->addWidget(holder);
+    m_cards = std::make_unique<KeyedRows<ComposeProject, ProjectCard, AdaptiveGrid>>(
+        m_grid, [](const ComposeProject& p) { return p.id(); },
+        [this, holder](const ComposeProject& p) {
+            auto* card = new ProjectCard(m_store, p, m_folders.value(p.id()), p.id() == m_emphasized, holder);
+            connect(card, &ProjectCard::opened, this, &ProjectsContent::opened);
+            return card;
+        },
+        [this](ProjectCard* card, const ComposeProject& p, int) {
+            card->setProject(p, m_folders.value(p.id()), p.id() == m_emphasized);
+        });
+    column->addWidget(m_projectsSection);
+
+    m_loose = new LooseCard(m_store, this);
+    column->addWidget(m_loose);
+
+    auto* actions = new QWidget;
+    auto* buttons = new QHBoxLayout(actions);
+    buttons->setContentsMargins(0, 0, 0, 0);
+    buttons->setSpacing(8);
+    buttons->addWidget(new AddProjectButton(m_store, VoskButtonStyle::Variant::accent, actions));
+    if (QWidget* clone = ProjectSheets::cloneButton(m_store, actions))
+        buttons->addWidget(clone);
+    m_empty = new EmptyState(m_store, Category::projects, actions, this);
+    column->addWidget(m_empty);
+    column->addStretch(1);
+
+    m_batch = new ChangeBatch(this, [this] { refresh(); });
+    m_batch->watch(&m_store, &AppStore::containersChanged);
+    m_batch->watch(&m_store, &AppStore::statsChanged);
+    m_batch->watch(&m_store, &AppStore::usageChanged);
+    m_batch->watch(&m_store, &AppStore::showAllChanged);
+    m_batch->watch(&m_store, &AppStore::runtimeChanged);
+    m_batch->watch(&m_store, &AppStore::runtimesChanged);
+    m_batch->watch(&m_store, &AppStore::registryChanged);
+    m_batch->watch(&m_store, &AppStore::filterChanged);
+    refresh();
+}
+
+ProjectsContent::~ProjectsContent() = default;
+
+void ProjectsContent::refresh()
+{
+    // Hidden behind an opened project: catch up when shown again, not on every poll meanwhile. (A
+    // list not shown yet, as a picture is made, is drawn all the same.)
+    if (isHidden() && testAttribute(Qt::WA_WState_ExplicitShowHide)) {
+        m_stale = true;
+        return;
+    }
+    m_stale = false;
+
+    const QList<ComposeProject> projects = m_store.projects();
+    QHash<QString, ProjectFolder> folders;
+    for (const ComposeProject& project : projects)
+        folders.insert(project.id(), ProjectFolder::of(project));
+    m_folders = folders;
+    m_emphasized = emphasized(projects, m_folders);
+    m_cards->sync(projects);
+    m_projectsSection->setVisible(!projects.isEmpty());
+
+    const QList<Container> loose = Docker::ungrouped(m_store.matchingContainers());
+    m_loose->sync(loose);
+    m_loose->setVisible(!loose.isEmpty());
+    m_empty->setVisible(projects.isEmpty() && loose.isEmpty());
+}
+
+ProjectCard* ProjectsContent::card(const QString& id) const
+{
+    return m_cards->row(id);
+}
+
+void ProjectsContent::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_stale)
+        refresh();
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "app/design/KeyedRows.h"
+#include "engine/ComposeProject.h"
+#include "screens/ProjectFolder.h"
+
+#include <QHash>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class AdaptiveGrid;
+class AppStore;
+class ChangeBatch;
+class EmptyState;
+class LooseCard;
+class ProjectCard;
+class VitalsRow;
+
+// The list of the projects screen: "Right now" with the vitals, "Your projects" as a grid of project
+// cards, the containers that belong to no project, or the empty state when there is nothing. Follows
+// the store; cards are kept by project id across refreshes, and each project's folder is looked at
+// once per refresh and shared by its card, its controls and the emphasis rule. A refresh that finds
+// the list hidden waits until it is shown again.
+class ProjectsContent : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit ProjectsContent(AppStore& store, QWidget* parent = nullptr);
+    ~ProjectsContent() override;
+
+    // Applies the store's present state now rather than on the next turn of the event loop.
+    void refresh();
+
+    // The id of the first project that compose could bring up and that does not fully run; none when
+    // no project qualifies. Its card's Start is the accented one.
+    static std::optional<QString> emphasized(const QList<ComposeProject>& projects,
+                                             const QHash<QString, ProjectFolder>& folders);
+    std::optional<QString> emphasizedId() const { return m_emphasized; }
+
+    // The card of a project id, or null.
+    ProjectCard* card(const QString& id) const;
+
+    static constexpr double minimumCardWidth = 300;
+    static constexpr double spacing = 14;
+
+signals:
+    // A card's "Details" was pressed.
+    void opened(const ComposeProject& project);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    AppStore& m_store;
+    ChangeBatch* m_batch;
+    bool m_stale = true;
+    std::optional<QString> m_emphasized;
+    VitalsRow* m_vitals;
+    QWidget* m_projectsSection;
+    AdaptiveGrid* m_grid;
+    std::unique_ptr<KeyedRows<ComposeProject, ProjectCard, AdaptiveGrid>> m_cards;
+    QHash<QString, ProjectFolder> m_folders;
+    LooseCard* m_loose;
+    EmptyState* m_empty;
+};

@@ -1,0 +1,139 @@
+#include "screens/ProjectControls.h"
+
+#include "app/design/VoskButton.h"
+#include "ProjectsFixture.h"
+#include "sheets/CommandRunView.h"
+#include "support/RecordingHost.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace ProjectsTesting;
+using TestSupport::eventually;
+using TestSupport::RecordingHost;
+
+namespace {
+
+QAction* action(const ProjectControls& controls, const char* name)
+{
+    return controls.menu()->findChild<QAction*>(QString::fromLatin1(name));
+}
+
+// What the controls offer, by name: the buttons shown, "logs" when "Project logs…" is enabled, and the
+// menu items shown.
+QString offered(const ProjectControls& controls)
+{
+    QStringList names;
+    for (const char* button : {"start", "stop", "free"}) {
+        const auto* widget = controls.findChild<QWidget*>(QString::fromLatin1(button) + "Button");
+        if (widget && widget->isVisibleTo(&controls))
+            names << button;
+    }
+    if (action(controls, "logsAction")->isEnabled())
+        names << "logs";
+    for (const char* item : {"reveal", "locate", "up", "rebuild", "down", "forget"})
+        if (action(controls, (QByteArray(item) + "Action").constData())->isVisible())
+            names << item;
+    return names.join(' ');
+}
+
+// The presence rules, through the widget, on projects whose folder the test makes.
+TEST(ProjectControls, WhatIsOfferedFollowsTheContainersTheFolderAndTheRegistry)
+{
+    QTemporaryDir parent;
+    const QString plain = projectFolder(parent, "plain");
+    const QString builds = projectFolder(parent, "builds", true, true);
+    const QString bare = projectFolder(parent, "bare", false);
+    struct Row {
+        const char* what;
+        QString dir;
+        QStringList states; // one container per state
+        qint64 services;
+        bool remembered;
+        QString offered;
+    };
+    const QList<Row> rows = {
+        {"its only container runs", plain, {"running"}, 1, true, "stop logs reveal up down forget"},
+        {"3 services, 2 running", plain, {"running", "running"}, 3, true, "start stop logs reveal up down forget"},
+        {"remembered, no containers", plain, {}, 2, true, "start reveal forget"},
+        {"remembered, no containers, builds", builds, {}, 2, true, "start reveal rebuild forget"},
+        {"its folder was removed", parent.filePath("gone"), {}, 2, true, "locate forget"},
+        {"no compose file", bare, {"exited"}, 1, true, "start reveal locate forget"},
+        {"all paused", plain, {"paused", "paused"}, 2, true, "start stop logs reveal up down forget"},
+        {"only seen through its containers", builds, {"exited"}, 0, false, "start logs reveal up rebuild down"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Fixture f;
+        QList<Container> containers;
+        for (int i = 0; i < row.states.size(); ++i)
+            containers << container(QString("p-s%1").arg(i), row.states[i], "p", row.dir);
+        f.showOne("alpha", containers);
+        if (row.remembered) {
+            ProjectRegistry registry;
+            registry.add({"p", row.dir, {}}, "alpha");
+            f.store.setRegistry(registry);
+        }
+        ComposeProject project{"p", row.dir, containers, row.services, Runtime::context("alpha")};
+        ProjectControls controls(f.store, project, ProjectFolder::of(project), false);
+        EXPECT_EQ(offered(controls), row.offered);
+        // Emphasis changes the Start button only.
+        controls.setProject(project, ProjectFolder::of(project), true);
+        EXPECT_EQ(offered(controls), row.offered);
+        EXPECT_EQ(controls.findChild<VoskButton*>("startButton")->buttonStyle().variant,
+                  VoskButtonStyle::Variant::accent);
+        EXPECT_TRUE(action(controls, "deleteAction")->isVisible());
+        EXPECT_TRUE(action(controls, "logsAction")->isVisible());
+    }
+}
+
+TEST(ProjectControls, TheFreeButtonAppearsOnceTheProjectHasSomethingToFree)
+{
+    Fixture f;
+    f.showOne("alpha");
+    const ComposeProject project{"shop", "/srv/shop", {container("shop-web", "exited", "shop")}, 1, std::nullopt};
+    ProjectControls controls(f.store, project, {}, false);
+    EXPECT_EQ(controls.findChild<QWidget*>("freeButton"), nullptr);
+
+    DiskUsage usage;
+    usage.candidates << Reclaimable{Reclaimable::Kind::Container, "id-shop-web", "shop-web", 1'500'000, {},
+                                    Reclaimable::Recovery::Restorable, "shop", std::nullopt};
+    usage.candidates << Reclaimable{Reclaimable::Kind::Image, "other", "other", 9'000'000, {},
+                                    Reclaimable::Recovery::Restorable, "other", std::nullopt};
+    f.store.setUsage(usage);
+    controls.setProject(project, {}, false);
+    auto* free = controls.findChild<QAbstractButton*>("freeButton");
+    ASSERT_TRUE(free && free->isVisibleTo(&controls));
+    EXPECT_EQ(free->text(), "Free 1.5 MB…");
+    EXPECT_EQ(controls.freeable(), 1'500'000);
+
+    // A poll that changes nothing keeps the very same button.
+    controls.setProject(project, {}, false);
+    EXPECT_EQ(controls.findChild<QAbstractButton*>("freeButton"), free);
+}
+
+TEST(ProjectControls, RebuildNamesTheProjectAndShowsThatCommand)
+{
+    QTemporaryDir parent;
+    const QString dir = projectFolder(parent, "builds", true, true);
+    Fixture f;
+    f.showOne("alpha");
+    const TestSupport::FakeTools fakes({"docker"});
+    QWidget window;
+    const ComposeProject project{"shop", dir, {container("shop-web", "running", "shop", dir)}, 1, std::nullopt};
+    auto* controls = new ProjectControls(f.store, project, ProjectFolder::of(project), false, &window);
+    action(*controls, "rebuildAction")->trigger();
+    auto* sheet = window.findChild<CommandRunView*>();
+    ASSERT_TRUE(sheet);
+    EXPECT_TRUE(sheet->text().startsWith("$ docker compose -p shop up -d --build"));
+    ASSERT_TRUE(eventually([&] { return sheet->exitStatus().has_value(); }));
+    // The sheet's banner is the command that ran.
+    EXPECT_EQ(fakes.calls(), QStringList{"docker --context alpha compose -p shop up -d --build"});
+    sheet->reject();
+}
+
+} // namespace

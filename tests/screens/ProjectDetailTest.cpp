@@ -1,0 +1,119 @@
+#include "screens/ProjectDetailContent.h"
+#include "screens/ProjectsContent.h"
+
+#include "app/design/Eyebrow.h"
+#include "app/design/RunRing.h"
+#include "app/design/VoskLabel.h"
+#include "ProjectsFixture.h"
+#include "support/TestSupport.h"
+#include "support/Widgets.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+using namespace ProjectsTesting;
+
+namespace {
+
+TEST(ProjectDetail, TheWorkingDirectoryLine)
+{
+    const TestSupport::ScopedEnv home("HOME", QByteArray("/home/ada"));
+    const ComposeProject onAlpha{"shop", "/home/ada/code/shop", {}, 0, Runtime::context("alpha")};
+    const ComposeProject noRuntime{"shop", "/home/ada/code/shop", {}, 0, std::nullopt};
+    const ComposeProject elsewhere{"shop", "/srv/home/ada/shop", {}, 0, std::nullopt};
+    const ComposeProject noDir{"shop", std::nullopt, {}, 0, Runtime::context("alpha")};
+    struct Row {
+        const char* what;
+        ComposeProject project;
+        bool exists;
+        bool showAll;
+        QString line;
+    };
+    const QList<Row> rows = {
+        {"one runtime shown", onAlpha, true, false, "~/code/shop"},
+        {"all runtimes shown", onAlpha, true, true, "alpha · ~/code/shop"},
+        {"all shown, no runtime", noRuntime, true, true, "~/code/shop"},
+        {"home further in stays", elsewhere, true, false, "/srv/home/ada/shop"},
+        {"a removed folder", onAlpha, false, true, "working directory no longer exists"},
+        {"no folder known", noDir, true, true, "working directory no longer exists"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(ProjectDetailContent::shortDir(row.project, row.exists, row.showAll), row.line);
+    }
+}
+
+TEST(ProjectDetail, UsageCardsSitSideBySideWhenTheyFitAndStackWhenNarrow)
+{
+    Fixture f;
+    f.showOne("alpha", {container("shop-web", "running", "shop")});
+    ProjectDetailContent detail(f.store, f.store.projects().first());
+    detail.show();
+    detail.resize(900, 800);
+    EXPECT_TRUE(detail.usageSideBySide());
+    detail.resize(420, 800);
+    EXPECT_FALSE(detail.usageSideBySide());
+    detail.resize(1000, 800);
+    EXPECT_TRUE(detail.usageSideBySide());
+}
+
+// A store as a user might see it: projects running, stopped, in trouble and remembered without
+// containers, loose containers, statistics and disk usage.
+void fillForPictures(Fixture& f, const QTemporaryDir& parent)
+{
+    const QString shop = projectFolder(parent, "shop", true, true);
+    const QString blog = projectFolder(parent, "blog");
+    Container web = container("shop-web", "running", "shop", shop);
+    web.ports = "0.0.0.0:8080->80/tcp";
+    Container db = container("shop-db", "running", "shop", shop);
+    Container worker = container("shop-worker", "exited", "shop", shop);
+    worker.status = "Exited (2) 3 minutes ago";
+    Container blogWeb = container("blog-web", "exited", "blog", blog);
+    Container loose = container("scratch", "running");
+    f.showOne("alpha", {web, db, worker, blogWeb, loose});
+    ProjectRegistry registry;
+    registry.add({"shop", shop, {"web", "db", "worker"}}, "alpha");
+    registry.add({"blog", blog, {"web"}}, "alpha");
+    registry.add({"archive", parent.filePath("archive-moved"), {"web", "db"}}, "alpha");
+    f.store.setRegistry(registry);
+    LiveStats stats;
+    stats.cpu = {{"shop-web", 42}, {"shop-db", 8}, {"scratch", 1}};
+    stats.memory = {{"shop-web", 180ll << 20}, {"shop-db", 420ll << 20}, {"scratch", 4ll << 20}};
+    f.store.setStats(stats);
+    DiskUsage usage;
+    usage.total = 3'200'000'000;
+    usage.containerSize = {{"shop-web", 12'000'000}, {"shop-db", 80'000'000}, {"blog-web", 2'000'000}};
+    usage.candidates << Reclaimable{Reclaimable::Kind::Container, "id-blog-web", "blog-web", 2'000'000, {},
+                                    Reclaimable::Recovery::Restorable, "blog", std::nullopt};
+    f.store.setUsage(usage);
+}
+
+TEST(ProjectsGallery, TheProjectsScreenAndTheDetailInBothLooks)
+{
+    Docker::setCoresForTesting(8);
+    Docker::setPhysicalMemoryForTesting(16ull << 30);
+    Fixture f;
+    QTemporaryDir parent;
+    fillForPictures(f, parent);
+
+    EXPECT_EQ(TestSupport::renderToGallery(
+                  "projects", [&] { return std::make_unique<ProjectsContent>(f.store); }, 1000, 0)
+                  .size(),
+              2);
+    const ComposeProject shop = f.store.projects().at(2);
+    ASSERT_EQ(shop.name, "shop");
+    EXPECT_EQ(TestSupport::renderToGallery(
+                  "project-detail", [&] { return std::make_unique<ProjectDetailContent>(f.store, shop); }, 900, 0)
+                  .size(),
+              2);
+    EXPECT_EQ(TestSupport::renderToGallery(
+                  "project-detail-narrow",
+                  [&] { return std::make_unique<ProjectDetailContent>(f.store, shop); }, 460, 0)
+                  .size(),
+              2);
+    Docker::setCoresForTesting(std::nullopt);
+    Docker::setPhysicalMemoryForTesting(std::nullopt);
+}
+
+} // namespace

@@ -1,0 +1,210 @@
+#include "screens/ProjectCard.h"
+#include "screens/ProjectControls.h"
+#include "screens/ProjectDetailContent.h"
+#include "screens/ProjectsContent.h"
+#include "screens/ProjectsView.h"
+
+#include "app/design/RunRing.h"
+#include "app/design/VoskButton.h"
+#include "app/design/VoskLabel.h"
+#include "app/parts/EmptyState.h"
+#include "ProjectsFixture.h"
+#include "support/TestSupport.h"
+#include "support/Widgets.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace ProjectsTesting;
+
+namespace {
+
+bool shown(const QWidget* widget)
+{
+    return widget && !widget->isHidden();
+}
+
+// The sections shown, by name.
+QString sectionsOf(const ProjectsContent& content)
+{
+    QStringList names;
+    if (shown(content.findChild<QWidget*>("projectsSection")))
+        names << "projects";
+    if (shown(content.findChild<QWidget*>("looseCard")))
+        names << "loose";
+    if (shown(content.findChild<EmptyState*>()))
+        names << "empty";
+    return names.join(' ');
+}
+
+TEST(ProjectsContent, SectionsFollowTheFilteredListsWhileTheVitalsCountEverything)
+{
+    struct Row {
+        const char* what;
+        QList<Container> containers;
+        QString filter;
+        QString sections;
+    };
+    const QList<Row> rows = {
+        {"nothing at all", {}, "", "empty"},
+        {"only loose containers", {container("loose", "running")}, "", "loose"},
+        {"only projects", {container("shop-web", "running", "shop")}, "", "projects"},
+        {"both", {container("shop-web", "running", "shop"), container("loose", "exited")}, "", "projects loose"},
+        {"a filter matching nothing", {container("shop-web", "running", "shop"), container("loose", "exited")},
+         "nothing", "empty"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Fixture f;
+        f.showOne("alpha", row.containers);
+        f.store.setFilter(row.filter);
+        ProjectsContent content(f.store);
+        EXPECT_EQ(sectionsOf(content), row.sections);
+    }
+}
+
+TEST(ProjectsContent, OnlyTheFirstProjectComposeCouldBringFurtherUpIsEmphasized)
+{
+    QTemporaryDir parent;
+    const QString ready = projectFolder(parent, "ready");
+    const QString bare = projectFolder(parent, "bare", false);
+    const QString gone = parent.filePath("gone");
+    const auto project = [](const QString& name, const std::optional<QString>& dir, int running, int stopped,
+                            qint64 services) {
+        ComposeProject p{name, dir, {}, services, std::nullopt};
+        for (int i = 0; i < running; ++i)
+            p.containers << container(QString("%1-r%2").arg(name).arg(i), "running", name);
+        for (int i = 0; i < stopped; ++i)
+            p.containers << container(QString("%1-s%2").arg(name).arg(i), "exited", name);
+        return p;
+    };
+    struct Row {
+        const char* what;
+        QList<ComposeProject> projects;
+        std::optional<QString> emphasized;
+    };
+    const QList<Row> rows = {
+        {"no folder", {project("a", std::nullopt, 0, 3, 3)}, std::nullopt},
+        {"folder gone", {project("a", gone, 0, 3, 3)}, std::nullopt},
+        {"no compose file", {project("a", bare, 0, 3, 3)}, std::nullopt},
+        {"2 services, 1 running", {project("a", ready, 1, 0, 2)}, "/a"},
+        {"running as many as containers and services", {project("a", ready, 2, 0, 2)}, std::nullopt},
+        {"remembered without containers", {project("a", ready, 0, 0, 1)}, "/a"},
+        {"the earlier of two", {project("a", ready, 0, 1, 1), project("b", ready, 0, 1, 1)}, "/a"},
+        {"the first that qualifies", {project("a", ready, 1, 0, 1), project("b", ready, 0, 1, 1)}, "/b"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QHash<QString, ProjectFolder> folders;
+        for (const ComposeProject& p : row.projects)
+            folders.insert(p.id(), ProjectFolder::of(p));
+        EXPECT_EQ(ProjectsContent::emphasized(row.projects, folders), row.emphasized);
+    }
+}
+
+// The card's rules for projects whose folder is not usable, on one fixture store.
+TEST(ProjectCard, RememberedMissingAndBareProjects)
+{
+    QTemporaryDir parent;
+    const QString ready = projectFolder(parent, "ready");
+    const QString bare = projectFolder(parent, "bare", false);
+    struct Row {
+        const char* what;
+        QString name;
+        QString dir;
+        QList<Container> containers;
+        qint64 total;
+        bool dimmed;
+        bool chips;
+    };
+    const QList<Row> rows = {
+        {"remembered, folder ready", "kept", ready, {}, 2, false, false},
+        {"remembered, folder removed", "moved", parent.filePath("gone"), {}, 2, true, false},
+        {"no compose file", "bare", bare, {container("bare-web", "exited", "bare", bare)}, 2, true, true},
+    };
+    Fixture f;
+    ProjectRegistry registry;
+    QList<Container> all;
+    for (const Row& row : rows) {
+        registry.add({row.name, row.dir, {"web", "db"}}, "alpha");
+        all << row.containers;
+    }
+    f.showOne("alpha", all);
+    f.store.setRegistry(registry);
+    ProjectsContent content(f.store);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ProjectCard* card = content.card("alpha/" + row.name);
+        ASSERT_TRUE(card);
+        const RunRing* ring = card->findChild<RunRing*>();
+        EXPECT_EQ(ring->running(), 0);
+        EXPECT_EQ(ring->total(), row.total);
+        EXPECT_EQ(ring->dimmed(), row.dimmed);
+        EXPECT_EQ(shown(card->findChild<QWidget*>("chips")), row.chips);
+        EXPECT_FALSE(card->findChild<QWidget*>("runtimeLine")->isVisibleTo(card));
+    }
+}
+
+TEST(ProjectsContent, CardsAreKeptByProjectIdAcrossRefreshes)
+{
+    Fixture f;
+    f.showOne("alpha", {container("shop-web", "running", "shop"), container("blog-web", "exited", "blog")});
+    ProjectsContent content(f.store);
+    ProjectCard* shop = content.card("alpha/shop");
+    ProjectCard* blog = content.card("alpha/blog");
+    ASSERT_TRUE(shop && blog);
+    auto* stop = shop->findChild<VoskButton*>("stopButton");
+
+    f.store.setContainers({container("shop-web", "exited", "shop"), container("blog-web", "running", "blog"),
+                           container("zoo-web", "running", "zoo")});
+    settle();
+    EXPECT_EQ(content.card("alpha/shop"), shop);
+    EXPECT_EQ(content.card("alpha/blog"), blog);
+    EXPECT_EQ(shop->findChild<VoskButton*>("stopButton"), stop);
+    EXPECT_TRUE(stop->isHidden()); // updated in place: nothing runs any more
+    EXPECT_TRUE(content.card("alpha/zoo"));
+
+    f.store.setContainers({container("blog-web", "running", "blog")});
+    settle();
+    EXPECT_FALSE(content.card("alpha/shop"));
+    EXPECT_EQ(content.card("alpha/blog"), blog);
+}
+
+TEST(ProjectsView, TheDetailFollowsTheOpenedIdThroughRefreshesAndGoesBackWhenItLeaves)
+{
+    Fixture f;
+    f.showOne("alpha", {container("shop-web", "running", "shop"), container("blog-web", "running", "blog")});
+    ProjectsView view(f.store);
+    view.show();
+    ProjectCard* card = view.content()->card("alpha/shop");
+    ASSERT_TRUE(card);
+    QTest::mouseClick(card->findChild<VoskButton*>("detailsButton"), Qt::LeftButton);
+    ASSERT_TRUE(view.detail());
+    EXPECT_EQ(view.opened(), "alpha/shop");
+    EXPECT_TRUE(view.content()->isHidden());
+    ProjectDetailContent* detail = view.detail();
+
+    // A refresh keeps the same page and shows the new state.
+    f.store.setContainers({container("shop-web", "exited", "shop"), container("blog-web", "running", "blog")});
+    settle();
+    EXPECT_EQ(view.detail(), detail);
+    EXPECT_EQ(detail->project().runningCount(), 0);
+
+    // Filtered out: the list; listed again: the detail comes back by itself.
+    f.store.setFilter("blog");
+    settle();
+    EXPECT_FALSE(view.detail());
+    EXPECT_FALSE(view.content()->isHidden());
+    f.store.setFilter("");
+    settle();
+    ASSERT_TRUE(view.detail());
+
+    QTest::mouseClick(view.detail()->findChild<VoskButton*>("backButton"), Qt::LeftButton);
+    settle();
+    EXPECT_FALSE(view.detail());
+    EXPECT_EQ(view.opened(), std::nullopt);
+    EXPECT_FALSE(view.content()->isHidden());
+}
+
+} // namespace
