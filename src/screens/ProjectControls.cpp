@@ -14,11 +14,12 @@
 #include "sheets/CommandRunView.h"
 #include "sheets/LogSource.h"
 #include "sheets/LogsView.h"
+#include "sheets/ReclaimButton.h"
 #include "sheets/SheetHost.h"
 #include "store/AppStore.h"
 
-#include <QHBoxLayout>
 #include <QMenu>
+#include <QPointer>
 
 namespace {
 
@@ -102,12 +103,10 @@ ProjectControls::ProjectControls(AppStore& store, const ComposeProject& project,
     connect(m_stop, &VoskButton::clicked, this, &ProjectControls::stop);
     m_flow->addWidget(m_stop);
 
-    // The free button is made when there is something to free; it takes its place in this slot.
-    m_freeSlot = new QWidget(this);
-    m_freeSlot->setObjectName(QStringLiteral("freeSlot"));
-    auto* slotLayout = new QHBoxLayout(m_freeSlot);
-    slotLayout->setContentsMargins(0, 0, 0, 0);
-    m_flow->addWidget(m_freeSlot);
+    m_free = new ReclaimButton(m_store, QString(), m_project, this);
+    m_free->setObjectName(QStringLiteral("freeButton"));
+    m_free->setToolTip(QStringLiteral("Choose which of this project's stopped containers and unused images to remove"));
+    m_flow->addWidget(m_free);
 
     m_more = new EllipsisMenuButton(this);
     m_more->setObjectName(QStringLiteral("projectMenuButton"));
@@ -177,20 +176,10 @@ void ProjectControls::apply()
 
     m_freeable = freeable;
     const QString title = freeable >= 1 ? QStringLiteral("Free ") + Platform::fileSize(freeable) + u'…' : QString();
-    if (title != m_freeTitle || m_project.id() != m_freeProject) {
-        delete m_free;
-        if (!title.isEmpty()) {
-            auto* button = new VoskButton(title, VoskButtonStyle::Variant::quiet, std::nullopt, m_freeSlot);
-            button->setObjectName(QStringLiteral("freeButton"));
-            button->setToolTip(
-                QStringLiteral("Choose which of this project's stopped containers and unused images to remove"));
-            m_freeSlot->layout()->addWidget(button);
-            m_free = button;
-        }
-        m_freeSlot->setVisible(!title.isEmpty());
-        m_freeTitle = title;
-        m_freeProject = m_project.id();
-    }
+    if (m_free->text() != title)
+        m_free->setText(title);
+    m_free->setProject(m_project);
+    m_free->setVisible(freeable >= 1);
 }
 
 ComposeProject ProjectControls::whole() const

@@ -3,7 +3,6 @@
 #include "engine/ComposeProject.h"
 #include "screens/ProjectFolder.h"
 
-#include <QPointer>
 #include <QWidget>
 
 #include <optional>
@@ -13,6 +12,7 @@ class EllipsisMenuButton;
 class FlowLayout;
 class QAction;
 class QMenu;
+class ReclaimButton;
 class VoskButton;
 
 // What acts on one compose project: Start, Stop, the button that frees the project's disk space and
@@ -90,10 +90,7 @@ private:
     FlowLayout* m_flow;
     VoskButton* m_start;
     VoskButton* m_stop;
-    QWidget* m_freeSlot;
-    QPointer<QWidget> m_free;
-    QString m_freeTitle;
-    QString m_freeProject;
+    ReclaimButton* m_free;
     EllipsisMenuButton* m_more;
     QMenu* m_menu;
     QAction* m_logs;
