@@ -9,14 +9,13 @@
 namespace Platform {
 
 // A child process as the tool factories prepare it, not yet started. Runners start it; the value
-// itself can be compared and inspected in tests.
+// itself can be compared and inspected in tests. Every runner starts the child in a process group of
+// its own, so that ending it also ends what it started (the compose plugin a docker call runs).
 struct PreparedProcess {
     QString program;
     QStringList arguments;
     QProcessEnvironment environment{QProcessEnvironment::InheritFromParent};
     std::optional<QString> workingDirectory;
-    // Start the child in a process group of its own, so that ending it also ends what it spawned.
-    bool ownProcessGroup = false;
 
     bool operator==(const PreparedProcess&) const = default;
 };

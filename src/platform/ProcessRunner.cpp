@@ -3,11 +3,14 @@
 #include "platform/StreamingProcess.h"
 
 #include <QDeadlineTimer>
-#include <QHash>
 #include <QMutex>
 #include <QProcess>
+#include <QReadWriteLock>
+#include <QSet>
 #include <QThread>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <sys/types.h>
 #include <unistd.h>
@@ -17,7 +20,10 @@ namespace Platform {
 namespace {
 
 QMutex childMutex;
-QHash<qint64, bool> liveChildren; // pid -> started in its own process group
+QSet<qint64> liveChildren; // each leads a process group of its own
+// Held shared from the start of a child until it is recorded, and exclusively by the way out while
+// it takes its list: a child that runs is then always on that list.
+QReadWriteLock startLock;
 
 void ignoreBrokenPipe()
 {
@@ -28,11 +34,21 @@ void ignoreBrokenPipe()
     (void)done;
 }
 
-void signalChild(qint64 pid, bool group, int sig)
+bool groupExists(qint64 pid)
 {
-    if (pid <= 0)
-        return;
-    ::kill(group ? -static_cast<pid_t>(pid) : static_cast<pid_t>(pid), sig);
+    return pid > 0 && (::kill(-static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+void trackChild(qint64 pid)
+{
+    QMutexLocker lock(&childMutex);
+    liveChildren.insert(pid);
+}
+
+QSet<qint64> trackedChildren()
+{
+    QMutexLocker lock(&childMutex);
+    return liveChildren;
 }
 
 } // namespace
@@ -54,8 +70,18 @@ void prepare(QProcess& process, const PreparedProcess& prepared)
     if (prepared.workingDirectory)
         process.setWorkingDirectory(*prepared.workingDirectory);
     process.setStandardInputFile(QProcess::nullDevice());
-    if (prepared.ownProcessGroup)
-        process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+}
+
+bool startTracked(QProcess& process, QIODevice::OpenMode mode, int waitMs)
+{
+    QReadLocker starting(&startLock);
+    process.start(mode);
+    // A start that outlasts the wait still has a child to record; only one that failed has none.
+    if (!process.waitForStarted(waitMs) && process.state() == QProcess::NotRunning)
+        return false;
+    trackChild(process.processId());
+    return true;
 }
 
 void collectExit(QProcess& process, Completed& done)
@@ -68,10 +94,10 @@ void collectExit(QProcess& process, Completed& done)
         done.exitCode = SIGKILL;
 }
 
-void trackChild(qint64 pid, bool ownGroup)
+void signalGroup(qint64 pid, int sig)
 {
-    QMutexLocker lock(&childMutex);
-    liveChildren.insert(pid, ownGroup);
+    if (pid > 0)
+        ::kill(-static_cast<pid_t>(pid), sig);
 }
 
 void untrackChild(qint64 pid)
@@ -96,14 +122,12 @@ Completed runToEnd(const PreparedProcess& prepared, const std::optional<QByteArr
         process.setStandardInputFile(QString()); // back to a pipe
     }
 
-    process.start(QIODevice::ReadWrite);
-    if (!process.waitForStarted(-1)) {
+    if (!startTracked(process, QIODevice::ReadWrite)) {
         result.launchError = process.errorString();
         return result;
     }
     result.started = true;
     const qint64 pid = process.processId();
-    trackChild(pid, prepared.ownProcessGroup);
 
     if (input) {
         process.write(*input);
@@ -128,23 +152,32 @@ Capture capture(const PreparedProcess& prepared, const std::optional<QByteArray>
 
 void endRunningChildren(int graceMs)
 {
-    QHash<qint64, bool> children;
-    {
-        QMutexLocker lock(&childMutex);
-        children = liveChildren;
-    }
-    for (auto it = children.cbegin(); it != children.cend(); ++it)
-        signalChild(it.key(), it.value(), SIGTERM);
+    QDeadlineTimer grace(graceMs);
+    // A start that hangs (a program on a dead file system) must not hold the way out: after the
+    // grace the list is taken as it stands.
+    const bool startsHeld = startLock.tryLockForWrite(int(std::max<qint64>(grace.remainingTime(), 0)));
+    QSet<qint64> groups = trackedChildren();
+    if (startsHeld)
+        startLock.unlock();
+    for (const qint64 pid : std::as_const(groups))
+        signalGroup(pid, SIGTERM);
     signalStreamingChildren(SIGTERM);
 
-    QDeadlineTimer grace(graceMs);
-    while ((trackedChildCount() > 0 || streamingChildrenRunning()) && !grace.hasExpired())
+    // The leaders are reaped by their runners; what they started lingers in their groups until it
+    // has ended too.
+    const auto anyLeft = [&groups] {
+        return trackedChildCount() > 0 || streamingChildrenRunning() ||
+               std::any_of(groups.cbegin(), groups.cend(), [](qint64 pid) { return groupExists(pid); });
+    };
+    while (anyLeft() && !grace.hasExpired())
         QThread::msleep(20);
 
     killStreamingChildren();
-    QMutexLocker lock(&childMutex);
-    for (auto it = liveChildren.cbegin(); it != liveChildren.cend(); ++it)
-        signalChild(it.key(), it.value(), SIGKILL);
+    // A group's number stays taken while anything is left in it; an empty one is not signalled.
+    groups.unite(trackedChildren());
+    for (const qint64 pid : std::as_const(groups))
+        if (groupExists(pid))
+            signalGroup(pid, SIGKILL);
 }
 
 } // namespace Platform

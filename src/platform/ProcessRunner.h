@@ -3,6 +3,7 @@
 #include "platform/PreparedProcess.h"
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 
 #include <optional>
@@ -40,9 +41,17 @@ struct Completed {
 // recorded as SIGKILL, so it can never read as success.
 void collectExit(QProcess& process, Completed& done);
 
-// Applies a prepared process to a QProcess that has not been started. Standard input becomes the null device;
-// a runner that writes input switches it back to a pipe before starting.
+// Applies a prepared process to a QProcess that has not been started: the child will lead a process
+// group of its own, and its standard input is the null device (a runner that writes input switches it
+// back to a pipe before starting).
 void prepare(QProcess& process, const PreparedProcess& prepared);
+
+// Starts a prepared QProcess and records it for endRunningChildren. To the way out both happen at
+// once: endRunningChildren waits for starts under way, so a child that has begun to run is always
+// found and ended, however late the starting thread gets to record it. Waits up to `waitMs` (-1: no
+// bound) for the start; false, with nothing recorded, when the child could not be started. A runner
+// that starts children must start them here and call untrackChild once it has reaped them.
+bool startTracked(QProcess& process, QIODevice::OpenMode mode, int waitMs = -1);
 
 // Runs the child to its end on the calling thread, draining both outputs as they come. With `input`,
 // standard input is a pipe that receives the bytes and is then closed; a child that exits before
@@ -52,13 +61,15 @@ Completed runToEnd(const PreparedProcess& prepared, const std::optional<QByteArr
 // runToEnd with both outputs decoded as strict UTF-8; never throws.
 Capture capture(const PreparedProcess& prepared, const std::optional<QByteArray>& input = std::nullopt);
 
-// Every child the runners have started and not yet reaped is asked to terminate, and killed if it
-// is still there after `graceMs`. For the application's way out, so a hung tool never keeps it alive.
+// Every child the runners have started and not yet reaped is asked to terminate, with everything
+// in its process group, and what is left of those groups after `graceMs` is killed. For the
+// application's way out, so a hung tool never keeps it alive and nothing it started outlives it.
 void endRunningChildren(int graceMs = 2000);
 
-// Bookkeeping for runners that manage their own QProcess (timed, streaming).
-void trackChild(qint64 pid, bool ownGroup);
+// Bookkeeping for runners that manage their own QProcess (timed, streaming): see startTracked.
 void untrackChild(qint64 pid);
+// Sends `signal` to the process group a started child leads: the child and everything it started.
+void signalGroup(qint64 pid, int signal);
 int trackedChildCount();
 
 } // namespace Platform

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <climits>
 #include <csignal>
-#include <sys/types.h>
 
 namespace Platform {
 
@@ -30,39 +29,26 @@ bool waitUntil(QProcess& process, const QDeadlineTimer& deadline)
     return process.state() == QProcess::NotRunning;
 }
 
-void signalGroup(qint64 pid, int sig)
-{
-    if (pid > 0)
-        ::kill(-static_cast<pid_t>(pid), sig);
-}
-
 } // namespace
 
-TimedCompletion runTimed(const PreparedProcess& given, std::chrono::milliseconds limit,
+TimedCompletion runTimed(const PreparedProcess& prepared, std::chrono::milliseconds limit,
                          std::chrono::milliseconds grace)
 {
     TimedCompletion result;
-    // A group of its own, so the end of a timed command reaches whatever it started as well.
-    PreparedProcess prepared = given;
-    prepared.ownProcessGroup = true;
-
     QProcess process;
     prepare(process, prepared);
-    process.setStandardErrorFile(QProcess::nullDevice());
 
     const QDeadlineTimer deadline(std::max<qint64>(limit.count(), 0));
-    process.start(QIODevice::ReadOnly);
     // Exec reports back at once; the bound only keeps a program on a hung file system from holding us.
-    if (!process.waitForStarted(waitSlice(deadline)) && process.state() == QProcess::NotRunning) {
+    if (!startTracked(process, QIODevice::ReadOnly, waitSlice(deadline))) {
         result.run.launchError = process.errorString();
         return result;
     }
     result.run.started = true;
     const qint64 pid = process.processId();
-    trackChild(pid, true);
 
-    // QProcess gathers standard output while it waits, and reports the child's exit without waiting
-    // for the pipe to close, so a grandchild that keeps the pipe open cannot hold this loop.
+    // QProcess gathers both outputs while it waits, and reports the child's exit without waiting
+    // for the pipes to close, so a grandchild that keeps the pipe open cannot hold this loop.
     if (!waitUntil(process, deadline)) {
         result.timedOut = true;
         signalGroup(pid, SIGTERM);

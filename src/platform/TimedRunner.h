@@ -7,8 +7,7 @@
 
 namespace Platform {
 
-// How a child run under a time limit ended. Error output went to the null device, so an unread pipe
-// could never stall the child; `run.err` stays empty.
+// How a child run under a time limit ended, with what it printed on both outputs until then.
 struct TimedCompletion {
     Completed run;
     bool timedOut = false; // the limit passed while the child still ran; it was ended

@@ -188,12 +188,9 @@ QCoro::Task<> SettingsWindow::reload(bool thenCheck)
 
 Platform::PreparedProcess SettingsWindow::jobProcess(const ToolJob& job)
 {
-    Platform::PreparedProcess process =
-        Toolchain::process({QStringLiteral("/bin/sh"), QStringLiteral("-c"), job.script()});
-    // Cancel and closing the sheet end brew, colima and whatever else the shell started, not only
-    // the shell.
-    process.ownProcessGroup = true;
-    return process;
+    // Every child leads a process group of its own, so Cancel and closing the sheet end brew, colima
+    // and whatever else the shell started, not only the shell.
+    return Toolchain::process({QStringLiteral("/bin/sh"), QStringLiteral("-c"), job.script()});
 }
 
 void SettingsWindow::runJob(const ToolJob& job)

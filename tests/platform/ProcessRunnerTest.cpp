@@ -2,11 +2,14 @@
 
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <csignal>
 #include <thread>
+#include <vector>
 
 using Platform::PreparedProcess;
 using TestSupport::shell;
@@ -129,7 +132,6 @@ TEST(EndRunningChildren, EndsChildrenStillRunning)
 TEST(EndRunningChildren, KillsAChildThatIgnoresTermination)
 {
     PreparedProcess stubborn = shell("trap '' TERM; while :; do sleep 0.05; done");
-    stubborn.ownProcessGroup = true;
     Platform::Capture result;
     std::thread worker([&] { result = Platform::capture(stubborn); });
     QElapsedTimer clock;
@@ -141,4 +143,57 @@ TEST(EndRunningChildren, KillsAChildThatIgnoresTermination)
     Platform::endRunningChildren(300);
     worker.join();
     EXPECT_EQ(result.status, 128 + SIGKILL);
+}
+
+TEST(EndRunningChildren, EndsWhatTheChildStarted)
+{
+    // As the docker client runs its compose plugin: the child waits on a process of its own.
+    QTemporaryDir dir;
+    const QString pidFile = dir.filePath("grandchild");
+    Platform::Capture result;
+    std::thread worker([&] {
+        result = Platform::capture(shell(QStringLiteral("sleep 60 & echo $! > %1; wait").arg(pidFile)));
+    });
+    QElapsedTimer clock;
+    clock.start();
+    while (TestSupport::pidFromFile(pidFile) < 0 && clock.elapsed() < 5000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const qint64 grandchild = TestSupport::pidFromFile(pidFile);
+    ASSERT_GT(grandchild, 0);
+
+    Platform::endRunningChildren(2000);
+    worker.join();
+    EXPECT_EQ(result.status, 128 + SIGTERM);
+    EXPECT_TRUE(TestSupport::processGone(grandchild));
+}
+
+TEST(EndRunningChildren, ReachesChildrenThatHaveOnlyJustStarted)
+{
+    // Children shown to run are ended even when the threads that started them have not got round to
+    // anything since. Many start at once, each ended as soon as it has left its mark; a starting
+    // thread that loses the processor at the wrong moment is then bound to occur in some round.
+    constexpr int rounds = 40;
+    constexpr int count = 24;
+    for (int round = 0; round < rounds; ++round) {
+        QTemporaryDir dir;
+        std::vector<int> statuses(count, 0);
+        std::vector<std::thread> workers;
+        for (int i = 0; i < count; ++i)
+            workers.emplace_back([&, i] {
+                const QString script = QStringLiteral(": > %1/%2; exec sleep 10").arg(dir.path()).arg(i);
+                statuses[i] = Platform::capture(shell(script)).status;
+            });
+        QElapsedTimer clock;
+        clock.start();
+        while (QDir(dir.path()).entryList(QDir::Files).size() < count && clock.elapsed() < 10000)
+            std::this_thread::yield();
+
+        Platform::endRunningChildren(2000);
+        for (std::thread& worker : workers)
+            worker.join();
+        const auto missed = std::count_if(statuses.cbegin(), statuses.cend(),
+                                          [](int status) { return status != 128 + SIGTERM; });
+        ASSERT_EQ(missed, 0) << "round " << round;
+        ASSERT_LT(clock.elapsed(), 5000);
+    }
 }

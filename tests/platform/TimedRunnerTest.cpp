@@ -8,7 +8,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <cerrno>
 #include <csignal>
 #include <future>
 
@@ -16,36 +15,12 @@ using namespace std::chrono_literals;
 using Platform::PreparedProcess;
 using TestSupport::shell;
 
-namespace {
-
-// Whether a process of that id still exists; a reparented zombie is reaped by init soon after.
-bool gone(qint64 pid, int waitMs = 3000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < waitMs) {
-        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
-            return true;
-        QThread::msleep(20);
-    }
-    return false;
-}
-
-qint64 pidFrom(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    return file.readAll().trimmed().toLongLong();
-}
-
-} // namespace
-
 TEST(TimedRunner, AQuickChildGivesItsOutputAndStatus)
 {
     const auto ok = Platform::runTimed(shell("printf 'out'; echo noise >&2"), 5s);
     EXPECT_TRUE(ok.succeeded());
     EXPECT_EQ(ok.run.out, "out");
+    EXPECT_EQ(ok.run.err, "noise\n");
 
     const auto failed = Platform::runTimed(shell("echo printed; exit 1"), 5s);
     EXPECT_FALSE(failed.succeeded());
@@ -105,9 +80,9 @@ TEST(TimedRunner, AChildIgnoringTerminationIsKilledAfterTheGrace)
     EXPECT_TRUE(result.run.crashed);
     EXPECT_GE(clock.elapsed(), 700);
     EXPECT_LT(clock.elapsed(), 3000);
-    const qint64 grandchild = pidFrom(pidFile);
+    const qint64 grandchild = TestSupport::pidFromFile(pidFile);
     ASSERT_GT(grandchild, 0);
-    EXPECT_TRUE(gone(grandchild));
+    EXPECT_TRUE(TestSupport::processGone(grandchild));
 }
 
 TEST(TimedRunner, AGrandchildHoldingTheOutputDoesNotHoldTheCaller)
@@ -121,7 +96,7 @@ TEST(TimedRunner, AGrandchildHoldingTheOutputDoesNotHoldTheCaller)
     EXPECT_TRUE(result.succeeded());
     EXPECT_EQ(result.run.out, "done\n");
     EXPECT_LT(clock.elapsed(), 3000);
-    const qint64 grandchild = pidFrom(pidFile);
+    const qint64 grandchild = TestSupport::pidFromFile(pidFile);
     if (grandchild > 0)
         ::kill(pid_t(grandchild), SIGKILL);
 }

@@ -8,6 +8,8 @@
 #include <QRandomGenerator>
 
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 
 namespace TestSupport {
 
@@ -128,6 +130,26 @@ Platform::PreparedProcess shell(const QString& script)
     prepared.program = QStringLiteral("/bin/sh");
     prepared.arguments = {QStringLiteral("-c"), script};
     return prepared;
+}
+
+qint64 pidFromFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const qint64 pid = file.readAll().trimmed().toLongLong();
+    return pid > 0 ? pid : -1;
+}
+
+bool processGone(qint64 pid, int waitMs)
+{
+    QDeadlineTimer deadline(waitMs);
+    do {
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            return true;
+        QThread::msleep(20);
+    } while (!deadline.hasExpired());
+    return false;
 }
 
 ScopedEnv::ScopedEnv(const char* name, const std::optional<QByteArray>& value) : m_name(name)

@@ -120,6 +120,11 @@ private:
 // `/bin/sh -c script`, for tests of the process runners.
 Platform::PreparedProcess shell(const QString& script);
 
+// The process id a script wrote to `path` (`echo $! > path`); -1 when there is none.
+qint64 pidFromFile(const QString& path);
+// Whether the process has ended within `waitMs`; a reparented zombie is reaped by init soon after.
+bool processGone(qint64 pid, int waitMs = 3000);
+
 // Fake programs put first on every child's search path. Each named tool runs tests/support/fake-tool,
 // which answers from fixture files under dir()/<tool>/ or acts as VOSKEL_FAKE_MODE says.
 class FakeTools {
