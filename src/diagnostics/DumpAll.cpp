@@ -28,15 +28,6 @@ ProjectRegistry userRegistry()
     return ProjectRegistry::load(*Platform::Settings::standard());
 }
 
-QList<RuntimeEntry> discoveredRuntimes()
-{
-    try {
-        return Docker::runtimes().list;
-    } catch (const std::exception&) {
-        return {}; // the refresh decides what answers
-    }
-}
-
 void printListings(QTextStream& out, const AppStore& store)
 {
     for (const RuntimeEntry& entry : store.runtimes())
@@ -102,7 +93,8 @@ QCoro::Task<> runDumpAll(QTextStream& out)
     {
         AppStore store(*defaults);
         store.setRegistry(userRegistry());
-        store.setRuntimes(discoveredRuntimes());
+        // An empty list when discovery fails; the refresh then decides what answers, and says why.
+        co_await store.discover();
         // Showing all runtimes refreshes them, awaited here.
         co_await store.show(true);
         printListings(out, store);

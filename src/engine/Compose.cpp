@@ -4,6 +4,7 @@
 #include "engine/Docker.h"
 #include "platform/Json.h"
 #include "platform/ProcessRunner.h"
+#include "platform/TimedRunner.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -99,8 +100,13 @@ ComposeCheck checkCompose(const QString& dir)
 {
     if (!composeFile(dir))
         return ComposeCheck::invalid(noComposeFileMessage(dir));
-    const Platform::Completed done = Platform::runToEnd(process(
-        {QStringLiteral("compose"), QStringLiteral("config"), QStringLiteral("-q")}, std::nullopt, dir));
+    const Platform::TimedCompletion timed = Platform::runTimed(
+        process({QStringLiteral("compose"), QStringLiteral("config"), QStringLiteral("-q")}, std::nullopt, dir),
+        composeCheckLimit);
+    if (timed.timedOut)
+        return ComposeCheck::invalid(QStringLiteral("compose config did not finish within %1 seconds.")
+                                         .arg(composeCheckLimit.count()));
+    const Platform::Completed& done = timed.run;
     if (!done.started)
         return ComposeCheck::invalid(done.launchError);
     const QString err = Platform::decodeUtf8Strict(done.err);

@@ -51,7 +51,7 @@ std::optional<QString> composeFile(const QString& dir);
 QString noComposeFileMessage(const QString& dir);
 
 // Asks the compose plugin (on the client's current context) whether the project in `dir` can start.
-// Never throws; blocks until the plugin has finished.
+// Never throws; a plugin that has not finished within composeCheckLimit is ended and the check fails.
 ComposeCheck checkCompose(const QString& dir);
 
 // The plugin's error output reduced to its messages, one per non-blank line; the structured form

@@ -2,6 +2,9 @@
 
 #include "platform/Json.h"
 #include "platform/ProcessRunner.h"
+#include "platform/TimedRunner.h"
+
+#include <QRegularExpression>
 
 namespace {
 
@@ -10,6 +13,20 @@ QString stringAt(const QJsonObject& object, Key key)
 {
     const QJsonValue value = object.value(key);
     return value.isString() ? value.toString() : QString();
+}
+
+// The output of a command that ran to its end, or what its failure throws.
+QString outputOf(const Platform::Completed& done)
+{
+    if (!done.started)
+        throw Platform::LaunchError(done.launchError);
+    if (done.succeeded())
+        return Platform::decodeUtf8Strict(done.out);
+
+    QString message = Platform::decodeUtf8Strict(done.err);
+    if (message.isEmpty() && !done.err.isEmpty())
+        message = QStringLiteral("docker exited %1").arg(done.status());
+    throw DockerError::cli(message.trimmed());
 }
 
 } // namespace
@@ -39,16 +56,22 @@ Platform::PreparedProcess process(const QStringList& args, const std::optional<R
 
 QString run(const QStringList& args, const std::optional<Runtime>& runtime, const std::optional<QString>& cwd)
 {
-    const Platform::Completed done = Platform::runToEnd(process(args, runtime, cwd));
-    if (!done.started)
-        throw Platform::LaunchError(done.launchError);
-    if (done.succeeded())
-        return Platform::decodeUtf8Strict(done.out);
+    return outputOf(Platform::runToEnd(process(args, runtime, cwd)));
+}
 
-    QString message = Platform::decodeUtf8Strict(done.err);
-    if (message.isEmpty() && !done.err.isEmpty())
-        message = QStringLiteral("docker exited %1").arg(done.status());
-    throw DockerError::cli(message.trimmed());
+QString run(const QStringList& args, const std::optional<Runtime>& runtime, const std::optional<QString>& cwd,
+            std::chrono::milliseconds limit)
+{
+    const Platform::TimedCompletion done = Platform::runTimed(process(args, runtime, cwd), limit);
+    if (done.timedOut)
+        throw DockerError::cli(notAnswering(runtime));
+    return outputOf(done.run);
+}
+
+QString notAnswering(const std::optional<Runtime>& runtime)
+{
+    return runtime ? runtime->id() + QStringLiteral(" is not answering.")
+                   : QStringLiteral("The runtime is not answering.");
 }
 
 Platform::Capture capture(const QStringList& args, const std::optional<Runtime>& runtime,
@@ -58,6 +81,39 @@ Platform::Capture capture(const QStringList& args, const std::optional<Runtime>&
     if (input)
         bytes = input->toUtf8();
     return Platform::capture(process(args, runtime, cwd), bytes);
+}
+
+void requireJsonListing(QStringView output, qsizetype rowsRead)
+{
+    qsizetype lines = 0;
+    for (const QStringView line : output.split(u'\n', Qt::SkipEmptyParts))
+        if (!line.trimmed().isEmpty())
+            ++lines;
+    if (lines <= rowsRead)
+        return;
+    QString version;
+    try {
+        version = run({QStringLiteral("--version")}, std::nullopt, std::nullopt, listingLimit);
+    } catch (...) {
+        return; // nothing to tell; the unreadable lines are skipped as ever
+    }
+    if (const std::optional<QString> message = tooOldClientMessage(version))
+        throw DockerError::cli(*message);
+}
+
+std::optional<QString> tooOldClientMessage(const QString& versionOutput)
+{
+    // "Docker version 20.10.24+dfsg1, build 297e128"
+    static const QRegularExpression pattern(QStringLiteral(R"(version\s+v?((\d+)\.[^\s,]*))"));
+    const QRegularExpressionMatch match = pattern.match(versionOutput);
+    if (!match.hasMatch())
+        return std::nullopt;
+    bool ok = false;
+    const int major = match.captured(2).toInt(&ok);
+    if (!ok || major >= 23)
+        return std::nullopt;
+    return QStringLiteral("This docker client (%1) is too old: version 23 or later is needed.")
+        .arg(match.captured(1));
 }
 
 QList<QJsonObject> ndjson(const QString& text)

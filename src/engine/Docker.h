@@ -8,7 +8,9 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
+#include <chrono>
 #include <exception>
 #include <optional>
 
@@ -40,11 +42,40 @@ Platform::PreparedProcess process(const QStringList& args, const std::optional<R
 QString run(const QStringList& args, const std::optional<Runtime>& runtime = std::nullopt,
             const std::optional<QString>& cwd = std::nullopt);
 
+// How long the calls a refresh makes may wait for an engine before it counts as not answering; the
+// command is then ended with everything it started. A listing of a thousand containers takes well
+// under a second, so ten seconds leave a loaded engine ample room while a hung one holds a refresh of
+// all runtimes up only briefly. A compose check reads local files and resolves what they include,
+// which may be fetched. Disk usage is measured by walking every volume, and a first measurement of a
+// large disk can take minutes.
+inline constexpr std::chrono::seconds listingLimit{10};
+inline constexpr std::chrono::seconds composeCheckLimit{30};
+inline constexpr std::chrono::minutes measuringLimit{5};
+
+// What a runtime that gives no answer is reported as: "<id> is not answering.", or "The runtime is
+// not answering." for the client's own current context.
+QString notAnswering(const std::optional<Runtime>& runtime);
+
+// Runs a command as `run` does, but ends it (and what it started) once `limit` has passed and then
+// throws DockerError with notAnswering(runtime), as a command that failed.
+QString run(const QStringList& args, const std::optional<Runtime>& runtime, const std::optional<QString>& cwd,
+            std::chrono::milliseconds limit);
+
 // Runs a command to its end, optionally writing `input` to it, and returns status and both texts
 // untrimmed. Never throws; a child that cannot start gives status -1 and the reason as `err`.
 Platform::Capture capture(const QStringList& args, const std::optional<Runtime>& runtime = std::nullopt,
                           const std::optional<QString>& cwd = std::nullopt,
                           const std::optional<QString>& input = std::nullopt);
+
+// Clients before version 23 do not know "--format json" and print the word "json" for every row, so an
+// engine would look empty. Given a listing's output and how many rows were read from it, throws
+// DockerError with tooOldClientMessage when some line was not read and the client is one of those;
+// does nothing otherwise (and runs nothing when every line was read).
+void requireJsonListing(QStringView output, qsizetype rowsRead);
+
+// "This docker client (<version>) is too old: version 23 or later is needed." for what `docker
+// --version` printed, when that names a version before 23; none for a newer or unreadable one.
+std::optional<QString> tooOldClientMessage(const QString& versionOutput);
 
 // One JSON object per line, as the client prints with "--format json"; other lines are skipped.
 QList<QJsonObject> ndjson(const QString& text);

@@ -333,6 +333,17 @@ void forEachObjectLine(QStringView text, const QList<QLatin1StringView>& keys, R
     }
 }
 
+// One listing of a runtime in JSON, bounded as a refresh needs it, read by `parse`.
+template <typename Parse>
+auto listing(QStringList args, const std::optional<Runtime>& runtime, Parse parse)
+{
+    args << QStringLiteral("--format") << QStringLiteral("json");
+    const QString output = Docker::run(args, runtime, std::nullopt, Docker::listingLimit);
+    auto rows = parse(output, runtime);
+    Docker::requireJsonListing(output, rows.size());
+    return rows;
+}
+
 template <typename T>
 void sortByName(QList<T>& list)
 {
@@ -432,25 +443,17 @@ QList<DockerVolume> parseVolumes(QStringView text, const std::optional<Runtime>&
 
 QList<Container> containers(const std::optional<Runtime>& runtime)
 {
-    return parseContainers(
-        run({QStringLiteral("ps"), QStringLiteral("-a"), QStringLiteral("--format"), QStringLiteral("json")},
-            runtime),
-        runtime);
+    return listing({QStringLiteral("ps"), QStringLiteral("-a")}, runtime, parseContainers);
 }
 
 QList<DockerImage> images(const std::optional<Runtime>& runtime)
 {
-    return parseImages(
-        run({QStringLiteral("images"), QStringLiteral("--format"), QStringLiteral("json")}, runtime),
-        runtime);
+    return listing({QStringLiteral("images")}, runtime, parseImages);
 }
 
 QList<DockerVolume> volumes(const std::optional<Runtime>& runtime)
 {
-    return parseVolumes(run({QStringLiteral("volume"), QStringLiteral("ls"), QStringLiteral("--format"),
-                             QStringLiteral("json")},
-                            runtime),
-                        runtime);
+    return listing({QStringLiteral("volume"), QStringLiteral("ls")}, runtime, parseVolumes);
 }
 
 QMap<QString, QString> parseAddresses(const QString& json)

@@ -90,10 +90,12 @@ Discovery runtimes()
 {
     const QString output = run({QStringLiteral("context"), QStringLiteral("ls"), QStringLiteral("--format"),
                                 QStringLiteral("json")});
+    const QList<QJsonObject> contexts = ndjson(output);
+    requireJsonListing(output, contexts.size());
     QList<RuntimeEntry> list;
     QSet<QString> seenEndpoints;
     std::optional<Runtime> clientCurrent;
-    for (const QJsonObject& object : ndjson(output)) {
+    for (const QJsonObject& object : contexts) {
         const QString name = str(object, QLatin1StringView("Name"));
         const QString endpoint = str(object, QLatin1StringView("DockerEndpoint"));
         const bool current = object.value(QLatin1StringView("Current")).toBool(false);

@@ -272,7 +272,7 @@ QString diskUsageReport(const std::optional<Runtime>& runtime, bool verbose)
     constexpr unsigned long pauseMs = 250;
     for (int attempt = 1;; ++attempt) {
         try {
-            return run(args, runtime);
+            return run(args, runtime, std::nullopt, measuringLimit);
         } catch (const DockerError& error) {
             if (attempt == attempts || !error.errorDescription().contains(u"disk usage operation is already running"))
                 throw;

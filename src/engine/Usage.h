@@ -86,7 +86,8 @@ DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCom
 DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canCompose = hasComposeFile);
 
 // The engine's disk-usage report as JSON text (`system df`, with `verbose` its per-item form). Waits
-// out the engine's refusal while another measurement runs; throws what Docker::run throws.
+// out the engine's refusal while another measurement runs; throws what Docker::run throws, and
+// notAnswering(runtime) when a measurement has not finished within measuringLimit.
 QString diskUsageReport(const std::optional<Runtime>& runtime, bool verbose);
 
 } // namespace Docker

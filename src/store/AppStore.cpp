@@ -195,6 +195,15 @@ QList<std::optional<Runtime>> AppStore::scope() const
     return result;
 }
 
+QList<std::optional<Runtime>> AppStore::answeringScope() const
+{
+    QList<std::optional<Runtime>> result = scope();
+    result.removeIf([this](const std::optional<Runtime>& runtime) {
+        return runtime && m_unanswered.contains(runtime->id());
+    });
+    return result;
+}
+
 QList<Runtime> AppStore::addableRuntimes() const
 {
     QList<Runtime> result;

@@ -135,6 +135,10 @@ public:
     void start();
     // Rediscovers the runtimes, then refreshes. Runs on by itself when the result is not awaited.
     QCoro::Task<> loadContexts();
+    // Rediscovers the runtimes only, and gives the one to show first. A failed discovery leaves the
+    // list empty and is remembered: while all runtimes are shown and none is left to ask, a refresh
+    // reports it.
+    QCoro::Task<std::optional<Runtime>> discover();
     // Lists every runtime in scope and applies the result unless it has gone stale meanwhile. A
     // failure of the shown runtime hands over to a reachable one, unless this refresh already
     // follows a hand-over.
@@ -248,6 +252,9 @@ private:
         emit(this->*changed)();
     }
     bool isStale(const Snapshot& before) const;
+    // The scope without the runtimes that did not answer the last refresh: measuring them would only
+    // wait out the time limit again.
+    QList<std::optional<Runtime>> answeringScope() const;
 
     void setUnanswered(const QStringList& unanswered);
     void setUsageAt(const QDateTime& usageAt);
@@ -300,6 +307,7 @@ private:
     QString m_filter;
     ProjectRegistry m_registry;
     std::optional<QString> m_refreshError;
+    std::optional<QString> m_discoveryFailure;
     std::optional<QCoro::Task<>> m_pollTask;
     std::optional<QCoro::Task<>> m_statsTask;
 };

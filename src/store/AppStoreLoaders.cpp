@@ -61,7 +61,7 @@ std::optional<Sampled> sample(StoreEngine& engine, const std::function<QDateTime
 QCoro::Task<> AppStore::loadUsage()
 {
     const Snapshot before = snapshot();
-    const QList<std::optional<Runtime>> inScope = scope();
+    const QList<std::optional<Runtime>> inScope = answeringScope();
     setUsageAt(m_clock.now());
     QPointer<AppStore> self(this);
     const std::shared_ptr<StoreEngine> engine = m_engine;
@@ -87,7 +87,7 @@ QCoro::Task<> AppStore::loadUsage()
 QCoro::Task<> AppStore::loadStats()
 {
     const Snapshot before = snapshot();
-    const QList<std::optional<Runtime>> inScope = scope();
+    const QList<std::optional<Runtime>> inScope = answeringScope();
     QHash<QString, QString> endpoints;
     for (const RuntimeEntry& entry : std::as_const(m_runtimes))
         if (!endpoints.contains(entry.id()))

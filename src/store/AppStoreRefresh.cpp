@@ -1,5 +1,6 @@
 #include "store/AppStore.h"
 
+#include "engine/Docker.h"
 #include "engine/Listings.h"
 #include "platform/Pools.h"
 #include "platform/Settings.h"
@@ -68,8 +69,7 @@ Fetched fetch(StoreEngine& engine, const QList<std::optional<Runtime>>& scope)
             lastFailure = failureText(std::current_exception());
             // A client that fails without a word must not leave an empty error banner.
             if (lastFailure.trimmed().isEmpty())
-                lastFailure = runtime ? runtime->id() + QStringLiteral(" is not answering.")
-                                      : QStringLiteral("The runtime is not answering.");
+                lastFailure = Docker::notAnswering(runtime);
         }
     }
     if (!fetched.silent.isEmpty() && fetched.silent.size() == scope.size())
@@ -131,23 +131,36 @@ QCoro::Task<> AppStore::statsLoop(QPointer<AppStore> store)
 QCoro::Task<> AppStore::loadContexts()
 {
     QPointer<AppStore> self(this);
+    auto discovery = discover();
+    const std::optional<Runtime> current = co_await std::move(discovery);
+    if (!self)
+        co_return;
+    if (!m_runtime)
+        setRuntime(current);
+    else if (!m_showAll)
+        handOver();
+    co_await refresh(false);
+}
+
+QCoro::Task<std::optional<Runtime>> AppStore::discover()
+{
+    QPointer<AppStore> self(this);
     const std::shared_ptr<StoreEngine> engine = m_engine;
     Docker::Discovery found;
+    std::optional<QString> failure;
     try {
         auto job = Platform::onUtility([engine] { return engine->runtimes(); });
         found = co_await job;
     } catch (...) {
-        // Nothing to say of its own: the refresh below runs on what was shown and reports its failure.
+        // The refresh that follows runs on what was shown and reports its own failure.
         found = {};
+        failure = failureText(std::current_exception());
     }
     if (!self)
-        co_return;
+        co_return std::nullopt;
+    m_discoveryFailure = failure;
     setRuntimes(found.list);
-    if (!m_runtime)
-        setRuntime(found.current);
-    else if (!m_showAll)
-        handOver();
-    co_await refresh(false);
+    co_return found.current;
 }
 
 QCoro::Task<> AppStore::refresh(bool afterHandover)
@@ -158,9 +171,12 @@ QCoro::Task<> AppStore::refresh(bool afterHandover)
     const std::shared_ptr<StoreEngine> engine = m_engine;
     // Every background job is made in a statement of its own, as Platform::onPool asks.
     auto job = Platform::onUtility([engine, inScope] { return fetch(*engine, inScope); });
-    const Fetched fetched = co_await job;
+    Fetched fetched = co_await job;
     if (!self || isStale(before))
         co_return;
+    // With every runtime shown, a discovery that failed leaves nothing to ask and nothing else to say why.
+    if (inScope.isEmpty() && m_discoveryFailure)
+        fetched.failure = m_discoveryFailure;
 
     if (fetched.failure) {
         rederiveReachability();

@@ -6,6 +6,13 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <memory>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 // The run script's main job on a machine without a display.
 TEST(StartupProgramOnEngine, DumpsEveryRuntimeAndLeavesNoSettingsBehind)
 {
@@ -28,4 +35,45 @@ TEST(StartupProgramOnEngine, DumpsEveryRuntimeAndLeavesNoSettingsBehind)
     EXPECT_TRUE(has("  could remove container " + scene.failed + on));
     EXPECT_TRUE(has(R"(in use: (\d+%|<1%) of the processor  .+ (bytes?|KB|MB))"));
     EXPECT_FALSE(QFile::exists(Platform::Settings::suiteFile("voskel.dump")));
+}
+
+// A runtime that takes the connection and never answers: both dumps end, name it and show the rest.
+TEST(StartupProgramOnEngine, ARuntimeThatNeverAnswersIsNamedAndTheRestShown)
+{
+    VOSKEL_REQUIRE_ENGINE();
+    const DiagnosticsTest::EngineScene scene;
+    QTemporaryDir config;
+    QTemporaryDir clientConfig;
+    const TestSupport::ScopedEnv configHome("XDG_CONFIG_HOME", config.path().toUtf8());
+    const TestSupport::ScopedEnv dockerConfig("DOCKER_CONFIG", clientConfig.path().toUtf8());
+    const TestSupport::ScopedEnv dockerHost("DOCKER_HOST", std::nullopt);
+    // The kernel completes the connections a listening socket queues, though nothing ever serves them.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    const std::unique_ptr<int, void (*)(int*)> closer(new int(listener), [](int* fd) {
+        ::close(*fd);
+        delete fd;
+    });
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 64), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const QString hung = TestSupport::uniqueName("hung");
+    const auto made = TestSupport::docker(
+        {"context", "create", hung, "--docker", QStringLiteral("host=tcp://127.0.0.1:%1").arg(ntohs(address.sin_port))});
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+
+    const AppTest::Ran all = AppTest::runVoskel({"--dump", "all"});
+    EXPECT_EQ(all.exitCode, 0) << all.err.toStdString();
+    EXPECT_TRUE(all.out.contains("\nruntime: " + hung + "\n")) << all.out.toStdString();
+    EXPECT_TRUE(all.out.contains("    - " + scene.web() + "  [running]  on default\n")) << all.out.toStdString();
+    EXPECT_TRUE(all.out.endsWith("notice: " + hung + QStringLiteral(" is not answering \u2014 showing the rest.\n")))
+        << all.out.toStdString();
+
+    const AppTest::Ran one = AppTest::runVoskel({"--dump", hung});
+    EXPECT_EQ(one.exitCode, 0) << one.err.toStdString();
+    EXPECT_TRUE(one.out.endsWith("dump failed: " + hung + " is not answering.\n")) << one.out.toStdString();
 }

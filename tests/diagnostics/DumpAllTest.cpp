@@ -1,6 +1,7 @@
 #include "diagnostics/DumpAll.h"
 
 #include "diagnostics/RecordedScene.h"
+#include "diagnostics/RuntimeDump.h"
 #include "engine/ProjectRegistry.h"
 #include "platform/Settings.h"
 
@@ -90,4 +91,17 @@ TEST_F(DumpAll, WithoutStatisticsOrDiskUseTheReadingHasNoFiguresAndTheErrorIsSho
     EXPECT_TRUE(lines.filter("on disk:").isEmpty());
     EXPECT_TRUE(lines.contains("in use: — of the processor  —")) << lines.join('\n').toStdString();
     EXPECT_EQ(lines.last(), "error: permission denied while trying to connect");
+}
+
+// Clients before 23 print the word "json" for every row they were asked to format.
+TEST_F(DumpAll, AClientTooOldForJsonListingsIsNamedInsteadOfShowingAnEmptyEngine)
+{
+    fakes.answer("docker", {"--version"}, "Docker version 20.10.24+dfsg1, build 297e128\n");
+    answerDocker({"context", "ls", "--format", "json"}, "json\n");
+    answerDocker({"ps", "-a", "--format", "json"}, "json\njson\n");
+    const QString tooOld = "This docker client (20.10.24+dfsg1) is too old: version 23 or later is needed.";
+
+    const QStringList lines = dumpAll().split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(lines.last(), "error: " + tooOld) << lines.join('\n').toStdString();
+    EXPECT_EQ(printed([](QTextStream& out) { Diagnostics::runDump(out, std::nullopt); }), "dump failed: " + tooOld + "\n");
 }

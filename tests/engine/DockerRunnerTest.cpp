@@ -146,3 +146,21 @@ TEST_F(FakeDocker, ChildSeesTheRuntimeInItsEnvironment)
     EXPECT_EQ(Docker::run({"ps"}, Runtime::socket("s", "/run/x.sock")), "unix:///run/x.sock\n");
     EXPECT_EQ(Docker::run({"ps"}, Runtime::context("c")), "\n");
 }
+
+TEST(TooOldClient, OnlyVersionsBefore23AreRefused)
+{
+    const struct {
+        const char* printed;
+        std::optional<QString> message;
+    } rows[] = {
+        {"Docker version 20.10.24+dfsg1, build 297e128\n",
+         "This docker client (20.10.24+dfsg1) is too old: version 23 or later is needed."},
+        {"Docker version 19.03.13, build 4484c46d9d", "This docker client (19.03.13) is too old: version 23 or later is needed."},
+        {"Docker version 23.0.0, build e92dd87", std::nullopt},
+        {"Docker version 28.2.2, build e6534b4", std::nullopt},
+        {"env: 'docker': No such file or directory", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(Docker::tooOldClientMessage(row.printed), row.message) << row.printed;
+}

@@ -174,3 +174,21 @@ TEST_F(Loaders, AddressesComeOnlyWhileAnAppleRuntimeIsInScope)
     run(std::move(pending));
     EXPECT_EQ(s.addresses(), (QMap<QString, QString>{{"db", "192.168.64.4"}}));
 }
+
+TEST_F(Loaders, ARuntimeThatDidNotAnswerItsListingIsNotMeasured)
+{
+    // Each of its measurements would only wait out the time limit again.
+    engine->failListing(beta, "beta is not answering.");
+    engine->setUsage(alpha, usage(100, {}));
+    engine->setDockerStats(alpha, dockerStatsLine("web", "1.00%", "10MiB"));
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha, true);
+    run(s.refresh(false));
+    ASSERT_EQ(s.unanswered(), QStringList{beta.id()});
+
+    run(s.loadUsage());
+    run(s.loadStats());
+    EXPECT_EQ(engine->count(Call::Usage, beta), 0);
+    EXPECT_EQ(engine->count(Call::DockerStats, beta), 0);
+    EXPECT_EQ(engine->count(Call::Usage, alpha), 1);
+    EXPECT_EQ(engine->count(Call::DockerStats, alpha), 1);
+}
