@@ -39,7 +39,7 @@ void printListings(QTextStream& out, const AppStore& store)
                        QStringLiteral("  running: ") + QString::number(store.runningCount()));
     for (const ComposeProject& project : store.projects()) {
         // A remembered project without containers still shows how many services it has.
-        const qint64 total = std::max<qint64>(project.serviceCount, project.containers.size());
+        const qint64 total = project.totalCount();
         printLine(out, QStringLiteral("  project ") + project.name + QStringLiteral("  on ") + nameOf(project.runtime) +
                            QStringLiteral("  ") + QString::number(project.runningCount()) + u'/' +
                            QString::number(total));

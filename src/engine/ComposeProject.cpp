@@ -25,12 +25,17 @@ int ComposeProject::runningCount() const
                              [](const Container& c) { return c.state == u"running"; }));
 }
 
+qint64 ComposeProject::totalCount() const
+{
+    return std::max<qint64>(serviceCount, containers.size());
+}
+
 QString ComposeProject::statusText() const
 {
     if (containers.isEmpty())
         return QStringLiteral("Not running");
     const qint64 running = runningCount();
-    const qint64 total = std::max<qint64>(serviceCount, containers.size());
+    const qint64 total = totalCount();
     if (running == 0)
         return total == 1 ? QStringLiteral("Stopped") : QStringLiteral("All %1 stopped").arg(total);
     if (running == total)

@@ -18,6 +18,8 @@ struct ComposeProject {
 
     QString id() const;
     int runningCount() const;
+    // How many containers the project should have: the larger of those it has and its known services.
+    qint64 totalCount() const;
     QString statusText() const;
     // Whether the project's compose file builds an image from source ("build:" at any indentation).
     bool hasBuild() const;

@@ -1,7 +1,6 @@
 #include "screens/ProjectCard.h"
 
 #include "app/design/FlowLayout.h"
-#include "app/design/RunRing.h"
 #include "app/design/StatStrip.h"
 #include "app/design/TextStyle.h"
 #include "app/design/Vosk.h"
@@ -9,11 +8,11 @@
 #include "app/design/VoskLabel.h"
 #include "app/parts/AddressPill.h"
 #include "app/parts/ContainerChip.h"
-#include "app/parts/ProjectStatusLine.h"
 #include "app/parts/TroubleNotice.h"
 #include "engine/Docker.h"
 #include "platform/ByteCount.h"
 #include "screens/ProjectControls.h"
+#include "screens/ProjectHeading.h"
 #include "sheets/LogSource.h"
 #include "sheets/LogsView.h"
 #include "sheets/SheetHost.h"
@@ -57,22 +56,9 @@ ProjectCard::ProjectCard(AppStore& store, const ComposeProject& project, const P
     column->setSpacing(12);
 
     auto* header = new QHBoxLayout;
-    header->setSpacing(12);
-    m_ring = new RunRing(0, 0, true, this);
-    header->addWidget(m_ring, 0, Qt::AlignVCenter);
-    auto* titles = new QVBoxLayout;
-    titles->setSpacing(2);
-    m_name = new VoskLabel(QString(), TextStyles::cardTitle, Vosk::ink, this);
-    m_name->setObjectName(QStringLiteral("projectName"));
-    m_name->setElideMode(Qt::ElideMiddle);
-    titles->addWidget(m_name);
-    m_status = new ProjectStatusLine(m_project, this);
-    titles->addWidget(m_status);
-    m_runtime = new VoskLabel(QString(), TextStyles::monoNote, Vosk::muted, this);
-    m_runtime->setObjectName(QStringLiteral("runtimeLine"));
-    m_runtime->setElideMode(Qt::ElideRight);
-    titles->addWidget(m_runtime);
-    header->addLayout(titles, 1);
+    header->setSpacing(0);
+    m_heading = new ProjectHeading(TextStyles::cardTitle, TextStyles::monoNote, 2, Qt::AlignVCenter, this);
+    header->addWidget(m_heading, 1);
     header->addSpacing(4);
     auto* details = new VoskButton(QStringLiteral("Details"), VoskButtonStyle::Variant::ghost, std::nullopt, this);
     details->setObjectName(QStringLiteral("detailsButton"));
@@ -113,30 +99,17 @@ void ProjectCard::openLogs(const Container& c, const std::optional<Runtime>& run
 
 void ProjectCard::setProject(const ComposeProject& project, const ProjectFolder& folder, bool emphasize)
 {
-    const bool moved = project != m_project || folder != m_folder;
     m_project = project;
     m_folder = folder;
     m_emphasize = emphasize;
-    if (moved)
-        m_status->setProject(m_project);
     apply();
 }
 
 void ProjectCard::apply()
 {
     const ComposeProject& p = m_project;
-    m_ring->setCounts(p.runningCount(), std::max<qint64>(p.containers.size(), p.serviceCount));
-    m_ring->setDimmed(!m_folder.atHand());
-
-    if (m_name->plainText() != p.name) {
-        m_name->setPlainText(p.name);
-        m_name->setToolTip(Vosk::toolTip(p.name));
-    }
-    const bool named = m_store.showAll() && p.runtime;
-    const QString runtimeLine = named ? QStringLiteral("on ") + p.runtime->name : QString();
-    if (m_runtime->plainText() != runtimeLine)
-        m_runtime->setPlainText(runtimeLine);
-    m_runtime->setVisible(named);
+    m_heading->setProject(p, m_folder,
+                          m_store.showAll() && p.runtime ? QStringLiteral("on ") + p.runtime->name : QString());
 
     // Chips by container id; the address pill, when there is one, stays last.
     m_chipRows->sync(p.containers);

@@ -14,13 +14,11 @@ class AppStore;
 class ContainerChip;
 class FlowLayout;
 class ProjectControls;
-class ProjectStatusLine;
+class ProjectHeading;
 class QVBoxLayout;
-class RunRing;
 class StatStrip;
 class TroubleNotice;
 class VoskButton;
-class VoskLabel;
 
 // One project of the "Your projects" grid: how much of it runs and in what state, its containers as
 // chips, the first one in trouble, what it uses, and its controls, with "Details" to open it. Kept by
@@ -54,10 +52,7 @@ private:
     ProjectFolder m_folder;
     bool m_emphasize = false;
 
-    RunRing* m_ring;
-    VoskLabel* m_name;
-    ProjectStatusLine* m_status;
-    VoskLabel* m_runtime;
+    ProjectHeading* m_heading;
     QWidget* m_chips;
     FlowLayout* m_chipFlow;
     std::unique_ptr<KeyedRows<Container, ContainerChip, FlowLayout>> m_chipRows;

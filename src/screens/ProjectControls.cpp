@@ -59,8 +59,7 @@ ProjectControls::Offer ProjectControls::Offer::of(const ComposeProject& project,
 {
     const bool hasContainers = !project.containers.isEmpty();
     Offer offer;
-    const qint64 wanted = std::max<qint64>(project.containers.size(), project.serviceCount);
-    offer.start = hasContainers ? project.runningCount() < wanted : folder.atHand();
+    offer.start = hasContainers ? project.runningCount() < project.totalCount() : folder.atHand();
     offer.startComposes = folder.atHand();
     offer.stop = std::any_of(project.containers.cbegin(), project.containers.cend(),
                              [](const Container& c) { return c.isLive(); });

@@ -1,19 +1,17 @@
 #include "screens/ProjectDetailContent.h"
 
-#include "app/design/AdaptiveGrid.h"
 #include "app/design/Eyebrow.h"
-#include "app/design/RunRing.h"
 #include "app/design/TextStyle.h"
 #include "app/design/VitalCaption.h"
 #include "app/design/VitalCard.h"
 #include "app/design/Vosk.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
-#include "app/parts/ProjectStatusLine.h"
 #include "app/parts/TroubleNotice.h"
 #include "platform/HomePath.h"
-#include "screens/ContainerCard.h"
+#include "screens/ContainerGrid.h"
 #include "screens/ProjectControls.h"
+#include "screens/ProjectHeading.h"
 #include "sheets/LogSource.h"
 #include "sheets/LogsView.h"
 #include "sheets/SheetHost.h"
@@ -25,8 +23,6 @@
 namespace {
 
 constexpr int padding = 20;
-constexpr double containerCardWidth = 280;
-constexpr double gridSpacing = 14;
 
 QString containerCount(qsizetype count)
 {
@@ -61,24 +57,14 @@ ProjectDetailContent::ProjectDetailContent(AppStore& store, const ComposeProject
     page->addWidget(backButton, 0, Qt::AlignLeft);
 
     auto* header = new QHBoxLayout;
-    header->setSpacing(12);
-    m_ring = new RunRing(0, 0, true, this);
-    header->addWidget(m_ring, 0, Qt::AlignTop);
-    auto* titles = new QVBoxLayout;
-    titles->setSpacing(3);
-    m_name = new VoskLabel(QString(), TextStyles::pageTitle, Vosk::ink, this);
-    m_name->setObjectName(QStringLiteral("projectName"));
-    m_name->setElideMode(Qt::ElideMiddle);
-    titles->addWidget(m_name);
-    m_status = new ProjectStatusLine(m_project, this);
-    titles->addWidget(m_status);
-    m_dir = new VoskLabel(QString(), TextStyles::mono, Vosk::muted, this);
-    m_dir->setObjectName(QStringLiteral("workingDirectory"));
+    header->setSpacing(0);
+    m_heading = new ProjectHeading(TextStyles::pageTitle, TextStyles::mono, 3, Qt::AlignTop, this);
+    VoskLabel* dir = m_heading->note();
+    dir->setObjectName(QStringLiteral("workingDirectory"));
     // The end of a path tells one folder from another.
-    m_dir->setElideMode(Qt::ElideLeft);
-    m_dir->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    titles->addWidget(m_dir);
-    header->addLayout(titles, 1);
+    dir->setElideMode(Qt::ElideLeft);
+    dir->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    header->addWidget(m_heading, 1);
     header->addSpacing(8);
     m_controls = new ProjectControls(m_store, m_project, m_folder, false, this);
     header->addWidget(m_controls, 0, Qt::AlignTop);
@@ -139,15 +125,8 @@ ProjectDetailContent::ProjectDetailContent(AppStore& store, const ComposeProject
     m_containersTitle = new Eyebrow(QString(), m_containersSection);
     m_containersTitle->setObjectName(QStringLiteral("containersTitle"));
     section->addWidget(m_containersTitle);
-    auto* gridHolder = new QWidget(m_containersSection);
-    gridHolder->setObjectName(QStringLiteral("containerGrid"));
-    m_grid = new AdaptiveGrid(containerCardWidth, gridSpacing, gridHolder);
-    m_grid->setContentsMargins(0, 0, 0, 0);
-    section->addWidget(gridHolder);
-    m_cards = std::make_unique<KeyedRows<Container, ContainerCard, AdaptiveGrid>>(
-        m_grid, [](const Container& c) { return c.id; },
-        [this, gridHolder](const Container& c) { return new ContainerCard(m_store, c, true, gridHolder); },
-        [](ContainerCard* card, const Container& c, int) { card->setContainer(c); });
+    m_grid = new ContainerGrid(m_store, true, m_containersSection);
+    section->addWidget(m_grid);
     page->addWidget(m_containersSection);
     page->addStretch(1);
 
@@ -156,29 +135,19 @@ ProjectDetailContent::ProjectDetailContent(AppStore& store, const ComposeProject
 
 void ProjectDetailContent::setProject(const ComposeProject& project)
 {
-    const ProjectFolder folder = ProjectFolder::of(project);
-    const bool moved = project != m_project || folder != m_folder;
     m_project = project;
-    m_folder = folder;
-    if (moved)
-        m_status->setProject(m_project);
+    m_folder = ProjectFolder::of(project);
     apply();
 }
 
 void ProjectDetailContent::apply()
 {
     const ComposeProject& p = m_project;
-    m_ring->setCounts(p.runningCount(), std::max<qint64>(p.containers.size(), p.serviceCount));
-    m_ring->setDimmed(!m_folder.atHand());
-    if (m_name->plainText() != p.name) {
-        m_name->setPlainText(p.name);
-        m_name->setToolTip(Vosk::toolTip(p.name));
-    }
-    const QString dir = shortDir(p, m_folder.exists, m_store.showAll());
-    if (m_dir->plainText() != dir) {
-        m_dir->setPlainText(dir);
-        m_dir->setToolTip(p.workingDir && m_folder.exists ? Vosk::toolTip(*p.workingDir) : QString());
-    }
+    m_heading->setProject(p, m_folder, shortDir(p, m_folder.exists, m_store.showAll()));
+    VoskLabel* dir = m_heading->note();
+    const QString tip = p.workingDir && m_folder.exists ? Vosk::toolTip(*p.workingDir) : QString();
+    if (dir->toolTip() != tip)
+        dir->setToolTip(tip);
     m_controls->setProject(p, m_folder, false);
 
     m_troubles->sync(p.troubled());
@@ -201,7 +170,7 @@ void ProjectDetailContent::apply()
     const QString count = containerCount(p.containers.size());
     if (m_containersTitle->plainText() != count)
         m_containersTitle->setPlainText(count);
-    m_cards->sync(p.containers);
+    m_grid->sync(p.containers);
     m_applied = true;
 }
 

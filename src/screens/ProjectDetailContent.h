@@ -9,15 +9,13 @@
 
 #include <memory>
 
-class AdaptiveGrid;
 class AppStore;
-class ContainerCard;
+class ContainerGrid;
 class Eyebrow;
 class ProjectControls;
-class ProjectStatusLine;
+class ProjectHeading;
 class QBoxLayout;
 class QVBoxLayout;
-class RunRing;
 class TroubleNotice;
 class VitalCaption;
 class VitalCard;
@@ -64,10 +62,7 @@ private:
     ProjectUsage m_usage;
     bool m_applied = false;
 
-    RunRing* m_ring;
-    VoskLabel* m_name;
-    ProjectStatusLine* m_status;
-    VoskLabel* m_dir;
+    ProjectHeading* m_heading;
     ProjectControls* m_controls;
     QVBoxLayout* m_troubleBox;
     std::unique_ptr<KeyedRows<Container, TroubleNotice>> m_troubles;
@@ -82,6 +77,5 @@ private:
     VoskLabel* m_noContainers;
     QWidget* m_containersSection;
     Eyebrow* m_containersTitle;
-    AdaptiveGrid* m_grid;
-    std::unique_ptr<KeyedRows<Container, ContainerCard, AdaptiveGrid>> m_cards;
+    ContainerGrid* m_grid;
 };

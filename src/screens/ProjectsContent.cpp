@@ -6,7 +6,7 @@
 #include "app/parts/EmptyState.h"
 #include "engine/Listings.h"
 #include "screens/AddProjectButton.h"
-#include "screens/ContainerCard.h"
+#include "screens/ContainerGrid.h"
 #include "screens/ProjectCard.h"
 #include "screens/ProjectSheets.h"
 #include "screens/VitalsRow.h"
@@ -19,36 +19,40 @@
 namespace {
 
 constexpr int padding = 20;
-constexpr double looseCardWidth = 280;
 
 } // namespace
 
 // "Not in a project": a card per container that no compose project claims, kept by container id.
 class LooseCard : public QWidget {
 public:
-    LooseCard(AppStore& store, QWidget* parent) : QWidget(parent), m_store(store)
+    LooseCard(AppStore& store, QWidget* parent) : QWidget(parent)
     {
         setObjectName(QStringLiteral("looseCard"));
         auto* column = new QVBoxLayout(this);
         column->setContentsMargins(0, 0, 0, 0);
         column->setSpacing(9);
         column->addWidget(new Eyebrow(QStringLiteral("Not in a project"), this));
-        auto* holder = new QWidget(this);
-        auto* grid = new AdaptiveGrid(looseCardWidth, ProjectsContent::spacing, holder);
-        grid->setContentsMargins(0, 0, 0, 0);
-        column->addWidget(holder);
-        m_cards = std::make_unique<KeyedRows<Container, ContainerCard, AdaptiveGrid>>(
-            grid, [](const Container& c) { return c.id; },
-            [this, holder](const Container& c) { return new ContainerCard(m_store, c, false, holder); },
-            [](ContainerCard* card, const Container& c, int) { card->setContainer(c); });
+        m_grid = new ContainerGrid(store, false, this);
+        column->addWidget(m_grid);
     }
 
-    void sync(const QList<Container>& loose) { m_cards->sync(loose); }
+    void sync(const QList<Container>& loose) { m_grid->sync(loose); }
 
 private:
-    AppStore& m_store;
-    std::unique_ptr<KeyedRows<Container, ContainerCard, AdaptiveGrid>> m_cards;
+    ContainerGrid* m_grid;
 };
+
+void ProjectsContent::watch(ChangeBatch& batch, const AppStore& store)
+{
+    batch.watch(&store, &AppStore::containersChanged);
+    batch.watch(&store, &AppStore::statsChanged);
+    batch.watch(&store, &AppStore::usageChanged);
+    batch.watch(&store, &AppStore::showAllChanged);
+    batch.watch(&store, &AppStore::runtimeChanged);
+    batch.watch(&store, &AppStore::runtimesChanged);
+    batch.watch(&store, &AppStore::registryChanged);
+    batch.watch(&store, &AppStore::filterChanged);
+}
 
 std::optional<QString> ProjectsContent::emphasized(const QList<ComposeProject>& projects,
                                                    const QHash<QString, ProjectFolder>& folders)
@@ -56,7 +60,7 @@ std::optional<QString> ProjectsContent::emphasized(const QList<ComposeProject>& 
     for (const ComposeProject& project : projects) {
         if (!folders.value(project.id()).atHand())
             continue;
-        if (project.runningCount() < std::max<qint64>(project.containers.size(), project.serviceCount))
+        if (project.runningCount() < project.totalCount())
             return project.id();
     }
     return std::nullopt;
@@ -114,14 +118,7 @@ ProjectsContent::ProjectsContent(AppStore& store, QWidget* parent) : QWidget(par
     column->addStretch(1);
 
     m_batch = new ChangeBatch(this, [this] { refresh(); });
-    m_batch->watch(&m_store, &AppStore::containersChanged);
-    m_batch->watch(&m_store, &AppStore::statsChanged);
-    m_batch->watch(&m_store, &AppStore::usageChanged);
-    m_batch->watch(&m_store, &AppStore::showAllChanged);
-    m_batch->watch(&m_store, &AppStore::runtimeChanged);
-    m_batch->watch(&m_store, &AppStore::runtimesChanged);
-    m_batch->watch(&m_store, &AppStore::registryChanged);
-    m_batch->watch(&m_store, &AppStore::filterChanged);
+    watch(*m_batch, m_store);
     refresh();
 }
 

@@ -39,6 +39,9 @@ public:
                                              const QHash<QString, ProjectFolder>& folders);
     std::optional<QString> emphasizedId() const { return m_emphasized; }
 
+    // Has `batch` run on every change of the store that the projects screen shows.
+    static void watch(ChangeBatch& batch, const AppStore& store);
+
     // The card of a project id, or null.
     ProjectCard* card(const QString& id) const;
 

@@ -32,14 +32,7 @@ ProjectsView::ProjectsView(AppStore& store, QWidget* parent) : QWidget(parent), 
     m_scroll->setWidget(page);
 
     m_batch = new ChangeBatch(this, [this] { route(); });
-    m_batch->watch(&m_store, &AppStore::containersChanged);
-    m_batch->watch(&m_store, &AppStore::statsChanged);
-    m_batch->watch(&m_store, &AppStore::usageChanged);
-    m_batch->watch(&m_store, &AppStore::showAllChanged);
-    m_batch->watch(&m_store, &AppStore::runtimeChanged);
-    m_batch->watch(&m_store, &AppStore::runtimesChanged);
-    m_batch->watch(&m_store, &AppStore::registryChanged);
-    m_batch->watch(&m_store, &AppStore::filterChanged);
+    ProjectsContent::watch(*m_batch, m_store);
 }
 
 void ProjectsView::open(const ComposeProject& project)

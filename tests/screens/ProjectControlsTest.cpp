@@ -1,13 +1,12 @@
 #include "screens/ProjectControls.h"
 
 #include "app/design/VoskButton.h"
-#include "ProjectsFixture.h"
+#include "ProjectsTesting.h"
 #include "sheets/CommandRunView.h"
 #include "sheets/ReclaimButton.h"
 #include "support/RecordingHost.h"
 #include "support/TestSupport.h"
 
-#include <QApplication>
 #include <QMenu>
 #include <QTest>
 
@@ -15,9 +14,10 @@
 
 using namespace ProjectsTesting;
 using TestSupport::eventually;
-using TestSupport::RecordingHost;
 
 namespace {
+
+class Controls : public ProjectsStore {};
 
 QAction* action(const ProjectControls& controls, const char* name)
 {
@@ -43,11 +43,11 @@ QString offered(const ProjectControls& controls)
 }
 
 // The presence rules, through the widget, on projects whose folder the test makes.
-TEST(ProjectControls, WhatIsOfferedFollowsTheContainersTheFolderAndTheRegistry)
+TEST_F(Controls, WhatIsOfferedFollowsTheContainersTheFolderAndTheRegistry)
 {
     QTemporaryDir parent;
     const QString plain = projectFolder(parent, "plain");
-    const QString builds = projectFolder(parent, "builds", true, true);
+    const QString builds = buildingFolder(parent, "builds");
     const QString bare = projectFolder(parent, "bare", false);
     struct Row {
         const char* what;
@@ -69,18 +69,16 @@ TEST(ProjectControls, WhatIsOfferedFollowsTheContainersTheFolderAndTheRegistry)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        Fixture f;
         QList<Container> containers;
         for (int i = 0; i < row.states.size(); ++i)
-            containers << container(QString("p-s%1").arg(i), row.states[i], "p", row.dir);
-        f.showOne("alpha", containers);
-        if (row.remembered) {
-            ProjectRegistry registry;
+            containers << inFolder(container(QString("p-s%1").arg(i), row.states[i], "p"), row.dir);
+        AppStore& s = showing(containers);
+        ProjectRegistry registry;
+        if (row.remembered)
             registry.add({"p", row.dir, {}}, "alpha");
-            f.store.setRegistry(registry);
-        }
-        ComposeProject project{"p", row.dir, containers, row.services, Runtime::context("alpha")};
-        ProjectControls controls(f.store, project, ProjectFolder::of(project), false);
+        s.setRegistry(registry);
+        ComposeProject project{"p", row.dir, containers, row.services, alpha};
+        ProjectControls controls(s, project, ProjectFolder::of(project), false);
         EXPECT_EQ(offered(controls), row.offered);
         // Emphasis changes the Start button only.
         controls.setProject(project, ProjectFolder::of(project), true);
@@ -92,12 +90,11 @@ TEST(ProjectControls, WhatIsOfferedFollowsTheContainersTheFolderAndTheRegistry)
     }
 }
 
-TEST(ProjectControls, TheFreeButtonAppearsOnceTheProjectHasSomethingToFree)
+TEST_F(Controls, TheFreeButtonAppearsOnceTheProjectHasSomethingToFree)
 {
-    Fixture f;
-    f.showOne("alpha");
+    AppStore& s = showing();
     const ComposeProject project{"shop", "/srv/shop", {container("shop-web", "exited", "shop")}, 1, std::nullopt};
-    ProjectControls controls(f.store, project, {}, false);
+    ProjectControls controls(s, project, {}, false);
     auto* free = controls.findChild<ReclaimButton*>("freeButton");
     ASSERT_TRUE(free);
     EXPECT_FALSE(free->isVisibleTo(&controls));
@@ -107,25 +104,24 @@ TEST(ProjectControls, TheFreeButtonAppearsOnceTheProjectHasSomethingToFree)
                                     Reclaimable::Recovery::Restorable, "shop", std::nullopt};
     usage.candidates << Reclaimable{Reclaimable::Kind::Image, "other", "other", 9'000'000, {},
                                     Reclaimable::Recovery::Restorable, "other", std::nullopt};
-    f.store.setUsage(usage);
+    s.setUsage(usage);
     controls.setProject(project, {}, false);
     EXPECT_TRUE(free->isVisibleTo(&controls));
     EXPECT_EQ(free->text(), "Free 1.5 MB…");
     EXPECT_EQ(free->project(), project); // the sheet it opens is this project's
     EXPECT_EQ(controls.freeable(), 1'500'000);
-
 }
 
-TEST(ProjectControls, RebuildNamesTheProjectAndShowsThatCommand)
+TEST_F(Controls, RebuildNamesTheProjectAndShowsThatCommand)
 {
     QTemporaryDir parent;
-    const QString dir = projectFolder(parent, "builds", true, true);
-    Fixture f;
-    f.showOne("alpha");
+    const QString dir = buildingFolder(parent, "builds");
+    AppStore& s = showing();
     const TestSupport::FakeTools fakes({"docker"});
     QWidget window;
-    const ComposeProject project{"shop", dir, {container("shop-web", "running", "shop", dir)}, 1, std::nullopt};
-    auto* controls = new ProjectControls(f.store, project, ProjectFolder::of(project), false, &window);
+    const ComposeProject project{"shop", dir, {inFolder(container("shop-web", "running", "shop"), dir)}, 1,
+                                 std::nullopt};
+    auto* controls = new ProjectControls(s, project, ProjectFolder::of(project), false, &window);
     action(*controls, "rebuildAction")->trigger();
     auto* sheet = window.findChild<CommandRunView*>();
     ASSERT_TRUE(sheet);

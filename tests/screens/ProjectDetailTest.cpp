@@ -4,7 +4,7 @@
 #include "app/design/Eyebrow.h"
 #include "app/design/RunRing.h"
 #include "app/design/VoskLabel.h"
-#include "ProjectsFixture.h"
+#include "ProjectsTesting.h"
 #include "support/TestSupport.h"
 #include "support/Widgets.h"
 
@@ -15,6 +15,8 @@
 using namespace ProjectsTesting;
 
 namespace {
+
+class Detail : public ProjectsStore {};
 
 TEST(ProjectDetail, TheWorkingDirectoryLine)
 {
@@ -44,11 +46,10 @@ TEST(ProjectDetail, TheWorkingDirectoryLine)
     }
 }
 
-TEST(ProjectDetail, UsageCardsSitSideBySideWhenTheyFitAndStackWhenNarrow)
+TEST_F(Detail, UsageCardsSitSideBySideWhenTheyFitAndStackWhenNarrow)
 {
-    Fixture f;
-    f.showOne("alpha", {container("shop-web", "running", "shop")});
-    ProjectDetailContent detail(f.store, f.store.projects().first());
+    AppStore& s = showing({container("shop-web", "running", "shop")});
+    ProjectDetailContent detail(s, s.projects().first());
     detail.show();
     detail.resize(900, 800);
     EXPECT_TRUE(detail.usageSideBySide());
@@ -60,56 +61,60 @@ TEST(ProjectDetail, UsageCardsSitSideBySideWhenTheyFitAndStackWhenNarrow)
 
 // A store as a user might see it: projects running, stopped, in trouble and remembered without
 // containers, loose containers, statistics and disk usage.
-void fillForPictures(Fixture& f, const QTemporaryDir& parent)
+void fillForPictures(AppStore& s, const QTemporaryDir& parent)
 {
-    const QString shop = projectFolder(parent, "shop", true, true);
+    const QString shop = buildingFolder(parent, "shop");
     const QString blog = projectFolder(parent, "blog");
-    Container web = container("shop-web", "running", "shop", shop);
+    const auto serving = [](Container c, const QString& dir, const char* service) {
+        c.labels.insert(Docker::serviceLabel, service);
+        return inFolder(c, dir);
+    };
+    Container web = serving(container("shop-web", "running", "shop"), shop, "web");
     web.ports = "0.0.0.0:8080->80/tcp";
-    Container db = container("shop-db", "running", "shop", shop);
-    Container worker = container("shop-worker", "exited", "shop", shop);
+    Container db = serving(container("shop-db", "running", "shop"), shop, "db");
+    Container worker = serving(container("shop-worker", "exited", "shop"), shop, "worker");
     worker.status = "Exited (2) 3 minutes ago";
-    Container blogWeb = container("blog-web", "exited", "blog", blog);
+    Container blogWeb = serving(container("blog-web", "exited", "blog"), blog, "web");
     Container loose = container("scratch", "running");
-    f.showOne("alpha", {web, db, worker, blogWeb, loose});
+    s.setContainers({web, db, worker, blogWeb, loose});
     ProjectRegistry registry;
     registry.add({"shop", shop, {"web", "db", "worker"}}, "alpha");
     registry.add({"blog", blog, {"web"}}, "alpha");
     registry.add({"archive", parent.filePath("archive-moved"), {"web", "db"}}, "alpha");
-    f.store.setRegistry(registry);
+    s.setRegistry(registry);
     LiveStats stats;
     stats.cpu = {{"shop-web", 42}, {"shop-db", 8}, {"scratch", 1}};
     stats.memory = {{"shop-web", 180ll << 20}, {"shop-db", 420ll << 20}, {"scratch", 4ll << 20}};
-    f.store.setStats(stats);
+    s.setStats(stats);
     DiskUsage usage;
     usage.total = 3'200'000'000;
     usage.containerSize = {{"shop-web", 12'000'000}, {"shop-db", 80'000'000}, {"blog-web", 2'000'000}};
     usage.candidates << Reclaimable{Reclaimable::Kind::Container, "id-blog-web", "blog-web", 2'000'000, {},
                                     Reclaimable::Recovery::Restorable, "blog", std::nullopt};
-    f.store.setUsage(usage);
+    s.setUsage(usage);
 }
 
-TEST(ProjectsGallery, TheProjectsScreenAndTheDetailInBothLooks)
+TEST_F(Detail, TheProjectsScreenAndTheDetailInBothLooksForTheGallery)
 {
     Docker::setCoresForTesting(8);
     Docker::setPhysicalMemoryForTesting(16ull << 30);
-    Fixture f;
+    AppStore& s = showing();
     QTemporaryDir parent;
-    fillForPictures(f, parent);
+    fillForPictures(s, parent);
 
     EXPECT_EQ(TestSupport::renderToGallery(
-                  "projects", [&] { return std::make_unique<ProjectsContent>(f.store); }, 1000, 0)
+                  "projects", [&] { return std::make_unique<ProjectsContent>(s); }, 1000, 0)
                   .size(),
               2);
-    const ComposeProject shop = f.store.projects().at(2);
+    const ComposeProject shop = s.projects().at(2);
     ASSERT_EQ(shop.name, "shop");
     EXPECT_EQ(TestSupport::renderToGallery(
-                  "project-detail", [&] { return std::make_unique<ProjectDetailContent>(f.store, shop); }, 900, 0)
+                  "project-detail", [&] { return std::make_unique<ProjectDetailContent>(s, shop); }, 900, 0)
                   .size(),
               2);
     EXPECT_EQ(TestSupport::renderToGallery(
                   "project-detail-narrow",
-                  [&] { return std::make_unique<ProjectDetailContent>(f.store, shop); }, 460, 0)
+                  [&] { return std::make_unique<ProjectDetailContent>(s, shop); }, 460, 0)
                   .size(),
               2);
     Docker::setCoresForTesting(std::nullopt);

@@ -1,10 +1,6 @@
-#include "screens/ProjectFolder.h"
 #include "screens/ProjectUsage.h"
 
-#include "ProjectsFixture.h"
-
-#include <QFile>
-#include <QTemporaryDir>
+#include "ProjectsTesting.h"
 
 #include <gtest/gtest.h>
 
@@ -65,6 +61,7 @@ TEST_F(Usage, NothingMeasuredYetShowsDashesWithTheCaptionForWhatRuns)
 TEST_F(Usage, NamesTheBusiestAndBiggestRunningContainerByServiceTheEarlierOfEquals)
 {
     Container web = container("shop-web", "running", "shop");
+    web.labels.insert(Docker::serviceLabel, "web");
     Container api = container("shop-api", "running", "shop");
     Container bare = container("bare", "running");
     Container stopped = container("shop-old", "exited", "shop");

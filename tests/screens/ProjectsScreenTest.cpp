@@ -8,7 +8,7 @@
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
 #include "app/parts/EmptyState.h"
-#include "ProjectsFixture.h"
+#include "ProjectsTesting.h"
 #include "support/TestSupport.h"
 #include "support/Widgets.h"
 
@@ -19,6 +19,8 @@
 using namespace ProjectsTesting;
 
 namespace {
+
+class Screen : public ProjectsStore {};
 
 bool shown(const QWidget* widget)
 {
@@ -38,7 +40,7 @@ QString sectionsOf(const ProjectsContent& content)
     return names.join(' ');
 }
 
-TEST(ProjectsContent, SectionsFollowTheFilteredListsWhileTheVitalsCountEverything)
+TEST_F(Screen, SectionsFollowTheFilteredListsWhileTheVitalsCountEverything)
 {
     struct Row {
         const char* what;
@@ -56,15 +58,14 @@ TEST(ProjectsContent, SectionsFollowTheFilteredListsWhileTheVitalsCountEverythin
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        Fixture f;
-        f.showOne("alpha", row.containers);
-        f.store.setFilter(row.filter);
-        ProjectsContent content(f.store);
+        AppStore& s = showing(row.containers);
+        s.setFilter(row.filter);
+        ProjectsContent content(s);
         EXPECT_EQ(sectionsOf(content), row.sections);
     }
 }
 
-TEST(ProjectsContent, OnlyTheFirstProjectComposeCouldBringFurtherUpIsEmphasized)
+TEST_F(Screen, OnlyTheFirstProjectComposeCouldBringFurtherUpIsEmphasized)
 {
     QTemporaryDir parent;
     const QString ready = projectFolder(parent, "ready");
@@ -104,7 +105,7 @@ TEST(ProjectsContent, OnlyTheFirstProjectComposeCouldBringFurtherUpIsEmphasized)
 }
 
 // The card's rules for projects whose folder is not usable, on one fixture store.
-TEST(ProjectCard, RememberedMissingAndBareProjects)
+TEST_F(Screen, RememberedMissingAndBareProjects)
 {
     QTemporaryDir parent;
     const QString ready = projectFolder(parent, "ready");
@@ -121,18 +122,17 @@ TEST(ProjectCard, RememberedMissingAndBareProjects)
     const QList<Row> rows = {
         {"remembered, folder ready", "kept", ready, {}, 2, false, false},
         {"remembered, folder removed", "moved", parent.filePath("gone"), {}, 2, true, false},
-        {"no compose file", "bare", bare, {container("bare-web", "exited", "bare", bare)}, 2, true, true},
+        {"no compose file", "bare", bare, {inFolder(container("bare-web", "exited", "bare"), bare)}, 2, true, true},
     };
-    Fixture f;
     ProjectRegistry registry;
     QList<Container> all;
     for (const Row& row : rows) {
         registry.add({row.name, row.dir, {"web", "db"}}, "alpha");
         all << row.containers;
     }
-    f.showOne("alpha", all);
-    f.store.setRegistry(registry);
-    ProjectsContent content(f.store);
+    AppStore& s = showing(all);
+    s.setRegistry(registry);
+    ProjectsContent content(s);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         ProjectCard* card = content.card("alpha/" + row.name);
@@ -142,21 +142,20 @@ TEST(ProjectCard, RememberedMissingAndBareProjects)
         EXPECT_EQ(ring->total(), row.total);
         EXPECT_EQ(ring->dimmed(), row.dimmed);
         EXPECT_EQ(shown(card->findChild<QWidget*>("chips")), row.chips);
-        EXPECT_FALSE(card->findChild<QWidget*>("runtimeLine")->isVisibleTo(card));
+        EXPECT_FALSE(card->findChild<QWidget*>("projectNote")->isVisibleTo(card)); // one runtime shown
     }
 }
 
-TEST(ProjectsContent, CardsAreKeptByProjectIdAcrossRefreshes)
+TEST_F(Screen, CardsAreKeptByProjectIdAcrossRefreshes)
 {
-    Fixture f;
-    f.showOne("alpha", {container("shop-web", "running", "shop"), container("blog-web", "exited", "blog")});
-    ProjectsContent content(f.store);
+    AppStore& s = showing({container("shop-web", "running", "shop"), container("blog-web", "exited", "blog")});
+    ProjectsContent content(s);
     ProjectCard* shop = content.card("alpha/shop");
     ProjectCard* blog = content.card("alpha/blog");
     ASSERT_TRUE(shop && blog);
     auto* stop = shop->findChild<VoskButton*>("stopButton");
 
-    f.store.setContainers({container("shop-web", "exited", "shop"), container("blog-web", "running", "blog"),
+    s.setContainers({container("shop-web", "exited", "shop"), container("blog-web", "running", "blog"),
                            container("zoo-web", "running", "zoo")});
     settle();
     EXPECT_EQ(content.card("alpha/shop"), shop);
@@ -165,17 +164,16 @@ TEST(ProjectsContent, CardsAreKeptByProjectIdAcrossRefreshes)
     EXPECT_TRUE(stop->isHidden()); // updated in place: nothing runs any more
     EXPECT_TRUE(content.card("alpha/zoo"));
 
-    f.store.setContainers({container("blog-web", "running", "blog")});
+    s.setContainers({container("blog-web", "running", "blog")});
     settle();
     EXPECT_FALSE(content.card("alpha/shop"));
     EXPECT_EQ(content.card("alpha/blog"), blog);
 }
 
-TEST(ProjectsView, TheDetailFollowsTheOpenedIdThroughRefreshesAndGoesBackWhenItLeaves)
+TEST_F(Screen, TheDetailFollowsTheOpenedIdThroughRefreshesAndGoesBackWhenItLeaves)
 {
-    Fixture f;
-    f.showOne("alpha", {container("shop-web", "running", "shop"), container("blog-web", "running", "blog")});
-    ProjectsView view(f.store);
+    AppStore& s = showing({container("shop-web", "running", "shop"), container("blog-web", "running", "blog")});
+    ProjectsView view(s);
     view.show();
     ProjectCard* card = view.content()->card("alpha/shop");
     ASSERT_TRUE(card);
@@ -186,17 +184,17 @@ TEST(ProjectsView, TheDetailFollowsTheOpenedIdThroughRefreshesAndGoesBackWhenItL
     ProjectDetailContent* detail = view.detail();
 
     // A refresh keeps the same page and shows the new state.
-    f.store.setContainers({container("shop-web", "exited", "shop"), container("blog-web", "running", "blog")});
+    s.setContainers({container("shop-web", "exited", "shop"), container("blog-web", "running", "blog")});
     settle();
     EXPECT_EQ(view.detail(), detail);
     EXPECT_EQ(detail->project().runningCount(), 0);
 
     // Filtered out: the list; listed again: the detail comes back by itself.
-    f.store.setFilter("blog");
+    s.setFilter("blog");
     settle();
     EXPECT_FALSE(view.detail());
     EXPECT_FALSE(view.content()->isHidden());
-    f.store.setFilter("");
+    s.setFilter("");
     settle();
     ASSERT_TRUE(view.detail());
 

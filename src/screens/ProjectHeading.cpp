@@ -1,0 +1,53 @@
+#include "screens/ProjectHeading.h"
+
+#include "app/design/RunRing.h"
+#include "app/design/Vosk.h"
+#include "app/design/VoskLabel.h"
+#include "app/parts/ProjectStatusLine.h"
+
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+ProjectHeading::ProjectHeading(const TextStyle& nameStyle, const TextStyle& noteStyle, int lineSpacing,
+                               Qt::Alignment ringAlignment, QWidget* parent)
+    : QWidget(parent)
+{
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(12);
+    m_ring = new RunRing(0, 0, true, this);
+    row->addWidget(m_ring, 0, ringAlignment);
+    auto* lines = new QVBoxLayout;
+    lines->setSpacing(lineSpacing);
+    m_name = new VoskLabel(QString(), nameStyle, Vosk::ink, this);
+    m_name->setObjectName(QStringLiteral("projectName"));
+    m_name->setElideMode(Qt::ElideMiddle);
+    lines->addWidget(m_name);
+    m_status = new ProjectStatusLine(m_project, this);
+    lines->addWidget(m_status);
+    m_note = new VoskLabel(QString(), noteStyle, Vosk::muted, this);
+    m_note->setObjectName(QStringLiteral("projectNote"));
+    m_note->setElideMode(Qt::ElideRight);
+    m_note->hide();
+    lines->addWidget(m_note);
+    row->addLayout(lines, 1);
+}
+
+void ProjectHeading::setProject(const ComposeProject& project, const ProjectFolder& folder, const QString& note)
+{
+    m_ring->setCounts(project.runningCount(), project.totalCount());
+    m_ring->setDimmed(!folder.atHand());
+    if (m_name->plainText() != project.name) {
+        m_name->setPlainText(project.name);
+        m_name->setToolTip(Vosk::toolTip(project.name));
+    }
+    // The status line looks at the folder itself: only when something it shows may have changed.
+    if (!m_shown || project != m_project || folder != m_folder)
+        m_status->setProject(project);
+    m_shown = true;
+    m_project = project;
+    m_folder = folder;
+    if (m_note->plainText() != note)
+        m_note->setPlainText(note);
+    m_note->setVisible(!note.isEmpty());
+}
