@@ -1,13 +1,18 @@
 #include "screens/ProjectSheets.h"
 
+#include "screens/CloneProjectButton.h"
+#include "screens/DeleteProjectView.h"
+
 namespace ProjectSheets {
 
-// The delete and clone sheets come next; until then these entry points open nothing.
-void openDelete(AppStore&, const ComposeProject&, QWidget*) {}
-
-QWidget* cloneButton(AppStore&, QWidget*)
+void openDelete(AppStore& store, const ComposeProject& project, QWidget* over)
 {
-    return nullptr;
+    DeleteProjectView::open(over, store, project);
+}
+
+QWidget* cloneButton(AppStore& store, QWidget* parent)
+{
+    return new CloneProjectButton(store, parent);
 }
 
 } // namespace ProjectSheets

@@ -124,6 +124,9 @@ public:
     ComposeProject wholeProject(const ComposeProject& shown) const;
     // Running containers of every runtime in scope, whatever the filter.
     int runningCount() const;
+    // Display sizes of the volumes listed on `on` (none: the shown runtime) as the engine measured what
+    // they hold in the last disk usage; a volume not measured, or empty, has none.
+    QMap<QString, QString> volumeSizes(const std::optional<Runtime>& on) const;
     bool isApple(const std::optional<Runtime>& runtime) const;
     // The IPv4 address of a running container on Apple's runtime.
     std::optional<QString> address(const Container& container) const;

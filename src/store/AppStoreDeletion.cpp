@@ -19,6 +19,24 @@ QCoro::Task<std::optional<QString>> runStep(std::shared_ptr<StoreEngine> engine,
 
 } // namespace
 
+QMap<QString, QString> AppStore::volumeSizes(const std::optional<Runtime>& on) const
+{
+    // Only as the engine measured what the volumes hold. The mount point's own size on the host is
+    // that of a directory entry, the same few kilobytes for every volume.
+    QMap<QString, QString> sizes;
+    if (!m_usage)
+        return sizes;
+    const std::optional<Runtime> runtime = actingOn(on);
+    for (const DockerVolume& volume : std::as_const(m_volumes)) {
+        if (actingOn(volume.runtime) != runtime)
+            continue;
+        const qint64 bytes = m_usage->volumeSize.value(volume.name, 0);
+        if (bytes > 0)
+            sizes.insert(volume.name, Platform::fileSize(bytes));
+    }
+    return sizes;
+}
+
 QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project)
 {
     const std::optional<Runtime> on = actingOn(project.runtime);
@@ -34,16 +52,7 @@ QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project)
     for (const DockerVolume& volume : std::as_const(m_volumes))
         if (actingOn(volume.runtime) == on)
             listed << volume;
-    // Sizes only as the engine measured what the volumes hold. The mount point's own size on the
-    // host is that of a directory entry, the same few kilobytes for every volume.
-    QMap<QString, QString> sizes;
-    if (m_usage) {
-        for (const DockerVolume& volume : std::as_const(listed)) {
-            const qint64 bytes = m_usage->volumeSize.value(volume.name, 0);
-            if (bytes > 0)
-                sizes.insert(volume.name, Platform::fileSize(bytes));
-        }
-    }
+    const QMap<QString, QString> sizes = volumeSizes(on);
 
     const std::shared_ptr<StoreEngine> engine = m_engine;
     auto job = Platform::onUserInitiated([engine, project, on, neighbours, names, listed, sizes] {

@@ -49,6 +49,7 @@ inline constexpr TextStyle monoNote{"JetBrains Mono", 400, 10.5};
 inline constexpr TextStyle mono{"JetBrains Mono", 400, 11}; // detail lines, pills, banners
 inline constexpr TextStyle monoStrong{"JetBrains Mono", 500, 11}; // a version that has an update
 inline constexpr TextStyle transcript{"JetBrains Mono", 400, 11.5};
+inline constexpr TextStyle listItem{"JetBrains Mono", 400, 11.5}; // a name in a plain list
 inline constexpr TextStyle monoField{"JetBrains Mono", 400, 12}; // pickers, forms, absent figures
 inline constexpr TextStyle figure{"JetBrains Mono", 500, 12};    // a present figure in a strip
 

@@ -2,6 +2,7 @@
 
 #include "app/shell/Placeholder.h"
 #include "engine/Docker.h"
+#include "screens/CloneProjectView.h"
 #include "screens/ContainersView.h"
 #include "screens/ProjectChooser.h"
 #include "screens/ProjectsView.h"
@@ -51,9 +52,9 @@ void openRegistryLogin(AppStore& store, QWidget* parent)
     SheetHost::open(parent, new RegistryLoginView(store));
 }
 
-void openCloneProject(AppStore&, QWidget* parent)
+void openCloneProject(AppStore& store, QWidget* parent)
 {
-    Placeholder::openSheet(parent, QStringLiteral("Clone a repository"), QStringLiteral("cloneProjectSheet"));
+    CloneProjectView::open(parent, store);
 }
 
 void addProject(AppStore& store, QWidget* parent)

@@ -1,0 +1,127 @@
+#include "screens/DeleteProjectView.h"
+#include "screens/ProjectSheets.h"
+
+#include "app/design/VoskButton.h"
+#include "app/design/VoskLabel.h"
+#include "engine/Docker.h"
+#include "platform/Settings.h"
+#include "store/AppStore.h"
+#include "support/TestSupport.h"
+#include "support/Widgets.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+
+using TestSupport::docker;
+using TestSupport::eventually;
+using TestSupport::ScopedEnv;
+using TestSupport::uniqueName;
+
+namespace {
+
+QStringList shown(const QWidget* sheet, const char* section, const char* label)
+{
+    QStringList out;
+    if (const auto* part = sheet->findChild<QWidget*>(section))
+        for (const VoskLabel* l : part->findChildren<VoskLabel*>(label))
+            if (!l->isHidden())
+                out << l->plainText();
+    return out;
+}
+
+bool volumeExists(const QString& name)
+{
+    return docker({"volume", "inspect", name}).status == 0;
+}
+
+// A compose project of two services on the real engine: a volume only they mount, one a container
+// outside the project mounts too, and one declared external. The store has a home and a Trash of the
+// test's own and has not measured disk usage yet, as when the window has just opened.
+TEST(DeleteOnEngine, TakesTheProjectsOwnVolumeKeepsTheSharedAndExternalOnesAndTrashesTheFolder)
+{
+    VOSKEL_REQUIRE_ENGINE();
+    TestSupport::prepareWidgets();
+    QTemporaryDir root;
+    ScopedEnv dockerConfig{"DOCKER_CONFIG", root.filePath("docker").toUtf8()};
+    ScopedEnv dockerHost{"DOCKER_HOST", std::nullopt};
+    ScopedEnv dockerContext{"DOCKER_CONTEXT", std::nullopt};
+    ScopedEnv home{"HOME", root.filePath("home").toUtf8()};
+    ScopedEnv data{"XDG_DATA_HOME", root.filePath("data").toUtf8()};
+    const QString name = uniqueName("shop");
+    const QString external = uniqueName("shop-ext");
+    const QString outside = uniqueName("shop-outside");
+    const QString dir = root.filePath("home/" + uniqueName("checkout"));
+    const auto cleanUp = qScopeGuard([&] {
+        const QString ids = docker({"ps", "-aq", "--filter", "label=com.docker.compose.project=" + name}).out;
+        docker(QStringList{"rm", "-f", outside} + ids.split('\n', Qt::SkipEmptyParts));
+        docker({"network", "rm", name + "_default"});
+        docker({"volume", "rm", "-f", name + "_data", name + "_shared", external});
+        Docker::setAppleSocketPathForTesting(QString());
+    });
+    Docker::setAppleSocketPathForTesting(root.filePath("no-apple.sock"));
+    ASSERT_TRUE(QDir().mkpath(dir) && QDir().mkpath(root.filePath("data")));
+    ASSERT_EQ(docker({"volume", "create", external}).status, 0);
+    const QString service =
+        "    image: " + TestSupport::testImage() + "\n    command: sleep 600\n    stop_grace_period: 1s\n";
+    QFile file(dir + "/compose.yaml");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(("services:\n  web:\n" + service + "    volumes: [data:/data, shared:/shared, ext:/ext]\n" +
+                "  worker:\n" + service + "    volumes: [data:/data]\n" +
+                "volumes:\n  data: {}\n  shared: {}\n  ext:\n    external: true\n    name: " + external + "\n")
+                   .toUtf8());
+    file.close();
+
+    auto settings = Platform::Settings::inMemory();
+    AppStore store(*settings);
+    QCoro::waitFor(store.loadContexts());
+    QCoro::waitFor(store.up({name, dir, {}, 0, std::nullopt}));
+    ASSERT_EQ(store.error(), std::nullopt);
+    ASSERT_EQ(docker({"exec", name + "-web-1", "sh", "-c", "head -c 2000000 /dev/zero > /data/blob"}).status, 0);
+    ASSERT_EQ(docker({"run", "-d", "--name", outside, "-v", name + "_shared:/shared", TestSupport::testImage(),
+                      "sleep", "600"})
+                  .status,
+              0);
+    QCoro::waitFor(store.refresh(false));
+    ASSERT_EQ(store.usage(), std::nullopt);
+    const QList<ComposeProject> projects = store.projects();
+    const auto project = std::find_if(projects.cbegin(), projects.cend(), [&](const auto& p) { return p.name == name; });
+    ASSERT_NE(project, projects.cend());
+
+    QWidget window;
+    window.show();
+    ProjectSheets::openDelete(store, *project, &window);
+    QPointer<DeleteProjectView> sheet = window.findChild<DeleteProjectView*>();
+    ASSERT_TRUE(sheet);
+    ASSERT_TRUE(eventually([&] { return sheet->plan().has_value(); }, 60000));
+    EXPECT_EQ(shown(sheet, "containersSection", "itemLabel"), (QStringList{name + "-web-1", name + "-worker-1"}));
+    EXPECT_EQ(shown(sheet, "volumesSection", "itemLabel"), QStringList{name + "_data"});
+    EXPECT_EQ(shown(sheet, "keptSection", "itemLabel"), QStringList{name + "_shared"});
+    EXPECT_EQ(shown(sheet, "keptSection", "usedByLabel"), QStringList{"used by " + outside});
+    for (const VoskLabel* label : sheet->findChildren<VoskLabel*>())
+        EXPECT_FALSE(label->plainText().contains(external)) << "the external volume is never offered";
+    // Nothing was measured when the sheet opened: it asked, and shows what the volume holds.
+    ASSERT_TRUE(eventually([&] { return !shown(sheet, "volumesSection", "sizeLabel").isEmpty(); }, 60000));
+    EXPECT_EQ(shown(sheet, "volumesSection", "sizeLabel"), QStringList{"2 MB"});
+    EXPECT_EQ(shown(sheet, "filesSection", "directoryLabel"), QStringList{"~/" + QDir(dir).dirName()});
+
+    sheet->findChild<QCheckBox*>("trashToggle")->click();
+    auto* remove = sheet->findChild<VoskButton*>("deleteButton");
+    EXPECT_EQ(remove->text(), "Delete 2 containers + 1 volume + files");
+    QTest::mouseClick(remove, Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return sheet.isNull(); }, 120000));
+
+    EXPECT_EQ(store.error(), std::nullopt);
+    EXPECT_EQ(docker({"ps", "-aq", "--filter", "label=com.docker.compose.project=" + name}).out, "");
+    EXPECT_FALSE(volumeExists(name + "_data"));
+    EXPECT_TRUE(volumeExists(name + "_shared"));
+    EXPECT_TRUE(volumeExists(external));
+    EXPECT_FALSE(QFile::exists(dir));
+    EXPECT_TRUE(QFile::exists(root.filePath("data/Trash/files/" + QDir(dir).dirName() + "/compose.yaml")));
+    EXPECT_FALSE(store.registry().knows(name, QStringLiteral("default")));
+}
+
+} // namespace

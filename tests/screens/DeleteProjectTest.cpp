@@ -1,0 +1,168 @@
+#include "screens/DeleteProjectContent.h"
+#include "screens/DeleteProjectView.h"
+
+#include "ProjectsFixture.h"
+#include "app/design/VoskButton.h"
+#include "app/design/VoskLabel.h"
+#include "support/TestSupport.h"
+
+#include <QCheckBox>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace ProjectsTesting;
+using StoreTesting::ScriptedEngine;
+using TestSupport::eventually;
+
+namespace {
+
+TeardownPlan planOf(int containers, const QList<VolumeUse>& volumes, std::optional<QString> dir = std::nullopt)
+{
+    TeardownPlan plan{"shop", {}, volumes, dir};
+    for (int i = 1; i <= containers; ++i)
+        plan.containers << QString("shop-web-%1").arg(i);
+    return plan;
+}
+
+const VolumeUse alone{"shop_data", {}, "69.4 MB"};
+const VolumeUse alsoAlone{"shop_cache", {}, std::nullopt};
+const VolumeUse shared{"shop_uploads", {"atlas-worker-1", "blog-web-1"}, "318.8 MB"};
+
+TEST(DeleteProjectView, TheButtonCountsWhatGoes)
+{
+    const QList<std::tuple<std::optional<TeardownPlan>, bool, QString>> rows = {
+        {std::nullopt, true, "Delete"},
+        {planOf(1, {alone}), false, "Delete 1 container + 1 volume"},
+        {planOf(3, {alone, alsoAlone, shared}), true, "Delete 3 containers + 2 volumes + files"},
+        {planOf(0, {}), false, "Remove from Voskel"},
+        {planOf(0, {}), true, "Delete files"},
+        {planOf(0, {shared}), false, "Remove from Voskel"},
+        {planOf(2, {shared}), false, "Delete 2 containers"},
+    };
+    for (const auto& [plan, trash, label] : rows)
+        EXPECT_EQ(DeleteProjectView::deleteLabel(plan, trash), label);
+}
+
+QStringList texts(const QWidget* in, const QString& section, const QString& label)
+{
+    QStringList out;
+    if (const auto* part = in->findChild<QWidget*>(section))
+        for (const VoskLabel* l : part->findChildren<VoskLabel*>(label))
+            if (!l->isHidden())
+                out << l->plainText();
+    return out;
+}
+
+TEST(DeleteProjectContent, ShowsEachPartOnlyWhenThePlanHoldsIt)
+{
+    TestSupport::prepareWidgets();
+    DeleteProjectContent all(planOf(1, {alone, alsoAlone, shared}, "/srv/shop"), false);
+    EXPECT_EQ(texts(&all, "containersSection", "itemLabel"), QStringList{"shop-web-1"});
+    EXPECT_EQ(texts(&all, "volumesSection", "itemLabel"), (QStringList{"shop_data", "shop_cache"}));
+    EXPECT_EQ(texts(&all, "volumesSection", "sizeLabel"), QStringList{"69.4 MB"}) << "unknown sizes show nothing";
+    EXPECT_EQ(texts(&all, "keptSection", "usedByLabel"), QStringList{"used by atlas-worker-1, blog-web-1"});
+    EXPECT_NE(all.findChild<QCheckBox*>("trashToggle"), nullptr);
+
+    // Only kept volumes, no folder: no containers, volumes or files part, and no Trash to choose.
+    DeleteProjectContent kept(planOf(0, {shared}), true);
+    for (const char* absent : {"containersSection", "volumesSection", "filesSection"})
+        EXPECT_EQ(kept.findChild<QWidget*>(absent), nullptr) << absent;
+    EXPECT_EQ(texts(&kept, "keptSection", "itemLabel"), QStringList{"shop_uploads"});
+    EXPECT_NE(kept.findChild<QWidget*>("noteLabel"), nullptr);
+    EXPECT_FALSE(kept.trashDirectory());
+    kept.setTrashDirectory(true);
+    EXPECT_FALSE(kept.trashDirectory());
+}
+
+TEST(DeleteProjectContent, ALongFolderKeepsItsEndOverTwoLines)
+{
+    TestSupport::prepareWidgets();
+    const QFontMetricsF metrics(TextStyles::mono.font());
+    const double ten = metrics.horizontalAdvance("0123456789");
+    const QString path = "/srv/projects/clients/acme/storefront"; // 37 characters
+    QString tail = "…" + path.right(19);
+    tail.insert(10, '\n');
+    EXPECT_EQ(DeleteProjectContent::fromTheEnd(path, metrics, ten * 4, 2), path);
+    EXPECT_EQ(DeleteProjectContent::fromTheEnd(path, metrics, ten * 2 + 1, 2), "/srv/projects/client\ns/acme/storefront");
+    EXPECT_EQ(DeleteProjectContent::fromTheEnd(path, metrics, ten + 1, 2), tail);
+}
+
+// A project whose folder is there: web and db mount a volume each; web also mounts the cache, which a
+// container outside the project uses too.
+struct SheetFixture : Fixture {
+    QTemporaryDir parent;
+    QString dir = projectFolder(parent, "shop");
+    QWidget window;
+
+    SheetFixture()
+    {
+        showOne("a", {container("shop-web", "running", "shop", dir), container("shop-db", "running", "shop", dir),
+                      container("loose", "running")});
+        engine->setMounts(Runtime::context("a"),
+                          {{"shop-web", {"shop_data", "shop_cache"}}, {"shop-db", {"shop_db"}}, {"loose", {"shop_cache"}}});
+        engine->setComposeProject(dir, ComposeConfig{"shop", {"web", "db"}, {"shop_data", "shop_db"}, {}});
+        store.setUsage(DiskUsage{0, {}, {{"shop_data", 1}, {"shop_db", 1}, {"shop_cache", 1}}, {}, {}});
+        window.show();
+    }
+
+    ComposeProject shown() const { return store.projects().value(0); }
+};
+
+VoskButton* button(QWidget* sheet, const char* name)
+{
+    return sheet->findChild<VoskButton*>(name);
+}
+
+TEST(DeleteProjectView, WorksOutThePlanThenDeletesAndCannotBeClosedWhileItDoes)
+{
+    SheetFixture f;
+    const auto planning = f.engine->hold(ScriptedEngine::Call::VolumeMounts, Runtime::context("a"));
+    QPointer<DeleteProjectView> sheet = DeleteProjectView::open(&f.window, f.store, f.shown());
+    ASSERT_TRUE(planning->waitArrived());
+    EXPECT_TRUE(sheet->findChild<QWidget*>("workingOutLabel")->isVisible());
+    EXPECT_EQ(button(sheet, "deleteButton")->text(), "Delete");
+    EXPECT_FALSE(button(sheet, "deleteButton")->isEnabled());
+
+    planning->open();
+    ASSERT_TRUE(eventually([&] { return sheet->plan().has_value(); }));
+    EXPECT_EQ(button(sheet, "deleteButton")->text(), "Delete 2 containers + 2 volumes");
+    sheet->findChild<QCheckBox*>("trashToggle")->click();
+    EXPECT_EQ(button(sheet, "deleteButton")->text(), "Delete 2 containers + 2 volumes + files");
+    sheet->findChild<QCheckBox*>("trashToggle")->click();
+
+    // The first command of the deletion is held: nothing closes the sheet meanwhile.
+    const auto deleting = f.engine->hold(ScriptedEngine::Call::Capture, Runtime::context("a"));
+    QTest::mouseClick(button(sheet, "deleteButton"), Qt::LeftButton);
+    ASSERT_TRUE(deleting->waitArrived());
+    EXPECT_FALSE(button(sheet, "deleteButton")->isEnabled());
+    EXPECT_FALSE(button(sheet, "cancelButton")->isEnabled());
+    QTest::keyClick(sheet, Qt::Key_Escape);
+    sheet->close(); // the window's close button
+    sheet->confirm();
+    settle();
+    ASSERT_TRUE(sheet);
+    EXPECT_TRUE(sheet->isVisible());
+
+    deleting->open();
+    ASSERT_TRUE(eventually([&] { return sheet.isNull(); })) << "the sheet closes when the work ends";
+    EXPECT_EQ(f.engine->commandArgs(),
+              (QList<QStringList>{{"compose", "-p", "shop", "down"}, {"volume", "rm", "shop_data", "shop_db"}}));
+    EXPECT_TRUE(QFileInfo::exists(f.dir)) << "the folder stays unless asked";
+}
+
+// Under a filter the screen shows only the matching containers of a project; the sheet still plans
+// the whole project, so a sibling is never taken for an outside user of the project's volumes.
+TEST(DeleteProjectView, PlansTheWholeProjectWhateverTheFilterShows)
+{
+    SheetFixture f;
+    f.store.setFilter("web");
+    ASSERT_EQ(f.shown().containers.size(), 1);
+    QPointer<DeleteProjectView> sheet = DeleteProjectView::open(&f.window, f.store, f.shown());
+    ASSERT_TRUE(eventually([&] { return sheet->plan().has_value(); }));
+    EXPECT_EQ(sheet->plan()->containers, (QStringList{"shop-db", "shop-web"}));
+    EXPECT_EQ(TestSupport::names(sheet->plan()->removable()), (QStringList{"shop_data", "shop_db"}));
+    EXPECT_EQ(TestSupport::names(sheet->plan()->kept()), QStringList{"shop_cache"});
+}
+
+} // namespace

@@ -1,0 +1,67 @@
+#include "screens/CloneProjectView.h"
+#include "screens/DeleteProjectView.h"
+
+#include "ProjectsFixture.h"
+#include "app/design/PreviewChrome.h"
+#include "support/TestSupport.h"
+
+#include <QLineEdit>
+
+#include <gtest/gtest.h>
+
+using namespace ProjectsTesting;
+
+namespace {
+
+// The delete and clone sheets in both looks, for eyes: <build>/gallery/sheet-delete*.png and
+// sheet-clone*.png (the clone's output is the command output sheet, already there).
+TEST(ProjectSheetsGallery, RendersTheDeleteAndCloneSheetsInBothLooks)
+{
+    Fixture f;
+    QTemporaryDir home;
+    TestSupport::ScopedEnv homeEnv{"HOME", home.path().toUtf8()};
+    const QString dir = home.filePath("storefront");
+    f.showOne("default", {container("storefront-api-1", "running", "storefront", dir),
+                          container("storefront-web-1", "running", "storefront", dir)});
+    f.store.setRuntimes({entry("default", true, true), entry("colima")});
+    const ComposeProject project = f.store.projects().value(0);
+    const TeardownPlan plan{"storefront",
+                            {"storefront-api-1", "storefront-web-1"},
+                            {{"storefront_pgdata", {}, "69.4 MB"}, {"storefront_uploads", {"atlas-worker-1"}, "318.8 MB"}},
+                            dir};
+
+    // Working out (never shown, so it asks for no plan), ready, and as the screenshots draw it.
+    const auto deleteSheet = [&](std::optional<TeardownPlan> shown, bool preview) {
+        return [&, shown, preview]() -> std::unique_ptr<QWidget> {
+            auto sheet = std::make_unique<DeleteProjectView>(f.store, project, shown);
+            sheet->setTrashDirectory(true);
+            setVoskPreviewChrome(sheet.get(), preview);
+            return sheet;
+        };
+    };
+    const QSize size = DeleteProjectView::size;
+    for (const auto& [name, make] : {std::pair{"sheet-delete-working-out", deleteSheet(std::nullopt, false)},
+                                     std::pair{"sheet-delete", deleteSheet(plan, false)},
+                                     std::pair{"sheet-delete-preview", deleteSheet(plan, true)}})
+        EXPECT_EQ(TestSupport::renderToGallery(name, make, size.width(), size.height()).size(), 2);
+
+    const auto cloneForm = [&](const QString& url) {
+        return [&, url]() -> std::unique_ptr<QWidget> {
+            auto form = std::make_unique<CloneProjectView>(f.store);
+            form->show();
+            form->findChild<QLineEdit*>("urlField")->setText(url);
+            return form;
+        };
+    };
+    EXPECT_EQ(TestSupport::renderToGallery("sheet-clone", cloneForm("https://github.com/acme/shop.git"),
+                                           CloneProjectView::width)
+                  .size(),
+              2);
+    ASSERT_TRUE(QDir().mkpath(dir));
+    EXPECT_EQ(TestSupport::renderToGallery("sheet-clone-taken", cloneForm("git@github.com:acme/storefront.git"),
+                                           CloneProjectView::width)
+                  .size(),
+              2);
+}
+
+} // namespace
