@@ -19,6 +19,7 @@
 #include "app/shell/TagAlert.h"
 #include "app/shell/VolumeRow.h"
 #include "app/shell/VolumesView.h"
+#include "screens/CloneProjectView.h"
 #include "support/RecordingHost.h"
 #include "sheets/RunImageView.h"
 #include "support/TestSupport.h"
@@ -163,6 +164,10 @@ TEST(ContentView, AddingFromAFolderAsksForTheFolderAndTheRuntime)
     EXPECT_EQ(host.folderRequests[0].choices, (QStringList{"alpha", "beta"}));
     EXPECT_EQ(host.folderRequests[0].chosen, 1);
     EXPECT_EQ(f.store.error(), std::nullopt); // cancelled: nothing to say
+
+    // The menu's other entry opens the clone form over the window.
+    window.findChild<QAction*>("cloneAction")->trigger();
+    EXPECT_NE(window.findChild<CloneProjectView*>("cloneProjectSheet"), nullptr);
 }
 
 // Waits for a banner to finish sliding in or out.
