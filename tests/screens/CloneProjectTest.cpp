@@ -1,6 +1,6 @@
 #include "screens/CloneProjectView.h"
 
-#include "ProjectsFixture.h"
+#include "ProjectsTesting.h"
 #include "app/design/Vosk.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
@@ -15,7 +15,6 @@
 #include <gtest/gtest.h>
 
 using namespace ProjectsTesting;
-using TestSupport::eventually;
 
 namespace {
 
@@ -23,25 +22,32 @@ const QString informative = "The folder is added as a project once it is cloned,
 const QString controlInAddress =
     "The address holds a control character (a line break or a tab, say). Type it again without one.";
 
-// A store with a runtime, a home folder of the test's own and a window to open the form over.
-struct CloneFixture : Fixture {
-    QTemporaryDir home;
-    TestSupport::ScopedEnv homeEnv{"HOME", home.path().toUtf8()};
-    QWidget window;
-
-    CloneFixture()
+// A store showing a runtime, a home folder of the test's own and a window to open the form over.
+class CloneForm : public ProjectsStore {
+protected:
+    void SetUp() override
     {
-        showOne("a");
-        window.show();
+        ProjectsStore::SetUp();
+        showing();
+        window->show();
     }
+    void TearDown() override
+    {
+        window.reset(); // the sheets first
+        ProjectsStore::TearDown();
+    }
+    CloneProjectView* openForm() { return CloneProjectView::open(window.get(), *store); }
     template <typename T>
     static T* find(QWidget* form, const char* name) { return form->findChild<T*>(name); }
+
+    QTemporaryDir home;
+    TestSupport::ScopedEnv homeEnv{"HOME", home.path().toUtf8()};
+    std::unique_ptr<QWidget> window = std::make_unique<QWidget>();
 };
 
-TEST(CloneProjectView, TheFormFollowsTheAddressAndRefusesWhatCannotBeCloned)
+TEST_F(CloneForm, TheFormFollowsTheAddressAndRefusesWhatCannotBeCloned)
 {
-    CloneFixture f;
-    ASSERT_TRUE(QDir().mkpath(f.home.filePath("taken")));
+    ASSERT_TRUE(QDir().mkpath(home.filePath("taken")));
     struct Row {
         QString url;
         QString into;
@@ -56,54 +62,52 @@ TEST(CloneProjectView, TheFormFollowsTheAddressAndRefusesWhatCannotBeCloned)
         {"https://example.org/owner/we\nb.git", "~/we\nb", controlInAddress},
         {"https://example.org/\x1b[2Jx.git", "~/\x1b[2Jx", controlInAddress},
     };
-    CloneProjectView* form = CloneProjectView::open(&f.window, f.store);
-    auto* field = CloneFixture::find<QLineEdit>(form, "urlField");
-    auto* note = CloneFixture::find<VoskLabel>(form, "noteLabel");
+    CloneProjectView* form = openForm();
+    auto* field = find<QLineEdit>(form, "urlField");
+    auto* note = find<VoskLabel>(form, "noteLabel");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.url.toStdString());
         field->setText(row.url);
-        EXPECT_EQ(CloneFixture::find<VoskLabel>(form, "intoLabel")->plainText(), row.into);
+        EXPECT_EQ(find<VoskLabel>(form, "intoLabel")->plainText(), row.into);
         EXPECT_EQ(note->plainText(), row.note);
         EXPECT_EQ(&note->ink(), row.note == informative ? &Vosk::muted : &Vosk::errInk);
         const bool clonable = row.into == "~/api";
-        EXPECT_EQ(CloneFixture::find<VoskButton>(form, "cloneButton")->isEnabled(), clonable);
+        EXPECT_EQ(find<VoskButton>(form, "cloneButton")->isEnabled(), clonable);
         if (!clonable)
             QTest::keyClick(field, Qt::Key_Return);
     }
     EXPECT_TRUE(form->isVisible()) << "Return started nothing";
 
     // A parent folder holding a control character is refused as well.
-    Preferences(f.store.defaults()).setCloneParent(f.home.filePath("odd\nname"));
+    Preferences(store->defaults()).setCloneParent(home.filePath("odd\nname"));
     field->setText("https://example.org/owner/site.git");
     EXPECT_EQ(note->plainText(), "The folder name holds a control character. Choose another folder to clone into.");
-    EXPECT_FALSE(CloneFixture::find<VoskButton>(form, "cloneButton")->isEnabled());
+    EXPECT_FALSE(find<VoskButton>(form, "cloneButton")->isEnabled());
 }
 
-TEST(CloneProjectView, TheChosenParentIsRememberedAndShown)
+TEST_F(CloneForm, TheChosenParentIsRememberedAndShown)
 {
-    CloneFixture f;
     TestSupport::RecordingHost host;
-    host.answerFolder(Host::FolderChoice{f.home.filePath("code"), std::nullopt});
-    CloneProjectView* form = CloneProjectView::open(&f.window, f.store);
-    CloneFixture::find<QLineEdit>(form, "urlField")->setText("https://example.org/o/site.git");
-    QTest::mouseClick(CloneFixture::find<VoskButton>(form, "chooseButton"), Qt::LeftButton);
-    ASSERT_TRUE(eventually([&] { return CloneFixture::find<VoskLabel>(form, "intoLabel")->plainText() == "~/code/site"; }));
+    host.answerFolder(Host::FolderChoice{home.filePath("code"), std::nullopt});
+    CloneProjectView* form = openForm();
+    find<QLineEdit>(form, "urlField")->setText("https://example.org/o/site.git");
+    QTest::mouseClick(find<VoskButton>(form, "chooseButton"), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return find<VoskLabel>(form, "intoLabel")->plainText() == "~/code/site"; }));
     Host::FolderRequest asked{"Choose", "Choose the folder to clone into. The repository gets a folder of its own inside it.",
-                              f.home.path(), true};
+                              home.path(), true};
     EXPECT_EQ(host.folderRequests, QList<Host::FolderRequest>{asked});
-    EXPECT_EQ(Preferences(f.store.defaults()).cloneParent(), f.home.filePath("code")) << "kept for the next time";
+    EXPECT_EQ(Preferences(store->defaults()).cloneParent(), home.filePath("code")) << "kept for the next time";
 }
 
-TEST(CloneProjectView, OnlyAFinishedCloneHoldingARepositoryIsAdded)
+TEST_F(CloneForm, OnlyAFinishedCloneHoldingARepositoryIsAdded)
 {
-    CloneFixture f;
-    const QString cloned = projectFolder(f.home, "cloned");
-    const QString bare = projectFolder(f.home, "bare"); // no .git
-    const QString plain = f.home.filePath("plain");     // no compose file
+    const QString cloned = projectFolder(home, "cloned");
+    const QString bare = projectFolder(home, "bare"); // no .git
+    const QString plain = home.filePath("plain");     // no compose file
     for (const QString& dir : {cloned, plain})
         ASSERT_TRUE(QDir().mkpath(dir + "/.git"));
-    f.engine->setComposeProject(cloned, ComposeConfig{"cloned", {"web"}, {}, {}});
-    f.engine->setComposeProject(bare, ComposeConfig{"bare", {"web"}, {}, {}});
+    engine->setComposeProject(cloned, ComposeConfig{"cloned", {"web"}, {}, {}});
+    engine->setComposeProject(bare, ComposeConfig{"bare", {"web"}, {}, {}});
     struct Row {
         QString dir;
         std::optional<int> status; // none: still running, or cancelled
@@ -120,21 +124,22 @@ TEST(CloneProjectView, OnlyAFinishedCloneHoldingARepositoryIsAdded)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.dir.toStdString() + " " + std::to_string(row.status.value_or(999)));
-        f.store.setRegistry({});
-        f.store.setError(std::nullopt);
-        QCoro::waitFor(CloneProjectView::add(&f.store, row.dir, Runtime::context("a"), row.status));
-        EXPECT_EQ(f.store.error(), row.error);
-        EXPECT_EQ(f.store.registry().knows("cloned", QString("a")), row.added);
+        store->setRegistry({});
+        store->setError(std::nullopt);
+        QCoro::waitFor(CloneProjectView::add(store.get(), row.dir, alpha, row.status));
+        EXPECT_EQ(store->error(), row.error);
+        EXPECT_EQ(store->registry().knows("cloned", QString("alpha")), row.added);
     }
 }
 
 // git that makes the repository folder first, then takes its time or fails: what it leaves behind is
 // never added.
-TEST(CloneProjectView, ACancelledOrFailedCloneAddsNothingEvenWithARepositoryLeftBehind)
+class SlowOrFailingGit : public CloneForm, public testing::WithParamInterface<QString> {};
+
+TEST_P(SlowOrFailingGit, ACancelledOrFailedCloneAddsNothingEvenWithARepositoryLeftBehind)
 {
-    for (const QString& then : {QString("exec sleep 60"), QString("exit 1")}) {
-        SCOPED_TRACE(then.toStdString());
-        CloneFixture f;
+    {
+        const QString then = GetParam();
         QTemporaryDir bin;
         QFile git(bin.filePath("git")); // git clone -- <address> <destination>
         ASSERT_TRUE(git.open(QIODevice::WriteOnly));
@@ -143,25 +148,27 @@ TEST(CloneProjectView, ACancelledOrFailedCloneAddsNothingEvenWithARepositoryLeft
         git.close();
         git.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
         Platform::setTestSearchPrefix(bin.path());
-        f.engine->setComposeProject(f.home.filePath("slow"), ComposeConfig{"slow", {"web"}, {}, {}});
+        engine->setComposeProject(home.filePath("slow"), ComposeConfig{"slow", {"web"}, {}, {}});
 
-        CloneProjectView* form = CloneProjectView::open(&f.window, f.store);
-        CloneFixture::find<QLineEdit>(form, "urlField")->setText("https://example.org/o/slow.git");
+        CloneProjectView* form = openForm();
+        find<QLineEdit>(form, "urlField")->setText("https://example.org/o/slow.git");
         QPointer<CommandRunView> output = form->clone();
         ASSERT_TRUE(output);
         EXPECT_EQ(output->windowTitle(), "Cloning slow");
         ASSERT_TRUE(eventually([&] { return output->text().contains("Cloning into"); }));
         if (then == "exit 1")
             ASSERT_TRUE(eventually([&] { return output->exitStatus() == 1; }));
-        QTest::mouseClick(CloneFixture::find<VoskButton>(output, "closeButton"), Qt::LeftButton);
+        QTest::mouseClick(find<VoskButton>(output, "closeButton"), Qt::LeftButton);
         ASSERT_TRUE(eventually([&] { return output.isNull(); }));
         Platform::Pools::drain();
         settle();
         Platform::setTestSearchPrefix(QString());
-        EXPECT_TRUE(QFileInfo::exists(f.home.filePath("slow/.git")));
-        EXPECT_TRUE(f.store.registry().byRuntime.isEmpty());
-        EXPECT_EQ(f.store.error(), std::nullopt);
+        EXPECT_TRUE(QFileInfo::exists(home.filePath("slow/.git")));
+        EXPECT_TRUE(store->registry().byRuntime.isEmpty());
+        EXPECT_EQ(store->error(), std::nullopt);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(CloneProjectView, SlowOrFailingGit, testing::Values("exec sleep 60", "exit 1"));
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "screens/DeleteProjectContent.h"
 #include "screens/DeleteProjectView.h"
 
-#include "ProjectsFixture.h"
+#include "ProjectsTesting.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
 #include "support/TestSupport.h"
@@ -12,8 +12,6 @@
 #include <gtest/gtest.h>
 
 using namespace ProjectsTesting;
-using StoreTesting::ScriptedEngine;
-using TestSupport::eventually;
 
 namespace {
 
@@ -90,23 +88,30 @@ TEST(DeleteProjectContent, ALongFolderKeepsItsEndOverTwoLines)
 
 // A project whose folder is there: web and db mount a volume each; web also mounts the cache, which a
 // container outside the project uses too.
-struct SheetFixture : Fixture {
-    QTemporaryDir parent;
-    QString dir = projectFolder(parent, "shop");
-    QWidget window;
-
-    SheetFixture()
+class DeleteSheet : public ProjectsStore {
+protected:
+    void SetUp() override
     {
-        showOne("a", {container("shop-web", "running", "shop", dir), container("shop-db", "running", "shop", dir),
-                      container("loose", "running")});
-        engine->setMounts(Runtime::context("a"),
-                          {{"shop-web", {"shop_data", "shop_cache"}}, {"shop-db", {"shop_db"}}, {"loose", {"shop_cache"}}});
+        ProjectsStore::SetUp();
+        showing({inFolder(container("shop-web", "running", "shop"), dir),
+                 inFolder(container("shop-db", "running", "shop"), dir), container("loose")});
+        engine->setMounts(alpha, {{"shop-web", {"shop_data", "shop_cache"}}, {"shop-db", {"shop_db"}},
+                                  {"loose", {"shop_cache"}}});
         engine->setComposeProject(dir, ComposeConfig{"shop", {"web", "db"}, {"shop_data", "shop_db"}, {}});
-        store.setUsage(DiskUsage{0, {}, {{"shop_data", 1}, {"shop_db", 1}, {"shop_cache", 1}}, {}, {}});
-        window.show();
+        store->setUsage(DiskUsage{0, {}, {{"shop_data", 1}, {"shop_db", 1}, {"shop_cache", 1}}, {}, {}});
+        window->show();
+    }
+    void TearDown() override
+    {
+        window.reset(); // the sheets first
+        ProjectsStore::TearDown();
     }
 
-    ComposeProject shown() const { return store.projects().value(0); }
+    ComposeProject shown() const { return store->projects().value(0); }
+
+    QTemporaryDir parent;
+    QString dir = projectFolder(parent, "shop");
+    std::unique_ptr<QWidget> window = std::make_unique<QWidget>();
 };
 
 VoskButton* button(QWidget* sheet, const char* name)
@@ -114,11 +119,10 @@ VoskButton* button(QWidget* sheet, const char* name)
     return sheet->findChild<VoskButton*>(name);
 }
 
-TEST(DeleteProjectView, WorksOutThePlanThenDeletesAndCannotBeClosedWhileItDoes)
+TEST_F(DeleteSheet, WorksOutThePlanThenDeletesAndCannotBeClosedWhileItDoes)
 {
-    SheetFixture f;
-    const auto planning = f.engine->hold(ScriptedEngine::Call::VolumeMounts, Runtime::context("a"));
-    QPointer<DeleteProjectView> sheet = DeleteProjectView::open(&f.window, f.store, f.shown());
+    const auto planning = engine->hold(ScriptedEngine::Call::VolumeMounts, alpha);
+    QPointer<DeleteProjectView> sheet = DeleteProjectView::open(window.get(), *store, shown());
     ASSERT_TRUE(planning->waitArrived());
     EXPECT_TRUE(sheet->findChild<QWidget*>("workingOutLabel")->isVisible());
     EXPECT_EQ(button(sheet, "deleteButton")->text(), "Delete");
@@ -132,7 +136,7 @@ TEST(DeleteProjectView, WorksOutThePlanThenDeletesAndCannotBeClosedWhileItDoes)
     sheet->findChild<QCheckBox*>("trashToggle")->click();
 
     // The first command of the deletion is held: nothing closes the sheet meanwhile.
-    const auto deleting = f.engine->hold(ScriptedEngine::Call::Capture, Runtime::context("a"));
+    const auto deleting = engine->hold(ScriptedEngine::Call::Capture, alpha);
     QTest::mouseClick(button(sheet, "deleteButton"), Qt::LeftButton);
     ASSERT_TRUE(deleting->waitArrived());
     EXPECT_FALSE(button(sheet, "deleteButton")->isEnabled());
@@ -146,19 +150,18 @@ TEST(DeleteProjectView, WorksOutThePlanThenDeletesAndCannotBeClosedWhileItDoes)
 
     deleting->open();
     ASSERT_TRUE(eventually([&] { return sheet.isNull(); })) << "the sheet closes when the work ends";
-    EXPECT_EQ(f.engine->commandArgs(),
+    EXPECT_EQ(engine->commandArgs(),
               (QList<QStringList>{{"compose", "-p", "shop", "down"}, {"volume", "rm", "shop_data", "shop_db"}}));
-    EXPECT_TRUE(QFileInfo::exists(f.dir)) << "the folder stays unless asked";
+    EXPECT_TRUE(QFileInfo::exists(dir)) << "the folder stays unless asked";
 }
 
 // Under a filter the screen shows only the matching containers of a project; the sheet still plans
 // the whole project, so a sibling is never taken for an outside user of the project's volumes.
-TEST(DeleteProjectView, PlansTheWholeProjectWhateverTheFilterShows)
+TEST_F(DeleteSheet, PlansTheWholeProjectWhateverTheFilterShows)
 {
-    SheetFixture f;
-    f.store.setFilter("web");
-    ASSERT_EQ(f.shown().containers.size(), 1);
-    QPointer<DeleteProjectView> sheet = DeleteProjectView::open(&f.window, f.store, f.shown());
+    store->setFilter("web");
+    ASSERT_EQ(shown().containers.size(), 1);
+    QPointer<DeleteProjectView> sheet = DeleteProjectView::open(window.get(), *store, shown());
     ASSERT_TRUE(eventually([&] { return sheet->plan().has_value(); }));
     EXPECT_EQ(sheet->plan()->containers, (QStringList{"shop-db", "shop-web"}));
     EXPECT_EQ(TestSupport::names(sheet->plan()->removable()), (QStringList{"shop_data", "shop_db"}));

@@ -1,7 +1,7 @@
 #include "screens/CloneProjectView.h"
 #include "screens/DeleteProjectView.h"
 
-#include "ProjectsFixture.h"
+#include "ProjectsTesting.h"
 #include "app/design/PreviewChrome.h"
 #include "support/TestSupport.h"
 
@@ -15,16 +15,14 @@ namespace {
 
 // The delete and clone sheets in both looks, for eyes: <build>/gallery/sheet-delete*.png and
 // sheet-clone*.png (the clone's output is the command output sheet, already there).
-TEST(ProjectSheetsGallery, RendersTheDeleteAndCloneSheetsInBothLooks)
+TEST_F(ProjectsStore, TheDeleteAndCloneSheetsRenderInBothLooks)
 {
-    Fixture f;
     QTemporaryDir home;
     TestSupport::ScopedEnv homeEnv{"HOME", home.path().toUtf8()};
     const QString dir = home.filePath("storefront");
-    f.showOne("default", {container("storefront-api-1", "running", "storefront", dir),
-                          container("storefront-web-1", "running", "storefront", dir)});
-    f.store.setRuntimes({entry("default", true, true), entry("colima")});
-    const ComposeProject project = f.store.projects().value(0);
+    showing({inFolder(container("storefront-api-1", "running", "storefront"), dir),
+             inFolder(container("storefront-web-1", "running", "storefront"), dir)});
+    const ComposeProject project = store->projects().value(0);
     const TeardownPlan plan{"storefront",
                             {"storefront-api-1", "storefront-web-1"},
                             {{"storefront_pgdata", {}, "69.4 MB"}, {"storefront_uploads", {"atlas-worker-1"}, "318.8 MB"}},
@@ -33,7 +31,7 @@ TEST(ProjectSheetsGallery, RendersTheDeleteAndCloneSheetsInBothLooks)
     // Working out (never shown, so it asks for no plan), ready, and as the screenshots draw it.
     const auto deleteSheet = [&](std::optional<TeardownPlan> shown, bool preview) {
         return [&, shown, preview]() -> std::unique_ptr<QWidget> {
-            auto sheet = std::make_unique<DeleteProjectView>(f.store, project, shown);
+            auto sheet = std::make_unique<DeleteProjectView>(*store, project, shown);
             sheet->setTrashDirectory(true);
             setVoskPreviewChrome(sheet.get(), preview);
             return sheet;
@@ -47,7 +45,7 @@ TEST(ProjectSheetsGallery, RendersTheDeleteAndCloneSheetsInBothLooks)
 
     const auto cloneForm = [&](const QString& url) {
         return [&, url]() -> std::unique_ptr<QWidget> {
-            auto form = std::make_unique<CloneProjectView>(f.store);
+            auto form = std::make_unique<CloneProjectView>(*store);
             form->show();
             form->findChild<QLineEdit*>("urlField")->setText(url);
             return form;
