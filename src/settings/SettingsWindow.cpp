@@ -19,6 +19,7 @@
 #include <QCheckBox>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -99,7 +100,7 @@ SettingsWindow::SettingsWindow(AppStore& store, ToolchainStore& toolchain, Prefe
     column->addLayout(general);
     column->addWidget(new Divider(content));
 
-    m_reload = new ChangeBatch(this, [this] { reload(std::exchange(m_checkAfterReload, false)); });
+    m_reload = new ChangeBatch(this, [this] { reload(std::exchange(m_afterReload, {})); });
 
     m_tools = new RuntimeToolsSection(toolchain, preferences, std::move(socket), content);
     column->addWidget(m_tools);
@@ -140,12 +141,12 @@ void SettingsWindow::showPreferences()
 void SettingsWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (m_shownOnce)
+    // Restored from the window system (un-minimized) is not opening.
+    if (event->spontaneous())
         return;
-    m_shownOnce = true;
     // Opening the window always reads the tools afresh, and checks for updates when the last check is
     // a day old; the launch-check preference does not hold this one back.
-    scheduleReload(true);
+    scheduleReload({.check = true});
 }
 
 bool SettingsWindow::ownsWindow(const QWindow* window) const
@@ -161,29 +162,36 @@ void SettingsWindow::focusMoved(QWindow* now)
 {
     const QPointer<QWindow> before = m_focused;
     m_focused = now;
-    if (!now || !m_shownOnce)
+    // A closed window is kept for the next opening; meanwhile it reads nothing.
+    if (!now || !isVisible())
         return;
     // Going between this window and its own sheets is not coming back to the application; a closed
     // job sheet reloads by itself.
     if (ownsWindow(now) && (now != windowHandle() || (before && ownsWindow(before))))
         return;
-    scheduleReload();
+    scheduleReload({});
 }
 
-void SettingsWindow::scheduleReload(bool thenCheck)
+void SettingsWindow::scheduleReload(AfterReload then)
 {
-    m_checkAfterReload = m_checkAfterReload || thenCheck;
+    m_afterReload.check = m_afterReload.check || then.check;
+    m_afterReload.contexts = m_afterReload.contexts || then.contexts;
     m_reload->schedule();
 }
 
-QCoro::Task<> SettingsWindow::reload(bool thenCheck)
+QCoro::Task<> SettingsWindow::reload(AfterReload then)
 {
     QPointer<SettingsWindow> self(this);
     // Overlapping loads are the store's to order: only the one started last is applied.
     co_await m_toolchain.load();
-    if (!self || !thenCheck)
+    if (!self)
         co_return;
-    co_await m_toolchain.checkIfStale();
+    // A job may have added or removed a runtime (Colima's context, Apple's socket): the tools first,
+    // then the runtimes.
+    if (then.contexts)
+        m_store.loadContexts();
+    if (then.check)
+        co_await m_toolchain.checkIfStale();
 }
 
 Platform::PreparedProcess SettingsWindow::jobProcess(const ToolJob& job)
@@ -218,6 +226,5 @@ void SettingsWindow::runJob(const ToolJob& job)
 void SettingsWindow::jobClosed()
 {
     m_job.reset();
-    scheduleReload();
-    m_store.loadContexts();
+    scheduleReload({.contexts = true});
 }

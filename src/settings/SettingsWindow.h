@@ -23,8 +23,9 @@ class ToolchainStore;
 
 // The application's one Settings window: the look, the general switches, the login item and the
 // runtime tools. It runs the tool jobs its rows ask for, one at a time, and reads the toolchain again
-// when it is first shown, whenever another window of the application becomes active, and after every
-// job. Controls write their preference only when the user changes them.
+// each time it opens, whenever another window of the application becomes active while it is open, and
+// after every job (then the runtimes too). Controls write their preference only when the user changes
+// them.
 class SettingsWindow : public QWidget {
     Q_OBJECT
 
@@ -57,19 +58,24 @@ private:
     void showPreferences();
     void focusMoved(QWindow* now);
     bool ownsWindow(const QWindow* window) const;
+    // What a load asked for in this turn is followed by: the update check when the last one is a day
+    // old, the runtimes read again.
+    struct AfterReload {
+        bool check = false;
+        bool contexts = false;
+    };
     // Asks for one toolchain load on the next turn of the event loop, however often it is asked in
-    // this one; `thenCheck` adds the update check when the last one is a day old.
-    void scheduleReload(bool thenCheck = false);
-    QCoro::Task<> reload(bool thenCheck);
+    // this one.
+    void scheduleReload(AfterReload then);
+    QCoro::Task<> reload(AfterReload then);
     void jobClosed();
 
     AppStore& m_store;
     ToolchainStore& m_toolchain;
     Preferences& m_preferences;
     std::optional<ToolJob> m_job;
-    bool m_shownOnce = false;
     ChangeBatch* m_reload;
-    bool m_checkAfterReload = false;
+    AfterReload m_afterReload;
     QPointer<CommandRunView> m_sheet;
     quint64 m_jobSerial = 0;
     QPointer<QWindow> m_focused;

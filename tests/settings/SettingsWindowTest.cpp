@@ -125,6 +125,34 @@ TEST_F(Window, ReadsTheToolsWhenShownAndWhenAnotherWindowBecomesActive)
     ASSERT_TRUE(window->runtimeTools()->engineRow());
 }
 
+TEST_F(Window, AClosedWindowReadsNothingAndReadsAndChecksAgainWhenReopened)
+{
+    const auto toolchain = makeToolchain(true);
+    const QString update = "brew update --quiet";
+    fakes.answer("brew", {"update", "--quiet"}, "");
+    const auto window = make(*toolchain);
+    window->show();
+    const int opened = quiet();
+    EXPECT_GE(opened, 1);
+    EXPECT_EQ(calls(update), 1) << "never checked: opening checks";
+
+    // Closed, the window is kept for the next opening; going between other windows reads nothing.
+    window->close();
+    QWidget main;
+    main.show();
+    main.activateWindow();
+    emit qApp->focusWindowChanged(main.windowHandle());
+    emit qApp->focusWindowChanged(nullptr);
+    emit qApp->focusWindowChanged(main.windowHandle());
+    EXPECT_EQ(quiet(), opened);
+
+    // Opened again a day later: the tools are read afresh and the update check runs once more.
+    toolchain->setLastChecked(QDateTime::fromSecsSinceEpoch(1'800'000'000 - 86'400, Qt::UTC));
+    window->show();
+    EXPECT_GE(quiet(), opened + 1);
+    EXPECT_EQ(calls(update), 2);
+}
+
 TEST_F(Window, RendersInBothLooks)
 {
     const auto toolchain = makeToolchain(true);

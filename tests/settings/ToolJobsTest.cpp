@@ -125,10 +125,15 @@ TEST_F(Jobs, InstallAndUpdateRunTheirScriptsAndReloadOnceWhenClosed)
     EXPECT_TRUE(sheet->text().startsWith("brew install socktainer || exit $?\n"));
     EXPECT_EQ(quiet(), before) << "nothing reloads while the sheet is open";
 
+    const qsizetype closedAt = fakes.calls().size();
     sheet->findChild<VoskButton*>("closeButton")->click();
     EXPECT_EQ(quiet(), before + 1);
     ASSERT_TRUE(eventually([&] { return calls(contextList) == contexts + 1; }));
     EXPECT_EQ(window->job(), std::nullopt);
+    // The runtimes are read once the tools are: a job may have added one (Colima's context).
+    const QStringList afterClose = fakes.calls().mid(closedAt);
+    EXPECT_GE(afterClose.indexOf(engineList), 0);
+    EXPECT_LT(afterClose.indexOf(engineList), afterClose.indexOf(contextList)) << afterClose.join('\n').toStdString();
 
     // docker 28.0.4 with 28.1.1 offered, as a check would have found.
     QList<Tool> tools = toolchain->tools();
