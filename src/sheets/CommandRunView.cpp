@@ -1,18 +1,16 @@
 #include "sheets/CommandRunView.h"
 
 #include "app/design/BusyIndicator.h"
-#include "app/design/Divider.h"
-#include "app/design/TextStyle.h"
 #include "app/design/Vosk.h"
 #include "app/design/VoskBadge.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
 #include "platform/StreamingProcess.h"
 #include "sheets/Band.h"
+#include "sheets/SheetParts.h"
 #include "sheets/Transcript.h"
 
 #include <QHBoxLayout>
-#include <QVBoxLayout>
 
 CommandRunView::CommandRunView(const QString& title, const QString& banner, MakeProcess makeProcess,
                                OnFinish onFinish, QWidget* parent)
@@ -23,9 +21,7 @@ CommandRunView::CommandRunView(const QString& title, const QString& banner, Make
     setFixedSize(size);
 
     auto* header = new Band(Vosk::chrome, 10, this);
-    m_title = new VoskLabel(title, TextStyles::sheetTitle, Vosk::ink, header);
-    m_title->setObjectName(QStringLiteral("titleLabel"));
-    m_title->setElideMode(Qt::ElideMiddle);
+    m_title = SheetParts::title(title, header);
     m_busy = new BusyIndicator(header);
     m_badge = new VoskBadge(QString(), Vosk::pillFill, Vosk::success, header);
     m_badge->setObjectName(QStringLiteral("statusBadge"));
@@ -41,12 +37,7 @@ CommandRunView::CommandRunView(const QString& title, const QString& banner, Make
     m_transcript = new Transcript(true, this);
     m_transcript->setPlaceholder(banner);
 
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    column->addWidget(header);
-    column->addWidget(new Divider(this));
-    column->addWidget(m_transcript, 1);
+    SheetParts::stack(this, header, m_transcript);
 
     connect(m_button, &VoskButton::clicked, this, &CommandRunView::finish);
 }

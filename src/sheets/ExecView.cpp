@@ -11,6 +11,7 @@
 #include "engine/Docker.h"
 #include "platform/StreamingProcess.h"
 #include "sheets/Band.h"
+#include "sheets/SheetParts.h"
 #include "sheets/Transcript.h"
 
 #include <QHBoxLayout>
@@ -27,9 +28,7 @@ ExecView::ExecView(const Container& container, const std::optional<Runtime>& run
     auto* header = new Band(Vosk::chrome, 10, this);
     auto* statusDot = new StatusDot(dot(container), 8, header);
     statusDot->setObjectName(QStringLiteral("statusDot"));
-    auto* title = new VoskLabel(container.name, TextStyles::sheetTitle, Vosk::ink, header);
-    title->setObjectName(QStringLiteral("titleLabel"));
-    title->setElideMode(Qt::ElideMiddle);
+    VoskLabel* title = SheetParts::title(container.name, header);
     auto* kind = new VoskLabel(QStringLiteral("EXEC \u00b7 SH -C"), TextStyles::groupLabel, Vosk::muted, header);
     auto* close = new VoskButton(QStringLiteral("Close"), VoskButtonStyle::Variant::quiet, std::nullopt, header);
     close->setObjectName(QStringLiteral("closeButton"));
@@ -57,12 +56,7 @@ ExecView::ExecView(const Container& container, const std::optional<Runtime>& run
     input->row()->addWidget(m_busy, 0, Qt::AlignVCenter);
     input->row()->addWidget(m_runButton, 0, Qt::AlignVCenter);
 
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    column->addWidget(header);
-    column->addWidget(new Divider(this));
-    column->addWidget(m_transcript, 1);
+    QVBoxLayout* column = SheetParts::stack(this, header, m_transcript);
     column->addWidget(new Divider(this));
     column->addWidget(input);
 

@@ -1,6 +1,5 @@
 #include "sheets/LogsView.h"
 
-#include "app/design/Divider.h"
 #include "app/design/TextStyle.h"
 #include "app/design/Vosk.h"
 #include "app/design/VoskButton.h"
@@ -13,6 +12,7 @@
 #include "platform/StreamingProcess.h"
 #include "sheets/Band.h"
 #include "sheets/SheetHost.h"
+#include "sheets/SheetParts.h"
 #include "sheets/Transcript.h"
 #include "toolchain/Toolchain.h"
 
@@ -21,7 +21,6 @@
 #include <QHBoxLayout>
 #include <QPointer>
 #include <QSaveFile>
-#include <QVBoxLayout>
 
 namespace {
 
@@ -78,9 +77,7 @@ LogsView::LogsView(const LogSource& source, const std::optional<Runtime>& runtim
     auto* header = new Band(Vosk::chrome, 10, this);
     auto* statusDot = new StatusDot(headerDot(source), 8, header);
     statusDot->setObjectName(QStringLiteral("statusDot"));
-    auto* title = new VoskLabel(source.title(), TextStyles::sheetTitle, Vosk::ink, header);
-    title->setObjectName(QStringLiteral("titleLabel"));
-    title->setElideMode(Qt::ElideMiddle);
+    VoskLabel* title = SheetParts::title(source.title(), header);
     title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_kind = new VoskLabel(source.kindLabel(false), TextStyles::groupLabel, Vosk::muted, header);
     m_kind->setObjectName(QStringLiteral("kindLabel"));
@@ -141,12 +138,7 @@ LogsView::LogsView(const LogSource& source, const std::optional<Runtime>& runtim
     m_transcript->setFollowsEnd(source.isStreaming());
     m_transcript->setPlaceholder(QStringLiteral("waiting for output\u2026"));
 
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    column->addWidget(header);
-    column->addWidget(new Divider(this));
-    column->addWidget(m_transcript, 1);
+    SheetParts::stack(this, header, m_transcript);
 
     connect(m_copyButton, &VoskButton::clicked, this, &LogsView::copy);
     connect(m_saveButton, &VoskButton::clicked, this, [this] { save(); });

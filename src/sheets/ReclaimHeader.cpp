@@ -5,6 +5,7 @@
 #include "app/design/Vosk.h"
 #include "app/design/VoskLabel.h"
 #include "platform/ByteCount.h"
+#include "sheets/SheetParts.h"
 
 #include <QHBoxLayout>
 
@@ -13,9 +14,7 @@ ReclaimHeader::ReclaimHeader(const std::optional<ComposeProject>& project,
     : Band(Vosk::chrome, 10, parent), m_project(project)
 {
     setObjectName(QStringLiteral("reclaimHeader"));
-    m_title = new VoskLabel(title(project), TextStyles::sheetTitle, Vosk::ink, this);
-    m_title->setObjectName(QStringLiteral("titleLabel"));
-    m_title->setElideMode(Qt::ElideMiddle);
+    m_title = SheetParts::title(title(project), this);
     m_size = new VoskLabel(QString(), TextStyles::mono, Vosk::muted, this);
     m_size->setObjectName(QStringLiteral("sizeLabel"));
     m_size->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);

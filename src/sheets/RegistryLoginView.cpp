@@ -20,7 +20,7 @@ RegistryLoginView::RegistryLoginView(AppStore& store, QWidget* parent) : QDialog
     setWindowTitle(QStringLiteral("Registry login"));
 
     auto* header = new Band(Vosk::chrome, 10, this);
-    auto* title = new VoskLabel(QStringLiteral("Registry login"), TextStyles::sheetTitle, Vosk::ink, header);
+    VoskLabel* title = SheetParts::title(QStringLiteral("Registry login"), header);
     m_runtime = new VoskLabel(QString(), TextStyles::groupLabel, Vosk::muted, header);
     m_runtime->setObjectName(QStringLiteral("runtimeLabel"));
     m_runtime->setElideMode(Qt::ElideMiddle);

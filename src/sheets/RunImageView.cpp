@@ -63,9 +63,7 @@ RunImageView::RunImageView(AppStore& store, DockerImage image, QWidget* parent)
     setWindowTitle(title(m_image));
 
     auto* header = new Band(Vosk::chrome, 10, this);
-    auto* heading = new VoskLabel(title(m_image), TextStyles::sheetTitle, Vosk::ink, header);
-    heading->setObjectName(QStringLiteral("titleLabel"));
-    heading->setElideMode(Qt::ElideMiddle);
+    VoskLabel* heading = SheetParts::title(title(m_image), header);
     heading->setToolTip(Vosk::toolTip(title(m_image)));
     auto* cancel =
         new VoskButton(QStringLiteral("Cancel"), VoskButtonStyle::Variant::quiet, std::nullopt, header);

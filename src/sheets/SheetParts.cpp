@@ -2,12 +2,22 @@
 
 #include "app/design/Divider.h"
 #include "app/design/TextStyle.h"
+#include "app/design/Vosk.h"
+#include "app/design/VoskLabel.h"
 
 #include <QDialog>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
 namespace SheetParts {
+
+VoskLabel* title(const QString& text, QWidget* parent)
+{
+    auto* label = new VoskLabel(text, TextStyles::sheetTitle, Vosk::ink, parent);
+    label->setObjectName(QStringLiteral("titleLabel"));
+    label->setElideMode(Qt::ElideMiddle);
+    return label;
+}
 
 QLineEdit* lineField(const QString& placeholder, const QString& objectName, QWidget* parent)
 {
