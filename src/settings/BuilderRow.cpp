@@ -6,7 +6,7 @@
 #include "app/design/VoskLabel.h"
 #include "app/parts/Preferences.h"
 #include "engine/Stats.h"
-#include "settings/SectionLabel.h"
+#include "settings/CardHeading.h"
 #include "settings/SizeChoices.h"
 #include "settings/SizePicker.h"
 
@@ -18,31 +18,13 @@ BuilderRow::BuilderRow(const BuilderStatus& builder, Preferences& preferences, Q
     : VoskCard(parent), m_builder(builder), m_preferences(preferences)
 {
     setObjectName(QStringLiteral("builderRow"));
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(14, 11, 14, 11);
-    column->setSpacing(10);
-
-    auto* top = new QHBoxLayout;
-    top->setSpacing(12);
-    auto* text = new QVBoxLayout;
-    text->setSpacing(3);
-    text->addWidget(new VoskLabel(QStringLiteral("Image builder"), TextStyles::rowTitle, Vosk::ink, this));
-    text->addWidget(noteLabel(QStringLiteral("Builds images on Apple container. It is a container of its own "
-                                             "and keeps its memory until stopped."),
-                              this));
-    auto* state = new QHBoxLayout;
-    state->setContentsMargins(0, 1, 0, 0);
-    state->setSpacing(6);
-    m_using = new VoskLabel(QString(), TextStyles::mono, Vosk::muted, this);
-    m_using->setObjectName(QStringLiteral("builderSizeLabel"));
-    m_badge = new VoskBadge(QString(), Vosk::pillFill, Vosk::pillInk, this);
-    m_badge->setObjectName(QStringLiteral("builderBadge"));
-    state->addWidget(m_using);
-    state->addWidget(m_badge);
-    state->addStretch(1);
-    text->addLayout(state);
-    top->addLayout(text, 1);
-    top->addSpacing(6);
+    const CardHeading heading = CardHeading::build(
+        this, QStringLiteral("Image builder"),
+        QStringLiteral("Builds images on Apple container. It is a container of its own and keeps its memory "
+                       "until stopped."),
+        QStringLiteral("builder"));
+    m_using = heading.size;
+    m_badge = heading.badge;
 
     using Variant = VoskButtonStyle::Variant;
     m_stop = new VoskButton(QStringLiteral("Stop"), Variant::quiet, std::nullopt, this);
@@ -54,8 +36,7 @@ BuilderRow::BuilderRow(const BuilderStatus& builder, Preferences& preferences, Q
     m_start->setObjectName(QStringLiteral("builderStartButton"));
     m_start->setToolTip(QStringLiteral("The first start downloads the builder image"));
     for (VoskButton* button : {m_stop, m_delete, m_start})
-        top->addWidget(button, 0, Qt::AlignTop);
-    column->addLayout(top);
+        heading.row->addWidget(button, 0, Qt::AlignTop);
 
     m_pickers = new QWidget(this);
     auto* pickers = new QHBoxLayout(m_pickers);
@@ -70,7 +51,7 @@ BuilderRow::BuilderRow(const BuilderStatus& builder, Preferences& preferences, Q
     pickers->addWidget(m_cpus);
     pickers->addWidget(m_memory);
     pickers->addStretch(1);
-    column->addWidget(m_pickers);
+    heading.column->addWidget(m_pickers);
 
     m_cpus->setValue(m_preferences.builderCPUs());
     m_memory->setValue(m_preferences.builderMemoryGB());

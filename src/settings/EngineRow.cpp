@@ -7,6 +7,7 @@
 #include "app/design/VoskLabel.h"
 #include "engine/Stats.h"
 #include "platform/Pools.h"
+#include "settings/CardHeading.h"
 #include "settings/SectionLabel.h"
 #include "settings/SizeChoices.h"
 #include "settings/SizePicker.h"
@@ -33,39 +34,21 @@ EngineRow::EngineRow(const EngineStatus& engine, SocketAccess access, QWidget* p
 {
     setObjectName(QStringLiteral("engineRow"));
     using Variant = VoskButtonStyle::Variant;
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(14, 11, 14, 11);
-    column->setSpacing(10);
-
-    auto* top = new QHBoxLayout;
-    top->setSpacing(12);
-    auto* text = new QVBoxLayout;
-    text->setSpacing(3);
-    text->addWidget(new VoskLabel(QStringLiteral("Docker engine"), TextStyles::rowTitle, Vosk::ink, this));
-    text->addWidget(noteLabel(QStringLiteral("Colima's VM. It is the colima runtime in the picker, and it "
-                                             "keeps its memory until stopped."),
-                              this));
-    auto* state = new QHBoxLayout;
-    state->setContentsMargins(0, 1, 0, 0);
-    state->setSpacing(6);
-    m_has = new VoskLabel(QString(), TextStyles::mono, Vosk::muted, this);
-    m_has->setObjectName(QStringLiteral("engineSizeLabel"));
-    m_badge = new VoskBadge(QString(), Vosk::pillFill, Vosk::pillInk, this);
-    m_badge->setObjectName(QStringLiteral("engineBadge"));
-    state->addWidget(m_has);
-    state->addWidget(m_badge);
-    state->addStretch(1);
-    text->addLayout(state);
-    top->addLayout(text, 1);
-    top->addSpacing(6);
+    const CardHeading heading = CardHeading::build(
+        this, QStringLiteral("Docker engine"),
+        QStringLiteral("Colima's VM. It is the colima runtime in the picker, and it keeps its memory until "
+                       "stopped."),
+        QStringLiteral("engine"));
+    QVBoxLayout* column = heading.column;
+    m_has = heading.size;
+    m_badge = heading.badge;
     m_stop = new VoskButton(QStringLiteral("Stop"), Variant::quiet, std::nullopt, this);
     m_stop->setObjectName(QStringLiteral("engineStopButton"));
     m_stop->setToolTip(QStringLiteral("Stops the VM and every container on it"));
     m_start = new VoskButton(QStringLiteral("Start"), Variant::quiet, std::nullopt, this);
     m_start->setObjectName(QStringLiteral("engineStartButton"));
-    top->addWidget(m_stop, 0, Qt::AlignTop);
-    top->addWidget(m_start, 0, Qt::AlignTop);
-    column->addLayout(top);
+    heading.row->addWidget(m_stop, 0, Qt::AlignTop);
+    heading.row->addWidget(m_start, 0, Qt::AlignTop);
 
     auto* sizes = new QHBoxLayout;
     sizes->setSpacing(10);
