@@ -55,7 +55,7 @@ TEST(CommandRunView, StreamsBothOutputsUnderItsBannerAndShowsTheEnd)
     auto sheet = shownSheet(QStringLiteral("printf 'out\\n'; sleep 0.05; printf 'err\\n' >&2; exit 4"), finishes);
     EXPECT_EQ(headerButton(*sheet)->text(), "Cancel");
     ASSERT_TRUE(eventually([&] { return sheet->exitStatus().has_value(); }));
-    EXPECT_TRUE(eventually([&] { return sheet->text() == "$ work\nout\nerr\n"; }, 3000)) << sheet->text().toStdString();
+    EXPECT_TRUE(eventually([&] { return sheet->text() == "$ work\nout\nerr\n"; })) << sheet->text().toStdString();
     EXPECT_EQ(sheet->exitStatus(), 4);
     EXPECT_EQ(badge(*sheet), "failed (4)");
     EXPECT_EQ(headerButton(*sheet)->text(), "Close");
@@ -127,7 +127,7 @@ TEST(CommandRunView, CancelEndsTheWholeGroupAndTellsTheOpenerOnce)
     headerButton(*sheet)->click();
     EXPECT_EQ(finishes.calls.size(), 1);
     // A background job ignores the interrupt; the termination that follows reaches the whole group.
-    EXPECT_TRUE(eventually([&] { return !TestSupport::processRuns(sleeper); }, 3000));
+    EXPECT_TRUE(eventually([&] { return !TestSupport::processRuns(sleeper); }));
 }
 
 TEST(CommandRunView, EscapeTakesTheCancelPath)
@@ -146,7 +146,7 @@ TEST(CommandRunView, DroppedByItsOpenerItEndsTheCommandSilently)
     ASSERT_TRUE(eventually([&] { return sheet->text().count(u'\n') == 2; }));
     const qint64 sleeper = sheet->text().section(u'\n', 1, 1).toLongLong();
     sheet.reset();
-    EXPECT_TRUE(eventually([&] { return !TestSupport::processRuns(sleeper); }, 3000));
+    EXPECT_TRUE(eventually([&] { return !TestSupport::processRuns(sleeper); }));
     EXPECT_TRUE(finishes.calls.isEmpty());
 }
 
@@ -172,5 +172,5 @@ TEST(SheetHost, OpensOverTheWindowSoTheAskingWidgetCanVanish)
     EXPECT_FALSE(sheet->exitStatus().has_value()) << "its command still runs";
 
     headerButton(*sheet)->click();
-    EXPECT_TRUE(eventually([&] { return guard.isNull(); }, 2000)) << "a closed sheet is deleted";
+    EXPECT_TRUE(eventually([&] { return guard.isNull(); })) << "a closed sheet is deleted";
 }

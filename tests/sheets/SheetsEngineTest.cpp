@@ -91,8 +91,9 @@ TEST(LogsSheetOnEngine, FollowsTheTailStartsOverAndSavesWhatItShows)
     VOSKEL_REQUIRE_ENGINE();
     TestSupport::prepareWidgets();
     TestSupport::RecordingHost host;
-    // 400 lines at once, a pause, then one more line every 0.3 s.
-    Running box(QStringLiteral("i=1; while [ $i -le 400 ]; do echo line $i; i=$((i+1)); done; sleep 2; "
+    // 400 lines at once; then, once the test says so, one more line every 0.3 s.
+    Running box(QStringLiteral("i=1; while [ $i -le 400 ]; do echo line $i; i=$((i+1)); done; "
+                               "while [ ! -e /tmp/go ]; do sleep 0.1; done; "
                                "while :; do echo line $i; i=$((i+1)); sleep 0.3; done"));
     ASSERT_TRUE(eventually([&] { return docker({"logs", box.name}).out.contains("line 400\n"); }));
 
@@ -102,6 +103,7 @@ TEST(LogsSheetOnEngine, FollowsTheTailStartsOverAndSavesWhatItShows)
     EXPECT_TRUE(view.text().startsWith("line 101\n")) << view.text().left(40).toStdString();
     EXPECT_TRUE(consecutiveFrom(view.text(), 101));
     // Followed: what the container writes later shows up.
+    ASSERT_EQ(docker({"exec", box.name, "touch", "/tmp/go"}).status, 0);
     EXPECT_TRUE(eventually([&] { return view.text().contains("line 402\n"); }));
 
     // "Everything" starts over from the first line, with nothing of the old stream in between.
