@@ -43,8 +43,10 @@ qsizetype BoundedText::append(QStringView text)
     if (plain(m_lastCluster) && plain(text)) {
         const bool joinsCrlf = !m_lastCluster.isEmpty() && m_lastCluster.back() == u'\r' && text.front() == u'\n';
         m_characters += text.size() - crlfPairs(text) - (joinsCrlf ? 1 : 0);
-        m_lastCluster = joinsCrlf || (text.size() > 1 && text.last(2) == u"\r\n") ? QStringLiteral("\r\n")
-                                                                                 : text.last(1).toString();
+        // A lone "\n" that completed the "\r" before it ends in that pair; a longer piece in its own
+        // last two characters.
+        const bool endsInCrlf = text.size() > 1 ? text.last(2) == u"\r\n" : joinsCrlf;
+        m_lastCluster = endsInCrlf ? QStringLiteral("\r\n") : text.last(1).toString();
     } else {
         // The last cluster is counted already; whatever joins it adds nothing.
         const QString joined = m_lastCluster + text.toString();

@@ -15,6 +15,7 @@ TEST(BoundedText, CountsWhatAReaderSeesHoweverTheTextArrives)
         {"plain text", {"abc", "de\n"}, 6},
         {"carriage return and line feed in one piece", {"a\r\nb"}, 3},
         {"carriage return and line feed split", {"a\r", "\nb"}, 3},
+        {"split line end, then an accent for the letter after it", {"a\r", "\nbc", QStringLiteral(u"\u0301")}, 4},
         {"accent in the next piece", {"caf", QStringLiteral(u"e"), QStringLiteral(u"\u0301!")}, 5},
         {"flag split between its letters", {QStringLiteral(u"\U0001F1E9"), QStringLiteral(u"\U0001F1EA\U0001F1EB")}, 2},
         {"family joined across pieces",
