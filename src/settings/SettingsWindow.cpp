@@ -160,10 +160,14 @@ bool SettingsWindow::ownsWindow(const QWindow* window) const
 
 void SettingsWindow::focusMoved(QWindow* now)
 {
+    // A menu or a pop-up list holds the focus while it is open, yet the window it belongs to stays the
+    // active one: neither opening it nor going back from it is coming back to the application.
+    if (now && (now->type() == Qt::Popup || now->type() == Qt::ToolTip))
+        return;
     const QPointer<QWindow> before = m_focused;
     m_focused = now;
     // A closed window is kept for the next opening; meanwhile it reads nothing.
-    if (!now || !isVisible())
+    if (!now || now == before || !isVisible())
         return;
     // Going between this window and its own sheets is not coming back to the application; a closed
     // job sheet reloads by itself.

@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWindow>
@@ -123,6 +124,33 @@ TEST_F(Window, ReadsTheToolsWhenShownAndWhenAnotherWindowBecomesActive)
     emit qApp->focusWindowChanged(main.windowHandle());
     EXPECT_EQ(quiet() - before, 1);
     ASSERT_TRUE(window->runtimeTools()->engineRow());
+}
+
+TEST_F(Window, AMenuOpeningAndClosingInAnotherWindowReadsNothing)
+{
+    const auto toolchain = makeToolchain(false);
+    const auto window = make(*toolchain);
+    window->show();
+    QWidget main;
+    main.show();
+    main.activateWindow();
+    emit qApp->focusWindowChanged(main.windowHandle());
+    const int before = quiet();
+
+    // A menu of the main window takes the focus while it is open; the main window stays the active one.
+    QMenu menu(&main);
+    menu.addAction(QStringLiteral("Stop"));
+    menu.winId();
+    ASSERT_EQ(menu.windowHandle()->type(), Qt::Popup);
+    emit qApp->focusWindowChanged(menu.windowHandle());
+    EXPECT_EQ(quiet(), before);
+    emit qApp->focusWindowChanged(main.windowHandle());
+    EXPECT_EQ(quiet(), before);
+
+    // Coming back from another application still reads.
+    emit qApp->focusWindowChanged(nullptr);
+    emit qApp->focusWindowChanged(main.windowHandle());
+    EXPECT_EQ(quiet(), before + 1);
 }
 
 TEST_F(Window, AClosedWindowReadsNothingAndReadsAndChecksAgainWhenReopened)
