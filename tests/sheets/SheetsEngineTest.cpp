@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -157,6 +158,11 @@ TEST(LogsSheetOnEngine, AProjectStartedUnderAnotherNameShowsItsOwnServices)
     compose.close();
 
     const QString named = TestSupport::uniqueName(QStringLiteral("named")).toLower();
+    // Both projects go again whatever becomes of the test.
+    const auto cleanUp = qScopeGuard([&] {
+        docker({"compose", "-p", named, "down", "-t", "1"}, folder);
+        docker({"compose", "down", "-t", "1"}, folder);
+    });
     {
         TestSupport::ScopedEnv mark("MARK", QByteArray("alpha"));
         ASSERT_EQ(docker({"compose", "-p", named, "up", "-d"}, folder).status, 0);
@@ -176,7 +182,4 @@ TEST(LogsSheetOnEngine, AProjectStartedUnderAnotherNameShowsItsOwnServices)
         eventually([] { return false; }, 1000);
         EXPECT_FALSE(view.text().contains("mark-beta")) << view.text().toStdString();
     }
-
-    docker({"compose", "-p", named, "down", "-t", "1"}, folder);
-    docker({"compose", "down", "-t", "1"}, folder);
 }
