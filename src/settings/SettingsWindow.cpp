@@ -160,9 +160,10 @@ bool SettingsWindow::ownsWindow(const QWindow* window) const
 
 void SettingsWindow::focusMoved(QWindow* now)
 {
-    // A menu or a pop-up list holds the focus while it is open, yet the window it belongs to stays the
-    // active one: neither opening it nor going back from it is coming back to the application.
-    if (now && (now->type() == Qt::Popup || now->type() == Qt::ToolTip))
+    // A window's menu or pop-up list holds the focus while it is open, yet the window it belongs to stays
+    // the active one: neither opening it nor going back from it is coming back to the application. A
+    // pop-up of its own (the tray's panel) is a window the user comes to.
+    if (now && now->transientParent() && (now->type() == Qt::Popup || now->type() == Qt::ToolTip))
         return;
     const QPointer<QWindow> before = m_focused;
     m_focused = now;

@@ -147,10 +147,15 @@ TEST_F(Window, AMenuOpeningAndClosingInAnotherWindowReadsNothing)
     emit qApp->focusWindowChanged(main.windowHandle());
     EXPECT_EQ(quiet(), before);
 
-    // Coming back from another application still reads.
+    // Coming back from another application still reads, and so does opening the tray's panel, a
+    // pop-up of its own.
     emit qApp->focusWindowChanged(nullptr);
     emit qApp->focusWindowChanged(main.windowHandle());
     EXPECT_EQ(quiet(), before + 1);
+    QWidget panel(nullptr, Qt::Popup);
+    panel.winId();
+    emit qApp->focusWindowChanged(panel.windowHandle());
+    EXPECT_EQ(quiet(), before + 2);
 }
 
 TEST_F(Window, AClosedWindowReadsNothingAndReadsAndChecksAgainWhenReopened)
