@@ -15,6 +15,7 @@
 #include "sheets/LogSource.h"
 #include "sheets/LogsView.h"
 #include "sheets/ReclaimButton.h"
+#include "sheets/ReclaimSelection.h"
 #include "sheets/SheetHost.h"
 #include "store/AppStore.h"
 
@@ -149,10 +150,10 @@ void ProjectControls::apply()
         m_store.registry().knows(m_project.name, on ? std::optional<QString>(on->id()) : std::nullopt);
     const Offer offer = Offer::of(m_project, m_folder, remembered);
 
+    // What the sheet the button opens would list.
     qint64 freeable = 0;
-    if (const std::optional<DiskUsage>& usage = m_store.usage())
-        for (const Reclaimable& item : usage->candidatesIn(m_project.name))
-            freeable = Platform::saturatingAdd(freeable, item.bytes);
+    for (const Reclaimable& item : ReclaimSelection::candidates(m_store.usage(), m_project))
+        freeable = Platform::saturatingAdd(freeable, item.bytes);
 
     const bool first = !m_applied;
     m_applied = true;

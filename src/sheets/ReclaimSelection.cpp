@@ -13,7 +13,14 @@ QList<Reclaimable> candidates(const std::optional<DiskUsage>& usage,
 {
     if (!usage)
         return {};
-    return project ? usage->candidatesIn(project->name) : usage->candidates;
+    if (!project)
+        return usage->candidates;
+    // With every runtime shown, another engine may hold a project of the same name: its items are not
+    // this project's to free.
+    QList<Reclaimable> own = usage->candidatesIn(project->name);
+    if (project->runtime)
+        own.removeIf([&](const Reclaimable& item) { return item.runtime != project->runtime; });
+    return own;
 }
 
 QList<Reclaimable> chosen(const QList<Reclaimable>& candidates, const QSet<QString>& selected)

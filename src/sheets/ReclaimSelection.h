@@ -13,7 +13,8 @@
 // by item id, so an item that the next measurement lists again stays ticked.
 namespace ReclaimSelection {
 
-// Nothing while usage is unknown; with a project only its own candidates; else every candidate.
+// Nothing while usage is unknown; with a project only its own candidates (on its own runtime, when it
+// has one); else every candidate.
 QList<Reclaimable> candidates(const std::optional<DiskUsage>& usage,
                               const std::optional<ComposeProject>& project);
 // The ticked candidates, in candidate order. A tick whose item is no longer listed counts for nothing.

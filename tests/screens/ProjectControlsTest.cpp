@@ -110,6 +110,16 @@ TEST_F(Controls, TheFreeButtonAppearsOnceTheProjectHasSomethingToFree)
     EXPECT_EQ(free->text(), "Free 1.5 MB…");
     EXPECT_EQ(free->project(), project); // the sheet it opens is this project's
     EXPECT_EQ(controls.freeable(), 1'500'000);
+
+    // With every runtime shown, a project of the same name on another runtime frees nothing here.
+    const ComposeProject onAlpha{"shop", "/srv/shop", {container("shop-web", "exited", "shop")}, 1, alpha};
+    usage.candidates[0].runtime = alpha;
+    usage.candidates << Reclaimable{Reclaimable::Kind::Container, "id-shop-web", "shop-web", 2'000'000, {},
+                                    Reclaimable::Recovery::Restorable, "shop", beta};
+    s.setUsage(usage);
+    controls.setProject(onAlpha, {}, false);
+    EXPECT_EQ(free->text(), "Free 1.5 MB…");
+    EXPECT_EQ(controls.freeable(), 1'500'000);
 }
 
 TEST_F(Controls, RebuildNamesTheProjectAndShowsThatCommand)

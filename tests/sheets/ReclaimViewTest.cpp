@@ -279,6 +279,30 @@ TEST_F(ReclaimSheet, TheButtonOpensOneSheetAtATimeAndAFreshOneAfterwards)
     EXPECT_EQ(names(sheet->candidates()), QStringList({"shop-web-1", "shop_data"}));
 }
 
+TEST_F(ReclaimSheet, AProjectsSheetListsOnlyWhatItsOwnRuntimeHolds)
+{
+    // Every runtime shown, and a project of the same name on both.
+    storeOn({entry(alpha), entry(beta)}, alpha, true);
+    DiskUsage other;
+    Reclaimable twin = item(Kind::Container, "shop-web-1", 1'000, Recovery::Restorable, std::nullopt, "shop");
+    twin.runtime = beta;
+    other.candidates = {twin};
+    engine->setUsage(beta, other);
+
+    ComposeProject onBeta = shop();
+    onBeta.runtime = beta;
+    for (const ComposeProject& project : {shop(), onBeta}) {
+        SCOPED_TRACE(project.runtime->name.toStdString());
+        open(project);
+        QStringList runtimes;
+        for (const Reclaimable& candidate : sheet->candidates())
+            runtimes << candidate.runtime.value_or(Runtime()).name;
+        EXPECT_EQ(runtimes, QStringList(project.runtime == alpha ? 2 : 1, project.runtime->name));
+        sheet->reject();
+        ASSERT_TRUE(eventually([&] { return !sheet; }));
+    }
+}
+
 TEST_F(ReclaimSheet, RendersInBothLooks)
 {
     const QStringList files =
