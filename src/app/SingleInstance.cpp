@@ -1,20 +1,34 @@
 #include "app/SingleInstance.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QStandardPaths>
 #include <QThread>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr char knock[] = "show\n";
+
+// Asks the process listening at `socketPath` to come forward; true once the knock was delivered.
+bool knockAt(const QString& socketPath)
+{
+    QLocalSocket socket;
+    socket.connectToServer(socketPath);
+    if (!socket.waitForConnected(500))
+        return false;
+    socket.write(knock);
+    const bool sent = socket.waitForBytesWritten(1000);
+    socket.disconnectFromServer();
+    return sent;
+}
 
 } // namespace
 
@@ -22,56 +36,78 @@ SingleInstance::SingleInstance(const QString& folder, QObject* parent) : QObject
 
 SingleInstance::~SingleInstance()
 {
-    if (m_server)
-        m_server->close();
+    stopListening();
     if (m_lock >= 0)
         ::close(m_lock);
 }
 
 QString SingleInstance::defaultFolder()
 {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (!runtime.isEmpty())
         return runtime;
-    const QString own = QDir::temp().filePath(QStringLiteral("voskel-%1").arg(getuid()));
-    ::mkdir(QFile::encodeName(own).constData(), 0700);
-    return own;
+    const QString cache =
+        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)).filePath(QStringLiteral("voskel"));
+    QDir().mkpath(cache);
+    return cache;
 }
 
-SingleInstance::Role SingleInstance::claim()
+SingleInstance::Lock SingleInstance::tryLock()
+{
+    if (m_lock < 0) {
+        const QByteArray lockPath = QFile::encodeName(QDir(m_folder).filePath(QStringLiteral("voskel.lock")));
+        m_lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (m_lock < 0)
+            return Lock::unavailable;
+    }
+    if (::flock(m_lock, LOCK_EX | LOCK_NB) == 0)
+        return Lock::taken;
+    return errno == EWOULDBLOCK ? Lock::held : Lock::unavailable;
+}
+
+SingleInstance::Role SingleInstance::claim(int patienceMs)
 {
     const QString socketPath = QDir(m_folder).filePath(QStringLiteral("voskel.socket"));
-    const QByteArray lockPath = QFile::encodeName(QDir(m_folder).filePath(QStringLiteral("voskel.lock")));
-    m_lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (m_lock >= 0 && ::flock(m_lock, LOCK_EX | LOCK_NB) == 0) {
-        QLocalServer::removeServer(socketPath);
-        m_server = new QLocalServer(this);
-        m_server->setSocketOptions(QLocalServer::UserAccessOption);
-        connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::accept);
-        if (!m_server->listen(socketPath))
-            qWarning("voskel: cannot listen on %s: %s", qPrintable(socketPath), qPrintable(m_server->errorString()));
-        return Role::first;
-    }
-    if (m_lock >= 0) {
-        ::close(m_lock);
-        m_lock = -1;
-    }
-
-    // The first process may still be starting up: give it a few seconds to listen.
-    const QDeadlineTimer deadline(5000);
-    while (!deadline.hasExpired()) {
-        QLocalSocket socket;
-        socket.connectToServer(socketPath);
-        if (socket.waitForConnected(500)) {
-            socket.write(knock);
-            const bool sent = socket.waitForBytesWritten(1000);
-            socket.disconnectFromServer();
-            if (sent)
-                return Role::handedOver;
+    // The first process may still be starting up, or be on its way out: knock while it holds the lock,
+    // and take its place as soon as it lets go.
+    const QDeadlineTimer deadline(patienceMs);
+    for (;;) {
+        switch (tryLock()) {
+        case Lock::taken:
+            listen(socketPath);
+            return Role::first;
+        case Lock::unavailable:
+            qWarning("voskel: no lock can be kept in %s, so a second Voskel could start beside this one.",
+                     qPrintable(m_folder));
+            return Role::first;
+        case Lock::held:
+            break;
         }
+        if (knockAt(socketPath))
+            return Role::handedOver;
+        if (deadline.hasExpired())
+            return Role::unanswered;
         QThread::msleep(100);
     }
-    return Role::unanswered;
+}
+
+void SingleInstance::listen(const QString& socketPath)
+{
+    // What a process that died left behind; nobody holds the lock, so nobody answers there.
+    QLocalServer::removeServer(socketPath);
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::accept);
+    if (!m_server->listen(socketPath))
+        qWarning("voskel: cannot listen on %s: %s", qPrintable(socketPath), qPrintable(m_server->errorString()));
+    if (QCoreApplication* application = QCoreApplication::instance())
+        connect(application, &QCoreApplication::aboutToQuit, this, &SingleInstance::stopListening);
+}
+
+void SingleInstance::stopListening()
+{
+    if (m_server)
+        m_server->close();
 }
 
 void SingleInstance::accept()

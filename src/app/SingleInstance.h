@@ -14,7 +14,7 @@ class SingleInstance : public QObject {
 
 public:
     enum class Role {
-        first,     // this process is the one: it listens now
+        first,      // this process is the one: it listens now
         handedOver, // another process runs and was asked to come forward
         unanswered, // another process holds the lock but did not take the knock
     };
@@ -23,10 +23,18 @@ public:
     explicit SingleInstance(const QString& folder = defaultFolder(), QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    Role claim();
+    // Knocks for up to `patienceMs` while another process holds the lock, taking its place as soon as
+    // it lets go. A folder where no lock can be kept does not stop the application: it runs as the
+    // first, without the guarantee.
+    Role claim(int patienceMs = 5000);
 
-    // $XDG_RUNTIME_DIR when the session has one, else a folder of the user's own in the temporary
-    // folder (made with mode 0700).
+    // The application is on its way out: later starts no longer hand over to it, they wait for it to
+    // end and take its place. The lock is kept until this object goes.
+    void stopListening();
+
+    // The session's runtime folder when it is the user's own (Qt checks the owner and the mode 0700,
+    // and makes one in the temporary folder when the session names none), else a folder in the user's
+    // cache.
     static QString defaultFolder();
 
 signals:
@@ -34,6 +42,9 @@ signals:
     void knocked();
 
 private:
+    enum class Lock { taken, held, unavailable };
+    Lock tryLock();
+    void listen(const QString& socketPath);
     void accept();
 
     QString m_folder;

@@ -1,10 +1,17 @@
 #include "app/SingleInstance.h"
 #include "support/TestSupport.h"
 
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -41,6 +48,44 @@ TEST(SingleInstance, WhatAProcessThatDiedLeftBehindIsTakenOver)
     EXPECT_EQ(next.claim(), SingleInstance::Role::first);
     SingleInstance after(folder.path());
     EXPECT_EQ(after.claim(), SingleInstance::Role::handedOver);
+}
+
+TEST(SingleInstance, OneOnItsWayOutIsNotKnockedOnButReplacedOnceItIsGone)
+{
+    QTemporaryDir folder;
+    SingleInstance leaving(folder.path());
+    ASSERT_EQ(leaving.claim(), SingleInstance::Role::first);
+    QSignalSpy knocked(&leaving, &SingleInstance::knocked);
+    leaving.stopListening();
+    // It still holds the lock while it ends its children: a start now waits for it instead of
+    // handing over to a process that will never show a window.
+    SingleInstance meanwhile(folder.path());
+    EXPECT_EQ(meanwhile.claim(300), SingleInstance::Role::unanswered);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(knocked.count(), 0);
+
+    // Another process holds the lock for a moment, answering nobody, and then ends: the start that
+    // waited for it becomes the first.
+    QTemporaryDir other;
+    const int held = ::open(QFile::encodeName(other.filePath("voskel.lock")).constData(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    std::thread ends([held] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::close(held);
+    });
+    SingleInstance next(other.path());
+    EXPECT_EQ(next.claim(60000), SingleInstance::Role::first);
+    ends.join();
+    EXPECT_TRUE(QFileInfo::exists(other.filePath("voskel.socket")));
+}
+
+TEST(SingleInstance, AFolderWithoutRoomForALockDoesNotKeepTheApplicationFromStarting)
+{
+    // Not someone else's lock: nothing to knock on or wait for.
+    QTemporaryDir folder;
+    SingleInstance instance(folder.filePath("gone"));
+    EXPECT_EQ(instance.claim(60000), SingleInstance::Role::first);
 }
 
 } // namespace
