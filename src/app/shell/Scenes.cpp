@@ -55,6 +55,10 @@ void Scenes::followMenuBar()
         return;
     if (!wanted) {
         delete m_extra;
+        // The icon was the way back to a closed window; without it the application would run on
+        // with nothing to show for it.
+        if (m_main && !m_main->isVisible())
+            showMainWindow();
         return;
     }
     m_extra = new MenuBarExtra(m_stores.store(), m_stores.toolchain(), this);

@@ -201,7 +201,10 @@ TEST(ContentView, BannersComeAndGoWithTheStores)
 
     // The update banner: pending updates only, gone after Dismiss until a newer version is offered.
     EXPECT_TRUE(window.updateBanner()->isHidden());
-    Tool colima{"colima", "Colima", {}, {}, "colima", {"version"}};
+    Tool colima;
+    colima.formula = "colima";
+    colima.name = "Colima";
+    colima.binary = "colima";
     colima.installed = "0.6.0";
     colima.latest = "0.7.0";
     colima.brewManaged = true;
@@ -545,6 +548,15 @@ TEST(Scenes, VisibilityAppearanceAndTheTrayFollowTheirSettings)
     ASSERT_NE(scenes.menuBarExtra(), nullptr);
     f.preferences.setShowMenuBar(false);
     EXPECT_EQ(scenes.menuBarExtra(), nullptr);
+
+    // With the icon there, closing the window leaves the application running; taking the icon away
+    // then brings the window back, as nothing else could.
+    f.preferences.setShowMenuBar(true);
+    scenes.mainWindow()->close();
+    EXPECT_FALSE(scenes.mainWindow()->isVisible());
+    f.preferences.setShowMenuBar(false);
+    EXPECT_TRUE(scenes.mainWindow()->isVisible());
+    EXPECT_TRUE(f.store.windowVisible());
 
     f.preferences.setAppearance(Appearance::dark);
     EXPECT_EQ(Theme::currentLook(), Look::dark);
