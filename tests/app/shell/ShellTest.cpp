@@ -1,5 +1,6 @@
 #include "ShellFixture.h"
 
+#include "app/design/Divider.h"
 #include "app/design/Theme.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
@@ -317,7 +318,9 @@ TEST(ImagesView, RowsKeepTheirImageWhenAPullInsertsOneAbove)
     settle();
     ImageRow* nginxRow = view.row(nginx);
     ASSERT_NE(nginxRow, nullptr);
-    EXPECT_EQ(view.row(busybox)->findChild<QWidget*>("divider"), nullptr);
+    // A divider above every row but the first.
+    EXPECT_FALSE(view.row(busybox)->findChild<Divider*>()->isVisibleTo(view.row(busybox)));
+    EXPECT_TRUE(nginxRow->findChild<Divider*>()->isVisibleTo(nginxRow));
 
     // The tag alert holds its own copy, opened from the row's menu.
     QAction* tag = nginxRow->menu()->findChild<QAction*>("tagAction");
@@ -336,6 +339,8 @@ TEST(ImagesView, RowsKeepTheirImageWhenAPullInsertsOneAbove)
     settle();
     EXPECT_EQ(view.rowCount(), 3);
     EXPECT_EQ(view.row(nginx), nginxRow);
+    EXPECT_TRUE(view.row(busybox)->findChild<Divider*>()->isVisibleTo(view.row(busybox)));
+    EXPECT_FALSE(view.row(pulled)->findChild<Divider*>()->isVisibleTo(view.row(pulled)));
     EXPECT_EQ(nginxRow->menu()->image(), nginx);
     EXPECT_EQ(alert->image(), nginx);
     EXPECT_EQ(run->image(), nginx);
@@ -444,6 +449,8 @@ TEST(VolumesView, RowsByIdRemoveWithoutAskingAndTheEmptyState)
     VolumeRow* second = view.row(volume("data", home));
     ASSERT_NE(second, nullptr);
     EXPECT_NE(second, view.row(volume("data", work)));
+    EXPECT_FALSE(view.row(volume("data", work))->findChild<Divider*>()->isVisibleTo(view.row(volume("data", work))));
+    EXPECT_TRUE(second->findChild<Divider*>()->isVisibleTo(second));
     QTest::mouseClick(second->findChild<VoskButton*>("removeButton"), Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return !f.engine->commands().isEmpty(); }));
     EXPECT_EQ(f.engine->commands().first().args, QStringList({"volume", "rm", "data"}));
