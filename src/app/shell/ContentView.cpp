@@ -1,5 +1,6 @@
 #include "app/shell/ContentView.h"
 
+#include "app/design/BusyIndicator.h"
 #include "app/design/Symbols.h"
 #include "app/design/TextStyle.h"
 #include "app/design/Vosk.h"
@@ -18,7 +19,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QProgressBar>
 #include <QSplitter>
 #include <QToolBar>
 #include <QToolButton>
@@ -154,11 +154,8 @@ void ContentView::buildToolbar()
     m_addProject->setMenu(menu);
     m_addProjectItem = bar->addWidget(m_addProject);
 
-    m_busy = new QProgressBar(bar);
+    m_busy = new BusyIndicator(bar);
     m_busy->setObjectName(QStringLiteral("busyIndicator"));
-    m_busy->setRange(0, 0);
-    m_busy->setTextVisible(false);
-    m_busy->setFixedSize(48, 6);
     m_busyItem = bar->addWidget(m_busy);
 
     auto* spacer = new QWidget(bar);

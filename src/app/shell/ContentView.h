@@ -7,9 +7,9 @@
 
 class AppStore;
 class Banner;
+class BusyIndicator;
 class Preferences;
 class QLineEdit;
-class QProgressBar;
 class QToolButton;
 class QVBoxLayout;
 class RuntimePicker;
@@ -73,7 +73,7 @@ private:
     RuntimePicker* m_picker = nullptr;
     QToolButton* m_addProject = nullptr;
     QAction* m_addProjectItem = nullptr;
-    QProgressBar* m_busy = nullptr;
+    BusyIndicator* m_busy = nullptr;
     QAction* m_busyItem = nullptr;
     QLineEdit* m_filter = nullptr;
 };

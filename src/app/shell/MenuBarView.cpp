@@ -1,5 +1,6 @@
 #include "app/shell/MenuBarView.h"
 
+#include "app/design/BusyIndicator.h"
 #include "app/design/Divider.h"
 #include "app/design/Symbols.h"
 #include "app/design/Vosk.h"
@@ -14,7 +15,6 @@
 #include <QAbstractButton>
 #include <QHBoxLayout>
 #include <QPainter>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -135,11 +135,8 @@ MenuBarView::MenuBarView(AppStore& store, ToolchainStore& toolchain, QWidget* pa
     picker->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     header->addWidget(picker);
     header->addStretch(1);
-    m_busy = new QProgressBar(this);
+    m_busy = new BusyIndicator(this);
     m_busy->setObjectName(QStringLiteral("busyIndicator"));
-    m_busy->setRange(0, 0);
-    m_busy->setTextVisible(false);
-    m_busy->setFixedSize(32, 5);
     header->addWidget(m_busy);
     auto* counter = new QHBoxLayout;
     counter->setSpacing(6);

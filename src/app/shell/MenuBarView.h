@@ -8,8 +8,8 @@
 #include <memory>
 
 class AppStore;
+class BusyIndicator;
 class ChangeBatch;
-class QProgressBar;
 class QScrollArea;
 class RuntimePicker;
 class ToolchainStore;
@@ -55,7 +55,7 @@ private:
 
     AppStore& m_store;
     ToolchainStore& m_toolchain;
-    QProgressBar* m_busy;
+    BusyIndicator* m_busy;
     QWidget* m_dot;
     VoskLabel* m_counter;
     QWidget* m_updateRow;

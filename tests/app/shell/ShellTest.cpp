@@ -1,5 +1,6 @@
 #include "ShellFixture.h"
 
+#include "app/design/BusyIndicator.h"
 #include "app/design/Divider.h"
 #include "app/design/Theme.h"
 #include "app/design/VoskButton.h"
@@ -147,6 +148,31 @@ TEST(ContentView, AddProjectOnlyOnProjectsAndANewScreenPerSection)
     EXPECT_EQ(window.detail()->findChild<QLineEdit*>("pullField")->text(), "");
     EXPECT_GE(window.minimumWidth(), 640);
     EXPECT_GE(window.minimumHeight(), 480);
+}
+
+TEST(ContentView, TheWindowAndTheTrayPanelShowWhileTheStoreIsBusy)
+{
+    Fixture f;
+    ContentView window(f.store, f.toolchain, f.preferences);
+    MenuBarView panel(f.store, f.toolchain);
+    window.show();
+    panel.show();
+    settle();
+    auto* inWindow = window.findChild<BusyIndicator*>("busyIndicator");
+    auto* inPanel = panel.findChild<BusyIndicator*>("busyIndicator");
+    ASSERT_NE(inWindow, nullptr);
+    ASSERT_NE(inPanel, nullptr);
+    EXPECT_FALSE(inWindow->isVisible());
+    EXPECT_FALSE(inPanel->isVisible());
+
+    f.store.setBusy(true);
+    settle();
+    EXPECT_TRUE(inWindow->isVisible() && inWindow->turning());
+    EXPECT_TRUE(inPanel->isVisible() && inPanel->turning());
+    f.store.setBusy(false);
+    settle();
+    EXPECT_FALSE(inWindow->isVisible() || inWindow->turning());
+    EXPECT_FALSE(inPanel->isVisible() || inPanel->turning());
 }
 
 TEST(ContentView, AddingFromAFolderAsksForTheFolderAndTheRuntime)
