@@ -123,9 +123,15 @@ std::optional<QString> DesktopHost::terminalProgram(const QProcessEnvironment& e
     return std::nullopt;
 }
 
-QStringList DesktopHost::terminalArguments(const Platform::PreparedProcess& command)
+QStringList DesktopHost::terminalArguments(const QString& terminal, const Platform::PreparedProcess& command)
 {
-    return QStringList{QStringLiteral("-e"), command.program} + command.arguments;
+    const QString name = QFileInfo(terminal).fileName();
+    QString runTheRest = QStringLiteral("-e");
+    if (name == u"gnome-terminal" || name == u"kgx" || name == u"ptyxis")
+        runTheRest = QStringLiteral("--");
+    else if (name == u"xfce4-terminal" || name == u"mate-terminal" || name == u"terminator")
+        runTheRest = QStringLiteral("-x");
+    return QStringList{runTheRest, command.program} + command.arguments;
 }
 
 std::optional<QString> DesktopHost::openTerminal(const Platform::PreparedProcess& command)
@@ -136,7 +142,7 @@ std::optional<QString> DesktopHost::openTerminal(const Platform::PreparedProcess
                               "provides x-terminal-emulator.");
     QProcess process;
     process.setProgram(*terminal);
-    process.setArguments(terminalArguments(command));
+    process.setArguments(terminalArguments(*terminal, command));
     process.setProcessEnvironment(command.environment);
     if (command.workingDirectory)
         process.setWorkingDirectory(*command.workingDirectory);

@@ -19,7 +19,9 @@ public:
     // The terminal emulator to start for `environment`: $TERMINAL when set, else x-terminal-emulator,
     // looked up on the environment's search path. None when neither is there.
     static std::optional<QString> terminalProgram(const QProcessEnvironment& environment);
-    // The terminal's own argument list for running `command`: "-e", then the program and its
-    // arguments, each one argument (no shell ever reads them).
-    static QStringList terminalArguments(const Platform::PreparedProcess& command);
+    // The argument list that has `terminal` run `command`: its switch for "run the rest", then the
+    // program and its arguments, each one argument (no shell ever reads them). That switch is "-e" as
+    // in xterm and Debian's x-terminal-emulator, except for the terminals whose "-e" takes one command
+    // line to split, which get their own.
+    static QStringList terminalArguments(const QString& terminal, const Platform::PreparedProcess& command);
 };

@@ -61,9 +61,15 @@ TEST(DesktopHost, TerminalArgumentsKeepEveryWordWhole)
     Platform::PreparedProcess command;
     command.program = "/usr/bin/env";
     command.arguments = {"docker", "--context", "my \"ctx\"; rm -rf ~", "exec", "-it", "web", "sh"};
-    EXPECT_EQ(DesktopHost::terminalArguments(command),
-              QStringList({"-e", "/usr/bin/env", "docker", "--context", "my \"ctx\"; rm -rf ~", "exec", "-it", "web",
-                           "sh"}));
+    const QStringList words{"/usr/bin/env", "docker", "--context", "my \"ctx\"; rm -rf ~", "exec", "-it", "web", "sh"};
+    // Each terminal with its own switch for "run the rest as it stands": never one that takes a
+    // command line and splits it.
+    for (const auto& [terminal, runTheRest] :
+         {std::pair{"/usr/bin/x-terminal-emulator", "-e"}, std::pair{"/usr/bin/xterm", "-e"},
+          std::pair{"konsole", "-e"}, std::pair{"/usr/bin/gnome-terminal", "--"}, std::pair{"kgx", "--"},
+          std::pair{"/usr/local/bin/xfce4-terminal", "-x"}, std::pair{"mate-terminal", "-x"},
+          std::pair{"terminator", "-x"}})
+        EXPECT_EQ(DesktopHost::terminalArguments(terminal, command), QStringList{runTheRest} + words) << terminal;
 }
 
 // The chooser is Qt's own dialog with a pop-up row added; driving it as a user would shows both the
