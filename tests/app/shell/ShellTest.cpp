@@ -27,6 +27,8 @@
 #include "support/TestSupport.h"
 
 #include <QLineEdit>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
@@ -620,6 +622,89 @@ TEST(Scenes, TheTrayMenuOffersThePanelsEntries)
     EXPECT_EQ(extra->panelView()->width(), MenuBarView::panelWidth);
     EXPECT_TRUE(f.store.isStarted());
     Scenes::setTrayAvailableForTesting(std::nullopt);
+}
+
+// Counts what would redraw or lay out again in the widgets of the windows watched.
+class RedrawCounter : public QObject {
+public:
+    explicit RedrawCounter(QList<QWidget*> windows) : m_windows(std::move(windows))
+    {
+        qApp->installEventFilter(this);
+    }
+    ~RedrawCounter() override { qApp->removeEventFilter(this); }
+
+    QStringList seen;
+
+protected:
+    bool eventFilter(QObject* target, QEvent* event) override
+    {
+        const QEvent::Type type = event->type();
+        if ((type == QEvent::Paint || type == QEvent::UpdateRequest || type == QEvent::LayoutRequest) &&
+            target->isWidgetType() && m_windows.contains(static_cast<QWidget*>(target)->window()))
+            seen << QStringLiteral("%1 %2 %3")
+                        .arg(target->metaObject()->className(), target->objectName())
+                        .arg(int(type));
+        return false;
+    }
+
+private:
+    QList<QWidget*> m_windows;
+};
+
+// Lets the windows finish what showing them started (a pop-up sizes itself to its entries a moment
+// after they are set): returns once they have redrawn nothing for a while.
+void quieten(const QList<QWidget*>& windows)
+{
+    RedrawCounter watch(windows);
+    const QDeadlineTimer deadline(30000);
+    QElapsedTimer still;
+    still.start();
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (!watch.seen.isEmpty()) {
+            watch.seen.clear();
+            still.restart();
+        } else if (still.elapsed() > 250) {
+            return;
+        }
+    }
+    ADD_FAILURE() << "the windows kept redrawing";
+}
+
+TEST(ContentView, APollThatChangesNothingRedrawsNothing)
+{
+    Fixture f;
+    f.store.setRuntimes({entry("work")});
+    f.store.setRuntime(work);
+    const auto list = [&](const QString& dbState) {
+        f.engine->setListing(work, {{container("web", "running", "shop"), container("db", dbState, "shop"),
+                                     container("scratch", "paused")},
+                                    {image("sha256:4e1b", "nginx", "1.25"), image("sha256:77aa", "<none>", "<none>")},
+                                    {volume("shop_data"), volume("cache")}});
+        QCoro::waitFor(f.store.refresh(false));
+        settle();
+    };
+    list("exited");
+    ASSERT_EQ(f.store.containers().size(), 3);
+
+    for (const Category category : allCategories()) {
+        f.preferences.setCategory(category);
+        ContentView window(f.store, f.toolchain, f.preferences);
+        MenuBarView panel(f.store, f.toolchain);
+        window.show();
+        panel.show();
+        quieten({&window, &panel});
+
+        RedrawCounter counter({&window, &panel});
+        QCoro::waitFor(f.store.refresh(false));
+        settle();
+        EXPECT_EQ(counter.seen, QStringList()) << rawValue(category).toStdString();
+
+        // While a container that did change is seen at once.
+        list("running");
+        EXPECT_FALSE(counter.seen.isEmpty()) << rawValue(category).toStdString();
+        list("exited");
+    }
 }
 
 TEST(Gallery, MainWindow)
