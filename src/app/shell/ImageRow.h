@@ -1,17 +1,14 @@
 #pragma once
 
+#include "app/shell/ListRow.h"
 #include "engine/Container.h"
 
-#include <QWidget>
-
 class AppStore;
-class Divider;
 class ImageMenu;
-class VoskLabel;
 
 // One image of the images list: its name and detail line, Remove, and its menu. The row keeps a copy
 // of its image; the list keeps the row for the same image across refreshes.
-class ImageRow : public QWidget {
+class ImageRow : public ListRow {
     Q_OBJECT
 
 public:
@@ -33,8 +30,5 @@ public:
 private:
     AppStore& m_store;
     DockerImage m_image;
-    Divider* m_divider;
-    VoskLabel* m_name;
-    VoskLabel* m_detail;
     ImageMenu* m_menu;
 };

@@ -1,71 +1,42 @@
 #include "app/shell/ImagesView.h"
 
 #include "app/design/TextStyle.h"
-#include "app/design/Vosk.h"
 #include "app/design/VoskButton.h"
-#include "app/design/VoskCard.h"
 #include "app/parts/ChangeBatch.h"
-#include "app/parts/EmptyState.h"
 #include "app/shell/Hosted.h"
 #include "app/shell/ImageRow.h"
 #include "store/AppStore.h"
 
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QScrollArea>
-#include <QVBoxLayout>
 
 #include <memory>
 
-ImagesView::ImagesView(AppStore& store, QWidget* parent) : QWidget(parent), m_store(store)
+ImagesView::ImagesView(AppStore& store, QWidget* parent)
+    : ListScreen(store, Category::images, QStringLiteral("imagesCard"), parent), m_store(store)
 {
     setObjectName(QStringLiteral("imagesView"));
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    outer->addWidget(scroll);
-
-    auto* content = new QWidget(scroll);
-    auto* layout = new QVBoxLayout(content);
-    layout->setContentsMargins(20, 20, 20, 20);
-    layout->setSpacing(16);
-
-    auto* bar = new QHBoxLayout;
-    bar->setSpacing(8);
-    m_pullField = new QLineEdit(content);
+    QWidget* bar = content();
+    topBar()->setSpacing(8);
+    m_pullField = new QLineEdit(bar);
     m_pullField->setObjectName(QStringLiteral("pullField"));
     m_pullField->setPlaceholderText(QStringLiteral("repository:tag"));
     m_pullField->setFont(TextStyles::monoField.font());
     m_pullField->setMaximumWidth(320);
     m_pullField->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    bar->addWidget(m_pullField, 1);
-    m_pullButton = new VoskButton(QStringLiteral("Pull"), VoskButtonStyle::Variant::accent, std::nullopt, content);
+    topBar()->addWidget(m_pullField, 1);
+    m_pullButton = new VoskButton(QStringLiteral("Pull"), VoskButtonStyle::Variant::accent, std::nullopt, bar);
     m_pullButton->setObjectName(QStringLiteral("pullButton"));
-    bar->addWidget(m_pullButton);
+    topBar()->addWidget(m_pullButton);
     m_loginButton =
-        new VoskButton(QStringLiteral("Registry login…"), VoskButtonStyle::Variant::quiet, std::nullopt, content);
+        new VoskButton(QStringLiteral("Registry login…"), VoskButtonStyle::Variant::quiet, std::nullopt, bar);
     m_loginButton->setObjectName(QStringLiteral("loginButton"));
-    bar->addWidget(m_loginButton);
-    bar->addStretch(0);
-    bar->addWidget(Hosted::reclaimButton(m_store, QStringLiteral("Reclaim space…"), content));
-    layout->addLayout(bar);
-
-    m_empty = new EmptyState(m_store, Category::images, nullptr, content);
-    layout->addWidget(m_empty);
-    m_card = new VoskCard(content);
-    m_card->setObjectName(QStringLiteral("imagesCard"));
-    auto* rows = new QVBoxLayout(m_card);
-    rows->setContentsMargins(0, 0, 0, 0);
-    rows->setSpacing(0);
-    layout->addWidget(m_card);
-    layout->addStretch(1);
-    scroll->setWidget(content);
+    topBar()->addWidget(m_loginButton);
+    topBar()->addStretch(0);
+    topBar()->addWidget(Hosted::reclaimButton(m_store, QStringLiteral("Reclaim space…"), bar));
 
     m_rows = std::make_unique<KeyedRows<DockerImage, ImageRow>>(
-        rows, &ImageRow::key, [this](const DockerImage& image) { return new ImageRow(m_store, image, m_card); },
+        rows(), &ImageRow::key, [this](const DockerImage& image) { return new ImageRow(m_store, image, card()); },
         [this](ImageRow* row, const DockerImage& image, int position) {
             row->showImage(image, m_store.showAll(), position);
         });
@@ -128,9 +99,5 @@ void ImagesView::rebuild()
 {
     const QList<DockerImage> images = m_store.matchingImages();
     m_rows->sync(images);
-    const bool empty = images.isEmpty();
-    if (m_empty->isVisibleTo(this) != empty)
-        m_empty->setVisible(empty);
-    if (m_card->isVisibleTo(this) == empty)
-        m_card->setVisible(!empty);
+    showEmpty(images.isEmpty());
 }

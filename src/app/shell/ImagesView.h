@@ -1,24 +1,21 @@
 #pragma once
 
 #include "app/design/KeyedRows.h"
+#include "app/shell/ListScreen.h"
 #include "engine/Container.h"
-
-#include <QWidget>
 
 #include <memory>
 
 class AppStore;
 class ChangeBatch;
-class EmptyState;
 class ImageRow;
 class QLineEdit;
 class VoskButton;
-class VoskCard;
 
 // The Images section: a pull field with its button, registry login and reclaim across the top, then
 // the images in scope that match the filter (or the empty state). Rows are kept by runtime, image id
 // and name, so an open menu stays with its image when a pull inserts another above it.
-class ImagesView : public QWidget {
+class ImagesView : public ListScreen {
     Q_OBJECT
 
 public:
@@ -39,8 +36,6 @@ private:
     QLineEdit* m_pullField;
     VoskButton* m_pullButton;
     VoskButton* m_loginButton;
-    EmptyState* m_empty;
-    VoskCard* m_card;
     std::unique_ptr<KeyedRows<DockerImage, ImageRow>> m_rows;
     ChangeBatch* m_changes;
 };

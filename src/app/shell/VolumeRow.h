@@ -1,19 +1,16 @@
 #pragma once
 
+#include "app/shell/ListRow.h"
 #include "engine/Container.h"
 #include "engine/Usage.h"
-
-#include <QWidget>
 
 #include <optional>
 
 class AppStore;
-class Divider;
-class VoskLabel;
 
 // One volume of the volumes list: its name and detail line on one line each, shortened in the middle,
 // and Remove. The row keeps a copy of its volume.
-class VolumeRow : public QWidget {
+class VolumeRow : public ListRow {
     Q_OBJECT
 
 public:
@@ -29,7 +26,4 @@ public:
 private:
     AppStore& m_store;
     DockerVolume m_volume;
-    Divider* m_divider;
-    VoskLabel* m_name;
-    VoskLabel* m_detail;
 };

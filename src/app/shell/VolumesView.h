@@ -1,21 +1,18 @@
 #pragma once
 
 #include "app/design/KeyedRows.h"
+#include "app/shell/ListScreen.h"
 #include "engine/Container.h"
-
-#include <QWidget>
 
 #include <memory>
 
 class AppStore;
 class ChangeBatch;
-class EmptyState;
 class VolumeRow;
-class VoskCard;
 
 // The Volumes section: reclaim at the top right, then the volumes in scope that match the filter
 // with their sizes once disk usage is known (or the empty state). Rows are kept by volume id.
-class VolumesView : public QWidget {
+class VolumesView : public ListScreen {
     Q_OBJECT
 
 public:
@@ -29,8 +26,6 @@ private:
     void rebuild();
 
     AppStore& m_store;
-    EmptyState* m_empty;
-    VoskCard* m_card;
     std::unique_ptr<KeyedRows<DockerVolume, VolumeRow>> m_rows;
     ChangeBatch* m_changes;
 };
