@@ -70,16 +70,16 @@ QSvgRenderer* renderer(const QString& name)
     return svg;
 }
 
-// Draws the symbol afresh at every request, in the colour its token has in the current look.
-class SymbolIconEngine final : public QIconEngine {
+// Draws afresh at every request, so the colours are those of the look shown at that moment.
+class PaintedIconEngine final : public QIconEngine {
 public:
-    SymbolIconEngine(const QString& name, const Token& tint) : m_name(name), m_tint(&tint) {}
+    PaintedIconEngine(Symbols::IconPainter paint, const QString& key) : m_paint(std::move(paint)), m_key(key) {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override
     {
-        const QColor color = mode == QIcon::Disabled ? Vosk::muted.color() : m_tint->color();
-        const double size = std::min(rect.width(), rect.height());
-        Symbols::paint(*painter, m_name, QRectF(rect), size, color);
+        painter->save();
+        m_paint(*painter, rect, mode);
+        painter->restore();
     }
 
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
@@ -93,19 +93,30 @@ public:
         return QPixmap::fromImage(image);
     }
 
-    QIconEngine* clone() const override { return new SymbolIconEngine(m_name, *m_tint); }
-    QString key() const override { return QStringLiteral("vosk-symbol"); }
+    QIconEngine* clone() const override { return new PaintedIconEngine(m_paint, m_key); }
+    QString key() const override { return m_key; }
 
 private:
-    QString m_name;
-    const Token* m_tint;
+    Symbols::IconPainter m_paint;
+    QString m_key;
 };
 
 } // namespace
 
+QIcon Symbols::paintedIcon(IconPainter paint, const QString& key)
+{
+    return QIcon(new PaintedIconEngine(std::move(paint), key));
+}
+
 QIcon Symbols::icon(const QString& name, const Token& tint)
 {
-    return QIcon(new SymbolIconEngine(name, tint));
+    const Token* ink = &tint;
+    return paintedIcon(
+        [name, ink](QPainter& painter, const QRect& rect, QIcon::Mode mode) {
+            const QColor color = mode == QIcon::Disabled ? Vosk::muted.color() : ink->color();
+            paint(painter, name, QRectF(rect), std::min(rect.width(), rect.height()), color);
+        },
+        QStringLiteral("vosk-symbol"));
 }
 
 QStringList Symbols::names()

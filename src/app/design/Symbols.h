@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
+
 class QPainter;
 class Token;
 
@@ -28,6 +30,9 @@ void paint(QPainter& painter, const QString& name, const QRectF& box, double siz
 // The symbol as an icon for tool buttons and menus, tinted with `tint` in whatever look is shown when
 // it is drawn, so a change of look needs no new icon. Disabled, it is drawn in the muted colour.
 QIcon icon(const QString& name, const Token& tint);
+// An icon drawn by `paint` into whatever rectangle is asked for, whenever it is asked for.
+using IconPainter = std::function<void(QPainter&, const QRect&, QIcon::Mode)>;
+QIcon paintedIcon(IconPainter paint, const QString& key);
 
 } // namespace Symbols
 

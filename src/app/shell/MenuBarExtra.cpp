@@ -11,7 +11,6 @@
 #include <QActionGroup>
 #include <QCursor>
 #include <QGuiApplication>
-#include <QIconEngine>
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
@@ -19,36 +18,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-class MarkEngine final : public QIconEngine {
-public:
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override
-    {
-        painter->save();
-        painter->setRenderHint(QPainter::Antialiasing);
-        const double side = std::min(rect.width(), rect.height());
-        const QRectF box(rect.x() + (rect.width() - side) / 2, rect.y() + (rect.height() - side) / 2, side, side);
-        painter->fillPath(Vosk::roundedRect(box.adjusted(side * 0.04, side * 0.04, -side * 0.04, -side * 0.04),
-                                            side * 0.22),
-                          Vosk::ion.color());
-        Symbols::paint(*painter, QStringLiteral("shippingbox"), box, side * 0.62, Vosk::onAccent.color());
-        painter->restore();
-    }
-
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
-    {
-        QImage image(size, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        {
-            QPainter painter(&image);
-            paint(&painter, QRect(QPoint(0, 0), size), mode, state);
-        }
-        return QPixmap::fromImage(image);
-    }
-
-    QIconEngine* clone() const override { return new MarkEngine; }
-    QString key() const override { return QStringLiteral("voskel-mark"); }
-};
 
 QString escapedForAction(QString text)
 {
@@ -85,7 +54,17 @@ MenuBarExtra::~MenuBarExtra()
 
 QIcon MenuBarExtra::icon()
 {
-    return QIcon(new MarkEngine);
+    return Symbols::paintedIcon(
+        [](QPainter& painter, const QRect& rect, QIcon::Mode) {
+            painter.setRenderHint(QPainter::Antialiasing);
+            const double side = std::min(rect.width(), rect.height());
+            const QRectF box(rect.x() + (rect.width() - side) / 2, rect.y() + (rect.height() - side) / 2, side, side);
+            const double inset = side * 0.04;
+            painter.fillPath(Vosk::roundedRect(box.adjusted(inset, inset, -inset, -inset), side * 0.22),
+                             Vosk::ion.color());
+            Symbols::paint(painter, QStringLiteral("shippingbox"), box, side * 0.62, Vosk::onAccent.color());
+        },
+        QStringLiteral("voskel-mark"));
 }
 
 MenuBarView* MenuBarExtra::panelView() const
