@@ -5,9 +5,11 @@
 #include "diagnostics/PlanDump.h"
 #include "diagnostics/RuntimeDump.h"
 #include "diagnostics/ToolsDump.h"
+#include "diagnostics/shot/ShotGenerator.h"
 #include "platform/Pools.h"
 #include "platform/ProcessRunner.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QTextStream>
 
@@ -32,8 +34,6 @@ const char* notBuiltYet(Mode mode)
     switch (mode) {
     case Mode::SelfTest:
         return "the self test";
-    case Mode::Shot:
-        return "the screenshot generator";
     default:
         return nullptr;
     }
@@ -121,6 +121,16 @@ int run(int argc, char** argv)
     if (const char* missing = notBuiltYet(choice.mode)) {
         std::fprintf(stderr, "voskel: %s is not built yet.\n", missing);
         return 1;
+    }
+
+    if (choice.mode == Mode::Shot) {
+        // The pictures are drawn off screen whatever the session has, so no display is needed or used.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        QTextStream out(stdout);
+        out.setEncoding(QStringConverter::Utf8);
+        ShotGenerator::runShot(out, choice.directory);
+        return finish(out);
     }
 
     // The text modes need no display: a core application is enough for processes and settings.

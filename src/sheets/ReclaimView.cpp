@@ -113,6 +113,12 @@ QCoro::Task<> ReclaimView::measure()
     sync();
 }
 
+void ReclaimView::showMeasured(const QSet<QString>& selected)
+{
+    m_measured = true;
+    select(selected);
+}
+
 void ReclaimView::select(const QSet<QString>& selected)
 {
     m_selected = selected;

@@ -43,6 +43,10 @@ public:
     QList<Reclaimable> candidates() const;
     QList<Reclaimable> chosen() const;
 
+    // For still pictures: the store's usage as if just measured, with `selected` ticked. Nothing is
+    // measured, then or when the sheet shows.
+    void showMeasured(const QSet<QString>& selected);
+
     // Escape and the window's close button: the footer's Cancel (or Close). Nothing while a removal runs.
     void reject() override;
 

@@ -4,10 +4,15 @@
 
 #include <QPainter>
 
-Divider::Divider(QWidget* parent) : QWidget(parent)
+Divider::Divider(Qt::Orientation orientation, QWidget* parent) : QWidget(parent)
 {
-    setFixedHeight(1);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    if (orientation == Qt::Horizontal) {
+        setFixedHeight(1);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    } else {
+        setFixedWidth(1);
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    }
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 

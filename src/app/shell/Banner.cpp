@@ -1,6 +1,7 @@
 #include "app/shell/Banner.h"
 
 #include "app/design/Symbols.h"
+#include "app/design/TextStyle.h"
 #include "app/design/Vosk.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
@@ -12,6 +13,56 @@
 
 #include <algorithm>
 #include <cmath>
+
+namespace {
+
+Banner::Look errorLook()
+{
+    return {"exclamationmark.circle", &Vosk::errInk, &TextStyles::mono, &Vosk::errInk, &Vosk::errFill, &Vosk::errLine,
+            true, true, 3};
+}
+
+Banner::Look noticeLook()
+{
+    return {"exclamationmark.triangle", &Vosk::badgeInk, &TextStyles::mono, &Vosk::ink, &Vosk::badgeFill, &Vosk::line,
+            true, true, 3};
+}
+
+Banner::Look updateLook()
+{
+    return {"arrow.down.circle", &Vosk::badgeInk, &TextStyles::label, &Vosk::ink, &Vosk::badgeFill, &Vosk::line,
+            false, false, 0};
+}
+
+constexpr int ghost = int(VoskButtonStyle::Variant::ghost);
+
+} // namespace
+
+Banner* Banner::error(QWidget* parent)
+{
+    auto* banner = new Banner(errorLook(), parent);
+    banner->setObjectName(QStringLiteral("errorBanner"));
+    banner->addButton(QStringLiteral("Dismiss"), ghost, QStringLiteral("dismissErrorButton"));
+    return banner;
+}
+
+Banner* Banner::notice(QWidget* parent)
+{
+    auto* banner = new Banner(noticeLook(), parent);
+    banner->setObjectName(QStringLiteral("noticeBanner"));
+    banner->addButton(QStringLiteral("Dismiss"), ghost, QStringLiteral("dismissNoticeButton"));
+    return banner;
+}
+
+Banner* Banner::update(QWidget* parent)
+{
+    auto* banner = new Banner(updateLook(), parent);
+    banner->setObjectName(QStringLiteral("updateBanner"));
+    banner->addButton(QStringLiteral("Update in Settings"), int(VoskButtonStyle::Variant::quiet),
+                      QStringLiteral("updateInSettingsButton"));
+    banner->addButton(QStringLiteral("Dismiss"), ghost, QStringLiteral("dismissUpdateButton"));
+    return banner;
+}
 
 Banner::Banner(const Look& look, QWidget* parent)
     : QWidget(parent), m_look(look), m_animation(new QVariantAnimation(this))
@@ -59,6 +110,11 @@ VoskButton* Banner::addButton(const QString& text, int variant, const QString& o
     button->setObjectName(objectName);
     m_buttons->layout()->addWidget(button);
     return button;
+}
+
+VoskButton* Banner::button(const QString& objectName) const
+{
+    return m_buttons->findChild<VoskButton*>(objectName, Qt::FindDirectChildrenOnly);
 }
 
 QString Banner::shownText() const

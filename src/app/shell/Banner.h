@@ -32,7 +32,16 @@ public:
 
     Banner(const Look& look, QWidget* parent = nullptr);
 
+    // The main window's three strips with their buttons: the error and the notice with
+    // "dismissErrorButton" / "dismissNoticeButton", the update offer with "updateInSettingsButton" and
+    // "dismissUpdateButton". Whoever places one connects the buttons.
+    static Banner* error(QWidget* parent);
+    static Banner* notice(QWidget* parent);
+    static Banner* update(QWidget* parent);
+
     VoskButton* addButton(const QString& text, int variant, const QString& objectName);
+    // One of the buttons added, by object name; null when there is none of that name.
+    VoskButton* button(const QString& objectName) const;
 
     // None hides the banner.
     void setMessage(const std::optional<QString>& message);

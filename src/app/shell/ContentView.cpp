@@ -30,24 +30,6 @@ constexpr int sidebarMinimum = 190;
 constexpr int sidebarIdeal = 210;
 constexpr int sidebarMaximum = 260;
 
-Banner::Look errorLook()
-{
-    return {"exclamationmark.circle", &Vosk::errInk, &TextStyles::mono, &Vosk::errInk, &Vosk::errFill, &Vosk::errLine,
-            true, true, 3};
-}
-
-Banner::Look noticeLook()
-{
-    return {"exclamationmark.triangle", &Vosk::badgeInk, &TextStyles::mono, &Vosk::ink, &Vosk::badgeFill, &Vosk::line,
-            true, true, 3};
-}
-
-Banner::Look updateLook()
-{
-    return {"arrow.down.circle", &Vosk::badgeInk, &TextStyles::label, &Vosk::ink, &Vosk::badgeFill, &Vosk::line,
-            false, false, 0};
-}
-
 } // namespace
 
 ContentView::ContentView(AppStore& store, ToolchainStore& toolchain, Preferences& preferences, QWidget* parent)
@@ -75,24 +57,17 @@ ContentView::ContentView(AppStore& store, ToolchainStore& toolchain, Preferences
     m_detailLayout->setContentsMargins(0, 0, 0, 0);
     m_detailLayout->setSpacing(0);
 
-    m_errorBanner = new Banner(errorLook(), column);
-    m_errorBanner->setObjectName(QStringLiteral("errorBanner"));
-    connect(m_errorBanner->addButton(QStringLiteral("Dismiss"), int(VoskButtonStyle::Variant::ghost),
-                                     QStringLiteral("dismissErrorButton")),
-            &VoskButton::clicked, this, [this] { m_store.dismissError(); });
-    m_noticeBanner = new Banner(noticeLook(), column);
-    m_noticeBanner->setObjectName(QStringLiteral("noticeBanner"));
-    connect(m_noticeBanner->addButton(QStringLiteral("Dismiss"), int(VoskButtonStyle::Variant::ghost),
-                                      QStringLiteral("dismissNoticeButton")),
-            &VoskButton::clicked, this, [this] { m_store.dismissNotice(); });
-    m_updateBanner = new Banner(updateLook(), column);
-    m_updateBanner->setObjectName(QStringLiteral("updateBanner"));
-    connect(m_updateBanner->addButton(QStringLiteral("Update in Settings"), int(VoskButtonStyle::Variant::quiet),
-                                      QStringLiteral("updateInSettingsButton")),
-            &VoskButton::clicked, this, &ContentView::settingsRequested);
-    connect(m_updateBanner->addButton(QStringLiteral("Dismiss"), int(VoskButtonStyle::Variant::ghost),
-                                      QStringLiteral("dismissUpdateButton")),
-            &VoskButton::clicked, this, [this] { m_toolchain.dismissNotice(); });
+    m_errorBanner = Banner::error(column);
+    connect(m_errorBanner->button(QStringLiteral("dismissErrorButton")), &VoskButton::clicked, this,
+            [this] { m_store.dismissError(); });
+    m_noticeBanner = Banner::notice(column);
+    connect(m_noticeBanner->button(QStringLiteral("dismissNoticeButton")), &VoskButton::clicked, this,
+            [this] { m_store.dismissNotice(); });
+    m_updateBanner = Banner::update(column);
+    connect(m_updateBanner->button(QStringLiteral("updateInSettingsButton")), &VoskButton::clicked, this,
+            &ContentView::settingsRequested);
+    connect(m_updateBanner->button(QStringLiteral("dismissUpdateButton")), &VoskButton::clicked, this,
+            [this] { m_toolchain.dismissNotice(); });
     for (Banner* banner : {m_errorBanner, m_noticeBanner, m_updateBanner})
         m_detailLayout->addWidget(banner);
     split->addWidget(column);

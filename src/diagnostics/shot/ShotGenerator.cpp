@@ -1,0 +1,229 @@
+#include "diagnostics/shot/ShotGenerator.h"
+
+#include "app/design/Fonts.h"
+#include "app/design/PreviewChrome.h"
+#include "app/design/Theme.h"
+#include "app/design/Vosk.h"
+#include "diagnostics/Output.h"
+#include "diagnostics/shot/ShotFixtures.h"
+#include "diagnostics/shot/ShotPanes.h"
+#include "diagnostics/shot/ShotPng.h"
+#include "diagnostics/shot/ShotStage.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPainter>
+#include <QSaveFile>
+#include <QThread>
+#include <QThreadPool>
+#include <QWidget>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+#include <deque>
+#include <optional>
+
+namespace ShotGenerator {
+
+namespace {
+
+constexpr qreal scale = 2;
+
+// Adds the time since it was made to one of the run's figures when it goes.
+class Stopwatch {
+public:
+    Stopwatch(Timings* timings, qint64 Timings::*figure) : m_timings(timings), m_figure(figure) { m_timer.start(); }
+    ~Stopwatch()
+    {
+        if (m_timings)
+            m_timings->*m_figure += m_timer.nsecsElapsed();
+    }
+
+private:
+    Timings* m_timings;
+    qint64 Timings::*m_figure;
+    QElapsedTimer m_timer;
+};
+
+Screen mainScreen(const char* stem, QSize points, Category category, bool banner, bool narrow)
+{
+    return {QString::fromLatin1(stem), points, true, [=](ShotStage& stage) {
+                return ShotPanes::screen(stage.store(), category, banner, narrow);
+            }};
+}
+
+struct Encoded {
+    std::optional<QByteArray> data; // none when the image could not be encoded
+    qint64 nanoseconds = 0;
+};
+
+Encoded encode(const QImage& image)
+{
+    QElapsedTimer clock;
+    clock.start();
+    Encoded encoded;
+    encoded.data = ShotPng::encode(image);
+    encoded.nanoseconds = clock.nsecsElapsed();
+    return encoded;
+}
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QSaveFile file(path);
+    // Not through a link someone left at the path: the new file takes the link's place.
+    file.setDirectWriteFallback(false);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.commit();
+}
+
+// Encoding a picture takes longer than drawing it, so finished pictures are encoded on worker threads
+// while the next one is drawn. Files are still written here, one at a time and in the
+// order the pictures were drawn, and at most a few pictures wait in memory at once.
+class Pipeline {
+public:
+    Pipeline(QTextStream& out, Timings* timings) : m_out(out), m_timings(timings)
+    {
+        m_pool.setMaxThreadCount(std::clamp(QThread::idealThreadCount() - 1, 1, 4));
+    }
+    ~Pipeline() { finish(); }
+
+    // A null image is reported as not drawn when its turn to be written comes.
+    void add(const QImage& image, const QString& path)
+    {
+        m_pending.push_back({path, QtConcurrent::run(&m_pool, encode, image)});
+        while (m_pending.size() > std::size_t(m_pool.maxThreadCount()))
+            writeFirst();
+    }
+
+    void finish()
+    {
+        while (!m_pending.empty())
+            writeFirst();
+    }
+
+private:
+    struct Pending {
+        QString path;
+        QFuture<Encoded> encoded;
+    };
+
+    void writeFirst()
+    {
+        Pending next = std::move(m_pending.front());
+        m_pending.pop_front();
+        Encoded encoded;
+        {
+            Stopwatch clock(m_timings, &Timings::encodeWait);
+            encoded = next.encoded.result();
+        }
+        if (m_timings)
+            m_timings->encode += encoded.nanoseconds;
+        if (!encoded.data) {
+            Diagnostics::printLine(m_out, QStringLiteral("render failed: ") + next.path);
+            return;
+        }
+        Stopwatch clock(m_timings, &Timings::write);
+        if (!writeFile(next.path, *encoded.data))
+            Diagnostics::printLine(m_out, QStringLiteral("write failed: ") + next.path);
+    }
+
+    QTextStream& m_out;
+    Timings* m_timings;
+    QThreadPool m_pool;
+    std::deque<Pending> m_pending;
+};
+
+} // namespace
+
+const QList<Screen>& screens()
+{
+    static const QList<Screen> list{
+        mainScreen("projects", {1080, 1480}, Category::projects, true, false),
+        mainScreen("projects-clean", {1080, 1340}, Category::projects, false, false),
+        mainScreen("containers", {1080, 1340}, Category::containers, false, false),
+        {QStringLiteral("project"), {870, 620}, true,
+         [](ShotStage& stage) { return ShotPanes::projectDetail(stage.store()); }},
+        mainScreen("projects-narrow", {640, 2040}, Category::projects, false, true),
+        {QStringLiteral("delete"), {560, 470}, true,
+         [](ShotStage& stage) { return ShotPanes::deleteSheet(stage.store()); }},
+        {QStringLiteral("reclaim"), {560, 600}, true,
+         [](ShotStage& stage) { return ShotPanes::reclaimSheet(stage.store()); }},
+        {QStringLiteral("tools"), {480, 660}, false,
+         [](ShotStage& stage) { return ShotPanes::toolsPane(stage.settings(), stage.preferences(), true); }},
+        {QStringLiteral("tools-unknown"), {480, 470}, false,
+         [](ShotStage& stage) { return ShotPanes::toolsPane(stage.settings(), stage.preferences(), false); }},
+    };
+    return list;
+}
+
+const QStringList& looks()
+{
+    static const QStringList names{QStringLiteral("light"), QStringLiteral("dark")};
+    return names;
+}
+
+QString path(const QString& dir, const QString& stem, const QString& look)
+{
+    return dir + u'/' + stem + u'-' + look + QStringLiteral(".png");
+}
+
+std::unique_ptr<QWidget> build(const Screen& screen, ShotStage& stage, Timings* timings)
+{
+    Stopwatch clock(timings, &Timings::build);
+    std::unique_ptr<QWidget> widget = screen.make(stage);
+    widget->setFixedSize(screen.points);
+    if (screen.previewChrome)
+        setVoskPreviewChrome(widget.get(), true);
+    // Views that gather several store changes into one redraw do so on the next turn.
+    QCoreApplication::sendPostedEvents();
+    return widget;
+}
+
+QImage render(QWidget& widget, Timings* timings)
+{
+    {
+        // Drawing one pixel lays the hidden widgets out, so the full drawing below is painting only.
+        Stopwatch clock(timings, &Timings::layout);
+        QImage probe(1, 1, QImage::Format_ARGB32_Premultiplied);
+        QPainter painter(&probe);
+        widget.render(&painter, {}, QRegion(0, 0, 1, 1));
+    }
+    Stopwatch clock(timings, &Timings::paint);
+    // Every screen is opaque, so no alpha channel: a quarter less to encode.
+    QImage image(widget.size() * scale, QImage::Format_RGB32);
+    if (image.isNull())
+        return image;
+    image.setDevicePixelRatio(scale);
+    image.fill(Vosk::page.color());
+    QPainter painter(&image);
+    widget.render(&painter);
+    painter.end();
+    return image;
+}
+
+void runShot(QTextStream& out, const QString& dir, Timings* timings)
+{
+    registerBundledFonts();
+    Theme::instance().install(false);
+    const ShotFixtures::CreatedPaths created = ShotFixtures::makeFixtureDirs();
+    {
+        ShotStage stage;
+        // A directory that cannot be made shows up as one failed write per picture.
+        QDir().mkpath(dir);
+        Pipeline pictures(out, timings);
+        for (const QString& look : looks()) {
+            Theme::instance().setAppearance(look == QLatin1String("dark") ? Appearance::dark : Appearance::light);
+            for (const Screen& screen : screens()) {
+                const std::unique_ptr<QWidget> widget = build(screen, stage, timings);
+                pictures.add(render(*widget, timings), path(dir, screen.stem, look));
+            }
+        }
+        pictures.finish();
+        Theme::instance().setAppearance(Appearance::automatic);
+    }
+    ShotStage::removeSuite();
+    Diagnostics::printLine(out, QStringLiteral("shots written to ") + dir);
+    ShotFixtures::removeFixtureDirs(created);
+}
+
+} // namespace ShotGenerator

@@ -1,0 +1,117 @@
+#include "app/design/PreviewChrome.h"
+#include "app/shell/Banner.h"
+#include "app/shell/Sidebar.h"
+#include "diagnostics/shot/ShotGenerator.h"
+#include "diagnostics/shot/ShotPanes.h"
+#include "diagnostics/shot/ShotStage.h"
+#include "platform/Settings.h"
+#include "settings/RuntimeToolsSection.h"
+#include "sheets/ReclaimView.h"
+#include "store/AppStore.h"
+#include "support/TestSupport.h"
+#include "support/Widgets.h"
+
+#include <QAbstractButton>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using TestSupport::ScopedEnv;
+
+// The fixture store on settings in memory, in a home of its own.
+class ShotPanesTest : public testing::Test {
+protected:
+    void SetUp() override { TestSupport::prepareWidgets(); }
+
+    QTemporaryDir m_home;
+    ScopedEnv m_env{"HOME", m_home.path().toUtf8()};
+    ShotStage m_stage{Platform::Settings::inMemory()};
+
+    std::unique_ptr<QWidget> build(const QString& stem)
+    {
+        for (const ShotGenerator::Screen& screen : ShotGenerator::screens())
+            if (screen.stem == stem)
+                return ShotGenerator::build(screen, m_stage);
+        ADD_FAILURE() << "no screen " << stem.toStdString();
+        return nullptr;
+    }
+};
+
+QStringList shownBanners(QWidget& root)
+{
+    QStringList shown;
+    for (Banner* banner : root.findChildren<Banner*>())
+        if (!banner->isHidden())
+            shown << banner->shownText();
+    return shown;
+}
+
+} // namespace
+
+TEST_F(ShotPanesTest, TheStripsShowTheStoresTextsAndOnlyWhileItHasThem)
+{
+    AppStore& store = m_stage.store();
+    std::unique_ptr<QWidget> screen = ShotPanes::screen(store, Category::projects, true, false);
+    EXPECT_EQ(shownBanners(*screen), (QStringList{*store.error(), *store.notice(), ShotPanes::updateText}));
+
+    store.setError(std::nullopt);
+    screen = ShotPanes::screen(store, Category::containers, true, true);
+    EXPECT_EQ(shownBanners(*screen), (QStringList{*store.notice(), ShotPanes::updateText}));
+    EXPECT_EQ(screen->findChild<Sidebar*>()->width(), 190);
+
+    screen = ShotPanes::screen(store, Category::projects, false, false);
+    EXPECT_TRUE(screen->findChildren<Banner*>().isEmpty());
+}
+
+TEST_F(ShotPanesTest, EveryScreenButTheToolsWearsThePreviewChromeAndHasItsSize)
+{
+    for (const ShotGenerator::Screen& screen : ShotGenerator::screens()) {
+        const std::unique_ptr<QWidget> widget = ShotGenerator::build(screen, m_stage);
+        EXPECT_EQ(widget->size(), screen.points) << screen.stem.toStdString();
+        const QList<QWidget*> children = widget->findChildren<QWidget*>();
+        ASSERT_FALSE(children.isEmpty());
+        EXPECT_EQ(voskPreviewChrome(children.last()), !screen.stem.startsWith("tools")) << screen.stem.toStdString();
+    }
+}
+
+TEST_F(ShotPanesTest, TheReclaimPictureShowsTheMeasuredListWithoutMeasuringAnything)
+{
+    const QDateTime before = m_stage.store().usageAt();
+    std::unique_ptr<QWidget> widget = build(QStringLiteral("reclaim"));
+    ASSERT_FALSE(ShotGenerator::render(*widget).isNull());
+    auto* sheet = qobject_cast<ReclaimView*>(widget.get());
+    ASSERT_TRUE(sheet);
+    EXPECT_TRUE(sheet->measured());
+    EXPECT_EQ(sheet->chosen().size(), 3);
+    EXPECT_TRUE(sheet->findChild<QAbstractButton*>("removeButton")->text().startsWith("Remove 3 · "));
+    // Nothing asked the engine for a new measurement.
+    EXPECT_EQ(m_stage.store().usageAt(), before);
+
+    // Without usage the list is empty and nothing is ticked.
+    m_stage.store().setUsage(std::nullopt);
+    widget = build(QStringLiteral("reclaim"));
+    sheet = qobject_cast<ReclaimView*>(widget.get());
+    EXPECT_TRUE(sheet->chosen().isEmpty());
+    EXPECT_EQ(sheet->findChild<QAbstractButton*>("removeButton")->text(), QStringLiteral("Nothing selected"));
+}
+
+TEST_F(ShotPanesTest, TheToolsPaneOffersAnUpdateOnlyWhenStale)
+{
+    for (const bool stale : {true, false}) {
+        const std::unique_ptr<QWidget> pane =
+            ShotPanes::toolsPane(m_stage.settings(), m_stage.preferences(), stale);
+        auto* section = pane->findChild<RuntimeToolsSection*>();
+        ASSERT_TRUE(section);
+        EXPECT_EQ(section->toolRows().size(), 4);
+        // The running services lag behind their client, and the builder runs, only in the stale picture.
+        EXPECT_EQ(!pane->findChild<QWidget*>("restartNotice")->isHidden(), stale);
+        EXPECT_EQ(section->builderRow() != nullptr, stale);
+    }
+    int updates = 0;
+    for (const Tool& tool : ShotPanes::tools(true))
+        updates += tool.latest && *tool.latest != *tool.installed;
+    EXPECT_EQ(updates, 1);
+}

@@ -1,0 +1,208 @@
+// The screenshot mode run as the program itself, without a display, in a home folder of its own.
+#include "diagnostics/shot/ShotGenerator.h"
+#include "support/TestSupport.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+struct Ran {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// The home folder and its settings folder of one run; the run's working directory is the home.
+QProcessEnvironment environmentFor(const QString& home)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // No display of any kind: the mode must not need one.
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(QString::fromLatin1(name));
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
+    return environment;
+}
+
+// Runs `voskel --shot [dir]` to its end; `meanwhile` is called once while the run is going on.
+Ran runShot(const QString& home, const QStringList& dir, const std::function<void(QProcess&)>& meanwhile = {})
+{
+    QProcess process;
+    process.setProcessEnvironment(environmentFor(home));
+    process.setWorkingDirectory(home);
+    process.start(QStringLiteral(VOSKEL_BINARY), QStringList{QStringLiteral("--shot")} + dir);
+    Ran ran;
+    if (!process.waitForStarted(60000)) {
+        ADD_FAILURE() << "voskel did not start";
+        return ran;
+    }
+    if (meanwhile)
+        meanwhile(process);
+    if (!process.waitForFinished(240000)) {
+        process.kill();
+        process.waitForFinished();
+        ADD_FAILURE() << "voskel --shot did not finish";
+        return ran;
+    }
+    ran.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    ran.out = QString::fromUtf8(process.readAllStandardOutput());
+    ran.err = QString::fromUtf8(process.readAllStandardError());
+    return ran;
+}
+
+// Every picture's path, in the order they are written.
+QStringList expectedPaths(const QString& dir)
+{
+    QStringList paths;
+    for (const QString& look : ShotGenerator::looks())
+        for (const ShotGenerator::Screen& screen : ShotGenerator::screens())
+            paths << ShotGenerator::path(dir, screen.stem, look);
+    return paths;
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool write(const QString& path, const QByteArray& data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+}
+
+QString suiteFile(const QString& home)
+{
+    return home + QStringLiteral("/.config/voskel/voskel.shot.ini");
+}
+
+// Two runs in two fresh homes, the second without a directory argument, so it writes into "shots"
+// under its working directory. The tools pictures show the time of the check, so both runs must fall
+// into one minute: a pair that straddles a minute is run again.
+struct Pair {
+    QTemporaryDir first;
+    QTemporaryDir second;
+    Ran firstRun;
+    Ran secondRun;
+    QString firstDir;
+    QString secondDir;
+};
+
+std::unique_ptr<Pair> runPair()
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        auto pair = std::make_unique<Pair>();
+        const qint64 minute = QDateTime::currentSecsSinceEpoch() / 60;
+        pair->firstDir = pair->first.filePath(QStringLiteral("out/pictures"));
+        pair->firstRun = runShot(pair->first.path(), {pair->firstDir});
+        pair->secondDir = pair->second.filePath(QStringLiteral("shots"));
+        pair->secondRun = runShot(pair->second.path(), {});
+        if (QDateTime::currentSecsSinceEpoch() / 60 == minute)
+            return pair;
+    }
+    ADD_FAILURE() << "every pair of runs straddled a minute";
+    return nullptr;
+}
+
+} // namespace
+
+TEST(ShotRun, WritesEighteenPicturesTwiceTheirSizeTheSameEveryRunAndTakesAwayWhatItMade)
+{
+    const std::unique_ptr<Pair> pair = runPair();
+    ASSERT_TRUE(pair);
+    const Ran& ran = pair->firstRun;
+    EXPECT_EQ(ran.exitCode, 0) << ran.err.toStdString();
+    EXPECT_EQ(ran.out, QStringLiteral("shots written to ") + pair->firstDir + u'\n');
+
+    const QStringList paths = expectedPaths(pair->firstDir);
+    ASSERT_EQ(paths.size(), 18);
+    QStringList written = QDir(pair->firstDir).entryList(QDir::Files, QDir::Name);
+    QStringList names;
+    for (const QString& path : paths)
+        names << QFileInfo(path).fileName();
+    names.sort();
+    EXPECT_EQ(written, names);
+
+    // Pixels are exactly twice the points.
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const ShotGenerator::Screen& screen = ShotGenerator::screens().at(i % ShotGenerator::screens().size());
+        QImageReader reader(paths.at(i));
+        EXPECT_EQ(reader.format(), QByteArray("png")) << paths.at(i).toStdString();
+        EXPECT_EQ(reader.size(), screen.points * 2) << paths.at(i).toStdString();
+    }
+    EXPECT_EQ(QImageReader(pair->firstDir + QStringLiteral("/projects-light.png")).size(), QSize(2160, 2960));
+    EXPECT_EQ(QImageReader(pair->firstDir + QStringLiteral("/tools-unknown-dark.png")).size(), QSize(960, 940));
+
+    // Light before dark, and within a look the table's order.
+    for (qsizetype i = 1; i < paths.size(); ++i)
+        EXPECT_LE(QFileInfo(paths.at(i - 1)).lastModified(), QFileInfo(paths.at(i)).lastModified())
+            << paths.at(i).toStdString();
+
+    // No project folder and no settings were there before, and none are after.
+    EXPECT_FALSE(QFileInfo::exists(pair->first.filePath(QStringLiteral("Projects"))));
+    EXPECT_FALSE(QFileInfo::exists(suiteFile(pair->first.path())));
+
+    // The second run drew the same pictures, into "shots" as no directory was given.
+    EXPECT_EQ(pair->secondRun.exitCode, 0) << pair->secondRun.err.toStdString();
+    EXPECT_EQ(pair->secondRun.out, QStringLiteral("shots written to shots\n"));
+    const QStringList first = expectedPaths(pair->firstDir);
+    const QStringList second = expectedPaths(pair->secondDir);
+    for (qsizetype i = 0; i < first.size(); ++i) {
+        const QByteArray picture = contents(first.at(i));
+        EXPECT_FALSE(picture.isEmpty()) << first.at(i).toStdString();
+        EXPECT_TRUE(picture == contents(second.at(i))) << second.at(i).toStdString() << " differs";
+    }
+}
+
+TEST(ShotRun, LeavesWhatWasThereOrWasPutThereAndSaysWhichFilesItCouldNotWrite)
+{
+    QTemporaryDir home;
+    const QString projects = home.filePath(QStringLiteral("Projects"));
+    ASSERT_TRUE(QDir().mkpath(projects + QStringLiteral("/atlas-analytics")));
+    ASSERT_TRUE(write(projects + QStringLiteral("/atlas-analytics/notes.md"), "mine\n"));
+    // A directory inside a plain file can never be made, not even by root.
+    ASSERT_TRUE(write(home.filePath(QStringLiteral("plain")), "x"));
+    const QString dir = home.filePath(QStringLiteral("plain/pictures"));
+
+    bool seen = false;
+    const Ran ran = runShot(home.path(), {dir}, [&](QProcess& process) {
+        // The folders are made first and stay until the run ends, which takes seconds.
+        const QString docs = projects + QStringLiteral("/docs-site");
+        while (!QFileInfo::exists(docs) && process.state() == QProcess::Running)
+            QThread::msleep(2);
+        seen = QFileInfo::exists(docs) && process.state() == QProcess::Running;
+        write(docs + QStringLiteral("/todo.txt"), "write the docs\n");
+        // The same size as the stub, other bytes.
+        write(projects + QStringLiteral("/media-library/docker-compose.yml"), "services: []\n");
+    });
+    ASSERT_TRUE(seen) << "the run ended before its folders could be seen";
+
+    EXPECT_EQ(ran.exitCode, 0) << ran.err.toStdString();
+    QStringList expected;
+    for (const QString& path : expectedPaths(dir))
+        expected << QStringLiteral("write failed: ") + path;
+    expected << QStringLiteral("shots written to ") + dir << QString();
+    EXPECT_EQ(ran.out.split(u'\n'), expected);
+
+    EXPECT_EQ(contents(projects + QStringLiteral("/atlas-analytics/notes.md")), "mine\n");
+    EXPECT_FALSE(QFileInfo::exists(projects + QStringLiteral("/atlas-analytics/docker-compose.yml")));
+    EXPECT_EQ(contents(projects + QStringLiteral("/docs-site/todo.txt")), "write the docs\n");
+    EXPECT_EQ(contents(projects + QStringLiteral("/media-library/docker-compose.yml")), "services: []\n");
+    EXPECT_EQ(QDir(projects).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name),
+              (QStringList{"atlas-analytics", "docs-site", "media-library"}));
+    EXPECT_EQ(QDir(projects + QStringLiteral("/docs-site")).entryList(QDir::Files), QStringList{"todo.txt"});
+    EXPECT_FALSE(QFileInfo::exists(suiteFile(home.path())));
+}
