@@ -6,6 +6,8 @@
 #include "app/shell/Placeholder.h"
 #include "app/shell/Sidebar.h"
 #include "screens/ContainersView.h"
+#include "screens/ProjectDetailContent.h"
+#include "screens/ProjectsContent.h"
 #include "settings/EngineRow.h"
 #include "settings/RuntimeToolsSection.h"
 #include "sheets/ReclaimSelection.h"
@@ -17,6 +19,8 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace ShotPanes {
 
@@ -108,22 +112,32 @@ std::unique_ptr<QWidget> screen(AppStore& store, Category category, bool banner,
         for (Banner* strip : {error, notice, update})
             column->addWidget(strip);
     }
-    QWidget* content = nullptr;
+    // A card's "Details" leads nowhere here: nothing listens.
     if (category == Category::projects)
-        content = Placeholder::screen(QStringLiteral("Projects"), QStringLiteral("projectsContent"), detail);
+        column->addWidget(new ProjectsContent(store, detail));
     else
-        content = new ContainersContent(store, detail);
-    column->addWidget(content);
+        column->addWidget(new ContainersContent(store, detail));
     column->addStretch(1);
     row->addWidget(detail, 1);
     return root;
 }
 
-std::unique_ptr<QWidget> projectDetail(AppStore&)
+std::unique_ptr<QWidget> projectDetail(AppStore& store)
 {
+    const QList<ComposeProject> projects = store.projects();
     auto page = std::make_unique<Page>();
-    (new QVBoxLayout(page.get()))
-        ->addWidget(Placeholder::screen(QStringLiteral("Project details"), QStringLiteral("projectDetail"), page.get()));
+    auto* column = new QVBoxLayout(page.get());
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    if (!projects.isEmpty()) {
+        const auto atlas = std::find_if(projects.cbegin(), projects.cend(), [](const ComposeProject& project) {
+            return project.name == QLatin1String("atlas-analytics");
+        });
+        // "All projects" leads nowhere here: nothing listens.
+        column->addWidget(new ProjectDetailContent(store, atlas != projects.cend() ? *atlas : projects.first(),
+                                                   page.get()));
+    }
+    column->addStretch(1);
     return page;
 }
 

@@ -1,10 +1,15 @@
 #include "app/design/PreviewChrome.h"
 #include "app/shell/Banner.h"
 #include "app/shell/Sidebar.h"
+#include "diagnostics/shot/ShotFixtures.h"
 #include "diagnostics/shot/ShotGenerator.h"
 #include "diagnostics/shot/ShotPanes.h"
 #include "diagnostics/shot/ShotStage.h"
 #include "platform/Settings.h"
+#include "screens/ContainerCard.h"
+#include "screens/ProjectCard.h"
+#include "screens/ProjectDetailContent.h"
+#include "screens/ProjectsContent.h"
 #include "settings/RuntimeToolsSection.h"
 #include "sheets/ReclaimView.h"
 #include "store/AppStore.h"
@@ -21,10 +26,14 @@ namespace {
 
 using TestSupport::ScopedEnv;
 
-// The fixture store on settings in memory, in a home of its own.
+// The fixture store on settings in memory, in a home of its own with the fixture folders.
 class ShotPanesTest : public testing::Test {
 protected:
-    void SetUp() override { TestSupport::prepareWidgets(); }
+    void SetUp() override
+    {
+        TestSupport::prepareWidgets();
+        ShotFixtures::makeFixtureDirs();
+    }
 
     QTemporaryDir m_home;
     ScopedEnv m_env{"HOME", m_home.path().toUtf8()};
@@ -64,6 +73,20 @@ TEST_F(ShotPanesTest, TheStripsShowTheStoresTextsAndOnlyWhileItHasThem)
 
     screen = ShotPanes::screen(store, Category::projects, false, false);
     EXPECT_TRUE(screen->findChildren<Banner*>().isEmpty());
+}
+
+TEST_F(ShotPanesTest, ThePicturesOfTheProjectsShowEveryProjectThoughNeverShownOnScreen)
+{
+    std::unique_ptr<QWidget> screen = build(QStringLiteral("projects-narrow"));
+    ASSERT_FALSE(ShotGenerator::render(*screen).isNull());
+    EXPECT_EQ(screen->findChildren<ProjectCard*>().size(), 6);
+    EXPECT_EQ(screen->findChild<ProjectsContent*>()->emphasizedId(), QStringLiteral("apple-container/atlas-analytics"));
+
+    screen = build(QStringLiteral("project"));
+    auto* detail = screen->findChild<ProjectDetailContent*>();
+    ASSERT_TRUE(detail);
+    EXPECT_EQ(detail->project().name, QStringLiteral("atlas-analytics"));
+    EXPECT_EQ(screen->findChildren<ContainerCard*>().size(), 2);
 }
 
 TEST_F(ShotPanesTest, EveryScreenButTheToolsWearsThePreviewChromeAndHasItsSize)
