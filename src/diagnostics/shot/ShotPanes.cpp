@@ -3,9 +3,10 @@
 #include "app/design/Divider.h"
 #include "app/design/Vosk.h"
 #include "app/shell/Banner.h"
-#include "app/shell/Placeholder.h"
 #include "app/shell/Sidebar.h"
+#include "diagnostics/shot/ShotFixtures.h"
 #include "screens/ContainersView.h"
+#include "screens/DeleteProjectView.h"
 #include "screens/ProjectDetailContent.h"
 #include "screens/ProjectsContent.h"
 #include "settings/EngineRow.h"
@@ -74,6 +75,14 @@ const Tool& catalogued(const char* formula)
     Q_UNREACHABLE();
 }
 
+// The first project of that name, else the first of all; `projects` is not empty.
+const ComposeProject& named(const QList<ComposeProject>& projects, const char* name)
+{
+    const auto found = std::find_if(projects.cbegin(), projects.cend(),
+                                    [name](const ComposeProject& project) { return project.name == QLatin1String(name); });
+    return found != projects.cend() ? *found : projects.first();
+}
+
 Tool versioned(const char* formula, std::optional<QString> installed, std::optional<QString> latest, bool brew)
 {
     Tool tool = catalogued(formula);
@@ -129,24 +138,34 @@ std::unique_ptr<QWidget> projectDetail(AppStore& store)
     auto* column = new QVBoxLayout(page.get());
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    if (!projects.isEmpty()) {
-        const auto atlas = std::find_if(projects.cbegin(), projects.cend(), [](const ComposeProject& project) {
-            return project.name == QLatin1String("atlas-analytics");
-        });
-        // "All projects" leads nowhere here: nothing listens.
-        column->addWidget(new ProjectDetailContent(store, atlas != projects.cend() ? *atlas : projects.first(),
-                                                   page.get()));
-    }
+    // "All projects" leads nowhere here: nothing listens.
+    if (!projects.isEmpty())
+        column->addWidget(new ProjectDetailContent(store, named(projects, "atlas-analytics"), page.get()));
     column->addStretch(1);
     return page;
 }
 
-std::unique_ptr<QWidget> deleteSheet(AppStore&)
+TeardownPlan deletePlan(const QString& project)
 {
-    auto page = std::make_unique<Page>();
-    (new QVBoxLayout(page.get()))
-        ->addWidget(Placeholder::screen(QStringLiteral("Deletions"), QStringLiteral("deleteProjectSheet"), page.get()));
-    return page;
+    TeardownPlan plan;
+    plan.project = project;
+    plan.containers = {QStringLiteral("storefront-api-1"), QStringLiteral("storefront-web-1")};
+    plan.volumes = {{QStringLiteral("storefront_pgdata"), {}, QStringLiteral("69.4 MB")},
+                    {QStringLiteral("storefront_uploads"), {QStringLiteral("atlas-analytics-worker-1")},
+                     QStringLiteral("318.8 MB")}};
+    plan.workingDir = ShotFixtures::root() + QStringLiteral("/storefront");
+    return plan;
+}
+
+std::unique_ptr<QWidget> deleteSheet(AppStore& store)
+{
+    const QList<ComposeProject> projects = store.projects();
+    if (projects.isEmpty())
+        return std::make_unique<Page>();
+    const ComposeProject& project = named(projects, "storefront");
+    auto sheet = std::make_unique<DeleteProjectView>(store, project, deletePlan(project.name));
+    sheet->setTrashDirectory(true);
+    return sheet;
 }
 
 std::unique_ptr<QWidget> reclaimSheet(AppStore& store)

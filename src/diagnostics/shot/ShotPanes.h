@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/parts/Category.h"
+#include "engine/Teardown.h"
 #include "engine/Usage.h"
 #include "toolchain/Tool.h"
 
@@ -30,6 +31,7 @@ inline constexpr auto updateText = "Apple container 1.5.0 is available";
 // section's content under the error, notice and update strips when `banner` is set.
 std::unique_ptr<QWidget> screen(AppStore& store, Category category, bool banner, bool narrow);
 std::unique_ptr<QWidget> projectDetail(AppStore& store);
+// The delete sheet of storefront with a plan of its own and the Trash chosen.
 std::unique_ptr<QWidget> deleteSheet(AppStore& store);
 // The reclaim sheet as measured, with the choice below ticked.
 std::unique_ptr<QWidget> reclaimSheet(AppStore& store);
@@ -37,6 +39,8 @@ std::unique_ptr<QWidget> reclaimSheet(AppStore& store);
 // `settings`: with an update waiting when `stale`, else with hardly anything known.
 std::unique_ptr<QWidget> toolsPane(Platform::Settings& settings, Preferences& preferences, bool stale);
 
+// The plan the delete picture shows, under `project`'s name: storefront's containers and volumes.
+TeardownPlan deletePlan(const QString& project);
 // The candidates ticked in the reclaim picture: a failed worker, an old project's container and an
 // image built here, as far as `candidates` has them.
 QSet<QString> reclaimChoice(const QList<Reclaimable>& candidates);
