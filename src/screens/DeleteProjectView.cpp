@@ -25,12 +25,7 @@ DeleteProjectView::DeleteProjectView(AppStore& store, const ComposeProject& proj
     setWindowTitle(QStringLiteral("Delete ") + m_project.name);
     setFixedSize(size);
 
-    auto* header = new Band(Vosk::chrome, 10, this);
-    header->row()->addWidget(new SymbolView(QStringLiteral("trash"), 13, Vosk::errInk, header), 0, Qt::AlignVCenter);
-    auto* title = new VoskLabel(QStringLiteral("Delete ") + m_project.name, TextStyles::sheetTitle, Vosk::ink, header);
-    title->setObjectName(QStringLiteral("titleLabel"));
-    title->setElideMode(Qt::ElideMiddle);
-    header->row()->addWidget(title, 1, Qt::AlignVCenter);
+    QWidget* header = this->header(m_project.name, this);
 
     auto* workingOut = new QWidget(this);
     auto* waiting = new QVBoxLayout(workingOut);
@@ -79,6 +74,17 @@ DeleteProjectView::DeleteProjectView(AppStore& store, const ComposeProject& proj
 }
 
 DeleteProjectView::~DeleteProjectView() = default;
+
+QWidget* DeleteProjectView::header(const QString& projectName, QWidget* parent)
+{
+    auto* header = new Band(Vosk::chrome, 10, parent);
+    header->row()->addWidget(new SymbolView(QStringLiteral("trash"), 13, Vosk::errInk, header), 0, Qt::AlignVCenter);
+    auto* title = new VoskLabel(QStringLiteral("Delete ") + projectName, TextStyles::sheetTitle, Vosk::ink, header);
+    title->setObjectName(QStringLiteral("titleLabel"));
+    title->setElideMode(Qt::ElideMiddle);
+    header->row()->addWidget(title, 1, Qt::AlignVCenter);
+    return header;
+}
 
 DeleteProjectView* DeleteProjectView::open(QWidget* over, AppStore& store, const ComposeProject& project)
 {

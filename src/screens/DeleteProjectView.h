@@ -33,6 +33,10 @@ public:
                       std::optional<TeardownPlan> previewPlan = std::nullopt, QWidget* parent = nullptr);
     ~DeleteProjectView() override;
 
+    // The sheet's title row: the trash symbol and "Delete <name>". The screenshots put it over the
+    // plan on its own.
+    static QWidget* header(const QString& projectName, QWidget* parent);
+
     // Shows the sheet for `project` over the window of `over`.
     static DeleteProjectView* open(QWidget* over, AppStore& store, const ComposeProject& project);
 

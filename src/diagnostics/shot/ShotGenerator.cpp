@@ -10,6 +10,7 @@
 #include "diagnostics/shot/ShotPng.h"
 #include "diagnostics/shot/ShotStage.h"
 
+#include <QAbstractScrollArea>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -174,6 +175,9 @@ std::unique_ptr<QWidget> build(const Screen& screen, ShotStage& stage, Timings* 
     widget->setFixedSize(screen.points);
     if (screen.previewChrome)
         setVoskPreviewChrome(widget.get(), true);
+    // A picture cannot be scrolled: a bar would only take width from the content.
+    for (QAbstractScrollArea* area : widget->findChildren<QAbstractScrollArea*>())
+        area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Views that gather several store changes into one redraw do so on the next turn.
     QCoreApplication::sendPostedEvents();
     return widget;

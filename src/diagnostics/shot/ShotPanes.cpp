@@ -6,6 +6,7 @@
 #include "app/shell/Sidebar.h"
 #include "diagnostics/shot/ShotFixtures.h"
 #include "screens/ContainersView.h"
+#include "screens/DeleteProjectContent.h"
 #include "screens/DeleteProjectView.h"
 #include "screens/ProjectDetailContent.h"
 #include "screens/ProjectsContent.h"
@@ -47,7 +48,8 @@ public:
         m_toolchain->setStatus(stale ? running : SystemStatus{});
         if (stale) {
             m_toolchain->setBuilder({true, true, 4, qint64(8) * 1024 * 1024 * 1024});
-            m_toolchain->setLastChecked(QDateTime::currentDateTimeUtc());
+            // Checked today, at a fixed time of day: the pictures are the same whenever they are drawn.
+            m_toolchain->setLastChecked(QDateTime(QDate::currentDate(), QTime(9, 41)));
         }
         m_toolchain->setTools(tools(stale));
 
@@ -160,12 +162,19 @@ TeardownPlan deletePlan(const QString& project)
 std::unique_ptr<QWidget> deleteSheet(AppStore& store)
 {
     const QList<ComposeProject> projects = store.projects();
+    auto page = std::make_unique<Page>();
     if (projects.isEmpty())
-        return std::make_unique<Page>();
+        return page;
     const ComposeProject& project = named(projects, "storefront");
-    auto sheet = std::make_unique<DeleteProjectView>(store, project, deletePlan(project.name));
-    sheet->setTrashDirectory(true);
-    return sheet;
+    auto* column = new QVBoxLayout(page.get());
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    // The sheet's own title row over its plan; the footer stays out, as nothing here can be confirmed.
+    column->addWidget(DeleteProjectView::header(project.name, page.get()));
+    column->addWidget(new Divider(page.get()));
+    column->addWidget(new DeleteProjectContent(deletePlan(project.name), true, page.get()));
+    column->addStretch(1);
+    return page;
 }
 
 std::unique_ptr<QWidget> reclaimSheet(AppStore& store)

@@ -31,7 +31,7 @@ inline constexpr auto updateText = "Apple container 1.5.0 is available";
 // section's content under the error, notice and update strips when `banner` is set.
 std::unique_ptr<QWidget> screen(AppStore& store, Category category, bool banner, bool narrow);
 std::unique_ptr<QWidget> projectDetail(AppStore& store);
-// The delete sheet of storefront with a plan of its own and the Trash chosen.
+// The delete sheet's title and plan for storefront, with a plan of its own and the Trash chosen.
 std::unique_ptr<QWidget> deleteSheet(AppStore& store);
 // The reclaim sheet as measured, with the choice below ticked.
 std::unique_ptr<QWidget> reclaimSheet(AppStore& store);

@@ -6,7 +6,9 @@
 #include "diagnostics/shot/ShotPanes.h"
 #include "diagnostics/shot/ShotStage.h"
 #include "platform/Settings.h"
+#include "app/design/VoskLabel.h"
 #include "screens/ContainerCard.h"
+#include "screens/DeleteProjectContent.h"
 #include "screens/ProjectCard.h"
 #include "screens/ProjectDetailContent.h"
 #include "screens/ProjectsContent.h"
@@ -17,6 +19,7 @@
 #include "support/Widgets.h"
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 
@@ -56,6 +59,15 @@ QStringList shownBanners(QWidget& root)
         if (!banner->isHidden())
             shown << banner->shownText();
     return shown;
+}
+
+// The texts of every label in `root`, as written.
+QStringList labelTexts(QWidget& root)
+{
+    QStringList texts;
+    for (const VoskLabel* label : root.findChildren<VoskLabel*>())
+        texts << label->plainText();
+    return texts;
 }
 
 } // namespace
@@ -119,6 +131,31 @@ TEST_F(ShotPanesTest, TheReclaimPictureShowsTheMeasuredListWithoutMeasuringAnyth
     sheet = qobject_cast<ReclaimView*>(widget.get());
     EXPECT_TRUE(sheet->chosen().isEmpty());
     EXPECT_EQ(sheet->findChild<QAbstractButton*>("removeButton")->text(), QStringLiteral("Nothing selected"));
+}
+
+TEST_F(ShotPanesTest, TheDeletePictureIsTheSheetsTitleOverStorefrontsPlanWithTheTrashChosen)
+{
+    std::unique_ptr<QWidget> widget = build(QStringLiteral("delete"));
+    auto* content = widget->findChild<DeleteProjectContent*>();
+    ASSERT_TRUE(content);
+    EXPECT_TRUE(content->trashDirectory());
+    EXPECT_EQ(widget->findChild<VoskLabel*>("titleLabel")->plainText(), QStringLiteral("Delete storefront"));
+    // A picture confirms nothing, and shows the whole plan rather than a scrolled part of it.
+    EXPECT_FALSE(widget->findChild<QAbstractButton*>("deleteButton"));
+    EXPECT_FALSE(widget->findChild<QAbstractScrollArea*>());
+    ASSERT_FALSE(ShotGenerator::render(*widget).isNull());
+    EXPECT_LE(content->geometry().bottom(), widget->height());
+
+    // Without storefront the first project names the sheet, over the same plan.
+    AppStore& store = m_stage.store();
+    QList<Container> others;
+    for (const Container& c : store.containers())
+        if (!c.name.startsWith(QLatin1String("storefront")))
+            others << c;
+    store.setContainers(others);
+    widget = build(QStringLiteral("delete"));
+    EXPECT_EQ(widget->findChild<VoskLabel*>("titleLabel")->plainText(), QStringLiteral("Delete atlas-analytics"));
+    EXPECT_TRUE(labelTexts(*widget).contains(QStringLiteral("storefront-api-1")));
 }
 
 TEST_F(ShotPanesTest, TheToolsPaneOffersAnUpdateOnlyWhenStale)
