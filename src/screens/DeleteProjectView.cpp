@@ -10,6 +10,7 @@
 #include "screens/DeleteProjectContent.h"
 #include "sheets/Band.h"
 #include "sheets/SheetHost.h"
+#include "sheets/SheetParts.h"
 #include "store/AppStore.h"
 
 #include <QHBoxLayout>
@@ -79,10 +80,7 @@ QWidget* DeleteProjectView::header(const QString& projectName, QWidget* parent)
 {
     auto* header = new Band(Vosk::chrome, 10, parent);
     header->row()->addWidget(new SymbolView(QStringLiteral("trash"), 13, Vosk::errInk, header), 0, Qt::AlignVCenter);
-    auto* title = new VoskLabel(QStringLiteral("Delete ") + projectName, TextStyles::sheetTitle, Vosk::ink, header);
-    title->setObjectName(QStringLiteral("titleLabel"));
-    title->setElideMode(Qt::ElideMiddle);
-    header->row()->addWidget(title, 1, Qt::AlignVCenter);
+    header->row()->addWidget(SheetParts::title(QStringLiteral("Delete ") + projectName, header), 1, Qt::AlignVCenter);
     return header;
 }
 
