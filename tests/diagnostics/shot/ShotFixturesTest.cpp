@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 
 namespace {
 
@@ -41,6 +42,12 @@ struct LeftCase {
     std::function<void(const QString& projects)> meanwhile; // what happens while the run goes on
     QStringList left;                                       // what is under the home afterwards
 };
+
+// Named in test output by its name rather than its bytes.
+void PrintTo(const LeftCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class FixtureFolders : public testing::TestWithParam<LeftCase> {};
 
