@@ -118,8 +118,12 @@ void MenuBarExtra::showPanel()
 void MenuBarExtra::fillMenu()
 {
     m_menu->clear();
+    // clear() leaves a submenu alive, as the menu owns the submenu but not its entry: without this,
+    // every opening would keep one more runtime menu with its entries until the icon goes.
+    delete m_runtimes;
     // The runtime choice, as in the panel's picker.
     QMenu* runtimes = m_menu->addMenu(QStringLiteral("Runtime"));
+    m_runtimes = runtimes;
     runtimes->setObjectName(QStringLiteral("trayRuntimeMenu"));
     auto* group = new QActionGroup(runtimes);
     const QString selection = m_store.selection();

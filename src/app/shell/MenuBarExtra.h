@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMenu>
 #include <QObject>
 #include <QPointer>
 
@@ -45,5 +46,6 @@ private:
     ToolchainStore& m_toolchain;
     QSystemTrayIcon* m_tray;
     QMenu* m_menu;
+    QPointer<QMenu> m_runtimes;
     QPointer<QWidget> m_panel;
 };

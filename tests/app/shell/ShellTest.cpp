@@ -616,6 +616,10 @@ TEST(Scenes, TheTrayMenuOffersThePanelsEntries)
             texts << action->text();
     EXPECT_EQ(texts, QStringList({"Runtime", "SHOP  1/1", "Stop web", "OTHER", "Resume tool", "Open Voskel",
                                   "Settings…", "Quit"}));
+    // The menu is filled afresh at every opening; what the last filling made goes with it.
+    for (int opening = 0; opening < 3; ++opening)
+        extra->fillMenu();
+    EXPECT_EQ(extra->contextMenu()->findChildren<QMenu*>().size(), 1);
 
     extra->showPanel();
     ASSERT_NE(extra->panelView(), nullptr);
