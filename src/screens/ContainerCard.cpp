@@ -125,6 +125,11 @@ ContainerCard::Face ContainerCard::face(const AppStore& store, const Container& 
     return f;
 }
 
+QString ContainerCard::key(const Container& c)
+{
+    return Docker::runtimeId(c.runtime) + QLatin1Char('/') + c.id;
+}
+
 ContainerCard::ContainerCard(AppStore& store, const Container& c, bool inProject, QWidget* parent)
     : VoskCard(parent), m_store(store), m_container(c), m_inProject(inProject)
 {

@@ -54,6 +54,9 @@ public:
     };
 
     static Face face(const AppStore& store, const Container& c, bool inProject);
+    // What keeps a card across refreshes: the runtime's name and the container's identifier. Two
+    // contexts on one engine list the same identifier, each for a container of its own.
+    static QString key(const Container& c);
 
     ContainerCard(AppStore& store, const Container& c, bool inProject, QWidget* parent = nullptr);
 

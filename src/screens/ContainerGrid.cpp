@@ -10,7 +10,7 @@ ContainerGrid::ContainerGrid(AppStore& store, bool inProject, QWidget* parent)
     auto* grid = new AdaptiveGrid(minimumCardWidth, spacing, this);
     grid->setContentsMargins(0, 0, 0, 0);
     m_cards = std::make_unique<KeyedRows<Container, ContainerCard, AdaptiveGrid>>(
-        grid, [](const Container& c) { return c.id; },
+        grid, &ContainerCard::key,
         [this](const Container& c) { return new ContainerCard(m_store, c, m_inProject, this); },
         [](ContainerCard* card, const Container& c, int) { card->setContainer(c); });
 }
@@ -22,7 +22,7 @@ void ContainerGrid::sync(const QList<Container>& containers)
     m_cards->sync(containers);
 }
 
-ContainerCard* ContainerGrid::card(const QString& id) const
+ContainerCard* ContainerGrid::card(const Container& c) const
 {
-    return m_cards->row(id);
+    return m_cards->row(ContainerCard::key(c));
 }

@@ -11,7 +11,7 @@ class AdaptiveGrid;
 class AppStore;
 class ContainerCard;
 
-// Container cards in as many columns as fit, kept by container id across refreshes.
+// Container cards in as many columns as fit, kept by runtime and container id across refreshes.
 class ContainerGrid : public QWidget {
     Q_OBJECT
 
@@ -20,7 +20,7 @@ public:
     ~ContainerGrid() override;
 
     void sync(const QList<Container>& containers);
-    ContainerCard* card(const QString& id) const;
+    ContainerCard* card(const Container& c) const;
 
     static constexpr double minimumCardWidth = 280;
     static constexpr double spacing = 14;

@@ -33,11 +33,6 @@ QList<Container> ContainersContent::sorted(const QList<Container>& containers)
     return result;
 }
 
-QString ContainersContent::key(const Container& c)
-{
-    return Docker::runtimeId(c.runtime) + QLatin1Char('/') + c.id;
-}
-
 ContainersContent::ContainersContent(AppStore& store, QWidget* parent)
     : QWidget(parent), m_store(store)
 {
@@ -63,7 +58,7 @@ ContainersContent::ContainersContent(AppStore& store, QWidget* parent)
     listColumn->addWidget(gridBox);
     column->addWidget(m_listSection);
     m_cards.emplace(
-        m_grid, [](const Container& c) { return key(c); },
+        m_grid, &ContainerCard::key,
         [this, gridBox](const Container& c) { return new ContainerCard(m_store, c, false, gridBox); },
         [this](ContainerCard* card, const Container& c, int) {
             if (m_figuresMoved || !(card->container() == c))

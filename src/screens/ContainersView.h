@@ -26,13 +26,11 @@ public:
 
     // The store's matching containers by name in plain code-point order; equal names keep their order.
     static QList<Container> sorted(const QList<Container>& containers);
-    // What keeps a card across refreshes: the runtime's name and the container's identifier.
-    static QString key(const Container& c);
 
     // Applies the store's present state now rather than on the next turn of the event loop.
     void refresh();
 
-    ContainerCard* card(const Container& c) const { return m_cards->row(key(c)); }
+    ContainerCard* card(const Container& c) const { return m_cards->row(ContainerCard::key(c)); }
     qsizetype cardCount() const { return m_cards->size(); }
     ContainerCard* cardAt(qsizetype index) const { return m_cards->at(index); }
     AdaptiveGrid* grid() const { return m_grid; }

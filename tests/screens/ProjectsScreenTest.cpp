@@ -1,3 +1,5 @@
+#include "screens/ContainerCard.h"
+#include "screens/ContainerMenu.h"
 #include "screens/ProjectCard.h"
 #include "screens/ProjectControls.h"
 #include "screens/ProjectDetailContent.h"
@@ -12,6 +14,7 @@
 #include "support/TestSupport.h"
 #include "support/Widgets.h"
 
+#include <QPointer>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -168,6 +171,32 @@ TEST_F(Screen, CardsAreKeptByProjectIdAcrossRefreshes)
     settle();
     EXPECT_FALSE(content.card("alpha/shop"));
     EXPECT_EQ(content.card("alpha/blog"), blog);
+}
+
+TEST_F(Screen, TwoRuntimesOnOneEngineKeepACardEachForTheSameContainerId)
+{
+    // Two contexts on one engine list the same container under one identifier.
+    const auto on = [](const Runtime& runtime) {
+        Container c = container("tool", "running");
+        c.runtime = runtime;
+        return c;
+    };
+    AppStore& s = showing({on(alpha), on(beta)});
+    s.setRuntimes({entry(alpha), entry(beta)});
+    s.setShowAll(true);
+    ProjectsContent content(s);
+    QList<ContainerCard*> cards = content.findChild<QWidget*>("looseCard")->findChildren<ContainerCard*>();
+    ASSERT_EQ(cards.size(), 2);
+    const QPointer<ContainerCard> onBeta = cards.at(0)->container().runtime == beta ? cards.at(0) : cards.at(1);
+
+    // alpha stops answering: beta's card stays beta's, so its open menu still acts on beta's container.
+    s.setContainers({on(beta)});
+    settle();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(onBeta);
+    EXPECT_FALSE(onBeta->isHidden());
+    EXPECT_EQ(onBeta->container().runtime, beta);
+    EXPECT_EQ(onBeta->menu()->container().runtime, beta);
 }
 
 TEST_F(Screen, TheDetailFollowsTheOpenedIdThroughRefreshesAndGoesBackWhenItLeaves)
