@@ -1,6 +1,5 @@
 #include "app/shell/Hosted.h"
 
-#include "app/shell/Placeholder.h"
 #include "engine/Docker.h"
 #include "screens/CloneProjectView.h"
 #include "screens/ContainersView.h"
