@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QPainter>
 #include <QSaveFile>
 #include <QThread>
@@ -210,6 +211,8 @@ void runShot(QTextStream& out, const QString& dir, Timings* timings)
     registerBundledFonts();
     Theme::instance().install(false);
     const ShotFixtures::CreatedPaths created = ShotFixtures::makeFixtureDirs();
+    // On a machine where the application never ran, the suite's folder is the run's own as well.
+    const bool settingsFolderMade = !QFileInfo::exists(ShotStage::settingsFolder());
     {
         ShotStage stage;
         // A directory that cannot be made shows up as one failed write per picture.
@@ -225,7 +228,7 @@ void runShot(QTextStream& out, const QString& dir, Timings* timings)
         pictures.finish();
         Theme::instance().setAppearance(Appearance::automatic);
     }
-    ShotStage::removeSuite();
+    ShotStage::removeSuite(settingsFolderMade);
     Diagnostics::printLine(out, QStringLiteral("shots written to ") + dir);
     ShotFixtures::removeFixtureDirs(created);
 }

@@ -5,6 +5,9 @@
 #include "platform/Settings.h"
 #include "store/AppStore.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 ShotStage::ShotStage(std::unique_ptr<Platform::Settings> settings)
     : m_settings(settings ? std::move(settings) : Platform::Settings::suite(QString::fromLatin1(suiteName)))
 {
@@ -22,7 +25,15 @@ ShotStage::~ShotStage()
     m_preferences.reset();
 }
 
-void ShotStage::removeSuite()
+QString ShotStage::settingsFolder()
+{
+    return QFileInfo(Platform::Settings::suiteFile(QString::fromLatin1(suiteName))).path();
+}
+
+void ShotStage::removeSuite(bool folderToo)
 {
     Platform::Settings::removeSuite(QString::fromLatin1(suiteName));
+    // Only an empty folder goes: anything else in it is somebody's settings.
+    if (folderToo)
+        QDir().rmdir(settingsFolder());
 }

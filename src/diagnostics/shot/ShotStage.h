@@ -2,6 +2,8 @@
 
 #include "platform/Settings.h"
 
+#include <QString>
+
 #include <memory>
 
 class AppStore;
@@ -24,8 +26,11 @@ public:
     Preferences& preferences() const { return *m_preferences; }
     AppStore& store() const { return *m_store; }
 
-    // Deletes the suite's file; call once no stage is left, as closing one writes the file again.
-    static void removeSuite();
+    // The folder the suite's file lives in, with every other settings file of the application.
+    static QString settingsFolder();
+    // Deletes the suite's file, and with `folderToo` its folder when nothing else is left in it; call
+    // once no stage is left, as closing one writes the file again.
+    static void removeSuite(bool folderToo);
 
 private:
     std::unique_ptr<Platform::Settings> m_settings;

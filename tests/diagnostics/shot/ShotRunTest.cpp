@@ -127,9 +127,9 @@ TEST(ShotRun, WritesEighteenPicturesTwiceTheirSizeTheSameEveryRunAndTakesAwayWha
         EXPECT_LE(QFileInfo(paths.at(i - 1)).lastModified(), QFileInfo(paths.at(i)).lastModified())
             << paths.at(i).toStdString();
 
-    // No project folder and no settings were there before, and none are after.
+    // No project folder and no settings were there before, and none are after, not even their folder.
     EXPECT_FALSE(QFileInfo::exists(first.filePath(QStringLiteral("Projects"))));
-    EXPECT_FALSE(QFileInfo::exists(suiteFile(first.path())));
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(suiteFile(first.path())).path()));
 
     // The second run drew the same pictures, into "shots" as no directory was given.
     EXPECT_EQ(secondRun.exitCode, 0) << secondRun.err.toStdString();
