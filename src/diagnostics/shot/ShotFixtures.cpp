@@ -261,7 +261,7 @@ ProjectRegistry registry(const std::optional<QString>& runtimeId)
     return registry;
 }
 
-DiskUsage usage()
+DiskUsage usage(const std::optional<Runtime>& runtime)
 {
     const DiskUsage parsed = Docker::parseUsage(usageSummary(), usageDetail(), Docker::hasComposeFile);
     DiskUsage result;
@@ -274,6 +274,9 @@ DiskUsage usage()
     };
     result.candidates =
         Docker::marking(parsed.candidates, {{QStringLiteral("storefront-api:dev"), QStringLiteral("storefront")}});
+    // As a measurement of that runtime would: a project frees only what its own runtime holds.
+    for (Reclaimable& item : result.candidates)
+        item.runtime = runtime;
     return result;
 }
 
@@ -312,7 +315,7 @@ void fill(AppStore& store)
         image("d4e5f6a1b2c3", "redis", "7-alpine", "41.4MB"),
     });
     store.setVolumes({volume("storefront_pgdata"), volume("storefront_uploads")});
-    store.setUsage(usage());
+    store.setUsage(usage(store.runtime()));
     store.setStats(stats());
     store.setAddresses(addresses(containers()));
     store.setError(QStringLiteral("docker compose up -d: no configuration file found in ~/Projects/legacy-invoicing"));

@@ -50,7 +50,8 @@ QString containerId(const QString& name);
 QList<Container> containers();
 // One project remembered under `runtimeId`, without containers.
 ProjectRegistry registry(const std::optional<QString>& runtimeId);
-DiskUsage usage();
+// Disk usage as measured on `runtime`.
+DiskUsage usage(const std::optional<Runtime>& runtime);
 LiveStats stats();
 // The address of every running container of `containers` by name, counting up from 192.168.64.2.
 QMap<QString, QString> addresses(const QList<Container>& containers);

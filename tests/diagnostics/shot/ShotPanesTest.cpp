@@ -93,6 +93,13 @@ TEST_F(ShotPanesTest, ThePicturesOfTheProjectsShowEveryProjectThoughNeverShownOn
     ASSERT_FALSE(ShotGenerator::render(*screen).isNull());
     EXPECT_EQ(screen->findChildren<ProjectCard*>().size(), 6);
     EXPECT_EQ(screen->findChild<ProjectsContent*>()->emphasizedId(), QStringLiteral("apple-container/atlas-analytics"));
+    // The projects with something stopped or built here offer to free it.
+    QStringList freeing;
+    for (const ProjectCard* card : screen->findChildren<ProjectCard*>())
+        if (!card->findChild<QAbstractButton*>("freeButton")->isHidden())
+            freeing << card->project().name;
+    freeing.sort();
+    EXPECT_EQ(freeing, (QStringList{"atlas-analytics", "legacy-invoicing", "storefront"}));
 
     screen = build(QStringLiteral("project"));
     auto* detail = screen->findChild<ProjectDetailContent*>();
