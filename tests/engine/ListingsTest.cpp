@@ -152,7 +152,18 @@ INSTANTIATE_TEST_SUITE_P(
         R"({"ID":"bad \x escape"})", R"({"ID":"short \u12"})", "{\"ID\":\"raw\ttab\"}", R"({"ID":tru})",
         R"({"ID":nulls})", R"(["ID","a"])", R"("ID")", "   ", "\n\n",
         R"({"a":[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["deep"]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]],"ID":"d"})",
-        "{\"ID\":\"one\"}\n\n{\"ID\":\"two\"}\nnoise\n{\"ID\":\"three\"}"));
+        "{\"ID\":\"one\"}\n\n{\"ID\":\"two\"}\nnoise\n{\"ID\":\"three\"}",
+        QString::fromUtf8("{\"ID\":\"a\",\"Names\":\"\xEF\xBB\xBFweb\"}"),
+        QString::fromUtf8("\xEF\xBB\xBF{\"ID\":\"marked line\",\"\xEF\xBB\xBFNames\":\"marked key\"}")));
+
+TEST(FastReaderAgrees, AByteOrderMarkInsideAValueIsPartOfIt)
+{
+    // The name "\uFEFFweb" is not "web": a command given the one must never reach the other.
+    const QString line = QString::fromUtf8("{\"ID\":\"a\",\"Names\":\"\xEF\xBB\xBFweb\"}");
+    ASSERT_EQ(Docker::parseContainers(line, std::nullopt).size(), 1);
+    EXPECT_EQ(Docker::parseContainers(line, std::nullopt)[0].name, QStringLiteral(u"\uFEFFweb"));
+    EXPECT_EQ(Docker::str(Docker::ndjson(line).value(0), QStringLiteral("Names")), QStringLiteral(u"\uFEFFweb"));
+}
 
 TEST(Labels, CommasInValuesAreRejoined)
 {
