@@ -3,6 +3,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace Platform {
 
@@ -23,6 +27,49 @@ bool holds(const QString& folder, const QString& path)
 QString refused(const QString& path, const QString& reason)
 {
     return QStringLiteral("Refused to move %1 to the Trash: %2.").arg(path, reason);
+}
+
+QString failed(const QString& path, const QString& reason)
+{
+    return QStringLiteral("Could not move %1 to the Trash: %2.").arg(path, reason);
+}
+
+// The Trash of the home folder's file system: "Trash" in the user's data folder.
+QString homeTrash()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash");
+}
+
+// Makes `folder` and whatever is missing above it, each readable by the user alone.
+bool makePrivateFolder(const QString& folder)
+{
+    const QString clean = QDir::cleanPath(folder);
+    if (QFileInfo(clean).isDir())
+        return true;
+    const QString parent = QFileInfo(clean).absolutePath();
+    if (parent == clean || !makePrivateFolder(parent))
+        return false;
+    return ::mkdir(QFile::encodeName(clean).constData(), 0700) == 0 || QFileInfo(clean).isDir();
+}
+
+// Whether a trashed item's new path lies in a Trash: the "files" folder of the home Trash, or of a
+// file system's own Trash (".Trash-<uid>", or "<uid>" inside ".Trash"), with its record in "info".
+bool inATrash(const QString& landed, const QString& home)
+{
+    const QFileInfo item(landed);
+    if (!item.isAbsolute() || !item.exists())
+        return false;
+    const QDir files = item.absoluteDir();
+    if (files.dirName() != u"files")
+        return false;
+    const QString trash = QFileInfo(files.absolutePath()).absolutePath();
+    if (!QFile::exists(trash + QStringLiteral("/info/") + item.fileName() + QStringLiteral(".trashinfo")))
+        return false;
+    const QString uid = QString::number(::getuid());
+    const QFileInfo trashInfo(trash);
+    return trashInfo.canonicalFilePath() == QFileInfo(home).canonicalFilePath() ||
+           trashInfo.fileName() == QStringLiteral(".Trash-") + uid ||
+           (trashInfo.fileName() == uid && QFileInfo(trashInfo.absolutePath()).fileName() == u".Trash");
 }
 
 } // namespace
@@ -50,10 +97,26 @@ std::optional<QString> moveToTrash(const QString& path)
 {
     if (auto refusal = trashRefusal(path))
         return refusal;
+    // Without the user's data folder (a fresh account) Qt makes a Trash under the working directory
+    // and reports success, so the home Trash is made first, private as the Trash specification asks.
+    const QString trash = homeTrash();
+    for (const QString& folder : {trash + QStringLiteral("/files"), trash + QStringLiteral("/info")})
+        if (!makePrivateFolder(folder))
+            return failed(path, QStringLiteral("the Trash folder %1 could not be made").arg(folder));
+
     QFile file(path);
-    if (file.moveToTrash())
+    if (!file.moveToTrash())
+        return failed(path, file.errorString());
+    const QString landed = file.fileName();
+    if (inATrash(landed, trash))
         return std::nullopt;
-    return QStringLiteral("Could not move %1 to the Trash: %2.").arg(path, file.errorString());
+    // Somewhere no one would look for it: it goes back where it was.
+    const QFileInfo stray(landed);
+    QFile::remove(stray.absolutePath() + QStringLiteral("/../info/") + stray.fileName() +
+                  QStringLiteral(".trashinfo"));
+    if (!QDir().rename(stray.absoluteFilePath(), path))
+        return failed(path, QStringLiteral("it was moved to %1 instead").arg(stray.absoluteFilePath()));
+    return failed(path, QStringLiteral("it did not arrive in the Trash"));
 }
 
 } // namespace Platform

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 using TestSupport::ScopedEnv;
@@ -91,4 +92,29 @@ TEST_F(Trash, AFolderThatIsGoneIsAFailureThatSaysSo)
     const std::optional<QString> failed = Platform::moveToTrash(gone);
     ASSERT_TRUE(failed);
     EXPECT_TRUE(failed->startsWith("Could not move " + gone + " to the Trash: ")) << failed->toStdString();
+}
+
+TEST_F(Trash, OnAFreshAccountTheTrashIsMadeInTheDataFolderNotWhereTheApplicationRuns)
+{
+    // No data folder yet: neither XDG_DATA_HOME nor ~/.local/share.
+    const ScopedEnv noDataHome("XDG_DATA_HOME", std::nullopt);
+    const QString dir = folder("users/me/projects/shop");
+    QTemporaryDir workingDir;
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(workingDir.path()));
+
+    const std::optional<QString> failed = Platform::moveToTrash(dir);
+    QDir::setCurrent(before);
+
+    EXPECT_EQ(failed, std::nullopt);
+    EXPECT_FALSE(QFile::exists(dir));
+    const QString trash = home + "/.local/share/Trash";
+    EXPECT_TRUE(QFile::exists(trash + "/files/shop/compose.yaml"));
+    EXPECT_TRUE(QFile::exists(trash + "/info/shop.trashinfo"));
+    for (const QString& made : {home + "/.local", home + "/.local/share", trash, trash + "/files", trash + "/info"})
+        EXPECT_EQ(QFileInfo(made).permissions() & 0x7777,
+                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser | QFile::WriteUser |
+                      QFile::ExeUser)
+            << made.toStdString();
+    EXPECT_TRUE(QDir(workingDir.path()).isEmpty());
 }
