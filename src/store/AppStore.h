@@ -202,9 +202,10 @@ public:
     // What deleting the project would remove. Never fails: what cannot be read is left out. Without
     // a readable compose file only the mounted volumes compose made for the project are planned.
     QCoro::Task<TeardownPlan> teardownPlan(ComposeProject project);
-    // Carries a plan out on `on`: the project down (or its containers removed), its own volumes
-    // removed, optionally its folder moved to the Trash, the project forgotten. Every failure is
-    // collected into `error`, one line each; busy lasts until the refresh after it has finished.
+    // Carries a plan out on `on`: the project down (or its containers removed, also when compose
+    // refuses the project's name), its own volumes removed, optionally its folder moved to the
+    // Trash, and then, when nothing failed, the project forgotten. Every failure is collected into
+    // `error`, one line each; busy lasts until the refresh after it has finished.
     QCoro::Task<> deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trashDirectory);
 
     // Removes the chosen candidates, each on its own runtime, reloads usage and listings and says in

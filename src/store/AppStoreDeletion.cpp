@@ -90,22 +90,30 @@ QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> 
 
     // The project goes down first: through compose where its file is, else container by container.
     // Then the volumes only it used. One command after the other, each in its folder, if any.
+    const QStringList removal = QStringList{QStringLiteral("rm"), QStringLiteral("-f")} + plan.containers;
     QList<std::pair<QStringList, std::optional<QString>>> steps;
     if (plan.workingDir && Docker::composeFile(*plan.workingDir))
         steps.append({composeCommand(plan.project, QStringLiteral("down")), plan.workingDir});
     else if (!plan.containers.isEmpty())
-        steps.append({QStringList{QStringLiteral("rm"), QStringLiteral("-f")} + plan.containers, std::nullopt});
+        steps.append({removal, std::nullopt});
     QStringList volumes{QStringLiteral("volume"), QStringLiteral("rm")};
     for (const VolumeUse& volume : plan.removable())
         volumes << volume.name;
     if (volumes.size() > 2)
         steps.append({volumes, std::nullopt});
 
-    for (const auto& step : std::as_const(steps)) {
-        auto job = runStep(engine, step.first, on, step.second);
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        auto job = runStep(engine, steps[i].first, on, steps[i].second);
         const std::optional<QString> failed = co_await std::move(job);
         if (!self)
             co_return;
+        // A project another tool started may carry a name compose will not take (capitals, blanks);
+        // its containers then go one by one, as when its file is gone.
+        const bool composeRefusedName = failed && steps[i].second && failed->contains(u"invalid project name");
+        if (composeRefusedName && !plan.containers.isEmpty()) {
+            steps.insert(i + 1, {removal, std::nullopt});
+            continue;
+        }
         if (failed)
             failures << *failed;
     }
@@ -119,10 +127,13 @@ QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> 
             failures << *failed;
     }
 
-    // Forgotten even after failures: containers that stayed still show the project through their labels.
-    ProjectRegistry changed = m_registry;
-    changed.forget(plan.project, on ? std::optional<QString>(on->id()) : std::nullopt);
-    keepRegistry(changed);
+    // Forgotten only once it is gone as planned; otherwise it stays listed beside the failure, to be
+    // deleted again.
+    if (failures.isEmpty()) {
+        ProjectRegistry changed = m_registry;
+        changed.forget(plan.project, on ? std::optional<QString>(on->id()) : std::nullopt);
+        keepRegistry(changed);
+    }
 
     setError(failures.isEmpty() ? std::nullopt : std::optional<QString>(failures.join(u'\n')));
     co_await refresh(false);

@@ -407,6 +407,26 @@ TEST_F(ActionsOnEngine, AProjectWithoutItsFolderIsDeletedContainerByContainerAnd
     EXPECT_TRUE(volumeExists(others));
 }
 
+// Another tool started it under a name compose refuses (capitals, a blank); only its labels know it.
+TEST_F(ActionsOnEngine, AProjectWhoseNameComposeRefusesIsStillDeleted)
+{
+    const QString name = uniqueName("Shop") + " Front";
+    const QString web = uniqueName("front-web");
+    const QString dir = projectFolder("front", "services:\n  web:\n    image: " + TestSupport::testImage() + "\n");
+    ASSERT_NO_FATAL_FAILURE(runContainer(web, {"--label", QString(Docker::projectLabel) + "=" + name, "--label",
+                                               QString(Docker::workingDirLabel) + "=" + dir}));
+    run(store->refresh(false));
+    ASSERT_TRUE(project(name));
+
+    const TeardownPlan plan = run(store->teardownPlan(*project(name)));
+    EXPECT_EQ(plan.containers, QStringList{web});
+    run(store->deleteProject(plan, store->runtime(), false));
+
+    EXPECT_EQ(store->error(), std::nullopt);
+    EXPECT_NE(docker({"inspect", web}).status, 0);
+    EXPECT_FALSE(project(name));
+}
+
 TEST_F(ActionsOnEngine, ReclaimRemovesTheChosenItemsAndReportsWhatWouldNotGo)
 {
     const QString stopped = uniqueName("stopped");

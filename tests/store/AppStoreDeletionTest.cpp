@@ -169,8 +169,33 @@ TEST_F(Deletion, EveryFailureIsALineInTheOrderItHappenedAndTheRestStillRuns)
     EXPECT_EQ(s.error(), "down failed\ndocker volume rm exited 1.");
     EXPECT_TRUE(trashed("shop"));
     EXPECT_FALSE(QFile::exists(dir));
-    EXPECT_FALSE(s.registry().knows("shop", QStringLiteral("alpha"))) << "forgotten even so";
-    EXPECT_EQ(ProjectRegistry::load(*settings), s.registry());
+    EXPECT_TRUE(s.registry().knows("shop", QStringLiteral("alpha"))) << "kept, to be deleted again";
+}
+
+TEST_F(Deletion, AProjectNameComposeRefusesHasItsContainersRemovedOneByOne)
+{
+    // Started by another tool under a name compose would not give a project.
+    const QString dir = folder("shop");
+    const QStringList down{"compose", "-p", "Shop Front", "down"};
+    engine->failCommand(down, "invalid project name \"Shop Front\": must consist only of lowercase alphanumeric "
+                              "characters, hyphens, and underscores as well as start with a letter or number\n");
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    ProjectRegistry registry;
+    registry.add({"Shop Front", dir, {"web"}}, QStringLiteral("alpha"));
+    s.setRegistry(registry);
+
+    run(s.deleteProject({"Shop Front", {"Shop Front-web-1"}, {own}, dir}, alpha, false));
+
+    EXPECT_EQ(engine->commandArgs(), (QList<QStringList>{down, {"rm", "-f", "Shop Front-web-1"}, {"volume", "rm", "shop_data"}}));
+    EXPECT_EQ(s.error(), std::nullopt);
+    EXPECT_FALSE(s.registry().knows("Shop Front", QStringLiteral("alpha")));
+
+    // When the removal fails too, its failure shows and the project stays.
+    s.setRegistry(registry);
+    engine->failCommand({"rm", "-f", "Shop Front-web-1"}, "permission denied\n");
+    run(s.deleteProject({"Shop Front", {"Shop Front-web-1"}, {}, dir}, alpha, false));
+    EXPECT_EQ(s.error(), "permission denied");
+    EXPECT_TRUE(s.registry().knows("Shop Front", QStringLiteral("alpha")));
 }
 
 TEST_F(Deletion, ASuccessClearsAnEarlierErrorAndBusyLastsThroughTheRefresh)
