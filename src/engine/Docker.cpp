@@ -86,7 +86,7 @@ Platform::Capture capture(const QStringList& args, const std::optional<Runtime>&
 void requireJsonListing(QStringView output, qsizetype rowsRead)
 {
     qsizetype lines = 0;
-    for (const QStringView line : output.split(u'\n', Qt::SkipEmptyParts))
+    for (const QStringView line : output.tokenize(u'\n', Qt::SkipEmptyParts))
         if (!line.trimmed().isEmpty())
             ++lines;
     if (lines <= rowsRead)
