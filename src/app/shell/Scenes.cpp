@@ -82,7 +82,8 @@ void Scenes::showMainWindow()
         connect(m_main, &ContentView::shown, this, &Scenes::startStores);
         connect(m_main, &ContentView::settingsRequested, this, &Scenes::showSettings);
         connect(m_main, &ContentView::quitRequested, this, &Scenes::quit);
-        connect(m_main, &ContentView::closed, this, &Scenes::mainWindowClosed);
+        // Queued: the window hides only once its close is through.
+        connect(m_main, &ContentView::closed, this, &Scenes::quitWhenNothingShows, Qt::QueuedConnection);
     }
     if (m_main->isMinimized())
         m_main->showNormal();
@@ -93,19 +94,31 @@ void Scenes::showMainWindow()
 
 void Scenes::showSettings()
 {
-    if (!m_settings)
+    if (!m_settings) {
         m_settings = new SettingsWindow(m_stores.store(), m_stores.toolchain(), m_preferences);
+        m_settings->installEventFilter(this);
+    }
     m_settings->show();
     m_settings->raise();
     m_settings->activateWindow();
 }
 
-void Scenes::mainWindowClosed()
+void Scenes::quitWhenNothingShows()
 {
-    // With a tray icon the application stays, as the icon can bring the window back; without one,
-    // closing the window is the only way a user has to say they are done.
-    if (!m_extra)
-        quit();
+    // With a tray icon the application stays, as the icon can bring a window back; without one,
+    // closing the last window is the only way a user has to say they are done. A window still open,
+    // Settings running a tool job say, keeps it: quitting would end that job half-way.
+    if (m_extra || (m_main && m_main->isVisible()) || (m_settings && m_settings->isVisible()))
+        return;
+    quit();
+}
+
+bool Scenes::eventFilter(QObject* watched, QEvent* event)
+{
+    // Once the close is through: the window may still refuse it.
+    if (event->type() == QEvent::Close && watched == m_settings)
+        QMetaObject::invokeMethod(this, &Scenes::quitWhenNothingShows, Qt::QueuedConnection);
+    return QObject::eventFilter(watched, event);
 }
 
 void Scenes::quit()

@@ -46,11 +46,14 @@ public:
     static bool trayAvailable();
     static void setTrayAvailableForTesting(std::optional<bool> available);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void applyAppearance();
     void followMenuBar();
     void startStores();
-    void mainWindowClosed();
+    void quitWhenNothingShows();
 
     Preferences& m_preferences;
     Stores m_stores;

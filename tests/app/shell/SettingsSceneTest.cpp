@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QTest>
+#include <QTimer>
 
 using ShellTesting::Fixture;
 
@@ -43,5 +44,49 @@ TEST(SettingsScene, TheWindowsSwitchesActOnTheApplication)
     EXPECT_EQ(Theme::currentLook(), Look::light);
 
     window->close();
+    Scenes::setTrayAvailableForTesting(std::nullopt);
+}
+
+namespace {
+
+// Runs the application until it quits or `ms` pass; true when it quit by itself.
+bool quitsWithin(int ms)
+{
+    bool waitedOut = false;
+    QTimer failsafe;
+    failsafe.setSingleShot(true);
+    QObject::connect(&failsafe, &QTimer::timeout, [&] {
+        waitedOut = true;
+        QCoreApplication::quit();
+    });
+    failsafe.start(ms);
+    QCoreApplication::exec();
+    return !waitedOut;
+}
+
+} // namespace
+
+// Without a tray icon nothing could bring a closed window back, so the last window closed ends the
+// application, and not before: the Settings window may be running a tool job.
+TEST(SettingsScene, WithoutATrayTheLastWindowClosedEndsTheApplication)
+{
+    Fixture f;
+    Scenes::setTrayAvailableForTesting(false);
+    Scenes scenes(f.preferences,
+                  {[&]() -> AppStore& { return f.store; }, [&]() -> ToolchainStore& { return f.toolchain; }});
+    scenes.showMainWindow();
+    scenes.showSettings();
+    scenes.mainWindow()->close();
+    EXPECT_FALSE(quitsWithin(300));
+    scenes.settingsWindow()->close();
+    EXPECT_TRUE(quitsWithin(10000));
+
+    // The other way round: the main window is the last.
+    scenes.showMainWindow();
+    scenes.showSettings();
+    scenes.settingsWindow()->close();
+    EXPECT_FALSE(quitsWithin(300));
+    scenes.mainWindow()->close();
+    EXPECT_TRUE(quitsWithin(10000));
     Scenes::setTrayAvailableForTesting(std::nullopt);
 }
