@@ -76,8 +76,10 @@ QCoro::Task<AppStore::LoginResult> AppStore::login(QString server, QString usern
     // every process listing, and it is never part of a text the store keeps or shows.
     QStringList args{QStringLiteral("login"), QStringLiteral("--username"), Docker::trimBlanks(username),
                      QStringLiteral("--password-stdin")};
+    // "--" keeps a server typed as "-h" or "--help" from being read as an option: the client would
+    // print its help, exit 0, and the sheet would call that a successful login.
     if (!host.isEmpty())
-        args << host;
+        args << QStringLiteral("--") << host;
 
     const std::shared_ptr<StoreEngine> engine = m_engine;
     auto job = Platform::onUserInitiated([engine, args, on, password] {

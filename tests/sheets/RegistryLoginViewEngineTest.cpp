@@ -79,7 +79,7 @@ TEST_F(LoginOnEngine, TheRegistryTurnsAWrongPasswordAwayAndTakesTheRightOneWhich
     EXPECT_EQ(password->text(), "");
 
     const QString calls = client.log();
-    EXPECT_EQ(calls.count(" login --username " + registry.username + " --password-stdin " + registry.address +
+    EXPECT_EQ(calls.count(" login --username " + registry.username + " --password-stdin -- " + registry.address +
                           "\n"),
               2)
         << calls.toStdString();

@@ -57,7 +57,7 @@ protected:
 
 TEST_F(LoginSheet, WhatIsTypedGoesToTheClientAsTypedAndTheFormWaitsMeanwhile)
 {
-    const QStringList args{"login", "--username", "me", "--password-stdin", "ghcr.io"};
+    const QStringList args{"login", "--username", "me", "--password-stdin", "--", "ghcr.io"};
     engine->answer(args, {0, "Login Succeeded\n", "WARNING! Your credentials are stored unencrypted\n"});
     const auto gate = engine->hold(ScriptedEngine::Call::Capture, alpha);
     type("serverField", " ghcr.io ");
@@ -94,7 +94,7 @@ TEST_F(LoginSheet, TheHeaderNamesTheShownRuntimeOnlyWhenThereIsOne)
 
 TEST_F(LoginSheet, RendersInBothLooks)
 {
-    engine->answer({"login", "--username", "me", "--password-stdin", "registry.example"},
+    engine->answer({"login", "--username", "me", "--password-stdin", "--", "registry.example"},
                    {1, "", "Error response from daemon: Get \"https://registry.example/v2/\": unauthorized"});
     const QStringList files = TestSupport::renderToGallery("login-sheet", [&]() -> std::unique_ptr<QWidget> {
         auto view = std::make_unique<RegistryLoginView>(*store);

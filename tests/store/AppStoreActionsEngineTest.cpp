@@ -473,6 +473,15 @@ TEST_F(ActionsOnEngine, LoginWhereNoRegistryListensFailsWithTheClientsWordsAndNo
     EXPECT_EQ(store->error(), std::nullopt);
 }
 
+TEST_F(ActionsOnEngine, AServerThatLooksLikeAnOptionIsAFailedLoginNotTheClientsHelp)
+{
+    for (const char* server : {"-h", "--help"}) {
+        const AppStore::LoginResult result = run(store->login(server, "me", "pw"));
+        EXPECT_FALSE(result.ok) << server;
+        EXPECT_FALSE(result.said.contains("Usage")) << result.said.toStdString();
+    }
+}
+
 TEST_F(ActionsOnEngine, LoginToTheTestRegistryTurnsAWrongPasswordAwayAndTakesTheRightOne)
 {
     VOSKEL_REQUIRE_REGISTRY();

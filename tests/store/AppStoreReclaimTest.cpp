@@ -104,7 +104,7 @@ TEST_F(Login, ThePasswordGoesOnlyToStandardInputAndTheServerOnlyWhenGiven)
     EXPECT_EQ(
         engine->commands(),
         (QList<Command>{
-            {{"login", "--username", "me", "--password-stdin", "registry.example:5000"}, "beta", {}, secret},
+            {{"login", "--username", "me", "--password-stdin", "--", "registry.example:5000"}, "beta", {}, secret},
             {{"login", "--username", "me", "--password-stdin"}, "beta", {}, secret}}))
         << "the password unchanged, blanks and all";
     EXPECT_FALSE(s.busy());
@@ -113,7 +113,7 @@ TEST_F(Login, ThePasswordGoesOnlyToStandardInputAndTheServerOnlyWhenGiven)
 
 TEST_F(Login, WhatTheClientSaidOrItsStatus)
 {
-    const QStringList args{"login", "--username", "me", "--password-stdin", "r.example"};
+    const QStringList args{"login", "--username", "me", "--password-stdin", "--", "r.example"};
     const struct {
         Platform::Capture done;
         AppStore::LoginResult result;
@@ -160,7 +160,7 @@ TEST(LoginThroughTheClient, ThePasswordIsWrittenToStandardInputAndNeverEchoed)
 
     TestSupport::ScopedEnv args("VOSKEL_FAKE_MODE", QByteArray("args"));
     const AppStore::LoginResult listed = QCoro::waitFor(store.login("r.example", "me", password));
-    EXPECT_EQ(listed.said, "login\n--username\nme\n--password-stdin\nr.example");
+    EXPECT_EQ(listed.said, "login\n--username\nme\n--password-stdin\n--\nr.example");
 
     ASSERT_EQ(tools.calls().size(), 2);
     for (const QString& call : tools.calls())
