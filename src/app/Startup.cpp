@@ -5,6 +5,7 @@
 #include "diagnostics/PlanDump.h"
 #include "diagnostics/RuntimeDump.h"
 #include "diagnostics/ToolsDump.h"
+#include "diagnostics/selftest/SelfTest.h"
 #include "diagnostics/shot/ShotGenerator.h"
 #include "platform/Pools.h"
 #include "platform/ProcessRunner.h"
@@ -28,20 +29,15 @@ std::optional<QString> at(const QStringList& arguments, qsizetype index)
     return arguments.at(index);
 }
 
-// What the later parts of the application will be; none for a mode that is built.
-const char* notBuiltYet(Mode mode)
-{
-    switch (mode) {
-    case Mode::SelfTest:
-        return "the self test";
-    default:
-        return nullptr;
-    }
-}
-
-void runTextMode(const Choice& choice, QTextStream& out)
+// The exit status of the mode: 0, except for a self test that found a check that does not hold.
+int runTextMode(const Choice& choice, QTextStream& out)
 {
     switch (choice.mode) {
+    case Mode::SelfTest: {
+        QTextStream err(stderr);
+        err.setEncoding(QStringConverter::Utf8);
+        return Diagnostics::runSelfTest(out, err);
+    }
     case Mode::Tools:
         Diagnostics::runToolsDump(out, choice.withScripts);
         break;
@@ -58,6 +54,7 @@ void runTextMode(const Choice& choice, QTextStream& out)
     default:
         break;
     }
+    return 0;
 }
 
 } // namespace
@@ -118,11 +115,6 @@ int run(int argc, char** argv)
     if (choice.mode == Mode::Application)
         return VoskelApp::run(argc, argv);
 
-    if (const char* missing = notBuiltYet(choice.mode)) {
-        std::fprintf(stderr, "voskel: %s is not built yet.\n", missing);
-        return 1;
-    }
-
     if (choice.mode == Mode::Shot) {
         // The pictures are drawn off screen whatever the session has, so no display is needed or used.
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -137,8 +129,9 @@ int run(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     out.setEncoding(QStringConverter::Utf8);
-    runTextMode(choice, out);
-    return finish(out);
+    const int status = runTextMode(choice, out);
+    const int finished = finish(out);
+    return status != 0 ? status : finished;
 }
 
 } // namespace Startup

@@ -31,9 +31,8 @@ ProjectRegistry userRegistry()
 void printListings(QTextStream& out, const AppStore& store)
 {
     for (const RuntimeEntry& entry : store.runtimes())
-        printLine(out, QStringLiteral("runtime: ") + entry.runtime.name +
-                           (entry.current ? separator + QStringLiteral("current") : QString()) +
-                           (entry.reachable ? QString() : separator + QStringLiteral("offline  [skipped]")));
+        printLine(out, QStringLiteral("runtime: ") + entry.label() +
+                           (entry.reachable ? QString() : QStringLiteral("  [skipped]")));
 
     printLine(out, QStringLiteral("containers: ") + QString::number(store.containers().size()) +
                        QStringLiteral("  running: ") + QString::number(store.runningCount()));

@@ -43,10 +43,7 @@ void printRuntimes(QTextStream& out)
         return; // a client without contexts still has containers to show
     }
     for (const RuntimeEntry& entry : std::as_const(discovery.list))
-        printLine(out, QStringLiteral("runtime: ") + entry.runtime.name +
-                           when(entry.current, separator + QStringLiteral("current")) +
-                           when(!entry.reachable, separator + QStringLiteral("offline")) +
-                           QStringLiteral("  ") + entry.endpoint +
+        printLine(out, QStringLiteral("runtime: ") + entry.label() + QStringLiteral("  ") + entry.endpoint +
                            when(discovery.current == entry.runtime, QStringLiteral("  [opens here]")));
 }
 

@@ -19,9 +19,10 @@ QString orHyphen(const std::optional<QString>& value)
     return value.value_or(QStringLiteral("-"));
 }
 
-QString toolLine(const Tool& tool, const std::optional<QString>& latest)
+QString toolLine(Tool tool, const std::optional<QString>& latest)
 {
-    const bool older = tool.installed && latest && Toolchain::isOlder(*tool.installed, *latest);
+    tool.latest = latest;
+    const bool older = tool.hasUpdate();
     QString state;
     if (!tool.installed)
         state = QStringLiteral("not installed");
@@ -80,8 +81,7 @@ void runToolsDump(QTextStream& out, bool withScripts, const ToolsHost& host)
                        (status.running ? QStringLiteral("running") : QStringLiteral("stopped")) +
                        QStringLiteral("  client ") + orHyphen(status.clientVersion) +
                        QStringLiteral("  server ") + orHyphen(status.serverVersion);
-    if (status.running && status.clientVersion && status.serverVersion &&
-        *status.clientVersion != *status.serverVersion)
+    if (status.needsRestart())
         services += QStringLiteral("  [restart needed]");
     printLine(out, services);
 

@@ -14,6 +14,17 @@ size_t qHash(const Runtime& runtime, size_t seed) noexcept
     return qHashMulti(seed, int(runtime.kind), runtime.name, runtime.path);
 }
 
+QString RuntimeEntry::label() const
+{
+    static const QString separator = QStringLiteral(u" \u00B7 ");
+    QString text = runtime.name;
+    if (current)
+        text += separator + QStringLiteral("current");
+    if (!reachable)
+        text += separator + QStringLiteral("offline");
+    return text;
+}
+
 size_t qHash(const RuntimeEntry& entry, size_t seed) noexcept
 {
     return qHashMulti(seed, entry.runtime, entry.endpoint, entry.reachable, entry.current);
@@ -78,12 +89,19 @@ QString resolveLinks(const QString& path)
     return canonical.isEmpty() ? path : canonical;
 }
 
-bool isReachable(const QString& endpoint)
+std::optional<QString> socketPath(const QString& endpoint)
 {
     if (!endpoint.startsWith(unixScheme))
+        return std::nullopt;
+    return endpoint.mid(unixScheme.size());
+}
+
+bool isReachable(const QString& endpoint)
+{
+    const std::optional<QString> path = socketPath(endpoint);
+    if (!path)
         return true;
-    const QString path = endpoint.mid(unixScheme.size());
-    return !path.isEmpty() && fileExists(path);
+    return !path->isEmpty() && fileExists(*path);
 }
 
 Discovery runtimes()
@@ -120,14 +138,16 @@ QList<RuntimeEntry> withoutAlias(const QList<RuntimeEntry>& entries, const Resol
     };
     const auto alias = std::find_if(entries.cbegin(), entries.cend(),
                                     [&](const RuntimeEntry& e) { return isDefault(e) && !e.current; });
-    if (alias == entries.cend() || !alias->endpoint.startsWith(unixScheme))
+    if (alias == entries.cend())
+        return entries;
+    const std::optional<QString> aliasSocket = socketPath(alias->endpoint);
+    if (!aliasSocket)
         return entries;
 
-    const QString aliasPath = resolve(alias->endpoint.mid(unixScheme.size()));
+    const QString aliasPath = resolve(*aliasSocket);
     const bool shared = std::any_of(entries.cbegin(), entries.cend(), [&](const RuntimeEntry& e) {
-        if (isDefault(e) || !e.endpoint.startsWith(unixScheme))
-            return false;
-        return resolve(e.endpoint.mid(unixScheme.size())) == aliasPath;
+        const std::optional<QString> socket = socketPath(e.endpoint);
+        return !isDefault(e) && socket && resolve(*socket) == aliasPath;
     });
     if (!shared)
         return entries;

@@ -41,6 +41,9 @@ struct RuntimeEntry {
     bool current = false;
 
     const QString& id() const { return runtime.id(); }
+    // How the runtime picker names it: the name, then " · current" for the client's current context,
+    // then " · offline" when it does not answer.
+    QString label() const;
     bool operator==(const RuntimeEntry&) const = default;
 };
 
@@ -71,6 +74,9 @@ std::optional<Runtime> preferred(const QList<RuntimeEntry>& entries, const std::
 
 // The runtime to switch to when `from` no longer answers; none when nothing better is listed.
 std::optional<Runtime> handover(const std::optional<Runtime>& from, const QList<RuntimeEntry>& entries);
+
+// The socket path a "unix://" endpoint names (possibly empty); none for any other endpoint.
+std::optional<QString> socketPath(const QString& endpoint);
 
 // A "unix://" endpoint is reachable when its socket file exists; other endpoints always are.
 bool isReachable(const QString& endpoint);

@@ -97,8 +97,7 @@ std::optional<Reclaimable> imageCandidate(const QJsonObject& object)
         return std::nullopt;
     const QString repository = object.value(QLatin1StringView("Repository")).toString();
     const QString tag = object.value(QLatin1StringView("Tag")).toString();
-    if (repository.startsWith(QLatin1StringView(Docker::appleSystemImagePrefix)) ||
-        repository.startsWith(QLatin1StringView(Docker::bridgeImagePrefix)))
+    if (Docker::isSystemImage(repository))
         return std::nullopt;
 
     Reclaimable item = candidate(Reclaimable::Kind::Image, {}, {}, 0, Reclaimable::Recovery::Restorable);
@@ -206,6 +205,12 @@ namespace Docker {
 bool hasComposeFile(const QString& workingDir)
 {
     return composeFile(workingDir).has_value();
+}
+
+bool isSystemImage(const QString& repository)
+{
+    return repository.startsWith(QLatin1StringView(appleSystemImagePrefix)) ||
+           repository.startsWith(QLatin1StringView(bridgeImagePrefix));
 }
 
 DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCompose& canCompose)

@@ -74,6 +74,8 @@ bool hasComposeFile(const QString& workingDir);
 // Repository prefixes of images that belong to the Apple runtime or its Docker-API bridge; never offered.
 inline constexpr auto appleSystemImagePrefix = "ghcr.io/apple/container";
 inline constexpr auto bridgeImagePrefix = "socktainer-";
+// Whether an image (by its repository) belongs to the Apple runtime or its bridge.
+bool isSystemImage(const QString& repository);
 
 // `docker system df --format json` (summary lines) and `docker system df -v --format json` (one
 // object) to sizes and reclaim candidates. Never fails: unreadable parts are left out. A null

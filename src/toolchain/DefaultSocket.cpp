@@ -117,7 +117,7 @@ State state(const Paths& paths)
     const std::optional<QString> destination = readLink(socket);
 
     if (destination) {
-        if (*destination == paths.colimaSocket)
+        if (pointsAt(*destination, paths.colimaSocket))
             return State::colima(QFileInfo::exists(paths.permanentEntry));
         return present && resolves ? State::taken() : State::free();
     }
@@ -132,6 +132,11 @@ std::optional<QString> target()
 std::optional<QString> target(const QString& socket)
 {
     return readLink(QFile::encodeName(socket));
+}
+
+bool pointsAt(const QString& destination, const QString& target)
+{
+    return destination == target;
 }
 
 QString shellQuote(const QString& path)

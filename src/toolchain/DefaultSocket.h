@@ -70,6 +70,9 @@ State state(const Paths& paths);
 std::optional<QString> target();
 std::optional<QString> target(const QString& socket);
 
+// Whether a link's stored destination leads to `target`: the whole path, exactly as written.
+bool pointsAt(const QString& destination, const QString& target);
+
 // A path for the shell: in single quotes, each inner quote written as '\''.
 QString shellQuote(const QString& path);
 

@@ -11,6 +11,13 @@ struct SystemStatus {
     std::optional<QString> clientVersion;
     std::optional<QString> serverVersion;
 
+    // Running with a client and a server of different versions: an update installed the new client,
+    // and the services go on running the old one until they are restarted.
+    bool needsRestart() const
+    {
+        return running && clientVersion && serverVersion && *clientVersion != *serverVersion;
+    }
+
     bool operator==(const SystemStatus&) const = default;
 };
 

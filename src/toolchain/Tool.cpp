@@ -7,6 +7,11 @@ QString Tool::updateKey() const
     return formula + QLatin1Char(' ') + latest.value_or(QString());
 }
 
+bool Tool::hasUpdate() const
+{
+    return installed && latest && Toolchain::isOlder(*installed, *latest);
+}
+
 size_t qHash(const Tool& tool, size_t seed) noexcept
 {
     return qHashMulti(seed, tool.formula, tool.name, tool.purpose, tool.homepage, tool.binary,

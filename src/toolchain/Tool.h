@@ -26,6 +26,9 @@ struct Tool {
     // Names one offered update: the formula, a blank and the latest version. It holds the version so
     // that dismissing one update never hides a later one.
     QString updateKey() const;
+    // Both versions are known and the installed one is older. Whether Homebrew can apply the update
+    // is a separate question (`brewManaged`).
+    bool hasUpdate() const;
 
     bool operator==(const Tool&) const = default;
 };

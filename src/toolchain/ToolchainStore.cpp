@@ -128,8 +128,7 @@ QList<Tool> ToolchainStore::updatable() const
 {
     QList<Tool> result;
     for (const Tool& tool : m_tools) {
-        if (tool.brewManaged && tool.installed && tool.latest &&
-            Toolchain::isOlder(*tool.installed, *tool.latest))
+        if (tool.brewManaged && tool.hasUpdate())
             result.append(tool);
     }
     return result;
@@ -216,14 +215,16 @@ void ToolchainStore::merge(QList<Tool> tools)
     setTools(tools);
 }
 
+bool ToolchainStore::isStale(const std::optional<QDateTime>& lastChecked, const QDateTime& now)
+{
+    return !lastChecked || now < *lastChecked || lastChecked->msecsTo(now) >= staleAfterSeconds * 1000;
+}
+
 QCoro::Task<> ToolchainStore::checkIfStale()
 {
     if (!m_brewAvailable)
         co_return;
-    const QDateTime now = m_host.now();
-    const bool stale =
-        !m_lastChecked || now < *m_lastChecked || m_lastChecked->msecsTo(now) >= staleAfterSeconds * 1000;
-    if (stale)
+    if (isStale(m_lastChecked, m_host.now()))
         co_await check();
 }
 

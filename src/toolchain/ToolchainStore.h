@@ -81,7 +81,10 @@ public:
     // Re-reads installed versions and service states, keeping the offered versions already known.
     // When loads overlap, only the one started last is applied.
     QCoro::Task<> load();
-    // Checks when Homebrew is there and the last check is absent, in the future or a day old.
+    // Whether the daily check is due: never checked, checked in the future (the clock was put back),
+    // or a day ago or longer.
+    static bool isStale(const std::optional<QDateTime>& lastChecked, const QDateTime& now);
+    // Checks when Homebrew is there and the last check is stale.
     QCoro::Task<> checkIfStale();
     // Refreshes Homebrew's index and reads the offered versions, the tools and the services' status.
     // Returns at once while a check is running.

@@ -127,17 +127,6 @@ TEST(StartupDecision, TheProgramsOwnPathIsSearchedLikeEveryOtherArgument)
     EXPECT_EQ(Startup::decide({}), only(Mode::Application));
 }
 
-TEST(StartupProgram, ModesThatAreNotBuiltSaySoInOneLineAndFail)
-{
-    for (const QStringList& arguments : {QStringList{"--selftest"}}) {
-        const AppTest::Ran ran = AppTest::runVoskel(arguments);
-        EXPECT_NE(ran.exitCode, 0) << arguments.join(' ').toStdString();
-        EXPECT_TRUE(ran.out.isEmpty());
-        EXPECT_TRUE(ran.err.endsWith(" is not built yet.\n")) << ran.err.toStdString();
-        EXPECT_EQ(ran.err.count('\n'), 1);
-    }
-}
-
 TEST(StartupProgram, WithoutADisplayTheWindowSaysWhatToRunInstead)
 {
     QProcess process;

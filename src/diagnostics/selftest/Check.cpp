@@ -1,0 +1,58 @@
+#include "diagnostics/selftest/Check.h"
+
+#include <exception>
+
+namespace SelfTest {
+
+namespace {
+
+// The self test runs on one thread, one check after another.
+QString currentCase;
+QString brokenCheck;
+
+} // namespace
+
+CaseScope::CaseScope(const QString& name) : m_previous(currentCase)
+{
+    currentCase = name;
+}
+
+CaseScope::~CaseScope()
+{
+    if (std::uncaught_exceptions() == 0)
+        currentCase = m_previous;
+}
+
+QString currentCaseName()
+{
+    return currentCase;
+}
+
+void check(bool holds, const QString& what)
+{
+    if (isBrokenForTesting(what))
+        fail(what, QStringLiteral("broken on purpose"));
+    if (!holds)
+        fail(what);
+}
+
+void fail(const QString& what, const QString& found)
+{
+    QString line = QStringLiteral("selftest failed: ") + currentCase + QStringLiteral(": ") + what;
+    if (!found.isEmpty())
+        line += QStringLiteral(": ") + found;
+    line.replace(u'\n', QStringLiteral("\\n"));
+    throw CheckFailed{line};
+}
+
+void breakCheckForTesting(const QString& what)
+{
+    brokenCheck = what;
+}
+
+bool isBrokenForTesting(const QString& what)
+{
+    return !brokenCheck.isEmpty() && what == brokenCheck;
+}
+
+} // namespace SelfTest
