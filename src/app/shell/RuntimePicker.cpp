@@ -21,14 +21,8 @@ RuntimePicker::RuntimePicker(AppStore& store, const TextStyle& style, QWidget* p
 QList<RuntimePicker::Entry> RuntimePicker::entries(const AppStore& store)
 {
     QList<Entry> result;
-    for (const RuntimeEntry& entry : store.runtimes()) {
-        QString text = entry.id();
-        if (entry.current)
-            text += QStringLiteral(" \u00B7 current");
-        if (!entry.reachable)
-            text += QStringLiteral(" \u00B7 offline");
-        result.append({text, entry.id()});
-    }
+    for (const RuntimeEntry& entry : store.runtimes())
+        result.append({entry.label(), entry.id()});
     if (store.runtimes().size() >= 2)
         result.append({QStringLiteral("All runtimes"), AppStore::allRuntimesTag()});
     return result;

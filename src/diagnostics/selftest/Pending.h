@@ -8,9 +8,9 @@
 
 #include <optional>
 
-// The operations some checks need that belong to the screens, sheets and settings. Each answers
-// none until the operation exists; the checks that call it are passed over until then. To bring a
-// check in, make its function here call the real operation (and link the library that has it).
+// The operations some checks need that belong to the window's parts, sheets and settings. Each
+// answers none until the operation exists; the checks that call it are passed over until then. To
+// bring a check in, make its function here call the real operation (and link the library that has it).
 namespace SelfTest::Pending {
 
 // The tray row's start/stop button word for a container state ("Resume", "Stop", "Start").
