@@ -1,6 +1,7 @@
 #include "diagnostics/selftest/Pending.h"
 
 #include "app/shell/MenuRow.h"
+#include "sheets/LogSource.h"
 
 // The operations not built yet answer none; the others forward to where they live.
 namespace SelfTest::Pending {
@@ -10,36 +11,36 @@ std::optional<QString> trayButtonWord(const QString& state)
     return MenuRow::actionTitle(state);
 }
 
-std::optional<QStringList> containerLogArgs(const Container&, std::optional<int>,
-                                            const std::optional<QString>&)
+std::optional<QStringList> containerLogArgs(const Container& container, std::optional<int> tail,
+                                            const std::optional<QString>& since)
 {
-    return std::nullopt;
+    return LogSource::container(container).args(tail, since);
 }
 
-std::optional<std::optional<QStringList>> containerBootArgs(const Container&, int)
+std::optional<std::optional<QStringList>> containerBootArgs(const Container& container, int tail)
 {
-    return std::nullopt;
+    return LogSource::container(container).bootArgs(tail);
 }
 
-std::optional<QStringList> projectLogArgs(const ComposeProject&, std::optional<int>,
-                                          const std::optional<QString>&)
+std::optional<QStringList> projectLogArgs(const ComposeProject& project, std::optional<int> tail,
+                                          const std::optional<QString>& since)
 {
-    return std::nullopt;
+    return LogSource::project(project).args(tail, since);
 }
 
-std::optional<QStringList> systemLogArgs(const QString&)
+std::optional<QStringList> systemLogArgs(const QString& since)
 {
-    return std::nullopt;
+    return LogSource::systemArgs(since);
 }
 
-std::optional<QStringList> inspectArgs(const Container&)
+std::optional<QStringList> inspectArgs(const Container& container)
 {
-    return std::nullopt;
+    return LogSource::inspect(container).args(std::nullopt, std::nullopt);
 }
 
-std::optional<QString> inspectFileName(const DockerImage&)
+std::optional<QString> inspectFileName(const DockerImage& image)
 {
-    return std::nullopt;
+    return LogSource::inspectImage(image).saveName();
 }
 
 std::optional<std::optional<QString>> cloneFolderName(const QString&)

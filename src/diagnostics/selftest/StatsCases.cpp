@@ -115,8 +115,10 @@ void logArguments()
     expect(Pending::containerLogArgs(web, std::nullopt, QStringLiteral("1h")),
            {"logs", "-f", "--since", "1h", "abc123"}, QStringLiteral("the log arguments with a since"));
     const ComposeProject p{QStringLiteral("p"), QStringLiteral("/tmp"), {}, 0, std::nullopt};
+    // Project logs name their project, as up and down do: a folder another project also runs from
+    // never shows that other project's logs.
     expect(Pending::projectLogArgs(p, 300, QStringLiteral("5m")),
-           {"compose", "logs", "-f", "--tail", "300", "--since", "5m"},
+           {"compose", "-p", "p", "logs", "-f", "--tail", "300", "--since", "5m"},
            QStringLiteral("the project log arguments"));
     expect(Pending::systemLogArgs(QStringLiteral("5m")), {"container", "system", "logs", "--last", "5m"},
            QStringLiteral("the system log arguments"));
