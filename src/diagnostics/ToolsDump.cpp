@@ -4,6 +4,7 @@
 #include "toolchain/Scripts.h"
 #include "toolchain/ServicesStatus.h"
 #include "toolchain/Survey.h"
+#include "toolchain/ToolJob.h"
 #include "toolchain/Toolchain.h"
 
 #include <QCoreApplication>
@@ -92,10 +93,8 @@ void runToolsDump(QTextStream& out, bool withScripts, const ToolsHost& host)
         return;
     printScript(out, QStringLiteral("install"),
                 Toolchain::installScript({QStringLiteral("container"), QStringLiteral("socktainer")}));
-    printScript(out, QStringLiteral("start"), Toolchain::servicesScript(QStringLiteral("start")));
-    printScript(out, QStringLiteral("restart"),
-                QStringLiteral("container system stop\n") +
-                    Toolchain::servicesScript(QStringLiteral("restart")));
+    printScript(out, QStringLiteral("start"), ToolJob::start().script());
+    printScript(out, QStringLiteral("restart"), ToolJob::restart().script());
 }
 
 } // namespace Diagnostics

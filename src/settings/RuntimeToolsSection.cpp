@@ -203,8 +203,7 @@ QString RuntimeToolsSection::statusLine(const SystemStatus& status,
 std::optional<QString> RuntimeToolsSection::restartNotice(const SystemStatus& status)
 {
     // Any difference counts, a newer server too: both halves should be the same build.
-    if (!status.running || !status.clientVersion || !status.serverVersion ||
-        *status.clientVersion == *status.serverVersion)
+    if (!status.needsRestart())
         return std::nullopt;
     return QStringLiteral(
                "Client is %1, the running server is still %2. Restarting stops running containers.")

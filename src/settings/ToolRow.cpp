@@ -15,7 +15,7 @@ ToolRow::Look ToolRow::lookOf(const Tool& tool, bool brewAvailable)
 {
     using Variant = VoskButtonStyle::Variant;
     Look look;
-    look.older = tool.installed && tool.latest && Toolchain::isOlder(*tool.installed, *tool.latest);
+    look.older = tool.hasUpdate();
 
     if (!tool.installed)
         look.version = Vosk::absent();

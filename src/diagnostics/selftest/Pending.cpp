@@ -2,6 +2,7 @@
 
 #include "app/shell/MenuRow.h"
 #include "sheets/LogSource.h"
+#include "toolchain/ToolJob.h"
 
 // The operations not built yet answer none; the others forward to where they live.
 namespace SelfTest::Pending {
@@ -55,22 +56,22 @@ std::optional<QStringList> cloneArgs(const QString&, const QString&)
 
 std::optional<QString> startJobScript()
 {
-    return std::nullopt;
+    return ToolJob::start().script();
 }
 
 std::optional<QString> restartJobScript()
 {
-    return std::nullopt;
+    return ToolJob::restart().script();
 }
 
-std::optional<QString> upgradeJobScript(const QStringList&)
+std::optional<QString> upgradeJobScript(const QStringList& formulae)
 {
-    return std::nullopt;
+    return ToolJob::upgrade(formulae).script();
 }
 
-std::optional<QString> engineRestartJobScript(std::optional<int>, std::optional<int>)
+std::optional<QString> engineRestartJobScript(std::optional<int> cpus, std::optional<int> memoryGB)
 {
-    return std::nullopt;
+    return ToolJob::engineRestart(cpus, memoryGB).script();
 }
 
 } // namespace SelfTest::Pending
