@@ -8,7 +8,6 @@ namespace {
 
 // The self test runs on one thread, one check after another.
 QString currentCase;
-QString brokenCheck;
 
 } // namespace
 
@@ -30,8 +29,6 @@ QString currentCaseName()
 
 void check(bool holds, const QString& what)
 {
-    if (isBrokenForTesting(what))
-        fail(what, QStringLiteral("broken on purpose"));
     if (!holds)
         fail(what);
 }
@@ -43,16 +40,6 @@ void fail(const QString& what, const QString& found)
         line += QStringLiteral(": ") + found;
     line.replace(u'\n', QStringLiteral("\\n"));
     throw CheckFailed{line};
-}
-
-void breakCheckForTesting(const QString& what)
-{
-    brokenCheck = what;
-}
-
-bool isBrokenForTesting(const QString& what)
-{
-    return !brokenCheck.isEmpty() && what == brokenCheck;
 }
 
 } // namespace SelfTest

@@ -38,10 +38,6 @@ QString currentCaseName();
 void check(bool holds, const QString& what);
 [[noreturn]] void fail(const QString& what, const QString& found = {});
 
-// The check labelled exactly `what` fails as if its operation had answered wrongly (empty: none).
-void breakCheckForTesting(const QString& what);
-bool isBrokenForTesting(const QString& what);
-
 // Values as a failure line shows them: texts quoted, lists bracketed, absence as "none".
 inline QString describe(const QString& text)
 {
@@ -117,8 +113,6 @@ QString describe(const QMap<K, V>& map)
 template <typename T, typename U>
 void checkEqual(const T& actual, const U& expected, const QString& what)
 {
-    if (isBrokenForTesting(what))
-        fail(what, QStringLiteral("broken on purpose"));
     if (actual == expected)
         return;
     if constexpr (Describable<T> && Describable<U>)

@@ -1,7 +1,6 @@
 #include "diagnostics/selftest/Fixtures.h"
 
 #include "diagnostics/selftest/Check.h"
-#include "platform/Settings.h"
 
 #include <QDir>
 #include <QSaveFile>

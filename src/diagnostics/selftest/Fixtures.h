@@ -2,16 +2,16 @@
 
 #include "engine/Container.h"
 #include "engine/Runtime.h"
+#include "platform/Settings.h"
 
+#include <QList>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
-
-namespace Platform {
-class Settings;
-}
 
 // The fixed inputs the self test's cases share: containers built field by field, the temporary
 // folders the cases write into, and the settings suites of their own.
@@ -29,6 +29,17 @@ struct ContainerFields {
 };
 
 Container makeContainer(const ContainerFields& fields);
+
+// What `field` (a member or a member function) gives for each item, in list order: the names the
+// checks compare when only the names matter.
+template <typename T, typename Field>
+QStringList textsOf(const QList<T>& list, Field field)
+{
+    QStringList texts;
+    for (const T& item : list)
+        texts << std::invoke(field, item);
+    return texts;
+}
 
 // Labels in the shorthand the cases use: the compose project, its service and its working folder.
 QMap<QString, QString> composeLabels(const QString& project,
@@ -51,5 +62,15 @@ std::unique_ptr<Platform::Settings> openEmptySuite(const QString& name);
 std::unique_ptr<Platform::Settings> openSuite(const QString& name);
 // Closes the suite and removes what it stored.
 void removeSuite(std::unique_ptr<Platform::Settings>& suite, const QString& name);
+
+// Runs `body` on a suite opened empty and removes the suite afterwards. A check failing inside ends
+// the run before the removal, so the suite stays for whoever looks into the failure.
+template <typename Body>
+void onEmptySuite(const QString& name, Body body)
+{
+    std::unique_ptr<Platform::Settings> suite = openEmptySuite(name);
+    body(*suite);
+    removeSuite(suite, name);
+}
 
 } // namespace SelfTest

@@ -1,8 +1,8 @@
 #include "diagnostics/selftest/Cases.h"
 
+#include "app/shell/MenuRow.h"
 #include "diagnostics/selftest/Check.h"
 #include "diagnostics/selftest/Fixtures.h"
-#include "diagnostics/selftest/Pending.h"
 #include "engine/Compose.h"
 #include "engine/ComposeProject.h"
 #include "engine/Container.h"
@@ -28,6 +28,7 @@ void composeLabelsCheck()
         "com.docker.compose.project.config_files=/Users/qel/Git/KELP/kelp/docker-compose.yml,"
         "com.docker.compose.project.working_dir=/Users/qel/Git/KELP/kelp,com.docker.compose.project=kelp,"
         "com.docker.compose.service=php");
+    check(kelp.size() == 286, QStringLiteral("the kelp label fixture is the engine's whole column"));
     const QMap<QString, QString> labels = Docker::parseLabels(kelp);
     checkEqual(labels.value(project), QStringLiteral("kelp"),
                QStringLiteral("the project of the kelp labels"));
@@ -77,17 +78,13 @@ void groupingCheck()
             {.id = QStringLiteral("3"), .name = QStringLiteral("loose"), .image = QStringLiteral("pg")}),
     };
     const QList<ComposeProject> projects = Docker::group(containers);
-    QStringList names;
-    for (const ComposeProject& p : projects)
-        names << p.name;
-    checkEqual(names, QStringList{QStringLiteral("kelp"), QStringLiteral("website")},
+    checkEqual(textsOf(projects, &ComposeProject::name),
+               QStringList{QStringLiteral("kelp"), QStringLiteral("website")},
                QStringLiteral("the projects the three containers form"));
     checkEqual(projects.first().runningCount(), 1, QStringLiteral("the running count of kelp"));
 
-    QStringList loose;
-    for (const Container& c : Docker::ungrouped(containers))
-        loose << c.name;
-    checkEqual(loose, QStringList{QStringLiteral("loose")}, QStringLiteral("the containers of no project"));
+    checkEqual(textsOf(Docker::ungrouped(containers), &Container::name), QStringList{QStringLiteral("loose")},
+               QStringLiteral("the containers of no project"));
 }
 
 void missingFolderCheck()
@@ -113,8 +110,8 @@ void trayButtonCheck()
         {QStringLiteral("exited"), QStringLiteral("Start"), std::nullopt},
     };
     for (const Row& row : rows) {
-        if (const std::optional<QString> word = Pending::trayButtonWord(row.state))
-            checkEqual(*word, row.word, QStringLiteral("the button word for ") + describe(row.state));
+        checkEqual(MenuRow::actionTitle(row.state), row.word,
+                   QStringLiteral("the button word for ") + describe(row.state));
         if (row.running)
             checkEqual(row.state == u"running", *row.running,
                        QStringLiteral("whether ") + describe(row.state) +

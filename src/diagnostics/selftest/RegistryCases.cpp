@@ -29,14 +29,6 @@ QList<KnownProject> listOf(const ProjectRegistry& registry, const QString& runti
     return registry.byRuntime.value(runtime);
 }
 
-QStringList namesOf(const QList<ComposeProject>& projects)
-{
-    QStringList names;
-    for (const ComposeProject& project : projects)
-        names << project.name;
-    return names;
-}
-
 // The first project of a merge; a merge that gives none fails the check that needed one.
 ComposeProject firstOf(const QList<ComposeProject>& projects, const QString& what)
 {
@@ -137,10 +129,11 @@ void testProjectRegistry()
     ProjectRegistry r4;
     r4.add({QStringLiteral("zebra"), QStringLiteral("/z"), {}}, rt);
     r4.add({QStringLiteral("alpha"), QStringLiteral("/a"), {}}, rt);
-    checkEqual(namesOf(ProjectRegistry::merge(
-                   Docker::group({registryContainer(QStringLiteral("m-1"), QStringLiteral("middle"),
-                                                    QStringLiteral("s"), QStringLiteral("/m"))}),
-                   listOf(r4, rt))),
+    checkEqual(textsOf(ProjectRegistry::merge(
+                           Docker::group({registryContainer(QStringLiteral("m-1"), QStringLiteral("middle"),
+                                                            QStringLiteral("s"), QStringLiteral("/m"))}),
+                           listOf(r4, rt)),
+                       &ComposeProject::name),
                QStringList{QStringLiteral("alpha"), QStringLiteral("middle"), QStringLiteral("zebra")},
                QStringLiteral("discovered and remembered projects together, by name"));
 

@@ -60,9 +60,4 @@ int runSelfTest(QTextStream& out, QTextStream& err)
     return 0;
 }
 
-void breakSelfTestCheckForTesting(const QString& check)
-{
-    SelfTest::breakCheckForTesting(check);
-}
-
 } // namespace Diagnostics

@@ -12,7 +12,4 @@ namespace Diagnostics {
 // `err`, nothing to `out`, and returns 1. Runs on the main thread.
 int runSelfTest(QTextStream& out, QTextStream& err);
 
-// Makes the check labelled exactly `check` fail, to see how a failure looks; empty undoes it.
-void breakSelfTestCheckForTesting(const QString& check);
-
 } // namespace Diagnostics

@@ -2,12 +2,13 @@
 
 #include "diagnostics/selftest/Check.h"
 #include "diagnostics/selftest/Fixtures.h"
-#include "diagnostics/selftest/Pending.h"
 #include "engine/ComposeProject.h"
 #include "engine/Listings.h"
 #include "engine/Runtime.h"
 #include "engine/Stats.h"
 #include "engine/Usage.h"
+#include "screens/Git.h"
+#include "sheets/LogSource.h"
 #include "toolchain/DefaultSocket.h"
 #include "toolchain/Scripts.h"
 #include "toolchain/ServicesStatus.h"
@@ -98,31 +99,28 @@ void shares()
 void logArguments()
 {
     const Container web = makeContainer({.id = QStringLiteral("abc123"), .name = QStringLiteral("web-1")});
-    const auto expect = [](const std::optional<QStringList>& args, const QStringList& expected,
-                           const QString& what) {
-        if (args)
-            checkEqual(*args, expected, what);
-    };
-    expect(Pending::containerLogArgs(web, 300, std::nullopt), {"logs", "-f", "--tail", "300", "abc123"},
-           QStringLiteral("the log arguments with a tail"));
-    expect(Pending::containerLogArgs(web, std::nullopt, std::nullopt), {"logs", "-f", "abc123"},
-           QStringLiteral("the log arguments with neither tail nor since"));
-    if (const auto boot = Pending::containerBootArgs(web, 300)) {
-        check(boot->has_value(), QStringLiteral("a container has a boot log"));
-        checkEqual(**boot, QStringList{"container", "logs", "--boot", "-f", "-n", "300", "web-1"},
-                   QStringLiteral("the boot log arguments"));
-    }
-    expect(Pending::containerLogArgs(web, std::nullopt, QStringLiteral("1h")),
-           {"logs", "-f", "--since", "1h", "abc123"}, QStringLiteral("the log arguments with a since"));
+    const LogSource logs = LogSource::container(web);
+    checkEqual(logs.args(300, std::nullopt), QStringList{"logs", "-f", "--tail", "300", "abc123"},
+               QStringLiteral("the log arguments with a tail"));
+    checkEqual(logs.args(std::nullopt, std::nullopt), QStringList{"logs", "-f", "abc123"},
+               QStringLiteral("the log arguments with neither tail nor since"));
+    checkEqual(logs.bootArgs(300),
+               std::optional<QStringList>({"container", "logs", "--boot", "-f", "-n", "300", "web-1"}),
+               QStringLiteral("the boot log arguments"));
+    checkEqual(logs.args(std::nullopt, QStringLiteral("1h")),
+               QStringList{"logs", "-f", "--since", "1h", "abc123"},
+               QStringLiteral("the log arguments with a since"));
     const ComposeProject p{QStringLiteral("p"), QStringLiteral("/tmp"), {}, 0, std::nullopt};
     // Project logs name their project, as up and down do: a folder another project also runs from
     // never shows that other project's logs.
-    expect(Pending::projectLogArgs(p, 300, QStringLiteral("5m")),
-           {"compose", "-p", "p", "logs", "-f", "--tail", "300", "--since", "5m"},
-           QStringLiteral("the project log arguments"));
-    expect(Pending::systemLogArgs(QStringLiteral("5m")), {"container", "system", "logs", "--last", "5m"},
-           QStringLiteral("the system log arguments"));
-    expect(Pending::inspectArgs(web), {"inspect", "abc123"}, QStringLiteral("the inspect arguments"));
+    checkEqual(LogSource::project(p).args(300, QStringLiteral("5m")),
+               QStringList{"compose", "-p", "p", "logs", "-f", "--tail", "300", "--since", "5m"},
+               QStringLiteral("the project log arguments"));
+    checkEqual(LogSource::systemArgs(QStringLiteral("5m")),
+               QStringList{"container", "system", "logs", "--last", "5m"},
+               QStringLiteral("the system log arguments"));
+    checkEqual(LogSource::inspect(web).args(std::nullopt, std::nullopt), QStringList{"inspect", "abc123"},
+               QStringLiteral("the inspect arguments"));
 }
 
 void imageReference()
@@ -131,10 +129,12 @@ void imageReference()
     image.id = QStringLiteral("sha256:fff");
     image.repository = QStringLiteral("ghcr.io/me/app");
     image.tag = QStringLiteral("1.0");
+    check(image.repository != u"<none>" && image.tag != u"<none>",
+          QStringLiteral("the image has a repository and a tag"));
     checkEqual(image.ref(), QStringLiteral("ghcr.io/me/app:1.0"),
                QStringLiteral("a tagged image's reference"));
-    if (const std::optional<QString> name = Pending::inspectFileName(image))
-        checkEqual(*name, QStringLiteral("ghcr.io-me-app-1.0.json"), QStringLiteral("the inspect file name"));
+    checkEqual(LogSource::inspectImage(image).saveName(), QStringLiteral("ghcr.io-me-app-1.0.json"),
+               QStringLiteral("the inspect file name"));
 }
 
 void addresses()
@@ -175,12 +175,11 @@ void cloneRules()
         {"https://github.com/..", std::nullopt},
     };
     for (const auto& [url, expected] : names)
-        if (const auto name = Pending::cloneFolderName(QString::fromLatin1(url)))
-            checkEqual(*name, expected,
-                       QStringLiteral("the folder a clone of ") + describe(url) + QStringLiteral(" goes to"));
-    if (const auto args = Pending::cloneArgs(QStringLiteral(" --upload-pack=x "), QStringLiteral("/tmp/r")))
-        checkEqual(*args, QStringList{"git", "clone", "--", "--upload-pack=x", "/tmp/r"},
-                   QStringLiteral("an address is never read as an option"));
+        checkEqual(Git::folderName(QString::fromLatin1(url)), expected,
+                   QStringLiteral("the folder a clone of ") + describe(url) + QStringLiteral(" goes to"));
+    checkEqual(Git::cloneArgs(QStringLiteral(" --upload-pack=x "), QStringLiteral("/tmp/r")),
+               QStringList{"git", "clone", "--", "--upload-pack=x", "/tmp/r"},
+               QStringLiteral("an address is never read as an option"));
 }
 
 bool parsesAsXml(const QString& text)
@@ -228,12 +227,7 @@ void runtimes()
         return path == defaultSocket ? colimaSocket : path;
     };
     const Docker::Resolve unchanged = [](const QString& path) { return path; };
-    const auto ids = [](const QList<RuntimeEntry>& entries) {
-        QStringList names;
-        for (const RuntimeEntry& entry : entries)
-            names << entry.id();
-        return names;
-    };
+    const auto ids = [](const QList<RuntimeEntry>& entries) { return textsOf(entries, &RuntimeEntry::id); };
     checkEqual(ids(Docker::withoutAlias({apple, colima, alias}, toColima)),
                QStringList{"apple-container", "colima"},
                QStringLiteral("default is dropped when it reaches Colima's socket"));
@@ -337,14 +331,14 @@ void testAllRuntimes()
                QStringLiteral("one project name on two runtimes is two projects"));
     check(projects.at(0).id() != projects.at(1).id(), QStringLiteral("the two projects have distinct keys"));
     for (const ComposeProject& project : projects) {
-        QStringList names;
-        for (const Container& container : project.containers)
-            names << container.name;
+        const QStringList names = textsOf(project.containers, &Container::name);
         if (project.runtime == apple)
             checkEqual(names, QStringList{"shop-db-1", "shop-web-1"},
                        QStringLiteral("the project on apple-container"));
-        else
+        else if (project.runtime == colima)
             checkEqual(names.size(), qsizetype(1), QStringLiteral("the project on colima"));
+        else
+            fail(QStringLiteral("a project of shop is on apple-container or colima"));
     }
 
     Reclaimable oldHere;

@@ -47,14 +47,6 @@ Tool managed(const QString& formula, const QString& installed, const QString& la
     return tool;
 }
 
-QStringList formulaeOf(const QList<Tool>& tools)
-{
-    QStringList formulae;
-    for (const Tool& tool : tools)
-        formulae << tool.formula;
-    return formulae;
-}
-
 } // namespace
 
 void testAppearance()
@@ -77,56 +69,54 @@ void testAppearance()
 void testUpdateNotice()
 {
     const CaseScope scope(QStringLiteral("testUpdateNotice"));
-    const QString suiteName = QStringLiteral("voskel.selftest");
-    std::unique_ptr<Platform::Settings> suite = openEmptySuite(suiteName);
+    onEmptySuite(QStringLiteral("voskel.selftest"), [](Platform::Settings& suite) {
+        const Tool container =
+            managed(QStringLiteral("container"), QStringLiteral("1.4.1"), QStringLiteral("1.5.0"));
+        Tool socktainer =
+            managed(QStringLiteral("socktainer"), QStringLiteral("1.2.1"), QStringLiteral("1.2.1"));
+        {
+            ToolchainStore store(suite);
+            store.setTools({container, socktainer});
+            checkEqual(textsOf(store.updatable(), &Tool::formula), QStringList{QStringLiteral("container")},
+                       QStringLiteral("only the older tool can be updated"));
+            checkEqual(store.noticeText(), QStringLiteral("Apple container 1.5.0 is available"),
+                       QStringLiteral("the notice of one update"));
 
-    const Tool container =
-        managed(QStringLiteral("container"), QStringLiteral("1.4.1"), QStringLiteral("1.5.0"));
-    Tool socktainer = managed(QStringLiteral("socktainer"), QStringLiteral("1.2.1"), QStringLiteral("1.2.1"));
-    {
-        ToolchainStore store(*suite);
-        store.setTools({container, socktainer});
-        checkEqual(formulaeOf(store.updatable()), QStringList{QStringLiteral("container")},
-                   QStringLiteral("only the older tool can be updated"));
-        checkEqual(store.noticeText(), QStringLiteral("Apple container 1.5.0 is available"),
-                   QStringLiteral("the notice of one update"));
+            socktainer.latest = QStringLiteral("1.3.0");
+            store.setTools({container, socktainer});
+            checkEqual(store.noticeText(), QStringLiteral("2 runtime updates are available"),
+                       QStringLiteral("the notice of two updates"));
 
-        socktainer.latest = QStringLiteral("1.3.0");
-        store.setTools({container, socktainer});
-        checkEqual(store.noticeText(), QStringLiteral("2 runtime updates are available"),
-                   QStringLiteral("the notice of two updates"));
-
-        store.dismissNotice();
-        check(store.pendingUpdates().isEmpty(), QStringLiteral("dismissed updates are no longer pending"));
-        store.setTools({container, socktainer});
-        check(store.pendingUpdates().isEmpty(), QStringLiteral("the same updates again stay dismissed"));
-        store.dismissNotice();
-    }
-    {
-        ToolchainStore store(*suite);
-        store.setTools({container, socktainer});
-        check(store.pendingUpdates().isEmpty(),
-              QStringLiteral("a new store remembers the dismissed updates"));
-    }
-    {
-        ToolchainStore store(*suite);
-        Tool unmanaged = container;
-        unmanaged.latest = QStringLiteral("1.9.0");
-        unmanaged.brewManaged = false;
-        store.setTools({unmanaged});
-        check(store.pendingUpdates().isEmpty(),
-              QStringLiteral("a tool Homebrew does not manage is never updatable"));
-    }
-    removeSuite(suite, suiteName);
+            store.dismissNotice();
+            check(store.pendingUpdates().isEmpty(),
+                  QStringLiteral("dismissed updates are no longer pending"));
+            store.setTools({container, socktainer});
+            check(store.pendingUpdates().isEmpty(), QStringLiteral("the same updates again stay dismissed"));
+            store.dismissNotice();
+        }
+        {
+            ToolchainStore store(suite);
+            store.setTools({container, socktainer});
+            check(store.pendingUpdates().isEmpty(),
+                  QStringLiteral("a new store remembers the dismissed updates"));
+        }
+        {
+            ToolchainStore store(suite);
+            Tool unmanaged = container;
+            unmanaged.latest = QStringLiteral("1.9.0");
+            unmanaged.brewManaged = false;
+            store.setTools({unmanaged});
+            check(store.pendingUpdates().isEmpty(),
+                  QStringLiteral("a tool Homebrew does not manage is never updatable"));
+        }
+    });
 }
 
 void testErrorOutlivesRefresh()
 {
     const CaseScope scope(QStringLiteral("testErrorOutlivesRefresh"));
-    const QString suiteName = QStringLiteral("voskel.selftest");
-    std::unique_ptr<Platform::Settings> suite = openEmptySuite(suiteName);
-    {
-        AppStore store(*suite);
+    onEmptySuite(QStringLiteral("voskel.selftest"), [](Platform::Settings& suite) {
+        AppStore store(suite);
         const QString cannotConnect = QStringLiteral("cannot connect");
         const QString inUse = QStringLiteral("image is being used by a running container");
         const QString noFile = QStringLiteral("no configuration file found");
@@ -156,17 +146,14 @@ void testErrorOutlivesRefresh()
         checkEqual(error(), std::optional<QString>(), QStringLiteral("dismissing clears the error"));
         store.settle(std::nullopt);
         checkEqual(error(), std::optional<QString>(), QStringLiteral("a good refresh brings no error back"));
-    }
-    removeSuite(suite, suiteName);
+    });
 }
 
 void testAppleRuntime()
 {
     const CaseScope scope(QStringLiteral("testAppleRuntime"));
-    const QString suiteName = QStringLiteral("voskel.selftest.apple");
-    std::unique_ptr<Platform::Settings> suite = openEmptySuite(suiteName);
-    {
-        AppStore store(*suite);
+    onEmptySuite(QStringLiteral("voskel.selftest.apple"), [](Platform::Settings& suite) {
+        AppStore store(suite);
         const Runtime appleContext = Runtime::context(QStringLiteral("apple-container"));
         const Runtime orbstack = Runtime::context(QStringLiteral("orbstack"));
         store.setRuntimes(
@@ -179,8 +166,7 @@ void testAppleRuntime()
         check(store.isApple(appleContext),
               QStringLiteral("a context on the bridge's socket is the Apple runtime"));
         check(!store.isApple(orbstack), QStringLiteral("a context on another engine is not"));
-    }
-    removeSuite(suite, suiteName);
+    });
 }
 
 } // namespace SelfTest

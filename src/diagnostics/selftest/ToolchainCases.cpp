@@ -5,12 +5,12 @@
 #include "app/design/Vosk.h"
 #include "diagnostics/selftest/Check.h"
 #include "diagnostics/selftest/Fixtures.h"
-#include "diagnostics/selftest/Pending.h"
 #include "engine/Runtime.h"
 #include "toolchain/Scripts.h"
 #include "toolchain/ServicesStatus.h"
 #include "toolchain/Survey.h"
 #include "toolchain/Tool.h"
+#include "toolchain/ToolJob.h"
 #include "toolchain/ToolchainStore.h"
 
 #include <QDateTime>
@@ -118,23 +118,19 @@ void scripts()
         check(runtime.contains(QString::fromLatin1(part)),
               QStringLiteral("the runtime's install script holds ") + describe(part));
 
-    if (const std::optional<QString> start = Pending::startJobScript()) {
-        check(start->contains(u"--enable-kernel-install"),
-              QStringLiteral("the start job installs the kernel"));
-        check(!start->contains(u"container system stop"), QStringLiteral("the start job stops nothing"));
-        check(start->contains(u"brew list --formula socktainer"),
-              QStringLiteral("the start job asks Homebrew for socktainer"));
-    }
-    if (const std::optional<QString> restart = Pending::restartJobScript()) {
-        check(restart->startsWith(u"container system stop"), QStringLiteral("the restart job stops first"));
-        check(restart->contains(u"brew services restart socktainer"),
-              QStringLiteral("the restart job restarts socktainer"));
-        check(restart->contains(u"brew list --formula socktainer"),
-              QStringLiteral("the restart job asks Homebrew for socktainer"));
-    }
-    if (const std::optional<QString> upgrade = Pending::upgradeJobScript({QStringLiteral("container")}))
-        checkEqual(*upgrade, QStringLiteral("brew upgrade container"),
-                   QStringLiteral("the upgrade job of container"));
+    const QString start = ToolJob::start().script();
+    check(start.contains(u"--enable-kernel-install"), QStringLiteral("the start job installs the kernel"));
+    check(!start.contains(u"container system stop"), QStringLiteral("the start job stops nothing"));
+    const QString restart = ToolJob::restart().script();
+    check(restart.startsWith(u"container system stop"), QStringLiteral("the restart job stops first"));
+    check(restart.contains(u"brew services restart socktainer"),
+          QStringLiteral("the restart job restarts socktainer"));
+    check(start.contains(u"brew list --formula socktainer"),
+          QStringLiteral("the start job asks Homebrew for socktainer"));
+    check(restart.contains(u"brew list --formula socktainer"),
+          QStringLiteral("the restart job asks Homebrew for socktainer"));
+    checkEqual(ToolJob::upgrade({QStringLiteral("container")}).script(),
+               QStringLiteral("brew upgrade container"), QStringLiteral("the upgrade job of container"));
 
     const QString docker = Toolchain::installScript({QStringLiteral("docker")});
     checkEqual(docker, QStringLiteral("brew install docker || exit $?\n"),
@@ -172,9 +168,9 @@ void scripts()
     checkEqual(Toolchain::engineStartScript(4, 8),
                QStringLiteral("colima start --activate=false --cpus 4 --memory 8"),
                QStringLiteral("the engine start script with 4 processors and 8 GB"));
-    if (const std::optional<QString> restart = Pending::engineRestartJobScript(std::nullopt, 4))
-        checkEqual(*restart, QStringLiteral("colima stop\ncolima start --activate=false --memory 4"),
-                   QStringLiteral("the engine restart job with 4 GB"));
+    checkEqual(ToolJob::engineRestart(std::nullopt, 4).script(),
+               QStringLiteral("colima stop\ncolima start --activate=false --memory 4"),
+               QStringLiteral("the engine restart job with 4 GB"));
 }
 
 void engineStatus()
@@ -202,10 +198,7 @@ void engineStatus()
 
 void catalogueAndUpdates()
 {
-    QStringList formulae;
-    for (const Tool& tool : Toolchain::all())
-        formulae << tool.formula;
-    checkEqual(formulae,
+    checkEqual(textsOf(Toolchain::all(), &Tool::formula),
                QStringList{QStringLiteral("container"), QStringLiteral("socktainer"),
                            QStringLiteral("docker"), QStringLiteral("docker-compose"),
                            QStringLiteral("colima")},

@@ -20,10 +20,7 @@ namespace {
 
 QStringList volumeNames(const QList<VolumeUse>& volumes)
 {
-    QStringList names;
-    for (const VolumeUse& volume : volumes)
-        names << volume.name;
-    return names;
+    return textsOf(volumes, &VolumeUse::name);
 }
 
 // Nothing in these plans is declared external: that list is the compose file's, and the plans here
@@ -418,10 +415,8 @@ void warningsAndProjects(const QList<Reclaimable>& marked)
 
     DiskUsage markedUsage;
     markedUsage.candidates = marked;
-    QStringList inApp;
-    for (const Reclaimable& candidate : markedUsage.candidatesIn(QStringLiteral("app")))
-        inApp << candidate.name;
-    checkEqual(inApp, QStringList{QStringLiteral("app-api-1"), QStringLiteral("node:20-alpine")},
+    checkEqual(textsOf(markedUsage.candidatesIn(QStringLiteral("app")), &Reclaimable::name),
+               QStringList{QStringLiteral("app-api-1"), QStringLiteral("node:20-alpine")},
                QStringLiteral("the candidates of the project app"));
     check(markedUsage.candidatesIn(QStringLiteral("nobody")).isEmpty(),
           QStringLiteral("a project with no candidates has none"));

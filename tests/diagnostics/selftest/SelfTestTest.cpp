@@ -108,7 +108,7 @@ TEST_F(SelfTestRun, ASettingsSuiteThatCannotBeOpenedFailsTheCaseThatNeedsIt)
     EXPECT_TRUE(left.first().startsWith(QStringLiteral("voskel-selftest-locate-")));
 }
 
-TEST(SelfTestProgram, ABrokenCheckEndsTheProcessWithOneLineNamingItAndNothingOnStandardOutput)
+TEST(SelfTestProgram, AWrongFixtureEndsTheProcessWithOneLineNamingTheCheckAndNothingOnStandardOutput)
 {
     QTemporaryDir root;
     ASSERT_TRUE(root.isValid());
@@ -120,17 +120,20 @@ TEST(SelfTestProgram, ABrokenCheckEndsTheProcessWithOneLineNamingItAndNothingOnS
 
     QProcess process;
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(VOSKEL_BROKEN_SELFTEST), {QStringLiteral("Docker::bytes(\"2.24GB\")")});
+    process.start(QStringLiteral(VOSKEL_BROKEN_SELFTEST), {});
     ASSERT_TRUE(process.waitForFinished(120000));
 
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 1);
     EXPECT_EQ(process.readAllStandardOutput(), QByteArray());
-    EXPECT_EQ(process.readAllStandardError(),
-              QByteArray("selftest failed: testUsage: Docker::bytes(\"2.24GB\"): broken on purpose\n"));
-    // The cases before it cleaned up after themselves, and none after it ran.
+    EXPECT_EQ(
+        process.readAllStandardError(),
+        QByteArray("selftest failed: check 10, the Apple runtime listed once: a context on the bridge's "
+                   "socket already lists the Apple runtime\n"));
+    // It stopped at once: none of the cases after the inline checks made its folder or suite.
     EXPECT_EQ(QDir(root.filePath(QStringLiteral("tmp"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               QStringList());
+    EXPECT_FALSE(QDir(root.filePath(QStringLiteral("config"))).exists());
 }
 
 TEST(SelfTestCheck, AFailureIsOneLineEvenWhenTheValuesSpanSeveral)
