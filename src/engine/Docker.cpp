@@ -47,6 +47,11 @@ Platform::PreparedProcess process(const QStringList& args, const std::optional<R
     env.insert(QStringLiteral("PATH"), Platform::childSearchPath(Platform::homebrewBinDirectories(),
                                                                  env.value(QStringLiteral("PATH"))));
     env.remove(QStringLiteral("DOCKER_HOST"));
+    // Which compose project a folder is, and which file it is read from, is the folder's own (its
+    // compose file, its .env) or what we pass: never what the shell the application was started from
+    // had set for another project.
+    env.remove(QStringLiteral("COMPOSE_PROJECT_NAME"));
+    env.remove(QStringLiteral("COMPOSE_FILE"));
     if (runtime && runtime->isSocket())
         env.insert(QStringLiteral("DOCKER_HOST"), QStringLiteral("unix://") + runtime->path);
     prepared.environment = env;

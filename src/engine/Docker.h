@@ -33,7 +33,7 @@ private:
 namespace Docker {
 
 // Prepares `docker <args>` for a runtime: "--context <name>" for a context, DOCKER_HOST for a socket,
-// never an inherited DOCKER_HOST. Does not start anything.
+// never an inherited DOCKER_HOST, COMPOSE_PROJECT_NAME or COMPOSE_FILE. Does not start anything.
 Platform::PreparedProcess process(const QStringList& args, const std::optional<Runtime>& runtime = std::nullopt,
                               const std::optional<QString>& cwd = std::nullopt);
 

@@ -236,6 +236,27 @@ TEST_F(ProjectsOnEngine, RebuildStreamsTheBuildAndTheDownAlertSpeaksOfOneContain
     EXPECT_EQ(states(name), QStringList{"running"}); // cancelled: nothing went
 }
 
+// Started from a shell where another compose project was being worked on: the folder is still read,
+// added and brought up under its own name, from its own compose file.
+TEST_F(ProjectsOnEngine, AFolderIsAddedAndStartedAsItselfWhateverTheEnvironmentNames)
+{
+    const QString elsewhere = uniqueName("elsewhere");
+    ScopedEnv projectName{"COMPOSE_PROJECT_NAME", elsewhere.toUtf8()};
+    ScopedEnv composeFile{"COMPOSE_FILE", "elsewhere.yaml"};
+    const QString name = uniqueName("own");
+    const QString dir = makeProject(name, "services:\n" + sleeper("web"));
+    ASSERT_NO_FATAL_FAILURE(add(dir));
+    EXPECT_FALSE(store->registry().knows(elsewhere, QString("default")));
+
+    auto* content = new ProjectsContent(*store, &window);
+    content->refresh();
+    ProjectCard* card = content->card("default/" + name);
+    ASSERT_TRUE(card);
+    click(card->controls(), "startButton");
+    ASSERT_TRUE(statesAre(name, {"running"})) << store->error().value_or(QString()).toStdString();
+    EXPECT_EQ(states(elsewhere), QStringList());
+}
+
 TEST_F(ProjectsOnEngine, LocatingAFolderThatHoldsAnotherProjectIsRefused)
 {
     const QString name = uniqueName("moved");
