@@ -140,6 +140,12 @@ void ProjectDetailContent::setProject(const ComposeProject& project)
     apply();
 }
 
+void ProjectDetailContent::checkFolder()
+{
+    if (isVisible() && ProjectFolder::of(m_project) != m_folder)
+        setProject(m_project);
+}
+
 void ProjectDetailContent::apply()
 {
     const ComposeProject& p = m_project;

@@ -34,6 +34,8 @@ public:
     // The project as the store now lists it; its folder is looked at here, once.
     void setProject(const ComposeProject& project);
     const ComposeProject& project() const { return m_project; }
+    // Looks at the folder again and redraws when it changed on disk since the last refresh.
+    void checkFolder();
     ProjectControls* controls() const { return m_controls; }
 
     // The working-directory line: the folder with a leading home as "~", after the runtime's name

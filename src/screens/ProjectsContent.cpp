@@ -138,6 +138,7 @@ void ProjectsContent::refresh()
     QHash<QString, ProjectFolder> folders;
     for (const ComposeProject& project : projects)
         folders.insert(project.id(), ProjectFolder::of(project));
+    m_projects = projects;
     m_folders = folders;
     m_emphasized = emphasized(projects, m_folders);
     m_cards->sync(projects);
@@ -147,6 +148,18 @@ void ProjectsContent::refresh()
     m_loose->sync(loose);
     m_loose->setVisible(!loose.isEmpty());
     m_empty->setVisible(projects.isEmpty() && loose.isEmpty());
+}
+
+void ProjectsContent::checkFolders()
+{
+    if (m_stale || !isVisible())
+        return;
+    for (const ComposeProject& project : std::as_const(m_projects)) {
+        if (ProjectFolder::of(project) != m_folders.value(project.id())) {
+            refresh();
+            return;
+        }
+    }
 }
 
 ProjectCard* ProjectsContent::card(const QString& id) const

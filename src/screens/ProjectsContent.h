@@ -32,6 +32,9 @@ public:
 
     // Applies the store's present state now rather than on the next turn of the event loop.
     void refresh();
+    // Looks at the shown projects' folders again and refreshes when one of them changed on disk (moved
+    // away, compose file written or removed), which the store's listings do not tell.
+    void checkFolders();
 
     // The id of the first project that compose could bring up and that does not fully run; none when
     // no project qualifies. Its card's Start is the accented one.
@@ -64,6 +67,7 @@ private:
     QWidget* m_projectsSection;
     AdaptiveGrid* m_grid;
     std::unique_ptr<KeyedRows<ComposeProject, ProjectCard, AdaptiveGrid>> m_cards;
+    QList<ComposeProject> m_projects; // as of the last refresh
     QHash<QString, ProjectFolder> m_folders;
     LooseCard* m_loose;
     EmptyState* m_empty;

@@ -7,6 +7,7 @@
 
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 ProjectsView::ProjectsView(AppStore& store, QWidget* parent) : QWidget(parent), m_store(store)
@@ -33,6 +34,19 @@ ProjectsView::ProjectsView(AppStore& store, QWidget* parent) : QWidget(parent), 
 
     m_batch = new ChangeBatch(this, [this] { route(); });
     ProjectsContent::watch(*m_batch, m_store);
+
+    // Folders move and compose files come and go without any listing changing: looked at again as
+    // often as the store polls, so Start, Locate and the ring follow the disk. Nothing is redrawn
+    // while the folders stay as they were.
+    m_folderCheck = new QTimer(this);
+    m_folderCheck->setInterval(folderCheckInterval);
+    connect(m_folderCheck, &QTimer::timeout, this, [this] {
+        if (m_detail)
+            m_detail->checkFolder();
+        else
+            m_content->checkFolders();
+    });
+    m_folderCheck->start();
 }
 
 void ProjectsView::open(const ComposeProject& project)

@@ -6,12 +6,14 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <chrono>
 #include <optional>
 
 class AppStore;
 class ChangeBatch;
 class ProjectsContent;
 class QScrollArea;
+class QTimer;
 
 // The Projects section: the project list, or the detail of the project opened from its card, in one
 // vertical scroll area. The opened project is remembered by id, so the detail survives every refresh
@@ -34,6 +36,9 @@ public:
     // Shows the list or the detail for the store's present state now.
     void route();
 
+    // How often the shown projects' folders are looked at again: as often as the store polls.
+    static constexpr std::chrono::milliseconds folderCheckInterval{2000};
+
 private:
     AppStore& m_store;
     ChangeBatch* m_batch;
@@ -42,4 +47,5 @@ private:
     ProjectsContent* m_content;
     QPointer<ProjectDetailContent> m_detail;
     int m_listOffset = 0;
+    QTimer* m_folderCheck;
 };

@@ -10,6 +10,7 @@
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
 #include "app/parts/EmptyState.h"
+#include "platform/HomePath.h"
 #include "ProjectsTesting.h"
 #include "support/TestSupport.h"
 #include "support/Widgets.h"
@@ -197,6 +198,39 @@ TEST_F(Screen, TwoRuntimesOnOneEngineKeepACardEachForTheSameContainerId)
     EXPECT_FALSE(onBeta->isHidden());
     EXPECT_EQ(onBeta->container().runtime, beta);
     EXPECT_EQ(onBeta->menu()->container().runtime, beta);
+}
+
+// The folder changes on disk while nothing the store lists does: the screen follows within a poll, on
+// the list and on the detail, and a project whose folder went is no longer offered a compose up that
+// would do nothing.
+TEST_F(Screen, TheScreenFollowsAFolderThatGoesOrComesWhileTheListingsStayTheSame)
+{
+    QTemporaryDir parent;
+    const QString dir = projectFolder(parent, "kept");
+    ProjectRegistry registry;
+    registry.add({"kept", dir, {"web"}}, "alpha");
+    AppStore& s = showing();
+    s.setRegistry(registry);
+    ProjectsView view(s);
+    view.show();
+    ProjectCard* card = view.content()->card("alpha/kept");
+    ASSERT_TRUE(card);
+    const auto offered = [](ProjectControls* controls) { return controls->offer(); };
+    ASSERT_TRUE(offered(card->controls()).start);
+
+    ASSERT_TRUE(QDir(dir).removeRecursively());
+    ASSERT_TRUE(eventually([&] { return offered(card->controls()).locate; }, 5000));
+    EXPECT_FALSE(offered(card->controls()).start);
+    EXPECT_TRUE(card->findChild<RunRing*>()->dimmed());
+    EXPECT_EQ(view.content()->card("alpha/kept"), card);
+
+    QTest::mouseClick(card->findChild<VoskButton*>("detailsButton"), Qt::LeftButton);
+    ASSERT_TRUE(view.detail());
+    projectFolder(parent, "kept");
+    ASSERT_TRUE(eventually([&] { return offered(view.detail()->controls()).start; }, 5000));
+    EXPECT_FALSE(offered(view.detail()->controls()).locate);
+    EXPECT_EQ(view.detail()->findChild<VoskLabel*>("workingDirectory")->plainText(),
+              Platform::abbreviatingHome(dir));
 }
 
 TEST_F(Screen, TheDetailFollowsTheOpenedIdThroughRefreshesAndGoesBackWhenItLeaves)
