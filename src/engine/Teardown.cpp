@@ -101,7 +101,8 @@ TeardownPlan plan(const ComposeProject& project, const QList<Container>& allCont
             size = it.value();
         plan.volumes << VolumeUse{volume, usedBy, size};
     }
-    if (project.workingDir && QFileInfo::exists(*project.workingDir))
+    // A folder only: a label naming a file must not offer that file for the Trash.
+    if (project.workingDir && QFileInfo(*project.workingDir).isDir())
         plan.workingDir = project.workingDir;
     return plan;
 }

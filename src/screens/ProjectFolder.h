@@ -6,7 +6,7 @@
 // image from source. Looked at once per refresh of the screen that shows the project and handed to
 // every part of it, never while painting.
 struct ProjectFolder {
-    bool exists = false;      // the working directory is known and something is at that path
+    bool exists = false;      // the working directory is known and is a folder
     bool composeFile = false; // it holds one of the compose file names
     bool builds = false;      // that compose file has a build section
 

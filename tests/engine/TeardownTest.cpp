@@ -3,6 +3,7 @@
 #include "engine/ComposeProject.h"
 #include "support/TestSupport.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 using TestSupport::names;
@@ -173,4 +174,9 @@ TEST(TeardownPlanRules, ContainersSizesAndFolder)
 
     EXPECT_FALSE(Docker::plan(app(std::nullopt), {}, {}, {}, {}, {}).workingDir);
     EXPECT_FALSE(Docker::plan(app(QString()), {}, {}, {}, {}, {}).workingDir);
+    // A working-directory label that names a file offers no folder to move to the Trash.
+    QFile notes(folder.filePath("notes.txt"));
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.close();
+    EXPECT_FALSE(Docker::plan(app(notes.fileName()), {}, {}, {}, {}, {}).workingDir);
 }

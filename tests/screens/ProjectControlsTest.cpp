@@ -63,6 +63,8 @@ TEST_F(Controls, WhatIsOfferedFollowsTheContainersTheFolderAndTheRegistry)
         {"remembered, no containers", plain, {}, 2, true, "start reveal forget"},
         {"remembered, no containers, builds", builds, {}, 2, true, "start reveal rebuild forget"},
         {"its folder was removed", parent.filePath("gone"), {}, 2, true, "locate forget"},
+        // A label can name anything: a file is no folder to reveal (opening it would run its handler).
+        {"its folder is a file", parent.filePath("plain/compose.yaml"), {}, 2, true, "locate forget"},
         {"no compose file", bare, {"exited"}, 1, true, "start reveal locate forget"},
         {"all paused", plain, {"paused", "paused"}, 2, true, "start stop logs reveal up down forget"},
         {"only seen through its containers", builds, {"exited"}, 0, false, "start logs reveal up rebuild down"},
