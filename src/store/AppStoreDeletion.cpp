@@ -92,8 +92,11 @@ QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> 
     // Then the volumes only it used. One command after the other, each in its folder, if any.
     const QStringList removal = QStringList{QStringLiteral("rm"), QStringLiteral("-f")} + plan.containers;
     QList<std::pair<QStringList, std::optional<QString>>> steps;
+    // The plan lists every container of the project, also those compose ran for one-off tasks and
+    // those of services the file no longer names, which a plain down leaves behind.
     if (plan.workingDir && Docker::composeFile(*plan.workingDir))
-        steps.append({composeCommand(plan.project, QStringLiteral("down")), plan.workingDir});
+        steps.append({composeCommand(plan.project, QStringLiteral("down")) << QStringLiteral("--remove-orphans"),
+                      plan.workingDir});
     else if (!plan.containers.isEmpty())
         steps.append({removal, std::nullopt});
     QStringList volumes{QStringLiteral("volume"), QStringLiteral("rm")};

@@ -125,3 +125,64 @@ TEST(DeleteOnEngine, TakesTheProjectsOwnVolumeKeepsTheSharedAndExternalOnesAndTr
 }
 
 } // namespace
+
+namespace {
+
+// A container that `compose run` started for a one-off task belongs to the project but outlives a plain
+// compose down; the sheet listed it as going, so it goes, and the project with it.
+TEST(DeleteOnEngine, AOneOffContainerOfTheProjectGoesToo)
+{
+    VOSKEL_REQUIRE_ENGINE();
+    TestSupport::prepareWidgets();
+    QTemporaryDir root;
+    ScopedEnv dockerConfig{"DOCKER_CONFIG", root.filePath("docker").toUtf8()};
+    ScopedEnv dockerHost{"DOCKER_HOST", std::nullopt};
+    ScopedEnv dockerContext{"DOCKER_CONTEXT", std::nullopt};
+    const QString name = uniqueName("oneoff");
+    const QString dir = root.filePath(name);
+    const auto containers = [&] {
+        return docker({"ps", "-aq", "--filter", "label=com.docker.compose.project=" + name}).out;
+    };
+    const auto cleanUp = qScopeGuard([&] {
+        docker(QStringList{"rm", "-f"} + containers().split('\n', Qt::SkipEmptyParts));
+        docker({"network", "rm", name + "_default"});
+        Docker::setAppleSocketPathForTesting(QString());
+    });
+    Docker::setAppleSocketPathForTesting(root.filePath("no-apple.sock"));
+    ASSERT_TRUE(QDir().mkpath(dir));
+    const QString service =
+        "    image: " + TestSupport::testImage() + "\n    command: sleep 600\n    stop_grace_period: 1s\n";
+    QFile file(dir + "/compose.yaml");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(("services:\n  web:\n" + service + "  worker:\n" + service).toUtf8());
+    file.close();
+
+    auto settings = Platform::Settings::inMemory();
+    AppStore store(*settings);
+    QCoro::waitFor(store.loadContexts());
+    QCoro::waitFor(store.up({name, dir, {}, 0, std::nullopt}));
+    ASSERT_EQ(store.error(), std::nullopt);
+    ASSERT_EQ(docker({"compose", "-p", name, "run", "-d", "worker", "sleep", "600"}, dir).status, 0);
+    QCoro::waitFor(store.refresh(false));
+    const QList<ComposeProject> projects = store.projects();
+    const auto project = std::find_if(projects.cbegin(), projects.cend(), [&](const auto& p) { return p.name == name; });
+    ASSERT_NE(project, projects.cend());
+
+    QWidget window;
+    window.show();
+    ProjectSheets::openDelete(store, *project, &window);
+    QPointer<DeleteProjectView> sheet = window.findChild<DeleteProjectView*>();
+    ASSERT_TRUE(sheet);
+    ASSERT_TRUE(eventually([&] { return sheet->plan().has_value(); }, 60000));
+    auto* remove = sheet->findChild<VoskButton*>("deleteButton");
+    EXPECT_EQ(remove->text(), "Delete 3 containers");
+    QTest::mouseClick(remove, Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return sheet.isNull(); }, 120000));
+
+    EXPECT_EQ(store.error(), std::nullopt);
+    EXPECT_EQ(containers(), "");
+    for (const ComposeProject& left : store.projects())
+        EXPECT_NE(left.name, name);
+}
+
+} // namespace

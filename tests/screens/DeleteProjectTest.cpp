@@ -151,7 +151,8 @@ TEST_F(DeleteSheet, WorksOutThePlanThenDeletesAndCannotBeClosedWhileItDoes)
     deleting->open();
     ASSERT_TRUE(eventually([&] { return sheet.isNull(); })) << "the sheet closes when the work ends";
     EXPECT_EQ(engine->commandArgs(),
-              (QList<QStringList>{{"compose", "-p", "shop", "down"}, {"volume", "rm", "shop_data", "shop_db"}}));
+              (QList<QStringList>{{"compose", "-p", "shop", "down", "--remove-orphans"},
+                                  {"volume", "rm", "shop_data", "shop_db"}}));
     EXPECT_TRUE(QFileInfo::exists(dir)) << "the folder stays unless asked";
 }
 

@@ -126,12 +126,13 @@ TEST_F(Deletion, APlanWithoutAReadableFileTakesOnlyTheVolumesComposeMadeForThePr
 TEST_F(Deletion, WithAComposeFileOnlyComposeTakesTheProjectDownEvenWhenItFails)
 {
     const QString dir = folder("checkout");
-    engine->failCommand({"compose", "-p", "shop", "down"}, "compose: no configuration file provided\n");
+    const QStringList down{"compose", "-p", "shop", "down", "--remove-orphans"};
+    engine->failCommand(down, "compose: no configuration file provided\n");
     AppStore& s = storeOn({entry(alpha)}, alpha);
 
     run(s.deleteProject(plan({"shop-web", "shop-db"}, {own, shared}, dir), alpha, false));
 
-    EXPECT_EQ(engine->commands(), (QList<Command>{{{"compose", "-p", "shop", "down"}, "alpha", dir, {}},
+    EXPECT_EQ(engine->commands(), (QList<Command>{{down, "alpha", dir, {}},
                                                   {{"volume", "rm", "shop_data"}, "alpha", {}, {}}}));
     EXPECT_EQ(s.error(), "compose: no configuration file provided");
 }
@@ -157,7 +158,7 @@ TEST_F(Deletion, NothingToTakeDownAndOnlyKeptVolumesRunNoCommand)
 TEST_F(Deletion, EveryFailureIsALineInTheOrderItHappenedAndTheRestStillRuns)
 {
     const QString dir = folder("shop");
-    engine->failCommand({"compose", "-p", "shop", "down"}, "down failed");
+    engine->failCommand({"compose", "-p", "shop", "down", "--remove-orphans"}, "down failed");
     engine->failCommand({"volume", "rm", "shop_cache", "shop_data"}, "", 1);
     AppStore& s = storeOn({entry(alpha)}, alpha);
     ProjectRegistry registry;
@@ -176,7 +177,7 @@ TEST_F(Deletion, AProjectNameComposeRefusesHasItsContainersRemovedOneByOne)
 {
     // Started by another tool under a name compose would not give a project.
     const QString dir = folder("shop");
-    const QStringList down{"compose", "-p", "Shop Front", "down"};
+    const QStringList down{"compose", "-p", "Shop Front", "down", "--remove-orphans"};
     engine->failCommand(down, "invalid project name \"Shop Front\": must consist only of lowercase alphanumeric "
                               "characters, hyphens, and underscores as well as start with a letter or number\n");
     AppStore& s = storeOn({entry(alpha)}, alpha);
