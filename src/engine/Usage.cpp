@@ -156,6 +156,13 @@ size_t qHash(const Reclaimable& item, size_t seed) noexcept
     return item.runtime ? qHash(*item.runtime, seed) : seed;
 }
 
+DiskUsage DiskUsage::measuredOn(const std::optional<Runtime>& runtime) const
+{
+    DiskUsage filed = *this;
+    filed.byRuntime = {{Docker::runtimeId(runtime), UsageSizes{containerSize, volumeSize, mounts}}};
+    return filed;
+}
+
 DiskUsage DiskUsage::merging(const DiskUsage& other) const
 {
     DiskUsage merged = other;
@@ -163,8 +170,30 @@ DiskUsage DiskUsage::merging(const DiskUsage& other) const
     merged.containerSize.insert(containerSize); // ours replace theirs where both have a key
     merged.volumeSize.insert(volumeSize);
     merged.mounts.insert(mounts);
+    merged.byRuntime.insert(byRuntime);
     merged.candidates = candidates + other.candidates;
     return merged;
+}
+
+UsageSizes DiskUsage::sizesOn(const std::optional<Runtime>& runtime) const
+{
+    if (byRuntime.isEmpty())
+        return UsageSizes{containerSize, volumeSize, mounts};
+    return byRuntime.value(Docker::runtimeId(runtime));
+}
+
+std::optional<qint64> DiskUsage::containerBytes(const QString& name, const std::optional<Runtime>& runtime) const
+{
+    const QMap<QString, qint64> sizes = sizesOn(runtime).containerSize;
+    const auto size = sizes.constFind(name);
+    return size == sizes.cend() ? std::nullopt : std::optional<qint64>(size.value());
+}
+
+std::optional<qint64> DiskUsage::volumeBytes(const QString& name, const std::optional<Runtime>& runtime) const
+{
+    const QMap<QString, qint64> sizes = sizesOn(runtime).volumeSize;
+    const auto size = sizes.constFind(name);
+    return size == sizes.cend() ? std::nullopt : std::optional<qint64>(size.value());
 }
 
 qint64 DiskUsage::reclaimable() const
@@ -186,16 +215,17 @@ QList<Reclaimable> DiskUsage::candidatesIn(const QString& project) const
 
 qint64 DiskUsage::bytes(const ComposeProject& project) const
 {
+    const UsageSizes own = sizesOn(project.runtime);
     qint64 sum = 0;
     QSet<QString> volumes;
     for (const Container& container : project.containers) {
-        if (const auto size = containerSize.constFind(container.name); size != containerSize.cend())
+        if (const auto size = own.containerSize.constFind(container.name); size != own.containerSize.cend())
             sum = Platform::saturatingAdd(sum, size.value());
-        for (const QString& volume : mounts.value(container.name))
+        for (const QString& volume : own.mounts.value(container.name))
             volumes.insert(volume);
     }
     for (const QString& volume : std::as_const(volumes))
-        if (const auto size = volumeSize.constFind(volume); size != volumeSize.cend())
+        if (const auto size = own.volumeSize.constFind(volume); size != own.volumeSize.cend())
             sum = Platform::saturatingAdd(sum, size.value());
     return sum;
 }

@@ -40,6 +40,15 @@ struct Reclaimable {
 
 size_t qHash(const Reclaimable& item, size_t seed = 0) noexcept;
 
+// The sizes one runtime reported, by the names it gives its containers and volumes.
+struct UsageSizes {
+    QMap<QString, qint64> containerSize; // container name -> bytes of its own layer
+    QMap<QString, qint64> volumeSize;    // volume name -> bytes
+    QMap<QString, QStringList> mounts;   // container name -> volumes it mounts
+
+    bool operator==(const UsageSizes&) const = default;
+};
+
 // Disk use of one runtime (or, merged, of several) with what could be reclaimed.
 struct DiskUsage {
     qint64 total = 0;
@@ -47,14 +56,28 @@ struct DiskUsage {
     QMap<QString, qint64> volumeSize;    // volume name -> bytes
     QMap<QString, QStringList> mounts;   // container name -> volumes it mounts
     QList<Reclaimable> candidates;       // by kind, then largest first, then name
+    // Each measured runtime's own sizes by runtime identifier. Two engines may each hold a container
+    // or a volume of the same name, and the united maps above keep only one of them. Empty for a usage
+    // not filed by runtime: the maps above then answer for every item.
+    QMap<QString, UsageSizes> byRuntime;
 
+    // This usage with its sizes filed under the runtime that reported them.
+    DiskUsage measuredOn(const std::optional<Runtime>& runtime) const;
     // Totals added, maps united keeping this one's entries, this one's candidates first.
     DiskUsage merging(const DiskUsage& other) const;
     // Bytes all candidates would free.
     qint64 reclaimable() const;
     // The candidates that belong to the named compose project, in stored order.
     QList<Reclaimable> candidatesIn(const QString& project) const;
-    // The project's containers plus the distinct volumes they mount; 0 when nothing is known.
+    // The sizes of the items listed on `runtime`: its own when the usage is filed by runtime (none when
+    // it did not answer), else the united maps.
+    UsageSizes sizesOn(const std::optional<Runtime>& runtime) const;
+    // A container's own layer and a volume's contents on the runtime that lists them; none when that
+    // runtime measured nothing under the name.
+    std::optional<qint64> containerBytes(const QString& name, const std::optional<Runtime>& runtime) const;
+    std::optional<qint64> volumeBytes(const QString& name, const std::optional<Runtime>& runtime) const;
+    // The project's containers plus the distinct volumes they mount, on the project's runtime; 0 when
+    // nothing is known.
     qint64 bytes(const ComposeProject& project) const;
 
     bool operator==(const DiskUsage&) const = default;

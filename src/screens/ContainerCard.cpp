@@ -116,9 +116,8 @@ ContainerCard::Face ContainerCard::face(const AppStore& store, const Container& 
             f.memory = Platform::memorySize(*memory);
     }
     if (const std::optional<DiskUsage>& usage = store.usage()) {
-        const auto size = usage->containerSize.constFind(c.name);
-        if (size != usage->containerSize.cend())
-            f.disk = Platform::fileSize(size.value());
+        if (const std::optional<qint64> size = usage->containerBytes(c.name, c.runtime))
+            f.disk = Platform::fileSize(*size);
     }
     f.stateButton = StateAction::title(c.state);
     f.restartEnabled = running;

@@ -143,7 +143,7 @@ void DeleteProjectView::fillSizes()
         if (const auto size = sizes.constFind(volume.name); size != sizes.cend()) {
             volume.size = *size;
             filled = true;
-        } else if (!m_store.usage() || !m_store.usage()->volumeSize.contains(volume.name)) {
+        } else if (!m_store.usage() || !m_store.usage()->volumeBytes(volume.name, m_project.runtime)) {
             unmeasured = true;
         }
     }

@@ -30,7 +30,7 @@ QMap<QString, QString> AppStore::volumeSizes(const std::optional<Runtime>& on) c
     for (const DockerVolume& volume : std::as_const(m_volumes)) {
         if (actingOn(volume.runtime) != runtime)
             continue;
-        const qint64 bytes = m_usage->volumeSize.value(volume.name, 0);
+        const qint64 bytes = m_usage->volumeBytes(volume.name, runtime).value_or(0);
         if (bytes > 0)
             sizes.insert(volume.name, Platform::fileSize(bytes));
     }

@@ -70,7 +70,9 @@ QCoro::Task<> AppStore::loadUsage()
         std::optional<DiskUsage> merged;
         for (const std::optional<Runtime>& runtime : inScope) {
             try {
-                const DiskUsage usage = engine->usage(runtime);
+                // Filed by runtime, so that a card reads its own engine's figures for a name that
+                // another engine uses too.
+                const DiskUsage usage = engine->usage(runtime).measuredOn(runtime);
                 merged = merged ? merged->merging(usage) : usage;
             } catch (...) {
                 // left out of the sum; the others still count

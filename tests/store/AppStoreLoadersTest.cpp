@@ -1,3 +1,4 @@
+#include "platform/ByteCount.h"
 #include "store/StoreFixture.h"
 
 using namespace StoreTesting;
@@ -48,6 +49,35 @@ TEST_F(Loaders, UsageSumsTheRuntimesThatAnswerEarlierFiguresWinning)
     run(s.loadUsage());
     EXPECT_EQ(s.usage()->total, 150) << "nothing answered: the last figures stay";
     EXPECT_EQ(s.usageAt(), clock.now()) << "the attempt still counts";
+}
+
+TEST_F(Loaders, ProjectsOfTheSameNameOnTwoRuntimesAreSizedOnTheirOwn)
+{
+    // Each engine runs a project "web" with the same container and volume names; delta cannot measure.
+    const auto measured = [](qint64 container, qint64 volume) {
+        DiskUsage u = usage(container + volume, {{"web-app-1", container}});
+        u.volumeSize = {{"web_data", volume}};
+        u.mounts = {{"web-app-1", {"web_data"}}};
+        return u;
+    };
+    for (const Runtime& runtime : {alpha, beta, delta})
+        engine->setListing(runtime, {{container("web-app-1", "running", "web")},
+                                     {},
+                                     {DockerVolume{"web_data", "local", "/var/lib/web_data", std::nullopt}}});
+    engine->setUsage(alpha, measured(10, 100));
+    engine->setUsage(beta, measured(20, 200));
+    AppStore& s = storeOn({entry(alpha), entry(beta), entry(delta)}, alpha, true);
+    run(s.refresh(false));
+    run(s.loadUsage());
+    ASSERT_TRUE(s.usage());
+    EXPECT_EQ(s.usage()->total, 330);
+
+    QMap<QString, qint64> sizes;
+    for (const ComposeProject& project : s.projects())
+        sizes.insert(project.id(), s.usage()->bytes(project));
+    EXPECT_EQ(sizes, (QMap<QString, qint64>{{"alpha/web", 110}, {"beta/web", 220}, {"delta/web", 0}}));
+    EXPECT_EQ(s.volumeSizes(beta), (QMap<QString, QString>{{"web_data", Platform::fileSize(200)}}));
+    EXPECT_TRUE(s.volumeSizes(delta).isEmpty());
 }
 
 TEST_F(Loaders, UsageOfARuntimeNoLongerShownIsDropped)

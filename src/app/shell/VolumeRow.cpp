@@ -35,8 +35,7 @@ QString VolumeRow::detailLine(const DockerVolume& volume, bool showAll, const st
     if (showAll && volume.runtime)
         parts << volume.runtime->id();
     if (usage) {
-        const auto size = usage->volumeSize.constFind(volume.name);
-        if (size != usage->volumeSize.constEnd())
+        if (const std::optional<qint64> size = usage->volumeBytes(volume.name, volume.runtime))
             parts << Platform::fileSize(*size);
     }
     parts << volume.driver << volume.mountpoint;
