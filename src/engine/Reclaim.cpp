@@ -2,6 +2,8 @@
 
 #include "engine/Docker.h"
 
+#include <QSet>
+
 namespace {
 
 QString inspectBuilds(const QStringList& refs, const std::optional<Runtime>& runtime)
@@ -96,11 +98,16 @@ QList<QStringList> reclaimCommands(const QList<Reclaimable>& items)
     QStringList volumes{QStringLiteral("volume"), QStringLiteral("rm")};
     QStringList images{QStringLiteral("rmi")};
     bool buildCache = false;
+    QSet<QString> taken; // removing one thing twice fails on what the first removal took away
     for (const Reclaimable& item : items) {
         // Engines never name anything with a leading dash; from a confused report it would read as an
         // option (a stray "-f" would force the removal of running containers).
         if (item.ref.startsWith(u'-'))
             continue;
+        const QString key = Reclaimable::rawValue(item.kind) + u'/' + item.ref;
+        if (taken.contains(key))
+            continue;
+        taken.insert(key);
         switch (item.kind) {
         case Reclaimable::Kind::Container:
             containers << item.ref;

@@ -284,9 +284,14 @@ DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCom
                                           Reclaimable::Recovery::Gone);
     }
 
+    // An untagged image kept under several repositories' digests has a row for each; it is still one
+    // image, removed once.
+    QSet<QString> images;
     for (const QJsonObject& row : section(report, QLatin1StringView("Images")))
-        if (auto item = imageCandidate(row))
+        if (auto item = imageCandidate(row); item && !images.contains(item->ref)) {
+            images.insert(item->ref);
             usage.candidates << *item;
+        }
 
     if (buildCache)
         usage.candidates << *buildCache;

@@ -131,6 +131,10 @@ TEST(ReclaimCommands, OneCommandPerKindInAFixedOrderAndNothingForced)
           item(Kind::Image, "node:20-alpine")},
          {{"rm", "demo-pg"}, {"volume", "rm", "orphan"}, {"rmi", "sha256:ccc", "node:20-alpine"}}},
         {{cache, cache}, {{"builder", "prune", "-f"}}},
+        // One thing is removed once: the second removal would fail on what the first took away.
+        {{item(Kind::Image, "sha256:ccc"), item(Kind::Container, "web"), item(Kind::Image, "sha256:ccc"),
+          item(Kind::Container, "web")},
+         {{"rm", "web"}, {"rmi", "sha256:ccc"}}},
         {{}, {}},
         // A name no engine gives would read as an option, a stray "-f" as force.
         {{item(Kind::Container, "-f"), item(Kind::Container, "web"), item(Kind::Volume, "--all")},

@@ -199,6 +199,23 @@ TEST(DiskUsageReport, RowsTheClientPrintsInPractice)
     EXPECT_EQ(refs, QStringList({"sha256:ccc", "sha256:hhh"}));
 }
 
+TEST(DiskUsageReport, AnImageListedOncePerRepositoryIsOfferedOnce)
+{
+    // An untagged image kept under two repositories' digests is one row per repository in the report,
+    // and one image to remove.
+    const QString detail = R"({"Images": [
+      {"Containers":"0","ID":"sha256:abc","Repository":"alpine","Tag":"<none>","UniqueSize":"3MB"},
+      {"Containers":"0","ID":"sha256:def","Repository":"<none>","Tag":"<none>","UniqueSize":"1MB"},
+      {"Containers":"0","ID":"sha256:abc","Repository":"mirror.example/alpine","Tag":"<none>","UniqueSize":"3MB"}
+    ]})";
+    const DiskUsage usage = Docker::parseUsage("", detail, onlyWorkApp);
+    QStringList refs;
+    for (const Reclaimable& item : usage.candidates)
+        refs << item.ref;
+    EXPECT_EQ(refs, QStringList({"sha256:abc", "sha256:def"}));
+    EXPECT_EQ(usage.reclaimable(), 3000000 + 1000000);
+}
+
 TEST(DiskUsageReport, BuildCacheIsOfferedOnlyWithSomethingToFree)
 {
     struct Row {
