@@ -59,7 +59,7 @@ struct DiskUsage {
     // Each measured runtime's own sizes by runtime identifier. Two engines may each hold a container
     // or a volume of the same name, and the united maps above keep only one of them. Empty for a usage
     // not filed by runtime: the maps above then answer for every item.
-    QMap<QString, UsageSizes> byRuntime;
+    QMap<QString, UsageSizes> byRuntime = {};
 
     // This usage with its sizes filed under the runtime that reported them.
     DiskUsage measuredOn(const std::optional<Runtime>& runtime) const;
