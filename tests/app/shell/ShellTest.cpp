@@ -446,9 +446,6 @@ TEST(VolumeRow, DetailLine)
 {
     DiskUsage usage;
     usage.volumeSize.insert("data", 12'300'000);
-    DiskUsage homeOnly;
-    homeOnly.volumeSize.insert("data", 4'000);
-    const DiskUsage byRuntime = usage.measuredOn(work).merging(homeOnly.measuredOn(home));
     struct Row {
         DockerVolume volume;
         bool showAll;
@@ -462,9 +459,6 @@ TEST(VolumeRow, DetailLine)
         {volume("data", work), true, usage, "work \u00B7 12.3 MB \u00B7 local \u00B7 " + mount},
         {volume("data", home), true, usage, "home \u00B7 12.3 MB \u00B7 local \u00B7 " + mount},
         {volume("other", work), false, usage, "local \u00B7 /var/lib/docker/volumes/other/_data"},
-        // Two engines each with a volume "data": each row shows its own engine's figure.
-        {volume("data", work), true, byRuntime, "work \u00B7 12.3 MB \u00B7 local \u00B7 " + mount},
-        {volume("data", home), true, byRuntime, "home \u00B7 4 KB \u00B7 local \u00B7 " + mount},
         {DockerVolume{"bare", "", "", std::nullopt}, true, std::nullopt, " \u00B7 "},
     };
     for (const Row& row : rows)
