@@ -88,6 +88,15 @@ Platform::Capture capture(const QStringList& args, const std::optional<Runtime>&
     return Platform::capture(process(args, runtime, cwd), bytes);
 }
 
+Platform::Capture capture(const QStringList& args, const std::optional<Runtime>& runtime,
+                          const std::optional<QString>& cwd, std::chrono::milliseconds limit)
+{
+    const Platform::TimedCompletion done = Platform::runTimed(process(args, runtime, cwd), limit);
+    if (done.timedOut)
+        return {-1, Platform::decodeUtf8Strict(done.run.out), notAnswering(runtime)};
+    return Platform::capturedFrom(done.run);
+}
+
 void requireJsonListing(QStringView output, qsizetype rowsRead)
 {
     qsizetype lines = 0;

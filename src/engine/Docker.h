@@ -51,6 +51,9 @@ QString run(const QStringList& args, const std::optional<Runtime>& runtime = std
 inline constexpr std::chrono::seconds listingLimit{10};
 inline constexpr std::chrono::seconds composeCheckLimit{30};
 inline constexpr std::chrono::minutes measuringLimit{5};
+// One command of a project's deletion, which the user waits for behind a sheet that nothing else
+// closes: compose down stops every container within its grace period, and volumes go with their data.
+inline constexpr std::chrono::minutes deletionStepLimit{10};
 
 // What a runtime that gives no answer is reported as: "<id> is not answering.", or "The runtime is
 // not answering." for the client's own current context.
@@ -66,6 +69,11 @@ QString run(const QStringList& args, const std::optional<Runtime>& runtime, cons
 Platform::Capture capture(const QStringList& args, const std::optional<Runtime>& runtime = std::nullopt,
                           const std::optional<QString>& cwd = std::nullopt,
                           const std::optional<QString>& input = std::nullopt);
+
+// As capture without input, but ends the command (and what it started) once `limit` has passed; it
+// then reads as a failure (status -1) whose error output is notAnswering(runtime).
+Platform::Capture capture(const QStringList& args, const std::optional<Runtime>& runtime,
+                          const std::optional<QString>& cwd, std::chrono::milliseconds limit);
 
 // Clients before version 23 do not know "--format json" and print the word "json" for every row, so an
 // engine would look empty. Given a listing's output and how many rows were read from it, throws

@@ -144,7 +144,11 @@ Completed runToEnd(const PreparedProcess& prepared, const std::optional<QByteArr
 
 Capture capture(const PreparedProcess& prepared, const std::optional<QByteArray>& input)
 {
-    const Completed done = runToEnd(prepared, input);
+    return capturedFrom(runToEnd(prepared, input));
+}
+
+Capture capturedFrom(const Completed& done)
+{
     if (!done.started)
         return {-1, QString(), done.launchError};
     return {done.status(), decodeUtf8Strict(done.out), decodeUtf8Strict(done.err)};

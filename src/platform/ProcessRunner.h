@@ -60,6 +60,8 @@ Completed runToEnd(const PreparedProcess& prepared, const std::optional<QByteArr
 
 // runToEnd with both outputs decoded as strict UTF-8; never throws.
 Capture capture(const PreparedProcess& prepared, const std::optional<QByteArray>& input = std::nullopt);
+// What a run left, as capture reports it: status -1 and the reason when it could not start.
+Capture capturedFrom(const Completed& done);
 
 // Every child the runners have started and not yet reaped is asked to terminate, with everything
 // in its process group, and what is left of those groups after `graceMs` is killed. For the

@@ -2,6 +2,7 @@
 
 #include "engine/ComposeProject.h"
 #include "engine/Container.h"
+#include "engine/Docker.h"
 #include "engine/ProjectRegistry.h"
 #include "engine/Runtime.h"
 #include "engine/Stats.h"
@@ -206,7 +207,11 @@ public:
     // refuses the project's name), its own volumes removed, optionally its folder moved to the
     // Trash, and then, when nothing failed, the project forgotten. Every failure is collected into
     // `error`, one line each; busy lasts until the refresh after it has finished.
+    // A command still running after its limit (a runtime that takes it and never answers) is ended
+    // and reported as not answering, so the sheet waiting for the deletion is never held for good.
     QCoro::Task<> deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trashDirectory);
+    // For tests: how long one command of a deletion may take.
+    void setDeletionStepLimit(std::chrono::milliseconds limit) { m_deletionStepLimit = limit; }
 
     // Removes the chosen candidates, each on its own runtime, reloads usage and listings and says in
     // the notice how much was freed. Returns the failure texts of the commands that failed.
@@ -290,6 +295,7 @@ private:
     Platform::Settings& m_defaults;
     std::shared_ptr<StoreEngine> m_engine;
     StoreClock m_clock;
+    std::chrono::milliseconds m_deletionStepLimit = Docker::deletionStepLimit;
 
     QList<RuntimeEntry> m_runtimes;
     std::optional<Runtime> m_runtime;

@@ -9,10 +9,11 @@ namespace {
 
 // One command of a deletion, on the user-initiated pool; its failure text, or none.
 QCoro::Task<std::optional<QString>> runStep(std::shared_ptr<StoreEngine> engine, QStringList args,
-                                            std::optional<Runtime> on, std::optional<QString> cwd)
+                                            std::optional<Runtime> on, std::optional<QString> cwd,
+                                            std::chrono::milliseconds limit)
 {
-    auto job = Platform::onUserInitiated([engine, args, on, cwd] {
-        return commandFailure(args, engine->capture(args, on, cwd, std::nullopt));
+    auto job = Platform::onUserInitiated([engine, args, on, cwd, limit] {
+        return commandFailure(args, engine->captureWithin(args, on, cwd, limit));
     });
     co_return co_await std::move(job);
 }
@@ -106,7 +107,7 @@ QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> 
         steps.append({volumes, std::nullopt});
 
     for (qsizetype i = 0; i < steps.size(); ++i) {
-        auto job = runStep(engine, steps[i].first, on, steps[i].second);
+        auto job = runStep(engine, steps[i].first, on, steps[i].second, m_deletionStepLimit);
         const std::optional<QString> failed = co_await std::move(job);
         if (!self)
             co_return;

@@ -64,6 +64,11 @@ public:
     {
         return Docker::capture(args, runtime, cwd, input);
     }
+    Platform::Capture captureWithin(const QStringList& args, const std::optional<Runtime>& runtime,
+                                    const std::optional<QString>& cwd, std::chrono::milliseconds limit) override
+    {
+        return Docker::capture(args, runtime, cwd, limit);
+    }
     ComposeCheck checkCompose(const QString& dir) override { return Docker::checkCompose(dir); }
     ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName) override
     {

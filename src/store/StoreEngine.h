@@ -47,6 +47,11 @@ public:
     virtual Platform::Capture capture(const QStringList& args, const std::optional<Runtime>& runtime,
                                       const std::optional<QString>& cwd,
                                       const std::optional<QString>& input) = 0;
+    // The same without input, ended once `limit` has passed with everything it started; it then fails
+    // as a runtime that is not answering.
+    virtual Platform::Capture captureWithin(const QStringList& args, const std::optional<Runtime>& runtime,
+                                            const std::optional<QString>& cwd,
+                                            std::chrono::milliseconds limit) = 0;
     // Whether the project in `dir` can be started. Never throws.
     virtual ComposeCheck checkCompose(const QString& dir) = 0;
     // The project in `dir` as compose resolves it, under `projectName` when one is given. Throws

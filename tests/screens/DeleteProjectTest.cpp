@@ -4,9 +4,14 @@
 #include "ProjectsTesting.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
+#include "platform/PreparedProcess.h"
+#include "platform/Settings.h"
+#include "sheets/SheetHost.h"
+#include "store/AppStore.h"
 #include "support/TestSupport.h"
 
 #include <QCheckBox>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -167,6 +172,37 @@ TEST_F(DeleteSheet, PlansTheWholeProjectWhateverTheFilterShows)
     EXPECT_EQ(sheet->plan()->containers, (QStringList{"shop-db", "shop-web"}));
     EXPECT_EQ(TestSupport::names(sheet->plan()->removable()), (QStringList{"shop_data", "shop_db"}));
     EXPECT_EQ(TestSupport::names(sheet->plan()->kept()), QStringList{"shop_cache"});
+}
+
+
+// A runtime that takes the deletion's command and never answers: the sheet, which nothing closes while
+// it works, is not held for good. The command is ended after its time and the runtime named.
+TEST(DeleteOnAHungRuntime, TheSheetClosesOnceTheCommandRanOutOfTimeAndSaysSo)
+{
+    TestSupport::prepareWidgets();
+    QTemporaryDir bin;
+    QFile docker(bin.filePath("docker")); // takes a removal and never answers; lists nothing
+    ASSERT_TRUE(docker.open(QIODevice::WriteOnly));
+    docker.write("#!/bin/sh\ncase \" $* \" in *\" rm \"*) exec sleep 60 ;; esac\nexit 0\n");
+    docker.close();
+    docker.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    Platform::setTestSearchPrefix(bin.path());
+    const auto restore = qScopeGuard([] { Platform::setTestSearchPrefix(QString()); });
+
+    auto settings = Platform::Settings::inMemory();
+    AppStore store(*settings);
+    store.setRuntimes({entry(alpha)});
+    store.setRuntime(alpha);
+    store.setDeletionStepLimit(std::chrono::milliseconds(300));
+    QWidget window;
+    window.show();
+    const ComposeProject project{"shop", std::nullopt, {container("shop-web", "exited", "shop")}, 1, alpha};
+    QPointer<DeleteProjectView> sheet =
+        SheetHost::open(&window, new DeleteProjectView(store, project, TeardownPlan{"shop", {"shop-web"}, {}, {}}));
+    sheet->confirm();
+    ASSERT_TRUE(eventually([&] { return sheet.isNull(); }, 30000)) << "the sheet closes when the work ends";
+    EXPECT_EQ(store.error(), "alpha is not answering.");
+    EXPECT_FALSE(store.busy());
 }
 
 } // namespace

@@ -300,6 +300,11 @@ public:
     {
         return command(Call::Capture, {args, key(runtime), cwd, input});
     }
+    Platform::Capture captureWithin(const QStringList& args, const std::optional<Runtime>& runtime,
+                                    const std::optional<QString>& cwd, std::chrono::milliseconds) override
+    {
+        return command(Call::Capture, {args, key(runtime), cwd, std::nullopt});
+    }
     ComposeCheck checkCompose(const QString& dir) override
     {
         arrive(Call::CheckCompose, {});
