@@ -94,7 +94,7 @@ TEST_F(CloneForm, TheChosenParentIsRememberedAndShown)
     QTest::mouseClick(find<VoskButton>(form, "chooseButton"), Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return find<VoskLabel>(form, "intoLabel")->plainText() == "~/code/site"; }));
     Host::FolderRequest asked{"Choose", "Choose the folder to clone into. The repository gets a folder of its own inside it.",
-                              home.path(), true};
+                              home.path(), true, {}, {}};
     EXPECT_EQ(host.folderRequests, QList<Host::FolderRequest>{asked});
     EXPECT_EQ(Preferences(store->defaults()).cloneParent(), home.filePath("code")) << "kept for the next time";
 }
@@ -156,8 +156,9 @@ TEST_P(SlowOrFailingGit, ACancelledOrFailedCloneAddsNothingEvenWithARepositoryLe
         ASSERT_TRUE(output);
         EXPECT_EQ(output->windowTitle(), "Cloning slow");
         ASSERT_TRUE(eventually([&] { return output->text().contains("Cloning into"); }));
-        if (then == "exit 1")
+        if (then == "exit 1") {
             ASSERT_TRUE(eventually([&] { return output->exitStatus() == 1; }));
+        }
         QTest::mouseClick(find<VoskButton>(output, "closeButton"), Qt::LeftButton);
         ASSERT_TRUE(eventually([&] { return output.isNull(); }));
         Platform::Pools::drain();

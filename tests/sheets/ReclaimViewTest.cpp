@@ -168,8 +168,9 @@ TEST_F(ReclaimSheet, TheRemovalButtonAndTheWarningFollowTheTicks)
         EXPECT_EQ(remove->isEnabled(), !c.ticked.isEmpty());
         auto* warning = part<ReclaimWarning>(sheet, "reclaimWarning");
         EXPECT_EQ(warning->text(), c.warning);
-        if (c.ink)
+        if (c.ink) {
             EXPECT_EQ(&warning->ink(), c.ink);
+        }
         for (const QString& name : c.ticked)
             tick(sheet, name);
         EXPECT_TRUE(sheet->selected().isEmpty());
