@@ -51,9 +51,10 @@ QString run(const QStringList& args, const std::optional<Runtime>& runtime = std
 inline constexpr std::chrono::seconds listingLimit{10};
 inline constexpr std::chrono::seconds composeCheckLimit{30};
 inline constexpr std::chrono::minutes measuringLimit{5};
-// One command of a project's deletion, which the user waits for behind a sheet that nothing else
-// closes: compose down stops every container within its grace period, and volumes go with their data.
-inline constexpr std::chrono::minutes deletionStepLimit{10};
+// One command of a removal the user waits for behind a sheet that nothing else closes (deleting a
+// project, reclaiming space): compose down stops every container within its grace period, and volumes
+// and images go with their data.
+inline constexpr std::chrono::minutes removalLimit{10};
 
 // What a runtime that gives no answer is reported as: "<id> is not answering.", or "The runtime is
 // not answering." for the client's own current context.

@@ -210,11 +210,12 @@ public:
     // A command still running after its limit (a runtime that takes it and never answers) is ended
     // and reported as not answering, so the sheet waiting for the deletion is never held for good.
     QCoro::Task<> deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trashDirectory);
-    // For tests: how long one command of a deletion may take.
-    void setDeletionStepLimit(std::chrono::milliseconds limit) { m_deletionStepLimit = limit; }
+    // For tests: how long one command of a deletion or of reclaiming space may take.
+    void setRemovalLimit(std::chrono::milliseconds limit) { m_removalLimit = limit; }
 
     // Removes the chosen candidates, each on its own runtime, reloads usage and listings and says in
-    // the notice how much was freed. Returns the failure texts of the commands that failed.
+    // the notice how much was freed. Returns the failure texts of the commands that failed; one still
+    // running after its limit is ended and fails as the runtime not answering.
     QCoro::Task<QStringList> reclaim(QList<Reclaimable> items);
     // Logs the shown runtime's client in to a registry; the password goes to the client's standard
     // input only. Changes nothing in the store.
@@ -295,7 +296,7 @@ private:
     Platform::Settings& m_defaults;
     std::shared_ptr<StoreEngine> m_engine;
     StoreClock m_clock;
-    std::chrono::milliseconds m_deletionStepLimit = Docker::deletionStepLimit;
+    std::chrono::milliseconds m_removalLimit = Docker::removalLimit;
 
     QList<RuntimeEntry> m_runtimes;
     std::optional<Runtime> m_runtime;

@@ -107,7 +107,7 @@ QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> 
         steps.append({volumes, std::nullopt});
 
     for (qsizetype i = 0; i < steps.size(); ++i) {
-        auto job = runStep(engine, steps[i].first, on, steps[i].second, m_deletionStepLimit);
+        auto job = runStep(engine, steps[i].first, on, steps[i].second, m_removalLimit);
         const std::optional<QString> failed = co_await std::move(job);
         if (!self)
             co_return;

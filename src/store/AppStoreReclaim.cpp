@@ -41,13 +41,14 @@ QCoro::Task<QStringList> AppStore::reclaim(QList<Reclaimable> items)
     QPointer<AppStore> self(this);
     setBusy(true);
     const std::shared_ptr<StoreEngine> engine = m_engine;
-    auto job = Platform::onUserInitiated([engine, groups] {
+    // Bounded: the sheet that waits for the removal cannot be closed meanwhile.
+    auto job = Platform::onUserInitiated([engine, groups, limit = m_removalLimit] {
         QStringList failures;
         for (const Group& group : groups) {
             for (const QStringList& command : Docker::reclaimCommands(group.items)) {
                 // One failure does not stop the rest: what can still go, goes.
-                if (const auto failed = commandFailure(
-                        command, engine->capture(command, group.runtime, std::nullopt, std::nullopt)))
+                if (const auto failed =
+                        commandFailure(command, engine->captureWithin(command, group.runtime, std::nullopt, limit)))
                     failures << *failed;
             }
         }

@@ -193,7 +193,7 @@ TEST(DeleteOnAHungRuntime, TheSheetClosesOnceTheCommandRanOutOfTimeAndSaysSo)
     AppStore store(*settings);
     store.setRuntimes({entry(alpha)});
     store.setRuntime(alpha);
-    store.setDeletionStepLimit(std::chrono::milliseconds(300));
+    store.setRemovalLimit(std::chrono::milliseconds(300));
     QWidget window;
     window.show();
     const ComposeProject project{"shop", std::nullopt, {container("shop-web", "exited", "shop")}, 1, alpha};

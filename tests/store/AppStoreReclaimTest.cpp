@@ -1,5 +1,8 @@
 #include "store/StoreFixture.h"
 
+#include "platform/PreparedProcess.h"
+
+#include <QScopeGuard>
 #include <QSignalSpy>
 
 using namespace StoreTesting;
@@ -143,6 +146,30 @@ TEST_F(Login, ThePasswordNeverShowsInWhatTheUserIsShown)
     EXPECT_FALSE(result.ok);
     EXPECT_FALSE(result.said.contains(secret));
     EXPECT_TRUE(result.said.startsWith("Error: bad credentials for me:"));
+}
+
+// A runtime that takes a removal and never answers: the reclaim sheet, which nothing closes while it
+// removes, is not held for good. The command is ended after its time and the runtime named.
+TEST(ReclaimOnAHungRuntime, TheRemovalIsEndedAfterItsTimeAndTheRuntimeNamed)
+{
+    QTemporaryDir bin;
+    QFile docker(bin.filePath("docker")); // takes a removal and never answers; measures and lists nothing
+    ASSERT_TRUE(docker.open(QIODevice::WriteOnly));
+    docker.write("#!/bin/sh\ncase \" $* \" in *\" rm \"*) exec sleep 60 ;; esac\nexit 0\n");
+    docker.close();
+    docker.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    Platform::setTestSearchPrefix(bin.path());
+    const auto restore = qScopeGuard([] { Platform::setTestSearchPrefix(QString()); });
+
+    auto settings = Platform::Settings::inMemory();
+    AppStore store(*settings);
+    store.setRuntimes({entry(alpha)});
+    store.setRuntime(alpha);
+    store.setRemovalLimit(std::chrono::milliseconds(300));
+    const Reclaimable item{Reclaimable::Kind::Container, "shop-web", "shop-web", 1000, {},
+                           Reclaimable::Recovery::Restorable, "shop", alpha};
+    EXPECT_EQ(QCoro::waitFor(store.reclaim({item})), QStringList{"alpha is not answering."});
+    EXPECT_FALSE(store.busy());
 }
 
 TEST(LoginThroughTheClient, ThePasswordIsWrittenToStandardInputAndNeverEchoed)
