@@ -98,7 +98,8 @@ std::optional<QString> moveToTrash(const QString& path)
     if (auto refusal = trashRefusal(path))
         return refusal;
     // Without the user's data folder (a fresh account) Qt makes a Trash under the working directory
-    // and reports success, so the home Trash is made first, private as the Trash specification asks.
+    // and reports success, so the home Trash is made first, private to the user (mode 0700) as the
+    // freedesktop.org Trash layout asks.
     const QString trash = homeTrash();
     for (const QString& folder : {trash + QStringLiteral("/files"), trash + QStringLiteral("/info")})
         if (!makePrivateFolder(folder))
