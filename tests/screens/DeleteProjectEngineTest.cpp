@@ -16,6 +16,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+#include <optional>
+
 using TestSupport::docker;
 using TestSupport::eventually;
 using TestSupport::ScopedEnv;
@@ -38,17 +41,59 @@ bool volumeExists(const QString& name)
     return docker({"volume", "inspect", name}).status == 0;
 }
 
-// A compose project of two services on the real engine: a volume only they mount, one a container
-// outside the project mounts too, and one declared external. The store has a home and a Trash of the
-// test's own and has not measured disk usage yet, as when the window has just opened.
-TEST(DeleteOnEngine, TakesTheProjectsOwnVolumeKeepsTheSharedAndExternalOnesAndTrashesTheFolder)
-{
-    VOSKEL_REQUIRE_ENGINE();
-    TestSupport::prepareWidgets();
+// The real engine with a client configuration of the test's own, no Apple socket, and a store that
+// polls nothing by itself. A test starts its compose project, then opens the delete sheet over it
+// once the sheet has worked out its plan.
+class DeleteOnEngine : public testing::Test {
+protected:
     QTemporaryDir root;
     ScopedEnv dockerConfig{"DOCKER_CONFIG", root.filePath("docker").toUtf8()};
     ScopedEnv dockerHost{"DOCKER_HOST", std::nullopt};
     ScopedEnv dockerContext{"DOCKER_CONTEXT", std::nullopt};
+    std::unique_ptr<Platform::Settings> settings = Platform::Settings::inMemory();
+    std::optional<AppStore> store;
+    QWidget window;
+    QPointer<DeleteProjectView> sheet;
+    // A service that starts at once and stops quickly.
+    const QString service =
+        "    image: " + TestSupport::testImage() + "\n    command: sleep 600\n    stop_grace_period: 1s\n";
+
+    void SetUp() override
+    {
+        VOSKEL_REQUIRE_ENGINE();
+        TestSupport::prepareWidgets();
+        Docker::setAppleSocketPathForTesting(root.filePath("no-apple.sock"));
+    }
+
+    void TearDown() override { Docker::setAppleSocketPathForTesting(QString()); }
+
+    void startProject(const QString& name, const QString& dir)
+    {
+        store.emplace(*settings);
+        QCoro::waitFor(store->loadContexts());
+        QCoro::waitFor(store->up({name, dir, {}, 0, std::nullopt}));
+        ASSERT_EQ(store->error(), std::nullopt);
+    }
+
+    void openSheet(const QString& name)
+    {
+        const QList<ComposeProject> projects = store->projects();
+        const auto project =
+            std::find_if(projects.cbegin(), projects.cend(), [&](const auto& p) { return p.name == name; });
+        ASSERT_NE(project, projects.cend());
+        window.show();
+        ProjectSheets::openDelete(*store, *project, &window);
+        sheet = window.findChild<DeleteProjectView*>();
+        ASSERT_TRUE(sheet);
+        ASSERT_TRUE(eventually([&] { return sheet->plan().has_value(); }, 60000));
+    }
+};
+
+// A compose project of two services on the real engine: a volume only they mount, one a container
+// outside the project mounts too, and one declared external. The store has a home and a Trash of the
+// test's own and has not measured disk usage yet, as when the window has just opened.
+TEST_F(DeleteOnEngine, TakesTheProjectsOwnVolumeKeepsTheSharedAndExternalOnesAndTrashesTheFolder)
+{
     ScopedEnv home{"HOME", root.filePath("home").toUtf8()};
     ScopedEnv data{"XDG_DATA_HOME", root.filePath("data").toUtf8()};
     const QString name = uniqueName("shop");
@@ -60,13 +105,9 @@ TEST(DeleteOnEngine, TakesTheProjectsOwnVolumeKeepsTheSharedAndExternalOnesAndTr
         docker(QStringList{"rm", "-f", outside} + ids.split('\n', Qt::SkipEmptyParts));
         docker({"network", "rm", name + "_default"});
         docker({"volume", "rm", "-f", name + "_data", name + "_shared", external});
-        Docker::setAppleSocketPathForTesting(QString());
     });
-    Docker::setAppleSocketPathForTesting(root.filePath("no-apple.sock"));
     ASSERT_TRUE(QDir().mkpath(dir) && QDir().mkpath(root.filePath("data")));
     ASSERT_EQ(docker({"volume", "create", external}).status, 0);
-    const QString service =
-        "    image: " + TestSupport::testImage() + "\n    command: sleep 600\n    stop_grace_period: 1s\n";
     QFile file(dir + "/compose.yaml");
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(("services:\n  web:\n" + service + "    volumes: [data:/data, shared:/shared, ext:/ext]\n" +
@@ -75,28 +116,15 @@ TEST(DeleteOnEngine, TakesTheProjectsOwnVolumeKeepsTheSharedAndExternalOnesAndTr
                    .toUtf8());
     file.close();
 
-    auto settings = Platform::Settings::inMemory();
-    AppStore store(*settings);
-    QCoro::waitFor(store.loadContexts());
-    QCoro::waitFor(store.up({name, dir, {}, 0, std::nullopt}));
-    ASSERT_EQ(store.error(), std::nullopt);
+    ASSERT_NO_FATAL_FAILURE(startProject(name, dir));
     ASSERT_EQ(docker({"exec", name + "-web-1", "sh", "-c", "head -c 2000000 /dev/zero > /data/blob"}).status, 0);
     ASSERT_EQ(docker({"run", "-d", "--name", outside, "-v", name + "_shared:/shared", TestSupport::testImage(),
                       "sleep", "600"})
                   .status,
               0);
-    QCoro::waitFor(store.refresh(false));
-    ASSERT_EQ(store.usage(), std::nullopt);
-    const QList<ComposeProject> projects = store.projects();
-    const auto project = std::find_if(projects.cbegin(), projects.cend(), [&](const auto& p) { return p.name == name; });
-    ASSERT_NE(project, projects.cend());
-
-    QWidget window;
-    window.show();
-    ProjectSheets::openDelete(store, *project, &window);
-    QPointer<DeleteProjectView> sheet = window.findChild<DeleteProjectView*>();
-    ASSERT_TRUE(sheet);
-    ASSERT_TRUE(eventually([&] { return sheet->plan().has_value(); }, 60000));
+    QCoro::waitFor(store->refresh(false));
+    ASSERT_EQ(store->usage(), std::nullopt);
+    ASSERT_NO_FATAL_FAILURE(openSheet(name));
     EXPECT_EQ(shown(sheet, "containersSection", "itemLabel"), (QStringList{name + "-web-1", name + "-worker-1"}));
     EXPECT_EQ(shown(sheet, "volumesSection", "itemLabel"), QStringList{name + "_data"});
     EXPECT_EQ(shown(sheet, "keptSection", "itemLabel"), QStringList{name + "_shared"});
@@ -114,30 +142,20 @@ TEST(DeleteOnEngine, TakesTheProjectsOwnVolumeKeepsTheSharedAndExternalOnesAndTr
     QTest::mouseClick(remove, Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return sheet.isNull(); }, 120000));
 
-    EXPECT_EQ(store.error(), std::nullopt);
+    EXPECT_EQ(store->error(), std::nullopt);
     EXPECT_EQ(docker({"ps", "-aq", "--filter", "label=com.docker.compose.project=" + name}).out, "");
     EXPECT_FALSE(volumeExists(name + "_data"));
     EXPECT_TRUE(volumeExists(name + "_shared"));
     EXPECT_TRUE(volumeExists(external));
     EXPECT_FALSE(QFile::exists(dir));
     EXPECT_TRUE(QFile::exists(root.filePath("data/Trash/files/" + QDir(dir).dirName() + "/compose.yaml")));
-    EXPECT_FALSE(store.registry().knows(name, QStringLiteral("default")));
+    EXPECT_FALSE(store->registry().knows(name, QStringLiteral("default")));
 }
-
-} // namespace
-
-namespace {
 
 // A container that `compose run` started for a one-off task belongs to the project but outlives a plain
 // compose down; the sheet listed it as going, so it goes, and the project with it.
-TEST(DeleteOnEngine, AOneOffContainerOfTheProjectGoesToo)
+TEST_F(DeleteOnEngine, AOneOffContainerOfTheProjectGoesToo)
 {
-    VOSKEL_REQUIRE_ENGINE();
-    TestSupport::prepareWidgets();
-    QTemporaryDir root;
-    ScopedEnv dockerConfig{"DOCKER_CONFIG", root.filePath("docker").toUtf8()};
-    ScopedEnv dockerHost{"DOCKER_HOST", std::nullopt};
-    ScopedEnv dockerContext{"DOCKER_CONTEXT", std::nullopt};
     const QString name = uniqueName("oneoff");
     const QString dir = root.filePath(name);
     const auto containers = [&] {
@@ -146,42 +164,25 @@ TEST(DeleteOnEngine, AOneOffContainerOfTheProjectGoesToo)
     const auto cleanUp = qScopeGuard([&] {
         docker(QStringList{"rm", "-f"} + containers().split('\n', Qt::SkipEmptyParts));
         docker({"network", "rm", name + "_default"});
-        Docker::setAppleSocketPathForTesting(QString());
     });
-    Docker::setAppleSocketPathForTesting(root.filePath("no-apple.sock"));
     ASSERT_TRUE(QDir().mkpath(dir));
-    const QString service =
-        "    image: " + TestSupport::testImage() + "\n    command: sleep 600\n    stop_grace_period: 1s\n";
     QFile file(dir + "/compose.yaml");
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(("services:\n  web:\n" + service + "  worker:\n" + service).toUtf8());
     file.close();
 
-    auto settings = Platform::Settings::inMemory();
-    AppStore store(*settings);
-    QCoro::waitFor(store.loadContexts());
-    QCoro::waitFor(store.up({name, dir, {}, 0, std::nullopt}));
-    ASSERT_EQ(store.error(), std::nullopt);
+    ASSERT_NO_FATAL_FAILURE(startProject(name, dir));
     ASSERT_EQ(docker({"compose", "-p", name, "run", "-d", "worker", "sleep", "600"}, dir).status, 0);
-    QCoro::waitFor(store.refresh(false));
-    const QList<ComposeProject> projects = store.projects();
-    const auto project = std::find_if(projects.cbegin(), projects.cend(), [&](const auto& p) { return p.name == name; });
-    ASSERT_NE(project, projects.cend());
-
-    QWidget window;
-    window.show();
-    ProjectSheets::openDelete(store, *project, &window);
-    QPointer<DeleteProjectView> sheet = window.findChild<DeleteProjectView*>();
-    ASSERT_TRUE(sheet);
-    ASSERT_TRUE(eventually([&] { return sheet->plan().has_value(); }, 60000));
+    QCoro::waitFor(store->refresh(false));
+    ASSERT_NO_FATAL_FAILURE(openSheet(name));
     auto* remove = sheet->findChild<VoskButton*>("deleteButton");
     EXPECT_EQ(remove->text(), "Delete 3 containers");
     QTest::mouseClick(remove, Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return sheet.isNull(); }, 120000));
 
-    EXPECT_EQ(store.error(), std::nullopt);
+    EXPECT_EQ(store->error(), std::nullopt);
     EXPECT_EQ(containers(), "");
-    for (const ComposeProject& left : store.projects())
+    for (const ComposeProject& left : store->projects())
         EXPECT_NE(left.name, name);
 }
 
