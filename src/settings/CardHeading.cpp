@@ -21,8 +21,10 @@ CardHeading CardHeading::build(QWidget* card, const QString& title, const QStrin
     heading.row->setSpacing(12);
     auto* text = new QVBoxLayout;
     text->setSpacing(3);
-    text->addWidget(new VoskLabel(title, TextStyles::rowTitle, Vosk::ink, card));
-    text->addWidget(noteLabel(explanation, card));
+    heading.title = new VoskLabel(title, TextStyles::rowTitle, Vosk::ink, card);
+    heading.explanation = noteLabel(explanation, card);
+    text->addWidget(heading.title);
+    text->addWidget(heading.explanation);
     auto* state = new QHBoxLayout;
     state->setContentsMargins(0, 1, 0, 0);
     state->setSpacing(6);

@@ -5,11 +5,11 @@
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
 #include "app/parts/Host.h"
+#include "settings/CardHeading.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QUrl>
-#include <QVBoxLayout>
 
 ToolRow::Look ToolRow::lookOf(const Tool& tool, bool brewAvailable)
 {
@@ -73,36 +73,18 @@ ToolRow::ToolRow(const Tool& tool, bool brewAvailable, QWidget* parent)
     : QWidget(parent), m_tool(tool), m_brewAvailable(brewAvailable)
 {
     setObjectName(QStringLiteral("toolRow"));
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(14, 11, 14, 11);
-    row->setSpacing(12);
-
-    auto* text = new QVBoxLayout;
-    text->setSpacing(3);
-    m_name = new VoskLabel(tool.name, TextStyles::rowTitle, Vosk::ink, this);
-    m_purpose = new VoskLabel(tool.purpose, TextStyles::note, Vosk::muted, this);
-    m_purpose->setWordWrap(true);
-    text->addWidget(m_name);
-    text->addWidget(m_purpose);
-
-    auto* versionLine = new QHBoxLayout;
-    versionLine->setContentsMargins(0, 1, 0, 0);
-    versionLine->setSpacing(6);
-    m_version = new VoskLabel(QString(), TextStyles::mono, Vosk::muted, this);
+    const CardHeading heading = CardHeading::build(this, tool.name, tool.purpose, QStringLiteral("version"));
+    m_name = heading.title;
+    m_purpose = heading.explanation;
+    m_version = heading.size;
     m_version->setObjectName(QStringLiteral("versionLabel"));
     m_version->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_badge = new VoskBadge(QString(), Vosk::pillFill, Vosk::pillInk, this);
-    m_badge->setObjectName(QStringLiteral("versionBadge"));
-    versionLine->addWidget(m_version);
-    versionLine->addWidget(m_badge);
-    versionLine->addStretch(1);
-    text->addLayout(versionLine);
-    row->addLayout(text, 1);
+    m_version->show();
+    m_badge = heading.badge;
 
-    row->addSpacing(6);
     m_button = new VoskButton(QString(), VoskButtonStyle::Variant::ghost, std::nullopt, this);
     m_button->setObjectName(QStringLiteral("toolActionButton"));
-    row->addWidget(m_button, 0, Qt::AlignTop);
+    heading.row->addWidget(m_button, 0, Qt::AlignTop);
     connect(m_button, &VoskButton::clicked, this, &ToolRow::act);
 
     apply();
