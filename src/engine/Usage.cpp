@@ -22,6 +22,13 @@ std::optional<qint64> sizeOf(const QJsonObject& object, QLatin1StringView column
     return Docker::bytes(Docker::str(object, column));
 }
 
+// What a runtime measured under `name`; none when it measured nothing there.
+std::optional<qint64> measured(const QMap<QString, qint64>& sizes, const QString& name)
+{
+    const auto size = sizes.constFind(name);
+    return size == sizes.cend() ? std::nullopt : std::optional<qint64>(size.value());
+}
+
 // The client writes counts as text ("0"); a number 0 counts too. A missing column is not zero.
 bool isZero(const QJsonValue& value)
 {
@@ -184,16 +191,12 @@ UsageSizes DiskUsage::sizesOn(const std::optional<Runtime>& runtime) const
 
 std::optional<qint64> DiskUsage::containerBytes(const QString& name, const std::optional<Runtime>& runtime) const
 {
-    const QMap<QString, qint64> sizes = sizesOn(runtime).containerSize;
-    const auto size = sizes.constFind(name);
-    return size == sizes.cend() ? std::nullopt : std::optional<qint64>(size.value());
+    return measured(sizesOn(runtime).containerSize, name);
 }
 
 std::optional<qint64> DiskUsage::volumeBytes(const QString& name, const std::optional<Runtime>& runtime) const
 {
-    const QMap<QString, qint64> sizes = sizesOn(runtime).volumeSize;
-    const auto size = sizes.constFind(name);
-    return size == sizes.cend() ? std::nullopt : std::optional<qint64>(size.value());
+    return measured(sizesOn(runtime).volumeSize, name);
 }
 
 qint64 DiskUsage::reclaimable() const
@@ -219,14 +222,12 @@ qint64 DiskUsage::bytes(const ComposeProject& project) const
     qint64 sum = 0;
     QSet<QString> volumes;
     for (const Container& container : project.containers) {
-        if (const auto size = own.containerSize.constFind(container.name); size != own.containerSize.cend())
-            sum = Platform::saturatingAdd(sum, size.value());
+        sum = Platform::saturatingAdd(sum, own.containerSize.value(container.name));
         for (const QString& volume : own.mounts.value(container.name))
             volumes.insert(volume);
     }
     for (const QString& volume : std::as_const(volumes))
-        if (const auto size = own.volumeSize.constFind(volume); size != own.volumeSize.cend())
-            sum = Platform::saturatingAdd(sum, size.value());
+        sum = Platform::saturatingAdd(sum, own.volumeSize.value(volume));
     return sum;
 }
 
