@@ -156,7 +156,7 @@ void ContentView::buildMenu()
     app->addSeparator();
     QAction* quit = app->addAction(QStringLiteral("Quit"), this, &ContentView::quitRequested);
     quit->setObjectName(QStringLiteral("quitAction"));
-    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit->setShortcut(quitShortcut());
     quit->setShortcutContext(Qt::ApplicationShortcut);
     quit->setMenuRole(QAction::QuitRole);
     settings->setMenuRole(QAction::PreferencesRole);

@@ -2,6 +2,7 @@
 
 #include "app/parts/Category.h"
 
+#include <QKeySequence>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -37,6 +38,8 @@ public:
 
     static constexpr int defaultWidth = 1080;
     static constexpr int defaultHeight = 700;
+    // The keys of the Quit command; the application honours them in every one of its windows.
+    static QKeySequence quitShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_Q); }
 
 signals:
     // The Settings window was asked for (menu, Ctrl+, or the update banner).

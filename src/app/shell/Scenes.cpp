@@ -9,6 +9,7 @@
 #include "toolchain/ToolchainStore.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QSystemTrayIcon>
 
 namespace {
@@ -24,6 +25,9 @@ Scenes::Scenes(Preferences& preferences, Stores stores, QObject* parent)
     connect(&m_preferences, &Preferences::appearanceChanged, this, &Scenes::applyAppearance);
     connect(&m_preferences, &Preferences::showMenuBarChanged, this, &Scenes::followMenuBar);
     followMenuBar();
+    // The Quit shortcut belongs to the main window's menu, which a sheet over that window blocks, and
+    // which a hidden main window does not offer; the key still reaches the focused widget.
+    qApp->installEventFilter(this);
 }
 
 Scenes::~Scenes()
@@ -115,6 +119,11 @@ void Scenes::quitWhenNothingShows()
 
 bool Scenes::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+        QKeySequence(static_cast<QKeyEvent*>(event)->keyCombination()) == ContentView::quitShortcut()) {
+        quit();
+        return true;
+    }
     // Once the close is through: the window may still refuse it.
     if (event->type() == QEvent::Close && watched == m_settings)
         QMetaObject::invokeMethod(this, &Scenes::quitWhenNothingShows, Qt::QueuedConnection);

@@ -2,12 +2,16 @@
 
 #include "app/design/SegmentedControl.h"
 #include "app/design/Theme.h"
+#include "platform/ProcessRunner.h"
 #include "settings/SettingsWindow.h"
+#include "sheets/CommandRunView.h"
+#include "sheets/SheetHost.h"
 
 #include "ShellFixture.h"
 #include "support/TestSupport.h"
 
 #include <QCheckBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -64,6 +68,13 @@ bool quitsWithin(int ms)
     return !waitedOut;
 }
 
+// Presses Ctrl+Q in `window` once the application runs; true when that made it quit.
+bool ctrlQQuits(QWidget* window)
+{
+    QTimer::singleShot(0, window, [window] { QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier); });
+    return quitsWithin(5000);
+}
+
 } // namespace
 
 // Without a tray icon nothing could bring a closed window back, so the last window closed ends the
@@ -88,5 +99,39 @@ TEST(SettingsScene, WithoutATrayTheLastWindowClosedEndsTheApplication)
     EXPECT_FALSE(quitsWithin(300));
     scenes.mainWindow()->close();
     EXPECT_TRUE(quitsWithin(10000));
+    Scenes::setTrayAvailableForTesting(std::nullopt);
+}
+
+// Ctrl+Q quits from whichever window has the keys: over a sheet that streams (which blocks the main
+// window's own shortcuts), from the Settings window, and with the main window hidden. Quitting ends
+// the sheet's child on the way out.
+TEST(SettingsScene, CtrlQQuitsFromASheetAndFromSettingsAndEndsTheSheetsChild)
+{
+    Fixture f;
+    Scenes::setTrayAvailableForTesting(true);
+    QTemporaryDir scratch;
+    const QString pidFile = scratch.filePath("pid");
+    auto scenes = std::make_unique<Scenes>(
+        f.preferences, Scenes::Stores{[&]() -> AppStore& { return f.store; },
+                                      [&]() -> ToolchainStore& { return f.toolchain; }});
+    scenes->showMainWindow();
+    auto* sheet = SheetHost::open(
+        scenes->mainWindow(),
+        new CommandRunView("Waiting", "$ sleep",
+                           [&] { return TestSupport::shell("echo $$ > '" + pidFile + "'; exec sleep 60"); },
+                           [](std::optional<int>) {}));
+    ASSERT_TRUE(TestSupport::eventually([&] { return TestSupport::pidFromFile(pidFile) > 0; }));
+    const qint64 child = TestSupport::pidFromFile(pidFile);
+    EXPECT_TRUE(ctrlQQuits(sheet));
+
+    scenes->showSettings();
+    EXPECT_TRUE(ctrlQQuits(scenes->settingsWindow()));
+    scenes->mainWindow()->hide();
+    EXPECT_TRUE(ctrlQQuits(scenes->settingsWindow()));
+
+    // What the application does once its event loop has returned.
+    scenes.reset();
+    Platform::endRunningChildren();
+    EXPECT_TRUE(TestSupport::processGone(child));
     Scenes::setTrayAvailableForTesting(std::nullopt);
 }
