@@ -116,13 +116,20 @@ int run(int argc, char** argv)
         return VoskelApp::run(argc, argv);
 
     if (choice.mode == Mode::Shot) {
+        // Checked before anything is drawn or made: eighteen failed writes would say it less clearly.
+        if (const std::optional<QString> problem = ShotGenerator::folderProblem(choice.directory)) {
+            std::fprintf(stderr, "voskel: cannot write the shots to \"%s\": %s.\n",
+                         choice.directory.toLocal8Bit().constData(), problem->toLocal8Bit().constData());
+            return 1;
+        }
         // The pictures are drawn off screen whatever the session has, so no display is needed or used.
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
         QTextStream out(stdout);
         out.setEncoding(QStringConverter::Utf8);
-        ShotGenerator::runShot(out, choice.directory);
-        return finish(out);
+        const bool written = ShotGenerator::runShot(out, choice.directory);
+        const int finished = finish(out);
+        return written ? finished : 1;
     }
 
     // The text modes need no display: a core application is enough for processes and settings.

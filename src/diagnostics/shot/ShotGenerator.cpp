@@ -103,6 +103,8 @@ public:
             writeFirst();
     }
 
+    int failures() const { return m_failures; }
+
 private:
     struct Pending {
         QString path;
@@ -121,18 +123,22 @@ private:
         if (m_timings)
             m_timings->encode += encoded.nanoseconds;
         if (!encoded.data) {
+            ++m_failures;
             Diagnostics::printLine(m_out, QStringLiteral("render failed: ") + next.path);
             return;
         }
         Stopwatch clock(m_timings, &Timings::write);
-        if (!writeFile(next.path, *encoded.data))
+        if (!writeFile(next.path, *encoded.data)) {
+            ++m_failures;
             Diagnostics::printLine(m_out, QStringLiteral("write failed: ") + next.path);
+        }
     }
 
     QTextStream& m_out;
     Timings* m_timings;
     QThreadPool m_pool;
     std::deque<Pending> m_pending;
+    int m_failures = 0;
 };
 
 } // namespace
@@ -206,16 +212,31 @@ QImage render(QWidget& widget, Timings* timings)
     return image;
 }
 
-void runShot(QTextStream& out, const QString& dir, Timings* timings)
+std::optional<QString> folderProblem(const QString& dir)
+{
+    if (dir.isEmpty())
+        return QStringLiteral("no folder was given");
+    const QFileInfo folder(dir);
+    if (folder.exists() && !folder.isDir())
+        return QStringLiteral("it is a file, not a folder");
+    if (!folder.exists() && !QDir().mkpath(dir))
+        return QStringLiteral("it cannot be created");
+    if (!QFileInfo(dir).isWritable())
+        return QStringLiteral("it cannot be written to");
+    return std::nullopt;
+}
+
+bool runShot(QTextStream& out, const QString& dir, Timings* timings)
 {
     registerBundledFonts();
     Theme::instance().install(false);
     const ShotFixtures::CreatedPaths created = ShotFixtures::makeFixtureDirs();
     // On a machine where the application never ran, the suite's folder is the run's own as well.
     const bool settingsFolderMade = !QFileInfo::exists(ShotStage::settingsFolder());
+    int failures = 0;
     {
         ShotStage stage;
-        // A directory that cannot be made shows up as one failed write per picture.
+        // Gone since it was checked, it shows up as one failed write per picture.
         QDir().mkpath(dir);
         Pipeline pictures(out, timings);
         for (const QString& look : looks()) {
@@ -226,11 +247,16 @@ void runShot(QTextStream& out, const QString& dir, Timings* timings)
             }
         }
         pictures.finish();
+        failures = pictures.failures();
         Theme::instance().setAppearance(Appearance::automatic);
     }
     ShotStage::removeSuite(settingsFolderMade);
-    Diagnostics::printLine(out, QStringLiteral("shots written to ") + dir);
+    const qsizetype total = looks().size() * screens().size();
+    Diagnostics::printLine(out, failures == 0 ? QStringLiteral("shots written to ") + dir
+                                              : QStringLiteral("%1 of %2 shots could not be written to %3")
+                                                    .arg(QString::number(failures), QString::number(total), dir));
     ShotFixtures::removeFixtureDirs(created);
+    return failures == 0;
 }
 
 } // namespace ShotGenerator

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QTextStream;
 class QWidget;
@@ -47,9 +48,14 @@ std::unique_ptr<QWidget> build(const Screen& screen, ShotStage& stage, Timings* 
 // Draws the widget at twice its size; a null image when it could not be drawn.
 QImage render(QWidget& widget, Timings* timings = nullptr);
 
+// Why no picture could be written into `dir` (made here when missing), or none when it can hold them.
+// An empty text is no folder: its pictures would land in the root of the file system.
+std::optional<QString> folderProblem(const QString& dir);
+
 // The whole mode: fixture folders and store, every screen in both looks into `dir`, then everything
 // the run made or changed put back (the look, the settings suite, the folders it made). Prints one
-// line per picture that failed and, in every case, "shots written to <dir>".
-void runShot(QTextStream& out, const QString& dir, Timings* timings = nullptr);
+// line per picture that failed, then "shots written to <dir>" when every picture was written, or how
+// many were not; true when every picture was written.
+bool runShot(QTextStream& out, const QString& dir, Timings* timings = nullptr);
 
 } // namespace ShotGenerator

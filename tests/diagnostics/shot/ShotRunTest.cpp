@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -148,9 +149,10 @@ TEST(ShotRun, LeavesWhatWasThereOrWasPutThereAndSaysWhichFilesItCouldNotWrite)
     const QString projects = home.filePath(QStringLiteral("Projects"));
     ASSERT_TRUE(QDir().mkpath(projects + QStringLiteral("/atlas-analytics")));
     ASSERT_TRUE(write(projects + QStringLiteral("/atlas-analytics/notes.md"), "mine\n"));
-    // A directory inside a plain file can never be made, not even by root.
-    ASSERT_TRUE(write(home.filePath(QStringLiteral("plain")), "x"));
-    const QString dir = home.filePath(QStringLiteral("plain/pictures"));
+    // A folder where a picture goes cannot be replaced by it, not even by root.
+    const QString dir = home.filePath(QStringLiteral("pictures"));
+    const QString blocked = ShotGenerator::path(dir, QStringLiteral("tools"), QStringLiteral("dark"));
+    ASSERT_TRUE(QDir().mkpath(blocked));
 
     bool seen = false;
     const Ran ran = runShot(home.path(), {dir}, [&](QProcess& process) {
@@ -165,12 +167,12 @@ TEST(ShotRun, LeavesWhatWasThereOrWasPutThereAndSaysWhichFilesItCouldNotWrite)
     });
     ASSERT_TRUE(seen) << "the run ended before its folders could be seen";
 
-    EXPECT_EQ(ran.exitCode, 0) << ran.err.toStdString();
-    QStringList expected;
-    for (const QString& path : expectedPaths(dir))
-        expected << QStringLiteral("write failed: ") + path;
-    expected << QStringLiteral("shots written to ") + dir << QString();
-    EXPECT_EQ(ran.out.split(u'\n'), expected);
+    EXPECT_EQ(ran.exitCode, 1) << ran.err.toStdString();
+    EXPECT_EQ(ran.out.split(u'\n'), (QStringList{QStringLiteral("write failed: ") + blocked,
+                                                 QStringLiteral("1 of 18 shots could not be written to ") + dir,
+                                                 QString()}));
+    const QStringList paths = expectedPaths(dir);
+    EXPECT_EQ(std::count_if(paths.cbegin(), paths.cend(), [](const QString& p) { return QFileInfo(p).isFile(); }), 17);
 
     EXPECT_EQ(contents(projects + QStringLiteral("/atlas-analytics/notes.md")), "mine\n");
     EXPECT_FALSE(QFileInfo::exists(projects + QStringLiteral("/atlas-analytics/docker-compose.yml")));
@@ -180,4 +182,29 @@ TEST(ShotRun, LeavesWhatWasThereOrWasPutThereAndSaysWhichFilesItCouldNotWrite)
               (QStringList{"atlas-analytics", "docs-site", "media-library"}));
     EXPECT_EQ(QDir(projects + QStringLiteral("/docs-site")).entryList(QDir::Files), QStringList{"todo.txt"});
     EXPECT_FALSE(QFileInfo::exists(suiteFile(home.path())));
+}
+
+// A folder that cannot hold the pictures is named at once, with a status other than 0, before
+// anything is drawn or made; an empty text is no folder (its pictures would land in the root).
+TEST(ShotRun, AFolderThatCannotHoldThePicturesIsRefusedBeforeAnythingIsMade)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(write(home.filePath(QStringLiteral("plain")), "x"));
+    const struct {
+        QString dir;
+        QString problem;
+    } rows[] = {
+        {QString(), "no folder was given"},
+        {home.filePath(QStringLiteral("plain")), "it is a file, not a folder"},
+        // A folder inside a plain file can never be made, not even by root.
+        {home.filePath(QStringLiteral("plain/pictures")), "it cannot be created"},
+    };
+    for (const auto& row : rows) {
+        const Ran ran = runShot(home.path(), {row.dir});
+        EXPECT_EQ(ran.exitCode, 1) << row.dir.toStdString();
+        EXPECT_EQ(ran.out, QString()) << row.dir.toStdString();
+        EXPECT_EQ(ran.err, "voskel: cannot write the shots to \"" + row.dir + "\": " + row.problem + ".\n");
+    }
+    EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{"plain"});
 }
