@@ -29,7 +29,8 @@ std::optional<QString> at(const QStringList& arguments, qsizetype index)
     return arguments.at(index);
 }
 
-// The exit status of the mode: 0, except for a self test that found a check that does not hold.
+// The exit status of the mode: 0, except for a self test that found a check that does not hold, and
+// a dump or plan given a runtime or project that does not exist.
 int runTextMode(const Choice& choice, QTextStream& out)
 {
     switch (choice.mode) {
@@ -42,11 +43,9 @@ int runTextMode(const Choice& choice, QTextStream& out)
         Diagnostics::runToolsDump(out, choice.withScripts);
         break;
     case Mode::Plan:
-        Diagnostics::runPlan(out, choice.project, choice.context);
-        break;
+        return Diagnostics::runPlan(out, choice.project, choice.context);
     case Mode::Dump:
-        Diagnostics::runDump(out, choice.context);
-        break;
+        return Diagnostics::runDump(out, choice.context);
     case Mode::DumpAll:
         // The store's work comes back to this thread, so its event loop turns until the dump is done.
         QCoro::waitFor(Diagnostics::runDumpAll(out));

@@ -38,8 +38,10 @@ QMap<QString, QString> volumeSizes(const std::optional<Runtime>& runtime)
 
 } // namespace
 
-void runPlan(QTextStream& out, const QString& project, const std::optional<QString>& context)
+int runPlan(QTextStream& out, const QString& project, const std::optional<QString>& context)
 {
+    if (!knownRuntime(out, context))
+        return 2;
     const std::optional<Runtime> runtime = chosenRuntime(context);
 
     QList<Container> containers;
@@ -47,7 +49,7 @@ void runPlan(QTextStream& out, const QString& project, const std::optional<QStri
         containers = Docker::containers(runtime);
     } catch (const std::exception&) {
         printLine(out, QStringLiteral("plan failed: cannot list containers"));
-        return;
+        return 0;
     }
 
     const QList<ComposeProject> projects = Docker::group(containers);
@@ -59,7 +61,7 @@ void runPlan(QTextStream& out, const QString& project, const std::optional<QStri
             names << p.name;
         printLine(out, QStringLiteral("no project named ") + project + QStringLiteral(". Found: ") +
                            names.join(QStringLiteral(", ")));
-        return;
+        return 2;
     }
 
     QStringList everyName;
@@ -104,6 +106,7 @@ void runPlan(QTextStream& out, const QString& project, const std::optional<QStri
         printLine(out, QStringLiteral("  offer to trash    ") + *plan.workingDir);
     if (plan.containers.isEmpty() && plan.volumes.isEmpty())
         printLine(out, QStringLiteral("  nothing"));
+    return 0;
 }
 
 } // namespace Diagnostics

@@ -11,6 +11,8 @@ namespace Diagnostics {
 // What deleting the compose project `project` on the runtime `context` names (see chosenRuntime)
 // would remove and keep, by the rule the deletion itself uses. Removes nothing. Volume sizes are the
 // engine's own measurement, printed only where it gave one. Blocks while the engine answers.
-void runPlan(QTextStream& out, const QString& project, const std::optional<QString>& context);
+// A runtime the client does not know or a project it does not have is a line that says so and the
+// status 2; else 0.
+int runPlan(QTextStream& out, const QString& project, const std::optional<QString>& context);
 
 } // namespace Diagnostics

@@ -208,9 +208,34 @@ std::optional<Runtime> chosenRuntime(const std::optional<QString>& context)
     return Runtime::context(*context);
 }
 
-void runDump(QTextStream& out, const std::optional<QString>& context)
+bool knownRuntime(QTextStream& out, const std::optional<QString>& context)
 {
+    if (!context || *context == QLatin1StringView(Docker::appleRuntimeName))
+        return true;
+    Docker::Discovery discovery;
+    try {
+        discovery = Docker::runtimes();
+    } catch (const std::exception&) {
+        return true;
+    }
+    // The client's built-in context is always there, even where the list leaves it out as an alias.
+    QStringList names{QStringLiteral("default")};
+    for (const RuntimeEntry& entry : std::as_const(discovery.list))
+        if (!names.contains(entry.id()))
+            names << entry.id();
+    if (names.contains(*context))
+        return true;
+    printLine(out, QStringLiteral("no runtime named ") + *context + QStringLiteral(". Found: ") +
+                       names.join(QStringLiteral(", ")));
+    return false;
+}
+
+int runDump(QTextStream& out, const std::optional<QString>& context)
+{
+    if (!knownRuntime(out, context))
+        return 2;
     dump(out, chosenRuntime(context));
+    return 0;
 }
 
 } // namespace Diagnostics

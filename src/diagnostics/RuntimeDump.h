@@ -19,6 +19,13 @@ std::optional<Runtime> chosenRuntime(const std::optional<QString>& context);
 // containers by compose project with each project's compose file state, the loose containers, the
 // image and volume counts, disk use with what could be reclaimed, and one processor and memory
 // reading. A failing listing ends it with one "dump failed: " line. Blocks while the engine answers.
-void runDump(QTextStream& out, const std::optional<QString>& context);
+// A context word the client does not know (checked only when the client can list its runtimes)
+// gets one "no runtime named <word>. Found: <names>" line instead, and the status 2; else 0.
+int runDump(QTextStream& out, const std::optional<QString>& context);
+
+// Whether the client knows the runtime `context` names: no word and the Apple word always do, and so
+// does every word while the client cannot list its runtimes (the listing that follows then says
+// why). Otherwise prints "no runtime named <word>. Found: <names>".
+bool knownRuntime(QTextStream& out, const std::optional<QString>& context);
 
 } // namespace Diagnostics

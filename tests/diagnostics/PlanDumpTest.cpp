@@ -80,7 +80,35 @@ TEST_F(PlanDump, AProjectWhoseFolderIsGoneIsNotOfferedToTheTrashNorItsBorrowedVo
 
 TEST_F(PlanDump, AnotherContextIsAskedForEverythingItMeasures)
 {
+    answerDocker({"context", "ls", "--format", "json"},
+                 recorded("context-ls.ndjson").replace("/var/run/docker.sock", socketPath()) +
+                     R"({"Current":false,"DockerEndpoint":"unix:///nonexistent/other.sock","Name":"other"})"
+                     "\n");
     EXPECT_EQ(plan("dg7shop", QString("other")), golden("plan-dg7shop.txt"));
     for (const QString& call : fakes.calls().filter(QRegularExpression("^docker (ps|inspect|system)")))
         ADD_FAILURE() << "asked the current runtime: " << call.toStdString();
+}
+
+// A word that names nothing is a mistake on the command line: the line says so, the status is 2.
+TEST_F(PlanDump, AnUnknownProjectOrRuntimeEndsWithStatusTwo)
+{
+    const struct {
+        QString project;
+        std::optional<QString> context;
+        int status;
+        QString firstLine;
+    } rows[] = {
+        {"dg7shop", std::nullopt, 0, "delete dg7shop would:"},
+        {"dg7shop", QString("default"), 0, "delete dg7shop would:"},
+        {"DG7SHOP", std::nullopt, 2, "no project named DG7SHOP. Found: dg7shop"},
+        {"dg7shop", QString("nosuch"), 2, "no runtime named nosuch. Found: default"},
+    };
+    for (const auto& row : rows) {
+        int status = -1;
+        const QString out = printed([&](QTextStream& s) { status = Diagnostics::runPlan(s, row.project, row.context); });
+        EXPECT_EQ(status, row.status) << row.project.toStdString() << ' ' << row.context.value_or("-").toStdString();
+        EXPECT_EQ(out.section('\n', 0, 0), row.firstLine);
+    }
+    // Nothing of an unknown runtime was asked for.
+    EXPECT_TRUE(fakes.calls().filter("--context nosuch").isEmpty());
 }

@@ -161,3 +161,24 @@ TEST_F(RuntimeDump, OnlyRunningContainersGetAReadingLineEvenWhenTheRuntimeReport
               (QStringList{"in use: 31% of the processor  2.2 MB of 16 GB", "  dg7-sidecar  0%  340 KB",
                            "  dg7shop-web-1  0%  336 KB"}));
 }
+
+// A context the client does not list is named with the ones it does, and ends with status 2; while
+// the client cannot list them, the word is taken as it stands and the listing says what failed.
+TEST_F(RuntimeDump, AContextTheClientDoesNotKnowIsNamedWithTheOnesItKnows)
+{
+    int status = -1;
+    EXPECT_EQ(printed([&](QTextStream& s) { status = Diagnostics::runDump(s, QString("nosuch")); }),
+              "no runtime named nosuch. Found: default\n");
+    EXPECT_EQ(status, 2);
+    EXPECT_TRUE(fakes.calls().filter("--context nosuch").isEmpty());
+
+    printed([&](QTextStream& s) { status = Diagnostics::runDump(s, QString("default")); });
+    EXPECT_EQ(status, 0);
+
+    answerDocker({"context", "ls", "--format", "json"}, "", "cannot read the contexts", 1);
+    fakes.answer("docker", {"--context", "nosuch", "ps", "-a", "--format", "json"}, "",
+                 "context \"nosuch\": context not found", 1);
+    EXPECT_EQ(printed([&](QTextStream& s) { status = Diagnostics::runDump(s, QString("nosuch")); }),
+              "dump failed: context \"nosuch\": context not found\n");
+    EXPECT_EQ(status, 0);
+}
