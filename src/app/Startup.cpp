@@ -69,6 +69,20 @@ int finish(QTextStream& out)
     return 0;
 }
 
+std::optional<QString> argumentProblem(const QStringList& leftover)
+{
+    if (leftover.isEmpty())
+        return std::nullopt;
+    // Every switch of a mode has been looked for already: a "--plan" still here had nothing after it.
+    const QString first = leftover.contains(QStringLiteral("--plan"))
+                              ? QStringLiteral("--plan needs the name of a compose project")
+                              : QStringLiteral("\"%1\" is not an argument Voskel knows").arg(leftover.first());
+    return QStringLiteral("voskel: ") + first +
+           QStringLiteral(".\nWithout arguments it opens its window. Its other modes: --selftest, "
+                          "--tools [--script], --plan <project> [context], --dump [context | all], "
+                          "--shot [folder].\n");
+}
+
 Choice decide(const QStringList& arguments)
 {
     Choice choice;

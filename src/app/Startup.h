@@ -28,6 +28,11 @@ struct Choice {
 // switches. "--plan" without a project is passed over. Never fails.
 Choice decide(const QStringList& arguments);
 
+// What is wrong with the arguments the window was started with, once Qt has taken its own (the
+// program's path not among them): none when there are none left, as the window takes no arguments.
+// The text names the first argument that is not understood and lists the modes.
+std::optional<QString> argumentProblem(const QStringList& leftover);
+
 // How a mode ends before the process does: its output flushed, every child a worker still waits on
 // ended (a hung tool first asked, then forced), and every queued worker done. Returns the exit status.
 int finish(QTextStream& out);

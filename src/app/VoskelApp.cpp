@@ -1,6 +1,7 @@
 #include "app/VoskelApp.h"
 
 #include "app/SingleInstance.h"
+#include "app/Startup.h"
 #include "app/design/Fonts.h"
 #include "app/design/Theme.h"
 #include "app/parts/Preferences.h"
@@ -106,6 +107,11 @@ int VoskelApp::run(int argc, char** argv)
         return 1;
     }
     QApplication app(argc, argv);
+    // What Qt did not take as its own (-platform, -session, ...) the window has no use for.
+    if (const std::optional<QString> problem = Startup::argumentProblem(QCoreApplication::arguments().mid(1))) {
+        std::fputs(problem->toLocal8Bit().constData(), stderr);
+        return 2;
+    }
     QApplication::setApplicationName(QStringLiteral("voskel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Voskel"));
     QApplication::setOrganizationName(QStringLiteral("voskel"));

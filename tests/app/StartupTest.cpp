@@ -7,9 +7,11 @@
 #include "support/TestSupport.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
 
@@ -140,6 +142,45 @@ TEST(StartupProgram, WithoutADisplayTheWindowSaysWhatToRunInstead)
     const QString err = QString::fromUtf8(process.readAllStandardError());
     EXPECT_TRUE(err.contains("--dump all")) << err.toStdString();
     EXPECT_EQ(err.count('\n'), 1);
+}
+
+// The window takes no arguments: what is left once Qt took its own is a mistake, named at once with
+// status 2 before any window, lock or store exists (a window would otherwise open instead of the
+// mode the user meant).
+TEST(StartupProgram, AnArgumentTheWindowCannotUseIsNamedWithStatusTwo)
+{
+    QTemporaryDir home;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("XDG_RUNTIME_DIR", home.path());
+    environment.insert("XDG_CONFIG_HOME", home.path());
+    const struct {
+        QStringList arguments;
+        QString firstLine;
+    } rows[] = {
+        {{"--bogus"}, R"(voskel: "--bogus" is not an argument Voskel knows.)"},
+        {{"--plan"}, "voskel: --plan needs the name of a compose project."},
+        {{"--dump=all"}, R"(voskel: "--dump=all" is not an argument Voskel knows.)"},
+        {{"--script"}, R"(voskel: "--script" is not an argument Voskel knows.)"},
+        // Qt's own arguments are Qt's; what follows them is still looked at.
+        {{"-platform", "offscreen", "dump"}, R"(voskel: "dump" is not an argument Voskel knows.)"},
+    };
+    for (const auto& row : rows) {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(VOSKEL_BINARY), row.arguments);
+        if (!process.waitForFinished(60000)) {
+            process.kill();
+            process.waitForFinished();
+            ADD_FAILURE() << "voskel opened its window for " << row.arguments.join(' ').toStdString();
+            continue;
+        }
+        EXPECT_EQ(process.exitCode(), 2) << row.arguments.join(' ').toStdString();
+        const QStringList err = QString::fromUtf8(process.readAllStandardError()).split('\n');
+        EXPECT_EQ(err.first(), row.firstLine);
+        EXPECT_TRUE(err.value(1).contains("--plan <project> [context]")) << err.value(1).toStdString();
+    }
+    EXPECT_EQ(QDir(home.path()).entryList(QDir::Files), QStringList());
 }
 
 TEST(StartupProgram, TheToolsDumpPrintsItsScriptsAndEndsWithStatusZero)
