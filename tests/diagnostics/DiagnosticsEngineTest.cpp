@@ -69,3 +69,21 @@ TEST(DiagnosticsOnEngine, ThePlanKeepsTheSharedVolumeAndLeavesTheExternalOneAlon
     EXPECT_EQ(TestSupport::docker({"volume", "inspect", scene.data()}).status, 0);
     EXPECT_EQ(TestSupport::docker({"inspect", scene.web()}).status, 0);
 }
+
+// A compose project label is whatever its maker wrote; an escape sequence in it reaches the reader's
+// terminal only written out.
+TEST(DiagnosticsOnEngine, AnEscapeSequenceInALabelIsWrittenOutNotSentToTheTerminal)
+{
+    VOSKEL_REQUIRE_ENGINE();
+    const QString name = TestSupport::uniqueName("esc");
+    const QString project = name + "\x1B]0;owned\x07\x1B[2J";
+    ASSERT_EQ(TestSupport::docker({"create", "--name", name, "--label", "com.docker.compose.project=" + project,
+                                   TestSupport::testImage(), "true"})
+                  .status,
+              0);
+    const QString out = printed([](QTextStream& s) { Diagnostics::runDump(s, std::nullopt); });
+    TestSupport::docker({"rm", "-f", name});
+    EXPECT_TRUE(out.contains("  project " + name + "\\x1B]0;owned\\x07\\x1B[2J  0/1")) << out.toStdString();
+    EXPECT_FALSE(out.contains(QChar(0x1B)));
+    EXPECT_FALSE(out.contains(QChar(0x07)));
+}

@@ -1,5 +1,7 @@
 #include "diagnostics/RuntimeDump.h"
 
+#include "diagnostics/Output.h"
+
 #include "diagnostics/RecordedScene.h"
 #include "engine/Compose.h"
 #include "engine/Docker.h"
@@ -181,4 +183,25 @@ TEST_F(RuntimeDump, AContextTheClientDoesNotKnowIsNamedWithTheOnesItKnows)
     EXPECT_EQ(printed([&](QTextStream& s) { status = Diagnostics::runDump(s, QString("nosuch")); }),
               "dump failed: context \"nosuch\": context not found\n");
     EXPECT_EQ(status, 0);
+}
+
+// Names and labels are whoever made the containers' to choose; none of them may steer the terminal.
+TEST(PrintLine, ControlCharactersOtherThanLineFeedAndTabAreWrittenOut)
+{
+    const struct {
+        QString line;
+        QString printed;
+    } rows[] = {
+        {"  project shop  1/2", "  project shop  1/2\n"},
+        {QStringLiteral(u"  project \u00FCn\u00EF \u2014 caf\u00E9"), QStringLiteral(u"  project \u00FCn\u00EF \u2014 caf\u00E9\n")},
+        {"red\x1B[31mtext", "red\\x1B[31mtext\n"},
+        {"title\x1B]0;owned\x07", "title\\x1B]0;owned\\x07\n"},
+        {"over\rwrite\b", "over\\x0Dwrite\\x08\n"},
+        {QString("nul") + QChar(0) + "del\x7F", "nul\\x00del\\x7F\n"},
+        {QStringLiteral(u"csi\u009B2J"), "csi\\u009B2J\n"},
+        // A script or an engine's error text keeps its lines and indentation.
+        {"line one\n\tline two", "line one\n\tline two\n"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(DiagnosticsTest::printed([&](QTextStream& s) { Diagnostics::printLine(s, row.line); }), row.printed);
 }
