@@ -94,7 +94,9 @@ QCoro::Task<> AppStore::pull(QString reference)
     const QString trimmed = Docker::trimBlanks(reference);
     if (trimmed.isEmpty())
         co_return;
-    auto task = act({QStringLiteral("pull"), trimmed}, std::nullopt, m_runtime);
+    // "--": a reference typed as "-h" or "--help" would otherwise print the client's help and exit 0,
+    // a pull that never happened reported as done.
+    auto task = act({QStringLiteral("pull"), QStringLiteral("--"), trimmed}, std::nullopt, m_runtime);
     co_await std::move(task);
 }
 

@@ -261,6 +261,15 @@ TEST_F(ActionsOnEngine, PullingWhatCannotBeReachedShowsTheClientsError)
     EXPECT_FALSE(store->busy());
 }
 
+TEST_F(ActionsOnEngine, AReferenceThatLooksLikeAnOptionIsAFailedPullNotTheClientsHelp)
+{
+    for (const char* reference : {"-h", "--help", "-a"}) {
+        run(store->pull(reference));
+        ASSERT_TRUE(store->error()) << reference;
+        EXPECT_FALSE(store->error()->contains("Usage")) << store->error()->toStdString();
+    }
+}
+
 TEST_F(ActionsOnEngine, UpAndDownActOnTheProjectWhateverNameTheFolderOrEnvironmentWouldGive)
 {
     const QString name = uniqueName("shop");

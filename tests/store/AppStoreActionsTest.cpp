@@ -97,7 +97,7 @@ TEST_F(Actions, PullTakesTheTrimmedReferenceAndAlwaysTheShownRuntime)
     AppStore& s = betaShown();
     run(s.pull("\t shop/web:2.0  "));
     ASSERT_EQ(engine->commands().size(), 1);
-    EXPECT_EQ(engine->commands()[0], (Command{{"pull", "shop/web:2.0"}, "beta", {}, {}}));
+    EXPECT_EQ(engine->commands()[0], (Command{{"pull", "--", "shop/web:2.0"}, "beta", {}, {}}));
 }
 
 TEST_F(Actions, AReferenceOfBlanksDoesNothingAtAll)

@@ -316,7 +316,7 @@ TEST(ImagesView, PullFieldAndButtons)
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_EQ(field->text(), "");
     ASSERT_TRUE(eventually([&] { return !f.engine->commandArgs().isEmpty(); }));
-    EXPECT_EQ(f.engine->commands().first().args, QStringList({"pull", "voskel-test/busybox:latest"}));
+    EXPECT_EQ(f.engine->commands().first().args, QStringList({"pull", "--", "voskel-test/busybox:latest"}));
     EXPECT_EQ(f.engine->commands().first().runtime, "work");
 
     // With every runtime shown there is nowhere to pull onto: the button says so, and Return does
