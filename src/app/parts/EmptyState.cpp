@@ -15,7 +15,7 @@ EmptyState::EmptyState(AppStore& store, Category category, QWidget* projectActio
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 56, 0, 56);
     layout->setSpacing(10);
-    layout->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    layout->setAlignment(Qt::AlignTop);
 
     m_icon = new SymbolView(symbol(category, {}), 26, Vosk::muted, this);
     layout->addWidget(m_icon, 0, Qt::AlignHCenter);
@@ -23,7 +23,9 @@ EmptyState::EmptyState(AppStore& store, Category category, QWidget* projectActio
     m_title->setObjectName(QStringLiteral("emptyTitle"));
     m_title->setAlignment(Qt::AlignHCenter);
     m_title->setWordWrap(true);
-    layout->addWidget(m_title, 0, Qt::AlignHCenter);
+    // The whole width, its text centred: placed by alignment it would get the narrower width a wrapped
+    // label asks for and only the height the full width needs, cutting off its second line.
+    layout->addWidget(m_title);
 
     m_clear = new VoskButton(QStringLiteral("Clear filter"), VoskButtonStyle::Variant::quiet, std::nullopt, this);
     m_clear->setObjectName(QStringLiteral("clearFilterButton"));

@@ -33,6 +33,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -439,6 +440,26 @@ TEST(EmptyState, Forms)
             EXPECT_EQ(f.store.filter(), "");
             EXPECT_FALSE(state.findChild<VoskButton*>("clearFilterButton")->isVisible());
         }
+    }
+}
+
+TEST(EmptyState, TheTitleIsNeverCutWhateverTheFilter)
+{
+    // A short filter fits on one line; a long one wraps: either way every line of the title is drawn
+    // in full inside the screen's width.
+    for (const QString& filter : {QStringLiteral("a8e5c42ceaa9"), QString(40, u'w') + u' ' + QString(120, u'x')}) {
+        Fixture f;
+        f.store.setFilter(filter);
+        QWidget screen;
+        auto* column = new QVBoxLayout(&screen);
+        column->addWidget(new EmptyState(f.store, Category::containers));
+        column->addStretch(1);
+        screen.resize(900, 600);
+        screen.show();
+        QCoreApplication::processEvents();
+        const auto* title = screen.findChild<VoskLabel*>("emptyTitle");
+        EXPECT_GE(title->height(), title->heightForWidth(title->width())) << filter.toStdString();
+        EXPECT_LE(title->geometry().right(), screen.width()) << filter.toStdString();
     }
 }
 
