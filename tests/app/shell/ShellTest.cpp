@@ -391,6 +391,35 @@ TEST(ImagesView, RowsKeepTheirImageWhenAPullInsertsOneAbove)
     EXPECT_FALSE(view.row(dangling)->menu()->findChild<QAction*>("pushAction")->isEnabled());
 }
 
+TEST(ImagesView, ALongNameWrapsInsideTheRowAndLeavesItsButtonsInReach)
+{
+    Fixture f;
+    const DockerImage plain = image("sha256:a", "busybox", "latest", work);
+    // One run of letters with nothing to break it at, as long as a registry host can be.
+    const DockerImage unbroken = image("sha256:b", "wkc-" + QString(150, u'b') + u'/' + QString(60, u'c'), "v1", work);
+    f.store.setImages({plain, unbroken});
+    ImagesView view(f.store);
+    view.resize(600, 500);
+    view.show();
+    settle();
+    for (const DockerImage& each : {plain, unbroken}) {
+        ImageRow* row = view.row(each);
+        ASSERT_NE(row, nullptr);
+        for (const char* control : {"removeButton", "imageMenuButton"}) {
+            auto* widget = row->findChild<QWidget*>(control);
+            EXPECT_LE(widget->mapTo(&view, QPoint(widget->width(), 0)).x(), view.width())
+                << control << " of " << each.repository.toStdString();
+        }
+        const auto* name = row->findChild<VoskLabel*>("imageName");
+        const QRect drawn = QFontMetrics(name->font()).boundingRect(QRect(0, 0, name->width(), 100000),
+                                                                    Qt::TextWordWrap, name->text());
+        EXPECT_LE(drawn.width(), name->width()) << each.repository.toStdString();
+        EXPECT_GE(name->height(), drawn.height()) << each.repository.toStdString();
+        // The row still reads as the name it was listed under.
+        EXPECT_EQ(name->text().remove(QChar(0x200B)), ImageRow::displayName(each));
+    }
+}
+
 TEST(ImagesView, RemoveActsOnTheRowsOwnImage)
 {
     Fixture f;
