@@ -5,6 +5,7 @@
 
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QTextBoundaryFinder>
 
 #include <algorithm>
 #include <cmath>
@@ -17,7 +18,7 @@ VoskLabel::VoskLabel(const QString& text, const TextStyle& style, const Token& i
     // text colour instead of its ink.
     setForegroundRole(QPalette::WindowText);
     setFont(style.font());
-    QLabel::setText(style.display(text));
+    QLabel::setText(shown(text));
     applyInk();
     connect(&Theme::instance(), &Theme::lookChanged, this, &VoskLabel::applyInk);
 }
@@ -27,14 +28,14 @@ void VoskLabel::setPlainText(const QString& text)
     if (text == m_plain)
         return;
     m_plain = text;
-    QLabel::setText(m_style.display(text));
+    QLabel::setText(shown(text));
 }
 
 void VoskLabel::setTextStyle(const TextStyle& style)
 {
     m_style = style;
     setFont(style.font());
-    QLabel::setText(style.display(m_plain));
+    QLabel::setText(shown(m_plain));
     setMaximumLines(m_maximumLines);
 }
 
@@ -73,6 +74,48 @@ void VoskLabel::setMaximumLines(int lines)
     const QMargins margins = contentsMargins();
     const double height = QFontMetricsF(font()).lineSpacing() * m_maximumLines;
     setMaximumHeight(int(std::ceil(height)) + margins.top() + margins.bottom() + 2 * margin());
+}
+
+void VoskLabel::setBreakLongRuns(bool on)
+{
+    if (on == m_breakLongRuns)
+        return;
+    m_breakLongRuns = on;
+    if (on)
+        setWordWrap(true);
+    QLabel::setText(shown(m_plain));
+}
+
+QString VoskLabel::shown(const QString& text) const
+{
+    const QString styled = m_style.display(text);
+    if (!m_breakLongRuns)
+        return styled;
+    // Longer than any word of a sentence, shorter than a line of the narrowest wrapping label.
+    constexpr qsizetype longRun = 24;
+    // A zero width space between the characters (whole clusters, never inside one) of a long run lets
+    // a line end there.
+    QString broken;
+    broken.reserve(styled.size() * 2);
+    QStringList run;
+    const auto flush = [&] {
+        broken += run.join(run.size() > longRun ? QString(QChar(0x200B)) : QString());
+        run.clear();
+    };
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, styled);
+    qsizetype from = 0;
+    for (qsizetype to = characters.toNextBoundary(); to > 0; to = characters.toNextBoundary()) {
+        const QString cluster = styled.sliced(from, to - from);
+        from = to;
+        if (cluster.front().isSpace()) {
+            flush();
+            broken += cluster;
+        } else {
+            run << cluster;
+        }
+    }
+    flush();
+    return broken;
 }
 
 void VoskLabel::applyInk()

@@ -29,6 +29,10 @@ public:
     void setMinimumScale(double factor);
     // Wraps over at most `lines` lines; 0 lifts the limit.
     void setMaximumLines(int lines);
+    // Wraps, and may break a long run of characters without blanks (a name, a path) anywhere inside
+    // it: such a run would otherwise set the label's least width to its own, however long it is.
+    // Words of ordinary length still wrap whole.
+    void setBreakLongRuns(bool on);
 
     // How the text fits `width`: the scale its face is drawn at and the text drawn.
     struct Fit {
@@ -49,6 +53,8 @@ protected:
 private:
     bool fitsItself() const;
     void applyInk();
+    // What the label draws for `text`: its style's form, with the breaks it may take.
+    QString shown(const QString& text) const;
 
     QString m_plain;
     TextStyle m_style;
@@ -56,4 +62,5 @@ private:
     Qt::TextElideMode m_elide = Qt::ElideNone;
     double m_minimumScale = 1;
     int m_maximumLines = 0;
+    bool m_breakLongRuns = false;
 };

@@ -18,12 +18,13 @@ Alert::Alert(const QString& title, const QString& message, QWidget* parent) : QD
     m_column->setContentsMargins(20, 20, 20, 16);
     m_column->setSpacing(10);
     auto* heading = new VoskLabel(title, TextStyles::rowTitle, Vosk::ink, this);
-    heading->setWordWrap(true);
+    // Titles and messages name containers, images and files, whose names can outrun the alert's width.
+    heading->setBreakLongRuns(true);
     heading->setObjectName(QStringLiteral("alertTitle"));
     m_column->addWidget(heading);
     if (!message.isEmpty()) {
         auto* text = new VoskLabel(message, TextStyles::caption, Vosk::muted, this);
-        text->setWordWrap(true);
+        text->setBreakLongRuns(true);
         text->setObjectName(QStringLiteral("alertMessage"));
         m_column->addWidget(text);
     }
@@ -32,7 +33,17 @@ Alert::Alert(const QString& title, const QString& message, QWidget* parent) : QD
     m_buttons->addStretch(1);
     m_column->addSpacing(6);
     m_column->addLayout(m_buttons);
-    m_column->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void Alert::setVisible(bool visible)
+{
+    // The width is the alert's own; wrapped texts take the lines they need at it. Sized to its
+    // layout's hint instead, the alert would grow as wide as a long name in its title.
+    if (visible) {
+        const int height = heightForWidth(width);
+        setFixedHeight(height > 0 ? height : sizeHint().height());
+    }
+    QDialog::setVisible(visible);
 }
 
 QLineEdit* Alert::addField(const QString& placeholder, const QString& objectName)

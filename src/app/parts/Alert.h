@@ -25,6 +25,9 @@ public:
 
     static constexpr int width = 320;
 
+    // Takes the height its texts need at its width before it shows.
+    void setVisible(bool visible) override;
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 

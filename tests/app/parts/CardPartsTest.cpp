@@ -1,4 +1,5 @@
 #include "app/design/Vosk.h"
+#include "app/design/VoskLabel.h"
 #include "app/parts/AddressPill.h"
 #include "app/parts/Alert.h"
 #include "app/parts/ChangeBatch.h"
@@ -216,6 +217,39 @@ TEST_F(CardParts, AnAlertAnswersWithTheButtonReturnPressesAndEscapeCancels)
     };
     EXPECT_EQ(ask([](Alert*, QLineEdit* field) { QTest::keyClick(field, Qt::Key_Return); }), QDialog::Accepted);
     EXPECT_EQ(ask([](Alert* alert, QLineEdit*) { QTest::keyClick(alert, Qt::Key_Escape); }), QDialog::Rejected);
+}
+
+TEST_F(CardParts, AnAlertKeepsItsWidthWhateverTheNamesInIt)
+{
+    const QString name = "wkc-" + QString(150, u'a');
+    struct Row {
+        QString title;
+        QString message;
+    };
+    const Row rows[] = {
+        {"Commit " + name, "Saves the container's filesystem as a new image."},
+        {"Remove what cannot be brought back?", name + ", " + name + ". Nothing recreates these."},
+        {"The text could not be saved to \u201C/tmp/" + name + "/" + name + ".log\u201D.", "No such file or directory"},
+        {"Down shop?", "Stops and removes the project's containers."},
+    };
+    for (const Row& row : rows) {
+        QWidget window;
+        auto* alert = new Alert(row.title, row.message, &window);
+        alert->addButton("Cancel", VoskButtonStyle::Variant::quiet, QDialog::Rejected, "cancelButton");
+        alert->addButton("Commit", VoskButtonStyle::Variant::accent, QDialog::Accepted, "commitButton", true);
+        alert->show();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(alert->size().width(), Alert::width) << row.title.toStdString();
+        for (const char* part : {"alertTitle", "alertMessage"}) {
+            const auto* label = alert->findChild<VoskLabel*>(part);
+            EXPECT_GE(label->height(), label->heightForWidth(label->width())) << part;
+            EXPECT_LE(label->geometry().right(), alert->size().width()) << part;
+        }
+        EXPECT_EQ(alert->findChild<VoskLabel*>("alertTitle")->plainText(), row.title);
+        // Words of a sentence still wrap whole.
+        EXPECT_FALSE(alert->findChild<VoskLabel*>("alertMessage")->text().contains(u"Nothing\u200B"));
+        EXPECT_LE(alert->findChild<QWidget*>("commitButton")->geometry().right(), alert->size().width());
+    }
 }
 
 } // namespace
