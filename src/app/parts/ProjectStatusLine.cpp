@@ -1,44 +1,122 @@
 #include "app/parts/ProjectStatusLine.h"
 
 #include "app/design/TextStyle.h"
+#include "app/design/Theme.h"
 #include "app/design/Vosk.h"
 #include "app/design/VoskBadge.h"
-#include "app/design/VoskLabel.h"
 #include "engine/Compose.h"
 
 #include <QFileInfo>
+#include <QFontMetricsF>
 #include <QHBoxLayout>
+#include <QPainter>
+
+#include <cmath>
 
 namespace {
 
 const QString separator = QStringLiteral(" \u00B7 ");
 
-// Shows `count` with its word after a separator, or hides both when there is nothing to count.
-void showCount(VoskLabel* separatorLabel, VoskLabel* countLabel, int count, const QString& word)
-{
-    separatorLabel->setVisible(count > 0);
-    countLabel->setVisible(count > 0);
-    if (count > 0)
-        countLabel->setPlainText(QString::number(count) + QLatin1Char(' ') + word);
-}
-
 } // namespace
+
+// The status and its counts on one line, each in its colour. One painted line rather than a label per
+// piece: squeezed labels would each lose the end of their words with nothing to show it, where the
+// line as a whole ends in "…".
+class ProjectStatusLine::Runs final : public QWidget {
+public:
+    explicit Runs(QWidget* parent) : QWidget(parent)
+    {
+        setFont(TextStyles::label.font());
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        connect(&Theme::instance(), &Theme::lookChanged, this, qOverload<>(&QWidget::update));
+    }
+
+    void setRuns(const QList<Run>& runs)
+    {
+        m_runs = runs;
+        setAccessibleName(text());
+        updateGeometry();
+        update();
+    }
+
+    QString text() const
+    {
+        QString line;
+        for (const Run& run : m_runs)
+            line += run.text;
+        return line;
+    }
+
+    QString shown() const
+    {
+        QString line;
+        for (const Run& run : fit(m_runs, font(), width()))
+            line += run.text;
+        return line;
+    }
+
+    QSize sizeHint() const override
+    {
+        const QFontMetricsF metrics(font());
+        return {int(std::ceil(metrics.horizontalAdvance(text()))), int(std::ceil(metrics.height()))};
+    }
+
+    QSize minimumSizeHint() const override
+    {
+        const QFontMetricsF metrics(font());
+        return {int(std::ceil(metrics.horizontalAdvance(QStringLiteral("\u2026")))), int(std::ceil(metrics.height()))};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QFontMetricsF metrics(font());
+        const double baseline = (height() - metrics.height()) / 2 + metrics.ascent();
+        double x = 0;
+        for (const Run& run : fit(m_runs, font(), width())) {
+            painter.setPen(run.ink->color());
+            painter.drawText(QPointF(x, baseline), run.text);
+            x += metrics.horizontalAdvance(run.text);
+        }
+    }
+
+private:
+    QList<Run> m_runs;
+};
+
+QList<ProjectStatusLine::Run> ProjectStatusLine::fit(const QList<Run>& runs, const QFont& font, double width)
+{
+    const QFontMetricsF metrics(font);
+    QList<Run> fitted;
+    double used = 0;
+    for (const Run& run : runs) {
+        const double advance = metrics.horizontalAdvance(run.text);
+        if (used + advance <= width) {
+            fitted << run;
+            used += advance;
+            continue;
+        }
+        // This run ends the line, cut to what is left with room for the ellipsis.
+        const QString cut = metrics.elidedText(run.text, Qt::ElideRight, width - used);
+        if (!cut.isEmpty())
+            fitted << Run{cut, run.ink};
+        else if (!fitted.isEmpty() && !fitted.last().text.endsWith(u'\u2026'))
+            fitted.last().text = metrics.elidedText(fitted.last().text + u'\u2026', Qt::ElideRight,
+                                                    width - used + metrics.horizontalAdvance(fitted.last().text));
+        break;
+    }
+    return fitted;
+}
 
 ProjectStatusLine::ProjectStatusLine(const ComposeProject& project, QWidget* parent) : QWidget(parent)
 {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
-    const auto piece = [this](const Token& ink) { return new VoskLabel(QString(), TextStyles::label, ink, this); };
-    m_status = piece(Vosk::muted);
-    m_unhealthySeparator = piece(Vosk::muted);
-    m_unhealthy = piece(Vosk::danger);
-    m_failedSeparator = piece(Vosk::muted);
-    m_failed = piece(Vosk::danger);
-    m_unhealthySeparator->setPlainText(separator);
-    m_failedSeparator->setPlainText(separator);
-    for (VoskLabel* label : {m_status, m_unhealthySeparator, m_unhealthy, m_failedSeparator, m_failed})
-        row->addWidget(label);
+    m_runs = new Runs(this);
+    m_runs->setObjectName(QStringLiteral("statusRuns"));
+    row->addWidget(m_runs, 0, Qt::AlignVCenter);
     row->addSpacing(7);
     m_badge = new VoskBadge(QString(), Vosk::badgeFill, Vosk::badgeInk, this);
     m_badge->setObjectName(QStringLiteral("folderBadge"));
@@ -68,18 +146,20 @@ ProjectStatusLine::Counts ProjectStatusLine::counts(const ComposeProject& projec
 
 void ProjectStatusLine::setProject(const ComposeProject& project)
 {
-    m_status->setPlainText(project.statusText());
-    m_status->setInk(project.runningCount() >= 1 ? Vosk::success : Vosk::muted);
+    QList<Run> runs{{project.statusText(), project.runningCount() >= 1 ? &Vosk::success : &Vosk::muted}};
     const Counts counted = counts(project);
-    showCount(m_unhealthySeparator, m_unhealthy, counted.unhealthy, QStringLiteral("unhealthy"));
-    showCount(m_failedSeparator, m_failed, counted.failed, QStringLiteral("failed"));
+    // Each count after a separator, when there is something to count.
+    for (const auto& [count, word] : {std::pair{counted.unhealthy, "unhealthy"}, std::pair{counted.failed, "failed"}}) {
+        if (count > 0)
+            runs << Run{separator, &Vosk::muted}
+                 << Run{QString::number(count) + u' ' + QLatin1StringView(word), &Vosk::danger};
+    }
+    m_runs->setRuns(runs);
     const QString tip = Vosk::toolTip(project.containers.isEmpty()
                                           ? QStringLiteral("No containers. Start creates them from the compose file.")
                                           : project.statusText());
-    for (VoskLabel* label : {m_status, m_unhealthySeparator, m_unhealthy, m_failedSeparator, m_failed}) {
-        if (label->toolTip() != tip)
-            label->setToolTip(tip);
-    }
+    if (m_runs->toolTip() != tip)
+        m_runs->setToolTip(tip);
 
     QString badgeTip;
     switch (folder(project)) {
@@ -108,12 +188,12 @@ void ProjectStatusLine::setProject(const ComposeProject& project)
 
 QString ProjectStatusLine::text() const
 {
-    QString line = m_status->plainText();
-    if (!m_unhealthy->isHidden())
-        line += separator + m_unhealthy->plainText();
-    if (!m_failed->isHidden())
-        line += separator + m_failed->plainText();
-    return line;
+    return m_runs->text();
+}
+
+QString ProjectStatusLine::shownText() const
+{
+    return m_runs->shown();
 }
 
 std::optional<QString> ProjectStatusLine::badge() const

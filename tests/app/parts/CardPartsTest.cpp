@@ -15,10 +15,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFontMetricsF>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -185,6 +187,34 @@ TEST_F(CardParts, TheStatusLineCountsTroubleAndLooksAtTheFolderOnce)
     EXPECT_EQ(line.badge(), std::nullopt);
     line.setProject(rows[0].project);
     EXPECT_EQ(line.badge(), "No compose file");
+}
+
+TEST_F(CardParts, AStatusLineTooLongForItsCardEndsInAnEllipsisInsteadOfCuttingEveryWord)
+{
+    const QList<Container> three{container("running", "Up 2 hours (unhealthy)"), container("running", "Up 2 hours"),
+                                 container("exited", "Exited (1) 1 minute ago")};
+    const QString full = "2 of 3 running \u00B7 1 unhealthy \u00B7 1 failed";
+    QWidget card;
+    auto* column = new QVBoxLayout(&card);
+    column->setContentsMargins(0, 0, 0, 0);
+    auto* line = new ProjectStatusLine(project(std::nullopt, three));
+    column->addWidget(line);
+    card.show();
+    for (const int width : {600, 250, 160, 120, 60}) {
+        card.resize(width, 40);
+        QCoreApplication::processEvents();
+        const auto* runs = line->findChild<QWidget*>("statusRuns");
+        const QString shown = line->shownText();
+        EXPECT_LE(QFontMetricsF(runs->font()).horizontalAdvance(shown), runs->width()) << width;
+        EXPECT_LE(runs->geometry().right(), line->width()) << width;
+        if (QFontMetricsF(runs->font()).horizontalAdvance(full) <= runs->width()) {
+            EXPECT_EQ(shown, full) << width;
+        } else {
+            ASSERT_TRUE(shown.endsWith(u'\u2026')) << width << " " << shown.toStdString();
+            EXPECT_TRUE(full.startsWith(shown.chopped(1))) << shown.toStdString();
+        }
+    }
+    EXPECT_EQ(line->text(), full);
 }
 
 TEST_F(CardParts, ManySignalsInOneTurnApplyOnce)
