@@ -21,6 +21,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -91,6 +92,25 @@ void quitOnTerminationSignals(QObject* context)
     ::sigaction(SIGINT, &action, nullptr);
 }
 
+QtMessageHandler beforeDisplayCheck = nullptr;
+
+// Qt ends the process with abort() when the display the environment names does not answer (a stale
+// DISPLAY over ssh, say); that is the same news as having no display at all, not a crash.
+void displayDoesNotAnswer(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type != QtFatalMsg) {
+        if (beforeDisplayCheck)
+            beforeDisplayCheck(type, context, message);
+        else
+            std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+        return;
+    }
+    std::fprintf(stderr, "voskel: the display does not answer, so there is no window to open. Without one, "
+                         "`voskel --dump all` prints what every runtime reports.\n");
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
 bool hasDisplay()
 {
     return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
@@ -106,7 +126,9 @@ int VoskelApp::run(int argc, char** argv)
                              "`voskel --dump all` prints what every runtime reports.\n");
         return 1;
     }
+    beforeDisplayCheck = qInstallMessageHandler(displayDoesNotAnswer);
     QApplication app(argc, argv);
+    qInstallMessageHandler(beforeDisplayCheck);
     // What Qt did not take as its own (-platform, -session, ...) the window has no use for.
     if (const std::optional<QString> problem = Startup::argumentProblem(QCoreApplication::arguments().mid(1))) {
         std::fputs(problem->toLocal8Bit().constData(), stderr);

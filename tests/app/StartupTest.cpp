@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -142,6 +143,23 @@ TEST(StartupProgram, WithoutADisplayTheWindowSaysWhatToRunInstead)
     const QString err = QString::fromUtf8(process.readAllStandardError());
     EXPECT_TRUE(err.contains("--dump all")) << err.toStdString();
     EXPECT_EQ(err.count('\n'), 1);
+
+    // A display that is named but does not answer (a stale DISPLAY) is the same news, not a crash.
+    int unused = 900;
+    while (QFile::exists(QString("/tmp/.X11-unix/X%1").arg(unused)))
+        ++unused;
+    QTemporaryDir runtime;
+    environment.insert("DISPLAY", QString(":%1").arg(unused));
+    environment.insert("XDG_RUNTIME_DIR", runtime.path());
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(VOSKEL_BINARY), {});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 1);
+    const QStringList lines = QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_EQ(lines.last(), "voskel: the display does not answer, so there is no window to open. Without one, "
+                            "`voskel --dump all` prints what every runtime reports.");
 }
 
 // The window takes no arguments: what is left once Qt took its own is a mistake, named at once with
