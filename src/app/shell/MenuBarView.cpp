@@ -19,6 +19,8 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 class Dot : public QWidget {
@@ -161,8 +163,8 @@ MenuBarView::MenuBarView(AppStore& store, ToolchainStore& toolchain, QWidget* pa
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_scroll->setMaximumHeight(listMaximumHeight);
     auto* list = new QWidget(m_scroll);
+    m_list = list;
     auto* lines = new QVBoxLayout(list);
     lines->setContentsMargins(0, 0, 0, 0);
     lines->setSpacing(8);
@@ -254,6 +256,12 @@ void MenuBarView::follow()
     const bool none = m_store.containers().isEmpty();
     if (m_nothing->isVisibleTo(this) != none)
         m_nothing->setVisible(none);
+    // A scroll area asks its content for a size once and keeps that answer: the panel opened before the
+    // first listing came would show every later one through a slit. The list is as tall as its lines,
+    // up to its limit.
+    const int listHeight = std::min(m_list->sizeHint().height(), listMaximumHeight);
+    if (m_scroll->minimumHeight() != listHeight || m_scroll->maximumHeight() != listHeight)
+        m_scroll->setFixedHeight(listHeight);
     static_cast<Dot*>(m_dot)->setLit(m_store.runningCount() >= 1);
     m_counter->setPlainText(runningText(m_store));
     if (m_busy->isVisibleTo(this) != m_store.busy())

@@ -61,6 +61,7 @@ private:
     QWidget* m_updateRow;
     VoskLabel* m_updateText;
     QScrollArea* m_scroll;
+    QWidget* m_list;
     VoskLabel* m_nothing;
     std::unique_ptr<KeyedRows<Line, QWidget>> m_lines;
     ChangeBatch* m_changes;

@@ -30,6 +30,8 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -582,6 +584,37 @@ TEST(MenuBarView, Lines)
     EXPECT_TRUE(panel.findChildren<MenuRow*>().isEmpty() ||
                 std::none_of(panel.findChildren<MenuRow*>().cbegin(), panel.findChildren<MenuRow*>().cend(),
                              [](MenuRow* row) { return row->isVisible(); }));
+}
+
+// The list grows with the containers that come after the panel was first shown (right after start,
+// before the first listing), up to its limit, and shrinks again; it never shows its lines through a
+// slit with a scroll bar while there is room.
+TEST(MenuBarView, TheListIsAsTallAsItsLinesUpToItsLimit)
+{
+    Fixture f;
+    MenuBarView panel(f.store, f.toolchain);
+    panel.show();
+    settle();
+    auto* list = panel.findChild<QScrollArea*>("containerList");
+    ASSERT_NE(list, nullptr);
+    const int empty = list->height();
+
+    const auto show = [&](int count) {
+        QList<Container> containers;
+        for (int i = 0; i < count; ++i)
+            containers << container(QString("c%1").arg(i, 2, 10, QChar('0')), "running", "shop");
+        f.store.setContainers(containers);
+        settle();
+        panel.adjustSize();
+        settle();
+    };
+    for (const int count : {3, 1, 40, 2}) {
+        show(count);
+        const int needed = list->widget()->sizeHint().height();
+        EXPECT_EQ(list->height(), std::min(needed, MenuBarView::listMaximumHeight)) << count;
+        EXPECT_GT(list->height(), empty) << count;
+        EXPECT_EQ(list->verticalScrollBar()->maximum() > 0, needed > MenuBarView::listMaximumHeight) << count;
+    }
 }
 
 TEST(MenuRow, TheActionFollowsTheState)
