@@ -36,29 +36,21 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override
     {
-        constexpr double spacing = 7;
-        constexpr double minimumScale = 0.75;
-        const QString figure = m_value.value_or(Vosk::absent());
-        const QFont unitFont = TextStyles::caption.font();
-        const double unitWidth = m_unit.isEmpty() ? 0 : QFontMetricsF(unitFont).horizontalAdvance(m_unit);
-        const double room = std::max(0.0, width() - (m_unit.isEmpty() ? 0 : unitWidth + spacing));
-
-        const VoskLabel::Fit fit =
-            VoskLabel::fitText(figure, TextStyles::vitalValue, room, minimumScale, Qt::ElideRight);
+        const VitalCard::FigureFit fit = VitalCard::fitFigure(m_value.value_or(Vosk::absent()), m_unit, width());
         const QFont figureFont =
             fit.scale < 1 ? TextStyles::vitalValue.scaled(fit.scale).font() : TextStyles::vitalValue.font();
-        const QFontMetricsF figureMetrics(figureFont);
-        const QString& shown = fit.text;
         const double baseline = QFontMetricsF(TextStyles::vitalValue.font()).ascent();
 
         QPainter painter(this);
         painter.setFont(figureFont);
         painter.setPen(m_value ? Vosk::ink.color() : Vosk::muted.color());
-        painter.drawText(QPointF(0, baseline), shown);
-        if (!m_unit.isEmpty()) {
-            painter.setFont(unitFont);
+        painter.drawText(QPointF(0, baseline), fit.figure);
+        if (!fit.unit.isEmpty()) {
+            painter.setFont(TextStyles::caption.font());
             painter.setPen(Vosk::muted.color());
-            painter.drawText(QPointF(figureMetrics.horizontalAdvance(shown) + spacing, baseline), m_unit);
+            painter.drawText(
+                QPointF(QFontMetricsF(figureFont).horizontalAdvance(fit.figure) + VitalCard::unitSpacing, baseline),
+                fit.unit);
         }
     }
 
@@ -104,6 +96,30 @@ VitalCard::VitalCard(const QString& icon, const QString& title, const std::optio
     column->addStretch(1);
 
     describe();
+}
+
+VitalCard::FigureFit VitalCard::fitFigure(const QString& figure, const QString& unit, double width)
+{
+    const QFontMetricsF unitMetrics(TextStyles::caption.font());
+    const double unitWidth = unit.isEmpty() ? 0 : unitMetrics.horizontalAdvance(unit) + unitSpacing;
+    // Both whole, the figure at a scale no smaller than three quarters.
+    const VoskLabel::Fit beside =
+        VoskLabel::fitText(figure, TextStyles::vitalValue, std::max(0.0, width - unitWidth), minimumScale, Qt::ElideNone);
+    const auto advance = [&](double scale, const QString& text) {
+        return QFontMetricsF(scale < 1 ? TextStyles::vitalValue.scaled(scale).font() : TextStyles::vitalValue.font())
+            .horizontalAdvance(text);
+    };
+    if (advance(beside.scale, figure) <= width - unitWidth)
+        return {beside.scale, figure, unit};
+    // The figure whole at its smallest, with what room is left for the unit.
+    const double smallest = advance(minimumScale, figure);
+    if (smallest <= width) {
+        const double room = width - smallest - unitSpacing;
+        const QString cut = room > 0 ? unitMetrics.elidedText(unit, Qt::ElideRight, room) : QString();
+        return {minimumScale, figure, cut == QStringLiteral("\u2026") ? QString() : cut};
+    }
+    const VoskLabel::Fit alone = VoskLabel::fitText(figure, TextStyles::vitalValue, width, minimumScale, Qt::ElideRight);
+    return {alone.scale, alone.text, QString()};
 }
 
 double VitalCard::meterFraction() const

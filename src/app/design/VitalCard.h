@@ -27,6 +27,18 @@ public:
     double meterFraction() const;
     QWidget* footer() const { return m_footer; }
 
+    // How the figure and its unit share a line `width` wide: the figure's face shrinks to three
+    // quarters first; then the unit gives way (shortened, or left out), and only a figure too wide on
+    // its own is shortened. A figure cut to "7.3 …" would no longer say what it measures.
+    struct FigureFit {
+        double scale;
+        QString figure;
+        QString unit;
+    };
+    static FigureFit fitFigure(const QString& figure, const QString& unit, double width);
+    static constexpr double unitSpacing = 7;
+    static constexpr double minimumScale = 0.75;
+
     static constexpr double padding = 14;
     static constexpr double rowSpacing = 9;
     static constexpr double footerHeight = 24;

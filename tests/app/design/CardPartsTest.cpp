@@ -154,6 +154,41 @@ TEST_F(CardParts, AFigureShrinksToItsFloorBeforeItIsShortened)
     EXPECT_DOUBLE_EQ(figure.fit(natural + 1).scale, 1);
 }
 
+TEST_F(CardParts, AVitalFigureStaysWholeAndItsUnitGivesWayFirst)
+{
+    const auto figureWidth = [](const VitalCard::FigureFit& fit) {
+        return QFontMetricsF(TextStyles::vitalValue.scaled(fit.scale).font()).horizontalAdvance(fit.figure);
+    };
+    const QString unit = "of 23.54 GB";
+    const double natural = QFontMetricsF(TextStyles::vitalValue.font()).horizontalAdvance("10.53 GB");
+    const double unitWidth = QFontMetricsF(TextStyles::caption.font()).horizontalAdvance(unit);
+    struct Row {
+        double width;
+        bool scaled;     // the figure's face is below its size
+        bool wholeUnit;  // the unit shows in full
+        bool wholeFigure;
+    } rows[] = {
+        {natural + unitWidth + VitalCard::unitSpacing + 1, false, true, true},
+        {natural * 0.9 + unitWidth + VitalCard::unitSpacing, true, true, true},
+        // The width of a tile at its narrowest: the figure keeps its unit of measure, the "of" gives way.
+        {natural * 0.75 + 40, true, false, true},
+        {natural * 0.75 + 2, true, false, true},
+        {natural * 0.5, true, false, false},
+    };
+    for (const Row& row : rows) {
+        const VitalCard::FigureFit fit = VitalCard::fitFigure("10.53 GB", unit, row.width);
+        EXPECT_EQ(fit.scale < 1, row.scaled) << row.width;
+        EXPECT_EQ(fit.unit == unit, row.wholeUnit) << row.width << " " << fit.unit.toStdString();
+        EXPECT_EQ(fit.figure == "10.53 GB", row.wholeFigure) << row.width << " " << fit.figure.toStdString();
+        EXPECT_GE(fit.scale, VitalCard::minimumScale);
+        const double unitShown =
+            fit.unit.isEmpty() ? 0 : QFontMetricsF(TextStyles::caption.font()).horizontalAdvance(fit.unit) + VitalCard::unitSpacing;
+        EXPECT_LE(figureWidth(fit) + unitShown, row.width + 0.5) << row.width;
+    }
+    // Without a figure the dash keeps the unit beside it.
+    EXPECT_EQ(VitalCard::fitFigure("\u2014", "used", 150).unit, "used");
+}
+
 TEST_F(CardParts, LabelsFollowTheLookAndKeepTheCallersText)
 {
     Theme::instance().setAppearance(Appearance::light);
