@@ -14,7 +14,15 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
 
 namespace Startup {
 
@@ -56,10 +64,54 @@ int runTextMode(const Choice& choice, QTextStream& out)
     return 0;
 }
 
+// A Ctrl+C in the terminal, or a session that ends, stops a text mode while it waits on a tool. The
+// tools lead process groups of their own, out of the terminal's reach, so they are ended here rather
+// than left waiting on an engine that may never answer. The handler only passes the signal on to a
+// thread of its own, as the main thread is the one waiting. (Blocking the signals instead would pass
+// the blocked mask on to every tool, which then could not be asked to stop.)
+std::atomic<int> stoppedBy{0};
+int stopPipe[2] = {-1, -1};
+
+void passOnStop(int signal)
+{
+    const char number = char(signal);
+    [[maybe_unused]] const ssize_t written = ::write(stopPipe[1], &number, 1);
+}
+
+void endChildrenOnSignals()
+{
+    if (::pipe2(stopPipe, O_CLOEXEC) != 0)
+        return;
+    std::thread([] {
+        char number = 0;
+        ssize_t got = 0;
+        do
+            got = ::read(stopPipe[0], &number, 1);
+        while (got < 0 && errno == EINTR);
+        if (got != 1)
+            return;
+        stoppedBy = number;
+        // What the waiting mode makes of its ended tool ("dump failed: ") is not news to the reader.
+        if (const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC); null >= 0)
+            ::dup2(null, STDOUT_FILENO);
+        Platform::endRunningChildren();
+        std::_Exit(128 + number);
+    }).detach();
+    struct sigaction action {};
+    action.sa_handler = passOnStop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
 } // namespace
 
 int finish(QTextStream& out)
 {
+    // A stop signal came: its thread ends the process once the children are gone.
+    while (stoppedBy != 0)
+        std::this_thread::sleep_for(std::chrono::seconds(1));
     out.flush();
     std::fflush(stdout);
     // Children first: a worker waiting on a hung tool would otherwise keep the drain, and the
@@ -127,6 +179,7 @@ int run(int argc, char** argv)
 
     if (choice.mode == Mode::Application)
         return VoskelApp::run(argc, argv);
+    endChildrenOnSignals();
 
     if (choice.mode == Mode::Shot) {
         // Checked before anything is drawn or made: eighteen failed writes would say it less clearly.

@@ -2,13 +2,16 @@
 #include "diagnostics/EngineScene.h"
 #include "platform/Settings.h"
 
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <memory>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -76,4 +79,62 @@ TEST(StartupProgramOnEngine, ARuntimeThatNeverAnswersIsNamedAndTheRestShown)
     const AppTest::Ran one = AppTest::runVoskel({"--dump", hung});
     EXPECT_EQ(one.exitCode, 0) << one.err.toStdString();
     EXPECT_TRUE(one.out.endsWith("dump failed: " + hung + " is not answering.\n")) << one.out.toStdString();
+}
+
+namespace {
+
+// The process ids whose command line holds `word`.
+QList<qint64> processesNaming(const QString& word)
+{
+    QList<qint64> found;
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        QFile cmdline("/proc/" + entry + "/cmdline");
+        if (number && cmdline.open(QIODevice::ReadOnly) && QString::fromUtf8(cmdline.readAll()).contains(word))
+            found << pid;
+    }
+    return found;
+}
+
+} // namespace
+
+// Ctrl+C while a dump waits on a runtime that never answers: the tool it waits on leads a process
+// group of its own, out of the terminal's reach, and must not be left behind waiting for ever.
+TEST(StartupProgramOnEngine, AnInterruptedDumpEndsTheToolItWaitsOn)
+{
+    VOSKEL_REQUIRE_ENGINE();
+    QTemporaryDir clientConfig;
+    const TestSupport::ScopedEnv dockerConfig("DOCKER_CONFIG", clientConfig.path().toUtf8());
+    const TestSupport::ScopedEnv dockerHost("DOCKER_HOST", std::nullopt);
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    const std::unique_ptr<int, void (*)(int*)> closer(new int(listener), [](int* fd) {
+        ::close(*fd);
+        delete fd;
+    });
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 64), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const QString hung = TestSupport::uniqueName("hung");
+    const auto made = TestSupport::docker(
+        {"context", "create", hung, "--docker", QStringLiteral("host=tcp://127.0.0.1:%1").arg(ntohs(address.sin_port))});
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+
+    QProcess voskel;
+    voskel.start(QStringLiteral(VOSKEL_BINARY), {"--dump", hung});
+    ASSERT_TRUE(voskel.waitForStarted());
+    ASSERT_TRUE(TestSupport::eventually([&] {
+        return processesNaming(hung).size() > (voskel.state() == QProcess::Running ? 1 : 0);
+    }, 8000)) << "the dump never asked the runtime";
+    ::kill(pid_t(voskel.processId()), SIGINT);
+    ASSERT_TRUE(voskel.waitForFinished(10000));
+    EXPECT_EQ(voskel.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(voskel.exitCode(), 128 + SIGINT) << voskel.readAll().toStdString();
+    EXPECT_TRUE(TestSupport::eventually([&] { return processesNaming(hung).isEmpty(); }, 5000))
+        << "left running: " << processesNaming(hung).size();
 }
