@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QScreen>
 #include <QSystemTrayIcon>
 
 namespace {
@@ -88,6 +89,10 @@ void Scenes::showMainWindow()
         connect(m_main, &ContentView::quitRequested, this, &Scenes::quit);
         // Queued: the window hides only once its close is through.
         connect(m_main, &ContentView::closed, this, &Scenes::quitWhenNothingShows, Qt::QueuedConnection);
+        // A screen smaller than the default size (a small laptop at 200 %) gets a window that fits on it,
+        // not one whose edges and controls lie beyond the screen's.
+        if (const QScreen* screen = m_main->screen())
+            m_main->resize(m_main->size().boundedTo(screen->availableGeometry().size()).expandedTo(m_main->minimumSize()));
     }
     if (m_main->isMinimized())
         m_main->showNormal();

@@ -11,6 +11,7 @@
 #include "support/TestSupport.h"
 
 #include <QCheckBox>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -134,4 +135,20 @@ TEST(SettingsScene, CtrlQQuitsFromASheetAndFromSettingsAndEndsTheSheetsChild)
     Platform::endRunningChildren();
     EXPECT_TRUE(TestSupport::processGone(child));
     Scenes::setTrayAvailableForTesting(std::nullopt);
+}
+
+// The main window opens at its default size where the screen has room for it, and no larger than
+// the screen where it has not.
+TEST(SettingsScene, TheMainWindowOpensNoLargerThanItsScreen)
+{
+    Fixture f;
+    Scenes scenes(f.preferences,
+                  {[&]() -> AppStore& { return f.store; }, [&]() -> ToolchainStore& { return f.toolchain; }});
+    scenes.showMainWindow();
+    ContentView* window = scenes.mainWindow();
+    const QSize room = window->screen()->availableGeometry().size();
+    const QSize wanted(ContentView::defaultWidth, ContentView::defaultHeight);
+    EXPECT_EQ(window->size(), wanted.boundedTo(room).expandedTo(window->minimumSize()));
+    EXPECT_LT(room.width(), wanted.width()) << "the offscreen screen was meant to be the small one";
+    window->close();
 }
