@@ -8,8 +8,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include <memory>
-
 #include <arpa/inet.h>
 #include <csignal>
 #include <netinet/in.h>
@@ -40,34 +38,57 @@ TEST(StartupProgramOnEngine, DumpsEveryRuntimeAndLeavesNoSettingsBehind)
     EXPECT_FALSE(QFile::exists(Platform::Settings::suiteFile("voskel.dump")));
 }
 
+namespace {
+
+// A context of the client's own, in a configuration of the test's own, whose engine takes the
+// connection and never answers: the kernel completes the connections a listening socket queues,
+// though nothing ever serves them.
+class HungRuntime {
+public:
+    const QString name = TestSupport::uniqueName("hung");
+
+    ~HungRuntime()
+    {
+        if (m_listener >= 0)
+            ::close(m_listener);
+    }
+
+    bool open()
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(m_listener, 64) != 0 ||
+            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return false;
+        const auto made = TestSupport::docker({"context", "create", name, "--docker",
+                                               QStringLiteral("host=tcp://127.0.0.1:%1").arg(ntohs(address.sin_port))});
+        EXPECT_EQ(made.status, 0) << made.err.toStdString();
+        return made.status == 0;
+    }
+
+private:
+    QTemporaryDir m_clientConfig;
+    TestSupport::ScopedEnv m_dockerConfig{"DOCKER_CONFIG", m_clientConfig.path().toUtf8()};
+    TestSupport::ScopedEnv m_dockerHost{"DOCKER_HOST", std::nullopt};
+    int m_listener = -1;
+};
+
+} // namespace
+
 // A runtime that takes the connection and never answers: both dumps end, name it and show the rest.
 TEST(StartupProgramOnEngine, ARuntimeThatNeverAnswersIsNamedAndTheRestShown)
 {
     VOSKEL_REQUIRE_ENGINE();
     const DiagnosticsTest::EngineScene scene;
     QTemporaryDir config;
-    QTemporaryDir clientConfig;
     const TestSupport::ScopedEnv configHome("XDG_CONFIG_HOME", config.path().toUtf8());
-    const TestSupport::ScopedEnv dockerConfig("DOCKER_CONFIG", clientConfig.path().toUtf8());
-    const TestSupport::ScopedEnv dockerHost("DOCKER_HOST", std::nullopt);
-    // The kernel completes the connections a listening socket queues, though nothing ever serves them.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(listener, 0);
-    const std::unique_ptr<int, void (*)(int*)> closer(new int(listener), [](int* fd) {
-        ::close(*fd);
-        delete fd;
-    });
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 64), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const QString hung = TestSupport::uniqueName("hung");
-    const auto made = TestSupport::docker(
-        {"context", "create", hung, "--docker", QStringLiteral("host=tcp://127.0.0.1:%1").arg(ntohs(address.sin_port))});
-    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    HungRuntime runtime;
+    ASSERT_TRUE(runtime.open());
+    const QString& hung = runtime.name;
 
     const AppTest::Ran all = AppTest::runVoskel({"--dump", "all"});
     EXPECT_EQ(all.exitCode, 0) << all.err.toStdString();
@@ -104,26 +125,9 @@ QList<qint64> processesNaming(const QString& word)
 TEST(StartupProgramOnEngine, AnInterruptedDumpEndsTheToolItWaitsOn)
 {
     VOSKEL_REQUIRE_ENGINE();
-    QTemporaryDir clientConfig;
-    const TestSupport::ScopedEnv dockerConfig("DOCKER_CONFIG", clientConfig.path().toUtf8());
-    const TestSupport::ScopedEnv dockerHost("DOCKER_HOST", std::nullopt);
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(listener, 0);
-    const std::unique_ptr<int, void (*)(int*)> closer(new int(listener), [](int* fd) {
-        ::close(*fd);
-        delete fd;
-    });
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 64), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const QString hung = TestSupport::uniqueName("hung");
-    const auto made = TestSupport::docker(
-        {"context", "create", hung, "--docker", QStringLiteral("host=tcp://127.0.0.1:%1").arg(ntohs(address.sin_port))});
-    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    HungRuntime runtime;
+    ASSERT_TRUE(runtime.open());
+    const QString& hung = runtime.name;
 
     QProcess voskel;
     voskel.start(QStringLiteral(VOSKEL_BINARY), {"--dump", hung});
