@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStandardPaths>
+#include <QUrl>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,6 +54,14 @@ bool makePrivateFolder(const QString& folder)
     return ::mkdir(QFile::encodeName(clean).constData(), 0700) == 0 || QFileInfo(clean).isDir();
 }
 
+// The record of a trashed item at `landed` ("files/<name>") is "info/<name>.trashinfo" beside it.
+QString recordOf(const QString& landed)
+{
+    const QFileInfo item(landed);
+    return QFileInfo(item.absolutePath()).absolutePath() + QStringLiteral("/info/") + item.fileName() +
+           QStringLiteral(".trashinfo");
+}
+
 // Whether a trashed item's new path lies in a Trash: the "files" folder of the home Trash, or of a
 // file system's own Trash (".Trash-<uid>", or "<uid>" inside ".Trash"), with its record in "info".
 bool inATrash(const QString& landed, const QString& home)
@@ -63,13 +73,36 @@ bool inATrash(const QString& landed, const QString& home)
     if (files.dirName() != u"files")
         return false;
     const QString trash = QFileInfo(files.absolutePath()).absolutePath();
-    if (!QFile::exists(trash + QStringLiteral("/info/") + item.fileName() + QStringLiteral(".trashinfo")))
+    if (!QFile::exists(recordOf(landed)))
         return false;
     const QString uid = QString::number(::getuid());
     const QFileInfo trashInfo(trash);
     return trashInfo.canonicalFilePath() == QFileInfo(home).canonicalFilePath() ||
            trashInfo.fileName() == QStringLiteral(".Trash-") + uid ||
            (trashInfo.fileName() == uid && QFileInfo(trashInfo.absolutePath()).fileName() == u".Trash");
+}
+
+// Writes the record's Path URL-escaped, as file managers read it back. Qt writes the path as it is, so
+// a "%" in a name would be restored to another place, and a line break would split the record. The
+// deletion date Qt wrote is kept; when the record cannot be read or written it stays as it was.
+void escapeRecordedPath(const QString& record, const QString& original)
+{
+    QFile in(record);
+    if (!in.open(QIODevice::ReadOnly))
+        return;
+    QByteArray date;
+    // The last such line is Qt's own: it comes after the path, which may hold a line that looks like it.
+    for (const QByteArray& line : in.readAll().split('\n'))
+        if (line.startsWith("DeletionDate="))
+            date = line;
+    in.close();
+    QSaveFile out(record);
+    if (!out.open(QIODevice::WriteOnly))
+        return;
+    out.write("[Trash Info]\nPath=" + QUrl::toPercentEncoding(original, "/") + '\n');
+    if (!date.isEmpty())
+        out.write(date + '\n');
+    out.commit();
 }
 
 } // namespace
@@ -109,8 +142,10 @@ std::optional<QString> moveToTrash(const QString& path)
     if (!file.moveToTrash())
         return failed(path, file.errorString());
     const QString landed = file.fileName();
-    if (inATrash(landed, trash))
+    if (inATrash(landed, trash)) {
+        escapeRecordedPath(recordOf(landed), QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
         return std::nullopt;
+    }
     // Somewhere no one would look for it: it goes back where it was.
     const QFileInfo stray(landed);
     QFile::remove(stray.absolutePath() + QStringLiteral("/../info/") + stray.fileName() +

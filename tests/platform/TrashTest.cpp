@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QUrl>
 
 using TestSupport::ScopedEnv;
 
@@ -117,4 +118,32 @@ TEST_F(Trash, OnAFreshAccountTheTrashIsMadeInTheDataFolderNotWhereTheApplication
                       QFile::ExeUser)
             << made.toStdString();
     EXPECT_TRUE(QDir(workingDir.path()).isEmpty());
+}
+
+TEST_F(Trash, TheRecordOfAnAwkwardNameGivesItsPathBackExactly)
+{
+    // The record's Path is URL-escaped: read back as written, a "%" or a line break in a folder's
+    // name would restore it elsewhere, or leave a record no file manager can read.
+    for (const QString& name : {QStringLiteral("shop 100%41 ü"), QStringLiteral("two\nlines"),
+                                QStringLiteral("tab\there #1?x=y")}) {
+        const QString dir = folder("users/me/projects/" + name);
+
+        ASSERT_EQ(Platform::moveToTrash(dir), std::nullopt) << name.toStdString();
+
+        QFile info(root.filePath("data/Trash/info/" + name + ".trashinfo"));
+        ASSERT_TRUE(info.open(QIODevice::ReadOnly)) << name.toStdString();
+        const QList<QByteArray> lines = info.readAll().split('\n');
+        ASSERT_GE(lines.size(), 3) << name.toStdString();
+        EXPECT_EQ(lines[0], "[Trash Info]");
+        QStringList paths;
+        int dates = 0;
+        for (const QByteArray& line : lines) {
+            if (line.startsWith("Path="))
+                paths << QUrl::fromPercentEncoding(line.mid(5));
+            dates += line.startsWith("DeletionDate=") ? 1 : 0;
+        }
+        EXPECT_EQ(paths, QStringList{dir}) << name.toStdString();
+        EXPECT_EQ(dates, 1) << name.toStdString();
+        EXPECT_TRUE(QFile::exists(root.filePath("data/Trash/files/" + name + "/compose.yaml")));
+    }
 }
