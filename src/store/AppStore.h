@@ -282,6 +282,8 @@ private:
     void keepRegistry(const ProjectRegistry& registry);
     // Remembers a project given by the user under `runtime`, replacing one of the same name.
     void keepProject(const KnownProject& project, const Runtime& runtime);
+    // The folder another project of `name` on `runtime` has containers from, when it is not `dir`.
+    std::optional<QString> folderInUse(const QString& name, const QString& dir, const Runtime& runtime) const;
     // `docker compose -p <project> <command>`, with -d for up.
     static QStringList composeCommand(const QString& project, const QString& command);
     // The item's own runtime, else the one shown now.

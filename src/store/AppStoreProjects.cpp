@@ -1,8 +1,10 @@
 #include "store/AppStore.h"
 
 #include "engine/Compose.h"
+#include "engine/Listings.h"
 #include "platform/Pools.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace {
@@ -33,6 +35,13 @@ QCoro::Task<Read> readProject(std::shared_ptr<StoreEngine> engine, QString dir)
         }
     });
     co_return co_await std::move(job);
+}
+
+bool sameFolder(const QString& a, const QString& b)
+{
+    const QString ca = QFileInfo(a).canonicalFilePath();
+    const QString cb = QFileInfo(b).canonicalFilePath();
+    return ca.isEmpty() || cb.isEmpty() ? QDir::cleanPath(a) == QDir::cleanPath(b) : ca == cb;
 }
 
 } // namespace
@@ -92,6 +101,11 @@ QCoro::Task<std::optional<QString>> AppStore::addProject(QString dir, std::optio
         co_return std::nullopt;
     if (!read.config)
         co_return read.failure;
+    if (const std::optional<QString> other = folderInUse(read.config->name, dir, *target))
+        co_return QStringLiteral("Compose project \u201c") + read.config->name +
+            QStringLiteral("\u201d already has containers from ") + *other +
+            QStringLiteral(". compose tells projects apart by name alone, so this folder would act on them: take "
+                           "that project down first, or give this one another name.");
 
     keepProject({read.config->name, dir, read.config->services}, *target);
 
@@ -128,6 +142,20 @@ QCoro::Task<std::optional<QString>> AppStore::relocate(ComposeProject project, Q
     keepProject({project.name, dir, read.config->services}, *runtime);
     co_await refresh(false);
     co_return std::nullopt;
+}
+
+std::optional<QString> AppStore::folderInUse(const QString& name, const QString& dir,
+                                            const Runtime& runtime) const
+{
+    // Only a folder that still holds a compose file: the registry keeps it over an added one on the
+    // next refresh. A folder that lost its file gives way, as when a project is relocated.
+    for (const ComposeProject& project : Docker::group(m_containers)) {
+        if (project.name != name || actingOn(project.runtime) != runtime || !project.workingDir)
+            continue;
+        if (Docker::composeFile(*project.workingDir) && !sameFolder(*project.workingDir, dir))
+            return project.workingDir;
+    }
+    return std::nullopt;
 }
 
 void AppStore::keepProject(const KnownProject& project, const Runtime& runtime)

@@ -327,6 +327,36 @@ TEST_F(ActionsOnEngine, AFolderIsAddedAndAProjectRelocatedOnlyToItsOwnProject)
     EXPECT_FALSE(project(name));
 }
 
+TEST_F(ActionsOnEngine, AFolderWhoseProjectRunsFromAnotherFolderIsRefusedWithAReason)
+{
+    // compose knows a project by its name alone. While containers of the name carry another folder,
+    // an added folder would act on them, and the next refresh would put their folder back.
+    const QString name = uniqueName("site");
+    projectsMade << name;
+    const QString first = projectFolder(uniqueName("one"), "name: " + name + "\n" + service());
+    const QString second = projectFolder(uniqueName("two"), "name: " + name + "\n" + service());
+    ASSERT_EQ(run(store->addProject(first, std::nullopt)), std::nullopt);
+    run(store->up(*project(name)));
+    ASSERT_EQ(containersOf(name).size(), 1);
+
+    const std::optional<QString> refused = run(store->addProject(second, std::nullopt));
+    ASSERT_TRUE(refused);
+    EXPECT_TRUE(refused->contains(name) && refused->contains(first)) << refused->toStdString();
+    run(store->refresh(false));
+    EXPECT_EQ(project(name)->workingDir, first);
+
+    // The same folder again, by another path to it, is still welcome.
+    ASSERT_TRUE(QFile::link(first, root.filePath("link")));
+    EXPECT_EQ(run(store->addProject(root.filePath("link"), std::nullopt)), std::nullopt);
+
+    // Once the containers are gone, the folder is the user's choice.
+    run(store->down(*project(name)));
+    ASSERT_TRUE(containersOf(name).isEmpty());
+    EXPECT_EQ(run(store->addProject(second, std::nullopt)), std::nullopt);
+    run(store->refresh(false));
+    EXPECT_EQ(project(name)->workingDir, second);
+}
+
 TEST_F(ActionsOnEngine, DeletionTakesOnlyWhatIsTheProjectsAloneAndTrashesItsFolder)
 {
     const QString name = uniqueName("shop");
