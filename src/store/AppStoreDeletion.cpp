@@ -92,14 +92,21 @@ QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> 
     // The project goes down first: through compose where its file is, else container by container.
     // Then the volumes only it used. One command after the other, each in its folder, if any.
     const QStringList removal = QStringList{QStringLiteral("rm"), QStringLiteral("-f")} + plan.containers;
+    // What compose down would also have taken: the project's networks. Left behind, each holds one of
+    // the engine's few address ranges and nothing here shows it. Only those no container still uses.
+    const QStringList networks{QStringLiteral("network"), QStringLiteral("prune"), QStringLiteral("-f"),
+                               QStringLiteral("--filter"),
+                               QStringLiteral("label=") + QLatin1String(Docker::projectLabel) + u'=' + plan.project};
     QList<std::pair<QStringList, std::optional<QString>>> steps;
     // The plan lists every container of the project, also those compose ran for one-off tasks and
     // those of services the file no longer names, which a plain down leaves behind.
     if (plan.workingDir && Docker::composeFile(*plan.workingDir))
         steps.append({composeCommand(plan.project, QStringLiteral("down")) << QStringLiteral("--remove-orphans"),
                       plan.workingDir});
-    else if (!plan.containers.isEmpty())
+    else if (!plan.containers.isEmpty()) {
         steps.append({removal, std::nullopt});
+        steps.append({networks, std::nullopt});
+    }
     QStringList volumes{QStringLiteral("volume"), QStringLiteral("rm")};
     for (const VolumeUse& volume : plan.removable())
         volumes << volume.name;
@@ -116,6 +123,7 @@ QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> 
         const bool composeRefusedName = failed && steps[i].second && failed->contains(u"invalid project name");
         if (composeRefusedName && !plan.containers.isEmpty()) {
             steps.insert(i + 1, {removal, std::nullopt});
+            steps.insert(i + 2, {networks, std::nullopt});
             continue;
         }
         if (failed)

@@ -128,6 +128,12 @@ protected:
 
     static bool volumeExists(const QString& name) { return docker({"volume", "inspect", name}).status == 0; }
 
+    static QStringList networksOf(const QString& project)
+    {
+        return docker({"network", "ls", "-q", "--filter", "label=com.docker.compose.project=" + project})
+            .out.split('\n', Qt::SkipEmptyParts);
+    }
+
     static QStringList containersOf(const QString& project)
     {
         return docker({"ps", "-aq", "--filter", "label=com.docker.compose.project=" + project})
@@ -447,6 +453,34 @@ TEST_F(ActionsOnEngine, AProjectWithoutItsFolderIsDeletedContainerByContainerAnd
 }
 
 // Another tool started it under a name compose refuses (capitals, a blank); only its labels know it.
+TEST_F(ActionsOnEngine, AProjectWhoseFolderIsGoneLeavesNoNetworkBehind)
+{
+    // compose down would take the project's networks with it; removed container by container they
+    // stayed, each holding one of the engine's few address ranges, and nothing here lists them.
+    const QString name = uniqueName("gone");
+    const QString neighbour = uniqueName("neighbour");
+    projectsMade << name << neighbour;
+    const QString dir = projectFolder(uniqueName("gone-dir"), "name: " + name + "\n" + service());
+    run(store->up({name, dir, {}, 0, std::nullopt}));
+    ASSERT_EQ(containersOf(name).size(), 1);
+    ASSERT_EQ(networksOf(name).size(), 1);
+    ASSERT_EQ(docker({"network", "create", "--label", "com.docker.compose.project=" + neighbour,
+                      neighbour + "_default"})
+                  .status,
+              0);
+    ASSERT_TRUE(QDir(dir).removeRecursively());
+    run(store->refresh(false));
+
+    const TeardownPlan plan = run(store->teardownPlan(*project(name)));
+    ASSERT_EQ(plan.workingDir, std::nullopt);
+    run(store->deleteProject(plan, store->runtime(), false));
+
+    EXPECT_EQ(store->error(), std::nullopt);
+    EXPECT_TRUE(containersOf(name).isEmpty());
+    EXPECT_TRUE(networksOf(name).isEmpty());
+    EXPECT_EQ(networksOf(neighbour).size(), 1) << "another project's network stays";
+}
+
 TEST_F(ActionsOnEngine, AProjectWhoseNameComposeRefusesIsStillDeleted)
 {
     const QString name = uniqueName("Shop") + " Front";

@@ -143,8 +143,10 @@ TEST_F(Deletion, WithoutAComposeFileTheContainersAreRemovedInOneCommand)
     const std::optional<QString> folders[] = {std::nullopt, folder("plain", false)};
     for (const std::optional<QString>& dir : folders)
         run(s.deleteProject(plan({"shop-web", "shop-db"}, {}, dir), alpha, false));
-    EXPECT_EQ(engine->commandArgs(),
-              (QList<QStringList>{{"rm", "-f", "shop-web", "shop-db"}, {"rm", "-f", "shop-web", "shop-db"}}));
+    // Then the networks compose down would have taken, and only the project's own.
+    const QStringList networks{"network", "prune", "-f", "--filter", "label=com.docker.compose.project=shop"};
+    EXPECT_EQ(engine->commandArgs(), (QList<QStringList>{{"rm", "-f", "shop-web", "shop-db"}, networks,
+                                                         {"rm", "-f", "shop-web", "shop-db"}, networks}));
 }
 
 TEST_F(Deletion, NothingToTakeDownAndOnlyKeptVolumesRunNoCommand)
@@ -187,7 +189,9 @@ TEST_F(Deletion, AProjectNameComposeRefusesHasItsContainersRemovedOneByOne)
 
     run(s.deleteProject({"Shop Front", {"Shop Front-web-1"}, {own}, dir}, alpha, false));
 
-    EXPECT_EQ(engine->commandArgs(), (QList<QStringList>{down, {"rm", "-f", "Shop Front-web-1"}, {"volume", "rm", "shop_data"}}));
+    const QStringList networks{"network", "prune", "-f", "--filter", "label=com.docker.compose.project=Shop Front"};
+    EXPECT_EQ(engine->commandArgs(),
+              (QList<QStringList>{down, {"rm", "-f", "Shop Front-web-1"}, networks, {"volume", "rm", "shop_data"}}));
     EXPECT_EQ(s.error(), std::nullopt);
     EXPECT_FALSE(s.registry().knows("Shop Front", QStringLiteral("alpha")));
 
@@ -222,8 +226,9 @@ TEST_F(Deletion, WithoutARuntimeTheCommandsGoToTheClientsContextAndTheRegistrySt
     registry.add({"shop", "/srv/shop", {}}, QStringLiteral("alpha"));
     s.setRegistry(registry);
     run(s.deleteProject(plan({"shop-web"}, {}, std::nullopt), std::nullopt, false));
-    ASSERT_EQ(engine->commands().size(), 1);
-    EXPECT_EQ(engine->commands()[0].runtime, "");
+    ASSERT_EQ(engine->commands().size(), 2);
+    for (const Command& command : engine->commands())
+        EXPECT_EQ(command.runtime, "") << command.args.join(' ').toStdString();
     EXPECT_EQ(s.registry(), registry);
 }
 
