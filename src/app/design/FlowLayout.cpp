@@ -123,7 +123,10 @@ void FlowLayout::setGeometry(const QRect& rect)
     QLayout::setGeometry(rect);
     const QRect inner = rect.marginsRemoved(contentsMargins());
     const QList<QLayoutItem*> items = visibleItems();
-    const QList<QSizeF> sizes = idealSizes(items);
+    QList<QSizeF> sizes = idealSizes(items);
+    // An item wider than the whole row gets the row, on a row of its own, and fits itself into it.
+    for (QSizeF& size : sizes)
+        size.setWidth(std::min(size.width(), double(std::max(0, inner.width()))));
     const Arrangement arranged = arrange(sizes, inner.width(), m_spacing);
     for (qsizetype i = 0; i < items.size() && i < arranged.origins.size(); ++i) {
         const QPointF origin = arranged.origins.at(i);

@@ -6,6 +6,7 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QTextBoundaryFinder>
+#include <QTextLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -173,10 +174,56 @@ QSize VoskLabel::minimumSizeHint() const
             int(std::ceil(metrics.height())) + margins.top() + margins.bottom()};
 }
 
+QStringList VoskLabel::cappedLines() const
+{
+    if (m_maximumLines == 0 || !wordWrap())
+        return {};
+    const QString shown = text();
+    const double width = QRectF(contentsRect()).adjusted(margin(), margin(), -margin(), -margin()).width();
+    QTextLayout layout(shown, font());
+    QTextOption option(alignment());
+    option.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(option);
+    QList<int> starts;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid() && starts.size() <= m_maximumLines;
+         line = layout.createLine()) {
+        line.setLineWidth(width);
+        starts << line.textStart();
+    }
+    layout.endLayout();
+    if (starts.size() <= m_maximumLines)
+        return {};
+    QStringList lines;
+    for (int i = 0; i + 1 < m_maximumLines; ++i)
+        lines << shown.mid(starts[i], starts[i + 1] - starts[i]).trimmed();
+    // The last line holds the rest, cut where it no longer fits.
+    QString rest = shown.mid(starts[m_maximumLines - 1]).simplified();
+    lines << QFontMetricsF(font()).elidedText(rest, Qt::ElideRight, width);
+    return lines;
+}
+
 void VoskLabel::paintEvent(QPaintEvent* event)
 {
     if (!fitsItself()) {
-        QLabel::paintEvent(event);
+        // More lines than it may show: drawn from the top, the last line ending in "…". Left to the
+        // label, the text would be centred on its height and lose its first line as well as its last.
+        const QStringList lines = cappedLines();
+        if (lines.isEmpty()) {
+            QLabel::paintEvent(event);
+            return;
+        }
+        const QRectF area = QRectF(contentsRect()).adjusted(margin(), margin(), -margin(), -margin());
+        const QFontMetricsF metrics(font());
+        QPainter painter(this);
+        painter.setFont(font());
+        painter.setPen(m_ink->color());
+        double top = area.top();
+        for (const QString& line : lines) {
+            painter.drawText(QRectF(area.left(), top, area.width(), metrics.lineSpacing()),
+                             int(alignment() & Qt::AlignHorizontal_Mask) | Qt::AlignTop | Qt::TextSingleLine, line);
+            top += metrics.lineSpacing();
+        }
         return;
     }
     const QRectF area = QRectF(contentsRect()).adjusted(margin(), margin(), -margin(), -margin());

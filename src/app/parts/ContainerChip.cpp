@@ -98,5 +98,13 @@ void ContainerChip::paintEvent(QPaintEvent*)
     painter.setFont(labelFont());
     const double x = paddingX + indicator + spacing;
     painter.drawText(QRectF(x, 0, box.width() - x - paddingX + 1, box.height()),
-                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, label(m_container));
+                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shownLabel());
+}
+
+QString ContainerChip::shownLabel() const
+{
+    // Narrower than its name (a row gives a chip no more than its own width): cut in the middle, as
+    // the card titles are; the tooltip holds the whole name.
+    const double room = width() - paddingX - indicatorWidth() - spacing - paddingX + 1;
+    return QFontMetricsF(labelFont()).elidedText(label(m_container), Qt::ElideMiddle, room);
 }

@@ -25,6 +25,8 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
+    // The label as drawn at the chip's width: whole, or cut in the middle.
+    QString shownLabel() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

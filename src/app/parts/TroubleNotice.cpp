@@ -17,6 +17,8 @@ TroubleNotice::TroubleNotice(const Container& c, const std::optional<Runtime>& r
     row->setContentsMargins(11, 6, 7, 6);
     row->setSpacing(8);
     m_message = new VoskLabel(QString(), TextStyles::label, Vosk::errInk, this);
+    // A service or container name can run longer than the card; it breaks inside itself to wrap.
+    m_message->setBreakLongRuns(true);
     m_message->setMaximumLines(2);
     m_message->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     row->addWidget(m_message, 1);

@@ -189,6 +189,38 @@ TEST_F(CardParts, AVitalFigureStaysWholeAndItsUnitGivesWayFirst)
     EXPECT_EQ(VitalCard::fitFigure("\u2014", "used", 150).unit, "used");
 }
 
+TEST_F(CardParts, ALabelHeldToItsLinesShowsItsStartAndEndsTheLastInAnEllipsis)
+{
+    const QString sentence = "Error response from daemon: driver failed programming external connectivity on "
+                             "endpoint shop-web-1: Bind for 0.0.0.0:8080 failed: port is already allocated";
+    struct Row {
+        QString text;
+        int lines;
+        int width;
+        int shown; // lines drawn by the label itself when 0
+    } rows[] = {
+        {sentence, 2, 240, 2},
+        {sentence, 4, 240, 4},
+        {sentence, 4, 2000, 0},
+        {"short", 2, 240, 0},
+    };
+    for (const Row& row : rows) {
+        VoskLabel label(row.text, TextStyles::caption, Vosk::errInk);
+        label.setMaximumLines(row.lines);
+        label.resize(row.width, label.maximumHeight());
+        const QStringList lines = label.cappedLines();
+        ASSERT_EQ(lines.size(), row.shown) << row.width;
+        if (lines.isEmpty())
+            continue;
+        EXPECT_TRUE(row.text.startsWith(lines.first())) << lines.first().toStdString();
+        EXPECT_TRUE(lines.last().endsWith(u'\u2026'));
+        for (const QString& line : lines)
+            EXPECT_LE(QFontMetricsF(label.font()).horizontalAdvance(line), row.width) << line.toStdString();
+        // Every line it draws fits the height it is held to.
+        EXPECT_LE(lines.size() * QFontMetricsF(label.font()).lineSpacing(), label.height() + 1);
+    }
+}
+
 TEST_F(CardParts, LabelsFollowTheLookAndKeepTheCallersText)
 {
     Theme::instance().setAppearance(Appearance::light);

@@ -1,4 +1,5 @@
 #include "app/design/Vosk.h"
+#include "app/design/FlowLayout.h"
 #include "app/design/VoskLabel.h"
 #include "app/parts/AddressPill.h"
 #include "app/parts/Alert.h"
@@ -121,6 +122,39 @@ TEST_F(CardParts, TroubleNoticesSayWhatWentWrongAndAskForTheLogsOfTheirContainer
         EXPECT_EQ(asked, row.c);
         EXPECT_EQ(runtime, Runtime::context("colima"));
     }
+}
+
+TEST_F(CardParts, ALongServiceNameStaysInsideItsCardOnChipAndNotice)
+{
+    // A failed container whose service name is longer than a card is wide.
+    const QString service = "svc-" + QString(90, u'x');
+    const Container failed = container("exited", "Exited (5) 1 minute ago", service);
+    QWidget card;
+    card.setFixedWidth(260);
+    auto* column = new QVBoxLayout(&card);
+    auto* chips = new QWidget;
+    auto* flow = new FlowLayout(6, chips);
+    auto* chip = new ContainerChip(failed);
+    flow->addWidget(chip);
+    flow->addWidget(new ContainerChip(container("running", "Up 2 hours", "db")));
+    column->addWidget(chips);
+    auto* notice = new TroubleNotice(failed, std::nullopt, false);
+    column->addWidget(notice);
+    card.show();
+    QCoreApplication::processEvents();
+
+    EXPECT_LE(chip->geometry().right(), chips->width());
+    EXPECT_TRUE(chip->shownLabel().contains(u'\u2026')) << chip->shownLabel().toStdString();
+    EXPECT_LE(QFontMetricsF(chip->font()).horizontalAdvance(chip->shownLabel()), chip->width());
+
+    // Two lines, the second ending in the ellipsis; the first starts with the name, not somewhere in it.
+    const auto* message = notice->findChild<VoskLabel*>();
+    const QStringList lines = message->cappedLines();
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(QString(lines[0]).remove(QChar(0x200B)).startsWith("svc-x")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].endsWith(u'\u2026'));
+    EXPECT_LE(notice->geometry().right(), card.width());
+    EXPECT_LE(notice->findChild<QWidget*>("viewLogsButton")->geometry().right(), notice->width());
 }
 
 TEST_F(CardParts, AChipIsNamedByItsServiceAndToldWithItsStatus)
