@@ -72,6 +72,7 @@ void VoskLabel::setMaximumLines(int lines)
         return;
     }
     setWordWrap(true);
+    setAlignment((alignment() & ~Qt::AlignVertical_Mask) | Qt::AlignTop);
     const QMargins margins = contentsMargins();
     const double height = QFontMetricsF(font()).lineSpacing() * m_maximumLines;
     setMaximumHeight(int(std::ceil(height)) + margins.top() + margins.bottom() + 2 * margin());
@@ -176,7 +177,8 @@ QSize VoskLabel::minimumSizeHint() const
 
 QStringList VoskLabel::cappedLines() const
 {
-    if (m_maximumLines == 0 || !wordWrap())
+    // A selectable label draws itself, its selection with it; held to the top, it shows its start.
+    if (m_maximumLines == 0 || !wordWrap() || (textInteractionFlags() & Qt::TextSelectableByMouse))
         return {};
     const QString shown = text();
     const double width = QRectF(contentsRect()).adjusted(margin(), margin(), -margin(), -margin()).width();

@@ -27,11 +27,12 @@ public:
     void setElideMode(Qt::TextElideMode mode);
     // Before shortening, the face may shrink to `factor` of its size (0.75 keeps three quarters).
     void setMinimumScale(double factor);
-    // Wraps over at most `lines` lines; 0 lifts the limit. A text that needs more shows its first
-    // lines, the last of them ended with "…".
+    // Wraps over at most `lines` lines from the top; 0 lifts the limit. A text that needs more shows
+    // its first lines, the last of them ended with "…" (a selectable label, which draws its own
+    // selection, is cut after its last line instead).
     void setMaximumLines(int lines);
-    // The lines drawn at the label's width when it holds more than its maximum, else none (the text
-    // is drawn as it wraps).
+    // The lines drawn at the label's width when it holds more than its maximum and is not selectable,
+    // else none (the text is drawn as it wraps).
     QStringList cappedLines() const;
     // Wraps, and may break a long run of characters without blanks (a name, a path) anywhere inside
     // it: such a run would otherwise set the label's least width to its own, however long it is.

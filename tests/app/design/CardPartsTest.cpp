@@ -219,6 +219,13 @@ TEST_F(CardParts, ALabelHeldToItsLinesShowsItsStartAndEndsTheLastInAnEllipsis)
         // Every line it draws fits the height it is held to.
         EXPECT_LE(lines.size() * QFontMetricsF(label.font()).lineSpacing(), label.height() + 1);
     }
+    // A selectable one keeps drawing itself, with its selection, from its first line down.
+    VoskLabel selectable(sentence, TextStyles::caption, Vosk::errInk);
+    selectable.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    selectable.setMaximumLines(2);
+    selectable.resize(240, selectable.maximumHeight());
+    EXPECT_TRUE(selectable.cappedLines().isEmpty());
+    EXPECT_TRUE(selectable.alignment() & Qt::AlignTop);
 }
 
 TEST_F(CardParts, LabelsFollowTheLookAndKeepTheCallersText)
