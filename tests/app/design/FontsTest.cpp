@@ -26,11 +26,11 @@ protected:
 };
 
 // Registered files must outlive every later font lookup of the process, so the folders the rule is
-// tried on stay until it ends.
+// tried on stay until it ends, and go with the process's static objects.
 QTemporaryDir& keptDir()
 {
-    static auto* dirs = new std::vector<std::unique_ptr<QTemporaryDir>>;
-    return *dirs->emplace_back(std::make_unique<QTemporaryDir>());
+    static std::vector<std::unique_ptr<QTemporaryDir>> dirs;
+    return *dirs.emplace_back(std::make_unique<QTemporaryDir>());
 }
 
 TEST(FontFileRule, OnlyLowerCaseTtfAndTtcFilesAreRegistered)
