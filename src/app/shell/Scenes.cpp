@@ -103,10 +103,8 @@ void Scenes::showMainWindow()
 
 void Scenes::showSettings()
 {
-    if (!m_settings) {
+    if (!m_settings)
         m_settings = new SettingsWindow(m_stores.store(), m_stores.toolchain(), m_preferences);
-        m_settings->installEventFilter(this);
-    }
     m_settings->show();
     m_settings->raise();
     m_settings->activateWindow();
@@ -129,7 +127,8 @@ bool Scenes::eventFilter(QObject* watched, QEvent* event)
         quit();
         return true;
     }
-    // Once the close is through: the window may still refuse it.
+    // The application's filter sees the Settings window's close as well; once the close is through
+    // (the window may still refuse it), the last window gone quits.
     if (event->type() == QEvent::Close && watched == m_settings)
         QMetaObject::invokeMethod(this, &Scenes::quitWhenNothingShows, Qt::QueuedConnection);
     return QObject::eventFilter(watched, event);
