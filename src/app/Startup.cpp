@@ -97,15 +97,20 @@ void endChildrenOnSignals()
         Platform::endRunningChildren();
         std::_Exit(128 + number);
     }).detach();
+    onStopSignals(passOnStop);
+}
+
+} // namespace
+
+void onStopSignals(void (*handler)(int))
+{
     struct sigaction action {};
-    action.sa_handler = passOnStop;
+    action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
 }
-
-} // namespace
 
 int finish(QTextStream& out)
 {

@@ -33,6 +33,10 @@ Choice decide(const QStringList& arguments);
 // The text names the first argument that is not understood and lists the modes.
 std::optional<QString> argumentProblem(const QStringList& leftover);
 
+// Has a Ctrl+C in the terminal (SIGINT) and the session's end (SIGTERM) call `handler`, which may
+// only do what is safe in a signal handler; a call the signal interrupts is restarted.
+void onStopSignals(void (*handler)(int));
+
 // How a mode ends before the process does: its output flushed, every child a worker still waits on
 // ended (a hung tool first asked, then forced), and every queued worker done. Returns the exit status.
 int finish(QTextStream& out);

@@ -19,7 +19,6 @@
 
 #include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/socket.h>
@@ -84,12 +83,7 @@ void quitOnTerminationSignals(QObject* context)
         [[maybe_unused]] const ssize_t read = ::read(signalPipe[0], &byte, 1);
         QCoreApplication::quit();
     });
-    struct sigaction action {};
-    action.sa_handler = askToQuit;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
+    Startup::onStopSignals(askToQuit);
 }
 
 QtMessageHandler beforeDisplayCheck = nullptr;
