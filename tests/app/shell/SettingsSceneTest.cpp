@@ -24,8 +24,7 @@ TEST(SettingsScene, TheWindowsSwitchesActOnTheApplication)
 {
     Fixture f;
     Scenes::setTrayAvailableForTesting(true);
-    Scenes scenes(f.preferences,
-                  {[&]() -> AppStore& { return f.store; }, [&]() -> ToolchainStore& { return f.toolchain; }});
+    Scenes scenes(f.preferences, f.stores());
     scenes.showSettings();
     auto* window = qobject_cast<SettingsWindow*>(scenes.settingsWindow());
     ASSERT_NE(window, nullptr);
@@ -84,8 +83,7 @@ TEST(SettingsScene, WithoutATrayTheLastWindowClosedEndsTheApplication)
 {
     Fixture f;
     Scenes::setTrayAvailableForTesting(false);
-    Scenes scenes(f.preferences,
-                  {[&]() -> AppStore& { return f.store; }, [&]() -> ToolchainStore& { return f.toolchain; }});
+    Scenes scenes(f.preferences, f.stores());
     scenes.showMainWindow();
     scenes.showSettings();
     scenes.mainWindow()->close();
@@ -112,9 +110,7 @@ TEST(SettingsScene, CtrlQQuitsFromASheetAndFromSettingsAndEndsTheSheetsChild)
     Scenes::setTrayAvailableForTesting(true);
     QTemporaryDir scratch;
     const QString pidFile = scratch.filePath("pid");
-    auto scenes = std::make_unique<Scenes>(
-        f.preferences, Scenes::Stores{[&]() -> AppStore& { return f.store; },
-                                      [&]() -> ToolchainStore& { return f.toolchain; }});
+    auto scenes = std::make_unique<Scenes>(f.preferences, f.stores());
     scenes->showMainWindow();
     auto* sheet = SheetHost::open(
         scenes->mainWindow(),
@@ -142,8 +138,7 @@ TEST(SettingsScene, CtrlQQuitsFromASheetAndFromSettingsAndEndsTheSheetsChild)
 TEST(SettingsScene, TheMainWindowOpensNoLargerThanItsScreen)
 {
     Fixture f;
-    Scenes scenes(f.preferences,
-                  {[&]() -> AppStore& { return f.store; }, [&]() -> ToolchainStore& { return f.toolchain; }});
+    Scenes scenes(f.preferences, f.stores());
     scenes.showMainWindow();
     ContentView* window = scenes.mainWindow();
     const QSize room = window->screen()->availableGeometry().size();

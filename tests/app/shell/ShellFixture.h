@@ -4,6 +4,7 @@
 // polling, for the shell's widgets.
 
 #include "app/parts/Preferences.h"
+#include "app/shell/Scenes.h"
 #include "platform/Pools.h"
 #include "platform/Settings.h"
 #include "store/AppStore.h"
@@ -64,6 +65,11 @@ struct Fixture {
     Preferences preferences{*settings};
 
     Fixture() { TestSupport::prepareWidgets(); }
+    // The two stores, as the windows ask for them.
+    Scenes::Stores stores()
+    {
+        return {[this]() -> AppStore& { return store; }, [this]() -> ToolchainStore& { return toolchain; }};
+    }
     ~Fixture()
     {
         // The loops end at their next wake-up once the store is gone.

@@ -688,8 +688,7 @@ TEST(Scenes, TheTrayMenuOffersThePanelsEntries)
     Fixture f;
     Scenes::setTrayAvailableForTesting(true);
     f.store.setContainers({container("web", "running", "shop"), container("tool", "paused")});
-    Scenes scenes(f.preferences, {[&]() -> AppStore& { return f.store; },
-                                  [&]() -> ToolchainStore& { return f.toolchain; }});
+    Scenes scenes(f.preferences, f.stores());
     MenuBarExtra* extra = scenes.menuBarExtra();
     ASSERT_NE(extra, nullptr);
     extra->fillMenu();
