@@ -17,6 +17,14 @@ namespace {
 
 const QString separator = QStringLiteral(" \u00B7 ");
 
+QString joined(const QList<ProjectStatusLine::Run>& runs)
+{
+    QString line;
+    for (const ProjectStatusLine::Run& run : runs)
+        line += run.text;
+    return line;
+}
+
 } // namespace
 
 // The status and its counts on one line, each in its colour. One painted line rather than a label per
@@ -39,21 +47,8 @@ public:
         update();
     }
 
-    QString text() const
-    {
-        QString line;
-        for (const Run& run : m_runs)
-            line += run.text;
-        return line;
-    }
-
-    QString shown() const
-    {
-        QString line;
-        for (const Run& run : fit(m_runs, font(), width()))
-            line += run.text;
-        return line;
-    }
+    QString text() const { return joined(m_runs); }
+    QString shown() const { return joined(fit(m_runs, font(), width())); }
 
     QSize sizeHint() const override
     {
