@@ -16,6 +16,12 @@
 
 namespace {
 
+// The figure's face at `scale` of its size.
+QFont figureFont(double scale)
+{
+    return scale < 1 ? TextStyles::vitalValue.scaled(scale).font() : TextStyles::vitalValue.font();
+}
+
 // The figure and its unit on one baseline. When they do not fit, the figure's face shrinks to three
 // quarters and then the figure is shortened.
 class Figure : public QWidget {
@@ -37,19 +43,18 @@ protected:
     void paintEvent(QPaintEvent*) override
     {
         const VitalCard::FigureFit fit = VitalCard::fitFigure(m_value.value_or(Vosk::absent()), m_unit, width());
-        const QFont figureFont =
-            fit.scale < 1 ? TextStyles::vitalValue.scaled(fit.scale).font() : TextStyles::vitalValue.font();
+        const QFont face = figureFont(fit.scale);
         const double baseline = QFontMetricsF(TextStyles::vitalValue.font()).ascent();
 
         QPainter painter(this);
-        painter.setFont(figureFont);
+        painter.setFont(face);
         painter.setPen(m_value ? Vosk::ink.color() : Vosk::muted.color());
         painter.drawText(QPointF(0, baseline), fit.figure);
         if (!fit.unit.isEmpty()) {
             painter.setFont(TextStyles::caption.font());
             painter.setPen(Vosk::muted.color());
             painter.drawText(
-                QPointF(QFontMetricsF(figureFont).horizontalAdvance(fit.figure) + VitalCard::unitSpacing, baseline),
+                QPointF(QFontMetricsF(face).horizontalAdvance(fit.figure) + VitalCard::unitSpacing, baseline),
                 fit.unit);
         }
     }
@@ -105,9 +110,8 @@ VitalCard::FigureFit VitalCard::fitFigure(const QString& figure, const QString& 
     // Both whole, the figure at a scale no smaller than three quarters.
     const VoskLabel::Fit beside =
         VoskLabel::fitText(figure, TextStyles::vitalValue, std::max(0.0, width - unitWidth), minimumScale, Qt::ElideNone);
-    const auto advance = [&](double scale, const QString& text) {
-        return QFontMetricsF(scale < 1 ? TextStyles::vitalValue.scaled(scale).font() : TextStyles::vitalValue.font())
-            .horizontalAdvance(text);
+    const auto advance = [](double scale, const QString& text) {
+        return QFontMetricsF(figureFont(scale)).horizontalAdvance(text);
     };
     if (advance(beside.scale, figure) <= width - unitWidth)
         return {beside.scale, figure, unit};
