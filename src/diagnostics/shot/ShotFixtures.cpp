@@ -263,17 +263,14 @@ ProjectRegistry registry(const std::optional<QString>& runtimeId)
 
 DiskUsage usage(const std::optional<Runtime>& runtime)
 {
-    const DiskUsage parsed = Docker::parseUsage(usageSummary(), usageDetail(), Docker::hasComposeFile);
-    DiskUsage result;
-    result.total = parsed.total;
-    result.containerSize = parsed.containerSize;
-    result.volumeSize = parsed.volumeSize;
+    // The report names no mounts: those come from inspecting the containers, so they are set here.
+    DiskUsage result = Docker::parseUsage(usageSummary(), usageDetail(), Docker::hasComposeFile);
     result.mounts = {
         {QStringLiteral("storefront-api-1"), {QStringLiteral("storefront_pgdata"), QStringLiteral("storefront_uploads")}},
         {QStringLiteral("atlas-analytics-worker-1"), {QStringLiteral("storefront_uploads")}},
     };
     result.candidates =
-        Docker::marking(parsed.candidates, {{QStringLiteral("storefront-api:dev"), QStringLiteral("storefront")}});
+        Docker::marking(result.candidates, {{QStringLiteral("storefront-api:dev"), QStringLiteral("storefront")}});
     // As a measurement of that runtime would: a project frees only what its own runtime holds.
     for (Reclaimable& item : result.candidates)
         item.runtime = runtime;
