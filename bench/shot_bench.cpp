@@ -2,8 +2,6 @@
 // written, everything taken away again) beside drawing the same eighteen screens without encoding,
 // both in one process on the offscreen platform, with where the time goes.
 // Targets: the whole run under 10 s; encoding the pictures takes no longer than drawing them.
-#include "app/design/Fonts.h"
-#include "app/design/Theme.h"
 #include "diagnostics/shot/ShotFixtures.h"
 #include "diagnostics/shot/ShotGenerator.h"
 #include "diagnostics/shot/ShotStage.h"
@@ -12,7 +10,6 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QWidget>
 
 #include <cstdio>
 
@@ -30,15 +27,13 @@ ShotGenerator::Timings drawOnly()
     const ShotFixtures::CreatedPaths created = ShotFixtures::makeFixtureDirs();
     {
         ShotStage stage(Platform::Settings::inMemory());
-        for (const QString& look : ShotGenerator::looks()) {
-            Theme::instance().setAppearance(look == QLatin1String("dark") ? Appearance::dark : Appearance::light);
-            for (const ShotGenerator::Screen& screen : ShotGenerator::screens()) {
-                const std::unique_ptr<QWidget> widget = ShotGenerator::build(screen, stage, &timings);
-                if (ShotGenerator::render(*widget, &timings).isNull())
+        ShotGenerator::drawAll(
+            stage,
+            [](const ShotGenerator::Screen& screen, const QString&, const QImage& image) {
+                if (image.isNull())
                     std::fprintf(stderr, "%s could not be drawn\n", qPrintable(screen.stem));
-            }
-        }
-        Theme::instance().setAppearance(Appearance::automatic);
+            },
+            &timings);
     }
     ShotFixtures::removeFixtureDirs(created);
     return timings;

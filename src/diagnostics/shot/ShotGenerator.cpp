@@ -212,6 +212,19 @@ QImage render(QWidget& widget, Timings* timings)
     return image;
 }
 
+void drawAll(ShotStage& stage, const std::function<void(const Screen&, const QString& look, const QImage&)>& take,
+             Timings* timings)
+{
+    for (const QString& look : looks()) {
+        Theme::instance().setAppearance(look == QLatin1String("dark") ? Appearance::dark : Appearance::light);
+        for (const Screen& screen : screens()) {
+            const std::unique_ptr<QWidget> widget = build(screen, stage, timings);
+            take(screen, look, render(*widget, timings));
+        }
+    }
+    Theme::instance().setAppearance(Appearance::automatic);
+}
+
 std::optional<QString> folderProblem(const QString& dir)
 {
     if (dir.isEmpty())
@@ -239,16 +252,14 @@ bool runShot(QTextStream& out, const QString& dir, Timings* timings)
         // Gone since it was checked, it shows up as one failed write per picture.
         QDir().mkpath(dir);
         Pipeline pictures(out, timings);
-        for (const QString& look : looks()) {
-            Theme::instance().setAppearance(look == QLatin1String("dark") ? Appearance::dark : Appearance::light);
-            for (const Screen& screen : screens()) {
-                const std::unique_ptr<QWidget> widget = build(screen, stage, timings);
-                pictures.add(render(*widget, timings), path(dir, screen.stem, look));
-            }
-        }
+        drawAll(
+            stage,
+            [&](const Screen& screen, const QString& look, const QImage& image) {
+                pictures.add(image, path(dir, screen.stem, look));
+            },
+            timings);
         pictures.finish();
         failures = pictures.failures();
-        Theme::instance().setAppearance(Appearance::automatic);
     }
     ShotStage::removeSuite(settingsFolderMade);
     const qsizetype total = looks().size() * screens().size();

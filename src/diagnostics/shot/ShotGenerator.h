@@ -48,6 +48,12 @@ std::unique_ptr<QWidget> build(const Screen& screen, ShotStage& stage, Timings* 
 // Draws the widget at twice its size; a null image when it could not be drawn.
 QImage render(QWidget& widget, Timings* timings = nullptr);
 
+// Builds and draws every screen over the stage in each look, light first and the screens in order,
+// handing each picture to `take` while its widgets still exist; afterwards the look follows the desktop
+// again. A picture that could not be drawn is handed over as a null image.
+void drawAll(ShotStage& stage, const std::function<void(const Screen&, const QString& look, const QImage&)>& take,
+             Timings* timings = nullptr);
+
 // Why no picture could be written into `dir` (made here when missing), or none when it can hold them.
 // An empty text is no folder: its pictures would land in the root of the file system.
 std::optional<QString> folderProblem(const QString& dir);
