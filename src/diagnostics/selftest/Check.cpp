@@ -22,11 +22,6 @@ CaseScope::~CaseScope()
         currentCase = m_previous;
 }
 
-QString currentCaseName()
-{
-    return currentCase;
-}
-
 void check(bool holds, const QString& what)
 {
     if (!holds)
@@ -35,11 +30,15 @@ void check(bool holds, const QString& what)
 
 void fail(const QString& what, const QString& found)
 {
+    throw CheckFailed{failureLine(what, found)};
+}
+
+QString failureLine(const QString& what, const QString& found)
+{
     QString line = QStringLiteral("selftest failed: ") + currentCase + QStringLiteral(": ") + what;
     if (!found.isEmpty())
         line += QStringLiteral(": ") + found;
-    line.replace(u'\n', QStringLiteral("\\n"));
-    throw CheckFailed{line};
+    return line.replace(u'\n', QStringLiteral("\\n"));
 }
 
 } // namespace SelfTest

@@ -31,12 +31,12 @@ private:
     QString m_previous;
 };
 
-// The case whose checks run now, or ran when the run was ended by something other than a check.
-QString currentCaseName();
-
 // Ends the run unless `holds`. `what` says in a few words what was checked.
 void check(bool holds, const QString& what);
 [[noreturn]] void fail(const QString& what, const QString& found = {});
+// The one line a failure of the current case is reported in: "selftest failed: <case>: <what>", then
+// what was found when it is known; every line break is written as a backslash and an n.
+QString failureLine(const QString& what, const QString& found = {});
 
 // Values as a failure line shows them: texts quoted, lists bracketed, absence as "none".
 inline QString describe(const QString& text)

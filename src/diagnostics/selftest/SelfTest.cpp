@@ -51,9 +51,8 @@ int runSelfTest(QTextStream& out, QTextStream& err)
         return 1;
     } catch (const std::exception& unexpected) {
         // An operation that throws where it should answer fails its case just the same.
-        QString line = QStringLiteral("selftest failed: ") + SelfTest::currentCaseName() +
-                       QStringLiteral(": an operation threw: ") + QString::fromUtf8(unexpected.what());
-        printLine(err, line.replace(u'\n', QStringLiteral("\\n")));
+        printLine(err, SelfTest::failureLine(QStringLiteral("an operation threw: ") +
+                                             QString::fromUtf8(unexpected.what())));
         return 1;
     }
     printLine(out, QStringLiteral("selftest ok"));
