@@ -147,11 +147,10 @@ std::optional<QString> moveToTrash(const QString& path)
         return std::nullopt;
     }
     // Somewhere no one would look for it: it goes back where it was.
-    const QFileInfo stray(landed);
-    QFile::remove(stray.absolutePath() + QStringLiteral("/../info/") + stray.fileName() +
-                  QStringLiteral(".trashinfo"));
-    if (!QDir().rename(stray.absoluteFilePath(), path))
-        return failed(path, QStringLiteral("it was moved to %1 instead").arg(stray.absoluteFilePath()));
+    const QString stray = QFileInfo(landed).absoluteFilePath();
+    QFile::remove(recordOf(stray));
+    if (!QDir().rename(stray, path))
+        return failed(path, QStringLiteral("it was moved to %1 instead").arg(stray));
     return failed(path, QStringLiteral("it did not arrive in the Trash"));
 }
 
