@@ -4,14 +4,12 @@
 #include "ProjectsTesting.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
-#include "platform/PreparedProcess.h"
 #include "platform/Settings.h"
 #include "sheets/SheetHost.h"
 #include "store/AppStore.h"
 #include "support/TestSupport.h"
 
 #include <QCheckBox>
-#include <QScopeGuard>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -180,14 +178,9 @@ TEST_F(DeleteSheet, PlansTheWholeProjectWhateverTheFilterShows)
 TEST(DeleteOnAHungRuntime, TheSheetClosesOnceTheCommandRanOutOfTimeAndSaysSo)
 {
     TestSupport::prepareWidgets();
-    QTemporaryDir bin;
-    QFile docker(bin.filePath("docker")); // takes a removal and never answers; lists nothing
-    ASSERT_TRUE(docker.open(QIODevice::WriteOnly));
-    docker.write("#!/bin/sh\ncase \" $* \" in *\" rm \"*) exec sleep 60 ;; esac\nexit 0\n");
-    docker.close();
-    docker.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-    Platform::setTestSearchPrefix(bin.path());
-    const auto restore = qScopeGuard([] { Platform::setTestSearchPrefix(QString()); });
+    // Takes a removal and never answers; lists nothing.
+    const TestSupport::ScriptedTool docker(
+        "docker", "#!/bin/sh\ncase \" $* \" in *\" rm \"*) exec sleep 60 ;; esac\nexit 0\n");
 
     auto settings = Platform::Settings::inMemory();
     AppStore store(*settings);

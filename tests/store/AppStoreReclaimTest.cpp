@@ -2,7 +2,6 @@
 
 #include "platform/PreparedProcess.h"
 
-#include <QScopeGuard>
 #include <QSignalSpy>
 
 using namespace StoreTesting;
@@ -152,14 +151,9 @@ TEST_F(Login, ThePasswordNeverShowsInWhatTheUserIsShown)
 // removes, is not held for good. The command is ended after its time and the runtime named.
 TEST(ReclaimOnAHungRuntime, TheRemovalIsEndedAfterItsTimeAndTheRuntimeNamed)
 {
-    QTemporaryDir bin;
-    QFile docker(bin.filePath("docker")); // takes a removal and never answers; measures and lists nothing
-    ASSERT_TRUE(docker.open(QIODevice::WriteOnly));
-    docker.write("#!/bin/sh\ncase \" $* \" in *\" rm \"*) exec sleep 60 ;; esac\nexit 0\n");
-    docker.close();
-    docker.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-    Platform::setTestSearchPrefix(bin.path());
-    const auto restore = qScopeGuard([] { Platform::setTestSearchPrefix(QString()); });
+    // Takes a removal and never answers; measures and lists nothing.
+    const TestSupport::ScriptedTool docker(
+        "docker", "#!/bin/sh\ncase \" $* \" in *\" rm \"*) exec sleep 60 ;; esac\nexit 0\n");
 
     auto settings = Platform::Settings::inMemory();
     AppStore store(*settings);

@@ -170,6 +170,21 @@ ScopedEnv::~ScopedEnv()
         qunsetenv(m_name.constData());
 }
 
+ScriptedTool::ScriptedTool(const QString& name, const QByteArray& script)
+{
+    QFile tool(m_bin.filePath(name));
+    EXPECT_TRUE(tool.open(QIODevice::WriteOnly)) << name.toStdString();
+    tool.write(script);
+    tool.close();
+    tool.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    Platform::setTestSearchPrefix(m_bin.path());
+}
+
+ScriptedTool::~ScriptedTool()
+{
+    Platform::setTestSearchPrefix(QString());
+}
+
 FakeTools::FakeTools(const QStringList& tools)
     : m_fixtures("VOSKEL_FAKE_DIR", m_bin.path().toUtf8()),
       m_log("VOSKEL_FAKE_LOG", (m_bin.path() + QStringLiteral("/calls.log")).toUtf8())

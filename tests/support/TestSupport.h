@@ -125,6 +125,19 @@ qint64 pidFromFile(const QString& path);
 // Whether the process has ended within `waitMs`; a reparented zombie is reaped by init soon after.
 bool processGone(qint64 pid, int waitMs = 3000);
 
+// One program of the test's own, `script` written as `name`, put first on every child's search path
+// for the life of the object.
+class ScriptedTool {
+public:
+    ScriptedTool(const QString& name, const QByteArray& script);
+    ~ScriptedTool();
+    ScriptedTool(const ScriptedTool&) = delete;
+    ScriptedTool& operator=(const ScriptedTool&) = delete;
+
+private:
+    QTemporaryDir m_bin;
+};
+
 // Fake programs put first on every child's search path. Each named tool runs tests/support/fake-tool,
 // which answers from fixture files under dir()/<tool>/ or acts as VOSKEL_FAKE_MODE says.
 class FakeTools {
