@@ -12,7 +12,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <set>
 #include <spawn.h>
@@ -26,13 +29,13 @@ extern char** environ;
 
 namespace Platform {
 
-// One started child as the way out sees it. The leader is reaped only by whoever delivers its end (or
-// by the way out), so until then its number, and its group's, cannot be handed to another process:
-// signalling the group is safe even when the leader has already exited.
+// One started child and its process group. The leader is reaped only once nothing else is left in
+// its group (or by the way out): until then the leader's number, and so the group's, cannot be handed
+// to another process, and signalling the group reaches only what the child started.
 struct StreamedChild {
     pid_t pid = 0;
     bool exited = false; // seen without being reaped
-    bool reaped = false;
+    bool reaped = false; // the group is empty and its number no longer ours
     int status = 0;
     bool bySignal = false;
 };
@@ -44,6 +47,11 @@ QHash<pid_t, std::shared_ptr<StreamedChild>> table;
 
 constexpr qsizetype readBudget = 64 * 1024; // per wake-up, so the event loop keeps turning
 constexpr int exitPollMs = 20;              // without a process descriptor
+// How often a group is looked at once its child has ended while something it started is still in
+// it: often while the group is being ended, seldom while it is left to run (each look reads the whole
+// process table).
+constexpr int endingPollMs = 100;
+constexpr int lingeringPollMs = 1000;
 
 void closeFd(int& fd)
 {
@@ -90,11 +98,69 @@ bool observe(StreamedChild& child)
     return seeExit(child);
 }
 
-void reap(StreamedChild& child)
+// Whether a process other than the leader still belongs to group `group`. A signal of 0 to the group
+// cannot tell, as the unreaped leader counts as a member, so the process table is read. Members that
+// have exited and wait for their parent count as gone. Without a readable process table nothing is
+// known to be left.
+bool othersInGroup(pid_t group)
+{
+    DIR* processes = ::opendir("/proc");
+    if (!processes)
+        return false;
+    bool found = false;
+    char path[64];
+    char stat[512];
+    while (!found) {
+        const dirent* entry = ::readdir(processes);
+        if (!entry)
+            break;
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid <= 0 || *end != '\0' || pid == group)
+            continue;
+        std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        const ssize_t got = ::read(fd, stat, sizeof stat - 1);
+        ::close(fd);
+        if (got <= 0)
+            continue;
+        stat[got] = '\0';
+        // "pid (name) state ppid pgrp ...": the name may hold anything, so the fields follow its last ")".
+        const char* close = std::strrchr(stat, ')');
+        char state = 0;
+        long ppid = 0;
+        long pgrp = 0;
+        if (close && std::sscanf(close + 1, " %c %ld %ld", &state, &ppid, &pgrp) == 3)
+            found = pgrp == group && state != 'Z' && state != 'X';
+    }
+    ::closedir(processes);
+    return found;
+}
+
+// Reaps the leader once it has exited and nothing else is left in its group; true when the group is
+// gone (now or before). The process table is read without the lock held.
+bool settle(StreamedChild& child)
+{
+    {
+        QMutexLocker lock(&tableMutex);
+        if (child.reaped)
+            return true;
+        if (!seeExit(child))
+            return false;
+    }
+    if (othersInGroup(child.pid))
+        return false;
+    QMutexLocker lock(&tableMutex);
+    reapLocked(child);
+    return true;
+}
+
+bool isGone(const StreamedChild& child)
 {
     QMutexLocker lock(&tableMutex);
-    if (seeExit(child))
-        reapLocked(child);
+    return child.reaped;
 }
 
 void killGroup(StreamedChild& child, int sig)
@@ -147,14 +213,15 @@ QString launchFailure(const QString& program, int error)
     return QStringLiteral("%1: %2").arg(program, QString::fromLocal8Bit(std::strerror(error)));
 }
 
-// A child whose window let it go while it ran. It keeps the output drained (a child blocked on a full
-// pipe could not react), and either ends the group, terminate first and kill after the grace, or lets
-// the child run to its end. Lives on the thread of the runner it came from and deletes itself.
+// A child whose window let it go while its group was still there. It keeps the output drained (a
+// child blocked on a full pipe could not react), and either ends the group, terminate first and kill
+// after the grace, or lets it run to its end; either way it reaps the leader once the group is empty.
+// Lives on the thread of the runner it came from and deletes itself.
 class Reaper final : public QObject {
 public:
     Reaper(std::shared_ptr<StreamedChild> child, int readFd, int exitFd, StreamingProcess::WhenDropped when)
         : m_child(std::move(child)), m_readFd(readFd), m_exitFd(exitFd),
-          m_ending(when == StreamingProcess::WhenDropped::terminate)
+          m_groupPollMs(when == StreamingProcess::WhenDropped::terminate ? endingPollMs : lingeringPollMs)
     {
         living().insert(this);
         if (m_readFd >= 0) {
@@ -164,19 +231,20 @@ public:
         if (m_exitFd >= 0) {
             m_exit = new QSocketNotifier(m_exitFd, QSocketNotifier::Read, this);
             connect(m_exit, &QSocketNotifier::activated, this, [this] { exitSeen(); });
-        } else {
-            m_poll = new QTimer(this);
-            connect(m_poll, &QTimer::timeout, this, [this] { exitSeen(); });
-            m_poll->start(exitPollMs);
         }
-        if (m_ending) {
+        // Without a process descriptor, and once the leader has gone, the group is looked at in turns.
+        m_poll = new QTimer(this);
+        connect(m_poll, &QTimer::timeout, this, [this] { exitSeen(); });
+        if (m_exitFd < 0)
+            m_poll->start(exitPollMs);
+        if (when == StreamingProcess::WhenDropped::terminate) {
             killGroup(*m_child, SIGTERM);
             QTimer::singleShot(reapGraceMs, this, [this] {
                 killGroup(*m_child, SIGKILL);
-                m_killed = true;
                 exitSeen();
             });
         }
+        exitSeen();
     }
 
     ~Reaper() override
@@ -213,21 +281,20 @@ private:
         // A process descriptor stays readable once the child has exited: stop listening to it.
         if (m_exit)
             m_exit->setEnabled(false);
-        if (m_poll)
-            m_poll->stop();
-        // While ending, the exited leader is held until the kill, so its group keeps its number.
-        if (m_ending && !m_killed)
+        if (!settle(*m_child)) {
+            if (!m_poll->isActive() || m_poll->interval() != m_groupPollMs)
+                m_poll->start(m_groupPollMs);
             return;
+        }
         m_done = true;
-        reap(*m_child);
+        m_poll->stop();
         deleteLater();
     }
 
     std::shared_ptr<StreamedChild> m_child;
     int m_readFd;
     int m_exitFd;
-    bool m_ending;
-    bool m_killed = false;
+    int m_groupPollMs;
     bool m_done = false;
     QSocketNotifier* m_read = nullptr;
     QSocketNotifier* m_exit = nullptr;
@@ -236,6 +303,15 @@ private:
 
 } // namespace
 
+ChildGroup::ChildGroup(std::shared_ptr<StreamedChild> child) : m_child(std::move(child))
+{
+}
+
+bool ChildGroup::gone() const
+{
+    return !m_child || isGone(*m_child);
+}
+
 StreamingProcess::StreamingProcess(QObject* parent) : QObject(parent) {}
 
 StreamingProcess::~StreamingProcess()
@@ -243,7 +319,10 @@ StreamingProcess::~StreamingProcess()
     delete m_readNotifier;
     m_readNotifier = nullptr;
     stopWatchingExit();
-    if (isRunning()) {
+    delete m_groupPoll;
+    m_groupPoll = nullptr;
+    // The child may have ended while what it started still runs in its group: that goes too.
+    if (m_child && !isGone(*m_child)) {
         new Reaper(m_child, m_readFd, m_exitFd, m_whenDropped);
         m_readFd = -1;
         m_exitFd = -1;
@@ -359,15 +438,20 @@ qint64 StreamingProcess::processId() const
     return m_child ? qint64(m_child->pid) : 0;
 }
 
+ChildGroup StreamingProcess::group() const
+{
+    return ChildGroup(m_child);
+}
+
 void StreamingProcess::interrupt()
 {
-    if (isRunning())
+    if (m_child)
         killGroup(*m_child, SIGINT);
 }
 
 void StreamingProcess::terminate()
 {
-    if (isRunning())
+    if (m_child)
         killGroup(*m_child, SIGTERM);
 }
 
@@ -400,9 +484,19 @@ void StreamingProcess::checkExit()
     readAvailable(16 * readBudget);
     if (!self)
         return;
-    reap(*m_child);
     m_status = m_child->status;
     m_bySignal = m_child->bySignal;
+    // Whatever the child left running keeps the group until it ends too, or until the group is ended.
+    if (!settle(*m_child)) {
+        m_groupPoll = new QTimer(this);
+        connect(m_groupPoll, &QTimer::timeout, this, [this] {
+            if (!settle(*m_child))
+                return;
+            delete m_groupPoll;
+            m_groupPoll = nullptr;
+        });
+        m_groupPoll->start(lingeringPollMs);
+    }
     emit finished(*m_status);
 }
 
@@ -436,10 +530,14 @@ void signalStreamingChildren(int signal)
 
 bool streamingChildrenRunning()
 {
-    QMutexLocker lock(&tableMutex);
+    QList<std::shared_ptr<StreamedChild>> children;
+    {
+        QMutexLocker lock(&tableMutex);
+        children = table.values();
+    }
     bool running = false;
-    for (const auto& child : std::as_const(table))
-        running = !seeExit(*child) || running;
+    for (const auto& child : std::as_const(children))
+        running = !settle(*child) || running;
     return running;
 }
 
@@ -449,10 +547,10 @@ void killStreamingChildren()
     for (const auto& child : std::as_const(table))
         ::kill(-child->pid, SIGKILL);
     // A killed child is gone within moments; one stuck in the kernel is left for the system.
-    QDeadlineTimer settle(1000);
+    QDeadlineTimer deadline(1000);
     const auto children = table.values();
     for (const auto& child : children) {
-        while (!seeExit(*child) && !settle.hasExpired())
+        while (!seeExit(*child) && !deadline.hasExpired())
             QThread::msleep(5);
         if (child->exited)
             reapLocked(*child);

@@ -16,15 +16,31 @@ namespace Platform {
 
 struct StreamedChild;
 
+// The process group of a started child, as a value that outlives its runner: whether anything of it
+// is left. A default one has nothing left.
+class ChildGroup {
+public:
+    ChildGroup() = default;
+    // The child and everything still in its group have ended.
+    bool gone() const;
+
+private:
+    friend class StreamingProcess;
+    explicit ChildGroup(std::shared_ptr<StreamedChild> child);
+
+    std::shared_ptr<StreamedChild> m_child;
+};
+
 // Runs one prepared child for a window that shows its output as it comes: standard output and error
 // merged into one pipe in the order the child writes them, standard input on the null device, the
 // child leading a process group of its own. Decoded text arrives through `output` on the thread that
 // owns this object, never with a blocking wait on it.
 //
-// The child's group is signalled only until its end has been reported, so a number the system may
-// hand out again is never signalled. Dropping the object while the child runs hands it to a reaper:
-// by default its group is asked to terminate and killed about five seconds later; `letFinish` leaves
-// it to run to its end instead. Either way endRunningChildren ends it on the way out.
+// The group stays known until it is empty: the child, once ended, is left unreaped until nothing it
+// started is left in its group, so the group's number cannot be handed out again while it is
+// signalled. Dropping the object while anything of the group is left hands it to a reaper: by default
+// the group is asked to terminate and killed about five seconds later; `letFinish` leaves it to run
+// to its end instead. Either way endRunningChildren ends it on the way out.
 class StreamingProcess final : public QObject {
     Q_OBJECT
 
@@ -47,8 +63,9 @@ public:
     std::optional<int> exitStatus() const { return m_status; }
     bool endedBySignal() const { return m_bySignal; }
     qint64 processId() const;
+    ChildGroup group() const;
 
-    // SIGINT / SIGTERM to the child's whole group, only while it runs.
+    // SIGINT / SIGTERM to the child's whole group, while anything of it is left.
     void interrupt();
     void terminate();
 
@@ -74,6 +91,7 @@ private:
     QSocketNotifier* m_readNotifier = nullptr;
     QSocketNotifier* m_exitNotifier = nullptr;
     QTimer* m_exitPoll = nullptr;
+    QTimer* m_groupPoll = nullptr;
     Utf8Stream m_decoder;
     std::optional<int> m_status;
     bool m_bySignal = false;
@@ -83,11 +101,11 @@ private:
 // How long a dropped child's group has between the request to terminate and the kill.
 inline constexpr int reapGraceMs = 5000;
 
-// Streaming children not yet reaped, the reaper's included; for tests.
+// Streaming children whose groups are not gone yet, the reaper's included; for tests.
 int streamingChildCount();
 
 // The way out (endRunningChildren) in three steps: ask every streaming child's group to end; tell
-// whether any child is still there; kill what is left of their groups and reap them.
+// whether anything of those groups is still there; kill what is left of them and reap the children.
 void signalStreamingChildren(int signal);
 bool streamingChildrenRunning();
 void killStreamingChildren();

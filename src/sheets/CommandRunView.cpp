@@ -11,6 +11,7 @@
 #include "sheets/Transcript.h"
 
 #include <QHBoxLayout>
+#include <QTimer>
 
 CommandRunView::CommandRunView(const QString& title, const QString& banner, MakeProcess makeProcess,
                                OnFinish onFinish, QWidget* parent)
@@ -58,11 +59,33 @@ void CommandRunView::showEvent(QShowEvent* event)
     }
 }
 
+void CommandRunView::startAfter(const Platform::ChildGroup& previous)
+{
+    m_previous = previous;
+}
+
 void CommandRunView::run()
 {
     m_transcript->clearText();
     m_transcript->append(QString(m_banner + u'\n'));
+    if (m_previous.gone()) {
+        launch();
+        return;
+    }
+    m_transcript->append(QStringLiteral("waiting for the previous command to end\n"));
+    m_waiting = new QTimer(this);
+    connect(m_waiting, &QTimer::timeout, this, [this] {
+        if (!m_previous.gone())
+            return;
+        delete m_waiting;
+        m_waiting = nullptr;
+        launch();
+    });
+    m_waiting->start(100);
+}
 
+void CommandRunView::launch()
+{
     auto process = std::make_unique<Platform::StreamingProcess>();
     connect(process.get(), &Platform::StreamingProcess::output, m_transcript,
             [this](const QString& text) { m_transcript->append(text); });
@@ -73,6 +96,8 @@ void CommandRunView::run()
         return;
     }
     m_process = std::move(process);
+    m_group = m_process->group();
+    emit started();
 }
 
 void CommandRunView::setExitStatus(int status)
@@ -113,7 +138,9 @@ void CommandRunView::finish()
 
 void CommandRunView::done(int result)
 {
-    // Leaving the screen: a command still running goes to the reaper, which ends its whole group.
+    // Leaving the screen: whatever is left of the command's group goes to the reaper, which ends it.
+    delete m_waiting;
+    m_waiting = nullptr;
     m_process.reset();
     QDialog::done(result);
 }

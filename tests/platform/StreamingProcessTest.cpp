@@ -181,22 +181,32 @@ TEST(StreamingProcess, TheReaperKillsAGroupThatIgnoresTheRequest)
     EXPECT_TRUE(eventually([&] { return Platform::streamingChildCount() == before; }, 2000));
 }
 
-TEST(StreamingProcess, AGroupIsNotSignalledOnceTheChildHasEnded)
+TEST(StreamingProcess, AGroupOutlivesItsChildUntilWhatTheChildLeftHasEndedToo)
 {
-    StreamingProcess run;
-    Record record(run);
-    // The shell ends at once and leaves its background job in the group, holding the output open.
-    ASSERT_EQ(run.start(shell("sleep 100 & echo $!")), std::nullopt);
-    ASSERT_TRUE(eventually([&] { return record.status.has_value(); }));
-    const qint64 sleeper = firstNumber(record.text);
-    EXPECT_FALSE(record.ended);
+    const int before = Platform::streamingChildCount();
+    for (const bool endItHere : {true, false}) {
+        StreamingProcess run;
+        Record record(run);
+        // The shell ends at once and leaves its background job in the group, holding the output open.
+        ASSERT_EQ(run.start(shell(endItHere ? "sleep 100 & echo $!" : "sleep 0.5 & echo $!")), std::nullopt);
+        ASSERT_TRUE(eventually([&] { return record.status.has_value(); }));
+        const qint64 leader = run.processId();
+        const qint64 sleeper = firstNumber(record.text);
+        ASSERT_TRUE(processRuns(sleeper));
+        EXPECT_FALSE(run.group().gone());
+        EXPECT_EQ(Platform::streamingChildCount(), before + 1);
+        // The ended leader is held, so no other process can be given the group's number meanwhile.
+        EXPECT_EQ(::kill(pid_t(leader), 0), 0);
 
-    run.interrupt();
-    run.terminate();
-    TestSupport::eventually([] { return false; }, 200);
-    EXPECT_TRUE(processRuns(sleeper));
-    ::kill(pid_t(sleeper), SIGKILL);
-    EXPECT_TRUE(eventually([&] { return record.ended; }, 3000)) << "end of output follows its last writer";
+        if (endItHere)
+            run.terminate();
+        EXPECT_TRUE(eventually([&] { return !processRuns(sleeper); }, 3000));
+        EXPECT_TRUE(eventually([&] { return run.group().gone(); }, 3000));
+        EXPECT_EQ(Platform::streamingChildCount(), before);
+        EXPECT_NE(::kill(pid_t(leader), 0), 0) << "the leader was reaped";
+        EXPECT_TRUE(eventually([&] { return record.ended; }, 3000))
+            << "end of output follows its last writer";
+    }
 }
 
 TEST(StreamingProcess, ALetGoChildRunsToItsEnd)
@@ -218,6 +228,13 @@ TEST(StreamingProcess, TheWayOutEndsOwnedAndLetGoChildren)
     ASSERT_TRUE(eventually([&] { return record.text.contains('\n'); }));
     const qint64 stubborn = firstNumber(record.text);
 
+    // A child that has ended, with what it left behind still in its group.
+    StreamingProcess ended;
+    Record endedRecord(ended);
+    ASSERT_EQ(ended.start(shell("sleep 100 & echo $!")), std::nullopt);
+    ASSERT_TRUE(eventually([&] { return endedRecord.status.has_value(); }));
+    const qint64 leftBehind = firstNumber(endedRecord.text);
+
     auto letGo = std::make_unique<StreamingProcess>();
     letGo->setWhenDropped(StreamingProcess::WhenDropped::letFinish);
     ASSERT_EQ(letGo->start(shell("sleep 100")), std::nullopt);
@@ -234,6 +251,7 @@ TEST(StreamingProcess, TheWayOutEndsOwnedAndLetGoChildren)
     // The leaders are reaped before the way out returns; the rest of a group has been sent the kill
     // and may take a moment to go. Without that kill it would sleep on, ignoring the request to end.
     EXPECT_TRUE(eventually([&] { return !processRuns(stubborn); }, 10000));
+    EXPECT_TRUE(eventually([&] { return !processRuns(leftBehind); }, 10000));
     // The runner still reports the end the way out gave its child.
     ASSERT_TRUE(eventually([&] { return record.status.has_value(); }, 3000));
     EXPECT_EQ(record.status, SIGKILL);

@@ -130,6 +130,21 @@ TEST(CommandRunView, CancelEndsTheWholeGroupAndTellsTheOpenerOnce)
     EXPECT_TRUE(eventually([&] { return !TestSupport::processRuns(sleeper); }));
 }
 
+TEST(CommandRunView, CloseEndsWhatTheCommandLeftRunningAfterItWasDone)
+{
+    Finishes finishes;
+    auto sheet = shownSheet(QStringLiteral("sleep 333 & echo $!; exit 0"), finishes);
+    ASSERT_TRUE(eventually([&] { return badge(*sheet) == "done"; }));
+    ASSERT_TRUE(eventually([&] { return sheet->text().count(u'\n') == 2; }));
+    const qint64 sleeper = sheet->text().section(u'\n', 1, 1).toLongLong();
+    ASSERT_TRUE(TestSupport::processRuns(sleeper));
+
+    headerButton(*sheet)->click();
+    EXPECT_EQ(finishes.calls, (QList<std::optional<int>>{0}));
+    EXPECT_TRUE(eventually([&] { return !TestSupport::processRuns(sleeper); }));
+    EXPECT_TRUE(eventually([&] { return sheet->group().gone(); }));
+}
+
 TEST(CommandRunView, EscapeTakesTheCancelPath)
 {
     Finishes finishes;
