@@ -220,6 +220,10 @@ void SettingsWindow::runJob(const ToolJob& job)
             if (self)
                 self->jobClosed();
         });
+    // A cancelled job may still be ending (a child that ignores the request is killed a few seconds
+    // later): the new one must not run beside it.
+    sheet->startAfter(m_lastJob);
+    connect(sheet, &CommandRunView::started, this, [this, sheet] { m_lastJob = sheet->group(); });
     m_sheet = SheetHost::open(this, sheet);
     // A sheet that goes without its own close path (the window closing under it) frees the slot.
     connect(sheet, &QObject::destroyed, this, [this, serial] {

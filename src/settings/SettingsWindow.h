@@ -22,10 +22,10 @@ class SegmentedControl;
 class ToolchainStore;
 
 // The application's one Settings window: the look, the general switches, the login item and the
-// runtime tools. It runs the tool jobs its rows ask for, one at a time, and reads the toolchain again
-// each time it opens, whenever another window of the application becomes active while it is open, and
-// after every job (then the runtimes too). Controls write their preference only when the user changes
-// them.
+// runtime tools. It runs the tool jobs its rows ask for, one at a time: a job starts only once the
+// processes of the one before it have ended. It reads the toolchain again each time it opens, whenever
+// another window of the application becomes active while it is open, and after every job (then the
+// runtimes too). Controls write their preference only when the user changes them.
 class SettingsWindow : public QWidget {
     Q_OBJECT
 
@@ -77,6 +77,8 @@ private:
     ChangeBatch* m_reload;
     AfterReload m_afterReload;
     QPointer<CommandRunView> m_sheet;
+    // What the last job started; the next one waits until nothing of it is left.
+    Platform::ChildGroup m_lastJob;
     quint64 m_jobSerial = 0;
     QPointer<QWindow> m_focused;
 

@@ -3,6 +3,7 @@
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
 #include "platform/Pools.h"
+#include "platform/StreamingProcess.h"
 #include "settings/RuntimeToolsSection.h"
 #include "settings/ToolRow.h"
 #include "store/AppStore.h"
@@ -74,6 +75,26 @@ protected:
     {
         window.reset();
         OnFakeTools::TearDown();
+    }
+
+    // colima that records who it is in `pidFile` and then hangs beside a sleep, as a VM that never
+    // comes up would; with `ignoringTerm` both ignore the request to end.
+    void hangingColima(const QString& pidFile, bool ignoringTerm)
+    {
+        QFile::remove(fakes.dir() + "/colima");
+        QFile script(fakes.dir() + "/colima");
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(QString("#!/bin/sh\n"
+                             "printf 'colima %s\\n' \"$*\" >> \"$VOSKEL_FAKE_LOG\"\n"
+                             "case \"$1\" in\n"
+                             "--version) echo 'colima version 0.8.1' ;;\n"
+                             "list) echo '{\"name\":\"default\",\"status\":\"Running\",\"cpus\":2}' ;;\n"
+                             "*) %1echo $$ > '%2'; sleep 3600 & wait ;;\n"
+                             "esac\n")
+                         .arg(ignoringTerm ? "trap '' TERM; " : "", pidFile)
+                         .toUtf8());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     ToolRow* row(const QString& formula) const
@@ -156,22 +177,8 @@ TEST_F(Jobs, InstallAndUpdateRunTheirScriptsAndReloadOnceWhenClosed)
 
 TEST_F(Jobs, CancelEndsEveryProcessOfTheJob)
 {
-    // colima that records who it is and then hangs, as a VM that never comes up would.
     const QString pidFile = fakes.dir() + "/colima.pid";
-    QFile::remove(fakes.dir() + "/colima");
-    QFile script(fakes.dir() + "/colima");
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write(QString("#!/bin/sh\n"
-                         "printf 'colima %s\\n' \"$*\" >> \"$VOSKEL_FAKE_LOG\"\n"
-                         "case \"$1\" in\n"
-                         "--version) echo 'colima version 0.8.1' ;;\n"
-                         "list) echo '{\"name\":\"default\",\"status\":\"Running\",\"cpus\":2}' ;;\n"
-                         "*) echo $$ > '%1'; sleep 3600 & wait ;;\n"
-                         "esac\n")
-                     .arg(pidFile)
-                     .toUtf8());
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    hangingColima(pidFile, false);
 
     window->runtimeTools()->engineRow()->findChild<VoskButton*>("engineStopButton")->click();
     CommandRunView* sheet = window->jobSheet();
@@ -194,6 +201,48 @@ TEST_F(Jobs, CancelEndsEveryProcessOfTheJob)
     EXPECT_FALSE(window->job());
     EXPECT_TRUE(eventually([&] { return groupMembers(group).isEmpty(); }, 10000));
     EXPECT_EQ(quiet(), before + 1);
+}
+
+TEST_F(Jobs, AJobWaitsUntilEverythingOfTheCancelledOneBeforeItHasEnded)
+{
+    const QString pidFile = fakes.dir() + "/colima.pid";
+    hangingColima(pidFile, true);
+    const auto stop = [&] {
+        window->runtimeTools()->engineRow()->findChild<VoskButton*>("engineStopButton")->click();
+    };
+
+    stop();
+    CommandRunView* first = window->jobSheet();
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(eventually([&] { return QFile(pidFile).size() > 0; }));
+    QFile pid(pidFile);
+    ASSERT_TRUE(pid.open(QIODevice::ReadOnly));
+    const int group = groupOf(pid.readAll().trimmed().toInt());
+    ASSERT_GT(group, 1);
+    ASSERT_TRUE(eventually([&] { return groupMembers(group).size() >= 2; }));
+    first->findChild<VoskButton*>("closeButton")->click();
+    const int ran = calls("colima stop");
+
+    stop();
+    CommandRunView* second = window->jobSheet();
+    ASSERT_TRUE(second);
+    EXPECT_TRUE(second->text().contains("waiting for the previous command to end"))
+        << second->text().toStdString();
+    // The first job's processes are killed once their grace is over; only then may the second run.
+    bool ranBeside = false;
+    EXPECT_TRUE(eventually(
+        [&] {
+            const bool secondRuns = calls("colima stop") > ran;
+            ranBeside = ranBeside || (secondRuns && !groupMembers(group).isEmpty());
+            return secondRuns;
+        },
+        Platform::reapGraceMs + 10000));
+    EXPECT_FALSE(ranBeside);
+    EXPECT_TRUE(groupMembers(group).isEmpty());
+
+    const Platform::ChildGroup secondGroup = second->group();
+    second->findChild<VoskButton*>("closeButton")->click();
+    EXPECT_TRUE(eventually([&] { return secondGroup.gone(); }, Platform::reapGraceMs + 10000));
 }
 
 TEST_F(Jobs, TheUpdateCheckShowsItselfAndItsProblem)
