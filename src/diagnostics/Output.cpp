@@ -1,5 +1,6 @@
 #include "diagnostics/Output.h"
 
+#include <QStringList>
 #include <QTextStream>
 
 #include <algorithm>
@@ -8,12 +9,17 @@ namespace Diagnostics {
 
 namespace {
 
+// Characters that would move the reader's cursor, start a line of their own or turn the text around:
+// the C0 and C1 controls, the Unicode line and paragraph separators and the bidirectional controls.
+bool hidden(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0x2028 || u == 0x2029 ||
+           (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+}
+
 QString visibleControls(const QString& text)
 {
-    const auto hidden = [](QChar c) {
-        const char16_t u = c.unicode();
-        return (u < 0x20 && u != u'\n' && u != u'\t') || (u >= 0x7F && u <= 0x9F);
-    };
     if (std::none_of(text.cbegin(), text.cend(), hidden))
         return text;
     QString shown;
@@ -36,6 +42,12 @@ void printLine(QTextStream& out, const QString& line)
 {
     out << visibleControls(line) << '\n';
     out.flush();
+}
+
+void printLines(QTextStream& out, const QString& text)
+{
+    for (const QString& line : text.split(u'\n'))
+        printLine(out, line);
 }
 
 } // namespace Diagnostics

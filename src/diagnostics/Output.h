@@ -11,10 +11,14 @@ namespace Diagnostics {
 inline const QString separator = QStringLiteral(u" \u00B7 ");
 inline const QString unknown = QStringLiteral(u"\u2014");
 
-// Writes `line` and a line feed, then flushes: the dumps wait on slow engines between lines, and a
-// reader at a terminal or a pipe should see each line as soon as it is known. Control characters
-// other than line feed and tab are written as "\xHH" (C1 ones as "\u00HH"): names and labels come
-// from whoever made the containers, and must not move the cursor or recolour the reader's terminal.
+// Writes `line` as one line and a line feed, then flushes: the dumps wait on slow engines between
+// lines, and a reader at a terminal or a pipe should see each line as soon as it is known. Every
+// control character, line feed, carriage return and tab included, is written as "\xHH" (C1 ones as
+// "\u00HH"), and so are the line and paragraph separators and the bidirectional controls ("\u2028",
+// "\u202E", ...): names, labels and messages come from whoever made the containers, and must neither
+// start a line of their own nor move the cursor, recolour or reorder the reader's terminal.
 void printLine(QTextStream& out, const QString& line);
+// A text of the program's own with line feeds in it (a script), one printLine per line.
+void printLines(QTextStream& out, const QString& text);
 
 } // namespace Diagnostics

@@ -48,7 +48,7 @@ QString toolLine(Tool tool, const std::optional<QString>& latest)
 void printScript(QTextStream& out, const QString& label, const QString& script)
 {
     printLine(out, QStringLiteral("--- ") + label + QStringLiteral(" ---"));
-    printLine(out, script);
+    printLines(out, script);
 }
 
 } // namespace

@@ -87,3 +87,25 @@ TEST(DiagnosticsOnEngine, AnEscapeSequenceInALabelIsWrittenOutNotSentToTheTermin
     EXPECT_FALSE(out.contains(QChar(0x1B)));
     EXPECT_FALSE(out.contains(QChar(0x07)));
 }
+
+// A line break in a label must not forge a line of the label's choosing, neither in the dump nor in
+// the list of projects a plan names when it finds none.
+TEST(DiagnosticsOnEngine, ALineFeedInALabelStaysInsideItsLine)
+{
+    VOSKEL_REQUIRE_ENGINE();
+    const QString name = TestSupport::uniqueName("lf");
+    ASSERT_EQ(TestSupport::docker({"create", "--name", name, "--label",
+                                   "com.docker.compose.project=" + name + "\nruntime: evil\r\t!",
+                                   TestSupport::testImage(), "true"})
+                  .status,
+              0);
+    const QString dump = printed([](QTextStream& s) { Diagnostics::runDump(s, std::nullopt); });
+    const QString plan = printed([&](QTextStream& s) { Diagnostics::runPlan(s, name, std::nullopt); });
+    TestSupport::docker({"rm", "-f", name});
+    for (const QString& out : {dump, plan}) {
+        for (const QString& line : out.split('\n'))
+            EXPECT_FALSE(line.startsWith("runtime: evil")) << out.toStdString();
+        EXPECT_TRUE(out.contains(name + "\\x0Aruntime: evil\\x0D\\x09!")) << out.toStdString();
+    }
+    EXPECT_TRUE(plan.startsWith("no project named " + name + ". Found: ")) << plan.toStdString();
+}

@@ -185,8 +185,9 @@ TEST_F(RuntimeDump, AContextTheClientDoesNotKnowIsNamedWithTheOnesItKnows)
     EXPECT_EQ(status, 0);
 }
 
-// Names and labels are whoever made the containers' to choose; none of them may steer the terminal.
-TEST(PrintLine, ControlCharactersOtherThanLineFeedAndTabAreWrittenOut)
+// Names and labels are whoever made the containers' to choose; none of them may steer the terminal
+// or start a line of its own.
+TEST(PrintLine, ControlCharactersLineBreaksAndDirectionMarksAreWrittenOut)
 {
     const struct {
         QString line;
@@ -199,9 +200,15 @@ TEST(PrintLine, ControlCharactersOtherThanLineFeedAndTabAreWrittenOut)
         {"over\rwrite\b", "over\\x0Dwrite\\x08\n"},
         {QString("nul") + QChar(0) + "del\x7F", "nul\\x00del\\x7F\n"},
         {QStringLiteral(u"csi\u009B2J"), "csi\\u009B2J\n"},
-        // A script or an engine's error text keeps its lines and indentation.
-        {"line one\n\tline two", "line one\n\tline two\n"},
+        {"x\nruntime: evil\r\tz", "x\\x0Aruntime: evil\\x0D\\x09z\n"},
+        {QStringLiteral(u"a\u2028b\u2029c"), "a\\u2028b\\u2029c\n"},
+        {QStringLiteral(u"\u202Eevil\u202C \u2066x\u2069 \u202A\u202D"),
+         "\\u202Eevil\\u202C \\u2066x\\u2069 \\u202A\\u202D\n"},
+        {QStringLiteral(u"\u2027\u202F\u2065\u206A"), QStringLiteral(u"\u2027\u202F\u2065\u206A\n")},
     };
     for (const auto& row : rows)
         EXPECT_EQ(DiagnosticsTest::printed([&](QTextStream& s) { Diagnostics::printLine(s, row.line); }), row.printed);
+    // A script of the program's own keeps its lines and indentation.
+    EXPECT_EQ(DiagnosticsTest::printed([](QTextStream& s) { Diagnostics::printLines(s, "one\n    two\n"); }),
+              "one\n    two\n\n");
 }
