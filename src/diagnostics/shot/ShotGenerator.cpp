@@ -16,13 +16,14 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPainter>
-#include <QSaveFile>
+#include <QTemporaryFile>
 #include <QThread>
 #include <QThreadPool>
 #include <QWidget>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <cstdio>
 #include <deque>
 #include <optional>
 
@@ -70,12 +71,21 @@ Encoded encode(const QImage& image)
     return encoded;
 }
 
+// Written to a new file beside the picture's path and renamed over it, so whatever sits at the path
+// (an older picture, a link someone left there) is replaced, never written through.
 bool writeFile(const QString& path, const QByteArray& data)
 {
-    QSaveFile file(path);
-    // Not through a link someone left at the path: the new file takes the link's place.
-    file.setDirectWriteFallback(false);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.commit();
+    const QFileInfo target(path);
+    QTemporaryFile file(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+                        QStringLiteral(".XXXXXX"));
+    if (!file.open() || file.write(data) != data.size() || !file.flush())
+        return false;
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                        QFileDevice::ReadOther);
+    if (std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
+        return false;
+    file.setAutoRemove(false);
+    return true;
 }
 
 // Encoding a picture takes longer than drawing it, so finished pictures are encoded on worker threads

@@ -208,3 +208,31 @@ TEST(ShotRun, AFolderThatCannotHoldThePicturesIsRefusedBeforeAnythingIsMade)
     EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
               QStringList{"plain"});
 }
+
+// A link left where a picture goes is replaced by the picture, never written through: neither the
+// file it leads to nor a missing one it names is touched.
+TEST(ShotRun, APictureReplacesALinkAtItsPathInsteadOfWritingThroughIt)
+{
+    QTemporaryDir home;
+    const QString dir = home.filePath(QStringLiteral("pictures"));
+    ASSERT_TRUE(QDir().mkpath(dir));
+    const QString victim = home.filePath(QStringLiteral("victim.txt"));
+    ASSERT_TRUE(write(victim, "precious\n"));
+    const QString linked = ShotGenerator::path(dir, QStringLiteral("projects"), QStringLiteral("light"));
+    const QString dangling = ShotGenerator::path(dir, QStringLiteral("tools"), QStringLiteral("dark"));
+    ASSERT_TRUE(QFile::link(victim, linked));
+    ASSERT_TRUE(QFile::link(home.filePath(QStringLiteral("nowhere.png")), dangling));
+
+    const Ran ran = runShot(home.path(), {dir});
+
+    EXPECT_EQ(ran.exitCode, 0) << ran.err.toStdString();
+    EXPECT_EQ(ran.out, QStringLiteral("shots written to ") + dir + u'\n');
+    EXPECT_EQ(contents(victim), "precious\n");
+    EXPECT_FALSE(QFileInfo::exists(home.filePath(QStringLiteral("nowhere.png"))));
+    for (const QString& path : {linked, dangling}) {
+        EXPECT_FALSE(QFileInfo(path).isSymLink()) << path.toStdString();
+        EXPECT_EQ(QImageReader(path).format(), QByteArray("png")) << path.toStdString();
+    }
+    // No file of the run's own is left beside the pictures.
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 18);
+}
