@@ -55,10 +55,11 @@ int main(int argc, char** argv)
 
     QString said;
     QTextStream out(&said);
+    QTextStream err(&said);
     ShotGenerator::Timings run;
     QElapsedTimer clock;
     clock.start();
-    ShotGenerator::runShot(out, home.filePath(QStringLiteral("shots")), &run);
+    ShotGenerator::runShot(out, err, home.filePath(QStringLiteral("shots")), &run);
     const qint64 whole = clock.nsecsElapsed();
 
     clock.restart();

@@ -198,7 +198,9 @@ int run(int argc, char** argv)
         QApplication app(argc, argv);
         QTextStream out(stdout);
         out.setEncoding(QStringConverter::Utf8);
-        const bool written = ShotGenerator::runShot(out, choice.directory);
+        QTextStream err(stderr);
+        err.setEncoding(QStringConverter::Utf8);
+        const bool written = ShotGenerator::runShot(out, err, choice.directory);
         const int finished = finish(out);
         return written ? finished : 1;
     }

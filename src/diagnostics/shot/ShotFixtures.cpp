@@ -194,20 +194,29 @@ CreatedPaths makeFixtureDirs()
 {
     CreatedPaths created;
     if (!QFileInfo::exists(root())) {
-        if (!QDir().mkpath(root()))
+        if (!QDir().mkpath(root())) {
+            created.failure = root();
             return created;
+        }
         created.folders << root();
     }
     for (const QString& name : folderNames()) {
         const QString path = projectDir(name);
         if (QFileInfo::exists(path))
             continue;
-        if (!QDir().mkpath(path))
-            continue;
+        if (!QDir().mkpath(path)) {
+            created.failure = path;
+            return created;
+        }
         created.folders << path;
+        if (name == QLatin1String(bareFolder))
+            continue;
         const QString compose = path + QLatin1Char('/') + QLatin1String(composeFileName);
-        if (name != QLatin1String(bareFolder) && writeStub(compose))
-            created.composeFiles << compose;
+        if (!writeStub(compose)) {
+            created.failure = compose;
+            return created;
+        }
+        created.composeFiles << compose;
     }
     return created;
 }

@@ -20,8 +20,9 @@ namespace ShotFixtures {
 
 // What the run made on disk, so that only that is taken away again.
 struct CreatedPaths {
-    QStringList folders;      // in creation order; the projects folder first when the run made it
-    QStringList composeFiles; // the stub compose files written into new folders
+    QStringList folders;            // in creation order; the projects folder first when the run made it
+    QStringList composeFiles;       // the stub compose files written into new folders
+    std::optional<QString> failure; // the first folder or stub file that could not be made
 
     bool operator==(const CreatedPaths&) const = default;
 };
@@ -34,8 +35,8 @@ const QStringList& folderNames();
 QByteArray stubCompose();
 
 // Makes the projects folder and each project folder that is not there yet, with a stub compose file
-// in each but the last. A folder that exists already is left alone and not listed. Failures are
-// silent: the screens show whatever exists.
+// in each but the last. A folder that exists already is left alone and not listed. Stops at the first
+// folder or file that cannot be made, and names it: the screens would show it missing.
 CreatedPaths makeFixtureDirs();
 // Takes away what makeFixtureDirs made: a stub file only while it still holds exactly the stub, then
 // the folders from the last made to the first, each only when it is empty. Whatever someone put

@@ -240,26 +240,41 @@ std::optional<QString> folderProblem(const QString& dir)
     if (dir.isEmpty())
         return QStringLiteral("no folder was given");
     const QFileInfo folder(dir);
-    if (folder.exists() && !folder.isDir())
-        return QStringLiteral("it is a file, not a folder");
-    if (!folder.exists() && !QDir().mkpath(dir))
+    if (folder.exists()) {
+        if (!folder.isDir())
+            return QStringLiteral("it is a file, not a folder");
+        if (!folder.isWritable())
+            return QStringLiteral("it cannot be written to");
+        return std::nullopt;
+    }
+    // Nothing is made yet: the nearest folder that is there must take the missing ones.
+    QFileInfo above(folder.absolutePath());
+    while (!above.exists() && !above.isRoot())
+        above = QFileInfo(above.absolutePath());
+    if (!above.isDir() || !above.isWritable())
         return QStringLiteral("it cannot be created");
-    if (!QFileInfo(dir).isWritable())
-        return QStringLiteral("it cannot be written to");
     return std::nullopt;
 }
 
-bool runShot(QTextStream& out, const QString& dir, Timings* timings)
+bool runShot(QTextStream& out, QTextStream& err, const QString& dir, Timings* timings)
 {
+    // Pictures of missing folders would show every card "DIR MISSING": nothing is drawn then.
+    const ShotFixtures::CreatedPaths created = ShotFixtures::makeFixtureDirs();
+    if (created.failure) {
+        ShotFixtures::removeFixtureDirs(created);
+        err << QStringLiteral("voskel: cannot make \"%1\", which the shots show.\n").arg(*created.failure);
+        err.flush();
+        return false;
+    }
     registerBundledFonts();
     Theme::instance().install(false);
-    const ShotFixtures::CreatedPaths created = ShotFixtures::makeFixtureDirs();
     // On a machine where the application never ran, the suite's folder is the run's own as well.
     const bool settingsFolderMade = !QFileInfo::exists(ShotStage::settingsFolder());
     int failures = 0;
     {
         ShotStage stage;
-        // Gone since it was checked, it shows up as one failed write per picture.
+        // Made only now, so a run that ends early leaves no folder behind. Gone or unmakeable since it
+        // was checked, it shows up as one failed write per picture.
         QDir().mkpath(dir);
         Pipeline pictures(out, timings);
         drawAll(

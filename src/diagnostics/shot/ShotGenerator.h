@@ -54,14 +54,17 @@ QImage render(QWidget& widget, Timings* timings = nullptr);
 void drawAll(ShotStage& stage, const std::function<void(const Screen&, const QString& look, const QImage&)>& take,
              Timings* timings = nullptr);
 
-// Why no picture could be written into `dir` (made here when missing), or none when it can hold them.
-// An empty text is no folder: its pictures would land in the root of the file system.
+// Why no picture could be written into `dir`, or none when it can hold them; a missing folder counts
+// when the nearest folder above it that exists can take it. Makes nothing. An empty text is no folder:
+// its pictures would land in the root of the file system.
 std::optional<QString> folderProblem(const QString& dir);
 
-// The whole mode: fixture folders and store, every screen in both looks into `dir`, then everything
-// the run made or changed put back (the look, the settings suite, the folders it made). Prints one
-// line per picture that failed, then "shots written to <dir>" when every picture was written, or how
-// many were not; true when every picture was written.
-bool runShot(QTextStream& out, const QString& dir, Timings* timings = nullptr);
+// The whole mode: fixture folders and store, every screen in both looks into `dir` (made when
+// missing), then everything the run made or changed put back (the look, the settings suite, the
+// folders it made). Prints one line per picture that failed, then "shots written to <dir>" when every
+// picture was written, or how many were not; true when every picture was written. A fixture folder
+// that cannot be made is named on `err` before anything is drawn, and the run ends there, false,
+// having taken away what it made.
+bool runShot(QTextStream& out, QTextStream& err, const QString& dir, Timings* timings = nullptr);
 
 } // namespace ShotGenerator

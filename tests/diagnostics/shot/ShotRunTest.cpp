@@ -236,3 +236,24 @@ TEST(ShotRun, APictureReplacesALinkAtItsPathInsteadOfWritingThroughIt)
     // No file of the run's own is left beside the pictures.
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 18);
 }
+
+// A home where the fixture folders cannot be made would give pictures of missing folders: the run
+// names the folder and ends with status 1 before drawing, leaving nothing behind.
+TEST(ShotRun, AFixtureFolderThatCannotBeMadeEndsTheRunBeforeAnythingIsDrawn)
+{
+    QTemporaryDir home;
+    // A plain file where the projects folder goes: nothing can be made in it, whoever runs the test.
+    ASSERT_TRUE(write(home.filePath(QStringLiteral("Projects")), "not a folder"));
+    const QString dir = home.filePath(QStringLiteral("pictures"));
+
+    const Ran ran = runShot(home.path(), {dir});
+
+    EXPECT_EQ(ran.exitCode, 1);
+    EXPECT_EQ(ran.out, QString());
+    EXPECT_TRUE(ran.err.endsWith("voskel: cannot make \"" +
+                                 home.filePath(QStringLiteral("Projects/storefront")) +
+                                 "\", which the shots show.\n"))
+        << ran.err.toStdString();
+    EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{"Projects"});
+}
