@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -100,6 +101,15 @@ void endChildrenOnSignals()
     onStopSignals(passOnStop);
 }
 
+// `problem` as the first line, then the modes there are.
+QString withModes(const QString& problem)
+{
+    return QStringLiteral("voskel: ") + problem +
+           QStringLiteral(".\nWithout arguments it opens its window. Its other modes: --selftest, "
+                          "--tools [--script], --plan <project> [context], --dump [context | all], "
+                          "--shot [folder].\n");
+}
+
 } // namespace
 
 void onStopSignals(void (*handler)(int))
@@ -134,10 +144,98 @@ std::optional<QString> argumentProblem(const QStringList& leftover)
     const QString first = leftover.contains(QStringLiteral("--plan"))
                               ? QStringLiteral("--plan needs the name of a compose project")
                               : QStringLiteral("\"%1\" is not an argument Voskel knows").arg(leftover.first());
-    return QStringLiteral("voskel: ") + first +
-           QStringLiteral(".\nWithout arguments it opens its window. Its other modes: --selftest, "
-                          "--tools [--script], --plan <project> [context], --dump [context | all], "
-                          "--shot [folder].\n");
+    return withModes(first);
+}
+
+std::optional<QString> unusedArgument(const QStringList& arguments, const Choice& choice)
+{
+    QList<bool> taken(arguments.size(), false);
+    if (!taken.isEmpty())
+        taken[0] = true; // the program's path
+    const auto takeEvery = [&](const QString& word) {
+        for (qsizetype i = 0; i < arguments.size(); ++i)
+            taken[i] = taken[i] || arguments.at(i) == word;
+    };
+    // The switch where it first stands and the `count` arguments after it, as far as there are any.
+    const auto takeFirst = [&](const QString& word, qsizetype count) {
+        const qsizetype at = arguments.indexOf(word);
+        for (qsizetype i = at; at >= 0 && i <= at + count && i < arguments.size(); ++i)
+            taken[i] = true;
+    };
+    QString mode;
+    switch (choice.mode) {
+    case Mode::SelfTest:
+        mode = QStringLiteral("--selftest");
+        takeEvery(mode);
+        break;
+    case Mode::Tools:
+        mode = QStringLiteral("--tools");
+        takeEvery(mode);
+        takeEvery(QStringLiteral("--script"));
+        break;
+    case Mode::Plan:
+        mode = QStringLiteral("--plan");
+        takeFirst(mode, 2);
+        break;
+    case Mode::Dump:
+    case Mode::DumpAll:
+        mode = QStringLiteral("--dump");
+        takeFirst(mode, 1);
+        break;
+    case Mode::Shot:
+        mode = QStringLiteral("--shot");
+        takeFirst(mode, 1);
+        break;
+    case Mode::Application:
+        return std::nullopt;
+    }
+    const qsizetype unused = taken.indexOf(false);
+    if (unused < 0)
+        return std::nullopt;
+    return withModes(QStringLiteral("%1 does not take \"%2\"").arg(mode, arguments.at(unused)));
+}
+
+QStringList withoutQtOptions(const QStringList& arguments)
+{
+    // The options Qt's application objects take for themselves, from its documentation; Qt also
+    // accepts each with two dashes. Those of the first list take the next argument as their value.
+    static const QStringList withValue{"-platform",
+                                       "-platformpluginpath",
+                                       "-platformtheme",
+                                       "-plugin",
+                                       "-qwindowgeometry",
+                                       "-geometry",
+                                       "-qwindowicon",
+                                       "-icon",
+                                       "-qwindowtitle",
+                                       "-title",
+                                       "-session",
+                                       "-display",
+                                       "-name",
+                                       "-style",
+                                       "-stylesheet",
+                                       "-visual",
+                                       "-ncols",
+                                       "-cmap"};
+    static const QStringList alone{"-reverse", "-widgetcount", "-nograb", "-dograb", "-testability"};
+    static const QStringList joined{
+        "-style=", "-stylesheet=", "-qmljsdebugger=", "-dialogs=", "-fontengine="};
+    QStringList left;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString option = arguments.at(i);
+        if (option.startsWith(QStringLiteral("--")))
+            option.remove(0, 1);
+        if (withValue.contains(option) && i + 1 < arguments.size()) {
+            ++i;
+            continue;
+        }
+        const bool qtTakesIt =
+            alone.contains(option) || std::any_of(joined.cbegin(), joined.cend(),
+                                                  [&](const QString& p) { return option.startsWith(p); });
+        if (!qtTakesIt)
+            left << arguments.at(i);
+    }
+    return left;
 }
 
 Choice decide(const QStringList& arguments)
@@ -182,6 +280,15 @@ int run(int argc, char** argv)
         arguments << QString::fromLocal8Bit(argv[i]);
     const Choice choice = decide(arguments);
 
+    // Named before the display is looked for: a mistyped mode is not a missing display. The window
+    // looks again once Qt has taken its own arguments.
+    const std::optional<QString> problem = choice.mode == Mode::Application
+                                               ? argumentProblem(withoutQtOptions(arguments.mid(1)))
+                                               : unusedArgument(arguments, choice);
+    if (problem) {
+        std::fputs(problem->toLocal8Bit().constData(), stderr);
+        return 2;
+    }
     if (choice.mode == Mode::Application)
         return VoskelApp::run(argc, argv);
     endChildrenOnSignals();

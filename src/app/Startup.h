@@ -33,6 +33,16 @@ Choice decide(const QStringList& arguments);
 // The text names the first argument that is not understood and lists the modes.
 std::optional<QString> argumentProblem(const QStringList& leftover);
 
+// What is wrong with the arguments a text mode was started with (the program's path first): none when
+// the mode takes every one of them; otherwise the text naming the first it does not take, with the
+// modes. "--selftest" takes nothing more, "--tools" only "--script", and "--plan", "--dump" and
+// "--shot" the arguments they were decided with.
+std::optional<QString> unusedArgument(const QStringList& arguments, const Choice& choice);
+
+// The arguments without the options Qt's application objects take for themselves (and their values),
+// as far as those can be known before one exists.
+QStringList withoutQtOptions(const QStringList& arguments);
+
 // Has a Ctrl+C in the terminal (SIGINT) and the session's end (SIGTERM) call `handler`, which may
 // only do what is safe in a signal handler; a call the signal interrupts is restarted.
 void onStopSignals(void (*handler)(int));

@@ -162,6 +162,40 @@ TEST(StartupProgram, WithoutADisplayTheWindowSaysWhatToRunInstead)
                             "`voskel --dump all` prints what every runtime reports.");
 }
 
+namespace {
+
+struct Named {
+    QStringList arguments;
+    QString firstLine;
+};
+
+// Starts the program once per row: each ends with status 2 and nothing on standard output, its first
+// line naming the argument and the next listing the modes.
+void expectNamedWithStatusTwo(const QProcessEnvironment& environment, const QString& folder,
+                              const QList<Named>& rows)
+{
+    for (const Named& row : rows) {
+        const std::string shown = row.arguments.join(' ').toStdString();
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(folder);
+        process.start(QStringLiteral(VOSKEL_BINARY), row.arguments);
+        if (!process.waitForFinished(60000)) {
+            process.kill();
+            process.waitForFinished();
+            ADD_FAILURE() << "voskel went on running for " << shown;
+            continue;
+        }
+        EXPECT_EQ(process.exitCode(), 2) << shown;
+        EXPECT_EQ(process.readAllStandardOutput(), QByteArray()) << shown;
+        const QStringList err = QString::fromUtf8(process.readAllStandardError()).split('\n');
+        EXPECT_EQ(err.first(), row.firstLine);
+        EXPECT_TRUE(err.value(1).contains("--plan <project> [context]")) << err.value(1).toStdString();
+    }
+}
+
+} // namespace
+
 // The window takes no arguments: what is left once Qt took its own is a mistake, named at once with
 // status 2 before any window, lock or store exists (a window would otherwise open instead of the
 // mode the user meant).
@@ -172,33 +206,44 @@ TEST(StartupProgram, AnArgumentTheWindowCannotUseIsNamedWithStatusTwo)
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("XDG_RUNTIME_DIR", home.path());
     environment.insert("XDG_CONFIG_HOME", home.path());
-    const struct {
-        QStringList arguments;
-        QString firstLine;
-    } rows[] = {
-        {{"--bogus"}, R"(voskel: "--bogus" is not an argument Voskel knows.)"},
-        {{"--plan"}, "voskel: --plan needs the name of a compose project."},
-        {{"--dump=all"}, R"(voskel: "--dump=all" is not an argument Voskel knows.)"},
-        {{"--script"}, R"(voskel: "--script" is not an argument Voskel knows.)"},
-        // Qt's own arguments are Qt's; what follows them is still looked at.
-        {{"-platform", "offscreen", "dump"}, R"(voskel: "dump" is not an argument Voskel knows.)"},
-    };
-    for (const auto& row : rows) {
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(VOSKEL_BINARY), row.arguments);
-        if (!process.waitForFinished(60000)) {
-            process.kill();
-            process.waitForFinished();
-            ADD_FAILURE() << "voskel opened its window for " << row.arguments.join(' ').toStdString();
-            continue;
-        }
-        EXPECT_EQ(process.exitCode(), 2) << row.arguments.join(' ').toStdString();
-        const QStringList err = QString::fromUtf8(process.readAllStandardError()).split('\n');
-        EXPECT_EQ(err.first(), row.firstLine);
-        EXPECT_TRUE(err.value(1).contains("--plan <project> [context]")) << err.value(1).toStdString();
-    }
+    expectNamedWithStatusTwo(
+        environment, home.path(),
+        {
+            {{"--bogus"}, R"(voskel: "--bogus" is not an argument Voskel knows.)"},
+            {{"--plan"}, "voskel: --plan needs the name of a compose project."},
+            {{"--dump=all"}, R"(voskel: "--dump=all" is not an argument Voskel knows.)"},
+            {{"--script"}, R"(voskel: "--script" is not an argument Voskel knows.)"},
+            // Qt's own arguments are Qt's; what follows them is still looked at.
+            {{"-platform", "offscreen", "dump"}, R"(voskel: "dump" is not an argument Voskel knows.)"},
+        });
     EXPECT_EQ(QDir(home.path()).entryList(QDir::Files), QStringList());
+}
+
+// An argument no mode takes is named with status 2 before anything runs, whether or not there is a
+// display: the window's own check comes first, and a text mode takes only what it was made for.
+TEST(StartupProgram, AnArgumentTheModeDoesNotTakeIsNamedWithStatusTwoWithoutADisplay)
+{
+    QTemporaryDir home;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(name);
+    environment.insert("HOME", home.path());
+    environment.insert("XDG_CONFIG_HOME", home.path());
+    expectNamedWithStatusTwo(
+        environment, home.path(),
+        {
+            {{"--bogus"}, R"(voskel: "--bogus" is not an argument Voskel knows.)"},
+            {{"-platform", "offscreen", "--bogus"}, R"(voskel: "--bogus" is not an argument Voskel knows.)"},
+            {{"--selftest", "--bogus"}, R"(voskel: --selftest does not take "--bogus".)"},
+            {{"--tools", "--selftest"}, R"(voskel: --selftest does not take "--tools".)"},
+            {{"--tools", "--script", "x"}, R"(voskel: --tools does not take "x".)"},
+            {{"--plan", "shop", "ctx", "extra"}, R"(voskel: --plan does not take "extra".)"},
+            {{"x", "--dump"}, R"(voskel: --dump does not take "x".)"},
+            {{"--dump", "all", "now"}, R"(voskel: --dump does not take "now".)"},
+            {{"--shot", "pictures", "--bogus"}, R"(voskel: --shot does not take "--bogus".)"},
+        });
+    EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList());
 }
 
 TEST(StartupProgram, TheToolsDumpPrintsItsScriptsAndEndsWithStatusZero)
