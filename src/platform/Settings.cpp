@@ -1,6 +1,7 @@
 #include "platform/Settings.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 namespace Platform {
@@ -58,6 +59,15 @@ std::unique_ptr<Settings> Settings::inMemory()
 QString Settings::suiteFile(const QString& name)
 {
     return openSuite(name)->fileName();
+}
+
+QString Settings::keepSuitesIn(const QString& folder)
+{
+    // A suite's file is "<folder>/voskel/<suite>.ini".
+    const QString before =
+        QFileInfo(QFileInfo(suiteFile(QString::fromLatin1(standardSuite))).absolutePath()).absolutePath();
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
+    return before;
 }
 
 bool Settings::removeSuite(const QString& name)

@@ -28,6 +28,10 @@ public:
     static bool removeSuite(const QString& name);
     // Where a suite's file lives.
     static QString suiteFile(const QString& name);
+    // Keeps every suite's file under `folder` from now on, in place of the user's settings folder, for
+    // a run that must leave the user's own alone. Returns the folder used until now. Process-wide; call
+    // it while no suite is open.
+    static QString keepSuitesIn(const QString& folder);
 
     ~Settings() override;
 

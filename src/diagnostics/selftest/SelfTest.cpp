@@ -3,8 +3,11 @@
 #include "diagnostics/Output.h"
 #include "diagnostics/selftest/Cases.h"
 #include "diagnostics/selftest/Check.h"
+#include "diagnostics/selftest/Fixtures.h"
+#include "platform/Settings.h"
 
 #include <QCoreApplication>
+#include <QDirIterator>
 #include <QTextStream>
 #include <QThread>
 
@@ -40,9 +43,13 @@ void runCases()
     SelfTest::testAppleRuntime();
 }
 
-} // namespace
+bool holdsFiles(const QString& folder)
+{
+    return QDirIterator(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories)
+        .hasNext();
+}
 
-int runSelfTest(QTextStream& out, QTextStream& err)
+int runCasesReporting(QTextStream& err)
 {
     try {
         runCases();
@@ -55,8 +62,25 @@ int runSelfTest(QTextStream& out, QTextStream& err)
                                              QString::fromUtf8(unexpected.what())));
         return 1;
     }
-    printLine(out, QStringLiteral("selftest ok"));
     return 0;
+}
+
+} // namespace
+
+int runSelfTest(QTextStream& out, QTextStream& err)
+{
+    // The cases' settings suites are kept in a folder of the run's own, like their other files: runs
+    // at the same time never share one, and the user's settings folder is neither read nor made.
+    const QString settings = SelfTest::makeTemporaryFolder(QStringLiteral("voskel-selftest-settings-"));
+    const QString userSettings = Platform::Settings::keepSuitesIn(settings);
+    const int status = runCasesReporting(err);
+    Platform::Settings::keepSuitesIn(userSettings);
+    // A failing case's suite stays for whoever looks into the failure; a folder with none goes.
+    if (status == 0 || !holdsFiles(settings))
+        SelfTest::removeFolder(settings);
+    if (status == 0)
+        printLine(out, QStringLiteral("selftest ok"));
+    return status;
 }
 
 } // namespace Diagnostics

@@ -16,7 +16,6 @@
 #include <QDateTime>
 #include <QSet>
 #include <QTimeZone>
-#include <QXmlStreamReader>
 
 #include <cmath>
 
@@ -182,35 +181,42 @@ void cloneRules()
                QStringLiteral("an address is never read as an option"));
 }
 
-bool parsesAsXml(const QString& text)
+const QString colimaFixture = QStringLiteral("/Users/x/.colima/default/docker.sock");
+
+DefaultSocket::Paths systemPaths()
 {
-    QXmlStreamReader reader(text);
-    while (!reader.atEnd())
-        reader.readNext();
-    return !reader.hasError();
+    return {QString::fromLatin1(DefaultSocket::socketPath),
+            QString::fromLatin1(DefaultSocket::tmpfilesEntryPath), colimaFixture, QStringLiteral("/tmp")};
 }
 
+// This host keeps the default socket with a systemd-tmpfiles entry that root installs through
+// pkexec, in place of a launch daemon.
 void defaultSocket()
 {
-    const QString colima = QStringLiteral("/Users/x/.colima/default/docker.sock");
-    check(!DefaultSocket::pointsAt(QStringLiteral("/Applications/Gone.app/docker.sock"), colima),
+    check(!DefaultSocket::pointsAt(QStringLiteral("/Applications/Gone.app/docker.sock"), colimaFixture),
           QStringLiteral("a link into another application does not lead to Colima"));
-    check(!DefaultSocket::pointsAt(QStringLiteral("/Users/x/.orbstack/run/docker.sock"), colima),
+    check(!DefaultSocket::pointsAt(QStringLiteral("/Users/x/.orbstack/run/docker.sock"), colimaFixture),
           QStringLiteral("a link to another engine in the same home does not lead to Colima"));
     checkEqual(DefaultSocket::shellQuote(QStringLiteral("/Users/o'kestin/.colima/default/docker.sock")),
                QStringLiteral("'/Users/o'\\''kestin/.colima/default/docker.sock'"),
                QStringLiteral("a path with a quote, quoted for the shell"));
-    const QString install = DefaultSocket::installCommand(QStringLiteral("/tmp/p.plist"), colima);
-    check(install.contains(u"/bin/ln -sf '/Users/x/.colima/default/docker.sock' '/var/run/docker.sock'"),
+    const QString install =
+        DefaultSocket::Linux::installCommand(QStringLiteral("/tmp/p.conf"), colimaFixture, systemPaths());
+    check(install.contains(u"/usr/bin/install -D -m 644 '/tmp/p.conf' '/etc/tmpfiles.d/"),
+          QStringLiteral("the install command puts the tmpfiles entry in place"));
+    check(install.contains(u"/bin/ln -sfn '/Users/x/.colima/default/docker.sock' '/var/run/docker.sock'"),
           QStringLiteral("the install command links at once"));
-    check(install.contains(u"launchctl bootstrap system '/Library/LaunchDaemons/"),
-          QStringLiteral("the install command loads the daemon"));
-    check(DefaultSocket::removeCommand(colima).contains(
-              u"readlink '/var/run/docker.sock')\" = '/Users/x/.colima/default/docker.sock'"),
-          QStringLiteral("the remove command removes only a link to Colima"));
-    check(DefaultSocket::plist(QStringLiteral("/a&b")).contains(u"<string>/a&amp;b</string>"),
-          QStringLiteral("the property list escapes its target"));
-    check(parsesAsXml(DefaultSocket::plist(colima)), QStringLiteral("the property list is well-formed"));
+    checkSocketRemoval(DefaultSocket::Linux::removeCommand(colimaFixture, systemPaths()));
+    checkEqual(DefaultSocket::Linux::tmpfilesEntry(colimaFixture, systemPaths().socket),
+               std::optional<QString>(QStringLiteral(
+                   "L+ \"/var/run/docker.sock\" - - - - /Users/x/.colima/default/docker.sock\n")),
+               QStringLiteral("the tmpfiles entry links the socket at boot"));
+    check(DefaultSocket::Linux::tmpfilesEntry(QStringLiteral("/a b%c"), systemPaths().socket)
+              .value_or(QString())
+              .endsWith(u" /a\\x20b%%c\n"),
+          QStringLiteral("the tmpfiles entry escapes its target"));
+    check(!DefaultSocket::Linux::tmpfilesEntry(QStringLiteral("/a\nb"), systemPaths().socket),
+          QStringLiteral("a target with a line break gets no tmpfiles entry"));
 }
 
 void runtimes()
@@ -295,6 +301,19 @@ void testStats()
     dockerStats();
     sums(appleStats());
     shares();
+}
+
+void checkSocketRemoval(const QString& removeCommand)
+{
+    check(removeCommand.contains(u"/bin/rm -f '/etc/tmpfiles.d/"),
+          QStringLiteral("the remove command deletes the tmpfiles entry"));
+    // Named once to read the link and once to remove it, and removed only inside the test: whatever
+    // else sits at the path (another engine's socket) stays.
+    const QString guarded = QStringLiteral(
+        "if [ \"$(/usr/bin/readlink '/var/run/docker.sock')\" = '/Users/x/.colima/default/docker.sock' ]; "
+        "then /bin/rm -f '/var/run/docker.sock'; fi");
+    check(removeCommand.contains(guarded) && removeCommand.count(u"/var/run/docker.sock") == 2,
+          QStringLiteral("the remove command deletes the socket only while it is our link to Colima"));
 }
 
 void testLogsAndAddresses()

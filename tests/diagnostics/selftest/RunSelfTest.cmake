@@ -22,7 +22,7 @@ if(NOT err STREQUAL "")
 endif()
 
 file(GLOB leftovers LIST_DIRECTORIES true "${WORK}/tmp/*")
-file(GLOB_RECURSE suites "${WORK}/config/*")
+file(GLOB_RECURSE suites LIST_DIRECTORIES true "${WORK}/config/*")
 if(leftovers OR suites)
     message(FATAL_ERROR "voskel --selftest left behind: ${leftovers} ${suites}")
 endif()
