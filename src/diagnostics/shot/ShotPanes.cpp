@@ -50,6 +50,9 @@ public:
             m_toolchain->setBuilder({true, true, 4, qint64(8) * 1024 * 1024 * 1024});
             // Checked today, at a fixed time of day: the pictures are the same whenever they are drawn.
             m_toolchain->setLastChecked(QDateTime(QDate::currentDate(), QTime(9, 41)));
+        } else {
+            // Never checked, whatever the pane before it left in the settings they share.
+            m_toolchain->setLastChecked(std::nullopt);
         }
         m_toolchain->setTools(tools(stale));
 

@@ -176,6 +176,9 @@ TEST_F(ShotPanesTest, TheToolsPaneOffersAnUpdateOnlyWhenStale)
         // The running services lag behind their client, and the builder runs, only in the stale picture.
         EXPECT_EQ(!pane->findChild<QWidget*>("restartNotice")->isHidden(), stale);
         EXPECT_EQ(section->builderRow() != nullptr, stale);
+        // The unknown pane comes after the stale one on the same settings, and was never checked.
+        const QString status = pane->findChild<VoskLabel*>("statusLine")->plainText();
+        EXPECT_TRUE(status.endsWith(stale ? "· CHECKED 09:41" : "· NOT CHECKED")) << status.toStdString();
     }
     int updates = 0;
     for (const Tool& tool : ShotPanes::tools(true))
