@@ -141,53 +141,57 @@ std::optional<QString> argumentProblem(const QStringList& leftover)
     if (leftover.isEmpty())
         return std::nullopt;
     // Every switch of a mode has been looked for already: a "--plan" still here had nothing after it.
-    const QString first = leftover.contains(QStringLiteral("--plan"))
-                              ? QStringLiteral("--plan needs the name of a compose project")
-                              : QStringLiteral("\"%1\" is not an argument Voskel knows").arg(leftover.first());
+    const QString first =
+        leftover.contains(QStringLiteral("--plan"))
+            ? QStringLiteral("--plan needs the name of a compose project")
+            : QStringLiteral("\"%1\" is not an argument Voskel knows").arg(leftover.first());
     return withModes(first);
 }
 
 std::optional<QString> unusedArgument(const QStringList& arguments, const Choice& choice)
 {
-    QList<bool> taken(arguments.size(), false);
-    if (!taken.isEmpty())
-        taken[0] = true; // the program's path
-    const auto takeEvery = [&](const QString& word) {
-        for (qsizetype i = 0; i < arguments.size(); ++i)
-            taken[i] = taken[i] || arguments.at(i) == word;
-    };
-    // The switch where it first stands and the `count` arguments after it, as far as there are any.
-    const auto takeFirst = [&](const QString& word, qsizetype count) {
-        const qsizetype at = arguments.indexOf(word);
-        for (qsizetype i = at; at >= 0 && i <= at + count && i < arguments.size(); ++i)
-            taken[i] = true;
-    };
     QString mode;
     switch (choice.mode) {
     case Mode::SelfTest:
         mode = QStringLiteral("--selftest");
-        takeEvery(mode);
         break;
     case Mode::Tools:
         mode = QStringLiteral("--tools");
-        takeEvery(mode);
-        takeEvery(QStringLiteral("--script"));
         break;
     case Mode::Plan:
         mode = QStringLiteral("--plan");
-        takeFirst(mode, 2);
         break;
     case Mode::Dump:
     case Mode::DumpAll:
         mode = QStringLiteral("--dump");
-        takeFirst(mode, 1);
         break;
     case Mode::Shot:
         mode = QStringLiteral("--shot");
-        takeFirst(mode, 1);
         break;
     case Mode::Application:
         return std::nullopt;
+    }
+    // The switches of the other modes, and what follows them as they read it, are understood too: the
+    // order of the modes decides which one runs ("--tools --selftest" runs the self test), so only an
+    // argument that belongs to no switch at all is a mistake.
+    QList<bool> taken(arguments.size(), false);
+    if (!taken.isEmpty())
+        taken[0] = true; // the program's path
+    const bool tools = arguments.contains(QStringLiteral("--tools"));
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& word = arguments.at(i);
+        qsizetype operands = -1;
+        if (word == QStringLiteral("--selftest") || word == QStringLiteral("--tools") ||
+            (tools && word == QStringLiteral("--script")))
+            operands = 0;
+        else if (word == QStringLiteral("--plan"))
+            operands = 2;
+        else if (word == QStringLiteral("--dump") || word == QStringLiteral("--shot"))
+            operands = 1;
+        if (operands < 0 || taken[i])
+            continue;
+        for (qsizetype j = i; j <= i + operands && j < arguments.size(); ++j)
+            taken[j] = true;
     }
     const qsizetype unused = taken.indexOf(false);
     if (unused < 0)

@@ -34,9 +34,9 @@ Choice decide(const QStringList& arguments);
 std::optional<QString> argumentProblem(const QStringList& leftover);
 
 // What is wrong with the arguments a text mode was started with (the program's path first): none when
-// the mode takes every one of them; otherwise the text naming the first it does not take, with the
-// modes. "--selftest" takes nothing more, "--tools" only "--script", and "--plan", "--dump" and
-// "--shot" the arguments they were decided with.
+// every argument is a mode's switch or what that switch reads after it ("--script" after "--tools",
+// the project and context of "--plan", the argument of "--dump" and "--shot"); otherwise the text
+// naming the first that is neither, with the modes.
 std::optional<QString> unusedArgument(const QStringList& arguments, const Choice& choice);
 
 // The arguments without the options Qt's application objects take for themselves (and their values),

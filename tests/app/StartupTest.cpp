@@ -7,8 +7,8 @@
 #include "support/TestSupport.h"
 
 #include <QBuffer>
-#include <QDir>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -123,6 +123,24 @@ TEST(StartupDecision, PicksTheModeByTheOrderOfTheSwitchesNotByTheirPlaces)
             << row.arguments.join(' ').toStdString();
 }
 
+// Another mode's switch is not a mistake: the order of the modes decides which one runs. Only an
+// argument no switch reads is refused.
+TEST(StartupDecision, AModeRefusesOnlyArgumentsNoSwitchReads)
+{
+    const QStringList understood[] = {
+        {"--tools", "--selftest"},    {"--dump", "all", "--tools", "--script"},
+        {"--plan", "shop", "--dump"}, {"--dump", "colima", "--dump", "all"},
+        {"--dump", "ctx", "--plan"},  {"--shot", "a", "--dump"},
+    };
+    for (const QStringList& arguments : understood) {
+        const QStringList line = QStringList{"/usr/bin/voskel"} + arguments;
+        EXPECT_EQ(Startup::unusedArgument(line, Startup::decide(line)), std::nullopt)
+            << arguments.join(' ').toStdString();
+    }
+    const QStringList refused = {"/usr/bin/voskel", "--selftest", "--script"};
+    EXPECT_NE(Startup::unusedArgument(refused, Startup::decide(refused)), std::nullopt);
+}
+
 TEST(StartupDecision, TheProgramsOwnPathIsSearchedLikeEveryOtherArgument)
 {
     // The program's own path is an argument like the others.
@@ -156,10 +174,12 @@ TEST(StartupProgram, WithoutADisplayTheWindowSaysWhatToRunInstead)
     ASSERT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 1);
-    const QStringList lines = QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+    const QStringList lines =
+        QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
     ASSERT_FALSE(lines.isEmpty());
-    EXPECT_EQ(lines.last(), "voskel: the display does not answer, so there is no window to open. Without one, "
-                            "`voskel --dump all` prints what every runtime reports.");
+    EXPECT_EQ(lines.last(),
+              "voskel: the display does not answer, so there is no window to open. Without one, "
+              "`voskel --dump all` prints what every runtime reports.");
 }
 
 namespace {
@@ -235,7 +255,7 @@ TEST(StartupProgram, AnArgumentTheModeDoesNotTakeIsNamedWithStatusTwoWithoutADis
             {{"--bogus"}, R"(voskel: "--bogus" is not an argument Voskel knows.)"},
             {{"-platform", "offscreen", "--bogus"}, R"(voskel: "--bogus" is not an argument Voskel knows.)"},
             {{"--selftest", "--bogus"}, R"(voskel: --selftest does not take "--bogus".)"},
-            {{"--tools", "--selftest"}, R"(voskel: --selftest does not take "--tools".)"},
+            {{"--tools", "--selftest", "x"}, R"(voskel: --selftest does not take "x".)"},
             {{"--tools", "--script", "x"}, R"(voskel: --tools does not take "x".)"},
             {{"--plan", "shop", "ctx", "extra"}, R"(voskel: --plan does not take "extra".)"},
             {{"x", "--dump"}, R"(voskel: --dump does not take "x".)"},
