@@ -122,7 +122,7 @@ ProjectControls::ProjectControls(AppStore& store, const ComposeProject& project,
         return action;
     };
     m_logs = item(QStringLiteral("Project logs…"), "logsAction", &ProjectControls::openLogs);
-    m_reveal = item(QStringLiteral("Reveal in Finder"), "revealAction", &ProjectControls::reveal);
+    m_reveal = item(QStringLiteral("Open in File Manager"), "revealAction", &ProjectControls::reveal);
     m_locate = item(QStringLiteral("Locate compose file…"), "locateAction", &ProjectControls::locate);
     m_groupLine = m_menu->addSeparator();
     m_up = item(QStringLiteral("Up (apply the compose file)"), "upAction", &ProjectControls::up);

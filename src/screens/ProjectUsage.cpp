@@ -47,7 +47,7 @@ ProjectUsage ProjectUsage::of(const ComposeProject& project, const std::optional
     const std::optional<double> cpu = stats ? stats->cpuOf(names) : std::nullopt;
     if (cpu) {
         out.processor.value = Docker::percent(*cpu);
-        out.processor.unit = QStringLiteral("of this Mac");
+        out.processor.unit = QStringLiteral("of this computer");
     }
     const double cores = Docker::cores();
     out.processor.fraction = cores > 0 ? cpu.value_or(0) / cores / 100 : 0;

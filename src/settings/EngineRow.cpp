@@ -81,12 +81,13 @@ EngineRow::EngineRow(const EngineStatus& engine, SocketAccess access, QWidget* p
     m_useAsDefault->setObjectName(QStringLiteral("useAsDefaultButton"));
     m_useAsDefault->setToolTip(
         QStringLiteral("Points /var/run/docker.sock at this engine, now and after every "
-                       "restart. macOS asks for an administrator's password."));
+                       "restart. You will be asked for an administrator's password."));
     m_keep = new VoskButton(QStringLiteral("Keep after restart…"), Variant::quiet, std::nullopt, this);
     m_keep->setObjectName(QStringLiteral("keepAfterRestartButton"));
     m_stopUsing = new VoskButton(QStringLiteral("Stop using…"), Variant::quiet, std::nullopt, this);
     m_stopUsing->setObjectName(QStringLiteral("stopUsingButton"));
-    m_stopUsing->setToolTip(QStringLiteral("Removes the link. macOS asks for an administrator's password."));
+    m_stopUsing->setToolTip(
+        QStringLiteral("Removes the link. You will be asked for an administrator's password."));
     for (VoskButton* button : {m_useAsDefault, m_keep, m_stopUsing})
         socketLine->addWidget(button, 0, Qt::AlignTop);
     socketPart->addLayout(socketLine);

@@ -85,8 +85,7 @@ SettingsWindow::SettingsWindow(AppStore& store, ToolchainStore& toolchain, Prefe
     auto* general = new QVBoxLayout;
     general->setSpacing(10);
     general->addWidget(new SectionLabel(QStringLiteral("General"), content));
-    m_showMenuBar =
-        toggle(QStringLiteral("Show menu bar icon"), QStringLiteral("showMenuBarToggle"), content);
+    m_showMenuBar = toggle(QStringLiteral("Show tray icon"), QStringLiteral("showMenuBarToggle"), content);
     general->addWidget(m_showMenuBar);
     m_login = new LoginToggle(content);
     general->addWidget(m_login);

@@ -73,7 +73,7 @@ TEST_F(Usage, NamesTheBusiestAndBiggestRunningContainerByServiceTheEarlierOfEqua
     const ProjectUsage usage = ProjectUsage::of(project, stats, std::nullopt);
     // The sum counts every container with a figure, the stopped one's last sample too.
     EXPECT_EQ(usage.processor.value, "85%"); // 680 over 8 processors
-    EXPECT_EQ(usage.processor.unit, "of this Mac");
+    EXPECT_EQ(usage.processor.unit, "of this computer");
     EXPECT_DOUBLE_EQ(usage.processor.fraction, 680.0 / 8 / 100);
     EXPECT_EQ(usage.processor.caption, "Busiest: web, 10%"); // equal to api, and earlier
     EXPECT_EQ(usage.memory.value, "1 GB"); // memory counts in 1,024s

@@ -17,5 +17,7 @@ void IPPill::setIp(const QString& ip)
     m_ip = ip;
     setFace(ip, QStringLiteral("doc.on.doc"), Vosk::pillInk);
     setToolTip(Vosk::toolTip(
-        QStringLiteral("Copy %1 \u2014 this container's own address, reachable from this Mac on any port").arg(ip)));
+        QStringLiteral(
+            "Copy %1 \u2014 this container's own address, reachable from this computer on any port")
+            .arg(ip)));
 }

@@ -178,10 +178,11 @@ QWidget* vitals()
         const char* unit;
         double fraction;
         const char* footer;
-    } tiles[] = {{"cpu", "Processor", QStringLiteral("12.5%"), "of this Mac", 0.125, "Busiest: web, 9.1%"},
-                 {"memorychip", "Memory", QStringLiteral("1.2 GB"), "of 16 GB", 0.075,
-                  "Biggest: database-primary-replica-with-a-long-name, 812 MB"},
-                 {"externaldrive", "Disk space", std::nullopt, "", 0.8, "Measuring…"}};
+    } tiles[] = {
+        {"cpu", "Processor", QStringLiteral("12.5%"), "of this computer", 0.125, "Busiest: web, 9.1%"},
+        {"memorychip", "Memory", QStringLiteral("1.2 GB"), "of 16 GB", 0.075,
+         "Biggest: database-primary-replica-with-a-long-name, 812 MB"},
+        {"externaldrive", "Disk space", std::nullopt, "", 0.8, "Measuring…"}};
     for (const auto& t : tiles) {
         auto* card = new VitalCard(t.icon, t.title, t.value, t.unit, t.fraction, Vosk::ink, nullptr,
                                    new VitalCaption(t.footer));
