@@ -14,12 +14,32 @@ struct Group {
     QList<Reclaimable> items;
 };
 
-// The client's words with the password taken out, should it ever repeat what it was given.
-QString withoutSecret(QString text, const QString& password)
+bool wordCharacter(QChar c)
 {
-    if (!password.isEmpty())
-        text.replace(password, QStringLiteral("\u2022\u2022\u2022\u2022"));
-    return text;
+    return c.isLetterOrNumber() || c == u'_';
+}
+
+// The client's words with the password taken out, should it ever repeat what it was given. Only where
+// it stands as a word of its own: a short password is a piece of many words ("e" of "Error"), and the
+// client never prints the password it reads, so masking every piece would only garble its message.
+QString withoutSecret(const QString& text, const QString& password)
+{
+    if (password.isEmpty())
+        return text;
+    QString masked;
+    qsizetype from = 0;
+    for (qsizetype at = text.indexOf(password); at >= 0; at = text.indexOf(password, at + 1)) {
+        const qsizetype end = at + password.size();
+        const bool alone =
+            (at == 0 || !wordCharacter(text[at - 1])) && (end == text.size() || !wordCharacter(text[end]));
+        if (!alone || at < from)
+            continue;
+        masked += QStringView(text).sliced(from, at - from);
+        masked += QStringLiteral("\u2022\u2022\u2022\u2022");
+        from = end;
+    }
+    masked += QStringView(text).sliced(from);
+    return masked;
 }
 
 } // namespace

@@ -147,6 +147,29 @@ TEST_F(Login, ThePasswordNeverShowsInWhatTheUserIsShown)
     EXPECT_TRUE(result.said.startsWith("Error: bad credentials for me:"));
 }
 
+// The client never prints the password it reads, so its message is shown as it came: a password that
+// is also a piece of its words ("e" of "Error") leaves them whole, and only one standing alone is masked.
+TEST_F(Login, AShortPasswordLeavesTheClientsWordsWhole)
+{
+    const QStringList args{"login", "--username", "me", "--password-stdin"};
+    const struct {
+        QString password;
+        QString err;
+        QString said;
+    } rows[] = {
+        {"e", "Error response from daemon: Get \"https://r.example/v2/\": unauthorized",
+         "Error response from daemon: Get \"https://r.example/v2/\": unauthorized"},
+        {"pass", "passenger pass: pass_word (pass)",
+         "passenger \u2022\u2022\u2022\u2022: pass_word (\u2022\u2022\u2022\u2022)"},
+        {"!x!", "a!x!b !x!", "a!x!b \u2022\u2022\u2022\u2022"},
+    };
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    for (const auto& row : rows) {
+        engine->answer(args, {1, "", row.err + "\n"});
+        EXPECT_EQ(run(s.login("", "me", row.password)).said, row.said) << row.password.toStdString();
+    }
+}
+
 // A runtime that takes a removal and never answers: the reclaim sheet, which nothing closes while it
 // removes, is not held for good. The command is ended after its time and the runtime named.
 TEST(ReclaimOnAHungRuntime, TheRemovalIsEndedAfterItsTimeAndTheRuntimeNamed)
