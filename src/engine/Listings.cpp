@@ -420,12 +420,32 @@ QList<Container> parseContainers(QStringView text, const std::optional<Runtime>&
 QList<DockerImage> parseImages(QStringView text, const std::optional<Runtime>& runtime)
 {
     static const QList<QLatin1StringView> keys{QLatin1StringView("ID"), QLatin1StringView("Repository"),
-                                               QLatin1StringView("Tag"), QLatin1StringView("Size")};
+                                               QLatin1StringView("Tag"), QLatin1StringView("Size"),
+                                               QLatin1StringView("CreatedAt")};
     QList<DockerImage> list;
+    QStringList created;
     forEachObjectLine(text, keys, [&](const LineReader& r) {
         list.append(DockerImage{r.value(0).toString(), r.value(1).toString(), r.value(2).toString(),
                                 r.value(3).toString(), runtime});
+        created << r.value(4).toString();
     });
+    // The client lists the newest first and leaves the order of equals to chance: the names of one
+    // image, or images made in the same second, swap from one listing to the next. Each run of such
+    // equals is put in order by name and identifier, so an unchanged engine lists unchanged rows.
+    const auto ties = [&](qsizetype i) {
+        return list[i].id == list[i - 1].id || (!created[i].isEmpty() && created[i] == created[i - 1]);
+    };
+    const auto byName = [](const DockerImage& a, const DockerImage& b) {
+        const QString nameA = a.repository + u':' + a.tag;
+        const QString nameB = b.repository + u':' + b.tag;
+        return nameA != nameB ? nameA < nameB : a.id < b.id;
+    };
+    for (qsizetype first = 0, end = 1; first < list.size(); first = end++) {
+        while (end < list.size() && ties(end))
+            ++end;
+        if (end - first > 1)
+            std::stable_sort(list.begin() + first, list.begin() + end, byName);
+    }
     return list;
 }
 

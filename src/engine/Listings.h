@@ -16,10 +16,11 @@
 namespace Docker {
 
 // The containers, images and volumes of a runtime (none: the client's current context), in the
-// client's order. Throw what Docker::run throws: DockerError with the client's error text, or
-// Platform::LaunchError when no child could be started. A runtime that has not answered within
-// listingLimit fails with notAnswering(runtime), a client too old for JSON listings with
-// tooOldClientMessage.
+// client's order; images the client lists as equals (one image's names, images made in the same
+// second) by repository:tag and then identifier. Throw what Docker::run throws: DockerError with the
+// client's error text, or Platform::LaunchError when no child could be started. A runtime that has not
+// answered within listingLimit fails with notAnswering(runtime), a client too old for JSON listings
+// with tooOldClientMessage.
 QList<Container> containers(const std::optional<Runtime>& runtime);
 QList<DockerImage> images(const std::optional<Runtime>& runtime);
 QList<DockerVolume> volumes(const std::optional<Runtime>& runtime);

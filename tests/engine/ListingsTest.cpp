@@ -106,6 +106,39 @@ TEST(RecordedListings, ImagesAndVolumes)
               "/vskrec_web_data");
 }
 
+// The client lists the newest image first and its equals in any order: two listings of an unchanged
+// engine give the same rows, the newest still first.
+TEST(RecordedListings, ImagesTheClientListsAsEqualsKeepOneOrder)
+{
+    const auto line = [](const char* id, const char* repository, const char* tag, const char* created) {
+        return QStringLiteral(R"({"ID":"%1","Repository":"%2","Tag":"%3","Size":"1MB","CreatedAt":"%4"})")
+            .arg(id, repository, tag, created);
+    };
+    const QString newest = line("aaa111", "web", "dev", "2026-12-07 16:14:49 +0000 UTC");
+    const QStringList sameImage = {line("bbb222", "web", "latest", "2026-12-07 04:18:46 +0000 UTC"),
+                                   line("bbb222", "mirror/web", "v1", "2026-12-07 04:18:46 +0000 UTC")};
+    const QStringList sameSecond = {line("ccc333", "<none>", "<none>", "2026-12-06 09:00:00 +0000 UTC"),
+                                    line("ccc222", "<none>", "<none>", "2026-12-06 09:00:00 +0000 UTC"),
+                                    line("ddd444", "db", "1", "2026-12-06 09:00:00 +0000 UTC")};
+    const QString once =
+        QStringList{newest, sameImage[0], sameImage[1], sameSecond[0], sameSecond[1], sameSecond[2]}.join(
+            '\n');
+    const QString again =
+        QStringList{newest, sameImage[1], sameImage[0], sameSecond[2], sameSecond[1], sameSecond[0]}.join(
+            '\n');
+
+    const auto rows = [](const QString& listing) {
+        QStringList out;
+        for (const DockerImage& image : Docker::parseImages(listing, std::nullopt))
+            out << image.repository + ':' + image.tag + ' ' + image.id;
+        return out;
+    };
+    const QStringList expected{"web:dev aaa111",       "mirror/web:v1 bbb222", "web:latest bbb222",
+                               "<none>:<none> ccc222", "<none>:<none> ccc333", "db:1 ddd444"};
+    EXPECT_EQ(rows(once), expected);
+    EXPECT_EQ(rows(again), expected);
+}
+
 TEST(RecordedListings, MissingKeysAndOddLinesNeitherFailNorShift)
 {
     const QString text = "{\"ID\":\"a1\",\"Names\":\"only-id\"}\nnot json\n[{\"ID\":\"x\"}]\n"
