@@ -10,6 +10,7 @@
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
 #include "app/parts/EmptyState.h"
+#include "app/parts/IPPill.h"
 #include "platform/HomePath.h"
 #include "ProjectsTesting.h"
 #include "support/TestSupport.h"
@@ -231,6 +232,34 @@ TEST_F(Screen, TheScreenFollowsAFolderThatGoesOrComesWhileTheListingsStayTheSame
     EXPECT_FALSE(offered(view.detail()->controls()).locate);
     EXPECT_EQ(view.detail()->findChild<VoskLabel*>("workingDirectory")->plainText(),
               Platform::abbreviatingHome(dir));
+}
+
+// Addresses come with the statistics, apart from the listings: the cards of the projects screen show
+// one as soon as it arrives, as the containers screen does, on the loose cards and on a detail.
+TEST_F(Screen, AnAddressThatArrivesShowsOnTheLooseCardsAndOnTheDetail)
+{
+    AppStore& s = makeStore();
+    s.setRuntimes({entry(apple, true, true)});
+    s.setRuntime(apple);
+    s.setContainers({container("loose", "running"), container("shop-web", "running", "shop")});
+    ProjectsView view(s);
+    view.show();
+    const auto ipOn = [](const QWidget* holder) {
+        const IPPill* pill = holder ? holder->findChild<IPPill*>() : nullptr;
+        return pill && pill->isVisibleTo(holder) ? pill->ip() : QString();
+    };
+    const QWidget* loose = view.content()->findChild<QWidget*>("looseCard");
+    ASSERT_TRUE(loose);
+    EXPECT_EQ(ipOn(loose), "");
+
+    s.setAddresses({{"loose", "192.168.64.2"}});
+    EXPECT_TRUE(eventually([&] { return ipOn(loose) == "192.168.64.2"; }, 2000));
+
+    QTest::mouseClick(view.content()->card("apple-container/shop")->findChild<VoskButton*>("detailsButton"),
+                      Qt::LeftButton);
+    ASSERT_TRUE(view.detail());
+    s.setAddresses({{"loose", "192.168.64.2"}, {"shop-web", "192.168.64.3"}});
+    EXPECT_TRUE(eventually([&] { return ipOn(view.detail()) == "192.168.64.3"; }, 2000));
 }
 
 TEST_F(Screen, TheDetailFollowsTheOpenedIdThroughRefreshesAndGoesBackWhenItLeaves)
