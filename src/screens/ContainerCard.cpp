@@ -271,6 +271,7 @@ void ContainerCard::placePills(const Face& f)
         QWidget* box = m_status->parentWidget();
         for (const QString& port : f.ports) {
             auto* pill = new AddressPill(port, f.live, box);
+            connect(pill, &AddressPill::openFailed, &m_store, &AppStore::setError);
             m_flow->addWidget(pill);
             m_pills << pill;
         }

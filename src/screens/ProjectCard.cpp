@@ -119,6 +119,7 @@ void ProjectCard::apply()
     if (port && !m_address) {
         m_address = new AddressPill(*port, true, m_chips);
         m_address->setObjectName(QStringLiteral("addressPill"));
+        connect(m_address, &AddressPill::openFailed, &m_store, &AppStore::setError);
         m_chipFlow->addWidget(m_address);
     }
     m_chips->setVisible(!p.containers.isEmpty());

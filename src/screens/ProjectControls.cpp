@@ -218,8 +218,8 @@ void ProjectControls::openLogs()
 
 void ProjectControls::reveal()
 {
-    if (m_project.workingDir)
-        Host::current().reveal(*m_project.workingDir);
+    if (m_project.workingDir && !Host::current().reveal(*m_project.workingDir))
+        m_store.setError(Host::couldNotOpen(*m_project.workingDir));
 }
 
 void ProjectControls::locate()

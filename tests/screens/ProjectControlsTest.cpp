@@ -1,7 +1,9 @@
 #include "screens/ProjectControls.h"
 
 #include "app/design/VoskButton.h"
+#include "app/parts/AddressPill.h"
 #include "ProjectsTesting.h"
+#include "screens/ProjectCard.h"
 #include "sheets/CommandRunView.h"
 #include "sheets/ReclaimButton.h"
 #include "support/RecordingHost.h"
@@ -142,6 +144,33 @@ TEST_F(Controls, RebuildNamesTheProjectAndShowsThatCommand)
     // The sheet's banner is the command that ran.
     EXPECT_EQ(fakes.calls(), QStringList{"docker --context alpha compose -p shop up -d --build"});
     sheet->reject();
+}
+
+// Where the desktop has nothing to open a folder or a page with, the user is told so in the store's
+// error, for the folder of a project and for the address pill of its card.
+TEST_F(Controls, AFolderOrAnAddressTheDesktopCannotOpenShowsAsAnError)
+{
+    QTemporaryDir parent;
+    const QString dir = projectFolder(parent, "shop");
+    AppStore& s = showing();
+    TestSupport::RecordingHost host;
+    host.opens = false;
+    Container web = inFolder(container("shop-web", "running", "shop"), dir);
+    web.ports = "0.0.0.0:8080->80/tcp";
+    const ComposeProject project{"shop", dir, {web}, 1, std::nullopt};
+
+    ProjectControls controls(s, project, ProjectFolder::of(project), false);
+    action(controls, "revealAction")->trigger();
+    EXPECT_EQ(host.revealed, QStringList{dir});
+    EXPECT_EQ(s.error(), "Could not open " + dir + ".");
+
+    s.setError(std::nullopt);
+    ProjectCard card(s, project, ProjectFolder::of(project), false);
+    auto* pill = card.findChild<AddressPill*>("addressPill");
+    ASSERT_TRUE(pill);
+    pill->click();
+    EXPECT_EQ(host.opened, QList<QUrl>{QUrl("http://localhost:8080")});
+    EXPECT_EQ(s.error(), "Could not open http://localhost:8080.");
 }
 
 } // namespace

@@ -29,10 +29,21 @@ public:
 
     QCoro::Task<std::optional<FolderChoice>> chooseFolder(QWidget* parent, FolderRequest request) override;
     QCoro::Task<std::optional<QString>> chooseSaveFile(QWidget* parent, QString suggestedName) override;
-    void reveal(const QString& folder) override { revealed << folder; }
-    void openUrl(const QUrl& url) override { opened << url; }
+    bool reveal(const QString& folder) override
+    {
+        revealed << folder;
+        return opens;
+    }
+    bool openUrl(const QUrl& url) override
+    {
+        opened << url;
+        return opens;
+    }
     void copy(const QString& text) override { clipboard = text; }
     std::optional<QString> openTerminal(const Platform::PreparedProcess& command) override;
+
+    // Whether reveal and openUrl find something on the desktop to open with.
+    bool opens = true;
 
     QList<FolderRequest> folderRequests;
     QStringList saveSuggestions;

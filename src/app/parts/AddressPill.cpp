@@ -45,6 +45,7 @@ void AddressPill::open()
 {
     if (!m_live)
         return;
-    if (const std::optional<QUrl> url = address(m_port))
-        Host::current().openUrl(*url);
+    const std::optional<QUrl> url = address(m_port);
+    if (url && !Host::current().openUrl(*url))
+        emit openFailed(Host::couldNotOpen(url->toString()));
 }

@@ -21,6 +21,10 @@ public:
     // "http://localhost:<port>", or none when that is not a valid web address.
     static std::optional<QUrl> address(const QString& port);
 
+signals:
+    // Pressed, and the desktop could not open the address; `message` says so.
+    void openFailed(const QString& message);
+
 private:
     void open();
 

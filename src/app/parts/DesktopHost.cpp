@@ -84,15 +84,14 @@ QCoro::Task<std::optional<QString>> DesktopHost::chooseSaveFile(QWidget* parent,
     co_return files.first();
 }
 
-void DesktopHost::reveal(const QString& folder)
+bool DesktopHost::reveal(const QString& folder)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
 
-void DesktopHost::openUrl(const QUrl& url)
+bool DesktopHost::openUrl(const QUrl& url)
 {
-    if (url.isValid())
-        QDesktopServices::openUrl(url);
+    return url.isValid() && QDesktopServices::openUrl(url);
 }
 
 void DesktopHost::copy(const QString& text)

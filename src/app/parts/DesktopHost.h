@@ -11,8 +11,8 @@ class DesktopHost final : public Host {
 public:
     QCoro::Task<std::optional<FolderChoice>> chooseFolder(QWidget* parent, FolderRequest request) override;
     QCoro::Task<std::optional<QString>> chooseSaveFile(QWidget* parent, QString suggestedName) override;
-    void reveal(const QString& folder) override;
-    void openUrl(const QUrl& url) override;
+    bool reveal(const QString& folder) override;
+    bool openUrl(const QUrl& url) override;
     void copy(const QString& text) override;
     std::optional<QString> openTerminal(const Platform::PreparedProcess& command) override;
 

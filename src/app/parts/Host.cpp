@@ -14,6 +14,11 @@ Host& Host::current()
     return desktop;
 }
 
+QString Host::couldNotOpen(const QString& what)
+{
+    return QStringLiteral("Could not open %1.").arg(what);
+}
+
 Host* Host::install(Host* host)
 {
     Host* previous = g_installed;

@@ -39,6 +39,9 @@ public:
 
     virtual ~Host() = default;
 
+    // What the user is told when a folder or an address could not be opened.
+    static QString couldNotOpen(const QString& what);
+
     // The host of the process: the desktop's own unless a test installed another.
     static Host& current();
     // Puts `host` in place (null: the desktop's own again) and returns what was there, for tests.
@@ -48,10 +51,12 @@ public:
     virtual QCoro::Task<std::optional<FolderChoice>> chooseFolder(QWidget* parent, FolderRequest request) = 0;
     // The save panel: `suggestedName` fills the name field; no file type is imposed. None when cancelled.
     virtual QCoro::Task<std::optional<QString>> chooseSaveFile(QWidget* parent, QString suggestedName) = 0;
-    // Opens the file manager on `folder` itself, selecting nothing inside it.
-    virtual void reveal(const QString& folder) = 0;
-    // Hands `url` to the desktop's default handler; what it does with it is not looked at.
-    virtual void openUrl(const QUrl& url) = 0;
+    // Opens the file manager on `folder` itself, selecting nothing inside it. False when the desktop
+    // has nothing to open it with.
+    virtual bool reveal(const QString& folder) = 0;
+    // Hands `url` to the desktop's default handler; what it does with it is not looked at. False when
+    // the desktop has no handler for it, or the address is not valid.
+    virtual bool openUrl(const QUrl& url) = 0;
     // Replaces the clipboard's content with `text` as plain text.
     virtual void copy(const QString& text) = 0;
     // Starts the desktop's terminal emulator running `command` (its program, arguments, environment
