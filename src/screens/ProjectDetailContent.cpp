@@ -158,7 +158,7 @@ void ProjectDetailContent::apply()
 
     m_troubles->sync(p.troubled());
 
-    const ProjectUsage usage = ProjectUsage::of(p, m_store.stats(), m_store.usage());
+    const ProjectUsage usage = ProjectUsage::of(p, m_store.stats(), m_store.usage(), !m_store.refreshError());
     if (!m_applied || usage != m_usage) {
         const auto show = [](VitalCard* card, VitalCaption* caption, const ProjectUsage::Figure& figure) {
             card->setFigure(figure.value, figure.unit, figure.fraction);

@@ -33,7 +33,7 @@ QString ProjectUsage::shownName(const Container& container)
 }
 
 ProjectUsage ProjectUsage::of(const ComposeProject& project, const std::optional<LiveStats>& stats,
-                              const std::optional<DiskUsage>& usage)
+                              const std::optional<DiskUsage>& usage, bool answering)
 {
     QStringList names;
     for (const Container& c : project.containers)
@@ -76,7 +76,7 @@ ProjectUsage ProjectUsage::of(const ComposeProject& project, const std::optional
         out.disk.fraction = usage->total >= 1 ? double(bytes) / double(usage->total) : 0;
         out.disk.caption = QStringLiteral("Containers and their volumes");
     } else {
-        out.disk.caption = QStringLiteral("Measuring…");
+        out.disk.caption = answering ? QStringLiteral("Measuring…") : QStringLiteral("Not measured");
     }
     return out;
 }

@@ -17,6 +17,7 @@ namespace {
 
 const QString measuring = QStringLiteral("Measuring\u2026");
 const QString nothingRunning = QStringLiteral("Nothing running");
+const QString notMeasured = QStringLiteral("Not measured");
 
 QStringList namesOf(const QList<Container>& containers)
 {
@@ -59,7 +60,7 @@ template std::optional<Vitals::Heaviest<qint64>>
 Vitals::heaviest(const QList<Container>&, const std::function<std::optional<qint64>(const QStringList&)>&);
 
 Vitals Vitals::of(const QList<Container>& containers, const std::optional<LiveStats>& stats,
-                  const std::optional<DiskUsage>& usage)
+                  const std::optional<DiskUsage>& usage, bool answering)
 {
     Vitals v;
     const QStringList names = namesOf(containers);
@@ -106,7 +107,7 @@ Vitals Vitals::of(const QList<Container>& containers, const std::optional<LiveSt
               usage ? QStringLiteral("used") : QString(),
               used < 1 ? 0.0 : double(used - v.reclaimable) / double(used)};
     if (v.reclaimable < 1)
-        v.diskCaption = usage ? QStringLiteral("Nothing to free") : measuring;
+        v.diskCaption = usage ? QStringLiteral("Nothing to free") : answering ? measuring : notMeasured;
     else
         v.reclaimTitle = QStringLiteral("Free up %1\u2026").arg(Platform::fileSize(v.reclaimable));
     return v;
@@ -156,12 +157,13 @@ VitalsRow::VitalsRow(AppStore& store, QWidget* parent) : QWidget(parent), m_stor
     m_batch->watch(&store, &AppStore::containersChanged);
     m_batch->watch(&store, &AppStore::statsChanged);
     m_batch->watch(&store, &AppStore::usageChanged);
+    m_batch->watch(&store, &AppStore::refreshErrorChanged);
     refresh();
 }
 
 void VitalsRow::refresh()
 {
-    apply(Vitals::of(m_store.containers(), m_store.stats(), m_store.usage()));
+    apply(Vitals::of(m_store.containers(), m_store.stats(), m_store.usage(), !m_store.refreshError()));
 }
 
 void VitalsRow::apply(const Vitals& v)

@@ -48,8 +48,10 @@ struct Vitals {
     QString diskCaption;
     QString reclaimTitle;
 
+    // `answering`: whether the runtimes in scope answered the last refresh. Without it no measurement
+    // is under way, and the disk tile says it was not measured instead of "Measuring…".
     static Vitals of(const QList<Container>& containers, const std::optional<LiveStats>& stats,
-                     const std::optional<DiskUsage>& usage);
+                     const std::optional<DiskUsage>& usage, bool answering = true);
 
     // Projects first (grouped as the projects screen groups them), then loose containers by name; the
     // first of equals wins. None when no unit has a figure.

@@ -50,6 +50,9 @@ TEST_F(Usage, NothingMeasuredYetShowsDashesWithTheCaptionForWhatRuns)
             EXPECT_EQ(figure->caption, row.waiting);
         }
         EXPECT_EQ(usage.disk, (ProjectUsage::Figure{std::nullopt, "", 0, "Measuring…"}));
+        // A runtime that does not answer is not being measured.
+        EXPECT_EQ(ProjectUsage::of(shop(row.containers), std::nullopt, std::nullopt, false).disk,
+                  (ProjectUsage::Figure{std::nullopt, "", 0, "Not measured"}));
         // Statistics of other containers only: still nothing of this project's.
         LiveStats others;
         others.cpu.insert("elsewhere", 50);

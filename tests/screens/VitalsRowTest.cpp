@@ -177,4 +177,26 @@ TEST_F(VitalsRowOnStore, ShowsTheStoreAndFollowsIt)
     sheet->reject();
 }
 
+// While the runtime does not answer nothing is being measured: the disk tile has no figure and says
+// it was not measured, and waits for a measurement again once the runtime answers.
+TEST_F(VitalsRowOnStore, TheDiskTileOfARuntimeThatDoesNotAnswerIsNotMeasuring)
+{
+    using StoreTesting::alpha;
+    engine->failListing(alpha, "alpha is not answering.");
+    AppStore& store = storeOn({StoreTesting::entry(alpha)}, alpha);
+    VitalsRow row(store);
+    EXPECT_EQ(child(row, "diskCaption")->plainText(), "Measuring\u2026");
+
+    run(store.refresh(false));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(child(row, "diskCaption")->plainText(), "Not measured");
+    EXPECT_EQ(child<VitalCard>(row, "diskVital")->value(), std::nullopt);
+    EXPECT_EQ(child<VitalCard>(row, "diskVital")->meterFraction(), 0);
+
+    listing(alpha, {container("a")});
+    run(store.refresh(false));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(child(row, "diskCaption")->plainText(), "Measuring\u2026");
+}
+
 } // namespace
