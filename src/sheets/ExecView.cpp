@@ -85,12 +85,15 @@ void ExecView::run()
     setRunning(true);
 
     m_commandOutput.clear();
+    m_commandFilter.reset();
     m_commandStatus.reset();
     m_outputEnded = false;
     auto process = std::make_unique<Platform::StreamingProcess>();
     process->setWhenDropped(Platform::StreamingProcess::WhenDropped::letFinish);
+    // Each command's output is cleaned on its own: a sequence it left unfinished must not take the
+    // exit line, or the next command's, with it.
     connect(process.get(), &Platform::StreamingProcess::output, this,
-            [this](const QString& text) { m_commandOutput.append(text); });
+            [this](const QString& text) { m_commandOutput.append(m_commandFilter.filter(text)); });
     connect(process.get(), &Platform::StreamingProcess::finished, this, [this](int status) {
         m_commandStatus = status;
         commandEnded();

@@ -2,6 +2,7 @@
 
 #include "engine/Container.h"
 #include "sheets/BoundedText.h"
+#include "sheets/TerminalFilter.h"
 
 #include <QDialog>
 
@@ -54,6 +55,7 @@ private:
     std::optional<Runtime> m_runtime;
     std::unique_ptr<Platform::StreamingProcess> m_process;
     BoundedText m_commandOutput;
+    TerminalFilter m_commandFilter;
     std::optional<int> m_commandStatus;
     bool m_outputEnded = false;
     bool m_running = false;

@@ -46,8 +46,9 @@ QString Transcript::shown(QStringView chunk, bool afterCarriageReturn)
     return out;
 }
 
-void Transcript::append(QStringView chunk)
+void Transcript::append(QStringView output)
 {
+    const QString chunk = m_filter.filter(output);
     if (chunk.isEmpty())
         return;
     const QString text = shown(chunk, m_afterCarriageReturn);
@@ -70,6 +71,7 @@ void Transcript::append(QStringView chunk)
 void Transcript::clearText()
 {
     m_text.clear();
+    m_filter.reset();
     m_afterCarriageReturn = false;
     QTextCursor all(document());
     all.select(QTextCursor::Document);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sheets/BoundedText.h"
+#include "sheets/TerminalFilter.h"
 
 #include <QPlainTextEdit>
 #include <QTextCursor>
@@ -10,7 +11,8 @@
 // cutting from the front in one step. While empty it shows a muted placeholder (the banner, a hint).
 //
 // Line ends are shown as the terminal would end the line: "\r\n" and a lone "\r" become "\n", so what
-// `text()` returns is exactly what is shown, character for character.
+// `text()` returns is exactly what is shown, character for character. What only a terminal acts on
+// (colour and cursor sequences, titles, other control characters) is left out of both.
 class Transcript : public QPlainTextEdit {
     Q_OBJECT
 
@@ -21,7 +23,7 @@ public:
     const QString& text() const { return m_text.text(); }
     bool isEmpty() const { return m_text.isEmpty(); }
 
-    void append(QStringView chunk);
+    void append(QStringView output);
     void clearText();
     // Whether every change scrolls to the end (a followed stream) or leaves the view where it is.
     void setFollowsEnd(bool follow) { m_follow = follow; }
@@ -36,6 +38,7 @@ private:
     void applyColours();
 
     BoundedText m_text;
+    TerminalFilter m_filter;
     QTextCursor m_end;
     bool m_follow = true;
     bool m_afterCarriageReturn = false;

@@ -183,3 +183,45 @@ TEST(LogsSheetOnEngine, AProjectStartedUnderAnotherNameShowsItsOwnServices)
         EXPECT_FALSE(view.text().contains("mark-beta")) << view.text().toStdString();
     }
 }
+
+// compose (2.26 and later) starts every log line with an erase-line sequence, even into a pipe and with
+// --no-color: the sheet shows and saves the lines without it.
+TEST(LogsSheetOnEngine, AComposeLogShowsAndSavesWithoutTerminalSequences)
+{
+    VOSKEL_REQUIRE_ENGINE();
+    TestSupport::prepareWidgets();
+    TestSupport::RecordingHost host;
+    QTemporaryDir folder;
+    QFile compose(folder.filePath(QStringLiteral("compose.yaml")));
+    ASSERT_TRUE(compose.open(QIODevice::WriteOnly));
+    compose.write(QStringLiteral("services:\n"
+                                 "  talk:\n"
+                                 "    image: %1\n"
+                                 "    command: [\"sh\", \"-c\", \"echo first; echo second; sleep 1000\"]\n")
+                      .arg(TestSupport::testImage())
+                      .toUtf8());
+    compose.close();
+    const QString name = TestSupport::uniqueName(QStringLiteral("escapes")).toLower();
+    const auto cleanUp = qScopeGuard([&] {
+        docker({"compose", "-p", name, "down", "-t", "1"}, folder.path());
+    });
+    ASSERT_EQ(docker({"compose", "-p", name, "up", "-d"}, folder.path()).status, 0);
+
+    ComposeProject project;
+    project.name = name;
+    project.workingDir = folder.path();
+    LogsView view(LogSource::project(project), std::nullopt, false);
+    view.show();
+    ASSERT_TRUE(eventually([&] { return view.text().contains("second\n"); })) << view.text().toStdString();
+    const QString shown = view.text();
+    EXPECT_FALSE(shown.contains(QChar(0x1b))) << shown.toStdString();
+    EXPECT_TRUE(shown.startsWith("talk-1  | first\ntalk-1  | second\n")) << shown.toStdString();
+
+    const QString path = folder.filePath(QStringLiteral("talk.log"));
+    host.answerSaveFile(path);
+    view.findChild<VoskButton*>(QStringLiteral("saveButton"))->click();
+    ASSERT_TRUE(eventually([&] { return QFile::exists(path); }));
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(saved.readAll()), shown);
+}
