@@ -66,7 +66,8 @@ ProjectControls::Offer ProjectControls::Offer::of(const ComposeProject& project,
                              [](const Container& c) { return c.isLive(); });
     offer.logs = folder.atHand() && hasContainers;
     offer.reveal = folder.exists;
-    offer.locate = !folder.atHand();
+    // Not while the folder is still being looked at: it may well be there.
+    offer.locate = folder.unusable();
     if (folder.atHand()) {
         offer.up = hasContainers;
         offer.rebuild = folder.builds;

@@ -10,6 +10,7 @@
 #include "app/parts/TroubleNotice.h"
 #include "platform/HomePath.h"
 #include "screens/ContainerGrid.h"
+#include "screens/FolderChecks.h"
 #include "screens/ProjectControls.h"
 #include "screens/ProjectHeading.h"
 #include "sheets/LogSource.h"
@@ -41,9 +42,14 @@ QString ProjectDetailContent::shortDir(const ComposeProject& project, bool folde
     return dir;
 }
 
-ProjectDetailContent::ProjectDetailContent(AppStore& store, const ComposeProject& project, QWidget* parent)
-    : QWidget(parent), m_store(store), m_project(project), m_folder(ProjectFolder::of(project))
+ProjectDetailContent::ProjectDetailContent(AppStore& store, const ComposeProject& project, QWidget* parent,
+                                           FolderChecks* checks)
+    : QWidget(parent), m_store(store), m_checks(checks ? checks : new FolderChecks(this)), m_project(project)
 {
+    m_checks->look({project});
+    m_folder = m_checks->result(project);
+    connect(m_checks, &FolderChecks::changed, this, &ProjectDetailContent::followFolder);
+
     setObjectName(QStringLiteral("projectDetail"));
     auto* page = new QVBoxLayout(this);
     page->setContentsMargins(padding, padding, padding, padding);
@@ -136,22 +142,40 @@ ProjectDetailContent::ProjectDetailContent(AppStore& store, const ComposeProject
 void ProjectDetailContent::setProject(const ComposeProject& project)
 {
     m_project = project;
-    m_folder = ProjectFolder::of(project);
+    m_checks->look({project});
+    m_folder = m_checks->result(project);
     apply();
 }
 
 void ProjectDetailContent::checkFolder()
 {
-    if (isVisible() && ProjectFolder::of(m_project) != m_folder)
-        setProject(m_project);
+    if (isVisible())
+        m_checks->look({m_project});
+}
+
+void ProjectDetailContent::waitForFolder()
+{
+    m_checks->wait();
+    followFolder();
+}
+
+void ProjectDetailContent::followFolder()
+{
+    const ProjectFolder found = m_checks->result(m_project);
+    if (found == m_folder)
+        return;
+    m_folder = found;
+    apply();
 }
 
 void ProjectDetailContent::apply()
 {
     const ComposeProject& p = m_project;
-    m_heading->setProject(p, m_folder, shortDir(p, m_folder.exists, m_store.showAll()));
+    // Until the folder has been looked at, it is taken to be where it was said to be.
+    const bool folderThere = m_folder.exists || !m_folder.known;
+    m_heading->setProject(p, m_folder, shortDir(p, folderThere, m_store.showAll()));
     VoskLabel* dir = m_heading->note();
-    const QString tip = p.workingDir && m_folder.exists ? Vosk::toolTip(*p.workingDir) : QString();
+    const QString tip = p.workingDir && folderThere ? Vosk::toolTip(*p.workingDir) : QString();
     if (dir->toolTip() != tip)
         dir->setToolTip(tip);
     m_controls->setProject(p, m_folder, false);

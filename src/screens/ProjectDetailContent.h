@@ -12,6 +12,7 @@
 class AppStore;
 class ContainerGrid;
 class Eyebrow;
+class FolderChecks;
 class ProjectControls;
 class ProjectHeading;
 class QBoxLayout;
@@ -29,13 +30,18 @@ class ProjectDetailContent : public QWidget {
     Q_OBJECT
 
 public:
-    ProjectDetailContent(AppStore& store, const ComposeProject& project, QWidget* parent = nullptr);
+    // `checks`: the looks at the folders the projects screen shares with its pages; none, looks of its
+    // own.
+    ProjectDetailContent(AppStore& store, const ComposeProject& project, QWidget* parent = nullptr,
+                         FolderChecks* checks = nullptr);
 
-    // The project as the store now lists it; its folder is looked at here, once.
+    // The project as the store now lists it; its folder is looked at again, off the window's thread.
     void setProject(const ComposeProject& project);
     const ComposeProject& project() const { return m_project; }
-    // Looks at the folder again and redraws when it changed on disk since the last refresh.
+    // Looks at the folder again; a change on disk since the last refresh redraws once the look is back.
     void checkFolder();
+    // Waits for the look at the folder under way and shows what it found; for pictures and tests.
+    void waitForFolder();
     ProjectControls* controls() const { return m_controls; }
 
     // The working-directory line: the folder with a leading home as "~", after the runtime's name
@@ -57,8 +63,11 @@ protected:
 private:
     void apply();
     void arrangeUsage();
+    // Shows what the last look at the folder found, when that is news.
+    void followFolder();
 
     AppStore& m_store;
+    FolderChecks* m_checks;
     ComposeProject m_project;
     ProjectFolder m_folder;
     ProjectUsage m_usage;

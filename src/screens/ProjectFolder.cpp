@@ -6,14 +6,23 @@
 
 ProjectFolder ProjectFolder::of(const ComposeProject& project)
 {
-    ProjectFolder folder;
     if (!project.workingDir || project.workingDir->isEmpty())
+        return {};
+    return at(*project.workingDir);
+}
+
+ProjectFolder ProjectFolder::at(const QString& dir)
+{
+    ProjectFolder folder;
+    if (dir.isEmpty())
         return folder;
     // Only a folder: the path comes from a container's label, and a file there is nothing to reveal.
-    folder.exists = QFileInfo(*project.workingDir).isDir();
+    folder.exists = QFileInfo(dir).isDir();
     if (!folder.exists)
         return folder;
-    folder.composeFile = Docker::composeFile(*project.workingDir).has_value();
-    folder.builds = folder.composeFile && project.hasBuild();
+    folder.composeFile = Docker::composeFile(dir).has_value();
+    ComposeProject probe;
+    probe.workingDir = dir;
+    folder.builds = folder.composeFile && probe.hasBuild();
     return folder;
 }

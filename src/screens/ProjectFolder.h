@@ -3,17 +3,22 @@
 #include "engine/ComposeProject.h"
 
 // What a project's folder holds: whether it is still there, holds a compose file and builds an
-// image from source. Looked at once per refresh of the screen that shows the project and handed to
-// every part of it, never while painting.
+// image from source. Looked at off the window's thread (FolderChecks) and handed to every part of the
+// screen that shows the project, never read while painting.
 struct ProjectFolder {
     bool exists = false;      // the working directory is known and is a folder
     bool composeFile = false; // it holds one of the compose file names
     bool builds = false;      // that compose file has a build section
+    bool known = true;        // false until the folder has been looked at: the rest says nothing yet
 
     // compose can act on the project: its folder is there and holds a compose file.
     bool atHand() const { return exists && composeFile; }
+    // The folder was looked at and compose cannot act on it: gone, or without a compose file.
+    bool unusable() const { return known && !atHand(); }
 
+    // Looks at the disk, and may wait as long as the disk does: never on the window's thread.
     static ProjectFolder of(const ComposeProject& project);
+    static ProjectFolder at(const QString& dir);
 
     bool operator==(const ProjectFolder&) const = default;
 };

@@ -8,6 +8,20 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+namespace {
+
+// The status line's badge for what the look at the folder found; none before it was looked at.
+std::optional<ProjectStatusLine::Folder> badgeFor(const ProjectFolder& folder)
+{
+    if (!folder.known)
+        return std::nullopt;
+    if (!folder.exists)
+        return ProjectStatusLine::Folder::missing;
+    return folder.composeFile ? ProjectStatusLine::Folder::ready : ProjectStatusLine::Folder::noComposeFile;
+}
+
+} // namespace
+
 ProjectHeading::ProjectHeading(const TextStyle& nameStyle, const TextStyle& noteStyle, int lineSpacing,
                                Qt::Alignment ringAlignment, QWidget* parent)
     : QWidget(parent)
@@ -23,7 +37,7 @@ ProjectHeading::ProjectHeading(const TextStyle& nameStyle, const TextStyle& note
     m_name->setObjectName(QStringLiteral("projectName"));
     m_name->setElideMode(Qt::ElideMiddle);
     lines->addWidget(m_name);
-    m_status = new ProjectStatusLine(m_project, this);
+    m_status = new ProjectStatusLine(m_project, std::nullopt, this);
     lines->addWidget(m_status);
     m_note = new VoskLabel(QString(), noteStyle, Vosk::muted, this);
     m_note->setObjectName(QStringLiteral("projectNote"));
@@ -36,14 +50,13 @@ ProjectHeading::ProjectHeading(const TextStyle& nameStyle, const TextStyle& note
 void ProjectHeading::setProject(const ComposeProject& project, const ProjectFolder& folder, const QString& note)
 {
     m_ring->setCounts(project.runningCount(), project.totalCount());
-    m_ring->setDimmed(!folder.atHand());
+    m_ring->setDimmed(folder.unusable());
     if (m_name->plainText() != project.name) {
         m_name->setPlainText(project.name);
         m_name->setToolTip(Vosk::toolTip(project.name));
     }
-    // The status line looks at the folder itself: only when something it shows may have changed.
     if (!m_shown || project != m_project || folder != m_folder)
-        m_status->setProject(project);
+        m_status->setProject(project, badgeFor(folder));
     m_shown = true;
     m_project = project;
     m_folder = folder;

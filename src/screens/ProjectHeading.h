@@ -12,7 +12,7 @@ struct TextStyle;
 
 // A project's name beside its run ring, with its status line and a muted note under the name (the
 // runtime on a card, the folder on the detail page). The ring counts what runs of what should and
-// fades while compose cannot act on the folder. Only what changed is touched.
+// fades once a look at the folder found that compose cannot act on it. Only what changed is touched.
 class ProjectHeading : public QWidget {
     Q_OBJECT
 

@@ -7,6 +7,7 @@
 #include "engine/Listings.h"
 #include "screens/AddProjectButton.h"
 #include "screens/ContainerGrid.h"
+#include "screens/FolderChecks.h"
 #include "screens/ProjectCard.h"
 #include "screens/ProjectSheets.h"
 #include "screens/VitalsRow.h"
@@ -68,7 +69,8 @@ std::optional<QString> ProjectsContent::emphasized(const QList<ComposeProject>& 
     return std::nullopt;
 }
 
-ProjectsContent::ProjectsContent(AppStore& store, QWidget* parent) : QWidget(parent), m_store(store)
+ProjectsContent::ProjectsContent(AppStore& store, QWidget* parent)
+    : QWidget(parent), m_store(store), m_checks(new FolderChecks(this))
 {
     setObjectName(QStringLiteral("projectsContent"));
     auto* column = new QVBoxLayout(this);
@@ -121,6 +123,7 @@ ProjectsContent::ProjectsContent(AppStore& store, QWidget* parent) : QWidget(par
 
     m_batch = new ChangeBatch(this, [this] { refresh(); });
     watch(*m_batch, m_store);
+    m_batch->watch(m_checks, &FolderChecks::changed);
     refresh();
 }
 
@@ -137,9 +140,10 @@ void ProjectsContent::refresh()
     m_stale = false;
 
     const QList<ComposeProject> projects = m_store.projects();
+    m_checks->look(projects);
     QHash<QString, ProjectFolder> folders;
     for (const ComposeProject& project : projects)
-        folders.insert(project.id(), ProjectFolder::of(project));
+        folders.insert(project.id(), m_checks->result(project));
     m_projects = projects;
     m_folders = folders;
     m_emphasized = emphasized(projects, m_folders);
@@ -156,12 +160,13 @@ void ProjectsContent::checkFolders()
 {
     if (m_stale || !isVisible())
         return;
-    for (const ComposeProject& project : std::as_const(m_projects)) {
-        if (ProjectFolder::of(project) != m_folders.value(project.id())) {
-            refresh();
-            return;
-        }
-    }
+    m_checks->look(m_projects);
+}
+
+void ProjectsContent::waitForFolders()
+{
+    m_checks->wait();
+    refresh();
 }
 
 ProjectCard* ProjectsContent::card(const QString& id) const

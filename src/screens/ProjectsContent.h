@@ -14,15 +14,17 @@ class AdaptiveGrid;
 class AppStore;
 class ChangeBatch;
 class EmptyState;
+class FolderChecks;
 class LooseCard;
 class ProjectCard;
 class VitalsRow;
 
 // The list of the projects screen: "Right now" with the vitals, "Your projects" as a grid of project
 // cards, the containers that belong to no project, or the empty state when there is nothing. Follows
-// the store; cards are kept by project id across refreshes, and each project's folder is looked at
-// once per refresh and shared by its card, its controls and the emphasis rule. A refresh that finds
-// the list hidden waits until it is shown again.
+// the store; cards are kept by project id across refreshes. Each project's folder is looked at off
+// the window's thread at every refresh, and what was found is shared by its card, its controls and
+// the emphasis rule; a look that comes back with something new redraws. A refresh that finds the list
+// hidden waits until it is shown again.
 class ProjectsContent : public QWidget {
     Q_OBJECT
 
@@ -32,9 +34,13 @@ public:
 
     // Applies the store's present state now rather than on the next turn of the event loop.
     void refresh();
-    // Looks at the shown projects' folders again and refreshes when one of them changed on disk (moved
-    // away, compose file written or removed), which the store's listings do not tell.
+    // Looks at the shown projects' folders again; one that changed on disk (moved away, compose file
+    // written or removed), which the store's listings do not tell, redraws once the look comes back.
     void checkFolders();
+    // Waits for the looks at the folders under way and shows what they found; for pictures and tests.
+    void waitForFolders();
+    // The looks at the folders, shared with the detail of an opened project.
+    FolderChecks* folderChecks() const { return m_checks; }
 
     // The id of the first project that compose could bring up and that does not fully run; none when
     // no project qualifies. Its card's Start is the accented one.
@@ -60,6 +66,7 @@ protected:
 
 private:
     AppStore& m_store;
+    FolderChecks* m_checks;
     ChangeBatch* m_batch;
     bool m_stale = true;
     std::optional<QString> m_emphasized;

@@ -36,8 +36,8 @@ ProjectsView::ProjectsView(AppStore& store, QWidget* parent) : QWidget(parent), 
     ProjectsContent::watch(*m_batch, m_store);
 
     // Folders move and compose files come and go without any listing changing: looked at again as
-    // often as the store polls, so Start, Locate and the ring follow the disk. Nothing is redrawn
-    // while the folders stay as they were.
+    // often as the store polls, off the window's thread, so Start, Locate and the ring follow the
+    // disk. Nothing is redrawn while the folders stay as they were.
     m_folderCheck = new QTimer(this);
     m_folderCheck->setInterval(folderCheckInterval);
     connect(m_folderCheck, &QTimer::timeout, this, [this] {
@@ -93,7 +93,7 @@ void ProjectsView::route()
         return;
     }
     delete m_detail;
-    m_detail = new ProjectDetailContent(m_store, *shown, m_scroll->widget());
+    m_detail = new ProjectDetailContent(m_store, *shown, m_scroll->widget(), m_content->folderChecks());
     connect(m_detail, &ProjectDetailContent::back, this, &ProjectsView::close);
     m_scroll->widget()->layout()->addWidget(m_detail);
     m_content->hide();

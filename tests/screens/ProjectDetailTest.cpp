@@ -103,20 +103,24 @@ TEST_F(Detail, TheProjectsScreenAndTheDetailInBothLooksForTheGallery)
     fillForPictures(s, parent);
 
     EXPECT_EQ(TestSupport::renderToGallery(
-                  "projects", [&] { return std::make_unique<ProjectsContent>(s); }, 1000, 0)
+                  "projects",
+                  [&] {
+                      auto content = std::make_unique<ProjectsContent>(s);
+                      content->waitForFolders();
+                      return content;
+                  },
+                  1000, 0)
                   .size(),
               2);
     const ComposeProject shop = s.projects().at(2);
     ASSERT_EQ(shop.name, "shop");
-    EXPECT_EQ(TestSupport::renderToGallery(
-                  "project-detail", [&] { return std::make_unique<ProjectDetailContent>(s, shop); }, 900, 0)
-                  .size(),
-              2);
-    EXPECT_EQ(TestSupport::renderToGallery(
-                  "project-detail-narrow",
-                  [&] { return std::make_unique<ProjectDetailContent>(s, shop); }, 460, 0)
-                  .size(),
-              2);
+    const auto detail = [&] {
+        auto page = std::make_unique<ProjectDetailContent>(s, shop);
+        page->waitForFolder();
+        return page;
+    };
+    EXPECT_EQ(TestSupport::renderToGallery("project-detail", detail, 900, 0).size(), 2);
+    EXPECT_EQ(TestSupport::renderToGallery("project-detail-narrow", detail, 460, 0).size(), 2);
     Docker::setCoresForTesting(std::nullopt);
     Docker::setPhysicalMemoryForTesting(std::nullopt);
 }

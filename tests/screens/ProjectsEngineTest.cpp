@@ -160,7 +160,7 @@ TEST_F(ProjectsOnEngine, AProjectAddedFromAFolderIsStartedStoppedBroughtDownAndF
 
     window.resize(900, 700);
     auto* content = new ProjectsContent(*store, &window);
-    content->refresh();
+    content->waitForFolders();
     const QString id = "default/" + name;
     ProjectCard* card = content->card(id);
     ASSERT_TRUE(card);
@@ -210,7 +210,7 @@ TEST_F(ProjectsOnEngine, RebuildStreamsTheBuildAndTheDownAlertSpeaksOfOneContain
     ASSERT_NO_FATAL_FAILURE(add(dir));
     auto* content = new ProjectsContent(*store, &window);
     window.show();
-    content->refresh();
+    content->waitForFolders();
     ProjectCard* card = content->card("default/" + name);
     ASSERT_TRUE(card);
     QAction* rebuild = menuAction(card->controls(), "rebuildAction");
@@ -249,7 +249,7 @@ TEST_F(ProjectsOnEngine, AFolderIsAddedAndStartedAsItselfWhateverTheEnvironmentN
     EXPECT_FALSE(store->registry().knows(elsewhere, QString("default")));
 
     auto* content = new ProjectsContent(*store, &window);
-    content->refresh();
+    content->waitForFolders();
     ProjectCard* card = content->card("default/" + name);
     ASSERT_TRUE(card);
     click(card->controls(), "startButton");
@@ -267,7 +267,7 @@ TEST_F(ProjectsOnEngine, LocatingAFolderThatHoldsAnotherProjectIsRefused)
     projectsMade.removeOne(name);
 
     auto* content = new ProjectsContent(*store, &window);
-    content->refresh();
+    content->waitForFolders();
     ProjectCard* card = content->card("default/" + name);
     ASSERT_TRUE(card);
     QAction* locate = menuAction(card->controls(), "locateAction");

@@ -1,5 +1,6 @@
 #include "screens/ContainerCard.h"
 #include "screens/ContainerMenu.h"
+#include "screens/FolderChecks.h"
 #include "screens/ProjectCard.h"
 #include "screens/ProjectControls.h"
 #include "screens/ProjectDetailContent.h"
@@ -16,8 +17,16 @@
 #include "support/TestSupport.h"
 #include "support/Widgets.h"
 
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -138,6 +147,7 @@ TEST_F(Screen, RememberedMissingAndBareProjects)
     AppStore& s = showing(all);
     s.setRegistry(registry);
     ProjectsContent content(s);
+    content.waitForFolders();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         ProjectCard* card = content.card("alpha/" + row.name);
@@ -217,7 +227,7 @@ TEST_F(Screen, TheScreenFollowsAFolderThatGoesOrComesWhileTheListingsStayTheSame
     ProjectCard* card = view.content()->card("alpha/kept");
     ASSERT_TRUE(card);
     const auto offered = [](ProjectControls* controls) { return controls->offer(); };
-    ASSERT_TRUE(offered(card->controls()).start);
+    ASSERT_TRUE(eventually([&] { return offered(card->controls()).start; }, 5000));
 
     ASSERT_TRUE(QDir(dir).removeRecursively());
     ASSERT_TRUE(eventually([&] { return offered(card->controls()).locate; }, 5000));
@@ -260,6 +270,59 @@ TEST_F(Screen, AnAddressThatArrivesShowsOnTheLooseCardsAndOnTheDetail)
     ASSERT_TRUE(view.detail());
     s.setAddresses({{"loose", "192.168.64.2"}, {"shop-web", "192.168.64.3"}});
     EXPECT_TRUE(eventually([&] { return ipOn(view.detail()) == "192.168.64.3"; }, 2000));
+}
+
+// A project folder on a mount that stalls: its look waits on the pool while the window goes on
+// answering and shows the other projects as they are. The stalled one says nothing about its folder
+// (neither gone nor ready) until the look comes back, and is not asked again meanwhile.
+TEST_F(Screen, AFolderCheckThatHangsLeavesTheWindowAnswering)
+{
+    QTemporaryDir parent;
+    const QString stalled = projectFolder(parent, "stalled");
+    const QString ready = projectFolder(parent, "ready");
+    const auto released = std::make_shared<std::atomic<bool>>(false);
+    const auto asked = std::make_shared<std::atomic<int>>(0);
+    FolderChecks::setCheckForTesting([=](const QString& dir) {
+        if (dir == stalled) {
+            ++*asked;
+            QDeadlineTimer limit(10000);
+            while (!*released && !limit.hasExpired())
+                QThread::msleep(5);
+        }
+        return ProjectFolder::at(dir);
+    });
+    const auto restore = qScopeGuard([&] {
+        *released = true;
+        FolderChecks::setCheckForTesting({});
+    });
+    ProjectRegistry registry;
+    registry.add({"stalled", stalled, {"web"}}, "alpha");
+    registry.add({"ready", ready, {"web"}}, "alpha");
+    AppStore& s = showing();
+    s.setRegistry(registry);
+
+    QElapsedTimer clock;
+    clock.start();
+    ProjectsView view(s);
+    view.show();
+    bool ticked = false;
+    QTimer::singleShot(0, &view, [&] { ticked = true; });
+    ASSERT_TRUE(eventually([&] { return ticked; }, 2000));
+    EXPECT_LT(clock.elapsed(), 2000) << "the window waited for the folder";
+
+    ProjectCard* quick = view.content()->card("alpha/ready");
+    ProjectCard* slow = view.content()->card("alpha/stalled");
+    ASSERT_TRUE(quick && slow);
+    ASSERT_TRUE(eventually([&] { return quick->controls()->offer().start; }, 5000));
+    EXPECT_FALSE(slow->controls()->offer().start);
+    EXPECT_FALSE(slow->controls()->offer().locate);
+    EXPECT_FALSE(slow->findChild<RunRing*>()->dimmed());
+    for (int poll = 0; poll < 3; ++poll)
+        view.content()->checkFolders();
+    EXPECT_EQ(*asked, 1);
+
+    *released = true;
+    EXPECT_TRUE(eventually([&] { return slow->controls()->offer().start; }, 5000));
 }
 
 TEST_F(Screen, TheDetailFollowsTheOpenedIdThroughRefreshesAndGoesBackWhenItLeaves)

@@ -4,9 +4,7 @@
 #include "app/design/Theme.h"
 #include "app/design/Vosk.h"
 #include "app/design/VoskBadge.h"
-#include "engine/Compose.h"
 
-#include <QFileInfo>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QPainter>
@@ -104,7 +102,9 @@ QList<ProjectStatusLine::Run> ProjectStatusLine::fit(const QList<Run>& runs, con
     return fitted;
 }
 
-ProjectStatusLine::ProjectStatusLine(const ComposeProject& project, QWidget* parent) : QWidget(parent)
+ProjectStatusLine::ProjectStatusLine(const ComposeProject& project, std::optional<Folder> folder,
+                                     QWidget* parent)
+    : QWidget(parent)
 {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -117,14 +117,7 @@ ProjectStatusLine::ProjectStatusLine(const ComposeProject& project, QWidget* par
     m_badge->setObjectName(QStringLiteral("folderBadge"));
     row->addWidget(m_badge);
     row->addStretch(1);
-    setProject(project);
-}
-
-ProjectStatusLine::Folder ProjectStatusLine::folder(const ComposeProject& project)
-{
-    if (!project.workingDir || project.workingDir->isEmpty() || !QFileInfo(*project.workingDir).isDir())
-        return Folder::missing;
-    return Docker::composeFile(*project.workingDir) ? Folder::ready : Folder::noComposeFile;
+    setProject(project, folder);
 }
 
 ProjectStatusLine::Counts ProjectStatusLine::counts(const ComposeProject& project)
@@ -139,7 +132,7 @@ ProjectStatusLine::Counts ProjectStatusLine::counts(const ComposeProject& projec
     return counts;
 }
 
-void ProjectStatusLine::setProject(const ComposeProject& project)
+void ProjectStatusLine::setProject(const ComposeProject& project, std::optional<Folder> folder)
 {
     QList<Run> runs{{project.statusText(), project.runningCount() >= 1 ? &Vosk::success : &Vosk::muted}};
     const Counts counted = counts(project);
@@ -156,8 +149,12 @@ void ProjectStatusLine::setProject(const ComposeProject& project)
     if (m_runs->toolTip() != tip)
         m_runs->setToolTip(tip);
 
+    if (!folder) {
+        m_badge->hide();
+        return;
+    }
     QString badgeTip;
-    switch (folder(project)) {
+    switch (*folder) {
     case Folder::ready:
         m_badge->hide();
         return;

@@ -5,23 +5,27 @@
 #include <QFont>
 #include <QWidget>
 
+#include <optional>
+
 class Token;
 class VoskBadge;
 
 // A compose project's one-line status: how many of its containers run, how many are unhealthy and
-// how many failed, and a badge when its folder is gone or holds no compose file. The folder is looked
-// at when the project is set (once per refresh), never while painting.
+// how many failed, and a badge when its folder is gone or holds no compose file. The line never looks
+// at the folder itself: it is told what a look found.
 class ProjectStatusLine : public QWidget {
     Q_OBJECT
 
 public:
-    explicit ProjectStatusLine(const ComposeProject& project, QWidget* parent = nullptr);
-
-    void setProject(const ComposeProject& project);
-
     // What the project's folder says about it.
     enum class Folder { ready, noComposeFile, missing };
-    static Folder folder(const ComposeProject& project);
+
+    // `folder`: what the last look at the project's folder found; none while it has not been looked
+    // at, which shows no badge.
+    explicit ProjectStatusLine(const ComposeProject& project, std::optional<Folder> folder = std::nullopt,
+                               QWidget* parent = nullptr);
+
+    void setProject(const ComposeProject& project, std::optional<Folder> folder);
 
     struct Counts {
         int unhealthy = 0;

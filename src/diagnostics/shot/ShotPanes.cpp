@@ -127,10 +127,14 @@ std::unique_ptr<QWidget> screen(AppStore& store, Category category, bool banner,
             column->addWidget(strip);
     }
     // A card's "Details" leads nowhere here: nothing listens.
-    if (category == Category::projects)
-        column->addWidget(new ProjectsContent(store, detail));
-    else
+    if (category == Category::projects) {
+        auto* projects = new ProjectsContent(store, detail);
+        // A picture is taken once: with the folders as they are, not as they are while being looked at.
+        projects->waitForFolders();
+        column->addWidget(projects);
+    } else {
         column->addWidget(new ContainersContent(store, detail));
+    }
     column->addStretch(1);
     row->addWidget(detail, 1);
     return root;
@@ -144,8 +148,11 @@ std::unique_ptr<QWidget> projectDetail(AppStore& store)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     // "All projects" leads nowhere here: nothing listens.
-    if (!projects.isEmpty())
-        column->addWidget(new ProjectDetailContent(store, named(projects, "atlas-analytics"), page.get()));
+    if (!projects.isEmpty()) {
+        auto* detail = new ProjectDetailContent(store, named(projects, "atlas-analytics"), page.get());
+        detail->waitForFolder();
+        column->addWidget(detail);
+    }
     column->addStretch(1);
     return page;
 }
