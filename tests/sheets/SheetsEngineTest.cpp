@@ -55,6 +55,21 @@ bool consecutiveFrom(const QString& text, int first, int* last = nullptr)
     return !lines.isEmpty();
 }
 
+// A compose file in `folder` with one service, talk, running `script` in the test image; `more` goes
+// under the service as it is.
+void writeCompose(const QString& folder, const QString& script, const QString& more = QString())
+{
+    QFile compose(folder + QStringLiteral("/compose.yaml"));
+    ASSERT_TRUE(compose.open(QIODevice::WriteOnly));
+    compose.write(QStringLiteral("services:\n"
+                                 "  talk:\n"
+                                 "    image: %1\n"
+                                 "    command: [\"sh\", \"-c\", \"%2\"]\n")
+                      .arg(TestSupport::testImage(), script)
+                      .toUtf8() +
+                  more.toUtf8());
+}
+
 bool runCommand(ExecView& view, const QString& command)
 {
     auto* field = view.findChild<QLineEdit*>(QStringLiteral("commandField"));
@@ -146,16 +161,8 @@ TEST(LogsSheetOnEngine, AProjectStartedUnderAnotherNameShowsItsOwnServices)
     const QString folderName = TestSupport::uniqueName(QStringLiteral("logsfolder")).toLower();
     ASSERT_TRUE(QDir(parent.path()).mkdir(folderName));
     const QString folder = parent.filePath(folderName);
-    QFile compose(folder + QStringLiteral("/compose.yaml"));
-    ASSERT_TRUE(compose.open(QIODevice::WriteOnly));
-    compose.write(QStringLiteral("services:\n"
-                                 "  talk:\n"
-                                 "    image: %1\n"
-                                 "    command: [\"sh\", \"-c\", \"echo mark-$$MARK; sleep 1000\"]\n"
-                                 "    environment: [\"MARK=${MARK}\"]\n")
-                      .arg(TestSupport::testImage())
-                      .toUtf8());
-    compose.close();
+    ASSERT_NO_FATAL_FAILURE(writeCompose(folder, QStringLiteral("echo mark-$$MARK; sleep 1000"),
+                                         QStringLiteral("    environment: [\"MARK=${MARK}\"]\n")));
 
     const QString named = TestSupport::uniqueName(QStringLiteral("named")).toLower();
     // Both projects go again whatever becomes of the test.
@@ -192,15 +199,8 @@ TEST(LogsSheetOnEngine, AComposeLogShowsAndSavesWithoutTerminalSequences)
     TestSupport::prepareWidgets();
     TestSupport::RecordingHost host;
     QTemporaryDir folder;
-    QFile compose(folder.filePath(QStringLiteral("compose.yaml")));
-    ASSERT_TRUE(compose.open(QIODevice::WriteOnly));
-    compose.write(QStringLiteral("services:\n"
-                                 "  talk:\n"
-                                 "    image: %1\n"
-                                 "    command: [\"sh\", \"-c\", \"echo first; echo second; sleep 1000\"]\n")
-                      .arg(TestSupport::testImage())
-                      .toUtf8());
-    compose.close();
+    ASSERT_NO_FATAL_FAILURE(
+        writeCompose(folder.path(), QStringLiteral("echo first; echo second; sleep 1000")));
     const QString name = TestSupport::uniqueName(QStringLiteral("escapes")).toLower();
     const auto cleanUp = qScopeGuard([&] {
         docker({"compose", "-p", name, "down", "-t", "1"}, folder.path());
