@@ -103,6 +103,8 @@ ContainersView::ContainersView(AppStore& store, QWidget* parent) : QScrollArea(p
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // No stop of its own for Tab, which goes on to the controls inside; a click still lets keys scroll it.
+    setFocusPolicy(Qt::ClickFocus);
     m_content = new ContainersContent(store, this);
     setWidget(m_content);
 }

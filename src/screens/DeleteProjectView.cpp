@@ -122,6 +122,8 @@ void DeleteProjectView::setPlan(const TeardownPlan& plan)
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // No stop of its own for Tab, which goes on to the controls inside; a click still lets keys scroll it.
+    scroll->setFocusPolicy(Qt::ClickFocus);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     scroll->setWidget(m_content);
     m_body->addWidget(scroll);

@@ -20,6 +20,8 @@ ProjectsView::ProjectsView(AppStore& store, QWidget* parent) : QWidget(parent), 
     m_scroll->setWidgetResizable(true);
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // No stop of its own for Tab, which goes on to the controls inside; a click still lets keys scroll it.
+    m_scroll->setFocusPolicy(Qt::ClickFocus);
     outer->addWidget(m_scroll);
 
     auto* page = new QWidget;

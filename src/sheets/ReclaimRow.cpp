@@ -1,5 +1,6 @@
 #include "sheets/ReclaimRow.h"
 
+#include "app/design/FocusRing.h"
 #include "app/design/Symbols.h"
 #include "app/design/TextStyle.h"
 #include "app/design/Vosk.h"
@@ -89,10 +90,8 @@ void ReclaimRow::setOn(bool on)
 void ReclaimRow::paintEvent(QPaintEvent*)
 {
     // The row draws nothing of its own but the keyboard focus; its parts draw themselves.
-    if (!hasFocus())
+    if (!FocusRing::shows(this))
         return;
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(Vosk::ion.color(), 1));
-    painter.drawPath(Vosk::roundedRect(Vosk::hairlineRect(rect()), Vosk::controlRadius));
+    FocusRing::paint(painter, QRectF(rect()), Vosk::controlRadius);
 }

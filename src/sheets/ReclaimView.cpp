@@ -48,6 +48,8 @@ ReclaimView::ReclaimView(AppStore& store, std::optional<ComposeProject> project,
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // No stop of its own for Tab, which goes on to the controls inside; a click still lets keys scroll it.
+    scroll->setFocusPolicy(Qt::ClickFocus);
     scroll->setWidget(m_content);
 
     m_body = new QStackedWidget(this);

@@ -3,6 +3,26 @@
 #include "app/parts/Alert.h"
 
 #include <QDialog>
+#include <QLineEdit>
+
+namespace {
+
+// A sheet opens ready for typing, in its first empty field in the order Tab visits them; a sheet
+// without one keeps the focus it chose itself.
+void focusFirstEmptyField(QDialog* sheet)
+{
+    for (QWidget* widget = sheet->nextInFocusChain(); widget && widget != sheet;
+         widget = widget->nextInFocusChain()) {
+        auto* field = qobject_cast<QLineEdit*>(widget);
+        if (field && field->text().isEmpty() && !field->isReadOnly() && field->isEnabled() &&
+            field->isVisibleTo(sheet) && (field->focusPolicy() & Qt::TabFocus)) {
+            field->setFocus();
+            return;
+        }
+    }
+}
+
+} // namespace
 
 namespace SheetHost {
 
@@ -14,6 +34,7 @@ QDialog* open(QWidget* over, QDialog* sheet)
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->setWindowModality(Qt::WindowModal);
     sheet->open();
+    focusFirstEmptyField(sheet);
     return sheet;
 }
 

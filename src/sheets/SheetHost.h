@@ -12,7 +12,8 @@ class QWidget;
 // no child process a sheet runs, with it.
 namespace SheetHost {
 
-// Shows `sheet` over the window of `over` and returns it (for the caller to keep a QPointer).
+// Shows `sheet` over the window of `over`, with the focus in its first empty text field, and returns
+// it (for the caller to keep a QPointer).
 QDialog* open(QWidget* over, QDialog* sheet);
 
 template <typename Sheet>

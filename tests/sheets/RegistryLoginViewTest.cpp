@@ -84,6 +84,19 @@ TEST_F(LoginSheet, WhatIsTypedGoesToTheClientAsTypedAndTheFormWaitsMeanwhile)
     EXPECT_TRUE(sheet->isVisible());
 }
 
+TEST_F(LoginSheet, OpensWithTheFocusInItsFirstEmptyField)
+{
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+    EXPECT_TRUE(part<QLineEdit>(sheet, "serverField")->hasFocus());
+
+    // A field already filled is passed over.
+    auto* second = new RegistryLoginView(*store);
+    second->findChild<QLineEdit*>("serverField")->setText("ghcr.io");
+    SheetHost::open(host.get(), second);
+    EXPECT_EQ(second->focusWidget(), second->findChild<QLineEdit*>("usernameField"));
+    second->reject();
+}
+
 TEST_F(LoginSheet, TheHeaderNamesTheShownRuntimeOnlyWhenThereIsOne)
 {
     auto* runtime = part<VoskLabel>(sheet, "runtimeLabel");

@@ -1,5 +1,6 @@
 #include "app/design/PreviewChrome.h"
 
+#include "app/design/FocusRing.h"
 #include "app/design/Symbols.h"
 #include "app/design/Vosk.h"
 
@@ -56,6 +57,8 @@ void EllipsisMenuButton::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     Symbols::paint(painter, QStringLiteral("ellipsis"), QRectF(rect()), symbolSize, Vosk::muted.color());
+    if (FocusRing::shows(this))
+        FocusRing::paint(painter, QRectF(rect()), Vosk::controlRadius);
 }
 
 void EllipsisMenuButton::mousePressEvent(QMouseEvent* event)

@@ -1,5 +1,6 @@
 #include "app/design/SegmentedControl.h"
 
+#include "app/design/FocusRing.h"
 #include "app/design/Symbols.h"
 #include "app/design/TextStyle.h"
 #include "app/design/Vosk.h"
@@ -117,11 +118,6 @@ void SegmentedControl::paintEvent(QPaintEvent*)
             painter.fillPath(Vosk::roundedRect(box, Vosk::controlRadius - inset), Vosk::card.color());
             painter.setPen(QPen(Vosk::line.color(), 1));
             painter.drawPath(Vosk::roundedRect(Vosk::hairlineRect(box), Vosk::controlRadius - inset));
-            if (hasFocus()) {
-                painter.setPen(QPen(Vosk::ion.color(), 1.5));
-                painter.drawPath(
-                    Vosk::roundedRect(box.adjusted(0.75, 0.75, -0.75, -0.75), Vosk::controlRadius - inset));
-            }
         }
         const Segment& segment = m_segments.at(i);
         const QColor ink = chosen ? Vosk::ink.color() : Vosk::muted.color();
@@ -138,4 +134,6 @@ void SegmentedControl::paintEvent(QPaintEvent*)
         painter.drawText(QRectF(x, box.top(), titleWidth + 1, box.height()),
                          Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, segment.title);
     }
+    if (FocusRing::shows(this))
+        FocusRing::paint(painter, bounds, Vosk::controlRadius);
 }

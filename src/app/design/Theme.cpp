@@ -1,9 +1,10 @@
 #include "app/design/Theme.h"
 
 #include "app/design/DesktopColorScheme.h"
+#include "app/design/FocusRing.h"
+#include "app/design/VoskStyle.h"
 
 #include <QApplication>
-#include <QStyleFactory>
 #include <QToolTip>
 #include <QWidget>
 
@@ -31,7 +32,9 @@ void Theme::install(bool followDesktop)
 {
     if (!m_installed) {
         m_installed = true;
-        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        QApplication::setStyle(new VoskStyle);
+        if (auto* application = qobject_cast<QApplication*>(QCoreApplication::instance()))
+            FocusRing::install(*application);
     }
     if (followDesktop && !m_desktop && qApp) {
         // Owned by the application object, so its bus connection ends with the application.

@@ -21,9 +21,9 @@ public:
     // The look tokens resolve to now; safe to read from any thread.
     static Look currentLook();
 
-    // Puts the whole application on the Fusion style with this theme's palette and, when asked, starts
-    // following the desktop's colour-scheme preference. Needs the QApplication; later calls only
-    // re-apply the palette.
+    // Puts the whole application on the design's style (Fusion with the design's focus ring and check
+    // boxes) with this theme's palette and, when asked, starts following the desktop's colour-scheme
+    // preference. Needs the QApplication; later calls only re-apply the palette.
     void install(bool followDesktop = true);
 
     Appearance appearance() const { return m_appearance; }

@@ -1,11 +1,11 @@
 #include "app/design/VoskButton.h"
 
 #include "app/design/EasedValue.h"
+#include "app/design/FocusRing.h"
 #include "app/design/Symbols.h"
 #include "app/design/TextStyle.h"
 #include "app/design/Vosk.h"
 
-#include <QFocusEvent>
 #include <QFontMetricsF>
 #include <QPainter>
 
@@ -67,18 +67,6 @@ QSize VoskButton::sizeHint() const
     return {int(std::ceil(size.width())), int(std::ceil(size.height()))};
 }
 
-void VoskButton::focusInEvent(QFocusEvent* event)
-{
-    m_keyboardFocus = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
-    QAbstractButton::focusInEvent(event);
-}
-
-void VoskButton::focusOutEvent(QFocusEvent* event)
-{
-    m_keyboardFocus = false;
-    QAbstractButton::focusOutEvent(event);
-}
-
 void VoskButton::paintEvent(QPaintEvent*)
 {
     // The press animation follows the down state however it was set (mouse, keyboard, setDown).
@@ -105,10 +93,8 @@ void VoskButton::paintEvent(QPaintEvent*)
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(Vosk::roundedRect(Vosk::hairlineRect(bounds), Vosk::controlRadius - 0.5));
     }
-    if (m_keyboardFocus && hasFocus()) {
-        painter.setPen(QPen(Vosk::ion.color(), 1.5));
-        painter.drawPath(Vosk::roundedRect(bounds.adjusted(0.75, 0.75, -0.75, -0.75), Vosk::controlRadius));
-    }
+    if (FocusRing::shows(this))
+        FocusRing::paint(painter, bounds, Vosk::controlRadius);
 
     // The label block (text and symbol) sits centred.
     const QColor ink = colors.text->color();

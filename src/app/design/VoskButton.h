@@ -7,7 +7,8 @@
 class EasedValue;
 
 // A push button painted in `VoskButtonStyle`: its label in Inter Medium 12, optionally with a symbol
-// before or after it. Disabled it fades to 38 %; pressed it darkens and shrinks a little.
+// before or after it. Disabled it fades to 38 %; pressed it darkens and shrinks a little; focused from
+// the keyboard it wears the focus ring.
 class VoskButton : public QAbstractButton {
     Q_OBJECT
 
@@ -28,8 +29,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     QSizeF labelSize() const;
@@ -40,5 +39,4 @@ private:
     double m_symbolSize = 0;
     double m_symbolSpacing = 0;
     EasedValue* m_press;
-    bool m_keyboardFocus = false;
 };

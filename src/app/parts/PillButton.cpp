@@ -1,5 +1,6 @@
 #include "app/parts/PillButton.h"
 
+#include "app/design/FocusRing.h"
 #include "app/design/Symbols.h"
 #include "app/design/TextStyle.h"
 #include "app/design/Vosk.h"
@@ -52,10 +53,8 @@ void PillButton::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF box(rect());
     painter.fillPath(Vosk::roundedRect(box, Vosk::controlRadius), Vosk::pillFill.color());
-    if (hasFocus()) {
-        painter.setPen(QPen(Vosk::ion.color(), 1));
-        painter.drawPath(Vosk::roundedRect(Vosk::hairlineRect(box), Vosk::controlRadius - 0.5));
-    }
+    if (FocusRing::shows(this))
+        FocusRing::paint(painter, box, Vosk::controlRadius);
     const QColor ink = m_ink->color();
     painter.setPen(ink);
     painter.setFont(font());

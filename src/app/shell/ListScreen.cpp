@@ -16,6 +16,8 @@ ListScreen::ListScreen(AppStore& store, Category category, const QString& cardNa
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // No stop of its own for Tab, which goes on to the controls inside; a click still lets keys scroll it.
+    scroll->setFocusPolicy(Qt::ClickFocus);
     outer->addWidget(scroll);
 
     m_content = new QWidget(scroll);

@@ -163,6 +163,8 @@ MenuBarView::MenuBarView(AppStore& store, ToolchainStore& toolchain, QWidget* pa
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // No stop of its own for Tab, which goes on to the controls inside; a click still lets keys scroll it.
+    m_scroll->setFocusPolicy(Qt::ClickFocus);
     auto* list = new QWidget(m_scroll);
     m_list = list;
     auto* lines = new QVBoxLayout(list);

@@ -1,6 +1,7 @@
 #include "app/shell/NavItem.h"
 
 #include "app/design/EasedValue.h"
+#include "app/design/FocusRing.h"
 #include "app/design/Symbols.h"
 #include "app/design/TextStyle.h"
 #include "app/design/Vosk.h"
@@ -11,6 +12,7 @@
 namespace {
 
 constexpr int hoverMillis = 160;
+constexpr double rowRadius = 10;
 constexpr double padding = 10;
 constexpr double iconBox = 16;
 constexpr double spacing = 9;
@@ -75,9 +77,11 @@ void NavItem::paintEvent(QPaintEvent*)
     if (!m_selected)
         fill.setAlphaF(0.5 * std::clamp(m_hover->value(), 0.0, 1.0));
     if (fill.alpha() > 0)
-        painter.fillPath(Vosk::roundedRect(row, 10), fill);
+        painter.fillPath(Vosk::roundedRect(row, rowRadius), fill);
     if (m_selected)
         painter.fillPath(Vosk::roundedRect(QRectF(0, (height() - 14) / 2.0, 3, 14), 2), Vosk::ion.color());
+    if (FocusRing::shows(this))
+        FocusRing::paint(painter, row, rowRadius);
 
     double x = row.left() + padding;
     Symbols::paint(painter, symbolName(m_category), QRectF(x, 0, iconBox, height()), 13, Vosk::ink.color());

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDBusVariant>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QStyle>
 #include <QWidget>
 
@@ -149,7 +150,10 @@ TEST_F(ThemeTest, ChangingTheLookRebuildsThePaletteAndRepaintsShownWidgets)
     EXPECT_EQ(swatch.grab().toImage().pixelColor(10, 10), QColor(0x102249));
     EXPECT_EQ(QApplication::palette().color(QPalette::Window), QColor(0x0A1B3D));
     EXPECT_EQ(QApplication::palette().color(QPalette::WindowText), QColor(0xF5F1E9));
-    EXPECT_EQ(QApplication::style()->name().toLower(), "fusion");
+    // The design's style is Fusion underneath.
+    const auto* style = qobject_cast<const QProxyStyle*>(QApplication::style());
+    ASSERT_NE(style, nullptr);
+    EXPECT_EQ(style->baseStyle()->name().toLower(), "fusion");
 }
 
 TEST_F(ThemeTest, TellsListenersOnlyWhenTheLookReallyChanges)

@@ -1,0 +1,108 @@
+#include "app/design/VoskStyle.h"
+
+#include "app/design/FocusRing.h"
+#include "app/design/Vosk.h"
+
+#include <QPainter>
+#include <QStyleFactory>
+#include <QStyleOption>
+
+#include <algorithm>
+
+namespace {
+
+// Fusion outlines whatever has the focus in its highlight colour, a click's focus included; the
+// design's ring takes that place, so the base style is told nothing of the focus.
+template <typename Option>
+Option withoutFocus(const Option& option)
+{
+    Option copy = option;
+    copy.state &= ~(QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange);
+    return copy;
+}
+
+// Fusion's fields and pickers round their corners less than the design's controls.
+constexpr double fieldRadius = 3;
+
+} // namespace
+
+VoskStyle::VoskStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion")))
+{
+}
+
+void VoskStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                              const QWidget* widget) const
+{
+    switch (element) {
+    case PE_FrameFocusRect:
+        if (FocusRing::shows(*option))
+            FocusRing::paint(*painter, QRectF(option->rect), Vosk::controlRadius);
+        return;
+    case PE_FrameLineEdit:
+        if (const auto* frame = qstyleoption_cast<const QStyleOptionFrame*>(option)) {
+            const QStyleOptionFrame plain = withoutFocus(*frame);
+            QProxyStyle::drawPrimitive(element, &plain, painter, widget);
+            if (FocusRing::shows(*option))
+                FocusRing::paint(*painter, QRectF(option->rect), fieldRadius);
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    QProxyStyle::drawPrimitive(element, option, painter, widget);
+}
+
+void VoskStyle::drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                            const QWidget* widget) const
+{
+    // Both are drawn without the focus, then wear the ring round the whole control.
+    if (element == CE_PushButton) {
+        if (const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option)) {
+            const QStyleOptionButton plain = withoutFocus(*button);
+            QProxyStyle::drawControl(element, &plain, painter, widget);
+            if (FocusRing::shows(*option))
+                FocusRing::paint(*painter, QRectF(option->rect), fieldRadius);
+            return;
+        }
+    }
+    if (element == CE_CheckBox) {
+        if (const auto* box = qstyleoption_cast<const QStyleOptionButton*>(option)) {
+            const QStyleOptionButton plain = withoutFocus(*box);
+            QProxyStyle::drawControl(element, &plain, painter, widget);
+            if (FocusRing::shows(*option)) {
+                // Round the box and its label together, not round the label alone.
+                const QRect indicator = subElementRect(SE_CheckBoxIndicator, option, widget);
+                const QRect label = subElementRect(SE_CheckBoxFocusRect, option, widget);
+                const QRect ring = (indicator | label).adjusted(-3, -3, 3, 3) & option->rect;
+                FocusRing::paint(*painter, QRectF(ring), Vosk::controlRadius);
+            }
+            return;
+        }
+    }
+    QProxyStyle::drawControl(element, option, painter, widget);
+}
+
+void VoskStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                                   QPainter* painter, const QWidget* widget) const
+{
+    switch (control) {
+    case CC_ComboBox:
+        if (const auto* box = qstyleoption_cast<const QStyleOptionComboBox*>(option)) {
+            const QStyleOptionComboBox plain = withoutFocus(*box);
+            QProxyStyle::drawComplexControl(control, &plain, painter, widget);
+            if (FocusRing::shows(*option))
+                FocusRing::paint(*painter, QRectF(option->rect), fieldRadius);
+            return;
+        }
+        break;
+    case CC_ToolButton:
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+        if (FocusRing::shows(*option))
+            FocusRing::paint(*painter, QRectF(option->rect), Vosk::controlRadius);
+        return;
+    default:
+        break;
+    }
+    QProxyStyle::drawComplexControl(control, option, painter, widget);
+}

@@ -1,0 +1,146 @@
+// Keyboard focus, on the design's own controls and on the standard ones the design's style draws.
+#include "app/design/Fonts.h"
+#include "app/design/PreviewChrome.h"
+#include "app/design/SegmentedControl.h"
+#include "app/design/Theme.h"
+#include "app/design/Vosk.h"
+#include "app/design/VoskButton.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+using Variant = VoskButtonStyle::Variant;
+
+bool accentIn(const QImage& image, const QRect& area)
+{
+    const QColor ion = Vosk::ion.color();
+    const QRect inside = area & image.rect();
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x) {
+            const QColor seen = image.pixelColor(x, y);
+            if (std::abs(seen.red() - ion.red()) <= 12 && std::abs(seen.green() - ion.green()) <= 12 &&
+                std::abs(seen.blue() - ion.blue()) <= 12)
+                return true;
+        }
+    return false;
+}
+
+// The band along a control's leading edge, half way down, where the ring runs.
+QRect leadingEdge(const QImage& image)
+{
+    return {0, image.height() / 2 - 1, 4, 3};
+}
+
+bool ringed(QWidget* control)
+{
+    const QImage image = control->grab().toImage();
+    return accentIn(image, leadingEdge(image));
+}
+
+class Focus : public testing::TestWithParam<Appearance> {
+protected:
+    static void SetUpTestSuite()
+    {
+        registerBundledFonts();
+        Theme::instance().install(false);
+    }
+    void SetUp() override { Theme::instance().setAppearance(GetParam()); }
+    void TearDown() override { Theme::instance().setAppearance(Appearance::automatic); }
+};
+
+TEST_P(Focus, TabShowsTheRingOnEveryControlAndAClickPutsItAway)
+{
+    QWidget window;
+    auto* column = new QVBoxLayout(&window);
+    // The focus starts here, put there with the mouse.
+    auto* start = new QLineEdit;
+    auto* field = new QLineEdit;
+    auto* picker = new QComboBox;
+    picker->addItems({"Last 300", "Everything"});
+    auto* segments = new SegmentedControl({{"sun.max", "Light"}, {"moon", "Dark"}});
+    const QList<QWidget*> controls = {
+        new VoskButton("Stop", Variant::quiet),
+        new VoskButton("Pull", Variant::accent),
+        new VoskButton("Dismiss", Variant::ghost),
+        new EllipsisMenuButton,
+        segments,
+        field,
+        new QCheckBox("Show tray icon"),
+        picker,
+        new QPushButton("Quit"),
+    };
+    column->addWidget(start);
+    for (QWidget* control : controls)
+        column->addWidget(control, 0, Qt::AlignLeft);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::mouseClick(start, Qt::LeftButton);
+    ASSERT_TRUE(start->hasFocus());
+    EXPECT_FALSE(ringed(start));
+
+    QList<QImage> rings;
+    for (QWidget* control : controls) {
+        const QImage rest = control->grab().toImage();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_TRUE(control->hasFocus()) << control->metaObject()->className();
+        const QImage ring = control->grab().toImage();
+        const QRect edge = leadingEdge(ring);
+        EXPECT_NE(rest.copy(edge), ring.copy(edge)) << control->metaObject()->className();
+        EXPECT_TRUE(accentIn(ring, edge)) << control->metaObject()->className();
+        rings << ring;
+    }
+
+    // A click takes the ring away: from a field it gives the focus to, and from a control that keeps
+    // the focus it had.
+    QTest::mouseClick(field, Qt::LeftButton);
+    ASSERT_TRUE(field->hasFocus());
+    EXPECT_FALSE(ringed(field));
+    QTest::keyClick(field, Qt::Key_Backtab);
+    ASSERT_TRUE(segments->hasFocus());
+    EXPECT_TRUE(ringed(segments));
+    QTest::mouseClick(&window, Qt::LeftButton, {}, QPoint(window.width() - 2, window.height() - 2));
+    ASSERT_TRUE(segments->hasFocus());
+    EXPECT_FALSE(ringed(segments));
+
+    // For eyes: every control as Tab finds it, in this look.
+    int height = 0;
+    int width = 0;
+    for (const QImage& ring : rings) {
+        height += ring.height() + 8;
+        width = std::max(width, ring.width());
+    }
+    QImage sheet(width + 16, height + 8, QImage::Format_ARGB32);
+    sheet.fill(Vosk::page.color());
+    QPainter painter(&sheet);
+    int y = 8;
+    for (const QImage& ring : rings) {
+        painter.drawImage(8, y, ring);
+        y += ring.height() + 8;
+    }
+    painter.end();
+    const QDir dir(QStringLiteral(VOSKEL_GALLERY_DIR));
+    ASSERT_TRUE(dir.mkpath("."));
+    EXPECT_TRUE(sheet.save(dir.filePath(QStringLiteral("design-focus-%1.png").arg(rawValue(GetParam())))));
+}
+
+INSTANTIATE_TEST_SUITE_P(Looks, Focus, testing::Values(Appearance::light, Appearance::dark),
+                         [](const testing::TestParamInfo<Appearance>& info) {
+                             return rawValue(info.param).toStdString();
+                         });
+
+} // namespace
