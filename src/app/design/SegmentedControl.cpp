@@ -112,11 +112,16 @@ void SegmentedControl::paintEvent(QPaintEvent*)
     const double width = count() > 0 ? inner.width() / count() : 0;
     const QFontMetricsF metrics(font());
     for (int i = 0; i < count(); ++i) {
-        const QRectF box(inner.left() + i * width, inner.top(), width, inner.height());
+        // Whole-pixel edges keep the chosen segment's outline sharp.
+        const double left = std::round(inner.left() + i * width);
+        const double right = std::round(inner.left() + (i + 1) * width);
+        const QRectF box(left, inner.top(), right - left, inner.height());
         const bool chosen = i == m_current;
         if (chosen) {
+            // Outlined in the muted colour: the card fill alone hardly differs from the track in the
+            // dark look.
             painter.fillPath(Vosk::roundedRect(box, Vosk::controlRadius - inset), Vosk::card.color());
-            painter.setPen(QPen(Vosk::line.color(), 1));
+            painter.setPen(QPen(Vosk::muted.color(), 1));
             painter.drawPath(Vosk::roundedRect(Vosk::hairlineRect(box), Vosk::controlRadius - inset));
         }
         const Segment& segment = m_segments.at(i);

@@ -1,7 +1,9 @@
 #include "app/design/VoskStyle.h"
 
 #include "app/design/FocusRing.h"
+#include "app/design/Symbols.h"
 #include "app/design/Vosk.h"
+#include "app/design/VoskButtonStyle.h"
 
 #include <QPainter>
 #include <QStyleFactory>
@@ -38,6 +40,17 @@ void VoskStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* opti
         if (FocusRing::shows(*option))
             FocusRing::paint(*painter, QRectF(option->rect), Vosk::controlRadius);
         return;
+    case PE_IndicatorCheckBox: {
+        const bool on = option->state.testFlag(State_On);
+        painter->save();
+        if (!option->state.testFlag(State_Enabled))
+            painter->setOpacity(painter->opacity() * VoskButtonStyle::disabledOpacity);
+        const QRectF box(option->rect);
+        Symbols::paint(*painter, on ? QStringLiteral("checkmark.square.fill") : QStringLiteral("square"), box,
+                       std::min(box.width(), box.height()), (on ? Vosk::ion : Vosk::muted).color());
+        painter->restore();
+        return;
+    }
     case PE_FrameLineEdit:
         if (const auto* frame = qstyleoption_cast<const QStyleOptionFrame*>(option)) {
             const QStyleOptionFrame plain = withoutFocus(*frame);
@@ -68,15 +81,16 @@ void VoskStyle::drawControl(ControlElement element, const QStyleOption* option, 
     }
     if (element == CE_CheckBox) {
         if (const auto* box = qstyleoption_cast<const QStyleOptionButton*>(option)) {
-            const QStyleOptionButton plain = withoutFocus(*box);
-            QProxyStyle::drawControl(element, &plain, painter, widget);
             if (FocusRing::shows(*option)) {
-                // Round the box and its label together, not round the label alone.
+                // Round the box and its label together, not round the label alone. The box sits on
+                // the control's edge, so it is drawn over the ring rather than under it.
                 const QRect indicator = subElementRect(SE_CheckBoxIndicator, option, widget);
                 const QRect label = subElementRect(SE_CheckBoxFocusRect, option, widget);
                 const QRect ring = (indicator | label).adjusted(-3, -3, 3, 3) & option->rect;
                 FocusRing::paint(*painter, QRectF(ring), Vosk::controlRadius);
             }
+            const QStyleOptionButton plain = withoutFocus(*box);
+            QProxyStyle::drawControl(element, &plain, painter, widget);
             return;
         }
     }

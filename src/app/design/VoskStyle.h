@@ -4,7 +4,8 @@
 
 // The application's style: Fusion, with the design's keyboard focus ring on the standard controls
 // (fields, pickers, check boxes, push and tool buttons) in place of Fusion's faint outline, shown
-// only for focus that came from the keyboard.
+// only for focus that came from the keyboard; and check boxes drawn as the design's square symbols,
+// outlined in the muted colour, so an unchecked one reads in both looks.
 class VoskStyle : public QProxyStyle {
     Q_OBJECT
 

@@ -1,4 +1,5 @@
-// Keyboard focus, on the design's own controls and on the standard ones the design's style draws.
+// Keyboard focus and the dark look's outlines, on the design's own controls and on the standard ones
+// the design's style draws.
 #include "app/design/Fonts.h"
 #include "app/design/PreviewChrome.h"
 #include "app/design/SegmentedControl.h"
@@ -13,6 +14,8 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -24,6 +27,33 @@
 namespace {
 
 using Variant = VoskButtonStyle::Variant;
+
+double luminance(const QColor& color)
+{
+    const auto linear = [](double c) {
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
+}
+
+// How far apart two colours read, from 1 (the same) to 21 (black on white).
+double contrast(const QColor& a, const QColor& b)
+{
+    const double first = luminance(a);
+    const double second = luminance(b);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
+}
+
+// The strongest contrast against `ground` of any pixel in `area`.
+double strongest(const QImage& image, const QRect& area, const QColor& ground)
+{
+    double best = 1;
+    const QRect inside = area & image.rect();
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            best = std::max(best, contrast(image.pixelColor(x, y), ground));
+    return best;
+}
 
 bool accentIn(const QImage& image, const QRect& area)
 {
@@ -136,6 +166,28 @@ TEST_P(Focus, TabShowsTheRingOnEveryControlAndAClickPutsItAway)
     const QDir dir(QStringLiteral(VOSKEL_GALLERY_DIR));
     ASSERT_TRUE(dir.mkpath("."));
     EXPECT_TRUE(sheet.save(dir.filePath(QStringLiteral("design-focus-%1.png").arg(rawValue(GetParam())))));
+}
+
+TEST_P(Focus, AnUncheckedBoxAndTheChosenSegmentStandOutFromTheirGround)
+{
+    QCheckBox box("Open Voskel at login");
+    box.resize(box.sizeHint());
+    QImage image(box.size(), QImage::Format_ARGB32);
+    image.fill(Vosk::page.color());
+    box.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    QStyleOptionButton option;
+    option.initFrom(&box);
+    const QRect indicator = box.style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, &box);
+    EXPECT_GE(strongest(image, indicator, Vosk::page.color()), 3.0);
+
+    SegmentedControl segments({{"circle.lefthalf.filled", "Auto"}, {"sun.max", "Light"}, {"moon", "Dark"}});
+    segments.setCurrentIndex(2);
+    segments.resize(segments.sizeHint());
+    const QImage picture = segments.grab().toImage();
+    // The chosen segment's outline, across the control's middle, against the track beside it.
+    const int boundary = segments.width() * 2 / 3;
+    EXPECT_GE(strongest(picture, QRect(boundary - 1, picture.height() / 2, 4, 1), Vosk::control.color()),
+              3.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Looks, Focus, testing::Values(Appearance::light, Appearance::dark),
