@@ -31,7 +31,7 @@ font_sources=(
 # src/app/design/Symbols.cpp; a test checks that every name there has its file).
 icon_names=(
     arrow-clockwise arrow-down-circle arrow-repeat arrow-up-right box-seam check-square-fill
-    chevron-left chevron-right circle-half copy cpu database-check device-hdd disc
+    chevron-down chevron-left chevron-right circle-half copy cpu database-check device-hdd disc
     exclamation-circle exclamation-triangle filter-circle hdd memory moon plus-lg square stack sun
     three-dots trash3
 )

@@ -26,6 +26,7 @@ constexpr Entry table[] = {
     {"arrow.triangle.2.circlepath", "arrow-repeat"},
     {"arrow.up.right", "arrow-up-right"},
     {"checkmark.square.fill", "check-square-fill"},
+    {"chevron.down", "chevron-down"},
     {"chevron.left", "chevron-left"},
     {"chevron.right", "chevron-right"},
     {"circle.lefthalf.filled", "circle-half"},

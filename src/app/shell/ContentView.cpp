@@ -1,6 +1,7 @@
 #include "app/shell/ContentView.h"
 
 #include "app/design/BusyIndicator.h"
+#include "app/design/PullDownButton.h"
 #include "app/design/Symbols.h"
 #include "app/design/TextStyle.h"
 #include "app/design/Vosk.h"
@@ -21,7 +22,6 @@
 #include <QMenuBar>
 #include <QSplitter>
 #include <QToolBar>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -113,12 +113,8 @@ void ContentView::buildToolbar()
     refresh->setToolTip(QStringLiteral("Refresh now"));
     bar->widgetForAction(refresh)->setObjectName(QStringLiteral("refreshButton"));
 
-    m_addProject = new QToolButton(bar);
+    m_addProject = new PullDownButton(QStringLiteral("plus"), QStringLiteral("Add project"), bar);
     m_addProject->setObjectName(QStringLiteral("addProjectButton"));
-    m_addProject->setText(QStringLiteral("Add project"));
-    m_addProject->setIcon(Symbols::icon(QStringLiteral("plus"), Vosk::ink));
-    m_addProject->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_addProject->setPopupMode(QToolButton::InstantPopup);
     m_addProject->setToolTip(QStringLiteral("Add a project from a folder, or clone one"));
     auto* menu = new QMenu(m_addProject);
     menu->setObjectName(QStringLiteral("addProjectMenu"));

@@ -10,8 +10,8 @@ class AppStore;
 class Banner;
 class BusyIndicator;
 class Preferences;
+class PullDownButton;
 class QLineEdit;
-class QToolButton;
 class QVBoxLayout;
 class RuntimePicker;
 class Sidebar;
@@ -74,7 +74,7 @@ private:
     QVBoxLayout* m_detailLayout;
     QPointer<QWidget> m_detail;
     RuntimePicker* m_picker = nullptr;
-    QToolButton* m_addProject = nullptr;
+    PullDownButton* m_addProject = nullptr;
     QAction* m_addProjectItem = nullptr;
     BusyIndicator* m_busy = nullptr;
     QAction* m_busyItem = nullptr;

@@ -1,5 +1,6 @@
 #include "app/design/Fonts.h"
 #include "app/design/PreviewChrome.h"
+#include "app/design/PullDownButton.h"
 #include "app/design/RunRing.h"
 #include "app/design/TextStyle.h"
 #include "app/design/Theme.h"
@@ -21,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 
@@ -181,6 +183,35 @@ TEST_F(Controls, ALabelInsideAButtonPaintsInItsOwnInk)
         for (int x = 0; x < image.width() && !inked; ++x)
             inked = near(image.pixelColor(x, y), Vosk::errInk.color(), 8);
     EXPECT_TRUE(inked);
+}
+
+TEST_F(Controls, APullDownIsDrawnPressedOnlyWhileItsMenuIsOpen)
+{
+    QWidget window;
+    auto* button = new PullDownButton("plus", "Add project", &window);
+    auto* menu = new QMenu(button);
+    menu->addAction("From a folder…");
+    button->setMenu(menu);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QImage rest = button->grab().toImage();
+
+    // The press opens the menu and returns at once; Escape, a click elsewhere or a chosen entry all
+    // close it, and the button never sees the release of the press that opened it.
+    for (const auto& close : std::initializer_list<std::function<void()>>{
+             [&] { QTest::keyClick(menu, Qt::Key_Escape); }, [&] { menu->hide(); },
+             [&] {
+                 menu->actions().first()->trigger();
+                 menu->hide();
+             }}) {
+        QTest::mousePress(button, Qt::LeftButton, {}, QPoint(10, 10));
+        ASSERT_TRUE(menu->isVisible());
+        EXPECT_NE(button->grab().toImage(), rest);
+        close();
+        ASSERT_FALSE(menu->isVisible());
+        EXPECT_FALSE(button->menuOpen());
+        EXPECT_EQ(button->grab().toImage(), rest);
+    }
 }
 
 TEST_F(Controls, BadgesShowTheirTextInCapitals)

@@ -2,6 +2,7 @@
 // the design's style draws.
 #include "app/design/Fonts.h"
 #include "app/design/PreviewChrome.h"
+#include "app/design/PullDownButton.h"
 #include "app/design/SegmentedControl.h"
 #include "app/design/Theme.h"
 #include "app/design/Vosk.h"
@@ -106,6 +107,7 @@ TEST_P(Focus, TabShowsTheRingOnEveryControlAndAClickPutsItAway)
         new VoskButton("Stop", Variant::quiet),
         new VoskButton("Pull", Variant::accent),
         new VoskButton("Dismiss", Variant::ghost),
+        new PullDownButton("plus", "Add project"),
         new EllipsisMenuButton,
         segments,
         field,

@@ -2,6 +2,7 @@
 
 #include "app/design/BusyIndicator.h"
 #include "app/design/Divider.h"
+#include "app/design/PullDownButton.h"
 #include "app/design/Theme.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
@@ -34,7 +35,6 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -128,7 +128,7 @@ TEST(ContentView, AddProjectOnlyOnProjectsAndANewScreenPerSection)
     Fixture f;
     ContentView window(f.store, f.toolchain, f.preferences);
     window.show();
-    auto* add = window.findChild<QToolButton*>("addProjectButton");
+    auto* add = window.findChild<PullDownButton*>("addProjectButton");
     settle();
     ASSERT_NE(add, nullptr);
     struct Row {
