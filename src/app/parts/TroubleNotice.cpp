@@ -20,8 +20,10 @@ TroubleNotice::TroubleNotice(const Container& c, const std::optional<Runtime>& r
     // A service or container name can run longer than the card; it breaks inside itself to wrap.
     m_message->setBreakLongRuns(true);
     m_message->setMaximumLines(2);
+    m_message->setObjectName(QStringLiteral("troubleMessage"));
     m_message->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    row->addWidget(m_message, 1);
+    // The label draws from its top; held to the height of its lines it sits centred on the button.
+    row->addWidget(m_message, 1, Qt::AlignVCenter);
     m_button = new VoskButton(QStringLiteral("View logs"), VoskButtonStyle::Variant::danger, std::nullopt, this);
     m_button->setObjectName(QStringLiteral("viewLogsButton"));
     row->addWidget(m_button, 0, Qt::AlignVCenter);

@@ -154,6 +154,40 @@ TEST_F(CardParts, ALongServiceNameStaysInsideItsCardOnChipAndNotice)
     EXPECT_LE(notice->findChild<QWidget*>("viewLogsButton")->geometry().right(), notice->width());
 }
 
+TEST_F(CardParts, ANoticesMessageSitsCentredOnItsButtonOnOneLineOrTwo)
+{
+    for (const QString& service : {QStringLiteral("web"), "svc-" + QString(60, u'x')}) {
+        QWidget card;
+        card.setFixedWidth(300);
+        auto* column = new QVBoxLayout(&card);
+        auto* notice =
+            new TroubleNotice(container("exited", "Exited (1) 1 minute ago", service), std::nullopt, false);
+        column->addWidget(notice);
+        card.show();
+        QCoreApplication::processEvents();
+
+        // Where the message's ink is, left of the button.
+        const QImage image = notice->grab().toImage();
+        const QRect button = notice->findChild<QWidget*>("viewLogsButton")->geometry();
+        const QColor ink = Vosk::errInk.color();
+        int top = image.height();
+        int bottom = -1;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 8; x < button.left() - 4; ++x) {
+                const QColor seen = image.pixelColor(x, y);
+                if (std::abs(seen.red() - ink.red()) + std::abs(seen.green() - ink.green()) +
+                        std::abs(seen.blue() - ink.blue()) <
+                    90) {
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+            }
+        ASSERT_GE(bottom, top) << service.toStdString();
+        EXPECT_NEAR((top + bottom) / 2.0, (button.top() + button.bottom()) / 2.0, 1.5)
+            << service.toStdString();
+    }
+}
+
 TEST_F(CardParts, AChipIsNamedByItsServiceAndToldWithItsStatus)
 {
     ContainerChip chip(container("exited", "Exited (137) 1 minute ago", "db"));
