@@ -187,7 +187,7 @@ void CloneProjectView::follow()
 {
     const std::optional<QString> into = target();
     m_into->setPlainText(Platform::abbreviatingHome(into.value_or(parentFolder())));
-    m_into->setToolTip(into.value_or(parentFolder()).toHtmlEscaped());
+    m_into->setToolTip(Vosk::toolTip(into.value_or(parentFolder())));
     const std::optional<QString> refused = refusal();
     m_note->setPlainText(refused.value_or(
         QStringLiteral("The folder is added as a project once it is cloned, if there is a compose file at its top.")));

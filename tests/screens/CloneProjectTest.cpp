@@ -11,6 +11,7 @@
 
 #include <QLineEdit>
 #include <QTest>
+#include <QTextDocumentFragment>
 
 #include <gtest/gtest.h>
 
@@ -96,7 +97,23 @@ TEST_F(CloneForm, TheChosenParentIsRememberedAndShown)
     Host::FolderRequest asked{"Choose", "Choose the folder to clone into. The repository gets a folder of its own inside it.",
                               home.path(), true, {}, {}};
     EXPECT_EQ(host.folderRequests, QList<Host::FolderRequest>{asked});
-    EXPECT_EQ(Preferences(store->defaults()).cloneParent(), home.filePath("code")) << "kept for the next time";
+    EXPECT_EQ(Preferences(store->defaults()).cloneParent(), home.filePath("code"))
+        << "kept for the next time";
+}
+
+TEST_F(CloneForm, TheIntoTooltipShowsThePathAsItIs)
+{
+    // What the tooltip shows: rich text rendered, anything else as it is.
+    const auto shown = [](const QString& tip) {
+        return Qt::mightBeRichText(tip) ? QTextDocumentFragment::fromHtml(tip).toPlainText() : tip;
+    };
+    for (const QString& parent : {home.filePath("R&D"), home.filePath("<b>notes</b> & more")}) {
+        Preferences(store->defaults()).setCloneParent(parent);
+        CloneProjectView* form = openForm();
+        find<QLineEdit>(form, "urlField")->setText("https://example.org/o/site.git");
+        EXPECT_EQ(shown(find<VoskLabel>(form, "intoLabel")->toolTip()), parent + "/site");
+        form->reject();
+    }
 }
 
 TEST_F(CloneForm, OnlyAFinishedCloneHoldingARepositoryIsAdded)
