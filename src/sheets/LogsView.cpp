@@ -21,6 +21,9 @@
 #include <QHBoxLayout>
 #include <QPointer>
 #include <QSaveFile>
+#include <QStyleOptionComboBox>
+
+#include <algorithm>
 
 namespace {
 
@@ -39,14 +42,34 @@ const Token& headerDot(const LogSource& source)
     return Vosk::muted;
 }
 
+// A picker as wide as its chosen entry rather than its longest one, so the title keeps that room.
+class ChoicePicker final : public QComboBox {
+public:
+    explicit ChoicePicker(QWidget* parent) : QComboBox(parent)
+    {
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        connect(this, &QComboBox::currentIndexChanged, this, &QWidget::updateGeometry);
+    }
+
+    QSize sizeHint() const override
+    {
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        const QFontMetrics metrics = fontMetrics();
+        // The text's own size, as the combo box measures an entry before the style adds its frame.
+        const QSize text(metrics.horizontalAdvance(currentText()), std::max(metrics.height(), 14) + 2);
+        return style()->sizeFromContents(QStyle::CT_ComboBox, &option, text, this);
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+};
+
 QComboBox* picker(const QString& name, const QString& help, QWidget* parent)
 {
-    auto* box = new QComboBox(parent);
+    auto* box = new ChoicePicker(parent);
     box->setObjectName(name);
     box->setToolTip(Vosk::toolTip(help));
     box->setAccessibleName(help);
     box->setFont(TextStyles::monoField.font());
-    box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     return box;
 }
 
@@ -78,14 +101,15 @@ LogsView::LogsView(const LogSource& source, const std::optional<Runtime>& runtim
     auto* statusDot = new StatusDot(headerDot(source), 8, header);
     statusDot->setObjectName(QStringLiteral("statusDot"));
     VoskLabel* title = SheetParts::title(source.title(), header);
-    title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // The whole name while it fits; it is what gives way when the header is short of room.
+    title->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     m_kind = new VoskLabel(source.kindLabel(false), TextStyles::groupLabel, Vosk::muted, header);
     m_kind->setObjectName(QStringLiteral("kindLabel"));
     m_kind->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     header->row()->addWidget(statusDot, 0, Qt::AlignVCenter);
-    header->row()->addWidget(title, 1, Qt::AlignVCenter);
+    header->row()->addWidget(title, 0, Qt::AlignVCenter);
     header->row()->addWidget(m_kind, 0, Qt::AlignVCenter);
-    header->row()->addStretch(0);
+    header->row()->addStretch(1);
 
     if (source.isStreaming()) {
         if (apple && kind == LogSource::Kind::container) {

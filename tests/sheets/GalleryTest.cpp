@@ -77,4 +77,17 @@ TEST(SheetGallery, RendersEverySheetInBothLooks)
                                            LogsView::size.height())
                   .size(),
               2);
+
+    // A project's log: its name has the header's room before the two pickers.
+    const auto projectLogs = []() -> std::unique_ptr<QWidget> {
+        ComposeProject project;
+        project.name = QStringLiteral("orders-frontend");
+        auto sheet = std::make_unique<LogsView>(LogSource::project(project), std::nullopt, false);
+        sheet->show();
+        return sheet;
+    };
+    EXPECT_EQ(TestSupport::renderToGallery(QStringLiteral("sheet-logs-project"), projectLogs,
+                                           LogsView::size.width(), LogsView::size.height())
+                  .size(),
+              2);
 }

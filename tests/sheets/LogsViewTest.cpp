@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QLayout>
 #include <QTemporaryDir>
 
 using TestSupport::eventually;
@@ -184,4 +185,23 @@ TEST(LogsView, SaveWritesTheTextAndAFailureShowsAnAlert)
     EXPECT_TRUE(opened.find<Alert>("alert")->isVisible());
     EXPECT_TRUE(opened.view.isVisible());
     EXPECT_EQ(opened.view.text().toUtf8(), bytes);
+}
+
+TEST(LogsView, AProjectsNameGetsTheHeaderBeforeThePickers)
+{
+    FakeTools fakes({QStringLiteral("docker")});
+    ComposeProject project;
+    project.name = QStringLiteral("orders-frontend");
+    Opened opened(LogSource::project(project));
+    opened.view.layout()->activate();
+    auto* title = opened.find<VoskLabel>("titleLabel");
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->fit(title->width()).text, project.name);
+    // The pickers show their chosen entries whole, and the kind follows the name.
+    for (const char* name : {"sincePicker", "linesPicker"}) {
+        auto* picker = opened.find<QComboBox>(name);
+        EXPECT_GE(picker->width(), picker->sizeHint().width()) << name;
+    }
+    auto* kind = opened.find<VoskLabel>("kindLabel");
+    EXPECT_EQ(kind->x() - title->geometry().right() - 1, 10);
 }
