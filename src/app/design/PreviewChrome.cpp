@@ -4,9 +4,6 @@
 #include "app/design/Symbols.h"
 #include "app/design/Vosk.h"
 
-#include <QKeyEvent>
-#include <QMenu>
-#include <QMouseEvent>
 #include <QPainter>
 
 namespace {
@@ -35,16 +32,9 @@ bool voskPreviewChrome(const QWidget* widget)
     return false;
 }
 
-EllipsisMenuButton::EllipsisMenuButton(QWidget* parent) : QAbstractButton(parent)
+EllipsisMenuButton::EllipsisMenuButton(QWidget* parent) : MenuButton(parent)
 {
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    setFocusPolicy(Qt::TabFocus);
     setAccessibleName(QStringLiteral("More"));
-}
-
-void EllipsisMenuButton::setMenu(QMenu* menu)
-{
-    m_menu = menu;
 }
 
 QSize EllipsisMenuButton::sizeHint() const
@@ -61,31 +51,7 @@ void EllipsisMenuButton::paintEvent(QPaintEvent*)
         FocusRing::paint(painter, QRectF(rect()), Vosk::controlRadius);
 }
 
-void EllipsisMenuButton::mousePressEvent(QMouseEvent* event)
+bool EllipsisMenuButton::opens() const
 {
-    if (voskPreviewChrome(this) || event->button() != Qt::LeftButton) {
-        event->ignore();
-        return;
-    }
-    event->accept();
-    popUp();
-}
-
-void EllipsisMenuButton::keyPressEvent(QKeyEvent* event)
-{
-    const bool opens = event->key() == Qt::Key_Space || event->key() == Qt::Key_Return ||
-                       event->key() == Qt::Key_Enter || event->key() == Qt::Key_Down;
-    if (!opens || voskPreviewChrome(this)) {
-        QAbstractButton::keyPressEvent(event);
-        return;
-    }
-    event->accept();
-    popUp();
-}
-
-void EllipsisMenuButton::popUp()
-{
-    if (!m_menu || !isEnabled())
-        return;
-    m_menu->popup(mapToGlobal(QPoint(0, height())));
+    return !voskPreviewChrome(this) && MenuButton::opens();
 }

@@ -26,6 +26,21 @@ Option withoutFocus(const Option& option)
 // Fusion's fields and pickers round their corners less than the design's controls.
 constexpr double fieldRadius = 3;
 
+// Has `draw` draw the control without the focus and puts the ring round it; false when the option is
+// not the kind the control draws with.
+template <typename Option, typename Draw>
+bool withRing(const QStyleOption* option, QPainter* painter, Draw draw)
+{
+    const auto* typed = qstyleoption_cast<const Option*>(option);
+    if (!typed)
+        return false;
+    const Option plain = withoutFocus(*typed);
+    draw(&plain);
+    if (FocusRing::shows(*option))
+        FocusRing::paint(*painter, QRectF(option->rect), fieldRadius);
+    return true;
+}
+
 } // namespace
 
 VoskStyle::VoskStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion")))
@@ -52,13 +67,10 @@ void VoskStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* opti
         return;
     }
     case PE_FrameLineEdit:
-        if (const auto* frame = qstyleoption_cast<const QStyleOptionFrame*>(option)) {
-            const QStyleOptionFrame plain = withoutFocus(*frame);
-            QProxyStyle::drawPrimitive(element, &plain, painter, widget);
-            if (FocusRing::shows(*option))
-                FocusRing::paint(*painter, QRectF(option->rect), fieldRadius);
+        if (withRing<QStyleOptionFrame>(option, painter, [&](const QStyleOption* plain) {
+                QProxyStyle::drawPrimitive(element, plain, painter, widget);
+            }))
             return;
-        }
         break;
     default:
         break;
@@ -69,16 +81,12 @@ void VoskStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* opti
 void VoskStyle::drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                             const QWidget* widget) const
 {
-    // Both are drawn without the focus, then wear the ring round the whole control.
-    if (element == CE_PushButton) {
-        if (const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option)) {
-            const QStyleOptionButton plain = withoutFocus(*button);
-            QProxyStyle::drawControl(element, &plain, painter, widget);
-            if (FocusRing::shows(*option))
-                FocusRing::paint(*painter, QRectF(option->rect), fieldRadius);
-            return;
-        }
-    }
+    // A push button is drawn without the focus, then wears the ring round the whole of it.
+    if (element == CE_PushButton &&
+        withRing<QStyleOptionButton>(option, painter, [&](const QStyleOption* plain) {
+            QProxyStyle::drawControl(element, plain, painter, widget);
+        }))
+        return;
     if (element == CE_CheckBox) {
         if (const auto* box = qstyleoption_cast<const QStyleOptionButton*>(option)) {
             if (FocusRing::shows(*option)) {
@@ -102,13 +110,11 @@ void VoskStyle::drawComplexControl(ComplexControl control, const QStyleOptionCom
 {
     switch (control) {
     case CC_ComboBox:
-        if (const auto* box = qstyleoption_cast<const QStyleOptionComboBox*>(option)) {
-            const QStyleOptionComboBox plain = withoutFocus(*box);
-            QProxyStyle::drawComplexControl(control, &plain, painter, widget);
-            if (FocusRing::shows(*option))
-                FocusRing::paint(*painter, QRectF(option->rect), fieldRadius);
+        if (withRing<QStyleOptionComboBox>(option, painter, [&](const QStyleOption* plain) {
+                QProxyStyle::drawComplexControl(control, qstyleoption_cast<const QStyleOptionComplex*>(plain),
+                                                painter, widget);
+            }))
             return;
-        }
         break;
     case CC_ToolButton:
         QProxyStyle::drawComplexControl(control, option, painter, widget);
