@@ -115,3 +115,33 @@ TEST(TimedRunner, TheApplicationsWayOutReachesATimedChild)
     EXPECT_FALSE(result.succeeded());
     EXPECT_LT(clock.elapsed(), 5000);
 }
+
+// A closed sheet or a quit cancels what it waits for: the run ends with its group well before its
+// limit, and a run handed the cancelled object never starts.
+TEST(TimedRunner, ACancelledRunEndsWithItsGroupAndTheNextNeverStarts)
+{
+    QTemporaryDir dir;
+    const QString pidFile = dir.filePath("grandchild");
+    Platform::Cancellation cancel;
+    auto running = std::async(std::launch::async, [&] {
+        return Platform::runTimed(shell(QStringLiteral("sleep 60 & echo $! > %1; wait").arg(pidFile)), 60s,
+                                  2s, &cancel);
+    });
+    ASSERT_TRUE(TestSupport::eventually([&] { return TestSupport::pidFromFile(pidFile) > 0; }, 5000));
+    QElapsedTimer clock;
+    clock.start();
+    cancel.cancel();
+    const auto result = running.get();
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_FALSE(result.succeeded());
+    EXPECT_LT(clock.elapsed(), 1500);
+    EXPECT_TRUE(TestSupport::processGone(TestSupport::pidFromFile(pidFile)));
+
+    const auto never =
+        Platform::runTimed(shell(QStringLiteral("touch %1").arg(dir.filePath("ran"))), 5s, 2s, &cancel);
+    EXPECT_TRUE(never.cancelled);
+    EXPECT_FALSE(never.run.started);
+    EXPECT_FALSE(QFile::exists(dir.filePath("ran")));
+    EXPECT_EQ(Platform::trackedChildCount(), 0);
+}
