@@ -67,31 +67,25 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
     QStringList everyName;
     for (const Container& container : std::as_const(containers))
         everyName << container.name;
-    const Docker::MountMap mounts = Docker::volumeMounts(everyName, runtime);
-
-    std::optional<ComposeConfig> config;
+    Docker::PlanReadings readings;
+    readings.mounts = Docker::volumeMounts(everyName, runtime, Docker::listingLimit, nullptr);
     if (found->workingDir) {
         try {
-            config = Docker::composeProject(*found->workingDir, found->name);
+            readings.config =
+                Docker::composeProject(*found->workingDir, found->name, Docker::composeFilesOf(*found));
+        } catch (const Docker::TimedOut&) {
+            readings.configTimedOut = true;
         } catch (const std::exception&) {
         }
     }
-    // Without its compose file the plan still knows every volume the containers mount, but not which
-    // of them the project borrows: only those compose made for it are planned.
-    QStringList leftAlone;
-    if (config) {
-        leftAlone = config->externalVolumes;
-    } else {
-        QList<DockerVolume> listed;
-        try {
-            listed = Docker::volumes(runtime);
-        } catch (const std::exception&) {
-        }
-        leftAlone = Docker::borrowedVolumes(*found, mounts, listed);
+    // Only the labels of the listing say which volumes compose made for the project: without it,
+    // none is planned.
+    try {
+        readings.listed = Docker::volumes(runtime);
+    } catch (const std::exception&) {
     }
 
-    const TeardownPlan plan = Docker::plan(*found, containers, mounts, config ? config->volumes : QStringList(),
-                                           volumeSizes(runtime), leftAlone);
+    const TeardownPlan plan = Docker::planFrom(*found, containers, readings, volumeSizes(runtime));
 
     printLine(out, QStringLiteral("delete ") + plan.project + QStringLiteral(" would:"));
     for (const QString& name : plan.containers)
@@ -106,6 +100,8 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
         printLine(out, QStringLiteral("  offer to trash    ") + *plan.workingDir);
     if (plan.containers.isEmpty() && plan.volumes.isEmpty())
         printLine(out, QStringLiteral("  nothing"));
+    for (const QString& note : plan.notes)
+        printLine(out, QStringLiteral("  note              ") + note);
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "engine/Compose.h"
 
+#include "engine/ComposeProject.h"
 #include "engine/Container.h"
 #include "engine/Docker.h"
 #include "platform/Json.h"
@@ -96,16 +97,48 @@ QString noComposeFileMessage(const QString& dir)
         .arg(dir, composeFileNames().join(QStringLiteral(", ")));
 }
 
-ComposeCheck checkCompose(const QString& dir)
+QStringList composeFilesOf(const ComposeProject& project)
 {
-    if (!composeFile(dir))
+    QStringList files;
+    for (const QString& named : project.configFiles()) {
+        const QString file = QDir::isRelativePath(named) && project.workingDir
+                                 ? QDir(*project.workingDir).filePath(named)
+                                 : named;
+        if (!QFileInfo::exists(file))
+            throw DockerError::cli(
+                QStringLiteral(
+                    "The compose file %1 is missing. The project's containers were made with it, so "
+                    "compose is not run without it.")
+                    .arg(file));
+        files << file;
+    }
+    return files;
+}
+
+QStringList fileArgs(const QStringList& files)
+{
+    QStringList args;
+    for (const QString& file : files)
+        args << QStringLiteral("-f") << file;
+    return args;
+}
+
+QString composeTimeoutMessage()
+{
+    return QStringLiteral("compose config did not finish within %1 seconds.").arg(composeCheckLimit.count());
+}
+
+ComposeCheck checkCompose(const QString& dir, const QStringList& files)
+{
+    if (files.isEmpty() && !composeFile(dir))
         return ComposeCheck::invalid(noComposeFileMessage(dir));
-    const Platform::TimedCompletion timed = Platform::runTimed(
-        process({QStringLiteral("compose"), QStringLiteral("config"), QStringLiteral("-q")}, std::nullopt, dir),
-        composeCheckLimit);
+    const Platform::TimedCompletion timed =
+        Platform::runTimed(process(QStringList{QStringLiteral("compose")} + fileArgs(files) +
+                                       QStringList{QStringLiteral("config"), QStringLiteral("-q")},
+                                   std::nullopt, dir),
+                           composeCheckLimit);
     if (timed.timedOut)
-        return ComposeCheck::invalid(QStringLiteral("compose config did not finish within %1 seconds.")
-                                         .arg(composeCheckLimit.count()));
+        return ComposeCheck::invalid(composeTimeoutMessage());
     const Platform::Completed& done = timed.run;
     if (!done.started)
         return ComposeCheck::invalid(done.launchError);
@@ -161,14 +194,24 @@ std::optional<QString> composeWarningSummary(const QString& err)
 
 namespace {
 
-ComposeConfig readComposeProject(const QString& dir, const QStringList& projectArgs)
+// A .env that is a named pipe, or an include on a hung network share, holds compose up for good.
+ComposeConfig readComposeProject(const QString& dir, const std::optional<QString>& projectName,
+                                 const QStringList& files, const Platform::Cancellation* cancel)
 {
-    if (!composeFile(dir))
+    if (files.isEmpty() && !composeFile(dir))
         throw DockerError::cli(noComposeFileMessage(dir));
-    const QString json =
-        run(QStringList{QStringLiteral("compose")} + projectArgs +
-                QStringList{QStringLiteral("config"), QStringLiteral("--format"), QStringLiteral("json")},
-            std::nullopt, dir);
+    QStringList projectArgs;
+    if (projectName)
+        projectArgs << QStringLiteral("-p") << *projectName;
+    QString json;
+    try {
+        json =
+            run(QStringList{QStringLiteral("compose")} + projectArgs + fileArgs(files) +
+                    QStringList{QStringLiteral("config"), QStringLiteral("--format"), QStringLiteral("json")},
+                std::nullopt, dir, composeCheckLimit, cancel);
+    } catch (const TimedOut&) {
+        throw TimedOut(composeTimeoutMessage());
+    }
     return parseComposeConfig(json, dir);
 }
 
@@ -176,12 +219,13 @@ ComposeConfig readComposeProject(const QString& dir, const QStringList& projectA
 
 ComposeConfig composeProject(const QString& dir)
 {
-    return readComposeProject(dir, {});
+    return readComposeProject(dir, std::nullopt, {}, nullptr);
 }
 
-ComposeConfig composeProject(const QString& dir, const QString& projectName)
+ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName,
+                             const QStringList& files, const Platform::Cancellation* cancel)
 {
-    return readComposeProject(dir, {QStringLiteral("-p"), projectName});
+    return readComposeProject(dir, projectName, files, cancel);
 }
 
 ComposeConfig parseComposeConfig(const QString& json, const QString& dir)

@@ -5,6 +5,12 @@
 
 #include <optional>
 
+struct ComposeProject;
+
+namespace Platform {
+class Cancellation;
+}
+
 // The outcome of checking a project's compose file: it cannot be started (the message is shown as
 // it stands, possibly on several lines), or it can, with an optional warning to show beside it.
 struct ComposeCheck {
@@ -50,9 +56,23 @@ std::optional<QString> composeFile(const QString& dir);
 // without a compose file.
 QString noComposeFileMessage(const QString& dir);
 
-// Asks the compose plugin (on the client's current context) whether the project in `dir` can start.
-// Never throws; a plugin that has not finished within composeCheckLimit is ended and the check fails.
-ComposeCheck checkCompose(const QString& dir);
+// The files compose is to read for `project`: those its containers were made from, in their order
+// (a relative one taken from the project's folder), so that what recreates them uses the same
+// configuration, overrides and all. Empty when its containers name none: compose then reads the
+// folder's own file. Throws DockerError naming the first of them that is missing, because compose
+// would make other containers without it.
+QStringList composeFilesOf(const ComposeProject& project);
+
+// "-f <file>" for each file, in order.
+QStringList fileArgs(const QStringList& files);
+
+// "compose config did not finish within 30 seconds.": what a read or check that ran out of time says.
+QString composeTimeoutMessage();
+
+// Asks the compose plugin (on the client's current context) whether the project in `dir` can start,
+// reading `files` when given, else the folder's own file. Never throws; a plugin that has not
+// finished within composeCheckLimit is ended and the check fails.
+ComposeCheck checkCompose(const QString& dir, const QStringList& files = {});
 
 // The plugin's error output reduced to its messages, one per non-blank line; the structured form
 // (... msg="...") gives the unescaped message text.
@@ -64,13 +84,15 @@ std::optional<QString> composeWarningSummary(const QString& err);
 
 // The project in `dir` as the compose plugin resolves it. Throws DockerError with the no-file
 // message, the plugin's own error text, or "Could not read a compose project from <dir>." (and
-// Platform::LaunchError when no child could be started).
+// Platform::LaunchError when no child could be started). A plugin that has not finished within
+// composeCheckLimit is ended: Docker::TimedOut with composeTimeoutMessage().
 ComposeConfig composeProject(const QString& dir);
 
-// The same, resolved under the name the project's containers carry. A project started under another
-// name than its folder's (`-p`, or a renamed folder) has its volumes named after that name, and only
-// these names say which volumes are the project's.
-ComposeConfig composeProject(const QString& dir, const QString& projectName);
+// The same, resolved under the name the project's containers carry, from `files` when given (else
+// the folder's own file); `cancel` may end it sooner, as at its limit. A project started under
+// another name than its folder's (`-p`, or a renamed folder) has its volumes named after that name.
+ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName,
+                             const QStringList& files = {}, const Platform::Cancellation* cancel = nullptr);
 
 // The reader's second half: the plugin's JSON configuration to the project. Throws DockerError
 // naming `dir` when the text is not a configuration with a name.

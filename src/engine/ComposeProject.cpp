@@ -78,6 +78,24 @@ size_t qHash(const ComposeProject& project, size_t seed) noexcept
     return seed;
 }
 
+QStringList ComposeProject::configFiles() const
+{
+    for (const Container& container : containers)
+        if (QStringList files = container.configFiles(); !files.isEmpty())
+            return files;
+    return {};
+}
+
+QStringList ComposeProject::containerFolders() const
+{
+    QStringList folders;
+    for (const Container& container : containers)
+        if (const std::optional<QString> dir = container.workingDir();
+            dir && !dir->isEmpty() && !folders.contains(*dir))
+            folders << *dir;
+    return folders;
+}
+
 QList<Container> ComposeProject::troubled() const
 {
     QList<Container> out;

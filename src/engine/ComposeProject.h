@@ -23,6 +23,12 @@ struct ComposeProject {
     QString statusText() const;
     // Whether the project's compose file builds an image from source ("build:" at any indentation).
     bool hasBuild() const;
+    // The compose files its containers were made from: those of the first container that names any;
+    // empty when none does (no containers, or made by a tool that does not say).
+    QStringList configFiles() const;
+    // The distinct folders its containers name as their working directory, in container order. More
+    // than one means the project was brought up from several places, and none of them is its alone.
+    QStringList containerFolders() const;
     // Containers running unhealthy or exited with an error, in container order.
     QList<Container> troubled() const;
 

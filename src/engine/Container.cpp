@@ -16,6 +16,7 @@ struct LabelKeys {
     QString service = QString::fromLatin1(Docker::serviceLabel);
     QString workingDir = QString::fromLatin1(Docker::workingDirLabel);
     QString workingDirAlt = QString::fromLatin1(Docker::workingDirLabelAlt);
+    QString configFiles = QString::fromLatin1(Docker::configFilesLabel);
 };
 
 const LabelKeys& keys()
@@ -41,6 +42,12 @@ std::optional<QString> Container::workingDir() const
     if (auto dir = label(labels, keys().workingDir))
         return dir;
     return label(labels, keys().workingDirAlt);
+}
+
+QStringList Container::configFiles() const
+{
+    // compose joins the paths with commas.
+    return labels.value(keys().configFiles).split(u',', Qt::SkipEmptyParts);
 }
 
 bool Container::isFailed() const

@@ -23,6 +23,8 @@ struct Container {
     std::optional<QString> project() const;
     std::optional<QString> service() const;
     std::optional<QString> workingDir() const;
+    // The compose files it was made from, in the order compose read them; empty without that label.
+    QStringList configFiles() const;
     // Exited with a code other than 0.
     bool isFailed() const;
     // Running with "(unhealthy)" in its status, or failed.
@@ -74,6 +76,7 @@ inline constexpr auto projectLabel = "com.docker.compose.project";
 inline constexpr auto serviceLabel = "com.docker.compose.service";
 inline constexpr auto workingDirLabel = "com.docker.compose.project.working_dir";
 inline constexpr auto workingDirLabelAlt = "com.docker.compose.project.working-dir";
+inline constexpr auto configFilesLabel = "com.docker.compose.project.config_files";
 
 // The identifier of an optional runtime: its name, or the empty text.
 QString runtimeId(const std::optional<Runtime>& runtime);

@@ -65,11 +65,14 @@ QString run(const QStringList& args, const std::optional<Runtime>& runtime, cons
 }
 
 QString run(const QStringList& args, const std::optional<Runtime>& runtime, const std::optional<QString>& cwd,
-            std::chrono::milliseconds limit)
+            std::chrono::milliseconds limit, const Platform::Cancellation* cancel)
 {
-    const Platform::TimedCompletion done = Platform::runTimed(process(args, runtime, cwd), limit);
+    const Platform::TimedCompletion done =
+        Platform::runTimed(process(args, runtime, cwd), limit, std::chrono::seconds(2), cancel);
     if (done.timedOut)
-        throw DockerError::cli(notAnswering(runtime));
+        throw TimedOut(notAnswering(runtime));
+    if (done.cancelled)
+        throw TimedOut(stoppedMessage());
     return outputOf(done.run);
 }
 
@@ -89,12 +92,20 @@ Platform::Capture capture(const QStringList& args, const std::optional<Runtime>&
 }
 
 Platform::Capture capture(const QStringList& args, const std::optional<Runtime>& runtime,
-                          const std::optional<QString>& cwd, std::chrono::milliseconds limit)
+                          const std::optional<QString>& cwd, std::chrono::milliseconds limit,
+                          const Platform::Cancellation* cancel)
 {
-    const Platform::TimedCompletion done = Platform::runTimed(process(args, runtime, cwd), limit);
-    if (done.timedOut)
-        return {-1, Platform::decodeUtf8Strict(done.run.out), notAnswering(runtime)};
+    const Platform::TimedCompletion done =
+        Platform::runTimed(process(args, runtime, cwd), limit, std::chrono::seconds(2), cancel);
+    if (done.timedOut || done.cancelled)
+        return {-1, Platform::decodeUtf8Strict(done.run.out),
+                done.timedOut ? notAnswering(runtime) : stoppedMessage()};
     return Platform::capturedFrom(done.run);
+}
+
+QString stoppedMessage()
+{
+    return QStringLiteral("Stopped before it finished.");
 }
 
 void requireJsonListing(QStringView output, qsizetype rowsRead)

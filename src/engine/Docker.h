@@ -3,6 +3,10 @@
 #include "engine/Runtime.h"
 #include "platform/PreparedProcess.h"
 
+namespace Platform {
+class Cancellation;
+}
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -60,10 +64,17 @@ inline constexpr std::chrono::minutes removalLimit{10};
 // not answering." for the client's own current context.
 QString notAnswering(const std::optional<Runtime>& runtime);
 
+// What a command ended at its limit throws, as a command that failed: its text says so. Callers that
+// can do with less tell it from the engine's refusal this way.
+class TimedOut : public DockerError {
+public:
+    using DockerError::DockerError;
+};
+
 // Runs a command as `run` does, but ends it (and what it started) once `limit` has passed and then
-// throws DockerError with notAnswering(runtime), as a command that failed.
+// throws TimedOut with notAnswering(runtime). `cancel` may end it sooner, with the same outcome.
 QString run(const QStringList& args, const std::optional<Runtime>& runtime, const std::optional<QString>& cwd,
-            std::chrono::milliseconds limit);
+            std::chrono::milliseconds limit, const Platform::Cancellation* cancel = nullptr);
 
 // Runs a command to its end, optionally writing `input` to it, and returns status and both texts
 // untrimmed. Never throws; a child that cannot start gives status -1 and the reason as `err`.
@@ -72,9 +83,12 @@ Platform::Capture capture(const QStringList& args, const std::optional<Runtime>&
                           const std::optional<QString>& input = std::nullopt);
 
 // As capture without input, but ends the command (and what it started) once `limit` has passed; it
-// then reads as a failure (status -1) whose error output is notAnswering(runtime).
+// then reads as a failure (status -1) whose error output is notAnswering(runtime). Ended sooner by
+// `cancel`, its error output is stoppedMessage().
 Platform::Capture capture(const QStringList& args, const std::optional<Runtime>& runtime,
-                          const std::optional<QString>& cwd, std::chrono::milliseconds limit);
+                          const std::optional<QString>& cwd, std::chrono::milliseconds limit,
+                          const Platform::Cancellation* cancel = nullptr);
+QString stoppedMessage();
 
 // Clients before version 23 do not know "--format json" and print the word "json" for every row, so an
 // engine would look empty. Given a listing's output and how many rows were read from it, throws

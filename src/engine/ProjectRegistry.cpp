@@ -1,6 +1,5 @@
 #include "engine/ProjectRegistry.h"
 
-#include "engine/Compose.h"
 #include "platform/Settings.h"
 
 #include <QJsonArray>
@@ -35,13 +34,6 @@ std::optional<KnownProject> decodeEntry(const QJsonValue& value)
 QList<KnownProject>::iterator findByName(QList<KnownProject>& list, const QString& name)
 {
     return std::find_if(list.begin(), list.end(), [&](const KnownProject& p) { return p.name == name; });
-}
-
-// The remembered directory wins only when the discovered one has lost its compose file and the
-// remembered one still has it (a project moved while its containers kept the old label).
-bool keepsRememberedDir(const QString& discovered, const QString& remembered)
-{
-    return !Docker::composeFile(discovered) && Docker::composeFile(remembered);
 }
 
 } // namespace
@@ -107,9 +99,9 @@ void ProjectRegistry::record(const QList<ComposeProject>& discovered, const std:
         if (!project.workingDir)
             continue;
         const auto known = findByName(list, project.name);
-        QString dir = *project.workingDir;
-        if (known != list.end() && keepsRememberedDir(dir, known->workingDir))
-            dir = known->workingDir;
+        // The containers say where the project runs from now, also when it was brought up from
+        // another folder (or other files) since it was remembered.
+        const QString dir = *project.workingDir;
 
         QStringList services;
         for (const Container& container : project.containers)
@@ -167,9 +159,12 @@ QList<ComposeProject> ProjectRegistry::merge(const QList<ComposeProject>& discov
     for (ComposeProject project : discovered) {
         const auto match = std::find_if(known.cbegin(), known.cend(),
                                         [&](const KnownProject& k) { return k.name == project.name; });
+        // Its folder stays the one its containers name: the remembered one may be where another
+        // checkout of the same name was brought up before, and the Trash must never be offered that.
+        // Only containers that name none take the remembered folder.
         if (match != known.cend()) {
             project.serviceCount = match->services.size();
-            if (!project.workingDir || keepsRememberedDir(*project.workingDir, match->workingDir))
+            if (!project.workingDir)
                 project.workingDir = match->workingDir;
         }
         seen.insert(project.name);

@@ -49,8 +49,9 @@ struct ProjectRegistry {
     void forget(const QString& name, const std::optional<QString>& runtimeId);
     bool knows(const QString& name, const std::optional<QString>& runtimeId) const;
 
-    // The project list of one runtime: the discovered projects completed from what is remembered,
-    // plus the remembered ones without containers, sorted by name.
+    // The project list of one runtime: the discovered projects with the service counts remembered of
+    // them (their folders stay those their containers name), plus the remembered ones without
+    // containers, sorted by name.
     static QList<ComposeProject> merge(const QList<ComposeProject>& discovered,
                                        const QList<KnownProject>& known);
 

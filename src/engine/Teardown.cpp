@@ -3,6 +3,7 @@
 #include "engine/ComposeProject.h"
 #include "engine/Container.h"
 #include "engine/Docker.h"
+#include "platform/TimedRunner.h"
 
 #include <QFileInfo>
 #include <QSet>
@@ -36,13 +37,23 @@ namespace Docker {
 
 MountMap volumeMounts(const QStringList& ids, const std::optional<Runtime>& runtime)
 {
+    return volumeMounts(ids, runtime, listingLimit, nullptr).value_or(MountMap());
+}
+
+std::optional<MountMap> volumeMounts(const QStringList& ids, const std::optional<Runtime>& runtime,
+                                     std::chrono::milliseconds limit, const Platform::Cancellation* cancel)
+{
     if (ids.isEmpty())
-        return {};
+        return MountMap();
     QStringList args{QStringLiteral("inspect")};
     args << ids << QStringLiteral("--format")
          << QStringLiteral(R"({{.Name}}|{{range .Mounts}}{{if eq .Type "volume"}}{{.Name}},{{end}}{{end}})");
+    const Platform::TimedCompletion done =
+        Platform::runTimed(process(args, runtime), limit, std::chrono::seconds(2), cancel);
+    if (done.timedOut || done.cancelled)
+        return std::nullopt;
     // Ids that vanished since they were listed make the client fail, but the others are still printed.
-    return parseMounts(capture(args, runtime).out);
+    return parseMounts(Platform::decodeUtf8Strict(done.run.out));
 }
 
 MountMap parseMounts(const QString& text)
@@ -107,20 +118,49 @@ TeardownPlan plan(const ComposeProject& project, const QList<Container>& allCont
     return plan;
 }
 
-QStringList borrowedVolumes(const ComposeProject& project, const MountMap& mounts,
-                            const QList<DockerVolume>& listed)
+TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContainers,
+                      const PlanReadings& readings, const QMap<QString, QString>& sizes)
 {
+    QStringList notes;
+    const MountMap mounts = readings.mounts.value_or(MountMap());
+    if (!readings.mounts)
+        notes << QStringLiteral(
+                     "The engine did not say within %1 seconds which volumes the containers mount, so only "
+                     "volumes the compose file declares for this project are planned.")
+                     .arg(listingLimit.count());
+    if (readings.configTimedOut)
+        notes << composeTimeoutMessage() +
+                     QStringLiteral(" Volumes it declares that no container mounts are not planned.");
+    // Several folders are several checkouts of one project name: none of them is the project's alone.
+    if (const QStringList folders = project.containerFolders(); folders.size() > 1) {
+        project.workingDir.reset();
+        notes << QStringLiteral(
+                     "The project's containers were started from different folders (%1), so none is "
+                     "offered for the Trash.")
+                     .arg(folders.join(QStringLiteral(", ")));
+    }
+
+    const QStringList declared = readings.config ? readings.config->volumes : QStringList();
     const QString projectKey = QString::fromLatin1(projectLabel);
     QSet<QString> own;
-    for (const DockerVolume& volume : listed)
+    for (const DockerVolume& volume : readings.listed)
         if (volume.labels.value(projectKey) == project.name)
             own.insert(volume.name);
-    QStringList borrowed;
-    for (const Container& container : project.containers)
+    // What the file declares external stays even when compose once made it for this project.
+    QStringList notOwn = readings.config ? readings.config->externalVolumes : QStringList();
+    const auto leaveOut = [&](const QString& volume) {
+        if (!own.contains(volume) && !notOwn.contains(volume))
+            notOwn << volume;
+    };
+    for (const Container& container : std::as_const(project.containers))
         for (const QString& volume : mounts.value(container.name))
-            if (!own.contains(volume) && !borrowed.contains(volume))
-                borrowed << volume;
-    return borrowed;
+            leaveOut(volume);
+    for (const QString& volume : declared)
+        leaveOut(volume);
+
+    TeardownPlan planned = plan(project, allContainers, mounts, declared, sizes, notOwn);
+    planned.notes = notes;
+    return planned;
 }
 
 } // namespace Docker

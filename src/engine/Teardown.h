@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/Compose.h"
 #include "engine/Runtime.h"
 
 #include <QList>
@@ -7,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <optional>
 
 struct ComposeProject;
@@ -31,6 +33,9 @@ struct TeardownPlan {
     QStringList containers;            // in the project's order
     QList<VolumeUse> volumes;          // sorted by name
     std::optional<QString> workingDir; // only when the folder existed when the plan was made
+    // What the plan could not make sure of, one sentence each, for the sheet and the dump to show: a
+    // query that ran out of time, a folder it does not offer. Empty when nothing was left unsure.
+    QStringList notes = {};
 
     QList<VolumeUse> removable() const; // nobody else mounts them
     QList<VolumeUse> kept() const;      // mounted outside the project
@@ -44,8 +49,14 @@ namespace Docker {
 using MountMap = QMap<QString, QStringList>;
 
 // Asks the engine which named volumes each given container (name or identifier) mounts. Never fails:
-// containers that are gone, or an engine that does not answer, simply give no entry. No ids run nothing.
+// containers that are gone, or an engine that does not answer within listingLimit, simply give no
+// entry. No ids run nothing.
 MountMap volumeMounts(const QStringList& ids, const std::optional<Runtime>& runtime);
+
+// The same, telling an answer from none: none when the engine has not answered within `limit` or
+// `cancel` ended the query.
+std::optional<MountMap> volumeMounts(const QStringList& ids, const std::optional<Runtime>& runtime,
+                                     std::chrono::milliseconds limit, const Platform::Cancellation* cancel);
 
 // The output of the inspect template volumeMounts uses: "/name|vol1,vol2," per line.
 MountMap parseMounts(const QString& text);
@@ -58,10 +69,21 @@ TeardownPlan plan(const ComposeProject& project, const QList<Container>& allCont
                   const MountMap& mounts, const QStringList& declaredVolumes,
                   const QMap<QString, QString>& sizes, const QStringList& externalVolumes);
 
-// What stands in for the external volumes when the project's compose file cannot be read: of the
-// volumes the project's containers mount, every one that compose did not label with the project's
-// name (as it does each volume it creates for a project), and every one `listed` does not know.
-QStringList borrowedVolumes(const ComposeProject& project, const MountMap& mounts,
-                            const QList<DockerVolume>& listed);
+// What the engine answered when asked for a plan.
+struct PlanReadings {
+    std::optional<MountMap> mounts;      // every listed container's; none when the query ran out of time
+    std::optional<ComposeConfig> config; // the project's file as compose resolves it; none when unread
+    bool configTimedOut = false;         // compose did not finish reading it in time
+    QList<DockerVolume> listed;          // the volumes of the project's runtime, with their labels
+};
+
+// The plan of deleting `project` by the rules a deletion follows, from what the engine answered. A
+// volume may go only when the listing shows it labelled with the project's name, as compose labels
+// every volume it creates for a project; every other volume the project mounts or declares (one an
+// override file or the environment made external, one the user made) is left out, as external ones
+// are. A project whose containers were started from different folders gets no folder. A query that
+// ran out of time, or a folder left out, is a note.
+TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContainers,
+                      const PlanReadings& readings, const QMap<QString, QString>& sizes);
 
 } // namespace Docker

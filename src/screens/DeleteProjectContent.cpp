@@ -119,6 +119,14 @@ DeleteProjectContent::DeleteProjectContent(const TeardownPlan& plan, bool trashD
     column->setContentsMargins(16, 16, 16, 16);
     column->setSpacing(16);
 
+    // What the plan could not make sure of comes first: it says why the plan is shorter than expected.
+    if (!plan.notes.isEmpty()) {
+        auto* notes = new VoskLabel(plan.notes.join(u'\n'), TextStyles::note, Vosk::errInk, this);
+        notes->setObjectName(QStringLiteral("planNotesLabel"));
+        notes->setWordWrap(true);
+        column->addWidget(notes);
+    }
+
     if (!plan.containers.isEmpty()) {
         QVBoxLayout* rows = addSection(column, this, QStringLiteral("containersSection"), QStringLiteral("Containers"),
                                        QStringLiteral("Stopped and removed."));

@@ -7,6 +7,7 @@
 #include "app/design/Vosk.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
+#include "platform/TimedRunner.h"
 #include "screens/DeleteProjectContent.h"
 #include "sheets/Band.h"
 #include "sheets/SheetHost.h"
@@ -74,7 +75,11 @@ DeleteProjectView::DeleteProjectView(AppStore& store, const ComposeProject& proj
     updateFooter();
 }
 
-DeleteProjectView::~DeleteProjectView() = default;
+DeleteProjectView::~DeleteProjectView()
+{
+    if (m_planning)
+        m_planning->cancel();
+}
 
 QWidget* DeleteProjectView::header(const QString& projectName, QWidget* parent)
 {
@@ -95,15 +100,17 @@ void DeleteProjectView::showEvent(QShowEvent* event)
     if (m_started || m_preview)
         return;
     m_started = true;
-    workOut(this, &m_store, m_project);
+    m_planning = std::make_shared<Platform::Cancellation>();
+    workOut(this, &m_store, m_project, m_planning);
 }
 
 QCoro::Task<> DeleteProjectView::workOut(QPointer<DeleteProjectView> view, QPointer<AppStore> store,
-                                         ComposeProject project)
+                                         ComposeProject project,
+                                         std::shared_ptr<Platform::Cancellation> cancel)
 {
     if (!store)
         co_return;
-    auto planning = store->teardownPlan(project);
+    auto planning = store->teardownPlan(project, cancel);
     const TeardownPlan plan = co_await std::move(planning);
     // A sheet closed meanwhile lets the plan go.
     if (!view)
@@ -216,6 +223,15 @@ void DeleteProjectView::reject()
     if (m_working)
         return;
     QDialog::reject();
+}
+
+void DeleteProjectView::done(int result)
+{
+    // A compose that hangs (a .env that is a named pipe) would otherwise keep its child and a worker
+    // for good, one more for every time the sheet is opened and closed.
+    if (m_planning)
+        m_planning->cancel();
+    QDialog::done(result);
 }
 
 void DeleteProjectView::setWorking(bool working)

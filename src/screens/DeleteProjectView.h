@@ -7,7 +7,12 @@
 #include <QDialog>
 #include <QPointer>
 
+#include <memory>
 #include <optional>
+
+namespace Platform {
+class Cancellation;
+}
 
 class AppStore;
 class BusyIndicator;
@@ -56,6 +61,8 @@ public:
     void confirm();
     // Cancel, Escape and the window's close button; nothing while the deletion runs.
     void reject() override;
+    // However the sheet closes, what still works out its plan is ended.
+    void done(int result) override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -67,9 +74,10 @@ private:
     void setWorking(bool working);
     void updateFooter();
 
-    static QCoro::Task<> workOut(QPointer<DeleteProjectView> view, QPointer<AppStore> store, ComposeProject project);
-    static QCoro::Task<> carryOut(QPointer<DeleteProjectView> view, QPointer<AppStore> store, TeardownPlan plan,
-                                  std::optional<Runtime> on, bool trashDirectory);
+    static QCoro::Task<> workOut(QPointer<DeleteProjectView> view, QPointer<AppStore> store,
+                                 ComposeProject project, std::shared_ptr<Platform::Cancellation> cancel);
+    static QCoro::Task<> carryOut(QPointer<DeleteProjectView> view, QPointer<AppStore> store,
+                                  TeardownPlan plan, std::optional<Runtime> on, bool trashDirectory);
 
     AppStore& m_store;
     ComposeProject m_project;
@@ -79,6 +87,8 @@ private:
     bool m_working = false;
     bool m_started = false;
     bool m_askedForUsage = false;
+    // Ends the engine queries of the plan when the sheet closes before they are through.
+    std::shared_ptr<Platform::Cancellation> m_planning;
 
     QStackedLayout* m_body;
     DeleteProjectContent* m_content = nullptr;

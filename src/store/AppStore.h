@@ -23,8 +23,9 @@
 #include <optional>
 
 namespace Platform {
+class Cancellation;
 class Settings;
-}
+} // namespace Platform
 
 // Everything the application knows about the container runtimes: which exist, which is shown, the
 // listings of the runtimes in view, disk usage, live statistics, the banner texts and the remembered
@@ -200,9 +201,11 @@ public:
     QCoro::Task<std::optional<QString>> relocate(ComposeProject project, QString dir);
     void forget(const ComposeProject& project);
 
-    // What deleting the project would remove. Never fails: what cannot be read is left out. Without
-    // a readable compose file only the mounted volumes compose made for the project are planned.
-    QCoro::Task<TeardownPlan> teardownPlan(ComposeProject project);
+    // What deleting the project would remove. Never fails: what cannot be read is left out, and what
+    // ran out of time is a note of the plan. Only volumes compose made for the project are planned.
+    // `cancel` ends the engine queries still under way, for a sheet closed meanwhile.
+    QCoro::Task<TeardownPlan> teardownPlan(ComposeProject project,
+                                           std::shared_ptr<Platform::Cancellation> cancel = nullptr);
     // Carries a plan out on `on`: the project down (or its containers removed, also when compose
     // refuses the project's name), its own volumes removed, optionally its folder moved to the
     // Trash, and then, when nothing failed, the project forgotten. Every failure is collected into

@@ -3,6 +3,7 @@
 #include "engine/Compose.h"
 #include "platform/ByteCount.h"
 #include "platform/Pools.h"
+#include "platform/TimedRunner.h"
 #include "platform/Trash.h"
 
 namespace {
@@ -13,7 +14,7 @@ QCoro::Task<std::optional<QString>> runStep(std::shared_ptr<StoreEngine> engine,
                                             std::chrono::milliseconds limit)
 {
     auto job = Platform::onUserInitiated([engine, args, on, cwd, limit] {
-        return commandFailure(args, engine->captureWithin(args, on, cwd, limit));
+        return commandFailure(args, engine->captureWithin(args, on, cwd, limit, nullptr));
     });
     co_return co_await std::move(job);
 }
@@ -38,7 +39,8 @@ QMap<QString, QString> AppStore::volumeSizes(const std::optional<Runtime>& on) c
     return sizes;
 }
 
-QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project)
+QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project,
+                                                 std::shared_ptr<Platform::Cancellation> cancel)
 {
     const std::optional<Runtime> on = actingOn(project.runtime);
     QList<Container> neighbours;
@@ -49,36 +51,31 @@ QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project)
             names << container.name;
         }
     }
-    QList<DockerVolume> listed;
+    Docker::PlanReadings readings;
     for (const DockerVolume& volume : std::as_const(m_volumes))
         if (actingOn(volume.runtime) == on)
-            listed << volume;
+            readings.listed << volume;
     const QMap<QString, QString> sizes = volumeSizes(on);
 
     const std::shared_ptr<StoreEngine> engine = m_engine;
-    auto job = Platform::onUserInitiated([engine, project, on, neighbours, names, listed, sizes] {
-        Docker::MountMap mounts;
-        std::optional<ComposeConfig> config;
-        try {
-            mounts = engine->volumeMounts(names, on);
-        } catch (...) {
-            // fewer volumes in the plan, nothing worse
-        }
-        if (project.workingDir) {
-            try {
-                // Read under the project's own name: its volumes are named after it, whatever name the
-                // folder would give a project started from it.
-                config = engine->composeProject(*project.workingDir, project.name);
-            } catch (...) {
+    auto job = Platform::onUserInitiated(
+        [engine, project, on, neighbours, names, readings, sizes, cancel]() mutable {
+            readings.mounts = engine->volumeMounts(names, on, cancel.get());
+            if (project.workingDir) {
+                try {
+                    // Read under the project's own name, from the files its containers were made from:
+                    // its volumes are named after it, whatever name the folder would give a project
+                    // started from it, and an override file may declare more of them.
+                    readings.config = engine->composeProject(*project.workingDir, project.name,
+                                                             Docker::composeFilesOf(project), cancel.get());
+                } catch (const Docker::TimedOut&) {
+                    readings.configTimedOut = true;
+                } catch (...) {
+                    // no declared volumes, nothing worse
+                }
             }
-        }
-        // Without the file nothing says which mounted volumes are borrowed: only those compose made
-        // for this project may go.
-        const QStringList leftAlone =
-            config ? config->externalVolumes : Docker::borrowedVolumes(project, mounts, listed);
-        return Docker::plan(project, neighbours, mounts, config ? config->volumes : QStringList(), sizes,
-                            leftAlone);
-    });
+            return Docker::planFrom(project, neighbours, readings, sizes);
+        });
     co_return co_await std::move(job);
 }
 

@@ -29,12 +29,21 @@ QCoro::Task<Read> readProject(std::shared_ptr<StoreEngine> engine, QString dir)
 {
     auto job = Platform::onUserInitiated([engine, dir] {
         try {
-            return Read{engine->composeProject(dir, std::nullopt), QString()};
+            return Read{engine->composeProject(dir, std::nullopt, {}, nullptr), QString()};
         } catch (...) {
             return Read{std::nullopt, failureText(std::current_exception())};
         }
     });
     co_return co_await std::move(job);
+}
+
+QString inUseMessage(const QString& name, const QString& otherFolder)
+{
+    return QStringLiteral("Compose project \u201c") + name +
+           QStringLiteral("\u201d already has containers from ") + otherFolder +
+           QStringLiteral(
+               ". compose tells projects apart by name alone, so this folder would act on them: take "
+               "that project down first, or give this one another name.");
 }
 
 bool sameFolder(const QString& a, const QString& b)
@@ -65,7 +74,8 @@ QCoro::Task<> AppStore::up(ComposeProject project)
     QPointer<AppStore> self(this);
     setBusy(true);
     const std::shared_ptr<StoreEngine> engine = m_engine;
-    auto job = Platform::onUserInitiated([engine, folder = *dir] { return engine->checkCompose(folder); });
+    auto job =
+        Platform::onUserInitiated([engine, folder = *dir] { return engine->checkCompose(folder, {}); });
     const ComposeCheck check = co_await std::move(job);
     if (!self)
         co_return;
@@ -102,10 +112,7 @@ QCoro::Task<std::optional<QString>> AppStore::addProject(QString dir, std::optio
     if (!read.config)
         co_return read.failure;
     if (const std::optional<QString> other = folderInUse(read.config->name, dir, *target))
-        co_return QStringLiteral("Compose project \u201c") + read.config->name +
-            QStringLiteral("\u201d already has containers from ") + *other +
-            QStringLiteral(". compose tells projects apart by name alone, so this folder would act on them: take "
-                           "that project down first, or give this one another name.");
+        co_return inUseMessage(read.config->name, *other);
 
     keepProject({read.config->name, dir, read.config->services}, *target);
 
@@ -138,6 +145,10 @@ QCoro::Task<std::optional<QString>> AppStore::relocate(ComposeProject project, Q
             QStringLiteral(
                 "Up there would create a different project \u2014 add it as its own project instead.");
 
+    // The next refresh would take the folder its containers name back.
+    if (const std::optional<QString> other = folderInUse(project.name, dir, *runtime))
+        co_return inUseMessage(project.name, *other);
+
     // Added under its own name, which replaces the entry: the project keeps its name, in a new folder.
     keepProject({project.name, dir, read.config->services}, *runtime);
     co_await refresh(false);
@@ -147,12 +158,11 @@ QCoro::Task<std::optional<QString>> AppStore::relocate(ComposeProject project, Q
 std::optional<QString> AppStore::folderInUse(const QString& name, const QString& dir,
                                             const Runtime& runtime) const
 {
-    // Only a folder that still holds a compose file: the registry keeps it over an added one on the
-    // next refresh. A folder that lost its file gives way, as when a project is relocated.
+    // While a project has containers, the folder they name is the project's, whatever is added.
     for (const ComposeProject& project : Docker::group(m_containers)) {
         if (project.name != name || actingOn(project.runtime) != runtime || !project.workingDir)
             continue;
-        if (Docker::composeFile(*project.workingDir) && !sameFolder(*project.workingDir, dir))
+        if (!sameFolder(*project.workingDir, dir))
             return project.workingDir;
     }
     return std::nullopt;

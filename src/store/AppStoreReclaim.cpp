@@ -67,8 +67,8 @@ QCoro::Task<QStringList> AppStore::reclaim(QList<Reclaimable> items)
         for (const Group& group : groups) {
             for (const QStringList& command : Docker::reclaimCommands(group.items)) {
                 // One failure does not stop the rest: what can still go, goes.
-                if (const auto failed =
-                        commandFailure(command, engine->captureWithin(command, group.runtime, std::nullopt, limit)))
+                if (const auto failed = commandFailure(
+                        command, engine->captureWithin(command, group.runtime, std::nullopt, limit, nullptr)))
                     failures << *failed;
             }
         }

@@ -65,19 +65,25 @@ public:
         return Docker::capture(args, runtime, cwd, input);
     }
     Platform::Capture captureWithin(const QStringList& args, const std::optional<Runtime>& runtime,
-                                    const std::optional<QString>& cwd, std::chrono::milliseconds limit) override
+                                    const std::optional<QString>& cwd, std::chrono::milliseconds limit,
+                                    const Platform::Cancellation* cancel) override
     {
-        return Docker::capture(args, runtime, cwd, limit);
+        return Docker::capture(args, runtime, cwd, limit, cancel);
     }
-    ComposeCheck checkCompose(const QString& dir) override { return Docker::checkCompose(dir); }
-    ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName) override
+    ComposeCheck checkCompose(const QString& dir, const QStringList& files) override
     {
-        return projectName ? Docker::composeProject(dir, *projectName) : Docker::composeProject(dir);
+        return Docker::checkCompose(dir, files);
     }
-    Docker::MountMap volumeMounts(const QStringList& containers,
-                                  const std::optional<Runtime>& runtime) override
+    ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName,
+                                 const QStringList& files, const Platform::Cancellation* cancel) override
     {
-        return Docker::volumeMounts(containers, runtime);
+        return Docker::composeProject(dir, projectName, files, cancel);
+    }
+    std::optional<Docker::MountMap> volumeMounts(const QStringList& containers,
+                                                 const std::optional<Runtime>& runtime,
+                                                 const Platform::Cancellation* cancel) override
+    {
+        return Docker::volumeMounts(containers, runtime, Docker::listingLimit, cancel);
     }
     bool isReachable(const QString& endpoint) override { return Docker::isReachable(endpoint); }
 };

@@ -48,18 +48,24 @@ public:
                                       const std::optional<QString>& cwd,
                                       const std::optional<QString>& input) = 0;
     // The same without input, ended once `limit` has passed with everything it started; it then fails
-    // as a runtime that is not answering.
+    // as a runtime that is not answering. `cancel` (may be null) ends it sooner, as a failure too.
     virtual Platform::Capture captureWithin(const QStringList& args, const std::optional<Runtime>& runtime,
                                             const std::optional<QString>& cwd,
-                                            std::chrono::milliseconds limit) = 0;
-    // Whether the project in `dir` can be started. Never throws.
-    virtual ComposeCheck checkCompose(const QString& dir) = 0;
-    // The project in `dir` as compose resolves it, under `projectName` when one is given. Throws
-    // DockerError when the folder holds no readable project.
-    virtual ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName) = 0;
-    // Which named volumes each container (by name) mounts. Never throws.
-    virtual Docker::MountMap volumeMounts(const QStringList& containers,
-                                          const std::optional<Runtime>& runtime) = 0;
+                                            std::chrono::milliseconds limit,
+                                            const Platform::Cancellation* cancel) = 0;
+    // Whether the project in `dir` can be started from `files` (none: the folder's own file). Never
+    // throws.
+    virtual ComposeCheck checkCompose(const QString& dir, const QStringList& files) = 0;
+    // The project in `dir` as compose resolves it, under `projectName` when one is given, from `files`
+    // (none: the folder's own file). Throws DockerError when the folder holds no readable project, and
+    // Docker::TimedOut when compose has not finished in time or `cancel` (may be null) ended it.
+    virtual ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName,
+                                         const QStringList& files, const Platform::Cancellation* cancel) = 0;
+    // Which named volumes each container (by name) mounts; none when the engine has not answered within
+    // the listing limit or `cancel` (may be null) ended the query. Never throws.
+    virtual std::optional<Docker::MountMap> volumeMounts(const QStringList& containers,
+                                                         const std::optional<Runtime>& runtime,
+                                                         const Platform::Cancellation* cancel) = 0;
 
     // Whether an endpoint can be reached without asking it: a Unix socket whose file exists, or any
     // other kind of address. Called on the main thread.

@@ -121,28 +121,25 @@ TEST_F(Folders, RecordingRemembersWhatWasDiscovered)
     registry.add({"web", withFile, {"api", "db"}}, colima);
     registry.add({"old", "/srv/old", {"x"}}, colima);
 
-    registry.record({discovered("web", withoutFile), // no service labels; its directory lost its file
+    registry.record({discovered("web", withoutFile), // no service labels; its directory has no compose file
                      discovered("new", "/srv/new"),
                      discovered("dirless", std::nullopt, {serviceContainer("d1", "s")}),
                      discovered("svc", "/srv/svc",
                                 {serviceContainer("c1", "worker"), serviceContainer("c2", std::nullopt),
                                  serviceContainer("c3", "api"), serviceContainer("c4", "worker")})},
                     colima);
+    // The folder the containers name is the project's now, even when only the remembered one holds a
+    // compose file: it was brought up from there (with files of other names) since.
     EXPECT_EQ(registry.byRuntime.value("colima"),
-              (QList<KnownProject>{{"web", withFile, {"api", "db"}},
+              (QList<KnownProject>{{"web", withoutFile, {"api", "db"}},
                                    {"old", "/srv/old", {"x"}},
                                    {"new", "/srv/new", {}},
                                    {"svc", "/srv/svc", {"api", "worker", "worker"}}}));
 
-    // Services seen now replace the remembered ones; a directory that has its file is taken.
+    // Services seen now replace the remembered ones.
     ProjectRegistry moved = registry;
-    moved.record({discovered("web", withoutFile, {serviceContainer("w1", "front")})}, colima);
+    moved.record({discovered("web", withFile, {serviceContainer("w1", "front")})}, colima);
     EXPECT_EQ(moved.byRuntime.value("colima").first(), (KnownProject{"web", withFile, {"front"}}));
-    moved.record({discovered("old", withFile)}, colima);
-    EXPECT_EQ(moved.byRuntime.value("colima")[1], (KnownProject{"old", withFile, {"x"}}));
-    // Neither directory has a file: the discovered one is taken.
-    moved.record({discovered("new", withoutFile)}, colima);
-    EXPECT_EQ(moved.byRuntime.value("colima")[2].workingDir, withoutFile);
 }
 
 TEST(RegistryOperations, EmptyRecordingStoresAnEmptyList)
@@ -202,9 +199,10 @@ TEST_F(Folders, MergingAddsRememberedProjectsAndTheirServiceCounts)
     const auto merged = ProjectRegistry::merge(found, known);
     EXPECT_EQ(names(merged), (QStringList{"dirless", "idle", "loose", "moved", "web"}));
 
+    // Only the remembered folder holds a compose file, but the containers say where the project runs.
     const ComposeProject& web = merged[4];
     EXPECT_EQ(web.serviceCount, 3);
-    EXPECT_EQ(web.workingDir, withFile);
+    EXPECT_EQ(web.workingDir, withoutFile);
     EXPECT_EQ(web.statusText(), "2 of 3 running");
 
     const ComposeProject& idle = merged[1];

@@ -180,3 +180,48 @@ TEST(TeardownPlanRules, ContainersSizesAndFolder)
     notes.close();
     EXPECT_FALSE(Docker::plan(app(notes.fileName()), {}, {}, {}, {}, {}).workingDir);
 }
+
+// Only what compose labelled with the project's name may go, and what the plan could not make sure of
+// it says: a query that ran out of time, containers started from several folders (no folder then).
+TEST(TeardownPlanRules, OnlyTheProjectsLabelledVolumesAndNotesForWhatIsUnsure)
+{
+    QTemporaryDir a;
+    QTemporaryDir b;
+    ComposeProject project = app(a.path());
+    project.containers[0].labels.insert("com.docker.compose.project.working_dir", a.path());
+    project.containers[1].labels.insert("com.docker.compose.project.working_dir", a.path());
+    const QMap<QString, QString> ours{{"com.docker.compose.project", "app"}};
+    Docker::PlanReadings readings;
+    readings.mounts = Docker::MountMap{{"app-1", {"app_data", "keep-me"}}, {"app-db-1", {"other_data"}}};
+    readings.config = ComposeConfig{"app", {"web"}, {"app_idle", "app_data", "undeclared"}, {}};
+    readings.listed = {
+        {"app_data", "local", "/v/1", std::nullopt, ours},
+        {"app_idle", "local", "/v/2", std::nullopt, ours},
+        {"keep-me", "local", "/v/3", std::nullopt},
+        {"other_data", "local", "/v/4", std::nullopt, {{"com.docker.compose.project", "other"}}}};
+
+    TeardownPlan plan = Docker::planFrom(project, project.containers, readings, {});
+    EXPECT_EQ(names(plan.volumes), (QStringList{"app_data", "app_idle"}));
+    EXPECT_EQ(plan.workingDir, a.path());
+    EXPECT_TRUE(plan.notes.isEmpty());
+
+    // Timed out: the labelled volumes of what answered, and a note for each query that did not.
+    Docker::PlanReadings late = readings;
+    late.config.reset();
+    late.configTimedOut = true;
+    plan = Docker::planFrom(project, project.containers, late, {});
+    EXPECT_EQ(names(plan.volumes), QStringList{"app_data"});
+    ASSERT_EQ(plan.notes.size(), 1);
+    EXPECT_TRUE(plan.notes[0].startsWith("compose config did not finish within 30 seconds."))
+        << plan.notes[0].toStdString();
+    late.mounts.reset();
+    plan = Docker::planFrom(project, project.containers, late, {});
+    EXPECT_TRUE(plan.volumes.isEmpty());
+    EXPECT_EQ(plan.notes.size(), 2);
+
+    project.containers[1].labels.insert("com.docker.compose.project.working_dir", b.path());
+    plan = Docker::planFrom(project, project.containers, readings, {});
+    EXPECT_EQ(plan.workingDir, std::nullopt);
+    EXPECT_EQ(plan.notes, QStringList{"The project's containers were started from different folders (" +
+                                      a.path() + ", " + b.path() + "), so none is offered for the Trash."});
+}

@@ -4,6 +4,8 @@
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
 #include "engine/Docker.h"
+#include "platform/Pools.h"
+#include "platform/ProcessRunner.h"
 #include "platform/Settings.h"
 #include "store/AppStore.h"
 #include "support/TestSupport.h"
@@ -18,6 +20,8 @@
 
 #include <memory>
 #include <optional>
+
+#include <sys/stat.h>
 
 using TestSupport::docker;
 using TestSupport::eventually;
@@ -184,6 +188,48 @@ TEST_F(DeleteOnEngine, AOneOffContainerOfTheProjectGoesToo)
     EXPECT_EQ(containers(), "");
     for (const ComposeProject& left : store->projects())
         EXPECT_NE(left.name, name);
+}
+
+// compose waits for good on a .env that is a named pipe. Closing the sheet while it works out its plan
+// ends that child at once and frees the worker, however often the sheet is opened and closed.
+TEST_F(DeleteOnEngine, ClosingTheSheetEndsAComposeThatHangsWorkingOutThePlan)
+{
+    const QString name = uniqueName("fifo");
+    const QString dir = root.filePath(name);
+    const auto cleanUp = qScopeGuard([&] {
+        const QString ids = docker({"ps", "-aq", "--filter", "label=com.docker.compose.project=" + name}).out;
+        docker(QStringList{"rm", "-f"} + ids.split('\n', Qt::SkipEmptyParts));
+        docker({"network", "rm", name + "_default"});
+    });
+    ASSERT_TRUE(QDir().mkpath(dir));
+    QFile file(dir + "/compose.yaml");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(("services:\n  web:\n" + service).toUtf8());
+    file.close();
+    ASSERT_NO_FATAL_FAILURE(startProject(name, dir));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir + "/.env").constData(), 0600), 0);
+    QCoro::waitFor(store->refresh(false));
+    const QList<ComposeProject> projects = store->projects();
+    const auto project = std::find_if(projects.cbegin(), projects.cend(),
+                                      [&](const ComposeProject& p) { return p.name == name; });
+    ASSERT_NE(project, projects.cend());
+    window.show();
+
+    for (int round = 0; round < 3; ++round) {
+        QPointer<DeleteProjectView> open = DeleteProjectView::open(&window, *store, *project);
+        // The mount query is through in well under this; compose is left waiting on the pipe.
+        QTest::qWait(1500);
+        ASSERT_FALSE(open->plan().has_value());
+        ASSERT_EQ(Platform::trackedChildCount(), 1);
+        QTest::keyClick(open, Qt::Key_Escape);
+        EXPECT_TRUE(eventually(
+            [] {
+                return Platform::trackedChildCount() == 0 &&
+                       Platform::Pools::userInitiated()->activeThreadCount() == 0;
+            },
+            3000))
+            << "round " << round;
+    }
 }
 
 } // namespace

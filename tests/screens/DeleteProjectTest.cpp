@@ -101,6 +101,10 @@ protected:
         engine->setMounts(alpha, {{"shop-web", {"shop_data", "shop_cache"}}, {"shop-db", {"shop_db"}},
                                   {"loose", {"shop_cache"}}});
         engine->setComposeProject(dir, ComposeConfig{"shop", {"web", "db"}, {"shop_data", "shop_db"}, {}});
+        const QMap<QString, QString> ours{{Docker::projectLabel, "shop"}};
+        store->setVolumes({{"shop_data", "local", "/v/1", alpha, ours},
+                           {"shop_db", "local", "/v/2", alpha, ours},
+                           {"shop_cache", "local", "/v/3", alpha, ours}});
         store->setUsage(DiskUsage{0, {}, {{"shop_data", 1}, {"shop_db", 1}, {"shop_cache", 1}}, {}, {}});
         window->show();
     }

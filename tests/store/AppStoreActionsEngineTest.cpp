@@ -25,6 +25,17 @@ T run(QCoro::Task<T>&& task)
     return QCoro::waitFor(std::move(task));
 }
 
+QString service(const QString& volumes = {})
+{
+    return QStringLiteral("services:\n"
+                          "  web:\n"
+                          "    image: %1\n"
+                          "    command: sleep 600\n"
+                          "    stop_grace_period: 1s\n")
+               .arg(TestSupport::testImage()) +
+           (volumes.isEmpty() ? QString() : QStringLiteral("    volumes:\n") + volumes);
+}
+
 // A store on the real engine, with a client configuration, a home folder and a Trash of its own:
 // logins write nowhere that matters and deletions trash nothing of the user's. Everything a test
 // makes on the engine is named with the run's prefix and removed at the end.
@@ -128,6 +139,35 @@ protected:
 
     static bool volumeExists(const QString& name) { return docker({"volume", "inspect", name}).status == 0; }
 
+    // A project brought up by hand, as `docker compose -f compose.yaml -f compose.prod.yaml up -d`: the
+    // override mounts `keep`, a volume made outside compose that only the override declares external,
+    // and sets a variable. `keep` holds a file. Returns the folder.
+    QString upWithOverride(const QString& name, const QString& keep)
+    {
+        projectsMade << name;
+        volumesMade << name + "_own";
+        createVolume(keep);
+        EXPECT_EQ(docker({"run", "--rm", "-v", keep + ":/k", TestSupport::testImage(), "sh", "-c",
+                          "echo precious > /k/file"})
+                      .status,
+                  0);
+        const QString dir =
+            projectFolder(uniqueName("over"), service("      - own:/own\n") + "volumes:\n  own: {}\n");
+        QFile override(dir + "/compose.prod.yaml");
+        EXPECT_TRUE(override.open(QIODevice::WriteOnly));
+        override.write(
+            ("services:\n  web:\n    volumes: [\"precious:/data\"]\n    environment: {FLAVOUR: prod}\n"
+             "volumes:\n  precious:\n    external: true\n    name: " +
+             keep + "\n")
+                .toUtf8());
+        override.close();
+        const auto up =
+            docker({"compose", "-p", name, "-f", "compose.yaml", "-f", "compose.prod.yaml", "up", "-d"}, dir);
+        EXPECT_EQ(up.status, 0) << up.err.toStdString();
+        run(store->refresh(false));
+        return dir;
+    }
+
     static QStringList networksOf(const QString& project)
     {
         return docker({"network", "ls", "-q", "--filter", "label=com.docker.compose.project=" + project})
@@ -140,17 +180,6 @@ protected:
             .out.split('\n', Qt::SkipEmptyParts);
     }
 };
-
-QString service(const QString& volumes = {})
-{
-    return QStringLiteral("services:\n"
-                          "  web:\n"
-                          "    image: %1\n"
-                          "    command: sleep 600\n"
-                          "    stop_grace_period: 1s\n")
-               .arg(TestSupport::testImage()) +
-           (volumes.isEmpty() ? QString() : QStringLiteral("    volumes:\n") + volumes);
-}
 
 } // namespace
 
@@ -419,6 +448,26 @@ TEST_F(ActionsOnEngine, DeletionTakesOnlyWhatIsTheProjectsAloneAndTrashesItsFold
     EXPECT_TRUE(QFile::exists(root.filePath("data/Trash/files/" + QDir(dir).dirName() + "/compose.yaml")));
     EXPECT_FALSE(store->registry().knows(name, QStringLiteral("default")));
     EXPECT_FALSE(project(name));
+}
+
+// Only the volumes compose made for the project go: a volume that an override file declares external
+// is left out of the plan and kept with its data, as `compose down -v` with both files would keep it.
+TEST_F(ActionsOnEngine, DeletionTakesTheProjectsOwnVolumeAndKeepsOneAnOverrideBorrowed)
+{
+    const QString name = uniqueName("over");
+    const QString keep = uniqueName("keep-me");
+    ASSERT_NO_FATAL_FAILURE(upWithOverride(name, keep));
+    ASSERT_TRUE(project(name));
+
+    const TeardownPlan plan = run(store->teardownPlan(*project(name)));
+    EXPECT_EQ(TestSupport::names(plan.volumes), QStringList{name + "_own"});
+    run(store->deleteProject(plan, store->runtime(), false));
+
+    EXPECT_EQ(store->error(), std::nullopt);
+    EXPECT_TRUE(containersOf(name).isEmpty());
+    EXPECT_FALSE(volumeExists(name + "_own"));
+    EXPECT_EQ(docker({"run", "--rm", "-v", keep + ":/k", TestSupport::testImage(), "cat", "/k/file"}).out,
+              "precious\n");
 }
 
 // Without the compose file nothing says which volumes the project borrows: only the one compose made

@@ -62,6 +62,11 @@ TEST_F(Deletion, ThePlanWeighsOnlyTheProjectsRuntimeAndReadsTheFileUnderTheProje
     AppStore& s = storeOn({entry(alpha), entry(beta)}, beta, true);
     s.setContainers({on(container("shop-web", "running", "shop"), alpha), on(container("loose"), alpha),
                      on(container("other"), beta)});
+    const QMap<QString, QString> ours{{Docker::projectLabel, "shop"}};
+    s.setVolumes({{"shop_data", "local", "/v/1", alpha, ours},
+                  {"shop_idle", "local", "/v/2", alpha, ours},
+                  {"media", "local", "/v/3", alpha, ours},
+                  {"shop_idle", "local", "/v/4", beta, {}}});
 
     const ComposeProject shop{"shop", dir, {on(container("shop-web", "running", "shop"), alpha)}, 0, alpha};
     const TeardownPlan planned = run(s.teardownPlan(shop));
@@ -69,7 +74,7 @@ TEST_F(Deletion, ThePlanWeighsOnlyTheProjectsRuntimeAndReadsTheFileUnderTheProje
     EXPECT_EQ(engine->mountsAsked(), (QList<QStringList>{{"shop-web", "loose"}}));
     EXPECT_EQ(engine->composeNamesAsked(), QStringList{"shop"});
     EXPECT_EQ(planned.containers, QStringList{"shop-web"});
-    // media is declared external: another project's, never this one's to remove.
+    // media is declared external: another project's, never this one's to remove, whatever its label.
     EXPECT_EQ(planned.volumes, (QList<VolumeUse>{{"shop_data", {"loose"}, {}}, {"shop_idle", {}, {}}}));
     EXPECT_EQ(planned.workingDir, dir);
     EXPECT_FALSE(s.busy());

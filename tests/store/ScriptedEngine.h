@@ -4,6 +4,7 @@
 // Header only, so that the benchmark can use the same engine.
 
 #include "engine/Docker.h"
+#include "platform/TimedRunner.h"
 #include "store/StoreEngine.h"
 
 #include <QCoroTask>
@@ -301,17 +302,19 @@ public:
         return command(Call::Capture, {args, key(runtime), cwd, input});
     }
     Platform::Capture captureWithin(const QStringList& args, const std::optional<Runtime>& runtime,
-                                    const std::optional<QString>& cwd, std::chrono::milliseconds) override
+                                    const std::optional<QString>& cwd, std::chrono::milliseconds,
+                                    const Platform::Cancellation*) override
     {
         return command(Call::Capture, {args, key(runtime), cwd, std::nullopt});
     }
-    ComposeCheck checkCompose(const QString& dir) override
+    ComposeCheck checkCompose(const QString& dir, const QStringList&) override
     {
         arrive(Call::CheckCompose, {});
         std::lock_guard lock(m_mutex);
         return m_checks.value(dir, ComposeCheck::valid());
     }
-    ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName) override
+    ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName,
+                                 const QStringList&, const Platform::Cancellation*) override
     {
         arrive(Call::ComposeProject, {});
         std::lock_guard lock(m_mutex);
@@ -321,8 +324,9 @@ public:
             throw DockerError(m_configFailures.value(dir, QStringLiteral("no compose project here")));
         return *config;
     }
-    Docker::MountMap volumeMounts(const QStringList& containers,
-                                  const std::optional<Runtime>& runtime) override
+    std::optional<Docker::MountMap> volumeMounts(const QStringList& containers,
+                                                 const std::optional<Runtime>& runtime,
+                                                 const Platform::Cancellation*) override
     {
         arrive(Call::VolumeMounts, key(runtime));
         std::lock_guard lock(m_mutex);

@@ -155,13 +155,14 @@ void testProjectRegistry()
     r5.add({QStringLiteral("moved"), folder, {QStringLiteral("s")}}, rt);
     const ComposeProject relocated = firstOf(ProjectRegistry::merge(Docker::group({moved}), listOf(r5, rt)),
                                              QStringLiteral("the relocated merge"));
-    checkEqual(relocated.workingDir, std::optional<QString>(folder),
-               QStringLiteral("a relocated project shows in its new folder despite its labels"));
     check(QFileInfo(folder).isDir(), QStringLiteral("the new folder exists"));
     check(Docker::composeFile(folder).has_value(), QStringLiteral("the new folder holds a compose file"));
+    checkEqual(
+        relocated.workingDir, std::optional<QString>(QStringLiteral("/nope/old/moved")),
+        QStringLiteral("a project with containers shows the folder they name, whatever was located since"));
     r5.record(Docker::group({moved}), rt);
-    checkEqual(listOf(r5, rt).value(0).workingDir, folder,
-               QStringLiteral("a stale label does not undo the relocation"));
+    checkEqual(listOf(r5, rt).value(0).workingDir, QStringLiteral("/nope/old/moved"),
+               QStringLiteral("recording takes the folder the containers name"));
 
     ProjectRegistry r6;
     r6.add({QStringLiteral("here"), QStringLiteral("/nope/remembered"), {}}, rt);
