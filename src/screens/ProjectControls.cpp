@@ -6,6 +6,7 @@
 #include "app/parts/Alert.h"
 #include "app/parts/DialogAnswer.h"
 #include "app/parts/Host.h"
+#include "engine/Compose.h"
 #include "engine/Docker.h"
 #include "platform/ByteCount.h"
 #include "platform/Numbers.h"
@@ -236,8 +237,18 @@ void ProjectControls::up()
 void ProjectControls::openRebuild()
 {
     const std::optional<Runtime> on = runtime();
-    const QStringList args{QStringLiteral("compose"), QStringLiteral("-p"), m_project.name, QStringLiteral("up"),
-                           QStringLiteral("-d"), QStringLiteral("--build")};
+    // Rebuilt from the files its containers were made from, as Up does; never from another one.
+    QStringList files;
+    try {
+        files = Docker::composeFilesOf(whole());
+    } catch (const DockerError& missing) {
+        m_store.setError(missing.errorDescription());
+        return;
+    }
+    const QStringList args =
+        QStringList{QStringLiteral("compose"), QStringLiteral("-p"), m_project.name} +
+        Docker::fileArgs(files) +
+        QStringList{QStringLiteral("up"), QStringLiteral("-d"), QStringLiteral("--build")};
     const std::optional<QString> dir = m_project.workingDir;
     QPointer<AppStore> store(&m_store);
     auto* sheet = new CommandRunView(

@@ -190,8 +190,9 @@ public:
 
     // Compose projects. up and down do nothing unless the project's folder exists and holds a compose
     // file; both name the project, so compose acts on the project the containers belong to whatever
-    // name the folder or the environment would give. up checks the file first: an invalid one sets
-    // `error`, a warning becomes the notice (no warning clears it).
+    // name the folder or the environment would give. up reads the files the project's containers were
+    // made from; one of them missing is the error and nothing runs. up checks the files first: an
+    // invalid one sets `error`, a warning becomes the notice (no warning clears it).
     QCoro::Task<> up(ComposeProject project);
     QCoro::Task<> down(ComposeProject project);
     // Remembers the project in `dir` under `on`, else under the shown runtime; switches to that
@@ -287,8 +288,9 @@ private:
     void keepProject(const KnownProject& project, const Runtime& runtime);
     // The folder another project of `name` on `runtime` has containers from, when it is not `dir`.
     std::optional<QString> folderInUse(const QString& name, const QString& dir, const Runtime& runtime) const;
-    // `docker compose -p <project> <command>`, with -d for up.
-    static QStringList composeCommand(const QString& project, const QString& command);
+    // `docker compose -p <project> [-f <file>]... <command>`, with -d for up.
+    static QStringList composeCommand(const QString& project, const QString& command,
+                                      const QStringList& files = {});
     // The item's own runtime, else the one shown now.
     std::optional<Runtime> actingOn(const std::optional<Runtime>& own) const { return own ? own : m_runtime; }
     // Recomputes every entry's reachability from its endpoint, without asking any engine.

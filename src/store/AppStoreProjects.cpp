@@ -58,9 +58,11 @@ bool sameFolder(const QString& a, const QString& b)
 // compose is told the project's name: left to itself it would take COMPOSE_PROJECT_NAME from our
 // environment, the file's `name:` or the folder's name, and could act on another project, or on
 // none and still succeed.
-QStringList AppStore::composeCommand(const QString& project, const QString& command)
+QStringList AppStore::composeCommand(const QString& project, const QString& command, const QStringList& files)
 {
-    QStringList args{QStringLiteral("compose"), QStringLiteral("-p"), project, command};
+    QStringList args =
+        QStringList{QStringLiteral("compose"), QStringLiteral("-p"), project} + Docker::fileArgs(files);
+    args << command;
     if (command == u"up")
         args << QStringLiteral("-d");
     return args;
@@ -71,11 +73,20 @@ QCoro::Task<> AppStore::up(ComposeProject project)
     const std::optional<QString> dir = composeFolder(project);
     if (!dir)
         co_return;
+    // Recreated from the files they were made from: the folder's own file alone would drop what an
+    // override added (mounts, environment) from every container it recreates.
+    QStringList files;
+    try {
+        files = Docker::composeFilesOf(project);
+    } catch (const DockerError& missing) {
+        setError(missing.errorDescription());
+        co_return;
+    }
     QPointer<AppStore> self(this);
     setBusy(true);
     const std::shared_ptr<StoreEngine> engine = m_engine;
-    auto job =
-        Platform::onUserInitiated([engine, folder = *dir] { return engine->checkCompose(folder, {}); });
+    auto job = Platform::onUserInitiated(
+        [engine, folder = *dir, files] { return engine->checkCompose(folder, files); });
     const ComposeCheck check = co_await std::move(job);
     if (!self)
         co_return;
@@ -85,7 +96,8 @@ QCoro::Task<> AppStore::up(ComposeProject project)
         co_return;
     }
     setNotice(check.warning);
-    auto task = act(composeCommand(project.name, QStringLiteral("up")), dir, actingOn(project.runtime));
+    auto task =
+        act(composeCommand(project.name, QStringLiteral("up"), files), dir, actingOn(project.runtime));
     co_await std::move(task);
 }
 

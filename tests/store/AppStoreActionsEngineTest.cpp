@@ -168,6 +168,11 @@ protected:
         return dir;
     }
 
+    static QString environmentOf(const QString& container)
+    {
+        return docker({"inspect", "--format", "{{json .Config.Env}}", container}).out;
+    }
+
     static QStringList networksOf(const QString& project)
     {
         return docker({"network", "ls", "-q", "--filter", "label=com.docker.compose.project=" + project})
@@ -468,6 +473,27 @@ TEST_F(ActionsOnEngine, DeletionTakesTheProjectsOwnVolumeAndKeepsOneAnOverrideBo
     EXPECT_FALSE(volumeExists(name + "_own"));
     EXPECT_EQ(docker({"run", "--rm", "-v", keep + ":/k", TestSupport::testImage(), "cat", "/k/file"}).out,
               "precious\n");
+}
+
+// Up recreates the containers from the files they were made from, so the override's variable stays;
+// without one of those files it runs nothing and says which is missing.
+TEST_F(ActionsOnEngine, UpKeepsWhatTheOverrideGaveAndRefusesWithoutIt)
+{
+    const QString name = uniqueName("over");
+    const QString dir = upWithOverride(name, uniqueName("keep-me"));
+    const QString web = name + "-web-1";
+    ASSERT_TRUE(environmentOf(web).contains("FLAVOUR=prod"));
+
+    run(store->up(*project(name)));
+    EXPECT_EQ(store->error(), std::nullopt);
+    EXPECT_TRUE(environmentOf(web).contains("FLAVOUR=prod")) << environmentOf(web).toStdString();
+
+    const QString before = docker({"inspect", "--format", "{{.Id}}", web}).out;
+    ASSERT_TRUE(QFile::rename(dir + "/compose.prod.yaml", dir + "/elsewhere.yaml"));
+    run(store->up(*project(name)));
+    ASSERT_TRUE(store->error());
+    EXPECT_TRUE(store->error()->contains(dir + "/compose.prod.yaml")) << store->error()->toStdString();
+    EXPECT_EQ(docker({"inspect", "--format", "{{.Id}}", web}).out, before) << "nothing was recreated";
 }
 
 // Without the compose file nothing says which volumes the project borrows: only the one compose made
