@@ -135,4 +135,15 @@ QList<QStringList> reclaimCommands(const QList<Reclaimable>& items)
     return commands;
 }
 
+QStringList imageIdQuery(const QString& ref)
+{
+    return {QStringLiteral("image"),   QStringLiteral("inspect"), QStringLiteral("--format"),
+            QStringLiteral("{{.Id}}"), QStringLiteral("--"),      ref};
+}
+
+QString movedTagMessage(const QString& tag)
+{
+    return tag + QStringLiteral(" now names another image; not removed.");
+}
+
 } // namespace Docker

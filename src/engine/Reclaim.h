@@ -36,4 +36,10 @@ std::optional<QString> reclaimWarning(const QList<Reclaimable>& items);
 // an item that is in use again since it was listed makes its command fail instead of being removed.
 QList<QStringList> reclaimCommands(const QList<Reclaimable>& items);
 
+// The command that prints the identifier of the image `ref` names now.
+QStringList imageIdQuery(const QString& ref);
+
+// "<tag> now names another image; not removed.": an image item whose tag was moved since it was measured.
+QString movedTagMessage(const QString& tag);
+
 } // namespace Docker

@@ -75,8 +75,10 @@ std::optional<Reclaimable> containerCandidate(const QJsonObject& object, const Q
 
     Container labelled;
     labelled.labels = Docker::parseLabels(object.value(QLatin1StringView("Labels")).toString());
-    Reclaimable item =
-        candidate(Reclaimable::Kind::Container, name, name, size, Reclaimable::Recovery::Restorable);
+    // Removed by the identifier measured: a name may be given to a new container meanwhile.
+    const QString id = Docker::str(object, QLatin1StringView("ID"));
+    Reclaimable item = candidate(Reclaimable::Kind::Container, id.isEmpty() ? name : id, name, size,
+                                 Reclaimable::Recovery::Restorable);
     item.project = labelled.project();
 
     // The Apple runtime recreates its image builder on demand.
@@ -108,6 +110,7 @@ std::optional<Reclaimable> imageCandidate(const QJsonObject& object)
         return std::nullopt;
 
     Reclaimable item = candidate(Reclaimable::Kind::Image, {}, {}, 0, Reclaimable::Recovery::Restorable);
+    item.imageId = Docker::str(object, QLatin1StringView("ID"));
     if (!repository.isEmpty() && repository != u"<none>" && tag != u"<none>") {
         item.ref = item.name = repository + u':' + tag;
     } else {

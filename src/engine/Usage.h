@@ -23,13 +23,16 @@ struct Reclaimable {
     };
 
     Kind kind = Kind::Container;
-    QString ref;  // what the removal command is given; empty for the build cache
+    QString ref;  // what the removal command is given (a container's identifier); empty for the build cache
     QString name; // what the user sees
     qint64 bytes = 0;
     std::optional<QString> note; // short remarks joined by " · "
     Recovery recovery = Recovery::Restorable;
     std::optional<QString> project;
     std::optional<Runtime> runtime;
+    // For an image, the identifier of the image measured. A tag may be moved to another image
+    // after that, and then removing by the tag would take an image nobody was shown.
+    QString imageId = {};
 
     // "<runtime>/<kind>/<ref>": the runtime's name (empty without one), the kind's raw value, the ref.
     QString id() const;

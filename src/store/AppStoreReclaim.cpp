@@ -14,6 +14,36 @@ struct Group {
     QList<Reclaimable> items;
 };
 
+// The images of an `rmi` that their tags still name as measured, asked just before the removal;
+// a failure text for each of the others, which stay. A tag moved to another image since would
+// otherwise take that image, one nobody was shown, and leave the measured one untagged.
+QStringList stillMeasured(StoreEngine& engine, const Group& group, const QStringList& refs,
+                          QStringList& failures)
+{
+    QStringList kept;
+    for (const QString& ref : refs) {
+        const auto item =
+            std::find_if(group.items.cbegin(), group.items.cend(), [&ref](const Reclaimable& r) {
+                return r.kind == Reclaimable::Kind::Image && r.ref == ref;
+            });
+        // An untagged image is removed by its identifier, which cannot move.
+        if (item == group.items.cend() || item->imageId.isEmpty() || item->imageId == ref) {
+            kept << ref;
+            continue;
+        }
+        const QStringList query = Docker::imageIdQuery(ref);
+        const Platform::Capture named =
+            engine.captureWithin(query, group.runtime, std::nullopt, Docker::listingLimit, nullptr);
+        if (const auto failed = commandFailure(query, named))
+            failures << *failed;
+        else if (named.out.trimmed() != item->imageId)
+            failures << Docker::movedTagMessage(ref);
+        else
+            kept << ref;
+    }
+    return kept;
+}
+
 bool wordCharacter(QChar c)
 {
     return c.isLetterOrNumber() || c == u'_';
@@ -65,7 +95,13 @@ QCoro::Task<QStringList> AppStore::reclaim(QList<Reclaimable> items)
     auto job = Platform::onUserInitiated([engine, groups, limit = m_removalLimit] {
         QStringList failures;
         for (const Group& group : groups) {
-            for (const QStringList& command : Docker::reclaimCommands(group.items)) {
+            for (QStringList command : Docker::reclaimCommands(group.items)) {
+                if (command.first() == u"rmi") {
+                    command = QStringList{command.first()} +
+                              stillMeasured(*engine, group, command.mid(1), failures);
+                    if (command.size() == 1)
+                        continue;
+                }
                 // One failure does not stop the rest: what can still go, goes.
                 if (const auto failed = commandFailure(
                         command, engine->captureWithin(command, group.runtime, std::nullopt, limit, nullptr)))

@@ -78,10 +78,11 @@ private:
     QStringList m_projects;
 };
 
+// A container by its name, anything else by its ref.
 const Reclaimable* find(const DiskUsage& usage, Kind kind, const QString& ref)
 {
     for (const Reclaimable& item : usage.candidates)
-        if (item.kind == kind && item.ref == ref)
+        if (item.kind == kind && (kind == Kind::Container ? item.name : item.ref) == ref)
             return &item;
     return nullptr;
 }
@@ -113,6 +114,8 @@ TEST(DiskUsageOnEngine, ReportsLooseContainersVolumesAndImagesWithTheirMounts)
 
     const Reclaimable* container = find(usage, Kind::Container, exited);
     ASSERT_TRUE(container);
+    EXPECT_EQ(container->ref, docker({"inspect", "--format", "{{.Id}}", exited}).out.trimmed())
+        << "removed by what was measured, not by a name that may be given again";
     EXPECT_EQ(container->recovery, Recovery::Gone);
     EXPECT_EQ(container->note, "not in a project"); // it has a volume
     EXPECT_EQ(container->runtime, engine);

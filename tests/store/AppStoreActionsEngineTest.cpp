@@ -496,6 +496,47 @@ TEST_F(ActionsOnEngine, UpKeepsWhatTheOverrideGaveAndRefusesWithoutIt)
     EXPECT_EQ(docker({"inspect", "--format", "{{.Id}}", web}).out, before) << "nothing was recreated";
 }
 
+// Measured, then the tag was moved to a new image and the stopped container's name given to a new
+// container: the reclaim takes neither newcomer, says so for the image, and still frees the rest.
+TEST_F(ActionsOnEngine, ReclaimTakesOnlyWhatWasMeasuredWhenItsNamesMovedOn)
+{
+    const QString source = uniqueName("source");
+    const QString stopped = uniqueName("stopped");
+    const QString spare = uniqueName("spare");
+    const QString tag = uniqueName("img") + ":latest";
+    ASSERT_NO_FATAL_FAILURE(runContainer(source));
+    ASSERT_NO_FATAL_FAILURE(runContainer(stopped));
+    ASSERT_EQ(docker({"stop", "-t", "0", stopped}).status, 0);
+    ASSERT_NO_FATAL_FAILURE(createVolume(spare));
+    ASSERT_EQ(docker({"commit", source, tag}).status, 0);
+    const QString measured = docker({"image", "inspect", "--format", "{{.Id}}", tag}).out.trimmed();
+    imagesMade << measured;
+
+    run(store->loadUsage());
+    ASSERT_TRUE(store->usage());
+    QList<Reclaimable> chosen;
+    for (const Reclaimable& item : store->usage()->candidates)
+        if (item.name == tag || item.name == stopped || item.name == spare)
+            chosen << item;
+    ASSERT_EQ(chosen.size(), 3);
+
+    ASSERT_EQ(docker({"commit", source, tag}).status, 0);
+    const QString moved = docker({"image", "inspect", "--format", "{{.Id}}", tag}).out.trimmed();
+    imagesMade << moved;
+    ASSERT_NE(moved, measured);
+    ASSERT_EQ(docker({"rm", stopped}).status, 0);
+    ASSERT_NO_FATAL_FAILURE(runContainer(stopped));
+
+    const QStringList failures = run(store->reclaim(chosen));
+
+    EXPECT_TRUE(failures.contains(tag + " now names another image; not removed."))
+        << failures.join('\n').toStdString();
+    EXPECT_EQ(docker({"image", "inspect", "--format", "{{.Id}}", tag}).out.trimmed(), moved);
+    EXPECT_EQ(docker({"image", "inspect", measured}).status, 0);
+    EXPECT_EQ(docker({"inspect", "--format", "{{.State.Status}}", stopped}).out.trimmed(), "running");
+    EXPECT_FALSE(volumeExists(spare));
+}
+
 // Without the compose file nothing says which volumes the project borrows: only the one compose made
 // for it (labelled with its name) goes; a volume of its own making elsewhere and another project's stay.
 TEST_F(ActionsOnEngine, AProjectWithoutItsFolderIsDeletedContainerByContainerAndKeepsWhatItBorrowed)
