@@ -2,6 +2,7 @@
 
 #include "engine/Listings.h"
 #include "platform/Settings.h"
+#include "platform/TimedRunner.h"
 
 #include <algorithm>
 
@@ -73,7 +74,13 @@ AppStore::AppStore(Platform::Settings& defaults, std::shared_ptr<StoreEngine> en
     m_showAll = m_defaults.boolean(QString::fromLatin1(showAllKey), false);
 }
 
-AppStore::~AppStore() = default;
+AppStore::~AppStore()
+{
+    // A deletion still under way when the store goes ends its running command rather than leaving
+    // it to run on unwatched.
+    for (const std::shared_ptr<Platform::Cancellation>& deletion : std::as_const(m_deletions))
+        deletion->cancel();
+}
 
 void AppStore::setRuntimes(const QList<RuntimeEntry>& runtimes)
 {

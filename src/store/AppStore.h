@@ -213,7 +213,14 @@ public:
     // `error`, one line each; busy lasts until the refresh after it has finished.
     // A command still running after its limit (a runtime that takes it and never answers) is ended
     // and reported as not answering, so the sheet waiting for the deletion is never held for good.
+    // After windDown() no further step starts, and the project stays remembered.
     QCoro::Task<> deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trashDirectory);
+    // For the application's way out: every deletion under way ends its running command (with what
+    // that started) and starts no further step; a move to the Trash under way finishes. Deletions
+    // then end as soon as they can, without the refresh.
+    void windDown();
+    // How many deletions are under way.
+    int deletions() const { return int(m_deletions.size()); }
     // For tests: how long one command of a deletion or of reclaiming space may take.
     void setRemovalLimit(std::chrono::milliseconds limit) { m_removalLimit = limit; }
 
@@ -246,6 +253,7 @@ signals:
     void filterChanged();
     void registryChanged();
     void refreshErrorChanged();
+    void deletionsChanged();
 
 private:
     // What a background result is checked against when it comes back.
@@ -328,4 +336,6 @@ private:
     std::optional<QString> m_discoveryFailure;
     std::optional<QCoro::Task<>> m_pollTask;
     std::optional<QCoro::Task<>> m_statsTask;
+    // What stops each deletion under way.
+    QList<std::shared_ptr<Platform::Cancellation>> m_deletions;
 };

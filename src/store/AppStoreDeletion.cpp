@@ -11,10 +11,11 @@ namespace {
 // One command of a deletion, on the user-initiated pool; its failure text, or none.
 QCoro::Task<std::optional<QString>> runStep(std::shared_ptr<StoreEngine> engine, QStringList args,
                                             std::optional<Runtime> on, std::optional<QString> cwd,
-                                            std::chrono::milliseconds limit)
+                                            std::chrono::milliseconds limit,
+                                            std::shared_ptr<Platform::Cancellation> stop)
 {
-    auto job = Platform::onUserInitiated([engine, args, on, cwd, limit] {
-        return commandFailure(args, engine->captureWithin(args, on, cwd, limit, nullptr));
+    auto job = Platform::onUserInitiated([engine, args, on, cwd, limit, stop] {
+        return commandFailure(args, engine->captureWithin(args, on, cwd, limit, stop.get()));
     });
     co_return co_await std::move(job);
 }
@@ -79,10 +80,19 @@ QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project,
     co_return co_await std::move(job);
 }
 
+void AppStore::windDown()
+{
+    for (const std::shared_ptr<Platform::Cancellation>& deletion : std::as_const(m_deletions))
+        deletion->cancel();
+}
+
 QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trashDirectory)
 {
     QPointer<AppStore> self(this);
     const std::shared_ptr<StoreEngine> engine = m_engine;
+    const auto stop = std::make_shared<Platform::Cancellation>();
+    m_deletions << stop;
+    emit deletionsChanged();
     setBusy(true);
     QStringList failures;
 
@@ -110,8 +120,9 @@ QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> 
     if (volumes.size() > 2)
         steps.append({volumes, std::nullopt});
 
-    for (qsizetype i = 0; i < steps.size(); ++i) {
-        auto job = runStep(engine, steps[i].first, on, steps[i].second, m_removalLimit);
+    qsizetype i = 0;
+    for (; i < steps.size() && !stop->isCancelled(); ++i) {
+        auto job = runStep(engine, steps[i].first, on, steps[i].second, m_removalLimit, stop);
         const std::optional<QString> failed = co_await std::move(job);
         if (!self)
             co_return;
@@ -127,7 +138,11 @@ QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> 
             failures << *failed;
     }
 
-    if (trashDirectory && plan.workingDir) {
+    // A step cut short has said so among the failures; one never started leaves the project half done.
+    bool unfinished = i < steps.size();
+    if (trashDirectory && plan.workingDir && stop->isCancelled()) {
+        unfinished = true;
+    } else if (trashDirectory && plan.workingDir) {
         auto job = Platform::onUserInitiated([dir = *plan.workingDir] { return Platform::moveToTrash(dir); });
         const std::optional<QString> failed = co_await std::move(job);
         if (!self)
@@ -138,15 +153,20 @@ QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> 
 
     // Forgotten only once it is gone as planned; otherwise it stays listed beside the failure, to be
     // deleted again.
-    if (failures.isEmpty()) {
+    if (failures.isEmpty() && !unfinished) {
         ProjectRegistry changed = m_registry;
         changed.forget(plan.project, on ? std::optional<QString>(on->id()) : std::nullopt);
         keepRegistry(changed);
     }
 
     setError(failures.isEmpty() ? std::nullopt : std::optional<QString>(failures.join(u'\n')));
-    co_await refresh(false);
-    if (!self)
-        co_return;
+    // On the way out the listing would only hold the quit up.
+    if (!stop->isCancelled()) {
+        co_await refresh(false);
+        if (!self)
+            co_return;
+    }
+    m_deletions.removeOne(stop);
     setBusy(false);
+    emit deletionsChanged();
 }

@@ -42,12 +42,18 @@ public:
         return m_changed.wait_for(lock, limit, [this] { return m_arrived; });
     }
 
-    void pass()
+    // Waits until the gate opens; false when `cancel` was set first.
+    bool pass(const Platform::Cancellation* cancel = nullptr)
     {
         std::unique_lock lock(m_mutex);
         m_arrived = true;
         m_changed.notify_all();
-        m_changed.wait(lock, [this] { return m_open; });
+        while (!m_open) {
+            if (cancel && cancel->isCancelled())
+                return false;
+            m_changed.wait_for(lock, std::chrono::milliseconds(10));
+        }
+        return true;
     }
 
 private:
@@ -301,11 +307,12 @@ public:
     {
         return command(Call::Capture, {args, key(runtime), cwd, input});
     }
+    // A held command that is cancelled ends as the runner ends it: a failure with the runner's words.
     Platform::Capture captureWithin(const QStringList& args, const std::optional<Runtime>& runtime,
                                     const std::optional<QString>& cwd, std::chrono::milliseconds,
-                                    const Platform::Cancellation*) override
+                                    const Platform::Cancellation* cancel) override
     {
-        return command(Call::Capture, {args, key(runtime), cwd, std::nullopt});
+        return command(Call::Capture, {args, key(runtime), cwd, std::nullopt}, cancel);
     }
     ComposeCheck checkCompose(const QString& dir, const QStringList&) override
     {
@@ -353,7 +360,8 @@ private:
 
     static QString key(const std::optional<Runtime>& runtime) { return Docker::runtimeId(runtime); }
 
-    void arrive(Call call, const QString& runtime)
+    // False when the call was held and `cancel` was set before the gate opened.
+    bool arrive(Call call, const QString& runtime, const Platform::Cancellation* cancel = nullptr)
     {
         std::shared_ptr<Gate> gate;
         {
@@ -366,15 +374,17 @@ private:
                 }
             }
         }
-        if (gate)
-            gate->pass();
+        return !gate || gate->pass(cancel);
     }
 
-    Platform::Capture command(Call call, const Command& command)
+    Platform::Capture command(Call call, const Command& command,
+                              const Platform::Cancellation* cancel = nullptr)
     {
-        arrive(call, command.runtime);
+        const bool answered = arrive(call, command.runtime, cancel);
         std::lock_guard lock(m_mutex);
         m_commands << command;
+        if (!answered)
+            return {-1, QString(), Docker::stoppedMessage()};
         return m_answers.value(command.args, Platform::Capture{});
     }
 

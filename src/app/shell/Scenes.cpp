@@ -127,6 +127,8 @@ bool Scenes::eventFilter(QObject* watched, QEvent* event)
         quit();
         return true;
     }
+    if (event->type() == QEvent::Quit && watched == qApp)
+        keepQuit();
     // The application's filter sees the Settings window's close as well; once the close is through
     // (the window may still refuse it), the last window gone quits.
     if (event->type() == QEvent::Close && watched == m_settings)
@@ -137,4 +139,26 @@ bool Scenes::eventFilter(QObject* watched, QEvent* event)
 void Scenes::quit()
 {
     QCoreApplication::quit();
+}
+
+void Scenes::keepQuit()
+{
+    // Without a window the store was never made, and nothing is being deleted.
+    if (!m_main && !m_extra && !m_settings)
+        return;
+    AppStore& store = m_stores.store();
+    if (store.deletions() == 0)
+        return;
+    if (!m_quitKept) {
+        m_quitKept = true;
+        // Queued: the deletion's sheet closes only once the store is through with it.
+        connect(
+            &store, &AppStore::deletionsChanged, this,
+            [this, &store] {
+                if (store.deletions() == 0)
+                    quit();
+            },
+            Qt::QueuedConnection);
+    }
+    store.windDown();
 }

@@ -19,7 +19,9 @@ class ToolchainStore;
 // preference is on and the desktop has a tray), and the Settings window. The stores are asked for
 // only when a window or the tray needs them. When the main window or the tray panel shows, the
 // store's polling and the toolchain's launch check start (both once per store); the chosen appearance
-// applies to the whole application at once, whenever it changes.
+// applies to the whole application at once, whenever it changes. A quit (the Quit command, Ctrl+Q,
+// the end of the session) while a project is being deleted is kept: the deletion winds down, and
+// the application quits once it has.
 class Scenes : public QObject {
     Q_OBJECT
 
@@ -54,10 +56,14 @@ private:
     void followMenuBar();
     void startStores();
     void quitWhenNothingShows();
+    // Has the deletions under way wind down and the quit asked for again once they have: their sheets
+    // refuse to close meanwhile, which would drop the quit.
+    void keepQuit();
 
     Preferences& m_preferences;
     Stores m_stores;
     QPointer<ContentView> m_main;
     QPointer<MenuBarExtra> m_extra;
     QPointer<QWidget> m_settings;
+    bool m_quitKept = false;
 };

@@ -3,6 +3,7 @@
 #include "app/design/SegmentedControl.h"
 #include "app/design/Theme.h"
 #include "platform/ProcessRunner.h"
+#include "screens/DeleteProjectView.h"
 #include "settings/SettingsWindow.h"
 #include "sheets/CommandRunView.h"
 #include "sheets/SheetHost.h"
@@ -61,7 +62,8 @@ bool quitsWithin(int ms)
     failsafe.setSingleShot(true);
     QObject::connect(&failsafe, &QTimer::timeout, [&] {
         waitedOut = true;
-        QCoreApplication::quit();
+        // Leaves the loop without asking the windows, which may refuse as they refused the quit.
+        QCoreApplication::exit();
     });
     failsafe.start(ms);
     QCoreApplication::exec();
@@ -130,6 +132,35 @@ TEST(SettingsScene, CtrlQQuitsFromASheetAndFromSettingsAndEndsTheSheetsChild)
     scenes.reset();
     Platform::endRunningChildren();
     EXPECT_TRUE(TestSupport::processGone(child));
+    Scenes::setTrayAvailableForTesting(std::nullopt);
+}
+
+// A quit while a project is being deleted is kept: the running step is ended, no further one starts,
+// the project stays remembered with what is left of it, and the application quits.
+TEST(SettingsScene, AQuitDuringADeletionStopsItAndQuits)
+{
+    Fixture f;
+    Scenes::setTrayAvailableForTesting(true);
+    Scenes scenes(f.preferences, f.stores());
+    scenes.showMainWindow();
+    const Runtime alpha = Runtime::context("alpha");
+    ProjectRegistry registry;
+    registry.add({"shop", "/srv/shop", {"web"}}, alpha.id());
+    f.store.setRegistry(registry);
+    const auto removal = f.engine->hold(StoreTesting::ScriptedEngine::Call::Capture, alpha);
+    auto* sheet = SheetHost::open(
+        scenes.mainWindow(),
+        new DeleteProjectView(
+            f.store,
+            {"shop", std::nullopt, {ShellTesting::container("shop-web", "exited", "shop")}, 1, alpha},
+            TeardownPlan{"shop", {"shop-web"}, {{"shop_data", {}, std::nullopt}}, std::nullopt}));
+    sheet->confirm();
+    ASSERT_TRUE(removal->waitArrived());
+
+    EXPECT_TRUE(ctrlQQuits(sheet));
+    EXPECT_EQ(f.store.deletions(), 0) << "the deletion wound down before the quit";
+    EXPECT_EQ(f.engine->commandArgs(), (QList<QStringList>{{"rm", "-f", "shop-web"}}));
+    EXPECT_TRUE(f.store.registry().knows("shop", alpha.id()));
     Scenes::setTrayAvailableForTesting(std::nullopt);
 }
 
