@@ -497,13 +497,15 @@ TEST_F(ActionsOnEngine, UpKeepsWhatTheOverrideGaveAndRefusesWithoutIt)
 }
 
 // Measured, then the tag was moved to a new image and the stopped container's name given to a new
-// container: the reclaim takes neither newcomer, says so for the image, and still frees the rest.
+// container: the reclaim takes neither newcomer, says so for the image, and still frees the rest,
+// an image whose tag stayed put among it.
 TEST_F(ActionsOnEngine, ReclaimTakesOnlyWhatWasMeasuredWhenItsNamesMovedOn)
 {
     const QString source = uniqueName("source");
     const QString stopped = uniqueName("stopped");
     const QString spare = uniqueName("spare");
     const QString tag = uniqueName("img") + ":latest";
+    const QString steady = uniqueName("steady") + ":latest";
     ASSERT_NO_FATAL_FAILURE(runContainer(source));
     ASSERT_NO_FATAL_FAILURE(runContainer(stopped));
     ASSERT_EQ(docker({"stop", "-t", "0", stopped}).status, 0);
@@ -511,14 +513,16 @@ TEST_F(ActionsOnEngine, ReclaimTakesOnlyWhatWasMeasuredWhenItsNamesMovedOn)
     ASSERT_EQ(docker({"commit", source, tag}).status, 0);
     const QString measured = docker({"image", "inspect", "--format", "{{.Id}}", tag}).out.trimmed();
     imagesMade << measured;
+    ASSERT_EQ(docker({"commit", source, steady}).status, 0);
+    imagesMade << docker({"image", "inspect", "--format", "{{.Id}}", steady}).out.trimmed();
 
     run(store->loadUsage());
     ASSERT_TRUE(store->usage());
     QList<Reclaimable> chosen;
     for (const Reclaimable& item : store->usage()->candidates)
-        if (item.name == tag || item.name == stopped || item.name == spare)
+        if (item.name == tag || item.name == steady || item.name == stopped || item.name == spare)
             chosen << item;
-    ASSERT_EQ(chosen.size(), 3);
+    ASSERT_EQ(chosen.size(), 4);
 
     ASSERT_EQ(docker({"commit", source, tag}).status, 0);
     const QString moved = docker({"image", "inspect", "--format", "{{.Id}}", tag}).out.trimmed();
@@ -535,6 +539,7 @@ TEST_F(ActionsOnEngine, ReclaimTakesOnlyWhatWasMeasuredWhenItsNamesMovedOn)
     EXPECT_EQ(docker({"image", "inspect", measured}).status, 0);
     EXPECT_EQ(docker({"inspect", "--format", "{{.State.Status}}", stopped}).out.trimmed(), "running");
     EXPECT_FALSE(volumeExists(spare));
+    EXPECT_NE(docker({"image", "inspect", steady}).status, 0) << "a tag that stayed put is removed";
 }
 
 // Without the compose file nothing says which volumes the project borrows: only the one compose made
