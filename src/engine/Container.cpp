@@ -46,8 +46,16 @@ std::optional<QString> Container::workingDir() const
 
 QStringList Container::configFiles() const
 {
-    // compose joins the paths with commas.
-    return labels.value(keys().configFiles).split(u',', Qt::SkipEmptyParts);
+    // compose joins the paths with commas, and writes each as an absolute path: a piece that is not
+    // one is the rest of a path with a comma in it ("/srv/shop, old/compose.yaml").
+    QStringList files;
+    for (const QString& piece : labels.value(keys().configFiles).split(u',', Qt::SkipEmptyParts)) {
+        if (files.isEmpty() || piece.startsWith(u'/'))
+            files << piece;
+        else
+            files.last() += u',' + piece;
+    }
+    return files;
 }
 
 bool Container::isFailed() const
@@ -143,7 +151,9 @@ QMap<QString, QString> parseLabels(QStringView text, TextPool* pool)
     std::optional<QString> lastKey;
     for (const QStringView piece : text.split(u',', Qt::SkipEmptyParts)) {
         const qsizetype eq = piece.indexOf(u'=');
-        if (eq >= 0) {
+        // No key begins with a slash, but a path after a comma may hold "=": compose's list of
+        // files in a folder such as "/srv/env=prod" would otherwise keep only its first file.
+        if (eq >= 0 && !(lastKey && piece.startsWith(u'/'))) {
             QString key = make(piece.left(eq));
             labels.insert(key, make(piece.mid(eq + 1)));
             lastKey = std::move(key);

@@ -141,8 +141,8 @@ protected:
 
     // A project brought up by hand, as `docker compose -f compose.yaml -f compose.prod.yaml up -d`: the
     // override mounts `keep`, a volume made outside compose that only the override declares external,
-    // and sets a variable. `keep` holds a file. Returns the folder.
-    QString upWithOverride(const QString& name, const QString& keep)
+    // and sets a variable. `keep` holds a file. Returns the folder, named `folder` when given.
+    QString upWithOverride(const QString& name, const QString& keep, const QString& folder = {})
     {
         projectsMade << name;
         volumesMade << name + "_own";
@@ -151,8 +151,8 @@ protected:
                           "echo precious > /k/file"})
                       .status,
                   0);
-        const QString dir =
-            projectFolder(uniqueName("over"), service("      - own:/own\n") + "volumes:\n  own: {}\n");
+        const QString dir = projectFolder(folder.isEmpty() ? uniqueName("over") : folder,
+                                          service("      - own:/own\n") + "volumes:\n  own: {}\n");
         QFile override(dir + "/compose.prod.yaml");
         EXPECT_TRUE(override.open(QIODevice::WriteOnly));
         override.write(
@@ -493,6 +493,20 @@ TEST_F(ActionsOnEngine, UpKeepsWhatTheOverrideGaveAndRefusesWithoutIt)
     run(store->up(*project(name)));
     ASSERT_TRUE(store->error());
     EXPECT_TRUE(store->error()->contains(dir + "/compose.prod.yaml")) << store->error()->toStdString();
+    EXPECT_EQ(docker({"inspect", "--format", "{{.Id}}", web}).out, before) << "nothing was recreated";
+}
+
+// The containers' list of files is read whole when their folder's path holds a comma and an equals
+// sign, so Up reads the override, rather than refusing or leaving the override out.
+TEST_F(ActionsOnEngine, UpKeepsTheOverrideOfAFolderWithACommaAndAnEqualsSignInItsPath)
+{
+    const QString name = uniqueName("over");
+    upWithOverride(name, uniqueName("keep-me"), uniqueName("env=prod") + "/shop, old");
+    const QString web = name + "-web-1";
+    const QString before = docker({"inspect", "--format", "{{.Id}}", web}).out;
+
+    run(store->up(*project(name)));
+    EXPECT_EQ(store->error(), std::nullopt);
     EXPECT_EQ(docker({"inspect", "--format", "{{.Id}}", web}).out, before) << "nothing was recreated";
 }
 
