@@ -115,9 +115,11 @@ QStringList composeFilesOf(const ComposeProject& project)
     return files;
 }
 
-QStringList fileArgs(const QStringList& files)
+QStringList fileArgs(const QStringList& files, const QString& dir)
 {
     QStringList args;
+    if (!files.isEmpty())
+        args << QStringLiteral("--project-directory") << dir;
     for (const QString& file : files)
         args << QStringLiteral("-f") << file;
     return args;
@@ -133,7 +135,7 @@ ComposeCheck checkCompose(const QString& dir, const QStringList& files)
     if (files.isEmpty() && !composeFile(dir))
         return ComposeCheck::invalid(noComposeFileMessage(dir));
     const Platform::TimedCompletion timed =
-        Platform::runTimed(process(QStringList{QStringLiteral("compose")} + fileArgs(files) +
+        Platform::runTimed(process(QStringList{QStringLiteral("compose")} + fileArgs(files, dir) +
                                        QStringList{QStringLiteral("config"), QStringLiteral("-q")},
                                    std::nullopt, dir),
                            composeCheckLimit);
@@ -206,7 +208,7 @@ ComposeConfig readComposeProject(const QString& dir, const std::optional<QString
     QString json;
     try {
         json =
-            run(QStringList{QStringLiteral("compose")} + projectArgs + fileArgs(files) +
+            run(QStringList{QStringLiteral("compose")} + projectArgs + fileArgs(files, dir) +
                     QStringList{QStringLiteral("config"), QStringLiteral("--format"), QStringLiteral("json")},
                 std::nullopt, dir, composeCheckLimit, cancel);
     } catch (const TimedOut&) {

@@ -63,8 +63,10 @@ QString noComposeFileMessage(const QString& dir);
 // would make other containers without it.
 QStringList composeFilesOf(const ComposeProject& project);
 
-// "-f <file>" for each file, in order.
-QStringList fileArgs(const QStringList& files);
+// "-f <file>" for each file, in order, after "--project-directory <dir>"; nothing without files.
+// Told files, compose would take the first one's folder for the project's, where relative paths
+// (bind mounts, build contexts, env files) are read from; the containers were made in `dir`.
+QStringList fileArgs(const QStringList& files, const QString& dir);
 
 // "compose config did not finish within 30 seconds.": what a read or check that ran out of time says.
 QString composeTimeoutMessage();

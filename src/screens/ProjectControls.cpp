@@ -245,11 +245,11 @@ void ProjectControls::openRebuild()
         m_store.setError(missing.errorDescription());
         return;
     }
+    const std::optional<QString> dir = m_project.workingDir;
     const QStringList args =
         QStringList{QStringLiteral("compose"), QStringLiteral("-p"), m_project.name} +
-        Docker::fileArgs(files) +
+        Docker::fileArgs(files, dir.value_or(QString())) +
         QStringList{QStringLiteral("up"), QStringLiteral("-d"), QStringLiteral("--build")};
-    const std::optional<QString> dir = m_project.workingDir;
     QPointer<AppStore> store(&m_store);
     auto* sheet = new CommandRunView(
         QStringLiteral("Rebuilding ") + m_project.name, QStringLiteral("$ docker ") + args.join(u' '),

@@ -296,9 +296,9 @@ private:
     void keepProject(const KnownProject& project, const Runtime& runtime);
     // The folder another project of `name` on `runtime` has containers from, when it is not `dir`.
     std::optional<QString> folderInUse(const QString& name, const QString& dir, const Runtime& runtime) const;
-    // `docker compose -p <project> [-f <file>]... <command>`, with -d for up.
+    // `docker compose -p <project> [--project-directory <dir> -f <file>...] <command>`, with -d for up.
     static QStringList composeCommand(const QString& project, const QString& command,
-                                      const QStringList& files = {});
+                                      const QStringList& files = {}, const QString& dir = {});
     // The item's own runtime, else the one shown now.
     std::optional<Runtime> actingOn(const std::optional<Runtime>& own) const { return own ? own : m_runtime; }
     // Recomputes every entry's reachability from its endpoint, without asking any engine.

@@ -58,10 +58,11 @@ bool sameFolder(const QString& a, const QString& b)
 // compose is told the project's name: left to itself it would take COMPOSE_PROJECT_NAME from our
 // environment, the file's `name:` or the folder's name, and could act on another project, or on
 // none and still succeed.
-QStringList AppStore::composeCommand(const QString& project, const QString& command, const QStringList& files)
+QStringList AppStore::composeCommand(const QString& project, const QString& command, const QStringList& files,
+                                     const QString& dir)
 {
     QStringList args =
-        QStringList{QStringLiteral("compose"), QStringLiteral("-p"), project} + Docker::fileArgs(files);
+        QStringList{QStringLiteral("compose"), QStringLiteral("-p"), project} + Docker::fileArgs(files, dir);
     args << command;
     if (command == u"up")
         args << QStringLiteral("-d");
@@ -97,7 +98,7 @@ QCoro::Task<> AppStore::up(ComposeProject project)
     }
     setNotice(check.warning);
     auto task =
-        act(composeCommand(project.name, QStringLiteral("up"), files), dir, actingOn(project.runtime));
+        act(composeCommand(project.name, QStringLiteral("up"), files, *dir), dir, actingOn(project.runtime));
     co_await std::move(task);
 }
 

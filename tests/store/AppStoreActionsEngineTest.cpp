@@ -510,6 +510,32 @@ TEST_F(ActionsOnEngine, UpKeepsTheOverrideOfAFolderWithACommaAndAnEqualsSignInIt
     EXPECT_EQ(docker({"inspect", "--format", "{{.Id}}", web}).out, before) << "nothing was recreated";
 }
 
+// A project made with --project-directory and its file elsewhere: Up reads that file in the
+// project's folder, so a relative bind mount still names the folder's data and nothing is recreated.
+TEST_F(ActionsOnEngine, UpReadsTheFilesInTheFolderTheProjectWasMadeIn)
+{
+    const QString name = uniqueName("dirs");
+    projectsMade << name;
+    const QString dir = projectFolder(uniqueName("home"), service());
+    ASSERT_TRUE(QDir().mkpath(root.filePath("deploy")));
+    QFile stack(root.filePath("deploy/stack.yml"));
+    ASSERT_TRUE(stack.open(QIODevice::WriteOnly));
+    stack.write(service("      - ./data:/data\n").toUtf8());
+    stack.close();
+    const auto up =
+        docker({"compose", "-p", name, "--project-directory", dir, "-f", stack.fileName(), "up", "-d"});
+    ASSERT_EQ(up.status, 0) << up.err.toStdString();
+    run(store->refresh(false));
+    const QString web = name + "-web-1";
+    const QString before = docker({"inspect", "--format", "{{.Id}}", web}).out;
+
+    run(store->up(*project(name)));
+    EXPECT_EQ(store->error(), std::nullopt);
+    EXPECT_EQ(docker({"inspect", "--format", "{{.Id}}", web}).out, before) << "nothing was recreated";
+    EXPECT_EQ(docker({"inspect", "--format", "{{range .Mounts}}{{.Source}}{{end}}", web}).out.trimmed(),
+              dir + "/data");
+}
+
 // Measured, then the tag was moved to a new image and the stopped container's name given to a new
 // container: the reclaim takes neither newcomer, says so for the image, and still frees the rest,
 // an image whose tag stayed put among it.
