@@ -202,7 +202,8 @@ CreatedPaths makeFixtureDirs()
     }
     for (const QString& name : folderNames()) {
         const QString path = projectDir(name);
-        if (QFileInfo::exists(path))
+        // A file or a dangling link under the folder's name is no folder: the cards would show it missing.
+        if (QFileInfo(path).isDir())
             continue;
         if (!QDir().mkpath(path)) {
             created.failure = path;

@@ -238,22 +238,38 @@ TEST(ShotRun, APictureReplacesALinkAtItsPathInsteadOfWritingThroughIt)
 }
 
 // A home where the fixture folders cannot be made would give pictures of missing folders: the run
-// names the folder and ends with status 1 before drawing, leaving nothing behind.
+// names the folder and ends with status 1 before drawing, leaving nothing behind. Plain files stand
+// where the folders go, so nothing can be made there whoever runs the test.
 TEST(ShotRun, AFixtureFolderThatCannotBeMadeEndsTheRunBeforeAnythingIsDrawn)
 {
-    QTemporaryDir home;
-    // A plain file where the projects folder goes: nothing can be made in it, whoever runs the test.
-    ASSERT_TRUE(write(home.filePath(QStringLiteral("Projects")), "not a folder"));
-    const QString dir = home.filePath(QStringLiteral("pictures"));
+    struct Row {
+        const char* planted; // a file at this path under the home
+        const char* named;   // the folder the run names
+    };
+    for (const Row& row : {Row{"Projects", "Projects/storefront"},
+                           // The folder made before it (storefront) is taken away again.
+                           Row{"Projects/atlas-analytics", "Projects/atlas-analytics"}}) {
+        SCOPED_TRACE(row.planted);
+        QTemporaryDir home;
+        const QString planted = home.filePath(QString::fromLatin1(row.planted));
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(planted).path()));
+        ASSERT_TRUE(write(planted, "not a folder"));
+        const QString dir = home.filePath(QStringLiteral("pictures"));
 
-    const Ran ran = runShot(home.path(), {dir});
+        const Ran ran = runShot(home.path(), {dir});
 
-    EXPECT_EQ(ran.exitCode, 1);
-    EXPECT_EQ(ran.out, QString());
-    EXPECT_TRUE(ran.err.endsWith("voskel: cannot make \"" +
-                                 home.filePath(QStringLiteral("Projects/storefront")) +
-                                 "\", which the shots show.\n"))
-        << ran.err.toStdString();
-    EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-              QStringList{"Projects"});
+        EXPECT_EQ(ran.exitCode, 1);
+        EXPECT_EQ(ran.out, QString());
+        EXPECT_TRUE(ran.err.endsWith("voskel: cannot make \"" +
+                                     home.filePath(QString::fromLatin1(row.named)) +
+                                     "\", which the shots show.\n"))
+            << ran.err.toStdString();
+        EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                  QStringList{"Projects"});
+        const QDir projects(home.filePath(QStringLiteral("Projects")));
+        if (projects.exists()) {
+            EXPECT_EQ(projects.entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                      QStringList{"atlas-analytics"});
+        }
+    }
 }
