@@ -29,6 +29,12 @@ QThreadPool* userInitiated()
     return pool;
 }
 
+QThreadPool* disk()
+{
+    static QThreadPool* pool = makePool(QThread::LowPriority);
+    return pool;
+}
+
 void drain()
 {
     utility()->waitForDone();

@@ -17,7 +17,11 @@ namespace Platform {
 namespace Pools {
 QThreadPool* utility();
 QThreadPool* userInitiated();
-// Waits for every queued and running job of both pools; for the application's way out.
+// Looks at the disk that a dead mount can hold up for good (is a project's folder there): at utility
+// priority, but apart from the two above, so a look that never comes back takes no thread from the
+// polling or the actions, and the way out does not wait for it.
+QThreadPool* disk();
+// Waits for every queued and running job of utility and user-initiated; for the application's way out.
 void drain();
 } // namespace Pools
 

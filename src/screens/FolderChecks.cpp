@@ -50,8 +50,7 @@ void FolderChecks::look(const QList<ComposeProject>& projects)
             take(dir, serial, watcher->result());
         });
         m_looking.insert(dir, {serial, watcher});
-        watcher->setFuture(
-            QtConcurrent::run(Platform::Pools::utility(), [check, dir] { return check(dir); }));
+        watcher->setFuture(QtConcurrent::run(Platform::Pools::disk(), [check, dir] { return check(dir); }));
     }
 }
 

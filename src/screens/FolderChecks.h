@@ -10,10 +10,10 @@
 
 #include <functional>
 
-// The folders of the projects a screen shows, looked at on the utility pool: whether each is there,
+// The folders of the projects a screen shows, looked at on the disk pool: whether each is there,
 // holds a compose file and builds from source. The screen reads the last results and is told when one
-// changes; a folder on a mount that stalls holds up only its own look, never the window, and is not
-// looked at again until that look comes back.
+// changes; a folder on a mount that stalls holds up only its own look, never the window, the polling or
+// the way out, and is not looked at again until that look comes back.
 class FolderChecks : public QObject {
     Q_OBJECT
 

@@ -7,13 +7,14 @@
 #include "screens/ProjectsContent.h"
 #include "screens/ProjectsView.h"
 
+#include "ProjectsTesting.h"
 #include "app/design/RunRing.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
 #include "app/parts/EmptyState.h"
 #include "app/parts/IPPill.h"
 #include "platform/HomePath.h"
-#include "ProjectsTesting.h"
+#include "platform/Pools.h"
 #include "support/TestSupport.h"
 #include "support/Widgets.h"
 
@@ -323,6 +324,44 @@ TEST_F(Screen, AFolderCheckThatHangsLeavesTheWindowAnswering)
 
     *released = true;
     EXPECT_TRUE(eventually([&] { return slow->controls()->offer().start; }, 5000));
+}
+
+// A mount that stalls under every project folder, more of them than a pool has threads: the looks
+// wait, while the engine's polling still gets its turn and the way out (which waits for the engine's
+// pools) still ends at once.
+TEST(FolderLooks, StalledLooksHoldNeitherThePollingNorTheWayOut)
+{
+    const auto released = std::make_shared<std::atomic<bool>>(false);
+    const auto asked = std::make_shared<std::atomic<int>>(0);
+    const QDeadlineTimer limit(10000);
+    FolderChecks::setCheckForTesting([=](const QString& dir) {
+        ++*asked;
+        while (!*released && !limit.hasExpired())
+            QThread::msleep(5);
+        return ProjectFolder::at(dir);
+    });
+    const auto restore = qScopeGuard([&] {
+        *released = true;
+        FolderChecks::setCheckForTesting({});
+    });
+    QList<ComposeProject> projects;
+    for (int i = 0; i < 40; ++i) {
+        ComposeProject project;
+        project.name = QStringLiteral("p%1").arg(i);
+        project.workingDir = QStringLiteral("/stalled/p%1").arg(i);
+        projects << project;
+    }
+    FolderChecks checks;
+    checks.look(projects);
+    ASSERT_TRUE(eventually([&] { return *asked >= 16; }, 5000));
+
+    QElapsedTimer clock;
+    clock.start();
+    const QFuture<int> polling = QtConcurrent::run(Platform::Pools::utility(), [] { return 1; });
+    EXPECT_TRUE(eventually([&] { return polling.isFinished(); }, 3000)) << "the polling waited for the looks";
+    Platform::Pools::drain();
+    EXPECT_LT(clock.elapsed(), 3000) << "the way out waited for the looks";
+    EXPECT_TRUE(checks.looking());
 }
 
 TEST_F(Screen, TheDetailFollowsTheOpenedIdThroughRefreshesAndGoesBackWhenItLeaves)
