@@ -98,6 +98,7 @@ RuntimeToolsSection::RuntimeToolsSection(ToolchainStore& toolchain, Preferences&
         [this, card](const Tool& tool) {
             auto* row = new ToolRow(tool, m_toolchain.brewAvailable(), card);
             connect(row, &ToolRow::jobRequested, this, &RuntimeToolsSection::jobRequested);
+            connect(row, &ToolRow::openFailed, this, &RuntimeToolsSection::openFailed);
             return row;
         },
         [this](ToolRow* row, const Tool& tool, int position) {

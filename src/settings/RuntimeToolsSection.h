@@ -47,6 +47,8 @@ public:
 
 signals:
     void jobRequested(const ToolJob& job);
+    // A tool's page could not be opened; `message` says so.
+    void openFailed(const QString& message);
     // The default socket changed: the runtimes may have too.
     void contextsChanged();
 

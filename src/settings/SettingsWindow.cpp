@@ -122,6 +122,7 @@ SettingsWindow::SettingsWindow(AppStore& store, ToolchainStore& toolchain, Prefe
             [this](bool check) { m_preferences.setCheckUpdatesAtLaunch(check); });
 
     connect(m_tools, &RuntimeToolsSection::jobRequested, this, &SettingsWindow::runJob);
+    connect(m_tools, &RuntimeToolsSection::openFailed, &m_store, &AppStore::setError);
     connect(m_tools, &RuntimeToolsSection::contextsChanged, this, [this] { m_store.loadContexts(); });
     connect(qApp, &QGuiApplication::focusWindowChanged, this, &SettingsWindow::focusMoved);
     m_focused = QGuiApplication::focusWindow();

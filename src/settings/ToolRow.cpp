@@ -142,8 +142,9 @@ void ToolRow::act()
     case Action::homepage: {
         // Only a complete address is handed on; anything else does nothing.
         const QUrl url(m_tool.homepage, QUrl::StrictMode);
-        if (url.isValid() && !url.scheme().isEmpty() && !url.host().isEmpty())
-            Host::current().openUrl(url);
+        if (url.isValid() && !url.scheme().isEmpty() && !url.host().isEmpty() &&
+            !Host::current().openUrl(url))
+            emit openFailed(Host::couldNotOpen(url.toString()));
         return;
     }
     }

@@ -44,6 +44,8 @@ public:
 
 signals:
     void jobRequested(const ToolJob& job);
+    // The tool's page was asked for and the desktop could not open it; `message` says so.
+    void openFailed(const QString& message);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -5,9 +5,11 @@
 #include "app/design/VoskLabel.h"
 #include "settings/LoginToggle.h"
 #include "settings/RuntimeToolsSection.h"
+#include "settings/ToolRow.h"
 #include "store/AppStore.h"
 
 #include "SettingsFixture.h"
+#include "support/RecordingHost.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -124,6 +126,25 @@ TEST_F(Window, ReadsTheToolsWhenShownAndWhenAnotherWindowBecomesActive)
     emit qApp->focusWindowChanged(main.windowHandle());
     EXPECT_EQ(quiet() - before, 1);
     ASSERT_TRUE(window->runtimeTools()->engineRow());
+}
+
+// A tool's page that the desktop has nothing to open with says so in the store's error, as a folder
+// or an address of the main window does.
+TEST_F(Window, AToolPageTheDesktopCannotOpenShowsInTheError)
+{
+    TestSupport::RecordingHost host;
+    host.opens = false;
+    const auto toolchain = makeToolchain(true);
+    const auto window = make(*toolchain);
+    toolchain->setTools({tool("docker", "28.1.0", "28.1.0")});
+    QCoreApplication::processEvents();
+    ASSERT_EQ(window->runtimeTools()->toolRows().size(), 1);
+    auto* page = window->runtimeTools()->toolRows().first()->findChild<VoskButton*>("toolActionButton");
+    ASSERT_EQ(page->text(), "Homepage");
+
+    page->click();
+    ASSERT_EQ(host.opened.size(), 1);
+    EXPECT_EQ(store.error(), "Could not open " + host.opened.first().toString() + ".");
 }
 
 TEST_F(Window, AMenuOpeningAndClosingInAnotherWindowReadsNothing)
