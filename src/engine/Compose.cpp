@@ -72,6 +72,19 @@ bool isExternal(const QJsonValue& value)
 
 namespace Docker {
 
+bool composeAcceptsName(const QString& name)
+{
+    if (name.isEmpty())
+        return false;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i].unicode();
+        const bool alnum = (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9');
+        if (!alnum && (i == 0 || (c != u'-' && c != u'_')))
+            return false;
+    }
+    return true;
+}
+
 const QStringList& composeFileNames()
 {
     static const QStringList names{QStringLiteral("compose.yaml"), QStringLiteral("compose.yml"),

@@ -45,6 +45,12 @@ struct ComposeConfig {
 
 namespace Docker {
 
+// Whether compose takes `name` as given after -p: lowercase letters, digits, "-" and "_", starting
+// with a letter or digit. compose takes an empty -p as no name at all (the folder's own project) and
+// refuses or rewrites other names, so a compose command for any other name could act on another
+// project; such a project's containers are acted on one by one instead.
+bool composeAcceptsName(const QString& name);
+
 // The compose file names, most preferred first.
 const QStringList& composeFileNames();
 

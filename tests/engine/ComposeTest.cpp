@@ -48,6 +48,15 @@ TEST(ComposeFile, NoFileMessageNamesTheDirectoryAndEveryName)
 }
 
 // Error output recorded from the compose plugin (v2.26) for real files.
+TEST(ComposeName, OnlyNamesComposeTakesAsGiven)
+{
+    for (const char* name : {"web", "shop-2", "a_b", "0day"})
+        EXPECT_TRUE(Docker::composeAcceptsName(QString::fromUtf8(name))) << name;
+    // Empty means "the folder's own project" to compose; the rest it refuses or rewrites.
+    for (const char* name : {"", "Web", "my app", "-web", "_web", "shop.v2", "caf\u00e9", "a/b"})
+        EXPECT_FALSE(Docker::composeAcceptsName(QString::fromUtf8(name))) << name;
+}
+
 TEST(ComposeMessages, RecordedPluginOutput)
 {
     EXPECT_EQ(Docker::composeMessages(fixture("engine/compose-invalid-yaml.err")),
