@@ -1,12 +1,15 @@
 #include "platform/Trash.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
-#include <QUrl>
+#include <QStorageInfo>
 
+#include <cerrno>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,55 +57,64 @@ bool makePrivateFolder(const QString& folder)
     return ::mkdir(QFile::encodeName(clean).constData(), 0700) == 0 || QFileInfo(clean).isDir();
 }
 
-// The record of a trashed item at `landed` ("files/<name>") is "info/<name>.trashinfo" beside it.
-QString recordOf(const QString& landed)
+// What the system said, in words; a name too long for the Trash's record is said plainly.
+QString reasonOf(int error)
 {
-    const QFileInfo item(landed);
-    return QFileInfo(item.absolutePath()).absolutePath() + QStringLiteral("/info/") + item.fileName() +
-           QStringLiteral(".trashinfo");
+    if (error == ENAMETOOLONG)
+        return QStringLiteral("its name is too long for the Trash to keep a record of it");
+    return qt_error_string(error);
 }
 
-// Whether a trashed item's new path lies in a Trash: the "files" folder of the home Trash, or of a
-// file system's own Trash (".Trash-<uid>", or "<uid>" inside ".Trash"), with its record in "info".
-bool inATrash(const QString& landed, const QString& home)
+// `folder` as a folder of the user's own that is no link, made private (mode 0700) when missing.
+bool ownFolder(const QByteArray& folder)
 {
-    const QFileInfo item(landed);
-    if (!item.isAbsolute() || !item.exists())
+    if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST)
         return false;
-    const QDir files = item.absoluteDir();
-    if (files.dirName() != u"files")
-        return false;
-    const QString trash = QFileInfo(files.absolutePath()).absolutePath();
-    if (!QFile::exists(recordOf(landed)))
-        return false;
+    struct stat st;
+    return ::lstat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+}
+
+// The Trash for an item on the file system `device`: the home Trash when that is on it, else the file
+// system's own: "<uid>" in an administrator's sticky ".Trash" at its top, or ".Trash-<uid>" there. An
+// item is never copied between file systems, so none when neither can be had.
+std::optional<QString> trashFor(const QString& item, dev_t device, const QString& home)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(home).constData(), &st) == 0 && st.st_dev == device)
+        return home;
+    const QString top = QStorageInfo(QFileInfo(item).absolutePath()).rootPath();
+    if (top.isEmpty())
+        return std::nullopt;
     const QString uid = QString::number(::getuid());
-    const QFileInfo trashInfo(trash);
-    return trashInfo.canonicalFilePath() == QFileInfo(home).canonicalFilePath() ||
-           trashInfo.fileName() == QStringLiteral(".Trash-") + uid ||
-           (trashInfo.fileName() == uid && QFileInfo(trashInfo.absolutePath()).fileName() == u".Trash");
+    const QByteArray shared = QFile::encodeName(QDir(top).filePath(QStringLiteral(".Trash")));
+    QStringList candidates;
+    if (::lstat(shared.constData(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX))
+        candidates << QDir(top).filePath(QStringLiteral(".Trash/") + uid);
+    candidates << QDir(top).filePath(QStringLiteral(".Trash-") + uid);
+    for (const QString& trash : std::as_const(candidates)) {
+        const QByteArray name = QFile::encodeName(trash);
+        if (ownFolder(name) && ::stat(name.constData(), &st) == 0 && st.st_dev == device)
+            return trash;
+    }
+    return std::nullopt;
 }
 
-// Writes the record's Path URL-escaped, as file managers read it back. Qt writes the path as it is, so
-// a "%" in a name would be restored to another place, and a line break would split the record. The
-// deletion date Qt wrote is kept; when the record cannot be read or written it stays as it was.
-void escapeRecordedPath(const QString& record, const QString& original)
+// Writes all of `data` to `fd`; false when the file system would not take it.
+bool writeAll(int fd, const QByteArray& data)
 {
-    QFile in(record);
-    if (!in.open(QIODevice::ReadOnly))
-        return;
-    QByteArray date;
-    // The last such line is Qt's own: it comes after the path, which may hold a line that looks like it.
-    for (const QByteArray& line : in.readAll().split('\n'))
-        if (line.startsWith("DeletionDate="))
-            date = line;
-    in.close();
-    QSaveFile out(record);
-    if (!out.open(QIODevice::WriteOnly))
-        return;
-    out.write("[Trash Info]\nPath=" + QUrl::toPercentEncoding(original, "/") + '\n');
-    if (!date.isEmpty())
-        out.write(date + '\n');
-    out.commit();
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        done += n;
+    }
+    return true;
 }
 
 } // namespace
@@ -130,28 +142,60 @@ std::optional<QString> moveToTrash(const QString& path)
 {
     if (auto refusal = trashRefusal(path))
         return refusal;
-    // Without the user's data folder (a fresh account) Qt makes a Trash under the working directory
-    // and reports success, so the home Trash is made first, private to the user (mode 0700) as the
-    // freedesktop.org Trash layout asks.
-    const QString trash = homeTrash();
-    for (const QString& folder : {trash + QStringLiteral("/files"), trash + QStringLiteral("/info")})
+    const QString source = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    const QByteArray sourceName = QFile::encodeName(source);
+    struct stat item;
+    if (::lstat(sourceName.constData(), &item) != 0)
+        return failed(path, reasonOf(errno));
+
+    // The home Trash is made private to the user (mode 0700), as the freedesktop.org Trash layout asks,
+    // also on a fresh account without a data folder yet.
+    const QString home = homeTrash();
+    for (const QString& folder : {home + QStringLiteral("/files"), home + QStringLiteral("/info")})
         if (!makePrivateFolder(folder))
             return failed(path, QStringLiteral("the Trash folder %1 could not be made").arg(folder));
+    const std::optional<QString> trash = trashFor(source, item.st_dev, home);
+    if (!trash)
+        return failed(path, QStringLiteral("its file system has no Trash that could be used"));
+    const QByteArray files = QFile::encodeName(*trash + QStringLiteral("/files"));
+    const QByteArray info = QFile::encodeName(*trash + QStringLiteral("/info"));
+    if (*trash != home && (!ownFolder(files) || !ownFolder(info)))
+        return failed(path, QStringLiteral("the Trash folder %1 could not be made").arg(*trash));
 
-    QFile file(path);
-    if (!file.moveToTrash())
-        return failed(path, file.errorString());
-    const QString landed = file.fileName();
-    if (inATrash(landed, trash)) {
-        escapeRecordedPath(recordOf(landed), QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    // The record is made first, and only where none is: it reserves the name in the Trash. Each name
+    // is tried once; anything but a name already taken ends the move at once.
+    const QByteArray name = QFile::encodeName(QFileInfo(source).fileName());
+    // The path as the bytes it is, URL-escaped, so that a "%", a line break or a name that is no UTF-8
+    // is restored to where it was.
+    const QByteArray record =
+        "[Trash Info]\nPath=" + sourceName.toPercentEncoding("/") + "\nDeletionDate=" +
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss")).toUtf8() + '\n';
+    constexpr int names = 10000;
+    for (int n = 0; n < names; ++n) {
+        const QByteArray unique = n == 0 ? name : name + '-' + QByteArray::number(n).rightJustified(4, '0');
+        struct stat taken;
+        if (::lstat((files + '/' + unique).constData(), &taken) == 0)
+            continue;
+        const QByteArray recordName = info + '/' + unique + ".trashinfo";
+        const int fd = ::open(recordName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0)
+            return failed(path, reasonOf(errno));
+        const bool written = writeAll(fd, record);
+        const int writeError = errno;
+        if (::close(fd) != 0 || !written) {
+            ::unlink(recordName.constData());
+            return failed(path, reasonOf(written ? errno : writeError));
+        }
+        if (::rename(sourceName.constData(), (files + '/' + unique).constData()) != 0) {
+            const int error = errno;
+            ::unlink(recordName.constData());
+            return failed(path, reasonOf(error));
+        }
         return std::nullopt;
     }
-    // Somewhere no one would look for it: it goes back where it was.
-    const QString stray = QFileInfo(landed).absoluteFilePath();
-    QFile::remove(recordOf(stray));
-    if (!QDir().rename(stray, path))
-        return failed(path, QStringLiteral("it was moved to %1 instead").arg(stray));
-    return failed(path, QStringLiteral("it did not arrive in the Trash"));
+    return failed(path, QStringLiteral("the Trash already holds %1 items of that name").arg(names));
 }
 
 } // namespace Platform

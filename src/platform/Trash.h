@@ -12,8 +12,11 @@ namespace Platform {
 // another name for one of these is refused as well. None when the path may go.
 std::optional<QString> trashRefusal(const QString& path);
 
-// Moves `path` to the Trash unless trashRefusal refuses it. None on success, otherwise the text to
-// show: the refusal, or why the move failed.
+// Moves `path` to the Trash unless trashRefusal refuses it: the home Trash, or for an item on another
+// file system that file system's own. None on success, otherwise the text to show: the refusal, or
+// "Could not move <path> to the Trash: <reason>." at the first thing that fails (a name too long for
+// the Trash's record, a full disk), with the item left where it was. Nothing is retried but the next
+// free name in the Trash, a bounded number of times.
 std::optional<QString> moveToTrash(const QString& path);
 
 } // namespace Platform

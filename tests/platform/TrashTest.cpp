@@ -3,6 +3,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -146,4 +147,38 @@ TEST_F(Trash, TheRecordOfAnAwkwardNameGivesItsPathBackExactly)
         EXPECT_EQ(dates, 1) << name.toStdString();
         EXPECT_TRUE(QFile::exists(root.filePath("data/Trash/files/" + name + "/compose.yaml")));
     }
+}
+
+// The Trash's record is named after the item with ".trashinfo" added, and with "-0001" and so on
+// before it when the name is taken: a name that leaves no room for that fails at once, with the
+// reason, and the folder stays where it was.
+TEST_F(Trash, ANameTooLongForTheTrashsRecordFailsAtOnceAndTheFolderStays)
+{
+    const QString taken(243, u'b');
+    folder("users/me/projects/" + taken);
+    ASSERT_EQ(Platform::moveToTrash(home + "/projects/" + taken), std::nullopt);
+
+    for (const QString& name : {QString(250, u'a'), QString(246, u'c'), QString(255, u'd'), taken}) {
+        const QString dir = folder("users/me/projects/" + name);
+        QElapsedTimer clock;
+        clock.start();
+        const std::optional<QString> failed = Platform::moveToTrash(dir);
+        EXPECT_LT(clock.elapsed(), 5000);
+        EXPECT_EQ(failed, "Could not move " + dir +
+                              " to the Trash: its name is too long for the Trash to keep a record of it.")
+            << name.size();
+        EXPECT_TRUE(QFile::exists(dir + "/compose.yaml")) << name.size();
+    }
+    // Nothing half made is left in the Trash: only the first folder and its record.
+    EXPECT_EQ(QDir(root.filePath("data/Trash/files")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+              QStringList{taken});
+    EXPECT_EQ(QDir(root.filePath("data/Trash/info")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+              QStringList{taken + ".trashinfo"});
+
+    // A name that is taken and leaves room goes under the next free one.
+    const QString again = folder("users/me/projects/again/" + taken.left(10));
+    ASSERT_EQ(Platform::moveToTrash(folder("users/me/projects/once/" + taken.left(10))), std::nullopt);
+    EXPECT_EQ(Platform::moveToTrash(again), std::nullopt);
+    EXPECT_TRUE(QFile::exists(root.filePath("data/Trash/files/" + taken.left(10) + "-0001/compose.yaml")));
+    EXPECT_TRUE(QFile::exists(root.filePath("data/Trash/info/" + taken.left(10) + "-0001.trashinfo")));
 }
