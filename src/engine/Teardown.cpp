@@ -123,10 +123,13 @@ TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContain
 {
     QStringList notes;
     const MountMap mounts = readings.mounts.value_or(MountMap());
+    // Without the mounts nothing tells whether a container elsewhere uses a volume, so none may be
+    // shown as free of other users, nor removed.
     if (!readings.mounts)
         notes << QStringLiteral(
-                     "The engine did not say within %1 seconds which volumes the containers mount, so only "
-                     "volumes the compose file declares for this project are planned.")
+                     "The engine did not say within %1 seconds which volumes the containers mount, so other "
+                     "users of the project's volumes could not be checked and no volume is planned for "
+                     "removal.")
                      .arg(listingLimit.count());
     if (readings.configTimedOut)
         notes << composeTimeoutMessage() +
@@ -159,6 +162,8 @@ TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContain
         leaveOut(volume);
 
     TeardownPlan planned = plan(project, allContainers, mounts, declared, sizes, notOwn);
+    if (!readings.mounts)
+        planned.volumes.clear();
     planned.notes = notes;
     return planned;
 }

@@ -219,6 +219,17 @@ TEST(TeardownPlanRules, OnlyTheProjectsLabelledVolumesAndNotesForWhatIsUnsure)
     EXPECT_TRUE(plan.volumes.isEmpty());
     EXPECT_EQ(plan.notes.size(), 2);
 
+    // Without the mounts nothing says who else uses a volume, not even one the file declares: none is
+    // shown as free of other users.
+    Docker::PlanReadings unmounted = readings;
+    unmounted.mounts.reset();
+    plan = Docker::planFrom(project, project.containers, unmounted, {});
+    EXPECT_TRUE(plan.volumes.isEmpty()) << names(plan.volumes).join(' ').toStdString();
+    EXPECT_EQ(plan.notes,
+              QStringList{"The engine did not say within 10 seconds which volumes the containers "
+                          "mount, so other users of the project's volumes could not be checked and "
+                          "no volume is planned for removal."});
+
     project.containers[1].labels.insert("com.docker.compose.project.working_dir", b.path());
     plan = Docker::planFrom(project, project.containers, readings, {});
     EXPECT_EQ(plan.workingDir, std::nullopt);
