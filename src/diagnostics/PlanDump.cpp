@@ -8,6 +8,7 @@
 #include "engine/Teardown.h"
 #include "engine/Usage.h"
 #include "platform/ByteCount.h"
+#include "store/StoreEngine.h"
 
 #include <QTextStream>
 
@@ -47,9 +48,11 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
     QList<Container> containers;
     try {
         containers = Docker::containers(runtime);
-    } catch (const std::exception&) {
-        printLine(out, QStringLiteral("plan failed: cannot list containers"));
-        return 0;
+    } catch (...) {
+        // Without the listing there is no plan at all: a script reading this must not take it for one.
+        printLine(out, QStringLiteral("plan failed: cannot list containers: ") +
+                           failureText(std::current_exception()));
+        return 1;
     }
 
     const QList<ComposeProject> projects = Docker::group(containers);

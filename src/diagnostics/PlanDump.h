@@ -12,7 +12,7 @@ namespace Diagnostics {
 // would remove and keep, by the rule the deletion itself uses. Removes nothing. Volume sizes are the
 // engine's own measurement, printed only where it gave one. Blocks while the engine answers.
 // A runtime the client does not know or a project it does not have is a line that says so and the
-// status 2; else 0.
+// status 2; containers that cannot be listed are a line that says why and the status 1; else 0.
 int runPlan(QTextStream& out, const QString& project, const std::optional<QString>& context);
 
 } // namespace Diagnostics

@@ -39,10 +39,24 @@ TEST_F(PlanDump, NamesTheProjectsThatExistWhenTheNameDoesNotMatchExactly)
     EXPECT_EQ(plan("dg7shop"), "no project named dg7shop. Found: \n");
 }
 
-TEST_F(PlanDump, AContainerListingThatFailsIsTheOnlyFailureItReports)
+// Without the listing there is no plan: the line says why, and the status tells a script so.
+TEST_F(PlanDump, AContainerListingThatFailsSaysWhyAndEndsWithStatusOne)
 {
     answerDocker({"ps", "-a", "--format", "json"}, "", "Cannot connect to the Docker daemon", 1);
-    EXPECT_EQ(plan("dg7shop"), "plan failed: cannot list containers\n");
+    int status = -1;
+    QString out = printed([&](QTextStream& s) { status = Diagnostics::runPlan(s, "dg7shop", std::nullopt); });
+    EXPECT_EQ(out, "plan failed: cannot list containers: Cannot connect to the Docker daemon\n");
+    EXPECT_EQ(status, 1);
+
+    // Clients before 23 print the word "json" for every row they were asked to format.
+    fakes.answer("docker", {"--version"}, "Docker version 20.10.24+dfsg1, build 297e128\n");
+    answerDocker({"ps", "-a", "--format", "json"}, "json\njson\n");
+    status = -1;
+    out = printed([&](QTextStream& s) { status = Diagnostics::runPlan(s, "dg7shop", std::nullopt); });
+    EXPECT_EQ(out,
+              "plan failed: cannot list containers: This docker client (20.10.24+dfsg1) is too old: version "
+              "23 or later is needed.\n");
+    EXPECT_EQ(status, 1);
 }
 
 TEST_F(PlanDump, VolumesTheEngineDidNotMeasureGetNoSize)
