@@ -72,7 +72,8 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
         everyName << container.name;
     Docker::PlanReadings readings;
     readings.mounts = Docker::volumeMounts(everyName, runtime, Docker::listingLimit, nullptr);
-    if (found->workingDir) {
+    // Under a name compose does not take as given it would read the folder's own project instead.
+    if (found->workingDir && Docker::composeAcceptsName(found->name)) {
         try {
             readings.config =
                 Docker::composeProject(*found->workingDir, found->name, Docker::composeFilesOf(*found));

@@ -146,8 +146,10 @@ TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContain
     const QStringList declared = readings.config ? readings.config->volumes : QStringList();
     const QString projectKey = QString::fromLatin1(projectLabel);
     QSet<QString> own;
+    // A volume without the label is nobody's, also for a project whose name is empty.
     for (const DockerVolume& volume : readings.listed)
-        if (volume.labels.value(projectKey) == project.name)
+        if (const auto label = volume.labels.constFind(projectKey);
+            label != volume.labels.cend() && *label == project.name)
             own.insert(volume.name);
     // What the file declares external stays even when compose once made it for this project.
     QStringList notOwn = readings.config ? readings.config->externalVolumes : QStringList();

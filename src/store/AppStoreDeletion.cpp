@@ -62,7 +62,9 @@ QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project,
     auto job = Platform::onUserInitiated(
         [engine, project, on, neighbours, names, readings, sizes, cancel]() mutable {
             readings.mounts = engine->volumeMounts(names, on, cancel.get());
-            if (project.workingDir) {
+            // compose reads a name it does not take as given (an empty one, say) as another project's,
+            // the one of the folder, whose volumes would then look declared by this one.
+            if (project.workingDir && Docker::composeAcceptsName(project.name)) {
                 try {
                     // Read under the project's own name, from the files its containers were made from:
                     // its volumes are named after it, whatever name the folder would give a project

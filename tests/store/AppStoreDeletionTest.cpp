@@ -208,6 +208,28 @@ TEST_F(Deletion, AProjectNameComposeRefusesHasItsContainersRemovedOneByOne)
     EXPECT_TRUE(s.registry().knows("Shop Front", QStringLiteral("alpha")));
 }
 
+// The plan of a project with an empty name reads no compose file (compose would read the folder's own
+// project) and counts no unlabelled volume as its own.
+TEST_F(Deletion, ThePlanOfAnEmptyNameReadsNoComposeFileAndTakesNoUnlabelledVolume)
+{
+    const QString dir = folder("checkout");
+    engine->setComposeProject(dir, ComposeConfig{"checkout", {"web"}, {"checkout_data"}, {}});
+    engine->setMounts(alpha, {{"odd", {"checkout_data", "plain", "odd_own"}}});
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    const Container odd = on(container("odd", "running", "x"), alpha);
+    Container nameless = odd;
+    nameless.labels.insert(Docker::projectLabel, QString());
+    s.setContainers({nameless});
+    s.setVolumes({{"checkout_data", "local", "/v/1", alpha, {{Docker::projectLabel, "checkout"}}},
+                  {"plain", "local", "/v/2", alpha, {}},
+                  {"odd_own", "local", "/v/3", alpha, {{Docker::projectLabel, QString()}}}});
+
+    const TeardownPlan planned = run(s.teardownPlan({"", dir, {nameless}, 0, alpha}));
+
+    EXPECT_TRUE(engine->composeNamesAsked().isEmpty());
+    EXPECT_EQ(planned.volumes, (QList<VolumeUse>{{"odd_own", {}, {}}}));
+}
+
 TEST_F(Deletion, ASuccessClearsAnEarlierErrorAndBusyLastsThroughTheRefresh)
 {
     AppStore& s = storeOn({entry(alpha)}, alpha);
