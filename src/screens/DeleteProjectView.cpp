@@ -101,21 +101,33 @@ void DeleteProjectView::showEvent(QShowEvent* event)
         return;
     m_started = true;
     m_planning = std::make_shared<Platform::Cancellation>();
-    workOut(this, &m_store, m_project, m_planning);
+    workOut(this, &m_store, m_project, m_planning, false);
 }
 
 QCoro::Task<> DeleteProjectView::workOut(QPointer<DeleteProjectView> view, QPointer<AppStore> store,
                                          ComposeProject project,
-                                         std::shared_ptr<Platform::Cancellation> cancel)
+                                         std::shared_ptr<Platform::Cancellation> cancel, bool again)
 {
     if (!store)
         co_return;
     auto planning = store->teardownPlan(project, cancel);
-    const TeardownPlan plan = co_await std::move(planning);
+    TeardownPlan plan = co_await std::move(planning);
     // A sheet closed meanwhile lets the plan go.
     if (!view)
         co_return;
+    if (again)
+        plan.notes.prepend(QStringLiteral("The project changed since this plan was made."));
     view->setPlan(plan);
+}
+
+void DeleteProjectView::planAgain(const QList<Container>& containers)
+{
+    m_project.containers = containers;
+    m_plan.reset();
+    m_body->setCurrentIndex(0);
+    updateFooter();
+    m_planning = std::make_shared<Platform::Cancellation>();
+    workOut(this, &m_store, m_project, m_planning, true);
 }
 
 void DeleteProjectView::setPlan(const TeardownPlan& plan)
@@ -124,6 +136,11 @@ void DeleteProjectView::setPlan(const TeardownPlan& plan)
     m_trashDirectory = m_trashDirectory && plan.workingDir.has_value();
     m_content = new DeleteProjectContent(plan, m_trashDirectory);
     connect(m_content, &DeleteProjectContent::trashDirectoryChanged, this, &DeleteProjectView::setTrashDirectory);
+    // A plan made again replaces the one shown.
+    if (QWidget* shown = findChild<QScrollArea*>(QStringLiteral("planScroll"), Qt::FindDirectChildrenOnly)) {
+        m_body->removeWidget(shown);
+        shown->deleteLater();
+    }
     auto* scroll = new QScrollArea(this);
     scroll->setObjectName(QStringLiteral("planScroll"));
     scroll->setFrameShape(QFrame::NoFrame);
@@ -208,13 +225,19 @@ void DeleteProjectView::confirm()
 QCoro::Task<> DeleteProjectView::carryOut(QPointer<DeleteProjectView> view, QPointer<AppStore> store,
                                           TeardownPlan plan, std::optional<Runtime> on, bool trashDirectory)
 {
+    std::optional<QList<Container>> relisted;
     if (store) {
         auto deleting = store->deleteProject(plan, on, trashDirectory);
-        co_await std::move(deleting);
+        relisted = co_await std::move(deleting);
     }
     if (!view)
         co_return;
     view->setWorking(false);
+    // Nothing went: the user sees what deleting would remove now, and confirms that instead.
+    if (relisted && store) {
+        view->planAgain(*relisted);
+        co_return;
+    }
     view->accept();
 }
 

@@ -25,8 +25,9 @@ class VoskButton;
 // tear the project down. It always acts on the whole project, whatever part of it a filter shows.
 //
 // Failures are not the sheet's to show: the store puts them into its error banner and the sheet closes
-// when the work ends. While the deletion runs, nothing closes the sheet: not Cancel, not Escape, not
-// the window's close button.
+// when the work ends. A project whose containers changed since its plan was made is planned again
+// instead, and the sheet stays open with the new plan for the user to confirm. While the deletion runs,
+// nothing closes the sheet: not Cancel, not Escape, not the window's close button.
 class DeleteProjectView final : public QDialog {
     Q_OBJECT
 
@@ -74,8 +75,14 @@ private:
     void setWorking(bool working);
     void updateFooter();
 
+    // The plan for the project as it now is, with its containers listed again, after the store found
+    // them changed and removed nothing.
+    void planAgain(const QList<Container>& containers);
+
+    // `again`: the plan replaces one that no longer held, and says so.
     static QCoro::Task<> workOut(QPointer<DeleteProjectView> view, QPointer<AppStore> store,
-                                 ComposeProject project, std::shared_ptr<Platform::Cancellation> cancel);
+                                 ComposeProject project, std::shared_ptr<Platform::Cancellation> cancel,
+                                 bool again);
     static QCoro::Task<> carryOut(QPointer<DeleteProjectView> view, QPointer<AppStore> store,
                                   TeardownPlan plan, std::optional<Runtime> on, bool trashDirectory);
 

@@ -214,7 +214,10 @@ public:
     // A command still running after its limit (a runtime that takes it and never answers) is ended
     // and reported as not answering, so the sheet waiting for the deletion is never held for good.
     // After windDown() no further step starts, and the project stays remembered.
-    QCoro::Task<> deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trashDirectory);
+    // Before anything goes, the project's containers are listed again: when they are no longer the
+    // plan's, nothing is removed and they come back, for a new plan; otherwise none does.
+    QCoro::Task<std::optional<QList<Container>>> deleteProject(TeardownPlan plan, std::optional<Runtime> on,
+                                                               bool trashDirectory);
     // For the application's way out: every deletion under way ends its running command (with what
     // that started) and starts no further step; a move to the Trash under way finishes. Deletions
     // then end as soon as they can, without the refresh.

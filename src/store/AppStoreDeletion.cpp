@@ -6,6 +6,8 @@
 #include "platform/TimedRunner.h"
 #include "platform/Trash.h"
 
+#include <algorithm>
+
 namespace {
 
 // One command of a deletion, on the user-initiated pool; its failure text, or none.
@@ -88,7 +90,8 @@ void AppStore::windDown()
         deletion->cancel();
 }
 
-QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trashDirectory)
+QCoro::Task<std::optional<QList<Container>>>
+AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trashDirectory)
 {
     QPointer<AppStore> self(this);
     const std::shared_ptr<StoreEngine> engine = m_engine;
@@ -97,29 +100,69 @@ QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> 
     emit deletionsChanged();
     setBusy(true);
     QStringList failures;
+    std::optional<QList<Container>> relisted;
+
+    // compose takes an empty -p for the folder's own project, and other names it does not take as
+    // given for another project's: such a project never goes through compose, whatever its folder holds.
+    const bool byCompose = Docker::composeAcceptsName(plan.project);
+    const bool composeFileThere = byCompose && plan.workingDir && Docker::composeFile(*plan.workingDir);
+
+    // The project as it is now: a container started since the plan was made (compose run, say) would
+    // go with compose down, and its folder with it, without the user ever having seen it.
+    if (failures.isEmpty() && !stop->isCancelled()) {
+        auto listing = Platform::onUserInitiated([engine, on] { return engine->containers(on); });
+        try {
+            const QList<Container> listed = co_await std::move(listing);
+            QList<Container> now;
+            QStringList names;
+            for (const Container& container : listed) {
+                if (container.project() == plan.project) {
+                    now << container;
+                    names << container.name;
+                }
+            }
+            QStringList planned = plan.containers;
+            std::sort(names.begin(), names.end());
+            std::sort(planned.begin(), planned.end());
+            if (names != planned) {
+                std::sort(now.begin(), now.end(),
+                          [](const Container& a, const Container& b) { return a.name < b.name; });
+                relisted = now;
+            }
+        } catch (...) {
+            failures << failureText(std::current_exception());
+        }
+        if (!self)
+            co_return std::nullopt;
+    }
+    const bool proceed = failures.isEmpty() && !relisted;
 
     // The project goes down first: through compose where its file is, else container by container.
     // Then the volumes only it used. One command after the other, each in its folder, if any.
     const QStringList removal = QStringList{QStringLiteral("rm"), QStringLiteral("-f")} + plan.containers;
     // What compose down would also have taken: the project's networks. Left behind, each holds one of
-    // the engine's few address ranges and nothing here shows it. Only those no container still uses.
+    // the engine's few address ranges and nothing here shows it. Only those no container still uses,
+    // and only those labelled with exactly this name: the engine matches an empty value only to an
+    // empty label.
     const QStringList networks{QStringLiteral("network"), QStringLiteral("prune"), QStringLiteral("-f"),
                                QStringLiteral("--filter"),
                                QStringLiteral("label=") + QLatin1String(Docker::projectLabel) + u'=' + plan.project};
     QList<std::pair<QStringList, std::optional<QString>>> steps;
     // The plan lists every container of the project, also those compose ran for one-off tasks and
     // those of services the file no longer names, which a plain down leaves behind.
-    if (plan.workingDir && Docker::composeFile(*plan.workingDir))
+    if (!proceed) {
+        // nothing goes
+    } else if (composeFileThere) {
         steps.append({composeCommand(plan.project, QStringLiteral("down")) << QStringLiteral("--remove-orphans"),
                       plan.workingDir});
-    else if (!plan.containers.isEmpty()) {
+    } else if (!plan.containers.isEmpty()) {
         steps.append({removal, std::nullopt});
         steps.append({networks, std::nullopt});
     }
     QStringList volumes{QStringLiteral("volume"), QStringLiteral("rm")};
     for (const VolumeUse& volume : plan.removable())
         volumes << volume.name;
-    if (volumes.size() > 2)
+    if (proceed && volumes.size() > 2)
         steps.append({volumes, std::nullopt});
 
     qsizetype i = 0;
@@ -127,9 +170,8 @@ QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> 
         auto job = runStep(engine, steps[i].first, on, steps[i].second, m_removalLimit, stop);
         const std::optional<QString> failed = co_await std::move(job);
         if (!self)
-            co_return;
-        // A project another tool started may carry a name compose will not take (capitals, blanks);
-        // its containers then go one by one, as when its file is gone.
+            co_return std::nullopt;
+        // A compose that refuses the name after all: the containers go one by one, as when the file is gone.
         const bool composeRefusedName = failed && steps[i].second && failed->contains(u"invalid project name");
         if (composeRefusedName && !plan.containers.isEmpty()) {
             steps.insert(i + 1, {removal, std::nullopt});
@@ -142,33 +184,36 @@ QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> 
 
     // A step cut short has said so among the failures; one never started leaves the project half done.
     bool unfinished = i < steps.size();
-    if (trashDirectory && plan.workingDir && stop->isCancelled()) {
+    if (trashDirectory && plan.workingDir && proceed && stop->isCancelled()) {
         unfinished = true;
-    } else if (trashDirectory && plan.workingDir) {
+    } else if (trashDirectory && plan.workingDir && proceed) {
         auto job = Platform::onUserInitiated([dir = *plan.workingDir] { return Platform::moveToTrash(dir); });
         const std::optional<QString> failed = co_await std::move(job);
         if (!self)
-            co_return;
+            co_return std::nullopt;
         if (failed)
             failures << *failed;
     }
 
     // Forgotten only once it is gone as planned; otherwise it stays listed beside the failure, to be
     // deleted again.
-    if (failures.isEmpty() && !unfinished) {
+    if (proceed && failures.isEmpty() && !unfinished) {
         ProjectRegistry changed = m_registry;
         changed.forget(plan.project, on ? std::optional<QString>(on->id()) : std::nullopt);
         keepRegistry(changed);
     }
 
-    setError(failures.isEmpty() ? std::nullopt : std::optional<QString>(failures.join(u'\n')));
+    // A plan that no longer holds is no failure: the sheet shows the new one.
+    if (!relisted)
+        setError(failures.isEmpty() ? std::nullopt : std::optional<QString>(failures.join(u'\n')));
     // On the way out the listing would only hold the quit up.
     if (!stop->isCancelled()) {
         co_await refresh(false);
         if (!self)
-            co_return;
+            co_return std::nullopt;
     }
     m_deletions.removeOne(stop);
     setBusy(false);
     emit deletionsChanged();
+    co_return relisted;
 }

@@ -190,6 +190,110 @@ TEST_F(DeleteOnEngine, AOneOffContainerOfTheProjectGoesToo)
         EXPECT_NE(left.name, name);
 }
 
+// A container started after the plan was made (`compose run`) would have gone with compose down unseen.
+// The deletion lists the project again first: nothing goes, and the sheet shows the new plan for the
+// user to confirm; confirmed, that plan goes whole.
+TEST_F(DeleteOnEngine, AContainerAddedAfterThePlanStopsTheDeletionAndIsShownForConfirmation)
+{
+    const QString name = uniqueName("grown");
+    const QString extra = uniqueName("extra");
+    const QString dir = root.filePath(name);
+    const auto containers = [&] {
+        return docker({"ps", "-a", "--filter", "label=com.docker.compose.project=" + name, "--format",
+                       "{{.Names}}"})
+            .out.split('\n', Qt::SkipEmptyParts);
+    };
+    const auto cleanUp = qScopeGuard([&] {
+        docker(QStringList{"rm", "-f"} + containers());
+        docker({"network", "rm", name + "_default"});
+    });
+    ASSERT_TRUE(QDir().mkpath(dir));
+    QFile file(dir + "/compose.yaml");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(("services:\n  app:\n" + service).toUtf8());
+    file.close();
+    ASSERT_NO_FATAL_FAILURE(startProject(name, dir));
+    ASSERT_NO_FATAL_FAILURE(openSheet(name));
+    EXPECT_EQ(sheet->plan()->containers, QStringList{name + "-app-1"});
+
+    ASSERT_EQ(
+        docker({"compose", "-p", name, "run", "-d", "--name", extra, "app", "sleep", "600"}, dir).status, 0);
+    auto* remove = sheet->findChild<VoskButton*>("deleteButton");
+    QTest::mouseClick(remove, Qt::LeftButton);
+    ASSERT_TRUE(
+        eventually([&] { return !sheet || (!sheet->working() && sheet->plan().has_value()); }, 120000));
+
+    ASSERT_FALSE(sheet.isNull()) << "the sheet stays open with the new plan";
+    QStringList both{name + "-app-1", extra};
+    both.sort();
+    EXPECT_EQ(sheet->plan()->containers, both);
+    EXPECT_EQ(shown(sheet, "containersSection", "itemLabel"), both);
+    const auto* notes = sheet->findChild<VoskLabel*>("planNotesLabel");
+    ASSERT_TRUE(notes);
+    EXPECT_TRUE(notes->plainText().startsWith("The project changed since this plan was made."))
+        << notes->plainText().toStdString();
+    QStringList left = containers();
+    left.sort();
+    EXPECT_EQ(left, both) << "nothing was removed";
+    EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
+    EXPECT_EQ(store->error(), std::nullopt);
+    EXPECT_EQ(remove->text(), "Delete 2 containers");
+    EXPECT_TRUE(remove->isEnabled());
+
+    QTest::mouseClick(remove, Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return sheet.isNull(); }, 120000));
+    EXPECT_EQ(store->error(), std::nullopt);
+    EXPECT_EQ(containers(), QStringList());
+}
+
+// compose takes an empty -p for the project of the folder it runs in. A container labelled with an
+// empty project name and another project's folder is removed by name; that project keeps its
+// containers and its network.
+TEST_F(DeleteOnEngine, AnEmptyProjectNameTakesDownOnlyItsOwnContainer)
+{
+    const QString name = uniqueName("host");
+    const QString stray = uniqueName("nameless");
+    const QString dir = root.filePath(name);
+    const auto cleanUp = qScopeGuard([&] {
+        const QString ids = docker({"ps", "-aq", "--filter", "label=com.docker.compose.project=" + name}).out;
+        docker(QStringList{"rm", "-f", stray} + ids.split('\n', Qt::SkipEmptyParts));
+        docker({"network", "rm", name + "_default"});
+    });
+    ASSERT_TRUE(QDir().mkpath(dir));
+    QFile file(dir + "/compose.yaml");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(("services:\n  web:\n" + service).toUtf8());
+    file.close();
+    ASSERT_NO_FATAL_FAILURE(startProject(name, dir));
+    ASSERT_EQ(
+        docker({"run", "-d", "--name", stray, "--label", "com.docker.compose.project=", "--label",
+                "com.docker.compose.project.working_dir=" + dir, TestSupport::testImage(), "sleep", "600"})
+            .status,
+        0);
+    QCoro::waitFor(store->refresh(false));
+    // Only this test's nameless container: others of other runs are theirs.
+    QList<Container> mine;
+    for (const Container& c : store->containers())
+        if (c.name == stray)
+            mine << c;
+    ASSERT_EQ(mine.size(), 1);
+    ASSERT_EQ(mine[0].project(), QString());
+    window.show();
+    sheet = DeleteProjectView::open(&window, *store, ComposeProject{"", dir, mine, 0, std::nullopt});
+    ASSERT_TRUE(eventually([&] { return sheet->plan().has_value(); }, 60000));
+    EXPECT_EQ(sheet->plan()->containers, QStringList{stray});
+    EXPECT_TRUE(sheet->plan()->volumes.isEmpty());
+
+    sheet->confirm();
+    ASSERT_TRUE(eventually([&] { return sheet.isNull(); }, 120000));
+
+    EXPECT_EQ(store->error(), std::nullopt);
+    EXPECT_NE(docker({"container", "inspect", stray}).status, 0) << "the listed container went";
+    EXPECT_EQ(docker({"ps", "-q", "--filter", "label=com.docker.compose.project=" + name}).out.count('\n'), 1)
+        << "the folder's own project kept its container";
+    EXPECT_EQ(docker({"network", "inspect", name + "_default"}).status, 0) << "and its network";
+}
+
 // compose waits for good on a .env that is a named pipe. Closing the sheet while it works out its plan
 // ends that child at once and frees the worker, however often the sheet is opened and closed.
 TEST_F(DeleteOnEngine, ClosingTheSheetEndsAComposeThatHangsWorkingOutThePlan)

@@ -96,8 +96,11 @@ protected:
     void SetUp() override
     {
         ProjectsStore::SetUp();
-        showing({inFolder(container("shop-web", "running", "shop"), dir),
-                 inFolder(container("shop-db", "running", "shop"), dir), container("loose")});
+        const QList<Container> listed{inFolder(container("shop-web", "running", "shop"), dir),
+                                      inFolder(container("shop-db", "running", "shop"), dir),
+                                      container("loose")};
+        showing(listed);
+        engine->setListing(alpha, {listed, {}, {}});
         engine->setMounts(alpha, {{"shop-web", {"shop_data", "shop_cache"}}, {"shop-db", {"shop_db"}},
                                   {"loose", {"shop_cache"}}});
         engine->setComposeProject(dir, ComposeConfig{"shop", {"web", "db"}, {"shop_data", "shop_db"}, {}});
@@ -145,7 +148,7 @@ TEST_F(DeleteSheet, WorksOutThePlanThenDeletesAndCannotBeClosedWhileItDoes)
     // The first command of the deletion is held: nothing closes the sheet meanwhile.
     const auto deleting = engine->hold(ScriptedEngine::Call::Capture, alpha);
     QTest::mouseClick(button(sheet, "deleteButton"), Qt::LeftButton);
-    ASSERT_TRUE(deleting->waitArrived());
+    ASSERT_TRUE(eventually([&] { return deleting->waitArrived(std::chrono::milliseconds(0)); }));
     EXPECT_FALSE(button(sheet, "deleteButton")->isEnabled());
     EXPECT_FALSE(button(sheet, "cancelButton")->isEnabled());
     QTest::keyClick(sheet, Qt::Key_Escape);
@@ -182,9 +185,11 @@ TEST_F(DeleteSheet, PlansTheWholeProjectWhateverTheFilterShows)
 TEST(DeleteOnAHungRuntime, TheSheetClosesOnceTheCommandRanOutOfTimeAndSaysSo)
 {
     TestSupport::prepareWidgets();
-    // Takes a removal and never answers; lists nothing.
+    // Lists the project's one container, then takes its removal and never answers.
     const TestSupport::ScriptedTool docker(
-        "docker", "#!/bin/sh\ncase \" $* \" in *\" rm \"*) exec sleep 60 ;; esac\nexit 0\n");
+        "docker", "#!/bin/sh\ncase \" $* \" in *\" rm \"*) exec sleep 60 ;;\n"
+                  "*\" ps \"*) echo '{\"ID\":\"1\",\"Names\":\"shop-web\",\"State\":\"exited\","
+                  "\"Labels\":\"com.docker.compose.project=shop\"}' ;; esac\nexit 0\n");
 
     auto settings = Platform::Settings::inMemory();
     AppStore store(*settings);

@@ -45,6 +45,19 @@ protected:
     {
         return {"shop", containers, volumes, dir};
     }
+
+    // What the deletion finds when it lists the runtime again: these containers of `project`.
+    void listedAgain(const std::optional<Runtime>& runtime, const QStringList& names,
+                     const QString& project = "shop")
+    {
+        QList<Container> containers;
+        for (const QString& name : names) {
+            Container c = container(name);
+            c.labels.insert(Docker::projectLabel, project);
+            containers << c;
+        }
+        listing(runtime, containers);
+    }
 };
 
 const VolumeUse own{"shop_data", {}, std::nullopt};
@@ -133,6 +146,7 @@ TEST_F(Deletion, WithAComposeFileOnlyComposeTakesTheProjectDownEvenWhenItFails)
     const QString dir = folder("checkout");
     const QStringList down{"compose", "-p", "shop", "down", "--remove-orphans"};
     engine->failCommand(down, "compose: no configuration file provided\n");
+    listedAgain(alpha, {"shop-db", "shop-web"});
     AppStore& s = storeOn({entry(alpha)}, alpha);
 
     run(s.deleteProject(plan({"shop-web", "shop-db"}, {own, shared}, dir), alpha, false));
@@ -144,6 +158,7 @@ TEST_F(Deletion, WithAComposeFileOnlyComposeTakesTheProjectDownEvenWhenItFails)
 
 TEST_F(Deletion, WithoutAComposeFileTheContainersAreRemovedInOneCommand)
 {
+    listedAgain(alpha, {"shop-web", "shop-db"});
     AppStore& s = storeOn({entry(alpha)}, alpha);
     const std::optional<QString> folders[] = {std::nullopt, folder("plain", false)};
     for (const std::optional<QString>& dir : folders)
@@ -167,6 +182,7 @@ TEST_F(Deletion, EveryFailureIsALineInTheOrderItHappenedAndTheRestStillRuns)
     const QString dir = folder("shop");
     engine->failCommand({"compose", "-p", "shop", "down", "--remove-orphans"}, "down failed");
     engine->failCommand({"volume", "rm", "shop_cache", "shop_data"}, "", 1);
+    listedAgain(alpha, {"shop-web"});
     AppStore& s = storeOn({entry(alpha)}, alpha);
     ProjectRegistry registry;
     registry.add({"shop", dir, {"web"}}, QStringLiteral("alpha"));
@@ -180,28 +196,38 @@ TEST_F(Deletion, EveryFailureIsALineInTheOrderItHappenedAndTheRestStillRuns)
     EXPECT_TRUE(s.registry().knows("shop", QStringLiteral("alpha"))) << "kept, to be deleted again";
 }
 
-TEST_F(Deletion, AProjectNameComposeRefusesHasItsContainersRemovedOneByOne)
+// compose takes an empty -p for the folder's own project and refuses or rewrites other names it does
+// not take as given: such a project never goes through compose, whatever its folder holds. Its
+// containers go by name, and only the networks labelled with exactly its name.
+TEST_F(Deletion, ANameComposeDoesNotTakeAsGivenHasItsContainersRemovedByName)
 {
-    // Started by another tool under a name compose would not give a project.
     const QString dir = folder("shop");
-    const QStringList down{"compose", "-p", "Shop Front", "down", "--remove-orphans"};
-    engine->failCommand(down, "invalid project name \"Shop Front\": must consist only of lowercase alphanumeric "
-                              "characters, hyphens, and underscores as well as start with a letter or number\n");
     AppStore& s = storeOn({entry(alpha)}, alpha);
+    for (const QString& name : {QString(), QStringLiteral("Shop Front"), QStringLiteral("shop,front=1")}) {
+        const QString web = name + "-web-1";
+        listedAgain(alpha, {web}, name);
+        ProjectRegistry registry;
+        registry.add({name, dir, {"web"}}, QStringLiteral("alpha"));
+        s.setRegistry(registry);
+        const int before = int(engine->commands().size());
+
+        run(s.deleteProject({name, {web}, {own}, dir}, alpha, false));
+
+        EXPECT_EQ(engine->commandArgs().mid(before),
+                  (QList<QStringList>{
+                      {"rm", "-f", web},
+                      {"network", "prune", "-f", "--filter", "label=com.docker.compose.project=" + name},
+                      {"volume", "rm", "shop_data"}}))
+            << name.toStdString();
+        EXPECT_EQ(s.error(), std::nullopt);
+        EXPECT_FALSE(s.registry().knows(name, QStringLiteral("alpha"))) << name.toStdString();
+    }
+
+    // When the removal fails, its failure shows and the project stays.
     ProjectRegistry registry;
     registry.add({"Shop Front", dir, {"web"}}, QStringLiteral("alpha"));
     s.setRegistry(registry);
-
-    run(s.deleteProject({"Shop Front", {"Shop Front-web-1"}, {own}, dir}, alpha, false));
-
-    const QStringList networks{"network", "prune", "-f", "--filter", "label=com.docker.compose.project=Shop Front"};
-    EXPECT_EQ(engine->commandArgs(),
-              (QList<QStringList>{down, {"rm", "-f", "Shop Front-web-1"}, networks, {"volume", "rm", "shop_data"}}));
-    EXPECT_EQ(s.error(), std::nullopt);
-    EXPECT_FALSE(s.registry().knows("Shop Front", QStringLiteral("alpha")));
-
-    // When the removal fails too, its failure shows and the project stays.
-    s.setRegistry(registry);
+    listedAgain(alpha, {"Shop Front-web-1"}, "Shop Front");
     engine->failCommand({"rm", "-f", "Shop Front-web-1"}, "permission denied\n");
     run(s.deleteProject({"Shop Front", {"Shop Front-web-1"}, {}, dir}, alpha, false));
     EXPECT_EQ(s.error(), "permission denied");
@@ -232,12 +258,16 @@ TEST_F(Deletion, ThePlanOfAnEmptyNameReadsNoComposeFileAndTakesNoUnlabelledVolum
 
 TEST_F(Deletion, ASuccessClearsAnEarlierErrorAndBusyLastsThroughTheRefresh)
 {
+    listedAgain(alpha, {"shop-web"});
     AppStore& s = storeOn({entry(alpha)}, alpha);
     s.setError(QStringLiteral("an earlier action failed"));
-    auto refresh = engine->hold(Call::Containers, alpha);
+    auto removal = engine->hold(Call::Capture, alpha);
 
     auto task = s.deleteProject(plan({"shop-web"}, {}, std::nullopt), alpha, false);
-    ASSERT_TRUE(eventually([&] { return engine->count(Call::Containers, alpha) == 1; }));
+    ASSERT_TRUE(eventually([&] { return removal->waitArrived(std::chrono::milliseconds(0)); }));
+    auto refresh = engine->hold(Call::Containers, alpha);
+    removal->open();
+    ASSERT_TRUE(eventually([&] { return engine->count(Call::Containers, alpha) == 2; }));
     EXPECT_TRUE(s.busy());
     EXPECT_EQ(s.error(), std::nullopt);
     refresh->open();
@@ -248,6 +278,7 @@ TEST_F(Deletion, ASuccessClearsAnEarlierErrorAndBusyLastsThroughTheRefresh)
 
 TEST_F(Deletion, WithoutARuntimeTheCommandsGoToTheClientsContextAndTheRegistryStays)
 {
+    listedAgain(std::nullopt, {"shop-web"});
     AppStore& s = storeOn({}, std::nullopt);
     ProjectRegistry registry;
     registry.add({"shop", "/srv/shop", {}}, QStringLiteral("alpha"));
@@ -281,4 +312,44 @@ TEST_F(Deletion, AFolderFromLabelsThatHoldsTheHomeFolderIsRefusedAndReported)
             << s.error()->toStdString();
         EXPECT_TRUE(QFile::exists(root.filePath("home")));
     }
+}
+
+// A container started since the plan was made (compose run, say) would go with compose down unseen:
+// the deletion lists the project again first and, when it is no longer the plan's, removes nothing
+// and gives back what is there now. A listing that fails removes nothing either.
+TEST_F(Deletion, AProjectThatChangedSinceItsPlanLosesNothing)
+{
+    const QString dir = folder("shop");
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    ProjectRegistry registry;
+    registry.add({"shop", dir, {"web"}}, QStringLiteral("alpha"));
+    s.setRegistry(registry);
+    s.setError(QStringLiteral("an earlier action failed"));
+    const TeardownPlan planned = plan({"shop-web"}, {own}, dir);
+
+    for (const QStringList& now : {QStringList{"shop-web", "extra"}, QStringList{}, QStringList{"shop-db"}}) {
+        listedAgain(alpha, now);
+        const std::optional<QList<Container>> relisted = run(s.deleteProject(planned, alpha, true));
+        ASSERT_TRUE(relisted) << now.join(' ').toStdString();
+        QStringList sorted = now;
+        sorted.sort();
+        EXPECT_EQ(names(*relisted), sorted) << "by name, as a project lists them";
+    }
+    EXPECT_TRUE(engine->commands().isEmpty());
+    EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
+    EXPECT_TRUE(s.registry().knows("shop", QStringLiteral("alpha")));
+    EXPECT_EQ(s.error(), "an earlier action failed") << "a plan that no longer holds is no failure";
+    EXPECT_FALSE(s.busy());
+
+    engine->failListing(alpha, "alpha is not answering.");
+    EXPECT_EQ(run(s.deleteProject(planned, alpha, true)), std::nullopt);
+    EXPECT_EQ(s.error(), "alpha is not answering.");
+    EXPECT_TRUE(engine->commands().isEmpty());
+    EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
+
+    // The same containers in another order are the plan's.
+    listedAgain(alpha, {"shop-web", "shop-db"});
+    EXPECT_EQ(run(s.deleteProject(plan({"shop-db", "shop-web"}, {}, dir), alpha, false)), std::nullopt);
+    EXPECT_EQ(engine->commandArgs(),
+              (QList<QStringList>{{"compose", "-p", "shop", "down", "--remove-orphans"}}));
 }

@@ -147,6 +147,7 @@ TEST(SettingsScene, AQuitDuringADeletionStopsItAndQuits)
     ProjectRegistry registry;
     registry.add({"shop", "/srv/shop", {"web"}}, alpha.id());
     f.store.setRegistry(registry);
+    f.engine->setListing(alpha, {{ShellTesting::container("shop-web", "exited", "shop")}, {}, {}});
     const auto removal = f.engine->hold(StoreTesting::ScriptedEngine::Call::Capture, alpha);
     auto* sheet = SheetHost::open(
         scenes.mainWindow(),
@@ -155,7 +156,7 @@ TEST(SettingsScene, AQuitDuringADeletionStopsItAndQuits)
             {"shop", std::nullopt, {ShellTesting::container("shop-web", "exited", "shop")}, 1, alpha},
             TeardownPlan{"shop", {"shop-web"}, {{"shop_data", {}, std::nullopt}}, std::nullopt}));
     sheet->confirm();
-    ASSERT_TRUE(removal->waitArrived());
+    ASSERT_TRUE(TestSupport::eventually([&] { return removal->waitArrived(std::chrono::milliseconds(0)); }));
 
     EXPECT_TRUE(ctrlQQuits(sheet));
     EXPECT_EQ(f.store.deletions(), 0) << "the deletion wound down before the quit";
