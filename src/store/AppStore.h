@@ -19,6 +19,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -214,8 +215,9 @@ public:
     // A command still running after its limit (a runtime that takes it and never answers) is ended
     // and reported as not answering, so the sheet waiting for the deletion is never held for good.
     // After windDown() no further step starts, and the project stays remembered.
-    // Before anything goes, the project's containers are listed again: when they are no longer the
-    // plan's, nothing is removed and they come back, for a new plan; otherwise none does.
+    // Before anything goes, the folder is looked at off this thread (one that has not answered within
+    // 10 seconds fails the deletion) and the project's containers are listed again: when they are no
+    // longer the plan's, nothing is removed and they come back, for a new plan; otherwise none does.
     QCoro::Task<std::optional<QList<Container>>> deleteProject(TeardownPlan plan, std::optional<Runtime> on,
                                                                bool trashDirectory);
     // For the application's way out: every deletion under way ends its running command (with what
@@ -226,6 +228,13 @@ public:
     int deletions() const { return int(m_deletions.size()); }
     // For tests: how long one command of a deletion or of reclaiming space may take.
     void setRemovalLimit(std::chrono::milliseconds limit) { m_removalLimit = limit; }
+    // For tests: how a deletion looks for the compose file in the project's folder, and how long it
+    // waits for the look.
+    void setDeletionLook(std::function<bool(const QString&)> look, std::chrono::milliseconds limit)
+    {
+        m_deletionLook = std::move(look);
+        m_deletionLookLimit = limit;
+    }
 
     // Removes the chosen candidates, each on its own runtime, reloads usage and listings and says in
     // the notice how much was freed. Returns the failure texts of the commands that failed; one still
@@ -315,6 +324,8 @@ private:
     std::shared_ptr<StoreEngine> m_engine;
     StoreClock m_clock;
     std::chrono::milliseconds m_removalLimit = Docker::removalLimit;
+    std::function<bool(const QString&)> m_deletionLook; // none: the compose file's own look
+    std::chrono::milliseconds m_deletionLookLimit{};
 
     QList<RuntimeEntry> m_runtimes;
     std::optional<Runtime> m_runtime;

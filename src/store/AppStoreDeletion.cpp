@@ -2,6 +2,7 @@
 
 #include "engine/Compose.h"
 #include "platform/ByteCount.h"
+#include "platform/DiskLook.h"
 #include "platform/Pools.h"
 #include "platform/TimedRunner.h"
 #include "platform/Trash.h"
@@ -105,7 +106,23 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
     // compose takes an empty -p for the folder's own project, and other names it does not take as
     // given for another project's: such a project never goes through compose, whatever its folder holds.
     const bool byCompose = Docker::composeAcceptsName(plan.project);
-    const bool composeFileThere = byCompose && plan.workingDir && Docker::composeFile(*plan.workingDir);
+    bool composeFileThere = false;
+    if (byCompose && plan.workingDir) {
+        // A folder on a mount that stalls would hold the window up for as long as the stall lasts.
+        const auto hasComposeFile = m_deletionLook ? m_deletionLook : [](const QString& dir) {
+            return Docker::composeFile(dir).has_value();
+        };
+        auto look =
+            Platform::lookAtDisk([hasComposeFile, dir = *plan.workingDir] { return hasComposeFile(dir); },
+                                 m_deletionLook ? m_deletionLookLimit : Platform::folderAnswerLimit);
+        const std::optional<bool> found = co_await std::move(look);
+        if (!self)
+            co_return std::nullopt;
+        if (found)
+            composeFileThere = *found;
+        else
+            failures << Platform::folderNotAnswering(*plan.workingDir);
+    }
 
     // The project as it is now: a container started since the plan was made (compose run, say) would
     // go with compose down, and its folder with it, without the user ever having seen it.

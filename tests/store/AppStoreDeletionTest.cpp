@@ -3,6 +3,12 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
 
 using namespace StoreTesting;
 using Call = ScriptedEngine::Call;
@@ -202,7 +208,14 @@ TEST_F(Deletion, EveryFailureIsALineInTheOrderItHappenedAndTheRestStillRuns)
 TEST_F(Deletion, ANameComposeDoesNotTakeAsGivenHasItsContainersRemovedByName)
 {
     const QString dir = folder("shop");
+    int looks = 0;
     AppStore& s = storeOn({entry(alpha)}, alpha);
+    s.setDeletionLook(
+        [&](const QString&) {
+            ++looks;
+            return true;
+        },
+        std::chrono::seconds(5));
     for (const QString& name : {QString(), QStringLiteral("Shop Front"), QStringLiteral("shop,front=1")}) {
         const QString web = name + "-web-1";
         listedAgain(alpha, {web}, name);
@@ -222,6 +235,8 @@ TEST_F(Deletion, ANameComposeDoesNotTakeAsGivenHasItsContainersRemovedByName)
         EXPECT_EQ(s.error(), std::nullopt);
         EXPECT_FALSE(s.registry().knows(name, QStringLiteral("alpha"))) << name.toStdString();
     }
+
+    EXPECT_EQ(looks, 0) << "no compose file is looked for";
 
     // When the removal fails, its failure shows and the project stays.
     ProjectRegistry registry;
@@ -352,4 +367,34 @@ TEST_F(Deletion, AProjectThatChangedSinceItsPlanLosesNothing)
     EXPECT_EQ(run(s.deleteProject(plan({"shop-db", "shop-web"}, {}, dir), alpha, false)), std::nullopt);
     EXPECT_EQ(engine->commandArgs(),
               (QList<QStringList>{{"compose", "-p", "shop", "down", "--remove-orphans"}}));
+}
+
+// The folder is looked at off the window's thread; one that does not answer fails the deletion with
+// its name and nothing goes, while the window's thread stays free.
+TEST_F(Deletion, AFolderThatDoesNotAnswerFailsTheDeletionAndNothingGoes)
+{
+    const QString dir = folder("shop");
+    listedAgain(alpha, {"shop-web"});
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    // Shared: the look finishes on its own after the test has moved on.
+    const auto released = std::make_shared<std::atomic_bool>(false);
+    s.setDeletionLook(
+        [released](const QString&) {
+            while (!*released)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return true;
+        },
+        std::chrono::milliseconds(300));
+    bool ticked = false;
+    QTimer::singleShot(50, [&] { ticked = true; });
+
+    run(s.deleteProject(plan({"shop-web"}, {own}, dir), alpha, true));
+    *released = true;
+
+    EXPECT_TRUE(ticked) << "the window's thread went on meanwhile";
+    EXPECT_EQ(s.error(), dir + " does not answer.");
+    EXPECT_TRUE(engine->commands().isEmpty());
+    EXPECT_EQ(engine->count(Call::Containers, alpha), 1) << "only the refresh listed";
+    EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
+    EXPECT_FALSE(s.busy());
 }
