@@ -37,6 +37,25 @@ QCoro::Task<> relocateProject(QPointer<AppStore> store, ComposeProject project, 
         store->setError(message);
 }
 
+// Opens the rebuild's sheet once the store has looked at the project's folder and files, off the
+// window's thread; the store says why when it cannot rebuild.
+QCoro::Task<> rebuildProject(QPointer<AppStore> store, ComposeProject project, std::optional<Runtime> on,
+                             QPointer<QWidget> over)
+{
+    auto look = store->upCommand(project, {QStringLiteral("--build")});
+    const std::optional<AppStore::ComposeRun> run = co_await std::move(look);
+    if (!run || !store || !over)
+        co_return;
+    auto* sheet = new CommandRunView(
+        QStringLiteral("Rebuilding ") + project.name, QStringLiteral("$ docker ") + run->args.join(u' '),
+        [args = run->args, on, dir = run->dir] { return Docker::process(args, on, dir); },
+        [store](std::optional<int>) {
+            if (store)
+                store->refresh(false);
+        });
+    SheetHost::open(over.data(), sheet);
+}
+
 QCoro::Task<> confirmDownOf(QPointer<AppStore> store, ComposeProject project, QPointer<QWidget> over)
 {
     auto* alert = new Alert(QStringLiteral("Down ") + project.name + u'?',
@@ -236,29 +255,8 @@ void ProjectControls::up()
 
 void ProjectControls::openRebuild()
 {
-    const std::optional<Runtime> on = runtime();
     // Rebuilt from the files its containers were made from, as Up does; never from another one.
-    QStringList files;
-    try {
-        files = Docker::composeFilesOf(whole());
-    } catch (const DockerError& missing) {
-        m_store.setError(missing.errorDescription());
-        return;
-    }
-    const std::optional<QString> dir = m_project.workingDir;
-    const QStringList args =
-        QStringList{QStringLiteral("compose"), QStringLiteral("-p"), m_project.name} +
-        Docker::fileArgs(files, dir.value_or(QString())) +
-        QStringList{QStringLiteral("up"), QStringLiteral("-d"), QStringLiteral("--build")};
-    QPointer<AppStore> store(&m_store);
-    auto* sheet = new CommandRunView(
-        QStringLiteral("Rebuilding ") + m_project.name, QStringLiteral("$ docker ") + args.join(u' '),
-        [args, on, dir] { return Docker::process(args, on, dir); },
-        [store](std::optional<int>) {
-            if (store)
-                store->refresh(false);
-        });
-    SheetHost::open(host(), sheet);
+    rebuildProject(&m_store, whole(), runtime(), host());
 }
 
 void ProjectControls::confirmDown()

@@ -137,8 +137,8 @@ TEST_F(Controls, RebuildNamesTheProjectAndShowsThatCommand)
                                  std::nullopt};
     auto* controls = new ProjectControls(s, project, ProjectFolder::of(project), false, &window);
     action(*controls, "rebuildAction")->trigger();
-    auto* sheet = window.findChild<CommandRunView*>();
-    ASSERT_TRUE(sheet);
+    CommandRunView* sheet = nullptr;
+    ASSERT_TRUE(eventually([&] { return (sheet = window.findChild<CommandRunView*>()) != nullptr; }));
     EXPECT_TRUE(sheet->text().startsWith("$ docker compose -p shop up -d --build"));
     ASSERT_TRUE(eventually([&] { return sheet->exitStatus().has_value(); }));
     // The sheet's banner is the command that ran.

@@ -217,8 +217,8 @@ TEST_F(ProjectsOnEngine, RebuildStreamsTheBuildAndTheDownAlertSpeaksOfOneContain
     ASSERT_TRUE(rebuild->isVisible());
 
     rebuild->trigger();
-    CommandRunView* sheet = window.findChild<CommandRunView*>();
-    ASSERT_TRUE(sheet);
+    CommandRunView* sheet = nullptr;
+    ASSERT_TRUE(eventually([&] { return (sheet = window.findChild<CommandRunView*>()) != nullptr; }));
     ASSERT_TRUE(eventually([&] { return sheet->exitStatus().has_value(); }, 180000)) << sheet->text().toStdString();
     EXPECT_EQ(sheet->exitStatus(), 0) << sheet->text().toStdString();
     EXPECT_TRUE(sheet->text().startsWith("$ docker compose -p " + name + " up -d --build"));
