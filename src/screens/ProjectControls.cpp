@@ -81,17 +81,20 @@ ProjectControls::Offer ProjectControls::Offer::of(const ComposeProject& project,
     const bool hasContainers = !project.containers.isEmpty();
     Offer offer;
     offer.start = hasContainers ? project.runningCount() < project.totalCount() : folder.atHand();
-    offer.startComposes = folder.atHand();
+    // compose would take another project for one of a name it does not take: its containers are
+    // started as they are.
+    offer.startComposes = folder.atHand() && Docker::composeAcceptsName(project.name);
     offer.stop = std::any_of(project.containers.cbegin(), project.containers.cend(),
                              [](const Container& c) { return c.isLive(); });
-    offer.logs = folder.atHand() && hasContainers;
+    // Neither needs a file: compose goes by the containers' labels.
+    offer.logs = hasContainers;
+    offer.down = hasContainers;
     offer.reveal = folder.exists;
     // Not while the folder is still being looked at: it may well be there.
     offer.locate = folder.unusable();
     if (folder.atHand()) {
         offer.up = hasContainers;
         offer.rebuild = folder.builds;
-        offer.down = hasContainers;
     }
     offer.forget = remembered;
     return offer;
@@ -220,7 +223,9 @@ QWidget* ProjectControls::host() const
 
 void ProjectControls::start()
 {
-    if (m_folder.atHand())
+    // A project without containers has nothing to start but through compose, and up says why when
+    // compose cannot.
+    if (m_offer.startComposes || m_project.containers.isEmpty())
         m_store.up(whole());
     else
         m_store.startAll(whole());
@@ -233,6 +238,11 @@ void ProjectControls::stop()
 
 void ProjectControls::openLogs()
 {
+    // Project logs come from compose, which would show another project's for this one, or none.
+    if (!Docker::composeAcceptsName(m_project.name)) {
+        m_store.setError(Docker::composeRefusalMessage(m_project.name));
+        return;
+    }
     const std::optional<Runtime> on = runtime();
     SheetHost::open(host(), new LogsView(LogSource::project(whole()), on, m_store.isApple(on)));
 }
