@@ -166,10 +166,12 @@ QStringList composeFilesOf(const ComposeProject& project)
     const QString what = one ? QStringLiteral("The compose file %1 is missing.").arg(list)
                              : QStringLiteral("The compose files %1 are missing.").arg(list);
     const QString it = one ? QStringLiteral("it") : QStringLiteral("them");
-    if (moved && madeWith != missing)
-        throw DockerError::cli(what + QStringLiteral(" The project's containers were made with %1 in %2, so "
-                                                     "compose is not run without %3.")
-                                          .arg(madeWith.join(QStringLiteral(", ")), *madeIn, it));
+    // Moved: where they were, which says what is to be brought along.
+    if (madeWith != missing)
+        throw DockerError::cli(
+            what +
+            QStringLiteral(" The project's containers were made with %1, so compose is not run without %2.")
+                .arg(madeWith.join(QStringLiteral(", ")), it));
     throw DockerError::cli(
         what +
         QStringLiteral(" The project's containers were made with %1, so compose is not run without %1.")

@@ -74,12 +74,11 @@ TEST(ComposeFiles, AMovedProjectReadsItsFilesAtTheSamePlaceInItsNewFolder)
         Docker::composeFilesOf(project);
         ADD_FAILURE() << "no failure";
     } catch (const DockerError& missing) {
-        EXPECT_EQ(missing.errorDescription(), "The compose files " + moved + "/deploy/prod.yaml, " +
-                                                  root.filePath("shop, old-shared.yaml") +
-                                                  " are missing. The project's containers were made with " +
-                                                  old + "/deploy/prod.yaml, " +
-                                                  root.filePath("shop, old-shared.yaml") + " in " + old +
-                                                  ", so compose is not run without them.");
+        EXPECT_EQ(missing.errorDescription(),
+                  "The compose files " + moved + "/deploy/prod.yaml, " +
+                      root.filePath("shop, old-shared.yaml") +
+                      " are missing. The project's containers were made with " + old + "/deploy/prod.yaml, " +
+                      root.filePath("shop, old-shared.yaml") + ", so compose is not run without them.");
     }
     // Where the containers' own folder is the project's, their files are read as they name them.
     ComposeProject inPlace = project;
