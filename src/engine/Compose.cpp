@@ -85,6 +85,26 @@ bool composeAcceptsName(const QString& name)
     return true;
 }
 
+QString composeRefusalMessage(const QString& name)
+{
+    const QString why =
+        name.isEmpty()
+            ? QStringLiteral("This project has no name, and compose takes a project without one for that "
+                             "of the folder it runs in")
+            : QStringLiteral(
+                  "compose does not take \u201c%1\u201d as a project name (it takes lowercase "
+                  "letters, digits, \u201c-\u201d and \u201c_\u201d, starting with a letter or digit)")
+                  .arg(name);
+    return why +
+           QStringLiteral(", so Voskel runs no compose command for it: Up, Rebuild and Project logs are not "
+                          "available. Down and Delete remove its containers one by one.");
+}
+
+QString labelsOnlyDir()
+{
+    return QDir::rootPath();
+}
+
 const QStringList& composeFileNames()
 {
     static const QStringList names{QStringLiteral("compose.yaml"), QStringLiteral("compose.yml"),
@@ -112,20 +132,50 @@ QString noComposeFileMessage(const QString& dir)
 
 QStringList composeFilesOf(const ComposeProject& project)
 {
+    const auto maker = std::find_if(project.containers.cbegin(), project.containers.cend(),
+                                    [](const Container& c) { return !c.configFiles().isEmpty(); });
+    if (maker == project.containers.cend())
+        return {};
+    // Moved: the folder the user located once the one the containers were made in was gone.
+    const std::optional<QString> madeIn = maker->workingDir();
+    const bool moved = madeIn && !madeIn->isEmpty() && project.workingDir &&
+                       QDir::cleanPath(*madeIn) != QDir::cleanPath(*project.workingDir);
     QStringList files;
-    for (const QString& named : project.configFiles()) {
-        const QString file = QDir::isRelativePath(named) && project.workingDir
-                                 ? QDir(*project.workingDir).filePath(named)
-                                 : named;
-        if (!QFileInfo::exists(file))
-            throw DockerError::cli(
-                QStringLiteral(
-                    "The compose file %1 is missing. The project's containers were made with it, so "
-                    "compose is not run without it.")
-                    .arg(file));
+    QStringList missing;
+    QStringList madeWith;
+    for (const QString& named : maker->configFiles()) {
+        QString file = QDir::isRelativePath(named) && project.workingDir
+                           ? QDir(*project.workingDir).filePath(named)
+                           : named;
+        if (moved && !QDir::isRelativePath(named)) {
+            const QString inside = QDir(*madeIn).relativeFilePath(named);
+            if (QDir::isRelativePath(inside) && inside != u".." &&
+                !inside.startsWith(QLatin1StringView("../")))
+                file = QDir(*project.workingDir).filePath(inside);
+        }
+        if (!QFileInfo::exists(file)) {
+            missing << file;
+            madeWith << named;
+        }
         files << file;
     }
-    return files;
+    if (missing.isEmpty())
+        return files;
+    const bool one = missing.size() == 1;
+    const QString list = missing.join(QStringLiteral(", "));
+    const QString what = one ? QStringLiteral("The compose file %1 is missing.").arg(list)
+                             : QStringLiteral("The compose files %1 are missing.").arg(list);
+    const QString it = one ? QStringLiteral("it") : QStringLiteral("them");
+    // Moved: where they were, which says what is to be brought along.
+    if (madeWith != missing)
+        throw DockerError::cli(
+            what +
+            QStringLiteral(" The project's containers were made with %1, so compose is not run without %2.")
+                .arg(madeWith.join(QStringLiteral(", ")), it));
+    throw DockerError::cli(
+        what +
+        QStringLiteral(" The project's containers were made with %1, so compose is not run without %1.")
+            .arg(it));
 }
 
 QStringList fileArgs(const QStringList& files, const QString& dir)

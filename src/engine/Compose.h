@@ -51,6 +51,14 @@ namespace Docker {
 // project; such a project's containers are acted on one by one instead.
 bool composeAcceptsName(const QString& name);
 
+// Why no compose command is run for a project of a name compose does not take.
+QString composeRefusalMessage(const QString& name);
+
+// Where a compose command that is to read no file runs: it then goes by the containers' labels alone.
+// compose looks for a file in the folder it runs in and in every folder above it; only an
+// administrator can put one in the root.
+QString labelsOnlyDir();
+
 // The compose file names, most preferred first.
 const QStringList& composeFileNames();
 
@@ -64,9 +72,10 @@ QString noComposeFileMessage(const QString& dir);
 
 // The files compose is to read for `project`: those its containers were made from, in their order
 // (a relative one taken from the project's folder), so that what recreates them uses the same
-// configuration, overrides and all. Empty when its containers name none: compose then reads the
-// folder's own file. Throws DockerError naming the first of them that is missing, because compose
-// would make other containers without it.
+// configuration, overrides and all. Of a project moved to another folder than the one its containers
+// name, those that lay inside that folder are taken at the same place in the new one. Empty when its
+// containers name none: compose then reads the folder's own file. Throws DockerError naming every one
+// of them that is missing, because compose would make other containers without it.
 QStringList composeFilesOf(const ComposeProject& project);
 
 // "-f <file>" for each file, in order, after "--project-directory <dir>"; nothing without files.

@@ -1,5 +1,6 @@
 #include "engine/ProjectRegistry.h"
 
+#include "engine/Compose.h"
 #include "platform/Settings.h"
 
 #include <QJsonArray>
@@ -28,6 +29,8 @@ std::optional<KnownProject> decodeEntry(const QJsonValue& value)
             return std::nullopt;
         project.services << service.toString();
     }
+    // Without it the project is still there, only no longer known to have moved.
+    project.movedFrom = object.value(QLatin1StringView("movedFrom")).toString();
     return project;
 }
 
@@ -40,7 +43,7 @@ QList<KnownProject>::iterator findByName(QList<KnownProject>& list, const QStrin
 
 size_t qHash(const KnownProject& project, size_t seed) noexcept
 {
-    return qHashMulti(seed, project.name, project.workingDir, project.services);
+    return qHashMulti(seed, project.name, project.workingDir, project.services, project.movedFrom);
 }
 
 ProjectRegistry ProjectRegistry::load(const Platform::Settings& settings)
@@ -80,11 +83,14 @@ QByteArray ProjectRegistry::toJson() const
     QJsonObject runtimes;
     for (auto it = byRuntime.cbegin(); it != byRuntime.cend(); ++it) {
         QJsonArray list;
-        for (const KnownProject& project : it.value())
-            list.append(
-                QJsonObject{{QStringLiteral("name"), project.name},
-                            {QStringLiteral("workingDir"), project.workingDir},
-                            {QStringLiteral("services"), QJsonArray::fromStringList(project.services)}});
+        for (const KnownProject& project : it.value()) {
+            QJsonObject entry{{QStringLiteral("name"), project.name},
+                              {QStringLiteral("workingDir"), project.workingDir},
+                              {QStringLiteral("services"), QJsonArray::fromStringList(project.services)}};
+            if (!project.movedFrom.isEmpty())
+                entry.insert(QStringLiteral("movedFrom"), project.movedFrom);
+            list.append(entry);
+        }
         runtimes.insert(it.key(), list);
     }
     return QJsonDocument(runtimes).toJson(QJsonDocument::Compact);
@@ -96,12 +102,20 @@ void ProjectRegistry::record(const QList<ComposeProject>& discovered, const std:
         return;
     QList<KnownProject> list = byRuntime.value(*runtimeId);
     for (const ComposeProject& project : discovered) {
-        if (!project.workingDir)
+        // Remembered to be brought up again from its folder, which compose cannot do under a name it
+        // does not take (an empty one would bring up the folder's own project).
+        if (!project.workingDir || !Docker::composeAcceptsName(project.name))
             continue;
         const auto known = findByName(list, project.name);
         // The containers say where the project runs from now, also when it was brought up from
-        // another folder (or other files) since it was remembered.
-        const QString dir = *project.workingDir;
+        // another folder (or other files) since it was remembered. Only a project the user located
+        // elsewhere once their folder was gone stays there while they still name the old one.
+        QString dir = *project.workingDir;
+        QString movedFrom;
+        if (known != list.end() && !known->movedFrom.isEmpty() && known->movedFrom == dir) {
+            dir = known->workingDir;
+            movedFrom = known->movedFrom;
+        }
 
         QStringList services;
         for (const Container& container : project.containers)
@@ -111,7 +125,7 @@ void ProjectRegistry::record(const QList<ComposeProject>& discovered, const std:
         if (services.isEmpty() && known != list.end())
             services = known->services;
 
-        KnownProject entry{project.name, dir, services};
+        KnownProject entry{project.name, dir, services, movedFrom};
         if (known != list.end())
             *known = entry;
         else
@@ -161,10 +175,12 @@ QList<ComposeProject> ProjectRegistry::merge(const QList<ComposeProject>& discov
                                         [&](const KnownProject& k) { return k.name == project.name; });
         // Its folder stays the one its containers name: the remembered one may be where another
         // checkout of the same name was brought up before, and the Trash must never be offered that.
-        // Only containers that name none take the remembered folder.
+        // Only containers that name none take the remembered folder, and those that name the one the
+        // user moved the project from, which was gone when the new one was located.
         if (match != known.cend()) {
             project.serviceCount = match->services.size();
-            if (!project.workingDir)
+            if (!project.workingDir ||
+                (!match->movedFrom.isEmpty() && project.workingDir == match->movedFrom))
                 project.workingDir = match->workingDir;
         }
         seen.insert(project.name);

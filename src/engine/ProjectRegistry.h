@@ -19,6 +19,9 @@ struct KnownProject {
     QString name;
     QString workingDir;
     QStringList services; // sorted
+    // The folder its containers name, when the user located the project in `workingDir` after that
+    // folder was gone; empty otherwise. Their labels keep naming it until they are made anew.
+    QString movedFrom = {};
 
     bool operator==(const KnownProject&) const = default;
 };
@@ -27,7 +30,8 @@ size_t qHash(const KnownProject& project, size_t seed = 0) noexcept;
 
 // The compose projects remembered per runtime identifier, so a project taken down (no containers
 // left) still shows and can be started again from its directory. Stored in the settings under
-// "knownProjects" as JSON text: {"<runtime id>": [{"name", "workingDir", "services"}, ...], ...}.
+// "knownProjects" as JSON text: {"<runtime id>": [{"name", "workingDir", "services"}, ...], ...}, with
+// "movedFrom" only in an entry that has one.
 // Every operation given no runtime identifier does nothing.
 struct ProjectRegistry {
     static constexpr const char* settingsKey = "knownProjects";
@@ -42,7 +46,9 @@ struct ProjectRegistry {
     static ProjectRegistry fromJson(const QByteArray& json);
     QByteArray toJson() const;
 
-    // Remembers what a refresh discovered on a runtime; never forgets anything.
+    // Remembers what a refresh discovered on a runtime, but for names compose does not take; never
+    // forgets anything. A project whose containers still name the folder it was moved from keeps the
+    // folder it was moved to.
     void record(const QList<ComposeProject>& discovered, const std::optional<QString>& runtimeId);
     // Remembers one project given by the user, replacing one of the same name.
     void add(const KnownProject& project, const std::optional<QString>& runtimeId);
@@ -50,8 +56,8 @@ struct ProjectRegistry {
     bool knows(const QString& name, const std::optional<QString>& runtimeId) const;
 
     // The project list of one runtime: the discovered projects with the service counts remembered of
-    // them (their folders stay those their containers name), plus the remembered ones without
-    // containers, sorted by name.
+    // them (their folders stay those their containers name, unless the project was moved from there),
+    // plus the remembered ones without containers, sorted by name.
     static QList<ComposeProject> merge(const QList<ComposeProject>& discovered,
                                        const QList<KnownProject>& known);
 

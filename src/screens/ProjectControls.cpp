@@ -37,6 +37,25 @@ QCoro::Task<> relocateProject(QPointer<AppStore> store, ComposeProject project, 
         store->setError(message);
 }
 
+// Opens the rebuild's sheet once the store has looked at the project's folder and files, off the
+// window's thread; the store says why when it cannot rebuild.
+QCoro::Task<> rebuildProject(QPointer<AppStore> store, ComposeProject project, std::optional<Runtime> on,
+                             QPointer<QWidget> over)
+{
+    auto look = store->upCommand(project, {QStringLiteral("--build")});
+    const std::optional<AppStore::ComposeRun> run = co_await std::move(look);
+    if (!run || !store || !over)
+        co_return;
+    auto* sheet = new CommandRunView(
+        QStringLiteral("Rebuilding ") + project.name, QStringLiteral("$ docker ") + run->args.join(u' '),
+        [args = run->args, on, dir = run->dir] { return Docker::process(args, on, dir); },
+        [store](std::optional<int>) {
+            if (store)
+                store->refresh(false);
+        });
+    SheetHost::open(over.data(), sheet);
+}
+
 QCoro::Task<> confirmDownOf(QPointer<AppStore> store, ComposeProject project, QPointer<QWidget> over)
 {
     auto* alert = new Alert(QStringLiteral("Down ") + project.name + u'?',
@@ -62,17 +81,20 @@ ProjectControls::Offer ProjectControls::Offer::of(const ComposeProject& project,
     const bool hasContainers = !project.containers.isEmpty();
     Offer offer;
     offer.start = hasContainers ? project.runningCount() < project.totalCount() : folder.atHand();
-    offer.startComposes = folder.atHand();
+    // compose would take another project for one of a name it does not take: its containers are
+    // started as they are.
+    offer.startComposes = folder.atHand() && Docker::composeAcceptsName(project.name);
     offer.stop = std::any_of(project.containers.cbegin(), project.containers.cend(),
                              [](const Container& c) { return c.isLive(); });
-    offer.logs = folder.atHand() && hasContainers;
+    // Neither needs a file: compose goes by the containers' labels.
+    offer.logs = hasContainers;
+    offer.down = hasContainers;
     offer.reveal = folder.exists;
     // Not while the folder is still being looked at: it may well be there.
     offer.locate = folder.unusable();
     if (folder.atHand()) {
         offer.up = hasContainers;
         offer.rebuild = folder.builds;
-        offer.down = hasContainers;
     }
     offer.forget = remembered;
     return offer;
@@ -201,7 +223,9 @@ QWidget* ProjectControls::host() const
 
 void ProjectControls::start()
 {
-    if (m_folder.atHand())
+    // A project without containers has nothing to start but through compose, and up says why when
+    // compose cannot.
+    if (m_offer.startComposes || m_project.containers.isEmpty())
         m_store.up(whole());
     else
         m_store.startAll(whole());
@@ -214,6 +238,11 @@ void ProjectControls::stop()
 
 void ProjectControls::openLogs()
 {
+    // Project logs come from compose, which would show another project's for this one, or none.
+    if (!Docker::composeAcceptsName(m_project.name)) {
+        m_store.setError(Docker::composeRefusalMessage(m_project.name));
+        return;
+    }
     const std::optional<Runtime> on = runtime();
     SheetHost::open(host(), new LogsView(LogSource::project(whole()), on, m_store.isApple(on)));
 }
@@ -236,29 +265,8 @@ void ProjectControls::up()
 
 void ProjectControls::openRebuild()
 {
-    const std::optional<Runtime> on = runtime();
     // Rebuilt from the files its containers were made from, as Up does; never from another one.
-    QStringList files;
-    try {
-        files = Docker::composeFilesOf(whole());
-    } catch (const DockerError& missing) {
-        m_store.setError(missing.errorDescription());
-        return;
-    }
-    const std::optional<QString> dir = m_project.workingDir;
-    const QStringList args =
-        QStringList{QStringLiteral("compose"), QStringLiteral("-p"), m_project.name} +
-        Docker::fileArgs(files, dir.value_or(QString())) +
-        QStringList{QStringLiteral("up"), QStringLiteral("-d"), QStringLiteral("--build")};
-    QPointer<AppStore> store(&m_store);
-    auto* sheet = new CommandRunView(
-        QStringLiteral("Rebuilding ") + m_project.name, QStringLiteral("$ docker ") + args.join(u' '),
-        [args, on, dir] { return Docker::process(args, on, dir); },
-        [store](std::optional<int>) {
-            if (store)
-                store->refresh(false);
-        });
-    SheetHost::open(host(), sheet);
+    rebuildProject(&m_store, whole(), runtime(), host());
 }
 
 void ProjectControls::confirmDown()

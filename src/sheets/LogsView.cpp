@@ -7,6 +7,7 @@
 #include "app/parts/ContainerDot.h"
 #include "app/parts/Host.h"
 #include "app/parts/StatusDot.h"
+#include "engine/Compose.h"
 #include "engine/Docker.h"
 #include "platform/Pools.h"
 #include "platform/StreamingProcess.h"
@@ -233,11 +234,17 @@ void LogsView::stream()
         m_streamed = Toolchain::process(LogSource::systemArgs(m_since));
     } else if (const auto boot = m_boot ? m_source.bootArgs(m_tail) : std::nullopt) {
         m_streamed = Toolchain::process(*boot);
+    } else if (m_source.kind() == LogSource::Kind::project) {
+        const QString& name = m_source.projectValue().name;
+        if (!Docker::composeAcceptsName(name)) {
+            m_transcript->append(Docker::composeRefusalMessage(name) + u'\n');
+            return;
+        }
+        // By the containers' labels alone: the project's folder may be gone, and its file may no
+        // longer name every service that has containers.
+        m_streamed = Docker::process(m_source.args(m_tail, m_since), m_runtime, Docker::labelsOnlyDir());
     } else {
-        std::optional<QString> folder;
-        if (m_source.kind() == LogSource::Kind::project)
-            folder = m_source.projectValue().workingDir;
-        m_streamed = Docker::process(m_source.args(m_tail, m_since), m_runtime, folder);
+        m_streamed = Docker::process(m_source.args(m_tail, m_since), m_runtime, std::nullopt);
     }
 
     auto process = std::make_unique<Platform::StreamingProcess>();

@@ -8,6 +8,7 @@
 #include "engine/Stats.h"
 #include "engine/Teardown.h"
 #include "engine/Usage.h"
+#include "platform/DiskLook.h"
 #include "store/StoreEngine.h"
 
 #include <QCoroTask>
@@ -16,9 +17,11 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -189,17 +192,35 @@ public:
     void dismissError();
     void dismissNotice();
 
-    // Compose projects. up and down do nothing unless the project's folder exists and holds a compose
-    // file; both name the project, so compose acts on the project the containers belong to whatever
-    // name the folder or the environment would give. up reads the files the project's containers were
-    // made from; one of them missing is the error and nothing runs. up checks the files first: an
-    // invalid one sets `error`, a warning becomes the notice (no warning clears it).
+    // How compose brings a project up: `docker <args>` in `dir`, reading `files` (none: the folder's own).
+    struct ComposeRun {
+        QStringList args;
+        QString dir;
+        QStringList files;
+
+        bool operator==(const ComposeRun&) const = default;
+    };
+
+    // Compose projects. Both name the project, so compose acts on the project the containers belong
+    // to whatever name the folder or the environment would give, and neither runs compose for a name
+    // compose does not take (up says so in `error`; down removes the containers one by one). up does
+    // nothing unless the project's folder exists and holds a compose file, looked at off this thread:
+    // a look that does not answer within the limit is the error "<folder> does not answer.". It reads
+    // the files the project's containers were made from; one of them missing is the error and nothing
+    // runs. up checks the files first: an invalid one sets `error`, a warning becomes the notice (no
+    // warning clears it). down reads no file: compose goes by the containers' labels, so it also takes
+    // down a project whose folder is gone. An up of a project whose up is under way does nothing.
     QCoro::Task<> up(ComposeProject project);
     QCoro::Task<> down(ComposeProject project);
+    // The command up would run, with `extra` after "up -d", for what runs it elsewhere (a rebuild in a
+    // sheet); none when up would run nothing, with the reason in `error` where up gives one.
+    QCoro::Task<std::optional<ComposeRun>> upCommand(ComposeProject project, QStringList extra);
     // Remembers the project in `dir` under `on`, else under the shown runtime; switches to that
     // runtime when another one is shown. None on success, else the message for the caller's form.
     QCoro::Task<std::optional<QString>> addProject(QString dir, std::optional<Runtime> on);
-    // Points a remembered project at another folder holding the same compose project.
+    // Points a remembered project at another folder holding the same compose project. Adding and
+    // relocating are refused while the project's containers were made in another folder that is still
+    // there; once it is gone, the folder given is the project's until its containers are made anew.
     QCoro::Task<std::optional<QString>> relocate(ComposeProject project, QString dir);
     void forget(const ComposeProject& project);
 
@@ -228,12 +249,12 @@ public:
     int deletions() const { return int(m_deletions.size()); }
     // For tests: how long one command of a deletion or of reclaiming space may take.
     void setRemovalLimit(std::chrono::milliseconds limit) { m_removalLimit = limit; }
-    // For tests: how a deletion looks for the compose file in the project's folder, and how long it
-    // waits for the look.
-    void setDeletionLook(std::function<bool(const QString&)> look, std::chrono::milliseconds limit)
+    // For tests: how long an action waits for a look at a project's folder, and what every such look
+    // does first (a test stalls it there as a hung mount would).
+    void setFolderLooks(std::chrono::milliseconds limit, std::function<void()> first)
     {
-        m_deletionLook = std::move(look);
-        m_deletionLookLimit = limit;
+        m_folderLimit = limit;
+        m_beforeFolderLook = std::move(first);
     }
 
     // Removes the chosen candidates, each on its own runtime, reloads usage and listings and says in
@@ -306,8 +327,18 @@ private:
     void keepRegistry(const ProjectRegistry& registry);
     // Remembers a project given by the user under `runtime`, replacing one of the same name.
     void keepProject(const KnownProject& project, const Runtime& runtime);
-    // The folder another project of `name` on `runtime` has containers from, when it is not `dir`.
-    std::optional<QString> folderInUse(const QString& name, const QString& dir, const Runtime& runtime) const;
+    // The project of `name` on `runtime` as its containers form it, when it has any.
+    std::optional<ComposeProject> runningAs(const QString& name, const Runtime& runtime) const;
+    // What the containers of the project of `name` on `runtime` make of a folder being added or located
+    // for it (`resolved`: its path with every link resolved): refused with a message, or taken, which
+    // moves the project from the folder they name when that one is gone.
+    struct Claim {
+        std::optional<QString> refusal;
+        QString movedFrom;
+    };
+    QCoro::Task<Claim> claimFolder(QString name, QString dir, QString resolved, Runtime runtime);
+    // up's command without the guard against a second up.
+    QCoro::Task<std::optional<ComposeRun>> lookForUp(ComposeProject project, QStringList extra);
     // `docker compose -p <project> [--project-directory <dir> -f <file>...] <command>`, with -d for up.
     static QStringList composeCommand(const QString& project, const QString& command,
                                       const QStringList& files = {}, const QString& dir = {});
@@ -324,8 +355,22 @@ private:
     std::shared_ptr<StoreEngine> m_engine;
     StoreClock m_clock;
     std::chrono::milliseconds m_removalLimit = Docker::removalLimit;
-    std::function<bool(const QString&)> m_deletionLook; // none: the compose file's own look
-    std::chrono::milliseconds m_deletionLookLimit{};
+    // Runs `look` at a project's folder off the window's thread, after the test's stall if any; nothing
+    // once the folder has not answered within the limit.
+    template <typename F>
+    auto lookAtFolder(F look) const
+    {
+        return Platform::lookAtDisk(
+            [first = m_beforeFolderLook, look = std::move(look)] {
+                if (first)
+                    first();
+                return look();
+            },
+            m_folderLimit);
+    }
+
+    std::chrono::milliseconds m_folderLimit = Platform::folderAnswerLimit;
+    std::function<void()> m_beforeFolderLook;
 
     QList<RuntimeEntry> m_runtimes;
     std::optional<Runtime> m_runtime;
@@ -352,4 +397,6 @@ private:
     std::optional<QCoro::Task<>> m_statsTask;
     // What stops each deletion under way.
     QList<std::shared_ptr<Platform::Cancellation>> m_deletions;
+    // The projects (by id) whose up, or whose rebuild's look at the folder, is under way.
+    QSet<QString> m_bringingUp;
 };

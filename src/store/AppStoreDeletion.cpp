@@ -109,12 +109,7 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
     bool composeFileThere = false;
     if (byCompose && plan.workingDir) {
         // A folder on a mount that stalls would hold the window up for as long as the stall lasts.
-        const auto hasComposeFile = m_deletionLook ? m_deletionLook : [](const QString& dir) {
-            return Docker::composeFile(dir).has_value();
-        };
-        auto look =
-            Platform::lookAtDisk([hasComposeFile, dir = *plan.workingDir] { return hasComposeFile(dir); },
-                                 m_deletionLook ? m_deletionLookLimit : Platform::folderAnswerLimit);
+        auto look = lookAtFolder([dir = *plan.workingDir] { return Docker::composeFile(dir).has_value(); });
         const std::optional<bool> found = co_await std::move(look);
         if (!self)
             co_return std::nullopt;

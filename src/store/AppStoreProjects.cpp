@@ -2,20 +2,40 @@
 
 #include "engine/Compose.h"
 #include "engine/Listings.h"
+#include "platform/DiskLook.h"
 #include "platform/Pools.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 namespace {
 
-// Where compose can act on the project: a folder that exists and holds a compose file.
-std::optional<QString> composeFolder(const ComposeProject& project)
+// What up finds in a project's folder.
+struct UpLook {
+    bool atHand = false; // the folder is there and holds a compose file
+    QStringList files;   // those the containers were made from, where they are now
+    QString missing;     // what says which of them are not there
+};
+
+UpLook lookForFiles(const ComposeProject& project)
 {
-    if (!project.workingDir || !QFileInfo::exists(*project.workingDir) ||
-        !Docker::composeFile(*project.workingDir))
-        return std::nullopt;
-    return project.workingDir;
+    UpLook look;
+    look.atHand = QFileInfo::exists(*project.workingDir) && Docker::composeFile(*project.workingDir);
+    if (!look.atHand)
+        return look;
+    try {
+        look.files = Docker::composeFilesOf(project);
+    } catch (const DockerError& missing) {
+        look.missing = missing.errorDescription();
+    }
+    return look;
+}
+
+// The folder's path with every link resolved; empty when nothing is there.
+QString resolvedPath(const QString& dir)
+{
+    return QFileInfo(dir).canonicalFilePath();
 }
 
 struct Read {
@@ -46,10 +66,9 @@ QString inUseMessage(const QString& name, const QString& otherFolder)
                "that project down first, or give this one another name.");
 }
 
-bool sameFolder(const QString& a, const QString& b)
+// `a` and `b` with their resolved paths, which are empty where nothing is.
+bool sameFolder(const QString& a, const QString& ca, const QString& b, const QString& cb)
 {
-    const QString ca = QFileInfo(a).canonicalFilePath();
-    const QString cb = QFileInfo(b).canonicalFilePath();
     return ca.isEmpty() || cb.isEmpty() ? QDir::cleanPath(a) == QDir::cleanPath(b) : ca == cb;
 }
 
@@ -69,25 +88,85 @@ QStringList AppStore::composeCommand(const QString& project, const QString& comm
     return args;
 }
 
-QCoro::Task<> AppStore::up(ComposeProject project)
+QCoro::Task<std::optional<AppStore::ComposeRun>> AppStore::lookForUp(ComposeProject project,
+                                                                     QStringList extra)
 {
-    const std::optional<QString> dir = composeFolder(project);
-    if (!dir)
-        co_return;
+    // compose would take another project for this one, or none.
+    if (!Docker::composeAcceptsName(project.name)) {
+        setError(Docker::composeRefusalMessage(project.name));
+        co_return std::nullopt;
+    }
+    if (!project.workingDir)
+        co_return std::nullopt;
+    const QString dir = *project.workingDir;
+    QPointer<AppStore> self(this);
     // Recreated from the files they were made from: the folder's own file alone would drop what an
     // override added (mounts, environment) from every container it recreates.
-    QStringList files;
-    try {
-        files = Docker::composeFilesOf(project);
-    } catch (const DockerError& missing) {
-        setError(missing.errorDescription());
+    auto job = lookAtFolder([project] { return lookForFiles(project); });
+    const std::optional<UpLook> look = co_await std::move(job);
+    if (!self)
+        co_return std::nullopt;
+    if (!look) {
+        setError(Platform::folderNotAnswering(dir));
+        co_return std::nullopt;
+    }
+    if (!look->atHand)
+        co_return std::nullopt;
+    if (!look->missing.isEmpty()) {
+        setError(look->missing);
+        co_return std::nullopt;
+    }
+    co_return ComposeRun{composeCommand(project.name, QStringLiteral("up"), look->files, dir) + extra, dir,
+                         look->files};
+}
+
+QCoro::Task<std::optional<AppStore::ComposeRun>> AppStore::upCommand(ComposeProject project,
+                                                                     QStringList extra)
+{
+    const QString id = project.id();
+    if (m_bringingUp.contains(id))
+        co_return std::nullopt;
+    QPointer<AppStore> self(this);
+    m_bringingUp.insert(id);
+    const auto release = qScopeGuard([self, id] {
+        if (self)
+            self->m_bringingUp.remove(id);
+    });
+    setBusy(true);
+    auto look = lookForUp(project, extra);
+    std::optional<ComposeRun> run = co_await std::move(look);
+    if (!self)
+        co_return std::nullopt;
+    setBusy(false);
+    co_return run;
+}
+
+QCoro::Task<> AppStore::up(ComposeProject project)
+{
+    // A second click while the first up looks at the folder, or runs, would start it twice.
+    const QString id = project.id();
+    if (m_bringingUp.contains(id))
+        co_return;
+    QPointer<AppStore> self(this);
+    m_bringingUp.insert(id);
+    const auto release = qScopeGuard([self, id] {
+        if (self)
+            self->m_bringingUp.remove(id);
+    });
+    if (project.workingDir)
+        setBusy(true);
+    auto look = lookForUp(project, {});
+    const std::optional<ComposeRun> run = co_await std::move(look);
+    if (!self)
+        co_return;
+    if (!run) {
+        setBusy(false);
         co_return;
     }
-    QPointer<AppStore> self(this);
     setBusy(true);
     const std::shared_ptr<StoreEngine> engine = m_engine;
     auto job = Platform::onUserInitiated(
-        [engine, folder = *dir, files] { return engine->checkCompose(folder, files); });
+        [engine, folder = run->dir, files = run->files] { return engine->checkCompose(folder, files); });
     const ComposeCheck check = co_await std::move(job);
     if (!self)
         co_return;
@@ -97,17 +176,28 @@ QCoro::Task<> AppStore::up(ComposeProject project)
         co_return;
     }
     setNotice(check.warning);
-    auto task =
-        act(composeCommand(project.name, QStringLiteral("up"), files, *dir), dir, actingOn(project.runtime));
+    auto task = act(run->args, run->dir, actingOn(project.runtime));
     co_await std::move(task);
 }
 
 QCoro::Task<> AppStore::down(ComposeProject project)
 {
-    const std::optional<QString> dir = composeFolder(project);
-    if (!dir)
+    const std::optional<Runtime> on = actingOn(project.runtime);
+    // compose would take another project for this one: its containers go one by one, and no network
+    // goes with them, since none is known to be theirs alone.
+    if (!Docker::composeAcceptsName(project.name)) {
+        if (project.containers.isEmpty())
+            co_return;
+        QStringList removal{QStringLiteral("rm"), QStringLiteral("-f")};
+        for (const Container& container : std::as_const(project.containers))
+            removal << container.id;
+        auto task = act(removal, std::nullopt, on);
+        co_await std::move(task);
         co_return;
-    auto task = act(composeCommand(project.name, QStringLiteral("down")), dir, actingOn(project.runtime));
+    }
+    // By the containers' labels alone, so it needs neither the folder nor its files, and takes every
+    // container of the project, also those of services the file no longer names.
+    auto task = act(composeCommand(project.name, QStringLiteral("down")), Docker::labelsOnlyDir(), on);
     co_await std::move(task);
 }
 
@@ -118,16 +208,28 @@ QCoro::Task<std::optional<QString>> AppStore::addProject(QString dir, std::optio
         co_return QStringLiteral("Choose a runtime to add the project to.");
 
     QPointer<AppStore> self(this);
+    // compose only reads the folder once it has answered this look: a stalled mount holds up neither
+    // the window nor an action thread for good.
+    auto look = lookAtFolder([dir] { return resolvedPath(dir); });
+    const std::optional<QString> resolved = co_await std::move(look);
+    if (!self)
+        co_return std::nullopt;
+    if (!resolved)
+        co_return Platform::folderNotAnswering(dir);
     auto job = readProject(m_engine, dir);
     const Read read = co_await std::move(job);
     if (!self)
         co_return std::nullopt;
     if (!read.config)
         co_return read.failure;
-    if (const std::optional<QString> other = folderInUse(read.config->name, dir, *target))
-        co_return inUseMessage(read.config->name, *other);
+    auto claiming = claimFolder(read.config->name, dir, *resolved, *target);
+    const Claim claim = co_await std::move(claiming);
+    if (!self)
+        co_return std::nullopt;
+    if (claim.refusal)
+        co_return claim.refusal;
 
-    keepProject({read.config->name, dir, read.config->services}, *target);
+    keepProject({read.config->name, dir, read.config->services, claim.movedFrom}, *target);
 
     // The user may have switched runtimes while the folder was read: compare with what is shown now.
     if (!m_showAll && m_runtime != target) {
@@ -146,6 +248,12 @@ QCoro::Task<std::optional<QString>> AppStore::relocate(ComposeProject project, Q
         co_return QStringLiteral("Choose a runtime first.");
 
     QPointer<AppStore> self(this);
+    auto look = lookAtFolder([dir] { return resolvedPath(dir); });
+    const std::optional<QString> resolved = co_await std::move(look);
+    if (!self)
+        co_return std::nullopt;
+    if (!resolved)
+        co_return Platform::folderNotAnswering(dir);
     auto job = readProject(m_engine, dir);
     const Read read = co_await std::move(job);
     if (!self)
@@ -158,27 +266,62 @@ QCoro::Task<std::optional<QString>> AppStore::relocate(ComposeProject project, Q
             QStringLiteral(
                 "Up there would create a different project \u2014 add it as its own project instead.");
 
-    // The next refresh would take the folder its containers name back.
-    if (const std::optional<QString> other = folderInUse(project.name, dir, *runtime))
-        co_return inUseMessage(project.name, *other);
+    // The next refresh would take the folder its containers name back, while it is there.
+    auto claiming = claimFolder(project.name, dir, *resolved, *runtime);
+    const Claim claim = co_await std::move(claiming);
+    if (!self)
+        co_return std::nullopt;
+    if (claim.refusal)
+        co_return claim.refusal;
 
     // Added under its own name, which replaces the entry: the project keeps its name, in a new folder.
-    keepProject({project.name, dir, read.config->services}, *runtime);
+    keepProject({project.name, dir, read.config->services, claim.movedFrom}, *runtime);
     co_await refresh(false);
     co_return std::nullopt;
 }
 
-std::optional<QString> AppStore::folderInUse(const QString& name, const QString& dir,
-                                            const Runtime& runtime) const
+std::optional<ComposeProject> AppStore::runningAs(const QString& name, const Runtime& runtime) const
 {
-    // While a project has containers, the folder they name is the project's, whatever is added.
-    for (const ComposeProject& project : Docker::group(m_containers)) {
-        if (project.name != name || actingOn(project.runtime) != runtime || !project.workingDir)
-            continue;
-        if (!sameFolder(*project.workingDir, dir))
-            return project.workingDir;
-    }
+    for (const ComposeProject& project : Docker::group(m_containers))
+        if (project.name == name && actingOn(project.runtime) == runtime)
+            return project;
     return std::nullopt;
+}
+
+QCoro::Task<AppStore::Claim> AppStore::claimFolder(QString name, QString dir, QString resolved,
+                                                   Runtime runtime)
+{
+    Claim claim;
+    const std::optional<ComposeProject> running = runningAs(name, runtime);
+    if (!running)
+        co_return claim;
+    QPointer<AppStore> self(this);
+    QStringList gone;
+    for (const QString& folder : running->containerFolders()) {
+        auto look =
+            lookAtFolder([folder] { return resolvedPath(folder); });
+        const std::optional<QString> there = co_await std::move(look);
+        if (!self)
+            co_return claim;
+        if (!there) {
+            claim.refusal = Platform::folderNotAnswering(folder);
+            co_return claim;
+        }
+        if (sameFolder(folder, *there, dir, resolved))
+            continue;
+        // While the folder its containers were made in is there, compose acting on the project from
+        // this one would act on them, and the next refresh would put their folder back.
+        if (!there->isEmpty()) {
+            claim.refusal = inUseMessage(name, folder);
+            co_return claim;
+        }
+        gone << folder;
+    }
+    // Their folder is gone: this one is the project's now, as for a project without containers. The
+    // registry keeps it while their labels still name the old one.
+    if (running->workingDir && gone.contains(*running->workingDir))
+        claim.movedFrom = *running->workingDir;
+    co_return claim;
 }
 
 void AppStore::keepProject(const KnownProject& project, const Runtime& runtime)

@@ -1,5 +1,6 @@
 #include "engine/Compose.h"
 
+#include "engine/ComposeProject.h"
 #include "engine/Docker.h"
 #include "support/TestSupport.h"
 
@@ -45,6 +46,50 @@ TEST(ComposeFile, NoFileMessageNamesTheDirectoryAndEveryName)
     EXPECT_EQ(Docker::noComposeFileMessage("/srv/%1"),
               "No compose file in /srv/%1 \u2014 looked for compose.yaml, compose.yml, docker-compose.yaml, "
               "docker-compose.yml.");
+}
+
+// A project moved to another folder after its containers were made: the files that lay in their folder
+// are read at the same place in the new one, others where they are, and every one missing is named.
+TEST(ComposeFiles, AMovedProjectReadsItsFilesAtTheSamePlaceInItsNewFolder)
+{
+    QTemporaryDir root;
+    const QString old = root.filePath("shop, old");
+    const QString moved = root.filePath("moved");
+    ASSERT_TRUE(QDir().mkpath(moved + "/deploy"));
+    touch(moved + "/compose.yaml");
+    touch(moved + "/deploy/prod.yaml");
+    touch(root.filePath("shop, old-shared.yaml")); // beside the old folder, not in it
+    Container web;
+    web.labels.insert(Docker::workingDirLabel, old);
+    web.labels.insert(Docker::configFilesLabel, old + "/compose.yaml," + old + "/deploy/prod.yaml," +
+                                                    root.filePath("shop, old-shared.yaml"));
+    const ComposeProject project{"shop", moved, {Container(), web}, 0, std::nullopt};
+    EXPECT_EQ(Docker::composeFilesOf(project),
+              (QStringList{moved + "/compose.yaml", moved + "/deploy/prod.yaml",
+                           root.filePath("shop, old-shared.yaml")}));
+
+    ASSERT_TRUE(QFile::remove(moved + "/deploy/prod.yaml"));
+    ASSERT_TRUE(QFile::remove(root.filePath("shop, old-shared.yaml")));
+    try {
+        Docker::composeFilesOf(project);
+        ADD_FAILURE() << "no failure";
+    } catch (const DockerError& missing) {
+        EXPECT_EQ(missing.errorDescription(),
+                  "The compose files " + moved + "/deploy/prod.yaml, " +
+                      root.filePath("shop, old-shared.yaml") +
+                      " are missing. The project's containers were made with " + old + "/deploy/prod.yaml, " +
+                      root.filePath("shop, old-shared.yaml") + ", so compose is not run without them.");
+    }
+    // Where the containers' own folder is the project's, their files are read as they name them.
+    ComposeProject inPlace = project;
+    inPlace.workingDir = old;
+    try {
+        Docker::composeFilesOf(inPlace);
+        ADD_FAILURE() << "no failure";
+    } catch (const DockerError& missing) {
+        EXPECT_TRUE(missing.errorDescription().startsWith("The compose files " + old + "/compose.yaml, "))
+            << missing.errorDescription().toStdString();
+    }
 }
 
 // Error output recorded from the compose plugin (v2.26) for real files.

@@ -217,6 +217,41 @@ TEST_F(Folders, MergingAddsRememberedProjectsAndTheirServiceCounts)
     EXPECT_EQ(merged[3].workingDir, withFile);
 }
 
+// Located elsewhere once the folder its containers were made in was gone: the project stays in the
+// new folder while they name the old one, and follows them once they name another.
+TEST(RegistryMoves, AMovedProjectKeepsItsFolderWhileItsContainersNameTheOldOne)
+{
+    ProjectRegistry registry;
+    registry.add({"web", "/new", {"api"}, "/old"}, colima);
+    registry.add({"blog", "/blog-new", {"b"}, "/blog-old"}, colima);
+    registry.add({"shop", "/shop-new", {"s"}, "/shop-old"}, colima);
+    // Nor does it remember what compose cannot bring up again.
+    registry.record({discovered("web", "/old", {serviceContainer("w", "front")}),
+                     discovered("blog", "/blog-elsewhere"), discovered("shop", "/shop-new"),
+                     discovered("", "/new"), discovered("Shop Front", "/new")},
+                    colima);
+    EXPECT_EQ(registry.byRuntime.value("colima"), (QList<KnownProject>{{"web", "/new", {"front"}, "/old"},
+                                                                       {"blog", "/blog-elsewhere", {"b"}},
+                                                                       {"shop", "/shop-new", {"s"}}}));
+
+    const QList<ComposeProject> merged =
+        ProjectRegistry::merge({discovered("web", "/old"), discovered("api", "/old")},
+                               {{"web", "/new", {}, "/old"}, {"api", "/api-new", {}, "/api-old"}});
+    ASSERT_EQ(names(merged), (QStringList{"api", "web"}));
+    EXPECT_EQ(merged[0].workingDir, "/old") << "moved from another folder than its containers name";
+    EXPECT_EQ(merged[1].workingDir, "/new");
+
+    // Stored only where there is one; an entry whose value is not text keeps the rest.
+    EXPECT_EQ(ProjectRegistry::fromJson(registry.toJson()), registry);
+    const QJsonArray stored = QJsonDocument::fromJson(registry.toJson()).object().value("colima").toArray();
+    EXPECT_EQ(stored[0].toObject().value("movedFrom").toString(), "/old");
+    EXPECT_FALSE(stored[1].toObject().contains("movedFrom"));
+    EXPECT_EQ(ProjectRegistry::fromJson(
+                  R"({"colima":[{"name":"web","workingDir":"/w","services":[],"movedFrom":3}]})")
+                  .byRuntime.value("colima"),
+              (QList<KnownProject>{{"web", "/w", {}}}));
+}
+
 TEST(RegistryMerge, EqualNamesKeepDiscoveredBeforeRemembered)
 {
     const QList<ComposeProject> found{

@@ -2,6 +2,7 @@
 
 #include "app/design/VoskButton.h"
 #include "app/parts/AddressPill.h"
+#include "engine/Compose.h"
 #include "ProjectsTesting.h"
 #include "screens/ProjectCard.h"
 #include "sheets/CommandRunView.h"
@@ -9,6 +10,7 @@
 #include "support/RecordingHost.h"
 #include "support/TestSupport.h"
 
+#include <QDialog>
 #include <QMenu>
 #include <QTest>
 
@@ -67,7 +69,9 @@ TEST_F(Controls, WhatIsOfferedFollowsTheContainersTheFolderAndTheRegistry)
         {"its folder was removed", parent.filePath("gone"), {}, 2, true, "locate forget"},
         // A label can name anything: a file is no folder to reveal (opening it would run its handler).
         {"its folder is a file", parent.filePath("plain/compose.yaml"), {}, 2, true, "locate forget"},
-        {"no compose file", bare, {"exited"}, 1, true, "start reveal locate forget"},
+        {"no compose file", bare, {"exited"}, 1, true, "start logs reveal locate down forget"},
+        // Moved away: Down and the logs go by the containers' labels, and need no folder.
+        {"moved away", parent.filePath("gone"), {"running"}, 1, false, "stop logs locate down"},
         {"all paused", plain, {"paused", "paused"}, 2, true, "start stop logs reveal up down forget"},
         {"only seen through its containers", builds, {"exited"}, 0, false, "start logs reveal up rebuild down"},
     };
@@ -137,13 +141,44 @@ TEST_F(Controls, RebuildNamesTheProjectAndShowsThatCommand)
                                  std::nullopt};
     auto* controls = new ProjectControls(s, project, ProjectFolder::of(project), false, &window);
     action(*controls, "rebuildAction")->trigger();
-    auto* sheet = window.findChild<CommandRunView*>();
-    ASSERT_TRUE(sheet);
+    CommandRunView* sheet = nullptr;
+    ASSERT_TRUE(eventually([&] { return (sheet = window.findChild<CommandRunView*>()) != nullptr; }));
     EXPECT_TRUE(sheet->text().startsWith("$ docker compose -p shop up -d --build"));
     ASSERT_TRUE(eventually([&] { return sheet->exitStatus().has_value(); }));
     // The sheet's banner is the command that ran.
     EXPECT_EQ(fakes.calls(), QStringList{"docker --context alpha compose -p shop up -d --build"});
     sheet->reject();
+}
+
+// compose would take another project for one whose name it does not take: its containers are started
+// as they are, and what would need compose says why instead of running it.
+TEST_F(Controls, AProjectOfANameComposeDoesNotTakeIsStartedWithoutComposeAndSaysWhatItCannotDo)
+{
+    QTemporaryDir parent;
+    const QString dir = buildingFolder(parent, "shop");
+    const TestSupport::FakeTools fakes({"docker"});
+    for (const QString& name : {QString(), QStringLiteral("Shop Front")}) {
+        SCOPED_TRACE(name.toStdString());
+        AppStore& s = showing();
+        QWidget window;
+        const ComposeProject project{name, dir, {inFolder(container("web", "exited", name), dir)}, 1, alpha};
+        auto* controls = new ProjectControls(s, project, ProjectFolder::of(project), false, &window);
+        EXPECT_EQ(offered(*controls), "start logs reveal up rebuild down");
+        EXPECT_EQ(controls->findChild<VoskButton*>("startButton")->toolTip(),
+                  "Starts the containers that exist");
+
+        QTest::mouseClick(controls->findChild<VoskButton*>("startButton"), Qt::LeftButton);
+        ASSERT_TRUE(eventually([&] { return !engine->commands().isEmpty(); }));
+        EXPECT_EQ(engine->commands().last().args, (QStringList{"start", "id-web"}));
+        for (const char* item : {"logsAction", "upAction", "rebuildAction"}) {
+            s.setError(std::nullopt);
+            action(*controls, item)->trigger();
+            EXPECT_TRUE(eventually([&] { return s.error() == Docker::composeRefusalMessage(name); })) << item;
+        }
+        settle();
+        EXPECT_EQ(window.findChild<QDialog*>(), nullptr) << "no sheet opened";
+        EXPECT_TRUE(fakes.calls().isEmpty());
+    }
 }
 
 // Where the desktop has nothing to open a folder or a page with, the user is told so in the store's

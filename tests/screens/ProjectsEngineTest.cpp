@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -217,8 +218,8 @@ TEST_F(ProjectsOnEngine, RebuildStreamsTheBuildAndTheDownAlertSpeaksOfOneContain
     ASSERT_TRUE(rebuild->isVisible());
 
     rebuild->trigger();
-    CommandRunView* sheet = window.findChild<CommandRunView*>();
-    ASSERT_TRUE(sheet);
+    CommandRunView* sheet = nullptr;
+    ASSERT_TRUE(eventually([&] { return (sheet = window.findChild<CommandRunView*>()) != nullptr; }));
     ASSERT_TRUE(eventually([&] { return sheet->exitStatus().has_value(); }, 180000)) << sheet->text().toStdString();
     EXPECT_EQ(sheet->exitStatus(), 0) << sheet->text().toStdString();
     EXPECT_TRUE(sheet->text().startsWith("$ docker compose -p " + name + " up -d --build"));
@@ -255,6 +256,85 @@ TEST_F(ProjectsOnEngine, AFolderIsAddedAndStartedAsItselfWhateverTheEnvironmentN
     click(card->controls(), "startButton");
     ASSERT_TRUE(statesAre(name, {"running"})) << store->error().value_or(QString()).toStdString();
     EXPECT_EQ(states(elsewhere), QStringList());
+}
+
+// Brought up with an override, then its folder moved: Down and the logs stay on offer, the folder is
+// located anew, and Up recreates the container from the files at their new place, or names the one it
+// cannot find there. Moved once more, the project still goes down.
+TEST_F(ProjectsOnEngine, AMovedProjectIsLocatedBroughtUpFromItsNewPlaceAndTakenDown)
+{
+    const QString name = uniqueName("moving");
+    const QString dir =
+        makeProject(name, "services:\n" + sleeper("web") + "    volumes: [\"./data:/data\"]\n");
+    projectsMade.removeOne(name);
+    const auto cleanUp = qScopeGuard([&] {
+        docker({"compose", "-p", name, "down", "-t", "1"}, QDir::rootPath());
+    });
+    QFile extra(dir + "/compose.extra.yaml");
+    ASSERT_TRUE(extra.open(QIODevice::WriteOnly));
+    extra.write("services:\n  web:\n    environment: {FLAVOUR: extra}\n");
+    extra.close();
+    const auto up =
+        docker({"compose", "-p", name, "-f", "compose.yaml", "-f", "compose.extra.yaml", "up", "-d"}, dir);
+    ASSERT_EQ(up.status, 0) << up.err.toStdString();
+    // Into another folder, under its own name, which is the project's.
+    ASSERT_TRUE(QDir().mkpath(root.filePath("moved, again")));
+    const QString moved = root.filePath("moved, again/" + name);
+    ASSERT_TRUE(QDir().rename(dir, moved));
+    QCoro::waitFor(store->refresh(false));
+
+    window.show();
+    auto* content = new ProjectsContent(*store, &window);
+    content->waitForFolders();
+    const QString id = "default/" + name;
+    ASSERT_TRUE(content->card(id));
+    ProjectControls::Offer offer = content->card(id)->controls()->offer();
+    EXPECT_TRUE(offer.down && offer.logs && offer.locate && !offer.up);
+
+    RecordingHost host;
+    host.answerFolder(Host::FolderChoice{moved, std::nullopt});
+    menuAction(content->card(id)->controls(), "locateAction")->trigger();
+    ASSERT_TRUE(eventually([&] {
+        content->refresh();
+        return content->card(id)->project().workingDir == moved;
+    })) << store->error().value_or(QString()).toStdString();
+    EXPECT_EQ(store->error(), std::nullopt);
+    content->waitForFolders();
+    ASSERT_TRUE(content->card(id)->controls()->offer().up);
+
+    const QString web = name + "-web-1";
+    const QString before = docker({"inspect", "--format", "{{.Id}}", web}).out;
+    ASSERT_TRUE(QFile::rename(moved + "/compose.extra.yaml", moved + "/later.yaml"));
+    menuAction(content->card(id)->controls(), "upAction")->trigger();
+    ASSERT_TRUE(eventually([&] { return store->error().has_value(); }));
+    EXPECT_TRUE(store->error()->contains(moved + "/compose.extra.yaml")) << store->error()->toStdString();
+    EXPECT_EQ(docker({"inspect", "--format", "{{.Id}}", web}).out, before) << "nothing was recreated";
+
+    ASSERT_TRUE(QFile::rename(moved + "/later.yaml", moved + "/compose.extra.yaml"));
+    store->setError(std::nullopt);
+    menuAction(content->card(id)->controls(), "upAction")->trigger();
+    const auto mountOfWeb = [&] {
+        return docker({"inspect", "--format", "{{range .Mounts}}{{.Source}}{{end}}", web}).out.trimmed();
+    };
+    ASSERT_TRUE(eventually([&] { return mountOfWeb() == moved + "/data"; }, 60000))
+        << mountOfWeb().toStdString() << store->error().value_or(QString()).toStdString();
+    EXPECT_TRUE(docker({"inspect", "--format", "{{json .Config.Env}}", web}).out.contains("FLAVOUR=extra"));
+    EXPECT_TRUE(eventually([&] { return !store->busy(); }));
+    EXPECT_EQ(store->error(), std::nullopt);
+
+    ASSERT_TRUE(QDir().rename(moved, root.filePath(name + "-gone")));
+    QCoro::waitFor(store->refresh(false));
+    content->refresh();
+    content->waitForFolders();
+    offer = content->card(id)->controls()->offer();
+    EXPECT_TRUE(offer.down && !offer.up);
+    menuAction(content->card(id)->controls(), "downAction")->trigger();
+    Alert* alert = openAlert();
+    ASSERT_TRUE(alert);
+    QTest::mouseClick(alert->findChild<VoskButton*>("downButton"), Qt::LeftButton);
+    ASSERT_TRUE(statesAre(name, {})) << store->error().value_or(QString()).toStdString();
+    EXPECT_EQ(docker({"network", "ls", "-q", "--filter", "label=com.docker.compose.project=" + name}).out,
+              "");
 }
 
 TEST_F(ProjectsOnEngine, LocatingAFolderThatHoldsAnotherProjectIsRefused)

@@ -3,6 +3,7 @@
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
 #include "app/parts/Alert.h"
+#include "engine/Compose.h"
 #include "sheets/BoundedText.h"
 
 #include "support/RecordingHost.h"
@@ -145,17 +146,27 @@ TEST(LogsView, CopyAndSaveWaitForTheFirstChunk)
     EXPECT_EQ(host.clipboard, "hello\n");
 }
 
-TEST(LogsView, AProjectWhoseFolderIsGoneSaysSoAndCanStillBeCopied)
+// A project's logs come from its containers' labels, so its folder may be gone; compose is never asked
+// for those of a name it does not take, since it would show another project's.
+TEST(LogsView, AProjectsLogsNeedNoFolderAndANameComposeDoesNotTakeRunsNothing)
 {
     FakeTools fakes({QStringLiteral("docker")});
+    fakes.answer("docker", {"compose", "-p", "shop", "logs", "-f", "--tail", "300"}, "web-1  | up\n");
     TestSupport::RecordingHost host;
     ComposeProject project;
     project.name = QStringLiteral("shop");
     project.workingDir = QStringLiteral("/nonexistent/shop");
+    {
+        Opened opened(LogSource::project(project));
+        ASSERT_TRUE(eventually([&] { return opened.view.text() == "web-1  | up\n"; }))
+            << opened.view.text().toStdString();
+        EXPECT_EQ(opened.view.streamedProcess().workingDirectory, "/");
+    }
+    project.name.clear();
     Opened opened(LogSource::project(project));
-    EXPECT_TRUE(opened.view.text().startsWith(QStringLiteral("cannot run: "))) << opened.view.text().toStdString();
-    EXPECT_TRUE(opened.view.text().endsWith(u'\n'));
+    EXPECT_EQ(opened.view.text(), Docker::composeRefusalMessage(QString()) + "\n");
     EXPECT_TRUE(opened.find<VoskButton>("copyButton")->isEnabled());
+    EXPECT_EQ(fakes.calls().size(), 1);
 }
 
 TEST(LogsView, SaveWritesTheTextAndAFailureShowsAnAlert)

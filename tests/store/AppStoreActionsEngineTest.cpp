@@ -1,5 +1,6 @@
 #include "store/AppStore.h"
 
+#include "engine/Compose.h"
 #include "engine/Docker.h"
 #include "platform/ByteCount.h"
 #include "platform/Settings.h"
@@ -659,6 +660,34 @@ TEST_F(ActionsOnEngine, AProjectWhoseNameComposeRefusesIsStillDeleted)
     EXPECT_EQ(store->error(), std::nullopt);
     EXPECT_NE(docker({"inspect", web}).status, 0);
     EXPECT_FALSE(project(name));
+}
+
+// Another tool labelled a container with an empty project name and the folder of a compose project:
+// compose takes an empty -p for that folder's project, so nothing here asks compose about it, and Down
+// removes that container alone.
+TEST_F(ActionsOnEngine, ANamelessProjectGoesDownWithoutTheProjectOfItsFolder)
+{
+    const QString name = uniqueName("kept");
+    projectsMade << name;
+    const QString dir = projectFolder(uniqueName("kept-dir"), "name: " + name + "\n" + service());
+    run(store->up({name, dir, {}, 0, std::nullopt}));
+    ASSERT_EQ(containersOf(name).size(), 1);
+    ASSERT_EQ(networksOf(name).size(), 1);
+    const QString stray = uniqueName("stray");
+    ASSERT_NO_FATAL_FAILURE(runContainer(stray, {"--label", QString(Docker::projectLabel) + "=", "--label",
+                                                 QString(Docker::workingDirLabel) + "=" + dir}));
+    run(store->refresh(false));
+    ASSERT_TRUE(project(""));
+    ASSERT_EQ(project("")->containers.size(), 1);
+
+    run(store->up(*project("")));
+    EXPECT_EQ(store->error(), Docker::composeRefusalMessage(QString()));
+    run(store->down(*project("")));
+    EXPECT_EQ(store->error(), std::nullopt);
+    EXPECT_NE(docker({"inspect", stray}).status, 0);
+    EXPECT_EQ(containersOf(name).size(), 1);
+    EXPECT_EQ(networksOf(name).size(), 1);
+    EXPECT_FALSE(project("")) << "not remembered: compose could never bring it up again";
 }
 
 TEST_F(ActionsOnEngine, ReclaimRemovesTheChosenItemsAndReportsWhatWouldNotGo)

@@ -210,12 +210,7 @@ TEST_F(Deletion, ANameComposeDoesNotTakeAsGivenHasItsContainersRemovedByName)
     const QString dir = folder("shop");
     int looks = 0;
     AppStore& s = storeOn({entry(alpha)}, alpha);
-    s.setDeletionLook(
-        [&](const QString&) {
-            ++looks;
-            return true;
-        },
-        std::chrono::seconds(5));
+    s.setFolderLooks(std::chrono::seconds(5), [&] { ++looks; });
     for (const QString& name : {QString(), QStringLiteral("Shop Front"), QStringLiteral("shop,front=1")}) {
         const QString web = name + "-web-1";
         listedAgain(alpha, {web}, name);
@@ -378,13 +373,10 @@ TEST_F(Deletion, AFolderThatDoesNotAnswerFailsTheDeletionAndNothingGoes)
     AppStore& s = storeOn({entry(alpha)}, alpha);
     // Shared: the look finishes on its own after the test has moved on.
     const auto released = std::make_shared<std::atomic_bool>(false);
-    s.setDeletionLook(
-        [released](const QString&) {
-            while (!*released)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            return true;
-        },
-        std::chrono::milliseconds(300));
+    s.setFolderLooks(std::chrono::milliseconds(300), [released] {
+        while (!*released)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
     bool ticked = false;
     QTimer::singleShot(50, [&] { ticked = true; });
 

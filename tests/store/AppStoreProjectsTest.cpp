@@ -1,9 +1,15 @@
 #include "store/StoreFixture.h"
 
+#include "engine/Compose.h"
+
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 
 using namespace StoreTesting;
 using Call = ScriptedEngine::Call;
@@ -35,21 +41,19 @@ protected:
 
 } // namespace
 
-TEST_F(Projects, UpAndDownNeedAFolderThatHoldsAComposeFile)
+TEST_F(Projects, UpNeedsAFolderThatHoldsAComposeFile)
 {
     AppStore& s = storeOn({entry(alpha)}, alpha);
-    QSignalSpy busy(&s, &AppStore::busyChanged);
     const std::optional<QString> cases[] = {std::nullopt, folders.filePath("gone"), folder("empty", false)};
-    for (const std::optional<QString>& dir : cases) {
+    for (const std::optional<QString>& dir : cases)
         run(s.up(project("shop", dir)));
-        run(s.down(project("shop", dir)));
-    }
     EXPECT_TRUE(engine->commands().isEmpty());
     EXPECT_EQ(engine->total(Call::CheckCompose), 0);
-    EXPECT_TRUE(busy.isEmpty());
+    EXPECT_EQ(s.error(), std::nullopt);
+    EXPECT_FALSE(s.busy());
 }
 
-TEST_F(Projects, UpAndDownNameTheProjectAndRunInItsFolderOnItsRuntime)
+TEST_F(Projects, UpRunsInItsFolderAndDownByTheLabelsAloneBothNamingTheProjectOnItsRuntime)
 {
     // The folder's name is not the project's: compose must not be left to derive one.
     const QString dir = folder("checkout-2");
@@ -57,10 +61,34 @@ TEST_F(Projects, UpAndDownNameTheProjectAndRunInItsFolderOnItsRuntime)
 
     run(s.up(project("shop", dir, alpha)));
     run(s.down(project("shop", dir)));
+    run(s.down(project("shop", folders.filePath("gone"))));
 
-    ASSERT_EQ(engine->commands().size(), 2);
+    ASSERT_EQ(engine->commands().size(), 3);
     EXPECT_EQ(engine->commands()[0], (Command{{"compose", "-p", "shop", "up", "-d"}, "alpha", dir, {}}));
-    EXPECT_EQ(engine->commands()[1], (Command{{"compose", "-p", "shop", "down"}, "beta", dir, {}}));
+    EXPECT_EQ(engine->commands()[1], (Command{{"compose", "-p", "shop", "down"}, "beta", "/", {}}));
+    EXPECT_EQ(engine->commands()[2], engine->commands()[1]) << "a project whose folder is gone goes down too";
+}
+
+// compose takes an empty -p for the project of the folder it runs in, and refuses or rewrites other
+// names: such a project's Down removes its containers, and nothing else runs compose for it.
+TEST_F(Projects, ANameComposeDoesNotTakeRunsNoComposeCommand)
+{
+    const QString dir = folder("shop");
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    for (const QString& name : {QString(), QStringLiteral("Shop Front"), QStringLiteral("-shop")}) {
+        SCOPED_TRACE(name.toStdString());
+        const qsizetype before = engine->commands().size();
+        ComposeProject p{name, dir, {container("a"), container("b")}, 0, std::nullopt};
+        run(s.up(p));
+        EXPECT_EQ(s.error(), Docker::composeRefusalMessage(name));
+        s.setError(std::nullopt);
+        EXPECT_EQ(run(s.upCommand(p, {"--build"})), std::nullopt);
+        EXPECT_EQ(s.error(), Docker::composeRefusalMessage(name));
+        run(s.down(p));
+        EXPECT_EQ(engine->commands().mid(before),
+                  (QList<Command>{{{"rm", "-f", "id-a", "id-b"}, "alpha", std::nullopt, {}}}));
+        EXPECT_EQ(engine->total(Call::CheckCompose), 0);
+    }
 }
 
 TEST_F(Projects, UpPutsTheChecksWarningInTheNoticeOrClearsIt)
@@ -90,7 +118,7 @@ TEST_F(Projects, AnInvalidComposeFileStopsUpWithItsMessageAndNoRefresh)
 
     auto task = s.up(project("shop", dir));
     EXPECT_TRUE(s.busy()) << "busy from the moment up is called";
-    ASSERT_TRUE(check->waitArrived());
+    ASSERT_TRUE(eventually([&] { return check->waitArrived(std::chrono::milliseconds(0)); }));
     check->open();
     run(std::move(task));
 
@@ -169,7 +197,7 @@ TEST_F(Projects, AddingComparesWithTheRuntimeShownWhenTheFolderHasBeenRead)
     AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
     auto read = engine->hold(Call::ComposeProject);
     auto task = s.addProject(dir, beta);
-    ASSERT_TRUE(read->waitArrived());
+    ASSERT_TRUE(eventually([&] { return read->waitArrived(std::chrono::milliseconds(0)); }));
     s.setRuntime(beta); // the user switched meanwhile
     read->open();
     EXPECT_EQ(run(std::move(task)), std::nullopt);
@@ -213,6 +241,105 @@ TEST_F(Projects, RelocatingNeedsARuntimeWhateverIsShown)
     AppStore& s = storeOn({entry(alpha)}, std::nullopt, true);
     EXPECT_EQ(run(s.relocate(project("web", "/srv/web"), folder("web"))), "Choose a runtime first.");
     EXPECT_EQ(engine->total(Call::ComposeProject), 0);
+}
+
+// Its containers were made in a folder that is gone: the folder the user locates is the project's, and
+// stays so on every refresh while their labels name the old one. A folder of theirs that is there wins.
+TEST_F(Projects, AProjectWhoseFolderIsGoneIsLocatedElsewhereAndStaysThere)
+{
+    const QString gone = folders.filePath("gone");
+    const QString kept = folder("kept");
+    const QString moved = folder("moved");
+    engine->setComposeProject(moved, ComposeConfig{"shop", {"web"}, {}, {}});
+    Container web = container("web", "running", "shop");
+    web.labels.insert(Docker::workingDirLabel, gone);
+    listing(alpha, {web});
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    run(s.refresh(false));
+    ASSERT_EQ(s.projects().size(), 1);
+    ASSERT_EQ(s.projects()[0].workingDir, gone);
+
+    EXPECT_EQ(run(s.relocate(s.projects()[0], moved)), std::nullopt);
+    run(s.refresh(false));
+    ASSERT_EQ(saved("alpha").size(), 1);
+    EXPECT_EQ(saved("alpha")[0].workingDir, moved);
+    EXPECT_EQ(saved("alpha")[0].movedFrom, gone);
+    EXPECT_EQ(s.projects()[0].workingDir, moved);
+
+    web.labels.insert(Docker::workingDirLabel, kept);
+    listing(alpha, {web});
+    run(s.refresh(false));
+    const std::optional<QString> refused = run(s.relocate(s.projects()[0], moved));
+    ASSERT_TRUE(refused);
+    EXPECT_TRUE(refused->contains(kept)) << refused->toStdString();
+    EXPECT_EQ(saved("alpha")[0], (KnownProject{"shop", kept, {"web"}}));
+}
+
+// A folder on a mount that stalls: the action returns to the window at once, the window keeps running,
+// and the action fails at the limit naming the folder, having run nothing.
+TEST_F(Projects, AFolderThatDoesNotAnswerFailsTheActionAtTheLimitWithoutHoldingTheWindow)
+{
+    const QString dir = folder("shop");
+    engine->setComposeProject(dir, ComposeConfig{"shop", {"web"}, {}, {}});
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    const auto stall = std::make_shared<QSemaphore>();
+    s.setFolderLooks(std::chrono::milliseconds(300), [stall] { stall->acquire(); });
+    const auto release = qScopeGuard([stall] { stall->release(100); });
+
+    const struct {
+        const char* action;
+        std::function<std::optional<QString>()> act;
+    } rows[] = {
+        {"up",
+         [&] {
+             run(s.up(project("shop", dir)));
+             return s.error();
+         }},
+        {"rebuild",
+         [&] {
+             EXPECT_EQ(run(s.upCommand(project("shop", dir), {"--build"})), std::nullopt);
+             return s.error();
+         }},
+        {"locate", [&] { return run(s.relocate(project("shop", folders.filePath("gone")), dir)); }},
+        {"add", [&] { return run(s.addProject(dir, std::nullopt)); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.action);
+        s.setError(std::nullopt);
+        int ticks = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+        ticker.start(10);
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(row.act(), dir + " does not answer.");
+        EXPECT_GE(clock.elapsed(), 250); // the limit, give or take a coarse timer
+        EXPECT_GE(ticks, 10) << "the event loop ran while the folder was looked at";
+        EXPECT_FALSE(s.busy());
+    }
+    EXPECT_TRUE(engine->commands().isEmpty());
+    EXPECT_EQ(engine->total(Call::ComposeProject), 0);
+    EXPECT_EQ(engine->total(Call::CheckCompose), 0);
+}
+
+TEST_F(Projects, ASecondUpWhileTheFirstIsUnderWayStartsNothing)
+{
+    const QString dir = folder("shop");
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    const auto stall = std::make_shared<QSemaphore>();
+    s.setFolderLooks(std::chrono::seconds(20), [stall] { stall->acquire(); });
+    const auto release = qScopeGuard([stall] { stall->release(100); });
+
+    auto first = s.up(project("shop", dir));
+    run(s.up(project("shop", dir)));
+    EXPECT_EQ(run(s.upCommand(project("shop", dir), {"--build"})), std::nullopt);
+    stall->release(100);
+    run(std::move(first));
+    EXPECT_EQ(engine->commands().size(), 1);
+    EXPECT_EQ(s.error(), std::nullopt);
+
+    run(s.up(project("shop", dir)));
+    EXPECT_EQ(engine->commands().size(), 2) << "once it is done, Up runs again";
 }
 
 TEST_F(Projects, ForgettingDropsTheProjectOfItsRuntimeElseOfTheShownOne)
