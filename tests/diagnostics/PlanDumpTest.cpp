@@ -35,13 +35,13 @@ TEST_F(PlanDump, NamesTheProjectsThatExistWhenTheNameDoesNotMatchExactly)
 {
     EXPECT_EQ(plan("DG7SHOP"), "no project named DG7SHOP. Found: dg7shop\n");
 
-    answerDocker({"ps", "-a", "--format", "json"}, recorded("ps.ndjson").split('\n').first() + '\n');
+    answerDocker(Docker::containerListingArgs(), recorded("ps.ndjson").split('\n').first() + '\n');
     EXPECT_EQ(plan("dg7shop"), "no project named dg7shop. Found: \n");
 }
 
 TEST_F(PlanDump, AContainerListingThatFailsIsTheOnlyFailureItReports)
 {
-    answerDocker({"ps", "-a", "--format", "json"}, "", "Cannot connect to the Docker daemon", 1);
+    answerDocker(Docker::containerListingArgs(), "", "Cannot connect to the Docker daemon", 1);
     EXPECT_EQ(plan("dg7shop"), "plan failed: cannot list containers\n");
 }
 
@@ -72,7 +72,7 @@ TEST_F(PlanDump, AProjectWhoseFolderIsGoneIsNotOfferedToTheTrashNorItsBorrowedVo
                                "  KEEP volume       dg7-shared  — used by dg7-sidecar\n");
     EXPECT_TRUE(fakes.calls().filter("compose config").isEmpty());
 
-    answerDocker({"volume", "ls", "--format", "json"}, "", "volume ls failed", 1);
+    answerDocker(Docker::volumeListingArgs(), "", "volume ls failed", 1);
     EXPECT_EQ(plan("dg7shop"), "delete dg7shop would:\n"
                                "  remove container  dg7shop-web-1\n"
                                "  remove container  dg7shop-worker-1\n");
