@@ -68,6 +68,15 @@ bool isExternal(const QJsonValue& value)
     return (external.isBool() && external.toBool()) || external.isObject();
 }
 
+// compose told a path that cannot be named exactly would read whatever bears that name instead.
+std::optional<QString> inexactPath(const QString& dir, const QStringList& files)
+{
+    for (const QString& path : QStringList{dir} + files)
+        if (!Docker::namesExactly(path))
+            return Docker::inexactNameMessage(path) + QStringLiteral(" compose is not run with it.");
+    return std::nullopt;
+}
+
 } // namespace
 
 namespace Docker {
@@ -112,11 +121,15 @@ QString noComposeFileMessage(const QString& dir)
 
 QStringList composeFilesOf(const ComposeProject& project)
 {
+    if (const auto inexact = inexactPath(project.workingDir.value_or(QString()), {}))
+        throw DockerError::cli(*inexact);
     QStringList files;
     for (const QString& named : project.configFiles()) {
         const QString file = QDir::isRelativePath(named) && project.workingDir
                                  ? QDir(*project.workingDir).filePath(named)
                                  : named;
+        if (const auto inexact = inexactPath(QString(), {file}))
+            throw DockerError::cli(*inexact);
         if (!QFileInfo::exists(file))
             throw DockerError::cli(
                 QStringLiteral(
@@ -145,6 +158,8 @@ QString composeTimeoutMessage()
 
 ComposeCheck checkCompose(const QString& dir, const QStringList& files)
 {
+    if (const auto inexact = inexactPath(dir, files))
+        return ComposeCheck::invalid(*inexact);
     if (files.isEmpty() && !composeFile(dir))
         return ComposeCheck::invalid(noComposeFileMessage(dir));
     const Platform::TimedCompletion timed =
@@ -213,6 +228,8 @@ namespace {
 ComposeConfig readComposeProject(const QString& dir, const std::optional<QString>& projectName,
                                  const QStringList& files, const Platform::Cancellation* cancel)
 {
+    if (const auto inexact = inexactPath(dir, files))
+        throw DockerError::cli(*inexact);
     if (files.isEmpty() && !composeFile(dir))
         throw DockerError::cli(noComposeFileMessage(dir));
     QStringList projectArgs;

@@ -143,6 +143,19 @@ QString trimBlanks(QStringView text)
     return text.mid(start, end - start).toString();
 }
 
+bool namesExactly(QStringView path)
+{
+    return !path.contains(QChar::ReplacementCharacter);
+}
+
+QString inexactNameMessage(const QString& path)
+{
+    return QStringLiteral(
+               "%1 cannot be named exactly: its name reached the engine with \uFFFD in place of bytes that "
+               "are not UTF-8, so it may name another folder or file.")
+        .arg(path);
+}
+
 QString runtimeId(const std::optional<Runtime>& runtime)
 {
     return runtime ? runtime->id() : QString();

@@ -97,6 +97,13 @@ private:
     QHash<QStringView, QString> m_texts;
 };
 
+// Whether `path` can only name itself. Label values reach the engine as JSON, which puts U+FFFD in
+// place of every byte that is not UTF-8: a folder named with such a byte comes back as the name of a
+// sibling, or of nothing, and acting there would act somewhere else.
+bool namesExactly(QStringView path);
+// "<path> cannot be named exactly: ...": why such a path is not acted on.
+QString inexactNameMessage(const QString& path);
+
 // The client's label text (key=value pairs joined by commas; values may hold commas) to a map. The
 // text cannot always be split back: a value holding ",key=" reads as two labels.
 QMap<QString, QString> parseLabels(const QString& text);
