@@ -38,7 +38,7 @@ QString listing(int first, int count, const QTemporaryDir& projects)
 {
     QList<QByteArray> usable;
     for (const QByteArray& line :
-         recorded("ps-recorded.ndjson").split('\n') + recorded("ps.ndjson").split('\n'))
+         recorded("ps-recorded.ndjson").split('\n') + recorded("ps-names.ndjson").split('\n'))
         if (!line.trimmed().isEmpty())
             usable << line;
     QByteArray text;
@@ -49,9 +49,9 @@ QString listing(int first, int count, const QTemporaryDir& projects)
         const QByteArray project = "shop" + QByteArray::number(i / 20);
         const QByteArray dir = QFile::encodeName(projects.filePath(QString::fromLatin1(project)));
         line.replace("project=vskrecshop", "project=" + project);
-        line.replace("project=recshop", "project=" + project);
+        line.replace("project\":\"vskrecshop\"", "project\":\"" + project + '"');
         line.replace("working_dir=/tmp/vskrec/shop", "working_dir=" + dir);
-        line.replace("working_dir=/tmp/rec/shop", "working_dir=" + dir);
+        line.replace("working_dir\":\"/tmp/vskrec/shop", "working_dir\":\"" + dir);
         if (line.contains("working_dir=" + dir) && !QFile::exists(QString::fromLocal8Bit(dir))) {
             QDir().mkpath(QString::fromLocal8Bit(dir));
             QFile compose(QString::fromLocal8Bit(dir) + QStringLiteral("/compose.yaml"));

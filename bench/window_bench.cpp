@@ -1,7 +1,7 @@
 // The window's start-up and its idle cost, on the offscreen platform against the local engine.
 //
 // Start-up: from the program's start to the main window's first paint, and to the first paint that
-// shows the engine's listing, beside one `docker ps -a --format json` call measured in the same run.
+// shows the engine's listing, beside one `docker ps -a` listing call measured in the same run.
 // Target: the first listing within 2 times that one call.
 //
 // Idle: the application's own processor time (its threads, not its children) over a quiet minute with
@@ -14,6 +14,7 @@
 #include "app/shell/ContentView.h"
 #include "app/shell/Scenes.h"
 #include "engine/Docker.h"
+#include "engine/Listings.h"
 #include "platform/Pools.h"
 #include "platform/ProcessRunner.h"
 #include "platform/Settings.h"
@@ -123,7 +124,7 @@ int main(int argc, char** argv)
         for (int i = 0; i < 5; ++i) {
             QElapsedTimer call;
             call.start();
-            const Platform::Capture listed = Docker::capture({"ps", "-a", "--format", "json"});
+            const Platform::Capture listed = Docker::capture(Docker::containerListingArgs());
             calls.push_back(double(call.nsecsElapsed()) / 1e6);
             if (listed.status != 0)
                 std::fprintf(stderr, "docker ps failed: %s\n", qPrintable(listed.err));
@@ -135,15 +136,14 @@ int main(int argc, char** argv)
         for (int i = 0; i < 3; ++i) {
             QElapsedTimer sequence;
             sequence.start();
-            for (const QStringList& args : {QStringList{"context", "ls", "--format", "json"},
-                                            QStringList{"ps", "-a", "--format", "json"},
-                                            QStringList{"images", "--format", "json"},
-                                            QStringList{"volume", "ls", "--format", "json"}})
+            for (const QStringList& args :
+                 {QStringList{"context", "ls", "--format", "json"}, Docker::containerListingArgs(),
+                  QStringList{"images", "--format", "json"}, Docker::volumeListingArgs()})
                 Docker::capture(args);
             sequences.push_back(double(sequence.nsecsElapsed()) / 1e6);
         }
         const double calledInTurn = median(sequences);
-        std::printf("start-up: first paint %lld ms, first listing shown %lld ms; one docker ps -a --format json "
+        std::printf("start-up: first paint %lld ms, first listing shown %lld ms; one docker ps -a "
                     "%.1f ms (median of 5)\n",
                     static_cast<long long>(watch.firstPaint), static_cast<long long>(watch.listingShown), ps);
         if (watch.listingShown >= 0) {

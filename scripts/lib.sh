@@ -82,3 +82,25 @@ SOURCES
     done
     rm -rf "$work"
 }
+
+# The --format templates of Docker::containerListingArgs and Docker::volumeListingArgs
+# (src/engine/Listings.cpp), for recording what the application reads.
+compose_label_field() { printf '"%s":{{json (.Label "%s")}}' "$1" "$1"; }
+ps_format() {
+    printf '%s' '{"ID":{{json .ID}},"Names":{{json .Names}},"Image":{{json .Image}},"State":{{json .State}},'
+    printf '%s' '"Status":{{json .Status}},"Ports":{{json .Ports}},"Labels":{{json .Labels}},'
+    local key first=1
+    for key in com.docker.compose.project com.docker.compose.service com.docker.compose.project.working_dir \
+               com.docker.compose.project.working-dir com.docker.compose.project.config_files; do
+        [ $first -eq 1 ] || printf ','
+        first=0
+        compose_label_field "$key"
+    done
+    printf '}'
+}
+volume_format() {
+    printf '%s' '{"Name":{{json .Name}},"Driver":{{json .Driver}},"Mountpoint":{{json .Mountpoint}},'
+    printf '%s' '"Labels":{{json .Labels}},'
+    compose_label_field com.docker.compose.project
+    printf '}'
+}

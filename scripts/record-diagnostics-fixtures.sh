@@ -57,9 +57,9 @@ placeholder() { sed "s#$work/shop#@WORKDIR@#g"; }
 mine() { grep "$p" || true; }
 
 docker context ls --format json >"$out/context-ls.ndjson"
-docker ps -a --format json | mine | placeholder >"$out/ps.ndjson"
+docker ps -a --format "$(ps_format)" | mine | placeholder >"$out/ps.ndjson"
 docker images --format json | grep "\"Repository\":\"${image%:*}\"" >"$out/images.ndjson"
-docker volume ls --format json | mine >"$out/volumes.ndjson"
+docker volume ls --format "$(volume_format)" | mine >"$out/volumes.ndjson"
 docker system df --format json >"$out/system-df.ndjson"
 docker system df -v --format json | python3 -c '
 import json, sys

@@ -68,6 +68,15 @@ bool isExternal(const QJsonValue& value)
     return (external.isBool() && external.toBool()) || external.isObject();
 }
 
+// compose told a path that cannot be named exactly would read whatever bears that name instead.
+std::optional<QString> inexactPath(const QString& dir, const QStringList& files)
+{
+    for (const QString& path : QStringList{dir} + files)
+        if (!Docker::namesExactly(path))
+            return Docker::inexactNameMessage(path) + QStringLiteral(" compose is not run with it.");
+    return std::nullopt;
+}
+
 } // namespace
 
 namespace Docker {
@@ -132,6 +141,8 @@ QString noComposeFileMessage(const QString& dir)
 
 QStringList composeFilesOf(const ComposeProject& project)
 {
+    if (const auto inexact = inexactPath(project.workingDir.value_or(QString()), {}))
+        throw DockerError::cli(*inexact);
     const auto maker = std::find_if(project.containers.cbegin(), project.containers.cend(),
                                     [](const Container& c) { return !c.configFiles().isEmpty(); });
     if (maker == project.containers.cend())
@@ -153,6 +164,8 @@ QStringList composeFilesOf(const ComposeProject& project)
                 !inside.startsWith(QLatin1StringView("../")))
                 file = QDir(*project.workingDir).filePath(inside);
         }
+        if (const auto inexact = inexactPath(QString(), {file}))
+            throw DockerError::cli(*inexact);
         if (!QFileInfo::exists(file)) {
             missing << file;
             madeWith << named;
@@ -195,6 +208,8 @@ QString composeTimeoutMessage()
 
 ComposeCheck checkCompose(const QString& dir, const QStringList& files)
 {
+    if (const auto inexact = inexactPath(dir, files))
+        return ComposeCheck::invalid(*inexact);
     if (files.isEmpty() && !composeFile(dir))
         return ComposeCheck::invalid(noComposeFileMessage(dir));
     const Platform::TimedCompletion timed =
@@ -263,6 +278,8 @@ namespace {
 ComposeConfig readComposeProject(const QString& dir, const std::optional<QString>& projectName,
                                  const QStringList& files, const Platform::Cancellation* cancel)
 {
+    if (const auto inexact = inexactPath(dir, files))
+        throw DockerError::cli(*inexact);
     if (files.isEmpty() && !composeFile(dir))
         throw DockerError::cli(noComposeFileMessage(dir));
     QStringList projectArgs;

@@ -75,7 +75,9 @@ QString noComposeFileMessage(const QString& dir);
 // configuration, overrides and all. Of a project moved to another folder than the one its containers
 // name, those that lay inside that folder are taken at the same place in the new one. Empty when its
 // containers name none: compose then reads the folder's own file. Throws DockerError naming every one
-// of them that is missing, because compose would make other containers without it.
+// of them that is missing, because compose would make other containers without it, and naming the
+// folder or file that cannot be named exactly (Docker::namesExactly), because compose would read
+// another one.
 QStringList composeFilesOf(const ComposeProject& project);
 
 // "-f <file>" for each file, in order, after "--project-directory <dir>"; nothing without files.
@@ -88,7 +90,8 @@ QString composeTimeoutMessage();
 
 // Asks the compose plugin (on the client's current context) whether the project in `dir` can start,
 // reading `files` when given, else the folder's own file. Never throws; a plugin that has not
-// finished within composeCheckLimit is ended and the check fails.
+// finished within composeCheckLimit is ended and the check fails. A folder or file that cannot be
+// named exactly fails it without running anything.
 ComposeCheck checkCompose(const QString& dir, const QStringList& files = {});
 
 // The plugin's error output reduced to its messages, one per non-blank line; the structured form
@@ -100,7 +103,8 @@ QStringList composeMessages(const QString& err);
 std::optional<QString> composeWarningSummary(const QString& err);
 
 // The project in `dir` as the compose plugin resolves it. Throws DockerError with the no-file
-// message, the plugin's own error text, or "Could not read a compose project from <dir>." (and
+// message, the plugin's own error text, Docker::inexactNameMessage for a folder or file that cannot be
+// named exactly, or "Could not read a compose project from <dir>." (and
 // Platform::LaunchError when no child could be started). A plugin that has not finished within
 // composeCheckLimit is ended: Docker::TimedOut with composeTimeoutMessage().
 ComposeConfig composeProject(const QString& dir);

@@ -46,14 +46,23 @@ std::optional<QString> Container::workingDir() const
 
 QStringList Container::configFiles() const
 {
-    // compose joins the paths with commas, and writes each as an absolute path: a piece that is not
-    // one is the rest of a path with a comma in it ("/srv/shop, old/compose.yaml").
+    // compose joins the absolute paths of the files with commas, so a new path starts only at a
+    // comma followed by "/". Only a folder whose name ends in a comma makes that ambiguous; the
+    // project's own folder is known whole, so a path that starts with it is read past its commas.
+    const QString joined = labels.value(keys().configFiles);
+    const std::optional<QString> dir = workingDir();
+    const QString inside = dir && !dir->isEmpty() ? *dir + u'/' : QString();
     QStringList files;
-    for (const QString& piece : labels.value(keys().configFiles).split(u',', Qt::SkipEmptyParts)) {
-        if (files.isEmpty() || piece.startsWith(u'/'))
-            files << piece;
-        else
-            files.last() += u',' + piece;
+    qsizetype start = 0;
+    while (start < joined.size()) {
+        qsizetype from = start;
+        if (!inside.isEmpty() && QStringView(joined).mid(start).startsWith(inside))
+            from += inside.size();
+        qsizetype end = joined.indexOf(QLatin1StringView(",/"), from);
+        if (end < 0)
+            end = joined.size();
+        files << joined.mid(start, end - start);
+        start = end + 1;
     }
     return files;
 }
@@ -132,6 +141,19 @@ QString trimBlanks(QStringView text)
     while (end > start && (text[end - 1] == u' ' || text[end - 1] == u'\t'))
         --end;
     return text.mid(start, end - start).toString();
+}
+
+bool namesExactly(QStringView path)
+{
+    return !path.contains(QChar::ReplacementCharacter);
+}
+
+QString inexactNameMessage(const QString& path)
+{
+    return QStringLiteral(
+               "%1 cannot be named exactly: its name reached the engine with \uFFFD in place of bytes that "
+               "are not UTF-8, so it may name another folder or file.")
+        .arg(path);
 }
 
 QString runtimeId(const std::optional<Runtime>& runtime)

@@ -9,7 +9,9 @@
 
 #include <optional>
 
-// One container as the client lists it, with the compose labels read from it.
+// One container as the client lists it, with the compose labels read from it. A listing puts the
+// compose labels in `labels` as the engine holds them, byte for byte; the others as the client's
+// comma-joined text allows.
 struct Container {
     QString id;
     QString name;
@@ -24,6 +26,7 @@ struct Container {
     std::optional<QString> service() const;
     std::optional<QString> workingDir() const;
     // The compose files it was made from, in the order compose read them; empty without that label.
+    // A path is taken whole past the commas of its working folder's name.
     QStringList configFiles() const;
     // Exited with a code other than 0.
     bool isFailed() const;
@@ -94,7 +97,15 @@ private:
     QHash<QStringView, QString> m_texts;
 };
 
-// The client's label text (key=value pairs joined by commas; values may hold commas) to a map.
+// Whether `path` can only name itself. Label values reach the engine as JSON, which puts U+FFFD in
+// place of every byte that is not UTF-8: a folder named with such a byte comes back as the name of a
+// sibling, or of nothing, and acting there would act somewhere else.
+bool namesExactly(QStringView path);
+// "<path> cannot be named exactly: ...": why such a path is not acted on.
+QString inexactNameMessage(const QString& path);
+
+// The client's label text (key=value pairs joined by commas; values may hold commas) to a map. The
+// text cannot always be split back: a value holding ",key=" reads as two labels.
 QMap<QString, QString> parseLabels(const QString& text);
 // The same, taking its keys and values from `pool` when one is given.
 QMap<QString, QString> parseLabels(QStringView text, TextPool* pool);

@@ -335,13 +335,111 @@ void forEachObjectLine(QStringView text, const QList<QLatin1StringView>& keys, R
 
 // One listing of a runtime in JSON, bounded as a refresh needs it, read by `parse`.
 template <typename Parse>
-auto listing(QStringList args, const std::optional<Runtime>& runtime, Parse parse)
+auto listing(const QStringList& args, const std::optional<Runtime>& runtime, Parse parse)
 {
-    args << QStringLiteral("--format") << QStringLiteral("json");
     const QString output = Docker::run(args, runtime, std::nullopt, Docker::listingLimit);
     auto rows = parse(output, runtime);
     Docker::requireJsonListing(output, rows.size());
     return rows;
+}
+
+// The client's "Labels" column joins every label as key=value with commas, which no reader can split
+// back where a value holds a comma or an "=" (a folder named "shop,env=prod"). The compose labels the
+// application acts on are therefore printed each in a field of its own, under the label's key, and
+// replace what the joined text gave for them.
+struct ComposeLabel {
+    QLatin1StringView key;
+    QString name = QString(key);
+    QString empty = name + u'='; // how the joined text shows it present with an empty value
+};
+
+const QList<ComposeLabel>& containerLabels()
+{
+    static const QList<ComposeLabel> labels{
+        {QLatin1StringView(Docker::projectLabel)},     {QLatin1StringView(Docker::serviceLabel)},
+        {QLatin1StringView(Docker::workingDirLabel)},  {QLatin1StringView(Docker::workingDirLabelAlt)},
+        {QLatin1StringView(Docker::configFilesLabel)},
+    };
+    return labels;
+}
+
+const QList<ComposeLabel>& volumeLabels()
+{
+    static const QList<ComposeLabel> labels{{QLatin1StringView(Docker::projectLabel)}};
+    return labels;
+}
+
+// The client's fields, then the labels, as the keys a listing line is read by.
+QList<QLatin1StringView> lineKeys(const QList<QLatin1StringView>& fields, const QList<ComposeLabel>& labels)
+{
+    QList<QLatin1StringView> keys = fields;
+    for (const ComposeLabel& label : labels)
+        keys << label.key;
+    return keys;
+}
+
+// A Go template printing one JSON object per line with those keys, whatever the client's version.
+QString lineFormat(const QList<QLatin1StringView>& fields, const QList<ComposeLabel>& labels)
+{
+    QStringList members;
+    for (const QLatin1StringView field : fields)
+        members << QStringLiteral("\"%1\":{{json .%1}}").arg(field);
+    for (const ComposeLabel& label : labels)
+        members << QStringLiteral("\"%1\":{{json (.Label \"%1\")}}").arg(label.key);
+    return u'{' + members.join(u',') + u'}';
+}
+
+const QList<QLatin1StringView>& containerFields()
+{
+    static const QList<QLatin1StringView> fields{
+        QLatin1StringView("ID"),     QLatin1StringView("Names"),  QLatin1StringView("Image"),
+        QLatin1StringView("State"),  QLatin1StringView("Status"), QLatin1StringView("Ports"),
+        QLatin1StringView("Labels"),
+    };
+    return fields;
+}
+
+const QList<QLatin1StringView>& volumeFields()
+{
+    static const QList<QLatin1StringView> fields{QLatin1StringView("Name"), QLatin1StringView("Driver"),
+                                                 QLatin1StringView("Mountpoint"),
+                                                 QLatin1StringView("Labels")};
+    return fields;
+}
+
+// Whether the joined text holds `label` with an empty value: the label's own field prints the same
+// empty text for a label that is absent, and an empty project label still makes a project.
+bool holdsEmpty(QStringView joined, const ComposeLabel& label)
+{
+    for (qsizetype at = joined.indexOf(label.empty); at >= 0; at = joined.indexOf(label.empty, at + 1)) {
+        const qsizetype end = at + label.empty.size();
+        if ((at == 0 || joined[at - 1] == u',') && (end == joined.size() || joined[end] == u','))
+            return true;
+    }
+    return false;
+}
+
+// Puts the labels' own fields, from the `first`-th value of the line on, in place of what the joined
+// text at `joined` gave for them. The joined text holds a label only where its split holds the key, so
+// most containers need no search of the text at all.
+void takeExact(QMap<QString, QString>& labels, const QList<ComposeLabel>& exact, const LineReader& line,
+               qsizetype first, QStringView joined, Docker::TextPool& pool)
+{
+    for (qsizetype i = 0; i < exact.size(); ++i) {
+        const QStringView value = line.value(first + i);
+        const auto split = labels.find(exact[i].name);
+        if (!value.isEmpty()) {
+            if (split == labels.end())
+                labels.insert(exact[i].name, pool(value));
+            else if (*split != value)
+                *split = pool(value);
+        } else if (split != labels.end()) {
+            if (holdsEmpty(joined, exact[i]))
+                split->clear();
+            else
+                labels.erase(split);
+        }
+    }
 }
 
 template <typename T>
@@ -401,18 +499,17 @@ QList<QStringList> ndjsonStrings(QStringView text, const QList<QLatin1StringView
 
 QList<Container> parseContainers(QStringView text, const std::optional<Runtime>& runtime)
 {
-    static const QList<QLatin1StringView> keys{
-        QLatin1StringView("ID"),     QLatin1StringView("Names"),  QLatin1StringView("Image"),
-        QLatin1StringView("State"),  QLatin1StringView("Status"), QLatin1StringView("Ports"),
-        QLatin1StringView("Labels"),
-    };
+    static const QList<QLatin1StringView> keys = lineKeys(containerFields(), containerLabels());
+    const qsizetype labelsAt = containerFields().size() - 1;
     // Containers of one listing repeat their images, states and most labels: share those texts.
     TextPool pool;
     QList<Container> list;
     forEachObjectLine(text, keys, [&](const LineReader& r) {
+        QMap<QString, QString> labels = parseLabels(r.value(labelsAt), &pool);
+        takeExact(labels, containerLabels(), r, labelsAt + 1, r.value(labelsAt), pool);
         list.append(Container{r.value(0).toString(), r.value(1).toString(), pool(r.value(2)),
-                              pool(r.value(3)), pool(r.value(4)), pool(r.value(5)),
-                              parseLabels(r.value(6), &pool), runtime});
+                              pool(r.value(3)), pool(r.value(4)), pool(r.value(5)), std::move(labels),
+                              runtime});
     });
     return list;
 }
@@ -451,29 +548,47 @@ QList<DockerImage> parseImages(QStringView text, const std::optional<Runtime>& r
 
 QList<DockerVolume> parseVolumes(QStringView text, const std::optional<Runtime>& runtime)
 {
-    static const QList<QLatin1StringView> keys{QLatin1StringView("Name"), QLatin1StringView("Driver"),
-                                               QLatin1StringView("Mountpoint"), QLatin1StringView("Labels")};
+    static const QList<QLatin1StringView> keys = lineKeys(volumeFields(), volumeLabels());
+    const qsizetype labelsAt = volumeFields().size() - 1;
+    TextPool pool;
     QList<DockerVolume> list;
     forEachObjectLine(text, keys, [&](const LineReader& r) {
+        QMap<QString, QString> labels = parseLabels(r.value(labelsAt), &pool);
+        takeExact(labels, volumeLabels(), r, labelsAt + 1, r.value(labelsAt), pool);
         list.append(DockerVolume{r.value(0).toString(), r.value(1).toString(), r.value(2).toString(), runtime,
-                                 parseLabels(r.value(3), nullptr)});
+                                 std::move(labels)});
     });
     return list;
 }
 
+QStringList containerListingArgs()
+{
+    static const QStringList args{QStringLiteral("ps"), QStringLiteral("-a"), QStringLiteral("--format"),
+                                  lineFormat(containerFields(), containerLabels())};
+    return args;
+}
+
+QStringList volumeListingArgs()
+{
+    static const QStringList args{QStringLiteral("volume"), QStringLiteral("ls"), QStringLiteral("--format"),
+                                  lineFormat(volumeFields(), volumeLabels())};
+    return args;
+}
+
 QList<Container> containers(const std::optional<Runtime>& runtime)
 {
-    return listing({QStringLiteral("ps"), QStringLiteral("-a")}, runtime, parseContainers);
+    return listing(containerListingArgs(), runtime, parseContainers);
 }
 
 QList<DockerImage> images(const std::optional<Runtime>& runtime)
 {
-    return listing({QStringLiteral("images")}, runtime, parseImages);
+    return listing({QStringLiteral("images"), QStringLiteral("--format"), QStringLiteral("json")}, runtime,
+                   parseImages);
 }
 
 QList<DockerVolume> volumes(const std::optional<Runtime>& runtime)
 {
-    return listing({QStringLiteral("volume"), QStringLiteral("ls")}, runtime, parseVolumes);
+    return listing(volumeListingArgs(), runtime, parseVolumes);
 }
 
 QMap<QString, QString> parseAddresses(const QString& json)

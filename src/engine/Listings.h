@@ -25,11 +25,20 @@ QList<Container> containers(const std::optional<Runtime>& runtime);
 QList<DockerImage> images(const std::optional<Runtime>& runtime);
 QList<DockerVolume> volumes(const std::optional<Runtime>& runtime);
 
-// The same listings from output already captured ("--format json", one object per line). Lines
-// that are not JSON objects are skipped; a missing or non-text value reads as the empty text.
+// The same listings from output already captured (one JSON object per line). Lines that are not
+// JSON objects are skipped; a missing or non-text value reads as the empty text. The compose labels
+// of containers and volumes are taken whole from fields of their own (see containerListingArgs);
+// the other labels come from the client's comma-joined text as parseLabels splits it.
 QList<Container> parseContainers(QStringView text, const std::optional<Runtime>& runtime);
 QList<DockerImage> parseImages(QStringView text, const std::optional<Runtime>& runtime);
 QList<DockerVolume> parseVolumes(QStringView text, const std::optional<Runtime>& runtime);
+
+// The arguments after "docker" that list containers and volumes: a template printing one JSON
+// object per line with the fields "--format json" gives ("ID", "Names", ..., "Labels") and each
+// compose label the application relies on under its own key (its value; the empty text when the
+// label is absent or empty, which only the joined "Labels" text tells apart).
+QStringList containerListingArgs();
+QStringList volumeListingArgs();
 
 // For every JSON object line of `text`, the text values under `keys`, in key order; reads each line
 // exactly as Docker::ndjson and Docker::str do, only faster on the client's flat listing objects.

@@ -113,7 +113,7 @@ TeardownPlan plan(const ComposeProject& project, const QList<Container>& allCont
         plan.volumes << VolumeUse{volume, usedBy, size};
     }
     // A folder only: a label naming a file must not offer that file for the Trash.
-    if (project.workingDir && QFileInfo(*project.workingDir).isDir())
+    if (project.workingDir && namesExactly(*project.workingDir) && QFileInfo(*project.workingDir).isDir())
         plan.workingDir = project.workingDir;
     return plan;
 }
@@ -141,6 +141,10 @@ TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContain
                      "The project's containers were started from different folders (%1), so none is "
                      "offered for the Trash.")
                      .arg(folders.join(QStringLiteral(", ")));
+    } else if (project.workingDir && !namesExactly(*project.workingDir)) {
+        notes << inexactNameMessage(*project.workingDir) +
+                     QStringLiteral(" It is not offered for the Trash.");
+        project.workingDir.reset();
     }
 
     const QStringList declared = readings.config ? readings.config->volumes : QStringList();

@@ -81,8 +81,9 @@ struct PlanReadings {
 // volume may go only when the listing shows it labelled with the project's name, as compose labels
 // every volume it creates for a project; every other volume the project mounts or declares (one an
 // override file or the environment made external, one the user made) is left out, as external ones
-// are. A project whose containers were started from different folders gets no folder. A query that
-// ran out of time, or a folder left out, is a note; without the mounts no volume is planned at all.
+// are. A project whose containers were started from different folders gets no folder, nor one whose
+// folder cannot be named exactly (Docker::namesExactly). A query that ran out of time, or a folder
+// left out, is a note; without the mounts no volume is planned at all.
 TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContainers,
                       const PlanReadings& readings, const QMap<QString, QString>& sizes);
 

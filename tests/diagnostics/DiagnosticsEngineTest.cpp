@@ -2,8 +2,17 @@
 #include "diagnostics/PlanDump.h"
 #include "diagnostics/RecordedScene.h"
 #include "diagnostics/RuntimeDump.h"
+#include "engine/Compose.h"
+#include "engine/ComposeProject.h"
+#include "engine/Docker.h"
+#include "engine/Listings.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 using DiagnosticsTest::EngineScene;
 using DiagnosticsTest::printed;
@@ -108,4 +117,101 @@ TEST(DiagnosticsOnEngine, ALineFeedInALabelStaysInsideItsLine)
         EXPECT_TRUE(out.contains(name + "\\x0Aruntime: evil\\x0D\\x09!")) << out.toStdString();
     }
     EXPECT_TRUE(plan.startsWith("no project named " + name + ". Found: ")) << plan.toStdString();
+}
+
+namespace {
+
+// Compose projects started from folders made by the shell, which can name them byte for byte, and
+// taken down again by name however the test ends, their folders with them (a name that is not UTF-8
+// is beyond Qt's reach).
+class FolderProjects {
+public:
+    ~FolderProjects()
+    {
+        for (const QString& project : std::as_const(m_projects))
+            TestSupport::docker({"compose", "-p", project, "down", "-t", "0"});
+        for (const QString& folder : std::as_const(m_folders))
+            QProcess::execute("/bin/sh", {"-c", "rm -rf -- " + folder});
+    }
+
+    // Makes `folder` (a shell word: "$(printf ...)" is spelled out) with a one-service compose file
+    // and brings `project` up in it.
+    void up(const QString& project, const QString& folder)
+    {
+        m_projects << project;
+        m_folders << folder;
+        QProcess shell;
+        shell.start("/bin/sh",
+                    {"-c",
+                     "set -e; dir=" + folder +
+                         "; mkdir -p \"$dir\"; printf 'services:\\n  app:\\n    image: %s\\n    "
+                         "command: [\"sleep\", \"600\"]\\n' \"$2\" >\"$dir/compose.yaml\"; cd \"$dir\"; "
+                         "docker compose -p \"$1\" up -d",
+                     "sh", project, TestSupport::testImage()});
+        ASSERT_TRUE(shell.waitForFinished(120000));
+        ASSERT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
+    }
+
+private:
+    QStringList m_projects;
+    QStringList m_folders;
+};
+
+void touch(const QString& path)
+{
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write("keep me\n");
+}
+
+} // namespace
+
+// A project started from "shop,env=prod" beside a folder "shop": the plan offers the project's own
+// folder, whole, for the Trash. One started from a folder whose name holds the byte 0xFF, which the
+// engine keeps as U+FFFD: neither that name's sibling (made here, with a compose file) nor anything
+// else is offered, the plan says why, and compose is not run in the sibling.
+TEST(DiagnosticsOnEngine, ThePlanOffersOnlyTheFolderTheProjectWasStartedFrom)
+{
+    VOSKEL_REQUIRE_ENGINE();
+    QTemporaryDir root;
+    const QString cm = root.filePath("cm");
+    touch(cm + "/shop/notes.txt");
+    const QString sibling = cm + QStringLiteral("/bad\uFFFD");
+    touch(sibling + "/compose.yaml");
+    const QString comma = TestSupport::uniqueName("comma");
+    const QString bad = TestSupport::uniqueName("bad");
+    FolderProjects projects;
+    ASSERT_NO_FATAL_FAILURE(projects.up(comma, "'" + cm + "/shop,env=prod'"));
+    ASSERT_NO_FATAL_FAILURE(projects.up(bad, "'" + cm + "/bad'\"$(printf '\\377')\""));
+
+    const auto plan = [](const QString& project) {
+        return printed([&](QTextStream& s) { Diagnostics::runPlan(s, project, std::nullopt); });
+    };
+    const QString commaPlan = plan(comma);
+    EXPECT_TRUE(commaPlan.endsWith("  offer to trash    " + cm + "/shop,env=prod\n"))
+        << commaPlan.toStdString();
+
+    const QString badPlan = plan(bad);
+    EXPECT_FALSE(badPlan.contains("offer to trash")) << badPlan.toStdString();
+    EXPECT_TRUE(badPlan.endsWith("  note              " + Docker::inexactNameMessage(sibling) +
+                                 " It is not offered for the Trash.\n"))
+        << badPlan.toStdString();
+
+    for (const ComposeProject& project : Docker::group(Docker::containers(std::nullopt))) {
+        if (project.name == comma) {
+            EXPECT_EQ(Docker::composeFilesOf(project), QStringList{cm + "/shop,env=prod/compose.yaml"});
+        } else if (project.name == bad) {
+            EXPECT_EQ(project.workingDir, sibling);
+            EXPECT_FALSE(Docker::checkCompose(*project.workingDir).isValid());
+            try {
+                Docker::composeFilesOf(project);
+                ADD_FAILURE() << "compose would read " << sibling.toStdString();
+            } catch (const DockerError& refused) {
+                EXPECT_TRUE(refused.errorDescription().startsWith(sibling + " cannot be named exactly"))
+                    << refused.errorDescription().toStdString();
+            }
+        }
+    }
+    EXPECT_TRUE(QFile::exists(cm + "/shop/notes.txt"));
 }

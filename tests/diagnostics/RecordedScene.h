@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/Listings.h"
 #include "engine/Runtime.h"
 #include "engine/Stats.h"
 #include "support/TestSupport.h"
@@ -51,9 +52,9 @@ protected:
 
         answerDocker({"context", "ls", "--format", "json"},
                      recorded("context-ls.ndjson").replace("/var/run/docker.sock", socketPath()));
-        answerDocker({"ps", "-a", "--format", "json"}, recorded("ps.ndjson"));
+        answerDocker(Docker::containerListingArgs(), recorded("ps.ndjson"));
         answerDocker({"images", "--format", "json"}, recorded("images.ndjson"));
-        answerDocker({"volume", "ls", "--format", "json"}, recorded("volumes.ndjson"));
+        answerDocker(Docker::volumeListingArgs(), recorded("volumes.ndjson"));
         answerDocker({"system", "df", "--format", "json"}, recorded("system-df.ndjson"));
         answerDocker({"system", "df", "-v", "--format", "json"}, recorded("system-df-v.json"));
         answerDocker({"stats", "--no-stream", "--format", "json"}, recorded("stats.ndjson"));

@@ -70,7 +70,7 @@ TEST_F(RuntimeDump, AFailedListingEndsTheDumpWithItsErrorText)
                  recorded("context-ls.ndjson").replace("/var/run/docker.sock", socketPath()) +
                      R"({"Current":false,"DockerEndpoint":"unix:///nonexistent/other.sock","Name":"other"})"
                      "\n");
-    fakes.answer("docker", {"--context", "other", "volume", "ls", "--format", "json"}, "",
+    fakes.answer("docker", QStringList{"--context", "other"} + Docker::volumeListingArgs(), "",
                  "Cannot connect to the Docker daemon at unix:///nonexistent/other.sock. "
                  "Is the docker daemon running?\n",
                  1);
@@ -86,7 +86,7 @@ TEST_F(RuntimeDump, AFailedListingEndsTheDumpWithItsErrorText)
 TEST_F(RuntimeDump, WithoutAContainerListingOnlyTheRuntimesAndTheFailureArePrinted)
 {
     answerDocker({"context", "ls", "--format", "json"}, "", "context store unreadable", 1);
-    answerDocker({"ps", "-a", "--format", "json"}, "", "  permission denied\n", 1);
+    answerDocker(Docker::containerListingArgs(), "", "  permission denied\n", 1);
     EXPECT_EQ(dump(std::nullopt), "dump failed: permission denied\n");
 }
 
@@ -144,7 +144,7 @@ TEST_F(RuntimeDump, ARuntimeThatGivesNoReadingSaysSoLast)
 
 TEST_F(RuntimeDump, WithNothingRunningTheReadingHasNoFiguresAndNoContainerLines)
 {
-    answerDocker({"ps", "-a", "--format", "json"}, "");
+    answerDocker(Docker::containerListingArgs(), "");
     answerDocker({"stats", "--no-stream", "--format", "json"}, "");
     const QStringList out = lines(dump(std::nullopt));
     EXPECT_EQ(out.mid(1, 2), (QStringList{"runtime: (current)  containers: 0", "images: 1  volumes: 3"}));
@@ -160,8 +160,8 @@ TEST_F(RuntimeDump, OnlyRunningContainersGetAReadingLineEvenWhenTheRuntimeReport
     const QStringList out = lines(dump(std::nullopt));
     // The stopped worker still counts in the sum: 250% of 8 processors.
     EXPECT_EQ(out.mid(out.size() - 3),
-              (QStringList{"in use: 31% of the processor  2.2 MB of 16 GB", "  dg7-sidecar  0%  340 KB",
-                           "  dg7shop-web-1  0%  336 KB"}));
+              (QStringList{"in use: 31% of the processor  3 MB of 16 GB", "  dg7-sidecar  0%  316 KB",
+                           "  dg7shop-web-1  0%  1.2 MB"}));
 }
 
 // A context the client does not list is named with the ones it does, and ends with status 2; while
@@ -178,7 +178,7 @@ TEST_F(RuntimeDump, AContextTheClientDoesNotKnowIsNamedWithTheOnesItKnows)
     EXPECT_EQ(status, 0);
 
     answerDocker({"context", "ls", "--format", "json"}, "", "cannot read the contexts", 1);
-    fakes.answer("docker", {"--context", "nosuch", "ps", "-a", "--format", "json"}, "",
+    fakes.answer("docker", QStringList{"--context", "nosuch"} + Docker::containerListingArgs(), "",
                  "context \"nosuch\": context not found", 1);
     EXPECT_EQ(printed([&](QTextStream& s) { status = Diagnostics::runDump(s, QString("nosuch")); }),
               "dump failed: context \"nosuch\": context not found\n");

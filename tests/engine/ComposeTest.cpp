@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <functional>
+
 using TestSupport::fixture;
 
 namespace {
@@ -267,6 +269,46 @@ TEST_F(FakeComposeCheck, NoComposeFileRunsNothing)
         ADD_FAILURE() << "read a project from an empty directory";
     } catch (const DockerError& error) {
         EXPECT_EQ(error.errorDescription(), Docker::noComposeFileMessage(empty.path()));
+    }
+    EXPECT_TRUE(tools.calls().isEmpty());
+}
+
+// A folder named with a byte that is not UTF-8 comes back from the engine with U+FFFD in its place,
+// which names a sibling (made here, with a compose file, so that only the name can stop compose).
+// Neither the folder nor a file in it is handed to compose, and the refusal names it.
+TEST_F(FakeComposeCheck, APathThatCannotBeNamedExactlyRunsNothing)
+{
+    const QString sibling = dir.filePath(QStringLiteral("bad\uFFFD"));
+    ASSERT_TRUE(QDir().mkpath(sibling));
+    touch(sibling + "/compose.yaml");
+    const QString why = Docker::inexactNameMessage(sibling) + " compose is not run with it.";
+    const QString whyFile =
+        Docker::inexactNameMessage(sibling + "/compose.yaml") + " compose is not run with it.";
+    EXPECT_TRUE(why.startsWith(sibling + " cannot be named exactly")) << why.toStdString();
+
+    EXPECT_EQ(Docker::checkCompose(sibling), ComposeCheck::invalid(why));
+    EXPECT_EQ(Docker::checkCompose(dir.path(), {sibling + "/compose.yaml"}), ComposeCheck::invalid(whyFile));
+
+    Container made;
+    made.labels = {{Docker::projectLabel, "shop"},
+                   {Docker::workingDirLabel, sibling},
+                   {Docker::configFilesLabel, sibling + "/compose.yaml"}};
+    ComposeProject inSibling{"shop", sibling, {made}, 0, std::nullopt};
+    made.labels[Docker::workingDirLabel] = dir.path();
+    ComposeProject fileInSibling{"shop", dir.path(), {made}, 0, std::nullopt};
+    const std::pair<std::function<void()>, QString> refused[] = {
+        {[&] { Docker::composeProject(sibling); }, why},
+        {[&] { Docker::composeProject(dir.path(), QString("shop"), {sibling + "/compose.yaml"}); }, whyFile},
+        {[&] { Docker::composeFilesOf(inSibling); }, why},
+        {[&] { Docker::composeFilesOf(fileInSibling); }, whyFile},
+    };
+    for (const auto& [call, message] : refused) {
+        try {
+            call();
+            ADD_FAILURE() << "accepted " << message.toStdString();
+        } catch (const DockerError& error) {
+            EXPECT_EQ(error.errorDescription(), message);
+        }
     }
     EXPECT_TRUE(tools.calls().isEmpty());
 }

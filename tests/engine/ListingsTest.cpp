@@ -3,6 +3,9 @@
 #include "engine/Docker.h"
 #include "support/TestSupport.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QSet>
 
 using TestSupport::names;
@@ -36,7 +39,7 @@ TEST(RecordedListings, ContainersKeepEveryFieldTheClientPrinted)
     ASSERT_EQ(list.size(), 10);
 
     const Container web = named(list, "vskrecshop-web-1");
-    EXPECT_EQ(web.id, "1e252c79320f");
+    EXPECT_EQ(web.id, "6f36b6cae04e");
     EXPECT_EQ(web.image, "voskel-test/busybox:latest");
     EXPECT_EQ(web.ports, "0.0.0.0:18281->80/tcp, [::]:18281->80/tcp, 127.0.0.1:18282->81/tcp");
     EXPECT_EQ(web.runtime, colima);
@@ -58,6 +61,118 @@ TEST(RecordedListings, ContainersKeepEveryFieldTheClientPrinted)
 
     const Container legacy = named(list, "vskrec-legacy");
     EXPECT_EQ(legacy.workingDir(), "/srv/legacy");
+}
+
+// Recorded from the real client: projects started from folders named "shop,env=prod" (beside a
+// folder "shop"), "shop," (with an override file), "a,,b" and "bad" followed by the byte 0xFF, and a
+// container with an empty project label and a note quoting a service label. The compose labels come
+// through whole; the byte the engine could not keep comes through as U+FFFD.
+TEST(RecordedListings, ComposeLabelsComeThroughWholeWhateverTheFolderIsNamed)
+{
+    const auto list = Docker::parseContainers(TestSupport::fixture("engine/ps-names.ndjson"), std::nullopt);
+    ASSERT_EQ(list.size(), 5);
+    const QString cm = "/tmp/vskrec/cm/";
+    const struct {
+        const char* name;
+        std::optional<QString> project, service, workingDir;
+        QStringList configFiles;
+    } rows[] = {
+        {"vskrecenv-app-1", "vskrecenv", "app", cm + "shop,env=prod", {cm + "shop,env=prod/compose.yaml"}},
+        {"vskrectrail-app-1",
+         "vskrectrail",
+         "app",
+         cm + "shop,",
+         {cm + "shop,/compose.yaml", cm + "shop,/override.yaml"}},
+        {"vskrecdouble-app-1", "vskrecdouble", "app", cm + "a,,b", {cm + "a,,b/compose.yaml"}},
+        {"vskrecbad-app-1",
+         "vskrecbad",
+         "app",
+         cm + QStringLiteral("bad\uFFFD"),
+         {cm + QStringLiteral("bad\uFFFD/compose.yaml")}},
+        {"vskrec-unnamed", "", std::nullopt, std::nullopt, {}},
+    };
+    for (const auto& row : rows) {
+        const Container c = named(list, row.name);
+        EXPECT_EQ(c.project(), row.project) << row.name;
+        EXPECT_EQ(c.service(), row.service) << row.name;
+        EXPECT_EQ(c.workingDir(), row.workingDir) << row.name;
+        EXPECT_EQ(c.configFiles(), row.configFiles) << row.name;
+    }
+
+    const auto projects = Docker::group(list);
+    EXPECT_EQ(names(projects), (QStringList{"", "vskrecbad", "vskrecdouble", "vskrecenv", "vskrectrail"}));
+    EXPECT_TRUE(Docker::ungrouped(list).isEmpty());
+    EXPECT_FALSE(projects[0].workingDir.has_value());
+
+    // A volume whose note quotes a project label is nobody's; compose's own carry their project.
+    const auto volumes =
+        Docker::parseVolumes(TestSupport::fixture("engine/volumes-names.ndjson"), std::nullopt);
+    ASSERT_EQ(volumes.size(), 5);
+    for (const DockerVolume& volume : volumes) {
+        const auto project = volume.labels.constFind(Docker::projectLabel);
+        if (volume.name == "vskrec-quoted")
+            EXPECT_EQ(project, volume.labels.cend());
+        else
+            EXPECT_EQ(volume.name, *project + "_data");
+    }
+}
+
+// The recorded fixtures are what the listing's own template prints: every field it asks for, and
+// nothing else.
+TEST(RecordedListings, FixturesHoldTheFieldsTheListingAsksFor)
+{
+    const auto fieldsOf = [](const QString& format) {
+        QStringList fields;
+        for (const QJsonObject& object :
+             Docker::ndjson(QString(format).replace(QRegularExpression("\\{\\{[^}]*\\}\\}"), "0")))
+            fields = object.keys();
+        return fields;
+    };
+    const QStringList ps = fieldsOf(Docker::containerListingArgs().last());
+    const QStringList volume = fieldsOf(Docker::volumeListingArgs().last());
+    ASSERT_TRUE(ps.contains("com.docker.compose.project.working-dir")) << ps.join(' ').toStdString();
+    ASSERT_TRUE(volume.contains("com.docker.compose.project")) << volume.join(' ').toStdString();
+    for (const auto& [file, fields] :
+         {std::pair{"engine/ps-recorded.ndjson", ps}, std::pair{"engine/ps-names.ndjson", ps},
+          std::pair{"engine/volumes.ndjson", volume}, std::pair{"engine/volumes-names.ndjson", volume}})
+        for (const QJsonObject& line : Docker::ndjson(TestSupport::fixture(file)))
+            EXPECT_EQ(line.keys(), fields) << file;
+}
+
+// The joined label text is read only to tell a compose label present with an empty value from an
+// absent one; its own reading of a compose label never wins over the label's field.
+TEST(ListingLabels, EmptyComposeLabelsArePresentAndQuotedOnesAreNot)
+{
+    const auto line = [](const QString& joined, const QString& project, const QString& dir = {}) {
+        QJsonObject object{
+            {"ID", "x"}, {"Labels", joined}, {Docker::projectLabel, project}, {Docker::workingDirLabel, dir}};
+        return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    };
+    const QString P = Docker::projectLabel;
+    const QString W = Docker::workingDirLabel;
+    const struct {
+        QString line;
+        std::optional<QString> project, workingDir;
+    } rows[] = {
+        {line(P + "=", ""), "", std::nullopt},
+        {line("a=1," + P + "=,b=2", ""), "", std::nullopt},
+        {line("a=1," + P + "=", ""), "", std::nullopt},
+        {line(P + "=," + W + "=", ""), "", ""},
+        {line("", ""), std::nullopt, std::nullopt},
+        {line(P + "=x", ""), std::nullopt, std::nullopt}, // a field says more than the text
+        {line(P + "x=", ""), std::nullopt, std::nullopt},
+        {line("a=" + P + "=", ""), std::nullopt, std::nullopt},
+        {line(P + "=shop,env=prod," + W + "=/srv/a,b=c", "shop,env=prod", "/srv/a,b=c"), "shop,env=prod",
+         "/srv/a,b=c"},
+        {line(W + "=/srv/x," + P + "=evil", "shop", "/srv/x," + P + "=evil"), "shop",
+         "/srv/x," + P + "=evil"},
+    };
+    for (const auto& row : rows) {
+        const auto list = Docker::parseContainers(row.line, std::nullopt);
+        ASSERT_EQ(list.size(), 1) << row.line.toStdString();
+        EXPECT_EQ(list[0].project(), row.project) << row.line.toStdString();
+        EXPECT_EQ(list[0].workingDir(), row.workingDir) << row.line.toStdString();
+    }
 }
 
 TEST(RecordedListings, HealthAndExitCodesDecideTrouble)
@@ -263,6 +378,33 @@ TEST(ContainerLabels, WorkingDirPrefersTheUnderscoreKey)
         labelled("a", {{Docker::workingDirLabel, ""}, {Docker::workingDirLabelAlt, "/alt"}}).workingDir(),
         "");
     EXPECT_FALSE(labelled("a", {}).workingDir().has_value());
+}
+
+// compose joins the absolute paths of a project's files with commas; only the commas before a "/"
+// can part them, and those inside the project's own folder do not.
+TEST(ContainerLabels, ConfigFilesArePartedOnlyWhereAPathCanStart)
+{
+    const QString F = Docker::configFilesLabel;
+    const QString W = Docker::workingDirLabel;
+    const struct {
+        QMap<QString, QString> labels;
+        QStringList files;
+    } rows[] = {
+        {{}, {}},
+        {{{F, ""}}, {}},
+        {{{F, "/a/x.yml,/a/y.yml"}}, {"/a/x.yml", "/a/y.yml"}},
+        {{{F, "/srv/shop, old/compose.yaml,/srv/shop, old/prod.yaml"}},
+         {"/srv/shop, old/compose.yaml", "/srv/shop, old/prod.yaml"}},
+        {{{F, "/srv/a,,b/compose.yaml"}}, {"/srv/a,,b/compose.yaml"}},
+        {{{F, "/srv/x/compose.yaml,,/srv/y/o.yaml"}}, {"/srv/x/compose.yaml,", "/srv/y/o.yaml"}},
+        {{{F, "/srv/shop,/compose.yaml,/srv/shop,/o.yaml"}, {W, "/srv/shop,"}},
+         {"/srv/shop,/compose.yaml", "/srv/shop,/o.yaml"}},
+        {{{F, "/srv/shop,/compose.yaml,/etc/base.yaml"}, {W, "/srv/shop,"}},
+         {"/srv/shop,/compose.yaml", "/etc/base.yaml"}},
+        {{{F, "compose.yaml,/srv/o.yaml"}, {W, "/srv"}}, {"compose.yaml", "/srv/o.yaml"}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(labelled("a", row.labels).configFiles(), row.files) << row.labels.value(F).toStdString();
 }
 
 TEST(Addresses, FirstNetworkAddressWithoutPrefixLength)

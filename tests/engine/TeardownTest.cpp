@@ -1,8 +1,10 @@
 #include "engine/Teardown.h"
 
 #include "engine/ComposeProject.h"
+#include "engine/Container.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -235,4 +237,24 @@ TEST(TeardownPlanRules, OnlyTheProjectsLabelledVolumesAndNotesForWhatIsUnsure)
     EXPECT_EQ(plan.workingDir, std::nullopt);
     EXPECT_EQ(plan.notes, QStringList{"The project's containers were started from different folders (" +
                                       a.path() + ", " + b.path() + "), so none is offered for the Trash."});
+}
+
+// The engine holds a folder named with a byte that is not UTF-8 with U+FFFD in its place: that name
+// may be a sibling's (made here), which must not go to the Trash in its stead.
+TEST(TeardownPlanRules, AFolderThatCannotBeNamedExactlyIsNotOffered)
+{
+    QTemporaryDir root;
+    const QString sibling = root.filePath(QStringLiteral("shop\uFFFD"));
+    ASSERT_TRUE(QDir().mkpath(sibling));
+    ComposeProject project = app(sibling);
+    for (Container& c : project.containers)
+        c.labels.insert("com.docker.compose.project.working_dir", sibling);
+
+    Docker::PlanReadings readings;
+    readings.mounts = Docker::MountMap();
+    const TeardownPlan plan = Docker::planFrom(project, project.containers, readings, {});
+    EXPECT_EQ(plan.workingDir, std::nullopt);
+    EXPECT_EQ(plan.notes,
+              QStringList{Docker::inexactNameMessage(sibling) + " It is not offered for the Trash."});
+    EXPECT_EQ(Docker::plan(project, {}, {}, {}, {}, {}).workingDir, std::nullopt);
 }
