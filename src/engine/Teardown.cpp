@@ -5,6 +5,7 @@
 #include "engine/Docker.h"
 #include "platform/TimedRunner.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSet>
 
@@ -145,6 +146,26 @@ TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContain
         notes << inexactNameMessage(*project.workingDir) +
                      QStringLiteral(" It is not offered for the Trash.");
         project.workingDir.reset();
+    }
+    // Another project's containers made in the same folder (a second name given with -p, or a group
+    // that merely carries the folder's label) would lose their files with it.
+    if (project.workingDir) {
+        const QString folder = QDir::cleanPath(*project.workingDir);
+        QStringList others;
+        for (const Container& container : allContainers) {
+            const std::optional<QString> dir = container.workingDir();
+            const bool inProject = std::any_of(project.containers.cbegin(), project.containers.cend(),
+                                               [&](const Container& own) { return own.id == container.id; });
+            if (!inProject && dir && !dir->isEmpty() && QDir::cleanPath(*dir) == folder &&
+                !others.contains(container.name))
+                others << container.name;
+        }
+        if (!others.isEmpty()) {
+            notes << QStringLiteral("Other containers (%1) were also started from %2, so it is not offered "
+                                    "for the Trash.")
+                         .arg(others.join(QStringLiteral(", ")), *project.workingDir);
+            project.workingDir.reset();
+        }
     }
 
     const QStringList declared = readings.config ? readings.config->volumes : QStringList();

@@ -258,3 +258,26 @@ TEST(TeardownPlanRules, AFolderThatCannotBeNamedExactlyIsNotOffered)
               QStringList{Docker::inexactNameMessage(sibling) + " It is not offered for the Trash."});
     EXPECT_EQ(Docker::plan(project, {}, {}, {}, {}, {}).workingDir, std::nullopt);
 }
+
+// A group that only carries the folder's label (an empty project name, say) must not offer the folder of
+// the project that lives there, nor may that project offer it while the group's containers name it.
+TEST(TeardownPlanRules, AFolderOtherContainersWereStartedFromIsNotOffered)
+{
+    QTemporaryDir folder;
+    ComposeProject owner = app(folder.path());
+    for (Container& c : owner.containers)
+        c.labels.insert("com.docker.compose.project.working_dir", folder.path());
+    Container stray = container("stray", QString());
+    stray.labels.insert("com.docker.compose.project.working_dir", folder.path() + "/");
+    const ComposeProject nameless{QString(), folder.path(), {stray}, 0, std::nullopt};
+    const QList<Container> all = owner.containers + QList<Container>{stray};
+
+    Docker::PlanReadings readings;
+    readings.mounts = Docker::MountMap();
+    const TeardownPlan strays = Docker::planFrom(nameless, all, readings, {});
+    EXPECT_EQ(strays.workingDir, std::nullopt);
+    EXPECT_EQ(strays.notes, QStringList{"Other containers (app-1, app-db-1) were also started from " +
+                                        folder.path() + ", so it is not offered for the Trash."});
+    EXPECT_EQ(Docker::planFrom(owner, all, readings, {}).workingDir, std::nullopt);
+    EXPECT_EQ(Docker::planFrom(owner, owner.containers, readings, {}).workingDir, folder.path());
+}
