@@ -97,8 +97,8 @@ QCoro::Task<> AppStore::up(ComposeProject project)
         co_return;
     }
     setNotice(check.warning);
-    auto task =
-        act(composeCommand(project.name, QStringLiteral("up"), files, *dir), dir, actingOn(project.runtime));
+    auto task = act(composeCommand(project.name, QStringLiteral("up"), files, *dir), dir,
+                    actingOn(project.runtime), false);
     co_await std::move(task);
 }
 

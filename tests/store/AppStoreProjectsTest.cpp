@@ -63,6 +63,16 @@ TEST_F(Projects, UpAndDownNameTheProjectAndRunInItsFolderOnItsRuntime)
     EXPECT_EQ(engine->commands()[1], (Command{{"compose", "-p", "shop", "down"}, "beta", dir, {}}));
 }
 
+TEST_F(Projects, UpMayBuildForLongAndDownHasTheLimitOfAnyAction)
+{
+    const QString dir = folder("shop");
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    run(s.up(project("shop", dir)));
+    run(s.down(project("shop", dir)));
+    EXPECT_EQ(engine->runLimits(),
+              (QList<std::optional<std::chrono::milliseconds>>{std::nullopt, Docker::removalLimit}));
+}
+
 TEST_F(Projects, UpPutsTheChecksWarningInTheNoticeOrClearsIt)
 {
     const QString dir = folder("shop");
