@@ -83,12 +83,16 @@ QString notAnswering(const std::optional<Runtime>& runtime)
 }
 
 Platform::Capture capture(const QStringList& args, const std::optional<Runtime>& runtime,
-                          const std::optional<QString>& cwd, const std::optional<QString>& input)
+                          const std::optional<QString>& cwd, const std::optional<QString>& input,
+                          std::optional<std::chrono::milliseconds> limit)
 {
     std::optional<QByteArray> bytes;
     if (input)
         bytes = input->toUtf8();
-    return Platform::capture(process(args, runtime, cwd), bytes);
+    const Platform::TimedCompletion done = Platform::runWithin(process(args, runtime, cwd), bytes, limit);
+    if (done.timedOut)
+        return {-1, Platform::decodeUtf8Strict(done.run.out), notAnswering(runtime)};
+    return Platform::capturedFrom(done.run);
 }
 
 Platform::Capture capture(const QStringList& args, const std::optional<Runtime>& runtime,

@@ -56,8 +56,8 @@ inline constexpr std::chrono::seconds listingLimit{10};
 inline constexpr std::chrono::seconds composeCheckLimit{30};
 inline constexpr std::chrono::minutes measuringLimit{5};
 // One command of a removal the user waits for behind a sheet that nothing else closes (deleting a
-// project, reclaiming space): compose down stops every container within its grace period, and volumes
-// and images go with their data.
+// project, reclaiming space), and of any one-shot action (start, stop, remove, ...): compose down stops
+// every container within its grace period, and volumes and images go with their data.
 inline constexpr std::chrono::minutes removalLimit{10};
 
 // What a runtime that gives no answer is reported as: "<id> is not answering.", or "The runtime is
@@ -77,10 +77,13 @@ QString run(const QStringList& args, const std::optional<Runtime>& runtime, cons
             std::chrono::milliseconds limit, const Platform::Cancellation* cancel = nullptr);
 
 // Runs a command to its end, optionally writing `input` to it, and returns status and both texts
-// untrimmed. Never throws; a child that cannot start gives status -1 and the reason as `err`.
+// untrimmed. Never throws; a child that cannot start gives status -1 and the reason as `err`. With a
+// `limit` it is ended once that has passed, and then reads as a failure (status -1) whose error
+// output is notAnswering(runtime).
 Platform::Capture capture(const QStringList& args, const std::optional<Runtime>& runtime = std::nullopt,
                           const std::optional<QString>& cwd = std::nullopt,
-                          const std::optional<QString>& input = std::nullopt);
+                          const std::optional<QString>& input = std::nullopt,
+                          std::optional<std::chrono::milliseconds> limit = std::nullopt);
 
 // As capture without input, but ends the command (and what it started) once `limit` has passed; it
 // then reads as a failure (status -1) whose error output is notAnswering(runtime). Ended sooner by

@@ -1,28 +1,40 @@
 #include "engine/Reclaim.h"
 
 #include "engine/Docker.h"
+#include "platform/TimedRunner.h"
 
+#include <QDeadlineTimer>
 #include <QSet>
+
+#include <algorithm>
 
 namespace {
 
-QString inspectBuilds(const QStringList& refs, const std::optional<Runtime>& runtime)
+QString inspectBuilds(const QStringList& refs, const std::optional<Runtime>& runtime,
+                      const QDeadlineTimer& deadline)
 {
     QStringList args{QStringLiteral("image"), QStringLiteral("inspect")};
     args << refs << QStringLiteral("--format")
          << QStringLiteral(R"({{index .Config.Labels "com.docker.compose.project"}}|{{len .RepoDigests}})");
-    return Docker::capture(args, runtime).out;
+    const Platform::TimedCompletion done =
+        Platform::runTimed(Docker::process(args, runtime),
+                           std::chrono::milliseconds(std::max<qint64>(deadline.remainingTime(), 0)));
+    if (done.timedOut)
+        throw Docker::TimedOut(Docker::notAnswering(runtime));
+    return Platform::decodeUtf8Strict(done.run.out);
 }
 
 } // namespace
 
 namespace Docker {
 
-LocalBuilds localBuilds(const QStringList& refs, const std::optional<Runtime>& runtime)
+LocalBuilds localBuilds(const QStringList& refs, const std::optional<Runtime>& runtime,
+                        std::chrono::milliseconds limit)
 {
     if (refs.isEmpty())
         return {};
-    const QString out = inspectBuilds(refs, runtime);
+    const QDeadlineTimer deadline(std::max<qint64>(limit.count(), 0));
+    const QString out = inspectBuilds(refs, runtime, deadline);
     const qsizetype lines = out.split(u'\n', Qt::SkipEmptyParts).size();
     if (lines == 0 || lines >= refs.size())
         return parseLocalBuilds(refs, out);
@@ -31,7 +43,7 @@ LocalBuilds localBuilds(const QStringList& refs, const std::optional<Runtime>& r
     // offered as something a pull brings back.
     LocalBuilds builds;
     for (const QString& ref : refs)
-        builds.insert(parseLocalBuilds({ref}, inspectBuilds({ref}, runtime)));
+        builds.insert(parseLocalBuilds({ref}, inspectBuilds({ref}, runtime, deadline)));
     return builds;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/Docker.h"
 #include "engine/Runtime.h"
 #include "engine/Usage.h"
 
@@ -8,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <optional>
 
 namespace Docker {
@@ -15,10 +17,13 @@ namespace Docker {
 // Image reference (repository:tag) -> the compose project that built it, empty when none is known.
 using LocalBuilds = QMap<QString, QString>;
 
-// Which of the given tagged images were built on this machine rather than pulled. Never fails: an
-// engine that does not answer leaves everything unmarked; when images vanished since they were
-// listed, the others are asked one by one. No refs run nothing.
-LocalBuilds localBuilds(const QStringList& refs, const std::optional<Runtime>& runtime);
+// Which of the given tagged images were built on this machine rather than pulled. An engine that
+// refuses leaves everything unmarked; when images vanished since they were listed, the others are
+// asked one by one. No refs run nothing. The questions share `limit`: once it has passed, what is
+// still asked is ended and Docker::TimedOut thrown with notAnswering(runtime), since an image left
+// unmarked for want of an answer would be offered as one a pull brings back.
+LocalBuilds localBuilds(const QStringList& refs, const std::optional<Runtime>& runtime,
+                        std::chrono::milliseconds limit = listingLimit);
 
 // One inspect line per ref ("<compose project>|<number of repository digests>"). When the lines do not
 // pair up with the refs one to one, nothing is marked rather than risking a wrong pairing.

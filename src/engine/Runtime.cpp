@@ -106,8 +106,9 @@ bool isReachable(const QString& endpoint)
 
 Discovery runtimes()
 {
-    const QString output = run({QStringLiteral("context"), QStringLiteral("ls"), QStringLiteral("--format"),
-                                QStringLiteral("json")});
+    const QString output = run(
+        {QStringLiteral("context"), QStringLiteral("ls"), QStringLiteral("--format"), QStringLiteral("json")},
+        std::nullopt, std::nullopt, listingLimit);
     const QList<QJsonObject> contexts = ndjson(output);
     requireJsonListing(output, contexts.size());
     QList<RuntimeEntry> list;

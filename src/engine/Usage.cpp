@@ -10,6 +10,7 @@
 #include "platform/Json.h"
 #include "platform/Numbers.h"
 
+#include <QDeadlineTimer>
 #include <QSet>
 #include <QThread>
 
@@ -123,6 +124,12 @@ std::optional<Reclaimable> imageCandidate(const QJsonObject& object)
     item.bytes = sizeOf(object, QLatin1StringView("UniqueSize"))
                      .value_or(sizeOf(object, QLatin1StringView("Size")).value_or(0));
     return item;
+}
+
+// What is left of a measurement's time.
+std::chrono::milliseconds left(const QDeadlineTimer& deadline)
+{
+    return std::chrono::milliseconds(std::max<qint64>(deadline.remainingTime(), 0));
 }
 
 bool candidateOrder(const Reclaimable& a, const Reclaimable& b)
@@ -306,8 +313,9 @@ DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCom
 // The engine measures one disk-usage request at a time and turns away a second one while the first
 // runs ("a disk usage operation is already running"). Another view, another window or the command
 // line may be measuring at that moment, so such a refusal is waited out for a few seconds.
-QString diskUsageReport(const std::optional<Runtime>& runtime, bool verbose)
+QString diskUsageReport(const std::optional<Runtime>& runtime, bool verbose, std::chrono::milliseconds limit)
 {
+    const QDeadlineTimer deadline(std::max<qint64>(limit.count(), 0));
     QStringList args{QStringLiteral("system"), QStringLiteral("df")};
     if (verbose)
         args << QStringLiteral("-v");
@@ -316,27 +324,37 @@ QString diskUsageReport(const std::optional<Runtime>& runtime, bool verbose)
     constexpr unsigned long pauseMs = 250;
     for (int attempt = 1;; ++attempt) {
         try {
-            return run(args, runtime, std::nullopt, measuringLimit);
+            return run(args, runtime, std::nullopt, left(deadline));
         } catch (const DockerError& error) {
             if (attempt == attempts || !error.errorDescription().contains(u"disk usage operation is already running"))
                 throw;
         }
+        if (deadline.remainingTime() <= qint64(pauseMs))
+            throw TimedOut(notAnswering(runtime));
         QThread::msleep(pauseMs);
     }
 }
 
-DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canCompose)
+DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canCompose,
+                std::chrono::milliseconds limit)
 {
-    const QString summary = diskUsageReport(runtime, false);
-    const QString detail = diskUsageReport(runtime, true);
+    const QDeadlineTimer deadline(std::max<qint64>(limit.count(), 0));
+    const QString summary = diskUsageReport(runtime, false, left(deadline));
+    const QString detail = diskUsageReport(runtime, true, left(deadline));
     DiskUsage usage = parseUsage(summary, detail, canCompose);
-    usage.mounts = volumeMounts(usage.containerSize.keys(), runtime); // QMap keys come sorted
+    // The mounts keep the bound of any listing, within what is left. QMap keys come sorted.
+    const std::optional<MountMap> mounts =
+        volumeMounts(usage.containerSize.keys(), runtime,
+                     std::min<std::chrono::milliseconds>(listingLimit, left(deadline)), nullptr);
+    if (!mounts && deadline.hasExpired())
+        throw TimedOut(notAnswering(runtime));
+    usage.mounts = mounts.value_or(MountMap());
 
     QStringList tagged;
     for (const Reclaimable& item : std::as_const(usage.candidates))
         if (item.kind == Reclaimable::Kind::Image && item.recovery == Reclaimable::Recovery::Restorable)
             tagged << item.ref;
-    usage.candidates = marking(usage.candidates, localBuilds(tagged, runtime));
+    usage.candidates = marking(usage.candidates, localBuilds(tagged, runtime, left(deadline)));
     for (Reclaimable& item : usage.candidates)
         item.runtime = runtime;
     return usage;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/Docker.h"
 #include "engine/Runtime.h"
 
 #include <QList>
@@ -8,6 +9,7 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -109,13 +111,16 @@ bool isSystemImage(const QString& repository);
 DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCompose& canCompose);
 
 // The disk use of one runtime, with the volumes each container mounts and local builds marked.
-// Throws DockerError (or Platform::LaunchError) when either `system df` command fails; the mount and
-// image queries after them never fail the call.
-DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canCompose = hasComposeFile);
+// Throws DockerError (or Platform::LaunchError) when either `system df` command fails; the engine's
+// refusal of the mount and image queries after them never fails the call. Its commands share `limit`:
+// once it has passed, the one under way is ended and Docker::TimedOut thrown with notAnswering(runtime).
+DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canCompose = hasComposeFile,
+                std::chrono::milliseconds limit = measuringLimit);
 
 // The engine's disk-usage report as JSON text (`system df`, with `verbose` its per-item form). Waits
 // out the engine's refusal while another measurement runs; throws what Docker::run throws, and
-// notAnswering(runtime) when a measurement has not finished within measuringLimit.
-QString diskUsageReport(const std::optional<Runtime>& runtime, bool verbose);
+// notAnswering(runtime) when a measurement has not finished within `limit`, the waits included.
+QString diskUsageReport(const std::optional<Runtime>& runtime, bool verbose,
+                        std::chrono::milliseconds limit = measuringLimit);
 
 } // namespace Docker

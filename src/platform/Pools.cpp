@@ -8,10 +8,13 @@ namespace {
 // Jobs mostly wait on child processes, so the pools are wider than the processor count.
 constexpr int jobsPerPool = 16;
 
-QThreadPool* makePool(QThread::Priority priority)
+// Actions the user started, each waiting on its command.
+constexpr int actionsAtOnce = 64;
+
+QThreadPool* makePool(QThread::Priority priority, int threads = jobsPerPool)
 {
     auto* pool = new QThreadPool; // lives for the whole process
-    pool->setMaxThreadCount(jobsPerPool);
+    pool->setMaxThreadCount(threads);
     pool->setThreadPriority(priority);
     return pool;
 }
@@ -35,10 +38,17 @@ QThreadPool* disk()
     return pool;
 }
 
+QThreadPool* actions()
+{
+    static QThreadPool* pool = makePool(QThread::NormalPriority, actionsAtOnce);
+    return pool;
+}
+
 void drain()
 {
     utility()->waitForDone();
     userInitiated()->waitForDone();
+    actions()->waitForDone();
 }
 
 } // namespace Platform::Pools

@@ -21,7 +21,12 @@ QThreadPool* userInitiated();
 // priority, but apart from the two above, so a look that never comes back takes no thread from the
 // polling or the actions, and the way out does not wait for it.
 QThreadPool* disk();
-// Waits for every queued and running job of utility and user-initiated; for the application's way out.
+// One-shot actions (start, stop, remove, up, ...): apart from the others, so actions that hang until
+// their limit take no thread that listings, plans and measurements need. Wider than the others: each
+// action holds a thread only while its command runs, and a click should not wait for a hung one.
+QThreadPool* actions();
+// Waits for every queued and running job of utility, user-initiated and actions; for the application's
+// way out.
 void drain();
 } // namespace Pools
 
@@ -96,6 +101,12 @@ template <typename F>
 auto onUserInitiated(F work)
 {
     return onPool(Pools::userInitiated(), std::move(work));
+}
+
+template <typename F>
+auto onAction(F work)
+{
+    return onPool(Pools::actions(), std::move(work));
 }
 
 } // namespace Platform

@@ -3,13 +3,10 @@
 #include "platform/PreparedProcess.h"
 
 #include <QByteArray>
-#include <QIODevice>
 #include <QString>
 
 #include <optional>
 #include <stdexcept>
-
-class QProcess;
 
 namespace Platform {
 
@@ -37,25 +34,11 @@ struct Completed {
     bool succeeded() const { return started && !crashed && exitCode == 0; }
 };
 
-// Takes what an exited child left: both outputs and how it ended. A crash with an unknown signal is
-// recorded as SIGKILL, so it can never read as success.
-void collectExit(QProcess& process, Completed& done);
-
-// Applies a prepared process to a QProcess that has not been started: the child will lead a process
-// group of its own, and its standard input is the null device (a runner that writes input switches it
-// back to a pipe before starting).
-void prepare(QProcess& process, const PreparedProcess& prepared);
-
-// Starts a prepared QProcess and records it for endRunningChildren. To the way out both happen at
-// once: endRunningChildren waits for starts under way, so a child that has begun to run is always
-// found and ended, however late the starting thread gets to record it. Waits up to `waitMs` (-1: no
-// bound) for the start; false, with nothing recorded, when the child could not be started. A runner
-// that starts children must start them here and call untrackChild once it has reaped them.
-bool startTracked(QProcess& process, QIODevice::OpenMode mode, int waitMs = -1);
-
 // Runs the child to its end on the calling thread, draining both outputs as they come. With `input`,
 // standard input is a pipe that receives the bytes and is then closed; a child that exits before
-// reading it is not an error. Without a bound on purpose: callers choose commands that end.
+// reading it is not an error. Without a bound on purpose: callers choose commands that end. Like every
+// runner it starts the child under a keeper (KeptChild): what it leaves running in its group is ended
+// on the way out, or when the application dies.
 Completed runToEnd(const PreparedProcess& prepared, const std::optional<QByteArray>& input = std::nullopt);
 
 // runToEnd with both outputs decoded as strict UTF-8; never throws.
@@ -63,15 +46,12 @@ Capture capture(const PreparedProcess& prepared, const std::optional<QByteArray>
 // What a run left, as capture reports it: status -1 and the reason when it could not start.
 Capture capturedFrom(const Completed& done);
 
-// Every child the runners have started and not yet reaped is asked to terminate, with everything
-// in its process group, and what is left of those groups after `graceMs` is killed. For the
-// application's way out, so a hung tool never keeps it alive and nothing it started outlives it.
+// Every child the runners have started whose group is not empty yet is asked to terminate, with
+// everything in its process group, and what is left of those groups after `graceMs` is killed. For
+// the application's way out, so a hung tool never keeps it alive and nothing it started outlives it.
 void endRunningChildren(int graceMs = 2000);
 
-// Bookkeeping for runners that manage their own QProcess (timed, streaming): see startTracked.
-void untrackChild(qint64 pid);
-// Sends `signal` to the process group a started child leads: the child and everything it started.
-void signalGroup(qint64 pid, int signal);
+// Children started by the blocking runners (run to end, timed) whose groups are not empty yet.
 int trackedChildCount();
 
 } // namespace Platform

@@ -10,11 +10,10 @@
 #include <optional>
 
 class QSocketNotifier;
-class QTimer;
 
 namespace Platform {
 
-struct StreamedChild;
+class KeptChild;
 
 // The process group of a started child, as a value that outlives its runner: whether anything of it
 // is left. A default one has nothing left.
@@ -26,21 +25,22 @@ public:
 
 private:
     friend class StreamingProcess;
-    explicit ChildGroup(std::shared_ptr<StreamedChild> child);
+    explicit ChildGroup(std::shared_ptr<KeptChild> child);
 
-    std::shared_ptr<StreamedChild> m_child;
+    std::shared_ptr<KeptChild> m_child;
 };
 
 // Runs one prepared child for a window that shows its output as it comes: standard output and error
 // merged into one pipe in the order the child writes them, standard input on the null device, the
-// child leading a process group of its own. Decoded text arrives through `output` on the thread that
-// owns this object, never with a blocking wait on it.
+// child in a process group of its own under a keeper (KeptChild). Decoded text, the child's end and
+// the group's end arrive on the thread that owns this object, from the pipes' readiness: nothing there
+// waits or reads the process table.
 //
-// The group stays known until it is empty: the child, once ended, is left unreaped until nothing it
-// started is left in its group, so the group's number cannot be handed out again while it is
-// signalled. Dropping the object while anything of the group is left hands it to a reaper: by default
-// the group is asked to terminate and killed about five seconds later; `letFinish` leaves it to run
-// to its end instead. Either way endRunningChildren ends it on the way out.
+// The group stays known until it is empty: its keeper leads it until nothing the child started is
+// left, so the group's number cannot be handed out again while it is signalled. Dropping the object
+// while anything of the group is left hands it to a reaper: by default the group is asked to
+// terminate and killed about five seconds later; `letFinish` leaves it to run to its end instead.
+// Either way endRunningChildren ends it on the way out, and the keeper when the application dies.
 class StreamingProcess final : public QObject {
     Q_OBJECT
 
@@ -62,6 +62,7 @@ public:
     // ended it.
     std::optional<int> exitStatus() const { return m_status; }
     bool endedBySignal() const { return m_bySignal; }
+    // The group's number (its keeper's process id); 0 before the start.
     qint64 processId() const;
     ChildGroup group() const;
 
@@ -81,17 +82,12 @@ signals:
 
 private:
     void readAvailable(qsizetype budget);
-    void checkExit();
+    void newsArrived();
     void closeOutput();
-    void stopWatchingExit();
 
-    std::shared_ptr<StreamedChild> m_child;
-    int m_readFd = -1;
-    int m_exitFd = -1;
+    std::shared_ptr<KeptChild> m_child;
     QSocketNotifier* m_readNotifier = nullptr;
-    QSocketNotifier* m_exitNotifier = nullptr;
-    QTimer* m_exitPoll = nullptr;
-    QTimer* m_groupPoll = nullptr;
+    QSocketNotifier* m_newsNotifier = nullptr;
     Utf8Stream m_decoder;
     std::optional<int> m_status;
     bool m_bySignal = false;
@@ -103,11 +99,5 @@ inline constexpr int reapGraceMs = 5000;
 
 // Streaming children whose groups are not gone yet, the reaper's included; for tests.
 int streamingChildCount();
-
-// The way out (endRunningChildren) in three steps: ask every streaming child's group to end; tell
-// whether anything of those groups is still there; kill what is left of them and reap the children.
-void signalStreamingChildren(int signal);
-bool streamingChildrenRunning();
-void killStreamingChildren();
 
 } // namespace Platform

@@ -3,8 +3,11 @@
 #include "platform/PreparedProcess.h"
 #include "platform/ProcessRunner.h"
 
+#include <QByteArray>
+
 #include <atomic>
 #include <chrono>
+#include <optional>
 
 namespace Platform {
 
@@ -37,5 +40,13 @@ private:
 TimedCompletion runTimed(const PreparedProcess& prepared, std::chrono::milliseconds limit,
                          std::chrono::milliseconds grace = std::chrono::seconds(2),
                          const Cancellation* cancel = nullptr);
+
+// runTimed with `input`, when given, written to standard input, which is then closed (a child that
+// exits before reading it is no error). Without a limit the run waits for the child's end, and only
+// a cancel or the way out ends it sooner.
+TimedCompletion runWithin(const PreparedProcess& prepared, const std::optional<QByteArray>& input,
+                          std::optional<std::chrono::milliseconds> limit,
+                          std::chrono::milliseconds grace = std::chrono::seconds(2),
+                          const Cancellation* cancel = nullptr);
 
 } // namespace Platform

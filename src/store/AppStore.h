@@ -171,8 +171,13 @@ public:
     // acts on, else on the runtime shown when it is called. Actions do not queue: two may overlap.
     //
     // The common path: marks the store busy, runs `docker <args>` in `cwd` on `on`, puts the failure
-    // text into `error` (a success clears it), drops busy, makes disk usage stale and refreshes.
-    QCoro::Task<> act(QStringList args, std::optional<QString> cwd, std::optional<Runtime> on);
+    // text into `error` (a success clears it), drops busy, makes disk usage stale and refreshes. The
+    // command runs on a pool of its own, so actions that hang take no thread from listings, plans and
+    // measurements. It may take as long as one command of a removal before it is ended and fails as
+    // the runtime not answering; `bounded` false (Up, which may build for long) lifts that limit, and
+    // only the application's way out ends it.
+    QCoro::Task<> act(QStringList args, std::optional<QString> cwd, std::optional<Runtime> on,
+                      bool bounded = true);
     QCoro::Task<> restart(const Container& container);
     QCoro::Task<> start(const Container& container);
     QCoro::Task<> stop(const Container& container);
@@ -247,7 +252,7 @@ public:
     void windDown();
     // How many deletions are under way.
     int deletions() const { return int(m_deletions.size()); }
-    // For tests: how long one command of a deletion or of reclaiming space may take.
+    // For tests: how long one command of a deletion, of reclaiming space or of an action may take.
     void setRemovalLimit(std::chrono::milliseconds limit) { m_removalLimit = limit; }
     // For tests: how long an action waits for a look at a project's folder, and what every such look
     // does first (a test stalls it there as a hung mount would).

@@ -15,14 +15,17 @@ QStringList withIds(const QString& verb, const QList<Container>& containers)
 
 } // namespace
 
-QCoro::Task<> AppStore::act(QStringList args, std::optional<QString> cwd, std::optional<Runtime> on)
+QCoro::Task<> AppStore::act(QStringList args, std::optional<QString> cwd, std::optional<Runtime> on,
+                            bool bounded)
 {
     QPointer<AppStore> self(this);
     setBusy(true);
     const std::shared_ptr<StoreEngine> engine = m_engine;
-    auto job = Platform::onUserInitiated([engine, args, cwd, on]() -> std::optional<QString> {
+    const std::optional<std::chrono::milliseconds> limit =
+        bounded ? std::optional<std::chrono::milliseconds>(m_removalLimit) : std::nullopt;
+    auto job = Platform::onAction([engine, args, cwd, on, limit]() -> std::optional<QString> {
         try {
-            engine->run(args, on, cwd);
+            engine->run(args, on, cwd, limit);
             return std::nullopt;
         } catch (...) {
             QString text = failureText(std::current_exception());

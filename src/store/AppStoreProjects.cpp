@@ -176,7 +176,8 @@ QCoro::Task<> AppStore::up(ComposeProject project)
         co_return;
     }
     setNotice(check.warning);
-    auto task = act(run->args, run->dir, actingOn(project.runtime));
+    // Up may build for long: no limit, but a quit ends it.
+    auto task = act(run->args, run->dir, actingOn(project.runtime), false);
     co_await std::move(task);
 }
 

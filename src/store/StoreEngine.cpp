@@ -55,14 +55,17 @@ public:
                              statsLimitSeconds);
     }
     void run(const QStringList& args, const std::optional<Runtime>& runtime,
-             const std::optional<QString>& cwd) override
+             const std::optional<QString>& cwd, std::optional<std::chrono::milliseconds> limit) override
     {
-        Docker::run(args, runtime, cwd);
+        if (limit)
+            Docker::run(args, runtime, cwd, *limit);
+        else
+            Docker::run(args, runtime, cwd);
     }
     Platform::Capture capture(const QStringList& args, const std::optional<Runtime>& runtime,
                               const std::optional<QString>& cwd, const std::optional<QString>& input) override
     {
-        return Docker::capture(args, runtime, cwd, input);
+        return Docker::capture(args, runtime, cwd, input, Docker::removalLimit);
     }
     Platform::Capture captureWithin(const QStringList& args, const std::optional<Runtime>& runtime,
                                     const std::optional<QString>& cwd, std::chrono::milliseconds limit,

@@ -39,11 +39,14 @@ public:
     virtual std::optional<QString> appleAddresses() = 0;
 
     // One user action's command, run to its end; what it prints is not wanted. Throws as the
-    // listings do, with the client's trimmed error output.
+    // listings do, with the client's trimmed error output. Once `limit` has passed the command is ended
+    // with everything it started and throws Docker::TimedOut as a runtime that is not answering;
+    // without a limit it runs until it ends (or the application's way out ends it).
     virtual void run(const QStringList& args, const std::optional<Runtime>& runtime,
-                     const std::optional<QString>& cwd) = 0;
+                     const std::optional<QString>& cwd, std::optional<std::chrono::milliseconds> limit) = 0;
     // A command whose outcome the caller reads itself. Never throws: a child that cannot start gives
     // status -1 and the reason as `err`. `input` is written to its standard input, which is then closed.
+    // It may take as long as one command of a removal; then it fails as a runtime that is not answering.
     virtual Platform::Capture capture(const QStringList& args, const std::optional<Runtime>& runtime,
                                       const std::optional<QString>& cwd,
                                       const std::optional<QString>& input) = 0;

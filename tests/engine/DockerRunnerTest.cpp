@@ -136,7 +136,19 @@ TEST_F(FakeDocker, CaptureWritesInputAndNeverThrows)
     EXPECT_EQ(missingDir.status, -1);
     EXPECT_TRUE(missingDir.out.isEmpty());
     EXPECT_FALSE(missingDir.err.isEmpty());
-    EXPECT_THROW(Docker::run({"ps"}, std::nullopt, QStringLiteral("/nonexistent/voskel")), Platform::LaunchError);
+    EXPECT_THROW(Docker::run({"ps"}, std::nullopt, QStringLiteral("/nonexistent/voskel")),
+                 Platform::LaunchError);
+}
+
+TEST_F(FakeDocker, CaptureWithInputEndsAtItsLimit)
+{
+    // A login to a registry that never answers.
+    fakes.hang("docker", {"--context", "c", "login", "--password-stdin"});
+    const auto hung = Docker::capture({"login", "--password-stdin"}, Runtime::context("c"), std::nullopt,
+                                      QStringLiteral("secret"), std::chrono::milliseconds(300));
+    EXPECT_EQ(hung.status, -1);
+    EXPECT_EQ(hung.err, "c is not answering.");
+    EXPECT_EQ(Platform::trackedChildCount(), 0);
 }
 
 TEST_F(FakeDocker, ChildSeesTheRuntimeInItsEnvironment)

@@ -3,7 +3,10 @@
 #include "engine/ComposeProject.h"
 #include "engine/Docker.h"
 #include "engine/Teardown.h"
+#include "platform/ProcessRunner.h"
 #include "support/TestSupport.h"
+
+#include <QElapsedTimer>
 
 #include <limits>
 
@@ -367,6 +370,43 @@ TEST(DiskUsageQuery, RunsTheReportThenMountsThenImagesOnTheRuntime)
     for (const Reclaimable& item : usage.candidates)
         EXPECT_EQ(item.runtime, runtime) << item.name.toStdString();
     EXPECT_EQ(find(usage, "rec4-orphan")->id(), "ctx/volume/rec4-orphan");
+}
+
+// A measurement's commands share its limit: whichever of them hangs is ended once the limit has
+// passed, and the measurement fails as the runtime not answering instead of measuring for good.
+TEST(DiskUsageQuery, AHangingStepIsEndedAtTheMeasurementsLimit)
+{
+    const QStringList summary{"system", "df", "--format", "json"};
+    const QStringList detail{"system", "df", "-v", "--format", "json"};
+    const QStringList mounts =
+        QStringList{"inspect"} +
+        QStringList{"rec4-created", "rec4-live",      "rec4-loose",       "rec4-paused",
+                    "rec4-withvol", "rec4shop-web-1", "rec4shop-worker-1"} +
+        QStringList{"--format",
+                    R"({{.Name}}|{{range .Mounts}}{{if eq .Type "volume"}}{{.Name}},{{end}}{{end}})"};
+    const QStringList images{"image", "inspect", "rec4/snapshot:1", "--format",
+                             R"({{index .Config.Labels "com.docker.compose.project"}}|{{len .RepoDigests}})"};
+    for (const QStringList& hanging : {detail, mounts, images}) {
+        TestSupport::FakeTools fakes({"docker"});
+        fakes.answer("docker", summary, fixture("engine/system-df.ndjson"));
+        fakes.answer("docker", detail, fixture("engine/system-df-v.json"));
+        fakes.answer("docker", mounts, fixture("engine/mounts.txt"));
+        fakes.answer("docker", images, "|0\n");
+        fakes.hang("docker", hanging);
+
+        QElapsedTimer clock;
+        clock.start();
+        try {
+            Docker::usage(
+                std::nullopt, [](const QString&) { return true; }, std::chrono::milliseconds(1500));
+            ADD_FAILURE() << "measured, though " << hanging.join(' ').toStdString() << " hangs";
+        } catch (const Docker::TimedOut& error) {
+            EXPECT_EQ(error.errorDescription(), "The runtime is not answering.");
+        }
+        EXPECT_GE(clock.elapsed(), 1400);
+        EXPECT_LT(clock.elapsed(), 3500) << hanging.join(' ').toStdString();
+        EXPECT_EQ(Platform::trackedChildCount(), 0) << "the hung command was ended";
+    }
 }
 
 TEST(DiskUsageQuery, AnEngineThatDoesNotAnswerFailsAtTheFirstCommand)

@@ -183,6 +183,42 @@ TEST_F(Actions, BusyLastsWhileTheCommandRunsAndEndsBeforeTheRefreshDoes)
     EXPECT_FALSE(s.busy());
 }
 
+// Actions run within the limit of a removal's command; Up, which may build for long, has none (see
+// the projects' tests). Hung ones keep no thread from the work others wait on: with sixteen stops
+// that do not come back, as many as the other pools have threads, a delete sheet still works out
+// its plan and the listings still refresh.
+TEST_F(Actions, HungActionsLeaveTheWorkersForPlansAndListings)
+{
+    AppStore& s = betaShown();
+    s.setRemovalLimit(std::chrono::minutes(7));
+    std::vector<std::shared_ptr<Gate>> gates;
+    std::vector<QCoro::Task<>> stops;
+    for (int i = 0; i < 16; ++i)
+        gates.push_back(engine->hold(Call::Run, beta));
+    for (int i = 0; i < 16; ++i)
+        stops.push_back(s.stop(container(QStringLiteral("c%1").arg(i))));
+    for (const auto& gate : gates)
+        ASSERT_TRUE(gate->waitArrived());
+
+    const int refreshes = engine->count(Call::Containers, beta);
+    auto plan = s.teardownPlan(project({container("web")}, beta));
+    auto refresh = s.refresh(false);
+    EXPECT_TRUE(eventually([&] { return engine->total(Call::VolumeMounts) == 1; }, 5000)) << "the plan waits";
+    EXPECT_TRUE(eventually([&] { return engine->count(Call::Containers, beta) > refreshes; }, 5000))
+        << "the refresh waits";
+
+    for (const auto& gate : gates)
+        gate->open();
+    for (auto& stop : stops)
+        run(std::move(stop));
+    run(std::move(plan));
+    run(std::move(refresh));
+    const auto limits = engine->runLimits();
+    EXPECT_EQ(limits.size(), 16);
+    for (const auto& limit : limits)
+        EXPECT_EQ(limit, std::chrono::minutes(7));
+}
+
 TEST_F(Actions, TwoActionsOverlapAndTheFirstToFinishClearsBusy)
 {
     AppStore& s = betaShown();

@@ -91,6 +91,16 @@ TEST_F(Projects, ANameComposeDoesNotTakeRunsNoComposeCommand)
     }
 }
 
+TEST_F(Projects, UpMayBuildForLongAndDownHasTheLimitOfAnyAction)
+{
+    const QString dir = folder("shop");
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    run(s.up(project("shop", dir)));
+    run(s.down(project("shop", dir)));
+    EXPECT_EQ(engine->runLimits(),
+              (QList<std::optional<std::chrono::milliseconds>>{std::nullopt, Docker::removalLimit}));
+}
+
 TEST_F(Projects, UpPutsTheChecksWarningInTheNoticeOrClearsIt)
 {
     const QString dir = folder("shop");

@@ -173,6 +173,12 @@ public:
     {
         answer(args, {status, QString(), err});
     }
+    // The limit each command run through `run` was given, in order.
+    QList<std::optional<std::chrono::milliseconds>> runLimits() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_runLimits;
+    }
     QList<Command> commands() const
     {
         std::lock_guard lock(m_mutex);
@@ -296,8 +302,12 @@ public:
         return m_appleAddresses;
     }
     void run(const QStringList& args, const std::optional<Runtime>& runtime,
-             const std::optional<QString>& cwd) override
+             const std::optional<QString>& cwd, std::optional<std::chrono::milliseconds> limit) override
     {
+        {
+            std::lock_guard lock(m_mutex);
+            m_runLimits << limit;
+        }
         const Platform::Capture done = command(Call::Run, {args, key(runtime), cwd, std::nullopt});
         if (done.status != 0)
             throw DockerError(done.err.trimmed());
@@ -410,6 +420,7 @@ private:
     QStringList m_unreachable;
     QHash<QStringList, Platform::Capture> m_answers;
     QList<Command> m_commands;
+    QList<std::optional<std::chrono::milliseconds>> m_runLimits;
     QHash<QString, ComposeCheck> m_checks;
     QHash<QString, std::optional<ComposeConfig>> m_configs;
     QHash<QString, QString> m_configFailures;

@@ -221,6 +221,12 @@ void FakeTools::answerBytes(const QString& tool, const QStringList& args, const 
     write(base + QStringLiteral(".status"), QByteArray::number(status));
 }
 
+void FakeTools::hang(const QString& tool, const QStringList& args) const
+{
+    QFile file(m_bin.filePath(tool + QStringLiteral(".d/") + fileKey(args) + QStringLiteral(".hang")));
+    file.open(QIODevice::WriteOnly);
+}
+
 QStringList FakeTools::calls() const
 {
     QFile file(m_bin.filePath(QStringLiteral("calls.log")));

@@ -149,8 +149,10 @@ public:
     // Writes what `tool args...` prints: standard output, and optionally error output and status.
     void answer(const QString& tool, const QStringList& args, const QString& out, const QString& err = {},
                 int status = 0) const;
-    void answerBytes(const QString& tool, const QStringList& args, const QByteArray& out, const QByteArray& err,
-                     int status) const;
+    void answerBytes(const QString& tool, const QStringList& args, const QByteArray& out,
+                     const QByteArray& err, int status) const;
+    // Makes `tool args...` hang until it is ended.
+    void hang(const QString& tool, const QStringList& args) const;
     // The invocations so far, one "tool arg arg" line each.
     QStringList calls() const;
 

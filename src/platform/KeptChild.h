@@ -1,0 +1,119 @@
+#pragma once
+
+#include "platform/PreparedProcess.h"
+
+#include <QList>
+#include <QMutex>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <sys/types.h>
+
+namespace Platform {
+
+// A child started under a keeper: a small process of ours, forked without a program of its own, that
+// leads the child's process group and stays there until nothing the child started is left. So:
+// - the group's number stays ours while anything of it can be signalled (the keeper is reaped only
+//   once it has gone, and nobody signals a group after its keeper was reaped);
+// - when the application dies, however it dies, every keeper sees its lifeline close and ends its
+//   group: asked to terminate, then killed two seconds later. The thread that started the child may
+//   end meanwhile without consequence.
+//
+// Shared between the runner that started it and a process-wide list that keeps it until its keeper
+// has been reaped, so the way out (endRunningChildren) reaches whatever is left.
+class KeptChild {
+public:
+    struct Options {
+        bool input = false;       // standard input is a pipe (inputFd); else the null device
+        bool mergeOutput = false; // standard error goes where standard output goes
+        bool streaming = false;   // counted by streamingChildCount rather than trackedChildCount
+        int startWaitMs = -1;     // how long start waits for the program to be running; -1: no bound
+    };
+
+    // Starts `prepared`. Null, with why in `failure`, when the program could not be started; nothing is
+    // left running then. A start that outlasts `startWaitMs` counts as started.
+    static std::shared_ptr<KeptChild> start(const PreparedProcess& prepared, const Options& options,
+                                            QString& failure);
+
+    ~KeptChild();
+    KeptChild(const KeptChild&) = delete;
+    KeptChild& operator=(const KeptChild&) = delete;
+
+    // The group's number: the keeper's process id.
+    pid_t group() const { return m_keeper; }
+
+    // Our ends of the pipes, non-blocking; -1 once closed. For the runner that started the child only.
+    int inputFd() const { return m_in; }
+    int outputFd() const { return m_out; }
+    int errorFd() const { return m_err; }
+    void closeInput();
+    void closeOutput();
+    void closeError();
+    // Readable when the keeper has news: the program's start or exit, or its own end.
+    int statusFd() const { return m_status; }
+
+    // Reads the keeper's news, and reaps it once it has gone. Any thread.
+    void update();
+    // The program has ended (or the keeper went without saying how).
+    bool exited() const;
+    // How it ended, as waitpid reports it; meaningful once exited.
+    int waitStatus() const;
+    // The program ended and left nothing in its group: the keeper goes at once.
+    bool leftNothing() const;
+    // The program failed to start after `startWaitMs`: why, else none.
+    std::optional<QString> lateFailure() const;
+    // The keeper has been reaped: nothing of the group is left, and its number is no longer ours.
+    bool gone() const;
+    // Waits up to `waitMs` for the keeper to go and reaps it; whether it has gone.
+    bool settle(int waitMs);
+    // Sends `signal` to the whole group, unless the keeper has been reaped.
+    void signal(int signal);
+
+    // The runner is done with it: the pipes close; what the program left in its group runs on, and the
+    // list reaps the keeper once that has ended too (or the way out ends it).
+    void release();
+
+private:
+    KeptChild() = default;
+    void readNews();
+    bool reapLocked();
+
+    pid_t m_keeper = 0;
+    int m_in = -1;
+    int m_out = -1;
+    int m_err = -1;
+    int m_status = -1;
+    bool m_streaming = false;
+    QString m_program;
+    QString m_directory;
+
+    mutable QMutex m_mutex;
+    QByteArray m_pending;
+    bool m_started = false;
+    std::optional<int> m_startError; // errno, with m_failedWhere
+    int m_failedWhere = 0;
+    std::optional<int> m_programStatus;
+    bool m_alone = false;
+    bool m_keeperEnded = false; // its end of the news was closed
+    bool m_reaped = false;
+    int m_keeperStatus = 0;
+    bool m_released = false;
+
+    friend QList<std::shared_ptr<KeptChild>> keptChildren(int waitForStartsMs);
+    friend int keptChildCount(bool streaming);
+};
+
+// Every kept child whose keeper has not been reaped, after reaping the released ones that have gone.
+// Waits up to `waitForStartsMs` for starts under way, so a child that has begun to run is on the list
+// however late its starting thread gets to list it; after that the list is taken as it stands.
+QList<std::shared_ptr<KeptChild>> keptChildren(int waitForStartsMs = 0);
+// How many of those were started for streaming (or not).
+int keptChildCount(bool streaming);
+
+// Test seam: called just before any runner signals a group, with the group and the signal, on the
+// signalling thread. Null turns it off.
+void setGroupSignalWatcher(std::function<void(pid_t group, int signal)> watcher);
+
+} // namespace Platform

@@ -1,0 +1,174 @@
+#include "platform/KeptChild.h"
+#include "platform/ProcessRunner.h"
+#include "platform/StreamingProcess.h"
+#include "platform/TimedRunner.h"
+
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QMutex>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <memory>
+#include <sys/wait.h>
+#include <thread>
+
+using namespace std::chrono_literals;
+using TestSupport::eventually;
+using TestSupport::processRuns;
+using TestSupport::shell;
+
+namespace {
+
+// The process ids a script wrote to `path`, one a line.
+QList<qint64> pidsIn(const QString& path)
+{
+    QFile file(path);
+    QList<qint64> pids;
+    if (!file.open(QIODevice::ReadOnly))
+        return pids;
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (const qint64 pid = line.trimmed().toLongLong(); pid > 0)
+            pids << pid;
+    return pids;
+}
+
+// Every signal a runner sends to a group, with whether the group's leader was still unreaped then:
+// once reaped, its number may already name another group.
+class SignalLog {
+public:
+    struct Sent {
+        pid_t group;
+        int signal;
+        bool leaderHeld;
+    };
+
+    SignalLog()
+    {
+        Platform::setGroupSignalWatcher([this](pid_t group, int signal) {
+            siginfo_t info{};
+            const bool held = ::waitid(P_PID, id_t(group), &info, WEXITED | WNOHANG | WNOWAIT) == 0;
+            QMutexLocker lock(&m_mutex);
+            m_sent.push_back({group, signal, held});
+        });
+    }
+    ~SignalLog() { Platform::setGroupSignalWatcher(nullptr); }
+
+    std::vector<Sent> sent() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_sent;
+    }
+
+private:
+    mutable QMutex m_mutex;
+    std::vector<Sent> m_sent;
+};
+
+} // namespace
+
+// However the application dies, what it started goes within a few seconds: a child run to its end on
+// a pool thread, a streamed one, and one that ignores the request to terminate (killed after the
+// keeper's grace). The holder is killed with SIGKILL, so nothing of its own can clean up.
+TEST(KeptChild, ChildrenEndWhenTheApplicationIsKilled)
+{
+    struct Row {
+        const char* mode;
+        const char* script;
+    };
+    const Row rows[] = {
+        {"run", "sleep 60 & echo $! >> '%1'; echo $$ >> '%1'; wait"},
+        {"stream", "sleep 60 & echo $! >> '%1'; echo $$ >> '%1'; wait"},
+        {"run", "trap '' TERM; sleep 60 & echo $! >> '%1'; echo $$ >> '%1'; wait"},
+    };
+    for (const Row& row : rows) {
+        QTemporaryDir dir;
+        const QString pidFile = dir.filePath(QStringLiteral("pids"));
+        QProcess holder;
+        holder.start(QStringLiteral(VOSKEL_CHILD_HOLDER),
+                     {QString::fromLatin1(row.mode), QString::fromLatin1(row.script).arg(pidFile)});
+        ASSERT_TRUE(holder.waitForStarted(5000));
+        ASSERT_TRUE(eventually([&] { return pidsIn(pidFile).size() == 2; }, 10000)) << row.mode;
+        const QList<qint64> pids = pidsIn(pidFile);
+
+        ::kill(pid_t(holder.processId()), SIGKILL);
+        ASSERT_TRUE(holder.waitForFinished(5000));
+        EXPECT_TRUE(eventually([&] { return !processRuns(pids[0]) && !processRuns(pids[1]); }, 6000))
+            << row.mode << ": " << row.script;
+        for (const qint64 pid : pids)
+            ::kill(pid_t(pid), SIGKILL); // whatever a failure left behind
+    }
+}
+
+// The thread that started a child may end first: a pool retires idle threads. What the child left
+// in its group runs on, and the way out still reaches it.
+TEST(KeptChild, WhatAChildLeftRunsOnAfterItsThreadEndsUntilTheWayOut)
+{
+    QTemporaryDir dir;
+    const QString pidFile = dir.filePath(QStringLiteral("pid"));
+    std::thread([&] {
+        Platform::runToEnd(shell(QStringLiteral("sleep 60 & echo $! > '%1'").arg(pidFile)));
+    }).join();
+    const qint64 leftBehind = TestSupport::pidFromFile(pidFile);
+    ASSERT_GT(leftBehind, 0);
+    eventually([] { return false; }, 300);
+    EXPECT_TRUE(processRuns(leftBehind));
+    EXPECT_EQ(Platform::trackedChildCount(), 1) << "its group is still known";
+
+    Platform::endRunningChildren(1000);
+    EXPECT_TRUE(eventually([&] { return !processRuns(leftBehind); }, 3000));
+    EXPECT_EQ(Platform::trackedChildCount(), 0);
+}
+
+// No runner signals a group after reaping its leader, whose number may name another group by then.
+// The child ends at the request to terminate; in the second script it leaves something in its group
+// that ignores the request and has to be killed, while the group's number is still held.
+TEST(KeptChild, GroupsAreSignalledOnlyWhileTheirLeaderIsHeld)
+{
+    const auto timed = [](const QString& script) { Platform::runTimed(shell(script), 300ms, 300ms); };
+    const auto dropped = [](const QString& script) {
+        auto run = std::make_unique<Platform::StreamingProcess>();
+        ASSERT_EQ(run->start(shell(script)), std::nullopt);
+        eventually([] { return false; }, 300);
+        const Platform::ChildGroup group = run->group();
+        run.reset();
+        EXPECT_TRUE(eventually([&] { return group.gone(); }, Platform::reapGraceMs + 3000));
+    };
+    const auto wayOut = [](const QString& script) {
+        std::thread worker([&] { Platform::runToEnd(shell(script)); });
+        eventually([] { return false; }, 300);
+        Platform::endRunningChildren(300);
+        worker.join();
+    };
+    const std::function<void(const QString&)> runners[] = {timed, dropped, wayOut};
+    const struct {
+        const char* script;
+        bool leavesAStubbornOne;
+    } scripts[] = {
+        {"trap 'exit 0' TERM; echo $$ > '%1'; while :; do sleep 0.05; done", false},
+        {"trap 'exit 0' TERM; (trap '' TERM; exec sleep 60) & echo $! > '%1'; wait", true},
+    };
+    for (const auto& row : scripts) {
+        for (std::size_t i = 0; i < std::size(runners); ++i) {
+            QTemporaryDir dir;
+            const QString pidFile = dir.filePath(QStringLiteral("pid"));
+            SignalLog log;
+            runners[i](QString::fromLatin1(row.script).arg(pidFile));
+            const qint64 last = TestSupport::pidFromFile(pidFile);
+            EXPECT_TRUE(eventually([&] { return last > 0 && !processRuns(last); }, 3000))
+                << row.script << " runner " << i;
+
+            const auto sent = log.sent();
+            ASSERT_FALSE(sent.empty()) << row.script << " runner " << i;
+            EXPECT_EQ(sent.front().signal, SIGTERM) << row.script << " runner " << i;
+            if (row.leavesAStubbornOne) {
+                EXPECT_EQ(sent.back().signal, SIGKILL) << row.script << " runner " << i;
+            }
+            for (const auto& one : sent)
+                EXPECT_TRUE(one.leaderHeld) << row.script << " runner " << i << ": signal " << one.signal
+                                            << " after the leader was reaped";
+        }
+    }
+}

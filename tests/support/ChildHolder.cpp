@@ -1,0 +1,57 @@
+// Stands in for the application where a test has to kill it: starts one child the way the
+// application does and waits, for good, to be killed.
+//   voskel_child_holder run <script>      `sh -c <script>` run to its end on a background pool thread
+//   voskel_child_holder stream <script>   the same streamed, as a window's sheet runs it
+//   voskel_child_holder compose <folder>  compose reading the project in <folder>, as a plan does
+#include "engine/Compose.h"
+#include "platform/Pools.h"
+#include "platform/ProcessRunner.h"
+#include "platform/StreamingProcess.h"
+
+#include <QCoreApplication>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <cstdio>
+
+namespace {
+
+Platform::PreparedProcess shell(const QString& script)
+{
+    Platform::PreparedProcess prepared;
+    prepared.program = QStringLiteral("/bin/sh");
+    prepared.arguments = {QStringLiteral("-c"), script};
+    return prepared;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 3) {
+        std::fprintf(stderr, "usage: voskel_child_holder run|stream|compose <script or folder>\n");
+        return 2;
+    }
+    const QString mode = args[1];
+    const QString what = args[2];
+    Platform::StreamingProcess streamed;
+    if (mode == u"run") {
+        (void)QtConcurrent::run(Platform::Pools::utility(), [what] { Platform::runToEnd(shell(what)); });
+    } else if (mode == u"stream") {
+        if (const auto failure = streamed.start(shell(what))) {
+            std::fprintf(stderr, "%s\n", qPrintable(*failure));
+            return 1;
+        }
+    } else if (mode == u"compose") {
+        (void)QtConcurrent::run(Platform::Pools::utility(), [what] {
+            try {
+                Docker::composeProject(what);
+            } catch (...) {
+            }
+        });
+    } else {
+        return 2;
+    }
+    return app.exec();
+}
