@@ -189,7 +189,8 @@ TEST(DeleteOnAHungRuntime, TheSheetClosesOnceTheCommandRanOutOfTimeAndSaysSo)
     const TestSupport::ScriptedTool docker(
         "docker", "#!/bin/sh\ncase \" $* \" in *\" rm \"*) exec sleep 60 ;;\n"
                   "*\" ps \"*) echo '{\"ID\":\"1\",\"Names\":\"shop-web\",\"State\":\"exited\","
-                  "\"Labels\":\"com.docker.compose.project=shop\"}' ;; esac\nexit 0\n");
+                  "\"Labels\":\"com.docker.compose.project=shop\","
+                  "\"com.docker.compose.project\":\"shop\"}' ;; esac\nexit 0\n");
 
     auto settings = Platform::Settings::inMemory();
     AppStore store(*settings);
