@@ -376,7 +376,7 @@ TEST(ImagesView, RowsKeepTheirImageWhenAPullInsertsOneAbove)
     EXPECT_EQ(alert->image(), nginx);
     EXPECT_EQ(run->image(), nginx);
     run->reject();
-    EXPECT_EQ(alert->windowTitle(), "Tag nginx:1.25");
+    EXPECT_EQ(alert->accessibleName(), "Tag nginx:1.25");
 
     // Push is offered only for an image with a name to push under.
     EXPECT_TRUE(nginxRow->menu()->findChild<QAction*>("pushAction")->isEnabled());
