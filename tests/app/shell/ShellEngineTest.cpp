@@ -1,6 +1,6 @@
 #include "app/design/VoskButton.h"
+#include "app/parts/Banner.h"
 #include "app/parts/Preferences.h"
-#include "app/shell/Banner.h"
 #include "app/shell/ContentView.h"
 #include "app/shell/ImageMenu.h"
 #include "app/shell/ImageRow.h"
