@@ -64,6 +64,11 @@ public:
     bool showAll() const { return m_showAll; }
     // The runtimes in scope that did not answer the last applied refresh, by name, in scope order.
     const QStringList& unanswered() const { return m_unanswered; }
+    // Whether the listings hold an answer of the runtimes in scope. False from start() and from every
+    // switch of the runtime shown or of show-all until a refresh's listing is applied: meanwhile the
+    // lists are empty for want of an answer, and say nothing of what the runtimes hold. A store never
+    // started holds what it was given, and counts as listed.
+    bool listed() const { return m_listed; }
     const QList<Container>& containers() const { return m_containers; }
     const QList<DockerImage>& images() const { return m_images; }
     const QList<DockerVolume>& volumes() const { return m_volumes; }
@@ -254,6 +259,7 @@ signals:
     void registryChanged();
     void refreshErrorChanged();
     void deletionsChanged();
+    void listedChanged();
 
 private:
     // What a background result is checked against when it comes back.
@@ -279,6 +285,7 @@ private:
     QList<std::optional<Runtime>> answeringScope() const;
 
     void setUnanswered(const QStringList& unanswered);
+    void setListed(bool listed);
     void setUsageAt(const QDateTime& usageAt);
     void setCpuSamples(const QMap<QString, CPUSample>& samples);
     void setStatsAsked(qint64 asked);
@@ -317,6 +324,7 @@ private:
     std::optional<Runtime> m_runtime;
     bool m_showAll = false;
     QStringList m_unanswered;
+    bool m_listed = true;
     QList<Container> m_containers;
     QList<DockerImage> m_images;
     QList<DockerVolume> m_volumes;

@@ -108,7 +108,7 @@ protected:
 
     qsizetype count(ContentView& window, Category category)
     {
-        return window.sidebar()->item(category)->count();
+        return window.sidebar()->item(category)->count().value_or(-1);
     }
 
     bool counted(ContentView& window, Category category, qsizetype expected)

@@ -213,6 +213,35 @@ bool out(Banner* banner)
     return eventually([banner] { return banner->shownFraction() == 0; }, 3000);
 }
 
+// Until the runtime shown has answered a listing neither the sidebar nor the tray panel counts
+// anything, not even none.
+TEST(Sidebar, NoCountsBeforeTheRuntimeHasAnswered)
+{
+    Fixture f;
+    f.store.setRuntimes({entry("alpha", true, true)});
+    f.store.setRuntime(Runtime::context("alpha"));
+    f.engine->failListing(Runtime::context("alpha"), "alpha is not answering.");
+    MenuBarView panel(f.store, f.toolchain);
+    // Not waited for with a loop of its own: an earlier test may have asked the application to quit,
+    // which ends every new loop at once.
+    f.store.show(false);
+    ASSERT_TRUE(TestSupport::eventually([&] { return f.store.refreshError().has_value(); }));
+    settle();
+    EXPECT_EQ(panel.findChild<VoskLabel*>("runningCounter")->plainText(), "\u2014");
+    EXPECT_EQ(panel.findChild<VoskLabel*>("noContainers")->plainText(), "alpha is not answering");
+    for (const Category category :
+         {Category::projects, Category::containers, Category::images, Category::volumes})
+        EXPECT_EQ(Sidebar::count(f.store, category), std::nullopt) << rawValue(category).toStdString();
+
+    f.engine->setListing(Runtime::context("alpha"), {{container("web", "running")}, {}, {}});
+    f.store.refresh(false);
+    ASSERT_TRUE(TestSupport::eventually([&] { return f.store.listed(); }));
+    EXPECT_EQ(Sidebar::count(f.store, Category::containers), 1);
+    EXPECT_EQ(Sidebar::count(f.store, Category::images), 0);
+    settle();
+    EXPECT_EQ(panel.findChild<VoskLabel*>("runningCounter")->plainText(), "1/1");
+}
+
 TEST(ContentView, BannersComeAndGoWithTheStores)
 {
     Fixture f;
