@@ -23,6 +23,9 @@
 #include <QMenu>
 #include <QPointer>
 
+#include <memory>
+#include <utility>
+
 namespace {
 
 constexpr double buttonWidth = 46;
@@ -74,7 +77,8 @@ ProjectControls::Offer ProjectControls::Offer::of(const ComposeProject& project,
         offer.rebuild = folder.builds;
         offer.down = hasContainers;
     }
-    offer.forget = remembered;
+    // A project with containers comes back with the next listing however often it is forgotten.
+    offer.forget = remembered && !hasContainers;
     return offer;
 }
 
@@ -134,6 +138,7 @@ ProjectControls::ProjectControls(AppStore& store, const ComposeProject& project,
     m_forget = item(QStringLiteral("Remove from Voskel"), "forgetAction", &ProjectControls::forget);
     m_delete = item(QStringLiteral("Delete project…"), "deleteAction", &ProjectControls::openDelete);
 
+    connect(&m_store, &AppStore::projectChangesChanged, this, &ProjectControls::apply);
     apply();
 }
 
@@ -181,7 +186,8 @@ void ProjectControls::apply()
     if (m_free->text() != title)
         m_free->setText(title);
     m_free->setProject(m_project);
-    m_free->setVisible(freeable >= 1);
+    // What the last measurement found is no offer while an action has changed the project since.
+    m_free->setVisible(freeable >= 1 && m_store.freeableKnown(m_project));
 }
 
 ComposeProject ProjectControls::whole() const
@@ -251,13 +257,24 @@ void ProjectControls::openRebuild()
         Docker::fileArgs(files, dir.value_or(QString())) +
         QStringList{QStringLiteral("up"), QStringLiteral("-d"), QStringLiteral("--build")};
     QPointer<AppStore> store(&m_store);
+    // The images change from the sheet's start until it is closed, or goes without being closed.
+    const QString name = m_project.name;
+    m_store.beginProjectChange(name, on);
+    const auto ended = std::make_shared<bool>(false);
+    const auto end = [store, name, on, ended] {
+        if (std::exchange(*ended, true) || !store)
+            return;
+        store->endProjectChange(name, on);
+    };
     auto* sheet = new CommandRunView(
         QStringLiteral("Rebuilding ") + m_project.name, QStringLiteral("$ docker ") + args.join(u' '),
         [args, on, dir] { return Docker::process(args, on, dir); },
-        [store](std::optional<int>) {
+        [store, end](std::optional<int>) {
+            end();
             if (store)
                 store->refresh(false);
         });
+    connect(sheet, &QObject::destroyed, &m_store, end);
     SheetHost::open(host(), sheet);
 }
 

@@ -12,6 +12,7 @@
 
 #include <QCoroTask>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -172,8 +173,11 @@ public:
     // acts on, else on the runtime shown when it is called. Actions do not queue: two may overlap.
     //
     // The common path: marks the store busy, runs `docker <args>` in `cwd` on `on`, puts the failure
-    // text into `error` (a success clears it), drops busy, makes disk usage stale and refreshes.
-    QCoro::Task<> act(QStringList args, std::optional<QString> cwd, std::optional<Runtime> on);
+    // text into `error` (a success clears it), drops busy, makes disk usage stale and refreshes. With
+    // `project`, the command changes that compose project's containers or images on `on`, from its
+    // start to its end (see beginProjectChange).
+    QCoro::Task<> act(QStringList args, std::optional<QString> cwd, std::optional<Runtime> on,
+                      std::optional<QString> project = std::nullopt);
     QCoro::Task<> restart(const Container& container);
     QCoro::Task<> start(const Container& container);
     QCoro::Task<> stop(const Container& container);
@@ -192,6 +196,15 @@ public:
     QCoro::Task<> startAll(const ComposeProject& project);
     void dismissError();
     void dismissNotice();
+
+    // A command that changes a compose project's containers or images (up, rebuild, down, start, stop,
+    // deletion) marks the project on its runtime from its start to its end. What the last disk-usage
+    // measurement says the project could free stands again only once one begun after the end has come
+    // back, and no such command is under way: until then freeableKnown() is false. Ending also makes
+    // disk usage due. Every begin needs its end, on the same runtime (none: the client's own context).
+    void beginProjectChange(const QString& project, const std::optional<Runtime>& on);
+    void endProjectChange(const QString& project, const std::optional<Runtime>& on);
+    bool freeableKnown(const ComposeProject& project) const;
 
     // Compose projects. up and down do nothing unless the project's folder exists and holds a compose
     // file; both name the project, so compose acts on the project the containers belong to whatever
@@ -260,6 +273,7 @@ signals:
     void refreshErrorChanged();
     void deletionsChanged();
     void listedChanged();
+    void projectChangesChanged();
 
 private:
     // What a background result is checked against when it comes back.
@@ -310,6 +324,9 @@ private:
     std::optional<Runtime> actingOn(const std::optional<Runtime>& own) const { return own ? own : m_runtime; }
     // Recomputes every entry's reachability from its endpoint, without asking any engine.
     void rederiveReachability();
+    static QString changeKey(const QString& project, const std::optional<Runtime>& on);
+    // Lets go of the changed projects that the measurement now in `usage` began after.
+    void settleProjectChanges();
     bool usageIsDue() const;
 
     static QCoro::Task<> refreshLoop(QPointer<AppStore> store);
@@ -346,4 +363,14 @@ private:
     std::optional<QCoro::Task<>> m_statsTask;
     // What stops each deletion under way.
     QList<std::shared_ptr<Platform::Cancellation>> m_deletions;
+    // Disk-usage loads begun, and the one whose result `usage` holds: an earlier one coming back later
+    // is older news.
+    qint64 m_usageLoads = 0;
+    qint64 m_usageLoad = 0;
+    struct ProjectChange {
+        int underWay = 0;
+        qint64 since = 0; // the usage loads begun by its last start or end
+    };
+    // By changeKey().
+    QHash<QString, ProjectChange> m_projectChanges;
 };

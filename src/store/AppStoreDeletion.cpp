@@ -94,6 +94,8 @@ QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> 
     m_deletions << stop;
     emit deletionsChanged();
     setBusy(true);
+    const std::optional<Runtime> changing = actingOn(on);
+    beginProjectChange(plan.project, changing);
     QStringList failures;
 
     // The project goes down first: through compose where its file is, else container by container.
@@ -160,6 +162,7 @@ QCoro::Task<> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> 
     }
 
     setError(failures.isEmpty() ? std::nullopt : std::optional<QString>(failures.join(u'\n')));
+    endProjectChange(plan.project, changing);
     // On the way out the listing would only hold the quit up.
     if (!stop->isCancelled()) {
         co_await refresh(false);

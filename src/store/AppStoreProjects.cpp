@@ -97,8 +97,8 @@ QCoro::Task<> AppStore::up(ComposeProject project)
         co_return;
     }
     setNotice(check.warning);
-    auto task =
-        act(composeCommand(project.name, QStringLiteral("up"), files, *dir), dir, actingOn(project.runtime));
+    auto task = act(composeCommand(project.name, QStringLiteral("up"), files, *dir), dir,
+                    actingOn(project.runtime), project.name);
     co_await std::move(task);
 }
 
@@ -107,7 +107,8 @@ QCoro::Task<> AppStore::down(ComposeProject project)
     const std::optional<QString> dir = composeFolder(project);
     if (!dir)
         co_return;
-    auto task = act(composeCommand(project.name, QStringLiteral("down")), dir, actingOn(project.runtime));
+    auto task = act(composeCommand(project.name, QStringLiteral("down")), dir, actingOn(project.runtime),
+                    project.name);
     co_await std::move(task);
 }
 
