@@ -1,6 +1,7 @@
 #include "app/design/Theme.h"
 
 #include "app/design/DesktopColorScheme.h"
+#include "app/design/FocusOrder.h"
 #include "app/design/FocusRing.h"
 #include "app/design/ToolTips.h"
 #include "app/design/VoskStyle.h"
@@ -36,6 +37,7 @@ void Theme::install(bool followDesktop)
         QApplication::setStyle(new VoskStyle);
         if (auto* application = qobject_cast<QApplication*>(QCoreApplication::instance())) {
             FocusRing::install(*application);
+            FocusOrder::install(*application);
             ToolTips::install(*application);
         }
     }

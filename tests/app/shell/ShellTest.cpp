@@ -213,6 +213,26 @@ bool out(Banner* banner)
     return eventually([banner] { return banner->shownFraction() == 0; }, 3000);
 }
 
+// Tab goes as the window reads: the tool bar, the sidebar, the banner, then each card from its
+// heading down, also to the address pill and the trouble notice a card makes after its other buttons.
+TEST(ContentView, TabFollowsTheOrderOnScreen)
+{
+    Fixture f;
+    Container web = container("web", "running", "shop");
+    web.ports = "0.0.0.0:8080->80/tcp";
+    Container db = container("db", "exited", "shop");
+    db.status = "Exited (1) 2 minutes ago";
+    f.store.setContainers({web, db, container("api", "running", "zoo")});
+    f.store.setError(QString("alpha is not answering."));
+    ContentView window(f.store, f.toolchain, f.preferences);
+    settle();
+    EXPECT_EQ(TestSupport::tabStops(window, 19).join(' '),
+              "runtimePicker refreshButton addProjectButton filterField "
+              "projectsNavButton containersNavButton imagesNavButton volumesNavButton dismissErrorButton "
+              "detailsButton addressPill viewLogsButton startButton stopButton projectMenuButton "
+              "detailsButton stopButton projectMenuButton runtimePicker");
+}
+
 // Until the runtime shown has answered a listing neither the sidebar nor the tray panel counts
 // anything, not even none.
 TEST(Sidebar, NoCountsBeforeTheRuntimeHasAnswered)
