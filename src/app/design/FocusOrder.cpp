@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QScrollArea>
+#include <QSet>
 #include <QSplitter>
 #include <QToolBar>
 #include <QWidget>
@@ -21,16 +22,30 @@ bool takesTab(const QWidget* widget)
     return (widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy();
 }
 
+// A widget's own children in the order they show, each once.
+struct Children {
+    QList<QWidget*> list;
+    QSet<const QWidget*> seen;
+
+    void add(QWidget* child)
+    {
+        if (!seen.contains(child)) {
+            seen.insert(child);
+            list << child;
+        }
+    }
+};
+
 // The widgets `layout` places that are `owner`'s own children, in its order, nested layouts in place.
-void placed(const QLayout* layout, const QWidget* owner, QList<QWidget*>& out)
+void placed(const QLayout* layout, const QWidget* owner, Children& out)
 {
     for (int i = 0; i < layout->count(); ++i) {
         QLayoutItem* item = layout->itemAt(i);
         if (!item)
             continue;
         if (QWidget* widget = item->widget()) {
-            if (widget->parentWidget() == owner && !out.contains(widget))
-                out << widget;
+            if (widget->parentWidget() == owner)
+                out.add(widget);
         } else if (const QLayout* inner = item->layout()) {
             placed(inner, owner, out);
         }
@@ -39,19 +54,18 @@ void placed(const QLayout* layout, const QWidget* owner, QList<QWidget*>& out)
 
 void collect(const QWidget* widget, QList<QWidget*>& out)
 {
-    QList<QWidget*> children;
+    Children ordered;
     if (const QLayout* layout = widget->layout())
-        placed(layout, widget, children);
+        placed(layout, widget, ordered);
     // A splitter places its panes without a layout, and keeps its children in the order it stacks them.
     if (const auto* splitter = qobject_cast<const QSplitter*>(widget))
         for (int i = 0; i < splitter->count(); ++i)
-            children << splitter->widget(i);
+            ordered.add(splitter->widget(i));
     // Whatever no layout places (a scroll area's viewport) in the order it was made.
-    for (QObject* object : widget->children()) {
-        auto* child = qobject_cast<QWidget*>(object);
-        if (child && !children.contains(child))
-            children << child;
-    }
+    for (QObject* object : widget->children())
+        if (auto* child = qobject_cast<QWidget*>(object))
+            ordered.add(child);
+    QList<QWidget*>& children = ordered.list;
     // A main window's layout gives its centre before the tool bars that sit above it.
     if (const auto* main = qobject_cast<const QMainWindow*>(widget))
         std::stable_partition(children.begin(), children.end(), [main](QWidget* child) {
@@ -59,7 +73,8 @@ void collect(const QWidget* widget, QList<QWidget*>& out)
             return bar && main->toolBarArea(bar) == Qt::TopToolBarArea;
         });
     for (QWidget* child : std::as_const(children)) {
-        if (child->isWindow())
+        // Nothing hidden is reached; it finds its place at the first Tab after it shows.
+        if (child->isWindow() || (child->isHidden() && child->testAttribute(Qt::WA_WState_ExplicitShowHide)))
             continue;
         if (takesTab(child))
             out << child;

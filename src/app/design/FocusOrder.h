@@ -11,8 +11,8 @@ class QWidget;
 // it. Cards, rows and notices made long after their window keep their place this way.
 namespace FocusOrder {
 
-// The controls inside `root` that Tab may reach, in the order on screen. Hidden and disabled ones are
-// included, so they are in place once they show; windows inside `root` (sheets, menus) are not.
+// The controls inside `root` that Tab may reach, in the order on screen: disabled ones and those of a
+// window not shown yet included, what was hidden and windows inside `root` (sheets, menus) left out.
 QList<QWidget*> onScreen(QWidget* root);
 
 // Chains the controls of onScreen(root) in that order.
