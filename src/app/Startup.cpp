@@ -2,6 +2,7 @@
 
 #include "app/VoskelApp.h"
 #include "diagnostics/DumpAll.h"
+#include "diagnostics/Output.h"
 #include "diagnostics/PlanDump.h"
 #include "diagnostics/RuntimeDump.h"
 #include "diagnostics/ToolsDump.h"
@@ -141,10 +142,10 @@ std::optional<QString> argumentProblem(const QStringList& leftover)
     if (leftover.isEmpty())
         return std::nullopt;
     // Every switch of a mode has been looked for already: a "--plan" still here had nothing after it.
-    const QString first =
-        leftover.contains(QStringLiteral("--plan"))
-            ? QStringLiteral("--plan needs the name of a compose project")
-            : QStringLiteral("\"%1\" is not an argument Voskel knows").arg(leftover.first());
+    const QString first = leftover.contains(QStringLiteral("--plan"))
+                              ? QStringLiteral("--plan needs the name of a compose project")
+                              : QStringLiteral("\"%1\" is not an argument Voskel knows")
+                                    .arg(Diagnostics::visible(leftover.first()));
     return withModes(first);
 }
 
@@ -196,7 +197,8 @@ std::optional<QString> unusedArgument(const QStringList& arguments, const Choice
     const qsizetype unused = taken.indexOf(false);
     if (unused < 0)
         return std::nullopt;
-    return withModes(QStringLiteral("%1 does not take \"%2\"").arg(mode, arguments.at(unused)));
+    return withModes(
+        QStringLiteral("%1 does not take \"%2\"").arg(mode, Diagnostics::visible(arguments.at(unused))));
 }
 
 QStringList withoutQtOptions(const QStringList& arguments)
@@ -301,7 +303,8 @@ int run(int argc, char** argv)
         // Checked before anything is drawn or made: eighteen failed writes would say it less clearly.
         if (const std::optional<QString> problem = ShotGenerator::folderProblem(choice.directory)) {
             std::fprintf(stderr, "voskel: cannot write the shots to \"%s\": %s.\n",
-                         choice.directory.toLocal8Bit().constData(), problem->toLocal8Bit().constData());
+                         Diagnostics::visible(choice.directory).toLocal8Bit().constData(),
+                         problem->toLocal8Bit().constData());
             return 1;
         }
         // The pictures are drawn off screen whatever the session has, so no display is needed or used.

@@ -9,16 +9,20 @@ namespace Diagnostics {
 
 namespace {
 
-// Characters that would move the reader's cursor, start a line of their own or turn the text around:
-// the C0 and C1 controls, the Unicode line and paragraph separators and the bidirectional controls.
+// Characters that would move the reader's cursor, start a line of their own, turn the text around or
+// hide in it: the C0 and C1 controls, the Unicode line and paragraph separators, the bidirectional
+// controls and marks, and the characters of no width (a name "\uFEFFweb" must not read as "web").
 bool hidden(QChar c)
 {
     const char16_t u = c.unicode();
-    return u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0x2028 || u == 0x2029 ||
-           (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+    return u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0x061C || (u >= 0x200B && u <= 0x200F) ||
+           u == 0x2028 || u == 0x2029 || (u >= 0x202A && u <= 0x202E) || (u >= 0x2060 && u <= 0x2064) ||
+           (u >= 0x2066 && u <= 0x206F) || u == 0xFEFF;
 }
 
-QString visibleControls(const QString& text)
+} // namespace
+
+QString visible(const QString& text)
 {
     if (std::none_of(text.cbegin(), text.cend(), hidden))
         return text;
@@ -36,11 +40,9 @@ QString visibleControls(const QString& text)
     return shown;
 }
 
-} // namespace
-
 void printLine(QTextStream& out, const QString& line)
 {
-    out << visibleControls(line) << '\n';
+    out << visible(line) << '\n';
     out.flush();
 }
 

@@ -23,6 +23,9 @@
 #include <QMenu>
 #include <QPointer>
 
+#include <memory>
+#include <utility>
+
 namespace {
 
 constexpr double buttonWidth = 46;
@@ -46,13 +49,24 @@ QCoro::Task<> rebuildProject(QPointer<AppStore> store, ComposeProject project, s
     const std::optional<AppStore::ComposeRun> run = co_await std::move(look);
     if (!run || !store || !over)
         co_return;
+    // The images change from the sheet's start until it is closed, or goes without being closed.
+    const QString name = project.name;
+    store->beginProjectChange(name, on);
+    const auto ended = std::make_shared<bool>(false);
+    const auto end = [store, name, on, ended] {
+        if (std::exchange(*ended, true) || !store)
+            return;
+        store->endProjectChange(name, on);
+    };
     auto* sheet = new CommandRunView(
         QStringLiteral("Rebuilding ") + project.name, QStringLiteral("$ docker ") + run->args.join(u' '),
         [args = run->args, on, dir = run->dir] { return Docker::process(args, on, dir); },
-        [store](std::optional<int>) {
+        [store, end](std::optional<int>) {
+            end();
             if (store)
                 store->refresh(false);
         });
+    QObject::connect(sheet, &QObject::destroyed, store.data(), end);
     SheetHost::open(over.data(), sheet);
 }
 
@@ -96,7 +110,8 @@ ProjectControls::Offer ProjectControls::Offer::of(const ComposeProject& project,
         offer.up = hasContainers;
         offer.rebuild = folder.builds;
     }
-    offer.forget = remembered;
+    // A project with containers comes back with the next listing however often it is forgotten.
+    offer.forget = remembered && !hasContainers;
     return offer;
 }
 
@@ -156,6 +171,7 @@ ProjectControls::ProjectControls(AppStore& store, const ComposeProject& project,
     m_forget = item(QStringLiteral("Remove from Voskel"), "forgetAction", &ProjectControls::forget);
     m_delete = item(QStringLiteral("Delete project…"), "deleteAction", &ProjectControls::openDelete);
 
+    connect(&m_store, &AppStore::projectChangesChanged, this, &ProjectControls::apply);
     apply();
 }
 
@@ -203,7 +219,8 @@ void ProjectControls::apply()
     if (m_free->text() != title)
         m_free->setText(title);
     m_free->setProject(m_project);
-    m_free->setVisible(freeable >= 1);
+    // What the last measurement found is no offer while an action has changed the project since.
+    m_free->setVisible(freeable >= 1 && m_store.freeableKnown(m_project));
 }
 
 ComposeProject ProjectControls::whole() const

@@ -60,9 +60,17 @@ template std::optional<Vitals::Heaviest<qint64>>
 Vitals::heaviest(const QList<Container>&, const std::function<std::optional<qint64>(const QStringList&)>&);
 
 Vitals Vitals::of(const QList<Container>& containers, const std::optional<LiveStats>& stats,
-                  const std::optional<DiskUsage>& usage, bool answering)
+                  const std::optional<DiskUsage>& usage, bool answering, bool listed)
 {
     Vitals v;
+    if (!listed) {
+        const QString unmeasured = answering ? measuring : notMeasured;
+        v.containersCaption = unmeasured;
+        v.processorCaption = unmeasured;
+        v.memoryCaption = unmeasured;
+        v.diskCaption = unmeasured;
+        return v;
+    }
     const QStringList names = namesOf(containers);
     const int total = int(containers.size());
     const int running = int(std::count_if(containers.cbegin(), containers.cend(),
@@ -158,12 +166,14 @@ VitalsRow::VitalsRow(AppStore& store, QWidget* parent) : QWidget(parent), m_stor
     m_batch->watch(&store, &AppStore::statsChanged);
     m_batch->watch(&store, &AppStore::usageChanged);
     m_batch->watch(&store, &AppStore::refreshErrorChanged);
+    m_batch->watch(&store, &AppStore::listedChanged);
     refresh();
 }
 
 void VitalsRow::refresh()
 {
-    apply(Vitals::of(m_store.containers(), m_store.stats(), m_store.usage(), !m_store.refreshError()));
+    apply(Vitals::of(m_store.containers(), m_store.stats(), m_store.usage(), !m_store.refreshError(),
+                     m_store.listed()));
 }
 
 void VitalsRow::apply(const Vitals& v)

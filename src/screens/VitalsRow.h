@@ -49,9 +49,11 @@ struct Vitals {
     QString reclaimTitle;
 
     // `answering`: whether the runtimes in scope answered the last refresh. Without it no measurement
-    // is under way, and the disk tile says it was not measured instead of "Measuring…".
+    // is under way, and the disk tile says it was not measured instead of "Measuring…". `listed`:
+    // whether the containers are a runtime's answer at all; until one has answered, no tile has a
+    // figure, not even a count of none.
     static Vitals of(const QList<Container>& containers, const std::optional<LiveStats>& stats,
-                     const std::optional<DiskUsage>& usage, bool answering = true);
+                     const std::optional<DiskUsage>& usage, bool answering = true, bool listed = true);
 
     // Projects first (grouped as the projects screen groups them), then loose containers by name; the
     // first of equals wins. None when no unit has a figure.

@@ -42,8 +42,11 @@ LoginToggle::LoginToggle(QWidget* parent) : QWidget(parent)
     // `clicked` comes only from the user, never from showing the state read from the desktop.
     connect(m_toggle, &QCheckBox::clicked, this, &LoginToggle::set);
     // The desktop's list of programs started at login is the autostart folder itself.
-    connect(open, &VoskButton::clicked, this,
-            [] { Host::current().reveal(LoginItem::autostartDirectory()); });
+    connect(open, &VoskButton::clicked, this, [this] {
+        const QString folder = LoginItem::autostartDirectory();
+        if (!Host::current().reveal(folder))
+            emit openFailed(Host::couldNotOpen(folder));
+    });
 
     read();
 }

@@ -23,6 +23,10 @@ public:
     // Switches the login item on or off, as the toggle does.
     void set(bool on);
 
+signals:
+    // The folder of programs started at login was asked for and the desktop could not open it.
+    void openFailed(const QString& message);
+
 protected:
     void showEvent(QShowEvent* event) override;
 

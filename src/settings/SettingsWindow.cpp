@@ -3,7 +3,9 @@
 #include "app/design/Divider.h"
 #include "app/design/SegmentedControl.h"
 #include "app/design/Vosk.h"
+#include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
+#include "app/parts/Banner.h"
 #include "app/parts/ChangeBatch.h"
 #include "app/parts/Preferences.h"
 #include "settings/LoginToggle.h"
@@ -60,6 +62,12 @@ SettingsWindow::SettingsWindow(AppStore& store, ToolchainStore& toolchain, Prefe
     scroll->viewport()->setBackgroundRole(QPalette::Window);
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    // What fails here is said here: the main window's banner may well be behind this one.
+    m_error = Banner::error(this);
+    connect(m_error->button(QStringLiteral("dismissErrorButton")), &VoskButton::clicked, this,
+            [this] { m_error->setMessage(std::nullopt); });
+    outer->addWidget(m_error);
     outer->addWidget(scroll);
 
     auto* content = new QWidget(scroll);
@@ -122,7 +130,8 @@ SettingsWindow::SettingsWindow(AppStore& store, ToolchainStore& toolchain, Prefe
             [this](bool check) { m_preferences.setCheckUpdatesAtLaunch(check); });
 
     connect(m_tools, &RuntimeToolsSection::jobRequested, this, &SettingsWindow::runJob);
-    connect(m_tools, &RuntimeToolsSection::openFailed, &m_store, &AppStore::setError);
+    connect(m_tools, &RuntimeToolsSection::openFailed, m_error, &Banner::setMessage);
+    connect(m_login, &LoginToggle::openFailed, m_error, &Banner::setMessage);
     connect(m_tools, &RuntimeToolsSection::contextsChanged, this, [this] { m_store.loadContexts(); });
     connect(qApp, &QGuiApplication::focusWindowChanged, this, &SettingsWindow::focusMoved);
     m_focused = QGuiApplication::focusWindow();

@@ -12,6 +12,7 @@
 #include <optional>
 
 class AppStore;
+class Banner;
 class ChangeBatch;
 class LoginToggle;
 class Preferences;
@@ -50,6 +51,8 @@ public:
     static Platform::PreparedProcess jobProcess(const ToolJob& job);
 
     RuntimeToolsSection* runtimeTools() const { return m_tools; }
+    // Where what fails in this window is said, until dismissed.
+    Banner* errorBanner() const { return m_error; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -82,6 +85,7 @@ private:
     quint64 m_jobSerial = 0;
     QPointer<QWindow> m_focused;
 
+    Banner* m_error;
     SegmentedControl* m_appearance;
     QCheckBox* m_showMenuBar;
     LoginToggle* m_login;

@@ -1,6 +1,7 @@
 #include "sheets/RunImageView.h"
 
 #include "app/design/Eyebrow.h"
+#include "app/design/FocusRing.h"
 #include "app/design/TextStyle.h"
 #include "app/design/Vosk.h"
 #include "app/design/VoskButton.h"
@@ -97,6 +98,8 @@ RunImageView::RunImageView(AppStore& store, DockerImage image, QWidget* parent)
     auto* envColumn = new QVBoxLayout(envFrame);
     envColumn->setContentsMargins(4, 4, 4, 4);
     envColumn->addWidget(m_env);
+    // The editor draws no ring of its own; the box round it wears it, as a single-line field does.
+    FocusRing::wear(envFrame, m_env);
 
     form->addWidget(labelled(QStringLiteral("Name"), QStringLiteral("Left empty, the runtime makes one up"),
                              m_name, formBox));

@@ -1,5 +1,6 @@
 #include "sheets/SheetHost.h"
 
+#include "app/design/FocusOrder.h"
 #include "app/parts/Alert.h"
 
 #include <QDialog>
@@ -33,6 +34,7 @@ QDialog* open(QWidget* over, QDialog* sheet)
         sheet->setParent(window, sheet->windowFlags() | Qt::Dialog);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->setWindowModality(Qt::WindowModal);
+    FocusOrder::follow(sheet);
     sheet->open();
     focusFirstEmptyField(sheet);
     return sheet;

@@ -1,5 +1,6 @@
 #include "sheets/Transcript.h"
 
+#include "app/design/FocusRing.h"
 #include "app/design/TextStyle.h"
 #include "app/design/Theme.h"
 #include "app/design/Vosk.h"
@@ -26,6 +27,8 @@ Transcript::Transcript(bool bounded, QWidget* parent) : QPlainTextEdit(parent), 
     m_end = QTextCursor(document());
     applyColours();
     connect(&Theme::instance(), &Theme::lookChanged, this, &Transcript::applyColours);
+    // Tab stops here to read the text by keys: the ring says so, as on every other stop.
+    FocusRing::wear(this, this);
 }
 
 QString Transcript::shown(QStringView chunk, bool afterCarriageReturn)

@@ -102,6 +102,11 @@ void AppStore::setUnanswered(const QStringList& unanswered)
     assign(m_unanswered, unanswered, &AppStore::unansweredChanged);
 }
 
+void AppStore::setListed(bool listed)
+{
+    assign(m_listed, listed, &AppStore::listedChanged);
+}
+
 void AppStore::setContainers(const QList<Container>& containers)
 {
     assign(m_containers, containers, &AppStore::containersChanged);

@@ -13,6 +13,7 @@
 
 #include <QCoroTask>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -68,6 +69,11 @@ public:
     bool showAll() const { return m_showAll; }
     // The runtimes in scope that did not answer the last applied refresh, by name, in scope order.
     const QStringList& unanswered() const { return m_unanswered; }
+    // Whether the listings hold an answer of the runtimes in scope. False from start() and from every
+    // switch of the runtime shown or of show-all until a refresh's listing is applied: meanwhile the
+    // lists are empty for want of an answer, and say nothing of what the runtimes hold. A store never
+    // started holds what it was given, and counts as listed.
+    bool listed() const { return m_listed; }
     const QList<Container>& containers() const { return m_containers; }
     const QList<DockerImage>& images() const { return m_images; }
     const QList<DockerVolume>& volumes() const { return m_volumes; }
@@ -175,9 +181,10 @@ public:
     // command runs on a pool of its own, so actions that hang take no thread from listings, plans and
     // measurements. It may take as long as one command of a removal before it is ended and fails as
     // the runtime not answering; `bounded` false (Up, which may build for long) lifts that limit, and
-    // only the application's way out ends it.
+    // only the application's way out ends it. With `project`, the command changes that compose
+    // project's containers or images on `on`, from its start to its end (see beginProjectChange).
     QCoro::Task<> act(QStringList args, std::optional<QString> cwd, std::optional<Runtime> on,
-                      bool bounded = true);
+                      std::optional<QString> project = std::nullopt, bool bounded = true);
     QCoro::Task<> restart(const Container& container);
     QCoro::Task<> start(const Container& container);
     QCoro::Task<> stop(const Container& container);
@@ -196,6 +203,16 @@ public:
     QCoro::Task<> startAll(const ComposeProject& project);
     void dismissError();
     void dismissNotice();
+
+    // A command that changes a compose project's containers or images (up, rebuild, down, start, stop,
+    // deletion) marks the project on its runtime from its start to its end. What the last disk-usage
+    // measurement says the project could free stands again only once one begun after the end has come
+    // back, and no such command is under way: until then freeableKnown() is false. Ending also makes
+    // disk usage due. Every begin needs its end, on the same runtime (none: the client's own context).
+    void beginProjectChange(const QString& project, const std::optional<Runtime>& on);
+    void endProjectChange(const QString& project, const std::optional<Runtime>& on);
+    bool freeableKnown(const ComposeProject& project) const;
+
 
     // How compose brings a project up: `docker <args>` in `dir`, reading `files` (none: the folder's own).
     struct ComposeRun {
@@ -292,6 +309,8 @@ signals:
     void registryChanged();
     void refreshErrorChanged();
     void deletionsChanged();
+    void listedChanged();
+    void projectChangesChanged();
 
 private:
     // What a background result is checked against when it comes back.
@@ -317,6 +336,7 @@ private:
     QList<std::optional<Runtime>> answeringScope() const;
 
     void setUnanswered(const QStringList& unanswered);
+    void setListed(bool listed);
     void setUsageAt(const QDateTime& usageAt);
     void setCpuSamples(const QMap<QString, CPUSample>& samples);
     void setStatsAsked(qint64 asked);
@@ -351,6 +371,9 @@ private:
     std::optional<Runtime> actingOn(const std::optional<Runtime>& own) const { return own ? own : m_runtime; }
     // Recomputes every entry's reachability from its endpoint, without asking any engine.
     void rederiveReachability();
+    static QString changeKey(const QString& project, const std::optional<Runtime>& on);
+    // Lets go of the changed projects that the measurement now in `usage` began after.
+    void settleProjectChanges();
     bool usageIsDue() const;
 
     static QCoro::Task<> refreshLoop(QPointer<AppStore> store);
@@ -381,6 +404,7 @@ private:
     std::optional<Runtime> m_runtime;
     bool m_showAll = false;
     QStringList m_unanswered;
+    bool m_listed = true;
     QList<Container> m_containers;
     QList<DockerImage> m_images;
     QList<DockerVolume> m_volumes;
@@ -404,4 +428,14 @@ private:
     QList<std::shared_ptr<Platform::Cancellation>> m_deletions;
     // The projects (by id) whose up, or whose rebuild's look at the folder, is under way.
     QSet<QString> m_bringingUp;
+    // Disk-usage loads begun, and the one whose result `usage` holds: an earlier one coming back later
+    // is older news.
+    qint64 m_usageLoads = 0;
+    qint64 m_usageLoad = 0;
+    struct ProjectChange {
+        int underWay = 0;
+        qint64 since = 0; // the usage loads begun by its last start or end
+    };
+    // By changeKey().
+    QHash<QString, ProjectChange> m_projectChanges;
 };

@@ -3,6 +3,8 @@
 #include "engine/Container.h"
 #include "platform/Pools.h"
 
+#include <algorithm>
+
 namespace {
 
 QStringList withIds(const QString& verb, const QList<Container>& containers)
@@ -16,10 +18,14 @@ QStringList withIds(const QString& verb, const QList<Container>& containers)
 } // namespace
 
 QCoro::Task<> AppStore::act(QStringList args, std::optional<QString> cwd, std::optional<Runtime> on,
-                            bool bounded)
+                            std::optional<QString> project, bool bounded)
 {
     QPointer<AppStore> self(this);
     setBusy(true);
+    // Its runtime as it is now: the one shown may change while the command runs.
+    const std::optional<Runtime> changing = actingOn(on);
+    if (project)
+        beginProjectChange(*project, changing);
     const std::shared_ptr<StoreEngine> engine = m_engine;
     const std::optional<std::chrono::milliseconds> limit =
         bounded ? std::optional<std::chrono::milliseconds>(m_removalLimit) : std::nullopt;
@@ -42,22 +48,28 @@ QCoro::Task<> AppStore::act(QStringList args, std::optional<QString> cwd, std::o
     setError(failed);
     setBusy(false);
     setUsageAt(distantPast());
+    // Before the refresh, whose measurement then counts as one taken after the change.
+    if (project)
+        endProjectChange(*project, changing);
     co_await refresh(false);
 }
 
 QCoro::Task<> AppStore::restart(const Container& container)
 {
-    return act({QStringLiteral("restart"), container.id}, std::nullopt, actingOn(container.runtime));
+    return act({QStringLiteral("restart"), container.id}, std::nullopt, actingOn(container.runtime),
+               container.project());
 }
 
 QCoro::Task<> AppStore::start(const Container& container)
 {
-    return act({QStringLiteral("start"), container.id}, std::nullopt, actingOn(container.runtime));
+    return act({QStringLiteral("start"), container.id}, std::nullopt, actingOn(container.runtime),
+               container.project());
 }
 
 QCoro::Task<> AppStore::stop(const Container& container)
 {
-    return act({QStringLiteral("stop"), container.id}, std::nullopt, actingOn(container.runtime));
+    return act({QStringLiteral("stop"), container.id}, std::nullopt, actingOn(container.runtime),
+               container.project());
 }
 
 QCoro::Task<> AppStore::pause(const Container& container)
@@ -73,7 +85,7 @@ QCoro::Task<> AppStore::unpause(const Container& container)
 QCoro::Task<> AppStore::remove(const Container& container)
 {
     return act({QStringLiteral("rm"), QStringLiteral("-f"), container.id}, std::nullopt,
-               actingOn(container.runtime));
+               actingOn(container.runtime), container.project());
 }
 
 QCoro::Task<> AppStore::commit(Container container, QString reference)
@@ -120,12 +132,14 @@ QCoro::Task<> AppStore::remove(const DockerVolume& volume)
 
 QCoro::Task<> AppStore::stopAll(const ComposeProject& project)
 {
-    return act(withIds(QStringLiteral("stop"), project.containers), std::nullopt, actingOn(project.runtime));
+    return act(withIds(QStringLiteral("stop"), project.containers), std::nullopt, actingOn(project.runtime),
+               project.name);
 }
 
 QCoro::Task<> AppStore::startAll(const ComposeProject& project)
 {
-    return act(withIds(QStringLiteral("start"), project.containers), std::nullopt, actingOn(project.runtime));
+    return act(withIds(QStringLiteral("start"), project.containers), std::nullopt, actingOn(project.runtime),
+               project.name);
 }
 
 void AppStore::dismissError()
@@ -136,4 +150,43 @@ void AppStore::dismissError()
 void AppStore::dismissNotice()
 {
     setNotice(std::nullopt);
+}
+
+QString AppStore::changeKey(const QString& project, const std::optional<Runtime>& on)
+{
+    return Docker::runtimeId(on) + u'/' + project;
+}
+
+void AppStore::beginProjectChange(const QString& project, const std::optional<Runtime>& on)
+{
+    ProjectChange& change = m_projectChanges[changeKey(project, on)];
+    ++change.underWay;
+    change.since = m_usageLoads;
+    emit projectChangesChanged();
+}
+
+void AppStore::endProjectChange(const QString& project, const std::optional<Runtime>& on)
+{
+    const auto change = m_projectChanges.find(changeKey(project, on));
+    if (change == m_projectChanges.end())
+        return;
+    change->underWay = std::max(0, change->underWay - 1);
+    // A measurement begun while the command ran may have seen it half done.
+    change->since = m_usageLoads;
+    setUsageAt(distantPast());
+}
+
+bool AppStore::freeableKnown(const ComposeProject& project) const
+{
+    return !m_projectChanges.contains(changeKey(project.name, actingOn(project.runtime)));
+}
+
+void AppStore::settleProjectChanges()
+{
+    const qsizetype before = m_projectChanges.size();
+    m_projectChanges.removeIf([this](const QHash<QString, ProjectChange>::iterator& change) {
+        return change->underWay == 0 && m_usageLoad > change->since;
+    });
+    if (m_projectChanges.size() != before)
+        emit projectChangesChanged();
 }

@@ -100,6 +100,8 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
     m_deletions << stop;
     emit deletionsChanged();
     setBusy(true);
+    const std::optional<Runtime> changing = actingOn(on);
+    beginProjectChange(plan.project, changing);
     QStringList failures;
     std::optional<QList<Container>> relisted;
 
@@ -218,6 +220,7 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
     // A plan that no longer holds is no failure: the sheet shows the new one.
     if (!relisted)
         setError(failures.isEmpty() ? std::nullopt : std::optional<QString>(failures.join(u'\n')));
+    endProjectChange(plan.project, changing);
     // On the way out the listing would only hold the quit up.
     if (!stop->isCancelled()) {
         co_await refresh(false);

@@ -63,6 +63,7 @@ QCoro::Task<> AppStore::loadUsage()
     const Snapshot before = snapshot();
     const QList<std::optional<Runtime>> inScope = answeringScope();
     setUsageAt(m_clock.now());
+    const qint64 load = ++m_usageLoads;
     QPointer<AppStore> self(this);
     const std::shared_ptr<StoreEngine> engine = m_engine;
     // Made apart from the co_await, as Platform::onPool asks.
@@ -81,9 +82,11 @@ QCoro::Task<> AppStore::loadUsage()
         return merged;
     });
     const std::optional<DiskUsage> measured = co_await job;
-    if (!self || !measured || isStale(before))
+    if (!self || !measured || isStale(before) || load < m_usageLoad)
         co_return;
+    m_usageLoad = load;
     setUsage(measured);
+    settleProjectChanges();
 }
 
 QCoro::Task<> AppStore::loadStats()

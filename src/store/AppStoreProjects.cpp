@@ -177,7 +177,7 @@ QCoro::Task<> AppStore::up(ComposeProject project)
     }
     setNotice(check.warning);
     // Up may build for long: no limit, but a quit ends it.
-    auto task = act(run->args, run->dir, actingOn(project.runtime), false);
+    auto task = act(run->args, run->dir, actingOn(project.runtime), project.name, false);
     co_await std::move(task);
 }
 
@@ -192,13 +192,14 @@ QCoro::Task<> AppStore::down(ComposeProject project)
         QStringList removal{QStringLiteral("rm"), QStringLiteral("-f")};
         for (const Container& container : std::as_const(project.containers))
             removal << container.id;
-        auto task = act(removal, std::nullopt, on);
+        auto task = act(removal, std::nullopt, on, project.name);
         co_await std::move(task);
         co_return;
     }
     // By the containers' labels alone, so it needs neither the folder nor its files, and takes every
     // container of the project, also those of services the file no longer names.
-    auto task = act(composeCommand(project.name, QStringLiteral("down")), Docker::labelsOnlyDir(), on);
+    auto task = act(composeCommand(project.name, QStringLiteral("down")), Docker::labelsOnlyDir(), on,
+                    project.name);
     co_await std::move(task);
 }
 

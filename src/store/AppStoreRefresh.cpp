@@ -93,6 +93,7 @@ void AppStore::start()
 {
     if (m_pollTask)
         return;
+    setListed(false);
     loadContexts();
     m_pollTask.emplace(refreshLoop(QPointer<AppStore>(this)));
     m_statsTask.emplace(statsLoop(QPointer<AppStore>(this)));
@@ -191,6 +192,7 @@ QCoro::Task<> AppStore::refresh(bool afterHandover)
     setContainers(fetched.containers);
     setImages(fetched.images);
     setVolumes(fetched.volumes);
+    setListed(true);
     settle(std::nullopt);
     if (fetched.silent != m_unanswered) {
         setUnanswered(fetched.silent);
@@ -231,6 +233,7 @@ bool AppStore::handOver()
     setContainers({});
     setImages({});
     setVolumes({});
+    setListed(false);
     setUsage(std::nullopt);
     setUsageAt(distantPast());
     forgetStats();
@@ -258,6 +261,7 @@ QCoro::Task<> AppStore::show(bool all)
     setContainers({});
     setImages({});
     setVolumes({});
+    setListed(false);
     setUsage(std::nullopt);
     setUsageAt(distantPast());
     setUnanswered({});

@@ -261,6 +261,8 @@ TEST(StartupProgram, AnArgumentTheModeDoesNotTakeIsNamedWithStatusTwoWithoutADis
             {{"x", "--dump"}, R"(voskel: --dump does not take "x".)"},
             {{"--dump", "all", "now"}, R"(voskel: --dump does not take "now".)"},
             {{"--shot", "pictures", "--bogus"}, R"(voskel: --shot does not take "--bogus".)"},
+            // Named as the dumps name values: nothing in it reaches the terminal as a control.
+            {{"--selftest", "\x1B[2J\u200Bx"}, R"(voskel: --selftest does not take "\x1B[2J\u200Bx".)"},
         });
     EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
               QStringList());

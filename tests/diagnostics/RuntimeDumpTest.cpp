@@ -187,14 +187,15 @@ TEST_F(RuntimeDump, AContextTheClientDoesNotKnowIsNamedWithTheOnesItKnows)
 
 // Names and labels are whoever made the containers' to choose; none of them may steer the terminal
 // or start a line of its own.
-TEST(PrintLine, ControlCharactersLineBreaksAndDirectionMarksAreWrittenOut)
+TEST(PrintLine, ControlCharactersLineBreaksDirectionMarksAndInvisiblesAreWrittenOut)
 {
     const struct {
         QString line;
         QString printed;
     } rows[] = {
         {"  project shop  1/2", "  project shop  1/2\n"},
-        {QStringLiteral(u"  project \u00FCn\u00EF \u2014 caf\u00E9"), QStringLiteral(u"  project \u00FCn\u00EF \u2014 caf\u00E9\n")},
+        {QStringLiteral(u"  project \u00FCn\u00EF \u2014 caf\u00E9"),
+         QStringLiteral(u"  project \u00FCn\u00EF \u2014 caf\u00E9\n")},
         {"red\x1B[31mtext", "red\\x1B[31mtext\n"},
         {"title\x1B]0;owned\x07", "title\\x1B]0;owned\\x07\n"},
         {"over\rwrite\b", "over\\x0Dwrite\\x08\n"},
@@ -204,7 +205,13 @@ TEST(PrintLine, ControlCharactersLineBreaksAndDirectionMarksAreWrittenOut)
         {QStringLiteral(u"a\u2028b\u2029c"), "a\\u2028b\\u2029c\n"},
         {QStringLiteral(u"\u202Eevil\u202C \u2066x\u2069 \u202A\u202D"),
          "\\u202Eevil\\u202C \\u2066x\\u2069 \\u202A\\u202D\n"},
-        {QStringLiteral(u"\u2027\u202F\u2065\u206A"), QStringLiteral(u"\u2027\u202F\u2065\u206A\n")},
+        // Marks and characters of no width, which would hide in a name.
+        {QStringLiteral(u"\uFEFFweb"), "\\uFEFFweb\n"},
+        {QStringLiteral(u"a\u200Bb\u200Cc\u200Dd\u200Ee\u200Ff"),
+         "a\\u200Bb\\u200Cc\\u200Dd\\u200Ee\\u200Ff\n"},
+        {QStringLiteral(u"\u061Cx\u2060y\u2064z\u206F"), "\\u061Cx\\u2060y\\u2064z\\u206F\n"},
+        {QStringLiteral(u"\u200A\u2010\u2027\u202F\u2065\u2070\uFEFE"),
+         QStringLiteral(u"\u200A\u2010\u2027\u202F\u2065\u2070\uFEFE\n")},
     };
     for (const auto& row : rows)
         EXPECT_EQ(DiagnosticsTest::printed([&](QTextStream& s) { Diagnostics::printLine(s, row.line); }), row.printed);

@@ -161,7 +161,7 @@ TEST_F(ContainersScreen, ACardThatLeavesTheGridClosesNothingAndRetargetsNothing)
     QApplication::processEvents();
     QPointer<Alert> alert = view.findChild<Alert*>("commitAlert");
     ASSERT_FALSE(alert.isNull());
-    EXPECT_EQ(alert->windowTitle(), "Commit web");
+    EXPECT_EQ(alert->accessibleName(), "Commit web");
     web->findChild<QAbstractButton*>("logsButton")->click();
     QPointer<LogsView> logs = view.findChild<LogsView*>("logsSheet");
     ASSERT_FALSE(logs.isNull());

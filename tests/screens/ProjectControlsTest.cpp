@@ -62,17 +62,17 @@ TEST_F(Controls, WhatIsOfferedFollowsTheContainersTheFolderAndTheRegistry)
         QString offered;
     };
     const QList<Row> rows = {
-        {"its only container runs", plain, {"running"}, 1, true, "stop logs reveal up down forget"},
-        {"3 services, 2 running", plain, {"running", "running"}, 3, true, "start stop logs reveal up down forget"},
+        {"its only container runs", plain, {"running"}, 1, true, "stop logs reveal up down"},
+        {"3 services, 2 running", plain, {"running", "running"}, 3, true, "start stop logs reveal up down"},
         {"remembered, no containers", plain, {}, 2, true, "start reveal forget"},
         {"remembered, no containers, builds", builds, {}, 2, true, "start reveal rebuild forget"},
         {"its folder was removed", parent.filePath("gone"), {}, 2, true, "locate forget"},
         // A label can name anything: a file is no folder to reveal (opening it would run its handler).
         {"its folder is a file", parent.filePath("plain/compose.yaml"), {}, 2, true, "locate forget"},
-        {"no compose file", bare, {"exited"}, 1, true, "start logs reveal locate down forget"},
+        {"no compose file", bare, {"exited"}, 1, true, "start logs reveal locate down"},
         // Moved away: Down and the logs go by the containers' labels, and need no folder.
         {"moved away", parent.filePath("gone"), {"running"}, 1, false, "stop logs locate down"},
-        {"all paused", plain, {"paused", "paused"}, 2, true, "start stop logs reveal up down forget"},
+        {"all paused", plain, {"paused", "paused"}, 2, true, "start stop logs reveal up down"},
         {"only seen through its containers", builds, {"exited"}, 0, false, "start logs reveal up rebuild down"},
     };
     for (const Row& row : rows) {
@@ -130,7 +130,7 @@ TEST_F(Controls, TheFreeButtonAppearsOnceTheProjectHasSomethingToFree)
     EXPECT_EQ(controls.freeable(), 1'500'000);
 }
 
-TEST_F(Controls, RebuildNamesTheProjectAndShowsThatCommand)
+TEST_F(Controls, RebuildNamesTheProjectShowsThatCommandAndHidesTheFreeOfferTillMeasured)
 {
     QTemporaryDir parent;
     const QString dir = buildingFolder(parent, "builds");
@@ -139,7 +139,14 @@ TEST_F(Controls, RebuildNamesTheProjectAndShowsThatCommand)
     QWidget window;
     const ComposeProject project{"shop", dir, {inFolder(container("shop-web", "running", "shop"), dir)}, 1,
                                  std::nullopt};
+    DiskUsage usage;
+    usage.candidates << Reclaimable{Reclaimable::Kind::Image,    "sha256:old", "<none>",    6, {},
+                                    Reclaimable::Recovery::Gone, "shop",       std::nullopt};
+    engine->setUsage(alpha, usage);
+    run(s.loadUsage());
     auto* controls = new ProjectControls(s, project, ProjectFolder::of(project), false, &window);
+    auto* free = controls->findChild<ReclaimButton*>("freeButton");
+    EXPECT_TRUE(free->isVisibleTo(controls));
     action(*controls, "rebuildAction")->trigger();
     CommandRunView* sheet = nullptr;
     ASSERT_TRUE(eventually([&] { return (sheet = window.findChild<CommandRunView*>()) != nullptr; }));
@@ -147,7 +154,12 @@ TEST_F(Controls, RebuildNamesTheProjectAndShowsThatCommand)
     ASSERT_TRUE(eventually([&] { return sheet->exitStatus().has_value(); }));
     // The sheet's banner is the command that ran.
     EXPECT_EQ(fakes.calls(), QStringList{"docker --context alpha compose -p shop up -d --build"});
+    // What was measured before the rebuild is offered again only once measured after it.
+    EXPECT_FALSE(free->isVisibleTo(controls));
     sheet->reject();
+    EXPECT_FALSE(free->isVisibleTo(controls));
+    run(s.loadUsage());
+    EXPECT_TRUE(free->isVisibleTo(controls));
 }
 
 // compose would take another project for one whose name it does not take: its containers are started

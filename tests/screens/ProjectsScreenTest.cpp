@@ -9,6 +9,8 @@
 
 #include "ProjectsTesting.h"
 #include "app/design/RunRing.h"
+#include "app/design/VitalCaption.h"
+#include "app/design/VitalCard.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
 #include "app/parts/EmptyState.h"
@@ -160,6 +162,48 @@ TEST_F(Screen, RememberedMissingAndBareProjects)
         EXPECT_EQ(shown(card->findChild<QWidget*>("chips")), row.chips);
         EXPECT_FALSE(card->findChild<QWidget*>("projectNote")->isVisibleTo(card)); // one runtime shown
     }
+}
+
+// A runtime that takes the connection and never answers: the tiles have no figure and say so, the
+// remembered project is still listed, and with none the empty state says the runtime is not
+// answering instead of offering to add to a runtime with no projects. Its first answer brings the
+// counts, none included.
+TEST_F(Screen, ARuntimeThatNeverAnsweredClaimsNoCount)
+{
+    engine->failListing(alpha, "alpha is not answering.");
+    AppStore& s = storeOn({entry(alpha, true, true)}, alpha);
+    ProjectRegistry registry;
+    registry.add({"kept", "/srv/kept", {"web"}}, "alpha");
+    s.setRegistry(registry);
+    ProjectsContent content(s);
+    run(s.show(false));
+    settle();
+
+    const auto vital = [&](const char* name) { return content.findChild<VitalCard*>(name); };
+    const auto caption = [&](const char* name) {
+        return content.findChild<VitalCaption*>(name)->plainText();
+    };
+    for (const char* tile : {"containersVital", "processorVital", "memoryVital", "diskVital"})
+        EXPECT_EQ(vital(tile)->value(), std::nullopt) << tile;
+    for (const char* name : {"containersCaption", "processorCaption", "memoryCaption", "diskCaption"})
+        EXPECT_EQ(caption(name), "Not measured") << name;
+    EXPECT_TRUE(content.card("alpha/kept"));
+    EXPECT_EQ(sectionsOf(content), "projects");
+
+    s.setRegistry({});
+    settle();
+    EXPECT_EQ(sectionsOf(content), "empty");
+    auto* empty = content.findChild<EmptyState*>();
+    EXPECT_EQ(empty->findChild<VoskLabel*>("emptyTitle")->plainText(), "alpha is not answering");
+    EXPECT_FALSE(empty->findChild<QWidget*>("addProjectButton")->isVisibleTo(empty));
+
+    listing(alpha, {});
+    run(s.refresh(false));
+    settle();
+    EXPECT_EQ(vital("containersVital")->value(), "0");
+    EXPECT_EQ(caption("containersCaption"), "Nothing stopped");
+    EXPECT_EQ(empty->findChild<VoskLabel*>("emptyTitle")->plainText(), "No projects");
+    EXPECT_TRUE(empty->findChild<QWidget*>("addProjectButton")->isVisibleTo(empty));
 }
 
 TEST_F(Screen, CardsAreKeptByProjectIdAcrossRefreshes)

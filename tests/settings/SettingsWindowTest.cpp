@@ -3,6 +3,7 @@
 #include "app/design/SegmentedControl.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
+#include "app/parts/Banner.h"
 #include "settings/LoginToggle.h"
 #include "settings/RuntimeToolsSection.h"
 #include "settings/ToolRow.h"
@@ -128,9 +129,9 @@ TEST_F(Window, ReadsTheToolsWhenShownAndWhenAnotherWindowBecomesActive)
     ASSERT_TRUE(window->runtimeTools()->engineRow());
 }
 
-// A tool's page that the desktop has nothing to open with says so in the store's error, as a folder
-// or an address of the main window does.
-TEST_F(Window, AToolPageTheDesktopCannotOpenShowsInTheError)
+// A tool's page or the login folder that the desktop has nothing to open with says so in the
+// Settings window itself, not in the main window's banner behind it.
+TEST_F(Window, WhatTheDesktopCannotOpenShowsInSettings)
 {
     TestSupport::RecordingHost host;
     host.opens = false;
@@ -144,7 +145,14 @@ TEST_F(Window, AToolPageTheDesktopCannotOpenShowsInTheError)
 
     page->click();
     ASSERT_EQ(host.opened.size(), 1);
-    EXPECT_EQ(store.error(), "Could not open " + host.opened.first().toString() + ".");
+    EXPECT_EQ(window->errorBanner()->message(), "Could not open " + host.opened.first().toString() + ".");
+    EXPECT_EQ(store.error(), std::nullopt);
+    window->errorBanner()->button("dismissErrorButton")->click();
+    EXPECT_EQ(window->errorBanner()->message(), std::nullopt);
+
+    window->findChild<VoskButton*>("openLoginItemsButton")->click();
+    ASSERT_EQ(host.revealed.size(), 1);
+    EXPECT_EQ(window->errorBanner()->message(), "Could not open " + host.revealed.first() + ".");
 }
 
 TEST_F(Window, AMenuOpeningAndClosingInAnotherWindowReadsNothing)

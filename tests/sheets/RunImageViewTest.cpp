@@ -1,12 +1,15 @@
 #include "sheets/RunImageView.h"
 
+#include "app/design/Vosk.h"
 #include "app/design/VoskLabel.h"
 #include "sheets/SheetHost.h"
 #include "sheets/SheetTesting.h"
 #include "store/StoreFixture.h"
 
+#include <QImage>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTest>
 
 namespace {
@@ -112,6 +115,36 @@ TEST_F(RunSheet, ReturnInTheEnvironmentStartsALineAndTheTitleShowsTheImageAsList
     part(sheet, "cancelButton")->click();
     EXPECT_TRUE(eventually([&] { return !sheet; }));
     EXPECT_TRUE(engine->commands().isEmpty());
+}
+
+// Tab goes through the form as it reads, the environment between the ports and the command, and the
+// environment's box wears the ring while its editor has the keyboard's focus.
+TEST_F(RunSheet, TabFollowsTheFormAndTheEnvironmentWearsTheRing)
+{
+    QPointer<RunImageView> sheet =
+        SheetHost::open(host.get(), new RunImageView(*store, image("web", "1", alpha)));
+    auto* name = part<QLineEdit>(sheet, "nameField");
+    EXPECT_EQ(sheet->focusWidget(), name); // the first empty field, as Tab visits them
+    auto* env = part<QPlainTextEdit>(sheet, "envEditor");
+    QWidget* box = env->parentWidget();
+    const auto ringed = [&] {
+        const QImage picture = box->grab().toImage();
+        const QColor ion = Vosk::ion.color();
+        for (int x = 0; x < 3; ++x) {
+            const QColor seen = picture.pixelColor(x, picture.height() / 2);
+            if (std::abs(seen.red() - ion.red()) <= 12 && std::abs(seen.green() - ion.green()) <= 12 &&
+                std::abs(seen.blue() - ion.blue()) <= 12)
+                return true;
+        }
+        return false;
+    };
+    EXPECT_FALSE(ringed());
+    EXPECT_EQ(TestSupport::tabStops(*sheet, 2, name).join(' '), "portsField envEditor");
+    EXPECT_TRUE(ringed());
+    EXPECT_EQ(TestSupport::tabStops(*sheet, 4, env).join(' '),
+              "commandField runButton cancelButton nameField");
+    EXPECT_FALSE(ringed());
+    part(sheet, "cancelButton")->click();
 }
 
 TEST_F(RunSheet, RendersInBothLooks)

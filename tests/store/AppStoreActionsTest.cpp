@@ -305,3 +305,64 @@ TEST(CommandTitle, NamesTheCommandWithoutItsOperands)
     EXPECT_EQ(commandFailure({"rm", "x"}, {1, "", " \n"}), "docker rm exited 1.");
     EXPECT_EQ(commandFailure({"rm", "x"}, {-1, "", "cannot start\n"}), "cannot start");
 }
+
+// What a project could free is not known from the start of an action on it until a measurement
+// begun after its end has come back: one taken while the command ran counts for nothing. Another
+// project's figures stay good, and an action run outside the store marks the project the same way.
+TEST_F(Actions, AProjectsFreeableWaitsForAMeasurementTakenAfterItsAction)
+{
+    AppStore& s = betaShown();
+    engine->setUsage(beta, DiskUsage{10, {}, {}, {}, {}});
+    const ComposeProject shop = project({on(container("shop-web", "exited", "shop"), beta)}, beta);
+    const ComposeProject other{"other", "/srv/other", {}, 0, beta};
+    run(s.loadUsage());
+    ASSERT_TRUE(s.freeableKnown(shop));
+
+    QSignalSpy changes(&s, &AppStore::projectChangesChanged);
+    auto command = engine->hold(Call::Run, beta);
+    auto task = s.startAll(shop);
+    ASSERT_TRUE(command->waitArrived());
+    EXPECT_FALSE(s.freeableKnown(shop));
+    EXPECT_TRUE(s.freeableKnown(other));
+    EXPECT_EQ(changes.size(), 1);
+    run(s.loadUsage()); // measured half way through
+    EXPECT_FALSE(s.freeableKnown(shop));
+    command->open();
+    run(std::move(task)); // the window is hidden: the refresh after it measures nothing
+    EXPECT_FALSE(s.freeableKnown(shop));
+    EXPECT_EQ(s.usageAt(), AppStore::distantPast());
+    run(s.loadUsage());
+    EXPECT_TRUE(s.freeableKnown(shop));
+    EXPECT_EQ(changes.size(), 2);
+
+    // With the window shown, the refresh that follows the action measures, and that is enough.
+    s.setWindowVisible(true);
+    run(s.stopAll(shop));
+    EXPECT_TRUE(s.freeableKnown(shop));
+
+    s.beginProjectChange("shop", beta);
+    run(s.loadUsage());
+    EXPECT_FALSE(s.freeableKnown(shop));
+    s.endProjectChange("shop", beta);
+    EXPECT_FALSE(s.freeableKnown(shop));
+    run(s.loadUsage());
+    EXPECT_TRUE(s.freeableKnown(shop));
+}
+
+// Of two measurements under way, the one begun last stands, whichever comes back last.
+TEST_F(Actions, AnEarlierMeasurementComingBackLaterIsOlderNews)
+{
+    AppStore& s = betaShown();
+    const auto held = engine->hold(Call::Usage, beta);
+    auto earlier = s.loadUsage();
+    ASSERT_TRUE(held->waitArrived());
+    engine->setUsage(beta, DiskUsage{20, {}, {}, {}, {}});
+    run(s.loadUsage());
+    ASSERT_TRUE(s.usage());
+    EXPECT_EQ(s.usage()->total, 20);
+
+    engine->setUsage(beta, DiskUsage{10, {}, {}, {}, {}});
+    held->open();
+    run(std::move(earlier));
+    EXPECT_EQ(s.usage()->total, 20);
+}

@@ -479,3 +479,69 @@ TEST_F(ShowAndSelect, AllWithNothingReachableIsAnEmptySuccess)
     EXPECT_EQ(s.notice(), none);
     EXPECT_EQ(engine->total(Call::Containers), 0);
 }
+
+// Until the runtimes in scope have answered a listing, the empty lists are no answer: listed() says
+// so from start() and from every switch, and a listing applied ends it. The hand-over's runtime
+// counts once it answers; with all shown, one answering is enough (the notice names the rest).
+TEST_F(Refresh, TheListsStandForAnAnswerOnlyOnceARuntimeInScopeGaveOne)
+{
+    EXPECT_TRUE(makeStore().listed()); // given its lists, as the fixtures' stores are
+
+    struct Row {
+        const char* what;
+        std::function<void()> script;
+        bool all;
+        bool listed;
+        std::optional<Runtime> shownAfter;
+    };
+    const QList<Row> rows = {
+        {"alpha never answers", [&] { engine->failListing(alpha, "alpha is not answering."); }, false, false,
+         alpha},
+        {"alpha answers with nothing", [&] { listing(alpha, {}); }, false, true, alpha},
+        {"alpha is gone, beta takes over and answers",
+         [&] {
+             engine->failListing(alpha, "alpha is not answering.");
+             engine->setUnreachable(endpointOf(alpha));
+             listing(beta, {});
+         },
+         false, true, beta},
+        {"all shown, beta alone answers",
+         [&] {
+             engine->failListing(alpha, "alpha is not answering.");
+             listing(beta, {});
+         },
+         true, true, alpha},
+        {"all shown, none answers",
+         [&] {
+             engine->failListing(alpha, "alpha is not answering.");
+             engine->failListing(beta, "beta is not answering.");
+         },
+         true, false, alpha},
+    };
+    for (const Row& row : rows) {
+        engine = std::make_shared<ScriptedEngine>();
+        store.reset();
+        row.script();
+        AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
+        QSignalSpy changes(&s, &AppStore::listedChanged);
+        run(s.show(row.all));
+        EXPECT_EQ(s.listed(), row.listed) << row.what;
+        EXPECT_EQ(s.runtime(), row.shownAfter) << row.what;
+        EXPECT_EQ(changes.size(), row.listed ? 2 : 1) << row.what;
+    }
+
+    // A runtime that answered once and then falls silent keeps its last lists, which still count.
+    engine->failListing(alpha, "alpha is not answering.");
+    store.reset();
+    listing(alpha, {container("a")});
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
+    run(s.show(false));
+    engine->failListing(alpha, "alpha is not answering.");
+    run(s.refresh(false));
+    EXPECT_TRUE(s.listed());
+    EXPECT_EQ(names(s.containers()), QStringList{"a"});
+
+    // start() waits for the first answer afresh.
+    s.start();
+    EXPECT_FALSE(s.listed());
+}

@@ -3,8 +3,10 @@
 #include "app/design/Fonts.h"
 #include "app/design/Theme.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QTest>
 
 namespace TestSupport {
 
@@ -43,6 +45,26 @@ QStringList renderToGallery(const QString& name, const std::function<std::unique
     }
     Theme::instance().setAppearance(Appearance::automatic);
     return written;
+}
+
+QStringList tabStops(QWidget& window, int presses, QWidget* from)
+{
+    window.show();
+    QApplication::setActiveWindow(&window);
+    if (!QTest::qWaitForWindowActive(&window))
+        return {QStringLiteral("(window never became active)")};
+    if (from)
+        from->setFocus(Qt::OtherFocusReason);
+    else if (QWidget* focus = QApplication::focusWidget())
+        focus->clearFocus();
+    QStringList reached;
+    for (int i = 0; i < presses; ++i) {
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus ? focus : &window, Qt::Key_Tab);
+        focus = QApplication::focusWidget();
+        reached << (focus ? focus->objectName() : QStringLiteral("(nothing)"));
+    }
+    return reached;
 }
 
 } // namespace TestSupport

@@ -21,4 +21,8 @@ QStringList renderToGallery(const QString& name, const std::function<std::unique
 // The folder renderToGallery writes into.
 QString galleryDir();
 
+// Shows `window`, makes it the active one, puts the focus on `from` (none: nowhere in it) and presses
+// Tab `presses` times; the object name of every control reached, in turn ("" for one without a name).
+QStringList tabStops(QWidget& window, int presses, QWidget* from = nullptr);
+
 } // namespace TestSupport

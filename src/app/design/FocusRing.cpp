@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QStyle>
 #include <QStyleOption>
+#include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
@@ -29,17 +30,73 @@ protected:
             QWidget* window = static_cast<QWidget*>(watched)->window();
             if (window->testAttribute(Qt::WA_KeyboardFocusChange)) {
                 window->setAttribute(Qt::WA_KeyboardFocusChange, false);
-                if (QWidget* focus = window->focusWidget())
-                    focus->update();
+                // Not only the focused control: a surround may wear its ring beyond its edges.
+                window->update();
             }
         }
         return false;
     }
 };
 
+// The ring over a surround, for the control inside it; it takes no clicks and no focus.
+class Worn final : public QWidget {
+public:
+    Worn(QWidget* frame, QWidget* control) : QWidget(frame), m_control(control)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setFocusPolicy(Qt::NoFocus);
+        setGeometry(frame->rect());
+        frame->installEventFilter(this);
+        if (control != frame)
+            control->installEventFilter(this);
+        raise();
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::Resize:
+            if (watched == parent())
+                setGeometry(parentWidget()->rect());
+            break;
+        case QEvent::ChildAdded:
+            // Children added to the frame later would otherwise cover the ring.
+            if (watched == parent())
+                QTimer::singleShot(0, this, [this] { raise(); });
+            break;
+        case QEvent::FocusIn:
+        case QEvent::FocusOut:
+            if (watched == m_control)
+                update();
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+    void paintEvent(QPaintEvent*) override
+    {
+        if (!m_control || !FocusRing::shows(m_control))
+            return;
+        QPainter painter(this);
+        FocusRing::paint(painter, QRectF(rect()), Vosk::controlRadius);
+    }
+
+private:
+    QPointer<QWidget> m_control;
+};
+
 } // namespace
 
 namespace FocusRing {
+
+void wear(QWidget* frame, QWidget* control)
+{
+    new Worn(frame, control);
+}
 
 bool shows(const QWidget* widget)
 {

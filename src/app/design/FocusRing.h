@@ -28,4 +28,9 @@ void paint(QPainter& painter, const QRectF& bounds, double radius);
 // QApplication; later calls do nothing.
 void install(QApplication& application);
 
+// Draws the ring round `frame` whenever `control` shows it, over whatever `frame` holds: for a control
+// that draws none of its own (a text editor), or one that sits inside a surround that should wear it.
+// `control` is `frame` or inside it.
+void wear(QWidget* frame, QWidget* control);
+
 } // namespace FocusRing

@@ -1,7 +1,9 @@
 #include "app/design/Theme.h"
 
 #include "app/design/DesktopColorScheme.h"
+#include "app/design/FocusOrder.h"
 #include "app/design/FocusRing.h"
+#include "app/design/ToolTips.h"
 #include "app/design/VoskStyle.h"
 
 #include <QApplication>
@@ -33,8 +35,11 @@ void Theme::install(bool followDesktop)
     if (!m_installed) {
         m_installed = true;
         QApplication::setStyle(new VoskStyle);
-        if (auto* application = qobject_cast<QApplication*>(QCoreApplication::instance()))
+        if (auto* application = qobject_cast<QApplication*>(QCoreApplication::instance())) {
             FocusRing::install(*application);
+            FocusOrder::install(*application);
+            ToolTips::install(*application);
+        }
     }
     if (followDesktop && !m_desktop && qApp) {
         // Owned by the application object, so its bus connection ends with the application.

@@ -12,7 +12,9 @@
 
 Alert::Alert(const QString& title, const QString& message, QWidget* parent) : QDialog(parent)
 {
-    setWindowTitle(title);
+    // The heading asks the question in full. A title bar of the alert's width would cut it, and so
+    // holds only the application's name, which a window without a title of its own gets.
+    setAccessibleName(title);
     setFixedWidth(width);
     m_column = new QVBoxLayout(this);
     m_column->setContentsMargins(20, 20, 20, 16);

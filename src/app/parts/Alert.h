@@ -11,7 +11,8 @@ class VoskButton;
 
 // A small window-modal question: a title, a message, optionally a text field, and buttons that each
 // answer with their own code. Escape and the window's close button answer Rejected, as "Cancel" does.
-// Return presses the default button. Open it with answerOf(), never exec().
+// Return presses the default button. Open it with answerOf(), never exec(). The title is its heading
+// and its accessible name, not its window's.
 class Alert : public QDialog {
     Q_OBJECT
 

@@ -37,7 +37,10 @@ EmptyState::EmptyState(AppStore& store, Category category, QWidget* projectActio
         layout->addWidget(m_projectActions, 0, Qt::AlignHCenter);
     }
 
-    connect(&m_store, &AppStore::filterChanged, this, &EmptyState::follow);
+    for (const auto changed :
+         {&AppStore::filterChanged, &AppStore::listedChanged, &AppStore::refreshErrorChanged,
+          &AppStore::runtimeChanged, &AppStore::showAllChanged})
+        connect(&m_store, changed, this, &EmptyState::follow);
     follow();
 }
 
@@ -61,8 +64,35 @@ QString EmptyState::symbol(Category category, const QString& filter)
     return symbolName(category);
 }
 
+std::optional<QString> EmptyState::unlisted(const AppStore& store)
+{
+    if (store.listed())
+        return std::nullopt;
+    const bool silent = store.refreshError().has_value();
+    if (store.showAll())
+        return silent ? QStringLiteral("No runtime is answering")
+                      : QStringLiteral("Waiting for the runtimes\u2026");
+    const std::optional<Runtime>& runtime = store.runtime();
+    if (silent)
+        return runtime ? runtime->id() + QStringLiteral(" is not answering")
+                       : QStringLiteral("The runtime is not answering");
+    return QStringLiteral("Waiting for ") + (runtime ? runtime->id() : QStringLiteral("the runtime")) +
+           u'\u2026';
+}
+
 void EmptyState::follow()
 {
+    // An empty list that is no runtime's answer offers nothing to add or to clear: it is not known
+    // to be empty.
+    if (const std::optional<QString> waiting = unlisted(m_store)) {
+        m_icon->setSymbol(m_store.refreshError() ? QStringLiteral("exclamationmark.circle")
+                                                 : symbolName(m_category));
+        m_title->setPlainText(*waiting);
+        m_clear->setVisible(false);
+        if (m_projectActions)
+            m_projectActions->setVisible(false);
+        return;
+    }
     const QString filter = m_store.filter();
     const bool narrowed = filtering(filter);
     m_icon->setSymbol(symbol(m_category, filter));

@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <optional>
+
 class AppStore;
 class SymbolView;
 class VoskButton;
@@ -12,8 +14,9 @@ class VoskLabel;
 
 // What a list screen shows instead of its list when there is nothing to list. It tells an empty list
 // from a filter that matches nothing and offers the way out of each: "Clear filter", or, for an empty
-// projects list, the add buttons the projects screen hands in. Follows the store's filter as it is
-// typed.
+// projects list, the add buttons the projects screen hands in. While the runtimes in scope have not
+// answered a listing it claims neither, and says that they are not answering or still awaited.
+// Follows the store's filter as it is typed.
 class EmptyState : public QWidget {
     Q_OBJECT
 
@@ -28,6 +31,9 @@ public:
     // "No images", or "No images match “ web ”" with the filter exactly as typed.
     static QString title(Category category, const QString& filter);
     static QString symbol(Category category, const QString& filter);
+    // What stands in for the title while the store has no listing: "<runtime> is not answering" once a
+    // refresh has failed, else "Waiting for <runtime>…". None once the runtimes in scope have answered.
+    static std::optional<QString> unlisted(const AppStore& store);
 
 private:
     void follow();

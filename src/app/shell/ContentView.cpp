@@ -1,13 +1,14 @@
 #include "app/shell/ContentView.h"
 
 #include "app/design/BusyIndicator.h"
+#include "app/design/FocusOrder.h"
 #include "app/design/PullDownButton.h"
 #include "app/design/Symbols.h"
 #include "app/design/TextStyle.h"
 #include "app/design/Vosk.h"
 #include "app/design/VoskButton.h"
+#include "app/parts/Banner.h"
 #include "app/parts/Preferences.h"
-#include "app/shell/Banner.h"
 #include "app/shell/Hosted.h"
 #include "app/shell/ImagesView.h"
 #include "app/shell/RuntimePicker.h"
@@ -111,7 +112,10 @@ void ContentView::buildToolbar()
     QAction* refresh = bar->addAction(Symbols::icon(QStringLiteral("arrow.clockwise"), Vosk::ink),
                                       QStringLiteral("Refresh"), this, &ContentView::refreshNow);
     refresh->setToolTip(QStringLiteral("Refresh now"));
-    bar->widgetForAction(refresh)->setObjectName(QStringLiteral("refreshButton"));
+    QWidget* refreshButton = bar->widgetForAction(refresh);
+    refreshButton->setObjectName(QStringLiteral("refreshButton"));
+    // A tool bar's buttons take no focus of their own; this one is a stop for Tab like its neighbours.
+    refreshButton->setFocusPolicy(Qt::TabFocus);
 
     m_addProject = new PullDownButton(QStringLiteral("plus"), QStringLiteral("Add project"), bar);
     m_addProject->setObjectName(QStringLiteral("addProjectButton"));
@@ -230,6 +234,8 @@ void ContentView::refreshNow()
 
 void ContentView::showEvent(QShowEvent* event)
 {
+    // Before the window gives the focus to its first control.
+    FocusOrder::follow(this);
     QMainWindow::showEvent(event);
     m_store.setWindowVisible(true);
     emit shown();

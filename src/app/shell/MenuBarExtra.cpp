@@ -2,6 +2,7 @@
 
 #include "app/design/Symbols.h"
 #include "app/design/Vosk.h"
+#include "app/parts/EmptyState.h"
 #include "app/shell/MenuBarView.h"
 #include "app/shell/MenuRow.h"
 #include "app/shell/RuntimePicker.h"
@@ -163,7 +164,8 @@ void MenuBarExtra::fillMenu()
         connect(act, &QAction::triggered, this, [this, container] { MenuRow::perform(m_store, container); });
     }
     if (m_store.containers().isEmpty())
-        m_menu->addAction(QStringLiteral("No containers"))->setEnabled(false);
+        m_menu->addAction(escapedForAction(EmptyState::unlisted(m_store).value_or(QStringLiteral("No containers"))))
+            ->setEnabled(false);
     m_menu->addSeparator();
 
     m_menu->addAction(QStringLiteral("Open Voskel"), this, &MenuBarExtra::openRequested)

@@ -6,6 +6,7 @@
 #include "app/design/Vosk.h"
 #include "app/design/VoskLabel.h"
 #include "app/parts/ChangeBatch.h"
+#include "app/parts/EmptyState.h"
 #include "app/shell/MenuRow.h"
 #include "app/shell/RuntimePicker.h"
 #include "engine/Listings.h"
@@ -205,7 +206,8 @@ MenuBarView::MenuBarView(AppStore& store, ToolchainStore& toolchain, QWidget* pa
 
     m_changes = new ChangeBatch(this, [this] { follow(); });
     for (const auto changed : {&AppStore::containersChanged, &AppStore::filterChanged, &AppStore::registryChanged,
-                               &AppStore::showAllChanged, &AppStore::runtimeChanged, &AppStore::busyChanged})
+                               &AppStore::showAllChanged, &AppStore::runtimeChanged, &AppStore::busyChanged,
+                               &AppStore::listedChanged, &AppStore::refreshErrorChanged})
         m_changes->watch(&m_store, changed);
     connect(&m_toolchain, &ToolchainStore::toolsChanged, this, &MenuBarView::followUpdates);
     connect(&m_toolchain, &ToolchainStore::dismissedChanged, this, &MenuBarView::followUpdates);
@@ -256,6 +258,8 @@ void MenuBarView::follow()
 {
     m_lines->sync(lines(m_store));
     const bool none = m_store.containers().isEmpty();
+    // Until the runtime has answered, no container is no count of none.
+    m_nothing->setPlainText(EmptyState::unlisted(m_store).value_or(QStringLiteral("No containers")));
     if (m_nothing->isVisibleTo(this) != none)
         m_nothing->setVisible(none);
     // A scroll area asks its content for a size once and keeps that answer: the panel opened before the
@@ -265,7 +269,7 @@ void MenuBarView::follow()
     if (m_scroll->minimumHeight() != listHeight || m_scroll->maximumHeight() != listHeight)
         m_scroll->setFixedHeight(listHeight);
     static_cast<Dot*>(m_dot)->setLit(m_store.runningCount() >= 1);
-    m_counter->setPlainText(runningText(m_store));
+    m_counter->setPlainText(m_store.listed() ? runningText(m_store) : Vosk::absent());
     if (m_busy->isVisibleTo(this) != m_store.busy())
         m_busy->setVisible(m_store.busy());
 }

@@ -30,7 +30,7 @@ NavItem::NavItem(Category category, QWidget* parent)
     setCursor(Qt::PointingHandCursor);
 }
 
-void NavItem::setCount(qsizetype count)
+void NavItem::setCount(const std::optional<qsizetype>& count)
 {
     if (count == m_count)
         return;
@@ -88,7 +88,7 @@ void NavItem::paintEvent(QPaintEvent*)
     x += iconBox + spacing;
 
     const TextStyle& titleStyle = m_selected ? TextStyles::bodySelected : TextStyles::body;
-    const QString figure = QString::number(m_count);
+    const QString figure = m_count ? QString::number(*m_count) : QString();
     painter.setFont(TextStyles::count.font());
     const double figureWidth = QFontMetricsF(painter.font()).horizontalAdvance(figure);
     const double figureLeft = row.right() - padding - figureWidth;

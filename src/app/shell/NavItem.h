@@ -4,9 +4,12 @@
 
 #include <QAbstractButton>
 
+#include <optional>
+
 class EasedValue;
 
-// One section of the sidebar: its symbol, its name (semi-bold while chosen), and a count on the right.
+// One section of the sidebar: its symbol, its name (semi-bold while chosen), and a count on the right
+// when one is known.
 // The chosen one sits on a washed rounded fill with an accent mark before it; a hovered one on half
 // of that wash. The whole row takes the click.
 class NavItem : public QAbstractButton {
@@ -16,8 +19,8 @@ public:
     explicit NavItem(Category category, QWidget* parent = nullptr);
 
     Category category() const { return m_category; }
-    qsizetype count() const { return m_count; }
-    void setCount(qsizetype count);
+    const std::optional<qsizetype>& count() const { return m_count; }
+    void setCount(const std::optional<qsizetype>& count);
     bool selected() const { return m_selected; }
     void setSelected(bool selected);
 
@@ -34,7 +37,7 @@ protected:
 
 private:
     Category m_category;
-    qsizetype m_count = 0;
+    std::optional<qsizetype> m_count = 0;
     bool m_selected = false;
     EasedValue* m_hover;
 };

@@ -38,9 +38,10 @@ Sidebar::Sidebar(AppStore& store, Category category, QWidget* parent)
     layout->addStretch(1);
 
     m_changes = new ChangeBatch(this, [this] { recount(); });
-    for (const auto changed : {&AppStore::containersChanged, &AppStore::imagesChanged, &AppStore::volumesChanged,
-                               &AppStore::filterChanged, &AppStore::registryChanged, &AppStore::showAllChanged,
-                               &AppStore::runtimeChanged})
+    for (const auto changed :
+         {&AppStore::containersChanged, &AppStore::imagesChanged, &AppStore::volumesChanged,
+          &AppStore::filterChanged, &AppStore::registryChanged, &AppStore::showAllChanged,
+          &AppStore::runtimeChanged, &AppStore::listedChanged})
         m_changes->watch(&m_store, changed);
     recount();
 }
@@ -60,8 +61,10 @@ NavItem* Sidebar::item(Category category) const
     return nullptr;
 }
 
-qsizetype Sidebar::count(const AppStore& store, Category category)
+std::optional<qsizetype> Sidebar::count(const AppStore& store, Category category)
 {
+    if (!store.listed())
+        return std::nullopt;
     switch (category) {
     case Category::projects:
         return store.projects().size();

@@ -5,13 +5,16 @@
 #include <QList>
 #include <QWidget>
 
+#include <optional>
+
 class AppStore;
 class ChangeBatch;
 class NavItem;
 
 // The main window's left column: the "Library" heading and one entry per section with its count.
-// Counts follow the store (the containers, images and volumes counts follow the filter too); several
-// store changes in one turn of the event loop recount once.
+// Counts follow the store (the containers, images and volumes counts follow the filter too), and
+// there are none until the runtimes in scope have answered a listing; several store changes in one
+// turn of the event loop recount once.
 class Sidebar : public QWidget {
     Q_OBJECT
 
@@ -23,7 +26,7 @@ public:
     NavItem* item(Category category) const;
 
     // The number shown beside a section.
-    static qsizetype count(const AppStore& store, Category category);
+    static std::optional<qsizetype> count(const AppStore& store, Category category);
 
 signals:
     // The user chose a section.

@@ -262,7 +262,8 @@ bool runShot(QTextStream& out, QTextStream& err, const QString& dir, Timings* ti
     const ShotFixtures::CreatedPaths created = ShotFixtures::makeFixtureDirs();
     if (created.failure) {
         ShotFixtures::removeFixtureDirs(created);
-        err << QStringLiteral("voskel: cannot make \"%1\", which the shots show.\n").arg(*created.failure);
+        err << QStringLiteral("voskel: cannot make \"%1\", which the shots show.\n")
+                   .arg(Diagnostics::visible(*created.failure));
         err.flush();
         return false;
     }

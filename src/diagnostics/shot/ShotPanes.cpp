@@ -2,7 +2,7 @@
 
 #include "app/design/Divider.h"
 #include "app/design/Vosk.h"
-#include "app/shell/Banner.h"
+#include "app/parts/Banner.h"
 #include "app/shell/Sidebar.h"
 #include "diagnostics/shot/ShotFixtures.h"
 #include "screens/ContainersView.h"

@@ -1,5 +1,6 @@
 // Keyboard focus and the dark look's outlines, on the design's own controls and on the standard ones
 // the design's style draws.
+#include "app/design/FocusOrder.h"
 #include "app/design/Fonts.h"
 #include "app/design/PreviewChrome.h"
 #include "app/design/PullDownButton.h"
@@ -15,6 +16,8 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTest>
@@ -190,6 +193,66 @@ TEST_P(Focus, AnUncheckedBoxAndTheChosenSegmentStandOutFromTheirGround)
     const int boundary = segments.width() * 2 / 3;
     EXPECT_GE(strongest(picture, QRect(boundary - 1, picture.height() / 2, 4, 1), Vosk::control.color()),
               3.0);
+}
+
+// Tab goes by the order on screen, also to controls made after their neighbours, and a control it
+// reaches inside a scroll area, from outside it or within, is scrolled into view.
+TEST(FocusOrder, TabFollowsTheScreenAndScrollsWhatItReachesIntoView)
+{
+    registerBundledFonts();
+    Theme::instance().install(false);
+    QWidget window;
+    auto* column = new QVBoxLayout(&window);
+    auto* first = new QPushButton("first");
+    first->setObjectName("first");
+    column->addWidget(first);
+    auto* scroll = new QScrollArea;
+    scroll->setFocusPolicy(Qt::ClickFocus);
+    scroll->setWidgetResizable(true);
+    scroll->setFixedHeight(90);
+    auto* rows = new QWidget;
+    auto* rowColumn = new QVBoxLayout(rows);
+    scroll->setWidget(rows);
+    column->addWidget(scroll);
+    auto* last = new QPushButton("last");
+    last->setObjectName("last");
+    column->addWidget(last);
+    // Made after "last", each put above the ones made before it.
+    QList<QWidget*> onScreen{first};
+    for (int i = 0; i < 8; ++i) {
+        auto* row = new QPushButton(QString("row %1").arg(i), rows);
+        row->setObjectName(QString("row%1").arg(i));
+        row->setFixedHeight(40);
+        rowColumn->insertWidget(0, row);
+        onScreen.insert(1, row);
+    }
+    onScreen << last;
+    EXPECT_EQ(FocusOrder::onScreen(&window), onScreen);
+
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const auto seen = [&](QWidget* row) {
+        const QRect inView(QPoint(0, 0), scroll->viewport()->size());
+        return inView.contains(QRect(row->mapTo(scroll->viewport(), QPoint(0, 0)), row->size()));
+    };
+    first->setFocus(Qt::OtherFocusReason);
+    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    QStringList reached;
+    for (int i = 0; i < 9; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* now = QApplication::focusWidget();
+        ASSERT_TRUE(now);
+        reached << now->objectName();
+        if (now != last) {
+            EXPECT_TRUE(seen(now)) << now->objectName().toStdString();
+        }
+    }
+    EXPECT_EQ(reached.join(' '), "row7 row6 row5 row4 row3 row2 row1 row0 last");
+    scroll->verticalScrollBar()->setValue(0);
+    QTest::keyClick(last, Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), onScreen[8]);
+    EXPECT_TRUE(seen(onScreen[8]));
 }
 
 INSTANTIATE_TEST_SUITE_P(Looks, Focus, testing::Values(Appearance::light, Appearance::dark),

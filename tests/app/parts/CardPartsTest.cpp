@@ -333,6 +333,9 @@ TEST_F(CardParts, AnAlertKeepsItsWidthWhateverTheNamesInIt)
             EXPECT_LE(label->geometry().right(), alert->size().width()) << part;
         }
         EXPECT_EQ(alert->findChild<VoskLabel*>("alertTitle")->plainText(), row.title);
+        // Its title bar, as narrow as the alert, holds the application's name rather than a cut title.
+        EXPECT_EQ(alert->windowTitle(), "") << row.title.toStdString();
+        EXPECT_EQ(alert->accessibleName(), row.title);
         // Words of a sentence still wrap whole.
         EXPECT_FALSE(alert->findChild<VoskLabel*>("alertMessage")->text().contains(u"Nothing\u200B"));
         EXPECT_LE(alert->findChild<QWidget*>("commitButton")->geometry().right(), alert->size().width());

@@ -1,6 +1,6 @@
 #include "app/design/VoskButton.h"
+#include "app/parts/Banner.h"
 #include "app/parts/Preferences.h"
-#include "app/shell/Banner.h"
 #include "app/shell/ContentView.h"
 #include "app/shell/ImageMenu.h"
 #include "app/shell/ImageRow.h"
@@ -108,7 +108,7 @@ protected:
 
     qsizetype count(ContentView& window, Category category)
     {
-        return window.sidebar()->item(category)->count();
+        return window.sidebar()->item(category)->count().value_or(-1);
     }
 
     bool counted(ContentView& window, Category category, qsizetype expected)

@@ -6,8 +6,8 @@
 #include "app/design/Theme.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
+#include "app/parts/Banner.h"
 #include "app/parts/EmptyState.h"
-#include "app/shell/Banner.h"
 #include "app/shell/ContentView.h"
 #include "app/shell/Hosted.h"
 #include "app/shell/ImageMenu.h"
@@ -213,6 +213,55 @@ bool out(Banner* banner)
     return eventually([banner] { return banner->shownFraction() == 0; }, 3000);
 }
 
+// Tab goes as the window reads: the tool bar, the sidebar, the banner, then each card from its
+// heading down, also to the address pill and the trouble notice a card makes after its other buttons.
+TEST(ContentView, TabFollowsTheOrderOnScreen)
+{
+    Fixture f;
+    Container web = container("web", "running", "shop");
+    web.ports = "0.0.0.0:8080->80/tcp";
+    Container db = container("db", "exited", "shop");
+    db.status = "Exited (1) 2 minutes ago";
+    f.store.setContainers({web, db, container("api", "running", "zoo")});
+    f.store.setError(QString("alpha is not answering."));
+    ContentView window(f.store, f.toolchain, f.preferences);
+    settle();
+    EXPECT_EQ(TestSupport::tabStops(window, 19).join(' '),
+              "runtimePicker refreshButton addProjectButton filterField "
+              "projectsNavButton containersNavButton imagesNavButton volumesNavButton dismissErrorButton "
+              "detailsButton addressPill viewLogsButton startButton stopButton projectMenuButton "
+              "detailsButton stopButton projectMenuButton runtimePicker");
+}
+
+// Until the runtime shown has answered a listing neither the sidebar nor the tray panel counts
+// anything, not even none.
+TEST(Sidebar, NoCountsBeforeTheRuntimeHasAnswered)
+{
+    Fixture f;
+    f.store.setRuntimes({entry("alpha", true, true)});
+    f.store.setRuntime(Runtime::context("alpha"));
+    f.engine->failListing(Runtime::context("alpha"), "alpha is not answering.");
+    MenuBarView panel(f.store, f.toolchain);
+    // Not waited for with a loop of its own: an earlier test may have asked the application to quit,
+    // which ends every new loop at once.
+    f.store.show(false);
+    ASSERT_TRUE(TestSupport::eventually([&] { return f.store.refreshError().has_value(); }));
+    settle();
+    EXPECT_EQ(panel.findChild<VoskLabel*>("runningCounter")->plainText(), "\u2014");
+    EXPECT_EQ(panel.findChild<VoskLabel*>("noContainers")->plainText(), "alpha is not answering");
+    for (const Category category :
+         {Category::projects, Category::containers, Category::images, Category::volumes})
+        EXPECT_EQ(Sidebar::count(f.store, category), std::nullopt) << rawValue(category).toStdString();
+
+    f.engine->setListing(Runtime::context("alpha"), {{container("web", "running")}, {}, {}});
+    f.store.refresh(false);
+    ASSERT_TRUE(TestSupport::eventually([&] { return f.store.listed(); }));
+    EXPECT_EQ(Sidebar::count(f.store, Category::containers), 1);
+    EXPECT_EQ(Sidebar::count(f.store, Category::images), 0);
+    settle();
+    EXPECT_EQ(panel.findChild<VoskLabel*>("runningCounter")->plainText(), "1/1");
+}
+
 TEST(ContentView, BannersComeAndGoWithTheStores)
 {
     Fixture f;
@@ -376,7 +425,7 @@ TEST(ImagesView, RowsKeepTheirImageWhenAPullInsertsOneAbove)
     EXPECT_EQ(alert->image(), nginx);
     EXPECT_EQ(run->image(), nginx);
     run->reject();
-    EXPECT_EQ(alert->windowTitle(), "Tag nginx:1.25");
+    EXPECT_EQ(alert->accessibleName(), "Tag nginx:1.25");
 
     // Push is offered only for an image with a name to push under.
     EXPECT_TRUE(nginxRow->menu()->findChild<QAction*>("pushAction")->isEnabled());

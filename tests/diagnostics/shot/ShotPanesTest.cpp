@@ -1,5 +1,5 @@
 #include "app/design/PreviewChrome.h"
-#include "app/shell/Banner.h"
+#include "app/parts/Banner.h"
 #include "app/shell/Sidebar.h"
 #include "diagnostics/shot/ShotFixtures.h"
 #include "diagnostics/shot/ShotGenerator.h"

@@ -11,9 +11,10 @@ class VoskButton;
 class VoskLabel;
 struct TextStyle;
 
-// One strip across the top of the main window's detail column: a symbol, a message and its buttons on
-// a tinted fill with a hairline below. It slides in from the top and fades in when it gets a message,
-// and out again when the message goes; setting the message it already shows does nothing.
+// One strip across the top of a window's content (the main window's detail column, the Settings
+// window): a symbol, a message and its buttons on a tinted fill with a hairline below. It slides in
+// from the top and fades in when it gets a message, and out again when the message goes; setting the
+// message it already shows does nothing.
 class Banner : public QWidget {
     Q_OBJECT
 
@@ -32,9 +33,9 @@ public:
 
     Banner(const Look& look, QWidget* parent = nullptr);
 
-    // The main window's three strips with their buttons: the error and the notice with
-    // "dismissErrorButton" / "dismissNoticeButton", the update offer with "updateInSettingsButton" and
-    // "dismissUpdateButton". Whoever places one connects the buttons.
+    // The three strips with their buttons: the error and the notice with "dismissErrorButton" /
+    // "dismissNoticeButton", the update offer with "updateInSettingsButton" and "dismissUpdateButton".
+    // Whoever places one connects the buttons.
     static Banner* error(QWidget* parent);
     static Banner* notice(QWidget* parent);
     static Banner* update(QWidget* parent);

@@ -1,4 +1,4 @@
-#include "app/shell/Banner.h"
+#include "app/parts/Banner.h"
 
 #include "app/design/Symbols.h"
 #include "app/design/TextStyle.h"
