@@ -8,10 +8,10 @@ namespace {
 // Jobs mostly wait on child processes, so the pools are wider than the processor count.
 constexpr int jobsPerPool = 16;
 
-QThreadPool* makePool(QThread::Priority priority)
+QThreadPool* makePool(QThread::Priority priority, int threads = jobsPerPool)
 {
     auto* pool = new QThreadPool; // lives for the whole process
-    pool->setMaxThreadCount(jobsPerPool);
+    pool->setMaxThreadCount(threads);
     pool->setThreadPriority(priority);
     return pool;
 }
@@ -31,7 +31,7 @@ QThreadPool* userInitiated()
 
 QThreadPool* disk()
 {
-    static QThreadPool* pool = makePool(QThread::LowPriority);
+    static QThreadPool* pool = makePool(QThread::LowPriority, diskThreads);
     return pool;
 }
 
