@@ -23,6 +23,13 @@ FolderChecks::Check& checkForTesting()
     return check;
 }
 
+ProjectFolder unknownFolder()
+{
+    ProjectFolder unknown;
+    unknown.known = false;
+    return unknown;
+}
+
 QStringList foldersOf(const QList<ComposeProject>& projects)
 {
     QStringList dirs;
@@ -63,16 +70,15 @@ struct FolderChecks::Job {
                 at = i;
                 since = std::chrono::steady_clock::now();
             }
-            // A folder another look has been held up at (a disk-usage pass, a plan) is left out this time.
-            std::optional<ProjectFolder> result;
+            // A folder another look has been held up at (a disk-usage pass, a plan) does not answer.
+            ProjectFolder result = unknownFolder();
             if (const auto claim = Platform::detail::claimFolderLook(dirs[i])) {
                 result = check(dirs[i]);
                 Platform::detail::releaseFolderLook(*claim);
             }
             const std::lock_guard lock(mutex);
             at = -1;
-            if (result)
-                found.append({dirs[i], *result});
+            found.append({dirs[i], result});
         }
         course.end();
     }
@@ -99,9 +105,7 @@ ProjectFolder FolderChecks::result(const ComposeProject& project) const
 {
     if (!project.workingDir || project.workingDir->isEmpty())
         return {};
-    ProjectFolder unknown;
-    unknown.known = false;
-    return m_results.value(*project.workingDir, unknown);
+    return m_results.value(*project.workingDir, unknownFolder());
 }
 
 void FolderChecks::look(const QList<ComposeProject>& projects)
@@ -176,6 +180,11 @@ void FolderChecks::leaveHeldUp()
                 m_looking.remove(job->dirs[i]);
                 rest << job->dirs[i];
             }
+        }
+        // What it held of the folder is as old as the look that does not come back.
+        {
+            const std::lock_guard lock(job->mutex);
+            job->found.append({job->dirs[at], unknownFolder()});
         }
         take(job);
         if (!rest.isEmpty()) {

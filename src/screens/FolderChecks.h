@@ -27,8 +27,8 @@ public:
     explicit FolderChecks(QObject* parent = nullptr);
     ~FolderChecks() override;
 
-    // The last result for the project's folder; not known before the first look at it came back. A
-    // project without a folder needs no look: it has none.
+    // The last result for the project's folder; not known before the first look at it came back, nor
+    // while a look at it is held up. A project without a folder needs no look: it has none.
     ProjectFolder result(const ComposeProject& project) const;
     // Looks at the folders of these projects that were never looked at and are not being looked at. A
     // refresh whose projects kept their folders starts nothing.
