@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Pools.h"
+#include "platform/TimedRunner.h"
 
 #include <QDeadlineTimer>
 #include <QFutureWatcher>
@@ -145,15 +146,16 @@ public:
     explicit PendingLook(std::shared_ptr<detail::DiskLookJob<R>> job) : m_job(std::move(job)) {}
 
     // What the look found, waiting on the calling thread for at most `limit`; nothing when it has not
-    // come back by then. May be asked again, with what is left of a longer limit.
-    std::optional<R> wait(std::chrono::milliseconds limit) const
+    // come back by then, or `cancel` (may be null) ended the wait. May be asked again, with what is left
+    // of a longer limit.
+    std::optional<R> wait(std::chrono::milliseconds limit, const Cancellation* cancel = nullptr) const
     {
         if (!m_job)
             return std::nullopt;
         const QDeadlineTimer deadline(limit);
         while (
             !m_job->waitForEnd(std::min(std::chrono::milliseconds(deadline.remainingTime()), heldUpAfter))) {
-            if (deadline.hasExpired()) {
+            if (deadline.hasExpired() || (cancel && cancel->isCancelled())) {
                 m_job->holdUp(true);
                 return std::nullopt;
             }

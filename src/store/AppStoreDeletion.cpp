@@ -92,8 +92,9 @@ QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project,
                                                    [project] { return planFolder(project); });
             std::optional<PlanFolder> found = folder.wait(Platform::heldUpAfter);
             readings.mounts = engine->volumeMounts(names, on, cancel.get());
+            // A sheet closed meanwhile lets the folder go.
             if (!found)
-                found = folder.wait(std::chrono::milliseconds(folderLimit.remainingTime()));
+                found = folder.wait(std::chrono::milliseconds(folderLimit.remainingTime()), cancel.get());
             std::optional<QString> unanswered;
             if (project.workingDir && !found)
                 unanswered = std::exchange(project.workingDir, std::nullopt);
