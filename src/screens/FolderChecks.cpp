@@ -47,7 +47,10 @@ QStringList foldersOf(const QList<ComposeProject>& projects)
 
 // One job going through folders on the disk pool, and how far it got.
 struct FolderChecks::Job {
-    QStringList dirs;
+    explicit Job(const QStringList& folders) : dirs(folders) {}
+
+    // Read by both sides, so never changed (nor detached) after the job is made.
+    const QStringList dirs;
     Platform::detail::DiskJob course;
     // The window's side.
     QPointer<QFutureWatcher<void>> watcher;
@@ -136,8 +139,7 @@ void FolderChecks::lookAgain(const QList<ComposeProject>& projects)
 void FolderChecks::start(const QStringList& dirs)
 {
     const Check check = checkForTesting() ? checkForTesting() : Check(&ProjectFolder::at);
-    auto job = std::make_shared<Job>();
-    job->dirs = dirs;
+    auto job = std::make_shared<Job>(dirs);
     for (const QString& dir : dirs)
         m_looking.insert(dir, job);
     m_jobs << job;
