@@ -380,6 +380,37 @@ TEST(FolderLooks, StalledFoldersHoldUpOnlyTheirOwnLooks)
     EXPECT_TRUE(checks.looking());
 }
 
+// A folder that answered, then stalls: while its look is held up it reads as not known, so nothing is
+// offered on the strength of what it held before; once the look is back it reads as it is.
+TEST(FolderLooks, AFolderThatStallsIsNotKnownUntilItsLookIsBack)
+{
+    QTemporaryDir parent;
+    const QString shop = projectFolder(parent, "shop");
+    const auto stalls = std::make_shared<std::atomic<bool>>(false);
+    const QDeadlineTimer limit(30000);
+    FolderChecks::setCheckForTesting([=](const QString& dir) {
+        while (*stalls && !limit.hasExpired())
+            QThread::msleep(5);
+        return ProjectFolder::at(dir);
+    });
+    const auto restore = qScopeGuard([&] {
+        *stalls = false;
+        FolderChecks::setCheckForTesting({});
+    });
+    const QList<ComposeProject> projects{{"shop", shop, {}, 0, {}}};
+    FolderChecks checks;
+    checks.look(projects);
+    checks.wait();
+    ASSERT_TRUE(checks.result(projects.first()).atHand());
+
+    *stalls = true;
+    checks.lookAgain(projects);
+    EXPECT_TRUE(eventually([&] { return !checks.result(projects.first()).known; }, 5000));
+    *stalls = false;
+    checks.lookAgain(projects);
+    EXPECT_TRUE(eventually([&] { return checks.result(projects.first()).atHand(); }, 5000));
+}
+
 // Refreshes that bring the same projects (statistics, a container stopping) start no folder check; a
 // project in a folder not seen before has its folder looked at, and only that one.
 TEST_F(Screen, ARefreshWithUnchangedProjectsStartsNoFolderCheck)
