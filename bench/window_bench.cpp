@@ -8,6 +8,11 @@
 // the window shown, as a share of one core, beside the time of the docker children it ran meanwhile,
 // and the paints of the window in that minute. Target: below 0.5 % of a core. VOSKEL_BENCH_IDLE_SECONDS
 // shortens the minute.
+//
+// Idle with more projects: the same minute again with 30 more compose projects on the engine, each in a
+// folder of its own with one running container, made before the minute and taken down after it.
+// Target: they add at most half of the figure without them. VOSKEL_BENCH_PROJECTS sets how many (0:
+// none, and no second minute).
 #include "app/VoskelApp.h"
 #include "app/design/Fonts.h"
 #include "app/design/Theme.h"
@@ -21,8 +26,11 @@
 #include "store/AppStore.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -87,6 +95,78 @@ void runFor(int milliseconds)
     QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
     loop.exec();
 }
+
+struct Idle {
+    double wall = 0;
+    double own = 0;
+    double children = 0;
+    qint64 paints = 0;
+};
+
+// The application's own processor time over `seconds` with nothing asked of it.
+Idle idleFor(int seconds, const PaintWatch& watch)
+{
+    // Let the disk-usage and statistics passes that a change brings settle before the minute starts.
+    runFor(3000);
+    const double ownBefore = cpuSeconds(RUSAGE_SELF);
+    const double childrenBefore = cpuSeconds(RUSAGE_CHILDREN);
+    const qint64 paintsBefore = watch.paints;
+    QElapsedTimer idle;
+    idle.start();
+    runFor(seconds * 1000);
+    return {double(idle.nsecsElapsed()) / 1e9, cpuSeconds(RUSAGE_SELF) - ownBefore,
+            cpuSeconds(RUSAGE_CHILDREN) - childrenBefore, watch.paints - paintsBefore};
+}
+
+void printIdle(const char* what, const Idle& idle)
+{
+    std::printf(
+        "idle%s over %.0f s: the application %.3f s = %.3f %% of a core (target < 0.5 %%); its docker "
+        "children %.3f s = %.3f %%; application / children = %.2f; paints of the window %lld\n",
+        what, idle.wall, idle.own, 100 * idle.own / idle.wall, idle.children, 100 * idle.children / idle.wall,
+        idle.children > 0 ? idle.own / idle.children : 0.0, static_cast<long long>(idle.paints));
+}
+
+// Compose projects of the bench's own, each in its own folder with one running container; taken down
+// with their folders when it goes.
+class ExtraProjects {
+public:
+    explicit ExtraProjects(int count)
+    {
+        const QString prefix = QStringLiteral("vbench%1-").arg(QCoreApplication::applicationPid());
+        for (int i = 0; i < count; ++i) {
+            const QString name = prefix + QString::number(i);
+            const QString folder = m_root.filePath(name);
+            QDir().mkpath(folder);
+            QFile compose(folder + QStringLiteral("/compose.yaml"));
+            if (!compose.open(QIODevice::WriteOnly))
+                continue;
+            compose.write("services:\n  app:\n    image: voskel-test/busybox:latest\n"
+                          "    command: [\"sleep\", \"100000\"]\n    stop_signal: SIGKILL\n"
+                          // No network of their own: the engine's address pools are few and shared.
+                          "    network_mode: none\n");
+            compose.close();
+            const Platform::Capture up =
+                Docker::capture({"compose", "-p", name, "up", "-d"}, std::nullopt, folder);
+            if (up.status != 0)
+                std::fprintf(stderr, "compose up of %s failed: %s\n", qPrintable(name), qPrintable(up.err));
+            m_projects << std::pair{name, folder};
+        }
+    }
+    ~ExtraProjects()
+    {
+        for (const auto& [name, folder] : std::as_const(m_projects))
+            Docker::capture({"compose", "-p", name, "down", "--timeout", "0"}, std::nullopt, folder);
+    }
+    ExtraProjects(const ExtraProjects&) = delete;
+    ExtraProjects& operator=(const ExtraProjects&) = delete;
+
+    qsizetype size() const { return m_projects.size(); }
+
+private:
+    QTemporaryDir m_root;
+    QList<std::pair<QString, QString>> m_projects;
+};
 
 } // namespace
 
@@ -160,21 +240,30 @@ int main(int argc, char** argv)
         const int idleSeconds = qEnvironmentVariableIntValue("VOSKEL_BENCH_IDLE_SECONDS") > 0
                                     ? qEnvironmentVariableIntValue("VOSKEL_BENCH_IDLE_SECONDS")
                                     : 60;
-        // Let the first disk-usage and statistics passes settle before the quiet minute starts.
-        runFor(3000);
-        const double ownBefore = cpuSeconds(RUSAGE_SELF);
-        const double childrenBefore = cpuSeconds(RUSAGE_CHILDREN);
-        const qint64 paintsBefore = watch.paints;
-        QElapsedTimer idle;
-        idle.start();
-        runFor(idleSeconds * 1000);
-        const double wall = double(idle.nsecsElapsed()) / 1e9;
-        const double own = cpuSeconds(RUSAGE_SELF) - ownBefore;
-        const double children = cpuSeconds(RUSAGE_CHILDREN) - childrenBefore;
-        std::printf("idle over %.0f s: the application %.3f s = %.3f %% of a core (target < 0.5 %%); its docker "
-                    "children %.3f s = %.3f %%; application / children = %.2f; paints of the window %lld\n",
-                    wall, own, 100 * own / wall, children, 100 * children / wall,
-                    children > 0 ? own / children : 0.0, static_cast<long long>(watch.paints - paintsBefore));
+        bool projectsSet = false;
+        const int extra = qEnvironmentVariableIntValue("VOSKEL_BENCH_PROJECTS", &projectsSet);
+        const Idle quiet = idleFor(idleSeconds, watch);
+        printIdle("", quiet);
+        if (!projectsSet || extra > 0) {
+            const int count = projectsSet ? extra : 30;
+            const qsizetype before = store.projects().size();
+            ExtraProjects projects(count);
+            QElapsedTimer listing;
+            listing.start();
+            while (store.projects().size() < before + projects.size() && listing.elapsed() < 60000)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            const Idle busier = idleFor(idleSeconds, watch);
+            const QByteArray what = QStringLiteral(" with %1 more projects (%2 listed)")
+                                        .arg(projects.size())
+                                        .arg(store.projects().size() - before)
+                                        .toUtf8();
+            printIdle(what.constData(), busier);
+            const double added = busier.own / busier.wall - quiet.own / quiet.wall;
+            std::printf("idle: %lld more projects add %.3f %% of a core = %.2f of the figure without them "
+                        "(target <= 0.5)\n",
+                        static_cast<long long>(projects.size()), 100 * added,
+                        quiet.own > 0 ? added / (quiet.own / quiet.wall) : 0.0);
+        }
     }
     app.removeEventFilter(&watch);
     Platform::endRunningChildren();

@@ -49,11 +49,14 @@ bool ComposeProject::hasBuild() const
     if (!workingDir)
         return false;
     const std::optional<QString> file = Docker::composeFile(*workingDir);
-    if (!file)
-        return false;
+    return file && builds(*workingDir, *file);
+}
+
+bool ComposeProject::builds(const QString& dir, const QString& file)
+{
     // The folder comes from container labels. A FIFO or a device under a compose file's name would
     // block this read, on the thread that draws the card, or never end; only a regular file is read.
-    const QFileInfo info(QDir(*workingDir).filePath(*file));
+    const QFileInfo info(QDir(dir).filePath(file));
     if (!info.isFile() || info.size() > largestComposeFile)
         return false;
     QFile compose(info.filePath());

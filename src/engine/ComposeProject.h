@@ -23,6 +23,8 @@ struct ComposeProject {
     QString statusText() const;
     // Whether the project's compose file builds an image from source ("build:" at any indentation).
     bool hasBuild() const;
+    // The same for the compose file `file` (a name of Docker::composeFileNames) found in `dir`.
+    static bool builds(const QString& dir, const QString& file);
     // The compose files its containers were made from: those of the first container that names any;
     // empty when none does (no containers, or made by a tool that does not say).
     QStringList configFiles() const;

@@ -7,6 +7,7 @@
 #include "engine/Reclaim.h"
 #include "engine/Stats.h"
 #include "engine/Teardown.h"
+#include "platform/DiskLook.h"
 #include "platform/Json.h"
 #include "platform/Numbers.h"
 
@@ -88,10 +89,17 @@ std::optional<Reclaimable> containerCandidate(const QJsonObject& object, const Q
 
     QStringList notes;
     const std::optional<QString> workingDir = labelled.workingDir();
+    // A folder that does not answer may well hold the file; until it answers, the container is taken
+    // to be one that may not come back.
+    const std::optional<bool> composable =
+        item.project && workingDir && canCompose ? canCompose(*workingDir) : std::optional<bool>(false);
     if (!item.project) {
         item.recovery = Reclaimable::Recovery::Gone;
         notes << QStringLiteral("not in a project");
-    } else if (!workingDir || !canCompose || !canCompose(*workingDir)) {
+    } else if (!composable) {
+        item.recovery = Reclaimable::Recovery::Gone;
+        notes << QStringLiteral("folder does not answer");
+    } else if (!*composable) {
         item.recovery = Reclaimable::Recovery::Gone;
         notes << QStringLiteral("compose file missing");
     }
@@ -243,9 +251,10 @@ qint64 DiskUsage::bytes(const ComposeProject& project) const
 
 namespace Docker {
 
-bool hasComposeFile(const QString& workingDir)
+std::optional<bool> hasComposeFile(const QString& workingDir)
 {
-    return composeFile(workingDir).has_value();
+    return Platform::lookAtFolder(
+        workingDir, [workingDir] { return composeFile(workingDir).has_value(); }, Platform::heldUpAfter);
 }
 
 bool isSystemImage(const QString& repository)

@@ -93,11 +93,14 @@ namespace Docker {
 // What joins the parts of a note or a warning: a blank, a middle dot, a blank.
 inline constexpr QStringView partSeparator = u" \u00B7 ";
 
-// Whether a compose project's working directory can bring its containers back (has a compose file).
-using CanCompose = std::function<bool(const QString& workingDir)>;
+// Whether a compose project's working directory can bring its containers back (has a compose file);
+// none when the folder did not answer.
+using CanCompose = std::function<std::optional<bool>(const QString& workingDir)>;
 
-// The application's own answer: the folder holds a compose file.
-bool hasComposeFile(const QString& workingDir);
+// The application's own answer: the folder holds a compose file. None when the folder has not answered
+// within Platform::heldUpAfter, or an earlier look there is still held up: one measurement waits that
+// long at most once for each folder on a mount that stalls.
+std::optional<bool> hasComposeFile(const QString& workingDir);
 
 // Repository prefixes of images that belong to the Apple runtime or its Docker-API bridge; never offered.
 inline constexpr auto appleSystemImagePrefix = "ghcr.io/apple/container";

@@ -1,10 +1,153 @@
 #include "platform/DiskLook.h"
 
+#include <QHash>
+#include <QList>
+
 namespace Platform {
+
+namespace {
+
+// Held-up jobs get a thread each up to this many; beyond that, looks wait in the queue and their
+// callers give up at their limits. More folders than that on dead mounts at once is past caring.
+constexpr int mostHeldUpJobs = 64;
+
+struct Claimed {
+    quint64 serial;
+    std::chrono::steady_clock::time_point since;
+};
+
+// What the looks share. Never destroyed: a held-up look may come back while the process exits.
+struct Shared {
+    std::mutex heldUpMutex;
+    int heldUpJobs = 0;
+    std::mutex holdMutex;
+    std::function<void(const QString&)> hold;
+    std::mutex claimsMutex;
+    QHash<QString, QList<Claimed>> claims; // by folder
+    quint64 lastClaim = 0;
+};
+
+Shared& shared()
+{
+    static Shared* state = new Shared;
+    return *state;
+}
+
+void countHeldUp(int change)
+{
+    Shared& state = shared();
+    const std::lock_guard lock(state.heldUpMutex);
+    state.heldUpJobs += change;
+    Pools::disk()->setMaxThreadCount(Pools::diskThreads + std::clamp(state.heldUpJobs, 0, mostHeldUpJobs));
+}
+
+} // namespace
 
 QString folderNotAnswering(const QString& folder)
 {
     return folder + QStringLiteral(" does not answer.");
 }
+
+namespace detail {
+
+void DiskJob::begin()
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_state != State::queued)
+        return;
+    m_state = State::running;
+    m_began = std::chrono::steady_clock::now();
+}
+
+void DiskJob::end()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_state == State::heldUp)
+            countHeldUp(-1);
+        m_state = State::ended;
+    }
+    m_ending.notify_all();
+}
+
+void DiskJob::holdUp(bool now)
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_state != State::running || (!now && std::chrono::steady_clock::now() - m_began < heldUpAfter))
+        return;
+    m_state = State::heldUp;
+    countHeldUp(+1);
+}
+
+bool DiskJob::waitForEnd(std::chrono::milliseconds limit)
+{
+    std::unique_lock lock(m_mutex);
+    return m_ending.wait_for(lock, limit, [this] { return m_state == State::ended; });
+}
+
+bool DiskJob::ended() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_state == State::ended;
+}
+
+std::optional<FolderLookClaim> claimFolderLook(const QString& folder)
+{
+    const auto now = std::chrono::steady_clock::now();
+    Shared& state = shared();
+    const std::lock_guard lock(state.claimsMutex);
+    QList<Claimed>& under = state.claims[folder];
+    for (const Claimed& claimed : std::as_const(under))
+        if (now - claimed.since > heldUpAfter)
+            return std::nullopt;
+    under.append({++state.lastClaim, now});
+    return FolderLookClaim{folder, state.lastClaim};
+}
+
+void releaseFolderLook(const FolderLookClaim& claim)
+{
+    Shared& state = shared();
+    const std::lock_guard lock(state.claimsMutex);
+    const auto under = state.claims.find(claim.folder);
+    if (under == state.claims.end())
+        return;
+    under->removeIf([&](const Claimed& claimed) { return claimed.serial == claim.serial; });
+    if (under->isEmpty())
+        state.claims.erase(under);
+}
+
+void beforeFolderLook(const QString& folder)
+{
+    Shared& state = shared();
+    std::function<void(const QString&)> held;
+    {
+        const std::lock_guard lock(state.holdMutex);
+        held = state.hold;
+    }
+    if (held)
+        held(folder);
+}
+
+void setBeforeFolderLookForTesting(std::function<void(const QString& folder)> hold)
+{
+    Shared& state = shared();
+    const std::lock_guard lock(state.holdMutex);
+    state.hold = std::move(hold);
+}
+
+QCoro::Task<bool> endedWithin(QFuture<void> future, std::chrono::milliseconds limit)
+{
+    if (future.isFinished())
+        co_return true;
+    QFutureWatcher<void> watcher;
+    watcher.setFuture(future);
+    // Finished before the watcher was set: it reports that too, as a queued call, so the wait below
+    // cannot miss it.
+    auto finished = qCoro(&watcher, &QFutureWatcherBase::finished, limit);
+    const std::optional<std::tuple<>> done = co_await std::move(finished);
+    co_return done.has_value() || future.isFinished();
+}
+
+} // namespace detail
 
 } // namespace Platform

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "platform/Pools.h"
+#include "platform/TimedRunner.h"
 
+#include <QDeadlineTimer>
 #include <QFutureWatcher>
 #include <QString>
 #include <QtConcurrent/QtConcurrentRun>
@@ -9,7 +11,12 @@
 #include <QCoroSignal>
 #include <QCoroTask>
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <type_traits>
 
@@ -18,25 +25,99 @@ namespace Platform {
 // How long an action waits for a look at a project's folder before it gives up on the folder.
 inline constexpr std::chrono::milliseconds folderAnswerLimit{std::chrono::seconds(10)};
 
+// How long a look at the disk may take before it counts as held up by a mount that stalls. A folder on
+// a disk that answers is looked at in well under a millisecond, on a busy network share in tens of
+// them. From then on the look has a thread of the disk pool to itself, so it holds up only itself.
+inline constexpr std::chrono::milliseconds heldUpAfter{250};
+
 // "<folder> does not answer.": what an action says of a folder whose look did not come back in time.
 QString folderNotAnswering(const QString& folder);
 
 namespace detail {
 
+// One job on the disk pool, as the job and whoever waits for it see it. A job that has run for
+// heldUpAfter while someone waits, or that is given up on while it runs, is held up: the pool gets a
+// thread in its place until it ends, so jobs that never come back never take the threads the others
+// need. Thread-safe.
+class DiskJob {
+public:
+    // On the pool, as the job starts and as it ends.
+    void begin();
+    void end();
+    // The job is taken to be held up if it has run for heldUpAfter, or with `now` as soon as it runs at
+    // all; one that waits in the queue or has ended is not.
+    void holdUp(bool now = false);
+    // Waits on the calling thread until the job has ended or `limit` has passed; whether it has ended.
+    bool waitForEnd(std::chrono::milliseconds limit);
+    bool ended() const;
+
+private:
+    enum class State { queued, running, heldUp, ended };
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_ending;
+    State m_state = State::queued;
+    std::chrono::steady_clock::time_point m_began;
+};
+
+// A look that brings back what it found. `found` is set before the job ends and read only once it has.
 template <typename R>
-QCoro::Task<std::optional<R>> awaitWithin(QFuture<R> future, std::chrono::milliseconds limit)
+struct DiskLookJob : DiskJob {
+    std::optional<R> found;
+};
+
+// Where a look at a folder is under way, so that a folder held up by its mount is not looked at again
+// while that look waits: what it found comes when it comes, and until then the folder does not answer.
+struct FolderLookClaim {
+    QString folder;
+    quint64 serial = 0;
+};
+// A claim on `folder`; none while a look there has been under way for longer than heldUpAfter.
+std::optional<FolderLookClaim> claimFolderLook(const QString& folder);
+void releaseFolderLook(const FolderLookClaim& claim);
+
+// Runs before every look at a claimed folder, on the disk pool: where a test holds a folder up as a
+// mount that stalls would. Nothing outside tests.
+void beforeFolderLook(const QString& folder);
+void setBeforeFolderLookForTesting(std::function<void(const QString& folder)> hold);
+
+template <typename R, typename F>
+QFuture<void> runOnDiskPool(std::shared_ptr<DiskLookJob<R>> job, F look,
+                            std::optional<FolderLookClaim> claim = std::nullopt)
 {
-    if (!future.isFinished()) {
-        QFutureWatcher<R> watcher;
-        watcher.setFuture(future);
-        // Finished before the watcher was set: it reports that too, as a queued call, so the wait below
-        // cannot miss it.
-        auto finished = qCoro(&watcher, &QFutureWatcherBase::finished, limit);
-        const std::optional<std::tuple<>> done = co_await std::move(finished);
-        if (!done && !future.isFinished())
+    // The future finishes only after the job has set what it found.
+    return QtConcurrent::run(Pools::disk(),
+                             [job, look = std::move(look), claim = std::move(claim)]() mutable {
+                                 job->begin();
+                                 if (claim)
+                                     beforeFolderLook(claim->folder);
+                                 job->found.emplace(look());
+                                 if (claim)
+                                     releaseFolderLook(*claim);
+                                 job->end();
+                             });
+}
+
+QCoro::Task<bool> endedWithin(QFuture<void> future, std::chrono::milliseconds limit);
+
+// Waits for `job` until `limit` has passed, a slice of heldUpAfter at a time, so that a job which only
+// starts running once others have left the queue is still seen to be held up.
+template <typename R>
+QCoro::Task<std::optional<R>> awaitLook(std::shared_ptr<DiskLookJob<R>> job, QFuture<void> future,
+                                        std::chrono::milliseconds limit)
+{
+    const QDeadlineTimer deadline(limit);
+    while (!job->ended()) {
+        const auto left = std::chrono::milliseconds(deadline.remainingTime());
+        if (left <= std::chrono::milliseconds(0)) {
+            job->holdUp(true);
             co_return std::nullopt;
+        }
+        if (co_await endedWithin(future, std::min(left, heldUpAfter)))
+            break;
+        job->holdUp();
     }
-    co_return future.result();
+    co_return job->found;
 }
 
 } // namespace detail
@@ -44,15 +125,71 @@ QCoro::Task<std::optional<R>> awaitWithin(QFuture<R> future, std::chrono::millis
 // Runs `look`, a look at the disk that a stalled mount can hold up for good (does a folder exist, what
 // files does it hold), off the calling thread, and resumes the awaiting coroutine with its result, or
 // with nothing once `limit` has passed without one. A look that does not come back holds up neither
-// the caller nor the polling: it finishes on its own, if ever, and what it found goes nowhere.
-// `look` must not throw.
+// the caller, nor the polling, nor the looks after it: it finishes on its own, if ever, and what it
+// found goes nowhere. `look` must not throw.
 template <typename F>
 auto lookAtDisk(F look, std::chrono::milliseconds limit = folderAnswerLimit)
     -> QCoro::Task<std::optional<std::invoke_result_t<F>>>
 {
     using R = std::invoke_result_t<F>;
-    QFuture<R> future = QtConcurrent::run(Pools::disk(), std::move(look));
-    return detail::awaitWithin<R>(std::move(future), limit);
+    auto job = std::make_shared<detail::DiskLookJob<R>>();
+    QFuture<void> future = detail::runOnDiskPool<R>(job, std::move(look));
+    return detail::awaitLook<R>(std::move(job), std::move(future), limit);
+}
+
+// A look at a folder under way on the disk pool, for a worker thread to wait for.
+template <typename R>
+class PendingLook {
+public:
+    // Nothing under way: the folder does not answer.
+    PendingLook() = default;
+    explicit PendingLook(std::shared_ptr<detail::DiskLookJob<R>> job) : m_job(std::move(job)) {}
+
+    // What the look found, waiting on the calling thread for at most `limit`; nothing when it has not
+    // come back by then, or `cancel` (may be null) ended the wait. May be asked again, with what is left
+    // of a longer limit.
+    std::optional<R> wait(std::chrono::milliseconds limit, const Cancellation* cancel = nullptr) const
+    {
+        if (!m_job)
+            return std::nullopt;
+        const QDeadlineTimer deadline(limit);
+        while (
+            !m_job->waitForEnd(std::min(std::chrono::milliseconds(deadline.remainingTime()), heldUpAfter))) {
+            if (deadline.hasExpired() || (cancel && cancel->isCancelled())) {
+                m_job->holdUp(true);
+                return std::nullopt;
+            }
+            m_job->holdUp();
+        }
+        return m_job->found;
+    }
+
+private:
+    std::shared_ptr<detail::DiskLookJob<R>> m_job;
+};
+
+// Starts `look` at `folder` on the disk pool, for a worker thread that may wait for it (never the
+// window's thread). While an earlier look at the same folder has been held up there, it starts
+// nothing: the folder does not answer, and the threads of a mount that stalls do not pile up round
+// after round. `look` must not throw.
+template <typename F>
+auto startFolderLook(const QString& folder, F look) -> PendingLook<std::invoke_result_t<F>>
+{
+    using R = std::invoke_result_t<F>;
+    std::optional<detail::FolderLookClaim> claim = detail::claimFolderLook(folder);
+    if (!claim)
+        return {};
+    auto job = std::make_shared<detail::DiskLookJob<R>>();
+    detail::runOnDiskPool<R>(job, std::move(look), std::move(claim));
+    return PendingLook<R>(std::move(job));
+}
+
+// The same, waiting for it on the calling thread for at most `limit`.
+template <typename F>
+auto lookAtFolder(const QString& folder, F look, std::chrono::milliseconds limit)
+    -> std::optional<std::invoke_result_t<F>>
+{
+    return startFolderLook(folder, std::move(look)).wait(limit);
 }
 
 } // namespace Platform

@@ -34,7 +34,7 @@ QThreadPool* userInitiated()
 
 QThreadPool* disk()
 {
-    static QThreadPool* pool = makePool(QThread::LowPriority);
+    static QThreadPool* pool = makePool(QThread::LowPriority, diskThreads);
     return pool;
 }
 

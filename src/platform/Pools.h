@@ -19,8 +19,10 @@ QThreadPool* utility();
 QThreadPool* userInitiated();
 // Looks at the disk that a dead mount can hold up for good (is a project's folder there): at utility
 // priority, but apart from the two above, so a look that never comes back takes no thread from the
-// polling or the actions, and the way out does not wait for it.
+// polling or the actions, and the way out does not wait for it. Looks are quick and few at a time, so
+// it has diskThreads threads, and one more for each look held up (Platform::lookAtDisk).
 QThreadPool* disk();
+inline constexpr int diskThreads = 4;
 // One-shot actions (start, stop, remove, up, ...): apart from the others, so actions that hang until
 // their limit take no thread that listings, plans and measurements need. Wider than the others: each
 // action holds a thread only while its command runs, and a click should not wait for a hung one.

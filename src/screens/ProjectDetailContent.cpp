@@ -150,7 +150,7 @@ void ProjectDetailContent::setProject(const ComposeProject& project)
 void ProjectDetailContent::checkFolder()
 {
     if (isVisible())
-        m_checks->look({m_project});
+        m_checks->lookAgain({m_project});
 }
 
 void ProjectDetailContent::waitForFolder()

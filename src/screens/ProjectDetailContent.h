@@ -35,7 +35,7 @@ public:
     ProjectDetailContent(AppStore& store, const ComposeProject& project, QWidget* parent = nullptr,
                          FolderChecks* checks = nullptr);
 
-    // The project as the store now lists it; its folder is looked at again, off the window's thread.
+    // The project as the store now lists it; a folder not looked at before is, off the window's thread.
     void setProject(const ComposeProject& project);
     const ComposeProject& project() const { return m_project; }
     // Looks at the folder again; a change on disk since the last refresh redraws once the look is back.

@@ -20,9 +20,8 @@ ProjectFolder ProjectFolder::at(const QString& dir)
     folder.exists = QFileInfo(dir).isDir();
     if (!folder.exists)
         return folder;
-    folder.composeFile = Docker::composeFile(dir).has_value();
-    ComposeProject probe;
-    probe.workingDir = dir;
-    folder.builds = folder.composeFile && probe.hasBuild();
+    const std::optional<QString> file = Docker::composeFile(dir);
+    folder.composeFile = file.has_value();
+    folder.builds = file && ComposeProject::builds(dir, *file);
     return folder;
 }

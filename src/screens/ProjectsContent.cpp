@@ -160,7 +160,7 @@ void ProjectsContent::checkFolders()
 {
     if (m_stale || !isVisible())
         return;
-    m_checks->look(m_projects);
+    m_checks->lookAgain(m_projects);
 }
 
 void ProjectsContent::waitForFolders()

@@ -22,9 +22,9 @@ class VitalsRow;
 // The list of the projects screen: "Right now" with the vitals, "Your projects" as a grid of project
 // cards, the containers that belong to no project, or the empty state when there is nothing. Follows
 // the store; cards are kept by project id across refreshes. Each project's folder is looked at off
-// the window's thread at every refresh, and what was found is shared by its card, its controls and
-// the emphasis rule; a look that comes back with something new redraws. A refresh that finds the list
-// hidden waits until it is shown again.
+// the window's thread when it is first listed and at every checkFolders(), and what was found is
+// shared by its card, its controls and the emphasis rule; a look that comes back with something new
+// redraws. A refresh that finds the list hidden waits until it is shown again.
 class ProjectsContent : public QWidget {
     Q_OBJECT
 

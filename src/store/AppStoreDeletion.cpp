@@ -7,7 +7,10 @@
 #include "platform/TimedRunner.h"
 #include "platform/Trash.h"
 
+#include <QDeadlineTimer>
+
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -21,6 +24,23 @@ QCoro::Task<std::optional<QString>> runStep(std::shared_ptr<StoreEngine> engine,
         return commandFailure(args, engine->captureWithin(args, on, cwd, limit, stop.get()));
     });
     co_return co_await std::move(job);
+}
+
+// What a plan reads of a project's folder before compose reads it.
+struct PlanFolder {
+    // The compose files its containers were made from (none named: the folder's own); none when one of
+    // them is missing, and then there is nothing to read.
+    std::optional<QStringList> files;
+};
+
+// Looks at the disk, and may wait as long as the disk does.
+PlanFolder planFolder(const ComposeProject& project)
+{
+    try {
+        return {Docker::composeFilesOf(project)};
+    } catch (...) {
+        return {};
+    }
 }
 
 } // namespace
@@ -64,23 +84,43 @@ QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project,
     const std::shared_ptr<StoreEngine> engine = m_engine;
     auto job = Platform::onUserInitiated(
         [engine, project, on, neighbours, names, readings, sizes, cancel]() mutable {
+            // The folder is looked at while the engine answers, so a mount that stalls holds the plan up
+            // no longer than an engine that does not answer.
+            const QDeadlineTimer folderLimit(Platform::folderAnswerLimit);
+            Platform::PendingLook<PlanFolder> folder;
+            if (project.workingDir)
+                folder = Platform::startFolderLook(*project.workingDir,
+                                                   [project] { return planFolder(project); });
+            std::optional<PlanFolder> found = folder.wait(Platform::heldUpAfter);
             readings.mounts = engine->volumeMounts(names, on, cancel.get());
+            // A sheet closed meanwhile lets the folder go.
+            if (!found)
+                found = folder.wait(std::chrono::milliseconds(folderLimit.remainingTime()), cancel.get());
+            std::optional<QString> unanswered;
+            if (project.workingDir && !found)
+                unanswered = std::exchange(project.workingDir, std::nullopt);
             // compose reads a name it does not take as given (an empty one, say) as another project's,
             // the one of the folder, whose volumes would then look declared by this one.
-            if (project.workingDir && Docker::composeAcceptsName(project.name)) {
+            if (project.workingDir && found->files && Docker::composeAcceptsName(project.name)) {
                 try {
                     // Read under the project's own name, from the files its containers were made from:
                     // its volumes are named after it, whatever name the folder would give a project
                     // started from it, and an override file may declare more of them.
                     readings.config = engine->composeProject(*project.workingDir, project.name,
-                                                             Docker::composeFilesOf(project), cancel.get());
+                                                             *found->files, cancel.get());
                 } catch (const Docker::TimedOut&) {
                     readings.configTimedOut = true;
                 } catch (...) {
                     // no declared volumes, nothing worse
                 }
             }
-            return Docker::planFrom(project, neighbours, readings, sizes);
+            TeardownPlan plan = Docker::planFrom(project, neighbours, readings, sizes);
+            if (unanswered)
+                plan.notes << Platform::folderNotAnswering(*unanswered) +
+                                  QStringLiteral(" Volumes its compose file declares that no container "
+                                                 "mounts are not planned, and the folder is not offered "
+                                                 "for the Trash.");
+            return plan;
         });
     co_return co_await std::move(job);
 }

@@ -3,12 +3,18 @@
 #include "engine/ComposeProject.h"
 #include "engine/Docker.h"
 #include "engine/Teardown.h"
+#include "platform/DiskLook.h"
 #include "platform/ProcessRunner.h"
 #include "support/TestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QScopeGuard>
+#include <QThread>
 
+#include <atomic>
 #include <limits>
+#include <memory>
 
 using Kind = Reclaimable::Kind;
 using Recovery = Reclaimable::Recovery;
@@ -165,6 +171,53 @@ TEST(DiskUsageReport, AProjectWhoseFolderLostItsComposeFileCannotComeBack)
         EXPECT_EQ(web->recovery, Recovery::Gone);
         EXPECT_EQ(web->note, "compose file missing");
     }
+}
+
+// The project's folder on a mount that stalls: for that measurement its containers may not come back,
+// and the measurement waits for the folder once, not at every container nor at the next measurement.
+TEST(DiskUsageReport, AFolderThatDoesNotAnswerIsUnknownAndWaitedForOnce)
+{
+    const auto release = std::make_shared<std::atomic_bool>(false);
+    const auto held = std::make_shared<std::atomic_int>(0);
+    Platform::detail::setBeforeFolderLookForTesting([release, held](const QString& folder) {
+        if (folder != recordedWorkingDir)
+            return;
+        ++*held;
+        const QDeadlineTimer limit(30000);
+        while (!*release && !limit.hasExpired())
+            QThread::msleep(5);
+    });
+    const auto restore = qScopeGuard([&] {
+        *release = true;
+        Platform::detail::setBeforeFolderLookForTesting({});
+    });
+    const auto measure = [] {
+        return Docker::parseUsage(fixture("engine/system-df.ndjson"), fixture("engine/system-df-v.json"),
+                                  Docker::hasComposeFile);
+    };
+
+    QElapsedTimer clock;
+    clock.start();
+    for (int round = 0; round < 2; ++round) {
+        const DiskUsage usage = measure();
+        const Reclaimable* worker = find(usage, "rec4shop-worker-1");
+        const Reclaimable* web = find(usage, "rec4shop-web-1");
+        ASSERT_TRUE(worker && web);
+        EXPECT_EQ(worker->recovery, Recovery::Gone);
+        EXPECT_EQ(worker->note, u"folder does not answer · no volume"_qs);
+        EXPECT_EQ(web->recovery, Recovery::Gone);
+        EXPECT_EQ(web->note, "folder does not answer");
+    }
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(*held, 1);
+
+    // Back, it answers: the recorded folder is long gone.
+    *release = true;
+    std::optional<QString> note;
+    const QDeadlineTimer limit(5000);
+    while (note != u"compose file missing" && !limit.hasExpired())
+        note = find(measure(), "rec4shop-web-1")->note;
+    EXPECT_EQ(note, "compose file missing");
 }
 
 TEST(DiskUsageReport, RowsTheClientPrintsInPractice)

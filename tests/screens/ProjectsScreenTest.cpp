@@ -15,6 +15,7 @@
 #include "app/design/VoskLabel.h"
 #include "app/parts/EmptyState.h"
 #include "app/parts/IPPill.h"
+#include "platform/DiskLook.h"
 #include "platform/HomePath.h"
 #include "platform/Pools.h"
 #include "support/TestSupport.h"
@@ -22,6 +23,7 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QPointer>
 #include <QScopeGuard>
 #include <QTest>
@@ -370,18 +372,23 @@ TEST_F(Screen, AFolderCheckThatHangsLeavesTheWindowAnswering)
     EXPECT_TRUE(eventually([&] { return slow->controls()->offer().start; }, 5000));
 }
 
-// A mount that stalls under every project folder, more of them than a pool has threads: the looks
-// wait, while the engine's polling still gets its turn and the way out (which waits for the engine's
-// pools) still ends at once.
-TEST(FolderLooks, StalledLooksHoldNeitherThePollingNorTheWayOut)
+// Project folders on a mount that stalls, more of them than any pool has threads, listed before one
+// that answers: each holds up only its own look. The folder after them is looked at, none of them is
+// asked again while its look is under way, a click's look at a healthy folder is not queued behind
+// them, and the polling and the way out (which waits for the engine's pools) do not wait for them.
+TEST(FolderLooks, StalledFoldersHoldUpOnlyTheirOwnLooks)
 {
+    QTemporaryDir parent;
+    const QString ready = projectFolder(parent, "ready");
     const auto released = std::make_shared<std::atomic<bool>>(false);
     const auto asked = std::make_shared<std::atomic<int>>(0);
-    const QDeadlineTimer limit(10000);
+    const QDeadlineTimer limit(30000);
     FolderChecks::setCheckForTesting([=](const QString& dir) {
-        ++*asked;
-        while (!*released && !limit.hasExpired())
-            QThread::msleep(5);
+        if (dir != ready) {
+            ++*asked;
+            while (!*released && !limit.hasExpired())
+                QThread::msleep(5);
+        }
         return ProjectFolder::at(dir);
     });
     const auto restore = qScopeGuard([&] {
@@ -389,15 +396,24 @@ TEST(FolderLooks, StalledLooksHoldNeitherThePollingNorTheWayOut)
         FolderChecks::setCheckForTesting({});
     });
     QList<ComposeProject> projects;
-    for (int i = 0; i < 40; ++i) {
-        ComposeProject project;
-        project.name = QStringLiteral("p%1").arg(i);
-        project.workingDir = QStringLiteral("/stalled/p%1").arg(i);
-        projects << project;
-    }
+    for (int i = 0; i < 20; ++i)
+        projects << ComposeProject{
+            QStringLiteral("p%1").arg(i), QStringLiteral("/stalled/p%1").arg(i), {}, 0, {}};
+    projects << ComposeProject{"ready", ready, {}, 0, {}};
+
     FolderChecks checks;
     checks.look(projects);
-    ASSERT_TRUE(eventually([&] { return *asked >= 16; }, 5000));
+    ASSERT_TRUE(eventually([&] { return checks.result(projects.last()).known; }, 20000));
+    EXPECT_TRUE(checks.result(projects.last()).atHand());
+    EXPECT_FALSE(checks.result(projects.first()).known);
+    for (int poll = 0; poll < 3; ++poll)
+        checks.lookAgain(projects);
+    settle();
+    EXPECT_EQ(*asked, 20);
+
+    const std::optional<bool> click = QCoro::waitFor(
+        Platform::lookAtDisk([&] { return QFileInfo(ready).isDir(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(click, true) << "a click's look waited behind the stalled folders";
 
     QElapsedTimer clock;
     clock.start();
@@ -406,6 +422,77 @@ TEST(FolderLooks, StalledLooksHoldNeitherThePollingNorTheWayOut)
     Platform::Pools::drain();
     EXPECT_LT(clock.elapsed(), 3000) << "the way out waited for the looks";
     EXPECT_TRUE(checks.looking());
+}
+
+// A folder that answered, then stalls: while its look is held up it reads as not known, so nothing is
+// offered on the strength of what it held before; once the look is back it reads as it is.
+TEST(FolderLooks, AFolderThatStallsIsNotKnownUntilItsLookIsBack)
+{
+    QTemporaryDir parent;
+    const QString shop = projectFolder(parent, "shop");
+    const auto stalls = std::make_shared<std::atomic<bool>>(false);
+    const QDeadlineTimer limit(30000);
+    FolderChecks::setCheckForTesting([=](const QString& dir) {
+        while (*stalls && !limit.hasExpired())
+            QThread::msleep(5);
+        return ProjectFolder::at(dir);
+    });
+    const auto restore = qScopeGuard([&] {
+        *stalls = false;
+        FolderChecks::setCheckForTesting({});
+    });
+    const QList<ComposeProject> projects{{"shop", shop, {}, 0, {}}};
+    FolderChecks checks;
+    checks.look(projects);
+    checks.wait();
+    ASSERT_TRUE(checks.result(projects.first()).atHand());
+
+    *stalls = true;
+    checks.lookAgain(projects);
+    EXPECT_TRUE(eventually([&] { return !checks.result(projects.first()).known; }, 5000));
+    *stalls = false;
+    checks.lookAgain(projects);
+    EXPECT_TRUE(eventually([&] { return checks.result(projects.first()).atHand(); }, 5000));
+}
+
+// Refreshes that bring the same projects (statistics, a container stopping) start no folder check; a
+// project in a folder not seen before has its folder looked at, and only that one.
+TEST_F(Screen, ARefreshWithUnchangedProjectsStartsNoFolderCheck)
+{
+    QTemporaryDir parent;
+    const QString shop = projectFolder(parent, "shop");
+    const QString blog = projectFolder(parent, "blog");
+    const QString media = projectFolder(parent, "media");
+    const auto asked = std::make_shared<std::atomic<int>>(0);
+    FolderChecks::setCheckForTesting([=](const QString& dir) {
+        ++*asked;
+        return ProjectFolder::at(dir);
+    });
+    const auto restore = qScopeGuard([] { FolderChecks::setCheckForTesting({}); });
+    const Container shopWeb = inFolder(container("shop-web", "running", "shop"), shop);
+    const Container blogWeb = inFolder(container("blog-web", "running", "blog"), blog);
+    AppStore& s = showing({shopWeb, blogWeb});
+    ProjectsContent content(s);
+    content.show();
+    content.waitForFolders();
+    ASSERT_EQ(*asked, 2);
+    const int jobs = content.folderChecks()->jobsStarted();
+
+    LiveStats stats;
+    stats.cpu = {{"shop-web", 1.5}};
+    s.setStats(stats);
+    settle();
+    s.setContainers({inFolder(container("shop-web", "exited", "shop"), shop), blogWeb});
+    settle();
+    content.refresh();
+    EXPECT_EQ(*asked, 2);
+    EXPECT_EQ(content.folderChecks()->jobsStarted(), jobs);
+
+    s.setContainers({shopWeb, blogWeb, inFolder(container("media-web", "running", "media"), media)});
+    settle();
+    content.waitForFolders();
+    EXPECT_EQ(*asked, 3);
+    EXPECT_EQ(content.folderChecks()->jobsStarted(), jobs + 1);
 }
 
 TEST_F(Screen, TheDetailFollowsTheOpenedIdThroughRefreshesAndGoesBackWhenItLeaves)

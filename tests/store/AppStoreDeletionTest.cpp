@@ -1,8 +1,14 @@
 #include "store/StoreFixture.h"
 
+#include "platform/DiskLook.h"
+
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <atomic>
@@ -145,6 +151,43 @@ TEST_F(Deletion, APlanWithoutAReadableFileTakesOnlyTheVolumesComposeMadeForThePr
         const TeardownPlan planned = run(s.teardownPlan({"shop", workingDir, {web}, 0, std::nullopt}));
         EXPECT_EQ(planned.volumes, QList<VolumeUse>{own});
     }
+}
+
+// The project's folder on a mount that stalls: the plan waits for it no longer than for the engine, then
+// plans without it, says so, and neither reads its file nor offers the folder.
+TEST_F(Deletion, APlanWhoseFolderDoesNotAnswerEndsWithinItsLimitWithANote)
+{
+    const QString dir = folder("stalled");
+    engine->setComposeProject(dir, ComposeConfig{"shop", {"web"}, {"shop_data", "shop_idle"}, {}});
+    engine->setMounts(std::nullopt, {{"shop-web", {"shop_data"}}});
+    const auto released = std::make_shared<std::atomic_bool>(false);
+    Platform::detail::setBeforeFolderLookForTesting([released, dir](const QString& folder) {
+        const QDeadlineTimer limit(60000);
+        while (folder == dir && !*released && !limit.hasExpired())
+            QThread::msleep(5);
+    });
+    const auto restore = qScopeGuard([&] {
+        *released = true;
+        Platform::detail::setBeforeFolderLookForTesting({});
+    });
+    AppStore& s = storeOn({}, std::nullopt);
+    const Container web = container("shop-web", "running", "shop");
+    s.setContainers({web});
+    const QMap<QString, QString> ours{{Docker::projectLabel, "shop"}};
+    s.setVolumes({{"shop_data", "local", "/v/1", std::nullopt, ours},
+                  {"shop_idle", "local", "/v/2", std::nullopt, ours}});
+
+    QElapsedTimer clock;
+    clock.start();
+    const TeardownPlan planned = run(s.teardownPlan({"shop", dir, {web}, 0, std::nullopt}));
+    EXPECT_LT(clock.elapsed(), 25000) << "the plan waited for the folder";
+    EXPECT_TRUE(engine->composeNamesAsked().isEmpty());
+    EXPECT_EQ(planned.volumes, QList<VolumeUse>{own});
+    EXPECT_EQ(planned.workingDir, std::nullopt);
+    EXPECT_EQ(planned.notes,
+              QStringList{dir + " does not answer. Volumes its compose file declares that no "
+                                "container mounts are not planned, and the folder is not offered "
+                                "for the Trash."});
 }
 
 TEST_F(Deletion, WithAComposeFileOnlyComposeTakesTheProjectDownEvenWhenItFails)
