@@ -139,6 +139,9 @@ void DeleteProjectView::setPlan(const TeardownPlan& plan)
     // A plan made again replaces the one shown.
     if (QWidget* shown = findChild<QScrollArea*>(QStringLiteral("planScroll"), Qt::FindDirectChildrenOnly)) {
         m_body->removeWidget(shown);
+        // Out of the sheet at once: until it is deleted, it would still be found among the sheet's parts.
+        shown->hide();
+        shown->setParent(nullptr);
         shown->deleteLater();
     }
     auto* scroll = new QScrollArea(this);

@@ -1,4 +1,5 @@
 #include "screens/AddProjectButton.h"
+#include "screens/FolderChecks.h"
 #include "screens/ProjectCard.h"
 #include "screens/ProjectControls.h"
 #include "screens/ProjectsContent.h"
@@ -325,6 +326,8 @@ TEST_F(ProjectsOnEngine, AMovedProjectIsLocatedBroughtUpFromItsNewPlaceAndTakenD
     ASSERT_TRUE(QDir().rename(moved, root.filePath(name + "-gone")));
     QCoro::waitFor(store->refresh(false));
     content->refresh();
+    // A listing that changed no folder looks at none: the periodic look finds the folder gone.
+    content->folderChecks()->lookAgain(store->projects());
     content->waitForFolders();
     offer = content->card(id)->controls()->offer();
     EXPECT_TRUE(offer.down && !offer.up);
