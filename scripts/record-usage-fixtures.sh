@@ -81,4 +81,7 @@ docker inspect "$p-live" "$p-paused" "$p-loose" "$p-withvol" "$p-created" "$proj
 docker image inspect "$p/snapshot:1" "$image" \
     --format '{{index .Config.Labels "com.docker.compose.project"}}|{{len .RepoDigests}}' >"$out/image-inspect-builds.txt"
 
+# The client prints the volumes it found and fails for one that is gone.
+docker volume inspect -- "$p-orphan" "$p-gone" >"$out/volume-inspect.json" 2>/dev/null || true
+
 echo "recorded into $out (untagged image was $untagged)"

@@ -364,6 +364,11 @@ DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canComp
         if (item.kind == Reclaimable::Kind::Image && item.recovery == Reclaimable::Recovery::Restorable)
             tagged << item.ref;
     usage.candidates = marking(usage.candidates, localBuilds(tagged, runtime, left(deadline)));
+    QStringList spare;
+    for (const Reclaimable& item : std::as_const(usage.candidates))
+        if (item.kind == Reclaimable::Kind::Volume)
+            spare << item.ref;
+    usage.candidates = withCreation(usage.candidates, volumeCreation(spare, runtime, left(deadline)));
     for (Reclaimable& item : usage.candidates)
         item.runtime = runtime;
     return usage;

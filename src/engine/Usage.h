@@ -35,6 +35,10 @@ struct Reclaimable {
     // For an image, the identifier of the image measured. A tag may be moved to another image
     // after that, and then removing by the tag would take an image nobody was shown.
     QString imageId = {};
+    // For a volume, its creation time as the engine printed it when it was measured. A volume removed
+    // and made again under the same name has another, and removing by the name would take the new
+    // one with its data. Empty when the engine gave none.
+    QString createdAt = {};
 
     // "<runtime>/<kind>/<ref>": the runtime's name (empty without one), the kind's raw value, the ref.
     QString id() const;

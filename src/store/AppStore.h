@@ -281,7 +281,8 @@ public:
 
     // Removes the chosen candidates, each on its own runtime, reloads usage and listings and says in
     // the notice how much was freed. Returns the failure texts of the commands that failed; one still
-    // running after its limit is ended and fails as the runtime not answering.
+    // running after its limit is ended and fails as the runtime not answering. An image whose tag now
+    // names another image, and a volume made again under its name, are not removed and fail alone.
     QCoro::Task<QStringList> reclaim(QList<Reclaimable> items);
     // Logs the shown runtime's client in to a registry; the password goes to the client's standard
     // input only. Changes nothing in the store.

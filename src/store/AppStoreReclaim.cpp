@@ -14,30 +14,35 @@ struct Group {
     QList<Reclaimable> items;
 };
 
-// The images of an `rmi` that their tags still name as measured, asked just before the removal;
-// a failure text for each of the others, which stay. A tag moved to another image since would
-// otherwise take that image, one nobody was shown, and leave the measured one untagged.
-QStringList stillMeasured(StoreEngine& engine, const Group& group, const QStringList& refs,
-                          QStringList& failures)
+// The items of a removal that are still what was measured, asked just before it; a failure text for
+// each of the others, which stay. An image's tag may have moved to another image since, which removing
+// by the tag would take (one nobody was shown) while leaving the measured one untagged; a volume may
+// have been removed and made again under its name, and would go with what was written into it.
+QStringList stillMeasured(StoreEngine& engine, const Group& group, Reclaimable::Kind kind,
+                          const QStringList& refs, QStringList& failures)
 {
+    const bool image = kind == Reclaimable::Kind::Image;
     QStringList kept;
     for (const QString& ref : refs) {
         const auto item =
-            std::find_if(group.items.cbegin(), group.items.cend(), [&ref](const Reclaimable& r) {
-                return r.kind == Reclaimable::Kind::Image && r.ref == ref;
-            });
-        // An untagged image is removed by its identifier, which cannot move.
-        if (item == group.items.cend() || item->imageId.isEmpty() || item->imageId == ref) {
+            std::find_if(group.items.cbegin(), group.items.cend(),
+                         [kind, &ref](const Reclaimable& r) { return r.kind == kind && r.ref == ref; });
+        const QString measured = item == group.items.cend() ? QString()
+                                 : image                    ? item->imageId
+                                                            : item->createdAt;
+        // Nothing measured to compare with (an item made up by hand); an untagged image is removed by
+        // its identifier, which cannot move.
+        if (measured.isEmpty() || (image && measured == ref)) {
             kept << ref;
             continue;
         }
-        const QStringList query = Docker::imageIdQuery(ref);
-        const Platform::Capture named =
+        const QStringList query = image ? Docker::imageIdQuery(ref) : Docker::volumeInspectQuery({ref});
+        const Platform::Capture now =
             engine.captureWithin(query, group.runtime, std::nullopt, Docker::listingLimit, nullptr);
-        if (const auto failed = commandFailure(query, named))
+        if (const auto failed = commandFailure(query, now))
             failures << *failed;
-        else if (named.out.trimmed() != item->imageId)
-            failures << Docker::movedTagMessage(ref);
+        else if ((image ? now.out.trimmed() : Docker::parseVolumeCreation(now.out).value(ref)) != measured)
+            failures << (image ? Docker::movedTagMessage(ref) : Docker::madeAgainMessage(item->name));
         else
             kept << ref;
     }
@@ -96,10 +101,12 @@ QCoro::Task<QStringList> AppStore::reclaim(QList<Reclaimable> items)
         QStringList failures;
         for (const Group& group : groups) {
             for (QStringList command : Docker::reclaimCommands(group.items)) {
-                if (command.first() == u"rmi") {
-                    command = QStringList{command.first()} +
-                              stillMeasured(*engine, group, command.mid(1), failures);
-                    if (command.size() == 1)
+                if (command.first() == u"rmi" || command.first() == u"volume") {
+                    const qsizetype named = command.first() == u"rmi" ? 1 : 2;
+                    const auto kind = named == 1 ? Reclaimable::Kind::Image : Reclaimable::Kind::Volume;
+                    command = command.first(named) +
+                              stillMeasured(*engine, group, kind, command.mid(named), failures);
+                    if (command.size() == named)
                         continue;
                 }
                 // One failure does not stop the rest: what can still go, goes.

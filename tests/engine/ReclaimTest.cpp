@@ -143,3 +143,83 @@ TEST(ReclaimCommands, OneCommandPerKindInAFixedOrderAndNothingForced)
     for (const Row& row : rows)
         EXPECT_EQ(Docker::reclaimCommands(row.items), row.commands);
 }
+
+TEST(VolumeCreation, ReadByNameFromWhatTheClientPrints)
+{
+    struct Row {
+        QString json;
+        QMap<QString, QString> created;
+    };
+    const Row rows[] = {
+        // Recorded: one volume found, one gone (the client failed for that one and printed the other).
+        {TestSupport::fixture("engine/volume-inspect.json"), {{"rec4-orphan", "2026-12-07T21:53:25Z"}}},
+        {R"([{"Name":"a,b","CreatedAt":"2026-01-02T03:04:05+02:00"},{"Name":"bare"},{"CreatedAt":"x"}])",
+         {{"a,b", "2026-01-02T03:04:05+02:00"}, {"bare", ""}}},
+        {"[]\n", {}},
+        {"Error response from daemon: get v: no such volume\n", {}},
+        {R"({"Name":"v","CreatedAt":"2026-01-02T03:04:05Z"})", {}},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(Docker::parseVolumeCreation(row.json), row.created) << row.json.toStdString();
+}
+
+// The engine prints whole seconds: a volume can be told from one made again under its name only once
+// the second it was made in is over.
+TEST(VolumeCreation, WhatIsLeftOfTheSecondAVolumeWasMadeIn)
+{
+    const QDateTime clock = QDateTime::fromString("2026-12-07T21:53:25.300Z", Qt::ISODateWithMs);
+    using std::chrono::milliseconds;
+    struct Row {
+        QString createdAt;
+        std::optional<milliseconds> left;
+    };
+    const Row rows[] = {
+        {"2026-12-07T21:53:25Z", milliseconds(700)},
+        {"2026-12-07T21:53:24Z", milliseconds(0)},
+        {"2026-12-07T21:53:26Z", milliseconds(1700)}, // made after the clock was read
+        {"2026-12-07T23:53:25+02:00", milliseconds(700)},
+        {"2026-12-07T21:53:25.999Z", milliseconds(700)},
+        {"", std::nullopt},
+        {"yesterday", std::nullopt},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(Docker::sameSecondLeft(row.createdAt, clock), row.left) << row.createdAt.toStdString();
+    EXPECT_EQ(
+        Docker::sameSecondLeft("2026-12-07T21:53:25Z",
+                               QDateTime::fromString("2026-12-07T21:53:26.000000001Z", Qt::ISODateWithMs)),
+        milliseconds(0))
+        << "the engine's clock in nanoseconds";
+}
+
+// A volume made in the second its measurement began is looked at again once that second is over, and
+// no longer offered when it was made anew meanwhile; an older one is looked at once.
+TEST(VolumeCreation, AVolumeMadeInTheSecondOfItsMeasurementIsLookedAtAgain)
+{
+    TestSupport::FakeTools fakes({"docker"});
+    const QStringList clock{"system", "info", "--format", "{{.SystemTime}}"};
+    const QStringList both{"volume", "inspect", "--", "fresh", "old"};
+    const QStringList fresh{"volume", "inspect", "--", "fresh"};
+    fakes.answer("docker", clock, "2026-12-07T21:53:25.700000000Z\n");
+    fakes.answer(
+        "docker", both,
+        R"([{"Name":"fresh","CreatedAt":"2026-12-07T21:53:25Z"},{"Name":"old","CreatedAt":"2026-12-07T21:50:00Z"}])");
+
+    fakes.answer("docker", fresh, R"([{"Name":"fresh","CreatedAt":"2026-12-07T21:53:25Z"}])");
+    EXPECT_EQ(Docker::volumeCreation({"fresh", "old"}, std::nullopt),
+              (QMap<QString, QString>{{"fresh", "2026-12-07T21:53:25Z"}, {"old", "2026-12-07T21:50:00Z"}}));
+    EXPECT_EQ(fakes.calls().size(), 3);
+    EXPECT_EQ(fakes.calls().last(), "docker volume inspect -- fresh");
+
+    fakes.answer("docker", fresh, R"([{"Name":"fresh","CreatedAt":"2026-12-07T21:53:26Z"}])");
+    EXPECT_EQ(Docker::volumeCreation({"fresh", "old"}, std::nullopt),
+              (QMap<QString, QString>{{"old", "2026-12-07T21:50:00Z"}}));
+
+    // Without the engine's clock nothing is waited for: the times are compared as printed.
+    fakes.answer("docker", clock, "", "unknown flag: --format\n", 1);
+    EXPECT_EQ(Docker::volumeCreation({"fresh", "old"}, std::nullopt),
+              (QMap<QString, QString>{{"fresh", "2026-12-07T21:53:25Z"}, {"old", "2026-12-07T21:50:00Z"}}));
+    EXPECT_EQ(fakes.calls().size(), 8);
+
+    EXPECT_TRUE(Docker::volumeCreation({}, std::nullopt).isEmpty());
+    EXPECT_EQ(fakes.calls().size(), 8);
+}

@@ -6,9 +6,11 @@
 #include "engine/Teardown.h"
 #include "support/TestSupport.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QMutex>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <thread>
 #include <vector>
@@ -271,4 +273,28 @@ TEST(DiskUsageOnEngine, ConcurrentMeasurementsAllAnswer)
     EXPECT_TRUE(failures.isEmpty()) << failures.join('\n').toStdString();
     for (const QString& report : reports)
         EXPECT_TRUE(report.trimmed().startsWith('{'));
+}
+
+// The engine prints a volume's creation time in whole seconds. Made just after a second begins and made
+// again as soon as it was measured, a volume would print the same time as before, were the measurement
+// not to wait that second out.
+TEST(DiskUsageOnEngine, AVolumeMadeAgainRightAfterItsMeasurementPrintsAnotherCreationTime)
+{
+    VOSKEL_REQUIRE_ENGINE();
+    Scene scene;
+    const QString name = scene.namedVolume("again");
+    const Runtime engine = Runtime::context("default");
+    // The engine runs on this machine, by its clock.
+    QThread::msleep(static_cast<unsigned long>(1000 - QDateTime::currentMSecsSinceEpoch() % 1000 + 20));
+    ASSERT_EQ(docker({"volume", "create", name}).status, 0);
+
+    const QMap<QString, QString> measured = Docker::volumeCreation({name}, engine);
+
+    ASSERT_TRUE(measured.contains(name));
+    ASSERT_EQ(docker({"volume", "rm", name}).status, 0);
+    ASSERT_EQ(docker({"volume", "create", name}).status, 0);
+    const QString now =
+        Docker::parseVolumeCreation(docker(Docker::volumeInspectQuery({name})).out).value(name);
+    EXPECT_FALSE(now.isEmpty());
+    EXPECT_NE(now, measured.value(name));
 }

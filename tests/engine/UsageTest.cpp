@@ -403,15 +403,20 @@ TEST(DiskUsageQuery, RunsTheReportThenMountsThenImagesOnTheRuntime)
             QStringList{"image", "inspect", "rec4/snapshot:1", "--format",
                         R"({{index .Config.Labels "com.docker.compose.project"}}|{{len .RepoDigests}})"},
         "|0\n");
+    fakes.answer("docker", context + QStringList{"system", "info", "--format", "{{.SystemTime}}"},
+                 "2026-12-07T21:53:31.204711035Z\n");
+    fakes.answer("docker", context + QStringList{"volume", "inspect", "--", "rec4-orphan"},
+                 fixture("engine/volume-inspect.json"));
 
     const Runtime runtime = Runtime::context("ctx");
     const DiskUsage usage = Docker::usage(runtime, [](const QString&) { return true; });
 
     const QStringList calls = fakes.calls();
-    ASSERT_EQ(calls.size(), 4);
+    ASSERT_EQ(calls.size(), 6);
     EXPECT_TRUE(calls[2].startsWith("docker --context ctx inspect rec4-created rec4-live"))
         << calls[2].toStdString();
     EXPECT_TRUE(calls[3].startsWith("docker --context ctx image inspect rec4/snapshot:1 --format"));
+    EXPECT_EQ(calls[5], "docker --context ctx volume inspect -- rec4-orphan") << "only the volume offered";
 
     EXPECT_EQ(usage.mounts, Docker::parseMounts(fixture("engine/mounts.txt")));
     EXPECT_EQ(usage.mounts.value("rec4shop-web-1"), QStringList{"rec4shop_data"});
@@ -423,6 +428,7 @@ TEST(DiskUsageQuery, RunsTheReportThenMountsThenImagesOnTheRuntime)
     for (const Reclaimable& item : usage.candidates)
         EXPECT_EQ(item.runtime, runtime) << item.name.toStdString();
     EXPECT_EQ(find(usage, "rec4-orphan")->id(), "ctx/volume/rec4-orphan");
+    EXPECT_EQ(find(usage, "rec4-orphan")->createdAt, "2026-12-07T21:53:25Z");
 }
 
 // A measurement's commands share its limit: whichever of them hangs is ended once the limit has
@@ -485,6 +491,9 @@ TEST(DiskUsageQuery, FailingMountAndImageQueriesLeaveTheReportAsItIs)
     const DiskUsage usage = Docker::usage(std::nullopt, [](const QString&) { return true; });
     EXPECT_TRUE(usage.mounts.isEmpty());
     EXPECT_EQ(find(usage, "rec4/snapshot:1")->recovery, Recovery::Restorable);
-    EXPECT_EQ(usage.candidates.size(), 8);
-    EXPECT_EQ(fakes.calls().size(), 4);
+    EXPECT_EQ(usage.volumeSize.value("rec4-orphan"), 90000);
+    EXPECT_FALSE(find(usage, "rec4-orphan"))
+        << "without its creation time a volume made again would pass for it";
+    EXPECT_EQ(usage.candidates.size(), 7);
+    EXPECT_EQ(fakes.calls().size(), 6);
 }

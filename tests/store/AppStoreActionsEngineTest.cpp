@@ -7,9 +7,11 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <functional>
 #include <memory>
@@ -581,6 +583,38 @@ TEST_F(ActionsOnEngine, ReclaimTakesOnlyWhatWasMeasuredWhenItsNamesMovedOn)
     EXPECT_EQ(docker({"inspect", "--format", "{{.State.Status}}", stopped}).out.trimmed(), "running");
     EXPECT_FALSE(volumeExists(spare));
     EXPECT_NE(docker({"image", "inspect", steady}).status, 0) << "a tag that stayed put is removed";
+}
+
+// Measured, then removed and made again under its name with a file written into it: the reclaim leaves
+// the new volume with its data, says so, and still removes the other volume ticked. The volume is made
+// just after a second begins and made again as soon as it was measured, within that second were it
+// not for the measurement waiting it out: the engine prints whole seconds.
+TEST_F(ActionsOnEngine, ReclaimLeavesAVolumeMadeAgainSinceItWasMeasured)
+{
+    const QString remade = uniqueName("remade");
+    const QString spare = uniqueName("spare");
+    ASSERT_NO_FATAL_FAILURE(createVolume(spare));
+    // The engine runs on this machine, by its clock.
+    QThread::msleep(static_cast<unsigned long>(1000 - QDateTime::currentMSecsSinceEpoch() % 1000 + 20));
+    ASSERT_NO_FATAL_FAILURE(createVolume(remade));
+    run(store->loadUsage());
+    ASSERT_TRUE(store->usage());
+    QList<Reclaimable> chosen;
+    for (const Reclaimable& item : store->usage()->candidates)
+        if (item.kind == Reclaimable::Kind::Volume && (item.name == remade || item.name == spare))
+            chosen << item;
+    ASSERT_EQ(chosen.size(), 2);
+
+    ASSERT_EQ(docker({"volume", "rm", remade}).status, 0);
+    ASSERT_NO_FATAL_FAILURE(createVolume(remade));
+    const QStringList mounted{"run", "--rm", "-v", remade + ":/d", TestSupport::testImage()};
+    ASSERT_EQ(docker(mounted + QStringList{"sh", "-c", "echo precious > /d/file"}).status, 0);
+
+    const QStringList failures = run(store->reclaim(chosen));
+
+    EXPECT_EQ(failures, QStringList{remade + " was made again since it was measured; not removed."});
+    EXPECT_EQ(docker(mounted + QStringList{"cat", "/d/file"}).out.trimmed(), "precious");
+    EXPECT_FALSE(volumeExists(spare));
 }
 
 // Without the compose file nothing says which volumes the project borrows: only the one compose made

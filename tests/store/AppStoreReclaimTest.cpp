@@ -72,6 +72,37 @@ TEST_F(Reclaim, FailuresAreReturnedOnePerCommandAndEverythingIsReloaded)
     EXPECT_EQ(s.error(), std::nullopt) << "the sheet shows the failures";
 }
 
+// A volume removed and made again under its name since it was measured has another creation time: it
+// stays with its data and fails alone, while the volumes still as measured go.
+TEST_F(Reclaim, AVolumeMadeAgainSinceItWasMeasuredStaysAndTheRestGo)
+{
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    const auto measured = [](const QString& name, const QString& createdAt) {
+        Reclaimable r = item(Reclaimable::Kind::Volume, name, alpha);
+        r.createdAt = createdAt;
+        return r;
+    };
+    const auto now = [this](const QString& name, const QString& createdAt) {
+        engine->answer({"volume", "inspect", "--", name},
+                       {0, QString(R"([{"Name":"%1","CreatedAt":"%2"}])").arg(name, createdAt), {}});
+    };
+    now("data", "2026-12-07T21:53:26Z");
+    now("spare", "2026-12-07T21:50:00Z");
+    engine->answer({"volume", "inspect", "--", "gone"},
+                   {1, "[]\n", "Error response from daemon: get gone: no such volume\n"});
+
+    const QStringList failed = run(s.reclaim(
+        {measured("data", "2026-12-07T21:53:25Z"), measured("spare", "2026-12-07T21:50:00Z"),
+         measured("gone", "2026-12-07T21:50:00Z"), item(Reclaimable::Kind::Volume, "by-hand", alpha)}));
+
+    EXPECT_EQ(failed, (QStringList{"data was made again since it was measured; not removed.",
+                                   "Error response from daemon: get gone: no such volume"}));
+    QList<QStringList> removals = engine->commandArgs();
+    removals.removeIf([](const QStringList& args) { return args.value(1) != "rm"; });
+    EXPECT_EQ(removals, (QList<QStringList>{{"volume", "rm", "spare", "by-hand"}}))
+        << "one with no measured time to compare goes as it did";
+}
+
 TEST_F(Reclaim, TheNoticeSaysHowMuchTheTotalFell)
 {
     const struct {
