@@ -192,7 +192,9 @@ QCoro::Task<> ReclaimView::removeItems(QList<Reclaimable> items)
 
 void ReclaimView::reject()
 {
-    if (m_working)
+    // On the way out the removal has been told to stop, and a sheet that stayed would hold the quit up
+    // while the store measures again.
+    if (m_working && !m_store.woundDown())
         return;
     QDialog::reject();
 }

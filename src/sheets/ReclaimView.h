@@ -47,7 +47,8 @@ public:
     // measured, then or when the sheet shows.
     void showMeasured(const QSet<QString>& selected);
 
-    // Escape and the window's close button: the footer's Cancel (or Close). Nothing while a removal runs.
+    // Escape and the window's close button: the footer's Cancel (or Close). Nothing while a removal runs,
+    // unless the application is on its way out.
     void reject() override;
 
 protected:

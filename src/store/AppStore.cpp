@@ -76,10 +76,12 @@ AppStore::AppStore(Platform::Settings& defaults, std::shared_ptr<StoreEngine> en
 
 AppStore::~AppStore()
 {
-    // A deletion still under way when the store goes ends its running command rather than leaving
-    // it to run on unwatched.
+    // A deletion or reclaim still under way when the store goes ends its running command rather than
+    // leaving it to run on unwatched.
     for (const std::shared_ptr<Platform::Cancellation>& deletion : std::as_const(m_deletions))
         deletion->cancel();
+    for (const std::shared_ptr<Platform::Cancellation>& reclaim : std::as_const(m_reclaims))
+        reclaim->cancel();
 }
 
 void AppStore::setRuntimes(const QList<RuntimeEntry>& runtimes)

@@ -263,12 +263,17 @@ public:
     // longer the plan's, nothing is removed and they come back, for a new plan; otherwise none does.
     QCoro::Task<std::optional<QList<Container>>> deleteProject(TeardownPlan plan, std::optional<Runtime> on,
                                                                bool trashDirectory);
-    // For the application's way out: every deletion under way ends its running command (with what
-    // that started) and starts no further step; a move to the Trash under way finishes. Deletions
-    // then end as soon as they can, without the refresh.
+    // For the application's way out: every deletion and reclaim under way ends its running command
+    // (with what that started) and starts no further step; a move to the Trash under way finishes.
+    // They then end as soon as they can, without the refresh; a reclaim asked for afterwards removes
+    // nothing.
     void windDown();
+    // Whether windDown() was called: the application is on its way out.
+    bool woundDown() const { return m_woundDown; }
     // How many deletions are under way.
     int deletions() const { return int(m_deletions.size()); }
+    // How many reclaims are under way, from the first removal to the refresh after the last.
+    int reclaims() const { return int(m_reclaims.size()); }
     // For tests: how long one command of a deletion, of reclaiming space or of an action may take.
     void setRemovalLimit(std::chrono::milliseconds limit) { m_removalLimit = limit; }
     // For tests: how long an action waits for a look at a project's folder, and what every such look
@@ -312,6 +317,7 @@ signals:
     void deletionsChanged();
     void listedChanged();
     void projectChangesChanged();
+    void reclaimsChanged();
 
 private:
     // What a background result is checked against when it comes back.
@@ -439,4 +445,7 @@ private:
     };
     // By changeKey().
     QHash<QString, ProjectChange> m_projectChanges;
+    // What stops each reclaim under way.
+    QList<std::shared_ptr<Platform::Cancellation>> m_reclaims;
+    bool m_woundDown = false;
 };

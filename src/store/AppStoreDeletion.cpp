@@ -127,8 +127,11 @@ QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project,
 
 void AppStore::windDown()
 {
+    m_woundDown = true;
     for (const std::shared_ptr<Platform::Cancellation>& deletion : std::as_const(m_deletions))
         deletion->cancel();
+    for (const std::shared_ptr<Platform::Cancellation>& reclaim : std::as_const(m_reclaims))
+        reclaim->cancel();
 }
 
 QCoro::Task<std::optional<QList<Container>>>

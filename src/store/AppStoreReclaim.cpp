@@ -4,6 +4,7 @@
 #include "engine/Reclaim.h"
 #include "platform/ByteCount.h"
 #include "platform/Pools.h"
+#include "platform/TimedRunner.h"
 
 #include <algorithm>
 
@@ -19,11 +20,13 @@ struct Group {
 // by the tag would take (one nobody was shown) while leaving the measured one untagged; a volume may
 // have been removed and made again under its name, and would go with what was written into it.
 QStringList stillMeasured(StoreEngine& engine, const Group& group, Reclaimable::Kind kind,
-                          const QStringList& refs, QStringList& failures)
+                          const QStringList& refs, QStringList& failures, const Platform::Cancellation* stop)
 {
     const bool image = kind == Reclaimable::Kind::Image;
     QStringList kept;
     for (const QString& ref : refs) {
+        if (stop->isCancelled())
+            break;
         const auto item =
             std::find_if(group.items.cbegin(), group.items.cend(),
                          [kind, &ref](const Reclaimable& r) { return r.kind == kind && r.ref == ref; });
@@ -38,7 +41,7 @@ QStringList stillMeasured(StoreEngine& engine, const Group& group, Reclaimable::
         }
         const QStringList query = image ? Docker::imageIdQuery(ref) : Docker::volumeInspectQuery({ref});
         const Platform::Capture now =
-            engine.captureWithin(query, group.runtime, std::nullopt, Docker::listingLimit, nullptr);
+            engine.captureWithin(query, group.runtime, std::nullopt, Docker::listingLimit, stop);
         if (const auto failed = commandFailure(query, now))
             failures << *failed;
         else if ((image ? now.out.trimmed() : Docker::parseVolumeCreation(now.out).value(ref)) != measured)
@@ -94,24 +97,34 @@ QCoro::Task<QStringList> AppStore::reclaim(QList<Reclaimable> items)
     }
 
     QPointer<AppStore> self(this);
+    const auto stop = std::make_shared<Platform::Cancellation>();
+    // Asked for on the way out, once the removals under way were told to stop: nothing more goes.
+    if (m_woundDown)
+        stop->cancel();
+    m_reclaims << stop;
+    emit reclaimsChanged();
     setBusy(true);
     const std::shared_ptr<StoreEngine> engine = m_engine;
     // Bounded: the sheet that waits for the removal cannot be closed meanwhile.
-    auto job = Platform::onUserInitiated([engine, groups, limit = m_removalLimit] {
+    auto job = Platform::onUserInitiated([engine, groups, limit = m_removalLimit, stop] {
         QStringList failures;
         for (const Group& group : groups) {
             for (QStringList command : Docker::reclaimCommands(group.items)) {
-                if (command.first() == u"rmi" || command.first() == u"volume") {
+                if (stop->isCancelled())
+                    return failures;
+                const bool checked = command.first() == u"rmi" || command.first() == u"volume";
+                if (checked) {
                     const qsizetype named = command.first() == u"rmi" ? 1 : 2;
                     const auto kind = named == 1 ? Reclaimable::Kind::Image : Reclaimable::Kind::Volume;
                     command = command.first(named) +
-                              stillMeasured(*engine, group, kind, command.mid(named), failures);
-                    if (command.size() == named)
+                              stillMeasured(*engine, group, kind, command.mid(named), failures, stop.get());
+                    if (command.size() == named || stop->isCancelled())
                         continue;
                 }
                 // One failure does not stop the rest: what can still go, goes.
-                if (const auto failed = commandFailure(
-                        command, engine->captureWithin(command, group.runtime, std::nullopt, limit, nullptr)))
+                if (const auto failed =
+                        commandFailure(command, engine->captureWithin(command, group.runtime, std::nullopt,
+                                                                      limit, stop.get())))
                     failures << *failed;
             }
         }
@@ -120,15 +133,22 @@ QCoro::Task<QStringList> AppStore::reclaim(QList<Reclaimable> items)
     const QStringList failures = co_await std::move(job);
     if (!self)
         co_return failures;
-    co_await loadUsage();
-    if (!self)
-        co_return failures;
-    co_await refresh(false);
-    if (!self)
-        co_return failures;
-    if (before && m_usage && m_usage->total < *before)
-        setNotice(QStringLiteral("Reclaimed ") + Platform::fileSize(*before - m_usage->total) + u'.');
+    // On the way out a measurement and a listing would only hold the quit up.
+    if (!stop->isCancelled()) {
+        co_await loadUsage();
+        if (!self)
+            co_return failures;
+    }
+    if (!stop->isCancelled()) {
+        co_await refresh(false);
+        if (!self)
+            co_return failures;
+        if (before && m_usage && m_usage->total < *before)
+            setNotice(QStringLiteral("Reclaimed ") + Platform::fileSize(*before - m_usage->total) + u'.');
+    }
+    m_reclaims.removeOne(stop);
     setBusy(false);
+    emit reclaimsChanged();
     co_return failures;
 }
 

@@ -2,7 +2,10 @@
 
 #include "platform/PreparedProcess.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 using namespace StoreTesting;
 using Call = ScriptedEngine::Call;
@@ -218,6 +221,51 @@ TEST(ReclaimOnAHungRuntime, TheRemovalIsEndedAfterItsTimeAndTheRuntimeNamed)
                            Reclaimable::Recovery::Restorable, "shop", alpha};
     EXPECT_EQ(QCoro::waitFor(store.reclaim({item})), QStringList{"alpha is not answering."});
     EXPECT_FALSE(store.busy());
+}
+
+// On the way out the removal under way is ended with what it started, nothing after it starts, and the
+// reclaim ends at once, without measuring and listing again. One asked for afterwards removes nothing.
+TEST(ReclaimOnTheWayOut, TheRunningRemovalIsEndedAndNothingElseStarts)
+{
+    QTemporaryDir scratch;
+    const QString pidFile = scratch.filePath("pid");
+    const QString log = scratch.filePath("log");
+    const TestSupport::ScriptedTool docker("docker", ("#!/bin/sh\necho \"$*\" >> '" + log +
+                                                      "'\ncase \" $* \" in *\" rm \"*) echo $$ > '" +
+                                                      pidFile + "'; exec sleep 60 ;; esac\nexit 0\n")
+                                                         .toUtf8());
+    const auto ran = [&log] {
+        QFile file(log);
+        return file.open(QIODevice::ReadOnly)
+                   ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
+                   : QStringList();
+    };
+    auto settings = Platform::Settings::inMemory();
+    AppStore store(*settings);
+    store.setRuntimes({entry(alpha)});
+    store.setRuntime(alpha);
+    const auto item = [](Reclaimable::Kind kind, const QString& ref) {
+        return Reclaimable{kind, ref, ref, 1000, {}, Reclaimable::Recovery::Gone, {}, alpha};
+    };
+
+    QElapsedTimer took;
+    took.start();
+    auto removal =
+        store.reclaim({item(Reclaimable::Kind::Container, "old"), item(Reclaimable::Kind::Volume, "v")});
+    ASSERT_TRUE(eventually([&] { return TestSupport::pidFromFile(pidFile) > 0; }));
+    EXPECT_EQ(store.reclaims(), 1);
+    store.windDown();
+    const QStringList failures = QCoro::waitFor(std::move(removal));
+
+    EXPECT_LT(took.elapsed(), 10'000) << "not the removal's own limit";
+    EXPECT_TRUE(TestSupport::processGone(TestSupport::pidFromFile(pidFile)));
+    EXPECT_EQ(failures, QStringList{Docker::stoppedMessage()});
+    EXPECT_EQ(ran(), QStringList{"--context alpha rm old"});
+    EXPECT_EQ(store.reclaims(), 0);
+    EXPECT_FALSE(store.busy());
+
+    EXPECT_TRUE(QCoro::waitFor(store.reclaim({item(Reclaimable::Kind::Volume, "w")})).isEmpty());
+    EXPECT_EQ(ran().size(), 1);
 }
 
 TEST(LoginThroughTheClient, ThePasswordIsWrittenToStandardInputAndNeverEchoed)

@@ -143,22 +143,24 @@ void Scenes::quit()
 
 void Scenes::keepQuit()
 {
-    // Without a window the store was never made, and nothing is being deleted.
+    // Without a window the store was never made, and nothing is being removed.
     if (!m_main && !m_extra && !m_settings)
         return;
     AppStore& store = m_stores.store();
-    if (store.deletions() == 0)
+    if (store.deletions() == 0 && store.reclaims() == 0)
         return;
     if (!m_quitKept) {
         m_quitKept = true;
-        // Queued: the deletion's sheet closes only once the store is through with it.
-        connect(
-            &store, &AppStore::deletionsChanged, this,
-            [this, &store] {
-                if (store.deletions() == 0)
-                    quit();
-            },
-            Qt::QueuedConnection);
+        // Queued: the removal's sheet closes only once the store is through with it.
+        connect(&store, &AppStore::deletionsChanged, this, &Scenes::quitOnceWoundDown, Qt::QueuedConnection);
+        connect(&store, &AppStore::reclaimsChanged, this, &Scenes::quitOnceWoundDown, Qt::QueuedConnection);
     }
     store.windDown();
+}
+
+void Scenes::quitOnceWoundDown()
+{
+    const AppStore& store = m_stores.store();
+    if (store.deletions() == 0 && store.reclaims() == 0)
+        quit();
 }

@@ -20,8 +20,8 @@ class ToolchainStore;
 // only when a window or the tray needs them. When the main window or the tray panel shows, the
 // store's polling and the toolchain's launch check start (both once per store); the chosen appearance
 // applies to the whole application at once, whenever it changes. A quit (the Quit command, Ctrl+Q,
-// the end of the session) while a project is being deleted is kept: the deletion winds down, and
-// the application quits once it has.
+// the end of the session) while a project is being deleted or space reclaimed is kept: the removal
+// winds down, and the application quits once it has.
 class Scenes : public QObject {
     Q_OBJECT
 
@@ -56,9 +56,10 @@ private:
     void followMenuBar();
     void startStores();
     void quitWhenNothingShows();
-    // Has the deletions under way wind down and the quit asked for again once they have: their sheets
-    // refuse to close meanwhile, which would drop the quit.
+    // Has the deletions and reclaims under way wind down, and the quit asked for again once they have:
+    // a deletion's sheet refuses to close meanwhile, which would drop the quit.
     void keepQuit();
+    void quitOnceWoundDown();
 
     Preferences& m_preferences;
     Stores m_stores;

@@ -6,11 +6,13 @@
 #include "screens/DeleteProjectView.h"
 #include "settings/SettingsWindow.h"
 #include "sheets/CommandRunView.h"
+#include "sheets/ReclaimView.h"
 #include "sheets/SheetHost.h"
 
 #include "ShellFixture.h"
 #include "support/TestSupport.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -163,6 +165,52 @@ TEST(SettingsScene, AQuitDuringADeletionStopsItAndQuits)
     EXPECT_EQ(f.engine->commandArgs(), (QList<QStringList>{{"rm", "-f", "shop-web"}}));
     EXPECT_TRUE(f.store.registry().knows("shop", alpha.id()));
     Scenes::setTrayAvailableForTesting(std::nullopt);
+}
+
+// A quit while space is being reclaimed is kept as during a deletion: the removal under way is ended,
+// nothing after it starts, and the application quits, also while the store measures again after it.
+TEST(SettingsScene, AQuitDuringAReclaimStopsItAndQuits)
+{
+    using Call = StoreTesting::ScriptedEngine::Call;
+    const Runtime alpha = Runtime::context("alpha");
+    const auto item = [&alpha](Reclaimable::Kind kind, const QString& ref) {
+        return Reclaimable{kind, ref, ref, 1000, {}, Reclaimable::Recovery::Restorable, {}, alpha};
+    };
+    DiskUsage usage;
+    usage.candidates = {item(Reclaimable::Kind::Container, "old"), item(Reclaimable::Kind::Image, "web:1")};
+    const struct {
+        Call heldAt;
+        QList<QStringList> ran;
+    } rows[] = {
+        {Call::Capture, {{"rm", "old"}}},
+        {Call::Usage, {{"rm", "old"}, {"rmi", "web:1"}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(int(row.heldAt));
+        Fixture f;
+        Scenes::setTrayAvailableForTesting(true);
+        Scenes scenes(f.preferences, f.stores());
+        // Over a window of its own: the main window would start the store's polling, which measures too.
+        QWidget host;
+        host.show();
+        f.store.setRuntime(alpha);
+        f.store.setUsage(usage);
+        const auto held = f.engine->hold(row.heldAt, alpha);
+        auto* sheet = new ReclaimView(f.store, std::nullopt);
+        // Measured already: the one measurement is the one after the removal.
+        sheet->showMeasured({"alpha/container/old", "alpha/image/web:1"});
+        SheetHost::open(&host, sheet);
+        sheet->findChild<QAbstractButton*>("removeButton")->click();
+        ASSERT_TRUE(TestSupport::eventually([&] { return held->waitArrived(std::chrono::milliseconds(0)); }));
+        ASSERT_TRUE(sheet->working());
+
+        EXPECT_TRUE(ctrlQQuits(sheet));
+        held->open();
+        Platform::Pools::drain();
+        EXPECT_EQ(f.engine->commandArgs(), row.ran);
+        EXPECT_EQ(f.engine->total(Call::Containers), 0) << "nothing listed on the way out";
+        Scenes::setTrayAvailableForTesting(std::nullopt);
+    }
 }
 
 // The main window opens at its default size where the screen has room for it, and no larger than
