@@ -123,7 +123,7 @@ void onStopSignals(void (*handler)(int))
     ::sigaction(SIGTERM, &action, nullptr);
 }
 
-int finish(QTextStream& out)
+int finish(QTextStream& out, int status)
 {
     // A stop signal came: its thread ends the process once the children are gone.
     while (stoppedBy != 0)
@@ -131,10 +131,13 @@ int finish(QTextStream& out)
     out.flush();
     std::fflush(stdout);
     // Children first: a worker waiting on a hung tool would otherwise keep the drain, and the
-    // process, waiting forever.
+    // process, waiting forever. A worker stuck where no child can be ended (a folder on a stalled
+    // mount) is not waited for past the way out's time.
+    const QDeadlineTimer wayOut(Platform::Pools::wayOutLimit);
     Platform::endRunningChildren();
-    Platform::Pools::drain();
-    return 0;
+    if (!Platform::Pools::drain(wayOut))
+        std::_Exit(status);
+    return status;
 }
 
 std::optional<QString> argumentProblem(const QStringList& leftover)
@@ -315,17 +318,14 @@ int run(int argc, char** argv)
         QTextStream err(stderr);
         err.setEncoding(QStringConverter::Utf8);
         const bool written = ShotGenerator::runShot(out, err, choice.directory);
-        const int finished = finish(out);
-        return written ? finished : 1;
+        return finish(out, written ? 0 : 1);
     }
 
     // The text modes need no display: a core application is enough for processes and settings.
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     out.setEncoding(QStringConverter::Utf8);
-    const int status = runTextMode(choice, out);
-    const int finished = finish(out);
-    return status != 0 ? status : finished;
+    return finish(out, runTextMode(choice, out));
 }
 
 } // namespace Startup

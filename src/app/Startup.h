@@ -48,8 +48,9 @@ QStringList withoutQtOptions(const QStringList& arguments);
 void onStopSignals(void (*handler)(int));
 
 // How a mode ends before the process does: its output flushed, every child a worker still waits on
-// ended (a hung tool first asked, then forced), and every queued worker done. Returns the exit status.
-int finish(QTextStream& out);
+// ended (a hung tool first asked, then forced), and every queued worker done. Returns the exit status,
+// `status`; a worker still not done after Platform::Pools::wayOutLimit ends the process with it there.
+int finish(QTextStream& out, int status = 0);
 
 // The process's entry: decides from the raw arguments before any Qt application object can strip
 // some, runs the chosen mode and returns the exit status. Nothing of a mode outlives this call: its

@@ -15,6 +15,7 @@
 #include "toolchain/ToolchainStore.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QIcon>
 
 #include <QSocketNotifier>
@@ -149,6 +150,7 @@ int VoskelApp::run(int argc, char** argv)
     registerBundledFonts();
     Theme::instance().install(true);
     int status = 0;
+    QDeadlineTimer wayOut;
     {
         VoskelApp voskel;
         QApplication::setWindowIcon(MenuBarExtra::icon());
@@ -156,9 +158,16 @@ int VoskelApp::run(int argc, char** argv)
         QObject::connect(&instance, &SingleInstance::knocked, &scenes, &Scenes::showMainWindow);
         scenes.showMainWindow();
         status = app.exec();
+        wayOut = scenes.wayOut().isForever() ? QDeadlineTimer(Platform::Pools::wayOutLimit) : scenes.wayOut();
     }
-    // Nothing the windows started outlives them: children are ended, the pools drained.
+    // Nothing the windows started outlives them: children are ended, the pools drained. A job that
+    // cannot be ended (a move to the Trash, a look at a folder on a stalled mount) is not waited for
+    // past the way out's time; the process then ends at once, as its end would take down what the job
+    // may still touch. The settings were written when the stores went.
     Platform::endRunningChildren();
-    Platform::Pools::drain();
+    if (!Platform::Pools::drain(wayOut)) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
     return status;
 }

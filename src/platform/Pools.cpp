@@ -2,6 +2,9 @@
 
 #include <QThread>
 
+#include <algorithm>
+#include <limits>
+
 namespace Platform::Pools {
 
 namespace {
@@ -44,11 +47,15 @@ QThreadPool* actions()
     return pool;
 }
 
-void drain()
+bool drain(QDeadlineTimer deadline)
 {
-    utility()->waitForDone();
-    userInitiated()->waitForDone();
-    actions()->waitForDone();
+    for (QThreadPool* pool : {utility(), userInitiated(), actions()}) {
+        // -1 waits for good, as a deadline that never comes asks.
+        const qint64 left = deadline.remainingTime();
+        if (!pool->waitForDone(int(std::min<qint64>(left, std::numeric_limits<int>::max()))))
+            return false;
+    }
+    return true;
 }
 
 } // namespace Platform::Pools

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QFuture>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
@@ -7,6 +8,7 @@
 #include <QCoroFuture>
 #include <QCoroTask>
 
+#include <chrono>
 #include <exception>
 #include <optional>
 #include <type_traits>
@@ -27,9 +29,12 @@ inline constexpr int diskThreads = 4;
 // their limit take no thread that listings, plans and measurements need. Wider than the others: each
 // action holds a thread only while its command runs, and a click should not wait for a hung one.
 QThreadPool* actions();
-// Waits for every queued and running job of utility, user-initiated and actions; for the application's
-// way out.
-void drain();
+// How long the way out waits, in all, for work it cannot end (a move to the Trash, a look at a folder
+// on a mount that stalls) before the process ends anyway.
+inline constexpr std::chrono::seconds wayOutLimit{10};
+// Waits for every queued and running job of utility, user-initiated and actions, for the application's
+// way out, but not past `deadline`; true when they have all finished.
+bool drain(QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
 } // namespace Pools
 
 namespace detail {

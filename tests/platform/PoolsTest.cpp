@@ -1,6 +1,7 @@
 #include "platform/Pools.h"
 
 #include <QCoroTask>
+#include <QElapsedTimer>
 #include <QList>
 #include <QThread>
 
@@ -88,4 +89,25 @@ TEST(Pools, ExceptionsReachTheAwaitingCoroutineUnchanged)
 {
     EXPECT_EQ(QCoro::waitFor(failOnPool()), "engine gone");
     EXPECT_TRUE(QCoro::waitFor(voidJob()));
+}
+
+// A job stuck where nothing can end it (a look at a stalled mount) holds the way out up only until
+// its deadline; once it is through, the drain is whole again.
+TEST(Pools, TheDrainGivesUpOnAStuckJobAtItsDeadline)
+{
+    std::atomic<bool> released = false;
+    auto stuck = QtConcurrent::run(Platform::Pools::userInitiated(), [&released] {
+        while (!released)
+            QThread::msleep(5);
+    });
+    QElapsedTimer took;
+    took.start();
+    EXPECT_FALSE(Platform::Pools::drain(QDeadlineTimer(300)));
+    EXPECT_GE(took.elapsed(), 290);
+    EXPECT_LT(took.elapsed(), 3000);
+    EXPECT_FALSE(Platform::Pools::drain(QDeadlineTimer(0))) << "an expired deadline does not wait";
+
+    released = true;
+    EXPECT_TRUE(Platform::Pools::drain(QDeadlineTimer(5000)));
+    EXPECT_TRUE(stuck.isFinished());
 }

@@ -224,12 +224,14 @@ public:
         return m_mountsAsked;
     }
 
-    // The next `call` for `runtime` waits at the returned gate.
-    std::shared_ptr<Gate> hold(Call call, const std::optional<Runtime>& runtime = std::nullopt)
+    // The next `call` for `runtime` waits at the returned gate. A call that does not heed cancelling
+    // waits there all the same, as work no child can be ended for (a look at a stalled mount) does.
+    std::shared_ptr<Gate> hold(Call call, const std::optional<Runtime>& runtime = std::nullopt,
+                               bool heedsCancel = true)
     {
         auto gate = std::make_shared<Gate>();
         std::lock_guard lock(m_mutex);
-        m_holds.append({call, key(runtime), gate});
+        m_holds.append({call, key(runtime), gate, heedsCancel});
         m_gates.append(gate);
         return gate;
     }
@@ -366,6 +368,7 @@ private:
         Call call;
         QString runtime;
         std::shared_ptr<Gate> gate;
+        bool heedsCancel = true;
     };
 
     static QString key(const std::optional<Runtime>& runtime) { return Docker::runtimeId(runtime); }
@@ -379,7 +382,10 @@ private:
             m_calls.append({call, runtime});
             for (qsizetype i = 0; i < m_holds.size(); ++i) {
                 if (m_holds[i].call == call && m_holds[i].runtime == runtime) {
-                    gate = m_holds.takeAt(i).gate;
+                    const Hold held = m_holds.takeAt(i);
+                    gate = held.gate;
+                    if (!held.heedsCancel)
+                        cancel = nullptr;
                     break;
                 }
             }

@@ -4,6 +4,7 @@
 #include "app/parts/Preferences.h"
 #include "app/shell/ContentView.h"
 #include "app/shell/MenuBarExtra.h"
+#include "platform/Pools.h"
 #include "settings/SettingsWindow.h"
 #include "store/AppStore.h"
 #include "toolchain/ToolchainStore.h"
@@ -12,6 +13,7 @@
 #include <QKeyEvent>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 namespace {
 
@@ -143,6 +145,8 @@ void Scenes::quit()
 
 void Scenes::keepQuit()
 {
+    if (!m_quitKept)
+        m_wayOut = QDeadlineTimer(Platform::Pools::wayOutLimit);
     // Without a window the store was never made, and nothing is being removed.
     if (!m_main && !m_extra && !m_settings)
         return;
@@ -154,6 +158,9 @@ void Scenes::keepQuit()
         // Queued: the removal's sheet closes only once the store is through with it.
         connect(&store, &AppStore::deletionsChanged, this, &Scenes::quitOnceWoundDown, Qt::QueuedConnection);
         connect(&store, &AppStore::reclaimsChanged, this, &Scenes::quitOnceWoundDown, Qt::QueuedConnection);
+        // Once the way out's time is up the event loop ends without asking the windows: the sheet of
+        // work that would not wind down still refuses to close.
+        QTimer::singleShot(int(m_wayOut.remainingTime()), this, [] { QCoreApplication::exit(0); });
     }
     store.windDown();
 }

@@ -3,6 +3,7 @@
 #include "app/shell/ContentView.h"
 #include "app/shell/MenuBarExtra.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -21,7 +22,7 @@ class ToolchainStore;
 // store's polling and the toolchain's launch check start (both once per store); the chosen appearance
 // applies to the whole application at once, whenever it changes. A quit (the Quit command, Ctrl+Q,
 // the end of the session) while a project is being deleted or space reclaimed is kept: the removal
-// winds down, and the application quits once it has.
+// winds down, and the application quits once it has, or once the way out's time is up.
 class Scenes : public QObject {
     Q_OBJECT
 
@@ -40,6 +41,10 @@ public:
     void showSettings();
     void quit();
 
+    // When the way out must be over: Platform::Pools::wayOutLimit after the quit was last asked for
+    // (never before). Whatever the application waits for once its windows are gone shares it.
+    QDeadlineTimer wayOut() const { return m_wayOut; }
+
     ContentView* mainWindow() const { return m_main; }
     MenuBarExtra* menuBarExtra() const { return m_extra; }
     QWidget* settingsWindow() const { return m_settings; }
@@ -57,7 +62,8 @@ private:
     void startStores();
     void quitWhenNothingShows();
     // Has the deletions and reclaims under way wind down, and the quit asked for again once they have:
-    // a deletion's sheet refuses to close meanwhile, which would drop the quit.
+    // a deletion's sheet refuses to close meanwhile, which would drop the quit. What will not wind down
+    // (a move to the Trash) is not waited for past the way out's time.
     void keepQuit();
     void quitOnceWoundDown();
 
@@ -67,4 +73,5 @@ private:
     QPointer<MenuBarExtra> m_extra;
     QPointer<QWidget> m_settings;
     bool m_quitKept = false;
+    QDeadlineTimer m_wayOut{QDeadlineTimer::Forever};
 };

@@ -14,6 +14,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -72,11 +73,11 @@ bool quitsWithin(int ms)
     return !waitedOut;
 }
 
-// Presses Ctrl+Q in `window` once the application runs; true when that made it quit.
-bool ctrlQQuits(QWidget* window)
+// Presses Ctrl+Q in `window` once the application runs; true when that made it quit within `ms`.
+bool ctrlQQuits(QWidget* window, int ms = 5000)
 {
     QTimer::singleShot(0, window, [window] { QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier); });
-    return quitsWithin(5000);
+    return quitsWithin(ms);
 }
 
 } // namespace
@@ -211,6 +212,39 @@ TEST(SettingsScene, AQuitDuringAReclaimStopsItAndQuits)
         EXPECT_EQ(f.engine->total(Call::Containers), 0) << "nothing listed on the way out";
         Scenes::setTrayAvailableForTesting(std::nullopt);
     }
+}
+
+// Work the way out cannot end (a move to the Trash, a look at a stalled mount) is waited for only so
+// long: the application quits once the way out's time is up, and what it waits for afterwards has
+// none left.
+TEST(SettingsScene, AQuitWaitsForWorkThatWillNotEndOnlySoLong)
+{
+    Fixture f;
+    Scenes::setTrayAvailableForTesting(true);
+    Scenes scenes(f.preferences, f.stores());
+    scenes.showMainWindow();
+    const Runtime alpha = Runtime::context("alpha");
+    f.engine->setListing(alpha, {{ShellTesting::container("shop-web", "exited", "shop")}, {}, {}});
+    const auto stuck = f.engine->hold(StoreTesting::ScriptedEngine::Call::Capture, alpha, false);
+    auto* sheet = SheetHost::open(
+        scenes.mainWindow(),
+        new DeleteProjectView(
+            f.store,
+            {"shop", std::nullopt, {ShellTesting::container("shop-web", "exited", "shop")}, 1, alpha},
+            TeardownPlan{"shop", {"shop-web"}, {}, std::nullopt}));
+    sheet->confirm();
+    ASSERT_TRUE(TestSupport::eventually([&] { return stuck->waitArrived(std::chrono::milliseconds(0)); }));
+
+    QElapsedTimer took;
+    took.start();
+    EXPECT_TRUE(ctrlQQuits(sheet, 15'000));
+    const std::chrono::milliseconds limit = Platform::Pools::wayOutLimit;
+    EXPECT_GE(took.elapsed(), limit.count() - 500) << "the winding down was waited for";
+    EXPECT_LT(took.elapsed(), limit.count() + 2'000);
+    EXPECT_EQ(f.store.deletions(), 1) << "still stuck";
+    EXPECT_FALSE(Platform::Pools::drain(scenes.wayOut()));
+    EXPECT_LT(took.elapsed(), limit.count() + 2'000);
+    Scenes::setTrayAvailableForTesting(std::nullopt);
 }
 
 // The main window opens at its default size where the screen has room for it, and no larger than
