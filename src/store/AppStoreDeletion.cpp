@@ -140,6 +140,9 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
     QPointer<AppStore> self(this);
     const std::shared_ptr<StoreEngine> engine = m_engine;
     const auto stop = std::make_shared<Platform::Cancellation>();
+    // Asked for on the way out, once the work under way was told to stop: nothing more goes.
+    if (m_woundDown)
+        stop->cancel();
     m_deletions << stop;
     emit deletionsChanged();
     setBusy(true);

@@ -218,6 +218,22 @@ TEST_F(Deletion, WithoutAComposeFileTheContainersAreRemovedInOneCommand)
                                                          {"rm", "-f", "shop-web", "shop-db"}, networks}));
 }
 
+// A deletion asked for once the way out has begun removes nothing and forgets nothing.
+TEST_F(Deletion, OneAskedForOnTheWayOutRemovesNothing)
+{
+    const QString dir = folder("shop");
+    listedAgain(alpha, {"shop-web"});
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    ProjectRegistry registry;
+    registry.add({"shop", dir, {"web"}}, QStringLiteral("alpha"));
+    s.setRegistry(registry);
+    s.windDown();
+    run(s.deleteProject(plan({"shop-web"}, {own}, dir), alpha, true));
+    EXPECT_TRUE(engine->commands().isEmpty());
+    EXPECT_TRUE(QFile::exists(dir));
+    EXPECT_TRUE(s.registry().knows("shop", QStringLiteral("alpha")));
+}
+
 TEST_F(Deletion, NothingToTakeDownAndOnlyKeptVolumesRunNoCommand)
 {
     AppStore& s = storeOn({entry(alpha)}, alpha);
