@@ -327,8 +327,11 @@ std::shared_ptr<KeptChild> KeptChild::start(const PreparedProcess& prepared, con
         }
         if (wait.hasExpired())
             return child;
+        // An unbounded wait has no time left to speak of (-1): it looks again in turns like any other,
+        // instead of spinning until the keeper has news.
+        const qint64 left = wait.isForever() ? lookAgainMs : wait.remainingTime();
         pollfd fd{child->m_status, POLLIN, 0};
-        ::poll(&fd, 1, int(std::clamp<qint64>(wait.remainingTime(), 0, lookAgainMs)));
+        ::poll(&fd, 1, int(std::clamp<qint64>(left, 0, lookAgainMs)));
     }
     // The keeper goes as soon as it has reaped the program that did not start.
     child->closeInput();
