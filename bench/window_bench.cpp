@@ -9,6 +9,10 @@
 // and the paints of the window in that minute. Target: below 0.5 % of a core. VOSKEL_BENCH_IDLE_SECONDS
 // shortens the minute.
 //
+// A short command: one `docker --version` and one `/bin/true` through the runners with the window up, as
+// the median wall time of 50 and the application's own processor time for each: what starting a child
+// costs an application of the window's size.
+//
 // Idle with more projects: the same minute again with 30 more compose projects on the engine, each in a
 // folder of its own with one running container, made before the minute and taken down after it.
 // Target: they add at most half of the figure without them. VOSKEL_BENCH_PROJECTS sets how many (0:
@@ -116,6 +120,22 @@ Idle idleFor(int seconds, const PaintWatch& watch)
     runFor(seconds * 1000);
     return {double(idle.nsecsElapsed()) / 1e9, cpuSeconds(RUSAGE_SELF) - ownBefore,
             cpuSeconds(RUSAGE_CHILDREN) - childrenBefore, watch.paints - paintsBefore};
+}
+
+// Median wall time and mean own processor time, in milliseconds, of `times` captures of `prepared`.
+std::pair<double, double> shortCapture(const Platform::PreparedProcess& prepared, int times)
+{
+    std::vector<double> walls;
+    const double ownBefore = cpuSeconds(RUSAGE_SELF);
+    for (int i = 0; i < times; ++i) {
+        QElapsedTimer call;
+        call.start();
+        const Platform::Capture done = Platform::capture(prepared);
+        walls.push_back(double(call.nsecsElapsed()) / 1e6);
+        if (done.status != 0)
+            std::fprintf(stderr, "%s failed: %s\n", qPrintable(prepared.program), qPrintable(done.err));
+    }
+    return {median(walls), 1000 * (cpuSeconds(RUSAGE_SELF) - ownBefore) / times};
 }
 
 void printIdle(const char* what, const Idle& idle)
@@ -236,6 +256,15 @@ int main(int argc, char** argv)
         }
         else
             status = 1;
+
+        for (const Platform::PreparedProcess& prepared :
+             {Docker::process({QStringLiteral("--version")}),
+              Platform::PreparedProcess{QStringLiteral("/bin/true"), {}, {}, std::nullopt}}) {
+            const auto [wall, own] = shortCapture(prepared, 50);
+            std::printf("short command: %s %s takes %.2f ms (median of 50), of which the application's own "
+                        "processor time %.3f ms\n",
+                        qPrintable(prepared.program), qPrintable(prepared.arguments.join(u' ')), wall, own);
+        }
 
         const int idleSeconds = qEnvironmentVariableIntValue("VOSKEL_BENCH_IDLE_SECONDS") > 0
                                     ? qEnvironmentVariableIntValue("VOSKEL_BENCH_IDLE_SECONDS")

@@ -1,7 +1,10 @@
 #include "platform/KeptChild.h"
 
+#include "keeper/KeeperNews.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QReadWriteLock>
 #include <QStandardPaths>
@@ -11,14 +14,9 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/signalfd.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -29,42 +27,78 @@ namespace Platform {
 
 namespace {
 
-// What a keeper tells the application, one record per write, so each arrives whole.
-enum News : qint32 { started = 1, failed = 2, exitedLeavingOthers = 3, exitedAlone = 4 };
-enum FailedAt : qint32 { atDirectory = 1, atProgram = 2 };
-struct Record {
-    qint32 news = 0;
-    qint32 value = 0;
-    qint32 where = 0;
-};
+using Keeper::Record;
 
-// How long a keeper whose application died lets its group end on its own before killing it.
-constexpr qint64 keeperGraceMs = 2000;
 // A keeper whose program has ended with nothing left behind exits at once; its runner waits for that.
 constexpr int aloneExitWaitMs = 2000;
 // Without news, a waiting thread looks again this often: another thread may have read the news.
 constexpr int lookAgainMs = 200;
 
+void closeFd(int& fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+// The same descriptor moved to 3 or above, where handing the keeper its standard streams cannot
+// overwrite it (the application may run with 0, 1 or 2 closed).
+int clearOfStandardStreams(int fd)
+{
+    if (fd < 0 || fd > STDERR_FILENO)
+        return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    ::close(fd);
+    return moved;
+}
+
 // The application's end of every keeper's lifeline. Nobody ever writes to it and it is never closed,
-// so a keeper reads end of file exactly when the application is gone, however it went.
+// so a keeper reads end of file exactly when the application is gone, however it went. Made by the
+// first start that can make it; without it no child starts.
 struct Lifeline {
     int read = -1;
     int write = -1;
 };
 
-const Lifeline& lifeline()
+QMutex lifelineMutex;
+Lifeline lifeline()
 {
-    static const Lifeline line = [] {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0)
-            return Lifeline{};
-        return Lifeline{fds[0], fds[1]};
-    }();
+    static Lifeline line;
+    QMutexLocker lock(&lifelineMutex);
+    if (line.read >= 0)
+        return line;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return line;
+    const int read = clearOfStandardStreams(fds[0]);
+    const int write = clearOfStandardStreams(fds[1]);
+    if (read >= 0 && write >= 0)
+        line = {read, write};
+    else if (read >= 0)
+        ::close(read);
+    else if (write >= 0)
+        ::close(write);
     return line;
 }
 
-// Held shared from a fork until the child is listed, and exclusively while the way out takes its
-// list: a child that runs is then always on it.
+QMutex keeperMutex;
+QString keeperOverride;
+
+// The directory of the running executable.
+const QString& ownDirectory()
+{
+    static const QString directory = [] {
+        char buffer[PATH_MAX];
+        const ssize_t got = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+        if (got <= 0 || got >= qsizetype(sizeof buffer))
+            return QString();
+        return QFileInfo(QFile::decodeName(QByteArray(buffer, got))).absolutePath();
+    }();
+    return directory;
+}
+
+// Held shared from a keeper's start until the child is listed, and exclusively while the way out takes
+// its list: a child that runs is then always on it.
 QReadWriteLock& startLock()
 {
     static QReadWriteLock lock;
@@ -81,24 +115,6 @@ QHash<pid_t, std::shared_ptr<KeptChild>>& list()
 QMutex watcherMutex;
 std::function<void(pid_t, int)> signalWatcher;
 
-void closeFd(int& fd)
-{
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
-}
-
-// The same descriptor moved to 3 or above, where handing the program its standard streams cannot
-// overwrite it (the application may run with 0, 1 or 2 closed).
-int clearOfStandardStreams(int fd)
-{
-    if (fd < 0 || fd > STDERR_FILENO)
-        return fd;
-    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    ::close(fd);
-    return moved;
-}
-
 void setNonBlocking(int fd)
 {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -107,7 +123,7 @@ void setNonBlocking(int fd)
 QString launchFailure(const QString& program, const QString& directory, int where, int error)
 {
     const QString reason = QString::fromLocal8Bit(std::strerror(error));
-    if (where == atDirectory) {
+    if (where == Keeper::atDirectory) {
         if (error == ENOENT || error == ENOTDIR)
             return QStringLiteral("The working directory \u201c%1\u201d does not exist.").arg(directory);
         return QStringLiteral("The working directory \u201c%1\u201d cannot be entered: %2")
@@ -120,211 +136,19 @@ QString launchFailure(const QString& program, const QString& directory, int wher
     return QStringLiteral("%1: %2").arg(program, reason);
 }
 
-// ---- What runs in the forked processes: system calls only, nothing that allocates or locks. ----
-
-// Everything the keeper and the program need, made before the fork.
-struct Plan {
-    const char* path = nullptr;
-    char* const* argv = nullptr;
-    char* const* envp = nullptr; // null: the application's own
-    const char* directory = nullptr;
-    // Standard input, output and error for the program, the working directory, nothing else open,
-    // default signal handling, nothing blocked.
-    const posix_spawn_file_actions_t* actions = nullptr;
-    const posix_spawnattr_t* attributes = nullptr;
-    int news = -1;
-    int lifeRead = -1;
-    int lifeWrite = -1;
-};
-
-void writeWhole(int fd, const void* data, size_t size)
+// Without its keeper a child would lose what the keeper guarantees, so it is not started at all.
+QString keeperFailure(const QString& program, const QString& keeper, std::optional<int> error)
 {
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t put = ::write(fd, bytes, size);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return;
-        bytes += put;
-        size -= size_t(put);
-    }
-}
-
-void tell(int fd, qint32 news, qint32 value = 0, qint32 where = 0)
-{
-    const Record record{news, value, where};
-    writeWhole(fd, &record, sizeof record);
-}
-
-qint64 monotonicMs()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-void closeRange(unsigned first, unsigned last)
-{
-    if (first > last)
-        return;
-#ifdef SYS_close_range
-    if (::syscall(SYS_close_range, first, last, 0) == 0)
-        return;
-#endif
-    rlimit limit{};
-    unsigned top = 65536;
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < top)
-        top = unsigned(limit.rlim_cur);
-    for (unsigned fd = first; fd <= last && fd < top; ++fd)
-        ::close(int(fd));
-}
-
-// Closes every descriptor except those in `keep`, then puts the null device where 0, 1 and 2 are free.
-void closeAllBut(int* keep, int count)
-{
-    std::sort(keep, keep + count);
-    unsigned next = 0;
-    for (int i = 0; i < count; ++i) {
-        if (keep[i] < 0 || unsigned(keep[i]) < next)
-            continue;
-        if (unsigned(keep[i]) > next)
-            closeRange(next, unsigned(keep[i]) - 1);
-        next = unsigned(keep[i]) + 1;
-    }
-    closeRange(next, UINT_MAX);
-    for (;;) {
-        const int null = ::open("/dev/null", O_RDWR);
-        if (null < 0)
-            break;
-        if (null > STDERR_FILENO) {
-            ::close(null);
-            break;
-        }
-    }
-}
-
-// The keeper: leads the group, starts the program in it, reports its start and its end, reaps what is
-// handed to it (it is a subreaper, so what the program leaves behind becomes its child), and goes
-// when nothing is left. When the lifeline closes it ends the group: terminate, then kill.
-[[noreturn]] void keep(const Plan& plan)
-{
-    ::close(plan.lifeWrite);
-    ::setpgid(0, 0);
-    // Straight to the kernel: a sanitizer's wrapper of prctl takes a lock that another thread of the
-    // application may have held at the fork, and would wait for it for good.
-    ::syscall(SYS_prctl, PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
-    ::syscall(SYS_prctl, PR_SET_NAME, "voskel-keeper", 0, 0, 0);
-    // Signals to the group are for the program: the keeper stays until the group is empty.
-    sigset_t all;
-    sigfillset(&all);
-    ::sigprocmask(SIG_SETMASK, &all, nullptr);
-    sigset_t childSignal;
-    sigemptyset(&childSignal);
-    sigaddset(&childSignal, SIGCHLD);
-    int children = ::signalfd(-1, &childSignal, SFD_CLOEXEC | SFD_NONBLOCK);
-
-    // Without a copy of the keeper's memory; the call returns once the program runs or has failed.
-    pid_t program = 0;
-    const int failure = ::posix_spawn(&program, plan.path, plan.actions, plan.attributes, plan.argv,
-                                      plan.envp ? plan.envp : environ);
-    if (failure != 0) {
-        // A working directory that cannot be entered fails the same way as a missing program.
-        qint32 where = atProgram;
-        int error = failure;
-        if (plan.directory) {
-            const int directory = ::open(plan.directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (directory < 0) {
-                where = atDirectory;
-                error = errno;
-            } else {
-                ::close(directory);
-            }
-        }
-        tell(plan.news, failed, error, where);
-        ::_exit(0);
-    }
-    tell(plan.news, started);
-    // A request to end that came before the program was in the group reached the keeper alone.
-    sigset_t pending;
-    sigemptyset(&pending);
-    ::sigpending(&pending);
-    for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
-        if (!sigismember(&pending, sig))
-            continue;
-        ::kill(program, sig);
-        sigset_t one;
-        sigemptyset(&one);
-        sigaddset(&one, sig);
-        const timespec now{};
-        ::sigtimedwait(&one, nullptr, &now);
-    }
-
-    int kept[] = {plan.news, plan.lifeRead, children};
-    closeAllBut(kept, int(std::size(kept)));
-
-    bool programEnded = false;
-    bool toldEnd = false;
-    int status = 0;
-    qint64 killAt = -1;
-
-    for (;;) {
-        pollfd fds[2];
-        nfds_t count = 0;
-        int childrenAt = -1;
-        int lifeAt = -1;
-        if (children >= 0) {
-            childrenAt = int(count);
-            fds[count++] = {children, POLLIN, 0};
-        }
-        if (killAt < 0 && plan.lifeRead >= 0) {
-            lifeAt = int(count);
-            fds[count++] = {plan.lifeRead, POLLIN, 0};
-        }
-        int timeout = children >= 0 ? -1 : 50; // without a signal descriptor: look in turns
-        if (killAt >= 0) {
-            const qint64 left = std::max<qint64>(killAt - monotonicMs(), 0);
-            timeout = timeout < 0 ? int(left) : std::min(timeout, int(left));
-        }
-        const int ready = ::poll(fds, count, timeout);
-        if (killAt >= 0 && monotonicMs() >= killAt)
-            ::kill(-::getpid(), SIGKILL); // the keeper goes with its group
-        if (ready < 0)
-            continue;
-
-        if (lifeAt >= 0 && fds[lifeAt].revents != 0) {
-            ::kill(-::getpid(), SIGTERM);
-            killAt = monotonicMs() + keeperGraceMs;
-        }
-        if (childrenAt >= 0 && fds[childrenAt].revents == 0)
-            continue;
-        signalfd_siginfo info;
-        while (children >= 0 && ::read(children, &info, sizeof info) > 0) {
-        }
-        for (;;) {
-            int reaped = 0;
-            const pid_t pid = ::waitpid(-1, &reaped, WNOHANG);
-            if (pid > 0) {
-                if (pid == program) {
-                    programEnded = true;
-                    status = reaped;
-                }
-                continue;
-            }
-            if (pid < 0 && errno == EINTR)
-                continue;
-            if (pid < 0) { // nothing of what the program started is left
-                if (programEnded)
-                    tell(plan.news, exitedAlone, status);
-                ::_exit(0);
-            }
-            break;
-        }
-        if (programEnded && !toldEnd) {
-            tell(plan.news, exitedLeavingOthers, status);
-            toldEnd = true;
-        }
-    }
+    const QString head = QStringLiteral("\u201c%1\u201d was not started: ").arg(program);
+    if (!error)
+        return head + QStringLiteral("Voskel's keeper \u201c%1\u201d ended without starting it.").arg(keeper);
+    if (*error == ENOENT)
+        return head + QStringLiteral("Voskel's keeper \u201c%1\u201d was not found.").arg(keeper);
+    if (*error == EACCES)
+        return head +
+               QStringLiteral("Voskel's keeper \u201c%1\u201d cannot be run: permission denied.").arg(keeper);
+    return head + QStringLiteral("Voskel's keeper \u201c%1\u201d cannot be run: %2")
+                      .arg(keeper, QString::fromLocal8Bit(std::strerror(*error)));
 }
 
 std::vector<QByteArray> encoded(const QStringList& texts)
@@ -358,20 +182,15 @@ std::shared_ptr<KeptChild> KeptChild::start(const PreparedProcess& prepared, con
     if (!program.contains(u'/'))
         program = program.isEmpty() ? QString() : QStandardPaths::findExecutable(program);
     if (program.isEmpty()) {
-        failure = launchFailure(prepared.program, directory, atProgram, ENOENT);
+        failure = launchFailure(prepared.program, directory, Keeper::atProgram, ENOENT);
         return nullptr;
     }
-    const QByteArray path = QFile::encodeName(program);
-    std::vector<QByteArray> argumentBytes = encoded(prepared.arguments);
-    argumentBytes.insert(argumentBytes.begin(), QFile::encodeName(prepared.program));
-    std::vector<char*> argv = pointers(argumentBytes);
-    std::vector<QByteArray> environmentBytes;
-    std::vector<char*> envp;
-    if (!prepared.environment.inheritsFromParent()) {
-        environmentBytes = encoded(prepared.environment.toStringList());
-        envp = pointers(environmentBytes);
+    const Lifeline line = lifeline();
+    if (line.read < 0) {
+        failure =
+            QStringLiteral("No pipe could be made: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return nullptr;
     }
-    const QByteArray directoryBytes = QFile::encodeName(directory);
 
     // The child's ends first in each pair, ours second.
     int in[2] = {-1, -1};
@@ -416,58 +235,69 @@ std::shared_ptr<KeptChild> KeptChild::start(const PreparedProcess& prepared, con
             setNonBlocking(pair[1]);
     }
 
+    // The keeper's command line names what it inherits and ends with the program's own argument list;
+    // the program's environment is the keeper's.
+    const QString keeper = keeperProgram();
+    std::vector<QByteArray> keeperArguments = {QFile::encodeName(keeper), "--news",
+                                               QByteArray::number(news[0]), "--lifeline",
+                                               QByteArray::number(line.read)};
+    if (prepared.workingDirectory)
+        keeperArguments.insert(keeperArguments.end(), {"--directory", QFile::encodeName(directory)});
+    keeperArguments.insert(keeperArguments.end(),
+                           {"--", QFile::encodeName(program), QFile::encodeName(prepared.program)});
+    for (const QByteArray& argument : encoded(prepared.arguments))
+        keeperArguments.push_back(argument);
+    std::vector<char*> argv = pointers(keeperArguments);
+    std::vector<QByteArray> environmentBytes;
+    std::vector<char*> envp;
+    if (!prepared.environment.inheritsFromParent()) {
+        environmentBytes = encoded(prepared.environment.toStringList());
+        envp = pointers(environmentBytes);
+    }
+
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[0], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, options.mergeOutput ? out[0] : err[0], STDERR_FILENO);
-    if (prepared.workingDirectory)
-        posix_spawn_file_actions_addchdir_np(&actions, directoryBytes.constData());
-    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    // Onto themselves: kept open across the start, where every other descriptor of ours closes.
+    posix_spawn_file_actions_adddup2(&actions, news[0], news[0]);
+    posix_spawn_file_actions_adddup2(&actions, line.read, line.read);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
+    // Leading a group of its own from the start, so the group is there as soon as the child is listed;
+    // with every signal blocked, so a request to end the group can never end the keeper before its
+    // program; with default handling, so what this process ignores (a broken pipe) is the program's
+    // business again.
+    posix_spawnattr_setpgroup(&attributes, 0);
     sigset_t all;
     sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    // Whatever this process ignores (a broken pipe, for one) is the program's business again.
+    posix_spawnattr_setsigmask(&attributes, &all);
     posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, short(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
-
-    const Lifeline& line = lifeline();
-    Plan plan;
-    plan.path = path.constData();
-    plan.argv = argv.data();
-    plan.envp = envp.empty() ? nullptr : envp.data();
-    plan.directory = prepared.workingDirectory ? directoryBytes.constData() : nullptr;
-    plan.actions = &actions;
-    plan.attributes = &attributes;
-    plan.news = news[0];
-    plan.lifeRead = line.read;
-    plan.lifeWrite = line.write;
-    const auto forgetPlan = [&] {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-    };
+    posix_spawnattr_setflags(&attributes,
+                             short(POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
 
     auto child = std::shared_ptr<KeptChild>(new KeptChild);
     {
         QReadLocker starting(&startLock());
-        const pid_t pid = ::fork();
-        if (pid == 0)
-            keep(plan);
-        const int forkError = errno;
-        forgetPlan();
+        // Like vfork: the application's memory is shared until the keeper's program replaces it, never
+        // copied.
+        pid_t pid = 0;
+        const QByteArray keeperPath = QFile::encodeName(keeper);
+        const int spawnError = ::posix_spawn(&pid, keeperPath.constData(), &actions, &attributes, argv.data(),
+                                             envp.empty() ? environ : envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
         for (int* pair : {in, out, err, news})
             closeFd(pair[0]);
-        if (pid < 0) {
-            failure = launchFailure(prepared.program, directory, atProgram, forkError);
+        if (spawnError != 0) {
+            // Too long an argument list is the program's, however the keeper's few add to it.
+            failure = spawnError == E2BIG
+                          ? launchFailure(prepared.program, directory, Keeper::atProgram, spawnError)
+                          : keeperFailure(prepared.program, keeper, spawnError);
             closeAll();
             return nullptr;
         }
-        // So the group is there as soon as the child is listed, whichever of the two runs first.
-        ::setpgid(pid, pid);
         child->m_keeper = pid;
         child->m_in = in[1];
         child->m_out = out[1];
@@ -476,6 +306,7 @@ std::shared_ptr<KeptChild> KeptChild::start(const PreparedProcess& prepared, con
         child->m_streaming = options.streaming;
         child->m_program = prepared.program;
         child->m_directory = directory;
+        child->m_keeperPath = keeper;
         QMutexLocker listing(&listMutex);
         list().insert(pid, child);
     }
@@ -486,9 +317,8 @@ std::shared_ptr<KeptChild> KeptChild::start(const PreparedProcess& prepared, con
         child->update();
         {
             QMutexLocker lock(&child->m_mutex);
-            if (child->m_startError) {
-                failure =
-                    launchFailure(prepared.program, directory, child->m_failedWhere, *child->m_startError);
+            if (const std::optional<QString> why = child->failureLocked()) {
+                failure = *why;
                 child->m_released = true;
                 break;
             }
@@ -497,8 +327,11 @@ std::shared_ptr<KeptChild> KeptChild::start(const PreparedProcess& prepared, con
         }
         if (wait.hasExpired())
             return child;
+        // An unbounded wait has no time left to speak of (-1): it looks again in turns like any other,
+        // instead of spinning until the keeper has news.
+        const qint64 left = wait.isForever() ? lookAgainMs : wait.remainingTime();
         pollfd fd{child->m_status, POLLIN, 0};
-        ::poll(&fd, 1, int(std::clamp<qint64>(wait.remainingTime(), 0, lookAgainMs)));
+        ::poll(&fd, 1, int(std::clamp<qint64>(left, 0, lookAgainMs)));
     }
     // The keeper goes as soon as it has reaped the program that did not start.
     child->closeInput();
@@ -551,17 +384,17 @@ void KeptChild::readNews()
         std::memcpy(&record, m_pending.constData(), sizeof record);
         m_pending.remove(0, sizeof record);
         switch (record.news) {
-        case started:
+        case Keeper::started:
             m_started = true;
             break;
-        case failed:
+        case Keeper::failed:
             m_startError = record.value;
             m_failedWhere = record.where;
             break;
-        case exitedAlone:
+        case Keeper::exitedAlone:
             m_alone = true;
             [[fallthrough]];
-        case exitedLeavingOthers:
+        case Keeper::exitedLeavingOthers:
             m_started = true;
             m_programStatus = record.value;
             break;
@@ -585,6 +418,9 @@ bool KeptChild::reapLocked()
     while (got < 0 && errno == EINTR);
     m_reaped = true;
     m_keeperStatus = got == m_keeper ? status : 0;
+    // Ended of its own accord before a word about the program: not a keeper of ours (another file at
+    // its place, one of another version), so the program never ran.
+    m_keeperRefused = got == m_keeper && WIFEXITED(status) && !m_started && !m_startError && !m_programStatus;
     return true;
 }
 
@@ -633,6 +469,13 @@ int KeptChild::waitStatus() const
 std::optional<QString> KeptChild::lateFailure() const
 {
     QMutexLocker lock(&m_mutex);
+    return failureLocked();
+}
+
+std::optional<QString> KeptChild::failureLocked() const
+{
+    if (m_keeperRefused)
+        return keeperFailure(m_program, m_keeperPath, std::nullopt);
     if (!m_startError)
         return std::nullopt;
     return launchFailure(m_program, m_directory, m_failedWhere, *m_startError);
@@ -715,6 +558,31 @@ int keptChildCount(bool streaming)
     const QList<std::shared_ptr<KeptChild>> left = keptChildren(0);
     return int(std::count_if(left.cbegin(), left.cend(),
                              [streaming](const auto& child) { return child->m_streaming == streaming; }));
+}
+
+QString keeperProgram()
+{
+    {
+        QMutexLocker lock(&keeperMutex);
+        if (!keeperOverride.isEmpty())
+            return keeperOverride;
+    }
+    const QString beside = ownDirectory() + u'/' + QLatin1String(Keeper::programName);
+#ifdef VOSKEL_KEEPER_BUILT
+    // Tests and benchmarks run from other folders of the build tree than the application.
+    if (!QFileInfo::exists(beside)) {
+        const QString built = QFile::decodeName(VOSKEL_KEEPER_BUILT);
+        if (QFileInfo::exists(built))
+            return built;
+    }
+#endif
+    return beside;
+}
+
+void setKeeperProgram(const QString& path)
+{
+    QMutexLocker lock(&keeperMutex);
+    keeperOverride = path;
 }
 
 void setGroupSignalWatcher(std::function<void(pid_t group, int signal)> watcher)

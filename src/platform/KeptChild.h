@@ -13,8 +13,9 @@
 
 namespace Platform {
 
-// A child started under a keeper: a small process of ours, forked without a program of its own, that
-// leads the child's process group and stays there until nothing the child started is left. So:
+// A child started under a keeper: a small program of ours (keeperProgram()), started without a copy of
+// the application's memory, that leads the child's process group and stays there until nothing the
+// child started is left. So:
 // - the group's number stays ours while anything of it can be signalled (the keeper is reaped only
 //   once it has gone, and nobody signals a group after its keeper was reaped);
 // - when the application dies, however it dies, every keeper sees its lifeline close and ends its
@@ -32,8 +33,9 @@ public:
         int startWaitMs = -1;     // how long start waits for the program to be running; -1: no bound
     };
 
-    // Starts `prepared`. Null, with why in `failure`, when the program could not be started; nothing is
-    // left running then. A start that outlasts `startWaitMs` counts as started.
+    // Starts `prepared`. Null, with why in `failure`, when the program could not be started (nor its
+    // keeper: then nothing is started at all); nothing is left running then. A start that outlasts
+    // `startWaitMs` counts as started.
     static std::shared_ptr<KeptChild> start(const PreparedProcess& prepared, const Options& options,
                                             QString& failure);
 
@@ -62,7 +64,7 @@ public:
     int waitStatus() const;
     // The program ended and left nothing in its group: the keeper goes at once.
     bool leftNothing() const;
-    // The program failed to start after `startWaitMs`: why, else none.
+    // The program (or its keeper) failed to start after `startWaitMs`: why, else none.
     std::optional<QString> lateFailure() const;
     // The keeper has been reaped: nothing of the group is left, and its number is no longer ours.
     bool gone() const;
@@ -79,6 +81,7 @@ private:
     KeptChild() = default;
     void readNews();
     bool reapLocked();
+    std::optional<QString> failureLocked() const;
 
     pid_t m_keeper = 0;
     int m_in = -1;
@@ -88,6 +91,7 @@ private:
     bool m_streaming = false;
     QString m_program;
     QString m_directory;
+    QString m_keeperPath;
 
     mutable QMutex m_mutex;
     QByteArray m_pending;
@@ -96,7 +100,8 @@ private:
     int m_failedWhere = 0;
     std::optional<int> m_programStatus;
     bool m_alone = false;
-    bool m_keeperEnded = false; // its end of the news was closed
+    bool m_keeperEnded = false;   // its end of the news was closed
+    bool m_keeperRefused = false; // it exited without a word about the program
     bool m_reaped = false;
     int m_keeperStatus = 0;
     bool m_released = false;
@@ -111,6 +116,12 @@ private:
 QList<std::shared_ptr<KeptChild>> keptChildren(int waitForStartsMs = 0);
 // How many of those were started for streaming (or not).
 int keptChildCount(bool streaming);
+
+// The keeper's program: voskel-keeper beside the running executable, else (for the tests and benchmarks,
+// whose executables live elsewhere) the one this build made. Starts fail while it is missing.
+QString keeperProgram();
+// Test seam: the keeper's program to start instead; empty turns it off.
+void setKeeperProgram(const QString& path);
 
 // Test seam: called just before any runner signals a group, with the group and the signal, on the
 // signalling thread. Null turns it off.

@@ -5,6 +5,7 @@
 
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QMutex>
 #include <QProcess>
@@ -170,5 +171,82 @@ TEST(KeptChild, GroupsAreSignalledOnlyWhileTheirLeaderIsHeld)
                 EXPECT_TRUE(one.leaderHeld) << row.script << " runner " << i << ": signal " << one.signal
                                             << " after the leader was reaped";
         }
+    }
+}
+
+// Without its keeper no child starts, since none of the above would hold for it: every runner says so
+// with the keeper's path, and nothing is left running. `/bin/true` stands for a file at the keeper's
+// place that is no keeper: it ends without a word about the program.
+TEST(KeptChild, NothingStartsWithoutItsKeeper)
+{
+    QTemporaryDir dir;
+    const QString notExecutable = dir.filePath(QStringLiteral("voskel-keeper"));
+    QFile file(notExecutable);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QString missing = dir.filePath(QStringLiteral("gone/voskel-keeper"));
+    const struct {
+        QString keeper;
+        QString failure;
+    } rows[] = {
+        {missing,
+         QStringLiteral("\u201c/bin/sh\u201d was not started: Voskel's keeper \u201c%1\u201d was not found.")
+             .arg(missing)},
+        {notExecutable,
+         QStringLiteral("\u201c/bin/sh\u201d was not started: Voskel's keeper \u201c%1\u201d cannot "
+                        "be run: permission denied.")
+             .arg(notExecutable)},
+        {QStringLiteral("/bin/true"),
+         QStringLiteral(
+             "\u201c/bin/sh\u201d was not started: Voskel's keeper \u201c/bin/true\u201d ended without "
+             "starting it.")},
+    };
+    QTemporaryDir ran;
+    const QString mark = ran.filePath(QStringLiteral("ran"));
+    const Platform::PreparedProcess touch = shell(QStringLiteral("touch '%1'").arg(mark));
+    for (const auto& row : rows) {
+        Platform::setKeeperProgram(row.keeper);
+        const Platform::Completed done = Platform::runToEnd(touch);
+        EXPECT_FALSE(done.started) << row.keeper.toStdString();
+        EXPECT_EQ(done.launchError, row.failure);
+        const Platform::TimedCompletion timed = Platform::runTimed(touch, 5s);
+        EXPECT_EQ(timed.run.launchError, row.failure);
+        Platform::StreamingProcess streamed;
+        EXPECT_EQ(streamed.start(touch), std::optional<QString>(row.failure));
+        Platform::setKeeperProgram(QString());
+
+        EXPECT_FALSE(QFile::exists(mark)) << row.keeper.toStdString();
+        EXPECT_EQ(Platform::trackedChildCount(), 0) << row.keeper.toStdString();
+        EXPECT_EQ(Platform::streamingChildCount(), 0) << row.keeper.toStdString();
+    }
+    // The keeper this build made is found again.
+    EXPECT_EQ(Platform::capture(touch).status, 0);
+    EXPECT_TRUE(QFile::exists(mark));
+}
+
+// The keeper takes its own options from the front of its command line: whatever the program's argument
+// list and working folder hold, options of the keeper's among them, they reach the program unchanged.
+TEST(KeptChild, TheProgramGetsItsArgumentsAndFolderUnchanged)
+{
+    QTemporaryDir root;
+    const QStringList folders = {QStringLiteral("--"), QStringLiteral("-"), QStringLiteral("a,b=c d"),
+                                 QString(250, u'f')};
+    const QStringList arguments = {QString(),
+                                   QStringLiteral("--"),
+                                   QStringLiteral("--news"),
+                                   QStringLiteral("3"),
+                                   QStringLiteral("--directory"),
+                                   QStringLiteral("a,b"),
+                                   QStringLiteral("caf\u00e9"),
+                                   QString(250, u'x')};
+    for (const QString& name : folders) {
+        const QString folder = root.filePath(name);
+        ASSERT_TRUE(QDir().mkpath(folder)) << name.toStdString();
+        Platform::PreparedProcess prepared = shell(QStringLiteral("printf '%s|' \"$@\"; pwd"));
+        prepared.arguments << QStringLiteral("sh") << arguments;
+        prepared.workingDirectory = folder;
+        const Platform::Capture done = Platform::capture(prepared);
+        EXPECT_EQ(done.status, 0) << done.err.toStdString();
+        EXPECT_EQ(done.out, arguments.join(u'|') + u'|' + folder + u'\n') << name.toStdString();
     }
 }

@@ -1,0 +1,23 @@
+#pragma once
+
+// What a keeper (voskel-keeper) tells the application over its news pipe, one record per write, so each
+// arrives whole. Plain C++: the keeper links nothing of Qt.
+
+#include <cstdint>
+
+namespace Keeper {
+
+enum News : std::int32_t { started = 1, failed = 2, exitedLeavingOthers = 3, exitedAlone = 4 };
+// Where a start failed; `value` then holds the errno.
+enum FailedAt : std::int32_t { atDirectory = 1, atProgram = 2 };
+
+struct Record {
+    std::int32_t news = 0;
+    std::int32_t value = 0; // the errno of a failure, the wait status of an exit
+    std::int32_t where = 0;
+};
+
+// The keeper's program file, beside the application's.
+inline constexpr const char* programName = "voskel-keeper";
+
+} // namespace Keeper
