@@ -105,6 +105,11 @@ void ProjectCard::setProject(const ComposeProject& project, const ProjectFolder&
     apply();
 }
 
+bool ProjectCard::shows(const ComposeProject& project, const ProjectFolder& folder, bool emphasize) const
+{
+    return emphasize == m_emphasize && folder == m_folder && project == m_project;
+}
+
 void ProjectCard::apply()
 {
     const ComposeProject& p = m_project;
@@ -141,23 +146,33 @@ void ProjectCard::apply()
         }
     }
 
+    showFigures();
+
+    // What the controls act on is the whole project; they look it up themselves when pressed.
+    m_controls->setProject(p, m_folder, m_emphasize);
+}
+
+void ProjectCard::showFigures()
+{
+    const ComposeProject& p = m_project;
     const QStringList names = containerNames(p);
     const std::optional<LiveStats>& stats = m_store.stats();
     const std::optional<double> cpu = stats ? stats->cpuOf(names) : std::nullopt;
     const std::optional<qint64> memory = stats ? stats->memoryOf(names) : std::nullopt;
+    const std::optional<DiskUsage>& usage = m_store.usage();
+    const std::optional<qint64> bytes = usage ? std::optional<qint64>(usage->bytes(p)) : std::nullopt;
+    // Most polls bring the same numbers: no text is made for them.
+    const Measured measured{cpu, memory, bytes};
+    if (m_measured == measured)
+        return;
+    m_measured = measured;
     std::optional<QString> disk;
-    if (const std::optional<DiskUsage>& usage = m_store.usage()) {
-        const qint64 bytes = usage->bytes(p);
-        if (bytes >= 1)
-            disk = Platform::fileSize(bytes);
-    }
+    if (bytes && *bytes >= 1)
+        disk = Platform::fileSize(*bytes);
     const Figures figures{cpu ? std::optional<QString>(Docker::percent(*cpu)) : std::nullopt,
                           memory ? std::optional<QString>(Platform::memorySize(*memory)) : std::nullopt, disk};
     if (!m_figuresShown || figures != *m_figuresShown) {
         m_figures->setFigures(figures.cpu, figures.memory, figures.disk);
         m_figuresShown = figures;
     }
-
-    // What the controls act on is the whole project; they look it up themselves when pressed.
-    m_controls->setProject(p, m_folder, m_emphasize);
 }

@@ -32,6 +32,10 @@ public:
                 QWidget* parent = nullptr);
 
     void setProject(const ComposeProject& project, const ProjectFolder& folder, bool emphasize);
+    // Whether the card was last given exactly this; then only the figures can have moved.
+    bool shows(const ComposeProject& project, const ProjectFolder& folder, bool emphasize) const;
+    // Shows the store's present statistics and disk use, touching nothing whose figure stayed.
+    void showFigures();
 
     const ComposeProject& project() const { return m_project; }
     ProjectControls* controls() const { return m_controls; }
@@ -66,7 +70,15 @@ private:
 
         bool operator==(const Figures&) const = default;
     };
+    struct Measured {
+        std::optional<double> cpu;
+        std::optional<qint64> memory;
+        std::optional<qint64> disk;
+
+        bool operator==(const Measured&) const = default;
+    };
     StatStrip* m_figures;
+    std::optional<Measured> m_measured;
     std::optional<Figures> m_figuresShown;
     ProjectControls* m_controls;
 };

@@ -103,7 +103,14 @@ ProjectsContent::ProjectsContent(AppStore& store, QWidget* parent)
             return card;
         },
         [this](ProjectCard* card, const ComposeProject& p, int) {
-            card->setProject(p, m_folders.value(p.id()), p.id() == m_emphasized);
+            const ProjectFolder folder = m_folders.value(p.id());
+            const bool emphasize = p.id() == m_emphasized;
+            // A poll moves a status or a figure of a few projects at most: the other cards keep all
+            // they show but their figures.
+            if (!m_cardsStale && card->shows(p, folder, emphasize))
+                card->showFigures();
+            else
+                card->setProject(p, folder, emphasize);
         });
     column->addWidget(m_projectsSection);
 
@@ -123,6 +130,12 @@ ProjectsContent::ProjectsContent(AppStore& store, QWidget* parent)
 
     m_batch = new ChangeBatch(this, [this] { refresh(); });
     watch(*m_batch, m_store);
+    // Besides its project, its folder and the statistics, a card shows what these say.
+    const auto cardsStale = [this] { m_cardsStale = true; };
+    for (const auto changed : {&AppStore::usageChanged, &AppStore::refreshErrorChanged, &AppStore::addressesChanged,
+                               &AppStore::showAllChanged, &AppStore::runtimeChanged, &AppStore::runtimesChanged,
+                               &AppStore::registryChanged, &AppStore::filterChanged})
+        connect(&m_store, changed, this, cardsStale);
     m_batch->watch(m_checks, &FolderChecks::changed);
     refresh();
 }
@@ -148,6 +161,7 @@ void ProjectsContent::refresh()
     m_folders = folders;
     m_emphasized = emphasized(projects, m_folders);
     m_cards->sync(projects);
+    m_cardsStale = false;
     m_projectsSection->setVisible(!projects.isEmpty());
 
     const QList<Container> loose = Docker::ungrouped(m_store.matchingContainers());

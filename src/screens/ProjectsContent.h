@@ -69,6 +69,8 @@ private:
     FolderChecks* m_checks;
     ChangeBatch* m_batch;
     bool m_stale = true;
+    // Set by a change of the store beyond the listings and the statistics: every card applies it.
+    bool m_cardsStale = true;
     std::optional<QString> m_emphasized;
     VitalsRow* m_vitals;
     QWidget* m_projectsSection;

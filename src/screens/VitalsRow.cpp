@@ -37,7 +37,8 @@ QString waiting(int running)
 } // namespace
 
 template <typename T>
-std::optional<Vitals::Heaviest<T>> Vitals::heaviest(const QList<Container>& containers,
+std::optional<Vitals::Heaviest<T>> Vitals::heaviest(const QList<ComposeProject>& projects,
+                                                    const QList<Container>& loose,
                                                     const std::function<std::optional<T>(const QStringList&)>& metric)
 {
     std::optional<Heaviest<T>> best;
@@ -47,17 +48,19 @@ std::optional<Vitals::Heaviest<T>> Vitals::heaviest(const QList<Container>& cont
         if (value && (!best || *value > best->value))
             best = Heaviest<T>{name, *value};
     };
-    for (const ComposeProject& project : Docker::group(containers))
+    for (const ComposeProject& project : projects)
         consider(project.name, namesOf(project.containers));
-    for (const Container& loose : Docker::ungrouped(containers))
-        consider(loose.name, {loose.name});
+    for (const Container& c : loose)
+        consider(c.name, {c.name});
     return best;
 }
 
 template std::optional<Vitals::Heaviest<double>>
-Vitals::heaviest(const QList<Container>&, const std::function<std::optional<double>(const QStringList&)>&);
+Vitals::heaviest(const QList<ComposeProject>&, const QList<Container>&,
+                 const std::function<std::optional<double>(const QStringList&)>&);
 template std::optional<Vitals::Heaviest<qint64>>
-Vitals::heaviest(const QList<Container>&, const std::function<std::optional<qint64>(const QStringList&)>&);
+Vitals::heaviest(const QList<ComposeProject>&, const QList<Container>&,
+                 const std::function<std::optional<qint64>(const QStringList&)>&);
 
 Vitals Vitals::of(const QList<Container>& containers, const std::optional<LiveStats>& stats,
                   const std::optional<DiskUsage>& usage, bool answering, bool listed)
@@ -72,6 +75,9 @@ Vitals Vitals::of(const QList<Container>& containers, const std::optional<LiveSt
         return v;
     }
     const QStringList names = namesOf(containers);
+    // Grouped once for both captions: a poll runs this for every listing.
+    const QList<ComposeProject> projects = Docker::group(containers);
+    const QList<Container> loose = Docker::ungrouped(containers);
     const int total = int(containers.size());
     const int running = int(std::count_if(containers.cbegin(), containers.cend(),
                                           [](const Container& c) { return c.state == u"running"; }));
@@ -90,7 +96,7 @@ Vitals Vitals::of(const QList<Container>& containers, const std::optional<LiveSt
     v.processor = {cpu ? std::optional(Docker::percent(*cpu)) : std::nullopt, loadWord, load / 100};
     const std::function<std::optional<double>(const QStringList&)> cpuMetric =
         [&stats](const QStringList& of) { return stats ? stats->cpuOf(of) : std::nullopt; };
-    if (const auto busiest = heaviest(containers, cpuMetric))
+    if (const auto busiest = heaviest(projects, loose, cpuMetric))
         v.processorCaption =
             QStringLiteral("Busiest: %1, %2").arg(busiest->name, Docker::percent(busiest->value));
     else
@@ -103,7 +109,7 @@ Vitals Vitals::of(const QList<Container>& containers, const std::optional<LiveSt
                 physical > 0 ? double(memory.value_or(0)) / physical : 0.0};
     const std::function<std::optional<qint64>(const QStringList&)> memoryMetric =
         [&stats](const QStringList& of) { return stats ? stats->memoryOf(of) : std::nullopt; };
-    if (const auto biggest = heaviest(containers, memoryMetric))
+    if (const auto biggest = heaviest(projects, loose, memoryMetric))
         v.memoryCaption =
             QStringLiteral("Biggest: %1, %2").arg(biggest->name, Platform::memorySize(biggest->value));
     else

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/ComposeProject.h"
 #include "engine/Container.h"
 #include "engine/Stats.h"
 #include "engine/Usage.h"
@@ -55,10 +56,10 @@ struct Vitals {
     static Vitals of(const QList<Container>& containers, const std::optional<LiveStats>& stats,
                      const std::optional<DiskUsage>& usage, bool answering = true, bool listed = true);
 
-    // Projects first (grouped as the projects screen groups them), then loose containers by name; the
-    // first of equals wins. None when no unit has a figure.
+    // Projects first (as Docker::group and Docker::ungrouped give them), then loose containers by name;
+    // the first of equals wins. None when no unit has a figure.
     template <typename T>
-    static std::optional<Heaviest<T>> heaviest(const QList<Container>& containers,
+    static std::optional<Heaviest<T>> heaviest(const QList<ComposeProject>& projects, const QList<Container>& loose,
                                                const std::function<std::optional<T>(const QStringList&)>& metric);
 
     bool operator==(const Vitals&) const = default;

@@ -261,11 +261,14 @@ QList<DockerVolume> AppStore::matchingVolumes() const
 
 QList<ComposeProject> AppStore::projects() const
 {
+    // Asked for by every view on every listing and every poll; worked out once per change.
+    if (m_projects)
+        return *m_projects;
     QList<ComposeProject> result = projectsOf(matchingContainers());
     const QString q = filterQuery(m_filter);
-    if (q.isEmpty())
-        return result;
-    result.removeIf([&q](const ComposeProject& p) { return p.containers.isEmpty() && !holds(p.name, q); });
+    if (!q.isEmpty())
+        result.removeIf([&q](const ComposeProject& p) { return p.containers.isEmpty() && !holds(p.name, q); });
+    m_projects = result;
     return result;
 }
 

@@ -335,6 +335,7 @@ private:
         if (field == value)
             return;
         field = value;
+        m_projects.reset();
         emit(this->*changed)();
     }
     bool isStale(const Snapshot& before) const;
@@ -417,6 +418,8 @@ private:
     QList<DockerVolume> m_volumes;
     std::optional<DiskUsage> m_usage;
     QDateTime m_usageAt;
+    // What projects() last gave; every change of a field through assign() drops it.
+    mutable std::optional<QList<ComposeProject>> m_projects;
     std::optional<LiveStats> m_stats;
     QMap<QString, CPUSample> m_cpuSamples;
     qint64 m_statsAsked = 0;

@@ -531,3 +531,97 @@ TEST_F(Screen, TheDetailFollowsTheOpenedIdThroughRefreshesAndGoesBackWhenItLeave
 }
 
 } // namespace
+
+namespace {
+
+// What would redraw or lay out again inside `root`, by class and object name.
+class RedrawCounter : public QObject {
+public:
+    explicit RedrawCounter(QWidget* root) : m_root(root) { qApp->installEventFilter(this); }
+    ~RedrawCounter() override { qApp->removeEventFilter(this); }
+
+    QStringList seen;
+
+protected:
+    bool eventFilter(QObject* target, QEvent* event) override
+    {
+        const QEvent::Type type = event->type();
+        if ((type == QEvent::Paint || type == QEvent::UpdateRequest || type == QEvent::LayoutRequest) &&
+            target->isWidgetType() && (target == m_root || m_root->isAncestorOf(static_cast<QWidget*>(target))))
+            seen << QStringLiteral("%1 %2 %3")
+                        .arg(target->metaObject()->className(), target->objectName())
+                        .arg(int(type));
+        return false;
+    }
+
+private:
+    QWidget* m_root;
+};
+
+// Runs the event loop until `root` has redrawn nothing for a while.
+void quieten(QWidget* root)
+{
+    RedrawCounter watch(root);
+    QElapsedTimer still;
+    still.start();
+    const QDeadlineTimer deadline(30000);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (!watch.seen.isEmpty()) {
+            watch.seen.clear();
+            still.restart();
+        } else if (still.elapsed() > 400) {
+            return;
+        }
+    }
+    ADD_FAILURE() << "the screen kept redrawing";
+}
+
+} // namespace
+
+TEST_F(Screen, AStatisticsPollOrAStatusThatChangesNothingDrawnRedrawsNothing)
+{
+    const auto listing = [](const QString& uptime) {
+        QList<Container> containers;
+        for (const char* project : {"shop", "blog", "media"}) {
+            Container c = container(QStringLiteral("%1-web").arg(project), "running", project);
+            c.status = uptime;
+            containers << c;
+        }
+        return containers;
+    };
+    const auto statistics = [](double cpu, qint64 memory) {
+        LiveStats stats;
+        for (const char* name : {"shop-web", "blog-web", "media-web"}) {
+            stats.cpu.insert(name, cpu);
+            stats.memory.insert(name, memory);
+        }
+        return stats;
+    };
+    AppStore& s = showing(listing("Up 5 seconds"));
+    s.setStats(statistics(0.02, 312 << 10));
+    ProjectsView view(s);
+    view.resize(1000, 800);
+    view.show();
+    quieten(&view);
+
+    RedrawCounter counter(&view);
+    s.setStats(statistics(0.03, (312 << 10) + 96));
+    quieten(&view);
+    EXPECT_EQ(counter.seen, QStringList());
+    counter.seen.clear();
+    s.setContainers(listing("Up 7 seconds"));
+    quieten(&view);
+    EXPECT_EQ(counter.seen, QStringList());
+
+    // A figure that does change redraws its own card and no other.
+    LiveStats grown = statistics(0.03, (312 << 10) + 96);
+    grown.memory["blog-web"] = 40 << 20;
+    counter.seen.clear();
+    RedrawCounter others(view.content()->card("alpha/shop"));
+    RedrawCounter blog(view.content()->card("alpha/blog"));
+    s.setStats(grown);
+    quieten(&view);
+    EXPECT_FALSE(blog.seen.isEmpty());
+    EXPECT_EQ(others.seen, QStringList());
+}

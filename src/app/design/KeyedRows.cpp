@@ -17,6 +17,14 @@ QStringList numbered(const QStringList& keys)
 
 RowPlan planRows(const QStringList& current, const QStringList& wanted)
 {
+    // The common case of a poll: the same rows in the same order, every one kept where it is.
+    if (current == wanted) {
+        RowPlan plan;
+        plan.sources.reserve(wanted.size());
+        for (int i = 0; i < wanted.size(); ++i)
+            plan.sources.append(i);
+        return plan;
+    }
     const QStringList have = numbered(current);
     const QStringList want = numbered(wanted);
     QHash<QString, int> where;

@@ -38,7 +38,17 @@ Meter::Meter(double fraction, const Token& tint, const Token* rest, QWidget* par
 void Meter::setFraction(double fraction)
 {
     m_fraction = fraction;
-    m_shown->setTarget(clampShare(fraction));
+    const double share = clampShare(fraction);
+    // Statistics nudge a share on every poll: a nudge the bar cannot show neither eases nor repaints,
+    // and what is drawn stays within a quarter of a device pixel of the share.
+    if (isVisible() && !moves(m_shown->target(), share, width() * devicePixelRatioF()))
+        return;
+    m_shown->setTarget(share);
+}
+
+bool Meter::moves(double from, double to, double devicePixels)
+{
+    return std::abs(clampShare(to) - clampShare(from)) * std::max(0.0, devicePixels) >= 0.25;
 }
 
 void Meter::setColors(const Token& tint, const Token* rest)

@@ -27,6 +27,9 @@ public:
         double restWidth;
     };
     static Segments segments(double fraction, double width, bool hasRest);
+    // Whether a bar `devicePixels` wide shows a move of its share from `from` to `to`: its end moves
+    // by a quarter of a device pixel or more.
+    static bool moves(double from, double to, double devicePixels);
 
     QSize sizeHint() const override { return {120, int(height)}; }
     QSize minimumSizeHint() const override { return {0, int(height)}; }

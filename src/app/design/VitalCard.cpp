@@ -34,6 +34,8 @@ public:
 
     void set(const std::optional<QString>& value, const QString& unit)
     {
+        if (value == m_value && unit == m_unit)
+            return;
         m_value = value;
         m_unit = unit;
         update();

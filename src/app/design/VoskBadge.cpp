@@ -35,6 +35,8 @@ void VoskBadge::setText(const QString& text)
 
 void VoskBadge::setColors(const Token& fill, const Token& ink)
 {
+    if (&fill == m_fill && &ink == m_ink)
+        return;
     m_fill = &fill;
     m_ink = &ink;
     update();

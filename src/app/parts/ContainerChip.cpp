@@ -33,13 +33,18 @@ void ContainerChip::setContainer(const Container& c)
 {
     if (c == m_container && !accessibleName().isEmpty())
         return;
+    const bool first = accessibleName().isEmpty();
     const bool resized = label(c) != label(m_container) || c.isTroubled() != m_container.isTroubled();
+    // What the chip draws; the status text itself shows only in the tooltip, and moves on with every
+    // listing while a container is young ("Up 5 seconds", "Up 7 seconds").
+    const bool redrawn = resized || c.isLive() != m_container.isLive() || &dot(c) != &dot(m_container);
     m_container = c;
     setToolTip(Vosk::toolTip(c.name + QStringLiteral(" \u00B7 ") + c.status));
     setAccessibleName(label(c) + QStringLiteral(", ") + c.status);
     if (resized)
         updateGeometry();
-    update();
+    if (redrawn || first)
+        update();
 }
 
 QFont ContainerChip::labelFont() const

@@ -39,9 +39,13 @@ public:
 
     void setRuns(const QList<Run>& runs)
     {
+        if (runs == m_runs)
+            return;
+        const bool resized = joined(runs) != text();
         m_runs = runs;
         setAccessibleName(text());
-        updateGeometry();
+        if (resized)
+            updateGeometry();
         update();
     }
 

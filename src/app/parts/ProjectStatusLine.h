@@ -44,6 +44,8 @@ public:
     struct Run {
         QString text;
         const Token* ink;
+
+        bool operator==(const Run&) const = default;
     };
     // The runs that fit `width` drawn one after another: whole while they fit, then the first that
     // does not, cut and ended with "…", and nothing after it.
