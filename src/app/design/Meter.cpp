@@ -46,6 +46,14 @@ void Meter::setFraction(double fraction)
     m_shown->setTarget(share);
 }
 
+void Meter::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // A nudge left out at the old width may show at the new one (a bar squeezed to nothing and grown).
+    if (m_shown->target() != clampShare(m_fraction))
+        m_shown->setTarget(clampShare(m_fraction));
+}
+
 bool Meter::moves(double from, double to, double devicePixels)
 {
     return std::abs(clampShare(to) - clampShare(from)) * std::max(0.0, devicePixels) >= 0.25;

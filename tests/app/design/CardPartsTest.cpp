@@ -82,6 +82,17 @@ TEST_F(CardParts, AShownMeterEasesToItsNewShare)
     EXPECT_EQ(before.pixelColor(150, 3), Vosk::wash.color());
 }
 
+TEST_F(CardParts, AMoveTooSmallToShowAtOneWidthShowsOnceTheMeterGrows)
+{
+    Meter meter(0.1, Vosk::ink);
+    meter.resize(0, 6);
+    meter.show();
+    meter.setFraction(0.9);
+    meter.resize(200, 6);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return meter.grab().toImage().pixelColor(150, 3) == Vosk::ink.color(); }, 3000));
+}
+
 TEST_F(CardParts, AVitalWithoutAFigureShowsAMutedDashAndAnEmptyMeter)
 {
     VitalCard card("externaldrive", "Disk space", std::nullopt, "used", 0.8, Vosk::ink, nullptr,
