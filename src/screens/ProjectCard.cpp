@@ -110,6 +110,29 @@ bool ProjectCard::shows(const ComposeProject& project, const ProjectFolder& fold
     return emphasize == m_emphasize && folder == m_folder && project == m_project;
 }
 
+bool ProjectCard::takeStatuses(const ComposeProject& project, const ProjectFolder& folder, bool emphasize)
+{
+    if (emphasize != m_emphasize || folder != m_folder || project.containers.size() != m_project.containers.size())
+        return false;
+    ComposeProject same = project;
+    for (qsizetype i = 0; i < same.containers.size(); ++i) {
+        const Container& now = project.containers.at(i);
+        const Container& shown = m_project.containers.at(i);
+        // A trouble notice tells of its container in words of its own: it is drawn again in full.
+        if (now.isTroubled() || shown.isTroubled() || now.isFailed() != shown.isFailed() ||
+            now.status.contains(u"(unhealthy)") != shown.status.contains(u"(unhealthy)"))
+            return false;
+        same.containers[i].status = shown.status;
+    }
+    if (same != m_project)
+        return false;
+    m_project = project;
+    m_chipRows->sync(m_project.containers);
+    m_controls->setProject(m_project, m_folder, m_emphasize);
+    showFigures();
+    return true;
+}
+
 void ProjectCard::apply()
 {
     const ComposeProject& p = m_project;

@@ -36,6 +36,10 @@ public:
     bool shows(const ComposeProject& project, const ProjectFolder& folder, bool emphasize) const;
     // Shows the store's present statistics and disk use, touching nothing whose figure stayed.
     void showFigures();
+    // Takes `project` when it differs from the shown one only in its containers' status texts ("Up 5
+    // seconds", "Up 7 seconds") and in nothing those texts decide: the chips take the new texts, the
+    // rest of the card stays as drawn. False, taking nothing, for any other difference.
+    bool takeStatuses(const ComposeProject& project, const ProjectFolder& folder, bool emphasize);
 
     const ComposeProject& project() const { return m_project; }
     ProjectControls* controls() const { return m_controls; }

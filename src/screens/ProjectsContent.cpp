@@ -105,11 +105,11 @@ ProjectsContent::ProjectsContent(AppStore& store, QWidget* parent)
         [this](ProjectCard* card, const ComposeProject& p, int) {
             const ProjectFolder folder = m_folders.value(p.id());
             const bool emphasize = p.id() == m_emphasized;
-            // A poll moves a status or a figure of a few projects at most: the other cards keep all
-            // they show but their figures.
+            // A poll moves figures, a listing the status texts of young containers ("Up 5 seconds"):
+            // a card takes those alone and keeps the rest as drawn.
             if (!m_cardsStale && card->shows(p, folder, emphasize))
                 card->showFigures();
-            else
+            else if (m_cardsStale || !card->takeStatuses(p, folder, emphasize))
                 card->setProject(p, folder, emphasize);
         });
     column->addWidget(m_projectsSection);

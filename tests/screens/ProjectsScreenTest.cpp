@@ -1,3 +1,5 @@
+#include "app/parts/ContainerChip.h"
+#include "app/parts/TroubleNotice.h"
 #include "screens/ContainerCard.h"
 #include "screens/ContainerMenu.h"
 #include "screens/FolderChecks.h"
@@ -613,6 +615,10 @@ TEST_F(Screen, AStatisticsPollOrAStatusThatChangesNothingDrawnRedrawsNothing)
     s.setContainers(listing("Up 7 seconds"));
     quieten(&view);
     EXPECT_EQ(counter.seen, QStringList());
+    const auto* chip = view.content()->card("alpha/blog")->findChild<ContainerChip*>();
+    ASSERT_NE(chip, nullptr);
+    EXPECT_TRUE(chip->toolTip().contains(QStringLiteral("Up 7 seconds"))) << chip->toolTip().toStdString();
+    EXPECT_TRUE(chip->accessibleName().endsWith(QStringLiteral("Up 7 seconds")));
 
     // A figure that does change redraws its own card and no other.
     LiveStats grown = statistics(0.03, (312 << 10) + 96);
@@ -624,4 +630,12 @@ TEST_F(Screen, AStatisticsPollOrAStatusThatChangesNothingDrawnRedrawsNothing)
     quieten(&view);
     EXPECT_FALSE(blog.seen.isEmpty());
     EXPECT_EQ(others.seen, QStringList());
+
+    // A status text that says more than the time is drawn in full: here a trouble notice.
+    QList<Container> unhealthy = listing("Up 9 seconds");
+    unhealthy[1].status = QStringLiteral("Up 9 seconds (unhealthy)");
+    s.setContainers(unhealthy);
+    quieten(&view);
+    EXPECT_NE(view.content()->card("alpha/blog")->findChild<TroubleNotice*>(), nullptr);
+    EXPECT_EQ(view.content()->card("alpha/shop")->findChild<TroubleNotice*>(), nullptr);
 }
