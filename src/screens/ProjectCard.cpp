@@ -128,7 +128,7 @@ bool ProjectCard::takeStatuses(const ComposeProject& project, const ProjectFolde
         return false;
     m_project = project;
     m_chipRows->sync(m_project.containers);
-    m_controls->setProject(m_project, m_folder, m_emphasize);
+    m_controls->takeStatuses(m_project);
     showFigures();
     return true;
 }

@@ -183,6 +183,12 @@ void ProjectControls::setProject(const ComposeProject& project, const ProjectFol
     apply();
 }
 
+void ProjectControls::takeStatuses(const ComposeProject& project)
+{
+    m_project = project;
+    m_free->setProject(m_project);
+}
+
 void ProjectControls::apply()
 {
     const std::optional<Runtime> on = runtime();

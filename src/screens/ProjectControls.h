@@ -50,6 +50,9 @@ public:
     // A refresh: the project as now shown, its folder as just looked at, and whether its Start is the
     // screen's emphasized one. Widgets change only where the offer did.
     void setProject(const ComposeProject& project, const ProjectFolder& folder, bool emphasize);
+    // The same project with only its containers' status texts moved on ("Up 5 seconds"): kept for the
+    // actions; what is offered does not read those texts, so nothing is worked out again.
+    void takeStatuses(const ComposeProject& project);
 
     const ComposeProject& project() const { return m_project; }
     const Offer& offer() const { return m_offer; }

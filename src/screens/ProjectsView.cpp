@@ -5,6 +5,7 @@
 #include "screens/ProjectsContent.h"
 #include "store/AppStore.h"
 
+#include <QEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
@@ -37,18 +38,31 @@ ProjectsView::ProjectsView(AppStore& store, QWidget* parent) : QWidget(parent), 
     m_batch = new ChangeBatch(this, [this] { route(); });
     ProjectsContent::watch(*m_batch, m_store);
 
-    // Folders move and compose files come and go without any listing changing: looked at again as
-    // often as the store polls, off the window's thread, so Start, Locate and the ring follow the
-    // disk. Nothing is redrawn while the folders stay as they were.
+    // Folders move and compose files come and go without any listing changing: looked at again now
+    // and then and as the window becomes active, off the window's thread, so Start, Locate and the
+    // ring follow the disk. Nothing is redrawn while the folders stay as they were.
     m_folderCheck = new QTimer(this);
     m_folderCheck->setInterval(folderCheckInterval);
-    connect(m_folderCheck, &QTimer::timeout, this, [this] {
-        if (m_detail)
-            m_detail->checkFolder();
-        else
-            m_content->checkFolders();
-    });
+    connect(m_folderCheck, &QTimer::timeout, this, &ProjectsView::checkFolders);
     m_folderCheck->start();
+}
+
+void ProjectsView::checkFolders()
+{
+    if (m_detail)
+        m_detail->checkFolder();
+    else
+        m_content->checkFolders();
+}
+
+bool ProjectsView::event(QEvent* event)
+{
+    // Reaches every shown widget of the window that became active.
+    if (event->type() == QEvent::WindowActivate) {
+        checkFolders();
+        m_folderCheck->start();
+    }
+    return QWidget::event(event);
 }
 
 void ProjectsView::open(const ComposeProject& project)

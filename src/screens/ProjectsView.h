@@ -36,10 +36,16 @@ public:
     // Shows the list or the detail for the store's present state now.
     void route();
 
-    // How often the shown projects' folders are looked at again: as often as the store polls.
-    static constexpr std::chrono::milliseconds folderCheckInterval{2000};
+    // How often the shown projects' folders are looked at again while the window stays active; they
+    // are looked at also whenever it becomes active, as the user comes back from moving one.
+    static constexpr std::chrono::milliseconds folderCheckInterval{10000};
+
+protected:
+    bool event(QEvent* event) override;
 
 private:
+    void checkFolders();
+
     AppStore& m_store;
     ChangeBatch* m_batch;
     std::optional<QString> m_opened;

@@ -283,9 +283,17 @@ ComposeProject AppStore::wholeProject(const ComposeProject& shown) const
     return shown;
 }
 
+const QList<ComposeProject>& AppStore::groups() const
+{
+    if (!m_groups)
+        m_groups = Docker::group(m_containers);
+    return *m_groups;
+}
+
 QList<ComposeProject> AppStore::projectsOf(const QList<Container>& containers) const
 {
-    const QList<ComposeProject> groups = Docker::group(containers);
+    // Without a filter these are the store's own containers, already grouped.
+    const QList<ComposeProject> groups = containers == m_containers ? this->groups() : Docker::group(containers);
     QList<ComposeProject> result;
     for (const std::optional<Runtime>& runtime : scope()) {
         QList<ComposeProject> discovered;

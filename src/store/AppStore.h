@@ -130,6 +130,8 @@ public:
     QList<DockerVolume> matchingVolumes() const;
     // The projects of the runtimes in scope, the remembered ones without containers merged in.
     QList<ComposeProject> projects() const;
+    // containers() as compose projects (Docker::group), worked out once per listing.
+    const QList<ComposeProject>& groups() const;
     // A project of projects() as it is without the filter: all its containers, not only those that
     // match. What acts on a project (start, stop, down, delete) acts on this. `shown` itself when the
     // project has no containers at all.
@@ -336,6 +338,7 @@ private:
             return;
         field = value;
         m_projects.reset();
+        m_groups.reset();
         emit(this->*changed)();
     }
     bool isStale(const Snapshot& before) const;
@@ -420,6 +423,7 @@ private:
     QDateTime m_usageAt;
     // What projects() last gave; every change of a field through assign() drops it.
     mutable std::optional<QList<ComposeProject>> m_projects;
+    mutable std::optional<QList<ComposeProject>> m_groups;
     std::optional<LiveStats> m_stats;
     QMap<QString, CPUSample> m_cpuSamples;
     qint64 m_statsAsked = 0;

@@ -201,8 +201,11 @@ QCoro::Task<> AppStore::refresh(bool afterHandover)
     }
     rederiveReachability();
     // A runtime's listing carries only its own containers, so it is the runtime's share as it stands.
-    for (qsizetype i = 0; i < inScope.size(); ++i)
-        remember(Docker::group(fetched.byRuntime.value(i)), inScope[i]);
+    for (qsizetype i = 0; i < inScope.size(); ++i) {
+        // One runtime's listing is the whole listing: grouped once for the screens and the registry.
+        const QList<Container> share = fetched.byRuntime.value(i);
+        remember(share == m_containers ? groups() : Docker::group(share), inScope[i]);
+    }
     if (m_windowVisible && usageIsDue())
         co_await loadUsage();
 }

@@ -260,25 +260,38 @@ TEST_F(Screen, TwoRuntimesOnOneEngineKeepACardEachForTheSameContainerId)
     EXPECT_EQ(onBeta->menu()->container().runtime, beta);
 }
 
-// The folder changes on disk while nothing the store lists does: the screen follows within a poll, on
-// the list and on the detail, and a project whose folder went is no longer offered a compose up that
-// would do nothing.
+// The folder changes on disk while nothing the store lists does: the screen follows as the user comes
+// back to the window, on the list and on the detail, and a project whose folder went is no longer
+// offered a compose up that would do nothing.
 TEST_F(Screen, TheScreenFollowsAFolderThatGoesOrComesWhileTheListingsStayTheSame)
 {
+    QWidget elsewhere;
+    elsewhere.show();
+    // The user goes to another window and comes back.
+    const auto comeBack = [&](QWidget& window) {
+        elsewhere.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    };
     QTemporaryDir parent;
     const QString dir = projectFolder(parent, "kept");
     ProjectRegistry registry;
     registry.add({"kept", dir, {"web"}}, "alpha");
     AppStore& s = showing();
     s.setRegistry(registry);
+    QWidget window;
     ProjectsView view(s);
-    view.show();
+    view.setParent(&window);
+    view.resize(900, 700);
+    window.show();
     ProjectCard* card = view.content()->card("alpha/kept");
     ASSERT_TRUE(card);
     const auto offered = [](ProjectControls* controls) { return controls->offer(); };
     ASSERT_TRUE(eventually([&] { return offered(card->controls()).start; }, 5000));
 
     ASSERT_TRUE(QDir(dir).removeRecursively());
+    comeBack(window);
     ASSERT_TRUE(eventually([&] { return offered(card->controls()).locate; }, 5000));
     EXPECT_FALSE(offered(card->controls()).start);
     EXPECT_TRUE(card->findChild<RunRing*>()->dimmed());
@@ -287,6 +300,7 @@ TEST_F(Screen, TheScreenFollowsAFolderThatGoesOrComesWhileTheListingsStayTheSame
     QTest::mouseClick(card->findChild<VoskButton*>("detailsButton"), Qt::LeftButton);
     ASSERT_TRUE(view.detail());
     projectFolder(parent, "kept");
+    comeBack(window);
     ASSERT_TRUE(eventually([&] { return offered(view.detail()->controls()).start; }, 5000));
     EXPECT_FALSE(offered(view.detail()->controls()).locate);
     EXPECT_EQ(view.detail()->findChild<VoskLabel*>("workingDirectory")->plainText(),
@@ -615,8 +629,11 @@ TEST_F(Screen, AStatisticsPollOrAStatusThatChangesNothingDrawnRedrawsNothing)
     s.setContainers(listing("Up 7 seconds"));
     quieten(&view);
     EXPECT_EQ(counter.seen, QStringList());
-    const auto* chip = view.content()->card("alpha/blog")->findChild<ContainerChip*>();
+    auto* chip = view.content()->card("alpha/blog")->findChild<ContainerChip*>();
     ASSERT_NE(chip, nullptr);
+    // The tooltip follows once the pointer comes over the chip.
+    QEvent enter(QEvent::Enter);
+    QCoreApplication::sendEvent(chip, &enter);
     EXPECT_TRUE(chip->toolTip().contains(QStringLiteral("Up 7 seconds"))) << chip->toolTip().toStdString();
     EXPECT_TRUE(chip->accessibleName().endsWith(QStringLiteral("Up 7 seconds")));
 

@@ -5,6 +5,7 @@
 #include "app/design/Vosk.h"
 #include "app/parts/ContainerDot.h"
 
+#include <QEvent>
 #include <QFontMetricsF>
 #include <QPainter>
 
@@ -39,12 +40,29 @@ void ContainerChip::setContainer(const Container& c)
     // listing while a container is young ("Up 5 seconds", "Up 7 seconds").
     const bool redrawn = resized || c.isLive() != m_container.isLive() || &dot(c) != &dot(m_container);
     m_container = c;
-    setToolTip(Vosk::toolTip(c.name + QStringLiteral(" \u00B7 ") + c.status));
+    // A young container's status moves on with every listing: its tooltip is made when it can show.
+    if (redrawn || first || underMouse())
+        putTip();
+    else
+        m_tipStale = true;
     setAccessibleName(label(c) + QStringLiteral(", ") + c.status);
     if (resized)
         updateGeometry();
     if (redrawn || first)
         update();
+}
+
+void ContainerChip::putTip()
+{
+    m_tipStale = false;
+    setToolTip(Vosk::toolTip(m_container.name + QStringLiteral(" \u00B7 ") + m_container.status));
+}
+
+bool ContainerChip::event(QEvent* event)
+{
+    if (event->type() == QEvent::Enter && m_tipStale)
+        putTip();
+    return QWidget::event(event);
 }
 
 QFont ContainerChip::labelFont() const

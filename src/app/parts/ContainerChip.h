@@ -29,11 +29,15 @@ public:
     QString shownLabel() const;
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
     QFont labelFont() const;
     double indicatorWidth() const;
+    void putTip();
 
     Container m_container;
+    // The tooltip lags the status text while the pointer is elsewhere; it is put right as it comes.
+    bool m_tipStale = false;
 };
