@@ -5,6 +5,8 @@
 #include "app/design/Vosk.h"
 #include "app/parts/ContainerDot.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEvent>
 #include <QFontMetricsF>
 #include <QPainter>
@@ -19,8 +21,40 @@ constexpr double triangleSize = 9;
 
 } // namespace
 
+namespace {
+
+// A chip is one element named by its label and its status, which moves on with every listing while
+// the container is young: the name is made when asked for rather than stored at every listing.
+class ChipAccessible final : public QAccessibleWidget {
+public:
+    explicit ChipAccessible(ContainerChip* chip) : QAccessibleWidget(chip) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name)
+            return static_cast<const ContainerChip*>(widget())->spokenName();
+        return QAccessibleWidget::text(t);
+    }
+    int childCount() const override { return 0; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+};
+
+QAccessibleInterface* chipAccessible(const QString& className, QObject* object)
+{
+    if (className == QLatin1String(ContainerChip::staticMetaObject.className()) && object && object->isWidgetType())
+        return new ChipAccessible(static_cast<ContainerChip*>(object));
+    return nullptr;
+}
+
+} // namespace
+
 ContainerChip::ContainerChip(const Container& c, QWidget* parent) : QWidget(parent)
 {
+    static const bool installed = [] {
+        QAccessible::installFactory(chipAccessible);
+        return true;
+    }();
+    Q_UNUSED(installed);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setContainer(c);
 }
@@ -32,9 +66,10 @@ QString ContainerChip::label(const Container& c)
 
 void ContainerChip::setContainer(const Container& c)
 {
-    if (c == m_container && !accessibleName().isEmpty())
+    if (c == m_container && m_set)
         return;
-    const bool first = accessibleName().isEmpty();
+    const bool first = !m_set;
+    m_set = true;
     const bool resized = label(c) != label(m_container) || c.isTroubled() != m_container.isTroubled();
     // What the chip draws; the status text itself shows only in the tooltip, and moves on with every
     // listing while a container is young ("Up 5 seconds", "Up 7 seconds").
@@ -45,11 +80,20 @@ void ContainerChip::setContainer(const Container& c)
         putTip();
     else
         m_tipStale = true;
-    setAccessibleName(label(c) + QStringLiteral(", ") + c.status);
+    // The name is read when asked for (see spokenName()); only a listening assistive tool is told.
+    if (!first && QAccessible::isActive()) {
+        QAccessibleEvent named(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&named);
+    }
     if (resized)
         updateGeometry();
     if (redrawn || first)
         update();
+}
+
+QString ContainerChip::spokenName() const
+{
+    return label(m_container) + QStringLiteral(", ") + m_container.status;
 }
 
 void ContainerChip::putTip()

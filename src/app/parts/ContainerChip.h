@@ -18,6 +18,8 @@ public:
 
     // What a chip or a notice calls a container: its compose service, else its name.
     static QString label(const Container& c);
+    // What assistive tools call the chip: "<label>, <status>".
+    QString spokenName() const;
 
     static constexpr double height = 22;
     static constexpr double paddingX = 8;
@@ -40,4 +42,5 @@ private:
     Container m_container;
     // The tooltip lags the status text while the pointer is elsewhere; it is put right as it comes.
     bool m_tipStale = false;
+    bool m_set = false;
 };
