@@ -4,6 +4,7 @@
 #include "platform/Json.h"
 
 #include <QHash>
+#include <QMutex>
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -480,6 +481,57 @@ QStringList splitWhere(const QString& text, Pred isSeparator)
     return pieces;
 }
 
+// The labels of a container read the same from one listing to the next, every 2 s: the map made from
+// a line's label columns is kept and taken again while those columns read the same, byte for byte.
+// Taken again, it is the same shared map, which compares equal at once.
+class LabelMemo {
+public:
+    std::optional<QMap<QString, QString>> find(const QString& key)
+    {
+        const QMutexLocker lock(&m_lock);
+        const auto found = m_maps.constFind(key);
+        if (found == m_maps.cend())
+            return std::nullopt;
+        return found.value();
+    }
+
+    void keep(const QString& key, const QMap<QString, QString>& labels)
+    {
+        const QMutexLocker lock(&m_lock);
+        if (m_maps.size() >= limit)
+            m_maps.clear();
+        m_maps.insert(key, labels);
+    }
+
+    // The columns `from` to `from + count - 1`, each after its length, so no two lines share a key.
+    static QString key(const LineReader& line, qsizetype from, qsizetype count)
+    {
+        qsizetype size = 0;
+        for (qsizetype i = 0; i < count; ++i)
+            size += line.value(from + i).size() + 12;
+        QString key;
+        key.reserve(size);
+        for (qsizetype i = 0; i < count; ++i) {
+            const QStringView value = line.value(from + i);
+            key += QString::number(value.size());
+            key += u':';
+            key += value;
+        }
+        return key;
+    }
+
+private:
+    static constexpr qsizetype limit = 4096;
+    QMutex m_lock;
+    QHash<QString, QMap<QString, QString>> m_maps;
+};
+
+LabelMemo& containerLabelMemo()
+{
+    static LabelMemo memo;
+    return memo;
+}
+
 } // namespace
 
 namespace Docker {
@@ -504,9 +556,16 @@ QList<Container> parseContainers(QStringView text, const std::optional<Runtime>&
     // Containers of one listing repeat their images, states and most labels: share those texts.
     TextPool pool;
     QList<Container> list;
+    LabelMemo& memo = containerLabelMemo();
     forEachObjectLine(text, keys, [&](const LineReader& r) {
-        QMap<QString, QString> labels = parseLabels(r.value(labelsAt), &pool);
-        takeExact(labels, containerLabels(), r, labelsAt + 1, r.value(labelsAt), pool);
+        const QString key = LabelMemo::key(r, labelsAt, containerLabels().size() + 1);
+        std::optional<QMap<QString, QString>> kept = memo.find(key);
+        if (!kept) {
+            kept = parseLabels(r.value(labelsAt), &pool);
+            takeExact(*kept, containerLabels(), r, labelsAt + 1, r.value(labelsAt), pool);
+            memo.keep(key, *kept);
+        }
+        QMap<QString, QString> labels = std::move(*kept);
         list.append(Container{r.value(0).toString(), r.value(1).toString(), pool(r.value(2)),
                               pool(r.value(3)), pool(r.value(4)), pool(r.value(5)), std::move(labels),
                               runtime});

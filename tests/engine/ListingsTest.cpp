@@ -117,6 +117,24 @@ TEST(RecordedListings, ComposeLabelsComeThroughWholeWhateverTheFolderIsNamed)
     }
 }
 
+// Each listing repeats the labels of the one before; what was read is taken again only while every
+// label column reads the same: a folder that changes in its own column alone still comes through.
+TEST(RecordedListings, ALabelColumnThatChangesAloneIsReadAgain)
+{
+    const QString text = TestSupport::fixture("engine/ps-names.ndjson");
+    const auto first = Docker::parseContainers(text, std::nullopt);
+    const auto again = Docker::parseContainers(text, std::nullopt);
+    EXPECT_EQ(again, first);
+
+    QString moved = text;
+    moved.replace(QStringLiteral("\"com.docker.compose.project.working_dir\":\"/tmp/vskrec/cm/shop,\""),
+                  QStringLiteral("\"com.docker.compose.project.working_dir\":\"/tmp/vskrec/cm/shop,moved\""));
+    ASSERT_NE(moved, text);
+    const auto list = Docker::parseContainers(moved, std::nullopt);
+    EXPECT_EQ(named(list, "vskrectrail-app-1").workingDir(), QStringLiteral("/tmp/vskrec/cm/shop,moved"));
+    EXPECT_EQ(named(list, "vskrecenv-app-1"), named(first, "vskrecenv-app-1"));
+}
+
 // The recorded fixtures are what the listing's own template prints: every field it asks for, and
 // nothing else.
 TEST(RecordedListings, FixturesHoldTheFieldsTheListingAsksFor)
