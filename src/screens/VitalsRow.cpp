@@ -62,19 +62,16 @@ template std::optional<Vitals::Heaviest<qint64>>
 Vitals::heaviest(const QList<ComposeProject>&, const QList<Container>&,
                  const std::function<std::optional<qint64>(const QStringList&)>&);
 
-Vitals::Units Vitals::Units::of(const QList<Container>& containers)
-{
-    return {Docker::group(containers), Docker::ungrouped(containers)};
-}
-
 Vitals Vitals::of(const QList<Container>& containers, const std::optional<LiveStats>& stats,
                   const std::optional<DiskUsage>& usage, bool answering, bool listed)
 {
-    return of(containers, listed ? Units::of(containers) : Units{}, stats, usage, answering, listed);
+    return of(containers, listed ? Docker::group(containers) : QList<ComposeProject>(), stats, usage, answering,
+              listed);
 }
 
-Vitals Vitals::of(const QList<Container>& containers, const Units& units, const std::optional<LiveStats>& stats,
-                  const std::optional<DiskUsage>& usage, bool answering, bool listed)
+Vitals Vitals::of(const QList<Container>& containers, const QList<ComposeProject>& projects,
+                  const std::optional<LiveStats>& stats, const std::optional<DiskUsage>& usage, bool answering,
+                  bool listed)
 {
     Vitals v;
     if (!listed) {
@@ -86,8 +83,7 @@ Vitals Vitals::of(const QList<Container>& containers, const Units& units, const 
         return v;
     }
     const QStringList names = namesOf(containers);
-    const QList<ComposeProject>& projects = units.projects;
-    const QList<Container>& loose = units.loose;
+    const QList<Container> loose = Docker::ungrouped(containers);
     const int total = int(containers.size());
     const int running = int(std::count_if(containers.cbegin(), containers.cend(),
                                           [](const Container& c) { return c.state == u"running"; }));
@@ -188,14 +184,9 @@ VitalsRow::VitalsRow(AppStore& store, QWidget* parent) : QWidget(parent), m_stor
 
 void VitalsRow::refresh()
 {
-    // Sorted into units once per listing: the statistics polls between listings reuse them.
-    const QList<Container>& containers = m_store.containers();
-    if (containers != m_unitsOf) {
-        m_units = {m_store.groups(), Docker::ungrouped(containers)};
-        m_unitsOf = containers;
-    }
-    apply(Vitals::of(containers, m_units, m_store.stats(), m_store.usage(), !m_store.refreshError(),
-                     m_store.listed()));
+    // The store groups once per listing; the statistics polls between listings take the same groups.
+    apply(Vitals::of(m_store.containers(), m_store.groups(), m_store.stats(), m_store.usage(),
+                     !m_store.refreshError(), m_store.listed()));
 }
 
 void VitalsRow::apply(const Vitals& v)

@@ -56,15 +56,10 @@ struct Vitals {
     static Vitals of(const QList<Container>& containers, const std::optional<LiveStats>& stats,
                      const std::optional<DiskUsage>& usage, bool answering = true, bool listed = true);
 
-    // The containers as projects and loose ones, as Docker::group and Docker::ungrouped give them.
-    struct Units {
-        QList<ComposeProject> projects;
-        QList<Container> loose;
-        static Units of(const QList<Container>& containers);
-    };
-    // The same with the containers already sorted into `units`.
-    static Vitals of(const QList<Container>& containers, const Units& units, const std::optional<LiveStats>& stats,
-                     const std::optional<DiskUsage>& usage, bool answering, bool listed);
+    // The same with the containers already grouped into `projects`, as Docker::group gives them.
+    static Vitals of(const QList<Container>& containers, const QList<ComposeProject>& projects,
+                     const std::optional<LiveStats>& stats, const std::optional<DiskUsage>& usage, bool answering,
+                     bool listed);
 
     // Projects first (as Docker::group and Docker::ungrouped give them), then loose containers by name;
     // the first of equals wins. None when no unit has a figure.
@@ -98,9 +93,6 @@ private:
     AppStore& m_store;
     ChangeBatch* m_batch;
     Vitals m_vitals;
-    // The listing last sorted into units; a statistics poll leaves the listing as it was.
-    QList<Container> m_unitsOf;
-    Vitals::Units m_units;
     bool m_applied = false;
     VitalCard* m_containers;
     VitalCard* m_processor;

@@ -338,7 +338,8 @@ private:
             return;
         field = value;
         m_projects.reset();
-        m_groups.reset();
+        if (static_cast<const void*>(&field) == &m_containers)
+            m_groups.reset();
         emit(this->*changed)();
     }
     bool isStale(const Snapshot& before) const;
@@ -423,6 +424,7 @@ private:
     QDateTime m_usageAt;
     // What projects() last gave; every change of a field through assign() drops it.
     mutable std::optional<QList<ComposeProject>> m_projects;
+    // What groups() last gave; a change of the containers drops it.
     mutable std::optional<QList<ComposeProject>> m_groups;
     std::optional<LiveStats> m_stats;
     QMap<QString, CPUSample> m_cpuSamples;

@@ -19,10 +19,6 @@ constexpr double dotSize = 7;
 constexpr double hollowSize = 6;
 constexpr double triangleSize = 9;
 
-} // namespace
-
-namespace {
-
 // A chip is one element named by its label and its status, which moves on with every listing while
 // the container is young: the name is made when asked for rather than stored at every listing.
 class ChipAccessible final : public QAccessibleWidget {
