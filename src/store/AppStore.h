@@ -74,6 +74,10 @@ public:
     // lists are empty for want of an answer, and say nothing of what the runtimes hold. A store never
     // started holds what it was given, and counts as listed.
     bool listed() const { return m_listed; }
+    // Whether the listings hold the containers of `runtime`, one of the scope, as it answered: not
+    // while listed() is false, nor, with every runtime shown, while it is one of the unanswered. Its
+    // remembered projects are listed meanwhile, and nothing is known of what they run.
+    bool hasListed(const std::optional<Runtime>& runtime) const;
     const QList<Container>& containers() const { return m_containers; }
     const QList<DockerImage>& images() const { return m_images; }
     const QList<DockerVolume>& volumes() const { return m_volumes; }

@@ -62,6 +62,31 @@ TEST(ProjectStatus, CountsRunningAgainstTheLargerOfServicesAndContainers)
     }
 }
 
+// Every name reads as something, and no two names read alike: the nameless one, a project called
+// like it, one called like that in quotes, and names of nothing visible.
+TEST(ProjectName, EveryNameReadsAsSomethingAndNoTwoReadAlike)
+{
+    const QString quoted = QStringLiteral("\u201C(no name)\u201D");
+    const QStringList names{"",           "shop",   "(no name)", quoted,          "\u201C\u201D",
+                            " ",          "\u200B", "\t",        "\u201C \u201D", "\u201Cshop\u201D",
+                            "(no name) 2"};
+    const QStringList shown{"(no name)",
+                            "shop",
+                            quoted,
+                            "\u201C" + quoted + "\u201D",
+                            "\u201C\u201C\u201D\u201D",
+                            "\u201C \u201D",
+                            "\u201C\u200B\u201D",
+                            "\u201C\t\u201D",
+                            "\u201C\u201C \u201D\u201D",
+                            "\u201Cshop\u201D",
+                            "(no name) 2"};
+    QStringList seen;
+    for (const QString& name : names)
+        seen << ComposeProject::displayName(name);
+    EXPECT_EQ(seen, shown);
+}
+
 TEST(ProjectBuild, ReadsTheComposeFileEachTime)
 {
     QTemporaryDir dir;
