@@ -66,25 +66,23 @@ TEST(ProjectStatus, CountsRunningAgainstTheLargerOfServicesAndContainers)
 // like it, one called like that in quotes, and names of nothing visible.
 TEST(ProjectName, EveryNameReadsAsSomethingAndNoTwoReadAlike)
 {
-    const QString quoted = QStringLiteral("\u201C(no name)\u201D");
-    const QStringList names{"",           "shop",   "(no name)", quoted,          "\u201C\u201D",
-                            " ",          "\u200B", "\t",        "\u201C \u201D", "\u201Cshop\u201D",
-                            "(no name) 2"};
-    const QStringList shown{"(no name)",
-                            "shop",
-                            quoted,
-                            "\u201C" + quoted + "\u201D",
-                            "\u201C\u201C\u201D\u201D",
-                            "\u201C \u201D",
-                            "\u201C\u200B\u201D",
-                            "\u201C\t\u201D",
-                            "\u201C\u201C \u201D\u201D",
-                            "\u201Cshop\u201D",
-                            "(no name) 2"};
-    QStringList seen;
-    for (const QString& name : names)
-        seen << ComposeProject::displayName(name);
-    EXPECT_EQ(seen, shown);
+    const QString none = "(no name)";
+    const auto q = [](const QString& text) {
+        return QStringLiteral("\u201C") + text + QStringLiteral("\u201D");
+    };
+    const std::pair<QString, QString> rows[] = {{"", none},
+                                                {"shop", "shop"},
+                                                {none, q(none)},
+                                                {q(none), q(q(none))},
+                                                {q(""), q(q(""))},
+                                                {" ", q(" ")},
+                                                {"\u200B", q("\u200B")},
+                                                {"\t", q("\t")},
+                                                {q(" "), q(q(" "))},
+                                                {q("shop"), q("shop")},
+                                                {"(no name) 2", "(no name) 2"}};
+    for (const auto& [name, shown] : rows)
+        EXPECT_EQ(ComposeProject::displayName(name), shown) << name.toStdString();
 }
 
 TEST(ProjectBuild, ReadsTheComposeFileEachTime)
