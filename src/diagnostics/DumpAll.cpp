@@ -37,10 +37,13 @@ void printListings(QTextStream& out, const AppStore& store)
     printLine(out, QStringLiteral("containers: ") + QString::number(store.containers().size()) +
                        QStringLiteral("  running: ") + QString::number(store.runningCount()));
     for (const ComposeProject& project : store.projects()) {
-        // A remembered project without containers still shows how many services it has.
+        // A remembered project without containers still shows how many services it has; what it runs
+        // is not known while its runtime does not answer.
         const qint64 total = project.totalCount();
-        printLine(out, QStringLiteral("  project ") + project.name + QStringLiteral("  on ") + nameOf(project.runtime) +
-                           QStringLiteral("  ") + QString::number(project.runningCount()) + u'/' +
+        const QString running =
+            store.hasListed(project.runtime) ? QString::number(project.runningCount()) : unknown;
+        printLine(out, QStringLiteral("  project ") + project.displayName() + QStringLiteral("  on ") +
+                           nameOf(project.runtime) + QStringLiteral("  ") + running + u'/' +
                            QString::number(total));
         for (const Container& container : project.containers)
             printLine(out, QStringLiteral("    - ") + container.name + QStringLiteral("  [") + container.state +

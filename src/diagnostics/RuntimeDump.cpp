@@ -55,7 +55,7 @@ void printProject(QTextStream& out, const ComposeProject& project)
         suffix = QStringLiteral("  [workdir missing - compose disabled]");
     else if (!Docker::composeFile(*project.workingDir))
         suffix = QStringLiteral("  [no compose file - compose disabled]");
-    printLine(out, QStringLiteral("  project ") + project.name + QStringLiteral("  ") +
+    printLine(out, QStringLiteral("  project ") + project.displayName() + QStringLiteral("  ") +
                        QString::number(project.runningCount()) + u'/' +
                        QString::number(project.containers.size()) + suffix);
 
@@ -187,7 +187,7 @@ void dump(QTextStream& out, const std::optional<Runtime>& runtime)
     printLine(out, QStringLiteral("on disk: ") + Platform::fileSize(usage.total) +
                        QStringLiteral("  reclaimable: ") + Platform::fileSize(usage.reclaimable()));
     for (const ComposeProject& project : projects)
-        printLine(out, QStringLiteral("  project ") + project.name + QStringLiteral("  ") +
+        printLine(out, QStringLiteral("  project ") + project.displayName() + QStringLiteral("  ") +
                            Platform::fileSize(usage.bytes(project)));
     for (const Reclaimable& item : usage.candidates)
         printLine(out, QStringLiteral("  could remove ") + Reclaimable::rawValue(item.kind) + u' ' +

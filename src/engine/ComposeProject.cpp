@@ -12,11 +12,35 @@
 namespace {
 // Far above any real compose file; a larger one is not read at all.
 constexpr qint64 largestComposeFile = 4 * 1024 * 1024;
+
+const QString noName = QStringLiteral("(no name)");
+constexpr QChar openQuote = u'\u201C';
+constexpr QChar closeQuote = u'\u201D';
+
+// Nothing of it shows: no character, or only blanks, controls and marks of no width.
+bool showsNothing(QStringView text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) {
+        return c.isSpace() || c.category() == QChar::Other_Format || c.category() == QChar::Other_Control;
+    });
+}
 } // namespace
 
 QString ComposeProject::id() const
 {
     return Docker::runtimeId(runtime) + u'/' + name;
+}
+
+QString ComposeProject::displayName(const QString& name)
+{
+    if (isNameless(name))
+        return noName;
+    QStringView inner(name);
+    while (inner.size() >= 2 && inner.front() == openQuote && inner.back() == closeQuote)
+        inner = inner.sliced(1, inner.size() - 2);
+    if (inner == noName || showsNothing(inner))
+        return openQuote + name + closeQuote;
+    return name;
 }
 
 int ComposeProject::runningCount() const

@@ -17,6 +17,14 @@ struct ComposeProject {
     std::optional<Runtime> runtime;
 
     QString id() const;
+    // How the project's name reads wherever it is shown; see displayName(const QString&).
+    QString displayName() const { return displayName(name); }
+    // Containers whose project label is empty form a project of no name: it reads "(no name)", which
+    // screens set apart from a real name where they can. No two names read alike: a real name that
+    // would read as that, or as nothing at all (blanks, marks of no width, control characters), is put
+    // in quotes, and one already so quoted in one pair more.
+    static QString displayName(const QString& name);
+    static bool isNameless(const QString& name) { return name.isEmpty(); }
     int runningCount() const;
     // How many containers the project should have: the larger of those it has and its known services.
     qint64 totalCount() const;

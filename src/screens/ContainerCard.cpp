@@ -86,7 +86,9 @@ ContainerCard::Face ContainerCard::face(const AppStore& store, const Container& 
     if (inProject) {
         f.detail = c.name + separator + c.image;
     } else {
-        f.detail = c.project().value_or(QStringLiteral("no project")) + separator + c.image;
+        const std::optional<QString> project = c.project();
+        f.detail = (project ? ComposeProject::displayName(*project) : QStringLiteral("no project")) +
+                   separator + c.image;
         if (store.showAll() && c.runtime)
             f.detail = c.runtime->name + separator + f.detail;
     }

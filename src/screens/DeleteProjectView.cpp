@@ -24,10 +24,10 @@ DeleteProjectView::DeleteProjectView(AppStore& store, const ComposeProject& proj
     : QDialog(parent), m_store(store), m_project(store.wholeProject(project)), m_preview(previewPlan.has_value())
 {
     setObjectName(QStringLiteral("deleteProjectSheet"));
-    setWindowTitle(QStringLiteral("Delete ") + m_project.name);
+    setWindowTitle(QStringLiteral("Delete ") + m_project.displayName());
     setFixedSize(size);
 
-    QWidget* header = this->header(m_project.name, this);
+    QWidget* header = this->header(m_project.displayName(), this);
 
     auto* workingOut = new QWidget(this);
     auto* waiting = new QVBoxLayout(workingOut);

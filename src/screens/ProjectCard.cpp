@@ -136,8 +136,9 @@ bool ProjectCard::takeStatuses(const ComposeProject& project, const ProjectFolde
 void ProjectCard::apply()
 {
     const ComposeProject& p = m_project;
-    m_heading->setProject(p, m_folder,
-                          m_store.showAll() && p.runtime ? QStringLiteral("on ") + p.runtime->name : QString());
+    m_heading->setProject(
+        p, m_folder, m_store.showAll() && p.runtime ? QStringLiteral("on ") + p.runtime->name : QString(),
+        ProjectControls::unlisted(m_store, p));
 
     // Chips by container id; the address pill, when there is one, stays last.
     m_chipRows->sync(p.containers);

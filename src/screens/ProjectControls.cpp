@@ -5,6 +5,7 @@
 #include "app/design/VoskButton.h"
 #include "app/parts/Alert.h"
 #include "app/parts/DialogAnswer.h"
+#include "app/parts/EmptyState.h"
 #include "app/parts/Host.h"
 #include "engine/Compose.h"
 #include "engine/Docker.h"
@@ -59,7 +60,8 @@ QCoro::Task<> rebuildProject(QPointer<AppStore> store, ComposeProject project, s
         store->endProjectChange(name, on);
     };
     auto* sheet = new CommandRunView(
-        QStringLiteral("Rebuilding ") + project.name, QStringLiteral("$ docker ") + run->args.join(u' '),
+        QStringLiteral("Rebuilding ") + project.displayName(),
+        QStringLiteral("$ docker ") + run->args.join(u' '),
         [args = run->args, on, dir = run->dir] { return Docker::process(args, on, dir); },
         [store, end](std::optional<int>) {
             end();
@@ -72,8 +74,8 @@ QCoro::Task<> rebuildProject(QPointer<AppStore> store, ComposeProject project, s
 
 QCoro::Task<> confirmDownOf(QPointer<AppStore> store, ComposeProject project, QPointer<QWidget> over)
 {
-    auto* alert = new Alert(QStringLiteral("Down ") + project.name + u'?',
-                            ProjectControls::downMessage(project.containers.size()), over.data());
+    auto* alert = new Alert(QStringLiteral("Down ") + project.displayName() + u'?',
+                            ProjectControls::downMessage(project), over.data());
     alert->setObjectName(QStringLiteral("downAlert"));
     alert->addButton(QStringLiteral("Cancel"), VoskButtonStyle::Variant::quiet, QDialog::Rejected,
                      QStringLiteral("cancelButton"));
@@ -90,10 +92,19 @@ QCoro::Task<> confirmDownOf(QPointer<AppStore> store, ComposeProject project, QP
 } // namespace
 
 ProjectControls::Offer ProjectControls::Offer::of(const ComposeProject& project, const ProjectFolder& folder,
-                                                  bool remembered)
+                                                  bool remembered, bool listed)
 {
     const bool hasContainers = !project.containers.isEmpty();
     Offer offer;
+    if (!listed) {
+        // What needs no engine: the folder, and forgetting.
+        offer.reveal = folder.exists;
+        offer.locate = folder.unusable();
+        offer.forget = remembered && !hasContainers;
+        offer.remove = false;
+        offer.freeSpace = false;
+        return offer;
+    }
     offer.start = hasContainers ? project.runningCount() < project.totalCount() : folder.atHand();
     // compose would take another project for one of a name it does not take: its containers are
     // started as they are.
@@ -115,12 +126,27 @@ ProjectControls::Offer ProjectControls::Offer::of(const ComposeProject& project,
     return offer;
 }
 
-QString ProjectControls::downMessage(qsizetype containers)
+std::optional<QString> ProjectControls::unlisted(const AppStore& store, const ComposeProject& project)
 {
-    return QStringLiteral("Removes the %1 container%2 and the project network. Named volumes are kept, and the "
-                          "project stays in Voskel so Start can bring it back.")
+    return EmptyState::unlisted(store, project.runtime ? project.runtime : store.runtime());
+}
+
+QString ProjectControls::downMessage(const ComposeProject& project)
+{
+    const qsizetype containers = project.containers.size();
+    const QString plural = containers == 1 ? QString() : QStringLiteral("s");
+    if (!Docker::composeAcceptsName(project.name))
+        return QStringLiteral(
+                   "Removes the %1 container%2 one by one; no network goes with them. Named volumes are "
+                   "kept. compose cannot bring back a project of this name, so it leaves Voskel with "
+                   "its containers.")
+            .arg(containers)
+            .arg(plural);
+    return QStringLiteral(
+               "Removes the %1 container%2 and the project network. Named volumes are kept, and the "
+               "project stays in Voskel so Start can bring it back.")
         .arg(containers)
-        .arg(containers == 1 ? QString() : QStringLiteral("s"));
+        .arg(plural);
 }
 
 ProjectControls::ProjectControls(AppStore& store, const ComposeProject& project, const ProjectFolder& folder,
@@ -194,7 +220,7 @@ void ProjectControls::apply()
     const std::optional<Runtime> on = runtime();
     const bool remembered =
         m_store.registry().knows(m_project.name, on ? std::optional<QString>(on->id()) : std::nullopt);
-    const Offer offer = Offer::of(m_project, m_folder, remembered);
+    const Offer offer = Offer::of(m_project, m_folder, remembered, !unlisted(m_store, m_project));
 
     // What the sheet the button opens would list.
     qint64 freeable = 0;
@@ -216,6 +242,7 @@ void ProjectControls::apply()
         m_rebuild->setVisible(offer.rebuild);
         m_down->setVisible(offer.down);
         m_forget->setVisible(offer.forget);
+        m_delete->setEnabled(offer.remove);
         m_offer = offer;
     }
     m_start->setVariant(m_emphasize ? VoskButtonStyle::Variant::accent : VoskButtonStyle::Variant::quiet);
@@ -226,7 +253,7 @@ void ProjectControls::apply()
         m_free->setText(title);
     m_free->setProject(m_project);
     // What the last measurement found is no offer while an action has changed the project since.
-    m_free->setVisible(freeable >= 1 && m_store.freeableKnown(m_project));
+    m_free->setVisible(offer.freeSpace && freeable >= 1 && m_store.freeableKnown(m_project));
 }
 
 ComposeProject ProjectControls::whole() const

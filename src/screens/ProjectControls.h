@@ -37,9 +37,15 @@ public:
         bool rebuild = false;
         bool down = false;
         bool forget = false;
+        bool remove = true;    // "Delete project…" is enabled (it is always listed)
+        bool freeSpace = true; // the project's disk space may be offered
 
         bool group() const { return up || rebuild || down; }
-        static Offer of(const ComposeProject& project, const ProjectFolder& folder, bool remembered);
+        // `listed`: whether the listings hold the containers of the project's runtime. Until they do,
+        // nothing that needs the engine is offered: what the project runs is not known, and a runtime
+        // that does not answer would hold such an action for as long as it stays silent.
+        static Offer of(const ComposeProject& project, const ProjectFolder& folder, bool remembered,
+                        bool listed = true);
 
         bool operator==(const Offer&) const = default;
     };
@@ -60,8 +66,13 @@ public:
     qint64 freeable() const { return m_freeable; }
     QMenu* menu() const { return m_menu; }
 
-    // The confirmation's text for a project of `containers` containers.
-    static QString downMessage(qsizetype containers);
+    // What stands in for the project's state while the listings do not hold its runtime ("Waiting for
+    // <runtime>…", "<runtime> is not answering"); none once they do.
+    static std::optional<QString> unlisted(const AppStore& store, const ComposeProject& project);
+
+    // The confirmation's text for `project`, of its containers as it stands: compose takes a project
+    // down with its network, while one of a name compose does not take loses its containers one by one.
+    static QString downMessage(const ComposeProject& project);
 
 private:
     void apply();

@@ -25,6 +25,14 @@ namespace {
 
 constexpr int padding = 20;
 
+const QString noneYet = QStringLiteral("No containers yet. Start creates them from the compose file.");
+
+QString noneKnown(const std::optional<Runtime>& runtime)
+{
+    return QStringLiteral("Its containers are not known until %1 answers.")
+        .arg(runtime ? runtime->id() : QStringLiteral("the runtime"));
+}
+
 QString containerCount(qsizetype count)
 {
     return count == 1 ? QStringLiteral("1 container") : QStringLiteral("%1 containers").arg(count);
@@ -118,8 +126,7 @@ ProjectDetailContent::ProjectDetailContent(AppStore& store, const ComposeProject
     usage->addWidget(m_usageRow);
     page->addLayout(usage);
 
-    m_noContainers = new VoskLabel(QStringLiteral("No containers yet. Start creates them from the compose file."),
-                                   TextStyles::body, Vosk::muted, this);
+    m_noContainers = new VoskLabel(noneYet, TextStyles::body, Vosk::muted, this);
     m_noContainers->setObjectName(QStringLiteral("noContainers"));
     m_noContainers->setWordWrap(true);
     page->addWidget(m_noContainers);
@@ -173,7 +180,8 @@ void ProjectDetailContent::apply()
     const ComposeProject& p = m_project;
     // Until the folder has been looked at, it is taken to be where it was said to be.
     const bool folderThere = m_folder.exists || !m_folder.known;
-    m_heading->setProject(p, m_folder, shortDir(p, folderThere, m_store.showAll()));
+    const std::optional<QString> unlisted = ProjectControls::unlisted(m_store, p);
+    m_heading->setProject(p, m_folder, shortDir(p, folderThere, m_store.showAll()), unlisted);
     VoskLabel* dir = m_heading->note();
     const QString tip = p.workingDir && folderThere ? Vosk::toolTip(*p.workingDir) : QString();
     if (dir->toolTip() != tip)
@@ -182,7 +190,11 @@ void ProjectDetailContent::apply()
 
     m_troubles->sync(p.troubled());
 
-    const ProjectUsage usage = ProjectUsage::of(p, m_store.stats(), m_store.usage(), !m_store.refreshError());
+    ProjectUsage usage = ProjectUsage::of(p, m_store.stats(), m_store.usage(), !m_store.refreshError());
+    // Nothing is known of what it uses, nor measured, until its runtime answers.
+    if (unlisted)
+        usage.processor = usage.memory = usage.disk =
+            ProjectUsage::Figure{std::nullopt, QString(), 0, *unlisted};
     if (!m_applied || usage != m_usage) {
         const auto show = [](VitalCard* card, VitalCaption* caption, const ProjectUsage::Figure& figure) {
             card->setFigure(figure.value, figure.unit, figure.fraction);
@@ -195,6 +207,9 @@ void ProjectDetailContent::apply()
     }
 
     const bool empty = p.containers.isEmpty();
+    const QString none = unlisted ? noneKnown(p.runtime ? p.runtime : m_store.runtime()) : noneYet;
+    if (m_noContainers->plainText() != none)
+        m_noContainers->setPlainText(none);
     m_noContainers->setVisible(empty);
     m_containersSection->setVisible(!empty);
     const QString count = containerCount(p.containers.size());

@@ -47,19 +47,27 @@ ProjectHeading::ProjectHeading(const TextStyle& nameStyle, const TextStyle& note
     row->addLayout(lines, 1);
 }
 
-void ProjectHeading::setProject(const ComposeProject& project, const ProjectFolder& folder, const QString& note)
+void ProjectHeading::setProject(const ComposeProject& project, const ProjectFolder& folder,
+                                const QString& note, const std::optional<QString>& unlisted)
 {
     m_ring->setCounts(project.runningCount(), project.totalCount());
     m_ring->setDimmed(folder.unusable());
-    if (m_name->plainText() != project.name) {
-        m_name->setPlainText(project.name);
-        m_name->setToolTip(Vosk::toolTip(project.name));
+    m_ring->setKnown(!unlisted);
+    const QString name = project.displayName();
+    if (m_name->plainText() != name) {
+        m_name->setPlainText(name);
+        // What stands in for a name is set apart from the names of the others.
+        const bool nameless = ComposeProject::isNameless(project.name);
+        m_name->setInk(nameless ? Vosk::muted : Vosk::ink);
+        m_name->setToolTip(Vosk::toolTip(
+            nameless ? QStringLiteral("These containers carry an empty compose project label") : name));
     }
-    if (!m_shown || project != m_project || folder != m_folder)
-        m_status->setProject(project, badgeFor(folder));
+    if (!m_shown || project != m_project || folder != m_folder || unlisted != m_unlisted)
+        m_status->setProject(project, badgeFor(folder), unlisted);
     m_shown = true;
     m_project = project;
     m_folder = folder;
+    m_unlisted = unlisted;
     if (m_note->plainText() != note)
         m_note->setPlainText(note);
     m_note->setVisible(!note.isEmpty());

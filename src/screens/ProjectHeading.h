@@ -20,8 +20,10 @@ public:
     ProjectHeading(const TextStyle& nameStyle, const TextStyle& noteStyle, int lineSpacing,
                    Qt::Alignment ringAlignment, QWidget* parent = nullptr);
 
-    // An empty note is hidden.
-    void setProject(const ComposeProject& project, const ProjectFolder& folder, const QString& note);
+    // An empty note is hidden. `unlisted`: what the status line says instead of what runs while the
+    // project's runtime has not answered a listing (EmptyState::unlisted); the ring then counts nothing.
+    void setProject(const ComposeProject& project, const ProjectFolder& folder, const QString& note,
+                    const std::optional<QString>& unlisted = std::nullopt);
 
     RunRing* ring() const { return m_ring; }
     VoskLabel* note() const { return m_note; }
@@ -34,4 +36,5 @@ private:
     bool m_shown = false;
     ComposeProject m_project;
     ProjectFolder m_folder;
+    std::optional<QString> m_unlisted;
 };

@@ -9,6 +9,7 @@
 #include "screens/ContainerGrid.h"
 #include "screens/FolderChecks.h"
 #include "screens/ProjectCard.h"
+#include "screens/ProjectControls.h"
 #include "screens/ProjectSheets.h"
 #include "screens/VitalsRow.h"
 #include "store/AppStore.h"
@@ -49,6 +50,8 @@ void ProjectsContent::watch(ChangeBatch& batch, const AppStore& store)
     batch.watch(&store, &AppStore::statsChanged);
     batch.watch(&store, &AppStore::usageChanged);
     batch.watch(&store, &AppStore::refreshErrorChanged);
+    batch.watch(&store, &AppStore::listedChanged);
+    batch.watch(&store, &AppStore::unansweredChanged);
     batch.watch(&store, &AppStore::addressesChanged);
     batch.watch(&store, &AppStore::showAllChanged);
     batch.watch(&store, &AppStore::runtimeChanged);
@@ -132,9 +135,11 @@ ProjectsContent::ProjectsContent(AppStore& store, QWidget* parent)
     watch(*m_batch, m_store);
     // Besides its project, its folder and the statistics, a card shows what these say.
     const auto cardsStale = [this] { m_cardsStale = true; };
-    for (const auto changed : {&AppStore::usageChanged, &AppStore::refreshErrorChanged, &AppStore::addressesChanged,
-                               &AppStore::showAllChanged, &AppStore::runtimeChanged, &AppStore::runtimesChanged,
-                               &AppStore::registryChanged, &AppStore::filterChanged})
+    for (const auto changed :
+         {&AppStore::usageChanged, &AppStore::refreshErrorChanged, &AppStore::addressesChanged,
+          &AppStore::showAllChanged, &AppStore::runtimeChanged, &AppStore::runtimesChanged,
+          &AppStore::registryChanged, &AppStore::filterChanged, &AppStore::listedChanged,
+          &AppStore::unansweredChanged})
         connect(&m_store, changed, this, cardsStale);
     m_batch->watch(m_checks, &FolderChecks::changed);
     refresh();
@@ -159,7 +164,11 @@ void ProjectsContent::refresh()
         folders.insert(project.id(), m_checks->result(project));
     m_projects = projects;
     m_folders = folders;
-    m_emphasized = emphasized(projects, m_folders);
+    // Start is not offered where the runtime has not answered: the accent goes to a project it is.
+    QList<ComposeProject> startable = projects;
+    startable.removeIf(
+        [this](const ComposeProject& p) { return ProjectControls::unlisted(m_store, p).has_value(); });
+    m_emphasized = emphasized(startable, m_folders);
     m_cards->sync(projects);
     m_cardsStale = false;
     m_projectsSection->setVisible(!projects.isEmpty());

@@ -49,7 +49,7 @@ std::optional<Vitals::Heaviest<T>> Vitals::heaviest(const QList<ComposeProject>&
             best = Heaviest<T>{name, *value};
     };
     for (const ComposeProject& project : projects)
-        consider(project.name, namesOf(project.containers));
+        consider(project.displayName(), namesOf(project.containers));
     for (const Container& c : loose)
         consider(c.name, {c.name});
     return best;

@@ -87,7 +87,7 @@ QString LogSource::title() const
     case Kind::inspect:
         return m_container.name;
     case Kind::project:
-        return m_project.name;
+        return m_project.displayName();
     case Kind::inspectImage:
         return m_image.repository + u':' + m_image.tag;
     case Kind::system:

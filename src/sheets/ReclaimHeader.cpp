@@ -27,7 +27,8 @@ ReclaimHeader::ReclaimHeader(const std::optional<ComposeProject>& project,
 
 QString ReclaimHeader::title(const std::optional<ComposeProject>& project)
 {
-    return project ? QStringLiteral("Free space in ") + project->name : QStringLiteral("Reclaim space");
+    return project ? QStringLiteral("Free space in ") + project->displayName()
+                   : QStringLiteral("Reclaim space");
 }
 
 void ReclaimHeader::setUsage(const std::optional<DiskUsage>& usage)

@@ -5,6 +5,7 @@
 #include "platform/TimedRunner.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -166,9 +167,40 @@ void AppStore::setNotice(const std::optional<QString>& notice)
     assign(m_notice, notice, &AppStore::noticeChanged);
 }
 
-void AppStore::setBusy(bool busy)
+AppStore::BusyHold AppStore::holdBusy()
 {
-    assign(m_busy, busy, &AppStore::busyChanged);
+    return BusyHold(this);
+}
+
+AppStore::BusyHold::BusyHold(AppStore* store) : m_store(store)
+{
+    if (++store->m_busyHolds == 1)
+        emit store->busyChanged();
+}
+
+AppStore::BusyHold::BusyHold(BusyHold&& other) noexcept : m_store(std::exchange(other.m_store, nullptr))
+{
+}
+
+AppStore::BusyHold& AppStore::BusyHold::operator=(BusyHold&& other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_store = std::exchange(other.m_store, nullptr);
+    }
+    return *this;
+}
+
+AppStore::BusyHold::~BusyHold()
+{
+    release();
+}
+
+void AppStore::BusyHold::release()
+{
+    AppStore* store = std::exchange(m_store, nullptr);
+    if (store && --store->m_busyHolds == 0)
+        emit store->busyChanged();
 }
 
 void AppStore::setWindowVisible(bool visible)

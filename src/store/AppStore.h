@@ -74,6 +74,10 @@ public:
     // lists are empty for want of an answer, and say nothing of what the runtimes hold. A store never
     // started holds what it was given, and counts as listed.
     bool listed() const { return m_listed; }
+    // Whether the listings hold the containers of `runtime`, one of the scope, as it answered: not
+    // while listed() is false, nor, with every runtime shown, while it is one of the unanswered. Its
+    // remembered projects are listed meanwhile, and nothing is known of what they run.
+    bool hasListed(const std::optional<Runtime>& runtime) const;
     const QList<Container>& containers() const { return m_containers; }
     const QList<DockerImage>& images() const { return m_images; }
     const QList<DockerVolume>& volumes() const { return m_volumes; }
@@ -89,7 +93,8 @@ public:
     const QMap<QString, QString>& addresses() const { return m_addresses; }
     const std::optional<QString>& error() const { return m_error; }
     const std::optional<QString>& notice() const { return m_notice; }
-    bool busy() const { return m_busy; }
+    // Whether any action is under way: true while one hold of holdBusy() is kept.
+    bool busy() const { return m_busyHolds > 0; }
     bool windowVisible() const { return m_windowVisible; }
     const QString& filter() const { return m_filter; }
     const ProjectRegistry& registry() const { return m_registry; }
@@ -111,10 +116,28 @@ public:
     void setAddresses(const QMap<QString, QString>& addresses);
     void setError(const std::optional<QString>& error);
     void setNotice(const std::optional<QString>& notice);
-    void setBusy(bool busy);
     void setWindowVisible(bool visible);
     void setFilter(const QString& filter);
     void setRegistry(const ProjectRegistry& registry);
+
+    // Keeps the store busy from its making until it is released or goes, whichever way the action
+    // that holds it ends. Actions overlap: the store is busy while any of them holds one, so the end
+    // of one never takes the busy sign from another still under way.
+    class BusyHold {
+    public:
+        BusyHold() = default;
+        explicit BusyHold(AppStore* store);
+        BusyHold(BusyHold&& other) noexcept;
+        BusyHold& operator=(BusyHold&& other) noexcept;
+        BusyHold(const BusyHold&) = delete;
+        BusyHold& operator=(const BusyHold&) = delete;
+        ~BusyHold();
+        void release();
+
+    private:
+        QPointer<AppStore> m_store;
+    };
+    [[nodiscard]] BusyHold holdBusy();
 
     // The filter as the queries match it: without the blanks and tabs around it (line breaks stay),
     // in lower case. Empty means nothing is filtered out.
@@ -432,7 +455,7 @@ private:
     QMap<QString, QString> m_addresses;
     std::optional<QString> m_error;
     std::optional<QString> m_notice;
-    bool m_busy = false;
+    int m_busyHolds = 0;
     bool m_windowVisible = false;
     QString m_filter;
     ProjectRegistry m_registry;

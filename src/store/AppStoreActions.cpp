@@ -21,7 +21,7 @@ QCoro::Task<> AppStore::act(QStringList args, std::optional<QString> cwd, std::o
                             std::optional<QString> project, bool bounded)
 {
     QPointer<AppStore> self(this);
-    setBusy(true);
+    BusyHold busy = holdBusy();
     // Its runtime as it is now: the one shown may change while the command runs.
     const std::optional<Runtime> changing = actingOn(on);
     if (project)
@@ -46,7 +46,7 @@ QCoro::Task<> AppStore::act(QStringList args, std::optional<QString> cwd, std::o
     // Only the action's own outcome: an error a failed refresh put up is cleared by a success too,
     // but the refresh bookkeeping stays as it is.
     setError(failed);
-    setBusy(false);
+    busy.release();
     setUsageAt(distantPast());
     // Before the refresh, whose measurement then counts as one taken after the change.
     if (project)

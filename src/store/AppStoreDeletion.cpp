@@ -145,7 +145,7 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
         stop->cancel();
     m_deletions << stop;
     emit deletionsChanged();
-    setBusy(true);
+    BusyHold busy = holdBusy();
     const std::optional<Runtime> changing = actingOn(on);
     beginProjectChange(plan.project, changing);
     QStringList failures;
@@ -274,7 +274,7 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
             co_return std::nullopt;
     }
     m_deletions.removeOne(stop);
-    setBusy(false);
+    busy.release();
     emit deletionsChanged();
     co_return relisted;
 }

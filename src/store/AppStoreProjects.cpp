@@ -132,12 +132,12 @@ QCoro::Task<std::optional<AppStore::ComposeRun>> AppStore::upCommand(ComposeProj
         if (self)
             self->m_bringingUp.remove(id);
     });
-    setBusy(true);
+    BusyHold busy = holdBusy();
     auto look = lookForUp(project, extra);
     std::optional<ComposeRun> run = co_await std::move(look);
     if (!self)
         co_return std::nullopt;
-    setBusy(false);
+    busy.release();
     co_return run;
 }
 
@@ -153,17 +153,12 @@ QCoro::Task<> AppStore::up(ComposeProject project)
         if (self)
             self->m_bringingUp.remove(id);
     });
-    if (project.workingDir)
-        setBusy(true);
+    // Without a folder there is nothing to look at, and up ends at once.
+    BusyHold busy = project.workingDir ? holdBusy() : BusyHold();
     auto look = lookForUp(project, {});
     const std::optional<ComposeRun> run = co_await std::move(look);
-    if (!self)
+    if (!self || !run)
         co_return;
-    if (!run) {
-        setBusy(false);
-        co_return;
-    }
-    setBusy(true);
     const std::shared_ptr<StoreEngine> engine = m_engine;
     auto job = Platform::onUserInitiated(
         [engine, folder = run->dir, files = run->files] { return engine->checkCompose(folder, files); });
@@ -172,12 +167,12 @@ QCoro::Task<> AppStore::up(ComposeProject project)
         co_return;
     if (!check.isValid()) {
         setError(check.message);
-        setBusy(false);
         co_return;
     }
     setNotice(check.warning);
-    // Up may build for long: no limit, but a quit ends it.
+    // Up may build for long: no limit, but a quit ends it. The command holds busy of its own from here.
     auto task = act(run->args, run->dir, actingOn(project.runtime), project.name, false);
+    busy.release();
     co_await std::move(task);
 }
 

@@ -103,7 +103,7 @@ QCoro::Task<QStringList> AppStore::reclaim(QList<Reclaimable> items)
         stop->cancel();
     m_reclaims << stop;
     emit reclaimsChanged();
-    setBusy(true);
+    BusyHold busy = holdBusy();
     const std::shared_ptr<StoreEngine> engine = m_engine;
     // Bounded: the sheet that waits for the removal cannot be closed meanwhile.
     auto job = Platform::onUserInitiated([engine, groups, limit = m_removalLimit, stop] {
@@ -147,7 +147,7 @@ QCoro::Task<QStringList> AppStore::reclaim(QList<Reclaimable> items)
             setNotice(QStringLiteral("Reclaimed ") + Platform::fileSize(*before - m_usage->total) + u'.');
     }
     m_reclaims.removeOne(stop);
-    setBusy(false);
+    busy.release();
     emit reclaimsChanged();
     co_return failures;
 }

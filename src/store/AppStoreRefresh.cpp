@@ -89,6 +89,11 @@ QString notAnswering(const QStringList& silent)
 
 } // namespace
 
+bool AppStore::hasListed(const std::optional<Runtime>& runtime) const
+{
+    return m_listed && !m_unanswered.contains(nameOf(runtime));
+}
+
 void AppStore::start()
 {
     if (m_pollTask)

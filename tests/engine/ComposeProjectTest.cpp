@@ -62,6 +62,29 @@ TEST(ProjectStatus, CountsRunningAgainstTheLargerOfServicesAndContainers)
     }
 }
 
+// Every name reads as something, and no two names read alike: the nameless one, a project called
+// like it, one called like that in quotes, and names of nothing visible.
+TEST(ProjectName, EveryNameReadsAsSomethingAndNoTwoReadAlike)
+{
+    const QString none = "(no name)";
+    const auto q = [](const QString& text) {
+        return QStringLiteral("\u201C") + text + QStringLiteral("\u201D");
+    };
+    const std::pair<QString, QString> rows[] = {{"", none},
+                                                {"shop", "shop"},
+                                                {none, q(none)},
+                                                {q(none), q(q(none))},
+                                                {q(""), q(q(""))},
+                                                {" ", q(" ")},
+                                                {"\u200B", q("\u200B")},
+                                                {"\t", q("\t")},
+                                                {q(" "), q(q(" "))},
+                                                {q("shop"), q("shop")},
+                                                {"(no name) 2", "(no name) 2"}};
+    for (const auto& [name, shown] : rows)
+        EXPECT_EQ(ComposeProject::displayName(name), shown) << name.toStdString();
+}
+
 TEST(ProjectBuild, ReadsTheComposeFileEachTime)
 {
     QTemporaryDir dir;

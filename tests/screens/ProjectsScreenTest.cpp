@@ -13,10 +13,12 @@
 #include "app/design/RunRing.h"
 #include "app/design/VitalCaption.h"
 #include "app/design/VitalCard.h"
+#include "app/design/Vosk.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
 #include "app/parts/EmptyState.h"
 #include "app/parts/IPPill.h"
+#include "app/parts/ProjectStatusLine.h"
 #include "platform/DiskLook.h"
 #include "platform/HomePath.h"
 #include "platform/Pools.h"
@@ -27,6 +29,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMenu>
 #include <QPointer>
 #include <QScopeGuard>
 #include <QTest>
@@ -209,6 +212,116 @@ TEST_F(Screen, ARuntimeThatNeverAnsweredClaimsNoCount)
     EXPECT_EQ(caption("containersCaption"), "Nothing stopped");
     EXPECT_EQ(empty->findChild<VoskLabel*>("emptyTitle")->plainText(), "No projects");
     EXPECT_TRUE(empty->findChild<QWidget*>("addProjectButton")->isVisibleTo(empty));
+}
+
+// A runtime that has not answered a listing, whether still awaited, silent, or silent beside another
+// that answers: its remembered project says so and nothing of what it runs, and neither its card, its
+// menu nor its detail offers what needs the engine; "Remove from Voskel" stays. Its answer brings back
+// the state and Start.
+TEST_F(Screen, ARememberedProjectOfARuntimeThatHasNotAnsweredClaimsNoState)
+{
+    QTemporaryDir parent;
+    const QString dir = projectFolder(parent, "kept");
+    const struct {
+        const char* what;
+        bool all;
+        bool silent;
+        QString says;
+    } rows[] = {
+        {"awaited", false, false, "Waiting for beta\u2026"},
+        {"silent", false, true, "beta is not answering"},
+        {"silent beside one that answers", true, true, "beta is not answering"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        listing(alpha, {});
+        std::shared_ptr<Gate> awaited;
+        if (row.silent)
+            engine->failListing(beta, "beta is not answering.");
+        else
+            awaited = engine->hold(ScriptedEngine::Call::Containers, beta);
+        makeStore();
+        AppStore& s = storeOn(row.all ? QList{entry(alpha), entry(beta)} : QList{entry(beta)}, beta);
+        ProjectRegistry registry;
+        registry.add({"kept", dir, {"web", "db"}}, "beta");
+        s.setRegistry(registry);
+        ProjectsContent content(s);
+        auto shown = s.show(row.all);
+        if (row.silent)
+            run(std::move(shown));
+        settle();
+        content.waitForFolders();
+
+        ProjectCard* card = content.card("beta/kept");
+        ASSERT_TRUE(card);
+        const auto claims = [&](const QWidget* on, const ProjectControls* controls) {
+            const RunRing* ring = on->findChild<RunRing*>();
+            QStringList seen{on->findChild<ProjectStatusLine*>()->text(), ring->countText()};
+            for (const char* button : {"startButton", "stopButton", "freeButton"})
+                if (controls->findChild<QWidget*>(button)->isVisibleTo(controls))
+                    seen << button;
+            for (QAction* item : controls->menu()->actions())
+                if (item->isVisible() && item->isEnabled() && !item->isSeparator())
+                    seen << item->objectName();
+            return seen.join(' ');
+        };
+        const QString unknown = row.says + " \u2014/2 revealAction forgetAction";
+        EXPECT_EQ(claims(card, card->controls()), unknown);
+        EXPECT_EQ(content.emphasizedId(), std::nullopt);
+        ProjectDetailContent detail(s, s.projects().constFirst(), nullptr, content.folderChecks());
+        EXPECT_EQ(claims(&detail, detail.findChild<ProjectControls*>()), unknown);
+        EXPECT_EQ(detail.findChild<VoskLabel*>("noContainers")->plainText(),
+                  "Its containers are not known until beta answers.");
+
+        listing(beta, {});
+        if (awaited) {
+            awaited->open();
+            run(std::move(shown));
+        } else {
+            run(s.refresh(false));
+        }
+        settle();
+        detail.setProject(s.projects().constLast());
+        EXPECT_EQ(claims(card, card->controls()),
+                  "Not running 0/2 startButton revealAction forgetAction deleteAction");
+        EXPECT_EQ(content.emphasizedId(), "beta/kept");
+        EXPECT_EQ(claims(&detail, detail.findChild<ProjectControls*>()),
+                  "Not running 0/2 startButton revealAction forgetAction deleteAction");
+    }
+}
+
+// Containers whose project label is empty form a project of no name: it is named wherever a project
+// is, and told apart from a project really called so. Its Down removes the containers one by one and
+// says so.
+TEST_F(Screen, ANamelessGroupIsNamedAndToldFromAProjectCalledSo)
+{
+    Container odd = container("odd");
+    odd.labels.insert(Docker::projectLabel, QString());
+    const Container called = container("called", "running", "(no name)");
+    AppStore& s = showing({odd, called});
+    s.setStats(LiveStats{{{"odd", 60.0}, {"called", 1.0}}, {{"odd", 3'500'000}, {"called", 1000}}});
+    ProjectsContent content(s);
+    settle();
+
+    const auto title = [&](const QString& id) {
+        const VoskLabel* name = content.card(id)->findChild<VoskLabel*>("projectName");
+        return std::pair{name->plainText(), &name->ink() == &Vosk::muted};
+    };
+    EXPECT_EQ(title("alpha/"), std::pair(QString("(no name)"), true));
+    EXPECT_EQ(title("alpha/(no name)"), std::pair(QString("\u201C(no name)\u201D"), false));
+    const auto caption = [&](const char* name) {
+        return content.findChild<VitalCaption*>(name)->plainText();
+    };
+    EXPECT_TRUE(caption("processorCaption").startsWith("Busiest: (no name), "))
+        << caption("processorCaption").toStdString();
+    EXPECT_TRUE(caption("memoryCaption").startsWith("Biggest: (no name), "))
+        << caption("memoryCaption").toStdString();
+    EXPECT_EQ(ContainerCard::face(s, odd, false).detail, "(no name) \u00B7 busybox:latest");
+    EXPECT_EQ(ContainerCard::face(s, called, false).detail, "\u201C(no name)\u201D \u00B7 busybox:latest");
+
+    const QString down = ProjectControls::downMessage(content.card("alpha/")->project());
+    EXPECT_TRUE(down.startsWith("Removes the 1 container one by one; no network goes with them."))
+        << down.toStdString();
 }
 
 TEST_F(Screen, CardsAreKeptByProjectIdAcrossRefreshes)

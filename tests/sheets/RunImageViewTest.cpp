@@ -1,11 +1,13 @@
 #include "sheets/RunImageView.h"
 
+#include "app/design/FocusRing.h"
 #include "app/design/Vosk.h"
 #include "app/design/VoskLabel.h"
 #include "sheets/SheetHost.h"
 #include "sheets/SheetTesting.h"
 #include "store/StoreFixture.h"
 
+#include <QApplication>
 #include <QImage>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -117,33 +119,38 @@ TEST_F(RunSheet, ReturnInTheEnvironmentStartsALineAndTheTitleShowsTheImageAsList
     EXPECT_TRUE(engine->commands().isEmpty());
 }
 
-// Tab goes through the form as it reads, the environment between the ports and the command, and the
-// environment's box wears the ring while its editor has the keyboard's focus.
-TEST_F(RunSheet, TabFollowsTheFormAndTheEnvironmentWearsTheRing)
+// The sheet opens on its first field, which wears the ring before any key is pressed; Tab goes through
+// the form as it reads, the environment between the ports and the command, and the environment's box
+// wears the ring while its editor has the focus.
+TEST_F(RunSheet, TabFollowsTheFormAndTheFieldWithTheFocusWearsTheRing)
 {
     QPointer<RunImageView> sheet =
         SheetHost::open(host.get(), new RunImageView(*store, image("web", "1", alpha)));
     auto* name = part<QLineEdit>(sheet, "nameField");
     EXPECT_EQ(sheet->focusWidget(), name); // the first empty field, as Tab visits them
     auto* env = part<QPlainTextEdit>(sheet, "envEditor");
-    QWidget* box = env->parentWidget();
-    const auto ringed = [&] {
-        const QImage picture = box->grab().toImage();
-        const QColor ion = Vosk::ion.color();
+    const auto ringed = [&](QWidget* widget) {
+        const QImage picture = widget->grab().toImage();
+        const QColor ring = FocusRing::color();
         for (int x = 0; x < 3; ++x) {
             const QColor seen = picture.pixelColor(x, picture.height() / 2);
-            if (std::abs(seen.red() - ion.red()) <= 12 && std::abs(seen.green() - ion.green()) <= 12 &&
-                std::abs(seen.blue() - ion.blue()) <= 12)
+            if (std::abs(seen.red() - ring.red()) <= 12 && std::abs(seen.green() - ring.green()) <= 12 &&
+                std::abs(seen.blue() - ring.blue()) <= 12)
                 return true;
         }
         return false;
     };
-    EXPECT_FALSE(ringed());
+    QApplication::setActiveWindow(sheet);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+    ASSERT_TRUE(name->hasFocus());
+    EXPECT_TRUE(ringed(name));
+    EXPECT_FALSE(ringed(env->parentWidget()));
     EXPECT_EQ(TestSupport::tabStops(*sheet, 2, name).join(' '), "portsField envEditor");
-    EXPECT_TRUE(ringed());
+    EXPECT_TRUE(ringed(env->parentWidget()));
+    EXPECT_FALSE(ringed(name));
     EXPECT_EQ(TestSupport::tabStops(*sheet, 4, env).join(' '),
               "commandField runButton cancelButton nameField");
-    EXPECT_FALSE(ringed());
+    EXPECT_FALSE(ringed(env->parentWidget()));
     part(sheet, "cancelButton")->click();
 }
 

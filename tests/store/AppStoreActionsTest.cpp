@@ -1,6 +1,7 @@
 #include "store/StoreFixture.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 #include <functional>
 
@@ -219,22 +220,32 @@ TEST_F(Actions, HungActionsLeaveTheWorkersForPlansAndListings)
         EXPECT_EQ(limit, std::chrono::minutes(7));
 }
 
-TEST_F(Actions, TwoActionsOverlapAndTheFirstToFinishClearsBusy)
+// An up that does not come back (its command has no limit) keeps the busy sign through every other
+// kind of action that comes and goes meanwhile on another runtime.
+TEST_F(Actions, BusyLastsWhileAnyActionRuns)
 {
+    QTemporaryDir parent;
     AppStore& s = betaShown();
-    auto first = engine->hold(Call::Run, alpha);
-    auto second = engine->hold(Call::Run, beta);
-    auto one = s.stop(on(container("a"), alpha));
-    auto two = s.stop(on(container("b"), beta));
-    ASSERT_TRUE(first->waitArrived());
-    ASSERT_TRUE(second->waitArrived());
+    auto hung = engine->hold(Call::Run, alpha);
+    auto up = s.up({"shop", projectFolder(parent, "shop"), {}, 0, alpha});
+    ASSERT_TRUE(eventually([&] { return hung->waitArrived(std::chrono::milliseconds(0)); }));
+    ASSERT_TRUE(s.busy());
+    QSignalSpy changes(&s, &AppStore::busyChanged);
 
-    first->open();
-    run(std::move(one));
-    EXPECT_FALSE(s.busy()) << "busy is a hint, not a count";
-    second->open();
-    run(std::move(two));
+    const ComposeProject other{"web", projectFolder(parent, "web"), {}, 0, beta};
+    ASSERT_TRUE(run(s.upCommand(other, {"--build"}))) << "a rebuild's look";
+    run(s.stop(on(container("b"), beta)));
+    run(s.up(other));
+    run(s.deleteProject({"gone", {}, {}, std::nullopt}, beta, false));
+    run(s.reclaim({Reclaimable{Reclaimable::Kind::Container, "id-b", "b", 1, {}, {}, {}, beta}}));
+    EXPECT_EQ(engine->commands().size(), 3) << "stop, up and the reclaim's removal ran";
+    EXPECT_TRUE(s.busy());
+    EXPECT_EQ(changes.count(), 0);
+
+    hung->open();
+    run(std::move(up));
     EXPECT_FALSE(s.busy());
+    EXPECT_EQ(changes.count(), 1);
 }
 
 TEST_F(Actions, TheRefreshAfterAnActionReloadsUsageOnlyWhileTheWindowIsVisible)

@@ -2,16 +2,22 @@
 
 #include "app/design/Vosk.h"
 
+#include <QAbstractSpinBox>
 #include <QApplication>
+#include <QComboBox>
 #include <QEvent>
+#include <QLineEdit>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QStyle>
 #include <QStyleOption>
+#include <QTextEdit>
 #include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -98,24 +104,74 @@ void wear(QWidget* frame, QWidget* control)
     new Worn(frame, control);
 }
 
+bool takesTyping(const QWidget* widget)
+{
+    if (const auto* line = qobject_cast<const QLineEdit*>(widget))
+        return !line->isReadOnly();
+    if (const auto* text = qobject_cast<const QPlainTextEdit*>(widget))
+        return !text->isReadOnly();
+    if (const auto* text = qobject_cast<const QTextEdit*>(widget))
+        return !text->isReadOnly();
+    if (const auto* spin = qobject_cast<const QAbstractSpinBox*>(widget))
+        return !spin->isReadOnly();
+    if (const auto* box = qobject_cast<const QComboBox*>(widget))
+        return box->isEditable();
+    return false;
+}
+
 bool shows(const QWidget* widget)
 {
-    return widget && widget->hasFocus() && widget->window()->testAttribute(Qt::WA_KeyboardFocusChange);
+    return widget && widget->hasFocus() &&
+           (widget->window()->testAttribute(Qt::WA_KeyboardFocusChange) || takesTyping(widget));
 }
 
-bool shows(const QStyleOption& option)
+bool shows(const QStyleOption& option, const QWidget* widget)
 {
     return option.state.testFlag(QStyle::State_HasFocus) &&
-           option.state.testFlag(QStyle::State_KeyboardFocusChange);
+           (option.state.testFlag(QStyle::State_KeyboardFocusChange) || takesTyping(widget));
 }
 
-void paint(QPainter& painter, const QRectF& bounds, double radius)
+double contrast(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& color) {
+        const auto linear = [](double c) {
+            return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) +
+               0.0722 * linear(color.blueF());
+    };
+    const double first = luminance(a);
+    const double second = luminance(b);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
+}
+
+QColor color(const std::optional<QColor>& fill)
+{
+    // A control without a fill of its own shows the page through it.
+    const QColor page = Vosk::page.color();
+    const QColor inside = fill && fill->alpha() > 0 ? *fill : page;
+    QColor best;
+    double bestContrast = 0;
+    for (const Token* token : {&Vosk::ionHover, &Vosk::ink, &Vosk::onAccent}) {
+        const QColor candidate = token->color();
+        const double apart = std::min(contrast(candidate, inside), contrast(candidate, page));
+        if (apart >= leastContrast)
+            return candidate;
+        if (apart > bestContrast) {
+            best = candidate;
+            bestContrast = apart;
+        }
+    }
+    return best;
+}
+
+void paint(QPainter& painter, const QRectF& bounds, double radius, const std::optional<QColor>& fill)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setBrush(Qt::NoBrush);
     const double half = width / 2;
-    painter.setPen(QPen(Vosk::ion.color(), width));
+    painter.setPen(QPen(color(fill), width));
     painter.drawPath(
         Vosk::roundedRect(bounds.adjusted(half, half, -half, -half), std::max(0.0, radius - half)));
     const double inner = width + 0.5;

@@ -43,9 +43,24 @@ void RunRing::setDimmed(bool dimmed)
     update();
 }
 
+void RunRing::setKnown(bool known)
+{
+    if (known == m_known)
+        return;
+    m_known = known;
+    describe();
+    update();
+}
+
+QString RunRing::countText() const
+{
+    return (m_known ? QString::number(m_running) : Vosk::absent()) + u'/' + QString::number(m_total);
+}
+
 void RunRing::describe()
 {
-    setAccessibleName(QStringLiteral("%1 of %2 running").arg(m_running).arg(m_total));
+    setAccessibleName(m_known ? QStringLiteral("%1 of %2 running").arg(m_running).arg(m_total)
+                              : QStringLiteral("Not known how many of %1 run").arg(m_total));
 }
 
 void RunRing::paintEvent(QPaintEvent*)
@@ -60,7 +75,7 @@ void RunRing::paintEvent(QPaintEvent*)
     painter.drawEllipse(circle);
 
     const double share = std::clamp(m_arc->value(), 0.0, 1.0);
-    if (share > 0) {
+    if (m_known && share > 0) {
         const QColor arc = m_dimmed ? Vosk::muted.color() : Vosk::success.color();
         painter.setPen(QPen(arc, lineWidth, Qt::SolidLine, Qt::RoundCap));
         // From twelve o'clock, clockwise (Qt counts angles anticlockwise in sixteenths of a degree).
@@ -69,6 +84,5 @@ void RunRing::paintEvent(QPaintEvent*)
 
     painter.setPen(Vosk::ink.color());
     painter.setFont(font());
-    painter.drawText(QRectF(rect()), Qt::AlignCenter | Qt::TextSingleLine,
-                     QStringLiteral("%1/%2").arg(m_running).arg(m_total));
+    painter.drawText(QRectF(rect()), Qt::AlignCenter | Qt::TextSingleLine, countText());
 }

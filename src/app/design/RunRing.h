@@ -5,7 +5,8 @@
 class EasedValue;
 
 // How many of a project's containers run: an arc over a track, with "running/total" inside; muted
-// instead of green when dimmed. The arc eases to a new share.
+// instead of green when dimmed. The arc eases to a new share. While what runs is not known (its
+// runtime has not answered), the track stands empty and the count reads "—/total".
 class RunRing : public QWidget {
     Q_OBJECT
 
@@ -14,6 +15,10 @@ public:
 
     void setCounts(qint64 running, qint64 total);
     void setDimmed(bool dimmed);
+    void setKnown(bool known);
+    bool known() const { return m_known; }
+    // The count as drawn inside the ring.
+    QString countText() const;
     qint64 running() const { return m_running; }
     qint64 total() const { return m_total; }
     bool dimmed() const { return m_dimmed; }
@@ -36,5 +41,6 @@ private:
     qint64 m_running;
     qint64 m_total;
     bool m_dimmed;
+    bool m_known = true;
     EasedValue* m_arc;
 };

@@ -94,7 +94,8 @@ void VoskButton::paintEvent(QPaintEvent*)
         painter.drawPath(Vosk::roundedRect(Vosk::hairlineRect(bounds), Vosk::controlRadius - 0.5));
     }
     if (FocusRing::shows(this))
-        FocusRing::paint(painter, bounds, Vosk::controlRadius);
+        FocusRing::paint(painter, bounds, Vosk::controlRadius,
+                         colors.fill ? std::optional<QColor>(colors.fill->color()) : std::nullopt);
 
     // The label block (text and symbol) sits centred.
     const QColor ink = colors.text->color();

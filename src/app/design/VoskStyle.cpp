@@ -29,14 +29,14 @@ constexpr double fieldRadius = 3;
 // Has `draw` draw the control without the focus and puts the ring round it; false when the option is
 // not the kind the control draws with.
 template <typename Option, typename Draw>
-bool withRing(const QStyleOption* option, QPainter* painter, Draw draw)
+bool withRing(const QStyleOption* option, QPainter* painter, const QWidget* widget, Draw draw)
 {
     const auto* typed = qstyleoption_cast<const Option*>(option);
     if (!typed)
         return false;
     const Option plain = withoutFocus(*typed);
     draw(&plain);
-    if (FocusRing::shows(*option))
+    if (FocusRing::shows(*option, widget))
         FocusRing::paint(*painter, QRectF(option->rect), fieldRadius);
     return true;
 }
@@ -67,7 +67,7 @@ void VoskStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* opti
         return;
     }
     case PE_FrameLineEdit:
-        if (withRing<QStyleOptionFrame>(option, painter, [&](const QStyleOption* plain) {
+        if (withRing<QStyleOptionFrame>(option, painter, widget, [&](const QStyleOption* plain) {
                 QProxyStyle::drawPrimitive(element, plain, painter, widget);
             }))
             return;
@@ -83,7 +83,7 @@ void VoskStyle::drawControl(ControlElement element, const QStyleOption* option, 
 {
     // A push button is drawn without the focus, then wears the ring round the whole of it.
     if (element == CE_PushButton &&
-        withRing<QStyleOptionButton>(option, painter, [&](const QStyleOption* plain) {
+        withRing<QStyleOptionButton>(option, painter, widget, [&](const QStyleOption* plain) {
             QProxyStyle::drawControl(element, plain, painter, widget);
         }))
         return;
@@ -110,7 +110,7 @@ void VoskStyle::drawComplexControl(ComplexControl control, const QStyleOptionCom
 {
     switch (control) {
     case CC_ComboBox:
-        if (withRing<QStyleOptionComboBox>(option, painter, [&](const QStyleOption* plain) {
+        if (withRing<QStyleOptionComboBox>(option, painter, widget, [&](const QStyleOption* plain) {
                 QProxyStyle::drawComplexControl(control, qstyleoption_cast<const QStyleOptionComplex*>(plain),
                                                 painter, widget);
             }))

@@ -72,12 +72,19 @@ std::optional<QString> EmptyState::unlisted(const AppStore& store)
     if (store.showAll())
         return silent ? QStringLiteral("No runtime is answering")
                       : QStringLiteral("Waiting for the runtimes\u2026");
-    const std::optional<Runtime>& runtime = store.runtime();
-    if (silent)
-        return runtime ? runtime->id() + QStringLiteral(" is not answering")
+    return unlisted(store, store.runtime());
+}
+
+std::optional<QString> EmptyState::unlisted(const AppStore& store, const std::optional<Runtime>& runtime)
+{
+    if (store.hasListed(runtime))
+        return std::nullopt;
+    const QString name = runtime ? runtime->id() : QStringLiteral("the runtime");
+    // With every runtime shown, one that did not answer is named among the unanswered.
+    if (store.refreshError() || (store.listed() && store.unanswered().contains(name)))
+        return runtime ? name + QStringLiteral(" is not answering")
                        : QStringLiteral("The runtime is not answering");
-    return QStringLiteral("Waiting for ") + (runtime ? runtime->id() : QStringLiteral("the runtime")) +
-           u'\u2026';
+    return QStringLiteral("Waiting for ") + name + u'\u2026';
 }
 
 void EmptyState::follow()

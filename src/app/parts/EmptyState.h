@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/parts/Category.h"
+#include "engine/Runtime.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -34,6 +35,9 @@ public:
     // What stands in for the title while the store has no listing: "<runtime> is not answering" once a
     // refresh has failed, else "Waiting for <runtime>…". None once the runtimes in scope have answered.
     static std::optional<QString> unlisted(const AppStore& store);
+    // The same for one runtime of the scope, while the listings do not hold it (AppStore::hasListed):
+    // "<runtime> is not answering" once it failed to, else "Waiting for <runtime>…".
+    static std::optional<QString> unlisted(const AppStore& store, const std::optional<Runtime>& runtime);
 
 private:
     void follow();

@@ -136,20 +136,30 @@ ProjectStatusLine::Counts ProjectStatusLine::counts(const ComposeProject& projec
     return counts;
 }
 
-void ProjectStatusLine::setProject(const ComposeProject& project, std::optional<Folder> folder)
+void ProjectStatusLine::setProject(const ComposeProject& project, std::optional<Folder> folder,
+                                   const std::optional<QString>& unlisted)
 {
-    QList<Run> runs{{project.statusText(), project.runningCount() >= 1 ? &Vosk::success : &Vosk::muted}};
-    const Counts counted = counts(project);
-    // Each count after a separator, when there is something to count.
-    for (const auto& [count, word] : {std::pair{counted.unhealthy, "unhealthy"}, std::pair{counted.failed, "failed"}}) {
-        if (count > 0)
-            runs << Run{separator, &Vosk::muted}
-                 << Run{QString::number(count) + u' ' + QLatin1StringView(word), &Vosk::danger};
+    QList<Run> runs;
+    QString tip;
+    if (unlisted) {
+        runs << Run{*unlisted, &Vosk::muted};
+        tip = QStringLiteral("What runs of it is not known until its runtime answers a listing.");
+    } else {
+        runs << Run{project.statusText(), project.runningCount() >= 1 ? &Vosk::success : &Vosk::muted};
+        const Counts counted = counts(project);
+        // Each count after a separator, when there is something to count.
+        for (const auto& [count, word] :
+             {std::pair{counted.unhealthy, "unhealthy"}, std::pair{counted.failed, "failed"}}) {
+            if (count > 0)
+                runs << Run{separator, &Vosk::muted}
+                     << Run{QString::number(count) + u' ' + QLatin1StringView(word), &Vosk::danger};
+        }
+        tip = project.containers.isEmpty()
+                  ? QStringLiteral("No containers. Start creates them from the compose file.")
+                  : project.statusText();
     }
     m_runs->setRuns(runs);
-    const QString tip = Vosk::toolTip(project.containers.isEmpty()
-                                          ? QStringLiteral("No containers. Start creates them from the compose file.")
-                                          : project.statusText());
+    tip = Vosk::toolTip(tip);
     if (m_runs->toolTip() != tip)
         m_runs->setToolTip(tip);
 

@@ -25,7 +25,10 @@ public:
     explicit ProjectStatusLine(const ComposeProject& project, std::optional<Folder> folder = std::nullopt,
                                QWidget* parent = nullptr);
 
-    void setProject(const ComposeProject& project, std::optional<Folder> folder);
+    // `unlisted`: what stands in for the status while the project's runtime has not answered a listing
+    // ("Waiting for <runtime>…"); nothing is then said of what runs.
+    void setProject(const ComposeProject& project, std::optional<Folder> folder,
+                    const std::optional<QString>& unlisted = std::nullopt);
 
     struct Counts {
         int unhealthy = 0;

@@ -205,9 +205,10 @@ MenuBarView::MenuBarView(AppStore& store, ToolchainStore& toolchain, QWidget* pa
         });
 
     m_changes = new ChangeBatch(this, [this] { follow(); });
-    for (const auto changed : {&AppStore::containersChanged, &AppStore::filterChanged, &AppStore::registryChanged,
-                               &AppStore::showAllChanged, &AppStore::runtimeChanged, &AppStore::busyChanged,
-                               &AppStore::listedChanged, &AppStore::refreshErrorChanged})
+    for (const auto changed :
+         {&AppStore::containersChanged, &AppStore::filterChanged, &AppStore::registryChanged,
+          &AppStore::showAllChanged, &AppStore::runtimeChanged, &AppStore::busyChanged,
+          &AppStore::listedChanged, &AppStore::refreshErrorChanged, &AppStore::unansweredChanged})
         m_changes->watch(&m_store, changed);
     connect(&m_toolchain, &ToolchainStore::toolsChanged, this, &MenuBarView::followUpdates);
     connect(&m_toolchain, &ToolchainStore::dismissedChanged, this, &MenuBarView::followUpdates);
@@ -230,9 +231,12 @@ QList<MenuBarView::Line> MenuBarView::lines(const AppStore& store)
     for (const ComposeProject& project : store.projects()) {
         Line header;
         header.key = QStringLiteral("p/") + project.id();
-        header.title = project.name;
+        header.title = project.displayName();
         const qint64 total = std::max<qint64>(project.containers.size(), project.serviceCount);
-        header.counts = QStringLiteral("%1/%2").arg(project.runningCount()).arg(total);
+        // A project its runtime has not listed yet runs what nobody knows.
+        const bool known = store.hasListed(project.runtime ? project.runtime : store.runtime());
+        header.counts = (known ? QString::number(project.runningCount()) : Vosk::absent()) + u'/' +
+                        QString::number(total);
         result.append(header);
         for (const Container& c : project.containers)
             result.append(containerLine(c));

@@ -31,7 +31,7 @@ public:
         Kind kind = Kind::header;
         QString key;
         QString title;  // header: the group's name
-        QString counts; // header: "running/total"; empty for "Other"
+        QString counts; // header: "running/total" ("—/total" while not known); empty for "Other"
         Container container;
 
         bool operator==(const Line&) const = default;

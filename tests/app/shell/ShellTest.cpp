@@ -170,11 +170,11 @@ TEST(ContentView, TheWindowAndTheTrayPanelShowWhileTheStoreIsBusy)
     EXPECT_FALSE(inWindow->isVisible());
     EXPECT_FALSE(inPanel->isVisible());
 
-    f.store.setBusy(true);
+    AppStore::BusyHold busy = f.store.holdBusy();
     settle();
     EXPECT_TRUE(inWindow->isVisible() && inWindow->turning());
     EXPECT_TRUE(inPanel->isVisible() && inPanel->turning());
-    f.store.setBusy(false);
+    busy.release();
     settle();
     EXPECT_FALSE(inWindow->isVisible() || inWindow->turning());
     EXPECT_FALSE(inPanel->isVisible() || inPanel->turning());
