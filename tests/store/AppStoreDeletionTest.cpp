@@ -212,10 +212,57 @@ TEST_F(Deletion, WithoutAComposeFileTheContainersAreRemovedInOneCommand)
     const std::optional<QString> folders[] = {std::nullopt, folder("plain", false)};
     for (const std::optional<QString>& dir : folders)
         run(s.deleteProject(plan({"shop-web", "shop-db"}, {}, dir), alpha, false));
-    // Then the networks compose down would have taken, and only the project's own.
-    const QStringList networks{"network", "prune", "-f", "--filter", "label=com.docker.compose.project=shop"};
-    EXPECT_EQ(engine->commandArgs(), (QList<QStringList>{{"rm", "-f", "shop-web", "shop-db"}, networks,
-                                                         {"rm", "-f", "shop-web", "shop-db"}, networks}));
+    // The networks they were attached to are read before they go; attached to none, none goes.
+    const QStringList attached{"inspect", "--type", "container", "shop-web", "shop-db",
+                               "--format", "{{json .NetworkSettings.Networks}}"};
+    EXPECT_EQ(engine->commandArgs(), (QList<QStringList>{attached, {"rm", "-f", "shop-web", "shop-db"}, attached,
+                                                         {"rm", "-f", "shop-web", "shop-db"}}));
+}
+
+// What compose down would have taken of the networks, and nothing else: of those the containers were
+// attached to, the one labelled with the project's name that nobody uses afterwards. The one shared
+// with another project's container, one of another project and one without the label stay, as does
+// every network the containers were not attached to, whatever its label.
+TEST_F(Deletion, OnlyTheSpareNetworksOfTheRemovedContainersThatCarryTheProjectsLabelGo)
+{
+    listedAgain(alpha, {"shop-web", "shop-db"});
+    engine->answer({"inspect", "--type", "container", "shop-web", "shop-db", "--format",
+                    "{{json .NetworkSettings.Networks}}"},
+                   {0,
+                    R"({"shop_default":{"NetworkID":"n1"},"shared":{"NetworkID":"n2"}})"
+                    "\n"
+                    R"({"shop_default":{"NetworkID":"n1"},"never_started":{"NetworkID":""},"bridge":{"NetworkID":"n4"}})"
+                    "\n",
+                    {}});
+    const QString format = R"({"Id":{{json .Id}},"Name":{{json .Name}},"Labels":{{json .Labels}}})";
+    engine->answer({"network", "inspect", "n2", "n1", "n4", "never_started", "--format", format},
+                   {1,
+                    R"({"Id":"n1","Name":"shop_default","Labels":{"com.docker.compose.project":"shop"}})"
+                    "\n"
+                    R"({"Id":"n2","Name":"shared","Labels":{"com.docker.compose.project":"shop"}})"
+                    "\n"
+                    R"({"Id":"n3","Name":"never_started","Labels":{"com.docker.compose.project":"shops"}})"
+                    "\n"
+                    R"({"Id":"n4","Name":"bridge","Labels":{}})"
+                    "\n",
+                    "Error: one was gone"});
+    const auto users = [](const QString& id, const QString& name) {
+        return QStringList{"ps", "-a", "-q", "--no-trunc", "--filter", "network=" + id, "--filter", "network=" + name};
+    };
+    engine->answer(users("n2", "shared"), {0, "c0ffee\n", {}});
+    engine->failCommand({"network", "rm", "n1"}, "Error response from daemon: network n1 has active endpoints\n");
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+
+    run(s.deleteProject(plan({"shop-web", "shop-db"}, {}, std::nullopt), alpha, false));
+
+    const QList<QStringList> commands = engine->commandArgs();
+    ASSERT_GE(commands.size(), 3);
+    EXPECT_EQ(commands.mid(2), (QList<QStringList>{{"network", "inspect", "n2", "n1", "n4", "never_started",
+                                                    "--format", format},
+                                                   users("n1", "shop_default"),
+                                                   {"network", "rm", "n1"},
+                                                   users("n2", "shared")}));
+    EXPECT_EQ(s.error(), "Error response from daemon: network n1 has active endpoints");
 }
 
 // A deletion asked for once the way out has begun removes nothing and forgets nothing.
@@ -282,8 +329,8 @@ TEST_F(Deletion, ANameComposeDoesNotTakeAsGivenHasItsContainersRemovedByName)
 
         EXPECT_EQ(engine->commandArgs().mid(before),
                   (QList<QStringList>{
+                      {"inspect", "--type", "container", web, "--format", "{{json .NetworkSettings.Networks}}"},
                       {"rm", "-f", web},
-                      {"network", "prune", "-f", "--filter", "label=com.docker.compose.project=" + name},
                       {"volume", "rm", "shop_data"}}))
             << name.toStdString();
         EXPECT_EQ(s.error(), std::nullopt);
