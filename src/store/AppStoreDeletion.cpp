@@ -261,6 +261,8 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
             attached = co_await std::move(read);
             if (!self)
                 co_return std::nullopt;
+            if (stop->isCancelled())
+                break;
         }
         auto job = steps[i].first == networks
                        ? removeNetworks(engine, attached, plan.project, on, m_removalLimit, stop)
@@ -281,9 +283,14 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
 
     // A step cut short has said so among the failures; one never started leaves the project half done.
     bool unfinished = i < steps.size();
+    bool noted = false;
     if (trashDirectory && plan.workingDir && proceed && stop->isCancelled()) {
         unfinished = true;
     } else if (trashDirectory && plan.workingDir && proceed) {
+        // Should the move end after the application, the next start forgets the project.
+        noted = on && failures.isEmpty() && !unfinished;
+        if (noted)
+            noteTrashMove({plan.project, *plan.workingDir, {}}, on->id(), true);
         auto job = Platform::onUserInitiated([dir = *plan.workingDir] { return Platform::moveToTrash(dir); });
         const std::optional<QString> failed = co_await std::move(job);
         if (!self)
@@ -299,6 +306,8 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
         changed.forget(plan.project, on ? std::optional<QString>(on->id()) : std::nullopt);
         keepRegistry(changed);
     }
+    if (noted)
+        noteTrashMove({plan.project, *plan.workingDir, {}}, on->id(), false);
 
     // A plan that no longer holds is no failure: the sheet shows the new one.
     if (!relisted)

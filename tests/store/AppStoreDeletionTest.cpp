@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
@@ -415,6 +418,65 @@ TEST_F(Deletion, TheTrashIsAskedOnlyForAFolderThePlanHas)
     run(s.deleteProject(plan({}, {}, std::nullopt), alpha, true));
     EXPECT_EQ(s.error(), std::nullopt);
     EXPECT_TRUE(QDir(root.filePath("data/Trash/files")).isEmpty());
+}
+
+// A quit while the folder moves ends the event loop before the deletion can forget the project: the
+// project is noted before its folder moves, and the note is settled at the next start by where the
+// folder is, or left for the one after while the folder does not answer.
+TEST_F(Deletion, AProjectWhoseFolderWentToTheTrashUnseenIsForgottenAtTheNextStart)
+{
+    const QString dir = folder("shop");
+    listedAgain(alpha, {"shop-web"});
+    ProjectRegistry registry;
+    registry.add({"shop", dir, {"web"}}, QStringLiteral("alpha"));
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    s.setRegistry(registry);
+    QStringList seen;
+    QObject::connect(settings.get(), &Platform::Settings::changed, [&](const QString& key) {
+        if (key == AppStore::pendingTrashMovesKey)
+            seen << (QFile::exists(dir) ? "noted, folder in place" : "noted, folder gone");
+    });
+    run(s.deleteProject(plan({"shop-web"}, {}, dir), alpha, true));
+    EXPECT_EQ(seen, (QStringList{"noted, folder in place", "noted, folder gone"}));
+    EXPECT_FALSE(settings->contains(AppStore::pendingTrashMovesKey));
+    EXPECT_FALSE(s.registry().knows("shop", QStringLiteral("alpha")));
+
+    // What a start finds after moves the application did not see end.
+    const QString there = folder("there");
+    const QString stalled = folder("stalled");
+    const struct {
+        const char* name;
+        QString noted;      // the folder noted
+        QString remembered; // the folder the registry holds for it
+        bool forgotten;
+    } rows[] = {
+        {"moved", root.filePath("moved"), root.filePath("moved"), true},
+        {"notMoved", there, there, false},
+        {"addedAgainElsewhere", root.filePath("gone"), there, false},
+        {"stalled", stalled, stalled, false},
+    };
+    QJsonArray notes;
+    registry = {};
+    for (const auto& row : rows) {
+        notes.append(QJsonObject{{"runtime", "alpha"}, {"name", row.name}, {"workingDir", row.noted}});
+        registry.add({row.name, row.remembered, {}}, QStringLiteral("alpha"));
+    }
+    settings->setValue(AppStore::pendingTrashMovesKey, QString::fromUtf8(QJsonDocument(notes).toJson()));
+    registry.save(*settings);
+    AppStore& next = makeStore();
+    // The folders are looked at in the order noted: the last look does not come back in time.
+    auto looks = std::make_shared<std::atomic<int>>(0);
+    next.setFolderLooks(std::chrono::milliseconds(300), [looks] {
+        if (++*looks == 4)
+            QThread::msleep(1500);
+    });
+    run(next.forgetTrashedProjects());
+    for (const auto& row : rows)
+        EXPECT_EQ(next.registry().knows(row.name, QStringLiteral("alpha")), !row.forgotten) << row.name;
+    EXPECT_EQ(ProjectRegistry::load(*settings), next.registry());
+    const QJsonArray left = QJsonDocument::fromJson(settings->string(AppStore::pendingTrashMovesKey).toUtf8()).array();
+    ASSERT_EQ(left.size(), 1);
+    EXPECT_EQ(left[0].toObject().value("name").toString(), "stalled");
 }
 
 TEST_F(Deletion, AFolderFromLabelsThatHoldsTheHomeFolderIsRefusedAndReported)
