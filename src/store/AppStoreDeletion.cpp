@@ -231,7 +231,7 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
     // What compose down would also have taken: the project's networks. Left behind, each holds one of
     // the engine's few address ranges and nothing here shows it. Only those the removed containers
     // were attached to (read just before they go), labelled with exactly this name and used by no
-    // container afterwards (removeNetworks), this step's place in the list marks.
+    // container afterwards: removeNetworks does that where this step stands in the list.
     const QStringList networks{QStringLiteral("network"), QStringLiteral("rm")};
     QStringList attached;
     QList<std::pair<QStringList, std::optional<QString>>> steps;
