@@ -11,17 +11,22 @@ using TestSupport::uniqueName;
 namespace {
 
 // A network of the test's own on a small range of its own: the engine's default ranges run out
-// when many projects are up at once.
+// when many projects are up at once. Another range is tried when one is taken.
 int makeNetwork(const QString& name, const QString& project)
 {
-    static const int base = QRandomGenerator::global()->bounded(0, 200 * 256);
-    static int made = 0;
-    const int block = base * 16 + made++;
-    const QString subnet =
-        QStringLiteral("10.%1.%2.%3/28").arg(200 + block / 4096).arg(block / 16 % 256).arg(block % 16 * 16);
-    return docker({"network", "create", "--subnet", subnet, "--label", QString(Docker::projectLabel) + "=" + project,
-                   name})
-        .status;
+    int status = -1;
+    for (int attempt = 0; attempt < 5 && status != 0; ++attempt) {
+        // One of the /28 ranges in 10.200.0.0 to 10.249.255.255.
+        const int block = QRandomGenerator::global()->bounded(0, 50 * 256 * 16);
+        const QString subnet = QStringLiteral("10.%1.%2.%3/28")
+                                   .arg(200 + block / 4096)
+                                   .arg(block / 16 % 256)
+                                   .arg(block % 16 * 16);
+        status = docker({"network", "create", "--subnet", subnet, "--label",
+                         QString(Docker::projectLabel) + "=" + project, name})
+                     .status;
+    }
+    return status;
 }
 
 bool networkExists(const QString& name)
