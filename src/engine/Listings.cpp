@@ -1,8 +1,10 @@
 #include "engine/Listings.h"
 
 #include "engine/Docker.h"
+#include "engine/ExactLabels.h"
 #include "platform/Json.h"
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QMutex>
 #include <QJsonArray>
@@ -370,6 +372,21 @@ const QList<ComposeLabel>& volumeLabels()
     return labels;
 }
 
+// The keys of `labels`, as settleUnsureLabels takes them.
+QStringList keysOf(const QList<ComposeLabel>& labels)
+{
+    QStringList keys;
+    for (const ComposeLabel& label : labels)
+        keys << label.name;
+    return keys;
+}
+
+// What is left of a listing's time.
+std::chrono::milliseconds left(const QDeadlineTimer& deadline)
+{
+    return std::chrono::milliseconds(std::max<qint64>(deadline.remainingTime(), 0));
+}
+
 // The client's fields, then the labels, as the keys a listing line is read by.
 QList<QLatin1StringView> lineKeys(const QList<QLatin1StringView>& fields, const QList<ComposeLabel>& labels)
 {
@@ -409,7 +426,9 @@ const QList<QLatin1StringView>& volumeFields()
 }
 
 // Whether the joined text holds `label` with an empty value: the label's own field prints the same
-// empty text for a label that is absent, and an empty project label still makes a project.
+// empty text for a label that is absent, and an empty project label still makes a project. Another
+// label's value can hold the same text, so a listing asks the engine about every label read this way
+// (settleUnsureLabels).
 bool holdsEmpty(QStringView joined, const ComposeLabel& label)
 {
     for (qsizetype at = joined.indexOf(label.empty); at >= 0; at = joined.indexOf(label.empty, at + 1)) {
@@ -636,7 +655,11 @@ QStringList volumeListingArgs()
 
 QList<Container> containers(const std::optional<Runtime>& runtime)
 {
-    return listing(containerListingArgs(), runtime, parseContainers);
+    const QDeadlineTimer deadline(listingLimit);
+    QList<Container> list = listing(containerListingArgs(), runtime, parseContainers);
+    static const QStringList keys = keysOf(containerLabels());
+    settleUnsureLabels(list, keys, runtime, left(deadline));
+    return list;
 }
 
 QList<DockerImage> images(const std::optional<Runtime>& runtime)
@@ -647,7 +670,11 @@ QList<DockerImage> images(const std::optional<Runtime>& runtime)
 
 QList<DockerVolume> volumes(const std::optional<Runtime>& runtime)
 {
-    return listing(volumeListingArgs(), runtime, parseVolumes);
+    const QDeadlineTimer deadline(listingLimit);
+    QList<DockerVolume> list = listing(volumeListingArgs(), runtime, parseVolumes);
+    static const QStringList keys = keysOf(volumeLabels());
+    settleUnsureLabels(list, keys, runtime, left(deadline));
+    return list;
 }
 
 QMap<QString, QString> parseAddresses(const QString& json)

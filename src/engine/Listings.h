@@ -20,7 +20,8 @@ namespace Docker {
 // second) by repository:tag and then identifier. Throw what Docker::run throws: DockerError with the
 // client's error text, or Platform::LaunchError when no child could be started. A runtime that has not
 // answered within listingLimit fails with notAnswering(runtime), a client too old for JSON listings
-// with tooOldClientMessage.
+// with tooOldClientMessage. A compose label that the listing shows only as empty (present or not) is
+// read from the engine's own label map (settleUnsureLabels), within the same limit.
 QList<Container> containers(const std::optional<Runtime>& runtime);
 QList<DockerImage> images(const std::optional<Runtime>& runtime);
 QList<DockerVolume> volumes(const std::optional<Runtime>& runtime);
@@ -28,7 +29,8 @@ QList<DockerVolume> volumes(const std::optional<Runtime>& runtime);
 // The same listings from output already captured (one JSON object per line). Lines that are not
 // JSON objects are skipped; a missing or non-text value reads as the empty text. The compose labels
 // of containers and volumes are taken whole from fields of their own (see containerListingArgs);
-// the other labels come from the client's comma-joined text as parseLabels splits it.
+// the other labels come from the client's comma-joined text as parseLabels splits it. Whether a
+// compose label is there with an empty value is the joined text's word here, which the listings check.
 QList<Container> parseContainers(QStringView text, const std::optional<Runtime>& runtime);
 QList<DockerImage> parseImages(QStringView text, const std::optional<Runtime>& runtime);
 QList<DockerVolume> parseVolumes(QStringView text, const std::optional<Runtime>& runtime);

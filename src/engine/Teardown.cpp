@@ -5,8 +5,10 @@
 #include "engine/Docker.h"
 #include "platform/TimedRunner.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QSet>
 
 #include <algorithm>
@@ -36,6 +38,12 @@ QList<VolumeUse> TeardownPlan::kept() const
 
 namespace Docker {
 
+QStringList existingContainersArgs()
+{
+    return {QStringLiteral("ps"), QStringLiteral("-a"), QStringLiteral("--no-trunc"), QStringLiteral("--format"),
+            QStringLiteral(R"({"ID":{{json .ID}},"Names":{{json .Names}}})")};
+}
+
 MountMap volumeMounts(const QStringList& ids, const std::optional<Runtime>& runtime)
 {
     return volumeMounts(ids, runtime, listingLimit, nullptr).value_or(MountMap());
@@ -49,12 +57,35 @@ std::optional<MountMap> volumeMounts(const QStringList& ids, const std::optional
     QStringList args{QStringLiteral("inspect")};
     args << ids << QStringLiteral("--format")
          << QStringLiteral(R"({{.Name}}|{{range .Mounts}}{{if eq .Type "volume"}}{{.Name}},{{end}}{{end}})");
+    const QDeadlineTimer deadline(limit);
     const Platform::TimedCompletion done =
         Platform::runTimed(process(args, runtime), limit, std::chrono::seconds(2), cancel);
     if (done.timedOut || done.cancelled)
         return std::nullopt;
-    // Ids that vanished since they were listed make the client fail, but the others are still printed.
-    return parseMounts(Platform::decodeUtf8Strict(done.run.out));
+    const MountMap mounts = parseMounts(Platform::decodeUtf8Strict(done.run.out));
+    if (done.succeeded())
+        return mounts;
+    // Ids that vanished since they were listed make the client fail while it still prints the others,
+    // but so does an engine that failed half way. The answer stands only when every asked container
+    // that exists now has its line; a container the listing cannot rule out is unknown, and then so
+    // are the users of every volume.
+    QList<QJsonObject> now;
+    try {
+        const std::chrono::milliseconds left(std::max<qint64>(deadline.remainingTime(), 0));
+        now = ndjson(run(existingContainersArgs(), runtime, std::nullopt, left, cancel));
+    } catch (...) {
+        return std::nullopt;
+    }
+    for (const QJsonObject& container : std::as_const(now)) {
+        const QString id = str(container, QLatin1StringView("ID"));
+        const QString name = str(container, QLatin1StringView("Names")).section(u',', 0, 0);
+        const bool asked = std::any_of(ids.cbegin(), ids.cend(), [&](const QString& given) {
+            return given == name || (!given.isEmpty() && !id.isEmpty() && id.startsWith(given));
+        });
+        if (asked && !mounts.contains(name))
+            return std::nullopt;
+    }
+    return mounts;
 }
 
 MountMap parseMounts(const QString& text)
@@ -128,9 +159,9 @@ TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContain
     // shown as free of other users, nor removed.
     if (!readings.mounts)
         notes << QStringLiteral(
-                     "The engine did not say within %1 seconds which volumes the containers mount, so other "
-                     "users of the project's volumes could not be checked and no volume is planned for "
-                     "removal.")
+                     "The engine did not say which volumes the containers mount (it failed, or did not "
+                     "answer within %1 seconds), so other users of the project's volumes could not be "
+                     "checked and no volume is planned for removal.")
                      .arg(listingLimit.count());
     if (readings.configTimedOut)
         notes << composeTimeoutMessage() +

@@ -49,14 +49,19 @@ namespace Docker {
 using MountMap = QMap<QString, QStringList>;
 
 // Asks the engine which named volumes each given container (name or identifier) mounts. Never fails:
-// containers that are gone, or an engine that does not answer within listingLimit, simply give no
-// entry. No ids run nothing.
+// containers that are gone simply give no entry; an engine that does not answer within listingLimit,
+// or fails for a container that still exists, gives an empty map. No ids run nothing.
 MountMap volumeMounts(const QStringList& ids, const std::optional<Runtime>& runtime);
 
-// The same, telling an answer from none: none when the engine has not answered within `limit` or
-// `cancel` ended the query.
+// The same, telling an answer from none: none when the engine has not answered within `limit`,
+// `cancel` ended the query, or the query failed and a container it asked for still exists without
+// its line (a listing tells those gone since from those the engine failed on).
 std::optional<MountMap> volumeMounts(const QStringList& ids, const std::optional<Runtime>& runtime,
                                      std::chrono::milliseconds limit, const Platform::Cancellation* cancel);
+
+// The arguments of the listing by which volumeMounts tells containers gone since they were listed
+// from those the engine failed on: every container's full identifier and name.
+QStringList existingContainersArgs();
 
 // The output of the inspect template volumeMounts uses: "/name|vol1,vol2," per line.
 MountMap parseMounts(const QString& text);

@@ -4,6 +4,7 @@
 #include "engine/ComposeProject.h"
 #include "engine/Container.h"
 #include "engine/Docker.h"
+#include "engine/ExactLabels.h"
 #include "engine/Reclaim.h"
 #include "engine/Stats.h"
 #include "engine/Teardown.h"
@@ -68,17 +69,27 @@ Reclaimable candidate(Reclaimable::Kind kind, const QString& ref, const QString&
     return item;
 }
 
-std::optional<Reclaimable> containerCandidate(const QJsonObject& object, const QString& name, qint64 size,
-                                              const Docker::CanCompose& canCompose)
+// A container that is not running and may be reclaimed.
+bool isStopped(const QJsonObject& object)
 {
     const QString state = Docker::str(object, QLatin1StringView("State"));
-    if (state != u"exited" && state != u"created" && state != u"dead")
+    return state == u"exited" || state == u"created" || state == u"dead";
+}
+
+std::optional<Reclaimable> containerCandidate(const QJsonObject& object, const QString& name, qint64 size,
+                                              const Docker::CanCompose& canCompose,
+                                              const QHash<QString, QMap<QString, QString>>& exactLabels)
+{
+    if (!isStopped(object))
         return std::nullopt;
 
-    Container labelled;
-    labelled.labels = Docker::parseLabels(object.value(QLatin1StringView("Labels")).toString());
     // Removed by the identifier measured: a name may be given to a new container meanwhile.
     const QString id = Docker::str(object, QLatin1StringView("ID"));
+    Container labelled;
+    if (const auto exact = exactLabels.constFind(id); exact != exactLabels.cend())
+        labelled.labels = exact.value();
+    else
+        labelled.labels = Docker::parseLabels(object.value(QLatin1StringView("Labels")).toString());
     Reclaimable item = candidate(Reclaimable::Kind::Container, id.isEmpty() ? name : id, name, size,
                                  Reclaimable::Recovery::Restorable);
     item.project = labelled.project();
@@ -263,7 +274,8 @@ bool isSystemImage(const QString& repository)
            repository.startsWith(QLatin1StringView(bridgeImagePrefix));
 }
 
-DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCompose& canCompose)
+DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCompose& canCompose,
+                     const LabelsOf& labelsOf)
 {
     DiskUsage usage;
     std::optional<Reclaimable> buildCache;
@@ -283,13 +295,20 @@ DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCom
         return usage; // only the total: without the detail nothing can be judged, not even the cache
     const QJsonObject report = parsed.toObject();
 
-    for (const QJsonObject& row : section(report, QLatin1StringView("Containers"))) {
+    const QList<QJsonObject> containers = section(report, QLatin1StringView("Containers"));
+    QStringList stopped;
+    for (const QJsonObject& row : containers)
+        if (isStopped(row) && !str(row, QLatin1StringView("ID")).isEmpty())
+            stopped << str(row, QLatin1StringView("ID"));
+    const QHash<QString, QMap<QString, QString>> exactLabels =
+        labelsOf && !stopped.isEmpty() ? labelsOf(stopped) : QHash<QString, QMap<QString, QString>>();
+    for (const QJsonObject& row : containers) {
         const QString name = row.value(QLatin1StringView("Names")).toString();
         const auto size = sizeOf(row, QLatin1StringView("Size"));
         if (name.isEmpty() || !size)
             continue;
         usage.containerSize.insert(name, *size);
-        if (auto item = containerCandidate(row, name, *size, canCompose))
+        if (auto item = containerCandidate(row, name, *size, canCompose, exactLabels))
             usage.candidates << *item;
     }
 
@@ -350,7 +369,9 @@ DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canComp
     const QDeadlineTimer deadline(std::max<qint64>(limit.count(), 0));
     const QString summary = diskUsageReport(runtime, false, left(deadline));
     const QString detail = diskUsageReport(runtime, true, left(deadline));
-    DiskUsage usage = parseUsage(summary, detail, canCompose);
+    DiskUsage usage = parseUsage(summary, detail, canCompose, [&](const QStringList& ids) {
+        return containerLabelMaps(ids, runtime, std::min<std::chrono::milliseconds>(listingLimit, left(deadline)));
+    });
     // The mounts keep the bound of any listing, within what is left. QMap keys come sorted.
     const std::optional<MountMap> mounts =
         volumeMounts(usage.containerSize.keys(), runtime,

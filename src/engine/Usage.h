@@ -112,10 +112,17 @@ inline constexpr auto bridgeImagePrefix = "socktainer-";
 // Whether an image (by its repository) belongs to the Apple runtime or its bridge.
 bool isSystemImage(const QString& repository);
 
+// The engine's own label maps of the containers asked for (their identifiers), by identifier; those
+// it gave none for are left out.
+using LabelsOf = std::function<QHash<QString, QMap<QString, QString>>(const QStringList& ids)>;
+
 // `docker system df --format json` (summary lines) and `docker system df -v --format json` (one
 // object) to sizes and reclaim candidates. Never fails: unreadable parts are left out. A null
-// `canCompose` answers no.
-DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCompose& canCompose);
+// `canCompose` answers no. The project of a stopped container is read from `labelsOf`, asked once
+// for all of them, and only where that has no answer (or is null) from the report's joined label text,
+// which a label value holding commas can make say another project.
+DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCompose& canCompose,
+                     const LabelsOf& labelsOf = {});
 
 // The disk use of one runtime, with the volumes each container mounts and local builds marked.
 // Throws DockerError (or Platform::LaunchError) when either `system df` command fails; the engine's

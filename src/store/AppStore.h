@@ -42,6 +42,7 @@ class AppStore : public QObject {
 
 public:
     static constexpr const char* showAllKey = "showAllRuntimes";
+    static constexpr const char* pendingTrashMovesKey = "pendingTrashMoves";
 
     // What a registry login came to: whether the client accepted it, and what it said.
     struct LoginResult {
@@ -295,6 +296,10 @@ public:
     void windDown();
     // Whether windDown() was called: the application is on its way out.
     bool woundDown() const { return m_woundDown; }
+    // Forgets every project whose deletion moved its folder to the Trash after the application that
+    // asked for it was gone (a quit during a slow move): a project noted before its move whose folder
+    // is no longer where it was. Its note goes once the folder has answered either way. start() runs it.
+    QCoro::Task<> forgetTrashedProjects();
     // How many deletions are under way.
     int deletions() const { return int(m_deletions.size()); }
     // How many reclaims are under way, from the first removal to the refresh after the last.
@@ -385,6 +390,11 @@ private:
     void remember(const QList<ComposeProject>& projects, const std::optional<Runtime>& runtime);
     // Takes `registry` as the store's and writes it to the settings.
     void keepRegistry(const ProjectRegistry& registry);
+    // The projects whose folders are being moved to the Trash with nothing left but to forget them
+    // (by runtime identifier, name and folder), as the settings hold them under pendingTrashMovesKey.
+    // Noting one writes the settings to disk at once, before its move starts; the note goes once the
+    // project is forgotten or its move failed.
+    void noteTrashMove(const KnownProject& project, const QString& runtimeId, bool pending);
     // Remembers a project given by the user under `runtime`, replacing one of the same name.
     void keepProject(const KnownProject& project, const Runtime& runtime);
     // The project of `name` on `runtime` as its containers form it, when it has any.
@@ -463,6 +473,7 @@ private:
     std::optional<QString> m_discoveryFailure;
     std::optional<QCoro::Task<>> m_pollTask;
     std::optional<QCoro::Task<>> m_statsTask;
+    std::optional<QCoro::Task<>> m_trashedTask;
     // What stops each deletion under way.
     QList<std::shared_ptr<Platform::Cancellation>> m_deletions;
     // The projects (by id) whose up, or whose rebuild's look at the folder, is under way.

@@ -1,6 +1,7 @@
 #include "store/AppStore.h"
 
 #include "engine/Compose.h"
+#include "engine/Networks.h"
 #include "platform/ByteCount.h"
 #include "platform/DiskLook.h"
 #include "platform/Pools.h"
@@ -22,6 +23,33 @@ QCoro::Task<std::optional<QString>> runStep(std::shared_ptr<StoreEngine> engine,
 {
     auto job = Platform::onUserInitiated([engine, args, on, cwd, limit, stop] {
         return commandFailure(args, engine->captureWithin(args, on, cwd, limit, stop.get()));
+    });
+    co_return co_await std::move(job);
+}
+
+// Docker commands of a deletion, each ended with what it started once `limit` has passed or `stop`
+// is asked for.
+Docker::Capture capturing(std::shared_ptr<StoreEngine> engine, std::optional<Runtime> on,
+                          std::chrono::milliseconds limit, std::shared_ptr<Platform::Cancellation> stop)
+{
+    return [engine, on, limit, stop](const QStringList& args) {
+        return engine->captureWithin(args, on, std::nullopt, limit, stop.get());
+    };
+}
+
+// Removes the spare ones of the networks a project's removed containers were attached to; the
+// failures, one line each, or none.
+QCoro::Task<std::optional<QString>> removeNetworks(std::shared_ptr<StoreEngine> engine, QStringList attached,
+                                                   QString project, std::optional<Runtime> on,
+                                                   std::chrono::milliseconds limit,
+                                                   std::shared_ptr<Platform::Cancellation> stop)
+{
+    auto job = Platform::onUserInitiated([engine, attached, project, on, limit, stop] {
+        QStringList failures;
+        for (const Docker::FailedCommand& failed :
+             Docker::removeSpareNetworks(attached, project, capturing(engine, on, limit, stop)))
+            failures << commandFailure(failed.args, failed.result).value_or(QString());
+        return failures.isEmpty() ? std::nullopt : std::optional<QString>(failures.join(u'\n'));
     });
     co_return co_await std::move(job);
 }
@@ -201,12 +229,11 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
     // Then the volumes only it used. One command after the other, each in its folder, if any.
     const QStringList removal = QStringList{QStringLiteral("rm"), QStringLiteral("-f")} + plan.containers;
     // What compose down would also have taken: the project's networks. Left behind, each holds one of
-    // the engine's few address ranges and nothing here shows it. Only those no container still uses,
-    // and only those labelled with exactly this name: the engine matches an empty value only to an
-    // empty label.
-    const QStringList networks{QStringLiteral("network"), QStringLiteral("prune"), QStringLiteral("-f"),
-                               QStringLiteral("--filter"),
-                               QStringLiteral("label=") + QLatin1String(Docker::projectLabel) + u'=' + plan.project};
+    // the engine's few address ranges and nothing here shows it. Only those the removed containers
+    // were attached to (read just before they go), labelled with exactly this name and used by no
+    // container afterwards: removeNetworks does that where this step stands in the list.
+    const QStringList networks{QStringLiteral("network"), QStringLiteral("rm")};
+    QStringList attached;
     QList<std::pair<QStringList, std::optional<QString>>> steps;
     // The plan lists every container of the project, also those compose ran for one-off tasks and
     // those of services the file no longer names, which a plain down leaves behind.
@@ -227,7 +254,19 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
 
     qsizetype i = 0;
     for (; i < steps.size() && !stop->isCancelled(); ++i) {
-        auto job = runStep(engine, steps[i].first, on, steps[i].second, m_removalLimit, stop);
+        if (steps[i].first == removal) {
+            auto read = Platform::onUserInitiated([engine, names = plan.containers, on, limit = m_removalLimit, stop] {
+                return Docker::attachedNetworks(names, capturing(engine, on, limit, stop));
+            });
+            attached = co_await std::move(read);
+            if (!self)
+                co_return std::nullopt;
+            if (stop->isCancelled())
+                break;
+        }
+        auto job = steps[i].first == networks
+                       ? removeNetworks(engine, attached, plan.project, on, m_removalLimit, stop)
+                       : runStep(engine, steps[i].first, on, steps[i].second, m_removalLimit, stop);
         const std::optional<QString> failed = co_await std::move(job);
         if (!self)
             co_return std::nullopt;
@@ -244,9 +283,14 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
 
     // A step cut short has said so among the failures; one never started leaves the project half done.
     bool unfinished = i < steps.size();
+    bool noted = false;
     if (trashDirectory && plan.workingDir && proceed && stop->isCancelled()) {
         unfinished = true;
     } else if (trashDirectory && plan.workingDir && proceed) {
+        // Should the move end after the application, the next start forgets the project.
+        noted = on && failures.isEmpty() && !unfinished;
+        if (noted)
+            noteTrashMove({plan.project, *plan.workingDir, {}}, on->id(), true);
         auto job = Platform::onUserInitiated([dir = *plan.workingDir] { return Platform::moveToTrash(dir); });
         const std::optional<QString> failed = co_await std::move(job);
         if (!self)
@@ -262,6 +306,8 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
         changed.forget(plan.project, on ? std::optional<QString>(on->id()) : std::nullopt);
         keepRegistry(changed);
     }
+    if (noted)
+        noteTrashMove({plan.project, *plan.workingDir, {}}, on->id(), false);
 
     // A plan that no longer holds is no failure: the sheet shows the new one.
     if (!relisted)

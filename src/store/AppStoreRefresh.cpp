@@ -102,6 +102,7 @@ void AppStore::start()
     loadContexts();
     m_pollTask.emplace(refreshLoop(QPointer<AppStore>(this)));
     m_statsTask.emplace(statsLoop(QPointer<AppStore>(this)));
+    m_trashedTask.emplace(forgetTrashedProjects());
 }
 
 QCoro::Task<> AppStore::refreshLoop(QPointer<AppStore> store)

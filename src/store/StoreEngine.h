@@ -65,7 +65,8 @@ public:
     virtual ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName,
                                          const QStringList& files, const Platform::Cancellation* cancel) = 0;
     // Which named volumes each container (by name) mounts; none when the engine has not answered within
-    // the listing limit or `cancel` (may be null) ended the query. Never throws.
+    // the listing limit, failed for a container that still exists, or `cancel` (may be null) ended the
+    // query. Never throws.
     virtual std::optional<Docker::MountMap> volumeMounts(const QStringList& containers,
                                                          const std::optional<Runtime>& runtime,
                                                          const Platform::Cancellation* cancel) = 0;

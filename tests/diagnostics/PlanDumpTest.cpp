@@ -1,6 +1,7 @@
 #include "diagnostics/PlanDump.h"
 
 #include "diagnostics/RecordedScene.h"
+#include "engine/Teardown.h"
 
 #include <QRegularExpression>
 
@@ -81,6 +82,55 @@ TEST_F(PlanDump, AProjectWhoseFolderIsGoneIsNotOfferedToTheTrashNorItsBorrowedVo
     EXPECT_EQ(plan("dg7shop"), "delete dg7shop would:\n"
                                "  remove container  dg7shop-web-1\n"
                                "  remove container  dg7shop-worker-1\n");
+}
+
+// The mount query fails for a container gone since the listing and still prints the others: that
+// answer stands. Failing without the line of a container that is still there, it says nothing of that
+// container's volumes, so no volume is planned as free of other users.
+TEST_F(PlanDump, AMountQueryThatFailsPlansNoVolumeUnlessOnlyVanishedContainersLackALine)
+{
+    const QStringList asked{"dg7-failed", "dg7-sidecar", "dg7shop-web-1", "dg7shop-worker-1"};
+    const QString all = recorded("mounts.txt");
+    QString withoutSidecar = all;
+    withoutSidecar.remove(QRegularExpression("/dg7-sidecar\\|[^\n]*\n"));
+    const QString existing = R"({"ID":"aaa1","Names":"dg7-sidecar"})" "\n"
+                             R"({"ID":"aaa2","Names":"dg7shop-web-1"})" "\n"
+                             R"({"ID":"aaa3","Names":"dg7shop-worker-1"})" "\n";
+    QString withoutFailed = all;
+    withoutFailed.remove(QRegularExpression("/dg7-failed\\|[^\n]*\n"));
+
+    const QString note = "  note              The engine did not say which volumes the containers mount (it "
+                         "failed, or did not answer within 10 seconds), so other users of the project's "
+                         "volumes could not be checked and no volume is planned for removal.\n";
+    const QString unsure = "delete dg7shop would:\n"
+                           "  remove container  dg7shop-web-1\n"
+                           "  remove container  dg7shop-worker-1\n"
+                           "  offer to trash    " + workdir.path() + "\n" + note;
+    const struct {
+        const char* what;
+        QString printed;
+        QString err;
+        int status;
+        std::optional<QString> existing; // the containers there are when the failure is looked into
+        QString plan;
+    } rows[] = {
+        {"a line missing, its container still there", withoutSidecar, "Error: engine hiccup", 1,
+         existing + R"({"ID":"aaa4","Names":"dg7-failed"})" "\n", unsure},
+        {"every line printed, yet a failure", all, "Error: template failed", 1, existing,
+         golden("plan-dg7shop.txt")},
+        {"the missing line's container is gone", withoutFailed, "Error: No such object: dg7-failed", 1, existing,
+         golden("plan-dg7shop.txt")},
+        {"nothing printed", "", "Error: cannot connect", 1, existing, unsure},
+        {"the listing fails too", withoutFailed, "Error: No such object: dg7-failed", 1, std::nullopt, unsure},
+    };
+    for (const auto& row : rows) {
+        answerDocker(mountsQuery(asked), row.printed, row.err, row.status);
+        if (row.existing)
+            answerDocker(Docker::existingContainersArgs(), *row.existing);
+        else
+            answerDocker(Docker::existingContainersArgs(), "", "Error: cannot connect", 1);
+        EXPECT_EQ(plan("dg7shop"), row.plan) << row.what;
+    }
 }
 
 TEST_F(PlanDump, AnotherContextIsAskedForEverythingItMeasures)

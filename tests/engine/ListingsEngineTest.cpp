@@ -6,6 +6,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -180,6 +181,61 @@ TEST(EngineListings, ImagesVolumesAndRuntimesAreCarried)
 
     for (const Container& c : Docker::containers(socket))
         EXPECT_EQ(c.runtime, socket);
+}
+
+// Only a project label that is there with an empty value makes the nameless group, never another
+// label whose value holds the same text as the client joins it; the same for volumes.
+TEST(EngineListings, AnEmptyProjectLabelIsReadFromTheEnginesOwnLabelsNeverFromTheJoinedText)
+{
+    VOSKEL_REQUIRE_ENGINE();
+    const QString P = Docker::projectLabel;
+    const struct {
+        QString what;
+        QStringList labels;
+        std::optional<QString> project;
+    } rows[] = {
+        {"crafted", {"x=a," + P + "=,b"}, std::nullopt},
+        {"crafted-at-end", {"x=a," + P + "="}, std::nullopt},
+        {"nameless", {P + "="}, QString()},
+        {"nameless-and-crafted", {P + "=", "x=a," + P + "=,b"}, QString()},
+        {"named-and-crafted", {P + "=shop", "x=a," + P + "=,b"}, QString("shop")},
+    };
+    QStringList containers;
+    QStringList volumes;
+    const auto cleanUp = qScopeGuard([&] {
+        docker(QStringList{"rm", "-f"} + containers);
+        docker(QStringList{"volume", "rm", "-f"} + volumes);
+    });
+    for (const auto& row : rows) {
+        QStringList create{"create", "--name", uniqueName(row.what)};
+        QStringList volume{"volume", "create"};
+        for (const QString& label : row.labels) {
+            create << "--label" << label;
+            volume << "--label" << label;
+        }
+        containers << create[2];
+        volumes << uniqueName(row.what);
+        ASSERT_EQ(docker(create << TestSupport::testImage() << "true").status, 0);
+        ASSERT_EQ(docker(volume << volumes.last()).status, 0);
+    }
+
+    // Twice: the second listing takes what the engine said of each container the first time.
+    for (int listing = 0; listing < 2; ++listing) {
+        const QList<Container> listed = Docker::containers(std::nullopt);
+        const QList<DockerVolume> listedVolumes = Docker::volumes(std::nullopt);
+        for (qsizetype i = 0; i < std::size(rows); ++i) {
+            const auto container = std::find_if(listed.cbegin(), listed.cend(),
+                                                [&](const Container& c) { return c.name == containers[i]; });
+            ASSERT_NE(container, listed.cend()) << containers[i].toStdString();
+            EXPECT_EQ(container->project(), rows[i].project) << rows[i].what.toStdString();
+            const auto volume = std::find_if(listedVolumes.cbegin(), listedVolumes.cend(),
+                                             [&](const DockerVolume& v) { return v.name == volumes[i]; });
+            ASSERT_NE(volume, listedVolumes.cend()) << volumes[i].toStdString();
+            const auto label = volume->labels.constFind(P);
+            EXPECT_EQ(label == volume->labels.cend() ? std::nullopt : std::optional<QString>(*label), rows[i].project)
+                << rows[i].what.toStdString();
+        }
+    }
 }
 
 TEST(EngineListings, AnEngineThatDoesNotAnswerThrowsTheClientsText)

@@ -228,9 +228,9 @@ TEST(TeardownPlanRules, OnlyTheProjectsLabelledVolumesAndNotesForWhatIsUnsure)
     plan = Docker::planFrom(project, project.containers, unmounted, {});
     EXPECT_TRUE(plan.volumes.isEmpty()) << names(plan.volumes).join(' ').toStdString();
     EXPECT_EQ(plan.notes,
-              QStringList{"The engine did not say within 10 seconds which volumes the containers "
-                          "mount, so other users of the project's volumes could not be checked and "
-                          "no volume is planned for removal."});
+              QStringList{"The engine did not say which volumes the containers mount (it failed, or did "
+                          "not answer within 10 seconds), so other users of the project's volumes could "
+                          "not be checked and no volume is planned for removal."});
 
     project.containers[1].labels.insert("com.docker.compose.project.working_dir", b.path());
     plan = Docker::planFrom(project, project.containers, readings, {});

@@ -9,6 +9,11 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <functional>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
 using TestSupport::ScopedEnv;
 
 namespace {
@@ -182,3 +187,145 @@ TEST_F(Trash, ANameTooLongForTheTrashsRecordFailsAtOnceAndTheFolderStays)
     EXPECT_TRUE(QFile::exists(root.filePath("data/Trash/files/" + taken.left(10) + "-0001/compose.yaml")));
     EXPECT_TRUE(QFile::exists(root.filePath("data/Trash/info/" + taken.left(10) + "-0001.trashinfo")));
 }
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+// The Trash of a file system other than the home folder's: a file system of the test's own mounted
+// at "top" (where that is allowed), the home Trash staying on the temporary folder's.
+class TrashElsewhere : public Trash {
+public:
+    using Trash::folder;
+    using Trash::root;
+    QString top = root.filePath("top");
+    QString uid = QString::number(::getuid());
+    QStringList mounted;
+
+    void TearDown() override
+    {
+        for (auto it = mounted.crbegin(); it != mounted.crend(); ++it)
+            ::umount2(QFile::encodeName(*it).constData(), MNT_DETACH);
+    }
+
+    // False, with the reason, when this machine does not let the test mount.
+    bool mount(const QString& at, const QString& boundFrom = {})
+    {
+        if (!QDir().mkpath(at))
+            return false;
+        const QByteArray target = QFile::encodeName(at);
+        const int done = boundFrom.isEmpty()
+                             ? ::mount("tmpfs", target.constData(), "tmpfs", 0, "size=4m,mode=0755")
+                             : ::mount(QFile::encodeName(boundFrom).constData(), target.constData(), nullptr,
+                                       MS_BIND, nullptr);
+        if (done != 0)
+            return false;
+        mounted << at;
+        return true;
+    }
+
+    QString topTrash() const { return top + "/.Trash-" + uid; }
+};
+
+// One layout: what is made before the move, what is moved, what must hold after it.
+struct ElsewhereRow {
+    const char* what;
+    bool ownFileSystem; // the row needs "top" to be a file system of its own
+    std::function<QString(TrashElsewhere&)> layOut;
+    std::function<void(TrashElsewhere&, const QString& moved, const std::optional<QString>& failed)> check;
+};
+
+void PrintTo(const ElsewhereRow& row, std::ostream* os)
+{
+    *os << row.what;
+}
+
+class TrashLayouts : public TrashElsewhere, public testing::WithParamInterface<ElsewhereRow> {};
+
+} // namespace
+
+TEST_P(TrashLayouts, NothingIsMadeForAMountPointRecordsTellTheWayBackAndNothingIsReplaced)
+{
+    const ElsewhereRow& row = GetParam();
+    if (row.ownFileSystem && !mount(top))
+        GTEST_SKIP() << "this machine does not let the test mount a file system (" << qt_error_string(errno).toStdString()
+                     << ")";
+    const QString moved = row.layOut(*this);
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    row.check(*this, moved, Platform::moveToTrash(moved));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TrashLayouts,
+    testing::Values(
+        ElsewhereRow{"mountPoint", true,
+                     [](TrashElsewhere& t) {
+                         const QString inner = t.top + "/inner";
+                         if (!t.mount(inner))
+                             ADD_FAILURE() << "a second mount was refused";
+                         QFile(inner + "/keep").open(QIODevice::WriteOnly);
+                         return inner;
+                     },
+                     [](TrashElsewhere& t, const QString& moved, const std::optional<QString>& failed) {
+                         EXPECT_EQ(failed, "Refused to move " + moved + " to the Trash: a file system is mounted there.");
+                         EXPECT_TRUE(QFile::exists(moved + "/keep"));
+                         EXPECT_FALSE(QFile::exists(t.topTrash())) << "a Trash was made on the parent's file system";
+                         EXPECT_FALSE(QFile::exists(t.root.filePath("data/Trash")));
+                     }},
+        // A folder bound to another place of the same file system shares its parent's device.
+        ElsewhereRow{"boundFolder", true,
+                     [](TrashElsewhere& t) {
+                         const QString source = t.top + "/source";
+                         EXPECT_TRUE(QDir().mkpath(source));
+                         if (!t.mount(t.top + "/bound", source))
+                             ADD_FAILURE() << "a bind mount was refused";
+                         return t.top + "/bound";
+                     },
+                     [](TrashElsewhere& t, const QString& moved, const std::optional<QString>& failed) {
+                         EXPECT_EQ(failed, "Refused to move " + moved + " to the Trash: a file system is mounted there.");
+                         EXPECT_FALSE(QFile::exists(t.topTrash()));
+                     }},
+        // The record names the folder from the top of its file system, also when it was reached
+        // through a link, and the file system's Trash holds the folder.
+        ElsewhereRow{"topFolderTrash", true,
+                     [](TrashElsewhere& t) {
+                         t.folder("top/projects/shop");
+                         EXPECT_TRUE(QFile::link(t.top + "/projects", t.root.filePath("link")));
+                         return t.root.filePath("link/shop");
+                     },
+                     [](TrashElsewhere& t, const QString&, const std::optional<QString>& failed) {
+                         EXPECT_EQ(failed, std::nullopt);
+                         EXPECT_TRUE(QFile::exists(t.topTrash() + "/files/shop/compose.yaml"));
+                         EXPECT_TRUE(readAll(t.topTrash() + "/info/shop.trashinfo")
+                                         .startsWith("[Trash Info]\nPath=projects/shop\nDeletionDate="))
+                             << readAll(t.topTrash() + "/info/shop.trashinfo").toStdString();
+                         EXPECT_FALSE(QFile::exists(t.root.filePath("data/Trash/files/shop")));
+                     }},
+        // A folder left in the Trash without its record, and a record without its item, keep their
+        // names and what they hold: the next free name is taken for both.
+        ElsewhereRow{"nothingReplaced", false,
+                     [](TrashElsewhere& t) {
+                         EXPECT_TRUE(QDir().mkpath(t.root.filePath("data/Trash/files/shop")));
+                         EXPECT_TRUE(QDir().mkpath(t.root.filePath("data/Trash/info")));
+                         QFile orphan(t.root.filePath("data/Trash/info/shop-0001.trashinfo"));
+                         EXPECT_TRUE(orphan.open(QIODevice::WriteOnly));
+                         orphan.write("[Trash Info]\nPath=/elsewhere\n");
+                         return t.folder("users/me/projects/shop");
+                     },
+                     [](TrashElsewhere& t, const QString& moved, const std::optional<QString>& failed) {
+                         EXPECT_EQ(failed, std::nullopt);
+                         const QString trash = t.root.filePath("data/Trash");
+                         EXPECT_TRUE(QDir(trash + "/files/shop").isEmpty());
+                         EXPECT_FALSE(QFile::exists(trash + "/info/shop.trashinfo"));
+                         EXPECT_EQ(readAll(trash + "/info/shop-0001.trashinfo"), "[Trash Info]\nPath=/elsewhere\n");
+                         EXPECT_FALSE(QFile::exists(trash + "/files/shop-0001"));
+                         EXPECT_TRUE(QFile::exists(trash + "/files/shop-0002/compose.yaml"));
+                         EXPECT_TRUE(readAll(trash + "/info/shop-0002.trashinfo")
+                                         .contains("\nPath=" + QFile::encodeName(moved) + '\n'));
+                     }}),
+    [](const testing::TestParamInfo<ElsewhereRow>& info) { return std::string(info.param.what); });

@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
@@ -212,10 +215,57 @@ TEST_F(Deletion, WithoutAComposeFileTheContainersAreRemovedInOneCommand)
     const std::optional<QString> folders[] = {std::nullopt, folder("plain", false)};
     for (const std::optional<QString>& dir : folders)
         run(s.deleteProject(plan({"shop-web", "shop-db"}, {}, dir), alpha, false));
-    // Then the networks compose down would have taken, and only the project's own.
-    const QStringList networks{"network", "prune", "-f", "--filter", "label=com.docker.compose.project=shop"};
-    EXPECT_EQ(engine->commandArgs(), (QList<QStringList>{{"rm", "-f", "shop-web", "shop-db"}, networks,
-                                                         {"rm", "-f", "shop-web", "shop-db"}, networks}));
+    // The networks they were attached to are read before they go; attached to none, none goes.
+    const QStringList attached{"inspect", "--type", "container", "shop-web", "shop-db",
+                               "--format", "{{json .NetworkSettings.Networks}}"};
+    EXPECT_EQ(engine->commandArgs(), (QList<QStringList>{attached, {"rm", "-f", "shop-web", "shop-db"}, attached,
+                                                         {"rm", "-f", "shop-web", "shop-db"}}));
+}
+
+// What compose down would have taken of the networks, and nothing else: of those the containers were
+// attached to, the one labelled with the project's name that nobody uses afterwards. The one shared
+// with another project's container, one of another project and one without the label stay, as does
+// every network the containers were not attached to, whatever its label.
+TEST_F(Deletion, OnlyTheSpareNetworksOfTheRemovedContainersThatCarryTheProjectsLabelGo)
+{
+    listedAgain(alpha, {"shop-web", "shop-db"});
+    engine->answer({"inspect", "--type", "container", "shop-web", "shop-db", "--format",
+                    "{{json .NetworkSettings.Networks}}"},
+                   {0,
+                    R"({"shop_default":{"NetworkID":"n1"},"shared":{"NetworkID":"n2"}})"
+                    "\n"
+                    R"({"shop_default":{"NetworkID":"n1"},"never_started":{"NetworkID":""},"bridge":{"NetworkID":"n4"}})"
+                    "\n",
+                    {}});
+    const QString format = R"({"Id":{{json .Id}},"Name":{{json .Name}},"Labels":{{json .Labels}}})";
+    engine->answer({"network", "inspect", "n2", "n1", "n4", "never_started", "--format", format},
+                   {1,
+                    R"({"Id":"n1","Name":"shop_default","Labels":{"com.docker.compose.project":"shop"}})"
+                    "\n"
+                    R"({"Id":"n2","Name":"shared","Labels":{"com.docker.compose.project":"shop"}})"
+                    "\n"
+                    R"({"Id":"n3","Name":"never_started","Labels":{"com.docker.compose.project":"shops"}})"
+                    "\n"
+                    R"({"Id":"n4","Name":"bridge","Labels":{}})"
+                    "\n",
+                    "Error: one was gone"});
+    const auto users = [](const QString& id, const QString& name) {
+        return QStringList{"ps", "-a", "-q", "--no-trunc", "--filter", "network=" + id, "--filter", "network=" + name};
+    };
+    engine->answer(users("n2", "shared"), {0, "c0ffee\n", {}});
+    engine->failCommand({"network", "rm", "n1"}, "Error response from daemon: network n1 has active endpoints\n");
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+
+    run(s.deleteProject(plan({"shop-web", "shop-db"}, {}, std::nullopt), alpha, false));
+
+    const QList<QStringList> commands = engine->commandArgs();
+    ASSERT_GE(commands.size(), 3);
+    EXPECT_EQ(commands.mid(2), (QList<QStringList>{{"network", "inspect", "n2", "n1", "n4", "never_started",
+                                                    "--format", format},
+                                                   users("n1", "shop_default"),
+                                                   {"network", "rm", "n1"},
+                                                   users("n2", "shared")}));
+    EXPECT_EQ(s.error(), "Error response from daemon: network n1 has active endpoints");
 }
 
 // A deletion asked for once the way out has begun removes nothing and forgets nothing.
@@ -282,8 +332,8 @@ TEST_F(Deletion, ANameComposeDoesNotTakeAsGivenHasItsContainersRemovedByName)
 
         EXPECT_EQ(engine->commandArgs().mid(before),
                   (QList<QStringList>{
+                      {"inspect", "--type", "container", web, "--format", "{{json .NetworkSettings.Networks}}"},
                       {"rm", "-f", web},
-                      {"network", "prune", "-f", "--filter", "label=com.docker.compose.project=" + name},
                       {"volume", "rm", "shop_data"}}))
             << name.toStdString();
         EXPECT_EQ(s.error(), std::nullopt);
@@ -368,6 +418,65 @@ TEST_F(Deletion, TheTrashIsAskedOnlyForAFolderThePlanHas)
     run(s.deleteProject(plan({}, {}, std::nullopt), alpha, true));
     EXPECT_EQ(s.error(), std::nullopt);
     EXPECT_TRUE(QDir(root.filePath("data/Trash/files")).isEmpty());
+}
+
+// A quit while the folder moves ends the event loop before the deletion can forget the project: the
+// project is noted before its folder moves, and the note is settled at the next start by where the
+// folder is, or left for the one after while the folder does not answer.
+TEST_F(Deletion, AProjectWhoseFolderWentToTheTrashUnseenIsForgottenAtTheNextStart)
+{
+    const QString dir = folder("shop");
+    listedAgain(alpha, {"shop-web"});
+    ProjectRegistry registry;
+    registry.add({"shop", dir, {"web"}}, QStringLiteral("alpha"));
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    s.setRegistry(registry);
+    QStringList seen;
+    QObject::connect(settings.get(), &Platform::Settings::changed, [&](const QString& key) {
+        if (key == AppStore::pendingTrashMovesKey)
+            seen << (QFile::exists(dir) ? "noted, folder in place" : "noted, folder gone");
+    });
+    run(s.deleteProject(plan({"shop-web"}, {}, dir), alpha, true));
+    EXPECT_EQ(seen, (QStringList{"noted, folder in place", "noted, folder gone"}));
+    EXPECT_FALSE(settings->contains(AppStore::pendingTrashMovesKey));
+    EXPECT_FALSE(s.registry().knows("shop", QStringLiteral("alpha")));
+
+    // What a start finds after moves the application did not see end.
+    const QString there = folder("there");
+    const QString stalled = folder("stalled");
+    const struct {
+        const char* name;
+        QString noted;      // the folder noted
+        QString remembered; // the folder the registry holds for it
+        bool forgotten;
+    } rows[] = {
+        {"moved", root.filePath("moved"), root.filePath("moved"), true},
+        {"notMoved", there, there, false},
+        {"addedAgainElsewhere", root.filePath("gone"), there, false},
+        {"stalled", stalled, stalled, false},
+    };
+    QJsonArray notes;
+    registry = {};
+    for (const auto& row : rows) {
+        notes.append(QJsonObject{{"runtime", "alpha"}, {"name", row.name}, {"workingDir", row.noted}});
+        registry.add({row.name, row.remembered, {}}, QStringLiteral("alpha"));
+    }
+    settings->setValue(AppStore::pendingTrashMovesKey, QString::fromUtf8(QJsonDocument(notes).toJson()));
+    registry.save(*settings);
+    AppStore& next = makeStore();
+    // The folders are looked at in the order noted: the last look does not come back in time.
+    auto looks = std::make_shared<std::atomic<int>>(0);
+    next.setFolderLooks(std::chrono::milliseconds(300), [looks] {
+        if (++*looks == 4)
+            QThread::msleep(1500);
+    });
+    run(next.forgetTrashedProjects());
+    for (const auto& row : rows)
+        EXPECT_EQ(next.registry().knows(row.name, QStringLiteral("alpha")), !row.forgotten) << row.name;
+    EXPECT_EQ(ProjectRegistry::load(*settings), next.registry());
+    const QJsonArray left = QJsonDocument::fromJson(settings->string(AppStore::pendingTrashMovesKey).toUtf8()).array();
+    ASSERT_EQ(left.size(), 1);
+    EXPECT_EQ(left[0].toObject().value("name").toString(), "stalled");
 }
 
 TEST_F(Deletion, AFolderFromLabelsThatHoldsTheHomeFolderIsRefusedAndReported)
