@@ -50,6 +50,8 @@ public:
     // Waits on the calling thread until the job has ended or `limit` has passed; whether it has ended.
     bool waitForEnd(std::chrono::milliseconds limit);
     bool ended() const;
+    // Taken to be held up, and not ended since.
+    bool isHeldUp() const;
 
 private:
     enum class State { queued, running, heldUp, ended };
