@@ -182,7 +182,8 @@ void ProjectDetailContent::apply()
 
     m_troubles->sync(p.troubled());
 
-    const ProjectUsage usage = ProjectUsage::of(p, m_store.stats(), m_store.usage(), !m_store.refreshError());
+    const ProjectUsage usage = ProjectUsage::of(p, m_store.stats(), m_store.usage(),
+                                                !m_store.refreshError() && m_store.awaitingUsage());
     if (!m_applied || usage != m_usage) {
         const auto show = [](VitalCard* card, VitalCaption* caption, const ProjectUsage::Figure& figure) {
             card->setFigure(figure.value, figure.unit, figure.fraction);

@@ -48,6 +48,7 @@ void ProjectsContent::watch(ChangeBatch& batch, const AppStore& store)
     batch.watch(&store, &AppStore::containersChanged);
     batch.watch(&store, &AppStore::statsChanged);
     batch.watch(&store, &AppStore::usageChanged);
+    batch.watch(&store, &AppStore::awaitingUsageChanged);
     batch.watch(&store, &AppStore::refreshErrorChanged);
     batch.watch(&store, &AppStore::addressesChanged);
     batch.watch(&store, &AppStore::showAllChanged);
