@@ -139,6 +139,30 @@ auto lookAtDisk(F look, std::chrono::milliseconds limit = folderAnswerLimit)
     return detail::awaitLook<R>(std::move(job), std::move(future), limit);
 }
 
+namespace detail {
+template <typename R>
+QCoro::Task<std::optional<R>> unanswered()
+{
+    co_return std::nullopt;
+}
+} // namespace detail
+
+// lookAtDisk for a look at `folder` in particular, from the window's thread: while an earlier look there
+// has been held up, it looks again no sooner than that one comes back, and answers nothing at once. So
+// asking again and again after a folder on a mount that stalls takes no more threads.
+template <typename F>
+auto lookAtFolderFor(const QString& folder, F look, std::chrono::milliseconds limit = folderAnswerLimit)
+    -> QCoro::Task<std::optional<std::invoke_result_t<F>>>
+{
+    using R = std::invoke_result_t<F>;
+    std::optional<detail::FolderLookClaim> claim = detail::claimFolderLook(folder);
+    if (!claim)
+        return detail::unanswered<R>();
+    auto job = std::make_shared<detail::DiskLookJob<R>>();
+    QFuture<void> future = detail::runOnDiskPool<R>(job, std::move(look), std::move(claim));
+    return detail::awaitLook<R>(std::move(job), std::move(future), limit);
+}
+
 // A look at a folder under way on the disk pool, for a worker thread to wait for.
 template <typename R>
 class PendingLook {
