@@ -178,14 +178,19 @@ bool CloneProjectView::targetFree() const
 
 QCoro::Task<> CloneProjectView::lookAtTarget(QPointer<CloneProjectView> view, QString path)
 {
-    auto look = Platform::lookAtFolderFor(path, [path] { return taken(path); });
+    // One at a time, claimed for the parent: a parent on a mount that stalls takes one thread, however
+    // many targets in it the address names as it is typed.
+    auto look = Platform::lookAtFolderFor(QFileInfo(path).path(), [path] { return taken(path); });
     const std::optional<bool> found = co_await std::move(look);
-    if (!view || view->m_look.path != path)
+    if (!view)
         co_return;
-    view->m_look.done = true;
-    view->m_look.answered = found.has_value();
-    view->m_look.taken = found.value_or(false);
-    view->follow();
+    view->m_lookingAtTarget = false;
+    if (view->m_look.path == path) {
+        view->m_look.done = true;
+        view->m_look.answered = found.has_value();
+        view->m_look.taken = found.value_or(false);
+    }
+    view->follow(); // and the target typed meanwhile
 }
 
 void CloneProjectView::showEvent(QShowEvent* event)
@@ -211,8 +216,9 @@ bool CloneProjectView::event(QEvent* event)
 void CloneProjectView::follow()
 {
     const std::optional<QString> into = target();
-    if (into && m_look.path != *into && !Git::controlCharacter(*into)) {
+    if (into && m_look.path != *into && !m_lookingAtTarget && !Git::controlCharacter(*into)) {
         m_look = {*into};
+        m_lookingAtTarget = true;
         lookAtTarget(this, *into); // runs on by itself
     }
     m_into->setPlainText(Platform::abbreviatingHome(into.value_or(parentFolder())));

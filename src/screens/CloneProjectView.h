@@ -82,6 +82,7 @@ private:
         bool taken = false;
     };
     TargetLook m_look;
+    bool m_lookingAtTarget = false;
 
     QLineEdit* m_url;
     VoskLabel* m_into;
