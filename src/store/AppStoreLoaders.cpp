@@ -70,21 +70,27 @@ QCoro::Task<> AppStore::loadUsage(bool afresh)
     // The oldest measurement this load's figures come from.
     qint64 begun = load;
     QList<Measurement> parts;
+    QList<std::optional<Runtime>> measured;
     for (const std::optional<Runtime>& runtime : inScope) {
+        bool answers = true;
         if (afresh) {
-            // What the caller changed may have come after the start of the one under way.
+            // What the caller changed may have come after the start of the one under way. One that came
+            // back without figures says the runtime does not answer them: it is not asked again now.
             for (auto under = m_measuring.constFind(Docker::runtimeId(runtime));
-                 under != m_measuring.cend() && under->load < load && !under->result.isFinished();
+                 answers && under != m_measuring.cend() && under->load < load && !under->result.isFinished();
                  under = m_measuring.constFind(Docker::runtimeId(runtime))) {
                 QFuture<std::optional<DiskUsage>> earlier = under->result;
-                co_await earlier;
+                answers = (co_await earlier).has_value();
                 if (!self)
                     co_return;
             }
         }
+        if (!answers)
+            continue;
         const Measurement measurement = measure(runtime, load);
         begun = std::min(begun, measurement.load);
         parts << measurement;
+        measured << runtime;
     }
     std::optional<DiskUsage> merged;
     for (qsizetype i = 0; i < parts.size(); ++i) {
@@ -93,7 +99,7 @@ QCoro::Task<> AppStore::loadUsage(bool afresh)
         const std::optional<DiskUsage> usage = co_await parts[i].result;
         if (!self)
             co_return;
-        letGo(Docker::runtimeId(inScope[i]), parts[i].load);
+        letGo(Docker::runtimeId(measured[i]), parts[i].load);
         if (usage)
             merged = merged ? merged->merging(*usage) : *usage;
     }
