@@ -374,4 +374,16 @@ TEST_F(Actions, ARuntimeIsMeasuredOnceAtATime)
     run(std::move(afresh));
     EXPECT_EQ(s.usage()->total, 20);
     EXPECT_EQ(engine->count(Call::Usage, beta), 2);
+
+    // Another runtime shown while one hangs is measured at once: only the same runtime waits.
+    const auto hung = engine->hold(Call::Usage, beta);
+    auto hanging = s.loadUsage();
+    ASSERT_TRUE(hung->waitArrived());
+    engine->setUsage(alpha, DiskUsage{30, {}, {}, {}, {}});
+    run(s.select("alpha"));
+    run(s.loadUsage());
+    EXPECT_EQ(s.usage()->total, 30);
+    hung->open();
+    run(std::move(hanging));
+    EXPECT_EQ(s.usage()->total, 30) << "beta's figures came back after the switch";
 }
