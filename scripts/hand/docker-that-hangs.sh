@@ -21,5 +21,8 @@ esac
 exec "$work/docker-real" "\$@"
 WRAPPER
 chmod +x "$work/docker"
-exec unshare -m bash -c 'mount --make-rprivate / && mount --bind "$1" "$2" && shift 2 && exec "$@"' \
-    bash "$work/docker" "$real" "$@"
+status=0
+unshare -m bash -c 'mount --make-rprivate / && mount --bind "$1" "$2" && shift 2 && exec "$@"' \
+    bash "$work/docker" "$real" "$@" || status=$?
+rm -rf "$work"
+exit "$status"
