@@ -8,11 +8,13 @@
 #include "engine/Teardown.h"
 #include "engine/Usage.h"
 #include "platform/ByteCount.h"
+#include "platform/DiskLook.h"
 #include "store/StoreEngine.h"
 
 #include <QTextStream>
 
 #include <algorithm>
+#include <utility>
 
 namespace Diagnostics {
 
@@ -72,11 +74,29 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
         everyName << container.name;
     Docker::PlanReadings readings;
     readings.mounts = Docker::volumeMounts(everyName, runtime, Docker::listingLimit, nullptr);
+    // The folder gets the delete sheet's time: a mount that stalls holds the plan up no longer, and a
+    // folder that has not answered is planned as the sheet plans it, neither read nor offered.
+    ComposeProject chosen = *found;
+    std::optional<QString> unanswered;
+    std::optional<std::optional<QStringList>> files;
+    if (chosen.workingDir) {
+        files = Platform::lookAtFolder(
+            *chosen.workingDir,
+            [chosen]() -> std::optional<QStringList> {
+                try {
+                    return Docker::composeFilesOf(chosen);
+                } catch (...) {
+                    return std::nullopt;
+                }
+            },
+            Platform::folderAnswerLimit);
+        if (!files)
+            unanswered = std::exchange(chosen.workingDir, std::nullopt);
+    }
     // Under a name compose does not take as given it would read the folder's own project instead.
-    if (found->workingDir && Docker::composeAcceptsName(found->name)) {
+    if (chosen.workingDir && *files && Docker::composeAcceptsName(chosen.name)) {
         try {
-            readings.config =
-                Docker::composeProject(*found->workingDir, found->name, Docker::composeFilesOf(*found));
+            readings.config = Docker::composeProject(*chosen.workingDir, chosen.name, **files);
         } catch (const Docker::TimedOut&) {
             readings.configTimedOut = true;
         } catch (const std::exception&) {
@@ -89,7 +109,11 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
     } catch (const std::exception&) {
     }
 
-    const TeardownPlan plan = Docker::planFrom(*found, containers, readings, volumeSizes(runtime));
+    TeardownPlan plan = Docker::planFrom(chosen, containers, readings, volumeSizes(runtime));
+    if (unanswered)
+        plan.notes << Platform::folderNotAnswering(*unanswered) +
+                          QStringLiteral(" Volumes its compose file declares that no container mounts are not "
+                                         "planned, and the folder is not offered for the Trash.");
 
     printLine(out, QStringLiteral("delete ") + plan.project + QStringLiteral(" would:"));
     for (const QString& name : plan.containers)

@@ -91,6 +91,12 @@ bool DiskJob::ended() const
     return m_state == State::ended;
 }
 
+bool DiskJob::isHeldUp() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_state == State::heldUp;
+}
+
 std::optional<FolderLookClaim> claimFolderLook(const QString& folder)
 {
     const auto now = std::chrono::steady_clock::now();

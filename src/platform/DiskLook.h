@@ -50,6 +50,8 @@ public:
     // Waits on the calling thread until the job has ended or `limit` has passed; whether it has ended.
     bool waitForEnd(std::chrono::milliseconds limit);
     bool ended() const;
+    // Taken to be held up, and not ended since.
+    bool isHeldUp() const;
 
 private:
     enum class State { queued, running, heldUp, ended };
@@ -134,6 +136,30 @@ auto lookAtDisk(F look, std::chrono::milliseconds limit = folderAnswerLimit)
     using R = std::invoke_result_t<F>;
     auto job = std::make_shared<detail::DiskLookJob<R>>();
     QFuture<void> future = detail::runOnDiskPool<R>(job, std::move(look));
+    return detail::awaitLook<R>(std::move(job), std::move(future), limit);
+}
+
+namespace detail {
+template <typename R>
+QCoro::Task<std::optional<R>> unanswered()
+{
+    co_return std::nullopt;
+}
+} // namespace detail
+
+// lookAtDisk for a look at `folder` in particular, from the window's thread: while an earlier look there
+// has been held up, it looks again no sooner than that one comes back, and answers nothing at once. So
+// asking again and again after a folder on a mount that stalls takes no more threads.
+template <typename F>
+auto lookAtFolderFor(const QString& folder, F look, std::chrono::milliseconds limit = folderAnswerLimit)
+    -> QCoro::Task<std::optional<std::invoke_result_t<F>>>
+{
+    using R = std::invoke_result_t<F>;
+    std::optional<detail::FolderLookClaim> claim = detail::claimFolderLook(folder);
+    if (!claim)
+        return detail::unanswered<R>();
+    auto job = std::make_shared<detail::DiskLookJob<R>>();
+    QFuture<void> future = detail::runOnDiskPool<R>(job, std::move(look), std::move(claim));
     return detail::awaitLook<R>(std::move(job), std::move(future), limit);
 }
 

@@ -11,6 +11,9 @@ namespace {
 // Jobs mostly wait on child processes, so the pools are wider than the processor count.
 constexpr int jobsPerPool = 16;
 
+// Runtimes measured at once.
+constexpr int measurementsAtOnce = 4;
+
 // Actions the user started, each waiting on its command.
 constexpr int actionsAtOnce = 64;
 
@@ -41,6 +44,12 @@ QThreadPool* disk()
     return pool;
 }
 
+QThreadPool* measuring()
+{
+    static QThreadPool* pool = makePool(QThread::LowPriority, measurementsAtOnce);
+    return pool;
+}
+
 QThreadPool* actions()
 {
     static QThreadPool* pool = makePool(QThread::NormalPriority, actionsAtOnce);
@@ -49,7 +58,7 @@ QThreadPool* actions()
 
 bool drain(QDeadlineTimer deadline)
 {
-    for (QThreadPool* pool : {utility(), userInitiated(), actions()}) {
+    for (QThreadPool* pool : {utility(), userInitiated(), measuring(), actions()}) {
         // -1 waits for good, as a deadline that never comes asks.
         const qint64 left = deadline.remainingTime();
         if (!pool->waitForDone(int(std::min<qint64>(left, std::numeric_limits<int>::max()))))

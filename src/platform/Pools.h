@@ -25,6 +25,9 @@ QThreadPool* userInitiated();
 // it has diskThreads threads, and one more for each look held up (Platform::lookAtDisk).
 QThreadPool* disk();
 inline constexpr int diskThreads = 4;
+// Disk measurements: apart from the polling, so a measurement that hangs until its limit takes no thread
+// that listings and statistics need. The store measures each runtime once at a time, so a few threads do.
+QThreadPool* measuring();
 // One-shot actions (start, stop, remove, up, ...): apart from the others, so actions that hang until
 // their limit take no thread that listings, plans and measurements need. Wider than the others: each
 // action holds a thread only while its command runs, and a click should not wait for a hung one.
@@ -32,7 +35,7 @@ QThreadPool* actions();
 // How long the way out waits, in all, for work it cannot end (a move to the Trash, a look at a folder
 // on a mount that stalls) before the process ends anyway.
 inline constexpr std::chrono::seconds wayOutLimit{10};
-// Waits for every queued and running job of utility, user-initiated and actions, for the application's
+// Waits for every queued and running job of utility, user-initiated, measuring and actions, for the application's
 // way out, but not past `deadline`; true when they have all finished.
 bool drain(QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
 } // namespace Pools

@@ -9,6 +9,7 @@
 #include "app/parts/Host.h"
 #include "app/parts/Preferences.h"
 #include "engine/Container.h"
+#include "platform/DiskLook.h"
 #include "platform/HomePath.h"
 #include "screens/Git.h"
 #include "sheets/Band.h"
@@ -160,9 +161,36 @@ std::optional<QString> CloneProjectView::refusal() const
     const std::optional<QString> into = target();
     if (Git::controlCharacter(into.value_or(parentFolder())))
         return QStringLiteral("The folder name holds a control character. Choose another folder to clone into.");
-    if (into && taken(*into))
-        return QStringLiteral("That folder is already there. Choose another place, or add it with Add project.");
+    if (into && m_look.path == *into && m_look.done) {
+        if (!m_look.answered)
+            return Platform::folderNotAnswering(parentFolder());
+        if (m_look.taken)
+            return QStringLiteral("That folder is already there. Choose another place, or add it with Add project.");
+    }
     return std::nullopt;
+}
+
+bool CloneProjectView::targetFree() const
+{
+    const std::optional<QString> into = target();
+    return into && m_look.path == *into && m_look.done && m_look.answered && !m_look.taken;
+}
+
+QCoro::Task<> CloneProjectView::lookAtTarget(QPointer<CloneProjectView> view, QString path)
+{
+    // One at a time, claimed for the parent: a parent on a mount that stalls takes one thread, however
+    // many targets in it the address names as it is typed.
+    auto look = Platform::lookAtFolderFor(QFileInfo(path).path(), [path] { return taken(path); });
+    const std::optional<bool> found = co_await std::move(look);
+    if (!view)
+        co_return;
+    view->m_lookingAtTarget = false;
+    if (view->m_look.path == path) {
+        view->m_look.done = true;
+        view->m_look.answered = found.has_value();
+        view->m_look.taken = found.value_or(false);
+    }
+    view->follow(); // and the target typed meanwhile
 }
 
 void CloneProjectView::showEvent(QShowEvent* event)
@@ -178,21 +206,28 @@ void CloneProjectView::showEvent(QShowEvent* event)
 bool CloneProjectView::event(QEvent* event)
 {
     // The folder may have come or gone while the user was elsewhere.
-    if (event->type() == QEvent::WindowActivate)
+    if (event->type() == QEvent::WindowActivate) {
+        m_look = {};
         follow();
+    }
     return QDialog::event(event);
 }
 
 void CloneProjectView::follow()
 {
     const std::optional<QString> into = target();
+    if (into && m_look.path != *into && !m_lookingAtTarget && !Git::controlCharacter(*into)) {
+        m_look = {*into};
+        m_lookingAtTarget = true;
+        lookAtTarget(this, *into); // runs on by itself
+    }
     m_into->setPlainText(Platform::abbreviatingHome(into.value_or(parentFolder())));
     m_into->setToolTip(Vosk::toolTip(into.value_or(parentFolder())));
     const std::optional<QString> refused = refusal();
     m_note->setPlainText(refused.value_or(
         QStringLiteral("The folder is added as a project once it is cloned, if there is a compose file at its top.")));
     m_note->setInk(refused ? Vosk::errInk : Vosk::muted);
-    m_clone->setEnabled(into && !refused);
+    m_clone->setEnabled(!refused && targetFree());
     fitHeight();
 }
 
@@ -221,7 +256,7 @@ void CloneProjectView::fitHeight()
 CommandRunView* CloneProjectView::clone()
 {
     const std::optional<QString> destination = target();
-    if (!destination || refusal())
+    if (!destination || refusal() || !targetFree())
         return nullptr;
     const QString address = url();
     const std::optional<QString> name = Git::folderName(address);
@@ -264,7 +299,17 @@ QCoro::Task<> CloneProjectView::add(QPointer<AppStore> store, QString dir, std::
                                     std::optional<int> gitStatus)
 {
     // Only what git says it finished: a clone stopped half-way can leave a .git folder behind.
-    if (!store || gitStatus != 0 || !QFileInfo(dir + QStringLiteral("/.git")).exists())
+    if (!store || gitStatus != 0)
+        co_return;
+    auto look = Platform::lookAtFolderFor(dir, [dir] { return QFileInfo::exists(dir + QStringLiteral("/.git")); });
+    const std::optional<bool> repository = co_await std::move(look);
+    if (!store)
+        co_return;
+    if (!repository) {
+        store->setError(QStringLiteral("Cloned, but not added as a project. ") + Platform::folderNotAnswering(dir));
+        co_return;
+    }
+    if (!*repository)
         co_return;
     auto adding = store->addProject(dir, runtime);
     const std::optional<QString> message = co_await std::move(adding);

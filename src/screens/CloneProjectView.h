@@ -39,7 +39,8 @@ public:
     // The new folder: the parent, "/" and the repository's folder name; none without a name.
     std::optional<QString> target() const;
     const std::optional<Runtime>& runtime() const { return m_runtime; }
-    // Why the form will not clone now, as its note says it; none when it will.
+    // Why the form will not clone now, as its note says it; none when it will, or while the target is
+    // still being looked at (the form does not clone then either).
     std::optional<QString> refusal() const;
 
     // Starts the clone when the form allows it: the output sheet opens over this form's window and the
@@ -64,11 +65,24 @@ private:
     void fitHeight();
 
     static QCoro::Task<> askForParent(QPointer<CloneProjectView> view);
+    // Whether something is at the target already, looked at off the window's thread.
+    static QCoro::Task<> lookAtTarget(QPointer<CloneProjectView> view, QString path);
+    // The target's look came back and found nothing there.
+    bool targetFree() const;
 
     AppStore& m_store;
     Preferences* m_preferences;
     std::optional<Runtime> m_runtime;
     QList<Runtime> m_runtimes; // what the picker lists, in its order
+    // The last target looked at, and what the look found: whether it answered, and something is there.
+    struct TargetLook {
+        QString path;
+        bool done = false;
+        bool answered = false;
+        bool taken = false;
+    };
+    TargetLook m_look;
+    bool m_lookingAtTarget = false;
 
     QLineEdit* m_url;
     VoskLabel* m_into;

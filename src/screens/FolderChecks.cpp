@@ -45,43 +45,32 @@ QStringList foldersOf(const QList<ComposeProject>& projects)
 
 } // namespace
 
-// One job going through folders on the disk pool, and how far it got.
-struct FolderChecks::Job {
-    explicit Job(const QStringList& folders) : dirs(folders) {}
+// One folder's look on the disk pool.
+struct FolderChecks::Look {
+    explicit Look(QString folder) : dir(std::move(folder)) {}
 
-    // Read by both sides, so never changed (nor detached) after the job is made.
-    const QStringList dirs;
+    const QString dir;
     Platform::detail::DiskJob course;
     // The window's side.
     QPointer<QFutureWatcher<void>> watcher;
     bool leftHeldUp = false;
-    // Shared with the job, under `mutex`.
+    bool taken = false;
+    // Set by the look before its course ends.
     std::mutex mutex;
-    qsizetype at = -1; // the folder being looked at
-    std::chrono::steady_clock::time_point since;
-    bool stop = false;
-    QList<std::pair<QString, ProjectFolder>> found; // not taken yet
+    std::optional<ProjectFolder> found;
 
-    void goThrough(const Check& check)
+    void run(const Check& check)
     {
         course.begin();
-        for (qsizetype i = 0; i < dirs.size(); ++i) {
-            {
-                const std::lock_guard lock(mutex);
-                if (stop)
-                    break;
-                at = i;
-                since = std::chrono::steady_clock::now();
-            }
-            // A folder another look has been held up at (a disk-usage pass, a plan) does not answer.
-            ProjectFolder result = unknownFolder();
-            if (const auto claim = Platform::detail::claimFolderLook(dirs[i])) {
-                result = check(dirs[i]);
-                Platform::detail::releaseFolderLook(*claim);
-            }
+        // A folder another look has been held up at (a disk-usage pass, a plan) does not answer.
+        ProjectFolder result = unknownFolder();
+        if (const auto claim = Platform::detail::claimFolderLook(dir)) {
+            result = check(dir);
+            Platform::detail::releaseFolderLook(*claim);
+        }
+        {
             const std::lock_guard lock(mutex);
-            at = -1;
-            found.append({dirs[i], result});
+            found = result;
         }
         course.end();
     }
@@ -89,14 +78,15 @@ struct FolderChecks::Job {
 
 FolderChecks::FolderChecks(QObject* parent) : QObject(parent), m_heldUpCheck(new QTimer(this))
 {
-    // Stopped again as soon as the jobs have ended, which is long before it is due unless a folder stalls.
-    // A little later than heldUpAfter, so that a coarse timer's early shot still finds a held-up look so.
+    // Stopped again as soon as the looks have ended, which is long before it is due unless a folder
+    // stalls. A little later than heldUpAfter, so that a coarse timer's early shot still finds a held-up
+    // look so.
     m_heldUpCheck->setSingleShot(true);
     m_heldUpCheck->setInterval(Platform::heldUpAfter + Platform::heldUpAfter / 5);
     connect(m_heldUpCheck, &QTimer::timeout, this, &FolderChecks::leaveHeldUp);
 }
 
-// Jobs still under way finish on the pool by themselves; what they find goes nowhere.
+// Looks still under way finish on the pool by themselves; what they find goes nowhere.
 FolderChecks::~FolderChecks() = default;
 
 void FolderChecks::setCheckForTesting(Check check)
@@ -113,7 +103,6 @@ ProjectFolder FolderChecks::result(const ComposeProject& project) const
 
 void FolderChecks::look(const QList<ComposeProject>& projects)
 {
-    leaveHeldUp();
     QStringList dirs;
     for (const QString& dir : foldersOf(projects))
         if (!m_results.contains(dir) && !m_looking.contains(dir))
@@ -124,10 +113,6 @@ void FolderChecks::look(const QList<ComposeProject>& projects)
 
 void FolderChecks::lookAgain(const QList<ComposeProject>& projects)
 {
-    leaveHeldUp();
-    for (const std::shared_ptr<Job>& job : std::as_const(m_jobs))
-        if (!job->leftHeldUp)
-            return;
     QStringList dirs;
     for (const QString& dir : foldersOf(projects))
         if (!m_looking.contains(dir))
@@ -139,103 +124,81 @@ void FolderChecks::lookAgain(const QList<ComposeProject>& projects)
 void FolderChecks::start(const QStringList& dirs)
 {
     const Check check = checkForTesting() ? checkForTesting() : Check(&ProjectFolder::at);
-    auto job = std::make_shared<Job>(dirs);
-    for (const QString& dir : dirs)
-        m_looking.insert(dir, job);
-    m_jobs << job;
     ++m_jobsStarted;
-    // The watcher is this object's: what a job finds after the object is gone goes nowhere.
-    auto* watcher = new QFutureWatcher<void>(this);
-    job->watcher = watcher;
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, job] {
-        watcher->deleteLater();
-        ended(job);
-    });
-    watcher->setFuture(QtConcurrent::run(Platform::Pools::disk(), [job, check] { job->goThrough(check); }));
+    for (const QString& dir : dirs) {
+        auto look = std::make_shared<Look>(dir);
+        m_looking.insert(dir, look);
+        // The watcher is this object's: what a look finds after the object is gone goes nowhere.
+        auto* watcher = new QFutureWatcher<void>(this);
+        look->watcher = watcher;
+        connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, look] {
+            watcher->deleteLater();
+            ended(look);
+        });
+        // Each look on its own: one that stalls holds up no look queued after it for longer than it takes
+        // to find it held up, when the pool gets a thread in its place.
+        watcher->setFuture(QtConcurrent::run(Platform::Pools::disk(), [look, check] { look->run(check); }));
+    }
     if (!m_heldUpCheck->isActive())
         m_heldUpCheck->start();
 }
 
 void FolderChecks::leaveHeldUp()
 {
-    const auto now = std::chrono::steady_clock::now();
     bool going = false;
-    const QList<std::shared_ptr<Job>> jobs = m_jobs;
-    for (const std::shared_ptr<Job>& job : jobs) {
-        if (job->leftHeldUp)
+    bool changes = false;
+    const QList<std::shared_ptr<Look>> looks = m_looking.values();
+    for (const std::shared_ptr<Look>& look : looks) {
+        if (look->leftHeldUp || look->course.ended())
             continue;
-        qsizetype at = -1;
-        {
-            const std::lock_guard lock(job->mutex);
-            if (job->at < 0 || now - job->since <= Platform::heldUpAfter) {
-                going = true;
-                continue;
-            }
-            job->stop = true;
-            at = job->at;
+        look->course.holdUp();
+        if (!look->course.isHeldUp()) {
+            going = true; // queued, or not looking for long yet
+            continue;
         }
-        job->leftHeldUp = true;
-        job->course.holdUp(true);
-        QStringList rest;
-        for (qsizetype i = at + 1; i < job->dirs.size(); ++i) {
-            if (m_looking.value(job->dirs[i]) == job) {
-                m_looking.remove(job->dirs[i]);
-                rest << job->dirs[i];
-            }
-        }
+        look->leftHeldUp = true;
         // What it held of the folder is as old as the look that does not come back.
-        {
-            const std::lock_guard lock(job->mutex);
-            job->found.append({job->dirs[at], unknownFolder()});
-        }
-        take(job);
-        if (!rest.isEmpty()) {
-            start(rest);
-            going = true;
-        }
+        changes = take(look->dir, unknownFolder()) || changes;
     }
     if (going && !m_heldUpCheck->isActive())
         m_heldUpCheck->start();
+    if (changes)
+        emit changed();
 }
 
 void FolderChecks::wait()
 {
-    const QList<std::shared_ptr<Job>> jobs = m_jobs;
-    for (const std::shared_ptr<Job>& job : jobs) {
-        if (job->watcher)
-            job->watcher->waitForFinished();
-        ended(job);
+    const QList<std::shared_ptr<Look>> looks = m_looking.values();
+    for (const std::shared_ptr<Look>& look : looks) {
+        if (look->watcher)
+            look->watcher->waitForFinished();
+        ended(look);
     }
 }
 
-void FolderChecks::ended(const std::shared_ptr<Job>& job)
+void FolderChecks::ended(const std::shared_ptr<Look>& look)
 {
     // Taken already, by wait().
-    if (!m_jobs.removeOne(job))
+    if (std::exchange(look->taken, true))
         return;
-    for (const QString& dir : std::as_const(job->dirs))
-        if (m_looking.value(dir) == job)
-            m_looking.remove(dir);
-    take(job);
-    if (std::all_of(m_jobs.cbegin(), m_jobs.cend(), [](const auto& other) { return other->leftHeldUp; }))
+    if (m_looking.value(look->dir) == look)
+        m_looking.remove(look->dir);
+    std::optional<ProjectFolder> found;
+    {
+        const std::lock_guard lock(look->mutex);
+        found = look->found;
+    }
+    if (found && take(look->dir, *found))
+        emit changed();
+    if (std::all_of(m_looking.cbegin(), m_looking.cend(), [](const auto& other) { return other->leftHeldUp; }))
         m_heldUpCheck->stop();
 }
 
-void FolderChecks::take(const std::shared_ptr<Job>& job)
+bool FolderChecks::take(const QString& dir, const ProjectFolder& folder)
 {
-    QList<std::pair<QString, ProjectFolder>> found;
-    {
-        const std::lock_guard lock(job->mutex);
-        found.swap(job->found);
-    }
-    bool changes = false;
-    for (const auto& [dir, folder] : std::as_const(found)) {
-        const auto before = m_results.constFind(dir);
-        if (before != m_results.cend() && *before == folder)
-            continue;
-        m_results.insert(dir, folder);
-        changes = true;
-    }
-    if (changes)
-        emit changed();
+    const auto before = m_results.constFind(dir);
+    if (before != m_results.cend() && *before == folder)
+        return false;
+    m_results.insert(dir, folder);
+    return true;
 }

@@ -14,9 +14,10 @@ class QTimer;
 
 // The folders of the projects a screen shows, looked at on the disk pool: whether each is there,
 // holds a compose file and builds from source. The screen reads the last results and is told when they
-// change. The folders are gone through one after another in one job, off the window's thread; a folder
-// on a mount that stalls holds up only its own look, never the window, the polling, the way out or the
-// other folders, and is not looked at again until that look comes back.
+// change. Each folder is looked at on its own, off the window's thread; a folder on a mount that stalls
+// holds up only its own look (and one thread of the disk pool, given back when the look returns), never
+// the window, the polling, the way out or the other folders, and is not looked at again until that
+// look comes back.
 class FolderChecks : public QObject {
     Q_OBJECT
 
@@ -33,15 +34,15 @@ public:
     // Looks at the folders of these projects that were never looked at and are not being looked at. A
     // refresh whose projects kept their folders starts nothing.
     void look(const QList<ComposeProject>& projects);
-    // Looks at every folder of these projects again, unless the job before is still going through its
-    // folders. A job held up at one folder for longer than Platform::heldUpAfter is left to that folder:
-    // it stops there once the look comes back, and a new job goes on with the folders after it.
+    // Looks at every folder of these projects again, but for those whose look is still under way: one
+    // held up for longer than Platform::heldUpAfter gives the disk pool a thread in its place, reads as
+    // not known, and is looked at again only once it has come back.
     void lookAgain(const QList<ComposeProject>& projects);
     // Waits for the looks under way and takes what they found. For pictures and tests, which want
     // the folders settled before they read the screen; the window never waits.
     void wait();
     bool looking() const { return !m_looking.isEmpty(); }
-    // How many jobs have gone through folders; for tests.
+    // How many rounds of looks have been started; for tests.
     int jobsStarted() const { return m_jobsStarted; }
 
     // Replaces how a folder is looked at (an empty function: ProjectFolder::at again).
@@ -52,18 +53,17 @@ signals:
     void changed();
 
 private:
-    struct Job;
+    struct Look;
 
     void start(const QStringList& dirs);
-    // Leaves a job held up at a folder to that folder, takes what it found before, and goes on with the
-    // rest in a new job.
+    // Leaves each look held up at its folder to that folder, which reads as not known meanwhile.
     void leaveHeldUp();
-    void take(const std::shared_ptr<Job>& job);
-    void ended(const std::shared_ptr<Job>& job);
+    void ended(const std::shared_ptr<Look>& look);
+    // Keeps what was found of `dir`; whether that changed anything.
+    bool take(const QString& dir, const ProjectFolder& folder);
 
-    QHash<QString, ProjectFolder> m_results;        // by folder
-    QHash<QString, std::shared_ptr<Job>> m_looking; // by folder: the job that has it to look at
-    QList<std::shared_ptr<Job>> m_jobs;             // under way, oldest first
+    QHash<QString, ProjectFolder> m_results;         // by folder
+    QHash<QString, std::shared_ptr<Look>> m_looking; // by folder: the look under way there
     QTimer* m_heldUpCheck;
     int m_jobsStarted = 0;
 };

@@ -190,7 +190,8 @@ void ProjectDetailContent::apply()
 
     m_troubles->sync(p.troubled());
 
-    ProjectUsage usage = ProjectUsage::of(p, m_store.stats(), m_store.usage(), !m_store.refreshError());
+    ProjectUsage usage = ProjectUsage::of(p, m_store.stats(), m_store.usage(),
+                                      !m_store.refreshError() && m_store.awaitingUsage());
     // Nothing is known of what it uses, nor measured, until its runtime answers.
     if (unlisted)
         usage.processor = usage.memory = usage.disk =

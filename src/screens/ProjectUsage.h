@@ -25,8 +25,8 @@ struct ProjectUsage {
     Figure memory;
     Figure disk;
 
-    // `answering`: whether the runtimes in scope answered the last refresh; without it the disk card
-    // says it was not measured rather than that a measurement is under way.
+    // `answering`: whether the runtimes in scope answered the last refresh and disk figures are on their
+    // way; without it the disk card says it was not measured rather than that a measurement is under way.
     static ProjectUsage of(const ComposeProject& project, const std::optional<LiveStats>& stats,
                            const std::optional<DiskUsage>& usage, bool answering = true);
 

@@ -49,6 +49,7 @@ void ProjectsContent::watch(ChangeBatch& batch, const AppStore& store)
     batch.watch(&store, &AppStore::containersChanged);
     batch.watch(&store, &AppStore::statsChanged);
     batch.watch(&store, &AppStore::usageChanged);
+    batch.watch(&store, &AppStore::awaitingUsageChanged);
     batch.watch(&store, &AppStore::refreshErrorChanged);
     batch.watch(&store, &AppStore::listedChanged);
     batch.watch(&store, &AppStore::unansweredChanged);

@@ -15,7 +15,7 @@
 
 namespace {
 
-const QString measuring = QStringLiteral("Measuring\u2026");
+const QString measuringText = QStringLiteral("Measuring\u2026");
 const QString nothingRunning = QStringLiteral("Nothing running");
 const QString notMeasured = QStringLiteral("Not measured");
 
@@ -31,7 +31,7 @@ QStringList namesOf(const QList<Container>& containers)
 // "Measuring…" while containers run without a figure yet, "Nothing running" when none runs.
 QString waiting(int running)
 {
-    return running > 0 ? measuring : nothingRunning;
+    return running > 0 ? measuringText : nothingRunning;
 }
 
 } // namespace
@@ -63,19 +63,19 @@ Vitals::heaviest(const QList<ComposeProject>&, const QList<Container>&,
                  const std::function<std::optional<qint64>(const QStringList&)>&);
 
 Vitals Vitals::of(const QList<Container>& containers, const std::optional<LiveStats>& stats,
-                  const std::optional<DiskUsage>& usage, bool answering, bool listed)
+                  const std::optional<DiskUsage>& usage, bool answering, bool listed, bool measuring)
 {
     return of(containers, listed ? Docker::group(containers) : QList<ComposeProject>(), stats, usage, answering,
-              listed);
+              listed, measuring);
 }
 
 Vitals Vitals::of(const QList<Container>& containers, const QList<ComposeProject>& projects,
                   const std::optional<LiveStats>& stats, const std::optional<DiskUsage>& usage, bool answering,
-                  bool listed)
+                  bool listed, bool measuring)
 {
     Vitals v;
     if (!listed) {
-        const QString unmeasured = answering ? measuring : notMeasured;
+        const QString unmeasured = answering ? measuringText : notMeasured;
         v.containersCaption = unmeasured;
         v.processorCaption = unmeasured;
         v.memoryCaption = unmeasured;
@@ -127,7 +127,7 @@ Vitals Vitals::of(const QList<Container>& containers, const QList<ComposeProject
               usage ? QStringLiteral("used") : QString(),
               used < 1 ? 0.0 : double(used - v.reclaimable) / double(used)};
     if (v.reclaimable < 1)
-        v.diskCaption = usage ? QStringLiteral("Nothing to free") : answering ? measuring : notMeasured;
+        v.diskCaption = usage ? QStringLiteral("Nothing to free") : answering && measuring ? measuringText : notMeasured;
     else
         v.reclaimTitle = QStringLiteral("Free up %1\u2026").arg(Platform::fileSize(v.reclaimable));
     return v;
@@ -179,6 +179,7 @@ VitalsRow::VitalsRow(AppStore& store, QWidget* parent) : QWidget(parent), m_stor
     m_batch->watch(&store, &AppStore::usageChanged);
     m_batch->watch(&store, &AppStore::refreshErrorChanged);
     m_batch->watch(&store, &AppStore::listedChanged);
+    m_batch->watch(&store, &AppStore::awaitingUsageChanged);
     refresh();
 }
 
@@ -186,7 +187,7 @@ void VitalsRow::refresh()
 {
     // The store groups once per listing; the statistics polls between listings take the same groups.
     apply(Vitals::of(m_store.containers(), m_store.groups(), m_store.stats(), m_store.usage(),
-                     !m_store.refreshError(), m_store.listed()));
+                     !m_store.refreshError(), m_store.listed(), m_store.awaitingUsage()));
 }
 
 void VitalsRow::apply(const Vitals& v)

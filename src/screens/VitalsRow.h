@@ -52,14 +52,16 @@ struct Vitals {
     // `answering`: whether the runtimes in scope answered the last refresh. Without it no measurement
     // is under way, and the disk tile says it was not measured instead of "Measuring…". `listed`:
     // whether the containers are a runtime's answer at all; until one has answered, no tile has a
-    // figure, not even a count of none.
+    // figure, not even a count of none. `measuring`: whether disk figures are on their way (a
+    // measurement under way, none of them failed): without them the disk tile says it was not measured.
     static Vitals of(const QList<Container>& containers, const std::optional<LiveStats>& stats,
-                     const std::optional<DiskUsage>& usage, bool answering = true, bool listed = true);
+                     const std::optional<DiskUsage>& usage, bool answering = true, bool listed = true,
+                     bool measuring = true);
 
     // The same with the containers already grouped into `projects`, as Docker::group gives them.
     static Vitals of(const QList<Container>& containers, const QList<ComposeProject>& projects,
                      const std::optional<LiveStats>& stats, const std::optional<DiskUsage>& usage, bool answering,
-                     bool listed);
+                     bool listed, bool measuring = true);
 
     // Projects first (as Docker::group and Docker::ungrouped give them), then loose containers by name;
     // the first of equals wins. None when no unit has a figure.

@@ -13,6 +13,7 @@
 
 #include <QCoroTask>
 #include <QDateTime>
+#include <QFuture>
 #include <QHash>
 #include <QList>
 #include <QMap>
@@ -85,6 +86,10 @@ public:
     const std::optional<DiskUsage>& usage() const { return m_usage; }
     // When the last disk-usage load began; distantPast() marks usage as stale.
     const QDateTime& usageAt() const { return m_usageAt; }
+    // Whether the disk tiles may say usage is being measured: a measurement of a runtime in scope is
+    // under way, and none of this scope has come back without figures since the scope was last switched
+    // or figures last came. A measurement that ended at its limit leaves it false.
+    bool awaitingUsage() const;
     const std::optional<LiveStats>& stats() const { return m_stats; }
     // The last processor-time sample per runtime identifier ("" for the client's own context).
     const QMap<QString, CPUSample>& cpuSamples() const { return m_cpuSamples; }
@@ -193,8 +198,16 @@ public:
     // the error only while it is still that remembered text, never one an action put up.
     void settle(const std::optional<QString>& refreshFailure);
 
+    // The toolbar's refresh: rediscovers the runtimes and refreshes, and starts a disk measurement
+    // unless one of the runtimes in scope is being measured. Presses while the rediscovery and refresh
+    // it started run fold into one more of them, started when they end.
+    void refreshNow();
+
     // Loaders. Failures are silent: a runtime that does not answer is left out of the result.
-    QCoro::Task<> loadUsage();
+    // Disk usage measures each runtime on a pool of its own, one measurement per runtime at a time: a
+    // runtime already being measured is not measured again, its measurement under way counts for this
+    // load too; with `afresh`, one begun before this load is waited out and another begun after it.
+    QCoro::Task<> loadUsage(bool afresh = false);
     QCoro::Task<> loadStats();
     QCoro::Task<> loadAddresses();
 
@@ -333,6 +346,7 @@ signals:
     void volumesChanged();
     void usageChanged();
     void usageAtChanged();
+    void awaitingUsageChanged();
     void statsChanged();
     void cpuSamplesChanged();
     void statsAskedChanged();
@@ -420,6 +434,19 @@ private:
     // Lets go of the changed projects that the measurement now in `usage` began after.
     void settleProjectChanges();
     bool usageIsDue() const;
+    // One runtime's disk measurement, and the load that began it.
+    struct Measurement {
+        qint64 load = 0;
+        QFuture<std::optional<DiskUsage>> result;
+    };
+    // The measurement of `runtime` under way, else a new one begun by `load`.
+    Measurement measure(const std::optional<Runtime>& runtime, qint64 load);
+    // Lets go of the measurement of `runtime` that `load` began, once it has ended.
+    void letGo(const QString& runtime, qint64 load);
+    // Whether a runtime of the scope that answered is being measured.
+    bool measuring() const;
+    void setUsageFailed(bool failed);
+    QCoro::Task<> refreshFolded();
 
     static QCoro::Task<> refreshLoop(QPointer<AppStore> store);
     static QCoro::Task<> statsLoop(QPointer<AppStore> store);
@@ -482,6 +509,13 @@ private:
     // is older news.
     qint64 m_usageLoads = 0;
     qint64 m_usageLoad = 0;
+    // The measurement under way per runtime (Docker::runtimeId); finished ones are let go.
+    QHash<QString, Measurement> m_measuring;
+    // The last load of this scope to come back came back without figures.
+    bool m_usageFailed = false;
+    // The toolbar's refresh is under way, and was pressed again meanwhile.
+    bool m_refreshingNow = false;
+    bool m_refreshAgain = false;
     struct ProjectChange {
         int underWay = 0;
         qint64 since = 0; // the usage loads begun by its last start or end

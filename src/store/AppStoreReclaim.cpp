@@ -135,7 +135,8 @@ QCoro::Task<QStringList> AppStore::reclaim(QList<Reclaimable> items)
         co_return failures;
     // On the way out a measurement and a listing would only hold the quit up.
     if (!stop->isCancelled()) {
-        co_await loadUsage();
+        // Begun after the removals, or the freed space would not show.
+        co_await loadUsage(true);
         if (!self)
             co_return failures;
     }

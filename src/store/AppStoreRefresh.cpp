@@ -212,8 +212,34 @@ QCoro::Task<> AppStore::refresh(bool afterHandover)
         const QList<Container> share = fetched.byRuntime.value(i);
         remember(share == m_containers ? groups() : Docker::group(share), inScope[i]);
     }
-    if (m_windowVisible && usageIsDue())
-        co_await loadUsage();
+    // Never waited for: a measurement may take minutes, or hang until its limit, and the listing keeps
+    // its rhythm meanwhile. One under way is not begun again.
+    if (m_windowVisible && usageIsDue() && !measuring())
+        loadUsage();
+}
+
+void AppStore::refreshNow()
+{
+    if (!measuring())
+        loadUsage(); // runs on by itself
+    if (m_refreshingNow) {
+        m_refreshAgain = true;
+        return;
+    }
+    refreshFolded();
+}
+
+QCoro::Task<> AppStore::refreshFolded()
+{
+    QPointer<AppStore> self(this);
+    m_refreshingNow = true;
+    do {
+        m_refreshAgain = false;
+        co_await loadContexts();
+        if (!self)
+            co_return;
+    } while (m_refreshAgain);
+    m_refreshingNow = false;
 }
 
 bool AppStore::usageIsDue() const
@@ -245,6 +271,7 @@ bool AppStore::handOver()
     setListed(false);
     setUsage(std::nullopt);
     setUsageAt(distantPast());
+    setUsageFailed(false);
     forgetStats();
     settle(std::nullopt);
     setNotice(old + QStringLiteral(" is not answering \u2014 switched to ") + next->id() + u'.');
@@ -273,6 +300,7 @@ QCoro::Task<> AppStore::show(bool all)
     setListed(false);
     setUsage(std::nullopt);
     setUsageAt(distantPast());
+    setUsageFailed(false);
     setUnanswered({});
     forgetStats();
     co_await refresh(false);

@@ -85,6 +85,7 @@ TEST(CloneOnEngine, ClonesIntoTheChosenFolderAndAddsTheProjectOnThePickedRuntime
     ASSERT_GE(picked, 0);
     picker->setCurrentIndex(picked);
     emit picker->activated(picked);
+    ASSERT_TRUE(eventually([&] { return form->findChild<VoskButton*>("cloneButton")->isEnabled(); }));
     QTest::keyClick(form->findChild<QLineEdit*>("urlField"), Qt::Key_Return);
 
     QPointer<CommandRunView> output = window.findChild<CommandRunView*>("cloneOutputSheet");

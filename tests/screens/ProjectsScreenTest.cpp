@@ -554,6 +554,45 @@ TEST(FolderLooks, StalledFoldersHoldUpOnlyTheirOwnLooks)
     EXPECT_TRUE(checks.looking());
 }
 
+// Nineteen folders on a mount that stalls between two that answer: once they have been found held up,
+// each round looks at the two again, whichever side of the stalled ones they are listed on, and a compose
+// file gone from either shows within the round.
+TEST(FolderLooks, StalledFoldersLeaveTheOthersToEveryRound)
+{
+    QTemporaryDir parent;
+    const QString before = projectFolder(parent, "before");
+    const QString after = projectFolder(parent, "after");
+    const auto released = std::make_shared<std::atomic<bool>>(false);
+    const QDeadlineTimer limit(30000);
+    FolderChecks::setCheckForTesting([=](const QString& dir) {
+        while (dir != before && dir != after && !*released && !limit.hasExpired())
+            QThread::msleep(5);
+        return ProjectFolder::at(dir);
+    });
+    const auto restore = qScopeGuard([&] {
+        *released = true;
+        FolderChecks::setCheckForTesting({});
+    });
+    QList<ComposeProject> projects{{"before", before, {}, 0, {}}};
+    for (int i = 0; i < 19; ++i)
+        projects << ComposeProject{QStringLiteral("s%1").arg(i), QStringLiteral("/stalled/s%1").arg(i), {}, 0, {}};
+    projects << ComposeProject{"after", after, {}, 0, {}};
+
+    FolderChecks checks;
+    checks.look(projects);
+    ASSERT_TRUE(eventually([&] { return checks.result(projects.first()).atHand() && checks.result(projects.last()).atHand(); },
+                           8000));
+    ASSERT_TRUE(eventually([&] { return !checks.result(projects[1]).known && !checks.result(projects[19]).known; }));
+    settle();
+
+    for (const QString& dir : {before, after})
+        ASSERT_TRUE(QFile::rename(dir + "/compose.yaml", dir + "/compose.yaml.off"));
+    checks.lookAgain(projects);
+    EXPECT_TRUE(eventually([&] { return checks.result(projects.first()).unusable(); }, 8000));
+    EXPECT_TRUE(eventually([&] { return checks.result(projects.last()).unusable(); }, 8000));
+    EXPECT_FALSE(checks.result(projects[10]).known);
+}
+
 // A folder that answered, then stalls: while its look is held up it reads as not known, so nothing is
 // offered on the strength of what it held before; once the look is back it reads as it is.
 TEST(FolderLooks, AFolderThatStallsIsNotKnownUntilItsLookIsBack)

@@ -177,26 +177,41 @@ TEST_F(VitalsRowOnStore, ShowsTheStoreAndFollowsIt)
     sheet->reject();
 }
 
-// While the runtime does not answer nothing is being measured: the disk tile has no figure and says
-// it was not measured, and waits for a measurement again once the runtime answers.
-TEST_F(VitalsRowOnStore, TheDiskTileOfARuntimeThatDoesNotAnswerIsNotMeasuring)
+// The disk tile says "Measuring…" only while figures are on their way: not while the runtime does not
+// answer, not while nothing measures, and not once a measurement has ended without figures (at its limit),
+// also while the next one runs.
+TEST_F(VitalsRowOnStore, TheDiskTileSaysMeasuringOnlyWhileFiguresAreOnTheirWay)
 {
     using StoreTesting::alpha;
+    const auto disk = [&](VitalsRow& row) {
+        QCoreApplication::processEvents();
+        return child(row, "diskCaption")->plainText();
+    };
     engine->failListing(alpha, "alpha is not answering.");
     AppStore& store = storeOn({StoreTesting::entry(alpha)}, alpha);
+    store.setWindowVisible(true);
     VitalsRow row(store);
-    EXPECT_EQ(child(row, "diskCaption")->plainText(), "Measuring\u2026");
-
     run(store.refresh(false));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(child(row, "diskCaption")->plainText(), "Not measured");
+    EXPECT_EQ(disk(row), "Not measured");
     EXPECT_EQ(child<VitalCard>(row, "diskVital")->value(), std::nullopt);
     EXPECT_EQ(child<VitalCard>(row, "diskVital")->meterFraction(), 0);
 
     listing(alpha, {container("a")});
+    auto measurement = engine->hold(StoreTesting::ScriptedEngine::Call::Usage, alpha);
     run(store.refresh(false));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(child(row, "diskCaption")->plainText(), "Measuring\u2026");
+    ASSERT_TRUE(measurement->waitArrived());
+    EXPECT_EQ(disk(row), "Measuring\u2026");
+
+    measurement->open(); // the engine gave no figures in time
+    EXPECT_TRUE(TestSupport::eventually([&] { return disk(row) == "Not measured"; }));
+    measurement = engine->hold(StoreTesting::ScriptedEngine::Call::Usage, alpha);
+    store.refreshNow();
+    ASSERT_TRUE(measurement->waitArrived());
+    EXPECT_EQ(disk(row), "Not measured");
+
+    engine->setUsage(alpha, DiskUsage{2'000'000, {}, {}, {}, {}});
+    measurement->open();
+    EXPECT_TRUE(TestSupport::eventually([&] { return disk(row) == "Nothing to free"; }));
 }
 
 } // namespace

@@ -139,3 +139,36 @@ TEST_F(Loops, TheLoopsEndWhenTheStoreIsGone)
     EXPECT_EQ(clock.sleeping(), 0);
     EXPECT_EQ(engine->total(Call::Containers), listed);
 }
+
+// A disk measurement that never comes back holds up neither the listing nor the statistics; presses of
+// Refresh meanwhile start no other measurement, and those made while a rediscovery runs fold into one more.
+TEST_F(Loops, AMeasurementThatNeverComesBackLeavesTheListingItsRhythm)
+{
+    listing(alpha, {container("web")});
+    engine->setDockerStats(alpha, R"({"Name":"web","CPUPerc":"3.00%","MemUsage":"1MiB / 1GiB"})");
+    const auto measurement = engine->hold(Call::Usage, alpha, false);
+    AppStore& s = started();
+    s.setWindowVisible(true);
+    ASSERT_TRUE(after(10s, [&] { return engine->count(Call::Usage, alpha) == 1; }));
+    EXPECT_TRUE(s.awaitingUsage());
+
+    // Forty seconds: the measurement is due again after thirty, and is not begun again.
+    const int listed = engine->count(Call::Containers, alpha);
+    const int sampled = engine->count(Call::DockerStats, alpha);
+    for (int pass = 1; pass <= 20; ++pass)
+        ASSERT_TRUE(after(2s, [&] { return engine->count(Call::Containers, alpha) == listed + pass; })) << pass;
+    EXPECT_GE(engine->count(Call::DockerStats, alpha), sampled + 7);
+
+    const int discoveries = engine->total(Call::Runtimes);
+    const auto discovery = engine->hold(Call::Runtimes);
+    for (int press = 0; press < 200; ++press)
+        s.refreshNow();
+    ASSERT_TRUE(eventually([&] { return engine->total(Call::Runtimes) == discoveries + 1; }));
+    discovery->open();
+    ASSERT_TRUE(eventually([&] { return engine->total(Call::Runtimes) == discoveries + 2; }));
+    for (int turn = 0; turn < 20; ++turn)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(engine->total(Call::Runtimes), discoveries + 2);
+    EXPECT_EQ(engine->count(Call::Usage, alpha), 1);
+    EXPECT_TRUE(s.awaitingUsage());
+}

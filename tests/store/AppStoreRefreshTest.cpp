@@ -339,14 +339,17 @@ TEST_F(Refresh, ReloadsDiskUsageAtMostEveryThirtySecondsWhileTheWindowIsVisible)
 {
     engine->setUsage(alpha, DiskUsage{1000, {}, {}, {}, {}});
     AppStore& s = storeOn({entry(alpha)}, alpha);
+    // The refresh starts the measurement and does not wait for it.
     const auto refreshes = [&](int loads) {
         run(s.refresh(false));
-        return engine->count(Call::Usage, alpha) == loads;
+        Platform::Pools::measuring()->waitForDone();
+        return eventually([&] { return !s.awaitingUsage(); }) && engine->count(Call::Usage, alpha) == loads;
     };
 
     EXPECT_TRUE(refreshes(0)) << "hidden window";
     s.setWindowVisible(true);
     EXPECT_TRUE(refreshes(1)) << "shown, never measured";
+    ASSERT_TRUE(eventually([&] { return s.usage().has_value(); }));
     EXPECT_EQ(s.usage()->total, 1000);
     EXPECT_EQ(s.usageAt(), clock.now());
     EXPECT_TRUE(refreshes(1)) << "just measured";

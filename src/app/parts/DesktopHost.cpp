@@ -1,16 +1,14 @@
 #include "app/parts/DesktopHost.h"
 
 #include "app/parts/DialogAnswer.h"
+#include "app/parts/FolderChooser.h"
 
 #include <QClipboard>
-#include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGridLayout>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
@@ -34,39 +32,18 @@ QCoro::Task<QStringList> confirmedFiles(QFileDialog* dialog)
 
 QCoro::Task<std::optional<Host::FolderChoice>> DesktopHost::chooseFolder(QWidget* parent, FolderRequest request)
 {
-    auto* dialog = new QFileDialog(parent, request.message, request.startIn);
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setOption(QFileDialog::ShowDirsOnly);
-    dialog->setOption(QFileDialog::ReadOnly, !request.canCreateFolders);
-    dialog->setFileMode(QFileDialog::Directory);
-    dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    dialog->setLabelText(QFileDialog::Accept, request.prompt);
-    dialog->setWindowModality(Qt::WindowModal);
-
-    QPointer<QComboBox> pop;
-    if (!request.choices.isEmpty()) {
-        // Qt's own dialog lays itself out in a grid; the pop-up becomes its last row.
-        if (auto* grid = qobject_cast<QGridLayout*>(dialog->layout())) {
-            const int row = grid->rowCount();
-            auto* label = new QLabel(request.choicesLabel, dialog);
-            pop = new QComboBox(dialog);
-            pop->setObjectName(QStringLiteral("runtimeChoice"));
-            pop->addItems(request.choices);
-            pop->setCurrentIndex(qBound(0, request.chosen, int(request.choices.size()) - 1));
-            label->setBuddy(pop);
-            grid->addWidget(label, row, 0);
-            grid->addWidget(pop, row, 1, 1, grid->columnCount() - 1);
-        }
-    }
-
-    const QStringList files = co_await confirmedFiles(dialog);
-    if (files.isEmpty())
+    // Not Qt's file dialog: it looks at what is typed and at every folder it shows on the window's thread,
+    // and a folder on a mount that stalls would hold the window (and the way out) with it.
+    auto* dialog = new FolderChooser(request, parent);
+    QPointer<FolderChooser> guard(dialog);
+    const int result = co_await answerOf(dialog);
+    if (!guard)
         co_return std::nullopt;
-    FolderChoice choice{QDir::cleanPath(files.first()), std::nullopt};
-    // Read before the event loop runs again: the dialog, and the pop-up with it, is about to go.
-    if (pop)
-        choice.choice = pop->currentIndex();
-    co_return choice;
+    guard->deleteLater();
+    const QString path = guard->chosenPath();
+    if (result != QDialog::Accepted || path.isEmpty())
+        co_return std::nullopt;
+    co_return FolderChoice{path, guard->choice()};
 }
 
 QCoro::Task<std::optional<QString>> DesktopHost::chooseSaveFile(QWidget* parent, QString suggestedName)

@@ -4,9 +4,10 @@
 
 #include <QProcessEnvironment>
 
-// The host facilities on a freedesktop desktop: Qt's own (non-native, so they can carry the runtime
-// pop-up) file dialogs, the desktop services for folders and pages, the application clipboard, and the
-// terminal emulator named by $TERMINAL or the system's x-terminal-emulator.
+// The host facilities on a freedesktop desktop: a folder chooser of our own that looks at the disk off the
+// window's thread (with the runtime pop-up), Qt's own save dialog, the desktop services for folders and
+// pages, the application clipboard, and the terminal emulator named by $TERMINAL or the system's
+// x-terminal-emulator.
 class DesktopHost final : public Host {
 public:
     QCoro::Task<std::optional<FolderChoice>> chooseFolder(QWidget* parent, FolderRequest request) override;

@@ -227,9 +227,7 @@ void ContentView::followUpdates()
 
 void ContentView::refreshNow()
 {
-    // Both run on by themselves; pressing again while they run starts two more.
-    m_store.loadContexts();
-    m_store.loadUsage();
+    m_store.refreshNow();
 }
 
 void ContentView::showEvent(QShowEvent* event)

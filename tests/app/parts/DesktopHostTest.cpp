@@ -1,4 +1,6 @@
 #include "app/parts/DesktopHost.h"
+#include "app/parts/FolderChooser.h"
+#include "platform/DiskLook.h"
 
 #include "support/TestSupport.h"
 #include "support/Widgets.h"
@@ -6,13 +8,23 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
-#include <QFileDialog>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QScopeGuard>
+#include <QTest>
+#include <QThread>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <QCoroTask>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
 
 namespace {
 
@@ -92,14 +104,13 @@ TEST(DesktopHost, FolderChooserReturnsTheFolderAndThePopUpChoice)
     DesktopHost host;
     std::optional<std::optional<Host::FolderChoice>> answer;
     QTimer::singleShot(0, [&] {
-        auto* dialog = window.findChild<QFileDialog*>();
+        auto* dialog = window.findChild<FolderChooser*>();
         ASSERT_NE(dialog, nullptr);
         auto* pop = dialog->findChild<QComboBox*>("runtimeChoice");
         ASSERT_NE(pop, nullptr);
         EXPECT_EQ(pop->currentIndex(), 1);
         pop->setCurrentIndex(0);
-        dialog->selectFile(root.path());
-        static_cast<QDialog*>(dialog)->accept();
+        dialog->accept();
     });
     answer = QCoro::waitFor(host.chooseFolder(&window, request));
     ASSERT_TRUE(answer->has_value());
@@ -109,13 +120,62 @@ TEST(DesktopHost, FolderChooserReturnsTheFolderAndThePopUpChoice)
     answer.reset();
     request.choices.clear();
     QTimer::singleShot(0, [&] {
-        auto* dialog = window.findChild<QFileDialog*>();
+        auto* dialog = window.findChild<FolderChooser*>();
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->findChild<QComboBox*>("runtimeChoice"), nullptr);
         dialog->reject();
     });
     answer = QCoro::waitFor(host.chooseFolder(&window, request));
     EXPECT_FALSE(answer->has_value());
+}
+
+// A folder typed in the chooser that sits on a mount that stalls: Return leaves the window answering
+// while the chooser says it is looking; the folders in it are listed once it answers, and the one picked
+// is handed back.
+TEST(DesktopHost, TheFolderChooserLooksAtTheDiskOffTheWindowsThread)
+{
+    TestSupport::prepareWidgets();
+    QTemporaryDir root;
+    ASSERT_TRUE(QDir(root.path()).mkpath("stalled/app"));
+    const QString stalled = root.filePath("stalled");
+    const auto released = std::make_shared<std::atomic<bool>>(false);
+    Platform::detail::setBeforeFolderLookForTesting([=](const QString& folder) {
+        const QDeadlineTimer limit(20000);
+        while (folder == stalled && !*released && !limit.hasExpired())
+            QThread::msleep(5);
+    });
+    const auto restore = qScopeGuard([&] {
+        *released = true;
+        Platform::detail::setBeforeFolderLookForTesting({});
+    });
+    QWidget window;
+    window.show();
+    Host::FolderRequest request;
+    request.prompt = "Add";
+    request.startIn = root.path();
+    FolderChooser chooser(request, &window);
+    chooser.show();
+    auto* list = chooser.findChild<QListWidget*>("folderList");
+    ASSERT_TRUE(TestSupport::eventually([&] { return list->count() == 1; }));
+
+    auto* path = chooser.findChild<QLineEdit*>("folderPath");
+    path->setText(stalled);
+    QElapsedTimer clock;
+    clock.start();
+    QTest::keyClick(path, Qt::Key_Return);
+    bool ticked = false;
+    QTimer::singleShot(0, &chooser, [&] { ticked = true; });
+    ASSERT_TRUE(TestSupport::eventually([&] { return ticked; }, 2000));
+    EXPECT_LT(clock.elapsed(), 2000) << "the window waited for the folder";
+    EXPECT_EQ(chooser.status(), "Looking at " + stalled + "\u2026");
+    EXPECT_EQ(list->count(), 0);
+    EXPECT_TRUE(chooser.isVisible());
+
+    *released = true;
+    ASSERT_TRUE(TestSupport::eventually([&] { return list->count() == 1; }));
+    EXPECT_EQ(chooser.status(), "");
+    list->setCurrentRow(0);
+    EXPECT_EQ(chooser.chosenPath(), stalled + "/app");
 }
 
 } // namespace

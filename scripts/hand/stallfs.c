@@ -1,0 +1,100 @@
+// A read-only view of a folder that stops answering on demand, as a network mount that went away does:
+// SIGUSR1 stalls it, SIGUSR2 lets it answer again. Every look made while stalled (but at the mount point
+// itself) waits until then, in the kernel, where no signal ends it. For trying by hand how the application
+// behaves with project folders on such a mount; not built with the rest. Needs libfuse3-dev:
+//   cc -O1 -o stallfs scripts/hand/stallfs.c $(pkg-config --cflags --libs fuse3)
+//   ./stallfs <backing folder> <mount point>      (as root, or with user_allow_other)
+//   kill -USR1 $(pidof stallfs)   ...   kill -USR2 $(pidof stallfs)   ...   fusermount3 -u <mount point>
+#define FUSE_USE_VERSION 31
+#include <fuse.h>
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+static const char* backing;
+static volatile sig_atomic_t stalled;
+
+static void onSignal(int sig) { stalled = sig == SIGUSR1; }
+
+static void waitWhileStalled(const char* path)
+{
+    if (strcmp(path, "/") == 0)
+        return;
+    while (stalled)
+        usleep(50000);
+}
+
+static void real(char* out, const char* path) { snprintf(out, PATH_MAX, "%s%s", backing, path); }
+
+static int fsGetattr(const char* path, struct stat* st, struct fuse_file_info* fi)
+{
+    (void)fi;
+    waitWhileStalled(path);
+    char p[PATH_MAX];
+    real(p, path);
+    return lstat(p, st) == 0 ? 0 : -errno;
+}
+
+static int fsReaddir(const char* path, void* buf, fuse_fill_dir_t fill, off_t off, struct fuse_file_info* fi,
+                     enum fuse_readdir_flags flags)
+{
+    (void)off, (void)fi, (void)flags;
+    waitWhileStalled(path);
+    char p[PATH_MAX];
+    real(p, path);
+    DIR* d = opendir(p);
+    if (!d)
+        return -errno;
+    for (struct dirent* e; (e = readdir(d));)
+        fill(buf, e->d_name, NULL, 0, 0);
+    closedir(d);
+    return 0;
+}
+
+static int fsOpen(const char* path, struct fuse_file_info* fi)
+{
+    waitWhileStalled(path);
+    char p[PATH_MAX];
+    real(p, path);
+    int fd = open(p, O_RDONLY);
+    if (fd < 0)
+        return -errno;
+    fi->fh = fd;
+    return 0;
+}
+
+static int fsRead(const char* path, char* buf, size_t size, off_t off, struct fuse_file_info* fi)
+{
+    waitWhileStalled(path);
+    ssize_t n = pread(fi->fh, buf, size, off);
+    return n < 0 ? -errno : (int)n;
+}
+
+static int fsRelease(const char* path, struct fuse_file_info* fi)
+{
+    (void)path;
+    close(fi->fh);
+    return 0;
+}
+
+static const struct fuse_operations ops = {
+    .getattr = fsGetattr, .readdir = fsReaddir, .open = fsOpen, .read = fsRead, .release = fsRelease};
+
+int main(int argc, char* argv[])
+{
+    if (argc < 3) {
+        fprintf(stderr, "usage: %s <backing folder> <mount point> [fuse options]\n", argv[0]);
+        return 2;
+    }
+    backing = realpath(argv[1], NULL);
+    signal(SIGUSR1, onSignal);
+    signal(SIGUSR2, onSignal);
+    argv[1] = argv[0];
+    return fuse_main(argc - 1, argv + 1, &ops, NULL);
+}
