@@ -7,11 +7,15 @@
 #include "engine/Stats.h"
 #include "engine/Usage.h"
 #include "platform/ByteCount.h"
+#include "platform/DiskLook.h"
 #include "store/StoreEngine.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QTextStream>
+
+#include <algorithm>
 
 namespace Diagnostics {
 
@@ -47,19 +51,51 @@ void printRuntimes(QTextStream& out)
                            when(discovery.current == entry.runtime, QStringLiteral("  [opens here]")));
 }
 
-void printProject(QTextStream& out, const ComposeProject& project)
+// What a project's folder holds, as far as the dump needs it.
+enum class FolderState { missing, noComposeFile, composeFile };
+
+// Looks at every project's folder at once, off this thread, and gives each the same 10 seconds in all:
+// folders on a mount that stalls hold the dump up no longer than one would, and read as not answering.
+QList<std::optional<FolderState>> lookAtFolders(const QList<ComposeProject>& projects)
 {
-    const bool dirExists = project.workingDir && QFileInfo::exists(*project.workingDir);
+    QList<Platform::PendingLook<FolderState>> looks;
+    for (const ComposeProject& project : projects) {
+        if (!project.workingDir) {
+            looks.append(Platform::PendingLook<FolderState>());
+            continue;
+        }
+        looks.append(Platform::startFolderLook(*project.workingDir, [dir = *project.workingDir] {
+            if (!QFileInfo::exists(dir))
+                return FolderState::missing;
+            return Docker::composeFile(dir) ? FolderState::composeFile : FolderState::noComposeFile;
+        }));
+    }
+    const QDeadlineTimer deadline(Platform::folderAnswerLimit);
+    QList<std::optional<FolderState>> states;
+    for (qsizetype i = 0; i < projects.size(); ++i) {
+        if (!projects[i].workingDir)
+            states.append(FolderState::missing);
+        else
+            states.append(looks[i].wait(std::chrono::milliseconds(std::max<qint64>(deadline.remainingTime(), 0))));
+    }
+    return states;
+}
+
+void printProject(QTextStream& out, const ComposeProject& project, const std::optional<FolderState>& folder)
+{
     QString suffix;
-    if (!dirExists)
+    if (!folder)
+        suffix = QStringLiteral("  [workdir does not answer - compose disabled]");
+    else if (*folder == FolderState::missing)
         suffix = QStringLiteral("  [workdir missing - compose disabled]");
-    else if (!Docker::composeFile(*project.workingDir))
+    else if (*folder == FolderState::noComposeFile)
         suffix = QStringLiteral("  [no compose file - compose disabled]");
+    const bool composeThere = folder == FolderState::composeFile;
     printLine(out, QStringLiteral("  project ") + project.displayName() + QStringLiteral("  ") +
                        QString::number(project.runningCount()) + u'/' +
                        QString::number(project.containers.size()) + suffix);
 
-    if (dirExists && suffix.isEmpty()) {
+    if (composeThere) {
         const ComposeCheck check = Docker::checkCompose(*project.workingDir);
         if (!check.isValid()) {
             printLine(out, QStringLiteral("    compose config: INVALID - ") + check.message);
@@ -163,8 +199,9 @@ void dump(QTextStream& out, const std::optional<Runtime>& runtime)
                        QStringLiteral("  containers: ") + QString::number(containers.size()));
 
     const QList<ComposeProject> projects = Docker::group(containers);
-    for (const ComposeProject& project : projects)
-        printProject(out, project);
+    const QList<std::optional<FolderState>> folders = lookAtFolders(projects);
+    for (qsizetype i = 0; i < projects.size(); ++i)
+        printProject(out, projects[i], folders[i]);
     for (const Container& container : Docker::ungrouped(containers))
         printLine(out, QStringLiteral("  (no project) ") + container.name + QStringLiteral("  [") +
                            container.state + u']');
