@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -83,6 +84,7 @@ Lifeline lifeline()
 
 QMutex keeperMutex;
 QString keeperOverride;
+std::atomic<const char*> builtKeeper{nullptr};
 
 // The directory of the running executable.
 const QString& ownDirectory()
@@ -134,6 +136,18 @@ QString launchFailure(const QString& program, const QString& directory, int wher
     if (error == EACCES)
         return QStringLiteral("The program \u201c%1\u201d cannot be run: permission denied.").arg(program);
     return QStringLiteral("%1: %2").arg(program, reason);
+}
+
+// The command as a user knows it: the program `env` finds for docker's commands and the tools', else
+// the program itself.
+QString commandName(const QString& program, const QStringList& arguments)
+{
+    if (QFileInfo(program).fileName() != u"env")
+        return program;
+    for (const QString& argument : arguments)
+        if (!argument.startsWith(u'-') && !argument.contains(u'='))
+            return argument;
+    return program;
 }
 
 // Without its keeper a child would lose what the keeper guarantees, so it is not started at all.
@@ -294,7 +308,8 @@ std::shared_ptr<KeptChild> KeptChild::start(const PreparedProcess& prepared, con
             // Too long an argument list is the program's, however the keeper's few add to it.
             failure = spawnError == E2BIG
                           ? launchFailure(prepared.program, directory, Keeper::atProgram, spawnError)
-                          : keeperFailure(prepared.program, keeper, spawnError);
+                          : keeperFailure(commandName(prepared.program, prepared.arguments), keeper,
+                                          spawnError);
             closeAll();
             return nullptr;
         }
@@ -305,6 +320,7 @@ std::shared_ptr<KeptChild> KeptChild::start(const PreparedProcess& prepared, con
         child->m_status = news[1];
         child->m_streaming = options.streaming;
         child->m_program = prepared.program;
+        child->m_command = commandName(prepared.program, prepared.arguments);
         child->m_directory = directory;
         child->m_keeperPath = keeper;
         QMutexLocker listing(&listMutex);
@@ -408,9 +424,26 @@ bool KeptChild::reapLocked()
 {
     if (m_reaped)
         return true;
-    if (!m_keeperEnded)
+    if (!m_keeperEnded) {
+        // Asked to end everything and still there: it is stopped, or no keeper of this version.
+        if (m_endAsked.isValid() && m_endAsked.hasExpired(keeperAnswerMs) && !m_forced) {
+            m_forced = true;
+            killGroupLocked();
+        }
         return false;
+    }
     // Its news closed as it exited: the wait is over in a moment.
+    siginfo_t ended{};
+    const bool held = ::waitid(P_PID, id_t(m_keeper), &ended, WEXITED | WNOWAIT) == 0;
+    const bool said = m_started || m_startError || m_programStatus;
+    // Ended of its own accord before a word about the program: not a keeper of ours (another file at
+    // its place, one of another version), so the program never ran.
+    m_keeperRefused = held && ended.si_code == CLD_EXITED && !said;
+    // A keeper that went without saying its group was empty (killed, or crashed) leaves the group
+    // running on. Its number is still ours while the keeper is not reaped, so the group goes first.
+    const bool orderly = m_alone || m_startError || m_keeperRefused;
+    if (held && !orderly)
+        killGroupLocked();
     int status = 0;
     pid_t got = 0;
     do
@@ -418,10 +451,21 @@ bool KeptChild::reapLocked()
     while (got < 0 && errno == EINTR);
     m_reaped = true;
     m_keeperStatus = got == m_keeper ? status : 0;
-    // Ended of its own accord before a word about the program: not a keeper of ours (another file at
-    // its place, one of another version), so the program never ran.
-    m_keeperRefused = got == m_keeper && WIFEXITED(status) && !m_started && !m_startError && !m_programStatus;
+    // Gone before the program's end was known, and not by our hand: what it ran was cut short.
+    m_cutOff = held && !orderly && !m_programStatus && !m_forced;
     return true;
+}
+
+void KeptChild::killGroupLocked()
+{
+    std::function<void(pid_t, int)> watcher;
+    {
+        QMutexLocker lock(&watcherMutex);
+        watcher = signalWatcher;
+    }
+    if (watcher)
+        watcher(m_keeper, SIGKILL);
+    ::kill(-m_keeper, SIGKILL);
 }
 
 void KeptChild::update()
@@ -461,9 +505,19 @@ int KeptChild::waitStatus() const
     if (m_programStatus)
         return *m_programStatus;
     // Gone without saying how the program ended: killed with its keeper, or never started.
+    if (m_cutOff)
+        return SIGKILL; // as waitpid reports a kill
     if (WIFSIGNALED(m_keeperStatus))
         return m_keeperStatus;
     return 127 << 8;
+}
+
+std::optional<QString> KeptChild::cutOff() const
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_cutOff)
+        return std::nullopt;
+    return QStringLiteral("\u201c%1\u201d was cut off: Voskel's keeper ended unexpectedly.").arg(m_command);
 }
 
 std::optional<QString> KeptChild::lateFailure() const
@@ -475,7 +529,7 @@ std::optional<QString> KeptChild::lateFailure() const
 std::optional<QString> KeptChild::failureLocked() const
 {
     if (m_keeperRefused)
-        return keeperFailure(m_program, m_keeperPath, std::nullopt);
+        return keeperFailure(m_command, m_keeperPath, std::nullopt);
     if (!m_startError)
         return std::nullopt;
     return launchFailure(m_program, m_directory, m_failedWhere, *m_startError);
@@ -513,7 +567,15 @@ void KeptChild::signal(int sig)
         return;
     if (watcher)
         watcher(m_keeper, sig);
-    ::kill(-m_keeper, sig);
+    if (sig != SIGKILL) {
+        ::kill(-m_keeper, sig);
+        return;
+    }
+    // A kill sent to the group would end its keeper first, and with it the one process that can find
+    // what left the group: the keeper kills everything under it, and then itself.
+    if (!m_endAsked.isValid())
+        m_endAsked.start();
+    ::kill(m_keeper, Keeper::endEverything);
 }
 
 void KeptChild::release()
@@ -568,15 +630,14 @@ QString keeperProgram()
             return keeperOverride;
     }
     const QString beside = ownDirectory() + u'/' + QLatin1String(Keeper::programName);
-#ifdef VOSKEL_KEEPER_BUILT
-    // Tests and benchmarks run from other folders of the build tree than the application.
-    if (!QFileInfo::exists(beside)) {
-        const QString built = QFile::decodeName(VOSKEL_KEEPER_BUILT);
-        if (QFileInfo::exists(built))
-            return built;
-    }
-#endif
+    if (const char* built = builtKeeper.load(); built && !QFileInfo::exists(beside))
+        return QFile::decodeName(built);
     return beside;
+}
+
+void setBuiltKeeper(const char* path)
+{
+    builtKeeper.store(path);
 }
 
 void setKeeperProgram(const QString& path)
