@@ -1,18 +1,17 @@
 #include "platform/KeptChild.h"
 
+#include "platform/KeeperProgram.h"
+
 #include "keeper/KeeperNews.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QReadWriteLock>
 #include <QStandardPaths>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -82,23 +81,6 @@ Lifeline lifeline()
     return line;
 }
 
-QMutex keeperMutex;
-QString keeperOverride;
-std::atomic<const char*> builtKeeper{nullptr};
-
-// The directory of the running executable.
-const QString& ownDirectory()
-{
-    static const QString directory = [] {
-        char buffer[PATH_MAX];
-        const ssize_t got = ::readlink("/proc/self/exe", buffer, sizeof buffer);
-        if (got <= 0 || got >= qsizetype(sizeof buffer))
-            return QString();
-        return QFileInfo(QFile::decodeName(QByteArray(buffer, got))).absolutePath();
-    }();
-    return directory;
-}
-
 // Held shared from a keeper's start until the child is listed, and exclusively while the way out takes
 // its list: a child that runs is then always on it.
 QReadWriteLock& startLock()
@@ -120,49 +102,6 @@ std::function<void(pid_t, int)> signalWatcher;
 void setNonBlocking(int fd)
 {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-}
-
-QString launchFailure(const QString& program, const QString& directory, int where, int error)
-{
-    const QString reason = QString::fromLocal8Bit(std::strerror(error));
-    if (where == Keeper::atDirectory) {
-        if (error == ENOENT || error == ENOTDIR)
-            return QStringLiteral("The working directory \u201c%1\u201d does not exist.").arg(directory);
-        return QStringLiteral("The working directory \u201c%1\u201d cannot be entered: %2")
-            .arg(directory, reason);
-    }
-    if (error == ENOENT)
-        return QStringLiteral("The program \u201c%1\u201d was not found.").arg(program);
-    if (error == EACCES)
-        return QStringLiteral("The program \u201c%1\u201d cannot be run: permission denied.").arg(program);
-    return QStringLiteral("%1: %2").arg(program, reason);
-}
-
-// The command as a user knows it: the program `env` finds for docker's commands and the tools', else
-// the program itself.
-QString commandName(const QString& program, const QStringList& arguments)
-{
-    if (QFileInfo(program).fileName() != u"env")
-        return program;
-    for (const QString& argument : arguments)
-        if (!argument.startsWith(u'-') && !argument.contains(u'='))
-            return argument;
-    return program;
-}
-
-// Without its keeper a child would lose what the keeper guarantees, so it is not started at all.
-QString keeperFailure(const QString& program, const QString& keeper, std::optional<int> error)
-{
-    const QString head = QStringLiteral("\u201c%1\u201d was not started: ").arg(program);
-    if (!error)
-        return head + QStringLiteral("Voskel's keeper \u201c%1\u201d ended without starting it.").arg(keeper);
-    if (*error == ENOENT)
-        return head + QStringLiteral("Voskel's keeper \u201c%1\u201d was not found.").arg(keeper);
-    if (*error == EACCES)
-        return head +
-               QStringLiteral("Voskel's keeper \u201c%1\u201d cannot be run: permission denied.").arg(keeper);
-    return head + QStringLiteral("Voskel's keeper \u201c%1\u201d cannot be run: %2")
-                      .arg(keeper, QString::fromLocal8Bit(std::strerror(*error)));
 }
 
 std::vector<QByteArray> encoded(const QStringList& texts)
@@ -196,7 +135,7 @@ std::shared_ptr<KeptChild> KeptChild::start(const PreparedProcess& prepared, con
     if (!program.contains(u'/'))
         program = program.isEmpty() ? QString() : QStandardPaths::findExecutable(program);
     if (program.isEmpty()) {
-        failure = launchFailure(prepared.program, directory, Keeper::atProgram, ENOENT);
+        failure = KeeperTexts::launchFailure(prepared.program, directory, Keeper::atProgram, ENOENT);
         return nullptr;
     }
     const Lifeline line = lifeline();
@@ -252,6 +191,7 @@ std::shared_ptr<KeptChild> KeptChild::start(const PreparedProcess& prepared, con
     // The keeper's command line names what it inherits and ends with the program's own argument list;
     // the program's environment is the keeper's.
     const QString keeper = keeperProgram();
+    const QString command = KeeperTexts::commandName(prepared.program, prepared.arguments);
     std::vector<QByteArray> keeperArguments = {QFile::encodeName(keeper), "--news",
                                                QByteArray::number(news[0]), "--lifeline",
                                                QByteArray::number(line.read)};
@@ -306,10 +246,9 @@ std::shared_ptr<KeptChild> KeptChild::start(const PreparedProcess& prepared, con
             closeFd(pair[0]);
         if (spawnError != 0) {
             // Too long an argument list is the program's, however the keeper's few add to it.
-            failure = spawnError == E2BIG
-                          ? launchFailure(prepared.program, directory, Keeper::atProgram, spawnError)
-                          : keeperFailure(commandName(prepared.program, prepared.arguments), keeper,
-                                          spawnError);
+            failure = spawnError == E2BIG ? KeeperTexts::launchFailure(prepared.program, directory,
+                                                                       Keeper::atProgram, spawnError)
+                                          : KeeperTexts::keeperFailure(command, keeper, spawnError);
             closeAll();
             return nullptr;
         }
@@ -320,7 +259,7 @@ std::shared_ptr<KeptChild> KeptChild::start(const PreparedProcess& prepared, con
         child->m_status = news[1];
         child->m_streaming = options.streaming;
         child->m_program = prepared.program;
-        child->m_command = commandName(prepared.program, prepared.arguments);
+        child->m_command = command;
         child->m_directory = directory;
         child->m_keeperPath = keeper;
         QMutexLocker listing(&listMutex);
@@ -517,7 +456,7 @@ std::optional<QString> KeptChild::cutOff() const
     QMutexLocker lock(&m_mutex);
     if (!m_cutOff)
         return std::nullopt;
-    return QStringLiteral("\u201c%1\u201d was cut off: Voskel's keeper ended unexpectedly.").arg(m_command);
+    return KeeperTexts::cutOff(m_command);
 }
 
 std::optional<QString> KeptChild::lateFailure() const
@@ -529,10 +468,10 @@ std::optional<QString> KeptChild::lateFailure() const
 std::optional<QString> KeptChild::failureLocked() const
 {
     if (m_keeperRefused)
-        return keeperFailure(m_command, m_keeperPath, std::nullopt);
+        return KeeperTexts::keeperFailure(m_command, m_keeperPath, std::nullopt);
     if (!m_startError)
         return std::nullopt;
-    return launchFailure(m_program, m_directory, m_failedWhere, *m_startError);
+    return KeeperTexts::launchFailure(m_program, m_directory, m_failedWhere, *m_startError);
 }
 
 bool KeptChild::gone() const
@@ -620,30 +559,6 @@ int keptChildCount(bool streaming)
     const QList<std::shared_ptr<KeptChild>> left = keptChildren(0);
     return int(std::count_if(left.cbegin(), left.cend(),
                              [streaming](const auto& child) { return child->m_streaming == streaming; }));
-}
-
-QString keeperProgram()
-{
-    {
-        QMutexLocker lock(&keeperMutex);
-        if (!keeperOverride.isEmpty())
-            return keeperOverride;
-    }
-    const QString beside = ownDirectory() + u'/' + QLatin1String(Keeper::programName);
-    if (const char* built = builtKeeper.load(); built && !QFileInfo::exists(beside))
-        return QFile::decodeName(built);
-    return beside;
-}
-
-void setBuiltKeeper(const char* path)
-{
-    builtKeeper.store(path);
-}
-
-void setKeeperProgram(const QString& path)
-{
-    QMutexLocker lock(&keeperMutex);
-    keeperOverride = path;
 }
 
 void setGroupSignalWatcher(std::function<void(pid_t group, int signal)> watcher)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/KeeperProgram.h"
 #include "platform/PreparedProcess.h"
 
 #include <QElapsedTimer>
@@ -131,15 +132,6 @@ inline constexpr int keeperAnswerMs = 500;
 QList<std::shared_ptr<KeptChild>> keptChildren(int waitForStartsMs = 0);
 // How many of those were started for streaming (or not).
 int keptChildCount(bool streaming);
-
-// The keeper's program: voskel-keeper beside the running executable, else the one setBuiltKeeper named.
-// Starts fail while it is missing.
-QString keeperProgram();
-// For the tests and benchmarks, whose executables live elsewhere in the build tree: the keeper their
-// build made, taken when none is beside them. The application never names one.
-void setBuiltKeeper(const char* path);
-// Test seam: the keeper's program to start instead; empty turns it off.
-void setKeeperProgram(const QString& path);
 
 // Test seam: called just before any runner signals a group, with the group and the signal, on the
 // signalling thread. Null turns it off.

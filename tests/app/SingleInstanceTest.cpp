@@ -11,8 +11,8 @@
 
 #include <chrono>
 #include <csignal>
-#include <string_view>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/file.h>
 #include <thread>
 #include <unistd.h>

@@ -87,7 +87,8 @@ struct KilledHolder {
 };
 
 const char* const twoInTheGroup = "sleep 60 & echo $! >> '%1'; echo $$ >> '%1'; wait";
-const char* const oneAway = "setsid sh -c 'trap \"\" TERM; echo $$ >> %1; exec sleep 60' & echo $$ >> '%1'; wait";
+const char* const oneAway =
+    "setsid sh -c 'trap \"\" TERM; echo $$ >> %1; exec sleep 60' & echo $$ >> '%1'; wait";
 
 // Starts the row's child in a holder, kills the holder (and with `keeperToo` its keeper) and expects
 // every process the script named to end within a few seconds. With `stalled`, a thread of the holder
@@ -110,7 +111,8 @@ void expectTheyEndWithTheApplication(const KilledHolder& row, TestSupport::Stall
     ::kill(pid_t(holder.processId()), SIGKILL);
     if (row.keeperToo)
         ::kill(keeper, SIGKILL);
-    EXPECT_TRUE(eventually([&] { return std::none_of(pids.cbegin(), pids.cend(), processRuns); }, 6000)) << name;
+    EXPECT_TRUE(eventually([&] { return std::none_of(pids.cbegin(), pids.cend(), processRuns); }, 6000))
+        << name;
     if (stalled) {
         EXPECT_TRUE(QFile::exists(QStringLiteral("/proc/%1").arg(holder.processId())))
             << "the holder went at once, so nothing held it: " << name;
@@ -145,7 +147,8 @@ TEST(KeptChild, ChildrenEndWhenTheApplicationIsKilled)
 // stays (a zombie) and keeps its descriptors open, the keepers' lifelines among them.
 TEST(KeptChild, ChildrenEndWhenTheApplicationIsKilledWhileAThreadIsHeld)
 {
-    for (const KilledHolder& row : {KilledHolder{"run", twoInTheGroup, 2}, KilledHolder{"stream", oneAway, 2}}) {
+    for (const KilledHolder& row :
+         {KilledHolder{"run", twoInTheGroup, 2}, KilledHolder{"stream", oneAway, 2}}) {
         TestSupport::StalledFolder stalled;
         if (stalled.whyNot())
             GTEST_SKIP() << "no stalled folder here: " << stalled.whyNot()->toStdString();
@@ -157,12 +160,13 @@ TEST(KeptChild, ChildrenEndWhenTheApplicationIsKilledWhileAThreadIsHeld)
 // the run says its command was cut off, where a failure's words are looked for.
 TEST(KeptChild, AKilledKeeperEndsItsGroupAndTheRunSaysItWasCutOff)
 {
-    const QString cutOff = QStringLiteral("\u201c/bin/sh\u201d was cut off: Voskel's keeper ended unexpectedly.");
+    const QString cutOff =
+        QStringLiteral("\u201c/bin/sh\u201d was cut off: Voskel's keeper ended unexpectedly.");
     for (const bool streamed : {false, true}) {
         QTemporaryDir dir;
         const QString pidFile = dir.filePath(QStringLiteral("pids"));
-        const Platform::PreparedProcess script =
-            shell(QStringLiteral("echo said; sleep 60 & echo $! >> '%1'; echo $$ >> '%1'; wait").arg(pidFile));
+        const Platform::PreparedProcess script = shell(
+            QStringLiteral("echo said; sleep 60 & echo $! >> '%1'; echo $$ >> '%1'; wait").arg(pidFile));
         std::optional<Platform::Completed> done;
         std::thread worker;
         Platform::StreamingProcess stream;
@@ -170,7 +174,8 @@ TEST(KeptChild, AKilledKeeperEndsItsGroupAndTheRunSaysItWasCutOff)
         std::optional<int> streamedStatus;
         QObject::connect(&stream, &Platform::StreamingProcess::output,
                          [&](const QString& text) { streamedText += text; });
-        QObject::connect(&stream, &Platform::StreamingProcess::finished, [&](int status) { streamedStatus = status; });
+        QObject::connect(&stream, &Platform::StreamingProcess::finished,
+                         [&](int status) { streamedStatus = status; });
         if (streamed)
             ASSERT_EQ(stream.start(script), std::nullopt);
         else

@@ -96,8 +96,9 @@ int main(int argc, char** argv)
         std::printf("cannot open /dev/fuse: %s\n", std::strerror(errno));
         return 2;
     }
-    const std::string options = "fd=" + std::to_string(device) + ",rootmode=40000,user_id=" +
-                                std::to_string(::getuid()) + ",group_id=" + std::to_string(::getgid());
+    const std::string options = "fd=" + std::to_string(device) +
+                                ",rootmode=40000,user_id=" + std::to_string(::getuid()) +
+                                ",group_id=" + std::to_string(::getgid());
     if (::mount("voskel-stall", folder, "fuse.voskel-stall", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
         std::printf("cannot mount at %s: %s\n", folder, std::strerror(errno));
         return 2;

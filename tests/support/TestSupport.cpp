@@ -251,7 +251,8 @@ StalledFolder::StalledFolder()
     }
     said += m_mount->readAll();
     if (said.trimmed() != "ready") {
-        m_whyNot = said.isEmpty() ? QStringLiteral("the stalling mount did not start") : QString::fromUtf8(said).trimmed();
+        m_whyNot = said.isEmpty() ? QStringLiteral("the stalling mount did not start")
+                                  : QString::fromUtf8(said).trimmed();
         release();
     }
 }
