@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include "engine/Docker.h"
+#include "platform/KeptChild.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -123,6 +125,13 @@ bool processRuns(qint64 pid)
     const QByteArray line = stat.readAll();
     const qsizetype close = line.lastIndexOf(')');
     return close > 0 && line.size() > close + 2 && line[close + 2] != 'Z';
+}
+
+bool groupListed(qint64 group)
+{
+    const auto children = Platform::keptChildren();
+    return std::any_of(children.cbegin(), children.cend(),
+                       [group](const auto& child) { return child->group() == group; });
 }
 
 Platform::PreparedProcess shell(const QString& script)

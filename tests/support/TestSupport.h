@@ -94,6 +94,10 @@ bool eventually(Predicate predicate, int timeoutMs = 20000)
 // Whether `pid` names a process that still runs; a zombie has ended, whoever is left to reap it.
 bool processRuns(qint64 pid);
 
+// Whether the runners still know the group (its keeper's number), so the way out would end it. Tests
+// look at their own groups rather than at counts: what an earlier test let go may still be going.
+bool groupListed(qint64 group);
+
 // Sets (or, with nullopt, unsets) an environment variable for the life of the object.
 class ScopedEnv {
 public:
