@@ -1,5 +1,7 @@
 #include "app/SingleInstance.h"
 
+#include "keeper/ProcessWatch.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -11,6 +13,8 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -28,6 +32,42 @@ bool knockAt(const QString& socketPath)
     const bool sent = socket.waitForBytesWritten(1000);
     socket.disconnectFromServer();
     return sent;
+}
+
+bool sameFile(int fd, const QByteArray& path)
+{
+    struct stat open {};
+    struct stat named {};
+    return ::fstat(fd, &open) == 0 && ::stat(path.constData(), &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
+}
+
+// Whether the process holding the lock on `fd` is certain to end: the system's table of locks names
+// it. One that cannot be told (in another process namespace, where it is shown as 0) is not.
+bool holderLeaving(int fd)
+{
+    struct stat lock {};
+    if (::fstat(fd, &lock) != 0)
+        return false;
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return false;
+    // "3: FLOCK  ADVISORY  WRITE 3459 fe:00:1089661 0 EOF", the device's numbers in hexadecimal.
+    const QByteArray file = QByteArray::number(major(lock.st_dev), 16).rightJustified(2, '0') + ':' +
+                            QByteArray::number(minor(lock.st_dev), 16).rightJustified(2, '0') + ':' +
+                            QByteArray::number(quint64(lock.st_ino));
+    for (const QByteArray& line : locks.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 6 || fields[1] != "FLOCK" || fields[5] != file)
+            continue;
+        bool number = false;
+        const pid_t holder = pid_t(fields[4].toInt(&number));
+        if (!number || holder <= 0)
+            return false;
+        const std::optional<Keeper::ProcessState> seen = Keeper::readProcessState(holder);
+        return seen && Keeper::isLeaving(*seen);
+    }
+    return false;
 }
 
 } // namespace
@@ -52,17 +92,47 @@ QString SingleInstance::defaultFolder()
     return cache;
 }
 
+QString SingleInstance::lockPath() const
+{
+    return QDir(m_folder).filePath(QStringLiteral("voskel.lock"));
+}
+
 SingleInstance::Lock SingleInstance::tryLock()
 {
-    if (m_lock < 0) {
-        const QByteArray lockPath = QFile::encodeName(QDir(m_folder).filePath(QStringLiteral("voskel.lock")));
-        m_lock = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (m_lock < 0)
+    const QByteArray path = QFile::encodeName(lockPath());
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (m_lock < 0) {
+            m_lock = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            if (m_lock < 0)
+                return Lock::unavailable;
+        }
+        if (::flock(m_lock, LOCK_EX | LOCK_NB) == 0) {
+            // The file a leaving holder kept may have been put aside since it was opened: only the lock
+            // on the file at its place counts.
+            if (sameFile(m_lock, path))
+                return Lock::taken;
+        } else if (errno != EWOULDBLOCK) {
             return Lock::unavailable;
+        } else if (!holderLeaving(m_lock)) {
+            return Lock::held;
+        } else {
+            // Its holder cannot let go before its stuck threads return, which may be never: the file
+            // is put aside and a new one made. One start at a time does that, so no start removes the
+            // file another has just made and locked.
+            const QByteArray asideLockPath = path + ".aside";
+            const int aside = ::open(asideLockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            const bool ours = aside >= 0 && ::flock(aside, LOCK_EX | LOCK_NB) == 0;
+            if (ours && sameFile(m_lock, path))
+                ::unlink(path.constData());
+            if (aside >= 0)
+                ::close(aside);
+            if (!ours)
+                return Lock::leaving;
+        }
+        ::close(m_lock);
+        m_lock = -1;
     }
-    if (::flock(m_lock, LOCK_EX | LOCK_NB) == 0)
-        return Lock::taken;
-    return errno == EWOULDBLOCK ? Lock::held : Lock::unavailable;
+    return Lock::leaving;
 }
 
 SingleInstance::Role SingleInstance::claim(int patienceMs)
@@ -81,10 +151,14 @@ SingleInstance::Role SingleInstance::claim(int patienceMs)
                      qPrintable(m_folder));
             return Role::first;
         case Lock::held:
+            // A knock can reach a process that no longer takes it (its socket's queue takes it instead):
+            // only one that holds the lock and is not leaving is knocked on.
+            if (knockAt(socketPath))
+                return Role::handedOver;
+            break;
+        case Lock::leaving:
             break;
         }
-        if (knockAt(socketPath))
-            return Role::handedOver;
         if (deadline.hasExpired())
             return Role::unanswered;
         QThread::msleep(100);
@@ -108,6 +182,14 @@ void SingleInstance::stopListening()
 {
     if (m_server)
         m_server->close();
+}
+
+void SingleInstance::letGo()
+{
+    stopListening();
+    if (m_lock >= 0)
+        ::close(m_lock);
+    m_lock = -1;
 }
 
 void SingleInstance::accept()

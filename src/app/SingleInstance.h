@@ -8,7 +8,9 @@ class QLocalServer;
 // One application per user: the first process holds a lock and listens on a local socket beside it;
 // a later one finds the lock taken, knocks on the socket so the first brings its window forward, and
 // leaves. The lock is the system's own file lock, which ends with the process that held it, so a
-// crash never leaves a lock that keeps the application from starting.
+// crash never leaves a lock that keeps the application from starting. A process that is certain to
+// end but cannot yet (killed while a thread waits on a stalled mount) still holds it: its lock file is
+// then put aside for a new one.
 class SingleInstance : public QObject {
     Q_OBJECT
 
@@ -32,6 +34,10 @@ public:
     // end and take its place. The lock is kept until this object goes.
     void stopListening();
 
+    // The process ends at once, with threads it could not stop still inside the kernel: the lock and
+    // the socket go now, as the process may stay until those threads return.
+    void letGo();
+
     // The session's runtime folder when it is the user's own (Qt checks the owner and the mode 0700,
     // and makes one in the temporary folder when the session names none), else a folder in the user's
     // cache.
@@ -42,8 +48,14 @@ signals:
     void knocked();
 
 private:
-    enum class Lock { taken, held, unavailable };
+    enum class Lock {
+        taken,
+        held,
+        leaving, // held by a process certain to end, whose place could not be taken yet
+        unavailable,
+    };
     Lock tryLock();
+    QString lockPath() const;
     void listen(const QString& socketPath);
     void accept();
 

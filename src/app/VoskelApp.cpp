@@ -165,9 +165,14 @@ int VoskelApp::run(int argc, char** argv)
     // past the way out's time; the process then ends at once, as its end would take down what the job
     // may still touch. The settings were written when the stores went.
     Platform::endRunningChildren();
-    if (!Platform::Pools::drain(wayOut)) {
-        std::fflush(nullptr);
-        std::_Exit(status);
-    }
+    if (!Platform::Pools::drain(wayOut))
+        endAtOnce(instance, status);
     return status;
+}
+
+void VoskelApp::endAtOnce(SingleInstance& instance, int status)
+{
+    std::fflush(nullptr);
+    instance.letGo();
+    std::_Exit(status);
 }

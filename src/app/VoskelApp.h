@@ -5,6 +5,7 @@
 class AppStore;
 class Preferences;
 class Scenes;
+class SingleInstance;
 class ToolchainStore;
 
 namespace Platform {
@@ -34,6 +35,11 @@ public:
     // The windowed start: one instance per user, the bundled faces, the theme, the main window (and
     // the tray icon), until the user quits. Returns the exit status.
     static int run(int argc, char** argv);
+
+    // How the way out ends the process when work it cannot end (a look at a folder on a stalled mount)
+    // is still under way after its time: at once, without waiting for those threads, and without
+    // keeping a later start out while they stay in the kernel.
+    [[noreturn]] static void endAtOnce(SingleInstance& instance, int status);
 
 private:
     std::unique_ptr<Platform::Settings> m_settings;

@@ -1,4 +1,5 @@
-// voskel-keeper: leads the process group of one child of Voskel's until nothing of that group is left.
+// voskel-keeper: leads the process group of one child of Voskel's until nothing the child started is
+// left.
 //
 //   voskel-keeper --news FD --lifeline FD [--directory DIR] -- PATH ARGV0 [ARG...]
 //
@@ -6,11 +7,17 @@
 // leader of a new process group, with every signal blocked, the child's pipes as its standard streams
 // and the child's environment as its own. It starts PATH in its group (in DIR), reports the start and
 // the program's end on the news descriptor, reaps what the program leaves behind (it is a subreaper,
-// so that becomes its child) and exits once the group is empty. Its number names the group for as long
-// as it runs, so the application never signals a group whose number may be another's. When the
-// lifeline reads end of file the application is gone, however it went: the keeper then ends the group,
-// asked to terminate first and killed two seconds later.
+// so that becomes its child) and exits once nothing is left under it. Its number names the group for
+// as long as it runs, so the application never signals a group whose number may be another's.
+//
+// It ends everything under it, and exits last, when the application is gone, however it went: its
+// lifeline reads end of file, or (when a thread of the application is held in the kernel, keeping the
+// lifeline open) the application is seen on its way out. Everything is then asked to terminate and
+// killed two seconds later. The application asks for the same at once with Keeper::endEverything.
+// Whatever left the group (setsid) is found among the keeper's descendants and ended with the rest.
+// The program itself is killed when the keeper dies, however it dies.
 #include "keeper/KeeperNews.h"
+#include "keeper/ProcessWatch.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,16 +28,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <iterator>
+#include <optional>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 
@@ -38,6 +47,12 @@ namespace {
 
 // How long a group whose application died may end on its own before it is killed.
 constexpr std::int64_t graceMs = 2000;
+// How often the keeper looks whether the application is on its way out.
+constexpr std::int64_t watchMs = 500;
+// While everything is being killed, how soon it looks again for what was forked meanwhile: the first
+// time, and at most.
+constexpr int firstKillAgainMs = 25;
+constexpr int lastKillAgainMs = 1000;
 
 struct Plan {
     const char* path = nullptr;
@@ -126,28 +141,152 @@ void closeAllBut(int* keep, int count)
     closeRange(next, UINT_MAX);
 }
 
-// Starts the program with the keeper's standard streams, default signal handling and nothing blocked.
-int spawnProgram(const Plan& plan, pid_t& program)
+// The keeper's descendants, by their parents in the process table. What left the group is among them,
+// and whatever lost its parent became the keeper's child (it is a subreaper), so the walk from the
+// keeper reaches everything it started. `outsideOnly`: only those that left the keeper's group.
+std::vector<pid_t> descendants(bool outsideOnly)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (plan.directory)
-        posix_spawn_file_actions_addchdir_np(&actions, plan.directory);
-    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t all;
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, short(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
-    const int failure = ::posix_spawn(&program, plan.path, &actions, &attributes, plan.argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    return failure;
+    struct Seen {
+        pid_t pid;
+        pid_t parent;
+        pid_t group;
+    };
+    std::vector<Seen> all;
+    if (DIR* proc = ::opendir("/proc")) {
+        while (const dirent* entry = ::readdir(proc)) {
+            char* end = nullptr;
+            const long pid = std::strtol(entry->d_name, &end, 10);
+            if (pid <= 0 || *end != '\0')
+                continue;
+            if (const std::optional<Keeper::ProcessState> seen = Keeper::readProcessState(pid_t(pid)))
+                all.push_back({pid_t(pid), seen->parent, seen->group});
+        }
+        ::closedir(proc);
+    }
+    const pid_t self = ::getpid();
+    std::vector<bool> taken(all.size(), false); // a table read while it changes may hold a loop
+    std::vector<pid_t> found;
+    std::vector<pid_t> parents{self};
+    while (!parents.empty()) {
+        const pid_t parent = parents.back();
+        parents.pop_back();
+        for (size_t i = 0; i < all.size(); ++i) {
+            if (taken[i] || all[i].parent != parent || all[i].pid == self)
+                continue;
+            taken[i] = true;
+            parents.push_back(all[i].pid);
+            if (!outsideOnly || all[i].group != self)
+                found.push_back(all[i].pid);
+        }
+    }
+    return found;
 }
+
+// A signal to the group misses what left it: it gets its own.
+void signalOutsideGroup(int sig)
+{
+    for (const pid_t pid : descendants(true))
+        ::kill(pid, sig);
+}
+
+// Everything under the keeper, one by one: a kill sent to the group would end the keeper with it.
+void killEverything()
+{
+    for (const pid_t pid : descendants(false))
+        ::kill(pid, SIGKILL);
+}
+
+struct StartFailure {
+    std::int32_t where = Keeper::atProgram;
+    std::int32_t error = 0;
+};
+
+// Starts the program in the keeper's group, in its directory, with the keeper's standard streams,
+// default signal handling and nothing blocked; it is killed when the keeper dies. The keeper is small
+// and has one thread, so a fork copies next to nothing and the program may set itself up before the exec.
+bool spawnProgram(const Plan& plan, pid_t& program, StartFailure& failure)
+{
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        failure.error = errno;
+        return false;
+    }
+    const pid_t keeper = ::getpid();
+    program = ::fork();
+    if (program < 0) {
+        failure.error = errno;
+        ::close(report[0]);
+        ::close(report[1]);
+        return false;
+    }
+    if (program == 0) {
+        ::close(report[0]);
+        const auto fail = [&](std::int32_t where) {
+            const StartFailure why{where, errno};
+            writeWhole(report[1], &why, sizeof why);
+            ::_exit(127);
+        };
+        // Set while every signal is still blocked: a keeper that dies from here on leaves the kill
+        // pending until the mask is cleared below; one that died before has made another the parent.
+        // The signal follows the thread that forked, which is the keeper's only one.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+        if (::getppid() != keeper)
+            ::_exit(127);
+        if (plan.directory && ::chdir(plan.directory) != 0)
+            fail(Keeper::atDirectory);
+        int kept[] = {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO, report[1]};
+        closeAllBut(kept, int(std::size(kept)));
+        struct sigaction standard {};
+        standard.sa_handler = SIG_DFL;
+        for (int sig = 1; sig < NSIG; ++sig)
+            ::sigaction(sig, &standard, nullptr); // SIGKILL and SIGSTOP refuse, as they may
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::execve(plan.path, plan.argv, environ);
+        fail(Keeper::atProgram);
+    }
+    ::close(report[1]);
+    StartFailure why;
+    ssize_t got = 0;
+    do
+        got = ::read(report[0], &why, sizeof why); // end of file: the exec closed it
+    while (got < 0 && errno == EINTR);
+    ::close(report[0]);
+    if (got != ssize_t(sizeof why))
+        return true;
+    failure = why;
+    int status = 0;
+    while (::waitpid(program, &status, 0) < 0 && errno == EINTR) {
+    }
+    return false;
+}
+
+// The application, to watch for its end beyond the lifeline: the keeper's parent as it started. A
+// thread of the application that ends hands its children to another thread of it, so the parent
+// changes only once the application has gone altogether.
+struct Application {
+    pid_t parent = 0;
+    std::optional<Keeper::ProcessMark> mark; // none without a readable process table
+
+    static Application now()
+    {
+        Application application;
+        application.parent = ::getppid();
+        if (Keeper::readProcessState(::getpid())) {
+            const std::optional<Keeper::ProcessState> seen = Keeper::readProcessState(application.parent);
+            application.mark = Keeper::ProcessMark{application.parent, seen ? seen->started : 0};
+        }
+        return application;
+    }
+
+    bool leaving() const
+    {
+        if (::getppid() != parent)
+            return true;
+        return mark && Keeper::presenceOf(*mark) == Keeper::Presence::leaving;
+    }
+};
 
 [[noreturn]] void keep(const Plan& plan)
 {
@@ -159,32 +298,22 @@ int spawnProgram(const Plan& plan, pid_t& program)
     sigset_t all;
     sigfillset(&all);
     ::sigprocmask(SIG_SETMASK, &all, nullptr);
-    sigset_t childSignal;
-    sigemptyset(&childSignal);
-    sigaddset(&childSignal, SIGCHLD);
-    const int children = ::signalfd(-1, &childSignal, SFD_CLOEXEC | SFD_NONBLOCK);
+    const Application application = Application::now();
+    sigset_t heard;
+    sigemptyset(&heard);
+    for (const int sig : {SIGCHLD, SIGTERM, SIGINT, SIGHUP, SIGQUIT, Keeper::endEverything})
+        sigaddset(&heard, sig);
+    const int signals = ::signalfd(-1, &heard, SFD_CLOEXEC | SFD_NONBLOCK);
     // Whatever else the application left open is neither the keeper's business nor the program's.
     {
-        int kept[] = {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO, plan.news, plan.lifeline, children};
+        int kept[] = {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO, plan.news, plan.lifeline, signals};
         closeAllBut(kept, int(std::size(kept)));
     }
 
     pid_t program = 0;
-    const int failure = spawnProgram(plan, program);
-    if (failure != 0) {
-        // A working directory that cannot be entered fails the same way as a missing program.
-        std::int32_t where = Keeper::atProgram;
-        int error = failure;
-        if (plan.directory) {
-            const int directory = ::open(plan.directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (directory < 0) {
-                where = Keeper::atDirectory;
-                error = errno;
-            } else {
-                ::close(directory);
-            }
-        }
-        tell(plan.news, Keeper::failed, error, where);
+    StartFailure failure;
+    if (!spawnProgram(plan, program, failure)) {
+        tell(plan.news, Keeper::failed, failure.error, failure.where);
         ::_exit(0);
     }
     tell(plan.news, Keeper::started);
@@ -206,7 +335,7 @@ int spawnProgram(const Plan& plan, pid_t& program)
     // The program's streams are the program's: the application sees their end when it has finished
     // with them, not when the keeper has.
     {
-        int kept[] = {plan.news, plan.lifeline, children};
+        int kept[] = {plan.news, plan.lifeline, signals};
         closeAllBut(kept, int(std::size(kept)));
         for (;;) {
             const int null = ::open("/dev/null", O_RDWR);
@@ -219,43 +348,72 @@ int spawnProgram(const Plan& plan, pid_t& program)
         }
     }
 
+    const pid_t self = ::getpid();
+    enum class Phase { keeping, ending, killing };
+    Phase phase = Phase::keeping;
+    std::int64_t killAt = 0;
+    std::int64_t lookAt = monotonicMs() + watchMs;
+    int killAgainMs = firstKillAgainMs;
     bool programEnded = false;
     bool toldEnd = false;
     int status = 0;
-    std::int64_t killAt = -1;
+    const auto end = [&] {
+        ::kill(-self, SIGTERM);
+        signalOutsideGroup(SIGTERM);
+        phase = Phase::ending;
+        killAt = monotonicMs() + graceMs;
+    };
 
     for (;;) {
+        if (phase == Phase::killing)
+            killEverything();
         pollfd fds[2];
         nfds_t count = 0;
-        int childrenAt = -1;
+        int signalsAt = -1;
         int lifeAt = -1;
-        if (children >= 0) {
-            childrenAt = int(count);
-            fds[count++] = {children, POLLIN, 0};
+        if (signals >= 0) {
+            signalsAt = int(count);
+            fds[count++] = {signals, POLLIN, 0};
         }
-        if (killAt < 0) {
+        if (phase == Phase::keeping) {
             lifeAt = int(count);
             fds[count++] = {plan.lifeline, POLLIN, 0};
         }
-        int timeout = children >= 0 ? -1 : 50; // without a signal descriptor: look in turns
-        if (killAt >= 0) {
-            const std::int64_t left = std::max<std::int64_t>(killAt - monotonicMs(), 0);
-            timeout = timeout < 0 ? int(left) : std::min(timeout, int(left));
+        std::int64_t timeout = 0;
+        switch (phase) {
+        case Phase::keeping:
+            timeout = lookAt - monotonicMs();
+            break;
+        case Phase::ending:
+            timeout = killAt - monotonicMs();
+            break;
+        case Phase::killing:
+            // What was forked just before a kill is looked for again, less often the longer it takes.
+            timeout = killAgainMs;
+            killAgainMs = std::min(killAgainMs * 2, lastKillAgainMs);
+            break;
         }
-        const int ready = ::poll(fds, count, timeout);
-        if (killAt >= 0 && monotonicMs() >= killAt)
-            ::kill(-::getpid(), SIGKILL); // the keeper goes with its group
-        if (ready < 0)
-            continue;
+        if (signals < 0)
+            timeout = std::min<std::int64_t>(timeout, 50); // without a signal descriptor: look in turns
+        ::poll(fds, count, int(std::clamp<std::int64_t>(timeout, 0, INT_MAX)));
 
-        if (lifeAt >= 0 && fds[lifeAt].revents != 0) {
-            ::kill(-::getpid(), SIGTERM);
-            killAt = monotonicMs() + graceMs;
+        const std::int64_t now = monotonicMs();
+        if (phase == Phase::keeping && now >= lookAt) {
+            lookAt = now + watchMs;
+            if (application.leaving())
+                end();
         }
-        if (childrenAt >= 0 && fds[childrenAt].revents == 0)
-            continue;
+        if (phase == Phase::keeping && lifeAt >= 0 && fds[lifeAt].revents != 0)
+            end();
+        if (phase == Phase::ending && now >= killAt)
+            phase = Phase::killing;
         signalfd_siginfo info;
-        while (children >= 0 && ::read(children, &info, sizeof info) > 0) {
+        while (signalsAt >= 0 && ::read(signals, &info, sizeof info) == ssize_t(sizeof info)) {
+            const int sig = int(info.ssi_signo);
+            if (sig == Keeper::endEverything)
+                phase = Phase::killing;
+            else if (sig != SIGCHLD && pid_t(info.ssi_pid) != self)
+                signalOutsideGroup(sig);
         }
         for (;;) {
             int reaped = 0;

@@ -3,6 +3,7 @@
 // What a keeper (voskel-keeper) tells the application over its news pipe, one record per write, so each
 // arrives whole. Plain C++: the keeper links nothing of Qt.
 
+#include <csignal>
 #include <cstdint>
 
 namespace Keeper {
@@ -16,6 +17,11 @@ struct Record {
     std::int32_t value = 0; // the errno of a failure, the wait status of an exit
     std::int32_t where = 0;
 };
+
+// Sent to the keeper alone, it ends everything under it at once: its group and whatever left the group,
+// killed, reaped, and then the keeper itself. A kill sent to the group would end the keeper first and
+// leave what left the group to run on.
+inline constexpr int endEverything = SIGUSR1;
 
 // The keeper's program file, beside the application's.
 inline constexpr const char* programName = "voskel-keeper";

@@ -1,17 +1,17 @@
 #include "platform/KeptChild.h"
 
+#include "platform/KeeperProgram.h"
+
 #include "keeper/KeeperNews.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QReadWriteLock>
 #include <QStandardPaths>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -81,22 +81,6 @@ Lifeline lifeline()
     return line;
 }
 
-QMutex keeperMutex;
-QString keeperOverride;
-
-// The directory of the running executable.
-const QString& ownDirectory()
-{
-    static const QString directory = [] {
-        char buffer[PATH_MAX];
-        const ssize_t got = ::readlink("/proc/self/exe", buffer, sizeof buffer);
-        if (got <= 0 || got >= qsizetype(sizeof buffer))
-            return QString();
-        return QFileInfo(QFile::decodeName(QByteArray(buffer, got))).absolutePath();
-    }();
-    return directory;
-}
-
 // Held shared from a keeper's start until the child is listed, and exclusively while the way out takes
 // its list: a child that runs is then always on it.
 QReadWriteLock& startLock()
@@ -118,37 +102,6 @@ std::function<void(pid_t, int)> signalWatcher;
 void setNonBlocking(int fd)
 {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-}
-
-QString launchFailure(const QString& program, const QString& directory, int where, int error)
-{
-    const QString reason = QString::fromLocal8Bit(std::strerror(error));
-    if (where == Keeper::atDirectory) {
-        if (error == ENOENT || error == ENOTDIR)
-            return QStringLiteral("The working directory \u201c%1\u201d does not exist.").arg(directory);
-        return QStringLiteral("The working directory \u201c%1\u201d cannot be entered: %2")
-            .arg(directory, reason);
-    }
-    if (error == ENOENT)
-        return QStringLiteral("The program \u201c%1\u201d was not found.").arg(program);
-    if (error == EACCES)
-        return QStringLiteral("The program \u201c%1\u201d cannot be run: permission denied.").arg(program);
-    return QStringLiteral("%1: %2").arg(program, reason);
-}
-
-// Without its keeper a child would lose what the keeper guarantees, so it is not started at all.
-QString keeperFailure(const QString& program, const QString& keeper, std::optional<int> error)
-{
-    const QString head = QStringLiteral("\u201c%1\u201d was not started: ").arg(program);
-    if (!error)
-        return head + QStringLiteral("Voskel's keeper \u201c%1\u201d ended without starting it.").arg(keeper);
-    if (*error == ENOENT)
-        return head + QStringLiteral("Voskel's keeper \u201c%1\u201d was not found.").arg(keeper);
-    if (*error == EACCES)
-        return head +
-               QStringLiteral("Voskel's keeper \u201c%1\u201d cannot be run: permission denied.").arg(keeper);
-    return head + QStringLiteral("Voskel's keeper \u201c%1\u201d cannot be run: %2")
-                      .arg(keeper, QString::fromLocal8Bit(std::strerror(*error)));
 }
 
 std::vector<QByteArray> encoded(const QStringList& texts)
@@ -182,7 +135,7 @@ std::shared_ptr<KeptChild> KeptChild::start(const PreparedProcess& prepared, con
     if (!program.contains(u'/'))
         program = program.isEmpty() ? QString() : QStandardPaths::findExecutable(program);
     if (program.isEmpty()) {
-        failure = launchFailure(prepared.program, directory, Keeper::atProgram, ENOENT);
+        failure = KeeperTexts::launchFailure(prepared.program, directory, Keeper::atProgram, ENOENT);
         return nullptr;
     }
     const Lifeline line = lifeline();
@@ -238,6 +191,7 @@ std::shared_ptr<KeptChild> KeptChild::start(const PreparedProcess& prepared, con
     // The keeper's command line names what it inherits and ends with the program's own argument list;
     // the program's environment is the keeper's.
     const QString keeper = keeperProgram();
+    const QString command = KeeperTexts::commandName(prepared.program, prepared.arguments);
     std::vector<QByteArray> keeperArguments = {QFile::encodeName(keeper), "--news",
                                                QByteArray::number(news[0]), "--lifeline",
                                                QByteArray::number(line.read)};
@@ -292,9 +246,9 @@ std::shared_ptr<KeptChild> KeptChild::start(const PreparedProcess& prepared, con
             closeFd(pair[0]);
         if (spawnError != 0) {
             // Too long an argument list is the program's, however the keeper's few add to it.
-            failure = spawnError == E2BIG
-                          ? launchFailure(prepared.program, directory, Keeper::atProgram, spawnError)
-                          : keeperFailure(prepared.program, keeper, spawnError);
+            failure = spawnError == E2BIG ? KeeperTexts::launchFailure(prepared.program, directory,
+                                                                       Keeper::atProgram, spawnError)
+                                          : KeeperTexts::keeperFailure(command, keeper, spawnError);
             closeAll();
             return nullptr;
         }
@@ -305,6 +259,7 @@ std::shared_ptr<KeptChild> KeptChild::start(const PreparedProcess& prepared, con
         child->m_status = news[1];
         child->m_streaming = options.streaming;
         child->m_program = prepared.program;
+        child->m_command = command;
         child->m_directory = directory;
         child->m_keeperPath = keeper;
         QMutexLocker listing(&listMutex);
@@ -408,9 +363,26 @@ bool KeptChild::reapLocked()
 {
     if (m_reaped)
         return true;
-    if (!m_keeperEnded)
+    if (!m_keeperEnded) {
+        // Asked to end everything and still there: it is stopped, or no keeper of this version.
+        if (m_endAsked.isValid() && m_endAsked.hasExpired(keeperAnswerMs) && !m_forced) {
+            m_forced = true;
+            killGroupLocked();
+        }
         return false;
+    }
     // Its news closed as it exited: the wait is over in a moment.
+    siginfo_t ended{};
+    const bool held = ::waitid(P_PID, id_t(m_keeper), &ended, WEXITED | WNOWAIT) == 0;
+    const bool said = m_started || m_startError || m_programStatus;
+    // Ended of its own accord before a word about the program: not a keeper of ours (another file at
+    // its place, one of another version), so the program never ran.
+    m_keeperRefused = held && ended.si_code == CLD_EXITED && !said;
+    // A keeper that went without saying its group was empty (killed, or crashed) leaves the group
+    // running on. Its number is still ours while the keeper is not reaped, so the group goes first.
+    const bool orderly = m_alone || m_startError || m_keeperRefused;
+    if (held && !orderly)
+        killGroupLocked();
     int status = 0;
     pid_t got = 0;
     do
@@ -418,10 +390,21 @@ bool KeptChild::reapLocked()
     while (got < 0 && errno == EINTR);
     m_reaped = true;
     m_keeperStatus = got == m_keeper ? status : 0;
-    // Ended of its own accord before a word about the program: not a keeper of ours (another file at
-    // its place, one of another version), so the program never ran.
-    m_keeperRefused = got == m_keeper && WIFEXITED(status) && !m_started && !m_startError && !m_programStatus;
+    // Gone before the program's end was known, and not by our hand: what it ran was cut short.
+    m_cutOff = held && !orderly && !m_programStatus && !m_forced;
     return true;
+}
+
+void KeptChild::killGroupLocked()
+{
+    std::function<void(pid_t, int)> watcher;
+    {
+        QMutexLocker lock(&watcherMutex);
+        watcher = signalWatcher;
+    }
+    if (watcher)
+        watcher(m_keeper, SIGKILL);
+    ::kill(-m_keeper, SIGKILL);
 }
 
 void KeptChild::update()
@@ -461,9 +444,19 @@ int KeptChild::waitStatus() const
     if (m_programStatus)
         return *m_programStatus;
     // Gone without saying how the program ended: killed with its keeper, or never started.
+    if (m_cutOff)
+        return SIGKILL; // as waitpid reports a kill
     if (WIFSIGNALED(m_keeperStatus))
         return m_keeperStatus;
     return 127 << 8;
+}
+
+std::optional<QString> KeptChild::cutOff() const
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_cutOff)
+        return std::nullopt;
+    return KeeperTexts::cutOff(m_command);
 }
 
 std::optional<QString> KeptChild::lateFailure() const
@@ -475,10 +468,10 @@ std::optional<QString> KeptChild::lateFailure() const
 std::optional<QString> KeptChild::failureLocked() const
 {
     if (m_keeperRefused)
-        return keeperFailure(m_program, m_keeperPath, std::nullopt);
+        return KeeperTexts::keeperFailure(m_command, m_keeperPath, std::nullopt);
     if (!m_startError)
         return std::nullopt;
-    return launchFailure(m_program, m_directory, m_failedWhere, *m_startError);
+    return KeeperTexts::launchFailure(m_program, m_directory, m_failedWhere, *m_startError);
 }
 
 bool KeptChild::gone() const
@@ -513,7 +506,15 @@ void KeptChild::signal(int sig)
         return;
     if (watcher)
         watcher(m_keeper, sig);
-    ::kill(-m_keeper, sig);
+    if (sig != SIGKILL) {
+        ::kill(-m_keeper, sig);
+        return;
+    }
+    // A kill sent to the group would end its keeper first, and with it the one process that can find
+    // what left the group: the keeper kills everything under it, and then itself.
+    if (!m_endAsked.isValid())
+        m_endAsked.start();
+    ::kill(m_keeper, Keeper::endEverything);
 }
 
 void KeptChild::release()
@@ -558,31 +559,6 @@ int keptChildCount(bool streaming)
     const QList<std::shared_ptr<KeptChild>> left = keptChildren(0);
     return int(std::count_if(left.cbegin(), left.cend(),
                              [streaming](const auto& child) { return child->m_streaming == streaming; }));
-}
-
-QString keeperProgram()
-{
-    {
-        QMutexLocker lock(&keeperMutex);
-        if (!keeperOverride.isEmpty())
-            return keeperOverride;
-    }
-    const QString beside = ownDirectory() + u'/' + QLatin1String(Keeper::programName);
-#ifdef VOSKEL_KEEPER_BUILT
-    // Tests and benchmarks run from other folders of the build tree than the application.
-    if (!QFileInfo::exists(beside)) {
-        const QString built = QFile::decodeName(VOSKEL_KEEPER_BUILT);
-        if (QFileInfo::exists(built))
-            return built;
-    }
-#endif
-    return beside;
-}
-
-void setKeeperProgram(const QString& path)
-{
-    QMutexLocker lock(&keeperMutex);
-    keeperOverride = path;
 }
 
 void setGroupSignalWatcher(std::function<void(pid_t group, int signal)> watcher)

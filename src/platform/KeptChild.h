@@ -1,7 +1,9 @@
 #pragma once
 
+#include "platform/KeeperProgram.h"
 #include "platform/PreparedProcess.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QMutex>
 #include <QString>
@@ -66,11 +68,16 @@ public:
     bool leftNothing() const;
     // The program (or its keeper) failed to start after `startWaitMs`: why, else none.
     std::optional<QString> lateFailure() const;
+    // The keeper died before the program's end was known (killed, say): the group was killed with it,
+    // and this says the program was cut off. None otherwise. Meaningful once gone.
+    std::optional<QString> cutOff() const;
     // The keeper has been reaped: nothing of the group is left, and its number is no longer ours.
     bool gone() const;
     // Waits up to `waitMs` for the keeper to go and reaps it; whether it has gone.
     bool settle(int waitMs);
-    // Sends `signal` to the whole group, unless the keeper has been reaped.
+    // Sends `signal` to the whole group, unless the keeper has been reaped. SIGKILL has the keeper kill
+    // everything under it, what left the group included, and go; a keeper that does not has its group
+    // killed by the next update after a moment.
     void signal(int signal);
 
     // The runner is done with it: the pipes close; what the program left in its group runs on, and the
@@ -81,6 +88,7 @@ private:
     KeptChild() = default;
     void readNews();
     bool reapLocked();
+    void killGroupLocked();
     std::optional<QString> failureLocked() const;
 
     pid_t m_keeper = 0;
@@ -90,6 +98,7 @@ private:
     int m_status = -1;
     bool m_streaming = false;
     QString m_program;
+    QString m_command; // as the texts name it
     QString m_directory;
     QString m_keeperPath;
 
@@ -105,10 +114,17 @@ private:
     bool m_reaped = false;
     int m_keeperStatus = 0;
     bool m_released = false;
+    QElapsedTimer m_endAsked; // valid once the keeper was asked to end everything
+    bool m_forced = false;    // its group was killed for want of an answer
+    bool m_cutOff = false;
 
     friend QList<std::shared_ptr<KeptChild>> keptChildren(int waitForStartsMs);
     friend int keptChildCount(bool streaming);
 };
+
+// A keeper asked to end everything has done so within moments; one that has not (stopped, or not a
+// keeper of this version) has its group killed at the first update after this long.
+inline constexpr int keeperAnswerMs = 500;
 
 // Every kept child whose keeper has not been reaped, after reaping the released ones that have gone.
 // Waits up to `waitForStartsMs` for starts under way, so a child that has begun to run is on the list
@@ -116,12 +132,6 @@ private:
 QList<std::shared_ptr<KeptChild>> keptChildren(int waitForStartsMs = 0);
 // How many of those were started for streaming (or not).
 int keptChildCount(bool streaming);
-
-// The keeper's program: voskel-keeper beside the running executable, else (for the tests and benchmarks,
-// whose executables live elsewhere) the one this build made. Starts fail while it is missing.
-QString keeperProgram();
-// Test seam: the keeper's program to start instead; empty turns it off.
-void setKeeperProgram(const QString& path);
 
 // Test seam: called just before any runner signals a group, with the group and the signal, on the
 // signalling thread. Null turns it off.

@@ -71,6 +71,8 @@ public:
             QTimer::singleShot(reapGraceMs, this, [this] {
                 m_child->signal(SIGKILL);
                 check();
+                // A keeper that did not take the request has its group killed at a later look.
+                QTimer::singleShot(2 * keeperAnswerMs, this, [this] { check(); });
             });
         }
         check();
@@ -242,6 +244,11 @@ void StreamingProcess::newsArrived()
     readAvailable(16 * readBudget);
     if (!self)
         return;
+    if (const std::optional<QString> cut = m_child->cutOff()) {
+        emit output(*cut + u'\n');
+        if (!self)
+            return;
+    }
     const int status = m_child->waitStatus();
     m_bySignal = WIFSIGNALED(status);
     m_status = m_bySignal ? WTERMSIG(status) : WEXITSTATUS(status);

@@ -1,14 +1,18 @@
 #include "app/SingleInstance.h"
+#include "keeper/ProcessWatch.h"
 #include "support/TestSupport.h"
 
 #include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/file.h>
 #include <thread>
 #include <unistd.h>
@@ -78,6 +82,39 @@ TEST(SingleInstance, OneOnItsWayOutIsNotKnockedOnButReplacedOnceItIsGone)
     EXPECT_EQ(next.claim(60000), SingleInstance::Role::first);
     ends.join();
     EXPECT_TRUE(QFileInfo::exists(other.filePath("voskel.socket")));
+}
+
+// A Voskel whose end is held up by a thread in the kernel (a look at a stalled folder) stays as a
+// process, files open, until that thread returns. A new start takes its place all the same, whether
+// the way out ended it past its time or it was killed; and the one that started answers the next.
+TEST(SingleInstance, AProcessHeldOnItsWayOutDoesNotKeepANewStartOut)
+{
+    for (const char* how : {"end", "wait"}) {
+        TestSupport::StalledFolder stalled;
+        if (stalled.whyNot())
+            GTEST_SKIP() << "no stalled folder here: " << stalled.whyNot()->toStdString();
+        QTemporaryDir folder;
+        QProcess holder;
+        holder.start(QStringLiteral(VOSKEL_INSTANCE_HOLDER),
+                     {folder.path(), stalled.stalledPath(), QString::fromLatin1(how)});
+        ASSERT_TRUE(TestSupport::eventually([&] { return holder.readAll().contains("ready"); }, 10000)) << how;
+        if (how == std::string_view("wait"))
+            ::kill(pid_t(holder.processId()), SIGKILL);
+        EXPECT_TRUE(TestSupport::eventually(
+            [&] {
+                const auto seen = Keeper::readProcessState(pid_t(holder.processId()));
+                return seen && seen->state == 'Z';
+            },
+            5000))
+            << how << ": ended, and held";
+
+        SingleInstance next(folder.path());
+        EXPECT_EQ(next.claim(3000), SingleInstance::Role::first) << how;
+        SingleInstance after(folder.path());
+        EXPECT_EQ(after.claim(3000), SingleInstance::Role::handedOver) << how;
+        stalled.release();
+        EXPECT_TRUE(TestSupport::eventually([&] { return holder.state() == QProcess::NotRunning; }, 5000));
+    }
 }
 
 TEST(SingleInstance, AFolderWithoutRoomForALockDoesNotKeepTheApplicationFromStarting)

@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 #include <sys/wait.h>
@@ -68,38 +69,140 @@ private:
     std::vector<Sent> m_sent;
 };
 
+// The number of the process that started `pid`, as the process table has it.
+pid_t parentOf(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = stat.readAll();
+    return pid_t(line.mid(line.lastIndexOf(')') + 4).split(' ').value(0).toLongLong());
+}
+
+struct KilledHolder {
+    const char* mode;
+    const char* script;
+    int pids;
+    bool keeperToo = false;
+};
+
+const char* const twoInTheGroup = "sleep 60 & echo $! >> '%1'; echo $$ >> '%1'; wait";
+const char* const oneAway =
+    "setsid sh -c 'trap \"\" TERM; echo $$ >> %1; exec sleep 60' & echo $$ >> '%1'; wait";
+
+// Starts the row's child in a holder, kills the holder (and with `keeperToo` its keeper) and expects
+// every process the script named to end within a few seconds. With `stalled`, a thread of the holder
+// is held in the kernel meanwhile, and the holder stays until the stall is released.
+void expectTheyEndWithTheApplication(const KilledHolder& row, TestSupport::StalledFolder* stalled)
+{
+    const std::string name = std::string(row.mode) + (stalled ? " stalled: " : ": ") + row.script;
+    QTemporaryDir dir;
+    const QString pidFile = dir.filePath(QStringLiteral("pids"));
+    QStringList arguments = {QString::fromLatin1(row.mode), QString::fromLatin1(row.script).arg(pidFile)};
+    if (stalled)
+        arguments << stalled->stalledPath();
+    QProcess holder;
+    holder.start(QStringLiteral(VOSKEL_CHILD_HOLDER), arguments);
+    ASSERT_TRUE(holder.waitForStarted(5000));
+    ASSERT_TRUE(eventually([&] { return pidsIn(pidFile).size() == row.pids; }, 10000)) << name;
+    const QList<qint64> pids = pidsIn(pidFile);
+    const pid_t keeper = parentOf(pids.back());
+
+    ::kill(pid_t(holder.processId()), SIGKILL);
+    if (row.keeperToo)
+        ::kill(keeper, SIGKILL);
+    EXPECT_TRUE(eventually([&] { return std::none_of(pids.cbegin(), pids.cend(), processRuns); }, 6000))
+        << name;
+    if (stalled) {
+        EXPECT_TRUE(QFile::exists(QStringLiteral("/proc/%1").arg(holder.processId())))
+            << "the holder went at once, so nothing held it: " << name;
+        stalled->release();
+    }
+    EXPECT_TRUE(eventually([&] { return holder.state() == QProcess::NotRunning; }, 5000)) << name;
+    for (const qint64 pid : pids)
+        ::kill(pid_t(pid), SIGKILL); // whatever a failure left behind
+}
+
 } // namespace
 
 // However the application dies, what it started goes within a few seconds: a child run to its end on
-// a pool thread, a streamed one, and one that ignores the request to terminate (killed after the
-// keeper's grace). The holder is killed with SIGKILL, so nothing of its own can clean up.
+// a pool thread, a streamed one, one that ignores the request to terminate (killed after the keeper's
+// grace) and one that left the group. The holder is killed with SIGKILL, so nothing of its own can
+// clean up; in the last row its keeper goes with it, as a kill by name takes both, and the program
+// still ends.
 TEST(KeptChild, ChildrenEndWhenTheApplicationIsKilled)
 {
-    struct Row {
-        const char* mode;
-        const char* script;
+    const KilledHolder rows[] = {
+        {"run", twoInTheGroup, 2},
+        {"stream", twoInTheGroup, 2},
+        {"run", "trap '' TERM; sleep 60 & echo $! >> '%1'; echo $$ >> '%1'; wait", 2},
+        {"run", oneAway, 2},
+        {"run", "echo $$ >> '%1'; exec sleep 60", 1, true},
     };
-    const Row rows[] = {
-        {"run", "sleep 60 & echo $! >> '%1'; echo $$ >> '%1'; wait"},
-        {"stream", "sleep 60 & echo $! >> '%1'; echo $$ >> '%1'; wait"},
-        {"run", "trap '' TERM; sleep 60 & echo $! >> '%1'; echo $$ >> '%1'; wait"},
-    };
-    for (const Row& row : rows) {
+    for (const KilledHolder& row : rows)
+        expectTheyEndWithTheApplication(row, nullptr);
+}
+
+// The same while a thread of the application is held in the kernel by a stalled folder: the process
+// stays (a zombie) and keeps its descriptors open, the keepers' lifelines among them.
+TEST(KeptChild, ChildrenEndWhenTheApplicationIsKilledWhileAThreadIsHeld)
+{
+    for (const KilledHolder& row :
+         {KilledHolder{"run", twoInTheGroup, 2}, KilledHolder{"stream", oneAway, 2}}) {
+        TestSupport::StalledFolder stalled;
+        if (stalled.whyNot())
+            GTEST_SKIP() << "no stalled folder here: " << stalled.whyNot()->toStdString();
+        expectTheyEndWithTheApplication(row, &stalled);
+    }
+}
+
+// A keeper that dies (killed by hand, say) takes its group with it while the application runs on, and
+// the run says its command was cut off, where a failure's words are looked for.
+TEST(KeptChild, AKilledKeeperEndsItsGroupAndTheRunSaysItWasCutOff)
+{
+    const QString cutOff =
+        QStringLiteral("\u201c/bin/sh\u201d was cut off: Voskel's keeper ended unexpectedly.");
+    for (const bool streamed : {false, true}) {
         QTemporaryDir dir;
         const QString pidFile = dir.filePath(QStringLiteral("pids"));
-        QProcess holder;
-        holder.start(QStringLiteral(VOSKEL_CHILD_HOLDER),
-                     {QString::fromLatin1(row.mode), QString::fromLatin1(row.script).arg(pidFile)});
-        ASSERT_TRUE(holder.waitForStarted(5000));
-        ASSERT_TRUE(eventually([&] { return pidsIn(pidFile).size() == 2; }, 10000)) << row.mode;
+        const Platform::PreparedProcess script = shell(
+            QStringLiteral("echo said; sleep 60 & echo $! >> '%1'; echo $$ >> '%1'; wait").arg(pidFile));
+        std::optional<Platform::Completed> done;
+        std::thread worker;
+        Platform::StreamingProcess stream;
+        QString streamedText;
+        std::optional<int> streamedStatus;
+        QObject::connect(&stream, &Platform::StreamingProcess::output,
+                         [&](const QString& text) { streamedText += text; });
+        QObject::connect(&stream, &Platform::StreamingProcess::finished,
+                         [&](int status) { streamedStatus = status; });
+        if (streamed)
+            ASSERT_EQ(stream.start(script), std::nullopt);
+        else
+            worker = std::thread([&] { done = Platform::runToEnd(script); });
+        ASSERT_TRUE(eventually([&] { return pidsIn(pidFile).size() == 2; }, 10000));
         const QList<qint64> pids = pidsIn(pidFile);
+        const pid_t keeper = parentOf(pids.back());
 
-        ::kill(pid_t(holder.processId()), SIGKILL);
-        ASSERT_TRUE(holder.waitForFinished(5000));
-        EXPECT_TRUE(eventually([&] { return !processRuns(pids[0]) && !processRuns(pids[1]); }, 6000))
-            << row.mode << ": " << row.script;
+        ::kill(keeper, SIGKILL);
+        EXPECT_TRUE(eventually([&] { return std::none_of(pids.cbegin(), pids.cend(), processRuns); }, 3000))
+            << "streamed " << streamed;
+        if (streamed) {
+            ASSERT_TRUE(eventually([&] { return streamedStatus.has_value(); }, 5000));
+            EXPECT_EQ(streamedStatus, SIGKILL);
+            EXPECT_TRUE(stream.endedBySignal());
+            EXPECT_EQ(streamedText, QStringLiteral("said\n") + cutOff + u'\n');
+        } else {
+            worker.join();
+            ASSERT_TRUE(done && done->started);
+            EXPECT_TRUE(done->crashed);
+            EXPECT_EQ(done->exitCode, SIGKILL);
+            EXPECT_EQ(done->out, "said\n");
+            EXPECT_EQ(QString::fromUtf8(done->err), cutOff + u'\n');
+        }
+        EXPECT_TRUE(eventually([&] { return !TestSupport::groupListed(keeper); }, 3000));
         for (const qint64 pid : pids)
-            ::kill(pid_t(pid), SIGKILL); // whatever a failure left behind
+            ::kill(pid_t(pid), SIGKILL);
     }
 }
 
@@ -150,6 +253,8 @@ TEST(KeptChild, GroupsAreSignalledOnlyWhileTheirLeaderIsHeld)
     } scripts[] = {
         {"trap 'exit 0' TERM; echo $$ > '%1'; while :; do sleep 0.05; done", false},
         {"trap 'exit 0' TERM; (trap '' TERM; exec sleep 60) & echo $! > '%1'; wait", true},
+        // Out of the group's reach, but not of its keeper's.
+        {"trap 'exit 0' TERM; setsid sh -c 'trap \"\" TERM; echo $$ > %1; exec sleep 60' & wait", true},
     };
     for (const auto& row : scripts) {
         for (std::size_t i = 0; i < std::size(runners); ++i) {

@@ -13,6 +13,7 @@
 
 using Platform::StreamingProcess;
 using TestSupport::eventually;
+using TestSupport::groupListed;
 using TestSupport::processRuns;
 using TestSupport::shell;
 
@@ -104,6 +105,7 @@ TEST(StreamingProcess, ACharacterSplitAcrossWritesArrivesWhole)
 
 TEST(StreamingProcess, ALaunchFailureSaysWhyAndStartsNothing)
 {
+    // What an earlier test let go may still go meanwhile: nothing is added, whatever else goes.
     const int before = Platform::streamingChildCount();
     {
         StreamingProcess run;
@@ -122,7 +124,7 @@ TEST(StreamingProcess, ALaunchFailureSaysWhyAndStartsNothing)
         ASSERT_TRUE(failure);
         EXPECT_TRUE(failure->contains("/nonexistent/folder")) << failure->toStdString();
     }
-    EXPECT_EQ(Platform::streamingChildCount(), before);
+    EXPECT_LE(Platform::streamingChildCount(), before);
 }
 
 TEST(StreamingProcess, TerminateEndsTheWholeGroupAtOnce)
@@ -159,11 +161,11 @@ TEST(StreamingProcess, DroppingARunningChildHandsItToTheReaper)
     run.reset();
     EXPECT_LT(clock.elapsed(), 100); // no waiting on the thread that let it go
     EXPECT_TRUE(eventually([&] { return !processRuns(leader) && !processRuns(sleeper); }, 3000));
+    EXPECT_TRUE(eventually([&] { return !groupListed(leader); }, 3000)) << "the reaper let it go";
 }
 
 TEST(StreamingProcess, TheReaperKillsAGroupThatIgnoresTheRequest)
 {
-    const int before = Platform::streamingChildCount();
     auto run = std::make_unique<StreamingProcess>();
     Record record(*run);
     ASSERT_EQ(run->start(shell("trap '' TERM INT; sleep 100 & echo $!; wait")), std::nullopt);
@@ -178,12 +180,11 @@ TEST(StreamingProcess, TheReaperKillsAGroupThatIgnoresTheRequest)
     EXPECT_TRUE(processRuns(leader) && processRuns(sleeper)) << "asked to terminate, it is allowed its grace";
     EXPECT_TRUE(eventually([&] { return !processRuns(leader) && !processRuns(sleeper); }, Platform::reapGraceMs + 3000));
     EXPECT_GE(clock.elapsed(), Platform::reapGraceMs - 1500);
-    EXPECT_TRUE(eventually([&] { return Platform::streamingChildCount() == before; }, 2000));
+    EXPECT_TRUE(eventually([&] { return !groupListed(leader); }, 2000));
 }
 
 TEST(StreamingProcess, AGroupOutlivesItsChildUntilWhatTheChildLeftHasEndedToo)
 {
-    const int before = Platform::streamingChildCount();
     for (const bool endItHere : {true, false}) {
         StreamingProcess run;
         Record record(run);
@@ -194,7 +195,7 @@ TEST(StreamingProcess, AGroupOutlivesItsChildUntilWhatTheChildLeftHasEndedToo)
         const qint64 sleeper = firstNumber(record.text);
         ASSERT_TRUE(processRuns(sleeper));
         EXPECT_FALSE(run.group().gone());
-        EXPECT_EQ(Platform::streamingChildCount(), before + 1);
+        EXPECT_TRUE(groupListed(leader));
         // The ended leader is held, so no other process can be given the group's number meanwhile.
         EXPECT_EQ(::kill(pid_t(leader), 0), 0);
 
@@ -202,7 +203,7 @@ TEST(StreamingProcess, AGroupOutlivesItsChildUntilWhatTheChildLeftHasEndedToo)
             run.terminate();
         EXPECT_TRUE(eventually([&] { return !processRuns(sleeper); }, 3000));
         EXPECT_TRUE(eventually([&] { return run.group().gone(); }, 3000));
-        EXPECT_EQ(Platform::streamingChildCount(), before);
+        EXPECT_FALSE(groupListed(leader));
         EXPECT_NE(::kill(pid_t(leader), 0), 0) << "the leader was reaped";
         EXPECT_TRUE(eventually([&] { return record.ended; }, 3000))
             << "end of output follows its last writer";

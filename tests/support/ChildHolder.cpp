@@ -3,15 +3,20 @@
 //   voskel_child_holder run <script>      `sh -c <script>` run to its end on a background pool thread
 //   voskel_child_holder stream <script>   the same streamed, as a window's sheet runs it
 //   voskel_child_holder compose <folder>  compose reading the project in <folder>, as a plan does
+// With a path after those, a thread of its own also looks at that path, as a folder check does: on a
+// stalled mount it is held in the kernel, and holds the process's descriptors open past a kill.
 #include "engine/Compose.h"
 #include "platform/Pools.h"
 #include "platform/ProcessRunner.h"
 #include "platform/StreamingProcess.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <cstdio>
+#include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -29,9 +34,16 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 3) {
-        std::fprintf(stderr, "usage: voskel_child_holder run|stream|compose <script or folder>\n");
+    if (args.size() != 3 && args.size() != 4) {
+        std::fprintf(stderr, "usage: voskel_child_holder run|stream|compose <script or folder> [<path>]\n");
         return 2;
+    }
+    if (args.size() == 4) {
+        const QByteArray looked = QFile::encodeName(args[3]);
+        std::thread([looked] {
+            struct stat seen {};
+            ::stat(looked.constData(), &seen);
+        }).detach();
     }
     const QString mode = args[1];
     const QString what = args[2];

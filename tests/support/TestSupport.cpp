@@ -1,12 +1,15 @@
 #include "support/TestSupport.h"
 
 #include "engine/Docker.h"
+#include "platform/KeptChild.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -124,6 +127,13 @@ bool processRuns(qint64 pid)
     return close > 0 && line.size() > close + 2 && line[close + 2] != 'Z';
 }
 
+bool groupListed(qint64 group)
+{
+    const auto children = Platform::keptChildren();
+    return std::any_of(children.cbegin(), children.cend(),
+                       [group](const auto& child) { return child->group() == group; });
+}
+
 Platform::PreparedProcess shell(const QString& script)
 {
     Platform::PreparedProcess prepared;
@@ -233,6 +243,48 @@ QStringList FakeTools::calls() const
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+StalledFolder::StalledFolder()
+{
+    const QString mountPoint = m_dir.filePath(QStringLiteral("stalled"));
+    QDir().mkpath(mountPoint);
+    m_mount = std::make_unique<QProcess>();
+    m_mount->setProcessChannelMode(QProcess::MergedChannels);
+    m_mount->start(QStringLiteral(VOSKEL_STALLING_MOUNT), {mountPoint});
+    QByteArray said;
+    const QDeadlineTimer deadline(10000);
+    while (!said.contains('\n') && m_mount->state() != QProcess::NotRunning && !deadline.hasExpired()) {
+        m_mount->waitForReadyRead(100);
+        said += m_mount->readAll();
+    }
+    said += m_mount->readAll();
+    if (said.trimmed() != "ready") {
+        m_whyNot = said.isEmpty() ? QStringLiteral("the stalling mount did not start")
+                                  : QString::fromUtf8(said).trimmed();
+        release();
+    }
+}
+
+StalledFolder::~StalledFolder()
+{
+    release();
+}
+
+QString StalledFolder::stalledPath() const
+{
+    return m_dir.filePath(QStringLiteral("stalled/anything"));
+}
+
+void StalledFolder::release()
+{
+    if (!m_mount || m_mount->state() == QProcess::NotRunning)
+        return;
+    m_mount->closeWriteChannel(); // it unmounts once its input ends
+    if (!m_mount->waitForFinished(10000)) {
+        m_mount->kill();
+        m_mount->waitForFinished(5000);
+    }
 }
 
 } // namespace TestSupport

@@ -12,8 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <ostream>
+
+class QProcess;
 
 // Lets failing expectations print texts as text.
 inline void PrintTo(const QString& text, std::ostream* os)
@@ -91,6 +94,10 @@ bool eventually(Predicate predicate, int timeoutMs = 20000)
 // Whether `pid` names a process that still runs; a zombie has ended, whoever is left to reap it.
 bool processRuns(qint64 pid);
 
+// Whether the runners still know the group (its keeper's number), so the way out would end it. Tests
+// look at their own groups rather than at counts: what an earlier test let go may still be going.
+bool groupListed(qint64 group);
+
 // Sets (or, with nullopt, unsets) an environment variable for the life of the object.
 class ScopedEnv {
 public:
@@ -124,6 +131,27 @@ Platform::PreparedProcess shell(const QString& script);
 qint64 pidFromFile(const QString& path);
 // Whether the process has ended within `waitMs`; a reparented zombie is reaped by init soon after.
 bool processGone(qint64 pid, int waitMs = 3000);
+
+// A folder on a mount that stops answering (StallingMount.cpp), for the life of the object: a thread
+// that looks at stalledPath() waits in the kernel, where even a kill cannot end it, until release() or
+// the object's end lets every such look return. Mounting needs the right to: without it whyNot() says
+// why, and the tests that need one skip.
+class StalledFolder {
+public:
+    StalledFolder();
+    ~StalledFolder();
+    StalledFolder(const StalledFolder&) = delete;
+    StalledFolder& operator=(const StalledFolder&) = delete;
+
+    std::optional<QString> whyNot() const { return m_whyNot; }
+    QString stalledPath() const;
+    void release();
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<QProcess> m_mount;
+    std::optional<QString> m_whyNot;
+};
 
 // One program of the test's own, `script` written as `name`, put first on every child's search path
 // for the life of the object.

@@ -1,0 +1,111 @@
+#include "platform/KeeperProgram.h"
+
+#include "keeper/KeeperNews.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <unistd.h>
+
+namespace Platform {
+
+namespace {
+
+QMutex keeperMutex;
+QString keeperOverride;
+std::atomic<const char*> builtKeeper{nullptr};
+
+// The directory of the running executable.
+const QString& ownDirectory()
+{
+    static const QString directory = [] {
+        char buffer[PATH_MAX];
+        const ssize_t got = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+        if (got <= 0 || got >= qsizetype(sizeof buffer))
+            return QString();
+        return QFileInfo(QFile::decodeName(QByteArray(buffer, got))).absolutePath();
+    }();
+    return directory;
+}
+
+} // namespace
+
+QString keeperProgram()
+{
+    {
+        QMutexLocker lock(&keeperMutex);
+        if (!keeperOverride.isEmpty())
+            return keeperOverride;
+    }
+    const QString beside = ownDirectory() + u'/' + QLatin1String(Keeper::programName);
+    if (const char* built = builtKeeper.load(); built && !QFileInfo::exists(beside))
+        return QFile::decodeName(built);
+    return beside;
+}
+
+void setBuiltKeeper(const char* path)
+{
+    builtKeeper.store(path);
+}
+
+void setKeeperProgram(const QString& path)
+{
+    QMutexLocker lock(&keeperMutex);
+    keeperOverride = path;
+}
+
+namespace KeeperTexts {
+
+QString commandName(const QString& program, const QStringList& arguments)
+{
+    if (QFileInfo(program).fileName() != u"env")
+        return program;
+    for (const QString& argument : arguments)
+        if (!argument.startsWith(u'-') && !argument.contains(u'='))
+            return argument;
+    return program;
+}
+
+QString launchFailure(const QString& program, const QString& directory, int where, int error)
+{
+    const QString reason = QString::fromLocal8Bit(std::strerror(error));
+    if (where == Keeper::atDirectory) {
+        if (error == ENOENT || error == ENOTDIR)
+            return QStringLiteral("The working directory \u201c%1\u201d does not exist.").arg(directory);
+        return QStringLiteral("The working directory \u201c%1\u201d cannot be entered: %2")
+            .arg(directory, reason);
+    }
+    if (error == ENOENT)
+        return QStringLiteral("The program \u201c%1\u201d was not found.").arg(program);
+    if (error == EACCES)
+        return QStringLiteral("The program \u201c%1\u201d cannot be run: permission denied.").arg(program);
+    return QStringLiteral("%1: %2").arg(program, reason);
+}
+
+QString keeperFailure(const QString& command, const QString& keeper, std::optional<int> error)
+{
+    const QString head = QStringLiteral("\u201c%1\u201d was not started: ").arg(command);
+    if (!error)
+        return head + QStringLiteral("Voskel's keeper \u201c%1\u201d ended without starting it.").arg(keeper);
+    if (*error == ENOENT)
+        return head + QStringLiteral("Voskel's keeper \u201c%1\u201d was not found.").arg(keeper);
+    if (*error == EACCES)
+        return head +
+               QStringLiteral("Voskel's keeper \u201c%1\u201d cannot be run: permission denied.").arg(keeper);
+    return head + QStringLiteral("Voskel's keeper \u201c%1\u201d cannot be run: %2")
+                      .arg(keeper, QString::fromLocal8Bit(std::strerror(*error)));
+}
+
+QString cutOff(const QString& command)
+{
+    return QStringLiteral("\u201c%1\u201d was cut off: Voskel's keeper ended unexpectedly.").arg(command);
+}
+
+} // namespace KeeperTexts
+
+} // namespace Platform
