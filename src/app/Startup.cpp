@@ -97,6 +97,7 @@ void endChildrenOnSignals()
         if (const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC); null >= 0)
             ::dup2(null, STDOUT_FILENO);
         Platform::endRunningChildren();
+        letGoOfStreams();
         std::_Exit(128 + number);
     }).detach();
     onStopSignals(passOnStop);
@@ -135,9 +136,21 @@ int finish(QTextStream& out, int status)
     // mount) is not waited for past the way out's time.
     const QDeadlineTimer wayOut(Platform::Pools::wayOutLimit);
     Platform::endRunningChildren();
-    if (!Platform::Pools::drain(wayOut))
+    if (!Platform::Pools::drain(wayOut)) {
+        letGoOfStreams();
         std::_Exit(status);
+    }
     return status;
+}
+
+void letGoOfStreams()
+{
+    std::fflush(nullptr);
+    if (const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC); null >= 0) {
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        ::close(null);
+    }
 }
 
 std::optional<QString> argumentProblem(const QStringList& leftover)

@@ -52,6 +52,11 @@ void onStopSignals(void (*handler)(int));
 // `status`; a worker still not done after Platform::Pools::wayOutLimit ends the process with it there.
 int finish(QTextStream& out, int status = 0);
 
+// Flushes standard output and error and puts the null device in their place, for a process about to end
+// while a thread of it is held in the kernel: such a process lingers, and a reader of its output would
+// wait for it as long as it keeps the pipes.
+void letGoOfStreams();
+
 // The process's entry: decides from the raw arguments before any Qt application object can strip
 // some, runs the chosen mode and returns the exit status. Nothing of a mode outlives this call: its
 // output is flushed and every child it started has ended.

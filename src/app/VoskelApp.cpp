@@ -172,7 +172,7 @@ int VoskelApp::run(int argc, char** argv)
 
 void VoskelApp::endAtOnce(SingleInstance& instance, int status)
 {
-    std::fflush(nullptr);
+    Startup::letGoOfStreams();
     instance.letGo();
     std::_Exit(status);
 }
