@@ -6,9 +6,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
-
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <atomic>
 #include <cerrno>
