@@ -158,7 +158,7 @@ TEST(DiskUsageOnEngine, AStoppedComposeContainerComesBackOnlyWhileItsComposeFile
 
     const DiskUsage before = Docker::usage(std::nullopt);
     const Reclaimable* item = find(before, Kind::Container, name);
-    ASSERT_TRUE(item) << "no candidate " << name.toStdString();
+    ASSERT_TRUE(item) << "no candidate " << name.toStdString() << "; compose said " << up.err.toStdString();
     EXPECT_EQ(item->recovery, Recovery::Restorable);
     EXPECT_EQ(item->note, "no volume");
     EXPECT_EQ(item->project, project);

@@ -173,7 +173,7 @@ TEST_F(ProjectsOnEngine, AProjectAddedFromAFolderIsStartedStoppedBroughtDownAndF
 
     // Remembered, nothing created yet: Start brings it up from the compose file.
     click(controls, "startButton");
-    ASSERT_TRUE(statesAre(name, {"running", "running"}));
+    ASSERT_TRUE(statesAre(name, {"running", "running"})) << store->error().value_or(QString()).toStdString();
     content->refresh();
     ASSERT_EQ(content->card(id), card);
 

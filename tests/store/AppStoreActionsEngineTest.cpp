@@ -658,12 +658,11 @@ TEST_F(ActionsOnEngine, AProjectWhoseFolderIsGoneLeavesNoNetworkBehind)
     projectsMade << name << neighbour;
     const QString dir = projectFolder(uniqueName("gone-dir"), "name: " + name + "\n" + service());
     run(store->up({name, dir, {}, 0, std::nullopt}));
-    ASSERT_EQ(containersOf(name).size(), 1);
+    ASSERT_EQ(containersOf(name).size(), 1) << store->error().value_or(QString()).toStdString();
     ASSERT_EQ(networksOf(name).size(), 1);
-    ASSERT_EQ(docker({"network", "create", "--label", "com.docker.compose.project=" + neighbour,
-                      neighbour + "_default"})
-                  .status,
-              0);
+    const auto other = docker(
+        {"network", "create", "--label", "com.docker.compose.project=" + neighbour, neighbour + "_default"});
+    ASSERT_EQ(other.status, 0) << other.err.toStdString();
     ASSERT_TRUE(QDir(dir).removeRecursively());
     run(store->refresh(false));
 

@@ -190,7 +190,7 @@ private:
 
 // Skips the test when the nameless group holds `strangers` (names), things the test did not make:
 // acting on the group would act on them too.
-#define VOSKEL_SKIP_FOR_STRANGERS(strangers)                                                                   \
+#define VOSKEL_SKIP_FOR_STRANGERS(strangers)                                                                    \
     do {                                                                                                        \
         const QStringList voskelStrangers = (strangers);                                                        \
         if (!voskelStrangers.isEmpty())                                                                         \
