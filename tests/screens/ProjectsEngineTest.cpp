@@ -70,8 +70,16 @@ protected:
         store.reset();
         Platform::Pools::drain();
         QCoreApplication::processEvents();
-        for (const QString& project : std::as_const(projectsMade))
+        for (const QString& project : std::as_const(projectsMade)) {
             docker({"compose", "-p", project, "down", "--rmi", "local", "-t", "1"}, root.filePath(project));
+            // compose takes nothing down, its images neither, for a project that never got a container.
+            // By name: the same build made elsewhere has the same identifier.
+            const QStringList built = docker({"images", "--filter", "reference=" + project + "-*", "--format",
+                                              "{{.Repository}}:{{.Tag}}"})
+                                          .out.split('\n', Qt::SkipEmptyParts);
+            if (!built.isEmpty())
+                docker(QStringList{"rmi"} + built);
+        }
         Docker::setAppleSocketPathForTesting(QString());
     }
 
