@@ -27,6 +27,6 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # The unit tests run wide; the engine tests share one daemon, whose measurements (statistics, disk
-# usage) slow down sharply when many run at once, so they run two at a time.
+# usage) slow down sharply when many run at once, so they run four at a time.
 ctest --test-dir "$build" --output-on-failure --no-tests=error -j "$(nproc)" -LE engine
-ctest --test-dir "$build" --output-on-failure --no-tests=error -j 2 -L engine
+ctest --test-dir "$build" --output-on-failure --no-tests=error -j 4 -L engine

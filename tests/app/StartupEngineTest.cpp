@@ -22,7 +22,15 @@ TEST(StartupProgramOnEngine, DumpsEveryRuntimeAndLeavesNoSettingsBehind)
     QTemporaryDir config;
     const TestSupport::ScopedEnv configHome("XDG_CONFIG_HOME", config.path().toUtf8());
 
-    const AppTest::Ran ran = AppTest::runVoskel({"--dump", "all"});
+    // Run again while the statistics gave nothing: a reading takes every container on the engine
+    // within the application's limit, which an engine that other runs keep busy outlasts now and then.
+    const QRegularExpression reading(R"((^|\n)in use: (\d+%|<1%) of the processor  .+ (bytes?|KB|MB)\n)");
+    AppTest::Ran ran;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        ran = AppTest::runVoskel({"--dump", "all"});
+        if (reading.match(ran.out).hasMatch())
+            break;
+    }
     EXPECT_EQ(ran.exitCode, 0) << ran.err.toStdString();
     EXPECT_TRUE(ran.err.isEmpty()) << ran.err.toStdString();
     const auto has = [&](const QString& pattern) {
@@ -34,7 +42,7 @@ TEST(StartupProgramOnEngine, DumpsEveryRuntimeAndLeavesNoSettingsBehind)
                     on + "\n    - " + scene.worker() + "  \\[exited\\]" + on));
     EXPECT_TRUE(has("  \\(no project\\) " + scene.failed + "  \\[exited\\]" + on));
     EXPECT_TRUE(has("  could remove container " + scene.failed + on));
-    EXPECT_TRUE(has(R"(in use: (\d+%|<1%) of the processor  .+ (bytes?|KB|MB))"));
+    EXPECT_TRUE(reading.match(ran.out).hasMatch()) << ran.out.toStdString();
     EXPECT_FALSE(QFile::exists(Platform::Settings::suiteFile("voskel.dump")));
 }
 
@@ -134,11 +142,11 @@ TEST(StartupProgramOnEngine, AnInterruptedDumpEndsTheToolItWaitsOn)
     ASSERT_TRUE(voskel.waitForStarted());
     ASSERT_TRUE(TestSupport::eventually([&] {
         return processesNaming(hung).size() > (voskel.state() == QProcess::Running ? 1 : 0);
-    }, 8000)) << "the dump never asked the runtime";
+    })) << "the dump never asked the runtime";
     ::kill(pid_t(voskel.processId()), SIGINT);
-    ASSERT_TRUE(voskel.waitForFinished(10000));
+    ASSERT_TRUE(voskel.waitForFinished(30000));
     EXPECT_EQ(voskel.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(voskel.exitCode(), 128 + SIGINT) << voskel.readAll().toStdString();
-    EXPECT_TRUE(TestSupport::eventually([&] { return processesNaming(hung).isEmpty(); }, 5000))
+    EXPECT_TRUE(TestSupport::eventually([&] { return processesNaming(hung).isEmpty(); }, 20000))
         << "left running: " << processesNaming(hung).size();
 }

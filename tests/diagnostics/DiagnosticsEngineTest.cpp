@@ -34,15 +34,29 @@ QString quoted(const QString& text)
     return QRegularExpression::escape(text);
 }
 
+// The runtime dump, taken again while its statistics gave nothing: a reading takes every container on
+// the engine within the application's limit, which an engine that other runs keep busy outlasts now
+// and then.
+QStringList runtimeDump()
+{
+    QStringList lines;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        lines = printed([](QTextStream& out) {
+                    Diagnostics::runDump(out, std::nullopt);
+                }).split('\n', Qt::SkipEmptyParts);
+        if (!lines.contains("in use: this runtime did not report processor or memory"))
+            break;
+    }
+    return lines;
+}
+
 } // namespace
 
 TEST(DiagnosticsOnEngine, TheRuntimeDumpShowsTheProjectTheLooseContainersAndTheirReadings)
 {
     VOSKEL_REQUIRE_ENGINE();
     const EngineScene scene;
-    const QStringList lines = printed([](QTextStream& out) {
-                                  Diagnostics::runDump(out, std::nullopt);
-                              }).split('\n', Qt::SkipEmptyParts);
+    const QStringList lines = runtimeDump();
 
     expectLine(lines, R"(runtime: \S+( · current)?( · offline)?  \S+(  \[opens here\])?)");
     expectLine(lines, R"(runtime: \(current\)  containers: \d+)");

@@ -1,32 +1,13 @@
 #include "support/TestSupport.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <csignal>
 #include <sys/stat.h>
 
-namespace {
-
-// The processes working in `dir`: the docker client and its compose plugin reading a project there.
-QList<qint64> workingIn(const QString& dir)
-{
-    QList<qint64> found;
-    const QString canonical = QFileInfo(dir).canonicalFilePath();
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool number = false;
-        const qint64 pid = entry.toLongLong(&number);
-        if (number && TestSupport::processRuns(pid) &&
-            QFileInfo(QStringLiteral("/proc/%1/cwd").arg(pid)).symLinkTarget() == canonical)
-            found << pid;
-    }
-    return found;
-}
-
-} // namespace
+using TestSupport::processesWorkingIn;
 
 // A plan reads the project with compose, and a .env that is a named pipe holds compose there for
 // good. When the application is killed meanwhile, the client and its plugin go with it.
@@ -44,13 +25,13 @@ TEST(KeptChildren, ComposeHeldByANamedPipeEndsWhenTheApplicationIsKilled)
     holder.start(QStringLiteral(VOSKEL_CHILD_HOLDER), {QStringLiteral("compose"), dir.path()});
     ASSERT_TRUE(holder.waitForStarted(5000));
     // The client, then its plugin, which opens the pipe and waits for a writer that never comes.
-    ASSERT_TRUE(TestSupport::eventually([&] { return workingIn(dir.path()).size() >= 2; }, 20000));
-    const QList<qint64> held = workingIn(dir.path());
+    ASSERT_TRUE(TestSupport::eventually([&] { return processesWorkingIn(dir.path()).size() >= 2; }));
+    const QList<qint64> held = processesWorkingIn(dir.path());
 
     ::kill(pid_t(holder.processId()), SIGKILL);
     ASSERT_TRUE(holder.waitForFinished(5000));
-    EXPECT_TRUE(TestSupport::eventually([&] { return workingIn(dir.path()).isEmpty(); }, 6000))
-        << "still there: " << workingIn(dir.path()).size();
-    for (const qint64 pid : held + workingIn(dir.path()))
+    EXPECT_TRUE(TestSupport::eventually([&] { return processesWorkingIn(dir.path()).isEmpty(); }, 20000))
+        << "still there: " << processesWorkingIn(dir.path()).size();
+    for (const qint64 pid : held + processesWorkingIn(dir.path()))
         ::kill(pid_t(pid), SIGKILL); // whatever a failure left behind
 }

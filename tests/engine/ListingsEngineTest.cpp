@@ -84,7 +84,7 @@ volumes:
     // The project as the application lists it, once `ready` holds for it.
     std::optional<ComposeProject> listUntil(const std::function<bool(const ComposeProject&)>& ready)
     {
-        QDeadlineTimer deadline(30000);
+        QDeadlineTimer deadline(90000);
         std::optional<ComposeProject> project;
         do {
             project = projectNamed(Docker::group(Docker::containers(std::nullopt)), name);

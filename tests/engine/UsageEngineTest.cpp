@@ -158,7 +158,7 @@ TEST(DiskUsageOnEngine, AStoppedComposeContainerComesBackOnlyWhileItsComposeFile
 
     const DiskUsage before = Docker::usage(std::nullopt);
     const Reclaimable* item = find(before, Kind::Container, name);
-    ASSERT_TRUE(item) << "no candidate " << name.toStdString();
+    ASSERT_TRUE(item) << "no candidate " << name.toStdString() << "; compose said " << up.err.toStdString();
     EXPECT_EQ(item->recovery, Recovery::Restorable);
     EXPECT_EQ(item->note, "no volume");
     EXPECT_EQ(item->project, project);
@@ -238,7 +238,10 @@ TEST(StatsOnEngine, TimedStatisticsOfARunningContainer)
     VOSKEL_REQUIRE_ENGINE();
     Scene scene;
     const QString live = scene.container({"-d", testImage(), "sleep", "300"}, "live");
-    const auto out = Docker::timed(Docker::process({"stats", "--no-stream", "--format", "json"}), 10.0);
+    // Its own container alone, with time to spare: a reading of every container on an engine that
+    // other runs keep busy may outlast any limit.
+    const auto out =
+        Docker::timed(Docker::process({"stats", "--no-stream", "--format", "json", live}), 120.0);
     ASSERT_TRUE(out);
     const LiveStats stats = Docker::parseDockerStats(*out);
     EXPECT_TRUE(stats.cpu.contains(live));

@@ -248,9 +248,12 @@ TEST_F(DeleteOnEngine, AContainerAddedAfterThePlanStopsTheDeletionAndIsShownForC
 
 // compose takes an empty -p for the project of the folder it runs in. A container labelled with an
 // empty project name and another project's folder is removed by name; that project keeps its
-// containers and its network.
+// containers and its network. The deletion looks at every container and network of the engine with
+// an empty project label, so the test deletes only where it made the one such container.
 TEST_F(DeleteOnEngine, AnEmptyProjectNameTakesDownOnlyItsOwnContainer)
 {
+    const TestSupport::NamelessGroup turn;
+    VOSKEL_SKIP_FOR_STRANGERS(TestSupport::NamelessGroup::strangers());
     const QString name = uniqueName("host");
     const QString stray = uniqueName("nameless");
     const QString dir = root.filePath(name);
@@ -281,9 +284,10 @@ TEST_F(DeleteOnEngine, AnEmptyProjectNameTakesDownOnlyItsOwnContainer)
     window.show();
     sheet = DeleteProjectView::open(&window, *store, ComposeProject{"", dir, mine, 0, std::nullopt});
     ASSERT_TRUE(eventually([&] { return sheet->plan().has_value(); }, 60000));
-    EXPECT_EQ(sheet->plan()->containers, QStringList{stray});
-    EXPECT_TRUE(sheet->plan()->volumes.isEmpty());
+    ASSERT_EQ(sheet->plan()->containers, QStringList{stray});
+    ASSERT_TRUE(sheet->plan()->volumes.isEmpty());
 
+    VOSKEL_SKIP_FOR_STRANGERS(TestSupport::NamelessGroup::strangers({stray}));
     sheet->confirm();
     ASSERT_TRUE(eventually([&] { return sheet.isNull(); }, 120000));
 
@@ -321,17 +325,20 @@ TEST_F(DeleteOnEngine, ClosingTheSheetEndsAComposeThatHangsWorkingOutThePlan)
 
     for (int round = 0; round < 3; ++round) {
         QPointer<DeleteProjectView> open = DeleteProjectView::open(&window, *store, *project);
-        // The mount query is through in well under this; compose is left waiting on the pipe.
-        QTest::qWait(1500);
+        // The mount query comes first; then compose reads the project in its folder and waits there
+        // on the pipe.
+        ASSERT_TRUE(eventually([&] { return !TestSupport::processesWorkingIn(dir).isEmpty(); }))
+            << "round " << round;
         ASSERT_FALSE(open->plan().has_value());
         ASSERT_EQ(Platform::trackedChildCount(), 1);
         QTest::keyClick(open, Qt::Key_Escape);
         EXPECT_TRUE(eventually(
-            [] {
+            [&] {
                 return Platform::trackedChildCount() == 0 &&
-                       Platform::Pools::userInitiated()->activeThreadCount() == 0;
+                       Platform::Pools::userInitiated()->activeThreadCount() == 0 &&
+                       TestSupport::processesWorkingIn(dir).isEmpty();
             },
-            3000))
+            20000))
             << "round " << round;
     }
 }

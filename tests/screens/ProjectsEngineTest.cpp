@@ -35,7 +35,9 @@ using TestSupport::uniqueName;
 namespace {
 
 // The projects screen on the real engine, with a client configuration of its own; compose projects
-// live in folders of the test's own and are removed with their images at the end.
+// live in folders of the test's own and are removed with their images at the end. The screen shows
+// only the run's own projects (the filter is the run's prefix): it looks at the folder of every
+// project it shows, and another run's may be anywhere, on a mount that never answers, say.
 class ProjectsOnEngine : public testing::Test {
 protected:
     QTemporaryDir root;
@@ -56,6 +58,7 @@ protected:
         ASSERT_TRUE(QDir().mkpath(root.filePath("docker")));
         Docker::setAppleSocketPathForTesting(root.filePath("no-apple.sock"));
         store = std::make_unique<AppStore>(*settings);
+        store->setFilter(TestSupport::runPrefix());
         QCoro::waitFor(store->loadContexts());
         ASSERT_EQ(store->runtime(), Runtime::context("default"));
     }
@@ -67,8 +70,16 @@ protected:
         store.reset();
         Platform::Pools::drain();
         QCoreApplication::processEvents();
-        for (const QString& project : std::as_const(projectsMade))
+        for (const QString& project : std::as_const(projectsMade)) {
             docker({"compose", "-p", project, "down", "--rmi", "local", "-t", "1"}, root.filePath(project));
+            // compose takes nothing down, its images neither, for a project that never got a container.
+            // By name: the same build made elsewhere has the same identifier.
+            const QStringList built = docker({"images", "--filter", "reference=" + project + "-*", "--format",
+                                              "{{.Repository}}:{{.Tag}}"})
+                                          .out.split('\n', Qt::SkipEmptyParts);
+            if (!built.isEmpty())
+                docker(QStringList{"rmi"} + built);
+        }
         Docker::setAppleSocketPathForTesting(QString());
     }
 
@@ -170,17 +181,17 @@ TEST_F(ProjectsOnEngine, AProjectAddedFromAFolderIsStartedStoppedBroughtDownAndF
 
     // Remembered, nothing created yet: Start brings it up from the compose file.
     click(controls, "startButton");
-    ASSERT_TRUE(statesAre(name, {"running", "running"}));
+    ASSERT_TRUE(statesAre(name, {"running", "running"})) << store->error().value_or(QString()).toStdString();
     content->refresh();
     ASSERT_EQ(content->card(id), card);
 
     // Under a filter that matches one of the two services, Stop stops both.
-    store->setFilter("worker");
+    store->setFilter(name + "-worker");
     content->refresh();
     ASSERT_EQ(content->card(id)->project().containers.size(), 1);
     click(controls, "stopButton");
     ASSERT_TRUE(statesAre(name, {"exited", "exited"}));
-    store->setFilter("");
+    store->setFilter(TestSupport::runPrefix());
     content->refresh();
 
     // Down: the alert counts the project's containers; confirming removes them, the project stays.
@@ -325,12 +336,16 @@ TEST_F(ProjectsOnEngine, AMovedProjectIsLocatedBroughtUpFromItsNewPlaceAndTakenD
 
     ASSERT_TRUE(QDir().rename(moved, root.filePath(name + "-gone")));
     QCoro::waitFor(store->refresh(false));
-    content->refresh();
-    // A listing that changed no folder looks at none: the periodic look finds the folder gone.
-    content->folderChecks()->lookAgain(store->projects());
-    content->waitForFolders();
-    offer = content->card(id)->controls()->offer();
-    EXPECT_TRUE(offer.down && !offer.up);
+    // A listing that changed no folder looks at none: the periodic look finds the folder gone. It
+    // passes while a look is still going through folders (those of other runs' projects, say), and
+    // comes again, as the timer's would.
+    EXPECT_TRUE(eventually([&] {
+        content->refresh();
+        content->folderChecks()->lookAgain(store->projects());
+        content->waitForFolders();
+        offer = content->card(id)->controls()->offer();
+        return offer.down && !offer.up;
+    }));
     menuAction(content->card(id)->controls(), "downAction")->trigger();
     Alert* alert = openAlert();
     ASSERT_TRUE(alert);

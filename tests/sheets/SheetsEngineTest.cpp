@@ -172,11 +172,13 @@ TEST(LogsSheetOnEngine, AProjectStartedUnderAnotherNameShowsItsOwnServices)
     });
     {
         TestSupport::ScopedEnv mark("MARK", QByteArray("alpha"));
-        ASSERT_EQ(docker({"compose", "-p", named, "up", "-d"}, folder).status, 0);
+        const auto up = docker({"compose", "-p", named, "up", "-d"}, folder);
+        ASSERT_EQ(up.status, 0) << up.err.toStdString();
     }
     {
         TestSupport::ScopedEnv mark("MARK", QByteArray("beta"));
-        ASSERT_EQ(docker({"compose", "up", "-d"}, folder).status, 0);
+        const auto up = docker({"compose", "up", "-d"}, folder);
+        ASSERT_EQ(up.status, 0) << up.err.toStdString();
     }
 
     ComposeProject project;
@@ -205,7 +207,8 @@ TEST(LogsSheetOnEngine, AComposeLogShowsAndSavesWithoutTerminalSequences)
     const auto cleanUp = qScopeGuard([&] {
         docker({"compose", "-p", name, "down", "-t", "1"}, folder.path());
     });
-    ASSERT_EQ(docker({"compose", "-p", name, "up", "-d"}, folder.path()).status, 0);
+    const auto up = docker({"compose", "-p", name, "up", "-d"}, folder.path());
+    ASSERT_EQ(up.status, 0) << up.err.toStdString();
 
     ComposeProject project;
     project.name = name;

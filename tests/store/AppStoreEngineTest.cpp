@@ -4,6 +4,7 @@
 #include "platform/Settings.h"
 #include "support/TestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -184,7 +185,8 @@ TEST_F(StoreOnEngine, TheRegistryIsWrittenOnceForANewRuntimeAndNotAgain)
     // Other users of the engine may start compose projects meanwhile, which rightly changes the
     // registry; a refresh that changes nothing must write nothing.
     int unchanged = 0;
-    for (int attempt = 0; attempt < 5 && unchanged < 2; ++attempt) {
+    const QDeadlineTimer patience(std::chrono::minutes(2));
+    while (unchanged < 2 && !patience.hasExpired()) {
         QSignalSpy changed(&store, &AppStore::registryChanged);
         const int before = writesOf(writes, ProjectRegistry::settingsKey);
         QCoro::waitFor(store.refresh(false));
@@ -203,13 +205,19 @@ TEST_F(StoreOnEngine, StatisticsOfARunningContainer)
     AppStore store(*settings);
     QCoro::waitFor(store.loadContexts());
 
-    QCoro::waitFor(store.loadStats());
+    // A reading takes every container on the engine within the application's limit, which an engine
+    // that other runs keep busy outlasts now and then: it is read again then, a few times at most.
+    int asked = 0;
+    do {
+        QCoro::waitFor(store.loadStats());
+        ++asked;
+    } while (asked < 6 && !(store.stats() && store.stats()->memory.value(web) > 0));
 
     ASSERT_TRUE(store.stats());
     EXPECT_GT(store.stats()->memory.value(web), 0);
     EXPECT_TRUE(store.stats()->cpu.contains(web));
     EXPECT_EQ(store.cpuSamples().keys(), QStringList{"default"});
-    EXPECT_EQ(store.statsAsked(), 1);
+    EXPECT_EQ(store.statsAsked(), asked);
 
     QCoro::waitFor(store.loadAddresses());
     EXPECT_TRUE(store.addresses().isEmpty());

@@ -1,11 +1,13 @@
 #include "support/TestSupport.h"
 
+#include "engine/Container.h"
 #include "engine/Docker.h"
 #include "platform/KeptChild.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 
@@ -13,6 +15,10 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace TestSupport {
 
@@ -132,6 +138,66 @@ bool groupListed(qint64 group)
     const auto children = Platform::keptChildren();
     return std::any_of(children.cbegin(), children.cend(),
                        [group](const auto& child) { return child->group() == group; });
+}
+
+QList<qint64> processesWorkingIn(const QString& dir)
+{
+    QList<qint64> found;
+    const QString canonical = QFileInfo(dir).canonicalFilePath();
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (number && processRuns(pid) &&
+            QFileInfo(QStringLiteral("/proc/%1/cwd").arg(pid)).symLinkTarget() == canonical)
+            found << pid;
+    }
+    return found;
+}
+
+NamelessGroup::NamelessGroup()
+{
+    // One lock for every run on this machine; the kernel lets it go with a process that dies holding it.
+    const QByteArray path =
+        QFile::encodeName(QDir::tempPath() + QStringLiteral("/voskel-nameless-group.lock"));
+    m_lock = ::open(path.constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (m_lock < 0)
+        return;
+    // The tests that hold it end within a few minutes; past that the test goes on and may meet
+    // another's container, which strangers() then names.
+    QDeadlineTimer deadline(std::chrono::minutes(4));
+    while (::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
+        if (deadline.hasExpired()) {
+            ::close(m_lock);
+            m_lock = -1;
+            return;
+        }
+        QThread::msleep(200);
+    }
+}
+
+NamelessGroup::~NamelessGroup()
+{
+    if (m_lock >= 0)
+        ::close(m_lock);
+}
+
+QStringList NamelessGroup::strangers(const QStringList& own)
+{
+    const QString label = QStringLiteral("label=%1=").arg(QLatin1String(Docker::projectLabel));
+    const Platform::Capture containers =
+        docker({QStringLiteral("ps"), QStringLiteral("-a"), QStringLiteral("--filter"), label,
+                QStringLiteral("--format"), QStringLiteral("{{.Names}}")});
+    const Platform::Capture networks =
+        docker({QStringLiteral("network"), QStringLiteral("ls"), QStringLiteral("--filter"), label,
+                QStringLiteral("--format"), QStringLiteral("{{.Name}}")});
+    if (containers.status != 0 || networks.status != 0)
+        return {QStringLiteral("(the engine did not list them: %1)")
+                    .arg((containers.err + networks.err).trimmed())};
+    QStringList found;
+    for (const QString& name : (containers.out + u'\n' + networks.out).split(u'\n', Qt::SkipEmptyParts))
+        if (!own.contains(name))
+            found << name;
+    return found;
 }
 
 Platform::PreparedProcess shell(const QString& script)

@@ -77,9 +77,11 @@ QStringList ids(const List& list)
     return out;
 }
 
-// Runs the event loop until `predicate` holds; false when it still does not after `timeoutMs`.
+// Runs the event loop until `predicate` holds; false when it still does not after `timeoutMs`. The
+// limit is generous: the engine answers slowly while other runs share it, and a predicate that holds
+// returns at once.
 template <typename Predicate>
-bool eventually(Predicate predicate, int timeoutMs = 20000)
+bool eventually(Predicate predicate, int timeoutMs = 60000)
 {
     QDeadlineTimer deadline(timeoutMs);
     while (!predicate()) {
@@ -97,6 +99,10 @@ bool processRuns(qint64 pid);
 // Whether the runners still know the group (its keeper's number), so the way out would end it. Tests
 // look at their own groups rather than at counts: what an earlier test let go may still be going.
 bool groupListed(qint64 group);
+
+// The running processes whose working directory is `dir`: the docker client and its compose plugin
+// reading a project there.
+QList<qint64> processesWorkingIn(const QString& dir);
 
 // Sets (or, with nullopt, unsets) an environment variable for the life of the object.
 class ScopedEnv {
@@ -190,7 +196,37 @@ private:
     ScopedEnv m_log;
 };
 
+// The group of the containers whose project label is empty gathers every such container on the engine,
+// whoever made it, and what is done to the group may reach the networks labelled alike. A test that
+// acts on the group holds this for its length, so the tests of this suite take turns rather than meet
+// there; what others put there is named by strangers(), for the test to leave alone.
+class NamelessGroup {
+public:
+    NamelessGroup();
+    ~NamelessGroup();
+    NamelessGroup(const NamelessGroup&) = delete;
+    NamelessGroup& operator=(const NamelessGroup&) = delete;
+
+    // The containers and networks with an empty project label on the engine, by name, but for `own`.
+    static QStringList strangers(const QStringList& own = {});
+
+private:
+    int m_lock = -1;
+};
+
 } // namespace TestSupport
+
+// Skips the test when the nameless group holds `strangers` (names), things the test did not make:
+// acting on the group would act on them too.
+#define VOSKEL_SKIP_FOR_STRANGERS(strangers)                                                                    \
+    do {                                                                                                        \
+        const QStringList voskelStrangers = (strangers);                                                        \
+        if (!voskelStrangers.isEmpty())                                                                         \
+            GTEST_SKIP() << "this engine holds containers or networks with an empty project label that this "   \
+                            "test did not make ("                                                               \
+                         << voskelStrangers.join(QStringLiteral(", ")).toStdString()                            \
+                         << "); it acts on that group only on an engine of its own";                            \
+    } while (false)
 
 #define VOSKEL_REQUIRE_REGISTRY()                                                                               \
     do {                                                                                                        \

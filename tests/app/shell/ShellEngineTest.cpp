@@ -46,6 +46,8 @@ void settle()
 // The main window on the real engine, with a client configuration of its own: the built-in context
 // and, when a test adds it, a second one reaching the same engine through a link to its socket.
 // The stores are not started: each test asks for what it needs, so nothing polls behind its back.
+// The window starts filtered to what the test makes: the projects screen looks at the folder of every
+// project it shows, and another run's may be on a mount that never answers.
 class WindowOnEngine : public testing::Test {
 protected:
     QTemporaryDir config;
@@ -68,6 +70,7 @@ protected:
         TestSupport::prepareWidgets();
         Docker::setAppleSocketPathForTesting(sockets.filePath("no-apple.sock"));
         store = std::make_unique<AppStore>(*settings);
+        store->setFilter(base);
         toolchain = std::make_unique<ToolchainStore>(
             *settings, ToolchainStore::Host{[] { return false; }, [] { return QDateTime::currentDateTimeUtc(); }});
         preferences = std::make_unique<Preferences>(*settings);
@@ -113,7 +116,17 @@ protected:
 
     bool counted(ContentView& window, Category category, qsizetype expected)
     {
-        return eventually([&] { return count(window, category) == expected; }, 10000);
+        return eventually([&] { return count(window, category) == expected; });
+    }
+
+    // The test image itself among those the filter matches, which may hold other runs' images named
+    // after it.
+    std::optional<DockerImage> listedTestImage() const
+    {
+        for (const DockerImage& image : store->matchingImages())
+            if (image.ref() == TestSupport::testImage())
+                return image;
+        return std::nullopt;
     }
 };
 
@@ -184,9 +197,9 @@ TEST_F(WindowOnEngine, TagPullAndRemoveThroughTheImagesScreen)
     window.findChild<QLineEdit*>("filterField")->setText(TestSupport::testImage());
     auto* view = window.findChild<ImagesView*>();
     ASSERT_NE(view, nullptr);
-    ASSERT_TRUE(eventually([&] { return !store->matchingImages().isEmpty(); }));
+    ASSERT_TRUE(eventually([&] { return listedTestImage().has_value(); }));
     settle();
-    const DockerImage source = store->matchingImages().first();
+    const DockerImage source = *listedTestImage();
     ImageRow* row = view->row(source);
     ASSERT_NE(row, nullptr);
 
@@ -239,11 +252,11 @@ TEST_F(WindowOnEngine, TagPushRemoveAndPullAgainWithTheTestRegistry)
     auto* filter = window.findChild<QLineEdit*>("filterField");
     auto* view = window.findChild<ImagesView*>();
     filter->setText(TestSupport::testImage());
-    ASSERT_TRUE(eventually([&] { return !store->matchingImages().isEmpty(); }));
+    ASSERT_TRUE(eventually([&] { return listedTestImage().has_value(); }));
     settle();
 
     // A name in the registry, through the tag alert.
-    view->row(store->matchingImages().first())->menu()->findChild<QAction*>("tagAction")->trigger();
+    view->row(*listedTestImage())->menu()->findChild<QAction*>("tagAction")->trigger();
     auto* alert = window.findChild<TagAlert*>();
     ASSERT_NE(alert, nullptr);
     alert->findChild<QLineEdit*>("tagField")->setText(reference);
