@@ -36,7 +36,10 @@ QThreadPool* actions();
 // on a mount that stalls) before the process ends anyway.
 inline constexpr std::chrono::seconds wayOutLimit{10};
 // Waits for every queued and running job of utility, user-initiated, measuring and actions, for the application's
-// way out, but not past `deadline`; true when they have all finished.
+// way out, but not past `deadline`; true when they have all finished and no look at the disk is still
+// under way. A look is over in a moment or held by a mount that stalls: the disk pool gets a quarter of
+// a second, and a process that still holds one must end at once rather than linger as a zombie with
+// its files open.
 bool drain(QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
 } // namespace Pools
 
