@@ -55,8 +55,13 @@ void DiskJob::begin()
     const std::lock_guard lock(m_mutex);
     if (m_state != State::queued)
         return;
-    m_state = State::running;
     m_began = std::chrono::steady_clock::now();
+    if (m_abandoned) {
+        m_state = State::heldUp;
+        countHeldUp(+1);
+        return;
+    }
+    m_state = State::running;
 }
 
 void DiskJob::end()
@@ -73,6 +78,8 @@ void DiskJob::end()
 void DiskJob::holdUp(bool now)
 {
     const std::lock_guard lock(m_mutex);
+    if (now && m_state == State::queued)
+        m_abandoned = true;
     if (m_state != State::running || (!now && std::chrono::steady_clock::now() - m_began < heldUpAfter))
         return;
     m_state = State::heldUp;

@@ -59,6 +59,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_ending;
     State m_state = State::queued;
+    bool m_abandoned = false; // given up on while still queued: held up from its first moment
     std::chrono::steady_clock::time_point m_began;
 };
 

@@ -86,8 +86,13 @@ FolderChecks::FolderChecks(QObject* parent) : QObject(parent), m_heldUpCheck(new
     connect(m_heldUpCheck, &QTimer::timeout, this, &FolderChecks::leaveHeldUp);
 }
 
-// Looks still under way finish on the pool by themselves; what they find goes nowhere.
-FolderChecks::~FolderChecks() = default;
+// Looks still under way finish on the pool by themselves and what they find goes nowhere; they are
+// given up on now, so that those a stalled mount holds leave the pool a thread in their place.
+FolderChecks::~FolderChecks()
+{
+    for (const std::shared_ptr<Look>& look : std::as_const(m_looking))
+        look->course.holdUp(true);
+}
 
 void FolderChecks::setCheckForTesting(Check check)
 {

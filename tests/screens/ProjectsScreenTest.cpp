@@ -812,3 +812,40 @@ TEST_F(Screen, AStatisticsPollOrAStatusThatChangesNothingDrawnRedrawsNothing)
     EXPECT_NE(view.content()->card("alpha/blog")->findChild<TroubleNotice*>(), nullptr);
     EXPECT_EQ(view.content()->card("alpha/shop")->findChild<TroubleNotice*>(), nullptr);
 }
+
+// The projects screen is made anew at each section switch. One left before its stalled looks were
+// seen to be held up must still give them up, or they keep the disk pool's threads from every look
+// after them.
+TEST(FolderLooks, AScreenLeftAtOnceLeavesThePoolToTheLooksAfterIt)
+{
+    QTemporaryDir parent;
+    const QString ready = projectFolder(parent, "ready");
+    const auto released = std::make_shared<std::atomic<bool>>(false);
+    const QDeadlineTimer limit(40000);
+    FolderChecks::setCheckForTesting([=](const QString& dir) {
+        while (dir != ready && !*released && !limit.hasExpired())
+            QThread::msleep(5);
+        return ProjectFolder::at(dir);
+    });
+    const auto restore = qScopeGuard([&] {
+        *released = true;
+        FolderChecks::setCheckForTesting({});
+    });
+    QList<ComposeProject> projects;
+    for (int i = 0; i < 6; ++i)
+        projects << ComposeProject{QStringLiteral("p%1").arg(i), QStringLiteral("/stalled/p%1").arg(i), {}, 0, {}};
+    {
+        FolderChecks checks;
+        checks.look(projects);
+        QThread::msleep(100); // the user switches sections
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const std::optional<bool> click = QCoro::waitFor(
+        Platform::lookAtDisk([&] { return QFileInfo(ready).isDir(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(click, true) << "a healthy folder's look after " << clock.elapsed() << " ms";
+    FolderChecks later;
+    later.look({ComposeProject{"ready", ready, {}, 0, {}}});
+    EXPECT_TRUE(eventually([&] { return later.result(ComposeProject{"ready", ready, {}, 0, {}}).known; }, 10000))
+        << "the next screen's look at a healthy folder";
+}
