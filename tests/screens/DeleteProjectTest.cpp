@@ -100,14 +100,16 @@ protected:
                                       inFolder(container("shop-db", "running", "shop"), dir),
                                       container("loose")};
         showing(listed);
-        engine->setListing(alpha, {listed, {}, {}});
+        const QMap<QString, QString> ours{{Docker::projectLabel, "shop"}};
+        const QList<DockerVolume> volumes{{"shop_data", "local", "/v/1", alpha, ours},
+                                          {"shop_db", "local", "/v/2", alpha, ours},
+                                          {"shop_cache", "local", "/v/3", alpha, ours}};
+        engine->setListing(alpha, {listed, {}, volumes});
+        engine->removeWhatIsRemoved();
         engine->setMounts(alpha, {{"shop-web", {"shop_data", "shop_cache"}}, {"shop-db", {"shop_db"}},
                                   {"loose", {"shop_cache"}}});
         engine->setComposeProject(dir, ComposeConfig{"shop", {"web", "db"}, {"shop_data", "shop_db"}, {}});
-        const QMap<QString, QString> ours{{Docker::projectLabel, "shop"}};
-        store->setVolumes({{"shop_data", "local", "/v/1", alpha, ours},
-                           {"shop_db", "local", "/v/2", alpha, ours},
-                           {"shop_cache", "local", "/v/3", alpha, ours}});
+        store->setVolumes(volumes);
         store->setUsage(DiskUsage{0, {}, {{"shop_data", 1}, {"shop_db", 1}, {"shop_cache", 1}}, {}, {}});
         window->show();
     }
@@ -201,10 +203,10 @@ TEST(DeleteOnAHungRuntime, TheSheetClosesOnceTheCommandRanOutOfTimeAndSaysSo)
     window.show();
     const ComposeProject project{"shop", std::nullopt, {container("shop-web", "exited", "shop")}, 1, alpha};
     QPointer<DeleteProjectView> sheet =
-        SheetHost::open(&window, new DeleteProjectView(store, project, TeardownPlan{"shop", {"shop-web"}, {}, {}}));
+        SheetHost::open(&window, new DeleteProjectView(store, project, TeardownPlan{"shop", {"shop-web"}, {}, {}, {}, {"1"}}));
     sheet->confirm();
     ASSERT_TRUE(eventually([&] { return sheet.isNull(); }, 30000)) << "the sheet closes when the work ends";
-    EXPECT_EQ(store.error(), "alpha is not answering.");
+    EXPECT_EQ(store.error(), "alpha is not answering.\nshop-web is still there: it could not be removed.");
     EXPECT_FALSE(store.busy());
 }
 

@@ -157,13 +157,13 @@ TEST(SettingsScene, AQuitDuringADeletionStopsItAndQuits)
         new DeleteProjectView(
             f.store,
             {"shop", std::nullopt, {ShellTesting::container("shop-web", "exited", "shop")}, 1, alpha},
-            TeardownPlan{"shop", {"shop-web"}, {{"shop_data", {}, std::nullopt}}, std::nullopt}));
+            TeardownPlan{"shop", {"shop-web"}, {}, std::nullopt, {}, {"id-shop-web"}}));
     sheet->confirm();
     ASSERT_TRUE(TestSupport::eventually([&] { return removal->waitArrived(std::chrono::milliseconds(0)); }));
 
     EXPECT_TRUE(ctrlQQuits(sheet));
     EXPECT_EQ(f.store.deletions(), 0) << "the deletion wound down before the quit";
-    EXPECT_EQ(f.engine->commandArgs(), (QList<QStringList>{{"rm", "-f", "shop-web"}}));
+    EXPECT_EQ(f.engine->commandArgs(), (QList<QStringList>{{"rm", "-f", "id-shop-web"}}));
     EXPECT_TRUE(f.store.registry().knows("shop", alpha.id()));
     Scenes::setTrayAvailableForTesting(std::nullopt);
 }
@@ -231,7 +231,7 @@ TEST(SettingsScene, AQuitWaitsForWorkThatWillNotEndOnlySoLong)
         new DeleteProjectView(
             f.store,
             {"shop", std::nullopt, {ShellTesting::container("shop-web", "exited", "shop")}, 1, alpha},
-            TeardownPlan{"shop", {"shop-web"}, {}, std::nullopt}));
+            TeardownPlan{"shop", {"shop-web"}, {}, std::nullopt, {}, {"id-shop-web"}}));
     sheet->confirm();
     ASSERT_TRUE(TestSupport::eventually([&] { return stuck->waitArrived(std::chrono::milliseconds(0)); }));
 
