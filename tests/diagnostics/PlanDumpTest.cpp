@@ -1,6 +1,7 @@
 #include "diagnostics/PlanDump.h"
 
 #include "diagnostics/RecordedScene.h"
+#include "engine/ProjectRegistry.h"
 
 #include <QRegularExpression>
 
@@ -81,6 +82,24 @@ TEST_F(PlanDump, AProjectWhoseFolderIsGoneIsNotOfferedToTheTrashNorItsBorrowedVo
     EXPECT_EQ(plan("dg7shop"), "delete dg7shop would:\n"
                                "  remove container  dg7shop-web-1\n"
                                "  remove container  dg7shop-worker-1\n");
+}
+
+// The user located the project in a new folder once its own was gone: the plan offers that folder, as
+// the window's delete sheet does.
+TEST_F(PlanDump, AProjectLocatedInANewFolderIsPlannedThere)
+{
+    QTemporaryDir moved;
+    QFile compose(moved.filePath("compose.yaml"));
+    ASSERT_TRUE(compose.open(QIODevice::WriteOnly));
+    compose.write("services: {}\n");
+    compose.close();
+    const QString gone = workdir.path();
+    workdir.remove();
+    ProjectRegistry registry;
+    registry.add({"dg7shop", moved.path(), {"web", "worker"}, gone}, QStringLiteral("default"));
+
+    const QString out = printed([&](QTextStream& s) { Diagnostics::runPlan(s, "dg7shop", std::nullopt, registry); });
+    EXPECT_TRUE(out.contains("\n  offer to trash    " + moved.path() + "\n")) << out.toStdString();
 }
 
 TEST_F(PlanDump, AnotherContextIsAskedForEverythingItMeasures)
