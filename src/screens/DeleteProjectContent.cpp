@@ -174,9 +174,8 @@ DeleteProjectContent::DeleteProjectContent(const TeardownPlan& plan, bool trashD
         rows->addWidget(m_trash);
         rows->addWidget(new PathLines(Platform::abbreviatingHome(*plan.workingDir), this));
         // The removal leaves bind-mounted directories alone; the folder takes those inside it along.
-        if (!plan.folderBinds.isEmpty()) {
-            auto* binds = new VoskLabel(folderBindsText(*plan.workingDir, plan.folderBinds), TextStyles::note,
-                                        Vosk::muted, this);
+        if (const QString along = folderBindsText(*plan.workingDir, plan.folderBinds); !along.isEmpty()) {
+            auto* binds = new VoskLabel(along, TextStyles::note, Vosk::muted, this);
             binds->setObjectName(QStringLiteral("folderBindsLabel"));
             binds->setWordWrap(true);
             rows->addWidget(binds);
@@ -195,9 +194,15 @@ QString DeleteProjectContent::folderBindsText(const QString& folder, const QStri
 {
     QStringList shown;
     const QString inside = folder.endsWith(u'/') ? folder : folder + u'/';
-    for (const QString& bind : binds)
+    for (const QString& bind : binds) {
+        // The folder itself bind-mounted goes anyway: that is the choice.
+        if (bind == folder || bind == inside)
+            continue;
         shown << (bind.startsWith(inside) ? QStringLiteral("./") + bind.mid(inside.size())
-                                          : bind == folder ? QStringLiteral(".") : Platform::abbreviatingHome(bind));
+                                          : Platform::abbreviatingHome(bind));
+    }
+    if (shown.isEmpty())
+        return {};
     return QStringLiteral("With the Trash, these bind-mounted directories of the project go too: ") +
            shown.join(QStringLiteral(", ")) + u'.';
 }

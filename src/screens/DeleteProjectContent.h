@@ -32,7 +32,7 @@ public:
     static QString fromTheEnd(const QString& text, const QFontMetricsF& metrics, double width, int lines);
 
     // What the Trash choice takes along besides the folder: the project's bind-mounted directories in
-    // it, each written from the folder ("./data").
+    // it but the folder itself, each written from the folder ("./data"); empty when there are none.
     static QString folderBindsText(const QString& folder, const QStringList& binds);
 
 signals:

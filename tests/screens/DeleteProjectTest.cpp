@@ -64,6 +64,16 @@ TEST(DeleteProjectContent, ShowsEachPartOnlyWhenThePlanHoldsIt)
     EXPECT_EQ(texts(&all, "volumesSection", "sizeLabel"), QStringList{"69.4 MB"}) << "unknown sizes show nothing";
     EXPECT_EQ(texts(&all, "keptSection", "usedByLabel"), QStringList{"used by atlas-worker-1, blog-web-1"});
     EXPECT_NE(all.findChild<QCheckBox*>("trashToggle"), nullptr);
+    EXPECT_EQ(all.findChild<QWidget*>("folderBindsLabel"), nullptr);
+
+    // What the Trash would take along of the project's bind mounts: those inside the folder, however
+    // they were named.
+    TeardownPlan bound = planOf(1, {}, "/srv/shop");
+    bound.folderBinds = {"/srv/link-to-shop/logs", "/srv/shop", "/srv/shop/db"};
+    DeleteProjectContent withBinds(bound, false);
+    EXPECT_EQ(texts(&withBinds, "filesSection", "folderBindsLabel"),
+              QStringList{"With the Trash, these bind-mounted directories of the project go too: "
+                          "/srv/link-to-shop/logs, ./db."});
 
     // Only kept volumes, no folder: no containers, volumes or files part, and no Trash to choose.
     DeleteProjectContent kept(planOf(0, {shared}), true);
