@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QSet>
 
 #include <algorithm>
@@ -68,35 +69,83 @@ BindMap parseBindSources(const QString& text)
     return binds;
 }
 
+namespace {
+
+// What an inspect of several objects printed; none when the engine failed, did not answer within
+// `limit` or `cancel` ended it. The client fails for an object removed since it was listed and still
+// prints the others; any other complaint (an engine that is not there) leaves the answer unknown.
+std::optional<QString> inspected(const QStringList& args, const std::optional<Runtime>& runtime,
+                                 std::chrono::milliseconds limit, const Platform::Cancellation* cancel)
+{
+    const Platform::TimedCompletion done =
+        Platform::runTimed(process(args, runtime), limit, std::chrono::seconds(2), cancel);
+    if (done.timedOut || done.cancelled || !done.run.started || done.run.crashed)
+        return std::nullopt;
+    if (done.run.exitCode != 0) {
+        const QStringList said = Platform::decodeUtf8Strict(done.run.err).split(u'\n', Qt::SkipEmptyParts);
+        const bool onlyGone = !said.isEmpty() && std::all_of(said.cbegin(), said.cend(), [](const QString& line) {
+            return line.contains(QLatin1StringView("No such"));
+        });
+        if (!onlyGone)
+            return std::nullopt;
+    }
+    return Platform::decodeUtf8Strict(done.run.out);
+}
+
+} // namespace
+
 std::optional<BindMap> bindSources(const QStringList& ids, const std::optional<Runtime>& runtime,
                                    std::chrono::milliseconds limit, const Platform::Cancellation* cancel)
 {
     if (ids.isEmpty())
         return BindMap();
-    const Platform::TimedCompletion done =
-        Platform::runTimed(process(bindSourcesQuery(ids), runtime), limit, std::chrono::seconds(2), cancel);
-    if (done.timedOut || done.cancelled || !done.run.started || done.run.crashed)
+    const std::optional<QString> out = inspected(bindSourcesQuery(ids), runtime, limit, cancel);
+    if (!out)
         return std::nullopt;
-    // The client fails for a container removed since the listing and still prints the others; any
-    // other complaint (an engine that is not there) leaves the users unknown.
-    if (done.run.exitCode != 0) {
-        const QStringList said =
-            Platform::decodeUtf8Strict(done.run.err).split(u'\n', Qt::SkipEmptyParts);
-        const bool onlyGone = !said.isEmpty() && std::all_of(said.cbegin(), said.cend(), [](const QString& line) {
-            return line.contains(QLatin1StringView("No such container")) ||
-                   line.contains(QLatin1StringView("No such object"));
-        });
-        if (!onlyGone)
-            return std::nullopt;
-    }
     // The engine prints whole identifiers; the listing gives them shortened.
-    const BindMap printed = parseBindSources(Platform::decodeUtf8Strict(done.run.out));
+    const BindMap printed = parseBindSources(*out);
     BindMap binds;
     for (const QString& id : ids)
         for (auto bind = printed.cbegin(); bind != printed.cend(); ++bind)
             if (!id.isEmpty() && bind.key().startsWith(id))
                 binds.insert(id, bind.value());
     return binds;
+}
+
+QStringList volumeFoldersQuery(const QStringList& names)
+{
+    return QStringList{QStringLiteral("volume"), QStringLiteral("inspect"), QStringLiteral("--format"),
+                       QStringLiteral("[{{json .Name}},{{json .Options}}]"), QStringLiteral("--")} +
+           names;
+}
+
+QMap<QString, QString> parseVolumeFolders(const QString& text)
+{
+    QMap<QString, QString> folders;
+    for (const QStringView line : QStringView(text).split(u'\n', Qt::SkipEmptyParts)) {
+        const QJsonValue parsed = Platform::parseJson(line.toString());
+        const QJsonArray fields = parsed.toArray();
+        if (fields.size() < 2 || !fields.at(1).isObject())
+            continue;
+        const QJsonObject options = fields.at(1).toObject();
+        const QString device = options.value(QLatin1StringView("device")).toString();
+        const QStringList flags = options.value(QLatin1StringView("o")).toString().split(u',');
+        if (flags.contains(QStringLiteral("bind")) && device.startsWith(u'/'))
+            folders.insert(fields.at(0).toString(), device);
+    }
+    return folders;
+}
+
+std::optional<QMap<QString, QString>> volumeFolders(const QStringList& names, const std::optional<Runtime>& runtime,
+                                                    std::chrono::milliseconds limit,
+                                                    const Platform::Cancellation* cancel)
+{
+    if (names.isEmpty())
+        return QMap<QString, QString>();
+    const std::optional<QString> out = inspected(volumeFoldersQuery(names), runtime, limit, cancel);
+    if (!out)
+        return std::nullopt;
+    return parseVolumeFolders(*out);
 }
 
 QList<FolderUse> folderUses(const QList<Container>& containers, const BindMap& binds)

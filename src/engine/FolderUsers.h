@@ -37,6 +37,17 @@ BindMap parseBindSources(const QString& text);
 std::optional<BindMap> bindSources(const QStringList& ids, const std::optional<Runtime>& runtime,
                                    std::chrono::milliseconds limit, const Platform::Cancellation* cancel);
 
+// `docker volume inspect` of volumes printing, per volume, one JSON array of its name and its driver
+// options.
+QStringList volumeFoldersQuery(const QStringList& names);
+// Volume name -> the host folder it keeps its data in: the "device" of a volume the local driver binds
+// there ("o" holding "bind"). Volumes that keep their data in the engine's own place are left out.
+QMap<QString, QString> parseVolumeFolders(const QString& text);
+// The same asked of the engine; none as for bindSources. No names run nothing.
+std::optional<QMap<QString, QString>> volumeFolders(const QStringList& names, const std::optional<Runtime>& runtime,
+                                                    std::chrono::milliseconds limit,
+                                                    const Platform::Cancellation* cancel);
+
 // Something on the host a container uses: its working folder, a compose file it was made from, or a
 // bind mount's source.
 struct FolderUse {

@@ -36,6 +36,9 @@ FolderLook lookAt(const ComposeProject& project)
 struct Users {
     QList<Container> containers;
     Docker::BindMap binds;
+    // The volumes the local driver binds to a host folder, with their runtimes: whoever mounts one
+    // keeps its data in that folder.
+    QList<std::pair<std::optional<Runtime>, Docker::FolderUse>> volumes;
     QStringList unanswered; // the runtimes that could not say, by name
 };
 
@@ -72,11 +75,33 @@ Users gatherUsers(StoreEngine& engine, QList<std::optional<Runtime>> runtimes, c
         for (const Container& container : std::as_const(listed))
             ids << container.id;
         const std::optional<Docker::BindMap> binds = engine.bindSources(ids, runtime, cancel);
-        if (!binds) {
+        QList<DockerVolume> volumes;
+        std::optional<QMap<QString, QString>> folders;
+        if (binds) {
+            try {
+                volumes = engine.volumes(runtime);
+                QStringList names;
+                for (const DockerVolume& volume : std::as_const(volumes))
+                    names << volume.name;
+                folders = engine.volumeFolders(names, runtime, cancel);
+            } catch (...) {
+                // unknown, as a runtime that did not answer
+            }
+        }
+        if (!binds || !folders) {
             users.unanswered << runtimeName(runtime);
             continue;
         }
         users.containers << listed;
+        for (const DockerVolume& volume : std::as_const(volumes))
+            if (const auto folder = folders->constFind(volume.name); folder != folders->cend())
+                users.volumes.append(
+                    {runtime, Docker::FolderUse{*folder, QStringLiteral("volume:") + Docker::runtimeId(runtime) + u'/' + volume.name,
+                                                QStringLiteral("volume ") + volume.name,
+                                                volume.labels.contains(QString::fromLatin1(Docker::projectLabel))
+                                                    ? std::optional<QString>(volume.labels.value(
+                                                          QString::fromLatin1(Docker::projectLabel)))
+                                                    : std::nullopt}});
         for (auto bind = binds->cbegin(); bind != binds->cend(); ++bind)
             users.binds.insert(bind.key(), bind.value());
     }
@@ -90,8 +115,11 @@ QString unansweredReason(const QStringList& runtimes)
                : runtimes.join(QStringLiteral(", ")) + QStringLiteral(" did not say which folders their containers use");
 }
 
-// What containers other than `own` use, and what `own` bind-mount.
-std::pair<QList<Docker::FolderUse>, QList<Docker::FolderUse>> splitUses(const Users& users, const QStringList& own)
+// What containers other than `own`, and volumes other than those compose made for `project` on `on`,
+// use; and what `own` and those volumes bind.
+std::pair<QList<Docker::FolderUse>, QList<Docker::FolderUse>> splitUses(const Users& users, const QStringList& own,
+                                                                        const QString& project,
+                                                                        const std::optional<Runtime>& on)
 {
     const QSet<QString> ours(own.cbegin(), own.cend());
     QList<Container> others;
@@ -102,7 +130,10 @@ std::pair<QList<Docker::FolderUse>, QList<Docker::FolderUse>> splitUses(const Us
     for (const Container& container : std::as_const(mine))
         for (const QString& source : users.binds.value(container.id))
             bound << Docker::FolderUse{source, container.id, container.name, container.project()};
-    return {Docker::folderUses(others, users.binds), bound};
+    QList<Docker::FolderUse> outside = Docker::folderUses(others, users.binds);
+    for (const auto& [runtime, use] : users.volumes)
+        (runtime == on && use.project == project ? bound : outside) << use;
+    return {outside, bound};
 }
 
 // The project as its containers on `ask.on` form it now, with the folder the registry gives it (a
@@ -218,7 +249,7 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
         if (!users.unanswered.isEmpty()) {
             readings.trash = Docker::TrashOffer{{}, unansweredReason(users.unanswered), {}};
         } else {
-            const auto [others, bound] = splitUses(users, own);
+            const auto [others, bound] = splitUses(users, own, project.name, ask.on);
             std::optional<Docker::TrashOffer> judged =
                 Docker::judgeTrashOffer(*project.workingDir, others, bound, folderDeadline, first, cancel);
             if (judged) {
@@ -269,7 +300,7 @@ std::optional<QString> trashStillFree(StoreEngine& engine, const TeardownPlan& p
         return notMoved(unansweredReason(users.unanswered));
     // The plan's own containers are gone by now, or are the plan's failure to say; what else uses the
     // folder keeps it.
-    const QList<Docker::FolderUse> others = splitUses(users, plan.containerIds).first;
+    const QList<Docker::FolderUse> others = splitUses(users, plan.containerIds, plan.project, runtimes.first()).first;
     const QDeadlineTimer deadline(folderLimit);
     const std::optional<Docker::TrashOffer> judged =
         Docker::judgeTrashOffer(dir, others, {}, deadline, beforeFolderLook, cancel);

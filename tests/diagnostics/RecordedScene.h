@@ -67,6 +67,12 @@ protected:
         for (const QString& id : ids)
             binds += "[\"" + id + "\"]\n";
         answerDocker(Docker::bindSourcesQuery(ids), binds);
+        // Nor does any of its volumes keep its data in a folder of the host.
+        const QStringList volumes{"dg7-ext", "dg7-shared", "dg7shop_data"};
+        QString options;
+        for (const QString& volume : volumes)
+            options += "[\"" + volume + "\",null]\n";
+        answerDocker(Docker::volumeFoldersQuery(volumes), options);
         fakes.answer("docker", {"compose", "config", "-q"}, "");
         fakes.answer("docker", {"compose", "-p", "dg7shop", "config", "--format", "json"},
                      recorded("compose-config.json"));

@@ -43,6 +43,12 @@ TEST(BindSources, ReadFromWhatTheInspectTemplatePrints)
     };
     for (const auto& row : rows)
         EXPECT_EQ(Docker::parseBindSources(row.text), row.binds) << row.text.toStdString();
+
+    // A volume the local driver binds to a host folder keeps its data there; others in the engine's place.
+    EXPECT_EQ(Docker::parseVolumeFolders("[\"db\",{\"device\":\"/srv/db\",\"o\":\"rw,bind\",\"type\":\"none\"}]\n"
+                                         "[\"plain\",null]\n"
+                                         "[\"nfs\",{\"device\":\":/export\",\"o\":\"addr=10.0.0.1\",\"type\":\"nfs\"}]\n"),
+              (QMap<QString, QString>{{"db", "/srv/db"}}));
 }
 
 // What a container uses: its folder, every path its compose-file label may hold (a folder whose name

@@ -44,7 +44,8 @@ protected:
 } // namespace
 
 // Whoever else uses anything in a project's folder keeps it out of the Trash, however they reach it:
-// through a link, from a folder inside it, by a bind mount, by a compose file there; a label that
+// through a link, from a folder inside it, by a bind mount or a volume bound there, by a compose file
+// there; a label that
 // climbs out of its folder and the home folder never go. The plan says why, naming the user.
 TEST_F(TrashOnEngine, TheTrashIsNeverOfferedForAFolderSomeoneElseUses)
 {
@@ -86,6 +87,15 @@ TEST_F(TrashOnEngine, TheTrashIsNeverOfferedForAFolderSomeoneElseUses)
             up(shop, dir);
             runContainer(loose, {"-v", dir + "/db:/db"});
             return Scene{shop, dir, "used by " + loose};
+        },
+        [&] {
+            const QString shop = uniqueName("kept");
+            const QString volume = uniqueName("held");
+            const QString dir = folder("kept");
+            EXPECT_TRUE(QDir().mkpath(dir + "/vol"));
+            up(shop, dir);
+            createVolume(volume, {"--opt", "type=none", "--opt", "o=bind", "--opt", "device=" + dir + "/vol"});
+            return Scene{shop, dir, "used by volume " + volume};
         },
         [&] {
             const QString a = uniqueName("a");

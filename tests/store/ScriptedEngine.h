@@ -83,6 +83,7 @@ public:
         ComposeProject,
         VolumeMounts,
         BindSources,
+        VolumeFolders,
         VolumeCreation,
     };
 
@@ -230,6 +231,12 @@ public:
     {
         std::lock_guard lock(m_mutex);
         m_binds.insert(key(runtime), binds);
+    }
+    // Where the volumes of a runtime the local driver binds keep their data, by name.
+    void setVolumeFolders(const std::optional<Runtime>& runtime, const QMap<QString, QString>& folders)
+    {
+        std::lock_guard lock(m_mutex);
+        m_volumeFolders.insert(key(runtime), folders);
     }
     // When the volumes of a runtime were made; a volume without an entry was made at createdDefault.
     void setCreation(const std::optional<Runtime>& runtime, const QMap<QString, QString>& created)
@@ -394,6 +401,19 @@ public:
                 asked.insert(id, all->value(id));
         return asked;
     }
+    std::optional<QMap<QString, QString>> volumeFolders(const QStringList& names,
+                                                        const std::optional<Runtime>& runtime,
+                                                        const Platform::Cancellation*) override
+    {
+        arrive(Call::VolumeFolders, key(runtime));
+        std::lock_guard lock(m_mutex);
+        const QMap<QString, QString> all = m_volumeFolders.value(key(runtime));
+        QMap<QString, QString> asked;
+        for (const QString& name : names)
+            if (all.contains(name))
+                asked.insert(name, all.value(name));
+        return asked;
+    }
     std::optional<QMap<QString, QString>> volumeCreation(const QStringList& names,
                                                          const std::optional<Runtime>& runtime) override
     {
@@ -503,6 +523,7 @@ private:
     QList<QStringList> m_mountsAsked;
     QHash<QString, std::optional<Docker::BindMap>> m_binds;
     QHash<QString, QMap<QString, QString>> m_creation;
+    QHash<QString, QMap<QString, QString>> m_volumeFolders;
     bool m_removes = false;
     QList<Hold> m_holds;
     QList<std::shared_ptr<Gate>> m_gates;
