@@ -249,9 +249,11 @@ public:
     QCoro::Task<std::optional<QString>> relocate(ComposeProject project, QString dir);
     void forget(const ComposeProject& project);
 
-    // What deleting the project would remove. Never fails: what cannot be read is left out, and what
-    // ran out of time is a note of the plan. Only volumes compose made for the project are planned.
-    // `cancel` ends the engine queries still under way, for a sheet closed meanwhile.
+    // What deleting the project would remove, from what the engines list now (makePlan): the folder is
+    // offered for the Trash only while nothing a container of any listed runtime uses lies in it. Never
+    // fails: what cannot be read is left out, and what ran out of time or keeps the folder is a note of
+    // the plan. Only volumes compose made for the project are planned. `cancel` ends the engine
+    // queries still under way, for a sheet closed meanwhile.
     QCoro::Task<TeardownPlan> teardownPlan(ComposeProject project,
                                            std::shared_ptr<Platform::Cancellation> cancel = nullptr);
     // Carries a plan out on `on`: the project down (or its containers removed, also when compose

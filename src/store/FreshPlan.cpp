@@ -42,6 +42,14 @@ struct Users {
     QStringList unanswered; // the runtimes that could not say, by name
 };
 
+// A volume that keeps its data in `folder`, as a user of it.
+Docker::FolderUse volumeUse(const DockerVolume& volume, const QString& folder)
+{
+    const auto project = volume.labels.constFind(QString::fromLatin1(Docker::projectLabel));
+    return {folder, QStringLiteral("volume:") + volume.id(), QStringLiteral("volume ") + volume.name,
+            project == volume.labels.cend() ? std::nullopt : std::optional<QString>(*project)};
+}
+
 QString runtimeName(const std::optional<Runtime>& runtime)
 {
     return runtime ? runtime->id() : QStringLiteral("the current runtime");
@@ -95,13 +103,7 @@ Users gatherUsers(StoreEngine& engine, QList<std::optional<Runtime>> runtimes, c
         users.containers << listed;
         for (const DockerVolume& volume : std::as_const(volumes))
             if (const auto folder = folders->constFind(volume.name); folder != folders->cend())
-                users.volumes.append(
-                    {runtime, Docker::FolderUse{*folder, QStringLiteral("volume:") + Docker::runtimeId(runtime) + u'/' + volume.name,
-                                                QStringLiteral("volume ") + volume.name,
-                                                volume.labels.contains(QString::fromLatin1(Docker::projectLabel))
-                                                    ? std::optional<QString>(volume.labels.value(
-                                                          QString::fromLatin1(Docker::projectLabel)))
-                                                    : std::nullopt}});
+                users.volumes.append({runtime, volumeUse(volume, *folder)});
         for (auto bind = binds->cbegin(); bind != binds->cend(); ++bind)
             users.binds.insert(bind.key(), bind.value());
     }
@@ -250,8 +252,9 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
             readings.trash = Docker::TrashOffer{{}, unansweredReason(users.unanswered), {}};
         } else {
             const auto [others, bound] = splitUses(users, own, project.name, ask.on);
-            std::optional<Docker::TrashOffer> judged =
-                Docker::judgeTrashOffer(*project.workingDir, others, bound, folderDeadline, first, cancel);
+            // Its own time: the folder has answered, and the engines may have taken most of the first.
+            std::optional<Docker::TrashOffer> judged = Docker::judgeTrashOffer(
+                *project.workingDir, others, bound, QDeadlineTimer(ask.folderLimit), first, cancel);
             if (judged) {
                 readings.trash = std::move(judged);
             } else {
