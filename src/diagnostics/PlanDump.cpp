@@ -7,8 +7,10 @@
 #include "engine/Listings.h"
 #include "engine/Teardown.h"
 #include "engine/Usage.h"
+#include "engine/ProjectRegistry.h"
 #include "platform/ByteCount.h"
-#include "platform/DiskLook.h"
+#include "platform/Settings.h"
+#include "store/FreshPlan.h"
 #include "store/StoreEngine.h"
 
 #include <QTextStream>
@@ -43,6 +45,12 @@ QMap<QString, QString> volumeSizes(const std::optional<Runtime>& runtime)
 
 int runPlan(QTextStream& out, const QString& project, const std::optional<QString>& context)
 {
+    return runPlan(out, project, context, ProjectRegistry::load(*Platform::Settings::standard()));
+}
+
+int runPlan(QTextStream& out, const QString& project, const std::optional<QString>& context,
+            const ProjectRegistry& registry)
+{
     if (!knownRuntime(out, context))
         return 2;
     const std::optional<Runtime> runtime = chosenRuntime(context);
@@ -69,51 +77,29 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
         return 2;
     }
 
-    QStringList everyName;
-    for (const Container& container : std::as_const(containers))
-        everyName << container.name;
-    Docker::PlanReadings readings;
-    readings.mounts = Docker::volumeMounts(everyName, runtime, Docker::listingLimit, nullptr);
-    // The folder gets the delete sheet's time: a mount that stalls holds the plan up no longer, and a
-    // folder that has not answered is planned as the sheet plans it, neither read nor offered.
-    ComposeProject chosen = *found;
-    std::optional<QString> unanswered;
-    std::optional<std::optional<QStringList>> files;
-    if (chosen.workingDir) {
-        files = Platform::lookAtFolder(
-            *chosen.workingDir,
-            [chosen]() -> std::optional<QStringList> {
-                try {
-                    return Docker::composeFilesOf(chosen);
-                } catch (...) {
-                    return std::nullopt;
-                }
-            },
-            Platform::folderAnswerLimit);
-        if (!files)
-            unanswered = std::exchange(chosen.workingDir, std::nullopt);
-    }
-    // Under a name compose does not take as given it would read the folder's own project instead.
-    if (chosen.workingDir && *files && Docker::composeAcceptsName(chosen.name)) {
-        try {
-            readings.config = Docker::composeProject(*chosen.workingDir, chosen.name, **files);
-        } catch (const Docker::TimedOut&) {
-            readings.configTimedOut = true;
-        } catch (const std::exception&) {
-        }
-    }
-    // Only the labels of the listing say which volumes compose made for the project: without it,
-    // none is planned.
+    // As the window would plan it: with the folder the registry has for the project on the runtime the
+    // window shows, and with the containers of every runtime it lists as possible users of that folder.
+    QList<std::optional<Runtime>> runtimes{runtime};
+    std::optional<QString> shownAs = context;
     try {
-        readings.listed = Docker::volumes(runtime);
-    } catch (const std::exception&) {
+        const Docker::Discovery discovery = Docker::runtimes();
+        // Without a context the runtime asked is the client's current one, under no name of its own.
+        for (const RuntimeEntry& entry : discovery.list)
+            if (!runtimes.contains(entry.runtime) && !(!context && entry.current))
+                runtimes << entry.runtime;
+        if (!shownAs && discovery.current)
+            shownAs = discovery.current->id();
+    } catch (...) {
+        // then the chosen runtime alone
     }
-
-    TeardownPlan plan = Docker::planFrom(chosen, containers, readings, volumeSizes(runtime));
-    if (unanswered)
-        plan.notes << Platform::folderNotAnswering(*unanswered) +
-                          QStringLiteral(" Volumes its compose file declares that no container mounts are not "
-                                         "planned, and the folder is not offered for the Trash.");
+    const PlanAsk ask{*found, runtime, runtimes,
+                      shownAs ? registry.byRuntime.value(*shownAs) : QList<KnownProject>(), volumeSizes(runtime)};
+    const FreshPlan fresh = makePlan(*StoreEngine::system(), ask, nullptr);
+    if (fresh.failure) {
+        printLine(out, QStringLiteral("plan failed: cannot list containers: ") + *fresh.failure);
+        return 1;
+    }
+    const TeardownPlan& plan = fresh.plan;
 
     printLine(out, QStringLiteral("delete ") + plan.project + QStringLiteral(" would:"));
     for (const QString& name : plan.containers)
@@ -126,6 +112,8 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
                            QStringLiteral(u"  \u2014 used by ") + volume.usedBy.join(QStringLiteral(", ")));
     if (plan.workingDir)
         printLine(out, QStringLiteral("  offer to trash    ") + *plan.workingDir);
+    for (const QString& bind : plan.folderBinds)
+        printLine(out, QStringLiteral("  with the folder   ") + bind);
     if (plan.containers.isEmpty() && plan.volumes.isEmpty())
         printLine(out, QStringLiteral("  nothing"));
     for (const QString& note : plan.notes)

@@ -5,6 +5,7 @@
 #include <optional>
 
 class QTextStream;
+struct ProjectRegistry;
 
 namespace Diagnostics {
 
@@ -13,6 +14,10 @@ namespace Diagnostics {
 // engine's own measurement, printed only where it gave one. Blocks while the engine answers.
 // A runtime the client does not know or a project it does not have is a line that says so and the
 // status 2; containers that cannot be listed are a line that says why and the status 1; else 0.
+// The project's folder is the one the user's remembered projects give it, as the window's is.
 int runPlan(QTextStream& out, const QString& project, const std::optional<QString>& context);
+// The same with the remembered projects of `registry`.
+int runPlan(QTextStream& out, const QString& project, const std::optional<QString>& context,
+            const ProjectRegistry& registry);
 
 } // namespace Diagnostics

@@ -6,7 +6,6 @@
 #include "platform/TimedRunner.h"
 
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QSet>
@@ -133,6 +132,8 @@ TeardownPlan plan(const ComposeProject& project, const QList<Container>& allCont
     std::sort(volumeNames.begin(), volumeNames.end());
 
     TeardownPlan plan{project.name, names, {}, std::nullopt};
+    for (const Container& container : project.containers)
+        plan.containerIds << container.id;
     for (const QString& volume : std::as_const(volumeNames)) {
         QStringList usedBy;
         for (const Container& container : allContainers)
@@ -178,27 +179,6 @@ TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContain
                      QStringLiteral(" It is not offered for the Trash.");
         project.workingDir.reset();
     }
-    // Another project's containers made in the same folder (a second name given with -p, or a group
-    // that merely carries the folder's label) would lose their files with it.
-    if (project.workingDir) {
-        const QString folder = QDir::cleanPath(*project.workingDir);
-        QStringList others;
-        for (const Container& container : allContainers) {
-            const std::optional<QString> dir = container.workingDir();
-            const bool inProject = std::any_of(project.containers.cbegin(), project.containers.cend(),
-                                               [&](const Container& own) { return own.id == container.id; });
-            if (!inProject && dir && !dir->isEmpty() && QDir::cleanPath(*dir) == folder &&
-                !others.contains(container.name))
-                others << container.name;
-        }
-        if (!others.isEmpty()) {
-            notes << QStringLiteral("Other containers (%1) were also started from %2, so it is not offered "
-                                    "for the Trash.")
-                         .arg(others.join(QStringLiteral(", ")), *project.workingDir);
-            project.workingDir.reset();
-        }
-    }
-
     const QStringList declared = readings.config ? readings.config->volumes : QStringList();
     const QString projectKey = QString::fromLatin1(projectLabel);
     QSet<QString> own;
@@ -222,6 +202,18 @@ TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContain
     TeardownPlan planned = plan(project, allContainers, mounts, declared, sizes, notOwn);
     if (!readings.mounts)
         planned.volumes.clear();
+    for (const VolumeUse& volume : std::as_const(planned.volumes))
+        if (const auto made = readings.created.constFind(volume.name); made != readings.created.cend())
+            planned.volumesMade.insert(volume.name, *made);
+    // Only a folder found to be the project's alone goes to the Trash; what keeps the others says why.
+    if (planned.workingDir && readings.trash && readings.trash->identity) {
+        planned.folder = readings.trash->identity;
+        planned.folderBinds = readings.trash->ownBinds;
+    } else if (planned.workingDir) {
+        if (readings.trash && readings.trash->refusal)
+            notes << Platform::notOfferedMessage(*planned.workingDir, *readings.trash->refusal);
+        planned.workingDir.reset();
+    }
     planned.notes = notes;
     return planned;
 }

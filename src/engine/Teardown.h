@@ -1,7 +1,9 @@
 #pragma once
 
 #include "engine/Compose.h"
+#include "engine/FolderUsers.h"
 #include "engine/Runtime.h"
+#include "platform/FolderIdentity.h"
 
 #include <QList>
 #include <QMap>
@@ -36,6 +38,14 @@ struct TeardownPlan {
     // What the plan could not make sure of, one sentence each, for the sheet and the dump to show: a
     // query that ran out of time, a folder it does not offer. Empty when nothing was left unsure.
     QStringList notes = {};
+    // What the names above stood for when the plan was made, for the deletion to make sure, just
+    // before it acts, that what it removes or moves is what was shown and not something of the same
+    // name made since.
+    QStringList containerIds = {};                     // of `containers`, in the same order
+    QMap<QString, QString> volumesMade = {};           // planned volume -> its creation time as printed
+    std::optional<Platform::FileIdentity> folder = {}; // what `workingDir` named
+    // The project's own bind-mounted folders inside `workingDir`: they go to the Trash with it.
+    QStringList folderBinds = {};
 
     QList<VolumeUse> removable() const; // nobody else mounts them
     QList<VolumeUse> kept() const;      // mounted outside the project
@@ -80,6 +90,10 @@ struct PlanReadings {
     std::optional<ComposeConfig> config; // the project's file as compose resolves it; none when unread
     bool configTimedOut = false;         // compose did not finish reading it in time
     QList<DockerVolume> listed;          // the volumes of the project's runtime, with their labels
+    QMap<QString, QString> created;      // volume -> its creation time, of those the engine gave
+    // Whether the project's folder may be offered for the Trash, as judgeTrashOffer found it; none
+    // when it was not judged, and then it is not offered.
+    std::optional<TrashOffer> trash;
 };
 
 // The plan of deleting `project` by the rules a deletion follows, from what the engine answered. A
@@ -87,8 +101,9 @@ struct PlanReadings {
 // every volume it creates for a project; every other volume the project mounts or declares (one an
 // override file or the environment made external, one the user made) is left out, as external ones
 // are. A project whose containers were started from different folders gets no folder, nor one whose
-// folder cannot be named exactly (Docker::namesExactly). A query that ran out of time, or a folder
-// left out, is a note; without the mounts no volume is planned at all.
+// folder cannot be named exactly (Docker::namesExactly), nor one `readings.trash` does not offer. A
+// query that ran out of time, or a folder left out, is a note; without the mounts no volume is
+// planned at all. The plan carries the identities of what it names, as far as they are known.
 TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContainers,
                       const PlanReadings& readings, const QMap<QString, QString>& sizes);
 

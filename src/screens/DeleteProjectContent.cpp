@@ -173,6 +173,13 @@ DeleteProjectContent::DeleteProjectContent(const TeardownPlan& plan, bool trashD
         connect(m_trash, &QCheckBox::toggled, this, &DeleteProjectContent::setTrashDirectory);
         rows->addWidget(m_trash);
         rows->addWidget(new PathLines(Platform::abbreviatingHome(*plan.workingDir), this));
+        // The removal leaves bind-mounted directories alone; the folder takes those inside it along.
+        if (const QString along = folderBindsText(*plan.workingDir, plan.folderBinds); !along.isEmpty()) {
+            auto* binds = new VoskLabel(along, TextStyles::note, Vosk::muted, this);
+            binds->setObjectName(QStringLiteral("folderBindsLabel"));
+            binds->setWordWrap(true);
+            rows->addWidget(binds);
+        }
     }
 
     auto* note = new VoskLabel(QStringLiteral("Bind-mounted directories and images are not touched."),
@@ -181,6 +188,23 @@ DeleteProjectContent::DeleteProjectContent(const TeardownPlan& plan, bool trashD
     note->setWordWrap(true);
     column->addWidget(note);
     column->addStretch(1);
+}
+
+QString DeleteProjectContent::folderBindsText(const QString& folder, const QStringList& binds)
+{
+    QStringList shown;
+    const QString inside = folder.endsWith(u'/') ? folder : folder + u'/';
+    for (const QString& bind : binds) {
+        // The folder itself bind-mounted goes anyway: that is the choice.
+        if (bind == folder || bind == inside)
+            continue;
+        shown << (bind.startsWith(inside) ? QStringLiteral("./") + bind.mid(inside.size())
+                                          : Platform::abbreviatingHome(bind));
+    }
+    if (shown.isEmpty())
+        return {};
+    return QStringLiteral("With the Trash, these bind-mounted directories of the project go too: ") +
+           shown.join(QStringLiteral(", ")) + u'.';
 }
 
 void DeleteProjectContent::setTrashDirectory(bool on)

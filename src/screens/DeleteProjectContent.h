@@ -31,6 +31,10 @@ public:
     // its head replaced by "…" when it needs more.
     static QString fromTheEnd(const QString& text, const QFontMetricsF& metrics, double width, int lines);
 
+    // What the Trash choice takes along besides the folder: the project's bind-mounted directories in
+    // it but the folder itself, each written from the folder ("./data"); empty when there are none.
+    static QString folderBindsText(const QString& folder, const QStringList& binds);
+
 signals:
     void trashDirectoryChanged(bool on);
 

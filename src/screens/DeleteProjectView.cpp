@@ -101,12 +101,11 @@ void DeleteProjectView::showEvent(QShowEvent* event)
         return;
     m_started = true;
     m_planning = std::make_shared<Platform::Cancellation>();
-    workOut(this, &m_store, m_project, m_planning, false);
+    workOut(this, &m_store, m_project, m_planning);
 }
 
 QCoro::Task<> DeleteProjectView::workOut(QPointer<DeleteProjectView> view, QPointer<AppStore> store,
-                                         ComposeProject project,
-                                         std::shared_ptr<Platform::Cancellation> cancel, bool again)
+                                         ComposeProject project, std::shared_ptr<Platform::Cancellation> cancel)
 {
     if (!store)
         co_return;
@@ -115,19 +114,13 @@ QCoro::Task<> DeleteProjectView::workOut(QPointer<DeleteProjectView> view, QPoin
     // A sheet closed meanwhile lets the plan go.
     if (!view)
         co_return;
-    if (again)
-        plan.notes.prepend(QStringLiteral("The project changed since this plan was made."));
     view->setPlan(plan);
 }
 
-void DeleteProjectView::planAgain(const QList<Container>& containers)
+void DeleteProjectView::showChanged(TeardownPlan plan)
 {
-    m_project.containers = containers;
-    m_plan.reset();
-    m_body->setCurrentIndex(0);
-    updateFooter();
-    m_planning = std::make_shared<Platform::Cancellation>();
-    workOut(this, &m_store, m_project, m_planning, true);
+    plan.notes.prepend(QStringLiteral("The project changed since this plan was made."));
+    setPlan(plan);
 }
 
 void DeleteProjectView::setPlan(const TeardownPlan& plan)
@@ -228,17 +221,17 @@ void DeleteProjectView::confirm()
 QCoro::Task<> DeleteProjectView::carryOut(QPointer<DeleteProjectView> view, QPointer<AppStore> store,
                                           TeardownPlan plan, std::optional<Runtime> on, bool trashDirectory)
 {
-    std::optional<QList<Container>> relisted;
+    std::optional<TeardownPlan> changed;
     if (store) {
         auto deleting = store->deleteProject(plan, on, trashDirectory);
-        relisted = co_await std::move(deleting);
+        changed = co_await std::move(deleting);
     }
     if (!view)
         co_return;
     view->setWorking(false);
     // Nothing went: the user sees what deleting would remove now, and confirms that instead.
-    if (relisted && store) {
-        view->planAgain(*relisted);
+    if (changed && store) {
+        view->showChanged(*changed);
         co_return;
     }
     view->accept();

@@ -75,14 +75,11 @@ private:
     void setWorking(bool working);
     void updateFooter();
 
-    // The plan for the project as it now is, with its containers listed again, after the store found
-    // them changed and removed nothing.
-    void planAgain(const QList<Container>& containers);
+    // The plan the store made again when the one shown no longer held, shown in its place and saying so.
+    void showChanged(TeardownPlan plan);
 
-    // `again`: the plan replaces one that no longer held, and says so.
     static QCoro::Task<> workOut(QPointer<DeleteProjectView> view, QPointer<AppStore> store,
-                                 ComposeProject project, std::shared_ptr<Platform::Cancellation> cancel,
-                                 bool again);
+                                 ComposeProject project, std::shared_ptr<Platform::Cancellation> cancel);
     static QCoro::Task<> carryOut(QPointer<DeleteProjectView> view, QPointer<AppStore> store,
                                   TeardownPlan plan, std::optional<Runtime> on, bool trashDirectory);
 

@@ -9,6 +9,7 @@
 #include "engine/Teardown.h"
 #include "engine/Usage.h"
 #include "platform/DiskLook.h"
+#include "store/FreshPlan.h"
 #include "store/StoreEngine.h"
 
 #include <QCoroTask>
@@ -285,23 +286,29 @@ public:
     QCoro::Task<std::optional<QString>> relocate(ComposeProject project, QString dir);
     void forget(const ComposeProject& project);
 
-    // What deleting the project would remove. Never fails: what cannot be read is left out, and what
-    // ran out of time is a note of the plan. Only volumes compose made for the project are planned.
-    // `cancel` ends the engine queries still under way, for a sheet closed meanwhile.
+    // What deleting the project would remove, from what the engines list now (makePlan): the folder is
+    // offered for the Trash only while nothing a container of any listed runtime uses lies in it. Never
+    // fails: what cannot be read is left out, and what ran out of time or keeps the folder is a note of
+    // the plan. Only volumes compose made for the project are planned. `cancel` ends the engine
+    // queries still under way, for a sheet closed meanwhile.
     QCoro::Task<TeardownPlan> teardownPlan(ComposeProject project,
                                            std::shared_ptr<Platform::Cancellation> cancel = nullptr);
     // Carries a plan out on `on`: the project down (or its containers removed, also when compose
-    // refuses the project's name), its own volumes removed, optionally its folder moved to the
-    // Trash, and then, when nothing failed, the project forgotten. Every failure is collected into
-    // `error`, one line each; busy lasts until the refresh after it has finished.
+    // refuses the project's name), every planned container still there then removed by identifier,
+    // its own volumes removed, optionally its folder moved to the Trash, and then, when nothing
+    // failed, the project forgotten. Every failure is collected into `error`, one line each (a
+    // planned container that stays is named); busy lasts until the refresh after it has finished.
     // A command still running after its limit (a runtime that takes it and never answers) is ended
     // and reported as not answering, so the sheet waiting for the deletion is never held for good.
     // After windDown() no further step starts, and the project stays remembered.
-    // Before anything goes, the folder is looked at off this thread (one that has not answered within
-    // 10 seconds fails the deletion) and the project's containers are listed again: when they are no
-    // longer the plan's, nothing is removed and they come back, for a new plan; otherwise none does.
-    QCoro::Task<std::optional<QList<Container>>> deleteProject(TeardownPlan plan, std::optional<Runtime> on,
-                                                               bool trashDirectory);
+    // Before anything goes, the plan is made again from what is there now (a folder that has not
+    // answered within 10 seconds fails the deletion): when it would remove or move anything else than
+    // `plan` (other containers by identifier, volumes by creation time, with the Trash another folder
+    // or one someone else uses now), nothing is removed and the new plan comes back for the user to
+    // confirm; otherwise none does. The folder is looked at once more just before it is moved: one
+    // that someone else uses by then stays, and the failure says why.
+    QCoro::Task<std::optional<TeardownPlan>> deleteProject(TeardownPlan plan, std::optional<Runtime> on,
+                                                           bool trashDirectory);
     // For the application's way out: every deletion and reclaim under way ends its running command
     // (with what that started) and starts no further step; a move to the Trash under way finishes.
     // They then end as soon as they can, without the refresh; a reclaim asked for afterwards removes
@@ -426,6 +433,10 @@ private:
     // `docker compose -p <project> [--project-directory <dir> -f <file>...] <command>`, with -d for up.
     static QStringList composeCommand(const QString& project, const QString& command,
                                       const QStringList& files = {}, const QString& dir = {});
+    // The runtime a deletion acts on first, then every runtime listed: whose containers may use a folder.
+    QList<std::optional<Runtime>> everyRuntime(const std::optional<Runtime>& on) const;
+    // What a deletion plan of `project` on `on` is made from, besides the engines' answers.
+    PlanAsk planAsk(const ComposeProject& project, const std::optional<Runtime>& on) const;
     // The item's own runtime, else the one shown now.
     std::optional<Runtime> actingOn(const std::optional<Runtime>& own) const { return own ? own : m_runtime; }
     // Recomputes every entry's reachability from its endpoint, without asking any engine.

@@ -3,6 +3,7 @@
 #include "engine/Compose.h"
 #include "engine/Networks.h"
 #include "platform/ByteCount.h"
+#include "platform/FolderIdentity.h"
 #include "platform/DiskLook.h"
 #include "platform/Pools.h"
 #include "platform/TimedRunner.h"
@@ -54,21 +55,46 @@ QCoro::Task<std::optional<QString>> removeNetworks(std::shared_ptr<StoreEngine> 
     co_return co_await std::move(job);
 }
 
-// What a plan reads of a project's folder before compose reads it.
-struct PlanFolder {
-    // The compose files its containers were made from (none named: the folder's own); none when one of
-    // them is missing, and then there is nothing to read.
-    std::optional<QStringList> files;
-};
-
-// Looks at the disk, and may wait as long as the disk does.
-PlanFolder planFolder(const ComposeProject& project)
+// The plan's containers that `listed` still holds, as the plan names them and by identifier.
+QList<std::pair<QString, QString>> stillThere(const TeardownPlan& plan, const QList<Container>& listed)
 {
-    try {
-        return {Docker::composeFilesOf(project)};
-    } catch (...) {
-        return {};
-    }
+    QList<std::pair<QString, QString>> left;
+    for (qsizetype i = 0; i < plan.containerIds.size(); ++i)
+        if (std::any_of(listed.cbegin(), listed.cend(),
+                        [&](const Container& c) { return c.id == plan.containerIds[i]; }))
+            left.append({plan.containers.value(i, plan.containerIds[i]), plan.containerIds[i]});
+    return left;
+}
+
+// Removes by identifier whatever the plan named that is still listed once the project was taken down,
+// and names what even that leaves. The failure texts, in order.
+QStringList removeLeftovers(StoreEngine& engine, const TeardownPlan& plan, const std::optional<Runtime>& on,
+                            std::chrono::milliseconds limit, const Platform::Cancellation* stop)
+{
+    QStringList failures;
+    const auto listed = [&]() -> std::optional<QList<std::pair<QString, QString>>> {
+        try {
+            return stillThere(plan, engine.containers(on));
+        } catch (...) {
+            failures << failureText(std::current_exception());
+            return std::nullopt;
+        }
+    };
+    const std::optional<QList<std::pair<QString, QString>>> left = listed();
+    if (!left || left->isEmpty() || stop->isCancelled())
+        return failures;
+    QStringList removal{QStringLiteral("rm"), QStringLiteral("-f")};
+    for (const auto& [name, id] : *left)
+        removal << id;
+    if (const std::optional<QString> failed =
+            commandFailure(removal, engine.captureWithin(removal, on, std::nullopt, limit, stop)))
+        failures << *failed;
+    if (stop->isCancelled())
+        return failures;
+    if (const std::optional<QList<std::pair<QString, QString>>> stays = listed())
+        for (const auto& [name, id] : *stays)
+            failures << QStringLiteral("%1 is still there: it could not be removed.").arg(name);
+    return failures;
 }
 
 } // namespace
@@ -91,65 +117,32 @@ QMap<QString, QString> AppStore::volumeSizes(const std::optional<Runtime>& on) c
     return sizes;
 }
 
+QList<std::optional<Runtime>> AppStore::everyRuntime(const std::optional<Runtime>& on) const
+{
+    QList<std::optional<Runtime>> runtimes{on};
+    for (const RuntimeEntry& entry : std::as_const(m_runtimes))
+        if (!runtimes.contains(entry.runtime))
+            runtimes << entry.runtime;
+    return runtimes;
+}
+
+PlanAsk AppStore::planAsk(const ComposeProject& project, const std::optional<Runtime>& on) const
+{
+    return {project,
+            on,
+            everyRuntime(on),
+            on ? m_registry.byRuntime.value(on->id()) : QList<KnownProject>(),
+            volumeSizes(on),
+            m_folderLimit,
+            m_beforeFolderLook};
+}
+
 QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project,
                                                  std::shared_ptr<Platform::Cancellation> cancel)
 {
-    const std::optional<Runtime> on = actingOn(project.runtime);
-    QList<Container> neighbours;
-    QStringList names;
-    for (const Container& container : std::as_const(m_containers)) {
-        if (actingOn(container.runtime) == on) {
-            neighbours << container;
-            names << container.name;
-        }
-    }
-    Docker::PlanReadings readings;
-    for (const DockerVolume& volume : std::as_const(m_volumes))
-        if (actingOn(volume.runtime) == on)
-            readings.listed << volume;
-    const QMap<QString, QString> sizes = volumeSizes(on);
-
     const std::shared_ptr<StoreEngine> engine = m_engine;
     auto job = Platform::onUserInitiated(
-        [engine, project, on, neighbours, names, readings, sizes, cancel]() mutable {
-            // The folder is looked at while the engine answers, so a mount that stalls holds the plan up
-            // no longer than an engine that does not answer.
-            const QDeadlineTimer folderLimit(Platform::folderAnswerLimit);
-            Platform::PendingLook<PlanFolder> folder;
-            if (project.workingDir)
-                folder = Platform::startFolderLook(*project.workingDir,
-                                                   [project] { return planFolder(project); });
-            std::optional<PlanFolder> found = folder.wait(Platform::heldUpAfter);
-            readings.mounts = engine->volumeMounts(names, on, cancel.get());
-            // A sheet closed meanwhile lets the folder go.
-            if (!found)
-                found = folder.wait(std::chrono::milliseconds(folderLimit.remainingTime()), cancel.get());
-            std::optional<QString> unanswered;
-            if (project.workingDir && !found)
-                unanswered = std::exchange(project.workingDir, std::nullopt);
-            // compose reads a name it does not take as given (an empty one, say) as another project's,
-            // the one of the folder, whose volumes would then look declared by this one.
-            if (project.workingDir && found->files && Docker::composeAcceptsName(project.name)) {
-                try {
-                    // Read under the project's own name, from the files its containers were made from:
-                    // its volumes are named after it, whatever name the folder would give a project
-                    // started from it, and an override file may declare more of them.
-                    readings.config = engine->composeProject(*project.workingDir, project.name,
-                                                             *found->files, cancel.get());
-                } catch (const Docker::TimedOut&) {
-                    readings.configTimedOut = true;
-                } catch (...) {
-                    // no declared volumes, nothing worse
-                }
-            }
-            TeardownPlan plan = Docker::planFrom(project, neighbours, readings, sizes);
-            if (unanswered)
-                plan.notes << Platform::folderNotAnswering(*unanswered) +
-                                  QStringLiteral(" Volumes its compose file declares that no container "
-                                                 "mounts are not planned, and the folder is not offered "
-                                                 "for the Trash.");
-            return plan;
-        });
+        [engine, ask = planAsk(project, actingOn(project.runtime)), cancel] { return makePlan(*engine, ask, cancel.get()).plan; });
     co_return co_await std::move(job);
 }
 
@@ -162,8 +155,8 @@ void AppStore::windDown()
         reclaim->cancel();
 }
 
-QCoro::Task<std::optional<QList<Container>>>
-AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trashDirectory)
+QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on,
+                                                                  bool trashDirectory)
 {
     QPointer<AppStore> self(this);
     const std::shared_ptr<StoreEngine> engine = m_engine;
@@ -177,57 +170,33 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
     const std::optional<Runtime> changing = actingOn(on);
     beginProjectChange(plan.project, changing);
     QStringList failures;
-    std::optional<QList<Container>> relisted;
+    std::optional<TeardownPlan> changed;
+    std::optional<QString> composeDir;
 
-    // compose takes an empty -p for the folder's own project, and other names it does not take as
-    // given for another project's: such a project never goes through compose, whatever its folder holds.
-    const bool byCompose = Docker::composeAcceptsName(plan.project);
-    bool composeFileThere = false;
-    if (byCompose && plan.workingDir) {
-        // A folder on a mount that stalls would hold the window up for as long as the stall lasts.
-        auto look = lookAtFolder([dir = *plan.workingDir] { return Docker::composeFile(dir).has_value(); });
-        const std::optional<bool> found = co_await std::move(look);
+    // The plan made again from what is there now. What goes must be what the user was shown, not what
+    // came since under its names: a project taken down and up again, a volume made anew or declared
+    // external, a container started meanwhile, a user of the folder. A folder on a mount that stalls
+    // fails the deletion instead of holding it up.
+    if (!stop->isCancelled()) {
+        const ComposeProject shown{plan.project, plan.workingDir, {}, 0, on};
+        auto job = Platform::onUserInitiated(
+            [engine, ask = planAsk(shown, on), stop] { return makePlan(*engine, ask, stop.get()); });
+        const FreshPlan fresh = co_await std::move(job);
         if (!self)
             co_return std::nullopt;
-        if (found)
-            composeFileThere = *found;
-        else
-            failures << Platform::folderNotAnswering(*plan.workingDir);
+        if (fresh.failure)
+            failures << *fresh.failure;
+        else if (fresh.folderUnanswered)
+            failures << Platform::folderNotAnswering(*fresh.folderUnanswered);
+        else if (!sameRemoval(plan, fresh.plan, trashDirectory))
+            changed = fresh.plan;
+        composeDir = fresh.composeDir;
     }
-
-    // The project as it is now: a container started since the plan was made (compose run, say) would
-    // go with compose down, and its folder with it, without the user ever having seen it.
-    if (failures.isEmpty() && !stop->isCancelled()) {
-        auto listing = Platform::onUserInitiated([engine, on] { return engine->containers(on); });
-        try {
-            const QList<Container> listed = co_await std::move(listing);
-            QList<Container> now;
-            QStringList names;
-            for (const Container& container : listed) {
-                if (container.project() == plan.project) {
-                    now << container;
-                    names << container.name;
-                }
-            }
-            QStringList planned = plan.containers;
-            std::sort(names.begin(), names.end());
-            std::sort(planned.begin(), planned.end());
-            if (names != planned) {
-                std::sort(now.begin(), now.end(),
-                          [](const Container& a, const Container& b) { return a.name < b.name; });
-                relisted = now;
-            }
-        } catch (...) {
-            failures << failureText(std::current_exception());
-        }
-        if (!self)
-            co_return std::nullopt;
-    }
-    const bool proceed = failures.isEmpty() && !relisted;
+    const bool proceed = failures.isEmpty() && !changed;
 
     // The project goes down first: through compose where its file is, else container by container.
     // Then the volumes only it used. One command after the other, each in its folder, if any.
-    const QStringList removal = QStringList{QStringLiteral("rm"), QStringLiteral("-f")} + plan.containers;
+    const QStringList removal = QStringList{QStringLiteral("rm"), QStringLiteral("-f")} + plan.containerIds;
     // What compose down would also have taken: the project's networks. Left behind, each holds one of
     // the engine's few address ranges and nothing here shows it. Only those the removed containers
     // were attached to (read just before they go), labelled with exactly this name and used by no
@@ -239,24 +208,19 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
     // those of services the file no longer names, which a plain down leaves behind.
     if (!proceed) {
         // nothing goes
-    } else if (composeFileThere) {
+    } else if (composeDir) {
         steps.append({composeCommand(plan.project, QStringLiteral("down")) << QStringLiteral("--remove-orphans"),
-                      plan.workingDir});
+                      composeDir});
     } else if (!plan.containers.isEmpty()) {
         steps.append({removal, std::nullopt});
         steps.append({networks, std::nullopt});
     }
-    QStringList volumes{QStringLiteral("volume"), QStringLiteral("rm")};
-    for (const VolumeUse& volume : plan.removable())
-        volumes << volume.name;
-    if (proceed && volumes.size() > 2)
-        steps.append({volumes, std::nullopt});
 
     qsizetype i = 0;
     for (; i < steps.size() && !stop->isCancelled(); ++i) {
         if (steps[i].first == removal) {
-            auto read = Platform::onUserInitiated([engine, names = plan.containers, on, limit = m_removalLimit, stop] {
-                return Docker::attachedNetworks(names, capturing(engine, on, limit, stop));
+            auto read = Platform::onUserInitiated([engine, ids = plan.containerIds, on, limit = m_removalLimit, stop] {
+                return Docker::attachedNetworks(ids, capturing(engine, on, limit, stop));
             });
             attached = co_await std::move(read);
             if (!self)
@@ -280,10 +244,42 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
         if (failed)
             failures << *failed;
     }
-
     // A step cut short has said so among the failures; one never started leaves the project half done.
     bool unfinished = i < steps.size();
+
+    // compose down leaves what it does not take for the project's own, a group that only carries its
+    // labels say: whatever the plan named and is still there goes by its identifier, and what stays
+    // is named, so that no success is told while a container of the plan remains.
+    if (proceed && !steps.isEmpty() && !stop->isCancelled()) {
+        auto job = Platform::onUserInitiated([engine, plan, on, limit = m_removalLimit, stop] {
+            return removeLeftovers(*engine, plan, on, limit, stop.get());
+        });
+        const QStringList left = co_await std::move(job);
+        if (!self)
+            co_return std::nullopt;
+        // A removal that failed once says the same the second time.
+        for (const QString& failure : left)
+            if (!failures.contains(failure))
+                failures << failure;
+    }
+
+    QStringList volumes{QStringLiteral("volume"), QStringLiteral("rm")};
+    for (const VolumeUse& volume : plan.removable())
+        volumes << volume.name;
+    if (proceed && volumes.size() > 2 && !stop->isCancelled()) {
+        auto job = runStep(engine, volumes, on, std::nullopt, m_removalLimit, stop);
+        const std::optional<QString> failed = co_await std::move(job);
+        if (!self)
+            co_return std::nullopt;
+        if (failed)
+            failures << *failed;
+    } else if (proceed && volumes.size() > 2) {
+        unfinished = true;
+    }
+
     bool noted = false;
+    // The folder goes only while it is still the plan's and nobody else's: a project may have been
+    // started from it, or a container may have bind-mounted it, since the plan was made.
     if (trashDirectory && plan.workingDir && proceed && stop->isCancelled()) {
         unfinished = true;
     } else if (trashDirectory && plan.workingDir && proceed) {
@@ -291,7 +287,12 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
         noted = on && failures.isEmpty() && !unfinished;
         if (noted)
             noteTrashMove({plan.project, *plan.workingDir, {}}, on->id(), true);
-        auto job = Platform::onUserInitiated([dir = *plan.workingDir] { return Platform::moveToTrash(dir); });
+        auto job = Platform::onUserInitiated([engine, plan, runtimes = everyRuntime(on), limit = m_folderLimit,
+                                              first = m_beforeFolderLook, stop]() -> std::optional<QString> {
+            if (std::optional<QString> kept = trashStillFree(*engine, plan, runtimes, limit, first, stop.get()))
+                return kept;
+            return Platform::moveToTrash(*plan.workingDir);
+        });
         const std::optional<QString> failed = co_await std::move(job);
         if (!self)
             co_return std::nullopt;
@@ -301,16 +302,16 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
 
     // Forgotten only once it is gone as planned; otherwise it stays listed beside the failure, to be
     // deleted again.
-    if (proceed && failures.isEmpty() && !unfinished) {
-        ProjectRegistry changed = m_registry;
-        changed.forget(plan.project, on ? std::optional<QString>(on->id()) : std::nullopt);
-        keepRegistry(changed);
+    if (proceed && failures.isEmpty() && !unfinished && !stop->isCancelled()) {
+        ProjectRegistry changedRegistry = m_registry;
+        changedRegistry.forget(plan.project, on ? std::optional<QString>(on->id()) : std::nullopt);
+        keepRegistry(changedRegistry);
     }
     if (noted)
         noteTrashMove({plan.project, *plan.workingDir, {}}, on->id(), false);
 
     // A plan that no longer holds is no failure: the sheet shows the new one.
-    if (!relisted)
+    if (!changed)
         setError(failures.isEmpty() ? std::nullopt : std::optional<QString>(failures.join(u'\n')));
     endProjectChange(plan.project, changing);
     // On the way out the listing would only hold the quit up.
@@ -322,5 +323,5 @@ AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on, bool trash
     m_deletions.removeOne(stop);
     busy.release();
     emit deletionsChanged();
-    co_return relisted;
+    co_return changed;
 }

@@ -3,6 +3,7 @@
 #include "engine/Compose.h"
 #include "engine/Docker.h"
 #include "engine/Listings.h"
+#include "engine/Reclaim.h"
 #include "engine/Stats.h"
 #include "platform/ProcessRunner.h"
 #include "toolchain/Toolchain.h"
@@ -87,6 +88,26 @@ public:
                                                  const Platform::Cancellation* cancel) override
     {
         return Docker::volumeMounts(containers, runtime, Docker::listingLimit, cancel);
+    }
+    std::optional<Docker::BindMap> bindSources(const QStringList& ids, const std::optional<Runtime>& runtime,
+                                               const Platform::Cancellation* cancel) override
+    {
+        return Docker::bindSources(ids, runtime, Docker::listingLimit, cancel);
+    }
+    std::optional<QMap<QString, QString>> volumeFolders(const QStringList& names,
+                                                        const std::optional<Runtime>& runtime,
+                                                        const Platform::Cancellation* cancel) override
+    {
+        return Docker::volumeFolders(names, runtime, Docker::listingLimit, cancel);
+    }
+    std::optional<QMap<QString, QString>> volumeCreation(const QStringList& names,
+                                                         const std::optional<Runtime>& runtime) override
+    {
+        try {
+            return Docker::volumeCreation(names, runtime, Docker::listingLimit);
+        } catch (...) {
+            return std::nullopt;
+        }
     }
     bool isReachable(const QString& endpoint) override { return Docker::isReachable(endpoint); }
 };

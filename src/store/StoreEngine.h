@@ -2,6 +2,7 @@
 
 #include "engine/Compose.h"
 #include "engine/Container.h"
+#include "engine/FolderUsers.h"
 #include "engine/Runtime.h"
 #include "engine/Teardown.h"
 #include "engine/Usage.h"
@@ -70,6 +71,20 @@ public:
     virtual std::optional<Docker::MountMap> volumeMounts(const QStringList& containers,
                                                          const std::optional<Runtime>& runtime,
                                                          const Platform::Cancellation* cancel) = 0;
+    // The host paths each container (by identifier) bind-mounts; none when the engine failed, has not
+    // answered within the listing limit, or `cancel` (may be null) ended the query. Never throws.
+    virtual std::optional<Docker::BindMap> bindSources(const QStringList& ids, const std::optional<Runtime>& runtime,
+                                                       const Platform::Cancellation* cancel) = 0;
+    // The host folder each named volume the local driver binds keeps its data in, by name; none as for
+    // bindSources. Never throws.
+    virtual std::optional<QMap<QString, QString>> volumeFolders(const QStringList& names,
+                                                                const std::optional<Runtime>& runtime,
+                                                                const Platform::Cancellation* cancel) = 0;
+    // Each named volume's creation time as the engine prints it, by name (Docker::volumeCreation); a
+    // volume that is gone, or was made again while it was looked at, has none. None when the engine
+    // has not answered within the listing limit. Never throws.
+    virtual std::optional<QMap<QString, QString>> volumeCreation(const QStringList& names,
+                                                                 const std::optional<Runtime>& runtime) = 0;
 
     // Whether an endpoint can be reached without asking it: a Unix socket whose file exists, or any
     // other kind of address. Called on the main thread.

@@ -1,6 +1,7 @@
 #include "diagnostics/PlanDump.h"
 
 #include "diagnostics/RecordedScene.h"
+#include "engine/ProjectRegistry.h"
 #include "engine/Teardown.h"
 
 #include <QRegularExpression>
@@ -131,6 +132,24 @@ TEST_F(PlanDump, AMountQueryThatFailsPlansNoVolumeUnlessOnlyVanishedContainersLa
             answerDocker(Docker::existingContainersArgs(), "", "Error: cannot connect", 1);
         EXPECT_EQ(plan("dg7shop"), row.plan) << row.what;
     }
+}
+
+// The user located the project in a new folder once its own was gone: the plan offers that folder, as
+// the window's delete sheet does.
+TEST_F(PlanDump, AProjectLocatedInANewFolderIsPlannedThere)
+{
+    QTemporaryDir moved;
+    QFile compose(moved.filePath("compose.yaml"));
+    ASSERT_TRUE(compose.open(QIODevice::WriteOnly));
+    compose.write("services: {}\n");
+    compose.close();
+    const QString gone = workdir.path();
+    workdir.remove();
+    ProjectRegistry registry;
+    registry.add({"dg7shop", moved.path(), {"web", "worker"}, gone}, QStringLiteral("default"));
+
+    const QString out = printed([&](QTextStream& s) { Diagnostics::runPlan(s, "dg7shop", std::nullopt, registry); });
+    EXPECT_TRUE(out.contains("\n  offer to trash    " + moved.path() + "\n")) << out.toStdString();
 }
 
 TEST_F(PlanDump, AnotherContextIsAskedForEverythingItMeasures)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/FolderUsers.h"
 #include "engine/Listings.h"
 #include "engine/Runtime.h"
 #include "engine/Stats.h"
@@ -60,6 +61,18 @@ protected:
         answerDocker({"stats", "--no-stream", "--format", "json"}, recorded("stats.ndjson"));
         answerDocker(mountsQuery({"dg7-failed", "dg7-sidecar", "dg7shop-web-1", "dg7shop-worker-1"}),
                      recorded("mounts.txt"));
+        // The scene bind-mounts nothing: each container prints its identifier alone.
+        const QStringList ids{"85b7d104e7bd", "a5481fd809cb", "b67f53b8237a", "576f8fcfde31"};
+        QString binds;
+        for (const QString& id : ids)
+            binds += "[\"" + id + "\"]\n";
+        answerDocker(Docker::bindSourcesQuery(ids), binds);
+        // Nor does any of its volumes keep its data in a folder of the host.
+        const QStringList volumes{"dg7-ext", "dg7-shared", "dg7shop_data"};
+        QString options;
+        for (const QString& volume : volumes)
+            options += "[\"" + volume + "\",null]\n";
+        answerDocker(Docker::volumeFoldersQuery(volumes), options);
         fakes.answer("docker", {"compose", "config", "-q"}, "");
         fakes.answer("docker", {"compose", "-p", "dg7shop", "config", "--format", "json"},
                      recorded("compose-config.json"));

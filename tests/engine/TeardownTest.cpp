@@ -202,6 +202,7 @@ TEST(TeardownPlanRules, OnlyTheProjectsLabelledVolumesAndNotesForWhatIsUnsure)
         {"keep-me", "local", "/v/3", std::nullopt},
         {"other_data", "local", "/v/4", std::nullopt, {{"com.docker.compose.project", "other"}}}};
 
+    readings.trash = Docker::TrashOffer{Platform::identityOf(a.path()), {}, {}};
     TeardownPlan plan = Docker::planFrom(project, project.containers, readings, {});
     EXPECT_EQ(names(plan.volumes), (QStringList{"app_data", "app_idle"}));
     EXPECT_EQ(plan.workingDir, a.path());
@@ -259,25 +260,41 @@ TEST(TeardownPlanRules, AFolderThatCannotBeNamedExactlyIsNotOffered)
     EXPECT_EQ(Docker::plan(project, {}, {}, {}, {}, {}).workingDir, std::nullopt);
 }
 
-// A group that only carries the folder's label (an empty project name, say) must not offer the folder of
-// the project that lives there, nor may that project offer it while the group's containers name it.
-TEST(TeardownPlanRules, AFolderOtherContainersWereStartedFromIsNotOffered)
+// The folder goes to the Trash only as the judgement of who uses it says: offered, the plan carries its
+// identity and what goes with it; refused, the plan says why; not judged at all, it is not offered.
+// The plan carries what its names stood for: container identifiers and volume creation times.
+TEST(TeardownPlanRules, TheFolderIsOfferedOnlyAsItsJudgementSays)
 {
     QTemporaryDir folder;
-    ComposeProject owner = app(folder.path());
-    for (Container& c : owner.containers)
+    ComposeProject project = app(folder.path());
+    for (Container& c : project.containers) {
+        c.id = "id-" + c.name;
         c.labels.insert("com.docker.compose.project.working_dir", folder.path());
-    Container stray = container("stray", QString());
-    stray.labels.insert("com.docker.compose.project.working_dir", folder.path() + "/");
-    const ComposeProject nameless{QString(), folder.path(), {stray}, 0, std::nullopt};
-    const QList<Container> all = owner.containers + QList<Container>{stray};
-
+    }
     Docker::PlanReadings readings;
-    readings.mounts = Docker::MountMap();
-    const TeardownPlan strays = Docker::planFrom(nameless, all, readings, {});
-    EXPECT_EQ(strays.workingDir, std::nullopt);
-    EXPECT_EQ(strays.notes, QStringList{"Other containers (app-1, app-db-1) were also started from " +
-                                        folder.path() + ", so it is not offered for the Trash."});
-    EXPECT_EQ(Docker::planFrom(owner, all, readings, {}).workingDir, std::nullopt);
-    EXPECT_EQ(Docker::planFrom(owner, owner.containers, readings, {}).workingDir, folder.path());
+    readings.mounts = Docker::MountMap{{"app-1", {"app_data"}}};
+    readings.listed = {{"app_data", "local", "/v/1", std::nullopt, {{"com.docker.compose.project", "app"}}}};
+    readings.created = {{"app_data", "2026-01-02T03:04:05Z"}, {"unplanned", "2026-01-01T00:00:00Z"}};
+    const Platform::FileIdentity identity{7, 42};
+
+    readings.trash = Docker::TrashOffer{identity, {}, {folder.filePath("db")}};
+    TeardownPlan plan = Docker::planFrom(project, project.containers, readings, {});
+    EXPECT_EQ(plan.workingDir, folder.path());
+    EXPECT_EQ(plan.folder, identity);
+    EXPECT_EQ(plan.folderBinds, QStringList{folder.filePath("db")});
+    EXPECT_EQ(plan.containerIds, (QStringList{"id-app-1", "id-app-db-1"}));
+    EXPECT_EQ(plan.volumesMade, (QMap<QString, QString>{{"app_data", "2026-01-02T03:04:05Z"}}));
+    EXPECT_TRUE(plan.notes.isEmpty());
+
+    readings.trash = Docker::TrashOffer{std::nullopt, "used by blog-web-1 of blog", {}};
+    plan = Docker::planFrom(project, project.containers, readings, {});
+    EXPECT_EQ(plan.workingDir, std::nullopt);
+    EXPECT_EQ(plan.folder, std::nullopt);
+    EXPECT_EQ(plan.notes,
+              QStringList{folder.path() + " is not offered for the Trash: used by blog-web-1 of blog."});
+
+    readings.trash.reset();
+    plan = Docker::planFrom(project, project.containers, readings, {});
+    EXPECT_EQ(plan.workingDir, std::nullopt);
+    EXPECT_TRUE(plan.notes.isEmpty());
 }

@@ -246,6 +246,60 @@ TEST_F(DeleteOnEngine, AContainerAddedAfterThePlanStopsTheDeletionAndIsShownForC
     EXPECT_EQ(containers(), QStringList());
 }
 
+// The project taken down with its volume and brought up again under the same names while the sheet is
+// open, and written into: the deletion makes its plan again first, finds other containers and another
+// volume behind the names, removes nothing and shows the new plan.
+TEST_F(DeleteOnEngine, AProjectMadeAnewUnderTheSameNamesLosesNothingAndIsShownAgain)
+{
+    ScopedEnv home{"HOME", root.filePath("home").toUtf8()};
+    ScopedEnv data{"XDG_DATA_HOME", root.filePath("data").toUtf8()};
+    const QString name = uniqueName("anew");
+    const QString dir = root.filePath(name);
+    const auto ids = [&] {
+        QStringList out = docker({"ps", "-aq", "--no-trunc", "--filter", "label=com.docker.compose.project=" + name})
+                              .out.split('\n', Qt::SkipEmptyParts);
+        out.sort();
+        return out;
+    };
+    const auto cleanUp = qScopeGuard([&] {
+        docker(QStringList{"rm", "-f"} + ids());
+        docker({"network", "rm", name + "_default"});
+        docker({"volume", "rm", "-f", name + "_data"});
+    });
+    ASSERT_TRUE(QDir().mkpath(dir) && QDir().mkpath(root.filePath("home")));
+    QFile file(dir + "/compose.yaml");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(("services:\n  app:\n" + service + "    volumes: [data:/data]\nvolumes:\n  data: {}\n").toUtf8());
+    file.close();
+    ASSERT_NO_FATAL_FAILURE(startProject(name, dir));
+    ASSERT_NO_FATAL_FAILURE(openSheet(name));
+    ASSERT_EQ(sheet->plan()->containers, QStringList{name + "-app-1"});
+    ASSERT_EQ(TestSupport::names(sheet->plan()->removable()), QStringList{name + "_data"});
+
+    // Made again at least a second later, so the new volume prints another creation time.
+    QTest::qWait(1100);
+    ASSERT_EQ(docker({"compose", "-p", name, "down", "-v"}, dir).status, 0);
+    ASSERT_EQ(docker({"compose", "-p", name, "up", "-d"}, dir).status, 0);
+    ASSERT_EQ(docker({"exec", name + "-app-1", "sh", "-c", "echo written-after > /data/note"}).status, 0);
+    const QStringList remade = ids();
+    if (auto* trash = sheet->findChild<QCheckBox*>("trashToggle"))
+        trash->click();
+    QTest::mouseClick(sheet->findChild<VoskButton*>("deleteButton"), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return !sheet || (!sheet->working() && sheet->plan().has_value()); }, 120000));
+
+    ASSERT_FALSE(sheet.isNull()) << "the sheet stays open with the new plan";
+    const auto* notes = sheet->findChild<VoskLabel*>("planNotesLabel");
+    ASSERT_TRUE(notes);
+    EXPECT_TRUE(notes->plainText().startsWith("The project changed since this plan was made."))
+        << notes->plainText().toStdString();
+    ASSERT_EQ(sheet->plan()->containerIds.size(), 1);
+    EXPECT_TRUE(remade.value(0).startsWith(sheet->plan()->containerIds[0])) << "the plan names the new one";
+    EXPECT_EQ(ids(), remade) << "nothing was removed";
+    EXPECT_EQ(docker({"exec", name + "-app-1", "cat", "/data/note"}).out, "written-after\n");
+    EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
+    EXPECT_EQ(store->error(), std::nullopt);
+}
+
 // compose takes an empty -p for the project of the folder it runs in. A container labelled with an
 // empty project name and another project's folder is removed by name; that project keeps its
 // containers and its network. The deletion looks at every container and network of the engine with

@@ -64,6 +64,16 @@ TEST(DeleteProjectContent, ShowsEachPartOnlyWhenThePlanHoldsIt)
     EXPECT_EQ(texts(&all, "volumesSection", "sizeLabel"), QStringList{"69.4 MB"}) << "unknown sizes show nothing";
     EXPECT_EQ(texts(&all, "keptSection", "usedByLabel"), QStringList{"used by atlas-worker-1, blog-web-1"});
     EXPECT_NE(all.findChild<QCheckBox*>("trashToggle"), nullptr);
+    EXPECT_EQ(all.findChild<QWidget*>("folderBindsLabel"), nullptr);
+
+    // What the Trash would take along of the project's bind mounts: those inside the folder, however
+    // they were named.
+    TeardownPlan bound = planOf(1, {}, "/srv/shop");
+    bound.folderBinds = {"/srv/link-to-shop/logs", "/srv/shop", "/srv/shop/db"};
+    DeleteProjectContent withBinds(bound, false);
+    EXPECT_EQ(texts(&withBinds, "filesSection", "folderBindsLabel"),
+              QStringList{"With the Trash, these bind-mounted directories of the project go too: "
+                          "/srv/link-to-shop/logs, ./db."});
 
     // Only kept volumes, no folder: no containers, volumes or files part, and no Trash to choose.
     DeleteProjectContent kept(planOf(0, {shared}), true);
@@ -100,14 +110,16 @@ protected:
                                       inFolder(container("shop-db", "running", "shop"), dir),
                                       container("loose")};
         showing(listed);
-        engine->setListing(alpha, {listed, {}, {}});
+        const QMap<QString, QString> ours{{Docker::projectLabel, "shop"}};
+        const QList<DockerVolume> volumes{{"shop_data", "local", "/v/1", alpha, ours},
+                                          {"shop_db", "local", "/v/2", alpha, ours},
+                                          {"shop_cache", "local", "/v/3", alpha, ours}};
+        engine->setListing(alpha, {listed, {}, volumes});
+        engine->removeWhatIsRemoved();
         engine->setMounts(alpha, {{"shop-web", {"shop_data", "shop_cache"}}, {"shop-db", {"shop_db"}},
                                   {"loose", {"shop_cache"}}});
         engine->setComposeProject(dir, ComposeConfig{"shop", {"web", "db"}, {"shop_data", "shop_db"}, {}});
-        const QMap<QString, QString> ours{{Docker::projectLabel, "shop"}};
-        store->setVolumes({{"shop_data", "local", "/v/1", alpha, ours},
-                           {"shop_db", "local", "/v/2", alpha, ours},
-                           {"shop_cache", "local", "/v/3", alpha, ours}});
+        store->setVolumes(volumes);
         store->setUsage(DiskUsage{0, {}, {{"shop_data", 1}, {"shop_db", 1}, {"shop_cache", 1}}, {}, {}});
         window->show();
     }
@@ -201,10 +213,10 @@ TEST(DeleteOnAHungRuntime, TheSheetClosesOnceTheCommandRanOutOfTimeAndSaysSo)
     window.show();
     const ComposeProject project{"shop", std::nullopt, {container("shop-web", "exited", "shop")}, 1, alpha};
     QPointer<DeleteProjectView> sheet =
-        SheetHost::open(&window, new DeleteProjectView(store, project, TeardownPlan{"shop", {"shop-web"}, {}, {}}));
+        SheetHost::open(&window, new DeleteProjectView(store, project, TeardownPlan{"shop", {"shop-web"}, {}, {}, {}, {"1"}}));
     sheet->confirm();
     ASSERT_TRUE(eventually([&] { return sheet.isNull(); }, 30000)) << "the sheet closes when the work ends";
-    EXPECT_EQ(store.error(), "alpha is not answering.");
+    EXPECT_EQ(store.error(), "alpha is not answering.\nshop-web is still there: it could not be removed.");
     EXPECT_FALSE(store.busy());
 }
 

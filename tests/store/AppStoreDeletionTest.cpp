@@ -26,7 +26,8 @@ using TestSupport::ScopedEnv;
 
 namespace {
 
-// A home folder and a Trash of the test's own, so nothing here can reach the user's.
+// A home folder and a Trash of the test's own, so nothing here can reach the user's. The engine takes
+// out of its listing what a removal removes, as a real one does.
 class Deletion : public ScriptedStore {
 protected:
     QTemporaryDir root;
@@ -37,6 +38,7 @@ protected:
     {
         ASSERT_TRUE(QDir().mkpath(root.filePath("home")));
         ASSERT_TRUE(QDir().mkpath(root.filePath("data")));
+        engine->removeWhatIsRemoved();
     }
 
     QString folder(const QString& name, bool withComposeFile = true)
@@ -55,23 +57,43 @@ protected:
         return c;
     }
 
+    // A container of `project` made in `dir` (none: one that names no folder).
+    static Container member(const QString& name, const std::optional<QString>& dir, const QString& project = "shop")
+    {
+        Container c = container(name, "running", project);
+        c.labels.insert(Docker::projectLabel, project);
+        c.labels.remove(Docker::workingDirLabel);
+        if (dir)
+            c.labels.insert(Docker::workingDirLabel, *dir);
+        return c;
+    }
+
+    // A volume compose made for `project`.
+    static DockerVolume made(const QString& name, const QString& project = "shop")
+    {
+        return {name, "local", "/v/" + name, std::nullopt, {{Docker::projectLabel, project}}};
+    }
+
     static TeardownPlan plan(const QStringList& containers, const QList<VolumeUse>& volumes,
                              const std::optional<QString>& dir)
     {
-        return {"shop", containers, volumes, dir};
+        TeardownPlan made{"shop", containers, volumes, dir};
+        for (const QString& name : containers)
+            made.containerIds << "id-" + name;
+        return made;
     }
 
-    // What the deletion finds when it lists the runtime again: these containers of `project`.
-    void listedAgain(const std::optional<Runtime>& runtime, const QStringList& names,
-                     const QString& project = "shop")
+    // What `runtime` lists: these containers and volumes.
+    void world(const std::optional<Runtime>& runtime, const QList<Container>& containers,
+               const QList<DockerVolume>& volumes = {})
     {
-        QList<Container> containers;
-        for (const QString& name : names) {
-            Container c = container(name);
-            c.labels.insert(Docker::projectLabel, project);
-            containers << c;
-        }
-        listing(runtime, containers);
+        engine->setListing(runtime, {containers, {}, volumes});
+    }
+
+    // The plan the store makes of the project "shop" on alpha as the engine lists it now.
+    TeardownPlan planned(const std::optional<QString>& dir, const std::optional<Runtime>& runtime = alpha)
+    {
+        return run(store->teardownPlan({"shop", dir, {}, 0, runtime}));
     }
 };
 
@@ -87,52 +109,48 @@ TEST_F(Deletion, ThePlanWeighsOnlyTheProjectsRuntimeAndReadsTheFileUnderTheProje
     engine->setComposeProject(dir,
                               ComposeConfig{"shop", {"web"}, {"media", "shop_data", "shop_idle"}, {"media"}});
     engine->setMounts(alpha, {{"shop-web", {"shop_data", "media"}}, {"loose", {"shop_data"}}});
-    AppStore& s = storeOn({entry(alpha), entry(beta)}, beta, true);
-    s.setContainers({on(container("shop-web", "running", "shop"), alpha), on(container("loose"), alpha),
-                     on(container("other"), beta)});
-    const QMap<QString, QString> ours{{Docker::projectLabel, "shop"}};
-    s.setVolumes({{"shop_data", "local", "/v/1", alpha, ours},
-                  {"shop_idle", "local", "/v/2", alpha, ours},
-                  {"media", "local", "/v/3", alpha, ours},
-                  {"shop_idle", "local", "/v/4", beta, {}}});
+    world(alpha, {member("shop-web", dir), container("loose")},
+          {made("shop_data"), made("shop_idle"), made("media")});
+    world(beta, {container("other")}, {{"shop_idle", "local", "/v/4", std::nullopt, {}}});
+    storeOn({entry(alpha), entry(beta)}, beta, true);
 
-    const ComposeProject shop{"shop", dir, {on(container("shop-web", "running", "shop"), alpha)}, 0, alpha};
-    const TeardownPlan planned = run(s.teardownPlan(shop));
+    const TeardownPlan plan = planned(dir);
 
     EXPECT_EQ(engine->mountsAsked(), (QList<QStringList>{{"shop-web", "loose"}}));
     EXPECT_EQ(engine->composeNamesAsked(), QStringList{"shop"});
-    EXPECT_EQ(planned.containers, QStringList{"shop-web"});
+    EXPECT_EQ(plan.containers, QStringList{"shop-web"});
+    EXPECT_EQ(plan.containerIds, QStringList{"id-shop-web"});
     // media is declared external: another project's, never this one's to remove, whatever its label.
-    EXPECT_EQ(planned.volumes, (QList<VolumeUse>{{"shop_data", {"loose"}, {}}, {"shop_idle", {}, {}}}));
-    EXPECT_EQ(planned.workingDir, dir);
-    EXPECT_FALSE(s.busy());
+    EXPECT_EQ(plan.volumes, (QList<VolumeUse>{{"shop_data", {"loose"}, {}}, {"shop_idle", {}, {}}}));
+    EXPECT_EQ(plan.volumesMade.value("shop_idle"), ScriptedEngine::createdDefault());
+    EXPECT_EQ(plan.workingDir, dir);
+    EXPECT_EQ(plan.folder, Platform::identityOf(dir));
+    EXPECT_FALSE(store->busy());
 }
 
 TEST_F(Deletion, PlannedSizesAreTheEnginesMeasurementOrAbsent)
 {
     engine->setMounts(alpha, {{"shop-web", {"shop_data", "shop_cache", "shop_empty"}}});
+    const QList<DockerVolume> volumes{made("shop_data"), made("shop_cache"), made("shop_empty")};
+    world(alpha, {member("shop-web", std::nullopt)}, volumes);
     AppStore& s = storeOn({entry(alpha)}, alpha);
-    const Container web = on(container("shop-web", "running", "shop"), alpha);
-    s.setContainers({web});
-    const QMap<QString, QString> ours{{Docker::projectLabel, "shop"}};
-    s.setVolumes({{"shop_data", "local", root.path(), alpha, ours},
-                  {"shop_cache", "local", root.path(), alpha, ours},
-                  {"shop_empty", "local", root.path(), alpha, ours}});
-    const ComposeProject shop{"shop", std::nullopt, {web}, 0, alpha};
+    QList<DockerVolume> listed = volumes;
+    for (DockerVolume& volume : listed)
+        volume.runtime = alpha;
+    s.setVolumes(listed);
 
     // Before anything was measured there is no size, whatever the mount point's directory weighs.
-    TeardownPlan planned = run(s.teardownPlan(shop));
-    ASSERT_EQ(planned.volumes.size(), 3);
-    for (const VolumeUse& v : planned.volumes)
+    TeardownPlan plan = planned(std::nullopt);
+    ASSERT_EQ(plan.volumes.size(), 3);
+    for (const VolumeUse& v : plan.volumes)
         EXPECT_EQ(v.size, std::nullopt) << v.name.toStdString();
 
     DiskUsage usage;
     usage.volumeSize = {{"shop_data", 1'500'000}, {"shop_empty", 0}};
     s.setUsage(usage);
-    planned = run(s.teardownPlan(shop));
-    EXPECT_EQ(
-        planned.volumes,
-        (QList<VolumeUse>{{"shop_cache", {}, {}}, {"shop_data", {}, "1.5 MB"}, {"shop_empty", {}, {}}}));
+    plan = planned(std::nullopt);
+    EXPECT_EQ(plan.volumes,
+              (QList<VolumeUse>{{"shop_cache", {}, {}}, {"shop_data", {}, "1.5 MB"}, {"shop_empty", {}, {}}}));
 }
 
 // Without a readable file the external volumes are unknown: of the mounted volumes only those compose
@@ -143,16 +161,11 @@ TEST_F(Deletion, APlanWithoutAReadableFileTakesOnlyTheVolumesComposeMadeForThePr
     engine->setComposeProject(dir, std::nullopt);
     engine->setMounts(std::nullopt, {{"shop-web", {"shop_data", "ext", "blog_media", "unlisted"}},
                                      {"loose", {"ext"}}});
-    AppStore& s = storeOn({}, std::nullopt);
-    const Container web = container("shop-web", "running", "shop");
-    s.setContainers({web, container("loose")});
-    s.setVolumes({{"shop_data", "local", "/v/1", std::nullopt, {{Docker::projectLabel, "shop"}}},
-                  {"ext", "local", "/v/2", std::nullopt},
-                  {"blog_media", "local", "/v/3", std::nullopt, {{Docker::projectLabel, "blog"}}}});
-
+    storeOn({}, std::nullopt);
     for (const std::optional<QString>& workingDir : {std::optional<QString>(dir), std::optional<QString>()}) {
-        const TeardownPlan planned = run(s.teardownPlan({"shop", workingDir, {web}, 0, std::nullopt}));
-        EXPECT_EQ(planned.volumes, QList<VolumeUse>{own});
+        world(std::nullopt, {member("shop-web", workingDir), container("loose")},
+              {made("shop_data"), {"ext", "local", "/v/2", std::nullopt}, made("blog_media", "blog")});
+        EXPECT_EQ(planned(workingDir, std::nullopt).volumes, QList<VolumeUse>{own});
     }
 }
 
@@ -173,53 +186,98 @@ TEST_F(Deletion, APlanWhoseFolderDoesNotAnswerEndsWithinItsLimitWithANote)
         *released = true;
         Platform::detail::setBeforeFolderLookForTesting({});
     });
-    AppStore& s = storeOn({}, std::nullopt);
-    const Container web = container("shop-web", "running", "shop");
-    s.setContainers({web});
-    const QMap<QString, QString> ours{{Docker::projectLabel, "shop"}};
-    s.setVolumes({{"shop_data", "local", "/v/1", std::nullopt, ours},
-                  {"shop_idle", "local", "/v/2", std::nullopt, ours}});
+    world(std::nullopt, {member("shop-web", dir)}, {made("shop_data"), made("shop_idle")});
+    storeOn({}, std::nullopt);
 
     QElapsedTimer clock;
     clock.start();
-    const TeardownPlan planned = run(s.teardownPlan({"shop", dir, {web}, 0, std::nullopt}));
+    const TeardownPlan plan = planned(dir, std::nullopt);
     EXPECT_LT(clock.elapsed(), 25000) << "the plan waited for the folder";
     EXPECT_TRUE(engine->composeNamesAsked().isEmpty());
-    EXPECT_EQ(planned.volumes, QList<VolumeUse>{own});
-    EXPECT_EQ(planned.workingDir, std::nullopt);
-    EXPECT_EQ(planned.notes,
+    EXPECT_EQ(plan.volumes, QList<VolumeUse>{own});
+    EXPECT_EQ(plan.workingDir, std::nullopt);
+    EXPECT_EQ(plan.notes,
               QStringList{dir + " does not answer. Volumes its compose file declares that no "
                                 "container mounts are not planned, and the folder is not offered "
                                 "for the Trash."});
 }
 
-TEST_F(Deletion, WithAComposeFileOnlyComposeTakesTheProjectDownEvenWhenItFails)
+// compose down may fail, or leave a container that only carries the project's labels: every planned
+// container still there then goes by its identifier, and one that stays even so is named.
+TEST_F(Deletion, WhatComposeDownLeavesOfThePlanGoesByIdentifierOrIsNamed)
 {
     const QString dir = folder("checkout");
     const QStringList down{"compose", "-p", "shop", "down", "--remove-orphans"};
-    engine->failCommand(down, "compose: no configuration file provided\n");
-    listedAgain(alpha, {"shop-db", "shop-web"});
     AppStore& s = storeOn({entry(alpha)}, alpha);
+    Container stray = member("shop-stray", dir);
+    stray.labels.insert("compose.ignores", "1");
+    const struct {
+        QString downSays;
+        QString rmSays;
+        QList<QStringList> commands;
+        std::optional<QString> error;
+    } rows[] = {
+        {"compose: no configuration file provided\n", {},
+         {down, {"rm", "-f", "id-shop-db", "id-shop-stray", "id-shop-web"}, {"volume", "rm", "shop_data"}},
+         "compose: no configuration file provided"},
+        {{}, {}, {down, {"rm", "-f", "id-shop-stray"}, {"volume", "rm", "shop_data"}}, std::nullopt},
+        {{}, "permission denied\n", {down, {"rm", "-f", "id-shop-stray"}, {"volume", "rm", "shop_data"}},
+         "permission denied\nshop-stray is still there: it could not be removed."},
+    };
+    for (const auto& row : rows) {
+        world(alpha, {member("shop-db", dir), stray, member("shop-web", dir)}, {made("shop_data")});
+        engine->setMounts(alpha, {{"shop-web", {"shop_data"}}});
+        engine->answer(down, {row.downSays.isEmpty() ? 0 : 1, QString(), row.downSays});
+        engine->answer({"rm", "-f", "id-shop-stray"}, {row.rmSays.isEmpty() ? 0 : 1, QString(), row.rmSays});
+        const TeardownPlan shown = planned(dir);
+        ASSERT_EQ(shown.containers, (QStringList{"shop-db", "shop-stray", "shop-web"}));
+        const qsizetype before = engine->commands().size();
 
-    run(s.deleteProject(plan({"shop-web", "shop-db"}, {own, shared}, dir), alpha, false));
+        EXPECT_EQ(run(s.deleteProject(shown, alpha, false)), std::nullopt);
 
-    EXPECT_EQ(engine->commands(), (QList<Command>{{down, "alpha", dir, {}},
-                                                  {{"volume", "rm", "shop_data"}, "alpha", {}, {}}}));
-    EXPECT_EQ(s.error(), "compose: no configuration file provided");
+        EXPECT_EQ(engine->commandArgs().mid(before), row.commands) << row.downSays.toStdString();
+        EXPECT_EQ(s.error(), row.error);
+    }
 }
 
 TEST_F(Deletion, WithoutAComposeFileTheContainersAreRemovedInOneCommand)
 {
-    listedAgain(alpha, {"shop-web", "shop-db"});
     AppStore& s = storeOn({entry(alpha)}, alpha);
     const std::optional<QString> folders[] = {std::nullopt, folder("plain", false)};
-    for (const std::optional<QString>& dir : folders)
-        run(s.deleteProject(plan({"shop-web", "shop-db"}, {}, dir), alpha, false));
+    for (const std::optional<QString>& dir : folders) {
+        world(alpha, {member("shop-web", dir), member("shop-db", dir)});
+        run(s.deleteProject(planned(dir), alpha, false));
+    }
     // The networks they were attached to are read before they go; attached to none, none goes.
-    const QStringList attached{"inspect", "--type", "container", "shop-web", "shop-db",
+    const QStringList attached{"inspect", "--type", "container", "id-shop-db", "id-shop-web",
                                "--format", "{{json .NetworkSettings.Networks}}"};
-    EXPECT_EQ(engine->commandArgs(), (QList<QStringList>{attached, {"rm", "-f", "shop-web", "shop-db"}, attached,
-                                                         {"rm", "-f", "shop-web", "shop-db"}}));
+    EXPECT_EQ(engine->commandArgs(), (QList<QStringList>{attached, {"rm", "-f", "id-shop-db", "id-shop-web"},
+                                                         attached, {"rm", "-f", "id-shop-db", "id-shop-web"}}));
+    EXPECT_EQ(s.error(), std::nullopt);
+}
+
+// compose may refuse a name after all, one it read as another project's or its own rules changed: the
+// containers then go one by one, with the project's networks, and that is no failure.
+TEST_F(Deletion, ANameComposeRefusesHasItsContainersRemovedOneByOne)
+{
+    const QString dir = folder("checkout");
+    const QStringList down{"compose", "-p", "shop", "down", "--remove-orphans"};
+    engine->failCommand(down, "invalid project name \"shop\": must consist only of lowercase letters\n");
+    world(alpha, {member("shop-web", dir)});
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    ProjectRegistry registry;
+    registry.add({"shop", dir, {"web"}}, QStringLiteral("alpha"));
+    s.setRegistry(registry);
+
+    run(s.deleteProject(planned(dir), alpha, false));
+
+    EXPECT_EQ(engine->commandArgs(),
+              (QList<QStringList>{down,
+                                  {"inspect", "--type", "container", "id-shop-web", "--format",
+                                   "{{json .NetworkSettings.Networks}}"},
+                                  {"rm", "-f", "id-shop-web"}}));
+    EXPECT_EQ(s.error(), std::nullopt);
+    EXPECT_FALSE(s.registry().knows("shop", QStringLiteral("alpha")));
 }
 
 // What compose down would have taken of the networks, and nothing else: of those the containers were
@@ -228,8 +286,8 @@ TEST_F(Deletion, WithoutAComposeFileTheContainersAreRemovedInOneCommand)
 // every network the containers were not attached to, whatever its label.
 TEST_F(Deletion, OnlyTheSpareNetworksOfTheRemovedContainersThatCarryTheProjectsLabelGo)
 {
-    listedAgain(alpha, {"shop-web", "shop-db"});
-    engine->answer({"inspect", "--type", "container", "shop-web", "shop-db", "--format",
+    world(alpha, {member("shop-web", std::nullopt), member("shop-db", std::nullopt)});
+    engine->answer({"inspect", "--type", "container", "id-shop-db", "id-shop-web", "--format",
                     "{{json .NetworkSettings.Networks}}"},
                    {0,
                     R"({"shop_default":{"NetworkID":"n1"},"shared":{"NetworkID":"n2"}})"
@@ -256,7 +314,7 @@ TEST_F(Deletion, OnlyTheSpareNetworksOfTheRemovedContainersThatCarryTheProjectsL
     engine->failCommand({"network", "rm", "n1"}, "Error response from daemon: network n1 has active endpoints\n");
     AppStore& s = storeOn({entry(alpha)}, alpha);
 
-    run(s.deleteProject(plan({"shop-web", "shop-db"}, {}, std::nullopt), alpha, false));
+    run(s.deleteProject(planned(std::nullopt), alpha, false));
 
     const QList<QStringList> commands = engine->commandArgs();
     ASSERT_GE(commands.size(), 3);
@@ -272,13 +330,14 @@ TEST_F(Deletion, OnlyTheSpareNetworksOfTheRemovedContainersThatCarryTheProjectsL
 TEST_F(Deletion, OneAskedForOnTheWayOutRemovesNothing)
 {
     const QString dir = folder("shop");
-    listedAgain(alpha, {"shop-web"});
+    world(alpha, {member("shop-web", dir)}, {made("shop_data")});
     AppStore& s = storeOn({entry(alpha)}, alpha);
     ProjectRegistry registry;
     registry.add({"shop", dir, {"web"}}, QStringLiteral("alpha"));
     s.setRegistry(registry);
+    const TeardownPlan shown = planned(dir);
     s.windDown();
-    run(s.deleteProject(plan({"shop-web"}, {own}, dir), alpha, true));
+    run(s.deleteProject(shown, alpha, true));
     EXPECT_TRUE(engine->commands().isEmpty());
     EXPECT_TRUE(QFile::exists(dir));
     EXPECT_TRUE(s.registry().knows("shop", QStringLiteral("alpha")));
@@ -297,13 +356,14 @@ TEST_F(Deletion, EveryFailureIsALineInTheOrderItHappenedAndTheRestStillRuns)
     const QString dir = folder("shop");
     engine->failCommand({"compose", "-p", "shop", "down", "--remove-orphans"}, "down failed");
     engine->failCommand({"volume", "rm", "shop_cache", "shop_data"}, "", 1);
-    listedAgain(alpha, {"shop-web"});
+    engine->setMounts(alpha, {{"shop-web", {"shop_cache", "shop_data"}}});
+    world(alpha, {member("shop-web", dir)}, {made("shop_cache"), made("shop_data")});
     AppStore& s = storeOn({entry(alpha)}, alpha);
     ProjectRegistry registry;
     registry.add({"shop", dir, {"web"}}, QStringLiteral("alpha"));
     s.setRegistry(registry);
 
-    run(s.deleteProject(plan({"shop-web"}, {cache, own}, dir), alpha, true));
+    run(s.deleteProject(planned(dir), alpha, true));
 
     EXPECT_EQ(s.error(), "down failed\ndocker volume rm exited 1.");
     EXPECT_TRUE(trashed("shop"));
@@ -313,43 +373,41 @@ TEST_F(Deletion, EveryFailureIsALineInTheOrderItHappenedAndTheRestStillRuns)
 
 // compose takes an empty -p for the folder's own project and refuses or rewrites other names it does
 // not take as given: such a project never goes through compose, whatever its folder holds. Its
-// containers go by name, and only the networks labelled with exactly its name.
-TEST_F(Deletion, ANameComposeDoesNotTakeAsGivenHasItsContainersRemovedByName)
+// containers go by identifier, and only the networks labelled with exactly its name.
+TEST_F(Deletion, ANameComposeDoesNotTakeAsGivenHasItsContainersRemovedByIdentifier)
 {
     const QString dir = folder("shop");
-    int looks = 0;
     AppStore& s = storeOn({entry(alpha)}, alpha);
-    s.setFolderLooks(std::chrono::seconds(5), [&] { ++looks; });
     for (const QString& name : {QString(), QStringLiteral("Shop Front"), QStringLiteral("shop,front=1")}) {
         const QString web = name + "-web-1";
-        listedAgain(alpha, {web}, name);
+        world(alpha, {member(web, dir, name)}, {made(name + "_data", name)});
+        engine->setMounts(alpha, {{web, {name + "_data"}}});
         ProjectRegistry registry;
         registry.add({name, dir, {"web"}}, QStringLiteral("alpha"));
         s.setRegistry(registry);
         const int before = int(engine->commands().size());
 
-        run(s.deleteProject({name, {web}, {own}, dir}, alpha, false));
+        run(s.deleteProject(run(s.teardownPlan({name, dir, {}, 0, alpha})), alpha, false));
 
         EXPECT_EQ(engine->commandArgs().mid(before),
                   (QList<QStringList>{
-                      {"inspect", "--type", "container", web, "--format", "{{json .NetworkSettings.Networks}}"},
-                      {"rm", "-f", web},
-                      {"volume", "rm", "shop_data"}}))
+                      {"inspect", "--type", "container", "id-" + web, "--format", "{{json .NetworkSettings.Networks}}"},
+                      {"rm", "-f", "id-" + web},
+                      {"volume", "rm", name + "_data"}}))
             << name.toStdString();
         EXPECT_EQ(s.error(), std::nullopt);
         EXPECT_FALSE(s.registry().knows(name, QStringLiteral("alpha"))) << name.toStdString();
     }
+    EXPECT_TRUE(engine->composeNamesAsked().isEmpty()) << "compose read nothing for these names";
 
-    EXPECT_EQ(looks, 0) << "no compose file is looked for";
-
-    // When the removal fails, its failure shows and the project stays.
+    // When the removal fails, its failure shows, the container is named, and the project stays.
     ProjectRegistry registry;
     registry.add({"Shop Front", dir, {"web"}}, QStringLiteral("alpha"));
     s.setRegistry(registry);
-    listedAgain(alpha, {"Shop Front-web-1"}, "Shop Front");
-    engine->failCommand({"rm", "-f", "Shop Front-web-1"}, "permission denied\n");
-    run(s.deleteProject({"Shop Front", {"Shop Front-web-1"}, {}, dir}, alpha, false));
-    EXPECT_EQ(s.error(), "permission denied");
+    world(alpha, {member("Shop Front-web-1", dir, "Shop Front")});
+    engine->failCommand({"rm", "-f", "id-Shop Front-web-1"}, "permission denied\n");
+    run(s.deleteProject(run(s.teardownPlan({"Shop Front", dir, {}, 0, alpha})), alpha, false));
+    EXPECT_EQ(s.error(), "permission denied\nShop Front-web-1 is still there: it could not be removed.");
     EXPECT_TRUE(s.registry().knows("Shop Front", QStringLiteral("alpha")));
 }
 
@@ -360,33 +418,35 @@ TEST_F(Deletion, ThePlanOfAnEmptyNameReadsNoComposeFileAndTakesNoUnlabelledVolum
     const QString dir = folder("checkout");
     engine->setComposeProject(dir, ComposeConfig{"checkout", {"web"}, {"checkout_data"}, {}});
     engine->setMounts(alpha, {{"odd", {"checkout_data", "plain", "odd_own"}}});
+    world(alpha, {member("odd", dir, QString())},
+          {made("checkout_data", "checkout"), {"plain", "local", "/v/2", std::nullopt, {}}, made("odd_own", QString())});
     AppStore& s = storeOn({entry(alpha)}, alpha);
-    const Container odd = on(container("odd", "running", "x"), alpha);
-    Container nameless = odd;
-    nameless.labels.insert(Docker::projectLabel, QString());
-    s.setContainers({nameless});
-    s.setVolumes({{"checkout_data", "local", "/v/1", alpha, {{Docker::projectLabel, "checkout"}}},
-                  {"plain", "local", "/v/2", alpha, {}},
-                  {"odd_own", "local", "/v/3", alpha, {{Docker::projectLabel, QString()}}}});
 
-    const TeardownPlan planned = run(s.teardownPlan({"", dir, {nameless}, 0, alpha}));
+    const TeardownPlan plan = run(s.teardownPlan({"", dir, {}, 0, alpha}));
 
     EXPECT_TRUE(engine->composeNamesAsked().isEmpty());
-    EXPECT_EQ(planned.volumes, (QList<VolumeUse>{{"odd_own", {}, {}}}));
+    EXPECT_EQ(plan.volumes, (QList<VolumeUse>{{"odd_own", {}, {}}}));
 }
 
 TEST_F(Deletion, ASuccessClearsAnEarlierErrorAndBusyLastsThroughTheRefresh)
 {
-    listedAgain(alpha, {"shop-web"});
+    world(alpha, {member("shop-web", std::nullopt)});
     AppStore& s = storeOn({entry(alpha)}, alpha);
     s.setError(QStringLiteral("an earlier action failed"));
+    const TeardownPlan shown = planned(std::nullopt);
     auto removal = engine->hold(Call::Capture, alpha);
 
-    auto task = s.deleteProject(plan({"shop-web"}, {}, std::nullopt), alpha, false);
+    auto task = s.deleteProject(shown, alpha, false);
     ASSERT_TRUE(eventually([&] { return removal->waitArrived(std::chrono::milliseconds(0)); }));
+    auto leftovers = engine->hold(Call::Containers, alpha);
     auto refresh = engine->hold(Call::Containers, alpha);
     removal->open();
-    ASSERT_TRUE(eventually([&] { return engine->count(Call::Containers, alpha) == 2; }));
+    const auto arrived = [](const std::shared_ptr<Gate>& gate) {
+        return eventually([&] { return gate->waitArrived(std::chrono::milliseconds(0)); });
+    };
+    ASSERT_TRUE(arrived(leftovers));
+    leftovers->open();
+    ASSERT_TRUE(arrived(refresh));
     EXPECT_TRUE(s.busy());
     EXPECT_EQ(s.error(), std::nullopt);
     refresh->open();
@@ -397,12 +457,12 @@ TEST_F(Deletion, ASuccessClearsAnEarlierErrorAndBusyLastsThroughTheRefresh)
 
 TEST_F(Deletion, WithoutARuntimeTheCommandsGoToTheClientsContextAndTheRegistryStays)
 {
-    listedAgain(std::nullopt, {"shop-web"});
+    world(std::nullopt, {member("shop-web", std::nullopt)});
     AppStore& s = storeOn({}, std::nullopt);
     ProjectRegistry registry;
     registry.add({"shop", "/srv/shop", {}}, QStringLiteral("alpha"));
     s.setRegistry(registry);
-    run(s.deleteProject(plan({"shop-web"}, {}, std::nullopt), std::nullopt, false));
+    run(s.deleteProject(planned(std::nullopt, std::nullopt), std::nullopt, false));
     ASSERT_EQ(engine->commands().size(), 2);
     for (const Command& command : engine->commands())
         EXPECT_EQ(command.runtime, "") << command.args.join(' ').toStdString();
@@ -413,7 +473,7 @@ TEST_F(Deletion, TheTrashIsAskedOnlyForAFolderThePlanHas)
 {
     const QString dir = folder("shop");
     AppStore& s = storeOn({entry(alpha)}, alpha);
-    run(s.deleteProject(plan({}, {}, dir), alpha, false));
+    run(s.deleteProject(planned(dir), alpha, false));
     EXPECT_TRUE(QFile::exists(dir));
     run(s.deleteProject(plan({}, {}, std::nullopt), alpha, true));
     EXPECT_EQ(s.error(), std::nullopt);
@@ -426,7 +486,7 @@ TEST_F(Deletion, TheTrashIsAskedOnlyForAFolderThePlanHas)
 TEST_F(Deletion, AProjectWhoseFolderWentToTheTrashUnseenIsForgottenAtTheNextStart)
 {
     const QString dir = folder("shop");
-    listedAgain(alpha, {"shop-web"});
+    world(alpha, {member("shop-web", dir)});
     ProjectRegistry registry;
     registry.add({"shop", dir, {"web"}}, QStringLiteral("alpha"));
     AppStore& s = storeOn({entry(alpha)}, alpha);
@@ -436,7 +496,7 @@ TEST_F(Deletion, AProjectWhoseFolderWentToTheTrashUnseenIsForgottenAtTheNextStar
         if (key == AppStore::pendingTrashMovesKey)
             seen << (QFile::exists(dir) ? "noted, folder in place" : "noted, folder gone");
     });
-    run(s.deleteProject(plan({"shop-web"}, {}, dir), alpha, true));
+    run(s.deleteProject(planned(dir), alpha, true));
     EXPECT_EQ(seen, (QStringList{"noted, folder in place", "noted, folder gone"}));
     EXPECT_FALSE(settings->contains(AppStore::pendingTrashMovesKey));
     EXPECT_FALSE(s.registry().knows("shop", QStringLiteral("alpha")));
@@ -479,39 +539,86 @@ TEST_F(Deletion, AProjectWhoseFolderWentToTheTrashUnseenIsForgottenAtTheNextStar
     EXPECT_EQ(left[0].toObject().value("name").toString(), "stalled");
 }
 
-TEST_F(Deletion, AFolderFromLabelsThatHoldsTheHomeFolderIsRefusedAndReported)
+
+// Anyone who can start a container can label it with any working directory: the home folder, a folder
+// that holds it, or one a link leads there from is never offered, and says why.
+TEST_F(Deletion, AFolderFromLabelsThatHoldsTheHomeFolderIsNeverOffered)
 {
+    ASSERT_TRUE(QFile::link(root.filePath("home"), root.filePath("to-home")));
     AppStore& s = storeOn({entry(alpha)}, alpha);
-    // Anyone who can start a container can label it with any working directory.
-    for (const QString& dir : {root.filePath("home"), root.path()}) {
-        run(s.deleteProject(plan({}, {}, dir), alpha, true));
-        ASSERT_TRUE(s.error());
-        EXPECT_TRUE(s.error()->startsWith("Refused to move " + dir + " to the Trash"))
-            << s.error()->toStdString();
-        EXPECT_TRUE(QFile::exists(root.filePath("home")));
+    const struct {
+        QString dir;
+        QString why;
+    } rows[] = {{root.filePath("home"), "it is your home folder"},
+                {root.path(), "it holds your home folder"},
+                {root.filePath("to-home"), "it is your home folder"},
+                {root.filePath("home/../home"), "it is not a plain absolute path"}};
+    for (const auto& row : rows) {
+        world(alpha, {member("shop-web", row.dir)});
+        const TeardownPlan shown = planned(row.dir);
+        EXPECT_EQ(shown.workingDir, std::nullopt) << row.dir.toStdString();
+        EXPECT_EQ(shown.notes, QStringList{row.dir + " is not offered for the Trash: " + row.why + "."});
     }
+    // A plan made elsewhere that offers it all the same is made again before anything goes.
+    world(alpha, {member("shop-web", root.filePath("home"))});
+    const std::optional<TeardownPlan> again = run(s.deleteProject(plan({"shop-web"}, {}, root.filePath("home")), alpha, true));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->workingDir, std::nullopt);
+    EXPECT_TRUE(engine->commands().isEmpty());
+    EXPECT_TRUE(QFile::exists(root.filePath("home")));
 }
 
-// A container started since the plan was made (compose run, say) would go with compose down unseen:
-// the deletion lists the project again first and, when it is no longer the plan's, removes nothing
-// and gives back what is there now. A listing that fails removes nothing either.
+// Between the plan and the deletion the project may have changed under the same names: containers
+// added, removed, or made anew (down and up again), a volume made anew or declared external, a user of
+// its folder come. Nothing is removed, and the plan made from what is there now comes back. A listing
+// that fails removes nothing either.
 TEST_F(Deletion, AProjectThatChangedSinceItsPlanLosesNothing)
 {
     const QString dir = folder("shop");
-    AppStore& s = storeOn({entry(alpha)}, alpha);
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
     ProjectRegistry registry;
     registry.add({"shop", dir, {"web"}}, QStringLiteral("alpha"));
     s.setRegistry(registry);
     s.setError(QStringLiteral("an earlier action failed"));
-    const TeardownPlan planned = plan({"shop-web"}, {own}, dir);
-
-    for (const QStringList& now : {QStringList{"shop-web", "extra"}, QStringList{}, QStringList{"shop-db"}}) {
-        listedAgain(alpha, now);
-        const std::optional<QList<Container>> relisted = run(s.deleteProject(planned, alpha, true));
-        ASSERT_TRUE(relisted) << now.join(' ').toStdString();
-        QStringList sorted = now;
-        sorted.sort();
-        EXPECT_EQ(names(*relisted), sorted) << "by name, as a project lists them";
+    const auto then = [&] {
+        world(alpha, {member("shop-web", dir)}, {made("shop_data")});
+        world(beta, {});
+        engine->setMounts(alpha, {{"shop-web", {"shop_data"}}});
+        engine->setComposeProject(dir, ComposeConfig{"shop", {"web"}, {"shop_data"}, {}});
+        engine->setCreation(alpha, {});
+    };
+    Container again = member("shop-web", dir);
+    again.id = "id-shop-web-again";
+    Container user = container("blog-web", "running", "blog");
+    user.labels.insert(Docker::workingDirLabel, dir + "/blog");
+    const struct {
+        QString what;
+        std::function<void()> change;
+        QStringList containers;
+        QStringList removable;
+        bool offered;
+    } rows[] = {
+        {"added", [&] { world(alpha, {member("shop-web", dir), member("extra", dir)}, {made("shop_data")}); },
+         {"extra", "shop-web"}, {"shop_data"}, true},
+        {"removed", [&] { world(alpha, {}, {made("shop_data")}); }, {}, {"shop_data"}, true},
+        {"made anew", [&] { world(alpha, {again}, {made("shop_data")}); }, {"shop-web"}, {"shop_data"}, true},
+        {"volume made anew", [&] { engine->setCreation(alpha, {{"shop_data", "2026-05-05T05:05:05Z"}}); },
+         {"shop-web"}, {"shop_data"}, true},
+        {"declared external",
+         [&] { engine->setComposeProject(dir, ComposeConfig{"shop", {"web"}, {"shop_data"}, {"shop_data"}}); },
+         {"shop-web"}, {}, true},
+        {"folder used elsewhere", [&] { world(beta, {user}); }, {"shop-web"}, {"shop_data"}, false},
+    };
+    for (const auto& row : rows) {
+        then();
+        const TeardownPlan shown = planned(dir);
+        ASSERT_TRUE(shown.workingDir) << row.what.toStdString();
+        row.change();
+        const std::optional<TeardownPlan> now = run(s.deleteProject(shown, alpha, true));
+        ASSERT_TRUE(now) << row.what.toStdString();
+        EXPECT_EQ(now->containers, row.containers) << row.what.toStdString();
+        EXPECT_EQ(names(now->removable()), row.removable) << row.what.toStdString();
+        EXPECT_EQ(now->workingDir.has_value(), row.offered) << row.what.toStdString();
     }
     EXPECT_TRUE(engine->commands().isEmpty());
     EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
@@ -519,17 +626,58 @@ TEST_F(Deletion, AProjectThatChangedSinceItsPlanLosesNothing)
     EXPECT_EQ(s.error(), "an earlier action failed") << "a plan that no longer holds is no failure";
     EXPECT_FALSE(s.busy());
 
+    then();
+    const TeardownPlan shown = planned(dir);
     engine->failListing(alpha, "alpha is not answering.");
-    EXPECT_EQ(run(s.deleteProject(planned, alpha, true)), std::nullopt);
+    EXPECT_EQ(run(s.deleteProject(shown, alpha, true)), std::nullopt);
     EXPECT_EQ(s.error(), "alpha is not answering.");
     EXPECT_TRUE(engine->commands().isEmpty());
     EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
 
-    // The same containers in another order are the plan's.
-    listedAgain(alpha, {"shop-web", "shop-db"});
-    EXPECT_EQ(run(s.deleteProject(plan({"shop-db", "shop-web"}, {}, dir), alpha, false)), std::nullopt);
-    EXPECT_EQ(engine->commandArgs(),
-              (QList<QStringList>{{"compose", "-p", "shop", "down", "--remove-orphans"}}));
+    // Without the Trash a user of the folder changes nothing that goes.
+    then();
+    const TeardownPlan kept = planned(dir);
+    world(beta, {user});
+    EXPECT_EQ(run(s.deleteProject(kept, alpha, false)), std::nullopt);
+    EXPECT_EQ(engine->commandArgs().first(), (QStringList{"compose", "-p", "shop", "down", "--remove-orphans"}));
+}
+
+// The folder is looked at once more just before it goes: a container that started using it meanwhile,
+// on any runtime, keeps it where it is, and the failure says who.
+TEST_F(Deletion, AFolderSomeoneStartedUsingDuringTheDeletionStays)
+{
+    const QString dir = folder("shop");
+    world(alpha, {member("shop-web", dir)});
+    world(beta, {});
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
+    const TeardownPlan shown = planned(dir);
+    ASSERT_EQ(shown.workingDir, dir);
+    auto down = engine->hold(Call::Capture, alpha);
+
+    auto task = s.deleteProject(shown, alpha, true);
+    ASSERT_TRUE(eventually([&] { return down->waitArrived(std::chrono::milliseconds(0)); }));
+    Container user = container("db", "running");
+    world(beta, {user});
+    engine->setBinds(beta, Docker::BindMap{{user.id, {dir + "/db"}}});
+    down->open();
+    run(std::move(task));
+
+    EXPECT_EQ(s.error(), dir + " was not moved to the Trash: used by db.");
+    EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
+    EXPECT_FALSE(trashed("shop"));
+
+    // A runtime that cannot say who uses it keeps it too.
+    world(alpha, {member("shop-web", dir)});
+    world(beta, {});
+    const TeardownPlan second = planned(dir);
+    auto held = engine->hold(Call::Capture, alpha);
+    auto again = s.deleteProject(second, alpha, true);
+    ASSERT_TRUE(eventually([&] { return held->waitArrived(std::chrono::milliseconds(0)); }));
+    engine->setBinds(beta, std::nullopt);
+    held->open();
+    run(std::move(again));
+    EXPECT_EQ(s.error(), dir + " was not moved to the Trash: beta did not say which folders its containers use.");
+    EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
 }
 
 // The folder is looked at off the window's thread; one that does not answer fails the deletion with
@@ -537,8 +685,9 @@ TEST_F(Deletion, AProjectThatChangedSinceItsPlanLosesNothing)
 TEST_F(Deletion, AFolderThatDoesNotAnswerFailsTheDeletionAndNothingGoes)
 {
     const QString dir = folder("shop");
-    listedAgain(alpha, {"shop-web"});
+    world(alpha, {member("shop-web", dir)});
     AppStore& s = storeOn({entry(alpha)}, alpha);
+    const TeardownPlan shown = planned(dir);
     // Shared: the look finishes on its own after the test has moved on.
     const auto released = std::make_shared<std::atomic_bool>(false);
     s.setFolderLooks(std::chrono::milliseconds(300), [released] {
@@ -547,14 +696,15 @@ TEST_F(Deletion, AFolderThatDoesNotAnswerFailsTheDeletionAndNothingGoes)
     });
     bool ticked = false;
     QTimer::singleShot(50, [&] { ticked = true; });
+    const int listings = engine->count(Call::Containers, alpha);
 
-    run(s.deleteProject(plan({"shop-web"}, {own}, dir), alpha, true));
+    run(s.deleteProject(shown, alpha, true));
     *released = true;
 
     EXPECT_TRUE(ticked) << "the window's thread went on meanwhile";
     EXPECT_EQ(s.error(), dir + " does not answer.");
     EXPECT_TRUE(engine->commands().isEmpty());
-    EXPECT_EQ(engine->count(Call::Containers, alpha), 1) << "only the refresh listed";
+    EXPECT_EQ(engine->count(Call::Containers, alpha), listings + 2) << "the plan made again, and the refresh";
     EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
     EXPECT_FALSE(s.busy());
 }

@@ -82,6 +82,9 @@ public:
         CheckCompose,
         ComposeProject,
         VolumeMounts,
+        BindSources,
+        VolumeFolders,
+        VolumeCreation,
     };
 
     // One command an action ran, through run or capture.
@@ -223,6 +226,33 @@ public:
         std::lock_guard lock(m_mutex);
         return m_mountsAsked;
     }
+    // What the containers of a runtime bind-mount, by identifier; none: the query fails.
+    void setBinds(const std::optional<Runtime>& runtime, const std::optional<Docker::BindMap>& binds)
+    {
+        std::lock_guard lock(m_mutex);
+        m_binds.insert(key(runtime), binds);
+    }
+    // Where the volumes of a runtime the local driver binds keep their data, by name.
+    void setVolumeFolders(const std::optional<Runtime>& runtime, const QMap<QString, QString>& folders)
+    {
+        std::lock_guard lock(m_mutex);
+        m_volumeFolders.insert(key(runtime), folders);
+    }
+    // When the volumes of a runtime were made; a volume without an entry was made at createdDefault.
+    void setCreation(const std::optional<Runtime>& runtime, const QMap<QString, QString>& created)
+    {
+        std::lock_guard lock(m_mutex);
+        m_creation.insert(key(runtime), created);
+    }
+    static QString createdDefault() { return QStringLiteral("2026-01-01T00:00:00Z"); }
+    // From now on `rm -f <ids>` and a compose down that succeed take those containers (the project's)
+    // out of the runtime's listing, as the engine would; one labelled "compose.ignores" stays after a
+    // down, as a container compose does not take for the project's own does.
+    void removeWhatIsRemoved()
+    {
+        std::lock_guard lock(m_mutex);
+        m_removes = true;
+    }
 
     // The next `call` for `runtime` waits at the returned gate. A call that does not heed cancelling
     // waits there all the same, as work no child can be ended for (a look at a stalled mount) does.
@@ -357,6 +387,44 @@ public:
                 asked.insert(name, all.value(name));
         return asked;
     }
+    std::optional<Docker::BindMap> bindSources(const QStringList& ids, const std::optional<Runtime>& runtime,
+                                               const Platform::Cancellation*) override
+    {
+        arrive(Call::BindSources, key(runtime));
+        std::lock_guard lock(m_mutex);
+        const std::optional<Docker::BindMap> all = m_binds.value(key(runtime), Docker::BindMap());
+        if (!all)
+            return std::nullopt;
+        Docker::BindMap asked;
+        for (const QString& id : ids)
+            if (all->contains(id))
+                asked.insert(id, all->value(id));
+        return asked;
+    }
+    std::optional<QMap<QString, QString>> volumeFolders(const QStringList& names,
+                                                        const std::optional<Runtime>& runtime,
+                                                        const Platform::Cancellation*) override
+    {
+        arrive(Call::VolumeFolders, key(runtime));
+        std::lock_guard lock(m_mutex);
+        const QMap<QString, QString> all = m_volumeFolders.value(key(runtime));
+        QMap<QString, QString> asked;
+        for (const QString& name : names)
+            if (all.contains(name))
+                asked.insert(name, all.value(name));
+        return asked;
+    }
+    std::optional<QMap<QString, QString>> volumeCreation(const QStringList& names,
+                                                         const std::optional<Runtime>& runtime) override
+    {
+        arrive(Call::VolumeCreation, key(runtime));
+        std::lock_guard lock(m_mutex);
+        const QMap<QString, QString> all = m_creation.value(key(runtime));
+        QMap<QString, QString> asked;
+        for (const QString& name : names)
+            asked.insert(name, all.value(name, createdDefault()));
+        return asked;
+    }
     bool isReachable(const QString& endpoint) override
     {
         std::lock_guard lock(m_mutex);
@@ -401,7 +469,27 @@ private:
         m_commands << command;
         if (!answered)
             return {-1, QString(), Docker::stoppedMessage()};
-        return m_answers.value(command.args, Platform::Capture{});
+        const Platform::Capture result = m_answers.value(command.args, Platform::Capture{});
+        if (m_removes && result.status == 0)
+            takeOut(command);
+        return result;
+    }
+
+    // What a removal that succeeded takes out of its runtime's listing. Called with the lock held.
+    void takeOut(const Command& command)
+    {
+        const auto listing = m_listings.find(command.runtime);
+        if (listing == m_listings.end())
+            return;
+        const QStringList& args = command.args;
+        if (args.size() > 2 && args[0] == u"rm" && args[1] == u"-f") {
+            listing->containers.removeIf([&](const Container& c) { return args.contains(c.id); });
+        } else if (args.size() > 3 && args[0] == u"compose" && args[1] == u"-p" && args.contains(u"down")) {
+            listing->containers.removeIf([&](const Container& c) {
+                return c.labels.value(QString::fromLatin1(Docker::projectLabel)) == args[2] &&
+                       !c.labels.contains(QStringLiteral("compose.ignores"));
+            });
+        }
     }
 
     Listing listed(Call call, const std::optional<Runtime>& runtime)
@@ -433,6 +521,10 @@ private:
     QStringList m_composeNames;
     QHash<QString, Docker::MountMap> m_mounts;
     QList<QStringList> m_mountsAsked;
+    QHash<QString, std::optional<Docker::BindMap>> m_binds;
+    QHash<QString, QMap<QString, QString>> m_creation;
+    QHash<QString, QMap<QString, QString>> m_volumeFolders;
+    bool m_removes = false;
     QList<Hold> m_holds;
     QList<std::shared_ptr<Gate>> m_gates;
     QList<std::pair<Call, QString>> m_calls;

@@ -157,7 +157,7 @@ TEST(SettingsScene, AQuitDuringADeletionStopsItAndQuits)
         new DeleteProjectView(
             f.store,
             {"shop", std::nullopt, {ShellTesting::container("shop-web", "exited", "shop")}, 1, alpha},
-            TeardownPlan{"shop", {"shop-web"}, {{"shop_data", {}, std::nullopt}}, std::nullopt}));
+            TeardownPlan{"shop", {"shop-web"}, {}, std::nullopt, {}, {"id-shop-web"}}));
     sheet->confirm();
     ASSERT_TRUE(TestSupport::eventually([&] { return removal->waitArrived(std::chrono::milliseconds(0)); }));
 
@@ -166,7 +166,7 @@ TEST(SettingsScene, AQuitDuringADeletionStopsItAndQuits)
     // Held while it read the networks to go with the containers: the containers never went.
     EXPECT_EQ(f.engine->commandArgs(),
               (QList<QStringList>{
-                  {"inspect", "--type", "container", "shop-web", "--format", "{{json .NetworkSettings.Networks}}"}}));
+                  {"inspect", "--type", "container", "id-shop-web", "--format", "{{json .NetworkSettings.Networks}}"}}));
     EXPECT_TRUE(f.store.registry().knows("shop", alpha.id()));
     Scenes::setTrayAvailableForTesting(std::nullopt);
 }
@@ -234,7 +234,7 @@ TEST(SettingsScene, AQuitWaitsForWorkThatWillNotEndOnlySoLong)
         new DeleteProjectView(
             f.store,
             {"shop", std::nullopt, {ShellTesting::container("shop-web", "exited", "shop")}, 1, alpha},
-            TeardownPlan{"shop", {"shop-web"}, {}, std::nullopt}));
+            TeardownPlan{"shop", {"shop-web"}, {}, std::nullopt, {}, {"id-shop-web"}}));
     sheet->confirm();
     ASSERT_TRUE(TestSupport::eventually([&] { return stuck->waitArrived(std::chrono::milliseconds(0)); }));
 

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "engine/Container.h"
+#include "engine/Runtime.h"
+#include "platform/FolderIdentity.h"
+
+#include <QDeadlineTimer>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+namespace Platform {
+class Cancellation;
+}
+
+// Who else uses a project's folder: what decides whether moving it to the Trash would take anything
+// from a container outside the project.
+namespace Docker {
+
+// Container identifier -> the host paths it bind-mounts, in the engine's order.
+using BindMap = QMap<QString, QStringList>;
+
+// `docker inspect` of containers printing, per container, one JSON array of its identifier and the
+// source of each bind mount (JSON, so a path holding a line break or a bar stays one path).
+QStringList bindSourcesQuery(const QStringList& ids);
+BindMap parseBindSources(const QString& text);
+
+// The bind-mount sources of the given containers, by the identifiers given (whole or shortened, as the
+// listing gives them); none when the engine failed, did not answer within
+// `limit`, or `cancel` (may be null) ended the query. A container removed since it was listed simply
+// gives no entry: it uses nothing now. No ids run nothing.
+std::optional<BindMap> bindSources(const QStringList& ids, const std::optional<Runtime>& runtime,
+                                   std::chrono::milliseconds limit, const Platform::Cancellation* cancel);
+
+// `docker volume inspect` of volumes printing, per volume, one JSON array of its name and its driver
+// options.
+QStringList volumeFoldersQuery(const QStringList& names);
+// Volume name -> the host folder it keeps its data in: the "device" of a volume the local driver binds
+// there ("o" holding "bind"). Volumes that keep their data in the engine's own place are left out.
+QMap<QString, QString> parseVolumeFolders(const QString& text);
+// The same asked of the engine; none as for bindSources. No names run nothing.
+std::optional<QMap<QString, QString>> volumeFolders(const QStringList& names, const std::optional<Runtime>& runtime,
+                                                    std::chrono::milliseconds limit,
+                                                    const Platform::Cancellation* cancel);
+
+// Something on the host a container uses: its working folder, a compose file it was made from, or a
+// bind mount's source.
+struct FolderUse {
+    QString path;
+    QString containerId;
+    QString container;
+    std::optional<QString> project;
+
+    bool operator==(const FolderUse&) const = default;
+};
+
+// What `containers` use on the host, by their labels and `binds`. A compose-file label that cannot be
+// split back for sure (a folder whose name ends in a comma) gives every path it may hold.
+QList<FolderUse> folderUses(const QList<Container>& containers, const BindMap& binds);
+
+// What a plan decides of offering a project's folder for the Trash.
+struct TrashOffer {
+    std::optional<Platform::FileIdentity> identity; // the folder offered; none when it is not
+    // Why a folder that is there is not offered ("it is your home folder", "used by ..."), to follow
+    // Platform::notOfferedMessage's "<folder> is not offered for the Trash: ".
+    std::optional<QString> refusal;
+    QStringList ownBinds; // the project's bind-mounted folders inside it, sorted
+
+    bool operator==(const TrashOffer&) const = default;
+};
+
+// Whether `folder` may be offered: it is a folder Platform::trashOfferRefusal does not refuse, and
+// nothing of `others` (what containers outside the project use) lies at or under it, compared by file
+// identity. `own` (what the project's containers bind-mount) says what would go with it. Nothing is
+// offered, and nothing said, for a folder that is not there.
+// Every look at the disk runs on the disk pool and is waited for until `deadline`: none when the
+// folder itself has not answered by then (or `cancel`, may be null, ended the wait); a path of
+// `others` that has not is a refusal naming it, since a link there may lead into the folder.
+// `first` runs first in every look (a test's stall).
+std::optional<TrashOffer> judgeTrashOffer(const QString& folder, const QList<FolderUse>& others,
+                                          const QList<FolderUse>& own, const QDeadlineTimer& deadline,
+                                          const std::function<void()>& first,
+                                          const Platform::Cancellation* cancel);
+
+// "used by <container> of <project>, <container>, ...": the users named, the first few of them.
+QString usedByText(const QList<FolderUse>& users);
+
+} // namespace Docker

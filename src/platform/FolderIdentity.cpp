@@ -1,0 +1,176 @@
+#include "platform/FolderIdentity.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <climits>
+#include <cstdlib>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Platform {
+
+namespace {
+
+// `path` and every folder above it, as written: "/a/b/.." gives "/a/b/..", "/a/b", "/a" and "/".
+QStringList writtenPrefixes(const QString& path)
+{
+    QStringList prefixes;
+    QString at = path;
+    while (at.size() > 1 && at.endsWith(u'/'))
+        at.chop(1);
+    while (!at.isEmpty()) {
+        prefixes << at;
+        const qsizetype slash = at.lastIndexOf(u'/');
+        if (slash < 0)
+            break;
+        if (slash == 0) {
+            if (at != u"/")
+                prefixes << QStringLiteral("/");
+            break;
+        }
+        at.truncate(slash);
+        while (at.size() > 1 && at.endsWith(u'/'))
+            at.chop(1);
+    }
+    return prefixes;
+}
+
+// The path with every link resolved, of the deepest folder on its way that is there.
+std::optional<QString> resolvedExisting(const QString& path)
+{
+    for (const QString& prefix : writtenPrefixes(path)) {
+        char buffer[PATH_MAX];
+        if (::realpath(QFile::encodeName(prefix).constData(), buffer))
+            return QFile::decodeName(buffer);
+    }
+    return std::nullopt;
+}
+
+// The Trash in the user's data folder, where the move puts what is on the home folder's file system.
+QString homeTrash()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash");
+}
+
+// "\040" and its kin, as the mount table writes a blank, a tab, a line break or a backslash.
+QByteArray unescapedMountField(const QByteArray& field)
+{
+    QByteArray out;
+    out.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            bool ok = false;
+            const int value = field.mid(i + 1, 3).toInt(&ok, 8);
+            if (ok && value >= 0 && value < 256) {
+                out += char(value);
+                i += 3;
+                continue;
+            }
+        }
+        out += field[i];
+    }
+    return out;
+}
+
+} // namespace
+
+std::optional<FileIdentity> identityOf(const QString& path)
+{
+    struct stat st;
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return FileIdentity{quint64(st.st_dev), quint64(st.st_ino)};
+}
+
+bool liesWithin(const QString& path, const FileIdentity& folder)
+{
+    if (path.isEmpty())
+        return false;
+    for (const QString& prefix : writtenPrefixes(path))
+        if (identityOf(prefix) == folder)
+            return true;
+    if (const std::optional<QString> resolved = resolvedExisting(path))
+        for (const QString& prefix : writtenPrefixes(*resolved))
+            if (identityOf(prefix) == folder)
+                return true;
+    return false;
+}
+
+bool isPlainAbsolute(QStringView label)
+{
+    if (!label.startsWith(u'/'))
+        return false;
+    for (const QStringView part : label.split(u'/', Qt::SkipEmptyParts))
+        if (part == u"." || part == u"..")
+            return false;
+    return true;
+}
+
+QStringList mountPoints()
+{
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    if (!table.open(QIODevice::ReadOnly))
+        return {};
+    QStringList points;
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() > 4)
+            points << QFile::decodeName(unescapedMountField(fields[4]));
+    }
+    return points;
+}
+
+QString notOfferedMessage(const QString& folder, const QString& reason)
+{
+    return QStringLiteral("%1 is not offered for the Trash: %2.").arg(folder, reason);
+}
+
+std::optional<QString> trashOfferRefusal(const QString& label)
+{
+    if (!isPlainAbsolute(label))
+        return QStringLiteral("it is not a plain absolute path");
+    const std::optional<FileIdentity> folder = identityOf(label);
+    if (!folder)
+        return QStringLiteral("it is not there");
+    if (identityOf(QStringLiteral("/")) == folder)
+        return QStringLiteral("it is the root of the file system");
+    const QString home = QDir::homePath();
+    if (identityOf(home) == folder)
+        return QStringLiteral("it is your home folder");
+    if (liesWithin(home, *folder))
+        return QStringLiteral("it holds your home folder");
+
+    // A mount point cannot be moved, and a folder holding one would carry another file system along.
+    const QString canonical = QFileInfo(label).canonicalFilePath();
+    struct stat self;
+    struct stat parent;
+    const QByteArray above = QFile::encodeName(canonical + QStringLiteral("/.."));
+    if (::stat(QFile::encodeName(canonical).constData(), &self) == 0 && ::stat(above.constData(), &parent) == 0 &&
+        (self.st_dev != parent.st_dev || self.st_ino == parent.st_ino))
+        return QStringLiteral("it is a mount point");
+    QStringList tops;
+    for (const QString& point : mountPoints()) {
+        if (point == canonical)
+            return QStringLiteral("it is a mount point");
+        if (point.startsWith(canonical + u'/'))
+            return QStringLiteral("it holds the mount point ") + point;
+        if (canonical.startsWith(point == u'/' ? point : point + u'/'))
+            tops << point;
+    }
+
+    // The Trash must stay where it is for the move to have somewhere to go.
+    QStringList trashes{homeTrash()};
+    const QString uid = QString::number(::getuid());
+    for (const QString& top : std::as_const(tops))
+        trashes << QDir(top).filePath(QStringLiteral(".Trash")) << QDir(top).filePath(QStringLiteral(".Trash-") + uid);
+    for (const QString& trash : std::as_const(trashes))
+        if (liesWithin(trash, *folder))
+            return QStringLiteral("it holds the Trash ") + trash;
+    return std::nullopt;
+}
+
+} // namespace Platform

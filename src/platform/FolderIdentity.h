@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Which file a path names, told by the file system rather than by its text: two names of one folder
+// (through a link, with "..", with a trailing slash) are the same folder here, and one folder that
+// replaced another under its name is not.
+namespace Platform {
+
+struct FileIdentity {
+    quint64 device = 0;
+    quint64 inode = 0;
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// What `path` names, every link followed; none when nothing is there. Looks at the disk.
+std::optional<FileIdentity> identityOf(const QString& path);
+
+// Whether `path` names `folder` or anything inside it: as it is written, each folder on its way looked
+// at with its links followed (a name through a link into the folder), and with all its links resolved
+// (a link inside that leads there). What is not there is taken from the nearest folder above it that
+// is. Looks at the disk.
+bool liesWithin(const QString& path, const FileIdentity& folder);
+
+// Whether `label` is an absolute path without "." or ".." parts: only such a path names one folder
+// whatever its links do.
+bool isPlainAbsolute(QStringView label);
+
+// Why the folder `label` names must not go to the Trash whoever uses it: a label that is not a plain
+// absolute path; the root, the home folder or a folder that holds either; a mount point or a folder
+// that holds one; a folder that holds the user's Trash or a file system's own. None when it may go.
+// Looks at the disk, and at the mount table.
+std::optional<QString> trashOfferRefusal(const QString& label);
+
+// "<folder> is not offered for the Trash: <reason>."
+QString notOfferedMessage(const QString& folder, const QString& reason);
+
+// The mount points of this process's view of the file systems, as /proc/self/mountinfo lists them.
+QStringList mountPoints();
+
+} // namespace Platform

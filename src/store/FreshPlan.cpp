@@ -1,0 +1,317 @@
+#include "store/FreshPlan.h"
+
+#include "engine/Compose.h"
+#include "engine/Docker.h"
+#include "engine/FolderUsers.h"
+#include "engine/Listings.h"
+#include "platform/TimedRunner.h"
+
+#include <QDeadlineTimer>
+#include <QSet>
+
+#include <algorithm>
+
+namespace {
+
+// What a plan reads of a project's folder before compose reads it.
+struct FolderLook {
+    // The compose files its containers were made from (none named: the folder's own); none when one of
+    // them is missing, and then there is nothing to read.
+    std::optional<QStringList> files;
+    bool composeFile = false; // the folder holds one of its own
+};
+
+FolderLook lookAt(const ComposeProject& project)
+{
+    FolderLook look;
+    look.composeFile = Docker::composeFile(*project.workingDir).has_value();
+    try {
+        look.files = Docker::composeFilesOf(project);
+    } catch (...) {
+    }
+    return look;
+}
+
+// What the containers of every runtime use on the host, as far as the runtimes said.
+struct Users {
+    QList<Container> containers;
+    Docker::BindMap binds;
+    // The volumes the local driver binds to a host folder, with their runtimes: whoever mounts one
+    // keeps its data in that folder.
+    QList<std::pair<std::optional<Runtime>, Docker::FolderUse>> volumes;
+    QStringList unanswered; // the runtimes that could not say, by name
+};
+
+// A volume that keeps its data in `folder`, as a user of it.
+Docker::FolderUse volumeUse(const DockerVolume& volume, const QString& folder)
+{
+    const auto project = volume.labels.constFind(QString::fromLatin1(Docker::projectLabel));
+    return {folder, QStringLiteral("volume:") + volume.id(), QStringLiteral("volume ") + volume.name,
+            project == volume.labels.cend() ? std::nullopt : std::optional<QString>(*project)};
+}
+
+QString runtimeName(const std::optional<Runtime>& runtime)
+{
+    return runtime ? runtime->id() : QStringLiteral("the current runtime");
+}
+
+// Lists every runtime of `runtimes` (`on` with `listedOn` when that is already at hand) and asks what
+// its containers bind-mount.
+Users gatherUsers(StoreEngine& engine, QList<std::optional<Runtime>> runtimes, const std::optional<Runtime>& on,
+                  const std::optional<QList<Container>>& listedOn, const Platform::Cancellation* cancel)
+{
+    if (!runtimes.contains(on))
+        runtimes.prepend(on);
+    Users users;
+    QList<std::optional<Runtime>> asked;
+    for (const std::optional<Runtime>& runtime : std::as_const(runtimes)) {
+        if (asked.contains(runtime))
+            continue;
+        asked << runtime;
+        QList<Container> listed;
+        if (runtime == on && listedOn) {
+            listed = *listedOn;
+        } else {
+            try {
+                listed = engine.containers(runtime);
+            } catch (...) {
+                users.unanswered << runtimeName(runtime);
+                continue;
+            }
+        }
+        QStringList ids;
+        for (const Container& container : std::as_const(listed))
+            ids << container.id;
+        const std::optional<Docker::BindMap> binds = engine.bindSources(ids, runtime, cancel);
+        QList<DockerVolume> volumes;
+        std::optional<QMap<QString, QString>> folders;
+        if (binds) {
+            try {
+                volumes = engine.volumes(runtime);
+                QStringList names;
+                for (const DockerVolume& volume : std::as_const(volumes))
+                    names << volume.name;
+                folders = engine.volumeFolders(names, runtime, cancel);
+            } catch (...) {
+                // unknown, as a runtime that did not answer
+            }
+        }
+        if (!binds || !folders) {
+            users.unanswered << runtimeName(runtime);
+            continue;
+        }
+        users.containers << listed;
+        for (const DockerVolume& volume : std::as_const(volumes))
+            if (const auto folder = folders->constFind(volume.name); folder != folders->cend())
+                users.volumes.append({runtime, volumeUse(volume, *folder)});
+        for (auto bind = binds->cbegin(); bind != binds->cend(); ++bind)
+            users.binds.insert(bind.key(), bind.value());
+    }
+    return users;
+}
+
+QString unansweredReason(const QStringList& runtimes)
+{
+    return runtimes.size() == 1
+               ? runtimes.first() + QStringLiteral(" did not say which folders its containers use")
+               : runtimes.join(QStringLiteral(", ")) + QStringLiteral(" did not say which folders their containers use");
+}
+
+// What containers other than `own`, and volumes other than those compose made for `project` on `on`,
+// use; and what `own` and those volumes bind.
+std::pair<QList<Docker::FolderUse>, QList<Docker::FolderUse>> splitUses(const Users& users, const QStringList& own,
+                                                                        const QString& project,
+                                                                        const std::optional<Runtime>& on)
+{
+    const QSet<QString> ours(own.cbegin(), own.cend());
+    QList<Container> others;
+    QList<Container> mine;
+    for (const Container& container : users.containers)
+        (ours.contains(container.id) ? mine : others) << container;
+    QList<Docker::FolderUse> bound;
+    for (const Container& container : std::as_const(mine))
+        for (const QString& source : users.binds.value(container.id))
+            bound << Docker::FolderUse{source, container.id, container.name, container.project()};
+    QList<Docker::FolderUse> outside = Docker::folderUses(others, users.binds);
+    for (const auto& [runtime, use] : users.volumes)
+        (runtime == on && use.project == project ? bound : outside) << use;
+    return {outside, bound};
+}
+
+// The project as its containers on `ask.on` form it now, with the folder the registry gives it (a
+// project the user located in a new folder keeps that one).
+ComposeProject asListed(const PlanAsk& ask, const QList<Container>& listed)
+{
+    const QString& name = ask.project.name;
+    QList<Container> mine;
+    for (const Container& container : listed)
+        if (container.project() == name)
+            mine << container;
+    for (ComposeProject& project : ProjectRegistry::merge(Docker::group(mine), ask.known)) {
+        if (project.name == name) {
+            project.runtime = ask.project.runtime;
+            return project;
+        }
+    }
+    return ComposeProject{name, ask.project.workingDir, {}, ask.project.serviceCount, ask.project.runtime};
+}
+
+QStringList sortedIds(const TeardownPlan& plan)
+{
+    QStringList ids = plan.containerIds;
+    ids.sort();
+    return ids;
+}
+
+QList<std::pair<QString, QString>> removedVolumes(const TeardownPlan& plan)
+{
+    QList<std::pair<QString, QString>> volumes;
+    for (const VolumeUse& volume : plan.removable())
+        volumes.append({volume.name, plan.volumesMade.value(volume.name)});
+    return volumes;
+}
+
+} // namespace
+
+FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Cancellation* cancel)
+{
+    FreshPlan fresh;
+    std::optional<QList<Container>> listed;
+    try {
+        listed = engine.containers(ask.on);
+    } catch (...) {
+        fresh.failure = failureText(std::current_exception());
+    }
+    ComposeProject project = listed ? asListed(ask, *listed) : ask.project;
+    const auto first = ask.beforeFolderLook;
+
+    // The folder is looked at while the engines answer, so a mount that stalls holds the plan up no
+    // longer than an engine that does not answer.
+    const QDeadlineTimer folderDeadline(ask.folderLimit);
+    const auto left = [&] { return std::chrono::milliseconds(folderDeadline.remainingTime()); };
+    Platform::PendingLook<FolderLook> folder;
+    if (project.workingDir)
+        folder = Platform::startFolderLook(*project.workingDir, [project, first] {
+            if (first)
+                first();
+            return lookAt(project);
+        });
+
+    const Users users = gatherUsers(engine, ask.runtimes, ask.on, listed, cancel);
+    Docker::PlanReadings readings;
+    QStringList names;
+    for (const Container& container : listed.value_or(QList<Container>()))
+        names << container.name;
+    // Without the listing nothing says who else mounts a volume: none may be planned as free.
+    if (listed)
+        readings.mounts = engine.volumeMounts(names, ask.on, cancel);
+    try {
+        readings.listed = engine.volumes(ask.on);
+    } catch (...) {
+        // then no volume is known to be the project's
+    }
+    QStringList labelled;
+    for (const DockerVolume& volume : std::as_const(readings.listed))
+        if (const auto label = volume.labels.constFind(QString::fromLatin1(Docker::projectLabel));
+            label != volume.labels.cend() && *label == project.name)
+            labelled << volume.name;
+    if (!labelled.isEmpty() && !(cancel && cancel->isCancelled()))
+        readings.created = engine.volumeCreation(labelled, ask.on).value_or(QMap<QString, QString>());
+
+    std::optional<FolderLook> found = folder.wait(left(), cancel);
+    std::optional<QString> unanswered;
+    if (project.workingDir && !found) {
+        unanswered = std::exchange(project.workingDir, std::nullopt);
+        fresh.folderUnanswered = unanswered;
+    }
+    // compose reads a name it does not take as given (an empty one, say) as another project's, the one
+    // of the folder, whose volumes would then look declared by this one.
+    if (project.workingDir && found->files && Docker::composeAcceptsName(project.name)) {
+        try {
+            // Read under the project's own name, from the files its containers were made from: its
+            // volumes are named after it, whatever name the folder would give a project started from
+            // it, and an override file may declare more of them.
+            readings.config = engine.composeProject(*project.workingDir, project.name, *found->files, cancel);
+        } catch (const Docker::TimedOut&) {
+            readings.configTimedOut = true;
+        } catch (...) {
+            // no declared volumes, nothing worse
+        }
+    }
+    // Only a folder that is the project's one and can be named exactly is acted in, or judged.
+    const bool oneFolder = project.workingDir && Docker::namesExactly(*project.workingDir) &&
+                           project.containerFolders().size() <= 1;
+    if (oneFolder && found->composeFile && Docker::composeAcceptsName(project.name))
+        fresh.composeDir = project.workingDir;
+
+    if (oneFolder) {
+        QStringList own;
+        for (const Container& container : std::as_const(project.containers))
+            own << container.id;
+        if (!users.unanswered.isEmpty()) {
+            readings.trash = Docker::TrashOffer{{}, unansweredReason(users.unanswered), {}};
+        } else {
+            const auto [others, bound] = splitUses(users, own, project.name, ask.on);
+            // Its own time: the folder has answered, and the engines may have taken most of the first.
+            std::optional<Docker::TrashOffer> judged = Docker::judgeTrashOffer(
+                *project.workingDir, others, bound, QDeadlineTimer(ask.folderLimit), first, cancel);
+            if (judged) {
+                readings.trash = std::move(judged);
+            } else {
+                unanswered = std::exchange(project.workingDir, std::nullopt);
+                fresh.folderUnanswered = unanswered;
+            }
+        }
+    }
+
+    fresh.plan = Docker::planFrom(project, listed.value_or(QList<Container>()), readings, ask.sizes);
+    if (fresh.failure)
+        fresh.plan.notes.prepend(*fresh.failure);
+    if (unanswered)
+        fresh.plan.notes << Platform::folderNotAnswering(*unanswered) +
+                                QStringLiteral(" Volumes its compose file declares that no container mounts "
+                                               "are not planned, and the folder is not offered for the Trash.");
+    return fresh;
+}
+
+bool sameRemoval(const TeardownPlan& shown, const TeardownPlan& now, bool trash)
+{
+    if (shown.project != now.project || sortedIds(shown) != sortedIds(now) ||
+        removedVolumes(shown) != removedVolumes(now))
+        return false;
+    if (!trash || !shown.workingDir)
+        return true;
+    return now.workingDir == shown.workingDir && now.folder && now.folder == shown.folder;
+}
+
+std::optional<QString> trashStillFree(StoreEngine& engine, const TeardownPlan& plan,
+                                      const QList<std::optional<Runtime>>& runtimes,
+                                      std::chrono::milliseconds folderLimit,
+                                      const std::function<void()>& beforeFolderLook,
+                                      const Platform::Cancellation* cancel)
+{
+    if (!plan.workingDir)
+        return std::nullopt;
+    const QString dir = *plan.workingDir;
+    const auto notMoved = [&dir](const QString& why) {
+        return QStringLiteral("%1 was not moved to the Trash: %2.").arg(dir, why);
+    };
+    if (runtimes.isEmpty())
+        return notMoved(QStringLiteral("no runtime was asked who uses it"));
+    const Users users = gatherUsers(engine, runtimes, runtimes.first(), std::nullopt, cancel);
+    if (!users.unanswered.isEmpty())
+        return notMoved(unansweredReason(users.unanswered));
+    // The plan's own containers are gone by now, or are the plan's failure to say; what else uses the
+    // folder keeps it.
+    const QList<Docker::FolderUse> others = splitUses(users, plan.containerIds, plan.project, runtimes.first()).first;
+    const QDeadlineTimer deadline(folderLimit);
+    const std::optional<Docker::TrashOffer> judged =
+        Docker::judgeTrashOffer(dir, others, {}, deadline, beforeFolderLook, cancel);
+    if (!judged)
+        return notMoved(QStringLiteral("it does not answer"));
+    if (!judged->identity)
+        return notMoved(judged->refusal.value_or(QStringLiteral("it is not there")));
+    if (judged->identity != plan.folder)
+        return notMoved(QStringLiteral("it is not the folder the plan showed"));
+    return std::nullopt;
+}

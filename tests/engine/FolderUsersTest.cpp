@@ -1,0 +1,125 @@
+#include "engine/FolderUsers.h"
+
+#include "platform/DiskLook.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+
+using TestSupport::ScopedEnv;
+
+namespace {
+
+Container user(const QString& name, const QString& project, const QString& dir, const QString& files = {})
+{
+    Container c;
+    c.id = "id-" + name;
+    c.name = name;
+    c.labels.insert("com.docker.compose.project", project);
+    c.labels.insert("com.docker.compose.project.working_dir", dir);
+    if (!files.isEmpty())
+        c.labels.insert("com.docker.compose.project.config_files", files);
+    return c;
+}
+
+} // namespace
+
+TEST(BindSources, ReadFromWhatTheInspectTemplatePrints)
+{
+    const struct {
+        QString text;
+        Docker::BindMap binds;
+    } rows[] = {
+        {"[\"abc\",\"/srv/a|b\",\"/srv/line\\nbreak\"]\n[\"def\"]\n",
+         {{"abc", {"/srv/a|b", "/srv/line\nbreak"}}, {"def", {}}}},
+        {"Error: No such object: x\n[\"abc\",\"/x\"]\n", {{"abc", {"/x"}}}},
+        {"[\"\",\"/x\"]\n[1,\"/y\"]\nnot json\n", {}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(Docker::parseBindSources(row.text), row.binds) << row.text.toStdString();
+
+    // A volume the local driver binds to a host folder keeps its data there; others in the engine's place.
+    EXPECT_EQ(Docker::parseVolumeFolders("[\"db\",{\"device\":\"/srv/db\",\"o\":\"rw,bind\",\"type\":\"none\"}]\n"
+                                         "[\"plain\",null]\n"
+                                         "[\"nfs\",{\"device\":\":/export\",\"o\":\"addr=10.0.0.1\",\"type\":\"nfs\"}]\n"),
+              (QMap<QString, QString>{{"db", "/srv/db"}}));
+}
+
+// What a container uses: its folder, every path its compose-file label may hold (a folder whose name
+// ends in a comma allows more than one reading), and its bind mounts.
+TEST(BindSources, EveryPathAContainerMayUse)
+{
+    const Container c = user("web", "blog", "/srv/a,", "/srv/a,/compose.yaml,/etc/b.yaml");
+    QStringList paths;
+    for (const Docker::FolderUse& use : Docker::folderUses({c}, {{"id-web", {"/data"}}}))
+        paths << use.path;
+    for (const QString& path : {"/srv/a,", "/srv/a,/compose.yaml", "/etc/b.yaml", "/data"})
+        EXPECT_TRUE(paths.contains(path)) << path.toStdString() << " in " << paths.join(' ').toStdString();
+}
+
+// The folder is offered only while nothing outside the project uses anything at or under it, whatever
+// name reaches it; what the project bind-mounts inside it is named; a path on a mount that does not
+// answer keeps it, since a link there could lead into it.
+TEST(TrashOffer, NobodyElseMayUseAnythingInTheFolder)
+{
+    QTemporaryDir root;
+    ScopedEnv home{"HOME", root.filePath("home").toUtf8()};
+    ScopedEnv data{"XDG_DATA_HOME", root.filePath("home/data").toUtf8()};
+    for (const char* dir : {"home", "real/shared/db", "other", "stalled"})
+        ASSERT_TRUE(QDir().mkpath(root.filePath(dir)));
+    ASSERT_TRUE(QFile::link(root.filePath("real"), root.filePath("lnk")));
+    const QString folder = root.filePath("real/shared");
+    const QList<Docker::FolderUse> own{{folder + "/db", "id-own", "shop-db-1", "shop"},
+                                       {root.filePath("other"), "id-own", "shop-db-1", "shop"}};
+    const auto judge = [&](const QList<Container>& others, const Docker::BindMap& binds = {}) {
+        return Docker::judgeTrashOffer(folder, Docker::folderUses(others, binds), own,
+                                       QDeadlineTimer(std::chrono::seconds(5)), {}, nullptr);
+    };
+
+    const std::optional<Docker::TrashOffer> free = judge({user("far", "far", root.filePath("other"))});
+    ASSERT_TRUE(free);
+    EXPECT_EQ(free->identity, Platform::identityOf(folder));
+    EXPECT_EQ(free->refusal, std::nullopt);
+    EXPECT_EQ(free->ownBinds, QStringList{folder + "/db"});
+
+    const struct {
+        QList<Container> others;
+        Docker::BindMap binds;
+        QString refusal;
+    } rows[] = {
+        {{user("s2-app-1", "s2", root.filePath("lnk/shared"))}, {}, "used by s2-app-1 of s2"},
+        {{user("inner-1", "inner", folder + "/inner")}, {}, "used by inner-1 of inner"},
+        {{user("b-1", "b", root.filePath("other"), root.filePath("lnk/shared/b.yaml"))}, {}, "used by b-1 of b"},
+        {{user("db", QString(), "/")}, {{"id-db", {folder + "/db"}}}, "used by db"},
+    };
+    for (const auto& row : rows) {
+        const std::optional<Docker::TrashOffer> offer = judge(row.others, row.binds);
+        ASSERT_TRUE(offer);
+        EXPECT_EQ(offer->identity, std::nullopt) << row.refusal.toStdString();
+        EXPECT_EQ(offer->refusal, row.refusal);
+    }
+
+    // A user's path that stalls: the folder stays, and the refusal says where.
+    const QString stalled = root.filePath("stalled/x");
+    const auto released = std::make_shared<std::atomic_bool>(false);
+    Platform::detail::setBeforeFolderLookForTesting([released, stalled](const QString& path) {
+        while (path == stalled && !*released)
+            QThread::msleep(5);
+    });
+    const auto restore = qScopeGuard([&] {
+        *released = true;
+        Platform::detail::setBeforeFolderLookForTesting({});
+    });
+    const std::optional<Docker::TrashOffer> unsure =
+        Docker::judgeTrashOffer(folder, Docker::folderUses({user("far", "far", stalled)}, {}), own,
+                                QDeadlineTimer(std::chrono::milliseconds(500)), {}, nullptr);
+    ASSERT_TRUE(unsure);
+    EXPECT_EQ(unsure->identity, std::nullopt);
+    EXPECT_EQ(unsure->refusal, stalled + " (used by far of far) does not answer, and a link there may lead into it");
+}

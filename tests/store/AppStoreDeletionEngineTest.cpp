@@ -1,0 +1,160 @@
+#include "store/StoreOnEngine.h"
+
+#include "platform/FolderIdentity.h"
+
+using namespace EngineTesting;
+
+namespace {
+
+// Projects on the real engine, each brought up from its folder as a user would.
+class TrashOnEngine : public ActionsOnEngine {
+protected:
+    // `docker compose -p <name> --project-directory <dir> -f <file>... up -d`: the folder and files are
+    // labelled as given, links and all.
+    void up(const QString& name, const QString& dir, const QStringList& files = {})
+    {
+        projectsMade << name;
+        QStringList args{"compose", "-p", name, "--project-directory", dir};
+        for (const QString& file : files.isEmpty() ? QStringList{dir + "/compose.yaml"} : files)
+            args << "-f" << file;
+        const auto done = docker(args + QStringList{"up", "-d"}, QDir::rootPath());
+        ASSERT_EQ(done.status, 0) << done.err.toStdString();
+    }
+
+    QString folder(const QString& relative) { return projectFolder(relative, service()); }
+
+    // Whether a container of someone else's on the shared engine sits on a mount that does not answer:
+    // then, rightly, no folder is offered at all, and an offer cannot be looked for.
+    static bool stalledElsewhere(const TeardownPlan& plan)
+    {
+        return std::any_of(plan.notes.cbegin(), plan.notes.cend(), [](const QString& note) {
+            return note.contains("does not answer, and a link there may lead into it");
+        });
+    }
+
+    TeardownPlan plan(const QString& name)
+    {
+        run(store->refresh(false));
+        const std::optional<ComposeProject> found = project(name);
+        EXPECT_TRUE(found) << name.toStdString();
+        return found ? run(store->teardownPlan(*found)) : TeardownPlan{};
+    }
+};
+
+} // namespace
+
+// Whoever else uses anything in a project's folder keeps it out of the Trash, however they reach it:
+// through a link, from a folder inside it, by a bind mount or a volume bound there, by a compose file
+// there; a label that
+// climbs out of its folder and the home folder never go. The plan says why, naming the user.
+TEST_F(TrashOnEngine, TheTrashIsNeverOfferedForAFolderSomeoneElseUses)
+{
+    struct Scene {
+        QString project;
+        QString dir;
+        QString why;
+    };
+    const std::function<Scene()> scenes[] = {
+        [&] {
+            const QString s2 = uniqueName("s2");
+            const QString s1 = uniqueName("s1");
+            folder("real/shared");
+            EXPECT_TRUE(QFile::link(root.filePath("real"), root.filePath("lnk")));
+            up(s2, root.filePath("real/shared"));
+            up(s1, root.filePath("lnk/shared"));
+            return Scene{s1, root.filePath("lnk/shared"), "used by " + s2 + "-web-1 of " + s2};
+        },
+        [&] {
+            const QString outer = uniqueName("outer");
+            const QString inner = uniqueName("inner");
+            up(outer, folder("outer"));
+            up(inner, folder("outer/inner"));
+            return Scene{outer, root.filePath("outer"), "used by " + inner + "-web-1 of " + inner};
+        },
+        [&] {
+            const QString odd = uniqueName("odd");
+            const QString dir = folder("climb") + "/sub/..";
+            EXPECT_TRUE(QDir().mkpath(dir));
+            runContainer(odd, {"--label", "com.docker.compose.project=" + odd, "--label",
+                               "com.docker.compose.project.working_dir=" + dir});
+            return Scene{odd, dir, "it is not a plain absolute path"};
+        },
+        [&] {
+            const QString shop = uniqueName("bound");
+            const QString loose = uniqueName("loose");
+            const QString dir = folder("bound");
+            EXPECT_TRUE(QDir().mkpath(dir + "/db"));
+            up(shop, dir);
+            runContainer(loose, {"-v", dir + "/db:/db"});
+            return Scene{shop, dir, "used by " + loose};
+        },
+        [&] {
+            const QString shop = uniqueName("kept");
+            const QString volume = uniqueName("held");
+            const QString dir = folder("kept");
+            EXPECT_TRUE(QDir().mkpath(dir + "/vol"));
+            up(shop, dir);
+            createVolume(volume, {"--opt", "type=none", "--opt", "o=bind", "--opt", "device=" + dir + "/vol"});
+            return Scene{shop, dir, "used by volume " + volume};
+        },
+        [&] {
+            const QString a = uniqueName("a");
+            const QString b = uniqueName("b");
+            const QString dir = folder("files");
+            EXPECT_TRUE(QFile::copy(dir + "/compose.yaml", dir + "/b.yaml"));
+            up(a, dir);
+            up(b, folder("elsewhere"), {dir + "/b.yaml"});
+            return Scene{a, dir, "used by " + b + "-web-1 of " + b};
+        },
+    };
+    for (const auto& scene : scenes) {
+        const Scene made = scene();
+        const TeardownPlan planned = plan(made.project);
+        EXPECT_EQ(planned.workingDir, std::nullopt) << made.dir.toStdString();
+        EXPECT_EQ(planned.notes, QStringList{made.dir + " is not offered for the Trash: " + made.why + "."});
+    }
+
+    // The home folder, however the project came to live there.
+    const QString mine = uniqueName("mine");
+    const QString dir = projectFolder("mine", service("      - ./data:/data\n"));
+    ASSERT_NO_FATAL_FAILURE(up(mine, dir));
+    {
+        const ScopedEnv home{"HOME", dir.toUtf8()};
+        EXPECT_EQ(plan(mine).notes, QStringList{dir + " is not offered for the Trash: it is your home folder."});
+    }
+    // Elsewhere, and used by nobody else, it is offered; with it would go what it binds inside.
+    const QString user = uniqueName("user");
+    runContainer(user, {"-v", root.filePath("outer") + ":/o"});
+    const TeardownPlan free = plan(mine);
+    if (stalledElsewhere(free))
+        GTEST_SKIP() << free.notes.join('\n').toStdString();
+    EXPECT_EQ(free.workingDir, dir);
+    EXPECT_EQ(free.folder, Platform::identityOf(dir));
+    EXPECT_EQ(free.folderBinds, QStringList{dir + "/data"});
+    EXPECT_TRUE(free.notes.isEmpty()) << free.notes.join('\n').toStdString();
+}
+
+// A project started from the folder after the plan was made would lose its files: the deletion makes
+// the plan again first, removes nothing, and gives back the plan that no longer offers the folder.
+TEST_F(TrashOnEngine, AProjectStartedFromTheFolderAfterThePlanKeepsIt)
+{
+    const QString shop = uniqueName("shop");
+    const QString later = uniqueName("later");
+    const QString dir = folder("shop");
+    ASSERT_NO_FATAL_FAILURE(up(shop, dir));
+    const TeardownPlan shown = plan(shop);
+    if (stalledElsewhere(shown))
+        GTEST_SKIP() << shown.notes.join('\n').toStdString();
+    ASSERT_EQ(shown.workingDir, dir);
+
+    ASSERT_NO_FATAL_FAILURE(up(later, dir));
+    const std::optional<TeardownPlan> now = run(store->deleteProject(shown, store->runtime(), true));
+
+    ASSERT_TRUE(now);
+    EXPECT_EQ(now->workingDir, std::nullopt);
+    EXPECT_EQ(now->notes,
+              QStringList{dir + " is not offered for the Trash: used by " + later + "-web-1 of " + later + "."});
+    EXPECT_EQ(containersOf(shop).size(), 1) << "nothing was removed";
+    EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
+    EXPECT_EQ(store->error(), std::nullopt);
+}
