@@ -87,6 +87,7 @@ AppStore::~AppStore()
 
 void AppStore::setRuntimes(const QList<RuntimeEntry>& runtimes)
 {
+    m_discovered = true;
     assign(m_runtimes, runtimes, &AppStore::runtimesChanged);
 }
 

@@ -78,8 +78,9 @@ public:
     // started holds what it was given, and counts as listed.
     bool listed() const { return m_listed; }
     // Whether the listings hold the containers of `runtime`, one of the scope, as it answered: not
-    // while listed() is false, nor, with every runtime shown, while it is one of the unanswered. Its
-    // remembered projects are listed meanwhile, and nothing is known of what they run.
+    // while listed() is false, nor, with every runtime shown, while it was not asked (it was not found
+    // reachable) or is one of the unanswered. Its remembered projects are listed meanwhile, and nothing
+    // is known of what they run.
     bool hasListed(const std::optional<Runtime>& runtime) const;
     const QList<Container>& containers() const { return m_containers; }
     const QList<DockerImage>& images() const { return m_images; }
@@ -509,6 +510,10 @@ private:
     ProjectRegistry m_registry;
     std::optional<QString> m_refreshError;
     std::optional<QString> m_discoveryFailure;
+    // Until the runtimes are known (set once), every runtime shown is no runtime at all: nothing to list yet.
+    bool m_discovered = false;
+    // The runtimes whose answers the listings hold.
+    QList<std::optional<Runtime>> m_listedScope;
     std::optional<QCoro::Task<>> m_pollTask;
     std::optional<QCoro::Task<>> m_statsTask;
     std::optional<QCoro::Task<>> m_trashedTask;

@@ -91,7 +91,9 @@ QString notAnswering(const QStringList& silent)
 
 bool AppStore::hasListed(const std::optional<Runtime>& runtime) const
 {
-    return m_listed && !m_unanswered.contains(nameOf(runtime));
+    if (!m_listed || m_unanswered.contains(nameOf(runtime)))
+        return false;
+    return !m_showAll || m_listedScope.contains(runtime);
 }
 
 void AppStore::start()
@@ -174,6 +176,9 @@ QCoro::Task<> AppStore::refresh(bool afterHandover)
 {
     const Snapshot before = snapshot();
     const QList<std::optional<Runtime>> inScope = scope();
+    // An empty listing of no runtime would pass for every runtime answering that it runs nothing.
+    if (m_showAll && inScope.isEmpty() && !m_discovered)
+        co_return;
     QPointer<AppStore> self(this);
     const std::shared_ptr<StoreEngine> engine = m_engine;
     // Every background job is made in a statement of its own, as Platform::onPool asks.
@@ -198,6 +203,7 @@ QCoro::Task<> AppStore::refresh(bool afterHandover)
     setContainers(fetched.containers);
     setImages(fetched.images);
     setVolumes(fetched.volumes);
+    m_listedScope = inScope;
     setListed(true);
     settle(std::nullopt);
     if (fetched.silent != m_unanswered) {

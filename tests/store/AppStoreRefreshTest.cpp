@@ -548,3 +548,21 @@ TEST_F(Refresh, TheListsStandForAnAnswerOnlyOnceARuntimeInScopeGaveOne)
     s.start();
     EXPECT_FALSE(s.listed());
 }
+
+// With every runtime shown, a refresh before the runtimes are known lists nobody, and one found
+// unreachable is not asked: neither may pass for a runtime that answered it runs nothing.
+TEST_F(ShowAndSelect, AllShownClaimsAListingOnlyForTheRuntimesItAsked)
+{
+    listing(alpha, {container("a")});
+    AppStore& s = makeStore();
+    run(s.show(true));
+    EXPECT_FALSE(s.listed()) << "refreshed before discovery";
+    EXPECT_FALSE(s.hasListed(alpha));
+
+    engine->setDiscovery({{entry(alpha), entry(beta, false)}, alpha});
+    run(s.loadContexts());
+    EXPECT_TRUE(s.listed());
+    EXPECT_TRUE(s.hasListed(alpha));
+    EXPECT_FALSE(s.hasListed(beta)) << "unreachable, never asked";
+    EXPECT_EQ(names(s.containers()), QStringList{"a"});
+}

@@ -8,6 +8,8 @@
 
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 EmptyState::EmptyState(AppStore& store, Category category, QWidget* projectActions, QWidget* parent)
     : QWidget(parent), m_store(store), m_category(category), m_projectActions(projectActions)
 {
@@ -80,8 +82,13 @@ std::optional<QString> EmptyState::unlisted(const AppStore& store, const std::op
     if (store.hasListed(runtime))
         return std::nullopt;
     const QString name = runtime ? runtime->id() : QStringLiteral("the runtime");
-    // With every runtime shown, one that did not answer is named among the unanswered.
-    if (store.refreshError() || (store.listed() && store.unanswered().contains(name)))
+    // With every runtime shown, one that did not answer is named among the unanswered, and one found
+    // unreachable is not asked at all.
+    const QList<RuntimeEntry>& runtimes = store.runtimes();
+    const bool unreachable = std::any_of(runtimes.cbegin(), runtimes.cend(), [&](const RuntimeEntry& entry) {
+        return entry.runtime == runtime && !entry.reachable;
+    });
+    if (store.refreshError() || (store.listed() && (store.unanswered().contains(name) || unreachable)))
         return runtime ? name + QStringLiteral(" is not answering")
                        : QStringLiteral("The runtime is not answering");
     return QStringLiteral("Waiting for ") + name + u'\u2026';
