@@ -418,6 +418,23 @@ struct Application {
     bool lettingGo = false;
     bool toldEnd = false;
     int status = 0;
+    // Takes the signals that came: the request to kill everything, and those sent to the group, which
+    // what left it gets too while the run is the keeper's.
+    const auto hear = [&] {
+        signalfd_siginfo info;
+        while (::read(signals, &info, sizeof info) == ssize_t(sizeof info)) {
+            const int sig = int(info.ssi_signo);
+            const pid_t sender = pid_t(info.ssi_pid);
+            if (sig == Keeper::endEverything) {
+                askedToEnd = true;
+                phase = Phase::killing;
+            } else if (sig != SIGCHLD && sender != self && !lettingGo) {
+                signalOutsideGroup(sig);
+                // A cancel or a limit; a program that signals its own group asks nothing of the keeper.
+                askedToEnd = askedToEnd || sender == application.parent;
+            }
+        }
+    };
     const auto end = [&] {
         askedToEnd = true;
         ::kill(-self, SIGTERM);
@@ -470,26 +487,14 @@ struct Application {
             end();
         if (phase == Phase::ending && now >= killAt)
             phase = Phase::killing;
-        signalfd_siginfo info;
-        while (signalsAt >= 0 && ::read(signals, &info, sizeof info) == ssize_t(sizeof info)) {
-            const int sig = int(info.ssi_signo);
-            const pid_t sender = pid_t(info.ssi_pid);
-            if (sig == Keeper::endEverything) {
-                askedToEnd = true;
-                phase = Phase::killing;
-            } else if (sig != SIGCHLD && sender != self && !lettingGo) {
-                signalOutsideGroup(sig);
-                // A cancel or a limit; a program that signals its own group asks nothing of the keeper.
-                askedToEnd = askedToEnd || sender == application.parent;
-            }
-        }
+        if (signalsAt >= 0)
+            hear();
         for (;;) {
             int reaped = 0;
             const pid_t pid = ::waitpid(-1, &reaped, WNOHANG);
             if (pid > 0) {
                 if (pid == program) {
                     programEnded = true;
-                    lettingGo = !askedToEnd;
                     status = reaped;
                 }
                 continue;
@@ -502,6 +507,13 @@ struct Application {
                 ::_exit(0);
             }
             break;
+        }
+        if (programEnded && !toldEnd) {
+            // Whatever was sent before the end is told was sent during the run, as far as its sender
+            // knew: a cancel the program died of may come in just after its end.
+            if (signalsAt >= 0)
+                hear();
+            lettingGo = !askedToEnd;
         }
         // What runs on out of the group is init's from here; the group's number is free once the
         // application has reaped the keeper, and no process of the group is left to be signalled by it.
