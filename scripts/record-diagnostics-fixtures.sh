@@ -74,6 +74,8 @@ print(json.dumps(report, separators=(",", ":")))
 docker stats --no-stream --format json | mine >"$out/stats.ndjson"
 docker inspect $(docker ps -a --format '{{.Names}}' | mine | sort) \
     --format '{{.Name}}|{{range .Mounts}}{{if eq .Type "volume"}}{{.Name}},{{end}}{{end}}' >"$out/mounts.txt"
+docker inspect --type container $(docker ps -a --no-trunc --format '{{.ID}} {{.Names}}' | mine | sort -k2 | cut -d' ' -f1) \
+    --format '{"id":{{json .Id}},"labels":{{json .Config.Labels}}}' | placeholder >"$out/container-labels.ndjson"
 (cd "$work/shop" && docker compose -p "$project" config --format json) | placeholder >"$out/compose-config.json"
 
 echo "recorded into $out"

@@ -76,9 +76,12 @@ bool isStopped(const QJsonObject& object)
     return state == u"exited" || state == u"created" || state == u"dead";
 }
 
+using LabelMaps = QHash<QString, QMap<QString, QString>>;
+
+// `exactLabels`: the engine's own label maps, or none where it was not asked.
 std::optional<Reclaimable> containerCandidate(const QJsonObject& object, const QString& name, qint64 size,
                                               const Docker::CanCompose& canCompose,
-                                              const QHash<QString, QMap<QString, QString>>& exactLabels)
+                                              const std::optional<LabelMaps>& exactLabels)
 {
     if (!isStopped(object))
         return std::nullopt;
@@ -86,8 +89,9 @@ std::optional<Reclaimable> containerCandidate(const QJsonObject& object, const Q
     // Removed by the identifier measured: a name may be given to a new container meanwhile.
     const QString id = Docker::str(object, QLatin1StringView("ID"));
     Container labelled;
-    if (const auto exact = exactLabels.constFind(id); exact != exactLabels.cend())
-        labelled.labels = exact.value();
+    // One the engine gave no labels for belongs to no project: the joined text could name any.
+    if (exactLabels)
+        labelled.labels = exactLabels->value(id);
     else
         labelled.labels = Docker::parseLabels(object.value(QLatin1StringView("Labels")).toString());
     Reclaimable item = candidate(Reclaimable::Kind::Container, id.isEmpty() ? name : id, name, size,
@@ -300,8 +304,9 @@ DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCom
     for (const QJsonObject& row : containers)
         if (isStopped(row) && !str(row, QLatin1StringView("ID")).isEmpty())
             stopped << str(row, QLatin1StringView("ID"));
-    const QHash<QString, QMap<QString, QString>> exactLabels =
-        labelsOf && !stopped.isEmpty() ? labelsOf(stopped) : QHash<QString, QMap<QString, QString>>();
+    std::optional<LabelMaps> exactLabels;
+    if (labelsOf)
+        exactLabels = stopped.isEmpty() ? LabelMaps() : labelsOf(stopped);
     for (const QJsonObject& row : containers) {
         const QString name = row.value(QLatin1StringView("Names")).toString();
         const auto size = sizeOf(row, QLatin1StringView("Size"));

@@ -119,8 +119,8 @@ using LabelsOf = std::function<QHash<QString, QMap<QString, QString>>(const QStr
 // `docker system df --format json` (summary lines) and `docker system df -v --format json` (one
 // object) to sizes and reclaim candidates. Never fails: unreadable parts are left out. A null
 // `canCompose` answers no. The project of a stopped container is read from `labelsOf`, asked once
-// for all of them, and only where that has no answer (or is null) from the report's joined label text,
-// which a label value holding commas can make say another project.
+// for all of them; one it has no answer for is in no project. Only a null `labelsOf` has it read from
+// the report's joined label text, which a label value holding commas can make say another project.
 DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCompose& canCompose,
                      const LabelsOf& labelsOf = {});
 

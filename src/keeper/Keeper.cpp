@@ -1,5 +1,5 @@
 // voskel-keeper: leads the process group of one child of Voskel's until nothing the child started is
-// left.
+// left in it.
 //
 //   voskel-keeper --news FD --lifeline FD [--directory DIR] -- PATH ARGV0 [ARG...]
 //
@@ -7,14 +7,18 @@
 // leader of a new process group, with every signal blocked, the child's pipes as its standard streams
 // and the child's environment as its own. It starts PATH in its group (in DIR), reports the start and
 // the program's end on the news descriptor, reaps what the program leaves behind (it is a subreaper,
-// so that becomes its child) and exits once nothing is left under it. Its number names the group for
-// as long as it runs, so the application never signals a group whose number may be another's.
+// so that becomes its child) and exits once its group holds nothing but itself. Its number names the
+// group for as long as it runs, so the application never signals a group whose number may be another's.
 //
-// It ends everything under it, and exits last, when the application is gone, however it went: its
-// lifeline reads end of file, or (when a thread of the application is held in the kernel, keeping the
-// lifeline open) the application is seen on its way out. Everything is then asked to terminate and
-// killed two seconds later. The application asks for the same at once with Keeper::endEverything.
-// Whatever left the group (setsid) is found among the keeper's descendants and ended with the rest.
+// While the program runs, whatever it starts is part of its run, also what left the group (setsid):
+// that is found among the keeper's descendants and gets the signals the group gets. When the
+// application is gone, however it went (its lifeline reads end of file, or, when a thread of it is held
+// in the kernel and keeps the lifeline open, it is seen on its way out), everything is asked to
+// terminate and killed two seconds later; the application asks for the kill at once with
+// Keeper::endEverything. An end asked during the run reaches everything under the keeper, and the
+// keeper exits last. A program that ended on its own may have left something running on purpose out of
+// its group (a virtual machine's daemon): that is no longer the keeper's, and it is let go to init when
+// the keeper exits. What stays in the group is still the keeper's to wait for and to end.
 // The program itself is killed when the keeper dies, however it dies.
 #include "keeper/KeeperNews.h"
 #include "keeper/ProcessWatch.h"
@@ -141,16 +145,16 @@ void closeAllBut(int* keep, int count)
     closeRange(next, UINT_MAX);
 }
 
-// The keeper's descendants, by their parents in the process table. What left the group is among them,
-// and whatever lost its parent became the keeper's child (it is a subreaper), so the walk from the
-// keeper reaches everything it started. `outsideOnly`: only those that left the keeper's group.
-std::vector<pid_t> descendants(bool outsideOnly)
+// A process as one reading of the process table saw it.
+struct Seen {
+    pid_t pid;
+    pid_t parent;
+    pid_t group;
+    unsigned long long started;
+};
+
+std::vector<Seen> processTable()
 {
-    struct Seen {
-        pid_t pid;
-        pid_t parent;
-        pid_t group;
-    };
     std::vector<Seen> all;
     if (DIR* proc = ::opendir("/proc")) {
         while (const dirent* entry = ::readdir(proc)) {
@@ -159,13 +163,21 @@ std::vector<pid_t> descendants(bool outsideOnly)
             if (pid <= 0 || *end != '\0')
                 continue;
             if (const std::optional<Keeper::ProcessState> seen = Keeper::readProcessState(pid_t(pid)))
-                all.push_back({pid_t(pid), seen->parent, seen->group});
+                all.push_back({pid_t(pid), seen->parent, seen->group, seen->started});
         }
         ::closedir(proc);
     }
+    return all;
+}
+
+// The keeper's descendants, by their parents in the process table. What left the group is among them,
+// and whatever lost its parent became the keeper's child (it is a subreaper), so the walk from the
+// keeper reaches everything it started. `outsideOnly`: only those that left the keeper's group.
+std::vector<Seen> descendants(const std::vector<Seen>& all, bool outsideOnly)
+{
     const pid_t self = ::getpid();
     std::vector<bool> taken(all.size(), false); // a table read while it changes may hold a loop
-    std::vector<pid_t> found;
+    std::vector<Seen> found;
     std::vector<pid_t> parents{self};
     while (!parents.empty()) {
         const pid_t parent = parents.back();
@@ -176,24 +188,65 @@ std::vector<pid_t> descendants(bool outsideOnly)
             taken[i] = true;
             parents.push_back(all[i].pid);
             if (!outsideOnly || all[i].group != self)
-                found.push_back(all[i].pid);
+                found.push_back(all[i]);
         }
     }
     return found;
 }
 
+// Everything in the keeper's group but the keeper, wherever its parent is: an orphan of the group is
+// the keeper's child by now, and nothing from outside the keeper's session can join the group.
+std::vector<Seen> restOfGroup(const std::vector<Seen>& all)
+{
+    const pid_t self = ::getpid();
+    std::vector<Seen> found;
+    for (const Seen& one : all)
+        if (one.group == self && one.pid != self)
+            found.push_back(one);
+    return found;
+}
+
+// Nothing but the keeper is in its group; not known without a readable table, which shows the keeper.
+bool groupIsEmpty()
+{
+    const std::vector<Seen> all = processTable();
+    const bool readable =
+        std::any_of(all.cbegin(), all.cend(), [](const Seen& one) { return one.pid == ::getpid(); });
+    return readable && restOfGroup(all).empty();
+}
+
+// Sends `sig` to the process the table showed, if its number still names it. A descendant may be
+// reaped by its own parent between the reading and the signal and its number given to a stranger; a
+// pidfd pins the process, which is then checked to be the one seen (started at the same moment, and,
+// with `inGroup`, still in the keeper's group). Without pidfds, the number is signalled as it is.
+void signalSeen(const Seen& one, int sig, bool inGroup)
+{
+    const int pinned = int(::syscall(SYS_pidfd_open, one.pid, 0));
+    if (pinned < 0) {
+        if (errno != ESRCH)
+            ::kill(one.pid, sig);
+        return;
+    }
+    const std::optional<Keeper::ProcessState> now = Keeper::readProcessState(one.pid);
+    if (now && now->started == one.started && (!inGroup || now->group == ::getpid()))
+        ::syscall(SYS_pidfd_send_signal, pinned, sig, nullptr, 0);
+    ::close(pinned);
+}
+
 // A signal to the group misses what left it: it gets its own.
 void signalOutsideGroup(int sig)
 {
-    for (const pid_t pid : descendants(true))
-        ::kill(pid, sig);
+    for (const Seen& one : descendants(processTable(), true))
+        signalSeen(one, sig, false);
 }
 
-// Everything under the keeper, one by one: a kill sent to the group would end the keeper with it.
-void killEverything()
+// One by one, since a kill sent to the group would end the keeper with it: everything under the
+// keeper, or (`groupOnly`) only the rest of its group.
+void killUnder(bool groupOnly)
 {
-    for (const pid_t pid : descendants(false))
-        ::kill(pid, SIGKILL);
+    const std::vector<Seen> all = processTable();
+    for (const Seen& one : groupOnly ? restOfGroup(all) : descendants(all, false))
+        signalSeen(one, SIGKILL, groupOnly);
 }
 
 struct StartFailure {
@@ -232,10 +285,12 @@ bool spawnProgram(const Plan& plan, pid_t& program, StartFailure& failure)
         ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
         if (::getppid() != keeper)
             ::_exit(127);
-        if (plan.directory && ::chdir(plan.directory) != 0)
-            fail(Keeper::atDirectory);
+        // Only what the program needs is kept before the folder is entered: on a mount that stalls, the
+        // start may be held there for good, and must not hold the news open with it.
         int kept[] = {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO, report[1]};
         closeAllBut(kept, int(std::size(kept)));
+        if (plan.directory && ::chdir(plan.directory) != 0)
+            fail(Keeper::atDirectory);
         struct sigaction standard {};
         standard.sa_handler = SIG_DFL;
         for (int sig = 1; sig < NSIG; ++sig)
@@ -317,13 +372,17 @@ struct Application {
         ::_exit(0);
     }
     tell(plan.news, Keeper::started);
-    // A request to end that came before the program was in the group reached the keeper alone.
+    // An end asked during the program's run reaches whatever it started, even once it has ended.
+    bool askedToEnd = false;
+    // A request to end that came before the program was in the group reached the keeper alone; only the
+    // application knows the group so early.
     sigset_t pending;
     sigemptyset(&pending);
     ::sigpending(&pending);
     for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
         if (!sigismember(&pending, sig))
             continue;
+        askedToEnd = true;
         ::kill(program, sig);
         sigset_t one;
         sigemptyset(&one);
@@ -355,18 +414,39 @@ struct Application {
     std::int64_t lookAt = monotonicMs() + watchMs;
     int killAgainMs = firstKillAgainMs;
     bool programEnded = false;
+    // The program ended on its own: what left the group is let go, and only the group is the keeper's.
+    bool lettingGo = false;
     bool toldEnd = false;
     int status = 0;
+    // Takes the signals that came: the request to kill everything, and those sent to the group, which
+    // what left it gets too while the run is the keeper's.
+    const auto hear = [&] {
+        signalfd_siginfo info;
+        while (::read(signals, &info, sizeof info) == ssize_t(sizeof info)) {
+            const int sig = int(info.ssi_signo);
+            const pid_t sender = pid_t(info.ssi_pid);
+            if (sig == Keeper::endEverything) {
+                askedToEnd = true;
+                phase = Phase::killing;
+            } else if (sig != SIGCHLD && sender != self && !lettingGo) {
+                signalOutsideGroup(sig);
+                // A cancel or a limit; a program that signals its own group asks nothing of the keeper.
+                askedToEnd = askedToEnd || sender == application.parent;
+            }
+        }
+    };
     const auto end = [&] {
+        askedToEnd = true;
         ::kill(-self, SIGTERM);
-        signalOutsideGroup(SIGTERM);
+        if (!lettingGo)
+            signalOutsideGroup(SIGTERM);
         phase = Phase::ending;
         killAt = monotonicMs() + graceMs;
     };
 
     for (;;) {
         if (phase == Phase::killing)
-            killEverything();
+            killUnder(lettingGo);
         pollfd fds[2];
         nfds_t count = 0;
         int signalsAt = -1;
@@ -407,14 +487,8 @@ struct Application {
             end();
         if (phase == Phase::ending && now >= killAt)
             phase = Phase::killing;
-        signalfd_siginfo info;
-        while (signalsAt >= 0 && ::read(signals, &info, sizeof info) == ssize_t(sizeof info)) {
-            const int sig = int(info.ssi_signo);
-            if (sig == Keeper::endEverything)
-                phase = Phase::killing;
-            else if (sig != SIGCHLD && pid_t(info.ssi_pid) != self)
-                signalOutsideGroup(sig);
-        }
+        if (signalsAt >= 0)
+            hear();
         for (;;) {
             int reaped = 0;
             const pid_t pid = ::waitpid(-1, &reaped, WNOHANG);
@@ -433,6 +507,19 @@ struct Application {
                 ::_exit(0);
             }
             break;
+        }
+        if (programEnded && !toldEnd) {
+            // Whatever was sent before the end is told was sent during the run, as far as its sender
+            // knew: a cancel the program died of may come in just after its end.
+            if (signalsAt >= 0)
+                hear();
+            lettingGo = !askedToEnd;
+        }
+        // What runs on out of the group is init's from here; the group's number is free once the
+        // application has reaped the keeper, and no process of the group is left to be signalled by it.
+        if (lettingGo && groupIsEmpty()) {
+            tell(plan.news, Keeper::exitedAlone, status);
+            ::_exit(0);
         }
         if (programEnded && !toldEnd) {
             tell(plan.news, Keeper::exitedLeavingOthers, status);

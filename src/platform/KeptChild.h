@@ -17,12 +17,15 @@ namespace Platform {
 
 // A child started under a keeper: a small program of ours (keeperProgram()), started without a copy of
 // the application's memory, that leads the child's process group and stays there until nothing the
-// child started is left. So:
+// child started is left in it. So:
 // - the group's number stays ours while anything of it can be signalled (the keeper is reaped only
 //   once it has gone, and nobody signals a group after its keeper was reaped);
 // - when the application dies, however it dies, every keeper sees its lifeline close and ends its
 //   group: asked to terminate, then killed two seconds later. The thread that started the child may
 //   end meanwhile without consequence.
+// While the child runs, what it started out of the group (setsid) is ended with the group; once it
+// has ended on its own, that is left to run (a daemon it started on purpose), and the keeper goes as
+// soon as its group is empty.
 //
 // Shared between the runner that started it and a process-wide list that keeps it until its keeper
 // has been reaped, so the way out (endRunningChildren) reaches whatever is left.
@@ -64,7 +67,7 @@ public:
     bool exited() const;
     // How it ended, as waitpid reports it; meaningful once exited.
     int waitStatus() const;
-    // The program ended and left nothing in its group: the keeper goes at once.
+    // The program ended and nothing is left in its group: the keeper goes at once.
     bool leftNothing() const;
     // The program (or its keeper) failed to start after `startWaitMs`: why, else none.
     std::optional<QString> lateFailure() const;
@@ -76,8 +79,8 @@ public:
     // Waits up to `waitMs` for the keeper to go and reaps it; whether it has gone.
     bool settle(int waitMs);
     // Sends `signal` to the whole group, unless the keeper has been reaped. SIGKILL has the keeper kill
-    // everything under it, what left the group included, and go; a keeper that does not has its group
-    // killed by the next update after a moment.
+    // everything under it, what left the group included unless the program had ended on its own, and
+    // go; a keeper that does not has its group killed by the next update after a moment.
     void signal(int signal);
 
     // The runner is done with it: the pipes close; what the program left in its group runs on, and the

@@ -37,7 +37,9 @@ private:
 // waits or reads the process table.
 //
 // The group stays known until it is empty: its keeper leads it until nothing the child started is
-// left, so the group's number cannot be handed out again while it is signalled. Dropping the object
+// left in it, so the group's number cannot be handed out again while it is signalled. What the child
+// started out of its group goes with the group while the child runs; once the child has ended on its
+// own, that is not the group's any more and runs on (a daemon it started on purpose). Dropping the object
 // while anything of the group is left hands it to a reaper: by default the group is asked to
 // terminate and killed about five seconds later; `letFinish` leaves it to run to its end instead.
 // Either way endRunningChildren ends it on the way out, and the keeper when the application dies.

@@ -126,7 +126,9 @@ void CommandRunView::finish()
     if (m_finished)
         return;
     m_finished = true;
-    if (m_process)
+    // A command that has ended is not interrupted: what it left running on purpose is not the
+    // sheet's to stop, and the rest of its group is ended as the sheet lets it go.
+    if (m_process && m_process->isRunning())
         m_process->interrupt();
     const std::optional<int> status = m_exitStatus;
     // Held here: the opener may let the sheet go from inside the hook.

@@ -220,6 +220,30 @@ TEST(DiskUsageReport, AFolderThatDoesNotAnswerIsUnknownAndWaitedForOnce)
     EXPECT_EQ(note, "compose file missing");
 }
 
+// A stopped container's project comes from the engine's own labels; one the engine gave none for is in
+// no project, whatever its joined label text (which another label's value can forge) says.
+TEST(DiskUsageReport, AContainerWithoutTheEnginesLabelsIsInNoProject)
+{
+    const QString detail = R"({"Containers": [
+  {"ID":"aaa","Names":"mine","State":"exited","Size":"1MB","LocalVolumes":"1","Labels":"x=1"},
+  {"ID":"bbb","Names":"foreign","State":"exited","Size":"1MB","LocalVolumes":"1",
+   "Labels":"note=a,com.docker.compose.project=app,com.docker.compose.project.working_dir=/work/app"}
+ ]})";
+    QStringList asked;
+    const DiskUsage usage = Docker::parseUsage("", detail, onlyWorkApp, [&](const QStringList& ids) {
+        asked = ids;
+        return QHash<QString, QMap<QString, QString>>{
+            {"aaa",
+             {{"com.docker.compose.project", "app"}, {"com.docker.compose.project.working_dir", "/work/app"}}}};
+    });
+    EXPECT_EQ(asked, QStringList({"aaa", "bbb"}));
+    ASSERT_TRUE(find(usage, "mine") && find(usage, "foreign"));
+    EXPECT_EQ(find(usage, "mine")->project, "app");
+    EXPECT_EQ(find(usage, "mine")->recovery, Recovery::Restorable);
+    EXPECT_EQ(find(usage, "foreign")->project, std::nullopt);
+    EXPECT_EQ(find(usage, "foreign")->note, "not in a project");
+}
+
 TEST(DiskUsageReport, RowsTheClientPrintsInPractice)
 {
     const DiskUsage usage = Docker::parseUsage(mixedSummary, mixedDetail, onlyWorkApp);

@@ -6,6 +6,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMutex>
 #include <QProcess>
@@ -156,6 +157,25 @@ TEST(KeptChild, ChildrenEndWhenTheApplicationIsKilledWhileAThreadIsHeld)
     }
 }
 
+// A program whose start is held entering its folder on a mount that stalls holds nothing of its
+// keeper's open: the keeper, killed for want of an answer, is seen to end, and the run ends near its
+// limit rather than waiting on it.
+TEST(KeptChild, AStartHeldInAStalledFolderDoesNotHoldItsRunPastItsLimit)
+{
+    TestSupport::StalledFolder stalled;
+    if (stalled.whyNot())
+        GTEST_SKIP() << "no stalled folder here: " << stalled.whyNot()->toStdString();
+    Platform::PreparedProcess prepared = shell(QStringLiteral("true"));
+    prepared.workingDirectory = stalled.stalledPath();
+    QElapsedTimer clock;
+    clock.start();
+    const Platform::TimedCompletion done = Platform::runTimed(prepared, 300ms, 300ms);
+    EXPECT_TRUE(done.timedOut);
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_TRUE(Platform::keptChildren().isEmpty());
+    stalled.release();
+}
+
 // A keeper that dies (killed by hand, say) takes its group with it while the application runs on, and
 // the run says its command was cut off, where a failure's words are looked for.
 TEST(KeptChild, AKilledKeeperEndsItsGroupAndTheRunSaysItWasCutOff)
@@ -224,6 +244,53 @@ TEST(KeptChild, WhatAChildLeftRunsOnAfterItsThreadEndsUntilTheWayOut)
     Platform::endRunningChildren(1000);
     EXPECT_TRUE(eventually([&] { return !processRuns(leftBehind); }, 3000));
     EXPECT_EQ(Platform::trackedChildCount(), 0);
+}
+
+// A job that ended on its own may have left something running out of its group on purpose (the
+// virtual machine a runtime's start leaves behind). Whether the way out follows its run or the
+// application is killed, what stayed in the group ends, the keeper goes without waiting for the rest,
+// and that runs on. (A sheet's Close is tried with the sheet.)
+TEST(KeptChild, WhatAFinishedJobDetachedRunsOnWithoutItsKeeper)
+{
+    for (const bool killed : {false, true}) {
+        QTemporaryDir dir;
+        const QString daemonFile = dir.filePath(QStringLiteral("daemon"));
+        const QString groupFile = dir.filePath(QStringLiteral("group"));
+        const QString programFile = dir.filePath(QStringLiteral("program"));
+        // Ends once the daemon has left the group, as a start that waits for what it started.
+        const QString script =
+            QStringLiteral("echo $$ > '%3'; setsid sh -c 'echo $$ > %1; exec sleep 60' & sleep 60 & "
+                           "echo $! > '%2'; while [ ! -s '%1' ]; do sleep 0.01; done")
+                .arg(daemonFile, groupFile, programFile);
+        QProcess holder;
+        if (killed) {
+            holder.start(QStringLiteral(VOSKEL_CHILD_HOLDER), {QStringLiteral("stream"), script});
+            ASSERT_TRUE(holder.waitForStarted(5000));
+        } else {
+            Platform::runToEnd(shell(script));
+        }
+        const auto finished = [&] {
+            const qint64 program = TestSupport::pidFromFile(programFile);
+            return program > 0 && !QFile::exists(QStringLiteral("/proc/%1").arg(program)) &&
+                   TestSupport::pidFromFile(groupFile) > 0;
+        };
+        ASSERT_TRUE(eventually(finished, 10000)) << "killed " << killed;
+        const qint64 daemon = TestSupport::pidFromFile(daemonFile);
+        const qint64 inGroup = TestSupport::pidFromFile(groupFile);
+        const pid_t keeper = parentOf(inGroup); // its orphan now
+        ASSERT_TRUE(processRuns(keeper) && processRuns(daemon)) << "killed " << killed;
+
+        if (killed)
+            ::kill(pid_t(holder.processId()), SIGKILL);
+        else
+            Platform::endRunningChildren(0);
+        EXPECT_TRUE(eventually([&] { return !processRuns(inGroup) && !processRuns(keeper); }, 5000))
+            << "killed " << killed;
+        EXPECT_TRUE(processRuns(daemon)) << "killed " << killed;
+        EXPECT_EQ(Platform::trackedChildCount(), 0);
+        ::kill(pid_t(daemon), SIGKILL);
+        ::kill(pid_t(inGroup), SIGKILL);
+    }
 }
 
 // No runner signals a group after reaping its leader, whose number may name another group by then.

@@ -10,7 +10,10 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 using TestSupport::eventually;
 using TestSupport::shell;
@@ -130,19 +133,28 @@ TEST(CommandRunView, CancelEndsTheWholeGroupAndTellsTheOpenerOnce)
     EXPECT_TRUE(eventually([&] { return !TestSupport::processRuns(sleeper); }));
 }
 
+// What stayed in its group, that is; a daemon it started out of the group on purpose runs on.
 TEST(CommandRunView, CloseEndsWhatTheCommandLeftRunningAfterItWasDone)
 {
     Finishes finishes;
-    auto sheet = shownSheet(QStringLiteral("sleep 333 & echo $!; exit 0"), finishes);
+    QTemporaryDir dir;
+    const QString daemonFile = dir.filePath(QStringLiteral("daemon"));
+    auto sheet = shownSheet(QStringLiteral("setsid sh -c 'echo $$ > %1; exec sleep 333' >/dev/null 2>&1 & "
+                                           "sleep 333 & echo $!; while [ ! -s '%1' ]; do sleep 0.01; done")
+                                .arg(daemonFile),
+                            finishes);
     ASSERT_TRUE(eventually([&] { return badge(*sheet) == "done"; }));
     ASSERT_TRUE(eventually([&] { return sheet->text().count(u'\n') == 2; }));
     const qint64 sleeper = sheet->text().section(u'\n', 1, 1).toLongLong();
+    const qint64 daemon = TestSupport::pidFromFile(daemonFile);
     ASSERT_TRUE(TestSupport::processRuns(sleeper));
 
     headerButton(*sheet)->click();
     EXPECT_EQ(finishes.calls, (QList<std::optional<int>>{0}));
     EXPECT_TRUE(eventually([&] { return !TestSupport::processRuns(sleeper); }));
     EXPECT_TRUE(eventually([&] { return sheet->group().gone(); }));
+    EXPECT_TRUE(TestSupport::processRuns(daemon));
+    ::kill(pid_t(daemon), SIGKILL);
 }
 
 TEST(CommandRunView, EscapeTakesTheCancelPath)
