@@ -10,11 +10,15 @@ using Platform::Settings;
 
 namespace {
 
-// Every test gets its own configuration folder, never the user's.
+// Every test gets its own configuration folder, never the user's. The settings read the folder
+// from the environment once per process, so it is also handed to them directly and given back after.
 class SettingsFiles : public testing::Test {
 protected:
+    ~SettingsFiles() override { Settings::keepSuitesIn(before); }
+
     QTemporaryDir home;
     TestSupport::ScopedEnv config{"XDG_CONFIG_HOME", home.path().toUtf8()};
+    QString before = Settings::keepSuitesIn(home.path());
 };
 
 } // namespace

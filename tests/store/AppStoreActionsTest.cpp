@@ -261,7 +261,9 @@ TEST_F(Actions, TheRefreshAfterAnActionReloadsUsageOnlyWhileTheWindowIsVisible)
 
     s.setWindowVisible(true);
     run(s.stop(container("b")));
-    EXPECT_EQ(engine->total(Call::Usage), 2);
+    // The measurement runs beside the refresh, which does not wait for it.
+    EXPECT_TRUE(eventually([&] { return engine->total(Call::Usage) == 2; }));
+    EXPECT_TRUE(eventually([&] { return !s.awaitingUsage(); }));
 }
 
 TEST_F(Actions, DismissingTellsObserversOnlyWhenThereWasSomethingToDismiss)
