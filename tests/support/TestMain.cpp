@@ -1,4 +1,10 @@
+#include "platform/Pools.h"
+#include "platform/ProcessRunner.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #ifdef VOSKEL_TEST_GUI
 #include <QApplication>
@@ -16,5 +22,13 @@ int main(int argc, char** argv)
 #endif
     TestApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // As the application does on its way out: a job a test left running (a refresh whose store is
+    // gone) must not outlive the statics it reads, which the end of main destroys.
+    Platform::endRunningChildren();
+    if (!Platform::Pools::drain(QDeadlineTimer(Platform::Pools::wayOutLimit))) {
+        std::fflush(nullptr);
+        std::_Exit(result);
+    }
+    return result;
 }
