@@ -5,7 +5,9 @@
 #                            the compose v2 and buildx plugins, the local test image, the test
 #                            registry) and start
 #                            the daemon when none answers and the registry when it is not running
-#   scripts/engine.sh down   stop the daemon and the registry, each only when `up` started it
+#   scripts/engine.sh down   stop the daemon and the registry, each only when `up` started it (with
+#                            VOSKEL_ENGINE_SINCE naming a file: only when `up` started it after
+#                            that file was made, so an engine started earlier by hand stays up)
 #
 # The test registry is Debian's docker-registry on a loopback port (VOSKEL_REGISTRY_PORT, default
 # 5311) with one user whose password is made up when the registry is first set up. The tests read
@@ -109,8 +111,14 @@ start_daemon() {
     return 1
 }
 
+# Whether `up` started what the marker stands for within the caller's run (see VOSKEL_ENGINE_SINCE).
+started_by_us() {
+    [ -f "$1" ] || return 1
+    [ -z "${VOSKEL_ENGINE_SINCE:-}" ] || [ "$1" -nt "$VOSKEL_ENGINE_SINCE" ]
+}
+
 stop_daemon() {
-    [ -f "$state/started-by-us" ] || return 0
+    started_by_us "$state/started-by-us" || return 0
     local pid
     pid=$(cat "$state/dockerd.pid" 2>/dev/null || true)
     as_root rm -f "$state/started-by-us"
@@ -248,7 +256,7 @@ start_registry() {
 }
 
 stop_registry() {
-    [ -f "$registry_dir/started-by-us" ] || return 0
+    started_by_us "$registry_dir/started-by-us" || return 0
     rm -f "$registry_dir/started-by-us"
     local pid
     pid=$(registry_pid)

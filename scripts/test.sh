@@ -7,8 +7,11 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${VOSKEL_TEST_BUILD:-$root/build/test}
 
 bash "$root/scripts/deps.sh"
-# Set first: a failure later in `up` must not leave the daemon it started running.
-trap 'bash "$root/scripts/engine.sh" down' EXIT
+# Set first: a failure later in `up` must not leave the daemon it started running. An engine that
+# an earlier `up` started is left as it was found.
+VOSKEL_ENGINE_SINCE=$(mktemp)
+export VOSKEL_ENGINE_SINCE
+trap 'bash "$root/scripts/engine.sh" down; rm -f "$VOSKEL_ENGINE_SINCE"' EXIT
 bash "$root/scripts/engine.sh" up
 
 mkdir -p "$build"
