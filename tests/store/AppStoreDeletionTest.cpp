@@ -3,27 +3,18 @@
 #include "platform/DiskLook.h"
 
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QThread>
-#include <QTimer>
 
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <thread>
 
 using namespace StoreTesting;
 using Call = ScriptedEngine::Call;
 using Command = ScriptedEngine::Command;
-using TestSupport::ScopedEnv;
-
 
 TEST_F(Deletion, ThePlanWeighsOnlyTheProjectsRuntimeAndReadsTheFileUnderTheProjectsName)
 {

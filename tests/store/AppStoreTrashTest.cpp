@@ -1,16 +1,10 @@
 #include "store/DeletionFixture.h"
 
-#include "platform/DiskLook.h"
-
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
@@ -21,8 +15,6 @@
 
 using namespace StoreTesting;
 using Call = ScriptedEngine::Call;
-using Command = ScriptedEngine::Command;
-using TestSupport::ScopedEnv;
 
 TEST_F(Deletion, TheTrashIsAskedOnlyForAFolderThePlanHas)
 {
