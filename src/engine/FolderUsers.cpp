@@ -17,11 +17,15 @@ namespace Docker {
 
 namespace {
 
+// The most places a compose-file label may be split at: every start pairs with every end after it, so
+// the readings grow with the square of the places. A project made from a dozen files has a dozen.
+constexpr qsizetype mostSplits = 16;
+
 // Every path the comma-joined compose-file label may hold. compose joins absolute paths with commas,
 // so a path starts at the beginning or after a comma that a "/" follows, and ends before such a comma
 // or at the end; a folder whose name ends in a comma makes more than one reading possible, and each
-// is taken.
-QStringList possibleFiles(const QString& joined)
+// is taken. None for a label with more places than mostSplits: it is not read at all.
+std::optional<QStringList> possibleFiles(const QString& joined)
 {
     QList<qsizetype> starts{0};
     QList<qsizetype> ends;
@@ -31,6 +35,8 @@ QStringList possibleFiles(const QString& joined)
             ends << i;
         }
     }
+    if (ends.size() > mostSplits)
+        return std::nullopt;
     ends << joined.size();
     QStringList files;
     for (const qsizetype start : std::as_const(starts))
@@ -38,6 +44,13 @@ QStringList possibleFiles(const QString& joined)
             if (end > start)
                 files << joined.mid(start, end - start);
     return files;
+}
+
+// "<container> of <project>", or the container alone.
+QString userName(const FolderUse& use)
+{
+    return use.project && !use.project->isEmpty() ? QStringLiteral("%1 of %2").arg(use.container, *use.project)
+                                                  : use.container;
 }
 
 } // namespace
@@ -158,7 +171,11 @@ QList<FolderUse> folderUses(const QList<Container>& containers, const BindMap& b
         };
         if (const std::optional<QString> dir = container.workingDir())
             use(*dir);
-        for (const QString& file : possibleFiles(container.labels.value(QString::fromLatin1(configFilesLabel))))
+        const std::optional<QStringList> files =
+            possibleFiles(container.labels.value(QString::fromLatin1(configFilesLabel)));
+        if (!files)
+            uses << FolderUse{QString(), container.id, container.name, container.project()};
+        for (const QString& file : files.value_or(QStringList()))
             use(file);
         for (const QString& source : binds.value(container.id))
             use(source);
@@ -200,6 +217,12 @@ std::optional<TrashOffer> judgeTrashOffer(const QString& folder, const QList<Fol
         offer.refusal = itself->refusal;
         return offer;
     }
+    // A container whose compose files could not be read may use any folder.
+    for (const FolderUse& use : others)
+        if (use.path.isEmpty()) {
+            offer.refusal = QStringLiteral("the compose files of %1 could not be read").arg(userName(use));
+            return offer;
+        }
 
     // Each path on its own look: one on a mount that stalls keeps the folder, and no other look waits
     // for it.
@@ -252,8 +275,7 @@ QString usedByText(const QList<FolderUse>& users)
         if (seen.contains(use.containerId))
             continue;
         seen.insert(use.containerId);
-        names << (use.project && !use.project->isEmpty() ? QStringLiteral("%1 of %2").arg(use.container, *use.project)
-                                                         : use.container);
+        names << userName(use);
     }
     QString text = QStringLiteral("used by ") + names.mid(0, named).join(QStringLiteral(", "));
     if (names.size() > named)

@@ -60,7 +60,8 @@ struct FolderUse {
 };
 
 // What `containers` use on the host, by their labels and `binds`. A compose-file label that cannot be
-// split back for sure (a folder whose name ends in a comma) gives every path it may hold.
+// split back for sure (a folder whose name ends in a comma) gives every path it may hold; one that may
+// be split in too many places gives a use with no path: the container may use anything.
 QList<FolderUse> folderUses(const QList<Container>& containers, const BindMap& binds);
 
 // What a plan decides of offering a project's folder for the Trash.

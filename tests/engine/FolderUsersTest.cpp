@@ -97,6 +97,11 @@ TEST(TrashOffer, NobodyElseMayUseAnythingInTheFolder)
         {{user("inner-1", "inner", folder + "/inner")}, {}, "used by inner-1 of inner"},
         {{user("b-1", "b", root.filePath("other"), root.filePath("lnk/shared/b.yaml"))}, {}, "used by b-1 of b"},
         {{user("db", QString(), "/")}, {{"id-db", {folder + "/db"}}}, "used by db"},
+        // Readings grow with the square of the places a label splits at: a label of thousands is not
+        // read, and its container may use anything.
+        {{user("forged", "f", root.filePath("other"), QString("/a,").repeated(5000) + "/a")},
+         {},
+         "the compose files of forged of f could not be read"},
     };
     for (const auto& row : rows) {
         const std::optional<Docker::TrashOffer> offer = judge(row.others, row.binds);
