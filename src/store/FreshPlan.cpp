@@ -38,7 +38,12 @@ struct Users {
     Docker::BindMap binds;
     // The volumes the local driver binds to a host folder, with their runtimes: whoever mounts one
     // keeps its data in that folder.
-    QList<std::pair<std::optional<Runtime>, Docker::FolderUse>> volumes;
+    struct BoundVolume {
+        std::optional<Runtime> runtime;
+        QString name;
+        Docker::FolderUse use;
+    };
+    QList<BoundVolume> volumes;
     QStringList unanswered; // the runtimes that could not say, by name
 };
 
@@ -103,7 +108,7 @@ Users gatherUsers(StoreEngine& engine, QList<std::optional<Runtime>> runtimes, c
         users.containers << listed;
         for (const DockerVolume& volume : std::as_const(volumes))
             if (const auto folder = folders->constFind(volume.name); folder != folders->cend())
-                users.volumes.append({runtime, volumeUse(volume, *folder)});
+                users.volumes.append({runtime, volume.name, volumeUse(volume, *folder)});
         for (auto bind = binds->cbegin(); bind != binds->cend(); ++bind)
             users.binds.insert(bind.key(), bind.value());
     }
@@ -117,10 +122,11 @@ QString unansweredReason(const QStringList& runtimes)
                : runtimes.join(QStringLiteral(", ")) + QStringLiteral(" did not say which folders their containers use");
 }
 
-// What containers other than `own`, and volumes other than those compose made for `project` on `on`,
-// use; and what `own` and those volumes bind.
+// What containers other than `own`, and volumes of `on` other than `ownVolumes` (those the deletion
+// removes), use; and what `own` and those volumes bind. A volume of the project that the deletion keeps
+// (mounted elsewhere, declared external, or not removed after all) keeps its folder from the Trash.
 std::pair<QList<Docker::FolderUse>, QList<Docker::FolderUse>> splitUses(const Users& users, const QStringList& own,
-                                                                        const QString& project,
+                                                                        const QSet<QString>& ownVolumes,
                                                                         const std::optional<Runtime>& on)
 {
     const QSet<QString> ours(own.cbegin(), own.cend());
@@ -133,8 +139,8 @@ std::pair<QList<Docker::FolderUse>, QList<Docker::FolderUse>> splitUses(const Us
         for (const QString& source : users.binds.value(container.id))
             bound << Docker::FolderUse{source, container.id, container.name, container.project()};
     QList<Docker::FolderUse> outside = Docker::folderUses(others, users.binds);
-    for (const auto& [runtime, use] : users.volumes)
-        (runtime == on && use.project == project ? bound : outside) << use;
+    for (const Users::BoundVolume& volume : users.volumes)
+        (volume.runtime == on && ownVolumes.contains(volume.name) ? bound : outside) << volume.use;
     return {outside, bound};
 }
 
@@ -251,7 +257,13 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
         if (!users.unanswered.isEmpty()) {
             readings.trash = Docker::TrashOffer{{}, unansweredReason(users.unanswered), {}};
         } else {
-            const auto [others, bound] = splitUses(users, own, project.name, ask.on);
+            // What the deletion would remove of the volumes, as the plan made below works it out.
+            QSet<QString> removed;
+            for (const VolumeUse& volume : Docker::planFrom(project, listed.value_or(QList<Container>()), readings,
+                                                            ask.sizes)
+                                               .removable())
+                removed.insert(volume.name);
+            const auto [others, bound] = splitUses(users, own, removed, ask.on);
             // Its own time: the folder has answered, and the engines may have taken most of the first.
             std::optional<Docker::TrashOffer> judged = Docker::judgeTrashOffer(
                 *project.workingDir, others, bound, QDeadlineTimer(ask.folderLimit), first, cancel);
@@ -301,9 +313,9 @@ std::optional<QString> trashStillFree(StoreEngine& engine, const TeardownPlan& p
     const Users users = gatherUsers(engine, runtimes, runtimes.first(), std::nullopt, cancel);
     if (!users.unanswered.isEmpty())
         return notMoved(unansweredReason(users.unanswered));
-    // The plan's own containers are gone by now, or are the plan's failure to say; what else uses the
-    // folder keeps it.
-    const QList<Docker::FolderUse> others = splitUses(users, plan.containerIds, plan.project, runtimes.first()).first;
+    // The plan's own containers and removable volumes are gone by now, or are the plan's failure to say;
+    // whatever still uses the folder, a volume of the project left behind included, keeps it.
+    const QList<Docker::FolderUse> others = splitUses(users, plan.containerIds, {}, runtimes.first()).first;
     const QDeadlineTimer deadline(folderLimit);
     const std::optional<Docker::TrashOffer> judged =
         Docker::judgeTrashOffer(dir, others, {}, deadline, beforeFolderLook, cancel);

@@ -98,6 +98,19 @@ TEST_F(TrashOnEngine, TheTrashIsNeverOfferedForAFolderSomeoneElseUses)
             return Scene{shop, dir, "used by volume " + volume};
         },
         [&] {
+            // The project's own volume, but another container mounts it: the deletion keeps it, and
+            // with it the folder its data is bound to.
+            const QString shop = uniqueName("own");
+            const QString volume = uniqueName("kept-own");
+            const QString dir = folder("own");
+            EXPECT_TRUE(QDir().mkpath(dir + "/vol"));
+            up(shop, dir);
+            createVolume(volume, {"--label", "com.docker.compose.project=" + shop, "--opt", "type=none", "--opt",
+                                  "o=bind", "--opt", "device=" + dir + "/vol"});
+            runContainer(uniqueName("mounter"), {"-v", volume + ":/v"});
+            return Scene{shop, dir, "used by volume " + volume + " of " + shop};
+        },
+        [&] {
             const QString a = uniqueName("a");
             const QString b = uniqueName("b");
             const QString dir = folder("files");
