@@ -156,8 +156,12 @@ void FolderChooser::typedReturn()
 void FolderChooser::makeFolder()
 {
     const QString name = m_newName->text().trimmed();
-    if (name.isEmpty() || name.contains(u'/') || name == u"." || name == u"..")
+    if (name.isEmpty())
         return;
+    if (name.contains(u'/') || name == u"." || name == u"..") {
+        showStatus(QStringLiteral("A folder's name cannot hold \u201C/\u201D or be \u201C.\u201D or \u201C..\u201D."));
+        return;
+    }
     make(this, m_folder, name);
 }
 

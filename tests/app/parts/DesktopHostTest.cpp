@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -176,6 +177,30 @@ TEST(DesktopHost, TheFolderChooserLooksAtTheDiskOffTheWindowsThread)
     EXPECT_EQ(chooser.status(), "");
     list->setCurrentRow(0);
     EXPECT_EQ(chooser.chosenPath(), stalled + "/app");
+}
+
+// A name New Folder cannot make is told, not passed over; a good one is made where the chooser stands.
+TEST(DesktopHost, TheFolderChooserSaysWhyANewFolderNameWillNotDo)
+{
+    TestSupport::prepareWidgets();
+    QTemporaryDir root;
+    Host::FolderRequest request;
+    request.prompt = "Clone";
+    request.startIn = root.path();
+    request.canCreateFolders = true;
+    FolderChooser chooser(request);
+    chooser.show();
+    ASSERT_TRUE(TestSupport::eventually([&] { return chooser.status() == "No folders in here."; }));
+    auto* name = chooser.findChild<QLineEdit*>("newFolderName");
+    for (const QString& bad : {"a/b", ".."}) {
+        name->setText(bad);
+        QTest::keyClick(name, Qt::Key_Return);
+        EXPECT_EQ(chooser.status(), "A folder's name cannot hold \u201C/\u201D or be \u201C.\u201D or \u201C..\u201D.");
+    }
+    EXPECT_FALSE(QFileInfo::exists(root.filePath("a")));
+    name->setText("fresh");
+    QTest::keyClick(name, Qt::Key_Return);
+    EXPECT_TRUE(TestSupport::eventually([&] { return QFileInfo(root.filePath("fresh")).isDir(); }));
 }
 
 } // namespace
