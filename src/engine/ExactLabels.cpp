@@ -1,43 +1,18 @@
 #include "engine/ExactLabels.h"
 
+#include "engine/BoundedMemo.h"
 #include "engine/Docker.h"
 #include "platform/Json.h"
 #include "platform/TimedRunner.h"
 
 #include <QJsonObject>
-#include <QMutex>
 
 namespace {
 
 // What the engine said of each container's labels, by runtime and identifier.
-class RememberedLabels {
-public:
-    std::optional<Docker::LabelMap> find(const QString& key)
-    {
-        const QMutexLocker lock(&m_lock);
-        const auto found = m_maps.constFind(key);
-        if (found == m_maps.cend())
-            return std::nullopt;
-        return found.value();
-    }
-
-    void keep(const QString& key, const Docker::LabelMap& labels)
-    {
-        const QMutexLocker lock(&m_lock);
-        if (m_maps.size() >= limit)
-            m_maps.clear();
-        m_maps.insert(key, labels);
-    }
-
-private:
-    static constexpr qsizetype limit = 4096;
-    QMutex m_lock;
-    QHash<QString, Docker::LabelMap> m_maps;
-};
-
-RememberedLabels& remembered()
+BoundedMemo<Docker::LabelMap>& remembered()
 {
-    static RememberedLabels labels;
+    static BoundedMemo<Docker::LabelMap> labels;
     return labels;
 }
 
@@ -54,10 +29,19 @@ QString inspected(const QStringList& args, const std::optional<Runtime>& runtime
     return Platform::decodeUtf8Strict(done.run.out);
 }
 
-template <typename T>
-void settle(QList<T>& items, const QStringList& keys, const QHash<QString, Docker::LabelMap>& exact,
-            QString T::*identity, Docker::LabelMap T::*labels)
+// Gives every item of `items` whose listing left one of `keys` unsure the labels `ask` gets from the
+// engine for its identity; one the engine does not answer for loses those labels.
+template <typename T, typename Ask>
+void settle(QList<T>& items, const QStringList& keys, QString T::*identity, Docker::LabelMap T::*labels,
+            const Ask& ask)
 {
+    QStringList unsure;
+    for (const T& item : std::as_const(items))
+        if (Docker::holdsUnsureLabel(item.*labels, keys))
+            unsure << item.*identity;
+    if (unsure.isEmpty())
+        return;
+    const QHash<QString, Docker::LabelMap> exact = ask(unsure);
     for (T& item : items) {
         if (!Docker::holdsUnsureLabel(item.*labels, keys))
             continue;
@@ -139,25 +123,15 @@ QHash<QString, LabelMap> volumeLabelMaps(const QStringList& names, const std::op
 void settleUnsureLabels(QList<Container>& containers, const QStringList& keys,
                         const std::optional<Runtime>& runtime, std::chrono::milliseconds limit)
 {
-    QStringList unsure;
-    for (const Container& container : std::as_const(containers))
-        if (holdsUnsureLabel(container.labels, keys))
-            unsure << container.id;
-    if (unsure.isEmpty())
-        return;
-    settle(containers, keys, containerLabelMaps(unsure, runtime, limit), &Container::id, &Container::labels);
+    settle(containers, keys, &Container::id, &Container::labels,
+           [&](const QStringList& ids) { return containerLabelMaps(ids, runtime, limit); });
 }
 
 void settleUnsureLabels(QList<DockerVolume>& volumes, const QStringList& keys,
                         const std::optional<Runtime>& runtime, std::chrono::milliseconds limit)
 {
-    QStringList unsure;
-    for (const DockerVolume& volume : std::as_const(volumes))
-        if (holdsUnsureLabel(volume.labels, keys))
-            unsure << volume.name;
-    if (unsure.isEmpty())
-        return;
-    settle(volumes, keys, volumeLabelMaps(unsure, runtime, limit), &DockerVolume::name, &DockerVolume::labels);
+    settle(volumes, keys, &DockerVolume::name, &DockerVolume::labels,
+           [&](const QStringList& names) { return volumeLabelMaps(names, runtime, limit); });
 }
 
 } // namespace Docker

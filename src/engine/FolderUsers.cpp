@@ -188,7 +188,7 @@ std::optional<TrashOffer> judgeTrashOffer(const QString& folder, const QList<Fol
                                           const std::function<void()>& first,
                                           const Platform::Cancellation* cancel)
 {
-    const auto left = [&deadline] { return std::chrono::milliseconds(deadline.remainingTime()); };
+    const auto left = [&deadline] { return Platform::remaining(deadline); };
     struct Itself {
         bool there = false;
         std::optional<QString> refusal;

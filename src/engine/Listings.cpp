@@ -1,13 +1,14 @@
 #include "engine/Listings.h"
 
+#include "engine/BoundedMemo.h"
 #include "engine/Docker.h"
 #include "engine/ExactLabels.h"
 #include "engine/ListingLines.h"
 #include "platform/Json.h"
+#include "platform/TimedRunner.h"
 
 #include <QDeadlineTimer>
 #include <QHash>
-#include <QMutex>
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -64,11 +65,6 @@ QStringList keysOf(const QList<ComposeLabel>& labels)
     return keys;
 }
 
-// What is left of a listing's time.
-std::chrono::milliseconds left(const QDeadlineTimer& deadline)
-{
-    return std::chrono::milliseconds(std::max<qint64>(deadline.remainingTime(), 0));
-}
 
 // The client's fields, then the labels, as the keys a listing line is read by.
 QList<QLatin1StringView> lineKeys(const QList<QLatin1StringView>& fields, const QList<ComposeLabel>& labels)
@@ -186,47 +182,24 @@ QStringList splitWhere(const QString& text, Pred isSeparator)
 // The labels of a container read the same from one listing to the next, every 2 s: the map made from
 // a line's label columns is kept and taken again while those columns read the same, byte for byte.
 // Taken again, it is the same shared map, which compares equal at once.
-class LabelMemo {
-public:
-    std::optional<QMap<QString, QString>> find(const QString& key)
-    {
-        const QMutexLocker lock(&m_lock);
-        const auto found = m_maps.constFind(key);
-        if (found == m_maps.cend())
-            return std::nullopt;
-        return found.value();
-    }
+using LabelMemo = BoundedMemo<QMap<QString, QString>>;
 
-    void keep(const QString& key, const QMap<QString, QString>& labels)
-    {
-        const QMutexLocker lock(&m_lock);
-        if (m_maps.size() >= limit)
-            m_maps.clear();
-        m_maps.insert(key, labels);
+// The columns `from` to `from + count - 1` of `line`, each after its length, so no two lines share a key.
+QString labelColumnsKey(const LineReader& line, qsizetype from, qsizetype count)
+{
+    qsizetype size = 0;
+    for (qsizetype i = 0; i < count; ++i)
+        size += line.value(from + i).size() + 12;
+    QString key;
+    key.reserve(size);
+    for (qsizetype i = 0; i < count; ++i) {
+        const QStringView value = line.value(from + i);
+        key += QString::number(value.size());
+        key += u':';
+        key += value;
     }
-
-    // The columns `from` to `from + count - 1`, each after its length, so no two lines share a key.
-    static QString key(const LineReader& line, qsizetype from, qsizetype count)
-    {
-        qsizetype size = 0;
-        for (qsizetype i = 0; i < count; ++i)
-            size += line.value(from + i).size() + 12;
-        QString key;
-        key.reserve(size);
-        for (qsizetype i = 0; i < count; ++i) {
-            const QStringView value = line.value(from + i);
-            key += QString::number(value.size());
-            key += u':';
-            key += value;
-        }
-        return key;
-    }
-
-private:
-    static constexpr qsizetype limit = 4096;
-    QMutex m_lock;
-    QHash<QString, QMap<QString, QString>> m_maps;
-};
+    return key;
+}
 
 LabelMemo& containerLabelMemo()
 {
@@ -260,7 +233,7 @@ QList<Container> parseContainers(QStringView text, const std::optional<Runtime>&
     QList<Container> list;
     LabelMemo& memo = containerLabelMemo();
     forEachObjectLine(text, keys, [&](const LineReader& r) {
-        const QString key = LabelMemo::key(r, labelsAt, containerLabels().size() + 1);
+        const QString key = labelColumnsKey(r, labelsAt, containerLabels().size() + 1);
         std::optional<QMap<QString, QString>> kept = memo.find(key);
         if (!kept) {
             kept = parseLabels(r.value(labelsAt), &pool);
@@ -341,7 +314,7 @@ QList<Container> containers(const std::optional<Runtime>& runtime)
     const QDeadlineTimer deadline(listingLimit);
     QList<Container> list = listing(containerListingArgs(), runtime, parseContainers);
     static const QStringList keys = keysOf(containerLabels());
-    settleUnsureLabels(list, keys, runtime, left(deadline));
+    settleUnsureLabels(list, keys, runtime, Platform::remaining(deadline));
     return list;
 }
 
@@ -356,7 +329,7 @@ QList<DockerVolume> volumes(const std::optional<Runtime>& runtime)
     const QDeadlineTimer deadline(listingLimit);
     QList<DockerVolume> list = listing(volumeListingArgs(), runtime, parseVolumes);
     static const QStringList keys = keysOf(volumeLabels());
-    settleUnsureLabels(list, keys, runtime, left(deadline));
+    settleUnsureLabels(list, keys, runtime, Platform::remaining(deadline));
     return list;
 }
 

@@ -20,7 +20,7 @@ Platform::Completed within(const QStringList& args, const std::optional<Runtime>
 {
     const Platform::TimedCompletion done =
         Platform::runTimed(Docker::process(args, runtime),
-                           std::chrono::milliseconds(std::max<qint64>(deadline.remainingTime(), 0)));
+                           Platform::remaining(deadline));
     if (done.timedOut)
         throw Docker::TimedOut(Docker::notAnswering(runtime));
     return done.run;

@@ -70,7 +70,7 @@ std::optional<MountMap> volumeMounts(const QStringList& ids, const std::optional
     // are the users of every volume.
     QList<QJsonObject> now;
     try {
-        const std::chrono::milliseconds left(std::max<qint64>(deadline.remainingTime(), 0));
+        const std::chrono::milliseconds left = Platform::remaining(deadline);
         now = ndjson(run(existingContainersArgs(), runtime, std::nullopt, left, cancel));
     } catch (...) {
         return std::nullopt;

@@ -11,6 +11,7 @@
 #include "platform/DiskLook.h"
 #include "platform/Json.h"
 #include "platform/Numbers.h"
+#include "platform/TimedRunner.h"
 
 #include <QDeadlineTimer>
 #include <QSet>
@@ -149,11 +150,6 @@ std::optional<Reclaimable> imageCandidate(const QJsonObject& object)
     return item;
 }
 
-// What is left of a measurement's time.
-std::chrono::milliseconds left(const QDeadlineTimer& deadline)
-{
-    return std::chrono::milliseconds(std::max<qint64>(deadline.remainingTime(), 0));
-}
 
 bool candidateOrder(const Reclaimable& a, const Reclaimable& b)
 {
@@ -357,7 +353,7 @@ QString diskUsageReport(const std::optional<Runtime>& runtime, bool verbose, std
     constexpr unsigned long pauseMs = 250;
     for (int attempt = 1;; ++attempt) {
         try {
-            return run(args, runtime, std::nullopt, left(deadline));
+            return run(args, runtime, std::nullopt, Platform::remaining(deadline));
         } catch (const DockerError& error) {
             if (attempt == attempts || !error.errorDescription().contains(u"disk usage operation is already running"))
                 throw;
@@ -372,15 +368,15 @@ DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canComp
                 std::chrono::milliseconds limit)
 {
     const QDeadlineTimer deadline(std::max<qint64>(limit.count(), 0));
-    const QString summary = diskUsageReport(runtime, false, left(deadline));
-    const QString detail = diskUsageReport(runtime, true, left(deadline));
+    const QString summary = diskUsageReport(runtime, false, Platform::remaining(deadline));
+    const QString detail = diskUsageReport(runtime, true, Platform::remaining(deadline));
     DiskUsage usage = parseUsage(summary, detail, canCompose, [&](const QStringList& ids) {
-        return containerLabelMaps(ids, runtime, std::min<std::chrono::milliseconds>(listingLimit, left(deadline)));
+        return containerLabelMaps(ids, runtime, std::min<std::chrono::milliseconds>(listingLimit, Platform::remaining(deadline)));
     });
     // The mounts keep the bound of any listing, within what is left. QMap keys come sorted.
     const std::optional<MountMap> mounts =
         volumeMounts(usage.containerSize.keys(), runtime,
-                     std::min<std::chrono::milliseconds>(listingLimit, left(deadline)), nullptr);
+                     std::min<std::chrono::milliseconds>(listingLimit, Platform::remaining(deadline)), nullptr);
     if (!mounts && deadline.hasExpired())
         throw TimedOut(notAnswering(runtime));
     usage.mounts = mounts.value_or(MountMap());
@@ -389,12 +385,12 @@ DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canComp
     for (const Reclaimable& item : std::as_const(usage.candidates))
         if (item.kind == Reclaimable::Kind::Image && item.recovery == Reclaimable::Recovery::Restorable)
             tagged << item.ref;
-    usage.candidates = marking(usage.candidates, localBuilds(tagged, runtime, left(deadline)));
+    usage.candidates = marking(usage.candidates, localBuilds(tagged, runtime, Platform::remaining(deadline)));
     QStringList spare;
     for (const Reclaimable& item : std::as_const(usage.candidates))
         if (item.kind == Reclaimable::Kind::Volume)
             spare << item.ref;
-    usage.candidates = withCreation(usage.candidates, volumeCreation(spare, runtime, left(deadline)));
+    usage.candidates = withCreation(usage.candidates, volumeCreation(spare, runtime, Platform::remaining(deadline)));
     for (Reclaimable& item : usage.candidates)
         item.runtime = runtime;
     return usage;

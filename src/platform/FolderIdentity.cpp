@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,12 +49,6 @@ std::optional<QString> resolvedExisting(const QString& path)
             return QFile::decodeName(buffer);
     }
     return std::nullopt;
-}
-
-// The Trash in the user's data folder, where the move puts what is on the home folder's file system.
-QString homeTrash()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash");
 }
 
 // "\040" and its kin, as the mount table writes a blank, a tab, a line break or a backslash.
@@ -146,11 +141,7 @@ std::optional<QString> trashOfferRefusal(const QString& label)
 
     // A mount point cannot be moved, and a folder holding one would carry another file system along.
     const QString canonical = QFileInfo(label).canonicalFilePath();
-    struct stat self;
-    struct stat parent;
-    const QByteArray above = QFile::encodeName(canonical + QStringLiteral("/.."));
-    if (::stat(QFile::encodeName(canonical).constData(), &self) == 0 && ::stat(above.constData(), &parent) == 0 &&
-        (self.st_dev != parent.st_dev || self.st_ino == parent.st_ino))
+    if (isMountPoint(canonical))
         return QStringLiteral("it is a mount point");
     QStringList tops;
     for (const QString& point : mountPoints()) {
@@ -171,6 +162,27 @@ std::optional<QString> trashOfferRefusal(const QString& label)
         if (liesWithin(trash, *folder))
             return QStringLiteral("it holds the Trash ") + trash;
     return std::nullopt;
+}
+
+bool isMountPoint(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct statx sx {};
+    if (::statx(AT_FDCWD, name.constData(), AT_NO_AUTOMOUNT, STATX_BASIC_STATS, &sx) != 0)
+        return false;
+    if (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT)
+        return sx.stx_attributes & STATX_ATTR_MOUNT_ROOT;
+    // A kernel that does not say still tells another file system than the parent's, though not a
+    // folder bound within its own.
+    struct stat self;
+    struct stat parent;
+    return ::stat(name.constData(), &self) == 0 && ::stat((name + "/..").constData(), &parent) == 0 &&
+           (self.st_dev != parent.st_dev || self.st_ino == parent.st_ino);
+}
+
+QString homeTrash()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash");
 }
 
 } // namespace Platform

@@ -42,4 +42,10 @@ QString notOfferedMessage(const QString& folder, const QString& reason);
 // The mount points of this process's view of the file systems, as /proc/self/mountinfo lists them.
 QStringList mountPoints();
 
+// Whether `path` is where a file system is mounted, or bound. Looks at the disk.
+bool isMountPoint(const QString& path);
+
+// The Trash of the home folder's file system: "Trash" in the user's data folder.
+QString homeTrash();
+
 } // namespace Platform

@@ -4,7 +4,9 @@
 #include "platform/ProcessRunner.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <optional>
@@ -31,6 +33,12 @@ public:
 private:
     std::atomic_bool m_cancelled{false};
 };
+
+// What is left of `deadline`'s time, none once it has passed: the limit to give a run made under it.
+inline std::chrono::milliseconds remaining(const QDeadlineTimer& deadline)
+{
+    return std::chrono::milliseconds(std::max<qint64>(deadline.remainingTime(), 0));
+}
 
 // Runs `prepared` on the calling thread and ends it once `limit` has passed: the child's process group
 // is asked to terminate, and killed when anything of it is still there after `grace`. The call

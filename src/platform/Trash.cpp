@@ -1,10 +1,11 @@
 #include "platform/Trash.h"
 
+#include "platform/FolderIdentity.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <QStorageInfo>
 
 #include <cerrno>
@@ -40,12 +41,6 @@ QString failed(const QString& path, const QString& reason)
     return QStringLiteral("Could not move %1 to the Trash: %2.").arg(path, reason);
 }
 
-// The Trash of the home folder's file system: "Trash" in the user's data folder.
-QString homeTrash()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash");
-}
-
 // Makes `folder` and whatever is missing above it, each readable by the user alone.
 bool makePrivateFolder(const QString& folder)
 {
@@ -73,23 +68,6 @@ bool ownFolder(const QByteArray& folder)
         return false;
     struct stat st;
     return ::lstat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
-}
-
-// Where a file system is mounted, or bound: moving it would take the folder out from under the mount,
-// and a Trash outside it would hold nothing of it.
-bool isMountPoint(const QByteArray& path)
-{
-    struct statx sx {};
-    if (::statx(AT_FDCWD, path.constData(), AT_NO_AUTOMOUNT, STATX_BASIC_STATS, &sx) != 0)
-        return false;
-    if (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT)
-        return sx.stx_attributes & STATX_ATTR_MOUNT_ROOT;
-    // A kernel that does not say still tells another file system than the parent's, though not a
-    // folder bound within its own.
-    struct stat self;
-    struct stat parent;
-    return ::stat(path.constData(), &self) == 0 && ::stat((path + "/..").constData(), &parent) == 0 &&
-           (self.st_dev != parent.st_dev || self.st_ino == parent.st_ino);
 }
 
 struct TrashFolder {
@@ -244,7 +222,9 @@ std::optional<QString> trashRefusal(const QString& path)
         if (holds(target, home) || holds(QDir::cleanPath(path), home))
             return refused(path, QStringLiteral("it contains your home folder"));
     }
-    if (isMountPoint(QFile::encodeName(target)))
+    // Moving a mount point would take the folder out from under the mount, and a Trash outside it
+    // would hold nothing of it.
+    if (isMountPoint(target))
         return refused(path, QStringLiteral("a file system is mounted there"));
     return std::nullopt;
 }

@@ -96,11 +96,13 @@ ProjectControls::Offer ProjectControls::Offer::of(const ComposeProject& project,
 {
     const bool hasContainers = !project.containers.isEmpty();
     Offer offer;
+    // What needs no engine: the folder, and forgetting.
+    offer.reveal = folder.exists;
+    // Not while the folder is still being looked at: it may well be there.
+    offer.locate = folder.unusable();
+    // A project with containers comes back with the next listing however often it is forgotten.
+    offer.forget = remembered && !hasContainers;
     if (!listed) {
-        // What needs no engine: the folder, and forgetting.
-        offer.reveal = folder.exists;
-        offer.locate = folder.unusable();
-        offer.forget = remembered && !hasContainers;
         offer.remove = false;
         offer.freeSpace = false;
         return offer;
@@ -114,15 +116,10 @@ ProjectControls::Offer ProjectControls::Offer::of(const ComposeProject& project,
     // Neither needs a file: compose goes by the containers' labels.
     offer.logs = hasContainers;
     offer.down = hasContainers;
-    offer.reveal = folder.exists;
-    // Not while the folder is still being looked at: it may well be there.
-    offer.locate = folder.unusable();
     if (folder.atHand()) {
         offer.up = hasContainers;
         offer.rebuild = folder.builds;
     }
-    // A project with containers comes back with the next listing however often it is forgotten.
-    offer.forget = remembered && !hasContainers;
     return offer;
 }
 

@@ -42,16 +42,24 @@ std::optional<Vitals::Heaviest<T>> Vitals::heaviest(const QList<ComposeProject>&
                                                     const std::function<std::optional<T>(const QStringList&)>& metric)
 {
     std::optional<Heaviest<T>> best;
-    const auto consider = [&](const QString& name, const QStringList& names) {
+    // The winner's name is made once, at the end: this runs at every statistics poll.
+    const ComposeProject* bestProject = nullptr;
+    const auto consider = [&](const QStringList& names) {
         const std::optional<T> value = metric(names);
         // Strictly greater: on a tie the unit met first stays.
-        if (value && (!best || *value > best->value))
-            best = Heaviest<T>{name, *value};
+        const bool better = value && (!best || *value > best->value);
+        if (better)
+            best = Heaviest<T>{names.value(0), *value};
+        return better;
     };
     for (const ComposeProject& project : projects)
-        consider(project.displayName(), namesOf(project.containers));
+        if (consider(namesOf(project.containers)))
+            bestProject = &project;
     for (const Container& c : loose)
-        consider(c.name, {c.name});
+        if (consider({c.name}))
+            bestProject = nullptr;
+    if (best && bestProject)
+        best->name = bestProject->displayName();
     return best;
 }
 

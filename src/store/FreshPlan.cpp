@@ -194,7 +194,7 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
     // The folder is looked at while the engines answer, so a mount that stalls holds the plan up no
     // longer than an engine that does not answer.
     const QDeadlineTimer folderDeadline(ask.folderLimit);
-    const auto left = [&] { return std::chrono::milliseconds(folderDeadline.remainingTime()); };
+    const auto left = [&] { return Platform::remaining(folderDeadline); };
     Platform::PendingLook<FolderLook> folder;
     if (project.workingDir)
         folder = Platform::startFolderLook(*project.workingDir, [project, first] {

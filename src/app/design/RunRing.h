@@ -16,7 +16,6 @@ public:
     void setCounts(qint64 running, qint64 total);
     void setDimmed(bool dimmed);
     void setKnown(bool known);
-    bool known() const { return m_known; }
     // The count as drawn inside the ring.
     QString countText() const;
     qint64 running() const { return m_running; }
