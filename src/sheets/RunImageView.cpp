@@ -153,7 +153,8 @@ void RunImageView::run()
 
 void RunImageView::keyPressEvent(QKeyEvent* event)
 {
-    // Return runs, wherever the focus is, except in the environment editor, where it starts a line.
+    // Return runs wherever the focus is, except in the environment editor, where it starts a line, and
+    // on a button, which takes the key and presses itself (Cancel cancels).
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !m_env->hasFocus()) {
         run();
         return;

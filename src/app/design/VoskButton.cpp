@@ -7,6 +7,7 @@
 #include "app/design/Vosk.h"
 
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QPainter>
 
 #include <cmath>
@@ -65,6 +66,20 @@ QSize VoskButton::sizeHint() const
 {
     const QSizeF size = m_style.size(labelSize());
     return {int(std::ceil(size.width())), int(std::ceil(size.height()))};
+}
+
+void VoskButton::keyPressEvent(QKeyEvent* event)
+{
+    const int key = event->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        // Taken here either way: passed on, the window would press a button of its own choosing (a
+        // sheet's default, an alert's), not the one the ring is on.
+        event->accept();
+        if (!event->isAutoRepeat() && isEnabled())
+            click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 void VoskButton::paintEvent(QPaintEvent*)

@@ -56,10 +56,9 @@ QLineEdit* Alert::addField(const QString& placeholder, const QString& objectName
     field->setFont(TextStyles::monoField.font());
     // Before the spacing and the buttons, after the texts.
     m_column->insertWidget(m_column->count() - 2, field);
-    connect(field, &QLineEdit::returnPressed, this, [this] {
-        if (m_default)
-            m_default->click();
-    });
+    // Return in it is the alert's to handle (keyPressEvent): the field passes the key on after its own
+    // returnPressed, and pressing the default button from both would answer twice.
+    m_field = field;
     field->setFocus();
     return field;
 }
@@ -73,13 +72,45 @@ VoskButton* Alert::addButton(const QString& text, VoskButtonStyle::Variant varia
     connect(button, &QAbstractButton::clicked, this, [this, answer] { done(answer); });
     if (isDefault)
         m_default = button;
+    if (answer == QDialog::Rejected && !m_cancel)
+        m_cancel = button;
+    if (!m_first)
+        m_first = button;
     return button;
+}
+
+QWidget* Alert::firstFocus() const
+{
+    if (m_field)
+        return m_field;
+    if (m_default && m_default->buttonStyle().variant != VoskButtonStyle::Variant::danger)
+        return m_default;
+    // A destructive answer is never the one a Return pressed without a look gives.
+    if (m_cancel)
+        return m_cancel;
+    return m_first;
+}
+
+void Alert::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (QWidget* first = firstFocus()) {
+        first->setFocus(Qt::OtherFocusReason);
+        // The ring shows where Return goes from the moment the alert opens, not only after a Tab.
+        setAttribute(Qt::WA_KeyboardFocusChange);
+        first->update();
+    }
 }
 
 void Alert::keyPressEvent(QKeyEvent* event)
 {
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && m_default) {
-        m_default->click();
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        // A focused button takes the key itself. Here only the field's Return presses anything, and a
+        // key held down since before the alert opened presses nothing at all.
+        if (!event->isAutoRepeat() && m_field && focusWidget() == m_field && m_default &&
+            m_default->isEnabled() && isVisible())
+            m_default->click();
+        event->accept();
         return;
     }
     QDialog::keyPressEvent(event);
