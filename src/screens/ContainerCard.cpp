@@ -102,7 +102,7 @@ ContainerCard::Face ContainerCard::face(const AppStore& store, const Container& 
         f.dot = f.dotFilled ? &dot(c) : nullptr;
         f.stateLabel = paused    ? QStringLiteral("Paused")
                        : running ? (c.status.contains(u"(healthy)") ? QStringLiteral("Healthy")
-                                                                     : QStringLiteral("Running"))
+                                                                    : QStringLiteral("Running"))
                                  : QStringLiteral("Stopped");
         f.stateSuccess = running;
     }
@@ -118,8 +118,7 @@ ContainerCard::Face ContainerCard::face(const AppStore& store, const Container& 
             f.memory = Platform::memorySize(*memory);
     }
     if (const std::optional<DiskUsage>& usage = store.usage()) {
-        if (const std::optional<qint64> size = usage->containerBytes(c.name, c.runtime))
-            f.disk = Platform::fileSize(*size);
+        f.disk = Platform::diskFigure(usage->containerBytes(c.name, c.runtime));
     }
     f.stateButton = StateAction::title(c.state);
     f.restartEnabled = running;
@@ -185,7 +184,8 @@ ContainerCard::ContainerCard(AppStore& store, const Container& c, bool inProject
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(6);
     m_stateButton = new VoskButton(QString(), VoskButtonStyle::Variant::quiet, 50, this);
-    m_restart = new VoskButton(QStringLiteral("Restart"), VoskButtonStyle::Variant::quiet, std::nullopt, this);
+    m_restart =
+        new VoskButton(QStringLiteral("Restart"), VoskButtonStyle::Variant::quiet, std::nullopt, this);
     m_restart->setObjectName(QStringLiteral("restartButton"));
     m_logs = new VoskButton(QStringLiteral("Logs"), VoskButtonStyle::Variant::quiet, std::nullopt, this);
     m_logs->setObjectName(QStringLiteral("logsButton"));

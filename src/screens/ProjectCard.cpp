@@ -60,7 +60,8 @@ ProjectCard::ProjectCard(AppStore& store, const ComposeProject& project, const P
     m_heading = new ProjectHeading(TextStyles::cardTitle, TextStyles::monoNote, 2, Qt::AlignVCenter, this);
     header->addWidget(m_heading, 1);
     header->addSpacing(4);
-    auto* details = new VoskButton(QStringLiteral("Details"), VoskButtonStyle::Variant::ghost, std::nullopt, this);
+    auto* details =
+        new VoskButton(QStringLiteral("Details"), VoskButtonStyle::Variant::ghost, std::nullopt, this);
     details->setObjectName(QStringLiteral("detailsButton"));
     details->setSymbol(QStringLiteral("chevron.right"), VoskButton::SymbolSide::trailing, 9, 3);
     details->setToolTip(QStringLiteral("This project's containers, one by one"));
@@ -112,7 +113,8 @@ bool ProjectCard::shows(const ComposeProject& project, const ProjectFolder& fold
 
 bool ProjectCard::takeStatuses(const ComposeProject& project, const ProjectFolder& folder, bool emphasize)
 {
-    if (emphasize != m_emphasize || folder != m_folder || project.containers.size() != m_project.containers.size())
+    if (emphasize != m_emphasize || folder != m_folder ||
+        project.containers.size() != m_project.containers.size())
         return false;
     ComposeProject same = project;
     for (qsizetype i = 0; i < same.containers.size(); ++i) {
@@ -190,11 +192,10 @@ void ProjectCard::showFigures()
     if (m_measured == measured)
         return;
     m_measured = measured;
-    std::optional<QString> disk;
-    if (bytes && *bytes >= 1)
-        disk = Platform::fileSize(*bytes);
+    const std::optional<QString> disk = Platform::diskFigure(bytes);
     const Figures figures{cpu ? std::optional<QString>(Docker::percent(*cpu)) : std::nullopt,
-                          memory ? std::optional<QString>(Platform::memorySize(*memory)) : std::nullopt, disk};
+                          memory ? std::optional<QString>(Platform::memorySize(*memory)) : std::nullopt,
+                          disk};
     if (!m_figuresShown || figures != *m_figuresShown) {
         m_figures->setFigures(figures.cpu, figures.memory, figures.disk);
         m_figuresShown = figures;

@@ -9,7 +9,8 @@ namespace {
 
 // The running container with the highest figure in `figures`; none when no running container has one.
 template <typename T>
-std::optional<std::pair<Container, T>> heaviest(const ComposeProject& project, const QMap<QString, T>& figures)
+std::optional<std::pair<Container, T>> heaviest(const ComposeProject& project,
+                                                const QMap<QString, T>& figures)
 {
     std::optional<std::pair<Container, T>> best;
     for (const Container& c : project.containers) {
@@ -60,18 +61,19 @@ ProjectUsage ProjectUsage::of(const ComposeProject& project, const std::optional
     const quint64 physical = Docker::physicalMemory();
     if (memory) {
         out.memory.value = Platform::memorySize(*memory);
-        out.memory.unit = QStringLiteral("of ") + Platform::memorySize(qint64(std::min<quint64>(
-                                                      physical, quint64(std::numeric_limits<qint64>::max()))));
+        out.memory.unit = QStringLiteral("of ") +
+                          Platform::memorySize(qint64(
+                              std::min<quint64>(physical, quint64(std::numeric_limits<qint64>::max()))));
     }
     out.memory.fraction = physical > 0 ? double(memory.value_or(0)) / double(physical) : 0;
     const auto biggest = stats ? heaviest(project, stats->memory) : std::nullopt;
-    out.memory.caption = biggest ? QStringLiteral("Biggest: ") + shownName(biggest->first) + QStringLiteral(", ") +
-                                       Platform::memorySize(biggest->second)
+    out.memory.caption = biggest ? QStringLiteral("Biggest: ") + shownName(biggest->first) +
+                                       QStringLiteral(", ") + Platform::memorySize(biggest->second)
                                  : waiting;
 
     if (usage) {
         const qint64 bytes = usage->bytes(project);
-        out.disk.value = Platform::fileSize(bytes);
+        out.disk.value = Platform::diskFigure(bytes);
         out.disk.unit = QStringLiteral("used");
         out.disk.fraction = usage->total >= 1 ? double(bytes) / double(usage->total) : 0;
         out.disk.caption = QStringLiteral("Containers and their volumes");

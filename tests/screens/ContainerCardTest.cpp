@@ -136,6 +136,10 @@ TEST_F(Cards, DiskFigureComesFromTheContainersOwnRuntime)
     Container c = container("web", "exited");
     c.runtime = apple;
     EXPECT_EQ(ContainerCard::face(store, c, false).disk, "5 KB");
+    // Nothing written is shown as the project card shows it, not as "Zero KB".
+    onApple.containerSize.insert("web", 0);
+    store.setUsage(onAlpha.measuredOn(alpha).merging(onApple.measuredOn(apple)));
+    EXPECT_EQ(ContainerCard::face(store, c, false).disk, std::nullopt);
 }
 
 struct MenuRow {

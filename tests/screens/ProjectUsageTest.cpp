@@ -97,6 +97,13 @@ TEST_F(Usage, DiskIsTheProjectsShareOfTheMeasuredTotal)
     figures = ProjectUsage::of(project, std::nullopt, usage);
     EXPECT_EQ(figures.disk.fraction, 0);
     EXPECT_EQ(figures.disk.caption, "Containers and their volumes");
+
+    // Measured at nothing, the detail shows what the project's card shows for it, and so does the card
+    // of its container: a dash, not "Zero KB".
+    usage.containerSize.insert("shop-web", 0);
+    figures = ProjectUsage::of(project, std::nullopt, usage);
+    EXPECT_EQ(figures.disk.value, std::nullopt);
+    EXPECT_EQ(figures.disk.unit, "used");
 }
 
 } // namespace
