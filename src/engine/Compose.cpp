@@ -101,7 +101,7 @@ QString composeRefusalMessage(const QString& name)
             ? QStringLiteral("This project has no name, and compose takes a project without one for that "
                              "of the folder it runs in")
             : QStringLiteral(
-                  "compose does not take \u201c%1\u201d as a project name (it takes lowercase "
+                  "Compose does not take \u201c%1\u201d as a project name (it takes lowercase "
                   "letters, digits, \u201c-\u201d and \u201c_\u201d, starting with a letter or digit)")
                   .arg(name);
     return why +
@@ -203,7 +203,7 @@ QStringList fileArgs(const QStringList& files, const QString& dir)
 
 QString composeTimeoutMessage()
 {
-    return QStringLiteral("compose config did not finish within %1 seconds.").arg(composeCheckLimit.count());
+    return QStringLiteral("Compose config did not finish within %1 seconds.").arg(composeCheckLimit.count());
 }
 
 ComposeCheck checkCompose(const QString& dir, const QStringList& files)

@@ -85,7 +85,7 @@ QStringList composeFilesOf(const ComposeProject& project);
 // (bind mounts, build contexts, env files) are read from; the containers were made in `dir`.
 QStringList fileArgs(const QStringList& files, const QString& dir);
 
-// "compose config did not finish within 30 seconds.": what a read or check that ran out of time says.
+// "Compose config did not finish within 30 seconds.": what a read or check that ran out of time says.
 QString composeTimeoutMessage();
 
 // Asks the compose plugin (on the client's current context) whether the project in `dir` can start,

@@ -135,7 +135,7 @@ QString ProjectControls::downMessage(const ComposeProject& project)
     if (!Docker::composeAcceptsName(project.name))
         return QStringLiteral(
                    "Removes the %1 container%2 one by one; no network goes with them. Named volumes are "
-                   "kept. compose cannot bring back a project of this name, so it leaves Voskel with "
+                   "kept. Compose cannot bring back a project of this name, so it leaves Voskel with "
                    "its containers.")
             .arg(containers)
             .arg(plural);

@@ -62,7 +62,7 @@ QString inUseMessage(const QString& name, const QString& otherFolder)
     return QStringLiteral("Compose project \u201c") + name +
            QStringLiteral("\u201d already has containers from ") + otherFolder +
            QStringLiteral(
-               ". compose tells projects apart by name alone, so this folder would act on them: take "
+               ". Compose tells projects apart by name alone, so this folder would act on them: take "
                "that project down first, or give this one another name.");
 }
 
