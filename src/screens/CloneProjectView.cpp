@@ -284,6 +284,7 @@ void CloneProjectView::chooseParent()
 QCoro::Task<> CloneProjectView::askForParent(QPointer<CloneProjectView> view)
 {
     Host::FolderRequest request;
+    request.title = QStringLiteral("Clone Into");
     request.prompt = QStringLiteral("Choose");
     request.message = QStringLiteral("Choose the folder to clone into. The repository gets a folder of its own inside it.");
     request.startIn = view->parentFolder();

@@ -7,9 +7,10 @@
 
 namespace {
 
-Host::FolderRequest projectFolderRequest()
+Host::FolderRequest projectFolderRequest(const QString& title)
 {
     Host::FolderRequest request;
+    request.title = title;
     request.prompt = QStringLiteral("Add");
     request.message = QStringLiteral("Choose a project directory containing a compose file.");
     return request;
@@ -24,7 +25,7 @@ QCoro::Task<std::optional<ProjectToAdd>> chooseProjectToAdd(AppStore& store, QWi
     const QList<Runtime> runtimes = store.addableRuntimes();
     const std::optional<Runtime> preferred = store.defaultAddRuntime();
 
-    Host::FolderRequest request = projectFolderRequest();
+    Host::FolderRequest request = projectFolderRequest(QStringLiteral("Add a Project"));
     if (!runtimes.isEmpty()) {
         request.choicesLabel = QStringLiteral("Run on:");
         for (const Runtime& runtime : runtimes)
@@ -44,8 +45,8 @@ QCoro::Task<std::optional<ProjectToAdd>> chooseProjectToAdd(AppStore& store, QWi
 
 QCoro::Task<std::optional<QString>> chooseProjectDirectory(QWidget* parent)
 {
-    const std::optional<Host::FolderChoice> choice =
-        co_await Host::current().chooseFolder(parent, projectFolderRequest());
+    const std::optional<Host::FolderChoice> choice = co_await Host::current().chooseFolder(
+        parent, projectFolderRequest(QStringLiteral("Locate the Project")));
     if (!choice)
         co_return std::nullopt;
     co_return choice->path;

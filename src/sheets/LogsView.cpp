@@ -9,7 +9,8 @@
 #include "app/parts/StatusDot.h"
 #include "engine/Compose.h"
 #include "engine/Docker.h"
-#include "platform/Pools.h"
+#include "platform/DiskLook.h"
+#include "platform/FolderContents.h"
 #include "platform/StreamingProcess.h"
 #include "sheets/Band.h"
 #include "sheets/SheetHost.h"
@@ -19,9 +20,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QPointer>
-#include <QSaveFile>
 #include <QStyleOptionComboBox>
 
 #include <algorithm>
@@ -74,23 +75,10 @@ QComboBox* picker(const QString& name, const QString& help, QWidget* parent)
     return box;
 }
 
-// Writes `text` to `path` as UTF-8, all or nothing; none on success, else why not.
-std::optional<QString> writeWhole(const QString& path, const QString& text)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    const QByteArray bytes = text.toUtf8();
-    if (file.write(bytes) != bytes.size())
-        return file.errorString();
-    if (!file.commit())
-        return file.errorString();
-    return std::nullopt;
-}
-
 } // namespace
 
-LogsView::LogsView(const LogSource& source, const std::optional<Runtime>& runtime, bool apple, QWidget* parent)
+LogsView::LogsView(const LogSource& source, const std::optional<Runtime>& runtime, bool apple,
+                   QWidget* parent)
     : QDialog(parent), m_source(source), m_runtime(runtime), m_apple(apple)
 {
     setObjectName(QStringLiteral("logsSheet"));
@@ -117,14 +105,17 @@ LogsView::LogsView(const LogSource& source, const std::optional<Runtime>& runtim
             m_bootToggle = new QCheckBox(QStringLiteral("Boot"), header);
             m_bootToggle->setObjectName(QStringLiteral("bootToggle"));
             m_bootToggle->setFont(TextStyles::caption.font());
-            m_bootToggle->setToolTip(Vosk::toolTip(QStringLiteral("The VM's boot log instead of the container's output")));
+            m_bootToggle->setToolTip(
+                Vosk::toolTip(QStringLiteral("The VM's boot log instead of the container's output")));
             header->row()->addWidget(m_bootToggle, 0, Qt::AlignVCenter);
             connect(m_bootToggle, &QCheckBox::toggled, this, &LogsView::setBoot);
         }
         if (kind == LogSource::Kind::system || !apple) {
-            m_sincePicker = picker(QStringLiteral("sincePicker"), QStringLiteral("How long ago to start"), header);
+            m_sincePicker =
+                picker(QStringLiteral("sincePicker"), QStringLiteral("How long ago to start"), header);
             const bool system = kind == LogSource::Kind::system;
-            m_sincePicker->addItem(system ? QStringLiteral("Last 5 minutes") : QStringLiteral("Any time"), QVariant());
+            m_sincePicker->addItem(system ? QStringLiteral("Last 5 minutes") : QStringLiteral("Any time"),
+                                   QVariant());
             if (!system)
                 m_sincePicker->addItem(QStringLiteral("Last 5 minutes"), QStringLiteral("5m"));
             m_sincePicker->addItem(QStringLiteral("Last hour"), QStringLiteral("1h"));
@@ -136,7 +127,8 @@ LogsView::LogsView(const LogSource& source, const std::optional<Runtime>& runtim
             });
         }
         if (kind == LogSource::Kind::container || kind == LogSource::Kind::project) {
-            m_linesPicker = picker(QStringLiteral("linesPicker"), QStringLiteral("How far back to start"), header);
+            m_linesPicker =
+                picker(QStringLiteral("linesPicker"), QStringLiteral("How far back to start"), header);
             m_linesPicker->addItem(QStringLiteral("Last 300"), 300);
             m_linesPicker->addItem(QStringLiteral("Last 1,000"), 1000);
             m_linesPicker->addItem(QStringLiteral("Last 10,000"), 10000);
@@ -149,11 +141,14 @@ LogsView::LogsView(const LogSource& source, const std::optional<Runtime>& runtim
         }
     }
 
-    m_copyButton = new VoskButton(QStringLiteral("Copy"), VoskButtonStyle::Variant::quiet, std::nullopt, header);
+    m_copyButton =
+        new VoskButton(QStringLiteral("Copy"), VoskButtonStyle::Variant::quiet, std::nullopt, header);
     m_copyButton->setObjectName(QStringLiteral("copyButton"));
-    m_saveButton = new VoskButton(QStringLiteral("Save\u2026"), VoskButtonStyle::Variant::quiet, std::nullopt, header);
+    m_saveButton =
+        new VoskButton(QStringLiteral("Save\u2026"), VoskButtonStyle::Variant::quiet, std::nullopt, header);
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
-    auto* close = new VoskButton(QStringLiteral("Close"), VoskButtonStyle::Variant::quiet, std::nullopt, header);
+    auto* close =
+        new VoskButton(QStringLiteral("Close"), VoskButtonStyle::Variant::quiet, std::nullopt, header);
     close->setObjectName(QStringLiteral("closeButton"));
     header->row()->addWidget(m_copyButton, 0, Qt::AlignVCenter);
     header->row()->addWidget(m_saveButton, 0, Qt::AlignVCenter);
@@ -275,10 +270,14 @@ QCoro::Task<> LogsView::save()
     const std::optional<QString> path = co_await Host::current().chooseSaveFile(this, m_source.saveName());
     if (!self || !path)
         co_return;
-    // The text as it stands when the user confirmed, written away from the window's thread.
-    auto writing = Platform::onUserInitiated([path = *path, text = m_transcript->text()] { return writeWhole(path, text); });
-    const std::optional<QString> failure = co_await std::move(writing);
-    if (!self || !failure)
+    // The text as it stands when the user confirmed, written away from the window's thread: the folder
+    // may be on a mount that stalls, and then it is said not to answer.
+    const QString folder = QFileInfo(*path).path();
+    auto writing = Platform::lookAtFolderFor(
+        folder, [path = *path, text = m_transcript->text()] { return Platform::writeTextFile(path, text); });
+    const std::optional<std::optional<QString>> written = co_await std::move(writing);
+    if (!self || (written && !*written))
         co_return;
-    SheetHost::alert(this, QStringLiteral("The text could not be saved to \u201c%1\u201d.").arg(*path), *failure);
+    SheetHost::alert(this, QStringLiteral("The text could not be saved to \u201c%1\u201d.").arg(*path),
+                     written ? **written : Platform::folderNotAnswering(folder));
 }

@@ -98,6 +98,7 @@ TEST_F(CloneForm, TheChosenParentIsRememberedAndShown)
     ASSERT_TRUE(eventually([&] { return find<VoskLabel>(form, "intoLabel")->plainText() == "~/code/site"; }));
     Host::FolderRequest asked{"Choose", "Choose the folder to clone into. The repository gets a folder of its own inside it.",
                               home.path(), true, {}, {}};
+    asked.title = "Clone Into";
     EXPECT_EQ(host.folderRequests, QList<Host::FolderRequest>{asked});
     EXPECT_EQ(Preferences(store->defaults()).cloneParent(), home.filePath("code"))
         << "kept for the next time";

@@ -1,40 +1,62 @@
 #include "app/parts/DesktopHost.h"
 
 #include "app/parts/DialogAnswer.h"
+#include "app/parts/FileChooserPortal.h"
 #include "app/parts/FolderChooser.h"
 
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QWidget>
 
-
-namespace {
-
-// The chosen paths once the dialog was confirmed; nothing when it was cancelled or went away. The
-// dialog is let go either way.
-QCoro::Task<QStringList> confirmedFiles(QFileDialog* dialog)
+DesktopHost::DesktopHost() : DesktopHost(QDBusConnection::sessionBus())
 {
-    QPointer<QFileDialog> guard(dialog);
-    const int result = co_await answerOf(dialog);
-    if (!guard)
-        co_return QStringList();
-    guard->deleteLater();
-    co_return result == QDialog::Accepted ? guard->selectedFiles() : QStringList();
 }
 
-} // namespace
-
-QCoro::Task<std::optional<Host::FolderChoice>> DesktopHost::chooseFolder(QWidget* parent, FolderRequest request)
+DesktopHost::DesktopHost(QDBusConnection bus) : m_bus(std::move(bus))
 {
+}
+
+QString DesktopHost::portalParent(const QWidget* window)
+{
+    if (!window || QGuiApplication::platformName() != u"xcb")
+        return {};
+    // Never made here: a window without a native one of its own yet has nothing to name.
+    const WId id = window->window()->internalWinId();
+    return id ? QStringLiteral("x11:") + QString::number(quintptr(id), 16) : QString();
+}
+
+QCoro::Task<std::optional<Host::FolderChoice>> DesktopHost::chooseFolder(QWidget* parent,
+                                                                         FolderRequest request)
+{
+    const QPointer<QWidget> over(parent);
+    FileChooserPortal::FolderQuestion question{request.title.isEmpty() ? FolderChooser::defaultTitle()
+                                                                       : request.title,
+                                               request.prompt,
+                                               request.startIn,
+                                               request.choicesLabel,
+                                               request.choices,
+                                               request.chosen};
+    auto asking = FileChooserPortal::chooseFolder(m_bus, portalParent(parent), question);
+    const FileChooserPortal::Answer answer = co_await std::move(asking);
+    if (answer.kind == FileChooserPortal::Answer::Kind::cancelled || (parent && !over))
+        co_return std::nullopt;
+    if (answer.kind == FileChooserPortal::Answer::Kind::chosen) {
+        // A portal that shows no pop-up keeps the entry it would have opened on.
+        std::optional<int> choice;
+        if (!request.choices.isEmpty())
+            choice = answer.choice.value_or(request.chosen);
+        co_return FolderChoice{answer.path, choice};
+    }
+
     // Not Qt's file dialog: it looks at what is typed and at every folder it shows on the window's thread,
     // and a folder on a mount that stalls would hold the window (and the way out) with it.
-    auto* dialog = new FolderChooser(request, parent);
+    auto* dialog = new FolderChooser(request, over.data());
     QPointer<FolderChooser> guard(dialog);
     const int result = co_await answerOf(dialog);
     if (!guard)
@@ -48,17 +70,26 @@ QCoro::Task<std::optional<Host::FolderChoice>> DesktopHost::chooseFolder(QWidget
 
 QCoro::Task<std::optional<QString>> DesktopHost::chooseSaveFile(QWidget* parent, QString suggestedName)
 {
-    auto* dialog = new QFileDialog(parent);
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setFileMode(QFileDialog::AnyFile);
-    dialog->setWindowModality(Qt::WindowModal);
-    dialog->selectFile(suggestedName);
-
-    const QStringList files = co_await confirmedFiles(dialog);
-    if (files.isEmpty())
+    const QPointer<QWidget> over(parent);
+    auto asking = FileChooserPortal::chooseSaveFile(m_bus, portalParent(parent),
+                                                    {QStringLiteral("Save"), suggestedName, QString()});
+    const FileChooserPortal::Answer answer = co_await std::move(asking);
+    if (answer.kind == FileChooserPortal::Answer::Kind::cancelled || (parent && !over))
         co_return std::nullopt;
-    co_return files.first();
+    if (answer.kind == FileChooserPortal::Answer::Kind::chosen)
+        co_return answer.path;
+
+    // Not Qt's file dialog either: typing a path on a mount that stalls into its name held the window.
+    auto* dialog = new FolderChooser(suggestedName, QDir::homePath(), over.data());
+    QPointer<FolderChooser> guard(dialog);
+    const int result = co_await answerOf(dialog);
+    if (!guard)
+        co_return std::nullopt;
+    guard->deleteLater();
+    const QString path = guard->chosenPath();
+    if (result != QDialog::Accepted || path.isEmpty())
+        co_return std::nullopt;
+    co_return path;
 }
 
 bool DesktopHost::reveal(const QString& folder)
@@ -79,7 +110,8 @@ void DesktopHost::copy(const QString& text)
 
 std::optional<QString> DesktopHost::terminalProgram(const QProcessEnvironment& environment)
 {
-    const QStringList path = environment.value(QStringLiteral("PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    const QStringList path =
+        environment.value(QStringLiteral("PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
     QStringList candidates;
     const QString chosen = environment.value(QStringLiteral("TERMINAL")).trimmed();
     if (!chosen.isEmpty())

@@ -2,14 +2,20 @@
 
 #include "app/parts/Host.h"
 
+#include <QDBusConnection>
 #include <QProcessEnvironment>
 
-// The host facilities on a freedesktop desktop: a folder chooser of our own that looks at the disk off the
-// window's thread (with the runtime pop-up), Qt's own save dialog, the desktop services for folders and
-// pages, the application clipboard, and the terminal emulator named by $TERMINAL or the system's
-// x-terminal-emulator.
+// The host facilities on a freedesktop desktop: the desktop's file chooser through its portal, for
+// folders (with the runtime pop-up) and for saving, else choosers of our own that look at the disk off
+// the window's thread; the desktop services for folders and pages, the application clipboard, and the
+// terminal emulator named by $TERMINAL or the system's x-terminal-emulator.
 class DesktopHost final : public Host {
 public:
+    // Asks the portal on the session bus.
+    DesktopHost();
+    // Asks the portal on `bus`; a bus that is not connected means no portal.
+    explicit DesktopHost(QDBusConnection bus);
+
     QCoro::Task<std::optional<FolderChoice>> chooseFolder(QWidget* parent, FolderRequest request) override;
     QCoro::Task<std::optional<QString>> chooseSaveFile(QWidget* parent, QString suggestedName) override;
     bool reveal(const QString& folder) override;
@@ -25,4 +31,10 @@ public:
     // in xterm and Debian's x-terminal-emulator, except for the terminals whose "-e" takes one command
     // line to split, which get their own.
     static QStringList terminalArguments(const QString& terminal, const Platform::PreparedProcess& command);
+
+    // How the portal names `window` to keep its chooser above it: "x11:<id in hex>" on X11, else empty.
+    static QString portalParent(const QWidget* window);
+
+private:
+    QDBusConnection m_bus;
 };

@@ -26,6 +26,7 @@ public:
         QString choicesLabel; // the pop-up's label, e.g. "Run on:"
         QStringList choices;  // no entries: no pop-up
         int chosen = 0;       // the entry selected when the chooser opens
+        QString title;        // the chooser window's title, a few words; empty: "Choose a Folder"
 
         bool operator==(const FolderRequest&) const = default;
     };
@@ -50,6 +51,8 @@ public:
     // Window-modal over `parent`; never blocks the event loop. None when cancelled.
     virtual QCoro::Task<std::optional<FolderChoice>> chooseFolder(QWidget* parent, FolderRequest request) = 0;
     // The save panel: `suggestedName` fills the name field; no file type is imposed. None when cancelled.
+    // What it hands back is a path only: nothing at it has been written, and whoever writes there does so
+    // off the window's thread.
     virtual QCoro::Task<std::optional<QString>> chooseSaveFile(QWidget* parent, QString suggestedName) = 0;
     // Opens the file manager on `folder` itself, selecting nothing inside it. False when the desktop
     // has nothing to open it with.

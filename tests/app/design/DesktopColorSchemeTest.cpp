@@ -1,4 +1,5 @@
 #include "app/design/DesktopColorScheme.h"
+#include "support/PrivateBus.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -44,21 +45,15 @@ public:
     }
 };
 
-// A private message bus for one test, never the user's.
-class PrivateBus : public testing::Test {
+// The desktop's portal on a bus of the test's own.
+class PrivateBus : public TestSupport::PrivateBus {
 protected:
     void SetUp() override
     {
-        const QString daemon = QStandardPaths::findExecutable("dbus-daemon");
-        if (daemon.isEmpty())
-            GTEST_SKIP() << "dbus-daemon is not installed";
-        m_daemon.start(daemon, {"--session", "--nofork", "--print-address=1"});
-        ASSERT_TRUE(m_daemon.waitForStarted(5000));
-        ASSERT_TRUE(m_daemon.waitForReadyRead(5000));
-        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-
+        TestSupport::PrivateBus::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         QDBusConnection bus = service();
-        ASSERT_TRUE(bus.isConnected());
         ASSERT_TRUE(bus.registerVirtualObject(portalPath, m_portal.get()));
         ASSERT_TRUE(bus.registerService("org.freedesktop.portal.Desktop"));
         m_thread.start();
@@ -67,19 +62,12 @@ protected:
 
     void TearDown() override
     {
-        QDBusConnection::disconnectFromBus("voskel-test-portal");
-        QDBusConnection::disconnectFromBus("voskel-test-client");
+        QDBusConnection::disconnectFromBus(serviceName);
         m_thread.quit();
         m_thread.wait();
         m_portal.reset(); // its thread has ended, so it can go from here
-        if (m_daemon.state() != QProcess::NotRunning) {
-            m_daemon.terminate();
-            m_daemon.waitForFinished(5000);
-        }
+        TestSupport::PrivateBus::TearDown();
     }
-
-    QDBusConnection service() { return QDBusConnection::connectToBus(m_address, "voskel-test-portal"); }
-    QDBusConnection client() { return QDBusConnection::connectToBus(m_address, "voskel-test-client"); }
 
     void announce(const QString& key, uint value)
     {
@@ -89,8 +77,6 @@ protected:
         ASSERT_TRUE(service().send(changed));
     }
 
-    QProcess m_daemon;
-    QString m_address;
     QThread m_thread;
     std::unique_ptr<FakePortal> m_portal = std::make_unique<FakePortal>();
 };

@@ -102,7 +102,8 @@ TEST(DesktopHost, FolderChooserReturnsTheFolderAndThePopUpChoice)
     request.choices = {"default", "colima"};
     request.chosen = 1;
 
-    DesktopHost host;
+    // No bus: no desktop chooser, so the host's own opens.
+    DesktopHost host{QDBusConnection(QStringLiteral("voskel-no-bus"))};
     std::optional<std::optional<Host::FolderChoice>> answer;
     QTimer::singleShot(0, [&] {
         auto* dialog = window.findChild<FolderChooser*>();
