@@ -8,8 +8,6 @@
 #include <QSaveFile>
 #include <QUrl>
 
-#include <algorithm>
-
 namespace Platform {
 
 FolderListing listFolder(const QString& folder, bool withFiles)
@@ -90,14 +88,29 @@ Bookmarks readBookmarks(const QString& file)
 
 QStringList mountedDrives(const QString& user)
 {
-    const QStringList below{QStringLiteral("/media/"), QStringLiteral("/run/media/") + user + u'/',
-                            QStringLiteral("/mnt/")};
+    return drivesAmong(mountPoints(), user);
+}
+
+QStringList drivesAmong(const QStringList& mountPoints, const QString& user)
+{
+    // A drive is mounted straight below these, or at /mnt itself; what is mounted deeper (a system's
+    // own bind mounts) is no drive a person put there.
+    struct Top {
+        QString path;
+        int depth; // how many folders below it a drive may sit
+    };
+    QList<Top> tops{{QStringLiteral("/media/"), 2}, {QStringLiteral("/mnt/"), 1}};
+    if (!user.isEmpty() && !user.contains(u'/'))
+        tops.append({QStringLiteral("/run/media/") + user + u'/', 1});
     QStringList drives;
-    for (const QString& point : mountPoints()) {
-        const bool drive =
-            point == u"/mnt" || std::any_of(below.cbegin(), below.cend(), [&](const QString& top) {
-                return point.startsWith(top) && point.size() > top.size();
-            });
+    for (const QString& point : mountPoints) {
+        bool drive = point == u"/mnt";
+        for (const Top& top : std::as_const(tops)) {
+            if (!point.startsWith(top.path) || point.size() == top.path.size())
+                continue;
+            const QStringView below = QStringView(point).mid(top.path.size());
+            drive = drive || (!below.endsWith(u'/') && below.count(u'/') < top.depth);
+        }
         if (drive && !drives.contains(point))
             drives << point;
     }

@@ -53,8 +53,10 @@ struct Bookmarks {
 // Nothing when the file is missing or unreadable; the folders themselves are not looked at.
 Bookmarks readBookmarks(const QString& file);
 
-// Where removable and other drives are mounted, from this process's mount table: below /media and
-// /run/media/<user>, and at or below /mnt. Sorted.
+// Where removable and other drives are mounted, from this process's mount table: /media/<drive> or
+// /media/<user>/<drive>, /run/media/<user>/<drive>, /mnt and /mnt/<drive>. Sorted.
 QStringList mountedDrives(const QString& user);
+// The same among the mount points given.
+QStringList drivesAmong(const QStringList& mountPoints, const QString& user);
 
 } // namespace Platform

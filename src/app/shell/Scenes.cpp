@@ -4,6 +4,7 @@
 #include "app/parts/Preferences.h"
 #include "app/shell/ContentView.h"
 #include "app/shell/MenuBarExtra.h"
+#include "app/shell/TrayWatch.h"
 #include "platform/Pools.h"
 #include "settings/SettingsWindow.h"
 #include "store/AppStore.h"
@@ -17,16 +18,23 @@
 
 namespace {
 
-std::optional<bool> trayOverride;
+bool pretending = false;
 
 } // namespace
 
 Scenes::Scenes(Preferences& preferences, Stores stores, QObject* parent)
-    : QObject(parent), m_preferences(preferences), m_stores(std::move(stores))
+    : QObject(parent), m_preferences(preferences), m_stores(std::move(stores)), m_tray(new TrayWatch(this))
 {
     applyAppearance();
     connect(&m_preferences, &Preferences::appearanceChanged, this, &Scenes::applyAppearance);
     connect(&m_preferences, &Preferences::showMenuBarChanged, this, &Scenes::followMenuBar);
+    // A tray that starts after the application gets the icon then, as the setting asks. One that goes
+    // (a panel started again) keeps it: Qt puts it back when the tray comes back, and the window does
+    // not jump up meanwhile.
+    connect(m_tray, &TrayWatch::presentChanged, this, [this](bool present) {
+        if (present)
+            followMenuBar();
+    });
     followMenuBar();
     // The Quit shortcut belongs to the main window's menu, which a sheet over that window blocks, and
     // which a hidden main window does not offer; the key still reaches the focused widget.
@@ -40,14 +48,17 @@ Scenes::~Scenes()
     delete m_settings;
 }
 
-bool Scenes::trayAvailable()
+bool Scenes::trayAvailable() const
 {
-    return trayOverride.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+    // Qt only once the watch has seen a tray: it settles for good, when first asked, which kind of tray
+    // it puts its icons in.
+    return m_tray->present() && (pretending || QSystemTrayIcon::isSystemTrayAvailable());
 }
 
 void Scenes::setTrayAvailableForTesting(std::optional<bool> available)
 {
-    trayOverride = available;
+    pretending = available.has_value();
+    TrayWatch::setPresentForTesting(available);
 }
 
 void Scenes::applyAppearance()
@@ -94,7 +105,9 @@ void Scenes::showMainWindow()
         // A screen smaller than the default size (a small laptop at 200 %) gets a window that fits on it,
         // not one whose edges and controls lie beyond the screen's.
         if (const QScreen* screen = m_main->screen())
-            m_main->resize(m_main->size().boundedTo(screen->availableGeometry().size()).expandedTo(m_main->minimumSize()));
+            m_main->resize(m_main->size()
+                               .boundedTo(screen->availableGeometry().size())
+                               .expandedTo(m_main->minimumSize()));
     }
     if (m_main->isMinimized())
         m_main->showNormal();

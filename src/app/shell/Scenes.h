@@ -15,6 +15,7 @@ class AppStore;
 class Preferences;
 class QWidget;
 class ToolchainStore;
+class TrayWatch;
 
 // The application's windows: the main window, the tray icon with its panel (while the "showMenuBar"
 // preference is on and the desktop has a tray), and the Settings window. The stores are asked for
@@ -49,8 +50,9 @@ public:
     MenuBarExtra* menuBarExtra() const { return m_extra; }
     QWidget* settingsWindow() const { return m_settings; }
 
-    // Whether this desktop shows tray icons at all; tests may pretend either way.
-    static bool trayAvailable();
+    // Whether this desktop shows tray icons now; a tray that comes later is followed. Tests may pretend
+    // either way (none: the desktop decides again).
+    bool trayAvailable() const;
     static void setTrayAvailableForTesting(std::optional<bool> available);
 
 protected:
@@ -72,6 +74,7 @@ private:
     QPointer<ContentView> m_main;
     QPointer<MenuBarExtra> m_extra;
     QPointer<QWidget> m_settings;
+    TrayWatch* m_tray;
     bool m_quitKept = false;
     QDeadlineTimer m_wayOut{QDeadlineTimer::Forever};
 };
