@@ -71,8 +71,9 @@ QCoro::Task<std::optional<Host::FolderChoice>> DesktopHost::chooseFolder(QWidget
 QCoro::Task<std::optional<QString>> DesktopHost::chooseSaveFile(QWidget* parent, QString suggestedName)
 {
     const QPointer<QWidget> over(parent);
-    auto asking = FileChooserPortal::chooseSaveFile(m_bus, portalParent(parent),
-                                                    {QStringLiteral("Save"), suggestedName, QString()});
+    // In the home folder, as the own panel starts: left to itself the portal opens where it was started.
+    auto asking = FileChooserPortal::chooseSaveFile(
+        m_bus, portalParent(parent), {QStringLiteral("Save"), suggestedName, QDir::homePath()});
     const FileChooserPortal::Answer answer = co_await std::move(asking);
     if (answer.kind == FileChooserPortal::Answer::Kind::cancelled || (parent && !over))
         co_return std::nullopt;

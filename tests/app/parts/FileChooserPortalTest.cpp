@@ -11,6 +11,8 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
+#include <QDir>
+#include <QFile>
 #include <QMutex>
 #include <QThread>
 #include <QTimer>
@@ -224,6 +226,8 @@ TEST_F(Portal, TheSavePanelOffersTheNameAndHandsBackThePath)
     ASSERT_EQ(m_portal->asked().size(), 1);
     EXPECT_EQ(m_portal->asked().constFirst().method, "SaveFile");
     EXPECT_EQ(m_portal->asked().constFirst().options.value("current_name").toString(), "shop-web-1.log");
+    EXPECT_EQ(m_portal->asked().constFirst().options.value("current_folder").toByteArray(),
+              QFile::encodeName(QDir::homePath()) + '\0');
 }
 
 // Without the desktop's chooser the host opens its own, which answers as the portal would have.
