@@ -1,16 +1,20 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusVirtualObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QString>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 namespace TestSupport {
 
 // A message bus of one test's own, never the user's: its own dbus-daemon, ended with the test. A
-// fake desktop service registers on it through service(), the code under test talks through client().
+// fake desktop service registers on it through serve(), the code under test talks through client().
 class PrivateBus : public testing::Test {
 protected:
     void SetUp() override
@@ -28,6 +32,9 @@ protected:
     void TearDown() override
     {
         QDBusConnection::disconnectFromBus(serviceName);
+        m_serving.quit();
+        m_serving.wait();
+        m_served.reset(); // its thread has ended, so it can go from here
         QDBusConnection::disconnectFromBus(clientName);
         if (m_daemon.state() != QProcess::NotRunning) {
             m_daemon.terminate();
@@ -38,11 +45,30 @@ protected:
     QDBusConnection service() { return QDBusConnection::connectToBus(m_address, serviceName); }
     QDBusConnection client() { return QDBusConnection::connectToBus(m_address, clientName); }
 
+    // Puts `fake` on the bus at `path` under the name `service`, answering on a thread of its own as a
+    // desktop service answers from a process of its own (a blocking call of the code under test is
+    // answered meanwhile). Kept until the test ends.
+    template <typename Fake>
+    Fake* serve(std::unique_ptr<Fake> fake, const QString& path, const QString& name)
+    {
+        Fake* served = fake.get();
+        QDBusConnection bus = service();
+        EXPECT_TRUE(bus.registerVirtualObject(path, served));
+        EXPECT_TRUE(bus.registerService(name));
+        if (!m_serving.isRunning())
+            m_serving.start();
+        served->moveToThread(&m_serving);
+        m_served = std::move(fake);
+        return served;
+    }
+
     static constexpr const char* serviceName = "voskel-test-service";
     static constexpr const char* clientName = "voskel-test-client";
 
     QProcess m_daemon;
     QString m_address;
+    QThread m_serving;
+    std::unique_ptr<QDBusVirtualObject> m_served;
 };
 
 } // namespace TestSupport

@@ -14,6 +14,25 @@
 #include <QStandardPaths>
 #include <QWidget>
 
+namespace {
+
+// What the user picked in Voskel's own chooser; nothing when it was cancelled or went away. The chooser
+// is let go either way.
+QCoro::Task<std::optional<Host::FolderChoice>> ownChoice(FolderChooser* dialog)
+{
+    QPointer<FolderChooser> guard(dialog);
+    const int result = co_await answerOf(dialog);
+    if (!guard)
+        co_return std::nullopt;
+    guard->deleteLater();
+    const QString path = guard->chosenPath();
+    if (result != QDialog::Accepted || path.isEmpty())
+        co_return std::nullopt;
+    co_return Host::FolderChoice{path, guard->choice()};
+}
+
+} // namespace
+
 DesktopHost::DesktopHost() : DesktopHost(QDBusConnection::sessionBus())
 {
 }
@@ -56,16 +75,7 @@ QCoro::Task<std::optional<Host::FolderChoice>> DesktopHost::chooseFolder(QWidget
 
     // Not Qt's file dialog: it looks at what is typed and at every folder it shows on the window's thread,
     // and a folder on a mount that stalls would hold the window (and the way out) with it.
-    auto* dialog = new FolderChooser(request, over.data());
-    QPointer<FolderChooser> guard(dialog);
-    const int result = co_await answerOf(dialog);
-    if (!guard)
-        co_return std::nullopt;
-    guard->deleteLater();
-    const QString path = guard->chosenPath();
-    if (result != QDialog::Accepted || path.isEmpty())
-        co_return std::nullopt;
-    co_return FolderChoice{path, guard->choice()};
+    co_return co_await ownChoice(new FolderChooser(request, over.data()));
 }
 
 QCoro::Task<std::optional<QString>> DesktopHost::chooseSaveFile(QWidget* parent, QString suggestedName)
@@ -81,16 +91,11 @@ QCoro::Task<std::optional<QString>> DesktopHost::chooseSaveFile(QWidget* parent,
         co_return answer.path;
 
     // Not Qt's file dialog either: typing a path on a mount that stalls into its name held the window.
-    auto* dialog = new FolderChooser(suggestedName, QDir::homePath(), over.data());
-    QPointer<FolderChooser> guard(dialog);
-    const int result = co_await answerOf(dialog);
-    if (!guard)
+    const std::optional<FolderChoice> choice =
+        co_await ownChoice(new FolderChooser(suggestedName, QDir::homePath(), over.data()));
+    if (!choice)
         co_return std::nullopt;
-    guard->deleteLater();
-    const QString path = guard->chosenPath();
-    if (result != QDialog::Accepted || path.isEmpty())
-        co_return std::nullopt;
-    co_return path;
+    co_return choice->path;
 }
 
 bool DesktopHost::reveal(const QString& folder)

@@ -8,7 +8,6 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -53,20 +52,7 @@ protected:
         TestSupport::PrivateBus::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        QDBusConnection bus = service();
-        ASSERT_TRUE(bus.registerVirtualObject(portalPath, m_portal.get()));
-        ASSERT_TRUE(bus.registerService("org.freedesktop.portal.Desktop"));
-        m_thread.start();
-        m_portal->moveToThread(&m_thread);
-    }
-
-    void TearDown() override
-    {
-        QDBusConnection::disconnectFromBus(serviceName);
-        m_thread.quit();
-        m_thread.wait();
-        m_portal.reset(); // its thread has ended, so it can go from here
-        TestSupport::PrivateBus::TearDown();
+        m_portal = serve(std::make_unique<FakePortal>(), portalPath, "org.freedesktop.portal.Desktop");
     }
 
     void announce(const QString& key, uint value)
@@ -77,8 +63,7 @@ protected:
         ASSERT_TRUE(service().send(changed));
     }
 
-    QThread m_thread;
-    std::unique_ptr<FakePortal> m_portal = std::make_unique<FakePortal>();
+    FakePortal* m_portal = nullptr;
 };
 
 TEST_F(PrivateBus, ReadsTheDesktopsPreferenceAndFollowsItsChanges)

@@ -14,7 +14,6 @@
 #include <QDir>
 #include <QFile>
 #include <QMutex>
-#include <QThread>
 #include <QTimer>
 #include <QWidget>
 
@@ -131,24 +130,10 @@ protected:
         TestSupport::PrivateBus::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        QDBusConnection bus = service();
-        ASSERT_TRUE(bus.registerVirtualObject(portalPath, m_portal.get()));
-        ASSERT_TRUE(bus.registerService("org.freedesktop.portal.Desktop"));
-        m_thread.start();
-        m_portal->moveToThread(&m_thread);
+        m_portal = serve(std::make_unique<FakeChooser>(), portalPath, "org.freedesktop.portal.Desktop");
     }
 
-    void TearDown() override
-    {
-        QDBusConnection::disconnectFromBus(serviceName);
-        m_thread.quit();
-        m_thread.wait();
-        m_portal.reset();
-        TestSupport::PrivateBus::TearDown();
-    }
-
-    QThread m_thread;
-    std::unique_ptr<FakeChooser> m_portal = std::make_unique<FakeChooser>();
+    FakeChooser* m_portal = nullptr;
 };
 
 using Kind = FileChooserPortal::Answer::Kind;

@@ -8,7 +8,6 @@
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QSignalSpy>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -38,37 +37,15 @@ public:
 
 class TrayBus : public TestSupport::PrivateBus {
 protected:
-    void SetUp() override
-    {
-        TestSupport::PrivateBus::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        m_thread.start();
-        m_watcher->moveToThread(&m_thread);
-    }
-
-    void TearDown() override
-    {
-        QDBusConnection::disconnectFromBus(serviceName);
-        m_thread.quit();
-        m_thread.wait();
-        m_watcher.reset();
-        TestSupport::PrivateBus::TearDown();
-    }
-
     // The desktop's tray starts: the watcher comes on the bus, and the tray registers as its host.
     void trayStarts()
     {
-        QDBusConnection bus = service();
-        ASSERT_TRUE(bus.registerVirtualObject(watcherPath, m_watcher.get()));
-        ASSERT_TRUE(bus.registerService(watcherService));
-        m_watcher->host = true;
-        ASSERT_TRUE(bus.send(
+        auto watcher = std::make_unique<FakeWatcher>();
+        watcher->host = true;
+        serve(std::move(watcher), watcherPath, watcherService);
+        ASSERT_TRUE(service().send(
             QDBusMessage::createSignal(watcherPath, watcherService, "StatusNotifierHostRegistered")));
     }
-
-    QThread m_thread;
-    std::unique_ptr<FakeWatcher> m_watcher = std::make_unique<FakeWatcher>();
 };
 
 // A tray that starts after the application is seen when it comes, and one that goes is seen going.
