@@ -71,12 +71,20 @@ QSize VoskButton::sizeHint() const
 void VoskButton::keyPressEvent(QKeyEvent* event)
 {
     const int key = event->key();
+    // A key presses only the button that shows it has the focus: one that got it silently (the first
+    // control of a sheet that has just opened) wears no ring, and nobody pressing Space or Return on it
+    // means it.
+    const bool ringed = window()->testAttribute(Qt::WA_KeyboardFocusChange);
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
         // Taken here either way: passed on, the window would press a button of its own choosing (a
         // sheet's default, an alert's), not the one the ring is on.
         event->accept();
-        if (!event->isAutoRepeat() && isEnabled())
+        if (!event->isAutoRepeat() && isEnabled() && ringed)
             click();
+        return;
+    }
+    if (key == Qt::Key_Space && !ringed) {
+        event->accept();
         return;
     }
     QAbstractButton::keyPressEvent(event);

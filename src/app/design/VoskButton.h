@@ -8,8 +8,9 @@ class EasedValue;
 
 // A push button painted in `VoskButtonStyle`: its label in Inter Medium 12, optionally with a symbol
 // before or after it. Disabled it fades to 38 %; pressed it darkens and shrinks a little; focused from
-// the keyboard it wears the focus ring, and Return, Enter and Space press it, as they press the focused
-// button in a desktop's dialogs. A key held down presses nothing more: its repeats are no presses.
+// the keyboard it wears the focus ring, and then Return, Enter and Space press it, as they press the
+// focused button in a desktop's dialogs; without the ring no key presses it. A key held down presses
+// nothing more: its repeats are no presses.
 class VoskButton : public QAbstractButton {
     Q_OBJECT
 

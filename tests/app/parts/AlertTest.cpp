@@ -163,4 +163,27 @@ TEST(Alert, OpensWithTheRingOnTheButtonReturnWouldPress)
     }
 }
 
+// A button that got the focus without the ring (the first control of a sheet as it opens) takes no key:
+// only the one the ring shows is pressed.
+TEST(Alert, AButtonWithoutTheRingTakesNoKey)
+{
+    TestSupport::prepareWidgets();
+    QDialog sheet;
+    auto* remove = new VoskButton("Delete", VoskButtonStyle::Variant::danger, std::nullopt, &sheet);
+    int pressed = 0;
+    QObject::connect(remove, &QAbstractButton::clicked, [&] { ++pressed; });
+    sheet.show();
+    remove->setFocus(Qt::OtherFocusReason);
+    sheet.setAttribute(Qt::WA_KeyboardFocusChange, false);
+    for (const int key : {int(Qt::Key_Return), int(Qt::Key_Enter), int(Qt::Key_Space)})
+        press(&sheet, key);
+    EXPECT_EQ(pressed, 0);
+    EXPECT_TRUE(sheet.isVisible());
+
+    sheet.setAttribute(Qt::WA_KeyboardFocusChange);
+    press(&sheet, Qt::Key_Space);
+    press(&sheet, Qt::Key_Return);
+    EXPECT_EQ(pressed, 2);
+}
+
 } // namespace
