@@ -4,6 +4,7 @@
 #include "app/design/VoskLabel.h"
 #include "app/parts/Alert.h"
 #include "engine/Compose.h"
+#include "platform/DiskLook.h"
 #include "sheets/BoundedText.h"
 
 #include "support/RecordingHost.h"
@@ -12,9 +13,18 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLayout>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <memory>
 
 using TestSupport::eventually;
 using TestSupport::FakeTools;
@@ -66,8 +76,10 @@ TEST(LogsView, AContainerOnADockerEngineFollowsTheLastLinesWithSinceAndLines)
     FakeTools fakes({QStringLiteral("docker")});
     fakes.answer("docker", {"--context", "lab", "logs", "-f", "--tail", "300", "c0ffee"}, "line 1\nline 2\n");
     Opened opened(LogSource::container(box()), false, Runtime::context(QStringLiteral("lab")));
-    EXPECT_EQ(commandOf(opened.view), (QStringList{"docker", "--context", "lab", "logs", "-f", "--tail", "300", "c0ffee"}));
-    ASSERT_TRUE(eventually([&] { return opened.view.text() == "line 1\nline 2\n"; })) << opened.view.text().toStdString();
+    EXPECT_EQ(commandOf(opened.view),
+              (QStringList{"docker", "--context", "lab", "logs", "-f", "--tail", "300", "c0ffee"}));
+    ASSERT_TRUE(eventually([&] { return opened.view.text() == "line 1\nline 2\n"; }))
+        << opened.view.text().toStdString();
     EXPECT_FALSE(opened.find<QCheckBox>("bootToggle"));
     EXPECT_EQ(items(opened.find<QComboBox>("sincePicker")),
               (QStringList{"Any time", "Last 5 minutes", "Last hour", "Last day"}));
@@ -97,9 +109,11 @@ TEST(LogsView, AnAppleContainerOffersItsBootLog)
     ASSERT_TRUE(boot);
 
     boot->setChecked(true);
-    EXPECT_EQ(commandOf(opened.view), (QStringList{"container", "logs", "--boot", "-f", "-n", "300", "web-1"}));
+    EXPECT_EQ(commandOf(opened.view),
+              (QStringList{"container", "logs", "--boot", "-f", "-n", "300", "web-1"}));
     EXPECT_EQ(opened.find<VoskLabel>("kindLabel")->plainText(), "BOOT LOG");
-    ASSERT_TRUE(eventually([&] { return opened.view.text() == "kernel: booted\n"; })) << opened.view.text().toStdString();
+    ASSERT_TRUE(eventually([&] { return opened.view.text() == "kernel: booted\n"; }))
+        << opened.view.text().toStdString();
 }
 
 TEST(LogsView, TheSystemLogLooksBackFiveMinutesUnlessAskedOtherwise)
@@ -107,7 +121,8 @@ TEST(LogsView, TheSystemLogLooksBackFiveMinutesUnlessAskedOtherwise)
     FakeTools fakes({QStringLiteral("container")});
     Opened opened(LogSource::system());
     EXPECT_EQ(commandOf(opened.view), (QStringList{"container", "system", "logs", "--last", "5m"}));
-    EXPECT_EQ(items(opened.find<QComboBox>("sincePicker")), (QStringList{"Last 5 minutes", "Last hour", "Last day"}));
+    EXPECT_EQ(items(opened.find<QComboBox>("sincePicker")),
+              (QStringList{"Last 5 minutes", "Last hour", "Last day"}));
     EXPECT_FALSE(opened.find<QComboBox>("linesPicker"));
     EXPECT_FALSE(opened.find<QCheckBox>("bootToggle"));
     opened.find<QComboBox>("sincePicker")->setCurrentIndex(1);
@@ -189,6 +204,32 @@ TEST(LogsView, SaveWritesTheTextAndAFailureShowsAnAlert)
     QFile saved(path);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_EQ(saved.readAll(), bytes);
+
+    // A folder on a mount that stalls holds the write, never the window: the sheet goes on answering,
+    // and the text is there once the folder answers.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("stalled"));
+    const QString stalled = dir.filePath("stalled");
+    const auto released = std::make_shared<std::atomic<bool>>(false);
+    Platform::detail::setBeforeFolderLookForTesting([=](const QString& folder) {
+        const QDeadlineTimer limit(20000);
+        while (folder == stalled && !*released && !limit.hasExpired())
+            QThread::msleep(5);
+    });
+    const auto restore = qScopeGuard([&] {
+        *released = true;
+        Platform::detail::setBeforeFolderLookForTesting({});
+    });
+    host.answerSaveFile(stalled + "/held.json");
+    QElapsedTimer clock;
+    clock.start();
+    opened.find<VoskButton>("saveButton")->click();
+    bool ticked = false;
+    QTimer::singleShot(0, &opened.view, [&] { ticked = true; });
+    ASSERT_TRUE(eventually([&] { return ticked; }, 2000));
+    EXPECT_LT(clock.elapsed(), 2000) << "the window waited for the folder";
+    EXPECT_FALSE(QFile::exists(stalled + "/held.json"));
+    *released = true;
+    ASSERT_TRUE(eventually([&] { return QFile::exists(stalled + "/held.json"); }));
 
     host.answerSaveFile(QStringLiteral("/nonexistent/folder/saved.json"));
     opened.find<VoskButton>("saveButton")->click();
