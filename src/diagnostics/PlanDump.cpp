@@ -93,7 +93,8 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
         // then the chosen runtime alone
     }
     const PlanAsk ask{*found, runtime, runtimes,
-                      shownAs ? registry.byRuntime.value(*shownAs) : QList<KnownProject>(), volumeSizes(runtime)};
+                      shownAs ? registry.byRuntime.value(*shownAs) : QList<KnownProject>(),
+                      volumeSizes(runtime)};
     const FreshPlan fresh = makePlan(*StoreEngine::system(), ask, nullptr);
     if (fresh.failure) {
         printLine(out, QStringLiteral("plan failed: cannot list containers: ") + *fresh.failure);
@@ -112,6 +113,9 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
                            QStringLiteral(u"  \u2014 used by ") + volume.usedBy.join(QStringLiteral(", ")));
     if (plan.workingDir)
         printLine(out, QStringLiteral("  offer to trash    ") + *plan.workingDir);
+    if (plan.workingDir && plan.folderLink)
+        printLine(out, QStringLiteral("  reached through   ") + *plan.folderLink +
+                           QStringLiteral("  (a link; it stays)"));
     for (const QString& bind : plan.folderBinds)
         printLine(out, QStringLiteral("  with the folder   ") + bind);
     if (plan.containers.isEmpty() && plan.volumes.isEmpty())

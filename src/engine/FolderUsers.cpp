@@ -186,26 +186,30 @@ QList<FolderUse> folderUses(const QList<Container>& containers, const BindMap& b
 std::optional<TrashOffer> judgeTrashOffer(const QString& folder, const QList<FolderUse>& others,
                                           const QList<FolderUse>& own, const QDeadlineTimer& deadline,
                                           const std::function<void()>& first,
-                                          const Platform::Cancellation* cancel)
+                                          const Platform::Cancellation* cancel,
+                                          const QStringList& passingMounts)
 {
     const auto left = [&deadline] { return Platform::remaining(deadline); };
     struct Itself {
         bool there = false;
         std::optional<QString> refusal;
         std::optional<Platform::FileIdentity> identity;
+        QString folder;
     };
-    const std::optional<Itself> itself = Platform::startFolderLook(folder, [folder, first] {
+    const std::optional<Itself> itself = Platform::startFolderLook(folder, [folder, first, passingMounts] {
         if (first)
             first();
         Itself look;
         look.there = QFileInfo::exists(folder);
         if (!look.there)
             return look;
-        look.refusal = Platform::trashOfferRefusal(folder);
+        look.refusal = Platform::trashOfferRefusal(folder, passingMounts);
         if (!look.refusal && !QFileInfo(folder).isDir())
             look.refusal = QStringLiteral("it is not a folder");
-        if (!look.refusal)
+        if (!look.refusal) {
             look.identity = Platform::identityOf(folder);
+            look.folder = QFileInfo(folder).canonicalFilePath();
+        }
         return look;
     }).wait(left(), cancel);
     if (!itself)
@@ -256,9 +260,11 @@ std::optional<TrashOffer> judgeTrashOffer(const QString& folder, const QList<Fol
     if (!unknown.isEmpty()) {
         offer.refusal = QStringLiteral("%1 (%2) does not answer, and a link there may lead into it")
                             .arg(unknown.first().path, usedByText({unknown.first()}));
+        offer.unsure = true;
         return offer;
     }
     offer.identity = identity;
+    offer.folder = itself->folder;
     for (const FolderUse& use : own)
         if (within.value(use.path).value_or(false) && !offer.ownBinds.contains(use.path))
             offer.ownBinds << use.path;

@@ -71,6 +71,12 @@ struct TrashOffer {
     // Platform::notOfferedMessage's "<folder> is not offered for the Trash: ".
     std::optional<QString> refusal;
     QStringList ownBinds; // the project's bind-mounted folders inside it, sorted
+    // The folder offered by its own name, every link resolved: where its files are, and what the Trash
+    // takes. Empty when it is not offered.
+    QString folder = {};
+    // The refusal is for want of an answer (a path that did not answer), not for a user found: asked
+    // again, the folder may well be offered.
+    bool unsure = false;
 
     bool operator==(const TrashOffer&) const = default;
 };
@@ -82,11 +88,12 @@ struct TrashOffer {
 // Every look at the disk runs on the disk pool and is waited for until `deadline`: none when the
 // folder itself has not answered by then (or `cancel`, may be null, ended the wait); a path of
 // `others` that has not is a refusal naming it, since a link there may lead into the folder.
-// `first` runs first in every look (a test's stall).
+// `first` runs first in every look (a test's stall). `passingMounts` go to Platform::trashOfferRefusal.
 std::optional<TrashOffer> judgeTrashOffer(const QString& folder, const QList<FolderUse>& others,
                                           const QList<FolderUse>& own, const QDeadlineTimer& deadline,
                                           const std::function<void()>& first,
-                                          const Platform::Cancellation* cancel);
+                                          const Platform::Cancellation* cancel,
+                                          const QStringList& passingMounts = {});
 
 // "used by <container> of <project>, <container>, ...": the users named, the first few of them.
 QString usedByText(const QList<FolderUse>& users);

@@ -6,6 +6,7 @@
 #include "platform/TimedRunner.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QSet>
@@ -48,21 +49,38 @@ MountMap volumeMounts(const QStringList& ids, const std::optional<Runtime>& runt
     return volumeMounts(ids, runtime, listingLimit, nullptr).value_or(MountMap());
 }
 
+namespace {
+
+// One inspect of the mounts of `ids`: what it printed, and whether it succeeded; none when it ran out of
+// time or was cancelled.
+std::optional<std::pair<MountMap, bool>> inspectMounts(const QStringList& ids,
+                                                       const std::optional<Runtime>& runtime,
+                                                       std::chrono::milliseconds limit,
+                                                       const Platform::Cancellation* cancel)
+{
+    QStringList args{QStringLiteral("inspect")};
+    args << ids << QStringLiteral("--format")
+         << QStringLiteral(R"({{.Name}}|{{range .Mounts}}{{if eq .Type "volume"}}{{.Name}},{{end}}{{end}})");
+    const Platform::TimedCompletion done =
+        Platform::runTimed(process(args, runtime), limit, std::chrono::seconds(2), cancel);
+    if (done.timedOut || done.cancelled)
+        return std::nullopt;
+    return std::pair{parseMounts(Platform::decodeUtf8Strict(done.run.out)), done.succeeded()};
+}
+
+} // namespace
+
 std::optional<MountMap> volumeMounts(const QStringList& ids, const std::optional<Runtime>& runtime,
                                      std::chrono::milliseconds limit, const Platform::Cancellation* cancel)
 {
     if (ids.isEmpty())
         return MountMap();
-    QStringList args{QStringLiteral("inspect")};
-    args << ids << QStringLiteral("--format")
-         << QStringLiteral(R"({{.Name}}|{{range .Mounts}}{{if eq .Type "volume"}}{{.Name}},{{end}}{{end}})");
     const QDeadlineTimer deadline(limit);
-    const Platform::TimedCompletion done =
-        Platform::runTimed(process(args, runtime), limit, std::chrono::seconds(2), cancel);
-    if (done.timedOut || done.cancelled)
+    const std::optional<std::pair<MountMap, bool>> asked = inspectMounts(ids, runtime, limit, cancel);
+    if (!asked)
         return std::nullopt;
-    const MountMap mounts = parseMounts(Platform::decodeUtf8Strict(done.run.out));
-    if (done.succeeded())
+    MountMap mounts = asked->first;
+    if (asked->second)
         return mounts;
     // Ids that vanished since they were listed make the client fail while it still prints the others,
     // but so does an engine that failed half way. The answer stands only when every asked container
@@ -75,14 +93,28 @@ std::optional<MountMap> volumeMounts(const QStringList& ids, const std::optional
     } catch (...) {
         return std::nullopt;
     }
+    QStringList missing;
     for (const QJsonObject& container : std::as_const(now)) {
         const QString id = str(container, QLatin1StringView("ID"));
         const QString name = str(container, QLatin1StringView("Names")).section(u',', 0, 0);
-        const bool asked = std::any_of(ids.cbegin(), ids.cend(), [&](const QString& given) {
+        const bool wanted = std::any_of(ids.cbegin(), ids.cend(), [&](const QString& given) {
             return given == name || (!given.isEmpty() && !id.isEmpty() && id.startsWith(given));
         });
-        if (asked && !mounts.contains(name))
+        if (wanted && !mounts.contains(name))
+            missing << name;
+    }
+    if (missing.isEmpty())
+        return mounts;
+    // A container made again under its name between the inspect and the listing (compose recreating a
+    // service) was gone for the one and there for the other: those are asked once more, alone.
+    const std::optional<std::pair<MountMap, bool>> again =
+        inspectMounts(missing, runtime, Platform::remaining(deadline), cancel);
+    if (!again || !again->second)
+        return std::nullopt;
+    for (const QString& name : std::as_const(missing)) {
+        if (!again->first.contains(name))
             return std::nullopt;
+        mounts.insert(name, again->first.value(name));
     }
     return mounts;
 }
@@ -151,6 +183,26 @@ TeardownPlan plan(const ComposeProject& project, const QList<Container>& allCont
     return plan;
 }
 
+namespace {
+
+// The plan's folder named as itself rather than through a link (`own`, every link resolved): moving
+// the link would leave the files where they are. The bind mounts in it follow.
+void nameByItsOwn(TeardownPlan& plan, const QString& own)
+{
+    const QString named = *plan.workingDir;
+    if (own.isEmpty() || own == QDir::cleanPath(named))
+        return;
+    const QString inside = QDir::cleanPath(named) + u'/';
+    for (QString& bind : plan.folderBinds)
+        if (bind.startsWith(inside))
+            bind = own + u'/' + bind.mid(inside.size());
+    std::sort(plan.folderBinds.begin(), plan.folderBinds.end());
+    plan.folderLink = named;
+    plan.workingDir = own;
+}
+
+} // namespace
+
 TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContainers,
                       const PlanReadings& readings, const QMap<QString, QString>& sizes)
 {
@@ -209,6 +261,7 @@ TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContain
     if (planned.workingDir && readings.trash && readings.trash->identity) {
         planned.folder = readings.trash->identity;
         planned.folderBinds = readings.trash->ownBinds;
+        nameByItsOwn(planned, readings.trash->folder);
     } else if (planned.workingDir) {
         if (readings.trash && readings.trash->refusal)
             notes << Platform::notOfferedMessage(*planned.workingDir, *readings.trash->refusal);

@@ -44,8 +44,14 @@ struct TeardownPlan {
     QStringList containerIds = {};                     // of `containers`, in the same order
     QMap<QString, QString> volumesMade = {};           // planned volume -> its creation time as printed
     std::optional<Platform::FileIdentity> folder = {}; // what `workingDir` named
+    // The engine's own time as the plan began: what was made or removed after it, the plan has not
+    // seen. None when the engine did not say.
+    std::optional<QString> engineTime = {};
     // The project's own bind-mounted folders inside `workingDir`: they go to the Trash with it.
     QStringList folderBinds = {};
+    // The name the project's containers give the folder when a link is on it: `workingDir` is then the
+    // folder's own name, the one the Trash takes, and the link stays where it is.
+    std::optional<QString> folderLink = {};
 
     QList<VolumeUse> removable() const; // nobody else mounts them
     QList<VolumeUse> kept() const;      // mounted outside the project

@@ -71,6 +71,60 @@ QByteArray unescapedMountField(const QByteArray& field)
     return out;
 }
 
+// One line of the mount table: which file system (its device numbers), which folder of it (its root),
+// and where that shows.
+struct MountEntry {
+    QByteArray device;
+    QString root;
+    QString point;
+};
+
+// This process's view of the file systems, as /proc/self/mountinfo lists them, in its order (a mount
+// listed later covers one at the same point listed earlier).
+QList<MountEntry> mountTable()
+{
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    if (!table.open(QIODevice::ReadOnly))
+        return {};
+    QList<MountEntry> entries;
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() > 4)
+            entries.append({fields[2], QFile::decodeName(unescapedMountField(fields[3])),
+                            QFile::decodeName(unescapedMountField(fields[4]))});
+    }
+    return entries;
+}
+
+// Whether `path` is `folder` or lies under it, by their texts (both without links).
+bool atOrUnder(const QString& path, const QString& folder)
+{
+    return path == folder || path.startsWith(folder == u'/' ? folder : folder + u'/');
+}
+
+// Where else than at `canonical` the folder, or something in it, shows through a bind mount: a mount of
+// the same file system whose root is that folder or lies in it. Empty when nowhere.
+QString boundElsewhere(const QString& canonical, const QList<MountEntry>& table, const QStringList& passing)
+{
+    // The mount `canonical` lies on: the deepest point above it, the last listed of those there.
+    qsizetype on = -1;
+    for (qsizetype i = 0; i < table.size(); ++i)
+        if (atOrUnder(canonical, table[i].point) &&
+            (on < 0 || table[i].point.size() >= table[on].point.size()))
+            on = i;
+    if (on < 0)
+        return {};
+    const MountEntry& home = table[on];
+    const QString below = canonical.mid(home.point == u'/' ? 0 : home.point.size());
+    const QString inFileSystem =
+        home.root == u'/' ? (below.isEmpty() ? QStringLiteral("/") : below) : home.root + below;
+    for (qsizetype i = 0; i < table.size(); ++i)
+        if (i != on && table[i].device == home.device && atOrUnder(table[i].root, inFileSystem) &&
+            !passing.contains(table[i].point))
+            return table[i].point;
+    return {};
+}
+
 } // namespace
 
 std::optional<FileIdentity> identityOf(const QString& path)
@@ -107,15 +161,9 @@ bool isPlainAbsolute(QStringView label)
 
 QStringList mountPoints()
 {
-    QFile table(QStringLiteral("/proc/self/mountinfo"));
-    if (!table.open(QIODevice::ReadOnly))
-        return {};
     QStringList points;
-    for (const QByteArray& line : table.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() > 4)
-            points << QFile::decodeName(unescapedMountField(fields[4]));
-    }
+    for (const MountEntry& entry : mountTable())
+        points << entry.point;
     return points;
 }
 
@@ -124,7 +172,7 @@ QString notOfferedMessage(const QString& folder, const QString& reason)
     return QStringLiteral("%1 is not offered for the Trash: %2.").arg(folder, reason);
 }
 
-std::optional<QString> trashOfferRefusal(const QString& label)
+std::optional<QString> trashOfferRefusal(const QString& label, const QStringList& passing)
 {
     if (!isPlainAbsolute(label))
         return QStringLiteral("it is not a plain absolute path");
@@ -143,15 +191,19 @@ std::optional<QString> trashOfferRefusal(const QString& label)
     const QString canonical = QFileInfo(label).canonicalFilePath();
     if (isMountPoint(canonical))
         return QStringLiteral("it is a mount point");
+    const QList<MountEntry> table = mountTable();
     QStringList tops;
-    for (const QString& point : mountPoints()) {
-        if (point == canonical)
+    for (const MountEntry& entry : table) {
+        if (entry.point == canonical)
             return QStringLiteral("it is a mount point");
-        if (point.startsWith(canonical + u'/'))
-            return QStringLiteral("it holds the mount point ") + point;
-        if (canonical.startsWith(point == u'/' ? point : point + u'/'))
-            tops << point;
+        if (entry.point.startsWith(canonical + u'/'))
+            return QStringLiteral("it holds the mount point ") + entry.point;
+        else if (atOrUnder(canonical, entry.point))
+            tops << entry.point;
     }
+    // Bound to another place, it is in use there: whatever reads it there would see it go.
+    if (const QString bound = boundElsewhere(canonical, table, passing); !bound.isEmpty())
+        return QStringLiteral("it is bound at ") + bound;
 
     // The Trash must stay where it is for the move to have somewhere to go.
     QStringList trashes{homeTrash()};

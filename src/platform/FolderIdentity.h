@@ -31,10 +31,13 @@ bool liesWithin(const QString& path, const FileIdentity& folder);
 bool isPlainAbsolute(QStringView label);
 
 // Why the folder `label` names must not go to the Trash whoever uses it: a label that is not a plain
-// absolute path; the root, the home folder or a folder that holds either; a mount point or a folder
-// that holds one; a folder that holds the user's Trash or a file system's own. None when it may go.
-// Looks at the disk, and at the mount table.
-std::optional<QString> trashOfferRefusal(const QString& label);
+// absolute path; the root, the home folder or a folder that holds either; a mount point, a folder that
+// holds one, or a folder bound elsewhere (itself or something in it); a folder that holds the user's
+// Trash or a file system's own; nothing there. None when it may go. The one rule of both the offer and
+// the move itself. `passing` are mount points gone before the folder would move (where the volumes a
+// deletion removes keep their data): a bind there is not counted. Looks at the disk, and at the mount
+// table.
+std::optional<QString> trashOfferRefusal(const QString& label, const QStringList& passing = {});
 
 // "<folder> is not offered for the Trash: <reason>."
 QString notOfferedMessage(const QString& folder, const QString& reason);

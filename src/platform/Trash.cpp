@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,18 +20,6 @@ namespace Platform {
 
 namespace {
 
-// The path with every symbolic link followed when it exists; otherwise only cleaned.
-QString resolved(const QString& path)
-{
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
-}
-
-bool holds(const QString& folder, const QString& path)
-{
-    return folder == u'/' || path.startsWith(folder + u'/');
-}
-
 QString refused(const QString& path, const QString& reason)
 {
     return QStringLiteral("Refused to move %1 to the Trash: %2.").arg(path, reason);
@@ -39,6 +28,73 @@ QString refused(const QString& path, const QString& reason)
 QString failed(const QString& path, const QString& reason)
 {
     return QStringLiteral("Could not move %1 to the Trash: %2.").arg(path, reason);
+}
+
+// A file descriptor of this move's own, closed when it goes.
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    ~Descriptor() { reset(); }
+    Descriptor(Descriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Descriptor& operator=(Descriptor&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_fd = std::exchange(other.m_fd, -1);
+        }
+        return *this;
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+
+private:
+    void reset()
+    {
+        if (m_fd >= 0) {
+            const int error = errno;
+            ::close(m_fd);
+            errno = error;
+        }
+        m_fd = -1;
+    }
+
+    int m_fd;
+};
+
+// The folder that holds the last of `parts`, reached from the root one folder at a time without
+// following a link: whatever renames or replaces a folder on the way afterwards, this stays the folder
+// that was there. None (with errno: ENOTDIR for a link or a file on the way) when it cannot be reached
+// so.
+Descriptor openParent(const QStringList& parts)
+{
+    Descriptor at(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (qsizetype i = 0; at && i + 1 < parts.size(); ++i)
+        at = Descriptor(::openat(at.get(), QFile::encodeName(parts[i]).constData(),
+                                 O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    return at;
+}
+
+bool isFolder(const struct stat& st, const FileIdentity& expected)
+{
+    return S_ISDIR(st.st_mode) && quint64(st.st_dev) == expected.device &&
+           quint64(st.st_ino) == expected.inode;
+}
+
+// Why what `parent` holds under `name` is not the folder `expected`; none when it is. Looks at the entry
+// itself, never where a link there leads.
+std::optional<QString> notTheFolder(int parent, const QByteArray& name, const FileIdentity& expected)
+{
+    struct stat st;
+    if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return qt_error_string(errno);
+    if (isFolder(st, expected))
+        return std::nullopt;
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("it is a link now, not the folder the plan showed");
+    return QStringLiteral("it is not the folder the plan showed");
 }
 
 // Makes `folder` and whatever is missing above it, each readable by the user alone.
@@ -174,89 +230,75 @@ int makeRecord(const QByteArray& recordName, const QByteArray& info, const QByte
     return 1;
 }
 
-// Moves `source` to `target` only while nothing is there. A file system that cannot be asked for that
-// gets a move that still replaces nothing of anyone's: a folder goes in place of an empty folder made
-// for it just now, anything else gets its new name as a second link before the old one goes. Sets
-// errno to EEXIST when the name is taken.
-bool moveWithoutReplacing(const QByteArray& source, const QByteArray& target, bool folder)
+// Moves the folder `name` of `from` to `target` in `to` only while nothing is there. A file system that
+// cannot be asked for that gets a move that still replaces nothing of anyone's: the folder goes in
+// place of an empty folder made for it just now. Sets errno to EEXIST when the name is taken.
+bool moveWithoutReplacing(int from, const QByteArray& name, int to, const QByteArray& target)
 {
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+    if (::renameat2(from, name.constData(), to, target.constData(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS)
         return false;
-    if (folder) {
-        if (::mkdir(target.constData(), 0700) != 0)
-            return false;
-        if (::rename(source.constData(), target.constData()) == 0)
-            return true;
-        const int error = errno;
-        ::rmdir(target.constData());
-        errno = error;
+    if (::mkdirat(to, target.constData(), 0700) != 0)
         return false;
-    }
-    if (::link(source.constData(), target.constData()) != 0)
-        return false;
-    if (::unlink(source.constData()) == 0)
+    if (::renameat(from, name.constData(), to, target.constData()) == 0)
         return true;
     const int error = errno;
-    ::unlink(target.constData());
+    ::unlinkat(to, target.constData(), AT_REMOVEDIR);
     errno = error;
     return false;
 }
 
-} // namespace
-
-std::optional<QString> trashRefusal(const QString& path)
+// Asks the disk to keep what the folder `at` now holds, as far as it can be opened for that.
+void syncAt(int at)
 {
-    // The folder usually comes from container labels, which whoever starts a container can set, so
-    // it is checked as untrusted input.
-    if (path.isEmpty() || !QDir::isAbsolutePath(path))
-        return refused(path.isEmpty() ? QStringLiteral("an empty path") : path,
-                       QStringLiteral("it is not an absolute path"));
-    const QString target = resolved(path);
-    if (target == u'/' || QDir::cleanPath(path) == u'/')
-        return refused(path, QStringLiteral("it is the root of the file system"));
-    for (const QString& home : {resolved(QDir::homePath()), QDir::cleanPath(QDir::homePath())}) {
-        if (target == home || QDir::cleanPath(path) == home)
-            return refused(path, QStringLiteral("it is your home folder"));
-        if (holds(target, home) || holds(QDir::cleanPath(path), home))
-            return refused(path, QStringLiteral("it contains your home folder"));
-    }
-    // Moving a mount point would take the folder out from under the mount, and a Trash outside it
-    // would hold nothing of it.
-    if (isMountPoint(target))
-        return refused(path, QStringLiteral("a file system is mounted there"));
-    return std::nullopt;
+    const Descriptor folder(::openat(at, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder)
+        ::fsync(folder.get());
 }
 
-std::optional<QString> moveToTrash(const QString& path)
+} // namespace
+
+std::optional<QString> moveToTrash(const QString& folder, const FileIdentity& expected)
 {
-    if (auto refusal = trashRefusal(path))
-        return refusal;
-    const QString source = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    const QByteArray sourceName = QFile::encodeName(source);
-    struct stat item;
-    if (::lstat(sourceName.constData(), &item) != 0)
-        return failed(path, reasonOf(errno));
+    // The path usually comes from container labels, which whoever starts a container can set: it is
+    // checked as untrusted input, and the folder found at it must be the one the plan showed.
+    const QStringList parts = folder.split(u'/', Qt::SkipEmptyParts);
+    if (!isPlainAbsolute(folder) || parts.isEmpty())
+        return refused(folder,
+                       trashOfferRefusal(folder).value_or(QStringLiteral("it is not a plain absolute path")));
+    const Descriptor parent = openParent(parts);
+    if (!parent)
+        return failed(folder, errno == ENOTDIR || errno == ELOOP
+                                  ? QStringLiteral("a link or a file is on the way to it now")
+                                  : reasonOf(errno));
+    const QByteArray name = QFile::encodeName(parts.last());
+    if (const std::optional<QString> other = notTheFolder(parent.get(), name, expected))
+        return failed(folder, *other);
+    if (const std::optional<QString> refusal = trashOfferRefusal(folder))
+        return refused(folder, *refusal);
+    const QString source = QDir::cleanPath(folder);
 
     // The home Trash is made private to the user (mode 0700), as the freedesktop.org Trash layout asks,
     // also on a fresh account without a data folder yet.
     const QString home = homeTrash();
-    for (const QString& folder : {home + QStringLiteral("/files"), home + QStringLiteral("/info")})
-        if (!makePrivateFolder(folder))
-            return failed(path, QStringLiteral("the Trash folder %1 could not be made").arg(folder));
-    const std::optional<TrashFolder> trash = trashFor(source, item.st_dev, home);
+    for (const QString& made : {home + QStringLiteral("/files"), home + QStringLiteral("/info")})
+        if (!makePrivateFolder(made))
+            return failed(folder, QStringLiteral("the Trash folder %1 could not be made").arg(made));
+    const std::optional<TrashFolder> trash = trashFor(source, dev_t(expected.device), home);
     if (!trash)
-        return failed(path, QStringLiteral("its file system has no Trash that could be used"));
+        return failed(folder, QStringLiteral("its file system has no Trash that could be used"));
     const QByteArray files = QFile::encodeName(trash->path + QStringLiteral("/files"));
     const QByteArray info = QFile::encodeName(trash->path + QStringLiteral("/info"));
     if (trash->top && (!ownFolder(files) || !ownFolder(info)))
-        return failed(path, QStringLiteral("the Trash folder %1 could not be made").arg(trash->path));
+        return failed(folder, QStringLiteral("the Trash folder %1 could not be made").arg(trash->path));
+    const Descriptor filesFolder(::open(files.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!filesFolder)
+        return failed(folder, reasonOf(errno));
 
     // The record comes first, made only where none is, and reserves the name; the move then takes the
     // name in files/ only where nothing is either. Each name is tried once; anything but a name already
     // taken ends the move at once.
-    const QByteArray name = QFile::encodeName(QFileInfo(source).fileName());
     // The path as the bytes it is, URL-escaped, so that a "%", a line break or a name that is no UTF-8
     // is restored to where it was.
     const QByteArray record =
@@ -270,20 +312,35 @@ std::optional<QString> moveToTrash(const QString& path)
         if (made == 0)
             continue;
         if (made < 0)
-            return failed(path, reasonOf(errno));
-        if (moveWithoutReplacing(sourceName, files + '/' + unique, S_ISDIR(item.st_mode))) {
-            // Best effort: the item is in the Trash with its record either way.
-            syncFolder(files);
-            syncFolder(QFile::encodeName(QFileInfo(source).absolutePath()));
-            return std::nullopt;
+            return failed(folder, reasonOf(errno));
+        // Looked at again by what its parent holds, the moment before it goes: a folder renamed away and
+        // another put in its place meanwhile stays where it is.
+        std::optional<QString> other = notTheFolder(parent.get(), name, expected);
+        if (!other && moveWithoutReplacing(parent.get(), name, filesFolder.get(), unique)) {
+            // Between that look and the move another may still have taken the name: then what went is
+            // not the plan's, and goes back.
+            other = notTheFolder(filesFolder.get(), unique, expected);
+            if (!other) {
+                // Best effort: the folder is in the Trash with its record either way.
+                syncAt(filesFolder.get());
+                syncAt(parent.get());
+                return std::nullopt;
+            }
+            if (!moveWithoutReplacing(filesFolder.get(), unique, parent.get(), name))
+                return failed(folder,
+                              *other + QStringLiteral(", and what was there instead is in the Trash"));
+            ::unlink(recordName.constData());
+            return failed(folder, *other);
         }
         const int error = errno;
         ::unlink(recordName.constData());
+        if (other)
+            return failed(folder, *other);
         if (error == EEXIST)
             continue;
-        return failed(path, reasonOf(error));
+        return failed(folder, reasonOf(error));
     }
-    return failed(path, QStringLiteral("the Trash already holds %1 items of that name").arg(names));
+    return failed(folder, QStringLiteral("the Trash already holds %1 items of that name").arg(names));
 }
 
 } // namespace Platform

@@ -112,7 +112,7 @@ VoskLabel* addRow(QVBoxLayout* rows, QWidget* parent, const QString& icon, const
 } // namespace
 
 DeleteProjectContent::DeleteProjectContent(const TeardownPlan& plan, bool trashDirectory, QWidget* parent)
-    : QWidget(parent), m_trashDirectory(trashDirectory && plan.workingDir.has_value())
+    : QWidget(parent), m_plan(plan), m_trashDirectory(trashDirectory && plan.workingDir.has_value())
 {
     setObjectName(QStringLiteral("deleteProjectContent"));
     auto* column = new QVBoxLayout(this);
@@ -173,38 +173,48 @@ DeleteProjectContent::DeleteProjectContent(const TeardownPlan& plan, bool trashD
         connect(m_trash, &QCheckBox::toggled, this, &DeleteProjectContent::setTrashDirectory);
         rows->addWidget(m_trash);
         rows->addWidget(new PathLines(Platform::abbreviatingHome(*plan.workingDir), this));
-        // The removal leaves bind-mounted directories alone; the folder takes those inside it along.
-        if (const QString along = folderBindsText(*plan.workingDir, plan.folderBinds); !along.isEmpty()) {
-            auto* binds = new VoskLabel(along, TextStyles::note, Vosk::muted, this);
-            binds->setObjectName(QStringLiteral("folderBindsLabel"));
-            binds->setWordWrap(true);
-            rows->addWidget(binds);
+        // The Trash takes the folder itself; the name its containers know it by leads there through a
+        // link, which is not the project's to take.
+        if (plan.folderLink) {
+            auto* link = new VoskLabel(QStringLiteral("Its containers name it ") +
+                                           Platform::abbreviatingHome(*plan.folderLink) +
+                                           QStringLiteral(", through a link; the link stays where it is."),
+                                       TextStyles::note, Vosk::muted, this);
+            link->setObjectName(QStringLiteral("folderLinkLabel"));
+            link->setWordWrap(true);
+            rows->addWidget(link);
         }
     }
 
-    auto* note = new VoskLabel(QStringLiteral("Bind-mounted directories and images are not touched."),
-                               TextStyles::note, Vosk::muted, this);
-    note->setObjectName(QStringLiteral("noteLabel"));
-    note->setWordWrap(true);
-    column->addWidget(note);
+    // One sentence, true for the choice made: with the Trash, the project's bind-mounted folders inside
+    // its folder go too.
+    m_note = new VoskLabel(noteText(plan, m_trashDirectory), TextStyles::note, Vosk::muted, this);
+    m_note->setObjectName(QStringLiteral("noteLabel"));
+    m_note->setWordWrap(true);
+    column->addWidget(m_note);
     column->addStretch(1);
 }
 
-QString DeleteProjectContent::folderBindsText(const QString& folder, const QStringList& binds)
+QString DeleteProjectContent::noteText(const TeardownPlan& plan, bool trashDirectory)
 {
-    QStringList shown;
+    if (!trashDirectory || !plan.workingDir)
+        return QStringLiteral("Bind-mounted directories and images are not touched.");
+    const QString folder = *plan.workingDir;
     const QString inside = folder.endsWith(u'/') ? folder : folder + u'/';
-    for (const QString& bind : binds) {
+    QStringList along;
+    for (const QString& bind : plan.folderBinds) {
         // The folder itself bind-mounted goes anyway: that is the choice.
         if (bind == folder || bind == inside)
             continue;
-        shown << (bind.startsWith(inside) ? QStringLiteral("./") + bind.mid(inside.size())
+        along << (bind.startsWith(inside) ? QStringLiteral("./") + bind.mid(inside.size())
                                           : Platform::abbreviatingHome(bind));
     }
-    if (shown.isEmpty())
-        return {};
-    return QStringLiteral("With the Trash, these bind-mounted directories of the project go too: ") +
-           shown.join(QStringLiteral(", ")) + u'.';
+    const QString untouched =
+        QStringLiteral("Images and bind-mounted directories outside this folder are not touched");
+    if (along.isEmpty())
+        return untouched + u'.';
+    return untouched + QStringLiteral("; those inside it (") + along.join(QStringLiteral(", ")) +
+           QStringLiteral(") go to the Trash with it.");
 }
 
 void DeleteProjectContent::setTrashDirectory(bool on)
@@ -216,6 +226,8 @@ void DeleteProjectContent::setTrashDirectory(bool on)
     m_trashDirectory = on;
     if (m_trash && m_trash->isChecked() != on)
         m_trash->setChecked(on);
+    if (m_note)
+        m_note->setPlainText(noteText(m_plan, on));
     emit trashDirectoryChanged(on);
 }
 

@@ -31,16 +31,19 @@ public:
     // its head replaced by "…" when it needs more.
     static QString fromTheEnd(const QString& text, const QFontMetricsF& metrics, double width, int lines);
 
-    // What the Trash choice takes along besides the folder: the project's bind-mounted directories in
-    // it but the folder itself, each written from the folder ("./data"); empty when there are none.
-    static QString folderBindsText(const QString& folder, const QStringList& binds);
+    // The sentence under the plan for the Trash choice: what is not touched, and with the Trash the
+    // project's bind-mounted directories in the folder but the folder itself, each written from the
+    // folder ("./data"), that go along.
+    static QString noteText(const TeardownPlan& plan, bool trashDirectory);
 
 signals:
     void trashDirectoryChanged(bool on);
 
 private:
+    TeardownPlan m_plan;
     bool m_trashDirectory;
     QCheckBox* m_trash = nullptr;
+    VoskLabel* m_note = nullptr;
     // The size label of every planned volume, by name; hidden while its size is unknown.
     QHash<QString, VoskLabel*> m_sizes;
 };

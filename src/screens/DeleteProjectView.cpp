@@ -120,6 +120,10 @@ QCoro::Task<> DeleteProjectView::workOut(QPointer<DeleteProjectView> view, QPoin
 void DeleteProjectView::showChanged(TeardownPlan plan)
 {
     plan.notes.prepend(QStringLiteral("The project changed since this plan was made."));
+    // The choice was made for the folder shown: another one there now (the first renamed away, a new
+    // one made under its name) is the user's to choose anew.
+    if (!m_plan || !plan.folder || plan.folder != m_plan->folder || plan.workingDir != m_plan->workingDir)
+        m_trashDirectory = false;
     setPlan(plan);
 }
 

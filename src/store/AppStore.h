@@ -415,8 +415,10 @@ private:
     // The projects whose folders are being moved to the Trash with nothing left but to forget them
     // (by runtime identifier, name and folder), as the settings hold them under pendingTrashMovesKey.
     // Noting one writes the settings to disk at once, before its move starts; the note goes once the
-    // project is forgotten or its move failed.
-    void noteTrashMove(const KnownProject& project, const QString& runtimeId, bool pending);
+    // project is forgotten or its move failed. `folder` is the folder that moves, when it is not the
+    // project's own working folder as written (a link is on that).
+    void noteTrashMove(const KnownProject& project, const QString& runtimeId, bool pending,
+                       const QString& folder = {});
     // Remembers a project given by the user under `runtime`, replacing one of the same name.
     void keepProject(const KnownProject& project, const Runtime& runtime);
     // The project of `name` on `runtime` as its containers form it, when it has any.

@@ -97,6 +97,64 @@ QStringList removeLeftovers(StoreEngine& engine, const TeardownPlan& plan, const
     return failures;
 }
 
+// "Nothing was removed, as the plan could not be checked again: <what>.": a plan made again that
+// differs only for want of answers claims no change.
+QString notCheckedAgain(const QStringList& unchecked)
+{
+    return QStringLiteral("Nothing was removed, as the plan could not be checked again: %1.")
+        .arg(unchecked.join(QStringLiteral("; ")));
+}
+
+// Removes the plan's removable volumes that are still the ones it showed. One removed and made again
+// under its name since the plan was made (during the down, say) holds someone's new data: it stays,
+// named. The engine's record of what was made and removed since tells; where it cannot, the creation
+// times looked at just before do, and a volume whose time moved stays too (some engines print when its
+// data last changed). The failure texts, in order.
+QStringList removeVolumes(StoreEngine& engine, const TeardownPlan& plan, const std::optional<Runtime>& on,
+                          std::chrono::milliseconds limit, const Platform::Cancellation* stop)
+{
+    QStringList names;
+    for (const VolumeUse& volume : plan.removable())
+        names << volume.name;
+    const std::optional<QMap<QString, QString>> happened =
+        plan.engineTime ? engine.volumeEvents(names, *plan.engineTime, on) : std::nullopt;
+    const std::optional<QMap<QString, QString>> made =
+        happened ? std::nullopt : engine.volumeCreation(names, on);
+    QStringList failures;
+    QStringList removal{QStringLiteral("volume"), QStringLiteral("rm")};
+    for (const QString& name : std::as_const(names)) {
+        const QString planned = plan.volumesMade.value(name);
+        const QString now = made ? made->value(name) : QString();
+        const auto kept = [&](const QString& why) {
+            failures << QStringLiteral("%1 was not removed: %2.").arg(name, why);
+        };
+        if (happened && happened->value(name) == u"create")
+            failures
+                << QStringLiteral("%1 was made again since the plan was made; it was not removed.").arg(name);
+        else if (happened && happened->value(name) == u"destroy")
+            continue; // gone already, by someone else's hand
+        else if (happened)
+            removal << name;
+        else if (!made)
+            kept(QStringLiteral("the engine did not say whether it is still the volume the plan showed"));
+        else if (planned.isEmpty() || now.isEmpty() || now != planned)
+            kept(QStringLiteral("it could not be told from a volume made again under its name"));
+        else
+            removal << name;
+    }
+    if (removal.size() > 2 && !stop->isCancelled())
+        if (const std::optional<QString> failed =
+                commandFailure(removal, engine.captureWithin(removal, on, std::nullopt, limit, stop)))
+            failures << *failed;
+    return failures;
+}
+
+// The project as the registry knows it: by the folder its containers name.
+KnownProject knownAs(const TeardownPlan& plan)
+{
+    return {plan.project, plan.folderLink.value_or(plan.workingDir.value_or(QString())), {}};
+}
+
 } // namespace
 
 QMap<QString, QString> AppStore::volumeSizes(const std::optional<Runtime>& on) const
@@ -128,12 +186,9 @@ QList<std::optional<Runtime>> AppStore::everyRuntime(const std::optional<Runtime
 
 PlanAsk AppStore::planAsk(const ComposeProject& project, const std::optional<Runtime>& on) const
 {
-    return {project,
-            on,
-            everyRuntime(on),
-            on ? m_registry.byRuntime.value(on->id()) : QList<KnownProject>(),
-            volumeSizes(on),
-            m_folderLimit,
+    return {project,           on,
+            everyRuntime(on),  on ? m_registry.byRuntime.value(on->id()) : QList<KnownProject>(),
+            volumeSizes(on),   m_folderLimit,
             m_beforeFolderLook};
 }
 
@@ -141,8 +196,9 @@ QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project,
                                                  std::shared_ptr<Platform::Cancellation> cancel)
 {
     const std::shared_ptr<StoreEngine> engine = m_engine;
-    auto job = Platform::onUserInitiated(
-        [engine, ask = planAsk(project, actingOn(project.runtime)), cancel] { return makePlan(*engine, ask, cancel.get()).plan; });
+    auto job = Platform::onUserInitiated([engine, ask = planAsk(project, actingOn(project.runtime)), cancel] {
+        return makePlan(*engine, ask, cancel.get()).plan;
+    });
     co_return co_await std::move(job);
 }
 
@@ -156,7 +212,7 @@ void AppStore::windDown()
 }
 
 QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on,
-                                                                  bool trashDirectory)
+                                                                 bool trashDirectory)
 {
     QPointer<AppStore> self(this);
     const std::shared_ptr<StoreEngine> engine = m_engine;
@@ -179,8 +235,11 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
     // fails the deletion instead of holding it up.
     if (!stop->isCancelled()) {
         const ComposeProject shown{plan.project, plan.workingDir, {}, 0, on};
-        auto job = Platform::onUserInitiated(
-            [engine, ask = planAsk(shown, on), stop] { return makePlan(*engine, ask, stop.get()); });
+        auto job = Platform::onUserInitiated([engine, ask = planAsk(shown, on), plan, on, stop] {
+            FreshPlan fresh = makePlan(*engine, ask, stop.get());
+            carryVolumesOver(*engine, plan, fresh.plan, on);
+            return fresh;
+        });
         const FreshPlan fresh = co_await std::move(job);
         if (!self)
             co_return std::nullopt;
@@ -188,7 +247,11 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
             failures << *fresh.failure;
         else if (fresh.folderUnanswered)
             failures << Platform::folderNotAnswering(*fresh.folderUnanswered);
-        else if (!sameRemoval(plan, fresh.plan, trashDirectory))
+        else if (sameRemoval(plan, fresh.plan, trashDirectory))
+            ; // what goes is what was shown
+        else if (!fresh.unchecked.isEmpty())
+            failures << notCheckedAgain(fresh.unchecked);
+        else
             changed = fresh.plan;
         composeDir = fresh.composeDir;
     }
@@ -209,8 +272,9 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
     if (!proceed) {
         // nothing goes
     } else if (composeDir) {
-        steps.append({composeCommand(plan.project, QStringLiteral("down")) << QStringLiteral("--remove-orphans"),
-                      composeDir});
+        steps.append(
+            {composeCommand(plan.project, QStringLiteral("down")) << QStringLiteral("--remove-orphans"),
+             composeDir});
     } else if (!plan.containers.isEmpty()) {
         steps.append({removal, std::nullopt});
         steps.append({networks, std::nullopt});
@@ -219,9 +283,10 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
     qsizetype i = 0;
     for (; i < steps.size() && !stop->isCancelled(); ++i) {
         if (steps[i].first == removal) {
-            auto read = Platform::onUserInitiated([engine, ids = plan.containerIds, on, limit = m_removalLimit, stop] {
-                return Docker::attachedNetworks(ids, capturing(engine, on, limit, stop));
-            });
+            auto read = Platform::onUserInitiated(
+                [engine, ids = plan.containerIds, on, limit = m_removalLimit, stop] {
+                    return Docker::attachedNetworks(ids, capturing(engine, on, limit, stop));
+                });
             attached = co_await std::move(read);
             if (!self)
                 co_return std::nullopt;
@@ -235,7 +300,8 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
         if (!self)
             co_return std::nullopt;
         // A compose that refuses the name after all: the containers go one by one, as when the file is gone.
-        const bool composeRefusedName = failed && steps[i].second && failed->contains(u"invalid project name");
+        const bool composeRefusedName =
+            failed && steps[i].second && failed->contains(u"invalid project name");
         if (composeRefusedName && !plan.containers.isEmpty()) {
             steps.insert(i + 1, {removal, std::nullopt});
             steps.insert(i + 2, {networks, std::nullopt});
@@ -263,17 +329,14 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
                 failures << failure;
     }
 
-    QStringList volumes{QStringLiteral("volume"), QStringLiteral("rm")};
-    for (const VolumeUse& volume : plan.removable())
-        volumes << volume.name;
-    if (proceed && volumes.size() > 2 && !stop->isCancelled()) {
-        auto job = runStep(engine, volumes, on, std::nullopt, m_removalLimit, stop);
-        const std::optional<QString> failed = co_await std::move(job);
+    if (proceed && !plan.removable().isEmpty() && !stop->isCancelled()) {
+        auto job = Platform::onUserInitiated([engine, plan, on, limit = m_removalLimit, stop] {
+            return removeVolumes(*engine, plan, on, limit, stop.get());
+        });
+        failures << co_await std::move(job);
         if (!self)
             co_return std::nullopt;
-        if (failed)
-            failures << *failed;
-    } else if (proceed && volumes.size() > 2) {
+    } else if (proceed && !plan.removable().isEmpty()) {
         unfinished = true;
     }
 
@@ -286,13 +349,20 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
         // Should the move end after the application, the next start forgets the project.
         noted = on && failures.isEmpty() && !unfinished;
         if (noted)
-            noteTrashMove({plan.project, *plan.workingDir, {}}, on->id(), true);
-        auto job = Platform::onUserInitiated([engine, plan, runtimes = everyRuntime(on), limit = m_folderLimit,
-                                              first = m_beforeFolderLook, stop]() -> std::optional<QString> {
-            if (std::optional<QString> kept = trashStillFree(*engine, plan, runtimes, limit, first, stop.get()))
-                return kept;
-            return Platform::moveToTrash(*plan.workingDir);
-        });
+            noteTrashMove(knownAs(plan), on->id(), true, *plan.workingDir);
+        auto job =
+            Platform::onUserInitiated([engine, plan, runtimes = everyRuntime(on), limit = m_folderLimit,
+                                       first = m_beforeFolderLook, stop]() -> std::optional<QString> {
+                if (std::optional<QString> kept =
+                        trashStillFree(*engine, plan, runtimes, limit, first, stop.get()))
+                    return kept;
+                // Only the folder the plan showed, by its identity, looked at once more as it goes.
+                if (!plan.folder)
+                    return QStringLiteral(
+                               "%1 was not moved to the Trash: the plan did not say which folder it is.")
+                        .arg(*plan.workingDir);
+                return Platform::moveToTrash(*plan.workingDir, *plan.folder);
+            });
         const std::optional<QString> failed = co_await std::move(job);
         if (!self)
             co_return std::nullopt;
@@ -308,7 +378,7 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
         keepRegistry(changedRegistry);
     }
     if (noted)
-        noteTrashMove({plan.project, *plan.workingDir, {}}, on->id(), false);
+        noteTrashMove(knownAs(plan), on->id(), false, *plan.workingDir);
 
     // A plan that no longer holds is no failure: the sheet shows the new one.
     if (!changed)

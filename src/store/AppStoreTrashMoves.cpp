@@ -26,6 +26,7 @@ struct TrashMove {
     QString runtimeId;
     QString name;
     QString workingDir;
+    QString folder; // what moves, when a link is on workingDir; else empty
 
     bool operator==(const TrashMove&) const = default;
 };
@@ -41,7 +42,8 @@ QList<TrashMove> pendingMoves(const Platform::Settings& settings)
         // A note without its folder could only ever forget a project whose folder is fine.
         if (!dir.isEmpty())
             moves << TrashMove{move.value(QLatin1StringView("runtime")).toString(),
-                               move.value(QLatin1StringView("name")).toString(), dir};
+                               move.value(QLatin1StringView("name")).toString(), dir,
+                               move.value(QLatin1StringView("folder")).toString()};
     }
     return moves;
 }
@@ -53,10 +55,14 @@ void keepMoves(Platform::Settings& settings, const QList<TrashMove>& moves)
         settings.remove(key);
     } else {
         QJsonArray stored;
-        for (const TrashMove& move : moves)
-            stored.append(QJsonObject{{QStringLiteral("runtime"), move.runtimeId},
-                                      {QStringLiteral("name"), move.name},
-                                      {QStringLiteral("workingDir"), move.workingDir}});
+        for (const TrashMove& move : moves) {
+            QJsonObject note{{QStringLiteral("runtime"), move.runtimeId},
+                             {QStringLiteral("name"), move.name},
+                             {QStringLiteral("workingDir"), move.workingDir}};
+            if (!move.folder.isEmpty())
+                note.insert(QStringLiteral("folder"), move.folder);
+            stored.append(note);
+        }
         settings.setValue(key, QString::fromUtf8(QJsonDocument(stored).toJson(QJsonDocument::Compact)));
     }
     settings.sync();
@@ -64,10 +70,12 @@ void keepMoves(Platform::Settings& settings, const QList<TrashMove>& moves)
 
 } // namespace
 
-void AppStore::noteTrashMove(const KnownProject& project, const QString& runtimeId, bool pending)
+void AppStore::noteTrashMove(const KnownProject& project, const QString& runtimeId, bool pending,
+                             const QString& folder)
 {
     QList<TrashMove> moves = pendingMoves(m_defaults);
-    const TrashMove move{runtimeId, project.name, project.workingDir};
+    const TrashMove move{runtimeId, project.name, project.workingDir,
+                         folder == project.workingDir ? QString() : folder};
     moves.removeAll(move);
     if (pending)
         moves << move;
@@ -80,7 +88,7 @@ QCoro::Task<> AppStore::forgetTrashedProjects()
     const QList<TrashMove> moves = pendingMoves(m_defaults);
     for (const TrashMove& move : moves) {
         // Gone from where it was, by that name: a link left there still counts as there.
-        auto look = lookAtFolder([dir = move.workingDir] {
+        auto look = lookAtFolder([dir = move.folder.isEmpty() ? move.workingDir : move.folder] {
             struct stat st;
             return ::lstat(QFile::encodeName(dir).constData(), &st) != 0 && errno == ENOENT;
         });
@@ -100,6 +108,6 @@ QCoro::Task<> AppStore::forgetTrashedProjects()
             changed.forget(move.name, move.runtimeId);
             keepRegistry(changed);
         }
-        noteTrashMove({move.name, move.workingDir, {}}, move.runtimeId, false);
+        noteTrashMove({move.name, move.workingDir, {}}, move.runtimeId, false, move.folder);
     }
 }

@@ -182,6 +182,7 @@ QList<std::pair<QString, QString>> removedVolumes(const TeardownPlan& plan)
 FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Cancellation* cancel)
 {
     FreshPlan fresh;
+    const std::optional<QString> began = engine.engineTime(ask.on);
     std::optional<QList<Container>> listed;
     try {
         listed = engine.containers(ask.on);
@@ -209,20 +210,28 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
     for (const Container& container : listed.value_or(QList<Container>()))
         names << container.name;
     // Without the listing nothing says who else mounts a volume: none may be planned as free.
-    if (listed)
+    if (listed) {
         readings.mounts = engine.volumeMounts(names, ask.on, cancel);
+        if (!readings.mounts)
+            fresh.unchecked << QStringLiteral("the engine did not say which volumes the containers mount");
+    }
     try {
         readings.listed = engine.volumes(ask.on);
     } catch (...) {
         // then no volume is known to be the project's
+        fresh.unchecked << QStringLiteral("the engine did not list the volumes");
     }
     QStringList labelled;
     for (const DockerVolume& volume : std::as_const(readings.listed))
         if (const auto label = volume.labels.constFind(QString::fromLatin1(Docker::projectLabel));
             label != volume.labels.cend() && *label == project.name)
             labelled << volume.name;
-    if (!labelled.isEmpty() && !(cancel && cancel->isCancelled()))
-        readings.created = engine.volumeCreation(labelled, ask.on).value_or(QMap<QString, QString>());
+    if (!labelled.isEmpty() && !(cancel && cancel->isCancelled())) {
+        const std::optional<QMap<QString, QString>> created = engine.volumeCreation(labelled, ask.on);
+        readings.created = created.value_or(QMap<QString, QString>());
+        if (!created)
+            fresh.unchecked << QStringLiteral("the engine did not say when the volumes were made");
+    }
 
     std::optional<FolderLook> found = folder.wait(left(), cancel);
     std::optional<QString> unanswered;
@@ -240,6 +249,7 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
             readings.config = engine.composeProject(*project.workingDir, project.name, *found->files, cancel);
         } catch (const Docker::TimedOut&) {
             readings.configTimedOut = true;
+            fresh.unchecked << QStringLiteral("compose did not read the project's files in time");
         } catch (...) {
             // no declared volumes, nothing worse
         }
@@ -256,6 +266,7 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
             own << container.id;
         if (!users.unanswered.isEmpty()) {
             readings.trash = Docker::TrashOffer{{}, unansweredReason(users.unanswered), {}};
+            fresh.unchecked << *readings.trash->refusal;
         } else {
             // What the deletion would remove of the volumes, as the plan made below works it out.
             QSet<QString> removed;
@@ -264,10 +275,18 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
                                                .removable())
                 removed.insert(volume.name);
             const auto [others, bound] = splitUses(users, own, removed, ask.on);
+            // The engine mounts a volume it binds to a folder of the host where its data goes; those the
+            // deletion removes are unmounted before the folder would move.
+            QStringList passing;
+            for (const DockerVolume& volume : std::as_const(readings.listed))
+                if (removed.contains(volume.name) && !volume.mountpoint.isEmpty())
+                    passing << volume.mountpoint;
             // Its own time: the folder has answered, and the engines may have taken most of the first.
             std::optional<Docker::TrashOffer> judged = Docker::judgeTrashOffer(
-                *project.workingDir, others, bound, QDeadlineTimer(ask.folderLimit), first, cancel);
+                *project.workingDir, others, bound, QDeadlineTimer(ask.folderLimit), first, cancel, passing);
             if (judged) {
+                if (judged->unsure && judged->refusal)
+                    fresh.unchecked << *judged->refusal;
                 readings.trash = std::move(judged);
             } else {
                 unanswered = std::exchange(project.workingDir, std::nullopt);
@@ -277,6 +296,7 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
     }
 
     fresh.plan = Docker::planFrom(project, listed.value_or(QList<Container>()), readings, ask.sizes);
+    fresh.plan.engineTime = began;
     if (fresh.failure)
         fresh.plan.notes.prepend(*fresh.failure);
     if (unanswered)
@@ -284,6 +304,24 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
                                 QStringLiteral(" Volumes its compose file declares that no container mounts "
                                                "are not planned, and the folder is not offered for the Trash.");
     return fresh;
+}
+
+void carryVolumesOver(StoreEngine& engine, const TeardownPlan& shown, TeardownPlan& now,
+                      const std::optional<Runtime>& on)
+{
+    QStringList moved;
+    for (const VolumeUse& volume : now.removable())
+        if (shown.volumesMade.contains(volume.name) && now.volumesMade.contains(volume.name) &&
+            shown.volumesMade.value(volume.name) != now.volumesMade.value(volume.name))
+            moved << volume.name;
+    if (moved.isEmpty() || !shown.engineTime)
+        return;
+    const std::optional<QMap<QString, QString>> happened = engine.volumeEvents(moved, *shown.engineTime, on);
+    if (!happened)
+        return;
+    for (const QString& name : std::as_const(moved))
+        if (!happened->contains(name))
+            now.volumesMade.insert(name, shown.volumesMade.value(name));
 }
 
 bool sameRemoval(const TeardownPlan& shown, const TeardownPlan& now, bool trash)

@@ -37,6 +37,10 @@ struct FreshPlan {
     std::optional<QString> failure;
     // The project's folder, when it had not answered within the limit.
     std::optional<QString> folderUnanswered;
+    // What could not be checked this time, one clause each ("the engine did not say which volumes the
+    // containers mount"): a plan that differs from the one shown only for want of these answers tells
+    // no change, and asked again once the engines answer it may well be the same.
+    QStringList unchecked;
     // Where compose takes the project down: its one folder, named exactly, holding a compose file;
     // none when the containers are to be removed one by one. Whether the folder is offered for the
     // Trash does not matter here.
@@ -51,6 +55,12 @@ struct FreshPlan {
 // Blocks: run it off the window's thread. Folder looks are bounded by `ask.folderLimit`, engine
 // queries by the listing limit, and `cancel` (may be null) ends them.
 FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Cancellation* cancel);
+
+// Gives the volumes `now` would remove whose printed creation time moved since `shown` the time `shown`
+// holds, where the engine's record says none of them was made or removed since `shown` was made: some
+// engines print when a volume's data last changed, and that is no other volume. Blocks.
+void carryVolumesOver(StoreEngine& engine, const TeardownPlan& shown, TeardownPlan& now,
+                      const std::optional<Runtime>& on);
 
 // Whether `now` would remove and move exactly what `shown` does: the same containers by identifier,
 // the same removable volumes by name and creation time, and with `trash`, the same folder by identity.

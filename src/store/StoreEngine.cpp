@@ -5,6 +5,7 @@
 #include "engine/Listings.h"
 #include "engine/Reclaim.h"
 #include "engine/Stats.h"
+#include "engine/VolumeEvents.h"
 #include "platform/ProcessRunner.h"
 #include "toolchain/Toolchain.h"
 
@@ -108,6 +109,15 @@ public:
         } catch (...) {
             return std::nullopt;
         }
+    }
+    std::optional<QString> engineTime(const std::optional<Runtime>& runtime) override
+    {
+        return Docker::engineTime(runtime, Docker::listingLimit);
+    }
+    std::optional<QMap<QString, QString>> volumeEvents(const QStringList& names, const QString& since,
+                                                       const std::optional<Runtime>& runtime) override
+    {
+        return Docker::volumeEvents(names, since, runtime, Docker::listingLimit);
     }
     bool isReachable(const QString& endpoint) override { return Docker::isReachable(endpoint); }
 };

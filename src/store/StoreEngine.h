@@ -86,6 +86,15 @@ public:
     virtual std::optional<QMap<QString, QString>> volumeCreation(const QStringList& names,
                                                                  const std::optional<Runtime>& runtime) = 0;
 
+    // The engine's own time now, as it prints it (Docker::engineTime); none when it does not say within
+    // the listing limit. Never throws.
+    virtual std::optional<QString> engineTime(const std::optional<Runtime>& runtime) = 0;
+    // Of the named volumes, those made or removed since `since` (an engineTime), with what happened to
+    // each last (Docker::volumeEvents); none when the engine cannot tell within the listing limit.
+    // Never throws.
+    virtual std::optional<QMap<QString, QString>> volumeEvents(const QStringList& names, const QString& since,
+                                                               const std::optional<Runtime>& runtime) = 0;
+
     // Whether an endpoint can be reached without asking it: a Unix socket whose file exists, or any
     // other kind of address. Called on the main thread.
     virtual bool isReachable(const QString& endpoint) = 0;

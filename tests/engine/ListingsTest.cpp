@@ -1,6 +1,7 @@
 #include "engine/Listings.h"
 
 #include "engine/Docker.h"
+#include "engine/ExactLabels.h"
 #include "support/TestSupport.h"
 
 #include <QJsonDocument>
@@ -191,6 +192,26 @@ TEST(ListingLabels, EmptyComposeLabelsArePresentAndQuotedOnesAreNot)
         EXPECT_EQ(list[0].project(), row.project) << row.line.toStdString();
         EXPECT_EQ(list[0].workingDir(), row.workingDir) << row.line.toStdString();
     }
+}
+
+// An empty project label only the joined text shows is settled by the engine's own labels; a container
+// or volume the engine gives none for in time belongs to no project, never to the nameless group that
+// gathers every such container on the engine.
+TEST(ListingLabels, AnUnsureLabelTheEngineDoesNotAnswerForIsDropped)
+{
+    const QString P = Docker::projectLabel;
+    Container container;
+    container.id = TestSupport::uniqueName("unanswered");
+    container.labels = {{P, QString()}, {"keep", "1"}};
+    QList<Container> containers{container};
+    QList<DockerVolume> volumes{
+        {TestSupport::uniqueName("unanswered"), "local", "/v", std::nullopt, {{P, QString()}}}};
+    // No time left: the engine is not even asked.
+    Docker::settleUnsureLabels(containers, {P}, std::nullopt, std::chrono::milliseconds(0));
+    Docker::settleUnsureLabels(volumes, {P}, std::nullopt, std::chrono::milliseconds(0));
+    EXPECT_EQ(containers[0].project(), std::nullopt);
+    EXPECT_EQ(containers[0].labels, (Docker::LabelMap{{"keep", "1"}}));
+    EXPECT_FALSE(volumes[0].labels.contains(P));
 }
 
 TEST(RecordedListings, HealthAndExitCodesDecideTrouble)

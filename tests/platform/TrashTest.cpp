@@ -41,49 +41,48 @@ protected:
         file.write("services: {}\n");
         return dir;
     }
+
+    // Moves the folder at `dir` as a plan that saw it there now would.
+    static std::optional<QString> moved(const QString& dir)
+    {
+        const std::optional<Platform::FileIdentity> seen = Platform::identityOf(dir);
+        EXPECT_TRUE(seen) << dir.toStdString();
+        return Platform::moveToTrash(dir, seen.value_or(Platform::FileIdentity{}));
+    }
 };
 
 } // namespace
 
-TEST_F(Trash, RefusesTheRootTheHomeFolderAndWhatHoldsIt)
+// The move refuses by the rule the offer follows, whatever plan it is given.
+TEST_F(Trash, RefusesWhatTheOfferNeverOffers)
 {
-    ASSERT_TRUE(QFile::link(home, root.filePath("link-to-home")));
+    const QString projects = folder("users/me/projects");
     const struct {
         QString path;
-        const char* reason;
+        QString reason;
     } rows[] = {
         {"/", "it is the root of the file system"},
-        {"/./", "it is the root of the file system"},
         {home, "it is your home folder"},
-        {home + "/", "it is your home folder"},
-        {home + "/projects/..", "it is your home folder"},
-        {root.filePath("link-to-home"), "it is your home folder"},
-        {root.filePath("users"), "it contains your home folder"},
-        {root.path(), "it contains your home folder"},
-        {"projects/shop", "it is not an absolute path"},
-        {"", "it is not an absolute path"},
+        {root.filePath("users"), "it holds your home folder"},
+        {home + "/projects/..", "it is not a plain absolute path"},
+        {"projects/shop", "it is not a plain absolute path"},
+        {"", "it is not a plain absolute path"},
+        {root.filePath("data"), "it holds the Trash " + root.filePath("data/Trash")},
     };
     for (const auto& row : rows) {
-        const std::optional<QString> refusal = Platform::trashRefusal(row.path);
-        ASSERT_TRUE(refusal) << row.path.toStdString();
-        EXPECT_TRUE(refusal->endsWith(QString::fromLatin1(row.reason) + '.')) << refusal->toStdString();
+        const std::optional<Platform::FileIdentity> seen = Platform::identityOf(row.path);
+        EXPECT_EQ(Platform::moveToTrash(row.path, seen.value_or(Platform::FileIdentity{})),
+                  "Refused to move " + row.path + " to the Trash: " + row.reason + ".");
     }
-    EXPECT_EQ(Platform::moveToTrash(root.path()), Platform::trashRefusal(root.path()));
-    EXPECT_TRUE(QFile::exists(home));
-}
-
-TEST_F(Trash, AcceptsFoldersBesideAndInsideTheHomeFolder)
-{
-    for (const QString& path :
-         {home + "/projects/shop", root.filePath("users/mel"), root.filePath("users/me2")})
-        EXPECT_EQ(Platform::trashRefusal(path), std::nullopt) << path.toStdString();
+    EXPECT_TRUE(QFile::exists(projects + "/compose.yaml"));
+    EXPECT_FALSE(QFile::exists(root.filePath("data/Trash/files")));
 }
 
 TEST_F(Trash, AFolderGoesToTheTrashWithWhatItHoldsAndCanBeRestored)
 {
     const QString dir = folder("users/me/projects/shop");
 
-    EXPECT_EQ(Platform::moveToTrash(dir), std::nullopt);
+    EXPECT_EQ(moved(dir), std::nullopt);
 
     EXPECT_FALSE(QFile::exists(dir));
     EXPECT_TRUE(QFile::exists(root.filePath("data/Trash/files/shop/compose.yaml")));
@@ -96,7 +95,7 @@ TEST_F(Trash, AFolderGoesToTheTrashWithWhatItHoldsAndCanBeRestored)
 TEST_F(Trash, AFolderThatIsGoneIsAFailureThatSaysSo)
 {
     const QString gone = root.filePath("gone");
-    const std::optional<QString> failed = Platform::moveToTrash(gone);
+    const std::optional<QString> failed = Platform::moveToTrash(gone, {});
     ASSERT_TRUE(failed);
     EXPECT_TRUE(failed->startsWith("Could not move " + gone + " to the Trash: ")) << failed->toStdString();
 }
@@ -110,7 +109,7 @@ TEST_F(Trash, OnAFreshAccountTheTrashIsMadeInTheDataFolderNotWhereTheApplication
     const QString before = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(workingDir.path()));
 
-    const std::optional<QString> failed = Platform::moveToTrash(dir);
+    const std::optional<QString> failed = moved(dir);
     QDir::setCurrent(before);
 
     EXPECT_EQ(failed, std::nullopt);
@@ -134,7 +133,7 @@ TEST_F(Trash, TheRecordOfAnAwkwardNameGivesItsPathBackExactly)
                                 QStringLiteral("tab\there #1?x=y")}) {
         const QString dir = folder("users/me/projects/" + name);
 
-        ASSERT_EQ(Platform::moveToTrash(dir), std::nullopt) << name.toStdString();
+        ASSERT_EQ(moved(dir), std::nullopt) << name.toStdString();
 
         QFile info(root.filePath("data/Trash/info/" + name + ".trashinfo"));
         ASSERT_TRUE(info.open(QIODevice::ReadOnly)) << name.toStdString();
@@ -161,13 +160,13 @@ TEST_F(Trash, ANameTooLongForTheTrashsRecordFailsAtOnceAndTheFolderStays)
 {
     const QString taken(243, u'b');
     folder("users/me/projects/" + taken);
-    ASSERT_EQ(Platform::moveToTrash(home + "/projects/" + taken), std::nullopt);
+    ASSERT_EQ(moved(home + "/projects/" + taken), std::nullopt);
 
     for (const QString& name : {QString(250, u'a'), QString(246, u'c'), QString(255, u'd'), taken}) {
         const QString dir = folder("users/me/projects/" + name);
         QElapsedTimer clock;
         clock.start();
-        const std::optional<QString> failed = Platform::moveToTrash(dir);
+        const std::optional<QString> failed = moved(dir);
         EXPECT_LT(clock.elapsed(), 5000);
         EXPECT_EQ(failed, "Could not move " + dir +
                               " to the Trash: its name is too long for the Trash to keep a record of it.")
@@ -182,8 +181,8 @@ TEST_F(Trash, ANameTooLongForTheTrashsRecordFailsAtOnceAndTheFolderStays)
 
     // A name that is taken and leaves room goes under the next free one.
     const QString again = folder("users/me/projects/again/" + taken.left(10));
-    ASSERT_EQ(Platform::moveToTrash(folder("users/me/projects/once/" + taken.left(10))), std::nullopt);
-    EXPECT_EQ(Platform::moveToTrash(again), std::nullopt);
+    ASSERT_EQ(moved(folder("users/me/projects/once/" + taken.left(10))), std::nullopt);
+    EXPECT_EQ(moved(again), std::nullopt);
     EXPECT_TRUE(QFile::exists(root.filePath("data/Trash/files/" + taken.left(10) + "-0001/compose.yaml")));
     EXPECT_TRUE(QFile::exists(root.filePath("data/Trash/info/" + taken.left(10) + "-0001.trashinfo")));
 }
@@ -231,12 +230,14 @@ public:
     QString topTrash() const { return top + "/.Trash-" + uid; }
 };
 
-// One layout: what is made before the move, what is moved, what must hold after it.
+// One layout: what is made before the plan looks, what is moved, what changes between the look and the
+// move, and what must hold after it.
 struct ElsewhereRow {
     const char* what;
     bool ownFileSystem; // the row needs "top" to be a file system of its own
     std::function<QString(TrashElsewhere&)> layOut;
     std::function<void(TrashElsewhere&, const QString& moved, const std::optional<QString>& failed)> check;
+    std::function<void(TrashElsewhere&, const QString& moved)> change = {};
 };
 
 void PrintTo(const ElsewhereRow& row, std::ostream* os)
@@ -246,9 +247,17 @@ void PrintTo(const ElsewhereRow& row, std::ostream* os)
 
 class TrashLayouts : public TrashElsewhere, public testing::WithParamInterface<ElsewhereRow> {};
 
+// What a move that must not happen leaves: `dir` with what it held, and nothing in either Trash.
+void nothingMoved(TrashElsewhere& t, const QString& dir)
+{
+    EXPECT_TRUE(QFile::exists(dir + "/compose.yaml")) << dir.toStdString();
+    EXPECT_TRUE(QDir(t.root.filePath("data/Trash/files")).isEmpty());
+    EXPECT_FALSE(QFile::exists(t.topTrash() + "/files"));
+}
+
 } // namespace
 
-TEST_P(TrashLayouts, NothingIsMadeForAMountPointRecordsTellTheWayBackAndNothingIsReplaced)
+TEST_P(TrashLayouts, TheTrashTakesExactlyTheFolderThePlanSawAndKeepsItsWayBack)
 {
     const ElsewhereRow& row = GetParam();
     if (row.ownFileSystem && !mount(top))
@@ -257,7 +266,11 @@ TEST_P(TrashLayouts, NothingIsMadeForAMountPointRecordsTellTheWayBackAndNothingI
     const QString moved = row.layOut(*this);
     if (HasFatalFailure() || IsSkipped())
         return;
-    row.check(*this, moved, Platform::moveToTrash(moved));
+    const std::optional<Platform::FileIdentity> seen = Platform::identityOf(moved);
+    ASSERT_TRUE(seen);
+    if (row.change)
+        row.change(*this, moved);
+    row.check(*this, moved, Platform::moveToTrash(moved, *seen));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -272,9 +285,11 @@ INSTANTIATE_TEST_SUITE_P(
                          return inner;
                      },
                      [](TrashElsewhere& t, const QString& moved, const std::optional<QString>& failed) {
-                         EXPECT_EQ(failed, "Refused to move " + moved + " to the Trash: a file system is mounted there.");
+                         EXPECT_EQ(failed,
+                                   "Refused to move " + moved + " to the Trash: it is a mount point.");
                          EXPECT_TRUE(QFile::exists(moved + "/keep"));
-                         EXPECT_FALSE(QFile::exists(t.topTrash())) << "a Trash was made on the parent's file system";
+                         EXPECT_FALSE(QFile::exists(t.topTrash()))
+                             << "a Trash was made on the parent's file system";
                          EXPECT_FALSE(QFile::exists(t.root.filePath("data/Trash")));
                      }},
         // A folder bound to another place of the same file system shares its parent's device.
@@ -287,17 +302,36 @@ INSTANTIATE_TEST_SUITE_P(
                          return t.top + "/bound";
                      },
                      [](TrashElsewhere& t, const QString& moved, const std::optional<QString>& failed) {
-                         EXPECT_EQ(failed, "Refused to move " + moved + " to the Trash: a file system is mounted there.");
+                         EXPECT_EQ(failed,
+                                   "Refused to move " + moved + " to the Trash: it is a mount point.");
                          EXPECT_FALSE(QFile::exists(t.topTrash()));
                      }},
-        // The record names the folder from the top of its file system, also when it was reached
-        // through a link, and the file system's Trash holds the folder.
-        ElsewhereRow{"topFolderTrash", true,
-                     [](TrashElsewhere& t) {
-                         t.folder("top/projects/shop");
-                         EXPECT_TRUE(QFile::link(t.top + "/projects", t.root.filePath("link")));
-                         return t.root.filePath("link/shop");
+        // A file system mounted, or a folder bound, under the folder once the plan was made: the move
+        // looks at the mount table itself.
+        ElsewhereRow{"mountUnderIt", true, [](TrashElsewhere& t) { return t.folder("top/shop"); },
+                     [](TrashElsewhere& t, const QString& moved, const std::optional<QString>& failed) {
+                         EXPECT_EQ(failed, "Refused to move " + moved +
+                                               " to the Trash: it holds the mount point " + moved + "/sub.");
+                         nothingMoved(t, moved);
                      },
+                     [](TrashElsewhere& t, const QString& moved) {
+                         if (!t.mount(moved + "/sub"))
+                             ADD_FAILURE() << "a second mount was refused";
+                     }},
+        // The folder, or something in it, bound to another place: whoever reads it there would see it go.
+        ElsewhereRow{"boundElsewhere", true, [](TrashElsewhere& t) { return t.folder("top/shop"); },
+                     [](TrashElsewhere& t, const QString& moved, const std::optional<QString>& failed) {
+                         EXPECT_EQ(failed, "Refused to move " + moved + " to the Trash: it is bound at " +
+                                               t.top + "/elsewhere.");
+                         nothingMoved(t, moved);
+                     },
+                     [](TrashElsewhere& t, const QString& moved) {
+                         if (!t.mount(t.top + "/elsewhere", moved + "/sub"))
+                             ADD_FAILURE() << "a bind mount was refused";
+                     }},
+        // The record names the folder from the top of its file system, and the file system's Trash
+        // holds the folder.
+        ElsewhereRow{"topFolderTrash", true, [](TrashElsewhere& t) { return t.folder("top/projects/shop"); },
                      [](TrashElsewhere& t, const QString&, const std::optional<QString>& failed) {
                          EXPECT_EQ(failed, std::nullopt);
                          EXPECT_TRUE(QFile::exists(t.topTrash() + "/files/shop/compose.yaml"));
@@ -327,5 +361,58 @@ INSTANTIATE_TEST_SUITE_P(
                          EXPECT_TRUE(QFile::exists(trash + "/files/shop-0002/compose.yaml"));
                          EXPECT_TRUE(readAll(trash + "/info/shop-0002.trashinfo")
                                          .contains("\nPath=" + QFile::encodeName(moved) + '\n'));
+                     }},
+        // A move given the link's name takes neither the link nor what it leads to: the plan names the
+        // folder itself.
+        ElsewhereRow{
+            "aLinkToTheFolder", false,
+            [](TrashElsewhere& t) {
+                t.folder("users/me/real");
+                EXPECT_TRUE(QFile::link(t.root.filePath("users/me/real"), t.root.filePath("users/me/lnk")));
+                return t.root.filePath("users/me/lnk");
+            },
+            [](TrashElsewhere& t, const QString& moved, const std::optional<QString>& failed) {
+                EXPECT_EQ(failed, "Could not move " + moved +
+                                      " to the Trash: it is a link now, not the folder the plan showed.");
+                EXPECT_TRUE(QFileInfo(moved).isSymLink());
+                nothingMoved(t, t.root.filePath("users/me/real"));
+            }},
+        ElsewhereRow{"aLinkOnTheWay", false,
+                     [](TrashElsewhere& t) {
+                         t.folder("users/me/real/shop");
+                         EXPECT_TRUE(
+                             QFile::link(t.root.filePath("users/me/real"), t.root.filePath("users/me/way")));
+                         return t.root.filePath("users/me/way/shop");
+                     },
+                     [](TrashElsewhere& t, const QString& moved, const std::optional<QString>& failed) {
+                         EXPECT_EQ(failed, "Could not move " + moved +
+                                               " to the Trash: a link or a file is on the way to it now.");
+                         nothingMoved(t, moved);
+                     }},
+        // Renamed while the sheet was open, and another folder made under its name: that one stays.
+        ElsewhereRow{"renamedAndReplaced", false, [](TrashElsewhere& t) { return t.folder("users/me/app"); },
+                     [](TrashElsewhere& t, const QString& moved, const std::optional<QString>& failed) {
+                         EXPECT_EQ(failed, "Could not move " + moved +
+                                               " to the Trash: it is not the folder the plan showed.");
+                         EXPECT_TRUE(QFile::exists(moved + "/theirs.txt"));
+                         nothingMoved(t, moved + "-renamed");
+                     },
+                     [](TrashElsewhere& t, const QString& moved) {
+                         EXPECT_TRUE(QDir().rename(moved, moved + "-renamed"));
+                         t.folder("users/me/app");
+                         QFile theirs(moved + "/theirs.txt");
+                         EXPECT_TRUE(theirs.open(QIODevice::WriteOnly));
+                     }},
+        // Renamed, and a link to it left in its place.
+        ElsewhereRow{"becameALink", false, [](TrashElsewhere& t) { return t.folder("users/me/app"); },
+                     [](TrashElsewhere& t, const QString& moved, const std::optional<QString>& failed) {
+                         EXPECT_EQ(failed,
+                                   "Could not move " + moved +
+                                       " to the Trash: it is a link now, not the folder the plan showed.");
+                         nothingMoved(t, moved + "-real");
+                     },
+                     [](TrashElsewhere&, const QString& moved) {
+                         EXPECT_TRUE(QDir().rename(moved, moved + "-real"));
+                         EXPECT_TRUE(QFile::link(moved + "-real", moved));
                      }}),
     [](const testing::TestParamInfo<ElsewhereRow>& info) { return std::string(info.param.what); });

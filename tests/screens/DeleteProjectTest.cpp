@@ -64,16 +64,15 @@ TEST(DeleteProjectContent, ShowsEachPartOnlyWhenThePlanHoldsIt)
     EXPECT_EQ(texts(&all, "volumesSection", "sizeLabel"), QStringList{"69.4 MB"}) << "unknown sizes show nothing";
     EXPECT_EQ(texts(&all, "keptSection", "usedByLabel"), QStringList{"used by atlas-worker-1, blog-web-1"});
     EXPECT_NE(all.findChild<QCheckBox*>("trashToggle"), nullptr);
-    EXPECT_EQ(all.findChild<QWidget*>("folderBindsLabel"), nullptr);
+    EXPECT_EQ(all.findChild<QWidget*>("folderLinkLabel"), nullptr);
 
-    // What the Trash would take along of the project's bind mounts: those inside the folder, however
-    // they were named.
-    TeardownPlan bound = planOf(1, {}, "/srv/shop");
-    bound.folderBinds = {"/srv/link-to-shop/logs", "/srv/shop", "/srv/shop/db"};
-    DeleteProjectContent withBinds(bound, false);
-    EXPECT_EQ(texts(&withBinds, "filesSection", "folderBindsLabel"),
-              QStringList{"With the Trash, these bind-mounted directories of the project go too: "
-                          "/srv/link-to-shop/logs, ./db."});
+    // A folder its containers reach through a link: the plan names the folder, and says the link stays.
+    TeardownPlan linked = planOf(1, {}, "/srv/real");
+    linked.folderLink = "/srv/lnk";
+    DeleteProjectContent throughLink(linked, false);
+    EXPECT_EQ(texts(&throughLink, "filesSection", "directoryLabel"), QStringList{"/srv/real"});
+    EXPECT_EQ(texts(&throughLink, "filesSection", "folderLinkLabel"),
+              QStringList{"Its containers name it /srv/lnk, through a link; the link stays where it is."});
 
     // Only kept volumes, no folder: no containers, volumes or files part, and no Trash to choose.
     DeleteProjectContent kept(planOf(0, {shared}), true);
@@ -84,6 +83,31 @@ TEST(DeleteProjectContent, ShowsEachPartOnlyWhenThePlanHoldsIt)
     EXPECT_FALSE(kept.trashDirectory());
     kept.setTrashDirectory(true);
     EXPECT_FALSE(kept.trashDirectory());
+}
+
+// What the sheet says of bind-mounted directories is one sentence, true for the Trash choice made.
+TEST(DeleteProjectContent, SaysOneTrueSentenceForEachTrashChoice)
+{
+    TestSupport::prepareWidgets();
+    TeardownPlan bound = planOf(1, {}, "/srv/shop");
+    bound.folderBinds = {"/srv/link-to-shop/logs", "/srv/shop", "/srv/shop/db"};
+    DeleteProjectContent content(bound, false);
+    const auto sentences = [&] {
+        QStringList out;
+        for (const VoskLabel* label : content.findChildren<VoskLabel*>())
+            if (!label->isHidden() && label->plainText().contains("bind-mounted", Qt::CaseInsensitive))
+                out << label->plainText();
+        return out;
+    };
+    EXPECT_EQ(sentences(), QStringList{"Bind-mounted directories and images are not touched."});
+    content.findChild<QCheckBox*>("trashToggle")->click();
+    EXPECT_EQ(sentences(),
+              QStringList{"Images and bind-mounted directories outside this folder are not touched; those "
+                          "inside it (/srv/link-to-shop/logs, ./db) go to the Trash with it."});
+    content.findChild<QCheckBox*>("trashToggle")->click();
+    EXPECT_EQ(sentences(), QStringList{"Bind-mounted directories and images are not touched."});
+    EXPECT_EQ(DeleteProjectContent::noteText(planOf(1, {}, "/srv/shop"), true),
+              "Images and bind-mounted directories outside this folder are not touched.");
 }
 
 TEST(DeleteProjectContent, ALongFolderKeepsItsEndOverTwoLines)
@@ -133,6 +157,8 @@ protected:
 
     QTemporaryDir parent;
     QString dir = projectFolder(parent, "shop");
+    // A Trash of the test's own: nothing here may reach the user's.
+    TestSupport::ScopedEnv trashHome{"XDG_DATA_HOME", parent.filePath("data").toUtf8()};
     std::unique_ptr<QWidget> window = std::make_unique<QWidget>();
 };
 
@@ -176,6 +202,37 @@ TEST_F(DeleteSheet, WorksOutThePlanThenDeletesAndCannotBeClosedWhileItDoes)
               (QList<QStringList>{{"compose", "-p", "shop", "down", "--remove-orphans"},
                                   {"volume", "rm", "shop_data", "shop_db"}}));
     EXPECT_TRUE(QFileInfo::exists(dir)) << "the folder stays unless asked";
+}
+
+// Renamed while the sheet is open, and another folder made under its name: the first Delete shows the
+// plan made again, the Trash no longer chosen for a folder the user did not choose; the second leaves
+// both folders where they are.
+TEST_F(DeleteSheet, AFolderReplacedWhileTheSheetIsOpenIsNotTakenAndItsTrashChoiceGoes)
+{
+    QPointer<DeleteProjectView> sheet = DeleteProjectView::open(window.get(), *store, shown());
+    ASSERT_TRUE(eventually([&] { return sheet->plan().has_value(); }));
+    sheet->findChild<QCheckBox*>("trashToggle")->click();
+    ASSERT_TRUE(QDir().rename(dir, dir + "-renamed"));
+    projectFolder(parent, "shop");
+    QFile theirs(dir + "/theirs.txt");
+    ASSERT_TRUE(theirs.open(QIODevice::WriteOnly));
+
+    QTest::mouseClick(button(sheet, "deleteButton"), Qt::LeftButton);
+    ASSERT_TRUE(eventually(
+        [&] { return !sheet || (!sheet->working() && sheet->findChild<VoskLabel*>("planNotesLabel")); }));
+    ASSERT_TRUE(sheet) << "the sheet stays open with the new plan";
+    EXPECT_TRUE(sheet->findChild<VoskLabel*>("planNotesLabel")
+                    ->plainText()
+                    .startsWith("The project changed since this plan was made."));
+    EXPECT_FALSE(sheet->trashDirectory());
+    EXPECT_FALSE(sheet->findChild<QCheckBox*>("trashToggle")->isChecked());
+    EXPECT_EQ(button(sheet, "deleteButton")->text(), "Delete 2 containers + 2 volumes");
+    EXPECT_TRUE(engine->commands().isEmpty()) << "nothing went";
+
+    QTest::mouseClick(button(sheet, "deleteButton"), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return sheet.isNull(); }));
+    EXPECT_TRUE(QFile::exists(dir + "/theirs.txt"));
+    EXPECT_TRUE(QFile::exists(dir + "-renamed/compose.yaml"));
 }
 
 // Under a filter the screen shows only the matching containers of a project; the sheet still plans

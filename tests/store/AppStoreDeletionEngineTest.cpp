@@ -2,6 +2,11 @@
 
 #include "platform/FolderIdentity.h"
 
+#include <QDeadlineTimer>
+
+#include <atomic>
+#include <thread>
+
 using namespace EngineTesting;
 
 namespace {
@@ -108,6 +113,11 @@ TEST_F(TrashOnEngine, TheTrashIsNeverOfferedForAFolderSomeoneElseUses)
             createVolume(volume, {"--label", "com.docker.compose.project=" + shop, "--opt", "type=none", "--opt",
                                   "o=bind", "--opt", "device=" + dir + "/vol"});
             runContainer(uniqueName("mounter"), {"-v", volume + ":/v"});
+            // An engine that mounts its volumes where this process sees them binds the folder there.
+            const QString data =
+                docker({"volume", "inspect", "--format", "{{.Mountpoint}}", volume}).out.trimmed();
+            if (Platform::mountPoints().contains(data))
+                return Scene{shop, dir, "it is bound at " + data};
             return Scene{shop, dir, "used by volume " + volume + " of " + shop};
         },
         [&] {
@@ -170,4 +180,94 @@ TEST_F(TrashOnEngine, AProjectStartedFromTheFolderAfterThePlanKeepsIt)
     EXPECT_EQ(containersOf(shop).size(), 1) << "nothing was removed";
     EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
     EXPECT_EQ(store->error(), std::nullopt);
+}
+
+// One service goes at once, the other stops slowly: once the first is gone, its volume is removed and
+// made again under its name, with the project's label, and written into. The deletion looks at each
+// volume once more just before it removes it, keeps the new one with its data, and names it.
+TEST_F(TrashOnEngine, AVolumeMadeAgainDuringTheDownIsKeptAndNamed)
+{
+    const QString name = uniqueName("remade");
+    const QString volume = name + "_data";
+    const QString image = TestSupport::testImage();
+    projectsMade << name;
+    volumesMade << volume;
+    const QString control = root.filePath("control");
+    ASSERT_TRUE(QDir().mkpath(control));
+    // The slow service holds its stop until the test lets it go, so the down lasts as long as needed.
+    const QString dir = projectFolder(
+        "remade",
+        QStringLiteral("services:\n"
+                       "  fast:\n    image: %1\n    command: sleep 600\n    stop_grace_period: 1s\n"
+                       "    network_mode: none\n    volumes: [data:/data]\n"
+                       "  slow:\n    image: %1\n    stop_grace_period: 60s\n    network_mode: none\n"
+                       "    volumes: [\"%2:/control\"]\n"
+                       "    command: [sh, -c, 'trap \"while [ ! -e /control/go ]; do sleep 0.1; done; "
+                       "exit 0\" TERM; while true; do sleep 1; done']\n"
+                       "volumes:\n  data: {}\n")
+            .arg(image, control));
+    ASSERT_EQ(docker({"compose", "-p", name, "up", "-d"}, dir).status, 0);
+    // Made again at least a second later, so it prints another creation time.
+    QThread::msleep(1100);
+    const TeardownPlan shown = plan(name);
+    ASSERT_EQ(TestSupport::names(shown.removable()), QStringList{volume});
+
+    std::atomic_bool remade = false;
+    std::thread meanwhile([&] {
+        const QDeadlineTimer limit(60000);
+        while (docker({"container", "inspect", name + "-fast-1"}).status == 0 && !limit.hasExpired())
+            QThread::msleep(50);
+        remade =
+            docker({"volume", "rm", volume}).status == 0 &&
+            docker({"volume", "create", "--label", "com.docker.compose.project=" + name, volume}).status ==
+                0 &&
+            docker({"run", "--rm", "--network", "none", "-v", volume + ":/d", image, "sh", "-c",
+                    "echo theirs > /d/note"})
+                    .status == 0;
+        QFile(control + "/go").open(QIODevice::WriteOnly);
+    });
+    run(store->deleteProject(shown, store->runtime(), false));
+    meanwhile.join();
+
+    ASSERT_TRUE(remade) << "the volume was not made again during the down";
+    EXPECT_EQ(store->error(), volume + " was made again since the plan was made; it was not removed.");
+    EXPECT_EQ(docker({"run", "--rm", "--network", "none", "-v", volume + ":/d", image, "cat", "/d/note"}).out,
+              "theirs\n");
+    EXPECT_TRUE(containersOf(name).isEmpty());
+}
+
+// Started through a link (`cd lnk && docker compose up -d`, lnk -> real), with a volume of its own that
+// the engine binds to a folder inside: the plan names the folder the files are in, the volume goes
+// first, and the Trash takes that folder whole; the link stays where it was.
+TEST_F(TrashOnEngine, AFolderStartedThroughALinkGoesWholeWithItsOwnBoundVolume)
+{
+    const QString name = uniqueName("linked");
+    volumesMade << name + "_data";
+    const QString real = projectFolder("real", service("      - data:/data\n"));
+    const QString lnk = root.filePath("lnk");
+    ASSERT_TRUE(QDir().mkpath(real + "/data") && QFile::link(real, lnk));
+    QFile file(real + "/compose.yaml");
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write(
+        ("volumes:\n  data:\n    driver_opts: {type: none, o: bind, device: " + lnk + "/data}\n").toUtf8());
+    file.close();
+    ASSERT_NO_FATAL_FAILURE(up(name, lnk));
+    ASSERT_EQ(docker({"exec", name + "-web-1", "sh", "-c", "echo kept > /data/note"}).status, 0);
+
+    const TeardownPlan shown = plan(name);
+    if (stalledElsewhere(shown))
+        GTEST_SKIP() << shown.notes.join('\n').toStdString();
+    EXPECT_TRUE(shown.notes.isEmpty()) << shown.notes.join('\n').toStdString();
+    ASSERT_EQ(shown.workingDir, real);
+    EXPECT_EQ(shown.folderLink, lnk);
+    EXPECT_EQ(TestSupport::names(shown.removable()), QStringList{name + "_data"});
+    run(store->deleteProject(shown, store->runtime(), true));
+
+    EXPECT_EQ(store->error(), std::nullopt);
+    EXPECT_FALSE(volumeExists(name + "_data"));
+    EXPECT_FALSE(QFileInfo::exists(real));
+    EXPECT_TRUE(QFileInfo(lnk).isSymLink());
+    QFile note(root.filePath("data/Trash/files/real/data/note"));
+    ASSERT_TRUE(note.open(QIODevice::ReadOnly)) << "the files went to the Trash";
+    EXPECT_EQ(note.readAll(), "kept\n");
 }

@@ -381,3 +381,28 @@ TEST_F(Deletion, WithoutARuntimeTheCommandsGoToTheClientsContextAndTheRegistrySt
         EXPECT_EQ(command.runtime, "") << command.args.join(' ').toStdString();
     EXPECT_EQ(s.registry(), registry);
 }
+
+// A plan made again that could not be made in full (a runtime that did not say who uses the folder)
+// removes nothing and says what it could not check, without claiming a change; asked again once the
+// runtime answers, the deletion goes through.
+TEST_F(Deletion, APlanThatCouldNotBeCheckedAgainRemovesNothingAndClaimsNoChange)
+{
+    const QString dir = folder("shop");
+    world(alpha, {member("shop-web", dir)});
+    world(beta, {});
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
+    const TeardownPlan shown = planned(dir);
+    ASSERT_EQ(shown.workingDir, dir);
+
+    engine->setBinds(beta, std::nullopt);
+    EXPECT_EQ(run(s.deleteProject(shown, alpha, true)), std::nullopt) << "no new plan to confirm";
+    EXPECT_EQ(s.error(),
+              "Nothing was removed, as the plan could not be checked again: beta did not say which "
+              "folders its containers use.");
+    EXPECT_TRUE(engine->commands().isEmpty());
+
+    engine->setBinds(beta, Docker::BindMap{});
+    EXPECT_EQ(run(s.deleteProject(shown, alpha, true)), std::nullopt);
+    EXPECT_EQ(s.error(), std::nullopt);
+    EXPECT_TRUE(trashed("shop"));
+}

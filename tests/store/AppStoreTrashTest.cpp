@@ -133,6 +133,7 @@ TEST_F(Deletion, AProjectThatChangedSinceItsPlanLosesNothing)
         engine->setMounts(alpha, {{"shop-web", {"shop_data"}}});
         engine->setComposeProject(dir, ComposeConfig{"shop", {"web"}, {"shop_data"}, {}});
         engine->setCreation(alpha, {});
+        engine->setVolumeEvents(alpha, QMap<QString, QString>{});
     };
     Container again = member("shop-web", dir);
     again.id = "id-shop-web-again";
@@ -145,15 +146,30 @@ TEST_F(Deletion, AProjectThatChangedSinceItsPlanLosesNothing)
         QStringList removable;
         bool offered;
     } rows[] = {
-        {"added", [&] { world(alpha, {member("shop-web", dir), member("extra", dir)}, {made("shop_data")}); },
-         {"extra", "shop-web"}, {"shop_data"}, true},
+        {"added",
+         [&] {
+             world(alpha, {member("shop-web", dir), member("extra", dir)}, {made("shop_data")});
+         },
+         {"extra", "shop-web"},
+         {"shop_data"},
+         true},
         {"removed", [&] { world(alpha, {}, {made("shop_data")}); }, {}, {"shop_data"}, true},
         {"made anew", [&] { world(alpha, {again}, {made("shop_data")}); }, {"shop-web"}, {"shop_data"}, true},
-        {"volume made anew", [&] { engine->setCreation(alpha, {{"shop_data", "2026-05-05T05:05:05Z"}}); },
-         {"shop-web"}, {"shop_data"}, true},
+        {"volume made anew",
+         [&] {
+             engine->setCreation(alpha, {{"shop_data", "2026-05-05T05:05:05Z"}});
+             engine->setVolumeEvents(alpha, QMap<QString, QString>{{"shop_data", "create"}});
+         },
+         {"shop-web"},
+         {"shop_data"},
+         true},
         {"declared external",
-         [&] { engine->setComposeProject(dir, ComposeConfig{"shop", {"web"}, {"shop_data"}, {"shop_data"}}); },
-         {"shop-web"}, {}, true},
+         [&] {
+             engine->setComposeProject(dir, ComposeConfig{"shop", {"web"}, {"shop_data"}, {"shop_data"}});
+         },
+         {"shop-web"},
+         {},
+         true},
         {"folder used elsewhere", [&] { world(beta, {user}); }, {"shop-web"}, {"shop_data"}, false},
     };
     for (const auto& row : rows) {
@@ -254,4 +270,110 @@ TEST_F(Deletion, AFolderThatDoesNotAnswerFailsTheDeletionAndNothingGoes)
     EXPECT_EQ(engine->count(Call::Containers, alpha), listings + 2) << "the plan made again, and the refresh";
     EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
     EXPECT_FALSE(s.busy());
+}
+
+// compose records the folder it was started from as written: through a link, the Trash takes the
+// folder the files are in, never the link, which stays and is named; the project is forgotten.
+TEST_F(Deletion, AFolderReachedThroughALinkGoesWholeAndTheLinkStays)
+{
+    const QString real = folder("real");
+    ASSERT_TRUE(QFile::link(real, root.filePath("lnk")));
+    const QString lnk = root.filePath("lnk");
+    world(alpha, {member("shop-web", lnk)});
+    engine->setBinds(alpha, Docker::BindMap{{"id-shop-web", {lnk + "/data"}}});
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    ProjectRegistry registry;
+    registry.add({"shop", lnk, {"web"}}, QStringLiteral("alpha"));
+    s.setRegistry(registry);
+
+    const TeardownPlan shown = planned(lnk);
+    EXPECT_EQ(shown.workingDir, real);
+    EXPECT_EQ(shown.folderLink, lnk);
+    EXPECT_EQ(shown.folderBinds, QStringList{real + "/data"});
+    run(s.deleteProject(shown, alpha, true));
+
+    EXPECT_EQ(s.error(), std::nullopt);
+    EXPECT_TRUE(trashed("real/compose.yaml"));
+    EXPECT_FALSE(QFileInfo::exists(real));
+    EXPECT_TRUE(QFileInfo(lnk).isSymLink()) << "the link stays where it was";
+    EXPECT_FALSE(s.registry().knows("shop", QStringLiteral("alpha")));
+}
+
+// What uses the folder is looked at on every runtime; one that cannot say keeps the folder out of the
+// offer, however it fails to.
+TEST_F(Deletion, ARuntimeThatCannotSayWhoUsesTheFolderKeepsItOutOfTheOffer)
+{
+    const QString dir = folder("shop");
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
+    const std::function<void()> silences[] = {
+        [&] { engine->failListing(beta, "beta is not answering."); },
+        [&] { engine->setBinds(beta, std::nullopt); },
+    };
+    for (const auto& silence : silences) {
+        world(alpha, {member("shop-web", dir)});
+        world(beta, {container("other")});
+        engine->setBinds(beta, Docker::BindMap{});
+        silence();
+        const TeardownPlan shown = planned(dir);
+        EXPECT_EQ(shown.workingDir, std::nullopt);
+        EXPECT_EQ(shown.notes,
+                  QStringList{dir + " is not offered for the Trash: beta did not say which folders its "
+                                    "containers use."});
+    }
+    EXPECT_EQ(s.error(), std::nullopt);
+}
+
+// A volume of the project that another container mounts too stays, and so does the folder it keeps
+// its data in.
+TEST_F(Deletion, AKeptVolumeOfTheProjectKeepsTheFolderItsDataIsIn)
+{
+    const QString dir = folder("shop");
+    world(alpha, {member("shop-web", dir), container("blog-web", "running", "blog")}, {made("shop_data")});
+    engine->setMounts(alpha, {{"shop-web", {"shop_data"}}, {"blog-web", {"shop_data"}}});
+    engine->setVolumeFolders(alpha, {{"shop_data", dir + "/data"}});
+    storeOn({entry(alpha)}, alpha);
+
+    const TeardownPlan shown = planned(dir);
+    EXPECT_EQ(names(shown.kept()), QStringList{"shop_data"});
+    EXPECT_EQ(shown.workingDir, std::nullopt);
+    EXPECT_EQ(shown.notes,
+              QStringList{dir + " is not offered for the Trash: used by volume shop_data of shop."});
+}
+
+// The folder is looked at once more just before it moves: a volume of the plan that could not be
+// removed keeps its data there, and a folder put in the plan's one's place is not the plan's. Either
+// keeps every folder where it is.
+TEST_F(Deletion, TheLastLookBeforeTheMoveSeesTheVolumesLeftAndTheFolderItself)
+{
+    const QString dir = folder("shop");
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    const auto then = [&] {
+        world(alpha, {member("shop-web", dir)}, {made("shop_data")});
+        engine->setMounts(alpha, {{"shop-web", {"shop_data"}}});
+        engine->setVolumeFolders(alpha, {{"shop_data", dir + "/data"}});
+    };
+
+    then();
+    engine->failCommand({"volume", "rm", "shop_data"}, "volume is in use");
+    run(s.deleteProject(planned(dir), alpha, true));
+    EXPECT_EQ(s.error(),
+              "volume is in use\n" + dir + " was not moved to the Trash: used by volume shop_data of shop.");
+    EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
+
+    then();
+    engine->answer({"volume", "rm", "shop_data"}, {});
+    engine->setVolumeFolders(alpha, {});
+    const TeardownPlan shown = planned(dir);
+    ASSERT_EQ(shown.workingDir, dir);
+    auto down = engine->hold(Call::Capture, alpha);
+    auto task = s.deleteProject(shown, alpha, true);
+    ASSERT_TRUE(eventually([&] { return down->waitArrived(std::chrono::milliseconds(0)); }));
+    ASSERT_TRUE(QDir().rename(dir, dir + "-renamed"));
+    folder("shop");
+    down->open();
+    run(std::move(task));
+    EXPECT_EQ(s.error(), dir + " was not moved to the Trash: it is not the folder the plan showed.");
+    EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
+    EXPECT_TRUE(QFile::exists(dir + "-renamed/compose.yaml"));
+    EXPECT_TRUE(QDir(root.filePath("data/Trash/files")).isEmpty());
 }

@@ -86,6 +86,8 @@ public:
         BindSources,
         VolumeFolders,
         VolumeCreation,
+        EngineTime,
+        VolumeEvents,
     };
 
     // One command an action ran, through run or capture.
@@ -246,6 +248,14 @@ public:
         m_creation.insert(key(runtime), created);
     }
     static QString createdDefault() { return QStringLiteral("2026-01-01T00:00:00Z"); }
+    // Which volumes of a runtime were made or removed since the deletion began, and how last; none: the
+    // engine cannot tell.
+    void setVolumeEvents(const std::optional<Runtime>& runtime,
+                         const std::optional<QMap<QString, QString>>& events)
+    {
+        std::lock_guard lock(m_mutex);
+        m_volumeEvents.insert(key(runtime), events);
+    }
     // From now on `rm -f <ids>` and a compose down that succeed take those containers (the project's)
     // out of the runtime's listing, as the engine would; one labelled "compose.ignores" stays after a
     // down, as a container compose does not take for the project's own does.
@@ -426,6 +436,26 @@ public:
             asked.insert(name, all.value(name, createdDefault()));
         return asked;
     }
+    std::optional<QString> engineTime(const std::optional<Runtime>& runtime) override
+    {
+        arrive(Call::EngineTime, key(runtime));
+        return createdDefault();
+    }
+    std::optional<QMap<QString, QString>> volumeEvents(const QStringList& names, const QString&,
+                                                       const std::optional<Runtime>& runtime) override
+    {
+        arrive(Call::VolumeEvents, key(runtime));
+        std::lock_guard lock(m_mutex);
+        const std::optional<QMap<QString, QString>> all =
+            m_volumeEvents.value(key(runtime), QMap<QString, QString>());
+        if (!all)
+            return std::nullopt;
+        QMap<QString, QString> asked;
+        for (const QString& name : names)
+            if (all->contains(name))
+                asked.insert(name, all->value(name));
+        return asked;
+    }
     bool isReachable(const QString& endpoint) override
     {
         std::lock_guard lock(m_mutex);
@@ -525,6 +555,7 @@ private:
     QHash<QString, std::optional<Docker::BindMap>> m_binds;
     QHash<QString, QMap<QString, QString>> m_creation;
     QHash<QString, QMap<QString, QString>> m_volumeFolders;
+    QHash<QString, std::optional<QMap<QString, QString>>> m_volumeEvents;
     bool m_removes = false;
     QList<Hold> m_holds;
     QList<std::shared_ptr<Gate>> m_gates;
