@@ -182,7 +182,6 @@ QList<std::pair<QString, QString>> removedVolumes(const TeardownPlan& plan)
 FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Cancellation* cancel)
 {
     FreshPlan fresh;
-    const std::optional<QString> began = engine.engineTime(ask.on);
     std::optional<QList<Container>> listed;
     try {
         listed = engine.containers(ask.on);
@@ -210,7 +209,11 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
     for (const Container& container : listed.value_or(QList<Container>()))
         names << container.name;
     // Without the listing nothing says who else mounts a volume: none may be planned as free.
+    // The engine's time before its volumes are looked at: what is made or removed after it, this plan
+    // has not seen. Not asked of an engine that did not list.
+    std::optional<QString> began;
     if (listed) {
+        began = engine.engineTime(ask.on);
         readings.mounts = engine.volumeMounts(names, ask.on, cancel);
         if (!readings.mounts)
             fresh.unchecked << QStringLiteral("the engine did not say which volumes the containers mount");
