@@ -388,11 +388,8 @@ TEST_F(Deletion, WithoutARuntimeTheCommandsGoToTheClientsContextAndTheRegistrySt
 TEST_F(Deletion, APlanThatCouldNotBeCheckedAgainRemovesNothingAndClaimsNoChange)
 {
     const QString dir = folder("shop");
-    world(alpha, {member("shop-web", dir)});
-    world(beta, {});
-    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
-    const TeardownPlan shown = planned(dir);
-    ASSERT_EQ(shown.workingDir, dir);
+    const TeardownPlan shown = offeredBesideBeta(dir);
+    AppStore& s = *store;
 
     engine->setBinds(beta, std::nullopt);
     EXPECT_EQ(run(s.deleteProject(shown, alpha, true)), std::nullopt) << "no new plan to confirm";

@@ -210,11 +210,8 @@ TEST_F(Deletion, AProjectThatChangedSinceItsPlanLosesNothing)
 TEST_F(Deletion, AFolderSomeoneStartedUsingDuringTheDeletionStays)
 {
     const QString dir = folder("shop");
-    world(alpha, {member("shop-web", dir)});
-    world(beta, {});
-    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
-    const TeardownPlan shown = planned(dir);
-    ASSERT_EQ(shown.workingDir, dir);
+    const TeardownPlan shown = offeredBesideBeta(dir);
+    AppStore& s = *store;
     auto down = engine->hold(Call::Capture, alpha);
 
     auto task = s.deleteProject(shown, alpha, true);

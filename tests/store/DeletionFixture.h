@@ -72,6 +72,18 @@ protected:
         engine->setListing(runtime, {containers, {}, volumes});
     }
 
+    // The project "shop" of one container in `dir` on alpha, beta beside it with nothing, and the plan
+    // the store makes of it, which offers the folder.
+    TeardownPlan offeredBesideBeta(const QString& dir)
+    {
+        world(alpha, {member("shop-web", dir)});
+        world(beta, {});
+        storeOn({entry(alpha), entry(beta)}, alpha);
+        const TeardownPlan shown = planned(dir);
+        EXPECT_EQ(shown.workingDir, dir);
+        return shown;
+    }
+
     // The plan the store makes of the project "shop" on alpha as the engine lists it now.
     TeardownPlan planned(const std::optional<QString>& dir, const std::optional<Runtime>& runtime = alpha)
     {
