@@ -249,8 +249,9 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
             failures << Platform::folderNotAnswering(*fresh.folderUnanswered);
         else if (sameRemoval(plan, fresh.plan, trashDirectory))
             ; // what goes is what was shown
-        else if (!fresh.unchecked.isEmpty())
-            failures << notCheckedAgain(fresh.unchecked);
+        else if (const QStringList unchecked = uncheckedDifference(plan, fresh, trashDirectory);
+                 !unchecked.isEmpty())
+            failures << notCheckedAgain(unchecked);
         else
             changed = fresh.plan;
         composeDir = fresh.composeDir;

@@ -216,13 +216,14 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
         began = engine.engineTime(ask.on);
         readings.mounts = engine.volumeMounts(names, ask.on, cancel);
         if (!readings.mounts)
-            fresh.unchecked << QStringLiteral("the engine did not say which volumes the containers mount");
+            fresh.volumesUnchecked << QStringLiteral(
+                "the engine did not say which volumes the containers mount");
     }
     try {
         readings.listed = engine.volumes(ask.on);
     } catch (...) {
         // then no volume is known to be the project's
-        fresh.unchecked << QStringLiteral("the engine did not list the volumes");
+        fresh.volumesUnchecked << QStringLiteral("the engine did not list the volumes");
     }
     QStringList labelled;
     for (const DockerVolume& volume : std::as_const(readings.listed))
@@ -233,7 +234,7 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
         const std::optional<QMap<QString, QString>> created = engine.volumeCreation(labelled, ask.on);
         readings.created = created.value_or(QMap<QString, QString>());
         if (!created)
-            fresh.unchecked << QStringLiteral("the engine did not say when the volumes were made");
+            fresh.volumesUnchecked << QStringLiteral("the engine did not say when the volumes were made");
     }
 
     std::optional<FolderLook> found = folder.wait(left(), cancel);
@@ -252,7 +253,7 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
             readings.config = engine.composeProject(*project.workingDir, project.name, *found->files, cancel);
         } catch (const Docker::TimedOut&) {
             readings.configTimedOut = true;
-            fresh.unchecked << QStringLiteral("compose did not read the project's files in time");
+            fresh.volumesUnchecked << QStringLiteral("compose did not read the project's files in time");
         } catch (...) {
             // no declared volumes, nothing worse
         }
@@ -269,7 +270,7 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
             own << container.id;
         if (!users.unanswered.isEmpty()) {
             readings.trash = Docker::TrashOffer{{}, unansweredReason(users.unanswered), {}};
-            fresh.unchecked << *readings.trash->refusal;
+            fresh.folderUnchecked << *readings.trash->refusal;
         } else {
             // What the deletion would remove of the volumes, as the plan made below works it out.
             QSet<QString> removed;
@@ -289,7 +290,7 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
                 *project.workingDir, others, bound, QDeadlineTimer(ask.folderLimit), first, cancel, passing);
             if (judged) {
                 if (judged->unsure && judged->refusal)
-                    fresh.unchecked << *judged->refusal;
+                    fresh.folderUnchecked << *judged->refusal;
                 readings.trash = std::move(judged);
             } else {
                 unanswered = std::exchange(project.workingDir, std::nullopt);
@@ -325,6 +326,25 @@ void carryVolumesOver(StoreEngine& engine, const TeardownPlan& shown, TeardownPl
     for (const QString& name : std::as_const(moved))
         if (!happened->contains(name))
             now.volumesMade.insert(name, shown.volumesMade.value(name));
+}
+
+QStringList uncheckedDifference(const TeardownPlan& shown, const FreshPlan& fresh, bool trash)
+{
+    const TeardownPlan& now = fresh.plan;
+    if (shown.project != now.project || sortedIds(shown) != sortedIds(now))
+        return {};
+    QStringList why;
+    if (removedVolumes(shown) != removedVolumes(now)) {
+        if (fresh.volumesUnchecked.isEmpty())
+            return {};
+        why << fresh.volumesUnchecked;
+    }
+    if (trash && shown.workingDir && !(now.workingDir == shown.workingDir && now.folder == shown.folder)) {
+        if (fresh.folderUnchecked.isEmpty())
+            return {};
+        why << fresh.folderUnchecked;
+    }
+    return why;
 }
 
 bool sameRemoval(const TeardownPlan& shown, const TeardownPlan& now, bool trash)

@@ -38,9 +38,11 @@ struct FreshPlan {
     // The project's folder, when it had not answered within the limit.
     std::optional<QString> folderUnanswered;
     // What could not be checked this time, one clause each ("the engine did not say which volumes the
-    // containers mount"): a plan that differs from the one shown only for want of these answers tells
-    // no change, and asked again once the engines answer it may well be the same.
-    QStringList unchecked;
+    // containers mount"), of the volumes and of who uses the folder: a plan that differs from the one
+    // shown only there, for want of these answers, tells no change, and asked again once the engines
+    // answer it may well be the same.
+    QStringList volumesUnchecked;
+    QStringList folderUnchecked;
     // Where compose takes the project down: its one folder, named exactly, holding a compose file;
     // none when the containers are to be removed one by one. Whether the folder is offered for the
     // Trash does not matter here.
@@ -61,6 +63,11 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
 // engines print when a volume's data last changed, and that is no other volume. Blocks.
 void carryVolumesOver(StoreEngine& engine, const TeardownPlan& shown, TeardownPlan& now,
                       const std::optional<Runtime>& on);
+
+// What keeps `fresh` from telling whether deleting the project changed since `shown` (with `trash`, the
+// folder too): the unchecked parts where the two differ, when they differ nowhere else. Empty when they
+// are the same, or differ in what was checked: a change.
+QStringList uncheckedDifference(const TeardownPlan& shown, const FreshPlan& fresh, bool trash);
 
 // Whether `now` would remove and move exactly what `shown` does: the same containers by identifier,
 // the same removable volumes by name and creation time, and with `trash`, the same folder by identity.

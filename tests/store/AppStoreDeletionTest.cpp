@@ -398,6 +398,14 @@ TEST_F(Deletion, APlanThatCouldNotBeCheckedAgainRemovesNothingAndClaimsNoChange)
               "folders its containers use.");
     EXPECT_TRUE(engine->commands().isEmpty());
 
+    // What did change is still shown to confirm, whatever could not be checked besides.
+    world(alpha, {member("shop-web", dir), member("shop-extra", dir)});
+    const std::optional<TeardownPlan> grown = run(s.deleteProject(shown, alpha, true));
+    ASSERT_TRUE(grown);
+    EXPECT_EQ(grown->containers, (QStringList{"shop-extra", "shop-web"}));
+    EXPECT_TRUE(engine->commands().isEmpty());
+
+    world(alpha, {member("shop-web", dir)});
     engine->setBinds(beta, Docker::BindMap{});
     EXPECT_EQ(run(s.deleteProject(shown, alpha, true)), std::nullopt);
     EXPECT_EQ(s.error(), std::nullopt);
