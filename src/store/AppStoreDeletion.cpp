@@ -186,9 +186,12 @@ QList<std::optional<Runtime>> AppStore::everyRuntime(const std::optional<Runtime
 
 PlanAsk AppStore::planAsk(const ComposeProject& project, const std::optional<Runtime>& on) const
 {
-    return {project,           on,
-            everyRuntime(on),  on ? m_registry.byRuntime.value(on->id()) : QList<KnownProject>(),
-            volumeSizes(on),   m_folderLimit,
+    return {project,
+            on,
+            everyRuntime(on),
+            on ? m_registry.byRuntime.value(on->id()) : QList<KnownProject>(),
+            volumeSizes(on),
+            m_folderLimit,
             m_beforeFolderLook};
 }
 
@@ -196,9 +199,8 @@ QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project,
                                                  std::shared_ptr<Platform::Cancellation> cancel)
 {
     const std::shared_ptr<StoreEngine> engine = m_engine;
-    auto job = Platform::onUserInitiated([engine, ask = planAsk(project, actingOn(project.runtime)), cancel] {
-        return makePlan(*engine, ask, cancel.get()).plan;
-    });
+    auto job = Platform::onUserInitiated(
+        [engine, ask = planAsk(project, actingOn(project.runtime)), cancel] { return makePlan(*engine, ask, cancel.get()).plan; });
     co_return co_await std::move(job);
 }
 
@@ -212,7 +214,7 @@ void AppStore::windDown()
 }
 
 QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on,
-                                                                 bool trashDirectory)
+                                                                  bool trashDirectory)
 {
     QPointer<AppStore> self(this);
     const std::shared_ptr<StoreEngine> engine = m_engine;
@@ -273,9 +275,8 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
     if (!proceed) {
         // nothing goes
     } else if (composeDir) {
-        steps.append(
-            {composeCommand(plan.project, QStringLiteral("down")) << QStringLiteral("--remove-orphans"),
-             composeDir});
+        steps.append({composeCommand(plan.project, QStringLiteral("down")) << QStringLiteral("--remove-orphans"),
+                      composeDir});
     } else if (!plan.containers.isEmpty()) {
         steps.append({removal, std::nullopt});
         steps.append({networks, std::nullopt});
@@ -284,10 +285,9 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
     qsizetype i = 0;
     for (; i < steps.size() && !stop->isCancelled(); ++i) {
         if (steps[i].first == removal) {
-            auto read = Platform::onUserInitiated(
-                [engine, ids = plan.containerIds, on, limit = m_removalLimit, stop] {
-                    return Docker::attachedNetworks(ids, capturing(engine, on, limit, stop));
-                });
+            auto read = Platform::onUserInitiated([engine, ids = plan.containerIds, on, limit = m_removalLimit, stop] {
+                return Docker::attachedNetworks(ids, capturing(engine, on, limit, stop));
+            });
             attached = co_await std::move(read);
             if (!self)
                 co_return std::nullopt;
@@ -301,8 +301,7 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
         if (!self)
             co_return std::nullopt;
         // A compose that refuses the name after all: the containers go one by one, as when the file is gone.
-        const bool composeRefusedName =
-            failed && steps[i].second && failed->contains(u"invalid project name");
+        const bool composeRefusedName = failed && steps[i].second && failed->contains(u"invalid project name");
         if (composeRefusedName && !plan.containers.isEmpty()) {
             steps.insert(i + 1, {removal, std::nullopt});
             steps.insert(i + 2, {networks, std::nullopt});

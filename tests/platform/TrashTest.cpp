@@ -288,8 +288,7 @@ INSTANTIATE_TEST_SUITE_P(
                          EXPECT_EQ(failed,
                                    "Refused to move " + moved + " to the Trash: it is a mount point.");
                          EXPECT_TRUE(QFile::exists(moved + "/keep"));
-                         EXPECT_FALSE(QFile::exists(t.topTrash()))
-                             << "a Trash was made on the parent's file system";
+                         EXPECT_FALSE(QFile::exists(t.topTrash())) << "a Trash was made on the parent's file system";
                          EXPECT_FALSE(QFile::exists(t.root.filePath("data/Trash")));
                      }},
         // A folder bound to another place of the same file system shares its parent's device.

@@ -146,13 +146,8 @@ TEST_F(Deletion, AProjectThatChangedSinceItsPlanLosesNothing)
         QStringList removable;
         bool offered;
     } rows[] = {
-        {"added",
-         [&] {
-             world(alpha, {member("shop-web", dir), member("extra", dir)}, {made("shop_data")});
-         },
-         {"extra", "shop-web"},
-         {"shop_data"},
-         true},
+        {"added", [&] { world(alpha, {member("shop-web", dir), member("extra", dir)}, {made("shop_data")}); },
+         {"extra", "shop-web"}, {"shop_data"}, true},
         {"removed", [&] { world(alpha, {}, {made("shop_data")}); }, {}, {"shop_data"}, true},
         {"made anew", [&] { world(alpha, {again}, {made("shop_data")}); }, {"shop-web"}, {"shop_data"}, true},
         {"volume made anew",
@@ -164,12 +159,8 @@ TEST_F(Deletion, AProjectThatChangedSinceItsPlanLosesNothing)
          {"shop_data"},
          true},
         {"declared external",
-         [&] {
-             engine->setComposeProject(dir, ComposeConfig{"shop", {"web"}, {"shop_data"}, {"shop_data"}});
-         },
-         {"shop-web"},
-         {},
-         true},
+         [&] { engine->setComposeProject(dir, ComposeConfig{"shop", {"web"}, {"shop_data"}, {"shop_data"}}); },
+         {"shop-web"}, {}, true},
         {"folder used elsewhere", [&] { world(beta, {user}); }, {"shop-web"}, {"shop_data"}, false},
     };
     for (const auto& row : rows) {
