@@ -132,6 +132,13 @@ TEST_F(PlanDump, AMountQueryThatFailsPlansNoVolumeUnlessOnlyVanishedContainersLa
             answerDocker(Docker::existingContainersArgs(), "", "Error: cannot connect", 1);
         EXPECT_EQ(plan("dg7shop"), row.plan) << row.what;
     }
+
+    // The container was made again under its name meanwhile (compose recreating it): asked alone, it
+    // answers, and the plan stands.
+    answerDocker(mountsQuery(asked), withoutSidecar, "Error: No such object: dg7-sidecar", 1);
+    answerDocker(Docker::existingContainersArgs(), existing);
+    answerDocker(mountsQuery({"dg7-sidecar"}), "/dg7-sidecar|dg7-shared,\n");
+    EXPECT_EQ(plan("dg7shop"), golden("plan-dg7shop.txt"));
 }
 
 // The user located the project in a new folder once its own was gone: the plan offers that folder, as
