@@ -8,6 +8,8 @@
 #include "diagnostics/ToolsDump.h"
 #include "diagnostics/selftest/SelfTest.h"
 #include "diagnostics/shot/ShotGenerator.h"
+#include "platform/Foundlings.h"
+#include "platform/KeeperProgram.h"
 #include "platform/Pools.h"
 #include "platform/ProcessRunner.h"
 
@@ -311,6 +313,17 @@ int run(int argc, char** argv)
         std::fputs(problem->toLocal8Bit().constData(), stderr);
         return 2;
     }
+    // Every command runs under the keeper, and none without it: a mode that would run one says only
+    // that, before it runs or prints anything that would look like an engine's answer. The self test
+    // and the screenshots run no command and go on without it.
+    if (choice.mode != Mode::SelfTest && choice.mode != Mode::Shot) {
+        if (const std::optional<QString> missing = Platform::keeperMissing()) {
+            std::fprintf(stderr, "voskel: %s\n", missing->toLocal8Bit().constData());
+            return 1;
+        }
+    }
+    // Whatever a command leaves behind comes back here, not to init, so nothing outlives its end.
+    Platform::becomeSubreaper();
     if (choice.mode == Mode::Application)
         return VoskelApp::run(argc, argv);
     endChildrenOnSignals();

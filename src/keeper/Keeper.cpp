@@ -17,8 +17,9 @@
 // terminate and killed two seconds later; the application asks for the kill at once with
 // Keeper::endEverything. An end asked during the run reaches everything under the keeper, and the
 // keeper exits last. A program that ended on its own may have left something running on purpose out of
-// its group (a virtual machine's daemon): that is no longer the keeper's, and it is let go to init when
-// the keeper exits. What stays in the group is still the keeper's to wait for and to end.
+// its group (a virtual machine's daemon): that is no longer the keeper's; it is named to the application
+// and goes to it (the subreaper of everything it starts) when the keeper exits, to run on. What stays in
+// the group is still the keeper's to wait for and to end.
 // The program itself is killed when the keeper dies, however it dies.
 #include "keeper/KeeperNews.h"
 #include "keeper/ProcessWatch.h"
@@ -207,12 +208,26 @@ std::vector<Seen> restOfGroup(const std::vector<Seen>& all)
 }
 
 // Nothing but the keeper is in its group; not known without a readable table, which shows the keeper.
-bool groupIsEmpty()
+bool groupIsEmpty(const std::vector<Seen>& all)
 {
-    const std::vector<Seen> all = processTable();
     const bool readable =
         std::any_of(all.cbegin(), all.cend(), [](const Seen& one) { return one.pid == ::getpid(); });
     return readable && restOfGroup(all).empty();
+}
+
+// Names to the application, once each, what has left the group of a program that ended on its own:
+// the keeper lets it go, and the application, which it then comes to, leaves it running too.
+void tellReleased(int fd, const std::vector<Seen>& all, std::vector<Keeper::ProcessMark>& told)
+{
+    for (const Seen& one : descendants(all, true)) {
+        const Keeper::ProcessMark mark{one.pid, one.started};
+        if (std::find(told.cbegin(), told.cend(), mark) != told.cend())
+            continue;
+        told.push_back(mark);
+        Keeper::Record record{Keeper::released, std::int32_t(one.pid), 0};
+        record.startedAt = one.started;
+        writeWhole(fd, &record, sizeof record);
+    }
 }
 
 // Sends `sig` to the process the table showed, if its number still names it. A descendant may be
@@ -416,6 +431,7 @@ struct Application {
     bool programEnded = false;
     // The program ended on its own: what left the group is let go, and only the group is the keeper's.
     bool lettingGo = false;
+    std::vector<Keeper::ProcessMark> released;
     bool toldEnd = false;
     int status = 0;
     // Takes the signals that came: the request to kill everything, and those sent to the group, which
@@ -515,11 +531,16 @@ struct Application {
                 hear();
             lettingGo = !askedToEnd;
         }
-        // What runs on out of the group is init's from here; the group's number is free once the
-        // application has reaped the keeper, and no process of the group is left to be signalled by it.
-        if (lettingGo && groupIsEmpty()) {
-            tell(plan.news, Keeper::exitedAlone, status);
-            ::_exit(0);
+        // What runs on out of the group is the application's from here, named to it first; the group's
+        // number is free once the application has reaped the keeper, and no process of the group is
+        // left to be signalled by it.
+        if (lettingGo) {
+            const std::vector<Seen> all = processTable();
+            tellReleased(plan.news, all, released);
+            if (groupIsEmpty(all)) {
+                tell(plan.news, Keeper::exitedAlone, status);
+                ::_exit(0);
+            }
         }
         if (programEnded && !toldEnd) {
             tell(plan.news, Keeper::exitedLeavingOthers, status);

@@ -33,6 +33,7 @@ struct ProcessMark {
 struct ProcessState {
     pid_t parent = 0;
     pid_t group = 0;
+    pid_t session = 0;
     char state = '?';
     unsigned long flags = 0;
     unsigned long long started = 0;
@@ -83,6 +84,9 @@ inline std::optional<ProcessState> readProcessState(pid_t pid, bool* unreadable 
             break;
         case 5:
             seen.group = pid_t(value);
+            break;
+        case 6:
+            seen.session = pid_t(value);
             break;
         case 9:
             seen.flags = static_cast<unsigned long>(value);

@@ -59,6 +59,19 @@ void setKeeperProgram(const QString& path)
     keeperOverride = path;
 }
 
+std::optional<QString> keeperMissing()
+{
+    const QString keeper = keeperProgram();
+    const QFileInfo file(keeper);
+    if (!file.exists())
+        return KeeperTexts::missing(keeper, ENOENT);
+    if (!file.isFile())
+        return KeeperTexts::missing(keeper, EISDIR);
+    if (::access(QFile::encodeName(keeper).constData(), X_OK) != 0)
+        return KeeperTexts::missing(keeper, errno);
+    return std::nullopt;
+}
+
 namespace KeeperTexts {
 
 QString commandName(const QString& program, const QStringList& arguments)
@@ -104,6 +117,20 @@ QString keeperFailure(const QString& command, const QString& keeper, std::option
 QString cutOff(const QString& command)
 {
     return QStringLiteral("\u201c%1\u201d was cut off: Voskel's keeper ended unexpectedly.").arg(command);
+}
+
+QString missing(const QString& keeper, int error)
+{
+    const QString tail = QStringLiteral(" Voskel runs every command under it, so it runs none without it.");
+    if (error == ENOENT || error == ENOTDIR)
+        return QStringLiteral("Voskel's keeper \u201c%1\u201d was not found.").arg(keeper) + tail;
+    if (error == EACCES)
+        return QStringLiteral("Voskel's keeper \u201c%1\u201d cannot be run: permission denied.")
+                   .arg(keeper) +
+               tail;
+    return QStringLiteral("Voskel's keeper \u201c%1\u201d cannot be run: %2.")
+               .arg(keeper, QString::fromLocal8Bit(std::strerror(error))) +
+           tail;
 }
 
 } // namespace KeeperTexts

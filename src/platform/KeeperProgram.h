@@ -15,6 +15,9 @@ QString keeperProgram();
 void setBuiltKeeper(const char* path);
 // Test seam: the keeper's program to start instead; empty turns it off.
 void setKeeperProgram(const QString& path);
+// Why no command could start under the keeper: none when keeperProgram() is a file this process may
+// run; otherwise the text saying it is missing (or cannot be run), for a start that says nothing else.
+std::optional<QString> keeperMissing();
 
 // What a start under a keeper, or its end, says to the user.
 namespace KeeperTexts {
@@ -29,6 +32,8 @@ QString launchFailure(const QString& program, const QString& directory, int wher
 QString keeperFailure(const QString& command, const QString& keeper, std::optional<int> error);
 // Its keeper died before the command had ended.
 QString cutOff(const QString& command);
+// No keeper to start anything under (`error`: why the file cannot be run), said before anything runs.
+QString missing(const QString& keeper, int error);
 
 } // namespace KeeperTexts
 

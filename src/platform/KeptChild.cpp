@@ -1,8 +1,10 @@
 #include "platform/KeptChild.h"
 
+#include "platform/Foundlings.h"
 #include "platform/KeeperProgram.h"
 
 #include "keeper/KeeperNews.h"
+#include "keeper/ProcessWatch.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -253,6 +255,9 @@ std::shared_ptr<KeptChild> KeptChild::start(const PreparedProcess& prepared, con
             return nullptr;
         }
         child->m_keeper = pid;
+        // Not yet reaped, so the number is still this keeper's.
+        if (const std::optional<Keeper::ProcessState> state = Keeper::readProcessState(pid))
+            child->m_keeperStarted = state->started;
         child->m_in = in[1];
         child->m_out = out[1];
         child->m_err = err[1];
@@ -353,6 +358,9 @@ void KeptChild::readNews()
             m_started = true;
             m_programStatus = record.value;
             break;
+        case Keeper::released:
+            Foundlings::released({pid_t(record.value), record.startedAt});
+            break;
         default:
             break;
         }
@@ -381,8 +389,12 @@ bool KeptChild::reapLocked()
     // A keeper that went without saying its group was empty (killed, or crashed) leaves the group
     // running on. Its number is still ours while the keeper is not reaped, so the group goes first.
     const bool orderly = m_alone || m_startError || m_keeperRefused;
-    if (held && !orderly)
+    if (held && !orderly) {
         killGroupLocked();
+        // What had left the group came back to the application as the keeper died: it goes too, but
+        // for what the keeper had let go.
+        Foundlings::leftBy({m_keeper, m_keeperStarted});
+    }
     int status = 0;
     pid_t got = 0;
     do
@@ -559,6 +571,28 @@ int keptChildCount(bool streaming)
     const QList<std::shared_ptr<KeptChild>> left = keptChildren(0);
     return int(std::count_if(left.cbegin(), left.cend(),
                              [streaming](const auto& child) { return child->m_streaming == streaming; }));
+}
+
+QList<pid_t> keptGroups()
+{
+    QMutexLocker listing(&listMutex);
+    return list().keys();
+}
+
+void updateEndedKeepers()
+{
+    QList<std::shared_ptr<KeptChild>> all;
+    {
+        QMutexLocker listing(&listMutex);
+        all = list().values();
+    }
+    for (const std::shared_ptr<KeptChild>& child : std::as_const(all)) {
+        siginfo_t ended{};
+        // Only looked at, not waited for: the keeper's own runner reaps it as ever.
+        if (::waitid(P_PID, id_t(child->group()), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            ended.si_pid != 0)
+            child->update();
+    }
 }
 
 void setGroupSignalWatcher(std::function<void(pid_t group, int signal)> watcher)

@@ -95,6 +95,7 @@ private:
     std::optional<QString> failureLocked() const;
 
     pid_t m_keeper = 0;
+    unsigned long long m_keeperStarted = 0; // clock ticks since boot
     int m_in = -1;
     int m_out = -1;
     int m_err = -1;
@@ -135,6 +136,11 @@ inline constexpr int keeperAnswerMs = 500;
 QList<std::shared_ptr<KeptChild>> keptChildren(int waitForStartsMs = 0);
 // How many of those were started for streaming (or not).
 int keptChildCount(bool streaming);
+// The groups of every kept child not reaped yet, as listed: nothing is read or reaped.
+QList<pid_t> keptGroups();
+// Reads the news of every kept child whose keeper has ended, and reaps it: what a keeper that died left
+// behind is then known to be its leftovers before anything else looks at it.
+void updateEndedKeepers();
 
 // Test seam: called just before any runner signals a group, with the group and the signal, on the
 // signalling thread. Null turns it off.

@@ -11,10 +11,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
+
+#include <unistd.h>
 
 using Startup::Choice;
 using Mode = Startup::Choice::Mode;
@@ -266,6 +269,67 @@ TEST(StartupProgram, AnArgumentTheModeDoesNotTakeIsNamedWithStatusTwoWithoutADis
         });
     EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
               QStringList());
+}
+
+// A copy of the program without its keeper beside it runs no command, so a mode that would run one says
+// only that, on standard error and with status 1, before anything else: no figures of an engine it did
+// not ask, no tool "not installed", no window. The self test runs no command and goes on without it.
+TEST(StartupProgram, WithoutItsKeeperAModeThatRunsCommandsSaysOnlyThat)
+{
+    // Beside the build's program, so a hard link can stand for a copy.
+    QTemporaryDir beside(QFileInfo(QStringLiteral(VOSKEL_BINARY)).absolutePath() + "/keeperless-XXXXXX");
+    ASSERT_TRUE(beside.isValid());
+    const QString copy = beside.filePath("voskel");
+    ASSERT_TRUE(::link(VOSKEL_BINARY, QFile::encodeName(copy).constData()) == 0 ||
+                QFile::copy(VOSKEL_BINARY, copy));
+    const QString keeper = beside.filePath("voskel-keeper");
+    QTemporaryDir home;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("HOME", home.path());
+    environment.insert("XDG_CONFIG_HOME", home.path());
+    environment.insert("XDG_RUNTIME_DIR", home.path());
+    const auto run = [&](const QStringList& arguments) {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(home.path());
+        process.start(copy, arguments);
+        AppTest::Ran ran;
+        if (!process.waitForFinished(60000)) {
+            process.kill();
+            process.waitForFinished();
+            return ran;
+        }
+        ran.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        ran.out = QString::fromUtf8(process.readAllStandardOutput());
+        ran.err = QString::fromUtf8(process.readAllStandardError());
+        return ran;
+    };
+    const QString tail = " Voskel runs every command under it, so it runs none without it.\n";
+    const QString notFound =
+        QString("voskel: Voskel's keeper \u201c%1\u201d was not found.").arg(keeper) + tail;
+    for (const QStringList& arguments : QList<QStringList>{
+             {}, {"--tools"}, {"--dump", "all"}, {"--dump"}, {"--dump", "nowhere"}, {"--plan", "shop"}}) {
+        const AppTest::Ran ran = run(arguments);
+        const std::string shown = arguments.join(' ').toStdString();
+        EXPECT_EQ(ran.exitCode, 1) << shown;
+        EXPECT_EQ(ran.out, QString()) << shown;
+        EXPECT_EQ(ran.err, notFound) << shown;
+    }
+
+    QFile file(keeper);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    const AppTest::Ran unrunnable = run({"--dump", "all"});
+    EXPECT_EQ(unrunnable.exitCode, 1);
+    EXPECT_EQ(
+        unrunnable.err,
+        QString("voskel: Voskel's keeper \u201c%1\u201d cannot be run: permission denied.").arg(keeper) +
+            tail);
+
+    const AppTest::Ran selftest = run({"--selftest"});
+    EXPECT_EQ(selftest.exitCode, 0) << selftest.err.toStdString();
+    EXPECT_EQ(selftest.out, "selftest ok\n");
 }
 
 TEST(StartupProgram, TheToolsDumpPrintsItsScriptsAndEndsWithStatusZero)

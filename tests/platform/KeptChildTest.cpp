@@ -177,7 +177,8 @@ TEST(KeptChild, AStartHeldInAStalledFolderDoesNotHoldItsRunPastItsLimit)
 }
 
 // A keeper that dies (killed by hand, say) takes its group with it while the application runs on, and
-// the run says its command was cut off, where a failure's words are looked for.
+// the run says its command was cut off, where a failure's words are looked for: first, above what the
+// command wrote there before (progress, say), which a banner would otherwise show in its place.
 TEST(KeptChild, AKilledKeeperEndsItsGroupAndTheRunSaysItWasCutOff)
 {
     const QString cutOff =
@@ -186,7 +187,8 @@ TEST(KeptChild, AKilledKeeperEndsItsGroupAndTheRunSaysItWasCutOff)
         QTemporaryDir dir;
         const QString pidFile = dir.filePath(QStringLiteral("pids"));
         const Platform::PreparedProcess script = shell(
-            QStringLiteral("echo said; sleep 60 & echo $! >> '%1'; echo $$ >> '%1'; wait").arg(pidFile));
+            QStringLiteral("echo said; echo progress >&2; sleep 60 & echo $! >> '%1'; echo $$ >> '%1'; wait")
+                .arg(pidFile));
         std::optional<Platform::Completed> done;
         std::thread worker;
         Platform::StreamingProcess stream;
@@ -211,14 +213,14 @@ TEST(KeptChild, AKilledKeeperEndsItsGroupAndTheRunSaysItWasCutOff)
             ASSERT_TRUE(eventually([&] { return streamedStatus.has_value(); }, 5000));
             EXPECT_EQ(streamedStatus, SIGKILL);
             EXPECT_TRUE(stream.endedBySignal());
-            EXPECT_EQ(streamedText, QStringLiteral("said\n") + cutOff + u'\n');
+            EXPECT_EQ(streamedText, QStringLiteral("said\nprogress\n") + cutOff + u'\n');
         } else {
             worker.join();
             ASSERT_TRUE(done && done->started);
             EXPECT_TRUE(done->crashed);
             EXPECT_EQ(done->exitCode, SIGKILL);
             EXPECT_EQ(done->out, "said\n");
-            EXPECT_EQ(QString::fromUtf8(done->err), cutOff + u'\n');
+            EXPECT_EQ(QString::fromUtf8(done->err), cutOff + QStringLiteral("\nprogress\n"));
         }
         EXPECT_TRUE(eventually([&] { return !TestSupport::groupListed(keeper); }, 3000));
         for (const qint64 pid : pids)
@@ -247,12 +249,15 @@ TEST(KeptChild, WhatAChildLeftRunsOnAfterItsThreadEndsUntilTheWayOut)
 }
 
 // A job that ended on its own may have left something running out of its group on purpose (the
-// virtual machine a runtime's start leaves behind). Whether the way out follows its run or the
-// application is killed, what stayed in the group ends, the keeper goes without waiting for the rest,
-// and that runs on. (A sheet's Close is tried with the sheet.)
+// virtual machine a runtime's start leaves behind). Whether the way out follows its run, the
+// application is killed or the keeper is (the application runs on, and the daemon comes back to it),
+// what stayed in the group ends, the keeper goes without waiting for the rest, and that runs on, also
+// after the application. (A sheet's Close is tried with the sheet.)
 TEST(KeptChild, WhatAFinishedJobDetachedRunsOnWithoutItsKeeper)
 {
-    for (const bool killed : {false, true}) {
+    enum class End { wayOut, applicationKilled, keeperKilled };
+    for (const End how : {End::wayOut, End::applicationKilled, End::keeperKilled}) {
+        const int row = int(how);
         QTemporaryDir dir;
         const QString daemonFile = dir.filePath(QStringLiteral("daemon"));
         const QString groupFile = dir.filePath(QStringLiteral("group"));
@@ -263,33 +268,96 @@ TEST(KeptChild, WhatAFinishedJobDetachedRunsOnWithoutItsKeeper)
                            "echo $! > '%2'; while [ ! -s '%1' ]; do sleep 0.01; done")
                 .arg(daemonFile, groupFile, programFile);
         QProcess holder;
-        if (killed) {
+        if (how == End::wayOut) {
+            Platform::runToEnd(shell(script));
+        } else {
             holder.start(QStringLiteral(VOSKEL_CHILD_HOLDER), {QStringLiteral("stream"), script});
             ASSERT_TRUE(holder.waitForStarted(5000));
-        } else {
-            Platform::runToEnd(shell(script));
         }
         const auto finished = [&] {
             const qint64 program = TestSupport::pidFromFile(programFile);
             return program > 0 && !QFile::exists(QStringLiteral("/proc/%1").arg(program)) &&
                    TestSupport::pidFromFile(groupFile) > 0;
         };
-        ASSERT_TRUE(eventually(finished, 10000)) << "killed " << killed;
+        ASSERT_TRUE(eventually(finished, 10000)) << "row " << row;
         const qint64 daemon = TestSupport::pidFromFile(daemonFile);
         const qint64 inGroup = TestSupport::pidFromFile(groupFile);
         const pid_t keeper = parentOf(inGroup); // its orphan now
-        ASSERT_TRUE(processRuns(keeper) && processRuns(daemon)) << "killed " << killed;
+        ASSERT_TRUE(processRuns(keeper) && processRuns(daemon)) << "row " << row;
 
-        if (killed)
-            ::kill(pid_t(holder.processId()), SIGKILL);
-        else
+        if (how == End::wayOut) {
             Platform::endRunningChildren(0);
+        } else if (how == End::applicationKilled) {
+            ::kill(pid_t(holder.processId()), SIGKILL);
+        } else {
+            eventually([] { return false; }, 300); // the keeper has named what it lets go
+            ::kill(keeper, SIGKILL);
+        }
         EXPECT_TRUE(eventually([&] { return !processRuns(inGroup) && !processRuns(keeper); }, 5000))
-            << "killed " << killed;
-        EXPECT_TRUE(processRuns(daemon)) << "killed " << killed;
+            << "row " << row;
+        EXPECT_TRUE(processRuns(daemon)) << "row " << row;
+        if (how == End::keeperKilled) {
+            EXPECT_TRUE(eventually([&] { return parentOf(daemon) == pid_t(holder.processId()); }, 3000))
+                << "it came back to the application";
+            eventually([] { return false; }, 1500); // the application looks at what came back
+            EXPECT_TRUE(processRuns(daemon));
+            ::kill(pid_t(holder.processId()), SIGKILL);
+            EXPECT_TRUE(eventually([&] { return holder.state() == QProcess::NotRunning; }, 5000));
+            EXPECT_TRUE(processRuns(daemon)) << "the application's end took it along";
+        }
         EXPECT_EQ(Platform::trackedChildCount(), 0);
         ::kill(pid_t(daemon), SIGKILL);
         ::kill(pid_t(inGroup), SIGKILL);
+    }
+}
+
+// The application is the subreaper of what it starts: when a job's keeper is killed, what had left
+// the job's group comes back to the application and ends there at once, while the application runs
+// on. It comes back as the program dies when the program held it, and as the keeper dies when the
+// keeper held it (a daemon whose parent went at once); a daemon an earlier job let go on purpose stays.
+TEST(KeptChild, WhatAKilledKeeperLeftOutOfItsGroupEndsWhileTheApplicationRuns)
+{
+    const char* const leavers[] = {
+        "setsid sh -c 'trap \"\" TERM; echo $$ >> %1; exec sleep 60' & echo $$ > '%2'; wait",
+        R"(sh -c "setsid sh -c 'echo \$\$ >> %1; exec sleep 60' &"; echo $$ > '%2'; exec sleep 60)",
+    };
+    for (const char* const mode : {"run", "stream", "then"}) {
+        for (const char* const leaver : leavers) {
+            const std::string name = std::string(mode) + ": " + leaver;
+            QTemporaryDir dir;
+            const QString leftFile = dir.filePath(QStringLiteral("left"));
+            const QString programFile = dir.filePath(QStringLiteral("program"));
+            const QString daemonFile = dir.filePath(QStringLiteral("daemon"));
+            const QString job = QString::fromLatin1(leaver).arg(leftFile, programFile);
+            QStringList arguments{QString::fromLatin1(mode)};
+            if (arguments.first() == u"then")
+                arguments << QStringLiteral("setsid sh -c 'echo $$ > %1; exec sleep 60' & "
+                                            "while [ ! -s '%1' ]; do sleep 0.01; done")
+                                 .arg(daemonFile);
+            arguments << job;
+            QProcess holder;
+            holder.start(QStringLiteral(VOSKEL_CHILD_HOLDER), arguments);
+            ASSERT_TRUE(holder.waitForStarted(5000)) << name;
+            ASSERT_TRUE(eventually(
+                [&] { return pidsIn(leftFile).size() == 1 && pidsIn(programFile).size() == 1; }, 10000))
+                << name;
+            const qint64 left = pidsIn(leftFile).first();
+            const pid_t keeper = parentOf(pidsIn(programFile).first());
+            const qint64 daemon = TestSupport::pidFromFile(daemonFile);
+            ASSERT_EQ(daemon > 0, arguments.first() == u"then") << name;
+
+            ::kill(keeper, SIGKILL);
+            EXPECT_TRUE(eventually([&] { return !processRuns(left); }, 3000)) << name;
+            EXPECT_EQ(holder.state(), QProcess::Running) << name;
+            if (daemon > 0) {
+                EXPECT_TRUE(processRuns(daemon)) << name;
+            }
+            ::kill(pid_t(holder.processId()), SIGKILL);
+            EXPECT_TRUE(eventually([&] { return holder.state() == QProcess::NotRunning; }, 5000)) << name;
+            ::kill(pid_t(left), SIGKILL);
+            if (daemon > 0)
+                ::kill(pid_t(daemon), SIGKILL);
+        }
     }
 }
 

@@ -78,8 +78,8 @@ protected:
     }
 
     // colima that records who it is in `pidFile` and then hangs beside a sleep, as a VM that never
-    // comes up would; with `ignoringTerm` both ignore the request to end.
-    void hangingColima(const QString& pidFile, bool ignoringTerm)
+    // comes up would; with `ignoringTerm` both ignore the request to end. `before` runs first.
+    void hangingColima(const QString& pidFile, bool ignoringTerm, const QString& before = {})
     {
         QFile::remove(fakes.dir() + "/colima");
         QFile script(fakes.dir() + "/colima");
@@ -89,9 +89,9 @@ protected:
                              "case \"$1\" in\n"
                              "--version) echo 'colima version 0.8.1' ;;\n"
                              "list) echo '{\"name\":\"default\",\"status\":\"Running\",\"cpus\":2}' ;;\n"
-                             "*) %1echo $$ > '%2'; sleep 3600 & wait ;;\n"
+                             "*) %1%3echo $$ > '%2'; sleep 3600 & wait ;;\n"
                              "esac\n")
-                         .arg(ignoringTerm ? "trap '' TERM; " : "", pidFile)
+                         .arg(ignoringTerm ? "trap '' TERM; " : "", pidFile, before)
                          .toUtf8());
         script.close();
         script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -154,7 +154,8 @@ TEST_F(Jobs, InstallAndUpdateRunTheirScriptsAndReloadOnceWhenClosed)
     // The runtimes are read once the tools are: a job may have added one (Colima's context).
     const QStringList afterClose = fakes.calls().mid(closedAt);
     EXPECT_GE(afterClose.indexOf(engineList), 0);
-    EXPECT_LT(afterClose.indexOf(engineList), afterClose.indexOf(contextList)) << afterClose.join('\n').toStdString();
+    EXPECT_LT(afterClose.indexOf(engineList), afterClose.indexOf(contextList))
+        << afterClose.join('\n').toStdString();
 
     // docker 28.0.4 with 28.1.1 offered, as a check would have found.
     QList<Tool> tools = toolchain->tools();
@@ -201,6 +202,31 @@ TEST_F(Jobs, CancelEndsEveryProcessOfTheJob)
     EXPECT_FALSE(window->job());
     EXPECT_TRUE(eventually([&] { return groupMembers(group).isEmpty(); }, 10000));
     EXPECT_EQ(quiet(), before + 1);
+}
+
+// What the job started out of its group (a helper that made a session of its own) is asked to end with
+// the rest as the job is cancelled, not left to the kill that follows when something ignores the request.
+TEST_F(Jobs, CancelAsksWhatTheJobStartedOutOfItsGroupToEnd)
+{
+    const QString pidFile = fakes.dir() + "/colima.pid";
+    const QString awayFile = fakes.dir() + "/away.pid";
+    const QString askedFile = fakes.dir() + "/away.asked";
+    hangingColima(pidFile, false,
+                  QString("setsid sh -c 'trap \"echo asked > %1; exit 0\" TERM; echo $$ > %2; "
+                          "while :; do sleep 0.05; done' & ")
+                      .arg(askedFile, awayFile));
+
+    window->runtimeTools()->engineRow()->findChild<VoskButton*>("engineStopButton")->click();
+    CommandRunView* sheet = window->jobSheet();
+    ASSERT_TRUE(sheet);
+    ASSERT_TRUE(eventually([&] { return QFile(pidFile).size() > 0 && QFile(awayFile).size() > 0; }));
+    const qint64 away = TestSupport::pidFromFile(awayFile);
+    ASSERT_NE(groupOf(int(away)), groupOf(TestSupport::pidFromFile(pidFile))) << "it left the job's group";
+
+    sheet->findChild<VoskButton*>("closeButton")->click();
+    EXPECT_TRUE(eventually([&] { return !TestSupport::processRuns(away); }, Platform::reapGraceMs + 5000));
+    EXPECT_TRUE(QFile::exists(askedFile)) << "it was killed without being asked to end";
+    ::kill(pid_t(away), SIGKILL);
 }
 
 TEST_F(Jobs, AJobWaitsUntilEverythingOfTheCancelledOneBeforeItHasEnded)

@@ -1,11 +1,14 @@
-// Stands in for the application where a test has to kill it: starts one child the way the
-// application does and waits, for good, to be killed.
+// Stands in for the application where a test has to kill it: the subreaper of what it starts, as the
+// application is, it starts one child the way the application does and waits, for good, to be killed.
 //   voskel_child_holder run <script>      `sh -c <script>` run to its end on a background pool thread
 //   voskel_child_holder stream <script>   the same streamed, as a window's sheet runs it
 //   voskel_child_holder compose <folder>  compose reading the project in <folder>, as a plan does
-// With a path after those, a thread of its own also looks at that path, as a folder check does: on a
-// stalled mount it is held in the kernel, and holds the process's descriptors open past a kill.
+//   voskel_child_holder then <script> <script>   the first run to its end, then the second, on a pool
+//                                                thread
+// With a path after the first three, a thread of its own also looks at that path, as a folder check
+// does: on a stalled mount it is held in the kernel, and holds the process's descriptors open past a kill.
 #include "engine/Compose.h"
+#include "platform/Foundlings.h"
 #include "platform/Pools.h"
 #include "platform/ProcessRunner.h"
 #include "platform/StreamingProcess.h"
@@ -32,13 +35,16 @@ Platform::PreparedProcess shell(const QString& script)
 
 int main(int argc, char** argv)
 {
+    // As the application: what a command leaves behind comes back here.
+    Platform::becomeSubreaper();
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() != 3 && args.size() != 4) {
-        std::fprintf(stderr, "usage: voskel_child_holder run|stream|compose <script or folder> [<path>]\n");
+        std::fprintf(stderr, "usage: voskel_child_holder run|stream|compose <script or folder> [<path>]\n"
+                             "       voskel_child_holder then <script> <script>\n");
         return 2;
     }
-    if (args.size() == 4) {
+    if (args.size() == 4 && args[1] != u"then") {
         const QByteArray looked = QFile::encodeName(args[3]);
         std::thread([looked] {
             struct stat seen {};
@@ -55,6 +61,11 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "%s\n", qPrintable(*failure));
             return 1;
         }
+    } else if (mode == u"then" && args.size() == 4) {
+        (void)QtConcurrent::run(Platform::Pools::utility(), [what, next = args[3]] {
+            Platform::runToEnd(shell(what));
+            Platform::runToEnd(shell(next));
+        });
     } else if (mode == u"compose") {
         (void)QtConcurrent::run(Platform::Pools::utility(), [what] {
             try {

@@ -3,6 +3,7 @@
 #include "app/parts/DialogAnswer.h"
 #include "app/parts/FileChooserPortal.h"
 #include "app/parts/FolderChooser.h"
+#include "platform/Foundlings.h"
 
 #include <QClipboard>
 #include <QDesktopServices>
@@ -161,7 +162,10 @@ std::optional<QString> DesktopHost::openTerminal(const Platform::PreparedProcess
     if (command.workingDirectory)
         process.setWorkingDirectory(*command.workingDirectory);
     process.setStandardInputFile(QProcess::nullDevice());
-    if (!process.startDetached())
+    qint64 pid = 0;
+    if (!process.startDetached(&pid))
         return QStringLiteral("The terminal %1 could not be started.").arg(*terminal);
+    // It comes back to Voskel (the subreaper of what it starts) at once, and is the user's to close.
+    Platform::letRunOn(pid);
     return std::nullopt;
 }
