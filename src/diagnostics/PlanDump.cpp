@@ -5,9 +5,9 @@
 #include "engine/Compose.h"
 #include "engine/Docker.h"
 #include "engine/Listings.h"
+#include "engine/ProjectRegistry.h"
 #include "engine/Teardown.h"
 #include "engine/Usage.h"
-#include "engine/ProjectRegistry.h"
 #include "platform/ByteCount.h"
 #include "platform/Settings.h"
 #include "store/FreshPlan.h"
@@ -24,12 +24,14 @@ namespace {
 
 // Volume name -> its size for display, from the engine's verbose disk-usage report. The engine
 // measures what the volume holds; the size of its mount point on the host would say nothing about
-// that (and is often not readable at all). Sizes below one byte are not worth printing.
+// that (and is often not readable at all). Sizes below one byte are not worth printing. Asked within
+// the plan's own limit for the engine, not a measurement's: sizes an engine does not give in that time
+// are left out like those it cannot give.
 QMap<QString, QString> volumeSizes(const std::optional<Runtime>& runtime)
 {
     QString detail;
     try {
-        detail = Docker::diskUsageReport(runtime, true);
+        detail = Docker::diskUsageReport(runtime, true, Docker::listingLimit);
     } catch (const std::exception&) {
         return {};
     }
@@ -93,7 +95,8 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
         // then the chosen runtime alone
     }
     const PlanAsk ask{*found, runtime, runtimes,
-                      shownAs ? registry.byRuntime.value(*shownAs) : QList<KnownProject>(), volumeSizes(runtime)};
+                      shownAs ? registry.byRuntime.value(*shownAs) : QList<KnownProject>(),
+                      volumeSizes(runtime)};
     const FreshPlan fresh = makePlan(*StoreEngine::system(), ask, nullptr);
     if (fresh.failure) {
         printLine(out, QStringLiteral("plan failed: cannot list containers: ") + *fresh.failure);
