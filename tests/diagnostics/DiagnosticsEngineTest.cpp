@@ -98,14 +98,14 @@ TEST(DiagnosticsOnEngine, ThePlanKeepsTheSharedVolumeAndLeavesTheExternalOneAlon
 TEST(DiagnosticsOnEngine, AnEscapeSequenceInALabelIsWrittenOutNotSentToTheTerminal)
 {
     VOSKEL_REQUIRE_ENGINE();
-    const QString name = TestSupport::uniqueName("esc");
+    TestSupport::EngineObjects made;
+    const QString name = made.container(TestSupport::uniqueName("esc"));
     const QString project = name + "\x1B]0;owned\x07\x1B[2J";
-    ASSERT_EQ(TestSupport::docker({"create", "--name", name, "--label", "com.docker.compose.project=" + project,
-                                   TestSupport::testImage(), "true"})
+    ASSERT_EQ(TestSupport::docker({"create", "--name", name, "--label",
+                                   "com.docker.compose.project=" + project, TestSupport::testImage(), "true"})
                   .status,
               0);
     const QString out = printed([](QTextStream& s) { Diagnostics::runDump(s, std::nullopt); });
-    TestSupport::docker({"rm", "-f", name});
     EXPECT_TRUE(out.contains("  project " + name + "\\x1B]0;owned\\x07\\x1B[2J  0/1")) << out.toStdString();
     EXPECT_FALSE(out.contains(QChar(0x1B)));
     EXPECT_FALSE(out.contains(QChar(0x07)));
@@ -116,7 +116,8 @@ TEST(DiagnosticsOnEngine, AnEscapeSequenceInALabelIsWrittenOutNotSentToTheTermin
 TEST(DiagnosticsOnEngine, ALineFeedInALabelStaysInsideItsLine)
 {
     VOSKEL_REQUIRE_ENGINE();
-    const QString name = TestSupport::uniqueName("lf");
+    TestSupport::EngineObjects made;
+    const QString name = made.container(TestSupport::uniqueName("lf"));
     ASSERT_EQ(TestSupport::docker({"create", "--name", name, "--label",
                                    "com.docker.compose.project=" + name + "\nruntime: evil\r\t!",
                                    TestSupport::testImage(), "true"})
@@ -124,7 +125,6 @@ TEST(DiagnosticsOnEngine, ALineFeedInALabelStaysInsideItsLine)
               0);
     const QString dump = printed([](QTextStream& s) { Diagnostics::runDump(s, std::nullopt); });
     const QString plan = printed([&](QTextStream& s) { Diagnostics::runPlan(s, name, std::nullopt); });
-    TestSupport::docker({"rm", "-f", name});
     for (const QString& out : {dump, plan}) {
         for (const QString& line : out.split('\n'))
             EXPECT_FALSE(line.startsWith("runtime: evil")) << out.toStdString();
@@ -155,13 +155,13 @@ public:
         m_projects << project;
         m_folders << folder;
         QProcess shell;
-        shell.start("/bin/sh",
-                    {"-c",
-                     "set -e; dir=" + folder +
-                         "; mkdir -p \"$dir\"; printf 'services:\\n  app:\\n    image: %s\\n    "
-                         "command: [\"sleep\", \"600\"]\\n' \"$2\" >\"$dir/compose.yaml\"; cd \"$dir\"; "
-                         "docker compose -p \"$1\" up -d",
-                     "sh", project, TestSupport::testImage()});
+        shell.start("/bin/sh", {"-c",
+                                "set -e; dir=" + folder +
+                                    "; mkdir -p \"$dir\"; printf 'services:\\n  app:\\n    image: %s\\n    "
+                                    "command: [\"sleep\", \"600\"]\\n    network_mode: none\\n' \"$2\" "
+                                    ">\"$dir/compose.yaml\"; cd \"$dir\"; "
+                                    "docker compose -p \"$1\" up -d",
+                                "sh", project, TestSupport::testImage()});
         ASSERT_TRUE(shell.waitForFinished(120000));
         ASSERT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
     }

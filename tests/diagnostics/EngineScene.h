@@ -34,9 +34,11 @@ public:
     image: %1
     command: ["sh", "-c", "head -c 200000 /dev/zero > /data/part && mv /data/part /data/blob; sleep 600"]
     volumes: [data:/data, shared:/shared, ext:/ext]
+    network_mode: none
   worker:
     image: %1
     command: ["true"]
+    network_mode: none
 volumes:
   data: {}
   shared:
@@ -52,9 +54,10 @@ volumes:
         expectDone(docker({"volume", "create", external}));
         expectDone(docker({"compose", "-p", project, "up", "-d"}, dir));
         docker({"compose", "-p", project, "wait", "worker"}, dir);
-        expectDone(docker({"run", "-d", "--name", sidecar, "-v", shared + ":/shared",
+        expectDone(docker({"run", "-d", "--network", "none", "--name", sidecar, "-v", shared + ":/shared",
                            TestSupport::testImage(), "sleep", "600"}));
-        docker({"run", "--name", failed, TestSupport::testImage(), "sh", "-c", "exit 3"});
+        docker(
+            {"run", "--network", "none", "--name", failed, TestSupport::testImage(), "sh", "-c", "exit 3"});
         // The web container writes its file right after it starts, whole or not at all; the
         // measurement should see all of it.
         for (int i = 0; i < 300; ++i) {

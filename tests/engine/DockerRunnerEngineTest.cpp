@@ -44,16 +44,20 @@ TEST(DockerRunnerOnEngine, ASocketRuntimeReachesTheEngineThroughDockerHost)
 TEST(DockerRunnerOnEngine, WorkingDirectoryAndInput)
 {
     VOSKEL_REQUIRE_ENGINE();
-    const auto missing = Docker::capture({"version"}, std::nullopt, QStringLiteral("/nonexistent/voskel/project"));
+    const auto missing =
+        Docker::capture({"version"}, std::nullopt, QStringLiteral("/nonexistent/voskel/project"));
     EXPECT_EQ(missing.status, -1);
     EXPECT_TRUE(missing.out.isEmpty());
 
     // The client never reads its input here and exits; the write must not bring the test down.
-    const auto ignored = Docker::capture({"version", "--format", "{{.Client.Version}}"}, std::nullopt, std::nullopt,
-                                         QString(512 * 1024, 'p'));
+    const auto ignored = Docker::capture({"version", "--format", "{{.Client.Version}}"}, std::nullopt,
+                                         std::nullopt, QString(512 * 1024, 'p'));
     EXPECT_EQ(ignored.status, 0);
 
-    const auto echoed = Docker::capture({"run", "--rm", "-i", TestSupport::testImage(), "cat"}, std::nullopt,
-                                        std::nullopt, QStringLiteral("through stdin"));
+    TestSupport::EngineObjects made;
+    const QString name = made.container(TestSupport::uniqueName("cat"));
+    const auto echoed = Docker::capture(
+        {"run", "--rm", "-i", "--network", "none", "--name", name, TestSupport::testImage(), "cat"},
+        std::nullopt, std::nullopt, QStringLiteral("through stdin"));
     EXPECT_EQ(echoed.out, "through stdin");
 }

@@ -31,7 +31,8 @@ std::optional<ComposeProject> projectNamed(const QList<ComposeProject>& projects
 }
 
 // A compose project brought up in a folder of its own: a web server publishing a port on a free host
-// port, a worker whose health check fails, a job that exits with 3, a named volume and an external
+// port (on the engine's own bridge, so the project makes no network of its own), a worker whose health
+// check fails, a job that exits with 3 (both on no network at all), a named volume and an external
 // one. Taken down again, with both volumes, at the end.
 class RunningProject : public testing::Test {
 protected:
@@ -50,12 +51,14 @@ services:
     image: %2
     command: ["httpd", "-f", "-p", "80", "-h", "/"]
     ports: ["80"]
+    network_mode: bridge
     labels:
       com.example.note: "one, two,three"
     volumes: ["data:/data", "shared:/shared"]
   worker:
     image: %2
     command: ["sleep", "600"]
+    network_mode: none
     healthcheck:
       test: ["CMD", "false"]
       interval: 1s
@@ -63,6 +66,7 @@ services:
   job:
     image: %2
     command: ["sh", "-c", "exit 3"]
+    network_mode: none
 volumes:
   data:
     name: %3
@@ -158,7 +162,8 @@ TEST_F(RunningProject, RegistryRemembersItAfterItIsTakenDown)
 TEST(EngineListings, ImagesVolumesAndRuntimesAreCarried)
 {
     VOSKEL_REQUIRE_ENGINE();
-    const QString volume = uniqueName("vol");
+    TestSupport::EngineObjects made;
+    const QString volume = made.volume(uniqueName("vol"));
     ASSERT_EQ(docker({"volume", "create", volume}).status, 0);
     const Runtime socket = Runtime::socket("engine-socket", "/var/run/docker.sock");
 
@@ -172,7 +177,6 @@ TEST(EngineListings, ImagesVolumesAndRuntimesAreCarried)
         EXPECT_EQ(v.id(), "engine-socket/" + volume);
     }
     EXPECT_TRUE(listed);
-    docker({"volume", "rm", volume});
 
     QStringList refs;
     for (const DockerImage& image : Docker::images(std::nullopt))
@@ -232,7 +236,8 @@ TEST(EngineListings, AnEmptyProjectLabelIsReadFromTheEnginesOwnLabelsNeverFromTh
                                              [&](const DockerVolume& v) { return v.name == volumes[i]; });
             ASSERT_NE(volume, listedVolumes.cend()) << volumes[i].toStdString();
             const auto label = volume->labels.constFind(P);
-            EXPECT_EQ(label == volume->labels.cend() ? std::nullopt : std::optional<QString>(*label), rows[i].project)
+            EXPECT_EQ(label == volume->labels.cend() ? std::nullopt : std::optional<QString>(*label),
+                      rows[i].project)
                 << rows[i].what.toStdString();
         }
     }

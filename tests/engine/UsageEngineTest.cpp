@@ -42,7 +42,7 @@ public:
     {
         const QString name = uniqueName(what);
         m_containers << name;
-        const auto run = docker(QStringList{"run", "--name", name} + runArgs);
+        const auto run = docker(QStringList{"run", "--network", "none", "--name", name} + runArgs);
         EXPECT_EQ(run.status, 0) << run.err.toStdString();
         return name;
     }
@@ -147,8 +147,8 @@ TEST(DiskUsageOnEngine, AStoppedComposeContainerComesBackOnlyWhileItsComposeFile
     scene.project(project);
     QFile compose(dir.filePath("compose.yaml"));
     ASSERT_TRUE(compose.open(QIODevice::WriteOnly));
-    compose.write(QStringLiteral("services:\n  job:\n    image: %1\n    command: [\"true\"]\n")
-                      .arg(testImage())
+    compose.write(QStringLiteral("services:\n  job:\n    image: %1\n    command: [\"true\"]\n%2")
+                      .arg(testImage(), TestSupport::noNetwork)
                       .toUtf8());
     compose.close();
     const auto up = docker({"compose", "-p", project, "up", "-d", "--wait"}, dir.path());

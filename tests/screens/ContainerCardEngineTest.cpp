@@ -51,8 +51,8 @@ protected:
         ASSERT_TRUE(QDir().mkpath(root.filePath("docker")));
         Docker::setAppleSocketPathForTesting(root.filePath("no-apple.sock"));
         // sleep ignores the polite signal as the first process: a short grace keeps stops quick.
-        const auto started = docker({"run", "-d", "--stop-timeout", "1", "--name", name, TestSupport::testImage(),
-                                     "sleep", "600"});
+        const auto started = docker({"run", "-d", "--network", "none", "--stop-timeout", "1", "--name", name,
+                                     TestSupport::testImage(), "sleep", "600"});
         ASSERT_EQ(started.status, 0) << started.err.toStdString();
         store = std::make_unique<AppStore>(*settings);
         QCoro::waitFor(store->loadContexts());

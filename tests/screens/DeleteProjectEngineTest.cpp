@@ -58,9 +58,11 @@ protected:
     std::optional<AppStore> store;
     QWidget window;
     QPointer<DeleteProjectView> sheet;
-    // A service that starts at once and stops quickly.
-    const QString service =
+    // A service that starts at once and stops quickly, on a network of its project's own; and the same on
+    // none, as every test has it whose point is not the network.
+    const QString networked =
         "    image: " + TestSupport::testImage() + "\n    command: sleep 600\n    stop_grace_period: 1s\n";
+    const QString service = networked + TestSupport::noNetwork;
 
     void SetUp() override
     {
@@ -116,20 +118,23 @@ TEST_F(DeleteOnEngine, TakesTheProjectsOwnVolumeKeepsTheSharedAndExternalOnesAnd
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(("services:\n  web:\n" + service + "    volumes: [data:/data, shared:/shared, ext:/ext]\n" +
                 "  worker:\n" + service + "    volumes: [data:/data]\n" +
-                "volumes:\n  data: {}\n  shared: {}\n  ext:\n    external: true\n    name: " + external + "\n")
+                "volumes:\n  data: {}\n  shared: {}\n  ext:\n    external: true\n    name: " + external +
+                "\n")
                    .toUtf8());
     file.close();
 
     ASSERT_NO_FATAL_FAILURE(startProject(name, dir));
-    ASSERT_EQ(docker({"exec", name + "-web-1", "sh", "-c", "head -c 2000000 /dev/zero > /data/blob"}).status, 0);
-    ASSERT_EQ(docker({"run", "-d", "--name", outside, "-v", name + "_shared:/shared", TestSupport::testImage(),
-                      "sleep", "600"})
+    ASSERT_EQ(docker({"exec", name + "-web-1", "sh", "-c", "head -c 2000000 /dev/zero > /data/blob"}).status,
+              0);
+    ASSERT_EQ(docker({"run", "-d", "--network", "none", "--name", outside, "-v", name + "_shared:/shared",
+                      TestSupport::testImage(), "sleep", "600"})
                   .status,
               0);
     QCoro::waitFor(store->refresh(false));
     ASSERT_EQ(store->usage(), std::nullopt);
     ASSERT_NO_FATAL_FAILURE(openSheet(name));
-    EXPECT_EQ(shown(sheet, "containersSection", "itemLabel"), (QStringList{name + "-web-1", name + "-worker-1"}));
+    EXPECT_EQ(shown(sheet, "containersSection", "itemLabel"),
+              (QStringList{name + "-web-1", name + "-worker-1"}));
     EXPECT_EQ(shown(sheet, "volumesSection", "itemLabel"), QStringList{name + "_data"});
     EXPECT_EQ(shown(sheet, "keptSection", "itemLabel"), QStringList{name + "_shared"});
     EXPECT_EQ(shown(sheet, "keptSection", "usedByLabel"), QStringList{"used by " + outside});
@@ -256,8 +261,9 @@ TEST_F(DeleteOnEngine, AProjectMadeAnewUnderTheSameNamesLosesNothingAndIsShownAg
     const QString name = uniqueName("anew");
     const QString dir = root.filePath(name);
     const auto ids = [&] {
-        QStringList out = docker({"ps", "-aq", "--no-trunc", "--filter", "label=com.docker.compose.project=" + name})
-                              .out.split('\n', Qt::SkipEmptyParts);
+        QStringList out =
+            docker({"ps", "-aq", "--no-trunc", "--filter", "label=com.docker.compose.project=" + name})
+                .out.split('\n', Qt::SkipEmptyParts);
         out.sort();
         return out;
     };
@@ -269,7 +275,8 @@ TEST_F(DeleteOnEngine, AProjectMadeAnewUnderTheSameNamesLosesNothingAndIsShownAg
     ASSERT_TRUE(QDir().mkpath(dir) && QDir().mkpath(root.filePath("home")));
     QFile file(dir + "/compose.yaml");
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(("services:\n  app:\n" + service + "    volumes: [data:/data]\nvolumes:\n  data: {}\n").toUtf8());
+    file.write(
+        ("services:\n  app:\n" + service + "    volumes: [data:/data]\nvolumes:\n  data: {}\n").toUtf8());
     file.close();
     ASSERT_NO_FATAL_FAILURE(startProject(name, dir));
     ASSERT_NO_FATAL_FAILURE(openSheet(name));
@@ -285,7 +292,8 @@ TEST_F(DeleteOnEngine, AProjectMadeAnewUnderTheSameNamesLosesNothingAndIsShownAg
     if (auto* trash = sheet->findChild<QCheckBox*>("trashToggle"))
         trash->click();
     QTest::mouseClick(sheet->findChild<VoskButton*>("deleteButton"), Qt::LeftButton);
-    ASSERT_TRUE(eventually([&] { return !sheet || (!sheet->working() && sheet->plan().has_value()); }, 120000));
+    ASSERT_TRUE(
+        eventually([&] { return !sheet || (!sheet->working() && sheet->plan().has_value()); }, 120000));
 
     ASSERT_FALSE(sheet.isNull()) << "the sheet stays open with the new plan";
     const auto* notes = sheet->findChild<VoskLabel*>("planNotesLabel");
@@ -319,12 +327,13 @@ TEST_F(DeleteOnEngine, AnEmptyProjectNameTakesDownOnlyItsOwnContainer)
     ASSERT_TRUE(QDir().mkpath(dir));
     QFile file(dir + "/compose.yaml");
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(("services:\n  web:\n" + service).toUtf8());
+    file.write(("services:\n  web:\n" + networked).toUtf8());
     file.close();
     ASSERT_NO_FATAL_FAILURE(startProject(name, dir));
     ASSERT_EQ(
-        docker({"run", "-d", "--name", stray, "--label", "com.docker.compose.project=", "--label",
-                "com.docker.compose.project.working_dir=" + dir, TestSupport::testImage(), "sleep", "600"})
+        docker({"run", "-d", "--network", "none", "--name", stray, "--label",
+                "com.docker.compose.project=", "--label", "com.docker.compose.project.working_dir=" + dir,
+                TestSupport::testImage(), "sleep", "600"})
             .status,
         0);
     QCoro::waitFor(store->refresh(false));

@@ -99,10 +99,12 @@ protected:
         return dir;
     }
 
-    static QString sleeper(const QString& service)
+    // On no network unless `networked`, when the project's own network is part of what is tried.
+    static QString sleeper(const QString& service, bool networked = false)
     {
         return "  " + service + ":\n    image: " + TestSupport::testImage() +
-               "\n    command: [\"sleep\", \"600\"]\n    stop_grace_period: 1s\n";
+               "\n    command: [\"sleep\", \"600\"]\n    stop_grace_period: 1s\n" +
+               (networked ? QString() : QString(TestSupport::noNetwork));
     }
 
     // Adds the folder through the add button, as a user would: the chooser answers with the folder
@@ -113,7 +115,8 @@ protected:
         host.answerFolder(Host::FolderChoice{dir, int(store->addableRuntimes().indexOf(*store->runtime()))});
         AddProjectButton button(*store, VoskButtonStyle::Variant::accent);
         QTest::mouseClick(&button, Qt::LeftButton);
-        ASSERT_TRUE(eventually([&] { return store->registry().knows(QDir(dir).dirName(), QString("default")); }));
+        ASSERT_TRUE(
+            eventually([&] { return store->registry().knows(QDir(dir).dirName(), QString("default")); }));
     }
 
     QStringList states(const QString& project) const
@@ -128,10 +131,12 @@ protected:
 
     bool statesAre(const QString& project, const QStringList& expected)
     {
-        return eventually([&] {
-            QCoro::waitFor(store->refresh(false));
-            return states(project) == expected;
-        }, 60000);
+        return eventually(
+            [&] {
+                QCoro::waitFor(store->refresh(false));
+                return states(project) == expected;
+            },
+            60000);
     }
 
     static void click(ProjectControls* controls, const char* name)
@@ -149,10 +154,12 @@ protected:
     Alert* openAlert()
     {
         Alert* found = nullptr;
-        eventually([&] {
-            found = window.findChild<Alert*>("downAlert");
-            return found && found->isVisible();
-        }, 5000);
+        eventually(
+            [&] {
+                found = window.findChild<Alert*>("downAlert");
+                return found && found->isVisible();
+            },
+            5000);
         return found;
     }
 
@@ -199,7 +206,8 @@ TEST_F(ProjectsOnEngine, AProjectAddedFromAFolderIsStartedStoppedBroughtDownAndF
     menuAction(controls, "downAction")->trigger();
     Alert* alert = openAlert();
     ASSERT_TRUE(alert);
-    EXPECT_TRUE(textOf(alert).contains("Removes the 2 containers and the project network.")) << textOf(alert).toStdString();
+    EXPECT_TRUE(textOf(alert).contains("Removes the 2 containers and the project network."))
+        << textOf(alert).toStdString();
     QTest::mouseClick(alert->findChild<VoskButton*>("downButton"), Qt::LeftButton);
     ASSERT_TRUE(statesAre(name, {}));
     content->refresh();
@@ -218,7 +226,7 @@ TEST_F(ProjectsOnEngine, RebuildStreamsTheBuildAndTheDownAlertSpeaksOfOneContain
     const QString name = uniqueName("built");
     const QString dir = makeProject(name,
                                     "services:\n  app:\n    build: .\n    command: [\"sleep\", \"600\"]\n"
-                                    "    stop_grace_period: 1s\n",
+                                    "    stop_grace_period: 1s\n    network_mode: none\n",
                                     "FROM " + TestSupport::testImage() + "\nRUN echo built > /built\n");
     ASSERT_NO_FATAL_FAILURE(add(dir));
     auto* content = new ProjectsContent(*store, &window);
@@ -232,7 +240,8 @@ TEST_F(ProjectsOnEngine, RebuildStreamsTheBuildAndTheDownAlertSpeaksOfOneContain
     rebuild->trigger();
     CommandRunView* sheet = nullptr;
     ASSERT_TRUE(eventually([&] { return (sheet = window.findChild<CommandRunView*>()) != nullptr; }));
-    ASSERT_TRUE(eventually([&] { return sheet->exitStatus().has_value(); }, 180000)) << sheet->text().toStdString();
+    ASSERT_TRUE(eventually([&] { return sheet->exitStatus().has_value(); }, 180000))
+        << sheet->text().toStdString();
     EXPECT_EQ(sheet->exitStatus(), 0) << sheet->text().toStdString();
     EXPECT_TRUE(sheet->text().startsWith("$ docker compose -p " + name + " up -d --build"));
     EXPECT_TRUE(sheet->text().contains("done")) << sheet->text().toStdString();
@@ -243,7 +252,8 @@ TEST_F(ProjectsOnEngine, RebuildStreamsTheBuildAndTheDownAlertSpeaksOfOneContain
     menuAction(content->card("default/" + name)->controls(), "downAction")->trigger();
     Alert* alert = openAlert();
     ASSERT_TRUE(alert);
-    EXPECT_TRUE(textOf(alert).contains("Removes the 1 container and the project network.")) << textOf(alert).toStdString();
+    EXPECT_TRUE(textOf(alert).contains("Removes the 1 container and the project network."))
+        << textOf(alert).toStdString();
     alert->reject();
 
     EXPECT_EQ(states(name), QStringList{"running"}); // cancelled: nothing went
@@ -277,7 +287,7 @@ TEST_F(ProjectsOnEngine, AMovedProjectIsLocatedBroughtUpFromItsNewPlaceAndTakenD
 {
     const QString name = uniqueName("moving");
     const QString dir =
-        makeProject(name, "services:\n" + sleeper("web") + "    volumes: [\"./data:/data\"]\n");
+        makeProject(name, "services:\n" + sleeper("web", true) + "    volumes: [\"./data:/data\"]\n");
     projectsMade.removeOne(name);
     const auto cleanUp = qScopeGuard([&] {
         docker({"compose", "-p", name, "down", "-t", "1"}, QDir::rootPath());

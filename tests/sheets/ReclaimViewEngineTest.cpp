@@ -48,10 +48,11 @@ TEST_F(ReclaimOnEngine, ExactlyTheTickedItemsGoAndTheNoticeSaysWhatWasFreed)
     const QString volume = uniqueName("unused");
     containersMade << stopped << untouched;
     volumesMade << volume;
-    make({"run", "--name", stopped, testImage(), "sh", "-c", "head -c 8000000 /dev/zero > /blob"});
-    make({"run", "--name", untouched, testImage(), "true"});
+    make({"run", "--network", "none", "--name", stopped, testImage(), "sh", "-c",
+          "head -c 8000000 /dev/zero > /blob"});
+    make({"run", "--network", "none", "--name", untouched, testImage(), "true"});
     make({"volume", "create", volume});
-    make({"run", "--rm", "-v", volume + ":/data", testImage(), "sh", "-c",
+    make({"run", "--rm", "--network", "none", "-v", volume + ":/data", testImage(), "sh", "-c",
           "head -c 8000000 /dev/zero > /data/blob"});
     store->setNotice(std::nullopt);
 
@@ -79,7 +80,7 @@ TEST_F(ReclaimOnEngine, AContainerStartedSinceTheMeasurementKeepsRunningAndItsFa
 {
     const QString container = uniqueName("restarted");
     containersMade << container;
-    make({"create", "--name", container, testImage(), "sleep", "600"});
+    make({"create", "--network", "none", "--name", container, testImage(), "sleep", "600"});
 
     open();
     ASSERT_NE(row(sheet, container), nullptr);

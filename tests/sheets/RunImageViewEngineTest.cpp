@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -96,18 +97,26 @@ TEST_F(RunOnEngine, AnEmptyFormRunsTheImageAsItIs)
 {
     // A tag of this test's own, so its container can be told from everything else made of the image.
     const QString ref = "voskel-test/" + uniqueName("plain") + ":latest";
-    make({"tag", testImage(), ref});
     imagesMade << ref;
+    make({"tag", testImage(), ref});
+    const auto madeOfIt = [&] {
+        QStringList made;
+        for (const QString& line :
+             TestSupport::docker({"ps", "-a", "--no-trunc", "--format", "{{.ID}} {{.Image}}"})
+                 .out.split('\n', Qt::SkipEmptyParts))
+            if (line.section(' ', 1) == ref)
+                made << line.section(' ', 0, 0);
+        return made;
+    };
+    // Its name is the engine's choice: found by its image however the test ends.
+    const auto cleanUp = qScopeGuard([&] {
+        if (const QStringList left = madeOfIt(); !left.isEmpty())
+            TestSupport::docker(QStringList{"rm", "-f"} + left);
+    });
 
     run(image(ref), "", "", "", "");
 
-    QStringList made;
-    for (const QString& line :
-         TestSupport::docker({"ps", "-a", "--no-trunc", "--format", "{{.ID}} {{.Image}}"})
-             .out.split('\n', Qt::SkipEmptyParts))
-        if (line.section(' ', 1) == ref)
-            made << line.section(' ', 0, 0);
-    containersMade << made;
+    const QStringList made = madeOfIt();
     ASSERT_EQ(made.size(), 1);
     EXPECT_EQ(inspect(made[0], ".Config.Cmd").toArray(), QJsonArray({"sh"}));
     EXPECT_TRUE(inspect(made[0], ".HostConfig.PortBindings").toObject().isEmpty());

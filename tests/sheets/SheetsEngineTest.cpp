@@ -25,7 +25,8 @@ namespace {
 struct Running {
     explicit Running(const QString& script) : name(TestSupport::uniqueName(QStringLiteral("sheet")))
     {
-        const auto run = docker({"run", "-d", "--name", name, TestSupport::testImage(), "sh", "-c", script});
+        const auto run = docker(
+            {"run", "-d", "--network", "none", "--name", name, TestSupport::testImage(), "sh", "-c", script});
         EXPECT_EQ(run.status, 0) << run.err.toStdString();
         container.id = run.out.trimmed();
         container.name = name;
@@ -55,8 +56,8 @@ bool consecutiveFrom(const QString& text, int first, int* last = nullptr)
     return !lines.isEmpty();
 }
 
-// A compose file in `folder` with one service, talk, running `script` in the test image; `more` goes
-// under the service as it is.
+// A compose file in `folder` with one service, talk, running `script` in the test image on no network;
+// `more` goes under the service as it is.
 void writeCompose(const QString& folder, const QString& script, const QString& more = QString())
 {
     QFile compose(folder + QStringLiteral("/compose.yaml"));
@@ -64,8 +65,8 @@ void writeCompose(const QString& folder, const QString& script, const QString& m
     compose.write(QStringLiteral("services:\n"
                                  "  talk:\n"
                                  "    image: %1\n"
-                                 "    command: [\"sh\", \"-c\", \"%2\"]\n")
-                      .arg(TestSupport::testImage(), script)
+                                 "    command: [\"sh\", \"-c\", \"%2\"]\n%3")
+                      .arg(TestSupport::testImage(), script, TestSupport::noNetwork)
                       .toUtf8() +
                   more.toUtf8());
 }
@@ -99,7 +100,11 @@ TEST(ExecSheetOnEngine, RunsCommandsInTheContainerAndLetsALateOneFinish)
     view->findChild<VoskButton*>(QStringLiteral("closeButton"))->click();
     EXPECT_FALSE(view->isVisible());
     view.reset();
-    EXPECT_TRUE(eventually([&] { return docker({"exec", box.name, "cat", "/tmp/mark"}).out == "finished\n"; }, 15000));
+    EXPECT_TRUE(eventually(
+        [&] {
+            return docker({"exec", box.name, "cat", "/tmp/mark"}).out == "finished\n";
+        },
+        15000));
 }
 
 TEST(LogsSheetOnEngine, FollowsTheTailStartsOverAndSavesWhatItShows)
@@ -187,7 +192,8 @@ TEST(LogsSheetOnEngine, AProjectStartedUnderAnotherNameShowsItsOwnServices)
     {
         LogsView view(LogSource::project(project), std::nullopt, false);
         view.show();
-        EXPECT_TRUE(eventually([&] { return view.text().contains("mark-alpha"); })) << view.text().toStdString();
+        EXPECT_TRUE(eventually([&] { return view.text().contains("mark-alpha"); }))
+            << view.text().toStdString();
         eventually([] { return false; }, 1000);
         EXPECT_FALSE(view.text().contains("mark-beta")) << view.text().toStdString();
     }

@@ -66,7 +66,10 @@ TEST_F(ActionsOnEngine, TheEnginesRefusalBecomesTheErrorAndTheNextSuccessClearsI
     ASSERT_EQ(imported.status, 0) << imported.err.toStdString();
     const QString name = uniqueName("user");
     containersMade << name;
-    ASSERT_EQ(docker({"run", "-d", "--stop-timeout", "1", "--name", name, ref, "sleep", "600"}).status, 0);
+    ASSERT_EQ(
+        docker({"run", "-d", "--network", "none", "--stop-timeout", "1", "--name", name, ref, "sleep", "600"})
+            .status,
+        0);
     run(store->refresh(false));
     ASSERT_TRUE(image(ref));
 
@@ -288,7 +291,9 @@ TEST_F(ActionsOnEngine, DeletionTakesTheProjectsOwnVolumeAndKeepsOneAnOverrideBo
     EXPECT_EQ(store->error(), std::nullopt);
     EXPECT_TRUE(containersOf(name).isEmpty());
     EXPECT_FALSE(volumeExists(name + "_own"));
-    EXPECT_EQ(docker({"run", "--rm", "-v", keep + ":/k", TestSupport::testImage(), "cat", "/k/file"}).out,
+    EXPECT_EQ(docker({"run", "--rm", "--network", "none", "-v", keep + ":/k", TestSupport::testImage(), "cat",
+                      "/k/file"})
+                  .out,
               "precious\n");
 }
 
@@ -363,6 +368,7 @@ TEST_F(ActionsOnEngine, ReclaimTakesOnlyWhatWasMeasuredWhenItsNamesMovedOn)
     const QString spare = uniqueName("spare");
     const QString tag = uniqueName("img") + ":latest";
     const QString steady = uniqueName("steady") + ":latest";
+    imagesMade << tag << steady;
     ASSERT_NO_FATAL_FAILURE(runContainer(source));
     ASSERT_NO_FATAL_FAILURE(runContainer(stopped));
     ASSERT_EQ(docker({"stop", "-t", "0", stopped}).status, 0);
@@ -421,7 +427,8 @@ TEST_F(ActionsOnEngine, ReclaimLeavesAVolumeMadeAgainSinceItWasMeasured)
 
     ASSERT_EQ(docker({"volume", "rm", remade}).status, 0);
     ASSERT_NO_FATAL_FAILURE(createVolume(remade));
-    const QStringList mounted{"run", "--rm", "-v", remade + ":/d", TestSupport::testImage()};
+    const QStringList mounted{
+        "run", "--rm", "--network", "none", "-v", remade + ":/d", TestSupport::testImage()};
     ASSERT_EQ(docker(mounted + QStringList{"sh", "-c", "echo precious > /d/file"}).status, 0);
 
     const QStringList failures = run(store->reclaim(chosen));
@@ -472,7 +479,7 @@ TEST_F(ActionsOnEngine, AProjectWhoseFolderIsGoneLeavesNoNetworkBehind)
     const QString name = uniqueName("gone");
     const QString neighbour = uniqueName("neighbour");
     projectsMade << name << neighbour;
-    const QString dir = projectFolder(uniqueName("gone-dir"), "name: " + name + "\n" + service());
+    const QString dir = projectFolder(uniqueName("gone-dir"), "name: " + name + "\n" + networkedService());
     run(store->up({name, dir, {}, 0, std::nullopt}));
     ASSERT_EQ(containersOf(name).size(), 1) << store->error().value_or(QString()).toStdString();
     ASSERT_EQ(networksOf(name).size(), 1);
@@ -522,7 +529,7 @@ TEST_F(ActionsOnEngine, ANamelessProjectGoesDownWithoutTheProjectOfItsFolder)
     VOSKEL_SKIP_FOR_STRANGERS(TestSupport::NamelessGroup::strangers());
     const QString name = uniqueName("kept");
     projectsMade << name;
-    const QString dir = projectFolder(uniqueName("kept-dir"), "name: " + name + "\n" + service());
+    const QString dir = projectFolder(uniqueName("kept-dir"), "name: " + name + "\n" + networkedService());
     run(store->up({name, dir, {}, 0, std::nullopt}));
     ASSERT_EQ(containersOf(name).size(), 1);
     ASSERT_EQ(networksOf(name).size(), 1);

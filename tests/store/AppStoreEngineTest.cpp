@@ -78,7 +78,8 @@ protected:
     // A container that keeps running, optionally labelled as a compose project's service.
     void runContainer(const QString& name, const QString& project = {})
     {
-        QStringList args{"run", "-d", "--name", name};
+        made << name;
+        QStringList args{"run", "-d", "--network", "none", "--name", name};
         if (!project.isEmpty())
             args << "--label" << QString(Docker::projectLabel) + "=" + project << "--label"
                  << QString(Docker::serviceLabel) + "=web"
@@ -87,7 +88,6 @@ protected:
              << "600";
         const auto started = docker(args);
         ASSERT_EQ(started.status, 0) << started.err.toStdString();
-        made << name;
     }
 };
 

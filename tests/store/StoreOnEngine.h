@@ -32,7 +32,9 @@ inline T run(QCoro::Task<T>&& task)
     return QCoro::waitFor(std::move(task));
 }
 
-inline QString service(const QString& volumes = {})
+// One service that starts at once and stops quickly, mounting `volumes` (lines under "volumes:"), on a
+// network of the project's own: for the tests whose point is that network.
+inline QString networkedService(const QString& volumes = {})
 {
     return QStringLiteral("services:\n"
                           "  web:\n"
@@ -41,6 +43,12 @@ inline QString service(const QString& volumes = {})
                           "    stop_grace_period: 1s\n")
                .arg(TestSupport::testImage()) +
            (volumes.isEmpty() ? QString() : QStringLiteral("    volumes:\n") + volumes);
+}
+
+// The same on no network, as every other test has it.
+inline QString service(const QString& volumes = {})
+{
+    return networkedService(volumes) + TestSupport::noNetwork;
 }
 
 // A store on the real engine, with a client configuration, a home folder and a Trash of its own:
@@ -96,16 +104,17 @@ protected:
     void runContainer(const QString& name, const QStringList& options = {})
     {
         // sleep ignores the polite signal as the first process: a short grace keeps stops quick.
-        const auto started = docker(QStringList{"run", "-d", "--stop-timeout", "1", "--name", name} +
-                                    options + QStringList{TestSupport::testImage(), "sleep", "600"});
         containersMade << name;
+        const auto started =
+            docker(QStringList{"run", "-d", "--network", "none", "--stop-timeout", "1", "--name", name} +
+                   options + QStringList{TestSupport::testImage(), "sleep", "600"});
         ASSERT_EQ(started.status, 0) << started.err.toStdString();
     }
 
     void createVolume(const QString& name, const QStringList& options = {})
     {
-        const auto created = docker(QStringList{"volume", "create"} + options + QStringList{name});
         volumesMade << name;
+        const auto created = docker(QStringList{"volume", "create"} + options + QStringList{name});
         ASSERT_EQ(created.status, 0) << created.err.toStdString();
     }
 
@@ -154,8 +163,8 @@ protected:
         projectsMade << name;
         volumesMade << name + "_own";
         createVolume(keep);
-        EXPECT_EQ(docker({"run", "--rm", "-v", keep + ":/k", TestSupport::testImage(), "sh", "-c",
-                          "echo precious > /k/file"})
+        EXPECT_EQ(docker({"run", "--rm", "--network", "none", "-v", keep + ":/k", TestSupport::testImage(),
+                          "sh", "-c", "echo precious > /k/file"})
                       .status,
                   0);
         const QString dir = projectFolder(folder.isEmpty() ? uniqueName("over") : folder,

@@ -1,7 +1,8 @@
 // Stands in for the application where a test has to kill it: the subreaper of what it starts, as the
 // application is, it starts one child the way the application does and waits, for good, to be killed.
 //   voskel_child_holder run <script>      `sh -c <script>` run to its end on a background pool thread
-//   voskel_child_holder stream <script>   the same streamed, as a window's sheet runs it
+//   voskel_child_holder stream <script>   the same streamed, as a window's sheet runs it; "finished"
+//                                         on standard output once the sheet would show its end
 //   voskel_child_holder compose <folder>  compose reading the project in <folder>, as a plan does
 //   voskel_child_holder then <script> <script>   the first run to its end, then the second, on a pool
 //                                                thread
@@ -57,6 +58,10 @@ int main(int argc, char** argv)
     if (mode == u"run") {
         (void)QtConcurrent::run(Platform::Pools::utility(), [what] { Platform::runToEnd(shell(what)); });
     } else if (mode == u"stream") {
+        QObject::connect(&streamed, &Platform::StreamingProcess::finished, [] {
+            std::fputs("finished\n", stdout);
+            std::fflush(stdout);
+        });
         if (const auto failure = streamed.start(shell(what))) {
             std::fprintf(stderr, "%s\n", qPrintable(*failure));
             return 1;

@@ -54,6 +54,38 @@ bool engineRequired();
 // A docker command for a test's own set-up and clean-up.
 Platform::Capture docker(const QStringList& args, const std::optional<QString>& cwd = std::nullopt);
 
+// What a test makes on the engine, removed again however the test ends. Each name is registered (and
+// returned) before the command that makes it runs, so a command that fails half-way (a container
+// created, then not started for want of an address) leaves nothing behind either:
+//     const QString web = made.container(uniqueName("web"));
+//     ASSERT_EQ(docker({"run", "-d", "--network", "none", "--name", web, ...}).status, 0);
+// Removed in an order the engine takes: containers, with every container of a registered compose
+// project (by its label), then networks (a project's by its label), volumes (a project's too), images
+// and contexts. Only names with the run prefix should be registered: what else is on the engine stays.
+class EngineObjects {
+public:
+    EngineObjects() = default;
+    ~EngineObjects();
+    EngineObjects(const EngineObjects&) = delete;
+    EngineObjects& operator=(const EngineObjects&) = delete;
+
+    QString container(const QString& name);
+    QString volume(const QString& name);
+    QString network(const QString& name);
+    QString image(const QString& reference);
+    QString project(const QString& name);
+    QString context(const QString& name);
+    // Removes everything registered so far, now.
+    void removeAll();
+
+private:
+    QStringList m_containers, m_volumes, m_networks, m_images, m_projects, m_contexts;
+};
+
+// The compose service lines that keep a test's service off every network: a project of its own would
+// otherwise make a network, and the engine has few address ranges for them when many are up at once.
+inline constexpr const char* noNetwork = "    network_mode: none\n";
+
 // The text of a file under tests/fixtures.
 QString fixture(const QString& relativePath);
 
@@ -218,31 +250,32 @@ private:
 
 // Skips the test when the nameless group holds `strangers` (names), things the test did not make:
 // acting on the group would act on them too.
-#define VOSKEL_SKIP_FOR_STRANGERS(strangers)                                                                    \
-    do {                                                                                                        \
-        const QStringList voskelStrangers = (strangers);                                                        \
-        if (!voskelStrangers.isEmpty())                                                                         \
-            GTEST_SKIP() << "this engine holds containers or networks with an empty project label that this "   \
-                            "test did not make ("                                                               \
-                         << voskelStrangers.join(QStringLiteral(", ")).toStdString()                            \
-                         << "); it acts on that group only on an engine of its own";                            \
+#define VOSKEL_SKIP_FOR_STRANGERS(strangers)                                                                 \
+    do {                                                                                                     \
+        const QStringList voskelStrangers = (strangers);                                                     \
+        if (!voskelStrangers.isEmpty())                                                                      \
+            GTEST_SKIP()                                                                                     \
+                << "this engine holds containers or networks with an empty project label that this "         \
+                   "test did not make ("                                                                     \
+                << voskelStrangers.join(QStringLiteral(", ")).toStdString()                                  \
+                << "); it acts on that group only on an engine of its own";                                  \
     } while (false)
 
-#define VOSKEL_REQUIRE_REGISTRY()                                                                               \
-    do {                                                                                                        \
-        VOSKEL_REQUIRE_ENGINE();                                                                                \
-        if (!TestSupport::testRegistry()) {                                                                     \
-            if (TestSupport::engineRequired())                                                                  \
-                FAIL() << "the engine script set up no test registry (scripts/engine.sh up)";                  \
-            GTEST_SKIP() << "no test registry";                                                                 \
-        }                                                                                                       \
+#define VOSKEL_REQUIRE_REGISTRY()                                                                            \
+    do {                                                                                                     \
+        VOSKEL_REQUIRE_ENGINE();                                                                             \
+        if (!TestSupport::testRegistry()) {                                                                  \
+            if (TestSupport::engineRequired())                                                               \
+                FAIL() << "the engine script set up no test registry (scripts/engine.sh up)";                \
+            GTEST_SKIP() << "no test registry";                                                              \
+        }                                                                                                    \
     } while (false)
 
-#define VOSKEL_REQUIRE_ENGINE()                                                                                 \
-    do {                                                                                                        \
-        if (!TestSupport::engineAnswers()) {                                                                    \
-            if (TestSupport::engineRequired())                                                                  \
-                FAIL() << "no Docker engine answers, and the test run requires one";                            \
-            GTEST_SKIP() << "no Docker engine answers";                                                         \
-        }                                                                                                       \
+#define VOSKEL_REQUIRE_ENGINE()                                                                              \
+    do {                                                                                                     \
+        if (!TestSupport::engineAnswers()) {                                                                 \
+            if (TestSupport::engineRequired())                                                               \
+                FAIL() << "no Docker engine answers, and the test run requires one";                         \
+            GTEST_SKIP() << "no Docker engine answers";                                                      \
+        }                                                                                                    \
     } while (false)

@@ -12,12 +12,12 @@
 #include "app/shell/TagAlert.h"
 #include "app/shell/VolumeRow.h"
 #include "app/shell/VolumesView.h"
-#include "sheets/CommandRunView.h"
-#include "sheets/LogsView.h"
 #include "engine/Docker.h"
-#include "screens/ContainersView.h"
 #include "platform/Pools.h"
 #include "platform/Settings.h"
+#include "screens/ContainersView.h"
+#include "sheets/CommandRunView.h"
+#include "sheets/LogsView.h"
 #include "store/AppStore.h"
 #include "support/TestSupport.h"
 #include "support/Widgets.h"
@@ -72,7 +72,8 @@ protected:
         store = std::make_unique<AppStore>(*settings);
         store->setFilter(base);
         toolchain = std::make_unique<ToolchainStore>(
-            *settings, ToolchainStore::Host{[] { return false; }, [] { return QDateTime::currentDateTimeUtc(); }});
+            *settings,
+            ToolchainStore::Host{[] { return false; }, [] { return QDateTime::currentDateTimeUtc(); }});
         preferences = std::make_unique<Preferences>(*settings);
     }
 
@@ -92,9 +93,10 @@ protected:
 
     void runContainer(const QString& name)
     {
-        const auto started = docker({"run", "-d", "--name", name, TestSupport::testImage(), "sleep", "600"});
-        ASSERT_EQ(started.status, 0) << started.err.toStdString();
         containers << name;
+        const auto started = docker(
+            {"run", "-d", "--network", "none", "--name", name, TestSupport::testImage(), "sleep", "600"});
+        ASSERT_EQ(started.status, 0) << started.err.toStdString();
     }
 
     void addLinkedContext(const QString& name)
@@ -135,11 +137,11 @@ TEST_F(WindowOnEngine, ListsTheEngineAndThePickerAndFilterChangeWhatIsCounted)
     const QString web = base + "-web";
     ASSERT_NO_FATAL_FAILURE(runContainer(web));
     const QString image = base + "-img:1";
-    ASSERT_EQ(docker({"tag", TestSupport::testImage(), image}).status, 0);
     images << image;
+    ASSERT_EQ(docker({"tag", TestSupport::testImage(), image}).status, 0);
     const QString volume = base + "-data";
-    ASSERT_EQ(docker({"volume", "create", volume}).status, 0);
     volumes << volume;
+    ASSERT_EQ(docker({"volume", "create", volume}).status, 0);
     ASSERT_NO_FATAL_FAILURE(addLinkedContext(base + "-second"));
 
     ContentView window(*store, *toolchain, *preferences);
@@ -168,10 +170,12 @@ TEST_F(WindowOnEngine, ListsTheEngineAndThePickerAndFilterChangeWhatIsCounted)
     // The second context reaches the same engine: the same items, now listed on it.
     picker->activated(picker->findData(base + "-second"));
     ASSERT_TRUE(eventually([&] { return store->runtime() && store->runtime()->id() == base + "-second"; }));
-    ASSERT_TRUE(eventually([&] {
-        return !store->matchingContainers().isEmpty() &&
-               store->matchingContainers().first().runtime == Runtime::context(base + "-second");
-    }, 20000));
+    ASSERT_TRUE(eventually(
+        [&] {
+            return !store->matchingContainers().isEmpty() &&
+                   store->matchingContainers().first().runtime == Runtime::context(base + "-second");
+        },
+        20000));
     EXPECT_TRUE(counted(window, Category::containers, 1));
 
     // Both runtimes at once list everything twice.
@@ -212,7 +216,8 @@ TEST_F(WindowOnEngine, TagPullAndRemoveThroughTheImagesScreen)
     alert->findChild<QLineEdit*>("tagField")->setText(tagged);
     QTest::mouseClick(alert->findChild<VoskButton*>("tagButton"), Qt::LeftButton);
     window.findChild<QLineEdit*>("filterField")->setText(base);
-    ASSERT_TRUE(eventually([&] { return store->matchingImages().size() == 1 && view->rowCount() == 1; }, 20000));
+    ASSERT_TRUE(
+        eventually([&] { return store->matchingImages().size() == 1 && view->rowCount() == 1; }, 20000));
     EXPECT_EQ(ImageRow::displayName(store->matchingImages().first()), tagged);
     EXPECT_EQ(store->error(), std::nullopt);
 
@@ -238,9 +243,9 @@ TEST_F(WindowOnEngine, TagPushRemoveAndPullAgainWithTheTestRegistry)
 {
     VOSKEL_REQUIRE_REGISTRY();
     const TestSupport::TestRegistry registry = *TestSupport::testRegistry();
-    const Platform::Capture login = Docker::capture(
-        {"login", registry.address, "-u", registry.username, "--password-stdin"}, std::nullopt, std::nullopt,
-        registry.password);
+    const Platform::Capture login =
+        Docker::capture({"login", registry.address, "-u", registry.username, "--password-stdin"},
+                        std::nullopt, std::nullopt, registry.password);
     ASSERT_EQ(login.status, 0) << login.err.toStdString();
     const QString reference = registry.address + "/" + base + "-pushed:1";
     images << reference;
@@ -262,7 +267,8 @@ TEST_F(WindowOnEngine, TagPushRemoveAndPullAgainWithTheTestRegistry)
     alert->findChild<QLineEdit*>("tagField")->setText(reference);
     QTest::mouseClick(alert->findChild<VoskButton*>("tagButton"), Qt::LeftButton);
     filter->setText(base);
-    ASSERT_TRUE(eventually([&] { return store->matchingImages().size() == 1 && view->rowCount() == 1; }, 20000));
+    ASSERT_TRUE(
+        eventually([&] { return store->matchingImages().size() == 1 && view->rowCount() == 1; }, 20000));
     const DockerImage tagged = store->matchingImages().first();
     EXPECT_EQ(ImageRow::displayName(tagged), reference);
 
@@ -270,7 +276,8 @@ TEST_F(WindowOnEngine, TagPushRemoveAndPullAgainWithTheTestRegistry)
     view->row(tagged)->menu()->findChild<QAction*>("pushAction")->trigger();
     auto* sheet = window.findChild<CommandRunView*>();
     ASSERT_NE(sheet, nullptr);
-    ASSERT_TRUE(eventually([&] { return sheet->exitStatus().has_value(); }, 60000)) << sheet->text().toStdString();
+    ASSERT_TRUE(eventually([&] { return sheet->exitStatus().has_value(); }, 60000))
+        << sheet->text().toStdString();
     EXPECT_EQ(sheet->exitStatus(), 0) << sheet->text().toStdString();
     EXPECT_TRUE(sheet->text().startsWith("$ docker push " + reference)) << sheet->text().toStdString();
     sheet->reject();
@@ -282,7 +289,8 @@ TEST_F(WindowOnEngine, TagPushRemoveAndPullAgainWithTheTestRegistry)
 
     view->findChild<QLineEdit*>("pullField")->setText(reference);
     QTest::mouseClick(view->findChild<VoskButton*>("pullButton"), Qt::LeftButton);
-    ASSERT_TRUE(eventually([&] { return view->rowCount() == 1; }, 60000)) << store->error().value_or("").toStdString();
+    ASSERT_TRUE(eventually([&] { return view->rowCount() == 1; }, 60000))
+        << store->error().value_or("").toStdString();
     EXPECT_EQ(ImageRow::displayName(store->matchingImages().first()), reference);
     EXPECT_EQ(store->error(), std::nullopt);
 
@@ -290,15 +298,16 @@ TEST_F(WindowOnEngine, TagPushRemoveAndPullAgainWithTheTestRegistry)
     view->row(store->matchingImages().first())->menu()->findChild<QAction*>("inspectAction")->trigger();
     auto* inspect = window.findChild<LogsView*>();
     ASSERT_NE(inspect, nullptr);
-    EXPECT_TRUE(eventually([&] { return inspect->text().contains(reference); }, 30000)) << inspect->text().toStdString();
+    EXPECT_TRUE(eventually([&] { return inspect->text().contains(reference); }, 30000))
+        << inspect->text().toStdString();
     inspect->reject();
 }
 
 TEST_F(WindowOnEngine, RemovesAVolumeThroughItsRow)
 {
     const QString volume = base + "-gone";
-    ASSERT_EQ(docker({"volume", "create", volume}).status, 0);
     volumes << volume;
+    ASSERT_EQ(docker({"volume", "create", volume}).status, 0);
     preferences->setCategory(Category::volumes);
     ContentView window(*store, *toolchain, *preferences);
     window.show();
