@@ -5,9 +5,7 @@
 
 #include "keeper/ProcessWatch.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -17,9 +15,11 @@
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <map>
 #include <mutex>
 #include <set>
+#include <string>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -76,8 +76,28 @@ std::map<pid_t, ProcessState> processTable()
     return all;
 }
 
+// The whole of a small file under /proc; empty when it cannot be read.
+std::string procFile(const std::string& path)
+{
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        text.append(buffer, size_t(got));
+    }
+    ::close(fd);
+    return text;
+}
+
 // This process's children, from each of its threads' lists; from the whole table where the kernel
-// keeps no such lists.
+// keeps no such lists. Plain system calls: the look goes on while the process ends.
 std::vector<Seen> ownChildren()
 {
     std::vector<Seen> children;
@@ -87,17 +107,22 @@ std::vector<Seen> ownChildren()
         while (const dirent* entry = ::readdir(tasks)) {
             if (entry->d_name[0] == '.')
                 continue;
-            QFile list(QStringLiteral("/proc/self/task/%1/children").arg(QString::fromLatin1(entry->d_name)));
-            if (!list.open(QIODevice::ReadOnly))
+            const std::string path = std::string("/proc/self/task/") + entry->d_name + "/children";
+            if (::access(path.c_str(), R_OK) != 0)
                 continue;
             listed = true;
-            for (const QByteArray& word : list.readAll().split(' ')) {
-                const pid_t pid = pid_t(word.trimmed().toInt());
-                if (pid <= 0)
+            const std::string list = procFile(path);
+            for (const char* at = list.c_str(); *at != '\0';) {
+                char* end = nullptr;
+                const long pid = std::strtol(at, &end, 10);
+                if (end == at)
+                    break;
+                at = end;
+                if (pid <= 0 || pid > INT_MAX)
                     continue;
-                const std::optional<ProcessState> state = Keeper::readProcessState(pid);
+                const std::optional<ProcessState> state = Keeper::readProcessState(pid_t(pid));
                 if (state && state->parent == self)
-                    children.push_back({{pid, state->started}, *state});
+                    children.push_back({{pid_t(pid), state->started}, *state});
             }
         }
         ::closedir(tasks);
@@ -109,9 +134,17 @@ std::vector<Seen> ownChildren()
     return children;
 }
 
-QString programOf(pid_t pid)
+// The program a process runs, as the kernel names its file; empty when that cannot be read.
+std::string programOf(const std::string& exeLink)
 {
-    return QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).canonicalFilePath();
+    char buffer[PATH_MAX];
+    const ssize_t got = ::readlink(exeLink.c_str(), buffer, sizeof buffer);
+    return got > 0 && size_t(got) < sizeof buffer ? std::string(buffer, size_t(got)) : std::string();
+}
+
+std::string programOf(pid_t pid)
+{
+    return programOf("/proc/" + std::to_string(pid) + "/exe");
 }
 
 // Sends SIGKILL to the process if its number still names it.
@@ -149,8 +182,11 @@ public:
             return false;
         m_on = true;
         m_session = ::getsid(0);
-        m_programs = {QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath(),
-                      QFileInfo(keeperProgram()).canonicalFilePath()};
+        m_programs = {programOf(std::string("/proc/self/exe"))};
+        const QByteArray keeper = QFile::encodeName(keeperProgram());
+        char resolved[PATH_MAX];
+        if (::realpath(keeper.constData(), resolved))
+            m_programs.push_back(resolved);
         std::thread([this] { watch(); }).detach();
         return true;
     }
@@ -209,8 +245,9 @@ private:
             return true;
         if (ended(child.state))
             return false;
-        const QString program = programOf(child.mark.pid);
-        if (!program.isEmpty() && m_programs.contains(program)) {
+        const std::string program = programOf(child.mark.pid);
+        if (!program.empty() &&
+            std::find(m_programs.cbegin(), m_programs.cend(), program) != m_programs.cend()) {
             m_ownMarks.insert(child.mark);
             return true;
         }
@@ -367,7 +404,7 @@ private:
     std::condition_variable m_wake;
     bool m_on = false;
     pid_t m_session = 0;
-    QStringList m_programs;
+    std::vector<std::string> m_programs;
     quint64 m_deaths = 0;
     std::vector<Claim> m_claims;
     std::set<Mark> m_claimed; // a dead keeper's leftovers: killed, to be reaped

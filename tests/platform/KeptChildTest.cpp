@@ -355,6 +355,12 @@ TEST(KeptChild, WhatAKilledKeeperLeftOutOfItsGroupEndsWhileTheApplicationRuns)
             EXPECT_EQ(holder.state(), QProcess::Running) << name;
             if (daemon > 0) {
                 EXPECT_TRUE(processRuns(daemon)) << name;
+                // Ended, it is reaped by the application it came back to, not left as its zombie.
+                EXPECT_EQ(parentOf(daemon), pid_t(holder.processId())) << name;
+                ::kill(pid_t(daemon), SIGKILL);
+                EXPECT_TRUE(
+                    eventually([&] { return !QFile::exists(QStringLiteral("/proc/%1").arg(daemon)); }, 5000))
+                    << name;
             }
             ::kill(pid_t(holder.processId()), SIGKILL);
             EXPECT_TRUE(eventually([&] { return holder.state() == QProcess::NotRunning; }, 5000)) << name;
