@@ -99,7 +99,8 @@ TEST(DiagnosticsOnEngine, AnEscapeSequenceInALabelIsWrittenOutNotSentToTheTermin
 {
     VOSKEL_REQUIRE_ENGINE();
     TestSupport::EngineObjects made;
-    const QString name = made.container(TestSupport::uniqueName("esc"));
+    const QString name = TestSupport::uniqueName("esc");
+    made.containers << name;
     const QString project = name + "\x1B]0;owned\x07\x1B[2J";
     ASSERT_EQ(TestSupport::docker({"create", "--name", name, "--label",
                                    "com.docker.compose.project=" + project, TestSupport::testImage(), "true"})
@@ -117,7 +118,8 @@ TEST(DiagnosticsOnEngine, ALineFeedInALabelStaysInsideItsLine)
 {
     VOSKEL_REQUIRE_ENGINE();
     TestSupport::EngineObjects made;
-    const QString name = made.container(TestSupport::uniqueName("lf"));
+    const QString name = TestSupport::uniqueName("lf");
+    made.containers << name;
     ASSERT_EQ(TestSupport::docker({"create", "--name", name, "--label",
                                    "com.docker.compose.project=" + name + "\nruntime: evil\r\t!",
                                    TestSupport::testImage(), "true"})

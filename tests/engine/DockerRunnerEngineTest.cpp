@@ -55,7 +55,8 @@ TEST(DockerRunnerOnEngine, WorkingDirectoryAndInput)
     EXPECT_EQ(ignored.status, 0);
 
     TestSupport::EngineObjects made;
-    const QString name = made.container(TestSupport::uniqueName("cat"));
+    const QString name = TestSupport::uniqueName("cat");
+    made.containers << name;
     const auto echoed = Docker::capture(
         {"run", "--rm", "-i", "--network", "none", "--name", name, TestSupport::testImage(), "cat"},
         std::nullopt, std::nullopt, QStringLiteral("through stdin"));

@@ -163,7 +163,8 @@ TEST(EngineListings, ImagesVolumesAndRuntimesAreCarried)
 {
     VOSKEL_REQUIRE_ENGINE();
     TestSupport::EngineObjects made;
-    const QString volume = made.volume(uniqueName("vol"));
+    const QString volume = uniqueName("vol");
+    made.volumes << volume;
     ASSERT_EQ(docker({"volume", "create", volume}).status, 0);
     const Runtime socket = Runtime::socket("engine-socket", "/var/run/docker.sock");
 

@@ -26,22 +26,10 @@ namespace {
 // Everything a test makes on the engine, removed again however the test ends.
 class Scene {
 public:
-    ~Scene()
-    {
-        for (const QString& project : m_projects)
-            docker({"compose", "-p", project, "down", "-v", "--remove-orphans"});
-        if (!m_containers.isEmpty())
-            docker(QStringList{"rm", "-f"} + m_containers);
-        if (!m_volumes.isEmpty())
-            docker(QStringList{"volume", "rm", "-f"} + m_volumes);
-        if (!m_images.isEmpty())
-            docker(QStringList{"rmi", "-f"} + m_images);
-    }
-
     QString container(const QStringList& runArgs, const QString& what)
     {
         const QString name = uniqueName(what);
-        m_containers << name;
+        m_made.containers << name;
         const auto run = docker(QStringList{"run", "--network", "none", "--name", name} + runArgs);
         EXPECT_EQ(run.status, 0) << run.err.toStdString();
         return name;
@@ -49,35 +37,34 @@ public:
     QString volume(const QString& what)
     {
         const QString name = uniqueName(what);
-        m_volumes << name;
+        m_made.volumes << name;
         EXPECT_EQ(docker({"volume", "create", name}).status, 0);
         return name;
     }
     QString namedVolume(const QString& what)
     {
         const QString name = uniqueName(what);
-        m_volumes << name;
+        m_made.volumes << name;
         return name;
     }
     // An image made from a container; untagged when `ref` is empty. Gives what removes it.
     QString commit(const QString& container, const QString& ref = {})
     {
         QStringList args{"commit", container};
-        if (!ref.isEmpty())
+        if (!ref.isEmpty()) {
             args << ref;
+            m_made.images << ref;
+        }
         const auto done = docker(args);
         EXPECT_EQ(done.status, 0) << done.err.toStdString();
-        const QString made = ref.isEmpty() ? done.out.trimmed() : ref;
-        m_images << made;
-        return made;
+        if (ref.isEmpty())
+            m_made.images << done.out.trimmed();
+        return ref.isEmpty() ? done.out.trimmed() : ref;
     }
-    void project(const QString& name) { m_projects << name; }
+    void project(const QString& name) { m_made.projects << name; }
 
 private:
-    QStringList m_containers;
-    QStringList m_volumes;
-    QStringList m_images;
-    QStringList m_projects;
+    TestSupport::EngineObjects m_made;
 };
 
 // A container by its name, anything else by its ref.

@@ -32,12 +32,7 @@ protected:
     {
         host.reset();
         store.reset();
-        if (!containersMade.isEmpty())
-            TestSupport::docker(QStringList{"rm", "-f"} + containersMade);
-        if (!volumesMade.isEmpty())
-            TestSupport::docker(QStringList{"volume", "rm", "-f"} + volumesMade);
-        if (!imagesMade.isEmpty())
-            TestSupport::docker(QStringList{"rmi", "-f"} + imagesMade);
+        made.removeAll();
         Docker::setAppleSocketPathForTesting(QString());
     }
 
@@ -56,9 +51,10 @@ protected:
     std::unique_ptr<Platform::Settings> settings = Platform::Settings::inMemory();
     std::unique_ptr<AppStore> store;
     std::unique_ptr<QWidget> host;
-    QStringList containersMade;
-    QStringList volumesMade;
-    QStringList imagesMade;
+    TestSupport::EngineObjects made;
+    QStringList& containersMade = made.containers;
+    QStringList& volumesMade = made.volumes;
+    QStringList& imagesMade = made.images;
 };
 
 } // namespace SheetTesting

@@ -65,10 +65,11 @@ protected:
     ScopedEnv data{"XDG_DATA_HOME", root.filePath("data").toUtf8()};
     std::unique_ptr<Platform::Settings> settings = Platform::Settings::inMemory();
     std::unique_ptr<AppStore> store;
-    QStringList containersMade;
-    QStringList volumesMade;
-    QStringList imagesMade;
-    QStringList projectsMade;
+    TestSupport::EngineObjects made;
+    QStringList& containersMade = made.containers;
+    QStringList& volumesMade = made.volumes;
+    QStringList& imagesMade = made.images;
+    QStringList& projectsMade = made.projects;
 
     void SetUp() override
     {
@@ -84,20 +85,7 @@ protected:
     void TearDown() override
     {
         store.reset();
-        for (const QString& project : std::as_const(projectsMade)) {
-            const QStringList ids =
-                docker({"ps", "-aq", "--filter", "label=com.docker.compose.project=" + project})
-                    .out.split('\n', Qt::SkipEmptyParts);
-            if (!ids.isEmpty())
-                docker(QStringList{"rm", "-f"} + ids);
-            docker({"network", "rm", project + "_default"});
-        }
-        if (!containersMade.isEmpty())
-            docker(QStringList{"rm", "-f"} + containersMade);
-        if (!volumesMade.isEmpty())
-            docker(QStringList{"volume", "rm", "-f"} + volumesMade);
-        if (!imagesMade.isEmpty())
-            docker(QStringList{"rmi", "-f"} + imagesMade);
+        made.removeAll();
         Docker::setAppleSocketPathForTesting(QString());
     }
 

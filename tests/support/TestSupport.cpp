@@ -117,47 +117,6 @@ QString fixture(const QString& relativePath)
     return QString::fromUtf8(file.readAll());
 }
 
-EngineObjects::~EngineObjects()
-{
-    removeAll();
-}
-
-QString EngineObjects::container(const QString& name)
-{
-    m_containers << name;
-    return name;
-}
-
-QString EngineObjects::volume(const QString& name)
-{
-    m_volumes << name;
-    return name;
-}
-
-QString EngineObjects::network(const QString& name)
-{
-    m_networks << name;
-    return name;
-}
-
-QString EngineObjects::image(const QString& reference)
-{
-    m_images << reference;
-    return reference;
-}
-
-QString EngineObjects::project(const QString& name)
-{
-    m_projects << name;
-    return name;
-}
-
-QString EngineObjects::context(const QString& name)
-{
-    m_contexts << name;
-    return name;
-}
-
 void EngineObjects::removeAll()
 {
     const auto labelled = [](const QStringList& list, const QString& project) {
@@ -165,10 +124,9 @@ void EngineObjects::removeAll()
                                          QStringLiteral("label=%1=%2").arg(Docker::projectLabel, project)})
             .out.split('\n', Qt::SkipEmptyParts);
     };
-    QStringList containers = m_containers;
-    QStringList networks = m_networks;
-    QStringList volumes = m_volumes;
-    for (const QString& project : std::as_const(m_projects)) {
+    for (const QString& project : std::as_const(projects)) {
+        if (project.isEmpty())
+            continue;
         containers << labelled({"ps", "-a"}, project);
         networks << labelled({"network", "ls"}, project);
         volumes << labelled({"volume", "ls"}, project);
@@ -179,16 +137,12 @@ void EngineObjects::removeAll()
         docker(QStringList{"network", "rm"} + networks);
     if (!volumes.isEmpty())
         docker(QStringList{"volume", "rm", "-f"} + volumes);
-    if (!m_images.isEmpty())
-        docker(QStringList{"rmi", "-f"} + m_images);
-    for (const QString& context : std::as_const(m_contexts))
+    if (!images.isEmpty())
+        docker(QStringList{"rmi", "-f"} + images);
+    for (const QString& context : std::as_const(contexts))
         docker({"context", "rm", "-f", context});
-    m_containers.clear();
-    m_volumes.clear();
-    m_networks.clear();
-    m_images.clear();
-    m_projects.clear();
-    m_contexts.clear();
+    for (QStringList* list : {&containers, &volumes, &networks, &images, &projects, &contexts})
+        list->clear();
 }
 
 PrivateDockerConfig::PrivateDockerConfig()

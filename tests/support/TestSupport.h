@@ -54,32 +54,30 @@ bool engineRequired();
 // A docker command for a test's own set-up and clean-up.
 Platform::Capture docker(const QStringList& args, const std::optional<QString>& cwd = std::nullopt);
 
-// What a test makes on the engine, removed again however the test ends. Each name is registered (and
-// returned) before the command that makes it runs, so a command that fails half-way (a container
-// created, then not started for want of an address) leaves nothing behind either:
-//     const QString web = made.container(uniqueName("web"));
-//     ASSERT_EQ(docker({"run", "-d", "--network", "none", "--name", web, ...}).status, 0);
-// Removed in an order the engine takes: containers, with every container of a registered compose
-// project (by its label), then networks (a project's by its label), volumes (a project's too), images
-// and contexts. Only names with the run prefix should be registered: what else is on the engine stays.
-class EngineObjects {
-public:
+// What a test makes on the engine, removed again however the test ends. Each name goes in before the
+// command that makes it runs, so a command that fails half-way (a container created, then not started
+// for want of an address) leaves nothing behind either:
+//     made.containers << uniqueName("web");
+//     ASSERT_EQ(docker({"run", "-d", "--network", "none", "--name", made.containers.last(), ...}).status, 0);
+// Removed in an order the engine takes: containers, with every container of a listed compose project
+// (by its label), then networks (a project's by its label), volumes (a project's too), images and
+// contexts. Only names with the run prefix belong here: what else is on the engine stays, and a project
+// without a name is passed over, as its label would gather every nameless container there.
+struct EngineObjects {
+    QStringList containers;
+    QStringList volumes;
+    QStringList networks;
+    QStringList images;
+    QStringList projects;
+    QStringList contexts;
+
     EngineObjects() = default;
-    ~EngineObjects();
+    ~EngineObjects() { removeAll(); }
     EngineObjects(const EngineObjects&) = delete;
     EngineObjects& operator=(const EngineObjects&) = delete;
 
-    QString container(const QString& name);
-    QString volume(const QString& name);
-    QString network(const QString& name);
-    QString image(const QString& reference);
-    QString project(const QString& name);
-    QString context(const QString& name);
-    // Removes everything registered so far, now.
+    // Removes everything listed so far, now, and empties the lists.
     void removeAll();
-
-private:
-    QStringList m_containers, m_volumes, m_networks, m_images, m_projects, m_contexts;
 };
 
 // The compose service lines that keep a test's service off every network: a project of its own would
