@@ -87,6 +87,8 @@ TEST(DiagnosticsOnEngine, ThePlanKeepsTheSharedVolumeAndLeavesTheExternalOneAlon
     const EngineScene scene;
     const QString out =
         printed([&](QTextStream& s) { Diagnostics::runPlan(s, scene.project, QString("default")); });
+    if (TestSupport::stalledElsewhere({out}))
+        GTEST_SKIP() << out.toStdString();
     EXPECT_EQ(out, scene.expectedPlan());
     // Only a plan: everything is still there.
     EXPECT_EQ(TestSupport::docker({"volume", "inspect", scene.data()}).status, 0);
@@ -205,6 +207,8 @@ TEST(DiagnosticsOnEngine, ThePlanOffersOnlyTheFolderTheProjectWasStartedFrom)
         return printed([&](QTextStream& s) { Diagnostics::runPlan(s, project, std::nullopt); });
     };
     const QString commaPlan = plan(comma);
+    if (TestSupport::stalledElsewhere({commaPlan}))
+        GTEST_SKIP() << commaPlan.toStdString();
     EXPECT_TRUE(commaPlan.endsWith("  offer to trash    " + cm + "/shop,env=prod\n"))
         << commaPlan.toStdString();
 

@@ -143,11 +143,17 @@ TEST_F(DeleteOnEngine, TakesTheProjectsOwnVolumeKeepsTheSharedAndExternalOnesAnd
     // Nothing was measured when the sheet opened: it asked, and shows what the volume holds.
     ASSERT_TRUE(eventually([&] { return !shown(sheet, "volumesSection", "sizeLabel").isEmpty(); }, 60000));
     EXPECT_EQ(shown(sheet, "volumesSection", "sizeLabel"), QStringList{"2 MB"});
-    EXPECT_EQ(shown(sheet, "filesSection", "directoryLabel"), QStringList{"~/" + QDir(dir).dirName()});
-
-    sheet->findChild<QCheckBox*>("trashToggle")->click();
+    // Someone else's container on a mount that stalls keeps every folder from the Trash, rightly.
+    const bool trashed = !TestSupport::stalledElsewhere(sheet->plan()->notes);
+    if (trashed) {
+        EXPECT_EQ(shown(sheet, "filesSection", "directoryLabel"), QStringList{"~/" + QDir(dir).dirName()});
+        auto* toggle = sheet->findChild<QCheckBox*>("trashToggle");
+        ASSERT_TRUE(toggle);
+        toggle->click();
+    }
     auto* remove = sheet->findChild<VoskButton*>("deleteButton");
-    EXPECT_EQ(remove->text(), "Delete 2 containers + 1 volume + files");
+    EXPECT_EQ(remove->text(),
+              trashed ? "Delete 2 containers + 1 volume + files" : "Delete 2 containers + 1 volume");
     QTest::mouseClick(remove, Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return sheet.isNull(); }, 120000));
 
@@ -156,8 +162,9 @@ TEST_F(DeleteOnEngine, TakesTheProjectsOwnVolumeKeepsTheSharedAndExternalOnesAnd
     EXPECT_FALSE(volumeExists(name + "_data"));
     EXPECT_TRUE(volumeExists(name + "_shared"));
     EXPECT_TRUE(volumeExists(external));
-    EXPECT_FALSE(QFile::exists(dir));
-    EXPECT_TRUE(QFile::exists(root.filePath("data/Trash/files/" + QDir(dir).dirName() + "/compose.yaml")));
+    EXPECT_EQ(QFile::exists(dir), !trashed);
+    EXPECT_EQ(QFile::exists(root.filePath("data/Trash/files/" + QDir(dir).dirName() + "/compose.yaml")),
+              trashed);
     EXPECT_FALSE(store->registry().knows(name, QStringLiteral("default")));
 }
 

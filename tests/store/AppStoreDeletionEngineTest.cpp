@@ -28,15 +28,6 @@ protected:
 
     QString folder(const QString& relative) { return projectFolder(relative, service()); }
 
-    // Whether a container of someone else's on the shared engine sits on a mount that does not answer:
-    // then, rightly, no folder is offered at all, and an offer cannot be looked for.
-    static bool stalledElsewhere(const TeardownPlan& plan)
-    {
-        return std::any_of(plan.notes.cbegin(), plan.notes.cend(), [](const QString& note) {
-            return note.contains("does not answer, and a link there may lead into it");
-        });
-    }
-
     TeardownPlan plan(const QString& name)
     {
         run(store->refresh(false));

@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -142,6 +143,11 @@ protected:
     }
 
     static bool volumeExists(const QString& name) { return docker({"volume", "inspect", name}).status == 0; }
+
+    static bool stalledElsewhere(const TeardownPlan& plan)
+    {
+        return TestSupport::stalledElsewhere(plan.notes);
+    }
 
     // A project brought up by hand, as `docker compose -f compose.yaml -f compose.prod.yaml up -d`: the
     // override mounts `keep`, a volume made outside compose that only the override declares external,

@@ -145,6 +145,13 @@ void EngineObjects::removeAll()
         list->clear();
 }
 
+bool stalledElsewhere(const QStringList& notes)
+{
+    return std::any_of(notes.cbegin(), notes.cend(), [](const QString& note) {
+        return note.contains("does not answer, and a link there may lead into it");
+    });
+}
+
 PrivateDockerConfig::PrivateDockerConfig()
     : m_config("DOCKER_CONFIG", m_dir.path().toUtf8()), m_context("DOCKER_CONTEXT", std::nullopt)
 {

@@ -80,6 +80,11 @@ struct EngineObjects {
     void removeAll();
 };
 
+// Whether a deletion plan's notes (or the plan mode's output) say that a folder a container of someone
+// else's uses on the shared engine does not answer: then, rightly, no folder is offered for the Trash,
+// and an offer cannot be looked for.
+bool stalledElsewhere(const QStringList& notes);
+
 // The compose service lines that keep a test's service off every network: a project of its own would
 // otherwise make a network, and the engine has few address ranges for them when many are up at once.
 inline constexpr const char* noNetwork = "    network_mode: none\n";
