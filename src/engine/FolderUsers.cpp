@@ -96,8 +96,9 @@ std::optional<QString> inspected(const QStringList& args, const std::optional<Ru
         return std::nullopt;
     if (done.run.exitCode != 0) {
         const QStringList said = Platform::decodeUtf8Strict(done.run.err).split(u'\n', Qt::SkipEmptyParts);
+        // "No such container: x", "get x: no such volume": the engine spells it both ways.
         const bool onlyGone = !said.isEmpty() && std::all_of(said.cbegin(), said.cend(), [](const QString& line) {
-            return line.contains(QLatin1StringView("No such"));
+            return line.contains(QLatin1StringView("no such"), Qt::CaseInsensitive);
         });
         if (!onlyGone)
             return std::nullopt;

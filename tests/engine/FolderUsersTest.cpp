@@ -45,10 +45,46 @@ TEST(BindSources, ReadFromWhatTheInspectTemplatePrints)
         EXPECT_EQ(Docker::parseBindSources(row.text), row.binds) << row.text.toStdString();
 
     // A volume the local driver binds to a host folder keeps its data there; others in the engine's place.
-    EXPECT_EQ(Docker::parseVolumeFolders("[\"db\",{\"device\":\"/srv/db\",\"o\":\"rw,bind\",\"type\":\"none\"}]\n"
-                                         "[\"plain\",null]\n"
-                                         "[\"nfs\",{\"device\":\":/export\",\"o\":\"addr=10.0.0.1\",\"type\":\"nfs\"}]\n"),
+    EXPECT_EQ(Docker::parseVolumeFolders(
+                  "[\"db\",{\"device\":\"/srv/db\",\"o\":\"rw,bind\",\"type\":\"none\"}]\n"
+                  "[\"plain\",null]\n"
+                  "[\"nfs\",{\"device\":\":/export\",\"o\":\"addr=10.0.0.1\",\"type\":\"nfs\"}]\n"),
               (QMap<QString, QString>{{"db", "/srv/db"}}));
+}
+
+// Containers and volumes come and go on a shared engine: one removed since the listing makes the client
+// fail while it still prints the others, and that answer stands, whichever way the engine words it. Any
+// other failure leaves the answer unknown.
+TEST(FolderUsersQueries, AnObjectGoneSinceTheListingLeavesTheOthersAnswered)
+{
+    TestSupport::FakeTools fakes({"docker"});
+    const QStringList ids{"abc", "gone"};
+    const QStringList names{"db", "gone"};
+    const QString binds = "[\"abc0123\",\"/srv/a\"]\n";
+    const QString folders = "[\"db\",{\"device\":\"/srv/db\",\"o\":\"bind\",\"type\":\"none\"}]\n";
+    const struct {
+        QString err;
+        bool answered;
+    } rows[] = {
+        {"", true},
+        {"Error response from daemon: No such container: gone\n", true},
+        {"Error response from daemon: get gone: no such volume\n", true},
+        {"Error response from daemon: No such container: gone\nCannot connect to the Docker daemon\n", false},
+        {"Cannot connect to the Docker daemon\n", false},
+    };
+    for (const auto& row : rows) {
+        const int status = row.err.isEmpty() ? 0 : 1;
+        fakes.answer("docker", Docker::bindSourcesQuery(ids), binds, row.err, status);
+        fakes.answer("docker", Docker::volumeFoldersQuery(names), folders, row.err, status);
+        const auto bound = Docker::bindSources(ids, std::nullopt, std::chrono::seconds(10), nullptr);
+        const auto kept = Docker::volumeFolders(names, std::nullopt, std::chrono::seconds(10), nullptr);
+        EXPECT_EQ(bound.has_value(), row.answered) << row.err.toStdString();
+        EXPECT_EQ(kept.has_value(), row.answered) << row.err.toStdString();
+        if (row.answered) {
+            EXPECT_EQ(*bound, (Docker::BindMap{{"abc", {"/srv/a"}}}));
+            EXPECT_EQ(*kept, (QMap<QString, QString>{{"db", "/srv/db"}}));
+        }
+    }
 }
 
 // What a container uses: its folder, every path its compose-file label may hold (a folder whose name
@@ -95,7 +131,9 @@ TEST(TrashOffer, NobodyElseMayUseAnythingInTheFolder)
     } rows[] = {
         {{user("s2-app-1", "s2", root.filePath("lnk/shared"))}, {}, "used by s2-app-1 of s2"},
         {{user("inner-1", "inner", folder + "/inner")}, {}, "used by inner-1 of inner"},
-        {{user("b-1", "b", root.filePath("other"), root.filePath("lnk/shared/b.yaml"))}, {}, "used by b-1 of b"},
+        {{user("b-1", "b", root.filePath("other"), root.filePath("lnk/shared/b.yaml"))},
+         {},
+         "used by b-1 of b"},
         {{user("db", QString(), "/")}, {{"id-db", {folder + "/db"}}}, "used by db"},
         // Readings grow with the square of the places a label splits at: a label of thousands is not
         // read, and its container may use anything.
@@ -126,5 +164,6 @@ TEST(TrashOffer, NobodyElseMayUseAnythingInTheFolder)
                                 QDeadlineTimer(std::chrono::milliseconds(500)), {}, nullptr);
     ASSERT_TRUE(unsure);
     EXPECT_EQ(unsure->identity, std::nullopt);
-    EXPECT_EQ(unsure->refusal, stalled + " (used by far of far) does not answer, and a link there may lead into it");
+    EXPECT_EQ(unsure->refusal,
+              stalled + " (used by far of far) does not answer, and a link there may lead into it");
 }
