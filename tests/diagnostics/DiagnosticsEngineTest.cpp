@@ -7,6 +7,7 @@
 #include "engine/Docker.h"
 #include "engine/Listings.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -34,19 +35,19 @@ QString quoted(const QString& text)
     return QRegularExpression::escape(text);
 }
 
-// The runtime dump, taken again while its statistics gave nothing: a reading takes every container on
-// the engine within the application's limit, which an engine that other runs keep busy outlasts now
-// and then.
+// The runtime dump, taken again while its statistics gave nothing, for two minutes at most: a reading
+// takes every container on the engine within the application's limit, which an engine that other runs
+// keep busy outlasts now and then.
 QStringList runtimeDump()
 {
+    const QDeadlineTimer patience(120000);
     QStringList lines;
-    for (int attempt = 0; attempt < 4; ++attempt) {
+    do
         lines = printed([](QTextStream& out) {
                     Diagnostics::runDump(out, std::nullopt);
                 }).split('\n', Qt::SkipEmptyParts);
-        if (!lines.contains("in use: this runtime did not report processor or memory"))
-            break;
-    }
+    while (lines.contains("in use: this runtime did not report processor or memory") &&
+           !patience.hasExpired());
     return lines;
 }
 

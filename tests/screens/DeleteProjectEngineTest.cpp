@@ -146,7 +146,8 @@ TEST_F(DeleteOnEngine, TakesTheProjectsOwnVolumeKeepsTheSharedAndExternalOnesAnd
     // Someone else's container on a mount that stalls keeps every folder from the Trash, rightly.
     const bool trashed = !TestSupport::stalledElsewhere(sheet->plan()->notes);
     if (trashed) {
-        EXPECT_EQ(shown(sheet, "filesSection", "directoryLabel"), QStringList{"~/" + QDir(dir).dirName()});
+        EXPECT_EQ(shown(sheet, "filesSection", "directoryLabel"), QStringList{"~/" + QDir(dir).dirName()})
+            << sheet->plan()->notes.join('\n').toStdString();
         auto* toggle = sheet->findChild<QCheckBox*>("trashToggle");
         ASSERT_TRUE(toggle);
         toggle->click();
