@@ -95,8 +95,7 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
         // then the chosen runtime alone
     }
     const PlanAsk ask{*found, runtime, runtimes,
-                      shownAs ? registry.byRuntime.value(*shownAs) : QList<KnownProject>(),
-                      volumeSizes(runtime)};
+                      shownAs ? registry.byRuntime.value(*shownAs) : QList<KnownProject>(), volumeSizes(runtime)};
     const FreshPlan fresh = makePlan(*StoreEngine::system(), ask, nullptr);
     if (fresh.failure) {
         printLine(out, QStringLiteral("plan failed: cannot list containers: ") + *fresh.failure);

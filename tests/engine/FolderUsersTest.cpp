@@ -45,10 +45,9 @@ TEST(BindSources, ReadFromWhatTheInspectTemplatePrints)
         EXPECT_EQ(Docker::parseBindSources(row.text), row.binds) << row.text.toStdString();
 
     // A volume the local driver binds to a host folder keeps its data there; others in the engine's place.
-    EXPECT_EQ(Docker::parseVolumeFolders(
-                  "[\"db\",{\"device\":\"/srv/db\",\"o\":\"rw,bind\",\"type\":\"none\"}]\n"
-                  "[\"plain\",null]\n"
-                  "[\"nfs\",{\"device\":\":/export\",\"o\":\"addr=10.0.0.1\",\"type\":\"nfs\"}]\n"),
+    EXPECT_EQ(Docker::parseVolumeFolders("[\"db\",{\"device\":\"/srv/db\",\"o\":\"rw,bind\",\"type\":\"none\"}]\n"
+                                         "[\"plain\",null]\n"
+                                         "[\"nfs\",{\"device\":\":/export\",\"o\":\"addr=10.0.0.1\",\"type\":\"nfs\"}]\n"),
               (QMap<QString, QString>{{"db", "/srv/db"}}));
 }
 
@@ -131,9 +130,7 @@ TEST(TrashOffer, NobodyElseMayUseAnythingInTheFolder)
     } rows[] = {
         {{user("s2-app-1", "s2", root.filePath("lnk/shared"))}, {}, "used by s2-app-1 of s2"},
         {{user("inner-1", "inner", folder + "/inner")}, {}, "used by inner-1 of inner"},
-        {{user("b-1", "b", root.filePath("other"), root.filePath("lnk/shared/b.yaml"))},
-         {},
-         "used by b-1 of b"},
+        {{user("b-1", "b", root.filePath("other"), root.filePath("lnk/shared/b.yaml"))}, {}, "used by b-1 of b"},
         {{user("db", QString(), "/")}, {{"id-db", {folder + "/db"}}}, "used by db"},
         // Readings grow with the square of the places a label splits at: a label of thousands is not
         // read, and its container may use anything.
@@ -164,6 +161,5 @@ TEST(TrashOffer, NobodyElseMayUseAnythingInTheFolder)
                                 QDeadlineTimer(std::chrono::milliseconds(500)), {}, nullptr);
     ASSERT_TRUE(unsure);
     EXPECT_EQ(unsure->identity, std::nullopt);
-    EXPECT_EQ(unsure->refusal,
-              stalled + " (used by far of far) does not answer, and a link there may lead into it");
+    EXPECT_EQ(unsure->refusal, stalled + " (used by far of far) does not answer, and a link there may lead into it");
 }

@@ -90,8 +90,8 @@ std::optional<TestRegistry> testRegistry()
 bool engineAnswers()
 {
     static const bool answers = [] {
-        const Platform::Capture info = docker(
-            {QStringLiteral("info"), QStringLiteral("--format"), QStringLiteral("{{.ServerVersion}}")});
+        const Platform::Capture info = docker({QStringLiteral("info"), QStringLiteral("--format"),
+                                               QStringLiteral("{{.ServerVersion}}")});
         return info.status == 0 && !info.out.trimmed().isEmpty();
     }();
     return answers;

@@ -253,32 +253,31 @@ private:
 
 // Skips the test when the nameless group holds `strangers` (names), things the test did not make:
 // acting on the group would act on them too.
-#define VOSKEL_SKIP_FOR_STRANGERS(strangers)                                                                 \
-    do {                                                                                                     \
-        const QStringList voskelStrangers = (strangers);                                                     \
-        if (!voskelStrangers.isEmpty())                                                                      \
-            GTEST_SKIP()                                                                                     \
-                << "this engine holds containers or networks with an empty project label that this "         \
-                   "test did not make ("                                                                     \
-                << voskelStrangers.join(QStringLiteral(", ")).toStdString()                                  \
-                << "); it acts on that group only on an engine of its own";                                  \
+#define VOSKEL_SKIP_FOR_STRANGERS(strangers)                                                                    \
+    do {                                                                                                        \
+        const QStringList voskelStrangers = (strangers);                                                        \
+        if (!voskelStrangers.isEmpty())                                                                         \
+            GTEST_SKIP() << "this engine holds containers or networks with an empty project label that this "   \
+                            "test did not make ("                                                               \
+                         << voskelStrangers.join(QStringLiteral(", ")).toStdString()                            \
+                         << "); it acts on that group only on an engine of its own";                            \
     } while (false)
 
-#define VOSKEL_REQUIRE_REGISTRY()                                                                            \
-    do {                                                                                                     \
-        VOSKEL_REQUIRE_ENGINE();                                                                             \
-        if (!TestSupport::testRegistry()) {                                                                  \
-            if (TestSupport::engineRequired())                                                               \
-                FAIL() << "the engine script set up no test registry (scripts/engine.sh up)";                \
-            GTEST_SKIP() << "no test registry";                                                              \
-        }                                                                                                    \
+#define VOSKEL_REQUIRE_REGISTRY()                                                                               \
+    do {                                                                                                        \
+        VOSKEL_REQUIRE_ENGINE();                                                                                \
+        if (!TestSupport::testRegistry()) {                                                                     \
+            if (TestSupport::engineRequired())                                                                  \
+                FAIL() << "the engine script set up no test registry (scripts/engine.sh up)";                  \
+            GTEST_SKIP() << "no test registry";                                                                 \
+        }                                                                                                       \
     } while (false)
 
-#define VOSKEL_REQUIRE_ENGINE()                                                                              \
-    do {                                                                                                     \
-        if (!TestSupport::engineAnswers()) {                                                                 \
-            if (TestSupport::engineRequired())                                                               \
-                FAIL() << "no Docker engine answers, and the test run requires one";                         \
-            GTEST_SKIP() << "no Docker engine answers";                                                      \
-        }                                                                                                    \
+#define VOSKEL_REQUIRE_ENGINE()                                                                                 \
+    do {                                                                                                        \
+        if (!TestSupport::engineAnswers()) {                                                                    \
+            if (TestSupport::engineRequired())                                                                  \
+                FAIL() << "no Docker engine answers, and the test run requires one";                            \
+            GTEST_SKIP() << "no Docker engine answers";                                                         \
+        }                                                                                                       \
     } while (false)
