@@ -191,12 +191,6 @@ public:
         return true;
     }
 
-    bool isOn()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_on;
-    }
-
     void letRunOn(const Mark& mark)
     {
         std::lock_guard lock(m_mutex);
@@ -421,11 +415,6 @@ private:
 void becomeSubreaper()
 {
     Keeping::the().start();
-}
-
-bool isSubreaper()
-{
-    return Keeping::the().isOn();
 }
 
 void letRunOn(qint64 pid)

@@ -23,7 +23,6 @@ namespace Platform {
 // QProcess's or another part's own wait is never robbed of its status. Without this call nothing
 // here acts: what is left behind goes to init as before.
 void becomeSubreaper();
-bool isSubreaper();
 
 // A process the application started to outlive it (a terminal window, started detached): when it comes
 // back it is left to run, with whatever shares its session, and reaped when it ends.
