@@ -7,7 +7,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 apt_install \
     g++ cmake ninja-build pkg-config git \
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libpng-dev libxcb1-dev \
-    qcoro-qt6-dev \
+    qcoro-qt6-dev libyaml-cpp-dev \
     libgtest-dev libgmock-dev libbenchmark-dev \
     dbus-daemon
 

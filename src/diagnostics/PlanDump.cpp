@@ -11,6 +11,7 @@
 #include "platform/ByteCount.h"
 #include "platform/Settings.h"
 #include "store/FreshPlan.h"
+#include "store/PlanUsers.h"
 #include "store/StoreEngine.h"
 
 #include <QTextStream>
@@ -94,8 +95,9 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
     } catch (...) {
         // then the chosen runtime alone
     }
-    const PlanAsk ask{*found, runtime, runtimes,
-                      shownAs ? registry.byRuntime.value(*shownAs) : QList<KnownProject>(), volumeSizes(runtime)};
+    PlanAsk ask{*found, runtime, runtimes,
+                shownAs ? registry.byRuntime.value(*shownAs) : QList<KnownProject>(), volumeSizes(runtime)};
+    ask.remembered = rememberedBesides(registry, project, shownAs);
     const FreshPlan fresh = makePlan(*StoreEngine::system(), ask, nullptr);
     if (fresh.failure) {
         printLine(out, QStringLiteral("plan failed: cannot list containers: ") + *fresh.failure);

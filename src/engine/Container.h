@@ -80,6 +80,7 @@ inline constexpr auto serviceLabel = "com.docker.compose.service";
 inline constexpr auto workingDirLabel = "com.docker.compose.project.working_dir";
 inline constexpr auto workingDirLabelAlt = "com.docker.compose.project.working-dir";
 inline constexpr auto configFilesLabel = "com.docker.compose.project.config_files";
+inline constexpr auto environmentFileLabel = "com.docker.compose.project.environment_file";
 
 // The identifier of an optional runtime: its name, or the empty text.
 QString runtimeId(const std::optional<Runtime>& runtime);

@@ -1,5 +1,6 @@
 #include "engine/FolderUsers.h"
 
+#include "engine/ComposeUses.h"
 #include "engine/Docker.h"
 #include "platform/DiskLook.h"
 #include "platform/Json.h"
@@ -9,6 +10,7 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSet>
 
 #include <algorithm>
@@ -21,10 +23,20 @@ namespace {
 // the readings grow with the square of the places. A project made from a dozen files has a dozen.
 constexpr qsizetype mostSplits = 16;
 
-// Every path the comma-joined compose-file label may hold. compose joins absolute paths with commas,
-// so a path starts at the beginning or after a comma that a "/" follows, and ends before such a comma
-// or at the end; a folder whose name ends in a comma makes more than one reading possible, and each
-// is taken. None for a label with more places than mostSplits: it is not read at all.
+// "<container> of <project>", the container alone, or "project <project>" for one without containers.
+QString userName(const FolderUse& use)
+{
+    const bool named = use.project && !use.project->isEmpty();
+    if (use.container.isEmpty())
+        return QStringLiteral("project ") + use.project.value_or(QString());
+    return named ? QStringLiteral("%1 of %2").arg(use.container, *use.project) : use.container;
+}
+
+} // namespace
+
+// compose joins absolute paths with commas, so a path starts at the beginning or after a comma that a
+// "/" follows, and ends before such a comma or at the end; a folder whose name ends in a comma makes
+// more than one reading possible, and each is taken.
 std::optional<QStringList> possibleFiles(const QString& joined)
 {
     QList<qsizetype> starts{0};
@@ -45,15 +57,6 @@ std::optional<QStringList> possibleFiles(const QString& joined)
                 files << joined.mid(start, end - start);
     return files;
 }
-
-// "<container> of <project>", or the container alone.
-QString userName(const FolderUse& use)
-{
-    return use.project && !use.project->isEmpty() ? QStringLiteral("%1 of %2").arg(use.container, *use.project)
-                                                  : use.container;
-}
-
-} // namespace
 
 QStringList bindSourcesQuery(const QStringList& ids)
 {
@@ -96,10 +99,13 @@ std::optional<QString> inspected(const QStringList& args, const std::optional<Ru
         return std::nullopt;
     if (done.run.exitCode != 0) {
         const QStringList said = Platform::decodeUtf8Strict(done.run.err).split(u'\n', Qt::SkipEmptyParts);
-        // "No such container: x", "get x: no such volume": the engine spells it both ways.
-        const bool onlyGone = !said.isEmpty() && std::all_of(said.cbegin(), said.cend(), [](const QString& line) {
-            return line.contains(QLatin1StringView("no such"), Qt::CaseInsensitive);
-        });
+        // "No such object: <id>" for a container, "get <name>: no such volume" for a volume; not the
+        // "no such file or directory" of a socket that is gone.
+        static const QRegularExpression gone(QStringLiteral("no such (object|container|volume)"),
+                                             QRegularExpression::CaseInsensitiveOption);
+        const bool onlyGone =
+            !said.isEmpty() &&
+            std::all_of(said.cbegin(), said.cend(), [](const QString& line) { return line.contains(gone); });
         if (!onlyGone)
             return std::nullopt;
     }
@@ -128,56 +134,92 @@ std::optional<BindMap> bindSources(const QStringList& ids, const std::optional<R
 
 QStringList volumeFoldersQuery(const QStringList& names)
 {
-    return QStringList{QStringLiteral("volume"), QStringLiteral("inspect"), QStringLiteral("--format"),
-                       QStringLiteral("[{{json .Name}},{{json .Options}}]"), QStringLiteral("--")} +
+    return QStringList{
+               QStringLiteral("volume"), QStringLiteral("inspect"), QStringLiteral("--format"),
+               QStringLiteral("[{{json .Name}},{{json .Driver}},{{json .Mountpoint}},{{json .Options}}]"),
+               QStringLiteral("--")} +
            names;
 }
 
-QMap<QString, QString> parseVolumeFolders(const QString& text)
+QMap<QString, QStringList> parseVolumeFolders(const QString& text)
 {
-    QMap<QString, QString> folders;
+    QMap<QString, QStringList> folders;
     for (const QStringView line : QStringView(text).split(u'\n', Qt::SkipEmptyParts)) {
-        const QJsonValue parsed = Platform::parseJson(line.toString());
-        const QJsonArray fields = parsed.toArray();
-        if (fields.size() < 2 || !fields.at(1).isObject())
+        const QJsonArray fields = Platform::parseJson(line.toString()).toArray();
+        if (fields.size() < 4 || !fields.at(0).isString() || fields.at(0).toString().isEmpty())
             continue;
-        const QJsonObject options = fields.at(1).toObject();
-        const QString device = options.value(QLatin1StringView("device")).toString();
-        const QStringList flags = options.value(QLatin1StringView("o")).toString().split(u',');
-        if (flags.contains(QStringLiteral("bind")) && device.startsWith(u'/'))
-            folders.insert(fields.at(0).toString(), device);
+        QHash<QString, QString> options;
+        const QJsonObject given = fields.at(3).toObject();
+        for (auto option = given.constBegin(); option != given.constEnd(); ++option)
+            options.insert(option.key(), option.value().toString());
+        QStringList paths;
+        // Only the engine's own host knows what a relative path would be taken from.
+        for (const QString& path : optionPaths(options))
+            if (path.startsWith(u'/'))
+                paths << path;
+        const QString mountpoint = fields.at(2).toString();
+        if (mountpoint.startsWith(u'/') && !paths.contains(mountpoint))
+            paths << mountpoint;
+        folders.insert(fields.at(0).toString(), paths);
     }
     return folders;
 }
 
-std::optional<QMap<QString, QString>> volumeFolders(const QStringList& names, const std::optional<Runtime>& runtime,
-                                                    std::chrono::milliseconds limit,
-                                                    const Platform::Cancellation* cancel)
+std::optional<QMap<QString, QStringList>> volumeFolders(const QStringList& names,
+                                                        const std::optional<Runtime>& runtime,
+                                                        std::chrono::milliseconds limit,
+                                                        const Platform::Cancellation* cancel)
 {
     if (names.isEmpty())
-        return QMap<QString, QString>();
+        return QMap<QString, QStringList>();
     const std::optional<QString> out = inspected(volumeFoldersQuery(names), runtime, limit, cancel);
     if (!out)
         return std::nullopt;
     return parseVolumeFolders(*out);
 }
 
+QStringList engineInfoQuery()
+{
+    return {QStringLiteral("info"), QStringLiteral("--format"),
+            QStringLiteral(R"({"id":{{json .ID}},"root":{{json .DockerRootDir}}})")};
+}
+
+EngineInfo parseEngineInfo(const QString& text)
+{
+    const QJsonObject info = Platform::parseJson(text.trimmed()).toObject();
+    return {info.value(QLatin1StringView("id")).toString(), info.value(QLatin1StringView("root")).toString()};
+}
+
+std::optional<EngineInfo> engineInfo(const std::optional<Runtime>& runtime, std::chrono::milliseconds limit,
+                                     const Platform::Cancellation* cancel)
+{
+    const Platform::TimedCompletion done =
+        Platform::runTimed(process(engineInfoQuery(), runtime), limit, std::chrono::seconds(2), cancel);
+    if (done.timedOut || done.cancelled)
+        return std::nullopt;
+    if (!done.succeeded())
+        return EngineInfo();
+    return parseEngineInfo(Platform::decodeUtf8Strict(done.run.out));
+}
+
 QList<FolderUse> folderUses(const QList<Container>& containers, const BindMap& binds)
 {
     QList<FolderUse> uses;
     for (const Container& container : containers) {
-        const auto use = [&](const QString& path) {
+        const auto use = [&](const QString& path, bool coversBelow = true) {
             if (!path.isEmpty())
-                uses << FolderUse{path, container.id, container.name, container.project()};
+                uses << FolderUse{path, container.id, container.name, container.project(), coversBelow};
         };
         if (const std::optional<QString> dir = container.workingDir())
-            use(*dir);
-        const std::optional<QStringList> files =
-            possibleFiles(container.labels.value(QString::fromLatin1(configFilesLabel)));
-        if (!files)
-            uses << FolderUse{QString(), container.id, container.name, container.project()};
-        for (const QString& file : files.value_or(QStringList()))
-            use(file);
+            use(*dir, false);
+        for (const char* label : {configFilesLabel, environmentFileLabel}) {
+            const std::optional<QStringList> files =
+                possibleFiles(container.labels.value(QString::fromLatin1(label)));
+            if (!files)
+                uses << FolderUse{QString(), container.id, container.name, container.project()};
+            for (const QString& file : files.value_or(QStringList()))
+                use(file);
+        }
         for (const QString& source : binds.value(container.id))
             use(source);
     }
@@ -222,33 +264,43 @@ std::optional<TrashOffer> judgeTrashOffer(const QString& folder, const QList<Fol
         offer.refusal = itself->refusal;
         return offer;
     }
-    // A container whose compose files could not be read may use any folder.
+    // One whose compose files could not be read may use any folder.
     for (const FolderUse& use : others)
         if (use.path.isEmpty()) {
-            offer.refusal = QStringLiteral("the compose files of %1 could not be read").arg(userName(use));
+            offer.refusal =
+                use.unknown ? QStringLiteral("what %1 uses is not known: %2").arg(userName(use), *use.unknown)
+                            : QStringLiteral("the compose files of %1 could not be read").arg(userName(use));
             return offer;
         }
 
     // Each path on its own look: one on a mount that stalls keeps the folder, and no other look waits
     // for it.
     const Platform::FileIdentity identity = *itself->identity;
-    QHash<QString, Platform::PendingLook<bool>> looks;
+    // A path is asked about once: whether it lies in the folder, and whether the folder lies in it.
+    QHash<QString, Platform::PendingLook<Platform::Reach>> looks;
     for (const QList<FolderUse>* uses : {&others, &own})
         for (const FolderUse& use : *uses)
             if (!looks.contains(use.path))
-                looks.insert(use.path, Platform::startFolderLook(use.path, [path = use.path, identity, first] {
+                looks.insert(use.path,
+                             Platform::startFolderLook(use.path, [path = use.path, folder, identity, first] {
                                  if (first)
                                      first();
-                                 return Platform::liesWithin(path, identity);
+                                 return Platform::reachOf(path, folder, identity);
                              }));
-    QHash<QString, std::optional<bool>> within;
+    QHash<QString, std::optional<Platform::Reach>> reach;
     for (auto look = looks.cbegin(); look != looks.cend(); ++look)
-        within.insert(look.key(), look.value().wait(left(), cancel));
+        reach.insert(look.key(), look.value().wait(left(), cancel));
+    const auto reaches = [&](const FolderUse& use) -> std::optional<bool> {
+        const std::optional<Platform::Reach> found = reach.value(use.path);
+        if (!found)
+            return std::nullopt;
+        return found->within || (use.coversBelow && found->holds);
+    };
 
     QList<FolderUse> users;
     QList<FolderUse> unknown;
     for (const FolderUse& use : others) {
-        const std::optional<bool> inside = within.value(use.path);
+        const std::optional<bool> inside = reaches(use);
         if (!inside)
             unknown << use;
         else if (*inside)
@@ -267,7 +319,7 @@ std::optional<TrashOffer> judgeTrashOffer(const QString& folder, const QList<Fol
     offer.identity = identity;
     offer.folder = itself->folder;
     for (const FolderUse& use : own)
-        if (within.value(use.path).value_or(false) && !offer.ownBinds.contains(use.path))
+        if (reach.value(use.path).value_or(Platform::Reach()).within && !offer.ownBinds.contains(use.path))
             offer.ownBinds << use.path;
     std::sort(offer.ownBinds.begin(), offer.ownBinds.end());
     return offer;

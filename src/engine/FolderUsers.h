@@ -37,31 +37,59 @@ BindMap parseBindSources(const QString& text);
 std::optional<BindMap> bindSources(const QStringList& ids, const std::optional<Runtime>& runtime,
                                    std::chrono::milliseconds limit, const Platform::Cancellation* cancel);
 
-// `docker volume inspect` of volumes printing, per volume, one JSON array of its name and its driver
-// options.
+// `docker volume inspect` of volumes printing, per volume, one JSON array of its name, driver, mount
+// point and driver options.
 QStringList volumeFoldersQuery(const QStringList& names);
-// Volume name -> the host folder it keeps its data in: the "device" of a volume the local driver binds
-// there ("o" holding "bind"). Volumes that keep their data in the engine's own place are left out.
-QMap<QString, QString> parseVolumeFolders(const QString& text);
+// Volume name -> the host paths it keeps its data in or takes it from: every path its options name
+// (Docker::optionPaths: a bound device, an overlay's layers, whatever the type and flags), and its
+// mount point, where the engine or a driver keeps the data itself.
+QMap<QString, QStringList> parseVolumeFolders(const QString& text);
 // The same asked of the engine; none as for bindSources. No names run nothing.
-std::optional<QMap<QString, QString>> volumeFolders(const QStringList& names, const std::optional<Runtime>& runtime,
-                                                    std::chrono::milliseconds limit,
-                                                    const Platform::Cancellation* cancel);
+std::optional<QMap<QString, QStringList>> volumeFolders(const QStringList& names,
+                                                        const std::optional<Runtime>& runtime,
+                                                        std::chrono::milliseconds limit,
+                                                        const Platform::Cancellation* cancel);
 
-// Something on the host a container uses: its working folder, a compose file it was made from, or a
-// bind mount's source.
+// What an engine says of itself: its own identifier, the same through every context or socket that
+// reaches it, and the folder it keeps its data in. Either is empty when the engine did not say.
+struct EngineInfo {
+    QString id;
+    QString rootDir;
+
+    bool operator==(const EngineInfo&) const = default;
+};
+QStringList engineInfoQuery();
+EngineInfo parseEngineInfo(const QString& text);
+// None when the engine did not answer within `limit` or `cancel` ended the query; an engine that
+// refused gives an empty EngineInfo.
+std::optional<EngineInfo> engineInfo(const std::optional<Runtime>& runtime, std::chrono::milliseconds limit,
+                                     const Platform::Cancellation* cancel);
+
+// Every path a file label that compose joined with commas may hold (the compose files, the env files);
+// none for a label that may be split in too many places to read at all.
+std::optional<QStringList> possibleFiles(const QString& joined);
+
+// Something on the host a container, a volume, an engine or a project uses: a working folder, a compose
+// or env file, a bind mount's source, a volume's data, a path a compose file names.
 struct FolderUse {
     QString path;
-    QString containerId;
-    QString container;
+    QString containerId; // whoever uses it, once for all its uses
+    QString container;   // its name; empty for a project that has no containers
     std::optional<QString> project;
+    // Whether it uses what lies below `path` too, so that a folder inside it is used: a bind mount or a
+    // build context of a parent folder sees the folder's files. Not so for a working folder, of which
+    // compose reads only the files named.
+    bool coversBelow = true;
+    // With no path: why what it uses cannot be known, and so may be anything.
+    std::optional<QString> unknown = {};
 
     bool operator==(const FolderUse&) const = default;
 };
 
-// What `containers` use on the host, by their labels and `binds`. A compose-file label that cannot be
-// split back for sure (a folder whose name ends in a comma) gives every path it may hold; one that may
-// be split in too many places gives a use with no path: the container may use anything.
+// What `containers` use on the host, by their labels and `binds`: the working folder, the compose and
+// env files it was made with. A file label that cannot be split back for sure (a folder whose name ends
+// in a comma) gives every path it may hold; one that may be split in too many places gives a use with
+// no path: the container may use anything.
 QList<FolderUse> folderUses(const QList<Container>& containers, const BindMap& binds);
 
 // What a plan decides of offering a project's folder for the Trash.
@@ -82,11 +110,11 @@ struct TrashOffer {
 };
 
 // Whether `folder` may be offered: it is a folder Platform::trashOfferRefusal does not refuse, and
-// nothing of `others` (what containers outside the project use) lies at or under it, compared by file
-// identity. `own` (what the project's containers bind-mount) says what would go with it. Nothing is
-// offered, and nothing said, for a folder that is not there.
-// Every look at the disk runs on the disk pool and is waited for until `deadline`: none when the
-// folder itself has not answered by then (or `cancel`, may be null, ended the wait); a path of
+// nothing of `others` (what containers outside the project use) lies at or under it, nor holds it when
+// it covers what lies below, compared by file identity; and nothing of `others` is unknown. `own` (what the
+// project's containers bind-mount) says what would go with it. Nothing is offered, and nothing said, for a
+// folder that is not there. Every look at the disk runs on the disk pool and is waited for until `deadline`:
+// none when the folder itself has not answered by then (or `cancel`, may be null, ended the wait); a path of
 // `others` that has not is a refusal naming it, since a link there may lead into the folder.
 // `first` runs first in every look (a test's stall). `passingMounts` go to Platform::trashOfferRefusal.
 std::optional<TrashOffer> judgeTrashOffer(const QString& folder, const QList<FolderUse>& others,
@@ -95,7 +123,8 @@ std::optional<TrashOffer> judgeTrashOffer(const QString& folder, const QList<Fol
                                           const Platform::Cancellation* cancel,
                                           const QStringList& passingMounts = {});
 
-// "used by <container> of <project>, <container>, ...": the users named, the first few of them.
+// "used by <container> of <project>, project <name>, <container>, ...": the users named, the first few
+// of them.
 QString usedByText(const QList<FolderUse>& users);
 
 } // namespace Docker

@@ -45,7 +45,7 @@ const QList<ComposeLabel>& containerLabels()
     static const QList<ComposeLabel> labels{
         {QLatin1StringView(Docker::projectLabel)},     {QLatin1StringView(Docker::serviceLabel)},
         {QLatin1StringView(Docker::workingDirLabel)},  {QLatin1StringView(Docker::workingDirLabelAlt)},
-        {QLatin1StringView(Docker::configFilesLabel)},
+        {QLatin1StringView(Docker::configFilesLabel)}, {QLatin1StringView(Docker::environmentFileLabel)},
     };
     return labels;
 }

@@ -149,6 +149,15 @@ bool liesWithin(const QString& path, const FileIdentity& folder)
     return false;
 }
 
+Reach reachOf(const QString& path, const QString& folder, const FileIdentity& identity)
+{
+    Reach reach;
+    reach.within = liesWithin(path, identity);
+    if (const std::optional<FileIdentity> named = identityOf(path))
+        reach.holds = liesWithin(folder, *named);
+    return reach;
+}
+
 bool isPlainAbsolute(QStringView label)
 {
     if (!label.startsWith(u'/'))

@@ -26,6 +26,18 @@ std::optional<FileIdentity> identityOf(const QString& path);
 // is. Looks at the disk.
 bool liesWithin(const QString& path, const FileIdentity& folder);
 
+// How what `path` names stands to a folder: it lies at or under it, or holds it (a parent folder, "/").
+struct Reach {
+    bool within = false;
+    bool holds = false;
+
+    bool operator==(const Reach&) const = default;
+};
+
+// How `path` stands to `folder`, whose identity is `identity`: liesWithin, and whether the folder lies
+// within what `path` names, each compared by identity. Looks at the disk.
+Reach reachOf(const QString& path, const QString& folder, const FileIdentity& identity);
+
 // Whether `label` is an absolute path without "." or ".." parts: only such a path names one folder
 // whatever its links do.
 bool isPlainAbsolute(QStringView label);

@@ -8,6 +8,7 @@
 #include "platform/Pools.h"
 #include "platform/TimedRunner.h"
 #include "platform/Trash.h"
+#include "store/PlanUsers.h"
 
 #include <QDeadlineTimer>
 
@@ -15,6 +16,12 @@
 #include <utility>
 
 namespace {
+
+// What the registry remembers the runtime's projects under; none for the client's own context.
+std::optional<QString> registryKey(const std::optional<Runtime>& runtime)
+{
+    return runtime ? std::optional<QString>(runtime->id()) : std::nullopt;
+}
 
 // One command of a deletion, on the user-initiated pool; its failure text, or none.
 QCoro::Task<std::optional<QString>> runStep(std::shared_ptr<StoreEngine> engine, QStringList args,
@@ -192,7 +199,8 @@ PlanAsk AppStore::planAsk(const ComposeProject& project, const std::optional<Run
             on ? m_registry.byRuntime.value(on->id()) : QList<KnownProject>(),
             volumeSizes(on),
             m_folderLimit,
-            m_beforeFolderLook};
+            m_beforeFolderLook,
+            rememberedBesides(m_registry, project.name, registryKey(on))};
 }
 
 QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project,
@@ -350,11 +358,12 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
         noted = on && failures.isEmpty() && !unfinished;
         if (noted)
             noteTrashMove(knownAs(plan), on->id(), true, *plan.workingDir);
-        auto job =
-            Platform::onUserInitiated([engine, plan, runtimes = everyRuntime(on), limit = m_folderLimit,
-                                       first = m_beforeFolderLook, stop]() -> std::optional<QString> {
+        auto job = Platform::onUserInitiated(
+            [engine, plan, runtimes = everyRuntime(on), limit = m_folderLimit,
+             remembered = rememberedBesides(m_registry, plan.project, registryKey(on)), first = m_beforeFolderLook,
+             stop]() -> std::optional<QString> {
                 if (std::optional<QString> kept =
-                        trashStillFree(*engine, plan, runtimes, limit, first, stop.get()))
+                        trashStillFree(*engine, plan, runtimes, remembered, limit, first, stop.get()))
                     return kept;
                 // Only the folder the plan showed, by its identity, looked at once more as it goes.
                 if (!plan.folder)

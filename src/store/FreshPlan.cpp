@@ -5,11 +5,13 @@
 #include "engine/FolderUsers.h"
 #include "engine/Listings.h"
 #include "platform/TimedRunner.h"
+#include "store/PlanUsers.h"
 
 #include <QDeadlineTimer>
 #include <QSet>
 
 #include <algorithm>
+#include <future>
 
 namespace {
 
@@ -30,118 +32,6 @@ FolderLook lookAt(const ComposeProject& project)
     } catch (...) {
     }
     return look;
-}
-
-// What the containers of every runtime use on the host, as far as the runtimes said.
-struct Users {
-    QList<Container> containers;
-    Docker::BindMap binds;
-    // The volumes the local driver binds to a host folder, with their runtimes: whoever mounts one
-    // keeps its data in that folder.
-    struct BoundVolume {
-        std::optional<Runtime> runtime;
-        QString name;
-        Docker::FolderUse use;
-    };
-    QList<BoundVolume> volumes;
-    QStringList unanswered; // the runtimes that could not say, by name
-};
-
-// A volume that keeps its data in `folder`, as a user of it.
-Docker::FolderUse volumeUse(const DockerVolume& volume, const QString& folder)
-{
-    const auto project = volume.labels.constFind(QString::fromLatin1(Docker::projectLabel));
-    return {folder, QStringLiteral("volume:") + volume.id(), QStringLiteral("volume ") + volume.name,
-            project == volume.labels.cend() ? std::nullopt : std::optional<QString>(*project)};
-}
-
-QString runtimeName(const std::optional<Runtime>& runtime)
-{
-    return runtime ? runtime->id() : QStringLiteral("the current runtime");
-}
-
-// Lists every runtime of `runtimes` (`on` with `listedOn` when that is already at hand) and asks what
-// its containers bind-mount.
-Users gatherUsers(StoreEngine& engine, QList<std::optional<Runtime>> runtimes, const std::optional<Runtime>& on,
-                  const std::optional<QList<Container>>& listedOn, const Platform::Cancellation* cancel)
-{
-    if (!runtimes.contains(on))
-        runtimes.prepend(on);
-    Users users;
-    QList<std::optional<Runtime>> asked;
-    for (const std::optional<Runtime>& runtime : std::as_const(runtimes)) {
-        if (asked.contains(runtime))
-            continue;
-        asked << runtime;
-        QList<Container> listed;
-        if (runtime == on && listedOn) {
-            listed = *listedOn;
-        } else {
-            try {
-                listed = engine.containers(runtime);
-            } catch (...) {
-                users.unanswered << runtimeName(runtime);
-                continue;
-            }
-        }
-        QStringList ids;
-        for (const Container& container : std::as_const(listed))
-            ids << container.id;
-        const std::optional<Docker::BindMap> binds = engine.bindSources(ids, runtime, cancel);
-        QList<DockerVolume> volumes;
-        std::optional<QMap<QString, QString>> folders;
-        if (binds) {
-            try {
-                volumes = engine.volumes(runtime);
-                QStringList names;
-                for (const DockerVolume& volume : std::as_const(volumes))
-                    names << volume.name;
-                folders = engine.volumeFolders(names, runtime, cancel);
-            } catch (...) {
-                // unknown, as a runtime that did not answer
-            }
-        }
-        if (!binds || !folders) {
-            users.unanswered << runtimeName(runtime);
-            continue;
-        }
-        users.containers << listed;
-        for (const DockerVolume& volume : std::as_const(volumes))
-            if (const auto folder = folders->constFind(volume.name); folder != folders->cend())
-                users.volumes.append({runtime, volume.name, volumeUse(volume, *folder)});
-        for (auto bind = binds->cbegin(); bind != binds->cend(); ++bind)
-            users.binds.insert(bind.key(), bind.value());
-    }
-    return users;
-}
-
-QString unansweredReason(const QStringList& runtimes)
-{
-    return runtimes.size() == 1
-               ? runtimes.first() + QStringLiteral(" did not say which folders its containers use")
-               : runtimes.join(QStringLiteral(", ")) + QStringLiteral(" did not say which folders their containers use");
-}
-
-// What containers other than `own`, and volumes of `on` other than `ownVolumes` (those the deletion
-// removes), use; and what `own` and those volumes bind. A volume of the project that the deletion keeps
-// (mounted elsewhere, declared external, or not removed after all) keeps its folder from the Trash.
-std::pair<QList<Docker::FolderUse>, QList<Docker::FolderUse>> splitUses(const Users& users, const QStringList& own,
-                                                                        const QSet<QString>& ownVolumes,
-                                                                        const std::optional<Runtime>& on)
-{
-    const QSet<QString> ours(own.cbegin(), own.cend());
-    QList<Container> others;
-    QList<Container> mine;
-    for (const Container& container : users.containers)
-        (ours.contains(container.id) ? mine : others) << container;
-    QList<Docker::FolderUse> bound;
-    for (const Container& container : std::as_const(mine))
-        for (const QString& source : users.binds.value(container.id))
-            bound << Docker::FolderUse{source, container.id, container.name, container.project()};
-    QList<Docker::FolderUse> outside = Docker::folderUses(others, users.binds);
-    for (const Users::BoundVolume& volume : users.volumes)
-        (volume.runtime == on && ownVolumes.contains(volume.name) ? bound : outside) << volume.use;
-    return {outside, bound};
 }
 
 // The project as its containers on `ask.on` form it now, with the folder the registry gives it (a
@@ -203,7 +93,11 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
             return lookAt(project);
         });
 
-    const Users users = gatherUsers(engine, ask.runtimes, ask.on, listed, cancel);
+    // The other runtimes are asked while this one answers for the project.
+    std::future<Users> asking =
+        std::async(std::launch::async | std::launch::deferred, [&engine, &ask, &listed, cancel] {
+            return gatherUsers(engine, ask.runtimes, ask.on, listed, cancel);
+        });
     Docker::PlanReadings readings;
     QStringList names;
     for (const Container& container : listed.value_or(QList<Container>()))
@@ -264,30 +158,34 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
     if (oneFolder && found->composeFile && Docker::composeAcceptsName(project.name))
         fresh.composeDir = project.workingDir;
 
+    const Users users = asking.get();
     if (oneFolder) {
-        QStringList own;
+        OwnParts own{project.name, {}};
         for (const Container& container : std::as_const(project.containers))
-            own << container.id;
+            own.containers << container.id;
         if (!users.unanswered.isEmpty()) {
             readings.trash = Docker::TrashOffer{{}, unansweredReason(users.unanswered), {}};
             fresh.folderUnchecked << *readings.trash->refusal;
         } else {
             // What the deletion would remove of the volumes, as the plan made below works it out.
-            QSet<QString> removed;
-            for (const VolumeUse& volume : Docker::planFrom(project, listed.value_or(QList<Container>()), readings,
-                                                            ask.sizes)
-                                               .removable())
-                removed.insert(volume.name);
-            const auto [others, bound] = splitUses(users, own, removed, ask.on);
+            for (const VolumeUse& volume :
+                 Docker::planFrom(project, listed.value_or(QList<Container>()), readings, ask.sizes)
+                     .removable())
+                own.volumes.insert(volume.name);
             // The engine mounts a volume it binds to a folder of the host where its data goes; those the
             // deletion removes are unmounted before the folder would move.
             QStringList passing;
             for (const DockerVolume& volume : std::as_const(readings.listed))
-                if (removed.contains(volume.name) && !volume.mountpoint.isEmpty())
+                if (own.volumes.contains(volume.name) && !volume.mountpoint.isEmpty())
                     passing << volume.mountpoint;
-            // Its own time: the folder has answered, and the engines may have taken most of the first.
-            std::optional<Docker::TrashOffer> judged = Docker::judgeTrashOffer(
-                *project.workingDir, others, bound, QDeadlineTimer(ask.folderLimit), first, cancel, passing);
+            // The other projects' compose files are read within the folder looks' limit, and the judging
+            // gets a limit of its own: the folder has answered, and the engines and the files may have
+            // taken most of the first.
+            const SplitUses uses =
+                splitUses(users, own, ask.on, ask.remembered, QDeadlineTimer(ask.folderLimit), first, cancel);
+            std::optional<Docker::TrashOffer> judged =
+                Docker::judgeTrashOffer(*project.workingDir, uses.others, uses.own, QDeadlineTimer(ask.folderLimit),
+                                        first, cancel, passing);
             if (judged) {
                 if (judged->unsure && judged->refusal)
                     fresh.folderUnchecked << *judged->refusal;
@@ -359,6 +257,7 @@ bool sameRemoval(const TeardownPlan& shown, const TeardownPlan& now, bool trash)
 
 std::optional<QString> trashStillFree(StoreEngine& engine, const TeardownPlan& plan,
                                       const QList<std::optional<Runtime>>& runtimes,
+                                      const QMap<QString, QList<KnownProject>>& remembered,
                                       std::chrono::milliseconds folderLimit,
                                       const std::function<void()>& beforeFolderLook,
                                       const Platform::Cancellation* cancel)
@@ -376,8 +275,11 @@ std::optional<QString> trashStillFree(StoreEngine& engine, const TeardownPlan& p
         return notMoved(unansweredReason(users.unanswered));
     // The plan's own containers and removable volumes are gone by now, or are the plan's failure to say;
     // whatever still uses the folder, a volume of the project left behind included, keeps it.
-    const QList<Docker::FolderUse> others = splitUses(users, plan.containerIds, {}, runtimes.first()).first;
     const QDeadlineTimer deadline(folderLimit);
+    const QList<Docker::FolderUse> others =
+        splitUses(users, {plan.project, plan.containerIds}, runtimes.first(), remembered, deadline,
+                  beforeFolderLook, cancel)
+            .others;
     const std::optional<Docker::TrashOffer> judged =
         Docker::judgeTrashOffer(dir, others, {}, deadline, beforeFolderLook, cancel);
     if (!judged)

@@ -28,6 +28,9 @@ struct PlanAsk {
     QMap<QString, QString> sizes;           // volume name -> its size for display
     std::chrono::milliseconds folderLimit = Platform::folderAnswerLimit;
     std::function<void()> beforeFolderLook = {}; // runs first in every look at the folder (a test's stall)
+    // What the registry remembers on every runtime but the project itself: their folders, and what their
+    // compose files name, are used by them.
+    QMap<QString, QList<KnownProject>> remembered = {};
 };
 
 // A deletion plan made from what the engines and the disk say now.
@@ -52,8 +55,9 @@ struct FreshPlan {
 // Makes the plan of deleting `ask.project` from scratch: its containers listed again on `ask.on` and
 // grouped with what the registry remembers (a project located in a new folder has that folder), the
 // volumes with their labels and creation times, the mounts, the compose files read again, and whether
-// its folder may go to the Trash: not while anything a container of any of `ask.runtimes` uses (its
-// working folder, a compose file, a bind mount) lies at or under it, nor when a runtime could not say.
+// its folder may go to the Trash: not while anything a container, volume or engine of any of
+// `ask.runtimes`, or another project's compose files, use lies at or under it (or holds it, for what
+// is used with all below it), nor when a runtime could not say. The runtimes are asked at the same time.
 // Blocks: run it off the window's thread. Folder looks are bounded by `ask.folderLimit`, engine
 // queries by the listing limit, and `cancel` (may be null) ends them.
 FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Cancellation* cancel);
@@ -78,6 +82,7 @@ bool sameRemoval(const TeardownPlan& shown, const TeardownPlan& now, bool trash)
 // else "<folder> was not moved to the Trash: <why>.". Blocks, within the same limits as makePlan.
 std::optional<QString> trashStillFree(StoreEngine& engine, const TeardownPlan& plan,
                                       const QList<std::optional<Runtime>>& runtimes,
+                                      const QMap<QString, QList<KnownProject>>& remembered,
                                       std::chrono::milliseconds folderLimit,
                                       const std::function<void()>& beforeFolderLook,
                                       const Platform::Cancellation* cancel);

@@ -95,11 +95,16 @@ public:
     {
         return Docker::bindSources(ids, runtime, Docker::listingLimit, cancel);
     }
-    std::optional<QMap<QString, QString>> volumeFolders(const QStringList& names,
-                                                        const std::optional<Runtime>& runtime,
-                                                        const Platform::Cancellation* cancel) override
+    std::optional<QMap<QString, QStringList>> volumeFolders(const QStringList& names,
+                                                            const std::optional<Runtime>& runtime,
+                                                            const Platform::Cancellation* cancel) override
     {
         return Docker::volumeFolders(names, runtime, Docker::listingLimit, cancel);
+    }
+    std::optional<Docker::EngineInfo> engineInfo(const std::optional<Runtime>& runtime,
+                                                 const Platform::Cancellation* cancel) override
+    {
+        return Docker::engineInfo(runtime, Docker::listingLimit, cancel);
     }
     std::optional<QMap<QString, QString>> volumeCreation(const QStringList& names,
                                                          const std::optional<Runtime>& runtime) override

@@ -75,11 +75,15 @@ public:
     // answered within the listing limit, or `cancel` (may be null) ended the query. Never throws.
     virtual std::optional<Docker::BindMap> bindSources(const QStringList& ids, const std::optional<Runtime>& runtime,
                                                        const Platform::Cancellation* cancel) = 0;
-    // The host folder each named volume the local driver binds keeps its data in, by name; none as for
-    // bindSources. Never throws.
-    virtual std::optional<QMap<QString, QString>> volumeFolders(const QStringList& names,
-                                                                const std::optional<Runtime>& runtime,
-                                                                const Platform::Cancellation* cancel) = 0;
+    // The host paths each named volume keeps its data in or takes it from (Docker::parseVolumeFolders),
+    // by name; none as for bindSources. Never throws.
+    virtual std::optional<QMap<QString, QStringList>> volumeFolders(const QStringList& names,
+                                                                    const std::optional<Runtime>& runtime,
+                                                                    const Platform::Cancellation* cancel) = 0;
+    // The engine's own identifier and data folder; none when it has not answered within the listing
+    // limit or `cancel` (may be null) ended the query, empty ones when it refused. Never throws.
+    virtual std::optional<Docker::EngineInfo> engineInfo(const std::optional<Runtime>& runtime,
+                                                         const Platform::Cancellation* cancel) = 0;
     // Each named volume's creation time as the engine prints it, by name (Docker::volumeCreation); a
     // volume that is gone, or was made again while it was looked at, has none. None when the engine
     // has not answered within the listing limit. Never throws.

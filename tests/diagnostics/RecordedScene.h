@@ -67,7 +67,7 @@ protected:
         for (const QString& id : ids)
             binds += "[\"" + id + "\"]\n";
         answerDocker(Docker::bindSourcesQuery(ids), binds);
-        // Nor does any of its volumes keep its data in a folder of the host.
+        // Its volumes keep their data in the engine's own place.
         const QStringList volumes{"dg7-ext", "dg7-shared", "dg7shop_data"};
         QString options;
         for (const QString& volume : volumes)
@@ -76,8 +76,8 @@ protected:
         // The labels of the stopped ones, as the disk measurement asks the engine for them.
         answerDocker(QStringList{"inspect", "--type", "container",
                                  "85b7d104e7bd5e93639340f1cf0193ee323e0cd94ad9bf9f7d76ff38b1c59305",
-                                 "576f8fcfde31f470e8e1a8fe98ce1036030a3dc5fea6c234b130df3c0f299377", "--format",
-                                 R"({"id":{{json .Id}},"labels":{{json .Config.Labels}}})"},
+                                 "576f8fcfde31f470e8e1a8fe98ce1036030a3dc5fea6c234b130df3c0f299377",
+                                 "--format", R"({"id":{{json .Id}},"labels":{{json .Config.Labels}}})"},
                      recorded("container-labels.ndjson"));
         fakes.answer("docker", {"compose", "config", "-q"}, "");
         fakes.answer("docker", {"compose", "-p", "dg7shop", "config", "--format", "json"},

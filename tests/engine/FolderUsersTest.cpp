@@ -44,11 +44,29 @@ TEST(BindSources, ReadFromWhatTheInspectTemplatePrints)
     for (const auto& row : rows)
         EXPECT_EQ(Docker::parseBindSources(row.text), row.binds) << row.text.toStdString();
 
-    // A volume the local driver binds to a host folder keeps its data there; others in the engine's place.
-    EXPECT_EQ(Docker::parseVolumeFolders("[\"db\",{\"device\":\"/srv/db\",\"o\":\"rw,bind\",\"type\":\"none\"}]\n"
-                                         "[\"plain\",null]\n"
-                                         "[\"nfs\",{\"device\":\":/export\",\"o\":\"addr=10.0.0.1\",\"type\":\"nfs\"}]\n"),
-              (QMap<QString, QString>{{"db", "/srv/db"}}));
+    // Every host path a volume's options name, whatever its type and flags, and its mount point.
+    const QString volumes =
+        R"(["db","local","/var/lib/docker/volumes/db/_data",{"device":"/srv/db","o":"rw,rbind","type":"none"}])"
+        "\n"
+        R"(["up","local","/m/up",{"type":"overlay","o":"lowerdir=/l1:/l2,upperdir=/srv/up,workdir=/srv/work"}])"
+        "\n"
+        R"(["plain","local","/var/lib/docker/volumes/plain/_data",null])"
+        "\n"
+        R"(["nfs","local","/m/nfs",{"device":":/export","o":"addr=10.0.0.1","type":"nfs"}])"
+        "\n"
+        R"(["plug","acme/driver","/var/lib/docker/plugins/x/propagated-mount/plug",null])"
+        "\n"
+        R"(["vm","local","",{"device":"relative/dir"}])"
+        "\n";
+    EXPECT_EQ(Docker::parseVolumeFolders(volumes),
+              (QMap<QString, QStringList>{
+                  {"db", {"/srv/db", "/var/lib/docker/volumes/db/_data"}},
+                  {"up", {"/l1", "/l1:/l2", "/l2", "/srv/up", "/srv/work", "/m/up"}},
+                  {"plain", {"/var/lib/docker/volumes/plain/_data"}},
+                  {"nfs", {"/export", "/m/nfs"}},
+                  {"plug", {"/var/lib/docker/plugins/x/propagated-mount/plug"}},
+                  {"vm", {}},
+              }));
 }
 
 // Containers and volumes come and go on a shared engine: one removed since the listing makes the client

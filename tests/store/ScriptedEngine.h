@@ -88,6 +88,7 @@ public:
         VolumeCreation,
         EngineTime,
         VolumeEvents,
+        EngineInfo,
     };
 
     // One command an action ran, through run or capture.
@@ -235,11 +236,17 @@ public:
         std::lock_guard lock(m_mutex);
         m_binds.insert(key(runtime), binds);
     }
-    // Where the volumes of a runtime the local driver binds keep their data, by name.
-    void setVolumeFolders(const std::optional<Runtime>& runtime, const QMap<QString, QString>& folders)
+    // The host paths the volumes of a runtime keep their data in, by name.
+    void setVolumeFolders(const std::optional<Runtime>& runtime, const QMap<QString, QStringList>& folders)
     {
         std::lock_guard lock(m_mutex);
         m_volumeFolders.insert(key(runtime), folders);
+    }
+    // What a runtime's engine says of itself; none: it does not answer. One without an entry refuses.
+    void setEngineInfo(const std::optional<Runtime>& runtime, const std::optional<Docker::EngineInfo>& info)
+    {
+        std::lock_guard lock(m_mutex);
+        m_engineInfo.insert(key(runtime), info);
     }
     // When the volumes of a runtime were made; a volume without an entry was made at createdDefault.
     void setCreation(const std::optional<Runtime>& runtime, const QMap<QString, QString>& created)
@@ -412,14 +419,22 @@ public:
                 asked.insert(id, all->value(id));
         return asked;
     }
-    std::optional<QMap<QString, QString>> volumeFolders(const QStringList& names,
-                                                        const std::optional<Runtime>& runtime,
-                                                        const Platform::Cancellation*) override
+    std::optional<Docker::EngineInfo> engineInfo(const std::optional<Runtime>& runtime,
+                                                 const Platform::Cancellation* cancel) override
+    {
+        if (!arrive(Call::EngineInfo, key(runtime), cancel))
+            return std::nullopt;
+        std::lock_guard lock(m_mutex);
+        return m_engineInfo.value(key(runtime), Docker::EngineInfo());
+    }
+    std::optional<QMap<QString, QStringList>> volumeFolders(const QStringList& names,
+                                                            const std::optional<Runtime>& runtime,
+                                                            const Platform::Cancellation*) override
     {
         arrive(Call::VolumeFolders, key(runtime));
         std::lock_guard lock(m_mutex);
-        const QMap<QString, QString> all = m_volumeFolders.value(key(runtime));
-        QMap<QString, QString> asked;
+        const QMap<QString, QStringList> all = m_volumeFolders.value(key(runtime));
+        QMap<QString, QStringList> asked;
         for (const QString& name : names)
             if (all.contains(name))
                 asked.insert(name, all.value(name));
@@ -554,8 +569,9 @@ private:
     QList<QStringList> m_mountsAsked;
     QHash<QString, std::optional<Docker::BindMap>> m_binds;
     QHash<QString, QMap<QString, QString>> m_creation;
-    QHash<QString, QMap<QString, QString>> m_volumeFolders;
     QHash<QString, std::optional<QMap<QString, QString>>> m_volumeEvents;
+    QHash<QString, QMap<QString, QStringList>> m_volumeFolders;
+    QHash<QString, std::optional<Docker::EngineInfo>> m_engineInfo;
     bool m_removes = false;
     QList<Hold> m_holds;
     QList<std::shared_ptr<Gate>> m_gates;

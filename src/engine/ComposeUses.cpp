@@ -1,0 +1,642 @@
+#include "engine/ComposeUses.h"
+
+#include "engine/Compose.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcessEnvironment>
+#include <QSet>
+
+#include <yaml-cpp/yaml.h>
+
+#include <string>
+#include <vector>
+
+namespace Docker {
+
+namespace {
+
+// A compose file is a few kilobytes; one far larger is not one, and is not read into memory.
+constexpr qint64 largestFile = 4 << 20;
+// How many files one project may include or extend, in all and in one chain, before what it names
+// counts as unknown: compose refuses cycles, but a forged chain must end somewhere.
+constexpr int mostFiles = 64;
+constexpr int deepestChain = 16;
+// How many YAML nodes are looked at per project: aliases let a small file name the same node again and
+// again, which a walk would visit every time.
+constexpr int mostNodes = 50000;
+
+bool isNameChar(QChar c, bool first)
+{
+    return c == u'_' || (c.isLetter() && c.unicode() < 128) || (!first && c.isDigit() && c.unicode() < 128);
+}
+
+// Reads one `${...}` or `$NAME` at `text[at]` (just past the "$"), appending its value to `out`. False
+// when its value cannot be known here.
+bool substitute(QStringView text, qsizetype& at, const QHash<QString, QString>& env, QString& out);
+
+bool fill(QStringView text, const QHash<QString, QString>& env, QString& out)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != u'$') {
+            out += text[i];
+            continue;
+        }
+        if (i + 1 < text.size() && text[i + 1] == u'$') {
+            out += u'$';
+            ++i;
+            continue;
+        }
+        ++i;
+        if (!substitute(text, i, env, out))
+            return false;
+        --i;
+    }
+    return true;
+}
+
+bool substitute(QStringView text, qsizetype& at, const QHash<QString, QString>& env, QString& out)
+{
+    if (at >= text.size()) {
+        out += u'$';
+        return true;
+    }
+    if (text[at] != u'{') {
+        qsizetype end = at;
+        while (end < text.size() && isNameChar(text[end], end == at))
+            ++end;
+        if (end == at) { // a "$" that starts no name stands for itself
+            out += u'$';
+            return true;
+        }
+        const QString name = text.mid(at, end - at).toString();
+        at = end;
+        if (!env.contains(name))
+            return false;
+        out += env.value(name);
+        return true;
+    }
+    // The matching brace, past any nested one in a default.
+    qsizetype depth = 0;
+    qsizetype close = -1;
+    for (qsizetype i = at; i < text.size(); ++i) {
+        if (text[i] == u'{')
+            ++depth;
+        else if (text[i] == u'}' && --depth == 0) {
+            close = i;
+            break;
+        }
+    }
+    if (close < 0)
+        return false; // compose refuses it; what it meant is not known
+    const QStringView inner = text.mid(at + 1, close - at - 1);
+    at = close + 1;
+    qsizetype nameEnd = 0;
+    while (nameEnd < inner.size() && isNameChar(inner[nameEnd], nameEnd == 0))
+        ++nameEnd;
+    const QString name = inner.left(nameEnd).toString();
+    if (name.isEmpty())
+        return false;
+    const bool set = env.contains(name);
+    const QString value = env.value(name);
+    QStringView rest = inner.mid(nameEnd);
+    if (rest.isEmpty()) {
+        if (!set)
+            return false;
+        out += value;
+        return true;
+    }
+    const bool colon = rest.startsWith(u':');
+    if (colon)
+        rest = rest.mid(1);
+    if (rest.isEmpty())
+        return false;
+    const QChar op = rest.front();
+    const QStringView word = rest.mid(1);
+    const bool present = colon ? set && !value.isEmpty() : set;
+    switch (op.unicode()) {
+    case u'-':
+        if (present) {
+            out += value;
+            return true;
+        }
+        return fill(word, env, out);
+    case u'?':
+        // Unset, compose would have refused to start the project: it was set then, to a value not known here.
+        if (!present)
+            return false;
+        out += value;
+        return true;
+    case u'+':
+        return present ? fill(word, env, out) : true;
+    default:
+        return false;
+    }
+}
+
+// yaml-cpp throws when a node that is not there is asked what it is.
+bool isMap(const YAML::Node& node)
+{
+    return node.IsDefined() && node.IsMap();
+}
+
+bool isList(const YAML::Node& node)
+{
+    return node.IsDefined() && node.IsSequence();
+}
+
+bool isScalar(const YAML::Node& node)
+{
+    return node.IsDefined() && node.IsScalar();
+}
+
+QString text(const YAML::Node& node)
+{
+    return isScalar(node) ? QString::fromStdString(node.Scalar()) : QString();
+}
+
+bool isRemote(const QString& location)
+{
+    return location.contains(QLatin1StringView("://")) || location.startsWith(QLatin1StringView("git@")) ||
+           location.startsWith(QLatin1StringView("github.com/"));
+}
+
+// `KEY=value` lines of an env file, as compose reads them for interpolation.
+void readEnvFile(const QString& path, QHash<QString, QString>& env)
+{
+    QFile file(path);
+    if (file.size() > largestFile || !file.open(QIODevice::ReadOnly))
+        return;
+    for (QString line : QString::fromUtf8(file.readAll()).split(u'\n')) {
+        line = line.trimmed();
+        if (line.startsWith(QLatin1StringView("export ")))
+            line = line.mid(7).trimmed();
+        const qsizetype equals = line.indexOf(u'=');
+        if (line.startsWith(u'#') || equals <= 0)
+            continue;
+        const QString key = line.left(equals).trimmed();
+        QString value = line.mid(equals + 1).trimmed();
+        if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+            value.back() == value.front())
+            value = value.mid(1, value.size() - 2);
+        else if (const qsizetype comment = value.indexOf(QLatin1StringView(" #")); comment >= 0)
+            value = value.left(comment).trimmed();
+        env.insert(key, value);
+    }
+}
+
+// One project's files being read.
+class Reader {
+public:
+    Reader(QHash<QString, QString> env, QHash<QString, QString> shell)
+        : m_env(std::move(env)), m_shell(std::move(shell))
+    {
+    }
+
+    ComposeFileUses uses;
+
+    // Reads `file` with its relative paths taken from each of `bases`.
+    void read(const QString& file, const QStringList& bases, const QHash<QString, QString>& env, int depth)
+    {
+        if (uses.unknown || m_read.contains(file))
+            return;
+        m_read.insert(file);
+        if (depth > deepestChain || m_read.size() > mostFiles) {
+            unknown(QStringLiteral("%1 includes or extends more files than are followed").arg(file));
+            return;
+        }
+        const QFileInfo info(file);
+        if (!info.exists())
+            return;
+        QFile handle(file);
+        if (!info.isFile() || info.size() > largestFile || !handle.open(QIODevice::ReadOnly)) {
+            unknown(QStringLiteral("%1 cannot be read").arg(file));
+            return;
+        }
+        std::vector<YAML::Node> documents;
+        try {
+            documents = YAML::LoadAll(handle.readAll().toStdString());
+        } catch (const YAML::Exception&) {
+            unknown(QStringLiteral("%1 is not a compose file that can be read").arg(file));
+            return;
+        }
+        const QStringList mine = bases + QStringList{info.absolutePath()};
+        const QHash<QString, QString> saved = m_env;
+        m_env = env;
+        try {
+            for (const YAML::Node& document : documents)
+                readDocument(document, mine, depth);
+        } catch (const YAML::Exception&) {
+            unknown(QStringLiteral("%1 is not a compose file that can be read").arg(file));
+        }
+        m_env = saved;
+    }
+
+private:
+    QHash<QString, QString> m_env;
+    const QHash<QString, QString> m_shell;
+    QSet<QString> m_read;
+    int m_nodes = 0;
+
+    void unknown(const QString& why)
+    {
+        if (!uses.unknown)
+            uses.unknown = why;
+    }
+
+    bool spend()
+    {
+        if (++m_nodes <= mostNodes)
+            return true;
+        unknown(QStringLiteral("its compose files name more than can be followed"));
+        return false;
+    }
+
+    // Every value of `key` in `map` and in what it merges in with "<<", the map's own first.
+    std::vector<YAML::Node> values(const YAML::Node& map, const char* key, int depth = 0)
+    {
+        std::vector<YAML::Node> found;
+        if (!isMap(map) || depth > deepestChain || !spend())
+            return found;
+        if (const YAML::Node value = map[key]; value.IsDefined() && !value.IsNull())
+            found.push_back(value);
+        const YAML::Node merged = map["<<"];
+        if (isMap(merged)) {
+            for (const YAML::Node& value : values(merged, key, depth + 1))
+                found.push_back(value);
+        } else if (isList(merged)) {
+            for (const YAML::Node& part : merged)
+                for (const YAML::Node& value : values(part, key, depth + 1))
+                    found.push_back(value);
+        }
+        return found;
+    }
+
+    // The entries of a list, or the values of a map with those it merges in with "<<".
+    std::vector<YAML::Node> entries(const YAML::Node& node, int depth = 0)
+    {
+        std::vector<YAML::Node> out;
+        if (isList(node)) {
+            for (const YAML::Node& entry : node)
+                if (spend())
+                    out.push_back(entry);
+        } else if (isMap(node) && depth <= deepestChain) {
+            for (const auto& entry : node) {
+                if (!spend())
+                    break;
+                if (text(entry.first) != u"<<") {
+                    out.push_back(entry.second);
+                    continue;
+                }
+                for (const YAML::Node& merged :
+                     isList(entry.second) ? entries(entry.second) : std::vector{entry.second})
+                    for (const YAML::Node& value : entries(merged, depth + 1))
+                        out.push_back(value);
+            }
+        }
+        return out;
+    }
+
+    // `raw` with its variables filled in; past one that cannot be, the folder before it, which may
+    // name anything below it. None when not even that is known.
+    std::optional<QString> filledPath(const QString& raw)
+    {
+        QString known;
+        if (std::optional<QString> filled = interpolated(raw, m_env, &known))
+            return filled;
+        const qsizetype slash = known.lastIndexOf(u'/');
+        if (slash <= 0) {
+            unknown(QStringLiteral("%1 names a path through a variable that is not set here").arg(raw));
+            return std::nullopt;
+        }
+        return known.left(slash);
+    }
+
+    // Where `path` (filled in) lies: relative ones from each of `bases`.
+    static QStringList placed(QString path, const QStringList& bases)
+    {
+        if (path.isEmpty())
+            return {};
+        if (path == u"~" || path.startsWith(QLatin1StringView("~/")))
+            path = QDir::homePath() + path.mid(1);
+        if (path.startsWith(u'/'))
+            return {path};
+        QStringList out;
+        for (const QString& base : bases)
+            if (!base.isEmpty())
+                out << (path == u"." ? base : base + u'/' + path);
+        return out;
+    }
+
+    QStringList resolve(const QString& raw, const QStringList& bases)
+    {
+        const std::optional<QString> filled = filledPath(raw);
+        return filled ? placed(*filled, bases) : QStringList();
+    }
+
+    void add(const QStringList& paths)
+    {
+        for (const QString& path : paths)
+            if (!uses.paths.contains(path))
+                uses.paths << path;
+    }
+
+    void use(const QString& raw, const QStringList& bases) { add(resolve(raw, bases)); }
+
+    // A string, a list of them, or a list of maps holding the path under `key`.
+    void useEach(const YAML::Node& node, const QStringList& bases, const char* key = "path")
+    {
+        if (isScalar(node)) {
+            use(text(node), bases);
+            return;
+        }
+        for (const YAML::Node& entry : entries(node)) {
+            if (isScalar(entry))
+                use(text(entry), bases);
+            else
+                for (const YAML::Node& path : values(entry, key))
+                    use(text(path), bases);
+        }
+    }
+
+    void readDocument(const YAML::Node& document, const QStringList& bases, int depth)
+    {
+        if (!isMap(document))
+            return;
+        for (const YAML::Node& include : values(document, "include"))
+            readIncludes(include, bases, depth);
+        for (const YAML::Node& services : values(document, "services"))
+            for (const YAML::Node& service : entries(services))
+                readService(service, bases, depth);
+        for (const char* section : {"configs", "secrets"})
+            for (const YAML::Node& declared : values(document, section))
+                for (const YAML::Node& entry : entries(declared))
+                    for (const YAML::Node& file : values(entry, "file"))
+                        use(text(file), bases);
+        for (const YAML::Node& volumes : values(document, "volumes"))
+            for (const YAML::Node& volume : entries(volumes))
+                for (const YAML::Node& options : values(volume, "driver_opts"))
+                    readOptions(options, bases);
+    }
+
+    void readOptions(const YAML::Node& options, const QStringList& bases)
+    {
+        if (!isMap(options))
+            return;
+        QHash<QString, QString> filled;
+        for (const auto& option : options) {
+            if (!spend())
+                return;
+            QString known;
+            const std::optional<QString> value = interpolated(text(option.second), m_env, &known);
+            if (!value) {
+                unknown(QStringLiteral(
+                            "the volume option %1 names a path through a variable that is not set here")
+                            .arg(text(option.second)));
+                return;
+            }
+            filled.insert(text(option.first), *value);
+        }
+        for (const QString& path : optionPaths(filled))
+            add(placed(path, bases));
+    }
+
+    void readIncludes(const YAML::Node& include, const QStringList& bases, int depth)
+    {
+        const auto follow = [&](const YAML::Node& pathNode, const QStringList& folders,
+                                const YAML::Node& envNode) {
+            QHash<QString, QString> env = m_env;
+            QStringList envFiles;
+            if (envNode.IsDefined())
+                for (const YAML::Node& file : isList(envNode) ? entries(envNode) : std::vector{envNode})
+                    envFiles << resolve(text(file), bases);
+            add(envFiles);
+            for (const QString& file : std::as_const(envFiles))
+                readEnvFile(file, env);
+            // Shell variables win over an include's env files, as they do over a project's.
+            for (auto variable = m_shell.cbegin(); variable != m_shell.cend(); ++variable)
+                env.insert(variable.key(), variable.value());
+            const std::vector<YAML::Node> paths =
+                isList(pathNode) ? entries(pathNode) : std::vector<YAML::Node>{pathNode};
+            for (const YAML::Node& path : paths) {
+                const QString location = text(path);
+                if (isRemote(location))
+                    continue;
+                for (const QString& file : resolve(location, bases)) {
+                    add({file});
+                    read(file, folders, env, depth + 1);
+                }
+            }
+        };
+        for (const YAML::Node& entry : isList(include) ? entries(include) : std::vector{include}) {
+            if (isScalar(entry)) {
+                follow(entry, {}, YAML::Node());
+                continue;
+            }
+            QStringList folders;
+            for (const YAML::Node& dir : values(entry, "project_directory"))
+                folders << resolve(text(dir), bases);
+            for (const QString& folder : std::as_const(folders))
+                if (!uses.folders.contains(folder))
+                    uses.folders << folder;
+            const std::vector<YAML::Node> envs = values(entry, "env_file");
+            for (const YAML::Node& path : values(entry, "path"))
+                follow(path, folders, envs.empty() ? YAML::Node() : envs.front());
+        }
+    }
+
+    void readService(const YAML::Node& service, const QStringList& bases, int depth)
+    {
+        for (const YAML::Node& build : values(service, "build"))
+            readBuild(build, bases);
+        for (const char* key : {"env_file", "label_file"})
+            for (const YAML::Node& files : values(service, key))
+                useEach(files, bases);
+        for (const YAML::Node& extends : values(service, "extends"))
+            for (const YAML::Node& file : values(extends, "file"))
+                for (const QString& path : resolve(text(file), bases)) {
+                    add({path});
+                    read(path, bases, m_env, depth + 1);
+                }
+        for (const YAML::Node& volumes : values(service, "volumes"))
+            for (const YAML::Node& volume : entries(volumes))
+                readVolume(volume, bases);
+        for (const YAML::Node& develop : values(service, "develop"))
+            for (const YAML::Node& watch : values(develop, "watch"))
+                for (const YAML::Node& rule : entries(watch))
+                    for (const YAML::Node& path : values(rule, "path"))
+                        use(text(path), bases);
+        for (const YAML::Node& devices : values(service, "devices"))
+            for (const YAML::Node& device : entries(devices)) {
+                if (isScalar(device))
+                    use(text(device).section(u':', 0, 0), bases);
+                else
+                    for (const YAML::Node& source : values(device, "source"))
+                        use(text(source), bases);
+            }
+        for (const YAML::Node& spec : values(service, "credential_spec"))
+            for (const YAML::Node& file : values(spec, "file"))
+                use(text(file), bases);
+    }
+
+    void readBuild(const YAML::Node& build, const QStringList& bases)
+    {
+        QStringList contexts;
+        const auto context = [&](const QString& raw) {
+            if (isRemote(raw))
+                return;
+            const QStringList paths = resolve(raw, bases);
+            contexts << paths;
+            add(paths);
+        };
+        if (isScalar(build)) {
+            context(text(build));
+            return;
+        }
+        const std::vector<YAML::Node> given = values(build, "context");
+        if (given.empty())
+            context(QStringLiteral("."));
+        for (const YAML::Node& raw : given)
+            context(text(raw));
+        for (const YAML::Node& dockerfile : values(build, "dockerfile"))
+            use(text(dockerfile), contexts);
+        for (const YAML::Node& more : values(build, "additional_contexts")) {
+            if (isMap(more)) {
+                for (const YAML::Node& value : entries(more))
+                    additionalContext(text(value), bases);
+            } else {
+                for (const YAML::Node& value : entries(more))
+                    additionalContext(text(value).section(u'=', 1), bases);
+            }
+        }
+        for (const YAML::Node& ssh : values(build, "ssh"))
+            for (const YAML::Node& key : entries(ssh)) {
+                const QString value = text(key);
+                if (isMap(ssh))
+                    use(value, bases);
+                else if (value.contains(u'='))
+                    use(value.section(u'=', 1), bases);
+            }
+        for (const char* cache : {"cache_from", "cache_to"})
+            for (const YAML::Node& list : values(build, cache))
+                for (const YAML::Node& entry : entries(list))
+                    for (const QString& part : text(entry).split(u','))
+                        if (part.startsWith(QLatin1StringView("src=")) ||
+                            part.startsWith(QLatin1StringView("dest=")))
+                            use(part.section(u'=', 1), bases);
+    }
+
+    void additionalContext(const QString& value, const QStringList& bases)
+    {
+        for (const char* scheme : {"docker-image:", "service:", "oci-layout:", "target:"})
+            if (value.startsWith(QLatin1StringView(scheme)))
+                return;
+        if (!isRemote(value))
+            use(value, bases);
+    }
+
+    void readVolume(const YAML::Node& volume, const QStringList& bases)
+    {
+        if (isScalar(volume)) {
+            // SOURCE:TARGET[:MODE]; a source that is no path names a volume. A folder whose name holds a
+            // ":" cannot be told from the target, so each reading is taken.
+            QString known;
+            const std::optional<QString> filled = interpolated(text(volume), m_env, &known);
+            const auto isPath = [](const QString& source) {
+                return source.startsWith(u'/') || source.startsWith(u'.') || source.startsWith(u'~');
+            };
+            if (!filled && !known.contains(u':')) {
+                // The variable is in the source: the folder before it, when the source is a path at all.
+                if (isPath(known) || known.isEmpty())
+                    use(text(volume).section(u':', 0, 0), bases);
+                return;
+            }
+            const QString spec = filled.value_or(known);
+            if (!isPath(spec))
+                return;
+            for (qsizetype colon = spec.indexOf(u':'); colon > 0; colon = spec.indexOf(u':', colon + 1))
+                add(placed(spec.left(colon), bases));
+            if (!spec.contains(u':'))
+                add(placed(spec, bases));
+            return;
+        }
+        const std::vector<YAML::Node> types = values(volume, "type");
+        const QString type = types.empty() ? QString() : text(types.front());
+        for (const YAML::Node& source : values(volume, "source")) {
+            const QString raw = text(source);
+            if (type == u"bind" ||
+                (type.isEmpty() && (raw.startsWith(u'/') || raw.startsWith(u'.') || raw.startsWith(u'~'))))
+                use(raw, bases);
+        }
+    }
+};
+
+} // namespace
+
+std::optional<QString> interpolated(QStringView text, const QHash<QString, QString>& env, QString* known)
+{
+    QString out;
+    const bool complete = fill(text, env, out);
+    if (known)
+        *known = out;
+    if (!complete)
+        return std::nullopt;
+    return out;
+}
+
+QStringList optionPaths(const QHash<QString, QString>& options)
+{
+    QStringList paths;
+    const auto take = [&](const QString& candidate) {
+        const bool path = candidate.startsWith(u'/') || candidate.startsWith(u'~') ||
+                          candidate.startsWith(QLatin1StringView("./")) ||
+                          candidate.startsWith(QLatin1StringView("../")) || candidate == u"." ||
+                          candidate == u"..";
+        if (path && !paths.contains(candidate))
+            paths << candidate;
+    };
+    for (auto option = options.cbegin(); option != options.cend(); ++option) {
+        take(option.value());
+        for (const QString& piece : option.value().split(u',')) {
+            const QString value = piece.contains(u'=') ? piece.section(u'=', 1) : piece;
+            take(value);
+            for (const QString& part : value.split(u':'))
+                take(part);
+        }
+    }
+    paths.sort();
+    return paths;
+}
+
+ComposeFileUses composeFileUses(const ComposeSource& source)
+{
+    QHash<QString, QString> shell;
+    const QProcessEnvironment system = QProcessEnvironment::systemEnvironment();
+    for (const QString& key : system.keys())
+        shell.insert(key, system.value(key));
+    QHash<QString, QString> env;
+    const QStringList envFiles = source.envFiles.isEmpty() && !source.projectDir.isEmpty()
+                                     ? QStringList{source.projectDir + QStringLiteral("/.env")}
+                                     : source.envFiles;
+    for (const QString& file : envFiles)
+        readEnvFile(file, env);
+    env.insert(shell);
+
+    QStringList files = source.files;
+    if (files.isEmpty() && !source.projectDir.isEmpty()) {
+        // compose takes the first of its file names there, and the override beside it: each is read.
+        for (const QString& name : composeFileNames()) {
+            files << source.projectDir + u'/' + name;
+            const qsizetype dot = name.lastIndexOf(u'.');
+            files << source.projectDir + u'/' + name.left(dot) + QStringLiteral(".override") + name.mid(dot);
+        }
+    }
+    Reader reader(env, shell);
+    const QStringList bases = source.projectDir.isEmpty() ? QStringList() : QStringList{source.projectDir};
+    for (const QString& file : std::as_const(files))
+        reader.read(file, bases, env, 0);
+    return reader.uses;
+}
+
+} // namespace Docker

@@ -1,0 +1,273 @@
+#include "store/PlanUsers.h"
+
+#include "engine/ComposeUses.h"
+#include "engine/Docker.h"
+#include "platform/DiskLook.h"
+#include "platform/TimedRunner.h"
+#include "store/StoreEngine.h"
+
+#include <QHash>
+
+#include <future>
+#include <vector>
+
+namespace {
+
+QString runtimeName(const std::optional<Runtime>& runtime)
+{
+    return runtime ? runtime->id() : QStringLiteral("the current runtime");
+}
+
+// A volume that keeps its data at `path`, as a user of it.
+Docker::FolderUse volumeUse(const DockerVolume& volume, const QString& path)
+{
+    const auto project = volume.labels.constFind(QString::fromLatin1(Docker::projectLabel));
+    return {path, QStringLiteral("volume:") + volume.id(), QStringLiteral("volume ") + volume.name,
+            project == volume.labels.cend() ? std::nullopt : std::optional<QString>(*project)};
+}
+
+// What one runtime said.
+struct RuntimeUsers {
+    std::optional<Runtime> runtime;
+    bool answered = false;
+    Docker::EngineInfo engine;
+    QList<Container> containers;
+    Docker::BindMap binds;
+    QList<Users::Volume> volumes;
+};
+
+// Asks one runtime, each query within its limit; the first that cannot be answered ends the asking.
+RuntimeUsers askRuntime(StoreEngine& engine, const std::optional<Runtime>& runtime,
+                        const std::optional<QList<Container>>& listed, const Platform::Cancellation* cancel)
+{
+    RuntimeUsers said;
+    said.runtime = runtime;
+    try {
+        const std::optional<Docker::EngineInfo> info = engine.engineInfo(runtime, cancel);
+        if (!info)
+            return said;
+        said.engine = *info;
+        said.containers = listed ? *listed : engine.containers(runtime);
+        QStringList ids;
+        for (const Container& container : std::as_const(said.containers))
+            ids << container.id;
+        const std::optional<Docker::BindMap> binds = engine.bindSources(ids, runtime, cancel);
+        if (!binds)
+            return said;
+        said.binds = *binds;
+        const QList<DockerVolume> volumes = engine.volumes(runtime);
+        QStringList names;
+        for (const DockerVolume& volume : volumes)
+            names << volume.name;
+        const std::optional<QMap<QString, QStringList>> folders =
+            engine.volumeFolders(names, runtime, cancel);
+        if (!folders)
+            return said;
+        for (const DockerVolume& volume : volumes) {
+            Users::Volume held{runtime, volume.name, {}};
+            for (const QString& path : folders->value(volume.name))
+                held.uses << volumeUse(volume, path);
+            said.volumes << held;
+        }
+        said.answered = true;
+    } catch (...) {
+        // a runtime that did not answer
+    }
+    return said;
+}
+
+// One other project whose compose files are read, and who it is to the user.
+struct Reading {
+    Docker::ComposeSource source;
+    Docker::FolderUse user; // without a path
+};
+
+// The compose files of the projects of `containers`, one reading per project and set of files.
+QList<Reading> containerReadings(const QList<Container>& containers)
+{
+    QList<Reading> readings;
+    QSet<QString> seen;
+    for (const Container& container : containers) {
+        const std::optional<QString> dir = container.workingDir();
+        const QString files = container.labels.value(QString::fromLatin1(Docker::configFilesLabel));
+        if (!dir && files.isEmpty())
+            continue;
+        const QString envFiles = container.labels.value(QString::fromLatin1(Docker::environmentFileLabel));
+        const QString key =
+            QStringList{Docker::runtimeId(container.runtime), container.project().value_or(QString()),
+                        dir.value_or(QString()), files, envFiles}
+                .join(QChar(0));
+        if (seen.contains(key))
+            continue;
+        seen.insert(key);
+        Docker::FolderUse user{QString(), container.id, container.name, container.project()};
+        // A label no reading can be trusted of makes the container's uses unknown already (folderUses).
+        const std::optional<QStringList> named = Docker::possibleFiles(files);
+        const std::optional<QStringList> env = Docker::possibleFiles(envFiles);
+        if (!named || !env)
+            continue;
+        readings.append({{*named, dir.value_or(QString()), *env}, user});
+    }
+    return readings;
+}
+
+} // namespace
+
+Users gatherUsers(StoreEngine& engine, QList<std::optional<Runtime>> runtimes,
+                  const std::optional<Runtime>& on, const std::optional<QList<Container>>& listedOn,
+                  const Platform::Cancellation* cancel)
+{
+    if (!runtimes.contains(on))
+        runtimes.prepend(on);
+    else
+        runtimes.move(runtimes.indexOf(on), 0);
+    QList<std::optional<Runtime>> asked;
+    for (const std::optional<Runtime>& runtime : std::as_const(runtimes))
+        if (!asked.contains(runtime))
+            asked << runtime;
+
+    // All at once: one that does not answer holds up no other beyond its own limit.
+    std::vector<std::future<RuntimeUsers>> answers;
+    for (const std::optional<Runtime>& runtime : std::as_const(asked)) {
+        const std::optional<QList<Container>> listed = runtime == on ? listedOn : std::nullopt;
+        answers.push_back(
+            std::async(std::launch::async | std::launch::deferred, [&engine, runtime, listed, cancel] {
+                return askRuntime(engine, runtime, listed, cancel);
+            }));
+    }
+
+    Users users;
+    QStringList engines;
+    QString ownEngine;
+    for (std::future<RuntimeUsers>& answer : answers) {
+        const RuntimeUsers said = answer.get();
+        const QString& id = said.engine.id;
+        if (said.runtime == on) {
+            users.ownEngine << on;
+            ownEngine = id;
+        } else if (!id.isEmpty() && id == ownEngine) {
+            users.ownEngine << said.runtime;
+        }
+        if (!said.answered) {
+            users.unanswered << runtimeName(said.runtime);
+            continue;
+        }
+        // Another way to an engine already heard: what it lists is that engine's.
+        if (!id.isEmpty() && engines.contains(id))
+            continue;
+        if (!id.isEmpty())
+            engines << id;
+        users.containers << said.containers;
+        for (auto bind = said.binds.cbegin(); bind != said.binds.cend(); ++bind)
+            users.binds.insert(bind.key(), bind.value());
+        users.volumes << said.volumes;
+        if (said.engine.rootDir.startsWith(u'/'))
+            users.engines << Docker::FolderUse{
+                said.engine.rootDir, QStringLiteral("engine:") + runtimeName(said.runtime),
+                QStringLiteral("the engine of ") + runtimeName(said.runtime), std::nullopt};
+    }
+    return users;
+}
+
+QString unansweredReason(const QStringList& runtimes)
+{
+    return runtimes.size() == 1
+               ? runtimes.first() + QStringLiteral(" did not say which folders its containers use")
+               : runtimes.join(QStringLiteral(", ")) +
+                     QStringLiteral(" did not say which folders their containers use");
+}
+
+QMap<QString, QList<KnownProject>> rememberedBesides(const ProjectRegistry& registry, const QString& project,
+                                                     const std::optional<QString>& onId)
+{
+    QMap<QString, QList<KnownProject>> remembered = registry.byRuntime;
+    if (onId)
+        if (const auto mine = remembered.find(*onId); mine != remembered.end())
+            mine->removeIf([&](const KnownProject& known) { return known.name == project; });
+    return remembered;
+}
+
+SplitUses splitUses(const Users& users, const OwnParts& own, const std::optional<Runtime>& on,
+                    const QMap<QString, QList<KnownProject>>& remembered, const QDeadlineTimer& deadline,
+                    const std::function<void()>& first, const Platform::Cancellation* cancel)
+{
+    const QSet<QString> ours(own.containers.cbegin(), own.containers.cend());
+    QList<Container> others;
+    QList<Container> mine;
+    for (const Container& container : users.containers)
+        (ours.contains(container.id) ? mine : others) << container;
+    SplitUses split;
+    for (const Container& container : std::as_const(mine))
+        for (const QString& source : users.binds.value(container.id))
+            split.own << Docker::FolderUse{source, container.id, container.name, container.project()};
+    split.others = Docker::folderUses(others, users.binds);
+    split.others << users.engines;
+    // A volume of the project that the deletion keeps (mounted elsewhere, declared external, or not
+    // removed after all) keeps its folder from the Trash.
+    for (const Users::Volume& volume : users.volumes)
+        (volume.runtime == on && own.volumes.contains(volume.name) ? split.own : split.others) << volume.uses;
+
+    // What the other projects' compose files name: theirs with containers, and those the registry
+    // remembers without (the user may start them again, and they would miss what they name).
+    QList<Reading> readings = containerReadings(others);
+    QStringList ownKeys;
+    for (const std::optional<Runtime>& runtime : users.ownEngine)
+        if (runtime)
+            ownKeys << runtime->id();
+    // A remembered project that has containers is named by them.
+    QHash<std::pair<QString, QString>, Docker::FolderUse> named;
+    for (const Container& container : std::as_const(others))
+        if (const std::optional<QString> project = container.project())
+            named.insert({Docker::runtimeId(container.runtime), *project},
+                         {QString(), container.id, container.name, project});
+    for (auto runtime = remembered.cbegin(); runtime != remembered.cend(); ++runtime)
+        for (const KnownProject& known : runtime.value()) {
+            if (known.name == own.project && ownKeys.contains(runtime.key()))
+                continue;
+            const Docker::FolderUse user =
+                named.value({runtime.key(), known.name},
+                            {QString(), QStringLiteral("project:%1/%2").arg(runtime.key(), known.name),
+                             QString(), known.name});
+            Docker::FolderUse dir = user;
+            dir.path = known.workingDir;
+            dir.coversBelow = false;
+            split.others << dir;
+            readings.append({{{}, known.workingDir, {}}, user});
+        }
+
+    QList<Platform::PendingLook<Docker::ComposeFileUses>> looks;
+    for (const Reading& reading : std::as_const(readings)) {
+        const QString& source = reading.source.projectDir;
+        looks << Platform::startFolderLook(source.isEmpty() ? reading.source.files.value(0) : source,
+                                           [given = reading.source, first] {
+                                               if (first)
+                                                   first();
+                                               return Docker::composeFileUses(given);
+                                           });
+    }
+    for (qsizetype i = 0; i < readings.size(); ++i) {
+        const Docker::FolderUse& user = readings[i].user;
+        const std::optional<Docker::ComposeFileUses> read =
+            looks[i].wait(Platform::remaining(deadline), cancel);
+        if (!read || read->unknown) {
+            Docker::FolderUse unknown = user;
+            unknown.unknown = read ? *read->unknown
+                                   : QStringLiteral("its compose files in %1 do not answer")
+                                         .arg(readings[i].source.projectDir);
+            split.others << unknown;
+            continue;
+        }
+        for (const QString& path : read->paths) {
+            Docker::FolderUse use = user;
+            use.path = path;
+            split.others << use;
+        }
+        for (const QString& folder : read->folders) {
+            Docker::FolderUse use = user;
+            use.path = folder;
+            use.coversBelow = false;
+            split.others << use;
+        }
+    }
+    return split;
+}

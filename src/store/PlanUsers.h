@@ -1,0 +1,80 @@
+#pragma once
+
+#include "engine/Container.h"
+#include "engine/FolderUsers.h"
+#include "engine/ProjectRegistry.h"
+#include "engine/Runtime.h"
+
+#include <QDeadlineTimer>
+#include <QList>
+#include <QMap>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+class StoreEngine;
+
+namespace Platform {
+class Cancellation;
+}
+
+// Who else may use a project's folder, as a deletion plan asks every runtime and the registry: the
+// containers, volumes and engines of every runtime, and the files the compose files of every other
+// project name.
+
+// What the runtimes said their containers, volumes and engines use on the host. A runtime reached
+// through several contexts or sockets is one engine, and counted once.
+struct Users {
+    QList<Container> containers;
+    Docker::BindMap binds; // by container identifier
+    // A volume with the host paths it keeps its data in or takes it from: whoever mounts it uses them.
+    struct Volume {
+        std::optional<Runtime> runtime;
+        QString name;
+        QList<Docker::FolderUse> uses;
+    };
+    QList<Volume> volumes;
+    QList<Docker::FolderUse> engines; // where each engine keeps its own data
+    // The runtimes that reach the project's own engine, the project's runtime first: what they list of
+    // it is the project's own, and what the registry remembers there is the project's own project.
+    QList<std::optional<Runtime>> ownEngine;
+    QStringList unanswered; // the runtimes that could not say, by name
+};
+
+// Asks every runtime of `runtimes` and `on` at the same time, each within its own limits, what its
+// containers, volumes and engine use; `listedOn`, when given, is `on`'s container listing at hand.
+// Blocks until each has answered or given up.
+Users gatherUsers(StoreEngine& engine, QList<std::optional<Runtime>> runtimes,
+                  const std::optional<Runtime>& on, const std::optional<QList<Container>>& listedOn,
+                  const Platform::Cancellation* cancel);
+
+// "<runtime> did not say which folders its containers use", for the runtimes named.
+QString unansweredReason(const QStringList& runtimes);
+
+// What of the project is its own, and goes with it.
+struct OwnParts {
+    QString project;            // its name
+    QStringList containers;     // identifiers
+    QSet<QString> volumes = {}; // on the project's runtime: those the deletion removes
+};
+
+// What the registry remembers on every runtime, but `project` on the runtime it is remembered under as
+// `onId`.
+QMap<QString, QList<KnownProject>> rememberedBesides(const ProjectRegistry& registry, const QString& project,
+                                                     const std::optional<QString>& onId);
+
+struct SplitUses {
+    QList<Docker::FolderUse> others; // what anyone but the project uses
+    QList<Docker::FolderUse> own;    // what the project's containers and removed volumes bind
+};
+
+// Splits what `users` use into the project's own and everybody else's, adding what every other project
+// (with containers, or `remembered` without) names in its compose files. Those files are read as looks
+// at the disk within `deadline`; one that has not answered by then makes its project's uses unknown.
+// `first` runs first in every look (a test's stall).
+SplitUses splitUses(const Users& users, const OwnParts& own, const std::optional<Runtime>& on,
+                    const QMap<QString, QList<KnownProject>>& remembered, const QDeadlineTimer& deadline,
+                    const std::function<void()>& first, const Platform::Cancellation* cancel);
