@@ -42,11 +42,6 @@ struct ComposeFileUses {
 // Looks at the disk: run it as a folder look.
 ComposeFileUses composeFileUses(const ComposeSource& source);
 
-// The text with compose's `${VAR}`, `${VAR:-default}`, `$VAR` and `$$` forms filled in from `env`;
-// none past the first variable that cannot be filled in, with `known` holding what came before it.
-std::optional<QString> interpolated(QStringView text, const QHash<QString, QString>& env,
-                                    QString* known = nullptr);
-
 // The host paths a volume's driver options name: the device and every path among the mount options
 // ("o=bind", "o=rbind", an overlay's "lowerdir=/a:/b,upperdir=/c,workdir=/d"), whatever the type and
 // flags, sorted. Relative ones are left as they are.

@@ -275,13 +275,12 @@ std::optional<QString> trashStillFree(StoreEngine& engine, const TeardownPlan& p
         return notMoved(unansweredReason(users.unanswered));
     // The plan's own containers and removable volumes are gone by now, or are the plan's failure to say;
     // whatever still uses the folder, a volume of the project left behind included, keeps it.
-    const QDeadlineTimer deadline(folderLimit);
     const QList<Docker::FolderUse> others =
-        splitUses(users, {plan.project, plan.containerIds}, runtimes.first(), remembered, deadline,
-                  beforeFolderLook, cancel)
+        splitUses(users, {plan.project, plan.containerIds}, runtimes.first(), remembered,
+                  QDeadlineTimer(folderLimit), beforeFolderLook, cancel)
             .others;
     const std::optional<Docker::TrashOffer> judged =
-        Docker::judgeTrashOffer(dir, others, {}, deadline, beforeFolderLook, cancel);
+        Docker::judgeTrashOffer(dir, others, {}, QDeadlineTimer(folderLimit), beforeFolderLook, cancel);
     if (!judged)
         return notMoved(QStringLiteral("it does not answer"));
     if (!judged->identity)

@@ -135,7 +135,9 @@ TEST(TrashOffer, NobodyElseMayUseAnythingInTheFolder)
                                        QDeadlineTimer(std::chrono::seconds(5)), {}, nullptr);
     };
 
-    const std::optional<Docker::TrashOffer> free = judge({user("far", "far", root.filePath("other"))});
+    // A project started from a folder above reads only the files it names there.
+    const std::optional<Docker::TrashOffer> free =
+        judge({user("far", "far", root.filePath("other")), user("up", "up", root.filePath("real"))});
     ASSERT_TRUE(free);
     EXPECT_EQ(free->identity, Platform::identityOf(folder));
     EXPECT_EQ(free->refusal, std::nullopt);
@@ -148,8 +150,20 @@ TEST(TrashOffer, NobodyElseMayUseAnythingInTheFolder)
     } rows[] = {
         {{user("s2-app-1", "s2", root.filePath("lnk/shared"))}, {}, "used by s2-app-1 of s2"},
         {{user("inner-1", "inner", folder + "/inner")}, {}, "used by inner-1 of inner"},
-        {{user("b-1", "b", root.filePath("other"), root.filePath("lnk/shared/b.yaml"))}, {}, "used by b-1 of b"},
+        {{user("b-1", "b", root.filePath("other"), root.filePath("lnk/shared/b.yaml"))},
+         {},
+         "used by b-1 of b"},
+        {{[&] {
+             Container c = user("e-1", "e", root.filePath("other"));
+             c.labels.insert("com.docker.compose.project.environment_file", folder + "/prod.env");
+             return c;
+         }()},
+         {},
+         "used by e-1 of e"},
         {{user("db", QString(), "/")}, {{"id-db", {folder + "/db"}}}, "used by db"},
+        // A bind mount of a folder above it, of the root, sees everything in it.
+        {{user("sync", QString(), "/")}, {{"id-sync", {root.filePath("lnk")}}}, "used by sync"},
+        {{user("monitor", QString(), "/")}, {{"id-monitor", {"/"}}}, "used by monitor"},
         // Readings grow with the square of the places a label splits at: a label of thousands is not
         // read, and its container may use anything.
         {{user("forged", "f", root.filePath("other"), QString("/a,").repeated(5000) + "/a")},

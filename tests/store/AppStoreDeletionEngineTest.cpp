@@ -28,6 +28,28 @@ protected:
 
     QString folder(const QString& relative) { return projectFolder(relative, service()); }
 
+    // A project in a folder of its own, and another elsewhere whose compose file (`compose`, "%1" the
+    // first one's folder name) names its file `file`, written with `content`.
+    struct Scene {
+        QString project;
+        QString dir;
+        QString why;
+    };
+    Scene namedByAnother(const QString& what, const QString& compose, const QString& file,
+                         const QString& content)
+    {
+        const QString a = uniqueName(what + "-a");
+        const QString b = uniqueName(what + "-b");
+        const QString dir = folder(what + "-a");
+        QFile named(dir + "/" + file);
+        EXPECT_TRUE(named.open(QIODevice::WriteOnly));
+        named.write(content.toUtf8());
+        named.close();
+        up(a, dir);
+        up(b, projectFolder(what + "-b", QString(compose).arg(what + "-a")));
+        return Scene{a, dir, "of " + b};
+    }
+
     TeardownPlan plan(const QString& name)
     {
         run(store->refresh(false));
@@ -40,16 +62,12 @@ protected:
 } // namespace
 
 // Whoever else uses anything in a project's folder keeps it out of the Trash, however they reach it:
-// through a link, from a folder inside it, by a bind mount or a volume bound there, by a compose file
-// there; a label that
-// climbs out of its folder and the home folder never go. The plan says why, naming the user.
+// through a link, from a folder inside it, by a bind mount of it or of a folder above it, by a volume
+// bound there (with "bind" or "rbind", or an overlay's layers), by a compose file there, or by a file
+// another project's compose file includes, extends or reads; a label that climbs out of its folder and
+// the home folder never go. The plan says why, naming the user.
 TEST_F(TrashOnEngine, TheTrashIsNeverOfferedForAFolderSomeoneElseUses)
 {
-    struct Scene {
-        QString project;
-        QString dir;
-        QString why;
-    };
     const std::function<Scene()> scenes[] = {
         [&] {
             const QString s2 = uniqueName("s2");
@@ -120,31 +138,91 @@ TEST_F(TrashOnEngine, TheTrashIsNeverOfferedForAFolderSomeoneElseUses)
             up(b, folder("elsewhere"), {dir + "/b.yaml"});
             return Scene{a, dir, "used by " + b + "-web-1 of " + b};
         },
+        [&] {
+            // Bound with "rbind" rather than "bind", and written to by a running container.
+            const QString shop = uniqueName("rbound");
+            const QString volume = uniqueName("rbind");
+            const QString dir = folder("rbound");
+            EXPECT_TRUE(QDir().mkpath(dir + "/y"));
+            up(shop, dir);
+            createVolume(volume, {"--opt", "type=none", "--opt", "o=rbind", "--opt", "device=" + dir + "/y"});
+            runContainer(uniqueName("writer"), {"--network", "none", "-v", volume + ":/y"});
+            return Scene{shop, dir, "used by volume " + volume};
+        },
+        [&] {
+            const QString shop = uniqueName("layered");
+            const QString volume = uniqueName("overlay");
+            const QString dir = folder("layered");
+            up(shop, dir);
+            createVolume(
+                volume, {"--opt", "type=overlay", "--opt", "device=overlay", "--opt",
+                         "o=lowerdir=" + dir + "/lower,upperdir=" + dir + "/upper,workdir=" + dir + "/work"});
+            return Scene{shop, dir, "used by volume " + volume};
+        },
+        [&] {
+            // A backup container that mounts the folder above the project's.
+            const QString shop = uniqueName("under");
+            const QString backup = uniqueName("backup");
+            const QString dir = projectFolder("parent/under", service());
+            up(shop, dir);
+            runContainer(backup, {"--network", "none", "-v", root.filePath("parent") + ":/srv"});
+            return Scene{shop, dir, "used by " + backup};
+        },
+        // What another project's compose file reads from the folder: a file it includes, a service it
+        // extends, an env file. compose resolves these away; only the files tell.
+        [&] {
+            return namedByAnother("include", "include: [../%1/inc.yaml]\n" + service(), "inc.yaml",
+                                  "services:\n  side:\n" + service().section("  web:\n", 1));
+        },
+        [&] {
+            return namedByAnother("extends",
+                                  "services:\n  web:\n    extends: {file: ../%1/base.yaml, service: base}\n",
+                                  "base.yaml", service().replace("  web:", "  base:"));
+        },
+        [&] {
+            return namedByAnother("env", service() + "    env_file: [../%1/shared.env]\n", "shared.env",
+                                  "A=1\n");
+        },
     };
     for (const auto& scene : scenes) {
         const Scene made = scene();
         const TeardownPlan planned = plan(made.project);
         EXPECT_EQ(planned.workingDir, std::nullopt) << made.dir.toStdString();
-        EXPECT_EQ(planned.notes, QStringList{made.dir + " is not offered for the Trash: " + made.why + "."});
+        // Others on the shared engine may use it too, or keep the mounts from being read; ours must be named.
+        const QStringList refusal = planned.notes.filter(made.dir + " is not offered for the Trash: ");
+        ASSERT_EQ(refusal.size(), 1) << planned.notes.join('\n').toStdString();
+        EXPECT_TRUE(refusal.first().contains(made.why)) << refusal.first().toStdString() << "\n"
+                                                        << made.why.toStdString();
     }
 
     // The home folder, however the project came to live there.
     const QString mine = uniqueName("mine");
-    const QString dir = projectFolder("mine", service("      - ./data:/data\n"));
+    const QString dir = root.filePath("mine");
+    ASSERT_TRUE(QDir().mkpath(dir + "/vol"));
+    projectFolder("mine", service("      - ./data:/data\n      - vol:/vol\n") +
+                              "volumes:\n  vol:\n    driver_opts: {type: none, o: bind, device: " + dir +
+                              "/vol}\n");
+    volumesMade << mine + "_vol";
     ASSERT_NO_FATAL_FAILURE(up(mine, dir));
     {
         const ScopedEnv home{"HOME", dir.toUtf8()};
-        EXPECT_EQ(plan(mine).notes, QStringList{dir + " is not offered for the Trash: it is your home folder."});
+        EXPECT_TRUE(plan(mine).notes.contains(dir + " is not offered for the Trash: it is your home folder."));
     }
-    // Elsewhere, and used by nobody else, it is offered; with it would go what it binds inside.
+    // Elsewhere, and used by nobody else, it is offered; with it would go what it binds inside. The
+    // engine reached through a second context lists its containers and volume again, as the same.
     const QString user = uniqueName("user");
     runContainer(user, {"-v", root.filePath("outer") + ":/o"});
+    const QString twin = uniqueName("twin");
+    ASSERT_EQ(docker({"context", "create", twin, "--docker", "host=unix:///var/run/docker.sock"}).status, 0);
+    run(store->loadContexts());
+    ASSERT_EQ(store->runtimes().size(), 2);
     const TeardownPlan free = plan(mine);
     if (stalledElsewhere(free))
         GTEST_SKIP() << free.notes.join('\n').toStdString();
     EXPECT_EQ(free.workingDir, dir);
     EXPECT_EQ(free.folder, Platform::identityOf(dir));
-    EXPECT_EQ(free.folderBinds, QStringList{dir + "/data"});
+    EXPECT_EQ(free.folderBinds, (QStringList{dir + "/data", dir + "/vol"}));
+    EXPECT_EQ(TestSupport::names(free.removable()), QStringList{mine + "_vol"});
     EXPECT_TRUE(free.notes.isEmpty()) << free.notes.join('\n').toStdString();
 }
 
