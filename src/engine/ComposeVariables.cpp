@@ -1,6 +1,7 @@
 #include "engine/ComposeVariables.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcessEnvironment>
 
 namespace Docker {
@@ -134,8 +135,10 @@ std::optional<QString> interpolated(QStringView text, const QHash<QString, QStri
 QHash<QString, QString> envFileValues(const QString& path)
 {
     QHash<QString, QString> env;
+    // Only a plain file: opening a pipe put in its place would wait for a writer.
+    const QFileInfo info(path);
     QFile file(path);
-    if (file.size() > largestFile || !file.open(QIODevice::ReadOnly))
+    if (!info.isFile() || info.size() > largestFile || !file.open(QIODevice::ReadOnly))
         return env;
     for (QString line : QString::fromUtf8(file.readAll()).split(u'\n')) {
         line = line.trimmed();

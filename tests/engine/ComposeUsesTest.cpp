@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 using TestSupport::ScopedEnv;
 
 namespace {
@@ -187,6 +189,12 @@ TEST_F(ComposeUses, WhatCannotBeReadIsUnknown)
     for (const auto& row : rows)
         EXPECT_EQ(ofB(row.compose).unknown.has_value(), row.unknown) << row.compose.toStdString();
     EXPECT_TRUE(ofB("include: [../a/one.yaml]\n").paths.contains(root.filePath("a") + "/./o.env"));
+
+    // A pipe in a file's place is not opened: it would wait for a writer that never comes.
+    ASSERT_TRUE(QDir().mkpath(root.filePath("p")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(root.filePath("p/compose.yaml")).constData(), 0600), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(root.filePath("p/.env")).constData(), 0600), 0);
+    EXPECT_TRUE(Docker::composeFileUses({{}, root.filePath("p"), {}}).unknown.has_value());
 
     // Merges that name one map again and again end the walk instead of taking it forever.
     QString bomb = "x-0: &x0 {web: {env_file: e}}\n";
