@@ -396,7 +396,8 @@ TEST_F(DeleteOnEngine, ClosingTheSheetEndsAComposeThatHangsWorkingOutThePlan)
         ASSERT_TRUE(eventually([&] { return !TestSupport::processesWorkingIn(dir).isEmpty(); }))
             << "round " << round;
         ASSERT_FALSE(open->plan().has_value());
-        ASSERT_EQ(Platform::trackedChildCount(), 1);
+        // The other runtimes' answers on who uses the folder come meanwhile; then compose alone is left.
+        ASSERT_TRUE(eventually([&] { return Platform::trackedChildCount() == 1; })) << "round " << round;
         QTest::keyClick(open, Qt::Key_Escape);
         EXPECT_TRUE(eventually(
             [&] {
