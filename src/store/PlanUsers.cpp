@@ -104,7 +104,7 @@ QList<Reading> containerReadings(const QList<Container>& containers)
         // A label no reading can be trusted of makes the container's uses unknown already (folderUses).
         const std::optional<QStringList> named = Docker::possibleFiles(files);
         const std::optional<QStringList> env = Docker::possibleFiles(envFiles);
-        if (!named || !env)
+        if (!named || !env || (!dir && named->isEmpty()))
             continue;
         readings.append({{*named, dir.value_or(QString()), *env}, user});
     }
@@ -222,7 +222,7 @@ SplitUses splitUses(const Users& users, const OwnParts& own, const std::optional
                          {QString(), container.id, container.name, project});
     for (auto runtime = remembered.cbegin(); runtime != remembered.cend(); ++runtime)
         for (const KnownProject& known : runtime.value()) {
-            if (known.name == own.project && ownKeys.contains(runtime.key()))
+            if ((known.name == own.project && ownKeys.contains(runtime.key())) || known.workingDir.isEmpty())
                 continue;
             const Docker::FolderUse user =
                 named.value({runtime.key(), known.name},
@@ -235,15 +235,19 @@ SplitUses splitUses(const Users& users, const OwnParts& own, const std::optional
             readings.append({{{}, known.workingDir, {}}, user});
         }
 
+    // Each on a look of its own, at its folder (or first file): one on a mount that stalls holds up no
+    // other.
+    const auto where = [](const Reading& reading) {
+        const QString& dir = reading.source.projectDir;
+        return dir.isEmpty() ? reading.source.files.value(0) : dir;
+    };
     QList<Platform::PendingLook<Docker::ComposeFileUses>> looks;
     for (const Reading& reading : std::as_const(readings)) {
-        const QString& source = reading.source.projectDir;
-        looks << Platform::startFolderLook(source.isEmpty() ? reading.source.files.value(0) : source,
-                                           [given = reading.source, first] {
-                                               if (first)
-                                                   first();
-                                               return Docker::composeFileUses(given);
-                                           });
+        looks << Platform::startFolderLook(where(reading), [given = reading.source, first] {
+            if (first)
+                first();
+            return Docker::composeFileUses(given);
+        });
     }
     for (qsizetype i = 0; i < readings.size(); ++i) {
         const Docker::FolderUse& user = readings[i].user;
@@ -251,9 +255,9 @@ SplitUses splitUses(const Users& users, const OwnParts& own, const std::optional
             looks[i].wait(Platform::remaining(deadline), cancel);
         if (!read || read->unknown) {
             Docker::FolderUse unknown = user;
-            unknown.unknown = read ? *read->unknown
-                                   : QStringLiteral("its compose files in %1 do not answer")
-                                         .arg(readings[i].source.projectDir);
+            unknown.unknown =
+                read ? *read->unknown
+                     : QStringLiteral("its compose files in %1 do not answer").arg(where(readings[i]));
             split.others << unknown;
             continue;
         }
