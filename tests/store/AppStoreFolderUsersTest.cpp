@@ -2,6 +2,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
 
 using namespace StoreTesting;
 using Call = ScriptedEngine::Call;
@@ -120,4 +125,25 @@ TEST_F(Deletion, ARememberedProjectUsesItsFolderAndWhatItsFilesName)
         EXPECT_EQ(plan.workingDir, std::nullopt) << row.name.toStdString();
         EXPECT_EQ(plan.notes, QStringList{dir + " is not offered for the Trash: " + row.why + "."});
     }
+
+    // One on a mount that stalls may name anything: the plan waits for it no longer than its limit.
+    const QString stalled = compose("stalled", "services: {}\n");
+    const auto released = std::make_shared<std::atomic_bool>(false);
+    Platform::detail::setBeforeFolderLookForTesting([released, stalled](const QString& folder) {
+        while (folder == stalled && !*released)
+            QThread::msleep(5);
+    });
+    const auto restore = qScopeGuard([&] {
+        *released = true;
+        Platform::detail::setBeforeFolderLookForTesting({});
+    });
+    s.setFolderLooks(std::chrono::milliseconds(500), {});
+    ProjectRegistry registry;
+    registry.add({"stalled", stalled, {"web"}}, QStringLiteral("beta"));
+    s.setRegistry(registry);
+    EXPECT_EQ(planned(dir).notes,
+              QStringList{dir +
+                          " is not offered for the Trash: what project stalled uses is not "
+                          "known: its compose files in " +
+                          stalled + " do not answer."});
 }
