@@ -148,7 +148,11 @@ void EngineObjects::removeAll()
 bool stalledElsewhere(const QStringList& notes)
 {
     return std::any_of(notes.cbegin(), notes.cend(), [](const QString& note) {
-        return note.contains("does not answer, and a link there may lead into it");
+        const qsizetype user = std::max(note.indexOf(QLatin1StringView("used by ")),
+                                        note.indexOf(QLatin1StringView(": what ")));
+        return note.contains(QLatin1StringView("does not answer, and a link there may lead into it")) ||
+               note.startsWith(QLatin1StringView("The engine did not say which volumes the containers mount")) ||
+               (user >= 0 && !note.mid(user).contains(runPrefix()));
     });
 }
 

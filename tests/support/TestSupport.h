@@ -80,9 +80,11 @@ struct EngineObjects {
     void removeAll();
 };
 
-// Whether a deletion plan's notes (or the plan mode's output) say that a folder a container of someone
-// else's uses on the shared engine does not answer: then, rightly, no folder is offered for the Trash,
-// and an offer cannot be looked for.
+// Whether a deletion plan's notes (or the plan mode's output) say that what others do on the shared
+// engine keeps the folder from the Trash: a folder a container of someone else's uses does not answer,
+// another project's compose files cannot be read, someone else's container binds a folder above all of
+// ours, or the engine, busy with their containers coming and going, could not say which volumes are
+// mounted. Then, rightly, no folder is offered for the Trash, and an offer cannot be looked for.
 bool stalledElsewhere(const QStringList& notes);
 
 // The compose service lines that keep a test's service off every network: a project of its own would
@@ -248,6 +250,7 @@ public:
 private:
     int m_lock = -1;
 };
+
 
 } // namespace TestSupport
 
