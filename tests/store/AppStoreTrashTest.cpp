@@ -318,7 +318,7 @@ TEST_F(Deletion, AKeptVolumeOfTheProjectKeepsTheFolderItsDataIsIn)
     const QString dir = folder("shop");
     world(alpha, {member("shop-web", dir), container("blog-web", "running", "blog")}, {made("shop_data")});
     engine->setMounts(alpha, {{"shop-web", {"shop_data"}}, {"blog-web", {"shop_data"}}});
-    engine->setVolumeFolders(alpha, {{"shop_data", dir + "/data"}});
+    engine->setVolumeFolders(alpha, {{"shop_data", {dir + "/data"}}});
     storeOn({entry(alpha)}, alpha);
 
     const TeardownPlan shown = planned(dir);
@@ -338,7 +338,7 @@ TEST_F(Deletion, TheLastLookBeforeTheMoveSeesTheVolumesLeftAndTheFolderItself)
     const auto then = [&] {
         world(alpha, {member("shop-web", dir)}, {made("shop_data")});
         engine->setMounts(alpha, {{"shop-web", {"shop_data"}}});
-        engine->setVolumeFolders(alpha, {{"shop_data", dir + "/data"}});
+        engine->setVolumeFolders(alpha, {{"shop_data", {dir + "/data"}}});
     };
 
     then();
