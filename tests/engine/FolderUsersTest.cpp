@@ -78,7 +78,7 @@ TEST(FolderUsersQueries, AnObjectGoneSinceTheListingLeavesTheOthersAnswered)
     const QStringList ids{"abc", "gone"};
     const QStringList names{"db", "gone"};
     const QString binds = "[\"abc0123\",\"/srv/a\"]\n";
-    const QString folders = "[\"db\",{\"device\":\"/srv/db\",\"o\":\"bind\",\"type\":\"none\"}]\n";
+    const QString folders = "[\"db\",\"local\",\"/m/db\",{\"device\":\"/srv/db\",\"o\":\"bind\",\"type\":\"none\"}]\n";
     const struct {
         QString err;
         bool answered;
@@ -88,6 +88,10 @@ TEST(FolderUsersQueries, AnObjectGoneSinceTheListingLeavesTheOthersAnswered)
         {"Error response from daemon: get gone: no such volume\n", true},
         {"Error response from daemon: No such container: gone\nCannot connect to the Docker daemon\n", false},
         {"Cannot connect to the Docker daemon\n", false},
+        // A socket that is gone is no object that is gone.
+        {"failed to connect to the docker API at unix:///x.sock: dial unix /x.sock: connect: no such file or "
+         "directory\n",
+         false},
     };
     for (const auto& row : rows) {
         const int status = row.err.isEmpty() ? 0 : 1;
@@ -99,7 +103,7 @@ TEST(FolderUsersQueries, AnObjectGoneSinceTheListingLeavesTheOthersAnswered)
         EXPECT_EQ(kept.has_value(), row.answered) << row.err.toStdString();
         if (row.answered) {
             EXPECT_EQ(*bound, (Docker::BindMap{{"abc", {"/srv/a"}}}));
-            EXPECT_EQ(*kept, (QMap<QString, QString>{{"db", "/srv/db"}}));
+            EXPECT_EQ(*kept, (QMap<QString, QStringList>{{"db", {"/srv/db", "/m/db"}}}));
         }
     }
 }
