@@ -100,6 +100,8 @@ protected:
 // test's own and has not measured disk usage yet, as when the window has just opened.
 TEST_F(DeleteOnEngine, TakesTheProjectsOwnVolumeKeepsTheSharedAndExternalOnesAndTrashesTheFolder)
 {
+    // No folder is offered while another test's container binds the root.
+    const TestSupport::RootBindTurn rootBinds(false);
     ScopedEnv home{"HOME", root.filePath("home").toUtf8()};
     ScopedEnv data{"XDG_DATA_HOME", root.filePath("data").toUtf8()};
     const QString name = uniqueName("shop");

@@ -14,6 +14,9 @@ namespace {
 // Projects on the real engine, each brought up from its folder as a user would.
 class TrashOnEngine : public ActionsOnEngine {
 protected:
+    // Both tests need a folder offered: none is while another test's container binds the root.
+    TestSupport::RootBindTurn rootBinds{false};
+
     // `docker compose -p <name> --project-directory <dir> -f <file>... up -d`: the folder and files are
     // labelled as given, links and all.
     void up(const QString& name, const QString& dir, const QStringList& files = {})

@@ -85,10 +85,11 @@ struct Named {
 
 struct Layout {
     QString title;
-    QString target;     // the project to delete
-    QString targetDir;  // its folder as it was started, possibly through a link
-    QString targetReal; // the same folder by its own name
-    bool alone = false; // nothing outside the project uses its folder
+    QString target;         // the project to delete
+    QString targetDir;      // its folder as it was started, possibly through a link
+    QString targetReal;     // the same folder by its own name
+    bool alone = false;     // nothing outside the project uses its folder
+    bool bindsRoot = false; // a container binds the root: no folder on the engine may be offered meanwhile
     bool contexts = false;
     QList<Step> steps;
     QList<Named> named;
@@ -141,6 +142,7 @@ public:
             // Made, never started: it holds the host's root only as long as the layout lasts.
             const QString name = TestSupport::uniqueName("host-root");
             m_layout.steps << Step{Step::Kind::Container, {}, {}, name, {"-v", "/:/host:ro"}, {}, false};
+            m_layout.bindsRoot = true;
             say("a container made with the root bound", "bind:/");
             break;
         }

@@ -193,28 +193,46 @@ QList<qint64> processesWorkingIn(const QString& dir)
     return found;
 }
 
-NamelessGroup::NamelessGroup()
+namespace {
+
+// Takes the lock of `name`, one for every run on this machine (the kernel lets it go with a process
+// that dies holding it), within a few minutes: the tests that hold one end within that. Past it the
+// test goes on without, and -1 comes back.
+int takeTurn(const QString& name, int operation)
 {
-    // One lock for every run on this machine; the kernel lets it go with a process that dies holding it.
-    const QByteArray path =
-        QFile::encodeName(QDir::tempPath() + QStringLiteral("/voskel-nameless-group.lock"));
-    m_lock = ::open(path.constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (m_lock < 0)
-        return;
-    // The tests that hold it end within a few minutes; past that the test goes on and may meet
-    // another's container, which strangers() then names.
+    const QByteArray path = QFile::encodeName(QDir::tempPath() + u'/' + name);
+    const int lock = ::open(path.constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (lock < 0)
+        return -1;
     QDeadlineTimer deadline(std::chrono::minutes(4));
-    while (::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
+    while (::flock(lock, operation | LOCK_NB) != 0) {
         if (deadline.hasExpired()) {
-            ::close(m_lock);
-            m_lock = -1;
-            return;
+            ::close(lock);
+            return -1;
         }
         QThread::msleep(200);
     }
+    return lock;
+}
+
+} // namespace
+
+NamelessGroup::NamelessGroup() : m_lock(takeTurn(QStringLiteral("voskel-nameless-group.lock"), LOCK_EX))
+{
 }
 
 NamelessGroup::~NamelessGroup()
+{
+    if (m_lock >= 0)
+        ::close(m_lock);
+}
+
+RootBindTurn::RootBindTurn(bool exclusive)
+    : m_lock(takeTurn(QStringLiteral("voskel-root-bind.lock"), exclusive ? LOCK_EX : LOCK_SH))
+{
+}
+
+RootBindTurn::~RootBindTurn()
 {
     if (m_lock >= 0)
         ::close(m_lock);

@@ -251,6 +251,20 @@ private:
     int m_lock = -1;
 };
 
+// A container that binds the root of the file system uses every folder of the machine: while one
+// stands on the shared engine, no folder anywhere is offered for the Trash. A test that makes one
+// holds this exclusively for its length; a test that needs a folder offered holds it shared, so the
+// two take turns. Bounded as the nameless group's turn is.
+class RootBindTurn {
+public:
+    explicit RootBindTurn(bool exclusive);
+    ~RootBindTurn();
+    RootBindTurn(const RootBindTurn&) = delete;
+    RootBindTurn& operator=(const RootBindTurn&) = delete;
+
+private:
+    int m_lock = -1;
+};
 
 } // namespace TestSupport
 
