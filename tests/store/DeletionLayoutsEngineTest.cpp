@@ -375,11 +375,13 @@ protected:
                                                : QString());
         }
 
-        // Only what the plan named may have gone: its folder, and the link it was named by.
+        // Only what the plan named may have gone: its folder, and the link the project was started
+        // from, which named nothing else.
+        const bool startedFromLink = layout.targetDir != layout.targetReal && planReal == layout.targetReal;
         for (const QString& path : std::as_const(gone)) {
             const bool named =
-                trash && (under(path, planReal) ||
-                          (path == QDir::cleanPath(*plan.workingDir) && before.world[path].kind == 'l'));
+                trash && (under(path, planReal) || (before.world[path].kind == 'l' && startedFromLink &&
+                                                    (path == layout.targetDir || path == *plan.workingDir)));
             if (named)
                 continue;
             const QString relative = QDir(world).relativeFilePath(path);
