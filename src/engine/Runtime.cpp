@@ -1,8 +1,14 @@
 #include "engine/Runtime.h"
 
 #include "engine/Docker.h"
+#include "platform/DiskLook.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QMutex>
 #include <QSet>
@@ -35,6 +41,12 @@ namespace Docker {
 namespace {
 
 const QString unixScheme = QStringLiteral("unix://");
+// The client's descriptions are a few hundred bytes each; anything past this is not one of them.
+constexpr qint64 mostReadOfAFile = 1 << 20;
+constexpr int mostContexts = 4096;
+// How long discovery waits for a look at one socket: a socket file answers at once, unless the mount
+// that holds it stalls.
+constexpr std::chrono::seconds reachableWithin{2};
 const QString defaultSocketPath = QStringLiteral("/opt/homebrew/var/run/socktainer/.socktainer/container.sock");
 
 QMutex seamMutex;
@@ -45,6 +57,23 @@ bool fileExists(const QString& path)
 {
     struct stat info {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0; // follows links, as wanted
+}
+
+// A file's bytes, up to mostReadOfAFile; none when it cannot be read (absent, a folder, no right).
+std::optional<QByteArray> contentsOf(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.read(mostReadOfAFile);
+}
+
+// Adds one field to the digest, its length first, so that no two lists of fields read alike.
+void addField(QCryptographicHash& digest, const QByteArray& field)
+{
+    const QByteArray length = QByteArray::number(field.size()) + ':';
+    digest.addData(length);
+    digest.addData(field);
 }
 
 Resolve discoveryResolver()
@@ -104,6 +133,53 @@ bool isReachable(const QString& endpoint)
     return !path->isEmpty() && fileExists(*path);
 }
 
+bool isReachableWithin(const QString& endpoint, std::chrono::milliseconds limit)
+{
+    const std::optional<QString> path = socketPath(endpoint);
+    if (!path || path->isEmpty())
+        return isReachable(endpoint);
+    return Platform::lookAtFolder(
+               *path, [endpoint] { return isReachable(endpoint); }, limit)
+        .value_or(true);
+}
+
+QString clientConfigFolder()
+{
+    const QString configured = qEnvironmentVariable("DOCKER_CONFIG");
+    return configured.isEmpty() ? QDir::homePath() + QStringLiteral("/.docker") : configured;
+}
+
+QByteArray contextsFingerprint(const QString& configFolder, const QString& appleSocket)
+{
+    QCryptographicHash digest(QCryptographicHash::Sha256);
+    // Of the configuration only the current context counts: logins write the same file, and asking
+    // for the contexts again after each would be for nothing.
+    const std::optional<QByteArray> config = contentsOf(configFolder + QStringLiteral("/config.json"));
+    if (!config) {
+        addField(digest, "no config");
+    } else {
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(*config, &error);
+        if (error.error == QJsonParseError::NoError && document.isObject())
+            addField(digest,
+                     document.object().value(QLatin1StringView("currentContext")).toString().toUtf8());
+        else
+            addField(digest, *config); // as the client reads it, whatever that makes of it
+    }
+    const QDir meta(configFolder + QStringLiteral("/contexts/meta"));
+    QStringList contexts = meta.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    if (contexts.size() > mostContexts)
+        contexts.resize(mostContexts);
+    addField(digest, QByteArray::number(contexts.size()));
+    for (const QString& context : std::as_const(contexts)) {
+        addField(digest, QFile::encodeName(context));
+        addField(digest,
+                 contentsOf(meta.filePath(context) + QStringLiteral("/meta.json")).value_or("unreadable"));
+    }
+    addField(digest, fileExists(appleSocket) ? "apple socket" : "no apple socket");
+    return digest.result();
+}
+
 Discovery runtimes()
 {
     const QString output = run(
@@ -118,7 +194,8 @@ Discovery runtimes()
         const QString name = str(object, QLatin1StringView("Name"));
         const QString endpoint = str(object, QLatin1StringView("DockerEndpoint"));
         const bool current = object.value(QLatin1StringView("Current")).toBool(false);
-        list.append({Runtime::context(name), endpoint, isReachable(endpoint), current});
+        list.append(
+            {Runtime::context(name), endpoint, isReachableWithin(endpoint, reachableWithin), current});
         seenEndpoints.insert(endpoint);
         if (current)
             clientCurrent = Runtime::context(name);

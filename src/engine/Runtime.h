@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHashFunctions>
 #include <QList>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -80,6 +82,18 @@ std::optional<QString> socketPath(const QString& endpoint);
 
 // A "unix://" endpoint is reachable when its socket file exists; other endpoints always are.
 bool isReachable(const QString& endpoint);
+// The same, looked at off the calling thread (never the window's): a socket on a mount that stalls
+// holds the caller up for `limit` at most, and counts as reachable meanwhile, so that its listing is
+// what says it does not answer.
+bool isReachableWithin(const QString& endpoint, std::chrono::milliseconds limit);
+
+// The docker client's configuration folder: $DOCKER_CONFIG, else ~/.docker.
+QString clientConfigFolder();
+// A digest of everything discovery reads besides the engines: the client's configuration (its current
+// context) and every context's description under `configFolder`, and whether the Apple runtime's
+// socket exists at `appleSocket`. Equal digests mean discovery would find what it found before, so
+// the context listing need not run again. A folder that is not there is a state like any other.
+QByteArray contextsFingerprint(const QString& configFolder, const QString& appleSocket);
 
 // The Apple runtime, reached through the socket its bridge program offers.
 inline constexpr auto appleRuntimeName = "apple-container";

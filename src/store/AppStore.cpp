@@ -175,7 +175,9 @@ AppStore::BusyHold AppStore::holdBusy()
 
 AppStore::BusyHold::BusyHold(AppStore* store) : m_store(store)
 {
-    if (++store->m_busyHolds == 1)
+    const bool was = store->busy();
+    ++store->m_busyHolds;
+    if (!was)
         emit store->busyChanged();
 }
 
@@ -200,8 +202,19 @@ AppStore::BusyHold::~BusyHold()
 void AppStore::BusyHold::release()
 {
     AppStore* store = std::exchange(m_store, nullptr);
-    if (store && --store->m_busyHolds == 0)
+    if (!store)
+        return;
+    --store->m_busyHolds;
+    if (!store->busy())
         emit store->busyChanged();
+}
+
+void AppStore::setPressWaits(bool waits)
+{
+    const bool was = busy();
+    m_pressWaits = waits;
+    if (busy() != was)
+        emit busyChanged();
 }
 
 void AppStore::setWindowVisible(bool visible)
@@ -245,9 +258,21 @@ QList<std::optional<Runtime>> AppStore::scope() const
 QList<std::optional<Runtime>> AppStore::answeringScope() const
 {
     QList<std::optional<Runtime>> result = scope();
-    result.removeIf([this](const std::optional<Runtime>& runtime) {
-        return runtime && m_unanswered.contains(runtime->id());
-    });
+    result.removeIf([this](const std::optional<Runtime>& runtime) { return isSilent(runtime); });
+    return result;
+}
+
+bool AppStore::isSilent(const std::optional<Runtime>& runtime) const
+{
+    return m_silent.contains(Docker::runtimeId(runtime));
+}
+
+QStringList AppStore::silent() const
+{
+    QStringList result;
+    for (const std::optional<Runtime>& runtime : scope())
+        if (isSilent(runtime))
+            result << Docker::runtimeId(runtime);
     return result;
 }
 

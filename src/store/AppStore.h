@@ -20,6 +20,7 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <QPromise>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -72,6 +73,13 @@ public:
     bool showAll() const { return m_showAll; }
     // The runtimes in scope that did not answer the last applied refresh, by name, in scope order.
     const QStringList& unanswered() const { return m_unanswered; }
+    // The runtimes in scope whose last listing ended without an answer (past its limit, or refused at
+    // once), by identifier, in scope order; also the one shown alone, whose lists then stay as they were.
+    // Such a runtime is neither measured nor sampled, and no refresh waits for it, until it answers.
+    QStringList silent() const;
+    bool isSilent(const std::optional<Runtime>& runtime) const;
+    // Whether the listing of some runtime is under way.
+    bool listingUnderWay() const;
     // Whether the listings hold an answer of the runtimes in scope. False from start() and from every
     // switch of the runtime shown or of show-all until a refresh's listing is applied: meanwhile the
     // lists are empty for want of an answer, and say nothing of what the runtimes hold. A store never
@@ -91,6 +99,11 @@ public:
     // Whether the disk tiles may say usage is being measured: a measurement of a runtime in scope is
     // under way, and none of this scope has come back without figures since the scope was last switched
     // or figures last came. A measurement that ended at its limit leaves it false.
+    //
+    // usage() holds only figures that are current: each runtime's from its last measurement. A runtime
+    // whose last measurement ended without figures (at its limit, or refused), or whose listing does not
+    // answer, has none there, and with none left usage() is none: an earlier figure never passes for
+    // what is on disk now, nor is space offered for freeing from it.
     bool awaitingUsage() const;
     const std::optional<LiveStats>& stats() const { return m_stats; }
     // The last processor-time sample per runtime identifier ("" for the client's own context).
@@ -101,8 +114,9 @@ public:
     const QMap<QString, QString>& addresses() const { return m_addresses; }
     const std::optional<QString>& error() const { return m_error; }
     const std::optional<QString>& notice() const { return m_notice; }
-    // Whether any action is under way: true while one hold of holdBusy() is kept.
-    bool busy() const { return m_busyHolds > 0; }
+    // Whether any action is under way: true while one hold of holdBusy() is kept, or the refresh a
+    // press of Refresh asked for runs.
+    bool busy() const { return m_busyHolds > 0 || m_pressWaits; }
     bool windowVisible() const { return m_windowVisible; }
     const QString& filter() const { return m_filter; }
     const ProjectRegistry& registry() const { return m_registry; }
@@ -182,14 +196,18 @@ public:
     // end on their own when the store is gone.
     void start();
     // Rediscovers the runtimes, then refreshes. Runs on by itself when the result is not awaited.
+    // Once started, the store also looks at the client's context folder on the listing's rhythm and
+    // rediscovers when what discovery reads there has changed.
     QCoro::Task<> loadContexts();
     // Rediscovers the runtimes only, and gives the one to show first. A failed discovery leaves the
     // list empty and is remembered: while all runtimes are shown and none is left to ask, a refresh
     // reports it.
     QCoro::Task<std::optional<Runtime>> discover();
-    // Lists every runtime in scope and applies the result unless it has gone stale meanwhile. A
-    // failure of the shown runtime hands over to a reachable one, unless this refresh already
-    // follows a hand-over.
+    // Lists every runtime in scope, each on its own and applied as it comes, unless it has gone stale
+    // meanwhile. A runtime's listing is never asked for twice at a time: one asked for while another runs
+    // begins when that ends, and later asks join it. Returns once each runtime has answered or failed,
+    // but for those already silent, which are asked without being waited for. A failure of the shown
+    // runtime hands over to a reachable one, unless this refresh already follows a hand-over.
     QCoro::Task<> refresh(bool afterHandover);
     // Shows every reachable runtime, or the selected one; saved as a setting, then refreshed.
     QCoro::Task<> show(bool all);
@@ -200,10 +218,15 @@ public:
     // the error only while it is still that remembered text, never one an action put up.
     void settle(const std::optional<QString>& refreshFailure);
 
-    // The toolbar's refresh: rediscovers the runtimes and refreshes, and starts a disk measurement
-    // unless one of the runtimes in scope is being measured. Presses while the rediscovery and refresh
-    // it started run fold into one more of them, started when they end.
+    // The toolbar's refresh: rediscovers the runtimes and refreshes, busy until that refresh has ended,
+    // and measures the disk use of each runtime in scope that is not being measured and was last measured
+    // more than pressMeasuringPause ago. Presses while the rediscovery and refresh it started run fold
+    // into one more of them, started when they end.
     void refreshNow();
+    // A measurement takes from a fraction of a second to minutes; figures a few seconds old are as
+    // current as the user can tell, and a hand that presses again and again should not keep the engine
+    // walking every volume.
+    static constexpr std::chrono::seconds pressMeasuringPause{5};
 
     // Loaders. Failures are silent: a runtime that does not answer is left out of the result.
     // Disk usage measures each runtime on a pool of its own, one measurement per runtime at a time: a
@@ -253,7 +276,6 @@ public:
     void beginProjectChange(const QString& project, const std::optional<Runtime>& on);
     void endProjectChange(const QString& project, const std::optional<Runtime>& on);
     bool freeableKnown(const ComposeProject& project) const;
-
 
     // How compose brings a project up: `docker <args>` in `dir`, reading `files` (none: the folder's own).
     struct ComposeRun {
@@ -368,6 +390,7 @@ signals:
     void refreshErrorChanged();
     void deletionsChanged();
     void listedChanged();
+    void silentChanged();
     void projectChangesChanged();
     void reclaimsChanged();
 
@@ -393,9 +416,58 @@ private:
         emit(this->*changed)();
     }
     bool isStale(const Snapshot& before) const;
-    // The scope without the runtimes that did not answer the last refresh: measuring them would only
+    // The scope without the runtimes that did not answer their last listing: measuring them would only
     // wait out the time limit again.
     QList<std::optional<Runtime>> answeringScope() const;
+
+    // What one runtime answered a listing with, and how its endpoints looked once the listing was over.
+    struct Share {
+        QList<Container> containers;
+        QList<DockerImage> images;
+        QList<DockerVolume> volumes;
+    };
+    struct Answer {
+        std::optional<Share> share; // none: it did not answer
+        QString failure;
+        QHash<QString, bool> reachable; // by endpoint
+    };
+    // One runtime's listings: one under way at most, and at most one more asked for meanwhile.
+    struct Lister {
+        std::optional<Runtime> runtime;
+        bool running = false;
+        bool again = false;
+        bool againAfterHandover = false;
+        qint64 begun = 0;
+        qint64 ended = 0;
+        // Who waits for the listing of which number to end.
+        QList<std::pair<qint64, std::shared_ptr<QPromise<void>>>> waiting;
+    };
+    // A listing of `runtime`: with `fresh`, one begun from now on; otherwise the one under way will do.
+    QFuture<void> askFor(const std::optional<Runtime>& runtime, bool afterHandover, bool fresh);
+    QCoro::Task<> runLister(QString key);
+    QCoro::Task<> listOnce(std::optional<Runtime> runtime, bool afterHandover);
+    static Answer ask(StoreEngine& engine, const std::optional<Runtime>& runtime,
+                      const QStringList& endpoints);
+    QCoro::Task<> takeAnswer(std::optional<Runtime> runtime, Answer answer, bool afterHandover);
+    // The lists, the runtimes not answering and the error as the runtimes of the scope last answered;
+    // `failed` when a runtime has just failed, and may be named in the notice.
+    void composeLists(bool failed);
+    void setSilent(const QString& runtime, bool silent);
+    // Reachability as a look at the endpoints found it; entries it did not look at stay as they were.
+    void takeReachability(const QHash<QString, bool>& reachable);
+    // Forgets what the store knew of runtimes that have left the scope.
+    void keepToScope();
+    // Empties what was shown, for another runtime or for all of them.
+    void switchScope();
+    // One beat of the listing's rhythm: each runtime in scope whose listing is not under way is listed,
+    // and the context folder is looked at.
+    void beat();
+    QCoro::Task<> lookAtContexts();
+    QCoro::Task<> lookAgainAtReachability();
+    // Rediscovers now, or once the rediscovery under way has ended; `pressed` keeps the store busy
+    // until then.
+    void rediscover(bool pressed);
+    QCoro::Task<> rediscoverFolded();
 
     void setUnanswered(const QStringList& unanswered);
     void setListed(bool listed);
@@ -403,6 +475,7 @@ private:
     void setCpuSamples(const QMap<QString, CPUSample>& samples);
     void setStatsAsked(qint64 asked);
     void setRefreshError(const std::optional<QString>& text);
+    void setPressWaits(bool waits);
 
     // Switches to the first reachable runtime when the shown one is unreachable or gone.
     bool handOver();
@@ -442,25 +515,27 @@ private:
     PlanAsk planAsk(const ComposeProject& project, const std::optional<Runtime>& on) const;
     // The item's own runtime, else the one shown now.
     std::optional<Runtime> actingOn(const std::optional<Runtime>& own) const { return own ? own : m_runtime; }
-    // Recomputes every entry's reachability from its endpoint, without asking any engine.
-    void rederiveReachability();
     static QString changeKey(const QString& project, const std::optional<Runtime>& on);
-    // Lets go of the changed projects that the measurement now in `usage` began after.
-    void settleProjectChanges();
+    // Lets go of the changed projects on `runtime` that a measurement begun by `load` began after.
+    void settleProjectChanges(const QString& runtime, qint64 load);
     bool usageIsDue() const;
-    // One runtime's disk measurement, and the load that began it.
+    // One runtime's disk measurement, and the load that began it. Its figures are taken once, by
+    // whichever sees it end first.
     struct Measurement {
+        std::optional<Runtime> runtime;
         qint64 load = 0;
         QFuture<std::optional<DiskUsage>> result;
+        std::shared_ptr<bool> taken;
     };
     // The measurement of `runtime` under way, else a new one begun by `load`.
     Measurement measure(const std::optional<Runtime>& runtime, qint64 load);
-    // Lets go of the measurement of `runtime` that `load` began, once it has ended.
-    void letGo(const QString& runtime, qint64 load);
+    // Takes the figures of a measurement that has ended into usage, while its runtime is in scope.
+    void take(const Measurement& measurement);
+    // usage as the figures of the runtimes in scope make it.
+    void composeUsage();
     // Whether a runtime of the scope that answered is being measured.
     bool measuring() const;
     void setUsageFailed(bool failed);
-    QCoro::Task<> refreshFolded();
 
     static QCoro::Task<> refreshLoop(QPointer<AppStore> store);
     static QCoro::Task<> statsLoop(QPointer<AppStore> store);
@@ -491,6 +566,12 @@ private:
     bool m_showAll = false;
     QStringList m_unanswered;
     bool m_listed = true;
+    // By runtime identifier: each runtime's last answer, its listings, its last failure, and those whose
+    // last listing did not answer.
+    QHash<QString, Share> m_shares;
+    QHash<QString, Lister> m_listers;
+    QHash<QString, QString> m_failures;
+    QSet<QString> m_silent;
     QList<Container> m_containers;
     QList<DockerImage> m_images;
     QList<DockerVolume> m_volumes;
@@ -514,8 +595,6 @@ private:
     std::optional<QString> m_discoveryFailure;
     // Until the runtimes are known (set once), every runtime shown is no runtime at all: nothing to list yet.
     bool m_discovered = false;
-    // The runtimes whose answers the listings hold.
-    QList<std::optional<Runtime>> m_listedScope;
     std::optional<QCoro::Task<>> m_pollTask;
     std::optional<QCoro::Task<>> m_statsTask;
     std::optional<QCoro::Task<>> m_trashedTask;
@@ -523,18 +602,26 @@ private:
     QList<std::shared_ptr<Platform::Cancellation>> m_deletions;
     // The projects (by id) whose up, or whose rebuild's look at the folder, is under way.
     QSet<QString> m_bringingUp;
-    // Disk-usage loads begun, and the one whose result `usage` holds: an earlier one coming back later
-    // is older news.
+    // Disk-usage loads begun.
     qint64 m_usageLoads = 0;
-    qint64 m_usageLoad = 0;
     // The measurement under way per runtime (Docker::runtimeId); finished ones are let go.
     QHash<QString, Measurement> m_measuring;
-    // The last load of this scope to come back came back without figures.
+    // Each runtime's figures from its last measurement, while that one brought figures.
+    QHash<QString, DiskUsage> m_usageParts;
+    // When each runtime's last measurement ended.
+    QHash<QString, QDateTime> m_measuredAt;
+    // The last measurement of this scope to come back came back without figures, and none are left.
     bool m_usageFailed = false;
-    // The toolbar's refresh is under way, and was pressed again meanwhile.
-    bool m_refreshingNow = false;
-    bool m_refreshAgain = false;
+    // A rediscovery is under way, another is asked for once it ends, and a press waits for that.
+    bool m_rediscovering = false;
+    bool m_rediscoverAgain = false;
+    bool m_pressWaits = false;
+    // What discovery last read in the client's context folder, and whether a look there is under way.
+    std::optional<QByteArray> m_contextsSeen;
+    bool m_lookingAtContexts = false;
+    bool m_lookingAtReachability = false;
     struct ProjectChange {
+        QString runtime; // identifier
         int underWay = 0;
         qint64 since = 0; // the usage loads begun by its last start or end
     };

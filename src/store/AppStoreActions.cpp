@@ -160,6 +160,7 @@ QString AppStore::changeKey(const QString& project, const std::optional<Runtime>
 void AppStore::beginProjectChange(const QString& project, const std::optional<Runtime>& on)
 {
     ProjectChange& change = m_projectChanges[changeKey(project, on)];
+    change.runtime = Docker::runtimeId(on);
     ++change.underWay;
     change.since = m_usageLoads;
     emit projectChangesChanged();
@@ -181,11 +182,11 @@ bool AppStore::freeableKnown(const ComposeProject& project) const
     return !m_projectChanges.contains(changeKey(project.name, actingOn(project.runtime)));
 }
 
-void AppStore::settleProjectChanges()
+void AppStore::settleProjectChanges(const QString& runtime, qint64 load)
 {
     const qsizetype before = m_projectChanges.size();
-    m_projectChanges.removeIf([this](const QHash<QString, ProjectChange>::iterator& change) {
-        return change->underWay == 0 && m_usageLoad > change->since;
+    m_projectChanges.removeIf([&](const QHash<QString, ProjectChange>::iterator& change) {
+        return change->runtime == runtime && change->underWay == 0 && load > change->since;
     });
     if (m_projectChanges.size() != before)
         emit projectChangesChanged();

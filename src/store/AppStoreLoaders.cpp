@@ -11,66 +11,43 @@
 
 namespace {
 
+// One runtime's statistics in one pass, and its processor sample after it.
 struct Sampled {
     LiveStats stats;
-    QMap<QString, CPUSample> samples;
+    CPUSample sample;
 };
 
-// One statistics pass over the scope. Runtimes that give nothing are left out, and with them their
-// processor samples, so a runtime that comes back starts measuring afresh.
+// Nothing when the runtime gave nothing: it is then left out of the pass, and with it its processor
+// sample, so a runtime that comes back starts measuring afresh.
 std::optional<Sampled> sample(StoreEngine& engine, const std::function<QDateTime()>& now,
-                              const QList<std::optional<Runtime>>& scope,
-                              const QHash<QString, QString>& endpoints,
-                              const QMap<QString, CPUSample>& previous)
+                              const std::optional<Runtime>& runtime, bool apple, const CPUSample& before)
 {
-    std::optional<LiveStats> merged;
-    QMap<QString, CPUSample> samples;
-    for (const std::optional<Runtime>& runtime : scope) {
-        const QString key = Docker::runtimeId(runtime);
-        const auto endpoint = endpoints.constFind(key);
-        const bool apple = (runtime && runtime->isSocket()) ||
-                           (endpoint != endpoints.cend() && endpoint->contains(u"socktainer"));
-        const CPUSample before = previous.value(key, CPUSample::initial());
-        LiveStats stats;
-        CPUSample after = before;
-        try {
-            if (apple) {
-                const std::optional<QString> out = engine.appleStats();
-                if (!out)
-                    continue;
-                Docker::ContainerStatsReading reading = Docker::parseContainerStats(*out, before, now());
-                stats = std::move(reading.stats);
-                after = std::move(reading.sample);
-            } else {
-                const std::optional<QString> out = engine.dockerStats(runtime);
-                if (!out)
-                    continue;
-                stats = Docker::parseDockerStats(*out);
-            }
-        } catch (...) {
-            continue; // as silent as a command that printed nothing
+    try {
+        if (apple) {
+            const std::optional<QString> out = engine.appleStats();
+            if (!out)
+                return std::nullopt;
+            Docker::ContainerStatsReading reading = Docker::parseContainerStats(*out, before, now());
+            return Sampled{std::move(reading.stats), std::move(reading.sample)};
         }
-        merged = merged ? merged->merging(stats) : stats;
-        samples.insert(key, after);
+        const std::optional<QString> out = engine.dockerStats(runtime);
+        if (!out)
+            return std::nullopt;
+        return Sampled{Docker::parseDockerStats(*out), before};
+    } catch (...) {
+        return std::nullopt; // as silent as a command that printed nothing
     }
-    if (!merged)
-        return std::nullopt;
-    return Sampled{*merged, samples};
 }
 
 } // namespace
 
 QCoro::Task<> AppStore::loadUsage(bool afresh)
 {
-    const Snapshot before = snapshot();
     const QList<std::optional<Runtime>> inScope = answeringScope();
     setUsageAt(m_clock.now());
     const qint64 load = ++m_usageLoads;
     QPointer<AppStore> self(this);
-    // The oldest measurement this load's figures come from.
-    qint64 begun = load;
     QList<Measurement> parts;
-    QList<std::optional<Runtime>> measured;
     for (const std::optional<Runtime>& runtime : inScope) {
         bool answers = true;
         if (afresh) {
@@ -79,63 +56,52 @@ QCoro::Task<> AppStore::loadUsage(bool afresh)
             for (auto under = m_measuring.constFind(Docker::runtimeId(runtime));
                  answers && under != m_measuring.cend() && under->load < load && !under->result.isFinished();
                  under = m_measuring.constFind(Docker::runtimeId(runtime))) {
-                QFuture<std::optional<DiskUsage>> earlier = under->result;
-                answers = (co_await earlier).has_value();
+                const Measurement earlier = *under;
+                answers = (co_await earlier.result).has_value();
                 if (!self)
                     co_return;
+                take(earlier);
             }
         }
-        if (!answers)
-            continue;
-        const Measurement measurement = measure(runtime, load);
-        begun = std::min(begun, measurement.load);
-        parts << measurement;
-        measured << runtime;
+        if (answers)
+            parts << measure(runtime, load);
     }
-    std::optional<DiskUsage> merged;
-    for (qsizetype i = 0; i < parts.size(); ++i) {
-        // Filed by runtime, so that a card reads its own engine's figures for a name that another
-        // engine uses too. A runtime that did not answer is left out of the sum; the others still count.
-        const std::optional<DiskUsage> usage = co_await parts[i].result;
+    // Each is taken as it ends, whichever runtime ends first; a runtime that hangs until its limit
+    // holds no other's figures back.
+    for (const Measurement& part : std::as_const(parts)) {
+        co_await part.result;
         if (!self)
             co_return;
-        letGo(Docker::runtimeId(measured[i]), parts[i].load);
-        if (usage)
-            merged = merged ? merged->merging(*usage) : *usage;
+        take(part);
     }
-    if (isStale(before) || begun < m_usageLoad)
-        co_return;
-    setUsageFailed(!merged);
-    if (!merged)
-        co_return;
-    m_usageLoad = begun;
-    setUsage(merged);
-    settleProjectChanges();
 }
 
 AppStore::Measurement AppStore::measure(const std::optional<Runtime>& runtime, qint64 load)
 {
     const QString key = Docker::runtimeId(runtime);
     const auto under = m_measuring.constFind(key);
-    if (under != m_measuring.cend() && !under->result.isFinished())
+    if (under != m_measuring.cend())
         return *under;
     const std::shared_ptr<StoreEngine> engine = m_engine;
     // Apart from the polling: a measurement that hangs until its limit takes no thread a listing needs.
-    const Measurement measurement{
-        load, QtConcurrent::run(Platform::Pools::measuring(), [engine, runtime]() -> std::optional<DiskUsage> {
-            try {
-                return engine->usage(runtime).measuredOn(runtime);
-            } catch (...) {
-                return std::nullopt;
-            }
-        })};
+    const Measurement measurement{runtime, load,
+                                  QtConcurrent::run(Platform::Pools::measuring(),
+                                                    [engine, runtime]() -> std::optional<DiskUsage> {
+                                                        try {
+                                                            return engine->usage(runtime).measuredOn(runtime);
+                                                        } catch (...) {
+                                                            return std::nullopt;
+                                                        }
+                                                    }),
+                                  std::make_shared<bool>(false)};
     const bool was = awaitingUsage();
     m_measuring.insert(key, measurement);
-    // Let go of as soon as it ends, also while the load that began it still waits for other runtimes.
+    // Taken as soon as it ends, also while the load that began it still waits for other runtimes, and
+    // when nobody waits for it at all.
     auto* watcher = new QFutureWatcher<std::optional<DiskUsage>>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, key, load] {
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, measurement] {
         watcher->deleteLater();
-        letGo(key, load);
+        take(measurement);
     });
     watcher->setFuture(measurement.result);
     if (awaitingUsage() != was)
@@ -143,15 +109,44 @@ AppStore::Measurement AppStore::measure(const std::optional<Runtime>& runtime, q
     return measurement;
 }
 
-void AppStore::letGo(const QString& runtime, qint64 load)
+void AppStore::take(const Measurement& measurement)
 {
-    const auto ended = m_measuring.constFind(runtime);
-    if (ended == m_measuring.cend() || ended->load != load)
+    if (std::exchange(*measurement.taken, true))
         return;
+    const QString key = Docker::runtimeId(measurement.runtime);
     const bool before = awaitingUsage();
-    m_measuring.erase(ended);
+    const auto under = m_measuring.constFind(key);
+    if (under != m_measuring.cend() && under->taken == measurement.taken)
+        m_measuring.erase(under);
+    m_measuredAt.insert(key, m_clock.now());
+    // Filed by runtime, its figures stand for that runtime in any scope that shows it.
+    if (answeringScope().contains(measurement.runtime)) {
+        const std::optional<DiskUsage> figures = measurement.result.result();
+        if (figures)
+            m_usageParts.insert(key, *figures);
+        else
+            m_usageParts.remove(key); // no longer current
+        composeUsage();
+        // A runtime that did not answer leaves the others' figures standing; without any, nothing stands.
+        m_usageFailed = !m_usage;
+        if (figures)
+            settleProjectChanges(key, measurement.load);
+    }
     if (awaitingUsage() != before)
         emit awaitingUsageChanged();
+}
+
+void AppStore::composeUsage()
+{
+    std::optional<DiskUsage> merged;
+    for (const std::optional<Runtime>& runtime : scope()) {
+        const auto part = m_usageParts.constFind(Docker::runtimeId(runtime));
+        if (part == m_usageParts.cend() || isSilent(runtime))
+            continue;
+        // A name on two runtimes keeps the figures of the earlier one in scope order.
+        merged = merged ? merged->merging(*part) : *part;
+    }
+    setUsage(merged);
 }
 
 bool AppStore::measuring() const
@@ -189,29 +184,48 @@ QCoro::Task<> AppStore::loadStats()
     QPointer<AppStore> self(this);
     const std::shared_ptr<StoreEngine> engine = m_engine;
     const std::function<QDateTime()> now = m_clock.now;
-    auto job = Platform::onUtility([engine, now, inScope, endpoints, previous] {
-        return sample(*engine, now, inScope, endpoints, previous);
-    });
-    const std::optional<Sampled> sampled = co_await job;
-    if (!self || isStale(before))
-        co_return;
-    if (sampled) {
-        setStats(sampled->stats);
-        setCpuSamples(sampled->samples);
-    } else {
-        setStats(std::nullopt);
-        setCpuSamples({});
+    // Every runtime at once: one that hangs until its limit holds the others up by no more than that.
+    QList<QFuture<std::optional<Sampled>>> passes;
+    for (const std::optional<Runtime>& runtime : inScope) {
+        const QString key = Docker::runtimeId(runtime);
+        const auto endpoint = endpoints.constFind(key);
+        const bool apple = (runtime && runtime->isSocket()) ||
+                           (endpoint != endpoints.cend() && endpoint->contains(u"socktainer"));
+        const CPUSample last = previous.value(key, CPUSample::initial());
+        passes << QtConcurrent::run(Platform::Pools::utility(), [engine, now, runtime, apple, last] {
+            return sample(*engine, now, runtime, apple, last);
+        });
     }
+    std::optional<LiveStats> merged;
+    QMap<QString, CPUSample> samples;
+    for (qsizetype i = 0; i < passes.size(); ++i) {
+        const std::optional<Sampled> sampled = co_await passes[i];
+        if (!self)
+            co_return;
+        if (!sampled)
+            continue;
+        // The earlier runtime's figures win for a name both list.
+        merged = merged ? merged->merging(sampled->stats) : sampled->stats;
+        samples.insert(Docker::runtimeId(inScope[i]), sampled->sample);
+    }
+    if (isStale(before))
+        co_return;
+    setStats(merged);
+    setCpuSamples(samples);
 }
 
 QCoro::Task<> AppStore::loadAddresses()
 {
     const QList<std::optional<Runtime>> inScope = scope();
-    if (std::none_of(inScope.cbegin(), inScope.cend(),
-                     [this](const auto& runtime) { return isApple(runtime); })) {
+    const auto apple = [this](const auto& runtime) { return isApple(runtime); };
+    if (std::none_of(inScope.cbegin(), inScope.cend(), apple)) {
         setAddresses({});
         co_return;
     }
+    // Apple's runtime, while its listing does not answer, would only wait out the limit again.
+    const QList<std::optional<Runtime>> answering = answeringScope();
+    if (std::none_of(answering.cbegin(), answering.cend(), apple))
+        co_return;
     QPointer<AppStore> self(this);
     const std::shared_ptr<StoreEngine> engine = m_engine;
     auto job = Platform::onUtility([engine]() -> std::optional<QMap<QString, QString>> {

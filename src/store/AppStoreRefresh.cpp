@@ -2,6 +2,7 @@
 
 #include "engine/Docker.h"
 #include "engine/Listings.h"
+#include "platform/DiskLook.h"
 #include "platform/Pools.h"
 #include "platform/Settings.h"
 
@@ -16,75 +17,9 @@ constexpr auto hiddenPause = 10s;
 constexpr auto firstStatsPause = 1s;
 constexpr auto laterStatsPause = 5s;
 
-// One refresh's listings, concatenated over the runtimes that answered, in scope order.
-struct Fetched {
-    QList<Container> containers;
-    QList<DockerImage> images;
-    QList<DockerVolume> volumes;
-    // The containers each runtime of the scope listed (none for a silent one), in scope order.
-    QList<QList<Container>> byRuntime;
-    QStringList silent;
-    // Set only when no runtime in scope answered: the last one's failure.
-    std::optional<QString> failure;
-};
-
 QString nameOf(const std::optional<Runtime>& runtime)
 {
     return runtime ? runtime->id() : QStringLiteral("the runtime");
-}
-
-template <typename T>
-QList<T> joined(const QList<QList<T>>& parts)
-{
-    if (parts.size() == 1)
-        return parts.first(); // shared, not copied
-    qsizetype size = 0;
-    for (const QList<T>& part : parts)
-        size += part.size();
-    QList<T> all;
-    all.reserve(size);
-    for (const QList<T>& part : parts)
-        all.append(part);
-    return all;
-}
-
-Fetched fetch(StoreEngine& engine, const QList<std::optional<Runtime>>& scope)
-{
-    Fetched fetched;
-    QList<QList<DockerImage>> images;
-    QList<QList<DockerVolume>> volumes;
-    QString lastFailure;
-    for (const std::optional<Runtime>& runtime : scope) {
-        try {
-            // One after the other: a runtime that fails its first listing is not asked again.
-            QList<Container> containers = engine.containers(runtime);
-            QList<DockerImage> imageList = engine.images(runtime);
-            QList<DockerVolume> volumeList = engine.volumes(runtime);
-            fetched.byRuntime.append(std::move(containers));
-            images.append(std::move(imageList));
-            volumes.append(std::move(volumeList));
-        } catch (...) {
-            fetched.byRuntime.append(QList<Container>());
-            fetched.silent.append(nameOf(runtime));
-            lastFailure = failureText(std::current_exception());
-            // A client that fails without a word must not leave an empty error banner.
-            if (lastFailure.trimmed().isEmpty())
-                lastFailure = Docker::notAnswering(runtime);
-        }
-    }
-    if (!fetched.silent.isEmpty() && fetched.silent.size() == scope.size())
-        fetched.failure = lastFailure;
-    fetched.containers = joined(fetched.byRuntime);
-    fetched.images = joined(images);
-    fetched.volumes = joined(volumes);
-    return fetched;
-}
-
-QString notAnswering(const QStringList& silent)
-{
-    return silent.join(QStringLiteral(", ")) +
-           (silent.size() == 1 ? QStringLiteral(" is") : QStringLiteral(" are")) +
-           QStringLiteral(" not answering \u2014 showing the rest.");
 }
 
 } // namespace
@@ -93,7 +28,7 @@ bool AppStore::hasListed(const std::optional<Runtime>& runtime) const
 {
     if (!m_listed || m_unanswered.contains(nameOf(runtime)))
         return false;
-    return !m_showAll || m_listedScope.contains(runtime);
+    return !m_showAll || m_shares.contains(Docker::runtimeId(runtime));
 }
 
 void AppStore::start()
@@ -101,21 +36,35 @@ void AppStore::start()
     if (m_pollTask)
         return;
     setListed(false);
-    loadContexts();
+    rediscover(false);
     m_pollTask.emplace(refreshLoop(QPointer<AppStore>(this)));
     m_statsTask.emplace(statsLoop(QPointer<AppStore>(this)));
     m_trashedTask.emplace(forgetTrashedProjects());
 }
 
+// Each beat asks every runtime in scope for its listing but waits for none: a runtime that takes its
+// whole limit to fail holds only its own listing, and the others keep this rhythm.
 QCoro::Task<> AppStore::refreshLoop(QPointer<AppStore> store)
 {
     while (store) {
-        co_await store->refresh(false);
-        if (!store)
-            break;
+        store->beat();
         const StoreClock clock = store->m_clock;
         co_await clock.sleep(store->m_windowVisible ? visiblePause : hiddenPause);
     }
+}
+
+void AppStore::beat()
+{
+    // Until the runtimes are known there is nothing to list; the first discovery lists what it finds.
+    if (!m_discovered)
+        return;
+    const QList<std::optional<Runtime>> inScope = scope();
+    for (const std::optional<Runtime>& runtime : inScope)
+        askFor(runtime, false, false);
+    // With nothing in scope no listing looks at the endpoints: a socket that comes back is seen here.
+    if (inScope.isEmpty())
+        lookAgainAtReachability();
+    lookAtContexts();
 }
 
 QCoro::Task<> AppStore::statsLoop(QPointer<AppStore> store)
@@ -140,6 +89,18 @@ QCoro::Task<> AppStore::statsLoop(QPointer<AppStore> store)
 QCoro::Task<> AppStore::loadContexts()
 {
     QPointer<AppStore> self(this);
+    // Read before the contexts are listed, so that a change made while they are is seen by the next look.
+    const QString folder = m_engine->contextsFolder();
+    if (!folder.isEmpty()) {
+        auto look = Platform::lookAtFolderFor(folder, [folder, apple = Docker::appleSocketPath()] {
+            return Docker::contextsFingerprint(folder, apple);
+        });
+        const std::optional<QByteArray> seen = co_await std::move(look);
+        if (!self)
+            co_return;
+        if (seen)
+            m_contextsSeen = seen;
+    }
     auto discovery = discover();
     const std::optional<Runtime> current = co_await std::move(discovery);
     if (!self)
@@ -148,7 +109,50 @@ QCoro::Task<> AppStore::loadContexts()
         setRuntime(current);
     else if (!m_showAll)
         handOver();
+    keepToScope();
     co_await refresh(false);
+}
+
+QCoro::Task<> AppStore::lookAtContexts()
+{
+    const QString folder = m_engine->contextsFolder();
+    // Compared with what the last discovery read; none while the first is under way.
+    if (m_lookingAtContexts || !m_contextsSeen || folder.isEmpty())
+        co_return;
+    m_lookingAtContexts = true;
+    QPointer<AppStore> self(this);
+    auto look = Platform::lookAtFolderFor(folder, [folder, apple = Docker::appleSocketPath()] {
+        return Docker::contextsFingerprint(folder, apple);
+    });
+    const std::optional<QByteArray> seen = co_await std::move(look);
+    if (!self)
+        co_return;
+    m_lookingAtContexts = false;
+    if (seen && seen != m_contextsSeen)
+        rediscover(false);
+}
+
+QCoro::Task<> AppStore::lookAgainAtReachability()
+{
+    if (m_lookingAtReachability)
+        co_return;
+    m_lookingAtReachability = true;
+    QStringList endpoints;
+    for (const RuntimeEntry& entry : std::as_const(m_runtimes))
+        endpoints << entry.endpoint;
+    QPointer<AppStore> self(this);
+    const std::shared_ptr<StoreEngine> engine = m_engine;
+    auto job = Platform::onUtility([engine, endpoints] {
+        QHash<QString, bool> reachable;
+        for (const QString& endpoint : endpoints)
+            reachable.insert(endpoint, engine->isReachable(endpoint));
+        return reachable;
+    });
+    const QHash<QString, bool> reachable = co_await std::move(job);
+    if (!self)
+        co_return;
+    m_lookingAtReachability = false;
+    takeReachability(reachable);
 }
 
 QCoro::Task<std::optional<Runtime>> AppStore::discover()
@@ -174,78 +178,86 @@ QCoro::Task<std::optional<Runtime>> AppStore::discover()
 
 QCoro::Task<> AppStore::refresh(bool afterHandover)
 {
-    const Snapshot before = snapshot();
     const QList<std::optional<Runtime>> inScope = scope();
     // An empty listing of no runtime would pass for every runtime answering that it runs nothing.
     if (m_showAll && inScope.isEmpty() && !m_discovered)
         co_return;
     QPointer<AppStore> self(this);
-    const std::shared_ptr<StoreEngine> engine = m_engine;
-    // Every background job is made in a statement of its own, as Platform::onPool asks.
-    auto job = Platform::onUtility([engine, inScope] { return fetch(*engine, inScope); });
-    Fetched fetched = co_await job;
-    if (!self || isStale(before))
-        co_return;
-    // With every runtime shown, a discovery that failed leaves nothing to ask and nothing else to say why.
-    if (inScope.isEmpty() && m_discoveryFailure)
-        fetched.failure = m_discoveryFailure;
-
-    if (fetched.failure) {
-        rederiveReachability();
-        if (!afterHandover && !before.showAll && handOver()) {
-            co_await refresh(true);
+    if (inScope.isEmpty()) {
+        // Every runtime shown and none reachable: nobody to ask, which is no failure, unless the
+        // discovery failed and leaves nothing else to say why.
+        lookAgainAtReachability();
+        if (m_discoveryFailure) {
+            settle(m_discoveryFailure);
             co_return;
         }
-        settle(fetched.failure);
+        composeLists(false);
+        setListed(true);
+        settle(std::nullopt);
         co_return;
     }
-
-    setContainers(fetched.containers);
-    setImages(fetched.images);
-    setVolumes(fetched.volumes);
-    m_listedScope = inScope;
-    setListed(true);
-    settle(std::nullopt);
-    if (fetched.silent != m_unanswered) {
-        setUnanswered(fetched.silent);
-        if (!fetched.silent.isEmpty())
-            setNotice(notAnswering(fetched.silent));
+    QList<QFuture<void>> awaited;
+    for (const std::optional<Runtime>& runtime : inScope) {
+        const bool silent = isSilent(runtime);
+        QFuture<void> answered = askFor(runtime, afterHandover, true);
+        if (!silent)
+            awaited << answered;
     }
-    rederiveReachability();
-    // A runtime's listing carries only its own containers, so it is the runtime's share as it stands.
-    for (qsizetype i = 0; i < inScope.size(); ++i) {
-        // One runtime's listing is the whole listing: grouped once for the screens and the registry.
-        const QList<Container> share = fetched.byRuntime.value(i);
-        remember(share == m_containers ? groups() : Docker::group(share), inScope[i]);
+    for (const QFuture<void>& answered : std::as_const(awaited)) {
+        co_await answered;
+        if (!self)
+            co_return;
     }
-    // Never waited for: a measurement may take minutes, or hang until its limit, and the listing keeps
-    // its rhythm meanwhile. One under way is not begun again.
-    if (m_windowVisible && usageIsDue() && !measuring())
-        loadUsage();
 }
 
 void AppStore::refreshNow()
 {
-    if (!measuring())
-        loadUsage(); // runs on by itself
-    if (m_refreshingNow) {
-        m_refreshAgain = true;
-        return;
+    // Each runtime on its own: one being measured, or measured moments ago, is not measured again.
+    const QDateTime now = m_clock.now();
+    bool measured = false;
+    for (const std::optional<Runtime>& runtime : answeringScope()) {
+        const QString key = Docker::runtimeId(runtime);
+        if (m_measuring.contains(key))
+            continue;
+        const auto last = m_measuredAt.constFind(key);
+        if (last != m_measuredAt.cend() && last->msecsTo(now) >= 0 &&
+            last->msecsTo(now) < std::chrono::milliseconds(pressMeasuringPause).count())
+            continue;
+        if (!measured)
+            setUsageAt(now);
+        measured = true;
+        measure(runtime, ++m_usageLoads); // taken into usage as it ends
     }
-    refreshFolded();
+    rediscover(true);
 }
 
-QCoro::Task<> AppStore::refreshFolded()
+void AppStore::rediscover(bool pressed)
+{
+    if (pressed)
+        setPressWaits(true);
+    if (m_rediscovering) {
+        m_rediscoverAgain = true;
+        return;
+    }
+    rediscoverFolded(); // runs on by itself
+}
+
+QCoro::Task<> AppStore::rediscoverFolded()
 {
     QPointer<AppStore> self(this);
-    m_refreshingNow = true;
+    m_rediscovering = true;
     do {
-        m_refreshAgain = false;
+        m_rediscoverAgain = false;
+        // A press made from here on waits for the next round.
+        const bool pressed = m_pressWaits;
         co_await loadContexts();
         if (!self)
             co_return;
-    } while (m_refreshAgain);
-    m_refreshingNow = false;
+        if (pressed && !m_rediscoverAgain)
+            setPressWaits(false);
+    } while (m_rediscoverAgain);
+    m_rediscovering = false;
+    setPressWaits(false);
 }
 
 bool AppStore::usageIsDue() const
@@ -256,14 +268,6 @@ bool AppStore::usageIsDue() const
     return elapsed > 30'000 || elapsed < 0;
 }
 
-void AppStore::rederiveReachability()
-{
-    QList<RuntimeEntry> fresh = m_runtimes;
-    for (RuntimeEntry& entry : fresh)
-        entry.reachable = m_engine->isReachable(entry.endpoint);
-    setRuntimes(fresh);
-}
-
 bool AppStore::handOver()
 {
     const std::optional<Runtime> next = Docker::handover(m_runtime, m_runtimes);
@@ -271,17 +275,25 @@ bool AppStore::handOver()
         return false;
     const QString old = Docker::runtimeId(m_runtime);
     setRuntime(next);
+    switchScope();
+    settle(std::nullopt);
+    setNotice(old + QStringLiteral(" is not answering \u2014 switched to ") + next->id() + u'.');
+    return true;
+}
+
+void AppStore::switchScope()
+{
+    m_shares.clear();
     setContainers({});
     setImages({});
     setVolumes({});
     setListed(false);
+    m_usageParts.clear();
     setUsage(std::nullopt);
     setUsageAt(distantPast());
     setUsageFailed(false);
     forgetStats();
-    settle(std::nullopt);
-    setNotice(old + QStringLiteral(" is not answering \u2014 switched to ") + next->id() + u'.');
-    return true;
+    keepToScope();
 }
 
 void AppStore::settle(const std::optional<QString>& refreshFailure)
@@ -300,15 +312,8 @@ QCoro::Task<> AppStore::show(bool all)
 {
     setShowAll(all);
     m_defaults.setValue(QString::fromLatin1(showAllKey), all);
-    setContainers({});
-    setImages({});
-    setVolumes({});
-    setListed(false);
-    setUsage(std::nullopt);
-    setUsageAt(distantPast());
-    setUsageFailed(false);
+    switchScope();
     setUnanswered({});
-    forgetStats();
     co_await refresh(false);
 }
 

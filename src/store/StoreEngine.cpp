@@ -15,6 +15,8 @@ namespace {
 
 // A hung engine may hold a statistics pass up for this long per runtime, and no longer.
 constexpr double statsLimitSeconds = 10.0;
+// A look at a socket file answers at once, unless the mount that holds it stalls.
+constexpr std::chrono::seconds reachableWithin{2};
 
 QStringList statsArgs()
 {
@@ -124,7 +126,11 @@ public:
     {
         return Docker::volumeEvents(names, since, runtime, Docker::listingLimit);
     }
-    bool isReachable(const QString& endpoint) override { return Docker::isReachable(endpoint); }
+    bool isReachable(const QString& endpoint) override
+    {
+        return Docker::isReachableWithin(endpoint, reachableWithin);
+    }
+    QString contextsFolder() override { return Docker::clientConfigFolder(); }
 };
 
 } // namespace

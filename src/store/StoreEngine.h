@@ -21,7 +21,7 @@
 #include <optional>
 
 // Everything the application store asks of the engines, in one place, so that tests can answer in
-// any order and at any pace. Every call except isReachable runs on a background pool, several at a
+// any order and at any pace. Every call but contextsFolder runs on a background pool, several at a
 // time, so an implementation must be thread-safe. The listing, discovery and usage calls throw
 // DockerError or Platform::LaunchError when a runtime does not answer.
 class StoreEngine {
@@ -100,8 +100,12 @@ public:
                                                                const std::optional<Runtime>& runtime) = 0;
 
     // Whether an endpoint can be reached without asking it: a Unix socket whose file exists, or any
-    // other kind of address. Called on the main thread.
+    // other kind of address. Called on a background pool; a socket that cannot be looked at in time
+    // counts as reachable.
     virtual bool isReachable(const QString& endpoint) = 0;
+    // The folder whose contents decide what discovery finds (Docker::contextsFingerprint); empty when
+    // there is none to watch.
+    virtual QString contextsFolder() = 0;
 
     // The engines themselves, through the docker client and Apple's tool.
     static std::shared_ptr<StoreEngine> system();

@@ -207,6 +207,8 @@ TEST_F(Screen, ARuntimeThatNeverAnsweredClaimsNoCount)
 
     listing(alpha, {});
     run(s.refresh(false));
+    // A refresh does not wait for a runtime that was silent: its answer comes when it comes.
+    ASSERT_TRUE(eventually([&] { return !s.listingUnderWay(); }));
     settle();
     EXPECT_EQ(vital("containersVital")->value(), "0");
     EXPECT_EQ(caption("containersCaption"), "Nothing stopped");
@@ -279,6 +281,7 @@ TEST_F(Screen, ARememberedProjectOfARuntimeThatHasNotAnsweredClaimsNoState)
             run(std::move(shown));
         } else {
             run(s.refresh(false));
+            ASSERT_TRUE(eventually([&] { return !s.listingUnderWay(); }));
         }
         settle();
         detail.setProject(s.projects().constLast());

@@ -199,12 +199,15 @@ TEST_F(VitalsRowOnStore, TheDiskTileSaysMeasuringOnlyWhileFiguresAreOnTheirWay)
     listing(alpha, {container("a")});
     auto measurement = engine->hold(StoreTesting::ScriptedEngine::Call::Usage, alpha);
     run(store.refresh(false));
+    // Silent until now, so the refresh did not wait for its answer.
+    ASSERT_TRUE(TestSupport::eventually([&] { return !store.listingUnderWay(); }));
     ASSERT_TRUE(measurement->waitArrived());
     EXPECT_EQ(disk(row), "Measuring\u2026");
 
     measurement->open(); // the engine gave no figures in time
     EXPECT_TRUE(TestSupport::eventually([&] { return disk(row) == "Not measured"; }));
     measurement = engine->hold(StoreTesting::ScriptedEngine::Call::Usage, alpha);
+    clock.advance(AppStore::pressMeasuringPause); // a press measures nothing measured moments ago
     store.refreshNow();
     ASSERT_TRUE(measurement->waitArrived());
     EXPECT_EQ(disk(row), "Not measured");

@@ -24,12 +24,12 @@ protected:
     Pauses refreshPauses() const { return pausesOf({2s, 10s}); }
     Pauses statsPauses() const { return pausesOf({1s, 5s}); }
 
-    // Moves the clock on and waits until both loops sleep again.
+    // Moves the clock on and waits until both loops sleep again, and the listings they asked for are over.
     bool after(
         std::chrono::milliseconds by, const std::function<bool()>& also = [] { return true; })
     {
         clock.advance(by);
-        return eventually([&] { return clock.sleeping() == 2 && also(); });
+        return eventually([&] { return clock.sleeping() == 2 && !store->listingUnderWay() && also(); });
     }
 
     AppStore& started()

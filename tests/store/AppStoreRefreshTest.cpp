@@ -66,7 +66,10 @@ TEST_F(Refresh, ErrorAndNoticeFollowEachEventInTurn)
         listing(delta, {container("g")});
     };
     answerAll();
-    const auto refresh = [&] { run(s.refresh(false)); };
+    const auto refresh = [&] {
+        run(s.refresh(false));
+        drain(s);
+    };
 
     const struct {
         const char* event;
@@ -124,6 +127,7 @@ TEST_F(Refresh, ErrorAndNoticeFollowEachEventInTurn)
          [&] {
              s.setError("form failed");
              run(s.show(true));
+             drain(s);
          },
          "form failed",
          none,
@@ -288,26 +292,40 @@ TEST_F(Refresh, SwitchingBetweenAllAndOneDropsTheResultInFlight)
     const auto gate = engine->hold(Call::Containers, alpha);
     auto pending = s.refresh(false);
     ASSERT_TRUE(gate->waitArrived());
-    run(s.show(true));
+    // The listing of alpha that showing all asks for begins once the one under way has ended.
+    auto shown = s.show(true);
     gate->open();
     run(std::move(pending));
+    run(std::move(shown));
     EXPECT_EQ(names(s.containers()), (QStringList{"a", "b"}));
+    EXPECT_EQ(engine->count(Call::Containers, alpha), 2);
 }
 
-TEST_F(Refresh, OverlappingRefreshesApplyInTheOrderTheyFinish)
+// However often a refresh is asked for, a runtime is listed once at a time: what is asked while a listing
+// runs is one more listing, begun when it ends, which every later ask joins.
+TEST_F(Refresh, ARuntimeIsListedOnceAtATimeAndAsksMeanwhileFoldIntoOneMore)
 {
     AppStore& s = storeOn({entry(alpha)}, alpha);
-    const auto gate = engine->hold(Call::Containers, alpha);
-    auto first = s.refresh(false);
-    ASSERT_TRUE(gate->waitArrived());
-    listing(alpha, {container("newer")});
-    run(s.refresh(false));
-    EXPECT_EQ(names(s.containers()), (QStringList{"newer"}));
+    const auto first = engine->hold(Call::Containers, alpha);
+    const auto second = engine->hold(Call::Containers, alpha);
+    auto asked = s.refresh(false);
+    ASSERT_TRUE(first->waitArrived());
+    std::vector<QCoro::Task<>> meanwhile;
+    for (int ask = 0; ask < 5; ++ask)
+        meanwhile.push_back(s.refresh(false));
+    EXPECT_EQ(engine->count(Call::Containers, alpha), 1);
 
     listing(alpha, {container("older")}); // what the held call reads when it goes on
-    gate->open();
-    run(std::move(first));
+    first->open();
+    run(std::move(asked));
     EXPECT_EQ(names(s.containers()), (QStringList{"older"}));
+    ASSERT_TRUE(second->waitArrived());
+    listing(alpha, {container("newer")});
+    second->open();
+    for (QCoro::Task<>& task : meanwhile)
+        run(std::move(task));
+    EXPECT_EQ(names(s.containers()), (QStringList{"newer"}));
+    EXPECT_EQ(engine->count(Call::Containers, alpha), 2);
 }
 
 TEST_F(Refresh, RemembersProjectsAndWritesTheRegistryOnlyWhenItChanges)

@@ -476,6 +476,17 @@ public:
         std::lock_guard lock(m_mutex);
         return !m_unreachable.contains(endpoint);
     }
+    QString contextsFolder() override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_contextsFolder;
+    }
+    // The folder the store watches for changes of the contexts; none by default.
+    void setContextsFolder(const QString& folder)
+    {
+        std::lock_guard lock(m_mutex);
+        m_contextsFolder = folder;
+    }
 
 private:
     struct Hold {
@@ -558,6 +569,7 @@ private:
     std::optional<QString> m_appleStats;
     std::optional<QString> m_appleAddresses;
     QStringList m_unreachable;
+    QString m_contextsFolder;
     QHash<QStringList, Platform::Capture> m_answers;
     QList<Command> m_commands;
     QList<std::optional<std::chrono::milliseconds>> m_runLimits;

@@ -126,6 +126,13 @@ protected:
         return QCoro::waitFor(std::move(task));
     }
 
+    // Waits for the listings still under way: a refresh does not wait for those of runtimes already
+    // silent.
+    static void drain(const AppStore& s)
+    {
+        EXPECT_TRUE(eventually([&] { return !s.listingUnderWay(); }));
+    }
+
     std::unique_ptr<Platform::Settings> settings = Platform::Settings::inMemory();
     std::shared_ptr<ScriptedEngine> engine = std::make_shared<ScriptedEngine>();
     FakeClock clock;

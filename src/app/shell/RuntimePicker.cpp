@@ -15,14 +15,20 @@ RuntimePicker::RuntimePicker(AppStore& store, const TextStyle& style, QWidget* p
     connect(&m_store, &AppStore::runtimesChanged, this, &RuntimePicker::follow);
     connect(&m_store, &AppStore::runtimeChanged, this, &RuntimePicker::follow);
     connect(&m_store, &AppStore::showAllChanged, this, &RuntimePicker::follow);
+    connect(&m_store, &AppStore::silentChanged, this, &RuntimePicker::follow);
     follow();
 }
 
 QList<RuntimePicker::Entry> RuntimePicker::entries(const AppStore& store)
 {
     QList<Entry> result;
-    for (const RuntimeEntry& entry : store.runtimes())
-        result.append({entry.label(), entry.id()});
+    for (const RuntimeEntry& entry : store.runtimes()) {
+        QString text = entry.label();
+        // An offline one says so already; one whose socket is there may still not answer.
+        if (entry.reachable && store.isSilent(entry.runtime))
+            text += QStringLiteral(u" \u00B7 not answering");
+        result.append({text, entry.id()});
+    }
     if (store.runtimes().size() >= 2)
         result.append({QStringLiteral("All runtimes"), AppStore::allRuntimesTag()});
     return result;

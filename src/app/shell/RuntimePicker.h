@@ -6,7 +6,8 @@ class AppStore;
 struct TextStyle;
 
 // Which runtime the store shows, or all of them: one entry per discovered runtime ("work · current ·
-// offline"), then, with two or more, "All runtimes". It holds no state of its own: it shows the
+// offline", or "· not answering" for one whose socket is there but whose last listing did not answer),
+// then, with two or more, "All runtimes". It holds no state of its own: it shows the
 // store's choice as it is, so a hand-over moves the selection too, and a user's choice goes to the
 // store. The entries are rebuilt only when their texts change, so an open pop-up survives a poll.
 class RuntimePicker : public QComboBox {
