@@ -218,3 +218,63 @@ TEST_F(Loaders, ARuntimeThatDidNotAnswerItsListingIsNotMeasured)
     EXPECT_EQ(engine->count(Call::Usage, alpha), 1);
     EXPECT_EQ(engine->count(Call::DockerStats, alpha), 1);
 }
+
+// Each runtime is sampled and measured on its own: one that hangs until its limit, first in scope
+// order, holds no other runtime's statistics, and its disk figures none of the others', which show as
+// soon as they come.
+TEST_F(Loaders, ARuntimeThatHangsHoldsNoOtherRuntimesFigures)
+{
+    engine->setDockerStats(beta, dockerStatsLine("db", "2.00%", "2MiB"));
+    engine->setDockerStats(alpha, dockerStatsLine("web", "1.00%", "1MiB"));
+    engine->setUsage(beta, usage(50, {{"db", 5}}));
+    engine->setUsage(alpha, usage(100, {{"web", 10}}));
+    AppStore& s = storeOn({entry(beta), entry(alpha)}, beta, true);
+
+    const auto sampling = engine->hold(Call::DockerStats, beta);
+    auto sampled = s.loadStats();
+    ASSERT_TRUE(sampling->waitArrived());
+    EXPECT_TRUE(eventually([&] { return engine->count(Call::DockerStats, alpha) == 1; }));
+    sampling->open();
+    run(std::move(sampled));
+    EXPECT_EQ(s.stats()->cpu, (QMap<QString, double>{{"db", 2.0}, {"web", 1.0}}));
+
+    const auto measuring = engine->hold(Call::Usage, beta);
+    auto measured = s.loadUsage();
+    ASSERT_TRUE(measuring->waitArrived());
+    ASSERT_TRUE(eventually([&] { return s.usage().has_value(); }));
+    EXPECT_EQ(s.usage()->total, 100) << "alpha's figures, while beta's are on their way";
+    EXPECT_TRUE(s.awaitingUsage());
+    measuring->open();
+    run(std::move(measured));
+    EXPECT_EQ(s.usage()->total, 150);
+    EXPECT_EQ(s.usage()->containerSize.keys(), (QStringList{"db", "web"})) << "in scope order";
+}
+
+// A runtime whose last measurement brought no figures (it ended at its limit, or was refused) has none
+// in the usage, whatever an earlier one measured: the others' stand alone, and with none left there is
+// no usage at all. So is a runtime whose listing stops answering.
+TEST_F(Loaders, OnlyTheFiguresOfEachRuntimesLastMeasurementStand)
+{
+    Reclaimable stopped;
+    stopped.bytes = 230;
+    DiskUsage alphas = usage(4'200'000, {{"web", 10}});
+    alphas.candidates = {stopped};
+    engine->setUsage(alpha, alphas);
+    engine->setUsage(beta, usage(50, {{"db", 5}}));
+    listing(alpha, {container("web")});
+    listing(beta, {container("db")});
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha, true);
+    run(s.refresh(false));
+    run(s.loadUsage());
+    ASSERT_EQ(s.usage()->total, 4'200'050);
+
+    engine->setUsage(alpha, std::nullopt);
+    run(s.loadUsage());
+    EXPECT_EQ(s.usage()->total, 50);
+    EXPECT_EQ(s.usage()->reclaimable(), 0) << "nothing offered from alpha's earlier figures";
+
+    engine->failListing(beta, "beta is not answering.");
+    run(s.refresh(false));
+    EXPECT_EQ(s.usage(), std::nullopt);
+    EXPECT_FALSE(s.awaitingUsage());
+}

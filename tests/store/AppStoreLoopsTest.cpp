@@ -1,5 +1,7 @@
 #include "store/StoreFixture.h"
 
+#include <QFileInfo>
+
 using namespace StoreTesting;
 using namespace std::chrono_literals;
 using Call = ScriptedEngine::Call;
@@ -171,4 +173,122 @@ TEST_F(Loops, AMeasurementThatNeverComesBackLeavesTheListingItsRhythm)
     EXPECT_EQ(engine->total(Call::Runtimes), discoveries + 2);
     EXPECT_EQ(engine->count(Call::Usage, alpha), 1);
     EXPECT_TRUE(s.awaitingUsage());
+}
+
+// With every runtime shown, one whose listing takes its whole limit holds nobody: the others are shown as
+// they answer and keep the rhythm, it is asked once at a time, and once it has failed it is named, left
+// out of the statistics and the measurements, and no refresh waits for it again.
+TEST_F(Loops, ASilentRuntimeHoldsNoOtherRuntimesListing)
+{
+    engine->setDiscovery({{entry(alpha, true, true), entry(beta)}, alpha});
+    listing(alpha, {container("web")});
+    listing(beta, {container("far")});
+    engine->setDockerStats(alpha, R"({"Name":"web","CPUPerc":"3.00%","MemUsage":"1MiB / 1GiB"})");
+    engine->setUsage(alpha, DiskUsage{1000, {}, {}, {}, {}});
+    const auto silent = engine->hold(Call::Containers, beta);
+    AppStore& s = makeStore();
+    s.setShowAll(true);
+    s.setWindowVisible(true);
+    s.start();
+    ASSERT_TRUE(eventually([&] { return names(s.containers()) == QStringList{"web"}; }));
+    ASSERT_TRUE(silent->waitArrived());
+
+    for (int beat = 1; beat <= 5; ++beat) {
+        const QString name = "web-" + QString::number(beat);
+        listing(alpha, {container(name)});
+        clock.advance(2s);
+        ASSERT_TRUE(eventually([&] { return names(s.containers()) == QStringList{name}; })) << beat;
+    }
+    EXPECT_EQ(engine->count(Call::Containers, beta), 1) << "one listing of it at a time";
+    EXPECT_TRUE(eventually([&] { return s.usage().has_value() && s.stats().has_value(); }));
+
+    // It fails as at its limit.
+    engine->failListing(beta, "beta is not answering.");
+    silent->open();
+    ASSERT_TRUE(eventually([&] { return s.silent() == QStringList{"beta"}; }));
+    EXPECT_EQ(s.unanswered(), QStringList{"beta"});
+    EXPECT_EQ(s.notice(), QStringLiteral("beta is not answering \u2014 showing the rest."));
+    EXPECT_EQ(s.error(), std::nullopt);
+
+    // Asked again, it hangs again: a refresh, as an action's or a press's, waits for alpha alone.
+    const auto again = engine->hold(Call::Containers, beta);
+    const int sampled = engine->count(Call::DockerStats, beta);
+    const int measured = engine->count(Call::Usage, beta);
+    listing(alpha, {container("web", "exited")});
+    run(s.refresh(false));
+    EXPECT_EQ(names(s.containers()), QStringList{"web"});
+    ASSERT_TRUE(again->waitArrived());
+    run(s.loadStats());
+    run(s.loadUsage());
+    EXPECT_EQ(engine->count(Call::DockerStats, beta), sampled);
+    EXPECT_EQ(engine->count(Call::Usage, beta), measured);
+    again->open();
+}
+
+// Each press of Refresh measures what was not measured moments ago: a few seconds after the last
+// measurement of a runtime ended, never sooner, however often it is pressed. The busy sign shows until
+// the refresh the presses asked for has ended.
+TEST_F(Loops, PressesMeasureARuntimeNoSoonerThanAFewSecondsAfterItsLastMeasurement)
+{
+    listing(alpha, {container("web", "exited")});
+    engine->setUsage(alpha, DiskUsage{1000, {}, {}, {}, {}});
+    AppStore& s = started(); // hidden: the listing measures nothing
+    ASSERT_EQ(engine->count(Call::Usage, alpha), 0);
+    const auto pressMany = [&](int presses) {
+        for (int press = 0; press < presses; ++press)
+            s.refreshNow();
+        EXPECT_TRUE(s.busy());
+        return eventually([&] { return !s.busy() && !s.awaitingUsage(); });
+    };
+
+    ASSERT_TRUE(pressMany(200));
+    EXPECT_EQ(engine->count(Call::Usage, alpha), 1);
+    ASSERT_TRUE(s.usage().has_value());
+    clock.advance(AppStore::pressMeasuringPause - 1ms);
+    ASSERT_TRUE(pressMany(50));
+    EXPECT_EQ(engine->count(Call::Usage, alpha), 1);
+    clock.advance(1ms);
+    ASSERT_TRUE(pressMany(50));
+    EXPECT_EQ(engine->count(Call::Usage, alpha), 2);
+}
+
+// The client's context folder is looked at on the listing's rhythm: a context made, one removed, or another
+// made current there is discovered on the next beat; a look that finds what discovery read, or only a
+// login written to the configuration, runs no context listing.
+TEST_F(Loops, ContextsAreListedAgainOnlyWhenTheirFolderChanged)
+{
+    QTemporaryDir folder;
+    const auto write = [&](const QString& path, const QByteArray& contents) {
+        QDir().mkpath(QFileInfo(folder.filePath(path)).path());
+        QFile file(folder.filePath(path));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(contents);
+    };
+    write("config.json", R"({"currentContext":"alpha"})");
+    write("contexts/meta/a1/meta.json", R"({"Name":"alpha"})");
+    engine->setContextsFolder(folder.path());
+    listing(alpha, {container("web", "exited")});
+    AppStore& s = started();
+    const auto discoveriesAfterBeat = [&](int expected) {
+        clock.advance(10s);
+        return eventually([&] { return engine->total(Call::Runtimes) == expected && clock.sleeping() == 2; }) &&
+               !eventually([&] { return engine->total(Call::Runtimes) > expected; }, 100);
+    };
+    ASSERT_TRUE(discoveriesAfterBeat(1)) << "nothing changed";
+
+    engine->setDiscovery({{entry(alpha, true, true), entry(beta)}, alpha});
+    write("contexts/meta/b2/meta.json", R"({"Name":"beta"})");
+    ASSERT_TRUE(discoveriesAfterBeat(2)) << "a context made";
+    EXPECT_EQ(s.runtimes().size(), 2);
+    ASSERT_TRUE(discoveriesAfterBeat(2)) << "and seen";
+
+    write("config.json", R"({"currentContext":"alpha","auths":{"registry.example":{}}})");
+    ASSERT_TRUE(discoveriesAfterBeat(2)) << "a login";
+    write("config.json", R"({"currentContext":"beta","auths":{"registry.example":{}}})");
+    ASSERT_TRUE(discoveriesAfterBeat(3)) << "another made current";
+
+    engine->setDiscovery({{entry(alpha, true, true)}, alpha});
+    ASSERT_TRUE(QDir(folder.filePath("contexts/meta/b2")).removeRecursively());
+    ASSERT_TRUE(discoveriesAfterBeat(4)) << "a context removed";
+    EXPECT_EQ(s.runtimes(), QList<RuntimeEntry>{entry(alpha, true, true)});
 }

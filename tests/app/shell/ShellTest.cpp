@@ -71,6 +71,15 @@ TEST(RuntimePicker, EntriesAndSelection)
     f.store.setShowAll(false);
     f.store.setRuntime(home);
     EXPECT_EQ(picker.currentText(), "home");
+
+    // A runtime whose socket is there but whose listing did not answer says so, until it answers.
+    f.engine->failListing(home, "home is not answering.");
+    QCoro::waitFor(f.store.refresh(false));
+    EXPECT_EQ(picker.currentText(), "home \u00B7 not answering");
+    EXPECT_EQ(picker.itemText(0), "work \u00B7 current");
+    f.engine->setListing(home, {});
+    QCoro::waitFor(f.store.refresh(false));
+    ASSERT_TRUE(eventually([&] { return picker.currentText() == "home"; }));
 }
 
 TEST(RuntimePicker, ChoosingGoesToTheStore)
@@ -178,6 +187,16 @@ TEST(ContentView, TheWindowAndTheTrayPanelShowWhileTheStoreIsBusy)
     settle();
     EXPECT_FALSE(inWindow->isVisible() || inWindow->turning());
     EXPECT_FALSE(inPanel->isVisible() || inPanel->turning());
+
+    // A press of Refresh shows it too, until the refresh it asked for has ended.
+    f.engine->setDiscovery({{entry("work", true, true)}, work});
+    const auto discovery = f.engine->hold(StoreTesting::ScriptedEngine::Call::Runtimes);
+    QTest::mouseClick(window.findChild<QWidget*>("refreshButton"), Qt::LeftButton);
+    ASSERT_TRUE(discovery->waitArrived());
+    settle();
+    EXPECT_TRUE(inWindow->isVisible() && inPanel->isVisible());
+    discovery->open();
+    EXPECT_TRUE(eventually([&] { return !inWindow->isVisible() && !inPanel->isVisible(); }));
 }
 
 TEST(ContentView, AddingFromAFolderAsksForTheFolderAndTheRuntime)
