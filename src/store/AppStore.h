@@ -218,7 +218,8 @@ public:
     // the error only while it is still that remembered text, never one an action put up.
     void settle(const std::optional<QString>& refreshFailure);
 
-    // The toolbar's refresh: rediscovers the runtimes and refreshes, busy until that refresh has ended,
+    // The toolbar's refresh: rediscovers the runtimes (when the client's context folder has changed since
+    // the last discovery, or cannot be looked at) and refreshes, busy until that refresh has ended,
     // and measures the disk use of each runtime in scope that is not being measured and was last measured
     // more than pressMeasuringPause ago. Presses while the rediscovery and refresh it started run fold
     // into one more of them, started when they end.
@@ -463,6 +464,11 @@ private:
     // and the context folder is looked at.
     void beat();
     QCoro::Task<> lookAtContexts();
+    // What discovery would read in the client's context folder now (Docker::contextsFingerprint); none
+    // without a folder, or when it does not answer in time.
+    QCoro::Task<std::optional<QByteArray>> contextsNow() const;
+    // Rediscovers, unless the context folder shows that discovery would find what it found; then refreshes.
+    QCoro::Task<> refreshContexts();
     QCoro::Task<> lookAgainAtReachability();
     // Rediscovers now, or once the rediscovery under way has ended; `pressed` keeps the store busy
     // until then.
@@ -535,6 +541,11 @@ private:
     void composeUsage();
     // Whether a runtime of the scope that answered is being measured.
     bool measuring() const;
+    // Each runtime's total in its figures now, and what a reclaim freed since `before` (the usage's
+    // total then) and `partsBefore`: none when nothing fell.
+    QHash<QString, qint64> usageTotals() const;
+    std::optional<qint64> reclaimed(const std::optional<qint64>& before,
+                                    const QHash<QString, qint64>& partsBefore) const;
     void setUsageFailed(bool failed);
 
     static QCoro::Task<> refreshLoop(QPointer<AppStore> store);

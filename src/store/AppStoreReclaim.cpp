@@ -3,6 +3,7 @@
 #include "engine/Container.h"
 #include "engine/Reclaim.h"
 #include "platform/ByteCount.h"
+#include "platform/Numbers.h"
 #include "platform/Pools.h"
 #include "platform/TimedRunner.h"
 
@@ -82,9 +83,39 @@ QString withoutSecret(const QString& text, const QString& password)
 
 } // namespace
 
+QHash<QString, qint64> AppStore::usageTotals() const
+{
+    QHash<QString, qint64> totals;
+    for (auto part = m_usageParts.cbegin(); part != m_usageParts.cend(); ++part)
+        totals.insert(part.key(), part->total);
+    return totals;
+}
+
+std::optional<qint64> AppStore::reclaimed(const std::optional<qint64>& before,
+                                          const QHash<QString, qint64>& partsBefore) const
+{
+    if (partsBefore.isEmpty()) {
+        // Figures given as a whole, as the modes that fill a store from fixtures give them.
+        if (before && m_usage && m_usage->total < *before)
+            return *before - m_usage->total;
+        return std::nullopt;
+    }
+    // Runtime by runtime: one whose measurement failed since has no figures now, and its earlier ones
+    // were not freed.
+    qint64 freed = 0;
+    const QHash<QString, qint64> now = usageTotals();
+    for (auto was = partsBefore.cbegin(); was != partsBefore.cend(); ++was) {
+        const auto is = now.constFind(was.key());
+        if (is != now.cend() && *is < *was)
+            freed = Platform::saturatingAdd(freed, *was - *is);
+    }
+    return freed > 0 ? std::optional<qint64>(freed) : std::nullopt;
+}
+
 QCoro::Task<QStringList> AppStore::reclaim(QList<Reclaimable> items)
 {
     const std::optional<qint64> before = m_usage ? std::optional<qint64>(m_usage->total) : std::nullopt;
+    const QHash<QString, qint64> partsBefore = usageTotals();
     QList<Group> groups;
     for (const Reclaimable& item : std::as_const(items)) {
         const std::optional<Runtime> on = actingOn(item.runtime);
@@ -144,8 +175,8 @@ QCoro::Task<QStringList> AppStore::reclaim(QList<Reclaimable> items)
         co_await refresh(false);
         if (!self)
             co_return failures;
-        if (before && m_usage && m_usage->total < *before)
-            setNotice(QStringLiteral("Reclaimed ") + Platform::fileSize(*before - m_usage->total) + u'.');
+        if (const std::optional<qint64> freed = reclaimed(before, partsBefore))
+            setNotice(QStringLiteral("Reclaimed ") + Platform::fileSize(*freed) + u'.');
     }
     m_reclaims.removeOne(stop);
     busy.release();

@@ -86,21 +86,27 @@ QCoro::Task<> AppStore::statsLoop(QPointer<AppStore> store)
     }
 }
 
+QCoro::Task<std::optional<QByteArray>> AppStore::contextsNow() const
+{
+    const QString folder = m_engine->contextsFolder();
+    if (folder.isEmpty())
+        co_return std::nullopt;
+    auto look = Platform::lookAtFolderFor(folder, [folder, apple = Docker::appleSocketPath()] {
+        return Docker::contextsFingerprint(folder, apple);
+    });
+    co_return co_await std::move(look);
+}
+
 QCoro::Task<> AppStore::loadContexts()
 {
     QPointer<AppStore> self(this);
     // Read before the contexts are listed, so that a change made while they are is seen by the next look.
-    const QString folder = m_engine->contextsFolder();
-    if (!folder.isEmpty()) {
-        auto look = Platform::lookAtFolderFor(folder, [folder, apple = Docker::appleSocketPath()] {
-            return Docker::contextsFingerprint(folder, apple);
-        });
-        const std::optional<QByteArray> seen = co_await std::move(look);
-        if (!self)
-            co_return;
-        if (seen)
-            m_contextsSeen = seen;
-    }
+    auto look = contextsNow();
+    const std::optional<QByteArray> seen = co_await std::move(look);
+    if (!self)
+        co_return;
+    if (seen)
+        m_contextsSeen = seen;
     auto discovery = discover();
     const std::optional<Runtime> current = co_await std::move(discovery);
     if (!self)
@@ -113,17 +119,31 @@ QCoro::Task<> AppStore::loadContexts()
     co_await refresh(false);
 }
 
+QCoro::Task<> AppStore::refreshContexts()
+{
+    QPointer<AppStore> self(this);
+    if (m_contextsSeen) {
+        auto look = contextsNow();
+        const std::optional<QByteArray> seen = co_await std::move(look);
+        if (!self)
+            co_return;
+        // What discovery reads is as it was: the contexts it would list are those it listed.
+        if (seen && seen == m_contextsSeen) {
+            co_await refresh(false);
+            co_return;
+        }
+    }
+    co_await loadContexts();
+}
+
 QCoro::Task<> AppStore::lookAtContexts()
 {
-    const QString folder = m_engine->contextsFolder();
     // Compared with what the last discovery read; none while the first is under way.
-    if (m_lookingAtContexts || !m_contextsSeen || folder.isEmpty())
+    if (m_lookingAtContexts || !m_contextsSeen)
         co_return;
     m_lookingAtContexts = true;
     QPointer<AppStore> self(this);
-    auto look = Platform::lookAtFolderFor(folder, [folder, apple = Docker::appleSocketPath()] {
-        return Docker::contextsFingerprint(folder, apple);
-    });
+    auto look = contextsNow();
     const std::optional<QByteArray> seen = co_await std::move(look);
     if (!self)
         co_return;
@@ -250,7 +270,7 @@ QCoro::Task<> AppStore::rediscoverFolded()
         m_rediscoverAgain = false;
         // A press made from here on waits for the next round.
         const bool pressed = m_pressWaits;
-        co_await loadContexts();
+        co_await refreshContexts();
         if (!self)
             co_return;
         if (pressed && !m_rediscoverAgain)

@@ -254,7 +254,7 @@ TEST_F(Loops, PressesMeasureARuntimeNoSoonerThanAFewSecondsAfterItsLastMeasureme
 
 // The client's context folder is looked at on the listing's rhythm: a context made, one removed, or another
 // made current there is discovered on the next beat; a look that finds what discovery read, or only a
-// login written to the configuration, runs no context listing.
+// login written to the configuration, runs no context listing, and neither does a press of Refresh.
 TEST_F(Loops, ContextsAreListedAgainOnlyWhenTheirFolderChanged)
 {
     QTemporaryDir folder;
@@ -291,4 +291,15 @@ TEST_F(Loops, ContextsAreListedAgainOnlyWhenTheirFolderChanged)
     ASSERT_TRUE(QDir(folder.filePath("contexts/meta/b2")).removeRecursively());
     ASSERT_TRUE(discoveriesAfterBeat(4)) << "a context removed";
     EXPECT_EQ(s.runtimes(), QList<RuntimeEntry>{entry(alpha, true, true)});
+
+    // A press of Refresh lists the contexts again only when the folder changed too.
+    const int listed = engine->count(Call::Containers, alpha);
+    s.refreshNow();
+    ASSERT_TRUE(eventually([&] { return !s.busy(); }));
+    EXPECT_EQ(engine->total(Call::Runtimes), 4);
+    EXPECT_EQ(engine->count(Call::Containers, alpha), listed + 1);
+    write("contexts/meta/c3/meta.json", R"({"Name":"gamma"})");
+    s.refreshNow();
+    ASSERT_TRUE(eventually([&] { return !s.busy(); }));
+    EXPECT_EQ(engine->total(Call::Runtimes), 5);
 }

@@ -131,6 +131,22 @@ TEST_F(Reclaim, TheNoticeSaysHowMuchTheTotalFell)
     }
 }
 
+// Counted runtime by runtime: one whose measurement brings no figures after the reclaim had its earlier
+// figures dropped, not freed.
+TEST_F(Reclaim, TheNoticeCountsOnlyWhatEachRuntimeMeasuredFreed)
+{
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha, true);
+    engine->setUsage(alpha, total(5'000'000));
+    engine->setUsage(beta, total(2'000'000));
+    run(s.loadUsage());
+    ASSERT_EQ(s.usage()->total, 7'000'000);
+    engine->setUsage(alpha, total(3'500'000));
+    engine->setUsage(beta, std::nullopt);
+    run(s.reclaim({item(Reclaimable::Kind::Image, "web:1", alpha)}));
+    EXPECT_EQ(s.usage()->total, 3'500'000);
+    EXPECT_EQ(s.notice(), "Reclaimed 1.5 MB.");
+}
+
 TEST_F(Login, ThePasswordGoesOnlyToStandardInputAndTheServerOnlyWhenGiven)
 {
     AppStore& s = storeOn({entry(alpha), entry(beta)}, beta);

@@ -443,7 +443,9 @@ TEST_F(ShowAndSelect, ShowingAllSavesTheSettingAndStartsAfresh)
     s.setError("kept");
     s.setNotice("kept too");
 
+    // Each runtime's listing shows as it comes: both are held, to see what showing all does first.
     const auto gate = engine->hold(Call::Containers, alpha);
+    const auto other = engine->hold(Call::Containers, beta);
     auto shown = s.show(true);
     EXPECT_TRUE(settings->boolean(AppStore::showAllKey, false));
     EXPECT_TRUE(s.showAll());
@@ -453,6 +455,7 @@ TEST_F(ShowAndSelect, ShowingAllSavesTheSettingAndStartsAfresh)
     EXPECT_EQ(s.stats(), std::nullopt);
     EXPECT_TRUE(s.addresses().isEmpty());
     gate->open();
+    other->open();
     run(std::move(shown));
 
     EXPECT_EQ(names(s.containers()), (QStringList{"a", "b"}));
