@@ -10,6 +10,7 @@
 #include "engine/Usage.h"
 #include "platform/DiskLook.h"
 #include "store/FreshPlan.h"
+#include "store/RuntimeListing.h"
 #include "store/StoreEngine.h"
 
 #include <QCoroTask>
@@ -20,7 +21,6 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
-#include <QPromise>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -73,9 +73,8 @@ public:
     bool showAll() const { return m_showAll; }
     // The runtimes in scope that did not answer the last applied refresh, by name, in scope order.
     const QStringList& unanswered() const { return m_unanswered; }
-    // The runtimes in scope whose last listing ended without an answer (past its limit, or refused at
-    // once), by identifier, in scope order; also the one shown alone, whose lists then stay as they were.
-    // Such a runtime is neither measured nor sampled, and no refresh waits for it, until it answers.
+    // The runtimes in scope, by identifier, whose last listing ended without an answer (past its limit,
+    // or refused): until they answer, no refresh waits for them and they are neither measured nor sampled.
     QStringList silent() const;
     bool isSilent(const std::optional<Runtime>& runtime) const;
     // Whether the listing of some runtime is under way.
@@ -99,11 +98,8 @@ public:
     // Whether the disk tiles may say usage is being measured: a measurement of a runtime in scope is
     // under way, and none of this scope has come back without figures since the scope was last switched
     // or figures last came. A measurement that ended at its limit leaves it false.
-    //
-    // usage() holds only figures that are current: each runtime's from its last measurement. A runtime
-    // whose last measurement ended without figures (at its limit, or refused), or whose listing does not
-    // answer, has none there, and with none left usage() is none: an earlier figure never passes for
-    // what is on disk now, nor is space offered for freeing from it.
+    // usage() holds each runtime's figures from its last measurement only: none of one whose last ended
+    // without figures or whose listing does not answer, so no earlier figure passes for a current one.
     bool awaitingUsage() const;
     const std::optional<LiveStats>& stats() const { return m_stats; }
     // The last processor-time sample per runtime identifier ("" for the client's own context).
@@ -196,18 +192,16 @@ public:
     // end on their own when the store is gone.
     void start();
     // Rediscovers the runtimes, then refreshes. Runs on by itself when the result is not awaited.
-    // Once started, the store also looks at the client's context folder on the listing's rhythm and
-    // rediscovers when what discovery reads there has changed.
+    // Once started, the listing's rhythm also rediscovers when the client's context folder changed.
     QCoro::Task<> loadContexts();
     // Rediscovers the runtimes only, and gives the one to show first. A failed discovery leaves the
     // list empty and is remembered: while all runtimes are shown and none is left to ask, a refresh
     // reports it.
     QCoro::Task<std::optional<Runtime>> discover();
-    // Lists every runtime in scope, each on its own and applied as it comes, unless it has gone stale
-    // meanwhile. A runtime's listing is never asked for twice at a time: one asked for while another runs
-    // begins when that ends, and later asks join it. Returns once each runtime has answered or failed,
-    // but for those already silent, which are asked without being waited for. A failure of the shown
-    // runtime hands over to a reachable one, unless this refresh already follows a hand-over.
+    // Lists every runtime in scope, each applied as it comes unless it has gone stale meanwhile, one
+    // listing at a time per runtime (askFor). Returns once each has answered or failed, but for those
+    // already silent. A failure of the shown runtime hands over to a reachable one, unless this refresh
+    // already follows a hand-over.
     QCoro::Task<> refresh(bool afterHandover);
     // Shows every reachable runtime, or the selected one; saved as a setting, then refreshed.
     QCoro::Task<> show(bool all);
@@ -218,15 +212,12 @@ public:
     // the error only while it is still that remembered text, never one an action put up.
     void settle(const std::optional<QString>& refreshFailure);
 
-    // The toolbar's refresh: rediscovers the runtimes (when the client's context folder has changed since
-    // the last discovery, or cannot be looked at) and refreshes, busy until that refresh has ended,
-    // and measures the disk use of each runtime in scope that is not being measured and was last measured
-    // more than pressMeasuringPause ago. Presses while the rediscovery and refresh it started run fold
-    // into one more of them, started when they end.
+    // The toolbar's refresh: rediscovers the runtimes (when their folder changed) and refreshes, busy
+    // until then, and measures each runtime in scope neither being measured nor measured within
+    // pressMeasuringPause. Presses meanwhile fold into one more rediscovery and refresh.
     void refreshNow();
-    // A measurement takes from a fraction of a second to minutes; figures a few seconds old are as
-    // current as the user can tell, and a hand that presses again and again should not keep the engine
-    // walking every volume.
+    // Figures a few seconds old are as current as the user can tell, and hands that press again and
+    // again should not keep the engine walking every volume.
     static constexpr std::chrono::seconds pressMeasuringPause{5};
 
     // Loaders. Failures are silent: a runtime that does not answer is left out of the result.
@@ -421,37 +412,12 @@ private:
     // wait out the time limit again.
     QList<std::optional<Runtime>> answeringScope() const;
 
-    // What one runtime answered a listing with, and how its endpoints looked once the listing was over.
-    struct Share {
-        QList<Container> containers;
-        QList<DockerImage> images;
-        QList<DockerVolume> volumes;
-    };
-    struct Answer {
-        std::optional<Share> share; // none: it did not answer
-        QString failure;
-        QHash<QString, bool> reachable; // by endpoint
-    };
-    // One runtime's listings: one under way at most, and at most one more asked for meanwhile.
-    struct Lister {
-        std::optional<Runtime> runtime;
-        bool running = false;
-        bool again = false;
-        bool againAfterHandover = false;
-        qint64 begun = 0;
-        qint64 ended = 0;
-        // Who waits for the listing of which number to end.
-        QList<std::pair<qint64, std::shared_ptr<QPromise<void>>>> waiting;
-    };
-    // A listing of `runtime`: with `fresh`, one begun from now on; otherwise the one under way will do.
+    // A listing of `runtime`, one at a time (OneAtATime), ended once applied or dropped.
     QFuture<void> askFor(const std::optional<Runtime>& runtime, bool afterHandover, bool fresh);
-    QCoro::Task<> runLister(QString key);
+    QCoro::Task<> runListings(std::optional<Runtime> runtime);
     QCoro::Task<> listOnce(std::optional<Runtime> runtime, bool afterHandover);
-    static Answer ask(StoreEngine& engine, const std::optional<Runtime>& runtime,
-                      const QStringList& endpoints);
-    QCoro::Task<> takeAnswer(std::optional<Runtime> runtime, Answer answer, bool afterHandover);
-    // The lists, the runtimes not answering and the error as the runtimes of the scope last answered;
-    // `failed` when a runtime has just failed, and may be named in the notice.
+    QCoro::Task<> takeAnswer(std::optional<Runtime> runtime, ListingAnswer answer, bool afterHandover);
+    // The lists, unanswered and error as the scope last answered; `failed` may name one in the notice.
     void composeLists(bool failed);
     void setSilent(const QString& runtime, bool silent);
     // Reachability as a look at the endpoints found it; entries it did not look at stay as they were.
@@ -460,18 +426,15 @@ private:
     void keepToScope();
     // Empties what was shown, for another runtime or for all of them.
     void switchScope();
-    // One beat of the listing's rhythm: each runtime in scope whose listing is not under way is listed,
-    // and the context folder is looked at.
+    // One beat of the rhythm: each runtime in scope not being listed is, and the context folder looked at.
     void beat();
     QCoro::Task<> lookAtContexts();
-    // What discovery would read in the client's context folder now (Docker::contextsFingerprint); none
-    // without a folder, or when it does not answer in time.
+    // What discovery would read in the context folder now; none without one, or an answer in time.
     QCoro::Task<std::optional<QByteArray>> contextsNow() const;
-    // Rediscovers, unless the context folder shows that discovery would find what it found; then refreshes.
+    // Rediscovers unless the context folder is as discovery last read it; then refreshes.
     QCoro::Task<> refreshContexts();
     QCoro::Task<> lookAgainAtReachability();
-    // Rediscovers now, or once the rediscovery under way has ended; `pressed` keeps the store busy
-    // until then.
+    // Rediscovers now, or once the one under way has ended; `pressed` keeps the store busy until then.
     void rediscover(bool pressed);
     QCoro::Task<> rediscoverFolded();
 
@@ -525,8 +488,7 @@ private:
     // Lets go of the changed projects on `runtime` that a measurement begun by `load` began after.
     void settleProjectChanges(const QString& runtime, qint64 load);
     bool usageIsDue() const;
-    // One runtime's disk measurement, and the load that began it. Its figures are taken once, by
-    // whichever sees it end first.
+    // One runtime's disk measurement, and the load that began it; taken once, by whoever sees it end.
     struct Measurement {
         std::optional<Runtime> runtime;
         qint64 load = 0;
@@ -541,8 +503,7 @@ private:
     void composeUsage();
     // Whether a runtime of the scope that answered is being measured.
     bool measuring() const;
-    // Each runtime's total in its figures now, and what a reclaim freed since `before` (the usage's
-    // total then) and `partsBefore`: none when nothing fell.
+    // Each runtime's total now; what a reclaim freed since `before` and `partsBefore`, none if nothing.
     QHash<QString, qint64> usageTotals() const;
     std::optional<qint64> reclaimed(const std::optional<qint64>& before,
                                     const QHash<QString, qint64>& partsBefore) const;
@@ -579,8 +540,9 @@ private:
     bool m_listed = true;
     // By runtime identifier: each runtime's last answer, its listings, its last failure, and those whose
     // last listing did not answer.
-    QHash<QString, Share> m_shares;
-    QHash<QString, Lister> m_listers;
+    QHash<QString, RuntimeShare> m_shares;
+    OneAtATime m_listings;
+    QSet<QString> m_nextAfterHandover;
     QHash<QString, QString> m_failures;
     QSet<QString> m_silent;
     QList<Container> m_containers;

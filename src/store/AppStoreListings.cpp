@@ -29,97 +29,41 @@ void append(QList<T>& all, const QList<T>& part)
         all.append(part);
 }
 
-QFuture<void> done()
-{
-    QPromise<void> promise;
-    promise.start();
-    promise.finish();
-    return promise.future();
-}
-
 } // namespace
 
-// Where a listing stops when one of its commands throws: a runtime that fails its first listing is not
-// asked for the others. The endpoints are looked at once it is over, for the hand-over to judge by.
-AppStore::Answer AppStore::ask(StoreEngine& engine, const std::optional<Runtime>& runtime,
-                               const QStringList& endpoints)
+bool AppStore::hasListed(const std::optional<Runtime>& runtime) const
 {
-    Answer answer;
-    try {
-        Share share;
-        share.containers = engine.containers(runtime);
-        share.images = engine.images(runtime);
-        share.volumes = engine.volumes(runtime);
-        answer.share = std::move(share);
-    } catch (...) {
-        answer.failure = failureText(std::current_exception());
-        // A client that fails without a word must not leave an empty error banner.
-        if (answer.failure.trimmed().isEmpty())
-            answer.failure = Docker::notAnswering(runtime);
-    }
-    for (const QString& endpoint : endpoints)
-        if (!answer.reachable.contains(endpoint))
-            answer.reachable.insert(endpoint, engine.isReachable(endpoint));
-    return answer;
+    if (!m_listed || m_unanswered.contains(nameOf(runtime)))
+        return false;
+    return !m_showAll || m_shares.contains(Docker::runtimeId(runtime));
 }
 
 bool AppStore::listingUnderWay() const
 {
-    return std::any_of(m_listers.cbegin(), m_listers.cend(), [](const Lister& l) { return l.running; });
+    return m_listings.running();
 }
 
 QFuture<void> AppStore::askFor(const std::optional<Runtime>& runtime, bool afterHandover, bool fresh)
 {
     const QString key = Docker::runtimeId(runtime);
-    Lister& lister = m_listers[key];
-    lister.runtime = runtime;
-    qint64 awaited = lister.begun + 1;
-    if (!lister.running) {
-        lister.running = true;
-        lister.againAfterHandover = afterHandover;
-        runLister(key); // runs on by itself, and has begun its listing when it returns
-    } else if (fresh) {
-        // The one under way may have begun before what the caller wants to see.
-        lister.again = true;
-        lister.againAfterHandover = lister.againAfterHandover || afterHandover;
-    } else {
-        awaited = lister.begun;
-    }
-    Lister& now = m_listers[key];
-    if (now.ended >= awaited)
-        return done();
-    auto promise = std::make_shared<QPromise<void>>();
-    promise->start();
-    now.waiting.append({awaited, promise});
-    return promise->future();
+    const OneAtATime::Ask asked = m_listings.ask(key, fresh);
+    if (afterHandover)
+        m_nextAfterHandover.insert(key);
+    if (asked.begin)
+        runListings(runtime); // runs on by itself, and has begun its listing when it returns
+    return asked.ended;
 }
 
-QCoro::Task<> AppStore::runLister(QString key)
+QCoro::Task<> AppStore::runListings(std::optional<Runtime> runtime)
 {
     QPointer<AppStore> self(this);
+    const QString key = Docker::runtimeId(runtime);
     for (;;) {
-        Lister& lister = m_listers[key];
-        const std::optional<Runtime> runtime = lister.runtime;
-        const bool afterHandover = std::exchange(lister.againAfterHandover, false);
-        lister.again = false;
-        const qint64 number = ++lister.begun;
+        const bool afterHandover = m_nextAfterHandover.remove(key);
+        const qint64 number = m_listings.begin(key);
         co_await listOnce(runtime, afterHandover);
-        if (!self)
+        if (!self || !m_listings.end(key, number))
             co_return;
-        Lister& ended = m_listers[key];
-        ended.ended = number;
-        QList<std::pair<qint64, std::shared_ptr<QPromise<void>>>> still;
-        for (const auto& [awaited, promise] : std::as_const(ended.waiting)) {
-            if (awaited <= number)
-                promise->finish();
-            else
-                still.append({awaited, promise});
-        }
-        ended.waiting = still;
-        if (!ended.again) {
-            ended.running = false;
-            co_return;
-        }
     }
 }
 
@@ -132,14 +76,15 @@ QCoro::Task<> AppStore::listOnce(std::optional<Runtime> runtime, bool afterHando
     QPointer<AppStore> self(this);
     const std::shared_ptr<StoreEngine> engine = m_engine;
     // Every background job is made in a statement of its own, as Platform::onPool asks.
-    auto job = Platform::onUtility([engine, runtime, endpoints] { return ask(*engine, runtime, endpoints); });
-    Answer answer = co_await std::move(job);
+    auto job = Platform::onUtility(
+        [engine, runtime, endpoints] { return listRuntime(*engine, runtime, endpoints); });
+    ListingAnswer answer = co_await std::move(job);
     if (!self || isStale(before) || !scope().contains(runtime))
         co_return; // a dropped result changes nothing at all
     co_await takeAnswer(runtime, std::move(answer), afterHandover);
 }
 
-QCoro::Task<> AppStore::takeAnswer(std::optional<Runtime> runtime, Answer answer, bool afterHandover)
+QCoro::Task<> AppStore::takeAnswer(std::optional<Runtime> runtime, ListingAnswer answer, bool afterHandover)
 {
     const QString key = Docker::runtimeId(runtime);
     if (answer.share) {
@@ -267,7 +212,7 @@ void AppStore::keepToScope()
     m_silent.removeIf([&](const QString& key) { return gone(key); });
     if (m_silent.size() != silentBefore)
         emit silentChanged();
-    m_shares.removeIf([&](const QHash<QString, Share>::iterator& it) { return gone(it.key()); });
+    m_shares.removeIf([&](const QHash<QString, RuntimeShare>::iterator& it) { return gone(it.key()); });
     m_failures.removeIf([&](const QHash<QString, QString>::iterator& it) { return gone(it.key()); });
     if (m_usageParts.removeIf([&](const QHash<QString, DiskUsage>::iterator& it) { return gone(it.key()); }) >
         0)

@@ -17,19 +17,7 @@ constexpr auto hiddenPause = 10s;
 constexpr auto firstStatsPause = 1s;
 constexpr auto laterStatsPause = 5s;
 
-QString nameOf(const std::optional<Runtime>& runtime)
-{
-    return runtime ? runtime->id() : QStringLiteral("the runtime");
-}
-
 } // namespace
-
-bool AppStore::hasListed(const std::optional<Runtime>& runtime) const
-{
-    if (!m_listed || m_unanswered.contains(nameOf(runtime)))
-        return false;
-    return !m_showAll || m_shares.contains(Docker::runtimeId(runtime));
-}
 
 void AppStore::start()
 {
