@@ -70,6 +70,7 @@ QCoro::Task<> AppStore::runListings(std::optional<Runtime> runtime)
 QCoro::Task<> AppStore::listOnce(std::optional<Runtime> runtime, bool afterHandover)
 {
     const Snapshot before = snapshot();
+    const std::optional<QByteArray> contextsBefore = m_contextsSeen;
     QStringList endpoints;
     for (const RuntimeEntry& entry : std::as_const(m_runtimes))
         endpoints << entry.endpoint;
@@ -79,6 +80,17 @@ QCoro::Task<> AppStore::listOnce(std::optional<Runtime> runtime, bool afterHando
     auto job = Platform::onUtility(
         [engine, runtime, endpoints] { return listRuntime(*engine, runtime, endpoints); });
     ListingAnswer answer = co_await std::move(job);
+    // A context removed since the last discovery fails its listing too, and is no runtime that does not
+    // answer: when the context folder changed since the listing began, what discovery finds there decides,
+    // and the listings after it are judged instead.
+    if (self && !answer.share && contextsBefore) {
+        auto look = contextsNow();
+        const std::optional<QByteArray> seen = co_await std::move(look);
+        if (self && seen && seen != contextsBefore) {
+            rediscover(false);
+            co_return;
+        }
+    }
     if (!self || isStale(before) || !scope().contains(runtime))
         co_return; // a dropped result changes nothing at all
     co_await takeAnswer(runtime, std::move(answer), afterHandover);

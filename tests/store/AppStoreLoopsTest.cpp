@@ -303,3 +303,34 @@ TEST_F(Loops, ContextsAreListedAgainOnlyWhenTheirFolderChanged)
     ASSERT_TRUE(eventually([&] { return !s.busy(); }));
     EXPECT_EQ(engine->total(Call::Runtimes), 5);
 }
+
+// A context removed fails its listing before any look at the folder has found it gone: it goes from the
+// picker without being named as not answering.
+TEST_F(Loops, AContextRemovedIsNotTakenForOneThatDoesNotAnswer)
+{
+    QTemporaryDir folder;
+    for (const QString& context : {"a1", "b2"}) {
+        QDir().mkpath(folder.filePath("contexts/meta/" + context));
+        QFile file(folder.filePath("contexts/meta/" + context + "/meta.json"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(context.toUtf8());
+    }
+    engine->setContextsFolder(folder.path());
+    engine->setDiscovery({{entry(alpha, true, true), entry(beta)}, alpha});
+    listing(alpha, {container("web", "exited")});
+    listing(beta, {container("far", "exited")});
+    AppStore& s = makeStore();
+    s.setShowAll(true);
+    s.start();
+    ASSERT_TRUE(eventually([&] { return s.containers().size() == 2 && !s.listingUnderWay(); }));
+
+    ASSERT_TRUE(QDir(folder.filePath("contexts/meta/b2")).removeRecursively());
+    engine->setDiscovery({{entry(alpha, true, true)}, alpha});
+    engine->failListing(beta, "context \"beta\": context not found");
+    run(s.refresh(false));
+    ASSERT_TRUE(eventually([&] { return s.runtimes().size() == 1 && !s.listingUnderWay(); }));
+    EXPECT_EQ(names(s.containers()), QStringList{"web"});
+    EXPECT_EQ(s.notice(), std::nullopt);
+    EXPECT_TRUE(s.unanswered().isEmpty());
+    EXPECT_TRUE(s.silent().isEmpty());
+}
