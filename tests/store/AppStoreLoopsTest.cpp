@@ -271,7 +271,8 @@ TEST_F(Loops, ContextsAreListedAgainOnlyWhenTheirFolderChanged)
     AppStore& s = started();
     const auto discoveriesAfterBeat = [&](int expected) {
         clock.advance(10s);
-        return eventually([&] { return engine->total(Call::Runtimes) == expected && clock.sleeping() == 2; }) &&
+        return eventually(
+                   [&] { return engine->total(Call::Runtimes) == expected && clock.sleeping() == 2; }) &&
                !eventually([&] { return engine->total(Call::Runtimes) > expected; }, 100);
     };
     ASSERT_TRUE(discoveriesAfterBeat(1)) << "nothing changed";
