@@ -4,6 +4,7 @@
 #include "engine/Compose.h"
 #include "engine/Docker.h"
 #include "engine/Listings.h"
+#include "engine/ProjectLooks.h"
 #include "engine/Stats.h"
 #include "engine/Usage.h"
 #include "platform/ByteCount.h"
@@ -12,7 +13,6 @@
 
 #include <QDateTime>
 #include <QDeadlineTimer>
-#include <QFileInfo>
 #include <QTextStream>
 
 #include <algorithm>
@@ -58,25 +58,26 @@ enum class FolderState { missing, noComposeFile, composeFile };
 // folders on a mount that stalls hold the dump up no longer than one would, and read as not answering.
 QList<std::optional<FolderState>> lookAtFolders(const QList<ComposeProject>& projects)
 {
-    QList<Platform::PendingLook<FolderState>> looks;
+    QList<Platform::PendingLook<Docker::FolderFacts>> looks;
     for (const ComposeProject& project : projects) {
         if (!project.workingDir) {
-            looks.append(Platform::PendingLook<FolderState>());
+            looks.append(Platform::PendingLook<Docker::FolderFacts>());
             continue;
         }
-        looks.append(Platform::startFolderLook(*project.workingDir, [dir = *project.workingDir] {
-            if (!QFileInfo::exists(dir))
-                return FolderState::missing;
-            return Docker::composeFile(dir) ? FolderState::composeFile : FolderState::noComposeFile;
-        }));
+        looks.append(
+            Platform::startFolderLook(*project.workingDir, Docker::Looks::folderFacts(*project.workingDir)));
     }
     const QDeadlineTimer deadline(Platform::folderAnswerLimit);
     QList<std::optional<FolderState>> states;
     for (qsizetype i = 0; i < projects.size(); ++i) {
         if (!projects[i].workingDir)
             states.append(FolderState::missing);
+        else if (const auto facts = looks[i].wait(Platform::remaining(deadline)))
+            states.append(!facts->there        ? FolderState::missing
+                          : facts->composeFile ? FolderState::composeFile
+                                               : FolderState::noComposeFile);
         else
-            states.append(looks[i].wait(std::chrono::milliseconds(std::max<qint64>(deadline.remainingTime(), 0))));
+            states.append(std::nullopt);
     }
     return states;
 }

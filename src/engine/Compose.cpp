@@ -3,6 +3,8 @@
 #include "engine/ComposeProject.h"
 #include "engine/Container.h"
 #include "engine/Docker.h"
+#include "engine/ProjectLooks.h"
+#include "platform/DiskLook.h"
 #include "platform/Json.h"
 #include "platform/ProcessRunner.h"
 #include "platform/TimedRunner.h"
@@ -77,6 +79,20 @@ std::optional<QString> inexactPath(const QString& dir, const QStringList& files)
     return std::nullopt;
 }
 
+// Whether `dir` holds a compose file, as a look server finds it; none when the folder has not answered
+// within the time a folder is given, or `cancel` (may be null) ended the wait.
+std::optional<bool> holdsComposeFile(const QString& dir, const Platform::Cancellation* cancel)
+{
+    if (dir.isEmpty())
+        return false; // never the application's own folder
+    const std::optional<std::optional<QString>> found =
+        Platform::startFolderLook(dir, Docker::Looks::composeFile(dir))
+            .wait(Platform::folderAnswerLimit, cancel);
+    if (!found)
+        return std::nullopt;
+    return found->has_value();
+}
+
 } // namespace
 
 namespace Docker {
@@ -139,7 +155,7 @@ QString noComposeFileMessage(const QString& dir)
         .arg(dir, composeFileNames().join(QStringLiteral(", ")));
 }
 
-QStringList composeFilesOf(const ComposeProject& project)
+ComposeFileNames composeFileNames(const ComposeProject& project)
 {
     if (const auto inexact = inexactPath(project.workingDir.value_or(QString()), {}))
         throw DockerError::cli(*inexact);
@@ -151,9 +167,7 @@ QStringList composeFilesOf(const ComposeProject& project)
     const std::optional<QString> madeIn = maker->workingDir();
     const bool moved = madeIn && !madeIn->isEmpty() && project.workingDir &&
                        QDir::cleanPath(*madeIn) != QDir::cleanPath(*project.workingDir);
-    QStringList files;
-    QStringList missing;
-    QStringList madeWith;
+    ComposeFileNames names;
     for (const QString& named : maker->configFiles()) {
         QString file = QDir::isRelativePath(named) && project.workingDir
                            ? QDir(*project.workingDir).filePath(named)
@@ -166,14 +180,20 @@ QStringList composeFilesOf(const ComposeProject& project)
         }
         if (const auto inexact = inexactPath(QString(), {file}))
             throw DockerError::cli(*inexact);
-        if (!QFileInfo::exists(file)) {
-            missing << file;
-            madeWith << named;
-        }
-        files << file;
+        names.files << file;
+        names.madeWith << named;
     }
+    return names;
+}
+
+std::optional<QString> missingComposeFilesMessage(const ComposeFileNames& names, const QStringList& missing)
+{
     if (missing.isEmpty())
-        return files;
+        return std::nullopt;
+    QStringList madeWith;
+    for (qsizetype i = 0; i < names.files.size(); ++i)
+        if (missing.contains(names.files[i]))
+            madeWith << names.madeWith.value(i);
     const bool one = missing.size() == 1;
     const QString list = missing.join(QStringLiteral(", "));
     const QString what = one ? QStringLiteral("The compose file %1 is missing.").arg(list)
@@ -181,14 +201,24 @@ QStringList composeFilesOf(const ComposeProject& project)
     const QString it = one ? QStringLiteral("it") : QStringLiteral("them");
     // Moved: where they were, which says what is to be brought along.
     if (madeWith != missing)
-        throw DockerError::cli(
-            what +
-            QStringLiteral(" The project's containers were made with %1, so compose is not run without %2.")
-                .arg(madeWith.join(QStringLiteral(", ")), it));
-    throw DockerError::cli(
-        what +
-        QStringLiteral(" The project's containers were made with %1, so compose is not run without %1.")
-            .arg(it));
+        return what + QStringLiteral(
+                          " The project's containers were made with %1, so compose is not run without %2.")
+                          .arg(madeWith.join(QStringLiteral(", ")), it);
+    return what +
+           QStringLiteral(" The project's containers were made with %1, so compose is not run without %1.")
+               .arg(it);
+}
+
+QStringList composeFilesOf(const ComposeProject& project)
+{
+    const ComposeFileNames names = composeFileNames(project);
+    QStringList missing;
+    for (const QString& file : names.files)
+        if (!QFileInfo::exists(file))
+            missing << file;
+    if (const std::optional<QString> message = missingComposeFilesMessage(names, missing))
+        throw DockerError::cli(*message);
+    return names.files;
 }
 
 QStringList fileArgs(const QStringList& files, const QString& dir)
@@ -210,8 +240,13 @@ ComposeCheck checkCompose(const QString& dir, const QStringList& files)
 {
     if (const auto inexact = inexactPath(dir, files))
         return ComposeCheck::invalid(*inexact);
-    if (files.isEmpty() && !composeFile(dir))
-        return ComposeCheck::invalid(noComposeFileMessage(dir));
+    if (files.isEmpty()) {
+        const std::optional<bool> holds = holdsComposeFile(dir, nullptr);
+        if (!holds)
+            return ComposeCheck::invalid(Platform::folderNotAnswering(dir));
+        if (!*holds)
+            return ComposeCheck::invalid(noComposeFileMessage(dir));
+    }
     const Platform::TimedCompletion timed =
         Platform::runTimed(process(QStringList{QStringLiteral("compose")} + fileArgs(files, dir) +
                                        QStringList{QStringLiteral("config"), QStringLiteral("-q")},
@@ -280,8 +315,13 @@ ComposeConfig readComposeProject(const QString& dir, const std::optional<QString
 {
     if (const auto inexact = inexactPath(dir, files))
         throw DockerError::cli(*inexact);
-    if (files.isEmpty() && !composeFile(dir))
-        throw DockerError::cli(noComposeFileMessage(dir));
+    if (files.isEmpty()) {
+        const std::optional<bool> holds = holdsComposeFile(dir, cancel);
+        if (!holds)
+            throw DockerError::cli(Platform::folderNotAnswering(dir));
+        if (!*holds)
+            throw DockerError::cli(noComposeFileMessage(dir));
+    }
     QStringList projectArgs;
     if (projectName)
         projectArgs << QStringLiteral("-p") << *projectName;

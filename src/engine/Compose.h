@@ -70,6 +70,20 @@ std::optional<QString> composeFile(const QString& dir);
 // without a compose file.
 QString noComposeFileMessage(const QString& dir);
 
+// The compose files `project`'s containers were made from, as composeFilesOf names them, each beside
+// the name its container's label gives it (`madeWith`). Looks at no disk: throws DockerError only for a
+// folder or file that cannot be named exactly.
+struct ComposeFileNames {
+    QStringList files;
+    QStringList madeWith;
+
+    bool operator==(const ComposeFileNames&) const = default;
+};
+ComposeFileNames composeFileNames(const ComposeProject& project);
+
+// What composeFilesOf says when `missing` (of `names.files`) are not there; none when none is missing.
+std::optional<QString> missingComposeFilesMessage(const ComposeFileNames& names, const QStringList& missing);
+
 // The files compose is to read for `project`: those its containers were made from, in their order
 // (a relative one taken from the project's folder), so that what recreates them uses the same
 // configuration, overrides and all. Of a project moved to another folder than the one its containers
@@ -89,7 +103,8 @@ QStringList fileArgs(const QStringList& files, const QString& dir);
 QString composeTimeoutMessage();
 
 // Asks the compose plugin (on the client's current context) whether the project in `dir` can start,
-// reading `files` when given, else the folder's own file. Never throws; a plugin that has not
+// reading `files` when given, else the folder's own file (which a look server looks for first: a
+// folder that does not answer fails the check). Never throws; a plugin that has not
 // finished within composeCheckLimit is ended and the check fails. A folder or file that cannot be
 // named exactly fails it without running anything.
 ComposeCheck checkCompose(const QString& dir, const QStringList& files = {});
@@ -103,10 +118,10 @@ QStringList composeMessages(const QString& err);
 std::optional<QString> composeWarningSummary(const QString& err);
 
 // The project in `dir` as the compose plugin resolves it. Throws DockerError with the no-file
-// message, the plugin's own error text, Docker::inexactNameMessage for a folder or file that cannot be
-// named exactly, or "Could not read a compose project from <dir>." (and
-// Platform::LaunchError when no child could be started). A plugin that has not finished within
-// composeCheckLimit is ended: Docker::TimedOut with composeTimeoutMessage().
+// message, Platform::folderNotAnswering for a folder whose look did not answer, the plugin's own error text,
+// Docker::inexactNameMessage for a folder or file that cannot be named exactly, or "Could not read a compose
+// project from <dir>." (and Platform::LaunchError when no child could be started). A plugin that has not
+// finished within composeCheckLimit is ended: Docker::TimedOut with composeTimeoutMessage().
 ComposeConfig composeProject(const QString& dir);
 
 // The same, resolved under the name the project's containers carry, from `files` when given (else

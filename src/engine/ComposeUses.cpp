@@ -468,7 +468,11 @@ QStringList optionPaths(const QHash<QString, QString>& options)
 
 ComposeFileUses composeFileUses(const ComposeSource& source)
 {
-    const QHash<QString, QString> shell = shellVariables();
+    return composeFileUses(source, shellVariables());
+}
+
+ComposeFileUses composeFileUses(const ComposeSource& source, const QHash<QString, QString>& shell)
+{
     QHash<QString, QString> env;
     const QStringList envFiles = source.envFiles.isEmpty() && !source.projectDir.isEmpty()
                                      ? QStringList{source.projectDir + QStringLiteral("/.env")}

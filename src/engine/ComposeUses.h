@@ -41,6 +41,8 @@ struct ComposeFileUses {
 // without a default) is known up to the folder before it, and unknown when nothing before it is.
 // Looks at the disk: run it as a folder look.
 ComposeFileUses composeFileUses(const ComposeSource& source);
+// The same with `shell` in place of the process's own environment.
+ComposeFileUses composeFileUses(const ComposeSource& source, const QHash<QString, QString>& shell);
 
 // The host paths a volume's driver options name: the device and every path among the mount options
 // ("o=bind", "o=rbind", an overlay's "lowerdir=/a:/b,upperdir=/c,workdir=/d"), whatever the type and

@@ -2,11 +2,12 @@
 
 #include "engine/ComposeUses.h"
 #include "engine/Docker.h"
+#include "engine/ProjectLooks.h"
 #include "platform/DiskLook.h"
+#include "platform/FolderLooks.h"
 #include "platform/Json.h"
 #include "platform/TimedRunner.h"
 
-#include <QFileInfo>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -233,28 +234,10 @@ std::optional<TrashOffer> judgeTrashOffer(const QString& folder, const QList<Fol
                                           const QStringList& passingMounts)
 {
     const auto left = [&deadline] { return Platform::remaining(deadline); };
-    struct Itself {
-        bool there = false;
-        std::optional<QString> refusal;
-        std::optional<Platform::FileIdentity> identity;
-        QString folder;
-    };
-    const std::optional<Itself> itself = Platform::startFolderLook(folder, [folder, first, passingMounts] {
-        if (first)
-            first();
-        Itself look;
-        look.there = QFileInfo::exists(folder);
-        if (!look.there)
-            return look;
-        look.refusal = Platform::trashOfferRefusal(folder, passingMounts);
-        if (!look.refusal && !QFileInfo(folder).isDir())
-            look.refusal = QStringLiteral("it is not a folder");
-        if (!look.refusal) {
-            look.identity = Platform::identityOf(folder);
-            look.folder = QFileInfo(folder).canonicalFilePath();
-        }
-        return look;
-    }).wait(left(), cancel);
+    Platform::LookRequest<TrashCandidate> candidate = Looks::trashOffer(folder, passingMounts);
+    candidate.beforeLook = first;
+    const std::optional<TrashCandidate> itself =
+        Platform::startFolderLook(folder, std::move(candidate), left()).wait(left(), cancel);
     if (!itself)
         return std::nullopt;
     TrashOffer offer;
@@ -280,13 +263,11 @@ std::optional<TrashOffer> judgeTrashOffer(const QString& folder, const QList<Fol
     QHash<QString, Platform::PendingLook<Platform::Reach>> looks;
     for (const QList<FolderUse>* uses : {&others, &own})
         for (const FolderUse& use : *uses)
-            if (!looks.contains(use.path))
-                looks.insert(use.path,
-                             Platform::startFolderLook(use.path, [path = use.path, folder, identity, first] {
-                                 if (first)
-                                     first();
-                                 return Platform::reachOf(path, folder, identity);
-                             }));
+            if (!looks.contains(use.path)) {
+                Platform::LookRequest<Platform::Reach> reachOf = Platform::Looks::reach(use.path, folder, identity);
+                reachOf.beforeLook = first;
+                looks.insert(use.path, Platform::startFolderLook(use.path, std::move(reachOf), left()));
+            }
     QHash<QString, std::optional<Platform::Reach>> reach;
     for (auto look = looks.cbegin(); look != looks.cend(); ++look)
         reach.insert(look.key(), look.value().wait(left(), cancel));

@@ -140,9 +140,12 @@ MountMap parseMounts(const QString& text)
     return mounts;
 }
 
-TeardownPlan plan(const ComposeProject& project, const QList<Container>& allContainers,
-                  const MountMap& mounts, const QStringList& declaredVolumes,
-                  const QMap<QString, QString>& sizes, const QStringList& externalVolumes)
+namespace {
+
+// The plan, with the project's folder kept only when `folderThere` says it is a folder.
+TeardownPlan planOf(const ComposeProject& project, const QList<Container>& allContainers, const MountMap& mounts,
+                    const QStringList& declaredVolumes, const QMap<QString, QString>& sizes,
+                    const QStringList& externalVolumes, bool folderThere)
 {
     QStringList names;
     for (const Container& container : project.containers)
@@ -177,10 +180,20 @@ TeardownPlan plan(const ComposeProject& project, const QList<Container>& allCont
             size = it.value();
         plan.volumes << VolumeUse{volume, usedBy, size};
     }
-    // A folder only: a label naming a file must not offer that file for the Trash.
-    if (project.workingDir && namesExactly(*project.workingDir) && QFileInfo(*project.workingDir).isDir())
+    if (project.workingDir && namesExactly(*project.workingDir) && folderThere)
         plan.workingDir = project.workingDir;
     return plan;
+}
+
+} // namespace
+
+TeardownPlan plan(const ComposeProject& project, const QList<Container>& allContainers,
+                  const MountMap& mounts, const QStringList& declaredVolumes,
+                  const QMap<QString, QString>& sizes, const QStringList& externalVolumes)
+{
+    // A folder only: a label naming a file must not offer that file for the Trash.
+    return planOf(project, allContainers, mounts, declaredVolumes, sizes, externalVolumes,
+                  project.workingDir && QFileInfo(*project.workingDir).isDir());
 }
 
 namespace {
@@ -251,7 +264,10 @@ TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContain
     for (const QString& volume : declared)
         leaveOut(volume);
 
-    TeardownPlan planned = plan(project, allContainers, mounts, declared, sizes, notOwn);
+    // The folder was looked at by a look server when it was judged (TrashOffer): one that is not there
+    // got neither an identity nor a refusal. This process looks at no folder itself.
+    const bool judgedThere = readings.trash && (readings.trash->identity || readings.trash->refusal);
+    TeardownPlan planned = planOf(project, allContainers, mounts, declared, sizes, notOwn, judgedThere);
     if (!readings.mounts)
         planned.volumes.clear();
     for (const VolumeUse& volume : std::as_const(planned.volumes))

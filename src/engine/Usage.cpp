@@ -5,6 +5,7 @@
 #include "engine/Container.h"
 #include "engine/Docker.h"
 #include "engine/ExactLabels.h"
+#include "engine/ProjectLooks.h"
 #include "engine/Reclaim.h"
 #include "engine/Stats.h"
 #include "engine/Teardown.h"
@@ -264,8 +265,11 @@ namespace Docker {
 
 std::optional<bool> hasComposeFile(const QString& workingDir)
 {
-    return Platform::lookAtFolder(
-        workingDir, [workingDir] { return composeFile(workingDir).has_value(); }, Platform::heldUpAfter);
+    const std::optional<std::optional<QString>> found =
+        Platform::lookAtFolder(workingDir, Looks::composeFile(workingDir), Platform::heldUpAfter);
+    if (!found)
+        return std::nullopt;
+    return found->has_value();
 }
 
 bool isSystemImage(const QString& repository)

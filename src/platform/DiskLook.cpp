@@ -1,7 +1,12 @@
 #include "platform/DiskLook.h"
 
+#include "platform/LookServers.h"
+
 #include <QHash>
 #include <QList>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace Platform {
 
@@ -50,6 +55,16 @@ QString folderNotAnswering(const QString& folder)
 
 namespace detail {
 
+DiskJob::DiskJob() : m_givenUpFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+}
+
+DiskJob::~DiskJob()
+{
+    if (m_givenUpFd >= 0)
+        ::close(m_givenUpFd);
+}
+
 void DiskJob::begin()
 {
     const std::lock_guard lock(m_mutex);
@@ -78,6 +93,11 @@ void DiskJob::end()
 void DiskJob::holdUp(bool now)
 {
     const std::lock_guard lock(m_mutex);
+    if (now && !m_givenUp && m_state != State::ended) {
+        m_givenUp = true;
+        if (m_givenUpFd >= 0)
+            ::eventfd_write(m_givenUpFd, 1);
+    }
     if (now && m_state == State::queued)
         m_abandoned = true;
     if (m_state != State::running || (!now && std::chrono::steady_clock::now() - m_began < heldUpAfter))
@@ -98,6 +118,19 @@ bool DiskJob::ended() const
     return m_state == State::ended;
 }
 
+bool DiskJob::givenUp() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_givenUp;
+}
+
+void DiskJob::takeGiveUp() const
+{
+    eventfd_t count = 0;
+    if (m_givenUpFd >= 0)
+        ::eventfd_read(m_givenUpFd, &count);
+}
+
 bool DiskJob::isHeldUp() const
 {
     const std::lock_guard lock(m_mutex);
@@ -106,6 +139,8 @@ bool DiskJob::isHeldUp() const
 
 std::optional<FolderLookClaim> claimFolderLook(const QString& folder)
 {
+    // A server given up on that has ended since gives its folder back first.
+    reapLookServers();
     const auto now = std::chrono::steady_clock::now();
     Shared& state = shared();
     const std::lock_guard lock(state.claimsMutex);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/LookWire.h"
 #include "platform/Pools.h"
 #include "platform/TimedRunner.h"
 
@@ -18,7 +19,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <type_traits>
 
 namespace Platform {
 
@@ -33,6 +33,22 @@ inline constexpr std::chrono::milliseconds heldUpAfter{250};
 // "<folder> does not answer.": what an action says of a folder whose look did not come back in time.
 QString folderNotAnswering(const QString& folder);
 
+// The look servers there are, for tests and for trying by hand: waiting for a look, making one, and
+// given up on while making one and not ended since.
+struct LookServerCount {
+    int idle = 0;
+    int working = 0;
+    int abandoned = 0;
+
+    bool operator==(const LookServerCount&) const = default;
+};
+LookServerCount lookServerCount();
+
+// The way out: every look under way is given up at once, and none is made from now on; a change on the
+// disk under way (a move to the Trash) is still waited for, as the way out waits for any work it cannot
+// end. Cannot be undone.
+void giveUpLooks();
+
 namespace detail {
 
 // One job on the disk pool, as the job and whoever waits for it see it. A job that has run for
@@ -41,17 +57,30 @@ namespace detail {
 // need. Thread-safe.
 class DiskJob {
 public:
+    DiskJob();
+    ~DiskJob();
+    DiskJob(const DiskJob&) = delete;
+    DiskJob& operator=(const DiskJob&) = delete;
+
     // On the pool, as the job starts and as it ends.
     void begin();
     void end();
     // The job is taken to be held up if it has run for heldUpAfter, or with `now` as soon as it runs at
-    // all; one that waits in the queue or has ended is not.
+    // all; one that waits in the queue or has ended is not. `now` also gives the job up: whoever waited
+    // for it no longer does.
     void holdUp(bool now = false);
     // Waits on the calling thread until the job has ended or `limit` has passed; whether it has ended.
     bool waitForEnd(std::chrono::milliseconds limit);
     bool ended() const;
     // Taken to be held up, and not ended since.
     bool isHeldUp() const;
+    // Nobody waits for what it finds any more.
+    bool givenUp() const;
+    // Readable once the job has been given up (-1 when it could not be made): for the job to wait on
+    // beside what it waits for.
+    int givenUpFd() const { return m_givenUpFd; }
+    // Takes the news of the give-up from givenUpFd, which then waits for nothing again.
+    void takeGiveUp() const;
 
 private:
     enum class State { queued, running, heldUp, ended };
@@ -60,7 +89,9 @@ private:
     std::condition_variable m_ending;
     State m_state = State::queued;
     bool m_abandoned = false; // given up on while still queued: held up from its first moment
+    bool m_givenUp = false;
     std::chrono::steady_clock::time_point m_began;
+    int m_givenUpFd = -1;
 };
 
 // A look that brings back what it found. `found` is set before the job ends and read only once it has.
@@ -75,30 +106,52 @@ struct FolderLookClaim {
     QString folder;
     quint64 serial = 0;
 };
-// A claim on `folder`; none while a look there has been under way for longer than heldUpAfter.
+// A claim on `folder`; none while a look there has been under way for longer than heldUpAfter, or
+// while a look server given up on there has not ended.
 std::optional<FolderLookClaim> claimFolderLook(const QString& folder);
 void releaseFolderLook(const FolderLookClaim& claim);
 
-// Runs before every look at a claimed folder, on the disk pool: where a test holds a folder up as a
-// mount that stalls would. Nothing outside tests.
+// Runs before every look at a claimed folder, in this process, on the thread that sends the look to a
+// look server: where a test holds a folder up as a mount that stalls would. Nothing outside tests.
 void beforeFolderLook(const QString& folder);
 void setBeforeFolderLookForTesting(std::function<void(const QString& folder)> hold);
 
-template <typename R, typename F>
-QFuture<void> runOnDiskPool(std::shared_ptr<DiskLookJob<R>> job, F look,
+// Has a look server make `request` and waits on the calling thread (never the window's) for its answer:
+// until `deadline`, or, once `job` is given up, for at most heldUpAfter of the look. A server that has
+// not answered by then is given up, left to end by itself, and holds `claim` (released here otherwise)
+// until it has. What it found, encoded; none when it was not answered.
+std::optional<QByteArray> askLookServer(DiskJob& job, const QByteArray& operation,
+                                        const QByteArray& arguments, bool change,
+                                        const std::function<void()>& beforeLook,
+                                        const QDeadlineTimer& deadline, std::optional<FolderLookClaim> claim);
+
+// The same, decoded.
+template <typename R>
+std::optional<R> askFor(DiskJob& job, const LookRequest<R>& request, const QDeadlineTimer& deadline,
+                        std::optional<FolderLookClaim> claim)
+{
+    const std::optional<QByteArray> answer =
+        askLookServer(job, QByteArray(request.operation), request.arguments, request.change,
+                      request.beforeLook, deadline, std::move(claim));
+    if (!answer)
+        return std::nullopt;
+    return Wire::decoded<R>(*answer);
+}
+
+template <typename R>
+QFuture<void> runOnDiskPool(std::shared_ptr<DiskLookJob<R>> job, LookRequest<R> request,
+                            std::chrono::milliseconds limit,
                             std::optional<FolderLookClaim> claim = std::nullopt)
 {
+    // The look's own time runs from its asking, not from when the pool gets to it.
+    const QDeadlineTimer deadline(limit);
     // The future finishes only after the job has set what it found.
-    return QtConcurrent::run(Pools::disk(),
-                             [job, look = std::move(look), claim = std::move(claim)]() mutable {
-                                 job->begin();
-                                 if (claim)
-                                     beforeFolderLook(claim->folder);
-                                 job->found.emplace(look());
-                                 if (claim)
-                                     releaseFolderLook(*claim);
-                                 job->end();
-                             });
+    return QtConcurrent::run(
+        Pools::disk(), [job, request = std::move(request), deadline, claim = std::move(claim)]() mutable {
+            job->begin();
+            job->found = askFor<R>(*job, request, deadline, std::move(claim));
+            job->end();
+        });
 }
 
 QCoro::Task<bool> endedWithin(QFuture<void> future, std::chrono::milliseconds limit);
@@ -123,24 +176,6 @@ QCoro::Task<std::optional<R>> awaitLook(std::shared_ptr<DiskLookJob<R>> job, QFu
     co_return job->found;
 }
 
-} // namespace detail
-
-// Runs `look`, a look at the disk that a stalled mount can hold up for good (does a folder exist, what
-// files does it hold), off the calling thread, and resumes the awaiting coroutine with its result, or
-// with nothing once `limit` has passed without one. A look that does not come back holds up neither
-// the caller, nor the polling, nor the looks after it: it finishes on its own, if ever, and what it
-// found goes nowhere. `look` must not throw.
-template <typename F>
-auto lookAtDisk(F look, std::chrono::milliseconds limit = folderAnswerLimit)
-    -> QCoro::Task<std::optional<std::invoke_result_t<F>>>
-{
-    using R = std::invoke_result_t<F>;
-    auto job = std::make_shared<detail::DiskLookJob<R>>();
-    QFuture<void> future = detail::runOnDiskPool<R>(job, std::move(look));
-    return detail::awaitLook<R>(std::move(job), std::move(future), limit);
-}
-
-namespace detail {
 template <typename R>
 QCoro::Task<std::optional<R>> unanswered()
 {
@@ -148,23 +183,36 @@ QCoro::Task<std::optional<R>> unanswered()
 }
 } // namespace detail
 
+// Has a look server make `request`, a look at the disk that a stalled mount can hold up for good (does
+// a folder exist, what files does it hold), and resumes the awaiting coroutine with its result, or with
+// nothing once `limit` has passed without one. A look that does not come back holds up neither this
+// process, nor the caller, nor the polling, nor the looks after it: its server is given up and ends on
+// its own, if ever, and what it found goes nowhere.
+template <typename R>
+QCoro::Task<std::optional<R>> lookAtDisk(LookRequest<R> request,
+                                         std::chrono::milliseconds limit = folderAnswerLimit)
+{
+    auto job = std::make_shared<detail::DiskLookJob<R>>();
+    QFuture<void> future = detail::runOnDiskPool<R>(job, std::move(request), limit);
+    return detail::awaitLook<R>(std::move(job), std::move(future), limit);
+}
+
 // lookAtDisk for a look at `folder` in particular, from the window's thread: while an earlier look there
 // has been held up, it looks again no sooner than that one comes back, and answers nothing at once. So
-// asking again and again after a folder on a mount that stalls takes no more threads.
-template <typename F>
-auto lookAtFolderFor(const QString& folder, F look, std::chrono::milliseconds limit = folderAnswerLimit)
-    -> QCoro::Task<std::optional<std::invoke_result_t<F>>>
+// asking again and again after a folder on a mount that stalls starts no more look servers.
+template <typename R>
+QCoro::Task<std::optional<R>> lookAtFolderFor(const QString& folder, LookRequest<R> request,
+                                              std::chrono::milliseconds limit = folderAnswerLimit)
 {
-    using R = std::invoke_result_t<F>;
     std::optional<detail::FolderLookClaim> claim = detail::claimFolderLook(folder);
     if (!claim)
         return detail::unanswered<R>();
     auto job = std::make_shared<detail::DiskLookJob<R>>();
-    QFuture<void> future = detail::runOnDiskPool<R>(job, std::move(look), std::move(claim));
+    QFuture<void> future = detail::runOnDiskPool<R>(job, std::move(request), limit, std::move(claim));
     return detail::awaitLook<R>(std::move(job), std::move(future), limit);
 }
 
-// A look at a folder under way on the disk pool, for a worker thread to wait for.
+// A look at a folder under way, for a worker thread to wait for.
 template <typename R>
 class PendingLook {
 public:
@@ -173,8 +221,7 @@ public:
     explicit PendingLook(std::shared_ptr<detail::DiskLookJob<R>> job) : m_job(std::move(job)) {}
 
     // What the look found, waiting on the calling thread for at most `limit`; nothing when it has not
-    // come back by then, or `cancel` (may be null) ended the wait. May be asked again, with what is left
-    // of a longer limit.
+    // come back by then, or `cancel` (may be null) ended the wait. A wait that ends so gives the look up.
     std::optional<R> wait(std::chrono::milliseconds limit, const Cancellation* cancel = nullptr) const
     {
         if (!m_job)
@@ -195,28 +242,27 @@ private:
     std::shared_ptr<detail::DiskLookJob<R>> m_job;
 };
 
-// Starts `look` at `folder` on the disk pool, for a worker thread that may wait for it (never the
-// window's thread). While an earlier look at the same folder has been held up there, it starts
-// nothing: the folder does not answer, and the threads of a mount that stalls do not pile up round
-// after round. `look` must not throw.
-template <typename F>
-auto startFolderLook(const QString& folder, F look) -> PendingLook<std::invoke_result_t<F>>
+// Starts `request` at `folder` on a look server, for a worker thread that may wait for it (never the
+// window's thread); the server is given up once `limit` has passed. While an earlier look at the same
+// folder has been held up, it starts nothing: the folder does not answer, and the servers of a mount
+// that stalls do not pile up round after round.
+template <typename R>
+PendingLook<R> startFolderLook(const QString& folder, LookRequest<R> request,
+                               std::chrono::milliseconds limit = folderAnswerLimit)
 {
-    using R = std::invoke_result_t<F>;
     std::optional<detail::FolderLookClaim> claim = detail::claimFolderLook(folder);
     if (!claim)
         return {};
     auto job = std::make_shared<detail::DiskLookJob<R>>();
-    detail::runOnDiskPool<R>(job, std::move(look), std::move(claim));
+    detail::runOnDiskPool<R>(job, std::move(request), limit, std::move(claim));
     return PendingLook<R>(std::move(job));
 }
 
 // The same, waiting for it on the calling thread for at most `limit`.
-template <typename F>
-auto lookAtFolder(const QString& folder, F look, std::chrono::milliseconds limit)
-    -> std::optional<std::invoke_result_t<F>>
+template <typename R>
+std::optional<R> lookAtFolder(const QString& folder, LookRequest<R> request, std::chrono::milliseconds limit)
 {
-    return startFolderLook(folder, std::move(look)).wait(limit);
+    return startFolderLook(folder, std::move(request), limit).wait(limit);
 }
 
 } // namespace Platform

@@ -16,9 +16,13 @@ namespace Platform {
 
 namespace {
 
+constexpr char lookServerName[] = "voskel-look";
+
 QMutex keeperMutex;
 QString keeperOverride;
+QString lookServerOverride;
 std::atomic<const char*> builtKeeper{nullptr};
+std::atomic<const char*> builtLookServer{nullptr};
 
 // The directory of the running executable.
 const QString& ownDirectory()
@@ -33,6 +37,15 @@ const QString& ownDirectory()
     return directory;
 }
 
+// `name` beside the running executable, else `built` when there is none there.
+QString programBeside(const char* name, const char* built)
+{
+    const QString beside = ownDirectory() + u'/' + QLatin1String(name);
+    if (built && !QFileInfo::exists(beside))
+        return QFile::decodeName(built);
+    return beside;
+}
+
 } // namespace
 
 QString keeperProgram()
@@ -42,10 +55,28 @@ QString keeperProgram()
         if (!keeperOverride.isEmpty())
             return keeperOverride;
     }
-    const QString beside = ownDirectory() + u'/' + QLatin1String(Keeper::programName);
-    if (const char* built = builtKeeper.load(); built && !QFileInfo::exists(beside))
-        return QFile::decodeName(built);
-    return beside;
+    return programBeside(Keeper::programName, builtKeeper.load());
+}
+
+QString lookServerProgram()
+{
+    {
+        QMutexLocker lock(&keeperMutex);
+        if (!lookServerOverride.isEmpty())
+            return lookServerOverride;
+    }
+    return programBeside(lookServerName, builtLookServer.load());
+}
+
+void setBuiltLookServer(const char* path)
+{
+    builtLookServer.store(path);
+}
+
+void setLookServerProgram(const QString& path)
+{
+    QMutexLocker lock(&keeperMutex);
+    lookServerOverride = path;
 }
 
 void setBuiltKeeper(const char* path)

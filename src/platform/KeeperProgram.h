@@ -19,6 +19,13 @@ void setKeeperProgram(const QString& path);
 // run; otherwise the text saying it is missing (or cannot be run), for a start that says nothing else.
 std::optional<QString> keeperMissing();
 
+// The look server's program, found as the keeper's is: voskel-look beside the running executable, else
+// the one setBuiltLookServer named. Every look at a user's folder is made there; without it, none is.
+QString lookServerProgram();
+void setBuiltLookServer(const char* path);
+// Test seam: the look server's program to start instead; empty turns it off.
+void setLookServerProgram(const QString& path);
+
 // What a start under a keeper, or its end, says to the user.
 namespace KeeperTexts {
 

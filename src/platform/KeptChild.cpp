@@ -1,5 +1,6 @@
 #include "platform/KeptChild.h"
 
+#include "platform/Descriptors.h"
 #include "platform/Foundlings.h"
 #include "platform/KeeperProgram.h"
 
@@ -35,24 +36,6 @@ using Keeper::Record;
 constexpr int aloneExitWaitMs = 2000;
 // Without news, a waiting thread looks again this often: another thread may have read the news.
 constexpr int lookAgainMs = 200;
-
-void closeFd(int& fd)
-{
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
-}
-
-// The same descriptor moved to 3 or above, where handing the keeper its standard streams cannot
-// overwrite it (the application may run with 0, 1 or 2 closed).
-int clearOfStandardStreams(int fd)
-{
-    if (fd < 0 || fd > STDERR_FILENO)
-        return fd;
-    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    ::close(fd);
-    return moved;
-}
 
 // The application's end of every keeper's lifeline. Nobody ever writes to it and it is never closed,
 // so a keeper reads end of file exactly when the application is gone, however it went. Made by the
@@ -100,11 +83,6 @@ QHash<pid_t, std::shared_ptr<KeptChild>>& list()
 
 QMutex watcherMutex;
 std::function<void(pid_t, int)> signalWatcher;
-
-void setNonBlocking(int fd)
-{
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-}
 
 std::vector<QByteArray> encoded(const QStringList& texts)
 {

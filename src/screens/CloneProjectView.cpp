@@ -10,6 +10,7 @@
 #include "app/parts/Preferences.h"
 #include "engine/Container.h"
 #include "platform/DiskLook.h"
+#include "platform/FolderLooks.h"
 #include "platform/HomePath.h"
 #include "screens/Git.h"
 #include "sheets/Band.h"
@@ -33,13 +34,6 @@ QVBoxLayout* addField(QVBoxLayout* form, QWidget* parent, const QString& caption
     stack->addWidget(new Eyebrow(caption, parent));
     form->addLayout(stack);
     return stack;
-}
-
-// Something at `path`, a link that leads nowhere included: git would not clone there.
-bool taken(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
 }
 
 } // namespace
@@ -180,7 +174,8 @@ QCoro::Task<> CloneProjectView::lookAtTarget(QPointer<CloneProjectView> view, QS
 {
     // One at a time, claimed for the parent: a parent on a mount that stalls takes one thread, however
     // many targets in it the address names as it is typed.
-    auto look = Platform::lookAtFolderFor(QFileInfo(path).path(), [path] { return taken(path); });
+    // Something there, a link that leads nowhere included: git would not clone there.
+    auto look = Platform::lookAtFolderFor(QFileInfo(path).path(), Platform::Looks::taken(path));
     const std::optional<bool> found = co_await std::move(look);
     if (!view)
         co_return;
@@ -302,7 +297,7 @@ QCoro::Task<> CloneProjectView::add(QPointer<AppStore> store, QString dir, std::
     // Only what git says it finished: a clone stopped half-way can leave a .git folder behind.
     if (!store || gitStatus != 0)
         co_return;
-    auto look = Platform::lookAtFolderFor(dir, [dir] { return QFileInfo::exists(dir + QStringLiteral("/.git")); });
+    auto look = Platform::lookAtFolderFor(dir, Platform::Looks::exists(dir + QStringLiteral("/.git")));
     const std::optional<bool> repository = co_await std::move(look);
     if (!store)
         co_return;

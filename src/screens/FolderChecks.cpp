@@ -59,14 +59,21 @@ struct FolderChecks::Look {
     std::mutex mutex;
     std::optional<ProjectFolder> found;
 
-    void run(const Check& check)
+    // `check` replaces the look server's look in tests.
+    void run(const Check& check, const QDeadlineTimer& deadline)
     {
         course.begin();
-        // A folder another look has been held up at (a disk-usage pass, a plan) does not answer.
+        // A folder another look has been held up at (a disk-usage pass, a plan) does not answer, nor one
+        // whose look server did not answer in time.
         ProjectFolder result = unknownFolder();
-        if (const auto claim = Platform::detail::claimFolderLook(dir)) {
-            result = check(dir);
-            Platform::detail::releaseFolderLook(*claim);
+        if (std::optional<Platform::detail::FolderLookClaim> claim = Platform::detail::claimFolderLook(dir)) {
+            if (check) {
+                result = check(dir);
+                Platform::detail::releaseFolderLook(*claim);
+            } else if (const std::optional<Docker::FolderFacts> facts = Platform::detail::askFor(
+                           course, Docker::Looks::folderFacts(dir), deadline, std::move(claim))) {
+                result = ProjectFolder::from(*facts);
+            }
         }
         {
             const std::lock_guard lock(mutex);
@@ -128,7 +135,7 @@ void FolderChecks::lookAgain(const QList<ComposeProject>& projects)
 
 void FolderChecks::start(const QStringList& dirs)
 {
-    const Check check = checkForTesting() ? checkForTesting() : Check(&ProjectFolder::at);
+    const Check check = checkForTesting();
     ++m_jobsStarted;
     for (const QString& dir : dirs) {
         auto look = std::make_shared<Look>(dir);
@@ -142,7 +149,11 @@ void FolderChecks::start(const QStringList& dirs)
         });
         // Each look on its own: one that stalls holds up no look queued after it for longer than it takes
         // to find it held up, when the pool gets a thread in its place.
-        watcher->setFuture(QtConcurrent::run(Platform::Pools::disk(), [look, check] { look->run(check); }));
+        // A server held up past the time a folder is given is given up, and the folder reads as not known
+        // until it has ended.
+        const QDeadlineTimer deadline(Platform::folderAnswerLimit);
+        watcher->setFuture(QtConcurrent::run(Platform::Pools::disk(),
+                                             [look, check, deadline] { look->run(check, deadline); }));
     }
     if (!m_heldUpCheck->isActive())
         m_heldUpCheck->start();

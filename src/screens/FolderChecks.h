@@ -12,17 +12,17 @@
 
 class QTimer;
 
-// The folders of the projects a screen shows, looked at on the disk pool: whether each is there,
-// holds a compose file and builds from source. The screen reads the last results and is told when they
-// change. Each folder is looked at on its own, off the window's thread; a folder on a mount that stalls
-// holds up only its own look (and one thread of the disk pool, given back when the look returns), never
-// the window, the polling, the way out or the other folders, and is not looked at again until that
-// look comes back.
+// The folders of the projects a screen shows, looked at by look servers for the disk pool: whether each
+// is there, holds a compose file and builds from source. The screen reads the last results and is told
+// when they change. Each folder is looked at on its own, off the window's thread and out of the
+// application's process; a folder on a mount that stalls holds up only its own look (and one thread of
+// the disk pool, given back once its server is given up), never the window, the polling, the way out or
+// the other folders, and is not looked at again until that look (or its server) has come back.
 class FolderChecks : public QObject {
     Q_OBJECT
 
 public:
-    // How one folder is looked at; ProjectFolder::at unless a test says otherwise.
+    // How one folder is looked at in tests, in place of a look server's look.
     using Check = std::function<ProjectFolder(const QString& dir)>;
 
     explicit FolderChecks(QObject* parent = nullptr);
@@ -45,7 +45,7 @@ public:
     // How many rounds of looks have been started; for tests.
     int jobsStarted() const { return m_jobsStarted; }
 
-    // Replaces how a folder is looked at (an empty function: ProjectFolder::at again).
+    // Replaces how a folder is looked at (an empty function: a look server's look again).
     static void setCheckForTesting(Check check);
 
 signals:

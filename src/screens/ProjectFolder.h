@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ComposeProject.h"
+#include "engine/ProjectLooks.h"
 
 // What a project's folder holds: whether it is still there, holds a compose file and builds an
 // image from source. Looked at off the window's thread (FolderChecks) and handed to every part of the
@@ -16,7 +17,10 @@ struct ProjectFolder {
     // The folder was looked at and compose cannot act on it: gone, or without a compose file.
     bool unusable() const { return known && !atHand(); }
 
-    // Looks at the disk, and may wait as long as the disk does: never on the window's thread.
+    // What a look server found of the folder (FolderChecks asks for it).
+    static ProjectFolder from(const Docker::FolderFacts& facts);
+    // Looks at the disk in this process, and may wait as long as the disk does: for tests and pictures
+    // alone, never in the application.
     static ProjectFolder of(const ComposeProject& project);
     static ProjectFolder at(const QString& dir);
 

@@ -10,7 +10,7 @@
 #include "engine/Compose.h"
 #include "engine/Docker.h"
 #include "platform/DiskLook.h"
-#include "platform/FolderContents.h"
+#include "platform/FolderLooks.h"
 #include "platform/StreamingProcess.h"
 #include "sheets/Band.h"
 #include "sheets/SheetHost.h"
@@ -270,11 +270,10 @@ QCoro::Task<> LogsView::save()
     const std::optional<QString> path = co_await Host::current().chooseSaveFile(this, m_source.saveName());
     if (!self || !path)
         co_return;
-    // The text as it stands when the user confirmed, written away from the window's thread: the folder
-    // may be on a mount that stalls, and then it is said not to answer.
+    // The text as it stands when the user confirmed, written by a look server: the folder may be on a
+    // mount that stalls, which holds that process, not this one, and then it is said not to answer.
     const QString folder = QFileInfo(*path).path();
-    auto writing = Platform::lookAtFolderFor(
-        folder, [path = *path, text = m_transcript->text()] { return Platform::writeTextFile(path, text); });
+    auto writing = Platform::lookAtFolderFor(folder, Platform::Looks::textWrite(*path, m_transcript->text()));
     const std::optional<std::optional<QString>> written = co_await std::move(writing);
     if (!self || (written && !*written))
         co_return;

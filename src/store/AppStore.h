@@ -516,18 +516,13 @@ private:
     std::shared_ptr<StoreEngine> m_engine;
     StoreClock m_clock;
     std::chrono::milliseconds m_removalLimit = Docker::removalLimit;
-    // Runs `look` at a project's folder off the window's thread, after the test's stall if any; nothing
-    // once the folder has not answered within the limit.
-    template <typename F>
-    auto lookAtFolder(F look) const
+    // Has a look server make `look` at a project's folder, after the test's stall if any; nothing once
+    // the folder has not answered within the limit.
+    template <typename R>
+    QCoro::Task<std::optional<R>> lookAtFolder(Platform::LookRequest<R> look) const
     {
-        return Platform::lookAtDisk(
-            [first = m_beforeFolderLook, look = std::move(look)] {
-                if (first)
-                    first();
-                return look();
-            },
-            m_folderLimit);
+        look.beforeLook = m_beforeFolderLook;
+        return Platform::lookAtDisk(std::move(look), m_folderLimit);
     }
 
     std::chrono::milliseconds m_folderLimit = Platform::folderAnswerLimit;

@@ -5,9 +5,9 @@
 #include "platform/ByteCount.h"
 #include "platform/FolderIdentity.h"
 #include "platform/DiskLook.h"
+#include "platform/FolderLooks.h"
 #include "platform/Pools.h"
 #include "platform/TimedRunner.h"
-#include "platform/Trash.h"
 #include "store/PlanUsers.h"
 
 #include <QDeadlineTimer>
@@ -160,6 +160,26 @@ QStringList removeVolumes(StoreEngine& engine, const TeardownPlan& plan, const s
 KnownProject knownAs(const TeardownPlan& plan)
 {
     return {plan.project, plan.folderLink.value_or(plan.workingDir.value_or(QString())), {}};
+}
+
+// What became of a move to the Trash.
+struct TrashMove {
+    std::optional<QString> failure;
+    bool answered = true; // false: its look server did not say in time, and it may still happen
+};
+
+// Moves the folder `dir`, while it is `expected`, to the Trash in a look server, as one step of a
+// deletion may take `limit`.
+TrashMove moveFolder(const QString& dir, const Platform::FileIdentity& expected, std::chrono::milliseconds limit)
+{
+    const std::optional<std::optional<QString>> moved =
+        Platform::lookAtFolder(dir, Platform::Looks::trashMove(dir, expected), limit);
+    if (!moved)
+        return {Platform::folderNotAnswering(dir) +
+                    QStringLiteral(" Its move to the Trash may still finish; the project is then forgotten at the "
+                                   "next start."),
+                false};
+    return {*moved, true};
 }
 
 } // namespace
@@ -361,22 +381,25 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
         auto job = Platform::onUserInitiated(
             [engine, plan, runtimes = everyRuntime(on), limit = m_folderLimit,
              remembered = rememberedBesides(m_registry, plan.project, registryKey(on)), first = m_beforeFolderLook,
-             stop]() -> std::optional<QString> {
+             removal = m_removalLimit, stop]() -> TrashMove {
                 if (std::optional<QString> kept =
                         trashStillFree(*engine, plan, runtimes, remembered, limit, first, stop.get()))
-                    return kept;
+                    return {kept, true};
                 // Only the folder the plan showed, by its identity, looked at once more as it goes.
                 if (!plan.folder)
-                    return QStringLiteral(
-                               "%1 was not moved to the Trash: the plan did not say which folder it is.")
-                        .arg(*plan.workingDir);
-                return Platform::moveToTrash(*plan.workingDir, *plan.folder);
+                    return {QStringLiteral("%1 was not moved to the Trash: the plan did not say which folder it is.")
+                                .arg(*plan.workingDir),
+                            true};
+                return moveFolder(*plan.workingDir, *plan.folder, removal);
             });
-        const std::optional<QString> failed = co_await std::move(job);
+        const TrashMove moved = co_await std::move(job);
         if (!self)
             co_return std::nullopt;
-        if (failed)
-            failures << *failed;
+        if (moved.failure)
+            failures << *moved.failure;
+        // It may still go: the note stays for the next start to settle.
+        if (!moved.answered)
+            noted = false;
     }
 
     // Forgotten only once it is gone as planned; otherwise it stays listed beside the failure, to be

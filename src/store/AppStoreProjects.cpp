@@ -2,41 +2,15 @@
 
 #include "engine/Compose.h"
 #include "engine/Listings.h"
+#include "engine/ProjectLooks.h"
 #include "platform/DiskLook.h"
+#include "platform/FolderLooks.h"
 #include "platform/Pools.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QScopeGuard>
 
 namespace {
-
-// What up finds in a project's folder.
-struct UpLook {
-    bool atHand = false; // the folder is there and holds a compose file
-    QStringList files;   // those the containers were made from, where they are now
-    QString missing;     // what says which of them are not there
-};
-
-UpLook lookForFiles(const ComposeProject& project)
-{
-    UpLook look;
-    look.atHand = QFileInfo::exists(*project.workingDir) && Docker::composeFile(*project.workingDir);
-    if (!look.atHand)
-        return look;
-    try {
-        look.files = Docker::composeFilesOf(project);
-    } catch (const DockerError& missing) {
-        look.missing = missing.errorDescription();
-    }
-    return look;
-}
-
-// The folder's path with every link resolved; empty when nothing is there.
-QString resolvedPath(const QString& dir)
-{
-    return QFileInfo(dir).canonicalFilePath();
-}
 
 struct Read {
     std::optional<ComposeConfig> config;
@@ -102,22 +76,29 @@ QCoro::Task<std::optional<AppStore::ComposeRun>> AppStore::lookForUp(ComposeProj
     QPointer<AppStore> self(this);
     // Recreated from the files they were made from: the folder's own file alone would drop what an
     // override added (mounts, environment) from every container it recreates.
-    auto job = lookAtFolder([project] { return lookForFiles(project); });
-    const std::optional<UpLook> look = co_await std::move(job);
+    Docker::ComposeFileNames names;
+    try {
+        names = Docker::composeFileNames(project);
+    } catch (const DockerError& inexact) {
+        setError(inexact.errorDescription());
+        co_return std::nullopt;
+    }
+    auto job = lookAtFolder(Docker::Looks::composeFiles(dir, names.files));
+    const std::optional<Docker::ComposeFilesFound> look = co_await std::move(job);
     if (!self)
         co_return std::nullopt;
     if (!look) {
         setError(Platform::folderNotAnswering(dir));
         co_return std::nullopt;
     }
-    if (!look->atHand)
+    if (!look->there || !look->composeFile)
         co_return std::nullopt;
-    if (!look->missing.isEmpty()) {
-        setError(look->missing);
+    if (const std::optional<QString> missing = Docker::missingComposeFilesMessage(names, look->missing)) {
+        setError(*missing);
         co_return std::nullopt;
     }
-    co_return ComposeRun{composeCommand(project.name, QStringLiteral("up"), look->files, dir) + extra, dir,
-                         look->files};
+    co_return ComposeRun{composeCommand(project.name, QStringLiteral("up"), names.files, dir) + extra, dir,
+                         names.files};
 }
 
 QCoro::Task<std::optional<AppStore::ComposeRun>> AppStore::upCommand(ComposeProject project,
@@ -207,7 +188,7 @@ QCoro::Task<std::optional<QString>> AppStore::addProject(QString dir, std::optio
     QPointer<AppStore> self(this);
     // compose only reads the folder once it has answered this look: a stalled mount holds up neither
     // the window nor an action thread for good.
-    auto look = lookAtFolder([dir] { return resolvedPath(dir); });
+    auto look = lookAtFolder(Platform::Looks::resolved(dir));
     const std::optional<QString> resolved = co_await std::move(look);
     if (!self)
         co_return std::nullopt;
@@ -245,7 +226,7 @@ QCoro::Task<std::optional<QString>> AppStore::relocate(ComposeProject project, Q
         co_return QStringLiteral("Choose a runtime first.");
 
     QPointer<AppStore> self(this);
-    auto look = lookAtFolder([dir] { return resolvedPath(dir); });
+    auto look = lookAtFolder(Platform::Looks::resolved(dir));
     const std::optional<QString> resolved = co_await std::move(look);
     if (!self)
         co_return std::nullopt;
@@ -295,8 +276,7 @@ QCoro::Task<AppStore::Claim> AppStore::claimFolder(QString name, QString dir, QS
     QPointer<AppStore> self(this);
     QStringList gone;
     for (const QString& folder : running->containerFolders()) {
-        auto look =
-            lookAtFolder([folder] { return resolvedPath(folder); });
+        auto look = lookAtFolder(Platform::Looks::resolved(folder));
         const std::optional<QString> there = co_await std::move(look);
         if (!self)
             co_return claim;

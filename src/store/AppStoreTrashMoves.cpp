@@ -1,16 +1,13 @@
 #include "store/AppStore.h"
 
+#include "platform/FolderLooks.h"
 #include "platform/Settings.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <algorithm>
-#include <cerrno>
-
-#include <sys/stat.h>
 
 // A deletion forgets its project once the folder is in the Trash, on this thread, after the move. A
 // quit while the move runs ends the event loop first (a move cannot be ended half way): the move then
@@ -88,10 +85,7 @@ QCoro::Task<> AppStore::forgetTrashedProjects()
     const QList<TrashMove> moves = pendingMoves(m_defaults);
     for (const TrashMove& move : moves) {
         // Gone from where it was, by that name: a link left there still counts as there.
-        auto look = lookAtFolder([dir = move.folder.isEmpty() ? move.workingDir : move.folder] {
-            struct stat st;
-            return ::lstat(QFile::encodeName(dir).constData(), &st) != 0 && errno == ENOENT;
-        });
+        auto look = lookAtFolder(Platform::Looks::gone(move.folder.isEmpty() ? move.workingDir : move.folder));
         const std::optional<bool> gone = co_await std::move(look);
         if (!self)
             co_return;

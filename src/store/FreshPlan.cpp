@@ -4,6 +4,7 @@
 #include "engine/Docker.h"
 #include "engine/FolderUsers.h"
 #include "engine/Listings.h"
+#include "engine/ProjectLooks.h"
 #include "platform/TimedRunner.h"
 #include "store/PlanUsers.h"
 
@@ -21,16 +22,26 @@ struct FolderLook {
     // them is missing, and then there is nothing to read.
     std::optional<QStringList> files;
     bool composeFile = false; // the folder holds one of its own
+    bool there = false;       // something is at its path
 };
 
-FolderLook lookAt(const ComposeProject& project)
+// The names the folder is asked about; none when one of them cannot be named exactly.
+std::optional<Docker::ComposeFileNames> namesOf(const ComposeProject& project)
+{
+    try {
+        return Docker::composeFileNames(project);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+FolderLook lookedAt(const std::optional<Docker::ComposeFileNames>& names, const Docker::ComposeFilesFound& found)
 {
     FolderLook look;
-    look.composeFile = Docker::composeFile(*project.workingDir).has_value();
-    try {
-        look.files = Docker::composeFilesOf(project);
-    } catch (...) {
-    }
+    look.there = found.there;
+    look.composeFile = found.composeFile.has_value();
+    if (names && found.missing.isEmpty())
+        look.files = names->files;
     return look;
 }
 
@@ -85,13 +96,14 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
     // longer than an engine that does not answer.
     const QDeadlineTimer folderDeadline(ask.folderLimit);
     const auto left = [&] { return Platform::remaining(folderDeadline); };
-    Platform::PendingLook<FolderLook> folder;
-    if (project.workingDir)
-        folder = Platform::startFolderLook(*project.workingDir, [project, first] {
-            if (first)
-                first();
-            return lookAt(project);
-        });
+    Platform::PendingLook<Docker::ComposeFilesFound> folder;
+    const std::optional<Docker::ComposeFileNames> fileNames = namesOf(project);
+    if (project.workingDir) {
+        Platform::LookRequest<Docker::ComposeFilesFound> look =
+            Docker::Looks::composeFiles(*project.workingDir, fileNames ? fileNames->files : QStringList());
+        look.beforeLook = first;
+        folder = Platform::startFolderLook(*project.workingDir, std::move(look), ask.folderLimit);
+    }
 
     // The other runtimes are asked while this one answers for the project.
     std::future<Users> asking =
@@ -131,7 +143,9 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
             fresh.volumesUnchecked << QStringLiteral("the engine did not say when the volumes were made");
     }
 
-    std::optional<FolderLook> found = folder.wait(left(), cancel);
+    std::optional<FolderLook> found;
+    if (const std::optional<Docker::ComposeFilesFound> seen = folder.wait(left(), cancel))
+        found = lookedAt(fileNames, *seen);
     std::optional<QString> unanswered;
     if (project.workingDir && !found) {
         unanswered = std::exchange(project.workingDir, std::nullopt);
@@ -164,8 +178,11 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
         for (const Container& container : std::as_const(project.containers))
             own.containers << container.id;
         if (!users.unanswered.isEmpty()) {
-            readings.trash = Docker::TrashOffer{{}, unansweredReason(users.unanswered), {}};
-            fresh.folderUnchecked << *readings.trash->refusal;
+            const QString why = unansweredReason(users.unanswered);
+            // Nothing is said of a folder that is not there.
+            if (found->there)
+                readings.trash = Docker::TrashOffer{{}, why, {}};
+            fresh.folderUnchecked << why;
         } else {
             // What the deletion would remove of the volumes, as the plan made below works it out.
             for (const VolumeUse& volume :

@@ -1,7 +1,9 @@
 #include "store/PlanUsers.h"
 
 #include "engine/ComposeUses.h"
+#include "engine/ComposeVariables.h"
 #include "engine/Docker.h"
+#include "engine/ProjectLooks.h"
 #include "platform/DiskLook.h"
 #include "platform/TimedRunner.h"
 #include "store/StoreEngine.h"
@@ -243,11 +245,10 @@ SplitUses splitUses(const Users& users, const OwnParts& own, const std::optional
     };
     QList<Platform::PendingLook<Docker::ComposeFileUses>> looks;
     for (const Reading& reading : std::as_const(readings)) {
-        looks << Platform::startFolderLook(where(reading), [given = reading.source, first] {
-            if (first)
-                first();
-            return Docker::composeFileUses(given);
-        });
+        Platform::LookRequest<Docker::ComposeFileUses> read =
+            Docker::Looks::composeUses(reading.source, Docker::shellVariables());
+        read.beforeLook = first;
+        looks << Platform::startFolderLook(where(reading), std::move(read), Platform::remaining(deadline));
     }
     for (qsizetype i = 0; i < readings.size(); ++i) {
         const Docker::FolderUse& user = readings[i].user;

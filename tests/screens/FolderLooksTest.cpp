@@ -20,6 +20,7 @@
 #include "app/parts/IPPill.h"
 #include "app/parts/ProjectStatusLine.h"
 #include "platform/DiskLook.h"
+#include "platform/FolderLooks.h"
 #include "platform/HomePath.h"
 #include "platform/Pools.h"
 #include "support/TestSupport.h"
@@ -142,8 +143,8 @@ TEST(FolderLooks, StalledFoldersHoldUpOnlyTheirOwnLooks)
     settle();
     EXPECT_EQ(*asked, 20);
 
-    const std::optional<bool> click = QCoro::waitFor(
-        Platform::lookAtDisk([&] { return QFileInfo(ready).isDir(); }, std::chrono::seconds(5)));
+    const std::optional<bool> click =
+        QCoro::waitFor(Platform::lookAtDisk(Platform::Looks::exists(ready), std::chrono::seconds(5)));
     EXPECT_EQ(click, true) << "a click's look waited behind the stalled folders";
 
     QElapsedTimer clock;
@@ -294,8 +295,8 @@ TEST(FolderLooks, AScreenLeftAtOnceLeavesThePoolToTheLooksAfterIt)
     }
     QElapsedTimer clock;
     clock.start();
-    const std::optional<bool> click = QCoro::waitFor(
-        Platform::lookAtDisk([&] { return QFileInfo(ready).isDir(); }, std::chrono::seconds(10)));
+    const std::optional<bool> click =
+        QCoro::waitFor(Platform::lookAtDisk(Platform::Looks::exists(ready), std::chrono::seconds(10)));
     EXPECT_EQ(click, true) << "a healthy folder's look after " << clock.elapsed() << " ms";
     FolderChecks later;
     later.look({ComposeProject{"ready", ready, {}, 0, {}}});

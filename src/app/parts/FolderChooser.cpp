@@ -5,6 +5,7 @@
 #include "app/parts/ChooserRows.h"
 #include "app/parts/DialogAnswer.h"
 #include "platform/DiskLook.h"
+#include "platform/FolderLooks.h"
 
 #include <QComboBox>
 #include <QCompleter>
@@ -375,8 +376,7 @@ void FolderChooser::addPlace(const QString& name, const QString& path)
 QCoro::Task<> FolderChooser::list(QPointer<FolderChooser> chooser, QString folder, quint64 serial)
 {
     const bool withFiles = chooser->m_mode == Mode::save;
-    auto look = Platform::lookAtFolderFor(
-        folder, [folder, withFiles] { return Platform::listFolder(folder, withFiles); });
+    auto look = Platform::lookAtFolderFor(folder, Platform::Looks::folderListing(folder, withFiles));
     const std::optional<Platform::FolderListing> found = co_await std::move(look);
     // Another folder may be shown by now.
     if (!chooser || chooser->m_serial != serial)
@@ -395,8 +395,7 @@ QCoro::Task<> FolderChooser::list(QPointer<FolderChooser> chooser, QString folde
 
 QCoro::Task<> FolderChooser::make(QPointer<FolderChooser> chooser, QString parent, QString name)
 {
-    auto look =
-        Platform::lookAtFolderFor(parent, [parent, name] { return Platform::makeFolder(parent, name); });
+    auto look = Platform::lookAtFolderFor(parent, Platform::Looks::newFolder(parent, name));
     const std::optional<bool> made = co_await std::move(look);
     if (!chooser)
         co_return;
@@ -412,7 +411,7 @@ QCoro::Task<> FolderChooser::make(QPointer<FolderChooser> chooser, QString paren
 QCoro::Task<> FolderChooser::lookForCompletion(QPointer<FolderChooser> chooser, QString folder,
                                                QString typedFolder)
 {
-    auto look = Platform::lookAtFolderFor(folder, [folder] { return Platform::listFolder(folder, false); });
+    auto look = Platform::lookAtFolderFor(folder, Platform::Looks::folderListing(folder, false));
     const std::optional<Platform::FolderListing> found = co_await std::move(look);
     if (!chooser || chooser->m_completionFolder != folder)
         co_return;
@@ -438,10 +437,9 @@ QCoro::Task<> FolderChooser::lookForPlaces(QPointer<FolderChooser> chooser)
     const QString home = QDir::homePath();
     const QString bookmarksFile = QDir(home).filePath(QStringLiteral(".config/gtk-3.0/bookmarks"));
     const QString user = userName();
-    auto drives = Platform::lookAtDisk([user] { return Platform::mountedDrives(user); });
+    auto drives = Platform::lookAtDisk(Platform::Looks::drives(user));
     const std::optional<QStringList> mounted = co_await std::move(drives);
-    auto marks =
-        Platform::lookAtFolderFor(home, [bookmarksFile] { return Platform::readBookmarks(bookmarksFile); });
+    auto marks = Platform::lookAtFolderFor(home, Platform::Looks::bookmarks(bookmarksFile));
     const std::optional<Platform::Bookmarks> bookmarks = co_await std::move(marks);
     if (!chooser)
         co_return;
@@ -450,8 +448,7 @@ QCoro::Task<> FolderChooser::lookForPlaces(QPointer<FolderChooser> chooser)
             const QString path = bookmarks->paths.at(i);
             // A bookmark whose folder is gone is not offered; one that does not answer in time is, and
             // says so when chosen.
-            auto there = Platform::lookAtFolderFor(
-                path, [path] { return Platform::isFolder(path); }, placeAnswerLimit);
+            auto there = Platform::lookAtFolderFor(path, Platform::Looks::folder(path), placeAnswerLimit);
             const std::optional<bool> isThere = co_await std::move(there);
             if (!chooser)
                 co_return;
@@ -468,7 +465,7 @@ QCoro::Task<> FolderChooser::checkSaveTarget(QPointer<FolderChooser> chooser, QS
 {
     chooser->m_checking = true;
     const QString parent = QFileInfo(path).path();
-    auto look = Platform::lookAtFolderFor(parent, [path] { return Platform::lookAtSaveTarget(path); });
+    auto look = Platform::lookAtFolderFor(parent, Platform::Looks::saveTarget(path));
     const std::optional<Platform::SaveTarget> target = co_await std::move(look);
     if (!chooser)
         co_return;
