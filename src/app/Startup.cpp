@@ -8,6 +8,7 @@
 #include "diagnostics/ToolsDump.h"
 #include "diagnostics/selftest/SelfTest.h"
 #include "diagnostics/shot/ShotGenerator.h"
+#include "platform/DiskLook.h"
 #include "platform/Foundlings.h"
 #include "platform/KeeperProgram.h"
 #include "platform/Pools.h"
@@ -134,10 +135,12 @@ int finish(QTextStream& out, int status)
     out.flush();
     std::fflush(stdout);
     // Children first: a worker waiting on a hung tool would otherwise keep the drain, and the
-    // process, waiting forever. A worker stuck where no child can be ended (a folder on a stalled
-    // mount) is not waited for past the way out's time.
+    // process, waiting forever. A worker waiting on what cannot be ended (a move to the Trash under way
+    // in a look server) is not waited for past the way out's time.
     const QDeadlineTimer wayOut(Platform::Pools::wayOutLimit);
     Platform::endRunningChildren();
+    // A look at a folder still under way goes nowhere now: its server is let go at once.
+    Platform::giveUpLooks();
     if (!Platform::Pools::drain(wayOut)) {
         letGoOfStreams();
         std::_Exit(status);

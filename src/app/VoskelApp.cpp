@@ -8,6 +8,7 @@
 #include "app/shell/MenuBarExtra.h"
 #include "app/shell/ContentView.h"
 #include "app/shell/Scenes.h"
+#include "platform/DiskLook.h"
 #include "platform/Pools.h"
 #include "platform/ProcessRunner.h"
 #include "platform/Settings.h"
@@ -160,11 +161,12 @@ int VoskelApp::run(int argc, char** argv)
         status = app.exec();
         wayOut = scenes.wayOut().isForever() ? QDeadlineTimer(Platform::Pools::wayOutLimit) : scenes.wayOut();
     }
-    // Nothing the windows started outlives them: children are ended, the pools drained. A job that
-    // cannot be ended (a move to the Trash, a look at a folder on a stalled mount) is not waited for
-    // past the way out's time; the process then ends at once, as its end would take down what the job
-    // may still touch. The settings were written when the stores went.
+    // Nothing the windows started outlives them: children are ended, looks at folders given up (their
+    // servers are left to end by themselves), the pools drained. A job that cannot be ended (a move to
+    // the Trash) is not waited for past the way out's time; the process then ends at once, as its end
+    // would take down what the job may still touch. The settings were written when the stores went.
     Platform::endRunningChildren();
+    Platform::giveUpLooks();
     if (!Platform::Pools::drain(wayOut))
         endAtOnce(instance, status);
     return status;

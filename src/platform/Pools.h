@@ -19,10 +19,11 @@ namespace Platform {
 namespace Pools {
 QThreadPool* utility();
 QThreadPool* userInitiated();
-// Looks at the disk that a dead mount can hold up for good (is a project's folder there): at utility
-// priority, but apart from the two above, so a look that never comes back takes no thread from the
-// polling or the actions, and the way out does not wait for it. Looks are quick and few at a time, so
-// it has diskThreads threads, and one more for each look held up (Platform::lookAtDisk).
+// Waits for the look servers' answers about the disk, which a dead mount can hold up for good (is a
+// project's folder there): at utility priority, but apart from the two above, so a look that does not
+// come back takes no thread from the polling or the actions. Looks are quick and few at a time, so it
+// has diskThreads threads, and one more for each look held up until its server is given up
+// (Platform::lookAtDisk).
 QThreadPool* disk();
 inline constexpr int diskThreads = 4;
 // Disk measurements: apart from the polling, so a measurement that hangs until its limit takes no thread
@@ -32,14 +33,13 @@ QThreadPool* measuring();
 // their limit take no thread that listings, plans and measurements need. Wider than the others: each
 // action holds a thread only while its command runs, and a click should not wait for a hung one.
 QThreadPool* actions();
-// How long the way out waits, in all, for work it cannot end (a move to the Trash, a look at a folder
-// on a mount that stalls) before the process ends anyway.
+// How long the way out waits, in all, for work it cannot end (a move to the Trash under way in a look
+// server) before the process ends anyway.
 inline constexpr std::chrono::seconds wayOutLimit{10};
-// Waits for every queued and running job of utility, user-initiated, measuring and actions, for the application's
-// way out, but not past `deadline`; true when they have all finished and no look at the disk is still
-// under way. A look is over in a moment or held by a mount that stalls: the disk pool gets a quarter of
-// a second, and a process that still holds one must end at once rather than linger as a zombie with
-// its files open.
+// Waits for every queued and running job of utility, user-initiated, measuring and actions, for the
+// application's way out, but not past `deadline`; true when they have all finished and no look at the disk is
+// still awaited. The way out has given the looks up (Platform::giveUpLooks), so the disk pool gets a quarter
+// of a second.
 bool drain(QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
 } // namespace Pools
 

@@ -1,3 +1,4 @@
+#include "platform/DiskLook.h"
 #include "platform/Pools.h"
 #include "platform/ProcessRunner.h"
 
@@ -26,6 +27,7 @@ int main(int argc, char** argv)
     // As the application does on its way out: a job a test left running (a refresh whose store is
     // gone) must not outlive the statics it reads, which the end of main destroys.
     Platform::endRunningChildren();
+    Platform::giveUpLooks();
     if (!Platform::Pools::drain(QDeadlineTimer(Platform::Pools::wayOutLimit))) {
         std::fflush(nullptr);
         std::_Exit(result);
