@@ -4,9 +4,11 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
@@ -150,4 +152,49 @@ TEST(StartupProgramOnEngine, AnInterruptedDumpEndsTheToolItWaitsOn)
     EXPECT_EQ(voskel.exitCode(), 128 + SIGINT) << voskel.readAll().toStdString();
     EXPECT_TRUE(TestSupport::eventually([&] { return processesNaming(hung).isEmpty(); }, 20000))
         << "left running: " << processesNaming(hung).size();
+}
+
+// A compose project whose folder is on a mount that stops answering, as a network share whose server
+// went away: each text mode says so within its limits and ends, a reader of its output included. The
+// process never waits on the folder itself (it could not end while it did), and what looks at it for
+// the process holds none of its output.
+TEST(StartupProgramOnEngine, TextModesEndWithinTheirLimitsWhateverAFolderDoes)
+{
+    VOSKEL_REQUIRE_ENGINE();
+    TestSupport::StalledFolder mount;
+    if (mount.whyNot())
+        GTEST_SKIP() << mount.whyNot()->toStdString();
+    const QString project = TestSupport::uniqueName("stalled");
+    const QString web = project + "-web-1";
+    const auto removed = qScopeGuard([&] { TestSupport::docker({"rm", "-f", web}); });
+    const auto made = TestSupport::docker(
+        {"create", "--name", web, "--network", "none", "--label", "com.docker.compose.project=" + project,
+         "--label", "com.docker.compose.service=web", "--label",
+         "com.docker.compose.project.working_dir=" + mount.stalledPath(), TestSupport::testImage(), "true"});
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    QTemporaryDir config;
+    const TestSupport::ScopedEnv configHome("XDG_CONFIG_HOME", config.path().toUtf8());
+
+    const struct {
+        QStringList arguments;
+        QString says; // what it says of the folder
+    } rows[] = {
+        {{"--plan", project}, mount.stalledPath() + " does not answer."},
+        {{"--dump"}, "  project " + project + "  0/1  [workdir does not answer - compose disabled]"},
+        {{"--dump", "all"}, "  project " + project + "  on "},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments.join(' ').toStdString());
+        QProcess shell;
+        shell.start("/bin/sh",
+                    QStringList{"-c", "\"$0\" \"$@\" | cat", QStringLiteral(VOSKEL_BINARY)} + row.arguments);
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_TRUE(shell.waitForFinished(90000)) << "still waiting after " << clock.elapsed() << " ms";
+        // The folder's ten seconds, beside the engine's answers, and nothing like the mount's own time.
+        EXPECT_LT(clock.elapsed(), 30000);
+        EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
+        const QString out = QString::fromUtf8(shell.readAllStandardOutput());
+        EXPECT_TRUE(out.contains(row.says)) << out.toStdString();
+    }
 }

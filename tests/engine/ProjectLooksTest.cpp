@@ -1,0 +1,128 @@
+#include "engine/ProjectLooks.h"
+#include "engine/Compose.h"
+#include "engine/Docker.h"
+#include "platform/DiskLook.h"
+#include "platform/FolderLooks.h"
+#include "support/TestSupport.h"
+
+#include <QCoroTask>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+template <typename R>
+std::optional<R> asked(Platform::LookRequest<R> request)
+{
+    return QCoro::waitFor(Platform::lookAtDisk(std::move(request), 10s));
+}
+
+void write(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(text);
+}
+
+} // namespace
+
+// The engine's looks, asked of a look server, answer as their functions do here over what a project's
+// folder may be: one that builds, one without a compose file, a file, a link, nothing at all.
+TEST(ProjectLooks, EachLookAnswersAsItsFunctionDoes)
+{
+    QTemporaryDir root;
+    const QString builds = root.filePath("builds");
+    const QString plain = root.filePath("plain");
+    const QString empty = root.filePath("empty");
+    ASSERT_TRUE(QDir().mkpath(builds) && QDir().mkpath(plain) && QDir().mkpath(empty));
+    write(builds + "/compose.yaml", "services:\n  web:\n    build: .\n");
+    write(builds + "/compose.override.yaml", "");
+    write(plain + "/docker-compose.yml", "services:\n  web:\n    image: nginx\n");
+    write(root.filePath("file"), "");
+    ASSERT_TRUE(QFile::link(builds, root.filePath("to-builds")));
+
+    const QStringList files{builds + "/compose.yaml", builds + "/compose.override.yaml",
+                            builds + "/gone.yaml"};
+    for (const QString& dir : {builds, plain, empty, root.filePath("file"), root.filePath("to-builds"),
+                               root.filePath("missing"), QString()}) {
+        SCOPED_TRACE(dir.toStdString());
+        EXPECT_EQ(asked(Docker::Looks::composeFile(dir)),
+                  std::optional<std::optional<QString>>(Docker::composeFile(dir)));
+        EXPECT_EQ(asked(Docker::Looks::folderFacts(dir)), Docker::factsOfFolder(dir));
+        EXPECT_EQ(asked(Docker::Looks::composeFiles(dir, files)), Docker::findComposeFiles(dir, files));
+        EXPECT_EQ(asked(Docker::Looks::trashOffer(dir, {})), Docker::trashCandidate(dir, {}));
+    }
+    EXPECT_EQ(asked(Docker::Looks::folderFacts(builds)),
+              std::optional(Docker::FolderFacts{true, true, QStringLiteral("compose.yaml"), true}));
+    EXPECT_EQ(asked(Docker::Looks::composeFiles(builds, files))->missing, QStringList{builds + "/gone.yaml"});
+    EXPECT_TRUE(asked(Docker::Looks::trashOffer(builds, {}))->identity);
+}
+
+// Whether a folder may go to the Trash depends on whose home it is: a server started for another home
+// is not asked.
+TEST(ProjectLooks, TheHomeFolderIsTheHomeOfNow)
+{
+    QTemporaryDir root;
+    const QString first = root.filePath("first");
+    const QString second = root.filePath("second");
+    ASSERT_TRUE(QDir().mkpath(first) && QDir().mkpath(second));
+    {
+        const TestSupport::ScopedEnv home("HOME", first.toUtf8());
+        EXPECT_EQ(asked(Docker::Looks::trashOffer(first, {}))->refusal, "it is your home folder");
+    }
+    const TestSupport::ScopedEnv home("HOME", second.toUtf8());
+    const std::optional<Docker::TrashCandidate> now = asked(Docker::Looks::trashOffer(first, {}));
+    ASSERT_TRUE(now);
+    EXPECT_EQ(now->refusal, std::nullopt);
+    EXPECT_TRUE(now->identity);
+}
+
+// compose is run in a folder only once a look server has found a compose file there: a folder whose
+// look is held up fails the check and the read at once, saying so, and nothing is run.
+TEST(ProjectLooks, ComposeIsNotRunInAFolderThatDoesNotAnswer)
+{
+    TestSupport::FakeTools tools{{"docker"}};
+    QTemporaryDir dir;
+    write(dir.filePath("compose.yaml"), "services: {}\n");
+    const auto release = std::make_shared<std::atomic_bool>(false);
+    Platform::detail::setBeforeFolderLookForTesting([release, held = dir.path()](const QString& folder) {
+        const QDeadlineTimer limit(30000);
+        while (folder == held && !*release && !limit.hasExpired())
+            QThread::msleep(5);
+    });
+    const auto restore = qScopeGuard([&] {
+        *release = true;
+        Platform::detail::setBeforeFolderLookForTesting({});
+    });
+    // Held past the time a look may take before it counts as held up.
+    Platform::PendingLook<bool> held =
+        Platform::startFolderLook(dir.path(), Platform::Looks::exists(dir.path()));
+    QThread::msleep(2 * Platform::heldUpAfter.count());
+
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(Docker::checkCompose(dir.path()), ComposeCheck::invalid(dir.path() + " does not answer."));
+    try {
+        Docker::composeProject(dir.path());
+        ADD_FAILURE() << "read a folder that does not answer";
+    } catch (const DockerError& error) {
+        EXPECT_EQ(error.errorDescription(), dir.path() + " does not answer.");
+    }
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_TRUE(tools.calls().isEmpty()) << tools.calls().join('\n').toStdString();
+
+    *release = true;
+    tools.answer("docker", {"compose", "config", "-q"}, "");
+    EXPECT_TRUE(TestSupport::eventually([&] { return Docker::checkCompose(dir.path()).isValid(); }, 10000));
+}
