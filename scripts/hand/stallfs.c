@@ -1,10 +1,12 @@
 // A read-only view of a folder that stops answering on demand, as a network mount that went away does:
 // SIGUSR1 stalls it, SIGUSR2 lets it answer again. Every look made while stalled (but at the mount point
 // itself) waits until then, in the kernel, where no signal ends it. For trying by hand how the application
-// behaves with project folders on such a mount; not built with the rest. Needs libfuse3-dev:
+// behaves with project folders on such a mount; not built with the rest, and not installed by
+// scripts/deps.sh. Needs libfuse3-dev and fuse3 (apt-get install libfuse3-dev fuse3):
 //   cc -O1 -o stallfs scripts/hand/stallfs.c $(pkg-config --cflags --libs fuse3)
-//   ./stallfs <backing folder> <mount point>      (as root, or with user_allow_other)
+//   ./stallfs <backing folder> <mount point> [-f]  (as root, or with user_allow_other; -f: in the foreground)
 //   kill -USR1 $(pidof stallfs)   ...   kill -USR2 $(pidof stallfs)   ...   fusermount3 -u <mount point>
+// scripts/hand/stalled-projects.sh puts nineteen projects on it and times the text modes and the window.
 #define FUSE_USE_VERSION 31
 #include <fuse.h>
 #include <dirent.h>
