@@ -1,7 +1,9 @@
 #!/bin/bash
 # Nineteen compose projects whose folders are on a mount that stalls (stallfs.c), one container each on
 # the current engine, for trying by hand what Voskel does with them. Needs root, a built stallfs (see
-# stallfs.c), the engine's test image, and for `window` an X display (Xvfb) and xdotool.
+# stallfs.c), the engine's test image, and for `window` an X display (Xvfb) and xdotool. While they are
+# stalled, every process that looks at those folders waits, also the plans of other runs on the same
+# engine (they look at every container's folder): take them down again soon.
 #   scripts/hand/stalled-projects.sh up <stallfs>     mounts the folders and makes the containers
 #   scripts/hand/stalled-projects.sh modes <voskel>   times --plan, --dump and --dump all with the folders stalled
 #   scripts/hand/stalled-projects.sh window <voskel> [seconds] [kill]
@@ -93,6 +95,6 @@ down)
     for i in $(seq 0 18); do docker rm -f "stalled$i-web-1" > /dev/null 2>&1; done
     fusermount3 -u "$work/mnt" 2> /dev/null || umount -l "$work/mnt" ;;
 *)
-    sed -n '2,13p' "$0"
+    sed -n '2,15p' "$0"
     exit 2 ;;
 esac

@@ -3,7 +3,11 @@
 // it. A thread that looks at a name inside waits in the kernel, and once a kill has reached it, it
 // waits where no signal can end it, until this program ends and the mount is torn down.
 //
-//   voskel_stalling_mount <empty folder>
+//   voskel_stalling_mount <empty folder> [pid]
+//
+// With a pid, it stalls only the looks of that process and of those it started (however deep), and
+// every other process finds nothing there: tests that run beside on a shared engine, whose plans look
+// at every container's folder, see one that is not there rather than one that never answers.
 //
 // Prints "ready" once the mount is in place (or why it could not be made, with status 2: mounting
 // needs the right to, which a test then takes as a reason to skip). Ends on SIGTERM or SIGINT, or
@@ -13,6 +17,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -43,6 +48,32 @@ void reply(int device, std::uint64_t unique, int error, const void* body = nullp
     [[maybe_unused]] const ssize_t written = ::write(device, bytes.data(), bytes.size());
 }
 
+pid_t stallBelow = 0; // 0: every process
+
+// The parent of `pid` (a thread's is its process's); 0 when it cannot be read.
+pid_t parentOf(pid_t pid)
+{
+    const std::string path = "/proc/" + std::to_string(pid) + "/status";
+    std::FILE* status = std::fopen(path.c_str(), "r");
+    if (!status)
+        return 0;
+    char line[256];
+    pid_t parent = 0;
+    while (std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "PPid: %d", &parent) == 1)
+            break;
+    std::fclose(status);
+    return parent;
+}
+
+bool stalls(pid_t pid)
+{
+    for (int depth = 0; stallBelow != 0 && pid > 1 && depth < 64; ++depth, pid = parentOf(pid))
+        if (pid == stallBelow)
+            return true;
+    return stallBelow == 0;
+}
+
 void answer(int device, const fuse_in_header& header, const char* body)
 {
     switch (header.opcode) {
@@ -71,6 +102,10 @@ void answer(int device, const fuse_in_header& header, const char* body)
         }
         break;
     case FUSE_LOOKUP:
+        if (!stalls(pid_t(header.pid))) {
+            reply(device, header.unique, ENOENT);
+            return;
+        }
         return; // the stall: never answered
     case FUSE_INTERRUPT:
     case FUSE_FORGET:
@@ -86,11 +121,13 @@ void answer(int device, const fuse_in_header& header, const char* body)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: voskel_stalling_mount <empty folder>\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: voskel_stalling_mount <empty folder> [pid]\n");
         return 1;
     }
     const char* folder = argv[1];
+    if (argc == 3)
+        stallBelow = pid_t(std::atoi(argv[2]));
     const int device = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
     if (device < 0) {
         std::printf("cannot open /dev/fuse: %s\n", std::strerror(errno));

@@ -368,13 +368,16 @@ QStringList FakeTools::calls() const
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-StalledFolder::StalledFolder()
+StalledFolder::StalledFolder(bool onlyHere)
 {
     const QString mountPoint = m_dir.filePath(QStringLiteral("stalled"));
     QDir().mkpath(mountPoint);
     m_mount = std::make_unique<QProcess>();
     m_mount->setProcessChannelMode(QProcess::MergedChannels);
-    m_mount->start(QStringLiteral(VOSKEL_STALLING_MOUNT), {mountPoint});
+    QStringList arguments{mountPoint};
+    if (onlyHere)
+        arguments << QString::number(QCoreApplication::applicationPid());
+    m_mount->start(QStringLiteral(VOSKEL_STALLING_MOUNT), arguments);
     QByteArray said;
     const QDeadlineTimer deadline(10000);
     while (!said.contains('\n') && m_mount->state() != QProcess::NotRunning && !deadline.hasExpired()) {

@@ -178,10 +178,12 @@ bool processGone(qint64 pid, int waitMs = 3000);
 // A folder on a mount that stops answering (StallingMount.cpp), for the life of the object: a thread
 // that looks at stalledPath() waits in the kernel, where even a kill cannot end it, until release() or
 // the object's end lets every such look return. Mounting needs the right to: without it whyNot() says
-// why, and the tests that need one skip.
+// why, and the tests that need one skip. `onlyHere`: it stalls only this process and what it starts,
+// and is not there for any other (a folder a container names on a shared engine must not hold up the
+// plans of other runs).
 class StalledFolder {
 public:
-    StalledFolder();
+    explicit StalledFolder(bool onlyHere = false);
     ~StalledFolder();
     StalledFolder(const StalledFolder&) = delete;
     StalledFolder& operator=(const StalledFolder&) = delete;
