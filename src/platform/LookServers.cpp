@@ -2,6 +2,7 @@
 
 #include "platform/Descriptors.h"
 #include "platform/DiskLook.h"
+#include "platform/Foundlings.h"
 #include "platform/KeeperProgram.h"
 
 #include <QElapsedTimer>
@@ -155,6 +156,8 @@ private:
             closeAll();
             return std::nullopt;
         }
+        // Waited for here by its number alone: what looks after the children that come back leaves it be.
+        noteOwnChild(pid);
         setNonBlocking(toServer[1]);
         setNonBlocking(fromServer[0]);
         return Server{pid, toServer[1], fromServer[0], 0};
@@ -374,7 +377,10 @@ private:
     {
         int status = 0;
         const pid_t got = ::waitpid(pid, &status, WNOHANG);
-        return got == pid || (got < 0 && errno == ECHILD);
+        const bool gone = got == pid || (got < 0 && errno == ECHILD);
+        if (gone)
+            forgetOwnChild(pid);
+        return gone;
     }
 
     void reapLocked()
