@@ -325,6 +325,14 @@ int run(int argc, char** argv)
             return 1;
         }
     }
+    // Every look at a folder is made by the look server, and none without it: a mode that looks at one
+    // says only that, rather than taking every folder for one that does not answer.
+    if (choice.mode != Mode::Tools) {
+        if (const std::optional<QString> missing = Platform::lookServerMissing()) {
+            std::fprintf(stderr, "voskel: %s\n", missing->toLocal8Bit().constData());
+            return 1;
+        }
+    }
     // Whatever a command leaves behind comes back here, not to init, so nothing outlives its end.
     Platform::becomeSubreaper();
     if (choice.mode == Mode::Application)

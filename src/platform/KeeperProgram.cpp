@@ -90,16 +90,36 @@ void setKeeperProgram(const QString& path)
     keeperOverride = path;
 }
 
+namespace {
+
+// Why `program` cannot be run: ENOENT, EISDIR, or what access() says; none when it can.
+std::optional<int> whyNotRunnable(const QString& program)
+{
+    const QFileInfo file(program);
+    if (!file.exists())
+        return ENOENT;
+    if (!file.isFile())
+        return EISDIR;
+    if (::access(QFile::encodeName(program).constData(), X_OK) != 0)
+        return errno;
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<QString> keeperMissing()
 {
     const QString keeper = keeperProgram();
-    const QFileInfo file(keeper);
-    if (!file.exists())
-        return KeeperTexts::missing(keeper, ENOENT);
-    if (!file.isFile())
-        return KeeperTexts::missing(keeper, EISDIR);
-    if (::access(QFile::encodeName(keeper).constData(), X_OK) != 0)
-        return KeeperTexts::missing(keeper, errno);
+    if (const std::optional<int> error = whyNotRunnable(keeper))
+        return KeeperTexts::missing(keeper, *error);
+    return std::nullopt;
+}
+
+std::optional<QString> lookServerMissing()
+{
+    const QString server = lookServerProgram();
+    if (const std::optional<int> error = whyNotRunnable(server))
+        return KeeperTexts::lookServerMissing(server, *error);
     return std::nullopt;
 }
 
@@ -148,6 +168,17 @@ QString keeperFailure(const QString& command, const QString& keeper, std::option
 QString cutOff(const QString& command)
 {
     return QStringLiteral("\u201c%1\u201d was cut off: Voskel's keeper ended unexpectedly.").arg(command);
+}
+
+QString lookServerMissing(const QString& server, int error)
+{
+    const QString tail =
+        QStringLiteral(" Voskel looks at no folder of yours itself, so it looks at none without it.");
+    if (error == ENOENT || error == ENOTDIR)
+        return QStringLiteral("Voskel's look server \u201c%1\u201d was not found.").arg(server) + tail;
+    return QStringLiteral("Voskel's look server \u201c%1\u201d cannot be run: %2.")
+               .arg(server, QString::fromLocal8Bit(std::strerror(error))) +
+           tail;
 }
 
 QString missing(const QString& keeper, int error)

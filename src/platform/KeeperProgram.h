@@ -25,6 +25,9 @@ QString lookServerProgram();
 void setBuiltLookServer(const char* path);
 // Test seam: the look server's program to start instead; empty turns it off.
 void setLookServerProgram(const QString& path);
+// Why no folder could be looked at: none when lookServerProgram() is a file this process may run;
+// otherwise the text saying it is missing (or cannot be run), for a start that says nothing else.
+std::optional<QString> lookServerMissing();
 
 // What a start under a keeper, or its end, says to the user.
 namespace KeeperTexts {
@@ -41,6 +44,8 @@ QString keeperFailure(const QString& command, const QString& keeper, std::option
 QString cutOff(const QString& command);
 // No keeper to start anything under (`error`: why the file cannot be run), said before anything runs.
 QString missing(const QString& keeper, int error);
+// No look server to look at a folder with, said before anything runs.
+QString lookServerMissing(const QString& server, int error);
 
 } // namespace KeeperTexts
 

@@ -274,26 +274,35 @@ TEST(StartupProgram, AnArgumentTheModeDoesNotTakeIsNamedWithStatusTwoWithoutADis
 // A copy of the program without its keeper beside it runs no command, so a mode that would run one says
 // only that, on standard error and with status 1, before anything else: no figures of an engine it did
 // not ask, no tool "not installed", no window. The self test runs no command and goes on without it.
-TEST(StartupProgram, WithoutItsKeeperAModeThatRunsCommandsSaysOnlyThat)
-{
-    // Beside the build's program, so a hard link can stand for a copy.
-    QTemporaryDir beside(QFileInfo(QStringLiteral(VOSKEL_BINARY)).absolutePath() + "/keeperless-XXXXXX");
-    ASSERT_TRUE(beside.isValid());
-    const QString copy = beside.filePath("voskel");
-    ASSERT_TRUE(::link(VOSKEL_BINARY, QFile::encodeName(copy).constData()) == 0 ||
-                QFile::copy(VOSKEL_BINARY, copy));
-    const QString keeper = beside.filePath("voskel-keeper");
-    QTemporaryDir home;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("HOME", home.path());
-    environment.insert("XDG_CONFIG_HOME", home.path());
-    environment.insert("XDG_RUNTIME_DIR", home.path());
-    const auto run = [&](const QStringList& arguments) {
+namespace {
+
+// The build's program on its own in a folder beside it, with such of the programs it looks for beside
+// itself as `with` names, run with a home of its own.
+class ProgramBeside {
+public:
+    explicit ProgramBeside(const QStringList& with)
+        : m_beside(QFileInfo(QStringLiteral(VOSKEL_BINARY)).absolutePath() + "/beside-XXXXXX")
+    {
+        // Beside the build's programs, so a hard link can stand for a copy.
+        for (const QString& name : QStringList{"voskel"} + with) {
+            const QString built = QFileInfo(QStringLiteral(VOSKEL_BINARY)).absolutePath() + u'/' + name;
+            if (::link(QFile::encodeName(built).constData(), QFile::encodeName(path(name)).constData()) != 0)
+                QFile::copy(built, path(name));
+        }
+        m_environment.insert("QT_QPA_PLATFORM", "offscreen");
+        m_environment.insert("HOME", m_home.path());
+        m_environment.insert("XDG_CONFIG_HOME", m_home.path());
+        m_environment.insert("XDG_RUNTIME_DIR", m_home.path());
+    }
+
+    QString path(const QString& name) const { return m_beside.filePath(name); }
+
+    AppTest::Ran run(const QStringList& arguments) const
+    {
         QProcess process;
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(home.path());
-        process.start(copy, arguments);
+        process.setProcessEnvironment(m_environment);
+        process.setWorkingDirectory(m_home.path());
+        process.start(path("voskel"), arguments);
         AppTest::Ran ran;
         if (!process.waitForFinished(60000)) {
             process.kill();
@@ -304,7 +313,21 @@ TEST(StartupProgram, WithoutItsKeeperAModeThatRunsCommandsSaysOnlyThat)
         ran.out = QString::fromUtf8(process.readAllStandardOutput());
         ran.err = QString::fromUtf8(process.readAllStandardError());
         return ran;
-    };
+    }
+
+private:
+    QTemporaryDir m_beside;
+    QTemporaryDir m_home;
+    QProcessEnvironment m_environment = QProcessEnvironment::systemEnvironment();
+};
+
+} // namespace
+
+TEST(StartupProgram, WithoutItsKeeperAModeThatRunsCommandsSaysOnlyThat)
+{
+    const ProgramBeside program({"voskel-look"});
+    const auto run = [&](const QStringList& arguments) { return program.run(arguments); };
+    const QString keeper = program.path("voskel-keeper");
     const QString tail = " Voskel runs every command under it, so it runs none without it.\n";
     const QString notFound =
         QString("voskel: Voskel's keeper \u201c%1\u201d was not found.").arg(keeper) + tail;
@@ -330,6 +353,32 @@ TEST(StartupProgram, WithoutItsKeeperAModeThatRunsCommandsSaysOnlyThat)
     const AppTest::Ran selftest = run({"--selftest"});
     EXPECT_EQ(selftest.exitCode, 0) << selftest.err.toStdString();
     EXPECT_EQ(selftest.out, "selftest ok\n");
+}
+
+// Without its look server a mode that looks at folders says only that, rather than take every folder
+// for one that does not answer; the tools dump, which looks at none, runs.
+TEST(StartupProgram, WithoutItsLookServerAModeThatLooksAtFoldersSaysOnlyThat)
+{
+    const ProgramBeside program({"voskel-keeper"});
+    const QString server = program.path("voskel-look");
+    const QString notFound =
+        QString("voskel: Voskel's look server \u201c%1\u201d was not found. Voskel looks at "
+                "no folder of yours itself, so it looks at none without it.\n")
+            .arg(server);
+    for (const QStringList& arguments : QList<QStringList>{{},
+                                                           {"--dump", "all"},
+                                                           {"--dump"},
+                                                           {"--plan", "shop"},
+                                                           {"--selftest"},
+                                                           {"--shot", program.path("shots")}}) {
+        const AppTest::Ran ran = program.run(arguments);
+        const std::string shown = arguments.join(' ').toStdString();
+        EXPECT_EQ(ran.exitCode, 1) << shown;
+        EXPECT_EQ(ran.out, QString()) << shown;
+        EXPECT_EQ(ran.err, notFound) << shown;
+    }
+    const AppTest::Ran tools = program.run({"--tools"});
+    EXPECT_EQ(tools.exitCode, 0) << tools.err.toStdString();
 }
 
 TEST(StartupProgram, TheToolsDumpPrintsItsScriptsAndEndsWithStatusZero)
