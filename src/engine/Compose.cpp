@@ -79,18 +79,27 @@ std::optional<QString> inexactPath(const QString& dir, const QStringList& files)
     return std::nullopt;
 }
 
-// Whether `dir` holds a compose file, as a look server finds it; none when the folder has not answered
-// within the time a folder is given, or `cancel` (may be null) ended the wait.
-std::optional<bool> holdsComposeFile(const QString& dir, const Platform::Cancellation* cancel)
+// Why compose is not run in `dir` on `files`: a folder or file that cannot be named exactly, or, told no
+// files, a folder without a compose file of its own, or one whose look server has not answered within
+// the time a folder is given (or `cancel`, may be null, ended the wait). None when it may run.
+std::optional<QString> notToBeRun(const QString& dir, const QStringList& files,
+                                  const Platform::Cancellation* cancel)
 {
+    if (const auto inexact = inexactPath(dir, files))
+        return inexact;
+    if (!files.isEmpty())
+        return std::nullopt;
+    // Never the application's own folder.
     if (dir.isEmpty())
-        return false; // never the application's own folder
+        return Docker::noComposeFileMessage(dir);
     const std::optional<std::optional<QString>> found =
         Platform::startFolderLook(dir, Docker::Looks::composeFile(dir))
             .wait(Platform::folderAnswerLimit, cancel);
     if (!found)
-        return std::nullopt;
-    return found->has_value();
+        return Platform::folderNotAnswering(dir);
+    if (!*found)
+        return Docker::noComposeFileMessage(dir);
+    return std::nullopt;
 }
 
 } // namespace
@@ -238,15 +247,8 @@ QString composeTimeoutMessage()
 
 ComposeCheck checkCompose(const QString& dir, const QStringList& files)
 {
-    if (const auto inexact = inexactPath(dir, files))
-        return ComposeCheck::invalid(*inexact);
-    if (files.isEmpty()) {
-        const std::optional<bool> holds = holdsComposeFile(dir, nullptr);
-        if (!holds)
-            return ComposeCheck::invalid(Platform::folderNotAnswering(dir));
-        if (!*holds)
-            return ComposeCheck::invalid(noComposeFileMessage(dir));
-    }
+    if (const std::optional<QString> why = notToBeRun(dir, files, nullptr))
+        return ComposeCheck::invalid(*why);
     const Platform::TimedCompletion timed =
         Platform::runTimed(process(QStringList{QStringLiteral("compose")} + fileArgs(files, dir) +
                                        QStringList{QStringLiteral("config"), QStringLiteral("-q")},
@@ -313,15 +315,8 @@ namespace {
 ComposeConfig readComposeProject(const QString& dir, const std::optional<QString>& projectName,
                                  const QStringList& files, const Platform::Cancellation* cancel)
 {
-    if (const auto inexact = inexactPath(dir, files))
-        throw DockerError::cli(*inexact);
-    if (files.isEmpty()) {
-        const std::optional<bool> holds = holdsComposeFile(dir, cancel);
-        if (!holds)
-            throw DockerError::cli(Platform::folderNotAnswering(dir));
-        if (!*holds)
-            throw DockerError::cli(noComposeFileMessage(dir));
-    }
+    if (const std::optional<QString> why = notToBeRun(dir, files, cancel))
+        throw DockerError::cli(*why);
     QStringList projectArgs;
     if (projectName)
         projectArgs << QStringLiteral("-p") << *projectName;

@@ -1,9 +1,10 @@
 #pragma once
 
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
-// Small helpers for the descriptors the application hands its children.
+// Small helpers for the descriptors the application shares with its children.
 namespace Platform {
 
 inline void closeFd(int& fd)
@@ -27,6 +28,17 @@ inline int clearOfStandardStreams(int fd)
 inline void setNonBlocking(int fd)
 {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+// A child that has gone when it is written to is an answer like any other, not the end of the
+// application: the broken-pipe signal is ignored from the first such write on, for the process.
+inline void ignoreBrokenPipe()
+{
+    static const bool ignored = [] {
+        std::signal(SIGPIPE, SIG_IGN);
+        return true;
+    }();
+    (void)ignored;
 }
 
 } // namespace Platform

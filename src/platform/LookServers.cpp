@@ -438,17 +438,6 @@ bool readReply(const QByteArray& reply, quint64 serial, std::optional<QByteArray
     return true;
 }
 
-void ignoreBrokenPipe()
-{
-    // A server that has gone when it is written to is an answer like any other, not the end of the
-    // application.
-    static const bool ignored = [] {
-        std::signal(SIGPIPE, SIG_IGN);
-        return true;
-    }();
-    (void)ignored;
-}
-
 } // namespace
 
 LookServerCount lookServerCount()

@@ -1,5 +1,6 @@
 #include "platform/TimedRunner.h"
 
+#include "platform/Descriptors.h"
 #include "platform/KeptChild.h"
 #include "platform/ProcessRunner.h"
 
@@ -119,15 +120,6 @@ private:
     qsizetype m_written = 0;
     Completed& m_done;
 };
-
-void ignoreBrokenPipe()
-{
-    static const bool done = [] {
-        std::signal(SIGPIPE, SIG_IGN);
-        return true;
-    }();
-    (void)done;
-}
 
 } // namespace
 

@@ -47,16 +47,22 @@ void prepare(QProcess& process, const QTemporaryDir& runtime, const QTemporaryDi
     process.setProgram(QStringLiteral(VOSKEL_BINARY));
 }
 
+// Starts the program as prepare() has it; whether it came up, its instance lock and socket made.
+bool started(QProcess& window, const QTemporaryDir& runtime, const QTemporaryDir& home)
+{
+    prepare(window, runtime, home);
+    window.start();
+    return window.waitForStarted() &&
+           TestSupport::eventually([&] { return QFile::exists(runtime.filePath("voskel.socket")); }, 60000);
+}
+
 TEST(WindowOnEngine, ASecondStartHandsOverToTheFirstAndEndsWithStatusZero)
 {
     VOSKEL_REQUIRE_ENGINE();
     QTemporaryDir runtime;
     QTemporaryDir home;
     QProcess first;
-    prepare(first, runtime, home);
-    first.start();
-    ASSERT_TRUE(first.waitForStarted());
-    ASSERT_TRUE(TestSupport::eventually([&] { return QFile::exists(runtime.filePath("voskel.socket")); }, 60000));
+    ASSERT_TRUE(started(first, runtime, home));
 
     QProcess second;
     prepare(second, runtime, home);
@@ -108,11 +114,7 @@ TEST(WindowOnEngine, AWindowWithStalledFoldersGoesAtOnceWhenKilledOrQuit)
         QTemporaryDir runtime;
         QTemporaryDir home;
         QProcess window;
-        prepare(window, runtime, home);
-        window.start();
-        ASSERT_TRUE(window.waitForStarted());
-        ASSERT_TRUE(
-            TestSupport::eventually([&] { return QFile::exists(runtime.filePath("voskel.socket")); }, 60000));
+        ASSERT_TRUE(started(window, runtime, home));
         // The projects screen looks at the folders, and its looks are held up there.
         ASSERT_TRUE(TestSupport::eventually([&] { return serversHeldUp(window.processId()) >= 3; }, 30000));
         ASSERT_EQ(window.state(), QProcess::Running);
