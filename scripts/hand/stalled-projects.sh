@@ -1,9 +1,10 @@
 #!/bin/bash
 # Nineteen compose projects whose folders are on a mount that stalls (stallfs.c), one container each on
 # the current engine, for trying by hand what Voskel does with them. Needs root, a built stallfs (see
-# stallfs.c), the engine's test image, and for `window` an X display (Xvfb) and xdotool. While they are
-# stalled, every process that looks at those folders waits, also the plans of other runs on the same
-# engine (they look at every container's folder): take them down again soon.
+# stallfs.c), the engine's test image, and for `window` an X display (Xvfb) and xdotool. The folders
+# stall only for what the shell that runs `up` starts (or the process $STALLED_PROJECTS_FOR names):
+# other runs on the same engine, whose plans look at every container's folder, find them answering,
+# but for a look at the very folder one of ours is held at, which the kernel makes wait for that one.
 #   scripts/hand/stalled-projects.sh up <stallfs>     mounts the folders and makes the containers
 #   scripts/hand/stalled-projects.sh modes <voskel>   times --plan, --dump and --dump all with the folders stalled
 #   scripts/hand/stalled-projects.sh window <voskel> [seconds] [kill]
@@ -26,7 +27,7 @@ up)
         printf 'services:\n  web:\n    image: voskel-test/busybox:latest\n' > "$work/backing/p$i/compose.yaml"
     done
     if ! mountpoint -q "$work/mnt"; then
-        "$2" "$work/backing" "$work/mnt" -f > "$work/stallfs.log" 2>&1 &
+        STALLFS_ONLY_BELOW=${STALLED_PROJECTS_FOR:-$PPID} "$2" "$work/backing" "$work/mnt" -f > "$work/stallfs.log" 2>&1 &
         echo $! > "$work/stallfs.pid"
         sleep 1
     fi

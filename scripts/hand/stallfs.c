@@ -6,6 +6,7 @@
 //   cc -O1 -o stallfs scripts/hand/stallfs.c $(pkg-config --cflags --libs fuse3)
 //   ./stallfs <backing folder> <mount point> [-f]  (as root, or with user_allow_other; -f: in the foreground)
 //   kill -USR1 $(pidof stallfs)   ...   kill -USR2 $(pidof stallfs)   ...   fusermount3 -u <mount point>
+// With STALLFS_ONLY_BELOW=<pid> in its environment it stalls only that process and what it started.
 // scripts/hand/stalled-projects.sh puts nineteen projects on it and times the text modes and the window.
 #define FUSE_USE_VERSION 31
 #include <fuse.h>
@@ -21,12 +22,39 @@
 
 static const char* backing;
 static volatile sig_atomic_t stalled;
+// With STALLFS_ONLY_BELOW=<pid>, only that process and those it started (however deep) are held up;
+// every other process is answered at once, so a stall tried by hand holds up nobody else's work.
+static pid_t onlyBelow;
 
 static void onSignal(int sig) { stalled = sig == SIGUSR1; }
 
+static pid_t parentOf(pid_t pid)
+{
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%d/status", (int)pid);
+    FILE* status = fopen(path, "r");
+    if (!status)
+        return 0;
+    char line[256];
+    int parent = 0;
+    while (fgets(line, sizeof line, status))
+        if (sscanf(line, "PPid: %d", &parent) == 1)
+            break;
+    fclose(status);
+    return (pid_t)parent;
+}
+
+static int holdsUp(pid_t pid)
+{
+    for (int depth = 0; onlyBelow != 0 && pid > 1 && depth < 64; ++depth, pid = parentOf(pid))
+        if (pid == onlyBelow)
+            return 1;
+    return onlyBelow == 0;
+}
+
 static void waitWhileStalled(const char* path)
 {
-    if (strcmp(path, "/") == 0)
+    if (strcmp(path, "/") == 0 || !holdsUp(fuse_get_context()->pid))
         return;
     while (stalled)
         usleep(50000);
@@ -95,6 +123,8 @@ int main(int argc, char* argv[])
         return 2;
     }
     backing = realpath(argv[1], NULL);
+    if (getenv("STALLFS_ONLY_BELOW"))
+        onlyBelow = (pid_t)atoi(getenv("STALLFS_ONLY_BELOW"));
     signal(SIGUSR1, onSignal);
     signal(SIGUSR2, onSignal);
     argv[1] = argv[0];

@@ -7,7 +7,8 @@
 //
 // With a pid, it stalls only the looks of that process and of those it started (however deep), and
 // every other process finds nothing there: tests that run beside on a shared engine, whose plans look
-// at every container's folder, see one that is not there rather than one that never answers.
+// at every container's folder, see one that is not there rather than one that never answers (unless they
+// look at the very path a look of ours is held at: the kernel has them wait for that look).
 //
 // Prints "ready" once the mount is in place (or why it could not be made, with status 2: mounting
 // needs the right to, which a test then takes as a reason to skip). Ends on SIGTERM or SIGINT, or

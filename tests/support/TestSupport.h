@@ -179,8 +179,9 @@ bool processGone(qint64 pid, int waitMs = 3000);
 // that looks at stalledPath() waits in the kernel, where even a kill cannot end it, until release() or
 // the object's end lets every such look return. Mounting needs the right to: without it whyNot() says
 // why, and the tests that need one skip. `onlyHere`: it stalls only this process and what it starts,
-// and is not there for any other (a folder a container names on a shared engine must not hold up the
-// plans of other runs).
+// and is not there for any other (a folder a container names on a shared engine should not hold up the
+// plans of other runs), but for a look at the very path one of ours is held at, which the kernel makes
+// wait for that one.
 class StalledFolder {
 public:
     explicit StalledFolder(bool onlyHere = false);
