@@ -107,12 +107,14 @@ QDataStream& operator>>(QDataStream& in, ComposeFilesFound& found)
 
 QDataStream& operator<<(QDataStream& out, const TrashCandidate& candidate)
 {
-    return Platform::Wire::putAll(out, candidate.there, candidate.refusal, candidate.identity, candidate.folder);
+    return Platform::Wire::putAll(out, candidate.there, candidate.refusal, candidate.identity,
+                                  candidate.folder);
 }
 
 QDataStream& operator>>(QDataStream& in, TrashCandidate& candidate)
 {
-    return Platform::Wire::getAll(in, candidate.there, candidate.refusal, candidate.identity, candidate.folder);
+    return Platform::Wire::getAll(in, candidate.there, candidate.refusal, candidate.identity,
+                                  candidate.folder);
 }
 
 FolderFacts factsOfFolder(const QString& dir)
@@ -162,9 +164,10 @@ namespace Looks {
 
 Platform::LookTable operations()
 {
-    return Platform::LookTable{Platform::served(composeFile), Platform::served(folderFacts),
+    return Platform::LookTable{Platform::served(composeFile),  Platform::served(folderFacts),
                                Platform::served(composeFiles), Platform::served(trashOffer),
-                               Platform::served(composeUses)};
+                               Platform::served(composeUses),  Platform::served(reachable),
+                               Platform::served(contexts)};
 }
 
 } // namespace Looks

@@ -2,6 +2,7 @@
 
 #include "engine/Compose.h"
 #include "engine/ComposeUses.h"
+#include "engine/Runtime.h"
 #include "platform/FolderIdentity.h"
 #include "platform/LookWire.h"
 
@@ -41,7 +42,7 @@ struct TrashCandidate {
     // Why it may not go whoever uses it (Platform::trashOfferRefusal, or "it is not a folder").
     std::optional<QString> refusal;
     std::optional<Platform::FileIdentity> identity; // of a folder that may go
-    QString folder; // and its own path, every link resolved
+    QString folder;                                 // and its own path, every link resolved
 
     bool operator==(const TrashCandidate&) const = default;
 };
@@ -76,10 +77,17 @@ inline constexpr Platform::LookOperation<TrashCandidate(const QString&, const QS
 
 // What another project's compose files name on the host, read with the application's environment: the
 // server's is the one it was started with.
-inline constexpr Platform::LookOperation<ComposeFileUses(const ComposeSource&, const QHash<QString, QString>&)>
+inline constexpr Platform::LookOperation<ComposeFileUses(const ComposeSource&,
+                                                         const QHash<QString, QString>&)>
     composeUses{"composeUses",
                 static_cast<ComposeFileUses (*)(const ComposeSource&, const QHash<QString, QString>&)>(
                     &composeFileUses)};
+
+// Whether a runtime's socket is there, and what the client's context folder says of the contexts: both
+// live in folders of the user's that may be on a mount that stalls.
+inline constexpr Platform::LookOperation<bool(const QString&)> reachable{"reachable", &isReachable};
+inline constexpr Platform::LookOperation<QByteArray(const QString&, const QString&)> contexts{
+    "contexts", &contextsFingerprint};
 
 // The operations above, for the look server's table.
 Platform::LookTable operations();

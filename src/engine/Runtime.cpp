@@ -1,7 +1,9 @@
 #include "engine/Runtime.h"
 
 #include "engine/Docker.h"
+#include "engine/ProjectLooks.h"
 #include "platform/DiskLook.h"
+#include "platform/FolderLooks.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -47,7 +49,8 @@ constexpr int mostContexts = 4096;
 // How long discovery waits for a look at one socket: a socket file answers at once, unless the mount
 // that holds it stalls.
 constexpr std::chrono::seconds reachableWithin{2};
-const QString defaultSocketPath = QStringLiteral("/opt/homebrew/var/run/socktainer/.socktainer/container.sock");
+const QString defaultSocketPath =
+    QStringLiteral("/opt/homebrew/var/run/socktainer/.socktainer/container.sock");
 
 QMutex seamMutex;
 QString appleSocketOverride;
@@ -114,7 +117,9 @@ void setLinkResolverForTesting(Resolve resolve)
 
 QString resolveLinks(const QString& path)
 {
-    const QString canonical = QFileInfo(path).canonicalFilePath();
+    // A socket's folder is the user's as much as a project's: it is looked at by a look server.
+    const QString canonical =
+        Platform::lookAtFolder(path, Platform::Looks::resolved(path), reachableWithin).value_or(QString());
     return canonical.isEmpty() ? path : canonical;
 }
 
@@ -138,9 +143,7 @@ bool isReachableWithin(const QString& endpoint, std::chrono::milliseconds limit)
     const std::optional<QString> path = socketPath(endpoint);
     if (!path || path->isEmpty())
         return isReachable(endpoint);
-    return Platform::lookAtFolder(
-               *path, [endpoint] { return isReachable(endpoint); }, limit)
-        .value_or(true);
+    return Platform::lookAtFolder(*path, Looks::reachable(endpoint), limit).value_or(true);
 }
 
 QString clientConfigFolder()
@@ -203,7 +206,9 @@ Discovery runtimes()
 
     list = withoutAlias(list, discoveryResolver());
 
-    if (fileExists(appleSocketPath()) && !seenEndpoints.contains(appleEndpoint()))
+    if (!seenEndpoints.contains(appleEndpoint()) &&
+        Platform::lookAtFolder(appleSocketPath(), Looks::reachable(appleEndpoint()), reachableWithin)
+            .value_or(false))
         list.append({appleRuntime(), appleEndpoint(), true, false});
 
     return {list, preferred(list, clientCurrent)};
@@ -260,8 +265,8 @@ std::optional<Runtime> handover(const std::optional<Runtime>& from, const QList<
 {
     if (!from)
         return std::nullopt;
-    const auto found =
-        std::find_if(entries.cbegin(), entries.cend(), [&](const RuntimeEntry& e) { return e.runtime == *from; });
+    const auto found = std::find_if(entries.cbegin(), entries.cend(),
+                                    [&](const RuntimeEntry& e) { return e.runtime == *from; });
     if (found != entries.cend() && found->reachable)
         return std::nullopt;
     const auto reachable =

@@ -2,6 +2,7 @@
 
 #include "engine/Docker.h"
 #include "engine/Listings.h"
+#include "engine/ProjectLooks.h"
 #include "platform/DiskLook.h"
 #include "platform/Pools.h"
 #include "platform/Settings.h"
@@ -79,9 +80,7 @@ QCoro::Task<std::optional<QByteArray>> AppStore::contextsNow() const
     const QString folder = m_engine->contextsFolder();
     if (folder.isEmpty())
         co_return std::nullopt;
-    auto look = Platform::lookAtFolderFor(folder, [folder, apple = Docker::appleSocketPath()] {
-        return Docker::contextsFingerprint(folder, apple);
-    });
+    auto look = Platform::lookAtFolderFor(folder, Docker::Looks::contexts(folder, Docker::appleSocketPath()));
     co_return co_await std::move(look);
 }
 
