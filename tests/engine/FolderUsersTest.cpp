@@ -78,7 +78,8 @@ TEST(FolderUsersQueries, AnObjectGoneSinceTheListingLeavesTheOthersAnswered)
     const QStringList ids{"abc", "gone"};
     const QStringList names{"db", "gone"};
     const QString binds = "[\"abc0123\",\"/srv/a\"]\n";
-    const QString folders = "[\"db\",\"local\",\"/m/db\",{\"device\":\"/srv/db\",\"o\":\"bind\",\"type\":\"none\"}]\n";
+    const QString folders =
+        "[\"db\",\"local\",\"/m/db\",{\"device\":\"/srv/db\",\"o\":\"bind\",\"type\":\"none\"}]\n";
     const struct {
         QString err;
         bool answered;
@@ -183,19 +184,12 @@ TEST(TrashOffer, NobodyElseMayUseAnythingInTheFolder)
 
     // A user's path that stalls: the folder stays, and the refusal says where.
     const QString stalled = root.filePath("stalled/x");
-    const auto released = std::make_shared<std::atomic_bool>(false);
-    Platform::detail::setBeforeFolderLookForTesting([released, stalled](const QString& path) {
-        while (path == stalled && !*released)
-            QThread::msleep(5);
-    });
-    const auto restore = qScopeGuard([&] {
-        *released = true;
-        Platform::detail::setBeforeFolderLookForTesting({});
-    });
+    TestSupport::HeldLooks looks(stalled, std::chrono::hours(1));
     const std::optional<Docker::TrashOffer> unsure =
         Docker::judgeTrashOffer(folder, Docker::folderUses({user("far", "far", stalled)}, {}), own,
                                 QDeadlineTimer(std::chrono::milliseconds(500)), {}, nullptr);
     ASSERT_TRUE(unsure);
     EXPECT_EQ(unsure->identity, std::nullopt);
-    EXPECT_EQ(unsure->refusal, stalled + " (used by far of far) does not answer, and a link there may lead into it");
+    EXPECT_EQ(unsure->refusal,
+              stalled + " (used by far of far) does not answer, and a link there may lead into it");
 }

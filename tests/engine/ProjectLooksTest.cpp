@@ -95,16 +95,7 @@ TEST(ProjectLooks, ComposeIsNotRunInAFolderThatDoesNotAnswer)
     TestSupport::FakeTools tools{{"docker"}};
     QTemporaryDir dir;
     write(dir.filePath("compose.yaml"), "services: {}\n");
-    const auto release = std::make_shared<std::atomic_bool>(false);
-    Platform::detail::setBeforeFolderLookForTesting([release, held = dir.path()](const QString& folder) {
-        const QDeadlineTimer limit(30000);
-        while (folder == held && !*release && !limit.hasExpired())
-            QThread::msleep(5);
-    });
-    const auto restore = qScopeGuard([&] {
-        *release = true;
-        Platform::detail::setBeforeFolderLookForTesting({});
-    });
+    TestSupport::HeldLooks looks(dir.path());
     // Held past the time a look may take before it counts as held up.
     Platform::PendingLook<bool> held =
         Platform::startFolderLook(dir.path(), Platform::Looks::exists(dir.path()));
@@ -122,7 +113,7 @@ TEST(ProjectLooks, ComposeIsNotRunInAFolderThatDoesNotAnswer)
     EXPECT_LT(clock.elapsed(), 2000);
     EXPECT_TRUE(tools.calls().isEmpty()) << tools.calls().join('\n').toStdString();
 
-    *release = true;
+    looks.release();
     tools.answer("docker", {"compose", "config", "-q"}, "");
     EXPECT_TRUE(TestSupport::eventually([&] { return Docker::checkCompose(dir.path()).isValid(); }, 10000));
 }

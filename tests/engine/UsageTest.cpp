@@ -177,20 +177,7 @@ TEST(DiskUsageReport, AProjectWhoseFolderLostItsComposeFileCannotComeBack)
 // and the measurement waits for the folder once, not at every container nor at the next measurement.
 TEST(DiskUsageReport, AFolderThatDoesNotAnswerIsUnknownAndWaitedForOnce)
 {
-    const auto release = std::make_shared<std::atomic_bool>(false);
-    const auto held = std::make_shared<std::atomic_int>(0);
-    Platform::detail::setBeforeFolderLookForTesting([release, held](const QString& folder) {
-        if (folder != recordedWorkingDir)
-            return;
-        ++*held;
-        const QDeadlineTimer limit(30000);
-        while (!*release && !limit.hasExpired())
-            QThread::msleep(5);
-    });
-    const auto restore = qScopeGuard([&] {
-        *release = true;
-        Platform::detail::setBeforeFolderLookForTesting({});
-    });
+    TestSupport::HeldLooks looks(recordedWorkingDir);
     const auto measure = [] {
         return Docker::parseUsage(fixture("engine/system-df.ndjson"), fixture("engine/system-df-v.json"),
                                   Docker::hasComposeFile);
@@ -209,10 +196,10 @@ TEST(DiskUsageReport, AFolderThatDoesNotAnswerIsUnknownAndWaitedForOnce)
         EXPECT_EQ(web->note, "folder does not answer");
     }
     EXPECT_LT(clock.elapsed(), 5000);
-    EXPECT_EQ(*held, 1);
+    EXPECT_EQ(looks.held(), 1);
 
     // Back, it answers: the recorded folder is long gone.
-    *release = true;
+    looks.release();
     std::optional<QString> note;
     const QDeadlineTimer limit(5000);
     while (note != u"compose file missing" && !limit.hasExpired())
@@ -234,7 +221,8 @@ TEST(DiskUsageReport, AContainerWithoutTheEnginesLabelsIsInNoProject)
         asked = ids;
         return QHash<QString, QMap<QString, QString>>{
             {"aaa",
-             {{"com.docker.compose.project", "app"}, {"com.docker.compose.project.working_dir", "/work/app"}}}};
+             {{"com.docker.compose.project", "app"},
+              {"com.docker.compose.project.working_dir", "/work/app"}}}};
     });
     EXPECT_EQ(asked, QStringList({"aaa", "bbb"}));
     ASSERT_TRUE(find(usage, "mine") && find(usage, "foreign"));
@@ -284,7 +272,8 @@ TEST(DiskUsageReport, AnUntaggedImageListedPerRepositoryIsOneCandidate)
     // One image kept under two repositories' digests has a row for each repository.
     const QString row =
         R"({"Containers":"0","ID":"sha256:abc","Repository":"%1","Tag":"<none>","UniqueSize":"3MB"})";
-    const QString detail = "{\"Images\": [" + row.arg("alpine") + "," + row.arg("mirror.example/alpine") + "]}";
+    const QString detail =
+        "{\"Images\": [" + row.arg("alpine") + "," + row.arg("mirror.example/alpine") + "]}";
     const DiskUsage usage = Docker::parseUsage("", detail, onlyWorkApp);
     ASSERT_EQ(usage.candidates.size(), 1);
     EXPECT_EQ(usage.candidates[0].ref, "sha256:abc");
@@ -438,7 +427,8 @@ TEST(DiskUsageQuery, RunsTheReportThenMountsThenImagesOnTheRuntime)
     const QStringList calls = fakes.calls();
     ASSERT_EQ(calls.size(), 7);
     // The labels of the stopped containers come from the engine's own map.
-    EXPECT_TRUE(calls[2].startsWith("docker --context ctx inspect --type container ")) << calls[2].toStdString();
+    EXPECT_TRUE(calls[2].startsWith("docker --context ctx inspect --type container "))
+        << calls[2].toStdString();
     EXPECT_TRUE(calls[3].startsWith("docker --context ctx inspect rec4-created rec4-live"))
         << calls[3].toStdString();
     EXPECT_TRUE(calls[4].startsWith("docker --context ctx image inspect rec4/snapshot:1 --format"));

@@ -91,20 +91,7 @@ TEST(DiskLook, AFolderHeldUpIsNotLookedAtAgainUntilItsLookIsBack)
     const QString shop = root.filePath("shop");
     const QString blog = root.filePath("blog");
     ASSERT_TRUE(QDir().mkpath(shop) && QDir().mkpath(blog));
-    const auto release = std::make_shared<std::atomic_bool>(false);
-    const auto held = std::make_shared<std::atomic_int>(0);
-    Platform::detail::setBeforeFolderLookForTesting([release, held, shop](const QString& folder) {
-        if (folder != shop)
-            return;
-        ++*held;
-        const QDeadlineTimer limit(30000);
-        while (!*release && !limit.hasExpired())
-            std::this_thread::sleep_for(5ms);
-    });
-    const auto restore = qScopeGuard([&] {
-        *release = true;
-        Platform::detail::setBeforeFolderLookForTesting({});
-    });
+    TestSupport::HeldLooks looks(shop);
 
     EXPECT_EQ(Platform::lookAtFolder(shop, Platform::Looks::exists(shop), 1s), std::nullopt);
     QElapsedTimer clock;
@@ -112,9 +99,9 @@ TEST(DiskLook, AFolderHeldUpIsNotLookedAtAgainUntilItsLookIsBack)
     EXPECT_EQ(Platform::lookAtFolder(shop, Platform::Looks::exists(shop), 5s), std::nullopt);
     EXPECT_LT(clock.elapsed(), 1000) << "waited for a folder known to be held up";
     EXPECT_EQ(Platform::lookAtFolder(blog, Platform::Looks::exists(blog), 5s), std::optional<bool>(true));
-    EXPECT_EQ(*held, 1);
+    EXPECT_EQ(looks.held(), 1);
 
-    *release = true;
+    looks.release();
     std::optional<bool> answered;
     const QDeadlineTimer limit(5000);
     while (!answered && !limit.hasExpired())

@@ -209,16 +209,7 @@ TEST(LogsView, SaveWritesTheTextAndAFailureShowsAnAlert)
     // and the text is there once the folder answers.
     ASSERT_TRUE(QDir(dir.path()).mkdir("stalled"));
     const QString stalled = dir.filePath("stalled");
-    const auto released = std::make_shared<std::atomic<bool>>(false);
-    Platform::detail::setBeforeFolderLookForTesting([=](const QString& folder) {
-        const QDeadlineTimer limit(20000);
-        while (folder == stalled && !*released && !limit.hasExpired())
-            QThread::msleep(5);
-    });
-    const auto restore = qScopeGuard([&] {
-        *released = true;
-        Platform::detail::setBeforeFolderLookForTesting({});
-    });
+    TestSupport::HeldLooks looks(stalled, std::chrono::milliseconds(20000));
     host.answerSaveFile(stalled + "/held.json");
     QElapsedTimer clock;
     clock.start();
@@ -228,7 +219,7 @@ TEST(LogsView, SaveWritesTheTextAndAFailureShowsAnAlert)
     ASSERT_TRUE(eventually([&] { return ticked; }, 2000));
     EXPECT_LT(clock.elapsed(), 2000) << "the window waited for the folder";
     EXPECT_FALSE(QFile::exists(stalled + "/held.json"));
-    *released = true;
+    looks.release();
     ASSERT_TRUE(eventually([&] { return QFile::exists(stalled + "/held.json"); }));
 
     host.answerSaveFile(QStringLiteral("/nonexistent/folder/saved.json"));

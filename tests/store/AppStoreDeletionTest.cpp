@@ -62,8 +62,9 @@ TEST_F(Deletion, PlannedSizesAreTheEnginesMeasurementOrAbsent)
     usage.volumeSize = {{"shop_data", 1'500'000}, {"shop_empty", 0}};
     s.setUsage(usage);
     plan = planned(std::nullopt);
-    EXPECT_EQ(plan.volumes,
-              (QList<VolumeUse>{{"shop_cache", {}, {}}, {"shop_data", {}, "1.5 MB"}, {"shop_empty", {}, {}}}));
+    EXPECT_EQ(
+        plan.volumes,
+        (QList<VolumeUse>{{"shop_cache", {}, {}}, {"shop_data", {}, "1.5 MB"}, {"shop_empty", {}, {}}}));
 }
 
 // Without a readable file the external volumes are unknown: of the mounted volumes only those compose
@@ -72,8 +73,8 @@ TEST_F(Deletion, APlanWithoutAReadableFileTakesOnlyTheVolumesComposeMadeForThePr
 {
     const QString dir = folder("broken");
     engine->setComposeProject(dir, std::nullopt);
-    engine->setMounts(std::nullopt, {{"shop-web", {"shop_data", "ext", "blog_media", "unlisted"}},
-                                     {"loose", {"ext"}}});
+    engine->setMounts(std::nullopt,
+                      {{"shop-web", {"shop_data", "ext", "blog_media", "unlisted"}}, {"loose", {"ext"}}});
     storeOn({}, std::nullopt);
     for (const std::optional<QString>& workingDir : {std::optional<QString>(dir), std::optional<QString>()}) {
         world(std::nullopt, {member("shop-web", workingDir), container("loose")},
@@ -89,16 +90,7 @@ TEST_F(Deletion, APlanWhoseFolderDoesNotAnswerEndsWithinItsLimitWithANote)
     const QString dir = folder("stalled");
     engine->setComposeProject(dir, ComposeConfig{"shop", {"web"}, {"shop_data", "shop_idle"}, {}});
     engine->setMounts(std::nullopt, {{"shop-web", {"shop_data"}}});
-    const auto released = std::make_shared<std::atomic_bool>(false);
-    Platform::detail::setBeforeFolderLookForTesting([released, dir](const QString& folder) {
-        const QDeadlineTimer limit(60000);
-        while (folder == dir && !*released && !limit.hasExpired())
-            QThread::msleep(5);
-    });
-    const auto restore = qScopeGuard([&] {
-        *released = true;
-        Platform::detail::setBeforeFolderLookForTesting({});
-    });
+    TestSupport::HeldLooks looks(dir, std::chrono::milliseconds(60000));
     world(std::nullopt, {member("shop-web", dir)}, {made("shop_data"), made("shop_idle")});
     storeOn({}, std::nullopt);
 
@@ -109,10 +101,9 @@ TEST_F(Deletion, APlanWhoseFolderDoesNotAnswerEndsWithinItsLimitWithANote)
     EXPECT_TRUE(engine->composeNamesAsked().isEmpty());
     EXPECT_EQ(plan.volumes, QList<VolumeUse>{own});
     EXPECT_EQ(plan.workingDir, std::nullopt);
-    EXPECT_EQ(plan.notes,
-              QStringList{dir + " does not answer. Volumes its compose file declares that no "
-                                "container mounts are not planned, and the folder is not offered "
-                                "for the Trash."});
+    EXPECT_EQ(plan.notes, QStringList{dir + " does not answer. Volumes its compose file declares that no "
+                                            "container mounts are not planned, and the folder is not offered "
+                                            "for the Trash."});
 }
 
 // compose down may fail, or leave a container that only carries the project's labels: every planned
@@ -130,11 +121,14 @@ TEST_F(Deletion, WhatComposeDownLeavesOfThePlanGoesByIdentifierOrIsNamed)
         QList<QStringList> commands;
         std::optional<QString> error;
     } rows[] = {
-        {"compose: no configuration file provided\n", {},
+        {"compose: no configuration file provided\n",
+         {},
          {down, {"rm", "-f", "id-shop-db", "id-shop-stray", "id-shop-web"}, {"volume", "rm", "shop_data"}},
          "compose: no configuration file provided"},
         {{}, {}, {down, {"rm", "-f", "id-shop-stray"}, {"volume", "rm", "shop_data"}}, std::nullopt},
-        {{}, "permission denied\n", {down, {"rm", "-f", "id-shop-stray"}, {"volume", "rm", "shop_data"}},
+        {{},
+         "permission denied\n",
+         {down, {"rm", "-f", "id-shop-stray"}, {"volume", "rm", "shop_data"}},
          "permission denied\nshop-stray is still there: it could not be removed."},
     };
     for (const auto& row : rows) {
@@ -162,10 +156,17 @@ TEST_F(Deletion, WithoutAComposeFileTheContainersAreRemovedInOneCommand)
         run(s.deleteProject(planned(dir), alpha, false));
     }
     // The networks they were attached to are read before they go; attached to none, none goes.
-    const QStringList attached{"inspect", "--type", "container", "id-shop-db", "id-shop-web",
-                               "--format", "{{json .NetworkSettings.Networks}}"};
-    EXPECT_EQ(engine->commandArgs(), (QList<QStringList>{attached, {"rm", "-f", "id-shop-db", "id-shop-web"},
-                                                         attached, {"rm", "-f", "id-shop-db", "id-shop-web"}}));
+    const QStringList attached{"inspect",
+                               "--type",
+                               "container",
+                               "id-shop-db",
+                               "id-shop-web",
+                               "--format",
+                               "{{json .NetworkSettings.Networks}}"};
+    EXPECT_EQ(engine->commandArgs(), (QList<QStringList>{attached,
+                                                         {"rm", "-f", "id-shop-db", "id-shop-web"},
+                                                         attached,
+                                                         {"rm", "-f", "id-shop-db", "id-shop-web"}}));
     EXPECT_EQ(s.error(), std::nullopt);
 }
 
@@ -184,11 +185,10 @@ TEST_F(Deletion, ANameComposeRefusesHasItsContainersRemovedOneByOne)
 
     run(s.deleteProject(planned(dir), alpha, false));
 
-    EXPECT_EQ(engine->commandArgs(),
-              (QList<QStringList>{down,
-                                  {"inspect", "--type", "container", "id-shop-web", "--format",
-                                   "{{json .NetworkSettings.Networks}}"},
-                                  {"rm", "-f", "id-shop-web"}}));
+    EXPECT_EQ(engine->commandArgs(), (QList<QStringList>{down,
+                                                         {"inspect", "--type", "container", "id-shop-web",
+                                                          "--format", "{{json .NetworkSettings.Networks}}"},
+                                                         {"rm", "-f", "id-shop-web"}}));
     EXPECT_EQ(s.error(), std::nullopt);
     EXPECT_FALSE(s.registry().knows("shop", QStringLiteral("alpha")));
 }
@@ -200,14 +200,15 @@ TEST_F(Deletion, ANameComposeRefusesHasItsContainersRemovedOneByOne)
 TEST_F(Deletion, OnlyTheSpareNetworksOfTheRemovedContainersThatCarryTheProjectsLabelGo)
 {
     world(alpha, {member("shop-web", std::nullopt), member("shop-db", std::nullopt)});
-    engine->answer({"inspect", "--type", "container", "id-shop-db", "id-shop-web", "--format",
-                    "{{json .NetworkSettings.Networks}}"},
-                   {0,
-                    R"({"shop_default":{"NetworkID":"n1"},"shared":{"NetworkID":"n2"}})"
-                    "\n"
-                    R"({"shop_default":{"NetworkID":"n1"},"never_started":{"NetworkID":""},"bridge":{"NetworkID":"n4"}})"
-                    "\n",
-                    {}});
+    engine->answer(
+        {"inspect", "--type", "container", "id-shop-db", "id-shop-web", "--format",
+         "{{json .NetworkSettings.Networks}}"},
+        {0,
+         R"({"shop_default":{"NetworkID":"n1"},"shared":{"NetworkID":"n2"}})"
+         "\n"
+         R"({"shop_default":{"NetworkID":"n1"},"never_started":{"NetworkID":""},"bridge":{"NetworkID":"n4"}})"
+         "\n",
+         {}});
     const QString format = R"({"Id":{{json .Id}},"Name":{{json .Name}},"Labels":{{json .Labels}}})";
     engine->answer({"network", "inspect", "n2", "n1", "n4", "never_started", "--format", format},
                    {1,
@@ -221,10 +222,12 @@ TEST_F(Deletion, OnlyTheSpareNetworksOfTheRemovedContainersThatCarryTheProjectsL
                     "\n",
                     "Error: one was gone"});
     const auto users = [](const QString& id, const QString& name) {
-        return QStringList{"ps", "-a", "-q", "--no-trunc", "--filter", "network=" + id, "--filter", "network=" + name};
+        return QStringList{
+            "ps", "-a", "-q", "--no-trunc", "--filter", "network=" + id, "--filter", "network=" + name};
     };
     engine->answer(users("n2", "shared"), {0, "c0ffee\n", {}});
-    engine->failCommand({"network", "rm", "n1"}, "Error response from daemon: network n1 has active endpoints\n");
+    engine->failCommand({"network", "rm", "n1"},
+                        "Error response from daemon: network n1 has active endpoints\n");
     AppStore& s = storeOn({entry(alpha)}, alpha);
 
     run(s.deleteProject(planned(std::nullopt), alpha, false));
@@ -303,10 +306,10 @@ TEST_F(Deletion, ANameComposeDoesNotTakeAsGivenHasItsContainersRemovedByIdentifi
         run(s.deleteProject(run(s.teardownPlan({name, dir, {}, 0, alpha})), alpha, false));
 
         EXPECT_EQ(engine->commandArgs().mid(before),
-                  (QList<QStringList>{
-                      {"inspect", "--type", "container", "id-" + web, "--format", "{{json .NetworkSettings.Networks}}"},
-                      {"rm", "-f", "id-" + web},
-                      {"volume", "rm", name + "_data"}}))
+                  (QList<QStringList>{{"inspect", "--type", "container", "id-" + web, "--format",
+                                       "{{json .NetworkSettings.Networks}}"},
+                                      {"rm", "-f", "id-" + web},
+                                      {"volume", "rm", name + "_data"}}))
             << name.toStdString();
         EXPECT_EQ(s.error(), std::nullopt);
         EXPECT_FALSE(s.registry().knows(name, QStringLiteral("alpha"))) << name.toStdString();
@@ -332,7 +335,9 @@ TEST_F(Deletion, ThePlanOfAnEmptyNameReadsNoComposeFileAndTakesNoUnlabelledVolum
     engine->setComposeProject(dir, ComposeConfig{"checkout", {"web"}, {"checkout_data"}, {}});
     engine->setMounts(alpha, {{"odd", {"checkout_data", "plain", "odd_own"}}});
     world(alpha, {member("odd", dir, QString())},
-          {made("checkout_data", "checkout"), {"plain", "local", "/v/2", std::nullopt, {}}, made("odd_own", QString())});
+          {made("checkout_data", "checkout"),
+           {"plain", "local", "/v/2", std::nullopt, {}},
+           made("odd_own", QString())});
     AppStore& s = storeOn({entry(alpha)}, alpha);
 
     const TeardownPlan plan = run(s.teardownPlan({"", dir, {}, 0, alpha}));

@@ -128,15 +128,7 @@ TEST_F(Deletion, ARememberedProjectUsesItsFolderAndWhatItsFilesName)
 
     // One on a mount that stalls may name anything: the plan waits for it no longer than its limit.
     const QString stalled = compose("stalled", "services: {}\n");
-    const auto released = std::make_shared<std::atomic_bool>(false);
-    Platform::detail::setBeforeFolderLookForTesting([released, stalled](const QString& folder) {
-        while (folder == stalled && !*released)
-            QThread::msleep(5);
-    });
-    const auto restore = qScopeGuard([&] {
-        *released = true;
-        Platform::detail::setBeforeFolderLookForTesting({});
-    });
+    TestSupport::HeldLooks looks(stalled, std::chrono::hours(1));
     s.setFolderLooks(std::chrono::milliseconds(500), {});
     ProjectRegistry registry;
     registry.add({"stalled", stalled, {"web"}}, QStringLiteral("beta"));

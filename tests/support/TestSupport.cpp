@@ -2,6 +2,7 @@
 
 #include "engine/Container.h"
 #include "engine/Docker.h"
+#include "platform/DiskLook.h"
 #include "platform/KeptChild.h"
 
 #include <QCoreApplication>
@@ -90,8 +91,8 @@ std::optional<TestRegistry> testRegistry()
 bool engineAnswers()
 {
     static const bool answers = [] {
-        const Platform::Capture info = docker({QStringLiteral("info"), QStringLiteral("--format"),
-                                               QStringLiteral("{{.ServerVersion}}")});
+        const Platform::Capture info = docker(
+            {QStringLiteral("info"), QStringLiteral("--format"), QStringLiteral("{{.ServerVersion}}")});
         return info.status == 0 && !info.out.trimmed().isEmpty();
     }();
     return answers;
@@ -148,10 +149,11 @@ void EngineObjects::removeAll()
 bool stalledElsewhere(const QStringList& notes)
 {
     return std::any_of(notes.cbegin(), notes.cend(), [](const QString& note) {
-        const qsizetype user = std::max(note.indexOf(QLatin1StringView("used by ")),
-                                        note.indexOf(QLatin1StringView(": what ")));
+        const qsizetype user =
+            std::max(note.indexOf(QLatin1StringView("used by ")), note.indexOf(QLatin1StringView(": what ")));
         return note.contains(QLatin1StringView("does not answer, and a link there may lead into it")) ||
-               note.startsWith(QLatin1StringView("The engine did not say which volumes the containers mount")) ||
+               note.startsWith(
+                   QLatin1StringView("The engine did not say which volumes the containers mount")) ||
                (user >= 0 && !note.mid(user).contains(runPrefix()));
     });
 }
@@ -366,6 +368,25 @@ QStringList FakeTools::calls() const
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+HeldLooks::HeldLooks(const QString& folder, std::chrono::milliseconds limit)
+{
+    Platform::detail::setBeforeFolderLookForTesting(
+        [folder, limit, released = m_released, held = m_held](const QString& looked) {
+            if (looked != folder)
+                return;
+            ++*held;
+            const QDeadlineTimer deadline(limit);
+            while (!*released && !deadline.hasExpired())
+                QThread::msleep(5);
+        });
+}
+
+HeldLooks::~HeldLooks()
+{
+    release();
+    Platform::detail::setBeforeFolderLookForTesting({});
 }
 
 StalledFolder::StalledFolder(bool onlyHere)

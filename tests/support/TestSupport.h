@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -199,6 +201,23 @@ private:
     std::optional<QString> m_whyNot;
 };
 
+// Holds every look at exactly `folder` (in this process and its look servers) as a mount that stalls
+// would, until release(), the object's end, or `limit`. held() counts the looks it has held.
+class HeldLooks {
+public:
+    explicit HeldLooks(const QString& folder, std::chrono::milliseconds limit = std::chrono::seconds(30));
+    ~HeldLooks();
+    HeldLooks(const HeldLooks&) = delete;
+    HeldLooks& operator=(const HeldLooks&) = delete;
+
+    int held() const { return *m_held; }
+    void release() { *m_released = true; }
+
+private:
+    std::shared_ptr<std::atomic_bool> m_released = std::make_shared<std::atomic_bool>(false);
+    std::shared_ptr<std::atomic_int> m_held = std::make_shared<std::atomic_int>(0);
+};
+
 // One program of the test's own, `script` written as `name`, put first on every child's search path
 // for the life of the object.
 class ScriptedTool {
@@ -273,31 +292,32 @@ private:
 
 // Skips the test when the nameless group holds `strangers` (names), things the test did not make:
 // acting on the group would act on them too.
-#define VOSKEL_SKIP_FOR_STRANGERS(strangers)                                                                    \
-    do {                                                                                                        \
-        const QStringList voskelStrangers = (strangers);                                                        \
-        if (!voskelStrangers.isEmpty())                                                                         \
-            GTEST_SKIP() << "this engine holds containers or networks with an empty project label that this "   \
-                            "test did not make ("                                                               \
-                         << voskelStrangers.join(QStringLiteral(", ")).toStdString()                            \
-                         << "); it acts on that group only on an engine of its own";                            \
+#define VOSKEL_SKIP_FOR_STRANGERS(strangers)                                                                 \
+    do {                                                                                                     \
+        const QStringList voskelStrangers = (strangers);                                                     \
+        if (!voskelStrangers.isEmpty())                                                                      \
+            GTEST_SKIP()                                                                                     \
+                << "this engine holds containers or networks with an empty project label that this "         \
+                   "test did not make ("                                                                     \
+                << voskelStrangers.join(QStringLiteral(", ")).toStdString()                                  \
+                << "); it acts on that group only on an engine of its own";                                  \
     } while (false)
 
-#define VOSKEL_REQUIRE_REGISTRY()                                                                               \
-    do {                                                                                                        \
-        VOSKEL_REQUIRE_ENGINE();                                                                                \
-        if (!TestSupport::testRegistry()) {                                                                     \
-            if (TestSupport::engineRequired())                                                                  \
-                FAIL() << "the engine script set up no test registry (scripts/engine.sh up)";                  \
-            GTEST_SKIP() << "no test registry";                                                                 \
-        }                                                                                                       \
+#define VOSKEL_REQUIRE_REGISTRY()                                                                            \
+    do {                                                                                                     \
+        VOSKEL_REQUIRE_ENGINE();                                                                             \
+        if (!TestSupport::testRegistry()) {                                                                  \
+            if (TestSupport::engineRequired())                                                               \
+                FAIL() << "the engine script set up no test registry (scripts/engine.sh up)";                \
+            GTEST_SKIP() << "no test registry";                                                              \
+        }                                                                                                    \
     } while (false)
 
-#define VOSKEL_REQUIRE_ENGINE()                                                                                 \
-    do {                                                                                                        \
-        if (!TestSupport::engineAnswers()) {                                                                    \
-            if (TestSupport::engineRequired())                                                                  \
-                FAIL() << "no Docker engine answers, and the test run requires one";                            \
-            GTEST_SKIP() << "no Docker engine answers";                                                         \
-        }                                                                                                       \
+#define VOSKEL_REQUIRE_ENGINE()                                                                              \
+    do {                                                                                                     \
+        if (!TestSupport::engineAnswers()) {                                                                 \
+            if (TestSupport::engineRequired())                                                               \
+                FAIL() << "no Docker engine answers, and the test run requires one";                         \
+            GTEST_SKIP() << "no Docker engine answers";                                                      \
+        }                                                                                                    \
     } while (false)

@@ -7,17 +7,17 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QFile>
-#include <QFileInfo>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <QCoroTask>
@@ -74,7 +74,8 @@ TEST(DesktopHost, TerminalArgumentsKeepEveryWordWhole)
     Platform::PreparedProcess command;
     command.program = "/usr/bin/env";
     command.arguments = {"docker", "--context", "my \"ctx\"; rm -rf ~", "exec", "-it", "web", "sh"};
-    const QStringList words{"/usr/bin/env", "docker", "--context", "my \"ctx\"; rm -rf ~", "exec", "-it", "web", "sh"};
+    const QStringList words{"/usr/bin/env", "docker", "--context", "my \"ctx\"; rm -rf ~",
+                            "exec",         "-it",    "web",       "sh"};
     // Each terminal with its own switch for "run the rest as it stands": never one that takes a
     // command line and splits it.
     for (const auto& [terminal, runTheRest] :
@@ -82,7 +83,8 @@ TEST(DesktopHost, TerminalArgumentsKeepEveryWordWhole)
           std::pair{"konsole", "-e"}, std::pair{"/usr/bin/gnome-terminal", "--"}, std::pair{"kgx", "--"},
           std::pair{"/usr/local/bin/xfce4-terminal", "-x"}, std::pair{"mate-terminal", "-x"},
           std::pair{"terminator", "-x"}})
-        EXPECT_EQ(DesktopHost::terminalArguments(terminal, command), QStringList{runTheRest} + words) << terminal;
+        EXPECT_EQ(DesktopHost::terminalArguments(terminal, command), QStringList{runTheRest} + words)
+            << terminal;
 }
 
 // The chooser is Qt's own dialog with a pop-up row added; driving it as a user would shows both the
@@ -140,16 +142,7 @@ TEST(DesktopHost, TheFolderChooserLooksAtTheDiskOffTheWindowsThread)
     QTemporaryDir root;
     ASSERT_TRUE(QDir(root.path()).mkpath("stalled/app"));
     const QString stalled = root.filePath("stalled");
-    const auto released = std::make_shared<std::atomic<bool>>(false);
-    Platform::detail::setBeforeFolderLookForTesting([=](const QString& folder) {
-        const QDeadlineTimer limit(20000);
-        while (folder == stalled && !*released && !limit.hasExpired())
-            QThread::msleep(5);
-    });
-    const auto restore = qScopeGuard([&] {
-        *released = true;
-        Platform::detail::setBeforeFolderLookForTesting({});
-    });
+    TestSupport::HeldLooks looks(stalled, std::chrono::milliseconds(20000));
     QWidget window;
     window.show();
     Host::FolderRequest request;
@@ -173,7 +166,7 @@ TEST(DesktopHost, TheFolderChooserLooksAtTheDiskOffTheWindowsThread)
     EXPECT_EQ(list->count(), 0);
     EXPECT_TRUE(chooser.isVisible());
 
-    *released = true;
+    looks.release();
     ASSERT_TRUE(TestSupport::eventually([&] { return list->count() == 1; }));
     EXPECT_EQ(chooser.status(), "");
     list->setCurrentRow(0);
@@ -196,7 +189,8 @@ TEST(DesktopHost, TheFolderChooserSaysWhyANewFolderNameWillNotDo)
     for (const QString& bad : {"a/b", ".."}) {
         name->setText(bad);
         QTest::keyClick(name, Qt::Key_Return);
-        EXPECT_EQ(chooser.status(), "A folder's name cannot hold \u201C/\u201D or be \u201C.\u201D or \u201C..\u201D.");
+        EXPECT_EQ(chooser.status(),
+                  "A folder's name cannot hold \u201C/\u201D or be \u201C.\u201D or \u201C..\u201D.");
     }
     EXPECT_FALSE(QFileInfo::exists(root.filePath("a")));
     name->setText("fresh");
