@@ -39,7 +39,8 @@ QList<Container> listing(int count, int changed = -1)
         c.name = QStringLiteral("svc-%1").arg(i, 3, 10, QLatin1Char('0'));
         c.image = QStringLiteral("registry.example/team/app%1:latest").arg(i % 40);
         c.state = i % 7 == 0 ? QStringLiteral("exited") : QStringLiteral("running");
-        c.status = c.state == u"running" ? QStringLiteral("Up 3 hours") : QStringLiteral("Exited (1) 2 hours ago");
+        c.status =
+            c.state == u"running" ? QStringLiteral("Up 3 hours") : QStringLiteral("Exited (1) 2 hours ago");
         if (i == changed)
             c.status = QStringLiteral("Up 4 hours");
         if (i % 3 == 0)
@@ -66,7 +67,8 @@ protected:
         if (type == QEvent::Paint || type == QEvent::LayoutRequest || type == QEvent::UpdateRequest) {
             ++count;
             if (qEnvironmentVariableIsSet("VOSKEL_BENCH_VERBOSE"))
-                std::printf("  %s %s %d\n", target->metaObject()->className(), qPrintable(target->objectName()), int(type));
+                std::printf("  %s %s %d\n", target->metaObject()->className(),
+                            qPrintable(target->objectName()), int(type));
         }
         return false;
     }
@@ -160,13 +162,15 @@ int main(int argc, char** argv)
     std::printf("  with the containers screen: %.3f ms\n", screen);
     std::printf("  added by the screen: %.3f ms, ratio to the store's own %.2f (target <= 1)\n", added,
                 store > 0 ? added / store : 0.0);
-    std::printf("  paints, layout and update requests during the %d unchanged refreshes: %d\n", rounds, touched);
+    std::printf("  paints, layout and update requests during the %d unchanged refreshes: %d\n", rounds,
+                touched);
     const double storeChanged = median(aloneChanged);
     const double screenChanged = median(oneChanged);
     std::printf("one container's status changed between polls:\n");
     std::printf("  store alone:              %.3f ms\n", storeChanged);
     std::printf("  with the containers screen: %.3f ms (added %.3f ms, ratio %.2f)\n", screenChanged,
-                screenChanged - storeChanged, storeChanged > 0 ? (screenChanged - storeChanged) / storeChanged : 0.0);
+                screenChanged - storeChanged,
+                storeChanged > 0 ? (screenChanged - storeChanged) / storeChanged : 0.0);
 
     // Where the time goes, for whoever has to bring it down again.
     const auto timed = [&](auto&& work) {

@@ -31,7 +31,8 @@ void ndjsonListing(benchmark::State& state)
         benchmark::DoNotOptimize(Docker::ndjson(text));
     state.SetItemsProcessed(state.iterations() * state.range(0));
     state.counters["per_line"] =
-        benchmark::Counter(double(state.iterations() * state.range(0)), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+        benchmark::Counter(double(state.iterations() * state.range(0)),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(ndjsonListing)->Arg(5000)->Unit(benchmark::kMillisecond);
 

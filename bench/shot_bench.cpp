@@ -67,20 +67,23 @@ int main(int argc, char** argv)
     const qint64 drawing = clock.nsecsElapsed();
 
     const qint64 rendering = run.layout + run.paint;
-    std::printf("whole --shot run: %.0f ms (target < 10000), plus %.0f ms for the application object\n", ms(whole),
-                ms(application));
-    std::printf("  on the drawing thread: building the widgets %.0f ms, laying them out %.0f ms, painting %.0f ms, "
-                "waiting for PNG encoding %.0f ms, writing %.0f ms, the rest (fonts, fixtures, store, clean-up) "
-                "%.0f ms\n",
-                ms(run.build), ms(run.layout), ms(run.paint), ms(run.encodeWait), ms(run.write),
-                ms(whole - run.build - run.layout - run.paint - run.encodeWait - run.write));
+    std::printf("whole --shot run: %.0f ms (target < 10000), plus %.0f ms for the application object\n",
+                ms(whole), ms(application));
+    std::printf(
+        "  on the drawing thread: building the widgets %.0f ms, laying them out %.0f ms, painting %.0f ms, "
+        "waiting for PNG encoding %.0f ms, writing %.0f ms, the rest (fonts, fixtures, store, clean-up) "
+        "%.0f ms\n",
+        ms(run.build), ms(run.layout), ms(run.paint), ms(run.encodeWait), ms(run.write),
+        ms(whole - run.build - run.layout - run.paint - run.encodeWait - run.write));
     std::printf("  PNG encoding on the workers %.0f ms in all\n", ms(run.encode));
-    std::printf("  encoding the run waits for / rendering (layout + painting) = %.2f (target <= 1); all encoding / "
-                "rendering = %.2f\n",
-                double(run.encodeWait) / double(rendering), double(run.encode) / double(rendering));
-    std::printf("the same 18 screens drawn without encoding: %.0f ms (building %.0f, layout %.0f, painting %.0f); "
-                "whole run / drawing only = %.2f\n",
-                ms(drawing), ms(drawn.build), ms(drawn.layout), ms(drawn.paint), double(whole) / double(drawing));
+    std::printf(
+        "  encoding the run waits for / rendering (layout + painting) = %.2f (target <= 1); all encoding / "
+        "rendering = %.2f\n",
+        double(run.encodeWait) / double(rendering), double(run.encode) / double(rendering));
+    std::printf(
+        "the same 18 screens drawn without encoding: %.0f ms (building %.0f, layout %.0f, painting %.0f); "
+        "whole run / drawing only = %.2f\n",
+        ms(drawing), ms(drawn.build), ms(drawn.layout), ms(drawn.paint), double(whole) / double(drawing));
     if (!said.endsWith(QStringLiteral("\n")) || said.count(u'\n') != 1)
         std::fprintf(stderr, "the run said: %s", qPrintable(said));
     return 0;

@@ -43,8 +43,9 @@ double residentMb()
     if (!statm.open(QIODevice::ReadOnly))
         return 0;
     const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? double(fields[1].toLongLong()) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0)
-                             : 0;
+    return fields.size() > 1
+               ? double(fields[1].toLongLong()) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0)
+               : 0;
 }
 
 std::vector<QString> chunksOf(bool international)
@@ -53,11 +54,13 @@ std::vector<QString> chunksOf(bool international)
     text.reserve(totalChars + 200);
     for (int i = 0; text.size() < totalChars; ++i) {
         if (international)
-            text += QStringLiteral(u"#%1 café résumé naïve \U0001F1E9\U0001F1EA step %2 of the build: déjà vu\n")
-                        .arg(i)
-                        .arg(i % 97);
+            text +=
+                QStringLiteral(u"#%1 café résumé naïve \U0001F1E9\U0001F1EA step %2 of the build: déjà vu\n")
+                    .arg(i)
+                    .arg(i % 97);
         else
-            text += QStringLiteral("#%1 Step %2/40 : RUN apt-get install -y build-essential ca-certificates curl\n")
+            text += QStringLiteral(
+                        "#%1 Step %2/40 : RUN apt-get install -y build-essential ca-certificates curl\n")
                         .arg(i)
                         .arg(i % 40);
     }
@@ -70,11 +73,12 @@ std::vector<QString> chunksOf(bool international)
 
 struct Run {
     double seconds = 0;
-    double addedMb = 0;     // resident memory added over the whole run
+    double addedMb = 0;      // resident memory added over the whole run
     double secondHalfMb = 0; // of which in the second half
 };
 
-Run feed(QWidget& widget, const std::vector<QString>& chunks, const std::function<void(const QString&)>& append)
+Run feed(QWidget& widget, const std::vector<QString>& chunks,
+         const std::function<void(const QString&)>& append)
 {
     widget.resize(700, 370);
     widget.show();
@@ -139,14 +143,16 @@ int main(int argc, char** argv)
         const Run ours = transcriptRun(chunks);
         const Run bare = bareRun(chunks);
         const Run sameFace = bareRun(chunks, TextStyles::transcript.font());
-        std::printf("transcript, %s lines, 5 MB in 4 KB chunks: %.1f ms per MB on the GUI thread (bare "
-                    "QPlainTextEdit %.1f ms per MB): ratio %.2f (target <= 1.5); bare in the transcript's face "
-                    "%.1f ms per MB, ratio %.2f\n",
-                    international ? "accented" : "plain", ours.seconds * 1000 / mb, bare.seconds * 1000 / mb,
-                    ours.seconds / bare.seconds, sameFace.seconds * 1000 / mb, ours.seconds / sameFace.seconds);
-        std::printf("  memory added: transcript %.1f MB (%.1f MB in its second half), bare %.1f MB (%.1f MB in "
-                    "its second half)\n",
-                    ours.addedMb, ours.secondHalfMb, bare.addedMb, bare.secondHalfMb);
+        std::printf(
+            "transcript, %s lines, 5 MB in 4 KB chunks: %.1f ms per MB on the GUI thread (bare "
+            "QPlainTextEdit %.1f ms per MB): ratio %.2f (target <= 1.5); bare in the transcript's face "
+            "%.1f ms per MB, ratio %.2f\n",
+            international ? "accented" : "plain", ours.seconds * 1000 / mb, bare.seconds * 1000 / mb,
+            ours.seconds / bare.seconds, sameFace.seconds * 1000 / mb, ours.seconds / sameFace.seconds);
+        std::printf(
+            "  memory added: transcript %.1f MB (%.1f MB in its second half), bare %.1f MB (%.1f MB in "
+            "its second half)\n",
+            ours.addedMb, ours.secondHalfMb, bare.addedMb, bare.secondHalfMb);
     }
     return 0;
 }

@@ -208,7 +208,8 @@ int main(int argc, char** argv)
         VoskelApp voskel(Platform::Settings::inMemory());
         AppStore& store = voskel.store();
         // The first refresh's listings, whichever of them holds anything (the engine may have no container).
-        for (const auto listed : {&AppStore::containersChanged, &AppStore::imagesChanged, &AppStore::volumesChanged})
+        for (const auto listed :
+             {&AppStore::containersChanged, &AppStore::imagesChanged, &AppStore::volumesChanged})
             QObject::connect(&store, listed, &watch, [&] {
                 if (!watch.listingArrived)
                     watch.listingArrivedAt = programClock.timer.elapsed();
@@ -250,12 +251,12 @@ int main(int argc, char** argv)
         if (watch.listingShown >= 0) {
             std::printf("start-up: first listing / one docker ps = %.2f (target <= 2)\n",
                         double(watch.listingShown) / ps);
-            std::printf("start-up: the four client calls made in turn before a first listing take %.1f ms; first "
-                        "listing / those calls = %.2f; from the listing's arrival to its paint %lld ms\n",
-                        calledInTurn, double(watch.listingShown) / calledInTurn,
-                        static_cast<long long>(watch.listingShown - watch.listingArrivedAt));
-        }
-        else
+            std::printf(
+                "start-up: the four client calls made in turn before a first listing take %.1f ms; first "
+                "listing / those calls = %.2f; from the listing's arrival to its paint %lld ms\n",
+                calledInTurn, double(watch.listingShown) / calledInTurn,
+                static_cast<long long>(watch.listingShown - watch.listingArrivedAt));
+        } else
             status = 1;
 
         for (const Platform::PreparedProcess& prepared :

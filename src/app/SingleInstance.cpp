@@ -72,7 +72,9 @@ bool holderLeaving(int fd)
 
 } // namespace
 
-SingleInstance::SingleInstance(const QString& folder, QObject* parent) : QObject(parent), m_folder(folder) {}
+SingleInstance::SingleInstance(const QString& folder, QObject* parent) : QObject(parent), m_folder(folder)
+{
+}
 
 SingleInstance::~SingleInstance()
 {
@@ -86,8 +88,8 @@ QString SingleInstance::defaultFolder()
     const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (!runtime.isEmpty())
         return runtime;
-    const QString cache =
-        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)).filePath(QStringLiteral("voskel"));
+    const QString cache = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
+                              .filePath(QStringLiteral("voskel"));
     QDir().mkpath(cache);
     return cache;
 }
@@ -173,7 +175,8 @@ void SingleInstance::listen(const QString& socketPath)
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::accept);
     if (!m_server->listen(socketPath))
-        qWarning("voskel: cannot listen on %s: %s", qPrintable(socketPath), qPrintable(m_server->errorString()));
+        qWarning("voskel: cannot listen on %s: %s", qPrintable(socketPath),
+                 qPrintable(m_server->errorString()));
     if (QCoreApplication* application = QCoreApplication::instance())
         connect(application, &QCoreApplication::aboutToQuit, this, &SingleInstance::stopListening);
 }

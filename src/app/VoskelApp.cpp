@@ -5,8 +5,8 @@
 #include "app/design/Fonts.h"
 #include "app/design/Theme.h"
 #include "app/parts/Preferences.h"
-#include "app/shell/MenuBarExtra.h"
 #include "app/shell/ContentView.h"
+#include "app/shell/MenuBarExtra.h"
 #include "app/shell/Scenes.h"
 #include "platform/DiskLook.h"
 #include "platform/Pools.h"
@@ -57,9 +57,9 @@ ToolchainStore& VoskelApp::toolchain()
 Scenes& VoskelApp::scenes()
 {
     if (!m_scenes)
-        m_scenes = std::make_unique<Scenes>(*m_preferences,
-                                            Scenes::Stores{[this]() -> AppStore& { return store(); },
-                                                           [this]() -> ToolchainStore& { return toolchain(); }});
+        m_scenes = std::make_unique<Scenes>(
+            *m_preferences, Scenes::Stores{[this]() -> AppStore& { return store(); },
+                                           [this]() -> ToolchainStore& { return toolchain(); }});
     return *m_scenes;
 }
 
@@ -126,7 +126,8 @@ int VoskelApp::run(int argc, char** argv)
     QApplication app(argc, argv);
     qInstallMessageHandler(beforeDisplayCheck);
     // What Qt did not take as its own (-platform, -session, ...) the window has no use for.
-    if (const std::optional<QString> problem = Startup::argumentProblem(QCoreApplication::arguments().mid(1))) {
+    if (const std::optional<QString> problem =
+            Startup::argumentProblem(QCoreApplication::arguments().mid(1))) {
         std::fputs(problem->toLocal8Bit().constData(), stderr);
         return 2;
     }

@@ -46,14 +46,14 @@ void printListings(QTextStream& out, const AppStore& store)
                            nameOf(project.runtime) + QStringLiteral("  ") + running + u'/' +
                            QString::number(total));
         for (const Container& container : project.containers)
-            printLine(out, QStringLiteral("    - ") + container.name + QStringLiteral("  [") + container.state +
-                               QStringLiteral("]  on ") + nameOf(container.runtime));
+            printLine(out, QStringLiteral("    - ") + container.name + QStringLiteral("  [") +
+                               container.state + QStringLiteral("]  on ") + nameOf(container.runtime));
     }
     for (const Container& container : Docker::ungrouped(store.matchingContainers()))
-        printLine(out, QStringLiteral("  (no project) ") + container.name + QStringLiteral("  [") + container.state +
-                           QStringLiteral("]  on ") + nameOf(container.runtime));
-    printLine(out, QStringLiteral("images: ") + QString::number(store.images().size()) + QStringLiteral("  volumes: ") +
-                       QString::number(store.volumes().size()));
+        printLine(out, QStringLiteral("  (no project) ") + container.name + QStringLiteral("  [") +
+                           container.state + QStringLiteral("]  on ") + nameOf(container.runtime));
+    printLine(out, QStringLiteral("images: ") + QString::number(store.images().size()) +
+                       QStringLiteral("  volumes: ") + QString::number(store.volumes().size()));
 }
 
 void printUsage(QTextStream& out, const AppStore& store)
@@ -61,11 +61,11 @@ void printUsage(QTextStream& out, const AppStore& store)
     if (!store.usage())
         return;
     const DiskUsage& usage = *store.usage();
-    printLine(out, QStringLiteral("on disk: ") + Platform::fileSize(usage.total) + QStringLiteral("  reclaimable: ") +
-                       Platform::fileSize(usage.reclaimable()));
+    printLine(out, QStringLiteral("on disk: ") + Platform::fileSize(usage.total) +
+                       QStringLiteral("  reclaimable: ") + Platform::fileSize(usage.reclaimable()));
     for (const Reclaimable& item : usage.candidates)
-        printLine(out, QStringLiteral("  could remove ") + Reclaimable::rawValue(item.kind) + u' ' + item.name +
-                           QStringLiteral("  on ") + nameOf(item.runtime));
+        printLine(out, QStringLiteral("  could remove ") + Reclaimable::rawValue(item.kind) + u' ' +
+                           item.name + QStringLiteral("  on ") + nameOf(item.runtime));
 }
 
 void printReading(QTextStream& out, const AppStore& store)
@@ -80,7 +80,8 @@ void printReading(QTextStream& out, const AppStore& store)
         memory = stats->memoryOf(names);
     }
     printLine(out, QStringLiteral("in use: ") + (cpu ? Docker::percent(*cpu) : unknown) +
-                       QStringLiteral(" of the processor  ") + (memory ? Platform::memorySize(*memory) : unknown));
+                       QStringLiteral(" of the processor  ") +
+                       (memory ? Platform::memorySize(*memory) : unknown));
 }
 
 } // namespace

@@ -216,9 +216,7 @@ void dump(QTextStream& out, const std::optional<Runtime>& runtime)
     printLine(out, QStringLiteral("images: ") + QString::number(images->size()) +
                        QStringLiteral("  volumes: ") + QString::number(volumes->size()));
 
-    const auto measured = listed(out, [&] {
-        return Docker::usage(runtime);
-    });
+    const auto measured = listed(out, [&] { return Docker::usage(runtime); });
     if (!measured)
         return;
     const DiskUsage& usage = *measured;

@@ -34,7 +34,7 @@ QString outputOf(const Platform::Completed& done)
 namespace Docker {
 
 Platform::PreparedProcess process(const QStringList& args, const std::optional<Runtime>& runtime,
-                              const std::optional<QString>& cwd)
+                                  const std::optional<QString>& cwd)
 {
     Platform::PreparedProcess prepared;
     prepared.program = QStringLiteral("/usr/bin/env");

@@ -38,8 +38,9 @@ namespace Docker {
 
 // Prepares `docker <args>` for a runtime: "--context <name>" for a context, DOCKER_HOST for a socket,
 // never an inherited DOCKER_HOST, COMPOSE_PROJECT_NAME or COMPOSE_FILE. Does not start anything.
-Platform::PreparedProcess process(const QStringList& args, const std::optional<Runtime>& runtime = std::nullopt,
-                              const std::optional<QString>& cwd = std::nullopt);
+Platform::PreparedProcess process(const QStringList& args,
+                                  const std::optional<Runtime>& runtime = std::nullopt,
+                                  const std::optional<QString>& cwd = std::nullopt);
 
 // Runs a command to its end and returns its output. Throws DockerError with the trimmed error output
 // on a non-zero exit (or death by a signal), Platform::LaunchError when the child cannot start.

@@ -18,7 +18,8 @@ BoundedMemo<Docker::LabelMap>& remembered()
 
 // Runs an inspect that prints one object per line, bounded as a listing. Whatever it printed is read:
 // an item gone since it was listed makes the client fail but still print the others.
-QString inspected(const QStringList& args, const std::optional<Runtime>& runtime, std::chrono::milliseconds limit)
+QString inspected(const QStringList& args, const std::optional<Runtime>& runtime,
+                  std::chrono::milliseconds limit)
 {
     if (limit.count() <= 0)
         return {};

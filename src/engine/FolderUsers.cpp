@@ -61,9 +61,11 @@ std::optional<QStringList> possibleFiles(const QString& joined)
 
 QStringList bindSourcesQuery(const QStringList& ids)
 {
-    return QStringList{QStringLiteral("inspect"), QStringLiteral("--type"), QStringLiteral("container"),
-                       QStringLiteral("--format"),
-                       QStringLiteral(R"([{{json .Id}}{{range .Mounts}}{{if eq .Type "bind"}},{{json .Source}}{{end}}{{end}}])")} +
+    return QStringList{
+               QStringLiteral("inspect"), QStringLiteral("--type"), QStringLiteral("container"),
+               QStringLiteral("--format"),
+               QStringLiteral(
+                   R"([{{json .Id}}{{range .Mounts}}{{if eq .Type "bind"}},{{json .Source}}{{end}}{{end}}])")} +
            ids;
 }
 
@@ -264,7 +266,8 @@ std::optional<TrashOffer> judgeTrashOffer(const QString& folder, const QList<Fol
     for (const QList<FolderUse>* uses : {&others, &own})
         for (const FolderUse& use : *uses)
             if (!looks.contains(use.path)) {
-                Platform::LookRequest<Platform::Reach> reachOf = Platform::Looks::reach(use.path, folder, identity);
+                Platform::LookRequest<Platform::Reach> reachOf =
+                    Platform::Looks::reach(use.path, folder, identity);
                 reachOf.beforeLook = first;
                 looks.insert(use.path, Platform::startFolderLook(use.path, std::move(reachOf), left()));
             }

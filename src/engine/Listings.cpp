@@ -65,7 +65,6 @@ QStringList keysOf(const QList<ComposeLabel>& labels)
     return keys;
 }
 
-
 // The client's fields, then the labels, as the keys a listing line is read by.
 QList<QLatin1StringView> lineKeys(const QList<QLatin1StringView>& fields, const QList<ComposeLabel>& labels)
 {

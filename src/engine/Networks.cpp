@@ -68,8 +68,8 @@ QList<FailedCommand> removeSpareNetworks(const QStringList& networks, const QStr
             continue;
         done << network.id;
         // A container never started names its networks only by name; one that ran, by identifier.
-        const QStringList users{QStringLiteral("ps"),     QStringLiteral("-a"),
-                                QStringLiteral("-q"),     QStringLiteral("--no-trunc"),
+        const QStringList users{QStringLiteral("ps"),       QStringLiteral("-a"),
+                                QStringLiteral("-q"),       QStringLiteral("--no-trunc"),
                                 QStringLiteral("--filter"), QStringLiteral("network=") + network.id,
                                 QStringLiteral("--filter"), QStringLiteral("network=") + network.name};
         const Platform::Capture used = capture(users);

@@ -19,8 +19,7 @@ Platform::Completed within(const QStringList& args, const std::optional<Runtime>
                            const QDeadlineTimer& deadline)
 {
     const Platform::TimedCompletion done =
-        Platform::runTimed(Docker::process(args, runtime),
-                           Platform::remaining(deadline));
+        Platform::runTimed(Docker::process(args, runtime), Platform::remaining(deadline));
     if (done.timedOut)
         throw Docker::TimedOut(Docker::notAnswering(runtime));
     return done.run;

@@ -40,8 +40,8 @@ namespace Docker {
 
 QStringList existingContainersArgs()
 {
-    return {QStringLiteral("ps"), QStringLiteral("-a"), QStringLiteral("--no-trunc"), QStringLiteral("--format"),
-            QStringLiteral(R"({"ID":{{json .ID}},"Names":{{json .Names}}})")};
+    return {QStringLiteral("ps"), QStringLiteral("-a"), QStringLiteral("--no-trunc"),
+            QStringLiteral("--format"), QStringLiteral(R"({"ID":{{json .ID}},"Names":{{json .Names}}})")};
 }
 
 MountMap volumeMounts(const QStringList& ids, const std::optional<Runtime>& runtime)
@@ -143,9 +143,9 @@ MountMap parseMounts(const QString& text)
 namespace {
 
 // The plan, with the project's folder kept only when `folderThere` says it is a folder.
-TeardownPlan planOf(const ComposeProject& project, const QList<Container>& allContainers, const MountMap& mounts,
-                    const QStringList& declaredVolumes, const QMap<QString, QString>& sizes,
-                    const QStringList& externalVolumes, bool folderThere)
+TeardownPlan planOf(const ComposeProject& project, const QList<Container>& allContainers,
+                    const MountMap& mounts, const QStringList& declaredVolumes,
+                    const QMap<QString, QString>& sizes, const QStringList& externalVolumes, bool folderThere)
 {
     QStringList names;
     for (const Container& container : project.containers)

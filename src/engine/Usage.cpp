@@ -151,7 +151,6 @@ std::optional<Reclaimable> imageCandidate(const QJsonObject& object)
     return item;
 }
 
-
 bool candidateOrder(const Reclaimable& a, const Reclaimable& b)
 {
     const QString kindA = Reclaimable::rawValue(a.kind);
@@ -219,7 +218,8 @@ UsageSizes DiskUsage::sizesOn(const std::optional<Runtime>& runtime) const
     return byRuntime.value(Docker::runtimeId(runtime));
 }
 
-std::optional<qint64> DiskUsage::containerBytes(const QString& name, const std::optional<Runtime>& runtime) const
+std::optional<qint64> DiskUsage::containerBytes(const QString& name,
+                                                const std::optional<Runtime>& runtime) const
 {
     return measured(sizesOn(runtime).containerSize, name);
 }
@@ -359,7 +359,8 @@ QString diskUsageReport(const std::optional<Runtime>& runtime, bool verbose, std
         try {
             return run(args, runtime, std::nullopt, Platform::remaining(deadline));
         } catch (const DockerError& error) {
-            if (attempt == attempts || !error.errorDescription().contains(u"disk usage operation is already running"))
+            if (attempt == attempts ||
+                !error.errorDescription().contains(u"disk usage operation is already running"))
                 throw;
         }
         if (deadline.remainingTime() <= qint64(pauseMs))
@@ -375,12 +376,13 @@ DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canComp
     const QString summary = diskUsageReport(runtime, false, Platform::remaining(deadline));
     const QString detail = diskUsageReport(runtime, true, Platform::remaining(deadline));
     DiskUsage usage = parseUsage(summary, detail, canCompose, [&](const QStringList& ids) {
-        return containerLabelMaps(ids, runtime, std::min<std::chrono::milliseconds>(listingLimit, Platform::remaining(deadline)));
+        return containerLabelMaps(
+            ids, runtime, std::min<std::chrono::milliseconds>(listingLimit, Platform::remaining(deadline)));
     });
     // The mounts keep the bound of any listing, within what is left. QMap keys come sorted.
-    const std::optional<MountMap> mounts =
-        volumeMounts(usage.containerSize.keys(), runtime,
-                     std::min<std::chrono::milliseconds>(listingLimit, Platform::remaining(deadline)), nullptr);
+    const std::optional<MountMap> mounts = volumeMounts(
+        usage.containerSize.keys(), runtime,
+        std::min<std::chrono::milliseconds>(listingLimit, Platform::remaining(deadline)), nullptr);
     if (!mounts && deadline.hasExpired())
         throw TimedOut(notAnswering(runtime));
     usage.mounts = mounts.value_or(MountMap());
@@ -394,7 +396,8 @@ DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canComp
     for (const Reclaimable& item : std::as_const(usage.candidates))
         if (item.kind == Reclaimable::Kind::Volume)
             spare << item.ref;
-    usage.candidates = withCreation(usage.candidates, volumeCreation(spare, runtime, Platform::remaining(deadline)));
+    usage.candidates =
+        withCreation(usage.candidates, volumeCreation(spare, runtime, Platform::remaining(deadline)));
     for (Reclaimable& item : usage.candidates)
         item.runtime = runtime;
     return usage;

@@ -218,7 +218,8 @@ std::optional<QString> trashOfferRefusal(const QString& label, const QStringList
     QStringList trashes{homeTrash()};
     const QString uid = QString::number(::getuid());
     for (const QString& top : std::as_const(tops))
-        trashes << QDir(top).filePath(QStringLiteral(".Trash")) << QDir(top).filePath(QStringLiteral(".Trash-") + uid);
+        trashes << QDir(top).filePath(QStringLiteral(".Trash"))
+                << QDir(top).filePath(QStringLiteral(".Trash-") + uid);
     for (const QString& trash : std::as_const(trashes))
         if (liesWithin(trash, *folder))
             return QStringLiteral("it holds the Trash ") + trash;

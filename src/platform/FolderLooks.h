@@ -39,8 +39,10 @@ QString resolvedPath(const QString& path);
 namespace Looks {
 
 // The choosers' and the save panel's (FolderContents.h).
-inline constexpr LookOperation<FolderListing(const QString&, bool)> folderListing{"folderListing", &listFolder};
-inline constexpr LookOperation<bool(const QString&, const QString&)> newFolder{"newFolder", &makeFolder, true};
+inline constexpr LookOperation<FolderListing(const QString&, bool)> folderListing{"folderListing",
+                                                                                  &listFolder};
+inline constexpr LookOperation<bool(const QString&, const QString&)> newFolder{"newFolder", &makeFolder,
+                                                                               true};
 inline constexpr LookOperation<bool(const QString&)> folder{"folder", &isFolder};
 inline constexpr LookOperation<SaveTarget(const QString&)> saveTarget{"saveTarget", &lookAtSaveTarget};
 inline constexpr LookOperation<std::optional<QString>(const QString&, const QString&)> textWrite{

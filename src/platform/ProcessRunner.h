@@ -13,7 +13,10 @@ namespace Platform {
 // A child that could not be started at all (missing program, missing working directory).
 class LaunchError : public std::runtime_error {
 public:
-    explicit LaunchError(const QString& message) : std::runtime_error(message.toStdString()), m_message(message) {}
+    explicit LaunchError(const QString& message)
+        : std::runtime_error(message.toStdString()), m_message(message)
+    {
+    }
     const QString& message() const { return m_message; }
 
 private:

@@ -9,7 +9,8 @@ namespace Platform {
 namespace {
 std::unique_ptr<QSettings> openSuite(const QString& name)
 {
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("voskel"), name);
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("voskel"),
+                                       name);
 }
 
 // Values read back from an INI file are texts, so a stored "true" equals a new `true`.
@@ -33,7 +34,9 @@ bool sameValue(const QVariant& stored, const QVariant& next)
 }
 } // namespace
 
-Settings::Settings(std::unique_ptr<QSettings> file) : m_file(std::move(file)) {}
+Settings::Settings(std::unique_ptr<QSettings> file) : m_file(std::move(file))
+{
+}
 
 Settings::~Settings()
 {

@@ -3,7 +3,8 @@
 #include "screens/CloneProjectView.h"
 
 CloneProjectButton::CloneProjectButton(AppStore& store, QWidget* parent)
-    : VoskButton(QStringLiteral("Clone a repository…"), VoskButtonStyle::Variant::quiet, std::nullopt, parent),
+    : VoskButton(QStringLiteral("Clone a repository…"), VoskButtonStyle::Variant::quiet, std::nullopt,
+                 parent),
       m_store(store)
 {
     setObjectName(QStringLiteral("cloneProjectButton"));

@@ -49,10 +49,12 @@ CloneProjectView::CloneProjectView(AppStore& store, QWidget* parent)
     setFixedWidth(width);
 
     auto* header = new Band(Vosk::chrome, 10, this);
-    header->row()->addWidget(new VoskLabel(QStringLiteral("Clone a repository"), TextStyles::sheetTitle, Vosk::ink, header),
-                             0, Qt::AlignVCenter);
+    header->row()->addWidget(
+        new VoskLabel(QStringLiteral("Clone a repository"), TextStyles::sheetTitle, Vosk::ink, header), 0,
+        Qt::AlignVCenter);
     header->row()->addStretch(1);
-    auto* cancel = new VoskButton(QStringLiteral("Cancel"), VoskButtonStyle::Variant::quiet, std::nullopt, header);
+    auto* cancel =
+        new VoskButton(QStringLiteral("Cancel"), VoskButtonStyle::Variant::quiet, std::nullopt, header);
     cancel->setObjectName(QStringLiteral("cancelButton"));
     header->row()->addWidget(cancel, 0, Qt::AlignVCenter);
 
@@ -74,7 +76,8 @@ CloneProjectView::CloneProjectView(AppStore& store, QWidget* parent)
     m_into->setElideMode(Qt::ElideLeft);
     m_into->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     into->addWidget(m_into, 1, Qt::AlignVCenter);
-    auto* choose = new VoskButton(QStringLiteral("Choose…"), VoskButtonStyle::Variant::quiet, std::nullopt, body);
+    auto* choose =
+        new VoskButton(QStringLiteral("Choose…"), VoskButtonStyle::Variant::quiet, std::nullopt, body);
     choose->setObjectName(QStringLiteral("chooseButton"));
     into->addWidget(choose, 0, Qt::AlignVCenter);
     addField(form, body, QStringLiteral("Into"))->addLayout(into);
@@ -150,16 +153,19 @@ std::optional<QString> CloneProjectView::target() const
 std::optional<QString> CloneProjectView::refusal() const
 {
     if (Git::controlCharacter(Docker::trimBlanks(url())))
-        return QStringLiteral("The address holds a control character (a line break or a tab, say). Type it again "
-                              "without one.");
+        return QStringLiteral(
+            "The address holds a control character (a line break or a tab, say). Type it again "
+            "without one.");
     const std::optional<QString> into = target();
     if (Git::controlCharacter(into.value_or(parentFolder())))
-        return QStringLiteral("The folder name holds a control character. Choose another folder to clone into.");
+        return QStringLiteral(
+            "The folder name holds a control character. Choose another folder to clone into.");
     if (into && m_look.path == *into && m_look.done) {
         if (!m_look.answered)
             return Platform::folderNotAnswering(parentFolder());
         if (m_look.taken)
-            return QStringLiteral("That folder is already there. Choose another place, or add it with Add project.");
+            return QStringLiteral(
+                "That folder is already there. Choose another place, or add it with Add project.");
     }
     return std::nullopt;
 }
@@ -219,8 +225,8 @@ void CloneProjectView::follow()
     m_into->setPlainText(Platform::abbreviatingHome(into.value_or(parentFolder())));
     m_into->setToolTip(Vosk::toolTip(into.value_or(parentFolder())));
     const std::optional<QString> refused = refusal();
-    m_note->setPlainText(refused.value_or(
-        QStringLiteral("The folder is added as a project once it is cloned, if there is a compose file at its top.")));
+    m_note->setPlainText(refused.value_or(QStringLiteral(
+        "The folder is added as a project once it is cloned, if there is a compose file at its top.")));
     m_note->setInk(refused ? Vosk::errInk : Vosk::muted);
     m_clone->setEnabled(!refused && targetFree());
     fitHeight();
@@ -281,7 +287,8 @@ QCoro::Task<> CloneProjectView::askForParent(QPointer<CloneProjectView> view)
     Host::FolderRequest request;
     request.title = QStringLiteral("Clone Into");
     request.prompt = QStringLiteral("Choose");
-    request.message = QStringLiteral("Choose the folder to clone into. The repository gets a folder of its own inside it.");
+    request.message =
+        QStringLiteral("Choose the folder to clone into. The repository gets a folder of its own inside it.");
     request.startIn = view->parentFolder();
     request.canCreateFolders = true;
     auto choosing = Host::current().chooseFolder(view.data(), request);
@@ -302,7 +309,8 @@ QCoro::Task<> CloneProjectView::add(QPointer<AppStore> store, QString dir, std::
     if (!store)
         co_return;
     if (!repository) {
-        store->setError(QStringLiteral("Cloned, but not added as a project. ") + Platform::folderNotAnswering(dir));
+        store->setError(QStringLiteral("Cloned, but not added as a project. ") +
+                        Platform::folderNotAnswering(dir));
         co_return;
     }
     if (!*repository)

@@ -105,14 +105,17 @@ void ContainerMenu::refresh()
     set(m_commit, engine, true);
 }
 
-Platform::PreparedProcess ContainerMenu::terminalCommand(const Container& c, const std::optional<Runtime>& runtime)
+Platform::PreparedProcess ContainerMenu::terminalCommand(const Container& c,
+                                                         const std::optional<Runtime>& runtime)
 {
-    return Docker::process({QStringLiteral("exec"), QStringLiteral("-it"), c.name, QStringLiteral("sh")}, runtime);
+    return Docker::process({QStringLiteral("exec"), QStringLiteral("-it"), c.name, QStringLiteral("sh")},
+                           runtime);
 }
 
 void ContainerMenu::openTerminal()
 {
-    if (const std::optional<QString> failure = Host::current().openTerminal(terminalCommand(m_container, runtime())))
+    if (const std::optional<QString> failure =
+            Host::current().openTerminal(terminalCommand(m_container, runtime())))
         m_store.setError(failure);
 }
 

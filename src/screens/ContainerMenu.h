@@ -25,7 +25,8 @@ public:
 
     // `docker [--context <name>] exec -it <name> sh` for the container's runtime, with DOCKER_HOST in
     // the environment of a socket runtime: an argument list, never a line for a shell to read.
-    static Platform::PreparedProcess terminalCommand(const Container& c, const std::optional<Runtime>& runtime);
+    static Platform::PreparedProcess terminalCommand(const Container& c,
+                                                     const std::optional<Runtime>& runtime);
 
 private:
     std::optional<Runtime> runtime() const;

@@ -3,8 +3,8 @@
 #include "app/design/AdaptiveGrid.h"
 #include "app/design/Eyebrow.h"
 #include "app/parts/ChangeBatch.h"
-#include "screens/ContainerCard.h"
 #include "app/parts/EmptyState.h"
+#include "screens/ContainerCard.h"
 #include "screens/VitalsRow.h"
 #include "store/AppStore.h"
 
@@ -33,8 +33,7 @@ QList<Container> ContainersContent::sorted(const QList<Container>& containers)
     return result;
 }
 
-ContainersContent::ContainersContent(AppStore& store, QWidget* parent)
-    : QWidget(parent), m_store(store)
+ContainersContent::ContainersContent(AppStore& store, QWidget* parent) : QWidget(parent), m_store(store)
 {
     setObjectName(QStringLiteral("containersContent"));
     auto* column = new QVBoxLayout(this);

@@ -36,7 +36,8 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF box(0, (height() - side) / 2, side, side);
-        Symbols::paint(painter, isChecked() ? QStringLiteral("checkmark.square.fill") : QStringLiteral("square"), box,
+        Symbols::paint(painter,
+                       isChecked() ? QStringLiteral("checkmark.square.fill") : QStringLiteral("square"), box,
                        side, (isChecked() ? Vosk::ion : Vosk::muted).color());
         painter.setFont(font());
         painter.setPen(Vosk::ink.color());
@@ -128,20 +129,21 @@ DeleteProjectContent::DeleteProjectContent(const TeardownPlan& plan, bool trashD
     }
 
     if (!plan.containers.isEmpty()) {
-        QVBoxLayout* rows = addSection(column, this, QStringLiteral("containersSection"), QStringLiteral("Containers"),
-                                       QStringLiteral("Stopped and removed."));
+        QVBoxLayout* rows = addSection(column, this, QStringLiteral("containersSection"),
+                                       QStringLiteral("Containers"), QStringLiteral("Stopped and removed."));
         for (const QString& container : plan.containers)
             addRow(rows, this, QStringLiteral("shippingbox"), container, std::nullopt, Vosk::errInk);
     }
 
     const QList<VolumeUse> removable = plan.removable();
     if (!removable.isEmpty()) {
-        QVBoxLayout* rows = addSection(
-            column, this, QStringLiteral("volumesSection"), QStringLiteral("Volumes"),
-            QStringLiteral("Nothing else on this runtime mounts these. Their data goes with them, and this cannot be undone."));
+        QVBoxLayout* rows =
+            addSection(column, this, QStringLiteral("volumesSection"), QStringLiteral("Volumes"),
+                       QStringLiteral("Nothing else on this runtime mounts these. Their data goes with them, "
+                                      "and this cannot be undone."));
         for (const VolumeUse& volume : removable)
-            m_sizes.insert(volume.name,
-                           addRow(rows, this, QStringLiteral("externaldrive"), volume.name, volume.size, Vosk::errInk));
+            m_sizes.insert(volume.name, addRow(rows, this, QStringLiteral("externaldrive"), volume.name,
+                                               volume.size, Vosk::errInk));
     }
 
     const QList<VolumeUse> kept = plan.kept();
@@ -165,9 +167,9 @@ DeleteProjectContent::DeleteProjectContent(const TeardownPlan& plan, bool trashD
     }
 
     if (plan.workingDir) {
-        QVBoxLayout* rows =
-            addSection(column, this, QStringLiteral("filesSection"), QStringLiteral("Files"),
-                       QStringLiteral("The compose file, any .env beside it, and everything else in this directory."));
+        QVBoxLayout* rows = addSection(
+            column, this, QStringLiteral("filesSection"), QStringLiteral("Files"),
+            QStringLiteral("The compose file, any .env beside it, and everything else in this directory."));
         m_trash = new TrashChoice(this);
         m_trash->setChecked(m_trashDirectory);
         connect(m_trash, &QCheckBox::toggled, this, &DeleteProjectContent::setTrashDirectory);
@@ -242,7 +244,8 @@ void DeleteProjectContent::showSizes(const TeardownPlan& plan)
     }
 }
 
-QString DeleteProjectContent::fromTheEnd(const QString& text, const QFontMetricsF& metrics, double width, int lines)
+QString DeleteProjectContent::fromTheEnd(const QString& text, const QFontMetricsF& metrics, double width,
+                                         int lines)
 {
     if (width <= 0 || lines <= 0 || text.isEmpty())
         return text;

@@ -21,7 +21,8 @@
 
 DeleteProjectView::DeleteProjectView(AppStore& store, const ComposeProject& project,
                                      std::optional<TeardownPlan> previewPlan, QWidget* parent)
-    : QDialog(parent), m_store(store), m_project(store.wholeProject(project)), m_preview(previewPlan.has_value())
+    : QDialog(parent), m_store(store), m_project(store.wholeProject(project)),
+      m_preview(previewPlan.has_value())
 {
     setObjectName(QStringLiteral("deleteProjectSheet"));
     setWindowTitle(QStringLiteral("Delete ") + m_project.displayName());
@@ -34,8 +35,8 @@ DeleteProjectView::DeleteProjectView(AppStore& store, const ComposeProject& proj
     waiting->setSpacing(10);
     waiting->addStretch(1);
     waiting->addWidget(new BusyIndicator(workingOut), 0, Qt::AlignHCenter);
-    auto* waitingText = new VoskLabel(QStringLiteral("Working out what this would remove…"), TextStyles::caption,
-                                      Vosk::muted, workingOut);
+    auto* waitingText = new VoskLabel(QStringLiteral("Working out what this would remove…"),
+                                      TextStyles::caption, Vosk::muted, workingOut);
     waitingText->setObjectName(QStringLiteral("workingOutLabel"));
     waiting->addWidget(waitingText, 0, Qt::AlignHCenter);
     waiting->addStretch(1);
@@ -44,9 +45,11 @@ DeleteProjectView::DeleteProjectView(AppStore& store, const ComposeProject& proj
     m_busy = new BusyIndicator(footer);
     m_busy->setObjectName(QStringLiteral("workingIndicator"));
     m_busy->hide();
-    m_cancel = new VoskButton(QStringLiteral("Cancel"), VoskButtonStyle::Variant::quiet, std::nullopt, footer);
+    m_cancel =
+        new VoskButton(QStringLiteral("Cancel"), VoskButtonStyle::Variant::quiet, std::nullopt, footer);
     m_cancel->setObjectName(QStringLiteral("cancelButton"));
-    m_delete = new VoskButton(deleteLabel(std::nullopt, false), VoskButtonStyle::Variant::danger, std::nullopt, footer);
+    m_delete = new VoskButton(deleteLabel(std::nullopt, false), VoskButtonStyle::Variant::danger,
+                              std::nullopt, footer);
     m_delete->setObjectName(QStringLiteral("deleteButton"));
     footer->row()->addWidget(m_busy, 0, Qt::AlignVCenter);
     footer->row()->addStretch(1);
@@ -84,8 +87,10 @@ DeleteProjectView::~DeleteProjectView()
 QWidget* DeleteProjectView::header(const QString& projectName, QWidget* parent)
 {
     auto* header = new Band(Vosk::chrome, 10, parent);
-    header->row()->addWidget(new SymbolView(QStringLiteral("trash"), 13, Vosk::errInk, header), 0, Qt::AlignVCenter);
-    header->row()->addWidget(SheetParts::title(QStringLiteral("Delete ") + projectName, header), 1, Qt::AlignVCenter);
+    header->row()->addWidget(new SymbolView(QStringLiteral("trash"), 13, Vosk::errInk, header), 0,
+                             Qt::AlignVCenter);
+    header->row()->addWidget(SheetParts::title(QStringLiteral("Delete ") + projectName, header), 1,
+                             Qt::AlignVCenter);
     return header;
 }
 
@@ -105,7 +110,8 @@ void DeleteProjectView::showEvent(QShowEvent* event)
 }
 
 QCoro::Task<> DeleteProjectView::workOut(QPointer<DeleteProjectView> view, QPointer<AppStore> store,
-                                         ComposeProject project, std::shared_ptr<Platform::Cancellation> cancel)
+                                         ComposeProject project,
+                                         std::shared_ptr<Platform::Cancellation> cancel)
 {
     if (!store)
         co_return;
@@ -132,7 +138,8 @@ void DeleteProjectView::setPlan(const TeardownPlan& plan)
     m_plan = plan;
     m_trashDirectory = m_trashDirectory && plan.workingDir.has_value();
     m_content = new DeleteProjectContent(plan, m_trashDirectory);
-    connect(m_content, &DeleteProjectContent::trashDirectoryChanged, this, &DeleteProjectView::setTrashDirectory);
+    connect(m_content, &DeleteProjectContent::trashDirectoryChanged, this,
+            &DeleteProjectView::setTrashDirectory);
     // A plan made again replaces the one shown.
     if (QWidget* shown = findChild<QScrollArea*>(QStringLiteral("planScroll"), Qt::FindDirectChildrenOnly)) {
         m_body->removeWidget(shown);

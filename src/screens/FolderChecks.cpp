@@ -206,7 +206,8 @@ void FolderChecks::ended(const std::shared_ptr<Look>& look)
     }
     if (found && take(look->dir, *found))
         emit changed();
-    if (std::all_of(m_looking.cbegin(), m_looking.cend(), [](const auto& other) { return other->leftHeldUp; }))
+    if (std::all_of(m_looking.cbegin(), m_looking.cend(),
+                    [](const auto& other) { return other->leftHeldUp; }))
         m_heldUpCheck->stop();
 }
 

@@ -30,7 +30,8 @@ std::optional<QString> folderName(const QString& url)
 
 QStringList cloneArgs(const QString& url, const QString& destination)
 {
-    return {QStringLiteral("git"), QStringLiteral("clone"), QStringLiteral("--"), Docker::trimBlanks(url), destination};
+    return {QStringLiteral("git"), QStringLiteral("clone"), QStringLiteral("--"), Docker::trimBlanks(url),
+            destination};
 }
 
 Platform::PreparedProcess cloneProcess(const QString& url, const QString& destination)

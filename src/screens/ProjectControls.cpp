@@ -167,7 +167,8 @@ ProjectControls::ProjectControls(AppStore& store, const ComposeProject& project,
 
     m_free = new ReclaimButton(m_store, QString(), m_project, this);
     m_free->setObjectName(QStringLiteral("freeButton"));
-    m_free->setToolTip(QStringLiteral("Choose which of this project's stopped containers and unused images to remove"));
+    m_free->setToolTip(
+        QStringLiteral("Choose which of this project's stopped containers and unused images to remove"));
     m_flow->addWidget(m_free);
 
     m_more = new EllipsisMenuButton(this);
@@ -188,8 +189,10 @@ ProjectControls::ProjectControls(AppStore& store, const ComposeProject& project,
     m_locate = item(QStringLiteral("Locate compose file…"), "locateAction", &ProjectControls::locate);
     m_groupLine = m_menu->addSeparator();
     m_up = item(QStringLiteral("Up (apply the compose file)"), "upAction", &ProjectControls::up);
-    m_rebuild = item(QStringLiteral("Rebuild and start (up --build)…"), "rebuildAction", &ProjectControls::openRebuild);
-    m_down = item(QStringLiteral("Down (stop and remove containers)…"), "downAction", &ProjectControls::confirmDown);
+    m_rebuild = item(QStringLiteral("Rebuild and start (up --build)…"), "rebuildAction",
+                     &ProjectControls::openRebuild);
+    m_down = item(QStringLiteral("Down (stop and remove containers)…"), "downAction",
+                  &ProjectControls::confirmDown);
     m_menu->addSeparator();
     m_forget = item(QStringLiteral("Remove from Voskel"), "forgetAction", &ProjectControls::forget);
     m_delete = item(QStringLiteral("Delete project…"), "deleteAction", &ProjectControls::openDelete);
@@ -228,8 +231,9 @@ void ProjectControls::apply()
     m_applied = true;
     if (first || offer != m_offer) {
         m_start->setVisible(offer.start);
-        m_start->setToolTip(offer.startComposes ? QStringLiteral("compose up: creates and starts every container")
-                                                : QStringLiteral("Starts the containers that exist"));
+        m_start->setToolTip(offer.startComposes
+                                ? QStringLiteral("compose up: creates and starts every container")
+                                : QStringLiteral("Starts the containers that exist"));
         m_stop->setVisible(offer.stop);
         m_logs->setEnabled(offer.logs);
         m_reveal->setVisible(offer.reveal);
@@ -245,7 +249,8 @@ void ProjectControls::apply()
     m_start->setVariant(m_emphasize ? VoskButtonStyle::Variant::accent : VoskButtonStyle::Variant::quiet);
 
     m_freeable = freeable;
-    const QString title = freeable >= 1 ? QStringLiteral("Free ") + Platform::fileSize(freeable) + u'…' : QString();
+    const QString title =
+        freeable >= 1 ? QStringLiteral("Free ") + Platform::fileSize(freeable) + u'…' : QString();
     if (m_free->text() != title)
         m_free->setText(title);
     m_free->setProject(m_project);

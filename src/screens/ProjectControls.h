@@ -50,8 +50,8 @@ public:
         bool operator==(const Offer&) const = default;
     };
 
-    ProjectControls(AppStore& store, const ComposeProject& project, const ProjectFolder& folder, bool emphasize,
-                    QWidget* parent = nullptr);
+    ProjectControls(AppStore& store, const ComposeProject& project, const ProjectFolder& folder,
+                    bool emphasize, QWidget* parent = nullptr);
 
     // A refresh: the project as now shown, its folder as just looked at, and whether its Start is the
     // screen's emphasized one. Widgets change only where the offer did.

@@ -114,8 +114,8 @@ ProjectDetailContent::ProjectDetailContent(AppStore& store, const ComposeProject
     m_usageLayout->setSpacing(int(usageSpacing));
     const auto vital = [this](const char* icon, const char* title, const char* name, VitalCaption*& caption) {
         caption = new VitalCaption(QString());
-        auto* card = new VitalCard(QString::fromLatin1(icon), QString::fromLatin1(title), std::nullopt, QString(), 0,
-                                   Vosk::ink, nullptr, caption, m_usageRow);
+        auto* card = new VitalCard(QString::fromLatin1(icon), QString::fromLatin1(title), std::nullopt,
+                                   QString(), 0, Vosk::ink, nullptr, caption, m_usageRow);
         card->setObjectName(QString::fromLatin1(name));
         m_usageLayout->addWidget(card, 1);
         return card;
@@ -191,7 +191,7 @@ void ProjectDetailContent::apply()
     m_troubles->sync(p.troubled());
 
     ProjectUsage usage = ProjectUsage::of(p, m_store.stats(), m_store.usage(),
-                                      !m_store.refreshError() && m_store.awaitingUsage());
+                                          !m_store.refreshError() && m_store.awaitingUsage());
     // Nothing is known of what it uses, nor measured, until its runtime answers.
     if (unlisted)
         usage.processor = usage.memory = usage.disk =

@@ -100,7 +100,8 @@ void ProjectsView::route()
             m_content->show();
             // Back where the list was left, once it is laid out again.
             QMetaObject::invokeMethod(
-                this, [this] { m_scroll->verticalScrollBar()->setValue(m_listOffset); }, Qt::QueuedConnection);
+                this, [this] { m_scroll->verticalScrollBar()->setValue(m_listOffset); },
+                Qt::QueuedConnection);
         }
         return;
     }

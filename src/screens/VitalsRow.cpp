@@ -37,9 +37,9 @@ QString waiting(int running)
 } // namespace
 
 template <typename T>
-std::optional<Vitals::Heaviest<T>> Vitals::heaviest(const QList<ComposeProject>& projects,
-                                                    const QList<Container>& loose,
-                                                    const std::function<std::optional<T>(const QStringList&)>& metric)
+std::optional<Vitals::Heaviest<T>>
+Vitals::heaviest(const QList<ComposeProject>& projects, const QList<Container>& loose,
+                 const std::function<std::optional<T>(const QStringList&)>& metric)
 {
     std::optional<Heaviest<T>> best;
     // The winner's name is made once, at the end: this runs at every statistics poll.
@@ -73,13 +73,13 @@ Vitals::heaviest(const QList<ComposeProject>&, const QList<Container>&,
 Vitals Vitals::of(const QList<Container>& containers, const std::optional<LiveStats>& stats,
                   const std::optional<DiskUsage>& usage, bool answering, bool listed, bool measuring)
 {
-    return of(containers, listed ? Docker::group(containers) : QList<ComposeProject>(), stats, usage, answering,
-              listed, measuring);
+    return of(containers, listed ? Docker::group(containers) : QList<ComposeProject>(), stats, usage,
+              answering, listed, measuring);
 }
 
 Vitals Vitals::of(const QList<Container>& containers, const QList<ComposeProject>& projects,
-                  const std::optional<LiveStats>& stats, const std::optional<DiskUsage>& usage, bool answering,
-                  bool listed, bool measuring)
+                  const std::optional<LiveStats>& stats, const std::optional<DiskUsage>& usage,
+                  bool answering, bool listed, bool measuring)
 {
     Vitals v;
     if (!listed) {
@@ -98,15 +98,16 @@ Vitals Vitals::of(const QList<Container>& containers, const QList<ComposeProject
 
     v.containers = {QString::number(running), QStringLiteral("of %1 running").arg(total),
                     total > 0 ? double(running) / total : 0.0};
-    v.containersCaption =
-        running == total ? QStringLiteral("Nothing stopped") : QStringLiteral("%1 stopped").arg(total - running);
+    v.containersCaption = running == total ? QStringLiteral("Nothing stopped")
+                                           : QStringLiteral("%1 stopped").arg(total - running);
 
     const std::optional<double> cpu = stats ? stats->cpuOf(names) : std::nullopt;
     const double load = cpu.value_or(0) / Docker::cores();
     QString loadWord;
     if (cpu)
-        loadWord = load < 30 ? QStringLiteral("light load")
-                             : load < 70 ? QStringLiteral("moderate load") : QStringLiteral("heavy load");
+        loadWord = load < 30   ? QStringLiteral("light load")
+                   : load < 70 ? QStringLiteral("moderate load")
+                               : QStringLiteral("heavy load");
     v.processor = {cpu ? std::optional(Docker::percent(*cpu)) : std::nullopt, loadWord, load / 100};
     const std::function<std::optional<double>(const QStringList&)> cpuMetric =
         [&stats](const QStringList& of) { return stats ? stats->cpuOf(of) : std::nullopt; };
@@ -119,7 +120,8 @@ Vitals Vitals::of(const QList<Container>& containers, const QList<ComposeProject
     const std::optional<qint64> memory = stats ? stats->memoryOf(names) : std::nullopt;
     const double physical = double(Docker::physicalMemory());
     v.memory = {memory ? std::optional(Platform::memorySize(*memory)) : std::nullopt,
-                memory ? QStringLiteral("of ") + Platform::memorySize(qint64(Docker::physicalMemory())) : QString(),
+                memory ? QStringLiteral("of ") + Platform::memorySize(qint64(Docker::physicalMemory()))
+                       : QString(),
                 physical > 0 ? double(memory.value_or(0)) / physical : 0.0};
     const std::function<std::optional<qint64>(const QStringList&)> memoryMetric =
         [&stats](const QStringList& of) { return stats ? stats->memoryOf(of) : std::nullopt; };
@@ -135,7 +137,9 @@ Vitals Vitals::of(const QList<Container>& containers, const QList<ComposeProject
               usage ? QStringLiteral("used") : QString(),
               used < 1 ? 0.0 : double(used - v.reclaimable) / double(used)};
     if (v.reclaimable < 1)
-        v.diskCaption = usage ? QStringLiteral("Nothing to free") : answering && measuring ? measuringText : notMeasured;
+        v.diskCaption = usage                    ? QStringLiteral("Nothing to free")
+                        : answering && measuring ? measuringText
+                                                 : notMeasured;
     else
         v.reclaimTitle = QStringLiteral("Free up %1\u2026").arg(Platform::fileSize(v.reclaimable));
     return v;
@@ -175,11 +179,12 @@ VitalsRow::VitalsRow(AppStore& store, QWidget* parent) : QWidget(parent), m_stor
 
     m_containers = tile("containersVital", QStringLiteral("shippingbox"), QStringLiteral("Containers"),
                         m_containersCaption, Vosk::success);
-    m_processor = tile("processorVital", QStringLiteral("cpu"), QStringLiteral("Processor"), m_processorCaption,
-                       Vosk::ink);
+    m_processor = tile("processorVital", QStringLiteral("cpu"), QStringLiteral("Processor"),
+                       m_processorCaption, Vosk::ink);
     m_memory = tile("memoryVital", QStringLiteral("memorychip"), QStringLiteral("Memory"), m_memoryCaption,
                     Vosk::ink);
-    m_disk = tile("diskVital", QStringLiteral("externaldrive"), QStringLiteral("Disk space"), diskFooter, Vosk::ink);
+    m_disk = tile("diskVital", QStringLiteral("externaldrive"), QStringLiteral("Disk space"), diskFooter,
+                  Vosk::ink);
 
     m_batch = new ChangeBatch(this, [this] { refresh(); });
     m_batch->watch(&store, &AppStore::containersChanged);

@@ -60,14 +60,15 @@ struct Vitals {
 
     // The same with the containers already grouped into `projects`, as Docker::group gives them.
     static Vitals of(const QList<Container>& containers, const QList<ComposeProject>& projects,
-                     const std::optional<LiveStats>& stats, const std::optional<DiskUsage>& usage, bool answering,
-                     bool listed, bool measuring = true);
+                     const std::optional<LiveStats>& stats, const std::optional<DiskUsage>& usage,
+                     bool answering, bool listed, bool measuring = true);
 
     // Projects first (as Docker::group and Docker::ungrouped give them), then loose containers by name;
     // the first of equals wins. None when no unit has a figure.
     template <typename T>
-    static std::optional<Heaviest<T>> heaviest(const QList<ComposeProject>& projects, const QList<Container>& loose,
-                                               const std::function<std::optional<T>(const QStringList&)>& metric);
+    static std::optional<Heaviest<T>>
+    heaviest(const QList<ComposeProject>& projects, const QList<Container>& loose,
+             const std::function<std::optional<T>(const QStringList&)>& metric);
 
     bool operator==(const Vitals&) const = default;
 };

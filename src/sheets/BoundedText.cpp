@@ -41,7 +41,8 @@ qsizetype BoundedText::append(QStringView text)
     m_text.append(text);
 
     if (plain(m_lastCluster) && plain(text)) {
-        const bool joinsCrlf = !m_lastCluster.isEmpty() && m_lastCluster.back() == u'\r' && text.front() == u'\n';
+        const bool joinsCrlf =
+            !m_lastCluster.isEmpty() && m_lastCluster.back() == u'\r' && text.front() == u'\n';
         m_characters += text.size() - crlfPairs(text) - (joinsCrlf ? 1 : 0);
         // A lone "\n" that completed the "\r" before it ends in that pair; a longer piece in its own
         // last two characters.

@@ -15,7 +15,8 @@
 
 CommandRunView::CommandRunView(const QString& title, const QString& banner, MakeProcess makeProcess,
                                OnFinish onFinish, QWidget* parent)
-    : QDialog(parent), m_banner(banner), m_makeProcess(std::move(makeProcess)), m_onFinish(std::move(onFinish))
+    : QDialog(parent), m_banner(banner), m_makeProcess(std::move(makeProcess)),
+      m_onFinish(std::move(onFinish))
 {
     setObjectName(QStringLiteral("commandSheet"));
     setWindowTitle(title);
@@ -27,7 +28,8 @@ CommandRunView::CommandRunView(const QString& title, const QString& banner, Make
     m_badge = new VoskBadge(QString(), Vosk::pillFill, Vosk::success, header);
     m_badge->setObjectName(QStringLiteral("statusBadge"));
     m_badge->hide();
-    m_button = new VoskButton(QStringLiteral("Cancel"), VoskButtonStyle::Variant::quiet, std::nullopt, header);
+    m_button =
+        new VoskButton(QStringLiteral("Cancel"), VoskButtonStyle::Variant::quiet, std::nullopt, header);
     m_button->setObjectName(QStringLiteral("closeButton"));
     header->row()->addWidget(m_title, 0, Qt::AlignVCenter);
     header->row()->addWidget(m_busy, 0, Qt::AlignVCenter);

@@ -29,8 +29,10 @@ ExecView::ExecView(const Container& container, const std::optional<Runtime>& run
     auto* statusDot = new StatusDot(dot(container), 8, header);
     statusDot->setObjectName(QStringLiteral("statusDot"));
     VoskLabel* title = SheetParts::title(container.name, header);
-    auto* kind = new VoskLabel(QStringLiteral("EXEC \u00b7 SH -C"), TextStyles::groupLabel, Vosk::muted, header);
-    auto* close = new VoskButton(QStringLiteral("Close"), VoskButtonStyle::Variant::quiet, std::nullopt, header);
+    auto* kind =
+        new VoskLabel(QStringLiteral("EXEC \u00b7 SH -C"), TextStyles::groupLabel, Vosk::muted, header);
+    auto* close =
+        new VoskButton(QStringLiteral("Close"), VoskButtonStyle::Variant::quiet, std::nullopt, header);
     close->setObjectName(QStringLiteral("closeButton"));
     header->row()->addWidget(statusDot, 0, Qt::AlignVCenter);
     header->row()->addWidget(title, 0, Qt::AlignVCenter);
@@ -50,7 +52,8 @@ ExecView::ExecView(const Container& container, const std::optional<Runtime>& run
     m_field->setFont(TextStyles::monoField.font());
     m_busy = new BusyIndicator(input);
     m_busy->hide();
-    m_runButton = new VoskButton(QStringLiteral("Run"), VoskButtonStyle::Variant::accent, std::nullopt, input);
+    m_runButton =
+        new VoskButton(QStringLiteral("Run"), VoskButtonStyle::Variant::accent, std::nullopt, input);
     m_runButton->setObjectName(QStringLiteral("runButton"));
     input->row()->addWidget(m_field, 1, Qt::AlignVCenter);
     input->row()->addWidget(m_busy, 0, Qt::AlignVCenter);
@@ -102,7 +105,8 @@ void ExecView::run()
         m_outputEnded = true;
         commandEnded();
     });
-    const QStringList args{QStringLiteral("exec"), m_container.id, QStringLiteral("sh"), QStringLiteral("-c"), command};
+    const QStringList args{QStringLiteral("exec"), m_container.id, QStringLiteral("sh"), QStringLiteral("-c"),
+                           command};
     if (const std::optional<QString> failure = process->start(Docker::process(args, m_runtime))) {
         m_transcript->append(QStringLiteral("cannot run docker: %1\n").arg(*failure));
         setRunning(false);

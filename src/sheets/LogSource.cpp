@@ -48,10 +48,11 @@ QStringList LogSource::args(std::optional<int> tail, const std::optional<QString
 
     switch (m_kind) {
     case Kind::container:
-        return QStringList{QStringLiteral("logs"), QStringLiteral("-f")} + flags + QStringList{m_container.id};
+        return QStringList{QStringLiteral("logs"), QStringLiteral("-f")} + flags +
+               QStringList{m_container.id};
     case Kind::project:
-        return QStringList{QStringLiteral("compose"), QStringLiteral("-p"), m_project.name, QStringLiteral("logs"),
-                           QStringLiteral("-f")} +
+        return QStringList{QStringLiteral("compose"), QStringLiteral("-p"), m_project.name,
+                           QStringLiteral("logs"), QStringLiteral("-f")} +
                flags;
     case Kind::inspect:
         return {QStringLiteral("inspect"), m_container.id};
@@ -67,7 +68,8 @@ std::optional<QStringList> LogSource::bootArgs(std::optional<int> tail) const
 {
     if (m_kind != Kind::container)
         return std::nullopt;
-    QStringList list{QStringLiteral("container"), QStringLiteral("logs"), QStringLiteral("--boot"), QStringLiteral("-f")};
+    QStringList list{QStringLiteral("container"), QStringLiteral("logs"), QStringLiteral("--boot"),
+                     QStringLiteral("-f")};
     if (tail)
         list << QStringLiteral("-n") << QString::number(*tail);
     list << m_container.name;
@@ -76,8 +78,8 @@ std::optional<QStringList> LogSource::bootArgs(std::optional<int> tail) const
 
 QStringList LogSource::systemArgs(const std::optional<QString>& since)
 {
-    return {QStringLiteral("container"), QStringLiteral("system"), QStringLiteral("logs"), QStringLiteral("--last"),
-            since.value_or(QStringLiteral("5m"))};
+    return {QStringLiteral("container"), QStringLiteral("system"), QStringLiteral("logs"),
+            QStringLiteral("--last"), since.value_or(QStringLiteral("5m"))};
 }
 
 QString LogSource::title() const

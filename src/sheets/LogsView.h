@@ -34,7 +34,8 @@ public:
 
     // `apple`: the runtime is Apple's container runtime (the boot log exists there, and its log tool
     // takes no "since").
-    LogsView(const LogSource& source, const std::optional<Runtime>& runtime, bool apple, QWidget* parent = nullptr);
+    LogsView(const LogSource& source, const std::optional<Runtime>& runtime, bool apple,
+             QWidget* parent = nullptr);
     ~LogsView() override;
 
     const LogSource& source() const { return m_source; }

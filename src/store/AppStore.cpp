@@ -325,7 +325,8 @@ QList<ComposeProject> AppStore::projects() const
     QList<ComposeProject> result = projectsOf(matchingContainers());
     const QString q = filterQuery(m_filter);
     if (!q.isEmpty())
-        result.removeIf([&q](const ComposeProject& p) { return p.containers.isEmpty() && !holds(p.name, q); });
+        result.removeIf(
+            [&q](const ComposeProject& p) { return p.containers.isEmpty() && !holds(p.name, q); });
     m_projects = result;
     return result;
 }
@@ -351,7 +352,8 @@ const QList<ComposeProject>& AppStore::groups() const
 QList<ComposeProject> AppStore::projectsOf(const QList<Container>& containers) const
 {
     // Without a filter these are the store's own containers, already grouped.
-    const QList<ComposeProject> groups = containers == m_containers ? this->groups() : Docker::group(containers);
+    const QList<ComposeProject> groups =
+        containers == m_containers ? this->groups() : Docker::group(containers);
     QList<ComposeProject> result;
     for (const std::optional<Runtime>& runtime : scope()) {
         QList<ComposeProject> discovered;

@@ -3,8 +3,8 @@
 #include "engine/Compose.h"
 #include "engine/Networks.h"
 #include "platform/ByteCount.h"
-#include "platform/FolderIdentity.h"
 #include "platform/DiskLook.h"
+#include "platform/FolderIdentity.h"
 #include "platform/FolderLooks.h"
 #include "platform/Pools.h"
 #include "platform/TimedRunner.h"
@@ -170,14 +170,16 @@ struct TrashMove {
 
 // Moves the folder `dir`, while it is `expected`, to the Trash in a look server, as one step of a
 // deletion may take `limit`.
-TrashMove moveFolder(const QString& dir, const Platform::FileIdentity& expected, std::chrono::milliseconds limit)
+TrashMove moveFolder(const QString& dir, const Platform::FileIdentity& expected,
+                     std::chrono::milliseconds limit)
 {
     const std::optional<std::optional<QString>> moved =
         Platform::lookAtFolder(dir, Platform::Looks::trashMove(dir, expected), limit);
     if (!moved)
         return {Platform::folderNotAnswering(dir) +
-                    QStringLiteral(" Its move to the Trash may still finish; the project is then forgotten at the "
-                                   "next start."),
+                    QStringLiteral(
+                        " Its move to the Trash may still finish; the project is then forgotten at the "
+                        "next start."),
                 false};
     return {*moved, true};
 }
@@ -227,8 +229,9 @@ QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project,
                                                  std::shared_ptr<Platform::Cancellation> cancel)
 {
     const std::shared_ptr<StoreEngine> engine = m_engine;
-    auto job = Platform::onUserInitiated(
-        [engine, ask = planAsk(project, actingOn(project.runtime)), cancel] { return makePlan(*engine, ask, cancel.get()).plan; });
+    auto job = Platform::onUserInitiated([engine, ask = planAsk(project, actingOn(project.runtime)), cancel] {
+        return makePlan(*engine, ask, cancel.get()).plan;
+    });
     co_return co_await std::move(job);
 }
 
@@ -242,7 +245,7 @@ void AppStore::windDown()
 }
 
 QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan plan, std::optional<Runtime> on,
-                                                                  bool trashDirectory)
+                                                                 bool trashDirectory)
 {
     QPointer<AppStore> self(this);
     const std::shared_ptr<StoreEngine> engine = m_engine;
@@ -303,8 +306,9 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
     if (!proceed) {
         // nothing goes
     } else if (composeDir) {
-        steps.append({composeCommand(plan.project, QStringLiteral("down")) << QStringLiteral("--remove-orphans"),
-                      composeDir});
+        steps.append(
+            {composeCommand(plan.project, QStringLiteral("down")) << QStringLiteral("--remove-orphans"),
+             composeDir});
     } else if (!plan.containers.isEmpty()) {
         steps.append({removal, std::nullopt});
         steps.append({networks, std::nullopt});
@@ -313,9 +317,10 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
     qsizetype i = 0;
     for (; i < steps.size() && !stop->isCancelled(); ++i) {
         if (steps[i].first == removal) {
-            auto read = Platform::onUserInitiated([engine, ids = plan.containerIds, on, limit = m_removalLimit, stop] {
-                return Docker::attachedNetworks(ids, capturing(engine, on, limit, stop));
-            });
+            auto read = Platform::onUserInitiated(
+                [engine, ids = plan.containerIds, on, limit = m_removalLimit, stop] {
+                    return Docker::attachedNetworks(ids, capturing(engine, on, limit, stop));
+                });
             attached = co_await std::move(read);
             if (!self)
                 co_return std::nullopt;
@@ -329,7 +334,8 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
         if (!self)
             co_return std::nullopt;
         // A compose that refuses the name after all: the containers go one by one, as when the file is gone.
-        const bool composeRefusedName = failed && steps[i].second && failed->contains(u"invalid project name");
+        const bool composeRefusedName =
+            failed && steps[i].second && failed->contains(u"invalid project name");
         if (composeRefusedName && !plan.containers.isEmpty()) {
             steps.insert(i + 1, {removal, std::nullopt});
             steps.insert(i + 2, {networks, std::nullopt});
@@ -380,14 +386,15 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
             noteTrashMove(knownAs(plan), on->id(), true, *plan.workingDir);
         auto job = Platform::onUserInitiated(
             [engine, plan, runtimes = everyRuntime(on), limit = m_folderLimit,
-             remembered = rememberedBesides(m_registry, plan.project, registryKey(on)), first = m_beforeFolderLook,
-             removal = m_removalLimit, stop]() -> TrashMove {
+             remembered = rememberedBesides(m_registry, plan.project, registryKey(on)),
+             first = m_beforeFolderLook, removal = m_removalLimit, stop]() -> TrashMove {
                 if (std::optional<QString> kept =
                         trashStillFree(*engine, plan, runtimes, remembered, limit, first, stop.get()))
                     return {kept, true};
                 // Only the folder the plan showed, by its identity, looked at once more as it goes.
                 if (!plan.folder)
-                    return {QStringLiteral("%1 was not moved to the Trash: the plan did not say which folder it is.")
+                    return {QStringLiteral(
+                                "%1 was not moved to the Trash: the plan did not say which folder it is.")
                                 .arg(*plan.workingDir),
                             true};
                 return moveFolder(*plan.workingDir, *plan.folder, removal);

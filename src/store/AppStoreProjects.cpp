@@ -174,8 +174,8 @@ QCoro::Task<> AppStore::down(ComposeProject project)
     }
     // By the containers' labels alone, so it needs neither the folder nor its files, and takes every
     // container of the project, also those of services the file no longer names.
-    auto task = act(composeCommand(project.name, QStringLiteral("down")), Docker::labelsOnlyDir(), on,
-                    project.name);
+    auto task =
+        act(composeCommand(project.name, QStringLiteral("down")), Docker::labelsOnlyDir(), on, project.name);
     co_await std::move(task);
 }
 

@@ -85,7 +85,8 @@ QCoro::Task<> AppStore::forgetTrashedProjects()
     const QList<TrashMove> moves = pendingMoves(m_defaults);
     for (const TrashMove& move : moves) {
         // Gone from where it was, by that name: a link left there still counts as there.
-        auto look = lookAtFolder(Platform::Looks::gone(move.folder.isEmpty() ? move.workingDir : move.folder));
+        auto look =
+            lookAtFolder(Platform::Looks::gone(move.folder.isEmpty() ? move.workingDir : move.folder));
         const std::optional<bool> gone = co_await std::move(look);
         if (!self)
             co_return;

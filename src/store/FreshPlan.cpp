@@ -35,7 +35,8 @@ std::optional<Docker::ComposeFileNames> namesOf(const ComposeProject& project)
     }
 }
 
-FolderLook lookedAt(const std::optional<Docker::ComposeFileNames>& names, const Docker::ComposeFilesFound& found)
+FolderLook lookedAt(const std::optional<Docker::ComposeFileNames>& names,
+                    const Docker::ComposeFilesFound& found)
 {
     FolderLook look;
     look.there = found.there;
@@ -201,8 +202,8 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
             const SplitUses uses =
                 splitUses(users, own, ask.on, ask.remembered, QDeadlineTimer(ask.folderLimit), first, cancel);
             std::optional<Docker::TrashOffer> judged =
-                Docker::judgeTrashOffer(*project.workingDir, uses.others, uses.own, QDeadlineTimer(ask.folderLimit),
-                                        first, cancel, passing);
+                Docker::judgeTrashOffer(*project.workingDir, uses.others, uses.own,
+                                        QDeadlineTimer(ask.folderLimit), first, cancel, passing);
             if (judged) {
                 if (judged->unsure && judged->refusal)
                     fresh.folderUnchecked << *judged->refusal;
@@ -220,8 +221,9 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
         fresh.plan.notes.prepend(*fresh.failure);
     if (unanswered)
         fresh.plan.notes << Platform::folderNotAnswering(*unanswered) +
-                                QStringLiteral(" Volumes its compose file declares that no container mounts "
-                                               "are not planned, and the folder is not offered for the Trash.");
+                                QStringLiteral(
+                                    " Volumes its compose file declares that no container mounts "
+                                    "are not planned, and the folder is not offered for the Trash.");
     return fresh;
 }
 
@@ -272,12 +274,10 @@ bool sameRemoval(const TeardownPlan& shown, const TeardownPlan& now, bool trash)
     return now.workingDir == shown.workingDir && now.folder && now.folder == shown.folder;
 }
 
-std::optional<QString> trashStillFree(StoreEngine& engine, const TeardownPlan& plan,
-                                      const QList<std::optional<Runtime>>& runtimes,
-                                      const QMap<QString, QList<KnownProject>>& remembered,
-                                      std::chrono::milliseconds folderLimit,
-                                      const std::function<void()>& beforeFolderLook,
-                                      const Platform::Cancellation* cancel)
+std::optional<QString>
+trashStillFree(StoreEngine& engine, const TeardownPlan& plan, const QList<std::optional<Runtime>>& runtimes,
+               const QMap<QString, QList<KnownProject>>& remembered, std::chrono::milliseconds folderLimit,
+               const std::function<void()>& beforeFolderLook, const Platform::Cancellation* cancel)
 {
     if (!plan.workingDir)
         return std::nullopt;

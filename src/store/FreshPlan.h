@@ -80,9 +80,7 @@ bool sameRemoval(const TeardownPlan& shown, const TeardownPlan& now, bool trash)
 // Looks again, just before the move, whether the plan's folder may still go to the Trash: it is the
 // folder the plan showed, and nothing outside the plan's containers uses it now. None when it may go;
 // else "<folder> was not moved to the Trash: <why>.". Blocks, within the same limits as makePlan.
-std::optional<QString> trashStillFree(StoreEngine& engine, const TeardownPlan& plan,
-                                      const QList<std::optional<Runtime>>& runtimes,
-                                      const QMap<QString, QList<KnownProject>>& remembered,
-                                      std::chrono::milliseconds folderLimit,
-                                      const std::function<void()>& beforeFolderLook,
-                                      const Platform::Cancellation* cancel);
+std::optional<QString>
+trashStillFree(StoreEngine& engine, const TeardownPlan& plan, const QList<std::optional<Runtime>>& runtimes,
+               const QMap<QString, QList<KnownProject>>& remembered, std::chrono::milliseconds folderLimit,
+               const std::function<void()>& beforeFolderLook, const Platform::Cancellation* cancel);

@@ -39,10 +39,7 @@ public:
     {
         return Docker::volumes(runtime);
     }
-    DiskUsage usage(const std::optional<Runtime>& runtime) override
-    {
-        return Docker::usage(runtime);
-    }
+    DiskUsage usage(const std::optional<Runtime>& runtime) override { return Docker::usage(runtime); }
     std::optional<QString> dockerStats(const std::optional<Runtime>& runtime) override
     {
         return Docker::timed(Docker::process(statsArgs(), runtime), statsLimitSeconds);

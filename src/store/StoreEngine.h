@@ -73,7 +73,8 @@ public:
                                                          const Platform::Cancellation* cancel) = 0;
     // The host paths each container (by identifier) bind-mounts; none when the engine failed, has not
     // answered within the listing limit, or `cancel` (may be null) ended the query. Never throws.
-    virtual std::optional<Docker::BindMap> bindSources(const QStringList& ids, const std::optional<Runtime>& runtime,
+    virtual std::optional<Docker::BindMap> bindSources(const QStringList& ids,
+                                                       const std::optional<Runtime>& runtime,
                                                        const Platform::Cancellation* cancel) = 0;
     // The host paths each named volume keeps its data in or takes it from (Docker::parseVolumeFolders),
     // by name; none as for bindSources. Never throws.

@@ -58,7 +58,7 @@ using Administrator = std::function<std::optional<QString>(const QString& comman
 // The administrator command through polkit: `<program> /bin/sh -c ...` with `command` as one
 // argument, so it reaches the shell unchanged.
 Platform::PreparedProcess administratorProcess(const QString& command,
-                                           const QString& program = QString::fromLatin1(pkexecPath));
+                                               const QString& program = QString::fromLatin1(pkexecPath));
 Administrator pkexec(const QString& program = QString::fromLatin1(pkexecPath));
 std::optional<QString> runAsAdministrator(const QString& command);
 

@@ -27,8 +27,10 @@ Platform::PreparedProcess process(const QStringList& argv)
     prepared.arguments = argv;
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("PATH"), Platform::childSearchPath(searchPrefix(), env.value(QStringLiteral("PATH"))));
-    for (const char* quiet : {"HOMEBREW_NO_COLOR", "HOMEBREW_NO_EMOJI", "HOMEBREW_NO_ENV_HINTS", "HOMEBREW_NO_AUTO_UPDATE"})
+    env.insert(QStringLiteral("PATH"),
+               Platform::childSearchPath(searchPrefix(), env.value(QStringLiteral("PATH"))));
+    for (const char* quiet :
+         {"HOMEBREW_NO_COLOR", "HOMEBREW_NO_EMOJI", "HOMEBREW_NO_ENV_HINTS", "HOMEBREW_NO_AUTO_UPDATE"})
         env.insert(QString::fromLatin1(quiet), QStringLiteral("1"));
     prepared.environment = env;
     return prepared;

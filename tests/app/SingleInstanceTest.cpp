@@ -71,7 +71,8 @@ TEST(SingleInstance, OneOnItsWayOutIsNotKnockedOnButReplacedOnceItIsGone)
     // Another process holds the lock for a moment, answering nobody, and then ends: the start that
     // waited for it becomes the first.
     QTemporaryDir other;
-    const int held = ::open(QFile::encodeName(other.filePath("voskel.lock")).constData(), O_RDWR | O_CREAT, 0600);
+    const int held =
+        ::open(QFile::encodeName(other.filePath("voskel.lock")).constData(), O_RDWR | O_CREAT, 0600);
     ASSERT_GE(held, 0);
     ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
     std::thread ends([held] {
@@ -97,7 +98,8 @@ TEST(SingleInstance, AProcessHeldOnItsWayOutDoesNotKeepANewStartOut)
         QProcess holder;
         holder.start(QStringLiteral(VOSKEL_INSTANCE_HOLDER),
                      {folder.path(), stalled.stalledPath(), QString::fromLatin1(how)});
-        ASSERT_TRUE(TestSupport::eventually([&] { return holder.readAll().contains("ready"); }, 10000)) << how;
+        ASSERT_TRUE(TestSupport::eventually([&] { return holder.readAll().contains("ready"); }, 10000))
+            << how;
         if (how == std::string_view("wait"))
             ::kill(pid_t(holder.processId()), SIGKILL);
         EXPECT_TRUE(TestSupport::eventually(

@@ -71,12 +71,14 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        if (m_listener < 0 ||
+            ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
             ::listen(m_listener, 64) != 0 ||
             ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             return false;
-        const auto made = TestSupport::docker({"context", "create", name, "--docker",
-                                               QStringLiteral("host=tcp://127.0.0.1:%1").arg(ntohs(address.sin_port))});
+        const auto made =
+            TestSupport::docker({"context", "create", name, "--docker",
+                                 QStringLiteral("host=tcp://127.0.0.1:%1").arg(ntohs(address.sin_port))});
         EXPECT_EQ(made.status, 0) << made.err.toStdString();
         return made.status == 0;
     }
@@ -104,8 +106,10 @@ TEST(StartupProgramOnEngine, ARuntimeThatNeverAnswersIsNamedAndTheRestShown)
     const AppTest::Ran all = AppTest::runVoskel({"--dump", "all"});
     EXPECT_EQ(all.exitCode, 0) << all.err.toStdString();
     EXPECT_TRUE(all.out.contains("\nruntime: " + hung + "\n")) << all.out.toStdString();
-    EXPECT_TRUE(all.out.contains("    - " + scene.web() + "  [running]  on default\n")) << all.out.toStdString();
-    EXPECT_TRUE(all.out.endsWith("notice: " + hung + QStringLiteral(" is not answering \u2014 showing the rest.\n")))
+    EXPECT_TRUE(all.out.contains("    - " + scene.web() + "  [running]  on default\n"))
+        << all.out.toStdString();
+    EXPECT_TRUE(
+        all.out.endsWith("notice: " + hung + QStringLiteral(" is not answering \u2014 showing the rest.\n")))
         << all.out.toStdString();
 
     const AppTest::Ran one = AppTest::runVoskel({"--dump", hung});
@@ -123,7 +127,8 @@ QList<qint64> processesNaming(const QString& word)
         bool number = false;
         const qint64 pid = entry.toLongLong(&number);
         QFile cmdline("/proc/" + entry + "/cmdline");
-        if (number && cmdline.open(QIODevice::ReadOnly) && QString::fromUtf8(cmdline.readAll()).contains(word))
+        if (number && cmdline.open(QIODevice::ReadOnly) &&
+            QString::fromUtf8(cmdline.readAll()).contains(word))
             found << pid;
     }
     return found;

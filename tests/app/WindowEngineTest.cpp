@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace {
 
 // How many look servers of `parent` wait in the kernel for the file system to answer, held there by a

@@ -105,8 +105,8 @@ TEST(DiagnosticsOnEngine, AnEscapeSequenceInALabelIsWrittenOutNotSentToTheTermin
     const QString name = TestSupport::uniqueName("esc");
     made.containers << name;
     const QString project = name + "\x1B]0;owned\x07\x1B[2J";
-    ASSERT_EQ(TestSupport::docker({"create", "--name", name, "--label", "com.docker.compose.project=" + project,
-                                   TestSupport::testImage(), "true"})
+    ASSERT_EQ(TestSupport::docker({"create", "--name", name, "--label",
+                                   "com.docker.compose.project=" + project, TestSupport::testImage(), "true"})
                   .status,
               0);
     const QString out = printed([](QTextStream& s) { Diagnostics::runDump(s, std::nullopt); });

@@ -108,9 +108,12 @@ TEST_F(PlanDump, AMountQueryThatFailsPlansNoVolumeUnlessOnlyVanishedContainersLa
     const QString all = recorded("mounts.txt");
     QString withoutSidecar = all;
     withoutSidecar.remove(QRegularExpression("/dg7-sidecar\\|[^\n]*\n"));
-    const QString existing = R"({"ID":"aaa1","Names":"dg7-sidecar"})" "\n"
-                             R"({"ID":"aaa2","Names":"dg7shop-web-1"})" "\n"
-                             R"({"ID":"aaa3","Names":"dg7shop-worker-1"})" "\n";
+    const QString existing = R"({"ID":"aaa1","Names":"dg7-sidecar"})"
+                             "\n"
+                             R"({"ID":"aaa2","Names":"dg7shop-web-1"})"
+                             "\n"
+                             R"({"ID":"aaa3","Names":"dg7shop-worker-1"})"
+                             "\n";
     QString withoutFailed = all;
     withoutFailed.remove(QRegularExpression("/dg7-failed\\|[^\n]*\n"));
 
@@ -120,7 +123,8 @@ TEST_F(PlanDump, AMountQueryThatFailsPlansNoVolumeUnlessOnlyVanishedContainersLa
     const QString unsure = "delete dg7shop would:\n"
                            "  remove container  dg7shop-web-1\n"
                            "  remove container  dg7shop-worker-1\n"
-                           "  offer to trash    " + workdir.path() + "\n" + note;
+                           "  offer to trash    " +
+                           workdir.path() + "\n" + note;
     const struct {
         const char* what;
         QString printed;
@@ -130,13 +134,16 @@ TEST_F(PlanDump, AMountQueryThatFailsPlansNoVolumeUnlessOnlyVanishedContainersLa
         QString plan;
     } rows[] = {
         {"a line missing, its container still there", withoutSidecar, "Error: engine hiccup", 1,
-         existing + R"({"ID":"aaa4","Names":"dg7-failed"})" "\n", unsure},
+         existing + R"({"ID":"aaa4","Names":"dg7-failed"})"
+                    "\n",
+         unsure},
         {"every line printed, yet a failure", all, "Error: template failed", 1, existing,
          golden("plan-dg7shop.txt")},
-        {"the missing line's container is gone", withoutFailed, "Error: No such object: dg7-failed", 1, existing,
-         golden("plan-dg7shop.txt")},
+        {"the missing line's container is gone", withoutFailed, "Error: No such object: dg7-failed", 1,
+         existing, golden("plan-dg7shop.txt")},
         {"nothing printed", "", "Error: cannot connect", 1, existing, unsure},
-        {"the listing fails too", withoutFailed, "Error: No such object: dg7-failed", 1, std::nullopt, unsure},
+        {"the listing fails too", withoutFailed, "Error: No such object: dg7-failed", 1, std::nullopt,
+         unsure},
     };
     for (const auto& row : rows) {
         answerDocker(mountsQuery(asked), row.printed, row.err, row.status);
@@ -169,7 +176,8 @@ TEST_F(PlanDump, AProjectLocatedInANewFolderIsPlannedThere)
     ProjectRegistry registry;
     registry.add({"dg7shop", moved.path(), {"web", "worker"}, gone}, QStringLiteral("default"));
 
-    const QString out = printed([&](QTextStream& s) { Diagnostics::runPlan(s, "dg7shop", std::nullopt, registry); });
+    const QString out =
+        printed([&](QTextStream& s) { Diagnostics::runPlan(s, "dg7shop", std::nullopt, registry); });
     EXPECT_TRUE(out.contains("\n  offer to trash    " + moved.path() + "\n")) << out.toStdString();
 }
 
@@ -200,8 +208,10 @@ TEST_F(PlanDump, AnUnknownProjectOrRuntimeEndsWithStatusTwo)
     };
     for (const auto& row : rows) {
         int status = -1;
-        const QString out = printed([&](QTextStream& s) { status = Diagnostics::runPlan(s, row.project, row.context); });
-        EXPECT_EQ(status, row.status) << row.project.toStdString() << ' ' << row.context.value_or("-").toStdString();
+        const QString out =
+            printed([&](QTextStream& s) { status = Diagnostics::runPlan(s, row.project, row.context); });
+        EXPECT_EQ(status, row.status)
+            << row.project.toStdString() << ' ' << row.context.value_or("-").toStdString();
         EXPECT_EQ(out.section('\n', 0, 0), row.firstLine);
     }
     // Nothing of an unknown runtime was asked for.

@@ -214,7 +214,8 @@ TEST(PrintLine, ControlCharactersLineBreaksDirectionMarksAndInvisiblesAreWritten
          QStringLiteral(u"\u200A\u2010\u2027\u202F\u2065\u2070\uFEFE\n")},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(DiagnosticsTest::printed([&](QTextStream& s) { Diagnostics::printLine(s, row.line); }), row.printed);
+        EXPECT_EQ(DiagnosticsTest::printed([&](QTextStream& s) { Diagnostics::printLine(s, row.line); }),
+                  row.printed);
     // A script of the program's own keeps its lines and indentation.
     EXPECT_EQ(DiagnosticsTest::printed([](QTextStream& s) { Diagnostics::printLines(s, "one\n    two\n"); }),
               "one\n    two\n\n");

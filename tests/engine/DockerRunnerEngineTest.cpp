@@ -44,13 +44,14 @@ TEST(DockerRunnerOnEngine, ASocketRuntimeReachesTheEngineThroughDockerHost)
 TEST(DockerRunnerOnEngine, WorkingDirectoryAndInput)
 {
     VOSKEL_REQUIRE_ENGINE();
-    const auto missing = Docker::capture({"version"}, std::nullopt, QStringLiteral("/nonexistent/voskel/project"));
+    const auto missing =
+        Docker::capture({"version"}, std::nullopt, QStringLiteral("/nonexistent/voskel/project"));
     EXPECT_EQ(missing.status, -1);
     EXPECT_TRUE(missing.out.isEmpty());
 
     // The client never reads its input here and exits; the write must not bring the test down.
-    const auto ignored = Docker::capture({"version", "--format", "{{.Client.Version}}"}, std::nullopt, std::nullopt,
-                                         QString(512 * 1024, 'p'));
+    const auto ignored = Docker::capture({"version", "--format", "{{.Client.Version}}"}, std::nullopt,
+                                         std::nullopt, QString(512 * 1024, 'p'));
     EXPECT_EQ(ignored.status, 0);
 
     TestSupport::EngineObjects made;

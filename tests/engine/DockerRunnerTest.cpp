@@ -47,7 +47,8 @@ TEST(DockerProcess, SearchPathPutsHomebrewFirstAndNeverEndsInAColon)
 
 TEST(DockerNdjson, KeepsObjectLinesAndSkipsEverythingElse)
 {
-    const QString text = "{\"Name\":\"a\"}\n\nplain words\n  \n[1,2]\n42\n{\"Name\":\"b\",\"N\":1}\n{broken\n";
+    const QString text =
+        "{\"Name\":\"a\"}\n\nplain words\n  \n[1,2]\n42\n{\"Name\":\"b\",\"N\":1}\n{broken\n";
     const auto objects = Docker::ndjson(text);
     ASSERT_EQ(objects.size(), 2);
     EXPECT_EQ(Docker::str(objects[0], QStringLiteral("Name")), "a");
@@ -70,7 +71,10 @@ TEST(DockerNdjson, ReadsARecordedContainerListing)
 
 TEST(DockerStr, OnlyStringValuesCount)
 {
-    const QJsonObject object{{"text", "x"}, {"number", 3}, {"flag", true}, {"list", QJsonArray{"a"}},
+    const QJsonObject object{{"text", "x"},
+                             {"number", 3},
+                             {"flag", true},
+                             {"list", QJsonArray{"a"}},
                              {"nothing", QJsonValue::Null}};
     EXPECT_EQ(Docker::str(object, QStringLiteral("text")), "x");
     for (const char* key : {"number", "flag", "list", "nothing", "missing"})
@@ -129,7 +133,8 @@ TEST_F(FakeDocker, LargeErrorOutputBeforeAnyOutputCompletes)
 TEST_F(FakeDocker, CaptureWritesInputAndNeverThrows)
 {
     TestSupport::ScopedEnv mode("VOSKEL_FAKE_MODE", QByteArray("stdin"));
-    EXPECT_EQ(Docker::capture({"login"}, std::nullopt, std::nullopt, QStringLiteral("pässword")).out, "pässword");
+    EXPECT_EQ(Docker::capture({"login"}, std::nullopt, std::nullopt, QStringLiteral("pässword")).out,
+              "pässword");
     EXPECT_EQ(Docker::capture({"login"}).out, ""); // null device without input
 
     const auto missingDir = Docker::capture({"ps"}, std::nullopt, QStringLiteral("/nonexistent/voskel"));
@@ -167,7 +172,8 @@ TEST(TooOldClient, OnlyVersionsBefore23AreRefused)
     } rows[] = {
         {"Docker version 20.10.24+dfsg1, build 297e128\n",
          "This docker client (20.10.24+dfsg1) is too old: version 23 or later is needed."},
-        {"Docker version 19.03.13, build 4484c46d9d", "This docker client (19.03.13) is too old: version 23 or later is needed."},
+        {"Docker version 19.03.13, build 4484c46d9d",
+         "This docker client (19.03.13) is too old: version 23 or later is needed."},
         {"Docker version 23.0.0, build e92dd87", std::nullopt},
         {"Docker version 28.2.2, build e6534b4", std::nullopt},
         {"env: 'docker': No such file or directory", std::nullopt},

@@ -237,7 +237,8 @@ TEST(EngineListings, AnEmptyProjectLabelIsReadFromTheEnginesOwnLabelsNeverFromTh
                                              [&](const DockerVolume& v) { return v.name == volumes[i]; });
             ASSERT_NE(volume, listedVolumes.cend()) << volumes[i].toStdString();
             const auto label = volume->labels.constFind(P);
-            EXPECT_EQ(label == volume->labels.cend() ? std::nullopt : std::optional<QString>(*label), rows[i].project)
+            EXPECT_EQ(label == volume->labels.cend() ? std::nullopt : std::optional<QString>(*label),
+                      rows[i].project)
                 << rows[i].what.toStdString();
         }
     }

@@ -349,7 +349,8 @@ TEST(FastReaderAgrees, AByteOrderMarkInsideAValueIsPartOfIt)
     const QString line = QString::fromUtf8("{\"ID\":\"a\",\"Names\":\"\xEF\xBB\xBFweb\"}");
     ASSERT_EQ(Docker::parseContainers(line, std::nullopt).size(), 1);
     EXPECT_EQ(Docker::parseContainers(line, std::nullopt)[0].name, QStringLiteral(u"\uFEFFweb"));
-    EXPECT_EQ(Docker::str(Docker::ndjson(line).value(0), QStringLiteral("Names")), QStringLiteral(u"\uFEFFweb"));
+    EXPECT_EQ(Docker::str(Docker::ndjson(line).value(0), QStringLiteral("Names")),
+              QStringLiteral(u"\uFEFFweb"));
 }
 
 TEST(Labels, CommasInValuesAreRejoined)

@@ -59,18 +59,19 @@ TEST(NetworksOnEngine, OnlyTheSpareLabelledNetworksOfTheRemovedContainersGo)
     for (const QString& network : {own, unrelated, shared})
         ASSERT_EQ(makeNetwork(network, QString()), 0);
     ASSERT_EQ(makeNetwork(other, uniqueName("else")), 0);
-    ASSERT_EQ(docker({"create", "--name", removed, "--label", P + "=", "--network", own, TestSupport::testImage(),
-                      "sleep", "600"})
+    ASSERT_EQ(docker({"create", "--name", removed, "--label", P + "=", "--network", own,
+                      TestSupport::testImage(), "sleep", "600"})
                   .status,
               0);
     ASSERT_EQ(docker({"network", "connect", shared, removed}).status, 0);
     ASSERT_EQ(docker({"network", "connect", other, removed}).status, 0);
-    ASSERT_EQ(docker({"run", "-d", "--name", started, "--label", P + "=", "--network", own, TestSupport::testImage(),
-                      "sleep", "600"})
+    ASSERT_EQ(docker({"run", "-d", "--name", started, "--label", P + "=", "--network", own,
+                      TestSupport::testImage(), "sleep", "600"})
                   .status,
               0);
     // Never started: the engine knows its network only by name.
-    ASSERT_EQ(docker({"create", "--name", stays, "--network", shared, TestSupport::testImage(), "true"}).status, 0);
+    ASSERT_EQ(
+        docker({"create", "--name", stays, "--network", shared, TestSupport::testImage(), "true"}).status, 0);
     const Docker::Capture capture = [](const QStringList& args) { return docker(args); };
 
     // The never started one names its networks, the running one gives the identifier of the same one.

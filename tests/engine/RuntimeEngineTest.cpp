@@ -56,7 +56,8 @@ TEST_F(EngineContexts, ListsEveryContextWithItsReachability)
         Docker::run({"ps"}, Runtime::context(dead));
         FAIL() << "a context where nothing listens answered";
     } catch (const DockerError& error) {
-        EXPECT_TRUE(error.errorDescription().contains("127.0.0.1:1")) << error.errorDescription().toStdString();
+        EXPECT_TRUE(error.errorDescription().contains("127.0.0.1:1"))
+            << error.errorDescription().toStdString();
     }
 }
 

@@ -13,7 +13,8 @@ using TestSupport::ids;
 
 namespace {
 
-RuntimeEntry context(const QString& name, const QString& endpoint, bool reachable = true, bool current = false)
+RuntimeEntry context(const QString& name, const QString& endpoint, bool reachable = true,
+                     bool current = false)
 {
     return {Runtime::context(name), endpoint, reachable, current};
 }
@@ -59,12 +60,14 @@ TEST(WithoutAlias, KeepsTheListWhenNothingSharesTheSocket)
                                        context("colima", "unix://" + colimaSock, true, true)};
     EXPECT_EQ(Docker::withoutAlias(distinct, resolve), distinct);
 
-    const QList<RuntimeEntry> tcpDefault{context("default", "tcp://host:2375"), context("b", "tcp://host:2375")};
+    const QList<RuntimeEntry> tcpDefault{context("default", "tcp://host:2375"),
+                                         context("b", "tcp://host:2375")};
     EXPECT_EQ(Docker::withoutAlias(tcpDefault, resolve), tcpDefault);
 
     // Only contexts other than "default" and sockets count as the other side.
-    const QList<RuntimeEntry> socketTwin{context("default", "unix:///a.sock"),
-                                         {Runtime::socket("apple-container", "/a.sock"), "unix:///a.sock", true, false}};
+    const QList<RuntimeEntry> socketTwin{
+        context("default", "unix:///a.sock"),
+        {Runtime::socket("apple-container", "/a.sock"), "unix:///a.sock", true, false}};
     EXPECT_EQ(ids(Docker::withoutAlias(socketTwin, resolve)), QStringList{"apple-container"});
 }
 
@@ -80,7 +83,10 @@ TEST(Preferred, FollowsTheChoiceRules)
     };
     const Row rows[] = {
         {"reachable current", {context("a", "", true), context("b", "", true)}, b, b},
-        {"unreachable current gives first reachable", {context("a", "", true), context("b", "", false)}, b, a},
+        {"unreachable current gives first reachable",
+         {context("a", "", true), context("b", "", false)},
+         b,
+         a},
         {"no current, first unreachable", {context("a", "", false), context("b", "", true)}, {}, b},
         {"nothing reachable keeps current", {context("a", "", false), context("b", "", false)}, b, b},
         {"nothing reachable, no current", {context("a", "", false), context("b", "", false)}, {}, a},
@@ -149,7 +155,10 @@ protected:
         Docker::setAppleSocketPathForTesting(QString());
         Docker::setLinkResolverForTesting(nullptr);
     }
-    void contexts(const QString& lines) { fakes.answer("docker", {"context", "ls", "--format", "json"}, lines); }
+    void contexts(const QString& lines)
+    {
+        fakes.answer("docker", {"context", "ls", "--format", "json"}, lines);
+    }
 };
 } // namespace
 
@@ -186,10 +195,12 @@ TEST_F(FakeContexts, TheAppleSocketIsOfferedWhenItExistsAndNoContextNamesIt)
     EXPECT_EQ(found.current, Docker::appleRuntime()); // the only reachable runtime
 
     // A context naming the socket by its exact endpoint text suppresses the entry; a link does not.
-    contexts(QString(R"({"Name":"apple","Current":true,"DockerEndpoint":"%1"})").arg(Docker::appleEndpoint()));
+    contexts(
+        QString(R"({"Name":"apple","Current":true,"DockerEndpoint":"%1"})").arg(Docker::appleEndpoint()));
     EXPECT_EQ(ids(Docker::runtimes().list), QStringList{"apple"});
     QFile::link(Docker::appleSocketPath(), dir.filePath("via-link.sock"));
-    contexts(QString(R"({"Name":"apple","Current":true,"DockerEndpoint":"unix://%1"})").arg(dir.filePath("via-link.sock")));
+    contexts(QString(R"({"Name":"apple","Current":true,"DockerEndpoint":"unix://%1"})")
+                 .arg(dir.filePath("via-link.sock")));
     EXPECT_EQ(ids(Docker::runtimes().list), (QStringList{"apple", "apple-container"}));
 }
 

@@ -51,7 +51,8 @@ TEST_F(FolderIdentity, WhatLiesWithinAFolderIsToldByIdentityNotByText)
         {"elsewhere/x", false},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(Platform::liesWithin(root.filePath(row.path), *shared), row.within) << row.path.toStdString();
+        EXPECT_EQ(Platform::liesWithin(root.filePath(row.path), *shared), row.within)
+            << row.path.toStdString();
 }
 
 // Whoever uses it, some folders never go to the Trash; any other may.

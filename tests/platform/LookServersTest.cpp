@@ -79,7 +79,8 @@ TEST(LookServers, EachLookAnswersAsItsFunctionDoes)
         EXPECT_EQ(asked(Platform::Looks::resolved(path)), Platform::resolvedPath(path));
         EXPECT_EQ(asked(Platform::Looks::reach(path, folder, shop)), Platform::reachOf(path, folder, shop));
     }
-    EXPECT_EQ(asked(Platform::Looks::folderListing(folder, false))->folders, (QStringList{"A-db", "b-web", "ünï"}));
+    EXPECT_EQ(asked(Platform::Looks::folderListing(folder, false))->folders,
+              (QStringList{"A-db", "b-web", "ünï"}));
 
     // The changes, made there.
     EXPECT_EQ(asked(Platform::Looks::newFolder(folder, "cache")), std::optional<bool>(true));

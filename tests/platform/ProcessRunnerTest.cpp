@@ -22,7 +22,9 @@ TEST(SearchPath, NeverEndsInAnEmptyElement)
         QString expected;
     };
     const Row rows[] = {
-        {{"/opt/homebrew/bin", "/usr/local/bin"}, "/usr/bin:/bin", "/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin"},
+        {{"/opt/homebrew/bin", "/usr/local/bin"},
+         "/usr/bin:/bin",
+         "/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin"},
         {{"/opt/homebrew/bin", "/usr/local/bin"}, "", "/opt/homebrew/bin:/usr/local/bin"},
         {{}, "", ""},
     };

@@ -31,8 +31,10 @@ TEST_F(SettingsFiles, ValuesSurviveReopeningTheSuite)
         settings->setValue(QStringLiteral("showMenuBar"), false);
         settings->setValue(QStringLiteral("category"), QStringLiteral("images"));
         settings->setValue(QStringLiteral("builderCPUs"), 4);
-        settings->setValue(QStringLiteral("dismissedToolUpdates"), QStringList{"colima 0.8.1", "docker 28.1"});
-        settings->setValue(QStringLiteral("knownProjects"), QStringLiteral(R"({"default":[{"name":"a, b"}]})"));
+        settings->setValue(QStringLiteral("dismissedToolUpdates"),
+                           QStringList{"colima 0.8.1", "docker 28.1"});
+        settings->setValue(QStringLiteral("knownProjects"),
+                           QStringLiteral(R"({"default":[{"name":"a, b"}]})"));
     }
     auto reopened = Settings::suite(QStringLiteral("voskel.test"));
     EXPECT_FALSE(reopened->boolean(QStringLiteral("showMenuBar"), true));
@@ -64,7 +66,8 @@ TEST_F(SettingsFiles, SuitesAreSeparateFilesAndRemovingOneDeletesIt)
 
 TEST_F(SettingsFiles, AnEqualValueNotifiesNobody)
 {
-    std::unique_ptr<Settings> both[] = {Settings::inMemory(), Settings::suite(QStringLiteral("voskel.signals"))};
+    std::unique_ptr<Settings> both[] = {Settings::inMemory(),
+                                        Settings::suite(QStringLiteral("voskel.signals"))};
     for (auto& settings : both) {
         QSignalSpy spy(settings.get(), &Settings::changed);
         settings->setValue(QStringLiteral("showMenuBar"), true);

@@ -1,5 +1,5 @@
-#include "platform/ProcessRunner.h"
 #include "platform/StreamingProcess.h"
+#include "platform/ProcessRunner.h"
 #include "platform/Utf8Stream.h"
 
 #include "support/TestSupport.h"
@@ -59,12 +59,17 @@ TEST(Utf8Stream, CarriesUnfinishedCharactersAndReplacesBadBytes)
     };
     const Row rows[] = {
         {"two-byte character split", {"caf\xc3", "\xa9!"}, QStringLiteral(u"café!")},
-        {"four-byte character in three pieces", {"\xf0\x9f", "\x98", "\x80."}, QStringLiteral(u"\U0001F600.")},
+        {"four-byte character in three pieces",
+         {"\xf0\x9f", "\x98", "\x80."},
+         QStringLiteral(u"\U0001F600.")},
         {"invalid byte alone", {"a\xff", "b"}, QStringLiteral(u"a\uFFFDb")},
         {"encoded surrogate", {"\xed\xa0\x80x"}, QStringLiteral(u"\uFFFD\uFFFD\uFFFDx")},
         {"lead byte followed by a plain one", {"\xc3", "A"}, QStringLiteral(u"\uFFFDA")},
         {"unfinished at the end", {"ok\xe2\x82"}, QStringLiteral(u"ok\uFFFD\uFFFD")},
-        {"byte order mark mid-stream is kept", {"a", "\xef\xbb\xbf" "b"}, QStringLiteral(u"a\uFEFFb")},
+        {"byte order mark mid-stream is kept",
+         {"a", "\xef\xbb\xbf"
+               "b"},
+         QStringLiteral(u"a\uFEFFb")},
         {"empty pieces", {"", "x", ""}, QStringLiteral(u"x")},
     };
     for (const Row& row : rows) {
@@ -81,9 +86,10 @@ TEST(StreamingProcess, MergesBothOutputsInWriteOrderWithNullInput)
 {
     StreamingProcess run;
     Record record(run);
-    ASSERT_EQ(run.start(shell("printf 'one\\n'; sleep 0.05; printf 'two\\n' >&2; sleep 0.05; printf 'three\\n'; "
-                              "cat; echo end; exit 3")),
-              std::nullopt);
+    ASSERT_EQ(
+        run.start(shell("printf 'one\\n'; sleep 0.05; printf 'two\\n' >&2; sleep 0.05; printf 'three\\n'; "
+                        "cat; echo end; exit 3")),
+        std::nullopt);
     EXPECT_TRUE(run.isRunning());
     ASSERT_TRUE(runToEnd(run, record));
     EXPECT_EQ(record.text, "one\ntwo\nthree\nend\n");
@@ -178,7 +184,8 @@ TEST(StreamingProcess, TheReaperKillsAGroupThatIgnoresTheRequest)
     clock.start();
     TestSupport::eventually([] { return false; }, 1000);
     EXPECT_TRUE(processRuns(leader) && processRuns(sleeper)) << "asked to terminate, it is allowed its grace";
-    EXPECT_TRUE(eventually([&] { return !processRuns(leader) && !processRuns(sleeper); }, Platform::reapGraceMs + 3000));
+    EXPECT_TRUE(eventually([&] { return !processRuns(leader) && !processRuns(sleeper); },
+                           Platform::reapGraceMs + 3000));
     EXPECT_GE(clock.elapsed(), Platform::reapGraceMs - 1500);
     EXPECT_TRUE(eventually([&] { return !groupListed(leader); }, 2000));
 }

@@ -117,10 +117,11 @@ TEST_F(Trash, OnAFreshAccountTheTrashIsMadeInTheDataFolderNotWhereTheApplication
     const QString trash = home + "/.local/share/Trash";
     EXPECT_TRUE(QFile::exists(trash + "/files/shop/compose.yaml"));
     EXPECT_TRUE(QFile::exists(trash + "/info/shop.trashinfo"));
-    for (const QString& made : {home + "/.local", home + "/.local/share", trash, trash + "/files", trash + "/info"})
-        EXPECT_EQ(QFileInfo(made).permissions() & 0x7777,
-                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser | QFile::WriteUser |
-                      QFile::ExeUser)
+    for (const QString& made :
+         {home + "/.local", home + "/.local/share", trash, trash + "/files", trash + "/info"})
+        EXPECT_EQ(QFileInfo(made).permissions() & 0x7777, QFile::ReadOwner | QFile::WriteOwner |
+                                                              QFile::ExeOwner | QFile::ReadUser |
+                                                              QFile::WriteUser | QFile::ExeUser)
             << made.toStdString();
     EXPECT_TRUE(QDir(workingDir.path()).isEmpty());
 }
@@ -261,8 +262,8 @@ TEST_P(TrashLayouts, TheTrashTakesExactlyTheFolderThePlanSawAndKeepsItsWayBack)
 {
     const ElsewhereRow& row = GetParam();
     if (row.ownFileSystem && !mount(top))
-        GTEST_SKIP() << "this machine does not let the test mount a file system (" << qt_error_string(errno).toStdString()
-                     << ")";
+        GTEST_SKIP() << "this machine does not let the test mount a file system ("
+                     << qt_error_string(errno).toStdString() << ")";
     const QString moved = row.layOut(*this);
     if (HasFatalFailure() || IsSkipped())
         return;
@@ -288,7 +289,8 @@ INSTANTIATE_TEST_SUITE_P(
                          EXPECT_EQ(failed,
                                    "Refused to move " + moved + " to the Trash: it is a mount point.");
                          EXPECT_TRUE(QFile::exists(moved + "/keep"));
-                         EXPECT_FALSE(QFile::exists(t.topTrash())) << "a Trash was made on the parent's file system";
+                         EXPECT_FALSE(QFile::exists(t.topTrash()))
+                             << "a Trash was made on the parent's file system";
                          EXPECT_FALSE(QFile::exists(t.root.filePath("data/Trash")));
                      }},
         // A folder bound to another place of the same file system shares its parent's device.
@@ -355,7 +357,8 @@ INSTANTIATE_TEST_SUITE_P(
                          const QString trash = t.root.filePath("data/Trash");
                          EXPECT_TRUE(QDir(trash + "/files/shop").isEmpty());
                          EXPECT_FALSE(QFile::exists(trash + "/info/shop.trashinfo"));
-                         EXPECT_EQ(readAll(trash + "/info/shop-0001.trashinfo"), "[Trash Info]\nPath=/elsewhere\n");
+                         EXPECT_EQ(readAll(trash + "/info/shop-0001.trashinfo"),
+                                   "[Trash Info]\nPath=/elsewhere\n");
                          EXPECT_FALSE(QFile::exists(trash + "/files/shop-0001"));
                          EXPECT_TRUE(QFile::exists(trash + "/files/shop-0002/compose.yaml"));
                          EXPECT_TRUE(readAll(trash + "/info/shop-0002.trashinfo")

@@ -40,7 +40,13 @@ TEST_F(Adding, OffersTheReachableRuntimesWithTheDefaultSelectedAndAnswersWithThe
         std::optional<QString> runtime;
     };
     const QList<Row> rows = {
-        {"the shown runtime is the default", {named("a"), named("b"), named("c")}, "b", 2, {"a", "b", "c"}, 1, "c"},
+        {"the shown runtime is the default",
+         {named("a"), named("b"), named("c")},
+         "b",
+         2,
+         {"a", "b", "c"},
+         1,
+         "c"},
         {"an unreachable one is not offered", {named("a", false), named("b")}, "b", 0, {"b"}, 0, "b"},
         // The shown runtime cannot take it: the first addable one is preselected and used.
         {"the shown runtime does not answer", {named("a"), named("b", false)}, "b", 0, {"a"}, 0, "a"},
@@ -50,7 +56,8 @@ TEST_F(Adding, OffersTheReachableRuntimesWithTheDefaultSelectedAndAnswersWithThe
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        AppStore& s = storeOn(row.runtimes, row.shown ? std::optional(Runtime::context(*row.shown)) : std::nullopt);
+        AppStore& s =
+            storeOn(row.runtimes, row.shown ? std::optional(Runtime::context(*row.shown)) : std::nullopt);
         host.answerFolder(Host::FolderChoice{"/srv/shop", row.picked});
 
         const auto chosen = run(chooseProjectToAdd(s, nullptr));

@@ -1,11 +1,11 @@
 #include "screens/CloneProjectView.h"
 #include "screens/ProjectSheets.h"
 
-#include "platform/ProcessRunner.h"
 #include "app/design/VoskBadge.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
 #include "engine/Docker.h"
+#include "platform/ProcessRunner.h"
 #include "platform/Settings.h"
 #include "sheets/CommandRunView.h"
 #include "store/AppStore.h"
@@ -32,7 +32,9 @@ QString bareRepository(const QTemporaryDir& root, const QString& project)
     QDir().mkpath(root.filePath("work"));
     QFile file(root.filePath("work/compose.yaml"));
     EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QStringLiteral("name: %1\nservices:\n  web:\n    image: %2\n").arg(project, TestSupport::testImage()).toUtf8());
+    file.write(QStringLiteral("name: %1\nservices:\n  web:\n    image: %2\n")
+                   .arg(project, TestSupport::testImage())
+                   .toUtf8());
     file.close();
     Platform::PreparedProcess git = TestSupport::shell(
         "git init -q . && git add -A && git -c user.name=T -c user.email=t@example.org commit -q -m first && "
@@ -60,7 +62,9 @@ TEST(CloneOnEngine, ClonesIntoTheChosenFolderAndAddsTheProjectOnThePickedRuntime
     Docker::setAppleSocketPathForTesting(root.filePath("no-apple.sock"));
     const QString other = uniqueName("clone-ctx");
     ASSERT_TRUE(QFile::link("/var/run/docker.sock", root.filePath("engine.sock")));
-    ASSERT_EQ(docker({"context", "create", other, "--docker", "host=unix://" + root.filePath("engine.sock")}).status, 0);
+    ASSERT_EQ(docker({"context", "create", other, "--docker", "host=unix://" + root.filePath("engine.sock")})
+                  .status,
+              0);
 
     const QString name = uniqueName("cloned");
     const QString repository = bareRepository(root, name);

@@ -19,7 +19,8 @@ using namespace ProjectsTesting;
 
 namespace {
 
-const QString informative = "The folder is added as a project once it is cloned, if there is a compose file at its top.";
+const QString informative =
+    "The folder is added as a project once it is cloned, if there is a compose file at its top.";
 const QString controlInAddress =
     "The address holds a control character (a line break or a tab, say). Type it again without one.";
 
@@ -39,7 +40,10 @@ protected:
     }
     CloneProjectView* openForm() { return CloneProjectView::open(window.get(), *store); }
     template <typename T>
-    static T* find(QWidget* form, const char* name) { return form->findChild<T*>(name); }
+    static T* find(QWidget* form, const char* name)
+    {
+        return form->findChild<T*>(name);
+    }
 
     QTemporaryDir home;
     TestSupport::ScopedEnv homeEnv{"HOME", home.path().toUtf8()};
@@ -73,7 +77,8 @@ TEST_F(CloneForm, TheFormFollowsTheAddressAndRefusesWhatCannotBeCloned)
         // The target is looked at off the window's thread; the form does not clone until it is back.
         const bool clonable = row.into == "~/api";
         EXPECT_TRUE(eventually([&] {
-            return note->plainText() == row.note && find<VoskButton>(form, "cloneButton")->isEnabled() == clonable;
+            return note->plainText() == row.note &&
+                   find<VoskButton>(form, "cloneButton")->isEnabled() == clonable;
         })) << note->plainText().toStdString();
         EXPECT_EQ(&note->ink(), row.note == informative ? &Vosk::muted : &Vosk::errInk);
         if (!clonable)
@@ -84,7 +89,8 @@ TEST_F(CloneForm, TheFormFollowsTheAddressAndRefusesWhatCannotBeCloned)
     // A parent folder holding a control character is refused as well.
     Preferences(store->defaults()).setCloneParent(home.filePath("odd\nname"));
     field->setText("https://example.org/owner/site.git");
-    EXPECT_EQ(note->plainText(), "The folder name holds a control character. Choose another folder to clone into.");
+    EXPECT_EQ(note->plainText(),
+              "The folder name holds a control character. Choose another folder to clone into.");
     EXPECT_FALSE(find<VoskButton>(form, "cloneButton")->isEnabled());
 }
 
@@ -96,8 +102,10 @@ TEST_F(CloneForm, TheChosenParentIsRememberedAndShown)
     find<QLineEdit>(form, "urlField")->setText("https://example.org/o/site.git");
     QTest::mouseClick(find<VoskButton>(form, "chooseButton"), Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return find<VoskLabel>(form, "intoLabel")->plainText() == "~/code/site"; }));
-    Host::FolderRequest asked{"Choose", "Choose the folder to clone into. The repository gets a folder of its own inside it.",
-                              home.path(), true, {}, {}};
+    Host::FolderRequest asked{
+        "Choose",    "Choose the folder to clone into. The repository gets a folder of its own inside it.",
+        home.path(), true,
+        {},          {}};
     asked.title = "Clone Into";
     EXPECT_EQ(host.folderRequests, QList<Host::FolderRequest>{asked});
     EXPECT_EQ(Preferences(store->defaults()).cloneParent(), home.filePath("code"))
@@ -164,7 +172,9 @@ TEST_P(SlowOrFailingGit, ACancelledOrFailedCloneAddsNothingEvenWithARepositoryLe
         QFile git(bin.filePath("git")); // git clone -- <address> <destination>
         ASSERT_TRUE(git.open(QIODevice::WriteOnly));
         git.write(("#!/bin/sh\nmkdir -p \"$4/.git\" && echo 'services: {}' > \"$4/compose.yaml\"\n"
-                   "echo \"Cloning into '$4'...\"\n" + then + "\n").toUtf8());
+                   "echo \"Cloning into '$4'...\"\n" +
+                   then + "\n")
+                      .toUtf8());
         git.close();
         git.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
         Platform::setTestSearchPrefix(bin.path());

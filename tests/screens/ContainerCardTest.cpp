@@ -49,20 +49,20 @@ TEST_F(Cards, TheStateDecidesBadgeLabelOutlineAndButtons)
 {
     AppStore& store = makeStore();
     const FaceRow rows[] = {
-        {"unhealthy", with(container("w"), "Up 5 minutes (unhealthy)"), ContainerCard::Face::State::unhealthy, "",
-         "Up 5 minutes", true, "Stop", true},
-        {"healthy", with(container("w"), "Up 2 hours (healthy)"), ContainerCard::Face::State::plain, "Healthy",
-         "Up 2 hours", false, "Stop", true},
-        {"failed", with(container("w", "exited"), "Exited (137) 1 minute ago"), ContainerCard::Face::State::failed,
-         "", "Exited (137) 1 minute ago", true, "Start", false},
+        {"unhealthy", with(container("w"), "Up 5 minutes (unhealthy)"), ContainerCard::Face::State::unhealthy,
+         "", "Up 5 minutes", true, "Stop", true},
+        {"healthy", with(container("w"), "Up 2 hours (healthy)"), ContainerCard::Face::State::plain,
+         "Healthy", "Up 2 hours", false, "Stop", true},
+        {"failed", with(container("w", "exited"), "Exited (137) 1 minute ago"),
+         ContainerCard::Face::State::failed, "", "Exited (137) 1 minute ago", true, "Start", false},
         {"stopped cleanly", container("w", "exited"), ContainerCard::Face::State::plain, "Stopped",
          "Exited (0) 1 minute ago", false, "Start", false},
-        {"paused", with(container("w", "paused"), "Up 1 hour (Paused)"), ContainerCard::Face::State::plain, "Paused",
-         "Up 1 hour (Paused)", false, "Resume", false},
+        {"paused", with(container("w", "paused"), "Up 1 hour (Paused)"), ContainerCard::Face::State::plain,
+         "Paused", "Up 1 hour (Paused)", false, "Resume", false},
         {"created", with(container("w", "created"), "Created"), ContainerCard::Face::State::plain, "Stopped",
          "Created", false, "Start", false},
-        {"dead without a code", with(container("w", "dead"), "Dead"), ContainerCard::Face::State::plain, "Stopped",
-         "Dead", false, "Start", false},
+        {"dead without a code", with(container("w", "dead"), "Dead"), ContainerCard::Face::State::plain,
+         "Stopped", "Dead", false, "Start", false},
     };
     for (const FaceRow& row : rows) {
         const ContainerCard::Face f = ContainerCard::face(store, row.c, false);
@@ -154,7 +154,7 @@ struct MenuRow {
 TEST_F(Cards, MenuItemsFollowTheStateAndTheRuntime)
 {
     AppStore& store = storeOn({entry(alpha), entry(apple)}, alpha);
-    const char* names[] = {"execAction",  "terminalAction", "inspectAction", "copyIdAction",
+    const char* names[] = {"execAction",   "terminalAction", "inspectAction", "copyIdAction",
                            "resumeAction", "pauseAction",    "commitAction",  "removeAction"};
     const MenuRow rows[] = {
         {"running", "running", alpha, {1, 1, 1, 1, 0, 1, 1, 1}, {1, 1, 1, 1, 1, 1, 1, 1}},
@@ -188,8 +188,8 @@ TEST_F(Cards, TheTerminalGetsAnArgumentListNoShellReads)
     Container c = container("web; rm -rf ~");
     const Runtime odd = Runtime::context("my \"ctx\" it's; x");
     Platform::PreparedProcess p = ContainerMenu::terminalCommand(c, odd);
-    EXPECT_EQ(p.arguments, (QStringList{"docker", "--context", "my \"ctx\" it's; x", "exec", "-it", "web; rm -rf ~",
-                                        "sh"}));
+    EXPECT_EQ(p.arguments, (QStringList{"docker", "--context", "my \"ctx\" it's; x", "exec", "-it",
+                                        "web; rm -rf ~", "sh"}));
     EXPECT_FALSE(p.environment.contains("DOCKER_HOST"));
 
     p = ContainerMenu::terminalCommand(c, Runtime::socket("apple-container", "/tmp/a b/c.sock"));

@@ -3,11 +3,11 @@
 #include "app/design/AdaptiveGrid.h"
 #include "app/design/Eyebrow.h"
 #include "app/design/VoskButton.h"
+#include "app/design/VoskLabel.h"
 #include "app/parts/Alert.h"
+#include "app/parts/EmptyState.h"
 #include "screens/ContainerCard.h"
 #include "screens/ContainerMenu.h"
-#include "app/design/VoskLabel.h"
-#include "app/parts/EmptyState.h"
 #include "screens/VitalsRow.h"
 #include "sheets/ExecView.h"
 #include "sheets/LogsView.h"
@@ -76,7 +76,8 @@ TEST_F(ContainersScreen, EveryMatchingContainerInCodePointOrderWithItsCount)
     QCoreApplication::processEvents();
     auto* empty = content.findChild<EmptyState*>();
     EXPECT_TRUE(empty->isVisibleTo(&content));
-    EXPECT_EQ(empty->findChild<VoskLabel*>("emptyTitle")->plainText(), "No containers match \u201Cnothing-like-it\u201D");
+    EXPECT_EQ(empty->findChild<VoskLabel*>("emptyTitle")->plainText(),
+              "No containers match \u201Cnothing-like-it\u201D");
     // The vitals still count every container.
     EXPECT_EQ(content.vitals()->vitals().containers.unit, "of 4 running");
 
@@ -92,7 +93,8 @@ TEST_F(ContainersScreen, NoContainersIsTheEmptyStateWithoutAHeading)
     ContainersContent content(store);
     EXPECT_FALSE(content.findChild<Eyebrow*>("countEyebrow")->isVisibleTo(&content));
     EXPECT_TRUE(content.findChild<EmptyState*>()->isVisibleTo(&content));
-    EXPECT_EQ(content.findChild<EmptyState*>()->findChild<VoskLabel*>("emptyTitle")->plainText(), "No containers");
+    EXPECT_EQ(content.findChild<EmptyState*>()->findChild<VoskLabel*>("emptyTitle")->plainText(),
+              "No containers");
 }
 
 TEST_F(ContainersScreen, ACardStaysTheSameWidgetAcrossRefreshes)
@@ -210,7 +212,8 @@ TEST_F(ContainersScreen, RendersInBothLooks)
     Container paused = container("cache", "paused", {}, "redis:7");
     paused.status = "Up 1 hour (Paused)";
     AppStore& store = listing({api, db, worker, paused, container("batch", "exited")});
-    store.setStats(LiveStats{{{"shop-api-1", 14.2}, {"shop-db-1", 3.1}}, {{"shop-api-1", 180 << 20}, {"shop-db-1", 90 << 20}}});
+    store.setStats(LiveStats{{{"shop-api-1", 14.2}, {"shop-db-1", 3.1}},
+                             {{"shop-api-1", 180 << 20}, {"shop-db-1", 90 << 20}}});
     DiskUsage usage;
     usage.total = 12'400'000'000;
     usage.containerSize = {{"shop-api-1", 12'000}, {"worker", 1'200'000}};

@@ -120,7 +120,8 @@ TEST_F(DeleteOnEngine, TakesTheProjectsOwnVolumeKeepsTheSharedAndExternalOnesAnd
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(("services:\n  web:\n" + service + "    volumes: [data:/data, shared:/shared, ext:/ext]\n" +
                 "  worker:\n" + service + "    volumes: [data:/data]\n" +
-                "volumes:\n  data: {}\n  shared: {}\n  ext:\n    external: true\n    name: " + external + "\n")
+                "volumes:\n  data: {}\n  shared: {}\n  ext:\n    external: true\n    name: " + external +
+                "\n")
                    .toUtf8());
     file.close();
 
@@ -134,7 +135,8 @@ TEST_F(DeleteOnEngine, TakesTheProjectsOwnVolumeKeepsTheSharedAndExternalOnesAnd
     QCoro::waitFor(store->refresh(false));
     ASSERT_EQ(store->usage(), std::nullopt);
     ASSERT_NO_FATAL_FAILURE(openSheet(name));
-    EXPECT_EQ(shown(sheet, "containersSection", "itemLabel"), (QStringList{name + "-web-1", name + "-worker-1"}));
+    EXPECT_EQ(shown(sheet, "containersSection", "itemLabel"),
+              (QStringList{name + "-web-1", name + "-worker-1"}));
     EXPECT_EQ(shown(sheet, "volumesSection", "itemLabel"), QStringList{name + "_data"});
     EXPECT_EQ(shown(sheet, "keptSection", "itemLabel"), QStringList{name + "_shared"});
     EXPECT_EQ(shown(sheet, "keptSection", "usedByLabel"), QStringList{"used by " + outside});
@@ -269,8 +271,9 @@ TEST_F(DeleteOnEngine, AProjectMadeAnewUnderTheSameNamesLosesNothingAndIsShownAg
     const QString name = uniqueName("anew");
     const QString dir = root.filePath(name);
     const auto ids = [&] {
-        QStringList out = docker({"ps", "-aq", "--no-trunc", "--filter", "label=com.docker.compose.project=" + name})
-                              .out.split('\n', Qt::SkipEmptyParts);
+        QStringList out =
+            docker({"ps", "-aq", "--no-trunc", "--filter", "label=com.docker.compose.project=" + name})
+                .out.split('\n', Qt::SkipEmptyParts);
         out.sort();
         return out;
     };
@@ -282,7 +285,8 @@ TEST_F(DeleteOnEngine, AProjectMadeAnewUnderTheSameNamesLosesNothingAndIsShownAg
     ASSERT_TRUE(QDir().mkpath(dir) && QDir().mkpath(root.filePath("home")));
     QFile file(dir + "/compose.yaml");
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(("services:\n  app:\n" + service + "    volumes: [data:/data]\nvolumes:\n  data: {}\n").toUtf8());
+    file.write(
+        ("services:\n  app:\n" + service + "    volumes: [data:/data]\nvolumes:\n  data: {}\n").toUtf8());
     file.close();
     ASSERT_NO_FATAL_FAILURE(startProject(name, dir));
     ASSERT_NO_FATAL_FAILURE(openSheet(name));
@@ -298,7 +302,8 @@ TEST_F(DeleteOnEngine, AProjectMadeAnewUnderTheSameNamesLosesNothingAndIsShownAg
     if (auto* trash = sheet->findChild<QCheckBox*>("trashToggle"))
         trash->click();
     QTest::mouseClick(sheet->findChild<VoskButton*>("deleteButton"), Qt::LeftButton);
-    ASSERT_TRUE(eventually([&] { return !sheet || (!sheet->working() && sheet->plan().has_value()); }, 120000));
+    ASSERT_TRUE(
+        eventually([&] { return !sheet || (!sheet->working() && sheet->plan().has_value()); }, 120000));
 
     ASSERT_FALSE(sheet.isNull()) << "the sheet stays open with the new plan";
     const auto* notes = sheet->findChild<VoskLabel*>("planNotesLabel");

@@ -18,7 +18,8 @@ using namespace ProjectsTesting;
 
 namespace {
 
-TeardownPlan planOf(int containers, const QList<VolumeUse>& volumes, std::optional<QString> dir = std::nullopt)
+TeardownPlan planOf(int containers, const QList<VolumeUse>& volumes,
+                    std::optional<QString> dir = std::nullopt)
 {
     TeardownPlan plan{"shop", {}, volumes, dir};
     for (int i = 1; i <= containers; ++i)
@@ -61,7 +62,8 @@ TEST(DeleteProjectContent, ShowsEachPartOnlyWhenThePlanHoldsIt)
     DeleteProjectContent all(planOf(1, {alone, alsoAlone, shared}, "/srv/shop"), false);
     EXPECT_EQ(texts(&all, "containersSection", "itemLabel"), QStringList{"shop-web-1"});
     EXPECT_EQ(texts(&all, "volumesSection", "itemLabel"), (QStringList{"shop_data", "shop_cache"}));
-    EXPECT_EQ(texts(&all, "volumesSection", "sizeLabel"), QStringList{"69.4 MB"}) << "unknown sizes show nothing";
+    EXPECT_EQ(texts(&all, "volumesSection", "sizeLabel"), QStringList{"69.4 MB"})
+        << "unknown sizes show nothing";
     EXPECT_EQ(texts(&all, "keptSection", "usedByLabel"), QStringList{"used by atlas-worker-1, blog-web-1"});
     EXPECT_NE(all.findChild<QCheckBox*>("trashToggle"), nullptr);
     EXPECT_EQ(all.findChild<QWidget*>("folderLinkLabel"), nullptr);
@@ -119,7 +121,8 @@ TEST(DeleteProjectContent, ALongFolderKeepsItsEndOverTwoLines)
     QString tail = "…" + path.right(19);
     tail.insert(10, '\n');
     EXPECT_EQ(DeleteProjectContent::fromTheEnd(path, metrics, ten * 4, 2), path);
-    EXPECT_EQ(DeleteProjectContent::fromTheEnd(path, metrics, ten * 2 + 1, 2), "/srv/projects/client\ns/acme/storefront");
+    EXPECT_EQ(DeleteProjectContent::fromTheEnd(path, metrics, ten * 2 + 1, 2),
+              "/srv/projects/client\ns/acme/storefront");
     EXPECT_EQ(DeleteProjectContent::fromTheEnd(path, metrics, ten + 1, 2), tail);
 }
 
@@ -140,8 +143,9 @@ protected:
                                           {"shop_cache", "local", "/v/3", alpha, ours}};
         engine->setListing(alpha, {listed, {}, volumes});
         engine->removeWhatIsRemoved();
-        engine->setMounts(alpha, {{"shop-web", {"shop_data", "shop_cache"}}, {"shop-db", {"shop_db"}},
-                                  {"loose", {"shop_cache"}}});
+        engine->setMounts(
+            alpha,
+            {{"shop-web", {"shop_data", "shop_cache"}}, {"shop-db", {"shop_db"}}, {"loose", {"shop_cache"}}});
         engine->setComposeProject(dir, ComposeConfig{"shop", {"web", "db"}, {"shop_data", "shop_db"}, {}});
         store->setVolumes(volumes);
         store->setUsage(DiskUsage{0, {}, {{"shop_data", 1}, {"shop_db", 1}, {"shop_cache", 1}}, {}, {}});
@@ -248,7 +252,6 @@ TEST_F(DeleteSheet, PlansTheWholeProjectWhateverTheFilterShows)
     EXPECT_EQ(TestSupport::names(sheet->plan()->kept()), QStringList{"shop_cache"});
 }
 
-
 // A runtime that takes the deletion's command and never answers: the sheet, which nothing closes while
 // it works, is not held for good. The command is ended after its time and the runtime named.
 TEST(DeleteOnAHungRuntime, TheSheetClosesOnceTheCommandRanOutOfTimeAndSaysSo)
@@ -269,8 +272,9 @@ TEST(DeleteOnAHungRuntime, TheSheetClosesOnceTheCommandRanOutOfTimeAndSaysSo)
     QWidget window;
     window.show();
     const ComposeProject project{"shop", std::nullopt, {container("shop-web", "exited", "shop")}, 1, alpha};
-    QPointer<DeleteProjectView> sheet =
-        SheetHost::open(&window, new DeleteProjectView(store, project, TeardownPlan{"shop", {"shop-web"}, {}, {}, {}, {"1"}}));
+    QPointer<DeleteProjectView> sheet = SheetHost::open(
+        &window,
+        new DeleteProjectView(store, project, TeardownPlan{"shop", {"shop-web"}, {}, {}, {}, {"1"}}));
     sheet->confirm();
     ASSERT_TRUE(eventually([&] { return sheet.isNull(); }, 30000)) << "the sheet closes when the work ends";
     EXPECT_EQ(store.error(), "alpha is not answering.\nshop-web is still there: it could not be removed.");

@@ -177,14 +177,17 @@ TEST(FolderLooks, StalledFoldersLeaveTheOthersToEveryRound)
     });
     QList<ComposeProject> projects{{"before", before, {}, 0, {}}};
     for (int i = 0; i < 19; ++i)
-        projects << ComposeProject{QStringLiteral("s%1").arg(i), QStringLiteral("/stalled/s%1").arg(i), {}, 0, {}};
+        projects << ComposeProject{
+            QStringLiteral("s%1").arg(i), QStringLiteral("/stalled/s%1").arg(i), {}, 0, {}};
     projects << ComposeProject{"after", after, {}, 0, {}};
 
     FolderChecks checks;
     checks.look(projects);
-    ASSERT_TRUE(eventually([&] { return checks.result(projects.first()).atHand() && checks.result(projects.last()).atHand(); },
-                           8000));
-    ASSERT_TRUE(eventually([&] { return !checks.result(projects[1]).known && !checks.result(projects[19]).known; }));
+    ASSERT_TRUE(eventually(
+        [&] { return checks.result(projects.first()).atHand() && checks.result(projects.last()).atHand(); },
+        8000));
+    ASSERT_TRUE(
+        eventually([&] { return !checks.result(projects[1]).known && !checks.result(projects[19]).known; }));
     settle();
 
     for (const QString& dir : {before, after})
@@ -266,7 +269,6 @@ TEST_F(FolderChecksOnScreen, ARefreshWithUnchangedProjectsStartsNoFolderCheck)
     EXPECT_EQ(content.folderChecks()->jobsStarted(), jobs + 1);
 }
 
-
 // The projects screen is made anew at each section switch. One left before its stalled looks were
 // seen to be held up must still give them up, or they keep the disk pool's threads from every look
 // after them.
@@ -287,7 +289,8 @@ TEST(FolderLooks, AScreenLeftAtOnceLeavesThePoolToTheLooksAfterIt)
     });
     QList<ComposeProject> projects;
     for (int i = 0; i < 6; ++i)
-        projects << ComposeProject{QStringLiteral("p%1").arg(i), QStringLiteral("/stalled/p%1").arg(i), {}, 0, {}};
+        projects << ComposeProject{
+            QStringLiteral("p%1").arg(i), QStringLiteral("/stalled/p%1").arg(i), {}, 0, {}};
     {
         FolderChecks checks;
         checks.look(projects);
@@ -300,6 +303,10 @@ TEST(FolderLooks, AScreenLeftAtOnceLeavesThePoolToTheLooksAfterIt)
     EXPECT_EQ(click, true) << "a healthy folder's look after " << clock.elapsed() << " ms";
     FolderChecks later;
     later.look({ComposeProject{"ready", ready, {}, 0, {}}});
-    EXPECT_TRUE(eventually([&] { return later.result(ComposeProject{"ready", ready, {}, 0, {}}).known; }, 10000))
+    EXPECT_TRUE(eventually(
+        [&] {
+            return later.result(ComposeProject{"ready", ready, {}, 0, {}}).known;
+        },
+        10000))
         << "the next screen's look at a healthy folder";
 }

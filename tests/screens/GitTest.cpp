@@ -37,7 +37,8 @@ TEST(Git, FolderNameAndCloneArgumentsOfEveryKindOfAddress)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.url.toStdString());
         EXPECT_EQ(Git::folderName(row.url), row.folder);
-        EXPECT_EQ(Git::cloneArgs(row.url, "/tmp/r"), (QStringList{"git", "clone", "--", row.address, "/tmp/r"}));
+        EXPECT_EQ(Git::cloneArgs(row.url, "/tmp/r"),
+                  (QStringList{"git", "clone", "--", row.address, "/tmp/r"}));
     }
 }
 

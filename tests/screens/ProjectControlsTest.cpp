@@ -1,9 +1,9 @@
 #include "screens/ProjectControls.h"
 
+#include "ProjectsTesting.h"
 #include "app/design/VoskButton.h"
 #include "app/parts/AddressPill.h"
 #include "engine/Compose.h"
-#include "ProjectsTesting.h"
 #include "screens/ProjectCard.h"
 #include "sheets/CommandRunView.h"
 #include "sheets/ReclaimButton.h"
@@ -73,7 +73,12 @@ TEST_F(Controls, WhatIsOfferedFollowsTheContainersTheFolderAndTheRegistry)
         // Moved away: Down and the logs go by the containers' labels, and need no folder.
         {"moved away", parent.filePath("gone"), {"running"}, 1, false, "stop logs locate down"},
         {"all paused", plain, {"paused", "paused"}, 2, true, "start stop logs reveal up down"},
-        {"only seen through its containers", builds, {"exited"}, 0, false, "start logs reveal up rebuild down"},
+        {"only seen through its containers",
+         builds,
+         {"exited"},
+         0,
+         false,
+         "start logs reveal up rebuild down"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -101,16 +106,18 @@ TEST_F(Controls, WhatIsOfferedFollowsTheContainersTheFolderAndTheRegistry)
 TEST_F(Controls, TheFreeButtonAppearsOnceTheProjectHasSomethingToFree)
 {
     AppStore& s = showing();
-    const ComposeProject project{"shop", "/srv/shop", {container("shop-web", "exited", "shop")}, 1, std::nullopt};
+    const ComposeProject project{
+        "shop", "/srv/shop", {container("shop-web", "exited", "shop")}, 1, std::nullopt};
     ProjectControls controls(s, project, {}, false);
     auto* free = controls.findChild<ReclaimButton*>("freeButton");
     ASSERT_TRUE(free);
     EXPECT_FALSE(free->isVisibleTo(&controls));
 
     DiskUsage usage;
-    usage.candidates << Reclaimable{Reclaimable::Kind::Container, "id-shop-web", "shop-web", 1'500'000, {},
-                                    Reclaimable::Recovery::Restorable, "shop", std::nullopt};
-    usage.candidates << Reclaimable{Reclaimable::Kind::Image, "other", "other", 9'000'000, {},
+    usage.candidates << Reclaimable{
+        Reclaimable::Kind::Container,      "id-shop-web", "shop-web",  1'500'000, {},
+        Reclaimable::Recovery::Restorable, "shop",        std::nullopt};
+    usage.candidates << Reclaimable{Reclaimable::Kind::Image,          "other", "other",     9'000'000, {},
                                     Reclaimable::Recovery::Restorable, "other", std::nullopt};
     s.setUsage(usage);
     controls.setProject(project, {}, false);
@@ -122,8 +129,9 @@ TEST_F(Controls, TheFreeButtonAppearsOnceTheProjectHasSomethingToFree)
     // With every runtime shown, a project of the same name on another runtime frees nothing here.
     const ComposeProject onAlpha{"shop", "/srv/shop", {container("shop-web", "exited", "shop")}, 1, alpha};
     usage.candidates[0].runtime = alpha;
-    usage.candidates << Reclaimable{Reclaimable::Kind::Container, "id-shop-web", "shop-web", 2'000'000, {},
-                                    Reclaimable::Recovery::Restorable, "shop", beta};
+    usage.candidates << Reclaimable{
+        Reclaimable::Kind::Container,      "id-shop-web", "shop-web", 2'000'000, {},
+        Reclaimable::Recovery::Restorable, "shop",        beta};
     s.setUsage(usage);
     controls.setProject(onAlpha, {}, false);
     EXPECT_EQ(free->text(), "Free 1.5 MB…");
@@ -137,8 +145,8 @@ TEST_F(Controls, RebuildNamesTheProjectShowsThatCommandAndHidesTheFreeOfferTillM
     AppStore& s = showing();
     const TestSupport::FakeTools fakes({"docker"});
     QWidget window;
-    const ComposeProject project{"shop", dir, {inFolder(container("shop-web", "running", "shop"), dir)}, 1,
-                                 std::nullopt};
+    const ComposeProject project{
+        "shop", dir, {inFolder(container("shop-web", "running", "shop"), dir)}, 1, std::nullopt};
     DiskUsage usage;
     usage.candidates << Reclaimable{Reclaimable::Kind::Image,    "sha256:old", "<none>",    6, {},
                                     Reclaimable::Recovery::Gone, "shop",       std::nullopt};

@@ -1,10 +1,10 @@
 #include "screens/ProjectDetailContent.h"
 #include "screens/ProjectsContent.h"
 
+#include "ProjectsTesting.h"
 #include "app/design/Eyebrow.h"
 #include "app/design/RunRing.h"
 #include "app/design/VoskLabel.h"
-#include "ProjectsTesting.h"
 #include "support/TestSupport.h"
 #include "support/Widgets.h"
 
@@ -89,8 +89,9 @@ void fillForPictures(AppStore& s, const QTemporaryDir& parent)
     DiskUsage usage;
     usage.total = 3'200'000'000;
     usage.containerSize = {{"shop-web", 12'000'000}, {"shop-db", 80'000'000}, {"blog-web", 2'000'000}};
-    usage.candidates << Reclaimable{Reclaimable::Kind::Container, "id-blog-web", "blog-web", 2'000'000, {},
-                                    Reclaimable::Recovery::Restorable, "blog", std::nullopt};
+    usage.candidates << Reclaimable{
+        Reclaimable::Kind::Container,      "id-blog-web", "blog-web",  2'000'000, {},
+        Reclaimable::Recovery::Restorable, "blog",        std::nullopt};
     s.setUsage(usage);
 }
 

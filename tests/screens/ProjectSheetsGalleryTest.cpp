@@ -24,10 +24,11 @@ TEST_F(ProjectsStore, TheDeleteAndCloneSheetsRenderInBothLooks)
     showing({inFolder(container("storefront-api-1", "running", "storefront"), dir),
              inFolder(container("storefront-web-1", "running", "storefront"), dir)});
     const ComposeProject project = store->projects().value(0);
-    TeardownPlan plan{"storefront",
-                      {"storefront-api-1", "storefront-web-1"},
-                      {{"storefront_pgdata", {}, "69.4 MB"}, {"storefront_uploads", {"atlas-worker-1"}, "318.8 MB"}},
-                      dir};
+    TeardownPlan plan{
+        "storefront",
+        {"storefront-api-1", "storefront-web-1"},
+        {{"storefront_pgdata", {}, "69.4 MB"}, {"storefront_uploads", {"atlas-worker-1"}, "318.8 MB"}},
+        dir};
     // Started through a link, with bind-mounted folders inside that the Trash would take along.
     plan.folderLink = home.filePath("current");
     plan.folderBinds = {dir + "/cache", dir + "/site"};
@@ -47,12 +48,13 @@ TEST_F(ProjectsStore, TheDeleteAndCloneSheetsRenderInBothLooks)
                                      std::pair{"sheet-delete-preview", deleteSheet(plan, true)}})
         EXPECT_EQ(TestSupport::renderToGallery(name, make, size.width(), size.height()).size(), 2);
     // The plan whole, with what it says below the folder.
-    EXPECT_EQ(TestSupport::renderToGallery(
-                  "sheet-delete-plan",
-                  [&]() -> std::unique_ptr<QWidget> { return std::make_unique<DeleteProjectContent>(plan, true); },
-                  size.width(), 640)
-                  .size(),
-              2);
+    EXPECT_EQ(
+        TestSupport::renderToGallery(
+            "sheet-delete-plan",
+            [&]() -> std::unique_ptr<QWidget> { return std::make_unique<DeleteProjectContent>(plan, true); },
+            size.width(), 640)
+            .size(),
+        2);
 
     const auto cloneForm = [&](const QString& url) {
         return [&, url]() -> std::unique_ptr<QWidget> {
@@ -67,7 +69,8 @@ TEST_F(ProjectsStore, TheDeleteAndCloneSheetsRenderInBothLooks)
                   .size(),
               2);
     ASSERT_TRUE(QDir().mkpath(dir));
-    EXPECT_EQ(TestSupport::renderToGallery("sheet-clone-taken", cloneForm("git@github.com:acme/storefront.git"),
+    EXPECT_EQ(TestSupport::renderToGallery("sheet-clone-taken",
+                                           cloneForm("git@github.com:acme/storefront.git"),
                                            CloneProjectView::width)
                   .size(),
               2);

@@ -57,7 +57,8 @@ TEST_F(Usage, NothingMeasuredYetShowsDashesWithTheCaptionForWhatRuns)
         LiveStats others;
         others.cpu.insert("elsewhere", 50);
         others.memory.insert("elsewhere", 1024);
-        EXPECT_EQ(ProjectUsage::of(shop(row.containers), others, std::nullopt).processor.caption, row.waiting);
+        EXPECT_EQ(ProjectUsage::of(shop(row.containers), others, std::nullopt).processor.caption,
+                  row.waiting);
     }
 }
 
@@ -79,7 +80,7 @@ TEST_F(Usage, NamesTheBusiestAndBiggestRunningContainerByServiceTheEarlierOfEqua
     EXPECT_EQ(usage.processor.unit, "of this computer");
     EXPECT_DOUBLE_EQ(usage.processor.fraction, 680.0 / 8 / 100);
     EXPECT_EQ(usage.processor.caption, "Busiest: web, 10%"); // equal to api, and earlier
-    EXPECT_EQ(usage.memory.value, "1 GB"); // memory counts in 1,024s
+    EXPECT_EQ(usage.memory.value, "1 GB");                   // memory counts in 1,024s
     EXPECT_EQ(usage.memory.unit, "of 16 GB");
     EXPECT_EQ(usage.memory.caption, "Biggest: bare, 3 MB"); // no service: its name
 }

@@ -115,7 +115,8 @@ protected:
         host.answerFolder(Host::FolderChoice{dir, int(store->addableRuntimes().indexOf(*store->runtime()))});
         AddProjectButton button(*store, VoskButtonStyle::Variant::accent);
         QTest::mouseClick(&button, Qt::LeftButton);
-        ASSERT_TRUE(eventually([&] { return store->registry().knows(QDir(dir).dirName(), QString("default")); }));
+        ASSERT_TRUE(
+            eventually([&] { return store->registry().knows(QDir(dir).dirName(), QString("default")); }));
     }
 
     QStringList states(const QString& project) const
@@ -130,10 +131,12 @@ protected:
 
     bool statesAre(const QString& project, const QStringList& expected)
     {
-        return eventually([&] {
-            QCoro::waitFor(store->refresh(false));
-            return states(project) == expected;
-        }, 60000);
+        return eventually(
+            [&] {
+                QCoro::waitFor(store->refresh(false));
+                return states(project) == expected;
+            },
+            60000);
     }
 
     static void click(ProjectControls* controls, const char* name)
@@ -151,10 +154,12 @@ protected:
     Alert* openAlert()
     {
         Alert* found = nullptr;
-        eventually([&] {
-            found = window.findChild<Alert*>("downAlert");
-            return found && found->isVisible();
-        }, 5000);
+        eventually(
+            [&] {
+                found = window.findChild<Alert*>("downAlert");
+                return found && found->isVisible();
+            },
+            5000);
         return found;
     }
 
@@ -201,7 +206,8 @@ TEST_F(ProjectsOnEngine, AProjectAddedFromAFolderIsStartedStoppedBroughtDownAndF
     menuAction(controls, "downAction")->trigger();
     Alert* alert = openAlert();
     ASSERT_TRUE(alert);
-    EXPECT_TRUE(textOf(alert).contains("Removes the 2 containers and the project network.")) << textOf(alert).toStdString();
+    EXPECT_TRUE(textOf(alert).contains("Removes the 2 containers and the project network."))
+        << textOf(alert).toStdString();
     QTest::mouseClick(alert->findChild<VoskButton*>("downButton"), Qt::LeftButton);
     ASSERT_TRUE(statesAre(name, {}));
     content->refresh();
@@ -234,7 +240,8 @@ TEST_F(ProjectsOnEngine, RebuildStreamsTheBuildAndTheDownAlertSpeaksOfOneContain
     rebuild->trigger();
     CommandRunView* sheet = nullptr;
     ASSERT_TRUE(eventually([&] { return (sheet = window.findChild<CommandRunView*>()) != nullptr; }));
-    ASSERT_TRUE(eventually([&] { return sheet->exitStatus().has_value(); }, 180000)) << sheet->text().toStdString();
+    ASSERT_TRUE(eventually([&] { return sheet->exitStatus().has_value(); }, 180000))
+        << sheet->text().toStdString();
     EXPECT_EQ(sheet->exitStatus(), 0) << sheet->text().toStdString();
     EXPECT_TRUE(sheet->text().startsWith("$ docker compose -p " + name + " up -d --build"));
     EXPECT_TRUE(sheet->text().contains("done")) << sheet->text().toStdString();
@@ -245,7 +252,8 @@ TEST_F(ProjectsOnEngine, RebuildStreamsTheBuildAndTheDownAlertSpeaksOfOneContain
     menuAction(content->card("default/" + name)->controls(), "downAction")->trigger();
     Alert* alert = openAlert();
     ASSERT_TRUE(alert);
-    EXPECT_TRUE(textOf(alert).contains("Removes the 1 container and the project network.")) << textOf(alert).toStdString();
+    EXPECT_TRUE(textOf(alert).contains("Removes the 1 container and the project network."))
+        << textOf(alert).toStdString();
     alert->reject();
 
     EXPECT_EQ(states(name), QStringList{"running"}); // cancelled: nothing went

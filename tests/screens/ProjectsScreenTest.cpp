@@ -77,9 +77,14 @@ TEST_F(Screen, SectionsFollowTheFilteredListsWhileTheVitalsCountEverything)
         {"nothing at all", {}, "", "empty"},
         {"only loose containers", {container("loose", "running")}, "", "loose"},
         {"only projects", {container("shop-web", "running", "shop")}, "", "projects"},
-        {"both", {container("shop-web", "running", "shop"), container("loose", "exited")}, "", "projects loose"},
-        {"a filter matching nothing", {container("shop-web", "running", "shop"), container("loose", "exited")},
-         "nothing", "empty"},
+        {"both",
+         {container("shop-web", "running", "shop"), container("loose", "exited")},
+         "",
+         "projects loose"},
+        {"a filter matching nothing",
+         {container("shop-web", "running", "shop"), container("loose", "exited")},
+         "nothing",
+         "empty"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -147,7 +152,13 @@ TEST_F(Screen, RememberedMissingAndBareProjects)
     const QList<Row> rows = {
         {"remembered, folder ready", "kept", ready, {}, 2, false, false},
         {"remembered, folder removed", "moved", parent.filePath("gone"), {}, 2, true, false},
-        {"no compose file", "bare", bare, {inFolder(container("bare-web", "exited", "bare"), bare)}, 2, true, true},
+        {"no compose file",
+         "bare",
+         bare,
+         {inFolder(container("bare-web", "exited", "bare"), bare)},
+         2,
+         true,
+         true},
     };
     ProjectRegistry registry;
     QList<Container> all;
@@ -329,7 +340,8 @@ TEST_F(Screen, ANamelessGroupIsNamedAndToldFromAProjectCalledSo)
 
 TEST_F(Screen, CardsAreKeptByProjectIdAcrossRefreshes)
 {
-    AppStore& s = showing({container("shop-web", "running", "shop"), container("blog-web", "exited", "blog")});
+    AppStore& s =
+        showing({container("shop-web", "running", "shop"), container("blog-web", "exited", "blog")});
     ProjectsContent content(s);
     ProjectCard* shop = content.card("alpha/shop");
     ProjectCard* blog = content.card("alpha/blog");
@@ -337,7 +349,7 @@ TEST_F(Screen, CardsAreKeptByProjectIdAcrossRefreshes)
     auto* stop = shop->findChild<VoskButton*>("stopButton");
 
     s.setContainers({container("shop-web", "exited", "shop"), container("blog-web", "running", "blog"),
-                           container("zoo-web", "running", "zoo")});
+                     container("zoo-web", "running", "zoo")});
     settle();
     EXPECT_EQ(content.card("alpha/shop"), shop);
     EXPECT_EQ(content.card("alpha/blog"), blog);
@@ -365,7 +377,8 @@ TEST_F(Screen, TwoRuntimesOnOneEngineKeepACardEachForTheSameContainerId)
     ProjectsContent content(s);
     QList<ContainerCard*> cards = content.findChild<QWidget*>("looseCard")->findChildren<ContainerCard*>();
     ASSERT_EQ(cards.size(), 2);
-    const QPointer<ContainerCard> onBeta = cards.at(0)->container().runtime == beta ? cards.at(0) : cards.at(1);
+    const QPointer<ContainerCard> onBeta =
+        cards.at(0)->container().runtime == beta ? cards.at(0) : cards.at(1);
 
     // alpha stops answering: beta's card stays beta's, so its open menu still acts on beta's container.
     s.setContainers({on(beta)});
@@ -454,7 +467,8 @@ TEST_F(Screen, AnAddressThatArrivesShowsOnTheLooseCardsAndOnTheDetail)
 
 TEST_F(Screen, TheDetailFollowsTheOpenedIdThroughRefreshesAndGoesBackWhenItLeaves)
 {
-    AppStore& s = showing({container("shop-web", "running", "shop"), container("blog-web", "running", "blog")});
+    AppStore& s =
+        showing({container("shop-web", "running", "shop"), container("blog-web", "running", "blog")});
     ProjectsView view(s);
     view.show();
     ProjectCard* card = view.content()->card("alpha/shop");
@@ -504,7 +518,8 @@ protected:
     {
         const QEvent::Type type = event->type();
         if ((type == QEvent::Paint || type == QEvent::UpdateRequest || type == QEvent::LayoutRequest) &&
-            target->isWidgetType() && (target == m_root || m_root->isAncestorOf(static_cast<QWidget*>(target))))
+            target->isWidgetType() &&
+            (target == m_root || m_root->isAncestorOf(static_cast<QWidget*>(target))))
             seen << QStringLiteral("%1 %2 %3")
                         .arg(target->metaObject()->className(), target->objectName())
                         .arg(int(type));

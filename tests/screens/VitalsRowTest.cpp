@@ -58,8 +58,8 @@ TEST_F(Vitals_, NothingListedIsNothingStoppedAndNothingRunning)
 
 TEST_F(Vitals_, EveryContainerThatDoesNotRunCountsAsStopped)
 {
-    const Vitals v = Vitals::of({container("a"), container("b"), container("c", "paused")}, std::nullopt,
-                                std::nullopt);
+    const Vitals v =
+        Vitals::of({container("a"), container("b"), container("c", "paused")}, std::nullopt, std::nullopt);
     EXPECT_EQ(v.containers, (Vitals::Tile{"2", "of 3 running", 2.0 / 3}));
     EXPECT_EQ(v.containersCaption, "1 stopped");
     // Running without a sample yet.
@@ -87,11 +87,13 @@ TEST_F(Vitals_, TheLoadIsTheShareOfTheWholeMachine)
 
 TEST_F(Vitals_, TheHeaviestIsAProjectBeforeALooseContainerAndTheFirstOfEquals)
 {
-    const QList<Container> listed{container("zeta-1", "running", "zeta"), container("alpha-1", "running", "alpha"),
+    const QList<Container> listed{container("zeta-1", "running", "zeta"),
+                                  container("alpha-1", "running", "alpha"),
                                   container("alpha-2", "running", "alpha"), container("loner")};
     // alpha's two containers together equal zeta's one; alpha sorts first.
-    Vitals v = Vitals::of(listed, memory({{"zeta-1", 200 << 20}, {"alpha-1", 100 << 20}, {"alpha-2", 100 << 20}}),
-                          std::nullopt);
+    Vitals v =
+        Vitals::of(listed, memory({{"zeta-1", 200 << 20}, {"alpha-1", 100 << 20}, {"alpha-2", 100 << 20}}),
+                   std::nullopt);
     EXPECT_EQ(v.memoryCaption, "Biggest: alpha, 200 MB");
     EXPECT_EQ(v.memory.value, "400 MB");
     EXPECT_EQ(v.memory.unit, "of 16 GB");

@@ -154,7 +154,8 @@ TEST_F(Jobs, InstallAndUpdateRunTheirScriptsAndReloadOnceWhenClosed)
     // The runtimes are read once the tools are: a job may have added one (Colima's context).
     const QStringList afterClose = fakes.calls().mid(closedAt);
     EXPECT_GE(afterClose.indexOf(engineList), 0);
-    EXPECT_LT(afterClose.indexOf(engineList), afterClose.indexOf(contextList)) << afterClose.join('\n').toStdString();
+    EXPECT_LT(afterClose.indexOf(engineList), afterClose.indexOf(contextList))
+        << afterClose.join('\n').toStdString();
 
     // docker 28.0.4 with 28.1.1 offered, as a check would have found.
     QList<Tool> tools = toolchain->tools();

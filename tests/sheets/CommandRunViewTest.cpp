@@ -33,8 +33,8 @@ std::unique_ptr<CommandRunView> shownSheet(const QString& script, Finishes& fini
                                            const QString& banner = QStringLiteral("$ work"))
 {
     TestSupport::prepareWidgets();
-    auto sheet = std::make_unique<CommandRunView>(QStringLiteral("Working"), banner, [script] { return shell(script); },
-                                                  finishes.hook());
+    auto sheet = std::make_unique<CommandRunView>(
+        QStringLiteral("Working"), banner, [script] { return shell(script); }, finishes.hook());
     sheet->show();
     return sheet;
 }
@@ -55,10 +55,12 @@ QString badge(const CommandRunView& sheet)
 TEST(CommandRunView, StreamsBothOutputsUnderItsBannerAndShowsTheEnd)
 {
     Finishes finishes;
-    auto sheet = shownSheet(QStringLiteral("printf 'out\\n'; sleep 0.05; printf 'err\\n' >&2; exit 4"), finishes);
+    auto sheet =
+        shownSheet(QStringLiteral("printf 'out\\n'; sleep 0.05; printf 'err\\n' >&2; exit 4"), finishes);
     EXPECT_EQ(headerButton(*sheet)->text(), "Cancel");
     ASSERT_TRUE(eventually([&] { return sheet->exitStatus().has_value(); }));
-    EXPECT_TRUE(eventually([&] { return sheet->text() == "$ work\nout\nerr\n"; })) << sheet->text().toStdString();
+    EXPECT_TRUE(eventually([&] { return sheet->text() == "$ work\nout\nerr\n"; }))
+        << sheet->text().toStdString();
     EXPECT_EQ(sheet->exitStatus(), 4);
     EXPECT_EQ(badge(*sheet), "failed (4)");
     EXPECT_EQ(headerButton(*sheet)->text(), "Close");
@@ -83,11 +85,12 @@ TEST(CommandRunView, ALaunchFailureIsReportedAndClosesWithMinusOne)
     Finishes finishes;
     Platform::PreparedProcess missing;
     missing.program = QStringLiteral("/nonexistent/voskel-tool");
-    CommandRunView sheet(QStringLiteral("Working"), QStringLiteral("$ tool"), [missing] { return missing; },
-                         finishes.hook());
+    CommandRunView sheet(
+        QStringLiteral("Working"), QStringLiteral("$ tool"), [missing] { return missing; }, finishes.hook());
     sheet.show();
     EXPECT_EQ(sheet.exitStatus(), -1);
-    EXPECT_TRUE(sheet.text().startsWith(QStringLiteral("$ tool\ncannot run: "))) << sheet.text().toStdString();
+    EXPECT_TRUE(sheet.text().startsWith(QStringLiteral("$ tool\ncannot run: ")))
+        << sheet.text().toStdString();
     EXPECT_TRUE(sheet.text().endsWith(u'\n'));
     EXPECT_EQ(badge(sheet), "failed (-1)");
     EXPECT_EQ(headerButton(sheet)->text(), "Close");
@@ -100,8 +103,8 @@ TEST(CommandRunView, KeepsExactlyTheBoundAndCutsOnePast)
     // The banner "b" and its line end are two characters of the transcript.
     for (const int printed : {BoundedText::limit - 2, BoundedText::limit - 1}) {
         Finishes finishes;
-        auto sheet = shownSheet(QStringLiteral("yes xxxxxxxxx | head -c %1; printf y").arg(printed - 1), finishes,
-                                QStringLiteral("b"));
+        auto sheet = shownSheet(QStringLiteral("yes xxxxxxxxx | head -c %1; printf y").arg(printed - 1),
+                                finishes, QStringLiteral("b"));
         ASSERT_TRUE(eventually([&] { return sheet->text().endsWith(u'y'); }));
         QString shown = QStringLiteral("b\n");
         while (shown.size() < printed + 1)
@@ -186,9 +189,10 @@ TEST(SheetHost, OpensOverTheWindowSoTheAskingWidgetCanVanish)
     window.show();
 
     Finishes finishes;
-    auto* sheet = SheetHost::open(card, new CommandRunView(QStringLiteral("Working"), QStringLiteral("$ sleep"),
-                                                           [] { return shell(QStringLiteral("sleep 100")); },
-                                                           finishes.hook()));
+    auto* sheet =
+        SheetHost::open(card, new CommandRunView(
+                                  QStringLiteral("Working"), QStringLiteral("$ sleep"),
+                                  [] { return shell(QStringLiteral("sleep 100")); }, finishes.hook()));
     QPointer<CommandRunView> guard(sheet);
     EXPECT_EQ(sheet->parentWidget(), &window);
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);

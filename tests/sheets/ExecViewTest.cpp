@@ -94,10 +94,12 @@ TEST(ExecView, OutputIsDecodedLossilyAndEachCommandsOutputIsBounded)
     view.show();
 
     ASSERT_TRUE(typeAndRun(view, QStringLiteral("cat bad")));
-    EXPECT_EQ(view.output(), QStringLiteral(u"$ cat bad\ncaf\u00e9 \uFFFD end\n")) << "one bad byte costs one character";
+    EXPECT_EQ(view.output(), QStringLiteral(u"$ cat bad\ncaf\u00e9 \uFFFD end\n"))
+        << "one bad byte costs one character";
 
     ASSERT_TRUE(typeAndRun(view, QStringLiteral("cat big")));
     const QString expected = QStringLiteral(u"$ cat bad\ncaf\u00e9 \uFFFD end\n$ cat big\n") +
                              QString(BoundedText::keep - 1, u'x') + QStringLiteral("z\n");
-    EXPECT_EQ(view.output(), expected) << "the command's last characters are kept, the transcript before them too";
+    EXPECT_EQ(view.output(), expected)
+        << "the command's last characters are kept, the transcript before them too";
 }

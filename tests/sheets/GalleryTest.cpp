@@ -23,12 +23,14 @@ TEST(SheetGallery, RendersEverySheetInBothLooks)
                  "2024-05-01 12:00:01 listening on :8080\n2024-05-01 12:00:02 GET /health 200\n"
                  "2024-05-01 12:00:07 GET / 200 (3 ms)\n");
     fakes.answer("docker", {"exec", "c0ffee", "sh", "-c", "ls /srv"}, "index.html\nstatic\n");
-    fakes.answer("docker", {"exec", "c0ffee", "sh", "-c", "cat /missing"}, "cat: can't open '/missing'\n", {}, 1);
+    fakes.answer("docker", {"exec", "c0ffee", "sh", "-c", "cat /missing"}, "cat: can't open '/missing'\n", {},
+                 1);
 
     const auto command = [](const QString& script, const QString& banner) {
         return [script, banner]() -> std::unique_ptr<QWidget> {
             auto sheet = std::make_unique<CommandRunView>(
-                QStringLiteral("Rebuilding shop"), banner, [script] { return TestSupport::shell(script); }, nullptr);
+                QStringLiteral("Rebuilding shop"), banner, [script] { return TestSupport::shell(script); },
+                nullptr);
             sheet->show();
             eventually([&] { return sheet->exitStatus().has_value(); }, 5000);
             eventually([] { return false; }, 50);
@@ -36,13 +38,15 @@ TEST(SheetGallery, RendersEverySheetInBothLooks)
         };
     };
     const QSize commandSize = CommandRunView::size;
-    EXPECT_EQ(TestSupport::renderToGallery(
-                  QStringLiteral("sheet-command-done"),
-                  command(QStringLiteral("echo ' Container shop-web-1  Recreated'; echo ' Container shop-web-1  Started'"),
-                          QStringLiteral("$ docker compose up -d --build")),
-                  commandSize.width(), commandSize.height())
-                  .size(),
-              2);
+    EXPECT_EQ(
+        TestSupport::renderToGallery(
+            QStringLiteral("sheet-command-done"),
+            command(QStringLiteral(
+                        "echo ' Container shop-web-1  Recreated'; echo ' Container shop-web-1  Started'"),
+                    QStringLiteral("$ docker compose up -d --build")),
+            commandSize.width(), commandSize.height())
+            .size(),
+        2);
     EXPECT_EQ(TestSupport::renderToGallery(QStringLiteral("sheet-command-failed"),
                                            command(QStringLiteral("echo 'no such image' >&2; exit 1"),
                                                    QStringLiteral("$ docker push shop/web:1.0")),

@@ -39,31 +39,64 @@ TEST(LogSource, ArgumentListsOfEverySource)
     };
     const QString none = QStringLiteral("<none>");
     const Row rows[] = {
-        {"container, both flags", LogSource::container(box()), 300, QStringLiteral("1h"),
+        {"container, both flags",
+         LogSource::container(box()),
+         300,
+         QStringLiteral("1h"),
          {"logs", "-f", "--tail", "300", "--since", "1h", "c0ffee"},
          QStringList{"container", "logs", "--boot", "-f", "-n", "300", "web-1"}},
-        {"container, no flags", LogSource::container(box()), std::nullopt, std::nullopt, {"logs", "-f", "c0ffee"},
+        {"container, no flags",
+         LogSource::container(box()),
+         std::nullopt,
+         std::nullopt,
+         {"logs", "-f", "c0ffee"},
          QStringList{"container", "logs", "--boot", "-f", "web-1"}},
-        {"container, tail 0 is a tail", LogSource::container(box()), 0, std::nullopt,
-         {"logs", "-f", "--tail", "0", "c0ffee"}, QStringList{"container", "logs", "--boot", "-f", "-n", "0", "web-1"}},
-        {"project names itself", LogSource::project(shop()), 300, QStringLiteral("24h"),
-         {"compose", "-p", "shop", "logs", "-f", "--tail", "300", "--since", "24h"}, std::nullopt},
-        {"project, everything", LogSource::project(shop()), std::nullopt, std::nullopt,
-         {"compose", "-p", "shop", "logs", "-f"}, std::nullopt},
-        {"inspect ignores the flags", LogSource::inspect(box()), 300, QStringLiteral("1h"), {"inspect", "c0ffee"},
+        {"container, tail 0 is a tail",
+         LogSource::container(box()),
+         0,
+         std::nullopt,
+         {"logs", "-f", "--tail", "0", "c0ffee"},
+         QStringList{"container", "logs", "--boot", "-f", "-n", "0", "web-1"}},
+        {"project names itself",
+         LogSource::project(shop()),
+         300,
+         QStringLiteral("24h"),
+         {"compose", "-p", "shop", "logs", "-f", "--tail", "300", "--since", "24h"},
          std::nullopt},
-        {"image by reference", LogSource::inspectImage(image("repo/sub", "1.0")), 300, QStringLiteral("5m"),
-         {"image", "inspect", "repo/sub:1.0"}, std::nullopt},
-        {"untagged image by id", LogSource::inspectImage(image("repo", none)), std::nullopt, std::nullopt,
-         {"image", "inspect", "sha256:abc"}, std::nullopt},
+        {"project, everything",
+         LogSource::project(shop()),
+         std::nullopt,
+         std::nullopt,
+         {"compose", "-p", "shop", "logs", "-f"},
+         std::nullopt},
+        {"inspect ignores the flags",
+         LogSource::inspect(box()),
+         300,
+         QStringLiteral("1h"),
+         {"inspect", "c0ffee"},
+         std::nullopt},
+        {"image by reference",
+         LogSource::inspectImage(image("repo/sub", "1.0")),
+         300,
+         QStringLiteral("5m"),
+         {"image", "inspect", "repo/sub:1.0"},
+         std::nullopt},
+        {"untagged image by id",
+         LogSource::inspectImage(image("repo", none)),
+         std::nullopt,
+         std::nullopt,
+         {"image", "inspect", "sha256:abc"},
+         std::nullopt},
         {"system has no docker list", LogSource::system(), 300, QStringLiteral("1h"), {}, std::nullopt},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(row.source.args(row.tail, row.since), row.args) << row.what;
         EXPECT_EQ(row.source.bootArgs(row.tail), row.boot) << row.what;
     }
-    EXPECT_EQ(LogSource::systemArgs(std::nullopt), (QStringList{"container", "system", "logs", "--last", "5m"}));
-    EXPECT_EQ(LogSource::systemArgs(QStringLiteral("24h")), (QStringList{"container", "system", "logs", "--last", "24h"}));
+    EXPECT_EQ(LogSource::systemArgs(std::nullopt),
+              (QStringList{"container", "system", "logs", "--last", "5m"}));
+    EXPECT_EQ(LogSource::systemArgs(QStringLiteral("24h")),
+              (QStringList{"container", "system", "logs", "--last", "24h"}));
 }
 
 TEST(LogSource, TitlesKindsAndFileNames)
@@ -77,9 +110,11 @@ TEST(LogSource, TitlesKindsAndFileNames)
     };
     const Row rows[] = {
         {LogSource::container(box()), "web-1", "LOGS", "web-1.log", true},
-        {LogSource::project(shop()), "shop", QStringLiteral(u"PROJECT LOGS \u00b7 BY SERVICE"), "shop.log", true},
+        {LogSource::project(shop()), "shop", QStringLiteral(u"PROJECT LOGS \u00b7 BY SERVICE"), "shop.log",
+         true},
         {LogSource::inspect(box()), "web-1", "INSPECT", "web-1.json", false},
-        {LogSource::inspectImage(image("repo/sub", "1.0")), "repo/sub:1.0", "INSPECT", "repo-sub-1.0.json", false},
+        {LogSource::inspectImage(image("repo/sub", "1.0")), "repo/sub:1.0", "INSPECT", "repo-sub-1.0.json",
+         false},
         {LogSource::system(), "Apple container", "SYSTEM LOGS", "Apple container.log", true},
     };
     for (const Row& row : rows) {

@@ -79,8 +79,8 @@ TEST_F(LoginOnEngine, TheRegistryTurnsAWrongPasswordAwayAndTakesTheRightOneWhich
     EXPECT_EQ(password->text(), "");
 
     const QString calls = client.log();
-    EXPECT_EQ(calls.count(" login --username " + registry.username + " --password-stdin -- " + registry.address +
-                          "\n"),
+    EXPECT_EQ(calls.count(" login --username " + registry.username + " --password-stdin -- " +
+                          registry.address + "\n"),
               2)
         << calls.toStdString();
     EXPECT_FALSE(calls.contains(wrong));

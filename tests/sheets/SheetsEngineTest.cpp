@@ -100,7 +100,11 @@ TEST(ExecSheetOnEngine, RunsCommandsInTheContainerAndLetsALateOneFinish)
     view->findChild<VoskButton*>(QStringLiteral("closeButton"))->click();
     EXPECT_FALSE(view->isVisible());
     view.reset();
-    EXPECT_TRUE(eventually([&] { return docker({"exec", box.name, "cat", "/tmp/mark"}).out == "finished\n"; }, 15000));
+    EXPECT_TRUE(eventually(
+        [&] {
+            return docker({"exec", box.name, "cat", "/tmp/mark"}).out == "finished\n";
+        },
+        15000));
 }
 
 TEST(LogsSheetOnEngine, FollowsTheTailStartsOverAndSavesWhatItShows)
@@ -188,7 +192,8 @@ TEST(LogsSheetOnEngine, AProjectStartedUnderAnotherNameShowsItsOwnServices)
     {
         LogsView view(LogSource::project(project), std::nullopt, false);
         view.show();
-        EXPECT_TRUE(eventually([&] { return view.text().contains("mark-alpha"); })) << view.text().toStdString();
+        EXPECT_TRUE(eventually([&] { return view.text().contains("mark-alpha"); }))
+            << view.text().toStdString();
         eventually([] { return false; }, 1000);
         EXPECT_FALSE(view.text().contains("mark-beta")) << view.text().toStdString();
     }

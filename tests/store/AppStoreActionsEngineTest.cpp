@@ -381,9 +381,10 @@ TEST_F(ActionsOnEngine, AProjectWithoutItsFolderIsDeletedContainerByContainerAnd
     ASSERT_NO_FATAL_FAILURE(createVolume(own, {"--label", label + name}));
     ASSERT_NO_FATAL_FAILURE(createVolume(borrowed));
     ASSERT_NO_FATAL_FAILURE(createVolume(others, {"--label", label + uniqueName("blog")}));
-    ASSERT_NO_FATAL_FAILURE(runContainer(
-        web, {"--label", label + name, "--label", QString(Docker::workingDirLabel) + "=" + root.filePath("gone"),
-              "-v", own + ":/data", "-v", borrowed + ":/ext", "-v", others + ":/others"}));
+    ASSERT_NO_FATAL_FAILURE(
+        runContainer(web, {"--label", label + name, "--label",
+                           QString(Docker::workingDirLabel) + "=" + root.filePath("gone"), "-v",
+                           own + ":/data", "-v", borrowed + ":/ext", "-v", others + ":/others"}));
     run(store->refresh(false));
     ASSERT_TRUE(project(name));
 
@@ -432,9 +433,10 @@ TEST_F(ActionsOnEngine, AProjectWhoseNameComposeRefusesIsStillDeleted)
 {
     const QString name = uniqueName("Shop") + " Front";
     const QString web = uniqueName("front-web");
-    const QString dir = projectFolder("front", "services:\n  web:\n    image: " + TestSupport::testImage() + "\n");
-    ASSERT_NO_FATAL_FAILURE(runContainer(web, {"--label", QString(Docker::projectLabel) + "=" + name, "--label",
-                                               QString(Docker::workingDirLabel) + "=" + dir}));
+    const QString dir =
+        projectFolder("front", "services:\n  web:\n    image: " + TestSupport::testImage() + "\n");
+    ASSERT_NO_FATAL_FAILURE(runContainer(web, {"--label", QString(Docker::projectLabel) + "=" + name,
+                                               "--label", QString(Docker::workingDirLabel) + "=" + dir}));
     run(store->refresh(false));
     ASSERT_TRUE(project(name));
 
@@ -514,11 +516,14 @@ TEST_F(ActionsOnEngine, LoginToTheTestRegistryTurnsAWrongPasswordAwayAndTakesThe
     VOSKEL_REQUIRE_REGISTRY();
     const TestSupport::TestRegistry registry = *TestSupport::testRegistry();
 
-    const AppStore::LoginResult refused = run(store->login(registry.address, registry.username, "not-the-password"));
+    const AppStore::LoginResult refused =
+        run(store->login(registry.address, registry.username, "not-the-password"));
     EXPECT_FALSE(refused.ok);
-    EXPECT_TRUE(refused.said.contains("401") || refused.said.contains("nauthorized")) << refused.said.toStdString();
+    EXPECT_TRUE(refused.said.contains("401") || refused.said.contains("nauthorized"))
+        << refused.said.toStdString();
 
-    const AppStore::LoginResult accepted = run(store->login(registry.address, registry.username, registry.password));
+    const AppStore::LoginResult accepted =
+        run(store->login(registry.address, registry.username, registry.password));
     EXPECT_TRUE(accepted.ok) << accepted.said.toStdString();
     EXPECT_EQ(accepted.said, "Login Succeeded");
     QFile config(root.filePath("docker/config.json"));

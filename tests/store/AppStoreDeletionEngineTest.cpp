@@ -111,7 +111,8 @@ TEST_F(TrashOnEngine, TheTrashIsNeverOfferedForAFolderSomeoneElseUses)
             const QString dir = folder("kept");
             EXPECT_TRUE(QDir().mkpath(dir + "/vol"));
             up(shop, dir);
-            createVolume(volume, {"--opt", "type=none", "--opt", "o=bind", "--opt", "device=" + dir + "/vol"});
+            createVolume(volume,
+                         {"--opt", "type=none", "--opt", "o=bind", "--opt", "device=" + dir + "/vol"});
             return Scene{shop, dir, "used by volume " + volume};
         },
         [&] {
@@ -122,8 +123,8 @@ TEST_F(TrashOnEngine, TheTrashIsNeverOfferedForAFolderSomeoneElseUses)
             const QString dir = folder("own");
             EXPECT_TRUE(QDir().mkpath(dir + "/vol"));
             up(shop, dir);
-            createVolume(volume, {"--label", "com.docker.compose.project=" + shop, "--opt", "type=none", "--opt",
-                                  "o=bind", "--opt", "device=" + dir + "/vol"});
+            createVolume(volume, {"--label", "com.docker.compose.project=" + shop, "--opt", "type=none",
+                                  "--opt", "o=bind", "--opt", "device=" + dir + "/vol"});
             runContainer(uniqueName("mounter"), {"-v", volume + ":/v"});
             // An engine that mounts its volumes where this process sees them binds the folder there.
             const QString data =
@@ -209,7 +210,8 @@ TEST_F(TrashOnEngine, TheTrashIsNeverOfferedForAFolderSomeoneElseUses)
     ASSERT_NO_FATAL_FAILURE(up(mine, dir));
     {
         const ScopedEnv home{"HOME", dir.toUtf8()};
-        EXPECT_TRUE(plan(mine).notes.contains(dir + " is not offered for the Trash: it is your home folder."));
+        EXPECT_TRUE(
+            plan(mine).notes.contains(dir + " is not offered for the Trash: it is your home folder."));
     }
     // Elsewhere, and used by nobody else, it is offered; with it would go what it binds inside. The
     // engine reached through a second context lists its containers and volume again, as the same.
@@ -247,8 +249,8 @@ TEST_F(TrashOnEngine, AProjectStartedFromTheFolderAfterThePlanKeepsIt)
 
     ASSERT_TRUE(now);
     EXPECT_EQ(now->workingDir, std::nullopt);
-    EXPECT_EQ(now->notes,
-              QStringList{dir + " is not offered for the Trash: used by " + later + "-web-1 of " + later + "."});
+    EXPECT_EQ(now->notes, QStringList{dir + " is not offered for the Trash: used by " + later + "-web-1 of " +
+                                      later + "."});
     EXPECT_EQ(containersOf(shop).size(), 1) << "nothing was removed";
     EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
     EXPECT_EQ(store->error(), std::nullopt);

@@ -158,7 +158,8 @@ TEST_F(Loops, AMeasurementThatNeverComesBackLeavesTheListingItsRhythm)
     const int listed = engine->count(Call::Containers, alpha);
     const int sampled = engine->count(Call::DockerStats, alpha);
     for (int pass = 1; pass <= 20; ++pass)
-        ASSERT_TRUE(after(2s, [&] { return engine->count(Call::Containers, alpha) == listed + pass; })) << pass;
+        ASSERT_TRUE(after(2s, [&] { return engine->count(Call::Containers, alpha) == listed + pass; }))
+            << pass;
     EXPECT_GE(engine->count(Call::DockerStats, alpha), sampled + 7);
 
     const int discoveries = engine->total(Call::Runtimes);

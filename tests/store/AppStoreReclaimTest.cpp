@@ -155,9 +155,11 @@ TEST_F(Login, ThePasswordGoesOnlyToStandardInputAndTheServerOnlyWhenGiven)
 
     EXPECT_EQ(
         engine->commands(),
-        (QList<Command>{
-            {{"login", "--username", "me", "--password-stdin", "--", "registry.example:5000"}, "beta", {}, secret},
-            {{"login", "--username", "me", "--password-stdin"}, "beta", {}, secret}}))
+        (QList<Command>{{{"login", "--username", "me", "--password-stdin", "--", "registry.example:5000"},
+                         "beta",
+                         {},
+                         secret},
+                        {{"login", "--username", "me", "--password-stdin"}, "beta", {}, secret}}))
         << "the password unchanged, blanks and all";
     EXPECT_FALSE(s.busy());
     EXPECT_EQ(engine->total(Call::Containers), 0) << "no refresh";
@@ -233,8 +235,8 @@ TEST(ReclaimOnAHungRuntime, TheRemovalIsEndedAfterItsTimeAndTheRuntimeNamed)
     store.setRuntimes({entry(alpha)});
     store.setRuntime(alpha);
     store.setRemovalLimit(std::chrono::milliseconds(300));
-    const Reclaimable item{Reclaimable::Kind::Container, "shop-web", "shop-web", 1000, {},
-                           Reclaimable::Recovery::Restorable, "shop", alpha};
+    const Reclaimable item{Reclaimable::Kind::Container,      "shop-web", "shop-web", 1000, {},
+                           Reclaimable::Recovery::Restorable, "shop",     alpha};
     EXPECT_EQ(QCoro::waitFor(store.reclaim({item})), QStringList{"alpha is not answering."});
     EXPECT_FALSE(store.busy());
 }

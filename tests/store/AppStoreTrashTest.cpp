@@ -81,11 +81,11 @@ TEST_F(Deletion, AProjectWhoseFolderWentToTheTrashUnseenIsForgottenAtTheNextStar
     for (const auto& row : rows)
         EXPECT_EQ(next.registry().knows(row.name, QStringLiteral("alpha")), !row.forgotten) << row.name;
     EXPECT_EQ(ProjectRegistry::load(*settings), next.registry());
-    const QJsonArray left = QJsonDocument::fromJson(settings->string(AppStore::pendingTrashMovesKey).toUtf8()).array();
+    const QJsonArray left =
+        QJsonDocument::fromJson(settings->string(AppStore::pendingTrashMovesKey).toUtf8()).array();
     ASSERT_EQ(left.size(), 1);
     EXPECT_EQ(left[0].toObject().value("name").toString(), "stalled");
 }
-
 
 // Anyone who can start a container can label it with any working directory: the home folder, a folder
 // that holds it, or one a link leads there from is never offered, and says why.
@@ -108,7 +108,8 @@ TEST_F(Deletion, AFolderFromLabelsThatHoldsTheHomeFolderIsNeverOffered)
     }
     // A plan made elsewhere that offers it all the same is made again before anything goes.
     world(alpha, {member("shop-web", root.filePath("home"))});
-    const std::optional<TeardownPlan> again = run(s.deleteProject(plan({"shop-web"}, {}, root.filePath("home")), alpha, true));
+    const std::optional<TeardownPlan> again =
+        run(s.deleteProject(plan({"shop-web"}, {}, root.filePath("home")), alpha, true));
     ASSERT_TRUE(again);
     EXPECT_EQ(again->workingDir, std::nullopt);
     EXPECT_TRUE(engine->commands().isEmpty());
@@ -146,8 +147,13 @@ TEST_F(Deletion, AProjectThatChangedSinceItsPlanLosesNothing)
         QStringList removable;
         bool offered;
     } rows[] = {
-        {"added", [&] { world(alpha, {member("shop-web", dir), member("extra", dir)}, {made("shop_data")}); },
-         {"extra", "shop-web"}, {"shop_data"}, true},
+        {"added",
+         [&] {
+             world(alpha, {member("shop-web", dir), member("extra", dir)}, {made("shop_data")});
+         },
+         {"extra", "shop-web"},
+         {"shop_data"},
+         true},
         {"removed", [&] { world(alpha, {}, {made("shop_data")}); }, {}, {"shop_data"}, true},
         {"made anew", [&] { world(alpha, {again}, {made("shop_data")}); }, {"shop-web"}, {"shop_data"}, true},
         {"volume made anew",
@@ -159,8 +165,12 @@ TEST_F(Deletion, AProjectThatChangedSinceItsPlanLosesNothing)
          {"shop_data"},
          true},
         {"declared external",
-         [&] { engine->setComposeProject(dir, ComposeConfig{"shop", {"web"}, {"shop_data"}, {"shop_data"}}); },
-         {"shop-web"}, {}, true},
+         [&] {
+             engine->setComposeProject(dir, ComposeConfig{"shop", {"web"}, {"shop_data"}, {"shop_data"}});
+         },
+         {"shop-web"},
+         {},
+         true},
         {"folder used elsewhere", [&] { world(beta, {user}); }, {"shop-web"}, {"shop_data"}, false},
     };
     for (const auto& row : rows) {
@@ -193,7 +203,8 @@ TEST_F(Deletion, AProjectThatChangedSinceItsPlanLosesNothing)
     const TeardownPlan kept = planned(dir);
     world(beta, {user});
     EXPECT_EQ(run(s.deleteProject(kept, alpha, false)), std::nullopt);
-    EXPECT_EQ(engine->commandArgs().first(), (QStringList{"compose", "-p", "shop", "down", "--remove-orphans"}));
+    EXPECT_EQ(engine->commandArgs().first(),
+              (QStringList{"compose", "-p", "shop", "down", "--remove-orphans"}));
 }
 
 // The folder is looked at once more just before it goes: a container that started using it meanwhile,
@@ -227,7 +238,8 @@ TEST_F(Deletion, AFolderSomeoneStartedUsingDuringTheDeletionStays)
     engine->setBinds(beta, std::nullopt);
     held->open();
     run(std::move(again));
-    EXPECT_EQ(s.error(), dir + " was not moved to the Trash: beta did not say which folders its containers use.");
+    EXPECT_EQ(s.error(),
+              dir + " was not moved to the Trash: beta did not say which folders its containers use.");
     EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
 }
 

@@ -40,7 +40,8 @@ protected:
     }
 
     // A container of `project` made in `dir` (none: one that names no folder).
-    static Container member(const QString& name, const std::optional<QString>& dir, const QString& project = "shop")
+    static Container member(const QString& name, const std::optional<QString>& dir,
+                            const QString& project = "shop")
     {
         Container c = container(name, "running", project);
         c.labels.insert(Docker::projectLabel, project);

@@ -2,7 +2,9 @@
 
 namespace TestSupport {
 
-RecordingHost::RecordingHost() : m_previous(Host::install(this)) {}
+RecordingHost::RecordingHost() : m_previous(Host::install(this))
+{
+}
 
 RecordingHost::~RecordingHost()
 {

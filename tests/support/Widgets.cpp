@@ -22,8 +22,8 @@ QString galleryDir()
     return QStringLiteral(VOSKEL_GALLERY_DIR);
 }
 
-QStringList renderToGallery(const QString& name, const std::function<std::unique_ptr<QWidget>()>& make, int width,
-                            int height)
+QStringList renderToGallery(const QString& name, const std::function<std::unique_ptr<QWidget>()>& make,
+                            int width, int height)
 {
     prepareWidgets();
     QStringList written;

@@ -17,7 +17,8 @@ TEST(ToolchainProcess, RunsThroughEnvWithAQuietHomebrewAndAFixedSearchPath)
     EXPECT_EQ(prepared.arguments, (QStringList{"brew", "info", "--json=v2", "colima"}));
     EXPECT_EQ(prepared.environment.value("PATH"),
               "/opt/homebrew/bin:/usr/local/bin:/home/linuxbrew/.linuxbrew/bin:/usr/bin:/bin:/custom/bin");
-    for (const char* key : {"HOMEBREW_NO_COLOR", "HOMEBREW_NO_EMOJI", "HOMEBREW_NO_ENV_HINTS", "HOMEBREW_NO_AUTO_UPDATE"})
+    for (const char* key :
+         {"HOMEBREW_NO_COLOR", "HOMEBREW_NO_EMOJI", "HOMEBREW_NO_ENV_HINTS", "HOMEBREW_NO_AUTO_UPDATE"})
         EXPECT_EQ(prepared.environment.value(key), "1") << key;
     EXPECT_EQ(prepared.environment.value("DOCKER_HOST"), "tcp://kept:1");
     EXPECT_FALSE(prepared.workingDirectory.has_value());

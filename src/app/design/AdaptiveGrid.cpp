@@ -82,7 +82,8 @@ AdaptiveGrid::Rows AdaptiveGrid::rowsFor(int innerWidth) const
     const int cellWidth = int(std::floor(rows.columnWidth));
     for (qsizetype i = 0; i < items.size(); ++i) {
         const QLayoutItem* item = items.at(i);
-        const int height = item->hasHeightForWidth() ? item->heightForWidth(cellWidth) : item->sizeHint().height();
+        const int height =
+            item->hasHeightForWidth() ? item->heightForWidth(cellWidth) : item->sizeHint().height();
         if (i % rows.columns == 0)
             rows.heights.append(height);
         else
@@ -131,7 +132,8 @@ void AdaptiveGrid::setGeometry(const QRect& rect)
         if (column == 0 && row > 0)
             y += rows.heights.at(row - 1) + m_spacing;
         const int left = inner.left() + int(std::lround(column * (rows.columnWidth + m_spacing)));
-        const int right = inner.left() + int(std::lround(column * (rows.columnWidth + m_spacing) + rows.columnWidth));
+        const int right =
+            inner.left() + int(std::lround(column * (rows.columnWidth + m_spacing) + rows.columnWidth));
         QLayoutItem* item = items.at(i);
         const int height = std::min(rows.heights.at(row), item->maximumSize().height());
         item->setGeometry(QRect(left, int(std::lround(y)), right - left, height));

@@ -74,7 +74,9 @@ QSvgRenderer* renderer(const QString& name)
 // Draws afresh at every request, so the colours are those of the look shown at that moment.
 class PaintedIconEngine final : public QIconEngine {
 public:
-    PaintedIconEngine(Symbols::IconPainter paint, const QString& key) : m_paint(std::move(paint)), m_key(key) {}
+    PaintedIconEngine(Symbols::IconPainter paint, const QString& key) : m_paint(std::move(paint)), m_key(key)
+    {
+    }
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override
     {

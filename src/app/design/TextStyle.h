@@ -46,12 +46,12 @@ inline constexpr TextStyle ringCount{"JetBrains Mono", 400, 9};
 inline constexpr TextStyle groupCount{"JetBrains Mono", 400, 9.5}; // counts beside group headers
 inline constexpr TextStyle count{"JetBrains Mono", 400, 10};
 inline constexpr TextStyle monoNote{"JetBrains Mono", 400, 10.5};
-inline constexpr TextStyle mono{"JetBrains Mono", 400, 11}; // detail lines, pills, banners
+inline constexpr TextStyle mono{"JetBrains Mono", 400, 11};       // detail lines, pills, banners
 inline constexpr TextStyle monoStrong{"JetBrains Mono", 500, 11}; // a version that has an update
 inline constexpr TextStyle transcript{"JetBrains Mono", 400, 11.5};
 inline constexpr TextStyle listItem{"JetBrains Mono", 400, 11.5}; // a name in a plain list
-inline constexpr TextStyle monoField{"JetBrains Mono", 400, 12}; // pickers, forms, absent figures
-inline constexpr TextStyle figure{"JetBrains Mono", 500, 12};    // a present figure in a strip
+inline constexpr TextStyle monoField{"JetBrains Mono", 400, 12};  // pickers, forms, absent figures
+inline constexpr TextStyle figure{"JetBrains Mono", 500, 12};     // a present figure in a strip
 
 // JetBrains Mono medium in capitals: labels.
 inline constexpr TextStyle badge{"JetBrains Mono", 500, 9.5, 1.1, true};

@@ -44,7 +44,8 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override
     {
-        const VitalCard::FigureFit fit = VitalCard::fitFigure(m_value.value_or(Vosk::absent()), m_unit, width());
+        const VitalCard::FigureFit fit =
+            VitalCard::fitFigure(m_value.value_or(Vosk::absent()), m_unit, width());
         const QFont face = figureFont(fit.scale);
         const double baseline = QFontMetricsF(TextStyles::vitalValue.font()).ascent();
 
@@ -110,8 +111,8 @@ VitalCard::FigureFit VitalCard::fitFigure(const QString& figure, const QString& 
     const QFontMetricsF unitMetrics(TextStyles::caption.font());
     const double unitWidth = unit.isEmpty() ? 0 : unitMetrics.horizontalAdvance(unit) + unitSpacing;
     // Both whole, the figure at a scale no smaller than three quarters.
-    const VoskLabel::Fit beside =
-        VoskLabel::fitText(figure, TextStyles::vitalValue, std::max(0.0, width - unitWidth), minimumScale, Qt::ElideNone);
+    const VoskLabel::Fit beside = VoskLabel::fitText(
+        figure, TextStyles::vitalValue, std::max(0.0, width - unitWidth), minimumScale, Qt::ElideNone);
     const auto advance = [](double scale, const QString& text) {
         return QFontMetricsF(figureFont(scale)).horizontalAdvance(text);
     };
@@ -124,7 +125,8 @@ VitalCard::FigureFit VitalCard::fitFigure(const QString& figure, const QString& 
         const QString cut = room > 0 ? unitMetrics.elidedText(unit, Qt::ElideRight, room) : QString();
         return {minimumScale, figure, cut == QStringLiteral("\u2026") ? QString() : cut};
     }
-    const VoskLabel::Fit alone = VoskLabel::fitText(figure, TextStyles::vitalValue, width, minimumScale, Qt::ElideRight);
+    const VoskLabel::Fit alone =
+        VoskLabel::fitText(figure, TextStyles::vitalValue, width, minimumScale, Qt::ElideRight);
     return {alone.scale, alone.text, QString()};
 }
 

@@ -223,7 +223,8 @@ void VoskLabel::paintEvent(QPaintEvent* event)
         double top = area.top();
         for (const QString& line : lines) {
             painter.drawText(QRectF(area.left(), top, area.width(), metrics.lineSpacing()),
-                             int(alignment() & Qt::AlignHorizontal_Mask) | Qt::AlignTop | Qt::TextSingleLine, line);
+                             int(alignment() & Qt::AlignHorizontal_Mask) | Qt::AlignTop | Qt::TextSingleLine,
+                             line);
             top += metrics.lineSpacing();
         }
         return;

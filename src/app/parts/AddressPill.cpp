@@ -21,8 +21,8 @@ std::optional<QUrl> AddressPill::address(const QString& port)
 {
     const QUrl url(QStringLiteral("http://") + loopback + QLatin1Char(':') + port, QUrl::StrictMode);
     // A port text that spills into a path, a query or user information is no address of a port.
-    if (!url.isValid() || url.host() != loopback || url.port() < 0 || !url.path().isEmpty() || url.hasQuery() ||
-        url.hasFragment() || !url.userInfo().isEmpty())
+    if (!url.isValid() || url.host() != loopback || url.port() < 0 || !url.path().isEmpty() ||
+        url.hasQuery() || url.hasFragment() || !url.userInfo().isEmpty())
         return std::nullopt;
     return url;
 }
@@ -36,7 +36,8 @@ void AddressPill::setLive(bool live)
             live ? Vosk::pillInk : Vosk::muted);
     setEnabled(live);
     const std::optional<QUrl> url = address(m_port);
-    const QString shown = url ? url->toString() : QStringLiteral("http://") + loopback + QLatin1Char(':') + m_port;
+    const QString shown =
+        url ? url->toString() : QStringLiteral("http://") + loopback + QLatin1Char(':') + m_port;
     setToolTip(Vosk::toolTip(live ? QStringLiteral("Open %1 in the browser").arg(shown)
                                   : QStringLiteral("Published on port %1 once it is running").arg(m_port)));
 }

@@ -18,20 +18,41 @@ namespace {
 
 Banner::Look errorLook()
 {
-    return {"exclamationmark.circle", &Vosk::errInk, &TextStyles::mono, &Vosk::errInk, &Vosk::errFill, &Vosk::errLine,
-            true, true, 3};
+    return {"exclamationmark.circle",
+            &Vosk::errInk,
+            &TextStyles::mono,
+            &Vosk::errInk,
+            &Vosk::errFill,
+            &Vosk::errLine,
+            true,
+            true,
+            3};
 }
 
 Banner::Look noticeLook()
 {
-    return {"exclamationmark.triangle", &Vosk::badgeInk, &TextStyles::mono, &Vosk::ink, &Vosk::badgeFill, &Vosk::line,
-            true, true, 3};
+    return {"exclamationmark.triangle",
+            &Vosk::badgeInk,
+            &TextStyles::mono,
+            &Vosk::ink,
+            &Vosk::badgeFill,
+            &Vosk::line,
+            true,
+            true,
+            3};
 }
 
 Banner::Look updateLook()
 {
-    return {"arrow.down.circle", &Vosk::badgeInk, &TextStyles::label, &Vosk::ink, &Vosk::badgeFill, &Vosk::line,
-            false, false, 0};
+    return {"arrow.down.circle",
+            &Vosk::badgeInk,
+            &TextStyles::label,
+            &Vosk::ink,
+            &Vosk::badgeFill,
+            &Vosk::line,
+            false,
+            false,
+            0};
 }
 
 constexpr int ghost = int(VoskButtonStyle::Variant::ghost);

@@ -41,6 +41,7 @@ QString symbolName(Category category)
 
 const QList<Category>& allCategories()
 {
-    static const QList<Category> all{Category::projects, Category::containers, Category::images, Category::volumes};
+    static const QList<Category> all{Category::projects, Category::containers, Category::images,
+                                     Category::volumes};
     return all;
 }

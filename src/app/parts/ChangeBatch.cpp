@@ -1,6 +1,9 @@
 #include "app/parts/ChangeBatch.h"
 
-ChangeBatch::ChangeBatch(QObject* owner, std::function<void()> apply) : QObject(owner), m_apply(std::move(apply)) {}
+ChangeBatch::ChangeBatch(QObject* owner, std::function<void()> apply)
+    : QObject(owner), m_apply(std::move(apply))
+{
+}
 
 void ChangeBatch::schedule()
 {

@@ -37,7 +37,8 @@ public:
 
 QAccessibleInterface* chipAccessible(const QString& className, QObject* object)
 {
-    if (className == QLatin1String(ContainerChip::staticMetaObject.className()) && object && object->isWidgetType())
+    if (className == QLatin1String(ContainerChip::staticMetaObject.className()) && object &&
+        object->isWidgetType())
         return new ChipAccessible(static_cast<ContainerChip*>(object));
     return nullptr;
 }
@@ -145,7 +146,8 @@ void ContainerChip::paintEvent(QPaintEvent*)
     const double indicator = indicatorWidth();
     if (trouble) {
         Symbols::paint(painter, QStringLiteral("exclamationmark.triangle"),
-                       QRectF(paddingX, middle - triangleSize / 2, triangleSize, triangleSize), triangleSize, ink);
+                       QRectF(paddingX, middle - triangleSize / 2, triangleSize, triangleSize), triangleSize,
+                       ink);
     } else if (live) {
         painter.setPen(Qt::NoPen);
         painter.setBrush(dot(m_container).color());

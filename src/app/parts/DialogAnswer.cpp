@@ -39,8 +39,8 @@ public:
             state->result = result;
             state->resumeLater(waiting);
         });
-        state->destroyed =
-            QObject::connect(state->dialog, &QObject::destroyed, [state, waiting] { state->resumeLater(waiting); });
+        state->destroyed = QObject::connect(state->dialog, &QObject::destroyed,
+                                            [state, waiting] { state->resumeLater(waiting); });
         state->dialog->open();
     }
 

@@ -29,7 +29,8 @@ EmptyState::EmptyState(AppStore& store, Category category, QWidget* projectActio
     // label asks for and only the height the full width needs, cutting off its second line.
     layout->addWidget(m_title);
 
-    m_clear = new VoskButton(QStringLiteral("Clear filter"), VoskButtonStyle::Variant::quiet, std::nullopt, this);
+    m_clear =
+        new VoskButton(QStringLiteral("Clear filter"), VoskButtonStyle::Variant::quiet, std::nullopt, this);
     m_clear->setObjectName(QStringLiteral("clearFilterButton"));
     connect(m_clear, &VoskButton::clicked, this, [this] { m_store.setFilter({}); });
     layout->addSpacing(2);

@@ -23,7 +23,8 @@ class EmptyState : public QWidget {
 
 public:
     // `projectActions` (taken over) is shown for the projects category while nothing is filtered.
-    EmptyState(AppStore& store, Category category, QWidget* projectActions = nullptr, QWidget* parent = nullptr);
+    EmptyState(AppStore& store, Category category, QWidget* projectActions = nullptr,
+               QWidget* parent = nullptr);
 
     Category category() const { return m_category; }
 

@@ -59,7 +59,8 @@ void PillButton::paintEvent(QPaintEvent*)
     painter.setPen(ink);
     painter.setFont(font());
     const double textWidth = QFontMetricsF(font()).horizontalAdvance(text());
-    painter.drawText(QRectF(paddingX, 0, textWidth + 1, box.height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+    painter.drawText(QRectF(paddingX, 0, textWidth + 1, box.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                     text());
     if (!m_symbol.isEmpty()) {
         const QRectF symbolBox(paddingX + textWidth + spacing, (box.height() - symbolSize) / 2, symbolSize,
                                symbolSize);

@@ -4,7 +4,8 @@
 
 #include <QDir>
 
-Preferences::Preferences(Platform::Settings& settings, QObject* parent) : QObject(parent), m_settings(settings)
+Preferences::Preferences(Platform::Settings& settings, QObject* parent)
+    : QObject(parent), m_settings(settings)
 {
     connect(&m_settings, &Platform::Settings::changed, this, &Preferences::settingChanged);
 }
@@ -59,7 +60,8 @@ void Preferences::setCheckUpdatesAtLaunch(bool check)
 
 Category Preferences::category() const
 {
-    return categoryFromRawValue(m_settings.string(QString::fromLatin1(categoryKey))).value_or(Category::projects);
+    return categoryFromRawValue(m_settings.string(QString::fromLatin1(categoryKey)))
+        .value_or(Category::projects);
 }
 
 void Preferences::setCategory(Category category)

@@ -61,7 +61,8 @@ public:
     QSize minimumSizeHint() const override
     {
         const QFontMetricsF metrics(font());
-        return {int(std::ceil(metrics.horizontalAdvance(QStringLiteral("\u2026")))), int(std::ceil(metrics.height()))};
+        return {int(std::ceil(metrics.horizontalAdvance(QStringLiteral("\u2026")))),
+                int(std::ceil(metrics.height()))};
     }
 
 protected:
@@ -99,8 +100,9 @@ QList<ProjectStatusLine::Run> ProjectStatusLine::fit(const QList<Run>& runs, con
         if (!cut.isEmpty())
             fitted << Run{cut, run.ink};
         else if (!fitted.isEmpty() && !fitted.last().text.endsWith(u'\u2026'))
-            fitted.last().text = metrics.elidedText(fitted.last().text + u'\u2026', Qt::ElideRight,
-                                                    width - used + metrics.horizontalAdvance(fitted.last().text));
+            fitted.last().text =
+                metrics.elidedText(fitted.last().text + u'\u2026', Qt::ElideRight,
+                                   width - used + metrics.horizontalAdvance(fitted.last().text));
         break;
     }
     return fitted;
@@ -175,16 +177,19 @@ void ProjectStatusLine::setProject(const ComposeProject& project, std::optional<
     case Folder::noComposeFile:
         m_badge->setText(QStringLiteral("No compose file"));
         m_badge->setColors(Vosk::errFill, Vosk::errInk);
-        badgeTip = QStringLiteral("Nothing here for compose to read, and it would search the parent directories. "
-                                  "Start and Stop still work on the containers.");
+        badgeTip =
+            QStringLiteral("Nothing here for compose to read, and it would search the parent directories. "
+                           "Start and Stop still work on the containers.");
         break;
     case Folder::missing:
         m_badge->setText(QStringLiteral("Dir missing"));
         m_badge->setColors(Vosk::badgeFill, Vosk::badgeInk);
-        badgeTip = project.containers.isEmpty()
-                       ? QStringLiteral("Nothing to act on: no containers, and the directory compose would need is gone")
-                       : QStringLiteral("compose needs the project directory; Start and Stop still work on the "
-                                        "containers");
+        badgeTip =
+            project.containers.isEmpty()
+                ? QStringLiteral(
+                      "Nothing to act on: no containers, and the directory compose would need is gone")
+                : QStringLiteral("compose needs the project directory; Start and Stop still work on the "
+                                 "containers");
         break;
     }
     if (m_badge->toolTip() != Vosk::toolTip(badgeTip))

@@ -1,15 +1,16 @@
 #include "app/parts/TroubleNotice.h"
 
-#include "app/parts/ContainerChip.h"
 #include "app/design/TextStyle.h"
 #include "app/design/Vosk.h"
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
+#include "app/parts/ContainerChip.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
 
-TroubleNotice::TroubleNotice(const Container& c, const std::optional<Runtime>& runtime, bool apple, QWidget* parent)
+TroubleNotice::TroubleNotice(const Container& c, const std::optional<Runtime>& runtime, bool apple,
+                             QWidget* parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("troubleNotice"));
@@ -24,7 +25,8 @@ TroubleNotice::TroubleNotice(const Container& c, const std::optional<Runtime>& r
     m_message->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     // The label draws from its top; held to the height of its lines it sits centred on the button.
     row->addWidget(m_message, 1, Qt::AlignVCenter);
-    m_button = new VoskButton(QStringLiteral("View logs"), VoskButtonStyle::Variant::danger, std::nullopt, this);
+    m_button =
+        new VoskButton(QStringLiteral("View logs"), VoskButtonStyle::Variant::danger, std::nullopt, this);
     m_button->setObjectName(QStringLiteral("viewLogsButton"));
     row->addWidget(m_button, 0, Qt::AlignVCenter);
     connect(m_button, &QAbstractButton::clicked, this,

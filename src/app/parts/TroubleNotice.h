@@ -17,7 +17,8 @@ class TroubleNotice : public QWidget {
     Q_OBJECT
 
 public:
-    TroubleNotice(const Container& c, const std::optional<Runtime>& runtime, bool apple, QWidget* parent = nullptr);
+    TroubleNotice(const Container& c, const std::optional<Runtime>& runtime, bool apple,
+                  QWidget* parent = nullptr);
 
     void setContainer(const Container& c, const std::optional<Runtime>& runtime, bool apple);
     const Container& container() const { return m_container; }

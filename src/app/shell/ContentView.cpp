@@ -33,7 +33,8 @@ constexpr int sidebarMaximum = 260;
 
 } // namespace
 
-ContentView::ContentView(AppStore& store, ToolchainStore& toolchain, Preferences& preferences, QWidget* parent)
+ContentView::ContentView(AppStore& store, ToolchainStore& toolchain, Preferences& preferences,
+                         QWidget* parent)
     : QMainWindow(parent), m_store(store), m_toolchain(toolchain), m_preferences(preferences),
       m_category(preferences.category())
 {
@@ -124,7 +125,8 @@ void ContentView::buildToolbar()
     menu->setObjectName(QStringLiteral("addProjectMenu"));
     menu->addAction(QStringLiteral("From a folder…"), this, [this] { Hosted::addProject(m_store, this); })
         ->setObjectName(QStringLiteral("addFromFolderAction"));
-    menu->addAction(QStringLiteral("Clone a git repository…"), this, [this] { Hosted::openCloneProject(m_store, this); })
+    menu->addAction(QStringLiteral("Clone a git repository…"), this,
+                    [this] { Hosted::openCloneProject(m_store, this); })
         ->setObjectName(QStringLiteral("cloneAction"));
     m_addProject->setMenu(menu);
     m_addProjectItem = bar->addWidget(m_addProject);
@@ -142,7 +144,8 @@ void ContentView::buildToolbar()
     m_filter->setPlaceholderText(QStringLiteral("Filter containers"));
     m_filter->setClearButtonEnabled(true);
     m_filter->setFixedWidth(220);
-    connect(m_filter, &QLineEdit::textChanged, this, [this](const QString& text) { m_store.setFilter(text); });
+    connect(m_filter, &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_store.setFilter(text); });
     bar->addWidget(m_filter);
 }
 

@@ -25,7 +25,8 @@ class ContentView : public QMainWindow {
     Q_OBJECT
 
 public:
-    ContentView(AppStore& store, ToolchainStore& toolchain, Preferences& preferences, QWidget* parent = nullptr);
+    ContentView(AppStore& store, ToolchainStore& toolchain, Preferences& preferences,
+                QWidget* parent = nullptr);
 
     Category category() const { return m_category; }
     void setCategory(Category category);

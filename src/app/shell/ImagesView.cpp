@@ -25,7 +25,8 @@ ImagesView::ImagesView(AppStore& store, QWidget* parent)
     m_pullField->setMaximumWidth(320);
     m_pullField->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     topBar()->addWidget(m_pullField, 1);
-    m_pullButton = new VoskButton(QStringLiteral("Pull"), VoskButtonStyle::Variant::accent, std::nullopt, bar);
+    m_pullButton =
+        new VoskButton(QStringLiteral("Pull"), VoskButtonStyle::Variant::accent, std::nullopt, bar);
     m_pullButton->setObjectName(QStringLiteral("pullButton"));
     topBar()->addWidget(m_pullButton);
     m_loginButton =
@@ -36,7 +37,8 @@ ImagesView::ImagesView(AppStore& store, QWidget* parent)
     topBar()->addWidget(Hosted::reclaimButton(m_store, QStringLiteral("Reclaim space…"), bar));
 
     m_rows = std::make_unique<KeyedRows<DockerImage, ImageRow>>(
-        rows(), &ImageRow::key, [this](const DockerImage& image) { return new ImageRow(m_store, image, card()); },
+        rows(), &ImageRow::key,
+        [this](const DockerImage& image) { return new ImageRow(m_store, image, card()); },
         [this](ImageRow* row, const DockerImage& image, int position) {
             row->showImage(image, m_store.showAll(), position);
         });
@@ -86,7 +88,8 @@ void ImagesView::followChoice()
     const bool all = m_store.showAll();
     m_pullButton->setEnabled(!m_pullField->text().isEmpty() && !all);
     m_loginButton->setEnabled(!all);
-    const QString pullHelp = all ? QStringLiteral("Choose one runtime to pull onto") : QStringLiteral("Pull this image");
+    const QString pullHelp =
+        all ? QStringLiteral("Choose one runtime to pull onto") : QStringLiteral("Pull this image");
     if (m_pullButton->toolTip() != pullHelp)
         m_pullButton->setToolTip(pullHelp);
     const QString loginHelp = all ? QStringLiteral("Choose one runtime to log in on")

@@ -59,7 +59,8 @@ QIcon MenuBarExtra::icon()
         [](QPainter& painter, const QRect& rect, QIcon::Mode) {
             painter.setRenderHint(QPainter::Antialiasing);
             const double side = std::min(rect.width(), rect.height());
-            const QRectF box(rect.x() + (rect.width() - side) / 2, rect.y() + (rect.height() - side) / 2, side, side);
+            const QRectF box(rect.x() + (rect.width() - side) / 2, rect.y() + (rect.height() - side) / 2,
+                             side, side);
             const double inset = side * 0.04;
             painter.fillPath(Vosk::roundedRect(box.adjusted(inset, inset, -inset, -inset), side * 0.22),
                              Vosk::ion.color());
@@ -142,9 +143,9 @@ void MenuBarExtra::fillMenu()
     m_menu->addSeparator();
 
     if (!m_toolchain.pendingUpdates().isEmpty()) {
-        QAction* update = m_menu->addAction(Symbols::icon(QStringLiteral("arrow.down.circle"), Vosk::badgeInk),
-                                            escapedForAction(m_toolchain.noticeText()), this,
-                                            &MenuBarExtra::settingsRequested);
+        QAction* update = m_menu->addAction(
+            Symbols::icon(QStringLiteral("arrow.down.circle"), Vosk::badgeInk),
+            escapedForAction(m_toolchain.noticeText()), this, &MenuBarExtra::settingsRequested);
         update->setObjectName(QStringLiteral("updateAction"));
         m_menu->addSeparator();
     }
@@ -152,8 +153,9 @@ void MenuBarExtra::fillMenu()
     // Each container with the action its state calls for, under its group's name.
     for (const MenuBarView::Line& line : MenuBarView::lines(m_store)) {
         if (line.kind == MenuBarView::Line::Kind::header) {
-            const QString title = line.counts.isEmpty() ? line.title.toUpper()
-                                                        : line.title.toUpper() + QStringLiteral("  ") + line.counts;
+            const QString title = line.counts.isEmpty()
+                                      ? line.title.toUpper()
+                                      : line.title.toUpper() + QStringLiteral("  ") + line.counts;
             m_menu->addSection(escapedForAction(title));
             continue;
         }
@@ -164,7 +166,9 @@ void MenuBarExtra::fillMenu()
         connect(act, &QAction::triggered, this, [this, container] { MenuRow::perform(m_store, container); });
     }
     if (m_store.containers().isEmpty())
-        m_menu->addAction(escapedForAction(EmptyState::unlisted(m_store).value_or(QStringLiteral("No containers"))))
+        m_menu
+            ->addAction(
+                escapedForAction(EmptyState::unlisted(m_store).value_or(QStringLiteral("No containers"))))
             ->setEnabled(false);
     m_menu->addSeparator();
 

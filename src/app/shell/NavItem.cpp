@@ -93,12 +93,12 @@ void NavItem::paintEvent(QPaintEvent*)
     const double figureWidth = QFontMetricsF(painter.font()).horizontalAdvance(figure);
     const double figureLeft = row.right() - padding - figureWidth;
     painter.setPen(Vosk::muted.color());
-    painter.drawText(QRectF(figureLeft, 0, figureWidth + 1, height()), Qt::AlignVCenter | Qt::AlignLeft, figure);
+    painter.drawText(QRectF(figureLeft, 0, figureWidth + 1, height()), Qt::AlignVCenter | Qt::AlignLeft,
+                     figure);
 
     painter.setFont(titleStyle.font());
     painter.setPen(Vosk::ink.color());
     const QRectF titleBox(x, 0, std::max(0.0, figureLeft - 6 - x), height());
-    const QString shown =
-        QFontMetricsF(painter.font()).elidedText(text(), Qt::ElideRight, titleBox.width());
+    const QString shown = QFontMetricsF(painter.font()).elidedText(text(), Qt::ElideRight, titleBox.width());
     painter.drawText(titleBox, Qt::AlignVCenter | Qt::AlignLeft, shown);
 }

@@ -10,7 +10,8 @@ RuntimePicker::RuntimePicker(AppStore& store, const TextStyle& style, QWidget* p
     setAccessibleName(QStringLiteral("Runtime"));
     setFont(style.font());
     setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    setToolTip(QStringLiteral("Container runtime. \u201Ccurrent\u201D is the one docker uses in a terminal."));
+    setToolTip(
+        QStringLiteral("Container runtime. \u201Ccurrent\u201D is the one docker uses in a terminal."));
     connect(this, &QComboBox::activated, this, &RuntimePicker::chosen);
     connect(&m_store, &AppStore::runtimesChanged, this, &RuntimePicker::follow);
     connect(&m_store, &AppStore::runtimeChanged, this, &RuntimePicker::follow);

@@ -6,8 +6,9 @@
 
 TagAlert::TagAlert(AppStore& store, DockerImage image, QWidget* parent)
     : Alert(title(image),
-            QStringLiteral("Gives the image a second name. Where a push goes is part of the name, so this is how one "
-                           "is aimed at another registry or account."),
+            QStringLiteral(
+                "Gives the image a second name. Where a push goes is part of the name, so this is how one "
+                "is aimed at another registry or account."),
             parent),
       m_store(store), m_image(std::move(image))
 {
@@ -15,8 +16,8 @@ TagAlert::TagAlert(AppStore& store, DockerImage image, QWidget* parent)
     m_field = addField(QStringLiteral("registry/account/repository:tag"), QStringLiteral("tagField"));
     addButton(QStringLiteral("Cancel"), VoskButtonStyle::Variant::quiet, QDialog::Rejected,
               QStringLiteral("cancelButton"));
-    addButton(QStringLiteral("Tag"), VoskButtonStyle::Variant::accent, QDialog::Accepted, QStringLiteral("tagButton"),
-              true);
+    addButton(QStringLiteral("Tag"), VoskButtonStyle::Variant::accent, QDialog::Accepted,
+              QStringLiteral("tagButton"), true);
     connect(this, &QDialog::finished, this, &TagAlert::answered);
 }
 

@@ -21,7 +21,8 @@ public:
 
     // The runtime while all are shown, the size when disk usage knows it, the driver and the mount
     // point, joined by " · ".
-    static QString detailLine(const DockerVolume& volume, bool showAll, const std::optional<DiskUsage>& usage);
+    static QString detailLine(const DockerVolume& volume, bool showAll,
+                              const std::optional<DiskUsage>& usage);
 
 private:
     AppStore& m_store;

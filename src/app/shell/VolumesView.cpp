@@ -18,12 +18,13 @@ VolumesView::VolumesView(AppStore& store, QWidget* parent)
         rows(), [](const DockerVolume& volume) { return volume.id(); },
         [this](const DockerVolume& volume) { return new VolumeRow(m_store, volume, card()); },
         [this](VolumeRow* row, const DockerVolume& volume, int position) {
-            row->showVolume(volume, VolumeRow::detailLine(volume, m_store.showAll(), m_store.usage()), position);
+            row->showVolume(volume, VolumeRow::detailLine(volume, m_store.showAll(), m_store.usage()),
+                            position);
         });
 
     m_changes = new ChangeBatch(this, [this] { rebuild(); });
-    for (const auto changed :
-         {&AppStore::volumesChanged, &AppStore::filterChanged, &AppStore::showAllChanged, &AppStore::usageChanged})
+    for (const auto changed : {&AppStore::volumesChanged, &AppStore::filterChanged, &AppStore::showAllChanged,
+                               &AppStore::usageChanged})
         m_changes->watch(&m_store, changed);
     rebuild();
 }

@@ -33,8 +33,8 @@ QMap<QString, QString> composeLabels(const QString& project)
             {QString::fromLatin1(Docker::workingDirLabel), projectDir(project)}};
 }
 
-Container container(const char* name, const char* image, const char* state, const char* status, const char* ports,
-                    const char* project)
+Container container(const char* name, const char* image, const char* state, const char* status,
+                    const char* ports, const char* project)
 {
     Container c;
     c.name = QString::fromUtf8(name);
@@ -121,8 +121,9 @@ QString usageDetail()
     };
     const auto image = [](const char* containers, const char* id, const char* repository, const char* tag,
                           const char* size, const char* unique) {
-        return QJsonObject{{"Containers", containers}, {"ID", id},     {"Repository", repository},
-                           {"Tag", tag},               {"Size", size}, {"UniqueSize", unique}};
+        return QJsonObject{
+            {"Containers", containers}, {"ID", id}, {"Repository", repository}, {"Tag", tag}, {"Size", size},
+            {"UniqueSize", unique}};
     };
     const QJsonArray images{
         image("1", "sha256:a1", "postgres", "16-alpine", "248MB", "248MB"),
@@ -249,17 +250,19 @@ QList<Container> containers()
         container("storefront-web-1", "nginx:1.27-alpine", "running", "Up 4 days",
                   "0.0.0.0:8080->80/tcp, [::]:8080->80/tcp", "storefront"),
         container("storefront-api-1", "storefront-api", "running", "Up 4 days", "", "storefront"),
-        container("atlas-analytics-db-1", "postgres:16-alpine", "running", "Up 11 hours", "0.0.0.0:5432->5432/tcp",
-                  "atlas-analytics"),
-        container("atlas-analytics-worker-1", "atlas-analytics-worker", "exited", "Exited (1) 3 hours ago", "",
-                  "atlas-analytics"),
+        container("atlas-analytics-db-1", "postgres:16-alpine", "running", "Up 11 hours",
+                  "0.0.0.0:5432->5432/tcp", "atlas-analytics"),
+        container("atlas-analytics-worker-1", "atlas-analytics-worker", "exited", "Exited (1) 3 hours ago",
+                  "", "atlas-analytics"),
         container("docs-site-web-1", "caddy:2-alpine", "running", "Up 30 minutes", "0.0.0.0:4000->80/tcp",
                   "docs-site"),
         container("legacy-invoicing-php-1", "php:8.2-apache", "exited", "Exited (0) 6 days ago", "",
                   "legacy-invoicing"),
-        container("media-library-db-1", "mysql:8.0", "paused", "Paused", "0.0.0.0:3306->3306/tcp", "media-library"),
+        container("media-library-db-1", "mysql:8.0", "paused", "Paused", "0.0.0.0:3306->3306/tcp",
+                  "media-library"),
         container("media-library-cache-1", "redis:7-alpine", "running", "Up 2 days", "", "media-library"),
-        container("portainer", "portainer/portainer-ce", "running", "Up 2 weeks", "0.0.0.0:9443->9443/tcp", nullptr),
+        container("portainer", "portainer/portainer-ce", "running", "Up 2 weeks", "0.0.0.0:9443->9443/tcp",
+                  nullptr),
     };
 }
 
@@ -276,11 +279,12 @@ DiskUsage usage(const std::optional<Runtime>& runtime)
     // The report names no mounts: those come from inspecting the containers, so they are set here.
     DiskUsage result = Docker::parseUsage(usageSummary(), usageDetail(), Docker::hasComposeFile);
     result.mounts = {
-        {QStringLiteral("storefront-api-1"), {QStringLiteral("storefront_pgdata"), QStringLiteral("storefront_uploads")}},
+        {QStringLiteral("storefront-api-1"),
+         {QStringLiteral("storefront_pgdata"), QStringLiteral("storefront_uploads")}},
         {QStringLiteral("atlas-analytics-worker-1"), {QStringLiteral("storefront_uploads")}},
     };
-    result.candidates =
-        Docker::marking(result.candidates, {{QStringLiteral("storefront-api:dev"), QStringLiteral("storefront")}});
+    result.candidates = Docker::marking(
+        result.candidates, {{QStringLiteral("storefront-api:dev"), QStringLiteral("storefront")}});
     // As a measurement of that runtime would: a project frees only what its own runtime holds.
     for (Reclaimable& item : result.candidates)
         item.runtime = runtime;
@@ -309,12 +313,14 @@ void fill(AppStore& store)
 {
     const Runtime apple = Runtime::socket(QStringLiteral("apple-container"), QStringLiteral("/x"));
     store.setRuntimes({
-        {Runtime::context(QStringLiteral("default")), QStringLiteral("unix:///var/run/docker.sock"), false, false},
+        {Runtime::context(QStringLiteral("default")), QStringLiteral("unix:///var/run/docker.sock"), false,
+         false},
         {apple, QStringLiteral("unix:///x"), true, false},
     });
     store.setRuntime(apple);
     store.setContainers(containers());
-    store.setRegistry(registry(store.runtime() ? std::optional<QString>(store.runtime()->id()) : std::nullopt));
+    store.setRegistry(
+        registry(store.runtime() ? std::optional<QString>(store.runtime()->id()) : std::nullopt));
     store.setImages({
         image("a1b2c3d4e5f6", "postgres", "16-alpine", "248MB"),
         image("b2c3d4e5f6a1", "mysql", "8.0", "601MB"),
@@ -325,7 +331,8 @@ void fill(AppStore& store)
     store.setUsage(usage(store.runtime()));
     store.setStats(stats());
     store.setAddresses(addresses(containers()));
-    store.setError(QStringLiteral("docker compose up -d: no configuration file found in ~/Projects/legacy-invoicing"));
+    store.setError(
+        QStringLiteral("docker compose up -d: no configuration file found in ~/Projects/legacy-invoicing"));
     store.setNotice(QStringLiteral("2 variables have no value: MYSQL_ROOT_PASSWORD, MYSQL_PASSWORD. compose "
                                    "substituted empty strings. Check the .env beside the compose file."));
 }

@@ -36,7 +36,10 @@ constexpr qreal scale = 2;
 // Adds the time since it was made to one of the run's figures when it goes.
 class Stopwatch {
 public:
-    Stopwatch(Timings* timings, qint64 Timings::*figure) : m_timings(timings), m_figure(figure) { m_timer.start(); }
+    Stopwatch(Timings* timings, qint64 Timings::*figure) : m_timings(timings), m_figure(figure)
+    {
+        m_timer.start();
+    }
     ~Stopwatch()
     {
         if (m_timings)
@@ -51,9 +54,8 @@ private:
 
 Screen mainScreen(const char* stem, QSize points, Category category, bool banner, bool narrow)
 {
-    return {QString::fromLatin1(stem), points, true, [=](ShotStage& stage) {
-                return ShotPanes::screen(stage.store(), category, banner, narrow);
-            }};
+    return {QString::fromLatin1(stem), points, true,
+            [=](ShotStage& stage) { return ShotPanes::screen(stage.store(), category, banner, narrow); }};
 }
 
 struct Encoded {
@@ -159,16 +161,26 @@ const QList<Screen>& screens()
         mainScreen("projects", {1080, 1480}, Category::projects, true, false),
         mainScreen("projects-clean", {1080, 1340}, Category::projects, false, false),
         mainScreen("containers", {1080, 1340}, Category::containers, false, false),
-        {QStringLiteral("project"), {870, 620}, true,
+        {QStringLiteral("project"),
+         {870, 620},
+         true,
          [](ShotStage& stage) { return ShotPanes::projectDetail(stage.store()); }},
         mainScreen("projects-narrow", {640, 2040}, Category::projects, false, true),
-        {QStringLiteral("delete"), {560, 470}, true,
+        {QStringLiteral("delete"),
+         {560, 470},
+         true,
          [](ShotStage& stage) { return ShotPanes::deleteSheet(stage.store()); }},
-        {QStringLiteral("reclaim"), {560, 600}, true,
+        {QStringLiteral("reclaim"),
+         {560, 600},
+         true,
          [](ShotStage& stage) { return ShotPanes::reclaimSheet(stage.store()); }},
-        {QStringLiteral("tools"), {480, 660}, false,
+        {QStringLiteral("tools"),
+         {480, 660},
+         false,
          [](ShotStage& stage) { return ShotPanes::toolsPane(stage.settings(), stage.preferences(), true); }},
-        {QStringLiteral("tools-unknown"), {480, 470}, false,
+        {QStringLiteral("tools-unknown"),
+         {480, 470},
+         false,
          [](ShotStage& stage) { return ShotPanes::toolsPane(stage.settings(), stage.preferences(), false); }},
     };
     return list;
@@ -222,7 +234,8 @@ QImage render(QWidget& widget, Timings* timings)
     return image;
 }
 
-void drawAll(ShotStage& stage, const std::function<void(const Screen&, const QString& look, const QImage&)>& take,
+void drawAll(ShotStage& stage,
+             const std::function<void(const Screen&, const QString& look, const QImage&)>& take,
              Timings* timings)
 {
     for (const QString& look : looks()) {
@@ -289,9 +302,10 @@ bool runShot(QTextStream& out, QTextStream& err, const QString& dir, Timings* ti
     }
     ShotStage::removeSuite(settingsFolderMade);
     const qsizetype total = looks().size() * screens().size();
-    Diagnostics::printLine(out, failures == 0 ? QStringLiteral("shots written to ") + dir
-                                              : QStringLiteral("%1 of %2 shots could not be written to %3")
-                                                    .arg(QString::number(failures), QString::number(total), dir));
+    Diagnostics::printLine(out, failures == 0
+                                    ? QStringLiteral("shots written to ") + dir
+                                    : QStringLiteral("%1 of %2 shots could not be written to %3")
+                                          .arg(QString::number(failures), QString::number(total), dir));
     ShotFixtures::removeFixtureDirs(created);
     return failures == 0;
 }

@@ -51,7 +51,8 @@ QImage render(QWidget& widget, Timings* timings = nullptr);
 // Builds and draws every screen over the stage in each look, light first and the screens in order,
 // handing each picture to `take` while its widgets still exist; afterwards the look follows the desktop
 // again. A picture that could not be drawn is handed over as a null image.
-void drawAll(ShotStage& stage, const std::function<void(const Screen&, const QString& look, const QImage&)>& take,
+void drawAll(ShotStage& stage,
+             const std::function<void(const Screen&, const QString& look, const QImage&)>& take,
              Timings* timings = nullptr);
 
 // Why no picture could be written into `dir`, or none when it can hold them; a missing folder counts

@@ -42,7 +42,8 @@ class ToolsPane : public Page {
 public:
     ToolsPane(Platform::Settings& settings, Preferences& preferences, bool stale)
         // Homebrew counts as there whatever this machine has: the pictures show what it offers.
-        : m_toolchain(std::make_unique<ToolchainStore>(settings, ToolchainStore::Host{[] { return true; }, {}}))
+        : m_toolchain(
+              std::make_unique<ToolchainStore>(settings, ToolchainStore::Host{[] { return true; }, {}}))
     {
         const SystemStatus running{true, QStringLiteral("1.5.0"), QStringLiteral("1.4.1")};
         m_toolchain->setStatus(stale ? running : SystemStatus{});
@@ -83,12 +84,14 @@ const Tool& catalogued(const char* formula)
 // The first project of that name, else the first of all; `projects` is not empty.
 const ComposeProject& named(const QList<ComposeProject>& projects, const char* name)
 {
-    const auto found = std::find_if(projects.cbegin(), projects.cend(),
-                                    [name](const ComposeProject& project) { return project.name == QLatin1String(name); });
+    const auto found =
+        std::find_if(projects.cbegin(), projects.cend(),
+                     [name](const ComposeProject& project) { return project.name == QLatin1String(name); });
     return found != projects.cend() ? *found : projects.first();
 }
 
-Tool versioned(const char* formula, std::optional<QString> installed, std::optional<QString> latest, bool brew)
+Tool versioned(const char* formula, std::optional<QString> installed, std::optional<QString> latest,
+               bool brew)
 {
     Tool tool = catalogued(formula);
     tool.installed = std::move(installed);
@@ -163,7 +166,8 @@ TeardownPlan deletePlan(const QString& project)
     plan.project = project;
     plan.containers = {QStringLiteral("storefront-api-1"), QStringLiteral("storefront-web-1")};
     plan.volumes = {{QStringLiteral("storefront_pgdata"), {}, QStringLiteral("69.4 MB")},
-                    {QStringLiteral("storefront_uploads"), {QStringLiteral("atlas-analytics-worker-1")},
+                    {QStringLiteral("storefront_uploads"),
+                     {QStringLiteral("atlas-analytics-worker-1")},
                      QStringLiteral("318.8 MB")}};
     plan.workingDir = ShotFixtures::root() + QStringLiteral("/storefront");
     return plan;
@@ -201,7 +205,8 @@ std::unique_ptr<QWidget> toolsPane(Platform::Settings& settings, Preferences& pr
 
 QSet<QString> reclaimChoice(const QList<Reclaimable>& candidates)
 {
-    static const QStringList names{QStringLiteral("atlas-analytics-worker-1"), QStringLiteral("legacy-invoicing-php-1"),
+    static const QStringList names{QStringLiteral("atlas-analytics-worker-1"),
+                                   QStringLiteral("legacy-invoicing-php-1"),
                                    QStringLiteral("storefront-api:dev")};
     QSet<QString> chosen;
     for (const Reclaimable& item : candidates)

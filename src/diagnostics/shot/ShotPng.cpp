@@ -12,10 +12,13 @@ namespace {
 
 void append(png_structp png, png_bytep data, png_size_t length)
 {
-    static_cast<QByteArray*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), qsizetype(length));
+    static_cast<QByteArray*>(png_get_io_ptr(png))
+        ->append(reinterpret_cast<const char*>(data), qsizetype(length));
 }
 
-void flush(png_structp) {}
+void flush(png_structp)
+{
+}
 
 // Writes `image` (32 bits per pixel, the top byte unused) as 8-bit RGB. libpng reports a failure by
 // jumping back here, so nothing with a destructor may be made in this frame after setjmp.
@@ -55,7 +58,8 @@ std::optional<QByteArray> encode(const QImage& image)
 {
     if (image.isNull())
         return std::nullopt;
-    const QImage pixels = image.format() == QImage::Format_RGB32 ? image : image.convertToFormat(QImage::Format_RGB32);
+    const QImage pixels =
+        image.format() == QImage::Format_RGB32 ? image : image.convertToFormat(QImage::Format_RGB32);
     QByteArray data;
     if (pixels.isNull() || !write(pixels, &data))
         return std::nullopt;

@@ -175,8 +175,8 @@ TEST_F(CardParts, AVitalFigureStaysWholeAndItsUnitGivesWayFirst)
     const double unitWidth = QFontMetricsF(TextStyles::caption.font()).horizontalAdvance(unit);
     struct Row {
         double width;
-        bool scaled;     // the figure's face is below its size
-        bool wholeUnit;  // the unit shows in full
+        bool scaled;    // the figure's face is below its size
+        bool wholeUnit; // the unit shows in full
         bool wholeFigure;
     } rows[] = {
         {natural + unitWidth + VitalCard::unitSpacing + 1, false, true, true},
@@ -192,8 +192,10 @@ TEST_F(CardParts, AVitalFigureStaysWholeAndItsUnitGivesWayFirst)
         EXPECT_EQ(fit.unit == unit, row.wholeUnit) << row.width << " " << fit.unit.toStdString();
         EXPECT_EQ(fit.figure == "10.53 GB", row.wholeFigure) << row.width << " " << fit.figure.toStdString();
         EXPECT_GE(fit.scale, VitalCard::minimumScale);
-        const double unitShown =
-            fit.unit.isEmpty() ? 0 : QFontMetricsF(TextStyles::caption.font()).horizontalAdvance(fit.unit) + VitalCard::unitSpacing;
+        const double unitShown = fit.unit.isEmpty()
+                                     ? 0
+                                     : QFontMetricsF(TextStyles::caption.font()).horizontalAdvance(fit.unit) +
+                                           VitalCard::unitSpacing;
         EXPECT_LE(figureWidth(fit) + unitShown, row.width + 0.5) << row.width;
     }
     // Without a figure the dash keeps the unit beside it.

@@ -293,7 +293,8 @@ TEST(Gallery, RendersEveryControlAndCardPartInBothLooks)
         // A set width (the chips' one-row hint would stretch the page) and the height it needs there;
         // not adjustSize(), which would hold a window to a share of the screen.
         const int width = std::max(1180, page->minimumSizeHint().width());
-        page->resize(width, page->hasHeightForWidth() ? page->heightForWidth(width) : page->sizeHint().height());
+        page->resize(width,
+                     page->hasHeightForWidth() ? page->heightForWidth(width) : page->sizeHint().height());
         const QImage image = page->grab().toImage();
         const QString file = dir.filePath(QStringLiteral("design-%1.png").arg(rawValue(appearance)));
         ASSERT_TRUE(image.save(file)) << file.toStdString();

@@ -1,5 +1,5 @@
-#include "app/design/Vosk.h"
 #include "app/design/FlowLayout.h"
+#include "app/design/Vosk.h"
 #include "app/design/VoskLabel.h"
 #include "app/parts/AddressPill.h"
 #include "app/parts/Alert.h"
@@ -111,10 +111,11 @@ TEST_F(CardParts, TroubleNoticesSayWhatWentWrongAndAskForTheLogsOfTheirContainer
         TroubleNotice notice(row.c, Runtime::context("colima"), false);
         std::optional<Container> asked;
         std::optional<Runtime> runtime;
-        QObject::connect(&notice, &TroubleNotice::logsRequested, [&](const Container& c, const auto& r, bool) {
-            asked = c;
-            runtime = r;
-        });
+        QObject::connect(&notice, &TroubleNotice::logsRequested,
+                         [&](const Container& c, const auto& r, bool) {
+                             asked = c;
+                             runtime = r;
+                         });
         EXPECT_EQ(TroubleNotice::message(row.c), row.message);
         notice.findChild<QAbstractButton*>("viewLogsButton")->click();
         EXPECT_EQ(asked, row.c);
@@ -252,7 +253,8 @@ TEST_F(CardParts, TheStatusLineCountsTroubleAndShowsWhatTheFolderHolds)
 
 TEST_F(CardParts, AStatusLineTooLongForItsCardEndsInAnEllipsisInsteadOfCuttingEveryWord)
 {
-    const QList<Container> three{container("running", "Up 2 hours (unhealthy)"), container("running", "Up 2 hours"),
+    const QList<Container> three{container("running", "Up 2 hours (unhealthy)"),
+                                 container("running", "Up 2 hours"),
                                  container("exited", "Exited (1) 1 minute ago")};
     const QString full = "2 of 3 running \u00B7 1 unhealthy \u00B7 1 failed";
     QWidget card;
@@ -306,8 +308,10 @@ TEST_F(CardParts, AnAlertAnswersWithTheButtonReturnPressesAndEscapeCancels)
         delete alert;
         return answer;
     };
-    EXPECT_EQ(ask([](Alert*, QLineEdit* field) { QTest::keyClick(field, Qt::Key_Return); }), QDialog::Accepted);
-    EXPECT_EQ(ask([](Alert* alert, QLineEdit*) { QTest::keyClick(alert, Qt::Key_Escape); }), QDialog::Rejected);
+    EXPECT_EQ(ask([](Alert*, QLineEdit* field) { QTest::keyClick(field, Qt::Key_Return); }),
+              QDialog::Accepted);
+    EXPECT_EQ(ask([](Alert* alert, QLineEdit*) { QTest::keyClick(alert, Qt::Key_Escape); }),
+              QDialog::Rejected);
 }
 
 TEST_F(CardParts, AnAlertKeepsItsWidthWhateverTheNamesInIt)
@@ -320,7 +324,8 @@ TEST_F(CardParts, AnAlertKeepsItsWidthWhateverTheNamesInIt)
     const Row rows[] = {
         {"Commit " + name, "Saves the container's filesystem as a new image."},
         {"Remove what cannot be brought back?", name + ", " + name + ". Nothing recreates these."},
-        {"The text could not be saved to \u201C/tmp/" + name + "/" + name + ".log\u201D.", "No such file or directory"},
+        {"The text could not be saved to \u201C/tmp/" + name + "/" + name + ".log\u201D.",
+         "No such file or directory"},
         {"Down shop?", "Stops and removes the project's containers."},
     };
     for (const Row& row : rows) {

@@ -1,6 +1,5 @@
 #include "app/parts/DialogAnswer.h"
 
-
 #include <QDialog>
 #include <QTimer>
 

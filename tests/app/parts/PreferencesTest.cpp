@@ -54,7 +54,8 @@ TEST(Preferences, EveryHolderOfTheSameSettingsHearsAChange)
 
 TEST(Preferences, RoundTripThroughTheFile)
 {
-    const QString suite = QStringLiteral("voskel.test.preferences.%1").arg(QCoreApplication::applicationPid());
+    const QString suite =
+        QStringLiteral("voskel.test.preferences.%1").arg(QCoreApplication::applicationPid());
     {
         const auto settings = Platform::Settings::suite(suite);
         Preferences prefs(*settings);

@@ -117,11 +117,12 @@ TEST(SettingsScene, CtrlQQuitsFromASheetAndFromSettingsAndEndsTheSheetsChild)
     const QString pidFile = scratch.filePath("pid");
     auto scenes = std::make_unique<Scenes>(f.preferences, f.stores());
     scenes->showMainWindow();
-    auto* sheet = SheetHost::open(
-        scenes->mainWindow(),
-        new CommandRunView("Waiting", "$ sleep",
-                           [&] { return TestSupport::shell("echo $$ > '" + pidFile + "'; exec sleep 60"); },
-                           [](std::optional<int>) {}));
+    auto* sheet =
+        SheetHost::open(scenes->mainWindow(),
+                        new CommandRunView(
+                            "Waiting", "$ sleep",
+                            [&] { return TestSupport::shell("echo $$ > '" + pidFile + "'; exec sleep 60"); },
+                            [](std::optional<int>) {}));
     ASSERT_TRUE(TestSupport::eventually([&] { return TestSupport::pidFromFile(pidFile) > 0; }));
     const qint64 child = TestSupport::pidFromFile(pidFile);
     EXPECT_TRUE(ctrlQQuits(sheet));
@@ -165,8 +166,8 @@ TEST(SettingsScene, AQuitDuringADeletionStopsItAndQuits)
     EXPECT_EQ(f.store.deletions(), 0) << "the deletion wound down before the quit";
     // Held while it read the networks to go with the containers: the containers never went.
     EXPECT_EQ(f.engine->commandArgs(),
-              (QList<QStringList>{
-                  {"inspect", "--type", "container", "id-shop-web", "--format", "{{json .NetworkSettings.Networks}}"}}));
+              (QList<QStringList>{{"inspect", "--type", "container", "id-shop-web", "--format",
+                                   "{{json .NetworkSettings.Networks}}"}}));
     EXPECT_TRUE(f.store.registry().knows("shop", alpha.id()));
     Scenes::setTrayAvailableForTesting(std::nullopt);
 }

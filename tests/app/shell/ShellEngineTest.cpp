@@ -72,7 +72,8 @@ protected:
         store = std::make_unique<AppStore>(*settings);
         store->setFilter(base);
         toolchain = std::make_unique<ToolchainStore>(
-            *settings, ToolchainStore::Host{[] { return false; }, [] { return QDateTime::currentDateTimeUtc(); }});
+            *settings,
+            ToolchainStore::Host{[] { return false; }, [] { return QDateTime::currentDateTimeUtc(); }});
         preferences = std::make_unique<Preferences>(*settings);
     }
 
@@ -169,10 +170,12 @@ TEST_F(WindowOnEngine, ListsTheEngineAndThePickerAndFilterChangeWhatIsCounted)
     // The second context reaches the same engine: the same items, now listed on it.
     picker->activated(picker->findData(base + "-second"));
     ASSERT_TRUE(eventually([&] { return store->runtime() && store->runtime()->id() == base + "-second"; }));
-    ASSERT_TRUE(eventually([&] {
-        return !store->matchingContainers().isEmpty() &&
-               store->matchingContainers().first().runtime == Runtime::context(base + "-second");
-    }, 20000));
+    ASSERT_TRUE(eventually(
+        [&] {
+            return !store->matchingContainers().isEmpty() &&
+                   store->matchingContainers().first().runtime == Runtime::context(base + "-second");
+        },
+        20000));
     EXPECT_TRUE(counted(window, Category::containers, 1));
 
     // Both runtimes at once list everything twice.
@@ -213,7 +216,8 @@ TEST_F(WindowOnEngine, TagPullAndRemoveThroughTheImagesScreen)
     alert->findChild<QLineEdit*>("tagField")->setText(tagged);
     QTest::mouseClick(alert->findChild<VoskButton*>("tagButton"), Qt::LeftButton);
     window.findChild<QLineEdit*>("filterField")->setText(base);
-    ASSERT_TRUE(eventually([&] { return store->matchingImages().size() == 1 && view->rowCount() == 1; }, 20000));
+    ASSERT_TRUE(
+        eventually([&] { return store->matchingImages().size() == 1 && view->rowCount() == 1; }, 20000));
     EXPECT_EQ(ImageRow::displayName(store->matchingImages().first()), tagged);
     EXPECT_EQ(store->error(), std::nullopt);
 
@@ -239,9 +243,9 @@ TEST_F(WindowOnEngine, TagPushRemoveAndPullAgainWithTheTestRegistry)
 {
     VOSKEL_REQUIRE_REGISTRY();
     const TestSupport::TestRegistry registry = *TestSupport::testRegistry();
-    const Platform::Capture login = Docker::capture(
-        {"login", registry.address, "-u", registry.username, "--password-stdin"}, std::nullopt, std::nullopt,
-        registry.password);
+    const Platform::Capture login =
+        Docker::capture({"login", registry.address, "-u", registry.username, "--password-stdin"},
+                        std::nullopt, std::nullopt, registry.password);
     ASSERT_EQ(login.status, 0) << login.err.toStdString();
     const QString reference = registry.address + "/" + base + "-pushed:1";
     images << reference;
@@ -263,7 +267,8 @@ TEST_F(WindowOnEngine, TagPushRemoveAndPullAgainWithTheTestRegistry)
     alert->findChild<QLineEdit*>("tagField")->setText(reference);
     QTest::mouseClick(alert->findChild<VoskButton*>("tagButton"), Qt::LeftButton);
     filter->setText(base);
-    ASSERT_TRUE(eventually([&] { return store->matchingImages().size() == 1 && view->rowCount() == 1; }, 20000));
+    ASSERT_TRUE(
+        eventually([&] { return store->matchingImages().size() == 1 && view->rowCount() == 1; }, 20000));
     const DockerImage tagged = store->matchingImages().first();
     EXPECT_EQ(ImageRow::displayName(tagged), reference);
 
@@ -271,7 +276,8 @@ TEST_F(WindowOnEngine, TagPushRemoveAndPullAgainWithTheTestRegistry)
     view->row(tagged)->menu()->findChild<QAction*>("pushAction")->trigger();
     auto* sheet = window.findChild<CommandRunView*>();
     ASSERT_NE(sheet, nullptr);
-    ASSERT_TRUE(eventually([&] { return sheet->exitStatus().has_value(); }, 60000)) << sheet->text().toStdString();
+    ASSERT_TRUE(eventually([&] { return sheet->exitStatus().has_value(); }, 60000))
+        << sheet->text().toStdString();
     EXPECT_EQ(sheet->exitStatus(), 0) << sheet->text().toStdString();
     EXPECT_TRUE(sheet->text().startsWith("$ docker push " + reference)) << sheet->text().toStdString();
     sheet->reject();
@@ -283,7 +289,8 @@ TEST_F(WindowOnEngine, TagPushRemoveAndPullAgainWithTheTestRegistry)
 
     view->findChild<QLineEdit*>("pullField")->setText(reference);
     QTest::mouseClick(view->findChild<VoskButton*>("pullButton"), Qt::LeftButton);
-    ASSERT_TRUE(eventually([&] { return view->rowCount() == 1; }, 60000)) << store->error().value_or("").toStdString();
+    ASSERT_TRUE(eventually([&] { return view->rowCount() == 1; }, 60000))
+        << store->error().value_or("").toStdString();
     EXPECT_EQ(ImageRow::displayName(store->matchingImages().first()), reference);
     EXPECT_EQ(store->error(), std::nullopt);
 
@@ -291,7 +298,8 @@ TEST_F(WindowOnEngine, TagPushRemoveAndPullAgainWithTheTestRegistry)
     view->row(store->matchingImages().first())->menu()->findChild<QAction*>("inspectAction")->trigger();
     auto* inspect = window.findChild<LogsView*>();
     ASSERT_NE(inspect, nullptr);
-    EXPECT_TRUE(eventually([&] { return inspect->text().contains(reference); }, 30000)) << inspect->text().toStdString();
+    EXPECT_TRUE(eventually([&] { return inspect->text().contains(reference); }, 30000))
+        << inspect->text().toStdString();
     inspect->reject();
 }
 

@@ -59,9 +59,8 @@ struct Fixture {
     StoreTesting::FakeClock clock;
     std::unique_ptr<AppStore> owned = std::make_unique<AppStore>(*settings, engine, clock.clock());
     AppStore& store = *owned;
-    ToolchainStore toolchain{*settings, ToolchainStore::Host{[] { return false; }, [] {
-                                                                  return QDateTime::currentDateTimeUtc();
-                                                              }}};
+    ToolchainStore toolchain{*settings, ToolchainStore::Host{[] { return false; },
+                                                             [] { return QDateTime::currentDateTimeUtc(); }}};
     Preferences preferences{*settings};
 
     Fixture() { TestSupport::prepareWidgets(); }

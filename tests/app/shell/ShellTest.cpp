@@ -23,13 +23,13 @@
 #include "app/shell/VolumeRow.h"
 #include "app/shell/VolumesView.h"
 #include "screens/CloneProjectView.h"
-#include "support/RecordingHost.h"
 #include "sheets/RunImageView.h"
+#include "support/RecordingHost.h"
 #include "support/TestSupport.h"
 
-#include <QLineEdit>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMenu>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -145,9 +145,10 @@ TEST(ContentView, AddProjectOnlyOnProjectsAndANewScreenPerSection)
         bool addShown;
         const char* screen;
     };
-    for (const Row& row : {Row{Category::images, false, "imagesView"}, Row{Category::volumes, false, "volumesView"},
-                           Row{Category::containers, false, "containersView"},
-                           Row{Category::projects, true, "projectsView"}}) {
+    for (const Row& row :
+         {Row{Category::images, false, "imagesView"}, Row{Category::volumes, false, "volumesView"},
+          Row{Category::containers, false, "containersView"},
+          Row{Category::projects, true, "projectsView"}}) {
         window.setCategory(row.category);
         settle();
         EXPECT_EQ(add->isVisible(), row.addShown) << rawValue(row.category).toStdString();
@@ -331,10 +332,14 @@ TEST(ImageRow, Texts)
         bool canPush;
     };
     const Row rows[] = {
-        {image("sha256:1", "nginx", "latest", work, "67MB"), true, "nginx:latest", "work \u00B7 sha256:1 \u00B7 67MB", true},
-        {image("sha256:1", "nginx", "latest", work, "67MB"), false, "nginx:latest", "sha256:1 \u00B7 67MB", true},
-        {image("sha256:2", "<none>", "<none>", std::nullopt, ""), true, "<none>:<none>", "sha256:2 \u00B7 ", false},
-        {image("sha256:3", "local/app", "<none>", work), false, "local/app:<none>", "sha256:3 \u00B7 4.2MB", false},
+        {image("sha256:1", "nginx", "latest", work, "67MB"), true, "nginx:latest",
+         "work \u00B7 sha256:1 \u00B7 67MB", true},
+        {image("sha256:1", "nginx", "latest", work, "67MB"), false, "nginx:latest", "sha256:1 \u00B7 67MB",
+         true},
+        {image("sha256:2", "<none>", "<none>", std::nullopt, ""), true, "<none>:<none>", "sha256:2 \u00B7 ",
+         false},
+        {image("sha256:3", "local/app", "<none>", work), false, "local/app:<none>", "sha256:3 \u00B7 4.2MB",
+         false},
         {image("", "<none>", "v1", work), false, "<none>:v1", " \u00B7 4.2MB", false},
     };
     for (const Row& row : rows) {
@@ -352,7 +357,9 @@ TEST(ImageMenu, APushNamesTheImageAndRunsOnItsRuntime)
         QStringList arguments;
     };
     const Row rows[] = {
-        {image("sha256:1", "registry.local/app", "2", work), home, {"--context", "work", "push", "registry.local/app:2"}},
+        {image("sha256:1", "registry.local/app", "2", work),
+         home,
+         {"--context", "work", "push", "registry.local/app:2"}},
         {image("sha256:1", "app", "2", std::nullopt), home, {"--context", "home", "push", "app:2"}},
         {image("sha256:1", "app", "2", std::nullopt), std::nullopt, {"push", "app:2"}},
     };
@@ -360,7 +367,8 @@ TEST(ImageMenu, APushNamesTheImageAndRunsOnItsRuntime)
         const Hosted::Push push = Hosted::push(row.image, row.shown);
         EXPECT_EQ(push.title, "Pushing " + ImageRow::displayName(row.image));
         EXPECT_EQ(push.banner, "$ docker push " + ImageRow::displayName(row.image));
-        EXPECT_EQ(push.process.arguments.mid(push.process.arguments.size() - row.arguments.size()), row.arguments)
+        EXPECT_EQ(push.process.arguments.mid(push.process.arguments.size() - row.arguments.size()),
+                  row.arguments)
             << push.process.arguments.join(' ').toStdString();
         EXPECT_EQ(push.process.workingDirectory, std::nullopt);
     }
@@ -455,7 +463,8 @@ TEST(ImagesView, RowsKeepTheirImageWhenAPullInsertsOneAbove)
     alert->findChild<QLineEdit*>("tagField")->setText("  registry.local/nginx:1.25  ");
     QTest::mouseClick(alert->findChild<VoskButton*>("tagButton"), Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return !f.engine->commands().isEmpty(); }));
-    EXPECT_EQ(f.engine->commands().first().args, QStringList({"tag", "nginx:1.25", "registry.local/nginx:1.25"}));
+    EXPECT_EQ(f.engine->commands().first().args,
+              QStringList({"tag", "nginx:1.25", "registry.local/nginx:1.25"}));
 
     ASSERT_TRUE(eventually([&] { return view.row(dangling) != nullptr && view.rowCount() == 1; }));
     EXPECT_FALSE(view.row(dangling)->menu()->findChild<QAction*>("pushAction")->isEnabled());
@@ -466,7 +475,8 @@ TEST(ImagesView, ALongNameWrapsInsideTheRowAndLeavesItsButtonsInReach)
     Fixture f;
     const DockerImage plain = image("sha256:a", "busybox", "latest", work);
     // One run of letters with nothing to break it at, as long as a registry host can be.
-    const DockerImage unbroken = image("sha256:b", "wkc-" + QString(150, u'b') + u'/' + QString(60, u'c'), "v1", work);
+    const DockerImage unbroken =
+        image("sha256:b", "wkc-" + QString(150, u'b') + u'/' + QString(60, u'c'), "v1", work);
     f.store.setImages({plain, unbroken});
     ImagesView view(f.store);
     view.resize(600, 500);
@@ -481,8 +491,9 @@ TEST(ImagesView, ALongNameWrapsInsideTheRowAndLeavesItsButtonsInReach)
                 << control << " of " << each.repository.toStdString();
         }
         const auto* name = row->findChild<VoskLabel*>("imageName");
-        const QRect drawn = QFontMetrics(name->font()).boundingRect(QRect(0, 0, name->width(), 100000),
-                                                                    Qt::TextWordWrap, name->text());
+        const QRect drawn =
+            QFontMetrics(name->font())
+                .boundingRect(QRect(0, 0, name->width(), 100000), Qt::TextWordWrap, name->text());
         EXPECT_LE(drawn.width(), name->width()) << each.repository.toStdString();
         EXPECT_GE(name->height(), drawn.height()) << each.repository.toStdString();
         // The row still reads as the name it was listed under.
@@ -517,12 +528,14 @@ TEST(EmptyState, Forms)
     };
     const Row rows[] = {
         {Category::volumes, "   ", "No volumes", "externaldrive", false, false},
-        {Category::images, " web ", "No images match \u201C web \u201D", "line.3.horizontal.decrease.circle", true,
-         false},
+        {Category::images, " web ", "No images match \u201C web \u201D", "line.3.horizontal.decrease.circle",
+         true, false},
         {Category::projects, "", "No projects", "square.stack.3d.up", false, true},
-        {Category::projects, "x", "No projects match \u201Cx\u201D", "line.3.horizontal.decrease.circle", true, false},
+        {Category::projects, "x", "No projects match \u201Cx\u201D", "line.3.horizontal.decrease.circle",
+         true, false},
         {Category::containers, "\t", "No containers", "shippingbox", false, false},
-        {Category::images, "\n", "No images match \u201C\n\u201D", "line.3.horizontal.decrease.circle", true, false},
+        {Category::images, "\n", "No images match \u201C\n\u201D", "line.3.horizontal.decrease.circle", true,
+         false},
     };
     for (const Row& row : rows) {
         Fixture f;
@@ -546,7 +559,8 @@ TEST(EmptyState, TheTitleIsNeverCutWhateverTheFilter)
 {
     // A short filter fits on one line; a long one wraps: either way every line of the title is drawn
     // in full inside the screen's width.
-    for (const QString& filter : {QStringLiteral("a8e5c42ceaa9"), QString(40, u'w') + u' ' + QString(120, u'x')}) {
+    for (const QString& filter :
+         {QStringLiteral("a8e5c42ceaa9"), QString(40, u'w') + u' ' + QString(120, u'x')}) {
         Fixture f;
         f.store.setFilter(filter);
         QWidget screen;
@@ -597,7 +611,8 @@ TEST(VolumesView, RowsByIdRemoveWithoutAskingAndTheEmptyState)
     VolumeRow* second = view.row(volume("data", home));
     ASSERT_NE(second, nullptr);
     EXPECT_NE(second, view.row(volume("data", work)));
-    EXPECT_FALSE(view.row(volume("data", work))->findChild<Divider*>()->isVisibleTo(view.row(volume("data", work))));
+    EXPECT_FALSE(
+        view.row(volume("data", work))->findChild<Divider*>()->isVisibleTo(view.row(volume("data", work))));
     EXPECT_TRUE(second->findChild<Divider*>()->isVisibleTo(second));
     QTest::mouseClick(second->findChild<VoskButton*>("removeButton"), Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return !f.engine->commands().isEmpty(); }));
@@ -703,7 +718,8 @@ TEST(MenuRow, TheActionFollowsTheState)
         EXPECT_EQ(menuRow.button()->text(), row.title);
         QTest::mouseClick(menuRow.button(), Qt::LeftButton);
         ASSERT_TRUE(eventually([&] { return !f.engine->commands().isEmpty(); }));
-        EXPECT_EQ(f.engine->commands().first().args, QStringList({row.command, "id-svc"})) << row.state.toStdString();
+        EXPECT_EQ(f.engine->commands().first().args, QStringList({row.command, "id-svc"}))
+            << row.state.toStdString();
     }
 }
 
@@ -831,10 +847,11 @@ TEST(ContentView, APollThatChangesNothingRedrawsNothing)
     f.store.setRuntimes({entry("work")});
     f.store.setRuntime(work);
     const auto list = [&](const QString& dbState) {
-        f.engine->setListing(work, {{container("web", "running", "shop"), container("db", dbState, "shop"),
-                                     container("scratch", "paused")},
-                                    {image("sha256:4e1b", "nginx", "1.25"), image("sha256:77aa", "<none>", "<none>")},
-                                    {volume("shop_data"), volume("cache")}});
+        f.engine->setListing(
+            work, {{container("web", "running", "shop"), container("db", dbState, "shop"),
+                    container("scratch", "paused")},
+                   {image("sha256:4e1b", "nginx", "1.25"), image("sha256:77aa", "<none>", "<none>")},
+                   {volume("shop_data"), volume("cache")}});
         QCoro::waitFor(f.store.refresh(false));
         settle();
     };
@@ -878,16 +895,19 @@ TEST(Gallery, MainWindow)
     f.store.setImages({image("sha256:4e1b", "nginx", "1.25", work, "67MB"),
                        image("sha256:09ac", "voskel-test/busybox", "latest", home, "1.2MB"),
                        image("sha256:77aa", "<none>", "<none>", work, "12MB")});
-    f.store.setError(QStringLiteral("Error response from daemon: conflict: unable to remove repository reference"));
+    f.store.setError(
+        QStringLiteral("Error response from daemon: conflict: unable to remove repository reference"));
     f.preferences.setCategory(Category::images);
     const QStringList written = TestSupport::renderToGallery(
-        "main-window", [&] { return std::make_unique<ContentView>(f.store, f.toolchain, f.preferences); }, 1080, 700);
+        "main-window", [&] { return std::make_unique<ContentView>(f.store, f.toolchain, f.preferences); },
+        1080, 700);
     EXPECT_EQ(written.size(), 2);
     f.store.setVolumes({volume("shop_data", work), volume("cache", home)});
     f.preferences.setCategory(Category::volumes);
     EXPECT_EQ(TestSupport::renderToGallery(
                   "main-window-volumes",
-                  [&] { return std::make_unique<ContentView>(f.store, f.toolchain, f.preferences); }, 1080, 700)
+                  [&] { return std::make_unique<ContentView>(f.store, f.toolchain, f.preferences); }, 1080,
+                  700)
                   .size(),
               2);
     EXPECT_EQ(TestSupport::renderToGallery(

@@ -38,7 +38,7 @@ QStringList tree(const QString& dir)
 
 struct LeftCase {
     const char* name;
-    std::function<void(const QString& projects)> before;   // what the home holds before the run
+    std::function<void(const QString& projects)> before;    // what the home holds before the run
     std::function<void(const QString& projects)> meanwhile; // what happens while the run goes on
     QStringList left;                                       // what is under the home afterwards
 };
@@ -81,20 +81,27 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  {},
                  {"Projects", "Projects/atlas-analytics", "Projects/atlas-analytics/notes.md"}},
-        LeftCase{"AStubEditedToOtherBytesOfTheSameSize", {},
+        LeftCase{"AStubEditedToOtherBytesOfTheSameSize",
+                 {},
                  [](const QString& p) { write(p + "/storefront/docker-compose.yml", "services: []\n"); },
                  {"Projects", "Projects/storefront", "Projects/storefront/docker-compose.yml"}},
-        LeftCase{"AStubThatGrew", {},
-                 [](const QString& p) { write(p + "/nightly-reports/docker-compose.yml", "services: {}\n\n"); },
-                 {"Projects", "Projects/nightly-reports", "Projects/nightly-reports/docker-compose.yml"}},
-        LeftCase{"AFileAddedToTheFolderWithoutCompose", {},
+        LeftCase{
+            "AStubThatGrew",
+            {},
+            [](const QString& p) { write(p + "/nightly-reports/docker-compose.yml", "services: {}\n\n"); },
+            {"Projects", "Projects/nightly-reports", "Projects/nightly-reports/docker-compose.yml"}},
+        LeftCase{"AFileAddedToTheFolderWithoutCompose",
+                 {},
                  [](const QString& p) { write(p + "/docs-site/index.md", "# docs"); },
                  {"Projects", "Projects/docs-site", "Projects/docs-site/index.md"}},
-        LeftCase{"AFolderAddedInsideAProject", {},
+        LeftCase{"AFolderAddedInsideAProject",
+                 {},
                  [](const QString& p) { QDir().mkpath(p + "/media-library/data"); },
                  {"Projects", "Projects/media-library", "Projects/media-library/data"}},
         LeftCase{"AHomeThatCannotHoldFolders",
-                 [](const QString& p) { write(p, "a file where the folder would go"); }, {}, {"Projects"}}),
+                 [](const QString& p) { write(p, "a file where the folder would go"); },
+                 {},
+                 {"Projects"}}),
     [](const testing::TestParamInfo<LeftCase>& info) { return std::string(info.param.name); });
 
 TEST(FixtureFolders, TheRunMakesTheRootFirstAndAStubInEveryFolderButTheLast)
@@ -105,11 +112,11 @@ TEST(FixtureFolders, TheRunMakesTheRootFirstAndAStubInEveryFolderButTheLast)
     ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/atlas-analytics")));
     const ShotFixtures::CreatedPaths created = ShotFixtures::makeFixtureDirs();
     // The root was there already, and so was one project: neither is the run's.
-    EXPECT_EQ(created.folders, (QStringList{root + "/storefront", root + "/media-library", root + "/nightly-reports",
-                                            root + "/docs-site"}));
-    EXPECT_EQ(created.composeFiles,
-              (QStringList{root + "/storefront/docker-compose.yml", root + "/media-library/docker-compose.yml",
-                           root + "/nightly-reports/docker-compose.yml"}));
+    EXPECT_EQ(created.folders, (QStringList{root + "/storefront", root + "/media-library",
+                                            root + "/nightly-reports", root + "/docs-site"}));
+    EXPECT_EQ(created.composeFiles, (QStringList{root + "/storefront/docker-compose.yml",
+                                                 root + "/media-library/docker-compose.yml",
+                                                 root + "/nightly-reports/docker-compose.yml"}));
     QFile stub(created.composeFiles.first());
     ASSERT_TRUE(stub.open(QIODevice::ReadOnly));
     EXPECT_EQ(stub.readAll(), QByteArray("services: {}\n"));
@@ -128,8 +135,8 @@ TEST(FixtureStore, ShowsEveryKindOfProjectWithTheFiguresTheParsersMakeOfTheOutpu
 
     // The remembered project is filed under the shown runtime, so it lists beside the others.
     EXPECT_EQ(TestSupport::names(store.projects()),
-              (QStringList{"atlas-analytics", "docs-site", "legacy-invoicing", "media-library", "nightly-reports",
-                           "storefront"}));
+              (QStringList{"atlas-analytics", "docs-site", "legacy-invoicing", "media-library",
+                           "nightly-reports", "storefront"}));
     EXPECT_TRUE(store.registry().knows(QStringLiteral("nightly-reports"), QStringLiteral("apple-container")));
 
     // Processor shares follow from ten seconds of counters; unsampled containers have none.
@@ -137,18 +144,19 @@ TEST(FixtureStore, ShowsEveryKindOfProjectWithTheFiguresTheParsersMakeOfTheOutpu
     EXPECT_DOUBLE_EQ(stats.cpu.value("storefront-web-1"), 4.0);
     EXPECT_DOUBLE_EQ(stats.cpu.value("storefront-api-1"), 52.0);
     EXPECT_EQ(stats.memory.value("storefront-api-1"), 416509952);
-    for (const char* unsampled : {"atlas-analytics-worker-1", "legacy-invoicing-php-1", "media-library-db-1"}) {
+    for (const char* unsampled :
+         {"atlas-analytics-worker-1", "legacy-invoicing-php-1", "media-library-db-1"}) {
         EXPECT_FALSE(stats.cpu.contains(unsampled)) << unsampled;
         EXPECT_FALSE(stats.memory.contains(unsampled)) << unsampled;
     }
 
     // Running containers get addresses in list order; the paused one gets none.
     EXPECT_EQ(store.addresses(), (QMap<QString, QString>{{"storefront-web-1", "192.168.64.2"},
-                                                        {"storefront-api-1", "192.168.64.3"},
-                                                        {"atlas-analytics-db-1", "192.168.64.4"},
-                                                        {"docs-site-web-1", "192.168.64.5"},
-                                                        {"media-library-cache-1", "192.168.64.6"},
-                                                        {"portainer", "192.168.64.7"}}));
+                                                         {"storefront-api-1", "192.168.64.3"},
+                                                         {"atlas-analytics-db-1", "192.168.64.4"},
+                                                         {"docs-site-web-1", "192.168.64.5"},
+                                                         {"media-library-cache-1", "192.168.64.6"},
+                                                         {"portainer", "192.168.64.7"}}));
     const std::optional<QString> address = store.address(store.containers().at(0));
     EXPECT_EQ(address, QStringLiteral("192.168.64.2"));
 

@@ -1,12 +1,12 @@
+#include "diagnostics/shot/ShotPanes.h"
 #include "app/design/PreviewChrome.h"
+#include "app/design/VoskLabel.h"
 #include "app/parts/Banner.h"
 #include "app/shell/Sidebar.h"
 #include "diagnostics/shot/ShotFixtures.h"
 #include "diagnostics/shot/ShotGenerator.h"
-#include "diagnostics/shot/ShotPanes.h"
 #include "diagnostics/shot/ShotStage.h"
 #include "platform/Settings.h"
-#include "app/design/VoskLabel.h"
 #include "screens/ContainerCard.h"
 #include "screens/DeleteProjectContent.h"
 #include "screens/ProjectCard.h"
@@ -92,7 +92,8 @@ TEST_F(ShotPanesTest, ThePicturesOfTheProjectsShowEveryProjectThoughNeverShownOn
     std::unique_ptr<QWidget> screen = build(QStringLiteral("projects-narrow"));
     ASSERT_FALSE(ShotGenerator::render(*screen).isNull());
     EXPECT_EQ(screen->findChildren<ProjectCard*>().size(), 6);
-    EXPECT_EQ(screen->findChild<ProjectsContent*>()->emphasizedId(), QStringLiteral("apple-container/atlas-analytics"));
+    EXPECT_EQ(screen->findChild<ProjectsContent*>()->emphasizedId(),
+              QStringLiteral("apple-container/atlas-analytics"));
     // The projects with something stopped or built here offer to free it.
     QStringList freeing;
     for (const ProjectCard* card : screen->findChildren<ProjectCard*>())
@@ -115,7 +116,8 @@ TEST_F(ShotPanesTest, EveryScreenButTheToolsWearsThePreviewChromeAndHasItsSize)
         EXPECT_EQ(widget->size(), screen.points) << screen.stem.toStdString();
         const QList<QWidget*> children = widget->findChildren<QWidget*>();
         ASSERT_FALSE(children.isEmpty());
-        EXPECT_EQ(voskPreviewChrome(children.last()), !screen.stem.startsWith("tools")) << screen.stem.toStdString();
+        EXPECT_EQ(voskPreviewChrome(children.last()), !screen.stem.startsWith("tools"))
+            << screen.stem.toStdString();
     }
 }
 
@@ -161,7 +163,8 @@ TEST_F(ShotPanesTest, TheDeletePictureIsTheSheetsTitleOverStorefrontsPlanWithThe
             others << c;
     store.setContainers(others);
     widget = build(QStringLiteral("delete"));
-    EXPECT_EQ(widget->findChild<VoskLabel*>("titleLabel")->plainText(), QStringLiteral("Delete atlas-analytics"));
+    EXPECT_EQ(widget->findChild<VoskLabel*>("titleLabel")->plainText(),
+              QStringLiteral("Delete atlas-analytics"));
     EXPECT_TRUE(labelTexts(*widget).contains(QStringLiteral("storefront-api-1")));
 }
 

@@ -115,7 +115,8 @@ TEST(ShotRun, WritesEighteenPicturesTwiceTheirSizeTheSameEveryRunAndTakesAwayWha
 
     // Pixels are exactly twice the points.
     for (qsizetype i = 0; i < paths.size(); ++i) {
-        const ShotGenerator::Screen& screen = ShotGenerator::screens().at(i % ShotGenerator::screens().size());
+        const ShotGenerator::Screen& screen =
+            ShotGenerator::screens().at(i % ShotGenerator::screens().size());
         QImageReader reader(paths.at(i));
         EXPECT_EQ(reader.format(), QByteArray("png")) << paths.at(i).toStdString();
         EXPECT_EQ(reader.size(), screen.points * 2) << paths.at(i).toStdString();
@@ -168,11 +169,13 @@ TEST(ShotRun, LeavesWhatWasThereOrWasPutThereAndSaysWhichFilesItCouldNotWrite)
     ASSERT_TRUE(seen) << "the run ended before its folders could be seen";
 
     EXPECT_EQ(ran.exitCode, 1) << ran.err.toStdString();
-    EXPECT_EQ(ran.out.split(u'\n'), (QStringList{QStringLiteral("write failed: ") + blocked,
-                                                 QStringLiteral("1 of 18 shots could not be written to ") + dir,
-                                                 QString()}));
+    EXPECT_EQ(ran.out.split(u'\n'),
+              (QStringList{QStringLiteral("write failed: ") + blocked,
+                           QStringLiteral("1 of 18 shots could not be written to ") + dir, QString()}));
     const QStringList paths = expectedPaths(dir);
-    EXPECT_EQ(std::count_if(paths.cbegin(), paths.cend(), [](const QString& p) { return QFileInfo(p).isFile(); }), 17);
+    EXPECT_EQ(
+        std::count_if(paths.cbegin(), paths.cend(), [](const QString& p) { return QFileInfo(p).isFile(); }),
+        17);
 
     EXPECT_EQ(contents(projects + QStringLiteral("/atlas-analytics/notes.md")), "mine\n");
     EXPECT_FALSE(QFileInfo::exists(projects + QStringLiteral("/atlas-analytics/docker-compose.yml")));
