@@ -1,13 +1,13 @@
 #include "app/design/DesktopColorScheme.h"
 
+#include "app/design/DesktopPortal.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
 
 namespace {
 
-const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString settingsInterface = QStringLiteral("org.freedesktop.portal.Settings");
 const QString appearanceGroup = QStringLiteral("org.freedesktop.appearance");
 const QString colorSchemeKey = QStringLiteral("color-scheme");
@@ -25,14 +25,15 @@ DesktopColorScheme::DesktopColorScheme(QDBusConnection bus, QObject* parent, int
     if (!bus.isConnected())
         return;
 
-    QDBusMessage read =
-        QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface, QStringLiteral("Read"));
+    QDBusMessage read = QDBusMessage::createMethodCall(DesktopPortal::service, DesktopPortal::path,
+                                                       settingsInterface, QStringLiteral("Read"));
     read << appearanceGroup << colorSchemeKey;
     const QDBusMessage reply = bus.call(read, QDBus::Block, timeoutMillis);
     if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
         m_dark = prefersDark(reply.arguments().constFirst()).value_or(false);
 
-    bus.connect(portalService, portalPath, settingsInterface, QStringLiteral("SettingChanged"), this,
+    bus.connect(DesktopPortal::service, DesktopPortal::path, settingsInterface,
+                QStringLiteral("SettingChanged"), this,
                 SLOT(onSettingChanged(QString, QString, QDBusVariant)));
 }
 

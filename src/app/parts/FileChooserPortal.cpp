@@ -1,5 +1,7 @@
 #include "app/parts/FileChooserPortal.h"
 
+#include "app/design/DesktopPortal.h"
+
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -18,8 +20,6 @@
 
 namespace {
 
-const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString chooserInterface = QStringLiteral("org.freedesktop.portal.FileChooser");
 const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
 // The pop-up's own name in the question and in the answer.
@@ -196,8 +196,9 @@ QCoro::Task<Answer> ask(QDBusConnection bus, QString method, QString parentWindo
         co_return unavailable();
     registerTypes();
 
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        portalService, portalPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    QDBusMessage get = QDBusMessage::createMethodCall(DesktopPortal::service, DesktopPortal::path,
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
     get << chooserInterface << QStringLiteral("version");
     const std::optional<uint> version = versionOf(co_await replyOf(bus.asyncCall(get, answerMillis)));
     if (!version || *version < leastVersion)
@@ -217,12 +218,13 @@ QCoro::Task<Answer> ask(QDBusConnection bus, QString method, QString parentWindo
     };
     listen(path);
     // A portal that goes away with its chooser open answers nothing ever.
-    QDBusServiceWatcher gone(portalService, bus, QDBusServiceWatcher::WatchForUnregistration);
+    QDBusServiceWatcher gone(DesktopPortal::service, bus, QDBusServiceWatcher::WatchForUnregistration);
     QObject::connect(&gone, &QDBusServiceWatcher::serviceUnregistered, response.get(), &PortalResponse::lose);
 
     options.insert(QStringLiteral("handle_token"), token);
     options.insert(QStringLiteral("modal"), true);
-    QDBusMessage call = QDBusMessage::createMethodCall(portalService, portalPath, chooserInterface, method);
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(DesktopPortal::service, DesktopPortal::path, chooserInterface, method);
     call << parentWindow << title << options;
     const QDBusMessage asked = co_await replyOf(bus.asyncCall(call, answerMillis));
     if (asked.type() != QDBusMessage::ReplyMessage || asked.arguments().isEmpty()) {
@@ -256,7 +258,7 @@ QString requestPath(const QString& uniqueName, const QString& token)
 {
     QString sender = uniqueName.startsWith(u':') ? uniqueName.mid(1) : uniqueName;
     sender.replace(u'.', u'_');
-    return portalPath + QStringLiteral("/request/") + sender + u'/' + token;
+    return DesktopPortal::path + QStringLiteral("/request/") + sender + u'/' + token;
 }
 
 QCoro::Task<Answer> chooseFolder(QDBusConnection bus, QString parentWindow, FolderQuestion question)
