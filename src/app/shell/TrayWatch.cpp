@@ -122,6 +122,9 @@ void TrayWatch::lookAtHost()
 
 void TrayWatch::hostAnswered(bool registered)
 {
+    // No X tray was looked for while the host was there: whether one is there now is asked at once.
+    if (m_host && !registered)
+        m_x = xTrayOwned();
     m_host = registered;
     update();
 }
@@ -134,8 +137,9 @@ void TrayWatch::lookAtX()
 
 void TrayWatch::update()
 {
-    // Only while there is none: once there, Qt follows the X tray's going and coming back itself.
-    if (m_x || presentOverride)
+    // Only while there is no tray of either kind: once an X tray is there, Qt follows its going and coming
+    // back itself, and a host says when it goes.
+    if (m_x || m_host || presentOverride)
         m_xLook->stop();
     else if (!m_xLook->isActive() && qGuiApp && qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
         m_xLook->start();
