@@ -16,12 +16,6 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-namespace {
-
-bool pretending = false;
-
-} // namespace
-
 Scenes::Scenes(Preferences& preferences, Stores stores, QObject* parent)
     : QObject(parent), m_preferences(preferences), m_stores(std::move(stores)), m_tray(new TrayWatch(this))
 {
@@ -52,12 +46,11 @@ bool Scenes::trayAvailable() const
 {
     // Qt only once the watch has seen a tray: it settles for good, when first asked, which kind of tray
     // it puts its icons in.
-    return m_tray->present() && (pretending || QSystemTrayIcon::isSystemTrayAvailable());
+    return m_tray->present() && (TrayWatch::pretending() || QSystemTrayIcon::isSystemTrayAvailable());
 }
 
 void Scenes::setTrayAvailableForTesting(std::optional<bool> available)
 {
-    pretending = available.has_value();
     TrayWatch::setPresentForTesting(available);
 }
 

@@ -102,6 +102,11 @@ void TrayWatch::setPresentForTesting(std::optional<bool> present)
             watch->update();
 }
 
+bool TrayWatch::pretending()
+{
+    return presentOverride.has_value();
+}
+
 void TrayWatch::lookAtHost()
 {
     QDBusMessage get = QDBusMessage::createMethodCall(watcherService, watcherPath,

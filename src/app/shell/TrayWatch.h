@@ -27,6 +27,7 @@ public:
 
     // Tests pretend either way (none: the desktop decides again); every watch says so at once.
     static void setPresentForTesting(std::optional<bool> present);
+    static bool pretending();
 
     // How often an X tray is looked for while there is no tray.
     static constexpr int xLookMillis = 3000;
