@@ -4,7 +4,6 @@
 #include "app/design/VoskLabel.h"
 #include "app/parts/Alert.h"
 #include "engine/Compose.h"
-#include "platform/DiskLook.h"
 #include "sheets/BoundedText.h"
 
 #include "support/RecordingHost.h"
@@ -13,18 +12,12 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLayout>
-#include <QScopeGuard>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
-
-#include <atomic>
-#include <memory>
 
 using TestSupport::eventually;
 using TestSupport::FakeTools;

@@ -13,7 +13,6 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
-#include <memory>
 
 namespace {
 

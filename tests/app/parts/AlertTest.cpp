@@ -8,8 +8,6 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QSignalSpy>
-#include <QTest>
-#include <QTimer>
 
 #include <QCoroTask>
 

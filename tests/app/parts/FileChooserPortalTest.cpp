@@ -14,7 +14,6 @@
 #include <QDir>
 #include <QFile>
 #include <QMutex>
-#include <QTimer>
 #include <QWidget>
 
 #include <QCoroTask>
