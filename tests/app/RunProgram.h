@@ -14,15 +14,12 @@ struct Ran {
     QString err;
 };
 
-// Runs the built program to its end with `arguments`.
-inline Ran runVoskel(const QStringList& arguments)
+// Starts `process`, as prepared, and waits for its end, for at most `limitMs`.
+inline Ran runToItsEnd(QProcess& process, int limitMs = 120000)
 {
-    QProcess process;
-    process.setProgram(QStringLiteral(VOSKEL_BINARY));
-    process.setArguments(arguments);
     process.start();
     Ran ran;
-    if (!process.waitForFinished(120000)) {
+    if (!process.waitForFinished(limitMs)) {
         process.kill();
         process.waitForFinished();
         ADD_FAILURE() << "voskel did not finish";
@@ -32,6 +29,15 @@ inline Ran runVoskel(const QStringList& arguments)
     ran.out = QString::fromUtf8(process.readAllStandardOutput());
     ran.err = QString::fromUtf8(process.readAllStandardError());
     return ran;
+}
+
+// Runs the built program to its end with `arguments`.
+inline Ran runVoskel(const QStringList& arguments)
+{
+    QProcess process;
+    process.setProgram(QStringLiteral(VOSKEL_BINARY));
+    process.setArguments(arguments);
+    return runToItsEnd(process);
 }
 
 } // namespace AppTest

@@ -302,17 +302,9 @@ public:
         QProcess process;
         process.setProcessEnvironment(m_environment);
         process.setWorkingDirectory(m_home.path());
-        process.start(path("voskel"), arguments);
-        AppTest::Ran ran;
-        if (!process.waitForFinished(60000)) {
-            process.kill();
-            process.waitForFinished();
-            return ran;
-        }
-        ran.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        ran.out = QString::fromUtf8(process.readAllStandardOutput());
-        ran.err = QString::fromUtf8(process.readAllStandardError());
-        return ran;
+        process.setProgram(path("voskel"));
+        process.setArguments(arguments);
+        return AppTest::runToItsEnd(process, 60000);
     }
 
 private:
