@@ -1,19 +1,5 @@
 #include "screens/ProjectFolder.h"
 
-ProjectFolder ProjectFolder::of(const ComposeProject& project)
-{
-    if (!project.workingDir || project.workingDir->isEmpty())
-        return {};
-    return at(*project.workingDir);
-}
-
-ProjectFolder ProjectFolder::at(const QString& dir)
-{
-    if (dir.isEmpty())
-        return {};
-    return from(Docker::factsOfFolder(dir));
-}
-
 ProjectFolder ProjectFolder::from(const Docker::FolderFacts& facts)
 {
     ProjectFolder folder;

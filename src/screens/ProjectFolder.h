@@ -1,6 +1,5 @@
 #pragma once
 
-#include "engine/ComposeProject.h"
 #include "engine/ProjectLooks.h"
 
 // What a project's folder holds: whether it is still there, holds a compose file and builds an
@@ -19,10 +18,6 @@ struct ProjectFolder {
 
     // What a look server found of the folder (FolderChecks asks for it).
     static ProjectFolder from(const Docker::FolderFacts& facts);
-    // Looks at the disk in this process, and may wait as long as the disk does: for tests and pictures
-    // alone, never in the application.
-    static ProjectFolder of(const ComposeProject& project);
-    static ProjectFolder at(const QString& dir);
 
     bool operator==(const ProjectFolder&) const = default;
 };

@@ -68,7 +68,7 @@ TEST_F(FolderChecksOnScreen, AFolderCheckThatHangsLeavesTheWindowAnswering)
             while (!*released && !limit.hasExpired())
                 QThread::msleep(5);
         }
-        return ProjectFolder::at(dir);
+        return folderAt(dir);
     });
     const auto restore = qScopeGuard([&] {
         *released = true;
@@ -121,7 +121,7 @@ TEST(FolderLooks, StalledFoldersHoldUpOnlyTheirOwnLooks)
             while (!*released && !limit.hasExpired())
                 QThread::msleep(5);
         }
-        return ProjectFolder::at(dir);
+        return folderAt(dir);
     });
     const auto restore = qScopeGuard([&] {
         *released = true;
@@ -169,7 +169,7 @@ TEST(FolderLooks, StalledFoldersLeaveTheOthersToEveryRound)
     FolderChecks::setCheckForTesting([=](const QString& dir) {
         while (dir != before && dir != after && !*released && !limit.hasExpired())
             QThread::msleep(5);
-        return ProjectFolder::at(dir);
+        return folderAt(dir);
     });
     const auto restore = qScopeGuard([&] {
         *released = true;
@@ -209,7 +209,7 @@ TEST(FolderLooks, AFolderThatStallsIsNotKnownUntilItsLookIsBack)
     FolderChecks::setCheckForTesting([=](const QString& dir) {
         while (*stalls && !limit.hasExpired())
             QThread::msleep(5);
-        return ProjectFolder::at(dir);
+        return folderAt(dir);
     });
     const auto restore = qScopeGuard([&] {
         *stalls = false;
@@ -240,7 +240,7 @@ TEST_F(FolderChecksOnScreen, ARefreshWithUnchangedProjectsStartsNoFolderCheck)
     const auto asked = std::make_shared<std::atomic<int>>(0);
     FolderChecks::setCheckForTesting([=](const QString& dir) {
         ++*asked;
-        return ProjectFolder::at(dir);
+        return folderAt(dir);
     });
     const auto restore = qScopeGuard([] { FolderChecks::setCheckForTesting({}); });
     const Container shopWeb = inFolder(container("shop-web", "running", "shop"), shop);
@@ -281,7 +281,7 @@ TEST(FolderLooks, AScreenLeftAtOnceLeavesThePoolToTheLooksAfterIt)
     FolderChecks::setCheckForTesting([=](const QString& dir) {
         while (dir != ready && !*released && !limit.hasExpired())
             QThread::msleep(5);
-        return ProjectFolder::at(dir);
+        return folderAt(dir);
     });
     const auto restore = qScopeGuard([&] {
         *released = true;

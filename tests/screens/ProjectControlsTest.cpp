@@ -91,10 +91,10 @@ TEST_F(Controls, WhatIsOfferedFollowsTheContainersTheFolderAndTheRegistry)
             registry.add({"p", row.dir, {}}, "alpha");
         s.setRegistry(registry);
         ComposeProject project{"p", row.dir, containers, row.services, alpha};
-        ProjectControls controls(s, project, ProjectFolder::of(project), false);
+        ProjectControls controls(s, project, folderOf(project), false);
         EXPECT_EQ(offered(controls), row.offered);
         // Emphasis changes the Start button only.
-        controls.setProject(project, ProjectFolder::of(project), true);
+        controls.setProject(project, folderOf(project), true);
         EXPECT_EQ(offered(controls), row.offered);
         EXPECT_EQ(controls.findChild<VoskButton*>("startButton")->buttonStyle().variant,
                   VoskButtonStyle::Variant::accent);
@@ -152,7 +152,7 @@ TEST_F(Controls, RebuildNamesTheProjectShowsThatCommandAndHidesTheFreeOfferTillM
                                     Reclaimable::Recovery::Gone, "shop",       std::nullopt};
     engine->setUsage(alpha, usage);
     run(s.loadUsage());
-    auto* controls = new ProjectControls(s, project, ProjectFolder::of(project), false, &window);
+    auto* controls = new ProjectControls(s, project, folderOf(project), false, &window);
     auto* free = controls->findChild<ReclaimButton*>("freeButton");
     EXPECT_TRUE(free->isVisibleTo(controls));
     action(*controls, "rebuildAction")->trigger();
@@ -182,7 +182,7 @@ TEST_F(Controls, AProjectOfANameComposeDoesNotTakeIsStartedWithoutComposeAndSays
         AppStore& s = showing();
         QWidget window;
         const ComposeProject project{name, dir, {inFolder(container("web", "exited", name), dir)}, 1, alpha};
-        auto* controls = new ProjectControls(s, project, ProjectFolder::of(project), false, &window);
+        auto* controls = new ProjectControls(s, project, folderOf(project), false, &window);
         EXPECT_EQ(offered(*controls), "start logs reveal up rebuild down");
         EXPECT_EQ(controls->findChild<VoskButton*>("startButton")->toolTip(),
                   "Starts the containers that exist");
@@ -214,13 +214,13 @@ TEST_F(Controls, AFolderOrAnAddressTheDesktopCannotOpenShowsAsAnError)
     web.ports = "0.0.0.0:8080->80/tcp";
     const ComposeProject project{"shop", dir, {web}, 1, std::nullopt};
 
-    ProjectControls controls(s, project, ProjectFolder::of(project), false);
+    ProjectControls controls(s, project, folderOf(project), false);
     action(controls, "revealAction")->trigger();
     EXPECT_EQ(host.revealed, QStringList{dir});
     EXPECT_EQ(s.error(), "Could not open " + dir + ".");
 
     s.setError(std::nullopt);
-    ProjectCard card(s, project, ProjectFolder::of(project), false);
+    ProjectCard card(s, project, folderOf(project), false);
     auto* pill = card.findChild<AddressPill*>("addressPill");
     ASSERT_TRUE(pill);
     pill->click();

@@ -129,7 +129,7 @@ TEST_F(Screen, OnlyTheFirstProjectComposeCouldBringFurtherUpIsEmphasized)
         SCOPED_TRACE(row.what);
         QHash<QString, ProjectFolder> folders;
         for (const ComposeProject& p : row.projects)
-            folders.insert(p.id(), ProjectFolder::of(p));
+            folders.insert(p.id(), folderOf(p));
         EXPECT_EQ(ProjectsContent::emphasized(row.projects, folders), row.emphasized);
     }
 }

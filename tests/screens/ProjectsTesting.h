@@ -3,6 +3,7 @@
 // The projects screen's tests run on the store's scripted fixture: the store, its engine and the
 // settings in memory, with the widgets prepared.
 
+#include "screens/ProjectFolder.h"
 #include "store/StoreFixture.h"
 #include "support/Widgets.h"
 
@@ -15,6 +16,17 @@ inline Container inFolder(Container c, const QString& dir)
 {
     c.labels.insert(Docker::workingDirLabel, dir);
     return c;
+}
+
+// What the folder `dir` holds, looked at here and now, in this process, as a look server would.
+inline ProjectFolder folderAt(const QString& dir)
+{
+    return dir.isEmpty() ? ProjectFolder() : ProjectFolder::from(Docker::factsOfFolder(dir));
+}
+
+inline ProjectFolder folderOf(const ComposeProject& project)
+{
+    return folderAt(project.workingDir.value_or(QString()));
 }
 
 // A project folder whose compose file builds its service from source.
