@@ -142,10 +142,10 @@ MountMap parseMounts(const QString& text)
 
 namespace {
 
-// The plan, with the project's folder kept only when `folderThere` says it is a folder.
+// The plan of the containers and volumes; the folder is for the caller to decide.
 TeardownPlan planOf(const ComposeProject& project, const QList<Container>& allContainers,
                     const MountMap& mounts, const QStringList& declaredVolumes,
-                    const QMap<QString, QString>& sizes, const QStringList& externalVolumes, bool folderThere)
+                    const QMap<QString, QString>& sizes, const QStringList& externalVolumes)
 {
     QStringList names;
     for (const Container& container : project.containers)
@@ -180,8 +180,6 @@ TeardownPlan planOf(const ComposeProject& project, const QList<Container>& allCo
             size = it.value();
         plan.volumes << VolumeUse{volume, usedBy, size};
     }
-    if (project.workingDir && namesExactly(*project.workingDir) && folderThere)
-        plan.workingDir = project.workingDir;
     return plan;
 }
 
@@ -191,9 +189,11 @@ TeardownPlan plan(const ComposeProject& project, const QList<Container>& allCont
                   const MountMap& mounts, const QStringList& declaredVolumes,
                   const QMap<QString, QString>& sizes, const QStringList& externalVolumes)
 {
+    TeardownPlan planned = planOf(project, allContainers, mounts, declaredVolumes, sizes, externalVolumes);
     // A folder only: a label naming a file must not offer that file for the Trash.
-    return planOf(project, allContainers, mounts, declaredVolumes, sizes, externalVolumes,
-                  project.workingDir && QFileInfo(*project.workingDir).isDir());
+    if (project.workingDir && namesExactly(*project.workingDir) && QFileInfo(*project.workingDir).isDir())
+        planned.workingDir = project.workingDir;
+    return planned;
 }
 
 namespace {
@@ -264,24 +264,22 @@ TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContain
     for (const QString& volume : declared)
         leaveOut(volume);
 
-    // The folder was looked at by a look server when it was judged (TrashOffer): one that is not there
-    // got neither an identity nor a refusal. This process looks at no folder itself.
-    const bool judgedThere = readings.trash && (readings.trash->identity || readings.trash->refusal);
-    TeardownPlan planned = planOf(project, allContainers, mounts, declared, sizes, notOwn, judgedThere);
+    TeardownPlan planned = planOf(project, allContainers, mounts, declared, sizes, notOwn);
     if (!readings.mounts)
         planned.volumes.clear();
     for (const VolumeUse& volume : std::as_const(planned.volumes))
         if (const auto made = readings.created.constFind(volume.name); made != readings.created.cend())
             planned.volumesMade.insert(volume.name, *made);
     // Only a folder found to be the project's alone goes to the Trash; what keeps the others says why.
-    if (planned.workingDir && readings.trash && readings.trash->identity) {
+    // It was looked at by a look server when it was judged (TrashOffer): this process looks at no
+    // folder itself, and one that is not there got neither an identity nor a refusal.
+    if (project.workingDir && readings.trash && readings.trash->identity) {
+        planned.workingDir = project.workingDir;
         planned.folder = readings.trash->identity;
         planned.folderBinds = readings.trash->ownBinds;
         nameByItsOwn(planned, readings.trash->folder);
-    } else if (planned.workingDir) {
-        if (readings.trash && readings.trash->refusal)
-            notes << Platform::notOfferedMessage(*planned.workingDir, *readings.trash->refusal);
-        planned.workingDir.reset();
+    } else if (project.workingDir && readings.trash && readings.trash->refusal) {
+        notes << Platform::notOfferedMessage(*project.workingDir, *readings.trash->refusal);
     }
     planned.notes = notes;
     return planned;
