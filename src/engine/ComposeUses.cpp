@@ -4,7 +4,6 @@
 #include "engine/ComposeVariables.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
@@ -17,8 +16,6 @@ namespace Docker {
 
 namespace {
 
-// A compose file is a few kilobytes; one far larger is not one, and is not read into memory.
-constexpr qint64 largestFile = 4 << 20;
 // How many files one project may include or extend, in all and in one chain, before what it names
 // counts as unknown: compose refuses cycles, but a forged chain must end somewhere.
 constexpr int mostFiles = 64;
@@ -77,14 +74,14 @@ public:
         const QFileInfo info(file);
         if (!info.exists())
             return;
-        QFile handle(file);
-        if (!info.isFile() || info.size() > largestFile || !handle.open(QIODevice::ReadOnly)) {
+        const std::optional<QByteArray> contents = smallFileContents(file);
+        if (!contents) {
             unknown(QStringLiteral("%1 cannot be read").arg(file));
             return;
         }
         std::vector<YAML::Node> documents;
         try {
-            documents = YAML::LoadAll(handle.readAll().toStdString());
+            documents = YAML::LoadAll(contents->toStdString());
         } catch (const YAML::Exception&) {
             unknown(QStringLiteral("%1 is not a compose file that can be read").arg(file));
             return;

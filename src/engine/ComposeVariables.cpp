@@ -8,7 +8,7 @@ namespace Docker {
 
 namespace {
 
-// An env file is a few lines; one far larger is not one, and is not read into memory.
+// A compose or env file is a few kilobytes; one far larger is not one, and is not read into memory.
 constexpr qint64 largestFile = 4 << 20;
 
 bool isNameChar(QChar c, bool first)
@@ -132,15 +132,23 @@ std::optional<QString> interpolated(QStringView text, const QHash<QString, QStri
     return out;
 }
 
-QHash<QString, QString> envFileValues(const QString& path)
+std::optional<QByteArray> smallFileContents(const QString& path)
 {
-    QHash<QString, QString> env;
     // Only a plain file: opening a pipe put in its place would wait for a writer.
     const QFileInfo info(path);
     QFile file(path);
     if (!info.isFile() || info.size() > largestFile || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
+QHash<QString, QString> envFileValues(const QString& path)
+{
+    QHash<QString, QString> env;
+    const std::optional<QByteArray> contents = smallFileContents(path);
+    if (!contents)
         return env;
-    for (QString line : QString::fromUtf8(file.readAll()).split(u'\n')) {
+    for (QString line : QString::fromUtf8(*contents).split(u'\n')) {
         line = line.trimmed();
         if (line.startsWith(QLatin1StringView("export ")))
             line = line.mid(7).trimmed();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
 #include <QString>
 
@@ -14,6 +15,11 @@ namespace Docker {
 // default; one without, or one compose would have refused to start without, cannot be filled in.
 std::optional<QString> interpolated(QStringView text, const QHash<QString, QString>& env,
                                     QString* known = nullptr);
+
+// The bytes of the plain file at `path`, when it is no larger than a compose or env file can be; none
+// for anything else (a pipe in a file's place is not opened: that would wait for a writer). Looks at
+// the disk.
+std::optional<QByteArray> smallFileContents(const QString& path);
 
 // The `KEY=value` lines of an env file (`export`, quotes and comments as compose takes them); nothing
 // for a file that is not there or cannot be read. Looks at the disk.
