@@ -45,6 +45,12 @@ QString text(const YAML::Node& node)
     return isScalar(node) ? QString::fromStdString(node.Scalar()) : QString();
 }
 
+// A volume's source that is a host path rather than a named volume's name.
+bool isHostSource(const QString& source)
+{
+    return source.startsWith(u'/') || source.startsWith(u'.') || source.startsWith(u'~');
+}
+
 bool isRemote(const QString& location)
 {
     return location.contains(QLatin1StringView("://")) || location.startsWith(QLatin1StringView("git@")) ||
@@ -54,10 +60,7 @@ bool isRemote(const QString& location)
 // One project's files being read.
 class Reader {
 public:
-    Reader(QHash<QString, QString> env, QHash<QString, QString> shell)
-        : m_env(std::move(env)), m_shell(std::move(shell))
-    {
-    }
+    explicit Reader(QHash<QString, QString> shell) : m_shell(std::move(shell)) {}
 
     ComposeFileUses uses;
 
@@ -366,15 +369,10 @@ private:
             context(text(raw));
         for (const YAML::Node& dockerfile : values(build, "dockerfile"))
             use(text(dockerfile), contexts);
-        for (const YAML::Node& more : values(build, "additional_contexts")) {
-            if (isMap(more)) {
-                for (const YAML::Node& value : entries(more))
-                    additionalContext(text(value), bases);
-            } else {
-                for (const YAML::Node& value : entries(more))
-                    additionalContext(text(value).section(u'=', 1), bases);
-            }
-        }
+        // A map of name: location, or a list of "name=location".
+        for (const YAML::Node& more : values(build, "additional_contexts"))
+            for (const YAML::Node& value : entries(more))
+                additionalContext(isMap(more) ? text(value) : text(value).section(u'=', 1), bases);
         for (const YAML::Node& ssh : values(build, "ssh"))
             for (const YAML::Node& key : entries(ssh)) {
                 const QString value = text(key);
@@ -408,17 +406,14 @@ private:
             // ":" cannot be told from the target, so each reading is taken.
             QString known;
             const std::optional<QString> filled = interpolated(text(volume), m_env, &known);
-            const auto isPath = [](const QString& source) {
-                return source.startsWith(u'/') || source.startsWith(u'.') || source.startsWith(u'~');
-            };
             if (!filled && !known.contains(u':')) {
                 // The variable is in the source: the folder before it, when the source is a path at all.
-                if (isPath(known) || known.isEmpty())
+                if (isHostSource(known) || known.isEmpty())
                     use(text(volume).section(u':', 0, 0), bases);
                 return;
             }
             const QString spec = filled.value_or(known);
-            if (!isPath(spec))
+            if (!isHostSource(spec))
                 return;
             for (qsizetype colon = spec.indexOf(u':'); colon > 0; colon = spec.indexOf(u':', colon + 1))
                 add(placed(spec.left(colon), bases));
@@ -430,8 +425,7 @@ private:
         const QString type = types.empty() ? QString() : text(types.front());
         for (const YAML::Node& source : values(volume, "source")) {
             const QString raw = text(source);
-            if (type == u"bind" ||
-                (type.isEmpty() && (raw.startsWith(u'/') || raw.startsWith(u'.') || raw.startsWith(u'~'))))
+            if (type == u"bind" || (type.isEmpty() && isHostSource(raw)))
                 use(raw, bases);
         }
     }
@@ -487,7 +481,7 @@ ComposeFileUses composeFileUses(const ComposeSource& source, const QHash<QString
             files << source.projectDir + u'/' + name.left(dot) + QStringLiteral(".override") + name.mid(dot);
         }
     }
-    Reader reader(env, shell);
+    Reader reader(shell);
     const QStringList bases = source.projectDir.isEmpty() ? QStringList() : QStringList{source.projectDir};
     for (const QString& file : std::as_const(files))
         reader.read(file, bases, env, 0);
