@@ -5,12 +5,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QScopeGuard>
 #include <QTemporaryDir>
-#include <QThread>
-
-#include <atomic>
-#include <memory>
 
 using TestSupport::ScopedEnv;
 

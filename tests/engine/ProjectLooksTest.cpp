@@ -6,17 +6,13 @@
 #include "support/TestSupport.h"
 
 #include <QCoroTask>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <atomic>
 #include <chrono>
-#include <memory>
 
 using namespace std::chrono_literals;
 

@@ -9,12 +9,8 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QScopeGuard>
-#include <QThread>
 
-#include <atomic>
 #include <limits>
-#include <memory>
 
 using Kind = Reclaimable::Kind;
 using Recovery = Reclaimable::Recovery;
