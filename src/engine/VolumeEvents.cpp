@@ -10,15 +10,13 @@ namespace Docker {
 
 std::optional<QString> engineTime(const std::optional<Runtime>& runtime, std::chrono::milliseconds limit)
 {
-    const Platform::TimedCompletion done =
-        Platform::runTimed(process({QStringLiteral("system"), QStringLiteral("info"),
-                                    QStringLiteral("--format"), QStringLiteral("{{.SystemTime}}")},
-                                   runtime),
-                           limit);
-    if (done.timedOut || !done.succeeded())
+    const Platform::Capture said = capture({QStringLiteral("system"), QStringLiteral("info"),
+                                            QStringLiteral("--format"), QStringLiteral("{{.SystemTime}}")},
+                                           runtime, std::nullopt, limit);
+    const QString time = said.out.trimmed();
+    if (said.status != 0 || time.isEmpty())
         return std::nullopt;
-    const QString time = Platform::decodeUtf8Strict(done.run.out).trimmed();
-    return time.isEmpty() ? std::nullopt : std::optional<QString>(time);
+    return time;
 }
 
 QStringList eventsQuery(const QString& since, const QString& until)
@@ -52,11 +50,11 @@ std::optional<QMap<QString, QString>> volumeEvents(const QStringList& names, con
     const std::optional<QString> now = engineTime(runtime, limit);
     if (!now)
         return std::nullopt;
-    const Platform::TimedCompletion done =
-        Platform::runTimed(process(eventsQuery(since, *now), runtime), Platform::remaining(deadline));
-    if (done.timedOut || !done.succeeded())
+    const Platform::Capture said =
+        capture(eventsQuery(since, *now), runtime, std::nullopt, Platform::remaining(deadline));
+    if (said.status != 0)
         return std::nullopt;
-    return parseVolumeEvents(Platform::decodeUtf8Strict(done.run.out), names);
+    return parseVolumeEvents(said.out, names);
 }
 
 } // namespace Docker
