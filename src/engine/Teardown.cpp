@@ -203,12 +203,16 @@ namespace {
 void nameByItsOwn(TeardownPlan& plan, const QString& own)
 {
     const QString named = *plan.workingDir;
-    if (own.isEmpty() || own == QDir::cleanPath(named))
+    const QString clean = QDir::cleanPath(named);
+    if (own.isEmpty() || own == clean)
         return;
-    const QString inside = QDir::cleanPath(named) + u'/';
-    for (QString& bind : plan.folderBinds)
-        if (bind.startsWith(inside))
+    const QString inside = clean + u'/';
+    for (QString& bind : plan.folderBinds) {
+        if (QDir::cleanPath(bind) == clean)
+            bind = own;
+        else if (bind.startsWith(inside))
             bind = own + u'/' + bind.mid(inside.size());
+    }
     std::sort(plan.folderBinds.begin(), plan.folderBinds.end());
     plan.folderLink = named;
     plan.workingDir = own;

@@ -298,3 +298,20 @@ TEST(TeardownPlanRules, TheFolderIsOfferedOnlyAsItsJudgementSays)
     EXPECT_EQ(plan.workingDir, std::nullopt);
     EXPECT_TRUE(plan.notes.isEmpty());
 }
+
+// A folder the containers name through a link is planned by its own name, the one the Trash takes, and
+// so is what the project bind-mounts of it or in it; the link is named apart, and stays.
+TEST(TeardownPlanRules, AFolderReachedThroughALinkIsPlannedAsItself)
+{
+    ComposeProject project = app("/srv/lnk");
+    for (Container& c : project.containers)
+        c.labels.insert("com.docker.compose.project.working_dir", "/srv/lnk");
+    Docker::PlanReadings readings;
+    readings.mounts = Docker::MountMap();
+    readings.trash =
+        Docker::TrashOffer{Platform::FileIdentity{7, 42}, {}, {"/srv/lnk", "/srv/lnk/db"}, "/srv/real"};
+    const TeardownPlan plan = Docker::planFrom(project, project.containers, readings, {});
+    EXPECT_EQ(plan.workingDir, "/srv/real");
+    EXPECT_EQ(plan.folderLink, "/srv/lnk");
+    EXPECT_EQ(plan.folderBinds, (QStringList{"/srv/real", "/srv/real/db"}));
+}
