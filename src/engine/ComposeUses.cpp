@@ -457,11 +457,6 @@ QStringList optionPaths(const QHash<QString, QString>& options)
     return paths;
 }
 
-ComposeFileUses composeFileUses(const ComposeSource& source)
-{
-    return composeFileUses(source, shellVariables());
-}
-
 ComposeFileUses composeFileUses(const ComposeSource& source, const QHash<QString, QString>& shell)
 {
     QHash<QString, QString> env;

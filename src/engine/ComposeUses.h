@@ -36,12 +36,10 @@ struct ComposeFileUses {
 };
 
 // Reads `source`'s compose files, and every file they include or extend, from the disk. A file that is
-// not there names nothing (compose could not read it either). Interpolation takes a variable from the
-// process's environment, else from the project's env files; a path through one set in neither (and
-// without a default) is known up to the folder before it, and unknown when nothing before it is.
-// Looks at the disk: run it as a folder look.
-ComposeFileUses composeFileUses(const ComposeSource& source);
-// The same with `shell` in place of the process's own environment.
+// not there names nothing (compose could not read it either). Interpolation takes a variable from
+// `shell` (the environment compose was most likely started with, shellVariables), else from the
+// project's env files; a path through one set in neither (and without a default) is known up to the
+// folder before it, and unknown when nothing before it is. Looks at the disk: run it as a folder look.
 ComposeFileUses composeFileUses(const ComposeSource& source, const QHash<QString, QString>& shell);
 
 // The host paths a volume's driver options name: the device and every path among the mount options

@@ -79,9 +79,7 @@ inline constexpr Platform::LookOperation<TrashCandidate(const QString&, const QS
 // server's is the one it was started with.
 inline constexpr Platform::LookOperation<ComposeFileUses(const ComposeSource&,
                                                          const QHash<QString, QString>&)>
-    composeUses{"composeUses",
-                static_cast<ComposeFileUses (*)(const ComposeSource&, const QHash<QString, QString>&)>(
-                    &composeFileUses)};
+    composeUses{"composeUses", &composeFileUses};
 
 // Whether a runtime's socket is there, and what the client's context folder says of the contexts: both
 // live in folders of the user's that may be on a mount that stalls.

@@ -1,4 +1,5 @@
 #include "engine/ComposeUses.h"
+#include "engine/ComposeVariables.h"
 
 #include "support/TestSupport.h"
 
@@ -26,10 +27,16 @@ protected:
         return path;
     }
 
+    // What a project names, read with the environment of the test.
+    static Docker::ComposeFileUses namedBy(const Docker::ComposeSource& source)
+    {
+        return Docker::composeFileUses(source, Docker::shellVariables());
+    }
+
     // What project b, started from b/compose.yaml, names.
     Docker::ComposeFileUses ofB(const QString& compose, const QStringList& envFiles = {})
     {
-        return Docker::composeFileUses({{write("b/compose.yaml", compose)}, root.filePath("b"), envFiles});
+        return namedBy({{write("b/compose.yaml", compose)}, root.filePath("b"), envFiles});
     }
 
     QString b(const QString& relative) const { return root.filePath("b") + "/" + relative; }
@@ -194,7 +201,7 @@ TEST_F(ComposeUses, WhatCannotBeReadIsUnknown)
     ASSERT_TRUE(QDir().mkpath(root.filePath("p")));
     ASSERT_EQ(::mkfifo(QFile::encodeName(root.filePath("p/compose.yaml")).constData(), 0600), 0);
     ASSERT_EQ(::mkfifo(QFile::encodeName(root.filePath("p/.env")).constData(), 0600), 0);
-    EXPECT_TRUE(Docker::composeFileUses({{}, root.filePath("p"), {}}).unknown.has_value());
+    EXPECT_TRUE(namedBy({{}, root.filePath("p"), {}}).unknown.has_value());
 
     // Merges that name one map again and again end the walk instead of taking it forever.
     QString bomb = "x-0: &x0 {web: {env_file: e}}\n";
@@ -210,7 +217,7 @@ TEST_F(ComposeUses, AProjectWithoutNamedFilesIsReadFromItsFolder)
 {
     write("r/compose.yaml", "services: {web: {env_file: ../a/main.env}}\n");
     write("r/compose.override.yaml", "services: {web: {env_file: ../a/override.env}}\n");
-    const Docker::ComposeFileUses uses = Docker::composeFileUses({{}, root.filePath("r"), {}});
+    const Docker::ComposeFileUses uses = namedBy({{}, root.filePath("r"), {}});
     EXPECT_TRUE(uses.paths.contains(root.filePath("r") + "/../a/main.env"));
     EXPECT_TRUE(uses.paths.contains(root.filePath("r") + "/../a/override.env"));
 }
