@@ -20,6 +20,14 @@ QString notAnswering(const QStringList& silent)
            QStringLiteral(" not answering \u2014 showing the rest.");
 }
 
+QStringList endpointsOf(const QList<RuntimeEntry>& runtimes)
+{
+    QStringList endpoints;
+    for (const RuntimeEntry& entry : runtimes)
+        endpoints << entry.endpoint;
+    return endpoints;
+}
+
 template <typename T>
 void append(QList<T>& all, const QList<T>& part)
 {
@@ -71,9 +79,7 @@ QCoro::Task<> AppStore::listOnce(std::optional<Runtime> runtime, bool afterHando
 {
     const Snapshot before = snapshot();
     const std::optional<QByteArray> contextsBefore = m_contextsSeen;
-    QStringList endpoints;
-    for (const RuntimeEntry& entry : std::as_const(m_runtimes))
-        endpoints << entry.endpoint;
+    const QStringList endpoints = endpointsOf(m_runtimes);
     QPointer<AppStore> self(this);
     const std::shared_ptr<StoreEngine> engine = m_engine;
     // Every background job is made in a statement of its own, as Platform::onPool asks.
@@ -212,6 +218,22 @@ void AppStore::takeReachability(const QHash<QString, bool>& reachable)
     setRuntimes(fresh);
     if (m_showAll)
         keepToScope();
+}
+
+QCoro::Task<> AppStore::lookAgainAtReachability()
+{
+    if (m_lookingAtReachability)
+        co_return;
+    m_lookingAtReachability = true;
+    QPointer<AppStore> self(this);
+    const std::shared_ptr<StoreEngine> engine = m_engine;
+    auto job = Platform::onUtility(
+        [engine, endpoints = endpointsOf(m_runtimes)] { return reachability(*engine, endpoints); });
+    const QHash<QString, bool> reachable = co_await std::move(job);
+    if (!self)
+        co_return;
+    m_lookingAtReachability = false;
+    takeReachability(reachable);
 }
 
 void AppStore::keepToScope()

@@ -139,29 +139,6 @@ QCoro::Task<> AppStore::lookAtContexts()
         rediscover(false);
 }
 
-QCoro::Task<> AppStore::lookAgainAtReachability()
-{
-    if (m_lookingAtReachability)
-        co_return;
-    m_lookingAtReachability = true;
-    QStringList endpoints;
-    for (const RuntimeEntry& entry : std::as_const(m_runtimes))
-        endpoints << entry.endpoint;
-    QPointer<AppStore> self(this);
-    const std::shared_ptr<StoreEngine> engine = m_engine;
-    auto job = Platform::onUtility([engine, endpoints] {
-        QHash<QString, bool> reachable;
-        for (const QString& endpoint : endpoints)
-            reachable.insert(endpoint, engine->isReachable(endpoint));
-        return reachable;
-    });
-    const QHash<QString, bool> reachable = co_await std::move(job);
-    if (!self)
-        co_return;
-    m_lookingAtReachability = false;
-    takeReachability(reachable);
-}
-
 QCoro::Task<std::optional<Runtime>> AppStore::discover()
 {
     QPointer<AppStore> self(this);

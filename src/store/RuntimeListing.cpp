@@ -4,6 +4,15 @@
 
 #include <algorithm>
 
+QHash<QString, bool> reachability(StoreEngine& engine, const QStringList& endpoints)
+{
+    QHash<QString, bool> reachable;
+    for (const QString& endpoint : endpoints)
+        if (!reachable.contains(endpoint))
+            reachable.insert(endpoint, engine.isReachable(endpoint));
+    return reachable;
+}
+
 ListingAnswer listRuntime(StoreEngine& engine, const std::optional<Runtime>& runtime,
                           const QStringList& endpoints)
 {
@@ -21,9 +30,7 @@ ListingAnswer listRuntime(StoreEngine& engine, const std::optional<Runtime>& run
             answer.failure = Docker::notAnswering(runtime);
     }
     // Once the listing is over: whether a socket that did not answer is still there decides a hand-over.
-    for (const QString& endpoint : endpoints)
-        if (!answer.reachable.contains(endpoint))
-            answer.reachable.insert(endpoint, engine.isReachable(endpoint));
+    answer.reachable = reachability(engine, endpoints);
     return answer;
 }
 

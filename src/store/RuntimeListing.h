@@ -31,8 +31,11 @@ struct ListingAnswer {
     QHash<QString, bool> reachable; // by endpoint
 };
 
+// Whether each of `endpoints` can be reached, each looked at once. Blocks: for a background pool.
+QHash<QString, bool> reachability(StoreEngine& engine, const QStringList& endpoints);
+
 // Lists `runtime` (containers, then images, then volumes; one that fails is not asked for the others),
-// then looks at each of `endpoints`. Blocks: for a background pool.
+// then looks at each of `endpoints` (reachability). Blocks: for a background pool.
 ListingAnswer listRuntime(StoreEngine& engine, const std::optional<Runtime>& runtime,
                           const QStringList& endpoints);
 
