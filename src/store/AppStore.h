@@ -431,6 +431,8 @@ private:
     QCoro::Task<> lookAtContexts();
     // What discovery would read in the context folder now; none without one, or an answer in time.
     QCoro::Task<std::optional<QByteArray>> contextsNow() const;
+    // loadContexts() with `seen`, read in the context folder before the contexts are listed.
+    QCoro::Task<> discoverFrom(std::optional<QByteArray> seen);
     // Rediscovers unless the context folder is as discovery last read it; then refreshes.
     QCoro::Task<> refreshContexts();
     QCoro::Task<> lookAgainAtReachability();

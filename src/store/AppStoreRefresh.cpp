@@ -87,11 +87,16 @@ QCoro::Task<std::optional<QByteArray>> AppStore::contextsNow() const
 QCoro::Task<> AppStore::loadContexts()
 {
     QPointer<AppStore> self(this);
-    // Read before the contexts are listed, so that a change made while they are is seen by the next look.
     auto look = contextsNow();
     const std::optional<QByteArray> seen = co_await std::move(look);
     if (!self)
         co_return;
+    co_await discoverFrom(seen);
+}
+
+QCoro::Task<> AppStore::discoverFrom(std::optional<QByteArray> seen)
+{
+    QPointer<AppStore> self(this);
     if (seen)
         m_contextsSeen = seen;
     auto discovery = discover();
@@ -109,18 +114,16 @@ QCoro::Task<> AppStore::loadContexts()
 QCoro::Task<> AppStore::refreshContexts()
 {
     QPointer<AppStore> self(this);
-    if (m_contextsSeen) {
-        auto look = contextsNow();
-        const std::optional<QByteArray> seen = co_await std::move(look);
-        if (!self)
-            co_return;
-        // What discovery reads is as it was: the contexts it would list are those it listed.
-        if (seen && seen == m_contextsSeen) {
-            co_await refresh(false);
-            co_return;
-        }
+    auto look = contextsNow();
+    const std::optional<QByteArray> seen = co_await std::move(look);
+    if (!self)
+        co_return;
+    // What discovery reads is as it was: the contexts it would list are those it listed.
+    if (m_contextsSeen && seen && seen == m_contextsSeen) {
+        co_await refresh(false);
+        co_return;
     }
-    co_await loadContexts();
+    co_await discoverFrom(seen);
 }
 
 QCoro::Task<> AppStore::lookAtContexts()
