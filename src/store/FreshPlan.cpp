@@ -16,15 +16,6 @@
 
 namespace {
 
-// What a plan reads of a project's folder before compose reads it.
-struct FolderLook {
-    // The compose files its containers were made from (none named: the folder's own); none when one of
-    // them is missing, and then there is nothing to read.
-    std::optional<QStringList> files;
-    bool composeFile = false; // the folder holds one of its own
-    bool there = false;       // something is at its path
-};
-
 // The names the folder is asked about; none when one of them cannot be named exactly.
 std::optional<Docker::ComposeFileNames> namesOf(const ComposeProject& project)
 {
@@ -33,17 +24,6 @@ std::optional<Docker::ComposeFileNames> namesOf(const ComposeProject& project)
     } catch (...) {
         return std::nullopt;
     }
-}
-
-FolderLook lookedAt(const std::optional<Docker::ComposeFileNames>& names,
-                    const Docker::ComposeFilesFound& found)
-{
-    FolderLook look;
-    look.there = found.there;
-    look.composeFile = found.composeFile.has_value();
-    if (names && found.missing.isEmpty())
-        look.files = names->files;
-    return look;
 }
 
 // The project as its containers on `ask.on` form it now, with the folder the registry gives it (a
@@ -144,9 +124,7 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
             fresh.volumesUnchecked << QStringLiteral("the engine did not say when the volumes were made");
     }
 
-    std::optional<FolderLook> found;
-    if (const std::optional<Docker::ComposeFilesFound> seen = folder.wait(left(), cancel))
-        found = lookedAt(fileNames, *seen);
+    const std::optional<Docker::ComposeFilesFound> found = folder.wait(left(), cancel);
     std::optional<QString> unanswered;
     if (project.workingDir && !found) {
         unanswered = std::exchange(project.workingDir, std::nullopt);
@@ -154,12 +132,16 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
     }
     // compose reads a name it does not take as given (an empty one, say) as another project's, the one
     // of the folder, whose volumes would then look declared by this one.
-    if (project.workingDir && found->files && Docker::composeAcceptsName(project.name)) {
+    // Read only from the files its containers were made from (none named: the folder's own), and only
+    // while none of them is missing.
+    if (project.workingDir && fileNames && found->missing.isEmpty() &&
+        Docker::composeAcceptsName(project.name)) {
         try {
             // Read under the project's own name, from the files its containers were made from: its
             // volumes are named after it, whatever name the folder would give a project started from
             // it, and an override file may declare more of them.
-            readings.config = engine.composeProject(*project.workingDir, project.name, *found->files, cancel);
+            readings.config =
+                engine.composeProject(*project.workingDir, project.name, fileNames->files, cancel);
         } catch (const Docker::TimedOut&) {
             readings.configTimedOut = true;
             fresh.volumesUnchecked << QStringLiteral("compose did not read the project's files in time");
@@ -170,7 +152,7 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
     // Only a folder that is the project's one and can be named exactly is acted in, or judged.
     const bool oneFolder = project.workingDir && Docker::namesExactly(*project.workingDir) &&
                            project.containerFolders().size() <= 1;
-    if (oneFolder && found->composeFile && Docker::composeAcceptsName(project.name))
+    if (oneFolder && found->composeFile.has_value() && Docker::composeAcceptsName(project.name))
         fresh.composeDir = project.workingDir;
 
     const Users users = asking.get();
