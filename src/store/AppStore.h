@@ -503,8 +503,6 @@ private:
     void take(const Measurement& measurement);
     // usage as the figures of the runtimes in scope make it.
     void composeUsage();
-    // Whether a runtime of the scope that answered is being measured.
-    bool measuring() const;
     // Each runtime's total now; what a reclaim freed since `before` and `partsBefore`, none if nothing.
     QHash<QString, qint64> usageTotals() const;
     std::optional<qint64> reclaimed(const std::optional<qint64>& before,

@@ -149,17 +149,15 @@ void AppStore::composeUsage()
     setUsage(merged);
 }
 
-bool AppStore::measuring() const
+bool AppStore::awaitingUsage() const
 {
+    if (m_usageFailed)
+        return false;
+    // A runtime of the scope that answered is being measured.
     const QList<std::optional<Runtime>> inScope = answeringScope();
     return std::any_of(inScope.cbegin(), inScope.cend(), [this](const std::optional<Runtime>& runtime) {
         return m_measuring.contains(Docker::runtimeId(runtime));
     });
-}
-
-bool AppStore::awaitingUsage() const
-{
-    return !m_usageFailed && measuring();
 }
 
 void AppStore::setUsageFailed(bool failed)
