@@ -173,40 +173,10 @@ AppStore::BusyHold AppStore::holdBusy()
     return BusyHold(this);
 }
 
-AppStore::BusyHold::BusyHold(AppStore* store) : m_store(store)
+void AppStore::setFolderLooks(std::chrono::milliseconds limit, std::function<void()> first)
 {
-    const bool was = store->busy();
-    ++store->m_busyHolds;
-    if (!was)
-        emit store->busyChanged();
-}
-
-AppStore::BusyHold::BusyHold(BusyHold&& other) noexcept : m_store(std::exchange(other.m_store, nullptr))
-{
-}
-
-AppStore::BusyHold& AppStore::BusyHold::operator=(BusyHold&& other) noexcept
-{
-    if (this != &other) {
-        release();
-        m_store = std::exchange(other.m_store, nullptr);
-    }
-    return *this;
-}
-
-AppStore::BusyHold::~BusyHold()
-{
-    release();
-}
-
-void AppStore::BusyHold::release()
-{
-    AppStore* store = std::exchange(m_store, nullptr);
-    if (!store)
-        return;
-    --store->m_busyHolds;
-    if (!store->busy())
-        emit store->busyChanged();
+    m_folderLimit = limit;
+    m_beforeFolderLook = std::move(first);
 }
 
 void AppStore::setPressWaits(bool waits)

@@ -9,6 +9,7 @@
 #include "engine/Teardown.h"
 #include "engine/Usage.h"
 #include "platform/DiskLook.h"
+#include "store/BusyHold.h"
 #include "store/FreshPlan.h"
 #include "store/RuntimeListing.h"
 #include "store/StoreEngine.h"
@@ -138,23 +139,8 @@ public:
     void setFilter(const QString& filter);
     void setRegistry(const ProjectRegistry& registry);
 
-    // Keeps the store busy from its making until it is released or goes, whichever way the action
-    // that holds it ends. Actions overlap: the store is busy while any of them holds one, so the end
-    // of one never takes the busy sign from another still under way.
-    class BusyHold {
-    public:
-        BusyHold() = default;
-        explicit BusyHold(AppStore* store);
-        BusyHold(BusyHold&& other) noexcept;
-        BusyHold& operator=(BusyHold&& other) noexcept;
-        BusyHold(const BusyHold&) = delete;
-        BusyHold& operator=(const BusyHold&) = delete;
-        ~BusyHold();
-        void release();
-
-    private:
-        QPointer<AppStore> m_store;
-    };
+    // Keeps the store busy while it is held: see store/BusyHold.h.
+    using BusyHold = ::BusyHold;
     [[nodiscard]] BusyHold holdBusy();
 
     // The filter as the queries match it: without the blanks and tabs around it (line breaks stay),
@@ -343,11 +329,7 @@ public:
     void setRemovalLimit(std::chrono::milliseconds limit) { m_removalLimit = limit; }
     // For tests: how long an action waits for a look at a project's folder, and what every such look
     // does first (a test stalls it there as a hung mount would).
-    void setFolderLooks(std::chrono::milliseconds limit, std::function<void()> first)
-    {
-        m_folderLimit = limit;
-        m_beforeFolderLook = std::move(first);
-    }
+    void setFolderLooks(std::chrono::milliseconds limit, std::function<void()> first);
 
     // Removes the chosen candidates, each on its own runtime, reloads usage and listings and says in
     // the notice how much was freed. Returns the failure texts of the commands that failed; one still
@@ -387,6 +369,8 @@ signals:
     void reclaimsChanged();
 
 private:
+    friend class ::BusyHold;
+
     // What a background result is checked against when it comes back.
     struct Snapshot {
         std::optional<Runtime> runtime;
