@@ -311,7 +311,7 @@ TEST_F(Loops, ContextsAreListedAgainOnlyWhenTheirFolderChanged)
 TEST_F(Loops, AContextRemovedIsNotTakenForOneThatDoesNotAnswer)
 {
     QTemporaryDir folder;
-    for (const QString& context : {"a1", "b2"}) {
+    for (const QString& context : {QStringLiteral("a1"), QStringLiteral("b2")}) {
         QDir().mkpath(folder.filePath("contexts/meta/" + context));
         QFile file(folder.filePath("contexts/meta/" + context + "/meta.json"));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
