@@ -413,7 +413,7 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
     // deleted again.
     if (proceed && failures.isEmpty() && !unfinished && !stop->isCancelled()) {
         ProjectRegistry changedRegistry = m_registry;
-        changedRegistry.forget(plan.project, on ? std::optional<QString>(on->id()) : std::nullopt);
+        changedRegistry.forget(plan.project, registryKey(on));
         keepRegistry(changedRegistry);
     }
     if (noted)
