@@ -398,12 +398,7 @@ public:
         arrive(Call::VolumeMounts, key(runtime));
         std::lock_guard lock(m_mutex);
         m_mountsAsked << containers;
-        const Docker::MountMap all = m_mounts.value(key(runtime));
-        Docker::MountMap asked;
-        for (const QString& name : containers)
-            if (all.contains(name))
-                asked.insert(name, all.value(name));
-        return asked;
+        return only(m_mounts.value(key(runtime)), containers);
     }
     std::optional<Docker::BindMap> bindSources(const QStringList& ids, const std::optional<Runtime>& runtime,
                                                const Platform::Cancellation*) override
@@ -413,11 +408,7 @@ public:
         const std::optional<Docker::BindMap> all = m_binds.value(key(runtime), Docker::BindMap());
         if (!all)
             return std::nullopt;
-        Docker::BindMap asked;
-        for (const QString& id : ids)
-            if (all->contains(id))
-                asked.insert(id, all->value(id));
-        return asked;
+        return only(*all, ids);
     }
     std::optional<Docker::EngineInfo> engineInfo(const std::optional<Runtime>& runtime,
                                                  const Platform::Cancellation* cancel) override
@@ -433,12 +424,7 @@ public:
     {
         arrive(Call::VolumeFolders, key(runtime));
         std::lock_guard lock(m_mutex);
-        const QMap<QString, QStringList> all = m_volumeFolders.value(key(runtime));
-        QMap<QString, QStringList> asked;
-        for (const QString& name : names)
-            if (all.contains(name))
-                asked.insert(name, all.value(name));
-        return asked;
+        return only(m_volumeFolders.value(key(runtime)), names);
     }
     std::optional<QMap<QString, QString>> volumeCreation(const QStringList& names,
                                                          const std::optional<Runtime>& runtime) override
@@ -465,11 +451,7 @@ public:
             m_volumeEvents.value(key(runtime), QMap<QString, QString>());
         if (!all)
             return std::nullopt;
-        QMap<QString, QString> asked;
-        for (const QString& name : names)
-            if (all->contains(name))
-                asked.insert(name, all->value(name));
-        return asked;
+        return only(*all, names);
     }
     bool isReachable(const QString& endpoint) override
     {
@@ -489,6 +471,17 @@ public:
     }
 
 private:
+    // The entries of `all` under `keys`, as an engine answers for what it was asked about.
+    template <typename Map>
+    static Map only(const Map& all, const QStringList& keys)
+    {
+        Map asked;
+        for (const QString& wanted : keys)
+            if (const auto found = all.constFind(wanted); found != all.cend())
+                asked.insert(wanted, *found);
+        return asked;
+    }
+
     struct Hold {
         Call call;
         QString runtime;
