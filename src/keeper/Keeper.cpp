@@ -33,7 +33,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
 #include <iterator>
 #include <optional>
@@ -157,17 +156,9 @@ struct Seen {
 std::vector<Seen> processTable()
 {
     std::vector<Seen> all;
-    if (DIR* proc = ::opendir("/proc")) {
-        while (const dirent* entry = ::readdir(proc)) {
-            char* end = nullptr;
-            const long pid = std::strtol(entry->d_name, &end, 10);
-            if (pid <= 0 || *end != '\0')
-                continue;
-            if (const std::optional<Keeper::ProcessState> seen = Keeper::readProcessState(pid_t(pid)))
-                all.push_back({pid_t(pid), seen->parent, seen->group, seen->started});
-        }
-        ::closedir(proc);
-    }
+    Keeper::forEachProcess([&all](pid_t pid, const Keeper::ProcessState& seen) {
+        all.push_back({pid, seen.parent, seen.group, seen.started});
+    });
     return all;
 }
 

@@ -9,9 +9,11 @@
 // zombie), has begun to, or has the kill pending.
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <optional>
 #include <string>
@@ -103,6 +105,24 @@ inline std::optional<ProcessState> readProcessState(pid_t pid, bool* unreadable 
         at = end;
     }
     return seen;
+}
+
+// Calls `each(pid, state)` for every process the table shows, as far as it can be read.
+template <typename Each>
+void forEachProcess(Each each)
+{
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return;
+    while (const dirent* entry = ::readdir(proc)) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid <= 0 || *end != '\0' || pid > INT_MAX)
+            continue;
+        if (const std::optional<ProcessState> seen = readProcessState(pid_t(pid)))
+            each(pid_t(pid), *seen);
+    }
+    ::closedir(proc);
 }
 
 // Its main thread has ended (a zombie: the application's main thread never ends before the rest), is

@@ -62,17 +62,7 @@ bool ended(const ProcessState& state)
 std::map<pid_t, ProcessState> processTable()
 {
     std::map<pid_t, ProcessState> all;
-    if (DIR* proc = ::opendir("/proc")) {
-        while (const dirent* entry = ::readdir(proc)) {
-            char* end = nullptr;
-            const long pid = std::strtol(entry->d_name, &end, 10);
-            if (pid <= 0 || *end != '\0' || pid > INT_MAX)
-                continue;
-            if (const std::optional<ProcessState> seen = Keeper::readProcessState(pid_t(pid)))
-                all.emplace(pid_t(pid), *seen);
-        }
-        ::closedir(proc);
-    }
+    Keeper::forEachProcess([&all](pid_t pid, const ProcessState& seen) { all.emplace(pid, seen); });
     return all;
 }
 
