@@ -23,6 +23,7 @@
 // The program itself is killed when the keeper dies, however it dies.
 #include "keeper/KeeperNews.h"
 #include "keeper/ProcessWatch.h"
+#include "platform/Descriptors.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -38,7 +39,6 @@
 #include <optional>
 #include <poll.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -48,6 +48,9 @@
 extern char** environ;
 
 namespace {
+
+using Platform::closeRange;
+using Platform::writeWhole;
 
 // How long a group whose application died may end on its own before it is killed.
 constexpr std::int64_t graceMs = 2000;
@@ -87,20 +90,6 @@ int descriptor(const char* text)
     return ::fcntl(int(value), F_GETFD) < 0 ? -1 : int(value);
 }
 
-void writeWhole(int fd, const void* data, size_t size)
-{
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t put = ::write(fd, bytes, size);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return;
-        bytes += put;
-        size -= size_t(put);
-    }
-}
-
 void tell(int fd, std::int32_t news, std::int32_t value = 0, std::int32_t where = 0)
 {
     const Keeper::Record record{news, value, where};
@@ -112,22 +101,6 @@ std::int64_t monotonicMs()
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     return std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-void closeRange(unsigned first, unsigned last)
-{
-    if (first > last)
-        return;
-#ifdef SYS_close_range
-    if (::syscall(SYS_close_range, first, last, 0) == 0)
-        return;
-#endif
-    rlimit limit{};
-    unsigned top = 65536;
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < top)
-        top = unsigned(limit.rlim_cur);
-    for (unsigned fd = first; fd <= last && fd < top; ++fd)
-        ::close(int(fd));
 }
 
 // Closes every descriptor except those in `keep` (negative ones are skipped).

@@ -2,84 +2,38 @@
 // makes every look at a user's folder for it. A look on a mount that stalls holds this process in the
 // kernel, never the application's: the application gives the server up and goes on, and the server
 // ends once the mount answers.
+#include "platform/Descriptors.h"
 #include "platform/LookWire.h"
 
-#include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace Platform {
 
 namespace {
 
-bool readWhole(int fd, char* data, qsizetype size)
-{
-    while (size > 0) {
-        const ssize_t got = ::read(fd, data, size_t(size));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        data += got;
-        size -= got;
-    }
-    return true;
-}
-
-bool writeWhole(int fd, const char* data, qsizetype size)
-{
-    while (size > 0) {
-        const ssize_t put = ::write(fd, data, size_t(size));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        data += put;
-        size -= put;
-    }
-    return true;
-}
-
 // The next message; false at the end of the input, or when what comes is no message.
 bool readFrame(int fd, QByteArray& frame)
 {
-    unsigned char header[frameHeader];
-    if (!readWhole(fd, reinterpret_cast<char*>(header), frameHeader))
+    char header[frameHeader];
+    if (!readWhole(fd, header, frameHeader))
         return false;
-    const qsizetype size = qsizetype(header[0]) << 24 | qsizetype(header[1]) << 16 |
-                           qsizetype(header[2]) << 8 | qsizetype(header[3]);
+    const qsizetype size = frameLength(header);
     if (size > largestFrame)
         return false;
     frame.resize(size);
-    return readWhole(fd, frame.data(), size);
+    return readWhole(fd, frame.data(), size_t(size));
 }
 
-bool writeFrame(int fd, const QByteArray& frame)
+bool writeFrame(int fd, const QByteArray& message)
 {
-    const quint32 size = quint32(frame.size());
-    const char header[frameHeader] = {char(size >> 24), char(size >> 16), char(size >> 8), char(size)};
-    return writeWhole(fd, header, frameHeader) && writeWhole(fd, frame.constData(), frame.size());
-}
-
-void closeFrom(int first)
-{
-#ifdef SYS_close_range
-    if (::syscall(SYS_close_range, unsigned(first), ~0U, 0) == 0)
-        return;
-#endif
-    rlimit limit{};
-    int top = 65536;
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-        limit.rlim_cur < rlim_t(top))
-        top = int(limit.rlim_cur);
-    for (int fd = first; fd < top; ++fd)
-        ::close(fd);
+    const QByteArray frame = framed(message);
+    return writeWhole(fd, frame.constData(), size_t(frame.size()));
 }
 
 // The answer to one request: its serial, the outcome and, when answered, the result.
@@ -144,7 +98,7 @@ int runLookServer(int argc, char** argv, const LookTable& table)
     const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     if (null >= 0 && null != STDERR_FILENO)
         ::dup2(null, STDERR_FILENO);
-    closeFrom(STDERR_FILENO + 1);
+    closeRange(STDERR_FILENO + 1, UINT_MAX);
     // Nor a folder of the user's as its own.
     if (::chdir("/") != 0)
         return 1;

@@ -284,9 +284,7 @@ public:
                 return Exchange::broken;
             reply.append(buffer, got);
             if (expected < 0 && reply.size() >= frameHeader) {
-                const auto* header = reinterpret_cast<const unsigned char*>(reply.constData());
-                expected = qsizetype(header[0]) << 24 | qsizetype(header[1]) << 16 |
-                           qsizetype(header[2]) << 8 | qsizetype(header[3]);
+                expected = frameLength(reply.constData());
                 if (expected > largestFrame)
                     return Exchange::broken;
             }
@@ -416,9 +414,7 @@ QByteArray requestFrame(quint64 serial, const QByteArray& operation, const QByte
     out.setVersion(Wire::version);
     out << serial << operation;
     message += arguments;
-    const quint32 size = quint32(message.size());
-    const char header[frameHeader] = {char(size >> 24), char(size >> 16), char(size >> 8), char(size)};
-    return QByteArray(header, frameHeader) + message;
+    return framed(message);
 }
 
 // The result a reply carries for `serial`; none when the server could not make the look. False when

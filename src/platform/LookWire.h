@@ -112,6 +112,22 @@ std::optional<T> decoded(const QByteArray& bytes)
 inline constexpr qsizetype frameHeader = 4;
 inline constexpr qsizetype largestFrame = 64 * 1024 * 1024;
 
+// `message` as it travels: its length first.
+inline QByteArray framed(const QByteArray& message)
+{
+    const quint32 size = quint32(message.size());
+    const char header[frameHeader] = {char(size >> 24), char(size >> 16), char(size >> 8), char(size)};
+    return QByteArray(header, frameHeader) + message;
+}
+
+// The length of the message whose frameHeader bytes start at `header`.
+inline qsizetype frameLength(const char* header)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(header);
+    return qsizetype(bytes[0]) << 24 | qsizetype(bytes[1]) << 16 | qsizetype(bytes[2]) << 8 |
+           qsizetype(bytes[3]);
+}
+
 // What a server answers besides the result.
 enum class LookOutcome : quint8 { answered, unknownOperation, unreadable, failed };
 
