@@ -154,9 +154,10 @@ TEST(LookServers, AServerHoldsNoTerminalSocketOrFolderOfOurs)
 TEST(LookServers, AServerOfAnotherHomeIsNotAskedAgain)
 {
     QTemporaryDir root;
-    for (const QString& name : {"first", "second"})
+    const QStringList names{"first", "second"};
+    for (const QString& name : names)
         ASSERT_TRUE(QDir().mkpath(root.filePath(name)));
-    for (const QString& name : {"first", "second"}) {
+    for (const QString& name : names) {
         const QString data = root.filePath("data-" + name);
         const TestSupport::ScopedEnv home("XDG_DATA_HOME", data.toUtf8());
         const QString folder = root.filePath(name);
