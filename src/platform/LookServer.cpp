@@ -71,8 +71,6 @@ QByteArray answer(const LookTable& table, const QByteArray& request)
     return reply;
 }
 
-} // namespace
-
 int serveLooks(const LookTable& table, int input, int output)
 {
     QByteArray request;
@@ -81,6 +79,8 @@ int serveLooks(const LookTable& table, int input, int output)
             return 0; // nobody reads any more: given up on
     return 0;
 }
+
+} // namespace
 
 int runLookServer(int argc, char** argv, const LookTable& table)
 {

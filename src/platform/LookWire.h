@@ -188,7 +188,4 @@ std::pair<QByteArray, LookHandler> served(const LookOperation<R(Args...)>& opera
 //   voskel-look --parent PID
 int runLookServer(int argc, char** argv, const LookTable& table);
 
-// The serving part alone, on `input` and `output`: what a test drives.
-int serveLooks(const LookTable& table, int input, int output);
-
 } // namespace Platform
