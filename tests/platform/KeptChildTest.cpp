@@ -302,8 +302,7 @@ TEST(KeptChild, WhatAFinishedJobDetachedRunsOnWithoutItsKeeper)
             EXPECT_TRUE(eventually([&] { return parentOf(daemon) == pid_t(holder.processId()); }, 3000))
                 << "it came back to the application";
             // Reaped once what it left was dealt with.
-            EXPECT_TRUE(
-                eventually([&] { return !QFile::exists(QStringLiteral("/proc/%1").arg(keeper)); }, 3000));
+            EXPECT_TRUE(TestSupport::processGone(keeper, 3000));
             EXPECT_TRUE(processRuns(daemon));
             ::kill(pid_t(holder.processId()), SIGKILL);
             EXPECT_TRUE(eventually([&] { return holder.state() == QProcess::NotRunning; }, 5000));
@@ -358,9 +357,7 @@ TEST(KeptChild, WhatAKilledKeeperLeftOutOfItsGroupEndsWhileTheApplicationRuns)
                 // Ended, it is reaped by the application it came back to, not left as its zombie.
                 EXPECT_EQ(parentOf(daemon), pid_t(holder.processId())) << name;
                 ::kill(pid_t(daemon), SIGKILL);
-                EXPECT_TRUE(
-                    eventually([&] { return !QFile::exists(QStringLiteral("/proc/%1").arg(daemon)); }, 5000))
-                    << name;
+                EXPECT_TRUE(TestSupport::processGone(daemon, 5000)) << name;
             }
             ::kill(pid_t(holder.processId()), SIGKILL);
             EXPECT_TRUE(eventually([&] { return holder.state() == QProcess::NotRunning; }, 5000)) << name;
