@@ -1,5 +1,7 @@
 #include "platform/FolderIdentity.h"
 
+#include "platform/MountTable.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -51,75 +53,17 @@ std::optional<QString> resolvedExisting(const QString& path)
     return std::nullopt;
 }
 
-// "\040" and its kin, as the mount table writes a blank, a tab, a line break or a backslash.
-QByteArray unescapedMountField(const QByteArray& field)
-{
-    QByteArray out;
-    out.reserve(field.size());
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size()) {
-            bool ok = false;
-            const int value = field.mid(i + 1, 3).toInt(&ok, 8);
-            if (ok && value >= 0 && value < 256) {
-                out += char(value);
-                i += 3;
-                continue;
-            }
-        }
-        out += field[i];
-    }
-    return out;
-}
-
-// One line of the mount table: which file system (its device numbers), which folder of it (its root),
-// and where that shows.
-struct MountEntry {
-    QByteArray device;
-    QString root;
-    QString point;
-};
-
-// This process's view of the file systems, as /proc/self/mountinfo lists them, in its order (a mount
-// listed later covers one at the same point listed earlier).
-QList<MountEntry> mountTable()
-{
-    QFile table(QStringLiteral("/proc/self/mountinfo"));
-    if (!table.open(QIODevice::ReadOnly))
-        return {};
-    QList<MountEntry> entries;
-    for (const QByteArray& line : table.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() > 4)
-            entries.append({fields[2], QFile::decodeName(unescapedMountField(fields[3])),
-                            QFile::decodeName(unescapedMountField(fields[4]))});
-    }
-    return entries;
-}
-
-// Whether `path` is `folder` or lies under it, by their texts (both without links).
-bool atOrUnder(const QString& path, const QString& folder)
-{
-    return path == folder || path.startsWith(folder == u'/' ? folder : folder + u'/');
-}
-
 // Where else than at `canonical` the folder, or something in it, shows through a bind mount: a mount of
 // the same file system whose root is that folder or lies in it. Empty when nowhere.
 QString boundElsewhere(const QString& canonical, const QList<MountEntry>& table, const QStringList& passing)
 {
-    // The mount `canonical` lies on: the deepest point above it, the last listed of those there.
-    qsizetype on = -1;
-    for (qsizetype i = 0; i < table.size(); ++i)
-        if (atOrUnder(canonical, table[i].point) &&
-            (on < 0 || table[i].point.size() >= table[on].point.size()))
-            on = i;
-    if (on < 0)
+    const std::optional<TreeLocation> at = locate(canonical, table);
+    if (!at)
         return {};
-    const MountEntry& home = table[on];
-    const QString below = canonical.mid(home.point == u'/' ? 0 : home.point.size());
-    const QString inFileSystem =
-        home.root == u'/' ? (below.isEmpty() ? QStringLiteral("/") : below) : home.root + below;
+    const qsizetype on = at->mount;
+    const QString& inFileSystem = at->inFileSystem;
     for (qsizetype i = 0; i < table.size(); ++i)
-        if (i != on && table[i].device == home.device && atOrUnder(table[i].root, inFileSystem) &&
+        if (i != on && table[i].device == at->device && atOrUnder(table[i].root, inFileSystem) &&
             !passing.contains(table[i].point))
             return table[i].point;
     return {};
