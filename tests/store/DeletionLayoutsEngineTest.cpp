@@ -543,6 +543,31 @@ INSTANTIATE_TEST_SUITE_P(Drawn, DeletionLayouts, testing::Range(0, int(std::size
                                  .toStdString();
                          });
 
+// What a container holds is found here through the mount of the same file system that holds the
+// deepest part of its path, with the kernel's escapes undone; a file system mounted nowhere here, or
+// a part of one that is not, is found nowhere.
+TEST(DeletionLayoutsJudge, AContainersMountIsFoundThroughTheMountHereThatHoldsIt)
+{
+    const QList<KernelMount> here =
+        mountTable("27 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
+                   "45 27 254:0 /var/lib/docker /var/lib/docker rw - ext4 /dev/vda rw\n"
+                   "50 27 254:1 /export /srv rw - ext4 /dev/vdb rw\n");
+    const QList<KernelMount> held =
+        mountTable("92 75 254:0 /tmp/a\\040b/data /d rw - ext4 /dev/vda rw\n"
+                   "93 75 254:0 /var/lib/docker/volumes/v/_data /v rw - ext4 /dev/vda rw\n"
+                   "94 75 254:1 /export/x /x rw - ext4 /dev/vdb rw\n"
+                   "95 75 254:1 /exported /e rw - ext4 /dev/vdb rw\n"
+                   "96 75 254:2 / /y rw - ext4 /dev/vdc rw\n"
+                   "not a line of the table\n");
+    ASSERT_EQ(held.size(), 5);
+    EXPECT_EQ(held[0].point, "/d");
+    EXPECT_EQ(pathHere(held[0], here), "/tmp/a b/data");
+    EXPECT_EQ(pathHere(held[1], here), "/var/lib/docker/volumes/v/_data");
+    EXPECT_EQ(pathHere(held[2], here), "/srv/x");
+    EXPECT_EQ(pathHere(held[3], here), std::nullopt);
+    EXPECT_EQ(pathHere(held[4], here), std::nullopt);
+}
+
 // The set as drawn touches every way of using a folder, every way of reaching it and every shape it
 // takes, each at least once; and a seed draws the same layout every time.
 TEST(DeletionLayoutsDrawn, EveryWayOfUsingAFolderIsDrawn)

@@ -169,14 +169,11 @@ inline QString unescaped(const QByteArray& field)
     return QFile::decodeName(out);
 }
 
-// The mount table of the process `pid` (or "self"); none when it cannot be read.
-inline std::optional<QList<KernelMount>> kernelMounts(const QString& pid)
+// The lines of a mount table as /proc/<pid>/mountinfo has it.
+inline QList<KernelMount> mountTable(const QByteArray& text)
 {
-    QFile table(QStringLiteral("/proc/%1/mountinfo").arg(pid));
-    if (!table.open(QIODevice::ReadOnly))
-        return std::nullopt;
     QList<KernelMount> mounts;
-    for (const QByteArray& line : table.readAll().split('\n')) {
+    for (const QByteArray& line : text.split('\n')) {
         const QList<QByteArray> fields = line.split(' ');
         if (fields.size() < 5)
             continue;
@@ -187,6 +184,15 @@ inline std::optional<QList<KernelMount>> kernelMounts(const QString& pid)
                               unescaped(fields[3]), unescaped(fields[4])};
     }
     return mounts;
+}
+
+// The mount table of the process `pid` (or "self"); none when it cannot be read.
+inline std::optional<QList<KernelMount>> kernelMounts(const QString& pid)
+{
+    QFile table(QStringLiteral("/proc/%1/mountinfo").arg(pid));
+    if (!table.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return mountTable(table.readAll());
 }
 
 // Where `mount` is on this process's side: through the mount of the same file system here that holds
