@@ -58,33 +58,6 @@ Layout layoutAt(int index, const QString& world)
     return Layouts::generate(index, drawn[index].theme, drawn[index].seed, world);
 }
 
-// Something a user outside the project relies on: a path as it named it, and what was there.
-struct Use {
-    QString path;
-    QString by;
-    QString how;
-    bool holds = false; // what lies under it counts too: a bind source, a volume's folder, a build context
-    std::optional<Entry> then;
-    QString realThen;
-};
-
-// A project outside the one deleted, as its containers' labels say it was started.
-struct OtherProject {
-    QString name;
-    QString dir;
-    QStringList files;
-    QStringList envFiles;
-};
-
-struct Recorded {
-    QList<Use> uses;
-    QMap<QString, QString> containers; // id -> name
-    QStringList running;               // ids
-    QList<OtherProject> projects;
-    QMap<QString, QString> volumes; // name -> creation time
-    Snapshot world;
-};
-
 class DeletionLayouts : public ActionsOnEngine, public testing::WithParamInterface<int> {
 protected:
     QString world;

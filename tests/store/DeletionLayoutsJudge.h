@@ -108,6 +108,33 @@ inline QString kindOf(const std::optional<Entry>& entry)
                                 : QStringLiteral("a file");
 }
 
+// Something a user outside the project relies on: a path as it named it, and what was there.
+struct Use {
+    QString path;
+    QString by;
+    QString how;
+    bool holds = false; // what lies under it counts too: a bind source, a volume's folder, a build context
+    std::optional<Entry> then;
+    QString realThen;
+};
+
+// A project outside the one deleted, as its containers' labels say it was started.
+struct OtherProject {
+    QString name;
+    QString dir;
+    QStringList files;
+    QStringList envFiles;
+};
+
+struct Recorded {
+    QList<Use> uses;
+    QMap<QString, QString> containers; // id -> name
+    QStringList running;               // ids
+    QList<OtherProject> projects;
+    QMap<QString, QString> volumes; // name -> creation time
+    Snapshot world;
+};
+
 // Whether `said` may be about something outside this test: another run's container on the shared
 // engine (one binding the root), a mount of someone else's that stalls, an engine too busy to say.
 // Then a folder kept is no sign of anything.
