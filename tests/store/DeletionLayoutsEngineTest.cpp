@@ -1,33 +1,27 @@
 #include "store/DeletionLayouts.h"
+#include "store/DeletionLayoutsJudge.h"
 #include "store/StoreOnEngine.h"
 
-#include "platform/FolderIdentity.h"
-
-#include <QCryptographicHash>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 
-#include <climits>
-#include <cstdlib>
 #include <iostream>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 // A project is deleted, with the Trash where its plan offers it, in the middle of generated layouts of
 // other projects, outside containers, volumes, links and nested folders. Nothing here says which uses
 // the plan must see: what every other container, project and volume relies on is recorded by file
 // identity and content before, and found again after; whatever left the disk must be what the plan
-// named, and in the Trash.
+// named, and in the Trash. Then the last word is not ours: no running container may hold, as the
+// kernel says, what is in the Trash now, and compose must bring every other project up again as it
+// was started, its services seeing what they saw.
 
 using namespace EngineTesting;
-using Layouts::Layout;
-using Layouts::Step;
-using Layouts::Theme;
+using namespace Layouts;
 
 namespace {
 
@@ -52,6 +46,11 @@ constexpr Drawn drawn[] = {
     {Theme::VolumeOverlay, 17},   {Theme::VolumeDevice, 5},
     {Theme::Alone, 19},           {Theme::ThroughLink, 20},
     {Theme::QuietParent, 21},     {Theme::TwoContexts, 22},
+    {Theme::SystemFolder, 1},     {Theme::EnvInterpolated, 1},
+    {Theme::EnvInterpolated, 3},  {Theme::OtherFileNames, 1},
+    {Theme::OtherFileNames, 2},   {Theme::OtherFileNames, 3},
+    {Theme::MovedLink, 1},        {Theme::Seccomp, 1},
+    {Theme::ExternalVolume, 1},
 };
 
 Layout layoutAt(int index, const QString& world)
@@ -59,108 +58,12 @@ Layout layoutAt(int index, const QString& world)
     return Layouts::generate(index, drawn[index].theme, drawn[index].seed, world);
 }
 
-// What is at a path, told apart from anything that may take its place: the file itself (device and
-// inode), its kind, and for a file what it holds, for a link where it leads.
-struct Entry {
-    Platform::FileIdentity identity;
-    char kind = '?'; // 'd'irectory, 'f'ile, 'l'ink
-    QByteArray content = {};
-
-    bool operator==(const Entry&) const = default;
-};
-
-std::optional<Entry> entryAt(const QString& path, bool follow)
-{
-    const QByteArray name = QFile::encodeName(path);
-    struct stat st;
-    if ((follow ? ::stat(name.constData(), &st) : ::lstat(name.constData(), &st)) != 0)
-        return std::nullopt;
-    Entry entry{{quint64(st.st_dev), quint64(st.st_ino)}};
-    if (S_ISDIR(st.st_mode)) {
-        entry.kind = 'd';
-    } else if (S_ISLNK(st.st_mode)) {
-        entry.kind = 'l';
-        char target[PATH_MAX];
-        const ssize_t n = ::readlink(name.constData(), target, sizeof target);
-        entry.content = n < 0 ? QByteArray() : QByteArray(target, n);
-    } else if (S_ISREG(st.st_mode)) {
-        entry.kind = 'f';
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly))
-            entry.content = QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
-    }
-    return entry;
-}
-
-// Everything under `top`, by its own path (links not followed).
-using Snapshot = QMap<QString, Entry>;
-
-Snapshot snapshot(const QString& top)
-{
-    Snapshot taken;
-    QDirIterator it(top, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (const std::optional<Entry> entry = entryAt(path, false))
-            taken.insert(path, *entry);
-    }
-    return taken;
-}
-
-QString real(const QString& path)
-{
-    char resolved[PATH_MAX];
-    return ::realpath(QFile::encodeName(path).constData(), resolved) ? QFile::decodeName(resolved)
-                                                                     : QString();
-}
-
-bool under(const QString& path, const QString& folder)
-{
-    return !folder.isEmpty() && (folder == u'/' || path == folder || path.startsWith(folder + u'/'));
-}
-
-// Something a user outside the project relies on: a path as it named it, and what was there.
-struct Use {
-    QString path;
-    QString by;
-    QString how;
-    bool holds = false; // what lies under it counts too: a bind source, a volume's folder, a build context
-    std::optional<Entry> then;
-    QString realThen;
-};
-
-// A project outside the one deleted, as its containers' labels say it was started.
-struct OtherProject {
-    QString name;
-    QString dir;
-    QStringList files;
-    QStringList envFiles;
-};
-
-struct Recorded {
-    QList<Use> uses;
-    QMap<QString, QString> containers; // id -> name
-    QStringList running;               // ids
-    QList<OtherProject> projects;
-    QMap<QString, QString> volumes; // name -> creation time
-    Snapshot world;
-};
-
-QString kindOf(const std::optional<Entry>& entry)
-{
-    if (!entry)
-        return QStringLiteral("nothing");
-    return entry->kind == 'd'   ? QStringLiteral("a folder")
-           : entry->kind == 'l' ? QStringLiteral("a link")
-                                : QStringLiteral("a file");
-}
-
 class DeletionLayouts : public ActionsOnEngine, public testing::WithParamInterface<int> {
 protected:
     QString world;
     QString trashFiles;
-    QStringList othersMade; // projects and volumes of the layout but the target's own
+    QStringList othersMade;  // projects and volumes of the layout but the target's own
+    QStringList outsideMade; // folders made outside the test's own, each under the root and named for the run
     // Held until the layout's containers are gone, after TearDown.
     std::optional<TestSupport::RootBindTurn> rootBinds;
 
@@ -170,6 +73,89 @@ protected:
         ASSERT_TRUE(QDir().mkpath(root.filePath("w")));
         world = real(root.filePath("w"));
         trashFiles = root.filePath("data/Trash/files");
+    }
+
+    void TearDown() override
+    {
+        ActionsOnEngine::TearDown();
+        for (const QString& folder : std::as_const(outsideMade))
+            removeOutside(folder);
+    }
+
+    // What the Trash holds that this test may have put there: all of its own home Trash, and what the
+    // Trash at the root's top holds under this run's names.
+    QStringList trashed() const
+    {
+        const QDir::Filters all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+        QStringList items;
+        for (const QString& item : QDir(trashFiles).entryList(all))
+            items << trashFiles + u'/' + item;
+        if (!outsideMade.isEmpty())
+            for (const QString& trash : topTrashes())
+                for (const QString& item : QDir(trash + "/files").entryList(all))
+                    if (item.startsWith(TestSupport::runPrefix()))
+                        items << trash + "/files/" + item;
+        return items;
+    }
+
+    // A path as a failure names it: within the test's world, from there.
+    QString shown(const QString& path) const
+    {
+        return under(path, world) ? QDir(world).relativeFilePath(path) : path;
+    }
+
+    static QString startedIn(const Step& step) { return step.cwd.isEmpty() ? QDir::rootPath() : step.cwd; }
+
+    // What the services of the other projects see of their files, while they run; what they were made
+    // to see, for those only made. Read back once compose has brought them up again.
+    void look(const Layout& layout, QList<Seen>& seen)
+    {
+        for (const Step& step : layout.steps) {
+            if (step.kind != Step::Kind::Project || step.name == layout.target)
+                continue;
+            for (const Probe& probe : step.probes) {
+                if (!step.running) {
+                    ASSERT_TRUE(probe.expected)
+                        << step.name.toStdString() << " is only made: say what it sees";
+                    seen << Seen{step.name, probe, *probe.expected};
+                    continue;
+                }
+                const Platform::Capture printed = probeRun(step.name, probe);
+                ASSERT_EQ(printed.status, 0)
+                    << "project " << step.name.toStdString() << "'s " << probe.service.toStdString()
+                    << " cannot run `" << probe.script.toStdString() << "`: " << printed.err.toStdString();
+                if (probe.expected) {
+                    ASSERT_EQ(printed.out, *probe.expected)
+                        << "project " << step.name.toStdString() << "'s " << probe.service.toStdString()
+                        << " does not see what the layout gave it";
+                }
+                seen << Seen{step.name, probe, printed.out};
+            }
+        }
+    }
+
+    // The projects the user ran and took down: the store saw them run, and remembers them now that
+    // they are down.
+    void takeDown(const Layout& layout)
+    {
+        QStringList down;
+        for (const Step& step : layout.steps) {
+            if (step.kind != Step::Kind::Project || !step.remembered)
+                continue;
+            ASSERT_TRUE(project(step.name)) << "the store saw " << step.name.toStdString() << " run";
+            const auto done = docker(
+                QStringList{"compose", "-p", step.name} + step.args + QStringList{"down"}, startedIn(step));
+            ASSERT_EQ(done.status, 0) << step.name.toStdString() << ": " << done.err.toStdString();
+            down << step.name;
+        }
+        if (down.isEmpty())
+            return;
+        run(store->refresh(false));
+        for (const QString& name : std::as_const(down)) {
+            const std::optional<ComposeProject> remembered = project(name);
+            ASSERT_TRUE(remembered && remembered->containers.isEmpty())
+                << "the store remembers " << name.toStdString() << ", down";
+        }
     }
 
     void make(const Step& step, const Layout& layout)
@@ -192,6 +178,14 @@ protected:
                 0)
                 << step.path.toStdString();
             break;
+        case Step::Kind::Relink: {
+            // As `ln -sfn` leaves it: the new link in the old one's place.
+            const QByteArray fresh = QFile::encodeName(step.path + ".new");
+            ASSERT_EQ(::symlink(QFile::encodeName(step.text).constData(), fresh.constData()), 0);
+            ASSERT_EQ(::rename(fresh.constData(), QFile::encodeName(step.path).constData()), 0)
+                << step.path.toStdString();
+            break;
+        }
         case Step::Kind::Image: {
             imagesMade << step.name;
             const auto done = docker({"tag", TestSupport::testImage(), step.name});
@@ -205,7 +199,7 @@ protected:
                 othersMade << step.name << step.volumes;
             const QStringList up = step.running ? QStringList{"up", "-d"} : QStringList{"up", "--no-start"};
             const auto done =
-                docker(QStringList{"compose", "-p", step.name} + step.args + up, QDir::rootPath());
+                docker(QStringList{"compose", "-p", step.name} + step.args + up, startedIn(step));
             ASSERT_EQ(done.status, 0) << step.name.toStdString() << ": " << done.err.toStdString();
             break;
         }
@@ -302,21 +296,8 @@ protected:
             if (created.status == 0)
                 recorded.volumes.insert(name, created.out.trimmed());
         }
-        recorded.world = snapshot(world);
+        recorded.world = snapshot(QStringList{world} + layout.outside, true);
         return recorded;
-    }
-
-    // Whether `said` may be about something outside this test: another run's container on the shared
-    // engine (one binding the root), a mount of someone else's that stalls, an engine too busy to say.
-    // Then a folder kept is no sign of anything.
-    static bool foreign(const QString& said)
-    {
-        static const QRegularExpression names(QStringLiteral("vsk[0-9]+-"));
-        for (const QRegularExpressionMatch& name : names.globalMatch(said))
-            if (name.captured() != TestSupport::runPrefix() + u'-')
-                return true;
-        return said.contains(QStringLiteral("does not answer")) ||
-               said.contains(QStringLiteral("did not say"));
     }
 
     // Why the folder stayed for a reason outside this test; none when it was offered and went, or stayed
@@ -325,8 +306,7 @@ protected:
     {
         if (!plan.workingDir)
             return foreign(plan.notes.join(u' ')) ? std::optional<QString>(notesOf(plan)) : std::nullopt;
-        const bool moved =
-            !QDir(trashFiles).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        const bool moved = !trashed().isEmpty();
         if (!moved && store->error() && foreign(*store->error()))
             return store->error();
         return std::nullopt;
@@ -338,17 +318,20 @@ protected:
     }
 
     // What the deletion took that it should not have, or left undone while saying it was done; one
-    // line each.
+    // line each. `unread`: what could not be looked at, by what.
     QStringList judge(const Layout& layout, const Recorded& before, const TeardownPlan& plan,
-                      const QString& planReal, const std::optional<TeardownPlan>& changed)
+                      const QString& planReal, const std::optional<TeardownPlan>& changed,
+                      const QList<Seen>& seen, QStringList& unread)
     {
-        QStringList lost;
+        // Before anything starts again: what the running containers hold as the kernel says.
+        QStringList lost = heldInTrash(before.containers, before.running,
+                                       identities(snapshot(trashed(), true)), trashed(), unread);
         // A deletion that made its plan again and found it different removed nothing: what stands is
         // judged all the same, what it should have done is not.
         const bool trash = plan.workingDir.has_value() && !changed;
 
         // What left the disk, or became something else.
-        const Snapshot after = snapshot(world);
+        const Snapshot after = snapshot(QStringList{world} + layout.outside, true);
         QStringList gone;
         for (auto entry = before.world.cbegin(); entry != before.world.cend(); ++entry)
             if (after.value(entry.key()) != entry.value())
@@ -368,7 +351,7 @@ protected:
             QStringList within;
             for (const QString& path : std::as_const(gone))
                 if (under(path, use.realThen))
-                    within << QDir(world).relativeFilePath(path);
+                    within << shown(path);
             if (!within.isEmpty())
                 lost << QStringLiteral("%1 lost %2").arg(what, within.mid(0, 4).join(", ")) +
                             (within.size() > 4 ? QStringLiteral(" and %1 more").arg(within.size() - 4)
@@ -384,7 +367,7 @@ protected:
                                                     (path == layout.targetDir || path == *plan.workingDir)));
             if (named)
                 continue;
-            const QString relative = QDir(world).relativeFilePath(path);
+            const QString relative = shown(path);
             if (after.contains(path))
                 lost << QStringLiteral("%1 is %2 now, not the %3 it was")
                             .arg(relative, kindOf(after[path]), kindOf(before.world[path]).mid(2));
@@ -394,12 +377,11 @@ protected:
         }
 
         // The Trash holds exactly the folder the plan named, and everything that went is there.
-        const QStringList items =
-            QDir(trashFiles).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        const QStringList items = trashed();
         if (items.size() > 1)
             lost << "the Trash took " + items.join(", ") + ", more than the plan's folder";
         if (items.size() == 1) {
-            const std::optional<Entry> item = entryAt(trashFiles + '/' + items.first(), false);
+            const std::optional<Entry> item = entryAt(items.first(), false);
             if (!trash)
                 lost << "the Trash took " + items.first() + ", though nothing was to go there";
             else if (!item || item->identity != plan.folder)
@@ -408,16 +390,19 @@ protected:
         }
         if (trash && plan.folder != before.world.value(layout.targetReal).identity)
             lost << "the plan named another folder than the project's: " + *plan.workingDir;
-        QSet<QPair<quint64, quint64>> trashed;
-        for (const Entry& entry : snapshot(trashFiles))
-            trashed.insert({entry.identity.device, entry.identity.inode});
+        const QSet<QPair<quint64, quint64>> inTrash = identities(snapshot(items, true));
         for (const QString& path : std::as_const(gone)) {
             const Platform::FileIdentity was = before.world[path].identity;
             const bool elsewhere =
                 std::any_of(after.cbegin(), after.cend(), [&](const Entry& e) { return e.identity == was; });
-            if (!after.contains(path) && !elsewhere && !trashed.contains({was.device, was.inode}))
-                lost << QDir(world).relativeFilePath(path) + " is gone for good, not in the Trash";
+            if (!after.contains(path) && !elsewhere && !inTrash.contains({was.device, was.inode}))
+                lost << shown(path) + " is gone for good, not in the Trash";
         }
+        if (layout.neverOffered && plan.workingDir)
+            lost << QStringLiteral(
+                        "the plan offered %1 for the Trash, a folder directly under the root of the "
+                        "file system")
+                        .arg(*plan.workingDir);
         if (trash && !store->error() && items.isEmpty())
             lost << "the deletion reported success, yet nothing went to the Trash";
 
@@ -463,6 +448,10 @@ protected:
             else if (created.out.trimmed() != volume.value())
                 lost << "volume " + volume.key() + " is another volume now";
         }
+
+        // Compose itself has the last word: each other project starts again as it was started, and its
+        // services see what they saw.
+        lost << upAgain(layout, seen);
         return lost;
     }
 };
@@ -472,6 +461,11 @@ protected:
 TEST_P(DeletionLayouts, WhatOthersUseSurvivesAndTheTrashTakesOnlyThePlannedFolder)
 {
     const Layout layout = layoutAt(GetParam(), world);
+    if (layout.needsRoot && ::geteuid() != 0)
+        GTEST_SKIP() << "not judged: " << layout.title.toStdString()
+                     << ": its folder lies directly under the root of the file system, where only root may "
+                        "make one";
+    outsideMade << layout.outside;
     if (layout.bindsRoot || layout.alone)
         rootBinds.emplace(layout.bindsRoot);
     for (const Step& step : layout.steps)
@@ -481,6 +475,9 @@ TEST_P(DeletionLayouts, WhatOthersUseSurvivesAndTheTrashTakesOnlyThePlannedFolde
         ASSERT_EQ(store->runtimes().size(), 2) << "the second context is listed";
     }
     run(store->refresh(false));
+    QList<Seen> seen;
+    ASSERT_NO_FATAL_FAILURE(look(layout, seen)) << layout.title.toStdString();
+    ASSERT_NO_FATAL_FAILURE(takeDown(layout)) << layout.title.toStdString();
     const std::optional<ComposeProject> target = project(layout.target);
     ASSERT_TRUE(target) << layout.title.toStdString();
     const Recorded before = record(layout);
@@ -490,7 +487,8 @@ TEST_P(DeletionLayouts, WhatOthersUseSurvivesAndTheTrashTakesOnlyThePlannedFolde
     const std::optional<TeardownPlan> changed =
         run(store->deleteProject(plan, store->runtime(), plan.workingDir.has_value()));
 
-    const QStringList lost = judge(layout, before, plan, planReal, changed);
+    QStringList unread;
+    const QStringList lost = judge(layout, before, plan, planReal, changed, seen, unread);
     const std::string planned = plan.workingDir ? "offered " + plan.workingDir->toStdString()
                                                 : "kept the folder: " + notesOf(plan).toStdString();
     ASSERT_TRUE(lost.isEmpty()) << layout.title.toStdString() << "\n  the plan " << planned
@@ -505,6 +503,9 @@ TEST_P(DeletionLayouts, WhatOthersUseSurvivesAndTheTrashTakesOnlyThePlannedFolde
     if (const std::optional<QString> kept = keptByOthers(plan))
         GTEST_SKIP() << "not judged: the folder stayed for a reason outside this test: "
                      << kept->toStdString();
+    if (!unread.isEmpty())
+        GTEST_SKIP() << "not judged by what the kernel says the containers hold: "
+                     << unread.join("; ").toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Drawn, DeletionLayouts, testing::Range(0, int(std::size(drawn))),
@@ -514,6 +515,31 @@ INSTANTIATE_TEST_SUITE_P(Drawn, DeletionLayouts, testing::Range(0, int(std::size
                                  .arg(QString::fromLatin1(Layouts::themeName(drawn[info.param].theme)))
                                  .toStdString();
                          });
+
+// What a container holds is found here through the mount of the same file system that holds the
+// deepest part of its path, with the kernel's escapes undone; a file system mounted nowhere here, or
+// a part of one that is not, is found nowhere.
+TEST(DeletionLayoutsJudge, AContainersMountIsFoundThroughTheMountHereThatHoldsIt)
+{
+    const QList<KernelMount> here =
+        mountTable("27 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
+                   "45 27 254:0 /var/lib/docker /var/lib/docker rw - ext4 /dev/vda rw\n"
+                   "50 27 254:1 /export /srv rw - ext4 /dev/vdb rw\n");
+    const QList<KernelMount> held =
+        mountTable("92 75 254:0 /tmp/a\\040b/data /d rw - ext4 /dev/vda rw\n"
+                   "93 75 254:0 /var/lib/docker/volumes/v/_data /v rw - ext4 /dev/vda rw\n"
+                   "94 75 254:1 /export/x /x rw - ext4 /dev/vdb rw\n"
+                   "95 75 254:1 /exported /e rw - ext4 /dev/vdb rw\n"
+                   "96 75 254:2 / /y rw - ext4 /dev/vdc rw\n"
+                   "not a line of the table\n");
+    ASSERT_EQ(held.size(), 5);
+    EXPECT_EQ(held[0].point, "/d");
+    EXPECT_EQ(pathHere(held[0], here), "/tmp/a b/data");
+    EXPECT_EQ(pathHere(held[1], here), "/var/lib/docker/volumes/v/_data");
+    EXPECT_EQ(pathHere(held[2], here), "/srv/x");
+    EXPECT_EQ(pathHere(held[3], here), std::nullopt);
+    EXPECT_EQ(pathHere(held[4], here), std::nullopt);
+}
 
 // The set as drawn touches every way of using a folder, every way of reaching it and every shape it
 // takes, each at least once; and a seed draws the same layout every time.
@@ -554,7 +580,17 @@ TEST(DeletionLayoutsDrawn, EveryWayOfUsingAFolderIsDrawn)
                              "user through a link",
                              "user through an earlier link",
                              "link in another project",
-                             "user made, not started"};
+                             "user made, not started",
+                             "system folder",
+                             ".env interpolated",
+                             ".env quoted",
+                             "-f stack.yml",
+                             "COMPOSE_FILE",
+                             "--project-directory elsewhere",
+                             "remembered and down",
+                             "link moved after start",
+                             "seccomp",
+                             "external volume"};
     for (const QString& trait : wanted)
         EXPECT_TRUE(traits.contains(trait)) << trait.toStdString();
 }
