@@ -230,7 +230,12 @@ void ComposeModelReader::walk(const YAML::Node& node, const QStringList& bases, 
 void ComposeModelReader::readDocument(const YAML::Node& document, const QStringList& bases, int depth)
 {
     for (const auto& [section, value] : fields(document)) {
-        if (section == u"include") {
+        if (section == u"name" && depth == 0) {
+            // Only the project's own files name it; an included part's name is its own.
+            const std::optional<QString> name = interpolated(text(value), m_env);
+            m_nameGiven = name.value_or(QString());
+            m_nameKnown = name.has_value();
+        } else if (section == u"include") {
             readIncludes(value, bases, depth);
         } else if (section == u"services") {
             for (const YAML::Node& service : entries(value))
@@ -484,16 +489,25 @@ void ComposeModelReader::nameVolume(const QString& key, const YAML::Node& volume
         names << *name;
     else if (external || maybeExternal)
         names << key;
-    if (!name && !external) {
-        if (m_project.isEmpty())
-            unknown(QStringLiteral("its project's name is not known, nor hence the name of its volume %1")
-                        .arg(key));
-        else
-            names << m_project + u'_' + key;
-    }
+    if (!name && !external && !m_unnamedVolumes.contains(key))
+        m_unnamedVolumes << key;
     for (const QString& one : std::as_const(names))
         if (!one.isEmpty() && !m_uses.volumes.contains(one))
             m_uses.volumes << one;
+}
+
+void ComposeModelReader::nameVolumesOf(const QString& project)
+{
+    if (m_unnamedVolumes.isEmpty())
+        return;
+    if (project.isEmpty()) {
+        unknown(QStringLiteral("its project's name is not known, nor hence the name of its volume %1")
+                    .arg(m_unnamedVolumes.first()));
+        return;
+    }
+    for (const QString& key : std::as_const(m_unnamedVolumes))
+        if (const QString name = project + u'_' + key; !m_uses.volumes.contains(name))
+            m_uses.volumes << name;
 }
 
 } // namespace Docker

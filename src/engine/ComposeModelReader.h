@@ -23,8 +23,7 @@ namespace Docker {
 // one. Relative paths are taken from the project's folder and the file's own.
 class ComposeModelReader {
 public:
-    // `project` names the volumes declared without a name of their own; empty when not known.
-    explicit ComposeModelReader(QString project) : m_project(std::move(project)) {}
+    ComposeModelReader() = default;
 
     // Reads `file`, filled in from `env`, its relative paths taken from each of `bases` and from its
     // own folder. False when it is plainly not there.
@@ -34,13 +33,23 @@ public:
     void unknown(const QString& why);
     void add(const QStringList& paths);
 
+    // The project's name its own files give (top-level `name`, the last file's winning); empty when
+    // they give none. Not known when it is given through a variable that is not set here.
+    const QString& nameGiven() const { return m_nameGiven; }
+    bool nameKnown() const { return m_nameKnown; }
+    // The volumes declared without a name of their own are the engine's "<project>_<key>". Without
+    // a project's name their names are not known.
+    void nameVolumesOf(const QString& project);
+
     const ComposeFileUses& uses() const { return m_uses; }
 
 private:
     using Fields = std::vector<std::pair<QString, YAML::Node>>;
 
     ComposeFileUses m_uses;
-    const QString m_project;
+    QString m_nameGiven;
+    bool m_nameKnown = true;
+    QStringList m_unnamedVolumes; // their keys
     Variables m_env;
     QSet<QString> m_read;
     int m_nodes = 0;

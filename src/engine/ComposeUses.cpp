@@ -5,6 +5,8 @@
 #include "engine/ComposeModelReader.h"
 #include "engine/EnvFile.h"
 
+#include <QFileInfo>
+
 #include <new>
 
 namespace Docker {
@@ -71,9 +73,41 @@ std::optional<QStringList> filesFound(const QString& dir, const Variables& env, 
     return files;
 }
 
+// compose's name for a folder: lower case, only letters, digits, "_" and "-", none of those two first.
+QString normalizedName(const QString& folder)
+{
+    QString name;
+    for (const QChar c : folder.toLower())
+        if ((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'_' || c == u'-')
+            name += c;
+    while (name.startsWith(u'_') || name.startsWith(u'-'))
+        name.remove(0, 1);
+    return name;
+}
+
+// The name compose gives the project: the one it was started under (its containers' label, the
+// registry's entry), else COMPOSE_PROJECT_NAME, else the one its files give, else its folder's.
+QString projectName(const ComposeSource& source, const Variables& env, const ComposeModelReader& reader)
+{
+    if (!source.project.isEmpty())
+        return source.project;
+    const Variable fromEnv = env.value(QStringLiteral("COMPOSE_PROJECT_NAME"));
+    if (!fromEnv.whole)
+        return {};
+    if (!fromEnv.value.isEmpty())
+        return fromEnv.value;
+    if (!reader.nameKnown())
+        return {};
+    if (!reader.nameGiven().isEmpty())
+        return reader.nameGiven();
+    const QString dir =
+        source.projectDir.isEmpty() ? QFileInfo(source.files.value(0)).absolutePath() : source.projectDir;
+    return normalizedName(QFileInfo(dir).fileName());
+}
+
 ComposeFileUses readProject(const ComposeSource& source, const QHash<QString, QString>& shell)
 {
-    ComposeModelReader reader(source.project);
+    ComposeModelReader reader;
     if (source.files.contains(QStringLiteral("-"))) {
         reader.unknown(
             QStringLiteral("its compose file was given on standard input, which cannot be read again"));
@@ -122,6 +156,7 @@ ComposeFileUses readProject(const ComposeSource& source, const QHash<QString, QS
     // that is there but holds none of what compose looks for may have been started from anything.
     if (!given && !anyRead)
         reader.unknown(QStringLiteral("its compose files are not found in %1").arg(dir));
+    reader.nameVolumesOf(projectName(source, env, reader));
     return reader.uses();
 }
 

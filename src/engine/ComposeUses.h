@@ -22,7 +22,8 @@ struct ComposeSource {
     QString projectDir;   // where its relative paths start from; may be empty
     QStringList envFiles; // the env files it was started with (--env-file); none: `.env` in projectDir
     // Its name, as its containers' label or the registry gives it: a volume it declares without a
-    // name of its own is the engine's "<project>_<key>". Empty: such names cannot be known.
+    // name of its own is the engine's "<project>_<key>". Empty: the name compose would give it
+    // started in `projectDir` without one (COMPOSE_PROJECT_NAME, its files' `name`, its folder's).
     QString project;
 
     bool operator==(const ComposeSource&) const = default;

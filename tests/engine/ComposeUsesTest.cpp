@@ -42,10 +42,10 @@ protected:
         return Docker::composeFileUses(source, Docker::shellVariables());
     }
 
-    // What project b, started from b/compose.yaml, names.
+    // What project shop, started from b/compose.yaml, names.
     Docker::ComposeFileUses ofB(const QString& compose, const QStringList& envFiles = {})
     {
-        return namedBy({{write("b/compose.yaml", compose)}, root.filePath("b"), envFiles, "b"});
+        return namedBy({{write("b/compose.yaml", compose)}, root.filePath("b"), envFiles, "shop"});
     }
 
     // The paths it names besides its own compose and env files.
@@ -544,19 +544,36 @@ volumes:
 )");
     EXPECT_EQ(uses.unknown, std::nullopt);
     uses.volumes.sort();
-    EXPECT_EQ(uses.volumes, QStringList({"b_included", "b_maybe", "b_notext", "b_plain", "ext", "maybe",
-                                         "old-data", "outside", "shared-data"}));
+    EXPECT_EQ(uses.volumes, QStringList({"ext", "maybe", "old-data", "outside", "shared-data",
+                                         "shop_included", "shop_maybe", "shop_notext", "shop_plain"}));
 
-    // Without the project's name, only the names the files give are known.
+    // Told no name, the reader names the project as compose would started there without one.
     const QString compose = b("compose.yaml");
-    write("b/compose.yaml", "volumes: {ext: {external: true}, named: {name: given}}\n");
-    uses = namedBy({{compose}, root.filePath("b"), {}, ""});
-    EXPECT_EQ(uses.unknown, std::nullopt);
-    EXPECT_EQ(uses.volumes, QStringList({"ext", "given"}));
-    write("b/compose.yaml", "volumes: {plain: {}}\n");
-    EXPECT_TRUE(namedBy({{compose}, root.filePath("b"), {}, ""}).unknown);
-    write("b/compose.yaml", "volumes: {named: {name: \"${VSK_UNSET}\"}}\n");
-    EXPECT_TRUE(namedBy({{compose}, root.filePath("b"), {}, "b"}).unknown);
+    const struct {
+        QString compose;
+        QString dotEnv;
+        QString project;
+        std::optional<QString> volume; // none: not known
+    } rows[] = {
+        {"volumes: {plain: {}}\n", "", "", "b_plain"},
+        {"name: shop\nvolumes: {plain: {}}\n", "", "", "shop_plain"},
+        {"name: shop\nvolumes: {plain: {}}\n", "COMPOSE_PROJECT_NAME=fromenv\n", "", "fromenv_plain"},
+        {"name: shop\nvolumes: {plain: {}}\n", "COMPOSE_PROJECT_NAME=fromenv\n", "given", "given_plain"},
+        {"name: \"${VSK_UNSET}\"\nvolumes: {plain: {}}\n", "", "", std::nullopt},
+        {"volumes: {named: {name: \"${VSK_UNSET}\"}}\n", "", "b", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        write("b/compose.yaml", row.compose);
+        write("b/.env", row.dotEnv);
+        uses = namedBy({{compose}, root.filePath("b"), {}, row.project});
+        EXPECT_EQ(uses.unknown.has_value(), !row.volume) << row.compose.toStdString();
+        if (row.volume) {
+            EXPECT_EQ(uses.volumes, QStringList{*row.volume}) << row.compose.toStdString();
+        }
+    }
+    write("Odd Folder.x/compose.yaml", "volumes: {plain: {}}\n");
+    EXPECT_EQ(namedBy({{root.filePath("Odd Folder.x/compose.yaml")}, {}, {}, ""}).volumes,
+              QStringList{"oddfolderx_plain"});
 }
 
 // A compose or env file far larger than one can be is not read, and what the project uses is unknown.

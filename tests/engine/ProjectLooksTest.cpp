@@ -67,7 +67,7 @@ TEST(ProjectLooks, EachLookAnswersAsItsFunctionDoes)
 }
 
 // What another project's compose files name comes back from the look server whole: told the
-// project's name, it names the volumes that carry it.
+// project's name, it names the volumes that carry it, not those its folder's name would.
 TEST(ProjectLooks, ComposeUsesComeBackWhole)
 {
     QTemporaryDir root;
@@ -82,7 +82,7 @@ TEST(ProjectLooks, ComposeUsesComeBackWhole)
     EXPECT_EQ(uses.folders, QStringList{root.filePath("./sub")});
     EXPECT_EQ(asked(Docker::Looks::composeUses(named, shell)), std::optional(uses));
     const Docker::ComposeSource nameless{{}, root.path(), {}, ""};
-    EXPECT_TRUE(Docker::composeFileUses(nameless, shell).unknown);
+    EXPECT_NE(Docker::composeFileUses(nameless, shell), uses);
     EXPECT_EQ(asked(Docker::Looks::composeUses(nameless, shell)),
               std::optional(Docker::composeFileUses(nameless, shell)));
 }
