@@ -2,6 +2,10 @@
 
 #include "engine/ComposeInputs.h"
 
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
 namespace Docker {
 
 namespace {
@@ -28,51 +32,32 @@ bool isKeyChar(QChar c)
     return c.isLetterOrNumber() || c == u'_' || c == u'.' || c == u'-' || c == u'[' || c == u']';
 }
 
-// The escapes a double-quoted value takes once its quotes are gone. "\$" becomes "$$", which the
-// filling in turns into a plain "$".
+// The escapes a double-quoted value takes once its quotes are gone.
+constexpr std::pair<char16_t, char16_t> escapes[] = {{u'a', 7},  {u'b', 8},    {u'f', 12},
+                                                     {u'n', 10}, {u'r', 13},   {u't', 9},
+                                                     {u'v', 11}, {u'"', u'"'}, {u'\\', u'\\'}};
+
+// "\$" becomes "$$", which the filling in turns into a plain "$"; "\0" and up to three octal digits
+// the character they count.
 QString unescaped(QStringView raw)
 {
     QString out;
     out.reserve(raw.size());
     for (qsizetype i = 0; i < raw.size(); ++i) {
-        if (raw[i] != u'\\' || i + 1 >= raw.size()) {
+        const QChar next = i + 1 < raw.size() ? raw[i + 1] : QChar();
+        if (raw[i] != u'\\' || next.isNull()) {
             out += raw[i];
             continue;
         }
-        const QChar next = raw[i + 1];
-        QChar plain;
-        switch (next.unicode()) {
-        case u'a':
-            plain = QChar(7);
-            break;
-        case u'b':
-            plain = QChar(8);
-            break;
-        case u'f':
-            plain = QChar(12);
-            break;
-        case u'n':
-            plain = QChar(10);
-            break;
-        case u'r':
-            plain = QChar(13);
-            break;
-        case u't':
-            plain = QChar(9);
-            break;
-        case u'v':
-            plain = QChar(11);
-            break;
-        case u'"':
-        case u'\\':
-            plain = next;
-            break;
-        case u'$':
+        const auto plain = std::find_if(std::begin(escapes), std::end(escapes),
+                                        [&](const auto& escape) { return escape.first == next; });
+        if (plain != std::end(escapes)) {
+            out += QChar(plain->second);
+            ++i;
+        } else if (next == u'$') {
             out += QStringLiteral("$$");
             ++i;
-            continue;
-        case u'0': {
-            // "\0" and up to three octal digits.
+        } else if (next == u'0') {
             qsizetype end = i + 2;
             int code = 0;
             while (end < raw.size() && end < i + 5 && raw[end] >= u'0' && raw[end] <= u'7')
@@ -80,17 +65,12 @@ QString unescaped(QStringView raw)
             if (end > i + 2 && code < 256) {
                 out += QChar(code);
                 i = end - 1;
-                continue;
+            } else {
+                out += raw[i];
             }
+        } else {
             out += raw[i];
-            continue;
         }
-        default:
-            out += raw[i];
-            continue;
-        }
-        out += plain;
-        ++i;
     }
     return out;
 }

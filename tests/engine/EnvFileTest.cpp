@@ -78,6 +78,7 @@ TEST(EnvFile, LinesAsComposeReadsThem)
         {"A=\"/x\\t\\\"y\\\"\\\\\"", "A", Variable{"/x\t\"y\"\\"}},
         {"A='Let\\'s \\t go'", "A", Variable{"Let's \\t go"}},
         {"A=\"\\$SHELLVAR\"", "A", Variable{"$SHELLVAR"}},
+        {"A=\"\\0101\\a\\c\"", "A", Variable{"A\a\\c"}},
         {"A=un\\tquoted", "A", Variable{"un\\tquoted"}},
         {"A=\"one\ntwo\"", "A", Variable{"one\ntwo"}},
         {"A='one\ntwo'\nB=3", "B", Variable{"3"}},
