@@ -6,37 +6,51 @@
 
 #include <optional>
 
-// What another project's compose files make compose read on the host: the files they include or
-// extend, env files, build contexts, bind-mount sources, config and secret files. `docker compose
-// config` resolves these away, so they are read from the files themselves.
+// What another project's compose setup makes compose read on the host, and the volumes it names:
+// the compose files compose would find for it, the env files it reads, the files they include or
+// extend, and every path any field of them names (bind mounts, build contexts, env and label files,
+// config and secret files, a seccomp profile, a volume's driver options, ...). `docker compose
+// config` resolves these away, so they are read from the files themselves, as compose reads them.
 namespace Docker {
 
 // The compose files of one project as its containers or the registry name them.
 struct ComposeSource {
-    QStringList files;    // absolute; none: the compose files compose would find in `projectDir`
+    // The compose files it was started from: absolute, or relative to `projectDir`. None: the files
+    // compose finds for it in `projectDir` (COMPOSE_FILE, else compose.yaml and its kin with their
+    // override). A file "-" is standard input, which cannot be read again.
+    QStringList files;
     QString projectDir;   // where its relative paths start from; may be empty
     QStringList envFiles; // the env files it was started with (--env-file); none: `.env` in projectDir
+    // Its name, as its containers' label or the registry gives it: a volume it declares without a
+    // name of its own is the engine's "<project>_<key>". Empty: the name compose would give it
+    // started in `projectDir` without one (COMPOSE_PROJECT_NAME, its files' `name`, its folder's).
+    QString project;
 
     bool operator==(const ComposeSource&) const = default;
 };
 
-// Every host path a project's compose files name, as far as they can be known.
+// Every host path a project's compose setup names, as far as it can be known.
 struct ComposeFileUses {
     // Paths compose or a container reads, with what lies below them: a bind mount or build context
-    // of a parent folder sees a folder inside it. Absolute, as written (links and ".." left for the
-    // file system to tell).
+    // of a parent folder sees a folder inside it. Among them every compose and env file read.
+    // Absolute, as written (links and ".." left for the file system to tell).
     QStringList paths;
     // Folders an included part runs in: only what lies in them is read.
     QStringList folders;
-    // Why not every path could be known (a file that cannot be read or is not YAML, a path through a
-    // variable that is not set here); then any folder may be used.
+    // The engine's names of the volumes its files declare: their own `name`, an external one's key,
+    // else "<project>_<key>". A volume of another project is that project's to remove.
+    QStringList volumes;
+    // Why not everything could be known (a file or folder that cannot be looked at or read, is too
+    // large, is not YAML, a path or name through a variable that is not set here, compose files that
+    // are not found where the project has its folder); then any folder and any volume may be used.
     std::optional<QString> unknown;
 
     bool operator==(const ComposeFileUses&) const = default;
 };
 
-// Reads `source`'s compose files, and every file they include or extend, from the disk. A file that is
-// not there names nothing (compose could not read it either). Interpolation takes a variable from
+// Reads `source`'s compose setup from the disk, as compose would. Only what is plainly not there
+// (ENOENT, ENOTDIR) names nothing: a project whose folder and files are gone uses nothing; anything
+// else that cannot be looked at or read makes its uses unknown. Interpolation takes a variable from
 // `shell` (the environment compose was most likely started with, shellVariables), else from the
 // project's env files; a path through one set in neither (and without a default) is known up to the
 // folder before it, and unknown when nothing before it is. Looks at the disk: run it as a folder look.

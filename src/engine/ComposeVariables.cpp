@@ -1,95 +1,52 @@
 #include "engine/ComposeVariables.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QProcessEnvironment>
 
 namespace Docker {
 
 namespace {
 
-// A compose or env file is a few kilobytes; one far larger is not one, and is not read into memory.
-constexpr qint64 largestFile = 4 << 20;
-
 bool isNameChar(QChar c, bool first)
 {
-    return c == u'_' || (c.isLetter() && c.unicode() < 128) || (!first && c.isDigit() && c.unicode() < 128);
+    const char16_t u = c.unicode();
+    return u == u'_' || (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') ||
+           (!first && u >= u'0' && u <= u'9');
 }
 
-// Reads one `${...}` or `$NAME` at `text[at]` (just past the "$"), appending its value to `out`. False
-// when its value cannot be known here.
-bool substitute(QStringView text, qsizetype& at, const QHash<QString, QString>& env, QString& out);
+bool fill(QStringView text, const VariableLookup& lookup, QString& out);
 
-bool fill(QStringView text, const QHash<QString, QString>& env, QString& out)
+// The end of the braced form that starts at `text[at]` ("${"): compose counts only "${" as opening
+// one, so a plain "{" in a default is text.
+qsizetype closingBrace(QStringView text, qsizetype at)
 {
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != u'$') {
-            out += text[i];
-            continue;
-        }
-        if (i + 1 < text.size() && text[i + 1] == u'$') {
-            out += u'$';
-            ++i;
-            continue;
-        }
-        ++i;
-        if (!substitute(text, i, env, out))
-            return false;
-        --i;
-    }
-    return true;
-}
-
-bool substitute(QStringView text, qsizetype& at, const QHash<QString, QString>& env, QString& out)
-{
-    if (at >= text.size()) {
-        out += u'$';
-        return true;
-    }
-    if (text[at] != u'{') {
-        qsizetype end = at;
-        while (end < text.size() && isNameChar(text[end], end == at))
-            ++end;
-        if (end == at) { // a "$" that starts no name stands for itself
-            out += u'$';
-            return true;
-        }
-        const QString name = text.mid(at, end - at).toString();
-        at = end;
-        if (!env.contains(name))
-            return false;
-        out += env.value(name);
-        return true;
-    }
-    // The matching brace, past any nested one in a default.
-    qsizetype depth = 0;
-    qsizetype close = -1;
+    qsizetype open = 0;
     for (qsizetype i = at; i < text.size(); ++i) {
-        if (text[i] == u'{')
-            ++depth;
-        else if (text[i] == u'}' && --depth == 0) {
-            close = i;
-            break;
+        if (text[i] == u'$' && i + 1 < text.size() && text[i + 1] == u'{') {
+            ++open;
+            ++i;
+        } else if (text[i] == u'}' && --open == 0) {
+            return i;
         }
     }
-    if (close < 0)
-        return false; // compose refuses it; what it meant is not known
-    const QStringView inner = text.mid(at + 1, close - at - 1);
-    at = close + 1;
+    return -1;
+}
+
+// Appends the value of one braced form, `inner` being what stands between its braces. False when that
+// value is not known here.
+bool substituteBraced(QStringView inner, const VariableLookup& lookup, QString& out)
+{
     qsizetype nameEnd = 0;
     while (nameEnd < inner.size() && isNameChar(inner[nameEnd], nameEnd == 0))
         ++nameEnd;
-    const QString name = inner.left(nameEnd).toString();
-    if (name.isEmpty())
-        return false;
-    const bool set = env.contains(name);
-    const QString value = env.value(name);
+    if (nameEnd == 0)
+        return false; // compose refuses it; what it meant is not known
+    const std::optional<Variable> variable = lookup(inner.left(nameEnd).toString());
     QStringView rest = inner.mid(nameEnd);
     if (rest.isEmpty()) {
-        if (!set)
+        if (!variable)
             return false;
-        out += value;
-        return true;
+        out += variable->value;
+        return variable->whole;
     }
     const bool colon = rest.startsWith(u':');
     if (colon)
@@ -98,33 +55,79 @@ bool substitute(QStringView text, qsizetype& at, const QHash<QString, QString>& 
         return false;
     const QChar op = rest.front();
     const QStringView word = rest.mid(1);
-    const bool present = colon ? set && !value.isEmpty() : set;
+    // A value known only in part is not empty when that part is not; whether an empty part is the
+    // whole of it is not known.
+    if (colon && variable && variable->value.isEmpty() && !variable->whole)
+        return false;
+    const bool present = variable && (!colon || !variable->value.isEmpty());
     switch (op.unicode()) {
     case u'-':
-        if (present) {
-            out += value;
-            return true;
-        }
-        return fill(word, env, out);
+        if (!present)
+            return fill(word, lookup, out);
+        out += variable->value;
+        return variable->whole;
     case u'?':
         // Unset, compose would have refused to start the project: it was set then, to a value not known here.
         if (!present)
             return false;
-        out += value;
-        return true;
+        out += variable->value;
+        return variable->whole;
     case u'+':
-        return present ? fill(word, env, out) : true;
+        return present ? fill(word, lookup, out) : true;
     default:
         return false;
     }
 }
 
+bool fill(QStringView text, const VariableLookup& lookup, QString& out)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != u'$' || i + 1 >= text.size()) {
+            out += text[i];
+            continue;
+        }
+        const QChar next = text[i + 1];
+        if (next == u'$') {
+            out += u'$';
+            ++i;
+        } else if (next == u'{') {
+            const qsizetype close = closingBrace(text, i);
+            if (close < 0 || !substituteBraced(text.mid(i + 2, close - i - 2), lookup, out))
+                return false;
+            i = close;
+        } else if (isNameChar(next, true)) {
+            qsizetype end = i + 1;
+            while (end < text.size() && isNameChar(text[end], false))
+                ++end;
+            const std::optional<Variable> variable = lookup(text.mid(i + 1, end - i - 1).toString());
+            if (!variable)
+                return false;
+            out += variable->value;
+            if (!variable->whole)
+                return false;
+            i = end - 1;
+        } else {
+            out += u'$'; // a "$" that starts no form stands for itself
+        }
+    }
+    return true;
+}
+
 } // namespace
 
-std::optional<QString> interpolated(QStringView text, const QHash<QString, QString>& env, QString* known)
+Variables wholeVariables(const QHash<QString, QString>& values)
+{
+    Variables variables;
+    variables.reserve(values.size());
+    for (auto value = values.cbegin(); value != values.cend(); ++value)
+        variables.insert(value.key(), {value.value(), true});
+    return variables;
+}
+
+std::optional<QString> interpolated(QStringView text, const VariableLookup& lookup, QString* known)
 {
     QString out;
-    const bool complete = fill(text, env, out);
+    const bool complete = fill(text, lookup, out);
     if (known)
         *known = out;
     if (!complete)
@@ -132,39 +135,17 @@ std::optional<QString> interpolated(QStringView text, const QHash<QString, QStri
     return out;
 }
 
-std::optional<QByteArray> smallFileContents(const QString& path)
+std::optional<QString> interpolated(QStringView text, const Variables& env, QString* known)
 {
-    // Only a plain file: opening a pipe put in its place would wait for a writer.
-    const QFileInfo info(path);
-    QFile file(path);
-    if (!info.isFile() || info.size() > largestFile || !file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return file.readAll();
+    return interpolated(text, lookupIn(env), known);
 }
 
-QHash<QString, QString> envFileValues(const QString& path)
+VariableLookup lookupIn(const Variables& env)
 {
-    QHash<QString, QString> env;
-    const std::optional<QByteArray> contents = smallFileContents(path);
-    if (!contents)
-        return env;
-    for (QString line : QString::fromUtf8(*contents).split(u'\n')) {
-        line = line.trimmed();
-        if (line.startsWith(QLatin1StringView("export ")))
-            line = line.mid(7).trimmed();
-        const qsizetype equals = line.indexOf(u'=');
-        if (line.startsWith(u'#') || equals <= 0)
-            continue;
-        const QString key = line.left(equals).trimmed();
-        QString value = line.mid(equals + 1).trimmed();
-        if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
-            value.back() == value.front())
-            value = value.mid(1, value.size() - 2);
-        else if (const qsizetype comment = value.indexOf(QLatin1StringView(" #")); comment >= 0)
-            value = value.left(comment).trimmed();
-        env.insert(key, value);
-    }
-    return env;
+    return [&env](const QString& name) -> std::optional<Variable> {
+        const auto found = env.constFind(name);
+        return found == env.cend() ? std::nullopt : std::optional<Variable>(*found);
+    };
 }
 
 QHash<QString, QString> shellVariables()

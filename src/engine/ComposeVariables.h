@@ -1,29 +1,43 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // The variables compose fills into a project's files when it reads them.
 namespace Docker {
 
+// A variable's value as far as it is known here. One made from a variable that is not set here (an
+// env file's `CFG=${BASE}/b.env` without BASE) is known only up to that variable: `whole` is false
+// and `value` is what came before it.
+struct Variable {
+    QString value;
+    bool whole = true;
+
+    bool operator==(const Variable&) const = default;
+};
+
+using Variables = QHash<QString, Variable>;
+
+// Where a text's variables are looked up: none for a variable that is not set.
+using VariableLookup = std::function<std::optional<Variable>(const QString&)>;
+
+// Looks a variable up in `env`, which must outlive the lookup.
+VariableLookup lookupIn(const Variables& env);
+
+// Each value known whole.
+Variables wholeVariables(const QHash<QString, QString>& values);
+
 // The text with compose's `${VAR}`, `${VAR:-default}`, `${VAR-default}`, `${VAR:?error}`,
-// `${VAR:+other}`, `$VAR` and `$$` forms filled in from `env`; none past the first variable that cannot
-// be filled in, with `known` holding what came before it. An unset variable with a default takes the
-// default; one without, or one compose would have refused to start without, cannot be filled in.
-std::optional<QString> interpolated(QStringView text, const QHash<QString, QString>& env,
-                                    QString* known = nullptr);
-
-// The bytes of the plain file at `path`, when it is no larger than a compose or env file can be; none
-// for anything else (a pipe in a file's place is not opened: that would wait for a writer). Looks at
-// the disk.
-std::optional<QByteArray> smallFileContents(const QString& path);
-
-// The `KEY=value` lines of an env file (`export`, quotes and comments as compose takes them); nothing
-// for a file that is not there or cannot be read. Looks at the disk.
-QHash<QString, QString> envFileValues(const QString& path);
+// `${VAR?error}`, `${VAR:+other}`, `${VAR+other}`, `$VAR` and `$$` forms filled in, defaults nested as
+// deep as they go. None past the first form whose value is not known here, with `known` holding what
+// came before it: a variable not set here without a default (compose's own shell may have set it),
+// one compose would have refused to start without, one known only in part, a form compose does not
+// take. A set but empty variable counts as absent for the forms with a colon only.
+std::optional<QString> interpolated(QStringView text, const VariableLookup& lookup, QString* known = nullptr);
+std::optional<QString> interpolated(QStringView text, const Variables& env, QString* known = nullptr);
 
 // The process's own environment: what a shell that started compose would most likely have had.
 QHash<QString, QString> shellVariables();

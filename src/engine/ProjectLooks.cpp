@@ -67,22 +67,22 @@ bool lastRead(const QString& dir, const QString& file)
 
 QDataStream& operator<<(QDataStream& out, const ComposeSource& source)
 {
-    return Platform::Wire::putAll(out, source.files, source.projectDir, source.envFiles);
+    return Platform::Wire::putAll(out, source.files, source.projectDir, source.envFiles, source.project);
 }
 
 QDataStream& operator>>(QDataStream& in, ComposeSource& source)
 {
-    return Platform::Wire::getAll(in, source.files, source.projectDir, source.envFiles);
+    return Platform::Wire::getAll(in, source.files, source.projectDir, source.envFiles, source.project);
 }
 
 QDataStream& operator<<(QDataStream& out, const ComposeFileUses& uses)
 {
-    return Platform::Wire::putAll(out, uses.paths, uses.folders, uses.unknown);
+    return Platform::Wire::putAll(out, uses.paths, uses.folders, uses.volumes, uses.unknown);
 }
 
 QDataStream& operator>>(QDataStream& in, ComposeFileUses& uses)
 {
-    return Platform::Wire::getAll(in, uses.paths, uses.folders, uses.unknown);
+    return Platform::Wire::getAll(in, uses.paths, uses.folders, uses.volumes, uses.unknown);
 }
 
 QDataStream& operator<<(QDataStream& out, const FolderFacts& facts)

@@ -1,5 +1,6 @@
 #include "engine/ProjectLooks.h"
 #include "engine/Compose.h"
+#include "engine/ComposeVariables.h"
 #include "engine/Docker.h"
 #include "platform/DiskLook.h"
 #include "platform/FolderLooks.h"
@@ -63,6 +64,27 @@ TEST(ProjectLooks, EachLookAnswersAsItsFunctionDoes)
               std::optional(Docker::FolderFacts{true, true, QStringLiteral("compose.yaml"), true}));
     EXPECT_EQ(asked(Docker::Looks::composeFiles(builds, files))->missing, QStringList{builds + "/gone.yaml"});
     EXPECT_TRUE(asked(Docker::Looks::trashOffer(builds, {}))->identity);
+}
+
+// What another project's compose files name comes back from the look server whole: told the
+// project's name, it names the volumes that carry it, not those its folder's name would.
+TEST(ProjectLooks, ComposeUsesComeBackWhole)
+{
+    QTemporaryDir root;
+    write(root.filePath("compose.yaml"), "include: [{path: ./inc.yaml, project_directory: ./sub}]\n"
+                                         "services: {web: {build: ./ctx}}\n"
+                                         "volumes: {data: {}}\n");
+    write(root.filePath("inc.yaml"), "services: {}\n");
+    const QHash<QString, QString> shell = Docker::shellVariables();
+    const Docker::ComposeSource named{{}, root.path(), {}, "proj"};
+    const Docker::ComposeFileUses uses = Docker::composeFileUses(named, shell);
+    EXPECT_EQ(uses.volumes, QStringList{"proj_data"});
+    EXPECT_EQ(uses.folders, QStringList{root.filePath("./sub")});
+    EXPECT_EQ(asked(Docker::Looks::composeUses(named, shell)), std::optional(uses));
+    const Docker::ComposeSource nameless{{}, root.path(), {}, ""};
+    EXPECT_NE(Docker::composeFileUses(nameless, shell), uses);
+    EXPECT_EQ(asked(Docker::Looks::composeUses(nameless, shell)),
+              std::optional(Docker::composeFileUses(nameless, shell)));
 }
 
 // Whether a folder may go to the Trash depends on whose home it is: a server started for another home

@@ -90,6 +90,9 @@ TEST_F(Deletion, ARememberedProjectUsesItsFolderAndWhatItsFilesName)
 {
     const QString dir = folder("shop");
     ASSERT_TRUE(QDir().mkpath(dir + "/inside"));
+    QFile inside(dir + "/inside/compose.yaml");
+    ASSERT_TRUE(inside.open(QIODevice::WriteOnly) && inside.write("services: {}\n") > 0);
+    inside.close();
     shopIn(*engine, dir, {alpha});
     world(beta, {});
     AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
