@@ -144,8 +144,10 @@ VolumeData volumeData(const QStringList& names, const std::optional<Runtime>& ru
                 containers << line.trimmed();
     if (cancel && cancel->isCancelled())
         return data;
-    return Platform::lookAtFolder(info->rootDir, Looks::volumeData(info->id, info->rootDir, containers, kept),
-                                  Platform::remaining(deadline))
+    const std::chrono::milliseconds left = Platform::remaining(deadline);
+    return Platform::startFolderLook(info->rootDir,
+                                     Looks::volumeData(info->id, info->rootDir, containers, kept), left)
+        .wait(left, cancel)
         .value_or(data);
 }
 
