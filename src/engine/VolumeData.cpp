@@ -18,8 +18,7 @@ namespace Docker {
 
 namespace {
 
-// The engine gives its containers identifiers of 64 random hexadecimal digits: a folder of that name
-// in a data folder here is one of its containers' only when the folder is the engine's own.
+// Any one container's folder shows the data folder is the engine's own; more would only lengthen the look.
 constexpr qsizetype containersAsked = 64;
 
 // Where the engine's local driver keeps the volume `name`, inside its data folder `root`.
@@ -34,6 +33,8 @@ bool isVolumeName(const QString& name)
     return form.match(name).hasMatch();
 }
 
+// The engine gives its containers identifiers of 64 random hexadecimal digits: a folder of that name
+// in a data folder here is one of its containers' only when the folder is the engine's own.
 bool isContainerId(const QString& id)
 {
     static const QRegularExpression form(QStringLiteral(R"(^[0-9a-f]{64}$)"));
