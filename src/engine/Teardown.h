@@ -3,6 +3,7 @@
 #include "engine/Compose.h"
 #include "engine/FolderUsers.h"
 #include "engine/Runtime.h"
+#include "engine/VolumeData.h"
 #include "platform/FolderIdentity.h"
 
 #include <QList>
@@ -47,6 +48,9 @@ struct TeardownPlan {
     // The engine's own time as the plan began: what was made or removed after it, the plan has not
     // seen. None when the engine did not say.
     std::optional<QString> engineTime = {};
+    // Where the engine kept the removable volumes on this machine as the plan was made: where its record
+    // of that time is gone, a volume's own folder still tells it from one made again under its name.
+    Docker::VolumeData volumeData = {};
     // The project's own bind-mounted folders inside `workingDir`: they go to the Trash with it.
     QStringList folderBinds = {};
     // The name the project's containers give the folder when a link is on it: `workingDir` is then the

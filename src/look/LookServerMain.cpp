@@ -7,6 +7,7 @@
 // Started by the application alone (platform/LookServers.cpp); it reads requests on its standard input
 // and answers on its standard output until its input ends.
 #include "engine/ProjectLooks.h"
+#include "engine/VolumeData.h"
 #include "platform/FolderLooks.h"
 
 int main(int argc, char** argv)
@@ -14,5 +15,6 @@ int main(int argc, char** argv)
     // Every operation the application may ask for, each layer's own.
     Platform::LookTable table = Platform::Looks::operations();
     table.insert(Docker::Looks::operations());
+    table.insert(Docker::Looks::volumeOperations());
     return Platform::runLookServer(argc, argv, table);
 }

@@ -9,6 +9,7 @@
 #include "platform/Pools.h"
 #include "platform/TimedRunner.h"
 #include "store/PlanUsers.h"
+#include "store/VolumeRecheck.h"
 
 #include <QDeadlineTimer>
 
@@ -114,42 +115,14 @@ QString notCheckedAgain(const QStringList& unchecked)
 
 // Removes the plan's removable volumes that are still the ones it showed. One removed and made again
 // under its name since the plan was made (during the down, say) holds someone's new data: it stays,
-// named. The engine's record of what was made and removed since tells; where it cannot, the creation
-// times looked at just before do, and a volume whose time moved stays too (some engines print when its
-// data last changed). The failure texts, in order.
+// named, and so does one nothing can tell apart from such a one. The failure texts, in order.
 QStringList removeVolumes(StoreEngine& engine, const TeardownPlan& plan, const std::optional<Runtime>& on,
                           std::chrono::milliseconds limit, const Platform::Cancellation* stop)
 {
-    QStringList names;
-    for (const VolumeUse& volume : plan.removable())
-        names << volume.name;
-    const std::optional<QMap<QString, QString>> happened =
-        plan.engineTime ? engine.volumeEvents(names, *plan.engineTime, on) : std::nullopt;
-    const std::optional<QMap<QString, QString>> made =
-        happened ? std::nullopt : engine.volumeCreation(names, on);
-    QStringList failures;
-    QStringList removal{QStringLiteral("volume"), QStringLiteral("rm")};
-    for (const QString& name : std::as_const(names)) {
-        const QString planned = plan.volumesMade.value(name);
-        const QString now = made ? made->value(name) : QString();
-        const auto kept = [&](const QString& why) {
-            failures << QStringLiteral("%1 was not removed: %2.").arg(name, why);
-        };
-        if (happened && happened->value(name) == u"create")
-            failures
-                << QStringLiteral("%1 was made again since the plan was made; it was not removed.").arg(name);
-        else if (happened && happened->value(name) == u"destroy")
-            continue; // gone already, by someone else's hand
-        else if (happened)
-            removal << name;
-        else if (!made)
-            kept(QStringLiteral("the engine did not say whether it is still the volume the plan showed"));
-        else if (planned.isEmpty() || now.isEmpty() || now != planned)
-            kept(QStringLiteral("it could not be told from a volume made again under its name"));
-        else
-            removal << name;
-    }
-    if (removal.size() > 2 && !stop->isCancelled())
+    const VolumesNow now = volumesNow(engine, plan, on, stop);
+    QStringList failures = now.kept;
+    const QStringList removal = QStringList{QStringLiteral("volume"), QStringLiteral("rm")} + now.removed;
+    if (!now.removed.isEmpty() && !stop->isCancelled())
         if (const std::optional<QString> failed =
                 commandFailure(removal, engine.captureWithin(removal, on, std::nullopt, limit, stop)))
             failures << *failed;

@@ -7,6 +7,7 @@
 #include "engine/ProjectLooks.h"
 #include "platform/TimedRunner.h"
 #include "store/PlanUsers.h"
+#include "store/VolumeRecheck.h"
 
 #include <QDeadlineTimer>
 #include <QSet>
@@ -199,6 +200,7 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
 
     fresh.plan = Docker::planFrom(project, listed.value_or(QList<Container>()), readings, ask.sizes);
     fresh.plan.engineTime = began;
+    fresh.plan.volumeData = volumeDataOf(engine, fresh.plan, ask.on, cancel);
     if (fresh.failure)
         fresh.plan.notes.prepend(*fresh.failure);
     if (unanswered)
@@ -217,13 +219,15 @@ void carryVolumesOver(StoreEngine& engine, const TeardownPlan& shown, TeardownPl
         if (shown.volumesMade.contains(volume.name) && now.volumesMade.contains(volume.name) &&
             shown.volumesMade.value(volume.name) != now.volumesMade.value(volume.name))
             moved << volume.name;
-    if (moved.isEmpty() || !shown.engineTime)
+    if (moved.isEmpty())
         return;
-    const std::optional<QMap<QString, QString>> happened = engine.volumeEvents(moved, *shown.engineTime, on);
-    if (!happened)
-        return;
+    // The engine's record since the plan, where it still keeps all of it; else the volume's own folder
+    // as each plan found it.
+    const std::optional<QMap<QString, QString>> happened =
+        shown.engineTime ? engine.volumeEvents(moved, *shown.engineTime, on) : std::nullopt;
     for (const QString& name : std::as_const(moved))
-        if (!happened->contains(name))
+        if (happened ? !happened->contains(name)
+                     : Docker::sameVolume(shown.volumeData, now.volumeData, name) == Docker::Sameness::same)
             now.volumesMade.insert(name, shown.volumesMade.value(name));
 }
 

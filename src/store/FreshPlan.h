@@ -63,8 +63,9 @@ struct FreshPlan {
 FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Cancellation* cancel);
 
 // Gives the volumes `now` would remove whose printed creation time moved since `shown` the time `shown`
-// holds, where the engine's record says none of them was made or removed since `shown` was made: some
-// engines print when a volume's data last changed, and that is no other volume. Blocks.
+// holds, where the engine's record says none of them was made or removed since `shown` was made, or,
+// where that record is gone, its own folder is the one `shown` found: some engines print when a
+// volume's data last changed, and that is no other volume. Blocks.
 void carryVolumesOver(StoreEngine& engine, const TeardownPlan& shown, TeardownPlan& now,
                       const std::optional<Runtime>& on);
 

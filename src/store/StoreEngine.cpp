@@ -123,6 +123,11 @@ public:
     {
         return Docker::volumeEvents(names, since, runtime, Docker::listingLimit);
     }
+    Docker::VolumeData volumeData(const QStringList& names, const std::optional<Runtime>& runtime,
+                                  const Platform::Cancellation* cancel) override
+    {
+        return Docker::volumeData(names, runtime, Docker::listingLimit, cancel);
+    }
     bool isReachable(const QString& endpoint) override
     {
         return Docker::isReachableWithin(endpoint, reachableWithin);

@@ -6,6 +6,7 @@
 #include "engine/Runtime.h"
 #include "engine/Teardown.h"
 #include "engine/Usage.h"
+#include "engine/VolumeData.h"
 #include "platform/PreparedProcess.h"
 
 #include <QCoroTask>
@@ -99,6 +100,12 @@ public:
     // Never throws.
     virtual std::optional<QMap<QString, QString>> volumeEvents(const QStringList& names, const QString& since,
                                                                const std::optional<Runtime>& runtime) = 0;
+
+    // Where the engine keeps the named volumes on this machine (Docker::volumeData): nothing local when
+    // it does not say within the listing limit, `cancel` (may be null) ended the questions, or its data
+    // folder here is not its own. Never throws.
+    virtual Docker::VolumeData volumeData(const QStringList& names, const std::optional<Runtime>& runtime,
+                                          const Platform::Cancellation* cancel) = 0;
 
     // Whether an endpoint can be reached without asking it: a Unix socket whose file exists, or any
     // other kind of address. Called on a background pool; a socket that cannot be looked at in time

@@ -89,6 +89,7 @@ public:
         EngineTime,
         VolumeEvents,
         EngineInfo,
+        VolumeData,
     };
 
     // One command an action ran, through run or capture.
@@ -262,6 +263,13 @@ public:
     {
         std::lock_guard lock(m_mutex);
         m_volumeEvents.insert(key(runtime), events);
+    }
+    // Where a runtime's engine keeps its volumes on this machine; asked for some, it answers with the
+    // folders of those. A runtime without an entry is not local.
+    void setVolumeData(const std::optional<Runtime>& runtime, const Docker::VolumeData& data)
+    {
+        std::lock_guard lock(m_mutex);
+        m_volumeData.insert(key(runtime), data);
     }
     // From now on `rm -f <ids>` and a compose down that succeed take those containers (the project's)
     // out of the runtime's listing, as the engine would; one labelled "compose.ignores" stays after a
@@ -453,6 +461,16 @@ public:
             return std::nullopt;
         return only(*all, names);
     }
+    Docker::VolumeData volumeData(const QStringList& names, const std::optional<Runtime>& runtime,
+                                  const Platform::Cancellation* cancel) override
+    {
+        if (!arrive(Call::VolumeData, key(runtime), cancel))
+            return {};
+        std::lock_guard lock(m_mutex);
+        Docker::VolumeData data = m_volumeData.value(key(runtime));
+        data.folders = only(data.folders, names);
+        return data;
+    }
     bool isReachable(const QString& endpoint) override
     {
         std::lock_guard lock(m_mutex);
@@ -577,6 +595,7 @@ private:
     QHash<QString, std::optional<QMap<QString, QString>>> m_volumeEvents;
     QHash<QString, QMap<QString, QStringList>> m_volumeFolders;
     QHash<QString, std::optional<Docker::EngineInfo>> m_engineInfo;
+    QHash<QString, Docker::VolumeData> m_volumeData;
     bool m_removes = false;
     QList<Hold> m_holds;
     QList<std::shared_ptr<Gate>> m_gates;
