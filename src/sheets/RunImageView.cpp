@@ -154,9 +154,12 @@ void RunImageView::run()
 void RunImageView::keyPressEvent(QKeyEvent* event)
 {
     // Return runs wherever the focus is, except in the environment editor, where it starts a line, and
-    // on a button, which takes the key and presses itself (Cancel cancels).
+    // on a button, which takes the key and presses itself (Cancel cancels). A key held down runs nothing:
+    // its repeats are those of the Return that chose "Run…" in the menu, still held as the sheet opened.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !m_env->hasFocus()) {
-        run();
+        event->accept();
+        if (!event->isAutoRepeat())
+            run();
         return;
     }
     QDialog::keyPressEvent(event);

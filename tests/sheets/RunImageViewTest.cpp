@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -117,6 +118,28 @@ TEST_F(RunSheet, ReturnInTheEnvironmentStartsALineAndTheTitleShowsTheImageAsList
     part(sheet, "cancelButton")->click();
     EXPECT_TRUE(eventually([&] { return !sheet; }));
     EXPECT_TRUE(engine->commands().isEmpty());
+}
+
+// Return held down on the menu item that opened the sheet goes on arriving as the sheet's: its repeats
+// run nothing, and only a Return pressed anew runs the image.
+TEST_F(RunSheet, AHeldReturnRunsNothing)
+{
+    QPointer<RunImageView> sheet =
+        SheetHost::open(host.get(), new RunImageView(*store, image("web", "1", alpha)));
+    auto* name = part<QLineEdit>(sheet, "nameField");
+    ASSERT_EQ(sheet->focusWidget(), name);
+    for (const int key : {int(Qt::Key_Return), int(Qt::Key_Enter)}) {
+        QKeyEvent held(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(name, &held);
+    }
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(sheet);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_TRUE(engine->commands().isEmpty());
+
+    QTest::keyClick(name, Qt::Key_Return);
+    EXPECT_TRUE(eventually([&] { return !sheet; }));
+    EXPECT_TRUE(eventually([&] { return engine->commands().size() == 1; }));
 }
 
 // The sheet opens on its first field, which wears the ring before any key is pressed; Tab goes through
