@@ -241,7 +241,8 @@ TEST_F(WindowOnEngine, AContextRemovedWhileAllAreShownLeavesThePickerOnTheRestAn
     EXPECT_EQ(picker->tags(), QStringList({"default"}));
     EXPECT_EQ(picker->currentText(), "default \u00B7 current");
     EXPECT_EQ(store->notice(), std::nullopt);
-    EXPECT_FALSE(window.findChild<Banner*>("noticeBanner")->isVisible());
+    EXPECT_TRUE(eventually([&] { return !window.findChild<Banner*>("noticeBanner")->isVisible(); }))
+        << "the banner slides away";
 }
 
 TEST_F(WindowOnEngine, TagPullAndRemoveThroughTheImagesScreen)
