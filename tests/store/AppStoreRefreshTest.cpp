@@ -425,32 +425,6 @@ TEST_F(Discovery, LeavesTheSelectionAloneWhileAllAreShown)
     EXPECT_EQ(names(s.containers()), (QStringList{"b"}));
 }
 
-// While all are shown, a runtime named for not answering and then found gone (its context removed) is
-// no longer named: the notice keeps only those still listed, and a notice of another kind stays.
-TEST_F(Discovery, ARuntimeGoneIsNoLongerNamedAsNotAnswering)
-{
-    listing(alpha, {container("a")});
-    engine->failListing(beta, "beta is not answering.");
-    engine->failListing(delta, "delta is not answering.");
-    AppStore& s = storeOn({entry(alpha), entry(beta), entry(delta)}, alpha, true);
-    run(s.refresh(false));
-    drain(s);
-    ASSERT_EQ(s.notice(), "beta, delta are" + restOfNotice);
-
-    engine->setDiscovery({{entry(alpha), entry(delta)}, alpha});
-    run(s.loadContexts());
-    drain(s);
-    EXPECT_EQ(s.unanswered(), QStringList{"delta"});
-    EXPECT_EQ(s.notice(), "delta is" + restOfNotice);
-
-    s.setNotice(QStringLiteral("Reclaimed 2 MB."));
-    engine->setDiscovery({{entry(alpha)}, alpha});
-    run(s.loadContexts());
-    drain(s);
-    EXPECT_TRUE(s.unanswered().isEmpty());
-    EXPECT_EQ(s.notice(), "Reclaimed 2 MB.");
-}
-
 TEST_F(Discovery, AFailedDiscoveryLeavesNoRuntimesAndTheRefreshReportsItsOwnFailure)
 {
     engine->failDiscovery("docker: command not found");
