@@ -102,6 +102,7 @@ DeleteProjectView* DeleteProjectView::open(QWidget* over, AppStore& store, const
 void DeleteProjectView::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    ringCancel();
     if (m_started || m_preview)
         return;
     m_started = true;
@@ -269,6 +270,19 @@ void DeleteProjectView::setWorking(bool working)
     m_working = working;
     m_busy->setVisible(working);
     updateFooter();
+    // The buttons were disabled under the focus, which went wherever Qt put it. A sheet still open
+    // after the work asks anew, about the plan made again, and so starts where it opened.
+    if (!working && isVisible())
+        ringCancel();
+}
+
+void DeleteProjectView::ringCancel()
+{
+    // The other answer destroys: a Return pressed without a look cancels. The ring shows where it goes
+    // from the moment the sheet opens, as in the alerts, not only after a Tab.
+    m_cancel->setFocus(Qt::OtherFocusReason);
+    setAttribute(Qt::WA_KeyboardFocusChange);
+    m_cancel->update();
 }
 
 void DeleteProjectView::updateFooter()

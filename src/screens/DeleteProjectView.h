@@ -73,6 +73,8 @@ private:
     // Fills in the volume sizes the store's disk usage has; asks it to measure, once, when it has not.
     void fillSizes();
     void setWorking(bool working);
+    // Puts the focus, and the ring that shows it, on Cancel.
+    void ringCancel();
     void updateFooter();
 
     // The plan the store made again when the one shown no longer held, shown in its place and saying so.

@@ -121,6 +121,10 @@ RunImageView::RunImageView(AppStore& store, DockerImage image, QWidget* parent)
 
     SheetParts::stack(this, header, formBox);
 
+    // Return in a line field is passed on to the sheet; how it was let go tells a held key from a new one.
+    for (QLineEdit* field : {m_name, m_ports, m_command})
+        field->installEventFilter(this);
+
     connect(cancel, &QAbstractButton::clicked, this, &QDialog::reject);
     connect(runButton, &QAbstractButton::clicked, this, &RunImageView::run);
 
@@ -151,12 +155,32 @@ void RunImageView::run()
     accept();
 }
 
+bool RunImageView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyRelease) {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        m_released = Release{key->key(), key->timestamp()};
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+bool RunImageView::heldDown(const QKeyEvent& press) const
+{
+    // X11 repeats a held key as a release and a press of the same moment. Qt marks them as repeats only
+    // when it finds the press already waiting as it reads the release, which a busy machine misses.
+    return press.isAutoRepeat() ||
+           (m_released && m_released->key == press.key() && m_released->at == press.timestamp());
+}
+
 void RunImageView::keyPressEvent(QKeyEvent* event)
 {
     // Return runs wherever the focus is, except in the environment editor, where it starts a line, and
-    // on a button, which takes the key and presses itself (Cancel cancels).
+    // on a button, which takes the key and presses itself (Cancel cancels). A key held down runs nothing:
+    // its repeats are those of the Return that chose "Run…" in the menu, still held as the sheet opened.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !m_env->hasFocus()) {
-        run();
+        event->accept();
+        if (!heldDown(*event))
+            run();
         return;
     }
     QDialog::keyPressEvent(event);

@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+#include <optional>
+
 class AppStore;
 class QLineEdit;
 class QPlainTextEdit;
@@ -29,11 +31,22 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Whether `press` is a key held down rather than one pressed anew.
+    bool heldDown(const QKeyEvent& press) const;
+
+    struct Release {
+        int key = 0;
+        quint64 at = 0;
+    };
+
     AppStore& m_store;
     DockerImage m_image;
     bool m_ran = false;
+    // The last key let go in a line field, and when.
+    std::optional<Release> m_released;
 
     QLineEdit* m_name;
     QLineEdit* m_ports;

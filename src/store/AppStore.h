@@ -408,6 +408,8 @@ private:
     void takeReachability(const QHash<QString, bool>& reachable);
     // Forgets what the store knew of runtimes that have left the scope.
     void keepToScope();
+    // Drops runtimes no longer listed from unanswered, and from the notice that names them.
+    void forgetVanished();
     // Empties what was shown, for another runtime or for all of them.
     void switchScope();
     // One beat of the rhythm: each runtime in scope not being listed is, and the context folder looked at.

@@ -194,6 +194,23 @@ void AppStore::composeLists(bool failed)
     }
 }
 
+void AppStore::forgetVanished()
+{
+    // A runtime whose context was removed is gone, not one that does not answer.
+    QStringList still = m_unanswered;
+    still.removeIf([this](const QString& name) {
+        return std::none_of(m_runtimes.cbegin(), m_runtimes.cend(),
+                            [&name](const RuntimeEntry& entry) { return entry.runtime.id() == name; });
+    });
+    if (still == m_unanswered)
+        return;
+    // Only the notice that named them: a later one (a hand-over, a compose warning) is left as it is.
+    const bool named = m_notice == notAnswering(m_unanswered);
+    setUnanswered(still);
+    if (named)
+        setNotice(still.isEmpty() ? std::nullopt : std::optional<QString>(notAnswering(still)));
+}
+
 void AppStore::setSilent(const QString& runtime, bool silent)
 {
     if (silent == m_silent.contains(runtime))

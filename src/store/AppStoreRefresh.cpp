@@ -160,6 +160,8 @@ QCoro::Task<std::optional<Runtime>> AppStore::discover()
         co_return std::nullopt;
     m_discoveryFailure = failure;
     setRuntimes(found.list);
+    if (!failure)
+        forgetVanished();
     co_return found.current;
 }
 

@@ -9,6 +9,7 @@
 #include "store/AppStore.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QTest>
 
@@ -250,6 +251,29 @@ TEST_F(DeleteSheet, PlansTheWholeProjectWhateverTheFilterShows)
     EXPECT_EQ(sheet->plan()->containers, (QStringList{"shop-db", "shop-web"}));
     EXPECT_EQ(TestSupport::names(sheet->plan()->removable()), (QStringList{"shop_data", "shop_db"}));
     EXPECT_EQ(TestSupport::names(sheet->plan()->kept()), QStringList{"shop_cache"});
+}
+
+// A sheet whose other answer destroys opens with the ring on Cancel, so a Return pressed without a look
+// cancels; Tab goes on from there, and reaches Cancel before the delete button.
+TEST_F(DeleteSheet, OpensWithTheRingOnCancelAndTabReachesCancelFirst)
+{
+    QPointer<DeleteProjectView> sheet = DeleteProjectView::open(window.get(), *store, shown());
+    ASSERT_TRUE(eventually([&] { return sheet->plan().has_value(); }));
+    QApplication::setActiveWindow(sheet);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+    settle();
+    ASSERT_NE(sheet->focusWidget(), nullptr);
+    EXPECT_EQ(sheet->focusWidget()->objectName(), "cancelButton");
+    EXPECT_TRUE(sheet->testAttribute(Qt::WA_KeyboardFocusChange)) << "the ring shows before any key";
+    QStringList reached;
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClick(sheet->focusWidget(), Qt::Key_Tab);
+        reached << sheet->focusWidget()->objectName();
+    }
+    EXPECT_EQ(reached.join(' '), "deleteButton trashToggle cancelButton");
+    QTest::keyClick(sheet->focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(eventually([&] { return sheet.isNull(); }, 5000)) << "Return on Cancel cancels";
+    EXPECT_TRUE(engine->commands().isEmpty());
 }
 
 // A runtime that takes the deletion's command and never answers: the sheet, which nothing closes while

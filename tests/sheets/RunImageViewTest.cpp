@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -117,6 +118,40 @@ TEST_F(RunSheet, ReturnInTheEnvironmentStartsALineAndTheTitleShowsTheImageAsList
     part(sheet, "cancelButton")->click();
     EXPECT_TRUE(eventually([&] { return !sheet; }));
     EXPECT_TRUE(engine->commands().isEmpty());
+}
+
+// Return held down on the menu item that opened the sheet goes on arriving as the sheet's: its repeats
+// run nothing, and only a Return pressed anew runs the image.
+TEST_F(RunSheet, AHeldReturnRunsNothing)
+{
+    QPointer<RunImageView> sheet =
+        SheetHost::open(host.get(), new RunImageView(*store, image("web", "1", alpha)));
+    auto* name = part<QLineEdit>(sheet, "nameField");
+    ASSERT_EQ(sheet->focusWidget(), name);
+    for (const int key : {int(Qt::Key_Return), int(Qt::Key_Enter)}) {
+        QKeyEvent held(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(name, &held);
+        // As X11 repeats a held key, a release and a press of one moment, when Qt did not mark them.
+        QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier);
+        up.setTimestamp(4137193);
+        QApplication::sendEvent(name, &up);
+        QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
+        down.setTimestamp(4137193);
+        QApplication::sendEvent(name, &down);
+    }
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(sheet);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_TRUE(engine->commands().isEmpty());
+
+    QKeyEvent up(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier);
+    up.setTimestamp(4137193);
+    QApplication::sendEvent(name, &up);
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    down.setTimestamp(4137420);
+    QApplication::sendEvent(name, &down);
+    EXPECT_TRUE(eventually([&] { return !sheet; }));
+    EXPECT_TRUE(eventually([&] { return engine->commands().size() == 1; }));
 }
 
 // The sheet opens on its first field, which wears the ring before any key is pressed; Tab goes through

@@ -336,3 +336,29 @@ TEST_F(Loops, AContextRemovedIsNotTakenForOneThatDoesNotAnswer)
     EXPECT_TRUE(s.unanswered().isEmpty());
     EXPECT_TRUE(s.silent().isEmpty());
 }
+
+// While all are shown, a runtime named for not answering and then found gone (its context removed) is
+// no longer named: the notice keeps only those still listed, and a notice of another kind stays.
+TEST_F(Loops, ARuntimeNamedAsNotAnsweringAndThenGoneIsNamedNoMore)
+{
+    listing(alpha, {container("a")});
+    engine->failListing(beta, "beta is not answering.");
+    engine->failListing(delta, "delta is not answering.");
+    AppStore& s = storeOn({entry(alpha), entry(beta), entry(delta)}, alpha, true);
+    run(s.refresh(false));
+    drain(s);
+    ASSERT_EQ(s.notice(), QStringLiteral("beta, delta are not answering \u2014 showing the rest."));
+
+    engine->setDiscovery({{entry(alpha), entry(delta)}, alpha});
+    run(s.loadContexts());
+    drain(s);
+    EXPECT_EQ(s.unanswered(), QStringList{"delta"});
+    EXPECT_EQ(s.notice(), QStringLiteral("delta is not answering \u2014 showing the rest."));
+
+    s.setNotice(QStringLiteral("Reclaimed 2 MB."));
+    engine->setDiscovery({{entry(alpha)}, alpha});
+    run(s.loadContexts());
+    drain(s);
+    EXPECT_TRUE(s.unanswered().isEmpty());
+    EXPECT_EQ(s.notice(), "Reclaimed 2 MB.");
+}

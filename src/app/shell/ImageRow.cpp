@@ -4,6 +4,8 @@
 #include "app/design/VoskButton.h"
 #include "app/design/VoskLabel.h"
 #include "app/shell/ImageMenu.h"
+#include "engine/Stats.h"
+#include "platform/ByteCount.h"
 #include "store/AppStore.h"
 
 ImageRow::ImageRow(AppStore& store, const DockerImage& image, QWidget* parent)
@@ -45,8 +47,14 @@ QString ImageRow::detailLine(const DockerImage& image, bool showAll)
     QStringList parts;
     if (showAll && image.runtime)
         parts << image.runtime->id();
-    parts << image.id << image.size;
+    parts << image.id << sizeText(image.size);
     return parts.join(QStringLiteral(" \u00B7 "));
+}
+
+QString ImageRow::sizeText(const QString& listed)
+{
+    // The client prints "1.98MB" where every other size in the window reads "2 MB".
+    return Platform::diskFigure(Docker::bytes(listed)).value_or(QStringLiteral("\u2014"));
 }
 
 QString ImageRow::key(const DockerImage& image)

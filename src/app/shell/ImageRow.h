@@ -23,6 +23,8 @@ public:
     static QString displayName(const DockerImage& image);
     // The runtime while all are shown, the id and the size, joined by " · ".
     static QString detailLine(const DockerImage& image, bool showAll);
+    // The size the client listed, written as every size in the window is ("2 MB"); "—" for none.
+    static QString sizeText(const QString& listed);
     // What the list keeps a row by: the runtime, the image id and the name it is listed under (one
     // image listed under two names is two rows).
     static QString key(const DockerImage& image);

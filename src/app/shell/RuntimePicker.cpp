@@ -59,9 +59,11 @@ void RuntimePicker::follow()
         }
         m_entries = wanted;
     }
-    // A selection no entry carries (nothing chosen yet, or all runtimes with only one listed) shows
-    // no entry as chosen.
-    const int index = findData(m_store.selection());
+    // All runtimes with only one left (the other's context removed) show that one: it is what is shown.
+    // A selection no entry carries otherwise (nothing chosen yet, nothing listed) shows none as chosen.
+    int index = findData(m_store.selection());
+    if (index < 0 && m_store.showAll() && m_entries.size() == 1)
+        index = 0;
     if (index != currentIndex()) {
         const QSignalBlocker quiet(this);
         setCurrentIndex(index);

@@ -34,10 +34,11 @@ QString VolumeRow::detailLine(const DockerVolume& volume, bool showAll, const st
     QStringList parts;
     if (showAll && volume.runtime)
         parts << volume.runtime->id();
-    if (usage) {
-        if (const std::optional<qint64> size = usage->volumeBytes(volume.name, volume.runtime))
-            parts << Platform::fileSize(*size);
-    }
+    // Once disk usage is measured, a volume it has no size for (or nothing in) reads "—", as a size
+    // not known does on the cards, never "Zero KB".
+    if (usage)
+        parts << Platform::diskFigure(usage->volumeBytes(volume.name, volume.runtime))
+                     .value_or(QStringLiteral("\u2014"));
     parts << volume.driver << volume.mountpoint;
     return parts.join(QStringLiteral(" \u00B7 "));
 }

@@ -19,8 +19,8 @@ public:
     void showVolume(const DockerVolume& volume, const QString& detail, int position);
     const DockerVolume& volume() const { return m_volume; }
 
-    // The runtime while all are shown, the size when disk usage knows it, the driver and the mount
-    // point, joined by " · ".
+    // The runtime while all are shown, the size once disk usage is measured ("—" for a volume it
+    // has none for), the driver and the mount point, joined by " · ".
     static QString detailLine(const DockerVolume& volume, bool showAll,
                               const std::optional<DiskUsage>& usage);
 

@@ -39,14 +39,19 @@ TEST(ImageRow, Texts)
     };
     const Row rows[] = {
         {image("sha256:1", "nginx", "latest", work, "67MB"), true, "nginx:latest",
-         "work \u00B7 sha256:1 \u00B7 67MB", true},
-        {image("sha256:1", "nginx", "latest", work, "67MB"), false, "nginx:latest", "sha256:1 \u00B7 67MB",
+         "work \u00B7 sha256:1 \u00B7 67 MB", true},
+        {image("sha256:1", "nginx", "latest", work, "67MB"), false, "nginx:latest", "sha256:1 \u00B7 67 MB",
          true},
-        {image("sha256:2", "<none>", "<none>", std::nullopt, ""), true, "<none>:<none>", "sha256:2 \u00B7 ",
+        // Sizes are written as everywhere else, whatever the client printed; one it did not print is "—".
+        {image("sha256:1", "busybox", "1", work, "1.98MB"), false, "busybox:1", "sha256:1 \u00B7 2 MB", true},
+        {image("sha256:1", "busybox", "1", work, "1.2GB"), false, "busybox:1", "sha256:1 \u00B7 1.2 GB",
+         true},
+        {image("sha256:1", "busybox", "1", work, "0B"), false, "busybox:1", "sha256:1 \u00B7 \u2014", true},
+        {image("sha256:2", "<none>", "<none>", std::nullopt, ""), true, "<none>:<none>",
+         "sha256:2 \u00B7 \u2014", false},
+        {image("sha256:3", "local/app", "<none>", work), false, "local/app:<none>", "sha256:3 \u00B7 4.2 MB",
          false},
-        {image("sha256:3", "local/app", "<none>", work), false, "local/app:<none>", "sha256:3 \u00B7 4.2MB",
-         false},
-        {image("", "<none>", "v1", work), false, "<none>:v1", " \u00B7 4.2MB", false},
+        {image("", "<none>", "v1", work), false, "<none>:v1", " \u00B7 4.2 MB", false},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(ImageRow::displayName(row.image), row.name);
@@ -286,6 +291,7 @@ TEST(VolumeRow, DetailLine)
 {
     DiskUsage usage;
     usage.volumeSize.insert("data", 12'300'000);
+    usage.volumeSize.insert("empty", 0);
     struct Row {
         DockerVolume volume;
         bool showAll;
@@ -298,7 +304,11 @@ TEST(VolumeRow, DetailLine)
         {volume("data", work), true, std::nullopt, "work \u00B7 local \u00B7 " + mount},
         {volume("data", work), true, usage, "work \u00B7 12.3 MB \u00B7 local \u00B7 " + mount},
         {volume("data", home), true, usage, "home \u00B7 12.3 MB \u00B7 local \u00B7 " + mount},
-        {volume("other", work), false, usage, "local \u00B7 /var/lib/docker/volumes/other/_data"},
+        // Measured, but not this one, or nothing in it: "—", as the cards write a size not known.
+        {volume("other", work), false, usage,
+         "\u2014 \u00B7 local \u00B7 /var/lib/docker/volumes/other/_data"},
+        {volume("empty", work), false, usage,
+         "\u2014 \u00B7 local \u00B7 /var/lib/docker/volumes/empty/_data"},
         {DockerVolume{"bare", "", "", std::nullopt}, true, std::nullopt, " \u00B7 "},
     };
     for (const Row& row : rows)

@@ -30,12 +30,35 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
 using TestSupport::docker;
 using TestSupport::eventually;
 using TestSupport::ScopedEnv;
 using TestSupport::uniqueName;
 
 namespace {
+
+// A socket file that nothing listens on: a runtime behind it counts as reachable, and does not answer.
+bool deadSocket(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    sockaddr_un address{};
+    if (name.size() >= qsizetype(sizeof(address.sun_path)))
+        return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, name.constData(), name.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return bound;
+}
 
 void settle()
 {
@@ -190,6 +213,36 @@ TEST_F(WindowOnEngine, ListsTheEngineAndThePickerAndFilterChangeWhatIsCounted)
     EXPECT_TRUE(counted(window, Category::containers, 0));
     EXPECT_TRUE(eventually([&] { return containersView->content()->cardCount() == 0; }));
     EXPECT_TRUE(counted(window, Category::volumes, 0));
+}
+
+// All runtimes shown, the other one named in the notice for not answering, and then its context
+// removed: the picker shows the one runtime left, which is what is shown, and the notice no longer
+// names one that is gone.
+TEST_F(WindowOnEngine, AContextRemovedWhileAllAreShownLeavesThePickerOnTheRestAndNoNoticeOfIt)
+{
+    const QString other = base + "-other";
+    const QString dead = sockets.filePath("dead.sock");
+    ASSERT_TRUE(deadSocket(dead));
+    const auto created = docker({"context", "create", other, "--docker", "host=unix://" + dead});
+    ASSERT_EQ(created.status, 0) << created.err.toStdString();
+
+    ContentView window(*store, *toolchain, *preferences);
+    window.show();
+    QCoro::waitFor(store->loadContexts());
+    auto* picker = window.findChild<RuntimePicker*>("runtimePicker");
+    ASSERT_EQ(picker->tags(), QStringList({"default", other, AppStore::allRuntimesTag()}));
+    picker->activated(picker->findData(AppStore::allRuntimesTag()));
+    const QString notAnswering = other + " is not answering \u2014 showing the rest.";
+    ASSERT_TRUE(eventually([&] { return store->notice() == notAnswering; }));
+    EXPECT_EQ(picker->currentText(), "All runtimes");
+
+    ASSERT_EQ(docker({"context", "rm", other}).status, 0);
+    QCoro::waitFor(store->loadContexts());
+    EXPECT_EQ(picker->tags(), QStringList({"default"}));
+    EXPECT_EQ(picker->currentText(), "default \u00B7 current");
+    EXPECT_EQ(store->notice(), std::nullopt);
+    EXPECT_TRUE(eventually([&] { return !window.findChild<Banner*>("noticeBanner")->isVisible(); }))
+        << "the banner slides away";
 }
 
 TEST_F(WindowOnEngine, TagPullAndRemoveThroughTheImagesScreen)

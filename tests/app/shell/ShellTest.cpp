@@ -49,8 +49,11 @@ TEST(RuntimePicker, EntriesAndSelection)
     EXPECT_EQ(picker.count(), 1);
     EXPECT_EQ(picker.itemText(0), "work \u00B7 current \u00B7 offline");
     EXPECT_EQ(picker.currentIndex(), -1); // nothing chosen yet
-    // Show-all with fewer than two listed: no entry carries the tag.
+    // Show-all with one listed (the other gone): no entry carries the tag, and the one listed, which is
+    // all there is to show, is shown as chosen.
     f.store.setShowAll(true);
+    EXPECT_EQ(picker.currentIndex(), 0);
+    f.store.setRuntimes({});
     EXPECT_EQ(picker.currentIndex(), -1);
 
     f.store.setRuntimes({entry("work", true, true), entry("home")});
