@@ -127,7 +127,8 @@ MountReach reachOfMount(const MountEntry& mount, const QByteArray& device, const
     return MountReach::none;
 }
 
-QList<NamespaceUse> namespaceUses(const HostMounts& host, const TreeLocation& folder, const QStringList& passing)
+QList<NamespaceUse> namespaceUses(const HostMounts& host, const TreeLocation& folder,
+                                  const QStringList& passing)
 {
     const auto ownView = [&host](const MountEntry& mount) {
         return std::any_of(host.own.cbegin(), host.own.cend(), [&](const MountEntry& own) {

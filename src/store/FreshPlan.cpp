@@ -158,7 +158,7 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
         fresh.composeDir = project.workingDir;
 
     const Users users = asking.get();
-    std::optional<QString> kernelNote;
+    QStringList kernelNotes;
     if (oneFolder) {
         OwnParts own{project.name, {}};
         for (const Container& container : std::as_const(project.containers))
@@ -190,7 +190,7 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
                 Docker::judgeTrashOffer(*project.workingDir, uses.others, uses.own,
                                         QDeadlineTimer(ask.folderLimit), first, cancel, passing);
             if (judged)
-                kernelNote = heedKernel(*judged, users.containers, own.containers, passing);
+                kernelNotes = heedKernel(*judged, users.containers, own.containers, passing);
             if (judged) {
                 if (judged->unsure && judged->refusal)
                     fresh.folderUnchecked << *judged->refusal;
@@ -207,8 +207,7 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
     fresh.plan.volumeData = volumeDataOf(engine, fresh.plan, ask.on, cancel);
     if (fresh.failure)
         fresh.plan.notes.prepend(*fresh.failure);
-    if (kernelNote)
-        fresh.plan.notes << *kernelNote;
+    fresh.plan.notes << kernelNotes;
     if (unanswered)
         fresh.plan.notes << Platform::folderNotAnswering(*unanswered) +
                                 QStringLiteral(

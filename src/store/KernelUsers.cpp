@@ -22,7 +22,7 @@ QStringList containerIds(const Platform::MountNamespace& space)
 bool named(const QString& id, const QStringList& whole)
 {
     return id.size() >= 12 && std::any_of(whole.cbegin(), whole.cend(),
-                                           [&id](const QString& each) { return each.startsWith(id); });
+                                          [&id](const QString& each) { return each.startsWith(id); });
 }
 
 QString userOf(const Platform::MountNamespace& space, const Container* container, const QString& point)
@@ -47,7 +47,7 @@ KernelVerdict kernelVerdict(const Platform::HostMounts& host, const QString& fol
     const std::optional<Platform::TreeLocation> at =
         host.readable ? Platform::locate(folder, host.own) : std::nullopt;
     if (!at) {
-        verdict.note = QStringLiteral(
+        verdict.notes << QStringLiteral(
             "The kernel's mount tables could not be read: only what the engines say their containers "
             "use was checked before offering the folder for the Trash.");
         return verdict;
@@ -77,21 +77,23 @@ KernelVerdict kernelVerdict(const Platform::HostMounts& host, const QString& fol
         verdict.refusal = QStringLiteral("the mounts of process %1 could not be read, and may show it")
                               .arg(host.unread.first());
         if (host.unread.size() > 1)
-            verdict.refusal = *verdict.refusal + QStringLiteral(" (and of %1 more)").arg(host.unread.size() - 1);
+            verdict.refusal =
+                *verdict.refusal + QStringLiteral(" (and of %1 more)").arg(host.unread.size() - 1);
         verdict.unsure = true;
     }
     return verdict;
 }
 
-std::optional<QString> heedKernel(Docker::TrashOffer& offer, const QList<Container>& containers,
-                                  const QStringList& own, const QStringList& passing)
+QStringList heedKernel(Docker::TrashOffer& offer, const QList<Container>& containers, const QStringList& own,
+                       const QStringList& passing)
 {
     if (!offer.identity)
-        return std::nullopt;
-    const KernelVerdict verdict = kernelVerdict(Platform::hostMounts(), offer.folder, containers, own, passing);
+        return {};
+    const KernelVerdict verdict =
+        kernelVerdict(Platform::hostMounts(), offer.folder, containers, own, passing);
     if (verdict.refusal) {
         offer = Docker::TrashOffer{{}, verdict.refusal, {}};
         offer.unsure = verdict.unsure;
     }
-    return verdict.note;
+    return verdict.notes;
 }

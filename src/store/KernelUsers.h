@@ -20,9 +20,9 @@ struct KernelVerdict {
     // may. None when nothing does.
     std::optional<QString> refusal;
     bool unsure = false; // the refusal is for a table that could not be read
-    // Said in the plan when the kernel's tables could not be read at all, so that the plan does not
-    // claim to have seen more than the engines told.
-    std::optional<QString> note;
+    // Said in the plan of a folder offered when the kernel's tables could not be read at all, so that the
+    // plan does not claim to have seen more than the engines told.
+    QStringList notes;
 };
 
 // Judges `folder` (every link resolved) by `host`: each other namespace's mount that reaches it is a
@@ -34,7 +34,7 @@ KernelVerdict kernelVerdict(const Platform::HostMounts& host, const QString& fol
                             const QStringList& passing = {});
 
 // Withdraws `offer`, where it offers its folder, for the kernel's refusal, as it reads this machine's
-// tables now (a refusal for a table that could not be read leaves it unsure). The note the plan is to
-// give when the tables could not be read at all; none otherwise.
-std::optional<QString> heedKernel(Docker::TrashOffer& offer, const QList<Container>& containers,
-                                  const QStringList& own, const QStringList& passing = {});
+// tables now (a refusal for a table that could not be read leaves it unsure). The notes the plan is to
+// give of what the kernel could not show.
+QStringList heedKernel(Docker::TrashOffer& offer, const QList<Container>& containers, const QStringList& own,
+                       const QStringList& passing = {});

@@ -60,12 +60,16 @@ TEST(KernelMounts, OtherNamespacesUseTheFolderUnlessTheyCopyThisView)
         {"20", "sh", "", {mount("0:60", "/", "/"), mount("8:1", "/vol/srv/app/data", "/d")}},
         {"30", "sh", "", {mount("0:61", "/", "/"), mount("8:1", "/vol/srv/app", "/var/lib/v/_data")}},
         {"40", "sh", "", {mount("0:62", "/", "/"), mount("8:1", "/vol/srv/apps", "/a")}},
-        {"50", "sh", "", {mount("0:63", "/", "/"), mount("8:1", "/vol/srv/other/..x", "/o"),
-                          mount("8:1", "/vol/srv", "/above")}},
+        {"50",
+         "sh",
+         "",
+         {mount("0:63", "/", "/"), mount("8:1", "/vol/srv/other/..x", "/o"),
+          mount("8:1", "/vol/srv", "/above")}},
     };
     const QList<Platform::NamespaceUse> uses = Platform::namespaceUses(host, app, {"/var/lib/v/_data"});
     ASSERT_EQ(uses.size(), 1) << "a sandbox's copy of /srv, a passing volume or a sibling counted";
-    EXPECT_EQ(uses[0], (Platform::NamespaceUse{1, mount("8:1", "/vol/srv/app/data", "/d"), MountReach::under}));
+    EXPECT_EQ(uses[0],
+              (Platform::NamespaceUse{1, mount("8:1", "/vol/srv/app/data", "/d"), MountReach::under}));
 
     host.own.removeLast();
     const QList<Platform::NamespaceUse> above = Platform::namespaceUses(host, app, {"/var/lib/v/_data"});

@@ -25,7 +25,9 @@ Platform::HostMounts host(const QList<Platform::MountNamespace>& others, const Q
 
 Platform::MountNamespace space(const QString& pid, const QString& id, const char* root, const char* point)
 {
-    return {pid, QStringLiteral("sleep"), id.isEmpty() ? QString() : QStringLiteral("0::/system.slice/docker-%1.scope").arg(id),
+    return {pid,
+            QStringLiteral("sleep"),
+            id.isEmpty() ? QString() : QStringLiteral("0::/system.slice/docker-%1.scope").arg(id),
             {{"0:70", "/", "/"}, {"8:1", QString::fromUtf8(root), QString::fromUtf8(point)}}};
 }
 
@@ -38,18 +40,19 @@ const QList<Container> listed{container(web, "web", "shop"), container(mine, "ap
 // do not.
 TEST(KernelUsers, WhatAnotherNamespaceHasMountedKeepsTheFolder)
 {
-    KernelVerdict verdict = kernelVerdict(host({space("41", web, "/srv/app/data", "/d")}), "/srv/app", listed,
-                                          {mine.left(12)});
+    KernelVerdict verdict =
+        kernelVerdict(host({space("41", web, "/srv/app/data", "/d")}), "/srv/app", listed, {mine.left(12)});
     EXPECT_EQ(verdict.refusal, "used by web of shop, which has it mounted at /d");
     EXPECT_FALSE(verdict.unsure);
 
     verdict = kernelVerdict(host({space("77", {}, "/srv/app", "/mnt/x")}), "/srv/app", listed, {});
     EXPECT_EQ(verdict.refusal, "used by a mount of another process: /mnt/x (process 77, sleep)");
 
-    verdict = kernelVerdict(host({space("50", mine, "/srv/app/data", "/d"), space("51", {}, "/srv/app", "/v")}),
-                            "/srv/app", listed, {mine.left(12)}, {"/v"});
+    verdict =
+        kernelVerdict(host({space("50", mine, "/srv/app/data", "/d"), space("51", {}, "/srv/app", "/v")}),
+                      "/srv/app", listed, {mine.left(12)}, {"/v"});
     EXPECT_EQ(verdict.refusal, std::nullopt) << verdict.refusal->toStdString();
-    EXPECT_EQ(verdict.note, std::nullopt);
+    EXPECT_TRUE(verdict.notes.isEmpty()) << verdict.notes.join('\n').toStdString();
 
     // A sibling folder, or the folder's parent shown whole as this process sees it, is no use.
     verdict = kernelVerdict(host({space("60", {}, "/srv/application", "/d"), space("61", {}, "/", "/host")}),
@@ -62,15 +65,17 @@ TEST(KernelUsers, WhatAnotherNamespaceHasMountedKeepsTheFolder)
 TEST(KernelUsers, WhatCouldNotBeReadIsNotClaimed)
 {
     KernelVerdict verdict = kernelVerdict(host({}, {"90 (runc)", "91 (sh)"}), "/srv/app", listed, {});
-    EXPECT_EQ(verdict.refusal, "the mounts of process 90 (runc) could not be read, and may show it (and of 1 more)");
+    EXPECT_EQ(verdict.refusal,
+              "the mounts of process 90 (runc) could not be read, and may show it (and of 1 more)");
     EXPECT_TRUE(verdict.unsure);
 
     // A use found is said over a table that could not be read.
-    verdict = kernelVerdict(host({space("41", web, "/srv/app", "/d")}, {"90 (runc)"}), "/srv/app", listed, {});
+    verdict =
+        kernelVerdict(host({space("41", web, "/srv/app", "/d")}, {"90 (runc)"}), "/srv/app", listed, {});
     EXPECT_FALSE(verdict.unsure);
 
     verdict = kernelVerdict(Platform::HostMounts(), "/srv/app", listed, {});
     EXPECT_EQ(verdict.refusal, std::nullopt);
-    ASSERT_TRUE(verdict.note);
-    EXPECT_TRUE(verdict.note->contains("could not be read")) << verdict.note->toStdString();
+    ASSERT_EQ(verdict.notes.size(), 1);
+    EXPECT_TRUE(verdict.notes[0].contains("could not be read")) << verdict.notes[0].toStdString();
 }
