@@ -2,7 +2,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSet>
+#include <QHash>
 
 #include <algorithm>
 #include <cerrno>
@@ -81,12 +81,22 @@ HostMounts hostMounts(const QString& proc)
     if (names.isEmpty())
         return host;
     host.readable = true;
-    QSet<QByteArray> seen;
+    // Each namespace by its link, or where the link may not be looked at, by its table's text: two that
+    // list the same mounts the same way are one as far as any folder is concerned. This process's own
+    // is not among the others.
+    QHash<QByteArray, qsizetype> spaces;
+    QHash<QByteArray, qsizetype> tables{{self.text, -1}};
     if (!ownSpace.isEmpty())
-        seen.insert(ownSpace);
-    // Where the link may not be looked at, the table's text tells one namespace from another: two that
-    // list the same mounts the same way are one as far as the folder is concerned.
-    QSet<QByteArray> seenTables{self.text};
+        spaces.insert(ownSpace, -1);
+    // Every control group of the processes in a namespace: a process that entered a container's
+    // namespace from outside has the host's own.
+    const auto joined = [&](qsizetype index, const QByteArray& at) {
+        if (index < 0)
+            return;
+        const QString cgroup = QString::fromUtf8(readWhole(at + "/cgroup").text).trimmed();
+        if (!cgroup.isEmpty() && !host.others[index].cgroups.contains(cgroup))
+            host.others[index].cgroups << cgroup;
+    };
     for (const QString& name : names) {
         if (!digitsOnly(name))
             continue;
@@ -94,8 +104,10 @@ HostMounts hostMounts(const QString& proc)
         const Read space = readLink(at + "/ns/mnt");
         if (space.error != 0 && gone(space.error))
             continue;
-        if (space.error == 0 && seen.contains(space.text))
+        if (space.error == 0 && spaces.contains(space.text)) {
+            joined(spaces.value(space.text), at);
             continue;
+        }
         const Read table = readWhole(at + "/mountinfo");
         const QString command = QString::fromUtf8(readWhole(at + "/comm").text).trimmed();
         if (table.error != 0) {
@@ -103,13 +115,15 @@ HostMounts hostMounts(const QString& proc)
                 host.unread << QStringLiteral("%1 (%2)").arg(name, command);
             continue;
         }
+        qsizetype index = tables.value(table.text, -2);
+        if (index == -2) {
+            index = host.others.size();
+            tables.insert(table.text, index);
+            host.others.append({name, command, {}, parseMountTable(table.text)});
+        }
         if (space.error == 0)
-            seen.insert(space.text);
-        if (seenTables.contains(table.text))
-            continue;
-        seenTables.insert(table.text);
-        host.others.append({name, command, QString::fromUtf8(readWhole(at + "/cgroup").text).trimmed(),
-                            parseMountTable(table.text)});
+            spaces.insert(space.text, index);
+        joined(index, at);
     }
     return host;
 }

@@ -12,11 +12,13 @@
 // and follows that folder when it is renamed or moved.
 namespace Platform {
 
-// One mount namespace other than this process's own, read through one process in it.
+// One mount namespace other than this process's own, read through the first process found in it.
 struct MountNamespace {
     QString pid;     // the process whose table was read
     QString command; // its command name
-    QString cgroup;  // its control group, which names a container's identifier for a container's process
+    // The control groups of its processes, each once: a container's processes' name the container's
+    // identifier.
+    QStringList cgroups;
     QList<MountEntry> mounts;
 
     bool operator==(const MountNamespace&) const = default;

@@ -7,14 +7,15 @@
 
 namespace {
 
-// The whole container identifiers the control group of the process `space` was read through names
+// The whole container identifiers the control groups of the processes in `space` name
 // ("docker-<id>.scope", "/docker/<id>", "libpod-<id>.scope"); none for a process of no container.
 QStringList containerIds(const Platform::MountNamespace& space)
 {
     static const QRegularExpression whole(QStringLiteral("[0-9a-f]{64}"));
     QStringList ids;
-    for (auto found = whole.globalMatch(space.cgroup); found.hasNext();)
-        ids << found.next().captured();
+    for (const QString& cgroup : space.cgroups)
+        for (auto found = whole.globalMatch(cgroup); found.hasNext();)
+            ids << found.next().captured();
     return ids;
 }
 

@@ -56,13 +56,13 @@ TEST(KernelMounts, OtherNamespacesUseTheFolderUnlessTheyCopyThisView)
     host.readable = true;
     host.own = {mount("8:1", "/vol", "/"), mount("8:1", "/vol/srv", "/srv")};
     host.others = {
-        {"10", "sandboxed", "", {mount("8:1", "/vol", "/"), mount("8:1", "/vol/srv", "/srv")}},
-        {"20", "sh", "", {mount("0:60", "/", "/"), mount("8:1", "/vol/srv/app/data", "/d")}},
-        {"30", "sh", "", {mount("0:61", "/", "/"), mount("8:1", "/vol/srv/app", "/var/lib/v/_data")}},
-        {"40", "sh", "", {mount("0:62", "/", "/"), mount("8:1", "/vol/srv/apps", "/a")}},
+        {"10", "sandboxed", {}, {mount("8:1", "/vol", "/"), mount("8:1", "/vol/srv", "/srv")}},
+        {"20", "sh", {}, {mount("0:60", "/", "/"), mount("8:1", "/vol/srv/app/data", "/d")}},
+        {"30", "sh", {}, {mount("0:61", "/", "/"), mount("8:1", "/vol/srv/app", "/var/lib/v/_data")}},
+        {"40", "sh", {}, {mount("0:62", "/", "/"), mount("8:1", "/vol/srv/apps", "/a")}},
         {"50",
          "sh",
-         "",
+         {},
          {mount("0:63", "/", "/"), mount("8:1", "/vol/srv/other/..x", "/o"),
           mount("8:1", "/vol/srv", "/above")}},
     };
@@ -79,11 +79,13 @@ TEST(KernelMounts, OtherNamespacesUseTheFolderUnlessTheyCopyThisView)
 }
 
 // Each namespace is read once, through any one of its processes, and this process's own not at all; a
-// process whose link is gone has ended. Its command and control group come along.
+// process whose link is gone has ended. The first process's command, and every process's control
+// group, come along.
 TEST(KernelMounts, EachNamespaceIsReadOnce)
 {
     QTemporaryDir proc;
-    const auto process = [&](const QString& pid, const char* space, const QByteArray& table) {
+    const auto process = [&](const QString& pid, const char* space, const QByteArray& table,
+                             const QByteArray& cgroup = "0::/system.slice/docker-ab.scope\n") {
         ASSERT_TRUE(QDir(proc.path()).mkpath(pid + "/ns"));
         if (space) {
             ASSERT_TRUE(QFile::link(QString::fromUtf8(space), proc.filePath(pid + "/ns/mnt")));
@@ -92,7 +94,7 @@ TEST(KernelMounts, EachNamespaceIsReadOnce)
             ASSERT_TRUE(write(proc.filePath(pid + "/mountinfo"), table));
         }
         ASSERT_TRUE(write(proc.filePath(pid + "/comm"), "sleep\n"));
-        ASSERT_TRUE(write(proc.filePath(pid + "/cgroup"), "0::/system.slice/docker-ab.scope\n"));
+        ASSERT_TRUE(write(proc.filePath(pid + "/cgroup"), cgroup));
     };
     const QByteArray own = "1 0 8:1 /vol / rw - btrfs /dev/sda1 rw\n";
     const QByteArray other = "7 6 0:60 / / rw - overlay overlay rw\n"
@@ -101,7 +103,8 @@ TEST(KernelMounts, EachNamespaceIsReadOnce)
     process("12", "mnt:[1]", QByteArray());
     process("40", "mnt:[2]", other);
     // Another process of the same namespace, read at another moment, would list it differently.
-    process("41", "mnt:[2]", "9 6 0:60 / / rw - overlay overlay rw\n");
+    process("41", "mnt:[2]", "9 6 0:60 / / rw - overlay overlay rw\n", "0::/user.slice\n");
+    process("42", "mnt:[2]", QByteArray());
     process("50", nullptr, QByteArray());
     ASSERT_TRUE(QDir(proc.path()).mkpath("sys"));
 
@@ -111,7 +114,8 @@ TEST(KernelMounts, EachNamespaceIsReadOnce)
     ASSERT_EQ(host.others.size(), 1);
     EXPECT_EQ(host.others[0].pid, "40");
     EXPECT_EQ(host.others[0].command, "sleep");
-    EXPECT_EQ(host.others[0].cgroup, "0::/system.slice/docker-ab.scope");
+    // A process that entered the namespace from outside is in another control group.
+    EXPECT_EQ(host.others[0].cgroups, (QStringList{"0::/system.slice/docker-ab.scope", "0::/user.slice"}));
     EXPECT_EQ(host.others[0].mounts[1], mount("8:1", "/vol/srv/app/my data", "/d"));
     EXPECT_TRUE(host.unread.isEmpty()) << host.unread.join(", ").toStdString();
 

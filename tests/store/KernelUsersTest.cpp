@@ -27,7 +27,8 @@ Platform::MountNamespace space(const QString& pid, const QString& id, const char
 {
     return {pid,
             QStringLiteral("sleep"),
-            id.isEmpty() ? QString() : QStringLiteral("0::/system.slice/docker-%1.scope").arg(id),
+            id.isEmpty() ? QStringList()
+                         : QStringList{QStringLiteral("0::/system.slice/docker-%1.scope").arg(id)},
             {{"0:70", "/", "/"}, {"8:1", QString::fromUtf8(root), QString::fromUtf8(point)}}};
 }
 
