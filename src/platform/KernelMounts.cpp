@@ -144,10 +144,13 @@ MountReach reachOfMount(const MountEntry& mount, const QByteArray& device, const
 QList<NamespaceUse> namespaceUses(const HostMounts& host, const TreeLocation& folder,
                                   const QStringList& passing)
 {
+    // Shown here too: as a mount of this process's own table, or at the same place.
     const auto ownView = [&host](const MountEntry& mount) {
-        return std::any_of(host.own.cbegin(), host.own.cend(), [&](const MountEntry& own) {
-            return own.device == mount.device && own.root == mount.root;
-        });
+        const std::optional<TreeLocation> here = locate(mount.point, host.own);
+        return (here && here->device == mount.device && here->inFileSystem == mount.root) ||
+               std::any_of(host.own.cbegin(), host.own.cend(), [&](const MountEntry& own) {
+                   return own.device == mount.device && own.root == mount.root;
+               });
     };
     QList<NamespaceUse> uses;
     for (qsizetype i = 0; i < host.others.size(); ++i)

@@ -16,8 +16,7 @@ namespace Platform {
 struct MountNamespace {
     QString pid;     // the process whose table was read
     QString command; // its command name
-    // The control groups of its processes, each once: a container's processes' name the container's
-    // identifier.
+    // The control groups of its processes, each once: a container's processes name its identifier.
     QStringList cgroups;
     QList<MountEntry> mounts;
 
@@ -61,8 +60,10 @@ struct NamespaceUse {
 
 // The mounts of the other namespaces that reach the folder at `folder` (in this process's own view,
 // every link resolved), but those at `passing` (mount points gone before the folder would move) and
-// those above it that show the same folder of the same file system as a mount of this process's own
-// table does (a namespace made as a copy of this one sees the folder as this process does).
+// those above it that this process sees alike: the same folder of the same file system as a mount of
+// its own table shows, or as this process sees at the same place. A sandbox made as a copy of this
+// namespace, or given the home folder where it is, sees the folder as this process does, and goes on
+// seeing the folder's old place, not the folder, when the folder moves.
 QList<NamespaceUse> namespaceUses(const HostMounts& host, const TreeLocation& folder,
                                   const QStringList& passing = {});
 
