@@ -124,11 +124,3 @@ TEST(KernelMounts, EachNamespaceIsReadOnce)
     QFile::remove(proc.filePath("self/mountinfo"));
     EXPECT_FALSE(Platform::hostMounts(proc.path()).readable);
 }
-
-// The machine's own tables read as they are.
-TEST(KernelMounts, TheMachinesTablesAreRead)
-{
-    const Platform::HostMounts host = Platform::hostMounts();
-    ASSERT_TRUE(host.readable);
-    EXPECT_EQ(host.own, Platform::mountTable());
-}
