@@ -6,6 +6,7 @@
 #include "engine/Listings.h"
 #include "engine/ProjectLooks.h"
 #include "platform/TimedRunner.h"
+#include "store/KernelUsers.h"
 #include "store/PlanUsers.h"
 #include "store/VolumeRecheck.h"
 
@@ -157,6 +158,7 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
         fresh.composeDir = project.workingDir;
 
     const Users users = asking.get();
+    QStringList kernelNotes;
     if (oneFolder) {
         OwnParts own{project.name, {}};
         for (const Container& container : std::as_const(project.containers))
@@ -187,6 +189,8 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
             std::optional<Docker::TrashOffer> judged =
                 Docker::judgeTrashOffer(*project.workingDir, uses.others, uses.own,
                                         QDeadlineTimer(ask.folderLimit), first, cancel, passing);
+            if (judged)
+                kernelNotes = heedKernel(*judged, users.containers, own.containers, passing);
             if (judged) {
                 if (judged->unsure && judged->refusal)
                     fresh.folderUnchecked << *judged->refusal;
@@ -203,6 +207,7 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
     fresh.plan.volumeData = volumeDataOf(engine, fresh.plan, ask.on, cancel);
     if (fresh.failure)
         fresh.plan.notes.prepend(*fresh.failure);
+    fresh.plan.notes << kernelNotes;
     if (unanswered)
         fresh.plan.notes << Platform::folderNotAnswering(*unanswered) +
                                 QStringLiteral(
@@ -286,9 +291,11 @@ trashStillFree(StoreEngine& engine, const TeardownPlan& plan, const QList<std::o
         Docker::judgeTrashOffer(dir, others, {}, QDeadlineTimer(folderLimit), beforeFolderLook, cancel);
     if (!judged)
         return notMoved(QStringLiteral("it does not answer"));
-    if (!judged->identity)
-        return notMoved(judged->refusal.value_or(QStringLiteral("it is not there")));
-    if (judged->identity != plan.folder)
+    if (judged->identity && judged->identity != plan.folder)
         return notMoved(QStringLiteral("it is not the folder the plan showed"));
+    Docker::TrashOffer offer = *judged;
+    heedKernel(offer, users.containers, plan.containerIds);
+    if (!offer.identity)
+        return notMoved(offer.refusal.value_or(QStringLiteral("it is not there")));
     return std::nullopt;
 }

@@ -3,6 +3,7 @@
 #include "platform/FolderIdentity.h"
 
 #include <QDeadlineTimer>
+#include <QProcess>
 
 #include <atomic>
 #include <thread>
@@ -344,4 +345,41 @@ TEST_F(TrashOnEngine, AFolderStartedThroughALinkGoesWholeWithItsOwnBoundVolume)
     QFile note(root.filePath("data/Trash/files/real/data/note"));
     ASSERT_TRUE(note.open(QIODevice::ReadOnly)) << "the files went to the Trash";
     EXPECT_EQ(note.readAll(), "kept\n");
+}
+
+// A container bound to a folder inside the project through a bind mount of the host that is gone since:
+// the engine still names the mount point, which holds nothing of the project now, but the container
+// still has the folder mounted, as its own mount table says. That keeps the folder, and names it.
+TEST_F(TrashOnEngine, AContainerBoundThroughAHostMountGoneSinceKeepsTheFolder)
+{
+    const QString shop = uniqueName("unbound");
+    const QString loose = uniqueName("through");
+    const QString dir = folder("unbound");
+    const QString gate = root.filePath("gate");
+    ASSERT_TRUE(QDir().mkpath(dir + "/db") && QDir().mkpath(gate));
+    ASSERT_NO_FATAL_FAILURE(up(shop, dir));
+    // Taken down again however the test ends.
+    struct HostMount {
+        QString at;
+        bool mounted = false;
+        ~HostMount()
+        {
+            if (mounted)
+                QProcess::execute(QStringLiteral("umount"), {at});
+        }
+    } bound{gate};
+    if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("--bind"), dir + "/db", gate}) != 0)
+        GTEST_SKIP() << "this test may not mount a folder";
+    bound.mounted = true;
+    ASSERT_NO_FATAL_FAILURE(runContainer(loose, {"-v", gate + ":/db"}));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("umount"), {gate}), 0);
+    bound.mounted = false;
+    ASSERT_TRUE(QDir(gate).isEmpty()) << "the host's side of the mount is gone";
+
+    const TeardownPlan planned = plan(shop);
+    if (stalledElsewhere(planned))
+        GTEST_SKIP() << planned.notes.join('\n').toStdString();
+    EXPECT_EQ(planned.workingDir, std::nullopt);
+    EXPECT_EQ(planned.notes,
+              QStringList{dir + " is not offered for the Trash: used by " + loose + ", which has it mounted at /db."});
 }

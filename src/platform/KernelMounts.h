@@ -1,0 +1,70 @@
+#pragma once
+
+#include "platform/MountTable.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What every process of this machine has mounted, as the kernel keeps it: one table per mount
+// namespace. Unlike what an engine says of a container (the path a bind was asked for, as it was
+// written), the kernel's table names the file system and the folder within it that each mount shows,
+// and follows that folder when it is renamed or moved.
+namespace Platform {
+
+// One mount namespace other than this process's own, read through the first process found in it.
+struct MountNamespace {
+    QString pid;     // the process whose table was read
+    QString command; // its command name
+    // The control groups of its processes, each once: a container's processes name its identifier.
+    QStringList cgroups;
+    QList<MountEntry> mounts;
+
+    bool operator==(const MountNamespace&) const = default;
+};
+
+struct HostMounts {
+    bool readable = false;        // this process's own table and the list of processes could be read
+    QList<MountEntry> own;        // this process's own table
+    QList<MountNamespace> others; // every other namespace, each once
+    QStringList unread;           // "<pid> (<command>)" of processes whose namespace could not be read
+
+    bool operator==(const HostMounts&) const = default;
+};
+
+// Reads the tables under `proc` (the kernel's process folder): the namespace of each process, told by
+// its ns/mnt link, or by its table's text where the link may not be looked at, and one table per
+// namespace. A process gone meanwhile is left out; one whose table is refused goes to `unread`.
+HostMounts hostMounts(const QString& proc = QStringLiteral("/proc"));
+
+// How a mount stands to a folder, given as its file system's device and its path within it.
+enum class MountReach {
+    none,  // another file system, or another folder of it
+    at,    // it shows the folder itself
+    under, // it shows a folder inside
+    above, // it shows a folder that holds it, but not its whole file system
+};
+
+// The whole file system (root "/") holds every folder of it, and is not counted: it is how anyone sees
+// anything on it, not a use of one folder.
+MountReach reachOfMount(const MountEntry& mount, const QByteArray& device, const QString& inFileSystem);
+
+// A mount of another namespace that reaches the folder.
+struct NamespaceUse {
+    qsizetype space = -1; // its index in HostMounts::others
+    MountEntry mount;
+    MountReach reach = MountReach::none;
+
+    bool operator==(const NamespaceUse&) const = default;
+};
+
+// The mounts of the other namespaces that reach the folder at `folder` (in this process's own view,
+// every link resolved), but those at `passing` (mount points gone before the folder would move) and
+// those above it that this process sees alike: the same folder of the same file system as a mount of
+// its own table shows, or as this process sees at the same place. A sandbox made as a copy of this
+// namespace, or given the home folder where it is, sees the folder as this process does, and goes on
+// seeing the folder's old place, not the folder, when the folder moves.
+QList<NamespaceUse> namespaceUses(const HostMounts& host, const TreeLocation& folder,
+                                  const QStringList& passing = {});
+
+} // namespace Platform
