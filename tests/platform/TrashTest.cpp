@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -90,6 +91,22 @@ TEST_F(Trash, AFolderGoesToTheTrashWithWhatItHoldsAndCanBeRestored)
     QFile info(root.filePath("data/Trash/info/shop.trashinfo"));
     ASSERT_TRUE(info.open(QIODevice::ReadOnly));
     EXPECT_TRUE(info.readAll().contains("Path=" + QFile::encodeName(dir)));
+}
+
+// A folder directly under the root is a place of the system's, whatever the plan that names it: the
+// move itself refuses it, and it stays.
+TEST_F(Trash, AFolderDirectlyUnderTheRootStays)
+{
+    const QString dir = "/" + TestSupport::uniqueName("voskel-trash");
+    // Removed however the test ends, before anything can fail.
+    const auto removed = qScopeGuard([&] { QDir(dir).removeRecursively(); });
+    if (!QDir().mkpath(dir + "/data"))
+        GTEST_SKIP() << "only root may make a folder directly under the root";
+
+    EXPECT_EQ(moved(dir), "Refused to move " + dir +
+                              " to the Trash: it is a system folder, directly under the root of the file system.");
+    EXPECT_TRUE(QFileInfo(dir + "/data").isDir());
+    EXPECT_FALSE(QFile::exists(root.filePath("data/Trash/files")));
 }
 
 // The system takes a name only up to a NUL: the folder before it would move under a record naming
