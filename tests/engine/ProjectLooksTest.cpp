@@ -164,3 +164,21 @@ TEST(ProjectLooks, AComposeFileThatWouldTakeTooMuchMemoryIsTooLargeToBeRead)
     EXPECT_EQ(next->unknown, std::nullopt);
     EXPECT_TRUE(next->paths.contains(light + "/./data")) << next->paths.join(", ").toStdString();
 }
+
+// Env values that each name the one before twice grow to far more than their file holds. The look
+// server's budget holds for what Qt's strings take as well: the setup is too large to be read.
+TEST(ProjectLooks, EnvValuesThatWouldTakeTooMuchMemoryAreTooLargeToBeRead)
+{
+    QTemporaryDir root;
+    QByteArray env = "A0=" + QByteArray(1000, 'x') + "\n";
+    for (int i = 1; i <= 18; ++i)
+        env += "A" + QByteArray::number(i) + "=${A" + QByteArray::number(i - 1) + "}${A" +
+               QByteArray::number(i - 1) + "}\n";
+    write(root.filePath(".env"), env);
+    write(root.filePath("compose.yaml"), "services:\n  web:\n    image: app\n");
+
+    const std::optional<Docker::ComposeFileUses> read =
+        asked(Docker::Looks::composeUses(Docker::ComposeSource{{}, root.path(), {}, "big"}, {}));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->unknown, "the compose setup in " + root.path() + " is too large to be read");
+}
