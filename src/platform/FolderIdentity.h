@@ -20,7 +20,8 @@ struct FileIdentity {
 
     bool operator==(const FileIdentity& other) const
     {
-        return device == other.device && inode == other.inode && (!born || !other.born || *born == *other.born);
+        return device == other.device && inode == other.inode &&
+               (!born || !other.born || *born == *other.born);
     }
 };
 

@@ -21,14 +21,14 @@ namespace {
 const QStringList& systemTrees()
 {
     static const QStringList trees{
-        QStringLiteral("/usr"),         QStringLiteral("/etc"),       QStringLiteral("/boot"),
-        QStringLiteral("/bin"),         QStringLiteral("/sbin"),      QStringLiteral("/opt"),
-        QStringLiteral("/srv"),         QStringLiteral("/proc"),      QStringLiteral("/sys"),
-        QStringLiteral("/dev"),         QStringLiteral("/snap"),      QStringLiteral("/lost+found"),
-        QStringLiteral("/var/lib"),     QStringLiteral("/var/cache"), QStringLiteral("/var/log"),
-        QStringLiteral("/var/spool"),   QStringLiteral("/var/mail"),  QStringLiteral("/var/run"),
-        QStringLiteral("/var/lock"),    QStringLiteral("/var/backups"), QStringLiteral("/var/opt"),
-        QStringLiteral("/var/local"),   QStringLiteral("/var/db"),    QStringLiteral("/var/empty"),
+        QStringLiteral("/usr"),       QStringLiteral("/etc"),         QStringLiteral("/boot"),
+        QStringLiteral("/bin"),       QStringLiteral("/sbin"),        QStringLiteral("/opt"),
+        QStringLiteral("/srv"),       QStringLiteral("/proc"),        QStringLiteral("/sys"),
+        QStringLiteral("/dev"),       QStringLiteral("/snap"),        QStringLiteral("/lost+found"),
+        QStringLiteral("/var/lib"),   QStringLiteral("/var/cache"),   QStringLiteral("/var/log"),
+        QStringLiteral("/var/spool"), QStringLiteral("/var/mail"),    QStringLiteral("/var/run"),
+        QStringLiteral("/var/lock"),  QStringLiteral("/var/backups"), QStringLiteral("/var/opt"),
+        QStringLiteral("/var/local"), QStringLiteral("/var/db"),      QStringLiteral("/var/empty"),
     };
     return trees;
 }

@@ -263,9 +263,9 @@ TEST(DiagnosticsOnEngine, ThePlanNeverOffersASystemOrPersonalFolder)
         ASSERT_TRUE(out.open(QIODevice::WriteOnly));
         out.write(compose);
     }
-    const Platform::Capture etc = TestSupport::docker({"compose", "-p", system, "-f",
-                                                       root.filePath("etc-project/compose.yaml"),
-                                                       "--project-directory", "/etc", "up", "-d"});
+    const Platform::Capture etc =
+        TestSupport::docker({"compose", "-p", system, "-f", root.filePath("etc-project/compose.yaml"),
+                             "--project-directory", "/etc", "up", "-d"});
     ASSERT_EQ(etc.status, 0) << etc.err.toStdString();
     const Platform::Capture own = TestSupport::docker({"compose", "-p", personal, "up", "-d"}, settings);
     ASSERT_EQ(own.status, 0) << own.err.toStdString();

@@ -63,8 +63,8 @@ protected:
 
     void SetUp() override
     {
-        for (const char* dir : {"home/.local/share", "home/Documents/shop", "conf/voskel", "conf/shop",
-                                "holder", "work/app"})
+        for (const char* dir :
+             {"home/.local/share", "home/Documents/shop", "conf/voskel", "conf/shop", "holder", "work/app"})
             ASSERT_TRUE(QDir().mkpath(root.filePath(dir)));
         const std::pair<const char*, QString> links[] = {
             {"work/to-conf", root.filePath("conf")},
@@ -113,8 +113,9 @@ TEST_F(KeptPersonal, AccountsHomesAndTheProgramsFolderAreKept)
     const passwd* me = ::getpwuid(::getuid());
     ASSERT_TRUE(me);
     const QList<Platform::KeptPlace> places = Platform::keptPlaces();
-    EXPECT_TRUE(places.contains(Platform::KeptPlace{
-        QDir::cleanPath(QFile::decodeName(me->pw_dir)), "the home folder of " + QString::fromLocal8Bit(me->pw_name)}));
+    EXPECT_TRUE(
+        places.contains(Platform::KeptPlace{QDir::cleanPath(QFile::decodeName(me->pw_dir)),
+                                            "the home folder of " + QString::fromLocal8Bit(me->pw_name)}));
 
     const QString program = QFileInfo(QFileInfo("/proc/self/exe").canonicalFilePath()).absolutePath();
     const QString holder = QFileInfo(program).absolutePath();

@@ -103,8 +103,9 @@ TEST_F(Trash, AFolderDirectlyUnderTheRootStays)
     if (!QDir().mkpath(dir + "/data"))
         GTEST_SKIP() << "only root may make a folder directly under the root";
 
-    EXPECT_EQ(moved(dir), "Refused to move " + dir +
-                              " to the Trash: it is a system folder, directly under the root of the file system.");
+    EXPECT_EQ(moved(dir),
+              "Refused to move " + dir +
+                  " to the Trash: it is a system folder, directly under the root of the file system.");
     EXPECT_TRUE(QFileInfo(dir + "/data").isDir());
     EXPECT_FALSE(QFile::exists(root.filePath("data/Trash/files")));
 }
