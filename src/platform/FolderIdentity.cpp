@@ -1,5 +1,6 @@
 #include "platform/FolderIdentity.h"
 
+#include "platform/KeptFolders.h"
 #include "platform/MountTable.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace Platform {
@@ -71,12 +73,30 @@ QString boundElsewhere(const QString& canonical, const QList<MountEntry>& table,
 
 } // namespace
 
+std::optional<FileStatus> statusAt(int at, const QByteArray& name, bool follow)
+{
+    struct statx sx {};
+    const int flags = AT_NO_AUTOMOUNT | (follow ? 0 : AT_SYMLINK_NOFOLLOW);
+    if (::statx(at, name.constData(), flags, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
+        return std::nullopt;
+    FileStatus status;
+    status.identity.device = quint64(makedev(sx.stx_dev_major, sx.stx_dev_minor));
+    status.identity.inode = quint64(sx.stx_ino);
+    if (sx.stx_mask & STATX_BTIME)
+        status.identity.born = qint64(sx.stx_btime.tv_sec) * 1'000'000'000 + sx.stx_btime.tv_nsec;
+    status.mode = sx.stx_mode;
+    return status;
+}
+
 std::optional<FileIdentity> identityOf(const QString& path)
 {
-    struct stat st;
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+    // A NUL would end the name early: what is before it is not what the path names.
+    if (path.isEmpty() || path.contains(QChar(0)))
         return std::nullopt;
-    return FileIdentity{quint64(st.st_dev), quint64(st.st_ino)};
+    const std::optional<FileStatus> status = statusAt(AT_FDCWD, QFile::encodeName(path), true);
+    if (!status)
+        return std::nullopt;
+    return status->identity;
 }
 
 bool liesWithin(const QString& path, const FileIdentity& folder)
@@ -122,11 +142,24 @@ QStringList mountPoints()
 
 QString notOfferedMessage(const QString& folder, const QString& reason)
 {
-    return QStringLiteral("%1 is not offered for the Trash: %2.").arg(folder, reason);
+    return QStringLiteral("%1 is not offered for the Trash: %2.").arg(shownPath(folder), reason);
+}
+
+QString shownPath(const QString& path)
+{
+    QString shown = path;
+    return shown.replace(QChar(0), QStringLiteral("\\0"));
+}
+
+QString nulReason()
+{
+    return QStringLiteral("its path holds a NUL character, which no file's name can hold");
 }
 
 std::optional<QString> trashOfferRefusal(const QString& label, const QStringList& passing)
 {
+    if (label.contains(QChar(0)))
+        return nulReason();
     if (!isPlainAbsolute(label))
         return QStringLiteral("it is not a plain absolute path");
     const std::optional<FileIdentity> folder = identityOf(label);
@@ -139,6 +172,9 @@ std::optional<QString> trashOfferRefusal(const QString& label, const QStringList
         return QStringLiteral("it is your home folder");
     if (liesWithin(home, *folder))
         return QStringLiteral("it holds your home folder");
+    // The system's folders stay, whoever else uses them or not.
+    if (const std::optional<QString> system = systemFolderRefusal(label))
+        return system;
 
     // A mount point cannot be moved, and a folder holding one would carry another file system along.
     const QString canonical = QFileInfo(label).canonicalFilePath();
@@ -167,7 +203,8 @@ std::optional<QString> trashOfferRefusal(const QString& label, const QStringList
     for (const QString& trash : std::as_const(trashes))
         if (liesWithin(trash, *folder))
             return QStringLiteral("it holds the Trash ") + trash;
-    return std::nullopt;
+    // And so do the user's own, and Voskel's.
+    return personalFolderRefusal(*folder, keptPlaces());
 }
 
 bool isMountPoint(const QString& path)

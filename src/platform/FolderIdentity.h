@@ -10,12 +10,30 @@
 // replaced another under its name is not.
 namespace Platform {
 
+// Device and inode, and the birth time where the file system keeps one: a folder deleted and made
+// again often gets the inode it had, but never its birth time. Two identities of which only one has a
+// birth time are compared as the file system without it would compare them, by device and inode.
 struct FileIdentity {
     quint64 device = 0;
     quint64 inode = 0;
+    std::optional<qint64> born = {}; // nanoseconds since the epoch
 
-    bool operator==(const FileIdentity&) const = default;
+    bool operator==(const FileIdentity& other) const
+    {
+        return device == other.device && inode == other.inode &&
+               (!born || !other.born || *born == *other.born);
+    }
 };
+
+// What a name in a folder is: its identity and its mode (st_mode's bits).
+struct FileStatus {
+    FileIdentity identity;
+    quint32 mode = 0;
+};
+
+// What `name` in the folder open as `at` names (a path of its own with AT_FDCWD), following a link
+// there only when `follow`, birth time and all. None, with errno, when it cannot be looked at.
+std::optional<FileStatus> statusAt(int at, const QByteArray& name, bool follow);
 
 // What `path` names, every link followed; none when nothing is there. Looks at the disk.
 std::optional<FileIdentity> identityOf(const QString& path);
@@ -42,14 +60,21 @@ Reach reachOf(const QString& path, const QString& folder, const FileIdentity& id
 // whatever its links do.
 bool isPlainAbsolute(QStringView label);
 
-// Why the folder `label` names must not go to the Trash whoever uses it: a label that is not a plain
-// absolute path; the root, the home folder or a folder that holds either; a mount point, a folder that
-// holds one, or a folder bound elsewhere (itself or something in it); a folder that holds the user's
-// Trash or a file system's own; nothing there. None when it may go. The one rule of both the offer and
-// the move itself. `passing` are mount points gone before the folder would move (where the volumes a
-// deletion removes keep their data): a bind there is not counted. Looks at the disk, and at the mount
-// table.
+// Why the folder `label` names must not go to the Trash whoever uses it: a label holding a NUL or not a
+// plain absolute path; the root, the home folder or a folder that holds either; a system folder
+// (Platform::systemFolderRefusal); a mount point, a folder that holds one, or a folder bound elsewhere
+// (itself or something in it); a folder that holds the user's Trash or a file system's own; a personal
+// folder or one that holds one (Platform::personalFolderRefusal); nothing there. None when it may go.
+// The one rule of both the offer and the move itself. `passing` are mount points gone before the folder
+// would move (where the volumes a deletion removes keep their data): a bind there is not counted. Looks
+// at the disk, and at the mount table.
 std::optional<QString> trashOfferRefusal(const QString& label, const QStringList& passing = {});
+
+// Why a path holding a NUL character is refused: the system would take only what comes before it.
+QString nulReason();
+
+// `path` as it may be shown: a NUL character in it as "\0".
+QString shownPath(const QString& path);
 
 // "<folder> is not offered for the Trash: <reason>."
 QString notOfferedMessage(const QString& folder, const QString& reason);

@@ -10,12 +10,12 @@ namespace Platform {
 
 QDataStream& operator<<(QDataStream& out, const FileIdentity& identity)
 {
-    return Wire::putAll(out, identity.device, identity.inode);
+    return Wire::putAll(out, identity.device, identity.inode, identity.born);
 }
 
 QDataStream& operator>>(QDataStream& in, FileIdentity& identity)
 {
-    return Wire::getAll(in, identity.device, identity.inode);
+    return Wire::getAll(in, identity.device, identity.inode, identity.born);
 }
 
 QDataStream& operator<<(QDataStream& out, const Reach& reach)

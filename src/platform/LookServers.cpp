@@ -51,11 +51,14 @@ struct Server {
     size_t environment = 0;
 };
 
-// What a server looks at depends on the home it was started for (the home folder, the home Trash), and
-// what it is on the program it runs; one started otherwise is not used again.
+// What a server looks at depends on the home it was started for (the home folder, the home Trash, the
+// user's own folders that never go to the Trash), and what it is on the program it runs; one started
+// otherwise is not used again.
 size_t environmentNow()
 {
-    return qHashMulti(0, qgetenv("HOME"), qgetenv("XDG_DATA_HOME"), lookServerProgram());
+    return qHashMulti(0, qgetenv("HOME"), qgetenv("XDG_DATA_HOME"), qgetenv("XDG_CONFIG_HOME"),
+                      qgetenv("XDG_CACHE_HOME"), qgetenv("XDG_STATE_HOME"), qgetenv("XDG_RUNTIME_DIR"),
+                      lookServerProgram());
 }
 
 // The thread that starts every server. A server is killed when the thread that started it ends (the

@@ -77,22 +77,17 @@ Descriptor openParent(const QStringList& parts)
     return at;
 }
 
-bool isFolder(const struct stat& st, const FileIdentity& expected)
-{
-    return S_ISDIR(st.st_mode) && quint64(st.st_dev) == expected.device &&
-           quint64(st.st_ino) == expected.inode;
-}
-
 // Why what `parent` holds under `name` is not the folder `expected`; none when it is. Looks at the entry
-// itself, never where a link there leads.
+// itself, never where a link there leads; a folder made again under the name, even with the inode the
+// old one had, is another by its birth time.
 std::optional<QString> notTheFolder(int parent, const QByteArray& name, const FileIdentity& expected)
 {
-    struct stat st;
-    if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    const std::optional<FileStatus> status = statusAt(parent, name, false);
+    if (!status)
         return qt_error_string(errno);
-    if (isFolder(st, expected))
+    if (S_ISDIR(status->mode) && status->identity == expected)
         return std::nullopt;
-    if (S_ISLNK(st.st_mode))
+    if (S_ISLNK(status->mode))
         return QStringLiteral("it is a link now, not the folder the plan showed");
     return QStringLiteral("it is not the folder the plan showed");
 }
@@ -262,7 +257,10 @@ void syncAt(int at)
 std::optional<QString> moveToTrash(const QString& folder, const FileIdentity& expected)
 {
     // The path usually comes from container labels, which whoever starts a container can set: it is
-    // checked as untrusted input, and the folder found at it must be the one the plan showed.
+    // checked as untrusted input, and the folder found at it must be the one the plan showed. A NUL
+    // would end the name the system is given early, moving another folder than the record names.
+    if (folder.contains(QChar(0)))
+        return refused(shownPath(folder), nulReason());
     const QStringList parts = folder.split(u'/', Qt::SkipEmptyParts);
     if (!isPlainAbsolute(folder) || parts.isEmpty())
         return refused(folder,

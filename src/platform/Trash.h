@@ -9,8 +9,9 @@
 // Moving a project's folder to the user's Trash (the freedesktop Trash), where it can be restored.
 namespace Platform {
 
-// Moves the folder `folder` names to the Trash, only while it is the folder `expected` (device and
-// inode, as the plan saw it) and Platform::trashOfferRefusal does not refuse it. `folder` is the
+// Moves the folder `folder` names to the Trash, only while it is the folder `expected` (device, inode
+// and, where the file system keeps one, birth time, as the plan saw it) and Platform::trashOfferRefusal
+// does not refuse it: never a system or personal folder, nor a path holding a NUL. `folder` is the
 // folder's own path: a plain absolute path that no link is on, as the plan resolved it; a link anywhere
 // on it now, or another folder under its name, moves nothing. The home Trash takes it, or for a folder
 // on another file system that file system's own, whose record names the folder from that file system's

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 using DiagnosticsTest::EngineScene;
@@ -235,4 +236,54 @@ TEST(DiagnosticsOnEngine, ThePlanOffersOnlyTheFolderTheProjectWasStartedFrom)
         }
     }
     EXPECT_TRUE(QFile::exists(cm + "/shop/notes.txt"));
+}
+
+// A project started with the system's /etc as its project folder, and one started in the folder that
+// holds Voskel's own settings (set outside the home): neither is offered for the Trash, and the plan
+// says why in a sentence of its own.
+TEST(DiagnosticsOnEngine, ThePlanNeverOffersASystemOrPersonalFolder)
+{
+    VOSKEL_REQUIRE_ENGINE();
+    QTemporaryDir root;
+    const QString settings = root.filePath("settings");
+    touch(root.filePath("etc-project/compose.yaml"));
+    touch(settings + "/voskel/voskel.ini");
+    const TestSupport::ScopedEnv config("XDG_CONFIG_HOME", settings.toUtf8());
+    const QString system = TestSupport::uniqueName("etc");
+    const QString personal = TestSupport::uniqueName("conf");
+    // Taken down however the test ends; nothing of /etc is ever removed by it.
+    const auto down = qScopeGuard([&] {
+        for (const QString& project : {system, personal})
+            TestSupport::docker({"compose", "-p", project, "down", "-t", "0"});
+    });
+    const QByteArray compose = "services:\n  app:\n    image: " + TestSupport::testImage().toUtf8() +
+                               "\n    command: [\"sleep\", \"600\"]\n    network_mode: none\n";
+    for (const QString& file : {root.filePath("etc-project/compose.yaml"), settings + "/compose.yaml"}) {
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(compose);
+    }
+    const Platform::Capture etc =
+        TestSupport::docker({"compose", "-p", system, "-f", root.filePath("etc-project/compose.yaml"),
+                             "--project-directory", "/etc", "up", "-d"});
+    ASSERT_EQ(etc.status, 0) << etc.err.toStdString();
+    const Platform::Capture own = TestSupport::docker({"compose", "-p", personal, "up", "-d"}, settings);
+    ASSERT_EQ(own.status, 0) << own.err.toStdString();
+
+    const auto plan = [](const QString& project) {
+        return printed([&](QTextStream& s) { Diagnostics::runPlan(s, project, std::nullopt); });
+    };
+    const QString etcPlan = plan(system);
+    const QString ownPlan = plan(personal);
+    if (TestSupport::stalledElsewhere({etcPlan, ownPlan}))
+        GTEST_SKIP() << etcPlan.toStdString() << ownPlan.toStdString();
+    EXPECT_FALSE(etcPlan.contains("offer to trash")) << etcPlan.toStdString();
+    EXPECT_TRUE(etcPlan.contains("  note              /etc is not offered for the Trash: it is a system "
+                                 "folder, directly under the root of the file system.\n"))
+        << etcPlan.toStdString();
+    EXPECT_FALSE(ownPlan.contains("offer to trash")) << ownPlan.toStdString();
+    EXPECT_TRUE(ownPlan.contains("  note              " + settings +
+                                 " is not offered for the Trash: it is a personal folder: your settings "
+                                 "folder.\n"))
+        << ownPlan.toStdString();
 }

@@ -135,3 +135,50 @@ TEST(ProjectLooks, ComposeIsNotRunInAFolderThatDoesNotAnswer)
     tools.answer("docker", {"compose", "config", "-q"}, "");
     EXPECT_TRUE(TestSupport::eventually([&] { return Docker::checkCompose(dir.path()).isValid(); }, 10000));
 }
+
+// A compose file within the bound on bytes can still ask for far more memory than it has bytes: a
+// megabyte of one-letter entries. The look server reads it within its own memory budget, answers that
+// it is too large to be read (which keeps the folder, as anything unknown does), and reads the next
+// project's files as before.
+TEST(ProjectLooks, AComposeFileThatWouldTakeTooMuchMemoryIsTooLargeToBeRead)
+{
+    QTemporaryDir root;
+    const QString heavy = root.filePath("heavy");
+    const QString light = root.filePath("light");
+    ASSERT_TRUE(QDir().mkpath(heavy) && QDir().mkpath(light));
+    QByteArray entries = "services:\n  web:\n    image: app\n    labels: [";
+    while (entries.size() < 1000 * 1000)
+        entries += "a,";
+    entries += "a]\n";
+    write(heavy + "/compose.yaml", entries);
+    write(light + "/compose.yaml", "services:\n  web:\n    image: app\n    volumes: [\"./data:/data\"]\n");
+
+    const std::optional<Docker::ComposeFileUses> read =
+        asked(Docker::Looks::composeUses(Docker::ComposeSource{{}, heavy, {}, "heavy"}, {}));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->unknown, heavy + "/compose.yaml is too large to be read");
+
+    const std::optional<Docker::ComposeFileUses> next =
+        asked(Docker::Looks::composeUses(Docker::ComposeSource{{}, light, {}, "light"}, {}));
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->unknown, std::nullopt);
+    EXPECT_TRUE(next->paths.contains(light + "/./data")) << next->paths.join(", ").toStdString();
+}
+
+// Env values that each name the one before twice grow to far more than their file holds. The look
+// server's budget holds for what Qt's strings take as well: the setup is too large to be read.
+TEST(ProjectLooks, EnvValuesThatWouldTakeTooMuchMemoryAreTooLargeToBeRead)
+{
+    QTemporaryDir root;
+    QByteArray env = "A0=" + QByteArray(1000, 'x') + "\n";
+    for (int i = 1; i <= 18; ++i)
+        env += "A" + QByteArray::number(i) + "=${A" + QByteArray::number(i - 1) + "}${A" +
+               QByteArray::number(i - 1) + "}\n";
+    write(root.filePath(".env"), env);
+    write(root.filePath("compose.yaml"), "services:\n  web:\n    image: app\n");
+
+    const std::optional<Docker::ComposeFileUses> read =
+        asked(Docker::Looks::composeUses(Docker::ComposeSource{{}, root.path(), {}, "big"}, {}));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->unknown, "the compose setup in " + root.path() + " is too large to be read");
+}

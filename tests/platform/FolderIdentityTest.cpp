@@ -71,11 +71,23 @@ TEST_F(FolderIdentity, FoldersThatNeverGoToTheTrash)
         {root.filePath("to-home"), "it is your home folder"},
         {root.path(), "it holds your home folder"},
         {root.filePath("home/.local"), "it holds the Trash " + trash},
-        {"/proc", "it is a mount point"},
+        {"/proc", "it is a system folder, directly under the root of the file system"},
         {root.filePath("nowhere"), "it is not there"},
         {root.filePath("lnk/shared"), std::nullopt},
         {root.filePath("plain"), std::nullopt},
     };
     for (const auto& row : rows)
         EXPECT_EQ(Platform::trashOfferRefusal(row.label), row.why) << row.label.toStdString();
+}
+
+// A birth time tells a folder made again from the one it replaced, inode and all; where one side has
+// none, device and inode alone decide.
+TEST(FileIdentities, BirthTimesAreComparedOnlyWhenBothHaveOne)
+{
+    const Platform::FileIdentity old{8, 42, 1000};
+    EXPECT_NE(old, (Platform::FileIdentity{8, 42, 2000}));
+    EXPECT_EQ(old, (Platform::FileIdentity{8, 42, std::nullopt}));
+    EXPECT_EQ((Platform::FileIdentity{8, 42, std::nullopt}), old);
+    EXPECT_NE(old, (Platform::FileIdentity{8, 43, std::nullopt}));
+    EXPECT_NE(old, (Platform::FileIdentity{9, 42, 1000}));
 }

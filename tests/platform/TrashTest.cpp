@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -90,6 +91,72 @@ TEST_F(Trash, AFolderGoesToTheTrashWithWhatItHoldsAndCanBeRestored)
     QFile info(root.filePath("data/Trash/info/shop.trashinfo"));
     ASSERT_TRUE(info.open(QIODevice::ReadOnly));
     EXPECT_TRUE(info.readAll().contains("Path=" + QFile::encodeName(dir)));
+}
+
+// A folder directly under the root is a place of the system's, whatever the plan that names it: the
+// move itself refuses it, and it stays.
+TEST_F(Trash, AFolderDirectlyUnderTheRootStays)
+{
+    const QString dir = "/" + TestSupport::uniqueName("voskel-trash");
+    // Removed however the test ends, before anything can fail.
+    const auto removed = qScopeGuard([&] { QDir(dir).removeRecursively(); });
+    if (!QDir().mkpath(dir + "/data"))
+        GTEST_SKIP() << "only root may make a folder directly under the root";
+
+    EXPECT_EQ(moved(dir),
+              "Refused to move " + dir +
+                  " to the Trash: it is a system folder, directly under the root of the file system.");
+    EXPECT_TRUE(QFileInfo(dir + "/data").isDir());
+    EXPECT_FALSE(QFile::exists(root.filePath("data/Trash/files")));
+}
+
+// The system takes a name only up to a NUL: the folder before it would move under a record naming
+// another path, one the Trash could never give it back to.
+TEST_F(Trash, APathHoldingANulIsRefusedAndNothingMoves)
+{
+    const QString dir = folder("users/me/projects/shop");
+    const QString label = dir + QChar(0) + "evil";
+    const QString why = "its path holds a NUL character, which no file's name can hold";
+
+    EXPECT_EQ(Platform::trashOfferRefusal(label), why);
+    EXPECT_EQ(Platform::identityOf(label), std::nullopt);
+    EXPECT_EQ(Platform::moveToTrash(label, Platform::identityOf(dir).value()),
+              "Refused to move " + dir + "\\0evil to the Trash: " + why + ".");
+
+    EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
+    EXPECT_TRUE(QDir(root.filePath("data/Trash/files")).isEmpty());
+    EXPECT_TRUE(QDir(root.filePath("data/Trash/info")).isEmpty());
+}
+
+// A folder deleted and made again under its name (cloned afresh) is not the one the plan showed, even
+// where the file system hands it the inode the old one had: its birth time tells them apart.
+TEST_F(Trash, AFolderMadeAgainWithTheOldInodeStays)
+{
+    const QString dir = root.filePath("users/me/projects/shop");
+    ASSERT_TRUE(QDir().mkpath(dir));
+    const std::optional<Platform::FileIdentity> seen = Platform::identityOf(dir);
+    ASSERT_TRUE(seen);
+    if (!seen->born)
+        GTEST_SKIP() << "this file system keeps no birth time";
+    // ext4 hands a freed inode out again at once, most of the time.
+    bool sameInode = false;
+    for (int i = 0; i < 50 && !sameInode; ++i) {
+        ASSERT_TRUE(QDir().rmdir(dir));
+        ASSERT_TRUE(QDir().mkdir(dir));
+        sameInode = Platform::identityOf(dir).value_or(Platform::FileIdentity{}).inode == seen->inode;
+    }
+    if (!sameInode)
+        GTEST_SKIP() << "the file system gave the folder made again another inode each time";
+    QFile file(dir + "/compose.yaml");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    EXPECT_EQ(Platform::moveToTrash(dir, *seen),
+              "Could not move " + dir + " to the Trash: it is not the folder the plan showed.");
+
+    EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
+    EXPECT_FALSE(QFile::exists(root.filePath("data/Trash/files/shop")));
+    EXPECT_FALSE(QFile::exists(root.filePath("data/Trash/info/shop.trashinfo")));
 }
 
 TEST_F(Trash, AFolderThatIsGoneIsAFailureThatSaysSo)

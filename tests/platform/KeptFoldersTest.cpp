@@ -1,0 +1,126 @@
+#include "platform/KeptFolders.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <pwd.h>
+#include <unistd.h>
+
+using TestSupport::ScopedEnv;
+
+// The system's folders are told by their place in the tree: the trees of its own at any depth, the
+// folders directly in those that hold homes and disks, but not what those hold.
+TEST(KeptFolders, SystemFoldersByTheirPlace)
+{
+    const QString direct = "it is a system folder, directly under the root of the file system";
+    const struct {
+        QString path;
+        std::optional<QString> why;
+    } rows[] = {
+        {"/etc", direct},
+        {"/srv", direct},
+        {"/data", direct},
+        {"/etc/nginx/sites", "it is a system folder, part of /etc"},
+        {"/usr/local/src/app", "it is a system folder, part of /usr"},
+        {"/opt/vendor/app", "it is a system folder, part of /opt"},
+        {"/srv/site", "it is a system folder, part of /srv"},
+        {"/lib64/x", "it is a system folder, part of /lib64"},
+        {"/var/lib", "it is a system folder, part of /var/lib"},
+        {"/var/lib/docker/volumes/x", "it is a system folder, part of /var/lib"},
+        {"/var/www", "it is a system folder, directly in /var"},
+        {"/var/www/site", std::nullopt},
+        {"/home/alice", "it is a system folder, directly in /home"},
+        {"/home/alice/projects/shop", std::nullopt},
+        {"/mnt/disk", "it is a system folder, directly in /mnt"},
+        {"/mnt/disk/shop", std::nullopt},
+        {"/media/usb", "it is a system folder, directly in /media"},
+        {"/run/user/1000/app", "it is a system folder, part of /run"},
+        {"/run/media/alice", "it is a system folder, part of /run"},
+        {"/run/media/alice/USB/shop", std::nullopt},
+        {"/tmp/shop", std::nullopt},
+        {"/etcetera/shop", std::nullopt},
+        {"/", std::nullopt},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(Platform::systemFolderReason(row.path), row.why) << row.path.toStdString();
+}
+
+namespace {
+
+// A home of the test's own, its settings folder outside it (as XDG_CONFIG_HOME may be), its cache
+// folder not made yet, and links to these and to the system's folders from a work folder.
+class KeptPersonal : public testing::Test {
+protected:
+    QTemporaryDir root;
+    ScopedEnv home{"HOME", root.filePath("home").toUtf8()};
+    ScopedEnv data{"XDG_DATA_HOME", root.filePath("home/.local/share").toUtf8()};
+    ScopedEnv config{"XDG_CONFIG_HOME", root.filePath("conf").toUtf8()};
+    ScopedEnv cache{"XDG_CACHE_HOME", root.filePath("holder/cache").toUtf8()};
+
+    void SetUp() override
+    {
+        for (const char* dir :
+             {"home/.local/share", "home/Documents/shop", "conf/voskel", "conf/shop", "holder", "work/app"})
+            ASSERT_TRUE(QDir().mkpath(root.filePath(dir)));
+        const std::pair<const char*, QString> links[] = {
+            {"work/to-conf", root.filePath("conf")},
+            {"work/to-documents", root.filePath("home/Documents")},
+            {"work/to-etc", "/etc"},
+            {"work/to-usr-share", "/usr/share"},
+        };
+        for (const auto& [name, target] : links)
+            ASSERT_TRUE(QFile::link(target, root.filePath(name))) << name;
+    }
+};
+
+} // namespace
+
+// The user's own folders, Voskel's, and whatever holds one stay, reached by any name; what lies in them
+// may go.
+TEST_F(KeptPersonal, PersonalFoldersAndTheirHoldersStayByAnyName)
+{
+    const QString settings = "it is a personal folder: your settings folder";
+    const QString documents = "it is a personal folder: your Documents folder";
+    const struct {
+        QString label;
+        std::optional<QString> why;
+    } rows[] = {
+        {root.filePath("conf"), settings},
+        {root.filePath("work/to-conf"), settings},
+        {root.filePath("conf/voskel"), "it is a personal folder: Voskel's own settings folder"},
+        {root.filePath("conf/shop"), std::nullopt},
+        {root.filePath("holder"),
+         "it holds a personal folder: your cache folder, " + root.filePath("holder/cache")},
+        {root.filePath("home/Documents"), documents},
+        {root.filePath("work/to-documents"), documents},
+        {root.filePath("home/Documents/shop"), std::nullopt},
+        {root.filePath("work/to-etc"), "it is a system folder, directly under the root of the file system"},
+        {root.filePath("work/to-usr-share"), "it is a system folder, part of /usr"},
+        {root.path(), "it holds your home folder"},
+        {root.filePath("work/app"), std::nullopt},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(Platform::trashOfferRefusal(row.label), row.why) << row.label.toStdString();
+}
+
+// Every account's home counts, not only the one running, and so does the folder the program runs from.
+TEST_F(KeptPersonal, AccountsHomesAndTheProgramsFolderAreKept)
+{
+    const passwd* me = ::getpwuid(::getuid());
+    ASSERT_TRUE(me);
+    const QList<Platform::KeptPlace> places = Platform::keptPlaces();
+    EXPECT_TRUE(
+        places.contains(Platform::KeptPlace{QDir::cleanPath(QFile::decodeName(me->pw_dir)),
+                                            "the home folder of " + QString::fromLocal8Bit(me->pw_name)}));
+
+    const QString program = QFileInfo(QFileInfo("/proc/self/exe").canonicalFilePath()).absolutePath();
+    const QString holder = QFileInfo(program).absolutePath();
+    if (Platform::systemFolderReason(holder))
+        GTEST_SKIP() << "the tests run from a system folder";
+    EXPECT_EQ(Platform::trashOfferRefusal(holder),
+              "it holds a personal folder: the folder Voskel runs from, " + program);
+}
