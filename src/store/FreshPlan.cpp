@@ -152,8 +152,9 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
             // Read under the project's own name, from the files its containers were made from: its
             // volumes are named after it, whatever name the folder would give a project started from
             // it, and an override file may declare more of them.
-            readings.config =
-                engine.composeProject(*project.workingDir, project.name, fileNames->files, cancel);
+            // Bounded as every other question of the plan, not as a check the user waits for.
+            readings.config = engine.composeProject(*project.workingDir, project.name, fileNames->files,
+                                                    cancel, Docker::listingLimit);
         } catch (const Docker::TimedOut&) {
             readings.configTimedOut = true;
             fresh.volumesUnchecked << QStringLiteral("compose did not read the project's files in time");

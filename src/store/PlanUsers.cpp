@@ -36,7 +36,10 @@ struct RuntimeUsers {
     QList<Container> containers;
     Docker::BindMap binds;
     QList<Users::Volume> volumes;
-    QString unanswered; // the step that did not answer, and once it is known how, the sentence saying so
+    // The question that was not answered, when one was not: whether it ran out of time, or why it failed.
+    QString unanswered;
+    bool late = false;
+    QString why;
 };
 
 // "the labels of container web", "the labels of containers web, db"; the same of volumes.
@@ -66,7 +69,8 @@ RuntimeUsers askRuntime(StoreEngine& engine, const std::optional<Runtime>& runti
             if (container.labelsUnanswered)
                 unlabelled << container.name;
         if (!unlabelled.isEmpty()) {
-            said.unanswered = notAnsweredInTime(labelsStep(QStringLiteral("container"), unlabelled));
+            said.unanswered = labelsStep(QStringLiteral("container"), unlabelled);
+            said.late = true;
             return said;
         }
         QStringList ids;
@@ -96,11 +100,10 @@ RuntimeUsers askRuntime(StoreEngine& engine, const std::optional<Runtime>& runti
         said.answered = true;
         said.unanswered.clear();
     } catch (const Docker::TimedOut&) {
-        said.unanswered = notAnsweredInTime(said.unanswered);
+        said.late = true;
     } catch (...) {
-        said.unanswered = notAnswered(said.unanswered, failureText(std::current_exception()));
+        said.why = failureText(std::current_exception());
     }
-
     return said;
 }
 
@@ -178,13 +181,14 @@ Users gatherUsers(StoreEngine& engine, QList<std::optional<Runtime>> runtimes,
         }
         if (!said.answered) {
             users.unanswered << runtimeName(said.runtime);
-            // A query that gave nothing without saying why: a failure, or no answer within its limit.
-            const QString note = said.unanswered.endsWith(u'.')
+            const QString step = said.runtime == on
                                      ? said.unanswered
-                                     : QStringLiteral("The engine did not answer: %1.").arg(said.unanswered);
-            users.unansweredSteps << (said.runtime == on ? note
-                                                         : note.chopped(1) + QStringLiteral(" on ") +
-                                                               runtimeName(said.runtime) + u'.');
+                                     : said.unanswered + QStringLiteral(" on ") + runtimeName(said.runtime);
+            // A query that gave nothing without saying why failed, or did not answer within its limit.
+            users.unansweredSteps << (said.late ? notAnsweredInTime(step)
+                                      : said.why.isEmpty()
+                                          ? QStringLiteral("The engine did not answer: %1.").arg(step)
+                                          : notAnswered(step, said.why));
             continue;
         }
         // Another way to an engine already heard: what it lists is that engine's.

@@ -20,6 +20,13 @@ namespace {
 
 class PlanDump : public DiagnosticsTest::RecordedScene {
 protected:
+    // How the plan has compose read the project: from the files its containers were made from.
+    QStringList composeConfig() const
+    {
+        return {"compose", "-p", "dg7shop", "--project-directory", workdir.path(), "-f",
+                workdir.filePath("compose.yaml"), "config", "--format", "json"};
+    }
+
     QString plan(const QString& project, const std::optional<QString>& context = std::nullopt)
     {
         return printed([&](QTextStream& s) { Diagnostics::runPlan(s, project, context); });
@@ -302,8 +309,7 @@ std::optional<pid_t> keeperRunning(const QStringList& words)
 // answer or for files that declare nothing.
 TEST_F(PlanDump, ComposeCutOffWhileReadingTheFilesIsSaidSo)
 {
-    fakes.hang("docker", {"compose", "-p", "dg7shop", "--project-directory", workdir.path(), "-f",
-                          workdir.filePath("compose.yaml"), "config", "--format", "json"});
+    fakes.hang("docker", composeConfig());
     std::atomic_bool killed = false;
     std::atomic_bool done = false;
     std::thread killer([&] {
@@ -325,4 +331,17 @@ TEST_F(PlanDump, ComposeCutOffWhileReadingTheFilesIsSaidSo)
                              "declares that no container mounts are not planned.\n"))
         << out.toStdString();
     EXPECT_FALSE(out.contains("does not answer")) << out.toStdString();
+}
+
+// compose that does not finish reading the files holds the plan no longer than any other question of
+// it, and what the files declare is unknown: no volume is planned for that alone.
+TEST_F(PlanDump, ComposeThatDoesNotFinishHoldsThePlanOnlyForTheEnginesLimit)
+{
+    fakes.hang("docker", composeConfig());
+    QElapsedTimer clock;
+    clock.start();
+    const QString out = plan("dg7shop");
+    EXPECT_LT(clock.elapsed(), 14000) << out.toStdString();
+    EXPECT_TRUE(out.contains("note              Compose config did not finish within 10 seconds."))
+        << out.toStdString();
 }

@@ -305,11 +305,16 @@ TEST_F(Deletion, ARuntimeThatCannotSayWhoUsesTheFolderKeepsItOutOfTheOffer)
 {
     const QString dir = folder("shop");
     AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
-    const std::function<void()> silences[] = {
-        [&] { engine->failListing(beta, "beta is not answering."); },
-        [&] { engine->setBinds(beta, std::nullopt); },
+    const struct {
+        std::function<void()> silence;
+        QString unanswered; // what the plan says of it
+    } rows[] = {
+        {[&] { engine->failListing(beta, "beta is not answering."); },
+         "The engine did not answer: the list of containers on beta (beta is not answering)."},
+        {[&] { engine->setBinds(beta, std::nullopt); },
+         "The engine did not answer: the folders the containers bind on beta."},
     };
-    for (const auto& silence : silences) {
+    for (const auto& [silence, unanswered] : rows) {
         world(alpha, {member("shop-web", dir)});
         world(beta, {container("other")});
         engine->setBinds(beta, Docker::BindMap{});
@@ -317,8 +322,8 @@ TEST_F(Deletion, ARuntimeThatCannotSayWhoUsesTheFolderKeepsItOutOfTheOffer)
         const TeardownPlan shown = planned(dir);
         EXPECT_EQ(shown.workingDir, std::nullopt);
         EXPECT_EQ(shown.notes,
-                  QStringList{dir + " is not offered for the Trash: beta did not say which folders its "
-                                    "containers use."});
+                  (QStringList{unanswered, dir + " is not offered for the Trash: beta did not say which "
+                                                 "folders its containers use."}));
     }
     EXPECT_EQ(s.error(), std::nullopt);
 }
