@@ -328,6 +328,24 @@ TEST_F(Deletion, ARuntimeThatCannotSayWhoUsesTheFolderKeepsItOutOfTheOffer)
     EXPECT_EQ(s.error(), std::nullopt);
 }
 
+// The runtimes the client did not list were not asked who uses the folder either: it is not offered,
+// and the plan says which question went unanswered.
+TEST_F(Deletion, ARuntimeListThatFailedKeepsTheFolderOutOfTheOffer)
+{
+    const QString dir = folder("shop");
+    world(alpha, {member("shop-web", dir)});
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    EXPECT_EQ(planned(dir).workingDir, dir);
+
+    engine->failDiscovery("The runtime is not answering.");
+    run(s.loadContexts());
+    const TeardownPlan shown = planned(dir);
+    EXPECT_EQ(shown.workingDir, std::nullopt);
+    EXPECT_EQ(shown.notes,
+              (QStringList{"The engine did not answer: the list of contexts (The runtime is not answering).",
+                           dir + " is not offered for the Trash: not every runtime could be asked who uses it."}));
+}
+
 // A volume of the project that another container mounts too stays, and so does the folder it keeps
 // its data in.
 TEST_F(Deletion, AKeptVolumeOfTheProjectKeepsTheFolderItsDataIsIn)
