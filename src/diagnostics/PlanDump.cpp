@@ -17,6 +17,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <future>
 #include <utility>
 
 namespace Diagnostics {
@@ -44,6 +45,31 @@ QMap<QString, QString> volumeSizes(const std::optional<Runtime>& runtime)
     return sizes;
 }
 
+// The client's runtimes, or which question kept them from the plan.
+struct Listed {
+    std::optional<Docker::Discovery> found;
+    std::optional<QString> unanswered;
+};
+
+Listed listRuntimes()
+{
+    try {
+        return {Docker::runtimes(), std::nullopt};
+    } catch (const Docker::TimedOut&) {
+        return {std::nullopt, notAnsweredInTime(QStringLiteral("the list of contexts"))};
+    } catch (...) {
+        return {std::nullopt,
+                notAnswered(QStringLiteral("the list of contexts"), failureText(std::current_exception()))};
+    }
+}
+
+std::optional<QList<RuntimeEntry>> listedEntries(const Listed& listed)
+{
+    if (!listed.found)
+        return std::nullopt;
+    return listed.found->list;
+}
+
 } // namespace
 
 int runPlan(QTextStream& out, const QString& project, const std::optional<QString>& context)
@@ -54,9 +80,15 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
 int runPlan(QTextStream& out, const QString& project, const std::optional<QString>& context,
             const ProjectRegistry& registry)
 {
-    if (!knownRuntime(out, context))
+    // The client's runtimes are listed once, while the containers are: a client that does not answer
+    // holds the plan up for its own limit, not on top of the others.
+    const std::shared_future<Listed> discovering = std::async(std::launch::async, listRuntimes).share();
+    // A word on the command line is checked before anything is asked of the runtime it names.
+    if (context && !knownRuntime(out, context, listedEntries(discovering.get())))
         return 2;
     const std::optional<Runtime> runtime = chosenRuntime(context);
+    std::future<QMap<QString, QString>> sizing =
+        std::async(std::launch::async, [runtime] { return volumeSizes(runtime); });
 
     QList<Container> containers;
     try {
@@ -84,20 +116,20 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
     // window shows, and with the containers of every runtime it lists as possible users of that folder.
     QList<std::optional<Runtime>> runtimes{runtime};
     std::optional<QString> shownAs = context;
-    try {
-        const Docker::Discovery discovery = Docker::runtimes();
+    const Listed& discovery = discovering.get();
+    if (discovery.found) {
         // Without a context the runtime asked is the client's current one, under no name of its own.
-        for (const RuntimeEntry& entry : discovery.list)
+        for (const RuntimeEntry& entry : discovery.found->list)
             if (!runtimes.contains(entry.runtime) && !(!context && entry.current))
                 runtimes << entry.runtime;
-        if (!shownAs && discovery.current)
-            shownAs = discovery.current->id();
-    } catch (...) {
-        // then the chosen runtime alone
+        if (!shownAs && discovery.found->current)
+            shownAs = discovery.found->current->id();
     }
     PlanAsk ask{*found, runtime, runtimes,
-                shownAs ? registry.byRuntime.value(*shownAs) : QList<KnownProject>(), volumeSizes(runtime)};
+                shownAs ? registry.byRuntime.value(*shownAs) : QList<KnownProject>(), sizing.get()};
     ask.remembered = rememberedBesides(registry, project, shownAs);
+    ask.listed = containers;
+    ask.runtimesUnanswered = discovery.unanswered;
     const FreshPlan fresh = makePlan(*StoreEngine::system(), ask, nullptr);
     if (fresh.failure) {
         printLine(out, QStringLiteral("plan failed: cannot list containers: ") + *fresh.failure);

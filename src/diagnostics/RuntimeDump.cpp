@@ -248,15 +248,21 @@ bool knownRuntime(QTextStream& out, const std::optional<QString>& context)
 {
     if (!context || *context == QLatin1StringView(Docker::appleRuntimeName))
         return true;
-    Docker::Discovery discovery;
     try {
-        discovery = Docker::runtimes();
+        return knownRuntime(out, context, Docker::runtimes().list);
     } catch (const std::exception&) {
         return true;
     }
+}
+
+bool knownRuntime(QTextStream& out, const std::optional<QString>& context,
+                  const std::optional<QList<RuntimeEntry>>& listed)
+{
+    if (!context || *context == QLatin1StringView(Docker::appleRuntimeName) || !listed)
+        return true;
     // The client's built-in context is always there, even where the list leaves it out as an alias.
     QStringList names{QStringLiteral("default")};
-    for (const RuntimeEntry& entry : std::as_const(discovery.list))
+    for (const RuntimeEntry& entry : std::as_const(*listed))
         if (!names.contains(entry.id()))
             names << entry.id();
     if (names.contains(*context))

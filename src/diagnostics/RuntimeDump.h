@@ -2,6 +2,8 @@
 
 #include "engine/Runtime.h"
 
+#include <QList>
+
 #include <QString>
 
 #include <optional>
@@ -27,5 +29,8 @@ int runDump(QTextStream& out, const std::optional<QString>& context);
 // does every word while the client cannot list its runtimes (the listing that follows then says
 // why). Otherwise prints "no runtime named <word>. Found: <names>".
 bool knownRuntime(QTextStream& out, const std::optional<QString>& context);
+// The same with the client's runtimes already listed (none: it could not list them).
+bool knownRuntime(QTextStream& out, const std::optional<QString>& context,
+                  const std::optional<QList<RuntimeEntry>>& listed);
 
 } // namespace Diagnostics

@@ -240,9 +240,9 @@ QStringList fileArgs(const QStringList& files, const QString& dir)
     return args;
 }
 
-QString composeTimeoutMessage()
+QString composeTimeoutMessage(std::chrono::seconds limit)
 {
-    return QStringLiteral("Compose config did not finish within %1 seconds.").arg(composeCheckLimit.count());
+    return QStringLiteral("Compose config did not finish within %1 seconds.").arg(limit.count());
 }
 
 ComposeCheck checkCompose(const QString& dir, const QStringList& files)
@@ -313,7 +313,8 @@ namespace {
 
 // A .env that is a named pipe, or an include on a hung network share, holds compose up for good.
 ComposeConfig readComposeProject(const QString& dir, const std::optional<QString>& projectName,
-                                 const QStringList& files, const Platform::Cancellation* cancel)
+                                 const QStringList& files, const Platform::Cancellation* cancel,
+                                 std::chrono::seconds limit)
 {
     if (const std::optional<QString> why = notToBeRun(dir, files, cancel))
         throw DockerError::cli(*why);
@@ -325,9 +326,9 @@ ComposeConfig readComposeProject(const QString& dir, const std::optional<QString
         json =
             run(QStringList{QStringLiteral("compose")} + projectArgs + fileArgs(files, dir) +
                     QStringList{QStringLiteral("config"), QStringLiteral("--format"), QStringLiteral("json")},
-                std::nullopt, dir, composeCheckLimit, cancel);
+                std::nullopt, dir, limit, cancel);
     } catch (const TimedOut&) {
-        throw TimedOut(composeTimeoutMessage());
+        throw TimedOut(composeTimeoutMessage(limit));
     }
     return parseComposeConfig(json, dir);
 }
@@ -336,13 +337,14 @@ ComposeConfig readComposeProject(const QString& dir, const std::optional<QString
 
 ComposeConfig composeProject(const QString& dir)
 {
-    return readComposeProject(dir, std::nullopt, {}, nullptr);
+    return readComposeProject(dir, std::nullopt, {}, nullptr, composeCheckLimit);
 }
 
 ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName,
-                             const QStringList& files, const Platform::Cancellation* cancel)
+                             const QStringList& files, const Platform::Cancellation* cancel,
+                             std::chrono::seconds limit)
 {
-    return readComposeProject(dir, projectName, files, cancel);
+    return readComposeProject(dir, projectName, files, cancel, limit);
 }
 
 ComposeConfig parseComposeConfig(const QString& json, const QString& dir)

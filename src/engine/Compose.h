@@ -1,8 +1,11 @@
 #pragma once
 
+#include "engine/Docker.h"
+
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <optional>
 
 struct ComposeProject;
@@ -99,8 +102,8 @@ QStringList composeFilesOf(const ComposeProject& project);
 // (bind mounts, build contexts, env files) are read from; the containers were made in `dir`.
 QStringList fileArgs(const QStringList& files, const QString& dir);
 
-// "Compose config did not finish within 30 seconds.": what a read or check that ran out of time says.
-QString composeTimeoutMessage();
+// "Compose config did not finish within 30 seconds.": what a read or check that ran out of `limit` says.
+QString composeTimeoutMessage(std::chrono::seconds limit = composeCheckLimit);
 
 // Asks the compose plugin (on the client's current context) whether the project in `dir` can start,
 // reading `files` when given, else the folder's own file (which a look server looks for first: a
@@ -125,10 +128,12 @@ std::optional<QString> composeWarningSummary(const QString& err);
 ComposeConfig composeProject(const QString& dir);
 
 // The same, resolved under the name the project's containers carry, from `files` when given (else
-// the folder's own file); `cancel` may end it sooner, as at its limit. A project started under
-// another name than its folder's (`-p`, or a renamed folder) has its volumes named after that name.
+// the folder's own file), within `limit`; `cancel` may end it sooner, as at its limit. A project
+// started under another name than its folder's (`-p`, or a renamed folder) has its volumes named after
+// that name.
 ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName,
-                             const QStringList& files = {}, const Platform::Cancellation* cancel = nullptr);
+                             const QStringList& files = {}, const Platform::Cancellation* cancel = nullptr,
+                             std::chrono::seconds limit = composeCheckLimit);
 
 // The reader's second half: the plugin's JSON configuration to the project. Throws DockerError
 // naming `dir` when the text is not a configuration with a name.

@@ -21,6 +21,9 @@ struct Container {
     QString ports;  // the client's port column
     QMap<QString, QString> labels;
     std::optional<Runtime> runtime;
+    // The engine was asked for labels the listing left unsure and did not answer in time: they were
+    // dropped, and who the container belongs to is not known.
+    bool labelsUnanswered = false;
 
     std::optional<QString> project() const;
     std::optional<QString> service() const;
@@ -62,6 +65,8 @@ struct DockerVolume {
     // Compose labels what it creates with its project's name, which tells a project's own volumes
     // from those it only borrows.
     QMap<QString, QString> labels = {};
+    // As for a container: labels the engine did not answer for in time were dropped.
+    bool labelsUnanswered = false;
 
     QString id() const;
 

@@ -73,6 +73,8 @@ QString run(const QStringList& args, const std::optional<Runtime>& runtime, cons
         throw TimedOut(notAnswering(runtime));
     if (done.cancelled)
         throw TimedOut(stoppedMessage());
+    if (done.run.cutOff)
+        throw CutOff(Platform::decodeUtf8Strict(done.run.err).section(u'\n', 0, 0));
     return outputOf(done.run);
 }
 

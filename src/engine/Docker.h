@@ -72,8 +72,16 @@ public:
     using DockerError::DockerError;
 };
 
+// What a command whose keeper died before it ended throws: it was cut off, and said nothing of what it
+// was asked. Its text is the keeper's cut-off text.
+class CutOff : public DockerError {
+public:
+    using DockerError::DockerError;
+};
+
 // Runs a command as `run` does, but ends it (and what it started) once `limit` has passed and then
-// throws TimedOut with notAnswering(runtime). `cancel` may end it sooner, with the same outcome.
+// throws TimedOut with notAnswering(runtime). `cancel` may end it sooner, with the same outcome. One cut
+// off with its keeper throws CutOff.
 QString run(const QStringList& args, const std::optional<Runtime>& runtime, const std::optional<QString>& cwd,
             std::chrono::milliseconds limit, const Platform::Cancellation* cancel = nullptr);
 

@@ -17,21 +17,68 @@ BoundedMemo<Docker::LabelMap>& remembered()
 }
 
 // Runs an inspect that prints one object per line, bounded as a listing. Whatever it printed is read:
-// an item gone since it was listed makes the client fail but still print the others.
-QString inspected(const QStringList& args, const std::optional<Runtime>& runtime,
-                  std::chrono::milliseconds limit)
+// an item gone since it was listed makes the client fail but still print the others. None when the
+// engine did not answer within `limit` (or no time was left to ask it).
+std::optional<QString> inspected(const QStringList& args, const std::optional<Runtime>& runtime,
+                                 std::chrono::milliseconds limit)
 {
     if (limit.count() <= 0)
-        return {};
+        return std::nullopt;
     const Platform::TimedCompletion done =
         Platform::runTimed(Docker::process(args, runtime), limit, std::chrono::seconds(2));
     if (done.timedOut || done.cancelled)
-        return {};
+        return std::nullopt;
     return Platform::decodeUtf8Strict(done.run.out);
 }
 
+// What the engine said of some items' labels, and whether it answered at all.
+struct Answered {
+    QHash<QString, Docker::LabelMap> maps;
+    bool answered = true;
+};
+
+Answered askContainers(const QStringList& ids, const std::optional<Runtime>& runtime,
+                       std::chrono::milliseconds limit)
+{
+    Answered said;
+    QStringList unknown;
+    for (const QString& id : ids) {
+        if (const std::optional<Docker::LabelMap> known = remembered().find(Docker::runtimeId(runtime) + u'/' + id))
+            said.maps.insert(id, *known);
+        else if (!id.isEmpty())
+            unknown << id;
+    }
+    if (unknown.isEmpty())
+        return said;
+    QStringList args{QStringLiteral("inspect"), QStringLiteral("--type"), QStringLiteral("container")};
+    args << unknown << QStringLiteral("--format")
+         << QStringLiteral(R"({"id":{{json .Id}},"labels":{{json .Config.Labels}}})");
+    const std::optional<QString> printed = inspected(args, runtime, limit);
+    said.answered = printed.has_value();
+    const QHash<QString, Docker::LabelMap> asked =
+        Docker::parseLabelMaps(printed.value_or(QString()), unknown, true);
+    for (auto it = asked.cbegin(); it != asked.cend(); ++it) {
+        remembered().keep(Docker::runtimeId(runtime) + u'/' + it.key(), it.value());
+        said.maps.insert(it.key(), it.value());
+    }
+    return said;
+}
+
+Answered askVolumes(const QStringList& names, const std::optional<Runtime>& runtime,
+                    std::chrono::milliseconds limit)
+{
+    if (names.isEmpty())
+        return {};
+    QStringList args{QStringLiteral("volume"), QStringLiteral("inspect")};
+    args << names << QStringLiteral("--format")
+         << QStringLiteral(R"({"id":{{json .Name}},"labels":{{json .Labels}}})");
+    const std::optional<QString> printed = inspected(args, runtime, limit);
+    return {Docker::parseLabelMaps(printed.value_or(QString()), names, false), printed.has_value()};
+}
+
 // Gives every item of `items` whose listing left one of `keys` unsure the labels `ask` gets from the
-// engine for its identity; one the engine does not answer for loses those labels.
+// engine for its identity; one the engine does not answer for loses those labels, and is marked as
+// unanswered when the engine did not answer at all (rather than for an item gone since the listing).
 template <typename T, typename Ask>
 void settle(QList<T>& items, const QStringList& keys, QString T::*identity, Docker::LabelMap T::*labels,
             const Ask& ask)
@@ -42,7 +89,8 @@ void settle(QList<T>& items, const QStringList& keys, QString T::*identity, Dock
             unsure << item.*identity;
     if (unsure.isEmpty())
         return;
-    const QHash<QString, Docker::LabelMap> exact = ask(unsure);
+    const Answered said = ask(unsure);
+    const QHash<QString, Docker::LabelMap>& exact = said.maps;
     for (T& item : items) {
         if (!Docker::holdsUnsureLabel(item.*labels, keys))
             continue;
@@ -50,6 +98,7 @@ void settle(QList<T>& items, const QStringList& keys, QString T::*identity, Dock
             item.*labels = found.value();
             continue;
         }
+        item.labelsUnanswered = !said.answered;
         for (const QString& key : keys)
             if (const auto it = (item.*labels).find(key); it != (item.*labels).end() && it->isEmpty())
                 (item.*labels).erase(it);
@@ -89,50 +138,27 @@ QHash<QString, LabelMap> parseLabelMaps(const QString& text, const QStringList& 
 QHash<QString, LabelMap> containerLabelMaps(const QStringList& ids, const std::optional<Runtime>& runtime,
                                             std::chrono::milliseconds limit)
 {
-    QHash<QString, LabelMap> maps;
-    QStringList unknown;
-    for (const QString& id : ids) {
-        if (const std::optional<LabelMap> known = remembered().find(runtimeId(runtime) + u'/' + id))
-            maps.insert(id, *known);
-        else if (!id.isEmpty())
-            unknown << id;
-    }
-    if (unknown.isEmpty())
-        return maps;
-    QStringList args{QStringLiteral("inspect"), QStringLiteral("--type"), QStringLiteral("container")};
-    args << unknown << QStringLiteral("--format")
-         << QStringLiteral(R"({"id":{{json .Id}},"labels":{{json .Config.Labels}}})");
-    const QHash<QString, LabelMap> asked = parseLabelMaps(inspected(args, runtime, limit), unknown, true);
-    for (auto it = asked.cbegin(); it != asked.cend(); ++it) {
-        remembered().keep(runtimeId(runtime) + u'/' + it.key(), it.value());
-        maps.insert(it.key(), it.value());
-    }
-    return maps;
+    return askContainers(ids, runtime, limit).maps;
 }
 
 QHash<QString, LabelMap> volumeLabelMaps(const QStringList& names, const std::optional<Runtime>& runtime,
                                          std::chrono::milliseconds limit)
 {
-    if (names.isEmpty())
-        return {};
-    QStringList args{QStringLiteral("volume"), QStringLiteral("inspect")};
-    args << names << QStringLiteral("--format")
-         << QStringLiteral(R"({"id":{{json .Name}},"labels":{{json .Labels}}})");
-    return parseLabelMaps(inspected(args, runtime, limit), names, false);
+    return askVolumes(names, runtime, limit).maps;
 }
 
 void settleUnsureLabels(QList<Container>& containers, const QStringList& keys,
                         const std::optional<Runtime>& runtime, std::chrono::milliseconds limit)
 {
     settle(containers, keys, &Container::id, &Container::labels,
-           [&](const QStringList& ids) { return containerLabelMaps(ids, runtime, limit); });
+           [&](const QStringList& ids) { return askContainers(ids, runtime, limit); });
 }
 
 void settleUnsureLabels(QList<DockerVolume>& volumes, const QStringList& keys,
                         const std::optional<Runtime>& runtime, std::chrono::milliseconds limit)
 {
     settle(volumes, keys, &DockerVolume::name, &DockerVolume::labels,
-           [&](const QStringList& names) { return volumeLabelMaps(names, runtime, limit); });
+           [&](const QStringList& names) { return askVolumes(names, runtime, limit); });
 }
 
 } // namespace Docker

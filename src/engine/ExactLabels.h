@@ -40,7 +40,8 @@ QHash<QString, LabelMap> volumeLabelMaps(const QStringList& names, const std::op
 QHash<QString, LabelMap> parseLabelMaps(const QString& text, const QStringList& asked, bool byPrefix);
 
 // Gives every item whose listing left one of `keys` unsure the engine's own labels; one the engine
-// does not answer for loses those labels (the safe reading: it then belongs to no project).
+// does not answer for loses those labels (the safe reading: it then belongs to no project), and when
+// the engine gave no answer at all in time it is marked `labelsUnanswered`: not gone, but unknown.
 void settleUnsureLabels(QList<Container>& containers, const QStringList& keys,
                         const std::optional<Runtime>& runtime, std::chrono::milliseconds limit);
 void settleUnsureLabels(QList<DockerVolume>& volumes, const QStringList& keys,

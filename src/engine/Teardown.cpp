@@ -234,7 +234,7 @@ TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContain
                      "checked and no volume is planned for removal.")
                      .arg(listingLimit.count());
     if (readings.configTimedOut)
-        notes << composeTimeoutMessage() +
+        notes << composeTimeoutMessage(listingLimit) +
                      QStringLiteral(" Volumes it declares that no container mounts are not planned.");
     // Several folders are several checkouts of one project name: none of them is the project's alone.
     if (const QStringList folders = project.containerFolders(); folders.size() > 1) {

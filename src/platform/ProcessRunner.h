@@ -31,6 +31,7 @@ struct Completed {
     int exitCode = 0;
     QByteArray out;
     QByteArray err;
+    bool cutOff = false; // its keeper died first, and took the child with it (err says so first)
 
     // The status callers see: -1 when not started, 128 + signal when killed, else the exit code.
     int status() const;

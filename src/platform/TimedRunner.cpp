@@ -189,8 +189,10 @@ TimedCompletion runWithin(const PreparedProcess& prepared, const std::optional<Q
         result.run.exitCode = result.run.crashed ? WTERMSIG(status) : WEXITSTATUS(status);
         // Said where a failure's words are looked for, and first: what the program said before it was
         // cut off (progress, as often as not) would hide it in a banner.
-        if (const std::optional<QString> cut = child->cutOff())
+        if (const std::optional<QString> cut = child->cutOff()) {
             result.run.err.prepend(cut->toUtf8() + '\n');
+            result.run.cutOff = true;
+        }
     } else {
         // Killed and still not reaped (stuck in the kernel): a killed child is a failure.
         result.run.crashed = true;

@@ -188,14 +188,18 @@ QList<std::optional<Runtime>> AppStore::everyRuntime(const std::optional<Runtime
 
 PlanAsk AppStore::planAsk(const ComposeProject& project, const std::optional<Runtime>& on) const
 {
-    return {project,
-            on,
-            everyRuntime(on),
-            on ? m_registry.byRuntime.value(on->id()) : QList<KnownProject>(),
-            volumeSizes(on),
-            m_folderLimit,
-            m_beforeFolderLook,
-            rememberedBesides(m_registry, project.name, registryKey(on))};
+    PlanAsk ask{project,
+                on,
+                everyRuntime(on),
+                on ? m_registry.byRuntime.value(on->id()) : QList<KnownProject>(),
+                volumeSizes(on),
+                m_folderLimit,
+                m_beforeFolderLook,
+                rememberedBesides(m_registry, project.name, registryKey(on))};
+    // Runtimes the client did not list were not asked who uses the folder.
+    if (m_discoveryFailure)
+        ask.runtimesUnanswered = notAnswered(QStringLiteral("the list of contexts"), *m_discoveryFailure);
+    return ask;
 }
 
 QCoro::Task<TeardownPlan> AppStore::teardownPlan(ComposeProject project,

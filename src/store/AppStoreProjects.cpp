@@ -23,7 +23,7 @@ QCoro::Task<Read> readProject(std::shared_ptr<StoreEngine> engine, QString dir)
 {
     auto job = Platform::onUserInitiated([engine, dir] {
         try {
-            return Read{engine->composeProject(dir, std::nullopt, {}, nullptr), QString()};
+            return Read{engine->composeProject(dir, std::nullopt, {}, nullptr, Docker::composeCheckLimit), QString()};
         } catch (...) {
             return Read{std::nullopt, failureText(std::current_exception())};
         }

@@ -66,11 +66,13 @@ QList<std::pair<QString, QString>> removedVolumes(const TeardownPlan& plan)
 FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Cancellation* cancel)
 {
     FreshPlan fresh;
-    std::optional<QList<Container>> listed;
-    try {
-        listed = engine.containers(ask.on);
-    } catch (...) {
-        fresh.failure = failureText(std::current_exception());
+    std::optional<QList<Container>> listed = ask.listed;
+    if (!listed) {
+        try {
+            listed = engine.containers(ask.on);
+        } catch (...) {
+            fresh.failure = failureText(std::current_exception());
+        }
     }
     ComposeProject project = listed ? asListed(ask, *listed) : ask.project;
     const auto first = ask.beforeFolderLook;
@@ -114,6 +116,14 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
         // then no volume is known to be the project's
         fresh.volumesUnchecked << QStringLiteral("the engine did not list the volumes");
     }
+    // A volume whose project label the engine did not tell is not planned as the project's: said here.
+    QStringList unlabelled;
+    for (const DockerVolume& volume : std::as_const(readings.listed))
+        if (volume.labelsUnanswered)
+            unlabelled << volume.name;
+    if (!unlabelled.isEmpty())
+        fresh.volumesUnchecked << QStringLiteral("the engine did not say whose the volumes %1 are")
+                                      .arg(unlabelled.join(QStringLiteral(", ")));
     QStringList labelled;
     for (const DockerVolume& volume : std::as_const(readings.listed))
         if (const auto label = volume.labels.constFind(QString::fromLatin1(Docker::projectLabel));
@@ -136,17 +146,24 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
     // of the folder, whose volumes would then look declared by this one.
     // Read only from the files its containers were made from (none named: the folder's own), and only
     // while none of them is missing.
+    std::optional<QString> cutOff;
     if (project.workingDir && fileNames && found->missing.isEmpty() &&
         Docker::composeAcceptsName(project.name)) {
         try {
             // Read under the project's own name, from the files its containers were made from: its
             // volumes are named after it, whatever name the folder would give a project started from
             // it, and an override file may declare more of them.
-            readings.config =
-                engine.composeProject(*project.workingDir, project.name, fileNames->files, cancel);
+            // Bounded as every other question of the plan, not as a check the user waits for.
+            readings.config = engine.composeProject(*project.workingDir, project.name, fileNames->files,
+                                                    cancel, Docker::listingLimit);
         } catch (const Docker::TimedOut&) {
             readings.configTimedOut = true;
             fresh.volumesUnchecked << QStringLiteral("compose did not read the project's files in time");
+        } catch (const Docker::CutOff& cut) {
+            // Not an answer that the files declare nothing: compose never finished reading them.
+            fresh.volumesUnchecked << QStringLiteral("compose was cut off reading the project's files");
+            cutOff = cut.errorDescription() + QStringLiteral(" Volumes the compose file declares that no "
+                                                             "container mounts are not planned.");
         } catch (...) {
             // no declared volumes, nothing worse
         }
@@ -159,12 +176,23 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
 
     const Users users = asking.get();
     QStringList kernelNotes;
+    // Each question that went unanswered is said, whatever it kept from the plan.
+    QStringList unansweredSteps = users.unansweredSteps;
+    if (!unlabelled.isEmpty())
+        unansweredSteps.prepend(notAnsweredInTime(
+            unlabelled.size() == 1
+                ? QStringLiteral("the labels of volume ") + unlabelled.first()
+                : QStringLiteral("the labels of volumes ") + unlabelled.join(QStringLiteral(", "))));
+    if (ask.runtimesUnanswered)
+        unansweredSteps.prepend(*ask.runtimesUnanswered);
     if (oneFolder) {
         OwnParts own{project.name, {}};
         for (const Container& container : std::as_const(project.containers))
             own.containers << container.id;
-        if (!users.unanswered.isEmpty()) {
-            const QString why = unansweredReason(users.unanswered);
+        if (!users.unanswered.isEmpty() || ask.runtimesUnanswered) {
+            const QString why = users.unanswered.isEmpty()
+                                    ? QStringLiteral("not every runtime could be asked who uses it")
+                                    : unansweredReason(users.unanswered);
             // Nothing is said of a folder that is not there.
             if (found->there)
                 readings.trash = Docker::TrashOffer{{}, why, {}};
@@ -205,6 +233,10 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
     fresh.plan = Docker::planFrom(project, listed.value_or(QList<Container>()), readings, ask.sizes);
     fresh.plan.engineTime = began;
     fresh.plan.volumeData = volumeDataOf(engine, fresh.plan, ask.on, cancel);
+    for (auto step = unansweredSteps.crbegin(); step != unansweredSteps.crend(); ++step)
+        fresh.plan.notes.prepend(*step);
+    if (cutOff)
+        fresh.plan.notes << *cutOff;
     if (fresh.failure)
         fresh.plan.notes.prepend(*fresh.failure);
     fresh.plan.notes << kernelNotes;

@@ -31,6 +31,13 @@ struct PlanAsk {
     // What the registry remembers on every runtime but the project itself: their folders, and what their
     // compose files name, are used by them.
     QMap<QString, QList<KnownProject>> remembered = {};
+    // `on`'s container listing when one was just made (a plan from the command line lists them to find
+    // the project): it is not asked again, so an engine that does not answer holds the plan up once.
+    std::optional<QList<Container>> listed = {};
+    // Why `runtimes` may not be all there are, as the plan says it ("The engine did not answer in time:
+    // the list of contexts."): then nobody can say who else uses the folder, and it is not offered for
+    // the Trash.
+    std::optional<QString> runtimesUnanswered = {};
 };
 
 // A deletion plan made from what the engines and the disk say now.

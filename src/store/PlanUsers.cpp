@@ -36,7 +36,18 @@ struct RuntimeUsers {
     QList<Container> containers;
     Docker::BindMap binds;
     QList<Users::Volume> volumes;
+    // The question that was not answered, when one was not: whether it ran out of time, or why it failed.
+    QString unanswered;
+    bool late = false;
+    QString why;
 };
+
+// "the labels of container web", "the labels of containers web, db"; the same of volumes.
+QString labelsStep(const QString& kind, const QStringList& names)
+{
+    return names.size() == 1 ? QStringLiteral("the labels of %1 %2").arg(kind, names.first())
+                             : QStringLiteral("the labels of %1s %2").arg(kind, names.join(QStringLiteral(", ")));
+}
 
 // Asks one runtime, each query within its limit; the first that cannot be answered ends the asking.
 RuntimeUsers askRuntime(StoreEngine& engine, const std::optional<Runtime>& runtime,
@@ -45,22 +56,37 @@ RuntimeUsers askRuntime(StoreEngine& engine, const std::optional<Runtime>& runti
     RuntimeUsers said;
     said.runtime = runtime;
     try {
+        said.unanswered = QStringLiteral("the engine's identity and data folder");
         const std::optional<Docker::EngineInfo> info = engine.engineInfo(runtime, cancel);
         if (!info)
             return said;
         said.engine = *info;
+        said.unanswered = QStringLiteral("the list of containers");
         said.containers = listed ? *listed : engine.containers(runtime);
+        // A container whose compose labels were not told may have been started from any folder.
+        QStringList unlabelled;
+        for (const Container& container : std::as_const(said.containers))
+            if (container.labelsUnanswered)
+                unlabelled << container.name;
+        if (!unlabelled.isEmpty()) {
+            said.unanswered = labelsStep(QStringLiteral("container"), unlabelled);
+            said.late = true;
+            return said;
+        }
         QStringList ids;
         for (const Container& container : std::as_const(said.containers))
             ids << container.id;
+        said.unanswered = QStringLiteral("the folders the containers bind");
         const std::optional<Docker::BindMap> binds = engine.bindSources(ids, runtime, cancel);
         if (!binds)
             return said;
         said.binds = *binds;
+        said.unanswered = QStringLiteral("the list of volumes");
         const QList<DockerVolume> volumes = engine.volumes(runtime);
         QStringList names;
         for (const DockerVolume& volume : volumes)
             names << volume.name;
+        said.unanswered = QStringLiteral("the folders of the volumes");
         const std::optional<QMap<QString, QStringList>> folders =
             engine.volumeFolders(names, runtime, cancel);
         if (!folders)
@@ -72,8 +98,11 @@ RuntimeUsers askRuntime(StoreEngine& engine, const std::optional<Runtime>& runti
             said.volumes << held;
         }
         said.answered = true;
+        said.unanswered.clear();
+    } catch (const Docker::TimedOut&) {
+        said.late = true;
     } catch (...) {
-        // a runtime that did not answer
+        said.why = failureText(std::current_exception());
     }
     return said;
 }
@@ -152,6 +181,14 @@ Users gatherUsers(StoreEngine& engine, QList<std::optional<Runtime>> runtimes,
         }
         if (!said.answered) {
             users.unanswered << runtimeName(said.runtime);
+            const QString step = said.runtime == on
+                                     ? said.unanswered
+                                     : said.unanswered + QStringLiteral(" on ") + runtimeName(said.runtime);
+            // A query that gave nothing without saying why failed, or did not answer within its limit.
+            users.unansweredSteps << (said.late ? notAnsweredInTime(step)
+                                      : said.why.isEmpty()
+                                          ? QStringLiteral("The engine did not answer: %1.").arg(step)
+                                          : notAnswered(step, said.why));
             continue;
         }
         // Another way to an engine already heard: what it lists is that engine's.
@@ -169,6 +206,18 @@ Users gatherUsers(StoreEngine& engine, QList<std::optional<Runtime>> runtimes,
                 QStringLiteral("the engine of ") + runtimeName(said.runtime), std::nullopt};
     }
     return users;
+}
+
+QString notAnsweredInTime(const QString& step)
+{
+    return QStringLiteral("The engine did not answer in time: %1.").arg(step);
+}
+
+QString notAnswered(const QString& step, QString why)
+{
+    if (why.endsWith(u'.'))
+        why.chop(1);
+    return QStringLiteral("The engine did not answer: %1 (%2).").arg(step, why);
 }
 
 QString unansweredReason(const QStringList& runtimes)

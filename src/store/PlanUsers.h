@@ -42,7 +42,15 @@ struct Users {
     // it is the project's own, and what the registry remembers there is the project's own project.
     QList<std::optional<Runtime>> ownEngine;
     QStringList unanswered; // the runtimes that could not say, by name
+    // What each of them did not answer, as a sentence ("The engine did not answer in time: the labels
+    // of container web."), naming the runtime when it is not the project's.
+    QStringList unansweredSteps;
 };
+
+// "The engine did not answer in time: <step>."
+QString notAnsweredInTime(const QString& step);
+// "The engine did not answer: <step> (<why>)."
+QString notAnswered(const QString& step, QString why);
 
 // Asks every runtime of `runtimes` and `on` at the same time, each within its own limits, what its
 // containers, volumes and engine use; `listedOn`, when given, is `on`'s container listing at hand.

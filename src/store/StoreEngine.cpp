@@ -79,9 +79,10 @@ public:
         return Docker::checkCompose(dir, files);
     }
     ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName,
-                                 const QStringList& files, const Platform::Cancellation* cancel) override
+                                 const QStringList& files, const Platform::Cancellation* cancel,
+                                 std::chrono::seconds limit) override
     {
-        return Docker::composeProject(dir, projectName, files, cancel);
+        return Docker::composeProject(dir, projectName, files, cancel, limit);
     }
     std::optional<Docker::MountMap> volumeMounts(const QStringList& containers,
                                                  const std::optional<Runtime>& runtime,

@@ -63,9 +63,10 @@ public:
     virtual ComposeCheck checkCompose(const QString& dir, const QStringList& files) = 0;
     // The project in `dir` as compose resolves it, under `projectName` when one is given, from `files`
     // (none: the folder's own file). Throws DockerError when the folder holds no readable project, and
-    // Docker::TimedOut when compose has not finished in time or `cancel` (may be null) ended it.
+    // Docker::TimedOut when compose has not finished within `limit` or `cancel` (may be null) ended it.
     virtual ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName,
-                                         const QStringList& files, const Platform::Cancellation* cancel) = 0;
+                                         const QStringList& files, const Platform::Cancellation* cancel,
+                                         std::chrono::seconds limit) = 0;
     // Which named volumes each container (by name) mounts; none when the engine has not answered within
     // the listing limit, failed for a container that still exists, or `cancel` (may be null) ended the
     // query. Never throws.

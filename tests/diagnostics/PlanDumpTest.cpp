@@ -7,6 +7,12 @@
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QThread>
+
+#include <atomic>
+#include <csignal>
+#include <thread>
+#include <unistd.h>
 
 using DiagnosticsTest::printed;
 
@@ -14,6 +20,13 @@ namespace {
 
 class PlanDump : public DiagnosticsTest::RecordedScene {
 protected:
+    // How the plan has compose read the project: from the files its containers were made from.
+    QStringList composeConfig() const
+    {
+        return {"compose", "-p", "dg7shop", "--project-directory", workdir.path(), "-f",
+                workdir.filePath("compose.yaml"), "config", "--format", "json"};
+    }
+
     QString plan(const QString& project, const std::optional<QString>& context = std::nullopt)
     {
         return printed([&](QTextStream& s) { Diagnostics::runPlan(s, project, context); });
@@ -96,7 +109,9 @@ TEST_F(PlanDump, AProjectWhoseFolderIsGoneIsNotOfferedToTheTrashNorItsBorrowedVo
     answerDocker(Docker::volumeListingArgs(), "", "volume ls failed", 1);
     EXPECT_EQ(plan("dg7shop"), "delete dg7shop would:\n"
                                "  remove container  dg7shop-web-1\n"
-                               "  remove container  dg7shop-worker-1\n");
+                               "  remove container  dg7shop-worker-1\n"
+                               "  note              The engine did not answer: the list of volumes (volume ls "
+                               "failed).\n");
 }
 
 // The mount query fails for a container gone since the listing and still prints the others: that
@@ -216,4 +231,117 @@ TEST_F(PlanDump, AnUnknownProjectOrRuntimeEndsWithStatusTwo)
     }
     // Nothing of an unknown runtime was asked for.
     EXPECT_TRUE(fakes.calls().filter("--context nosuch").isEmpty());
+}
+
+// A question of the plan the engine does not answer is asked once, within its limit, and what it would
+// have told is unknown: here which folder a container was started from, so the folder is not offered
+// for the Trash, and the plan names the question.
+TEST_F(PlanDump, ALabelQueryThatHangsIsAskedOnceAndKeepsTheFolderFromTheTrash)
+{
+    QString listing = recorded("ps.ndjson");
+    const QString sidecar = R"("Names":"dg7-sidecar","Image":"voskel-test/busybox:latest","State":"running",)"
+                            R"("Status":"Up 2 seconds","Ports":"","Labels":")";
+    ASSERT_TRUE(listing.contains(sidecar + '"'));
+    // Only the joined text shows the project label, empty: the engine's own labels are asked for.
+    listing.replace(sidecar + '"', sidecar + "note=1,com.docker.compose.project=\"");
+    answerDocker(Docker::containerListingArgs(), listing);
+    fakes.hang("docker", {"inspect", "--type", "container", "a5481fd809cb", "--format",
+                          R"({"id":{{json .Id}},"labels":{{json .Config.Labels}}})"});
+
+    QElapsedTimer clock;
+    clock.start();
+    const QString out = plan("dg7shop");
+    EXPECT_LT(clock.elapsed(), 14000) << out.toStdString();
+    EXPECT_FALSE(out.contains("offer to trash")) << out.toStdString();
+    EXPECT_TRUE(out.contains("The engine did not answer in time: the labels of container dg7-sidecar.\n"))
+        << out.toStdString();
+    EXPECT_EQ(fakes.calls().filter("inspect --type container a5481fd809cb").size(), 1);
+}
+
+// A client that does not list its contexts leaves the other runtimes unasked: nobody can say who else
+// uses the folder. It is asked once, beside the rest, with or without a context word to check.
+TEST_F(PlanDump, AContextListThatHangsIsAskedOnceAndKeepsTheFolderFromTheTrash)
+{
+    fakes.hang("docker", {"context", "ls", "--format", "json"});
+    for (const std::optional<QString>& context : {std::optional<QString>(), std::optional<QString>("default")}) {
+        const qsizetype before = fakes.calls().filter("context ls").size();
+        QElapsedTimer clock;
+        clock.start();
+        const QString out = plan("dg7shop", context);
+        EXPECT_LT(clock.elapsed(), 14000) << out.toStdString();
+        EXPECT_TRUE(out.startsWith("delete dg7shop would:\n")) << out.toStdString();
+        EXPECT_FALSE(out.contains("offer to trash")) << out.toStdString();
+        EXPECT_TRUE(out.contains("The engine did not answer in time: the list of contexts.\n"))
+            << out.toStdString();
+        EXPECT_EQ(fakes.calls().filter("context ls").size() - before, 1);
+    }
+}
+
+namespace {
+
+// The parent of this process's child whose arguments hold every one of `words`: the keeper a runner
+// started it under, which names the command it keeps. None when there is none (yet).
+std::optional<pid_t> keeperRunning(const QStringList& words)
+{
+    const QString me = QString::number(::getpid());
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile stat("/proc/" + pid + "/stat");
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QString line = QString::fromUtf8(stat.readAll());
+        // pid (comm) state ppid ...
+        if (line.mid(line.lastIndexOf(')') + 2).section(' ', 1, 1) != me)
+            continue;
+        QFile cmdline("/proc/" + pid + "/cmdline");
+        if (!cmdline.open(QIODevice::ReadOnly))
+            continue;
+        const QStringList args = QString::fromUtf8(cmdline.readAll()).split(QChar(0));
+        if (std::all_of(words.cbegin(), words.cend(), [&](const QString& word) { return args.contains(word); }))
+            return pid_t(pid.toInt());
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+// compose's keeper killed while compose reads the project's files: the plan says compose was cut off,
+// which says nothing of what the files declare, rather than taking it for a folder that does not
+// answer or for files that declare nothing.
+TEST_F(PlanDump, ComposeCutOffWhileReadingTheFilesIsSaidSo)
+{
+    fakes.hang("docker", composeConfig());
+    std::atomic_bool killed = false;
+    std::atomic_bool done = false;
+    std::thread killer([&] {
+        QElapsedTimer waited;
+        waited.start();
+        while (!killed && !done && waited.elapsed() < 20000) {
+            if (const std::optional<pid_t> keeper = keeperRunning({"compose", "config", "dg7shop"})) {
+                ::kill(*keeper, SIGKILL);
+                killed = true;
+            }
+            QThread::msleep(50);
+        }
+    });
+    const QString out = plan("dg7shop");
+    done = true;
+    killer.join();
+    ASSERT_TRUE(killed);
+    EXPECT_TRUE(out.contains("was cut off: Voskel's keeper ended unexpectedly. Volumes the compose file "
+                             "declares that no container mounts are not planned.\n"))
+        << out.toStdString();
+    EXPECT_FALSE(out.contains("does not answer")) << out.toStdString();
+}
+
+// compose that does not finish reading the files holds the plan no longer than any other question of
+// it, and what the files declare is unknown: no volume is planned for that alone.
+TEST_F(PlanDump, ComposeThatDoesNotFinishHoldsThePlanOnlyForTheEnginesLimit)
+{
+    fakes.hang("docker", composeConfig());
+    QElapsedTimer clock;
+    clock.start();
+    const QString out = plan("dg7shop");
+    EXPECT_LT(clock.elapsed(), 14000) << out.toStdString();
+    EXPECT_TRUE(out.contains("note              Compose config did not finish within 10 seconds."))
+        << out.toStdString();
 }

@@ -212,6 +212,9 @@ TEST(ListingLabels, AnUnsureLabelTheEngineDoesNotAnswerForIsDropped)
     EXPECT_EQ(containers[0].project(), std::nullopt);
     EXPECT_EQ(containers[0].labels, (Docker::LabelMap{{"keep", "1"}}));
     EXPECT_FALSE(volumes[0].labels.contains(P));
+    // Not gone, but unknown: whoever plans by these labels is told they were not answered.
+    EXPECT_TRUE(containers[0].labelsUnanswered);
+    EXPECT_TRUE(volumes[0].labelsUnanswered);
 }
 
 TEST(RecordedListings, HealthAndExitCodesDecideTrouble)

@@ -215,7 +215,7 @@ TEST(TeardownPlanRules, OnlyTheProjectsLabelledVolumesAndNotesForWhatIsUnsure)
     plan = Docker::planFrom(project, project.containers, late, {});
     EXPECT_EQ(names(plan.volumes), QStringList{"app_data"});
     ASSERT_EQ(plan.notes.size(), 1);
-    EXPECT_TRUE(plan.notes[0].startsWith("Compose config did not finish within 30 seconds."))
+    EXPECT_TRUE(plan.notes[0].startsWith("Compose config did not finish within 10 seconds."))
         << plan.notes[0].toStdString();
     late.mounts.reset();
     plan = Docker::planFrom(project, project.containers, late, {});

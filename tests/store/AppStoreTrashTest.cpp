@@ -305,11 +305,16 @@ TEST_F(Deletion, ARuntimeThatCannotSayWhoUsesTheFolderKeepsItOutOfTheOffer)
 {
     const QString dir = folder("shop");
     AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
-    const std::function<void()> silences[] = {
-        [&] { engine->failListing(beta, "beta is not answering."); },
-        [&] { engine->setBinds(beta, std::nullopt); },
+    const struct {
+        std::function<void()> silence;
+        QString unanswered; // what the plan says of it
+    } rows[] = {
+        {[&] { engine->failListing(beta, "beta is not answering."); },
+         "The engine did not answer: the list of containers on beta (beta is not answering)."},
+        {[&] { engine->setBinds(beta, std::nullopt); },
+         "The engine did not answer: the folders the containers bind on beta."},
     };
-    for (const auto& silence : silences) {
+    for (const auto& [silence, unanswered] : rows) {
         world(alpha, {member("shop-web", dir)});
         world(beta, {container("other")});
         engine->setBinds(beta, Docker::BindMap{});
@@ -317,10 +322,28 @@ TEST_F(Deletion, ARuntimeThatCannotSayWhoUsesTheFolderKeepsItOutOfTheOffer)
         const TeardownPlan shown = planned(dir);
         EXPECT_EQ(shown.workingDir, std::nullopt);
         EXPECT_EQ(shown.notes,
-                  QStringList{dir + " is not offered for the Trash: beta did not say which folders its "
-                                    "containers use."});
+                  (QStringList{unanswered, dir + " is not offered for the Trash: beta did not say which "
+                                                 "folders its containers use."}));
     }
     EXPECT_EQ(s.error(), std::nullopt);
+}
+
+// The runtimes the client did not list were not asked who uses the folder either: it is not offered,
+// and the plan says which question went unanswered.
+TEST_F(Deletion, ARuntimeListThatFailedKeepsTheFolderOutOfTheOffer)
+{
+    const QString dir = folder("shop");
+    world(alpha, {member("shop-web", dir)});
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    EXPECT_EQ(planned(dir).workingDir, dir);
+
+    engine->failDiscovery("The runtime is not answering.");
+    run(s.loadContexts());
+    const TeardownPlan shown = planned(dir);
+    EXPECT_EQ(shown.workingDir, std::nullopt);
+    EXPECT_EQ(shown.notes,
+              (QStringList{"The engine did not answer: the list of contexts (The runtime is not answering).",
+                           dir + " is not offered for the Trash: not every runtime could be asked who uses it."}));
 }
 
 // A volume of the project that another container mounts too stays, and so does the folder it keeps

@@ -389,7 +389,7 @@ public:
         return m_checks.value(dir, ComposeCheck::valid());
     }
     ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName,
-                                 const QStringList&, const Platform::Cancellation*) override
+                                 const QStringList&, const Platform::Cancellation*, std::chrono::seconds) override
     {
         arrive(Call::ComposeProject, {});
         std::lock_guard lock(m_mutex);
