@@ -157,10 +157,18 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
         fresh.composeDir = project.workingDir;
 
     const Users users = asking.get();
+    OwnParts own{project.name, {}};
+    for (const Container& container : std::as_const(project.containers))
+        own.containers << container.id;
+    // What the other projects' compose files name, for the volumes they keep and the folder they use;
+    // read within the folder looks' limit.
+    const QList<OtherReading> others =
+        readOthers(users, own, ask.remembered, QDeadlineTimer(ask.folderLimit), first, cancel);
+    const VolumeHolds holds = volumeHolds(others);
+    readings.namedElsewhere = holds.namedBy;
+    readings.heldByUnknown = holds.unknown;
+    readings.unknownWhy = holds.why;
     if (oneFolder) {
-        OwnParts own{project.name, {}};
-        for (const Container& container : std::as_const(project.containers))
-            own.containers << container.id;
         if (!users.unanswered.isEmpty()) {
             const QString why = unansweredReason(users.unanswered);
             // Nothing is said of a folder that is not there.
@@ -179,11 +187,9 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
             for (const DockerVolume& volume : std::as_const(readings.listed))
                 if (own.volumes.contains(volume.name) && !volume.mountpoint.isEmpty())
                     passing << volume.mountpoint;
-            // The other projects' compose files are read within the folder looks' limit, and the judging
-            // gets a limit of its own: the folder has answered, and the engines and the files may have
-            // taken most of the first.
-            const SplitUses uses =
-                splitUses(users, own, ask.on, ask.remembered, QDeadlineTimer(ask.folderLimit), first, cancel);
+            // The judging gets a limit of its own: the folder has answered, and the engines and the files
+            // may have taken most of the first.
+            const SplitUses uses = splitUses(users, own, ask.on, others);
             std::optional<Docker::TrashOffer> judged =
                 Docker::judgeTrashOffer(*project.workingDir, uses.others, uses.own,
                                         QDeadlineTimer(ask.folderLimit), first, cancel, passing);
