@@ -58,6 +58,17 @@ std::optional<StartedFrom> startedFromLabels(const ComposeProject& project)
     return said;
 }
 
+// The compose files a remembered project was started from, read from the label as compose joined them.
+QStringList rememberedFiles(const KnownProject& known)
+{
+    if (!known.startedFrom || known.startedFrom->files.isEmpty())
+        return {};
+    Container made;
+    made.labels.insert(QString::fromLatin1(Docker::configFilesLabel), known.startedFrom->files);
+    made.labels.insert(QString::fromLatin1(Docker::workingDirLabel), known.startedFrom->projectDir);
+    return made.configFiles();
+}
+
 QList<KnownProject>::iterator findByName(QList<KnownProject>& list, const QString& name)
 {
     return std::find_if(list.begin(), list.end(), [&](const KnownProject& p) { return p.name == name; });
@@ -265,7 +276,8 @@ QList<ComposeProject> ProjectRegistry::merge(const QList<ComposeProject>& discov
     }
     for (const KnownProject& k : known)
         if (!seen.contains(k.name))
-            result << ComposeProject{k.name, k.workingDir, {}, k.services.size(), std::nullopt};
+            result << ComposeProject{k.name, k.workingDir, {}, k.services.size(), std::nullopt,
+                                     rememberedFiles(k)};
     std::stable_sort(result.begin(), result.end(),
                      [](const ComposeProject& a, const ComposeProject& b) { return a.name < b.name; });
     return result;

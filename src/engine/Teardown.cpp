@@ -279,9 +279,6 @@ TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContain
                 volume.usedBy << project;
         std::sort(volume.usedBy.begin(), volume.usedBy.end());
     }
-    if (!planned.volumes.isEmpty())
-        for (const QString& why : readings.unknownWhy)
-            notes << why.left(1).toUpper() + why.mid(1) + QStringLiteral(", so the project's volumes are kept.");
     for (const VolumeUse& volume : std::as_const(planned.volumes))
         if (const auto made = readings.created.constFind(volume.name); made != readings.created.cend())
             planned.volumesMade.insert(volume.name, *made);
@@ -296,6 +293,11 @@ TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContain
     } else if (project.workingDir && readings.trash && readings.trash->refusal) {
         notes << Platform::notOfferedMessage(*project.workingDir, *readings.trash->refusal);
     }
+    // Said once: the folder kept for the same reason says it already.
+    if (!planned.volumes.isEmpty())
+        for (const QString& why : readings.unknownWhy)
+            if (std::none_of(notes.cbegin(), notes.cend(), [&](const QString& note) { return note.contains(why); }))
+                notes << why.left(1).toUpper() + why.mid(1) + QStringLiteral(". The project's volumes are kept.");
     planned.notes = notes;
     return planned;
 }
