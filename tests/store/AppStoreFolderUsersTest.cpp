@@ -166,29 +166,38 @@ TEST_F(Deletion, AVolumeARememberedProjectNamesIsKept)
     const QString orders = compose("orders", "services:\n  db:\n    image: db\n    volumes: [\"d:/d\"]\n"
                                              "volumes:\n  d:\n    external: true\n    name: shop_data\n");
     const QString broken = compose("broken", "services: {db: [\n");
+    // Started with -f from another folder as its own: its folder holds no compose file.
+    const QString run = folder("orders-run", false);
+    const StartedFrom fromOrders{orders + "/compose.yaml", run, {}};
+    const QString gone = root.filePath("gone");
     const struct {
         const char* what;
         QString name;
         QString folder;
         std::optional<QString> on;
         QStringList usedBy;
+        std::optional<StartedFrom> startedFrom = {};
     } rows[] = {
         {"remembered on the project's runtime", "orders", orders, "alpha", {"project orders"}},
         {"remembered through another way to its engine", "orders", orders, "twin", {"project orders"}},
         {"remembered on another engine", "orders", orders, "beta", {}},
         {"forgotten", "orders", orders, std::nullopt, {}},
         {"unreadable", "broken", broken, "alpha", {"project broken"}},
+        {"started from a file elsewhere", "orders", run, "alpha", {"project orders"}, fromOrders},
+        {"gone with its files", "orders", gone, "alpha", {}, StartedFrom{gone + "/stack.yml", gone, {}}},
     };
     for (const auto& row : rows) {
         ProjectRegistry registry;
         if (row.on)
-            registry.add({row.name, row.folder, {"db"}}, *row.on);
+            registry.add({row.name, row.folder, {"db"}, {}, row.startedFrom}, *row.on);
         s.setRegistry(registry);
         const TeardownPlan plan = planned(dir);
         ASSERT_EQ(plan.volumes.size(), 1) << row.what;
         EXPECT_EQ(plan.volumes.first().usedBy, row.usedBy) << row.what;
+        // A volume kept keeps the folder its data is in.
+        EXPECT_EQ(plan.workingDir.has_value(), row.usedBy.isEmpty()) << row.what;
         // Said once, whatever it keeps.
-        const QString unknown = "what project broken uses is not known";
+        const QString unknown = "what project " + row.name + " uses is not known";
         EXPECT_EQ(plan.notes.join('\n').count(unknown, Qt::CaseInsensitive), row.name == "broken" ? 1 : 0)
             << row.what << ": " << plan.notes.join('\n').toStdString();
     }
