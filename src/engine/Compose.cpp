@@ -170,8 +170,20 @@ ComposeFileNames composeFileNames(const ComposeProject& project)
         throw DockerError::cli(*inexact);
     const auto maker = std::find_if(project.containers.cbegin(), project.containers.cend(),
                                     [](const Container& c) { return !c.configFiles().isEmpty(); });
-    if (maker == project.containers.cend())
-        return {};
+    if (maker == project.containers.cend()) {
+        // Remembered: what it was last started from, taken from its folder as it was then.
+        ComposeFileNames names;
+        for (const QString& named : project.rememberedFiles) {
+            const QString file = QDir::isRelativePath(named) && project.workingDir
+                                     ? QDir(*project.workingDir).filePath(named)
+                                     : named;
+            if (const auto inexact = inexactPath(QString(), {file}))
+                throw DockerError::cli(*inexact);
+            names.files << file;
+            names.madeWith << named;
+        }
+        return names;
+    }
     // Moved: the folder the user located once the one the containers were made in was gone.
     const std::optional<QString> madeIn = maker->workingDir();
     const bool moved = madeIn && !madeIn->isEmpty() && project.workingDir &&

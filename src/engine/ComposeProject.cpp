@@ -99,7 +99,8 @@ bool ComposeProject::builds(const QString& dir, const QString& file)
 size_t qHash(const ComposeProject& project, size_t seed) noexcept
 {
     seed = qHashMulti(seed, project.name, project.workingDir.value_or(QString()),
-                      project.workingDir.has_value(), project.serviceCount, project.runtime);
+                      project.workingDir.has_value(), project.serviceCount, project.runtime,
+                      project.rememberedFiles);
     for (const Container& container : project.containers)
         seed = qHash(container, seed);
     return seed;

@@ -15,6 +15,10 @@ struct ComposeProject {
     QList<Container> containers; // sorted by name
     qint64 serviceCount = 0;     // known from the project registry; 0 when unknown
     std::optional<Runtime> runtime;
+    // A remembered project without containers: the compose files it was last started from (with
+    // `workingDir` as its project folder); empty when none are remembered, and compose's own rules
+    // find its files in its folder.
+    QStringList rememberedFiles = {};
 
     QString id() const;
     // How the project's name reads wherever it is shown; see displayName(const QString&).

@@ -34,6 +34,41 @@ std::optional<KnownProject> decodeEntry(const QJsonValue& value)
     return project;
 }
 
+QString text(const QJsonObject& object, const char* key)
+{
+    return object.value(QLatin1StringView(key)).toString();
+}
+
+// What the project's containers say it was started from: none when none of them says, nor when they
+// say different things (started from several setups, none of which is all of it).
+std::optional<StartedFrom> startedFromLabels(const ComposeProject& project)
+{
+    std::optional<StartedFrom> said;
+    for (const Container& container : project.containers) {
+        const QString files = container.labels.value(QString::fromLatin1(Docker::configFilesLabel));
+        const std::optional<QString> dir = container.workingDir();
+        if (files.isEmpty() && !dir)
+            continue;
+        const StartedFrom from{files, dir.value_or(QString()),
+                               container.labels.value(QString::fromLatin1(Docker::environmentFileLabel))};
+        if (said && *said != from)
+            return std::nullopt;
+        said = from;
+    }
+    return said;
+}
+
+// The compose files a remembered project was started from, read from the label as compose joined them.
+QStringList rememberedFiles(const KnownProject& known)
+{
+    if (!known.startedFrom || known.startedFrom->files.isEmpty())
+        return {};
+    Container made;
+    made.labels.insert(QString::fromLatin1(Docker::configFilesLabel), known.startedFrom->files);
+    made.labels.insert(QString::fromLatin1(Docker::workingDirLabel), known.startedFrom->projectDir);
+    return made.configFiles();
+}
+
 QList<KnownProject>::iterator findByName(QList<KnownProject>& list, const QString& name)
 {
     return std::find_if(list.begin(), list.end(), [&](const KnownProject& p) { return p.name == name; });
@@ -43,20 +78,67 @@ QList<KnownProject>::iterator findByName(QList<KnownProject>& list, const QStrin
 
 size_t qHash(const KnownProject& project, size_t seed) noexcept
 {
-    return qHashMulti(seed, project.name, project.workingDir, project.services, project.movedFrom);
+    const StartedFrom from = project.startedFrom.value_or(StartedFrom());
+    return qHashMulti(seed, project.name, project.workingDir, project.services, project.movedFrom,
+                      project.startedFrom.has_value(), from.files, from.projectDir, from.envFiles);
 }
 
 ProjectRegistry ProjectRegistry::load(const Platform::Settings& settings)
 {
-    const QVariant stored = settings.value(QLatin1StringView(settingsKey));
-    if (stored.typeId() == QMetaType::QByteArray)
-        return fromJson(stored.toByteArray());
-    return fromJson(stored.toString().toUtf8());
+    const auto bytes = [&settings](const char* key) {
+        const QVariant stored = settings.value(QLatin1StringView(key));
+        return stored.typeId() == QMetaType::QByteArray ? stored.toByteArray() : stored.toString().toUtf8();
+    };
+    ProjectRegistry registry = fromJson(bytes(settingsKey));
+    registry.takeSources(bytes(sourcesKey));
+    return registry;
 }
 
 void ProjectRegistry::save(Platform::Settings& settings) const
 {
     settings.setValue(QLatin1StringView(settingsKey), QString::fromUtf8(toJson()));
+    settings.setValue(QLatin1StringView(sourcesKey), QString::fromUtf8(sourcesJson()));
+}
+
+void ProjectRegistry::takeSources(const QByteArray& json)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(json);
+    if (!doc.isObject())
+        return;
+    const QJsonObject runtimes = doc.object();
+    for (auto list = byRuntime.begin(); list != byRuntime.end(); ++list) {
+        const QJsonObject sources = runtimes.value(list.key()).toObject();
+        for (KnownProject& project : *list) {
+            const QJsonValue source = sources.value(project.name);
+            if (!source.isObject())
+                continue;
+            const QJsonObject object = source.toObject();
+            if (!object.value(QLatin1StringView("files")).isString() ||
+                !object.value(QLatin1StringView("projectDir")).isString() ||
+                !object.value(QLatin1StringView("envFiles")).isString())
+                continue;
+            project.startedFrom =
+                StartedFrom{text(object, "files"), text(object, "projectDir"), text(object, "envFiles")};
+        }
+    }
+}
+
+QByteArray ProjectRegistry::sourcesJson() const
+{
+    QJsonObject runtimes;
+    for (auto it = byRuntime.cbegin(); it != byRuntime.cend(); ++it) {
+        QJsonObject sources;
+        for (const KnownProject& project : it.value())
+            if (project.startedFrom && !sources.contains(project.name))
+                sources.insert(project.name, QJsonObject{{QStringLiteral("files"), project.startedFrom->files},
+                                                         {QStringLiteral("projectDir"),
+                                                          project.startedFrom->projectDir},
+                                                         {QStringLiteral("envFiles"),
+                                                          project.startedFrom->envFiles}});
+        if (!sources.isEmpty())
+            runtimes.insert(it.key(), sources);
+    }
+    return QJsonDocument(runtimes).toJson(QJsonDocument::Compact);
 }
 
 ProjectRegistry ProjectRegistry::fromJson(const QByteArray& json)
@@ -112,9 +194,15 @@ void ProjectRegistry::record(const QList<ComposeProject>& discovered, const std:
         // elsewhere once their folder was gone stays there while they still name the old one.
         QString dir = *project.workingDir;
         QString movedFrom;
+        // What its containers say it was started from; what was remembered when they say nothing, or
+        // name the folder it was moved from.
+        std::optional<StartedFrom> from = startedFromLabels(project);
         if (known != list.end() && !known->movedFrom.isEmpty() && known->movedFrom == dir) {
             dir = known->workingDir;
             movedFrom = known->movedFrom;
+            from = known->startedFrom;
+        } else if (!from && known != list.end() && known->workingDir == dir) {
+            from = known->startedFrom;
         }
 
         QStringList services;
@@ -125,7 +213,7 @@ void ProjectRegistry::record(const QList<ComposeProject>& discovered, const std:
         if (services.isEmpty() && known != list.end())
             services = known->services;
 
-        KnownProject entry{project.name, dir, services, movedFrom};
+        KnownProject entry{project.name, dir, services, movedFrom, from};
         if (known != list.end())
             *known = entry;
         else
@@ -188,7 +276,8 @@ QList<ComposeProject> ProjectRegistry::merge(const QList<ComposeProject>& discov
     }
     for (const KnownProject& k : known)
         if (!seen.contains(k.name))
-            result << ComposeProject{k.name, k.workingDir, {}, k.services.size(), std::nullopt};
+            result << ComposeProject{k.name, k.workingDir, {}, k.services.size(), std::nullopt,
+                                     rememberedFiles(k)};
     std::stable_sort(result.begin(), result.end(),
                      [](const ComposeProject& a, const ComposeProject& b) { return a.name < b.name; });
     return result;

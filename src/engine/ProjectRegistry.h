@@ -14,6 +14,18 @@ namespace Platform {
 class Settings;
 }
 
+// What a project's containers said it was started from while it ran, as compose labelled them: its
+// compose files and env files (each list joined by commas, as compose joins them) and its project
+// folder. Remembered so that a project that is down is read from the files it runs from, not the
+// default names in its folder.
+struct StartedFrom {
+    QString files;
+    QString projectDir;
+    QString envFiles;
+
+    bool operator==(const StartedFrom&) const = default;
+};
+
 // One remembered compose project: where it lives and the services last seen of it.
 struct KnownProject {
     QString name;
@@ -22,6 +34,9 @@ struct KnownProject {
     // The folder its containers name, when the user located the project in `workingDir` after that
     // folder was gone; empty otherwise. Their labels keep naming it until they are made anew.
     QString movedFrom = {};
+    // None for a project remembered before its containers were seen, or given by the user: compose's
+    // own rules in `workingDir` say which files it runs from.
+    std::optional<StartedFrom> startedFrom = {};
 
     bool operator==(const KnownProject&) const = default;
 };
@@ -31,10 +46,12 @@ size_t qHash(const KnownProject& project, size_t seed = 0) noexcept;
 // The compose projects remembered per runtime identifier, so a project taken down (no containers
 // left) still shows and can be started again from its directory. Stored in the settings under
 // "knownProjects" as JSON text: {"<runtime id>": [{"name", "workingDir", "services"}, ...], ...}, with
-// "movedFrom" only in an entry that has one.
+// "movedFrom" only in an entry that has one. What each project was started from is kept beside it,
+// under "knownProjectSources": {"<runtime id>": {"<name>": {"files", "projectDir", "envFiles"}}}.
 // Every operation given no runtime identifier does nothing.
 struct ProjectRegistry {
     static constexpr const char* settingsKey = "knownProjects";
+    static constexpr const char* sourcesKey = "knownProjectSources";
 
     QMap<QString, QList<KnownProject>> byRuntime;
 
@@ -45,12 +62,16 @@ struct ProjectRegistry {
 
     static ProjectRegistry fromJson(const QByteArray& json);
     QByteArray toJson() const;
+    // What each remembered project was started from; an entry naming no remembered project is dropped.
+    void takeSources(const QByteArray& json);
+    QByteArray sourcesJson() const;
 
     // Remembers what a refresh discovered on a runtime, but for names compose does not take; never
     // forgets anything. A project whose containers still name the folder it was moved from keeps the
-    // folder it was moved to.
+    // folder it was moved to. What the containers say they were started from is remembered with it.
     void record(const QList<ComposeProject>& discovered, const std::optional<QString>& runtimeId);
-    // Remembers one project given by the user, replacing one of the same name.
+    // Remembers one project given by the user, replacing one of the same name (and what it was
+    // started from: the folder given is where compose's own rules find its files now).
     void add(const KnownProject& project, const std::optional<QString>& runtimeId);
     void forget(const QString& name, const std::optional<QString>& runtimeId);
     bool knows(const QString& name, const std::optional<QString>& runtimeId) const;

@@ -271,6 +271,14 @@ TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContain
     TeardownPlan planned = planOf(project, allContainers, mounts, declared, sizes, notOwn);
     if (!readings.mounts)
         planned.volumes.clear();
+    // A volume another project's files name is that project's too, running or not: it would find its
+    // data gone when it is brought up again.
+    for (VolumeUse& volume : planned.volumes) {
+        for (const QString& project : readings.namedElsewhere.value(volume.name) + readings.heldByUnknown)
+            if (!volume.usedBy.contains(project))
+                volume.usedBy << project;
+        std::sort(volume.usedBy.begin(), volume.usedBy.end());
+    }
     for (const VolumeUse& volume : std::as_const(planned.volumes))
         if (const auto made = readings.created.constFind(volume.name); made != readings.created.cend())
             planned.volumesMade.insert(volume.name, *made);
@@ -285,6 +293,11 @@ TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContain
     } else if (project.workingDir && readings.trash && readings.trash->refusal) {
         notes << Platform::notOfferedMessage(*project.workingDir, *readings.trash->refusal);
     }
+    // Said once: the folder kept for the same reason says it already.
+    if (!planned.volumes.isEmpty())
+        for (const QString& why : readings.unknownWhy)
+            if (std::none_of(notes.cbegin(), notes.cend(), [&](const QString& note) { return note.contains(why); }))
+                notes << why.left(1).toUpper() + why.mid(1) + QStringLiteral(". The project's volumes are kept.");
     planned.notes = notes;
     return planned;
 }

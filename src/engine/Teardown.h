@@ -101,6 +101,12 @@ struct PlanReadings {
     bool configTimedOut = false;         // compose did not finish reading it in time
     QList<DockerVolume> listed;          // the volumes of the project's runtime, with their labels
     QMap<QString, QString> created;      // volume -> its creation time, of those the engine gave
+    // The volumes other projects name in their compose files, by "project <name>": those are kept.
+    QMap<QString, QStringList> namedElsewhere = {};
+    // Projects only remembered whose compose files could not be read: every volume is kept for them,
+    // and `unknownWhy` says why, one sentence each.
+    QStringList heldByUnknown = {};
+    QStringList unknownWhy = {};
     // Whether the project's folder may be offered for the Trash, as judgeTrashOffer found it; none
     // when it was not judged, and then it is not offered.
     std::optional<TrashOffer> trash;

@@ -13,6 +13,7 @@
 #include "sheets/SheetHost.h"
 #include "sheets/SheetParts.h"
 #include "store/AppStore.h"
+#include "store/FreshPlan.h"
 
 #include <QHBoxLayout>
 #include <QScrollArea>
@@ -126,7 +127,20 @@ QCoro::Task<> DeleteProjectView::workOut(QPointer<DeleteProjectView> view, QPoin
 
 void DeleteProjectView::showChanged(TeardownPlan plan)
 {
-    plan.notes.prepend(QStringLiteral("The project changed since this plan was made."));
+    // The project is as it was, and somebody else took to its folder meanwhile: the plan says who,
+    // not that the project changed.
+    bool folderTaken = false;
+    if (m_plan && m_plan->workingDir && sameRemoval(*m_plan, plan, false)) {
+        // "<folder> is not offered for the Trash: " and the reason
+        const QString refused = Platform::notOfferedMessage(*m_plan->workingDir, QString()).chopped(1);
+        for (QString& note : plan.notes)
+            if (note.startsWith(refused + QStringLiteral("used by "))) {
+                note = QStringLiteral("%1 is now %2").arg(*m_plan->workingDir, note.mid(refused.size()));
+                folderTaken = true;
+            }
+    }
+    if (!folderTaken)
+        plan.notes.prepend(QStringLiteral("The project changed since this plan was made."));
     // The choice was made for the folder shown: another one there now (the first renamed away, a new
     // one made under its name) is the user's to choose anew.
     if (!m_plan || !plan.folder || plan.folder != m_plan->folder || plan.workingDir != m_plan->workingDir)

@@ -30,26 +30,45 @@ ProjectFolder unknownFolder()
     return unknown;
 }
 
+// What a project's folder is looked at as: the folder, and for a remembered project started from files
+// of its own, those files, each after a NUL.
+QString lookKey(const ComposeProject& project)
+{
+    if (!project.workingDir || project.workingDir->isEmpty())
+        return {};
+    QString key = *project.workingDir;
+    for (const QString& file : project.rememberedFiles)
+        key += QChar(0) + file;
+    return key;
+}
+
 QStringList foldersOf(const QList<ComposeProject>& projects)
 {
-    QStringList dirs;
+    QStringList keys;
     QSet<QString> seen;
     for (const ComposeProject& project : projects) {
-        if (!project.workingDir || project.workingDir->isEmpty() || seen.contains(*project.workingDir))
+        const QString key = lookKey(project);
+        if (key.isEmpty() || seen.contains(key))
             continue;
-        seen.insert(*project.workingDir);
-        dirs << *project.workingDir;
+        seen.insert(key);
+        keys << key;
     }
-    return dirs;
+    return keys;
 }
 
 } // namespace
 
 // One folder's look on the disk pool.
 struct FolderChecks::Look {
-    explicit Look(QString folder) : dir(std::move(folder)) {}
+    explicit Look(QString lookKey)
+        : key(std::move(lookKey)), dir(key.section(QChar(0), 0, 0)),
+          files(key.split(QChar(0)).mid(1))
+    {
+    }
 
+    const QString key;
     const QString dir;
+    const QStringList files; // the compose files a remembered project was started from
     Platform::detail::DiskJob course;
     // The window's side.
     QPointer<QFutureWatcher<void>> watcher;
@@ -70,6 +89,11 @@ struct FolderChecks::Look {
             if (check) {
                 result = check(dir);
                 Platform::detail::releaseFolderLook(*claim);
+            } else if (!files.isEmpty()) {
+                // Its own files, wherever they are: compose is given them and looks for no other.
+                if (const std::optional<Docker::ComposeFilesFound> found = Platform::detail::askFor(
+                        course, Docker::Looks::composeFiles(dir, files), deadline, std::move(claim)))
+                    result = ProjectFolder::from(*found);
             } else if (const std::optional<Docker::FolderFacts> facts = Platform::detail::askFor(
                            course, Docker::Looks::folderFacts(dir), deadline, std::move(claim))) {
                 result = ProjectFolder::from(*facts);
@@ -110,7 +134,7 @@ ProjectFolder FolderChecks::result(const ComposeProject& project) const
 {
     if (!project.workingDir || project.workingDir->isEmpty())
         return {};
-    return m_results.value(*project.workingDir, unknownFolder());
+    return m_results.value(lookKey(project), unknownFolder());
 }
 
 void FolderChecks::look(const QList<ComposeProject>& projects)
@@ -174,7 +198,7 @@ void FolderChecks::leaveHeldUp()
         }
         look->leftHeldUp = true;
         // What it held of the folder is as old as the look that does not come back.
-        changes = take(look->dir, unknownFolder()) || changes;
+        changes = take(look->key, unknownFolder()) || changes;
     }
     if (going && !m_heldUpCheck->isActive())
         m_heldUpCheck->start();
@@ -197,14 +221,14 @@ void FolderChecks::ended(const std::shared_ptr<Look>& look)
     // Taken already, by wait().
     if (std::exchange(look->taken, true))
         return;
-    if (m_looking.value(look->dir) == look)
-        m_looking.remove(look->dir);
+    if (m_looking.value(look->key) == look)
+        m_looking.remove(look->key);
     std::optional<ProjectFolder> found;
     {
         const std::lock_guard lock(look->mutex);
         found = look->found;
     }
-    if (found && take(look->dir, *found))
+    if (found && take(look->key, *found))
         emit changed();
     if (std::all_of(m_looking.cbegin(), m_looking.cend(),
                     [](const auto& other) { return other->leftHeldUp; }))

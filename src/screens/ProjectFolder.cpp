@@ -9,3 +9,11 @@ ProjectFolder ProjectFolder::from(const Docker::FolderFacts& facts)
     folder.builds = folder.composeFile && facts.builds;
     return folder;
 }
+
+ProjectFolder ProjectFolder::from(const Docker::ComposeFilesFound& found)
+{
+    ProjectFolder folder;
+    folder.exists = found.there;
+    folder.composeFile = found.there && found.missing.isEmpty();
+    return folder;
+}

@@ -18,6 +18,8 @@ struct ProjectFolder {
 
     // What a look server found of the folder (FolderChecks asks for it).
     static ProjectFolder from(const Docker::FolderFacts& facts);
+    // Of a project started from files it names: its folder is there, and so is every one of them.
+    static ProjectFolder from(const Docker::ComposeFilesFound& found);
 
     bool operator==(const ProjectFolder&) const = default;
 };

@@ -91,7 +91,8 @@ QCoro::Task<std::optional<AppStore::ComposeRun>> AppStore::lookForUp(ComposeProj
         setError(Platform::folderNotAnswering(dir));
         co_return std::nullopt;
     }
-    if (!look->there || !look->composeFile)
+    // Files named are read wherever they are; only a folder's own search needs one in it.
+    if (!look->there || (names.files.isEmpty() && !look->composeFile))
         co_return std::nullopt;
     if (const std::optional<QString> missing = Docker::missingComposeFilesMessage(names, look->missing)) {
         setError(*missing);

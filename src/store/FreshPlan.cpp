@@ -185,10 +185,18 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
                 : QStringLiteral("the labels of volumes ") + unlabelled.join(QStringLiteral(", "))));
     if (ask.runtimesUnanswered)
         unansweredSteps.prepend(*ask.runtimesUnanswered);
+    OwnParts own{project.name, {}};
+    for (const Container& container : std::as_const(project.containers))
+        own.containers << container.id;
+    // What the other projects' compose files name, for the volumes they keep and the folder they use;
+    // read within the folder looks' limit.
+    const QList<OtherReading> others =
+        readOthers(users, own, ask.remembered, QDeadlineTimer(ask.folderLimit), first, cancel);
+    const VolumeHolds holds = volumeHolds(others);
+    readings.namedElsewhere = holds.namedBy;
+    readings.heldByUnknown = holds.unknown;
+    readings.unknownWhy = holds.why;
     if (oneFolder) {
-        OwnParts own{project.name, {}};
-        for (const Container& container : std::as_const(project.containers))
-            own.containers << container.id;
         if (!users.unanswered.isEmpty() || ask.runtimesUnanswered) {
             const QString why = users.unanswered.isEmpty()
                                     ? QStringLiteral("not every runtime could be asked who uses it")
@@ -209,11 +217,9 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
             for (const DockerVolume& volume : std::as_const(readings.listed))
                 if (own.volumes.contains(volume.name) && !volume.mountpoint.isEmpty())
                     passing << volume.mountpoint;
-            // The other projects' compose files are read within the folder looks' limit, and the judging
-            // gets a limit of its own: the folder has answered, and the engines and the files may have
-            // taken most of the first.
-            const SplitUses uses =
-                splitUses(users, own, ask.on, ask.remembered, QDeadlineTimer(ask.folderLimit), first, cancel);
+            // The judging gets a limit of its own: the folder has answered, and the engines and the files
+            // may have taken most of the first.
+            const SplitUses uses = splitUses(users, own, ask.on, others);
             std::optional<Docker::TrashOffer> judged =
                 Docker::judgeTrashOffer(*project.workingDir, uses.others, uses.own,
                                         QDeadlineTimer(ask.folderLimit), first, cancel, passing);

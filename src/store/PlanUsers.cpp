@@ -10,6 +10,7 @@
 
 #include <QHash>
 
+#include <algorithm>
 #include <future>
 #include <vector>
 
@@ -137,12 +138,25 @@ QList<Reading> containerReadings(const QList<Container>& containers)
         const std::optional<QStringList> env = Docker::possibleFiles(envFiles);
         if (!named || !env || (!dir && named->isEmpty()))
             continue;
-        readings.append({{*named, dir.value_or(QString()), *env}, user});
+        readings.append({{*named, dir.value_or(QString()), *env, container.project().value_or(QString())}, user});
     }
     return readings;
 }
 
 } // namespace
+
+std::optional<Docker::ComposeSource> rememberedSource(const KnownProject& known)
+{
+    if (!known.startedFrom)
+        return Docker::ComposeSource{{}, known.workingDir, {}, known.name};
+    const StartedFrom& from = *known.startedFrom;
+    const std::optional<QStringList> files = Docker::possibleFiles(from.files);
+    const std::optional<QStringList> envFiles = Docker::possibleFiles(from.envFiles);
+    if (!files || !envFiles)
+        return std::nullopt;
+    return Docker::ComposeSource{*files, from.projectDir.isEmpty() ? known.workingDir : from.projectDir,
+                                 *envFiles, known.name};
+}
 
 Users gatherUsers(StoreEngine& engine, QList<std::optional<Runtime>> runtimes,
                   const std::optional<Runtime>& on, const std::optional<QList<Container>>& listedOn,
@@ -238,9 +252,99 @@ QMap<QString, QList<KnownProject>> rememberedBesides(const ProjectRegistry& regi
     return remembered;
 }
 
+QList<OtherReading> readOthers(const Users& users, const OwnParts& own,
+                               const QMap<QString, QList<KnownProject>>& remembered,
+                               const QDeadlineTimer& deadline, const std::function<void()>& first,
+                               const Platform::Cancellation* cancel)
+{
+    const QSet<QString> ours(own.containers.cbegin(), own.containers.cend());
+    QList<Container> others;
+    for (const Container& container : users.containers)
+        if (!ours.contains(container.id))
+            others << container;
+    QStringList ownKeys;
+    for (const std::optional<Runtime>& runtime : users.ownEngine)
+        ownKeys << Docker::runtimeId(runtime);
+
+    // What the other projects' compose files name: theirs with containers, and those the registry
+    // remembers without (the user may start them again, and they would miss what they name).
+    QList<OtherReading> readings;
+    for (const Reading& reading : containerReadings(others)) {
+        const auto container = std::find_if(others.cbegin(), others.cend(), [&](const Container& c) {
+            return c.id == reading.user.containerId;
+        });
+        const bool onOwn = container != others.cend() && ownKeys.contains(Docker::runtimeId(container->runtime));
+        readings.append({reading.user, reading.source, onOwn});
+    }
+    // A remembered project that has containers is named by them.
+    QHash<std::pair<QString, QString>, Docker::FolderUse> named;
+    for (const Container& container : std::as_const(others))
+        if (const std::optional<QString> project = container.project())
+            named.insert({Docker::runtimeId(container.runtime), *project},
+                         {QString(), container.id, container.name, project});
+    for (auto runtime = remembered.cbegin(); runtime != remembered.cend(); ++runtime)
+        for (const KnownProject& known : runtime.value()) {
+            // The project itself, remembered on a way to its own engine; one of its name remembered on
+            // another engine is another project.
+            const bool onOwn = ownKeys.contains(runtime.key());
+            if ((known.name == own.project && onOwn) || known.workingDir.isEmpty())
+                continue;
+            const Docker::FolderUse user =
+                named.value({runtime.key(), known.name},
+                            {QString(), QStringLiteral("project:%1/%2").arg(runtime.key(), known.name),
+                             QString(), known.name});
+            OtherReading reading{user, {}, onOwn, !named.contains({runtime.key(), known.name}), true};
+            const std::optional<Docker::ComposeSource> source = rememberedSource(known);
+            if (!source) {
+                reading.read = Docker::ComposeFileUses{};
+                reading.read->unknown = QStringLiteral("the compose files it was started from cannot be told apart");
+            } else {
+                reading.source = *source;
+            }
+            readings.append(reading);
+        }
+
+    // Each on a look of its own, at its folder (or first file): one on a mount that stalls holds up no
+    // other.
+    QList<std::optional<Platform::PendingLook<Docker::ComposeFileUses>>> looks;
+    for (const OtherReading& reading : std::as_const(readings)) {
+        if (reading.read) {
+            looks << std::nullopt;
+            continue;
+        }
+        Platform::LookRequest<Docker::ComposeFileUses> read =
+            Docker::Looks::composeUses(reading.source, Docker::shellVariables());
+        read.beforeLook = first;
+        looks << Platform::startFolderLook(reading.where(), std::move(read), Platform::remaining(deadline));
+    }
+    for (qsizetype i = 0; i < readings.size(); ++i) {
+        if (!looks[i])
+            continue;
+        OtherReading& reading = readings[i];
+        reading.read = looks[i]->wait(Platform::remaining(deadline), cancel);
+        if (!reading.read) {
+            reading.read = Docker::ComposeFileUses{};
+            reading.read->unknown =
+                QStringLiteral("its compose files in %1 do not answer").arg(reading.where());
+        }
+    }
+    return readings;
+}
+
+QString OtherReading::where() const
+{
+    return source.projectDir.isEmpty() ? source.files.value(0) : source.projectDir;
+}
+
 SplitUses splitUses(const Users& users, const OwnParts& own, const std::optional<Runtime>& on,
                     const QMap<QString, QList<KnownProject>>& remembered, const QDeadlineTimer& deadline,
                     const std::function<void()>& first, const Platform::Cancellation* cancel)
+{
+    return splitUses(users, own, on, readOthers(users, own, remembered, deadline, first, cancel));
+}
+
+SplitUses splitUses(const Users& users, const OwnParts& own, const std::optional<Runtime>& on,
+                    const QList<OtherReading>& readings)
 {
     const QSet<QString> ours(own.containers.cbegin(), own.containers.cend());
     QList<Container> others;
@@ -258,65 +362,28 @@ SplitUses splitUses(const Users& users, const OwnParts& own, const std::optional
     for (const Users::Volume& volume : users.volumes)
         (volume.runtime == on && own.volumes.contains(volume.name) ? split.own : split.others) << volume.uses;
 
-    // What the other projects' compose files name: theirs with containers, and those the registry
-    // remembers without (the user may start them again, and they would miss what they name).
-    QList<Reading> readings = containerReadings(others);
-    QStringList ownKeys;
-    for (const std::optional<Runtime>& runtime : users.ownEngine)
-        if (runtime)
-            ownKeys << runtime->id();
-    // A remembered project that has containers is named by them.
-    QHash<std::pair<QString, QString>, Docker::FolderUse> named;
-    for (const Container& container : std::as_const(others))
-        if (const std::optional<QString> project = container.project())
-            named.insert({Docker::runtimeId(container.runtime), *project},
-                         {QString(), container.id, container.name, project});
-    for (auto runtime = remembered.cbegin(); runtime != remembered.cend(); ++runtime)
-        for (const KnownProject& known : runtime.value()) {
-            if ((known.name == own.project && ownKeys.contains(runtime.key())) || known.workingDir.isEmpty())
-                continue;
-            const Docker::FolderUse user =
-                named.value({runtime.key(), known.name},
-                            {QString(), QStringLiteral("project:%1/%2").arg(runtime.key(), known.name),
-                             QString(), known.name});
+    for (const OtherReading& reading : readings) {
+        const Docker::FolderUse& user = reading.user;
+        const Docker::ComposeFileUses& read = *reading.read;
+        // A remembered project's folder is its own, whatever its files name.
+        if (reading.registry && !reading.source.projectDir.isEmpty()) {
             Docker::FolderUse dir = user;
-            dir.path = known.workingDir;
+            dir.path = reading.source.projectDir;
             dir.coversBelow = false;
             split.others << dir;
-            readings.append({{{}, known.workingDir, {}}, user});
         }
-
-    // Each on a look of its own, at its folder (or first file): one on a mount that stalls holds up no
-    // other.
-    const auto where = [](const Reading& reading) {
-        const QString& dir = reading.source.projectDir;
-        return dir.isEmpty() ? reading.source.files.value(0) : dir;
-    };
-    QList<Platform::PendingLook<Docker::ComposeFileUses>> looks;
-    for (const Reading& reading : std::as_const(readings)) {
-        Platform::LookRequest<Docker::ComposeFileUses> read =
-            Docker::Looks::composeUses(reading.source, Docker::shellVariables());
-        read.beforeLook = first;
-        looks << Platform::startFolderLook(where(reading), std::move(read), Platform::remaining(deadline));
-    }
-    for (qsizetype i = 0; i < readings.size(); ++i) {
-        const Docker::FolderUse& user = readings[i].user;
-        const std::optional<Docker::ComposeFileUses> read =
-            looks[i].wait(Platform::remaining(deadline), cancel);
-        if (!read || read->unknown) {
+        if (read.unknown) {
             Docker::FolderUse unknown = user;
-            unknown.unknown =
-                read ? *read->unknown
-                     : QStringLiteral("its compose files in %1 do not answer").arg(where(readings[i]));
+            unknown.unknown = read.unknown;
             split.others << unknown;
             continue;
         }
-        for (const QString& path : read->paths) {
+        for (const QString& path : read.paths) {
             Docker::FolderUse use = user;
             use.path = path;
             split.others << use;
         }
-        for (const QString& folder : read->folders) {
+        for (const QString& folder : read.folders) {
             Docker::FolderUse use = user;
             use.path = folder;
             use.coversBelow = false;
@@ -324,4 +391,27 @@ SplitUses splitUses(const Users& users, const OwnParts& own, const std::optional
         }
     }
     return split;
+}
+
+VolumeHolds volumeHolds(const QList<OtherReading>& readings)
+{
+    VolumeHolds holds;
+    for (const OtherReading& reading : readings) {
+        if (!reading.ownEngine || !reading.read)
+            continue;
+        const QString who = QStringLiteral("project ") + reading.user.project.value_or(QString());
+        // A project with containers is known by what they mount; one only remembered, by its files
+        // alone, and when they cannot be read it may name any volume.
+        if (reading.read->unknown) {
+            if (reading.remembered && !holds.unknown.contains(who)) {
+                holds.unknown << who;
+                holds.why << QStringLiteral("what %1 uses is not known: %2").arg(who, *reading.read->unknown);
+            }
+            continue;
+        }
+        for (const QString& volume : reading.read->volumes)
+            if (!holds.namedBy[volume].contains(who))
+                holds.namedBy[volume] << who;
+    }
+    return holds;
 }

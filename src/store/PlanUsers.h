@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/ComposeUses.h"
 #include "engine/Container.h"
 #include "engine/FolderUsers.h"
 #include "engine/ProjectRegistry.h"
@@ -74,10 +75,45 @@ struct OwnParts {
 QMap<QString, QList<KnownProject>> rememberedBesides(const ProjectRegistry& registry, const QString& project,
                                                      const std::optional<QString>& onId);
 
+// How a remembered project is read: from the files, folder and env files it was started from, else
+// from what compose's own rules find in its folder. None when what it was started from cannot be told
+// apart (a comma inside a file's name, say).
+std::optional<Docker::ComposeSource> rememberedSource(const KnownProject& known);
+
 struct SplitUses {
     QList<Docker::FolderUse> others; // what anyone but the project uses
     QList<Docker::FolderUse> own;    // what the project's containers and removed volumes bind
 };
+
+// One other project's compose files as a plan reads them, and who it is to the user.
+struct OtherReading {
+    Docker::FolderUse user; // without a path; no container for a project only remembered
+    Docker::ComposeSource source = {};
+    bool ownEngine = false;  // it runs, or was remembered, on a way to the project's own engine
+    bool remembered = false; // it has no containers: only the registry knows it
+    bool registry = false;   // the registry remembers it: its folder is its own
+    // What its files name; with `unknown` when they could not be read or did not answer in time.
+    std::optional<Docker::ComposeFileUses> read = {};
+
+    QString where() const; // its folder, or its first file
+};
+
+// Reads what every other project (with containers, or `remembered` without) names in its compose
+// files, each as a look at the disk within `deadline`; one that has not answered by then is unknown.
+// `first` runs first in every look (a test's stall).
+QList<OtherReading> readOthers(const Users& users, const OwnParts& own,
+                               const QMap<QString, QList<KnownProject>>& remembered,
+                               const QDeadlineTimer& deadline, const std::function<void()>& first,
+                               const Platform::Cancellation* cancel);
+
+// The volumes of the project's engine that other projects name in their compose files, and those
+// projects, only remembered, whose files could not be read: any volume may be theirs.
+struct VolumeHolds {
+    QMap<QString, QStringList> namedBy; // volume -> "project <name>", in reading order
+    QStringList unknown;                // "project <name>"
+    QStringList why;                    // "what project <name> uses is not known: <why>", one each
+};
+VolumeHolds volumeHolds(const QList<OtherReading>& readings);
 
 // Splits what `users` use into the project's own and everybody else's, adding what every other project
 // (with containers, or `remembered` without) names in its compose files. Those files are read as looks
@@ -86,3 +122,6 @@ struct SplitUses {
 SplitUses splitUses(const Users& users, const OwnParts& own, const std::optional<Runtime>& on,
                     const QMap<QString, QList<KnownProject>>& remembered, const QDeadlineTimer& deadline,
                     const std::function<void()>& first, const Platform::Cancellation* cancel);
+// The same with the other projects' files already read.
+SplitUses splitUses(const Users& users, const OwnParts& own, const std::optional<Runtime>& on,
+                    const QList<OtherReading>& readings);

@@ -264,3 +264,43 @@ TEST(RegistryMerge, EqualNamesKeepDiscoveredBeforeRemembered)
     EXPECT_EQ(merged[2].runtime, Runtime::context("a"));
     EXPECT_TRUE(ProjectRegistry::merge({}, {}).isEmpty());
 }
+
+// What a project was started from is seen on its containers while it runs, outlives them through the
+// settings beside the registry's own stored form, and goes when the project is forgotten.
+TEST_F(RegistrySuite, WhatAProjectWasStartedFromIsRememberedBesideIt)
+{
+    QMap<QString, QString> labels{{Docker::projectLabel, "web"},
+                                  {Docker::serviceLabel, "app"},
+                                  {Docker::workingDirLabel, "/srv/web-run"},
+                                  {Docker::configFilesLabel, "/srv/web/stack.yml,/srv/web/extra.yml"},
+                                  {Docker::environmentFileLabel, "/srv/web/prod.env"}};
+    const Container app{"c1", "web-app-1", "img", "running", "Up", "", labels, Runtime::context("colima")};
+    ProjectRegistry registry;
+    registry.record({discovered("web", "/srv/web-run", {app})}, colima);
+    const StartedFrom from{"/srv/web/stack.yml,/srv/web/extra.yml", "/srv/web-run", "/srv/web/prod.env"};
+    ASSERT_EQ(registry.byRuntime.value("colima").value(0).startedFrom, from);
+
+    // Down: its containers are gone, what they said stays.
+    registry.record({}, colima);
+    {
+        auto settings = Settings::suite(suite);
+        registry.save(*settings);
+    }
+    auto reopened = Settings::suite(suite);
+    const ProjectRegistry loaded = ProjectRegistry::load(*reopened);
+    EXPECT_EQ(loaded.byRuntime.value("colima").value(0).startedFrom, from);
+    // The registry's own value keeps its shape: exactly the three members.
+    const QJsonObject stored = QJsonDocument::fromJson(reopened->string("knownProjects").toUtf8()).object();
+    EXPECT_EQ(stored.value("colima").toArray().first().toObject(),
+              (QJsonObject{{"name", "web"}, {"workingDir", "/srv/web-run"}, {"services", QJsonArray{"app"}}}));
+
+    // Given a folder by the user, the project is read by compose's rules there; forgotten, nothing of it
+    // is left in either value.
+    ProjectRegistry relocated = loaded;
+    relocated.add({"web", "/srv/elsewhere", {"app"}}, colima);
+    EXPECT_EQ(relocated.byRuntime.value("colima").value(0).startedFrom, std::nullopt);
+    ProjectRegistry forgotten = loaded;
+    forgotten.forget("web", colima);
+    forgotten.add({"web", "/srv/web-run", {}}, colima);
+    EXPECT_EQ(forgotten.sourcesJson(), QByteArray("{}"));
+}

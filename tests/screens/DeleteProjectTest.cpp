@@ -209,6 +209,28 @@ TEST_F(DeleteSheet, WorksOutThePlanThenDeletesAndCannotBeClosedWhileItDoes)
     EXPECT_TRUE(QFileInfo::exists(dir)) << "the folder stays unless asked";
 }
 
+// A container binding the folder made while the sheet is open: the project is as shown, and the plan
+// made again says who uses the folder now rather than that the project changed.
+TEST_F(DeleteSheet, AFolderTakenIntoUseWhileTheSheetIsOpenSaysByWhom)
+{
+    QPointer<DeleteProjectView> sheet = DeleteProjectView::open(window.get(), *store, shown());
+    ASSERT_TRUE(eventually([&] { return sheet->plan().has_value(); }));
+    ASSERT_EQ(sheet->plan()->workingDir, dir);
+    sheet->findChild<QCheckBox*>("trashToggle")->click();
+    const QList<Container> listed{inFolder(container("shop-web", "running", "shop"), dir),
+                                  inFolder(container("shop-db", "running", "shop"), dir), container("loose"),
+                                  container("outsider")};
+    engine->setListing(alpha, {listed, {}, store->volumes()});
+    engine->setBinds(alpha, Docker::BindMap{{"id-outsider", {dir}}});
+
+    QTest::mouseClick(button(sheet, "deleteButton"), Qt::LeftButton);
+    ASSERT_TRUE(eventually(
+        [&] { return !sheet || (!sheet->working() && sheet->findChild<VoskLabel*>("planNotesLabel")); }));
+    ASSERT_TRUE(sheet) << "the sheet stays open with the new plan";
+    EXPECT_EQ(sheet->findChild<VoskLabel*>("planNotesLabel")->plainText(), dir + " is now used by outsider.");
+    EXPECT_TRUE(engine->commands().isEmpty()) << "nothing went";
+}
+
 // Renamed while the sheet is open, and another folder made under its name: the first Delete shows the
 // plan made again, the Trash no longer chosen for a folder the user did not choose; the second leaves
 // both folders where they are.

@@ -28,11 +28,14 @@
 
 #include <QAccessible>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QMenu>
 #include <QPointer>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -227,6 +230,31 @@ TEST(FolderLooks, AFolderThatStallsIsNotKnownUntilItsLookIsBack)
     *stalls = false;
     checks.lookAgain(projects);
     EXPECT_TRUE(eventually([&] { return checks.result(projects.first()).atHand(); }, 5000));
+}
+
+// A remembered project started from files of its own, in another folder than its own, is ready while
+// they are there, and has no compose file once one of them is gone.
+TEST(FolderLooks, ARememberedProjectIsReadyByTheFilesItWasStartedFrom)
+{
+    QTemporaryDir parent;
+    const QString run = parent.filePath("run");
+    ASSERT_TRUE(QDir().mkpath(run));
+    ASSERT_TRUE(QDir().mkpath(parent.filePath("deploy")));
+    const QString stack = parent.filePath("deploy/stack.yml");
+    QFile file(stack);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("services: {}\n");
+    file.close();
+    const QList<ComposeProject> projects{{"shop", run, {}, 0, {}, {stack}}};
+    FolderChecks checks;
+    checks.look(projects);
+    checks.wait();
+    EXPECT_TRUE(checks.result(projects.first()).atHand());
+
+    ASSERT_TRUE(QFile::remove(stack));
+    checks.lookAgain(projects);
+    checks.wait();
+    EXPECT_TRUE(checks.result(projects.first()).unusable());
 }
 
 // Refreshes that bring the same projects (statistics, a container stopping) start no folder check; a

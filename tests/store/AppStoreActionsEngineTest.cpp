@@ -368,6 +368,33 @@ TEST_F(ActionsOnEngine, UpReadsTheFilesInTheFolderTheProjectWasMadeIn)
               dir + "/data");
 }
 
+// Taken down after it ran from `-f stack.yml` and another folder as its own, the project is remembered
+// with those: Up brings it up again from them, in that folder, as compose ran it.
+TEST_F(ActionsOnEngine, ARememberedProjectComesUpAgainFromTheFilesItWasStartedFrom)
+{
+    const QString name = uniqueName("stack");
+    projectsMade << name;
+    const QString dir = root.filePath("run");
+    ASSERT_TRUE(QDir().mkpath(dir));
+    ASSERT_TRUE(QDir().mkpath(root.filePath("deploy")));
+    QFile stack(root.filePath("deploy/stack.yml"));
+    ASSERT_TRUE(stack.open(QIODevice::WriteOnly));
+    stack.write(service().toUtf8());
+    stack.close();
+    const QStringList files{"--project-directory", dir, "-f", stack.fileName()};
+    ASSERT_EQ(docker(QStringList{"compose", "-p", name} + files + QStringList{"up", "-d"}).status, 0);
+    run(store->refresh(false));
+    ASSERT_EQ(docker(QStringList{"compose", "-p", name} + files + QStringList{"down"}).status, 0);
+    run(store->refresh(false));
+    ASSERT_TRUE(project(name) && project(name)->containers.isEmpty()) << "remembered, down";
+
+    run(store->up(*project(name)));
+    EXPECT_EQ(store->error(), std::nullopt);
+    const auto running = docker({"ps", "--filter", "label=com.docker.compose.project=" + name, "--format",
+                                 "{{.Label \"com.docker.compose.project.working_dir\"}}"});
+    EXPECT_EQ(running.out.trimmed(), dir) << "compose brought it up again in its folder";
+}
+
 // Without the compose file nothing says which volumes the project borrows: only the one compose made
 // for it (labelled with its name) goes; a volume of its own making elsewhere and another project's stay.
 TEST_F(ActionsOnEngine, AProjectWithoutItsFolderIsDeletedContainerByContainerAndKeepsWhatItBorrowed)

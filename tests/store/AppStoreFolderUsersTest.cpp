@@ -142,3 +142,113 @@ TEST_F(Deletion, ARememberedProjectUsesItsFolderAndWhatItsFilesName)
                           "known: its compose files in " +
                           stalled + " do not answer."});
 }
+
+// A volume of the project that another project's compose file takes as external is that project's
+// too, also while it is down and only remembered on a way to the same engine. One remembered whose
+// files cannot be read may name any volume: it keeps them all, and the plan names it. Remembered on
+// another engine, or forgotten, it holds nothing.
+TEST_F(Deletion, AVolumeARememberedProjectNamesIsKept)
+{
+    const QString dir = folder("shop");
+    shopIn(*engine, dir, {alpha, twin});
+    world(beta, {});
+    engine->setEngineInfo(alpha, Docker::EngineInfo{"E1", {}});
+    engine->setEngineInfo(twin, Docker::EngineInfo{"E1", {}});
+    engine->setEngineInfo(beta, Docker::EngineInfo{"E2", {}});
+    AppStore& s = storeOn({entry(alpha), entry(twin), entry(beta)}, alpha);
+    const auto compose = [&](const QString& project, const QString& text) {
+        const QString there = folder(project, false);
+        QFile file(there + "/compose.yaml");
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text.toUtf8());
+        return there;
+    };
+    const QString orders = compose("orders", "services:\n  db:\n    image: db\n    volumes: [\"d:/d\"]\n"
+                                             "volumes:\n  d:\n    external: true\n    name: shop_data\n");
+    const QString broken = compose("broken", "services: {db: [\n");
+    // Started with -f from another folder as its own: its folder holds no compose file.
+    const QString run = folder("orders-run", false);
+    const StartedFrom fromOrders{orders + "/compose.yaml", run, {}};
+    const QString gone = root.filePath("gone");
+    const struct {
+        const char* what;
+        QString name;
+        QString folder;
+        std::optional<QString> on;
+        QStringList usedBy;
+        std::optional<StartedFrom> startedFrom = {};
+    } rows[] = {
+        {"remembered on the project's runtime", "orders", orders, "alpha", {"project orders"}},
+        {"remembered through another way to its engine", "orders", orders, "twin", {"project orders"}},
+        {"remembered on another engine", "orders", orders, "beta", {}},
+        {"forgotten", "orders", orders, std::nullopt, {}},
+        {"unreadable", "broken", broken, "alpha", {"project broken"}},
+        {"started from a file elsewhere", "orders", run, "alpha", {"project orders"}, fromOrders},
+        {"gone with its files", "orders", gone, "alpha", {}, StartedFrom{gone + "/stack.yml", gone, {}}},
+    };
+    for (const auto& row : rows) {
+        ProjectRegistry registry;
+        if (row.on)
+            registry.add({row.name, row.folder, {"db"}, {}, row.startedFrom}, *row.on);
+        s.setRegistry(registry);
+        const TeardownPlan plan = planned(dir);
+        ASSERT_EQ(plan.volumes.size(), 1) << row.what;
+        EXPECT_EQ(plan.volumes.first().usedBy, row.usedBy) << row.what;
+        // A volume kept keeps the folder its data is in.
+        EXPECT_EQ(plan.workingDir.has_value(), row.usedBy.isEmpty()) << row.what;
+        // Said once, whatever it keeps.
+        const QString unknown = "what project " + row.name + " uses is not known";
+        EXPECT_EQ(plan.notes.join('\n').count(unknown, Qt::CaseInsensitive), row.name == "broken" ? 1 : 0)
+            << row.what << ": " << plan.notes.join('\n').toStdString();
+    }
+}
+
+// Who uses the folder is known only from every answer of a runtime: one that lists its containers and
+// their binds but does not say where its volumes keep their data may keep it in the folder. An engine
+// that keeps its own data inside the folder uses it.
+TEST_F(Deletion, AnEngineThatKeepsItsDataThereOrDoesNotSayWhereItsVolumesDoKeepsTheFolder)
+{
+    const QString dir = folder("shop");
+    world(alpha, {member("shop-web", dir)});
+    world(beta, {});
+    storeOn({entry(alpha), entry(beta)}, alpha);
+    ASSERT_EQ(planned(dir).workingDir, dir);
+
+    engine->failVolumeFolders(beta);
+    TeardownPlan plan = planned(dir);
+    EXPECT_EQ(plan.workingDir, std::nullopt);
+    EXPECT_EQ(plan.notes,
+              QStringList{dir + " is not offered for the Trash: beta did not say which folders its "
+                                "containers use."});
+
+    engine->setVolumeFolders(beta, {});
+    ASSERT_TRUE(QDir().mkpath(dir + "/engine"));
+    engine->setEngineInfo(beta, Docker::EngineInfo{"E2", dir + "/engine"});
+    plan = planned(dir);
+    EXPECT_EQ(plan.workingDir, std::nullopt);
+    EXPECT_EQ(plan.notes, QStringList{dir + " is not offered for the Trash: used by the engine of beta."});
+}
+
+// A project of the same name remembered on another engine is another project: what its files name is
+// used by it.
+TEST_F(Deletion, AProjectOfTheSameNameRememberedOnAnotherEngineUsesWhatItNames)
+{
+    const QString dir = folder("shop");
+    world(alpha, {member("shop-web", dir)});
+    world(beta, {});
+    engine->setEngineInfo(alpha, Docker::EngineInfo{"E1", {}});
+    engine->setEngineInfo(beta, Docker::EngineInfo{"E2", {}});
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
+    const QString other = folder("shop-copy", false);
+    QFile file(other + "/compose.yaml");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QString("services:\n  web:\n    image: web\n    volumes: [\"%1/media:/media\"]\n").arg(dir).toUtf8());
+    file.close();
+    ProjectRegistry registry;
+    registry.add({"shop", dir, {"web"}}, QStringLiteral("alpha"));
+    registry.add({"shop", other, {"web"}}, QStringLiteral("beta"));
+    s.setRegistry(registry);
+    const TeardownPlan plan = planned(dir);
+    EXPECT_EQ(plan.workingDir, std::nullopt);
+    EXPECT_EQ(plan.notes, QStringList{dir + " is not offered for the Trash: used by project shop."});
+}

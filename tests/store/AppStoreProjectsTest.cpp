@@ -282,7 +282,7 @@ TEST_F(Projects, AProjectWhoseFolderIsGoneIsLocatedElsewhereAndStaysThere)
     const std::optional<QString> refused = run(s.relocate(s.projects()[0], moved));
     ASSERT_TRUE(refused);
     EXPECT_TRUE(refused->contains(kept)) << refused->toStdString();
-    EXPECT_EQ(saved("alpha")[0], (KnownProject{"shop", kept, {"web"}}));
+    EXPECT_EQ(saved("alpha")[0], (KnownProject{"shop", kept, {"web"}, {}, StartedFrom{{}, kept, {}}}));
 }
 
 // A folder on a mount that stalls: the action returns to the window at once, the window keeps running,

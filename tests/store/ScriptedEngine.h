@@ -243,6 +243,12 @@ public:
         std::lock_guard lock(m_mutex);
         m_volumeFolders.insert(key(runtime), folders);
     }
+    // The runtime's engine does not say where its volumes keep their data.
+    void failVolumeFolders(const std::optional<Runtime>& runtime)
+    {
+        std::lock_guard lock(m_mutex);
+        m_volumeFolders.insert(key(runtime), std::nullopt);
+    }
     // What a runtime's engine says of itself; none: it does not answer. One without an entry refuses.
     void setEngineInfo(const std::optional<Runtime>& runtime, const std::optional<Docker::EngineInfo>& info)
     {
@@ -432,7 +438,11 @@ public:
     {
         arrive(Call::VolumeFolders, key(runtime));
         std::lock_guard lock(m_mutex);
-        return only(m_volumeFolders.value(key(runtime)), names);
+        const std::optional<QMap<QString, QStringList>> all =
+            m_volumeFolders.value(key(runtime), QMap<QString, QStringList>());
+        if (!all)
+            return std::nullopt;
+        return only(*all, names);
     }
     std::optional<QMap<QString, QString>> volumeCreation(const QStringList& names,
                                                          const std::optional<Runtime>& runtime) override
@@ -593,7 +603,7 @@ private:
     QHash<QString, std::optional<Docker::BindMap>> m_binds;
     QHash<QString, QMap<QString, QString>> m_creation;
     QHash<QString, std::optional<QMap<QString, QString>>> m_volumeEvents;
-    QHash<QString, QMap<QString, QStringList>> m_volumeFolders;
+    QHash<QString, std::optional<QMap<QString, QStringList>>> m_volumeFolders;
     QHash<QString, std::optional<Docker::EngineInfo>> m_engineInfo;
     QHash<QString, Docker::VolumeData> m_volumeData;
     bool m_removes = false;
