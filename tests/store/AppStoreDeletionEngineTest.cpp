@@ -198,7 +198,7 @@ TEST_F(TrashOnEngine, TheTrashIsNeverOfferedForAFolderSomeoneElseUses)
         // Others on the shared engine may use it too, or keep the mounts from being read; ours must be named.
         const QStringList refusal = planned.notes.filter(made.dir + " is not offered for the Trash: ");
         ASSERT_EQ(refusal.size(), 1) << planned.notes.join('\n').toStdString();
-        if (!refusal.first().contains(made.why) && stalledElsewhere(refusal)) {
+        if (!refusal.first().contains(made.why) && TestSupport::stalledElsewhere(refusal)) {
             unjudged << refusal.first();
             continue;
         }
