@@ -13,6 +13,7 @@
 #include "platform/KeeperProgram.h"
 #include "platform/Pools.h"
 #include "platform/ProcessRunner.h"
+#include "platform/SessionBus.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -302,6 +303,8 @@ Choice decide(const QStringList& arguments)
 
 int run(int argc, char** argv)
 {
+    // Before anything asks for the session bus: where the session has none, none is launched for us.
+    Platform::SessionBus::keepFromLaunching();
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);

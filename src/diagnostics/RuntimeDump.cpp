@@ -12,7 +12,6 @@
 #include "store/StoreEngine.h"
 
 #include <QDateTime>
-#include <QDeadlineTimer>
 #include <QTextStream>
 
 #include <algorithm>
@@ -54,8 +53,9 @@ void printRuntimes(QTextStream& out)
 // What a project's folder holds, as far as the dump needs it.
 enum class FolderState { missing, noComposeFile, composeFile };
 
-// Looks at every project's folder at once, off this thread, and gives each the same 10 seconds in all:
-// folders on a mount that stalls hold the dump up no longer than one would, and read as not answering.
+// Looks at every project's folder at once, off this thread. Each look has the time a folder is given
+// from when it starts, and the lines wait for their own look only: a folder on a mount that stalls holds
+// up its own line and reads as not answering, and the folders that answer are not queued behind it.
 QList<std::optional<FolderState>> lookAtFolders(const QList<ComposeProject>& projects)
 {
     QList<Platform::PendingLook<Docker::FolderFacts>> looks;
@@ -64,15 +64,14 @@ QList<std::optional<FolderState>> lookAtFolders(const QList<ComposeProject>& pro
             looks.append(Platform::PendingLook<Docker::FolderFacts>());
             continue;
         }
-        looks.append(
-            Platform::startFolderLook(*project.workingDir, Docker::Looks::folderFacts(*project.workingDir)));
+        looks.append(Platform::startFolderLookOnItsOwn(*project.workingDir,
+                                                       Docker::Looks::folderFacts(*project.workingDir)));
     }
-    const QDeadlineTimer deadline(Platform::folderAnswerLimit);
     QList<std::optional<FolderState>> states;
     for (qsizetype i = 0; i < projects.size(); ++i) {
         if (!projects[i].workingDir)
             states.append(FolderState::missing);
-        else if (const auto facts = looks[i].wait(Platform::remaining(deadline)))
+        else if (const auto facts = looks[i].waitItsOwnTime(Platform::folderAnswerLimit))
             states.append(!facts->there        ? FolderState::missing
                           : facts->composeFile ? FolderState::composeFile
                                                : FolderState::noComposeFile);

@@ -137,6 +137,14 @@ bool DiskJob::isHeldUp() const
     return m_state == State::heldUp;
 }
 
+std::optional<std::chrono::milliseconds> DiskJob::runningFor() const
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_state == State::queued)
+        return std::nullopt;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_began);
+}
+
 std::optional<FolderLookClaim> claimFolderLook(const QString& folder)
 {
     // A server given up on that has ended since gives its folder back first.

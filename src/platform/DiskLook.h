@@ -52,7 +52,8 @@ void giveUpLooks();
 namespace detail {
 
 // One job on the disk pool, as the job and whoever waits for it see it. A job that has run for
-// heldUpAfter while someone waits, or that is given up on while it runs, is held up: the pool gets a
+// heldUpAfter while someone waits or while its look server has not answered, or that is given up on
+// while it runs, is held up: the pool gets a
 // thread in its place until it ends, so jobs that never come back never take the threads the others
 // need. Thread-safe.
 class DiskJob {
@@ -74,6 +75,8 @@ public:
     bool ended() const;
     // Taken to be held up, and not ended since.
     bool isHeldUp() const;
+    // How long it has run (or ran) since it began; none while it waits in the queue.
+    std::optional<std::chrono::milliseconds> runningFor() const;
     // Nobody waits for what it finds any more.
     bool givenUp() const;
     // Readable once the job has been given up (-1 when it could not be made): for the job to wait on
@@ -138,20 +141,23 @@ std::optional<R> askFor(DiskJob& job, const LookRequest<R>& request, const QDead
     return Wire::decoded<R>(*answer);
 }
 
+// Where a look's own time runs from: its asking, or the moment the pool gets to it.
+enum class LimitFrom { asking, start };
+
 template <typename R>
-QFuture<void> runOnDiskPool(std::shared_ptr<DiskLookJob<R>> job, LookRequest<R> request,
-                            std::chrono::milliseconds limit,
-                            std::optional<FolderLookClaim> claim = std::nullopt)
+QFuture<void>
+runOnDiskPool(std::shared_ptr<DiskLookJob<R>> job, LookRequest<R> request, std::chrono::milliseconds limit,
+              std::optional<FolderLookClaim> claim = std::nullopt, LimitFrom from = LimitFrom::asking)
 {
-    // The look's own time runs from its asking, not from when the pool gets to it.
-    const QDeadlineTimer deadline(limit);
+    const QDeadlineTimer asked(limit);
     // The future finishes only after the job has set what it found.
-    return QtConcurrent::run(
-        Pools::disk(), [job, request = std::move(request), deadline, claim = std::move(claim)]() mutable {
-            job->begin();
-            job->found = askFor<R>(*job, request, deadline, std::move(claim));
-            job->end();
-        });
+    return QtConcurrent::run(Pools::disk(), [job, request = std::move(request), asked, limit, from,
+                                             claim = std::move(claim)]() mutable {
+        job->begin();
+        const QDeadlineTimer deadline = from == LimitFrom::start ? QDeadlineTimer(limit) : asked;
+        job->found = askFor<R>(*job, request, deadline, std::move(claim));
+        job->end();
+    });
 }
 
 QCoro::Task<bool> endedWithin(QFuture<void> future, std::chrono::milliseconds limit);
@@ -238,6 +244,24 @@ public:
         return m_job->found;
     }
 
+    // The same, for a look started with its limit counted from its start (startFolderLookOnItsOwn):
+    // waits until it has had `limit` since it began, however long it waited in the queue first. The
+    // pool gets to a queued look once the held-up ones before it have a thread of their own.
+    std::optional<R> waitItsOwnTime(std::chrono::milliseconds limit) const
+    {
+        if (!m_job)
+            return std::nullopt;
+        while (!m_job->waitForEnd(heldUpAfter)) {
+            const std::optional<std::chrono::milliseconds> running = m_job->runningFor();
+            if (running && *running >= limit) {
+                m_job->holdUp(true);
+                return std::nullopt;
+            }
+            m_job->holdUp();
+        }
+        return m_job->found;
+    }
+
 private:
     std::shared_ptr<detail::DiskLookJob<R>> m_job;
 };
@@ -255,6 +279,21 @@ PendingLook<R> startFolderLook(const QString& folder, LookRequest<R> request,
         return {};
     auto job = std::make_shared<detail::DiskLookJob<R>>();
     detail::runOnDiskPool<R>(job, std::move(request), limit, std::move(claim));
+    return PendingLook<R>(std::move(job));
+}
+
+// startFolderLook for a look whose `limit` runs from when the pool gets to it rather than from its
+// asking: one of many started at once, each waited for with PendingLook::waitItsOwnTime, so that looks
+// queued behind folders that stall still get their whole time.
+template <typename R>
+PendingLook<R> startFolderLookOnItsOwn(const QString& folder, LookRequest<R> request,
+                                       std::chrono::milliseconds limit = folderAnswerLimit)
+{
+    std::optional<detail::FolderLookClaim> claim = detail::claimFolderLook(folder);
+    if (!claim)
+        return {};
+    auto job = std::make_shared<detail::DiskLookJob<R>>();
+    detail::runOnDiskPool<R>(job, std::move(request), limit, std::move(claim), detail::LimitFrom::start);
     return PendingLook<R>(std::move(job));
 }
 

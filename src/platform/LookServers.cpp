@@ -33,11 +33,15 @@ namespace {
 using detail::DiskJob;
 using detail::FolderLookClaim;
 
-// Servers that make looks at once; a look finds one idle, or waits for one within its own time. The
-// disk pool runs few looks at a time while folders answer, so few are ever started.
+// Servers that make looks at once and have not been held up yet; a look finds one idle, or waits for
+// one within its own time. The disk pool runs few looks at a time while folders answer, so few are ever
+// started. A server whose look has taken heldUpAfter is held up, and no longer counts: it waits on a
+// thread the disk pool has added for it, and the looks after it are not queued behind it.
 constexpr int mostWorking = 16;
-// Servers given up on that may linger at once, each held by a folder on a mount that stalls. Claims
-// keep it to one a folder; past this, no server is started until some of them have ended.
+// Servers given up on while looking at no folder in particular that may linger at once; past this, no
+// server is started until some of them have ended. Those given up on at a folder are not counted: the
+// folder's claim keeps them to one a folder, and a folder on a mount that stalls must not keep the
+// folders that answer from being looked at.
 constexpr int mostAbandoned = 32;
 // Servers kept idle for the next looks: as many as the disk pool runs at once.
 constexpr int keptIdle = Pools::diskThreads;
@@ -200,7 +204,7 @@ public:
                 }
                 retireLocked(server);
             }
-            if (m_working < mostWorking && m_abandoned.size() < mostAbandoned) {
+            if (m_working < mostWorking && m_abandonedUnclaimed < mostAbandoned) {
                 ++m_working;
                 lock.unlock();
                 QString failure;
@@ -226,10 +230,14 @@ public:
     }
 
     // Sends the request and waits for the answer, into `reply`: until `deadline`, or, once `job` is
-    // given up, until the look has had heldUpAfter; at once on the way out, unless it is a change.
+    // given up, until the look has had heldUpAfter; at once on the way out, unless it is a change. A
+    // look that has not answered within heldUpAfter is held up from then on (`heldUp`): its server no
+    // longer counts as working and its job has the disk pool add a thread, whether or not anyone waits
+    // for it, so the looks queued after it go on.
     Exchange exchange(const Server& server, const QByteArray& request, DiskJob& job,
-                      const QDeadlineTimer& deadline, bool change, QByteArray& reply)
+                      const QDeadlineTimer& deadline, bool change, QByteArray& reply, bool& heldUp)
     {
+        heldUp = false;
         if (!change) {
             const std::lock_guard lock(m_mutex);
             if (m_leaving)
@@ -246,13 +254,21 @@ public:
         qsizetype expected = -1;
         reply.clear();
         for (;;) {
+            if (!heldUp && since.elapsed() >= heldUpAfter.count()) {
+                heldUp = true;
+                job.holdUp();
+                const std::lock_guard lock(m_mutex);
+                --m_working;
+                ++m_heldUp;
+                m_available.notify_one();
+            }
             const bool givenUp = job.givenUp() || (!change && m_leavingNow.load());
             if (deadline.hasExpired() ||
                 (givenUp && (m_leavingNow.load() || since.elapsed() >= heldUpAfter.count())))
                 return Exchange::unanswered;
             qint64 wait = deadline.isForever() ? std::numeric_limits<int>::max() : deadline.remainingTime();
-            if (givenUp)
-                wait = std::min<qint64>(wait, heldUpAfter.count() - since.elapsed());
+            if (givenUp || !heldUp)
+                wait = std::min<qint64>(wait, std::max<qint64>(heldUpAfter.count() - since.elapsed(), 0));
             const bool writing = written < request.size();
             pollfd fds[2] = {{writing ? server.input : server.output, short(writing ? POLLOUT : POLLIN), 0},
                              {job.givenUpFd(), POLLIN, 0}};
@@ -301,10 +317,10 @@ public:
     }
 
     // A server that answered, for the next look.
-    void giveBack(const Server& server)
+    void giveBack(const Server& server, bool heldUp)
     {
         const std::lock_guard lock(m_mutex);
-        --m_working;
+        doneLocked(heldUp);
         if (m_idle.size() >= keptIdle || m_leavingNow.load())
             retireLocked(server);
         else
@@ -313,23 +329,25 @@ public:
     }
 
     // A server that broke off (it crashed, or said what it should not): it goes.
-    void retire(const Server& server)
+    void retire(const Server& server, bool heldUp)
     {
         const std::lock_guard lock(m_mutex);
-        --m_working;
+        doneLocked(heldUp);
         retireLocked(server);
         m_available.notify_one();
     }
 
     // A server whose look did not answer: left to end by itself, holding its folder until it has.
-    void abandon(const Server& server, std::optional<FolderLookClaim> claim)
+    void abandon(const Server& server, bool heldUp, std::optional<FolderLookClaim> claim)
     {
         const std::lock_guard lock(m_mutex);
-        --m_working;
+        doneLocked(heldUp);
         int input = server.input;
         int output = server.output;
         closeFd(input);
         closeFd(output);
+        if (!claim)
+            ++m_abandonedUnclaimed;
         m_abandoned.append({server.pid, std::move(claim)});
         m_available.notify_one();
     }
@@ -344,7 +362,7 @@ public:
     {
         const std::lock_guard lock(m_mutex);
         reapLocked();
-        return {int(m_idle.size()), m_working, int(m_abandoned.size())};
+        return {int(m_idle.size()), m_working + m_heldUp, int(m_abandoned.size())};
     }
 
     void leave()
@@ -365,6 +383,15 @@ private:
         pid_t pid = 0;
         std::optional<FolderLookClaim> claim;
     };
+
+    // A look is over: its server counted as working, or as held up.
+    void doneLocked(bool heldUp)
+    {
+        if (heldUp)
+            --m_heldUp;
+        else
+            --m_working;
+    }
 
     // Its input closed, it ends at once; it is reaped by a later look.
     void retireLocked(Server server)
@@ -392,6 +419,8 @@ private:
                 continue;
             if (m_abandoned[i].claim)
                 detail::releaseFolderLook(*m_abandoned[i].claim);
+            else
+                --m_abandonedUnclaimed;
             m_abandoned.removeAt(i);
         }
     }
@@ -399,8 +428,10 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_available;
     QList<Server> m_idle;
-    int m_working = 0;
+    int m_working = 0; // making a look, not held up yet
+    int m_heldUp = 0;  // making a look that has taken heldUpAfter
     QList<Abandoned> m_abandoned;
+    int m_abandonedUnclaimed = 0; // of m_abandoned, those holding no folder
     QList<pid_t> m_ending;
     QSet<DiskJob*> m_asking;
     bool m_leaving = false;
@@ -479,22 +510,23 @@ std::optional<QByteArray> askLookServer(DiskJob& job, const QByteArray& operatio
         return std::nullopt;
     const quint64 serial = ++lastSerial;
     QByteArray reply;
-    switch (
-        servers.exchange(*server, requestFrame(serial, operation, arguments), job, deadline, change, reply)) {
+    bool heldUp = false;
+    switch (servers.exchange(*server, requestFrame(serial, operation, arguments), job, deadline, change,
+                             reply, heldUp)) {
     case Exchange::answered: {
         std::optional<QByteArray> result;
         if (!readReply(reply, serial, result)) {
-            servers.retire(*server);
+            servers.retire(*server, heldUp);
             return std::nullopt;
         }
-        servers.giveBack(*server);
+        servers.giveBack(*server, heldUp);
         return result;
     }
     case Exchange::broken:
-        servers.retire(*server);
+        servers.retire(*server, heldUp);
         return std::nullopt;
     case Exchange::unanswered:
-        servers.abandon(*server, std::exchange(claim, std::nullopt));
+        servers.abandon(*server, heldUp, std::exchange(claim, std::nullopt));
         return std::nullopt;
     }
     return std::nullopt;

@@ -258,3 +258,58 @@ TEST(LookServers, ServersLeftBehindDoNotPileUpRoundAfterRound)
     EXPECT_TRUE(
         TestSupport::eventually([&] { return Platform::lookServerCount().abandoned <= before; }, 20000));
 }
+
+// Looks at many folders on a mount that stalls, under way at once and awaited by nobody yet (as a dump
+// starts them all before it waits for the first): a folder that answers is still looked at, within its
+// own limit, rather than queued behind them.
+TEST(LookServers, AFolderThatAnswersIsLookedAtWhileManyOthersStall)
+{
+    TestSupport::StalledFolder mount(true);
+    if (mount.whyNot())
+        GTEST_SKIP() << mount.whyNot()->toStdString();
+    QTemporaryDir root;
+    const int before = Platform::lookServerCount().abandoned;
+    QList<Platform::PendingLook<bool>> stalled;
+    for (int i = 0; i < 24; ++i) {
+        const QString path = mount.stalledPath() + QString::number(i);
+        stalled << Platform::startFolderLook(path, Platform::Looks::exists(path), 10s);
+    }
+    EXPECT_EQ(Platform::lookAtFolder(root.path(), Platform::Looks::exists(root.path()), 3s),
+              std::optional<bool>(true));
+    for (const Platform::PendingLook<bool>& look : stalled)
+        EXPECT_EQ(look.wait(0ms), std::nullopt);
+    mount.release();
+    EXPECT_TRUE(
+        TestSupport::eventually([&] { return Platform::lookServerCount().abandoned <= before; }, 20000));
+}
+
+// More folders on a mount that stalls than servers may be given up on at once: the servers left at
+// them do not stop the looks at other folders, which answer all along.
+TEST(LookServers, ServersLeftAtStalledFoldersDoNotStopLooksElsewhere)
+{
+    TestSupport::StalledFolder mount(true);
+    if (mount.whyNot())
+        GTEST_SKIP() << mount.whyNot()->toStdString();
+    QTemporaryDir root;
+    const int before = Platform::lookServerCount().abandoned;
+    constexpr int folders = 40;
+    QList<Platform::PendingLook<bool>> looks;
+    for (int i = 0; i < folders; ++i) {
+        const QString path = mount.stalledPath() + QString::number(i);
+        looks << Platform::startFolderLookOnItsOwn(path, Platform::Looks::exists(path), 300ms);
+    }
+    for (const Platform::PendingLook<bool>& look : looks)
+        EXPECT_EQ(look.waitItsOwnTime(300ms), std::nullopt);
+    EXPECT_TRUE(TestSupport::eventually(
+        [&] { return Platform::lookServerCount().abandoned == before + folders; }, 5000))
+        << Platform::lookServerCount().abandoned;
+    for (int i = 0; i < 3; ++i) {
+        const QString path = root.filePath(QString::number(i));
+        ASSERT_TRUE(QDir().mkpath(path));
+        EXPECT_EQ(Platform::lookAtFolder(path, Platform::Looks::exists(path), 3s), std::optional<bool>(true))
+            << "look " << i;
+    }
+    mount.release();
+    EXPECT_TRUE(
+        TestSupport::eventually([&] { return Platform::lookServerCount().abandoned <= before; }, 20000));
+}

@@ -117,8 +117,12 @@ TEST_F(Actions, AnActionRunsOnWhenNobodyAwaitsIt)
 {
     AppStore& s = betaShown();
     engine->failCommand({"stop", "id-b"}, "refused");
+    // Held until busy has been judged: a command that ends at once would be taken up before the look.
+    const std::shared_ptr<Gate> command = engine->hold(Call::Run, beta);
     s.stop(container("b")); // as a button does
+    ASSERT_TRUE(command->waitArrived());
     EXPECT_TRUE(s.busy());
+    command->open();
     ASSERT_TRUE(eventually([&] { return engine->count(Call::Containers, beta) == 1 && !s.busy(); }));
     EXPECT_EQ(s.error(), "refused");
 }

@@ -189,6 +189,9 @@ TEST_F(TrashOnEngine, TheTrashIsNeverOfferedForAFolderSomeoneElseUses)
                                   "A=1\n");
         },
     };
+    // Scenes whose refusal gives a stranger's reason (a project of someone else's whose compose files
+    // cannot be read may use any folder, and is named before ours): not judged, and said so at the end.
+    QStringList unjudged;
     for (const auto& scene : scenes) {
         const Scene made = scene();
         const TeardownPlan planned = plan(made.project);
@@ -196,6 +199,10 @@ TEST_F(TrashOnEngine, TheTrashIsNeverOfferedForAFolderSomeoneElseUses)
         // Others on the shared engine may use it too, or keep the mounts from being read; ours must be named.
         const QStringList refusal = planned.notes.filter(made.dir + " is not offered for the Trash: ");
         ASSERT_EQ(refusal.size(), 1) << planned.notes.join('\n').toStdString();
+        if (!refusal.first().contains(made.why) && TestSupport::stalledElsewhere(refusal)) {
+            unjudged << refusal.first();
+            continue;
+        }
         EXPECT_TRUE(refusal.first().contains(made.why)) << refusal.first().toStdString() << "\n"
                                                         << made.why.toStdString();
     }
@@ -224,12 +231,17 @@ TEST_F(TrashOnEngine, TheTrashIsNeverOfferedForAFolderSomeoneElseUses)
     ASSERT_EQ(store->runtimes().size(), 2);
     const TeardownPlan free = plan(mine);
     if (stalledElsewhere(free))
-        GTEST_SKIP() << free.notes.join('\n').toStdString();
+        GTEST_SKIP() << "the offer not judged: " << free.notes.join('\n').toStdString()
+                     << (unjudged.isEmpty() ? "" : "\nnor, kept by others, these refusals: ")
+                     << unjudged.join('\n').toStdString();
     EXPECT_EQ(free.workingDir, dir);
     EXPECT_EQ(free.folder, Platform::identityOf(dir));
     EXPECT_EQ(free.folderBinds, (QStringList{dir + "/data", dir + "/vol"}));
     EXPECT_EQ(TestSupport::names(free.removable()), QStringList{mine + "_vol"});
     EXPECT_TRUE(free.notes.isEmpty()) << free.notes.join('\n').toStdString();
+    if (!unjudged.isEmpty())
+        GTEST_SKIP() << "not judged, as others on the engine gave the reason: "
+                     << unjudged.join('\n').toStdString();
 }
 
 // A project started from the folder after the plan was made would lose its files: the deletion makes

@@ -150,7 +150,8 @@ bool stalledElsewhere(const QStringList& notes)
 {
     return std::any_of(notes.cbegin(), notes.cend(), [](const QString& note) {
         const qsizetype user =
-            std::max(note.indexOf(QLatin1StringView("used by ")), note.indexOf(QLatin1StringView(": what ")));
+            std::max({note.indexOf(QLatin1StringView("used by ")), note.indexOf(QLatin1StringView(": what ")),
+                      note.indexOf(QLatin1StringView(": the compose files of "))});
         return note.contains(QLatin1StringView("does not answer, and a link there may lead into it")) ||
                note.startsWith(
                    QLatin1StringView("The engine did not say which volumes the containers mount")) ||

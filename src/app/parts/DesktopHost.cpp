@@ -4,6 +4,7 @@
 #include "app/parts/FileChooserPortal.h"
 #include "app/parts/FolderChooser.h"
 #include "platform/Foundlings.h"
+#include "platform/SessionBus.h"
 
 #include <QClipboard>
 #include <QDesktopServices>
@@ -158,7 +159,7 @@ std::optional<QString> DesktopHost::openTerminal(const Platform::PreparedProcess
     QProcess process;
     process.setProgram(*terminal);
     process.setArguments(terminalArguments(*terminal, command));
-    process.setProcessEnvironment(command.environment);
+    process.setProcessEnvironment(Platform::SessionBus::asTheSessionGaveIt(command.environment));
     if (command.workingDirectory)
         process.setWorkingDirectory(*command.workingDirectory);
     process.setStandardInputFile(QProcess::nullDevice());
