@@ -198,10 +198,10 @@ std::optional<EngineInfo> engineInfo(const std::optional<Runtime>& runtime, std:
 {
     const Platform::TimedCompletion done =
         Platform::runTimed(process(engineInfoQuery(), runtime), limit, std::chrono::seconds(2), cancel);
-    if (done.timedOut || done.cancelled)
+    // An engine that did not say where its data lies may keep it anywhere, the folder included: only
+    // an answer counts as one.
+    if (done.timedOut || done.cancelled || !done.succeeded())
         return std::nullopt;
-    if (!done.succeeded())
-        return EngineInfo();
     return parseEngineInfo(Platform::decodeUtf8Strict(done.run.out));
 }
 

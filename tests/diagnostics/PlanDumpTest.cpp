@@ -345,3 +345,13 @@ TEST_F(PlanDump, ComposeThatDoesNotFinishHoldsThePlanOnlyForTheEnginesLimit)
     EXPECT_TRUE(out.contains("note              Compose config did not finish within 10 seconds."))
         << out.toStdString();
 }
+
+// An engine that does not say where it keeps its data may keep it in the project's folder: a failed
+// `docker info` is no answer that it keeps it elsewhere.
+TEST_F(PlanDump, AnEngineThatDoesNotSayWhereItsDataLiesKeepsTheFolderFromTheTrash)
+{
+    answerDocker(Docker::engineInfoQuery(), "", "Error response from daemon: internal error\n", 1);
+    const QString out = plan("dg7shop");
+    EXPECT_FALSE(out.contains("offer to trash")) << out.toStdString();
+    EXPECT_TRUE(out.contains("the engine's identity and data folder")) << out.toStdString();
+}

@@ -58,6 +58,7 @@ protected:
         answerDocker(Docker::volumeListingArgs(), recorded("volumes.ndjson"));
         answerDocker({"system", "df", "--format", "json"}, recorded("system-df.ndjson"));
         answerDocker({"system", "df", "-v", "--format", "json"}, recorded("system-df-v.json"));
+        answerDocker(Docker::engineInfoQuery(), R"({"id":"DG7E:NGIN","root":"/var/lib/docker"})");
         answerDocker({"stats", "--no-stream", "--format", "json"}, recorded("stats.ndjson"));
         answerDocker(mountsQuery({"dg7-failed", "dg7-sidecar", "dg7shop-web-1", "dg7shop-worker-1"}),
                      recorded("mounts.txt"));

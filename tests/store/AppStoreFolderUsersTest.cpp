@@ -218,8 +218,9 @@ TEST_F(Deletion, AnEngineThatKeepsItsDataThereOrDoesNotSayWhereItsVolumesDoKeeps
     TeardownPlan plan = planned(dir);
     EXPECT_EQ(plan.workingDir, std::nullopt);
     EXPECT_EQ(plan.notes,
-              QStringList{dir + " is not offered for the Trash: beta did not say which folders its "
-                                "containers use."});
+              (QStringList{"The engine did not answer: the folders of the volumes on beta.",
+                           dir + " is not offered for the Trash: beta did not say which folders its "
+                                 "containers use."}));
 
     engine->setVolumeFolders(beta, {});
     ASSERT_TRUE(QDir().mkpath(dir + "/engine"));
