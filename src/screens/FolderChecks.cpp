@@ -3,6 +3,11 @@
 #include "platform/DiskLook.h"
 #include "platform/Pools.h"
 
+#include "engine/Compose.h"
+#include "engine/Docker.h"
+
+#include <QDir>
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QPointer>
 #include <QSet>
@@ -30,14 +35,38 @@ ProjectFolder unknownFolder()
     return unknown;
 }
 
-// What a project's folder is looked at as: the folder, and for a remembered project started from files
-// of its own, those files, each after a NUL.
+// The files a project is looked for by: those a remembered project was started from, or those its
+// containers were made from when the folder's own look would not find them (`-f stack.yml`, a file in
+// another folder). None where the folder's usual compose files are its files.
+QStringList ownFiles(const ComposeProject& project)
+{
+    if (!project.rememberedFiles.isEmpty())
+        return project.rememberedFiles;
+    QStringList files;
+    try {
+        files = Docker::composeFileNames(project).files;
+    } catch (const DockerError&) {
+        return {};
+    }
+    const QString dir = QDir::cleanPath(*project.workingDir);
+    const bool usual = std::all_of(files.cbegin(), files.cend(), [&](const QString& file) {
+        const QFileInfo info(file);
+        const QString name = info.fileName();
+        return QDir::cleanPath(info.absolutePath()) == dir &&
+               (Docker::composeFileNames().contains(name) || name.startsWith(QLatin1String("compose.override.")) ||
+                name.startsWith(QLatin1String("docker-compose.override.")));
+    });
+    return usual ? QStringList() : files;
+}
+
+// What a project's folder is looked at as: the folder, and for a project started from files of its own,
+// those files, each after a NUL.
 QString lookKey(const ComposeProject& project)
 {
     if (!project.workingDir || project.workingDir->isEmpty())
         return {};
     QString key = *project.workingDir;
-    for (const QString& file : project.rememberedFiles)
+    for (const QString& file : ownFiles(project))
         key += QChar(0) + file;
     return key;
 }

@@ -146,8 +146,15 @@ TEST_F(RunningProject, RegistryRemembersItAfterItIsTakenDown)
     ASSERT_TRUE(project.has_value());
     ProjectRegistry registry;
     registry.record({*project}, QStringLiteral("default"));
-    EXPECT_EQ(registry.byRuntime.value("default"),
-              (QList<KnownProject>{{name, dir.path(), {"job", "web", "worker"}}}));
+    const QList<KnownProject> known = registry.byRuntime.value("default");
+    ASSERT_EQ(known.size(), 1);
+    EXPECT_EQ(known.first().name, name);
+    EXPECT_EQ(known.first().workingDir, dir.path());
+    EXPECT_EQ(known.first().services, (QStringList{"job", "web", "worker"}));
+    // What it was started from, as its labels say, to read and start it from once it is down.
+    ASSERT_TRUE(known.first().startedFrom.has_value());
+    EXPECT_EQ(known.first().startedFrom->files, dir.filePath("compose.yaml"));
+    EXPECT_EQ(known.first().startedFrom->projectDir, dir.path());
 
     ASSERT_EQ(docker({"compose", "down", "-t", "1"}, dir.path()).status, 0);
     const auto merged = ProjectRegistry::merge(Docker::group(Docker::containers(std::nullopt)),

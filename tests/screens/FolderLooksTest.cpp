@@ -257,6 +257,34 @@ TEST(FolderLooks, ARememberedProjectIsReadyByTheFilesItWasStartedFrom)
     EXPECT_TRUE(checks.result(projects.first()).unusable());
 }
 
+// A running project whose containers were made from a file of another name (`-f stack.yml`) is ready
+// while that file is there, though its folder holds no compose file of the usual names.
+TEST(FolderLooks, ARunningProjectIsReadyByTheFilesItsContainersWereMadeFrom)
+{
+    QTemporaryDir parent;
+    const QString run = parent.filePath("run");
+    ASSERT_TRUE(QDir().mkpath(run));
+    const QString stack = run + "/stack.yml";
+    QFile file(stack);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("services: {}\n");
+    file.close();
+    Container web;
+    web.id = "c1";
+    web.labels.insert(Docker::workingDirLabel, run);
+    web.labels.insert(Docker::configFilesLabel, stack);
+    const QList<ComposeProject> projects{{"shop", run, {web}}};
+    FolderChecks checks;
+    checks.look(projects);
+    checks.wait();
+    EXPECT_TRUE(checks.result(projects.first()).atHand());
+
+    ASSERT_TRUE(QFile::remove(stack));
+    checks.lookAgain(projects);
+    checks.wait();
+    EXPECT_TRUE(checks.result(projects.first()).unusable());
+}
+
 // Refreshes that bring the same projects (statistics, a container stopping) start no folder check; a
 // project in a folder not seen before has its folder looked at, and only that one.
 TEST_F(FolderChecksOnScreen, ARefreshWithUnchangedProjectsStartsNoFolderCheck)
