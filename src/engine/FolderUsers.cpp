@@ -187,10 +187,15 @@ QStringList engineInfoQuery()
             QStringLiteral(R"({"id":{{json .ID}},"root":{{json .DockerRootDir}}})")};
 }
 
-EngineInfo parseEngineInfo(const QString& text)
+std::optional<EngineInfo> parseEngineInfo(const QString& text)
 {
     const QJsonObject info = Platform::parseJson(text.trimmed()).toObject();
-    return {info.value(QLatin1StringView("id")).toString(), info.value(QLatin1StringView("root")).toString()};
+    EngineInfo engine{info.value(QLatin1StringView("id")).toString(),
+                      info.value(QLatin1StringView("root")).toString()};
+    // Only an engine that says who it is and where its data lies has answered.
+    if (engine.id.isEmpty() || !engine.rootDir.startsWith(u'/'))
+        return std::nullopt;
+    return engine;
 }
 
 std::optional<EngineInfo> engineInfo(const std::optional<Runtime>& runtime, std::chrono::milliseconds limit,

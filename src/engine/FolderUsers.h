@@ -59,7 +59,8 @@ struct EngineInfo {
     bool operator==(const EngineInfo&) const = default;
 };
 QStringList engineInfoQuery();
-EngineInfo parseEngineInfo(const QString& text);
+// None unless the text names the engine and an absolute data folder.
+std::optional<EngineInfo> parseEngineInfo(const QString& text);
 // None when the engine did not answer within `limit` or `cancel` ended the query; an engine that
 // refused gives an empty EngineInfo.
 std::optional<EngineInfo> engineInfo(const std::optional<Runtime>& runtime, std::chrono::milliseconds limit,

@@ -157,10 +157,15 @@ std::optional<QString> systemFolderRefusal(const QString& label)
     for (const QString& path : {written, canonical})
         if (const std::optional<QString> reason = systemFolderReason(path))
             return reason;
-    // A link or a bind elsewhere to a system tree is that tree all the same.
-    for (const QString& tree : systemTrees())
+    // A link or a bind elsewhere to a system tree is that tree all the same. /var/run and /var/lock lead
+    // into /run, whose rule above leaves removable media to the user.
+    for (const QString& tree : systemTrees()) {
+        const QString real = resolved(tree);
+        if (real == QLatin1StringView("/run") || real.startsWith(QLatin1StringView("/run/")))
+            continue;
         if (const std::optional<FileIdentity> at = identityOf(tree); at && liesWithin(label, *at))
             return QStringLiteral("it is a system folder, part of ") + tree;
+    }
     return std::nullopt;
 }
 

@@ -356,6 +356,11 @@ QCoro::Task<std::optional<TeardownPlan>> AppStore::deleteProject(TeardownPlan pl
     // started from it, or a container may have bind-mounted it, since the plan was made.
     if (trashDirectory && plan.workingDir && proceed && stop->isCancelled()) {
         unfinished = true;
+    } else if (trashDirectory && plan.workingDir && proceed && m_discoveryFailure) {
+        // The runtimes could not be listed again since the plan: those not asked may use the folder.
+        failures << QStringLiteral("%1 was not moved to the Trash: not every runtime could be asked who uses "
+                                   "it (the list of contexts: %2).")
+                        .arg(*plan.workingDir, *m_discoveryFailure);
     } else if (trashDirectory && plan.workingDir && proceed) {
         // Should the move end after the application, the next start forgets the project.
         noted = on && failures.isEmpty() && !unfinished;

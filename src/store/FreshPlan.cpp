@@ -319,11 +319,12 @@ trashStillFree(StoreEngine& engine, const TeardownPlan& plan, const QList<std::o
     const Users users = gatherUsers(engine, runtimes, runtimes.first(), std::nullopt, cancel);
     if (!users.unanswered.isEmpty())
         return notMoved(unansweredReason(users.unanswered));
-    // The plan's own containers and removable volumes are gone by now, or are the plan's failure to say;
-    // whatever still uses the folder, a volume of the project left behind included, keeps it.
+    // The plan's own containers and removable volumes are gone by now, or are the plan's failure to say:
+    // whatever still uses the folder, a container of the plan that outlived its removal or a volume of
+    // the project left behind included, keeps it.
     const QList<Docker::FolderUse> others =
-        splitUses(users, {plan.project, plan.containerIds}, runtimes.first(), remembered,
-                  QDeadlineTimer(folderLimit), beforeFolderLook, cancel)
+        splitUses(users, {plan.project, {}}, runtimes.first(), remembered, QDeadlineTimer(folderLimit),
+                  beforeFolderLook, cancel)
             .others;
     const std::optional<Docker::TrashOffer> judged =
         Docker::judgeTrashOffer(dir, others, {}, QDeadlineTimer(folderLimit), beforeFolderLook, cancel);
@@ -332,7 +333,7 @@ trashStillFree(StoreEngine& engine, const TeardownPlan& plan, const QList<std::o
     if (judged->identity && judged->identity != plan.folder)
         return notMoved(QStringLiteral("it is not the folder the plan showed"));
     Docker::TrashOffer offer = *judged;
-    heedKernel(offer, users.containers, plan.containerIds);
+    heedKernel(offer, users.containers, {});
     if (!offer.identity)
         return notMoved(offer.refusal.value_or(QStringLiteral("it is not there")));
     return std::nullopt;

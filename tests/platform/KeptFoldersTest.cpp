@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <pwd.h>
@@ -123,4 +124,24 @@ TEST_F(KeptPersonal, AccountsHomesAndTheProgramsFolderAreKept)
         GTEST_SKIP() << "the tests run from a system folder";
     EXPECT_EQ(Platform::trashOfferRefusal(holder),
               "it holds a personal folder: the folder Voskel runs from, " + program);
+}
+
+// A project on a removable disk under /run/media/<user>/ is the user's, though /var/run leads into /run;
+// /run's own folders stay.
+TEST(KeptFolders, AProjectOnARemovableDiskIsTheUsers)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "making a folder under /run/media takes root";
+    const QString user = "voskel-test-" + QString::number(getpid());
+    const QString disk = "/run/media/" + user;
+    const bool mediaWasThere = QFileInfo::exists("/run/media");
+    // Removed first thing, whatever fails below.
+    const auto cleanup = qScopeGuard([&] {
+        QDir(disk).removeRecursively();
+        if (!mediaWasThere)
+            QDir().rmdir("/run/media");
+    });
+    ASSERT_TRUE(QDir().mkpath(disk + "/stick/shop"));
+    EXPECT_EQ(Platform::systemFolderRefusal(disk + "/stick/shop"), std::nullopt);
+    EXPECT_NE(Platform::systemFolderRefusal("/run/lock"), std::nullopt);
 }
