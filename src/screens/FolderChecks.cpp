@@ -52,9 +52,12 @@ QStringList ownFiles(const ComposeProject& project)
     const bool usual = std::all_of(files.cbegin(), files.cend(), [&](const QString& file) {
         const QFileInfo info(file);
         const QString name = info.fileName();
+        static const QStringList overrides{QStringLiteral("compose.override.yaml"),
+                                           QStringLiteral("compose.override.yml"),
+                                           QStringLiteral("docker-compose.override.yaml"),
+                                           QStringLiteral("docker-compose.override.yml")};
         return QDir::cleanPath(info.absolutePath()) == dir &&
-               (Docker::composeFileNames().contains(name) || name.startsWith(QLatin1String("compose.override.")) ||
-                name.startsWith(QLatin1String("docker-compose.override.")));
+               (Docker::composeFileNames().contains(name) || overrides.contains(name));
     });
     return usual ? QStringList() : files;
 }

@@ -1,6 +1,7 @@
 #include "platform/SessionBus.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -80,5 +81,32 @@ TEST(SessionBus, ASessionWithoutABusGetsNoneLaunched)
         Platform::SessionBus::keepFromLaunching();
         EXPECT_FALSE(qEnvironmentVariableIsSet(address)) << "the session's own bus was put out of reach";
         ::close(bus);
+    }
+    // A bus launched earlier for the X display is found, as bus clients find it, while its process runs.
+    QFile machineId(QFile::exists("/var/lib/dbus/machine-id") ? "/var/lib/dbus/machine-id" : "/etc/machine-id");
+    if (machineId.open(QIODevice::ReadOnly)) {
+        const QByteArray machine = machineId.readLine().trimmed();
+        QTemporaryDir home;
+        QTemporaryDir noBus;
+        const TestSupport::ScopedEnv runtimeWithoutBus("XDG_RUNTIME_DIR", noBus.path().toUtf8());
+        const TestSupport::ScopedEnv homeDir("HOME", home.path().toUtf8());
+        const TestSupport::ScopedEnv display("DISPLAY", ":93.0");
+        const TestSupport::ScopedEnv none(address, std::nullopt);
+        ASSERT_TRUE(QDir(home.path()).mkpath(".dbus/session-bus"));
+        QFile saved(home.filePath(".dbus/session-bus/" + machine + "-93"));
+        const auto write = [&](pid_t pid) {
+            ASSERT_TRUE(saved.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            saved.write("# written by dbus-launch\nDBUS_SESSION_BUS_ADDRESS='unix:abstract=/tmp/dbus-x93'\n"
+                        "DBUS_SESSION_BUS_PID=" + QByteArray::number(pid) + "\nDBUS_SESSION_BUS_WINDOWID=1\n");
+            saved.close();
+        };
+        write(::getpid());
+        Platform::SessionBus::keepFromLaunching();
+        EXPECT_EQ(qgetenv(address), "unix:abstract=/tmp/dbus-x93");
+        // One whose process is gone is no bus.
+        qunsetenv(address);
+        write(pid_t(4194303));
+        Platform::SessionBus::keepFromLaunching();
+        EXPECT_EQ(qgetenv(address), QByteArray(Platform::SessionBus::none));
     }
 }

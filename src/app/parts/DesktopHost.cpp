@@ -100,14 +100,36 @@ QCoro::Task<std::optional<QString>> DesktopHost::chooseSaveFile(QWidget* parent,
     co_return choice->path;
 }
 
+namespace {
+
+// The browser or file manager a link opens is the user's and runs on: where this process stands in for
+// a session without a bus, it gets the session's environment as it was, not the stand-in.
+bool openAsTheSessionWould(const QUrl& url)
+{
+    if (qgetenv("DBUS_SESSION_BUS_ADDRESS") != QByteArray(Platform::SessionBus::none))
+        return QDesktopServices::openUrl(url);
+    QProcess opener;
+    opener.setProgram(QStringLiteral("xdg-open"));
+    opener.setArguments({url.isLocalFile() ? url.toLocalFile() : url.toString(QUrl::FullyEncoded)});
+    opener.setProcessEnvironment(
+        Platform::SessionBus::asTheSessionGaveIt(QProcessEnvironment::systemEnvironment()));
+    qint64 pid = 0;
+    if (!opener.startDetached(&pid))
+        return false;
+    Platform::letRunOn(pid);
+    return true;
+}
+
+} // namespace
+
 bool DesktopHost::reveal(const QString& folder)
 {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    return openAsTheSessionWould(QUrl::fromLocalFile(folder));
 }
 
 bool DesktopHost::openUrl(const QUrl& url)
 {
-    return url.isValid() && QDesktopServices::openUrl(url);
+    return url.isValid() && openAsTheSessionWould(url);
 }
 
 void DesktopHost::copy(const QString& text)
