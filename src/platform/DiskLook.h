@@ -272,13 +272,14 @@ private:
 // that stalls do not pile up round after round.
 template <typename R>
 PendingLook<R> startFolderLook(const QString& folder, LookRequest<R> request,
-                               std::chrono::milliseconds limit = folderAnswerLimit)
+                               std::chrono::milliseconds limit = folderAnswerLimit,
+                               detail::LimitFrom from = detail::LimitFrom::asking)
 {
     std::optional<detail::FolderLookClaim> claim = detail::claimFolderLook(folder);
     if (!claim)
         return {};
     auto job = std::make_shared<detail::DiskLookJob<R>>();
-    detail::runOnDiskPool<R>(job, std::move(request), limit, std::move(claim));
+    detail::runOnDiskPool<R>(job, std::move(request), limit, std::move(claim), from);
     return PendingLook<R>(std::move(job));
 }
 
@@ -289,12 +290,7 @@ template <typename R>
 PendingLook<R> startFolderLookOnItsOwn(const QString& folder, LookRequest<R> request,
                                        std::chrono::milliseconds limit = folderAnswerLimit)
 {
-    std::optional<detail::FolderLookClaim> claim = detail::claimFolderLook(folder);
-    if (!claim)
-        return {};
-    auto job = std::make_shared<detail::DiskLookJob<R>>();
-    detail::runOnDiskPool<R>(job, std::move(request), limit, std::move(claim), detail::LimitFrom::start);
-    return PendingLook<R>(std::move(job));
+    return startFolderLook(folder, std::move(request), limit, detail::LimitFrom::start);
 }
 
 // The same, waiting for it on the calling thread for at most `limit`.

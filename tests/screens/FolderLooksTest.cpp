@@ -232,57 +232,44 @@ TEST(FolderLooks, AFolderThatStallsIsNotKnownUntilItsLookIsBack)
     EXPECT_TRUE(eventually([&] { return checks.result(projects.first()).atHand(); }, 5000));
 }
 
-// A remembered project started from files of its own, in another folder than its own, is ready while
-// they are there, and has no compose file once one of them is gone.
-TEST(FolderLooks, ARememberedProjectIsReadyByTheFilesItWasStartedFrom)
+// A project started from files of its own (`-f stack.yml`, in its folder or another) is ready while they
+// are there, though its folder holds no compose file of the usual names, and has none once one is gone:
+// remembered, by the files it was started from; running, by those its containers were made from.
+TEST(FolderLooks, AProjectIsReadyByTheFilesItWasStartedFrom)
 {
     QTemporaryDir parent;
     const QString run = parent.filePath("run");
     ASSERT_TRUE(QDir().mkpath(run));
     ASSERT_TRUE(QDir().mkpath(parent.filePath("deploy")));
-    const QString stack = parent.filePath("deploy/stack.yml");
-    QFile file(stack);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("services: {}\n");
-    file.close();
-    const QList<ComposeProject> projects{{"shop", run, {}, 0, {}, {stack}}};
-    FolderChecks checks;
-    checks.look(projects);
-    checks.wait();
-    EXPECT_TRUE(checks.result(projects.first()).atHand());
-
-    ASSERT_TRUE(QFile::remove(stack));
-    checks.lookAgain(projects);
-    checks.wait();
-    EXPECT_TRUE(checks.result(projects.first()).unusable());
-}
-
-// A running project whose containers were made from a file of another name (`-f stack.yml`) is ready
-// while that file is there, though its folder holds no compose file of the usual names.
-TEST(FolderLooks, ARunningProjectIsReadyByTheFilesItsContainersWereMadeFrom)
-{
-    QTemporaryDir parent;
-    const QString run = parent.filePath("run");
-    ASSERT_TRUE(QDir().mkpath(run));
-    const QString stack = run + "/stack.yml";
-    QFile file(stack);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("services: {}\n");
-    file.close();
     Container web;
     web.id = "c1";
     web.labels.insert(Docker::workingDirLabel, run);
-    web.labels.insert(Docker::configFilesLabel, stack);
-    const QList<ComposeProject> projects{{"shop", run, {web}}};
-    FolderChecks checks;
-    checks.look(projects);
-    checks.wait();
-    EXPECT_TRUE(checks.result(projects.first()).atHand());
+    web.labels.insert(Docker::configFilesLabel, run + "/stack.yml");
+    const struct {
+        const char* what;
+        QString stack;
+        ComposeProject project;
+    } rows[] = {
+        {"remembered", parent.filePath("deploy/stack.yml"),
+         {"shop", run, {}, 0, {}, {parent.filePath("deploy/stack.yml")}}},
+        {"running", run + "/stack.yml", {"shop", run, {web}}},
+    };
+    for (const auto& row : rows) {
+        QFile file(row.stack);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << row.what;
+        file.write("services: {}\n");
+        file.close();
+        const QList<ComposeProject> projects{row.project};
+        FolderChecks checks;
+        checks.look(projects);
+        checks.wait();
+        EXPECT_TRUE(checks.result(projects.first()).atHand()) << row.what;
 
-    ASSERT_TRUE(QFile::remove(stack));
-    checks.lookAgain(projects);
-    checks.wait();
-    EXPECT_TRUE(checks.result(projects.first()).unusable());
+        ASSERT_TRUE(QFile::remove(row.stack)) << row.what;
+        checks.lookAgain(projects);
+        checks.wait();
+        EXPECT_TRUE(checks.result(projects.first()).unusable()) << row.what;
+    }
 }
 
 // Refreshes that bring the same projects (statistics, a container stopping) start no folder check; a

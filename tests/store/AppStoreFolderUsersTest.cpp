@@ -97,11 +97,7 @@ TEST_F(Deletion, ARememberedProjectUsesItsFolderAndWhatItsFilesName)
     world(beta, {});
     AppStore& s = storeOn({entry(alpha), entry(beta)}, alpha);
     const auto compose = [&](const QString& project, const QString& text) {
-        const QString there = folder(project, false);
-        QFile file(there + "/compose.yaml");
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(text.toUtf8());
-        return there;
+        return composedFolder(project, text);
     };
     const struct {
         QString name;
@@ -157,11 +153,7 @@ TEST_F(Deletion, AVolumeARememberedProjectNamesIsKept)
     engine->setEngineInfo(beta, Docker::EngineInfo{"E2", {}});
     AppStore& s = storeOn({entry(alpha), entry(twin), entry(beta)}, alpha);
     const auto compose = [&](const QString& project, const QString& text) {
-        const QString there = folder(project, false);
-        QFile file(there + "/compose.yaml");
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(text.toUtf8());
-        return there;
+        return composedFolder(project, text);
     };
     const QString orders = compose("orders", "services:\n  db:\n    image: db\n    volumes: [\"d:/d\"]\n"
                                              "volumes:\n  d:\n    external: true\n    name: shop_data\n");

@@ -28,6 +28,16 @@ protected:
         return projectFolder(root, name, withComposeFile);
     }
 
+    // A project folder whose compose file reads `text`.
+    QString composedFolder(const QString& name, const QString& text)
+    {
+        const QString there = folder(name, false);
+        QFile file(there + "/compose.yaml");
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text.toUtf8());
+        return there;
+    }
+
     bool trashed(const QString& name) const
     {
         return QFile::exists(root.filePath("data/Trash/files/" + name));
