@@ -25,6 +25,10 @@ struct ComposeSource {
     // name of its own is the engine's "<project>_<key>". Empty: the name compose would give it
     // started in `projectDir` without one (COMPOSE_PROJECT_NAME, its files' `name`, its folder's).
     QString project;
+    // Also what compose's own rules find in `projectDir` now (COMPOSE_FILE, else compose.yaml and its
+    // kin): a remembered project whose files were renamed since runs from those. A folder holding none
+    // of them adds nothing.
+    bool folderToo = false;
 
     bool operator==(const ComposeSource&) const = default;
 };
@@ -44,6 +48,12 @@ struct ComposeFileUses {
     // large, is not YAML, a path or name through a variable that is not set here, compose files that
     // are not found where the project has its folder); then any folder and any volume may be used.
     std::optional<QString> unknown;
+    // Why the volumes it names may not all be known (a file that cannot be read or is not YAML, a
+    // volume's name through a variable not set here, a limit reached): then it may name any volume.
+    // `volumes` still lists every one known to be named, whatever else is unknown.
+    std::optional<QString> volumesUnknown = {};
+    // The variables not set here that a path or name goes through, each once, in reading order.
+    QStringList unsetVariables = {};
 
     bool operator==(const ComposeFileUses&) const = default;
 };

@@ -106,6 +106,10 @@ struct TrashOffer {
     // The refusal is for want of an answer (a path that did not answer), not for a user found: asked
     // again, the folder may well be offered.
     bool unsure = false;
+    // Doubts that do not touch the folder itself, said beside an offer that stands: another project
+    // that cannot be read, a variable not set here, a mount of a folder above it, a partial view of
+    // the machine's processes. One sentence each, naming who and why.
+    QStringList notes = {};
 
     bool operator==(const TrashOffer&) const = default;
 };

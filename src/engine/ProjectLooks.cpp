@@ -67,22 +67,26 @@ bool lastRead(const QString& dir, const QString& file)
 
 QDataStream& operator<<(QDataStream& out, const ComposeSource& source)
 {
-    return Platform::Wire::putAll(out, source.files, source.projectDir, source.envFiles, source.project);
+    return Platform::Wire::putAll(out, source.files, source.projectDir, source.envFiles, source.project,
+                                  source.folderToo);
 }
 
 QDataStream& operator>>(QDataStream& in, ComposeSource& source)
 {
-    return Platform::Wire::getAll(in, source.files, source.projectDir, source.envFiles, source.project);
+    return Platform::Wire::getAll(in, source.files, source.projectDir, source.envFiles, source.project,
+                                  source.folderToo);
 }
 
 QDataStream& operator<<(QDataStream& out, const ComposeFileUses& uses)
 {
-    return Platform::Wire::putAll(out, uses.paths, uses.folders, uses.volumes, uses.unknown);
+    return Platform::Wire::putAll(out, uses.paths, uses.folders, uses.volumes, uses.unknown,
+                                  uses.volumesUnknown, uses.unsetVariables);
 }
 
 QDataStream& operator>>(QDataStream& in, ComposeFileUses& uses)
 {
-    return Platform::Wire::getAll(in, uses.paths, uses.folders, uses.volumes, uses.unknown);
+    return Platform::Wire::getAll(in, uses.paths, uses.folders, uses.volumes, uses.unknown,
+                                  uses.volumesUnknown, uses.unsetVariables);
 }
 
 QDataStream& operator<<(QDataStream& out, const FolderFacts& facts)

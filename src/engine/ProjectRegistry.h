@@ -37,6 +37,9 @@ struct KnownProject {
     // None for a project remembered before its containers were seen, or given by the user: compose's
     // own rules in `workingDir` say which files it runs from.
     std::optional<StartedFrom> startedFrom = {};
+    // The host paths its containers had bind-mounted while it ran, as the engine said: what a path of
+    // its files through a variable not set here stood for, still known once it is down.
+    QStringList mounts = {};
 
     bool operator==(const KnownProject&) const = default;
 };

@@ -28,6 +28,10 @@ struct HostMounts {
     QList<MountEntry> own;        // this process's own table
     QList<MountNamespace> others; // every other namespace, each once
     QStringList unread;           // "<pid> (<command>)" of processes whose namespace could not be read
+    // Why this view may not show every process of the machine, one sentence each: /proc mounted so
+    // that other users' processes are hidden, this process in a process namespace of its own, reads
+    // that did not return within their limit. Empty when nothing suggests a partial view.
+    QStringList partial = {};
 
     bool operator==(const HostMounts&) const = default;
 };

@@ -98,3 +98,15 @@ QStringList heedKernel(Docker::TrashOffer& offer, const QList<Container>& contai
     }
     return verdict.notes;
 }
+
+KernelVolumeVerdict kernelVolumeVerdict(const Platform::HostMounts& host, const QString& dataFolder,
+                                        const QList<Container>& containers, const QStringList& own,
+                                        const QStringList& passing)
+{
+    // Not yet judged: every doubt keeps the volume.
+    Q_UNUSED(host);
+    Q_UNUSED(containers);
+    Q_UNUSED(own);
+    Q_UNUSED(passing);
+    return {{}, {}, {QStringLiteral("the kernel was not asked who has %1 mounted").arg(dataFolder)}};
+}

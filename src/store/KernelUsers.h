@@ -38,3 +38,25 @@ KernelVerdict kernelVerdict(const Platform::HostMounts& host, const QString& fol
 // give of what the kernel could not show.
 QStringList heedKernel(Docker::TrashOffer& offer, const QList<Container>& containers, const QStringList& own,
                        const QStringList& passing = {});
+
+// What the kernel's view says of a volume's data folder on this machine (`dataFolder`, as the engine
+// names it, where the engine is local).
+struct KernelVolumeVerdict {
+    // Whoever has the data folder, or a folder inside it, mounted, in any mount namespace, this
+    // process's own included (a bind of the host): one text each, naming the container or process and
+    // where. The volume stays while any is named.
+    QStringList users;
+    // Mounts of a folder above it (an agent binding the engine's data folder, say): named in the plan,
+    // they do not keep the volume on their own.
+    QStringList above;
+    // Why the view may have missed a user (a table that could not be read, a partial view of the
+    // processes): a volume cannot come back, so it stays for these too.
+    QStringList doubts;
+};
+
+// Judges `dataFolder` by `host`. Mounts of the project's own containers (`own`, identifiers) and
+// mounts at `passing` (the data folder itself, where the engine mounts a volume with options) are not
+// counted. Containers of `containers` name the namespaces their processes are in.
+KernelVolumeVerdict kernelVolumeVerdict(const Platform::HostMounts& host, const QString& dataFolder,
+                                        const QList<Container>& containers, const QStringList& own,
+                                        const QStringList& passing = {});
