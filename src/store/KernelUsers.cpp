@@ -38,7 +38,25 @@ QString userOf(const Platform::MountNamespace& space, const Container* container
     return QStringLiteral("%1, which has it mounted at %2").arg(name, point);
 }
 
+std::function<Platform::HostMounts(std::chrono::milliseconds)>& standIn()
+{
+    static std::function<Platform::HostMounts(std::chrono::milliseconds)> reader;
+    return reader;
+}
+
 } // namespace
+
+Platform::HostMounts kernelView(std::chrono::milliseconds limit)
+{
+    if (const auto& reader = standIn())
+        return reader(limit);
+    return Platform::hostMounts();
+}
+
+void setKernelView(std::function<Platform::HostMounts(std::chrono::milliseconds)> reader)
+{
+    standIn() = std::move(reader);
+}
 
 KernelVerdict kernelVerdict(const Platform::HostMounts& host, const QString& folder,
                             const QList<Container>& containers, const QStringList& own,

@@ -8,11 +8,19 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+#include <functional>
 #include <optional>
 
 // Who uses a project's folder as the kernel's mount tables say: whatever a container or any other
 // process has mounted of it now, whichever path it was bound through and whatever has become of that
 // path since. What the engines say of their containers is judged besides this, not instead.
+
+// The kernel's mount tables of this machine as read now, every read within `limit`: a read that does
+// not return in time leaves the view partial, and says so (HostMounts::partial). Tests put a stand-in
+// in its place with setKernelView; none puts the real reading back.
+Platform::HostMounts kernelView(std::chrono::milliseconds limit);
+void setKernelView(std::function<Platform::HostMounts(std::chrono::milliseconds)> standIn);
 
 // What the kernel's view says of a folder that is otherwise offered for the Trash.
 struct KernelVerdict {
