@@ -23,7 +23,8 @@ constexpr int deepestChain = 16;
 constexpr int mostNodes = 200000;
 // A compose file nests a few levels deep; a walk that goes on far deeper is being led on.
 constexpr int deepestNesting = 64;
-// Each limit reached leaves the rest unread: what it holds may name any path and any volume.
+// A limit reached leaves the rest unread, and what that holds may name any path and any volume: it is
+// said, never dropped.
 
 // yaml-cpp throws when a node that is not there is asked what it is.
 bool isMap(const YAML::Node& node)
@@ -131,8 +132,8 @@ bool ComposeModelReader::spend()
         ++m_nodes;
         return true;
     }
-    unknownVolumes(QStringLiteral("its compose files hold more than %1 entries, more than are followed")
-                       .arg(mostNodes));
+    unknownVolumes(
+        QStringLiteral("its compose files hold more than %1 entries, more than are followed").arg(mostNodes));
     return false;
 }
 
@@ -215,12 +216,14 @@ QStringList ComposeModelReader::resolve(const QString& raw, const QStringList& b
 // A file or folder whose contents the reading follows (an include, an extended file, an include's env
 // file or folder): none when it cannot be known whole. Then what it holds is not read, and it may name
 // any path and any volume; the folder before the variable is still used.
-QStringList ComposeModelReader::resolveFollowed(const QString& raw, const QStringList& bases, const char* what)
+QStringList ComposeModelReader::resolveFollowed(const QString& raw, const QStringList& bases,
+                                                const char* what)
 {
     if (const std::optional<QString> filled = interpolated(raw, m_env))
         return placedPath(*filled, bases);
     use(raw, bases);
-    unknownVolumes(QStringLiteral("%1 names %2 through a variable that is not set here").arg(raw, QLatin1StringView(what)));
+    unknownVolumes(QStringLiteral("%1 names %2 through a variable that is not set here")
+                       .arg(raw, QLatin1StringView(what)));
     return {};
 }
 
@@ -342,7 +345,8 @@ void ComposeModelReader::readIncludes(const YAML::Node& include, const QStringLi
         for (const YAML::Node& path : paths) {
             const QString location = text(path);
             if (isRemote(location))
-                unknownVolumes(QStringLiteral("%1 includes %2, which cannot be read here").arg(m_file, location));
+                unknownVolumes(
+                    QStringLiteral("%1 includes %2, which cannot be read here").arg(m_file, location));
             else
                 files << resolveFollowed(location, bases, "an included file");
         }

@@ -63,7 +63,7 @@ private:
     QString m_nameGiven;
     bool m_nameKnown = true;
     QString m_nameMissing;
-    QString m_file; // the file being read, for what is said of it
+    QString m_file;               // the file being read, for what is said of it
     QStringList m_unnamedVolumes; // their keys
     Variables m_env;
     QSet<QString> m_read;

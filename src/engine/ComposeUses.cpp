@@ -119,8 +119,8 @@ ComposeFileUses readProject(const ComposeSource& source, const QHash<QString, QS
     QStringList files;
     for (const QString& file : source.files) {
         if (file == u"-")
-            reader.unknownVolumes(QStringLiteral(
-                "its compose file was given on standard input, which cannot be read again"));
+            reader.unknownVolumes(
+                QStringLiteral("its compose file was given on standard input, which cannot be read again"));
         else
             files << placedIn(dir, file);
     }

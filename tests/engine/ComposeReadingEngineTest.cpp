@@ -25,13 +25,14 @@ struct Resolved {
 
 std::optional<Resolved> composeResolves(const Docker::ComposeSource& source, QString& error)
 {
-    QStringList args{"compose", "-p", source.project, "--project-directory", source.projectDir, "--profile", "*"};
+    QStringList args{"compose",   "-p", source.project, "--project-directory", source.projectDir,
+                     "--profile", "*"};
     for (const QString& file : source.files)
         args << "-f" << file;
     for (const QString& file : source.envFiles)
         args << "--env-file" << file;
-    const Platform::Capture done = TestSupport::docker(args + QStringList{"config", "--format", "json"},
-                                                       source.projectDir);
+    const Platform::Capture done =
+        TestSupport::docker(args + QStringList{"config", "--format", "json"}, source.projectDir);
     const QJsonObject model = QJsonDocument::fromJson(done.out.toUtf8()).object();
     if (done.status != 0 || model.isEmpty()) {
         error = done.err.trimmed();
@@ -151,10 +152,11 @@ TEST_F(ComposeJudged, WhatComposeReadsIsWhatTheReaderNames)
         EXPECT_EQ(uses.unsetVariables, notHere) << row.title.toStdString();
         EXPECT_FALSE(resolved->binds.isEmpty() && resolved->volumes.isEmpty()) << row.title.toStdString();
         for (const QString& bind : resolved->binds)
-            EXPECT_TRUE(covers(uses, bind)) << row.title.toStdString() << ": compose binds " << bind.toStdString()
-                                            << "\n  the reader names " << uses.paths.join("\n    ").toStdString();
+            EXPECT_TRUE(covers(uses, bind))
+                << row.title.toStdString() << ": compose binds " << bind.toStdString()
+                << "\n  the reader names " << uses.paths.join("\n    ").toStdString();
         for (const QString& volume : resolved->volumes)
-            EXPECT_TRUE(uses.volumes.contains(volume)) << row.title.toStdString() << ": compose uses "
-                                                       << volume.toStdString();
+            EXPECT_TRUE(uses.volumes.contains(volume))
+                << row.title.toStdString() << ": compose uses " << volume.toStdString();
     }
 }

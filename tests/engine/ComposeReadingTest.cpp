@@ -70,7 +70,9 @@ TEST_F(ComposeReading, WhatCannotBeReadLeavesTheVolumesUnknown)
         {"include: [{path: ../a/inc.yaml, env_file: ../a/folder.env}]\n", true},
         {"include: [{path: ../a/inc.yaml, project_directory: \"${VSK_UNSET}\"}]\n", true, {"VSK_UNSET"}},
         {"include: [\"https://example.org/x/compose.yaml\"]\n", true},
-        {"services: {web: {extends: {file: \"/srv/${VSK_UNSET}.yaml\", service: base}}}\n", true, {"VSK_UNSET"}},
+        {"services: {web: {extends: {file: \"/srv/${VSK_UNSET}.yaml\", service: base}}}\n",
+         true,
+         {"VSK_UNSET"}},
         {"volumes: {named: {name: \"data-${VSK_UNSET}\"}}\n", true, {"VSK_UNSET"}},
     };
     for (const auto& row : rows) {
@@ -131,7 +133,8 @@ TEST_F(ComposeReading, ARememberedProjectIsReadFromItsFolderToo)
 {
     const ScopedEnv composeFile{"COMPOSE_FILE", std::nullopt};
     const QString renamed = root.filePath("renamed");
-    write("renamed/compose.yaml", "services: {web: {volumes: [\"data:/d\", \"./x:/x\"]}}\nvolumes: {data: {}}\n");
+    write("renamed/compose.yaml",
+          "services: {web: {volumes: [\"data:/d\", \"./x:/x\"]}}\nvolumes: {data: {}}\n");
     Docker::ComposeSource source{{renamed + "/docker-compose.yml"}, renamed, {}, "r"};
     EXPECT_EQ(namedBy(source), Docker::ComposeFileUses{});
     source.folderToo = true;

@@ -56,7 +56,8 @@ TEST(Interpolation, EachFormAsComposeFillsItIn)
     for (const auto& row : rows) {
         QString known;
         QString missing;
-        EXPECT_EQ(Docker::interpolated(row.text, env, &known, &missing), row.filled) << row.text.toStdString();
+        EXPECT_EQ(Docker::interpolated(row.text, env, &known, &missing), row.filled)
+            << row.text.toStdString();
         if (!row.filled) {
             EXPECT_EQ(known, row.known) << row.text.toStdString();
             EXPECT_EQ(missing, row.missing) << row.text.toStdString();
