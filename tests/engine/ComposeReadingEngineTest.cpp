@@ -72,10 +72,10 @@ protected:
 } // namespace
 
 // compose has the last word on what a project reads: started with variables that are not set here, it
-// binds only what the reader names (or, where a path cannot be known, says it cannot), and uses only the
-// volumes the reader names. Each row is a way a reading once went wrong: an unbraced name cut short, a
-// value known only in part taken whole, the earlier of two env files winning, an include's folder
-// ignored, a chain of merges dropped, a volume left out past a path that cannot be known.
+// binds only what the reader names, a folder above it at least, and uses only the volumes the reader
+// names. Each row is a way a reading once went wrong: an unbraced name cut short, a value known only in
+// part taken whole, the earlier of two env files winning, an include's folder ignored, a chain of
+// merges dropped, a volume left out past a path that cannot be known.
 TEST_F(ComposeJudged, WhatComposeReadsIsWhatTheReaderNames)
 {
     const QString r = root.path();
@@ -86,6 +86,8 @@ TEST_F(ComposeJudged, WhatComposeReadsIsWhatTheReaderNames)
                         "    volumes: [\"${VSK_V}/data:/a\", \"./rel:/b\"]\n");
     write("a/.env", "VSK_V=" + r + "/from-a\n");
     write("pd/.env", "VSK_V=" + r + "/from-pd\n");
+    write("a/backup.yaml", "services: {backup: {image: busybox, profiles: [backup], volumes: [\"keep:/k\", "
+                           "\"plain:/p\"]}}\nvolumes: {keep: {external: true, name: v}, plain: {}}\n");
     QString chain = "x-0: &x0 {image: busybox, volumes: [\"./deep:/d\"]}\n";
     for (int i = 1; i < 24; ++i)
         chain += QString("x-%1: &x%1 {<<: *x%2}\n").arg(i).arg(i - 1);
@@ -116,14 +118,16 @@ TEST_F(ComposeJudged, WhatComposeReadsIsWhatTheReaderNames)
          "",
          {}},
         {"merges in a row are followed", chain + "services: {web: {<<: *x23}}\n", "", {}},
+        // A running project holds the external volume a service of a profile it has not started names, in
+        // a file read after a path that cannot be known; each variable not set here is named once.
         {"a volume is named past a path that cannot be known",
          "services:\n"
          "  web: {image: busybox, env_file: [{path: \"${VSK_EXTRA}/e.env\", required: false}]}\n"
-         "  backup: {image: busybox, profiles: [backup], volumes: [\"keep:/k\", \"plain:/p\"]}\n"
-         "volumes: {keep: {external: true, name: v}, plain: {}}\n",
+         "  logs: {image: busybox, volumes: [\"/srv/${VSK_LOGS}/logs:/logs\"]}\n"
+         "include: [../a/backup.yaml]\n",
          "",
          {},
-         {{"VSK_EXTRA", r.toUtf8() + "/extra"}},
+         {{"VSK_EXTRA", r.toUtf8() + "/extra"}, {"VSK_LOGS", "l"}},
          true},
     };
     for (const auto& row : rows) {
@@ -148,6 +152,10 @@ TEST_F(ComposeJudged, WhatComposeReadsIsWhatTheReaderNames)
         ASSERT_TRUE(resolved) << row.title.toStdString() << ": " << error.toStdString();
 
         EXPECT_EQ(uses.unknown.has_value(), row.unknown) << row.title.toStdString();
+        if (uses.unknown && row.unknown) {
+            EXPECT_EQ(*uses.unknown,
+                      "${VSK_EXTRA}/e.env names a path through a variable that is not set here");
+        }
         EXPECT_EQ(uses.volumesUnknown, std::nullopt) << row.title.toStdString();
         EXPECT_EQ(uses.unsetVariables, notHere) << row.title.toStdString();
         EXPECT_FALSE(resolved->binds.isEmpty() && resolved->volumes.isEmpty()) << row.title.toStdString();

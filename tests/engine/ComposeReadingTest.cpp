@@ -22,34 +22,6 @@ protected:
 
 } // namespace
 
-// A running project whose one path goes through a variable not set here still holds the external volume
-// that a service of a profile it has not started names: the path is unknown, its volumes are not, and
-// each variable is named once, in the order it was met.
-TEST_F(ComposeReading, APathThatCannotBeKnownStopsNoVolumeFromBeingNamed)
-{
-    const ScopedEnv extra{"VSK_EXTRA", std::nullopt};
-    const ScopedEnv logs{"VSK_LOGS", std::nullopt};
-    Docker::ComposeFileUses uses = ofB(R"(
-services:
-  web:
-    env_file: [{path: "${VSK_EXTRA}/e.env", required: false}]
-    volumes: ["/srv/${VSK_LOGS}/logs:/logs", "${VSK_EXTRA}/again:/a"]
-  backup:
-    profiles: [backup]
-    volumes: ["keep:/k", "./b:/b"]
-volumes:
-  keep: {external: true, name: v}
-  plain: {}
-)");
-    EXPECT_EQ(uses.unknown, "${VSK_EXTRA}/e.env names a path through a variable that is not set here");
-    EXPECT_EQ(uses.volumesUnknown, std::nullopt);
-    EXPECT_EQ(uses.unsetVariables, QStringList({"VSK_EXTRA", "VSK_LOGS"}));
-    uses.volumes.sort();
-    EXPECT_EQ(uses.volumes, QStringList({"shop_plain", "v"}));
-    for (const QString& path : {QString("/srv"), b("./b")})
-        EXPECT_TRUE(uses.paths.contains(path)) << path.toStdString();
-}
-
 // What cannot be read, or followed to its end, may name any volume; a path through a variable not set
 // here names none. Either way the volumes named after it are still gathered.
 TEST_F(ComposeReading, WhatCannotBeReadLeavesTheVolumesUnknown)
