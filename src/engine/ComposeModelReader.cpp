@@ -23,6 +23,8 @@ constexpr int deepestChain = 16;
 constexpr int mostNodes = 200000;
 // A compose file nests a few levels deep; a walk that goes on far deeper is being led on.
 constexpr int deepestNesting = 64;
+// A limit reached leaves the rest unread, and what that holds may name any path and any volume: it is
+// said, never dropped.
 
 // yaml-cpp throws when a node that is not there is asked what it is.
 bool isMap(const YAML::Node& node)
@@ -59,6 +61,19 @@ void ComposeModelReader::unknown(const QString& why)
         m_uses.unknown = why;
 }
 
+void ComposeModelReader::unknownVolumes(const QString& why)
+{
+    unknown(why);
+    if (!m_uses.volumesUnknown)
+        m_uses.volumesUnknown = why;
+}
+
+void ComposeModelReader::unset(const QString& variable)
+{
+    if (!variable.isEmpty() && !m_uses.unsetVariables.contains(variable))
+        m_uses.unsetVariables << variable;
+}
+
 void ComposeModelReader::add(const QStringList& paths)
 {
     for (const QString& path : paths)
@@ -68,42 +83,57 @@ void ComposeModelReader::add(const QStringList& paths)
 
 bool ComposeModelReader::read(const QString& file, const QStringList& bases, const Variables& env, int depth)
 {
-    if (m_uses.unknown || m_read.contains(file))
+    if (m_read.contains(file))
         return true;
     m_read.insert(file);
-    if (depth > deepestChain || m_read.size() > mostFiles) {
-        unknown(QStringLiteral("%1 includes or extends more files than are followed").arg(file));
+    if (depth > deepestChain) {
+        unknownVolumes(QStringLiteral("%1 is included or extended through more than %2 files in a row, "
+                                      "more than are followed")
+                           .arg(file)
+                           .arg(deepestChain));
+        return true;
+    }
+    if (m_read.size() > mostFiles) {
+        unknownVolumes(
+            QStringLiteral("its compose files include or extend more than %1 files, more than are followed")
+                .arg(mostFiles));
         return true;
     }
     const DiskRead contents = readComposeInput(file);
     if (contents.kind == DiskLook::Kind::Gone)
         return false;
     if (contents.kind == DiskLook::Kind::Unknown) {
-        unknown(contents.why);
+        unknownVolumes(contents.why);
         return true;
     }
     add({file});
-    const Variables saved = m_env;
+    const Variables savedEnv = m_env;
+    const QString savedFile = m_file;
     try {
         const std::vector<YAML::Node> documents = YAML::LoadAll(contents.bytes.toStdString());
         const QStringList mine = bases + QStringList{QFileInfo(file).absolutePath()};
         m_env = env;
+        m_file = file;
         for (const YAML::Node& document : documents)
             readDocument(document, mine, depth);
     } catch (const YAML::Exception&) {
-        unknown(QStringLiteral("%1 is not a compose file that can be read").arg(file));
+        unknownVolumes(QStringLiteral("%1 is not a compose file that can be read").arg(file));
     } catch (const std::bad_alloc&) {
-        unknown(tooLargeMessage(file));
+        unknownVolumes(tooLargeMessage(file));
     }
-    m_env = saved;
+    m_env = savedEnv;
+    m_file = savedFile;
     return true;
 }
 
 bool ComposeModelReader::spend()
 {
-    if (++m_nodes <= mostNodes)
+    if (m_nodes < mostNodes) {
+        ++m_nodes;
         return true;
-    unknown(QStringLiteral("its compose files name more than can be followed"));
+    }
+    unknownVolumes(
+        QStringLiteral("its compose files hold more than %1 entries, more than are followed").arg(mostNodes));
     return false;
 }
 
@@ -136,8 +166,14 @@ std::vector<YAML::Node> ComposeModelReader::entries(const YAML::Node& node, int 
 ComposeModelReader::Fields ComposeModelReader::fields(const YAML::Node& map, int depth)
 {
     Fields out;
-    if (!isMap(map) || depth > deepestChain)
+    if (!isMap(map))
         return out;
+    if (depth > deepestMerge) {
+        unknownVolumes(QStringLiteral("%1 merges maps (\"<<\") more than %2 deep, deeper than are followed")
+                           .arg(m_file)
+                           .arg(deepestMerge));
+        return out;
+    }
     for (const auto& entry : map) {
         if (!spend())
             break;
@@ -159,8 +195,10 @@ ComposeModelReader::Fields ComposeModelReader::fields(const YAML::Node& map, int
 std::optional<QString> ComposeModelReader::filledPath(const QString& raw)
 {
     QString known;
-    if (std::optional<QString> filled = interpolated(raw, m_env, &known))
+    QString missing;
+    if (std::optional<QString> filled = interpolated(raw, m_env, &known, &missing))
         return filled;
+    unset(missing);
     const qsizetype slash = known.lastIndexOf(u'/');
     if (slash <= 0) {
         unknown(QStringLiteral("%1 names a path through a variable that is not set here").arg(raw));
@@ -173,6 +211,20 @@ QStringList ComposeModelReader::resolve(const QString& raw, const QStringList& b
 {
     const std::optional<QString> filled = filledPath(raw);
     return filled ? placedPath(*filled, bases) : QStringList();
+}
+
+// A file or folder whose contents the reading follows (an include, an extended file, an include's env
+// file or folder): none when it cannot be known whole. Then what it holds is not read, and it may name
+// any path and any volume; the folder before the variable is still used.
+QStringList ComposeModelReader::resolveFollowed(const QString& raw, const QStringList& bases,
+                                                const char* what)
+{
+    if (const std::optional<QString> filled = interpolated(raw, m_env))
+        return placedPath(*filled, bases);
+    use(raw, bases);
+    unknownVolumes(QStringLiteral("%1 names %2 through a variable that is not set here")
+                       .arg(raw, QLatin1StringView(what)));
+    return {};
 }
 
 // A field compose takes as a path, written plainly ("data/x") or not.
@@ -202,6 +254,8 @@ void ComposeModelReader::usePieces(const QString& raw, const QStringList& bases)
 {
     const ValuePaths named = pathsInValue(raw, m_env, bases);
     add(named.paths);
+    for (const QString& variable : named.unset)
+        unset(variable);
     if (named.unknown)
         unknown(*named.unknown);
 }
@@ -210,10 +264,12 @@ void ComposeModelReader::walk(const YAML::Node& node, const QStringList& bases, 
                               const QSet<QString>& besides)
 {
     if (depth > deepestNesting) {
-        unknown(QStringLiteral("its compose files nest deeper than can be followed"));
+        unknownVolumes(QStringLiteral("%1 nests more than %2 levels deep, deeper than are followed")
+                           .arg(m_file)
+                           .arg(deepestNesting));
         return;
     }
-    if (m_uses.unknown || !spend())
+    if (!spend())
         return;
     if (isScalar(node)) {
         usePieces(text(node), bases);
@@ -232,9 +288,11 @@ void ComposeModelReader::readDocument(const YAML::Node& document, const QStringL
     for (const auto& [section, value] : fields(document)) {
         if (section == u"name" && depth == 0) {
             // Only the project's own files name it; an included part's name is its own.
-            const std::optional<QString> name = interpolated(text(value), m_env);
+            QString missing;
+            const std::optional<QString> name = interpolated(text(value), m_env, nullptr, &missing);
             m_nameGiven = name.value_or(QString());
             m_nameKnown = name.has_value();
+            m_nameMissing = missing;
         } else if (section == u"include") {
             readIncludes(value, bases, depth);
         } else if (section == u"services") {
@@ -273,20 +331,25 @@ void ComposeModelReader::readIncludes(const YAML::Node& include, const QStringLi
                 for (const YAML::Node& one : isList(path) ? entries(path) : std::vector{path})
                     paths.push_back(one);
             for (const YAML::Node& dir : values(entry, "project_directory"))
-                folders << resolve(text(dir), bases);
+                folders << resolveFollowed(text(dir), bases, "the folder an included part runs in");
             for (const YAML::Node& env : values(entry, "env_file")) {
                 envGiven = true;
                 for (const YAML::Node& file : isList(env) ? entries(env) : std::vector{env})
-                    envFiles << resolve(text(file), bases);
+                    envFiles << resolveFollowed(text(file), bases, "an included part's env file");
             }
         }
         for (const QString& folder : std::as_const(folders))
             if (!m_uses.folders.contains(folder))
                 m_uses.folders << folder;
         QStringList files;
-        for (const YAML::Node& path : paths)
-            if (const QString location = text(path); !isRemote(location))
-                files << resolve(location, bases);
+        for (const YAML::Node& path : paths) {
+            const QString location = text(path);
+            if (isRemote(location))
+                unknownVolumes(
+                    QStringLiteral("%1 includes %2, which cannot be read here").arg(m_file, location));
+            else
+                files << resolveFollowed(location, bases, "an included file");
+        }
         if (files.isEmpty())
             continue;
         // Without env files of its own, an included part reads the .env of the folder it runs in.
@@ -295,7 +358,7 @@ void ComposeModelReader::readIncludes(const YAML::Node& include, const QStringLi
             const QString dotEnv = runsIn + QStringLiteral("/.env");
             const DiskLook look = lookAtPath(dotEnv);
             if (look.kind == DiskLook::Kind::Unknown)
-                unknown(look.why);
+                unknownVolumes(look.why);
             else if (look.kind == DiskLook::Kind::There && !look.folder)
                 envFiles << dotEnv;
         }
@@ -306,7 +369,7 @@ void ComposeModelReader::readIncludes(const YAML::Node& include, const QStringLi
         const EnvFilesRead envRead = readEnvFiles(envFiles, lookupIn(outer));
         add(envRead.read);
         if (envRead.unknown)
-            unknown(*envRead.unknown);
+            unknownVolumes(*envRead.unknown);
         Variables env = outer;
         for (auto value = envRead.values.cbegin(); value != envRead.values.cend(); ++value)
             if (!env.contains(value.key()))
@@ -321,8 +384,6 @@ void ComposeModelReader::readIncludes(const YAML::Node& include, const QStringLi
 void ComposeModelReader::readService(const YAML::Node& service, const QStringList& bases, int depth)
 {
     for (const auto& [key, value] : fields(service)) {
-        if (m_uses.unknown)
-            return;
         if (isNoHostPathField(key))
             continue;
         if (key == u"build") {
@@ -331,7 +392,7 @@ void ComposeModelReader::readService(const YAML::Node& service, const QStringLis
             useEach(value, bases);
         } else if (key == u"extends") {
             for (const YAML::Node& file : values(value, "file"))
-                for (const QString& path : resolve(text(file), bases)) {
+                for (const QString& path : resolveFollowed(text(file), bases, "an extended file")) {
                     add({path});
                     read(path, bases, m_env, depth + 1);
                 }
@@ -460,10 +521,13 @@ void ComposeModelReader::readVolume(const YAML::Node& volume, const QStringList&
 void ComposeModelReader::nameVolume(const QString& key, const YAML::Node& volume)
 {
     const auto filledName = [&](const YAML::Node& node) -> std::optional<QString> {
-        std::optional<QString> name = interpolated(text(node), m_env);
-        if (!name)
-            unknown(
+        QString missing;
+        std::optional<QString> name = interpolated(text(node), m_env, nullptr, &missing);
+        if (!name) {
+            unset(missing);
+            unknownVolumes(
                 QStringLiteral("the volume %1 is named through a variable that is not set here").arg(key));
+        }
         return name;
     };
     std::optional<QString> name;
@@ -496,13 +560,14 @@ void ComposeModelReader::nameVolume(const QString& key, const YAML::Node& volume
             m_uses.volumes << one;
 }
 
-void ComposeModelReader::nameVolumesOf(const QString& project)
+void ComposeModelReader::nameVolumesOf(const QString& project, const QString& missing)
 {
     if (m_unnamedVolumes.isEmpty())
         return;
     if (project.isEmpty()) {
-        unknown(QStringLiteral("its project's name is not known, nor hence the name of its volume %1")
-                    .arg(m_unnamedVolumes.first()));
+        unset(missing);
+        unknownVolumes(QStringLiteral("its project's name is not known, nor hence the name of its volume %1")
+                           .arg(m_unnamedVolumes.first()));
         return;
     }
     for (const QString& key : std::as_const(m_unnamedVolumes))

@@ -18,22 +18,23 @@ QString placedIn(const QString& dir, const QString& path)
     return path.startsWith(u'/') || dir.isEmpty() ? path : dir + u'/' + path;
 }
 
-// The files compose reads for a project started without naming any: those COMPOSE_FILE names, else
-// the first of its file names in the folder with every override file beside it (reading more than
-// compose would is safe; reading less is not). None, with `reader` told why, when that cannot be
-// known.
+// The files compose reads for a project started in `dir` without naming any: those COMPOSE_FILE names,
+// else the first of its file names in the folder with every override file beside it (reading more than
+// compose would is safe; reading less is not). None, with `reader` told why, when that cannot be known.
 std::optional<QStringList> filesFound(const QString& dir, const Variables& env, ComposeModelReader& reader)
 {
     if (const Variable given = env.value(QStringLiteral("COMPOSE_FILE"));
         !given.value.isEmpty() || !given.whole) {
         if (!given.whole) {
-            reader.unknown(
+            reader.unset(given.missing);
+            reader.unknownVolumes(
                 QStringLiteral("COMPOSE_FILE for %1 names a variable that is not set here").arg(dir));
             return std::nullopt;
         }
         const Variable separator = env.value(QStringLiteral("COMPOSE_PATH_SEPARATOR"));
         if (!separator.whole) {
-            reader.unknown(
+            reader.unset(separator.missing);
+            reader.unknownVolumes(
                 QStringLiteral("COMPOSE_PATH_SEPARATOR for %1 names a variable that is not set here")
                     .arg(dir));
             return std::nullopt;
@@ -49,7 +50,7 @@ std::optional<QStringList> filesFound(const QString& dir, const Variables& env, 
     for (const QString& name : composeFileNames()) {
         const DiskLook look = lookAtPath(dir + u'/' + name);
         if (look.kind == DiskLook::Kind::Unknown) {
-            reader.unknown(look.why);
+            reader.unknownVolumes(look.why);
             return std::nullopt;
         }
         if (look.kind == DiskLook::Kind::There) {
@@ -64,7 +65,7 @@ std::optional<QStringList> filesFound(const QString& dir, const Variables& env, 
         const QString path = dir + u'/' + name.left(dot) + QStringLiteral(".override") + name.mid(dot);
         const DiskLook look = lookAtPath(path);
         if (look.kind == DiskLook::Kind::Unknown) {
-            reader.unknown(look.why);
+            reader.unknownVolumes(look.why);
             return std::nullopt;
         }
         if (look.kind == DiskLook::Kind::There)
@@ -86,18 +87,24 @@ QString normalizedName(const QString& folder)
 }
 
 // The name compose gives the project: the one it was started under (its containers' label, the
-// registry's entry), else COMPOSE_PROJECT_NAME, else the one its files give, else its folder's.
-QString projectName(const ComposeSource& source, const Variables& env, const ComposeModelReader& reader)
+// registry's entry), else COMPOSE_PROJECT_NAME, else the one its files give, else its folder's. Empty
+// when it goes through a variable not set here, which `missing` then names.
+QString projectName(const ComposeSource& source, const Variables& env, const ComposeModelReader& reader,
+                    QString& missing)
 {
     if (!source.project.isEmpty())
         return source.project;
     const Variable fromEnv = env.value(QStringLiteral("COMPOSE_PROJECT_NAME"));
-    if (!fromEnv.whole)
+    if (!fromEnv.whole) {
+        missing = fromEnv.missing;
         return {};
+    }
     if (!fromEnv.value.isEmpty())
         return fromEnv.value;
-    if (!reader.nameKnown())
+    if (!reader.nameKnown()) {
+        missing = reader.nameMissing();
         return {};
+    }
     if (!reader.nameGiven().isEmpty())
         return reader.nameGiven();
     const QString dir =
@@ -108,19 +115,22 @@ QString projectName(const ComposeSource& source, const Variables& env, const Com
 ComposeFileUses readProject(const ComposeSource& source, const QHash<QString, QString>& shell)
 {
     ComposeModelReader reader;
-    if (source.files.contains(QStringLiteral("-"))) {
-        reader.unknown(
-            QStringLiteral("its compose file was given on standard input, which cannot be read again"));
-        return reader.uses();
-    }
     const QString& dir = source.projectDir;
-    const DiskLook folder = dir.isEmpty() ? DiskLook() : lookAtPath(dir);
-    if (folder.kind == DiskLook::Kind::Unknown) {
-        reader.unknown(folder.why);
-        return reader.uses();
+    QStringList files;
+    for (const QString& file : source.files) {
+        if (file == u"-")
+            reader.unknownVolumes(
+                QStringLiteral("its compose file was given on standard input, which cannot be read again"));
+        else
+            files << placedIn(dir, file);
     }
+    const bool named = !source.files.isEmpty();
+    const DiskLook folder = dir.isEmpty() ? DiskLook() : lookAtPath(dir);
+    if (folder.kind == DiskLook::Kind::Unknown)
+        reader.unknownVolumes(folder.why);
 
-    // The shell's variables win over the env files', a later file's over an earlier one's.
+    // The shell's variables win over the env files', a later file's over an earlier one's. Files
+    // that cannot be read leave the values read before them; what they set is said not to be known.
     const Variables shellVariables = wholeVariables(shell);
     QStringList envFiles;
     for (const QString& file : source.envFiles)
@@ -129,34 +139,31 @@ ComposeFileUses readProject(const ComposeSource& source, const QHash<QString, QS
         envFiles << dir + QStringLiteral("/.env");
     const EnvFilesRead envRead = readEnvFiles(envFiles, lookupIn(shellVariables));
     reader.add(envRead.read);
-    if (envRead.unknown) {
-        reader.unknown(*envRead.unknown);
-        return reader.uses();
-    }
+    if (envRead.unknown)
+        reader.unknownVolumes(*envRead.unknown);
     Variables env = envRead.values;
     env.insert(shellVariables);
 
-    QStringList files;
-    for (const QString& file : source.files)
-        files << placedIn(dir, file);
-    const bool given = !files.isEmpty();
-    if (!given) {
-        if (folder.kind != DiskLook::Kind::There)
-            return reader.uses(); // gone, and with it what it named
+    // Files it was given that are gone name nothing (compose could not read them either), unless the
+    // folder holds what compose would read there now; a folder that is there but holds none of what
+    // compose looks for, when nothing was given, may have been started from anything.
+    bool looked = false;
+    if ((!named || source.folderToo) && folder.kind == DiskLook::Kind::There) {
         const std::optional<QStringList> found = filesFound(dir, env, reader);
-        if (!found)
-            return reader.uses();
-        files = *found;
+        looked = found.has_value();
+        for (const QString& file : found.value_or(QStringList()))
+            if (!files.contains(file))
+                files << file;
     }
     const QStringList bases = dir.isEmpty() ? QStringList() : QStringList{dir};
     bool anyRead = false;
     for (const QString& file : std::as_const(files))
         anyRead = reader.read(file, bases, env) || anyRead;
-    // Files it was given that are gone name nothing (compose could not read them either); a folder
-    // that is there but holds none of what compose looks for may have been started from anything.
-    if (!given && !anyRead)
-        reader.unknown(QStringLiteral("its compose files are not found in %1").arg(dir));
-    reader.nameVolumesOf(projectName(source, env, reader));
+    if (!named && looked && !anyRead)
+        reader.unknownVolumes(QStringLiteral("its compose files are not found in %1").arg(dir));
+    QString missing;
+    const QString project = projectName(source, env, reader, missing);
+    reader.nameVolumesOf(project, missing);
     return reader.uses();
 }
 
@@ -194,6 +201,7 @@ ComposeFileUses composeFileUses(const ComposeSource& source, const QHash<QString
         ComposeFileUses uses;
         uses.unknown = QStringLiteral("the compose setup in %1 is too large to be read")
                            .arg(source.projectDir.isEmpty() ? source.files.value(0) : source.projectDir);
+        uses.volumesUnknown = uses.unknown;
         return uses;
     }
 }

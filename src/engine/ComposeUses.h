@@ -46,7 +46,8 @@ struct ComposeFileUses {
     QStringList volumes;
     // Why not everything could be known (a file or folder that cannot be looked at or read, is too
     // large, is not YAML, a path or name through a variable that is not set here, compose files that
-    // are not found where the project has its folder); then any folder and any volume may be used.
+    // are not found where the project has its folder): the first reason met. Then any folder may be
+    // used; which volumes may be, `volumesUnknown` says.
     std::optional<QString> unknown;
     // Why the volumes it names may not all be known (a file that cannot be read or is not YAML, a
     // volume's name through a variable not set here, a limit reached): then it may name any volume.
@@ -60,10 +61,11 @@ struct ComposeFileUses {
 
 // Reads `source`'s compose setup from the disk, as compose would. Only what is plainly not there
 // (ENOENT, ENOTDIR) names nothing: a project whose folder and files are gone uses nothing; anything
-// else that cannot be looked at or read makes its uses unknown. Interpolation takes a variable from
-// `shell` (the environment compose was most likely started with, shellVariables), else from the
-// project's env files; a path through one set in neither (and without a default) is known up to the
-// folder before it, and unknown when nothing before it is. Looks at the disk: run it as a folder look.
+// else that cannot be looked at or read makes its uses and its volumes unknown. Interpolation takes a
+// variable from `shell` (the environment compose was most likely started with, shellVariables), else
+// from the project's env files; a path through one set in neither (and without a default) is known up
+// to the folder before it, and unknown when nothing before it is. Nothing unknown stops the reading:
+// every other path and volume is still gathered. Looks at the disk: run it as a folder look.
 ComposeFileUses composeFileUses(const ComposeSource& source, const QHash<QString, QString>& shell);
 
 // The host paths a volume's driver options name: the device and every path among the mount options

@@ -61,7 +61,7 @@ private:
                 m_found.paths << placed;
     }
     void useFilled(const QString& text);
-    void useCut(const QString& known);
+    void useCut(const QString& known, const QString& missing);
 };
 
 ValuePaths Pieces::read()
@@ -77,20 +77,22 @@ ValuePaths Pieces::read()
             const QString scheme = url.captured(1).toLower();
             if (scheme == u"file" || scheme == u"unix") {
                 QString known;
+                QString missing;
                 const QStringView rest = fragment.mid(url.capturedLength());
-                if (std::optional<QString> filled = interpolated(rest, m_env, &known))
+                if (std::optional<QString> filled = interpolated(rest, m_env, &known, &missing))
                     useFilled(*filled);
                 else
-                    useCut(known);
+                    useCut(known, missing);
             }
             continue;
         }
         for (const QStringView piece : splitOutside(fragment, u":")) {
             QString known;
-            if (std::optional<QString> filled = interpolated(piece, m_env, &known))
+            QString missing;
+            if (std::optional<QString> filled = interpolated(piece, m_env, &known, &missing))
                 useFilled(*filled);
             else
-                useCut(known);
+                useCut(known, missing);
         }
     }
     return m_found;
@@ -119,7 +121,7 @@ void Pieces::useFilled(const QString& text)
 // `known` ends where a variable that is not known here begins: the pieces before it are known; its
 // own piece, when it may be a path, is known up to the folder before the variable, and when it has
 // nothing before the variable it may be any path at all.
-void Pieces::useCut(const QString& known)
+void Pieces::useCut(const QString& known, const QString& missing)
 {
     qsizetype cut = -1;
     for (const QChar separator : {u',', u'=', u':'})
@@ -129,6 +131,8 @@ void Pieces::useCut(const QString& known)
     const QString last = known.mid(cut + 1);
     if (!last.isEmpty() && !isHostSource(last))
         return; // not a path, whatever follows
+    if (!missing.isEmpty() && !m_found.unset.contains(missing))
+        m_found.unset << missing;
     const qsizetype slash = last.lastIndexOf(u'/');
     if (last.isEmpty() || slash < 0 || (slash == 0 && last.startsWith(u'/'))) {
         m_found.unknown =

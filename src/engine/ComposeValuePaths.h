@@ -32,6 +32,7 @@ bool namesItsKeys(const QString& key);
 struct ValuePaths {
     QStringList paths;
     std::optional<QString> unknown; // it may name a path through a variable that is not set here
+    QStringList unset = {};         // the variables not set here that a path it names goes through
 
     bool operator==(const ValuePaths&) const = default;
 };
@@ -39,7 +40,8 @@ struct ValuePaths {
 // Each piece of `raw` between "=", "," and ":" that looks like a path once filled in from `env`
 // ("seccomp=./profile.json", "type=local,src=/cache", "lowerdir=/a:/b"), and the path of a file or
 // socket address ("unix:///run/x.sock"), placed among `bases`. A piece cut by a variable that is not
-// known here is known up to the folder before it, and unknown when it has nothing before it.
+// known here is known up to the folder before it, and unknown when it has nothing before it; either way
+// the variable is named among `unset`.
 ValuePaths pathsInValue(const QString& raw, const Variables& env, const QStringList& bases);
 
 } // namespace Docker

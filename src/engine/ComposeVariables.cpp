@@ -13,7 +13,23 @@ bool isNameChar(QChar c, bool first)
            (!first && u >= u'0' && u <= u'9');
 }
 
-bool fill(QStringView text, const VariableLookup& lookup, QString& out);
+// One text being filled in: what it has come to so far, and the variable it was cut at.
+struct Filling {
+    const VariableLookup& lookup;
+    QString out;
+    QString missing;
+
+    // Appends `variable`'s value; false when it is known only in part, which cuts the text there.
+    bool take(const Variable& variable)
+    {
+        out += variable.value;
+        if (!variable.whole)
+            missing = variable.missing;
+        return variable.whole;
+    }
+};
+
+bool fill(QStringView text, Filling& filling);
 
 // The end of the braced form that starts at `text[at]` ("${"): compose counts only "${" as opening
 // one, so a plain "{" in a default is text.
@@ -33,20 +49,22 @@ qsizetype closingBrace(QStringView text, qsizetype at)
 
 // Appends the value of one braced form, `inner` being what stands between its braces. False when that
 // value is not known here.
-bool substituteBraced(QStringView inner, const VariableLookup& lookup, QString& out)
+bool substituteBraced(QStringView inner, Filling& filling)
 {
     qsizetype nameEnd = 0;
     while (nameEnd < inner.size() && isNameChar(inner[nameEnd], nameEnd == 0))
         ++nameEnd;
     if (nameEnd == 0)
         return false; // compose refuses it; what it meant is not known
-    const std::optional<Variable> variable = lookup(inner.left(nameEnd).toString());
+    const QString name = inner.left(nameEnd).toString();
+    const std::optional<Variable> variable = filling.lookup(name);
     QStringView rest = inner.mid(nameEnd);
     if (rest.isEmpty()) {
-        if (!variable)
+        if (!variable) {
+            filling.missing = name;
             return false;
-        out += variable->value;
-        return variable->whole;
+        }
+        return filling.take(*variable);
     }
     const bool colon = rest.startsWith(u':');
     if (colon)
@@ -57,57 +75,60 @@ bool substituteBraced(QStringView inner, const VariableLookup& lookup, QString& 
     const QStringView word = rest.mid(1);
     // A value known only in part is not empty when that part is not; whether an empty part is the
     // whole of it is not known.
-    if (colon && variable && variable->value.isEmpty() && !variable->whole)
+    if (colon && variable && variable->value.isEmpty() && !variable->whole) {
+        filling.missing = variable->missing;
         return false;
+    }
     const bool present = variable && (!colon || !variable->value.isEmpty());
     switch (op.unicode()) {
     case u'-':
-        if (!present)
-            return fill(word, lookup, out);
-        out += variable->value;
-        return variable->whole;
+        return present ? filling.take(*variable) : fill(word, filling);
     case u'?':
         // Unset, compose would have refused to start the project: it was set then, to a value not known here.
-        if (!present)
+        if (!present) {
+            filling.missing = name;
             return false;
-        out += variable->value;
-        return variable->whole;
+        }
+        return filling.take(*variable);
     case u'+':
-        return present ? fill(word, lookup, out) : true;
+        return present ? fill(word, filling) : true;
     default:
         return false;
     }
 }
 
-bool fill(QStringView text, const VariableLookup& lookup, QString& out)
+bool fill(QStringView text, Filling& filling)
 {
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text[i] != u'$' || i + 1 >= text.size()) {
-            out += text[i];
+            filling.out += text[i];
             continue;
         }
         const QChar next = text[i + 1];
         if (next == u'$') {
-            out += u'$';
+            filling.out += u'$';
             ++i;
         } else if (next == u'{') {
             const qsizetype close = closingBrace(text, i);
-            if (close < 0 || !substituteBraced(text.mid(i + 2, close - i - 2), lookup, out))
+            if (close < 0 || !substituteBraced(text.mid(i + 2, close - i - 2), filling))
                 return false;
             i = close;
         } else if (isNameChar(next, true)) {
+            // An unbraced name runs as far as name characters go: "$DATA_DIR" is DATA_DIR, never DATA.
             qsizetype end = i + 1;
             while (end < text.size() && isNameChar(text[end], false))
                 ++end;
-            const std::optional<Variable> variable = lookup(text.mid(i + 1, end - i - 1).toString());
-            if (!variable)
+            const QString name = text.mid(i + 1, end - i - 1).toString();
+            const std::optional<Variable> variable = filling.lookup(name);
+            if (!variable) {
+                filling.missing = name;
                 return false;
-            out += variable->value;
-            if (!variable->whole)
+            }
+            if (!filling.take(*variable))
                 return false;
             i = end - 1;
         } else {
-            out += u'$'; // a "$" that starts no form stands for itself
+            filling.out += u'$'; // a "$" that starts no form stands for itself
         }
     }
     return true;
@@ -124,20 +145,23 @@ Variables wholeVariables(const QHash<QString, QString>& values)
     return variables;
 }
 
-std::optional<QString> interpolated(QStringView text, const VariableLookup& lookup, QString* known)
+std::optional<QString> interpolated(QStringView text, const VariableLookup& lookup, QString* known,
+                                    QString* missing)
 {
-    QString out;
-    const bool complete = fill(text, lookup, out);
+    Filling filling{lookup, {}, {}};
+    const bool complete = fill(text, filling);
     if (known)
-        *known = out;
+        *known = filling.out;
+    if (missing)
+        *missing = complete ? QString() : filling.missing;
     if (!complete)
         return std::nullopt;
-    return out;
+    return filling.out;
 }
 
-std::optional<QString> interpolated(QStringView text, const Variables& env, QString* known)
+std::optional<QString> interpolated(QStringView text, const Variables& env, QString* known, QString* missing)
 {
-    return interpolated(text, lookupIn(env), known);
+    return interpolated(text, lookupIn(env), known, missing);
 }
 
 VariableLookup lookupIn(const Variables& env)

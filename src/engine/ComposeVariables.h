@@ -15,6 +15,7 @@ namespace Docker {
 struct Variable {
     QString value;
     bool whole = true;
+    QString missing = {}; // not whole: the variable not set here it was cut at, when one was
 
     bool operator==(const Variable&) const = default;
 };
@@ -35,9 +36,13 @@ Variables wholeVariables(const QHash<QString, QString>& values);
 // deep as they go. None past the first form whose value is not known here, with `known` holding what
 // came before it: a variable not set here without a default (compose's own shell may have set it),
 // one compose would have refused to start without, one known only in part, a form compose does not
-// take. A set but empty variable counts as absent for the forms with a colon only.
-std::optional<QString> interpolated(QStringView text, const VariableLookup& lookup, QString* known = nullptr);
-std::optional<QString> interpolated(QStringView text, const Variables& env, QString* known = nullptr);
+// take. A set but empty variable counts as absent for the forms with a colon only. `missing` names the
+// variable it was cut at (for one known only in part, the one not set here that cut it), and stays
+// empty for a form compose does not take.
+std::optional<QString> interpolated(QStringView text, const VariableLookup& lookup, QString* known = nullptr,
+                                    QString* missing = nullptr);
+std::optional<QString> interpolated(QStringView text, const Variables& env, QString* known = nullptr,
+                                    QString* missing = nullptr);
 
 // The process's own environment: what a shell that started compose would most likely have had.
 QHash<QString, QString> shellVariables();

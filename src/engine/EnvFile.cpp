@@ -164,6 +164,7 @@ private:
     Variable filled(QStringView raw) const
     {
         QString known;
+        QString missing;
         const std::optional<QString> value = interpolated(
             raw,
             [this](const QString& name) -> std::optional<Variable> {
@@ -172,8 +173,8 @@ private:
                 const auto mine = m_parse.values.constFind(name);
                 return mine == m_parse.values.cend() ? std::nullopt : std::optional<Variable>(*mine);
             },
-            &known);
-        return value ? Variable{*value, true} : Variable{known, false};
+            &known, &missing);
+        return value ? Variable{*value, true} : Variable{known, false, missing};
     }
 
     std::optional<Variable> unquoted()

@@ -1,6 +1,7 @@
 #include "engine/ComposeUses.h"
 #include "engine/ComposeVariables.h"
 
+#include "engine/ComposeUsesFixture.h"
 #include "support/TestSupport.h"
 
 #include "engine/ProjectLooks.h"
@@ -19,49 +20,6 @@
 #include <unistd.h>
 
 using TestSupport::ScopedEnv;
-
-namespace {
-
-class ComposeUses : public testing::Test {
-protected:
-    QTemporaryDir root;
-
-    QString write(const QString& relative, const QString& content)
-    {
-        const QString path = root.filePath(relative);
-        EXPECT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content.toUtf8());
-        return path;
-    }
-
-    // What a project names, read with the environment of the test.
-    static Docker::ComposeFileUses namedBy(const Docker::ComposeSource& source)
-    {
-        return Docker::composeFileUses(source, Docker::shellVariables());
-    }
-
-    // What project shop, started from b/compose.yaml, names.
-    Docker::ComposeFileUses ofB(const QString& compose, const QStringList& envFiles = {})
-    {
-        return namedBy({{write("b/compose.yaml", compose)}, root.filePath("b"), envFiles, "shop"});
-    }
-
-    // The paths it names besides its own compose and env files.
-    QStringList namedBesidesItsFiles(const Docker::ComposeFileUses& uses) const
-    {
-        QStringList paths = uses.paths;
-        paths.removeIf([&](const QString& path) {
-            return path == b("compose.yaml") || path == b(".env") || path == b("prod.env");
-        });
-        return paths;
-    }
-
-    QString b(const QString& relative) const { return root.filePath("b") + "/" + relative; }
-};
-
-} // namespace
 
 // Every field of a compose file that makes compose or a container read a host path, in each of its
 // forms, followed through the files it includes and extends, relative paths taken from the folder
@@ -576,7 +534,8 @@ volumes:
               QStringList{"oddfolderx_plain"});
 }
 
-// A compose or env file far larger than one can be is not read, and what the project uses is unknown.
+// A compose or env file far larger than one can be is not read, and what the project uses is unknown,
+// its volumes too.
 TEST_F(ComposeUses, AFileTooLargeToBeReadIsUnknown)
 {
     const QString padding(2 << 20, u'#');
@@ -585,6 +544,8 @@ TEST_F(ComposeUses, AFileTooLargeToBeReadIsUnknown)
     write("bigenv/.env", "A=1\n" + padding);
     for (const QString& name : {QString("big/compose.yaml"), QString("bigenv/.env")}) {
         const QString dir = root.filePath(name.section('/', 0, 0));
-        EXPECT_EQ(namedBy({{}, dir, {}, "p"}).unknown, root.filePath(name) + " is too large to be read");
+        const Docker::ComposeFileUses uses = namedBy({{}, dir, {}, "p"});
+        EXPECT_EQ(uses.unknown, root.filePath(name) + " is too large to be read");
+        EXPECT_EQ(uses.volumesUnknown, uses.unknown);
     }
 }

@@ -7,15 +7,19 @@ using Docker::Variable;
 using Docker::Variables;
 
 // compose's forms, each as compose fills it in; a value that is not known here is cut where it
-// begins, with what came before it.
+// begins, with what came before it and the variable not set here that cut it.
 TEST(Interpolation, EachFormAsComposeFillsItIn)
 {
-    const Variables env{
-        {"SET", {"/s", true}}, {"EMPTY", {"", true}}, {"PART", {"/p/", false}}, {"PARTEMPTY", {"", false}}};
+    const Variables env{{"SET", {"/s", true}},
+                        {"EMPTY", {"", true}},
+                        {"DATA", {"/data", true}},
+                        {"PART", {"/p/", false, "BASE"}},
+                        {"PARTEMPTY", {"", false, "ROOT"}}};
     const struct {
         QString text;
         std::optional<QString> filled;
         QString known;
+        QString missing = {};
     } rows[] = {
         {"${SET}/x", "/s/x", ""},
         {"$SET/x", "/s/x", ""},
@@ -31,23 +35,32 @@ TEST(Interpolation, EachFormAsComposeFillsItIn)
         {"${UNSET:-${EMPTY:-${SET}/n}}", "/s/n", ""},
         {"${UNSET:-{a}}", "{a}", ""}, // only "${" opens a form: the first "}" closes it
         {"$$SET and $ alone, $1", "$SET and $ alone, $1", ""},
-        {"/a/${UNSET}/b", std::nullopt, "/a/"},
-        {"/a/${UNSET:?needed}", std::nullopt, "/a/"},
-        {"${EMPTY:?needed}", std::nullopt, ""},
+        {"/a/${UNSET}/b", std::nullopt, "/a/", "UNSET"},
+        {"/a/${UNSET:?needed}", std::nullopt, "/a/", "UNSET"},
+        {"${EMPTY:?needed}", std::nullopt, "", "EMPTY"},
         {"${EMPTY?needed}/x", "/x", ""},
-        {"/a${PART}x", std::nullopt, "/a/p/"},
-        {"${PART:-/d}", std::nullopt, "/p/"},
-        {"${PARTEMPTY:-/d}", std::nullopt, ""}, // whether it is empty is not known
-        {"${PARTEMPTY-/d}", std::nullopt, ""},
+        {"/a${PART}x", std::nullopt, "/a/p/", "BASE"},
+        {"/a$PART/x", std::nullopt, "/a/p/", "BASE"},
+        {"${PART:-/d}", std::nullopt, "/p/", "BASE"},
+        {"${PARTEMPTY:-/d}", std::nullopt, "", "ROOT"}, // whether it is empty is not known
+        {"${PARTEMPTY-/d}", std::nullopt, "", "ROOT"},
         {"${PART:+/alt}", "/alt", ""},
+        {"${UNSET:-${OTHER}/d}", std::nullopt, "", "OTHER"},
+        // An unbraced name takes every name character there is: DATA is set, DATA_DIR is not.
+        {"$DATA_DIR/x", std::nullopt, "", "DATA_DIR"},
+        {"$DATA/x", "/data/x", ""},
+        {"$DATA.d/x", "/data.d/x", ""},
         {"${}", std::nullopt, ""},
         {"/x${SET", std::nullopt, "/x"},
     };
     for (const auto& row : rows) {
         QString known;
-        EXPECT_EQ(Docker::interpolated(row.text, env, &known), row.filled) << row.text.toStdString();
+        QString missing;
+        EXPECT_EQ(Docker::interpolated(row.text, env, &known, &missing), row.filled)
+            << row.text.toStdString();
         if (!row.filled) {
             EXPECT_EQ(known, row.known) << row.text.toStdString();
+            EXPECT_EQ(missing, row.missing) << row.text.toStdString();
         }
     }
 }
@@ -85,8 +98,9 @@ TEST(EnvFile, LinesAsComposeReadsThem)
         {"# A=1\n\n   # B=2\nA=3", "A", Variable{"3"}},
         {"SHELLVAR\n", "SHELLVAR", Variable{"/shell"}}, // a lone key takes what the shell has
         {"NOWHERE\nA=1", "NOWHERE", std::nullopt},
-        {"A=${UNSET}/x", "A", Variable{"", false}},
-        {"A=/a/${UNSET}/x", "A", Variable{"/a/", false}},
+        {"A=${UNSET}/x", "A", Variable{"", false, "UNSET"}},
+        {"A=/a/${UNSET}/x", "A", Variable{"/a/", false, "UNSET"}},
+        {"B=${UNSET}/b\nA=$B/x", "A", Variable{"", false, "UNSET"}}, // cut where B was
         {"A=${UNSET:-/d}/x", "A", Variable{"/d/x"}},
         {"E=\nA=${E:-/d}", "A", Variable{"/d"}},
         {"E=\nA=${E-/d}", "A", Variable{""}},
