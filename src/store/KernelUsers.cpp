@@ -46,6 +46,25 @@ bool ofOwn(const Platform::MountNamespace& space, const QStringList& own)
     return std::any_of(own.cbegin(), own.cend(), [&ids](const QString& id) { return named(id, ids); });
 }
 
+// Runs `each` once for every namespace of `uses` but those of the project's own containers, with
+// its container where `containers` has it: what shows the folder, or a folder inside it, before what
+// holds it, so that a namespace with both is a user of the folder.
+template <typename Each>
+void eachUser(const Platform::HostMounts& host, const QList<Platform::NamespaceUse>& uses,
+              const QList<Container>& containers, const QStringList& own, Each&& each)
+{
+    QSet<qsizetype> counted;
+    for (const bool holds : {false, true})
+        for (const Platform::NamespaceUse& use : uses) {
+            const Platform::MountNamespace& space = host.others[use.space];
+            if ((use.reach == Platform::MountReach::above) != holds || counted.contains(use.space) ||
+                ofOwn(space, own))
+                continue;
+            counted.insert(use.space);
+            each(space, containerOf(space, containers), use);
+        }
+}
+
 // "web of shop", "web", or "process 77 (sleep)".
 QString whoIs(const Platform::MountNamespace& space, const Container* container)
 {
@@ -174,27 +193,20 @@ KernelVerdict kernelVerdict(const Platform::HostMounts& host, const QString& fol
         verdict.notes << host.partial;
         return verdict;
     }
-    const QList<Platform::NamespaceUse> uses = Platform::namespaceUses(host, *at, passing);
     QStringList users;
     QStringList above;
-    QSet<qsizetype> counted;
-    // What shows the folder, or a folder inside it, before what holds it: a namespace with both uses it.
-    for (const bool holds : {false, true})
-        for (const Platform::NamespaceUse& use : uses) {
-            const Platform::MountNamespace& space = host.others[use.space];
-            if ((use.reach == Platform::MountReach::above) != holds || counted.contains(use.space) ||
-                ofOwn(space, own))
-                continue;
-            counted.insert(use.space);
-            const Container* container = containerOf(space, containers);
-            if (!holds)
+    eachUser(
+        host, Platform::namespaceUses(host, *at, passing), containers, own,
+        [&](const Platform::MountNamespace& space, const Container* container,
+            const Platform::NamespaceUse& use) {
+            if (use.reach != Platform::MountReach::above)
                 users << userOf(space, container, use.mount.point);
             else
                 above << QStringLiteral("%1 has %2 mounted at %3, which holds this folder: what goes to the "
                                         "Trash is gone from there too.")
                              .arg(whoIs(space, container),
                                   placeHere(use.mount.device, use.mount.root, host.own), use.mount.point);
-        }
+        });
     if (!users.isEmpty()) {
         constexpr qsizetype shown = 3;
         QString text = QStringLiteral("used by ") + users.mid(0, shown).join(QStringLiteral("; "));
@@ -271,24 +283,17 @@ KernelVolumeVerdict kernelVolumeVerdict(const Platform::HostMounts& host, const 
                 break;
             }
 
-    const QList<Platform::NamespaceUse> uses = Platform::namespaceUses(host, *at, passing);
-    QSet<qsizetype> counted;
-    for (const bool holds : {false, true})
-        for (const Platform::NamespaceUse& use : uses) {
-            const Platform::MountNamespace& space = host.others[use.space];
-            if ((use.reach == Platform::MountReach::above) != holds || counted.contains(use.space) ||
-                ofOwn(space, own))
-                continue;
-            counted.insert(use.space);
-            const Container* container = containerOf(space, containers);
-            if (!holds)
-                verdict.users << userOf(space, container, use.mount.point);
-            else
-                verdict.above << QStringLiteral("%1 has %2 mounted at %3")
-                                     .arg(whoIs(space, container),
-                                          placeHere(use.mount.device, use.mount.root, host.own),
-                                          use.mount.point);
-        }
+    eachUser(host, Platform::namespaceUses(host, *at, passing), containers, own,
+             [&](const Platform::MountNamespace& space, const Container* container,
+                 const Platform::NamespaceUse& use) {
+                 if (use.reach != Platform::MountReach::above)
+                     verdict.users << userOf(space, container, use.mount.point);
+                 else
+                     verdict.above << QStringLiteral("%1 has %2 mounted at %3")
+                                          .arg(whoIs(space, container),
+                                               placeHere(use.mount.device, use.mount.root, host.own),
+                                               use.mount.point);
+             });
     if (!host.unread.isEmpty())
         verdict.doubts << notSeenWhole(host.unread, dataFolder);
     verdict.doubts << host.partial;
