@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+
 // What every process of this machine has mounted, as the kernel keeps it: one table per mount
 // namespace. Unlike what an engine says of a container (the path a bind was asked for, as it was
 // written), the kernel's table names the file system and the folder within it that each mount shows,
@@ -39,7 +41,11 @@ struct HostMounts {
 // Reads the tables under `proc` (the kernel's process folder): the namespace of each process, told by
 // its ns/mnt link, or by its table's text where the link may not be looked at, and one table per
 // namespace. A process gone meanwhile is left out; one whose table is refused goes to `unread`.
-HostMounts hostMounts(const QString& proc = QStringLiteral("/proc"));
+// A read of the process folder can wait on a lock in the kernel where nothing interrupts it: the
+// reading runs on a thread of its own, and after `limit` what was read by then is the answer, the
+// rest said in `partial`. A read that never returns keeps that thread, and nothing else.
+HostMounts hostMounts(const QString& proc = QStringLiteral("/proc"),
+                      std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 // How a mount stands to a folder, given as its file system's device and its path within it.
 enum class MountReach {

@@ -40,6 +40,21 @@ QList<MountEntry> parseMountTable(const QByteArray& text)
     return entries;
 }
 
+std::optional<QStringList> superOptionsAt(const QByteArray& text, const QString& point)
+{
+    std::optional<QStringList> found;
+    for (const QByteArray& line : text.split('\n')) {
+        // The optional fields before " - " vary in number; the type, source and options follow it.
+        const QList<QByteArray> fields = line.split(' ');
+        const qsizetype dash = fields.indexOf("-");
+        if (fields.size() < 5 || dash < 6 || dash + 3 >= fields.size() ||
+            QFile::decodeName(unescapedMountField(fields[4])) != point)
+            continue;
+        found = QString::fromUtf8(unescapedMountField(fields[dash + 3])).split(u',', Qt::SkipEmptyParts);
+    }
+    return found;
+}
+
 QList<MountEntry> mountTable()
 {
     QFile table(QStringLiteral("/proc/self/mountinfo"));

@@ -22,6 +22,10 @@ struct MountEntry {
 // earlier). Lines that do not read as one are skipped.
 QList<MountEntry> parseMountTable(const QByteArray& text);
 
+// The file system's own options ("rw,hidepid=invisible") of the mount last listed at `point` in a
+// mountinfo text; none when no mount is listed there.
+std::optional<QStringList> superOptionsAt(const QByteArray& text, const QString& point);
+
 // This process's own view, from /proc/self/mountinfo; empty when it cannot be read.
 QList<MountEntry> mountTable();
 

@@ -224,7 +224,7 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
                 Docker::judgeTrashOffer(*project.workingDir, uses.others, uses.own,
                                         QDeadlineTimer(ask.folderLimit), first, cancel, passing);
             if (judged)
-                kernelNotes = heedKernel(*judged, users.containers, own.containers, passing);
+                kernelNotes = heedKernel(*judged, users.containers, own.containers, ask.folderLimit, passing);
             if (judged) {
                 if (judged->unsure && judged->refusal)
                     fresh.folderUnchecked << *judged->refusal;
@@ -333,7 +333,7 @@ trashStillFree(StoreEngine& engine, const TeardownPlan& plan, const QList<std::o
     if (judged->identity && judged->identity != plan.folder)
         return notMoved(QStringLiteral("it is not the folder the plan showed"));
     Docker::TrashOffer offer = *judged;
-    heedKernel(offer, users.containers, {});
+    heedKernel(offer, users.containers, {}, folderLimit);
     if (!offer.identity)
         return notMoved(offer.refusal.value_or(QStringLiteral("it is not there")));
     return std::nullopt;
