@@ -106,7 +106,8 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
     const Listed& discovery = discovering.get();
     if (!context && discovery.found) {
         const QList<RuntimeEntry>& entries = discovery.found->list;
-        const auto current = std::find_if(entries.cbegin(), entries.cend(), [](const RuntimeEntry& e) { return e.current; });
+        const auto current =
+            std::find_if(entries.cbegin(), entries.cend(), [](const RuntimeEntry& e) { return e.current; });
         if (current != entries.cend()) {
             runtime = current->runtime;
             for (Container& container : containers)

@@ -78,13 +78,13 @@ QList<std::optional<FolderState>> lookAtFolders(const QList<ComposeProject>& pro
         const QStringList files = project.workingDir ? Docker::lookedForFiles(project) : QStringList();
         byFiles << !files.isEmpty();
         folderLooks.append(project.workingDir && files.isEmpty()
-                               ? Platform::startFolderLookOnItsOwn(*project.workingDir,
-                                                                   Docker::Looks::folderFacts(*project.workingDir))
+                               ? Platform::startFolderLookOnItsOwn(
+                                     *project.workingDir, Docker::Looks::folderFacts(*project.workingDir))
                                : Platform::PendingLook<Docker::FolderFacts>());
-        fileLooks.append(!files.isEmpty()
-                             ? Platform::startFolderLookOnItsOwn(*project.workingDir,
-                                                                 Docker::Looks::composeFiles(*project.workingDir, files))
-                             : Platform::PendingLook<Docker::ComposeFilesFound>());
+        fileLooks.append(!files.isEmpty() ? Platform::startFolderLookOnItsOwn(
+                                                *project.workingDir,
+                                                Docker::Looks::composeFiles(*project.workingDir, files))
+                                          : Platform::PendingLook<Docker::ComposeFilesFound>());
     }
     QList<std::optional<FolderState>> states;
     for (qsizetype i = 0; i < projects.size(); ++i) {

@@ -204,8 +204,8 @@ ComposeFileNames namesIn(const QStringList& files, const QStringList& envFiles, 
 
 // "The compose file <f> is missing. The project's containers were made with it, ...", of the files of
 // `files` (named `madeWith`) that are among `missing`; none when none is.
-std::optional<QString> missingOfKind(const QString& kind, const QStringList& files, const QStringList& madeWith,
-                                     const QStringList& missing)
+std::optional<QString> missingOfKind(const QString& kind, const QStringList& files,
+                                     const QStringList& madeWith, const QStringList& missing)
 {
     QStringList gone;
     QStringList goneMadeWith;
@@ -255,7 +255,7 @@ QList<ComposeFileNames> composeSetups(const ComposeProject& project)
                        std::none_of(madeIn.cbegin(), madeIn.cend(), [&](const QString& dir) {
                            return QDir::cleanPath(dir) == QDir::cleanPath(folder);
                        });
-    QList<std::pair<QStringList, const Container*>> seen;
+    QList<QStringList> seen; // the labels of each set, as setups has them
     for (const Container& container : project.containers) {
         const QStringList files = container.configFiles();
         const QStringList envFiles = container.envFiles();
@@ -265,16 +265,15 @@ QList<ComposeFileNames> composeSetups(const ComposeProject& project)
         const QStringList key{container.labels.value(QString::fromLatin1(configFilesLabel)),
                               dir.value_or(QString()),
                               container.labels.value(QString::fromLatin1(environmentFileLabel))};
-        const auto same = std::find_if(seen.cbegin(), seen.cend(), [&](const auto& s) { return s.first == key; });
-        if (same != seen.cend()) {
-            ComposeFileNames& names = setups[same - seen.cbegin()];
+        if (const qsizetype same = seen.indexOf(key); same >= 0) {
+            ComposeFileNames& names = setups[same];
             if (const auto service = container.service(); service && !names.services.contains(*service)) {
                 names.services << *service;
                 names.services.sort();
             }
             continue;
         }
-        seen.append({key, &container});
+        seen << key;
         const std::optional<QString> from = moved && dir && !dir->isEmpty() ? dir : std::nullopt;
         const QString runIn = moved || !dir || dir->isEmpty() ? folder : *dir;
         const std::optional<QString> service = container.service();
@@ -305,10 +304,9 @@ QStringList lookedForFiles(const ComposeProject& project)
     const bool usual = std::all_of(files.cbegin(), files.cend(), [&](const QString& file) {
         const QFileInfo info(file);
         const QString name = info.fileName();
-        static const QStringList overrides{QStringLiteral("compose.override.yaml"),
-                                           QStringLiteral("compose.override.yml"),
-                                           QStringLiteral("docker-compose.override.yaml"),
-                                           QStringLiteral("docker-compose.override.yml")};
+        static const QStringList overrides{
+            QStringLiteral("compose.override.yaml"), QStringLiteral("compose.override.yml"),
+            QStringLiteral("docker-compose.override.yaml"), QStringLiteral("docker-compose.override.yml")};
         return QDir::cleanPath(info.absolutePath()) == dir &&
                (composeFileNames().contains(name) || overrides.contains(name));
     });
@@ -318,9 +316,11 @@ QStringList lookedForFiles(const ComposeProject& project)
 std::optional<QString> missingComposeFilesMessage(const ComposeFileNames& names, const QStringList& missing)
 {
     QStringList said;
-    if (const auto files = missingOfKind(QStringLiteral("compose file"), names.files, names.madeWith, missing))
+    if (const auto files =
+            missingOfKind(QStringLiteral("compose file"), names.files, names.madeWith, missing))
         said << *files;
-    if (const auto env = missingOfKind(QStringLiteral("env file"), names.envFiles, names.envMadeWith, missing))
+    if (const auto env =
+            missingOfKind(QStringLiteral("env file"), names.envFiles, names.envMadeWith, missing))
         said << *env;
     if (said.isEmpty())
         return std::nullopt;

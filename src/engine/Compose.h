@@ -125,11 +125,12 @@ QStringList fileArgs(const QStringList& files, const QString& dir, const QString
 QString composeTimeoutMessage(std::chrono::seconds limit = composeCheckLimit);
 
 // Asks the compose plugin (on the client's current context) whether the project in `dir` can start,
-// reading `files` when given, else the folder's own file, with `envFiles` in place of the folder's .env (which a look server looks for first: a
-// folder that does not answer fails the check). Never throws; a plugin that has not
-// finished within composeCheckLimit is ended and the check fails. A folder or file that cannot be
-// named exactly fails it without running anything.
-ComposeCheck checkCompose(const QString& dir, const QStringList& files = {}, const QStringList& envFiles = {});
+// reading `files` when given, else the folder's own file (which a look server looks for first: a
+// folder that does not answer fails the check), and `envFiles` when given, else the folder's .env. Never
+// throws; a plugin that has not finished within composeCheckLimit is ended and the check fails. A folder or
+// file that cannot be named exactly fails it without running anything.
+ComposeCheck checkCompose(const QString& dir, const QStringList& files = {},
+                          const QStringList& envFiles = {});
 
 // The plugin's error output reduced to its messages, one per non-blank line; the structured form
 // (... msg="...") gives the unescaped message text.

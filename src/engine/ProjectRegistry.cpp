@@ -76,9 +76,16 @@ QJsonObject encodeSet(const StartedFrom& from)
     return object;
 }
 
+// A listing hands out one copy of equal label texts: most are told equal without reading them.
+bool sameText(const QString& a, const QString& b)
+{
+    return (a.constData() == b.constData() && a.size() == b.size()) || a == b;
+}
+
 bool sameSet(const StartedFrom& a, const StartedFrom& b)
 {
-    return a.files == b.files && a.projectDir == b.projectDir && a.envFiles == b.envFiles;
+    return sameText(a.files, b.files) && sameText(a.projectDir, b.projectDir) &&
+           sameText(a.envFiles, b.envFiles);
 }
 
 // Whether `said` tells less of the setup `kept` than `kept` does: no other folder or files than it,
@@ -100,29 +107,39 @@ bool saysLess(const StartedFrom& said, const StartedFrom& kept)
 // each with the services made from it.
 QList<StartedFrom> setsNamed(const ComposeProject& project)
 {
+    static const QString filesLabel = QString::fromLatin1(Docker::configFilesLabel);
+    static const QString envLabel = QString::fromLatin1(Docker::environmentFileLabel);
     QList<StartedFrom> sets;
+    qsizetype last = -1;
     for (const Container& container : project.containers) {
-        const QString files = container.labels.value(QString::fromLatin1(Docker::configFilesLabel));
+        const QString files = container.labels.value(filesLabel);
         const std::optional<QString> dir = container.workingDir();
         if (files.isEmpty() && !dir)
             continue;
-        const StartedFrom from{files, dir.value_or(QString()),
-                               container.labels.value(QString::fromLatin1(Docker::environmentFileLabel))};
-        auto set = std::find_if(sets.begin(), sets.end(), [&](const StartedFrom& s) { return sameSet(s, from); });
-        if (set == sets.end())
-            set = sets.insert(sets.end(), from);
-        if (const std::optional<QString> service = container.service(); service && !set->services.contains(*service))
-            set->services << *service;
+        const StartedFrom from{files, dir.value_or(QString()), container.labels.value(envLabel)};
+        // Most often a container names the set the one before it named.
+        if (last < 0 || !sameSet(sets[last], from)) {
+            const auto set = std::find_if(sets.cbegin(), sets.cend(),
+                                          [&](const StartedFrom& s) { return sameSet(s, from); });
+            last = set - sets.cbegin();
+            if (set == sets.cend())
+                sets << from;
+        }
+        if (const std::optional<QString> service = container.service())
+            sets[last].services << *service;
     }
-    for (StartedFrom& set : sets)
+    for (StartedFrom& set : sets) {
         set.services.sort();
+        set.services.removeDuplicates();
+    }
     return sets;
 }
 
 // Puts `from` in `sets`, with the services of a set already there that is the same.
 void addSet(QList<StartedFrom>& sets, const StartedFrom& from)
 {
-    const auto same = std::find_if(sets.begin(), sets.end(), [&](const StartedFrom& s) { return sameSet(s, from); });
+    const auto same =
+        std::find_if(sets.begin(), sets.end(), [&](const StartedFrom& s) { return sameSet(s, from); });
     if (same == sets.end()) {
         sets << from;
         return;
@@ -153,8 +170,8 @@ QList<StartedFrom> recordedSets(const QList<StartedFrom>& said, const QList<Star
         remembered.services = from.services;
         addSet(sets, remembered);
     }
-    // Named only anew: brought up from another setup, which is all of it now.
-    if (named.isEmpty())
+    // Named only anew: brought up from another setup, which is all of it now. Named all: nothing older.
+    if (named.isEmpty() || named.size() == kept.size())
         return sets.mid(0, ProjectRegistry::mostSets);
     // A service is made from one set at a time: an older set brings up only those made from it still.
     QSet<QString> running;
@@ -180,7 +197,8 @@ QList<KnownProject>::iterator findByName(QList<KnownProject>& list, const QStrin
 
 size_t qHash(const KnownProject& project, size_t seed) noexcept
 {
-    seed = qHashMulti(seed, project.name, project.workingDir, project.services, project.movedFrom, project.mounts);
+    seed = qHashMulti(seed, project.name, project.workingDir, project.services, project.movedFrom,
+                      project.mounts);
     for (const StartedFrom& from : project.startedFrom)
         seed = qHashMulti(seed, from.files, from.projectDir, from.envFiles, from.services);
     return seed;
@@ -225,7 +243,8 @@ void ProjectRegistry::takeSources(const QByteArray& json)
                 if (const std::optional<StartedFrom> from = decodeSet(object))
                     sets << *from;
             project.startedFrom = sets.mid(0, mostSets);
-            project.mounts = texts(object.value(QLatin1StringView("mounts"))).value_or(QStringList()).mid(0, mostMounts);
+            project.mounts =
+                texts(object.value(QLatin1StringView("mounts"))).value_or(QStringList()).mid(0, mostMounts);
         }
     }
 }
@@ -239,7 +258,8 @@ QByteArray ProjectRegistry::sourcesJson() const
             if ((project.startedFrom.isEmpty() && project.mounts.isEmpty()) || sources.contains(project.name))
                 continue;
             // The first set where a version that knows one set only reads it.
-            QJsonObject entry = project.startedFrom.isEmpty() ? QJsonObject() : encodeSet(project.startedFrom.first());
+            QJsonObject entry =
+                project.startedFrom.isEmpty() ? QJsonObject() : encodeSet(project.startedFrom.first());
             if (project.startedFrom.size() > 1) {
                 QJsonArray sets;
                 for (const StartedFrom& from : project.startedFrom)
@@ -297,13 +317,17 @@ void ProjectRegistry::record(const QList<ComposeProject>& discovered, const std:
 {
     if (!runtimeId)
         return;
+    // Written only where something changed: a list recorded again as it was stays shared, and compares
+    // equal at once on every listing, however many projects it remembers.
     QList<KnownProject> list = byRuntime.value(*runtimeId);
     for (const ComposeProject& project : discovered) {
         // Remembered to be brought up again from its folder, which compose cannot do under a name it
         // does not take (an empty one would bring up the folder's own project).
         if (!project.workingDir || !Docker::composeAcceptsName(project.name))
             continue;
-        const auto known = findByName(list, project.name);
+        const auto found = std::find_if(list.cbegin(), list.cend(),
+                                        [&](const KnownProject& p) { return p.name == project.name; });
+        const KnownProject* known = found != list.cend() ? &*found : nullptr;
         // The containers say where the project runs from now, also when it was brought up from
         // another folder (or other files) since it was remembered. Only a project the user located
         // elsewhere once their folder was gone stays there while they still name the old one, and keeps
@@ -311,12 +335,12 @@ void ProjectRegistry::record(const QList<ComposeProject>& discovered, const std:
         QString dir = *project.workingDir;
         QString movedFrom;
         QList<StartedFrom> sets;
-        if (known != list.end() && !known->movedFrom.isEmpty() && known->movedFrom == dir) {
+        if (known && !known->movedFrom.isEmpty() && known->movedFrom == dir) {
             dir = known->workingDir;
             movedFrom = known->movedFrom;
             sets = known->startedFrom;
         } else {
-            sets = recordedSets(setsNamed(project), known != list.end() ? known->startedFrom : QList<StartedFrom>());
+            sets = recordedSets(setsNamed(project), known ? known->startedFrom : QList<StartedFrom>());
         }
 
         QStringList services;
@@ -324,20 +348,16 @@ void ProjectRegistry::record(const QList<ComposeProject>& discovered, const std:
             if (const auto service = container.service())
                 services << *service;
         std::sort(services.begin(), services.end());
-        if (services.isEmpty() && known != list.end())
+        if (services.isEmpty() && known)
             services = known->services;
 
         // What it had mounted is asked of the engine apart (recordMounts).
-        KnownProject entry{project.name,
-                           dir,
-                           services,
-                           movedFrom,
-                           sets,
-                           known != list.end() ? known->mounts : QStringList()};
-        if (known != list.end())
-            *known = entry;
-        else
+        KnownProject entry{project.name, dir,  services,
+                           movedFrom,    sets, known ? known->mounts : QStringList()};
+        if (!known)
             list << entry;
+        else if (*known != entry)
+            list[found - list.cbegin()] = entry;
     }
     byRuntime.insert(*runtimeId, list);
 }
@@ -413,7 +433,8 @@ QList<ComposeProject> ProjectRegistry::merge(const QList<ComposeProject>& discov
     }
     for (const KnownProject& k : known)
         if (!seen.contains(k.name))
-            result << ComposeProject{k.name, k.workingDir, {}, k.services.size(), std::nullopt, k.startedFrom};
+            result << ComposeProject{k.name,       k.workingDir, {}, k.services.size(),
+                                     std::nullopt, k.startedFrom};
     std::stable_sort(result.begin(), result.end(),
                      [](const ComposeProject& a, const ComposeProject& b) { return a.name < b.name; });
     return result;

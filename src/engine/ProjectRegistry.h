@@ -77,7 +77,8 @@ struct ProjectRegistry {
     void record(const QList<ComposeProject>& discovered, const std::optional<QString>& runtimeId);
     // Remembers the host paths the containers of the project `name` bind-mount now, as the engine said
     // (`mounts`), in place of those remembered; a project not remembered there changes nothing.
-    void recordMounts(const QString& name, const QStringList& mounts, const std::optional<QString>& runtimeId);
+    void recordMounts(const QString& name, const QStringList& mounts,
+                      const std::optional<QString>& runtimeId);
     // Remembers one project given by the user, replacing one of the same name (and what it was
     // started from and had mounted: the folder given is where compose's own rules find its files now).
     void add(const KnownProject& project, const std::optional<QString>& runtimeId);

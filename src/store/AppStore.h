@@ -569,9 +569,9 @@ private:
     QList<std::shared_ptr<Platform::Cancellation>> m_deletions;
     // The projects (by id) whose up, or whose rebuild's look at the folder, is under way.
     QSet<QString> m_bringingUp;
-    // The containers (identifiers, sorted) whose mounts were last asked for, by project id; and the
-    // runtimes asked now.
-    QHash<QString, QStringList> m_mountsAsked;
+    // The containers (identifiers, in listing order) whose mounts were last asked for, by runtime
+    // identifier and project name; and the runtimes asked now.
+    QHash<QString, QHash<QString, QStringList>> m_mountsAsked;
     QSet<QString> m_askingMounts;
     // Disk-usage loads begun.
     qint64 m_usageLoads = 0;

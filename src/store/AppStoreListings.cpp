@@ -115,7 +115,8 @@ QCoro::Task<> AppStore::takeAnswer(std::optional<Runtime> runtime, ListingAnswer
         if (!scope().contains(runtime))
             co_return; // its socket went as it answered
         // A runtime's listing carries only its own containers, so it is the runtime's share as it stands.
-        const QList<ComposeProject> projects = containers == m_containers ? groups() : Docker::group(containers);
+        const QList<ComposeProject> projects =
+            containers == m_containers ? groups() : Docker::group(containers);
         remember(projects, runtime);
         askForMounts(projects, runtime);
         // Never waited for: a measurement may take minutes, or hang until its limit, and the listing

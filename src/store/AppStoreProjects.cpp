@@ -23,7 +23,8 @@ QCoro::Task<Read> readProject(std::shared_ptr<StoreEngine> engine, QString dir)
 {
     auto job = Platform::onUserInitiated([engine, dir] {
         try {
-            return Read{engine->composeProject(dir, std::nullopt, {}, nullptr, Docker::composeCheckLimit), QString()};
+            return Read{engine->composeProject(dir, std::nullopt, {}, nullptr, Docker::composeCheckLimit),
+                        QString()};
         } catch (...) {
             return Read{std::nullopt, failureText(std::current_exception())};
         }
@@ -113,9 +114,9 @@ QCoro::Task<std::optional<QList<AppStore::ComposeRun>>> AppStore::lookForUp(Comp
             setError(*missing);
             co_return std::nullopt;
         }
-        QStringList args = composeCommand(project.name, QStringLiteral("up"), names.files, names.dir,
-                                          names.envFiles) +
-                           extra;
+        QStringList args =
+            composeCommand(project.name, QStringLiteral("up"), names.files, names.dir, names.envFiles) +
+            extra;
         // Its dependencies were made from their own set, and are brought up from that one.
         if (several && setups.size() > 1)
             args << QStringLiteral("--no-deps") << names.services;
@@ -143,11 +144,12 @@ QCoro::Task<std::optional<AppStore::ComposeRun>> AppStore::upCommand(ComposeProj
         co_return std::nullopt;
     busy.release();
     if (runs->size() > 1) {
-        setError(QStringLiteral("The containers of %1 were made from %2 different sets of compose files, and "
-                                "this runs one compose command, which would recreate some of them from files "
-                                "they were not made from. Up brings each set's services up from their own.")
-                     .arg(project.displayName())
-                     .arg(runs->size()));
+        setError(
+            QStringLiteral("The services of %1 were started from %2 different sets of compose files, and "
+                           "this runs one compose command, which would make some of them from files they "
+                           "were not started from. Up brings each set's services up from their own.")
+                .arg(project.displayName())
+                .arg(runs->size()));
         co_return std::nullopt;
     }
     co_return runs->first();
@@ -175,9 +177,8 @@ QCoro::Task<> AppStore::up(ComposeProject project)
     const std::shared_ptr<StoreEngine> engine = m_engine;
     QStringList warnings;
     for (const ComposeRun& run : *runs) {
-        auto job = Platform::onUserInitiated([engine, run] {
-            return engine->checkCompose(run.dir, run.files, run.envFiles);
-        });
+        auto job = Platform::onUserInitiated(
+            [engine, run] { return engine->checkCompose(run.dir, run.files, run.envFiles); });
         const ComposeCheck check = co_await std::move(job);
         if (!self)
             co_return;

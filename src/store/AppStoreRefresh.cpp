@@ -334,28 +334,31 @@ void AppStore::askForMounts(const QList<ComposeProject>& projects, const std::op
     // The next listing asks for what changed meanwhile.
     if (!runtime || m_askingMounts.contains(runtime->id()))
         return;
-    QSet<QString> known;
-    for (const KnownProject& project : m_registry.byRuntime.value(runtime->id()))
-        known.insert(project.name);
     // A question of the engine's is bounded by its listing limit; so many containers at once fit in it.
     constexpr qsizetype mostAskedAtOnce = 200;
+    QHash<QString, QStringList>& askedOf = m_mountsAsked[runtime->id()];
     QMap<QString, QStringList> changed;
     qsizetype asked = 0;
     for (const ComposeProject& project : projects) {
-        if (project.containers.isEmpty() || !known.contains(project.name))
+        if (project.containers.isEmpty())
+            continue;
+        // Nothing is made or looked up while its containers stay the same, which is on almost every
+        // listing.
+        const auto last = askedOf.constFind(project.name);
+        if (last != askedOf.cend() &&
+            std::equal(last->cbegin(), last->cend(), project.containers.cbegin(), project.containers.cend(),
+                       [](const QString& id, const Container& container) { return id == container.id; }))
+            continue;
+        if (!m_registry.knows(project.name, runtime->id()))
             continue;
         QStringList ids;
         for (const Container& container : project.containers)
             ids << container.id;
-        ids.sort();
-        const QString key = runtime->id() + u'/' + project.name;
-        if (m_mountsAsked.value(key) == ids)
-            continue;
         if (!changed.isEmpty() && asked + ids.size() > mostAskedAtOnce)
             break;
-        changed.insert(project.name, ids);
         asked += ids.size();
-        m_mountsAsked.insert(key, ids);
+        askedOf.insert(project.name, ids);
+        changed.insert(project.name, ids);
     }
     if (changed.isEmpty())
         return;
@@ -370,7 +373,8 @@ QCoro::Task<> AppStore::learnMounts(Runtime runtime, QMap<QString, QStringList> 
     QStringList ids;
     for (const QStringList& of : std::as_const(idsByProject))
         ids << of;
-    auto job = Platform::onUtility([engine, ids, runtime] { return engine->bindSources(ids, runtime, nullptr); });
+    auto job =
+        Platform::onUtility([engine, ids, runtime] { return engine->bindSources(ids, runtime, nullptr); });
     const std::optional<Docker::BindMap> binds = co_await std::move(job);
     if (!self)
         co_return;
@@ -379,7 +383,7 @@ QCoro::Task<> AppStore::learnMounts(Runtime runtime, QMap<QString, QStringList> 
     for (auto project = idsByProject.cbegin(); project != idsByProject.cend(); ++project) {
         // Asked again with the next listing.
         if (!binds) {
-            m_mountsAsked.remove(runtime.id() + u'/' + project.key());
+            m_mountsAsked[runtime.id()].remove(project.key());
             continue;
         }
         // A container gone since it was listed changes the project's, which are asked for anew: what

@@ -157,7 +157,8 @@ QList<std::optional<Docker::ComposeSource>> rememberedSources(const KnownProject
             sources << std::nullopt;
             continue;
         }
-        sources << Docker::ComposeSource{*files, from.projectDir.isEmpty() ? known.workingDir : from.projectDir,
+        sources << Docker::ComposeSource{*files,
+                                         from.projectDir.isEmpty() ? known.workingDir : from.projectDir,
                                          *envFiles, known.name, true};
     }
     return sources;

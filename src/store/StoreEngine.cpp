@@ -74,7 +74,8 @@ public:
     {
         return Docker::capture(args, runtime, cwd, limit, cancel);
     }
-    ComposeCheck checkCompose(const QString& dir, const QStringList& files, const QStringList& envFiles) override
+    ComposeCheck checkCompose(const QString& dir, const QStringList& files,
+                              const QStringList& envFiles) override
     {
         return Docker::checkCompose(dir, files, envFiles);
     }

@@ -95,8 +95,13 @@ protected:
     // The check of the project's compose file, as its containers name it.
     QStringList composeCheck() const
     {
-        return {"compose", "--project-directory", workdir.path(), "-f", workdir.filePath("compose.yaml"),
-                "config", "-q"};
+        return {"compose",
+                "--project-directory",
+                workdir.path(),
+                "-f",
+                workdir.filePath("compose.yaml"),
+                "config",
+                "-q"};
     }
 
     // A recorded file with the project's folder filled in.

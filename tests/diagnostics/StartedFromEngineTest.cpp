@@ -53,9 +53,10 @@ TEST(DiagnosticsOnEngine, ThePlanWithoutAContextReadsTheRegistryAsTheWindowDoes)
     made.volumes << shop + "_data";
     ASSERT_NO_FATAL_FAILURE(write(root.filePath("shop/compose.yaml"),
                                   oneService("    volumes: [data:/data]\nvolumes:\n  data: {}\n")));
-    ASSERT_NO_FATAL_FAILURE(write(root.filePath("orders/compose.yaml"),
-                                  oneService("    volumes: [d:/d]\nvolumes:\n  d:\n    external: true\n    name: " +
-                                             shop + "_data\n")));
+    ASSERT_NO_FATAL_FAILURE(
+        write(root.filePath("orders/compose.yaml"),
+              oneService("    volumes: [d:/d]\nvolumes:\n  d:\n    external: true\n    name: " + shop +
+                         "_data\n")));
     const auto started = docker({"compose", "-p", shop, "up", "-d"}, root.filePath("shop"));
     ASSERT_EQ(started.status, 0) << started.err.toStdString();
 
@@ -73,7 +74,8 @@ TEST(DiagnosticsOnEngine, ThePlanWithoutAContextReadsTheRegistryAsTheWindowDoes)
     const QString named = plan(current);
     const QString unnamed = plan(std::nullopt);
     ASSERT_EQ(volumeLines(named).size(), 1) << named.toStdString();
-    EXPECT_TRUE(volumeLines(named).first().startsWith("  KEEP volume       " + shop + "_data")) << named.toStdString();
+    EXPECT_TRUE(volumeLines(named).first().startsWith("  KEEP volume       " + shop + "_data"))
+        << named.toStdString();
     EXPECT_TRUE(volumeLines(named).first().contains(orders)) << named.toStdString();
     EXPECT_EQ(volumeLines(unnamed), volumeLines(named)) << unnamed.toStdString();
     EXPECT_EQ(docker({"volume", "inspect", shop + "_data"}).status, 0) << "only a plan";

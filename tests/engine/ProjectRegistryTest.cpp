@@ -292,8 +292,9 @@ TEST_F(RegistrySuite, WhatAProjectWasStartedFromIsRememberedBesideIt)
     EXPECT_EQ(loaded.byRuntime.value("colima").value(0).startedFrom, from);
     // The registry's own value keeps its shape: exactly the three members.
     const QJsonObject stored = QJsonDocument::fromJson(reopened->string("knownProjects").toUtf8()).object();
-    EXPECT_EQ(stored.value("colima").toArray().first().toObject(),
-              (QJsonObject{{"name", "web"}, {"workingDir", "/srv/web-run"}, {"services", QJsonArray{"app"}}}));
+    EXPECT_EQ(
+        stored.value("colima").toArray().first().toObject(),
+        (QJsonObject{{"name", "web"}, {"workingDir", "/srv/web-run"}, {"services", QJsonArray{"app"}}}));
 
     // Given a folder by the user, the project is read by compose's rules there; forgotten, nothing of it
     // is left in either value.
@@ -309,7 +310,8 @@ TEST_F(RegistrySuite, WhatAProjectWasStartedFromIsRememberedBesideIt)
 namespace {
 
 // A container of the project "web" made from `files` in `dir` with `envFiles`, for `service`.
-Container madeFrom(const QString& service, const QString& files, const QString& dir, const QString& envFiles = {})
+Container madeFrom(const QString& service, const QString& files, const QString& dir,
+                   const QString& envFiles = {})
 {
     QMap<QString, QString> labels{{Docker::projectLabel, "web"}, {Docker::serviceLabel, service}};
     if (!dir.isEmpty())
@@ -318,18 +320,19 @@ Container madeFrom(const QString& service, const QString& files, const QString& 
         labels.insert(Docker::configFilesLabel, files);
     if (!envFiles.isEmpty())
         labels.insert(Docker::environmentFileLabel, envFiles);
-    return Container{"id-" + service, "web-" + service + "-1", "img", "running", "Up", "", labels,
-                     Runtime::context("colima")};
+    return Container{"id-" + service, "web-" + service + "-1",   "img", "running", "Up", "",
+                     labels,          Runtime::context("colima")};
 }
 
 QList<StartedFrom> setsAfter(const QList<StartedFrom>& remembered, const QList<Container>& containers)
 {
     ProjectRegistry registry;
     registry.add({"web", "/srv/web", {"app"}, {}, remembered, {"/data/kept"}}, colima);
-    registry.record({discovered("web", containers.isEmpty() ? "/srv/web"
-                                                            : containers.first().workingDir().value_or("/srv/web"),
-                                containers)},
-                    colima);
+    registry.record(
+        {discovered("web",
+                    containers.isEmpty() ? "/srv/web" : containers.first().workingDir().value_or("/srv/web"),
+                    containers)},
+        colima);
     const KnownProject known = registry.byRuntime.value("colima").value(0);
     EXPECT_EQ(known.mounts, QStringList{"/data/kept"}) << "a recording leaves what it had mounted";
     return known.startedFrom;
@@ -370,7 +373,8 @@ TEST(RegistrySets, ARecordingKeepsWhatItCannotTellBetter)
         {"a service made anew from another set leaves the older one",
          {withEnv, second},
          {madeFrom("app", stack, "/srv/web"), madeFrom("worker", stack, "/srv/web")},
-         {{withEnv.files, withEnv.projectDir, withEnv.envFiles, {"app", "worker"}}, {extra, "/srv/web", {}, {}}}},
+         {{withEnv.files, withEnv.projectDir, withEnv.envFiles, {"app", "worker"}},
+          {extra, "/srv/web", {}, {}}}},
         {"brought up anew elsewhere",
          {withEnv, second},
          {madeFrom("app", "/srv/moved/compose.yaml", "/srv/moved")},
@@ -413,18 +417,23 @@ TEST_F(RegistrySuite, SeveralSetsAndMountsOutliveTheApplication)
     EXPECT_EQ(web.startedFrom.size(), 2);
     EXPECT_EQ(web.mounts, (QStringList{"/srv/shared", "/srv/web/data"}));
 
-    const QJsonObject stored =
-        QJsonDocument::fromJson(reopened->string("knownProjectSources").toUtf8()).object().value("colima").toObject();
+    const QJsonObject stored = QJsonDocument::fromJson(reopened->string("knownProjectSources").toUtf8())
+                                   .object()
+                                   .value("colima")
+                                   .toObject();
     EXPECT_EQ(stored.value("web").toObject().value("envFiles").toString(), "/srv/web/b.env");
     EXPECT_FALSE(stored.contains("blog")) << "nothing to say of it";
 
     // The form of one set alone, as it was written before there could be more.
-    reopened->setValue("knownProjectSources",
-                       QStringLiteral(R"({"colima":{"web":{"files":"/a.yml","projectDir":"/a","envFiles":"/a/b.env"},)"
-                                      R"("blog":{"sets":[{"files":1},{"files":"/b.yml","projectDir":"/b","envFiles":""}]}}})"));
+    reopened->setValue(
+        "knownProjectSources",
+        QStringLiteral(
+            R"({"colima":{"web":{"files":"/a.yml","projectDir":"/a","envFiles":"/a/b.env"},)"
+            R"("blog":{"sets":[{"files":1},{"files":"/b.yml","projectDir":"/b","envFiles":""}]}}})"));
     const ProjectRegistry older = ProjectRegistry::load(*reopened);
     EXPECT_EQ(older.byRuntime.value("colima").value(0).startedFrom,
               (QList<StartedFrom>{{"/a.yml", "/a", "/a/b.env"}}));
-    EXPECT_EQ(older.byRuntime.value("colima").value(1).startedFrom, (QList<StartedFrom>{{"/b.yml", "/b", ""}}))
+    EXPECT_EQ(older.byRuntime.value("colima").value(1).startedFrom,
+              (QList<StartedFrom>{{"/b.yml", "/b", ""}}))
         << "a set that is not whole is dropped on its own";
 }

@@ -282,7 +282,8 @@ TEST_F(Projects, AProjectWhoseFolderIsGoneIsLocatedElsewhereAndStaysThere)
     const std::optional<QString> refused = run(s.relocate(s.projects()[0], moved));
     ASSERT_TRUE(refused);
     EXPECT_TRUE(refused->contains(kept)) << refused->toStdString();
-    EXPECT_EQ(saved("alpha")[0], (KnownProject{"shop", kept, {"web"}, {}, {StartedFrom{{}, kept, {}, {"web"}}}}));
+    EXPECT_EQ(saved("alpha")[0],
+              (KnownProject{"shop", kept, {"web"}, {}, {StartedFrom{{}, kept, {}, {"web"}}}}));
 }
 
 // A folder on a mount that stalls: the action returns to the window at once, the window keeps running,
@@ -381,7 +382,8 @@ namespace {
 
 // A container of the project "shop" for `service`, made in `dir` from `files` with `envFiles` (each
 // list joined by commas, as compose labels them).
-Container madeFrom(const QString& service, const QString& dir, const QString& files, const QString& envFiles = {})
+Container madeFrom(const QString& service, const QString& dir, const QString& files,
+                   const QString& envFiles = {})
 {
     Container c = container(service, "running", "shop");
     c.labels.insert(Docker::workingDirLabel, dir);
@@ -433,7 +435,8 @@ TEST_F(Projects, UpGivesComposeWhatTheProjectWasStartedFrom)
           0,
           std::nullopt},
          {head + up + QStringList{"--no-deps", "db", "worker"},
-          head + QStringList{"-f", extra, "--env-file", dir + "/b.env"} + up + QStringList{"--no-deps", "web"}}},
+          head + QStringList{"-f", extra, "--env-file", dir + "/b.env"} + up +
+              QStringList{"--no-deps", "web"}}},
         {"down, remembered with two sets",
          {"shop",
           dir,
@@ -461,9 +464,10 @@ TEST_F(Projects, UpGivesComposeWhatTheProjectWasStartedFrom)
     EXPECT_EQ(run(s.upCommand(rows[2].project, {"--build"})), std::nullopt);
     ASSERT_TRUE(s.error());
     EXPECT_TRUE(s.error()->contains("different sets of compose files")) << s.error()->toStdString();
-    EXPECT_EQ(run(s.upCommand(rows[0].project, {"--build"})),
-              (AppStore::ComposeRun{head + env + up + QStringList{"--build"}, dir, {compose},
-                                    {dir + "/a.env", dir + "/b.env"}}));
+    EXPECT_EQ(
+        run(s.upCommand(rows[0].project, {"--build"})),
+        (AppStore::ComposeRun{
+            head + env + up + QStringList{"--build"}, dir, {compose}, {dir + "/a.env", dir + "/b.env"}}));
 }
 
 // Without an env file it was made with, a container would be recreated with other values: Up runs
@@ -472,16 +476,17 @@ TEST_F(Projects, AMissingEnvFileRefusesUpAndRunsNothing)
 {
     const QString dir = folder("shop");
     AppStore& s = storeOn({entry(alpha)}, alpha);
-    const ComposeProject running{"shop", dir, {madeFrom("web", dir, dir + "/compose.yaml", dir + "/b.env")}, 0,
-                                 std::nullopt};
+    const ComposeProject running{
+        "shop", dir, {madeFrom("web", dir, dir + "/compose.yaml", dir + "/b.env")}, 0, std::nullopt};
     const ComposeProject remembered{
         "shop", dir, {}, 0, std::nullopt, {StartedFrom{dir + "/compose.yaml", dir, dir + "/b.env"}}};
     for (const ComposeProject& project : {running, remembered}) {
         s.setError(std::nullopt);
         run(s.up(project));
-        EXPECT_EQ(s.error(), "The env file " + dir +
-                                 "/b.env is missing. The project's containers were made with it, so compose is "
-                                 "not run without it.");
+        EXPECT_EQ(s.error(),
+                  "The env file " + dir +
+                      "/b.env is missing. The project's containers were made with it, so compose is "
+                      "not run without it.");
     }
     EXPECT_TRUE(engine->commands().isEmpty());
     EXPECT_EQ(engine->total(Call::CheckCompose), 0);
@@ -492,7 +497,8 @@ TEST_F(Projects, AMissingEnvFileRefusesUpAndRunsNothing)
 TEST_F(Projects, WhatARememberedProjectHadMountedIsAskedOnceAndOutlivesItsContainers)
 {
     listing(alpha, {container("web", "running", "shop"), container("loose")});
-    engine->setBinds(alpha, Docker::BindMap{{"id-web", {"/srv/shop/data", "/srv/shared"}}, {"id-loose", {"/x"}}});
+    engine->setBinds(alpha,
+                     Docker::BindMap{{"id-web", {"/srv/shop/data", "/srv/shared"}}, {"id-loose", {"/x"}}});
     AppStore& s = storeOn({entry(alpha)}, alpha);
     const auto mounts = [&] { return saved("alpha").value(0).mounts; };
     run(s.refresh(false));

@@ -29,8 +29,8 @@ TEST_F(ActionsOnEngine, UpKeepsTheValueAnEnvFileGaveAndStartBringsItBackWithIt)
 {
     const QString name = uniqueName("greet");
     projectsMade << name;
-    const QString dir =
-        projectFolder(uniqueName("greet"), service() + "    environment:\n      GREETING: \"${GREETING:-unset}\"\n");
+    const QString dir = projectFolder(
+        uniqueName("greet"), service() + "    environment:\n      GREETING: \"${GREETING:-unset}\"\n");
     ASSERT_NO_FATAL_FAILURE(write(dir + "/b.env", "GREETING=hello\n"));
     const auto started = docker({"compose", "-p", name, "--env-file", dir + "/b.env", "up", "-d"}, dir);
     ASSERT_EQ(started.status, 0) << started.err.toStdString();
