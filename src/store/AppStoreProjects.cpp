@@ -86,8 +86,7 @@ QCoro::Task<std::optional<QList<AppStore::ComposeRun>>> AppStore::lookForUp(Comp
     }
     // Made from several sets, each service is brought up from its own, and from no other: compose given
     // one set recreates every service it names as that set has it.
-    const bool several = setups.size() > 1;
-    if (several) {
+    if (setups.size() > 1) {
         QList<Docker::ComposeFileNames> serving;
         for (const Docker::ComposeFileNames& names : std::as_const(setups))
             if (!names.services.isEmpty())
@@ -118,7 +117,7 @@ QCoro::Task<std::optional<QList<AppStore::ComposeRun>>> AppStore::lookForUp(Comp
             composeCommand(project.name, QStringLiteral("up"), names.files, names.dir, names.envFiles) +
             extra;
         // Its dependencies were made from their own set, and are brought up from that one.
-        if (several && setups.size() > 1)
+        if (setups.size() > 1)
             args << QStringLiteral("--no-deps") << names.services;
         runs << ComposeRun{args, names.dir, names.files, names.envFiles};
     }
