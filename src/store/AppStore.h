@@ -281,8 +281,8 @@ public:
     QCoro::Task<> up(ComposeProject project);
     QCoro::Task<> down(ComposeProject project);
     // The command up would run, with `extra` after "up -d", for what runs it elsewhere (a rebuild in a
-    // sheet); none when up would run nothing, with the reason in `error` where up gives one, and when
-    // up would run one command per set (the reason too).
+    // sheet); none when up would run nothing or one command per set, with the reason in `error` where
+    // there is one.
     QCoro::Task<std::optional<ComposeRun>> upCommand(ComposeProject project, QStringList extra);
     // Remembers the project in `dir` under `on`, else under the shown runtime; switches to that
     // runtime when another one is shown. None on success, else the message for the caller's form.
@@ -446,9 +446,8 @@ private:
     // The projects `containers` form in scope, merged with the remembered ones, in list order.
     QList<ComposeProject> projectsOf(const QList<Container>& containers) const;
     void remember(const QList<ComposeProject>& projects, const std::optional<Runtime>& runtime);
-    // Asks the engine, off this thread and within the listing limit, what the containers of the
-    // remembered projects among `projects` bind-mount, for those whose containers changed since it was
-    // last asked, and remembers it beside them; one question per runtime at a time.
+    // Remembers what the containers of the remembered projects among `projects` bind-mount, asked off
+    // this thread only for those whose containers changed; one question per runtime at a time.
     void askForMounts(const QList<ComposeProject>& projects, const std::optional<Runtime>& runtime);
     QCoro::Task<> learnMounts(Runtime runtime, QMap<QString, QStringList> idsByProject);
     // Takes `registry` as the store's and writes it to the settings.
@@ -474,8 +473,7 @@ private:
     QCoro::Task<Claim> claimFolder(QString name, QString dir, QString resolved, Runtime runtime);
     // up's commands without the guard against a second up: one per set the project was started from.
     QCoro::Task<std::optional<QList<ComposeRun>>> lookForUp(ComposeProject project, QStringList extra);
-    // `docker compose -p <project> [--project-directory <dir> -f <file>... --env-file <file>...]
-    // <command>`, with -d for up.
+    // `docker compose -p <project> [--project-directory <dir> -f <file>... --env-file <file>...] <command>`.
     static QStringList composeCommand(const QString& project, const QString& command,
                                       const QStringList& files = {}, const QString& dir = {},
                                       const QStringList& envFiles = {});
@@ -569,10 +567,8 @@ private:
     QList<std::shared_ptr<Platform::Cancellation>> m_deletions;
     // The projects (by id) whose up, or whose rebuild's look at the folder, is under way.
     QSet<QString> m_bringingUp;
-    // The containers (identifiers, in listing order) whose mounts were last asked for, by runtime
-    // identifier and project name; and the runtimes asked now.
-    QHash<QString, QHash<QString, QStringList>> m_mountsAsked;
-    QSet<QString> m_askingMounts;
+    QHash<QString, QHash<QString, QStringList>> m_mountsAsked; // runtime -> project -> containers asked of
+    QSet<QString> m_askingMounts;                              // the runtimes asked now
     // Disk-usage loads begun.
     qint64 m_usageLoads = 0;
     // The measurement under way per runtime (Docker::runtimeId); finished ones are let go.
