@@ -86,7 +86,7 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
     // A word on the command line is checked before anything is asked of the runtime it names.
     if (context && !knownRuntime(out, context, listedEntries(discovering.get())))
         return 2;
-    const std::optional<Runtime> runtime = chosenRuntime(context);
+    std::optional<Runtime> runtime = chosenRuntime(context);
     std::future<QMap<QString, QString>> sizing =
         std::async(std::launch::async, [runtime] { return volumeSizes(runtime); });
 
@@ -98,6 +98,21 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
         printLine(out, QStringLiteral("plan failed: cannot list containers: ") +
                            failureText(std::current_exception()));
         return 1;
+    }
+
+    // Without a context the client's current one answered, as it does for the window, which shows it
+    // under its own name: what the registry remembers under that name is this engine's projects, and
+    // the plan is the window's only when it reads them so.
+    const Listed& discovery = discovering.get();
+    if (!context && discovery.found) {
+        const QList<RuntimeEntry>& entries = discovery.found->list;
+        const auto current =
+            std::find_if(entries.cbegin(), entries.cend(), [](const RuntimeEntry& e) { return e.current; });
+        if (current != entries.cend()) {
+            runtime = current->runtime;
+            for (Container& container : containers)
+                container.runtime = runtime;
+        }
     }
 
     const QList<ComposeProject> projects = Docker::group(containers);
@@ -115,16 +130,11 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
     // As the window would plan it: with the folder the registry has for the project on the runtime the
     // window shows, and with the containers of every runtime it lists as possible users of that folder.
     QList<std::optional<Runtime>> runtimes{runtime};
-    std::optional<QString> shownAs = context;
-    const Listed& discovery = discovering.get();
-    if (discovery.found) {
-        // Without a context the runtime asked is the client's current one, under no name of its own.
+    if (discovery.found)
         for (const RuntimeEntry& entry : discovery.found->list)
-            if (!runtimes.contains(entry.runtime) && !(!context && entry.current))
+            if (!runtimes.contains(entry.runtime))
                 runtimes << entry.runtime;
-        if (!shownAs && discovery.found->current)
-            shownAs = discovery.found->current->id();
-    }
+    const std::optional<QString> shownAs = runtime ? std::optional<QString>(runtime->id()) : std::nullopt;
     PlanAsk ask{*found, runtime, runtimes,
                 shownAs ? registry.byRuntime.value(*shownAs) : QList<KnownProject>(), sizing.get()};
     ask.remembered = rememberedBesides(registry, project, shownAs);

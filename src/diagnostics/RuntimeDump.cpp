@@ -53,35 +53,62 @@ void printRuntimes(QTextStream& out)
 // What a project's folder holds, as far as the dump needs it.
 enum class FolderState { missing, noComposeFile, composeFile };
 
-// Looks at every project's folder at once, off this thread. Each look has the time a folder is given
-// from when it starts, and the lines wait for their own look only: a folder on a mount that stalls holds
-// up its own line and reads as not answering, and the folders that answer are not queued behind it.
+// What compose reads a project from, as Up reads it; none when a folder or file of it cannot be named
+// exactly.
+std::optional<Docker::ComposeFileNames> filesOf(const ComposeProject& project)
+{
+    try {
+        return Docker::composeFileNames(project);
+    } catch (const DockerError&) {
+        return std::nullopt;
+    }
+}
+
+// Looks at every project's folder at once, off this thread, as the window does: for the files its
+// containers were started from where its folder's own look would not find them (`-f stack.yml`), else
+// for its folder's own. Each look has the time a folder is given from when it starts, and the lines
+// wait for their own look only: a folder on a mount that stalls holds up its own line and reads as not
+// answering, and the folders that answer are not queued behind it.
 QList<std::optional<FolderState>> lookAtFolders(const QList<ComposeProject>& projects)
 {
-    QList<Platform::PendingLook<Docker::FolderFacts>> looks;
+    QList<Platform::PendingLook<Docker::FolderFacts>> folderLooks;
+    QList<Platform::PendingLook<Docker::ComposeFilesFound>> fileLooks;
+    QList<bool> byFiles;
     for (const ComposeProject& project : projects) {
-        if (!project.workingDir) {
-            looks.append(Platform::PendingLook<Docker::FolderFacts>());
-            continue;
-        }
-        looks.append(Platform::startFolderLookOnItsOwn(*project.workingDir,
-                                                       Docker::Looks::folderFacts(*project.workingDir)));
+        const QStringList files = project.workingDir ? Docker::lookedForFiles(project) : QStringList();
+        byFiles << !files.isEmpty();
+        folderLooks.append(project.workingDir && files.isEmpty()
+                               ? Platform::startFolderLookOnItsOwn(
+                                     *project.workingDir, Docker::Looks::folderFacts(*project.workingDir))
+                               : Platform::PendingLook<Docker::FolderFacts>());
+        fileLooks.append(!files.isEmpty() ? Platform::startFolderLookOnItsOwn(
+                                                *project.workingDir,
+                                                Docker::Looks::composeFiles(*project.workingDir, files))
+                                          : Platform::PendingLook<Docker::ComposeFilesFound>());
     }
     QList<std::optional<FolderState>> states;
     for (qsizetype i = 0; i < projects.size(); ++i) {
-        if (!projects[i].workingDir)
+        if (!projects[i].workingDir) {
             states.append(FolderState::missing);
-        else if (const auto facts = looks[i].waitItsOwnTime(Platform::folderAnswerLimit))
+        } else if (byFiles[i]) {
+            const auto found = fileLooks[i].waitItsOwnTime(Platform::folderAnswerLimit);
+            states.append(!found                     ? std::nullopt
+                          : !found->there            ? std::optional(FolderState::missing)
+                          : found->missing.isEmpty() ? std::optional(FolderState::composeFile)
+                                                     : std::optional(FolderState::noComposeFile));
+        } else if (const auto facts = folderLooks[i].waitItsOwnTime(Platform::folderAnswerLimit)) {
             states.append(!facts->there        ? FolderState::missing
                           : facts->composeFile ? FolderState::composeFile
                                                : FolderState::noComposeFile);
-        else
+        } else {
             states.append(std::nullopt);
+        }
     }
     return states;
 }
 
-void printProject(QTextStream& out, const ComposeProject& project, const std::optional<FolderState>& folder)
+void printProject(QTextStream& out, const ComposeProject& project, const std::optional<FolderState>& folder,
+                  const std::optional<Docker::ComposeFileNames>& names)
 {
     QString suffix;
     if (!folder)
@@ -96,7 +123,9 @@ void printProject(QTextStream& out, const ComposeProject& project, const std::op
                        QString::number(project.containers.size()) + suffix);
 
     if (composeThere) {
-        const ComposeCheck check = Docker::checkCompose(*project.workingDir);
+        // Checked as Up reads it: with the files and env files its containers were made from.
+        const ComposeCheck check = names ? Docker::checkCompose(names->dir, names->files, names->envFiles)
+                                         : Docker::checkCompose(*project.workingDir);
         if (!check.isValid()) {
             printLine(out, QStringLiteral("    compose config: INVALID - ") + check.message);
         } else if (check.warning) {
@@ -201,7 +230,7 @@ void dump(QTextStream& out, const std::optional<Runtime>& runtime)
     const QList<ComposeProject> projects = Docker::group(containers);
     const QList<std::optional<FolderState>> folders = lookAtFolders(projects);
     for (qsizetype i = 0; i < projects.size(); ++i)
-        printProject(out, projects[i], folders[i]);
+        printProject(out, projects[i], folders[i], filesOf(projects[i]));
     for (const Container& container : Docker::ungrouped(containers))
         printLine(out, QStringLiteral("  (no project) ") + container.name + QStringLiteral("  [") +
                            container.state + u']');

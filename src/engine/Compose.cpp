@@ -164,77 +164,174 @@ QString noComposeFileMessage(const QString& dir)
         .arg(dir, composeFileNames().join(QStringLiteral(", ")));
 }
 
-ComposeFileNames composeFileNames(const ComposeProject& project)
+namespace {
+
+// A file a label or the registry names, as compose is to be given it: a relative one from `dir`; of a
+// project moved from `madeIn` to `dir`, one that lay inside the old folder at the same place in the new.
+QString fileToGive(const QString& named, const QString& dir, const std::optional<QString>& madeIn)
 {
-    if (const auto inexact = inexactPath(project.workingDir.value_or(QString()), {}))
-        throw DockerError::cli(*inexact);
-    const auto maker = std::find_if(project.containers.cbegin(), project.containers.cend(),
-                                    [](const Container& c) { return !c.configFiles().isEmpty(); });
-    if (maker == project.containers.cend()) {
-        // Remembered: what it was last started from, taken from its folder as it was then.
-        ComposeFileNames names;
-        for (const QString& named : project.rememberedFiles) {
-            const QString file = QDir::isRelativePath(named) && project.workingDir
-                                     ? QDir(*project.workingDir).filePath(named)
-                                     : named;
-            if (const auto inexact = inexactPath(QString(), {file}))
-                throw DockerError::cli(*inexact);
-            names.files << file;
-            names.madeWith << named;
-        }
-        return names;
+    QString file = QDir::isRelativePath(named) && !dir.isEmpty() ? QDir(dir).filePath(named) : named;
+    if (madeIn && !QDir::isRelativePath(named)) {
+        const QString inside = QDir(*madeIn).relativeFilePath(named);
+        if (QDir::isRelativePath(inside) && inside != u".." && !inside.startsWith(QLatin1StringView("../")))
+            file = QDir(dir).filePath(inside);
     }
-    // Moved: the folder the user located once the one the containers were made in was gone.
-    const std::optional<QString> madeIn = maker->workingDir();
-    const bool moved = madeIn && !madeIn->isEmpty() && project.workingDir &&
-                       QDir::cleanPath(*madeIn) != QDir::cleanPath(*project.workingDir);
+    if (const auto inexact = inexactPath(QString(), {file}))
+        throw DockerError::cli(*inexact);
+    return file;
+}
+
+// One set as compose is to read it, in `dir`; `madeIn` the folder it was made in, when the project was
+// moved from there.
+ComposeFileNames namesIn(const QStringList& files, const QStringList& envFiles, const QString& dir,
+                         const std::optional<QString>& madeIn, const QStringList& services)
+{
+    if (const auto inexact = inexactPath(dir, {}))
+        throw DockerError::cli(*inexact);
     ComposeFileNames names;
-    for (const QString& named : maker->configFiles()) {
-        QString file = QDir::isRelativePath(named) && project.workingDir
-                           ? QDir(*project.workingDir).filePath(named)
-                           : named;
-        if (moved && !QDir::isRelativePath(named)) {
-            const QString inside = QDir(*madeIn).relativeFilePath(named);
-            if (QDir::isRelativePath(inside) && inside != u".." &&
-                !inside.startsWith(QLatin1StringView("../")))
-                file = QDir(*project.workingDir).filePath(inside);
-        }
-        if (const auto inexact = inexactPath(QString(), {file}))
-            throw DockerError::cli(*inexact);
-        names.files << file;
+    names.dir = dir;
+    names.services = services;
+    for (const QString& named : files) {
+        names.files << fileToGive(named, dir, madeIn);
         names.madeWith << named;
+    }
+    for (const QString& named : envFiles) {
+        names.envFiles << fileToGive(named, dir, madeIn);
+        names.envMadeWith << named;
     }
     return names;
 }
 
-std::optional<QString> missingComposeFilesMessage(const ComposeFileNames& names, const QStringList& missing)
+// "The compose file <f> is missing. The project's containers were made with it, ...", of the files of
+// `files` (named `madeWith`) that are among `missing`; none when none is.
+std::optional<QString> missingOfKind(const QString& kind, const QStringList& files,
+                                     const QStringList& madeWith, const QStringList& missing)
 {
-    if (missing.isEmpty())
+    QStringList gone;
+    QStringList goneMadeWith;
+    for (qsizetype i = 0; i < files.size(); ++i)
+        if (missing.contains(files[i]) && !gone.contains(files[i])) {
+            gone << files[i];
+            goneMadeWith << madeWith.value(i);
+        }
+    if (gone.isEmpty())
         return std::nullopt;
-    QStringList madeWith;
-    for (qsizetype i = 0; i < names.files.size(); ++i)
-        if (missing.contains(names.files[i]))
-            madeWith << names.madeWith.value(i);
-    const bool one = missing.size() == 1;
-    const QString list = missing.join(QStringLiteral(", "));
-    const QString what = one ? QStringLiteral("The compose file %1 is missing.").arg(list)
-                             : QStringLiteral("The compose files %1 are missing.").arg(list);
+    const bool one = gone.size() == 1;
+    const QString list = gone.join(QStringLiteral(", "));
+    const QString what = one ? QStringLiteral("The %1 %2 is missing.").arg(kind, list)
+                             : QStringLiteral("The %1s %2 are missing.").arg(kind, list);
     const QString it = one ? QStringLiteral("it") : QStringLiteral("them");
     // Moved: where they were, which says what is to be brought along.
-    if (madeWith != missing)
+    if (goneMadeWith != gone)
         return what + QStringLiteral(
                           " The project's containers were made with %1, so compose is not run without %2.")
-                          .arg(madeWith.join(QStringLiteral(", ")), it);
+                          .arg(goneMadeWith.join(QStringLiteral(", ")), it);
     return what +
            QStringLiteral(" The project's containers were made with %1, so compose is not run without %1.")
                .arg(it);
+}
+
+} // namespace
+
+QList<ComposeFileNames> composeSetups(const ComposeProject& project)
+{
+    const QString folder = project.workingDir.value_or(QString());
+    if (const auto inexact = inexactPath(folder, {}))
+        throw DockerError::cli(*inexact);
+    QList<ComposeFileNames> setups;
+    if (project.containers.isEmpty()) {
+        // Remembered: what it was last started from, each set in the folder it was started in then.
+        for (const StartedFrom& from : project.startedFrom) {
+            const QString dir = from.projectDir.isEmpty() ? folder : from.projectDir;
+            setups << namesIn(joinedFiles(from.files, from.projectDir),
+                              joinedFiles(from.envFiles, from.projectDir), dir, std::nullopt, from.services);
+        }
+        return setups;
+    }
+    // Moved: the folder the user located once the ones the containers were made in were gone, which
+    // none of them names.
+    const QStringList madeIn = project.containerFolders();
+    const bool moved = !folder.isEmpty() && !madeIn.isEmpty() &&
+                       std::none_of(madeIn.cbegin(), madeIn.cend(), [&](const QString& dir) {
+                           return QDir::cleanPath(dir) == QDir::cleanPath(folder);
+                       });
+    QList<QStringList> seen; // the labels of each set, as setups has them
+    for (const Container& container : project.containers) {
+        const QStringList files = container.configFiles();
+        const QStringList envFiles = container.envFiles();
+        if (files.isEmpty() && envFiles.isEmpty())
+            continue;
+        const std::optional<QString> dir = container.workingDir();
+        const QStringList key{container.labels.value(QString::fromLatin1(configFilesLabel)),
+                              dir.value_or(QString()),
+                              container.labels.value(QString::fromLatin1(environmentFileLabel))};
+        if (const qsizetype same = seen.indexOf(key); same >= 0) {
+            ComposeFileNames& names = setups[same];
+            if (const auto service = container.service(); service && !names.services.contains(*service)) {
+                names.services << *service;
+                names.services.sort();
+            }
+            continue;
+        }
+        seen << key;
+        const std::optional<QString> from = moved && dir && !dir->isEmpty() ? dir : std::nullopt;
+        const QString runIn = moved || !dir || dir->isEmpty() ? folder : *dir;
+        const std::optional<QString> service = container.service();
+        setups << namesIn(files, envFiles, runIn, from, service ? QStringList{*service} : QStringList());
+    }
+    return setups;
+}
+
+ComposeFileNames composeFileNames(const ComposeProject& project)
+{
+    const QList<ComposeFileNames> setups = composeSetups(project);
+    if (setups.isEmpty())
+        return ComposeFileNames{{}, {}, {}, {}, project.workingDir.value_or(QString())};
+    return setups.first();
+}
+
+QStringList lookedForFiles(const ComposeProject& project)
+{
+    if (const QStringList remembered = project.rememberedFiles(); !remembered.isEmpty())
+        return remembered;
+    QStringList files;
+    try {
+        files = composeFileNames(project).files;
+    } catch (const DockerError&) {
+        return {};
+    }
+    const QString dir = QDir::cleanPath(project.workingDir.value_or(QString()));
+    const bool usual = std::all_of(files.cbegin(), files.cend(), [&](const QString& file) {
+        const QFileInfo info(file);
+        const QString name = info.fileName();
+        static const QStringList overrides{
+            QStringLiteral("compose.override.yaml"), QStringLiteral("compose.override.yml"),
+            QStringLiteral("docker-compose.override.yaml"), QStringLiteral("docker-compose.override.yml")};
+        return QDir::cleanPath(info.absolutePath()) == dir &&
+               (composeFileNames().contains(name) || overrides.contains(name));
+    });
+    return usual ? QStringList() : files;
+}
+
+std::optional<QString> missingComposeFilesMessage(const ComposeFileNames& names, const QStringList& missing)
+{
+    QStringList said;
+    if (const auto files =
+            missingOfKind(QStringLiteral("compose file"), names.files, names.madeWith, missing))
+        said << *files;
+    if (const auto env =
+            missingOfKind(QStringLiteral("env file"), names.envFiles, names.envMadeWith, missing))
+        said << *env;
+    if (said.isEmpty())
+        return std::nullopt;
+    return said.join(u' ');
 }
 
 QStringList composeFilesOf(const ComposeProject& project)
 {
     const ComposeFileNames names = composeFileNames(project);
     QStringList missing;
-    for (const QString& file : names.files)
+    for (const QString& file : names.files + names.envFiles)
         if (!QFileInfo::exists(file))
             missing << file;
     if (const std::optional<QString> message = missingComposeFilesMessage(names, missing))
@@ -242,13 +339,15 @@ QStringList composeFilesOf(const ComposeProject& project)
     return names.files;
 }
 
-QStringList fileArgs(const QStringList& files, const QString& dir)
+QStringList fileArgs(const QStringList& files, const QString& dir, const QStringList& envFiles)
 {
     QStringList args;
-    if (!files.isEmpty())
+    if (!files.isEmpty() || !envFiles.isEmpty())
         args << QStringLiteral("--project-directory") << dir;
     for (const QString& file : files)
         args << QStringLiteral("-f") << file;
+    for (const QString& file : envFiles)
+        args << QStringLiteral("--env-file") << file;
     return args;
 }
 
@@ -257,12 +356,14 @@ QString composeTimeoutMessage(std::chrono::seconds limit)
     return QStringLiteral("Compose config did not finish within %1 seconds.").arg(limit.count());
 }
 
-ComposeCheck checkCompose(const QString& dir, const QStringList& files)
+ComposeCheck checkCompose(const QString& dir, const QStringList& files, const QStringList& envFiles)
 {
+    if (const auto inexact = inexactPath(QString(), envFiles))
+        return ComposeCheck::invalid(*inexact);
     if (const std::optional<QString> why = notToBeRun(dir, files, nullptr))
         return ComposeCheck::invalid(*why);
     const Platform::TimedCompletion timed =
-        Platform::runTimed(process(QStringList{QStringLiteral("compose")} + fileArgs(files, dir) +
+        Platform::runTimed(process(QStringList{QStringLiteral("compose")} + fileArgs(files, dir, envFiles) +
                                        QStringList{QStringLiteral("config"), QStringLiteral("-q")},
                                    std::nullopt, dir),
                            composeCheckLimit);

@@ -73,18 +73,36 @@ std::optional<QString> composeFile(const QString& dir);
 // without a compose file.
 QString noComposeFileMessage(const QString& dir);
 
-// The compose files `project`'s containers were made from, as composeFilesOf names them, each beside
-// the name its container's label gives it (`madeWith`). Looks at no disk: throws DockerError only for a
-// folder or file that cannot be named exactly.
+// One set of what compose reads a project from, as composeFilesOf names its files: the folder it runs
+// in (`dir`, the project folder), the compose files and env files it is given, each beside the name its
+// container's label or the registry gives it (`madeWith`, `envMadeWith`), and the services made from
+// them (sorted; empty when none said).
 struct ComposeFileNames {
     QStringList files;
     QStringList madeWith;
+    QStringList envFiles = {};
+    QStringList envMadeWith = {};
+    QString dir = {};
+    QStringList services = {};
 
     bool operator==(const ComposeFileNames&) const = default;
 };
+// Every set `project`'s containers were made from (those that name files or env files, in container
+// order), or a remembered project was started from; none when nothing names any, and compose's own
+// rules find the files in the project's folder. Looks at no disk: throws DockerError only for a folder or
+// file that cannot be named exactly.
+QList<ComposeFileNames> composeSetups(const ComposeProject& project);
+// The first of them; without any, no files in the project's folder.
 ComposeFileNames composeFileNames(const ComposeProject& project);
 
-// What composeFilesOf says when `missing` (of `names.files`) are not there; none when none is missing.
+// The files a project's folder is looked for by, as the window and the dumps judge it ready: those a
+// remembered project was started from, or those its containers were made from when the folder's own look
+// would not find them (`-f stack.yml`, a file in another folder). None where the folder's usual compose
+// files are its files, or a folder or file of them cannot be named exactly.
+QStringList lookedForFiles(const ComposeProject& project);
+
+// What composeFilesOf says when `missing` (of `names.files` and `names.envFiles`) are not there; none
+// when none is missing.
 std::optional<QString> missingComposeFilesMessage(const ComposeFileNames& names, const QStringList& missing);
 
 // The files compose is to read for `project`: those its containers were made from, in their order
@@ -97,20 +115,22 @@ std::optional<QString> missingComposeFilesMessage(const ComposeFileNames& names,
 // another one.
 QStringList composeFilesOf(const ComposeProject& project);
 
-// "-f <file>" for each file, in order, after "--project-directory <dir>"; nothing without files.
-// Told files, compose would take the first one's folder for the project's, where relative paths
-// (bind mounts, build contexts, env files) are read from; the containers were made in `dir`.
-QStringList fileArgs(const QStringList& files, const QString& dir);
+// "-f <file>" for each file and "--env-file <file>" for each env file, in order (a later env file wins),
+// after "--project-directory <dir>"; nothing without either. Told files, compose would take the first
+// one's folder for the project's, where relative paths (bind mounts, build contexts, env files) are
+// read from; the containers were made in `dir`.
+QStringList fileArgs(const QStringList& files, const QString& dir, const QStringList& envFiles = {});
 
 // "Compose config did not finish within 30 seconds.": what a read or check that ran out of `limit` says.
 QString composeTimeoutMessage(std::chrono::seconds limit = composeCheckLimit);
 
 // Asks the compose plugin (on the client's current context) whether the project in `dir` can start,
 // reading `files` when given, else the folder's own file (which a look server looks for first: a
-// folder that does not answer fails the check). Never throws; a plugin that has not
-// finished within composeCheckLimit is ended and the check fails. A folder or file that cannot be
-// named exactly fails it without running anything.
-ComposeCheck checkCompose(const QString& dir, const QStringList& files = {});
+// folder that does not answer fails the check), and `envFiles` when given, else the folder's .env. Never
+// throws; a plugin that has not finished within composeCheckLimit is ended and the check fails. A folder or
+// file that cannot be named exactly fails it without running anything.
+ComposeCheck checkCompose(const QString& dir, const QStringList& files = {},
+                          const QStringList& envFiles = {});
 
 // The plugin's error output reduced to its messages, one per non-blank line; the structured form
 // (... msg="...") gives the unescaped message text.

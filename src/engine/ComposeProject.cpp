@@ -99,11 +99,22 @@ bool ComposeProject::builds(const QString& dir, const QString& file)
 size_t qHash(const ComposeProject& project, size_t seed) noexcept
 {
     seed = qHashMulti(seed, project.name, project.workingDir.value_or(QString()),
-                      project.workingDir.has_value(), project.serviceCount, project.runtime,
-                      project.rememberedFiles);
+                      project.workingDir.has_value(), project.serviceCount, project.runtime);
+    for (const StartedFrom& from : project.startedFrom)
+        seed = qHashMulti(seed, from.files, from.projectDir, from.envFiles, from.services);
     for (const Container& container : project.containers)
         seed = qHash(container, seed);
     return seed;
+}
+
+QStringList ComposeProject::rememberedFiles() const
+{
+    QStringList files;
+    for (const StartedFrom& from : startedFrom)
+        for (const QString& file : Docker::joinedFiles(from.files, from.projectDir))
+            if (!files.contains(file))
+                files << file;
+    return files;
 }
 
 QStringList ComposeProject::configFiles() const

@@ -4,8 +4,21 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
+
+// One set of what a project was started from, as its containers' compose labels said while it ran:
+// its compose files and env files (each list joined by commas, as compose joins them), its project
+// folder, and the services whose containers were made from it (sorted; empty when none said).
+struct StartedFrom {
+    QString files;
+    QString projectDir;
+    QString envFiles;
+    QStringList services = {};
+
+    bool operator==(const StartedFrom&) const = default;
+};
 
 // A compose project as shown: its containers on one runtime, grouped by their compose labels, or a
 // remembered project that has none at the moment.
@@ -15,10 +28,10 @@ struct ComposeProject {
     QList<Container> containers; // sorted by name
     qint64 serviceCount = 0;     // known from the project registry; 0 when unknown
     std::optional<Runtime> runtime;
-    // A remembered project without containers: the compose files it was last started from (with
-    // `workingDir` as its project folder); empty when none are remembered, and compose's own rules
-    // find its files in its folder.
-    QStringList rememberedFiles = {};
+    // A remembered project without containers: every set it was started from, as the registry
+    // remembers them; empty when none are remembered, and compose's own rules find its files in its
+    // folder.
+    QList<StartedFrom> startedFrom = {};
 
     QString id() const;
     // How the project's name reads wherever it is shown; see displayName(const QString&).
@@ -37,6 +50,9 @@ struct ComposeProject {
     bool hasBuild() const;
     // The same for the compose file `file` (a name of Docker::composeFileNames) found in `dir`.
     static bool builds(const QString& dir, const QString& file);
+    // The compose files of every set a remembered project was started from, in order, each once (a
+    // relative one as it was named).
+    QStringList rememberedFiles() const;
     // The compose files its containers were made from: those of the first container that names any;
     // empty when none does (no containers, or made by a tool that does not say).
     QStringList configFiles() const;

@@ -46,25 +46,13 @@ std::optional<QString> Container::workingDir() const
 
 QStringList Container::configFiles() const
 {
-    // compose joins the absolute paths of the files with commas, so a new path starts only at a
-    // comma followed by "/". Only a folder whose name ends in a comma makes that ambiguous; the
-    // project's own folder is known whole, so a path that starts with it is read past its commas.
-    const QString joined = labels.value(keys().configFiles);
-    const std::optional<QString> dir = workingDir();
-    const QString inside = dir && !dir->isEmpty() ? *dir + u'/' : QString();
-    QStringList files;
-    qsizetype start = 0;
-    while (start < joined.size()) {
-        qsizetype from = start;
-        if (!inside.isEmpty() && QStringView(joined).mid(start).startsWith(inside))
-            from += inside.size();
-        qsizetype end = joined.indexOf(QLatin1StringView(",/"), from);
-        if (end < 0)
-            end = joined.size();
-        files << joined.mid(start, end - start);
-        start = end + 1;
-    }
-    return files;
+    return Docker::joinedFiles(labels.value(keys().configFiles), workingDir().value_or(QString()));
+}
+
+QStringList Container::envFiles() const
+{
+    return Docker::joinedFiles(labels.value(QString::fromLatin1(Docker::environmentFileLabel)),
+                               workingDir().value_or(QString()));
 }
 
 bool Container::isFailed() const
@@ -131,6 +119,27 @@ size_t qHash(const DockerVolume& volume, size_t seed) noexcept
 }
 
 namespace Docker {
+
+QStringList joinedFiles(const QString& joined, const QString& dir)
+{
+    // compose joins the absolute paths of the files with commas, so a new path starts only at a
+    // comma followed by "/". Only a folder whose name ends in a comma makes that ambiguous; the
+    // project's own folder is known whole, so a path that starts with it is read past its commas.
+    const QString inside = dir.isEmpty() ? QString() : dir + u'/';
+    QStringList files;
+    qsizetype start = 0;
+    while (start < joined.size()) {
+        qsizetype from = start;
+        if (!inside.isEmpty() && QStringView(joined).mid(start).startsWith(inside))
+            from += inside.size();
+        qsizetype end = joined.indexOf(QLatin1StringView(",/"), from);
+        if (end < 0)
+            end = joined.size();
+        files << joined.mid(start, end - start);
+        start = end + 1;
+    }
+    return files;
+}
 
 QString trimBlanks(QStringView text)
 {

@@ -31,6 +31,9 @@ struct Container {
     // The compose files it was made from, in the order compose read them; empty without that label.
     // A path is taken whole past the commas of its working folder's name.
     QStringList configFiles() const;
+    // The env files it was started with (`--env-file`), in the order compose was given them, read as
+    // configFiles reads its files; empty without that label.
+    QStringList envFiles() const;
     // Exited with a code other than 0.
     bool isFailed() const;
     // Running with "(unhealthy)" in its status, or failed.
@@ -109,6 +112,10 @@ private:
 bool namesExactly(QStringView path);
 // "<path> cannot be named exactly: ...": why such a path is not acted on.
 QString inexactNameMessage(const QString& path);
+
+// The paths of a file label compose joined with commas (Container::configFiles), `dir` being the
+// project folder of the container that carries it.
+QStringList joinedFiles(const QString& joined, const QString& dir);
 
 // The client's label text (key=value pairs joined by commas; values may hold commas) to a map. The
 // text cannot always be split back: a value holding ",key=" reads as two labels.

@@ -39,34 +39,153 @@ QString text(const QJsonObject& object, const char* key)
     return object.value(QLatin1StringView(key)).toString();
 }
 
-// What the project's containers say it was started from: none when none of them says, nor when they
-// say different things (started from several setups, none of which is all of it).
-std::optional<StartedFrom> startedFromLabels(const ComposeProject& project)
+// The texts of a JSON array; none when it is not an array of texts.
+std::optional<QStringList> texts(const QJsonValue& value)
 {
-    std::optional<StartedFrom> said;
+    if (!value.isArray())
+        return std::nullopt;
+    QStringList list;
+    for (const QJsonValue& item : value.toArray()) {
+        if (!item.isString())
+            return std::nullopt;
+        list << item.toString();
+    }
+    return list;
+}
+
+// One stored set; none unless it holds the three texts (its services may be missing: stored before
+// they were).
+std::optional<StartedFrom> decodeSet(const QJsonValue& value)
+{
+    const QJsonObject object = value.toObject();
+    if (!object.value(QLatin1StringView("files")).isString() ||
+        !object.value(QLatin1StringView("projectDir")).isString() ||
+        !object.value(QLatin1StringView("envFiles")).isString())
+        return std::nullopt;
+    return StartedFrom{text(object, "files"), text(object, "projectDir"), text(object, "envFiles"),
+                       texts(object.value(QLatin1StringView("services"))).value_or(QStringList())};
+}
+
+QJsonObject encodeSet(const StartedFrom& from)
+{
+    QJsonObject object{{QStringLiteral("files"), from.files},
+                       {QStringLiteral("projectDir"), from.projectDir},
+                       {QStringLiteral("envFiles"), from.envFiles}};
+    if (!from.services.isEmpty())
+        object.insert(QStringLiteral("services"), QJsonArray::fromStringList(from.services));
+    return object;
+}
+
+// A listing hands out one copy of equal label texts: most are told equal without reading them.
+bool sameText(const QString& a, const QString& b)
+{
+    return (a.constData() == b.constData() && a.size() == b.size()) || a == b;
+}
+
+bool sameSet(const StartedFrom& a, const StartedFrom& b)
+{
+    return sameText(a.files, b.files) && sameText(a.projectDir, b.projectDir) &&
+           sameText(a.envFiles, b.envFiles);
+}
+
+// Whether `said` tells less of the setup `kept` than `kept` does: no other folder or files than it,
+// some of them not named at all, or only some of its env files.
+bool saysLess(const StartedFrom& said, const StartedFrom& kept)
+{
+    if (sameSet(said, kept))
+        return false;
+    if ((!said.projectDir.isEmpty() && said.projectDir != kept.projectDir) ||
+        (!said.files.isEmpty() && said.files != kept.files))
+        return false;
+    const QStringList keptEnv = Docker::joinedFiles(kept.envFiles, kept.projectDir);
+    const QStringList saidEnv = Docker::joinedFiles(said.envFiles, kept.projectDir);
+    return std::all_of(saidEnv.cbegin(), saidEnv.cend(),
+                       [&](const QString& file) { return keptEnv.contains(file); });
+}
+
+// What the project's containers say it was started from: every set they name, in container order,
+// each with the services made from it.
+QList<StartedFrom> setsNamed(const ComposeProject& project)
+{
+    static const QString filesLabel = QString::fromLatin1(Docker::configFilesLabel);
+    static const QString envLabel = QString::fromLatin1(Docker::environmentFileLabel);
+    QList<StartedFrom> sets;
+    qsizetype last = -1;
     for (const Container& container : project.containers) {
-        const QString files = container.labels.value(QString::fromLatin1(Docker::configFilesLabel));
+        const QString files = container.labels.value(filesLabel);
         const std::optional<QString> dir = container.workingDir();
         if (files.isEmpty() && !dir)
             continue;
-        const StartedFrom from{files, dir.value_or(QString()),
-                               container.labels.value(QString::fromLatin1(Docker::environmentFileLabel))};
-        if (said && *said != from)
-            return std::nullopt;
-        said = from;
+        const StartedFrom from{files, dir.value_or(QString()), container.labels.value(envLabel)};
+        // Most often a container names the set the one before it named.
+        if (last < 0 || !sameSet(sets[last], from)) {
+            const auto set = std::find_if(sets.cbegin(), sets.cend(),
+                                          [&](const StartedFrom& s) { return sameSet(s, from); });
+            last = set - sets.cbegin();
+            if (set == sets.cend())
+                sets << from;
+        }
+        if (const std::optional<QString> service = container.service())
+            sets[last].services << *service;
     }
-    return said;
+    for (StartedFrom& set : sets) {
+        set.services.sort();
+        set.services.removeDuplicates();
+    }
+    return sets;
 }
 
-// The compose files a remembered project was started from, read from the label as compose joined them.
-QStringList rememberedFiles(const KnownProject& known)
+// Puts `from` in `sets`, with the services of a set already there that is the same.
+void addSet(QList<StartedFrom>& sets, const StartedFrom& from)
 {
-    if (!known.startedFrom || known.startedFrom->files.isEmpty())
-        return {};
-    Container made;
-    made.labels.insert(QString::fromLatin1(Docker::configFilesLabel), known.startedFrom->files);
-    made.labels.insert(QString::fromLatin1(Docker::workingDirLabel), known.startedFrom->projectDir);
-    return made.configFiles();
+    const auto same =
+        std::find_if(sets.begin(), sets.end(), [&](const StartedFrom& s) { return sameSet(s, from); });
+    if (same == sets.end()) {
+        sets << from;
+        return;
+    }
+    for (const QString& service : from.services)
+        if (!same->services.contains(service))
+            same->services << service;
+    same->services.sort();
+}
+
+// The sets to remember of a project whose containers name `said`, `kept` being those remembered.
+QList<StartedFrom> recordedSets(const QList<StartedFrom>& said, const QList<StartedFrom>& kept)
+{
+    if (said.isEmpty())
+        return kept;
+    QList<StartedFrom> sets;
+    QSet<qsizetype> named;
+    for (const StartedFrom& from : said) {
+        const auto known = std::find_if(kept.cbegin(), kept.cend(), [&](const StartedFrom& k) {
+            return sameSet(from, k) || saysLess(from, k);
+        });
+        if (known == kept.cend()) {
+            addSet(sets, from);
+            continue;
+        }
+        named.insert(known - kept.cbegin());
+        StartedFrom remembered = *known;
+        remembered.services = from.services;
+        addSet(sets, remembered);
+    }
+    // Named only anew: brought up from another setup, which is all of it now. Named all: nothing older.
+    if (named.isEmpty() || named.size() == kept.size())
+        return sets.mid(0, ProjectRegistry::mostSets);
+    // A service is made from one set at a time: an older set brings up only those made from it still.
+    QSet<QString> running;
+    for (const StartedFrom& from : std::as_const(sets))
+        for (const QString& service : from.services)
+            running.insert(service);
+    for (qsizetype i = 0; i < kept.size(); ++i) {
+        if (named.contains(i))
+            continue;
+        StartedFrom older = kept[i];
+        older.services.removeIf([&](const QString& service) { return running.contains(service); });
+        addSet(sets, older);
+    }
+    return sets.mid(0, ProjectRegistry::mostSets);
 }
 
 QList<KnownProject>::iterator findByName(QList<KnownProject>& list, const QString& name)
@@ -78,9 +197,11 @@ QList<KnownProject>::iterator findByName(QList<KnownProject>& list, const QStrin
 
 size_t qHash(const KnownProject& project, size_t seed) noexcept
 {
-    const StartedFrom from = project.startedFrom.value_or(StartedFrom());
-    return qHashMulti(seed, project.name, project.workingDir, project.services, project.movedFrom,
-                      project.startedFrom.has_value(), from.files, from.projectDir, from.envFiles);
+    seed = qHashMulti(seed, project.name, project.workingDir, project.services, project.movedFrom,
+                      project.mounts);
+    for (const StartedFrom& from : project.startedFrom)
+        seed = qHashMulti(seed, from.files, from.projectDir, from.envFiles, from.services);
+    return seed;
 }
 
 ProjectRegistry ProjectRegistry::load(const Platform::Settings& settings)
@@ -113,12 +234,17 @@ void ProjectRegistry::takeSources(const QByteArray& json)
             if (!source.isObject())
                 continue;
             const QJsonObject object = source.toObject();
-            if (!object.value(QLatin1StringView("files")).isString() ||
-                !object.value(QLatin1StringView("projectDir")).isString() ||
-                !object.value(QLatin1StringView("envFiles")).isString())
-                continue;
-            project.startedFrom =
-                StartedFrom{text(object, "files"), text(object, "projectDir"), text(object, "envFiles")};
+            QList<StartedFrom> sets;
+            for (const QJsonValue& set : object.value(QLatin1StringView("sets")).toArray())
+                if (const std::optional<StartedFrom> from = decodeSet(set))
+                    sets << *from;
+            // Stored by a version that knew one set only, or holding just one.
+            if (sets.isEmpty())
+                if (const std::optional<StartedFrom> from = decodeSet(object))
+                    sets << *from;
+            project.startedFrom = sets.mid(0, mostSets);
+            project.mounts =
+                texts(object.value(QLatin1StringView("mounts"))).value_or(QStringList()).mid(0, mostMounts);
         }
     }
 }
@@ -128,13 +254,22 @@ QByteArray ProjectRegistry::sourcesJson() const
     QJsonObject runtimes;
     for (auto it = byRuntime.cbegin(); it != byRuntime.cend(); ++it) {
         QJsonObject sources;
-        for (const KnownProject& project : it.value())
-            if (project.startedFrom && !sources.contains(project.name))
-                sources.insert(project.name, QJsonObject{{QStringLiteral("files"), project.startedFrom->files},
-                                                         {QStringLiteral("projectDir"),
-                                                          project.startedFrom->projectDir},
-                                                         {QStringLiteral("envFiles"),
-                                                          project.startedFrom->envFiles}});
+        for (const KnownProject& project : it.value()) {
+            if ((project.startedFrom.isEmpty() && project.mounts.isEmpty()) || sources.contains(project.name))
+                continue;
+            // The first set where a version that knows one set only reads it.
+            QJsonObject entry =
+                project.startedFrom.isEmpty() ? QJsonObject() : encodeSet(project.startedFrom.first());
+            if (project.startedFrom.size() > 1) {
+                QJsonArray sets;
+                for (const StartedFrom& from : project.startedFrom)
+                    sets.append(encodeSet(from));
+                entry.insert(QStringLiteral("sets"), sets);
+            }
+            if (!project.mounts.isEmpty())
+                entry.insert(QStringLiteral("mounts"), QJsonArray::fromStringList(project.mounts));
+            sources.insert(project.name, entry);
+        }
         if (!sources.isEmpty())
             runtimes.insert(it.key(), sources);
     }
@@ -182,27 +317,30 @@ void ProjectRegistry::record(const QList<ComposeProject>& discovered, const std:
 {
     if (!runtimeId)
         return;
+    // Written only where something changed: a list recorded again as it was stays shared, and compares
+    // equal at once on every listing, however many projects it remembers.
     QList<KnownProject> list = byRuntime.value(*runtimeId);
     for (const ComposeProject& project : discovered) {
         // Remembered to be brought up again from its folder, which compose cannot do under a name it
         // does not take (an empty one would bring up the folder's own project).
         if (!project.workingDir || !Docker::composeAcceptsName(project.name))
             continue;
-        const auto known = findByName(list, project.name);
+        const auto found = std::find_if(list.cbegin(), list.cend(),
+                                        [&](const KnownProject& p) { return p.name == project.name; });
+        const KnownProject* known = found != list.cend() ? &*found : nullptr;
         // The containers say where the project runs from now, also when it was brought up from
         // another folder (or other files) since it was remembered. Only a project the user located
-        // elsewhere once their folder was gone stays there while they still name the old one.
+        // elsewhere once their folder was gone stays there while they still name the old one, and keeps
+        // what it was remembered with.
         QString dir = *project.workingDir;
         QString movedFrom;
-        // What its containers say it was started from; what was remembered when they say nothing, or
-        // name the folder it was moved from.
-        std::optional<StartedFrom> from = startedFromLabels(project);
-        if (known != list.end() && !known->movedFrom.isEmpty() && known->movedFrom == dir) {
+        QList<StartedFrom> sets;
+        if (known && !known->movedFrom.isEmpty() && known->movedFrom == dir) {
             dir = known->workingDir;
             movedFrom = known->movedFrom;
-            from = known->startedFrom;
-        } else if (!from && known != list.end() && known->workingDir == dir) {
-            from = known->startedFrom;
+            sets = known->startedFrom;
+        } else {
+            sets = recordedSets(setsNamed(project), known ? known->startedFrom : QList<StartedFrom>());
         }
 
         QStringList services;
@@ -210,16 +348,35 @@ void ProjectRegistry::record(const QList<ComposeProject>& discovered, const std:
             if (const auto service = container.service())
                 services << *service;
         std::sort(services.begin(), services.end());
-        if (services.isEmpty() && known != list.end())
+        if (services.isEmpty() && known)
             services = known->services;
 
-        KnownProject entry{project.name, dir, services, movedFrom, from};
-        if (known != list.end())
-            *known = entry;
-        else
+        // What it had mounted is asked of the engine apart (recordMounts).
+        KnownProject entry{project.name, dir,  services,
+                           movedFrom,    sets, known ? known->mounts : QStringList()};
+        if (!known)
             list << entry;
+        else if (*known != entry)
+            list[found - list.cbegin()] = entry;
     }
     byRuntime.insert(*runtimeId, list);
+}
+
+void ProjectRegistry::recordMounts(const QString& name, const QStringList& mounts,
+                                   const std::optional<QString>& runtimeId)
+{
+    if (!runtimeId)
+        return;
+    const auto list = byRuntime.find(*runtimeId);
+    if (list == byRuntime.end())
+        return;
+    QStringList paths = mounts;
+    paths.sort();
+    paths.removeDuplicates();
+    paths = paths.mid(0, mostMounts);
+    for (KnownProject& project : *list)
+        if (project.name == name)
+            project.mounts = paths;
 }
 
 void ProjectRegistry::add(const KnownProject& project, const std::optional<QString>& runtimeId)
@@ -276,8 +433,8 @@ QList<ComposeProject> ProjectRegistry::merge(const QList<ComposeProject>& discov
     }
     for (const KnownProject& k : known)
         if (!seen.contains(k.name))
-            result << ComposeProject{k.name, k.workingDir, {}, k.services.size(), std::nullopt,
-                                     rememberedFiles(k)};
+            result << ComposeProject{k.name,       k.workingDir, {}, k.services.size(),
+                                     std::nullopt, k.startedFrom};
     std::stable_sort(result.begin(), result.end(),
                      [](const ComposeProject& a, const ComposeProject& b) { return a.name < b.name; });
     return result;

@@ -14,18 +14,6 @@ namespace Platform {
 class Settings;
 }
 
-// What a project's containers said it was started from while it ran, as compose labelled them: its
-// compose files and env files (each list joined by commas, as compose joins them) and its project
-// folder. Remembered so that a project that is down is read from the files it runs from, not the
-// default names in its folder.
-struct StartedFrom {
-    QString files;
-    QString projectDir;
-    QString envFiles;
-
-    bool operator==(const StartedFrom&) const = default;
-};
-
 // One remembered compose project: where it lives and the services last seen of it.
 struct KnownProject {
     QString name;
@@ -34,9 +22,11 @@ struct KnownProject {
     // The folder its containers name, when the user located the project in `workingDir` after that
     // folder was gone; empty otherwise. Their labels keep naming it until they are made anew.
     QString movedFrom = {};
-    // None for a project remembered before its containers were seen, or given by the user: compose's
-    // own rules in `workingDir` say which files it runs from.
-    std::optional<StartedFrom> startedFrom = {};
+    // Every set of files, folder and env files its containers said it was started from (StartedFrom),
+    // in the order they named them, older sets after: what its Up runs from, and what a plan reads of
+    // it once it is down. Empty for a project remembered before its containers were seen, or given by
+    // the user: compose's own rules in `workingDir` say which files it runs from.
+    QList<StartedFrom> startedFrom = {};
     // The host paths its containers had bind-mounted while it ran, as the engine said: what a path of
     // its files through a variable not set here stood for, still known once it is down.
     QStringList mounts = {};
@@ -49,12 +39,19 @@ size_t qHash(const KnownProject& project, size_t seed = 0) noexcept;
 // The compose projects remembered per runtime identifier, so a project taken down (no containers
 // left) still shows and can be started again from its directory. Stored in the settings under
 // "knownProjects" as JSON text: {"<runtime id>": [{"name", "workingDir", "services"}, ...], ...}, with
-// "movedFrom" only in an entry that has one. What each project was started from is kept beside it,
-// under "knownProjectSources": {"<runtime id>": {"<name>": {"files", "projectDir", "envFiles"}}}.
-// Every operation given no runtime identifier does nothing.
+// "movedFrom" only in an entry that has one. What each project was started from and had mounted is kept
+// beside it, under "knownProjectSources": {"<runtime id>": {"<name>": {"files", "projectDir", "envFiles",
+// "services", "sets": [{"files", "projectDir", "envFiles", "services"}, ...], "mounts": [...]}}}: the
+// first set in the members of the entry itself (the form a single set has always been stored in), "sets"
+// only when there are several, "mounts" only when there are any. Every operation given no runtime
+// identifier does nothing.
 struct ProjectRegistry {
     static constexpr const char* settingsKey = "knownProjects";
     static constexpr const char* sourcesKey = "knownProjectSources";
+    // The most sets and mounts remembered of one project: one brought up from ever new files keeps the
+    // sets its containers name first, one binding very many paths the first of them.
+    static constexpr qsizetype mostSets = 8;
+    static constexpr qsizetype mostMounts = 512;
 
     QMap<QString, QList<KnownProject>> byRuntime;
 
@@ -65,16 +62,25 @@ struct ProjectRegistry {
 
     static ProjectRegistry fromJson(const QByteArray& json);
     QByteArray toJson() const;
-    // What each remembered project was started from; an entry naming no remembered project is dropped.
+    // What each remembered project was started from and had mounted; an entry naming no remembered
+    // project is dropped, and so is a set that is not whole.
     void takeSources(const QByteArray& json);
     QByteArray sourcesJson() const;
 
     // Remembers what a refresh discovered on a runtime, but for names compose does not take; never
     // forgets anything. A project whose containers still name the folder it was moved from keeps the
-    // folder it was moved to. What the containers say they were started from is remembered with it.
+    // folder it was moved to. Every set its containers say they were started from is remembered with
+    // it, and never replaced by less: a set that names no files, no folder or only some of the env files
+    // of one remembered with the same files and folder keeps what was remembered. Sets its containers
+    // no longer name are kept while they name any remembered one; containers that name only others
+    // were brought up anew (from another folder, other files), and only theirs are remembered then.
     void record(const QList<ComposeProject>& discovered, const std::optional<QString>& runtimeId);
+    // Remembers the host paths the containers of the project `name` bind-mount now, as the engine said
+    // (`mounts`), in place of those remembered; a project not remembered there changes nothing.
+    void recordMounts(const QString& name, const QStringList& mounts,
+                      const std::optional<QString>& runtimeId);
     // Remembers one project given by the user, replacing one of the same name (and what it was
-    // started from: the folder given is where compose's own rules find its files now).
+    // started from and had mounted: the folder given is where compose's own rules find its files now).
     void add(const KnownProject& project, const std::optional<QString>& runtimeId);
     void forget(const QString& name, const std::optional<QString>& runtimeId);
     bool knows(const QString& name, const std::optional<QString>& runtimeId) const;

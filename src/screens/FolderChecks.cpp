@@ -35,33 +35,6 @@ ProjectFolder unknownFolder()
     return unknown;
 }
 
-// The files a project is looked for by: those a remembered project was started from, or those its
-// containers were made from when the folder's own look would not find them (`-f stack.yml`, a file in
-// another folder). None where the folder's usual compose files are its files.
-QStringList ownFiles(const ComposeProject& project)
-{
-    if (!project.rememberedFiles.isEmpty())
-        return project.rememberedFiles;
-    QStringList files;
-    try {
-        files = Docker::composeFileNames(project).files;
-    } catch (const DockerError&) {
-        return {};
-    }
-    const QString dir = QDir::cleanPath(*project.workingDir);
-    const bool usual = std::all_of(files.cbegin(), files.cend(), [&](const QString& file) {
-        const QFileInfo info(file);
-        const QString name = info.fileName();
-        static const QStringList overrides{QStringLiteral("compose.override.yaml"),
-                                           QStringLiteral("compose.override.yml"),
-                                           QStringLiteral("docker-compose.override.yaml"),
-                                           QStringLiteral("docker-compose.override.yml")};
-        return QDir::cleanPath(info.absolutePath()) == dir &&
-               (Docker::composeFileNames().contains(name) || overrides.contains(name));
-    });
-    return usual ? QStringList() : files;
-}
-
 // What a project's folder is looked at as: the folder, and for a project started from files of its own,
 // those files, each after a NUL.
 QString lookKey(const ComposeProject& project)
@@ -69,7 +42,7 @@ QString lookKey(const ComposeProject& project)
     if (!project.workingDir || project.workingDir->isEmpty())
         return {};
     QString key = *project.workingDir;
-    for (const QString& file : ownFiles(project))
+    for (const QString& file : Docker::lookedForFiles(project))
         key += QChar(0) + file;
     return key;
 }

@@ -255,11 +255,13 @@ public:
     void endProjectChange(const QString& project, const std::optional<Runtime>& on);
     bool freeableKnown(const ComposeProject& project) const;
 
-    // How compose brings a project up: `docker <args>` in `dir`, reading `files` (none: the folder's own).
+    // How compose brings a project up: `docker <args>` in `dir`, reading `files` (none: the folder's own)
+    // and `envFiles` (none: the folder's .env).
     struct ComposeRun {
         QStringList args;
         QString dir;
         QStringList files;
+        QStringList envFiles = {};
 
         bool operator==(const ComposeRun&) const = default;
     };
@@ -269,14 +271,18 @@ public:
     // compose does not take (up says so in `error`; down removes the containers one by one). up does
     // nothing unless the project's folder exists and holds a compose file, looked at off this thread:
     // a look that does not answer within the limit is the error "<folder> does not answer.". It reads
-    // the files the project's containers were made from; one of them missing is the error and nothing
-    // runs. up checks the files first: an invalid one sets `error`, a warning becomes the notice (no
-    // warning clears it). down reads no file: compose goes by the containers' labels, so it also takes
-    // down a project whose folder is gone. An up of a project whose up is under way does nothing.
+    // the compose files and env files, in the project folder, that the project's containers were made
+    // from, or a remembered project was started from; one of them missing is the error and nothing
+    // runs. Containers made from several sets are each brought up from their own set, and nothing else
+    // of it (`up -d --no-deps <services>`, one set after the other). up checks every set first: an
+    // invalid one sets `error` and nothing runs, a warning becomes the notice (no warning clears it).
+    // down reads no file: compose goes by the containers' labels, so it also takes down a project whose
+    // folder is gone. An up of a project whose up is under way does nothing.
     QCoro::Task<> up(ComposeProject project);
     QCoro::Task<> down(ComposeProject project);
     // The command up would run, with `extra` after "up -d", for what runs it elsewhere (a rebuild in a
-    // sheet); none when up would run nothing, with the reason in `error` where up gives one.
+    // sheet); none when up would run nothing or one command per set, with the reason in `error` where
+    // there is one.
     QCoro::Task<std::optional<ComposeRun>> upCommand(ComposeProject project, QStringList extra);
     // Remembers the project in `dir` under `on`, else under the shown runtime; switches to that
     // runtime when another one is shown. None on success, else the message for the caller's form.
@@ -440,6 +446,10 @@ private:
     // The projects `containers` form in scope, merged with the remembered ones, in list order.
     QList<ComposeProject> projectsOf(const QList<Container>& containers) const;
     void remember(const QList<ComposeProject>& projects, const std::optional<Runtime>& runtime);
+    // Remembers what the containers of the remembered projects among `projects` bind-mount, asked off
+    // this thread only for those whose containers changed; one question per runtime at a time.
+    void askForMounts(const QList<ComposeProject>& projects, const std::optional<Runtime>& runtime);
+    QCoro::Task<> learnMounts(Runtime runtime, QMap<QString, QStringList> idsByProject);
     // Takes `registry` as the store's and writes it to the settings.
     void keepRegistry(const ProjectRegistry& registry);
     // The projects whose folders are being moved to the Trash with nothing left but to forget them
@@ -461,11 +471,12 @@ private:
         QString movedFrom;
     };
     QCoro::Task<Claim> claimFolder(QString name, QString dir, QString resolved, Runtime runtime);
-    // up's command without the guard against a second up.
-    QCoro::Task<std::optional<ComposeRun>> lookForUp(ComposeProject project, QStringList extra);
-    // `docker compose -p <project> [--project-directory <dir> -f <file>...] <command>`, with -d for up.
+    // up's commands without the guard against a second up: one per set the project was started from.
+    QCoro::Task<std::optional<QList<ComposeRun>>> lookForUp(ComposeProject project, QStringList extra);
+    // `docker compose -p <project> [--project-directory <dir> -f <file>... --env-file <file>...] <command>`.
     static QStringList composeCommand(const QString& project, const QString& command,
-                                      const QStringList& files = {}, const QString& dir = {});
+                                      const QStringList& files = {}, const QString& dir = {},
+                                      const QStringList& envFiles = {});
     // The runtime a deletion acts on first, then every runtime listed: whose containers may use a folder.
     QList<std::optional<Runtime>> everyRuntime(const std::optional<Runtime>& on) const;
     // What a deletion plan of `project` on `on` is made from, besides the engines' answers.
@@ -556,6 +567,8 @@ private:
     QList<std::shared_ptr<Platform::Cancellation>> m_deletions;
     // The projects (by id) whose up, or whose rebuild's look at the folder, is under way.
     QSet<QString> m_bringingUp;
+    QHash<QString, QHash<QString, QStringList>> m_mountsAsked; // runtime -> project -> containers asked of
+    QSet<QString> m_askingMounts;                              // the runtimes asked now
     // Disk-usage loads begun.
     qint64 m_usageLoads = 0;
     // The measurement under way per runtime (Docker::runtimeId); finished ones are let go.

@@ -115,7 +115,10 @@ QCoro::Task<> AppStore::takeAnswer(std::optional<Runtime> runtime, ListingAnswer
         if (!scope().contains(runtime))
             co_return; // its socket went as it answered
         // A runtime's listing carries only its own containers, so it is the runtime's share as it stands.
-        remember(containers == m_containers ? groups() : Docker::group(containers), runtime);
+        const QList<ComposeProject> projects =
+            containers == m_containers ? groups() : Docker::group(containers);
+        remember(projects, runtime);
+        askForMounts(projects, runtime);
         // Never waited for: a measurement may take minutes, or hang until its limit, and the listing
         // keeps its rhythm meanwhile. A runtime being measured is not measured again.
         if (m_windowVisible && usageIsDue())

@@ -23,7 +23,8 @@ QCoro::Task<Read> readProject(std::shared_ptr<StoreEngine> engine, QString dir)
 {
     auto job = Platform::onUserInitiated([engine, dir] {
         try {
-            return Read{engine->composeProject(dir, std::nullopt, {}, nullptr, Docker::composeCheckLimit), QString()};
+            return Read{engine->composeProject(dir, std::nullopt, {}, nullptr, Docker::composeCheckLimit),
+                        QString()};
         } catch (...) {
             return Read{std::nullopt, failureText(std::current_exception())};
         }
@@ -52,18 +53,18 @@ bool sameFolder(const QString& a, const QString& ca, const QString& b, const QSt
 // environment, the file's `name:` or the folder's name, and could act on another project, or on
 // none and still succeed.
 QStringList AppStore::composeCommand(const QString& project, const QString& command, const QStringList& files,
-                                     const QString& dir)
+                                     const QString& dir, const QStringList& envFiles)
 {
-    QStringList args =
-        QStringList{QStringLiteral("compose"), QStringLiteral("-p"), project} + Docker::fileArgs(files, dir);
+    QStringList args = QStringList{QStringLiteral("compose"), QStringLiteral("-p"), project} +
+                       Docker::fileArgs(files, dir, envFiles);
     args << command;
     if (command == u"up")
         args << QStringLiteral("-d");
     return args;
 }
 
-QCoro::Task<std::optional<AppStore::ComposeRun>> AppStore::lookForUp(ComposeProject project,
-                                                                     QStringList extra)
+QCoro::Task<std::optional<QList<AppStore::ComposeRun>>> AppStore::lookForUp(ComposeProject project,
+                                                                            QStringList extra)
 {
     // compose would take another project for this one, or none.
     if (!Docker::composeAcceptsName(project.name)) {
@@ -72,34 +73,55 @@ QCoro::Task<std::optional<AppStore::ComposeRun>> AppStore::lookForUp(ComposeProj
     }
     if (!project.workingDir)
         co_return std::nullopt;
-    const QString dir = *project.workingDir;
     QPointer<AppStore> self(this);
-    // Recreated from the files they were made from: the folder's own file alone would drop what an
-    // override added (mounts, environment) from every container it recreates.
-    Docker::ComposeFileNames names;
+    // Recreated from the files and env files they were made from: the folder's own file alone would
+    // drop what an override added (mounts, environment), and its .env alone the values an env file
+    // gave, from every container it recreates.
+    QList<Docker::ComposeFileNames> setups;
     try {
-        names = Docker::composeFileNames(project);
+        setups = Docker::composeSetups(project);
     } catch (const DockerError& inexact) {
         setError(inexact.errorDescription());
         co_return std::nullopt;
     }
-    auto job = lookAtFolder(Docker::Looks::composeFiles(dir, names.files));
-    const std::optional<Docker::ComposeFilesFound> look = co_await std::move(job);
-    if (!self)
-        co_return std::nullopt;
-    if (!look) {
-        setError(Platform::folderNotAnswering(dir));
-        co_return std::nullopt;
+    // Made from several sets, each service is brought up from its own, and from no other: compose given
+    // one set recreates every service it names as that set has it.
+    if (setups.size() > 1) {
+        QList<Docker::ComposeFileNames> serving;
+        for (const Docker::ComposeFileNames& names : std::as_const(setups))
+            if (!names.services.isEmpty())
+                serving << names;
+        setups = serving.isEmpty() ? setups.mid(0, 1) : serving;
     }
-    // Files named are read wherever they are; only a folder's own search needs one in it.
-    if (!look->there || (names.files.isEmpty() && !look->composeFile))
-        co_return std::nullopt;
-    if (const std::optional<QString> missing = Docker::missingComposeFilesMessage(names, look->missing)) {
-        setError(*missing);
-        co_return std::nullopt;
+    if (setups.isEmpty())
+        setups << Docker::ComposeFileNames{{}, {}, {}, {}, *project.workingDir};
+
+    QList<ComposeRun> runs;
+    for (const Docker::ComposeFileNames& names : std::as_const(setups)) {
+        auto job = lookAtFolder(Docker::Looks::composeFiles(names.dir, names.files + names.envFiles));
+        const std::optional<Docker::ComposeFilesFound> look = co_await std::move(job);
+        if (!self)
+            co_return std::nullopt;
+        if (!look) {
+            setError(Platform::folderNotAnswering(names.dir));
+            co_return std::nullopt;
+        }
+        // Files named are read wherever they are; only a folder's own search needs one in it.
+        if (!look->there || (names.files.isEmpty() && !look->composeFile))
+            co_return std::nullopt;
+        if (const std::optional<QString> missing = Docker::missingComposeFilesMessage(names, look->missing)) {
+            setError(*missing);
+            co_return std::nullopt;
+        }
+        QStringList args =
+            composeCommand(project.name, QStringLiteral("up"), names.files, names.dir, names.envFiles) +
+            extra;
+        // Its dependencies were made from their own set, and are brought up from that one.
+        if (setups.size() > 1)
+            args << QStringLiteral("--no-deps") << names.services;
+        runs << ComposeRun{args, names.dir, names.files, names.envFiles};
     }
-    co_return ComposeRun{composeCommand(project.name, QStringLiteral("up"), names.files, dir) + extra, dir,
-                         names.files};
+    co_return runs;
 }
 
 QCoro::Task<std::optional<AppStore::ComposeRun>> AppStore::upCommand(ComposeProject project,
@@ -116,11 +138,20 @@ QCoro::Task<std::optional<AppStore::ComposeRun>> AppStore::upCommand(ComposeProj
     });
     BusyHold busy = holdBusy();
     auto look = lookForUp(project, extra);
-    std::optional<ComposeRun> run = co_await std::move(look);
-    if (!self)
+    const std::optional<QList<ComposeRun>> runs = co_await std::move(look);
+    if (!self || !runs)
         co_return std::nullopt;
     busy.release();
-    co_return run;
+    if (runs->size() > 1) {
+        setError(
+            QStringLiteral("The services of %1 were started from %2 different sets of compose files, and "
+                           "this runs one compose command, which would make some of them from files they "
+                           "were not started from. Up brings each set's services up from their own.")
+                .arg(project.displayName())
+                .arg(runs->size()));
+        co_return std::nullopt;
+    }
+    co_return runs->first();
 }
 
 QCoro::Task<> AppStore::up(ComposeProject project)
@@ -138,24 +169,35 @@ QCoro::Task<> AppStore::up(ComposeProject project)
     // Without a folder there is nothing to look at, and up ends at once.
     BusyHold busy = project.workingDir ? holdBusy() : BusyHold();
     auto look = lookForUp(project, {});
-    const std::optional<ComposeRun> run = co_await std::move(look);
-    if (!self || !run)
+    const std::optional<QList<ComposeRun>> runs = co_await std::move(look);
+    if (!self || !runs)
         co_return;
+    // Every set is checked before any runs: a project is not brought up in part.
     const std::shared_ptr<StoreEngine> engine = m_engine;
-    auto job = Platform::onUserInitiated(
-        [engine, folder = run->dir, files = run->files] { return engine->checkCompose(folder, files); });
-    const ComposeCheck check = co_await std::move(job);
-    if (!self)
-        co_return;
-    if (!check.isValid()) {
-        setError(check.message);
-        co_return;
+    QStringList warnings;
+    for (const ComposeRun& run : *runs) {
+        auto job = Platform::onUserInitiated(
+            [engine, run] { return engine->checkCompose(run.dir, run.files, run.envFiles); });
+        const ComposeCheck check = co_await std::move(job);
+        if (!self)
+            co_return;
+        if (!check.isValid()) {
+            setError(check.message);
+            co_return;
+        }
+        if (check.warning && !warnings.contains(*check.warning))
+            warnings << *check.warning;
     }
-    setNotice(check.warning);
+    setNotice(warnings.isEmpty() ? std::nullopt : std::optional<QString>(warnings.join(u'\n')));
     // Up may build for long: no limit, but a quit ends it. The command holds busy of its own from here.
-    auto task = act(run->args, run->dir, actingOn(project.runtime), project.name, false);
-    busy.release();
-    co_await std::move(task);
+    for (const ComposeRun& run : *runs) {
+        auto task = act(run.args, run.dir, actingOn(project.runtime), project.name, false);
+        busy.release();
+        co_await std::move(task);
+        // A set that failed leaves the others as they are.
+        if (!self || m_error)
+            co_return;
+    }
 }
 
 QCoro::Task<> AppStore::down(ComposeProject project)

@@ -329,6 +329,78 @@ void AppStore::remember(const QList<ComposeProject>& projects, const std::option
     keepRegistry(recorded);
 }
 
+void AppStore::askForMounts(const QList<ComposeProject>& projects, const std::optional<Runtime>& runtime)
+{
+    // The next listing asks for what changed meanwhile.
+    if (!runtime || m_askingMounts.contains(runtime->id()))
+        return;
+    // A question of the engine's is bounded by its listing limit; so many containers at once fit in it.
+    constexpr qsizetype mostAskedAtOnce = 200;
+    QHash<QString, QStringList>& askedOf = m_mountsAsked[runtime->id()];
+    QMap<QString, QStringList> changed;
+    qsizetype asked = 0;
+    for (const ComposeProject& project : projects) {
+        if (project.containers.isEmpty())
+            continue;
+        // Nothing is made or looked up while its containers stay the same, which is on almost every
+        // listing.
+        const auto last = askedOf.constFind(project.name);
+        if (last != askedOf.cend() &&
+            std::equal(last->cbegin(), last->cend(), project.containers.cbegin(), project.containers.cend(),
+                       [](const QString& id, const Container& container) { return id == container.id; }))
+            continue;
+        if (!m_registry.knows(project.name, runtime->id()))
+            continue;
+        QStringList ids;
+        for (const Container& container : project.containers)
+            ids << container.id;
+        if (!changed.isEmpty() && asked + ids.size() > mostAskedAtOnce)
+            break;
+        asked += ids.size();
+        askedOf.insert(project.name, ids);
+        changed.insert(project.name, ids);
+    }
+    if (changed.isEmpty())
+        return;
+    m_askingMounts.insert(runtime->id());
+    learnMounts(*runtime, changed); // runs on by itself
+}
+
+QCoro::Task<> AppStore::learnMounts(Runtime runtime, QMap<QString, QStringList> idsByProject)
+{
+    QPointer<AppStore> self(this);
+    const std::shared_ptr<StoreEngine> engine = m_engine;
+    QStringList ids;
+    for (const QStringList& of : std::as_const(idsByProject))
+        ids << of;
+    auto job =
+        Platform::onUtility([engine, ids, runtime] { return engine->bindSources(ids, runtime, nullptr); });
+    const std::optional<Docker::BindMap> binds = co_await std::move(job);
+    if (!self)
+        co_return;
+    m_askingMounts.remove(runtime.id());
+    ProjectRegistry changed = m_registry;
+    for (auto project = idsByProject.cbegin(); project != idsByProject.cend(); ++project) {
+        // Asked again with the next listing.
+        if (!binds) {
+            m_mountsAsked[runtime.id()].remove(project.key());
+            continue;
+        }
+        // A container gone since it was listed changes the project's, which are asked for anew: what
+        // the others bind is not all the project had mounted.
+        QStringList paths;
+        bool whole = true;
+        for (const QString& id : project.value()) {
+            whole = whole && binds->contains(id);
+            paths << binds->value(id);
+        }
+        if (whole)
+            changed.recordMounts(project.key(), paths, runtime.id());
+    }
+    if (changed != m_registry)
+        keepRegistry(changed);
+}
+
 void AppStore::keepRegistry(const ProjectRegistry& registry)
 {
     setRegistry(registry);

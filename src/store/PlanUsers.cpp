@@ -145,17 +145,23 @@ QList<Reading> containerReadings(const QList<Container>& containers)
 
 } // namespace
 
-std::optional<Docker::ComposeSource> rememberedSource(const KnownProject& known)
+QList<std::optional<Docker::ComposeSource>> rememberedSources(const KnownProject& known)
 {
-    if (!known.startedFrom)
-        return Docker::ComposeSource{{}, known.workingDir, {}, known.name};
-    const StartedFrom& from = *known.startedFrom;
-    const std::optional<QStringList> files = Docker::possibleFiles(from.files);
-    const std::optional<QStringList> envFiles = Docker::possibleFiles(from.envFiles);
-    if (!files || !envFiles)
-        return std::nullopt;
-    return Docker::ComposeSource{*files, from.projectDir.isEmpty() ? known.workingDir : from.projectDir,
-                                 *envFiles, known.name};
+    if (known.startedFrom.isEmpty())
+        return {Docker::ComposeSource{{}, known.workingDir, {}, known.name, true}};
+    QList<std::optional<Docker::ComposeSource>> sources;
+    for (const StartedFrom& from : known.startedFrom) {
+        const std::optional<QStringList> files = Docker::possibleFiles(from.files);
+        const std::optional<QStringList> envFiles = Docker::possibleFiles(from.envFiles);
+        if (!files || !envFiles) {
+            sources << std::nullopt;
+            continue;
+        }
+        sources << Docker::ComposeSource{*files,
+                                         from.projectDir.isEmpty() ? known.workingDir : from.projectDir,
+                                         *envFiles, known.name, true};
+    }
+    return sources;
 }
 
 Users gatherUsers(StoreEngine& engine, QList<std::optional<Runtime>> runtimes,
@@ -293,15 +299,23 @@ QList<OtherReading> readOthers(const Users& users, const OwnParts& own,
                 named.value({runtime.key(), known.name},
                             {QString(), QStringLiteral("project:%1/%2").arg(runtime.key(), known.name),
                              QString(), known.name});
-            OtherReading reading{user, {}, onOwn, !named.contains({runtime.key(), known.name}), true};
-            const std::optional<Docker::ComposeSource> source = rememberedSource(known);
-            if (!source) {
-                reading.read = Docker::ComposeFileUses{};
-                reading.read->unknown = QStringLiteral("the compose files it was started from cannot be told apart");
-            } else {
-                reading.source = *source;
+            const bool onlyRemembered = !named.contains({runtime.key(), known.name});
+            bool first = true;
+            for (const std::optional<Docker::ComposeSource>& source : rememberedSources(known)) {
+                OtherReading reading{user, {}, onOwn, onlyRemembered, true};
+                if (!source) {
+                    reading.read = Docker::ComposeFileUses{};
+                    reading.read->unknown =
+                        QStringLiteral("the compose files it was started from cannot be told apart");
+                } else {
+                    reading.source = *source;
+                }
+                // Its containers' own binds count while they are there.
+                if (onlyRemembered && first)
+                    reading.mounts = known.mounts;
+                first = false;
+                readings.append(reading);
             }
-            readings.append(reading);
         }
 
     // Each on a look of its own, at its folder (or first file): one on a mount that stalls holds up no
@@ -371,6 +385,12 @@ SplitUses splitUses(const Users& users, const OwnParts& own, const std::optional
             dir.path = reading.source.projectDir;
             dir.coversBelow = false;
             split.others << dir;
+        }
+        // What it had mounted while it ran, whatever its files name now.
+        for (const QString& path : reading.mounts) {
+            Docker::FolderUse use = user;
+            use.path = path;
+            split.others << use;
         }
         if (read.unknown) {
             Docker::FolderUse unknown = user;

@@ -75,10 +75,11 @@ struct OwnParts {
 QMap<QString, QList<KnownProject>> rememberedBesides(const ProjectRegistry& registry, const QString& project,
                                                      const std::optional<QString>& onId);
 
-// How a remembered project is read: from the files, folder and env files it was started from, else
-// from what compose's own rules find in its folder. None when what it was started from cannot be told
-// apart (a comma inside a file's name, say).
-std::optional<Docker::ComposeSource> rememberedSource(const KnownProject& known);
+// How a remembered project is read: one source per set of files, folder and env files it was started
+// from, else one of what compose's own rules find in its folder; each reads what those rules find in its
+// folder now too, since its files may have been renamed since. None in place of a set whose files cannot
+// be told apart (a comma inside a file's name, say).
+QList<std::optional<Docker::ComposeSource>> rememberedSources(const KnownProject& known);
 
 struct SplitUses {
     QList<Docker::FolderUse> others; // what anyone but the project uses
@@ -94,12 +95,16 @@ struct OtherReading {
     bool registry = false;   // the registry remembers it: its folder is its own
     // What its files name; with `unknown` when they could not be read or did not answer in time.
     std::optional<Docker::ComposeFileUses> read = {};
+    // Of a project only remembered, the host paths its containers had bind-mounted while it ran, on the
+    // first reading of it: used by it as any path its files name.
+    QStringList mounts = {};
 
     QString where() const; // its folder, or its first file
 };
 
 // Reads what every other project (with containers, or `remembered` without) names in its compose
-// files, each as a look at the disk within `deadline`; one that has not answered by then is unknown.
+// files, each as a look at the disk within `deadline`; one that has not answered by then is unknown. A
+// remembered project is read once per set it was started from.
 // `first` runs first in every look (a test's stall).
 QList<OtherReading> readOthers(const Users& users, const OwnParts& own,
                                const QMap<QString, QList<KnownProject>>& remembered,
@@ -116,7 +121,8 @@ struct VolumeHolds {
 VolumeHolds volumeHolds(const QList<OtherReading>& readings);
 
 // Splits what `users` use into the project's own and everybody else's, adding what every other project
-// (with containers, or `remembered` without) names in its compose files. Those files are read as looks
+// (with containers, or `remembered` without) names in its compose files, and what a remembered one had
+// mounted. Those files are read as looks
 // at the disk within `deadline`; one that has not answered by then makes its project's uses unknown.
 // `first` runs first in every look (a test's stall).
 SplitUses splitUses(const Users& users, const OwnParts& own, const std::optional<Runtime>& on,

@@ -74,9 +74,10 @@ public:
     {
         return Docker::capture(args, runtime, cwd, limit, cancel);
     }
-    ComposeCheck checkCompose(const QString& dir, const QStringList& files) override
+    ComposeCheck checkCompose(const QString& dir, const QStringList& files,
+                              const QStringList& envFiles) override
     {
-        return Docker::checkCompose(dir, files);
+        return Docker::checkCompose(dir, files, envFiles);
     }
     ComposeConfig composeProject(const QString& dir, const std::optional<QString>& projectName,
                                  const QStringList& files, const Platform::Cancellation* cancel,

@@ -58,9 +58,10 @@ public:
                                             const std::optional<QString>& cwd,
                                             std::chrono::milliseconds limit,
                                             const Platform::Cancellation* cancel) = 0;
-    // Whether the project in `dir` can be started from `files` (none: the folder's own file). Never
-    // throws.
-    virtual ComposeCheck checkCompose(const QString& dir, const QStringList& files) = 0;
+    // Whether the project in `dir` can be started from `files` (none: the folder's own file) with
+    // `envFiles` (none: the folder's .env). Never throws.
+    virtual ComposeCheck checkCompose(const QString& dir, const QStringList& files,
+                                      const QStringList& envFiles) = 0;
     // The project in `dir` as compose resolves it, under `projectName` when one is given, from `files`
     // (none: the folder's own file). Throws DockerError when the folder holds no readable project, and
     // Docker::TimedOut when compose has not finished within `limit` or `cancel` (may be null) ended it.

@@ -80,7 +80,7 @@ protected:
                                  "576f8fcfde31f470e8e1a8fe98ce1036030a3dc5fea6c234b130df3c0f299377",
                                  "--format", R"({"id":{{json .Id}},"labels":{{json .Config.Labels}}})"},
                      recorded("container-labels.ndjson"));
-        fakes.answer("docker", {"compose", "config", "-q"}, "");
+        fakes.answer("docker", composeCheck(), "");
         fakes.answer("docker", {"compose", "-p", "dg7shop", "config", "--format", "json"},
                      recorded("compose-config.json"));
     }
@@ -90,6 +90,18 @@ protected:
         Docker::setAppleSocketPathForTesting(QString());
         Docker::setCoresForTesting(std::nullopt);
         Docker::setPhysicalMemoryForTesting(std::nullopt);
+    }
+
+    // The check of the project's compose file, as its containers name it.
+    QStringList composeCheck() const
+    {
+        return {"compose",
+                "--project-directory",
+                workdir.path(),
+                "-f",
+                workdir.filePath("compose.yaml"),
+                "config",
+                "-q"};
     }
 
     // A recorded file with the project's folder filled in.

@@ -101,15 +101,11 @@ TEST_F(RuntimeDump, TheComposeFileStateDecidesTheSuffixAndTheCheckLine)
     };
     const Row rows[] = {
         {"a warning takes a second line, six blanks in",
-         [&] {
-             fakes.answer("docker", {"compose", "config", "-q"}, "", unsetVariable);
-         },
+         [&] { fakes.answer("docker", composeCheck(), "", unsetVariable); },
          {"  project dg7shop  1/2", "    compose config: ok - WARNING",
           "      " + *Docker::composeWarningSummary(unsetVariable)}},
         {"an invalid file",
-         [&] {
-             fakes.answer("docker", {"compose", "config", "-q"}, "", invalidProperty, 15);
-         },
+         [&] { fakes.answer("docker", composeCheck(), "", invalidProperty, 15); },
          {"  project dg7shop  1/2", "    compose config: INVALID - validating "
                                     "/tmp/vskrec/c4/docker-compose.yml: services.web Additional "
                                     "property imag is not allowed"}},

@@ -152,9 +152,9 @@ TEST_F(RunningProject, RegistryRemembersItAfterItIsTakenDown)
     EXPECT_EQ(known.first().workingDir, dir.path());
     EXPECT_EQ(known.first().services, (QStringList{"job", "web", "worker"}));
     // What it was started from, as its labels say, to read and start it from once it is down.
-    ASSERT_TRUE(known.first().startedFrom.has_value());
-    EXPECT_EQ(known.first().startedFrom->files, dir.filePath("compose.yaml"));
-    EXPECT_EQ(known.first().startedFrom->projectDir, dir.path());
+    ASSERT_EQ(known.first().startedFrom.size(), 1);
+    EXPECT_EQ(known.first().startedFrom.first().files, dir.filePath("compose.yaml"));
+    EXPECT_EQ(known.first().startedFrom.first().projectDir, dir.path());
 
     ASSERT_EQ(docker({"compose", "down", "-t", "1"}, dir.path()).status, 0);
     const auto merged = ProjectRegistry::merge(Docker::group(Docker::containers(std::nullopt)),

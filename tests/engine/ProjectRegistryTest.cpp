@@ -277,7 +277,8 @@ TEST_F(RegistrySuite, WhatAProjectWasStartedFromIsRememberedBesideIt)
     const Container app{"c1", "web-app-1", "img", "running", "Up", "", labels, Runtime::context("colima")};
     ProjectRegistry registry;
     registry.record({discovered("web", "/srv/web-run", {app})}, colima);
-    const StartedFrom from{"/srv/web/stack.yml,/srv/web/extra.yml", "/srv/web-run", "/srv/web/prod.env"};
+    const QList<StartedFrom> from{
+        {"/srv/web/stack.yml,/srv/web/extra.yml", "/srv/web-run", "/srv/web/prod.env", {"app"}}};
     ASSERT_EQ(registry.byRuntime.value("colima").value(0).startedFrom, from);
 
     // Down: its containers are gone, what they said stays.
@@ -291,16 +292,148 @@ TEST_F(RegistrySuite, WhatAProjectWasStartedFromIsRememberedBesideIt)
     EXPECT_EQ(loaded.byRuntime.value("colima").value(0).startedFrom, from);
     // The registry's own value keeps its shape: exactly the three members.
     const QJsonObject stored = QJsonDocument::fromJson(reopened->string("knownProjects").toUtf8()).object();
-    EXPECT_EQ(stored.value("colima").toArray().first().toObject(),
-              (QJsonObject{{"name", "web"}, {"workingDir", "/srv/web-run"}, {"services", QJsonArray{"app"}}}));
+    EXPECT_EQ(
+        stored.value("colima").toArray().first().toObject(),
+        (QJsonObject{{"name", "web"}, {"workingDir", "/srv/web-run"}, {"services", QJsonArray{"app"}}}));
 
     // Given a folder by the user, the project is read by compose's rules there; forgotten, nothing of it
     // is left in either value.
     ProjectRegistry relocated = loaded;
     relocated.add({"web", "/srv/elsewhere", {"app"}}, colima);
-    EXPECT_EQ(relocated.byRuntime.value("colima").value(0).startedFrom, std::nullopt);
+    EXPECT_TRUE(relocated.byRuntime.value("colima").value(0).startedFrom.isEmpty());
     ProjectRegistry forgotten = loaded;
     forgotten.forget("web", colima);
     forgotten.add({"web", "/srv/web-run", {}}, colima);
     EXPECT_EQ(forgotten.sourcesJson(), QByteArray("{}"));
+}
+
+namespace {
+
+// A container of the project "web" made from `files` in `dir` with `envFiles`, for `service`.
+Container madeFrom(const QString& service, const QString& files, const QString& dir,
+                   const QString& envFiles = {})
+{
+    QMap<QString, QString> labels{{Docker::projectLabel, "web"}, {Docker::serviceLabel, service}};
+    if (!dir.isEmpty())
+        labels.insert(Docker::workingDirLabel, dir);
+    if (!files.isEmpty())
+        labels.insert(Docker::configFilesLabel, files);
+    if (!envFiles.isEmpty())
+        labels.insert(Docker::environmentFileLabel, envFiles);
+    return Container{"id-" + service, "web-" + service + "-1",   "img", "running", "Up", "",
+                     labels,          Runtime::context("colima")};
+}
+
+QList<StartedFrom> setsAfter(const QList<StartedFrom>& remembered, const QList<Container>& containers)
+{
+    ProjectRegistry registry;
+    registry.add({"web", "/srv/web", {"app"}, {}, remembered, {"/data/kept"}}, colima);
+    registry.record(
+        {discovered("web",
+                    containers.isEmpty() ? "/srv/web" : containers.first().workingDir().value_or("/srv/web"),
+                    containers)},
+        colima);
+    const KnownProject known = registry.byRuntime.value("colima").value(0);
+    EXPECT_EQ(known.mounts, QStringList{"/data/kept"}) << "a recording leaves what it had mounted";
+    return known.startedFrom;
+}
+
+} // namespace
+
+// What was remembered of a set is never replaced by less, and sets the containers no longer name stay
+// while they name one of those remembered; containers that name only others were brought up anew.
+TEST(RegistrySets, ARecordingKeepsWhatItCannotTellBetter)
+{
+    const QString stack = "/srv/web/stack.yml";
+    const QString extra = "/srv/web/stack.yml,/srv/web/extra.yml";
+    const StartedFrom withEnv{stack, "/srv/web", "/srv/web/a.env,/srv/web/b.env", {"app"}};
+    const StartedFrom second{extra, "/srv/web", {}, {"worker"}};
+    const struct {
+        const char* what;
+        QList<StartedFrom> remembered;
+        QList<Container> containers;
+        QList<StartedFrom> expected;
+    } rows[] = {
+        {"fewer env files", {withEnv}, {madeFrom("app", stack, "/srv/web", "/srv/web/b.env")}, {withEnv}},
+        {"no env files", {withEnv}, {madeFrom("app", stack, "/srv/web")}, {withEnv}},
+        {"no files", {withEnv}, {madeFrom("app", {}, "/srv/web")}, {withEnv}},
+        {"no containers", {withEnv, second}, {}, {withEnv, second}},
+        {"another env file is another set",
+         {withEnv},
+         {madeFrom("app", stack, "/srv/web", "/srv/web/c.env")},
+         {{stack, "/srv/web", "/srv/web/c.env", {"app"}}}},
+        {"two sets at once",
+         {},
+         {madeFrom("app", stack, "/srv/web"), madeFrom("worker", extra, "/srv/web")},
+         {{stack, "/srv/web", {}, {"app"}}, second}},
+        {"an older set stays beside one still named",
+         {withEnv, second},
+         {madeFrom("app", stack, "/srv/web")},
+         {withEnv, second}},
+        {"a service made anew from another set leaves the older one",
+         {withEnv, second},
+         {madeFrom("app", stack, "/srv/web"), madeFrom("worker", stack, "/srv/web")},
+         {{withEnv.files, withEnv.projectDir, withEnv.envFiles, {"app", "worker"}},
+          {extra, "/srv/web", {}, {}}}},
+        {"brought up anew elsewhere",
+         {withEnv, second},
+         {madeFrom("app", "/srv/moved/compose.yaml", "/srv/moved")},
+         {{"/srv/moved/compose.yaml", "/srv/moved", {}, {"app"}}}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(setsAfter(row.remembered, row.containers), row.expected) << row.what;
+
+    // A project brought up from ever new files keeps a few of them.
+    QList<StartedFrom> many;
+    for (int i = 0; i < 20; ++i)
+        many << StartedFrom{QString("/srv/web/%1.yml").arg(i), "/srv/web", {}, {}};
+    QList<Container> containers;
+    for (int i = 0; i < 20; ++i)
+        containers << madeFrom(QString("s%1").arg(i), QString("/srv/web/%1.yml").arg(i), "/srv/web");
+    EXPECT_EQ(setsAfter(many, containers).size(), ProjectRegistry::mostSets);
+}
+
+// Several sets and the mounts go beside the registry's own value; the first set stays where a single set
+// has always been stored, so that form still loads, and an older reader finds it there.
+TEST_F(RegistrySuite, SeveralSetsAndMountsOutliveTheApplication)
+{
+    ProjectRegistry registry;
+    registry.add({"web", "/srv/web", {"app", "worker"}}, colima);
+    registry.add({"blog", "/srv/blog", {"b"}}, colima);
+    registry.record({discovered("web", "/srv/web",
+                                {madeFrom("app", "/srv/web/stack.yml", "/srv/web", "/srv/web/b.env"),
+                                 madeFrom("worker", "/srv/web/stack.yml,/srv/web/extra.yml", "/srv/web")})},
+                    colima);
+    registry.recordMounts("web", {"/srv/web/data", "/srv/shared", "/srv/web/data"}, colima);
+    registry.recordMounts("unknown", {"/x"}, colima);
+    {
+        auto settings = Settings::suite(suite);
+        registry.save(*settings);
+    }
+    auto reopened = Settings::suite(suite);
+    const ProjectRegistry loaded = ProjectRegistry::load(*reopened);
+    EXPECT_EQ(loaded, registry);
+    const KnownProject web = loaded.byRuntime.value("colima").value(0);
+    EXPECT_EQ(web.startedFrom.size(), 2);
+    EXPECT_EQ(web.mounts, (QStringList{"/srv/shared", "/srv/web/data"}));
+
+    const QJsonObject stored = QJsonDocument::fromJson(reopened->string("knownProjectSources").toUtf8())
+                                   .object()
+                                   .value("colima")
+                                   .toObject();
+    EXPECT_EQ(stored.value("web").toObject().value("envFiles").toString(), "/srv/web/b.env");
+    EXPECT_FALSE(stored.contains("blog")) << "nothing to say of it";
+
+    // The form of one set alone, as it was written before there could be more.
+    reopened->setValue(
+        "knownProjectSources",
+        QStringLiteral(
+            R"({"colima":{"web":{"files":"/a.yml","projectDir":"/a","envFiles":"/a/b.env"},)"
+            R"("blog":{"sets":[{"files":1},{"files":"/b.yml","projectDir":"/b","envFiles":""}]}}})"));
+    const ProjectRegistry older = ProjectRegistry::load(*reopened);
+    EXPECT_EQ(older.byRuntime.value("colima").value(0).startedFrom,
+              (QList<StartedFrom>{{"/a.yml", "/a", "/a/b.env"}}));
+    EXPECT_EQ(older.byRuntime.value("colima").value(1).startedFrom,
+              (QList<StartedFrom>{{"/b.yml", "/b", ""}}))
+        << "a set that is not whole is dropped on its own";
 }

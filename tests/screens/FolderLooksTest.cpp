@@ -251,7 +251,7 @@ TEST(FolderLooks, AProjectIsReadyByTheFilesItWasStartedFrom)
         ComposeProject project;
     } rows[] = {
         {"remembered", parent.filePath("deploy/stack.yml"),
-         {"shop", run, {}, 0, {}, {parent.filePath("deploy/stack.yml")}}},
+         {"shop", run, {}, 0, {}, {StartedFrom{parent.filePath("deploy/stack.yml"), run, {}}}}},
         {"running", run + "/stack.yml", {"shop", run, {web}}},
     };
     for (const auto& row : rows) {

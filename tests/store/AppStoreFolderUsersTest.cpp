@@ -168,15 +168,15 @@ TEST_F(Deletion, AVolumeARememberedProjectNamesIsKept)
         QString folder;
         std::optional<QString> on;
         QStringList usedBy;
-        std::optional<StartedFrom> startedFrom = {};
+        QList<StartedFrom> startedFrom = {};
     } rows[] = {
         {"remembered on the project's runtime", "orders", orders, "alpha", {"project orders"}},
         {"remembered through another way to its engine", "orders", orders, "twin", {"project orders"}},
         {"remembered on another engine", "orders", orders, "beta", {}},
         {"forgotten", "orders", orders, std::nullopt, {}},
         {"unreadable", "broken", broken, "alpha", {"project broken"}},
-        {"started from a file elsewhere", "orders", run, "alpha", {"project orders"}, fromOrders},
-        {"gone with its files", "orders", gone, "alpha", {}, StartedFrom{gone + "/stack.yml", gone, {}}},
+        {"started from a file elsewhere", "orders", run, "alpha", {"project orders"}, {fromOrders}},
+        {"gone with its files", "orders", gone, "alpha", {}, {StartedFrom{gone + "/stack.yml", gone, {}}}},
     };
     for (const auto& row : rows) {
         ProjectRegistry registry;

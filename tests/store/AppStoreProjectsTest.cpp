@@ -282,7 +282,8 @@ TEST_F(Projects, AProjectWhoseFolderIsGoneIsLocatedElsewhereAndStaysThere)
     const std::optional<QString> refused = run(s.relocate(s.projects()[0], moved));
     ASSERT_TRUE(refused);
     EXPECT_TRUE(refused->contains(kept)) << refused->toStdString();
-    EXPECT_EQ(saved("alpha")[0], (KnownProject{"shop", kept, {"web"}, {}, StartedFrom{{}, kept, {}}}));
+    EXPECT_EQ(saved("alpha")[0],
+              (KnownProject{"shop", kept, {"web"}, {}, {StartedFrom{{}, kept, {}, {"web"}}}}));
 }
 
 // A folder on a mount that stalls: the action returns to the window at once, the window keeps running,
@@ -375,4 +376,142 @@ TEST_F(Projects, ForgettingDropsTheProjectOfItsRuntimeElseOfTheShownOne)
     s.forget({"blog", "/srv/blog", {}, 0, std::nullopt});
     EXPECT_EQ(s.registry(), registry);
     EXPECT_EQ(engine->total(Call::Containers), 0) << "no refresh";
+}
+
+namespace {
+
+// A container of the project "shop" for `service`, made in `dir` from `files` with `envFiles` (each
+// list joined by commas, as compose labels them).
+Container madeFrom(const QString& service, const QString& dir, const QString& files,
+                   const QString& envFiles = {})
+{
+    Container c = container(service, "running", "shop");
+    c.labels.insert(Docker::workingDirLabel, dir);
+    c.labels.insert(Docker::configFilesLabel, files);
+    if (!envFiles.isEmpty())
+        c.labels.insert(Docker::environmentFileLabel, envFiles);
+    return c;
+}
+
+void touch(const QString& path)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+}
+
+} // namespace
+
+// Up recreates nothing from what it was not made from: the compose files, folder and env files (in their
+// order: a later one wins) its containers name, or the registry remembers of a project that is down, and
+// containers made from several sets each from their own, with nothing else.
+TEST_F(Projects, UpGivesComposeWhatTheProjectWasStartedFrom)
+{
+    const QString dir = folder("shop");
+    const QString compose = dir + "/compose.yaml";
+    const QString extra = dir + "/extra.yaml";
+    touch(extra);
+    touch(dir + "/a.env");
+    touch(dir + "/b.env");
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    const QStringList head{"compose", "-p", "shop", "--project-directory", dir, "-f", compose};
+    const QStringList env{"--env-file", dir + "/a.env", "--env-file", dir + "/b.env"};
+    const QStringList up{"up", "-d"};
+    const struct {
+        const char* what;
+        ComposeProject project;
+        QList<QStringList> commands;
+    } rows[] = {
+        {"running, with env files",
+         {"shop", dir, {madeFrom("web", dir, compose, dir + "/a.env," + dir + "/b.env")}, 0, std::nullopt},
+         {head + env + up}},
+        {"down, remembered with them",
+         {"shop", dir, {}, 0, std::nullopt, {StartedFrom{compose, dir, dir + "/a.env," + dir + "/b.env"}}},
+         {head + env + up}},
+        {"running, made from two sets",
+         {"shop",
+          dir,
+          {madeFrom("db", dir, compose), madeFrom("web", dir, compose + "," + extra, dir + "/b.env"),
+           madeFrom("worker", dir, compose)},
+          0,
+          std::nullopt},
+         {head + up + QStringList{"--no-deps", "db", "worker"},
+          head + QStringList{"-f", extra, "--env-file", dir + "/b.env"} + up +
+              QStringList{"--no-deps", "web"}}},
+        {"down, remembered with two sets",
+         {"shop",
+          dir,
+          {},
+          0,
+          std::nullopt,
+          {StartedFrom{compose + "," + extra, dir, {}, {"web"}}, StartedFrom{compose, dir, {}, {"db"}},
+           StartedFrom{compose, dir, dir + "/a.env", {}}}},
+         {head + QStringList{"-f", extra} + up + QStringList{"--no-deps", "web"},
+          head + up + QStringList{"--no-deps", "db"}}},
+    };
+    for (const auto& row : rows) {
+        const qsizetype before = engine->commands().size();
+        run(s.up(row.project));
+        EXPECT_EQ(s.error(), std::nullopt) << row.what;
+        QList<QStringList> ran;
+        for (const Command& command : engine->commands().mid(before))
+            ran << command.args;
+        EXPECT_EQ(ran, row.commands) << row.what;
+    }
+    EXPECT_EQ(engine->total(Call::CheckCompose), 6) << "every set is checked";
+
+    // A rebuild runs one command in a sheet, which would recreate some from another set's files.
+    s.setError(std::nullopt);
+    EXPECT_EQ(run(s.upCommand(rows[2].project, {"--build"})), std::nullopt);
+    ASSERT_TRUE(s.error());
+    EXPECT_TRUE(s.error()->contains("different sets of compose files")) << s.error()->toStdString();
+    EXPECT_EQ(
+        run(s.upCommand(rows[0].project, {"--build"})),
+        (AppStore::ComposeRun{
+            head + env + up + QStringList{"--build"}, dir, {compose}, {dir + "/a.env", dir + "/b.env"}}));
+}
+
+// Without an env file it was made with, a container would be recreated with other values: Up runs
+// nothing and says which is missing, as for a compose file.
+TEST_F(Projects, AMissingEnvFileRefusesUpAndRunsNothing)
+{
+    const QString dir = folder("shop");
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    const ComposeProject running{
+        "shop", dir, {madeFrom("web", dir, dir + "/compose.yaml", dir + "/b.env")}, 0, std::nullopt};
+    const ComposeProject remembered{
+        "shop", dir, {}, 0, std::nullopt, {StartedFrom{dir + "/compose.yaml", dir, dir + "/b.env"}}};
+    for (const ComposeProject& project : {running, remembered}) {
+        s.setError(std::nullopt);
+        run(s.up(project));
+        EXPECT_EQ(s.error(),
+                  "The env file " + dir +
+                      "/b.env is missing. The project's containers were made with it, so compose is "
+                      "not run without it.");
+    }
+    EXPECT_TRUE(engine->commands().isEmpty());
+    EXPECT_EQ(engine->total(Call::CheckCompose), 0);
+}
+
+// What a remembered project's containers bind-mount is asked of the engine once its containers change,
+// not on every listing, and stays once they are gone.
+TEST_F(Projects, WhatARememberedProjectHadMountedIsAskedOnceAndOutlivesItsContainers)
+{
+    listing(alpha, {container("web", "running", "shop"), container("loose")});
+    engine->setBinds(alpha,
+                     Docker::BindMap{{"id-web", {"/srv/shop/data", "/srv/shared"}}, {"id-loose", {"/x"}}});
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    const auto mounts = [&] { return saved("alpha").value(0).mounts; };
+    run(s.refresh(false));
+    ASSERT_TRUE(eventually([&] { return mounts() == QStringList{"/srv/shared", "/srv/shop/data"}; }));
+    run(s.refresh(false));
+    run(s.refresh(false));
+    Platform::Pools::drain();
+    EXPECT_EQ(engine->total(Call::BindSources), 1) << "its containers did not change";
+
+    listing(alpha, {container("loose")});
+    run(s.refresh(false));
+    Platform::Pools::drain();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(mounts(), (QStringList{"/srv/shared", "/srv/shop/data"}));
+    EXPECT_EQ(engine->total(Call::BindSources), 1);
 }

@@ -336,7 +336,8 @@ TEST_F(Refresh, RemembersProjectsAndWritesTheRegistryOnlyWhenItChanges)
 
     run(s.refresh(false));
     ProjectRegistry expected;
-    expected.byRuntime.insert("alpha", {{"shop", "/srv/shop", {"web"}, {}, StartedFrom{{}, "/srv/shop", {}}}});
+    expected.byRuntime.insert("alpha",
+                              {{"shop", "/srv/shop", {"web"}, {}, {StartedFrom{{}, "/srv/shop", {}, {"web"}}}}});
     expected.byRuntime.insert("beta", {}); // a runtime without projects is known to have none
     EXPECT_EQ(s.registry(), expected);
     EXPECT_EQ(writesOf(changes, ProjectRegistry::settingsKey), 2) << "once for each runtime new to it";

@@ -388,7 +388,7 @@ public:
     {
         return command(Call::Capture, {args, key(runtime), cwd, std::nullopt}, cancel);
     }
-    ComposeCheck checkCompose(const QString& dir, const QStringList&) override
+    ComposeCheck checkCompose(const QString& dir, const QStringList&, const QStringList&) override
     {
         arrive(Call::CheckCompose, {});
         std::lock_guard lock(m_mutex);
