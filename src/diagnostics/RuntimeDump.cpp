@@ -53,25 +53,27 @@ void printRuntimes(QTextStream& out)
 // What a project's folder holds, as far as the dump needs it.
 enum class FolderState { missing, noComposeFile, composeFile };
 
-// Looks at every project's folder at once, off this thread. Each look has the time a folder is given
-// from when it starts, and the lines wait for their own look only: a folder on a mount that stalls holds
-// up its own line and reads as not answering, and the folders that answer are not queued behind it.
+// Looks at every project's folder at once, off this thread, and waits for them all within the time one
+// folder is given: a folder on a mount that stalls reads as not answering, however many do, and the
+// folders that answer are not queued behind it.
 QList<std::optional<FolderState>> lookAtFolders(const QList<ComposeProject>& projects)
 {
+    const QDeadlineTimer deadline(Platform::folderAnswerLimit);
     QList<Platform::PendingLook<Docker::FolderFacts>> looks;
     for (const ComposeProject& project : projects) {
         if (!project.workingDir) {
             looks.append(Platform::PendingLook<Docker::FolderFacts>());
             continue;
         }
-        looks.append(Platform::startFolderLookOnItsOwn(*project.workingDir,
-                                                       Docker::Looks::folderFacts(*project.workingDir)));
+        looks.append(Platform::startFolderLook(*project.workingDir,
+                                               Docker::Looks::folderFacts(*project.workingDir),
+                                               Platform::folderAnswerLimit));
     }
     QList<std::optional<FolderState>> states;
     for (qsizetype i = 0; i < projects.size(); ++i) {
         if (!projects[i].workingDir)
             states.append(FolderState::missing);
-        else if (const auto facts = looks[i].waitItsOwnTime(Platform::folderAnswerLimit))
+        else if (const auto facts = looks[i].wait(Platform::remaining(deadline)))
             states.append(!facts->there        ? FolderState::missing
                           : facts->composeFile ? FolderState::composeFile
                                                : FolderState::noComposeFile);
