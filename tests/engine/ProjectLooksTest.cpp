@@ -248,9 +248,8 @@ TEST(ProjectLooks, TheServersMemoryBoundHoldsForWhatTheProcessTakes)
 
         OwnLookServer server;
         quint8 outcome = 0xff;
-        const std::optional<Docker::ComposeFileUses> read =
-            server.ask(Docker::Looks::composeUses(Docker::ComposeSource{{}, root.path(), {}, "heavy"}, {}),
-                       outcome);
+        const std::optional<Docker::ComposeFileUses> read = server.ask(
+            Docker::Looks::composeUses(Docker::ComposeSource{{}, root.path(), {}, "heavy"}, {}), outcome);
         ASSERT_TRUE(read);
         EXPECT_EQ(read->unknown, root.filePath("compose.yaml") + " is too large to be read");
         EXPECT_EQ(outcome, quint8(Platform::LookOutcome::answered) | Platform::serverSpent);
