@@ -33,8 +33,8 @@ using Clock = std::chrono::steady_clock;
 // under a millisecond each, so a few servers go through many folders quickly; a look past this waits
 // until one of them answers or is found held up.
 constexpr int mostWorking = 16;
-// Servers kept idle for the next looks.
-constexpr int keptIdle = Pools::diskThreads;
+// Servers kept idle for the next looks: a round of folders that answer goes through a few quickly.
+constexpr int keptIdle = 4;
 // How often the servers given up on are looked for having ended, while there are any.
 constexpr std::chrono::milliseconds reapEvery{100};
 // How long the table of mounts is taken to hold before it is read again.
