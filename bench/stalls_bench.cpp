@@ -208,7 +208,6 @@ double median(std::vector<double> samples)
 void dumps(benchmark::State& state)
 {
     const int stalled = int(state.range(0));
-    settle();
     StallingMount mount;
     if (!mount.ready()) {
         state.SkipWithError("no stalling mount");
@@ -397,7 +396,6 @@ private:
 void listing(benchmark::State& state)
 {
     const int stalled = int(state.range(0));
-    settle();
     StallingMount mount;
     if (!mount.ready()) {
         state.SkipWithError("no stalling mount");
