@@ -52,8 +52,9 @@ constexpr std::size_t readEvery = std::size_t(1) << 20;
 std::ptrdiff_t live = 0;
 // Blocks held now.
 std::ptrdiff_t blocks = 0;
-// Taken since the resident size was last read.
+// Taken since the resident size was last read, and what it was then.
 std::size_t sinceRead = 0;
+std::size_t lastRead = 0;
 // An allocation was refused since the last look ended.
 bool refused = false;
 
@@ -136,7 +137,9 @@ bool fits(std::size_t more, std::size_t freed = 0)
     // Room is kept for what may be taken before the next read.
     if (__atomic_add_fetch(&sinceRead, chunk, __ATOMIC_RELAXED) >= readEvery) {
         __atomic_store_n(&sinceRead, 0, __ATOMIC_RELAXED);
-        if (residentBytes() + freeing() + chunk + readEvery > budget)
+        const std::size_t resident = residentBytes();
+        __atomic_store_n(&lastRead, resident, __ATOMIC_RELAXED);
+        if (resident + freeing() + chunk + readEvery > budget)
             return refuse();
     }
     return true;
@@ -175,7 +178,10 @@ namespace LookBudget {
 
 bool spent()
 {
-    return __atomic_exchange_n(&refused, false, __ATOMIC_RELAXED) || residentBytes() > keptBelow;
+    // What it held when last read: a look that took too little to have it read again added too little to
+    // matter.
+    return __atomic_exchange_n(&refused, false, __ATOMIC_RELAXED) ||
+           __atomic_load_n(&lastRead, __ATOMIC_RELAXED) > keptBelow;
 }
 
 } // namespace LookBudget
