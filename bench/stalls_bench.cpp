@@ -46,6 +46,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <unistd.h>
@@ -432,22 +433,23 @@ void printRatios()
     const auto& kept = figures();
     const auto value = [&](const std::string& key) {
         const auto found = kept.find(key);
-        return found == kept.end() ? -1.0 : found->second;
+        return found == kept.end() ? std::optional<double>() : std::optional<double>(found->second);
     };
     std::printf("\nFolders that stall, as ratios measured in this run:\n");
     const double limit = double(Platform::folderAnswerLimit.count()) / 1000;
     for (const int stalled : stalledCounts())
         for (const char* mode : {"dump", "dump all"}) {
-            const double took = value(std::string(mode) + " " + std::to_string(stalled));
-            const double alone = value(std::string(mode) + " none " + std::to_string(stalled));
-            std::printf("  --%-9s %3d folders stalled: %5.2f s, not stalled: %5.2f s; ratio %.2f, the "
-                        "difference %.2f of one folder's limit\n",
-                        mode, stalled, took, alone, took / alone, (took - alone) / limit);
+            const auto took = value(std::string(mode) + " " + std::to_string(stalled));
+            const auto alone = value(std::string(mode) + " none " + std::to_string(stalled));
+            if (took && alone)
+                std::printf("  --%-9s %3d folders stalled: %5.2f s, not stalled: %5.2f s; ratio %.2f, the "
+                            "difference %.2f of one folder's limit\n",
+                            mode, stalled, *took, *alone, *took / *alone, (*took - *alone) / limit);
         }
     for (const int stalled : {0, 100})
-        std::printf("  listing with %3d stalled folders: longest gap %.2f s, %.2f x the 2 s beat\n", stalled,
-                    value("listing gap " + std::to_string(stalled)),
-                    value("listing gap " + std::to_string(stalled)) / 2.0);
+        if (const auto gap = value("listing gap " + std::to_string(stalled)))
+            std::printf("  listing with %3d stalled folders: longest gap %.2f s, %.2f x the 2 s beat\n",
+                        stalled, *gap, *gap / 2.0);
     for (const auto& [key, ratio] : kept)
         if (key.rfind("servers left", 0) == 0)
             std::printf("  %s: %.3f servers a path\n", key.c_str(), ratio);
