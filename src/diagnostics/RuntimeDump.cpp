@@ -66,11 +66,12 @@ std::optional<Docker::ComposeFileNames> filesOf(const ComposeProject& project)
 
 // Looks at every project's folder at once, off this thread, as the window does: for the files its
 // containers were started from where its folder's own look would not find them (`-f stack.yml`), else
-// for its folder's own. Each look has the time a folder is given from when it starts, and the lines
-// wait for their own look only: a folder on a mount that stalls holds up its own line and reads as not
-// answering, and the folders that answer are not queued behind it.
+// for its folder's own. All are waited for within the time one folder is given: a folder on a mount
+// that stalls reads as not answering, however many do, and the folders that answer are not queued
+// behind it.
 QList<std::optional<FolderState>> lookAtFolders(const QList<ComposeProject>& projects)
 {
+    const QDeadlineTimer deadline(Platform::folderAnswerLimit);
     QList<Platform::PendingLook<Docker::FolderFacts>> folderLooks;
     QList<Platform::PendingLook<Docker::ComposeFilesFound>> fileLooks;
     QList<bool> byFiles;
@@ -78,25 +79,27 @@ QList<std::optional<FolderState>> lookAtFolders(const QList<ComposeProject>& pro
         const QStringList files = project.workingDir ? Docker::lookedForFiles(project) : QStringList();
         byFiles << !files.isEmpty();
         folderLooks.append(project.workingDir && files.isEmpty()
-                               ? Platform::startFolderLookOnItsOwn(
-                                     *project.workingDir, Docker::Looks::folderFacts(*project.workingDir))
+                               ? Platform::startFolderLook(*project.workingDir,
+                                                           Docker::Looks::folderFacts(*project.workingDir),
+                                                           Platform::folderAnswerLimit)
                                : Platform::PendingLook<Docker::FolderFacts>());
-        fileLooks.append(!files.isEmpty() ? Platform::startFolderLookOnItsOwn(
-                                                *project.workingDir,
-                                                Docker::Looks::composeFiles(*project.workingDir, files))
-                                          : Platform::PendingLook<Docker::ComposeFilesFound>());
+        fileLooks.append(!files.isEmpty()
+                             ? Platform::startFolderLook(*project.workingDir,
+                                                         Docker::Looks::composeFiles(*project.workingDir, files),
+                                                         Platform::folderAnswerLimit)
+                             : Platform::PendingLook<Docker::ComposeFilesFound>());
     }
     QList<std::optional<FolderState>> states;
     for (qsizetype i = 0; i < projects.size(); ++i) {
         if (!projects[i].workingDir) {
             states.append(FolderState::missing);
         } else if (byFiles[i]) {
-            const auto found = fileLooks[i].waitItsOwnTime(Platform::folderAnswerLimit);
+            const auto found = fileLooks[i].wait(Platform::remaining(deadline));
             states.append(!found                     ? std::nullopt
                           : !found->there            ? std::optional(FolderState::missing)
                           : found->missing.isEmpty() ? std::optional(FolderState::composeFile)
                                                      : std::optional(FolderState::noComposeFile));
-        } else if (const auto facts = folderLooks[i].waitItsOwnTime(Platform::folderAnswerLimit)) {
+        } else if (const auto facts = folderLooks[i].wait(Platform::remaining(deadline))) {
             states.append(!facts->there        ? FolderState::missing
                           : facts->composeFile ? FolderState::composeFile
                                                : FolderState::noComposeFile);

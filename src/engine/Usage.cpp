@@ -80,7 +80,19 @@ bool isStopped(const QJsonObject& object)
 
 using LabelMaps = QHash<QString, QMap<QString, QString>>;
 
-// `exactLabels`: the engine's own label maps, or none where it was not asked.
+// A stopped container's labels: the engine's own label maps where it was asked (`exactLabels`), else
+// those of the report's joined text.
+Container labelledOf(const QJsonObject& object, const std::optional<LabelMaps>& exactLabels)
+{
+    Container labelled;
+    // One the engine gave no labels for belongs to no project: the joined text could name any.
+    if (exactLabels)
+        labelled.labels = exactLabels->value(Docker::str(object, QLatin1StringView("ID")));
+    else
+        labelled.labels = Docker::parseLabels(object.value(QLatin1StringView("Labels")).toString());
+    return labelled;
+}
+
 std::optional<Reclaimable> containerCandidate(const QJsonObject& object, const QString& name, qint64 size,
                                               const Docker::CanCompose& canCompose,
                                               const std::optional<LabelMaps>& exactLabels)
@@ -90,12 +102,7 @@ std::optional<Reclaimable> containerCandidate(const QJsonObject& object, const Q
 
     // Removed by the identifier measured: a name may be given to a new container meanwhile.
     const QString id = Docker::str(object, QLatin1StringView("ID"));
-    Container labelled;
-    // One the engine gave no labels for belongs to no project: the joined text could name any.
-    if (exactLabels)
-        labelled.labels = exactLabels->value(id);
-    else
-        labelled.labels = Docker::parseLabels(object.value(QLatin1StringView("Labels")).toString());
+    const Container labelled = labelledOf(object, exactLabels);
     Reclaimable item = candidate(Reclaimable::Kind::Container, id.isEmpty() ? name : id, name, size,
                                  Reclaimable::Recovery::Restorable);
     item.project = labelled.project();
@@ -272,14 +279,34 @@ std::optional<bool> hasComposeFile(const QString& workingDir)
     return found->has_value();
 }
 
+QHash<QString, bool> composeFilesIn(const QStringList& workingDirs, std::chrono::milliseconds limit)
+{
+    const QDeadlineTimer deadline(limit);
+    QHash<QString, Platform::PendingLook<std::optional<QString>>> looks;
+    for (const QString& dir : workingDirs)
+        if (!looks.contains(dir))
+            looks.insert(dir, Platform::startFolderLook(dir, Looks::composeFile(dir), limit));
+    QHash<QString, bool> found;
+    for (auto look = looks.cbegin(); look != looks.cend(); ++look)
+        if (const std::optional<std::optional<QString>> file = look->wait(Platform::remaining(deadline)))
+            found.insert(look.key(), file->has_value());
+    return found;
+}
+
 bool isSystemImage(const QString& repository)
 {
     return repository.startsWith(QLatin1StringView(appleSystemImagePrefix)) ||
            repository.startsWith(QLatin1StringView(bridgeImagePrefix));
 }
 
-DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCompose& canCompose,
-                     const LabelsOf& labelsOf)
+namespace {
+
+// What says whether the folders of the stopped containers of a report can bring them back, asked once
+// with all of those folders.
+using ComposeLooks = std::function<CanCompose(const QStringList& workingDirs)>;
+
+DiskUsage parsed(const QString& summary, const QString& detail, const ComposeLooks& composeLooks,
+                 const LabelsOf& labelsOf)
 {
     DiskUsage usage;
     std::optional<Reclaimable> buildCache;
@@ -307,6 +334,19 @@ DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCom
     std::optional<LabelMaps> exactLabels;
     if (labelsOf)
         exactLabels = stopped.isEmpty() ? LabelMaps() : labelsOf(stopped);
+    QStringList workingDirs;
+    QSet<QString> seen;
+    for (const QJsonObject& row : containers) {
+        if (!isStopped(row))
+            continue;
+        const Container labelled = labelledOf(row, exactLabels);
+        const std::optional<QString> dir = labelled.workingDir();
+        if (labelled.project() && dir && !seen.contains(*dir)) {
+            seen.insert(*dir);
+            workingDirs << *dir;
+        }
+    }
+    const CanCompose canCompose = composeLooks(workingDirs);
     for (const QJsonObject& row : containers) {
         const QString name = row.value(QLatin1StringView("Names")).toString();
         const auto size = sizeOf(row, QLatin1StringView("Size"));
@@ -343,6 +383,15 @@ DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCom
     return usage;
 }
 
+} // namespace
+
+DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCompose& canCompose,
+                     const LabelsOf& labelsOf)
+{
+    return parsed(
+        summary, detail, [&canCompose](const QStringList&) { return canCompose; }, labelsOf);
+}
+
 // The engine measures one disk-usage request at a time and turns away a second one while the first
 // runs ("a disk usage operation is already running"). Another view, another window or the command
 // line may be measuring at that moment, so such a refusal is waited out for a few seconds.
@@ -375,7 +424,17 @@ DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canComp
     const QDeadlineTimer deadline(std::max<qint64>(limit.count(), 0));
     const QString summary = diskUsageReport(runtime, false, Platform::remaining(deadline));
     const QString detail = diskUsageReport(runtime, true, Platform::remaining(deadline));
-    DiskUsage usage = parseUsage(summary, detail, canCompose, [&](const QStringList& ids) {
+    // Without an answer of the caller's, the folders are looked at all at once, and waited for together.
+    const ComposeLooks composeLooks = [&canCompose](const QStringList& dirs) -> CanCompose {
+        if (canCompose)
+            return canCompose;
+        const QHash<QString, bool> found = composeFilesIn(dirs, composeLookLimit);
+        return [found](const QString& dir) -> std::optional<bool> {
+            const auto file = found.constFind(dir);
+            return file == found.cend() ? std::nullopt : std::optional<bool>(*file);
+        };
+    };
+    DiskUsage usage = parsed(summary, detail, composeLooks, [&](const QStringList& ids) {
         return containerLabelMaps(
             ids, runtime, std::min<std::chrono::milliseconds>(listingLimit, Platform::remaining(deadline)));
     });

@@ -3,6 +3,7 @@
 #include "engine/Docker.h"
 #include "engine/Runtime.h"
 
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -106,6 +107,14 @@ using CanCompose = std::function<std::optional<bool>(const QString& workingDir)>
 // long at most once for each folder on a mount that stalls.
 std::optional<bool> hasComposeFile(const QString& workingDir);
 
+// How long a measurement waits, in all, for the folders of its stopped containers.
+inline constexpr std::chrono::milliseconds composeLookLimit{std::chrono::seconds(1)};
+
+// The same for many folders, looked at all at once and waited for together for at most `limit`: whether
+// each holds a compose file. A folder that has not answered by then, or whose earlier look is still
+// held up, is left out (not known), however many such folders there are.
+QHash<QString, bool> composeFilesIn(const QStringList& workingDirs, std::chrono::milliseconds limit);
+
 // Repository prefixes of images that belong to the Apple runtime or its Docker-API bridge; never offered.
 inline constexpr auto appleSystemImagePrefix = "ghcr.io/apple/container";
 inline constexpr auto bridgeImagePrefix = "socktainer-";
@@ -128,7 +137,9 @@ DiskUsage parseUsage(const QString& summary, const QString& detail, const CanCom
 // Throws DockerError (or Platform::LaunchError) when either `system df` command fails; the engine's
 // refusal of the mount and image queries after them never fails the call. Its commands share `limit`:
 // once it has passed, the one under way is ended and Docker::TimedOut thrown with notAnswering(runtime).
-DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canCompose = hasComposeFile,
+// Without `canCompose`, the folders of the stopped containers are looked at by look servers, all at once
+// (composeFilesIn, within composeLookLimit).
+DiskUsage usage(const std::optional<Runtime>& runtime, const CanCompose& canCompose = {},
                 std::chrono::milliseconds limit = measuringLimit);
 
 // The engine's disk-usage report as JSON text (`system df`, with `verbose` its per-item form). Waits

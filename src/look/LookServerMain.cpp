@@ -8,6 +8,7 @@
 // and answers on its standard output until its input ends.
 #include "engine/ProjectLooks.h"
 #include "engine/VolumeData.h"
+#include "look/LookBudget.h"
 #include "platform/FolderLooks.h"
 
 int main(int argc, char** argv)
@@ -16,5 +17,5 @@ int main(int argc, char** argv)
     Platform::LookTable table = Platform::Looks::operations();
     table.insert(Docker::Looks::operations());
     table.insert(Docker::Looks::volumeOperations());
-    return Platform::runLookServer(argc, argv, table);
+    return Platform::runLookServer(argc, argv, table, &LookBudget::spent);
 }

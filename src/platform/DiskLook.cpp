@@ -5,15 +5,12 @@
 #include <QHash>
 #include <QList>
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 namespace Platform {
 
 namespace {
 
-// Held-up jobs get a thread each up to this many; beyond that, looks wait in the queue and their
-// callers give up at their limits. More folders than that on dead mounts at once is past caring.
+// Looks held up on the disk pool by test code get a thread each up to this many; beyond that, looks
+// wait in the queue and their callers give up at their limits.
 constexpr int mostHeldUpJobs = 64;
 
 struct Claimed {
@@ -55,55 +52,65 @@ QString folderNotAnswering(const QString& folder)
 
 namespace detail {
 
-DiskJob::DiskJob() : m_givenUpFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
-{
-}
-
-DiskJob::~DiskJob()
-{
-    if (m_givenUpFd >= 0)
-        ::close(m_givenUpFd);
-}
-
-void DiskJob::begin()
+void DiskJob::begin(bool onPool)
 {
     const std::lock_guard lock(m_mutex);
     if (m_state != State::queued)
         return;
     m_began = std::chrono::steady_clock::now();
+    m_onPool = onPool;
     if (m_abandoned) {
         m_state = State::heldUp;
-        countHeldUp(+1);
+        countOnPool(true);
         return;
     }
     m_state = State::running;
+}
+
+void DiskJob::leavePool()
+{
+    const std::lock_guard lock(m_mutex);
+    countOnPool(false);
+    m_onPool = false;
 }
 
 void DiskJob::end()
 {
     {
         const std::lock_guard lock(m_mutex);
-        if (m_state == State::heldUp)
-            countHeldUp(-1);
+        countOnPool(false);
         m_state = State::ended;
     }
     m_ending.notify_all();
 }
 
+void DiskJob::countOnPool(bool counted)
+{
+    if (!m_onPool || counted == m_countedOnPool)
+        return;
+    m_countedOnPool = counted;
+    countHeldUp(counted ? +1 : -1);
+}
+
 void DiskJob::holdUp(bool now)
 {
-    const std::lock_guard lock(m_mutex);
-    if (now && !m_givenUp && m_state != State::ended) {
-        m_givenUp = true;
-        if (m_givenUpFd >= 0)
-            ::eventfd_write(m_givenUpFd, 1);
+    bool wake = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (now && !m_givenUp && m_state != State::ended) {
+            m_givenUp = true;
+            wake = true;
+        }
+        if (now && m_state == State::queued)
+            m_abandoned = true;
+        if (m_state == State::running && (now || std::chrono::steady_clock::now() - m_began >= heldUpAfter)) {
+            m_state = State::heldUp;
+            countOnPool(true);
+        }
     }
-    if (now && m_state == State::queued)
-        m_abandoned = true;
-    if (m_state != State::running || (!now && std::chrono::steady_clock::now() - m_began < heldUpAfter))
-        return;
-    m_state = State::heldUp;
-    countHeldUp(+1);
+    // The servers' thread gives up what nobody waits for any more.
+    if (wake)
+        wakeLookServers();
 }
 
 bool DiskJob::waitForEnd(std::chrono::milliseconds limit)
@@ -124,25 +131,10 @@ bool DiskJob::givenUp() const
     return m_givenUp;
 }
 
-void DiskJob::takeGiveUp() const
-{
-    eventfd_t count = 0;
-    if (m_givenUpFd >= 0)
-        ::eventfd_read(m_givenUpFd, &count);
-}
-
 bool DiskJob::isHeldUp() const
 {
     const std::lock_guard lock(m_mutex);
     return m_state == State::heldUp;
-}
-
-std::optional<std::chrono::milliseconds> DiskJob::runningFor() const
-{
-    const std::lock_guard lock(m_mutex);
-    if (m_state == State::queued)
-        return std::nullopt;
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_began);
 }
 
 std::optional<FolderLookClaim> claimFolderLook(const QString& folder)
@@ -172,6 +164,14 @@ void releaseFolderLook(const FolderLookClaim& claim)
         state.claims.erase(under);
 }
 
+// Whether a test holds looks at folders.
+static bool holdsFolders()
+{
+    Shared& state = shared();
+    const std::lock_guard lock(state.holdMutex);
+    return bool(state.hold);
+}
+
 void beforeFolderLook(const QString& folder)
 {
     Shared& state = shared();
@@ -189,6 +189,40 @@ void setBeforeFolderLookForTesting(std::function<void(const QString& folder)> ho
     Shared& state = shared();
     const std::lock_guard lock(state.holdMutex);
     state.hold = std::move(hold);
+}
+
+QFuture<void> sendLook(ServedLook look)
+{
+    look.finished.reportStarted();
+    QFuture<void> future = look.finished.future();
+    auto sent = std::make_shared<ServedLook>(std::move(look));
+    if (!sent->beforeLook && !(sent->claim && holdsFolders())) {
+        serveLook(std::move(sent));
+        return future;
+    }
+    // Test code that may hold the look as a mount that stalls would: on a thread of the disk pool, which
+    // gets another in its place while it is held up.
+    Pools::disk()->start([sent] {
+        sent->job->begin();
+        if (sent->beforeLook)
+            sent->beforeLook();
+        if (sent->claim)
+            beforeFolderLook(sent->claim->folder);
+        sent->job->leavePool();
+        serveLook(sent);
+    });
+    return future;
+}
+
+void finishLook(ServedLook& look, const std::optional<QByteArray>& answer, bool keepClaim)
+{
+    if (look.claim && !keepClaim)
+        releaseFolderLook(*look.claim);
+    look.claim.reset();
+    if (answer && look.take)
+        look.take(*answer);
+    look.job->end();
+    look.finished.reportFinished();
 }
 
 QCoro::Task<bool> endedWithin(QFuture<void> future, std::chrono::milliseconds limit)

@@ -5,6 +5,7 @@
 #include "platform/TimedRunner.h"
 
 #include <QDeadlineTimer>
+#include <QFutureInterface>
 #include <QFutureWatcher>
 #include <QString>
 #include <QtConcurrent/QtConcurrentRun>
@@ -27,14 +28,15 @@ inline constexpr std::chrono::milliseconds folderAnswerLimit{std::chrono::second
 
 // How long a look at the disk may take before it counts as held up by a mount that stalls. A folder on
 // a disk that answers is looked at in well under a millisecond, on a busy network share in tens of
-// them. From then on the look has a thread of the disk pool to itself, so it holds up only itself.
+// them. From then on its server counts as one held at a folder that stalls, and the looks after it are
+// not queued behind it.
 inline constexpr std::chrono::milliseconds heldUpAfter{250};
 
 // "<folder> does not answer.": what an action says of a folder whose look did not come back in time.
 QString folderNotAnswering(const QString& folder);
 
-// The look servers there are, for tests and for trying by hand: waiting for a look, making one, and
-// given up on while making one and not ended since.
+// The look servers there are, for tests and for trying by hand: waiting for a look, making one (or being
+// started for one), and given up on while making one and not ended since.
 struct LookServerCount {
     int idle = 0;
     int working = 0;
@@ -51,20 +53,23 @@ void giveUpLooks();
 
 namespace detail {
 
-// One job on the disk pool, as the job and whoever waits for it see it. A job that has run for
-// heldUpAfter while someone waits or while its look server has not answered, or that is given up on
-// while it runs, is held up: the pool gets a
-// thread in its place until it ends, so jobs that never come back never take the threads the others
-// need. Thread-safe.
+// One look, as the look and whoever waits for it see it. Looks wait for their servers on one thread of
+// their own, the servers' thread, whatever their number; only a look that runs test code before it is
+// sent (LookRequest::beforeLook, beforeFolderLook) takes a thread of the disk pool for that. A look
+// that has run for heldUpAfter is held up; one held up on the disk pool has the pool get a thread in
+// its place until it ends, so test code that never comes back never takes the threads the others need.
+// Thread-safe.
 class DiskJob {
 public:
-    DiskJob();
-    ~DiskJob();
+    DiskJob() = default;
     DiskJob(const DiskJob&) = delete;
     DiskJob& operator=(const DiskJob&) = delete;
 
-    // On the pool, as the job starts and as it ends.
-    void begin();
+    // As the look starts: on a thread of the disk pool (`onPool`), or sent to a look server from the
+    // servers' thread. Only the first start counts.
+    void begin(bool onPool = true);
+    // The look leaves its thread of the disk pool for the servers' thread.
+    void leavePool();
     void end();
     // The job is taken to be held up if it has run for heldUpAfter, or with `now` as soon as it runs at
     // all; one that waits in the queue or has ended is not. `now` also gives the job up: whoever waited
@@ -75,26 +80,23 @@ public:
     bool ended() const;
     // Taken to be held up, and not ended since.
     bool isHeldUp() const;
-    // How long it has run (or ran) since it began; none while it waits in the queue.
-    std::optional<std::chrono::milliseconds> runningFor() const;
     // Nobody waits for what it finds any more.
     bool givenUp() const;
-    // Readable once the job has been given up (-1 when it could not be made): for the job to wait on
-    // beside what it waits for.
-    int givenUpFd() const { return m_givenUpFd; }
-    // Takes the news of the give-up from givenUpFd, which then waits for nothing again.
-    void takeGiveUp() const;
 
 private:
     enum class State { queued, running, heldUp, ended };
 
+    // Held up on the disk pool: the pool has a thread in its place.
+    void countOnPool(bool counted);
+
     mutable std::mutex m_mutex;
     std::condition_variable m_ending;
     State m_state = State::queued;
+    bool m_onPool = false;
+    bool m_countedOnPool = false;
     bool m_abandoned = false; // given up on while still queued: held up from its first moment
     bool m_givenUp = false;
     std::chrono::steady_clock::time_point m_began;
-    int m_givenUpFd = -1;
 };
 
 // A look that brings back what it found. `found` is set before the job ends and read only once it has.
@@ -110,7 +112,8 @@ struct FolderLookClaim {
     quint64 serial = 0;
 };
 // A claim on `folder`; none while a look there has been under way for longer than heldUpAfter, or
-// while a look server given up on there has not ended.
+// while a look server given up on there has not ended. Looks whose claims share a folder are sent one
+// after another, never at once: a second look at a folder whose look is held up does not answer.
 std::optional<FolderLookClaim> claimFolderLook(const QString& folder);
 void releaseFolderLook(const FolderLookClaim& claim);
 
@@ -119,45 +122,45 @@ void releaseFolderLook(const FolderLookClaim& claim);
 void beforeFolderLook(const QString& folder);
 void setBeforeFolderLookForTesting(std::function<void(const QString& folder)> hold);
 
-// Has a look server make `request` and waits on the calling thread (never the window's) for its answer:
-// until `deadline`, or, once `job` is given up, for at most heldUpAfter of the look. A server that has
-// not answered by then is given up, left to end by itself, and holds `claim` (released here otherwise)
-// until it has. What it found, encoded; none when it was not answered.
-std::optional<QByteArray> askLookServer(DiskJob& job, const QByteArray& operation,
-                                        const QByteArray& arguments, bool change,
-                                        const std::function<void()>& beforeLook,
-                                        const QDeadlineTimer& deadline, std::optional<FolderLookClaim> claim);
+// One look on its way to a look server.
+struct ServedLook {
+    std::shared_ptr<DiskJob> job;
+    QByteArray operation;
+    QByteArray arguments;
+    bool change = false;
+    std::function<void()> beforeLook;
+    QDeadlineTimer deadline; // counted from its asking
+    std::optional<FolderLookClaim> claim;
+    // Takes what the server answered, just before the job ends; on the servers' thread.
+    std::function<void(const QByteArray& answer)> take;
+    QFutureInterface<void> finished;
+};
 
-// The same, decoded.
+// Hands `look` to the look servers and returns at once. Once it has been answered, or not in time, the
+// claim is given back (unless a server given up on keeps it), the answer taken, the job ended and the
+// future finished. A look not sent by its deadline, given up before it is sent, or beyond the bound on
+// servers held up at folders that stall, is not answered.
+QFuture<void> sendLook(ServedLook look);
+// The end of a look sent, with what its server answered, if anything; `keepClaim`: a server given up on
+// holds the folder now.
+void finishLook(ServedLook& look, const std::optional<QByteArray>& answer, bool keepClaim = false);
+
+// Sends `request` for `job`, to be answered within `limit` from now; the future finishes once the job
+// has ended.
 template <typename R>
-std::optional<R> askFor(DiskJob& job, const LookRequest<R>& request, const QDeadlineTimer& deadline,
-                        std::optional<FolderLookClaim> claim)
+QFuture<void> startLook(std::shared_ptr<DiskLookJob<R>> job, LookRequest<R> request,
+                        std::chrono::milliseconds limit, std::optional<FolderLookClaim> claim = std::nullopt)
 {
-    const std::optional<QByteArray> answer =
-        askLookServer(job, QByteArray(request.operation), request.arguments, request.change,
-                      request.beforeLook, deadline, std::move(claim));
-    if (!answer)
-        return std::nullopt;
-    return Wire::decoded<R>(*answer);
-}
-
-// Where a look's own time runs from: its asking, or the moment the pool gets to it.
-enum class LimitFrom { asking, start };
-
-template <typename R>
-QFuture<void>
-runOnDiskPool(std::shared_ptr<DiskLookJob<R>> job, LookRequest<R> request, std::chrono::milliseconds limit,
-              std::optional<FolderLookClaim> claim = std::nullopt, LimitFrom from = LimitFrom::asking)
-{
-    const QDeadlineTimer asked(limit);
-    // The future finishes only after the job has set what it found.
-    return QtConcurrent::run(Pools::disk(), [job, request = std::move(request), asked, limit, from,
-                                             claim = std::move(claim)]() mutable {
-        job->begin();
-        const QDeadlineTimer deadline = from == LimitFrom::start ? QDeadlineTimer(limit) : asked;
-        job->found = askFor<R>(*job, request, deadline, std::move(claim));
-        job->end();
-    });
+    ServedLook look;
+    look.job = job;
+    look.operation = QByteArray(request.operation);
+    look.arguments = std::move(request.arguments);
+    look.change = request.change;
+    look.beforeLook = std::move(request.beforeLook);
+    look.deadline = QDeadlineTimer(limit);
+    look.claim = std::move(claim);
+    look.take = [job](const QByteArray& answer) { job->found = Wire::decoded<R>(answer); };
+    return sendLook(std::move(look));
 }
 
 QCoro::Task<bool> endedWithin(QFuture<void> future, std::chrono::milliseconds limit);
@@ -199,7 +202,7 @@ QCoro::Task<std::optional<R>> lookAtDisk(LookRequest<R> request,
                                          std::chrono::milliseconds limit = folderAnswerLimit)
 {
     auto job = std::make_shared<detail::DiskLookJob<R>>();
-    QFuture<void> future = detail::runOnDiskPool<R>(job, std::move(request), limit);
+    QFuture<void> future = detail::startLook<R>(job, std::move(request), limit);
     return detail::awaitLook<R>(std::move(job), std::move(future), limit);
 }
 
@@ -214,7 +217,7 @@ QCoro::Task<std::optional<R>> lookAtFolderFor(const QString& folder, LookRequest
     if (!claim)
         return detail::unanswered<R>();
     auto job = std::make_shared<detail::DiskLookJob<R>>();
-    QFuture<void> future = detail::runOnDiskPool<R>(job, std::move(request), limit, std::move(claim));
+    QFuture<void> future = detail::startLook<R>(job, std::move(request), limit, std::move(claim));
     return detail::awaitLook<R>(std::move(job), std::move(future), limit);
 }
 
@@ -244,24 +247,6 @@ public:
         return m_job->found;
     }
 
-    // The same, for a look started with its limit counted from its start (startFolderLookOnItsOwn):
-    // waits until it has had `limit` since it began, however long it waited in the queue first. The
-    // pool gets to a queued look once the held-up ones before it have a thread of their own.
-    std::optional<R> waitItsOwnTime(std::chrono::milliseconds limit) const
-    {
-        if (!m_job)
-            return std::nullopt;
-        while (!m_job->waitForEnd(heldUpAfter)) {
-            const std::optional<std::chrono::milliseconds> running = m_job->runningFor();
-            if (running && *running >= limit) {
-                m_job->holdUp(true);
-                return std::nullopt;
-            }
-            m_job->holdUp();
-        }
-        return m_job->found;
-    }
-
 private:
     std::shared_ptr<detail::DiskLookJob<R>> m_job;
 };
@@ -272,25 +257,14 @@ private:
 // that stalls do not pile up round after round.
 template <typename R>
 PendingLook<R> startFolderLook(const QString& folder, LookRequest<R> request,
-                               std::chrono::milliseconds limit = folderAnswerLimit,
-                               detail::LimitFrom from = detail::LimitFrom::asking)
+                               std::chrono::milliseconds limit = folderAnswerLimit)
 {
     std::optional<detail::FolderLookClaim> claim = detail::claimFolderLook(folder);
     if (!claim)
         return {};
     auto job = std::make_shared<detail::DiskLookJob<R>>();
-    detail::runOnDiskPool<R>(job, std::move(request), limit, std::move(claim), from);
+    detail::startLook<R>(job, std::move(request), limit, std::move(claim));
     return PendingLook<R>(std::move(job));
-}
-
-// startFolderLook for a look whose `limit` runs from when the pool gets to it rather than from its
-// asking: one of many started at once, each waited for with PendingLook::waitItsOwnTime, so that looks
-// queued behind folders that stall still get their whole time.
-template <typename R>
-PendingLook<R> startFolderLookOnItsOwn(const QString& folder, LookRequest<R> request,
-                                       std::chrono::milliseconds limit = folderAnswerLimit)
-{
-    return startFolderLook(folder, std::move(request), limit, detail::LimitFrom::start);
 }
 
 // The same, waiting for it on the calling thread for at most `limit`.

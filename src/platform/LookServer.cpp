@@ -30,18 +30,12 @@ bool readFrame(int fd, QByteArray& frame)
     return readWhole(fd, frame.data(), size_t(size));
 }
 
-bool writeFrame(int fd, const QByteArray& message)
-{
-    const QByteArray frame = framed(message);
-    return writeWhole(fd, frame.constData(), size_t(frame.size()));
-}
-
 // The answer to one request: its serial, the outcome and, when answered, the result.
-QByteArray answer(const LookTable& table, const QByteArray& request)
+QByteArray answer(const LookTable& table, const QByteArray& request, const std::function<bool()>& spent,
+                  quint64& serial)
 {
     QDataStream in(request);
     in.setVersion(Wire::version);
-    quint64 serial = 0;
     QByteArray operation;
     in >> serial >> operation;
 
@@ -53,36 +47,56 @@ QByteArray answer(const LookTable& table, const QByteArray& request)
     } else if (handler == table.cend()) {
         outcome = LookOutcome::unknownOperation;
     } else {
-        QDataStream out(&result, QIODevice::WriteOnly);
-        out.setVersion(Wire::version);
         try {
+            QDataStream out(&result, QIODevice::WriteOnly);
+            out.setVersion(Wire::version);
             outcome = (*handler)(in, out) ? LookOutcome::answered : LookOutcome::unreadable;
         } catch (...) {
             outcome = LookOutcome::failed;
         }
         if (outcome != LookOutcome::answered)
-            result.clear();
+            result = QByteArray();
     }
+    const quint8 said = quint8(outcome) | (spent && spent() ? serverSpent : 0);
     QByteArray reply;
     QDataStream out(&reply, QIODevice::WriteOnly);
     out.setVersion(Wire::version);
-    out << serial << quint8(outcome);
+    out << serial << said;
     reply += result;
-    return reply;
+    return framed(reply);
 }
 
-int serveLooks(const LookTable& table, int input, int output)
+// A failed look for `serial`, said in the bytes at hand: there is no room left for anything more.
+bool writeFailed(int output, quint64 serial)
+{
+    char bytes[frameHeader + sizeof serial + 1] = {0, 0, 0, char(sizeof serial + 1)};
+    for (size_t i = 0; i < sizeof serial; ++i)
+        bytes[frameHeader + i] = char(serial >> (8 * (sizeof serial - 1 - i)));
+    bytes[sizeof bytes - 1] = char(quint8(LookOutcome::failed) | serverSpent);
+    return writeWhole(output, bytes, sizeof bytes);
+}
+
+int serveLooks(const LookTable& table, const std::function<bool()>& spent, int input, int output)
 {
     QByteArray request;
-    while (readFrame(input, request))
-        if (!writeFrame(output, answer(table, request)))
+    while (readFrame(input, request)) {
+        quint64 serial = 0;
+        bool written = false;
+        try {
+            const QByteArray frame = answer(table, request, spent, serial);
+            written = writeWhole(output, frame.constData(), size_t(frame.size()));
+        } catch (...) {
+            written = writeFailed(output, serial);
+        }
+        if (!written)
             return 0; // nobody reads any more: given up on
+    }
     return 0;
 }
 
 } // namespace
 
-int runLookServer(int argc, char** argv, const LookTable& table)
+int runLookServer(int argc, char** argv, const LookTable& table, const std::function<bool()>& spent)
 {
     pid_t parent = 0;
     for (int i = 1; i + 1 < argc; ++i)
@@ -104,7 +118,7 @@ int runLookServer(int argc, char** argv, const LookTable& table)
         return 1;
     // A reply nobody reads ends it quietly, as does the end of its input.
     ::signal(SIGPIPE, SIG_DFL);
-    const int status = serveLooks(table, STDIN_FILENO, STDOUT_FILENO);
+    const int status = serveLooks(table, spent, STDIN_FILENO, STDOUT_FILENO);
     // What a held-up look's own threads may still do is nothing to wait for.
     ::_exit(status);
 }

@@ -3,440 +3,88 @@
 #include "platform/Descriptors.h"
 #include "platform/DiskLook.h"
 #include "platform/Foundlings.h"
-#include "platform/KeeperProgram.h"
+#include "platform/LookServerProcess.h"
+#include "platform/MountTable.h"
 
-#include <QElapsedTimer>
-#include <QFile>
-#include <QHashFunctions>
+#include <QDir>
+#include <QHash>
 #include <QList>
-#include <QScopeGuard>
-#include <QSet>
 
 #include <atomic>
 #include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <deque>
 #include <limits>
+#include <list>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/eventfd.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
+#include <vector>
 
 namespace Platform {
 
 namespace {
 
-using detail::DiskJob;
-using detail::FolderLookClaim;
+using detail::LookServerProcess;
+using detail::ServedLook;
+using Clock = std::chrono::steady_clock;
 
-// Servers that make looks at once and have not been held up yet; a look finds one idle, or waits for
-// one within its own time. The disk pool runs few looks at a time while folders answer, so few are ever
-// started. A server whose look has taken heldUpAfter is held up, and no longer counts: it waits on a
-// thread the disk pool has added for it, and the looks after it are not queued behind it.
+// Servers making looks at once that have not been held up yet. Looks at folders that answer take well
+// under a millisecond each, so a few servers go through many folders quickly; a look past this waits
+// until one of them answers or is found held up.
 constexpr int mostWorking = 16;
-// Servers given up on while looking at no folder in particular that may linger at once; past this, no
-// server is started until some of them have ended. Those given up on at a folder are not counted: the
-// folder's claim keeps them to one a folder, and a folder on a mount that stalls must not keep the
-// folders that answer from being looked at.
-constexpr int mostAbandoned = 32;
-// Servers kept idle for the next looks: as many as the disk pool runs at once.
-constexpr int keptIdle = Pools::diskThreads;
-// How often a look waiting for a server to come free looks whether it is still wanted.
-constexpr std::chrono::milliseconds lookAgain{100};
+// Servers kept idle for the next looks: a round of folders that answer goes through a few quickly.
+constexpr int keptIdle = 4;
+// How often the servers given up on are looked for having ended, while there are any.
+constexpr std::chrono::milliseconds reapEvery{100};
+// How long the table of mounts is taken to hold before it is read again.
+constexpr std::chrono::seconds mountsHold{1};
 
-struct Server {
+// One look sent to a server, until it is answered or given up.
+struct Exchange {
+    std::shared_ptr<ServedLook> look;
+    LookServerProcess server;
+    quint64 serial = 0;
+    QByteArray request;
+    qsizetype written = 0;
+    QByteArray reply;
+    qsizetype expected = -1;
+    Clock::time_point sent;
+    QDeadlineTimer deadline;
+    bool heldUp = false;
+    QString mount; // where its folder is; empty for a look at no folder in particular
+};
+
+// A look waiting to be sent.
+struct Queued {
+    std::shared_ptr<ServedLook> look;
+    std::optional<QString> mount; // found once it is needed
+};
+
+// A server given up on while it made a look, left to end by itself.
+struct Left {
     pid_t pid = 0;
-    int input = -1;  // its standard input, ours to write
-    int output = -1; // its standard output, ours to read
-    size_t environment = 0;
+    std::optional<detail::FolderLookClaim> claim;
+    QString mount;
 };
 
-// What a server looks at depends on the home it was started for (the home folder, the home Trash, the
-// user's own folders that never go to the Trash), and what it is on the program it runs; one started
-// otherwise is not used again.
-size_t environmentNow()
-{
-    return qHashMulti(0, qgetenv("HOME"), qgetenv("XDG_DATA_HOME"), qgetenv("XDG_CONFIG_HOME"),
-                      qgetenv("XDG_CACHE_HOME"), qgetenv("XDG_STATE_HOME"), qgetenv("XDG_RUNTIME_DIR"),
-                      lookServerProgram());
-}
-
-// The thread that starts every server. A server is killed when the thread that started it ends (the
-// parent-death signal follows the thread), so it is one that never ends rather than a pool's.
-class Starter {
-public:
-    static Starter& instance()
-    {
-        static auto* starter = new Starter; // lives as long as the process, as its thread does
-        return *starter;
-    }
-
-    std::optional<Server> start(QString& failure)
-    {
-        Job job;
-        std::unique_lock lock(m_mutex);
-        m_jobs.push_back(&job);
-        m_changed.notify_all();
-        m_changed.wait(lock, [&job] { return job.done; });
-        failure = job.failure;
-        return job.server;
-    }
-
-private:
-    struct Job {
-        bool done = false;
-        std::optional<Server> server;
-        QString failure;
-    };
-
-    Starter()
-    {
-        std::thread([this] { serve(); }).detach();
-    }
-
-    [[noreturn]] void serve()
-    {
-        for (;;) {
-            std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [this] { return !m_jobs.empty(); });
-            Job* job = m_jobs.front();
-            m_jobs.pop_front();
-            lock.unlock();
-            job->server = startNow(job->failure);
-            lock.lock();
-            job->done = true;
-            m_changed.notify_all();
-        }
-    }
-
-    static std::optional<Server> startNow(QString& failure)
-    {
-        const QString program = lookServerProgram();
-        int toServer[2] = {-1, -1};
-        int fromServer[2] = {-1, -1};
-        const auto closeAll = [&] {
-            for (int* pair : {toServer, fromServer})
-                for (int i = 0; i < 2; ++i)
-                    closeFd(pair[i]);
-        };
-        if (::pipe2(toServer, O_CLOEXEC) != 0 || ::pipe2(fromServer, O_CLOEXEC) != 0) {
-            failure = QString::fromLocal8Bit(std::strerror(errno));
-            closeAll();
-            return std::nullopt;
-        }
-        for (int* pair : {toServer, fromServer})
-            for (int i = 0; i < 2; ++i)
-                pair[i] = clearOfStandardStreams(pair[i]);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, toServer[0], STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, fromServer[1], STDOUT_FILENO);
-        // Never the application's error output: a reader of that would wait for the server too.
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        sigset_t mask;
-        sigemptyset(&mask);
-        posix_spawnattr_setsigmask(&attributes, &mask);
-        sigfillset(&mask);
-        posix_spawnattr_setsigdefault(&attributes, &mask);
-        // A session of its own from the start: nothing the terminal sends reaches it.
-        posix_spawnattr_setflags(&attributes,
-                                 short(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID));
-        const QByteArray path = QFile::encodeName(program);
-        QByteArray parent = QByteArray::number(::getpid());
-        char parentSwitch[] = "--parent";
-        char* argv[] = {const_cast<char*>(path.constData()), parentSwitch, parent.data(), nullptr};
-        pid_t pid = 0;
-        const int error = ::posix_spawn(&pid, path.constData(), &actions, &attributes, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-        closeFd(toServer[0]);
-        closeFd(fromServer[1]);
-        if (error != 0) {
-            failure = QStringLiteral("%1: %2").arg(program, QString::fromLocal8Bit(std::strerror(error)));
-            closeAll();
-            return std::nullopt;
-        }
-        // Waited for here by its number alone: what looks after the children that come back leaves it be.
-        noteOwnChild(pid);
-        setNonBlocking(toServer[1]);
-        setNonBlocking(fromServer[0]);
-        return Server{pid, toServer[1], fromServer[0], 0};
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<Job*> m_jobs;
+// A look to send once a server is started for it, outside the lock.
+struct Starting {
+    std::shared_ptr<ServedLook> look;
+    QString mount;
 };
 
-enum class Exchange { answered, broken, unanswered };
+// A look that is over, to finish outside the lock.
+struct Over {
+    std::shared_ptr<ServedLook> look;
+    std::optional<QByteArray> answer;
+    bool keepClaim = false;
+};
 
-// Every server of the process. Never destroyed: a look may still be under way while the process exits.
-class Servers {
-public:
-    static Servers& instance()
-    {
-        static auto* servers = new Servers;
-        return *servers;
-    }
-
-    // An idle server, or a new one; none once `job` is given up or `deadline` has passed without one
-    // coming free, or when none can be started.
-    std::optional<Server> take(const DiskJob& job, const QDeadlineTimer& deadline, bool change)
-    {
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            reapLocked();
-            if (m_leaving && !change)
-                return std::nullopt;
-            const size_t environment = environmentNow();
-            while (!m_idle.isEmpty()) {
-                const Server server = m_idle.takeLast();
-                if (server.environment == environment) {
-                    ++m_working;
-                    return server;
-                }
-                retireLocked(server);
-            }
-            if (m_working < mostWorking && m_abandonedUnclaimed < mostAbandoned) {
-                ++m_working;
-                lock.unlock();
-                QString failure;
-                std::optional<Server> server = Starter::instance().start(failure);
-                lock.lock();
-                if (!server) {
-                    --m_working;
-                    m_available.notify_one();
-                    if (!std::exchange(m_warned, true))
-                        qWarning(
-                            "voskel: no look server could be started (%s), so no folder can be looked at.",
-                            qPrintable(failure));
-                    return std::nullopt;
-                }
-                server->environment = environment;
-                return server;
-            }
-            if (job.givenUp() || deadline.hasExpired())
-                return std::nullopt;
-            const auto left = std::chrono::milliseconds(std::max<qint64>(deadline.remainingTime(), 0));
-            m_available.wait_for(lock, std::min(left, lookAgain));
-        }
-    }
-
-    // Sends the request and waits for the answer, into `reply`: until `deadline`, or, once `job` is
-    // given up, until the look has had heldUpAfter; at once on the way out, unless it is a change. A
-    // look that has not answered within heldUpAfter is held up from then on (`heldUp`): its server no
-    // longer counts as working and its job has the disk pool add a thread, whether or not anyone waits
-    // for it, so the looks queued after it go on.
-    Exchange exchange(const Server& server, const QByteArray& request, DiskJob& job,
-                      const QDeadlineTimer& deadline, bool change, QByteArray& reply, bool& heldUp)
-    {
-        heldUp = false;
-        if (!change) {
-            const std::lock_guard lock(m_mutex);
-            if (m_leaving)
-                return Exchange::unanswered;
-            m_asking.insert(&job);
-        }
-        const auto done = qScopeGuard([&] {
-            const std::lock_guard lock(m_mutex);
-            m_asking.remove(&job);
-        });
-        QElapsedTimer since;
-        since.start();
-        qsizetype written = 0;
-        qsizetype expected = -1;
-        reply.clear();
-        for (;;) {
-            if (!heldUp && since.elapsed() >= heldUpAfter.count()) {
-                heldUp = true;
-                job.holdUp();
-                const std::lock_guard lock(m_mutex);
-                --m_working;
-                ++m_heldUp;
-                m_available.notify_one();
-            }
-            const bool givenUp = job.givenUp() || (!change && m_leavingNow.load());
-            if (deadline.hasExpired() ||
-                (givenUp && (m_leavingNow.load() || since.elapsed() >= heldUpAfter.count())))
-                return Exchange::unanswered;
-            qint64 wait = deadline.isForever() ? std::numeric_limits<int>::max() : deadline.remainingTime();
-            if (givenUp || !heldUp)
-                wait = std::min<qint64>(wait, std::max<qint64>(heldUpAfter.count() - since.elapsed(), 0));
-            const bool writing = written < request.size();
-            pollfd fds[2] = {{writing ? server.input : server.output, short(writing ? POLLOUT : POLLIN), 0},
-                             {job.givenUpFd(), POLLIN, 0}};
-            // Without a descriptor for the give-up, it is looked for now and then.
-            if (job.givenUpFd() < 0)
-                wait = std::min<qint64>(wait, lookAgain.count());
-            const int ready = ::poll(fds, job.givenUpFd() >= 0 ? 2 : 1,
-                                     int(std::clamp<qint64>(wait, 0, std::numeric_limits<int>::max())));
-            if (ready < 0 && errno != EINTR)
-                return Exchange::broken;
-            if (ready <= 0)
-                continue;
-            if (fds[1].revents != 0)
-                job.takeGiveUp();
-            if (fds[0].revents == 0)
-                continue;
-            if (writing) {
-                const ssize_t put =
-                    ::write(server.input, request.constData() + written, size_t(request.size() - written));
-                if (put < 0 && (errno == EAGAIN || errno == EINTR))
-                    continue;
-                if (put <= 0)
-                    return Exchange::broken;
-                written += put;
-                continue;
-            }
-            char buffer[16384];
-            const ssize_t got = ::read(server.output, buffer, sizeof buffer);
-            if (got < 0 && (errno == EAGAIN || errno == EINTR))
-                continue;
-            if (got <= 0)
-                return Exchange::broken;
-            reply.append(buffer, got);
-            if (expected < 0 && reply.size() >= frameHeader) {
-                expected = frameLength(reply.constData());
-                if (expected > largestFrame)
-                    return Exchange::broken;
-            }
-            if (expected >= 0 && reply.size() > frameHeader + expected)
-                return Exchange::broken; // more than was asked for
-            if (expected >= 0 && reply.size() == frameHeader + expected) {
-                reply.remove(0, frameHeader);
-                return Exchange::answered;
-            }
-        }
-    }
-
-    // A server that answered, for the next look.
-    void giveBack(const Server& server, bool heldUp)
-    {
-        const std::lock_guard lock(m_mutex);
-        doneLocked(heldUp);
-        if (m_idle.size() >= keptIdle || m_leavingNow.load())
-            retireLocked(server);
-        else
-            m_idle.append(server);
-        m_available.notify_one();
-    }
-
-    // A server that broke off (it crashed, or said what it should not): it goes.
-    void retire(const Server& server, bool heldUp)
-    {
-        const std::lock_guard lock(m_mutex);
-        doneLocked(heldUp);
-        retireLocked(server);
-        m_available.notify_one();
-    }
-
-    // A server whose look did not answer: left to end by itself, holding its folder until it has.
-    void abandon(const Server& server, bool heldUp, std::optional<FolderLookClaim> claim)
-    {
-        const std::lock_guard lock(m_mutex);
-        doneLocked(heldUp);
-        int input = server.input;
-        int output = server.output;
-        closeFd(input);
-        closeFd(output);
-        if (!claim)
-            ++m_abandonedUnclaimed;
-        m_abandoned.append({server.pid, std::move(claim)});
-        m_available.notify_one();
-    }
-
-    void reap()
-    {
-        const std::lock_guard lock(m_mutex);
-        reapLocked();
-    }
-
-    LookServerCount count()
-    {
-        const std::lock_guard lock(m_mutex);
-        reapLocked();
-        return {int(m_idle.size()), m_working + m_heldUp, int(m_abandoned.size())};
-    }
-
-    void leave()
-    {
-        const std::lock_guard lock(m_mutex);
-        m_leaving = true;
-        m_leavingNow.store(true);
-        for (DiskJob* job : std::as_const(m_asking))
-            job->holdUp(true);
-        for (const Server& server : std::as_const(m_idle))
-            retireLocked(server);
-        m_idle.clear();
-        m_available.notify_all();
-    }
-
-private:
-    struct Abandoned {
-        pid_t pid = 0;
-        std::optional<FolderLookClaim> claim;
-    };
-
-    // A look is over: its server counted as working, or as held up.
-    void doneLocked(bool heldUp)
-    {
-        if (heldUp)
-            --m_heldUp;
-        else
-            --m_working;
-    }
-
-    // Its input closed, it ends at once; it is reaped by a later look.
-    void retireLocked(Server server)
-    {
-        closeFd(server.input);
-        closeFd(server.output);
-        m_ending.append(server.pid);
-    }
-
-    static bool ended(pid_t pid)
-    {
-        int status = 0;
-        const pid_t got = ::waitpid(pid, &status, WNOHANG);
-        const bool gone = got == pid || (got < 0 && errno == ECHILD);
-        if (gone)
-            forgetOwnChild(pid);
-        return gone;
-    }
-
-    void reapLocked()
-    {
-        m_ending.removeIf(ended);
-        for (qsizetype i = m_abandoned.size() - 1; i >= 0; --i) {
-            if (!ended(m_abandoned[i].pid))
-                continue;
-            if (m_abandoned[i].claim)
-                detail::releaseFolderLook(*m_abandoned[i].claim);
-            else
-                --m_abandonedUnclaimed;
-            m_abandoned.removeAt(i);
-        }
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_available;
-    QList<Server> m_idle;
-    int m_working = 0; // making a look, not held up yet
-    int m_heldUp = 0;  // making a look that has taken heldUpAfter
-    QList<Abandoned> m_abandoned;
-    int m_abandonedUnclaimed = 0; // of m_abandoned, those holding no folder
-    QList<pid_t> m_ending;
-    QSet<DiskJob*> m_asking;
-    bool m_leaving = false;
-    std::atomic_bool m_leavingNow{false};
-    bool m_warned = false;
+// What the servers are doing at one mount, or at one folder.
+struct Held {
+    int working = 0;
+    int heldUp = 0;
 };
 
 std::atomic<quint64> lastSerial{0};
@@ -451,9 +99,9 @@ QByteArray requestFrame(quint64 serial, const QByteArray& operation, const QByte
     return framed(message);
 }
 
-// The result a reply carries for `serial`; none when the server could not make the look. False when
-// the reply is not one for this request at all.
-bool readReply(const QByteArray& reply, quint64 serial, std::optional<QByteArray>& result)
+// The result a reply carries for `serial`; none when the server could not make the look. `spent`: the
+// server asks not to be used again. False when the reply is not one for this request at all.
+bool readReply(const QByteArray& reply, quint64 serial, std::optional<QByteArray>& result, bool& spent)
 {
     QDataStream in(reply);
     in.setVersion(Wire::version);
@@ -462,11 +110,443 @@ bool readReply(const QByteArray& reply, quint64 serial, std::optional<QByteArray
     in >> answered >> outcome;
     if (in.status() != QDataStream::Ok || answered != serial)
         return false;
+    spent = (outcome & serverSpent) != 0;
     result.reset();
-    if (LookOutcome(outcome) == LookOutcome::answered)
+    if (LookOutcome(outcome & ~serverSpent) == LookOutcome::answered)
         result = reply.mid(qsizetype(in.device()->pos()));
     return true;
 }
+
+bool ended(pid_t pid)
+{
+    int status = 0;
+    const pid_t got = ::waitpid(pid, &status, WNOHANG);
+    const bool gone = got == pid || (got < 0 && errno == ECHILD);
+    if (gone)
+        forgetOwnChild(pid);
+    return gone;
+}
+
+qint64 millisecondsUntil(Clock::time_point when, Clock::time_point now)
+{
+    return std::max<qint64>(std::chrono::ceil<std::chrono::milliseconds>(when - now).count(), 0);
+}
+
+// Every server of the process, and the thread that sends them their looks and reads their answers, all
+// at once. Never destroyed: a look may still be under way while the process exits.
+class Servers {
+public:
+    static Servers& instance()
+    {
+        static auto* servers = new Servers;
+        return *servers;
+    }
+
+    void serve(std::shared_ptr<ServedLook> look)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_queue.push_back({std::move(look), std::nullopt});
+        }
+        wake();
+    }
+
+    void wake() { ::eventfd_write(m_wake, 1); }
+
+    void reap()
+    {
+        const std::lock_guard lock(m_mutex);
+        reapLocked();
+    }
+
+    LookServerCount count()
+    {
+        const std::lock_guard lock(m_mutex);
+        reapLocked();
+        return {int(m_idle.size()), int(m_exchanges.size() + m_starting.size()), int(m_left.size())};
+    }
+
+    void leave()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_leaving = true;
+            for (LookServerProcess& server : m_idle)
+                retireLocked(server);
+            m_idle.clear();
+        }
+        wake();
+    }
+
+private:
+    Servers() : m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    {
+        // The thread that starts every server, too: a server is killed when the thread that started it
+        // ends, so it is one that never ends rather than a pool's.
+        std::thread([this] { run(); }).detach();
+    }
+
+    [[noreturn]] void run()
+    {
+        ignoreBrokenPipe();
+        std::vector<pollfd> fds;
+        QList<Over> over;
+        QList<Starting> starting;
+        for (;;) {
+            int timeout = -1;
+            {
+                const std::lock_guard lock(m_mutex);
+                const Clock::time_point now = Clock::now();
+                if (now >= m_nextReap)
+                    reapLocked();
+                watchLocked(now, over);
+                sendLocked(over, starting);
+                fds.clear();
+                for (const Exchange& exchange : m_exchanges) {
+                    const bool writing = exchange.written < exchange.request.size();
+                    fds.push_back({writing ? exchange.server.input : exchange.server.output,
+                                   short(writing ? POLLOUT : POLLIN), 0});
+                }
+                timeout = timeoutLocked(now);
+            }
+            finish(over);
+            if (!starting.isEmpty()) {
+                startFor(starting, over);
+                finish(over);
+                continue;
+            }
+            fds.push_back({m_wake, POLLIN, 0});
+            const int ready = ::poll(fds.data(), nfds_t(fds.size()), timeout);
+            if (ready <= 0)
+                continue;
+            if (fds.back().revents != 0) {
+                eventfd_t count = 0;
+                ::eventfd_read(m_wake, &count);
+            }
+            {
+                const std::lock_guard lock(m_mutex);
+                // Only this thread adds or removes exchanges, so they are as they were when polled.
+                for (qsizetype i = qsizetype(m_exchanges.size()) - 1; i >= 0; --i)
+                    if (fds[size_t(i)].revents != 0)
+                        exchangeLocked(size_t(i), over);
+            }
+            finish(over);
+        }
+    }
+
+    // Looks under way that are held up now, past their time, or no longer waited for.
+    void watchLocked(Clock::time_point now, QList<Over>& over)
+    {
+        for (qsizetype i = qsizetype(m_exchanges.size()) - 1; i >= 0; --i) {
+            Exchange& exchange = m_exchanges[size_t(i)];
+            const ServedLook& look = *exchange.look;
+            const bool sinceHeldUp = now - exchange.sent >= heldUpAfter;
+            if (!exchange.heldUp && sinceHeldUp) {
+                exchange.heldUp = true;
+                exchange.look->job->holdUp();
+            }
+            // At once on the way out, unless it is a change; once nobody waits, after heldUpAfter: a
+            // server that answers by then is used again.
+            const bool givenUp = look.job->givenUp() || (m_leaving && !look.change);
+            if (exchange.deadline.hasExpired() || (givenUp && (m_leaving || sinceHeldUp)))
+                abandonLocked(size_t(i), over);
+        }
+    }
+
+    // Sends what waits, as far as the bounds let it; a look past them is over at once.
+    void sendLocked(QList<Over>& over, QList<Starting>& starting)
+    {
+        if (m_queue.empty())
+            return;
+        Held all{int(m_exchanges.size() + m_starting.size()), 0};
+        QHash<QString, Held> atMount;
+        QHash<QString, Held> atFolder;
+        const auto count = [](Held& held, bool heldUp) { ++(heldUp ? held.heldUp : held.working); };
+        for (const Exchange& exchange : m_exchanges) {
+            if (exchange.heldUp) {
+                --all.working;
+                ++all.heldUp;
+            }
+            if (!exchange.mount.isEmpty())
+                count(atMount[exchange.mount], exchange.heldUp);
+            if (exchange.look->claim)
+                count(atFolder[exchange.look->claim->folder], exchange.heldUp);
+        }
+        for (const Starting& start : std::as_const(m_starting)) {
+            if (!start.mount.isEmpty())
+                ++atMount[start.mount].working;
+            if (start.look->claim)
+                ++atFolder[start.look->claim->folder].working;
+        }
+        for (const Left& left : std::as_const(m_left)) {
+            ++all.heldUp;
+            if (!left.mount.isEmpty())
+                ++atMount[left.mount].heldUp;
+            if (left.claim)
+                ++atFolder[left.claim->folder].heldUp;
+        }
+        const size_t environment = detail::lookServerEnvironment();
+        for (auto queued = m_queue.begin(); queued != m_queue.end();) {
+            const std::shared_ptr<ServedLook>& look = queued->look;
+            const auto drop = [&] {
+                over.append({look, std::nullopt, false});
+                queued = m_queue.erase(queued);
+            };
+            if (look->job->givenUp() || look->deadline.hasExpired() || (m_leaving && !look->change)) {
+                drop();
+                continue;
+            }
+            // One server at a folder at a time: the next look there waits for this one, and does not
+            // answer once it is held up.
+            if (look->claim) {
+                const Held folder = atFolder.value(look->claim->folder);
+                if (folder.heldUp > 0) {
+                    drop();
+                    continue;
+                }
+                if (folder.working > 0) {
+                    ++queued;
+                    continue;
+                }
+            }
+            if (!queued->mount)
+                queued->mount = look->claim ? mountOf(look->claim->folder) : QString();
+            const QString& mount = *queued->mount;
+            const Held there = mount.isEmpty() ? Held{} : atMount.value(mount);
+            if (all.heldUp >= detail::mostHeldServers || there.heldUp >= detail::mostHeldOnOneMount) {
+                drop();
+                continue;
+            }
+            // Strict bounds: the servers sent now may all be held up, and still be within them.
+            if (all.working >= mostWorking || all.working + all.heldUp >= detail::mostHeldServers ||
+                (!mount.isEmpty() && there.working + there.heldUp >= detail::mostHeldOnOneMount)) {
+                ++queued;
+                continue;
+            }
+            ++all.working;
+            if (!mount.isEmpty())
+                ++atMount[mount].working;
+            if (look->claim)
+                ++atFolder[look->claim->folder].working;
+            std::optional<LookServerProcess> server = idleLocked(environment);
+            look->job->begin(false);
+            if (server) {
+                sendOnLocked(*server, look, mount);
+            } else {
+                m_starting.append({look, mount});
+                starting.append({look, mount});
+            }
+            queued = m_queue.erase(queued);
+        }
+    }
+
+    // Starts a server for each look, outside the lock: a start takes a while, and nobody who asks for a
+    // look should wait for it.
+    void startFor(QList<Starting>& starting, QList<Over>& over)
+    {
+        for (const Starting& start : std::as_const(starting)) {
+            QString failure;
+            std::optional<LookServerProcess> server = detail::startLookServer(failure);
+            const std::lock_guard lock(m_mutex);
+            m_starting.removeIf([&](const Starting& other) { return other.look == start.look; });
+            if (!server) {
+                if (!std::exchange(m_warned, true))
+                    qWarning("voskel: no look server could be started (%s), so no folder can be looked at.",
+                             qPrintable(failure));
+                over.append({start.look, std::nullopt, false});
+                continue;
+            }
+            server->environment = detail::lookServerEnvironment();
+            sendOnLocked(*server, start.look, start.mount);
+        }
+        starting.clear();
+    }
+
+    void sendOnLocked(const LookServerProcess& server, const std::shared_ptr<ServedLook>& look,
+                      const QString& mount)
+    {
+        Exchange exchange;
+        exchange.look = look;
+        exchange.server = server;
+        exchange.serial = ++lastSerial;
+        exchange.request = requestFrame(exchange.serial, look->operation, look->arguments);
+        exchange.sent = Clock::now();
+        exchange.deadline = look->deadline;
+        exchange.mount = mount;
+        // Most requests fit the pipe: written now, they are answered without waiting for a turn.
+        const ssize_t put =
+            ::write(server.input, exchange.request.constData(), size_t(exchange.request.size()));
+        if (put > 0)
+            exchange.written = put;
+        m_exchanges.push_back(std::move(exchange));
+    }
+
+    // An idle server started as servers are started now; those started otherwise go.
+    std::optional<LookServerProcess> idleLocked(size_t environment)
+    {
+        while (!m_idle.isEmpty()) {
+            LookServerProcess server = m_idle.takeLast();
+            if (server.environment == environment)
+                return server;
+            retireLocked(server);
+        }
+        return std::nullopt;
+    }
+
+    // Writes or reads what the server at `index` is ready for.
+    void exchangeLocked(size_t index, QList<Over>& over)
+    {
+        Exchange& exchange = m_exchanges[index];
+        if (exchange.written < exchange.request.size()) {
+            const ssize_t put =
+                ::write(exchange.server.input, exchange.request.constData() + exchange.written,
+                        size_t(exchange.request.size() - exchange.written));
+            if (put < 0 && (errno == EAGAIN || errno == EINTR))
+                return;
+            if (put <= 0)
+                return brokenLocked(index, over);
+            exchange.written += put;
+            return;
+        }
+        for (;;) {
+            char buffer[16384];
+            const ssize_t got = ::read(exchange.server.output, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0 && errno == EAGAIN)
+                return;
+            if (got <= 0)
+                return brokenLocked(index, over);
+            exchange.reply.append(buffer, got);
+            if (exchange.expected < 0 && exchange.reply.size() >= frameHeader) {
+                exchange.expected = frameLength(exchange.reply.constData());
+                if (exchange.expected > largestFrame)
+                    return brokenLocked(index, over);
+            }
+            if (exchange.expected >= 0 && exchange.reply.size() > frameHeader + exchange.expected)
+                return brokenLocked(index, over); // more than was asked for
+            if (exchange.expected >= 0 && exchange.reply.size() == frameHeader + exchange.expected)
+                return answeredLocked(index, over);
+        }
+    }
+
+    void answeredLocked(size_t index, QList<Over>& over)
+    {
+        Exchange exchange = takeExchange(index);
+        exchange.reply.remove(0, frameHeader);
+        std::optional<QByteArray> result;
+        bool spent = false;
+        if (!readReply(exchange.reply, exchange.serial, result, spent)) {
+            retireLocked(exchange.server);
+            over.append({exchange.look, std::nullopt, false});
+            return;
+        }
+        if (spent || m_leaving || m_idle.size() >= keptIdle)
+            retireLocked(exchange.server);
+        else
+            m_idle.append(exchange.server);
+        over.append({exchange.look, std::move(result), false});
+    }
+
+    // A server that broke off (it crashed, or said what it should not): it goes.
+    void brokenLocked(size_t index, QList<Over>& over)
+    {
+        Exchange exchange = takeExchange(index);
+        retireLocked(exchange.server);
+        over.append({exchange.look, std::nullopt, false});
+    }
+
+    // A server whose look did not answer: left to end by itself, holding its folder until it has.
+    void abandonLocked(size_t index, QList<Over>& over)
+    {
+        Exchange exchange = takeExchange(index);
+        closeFd(exchange.server.input);
+        closeFd(exchange.server.output);
+        m_left.append({exchange.server.pid, exchange.look->claim, exchange.mount});
+        over.append({exchange.look, std::nullopt, true});
+    }
+
+    Exchange takeExchange(size_t index)
+    {
+        Exchange exchange = std::move(m_exchanges[index]);
+        m_exchanges.erase(m_exchanges.begin() + qsizetype(index));
+        return exchange;
+    }
+
+    // Its input closed, it ends at once; it is reaped a little later.
+    void retireLocked(LookServerProcess server)
+    {
+        closeFd(server.input);
+        closeFd(server.output);
+        m_ending.append(server.pid);
+    }
+
+    void reapLocked()
+    {
+        m_nextReap = Clock::now() + reapEvery;
+        m_ending.removeIf(ended);
+        for (qsizetype i = m_left.size() - 1; i >= 0; --i) {
+            if (!ended(m_left[i].pid))
+                continue;
+            if (m_left[i].claim)
+                detail::releaseFolderLook(*m_left[i].claim);
+            m_left.removeAt(i);
+        }
+    }
+
+    // How long the thread may wait for the servers before something is due without them.
+    int timeoutLocked(Clock::time_point now) const
+    {
+        qint64 wait = std::numeric_limits<int>::max();
+        for (const Exchange& exchange : m_exchanges) {
+            if (!exchange.heldUp)
+                wait = std::min(wait, millisecondsUntil(exchange.sent + heldUpAfter, now));
+            if (!exchange.deadline.isForever())
+                wait = std::min(wait, std::max<qint64>(exchange.deadline.remainingTime(), 0));
+        }
+        for (const Queued& queued : m_queue)
+            if (!queued.look->deadline.isForever())
+                wait = std::min(wait, std::max<qint64>(queued.look->deadline.remainingTime(), 0));
+        if (!m_left.isEmpty() || !m_ending.isEmpty())
+            wait = std::min(wait, millisecondsUntil(m_nextReap, now));
+        return wait == std::numeric_limits<int>::max() ? -1 : int(wait);
+    }
+
+    // The mount a folder is on, by its path as written: resolving it could wait on the mount itself.
+    QString mountOf(const QString& folder)
+    {
+        if (!QDir::isAbsolutePath(folder))
+            return {};
+        const Clock::time_point now = Clock::now();
+        if (m_mounts.isEmpty() || now - m_mountsRead >= mountsHold) {
+            m_mounts = mountTable();
+            m_mountsRead = now;
+        }
+        const std::optional<TreeLocation> where = locate(QDir::cleanPath(folder), m_mounts);
+        return where ? m_mounts[where->mount].point : QString();
+    }
+
+    void finish(QList<Over>& over)
+    {
+        for (Over& done : over)
+            detail::finishLook(*done.look, done.answer, done.keepClaim);
+        over.clear();
+    }
+
+    const int m_wake;
+    std::mutex m_mutex;
+    std::list<Queued> m_queue;
+    std::vector<Exchange> m_exchanges;
+    QList<LookServerProcess> m_idle;
+    QList<Left> m_left;
+    QList<pid_t> m_ending;
+    QList<Starting> m_starting; // looks whose servers are being started
+    Clock::time_point m_nextReap;
+    QList<MountEntry> m_mounts;
+    Clock::time_point m_mountsRead;
+    bool m_leaving = false;
+    bool m_warned = false;
+};
 
 } // namespace
 
@@ -482,54 +562,19 @@ void giveUpLooks()
 
 namespace detail {
 
+void serveLook(std::shared_ptr<ServedLook> look)
+{
+    Servers::instance().serve(std::move(look));
+}
+
+void wakeLookServers()
+{
+    Servers::instance().wake();
+}
+
 void reapLookServers()
 {
     Servers::instance().reap();
-}
-
-std::optional<QByteArray> askLookServer(DiskJob& job, const QByteArray& operation,
-                                        const QByteArray& arguments, bool change,
-                                        const std::function<void()>& beforeLook,
-                                        const QDeadlineTimer& deadline, std::optional<FolderLookClaim> claim)
-{
-    // The folder is given back once the look is over, unless a server given up on keeps it.
-    const auto release = qScopeGuard([&claim] {
-        if (claim)
-            releaseFolderLook(*claim);
-    });
-    if (beforeLook)
-        beforeLook();
-    if (claim)
-        beforeFolderLook(claim->folder);
-    if (job.givenUp() || deadline.hasExpired())
-        return std::nullopt;
-    ignoreBrokenPipe();
-    Servers& servers = Servers::instance();
-    const std::optional<Server> server = servers.take(job, deadline, change);
-    if (!server)
-        return std::nullopt;
-    const quint64 serial = ++lastSerial;
-    QByteArray reply;
-    bool heldUp = false;
-    switch (servers.exchange(*server, requestFrame(serial, operation, arguments), job, deadline, change,
-                             reply, heldUp)) {
-    case Exchange::answered: {
-        std::optional<QByteArray> result;
-        if (!readReply(reply, serial, result)) {
-            servers.retire(*server, heldUp);
-            return std::nullopt;
-        }
-        servers.giveBack(*server, heldUp);
-        return result;
-    }
-    case Exchange::broken:
-        servers.retire(*server, heldUp);
-        return std::nullopt;
-    case Exchange::unanswered:
-        servers.abandon(*server, heldUp, std::exchange(claim, std::nullopt));
-        return std::nullopt;
-    }
-    return std::nullopt;
 }
 
 } // namespace detail

@@ -130,6 +130,9 @@ inline qsizetype frameLength(const char* header)
 
 // What a server answers besides the result.
 enum class LookOutcome : quint8 { answered, unknownOperation, unreadable, failed };
+// Set beside the outcome by a server that asks not to be used again: what it holds after the look is
+// more than a server kept for later looks should.
+inline constexpr quint8 serverSpent = 0x80;
 
 // One look to make, as it is sent: the operation's name and its arguments, already copied. `R` is what
 // it gives back.
@@ -184,8 +187,9 @@ std::pair<QByteArray, LookHandler> served(const LookOperation<R(Args...)>& opera
 // The look server's whole life: makes the process one that nothing of the application's session can
 // reach or be held by (a session of its own, no descriptor but its two pipes, the root as its folder,
 // killed when the thread that started it goes), then serves the looks of `table` on standard input and
-// output, one at a time, until standard input ends. Returns the exit status.
+// output, one at a time, until standard input ends. After each look `spent` (may be empty) says whether
+// the server should not be used again. Returns the exit status.
 //   voskel-look --parent PID
-int runLookServer(int argc, char** argv, const LookTable& table);
+int runLookServer(int argc, char** argv, const LookTable& table, const std::function<bool()>& spent = {});
 
 } // namespace Platform

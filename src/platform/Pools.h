@@ -19,11 +19,10 @@ namespace Platform {
 namespace Pools {
 QThreadPool* utility();
 QThreadPool* userInitiated();
-// Waits for the look servers' answers about the disk, which a dead mount can hold up for good (is a
-// project's folder there): at utility priority, but apart from the two above, so a look that does not
-// come back takes no thread from the polling or the actions. Looks are quick and few at a time, so it
-// has diskThreads threads, and one more for each look held up until its server is given up
-// (Platform::lookAtDisk).
+// Runs what tests put before a look at the disk (they hold it there as a mount that stalls would), and
+// the tests' own folder checks: at utility priority, apart from the two above. The looks themselves
+// take no thread of it: one thread waits for every look server's answer (Platform::lookAtDisk). It has
+// diskThreads threads, and one more for each job held up on it.
 QThreadPool* disk();
 inline constexpr int diskThreads = 4;
 // Disk measurements: apart from the polling, so a measurement that hangs until its limit takes no thread

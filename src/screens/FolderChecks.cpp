@@ -63,7 +63,7 @@ QStringList foldersOf(const QList<ComposeProject>& projects)
 
 } // namespace
 
-// One folder's look on the disk pool.
+// One folder's look, sent to a look server, or made on the disk pool by the test's own check.
 struct FolderChecks::Look {
     explicit Look(QString lookKey)
         : key(std::move(lookKey)), dir(key.section(QChar(0), 0, 0)),
@@ -74,7 +74,7 @@ struct FolderChecks::Look {
     const QString key;
     const QString dir;
     const QStringList files; // the compose files a remembered project was started from
-    Platform::detail::DiskJob course;
+    std::shared_ptr<Platform::detail::DiskJob> course = std::make_shared<Platform::detail::DiskJob>();
     // The window's side.
     QPointer<QFutureWatcher<void>> watcher;
     bool leftHeldUp = false;
@@ -83,32 +83,53 @@ struct FolderChecks::Look {
     std::mutex mutex;
     std::optional<ProjectFolder> found;
 
-    // `check` replaces the look server's look in tests.
-    void run(const Check& check, const QDeadlineTimer& deadline)
+    void keep(const ProjectFolder& folder)
     {
-        course.begin();
-        // A folder another look has been held up at (a disk-usage pass, a plan) does not answer, nor one
-        // whose look server did not answer in time.
-        ProjectFolder result = unknownFolder();
-        if (std::optional<Platform::detail::FolderLookClaim> claim = Platform::detail::claimFolderLook(dir)) {
-            if (check) {
-                result = check(dir);
-                Platform::detail::releaseFolderLook(*claim);
-            } else if (!files.isEmpty()) {
-                // Its own files, wherever they are: compose is given them and looks for no other.
-                if (const std::optional<Docker::ComposeFilesFound> found = Platform::detail::askFor(
-                        course, Docker::Looks::composeFiles(dir, files), deadline, std::move(claim)))
-                    result = ProjectFolder::from(*found);
-            } else if (const std::optional<Docker::FolderFacts> facts = Platform::detail::askFor(
-                           course, Docker::Looks::folderFacts(dir), deadline, std::move(claim))) {
-                result = ProjectFolder::from(*facts);
-            }
+        const std::lock_guard lock(mutex);
+        found = folder;
+    }
+
+    // Sends the look, or has `check` make it in its place (tests). A folder another look has been held up
+    // at (a disk-usage pass, a plan) does not answer, nor one whose look server did not answer in time.
+    QFuture<void> start(const std::shared_ptr<Look>& self, const Check& check,
+                        std::chrono::milliseconds limit)
+    {
+        if (check)
+            return QtConcurrent::run(Platform::Pools::disk(), [self, check] {
+                self->course->begin();
+                ProjectFolder result = unknownFolder();
+                if (std::optional<Platform::detail::FolderLookClaim> claim =
+                        Platform::detail::claimFolderLook(self->dir)) {
+                    result = check(self->dir);
+                    Platform::detail::releaseFolderLook(*claim);
+                }
+                self->keep(result);
+                self->course->end();
+            });
+        std::optional<Platform::detail::FolderLookClaim> claim = Platform::detail::claimFolderLook(dir);
+        if (!claim) {
+            keep(unknownFolder());
+            course->end();
+            return QtFuture::makeReadyFuture();
         }
-        {
-            const std::lock_guard lock(mutex);
-            found = result;
-        }
-        course.end();
+        keep(unknownFolder());
+        // Its own files, wherever they are: compose is given them and looks for no other.
+        if (!files.isEmpty())
+            return send(self, Docker::Looks::composeFiles(dir, files), limit, std::move(*claim));
+        return send(self, Docker::Looks::folderFacts(dir), limit, std::move(*claim));
+    }
+
+    template <typename R>
+    QFuture<void> send(const std::shared_ptr<Look>& self, Platform::LookRequest<R> request,
+                       std::chrono::milliseconds limit, Platform::detail::FolderLookClaim claim)
+    {
+        auto job = std::make_shared<Platform::detail::DiskLookJob<R>>();
+        course = job;
+        return Platform::detail::startLook(job, std::move(request), limit, std::move(claim))
+            .then([self, job] {
+                if (job->found)
+                    self->keep(ProjectFolder::from(*job->found));
+            });
     }
 };
 
@@ -127,7 +148,7 @@ FolderChecks::FolderChecks(QObject* parent) : QObject(parent), m_heldUpCheck(new
 FolderChecks::~FolderChecks()
 {
     for (const std::shared_ptr<Look>& look : std::as_const(m_looking))
-        look->course.holdUp(true);
+        look->course->holdUp(true);
 }
 
 void FolderChecks::setCheckForTesting(Check check)
@@ -176,13 +197,10 @@ void FolderChecks::start(const QStringList& dirs)
             watcher->deleteLater();
             ended(look);
         });
-        // Each look on its own: one that stalls holds up no look queued after it for longer than it takes
-        // to find it held up, when the pool gets a thread in its place.
-        // A server held up past the time a folder is given is given up, and the folder reads as not known
-        // until it has ended.
-        const QDeadlineTimer deadline(Platform::folderAnswerLimit);
-        watcher->setFuture(QtConcurrent::run(Platform::Pools::disk(),
-                                             [look, check, deadline] { look->run(check, deadline); }));
+        // All sent at once, each waited for without a thread of its own: one that stalls holds up no look
+        // after it. A server held up past the time a folder is given is given up, and the folder reads as
+        // not known until it has ended.
+        watcher->setFuture(look->start(look, check, Platform::folderAnswerLimit));
     }
     if (!m_heldUpCheck->isActive())
         m_heldUpCheck->start();
@@ -194,10 +212,10 @@ void FolderChecks::leaveHeldUp()
     bool changes = false;
     const QList<std::shared_ptr<Look>> looks = m_looking.values();
     for (const std::shared_ptr<Look>& look : looks) {
-        if (look->leftHeldUp || look->course.ended())
+        if (look->leftHeldUp || look->course->ended())
             continue;
-        look->course.holdUp();
-        if (!look->course.isHeldUp()) {
+        look->course->holdUp();
+        if (!look->course->isHeldUp()) {
             going = true; // queued, or not looking for long yet
             continue;
         }

@@ -12,12 +12,12 @@
 
 class QTimer;
 
-// The folders of the projects a screen shows, looked at by look servers for the disk pool: whether each
-// is there, holds a compose file and builds from source. The screen reads the last results and is told
-// when they change. Each folder is looked at on its own, off the window's thread and out of the
-// application's process; a folder on a mount that stalls holds up only its own look (and one thread of
-// the disk pool, given back once its server is given up), never the window, the polling, the way out or
-// the other folders, and is not looked at again until that look (or its server) has come back.
+// The folders of the projects a screen shows, looked at by look servers: whether each is there, holds a
+// compose file and builds from source. The screen reads the last results and is told when they change.
+// The folders of a round are looked at all at once, off the window's thread and out of the
+// application's process, and no thread waits for any of them; a folder on a mount that stalls holds up
+// only its own look (and its server), never the window, the polling, the way out or the other folders,
+// and is not looked at again until that look (or its server) has come back.
 class FolderChecks : public QObject {
     Q_OBJECT
 
@@ -35,8 +35,8 @@ public:
     // refresh whose projects kept their folders starts nothing.
     void look(const QList<ComposeProject>& projects);
     // Looks at every folder of these projects again, but for those whose look is still under way: one
-    // held up for longer than Platform::heldUpAfter gives the disk pool a thread in its place, reads as
-    // not known, and is looked at again only once it has come back.
+    // held up for longer than Platform::heldUpAfter reads as not known, and is looked at again only once
+    // it has come back.
     void lookAgain(const QList<ComposeProject>& projects);
     // Waits for the looks under way and takes what they found. For pictures and tests, which want
     // the folders settled before they read the screen; the window never waits.

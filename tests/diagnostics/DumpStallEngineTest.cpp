@@ -1,9 +1,12 @@
+#include "diagnostics/DumpAll.h"
 #include "diagnostics/RecordedScene.h"
 #include "diagnostics/RuntimeDump.h"
 #include "platform/DiskLook.h"
 #include "support/TestSupport.h"
 
+#include <QCoroTask>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -64,5 +67,51 @@ TEST(DiagnosticsOnEngine, AFolderThatStallsHoldsUpOnlyItsOwnLineOfTheDump)
     for (const QString& project : std::as_const(fine))
         EXPECT_TRUE(lines.contains("  project " + project + "  0/1")) << project.toStdString() << "\n"
                                                                       << lines.join('\n').toStdString();
+    mount.release();
+}
+
+// A hundred projects whose folders are on a mount that stalls: each dump says so of their folders and
+// ends within about one folder's ten seconds beside the engine's own time, not a wait for each folder
+// (a generous bound, no measure of speed).
+TEST(DiagnosticsOnEngine, TheDumpsEndInAboutOneFolderLimitHoweverManyFoldersStall)
+{
+    VOSKEL_REQUIRE_ENGINE();
+    TestSupport::StalledFolder mount(true);
+    if (mount.whyNot())
+        GTEST_SKIP() << mount.whyNot()->toStdString();
+    TestSupport::EngineObjects made;
+    const QString base = TestSupport::uniqueName("many");
+    constexpr int stalledCount = 100;
+    QStringList stalled;
+    for (int i = 0; i < stalledCount; ++i) {
+        const QString project = base + "-" + QString::number(i);
+        stalled << project;
+        made.containers << project + "-web-1";
+        const auto done = TestSupport::docker(
+            {"create", "--name", project + "-web-1", "--network", "none", "--label",
+             "com.docker.compose.project=" + project, "--label", "com.docker.compose.service=web", "--label",
+             "com.docker.compose.project.working_dir=" + mount.stalledPath() + QString::number(i),
+             TestSupport::testImage(), "true"});
+        ASSERT_EQ(done.status, 0) << done.err.toStdString();
+    }
+    QTemporaryDir config;
+    const TestSupport::ScopedEnv configHome("XDG_CONFIG_HOME", config.path().toUtf8());
+    constexpr qint64 bound = 2 * Platform::folderAnswerLimit.count();
+
+    QElapsedTimer clock;
+    clock.start();
+    const QStringList lines =
+        printed([](QTextStream& out) { Diagnostics::runDump(out, std::nullopt); }).split('\n');
+    EXPECT_LT(clock.elapsed(), bound);
+    for (const QString& project : {stalled.first(), stalled.last()})
+        EXPECT_TRUE(
+            lines.contains("  project " + project + "  0/1  [workdir does not answer - compose disabled]"))
+            << project.toStdString() << "\n"
+            << lines.join('\n').toStdString();
+
+    clock.restart();
+    const QString all = printed([](QTextStream& out) { QCoro::waitFor(Diagnostics::runDumpAll(out)); });
+    EXPECT_LT(clock.elapsed(), bound);
+    EXPECT_TRUE(all.contains("  project " + stalled.last() + "  on ")) << all.toStdString();
     mount.release();
 }

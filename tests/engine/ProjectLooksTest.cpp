@@ -4,12 +4,14 @@
 #include "engine/Docker.h"
 #include "platform/DiskLook.h"
 #include "platform/FolderLooks.h"
+#include "platform/KeeperProgram.h"
 #include "support/TestSupport.h"
 
 #include <QCoroTask>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -31,6 +33,67 @@ void write(const QString& path, const QByteArray& text)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
     file.write(text);
 }
+
+// A look server started here rather than by the looks, so that what it took can be read from the
+// kernel while it waits for the next request.
+class OwnLookServer {
+public:
+    OwnLookServer()
+    {
+        m_process.start(Platform::lookServerProgram(),
+                        {"--parent", QString::number(QCoreApplication::applicationPid())});
+        m_process.waitForStarted();
+    }
+    ~OwnLookServer()
+    {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+    // Asks for one look; its answer, and the outcome the server gave it.
+    template <typename R>
+    std::optional<R> ask(const Platform::LookRequest<R>& request, quint8& outcome)
+    {
+        QByteArray message;
+        QDataStream out(&message, QIODevice::WriteOnly);
+        out.setVersion(Platform::Wire::version);
+        out << quint64(1) << QByteArray(request.operation);
+        m_process.write(Platform::framed(message + request.arguments));
+        QByteArray reply;
+        const QDeadlineTimer limit(60000);
+        while (!limit.hasExpired() && m_process.state() == QProcess::Running &&
+               (reply.size() < Platform::frameHeader ||
+                reply.size() < Platform::frameHeader + Platform::frameLength(reply.constData()))) {
+            m_process.waitForReadyRead(100);
+            reply += m_process.readAllStandardOutput();
+        }
+        QDataStream in(reply.mid(Platform::frameHeader));
+        in.setVersion(Platform::Wire::version);
+        quint64 serial = 0;
+        in >> serial >> outcome;
+        if (in.status() != QDataStream::Ok)
+            return std::nullopt;
+        const QByteArray result = reply.mid(Platform::frameHeader + 9);
+        return Platform::Wire::decoded<R>(result);
+    }
+
+    // The most it has held resident, in bytes, as the kernel counts it.
+    qint64 peakResident() const
+    {
+        QFile status("/proc/" + QString::number(m_process.processId()) + "/status");
+        if (!status.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("VmHWM:"))
+                return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+        return -1;
+    }
+
+private:
+    QProcess m_process;
+};
 
 } // namespace
 
@@ -163,6 +226,37 @@ TEST(ProjectLooks, AComposeFileThatWouldTakeTooMuchMemoryIsTooLargeToBeRead)
     ASSERT_TRUE(next);
     EXPECT_EQ(next->unknown, std::nullopt);
     EXPECT_TRUE(next->paths.contains(light + "/./data")) << next->paths.join(", ").toStdString();
+}
+
+// Compose files within the bound on bytes whose short entries make a parser build far more than they
+// hold: the look server's own resident size, as the kernel counts it, stays within its bound of 128 MiB,
+// and the setup is too large to be read.
+TEST(ProjectLooks, TheServersMemoryBoundHoldsForWhatTheProcessTakes)
+{
+    const struct {
+        const char* what;
+        QByteArray entry;
+    } rows[] = {{"short flow entries", "a,"}, {"short maps", "{a: b},"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        QTemporaryDir root;
+        QByteArray entries = "services:\n  web:\n    image: app\n    labels: [";
+        while (entries.size() < 1000 * 1000)
+            entries += row.entry;
+        entries += "a]\n";
+        write(root.filePath("compose.yaml"), entries);
+
+        OwnLookServer server;
+        quint8 outcome = 0xff;
+        const std::optional<Docker::ComposeFileUses> read = server.ask(
+            Docker::Looks::composeUses(Docker::ComposeSource{{}, root.path(), {}, "heavy"}, {}), outcome);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->unknown, root.filePath("compose.yaml") + " is too large to be read");
+        EXPECT_EQ(outcome, quint8(Platform::LookOutcome::answered) | Platform::serverSpent);
+        const qint64 peak = server.peakResident();
+        ASSERT_GT(peak, 0);
+        EXPECT_LE(peak, qint64(128) << 20) << peak / 1024 << " KiB";
+    }
 }
 
 // Env values that each name the one before twice grow to far more than their file holds. The look

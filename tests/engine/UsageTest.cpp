@@ -8,7 +8,10 @@
 #include "support/TestSupport.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <limits>
 
@@ -201,6 +204,38 @@ TEST(DiskUsageReport, AFolderThatDoesNotAnswerIsUnknownAndWaitedForOnce)
     while (note != u"compose file missing" && !limit.hasExpired())
         note = find(measure(), "rec4shop-web-1")->note;
     EXPECT_EQ(note, "compose file missing");
+}
+
+// The folders of a measurement's stopped containers, many of them on a mount that stalls: they are
+// looked at all at once and waited for together, so the measurement waits one limit however many stall,
+// and the folders that answer, listed after them, say what they hold.
+TEST(DiskUsageReport, FoldersThatStallAreWaitedForTogether)
+{
+    TestSupport::StalledFolder mount(true);
+    if (mount.whyNot())
+        GTEST_SKIP() << mount.whyNot()->toStdString();
+    QTemporaryDir root;
+    const QString shop = root.filePath("shop");
+    const QString bare = root.filePath("bare");
+    ASSERT_TRUE(QDir().mkpath(shop) && QDir().mkpath(bare));
+    QFile compose(shop + "/compose.yaml");
+    ASSERT_TRUE(compose.open(QIODevice::WriteOnly));
+    compose.close();
+    QStringList dirs;
+    for (int i = 0; i < 30; ++i)
+        dirs << mount.stalledPath() + QString::number(i);
+    dirs << shop << bare;
+    const int before = Platform::lookServerCount().abandoned;
+
+    QElapsedTimer clock;
+    clock.start();
+    const QHash<QString, bool> found = Docker::composeFilesIn(dirs, std::chrono::seconds(1));
+    EXPECT_LT(clock.elapsed(), 2500);
+    EXPECT_EQ(found, (QHash<QString, bool>{{shop, true}, {bare, false}}));
+
+    mount.release();
+    EXPECT_TRUE(
+        TestSupport::eventually([&] { return Platform::lookServerCount().abandoned <= before; }, 20000));
 }
 
 // A stopped container's project comes from the engine's own labels; one the engine gave none for is in

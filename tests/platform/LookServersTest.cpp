@@ -1,3 +1,4 @@
+#include "platform/LookServers.h"
 #include "platform/DiskLook.h"
 #include "platform/FolderLooks.h"
 #include "platform/KeeperProgram.h"
@@ -11,11 +12,14 @@
 #include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <unistd.h>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -283,32 +287,115 @@ TEST(LookServers, AFolderThatAnswersIsLookedAtWhileManyOthersStall)
         TestSupport::eventually([&] { return Platform::lookServerCount().abandoned <= before; }, 20000));
 }
 
-// More folders on a mount that stalls than servers may be given up on at once: the servers left at
-// them do not stop the looks at other folders, which answer all along.
-TEST(LookServers, ServersLeftAtStalledFoldersDoNotStopLooksElsewhere)
+// More folders on a mount that stalls than servers may be held at one mount: as many servers as that
+// wait there, as the mount itself sees them, and the looks at the others do not answer, at once and
+// starting nothing; a folder elsewhere answers all along; once the mount answers the servers end and
+// take nothing with them.
+TEST(LookServers, ServersHeldAtOneMountAreBoundedAndDoNotStopLooksElsewhere)
 {
     TestSupport::StalledFolder mount(true);
     if (mount.whyNot())
         GTEST_SKIP() << mount.whyNot()->toStdString();
     QTemporaryDir root;
     const int before = Platform::lookServerCount().abandoned;
-    constexpr int folders = 40;
+    constexpr int folders = 3 * Platform::detail::mostHeldOnOneMount;
     QList<Platform::PendingLook<bool>> looks;
     for (int i = 0; i < folders; ++i) {
         const QString path = mount.stalledPath() + QString::number(i);
-        looks << Platform::startFolderLookOnItsOwn(path, Platform::Looks::exists(path), 300ms);
+        looks << Platform::startFolderLook(path, Platform::Looks::exists(path), 2s);
     }
     for (const Platform::PendingLook<bool>& look : looks)
-        EXPECT_EQ(look.waitItsOwnTime(300ms), std::nullopt);
+        EXPECT_EQ(look.wait(3s), std::nullopt);
     EXPECT_TRUE(TestSupport::eventually(
-        [&] { return Platform::lookServerCount().abandoned == before + folders; }, 5000))
-        << Platform::lookServerCount().abandoned;
+        [&] { return mount.held().size() == Platform::detail::mostHeldOnOneMount; }, 5000))
+        << mount.held().size();
+
+    QElapsedTimer clock;
+    clock.start();
+    const QString another = mount.stalledPath() + "-another";
+    EXPECT_EQ(Platform::lookAtFolder(another, Platform::Looks::exists(another), 5s), std::nullopt);
+    EXPECT_LT(clock.elapsed(), 200) << "waited for a look past the bound";
     for (int i = 0; i < 3; ++i) {
         const QString path = root.filePath(QString::number(i));
         ASSERT_TRUE(QDir().mkpath(path));
         EXPECT_EQ(Platform::lookAtFolder(path, Platform::Looks::exists(path), 3s), std::optional<bool>(true))
             << "look " << i;
     }
+    EXPECT_EQ(mount.held().size(), Platform::detail::mostHeldOnOneMount);
+
+    mount.release();
+    EXPECT_TRUE(
+        TestSupport::eventually([&] { return Platform::lookServerCount().abandoned <= before; }, 20000));
+}
+
+// Folders that stall on several mounts, more than servers may be held in all: as many servers as that
+// wait, and then even a folder that answers does not, at once, until a stall lifts.
+TEST(LookServers, PastTheBoundOnHeldServersALookDoesNotAnswerAtOnce)
+{
+    constexpr int mounts = Platform::detail::mostHeldServers / Platform::detail::mostHeldOnOneMount + 1;
+    std::vector<std::unique_ptr<TestSupport::StalledFolder>> stalled;
+    for (int m = 0; m < mounts; ++m) {
+        stalled.push_back(std::make_unique<TestSupport::StalledFolder>(true));
+        if (stalled.back()->whyNot())
+            GTEST_SKIP() << stalled.back()->whyNot()->toStdString();
+    }
+    QTemporaryDir root;
+    const int before = Platform::lookServerCount().abandoned;
+    QList<Platform::PendingLook<bool>> looks;
+    for (const auto& mount : stalled)
+        for (int i = 0; i < Platform::detail::mostHeldOnOneMount; ++i) {
+            const QString path = mount->stalledPath() + QString::number(i);
+            looks << Platform::startFolderLook(path, Platform::Looks::exists(path), 2s);
+        }
+    for (const Platform::PendingLook<bool>& look : looks)
+        EXPECT_EQ(look.wait(3s), std::nullopt);
+    const auto heldInAll = [&] {
+        qsizetype held = 0;
+        for (const auto& mount : stalled)
+            held += mount->held().size();
+        return held;
+    };
+    EXPECT_TRUE(
+        TestSupport::eventually([&] { return heldInAll() == Platform::detail::mostHeldServers; }, 5000))
+        << heldInAll();
+
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(Platform::lookAtFolder(root.path(), Platform::Looks::exists(root.path()), 5s), std::nullopt);
+    EXPECT_LT(clock.elapsed(), 200) << "waited for a look past the bound";
+
+    stalled.front()->release();
+    std::optional<bool> answered;
+    const QDeadlineTimer limit(20000);
+    while (!answered && !limit.hasExpired())
+        answered = Platform::lookAtFolder(root.path(), Platform::Looks::exists(root.path()), 1s);
+    EXPECT_EQ(answered, std::optional<bool>(true));
+    EXPECT_EQ(heldInAll(), Platform::detail::mostHeldServers);
+    stalled.clear();
+    EXPECT_TRUE(
+        TestSupport::eventually([&] { return Platform::lookServerCount().abandoned <= before; }, 20000));
+}
+
+// Two looks at one folder on a mount that stalls, asked at the same moment: the second waits for the
+// first, and once that is held up does not answer; one server waits at the folder, as the mount sees it.
+TEST(LookServers, ASecondLookAtAStalledFolderStartsNoSecondServer)
+{
+    TestSupport::StalledFolder mount(true);
+    if (mount.whyNot())
+        GTEST_SKIP() << mount.whyNot()->toStdString();
+    const QString path = mount.stalledPath();
+    const int before = Platform::lookServerCount().abandoned;
+    const Platform::PendingLook<bool> first =
+        Platform::startFolderLook(path, Platform::Looks::exists(path), 2s);
+    const Platform::PendingLook<bool> second =
+        Platform::startFolderLook(path, Platform::Looks::exists(path), 2s);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(second.wait(3s), std::nullopt);
+    EXPECT_LT(clock.elapsed(), 1000) << "the second look waited past the first being held up";
+    EXPECT_EQ(first.wait(3s), std::nullopt);
+    QThread::msleep(200);
+    EXPECT_EQ(mount.held().size(), 1);
     mount.release();
     EXPECT_TRUE(
         TestSupport::eventually([&] { return Platform::lookServerCount().abandoned <= before; }, 20000));

@@ -11,8 +11,9 @@
 // look at the very path a look of ours is held at: the kernel has them wait for that look).
 //
 // Prints "ready" once the mount is in place (or why it could not be made, with status 2: mounting
-// needs the right to, which a test then takes as a reason to skip). Ends on SIGTERM or SIGINT, or
-// when its standard input closes, unmounting on the way.
+// needs the right to, which a test then takes as a reason to skip), then "held <pid>" for each look it
+// holds, naming the thread that waits. Ends on SIGTERM or SIGINT, or when its standard input closes,
+// unmounting on the way.
 #include <linux/fuse.h>
 
 #include <cerrno>
@@ -86,6 +87,9 @@ void answer(int device, const fuse_in_header& header, const char* body)
         out.minor = std::min<std::uint32_t>(in.minor, FUSE_KERNEL_MINOR_VERSION);
         out.max_readahead = in.max_readahead;
         out.max_write = 4096;
+        // Looks at names in one folder reach it side by side, rather than one after another behind the
+        // folder's lock, so every look held is seen held here.
+        out.flags = in.flags & FUSE_PARALLEL_DIROPS;
         reply(device, header.unique, 0, &out, sizeof out);
         return;
     }
@@ -107,7 +111,10 @@ void answer(int device, const fuse_in_header& header, const char* body)
             reply(device, header.unique, ENOENT);
             return;
         }
-        return; // the stall: never answered
+        // The stall: never answered.
+        std::printf("held %u\n", header.pid);
+        std::fflush(stdout);
+        return;
     case FUSE_INTERRUPT:
     case FUSE_FORGET:
     case FUSE_BATCH_FORGET:

@@ -424,6 +424,20 @@ QString StalledFolder::stalledPath() const
     return m_dir.filePath(QStringLiteral("stalled/anything"));
 }
 
+QSet<qint64> StalledFolder::held()
+{
+    if (m_mount && m_mount->state() != QProcess::NotRunning) {
+        m_mount->waitForReadyRead(0);
+        m_said += m_mount->readAll();
+    }
+    const qsizetype end = m_said.lastIndexOf('\n');
+    for (const QByteArray& line : m_said.left(end + 1).split('\n'))
+        if (line.startsWith("held "))
+            m_held.insert(line.mid(5).toLongLong());
+    m_said.remove(0, end + 1);
+    return m_held;
+}
+
 void StalledFolder::release()
 {
     if (!m_mount || m_mount->state() == QProcess::NotRunning)

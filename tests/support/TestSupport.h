@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -194,11 +195,15 @@ public:
     std::optional<QString> whyNot() const { return m_whyNot; }
     QString stalledPath() const;
     void release();
+    // The processes (by their waiting threads) held at the mount so far, as the mount itself saw them.
+    QSet<qint64> held();
 
 private:
     QTemporaryDir m_dir;
     std::unique_ptr<QProcess> m_mount;
     std::optional<QString> m_whyNot;
+    QByteArray m_said;
+    QSet<qint64> m_held;
 };
 
 // Holds every look at exactly `folder` (in this process and its look servers) as a mount that stalls
