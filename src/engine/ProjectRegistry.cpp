@@ -188,7 +188,9 @@ void ProjectRegistry::record(const QList<ComposeProject>& discovered, const std:
         // does not take (an empty one would bring up the folder's own project).
         if (!project.workingDir || !Docker::composeAcceptsName(project.name))
             continue;
-        const auto known = findByName(list, project.name);
+        // Looked up without touching the list: a poll that changes nothing copies none of it.
+        const auto known = std::find_if(list.cbegin(), list.cend(),
+                                        [&](const KnownProject& p) { return p.name == project.name; });
         // The containers say where the project runs from now, also when it was brought up from
         // another folder (or other files) since it was remembered. Only a project the user located
         // elsewhere once their folder was gone stays there while they still name the old one.
@@ -197,11 +199,11 @@ void ProjectRegistry::record(const QList<ComposeProject>& discovered, const std:
         // What its containers say it was started from; what was remembered when they say nothing, or
         // name the folder it was moved from.
         std::optional<StartedFrom> from = startedFromLabels(project);
-        if (known != list.end() && !known->movedFrom.isEmpty() && known->movedFrom == dir) {
+        if (known != list.cend() && !known->movedFrom.isEmpty() && known->movedFrom == dir) {
             dir = known->workingDir;
             movedFrom = known->movedFrom;
             from = known->startedFrom;
-        } else if (!from && known != list.end() && known->workingDir == dir) {
+        } else if (!from && known != list.cend() && known->workingDir == dir) {
             from = known->startedFrom;
         }
 
@@ -210,14 +212,14 @@ void ProjectRegistry::record(const QList<ComposeProject>& discovered, const std:
             if (const auto service = container.service())
                 services << *service;
         std::sort(services.begin(), services.end());
-        if (services.isEmpty() && known != list.end())
+        if (services.isEmpty() && known != list.cend())
             services = known->services;
 
         KnownProject entry{project.name, dir, services, movedFrom, from};
-        if (known != list.end())
-            *known = entry;
-        else
+        if (known == list.cend())
             list << entry;
+        else if (!(*known == entry))
+            list[known - list.cbegin()] = entry;
     }
     byRuntime.insert(*runtimeId, list);
 }

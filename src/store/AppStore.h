@@ -443,6 +443,10 @@ private:
     void forgetStats();
     // The projects `containers` form in scope, merged with the remembered ones, in list order.
     QList<ComposeProject> projectsOf(const QList<Container>& containers) const;
+    // ProjectRegistry::merge(discovered, known) for `runtime` (its identifier), the remembered projects
+    // listed without containers kept from one call to the next while they stay the same.
+    QList<ComposeProject> merged(const QList<ComposeProject>& discovered, const QList<KnownProject>& known,
+                                 const QString& runtime) const;
     void remember(const QList<ComposeProject>& projects, const std::optional<Runtime>& runtime);
     // Takes `registry` as the store's and writes it to the settings.
     void keepRegistry(const ProjectRegistry& registry);
@@ -539,6 +543,15 @@ private:
     mutable std::optional<QList<ComposeProject>> m_projects;
     // What groups() last gave; a change of the containers drops it.
     mutable std::optional<QList<ComposeProject>> m_groups;
+    // By runtime identifier: its remembered projects, the names its containers listed, and what merged()
+    // made of them: those remembered of the projects listed, and the others as projects.
+    struct Resting {
+        QList<KnownProject> known;
+        QStringList listed;
+        QList<KnownProject> theirs;
+        QList<ComposeProject> projects;
+    };
+    mutable QHash<QString, Resting> m_resting;
     std::optional<LiveStats> m_stats;
     QMap<QString, CPUSample> m_cpuSamples;
     qint64 m_statsAsked = 0;
