@@ -35,6 +35,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -57,22 +58,40 @@ double cpuSeconds()
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Processor time, in seconds, of the look servers this process runs: they live as long as it does.
+// Processor time, in seconds, of the look servers this process runs, each under a keeper of its own:
+// they live as long as it does, so the children's figure (of those that ended) never holds them.
 double lookServerSeconds()
 {
-    double ticks = 0;
-    const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
+    struct Entry {
+        QByteArray parent;
+        bool looker = false;
+        double ticks = 0;
+    };
+    QHash<QByteArray, Entry> processes;
     for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
         if (!stat.open(QIODevice::ReadOnly))
             continue;
         const QByteArray line = stat.readAll();
         const qsizetype close = line.lastIndexOf(')');
-        if (close < 0 || !line.left(close).endsWith("(voskel-look"))
+        if (close < 0)
             continue;
+        // After the name: state, parent, ... utime is the 14th field and stime the 15th of the line.
         const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-        if (fields.size() > 12 && fields[1] == self)
-            ticks += fields[11].toDouble() + fields[12].toDouble();
+        if (fields.size() > 12)
+            processes.insert(pid.toLatin1(), {fields[1], line.left(close).endsWith("(voskel-look"),
+                                               fields[11].toDouble() + fields[12].toDouble()});
+    }
+    const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
+    double ticks = 0;
+    for (auto it = processes.cbegin(); it != processes.cend(); ++it) {
+        if (!it->looker)
+            continue;
+        QByteArray above = it->parent;
+        for (int depth = 0; depth < 4 && !above.isEmpty() && above != self; ++depth)
+            above = processes.value(above).parent;
+        if (above == self)
+            ticks += it->ticks;
     }
     return ticks / double(sysconf(_SC_CLK_TCK));
 }
