@@ -80,7 +80,7 @@ double lookServerSeconds()
         const QList<QByteArray> fields = line.mid(close + 2).split(' ');
         if (fields.size() > 12)
             processes.insert(pid.toLatin1(), {fields[1], line.left(close).endsWith("(voskel-look"),
-                                               fields[11].toDouble() + fields[12].toDouble()});
+                                              fields[11].toDouble() + fields[12].toDouble()});
     }
     const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
     double ticks = 0;
@@ -217,7 +217,8 @@ struct ScriptedWindow {
         store->setRuntimes({RuntimeEntry{runtime, QStringLiteral("tcp://127.0.0.1:2375"), true, true}});
         store->setRuntime(runtime);
         toolchain = std::make_unique<ToolchainStore>(
-            *settings, ToolchainStore::Host{[] { return false; }, [] { return QDateTime::currentDateTimeUtc(); }});
+            *settings,
+            ToolchainStore::Host{[] { return false; }, [] { return QDateTime::currentDateTimeUtc(); }});
         preferences = std::make_unique<Preferences>(*settings);
         preferences->setCategory(Category::projects);
         window = std::make_unique<ContentView>(*store, *toolchain, *preferences);
@@ -336,12 +337,13 @@ int main(int argc, char** argv)
     const Scripted quiet = scripted(0);
     const Scripted busy = scripted(count);
     const auto ratio = [](double with, double without) { return without > 0 ? with / without : 0.0; };
-    std::printf("remembered projects, scripted engine: a poll that changes a status takes %.3f ms without any, "
-                "%.3f ms with %d (%.2f); one that changes nothing %.3f ms, %.3f ms (%.2f); a round of looks at "
-                "the folders %.2f ms, %.2f ms (%.2f) (target <= 1.2 each)\n",
-                quiet.changed, busy.changed, count, ratio(busy.changed, quiet.changed), quiet.unchanged,
-                busy.unchanged, ratio(busy.unchanged, quiet.unchanged), quiet.looks, busy.looks,
-                ratio(busy.looks, quiet.looks));
+    std::printf(
+        "remembered projects, scripted engine: a poll that changes a status takes %.3f ms without any, "
+        "%.3f ms with %d (%.2f); one that changes nothing %.3f ms, %.3f ms (%.2f); a round of looks at "
+        "the folders %.2f ms, %.2f ms (%.2f) (target <= 1.2 each)\n",
+        quiet.changed, busy.changed, count, ratio(busy.changed, quiet.changed), quiet.unchanged,
+        busy.unchanged, ratio(busy.unchanged, quiet.unchanged), quiet.looks, busy.looks,
+        ratio(busy.looks, quiet.looks));
     std::fflush(stdout);
 
     const Figures none = measure(0);

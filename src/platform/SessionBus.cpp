@@ -65,8 +65,8 @@ QByteArray userName()
 // An address as a bus client would take it: text on one line.
 bool plausible(const QByteArray& address)
 {
-    return !address.isEmpty() &&
-           std::none_of(address.cbegin(), address.cend(), [](char c) { return uchar(c) < 0x20 || c == 0x7f; });
+    return !address.isEmpty() && std::none_of(address.cbegin(), address.cend(),
+                                              [](char c) { return uchar(c) < 0x20 || c == 0x7f; });
 }
 
 xcb_atom_t existingAtom(xcb_connection_t* connection, const QByteArray& name)
@@ -96,7 +96,8 @@ QByteArray askDisplay(const QByteArray& display, const QByteArray& selection)
                     xcb_get_property(connection, 0, owner->owner, property, XCB_ATOM_STRING, 0, 1024),
                     nullptr);
                 // Taken whole or not at all, as the bus libraries take it.
-                if (value && value->type == XCB_ATOM_STRING && value->format == 8 && value->bytes_after == 0) {
+                if (value && value->type == XCB_ATOM_STRING && value->format == 8 &&
+                    value->bytes_after == 0) {
                     address = QByteArray(static_cast<const char*>(xcb_get_property_value(value)),
                                          xcb_get_property_value_length(value));
                     while (address.endsWith('\0'))

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-CardWindow CardWindow::of(int total, int columns, double rowHeight, double spacing, int shownTop, int shownBottom,
-                          int least)
+CardWindow CardWindow::of(int total, int columns, double rowHeight, double spacing, int shownTop,
+                          int shownBottom, int least)
 {
     CardWindow window;
     if (total <= 0)

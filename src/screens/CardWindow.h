@@ -12,8 +12,8 @@ struct CardWindow {
 
     // `total` cards in rows of `columns`, each row `rowHeight` tall and `spacing` apart; the part on
     // screen runs from `shownTop` to `shownBottom` in the grid's own coordinates.
-    static CardWindow of(int total, int columns, double rowHeight, double spacing, int shownTop, int shownBottom,
-                         int least);
+    static CardWindow of(int total, int columns, double rowHeight, double spacing, int shownTop,
+                         int shownBottom, int least);
     // The same cards, with the room before and after them for rows `rowHeight` tall.
     CardWindow withRowHeight(int total, int columns, double rowHeight, double spacing) const;
 

@@ -283,7 +283,8 @@ void ProjectsContent::placeCards()
         const int made = m_grid->heightForWidth(width) - room.top() - room.bottom();
         m_rowHeight = std::max(1.0, (made - spacing * (madeRows - 1)) / madeRows);
     }
-    m_window = m_window.withRowHeight(total, columns, m_rowHeight > 0 ? m_rowHeight : firstRowHeight, spacing);
+    m_window =
+        m_window.withRowHeight(total, columns, m_rowHeight > 0 ? m_rowHeight : firstRowHeight, spacing);
     const QMargins room(0, m_window.above, 0, m_window.below);
     if (m_grid->contentsMargins() != room)
         m_grid->setContentsMargins(room);
@@ -292,7 +293,8 @@ void ProjectsContent::placeCards()
 bool ProjectsContent::eventFilter(QObject* watched, QEvent* event)
 {
     // The grid's width or the viewport's height changed: other cards may be near the part on screen.
-    if (event->type() == QEvent::Resize && (watched == m_gridHolder || (m_area && watched == m_area->viewport())))
+    if (event->type() == QEvent::Resize &&
+        (watched == m_gridHolder || (m_area && watched == m_area->viewport())))
         placeSoon();
     return QWidget::eventFilter(watched, event);
 }

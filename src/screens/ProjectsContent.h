@@ -102,8 +102,8 @@ private:
     QPointer<QScrollArea> m_area;
     // placeSoon() was asked for and has not run yet.
     bool m_placing = false;
-    QList<ComposeProject> m_projects; // as of the last refresh
-    QStringList m_keys;               // how each one's folder is looked at (FolderChecks::keyOf)
+    QList<ComposeProject> m_projects;        // as of the last refresh
+    QStringList m_keys;                      // how each one's folder is looked at (FolderChecks::keyOf)
     QHash<QString, ProjectFolder> m_folders; // of the cards made, by project id
     LooseCard* m_loose;
     EmptyState* m_empty;

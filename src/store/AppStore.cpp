@@ -353,8 +353,8 @@ QList<ComposeProject> AppStore::projectsOf(const QList<Container>& containers) c
     return result;
 }
 
-QList<ComposeProject> AppStore::merged(const QList<ComposeProject>& discovered, const QList<KnownProject>& known,
-                                      const QString& runtime) const
+QList<ComposeProject> AppStore::merged(const QList<ComposeProject>& discovered,
+                                       const QList<KnownProject>& known, const QString& runtime) const
 {
     // What ProjectRegistry::merge gives, in two parts: the projects listed with what is remembered of
     // them, and the remembered ones listed without containers, which change only with the registry and

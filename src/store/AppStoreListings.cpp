@@ -18,7 +18,8 @@ QString notAnswering(const QStringList& silent, bool rest)
 {
     return silent.join(QStringLiteral(", ")) +
            (silent.size() == 1 ? QStringLiteral(" is") : QStringLiteral(" are")) +
-           (rest ? QStringLiteral(" not answering \u2014 showing the rest.") : QStringLiteral(" not answering."));
+           (rest ? QStringLiteral(" not answering \u2014 showing the rest.")
+                 : QStringLiteral(" not answering."));
 }
 
 QStringList endpointsOf(const QList<RuntimeEntry>& runtimes)
@@ -197,8 +198,9 @@ void AppStore::composeLists(bool failed)
     }
     if (named == m_unanswered)
         return;
-    const bool newlyNamed = std::any_of(named.cbegin(), named.cend(),
-                                        [this](const QString& runtime) { return !m_unanswered.contains(runtime); });
+    const bool newlyNamed = std::any_of(named.cbegin(), named.cend(), [this](const QString& runtime) {
+        return !m_unanswered.contains(runtime);
+    });
     setUnanswered(named);
     if (!named.isEmpty() && (failed || newlyNamed))
         setNotice(notAnswering(named, named.size() < m_runtimes.size() || !m_showAll));
@@ -215,11 +217,13 @@ void AppStore::forgetVanished()
     if (still == m_unanswered)
         return;
     // Only the notice that named them: a later one (a hand-over, a compose warning) is left as it is.
-    const bool named = m_notice == notAnswering(m_unanswered, true) || m_notice == notAnswering(m_unanswered, false);
+    const bool named =
+        m_notice == notAnswering(m_unanswered, true) || m_notice == notAnswering(m_unanswered, false);
     setUnanswered(still);
     if (named)
         setNotice(still.isEmpty() ? std::nullopt
-                                  : std::optional<QString>(notAnswering(still, still.size() < m_runtimes.size() || !m_showAll)));
+                                  : std::optional<QString>(
+                                        notAnswering(still, still.size() < m_runtimes.size() || !m_showAll)));
 }
 
 void AppStore::setSilent(const QString& runtime, bool silent)

@@ -317,7 +317,6 @@ void AppStore::takeShowAll(bool all)
     setUnanswered({});
 }
 
-
 QCoro::Task<> AppStore::select(QString tag)
 {
     if (tag == allRuntimesTag()) {

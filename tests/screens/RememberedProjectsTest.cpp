@@ -78,7 +78,8 @@ TEST_F(RememberedProjects, HundredsMakeAScreenfulOfCardsAndLooks)
     QList<KnownProject>& known = registry.byRuntime["alpha"];
     for (int i = 0; i < 500; ++i) {
         const QString name = QStringLiteral("kept%1").arg(i, 3, 10, QLatin1Char('0'));
-        known << KnownProject{name, i % 2 == 0 ? projectFolder(parent, name) : parent.filePath(name), {"app"}};
+        known << KnownProject{
+            name, i % 2 == 0 ? projectFolder(parent, name) : parent.filePath(name), {"app"}};
     }
     const auto looked = std::make_shared<std::atomic<int>>(0);
     FolderChecks::setCheckForTesting([looked](const QString& dir) {
@@ -100,7 +101,8 @@ TEST_F(RememberedProjects, HundredsMakeAScreenfulOfCardsAndLooks)
     const auto cards = [&] {
         settle();
         const QList<ProjectCard*> all = view.findChildren<ProjectCard*>();
-        return std::count_if(all.cbegin(), all.cend(), [](const ProjectCard* card) { return !card->isHidden(); });
+        return std::count_if(all.cbegin(), all.cend(),
+                             [](const ProjectCard* card) { return !card->isHidden(); });
     };
     EXPECT_GE(cards(), 6);
     EXPECT_LE(cards(), 60);

@@ -122,9 +122,12 @@ TEST(ExecSheetOnEngine, OutputAndErrorShowInTheOrderWritten)
     const QString many =
         QStringLiteral("for i in 1 2 3 4 5 6; do echo out$i; echo err$i >&2; done; cat /missing; echo end");
     ASSERT_TRUE(runCommand(view, many));
-    EXPECT_EQ(view.output(), "$ " + interleaved + "\none\ntwo\nthree\n"
-                             "$ " + many + "\nout1\nerr1\nout2\nerr2\nout3\nerr3\nout4\nerr4\nout5\nerr5\n"
-                             "out6\nerr6\ncat: can't open '/missing': No such file or directory\nend\n");
+    EXPECT_EQ(view.output(), "$ " + interleaved +
+                                 "\none\ntwo\nthree\n"
+                                 "$ " +
+                                 many +
+                                 "\nout1\nerr1\nout2\nerr2\nout3\nerr3\nout4\nerr4\nout5\nerr5\n"
+                                 "out6\nerr6\ncat: can't open '/missing': No such file or directory\nend\n");
 
     // The command runs as typed, with what the shell gives it.
     ASSERT_TRUE(runCommand(view, QStringLiteral("echo \"$0\"; echo a >&2; echo b")));

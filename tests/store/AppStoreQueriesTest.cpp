@@ -200,8 +200,8 @@ TEST_F(Queries, RememberedProjectsFollowEveryChangeOfTheRegistryAndTheListing)
         return c;
     };
     const auto expected = [&] {
-        QList<ComposeProject> merged = ProjectRegistry::merge(Docker::group(s.containers()),
-                                                              s.registry().byRuntime.value("alpha"));
+        QList<ComposeProject> merged =
+            ProjectRegistry::merge(Docker::group(s.containers()), s.registry().byRuntime.value("alpha"));
         for (ComposeProject& project : merged)
             project.runtime = alpha;
         return merged;

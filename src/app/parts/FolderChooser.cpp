@@ -101,7 +101,8 @@ FolderChooser::FolderChooser(Mode mode, const Host::FolderRequest& request, cons
     m_completer->setCaseSensitivity(Qt::CaseSensitive);
     m_completer->setCompletionMode(QCompleter::PopupCompletion);
     m_path->setCompleter(m_completer);
-    m_up = new VoskButton(QStringLiteral("Parent Folder"), VoskButtonStyle::Variant::quiet, std::nullopt, this);
+    m_up =
+        new VoskButton(QStringLiteral("Parent Folder"), VoskButtonStyle::Variant::quiet, std::nullopt, this);
     m_up->setObjectName(QStringLiteral("parentButton"));
     m_up->setToolTip(QStringLiteral("Alt+Up"));
     pathRow->addWidget(m_path, 1);

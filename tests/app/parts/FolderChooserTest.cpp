@@ -1,7 +1,7 @@
 #include "app/parts/FolderChooser.h"
+#include "app/design/FocusRing.h"
 #include "app/parts/Alert.h"
 #include "app/parts/ChooserRows.h"
-#include "app/design/FocusRing.h"
 #include "support/TestSupport.h"
 #include "support/Widgets.h"
 
@@ -56,9 +56,12 @@ TEST(FolderChooser, TabGoesFromThePathThroughTheListToTheButton)
         QStringList choices;
         QStringList stops;
     } rows[] = {
-        {"without a choice", {}, {"folderList", "acceptButton", "cancelButton", "placesList", "parentButton",
-                                  "newFolderName", "newFolderButton", "folderPath"}},
-        {"with the runtime to add to", {"default", "work"},
+        {"without a choice",
+         {},
+         {"folderList", "acceptButton", "cancelButton", "placesList", "parentButton", "newFolderName",
+          "newFolderButton", "folderPath"}},
+        {"with the runtime to add to",
+         {"default", "work"},
          {"folderList", "runtimeChoice", "acceptButton", "cancelButton", "placesList", "parentButton",
           "newFolderName", "newFolderButton", "folderPath"}},
     };

@@ -285,7 +285,8 @@ TEST_F(WindowOnEngine, AContextWithoutASocketIsNamedWhileAllAreShown)
     EXPECT_EQ(picker->itemText(picker->findData(missing)), missing + " \u00B7 offline");
     picker->activated(picker->findData(AppStore::allRuntimesTag()));
     const QString notAnswering = missing + " is not answering \u2014 showing the rest.";
-    EXPECT_TRUE(eventually([&] { return store->notice() == notAnswering; })) << store->notice().value_or("none").toStdString();
+    EXPECT_TRUE(eventually([&] { return store->notice() == notAnswering; }))
+        << store->notice().value_or("none").toStdString();
     EXPECT_TRUE(eventually([&] { return window.findChild<Banner*>("noticeBanner")->isVisible(); }));
 }
 
