@@ -3,77 +3,21 @@
 #include "app/design/FocusRing.h"
 #include "app/design/Vosk.h"
 
-#include <QEvent>
 #include <QFontMetrics>
 #include <QListWidget>
 #include <QPainter>
-#include <QTimer>
-
-namespace {
-
-// The ring of a list that has the keyboard's focus but no row to wear it (an empty folder's list), round
-// the list's own edge; it takes no clicks and no focus.
-class ListRing final : public QWidget {
-public:
-    explicit ListRing(QListWidget* list) : QWidget(list), m_list(list)
-    {
-        setObjectName(QStringLiteral("listRing"));
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        setAttribute(Qt::WA_NoSystemBackground);
-        setFocusPolicy(Qt::NoFocus);
-        setGeometry(list->rect());
-        list->installEventFilter(this);
-        const auto follow = [this] { update(); };
-        QAbstractItemModel* model = list->model();
-        connect(model, &QAbstractItemModel::rowsInserted, this, follow);
-        connect(model, &QAbstractItemModel::rowsRemoved, this, follow);
-        connect(model, &QAbstractItemModel::modelReset, this, follow);
-        connect(list->selectionModel(), &QItemSelectionModel::currentChanged, this, follow);
-        raise();
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (watched != m_list)
-            return false;
-        switch (event->type()) {
-        case QEvent::Resize:
-            setGeometry(m_list->rect());
-            break;
-        case QEvent::ChildAdded:
-            // A child added later (a scroll bar shown) would otherwise cover the ring.
-            QTimer::singleShot(0, this, [this] { raise(); });
-            break;
-        case QEvent::FocusIn:
-        case QEvent::FocusOut:
-            update();
-            break;
-        default:
-            break;
-        }
-        return false;
-    }
-
-    void paintEvent(QPaintEvent*) override
-    {
-        if (!ChooserRows::ringsWholeList(m_list))
-            return;
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        FocusRing::paint(painter, QRectF(rect()), Vosk::controlRadius);
-    }
-
-private:
-    QListWidget* m_list;
-};
-
-} // namespace
 
 ChooserRows::ChooserRows(QListWidget* list) : QStyledItemDelegate(list), m_list(list)
 {
     list->setItemDelegate(this);
-    new ListRing(list);
+    // An empty list has no row to wear the ring: it goes round the list itself.
+    FocusRing::wear(list, list, [list] { return ringsWholeList(list); });
+    const auto follow = [list] { list->update(); };
+    QAbstractItemModel* model = list->model();
+    connect(model, &QAbstractItemModel::rowsInserted, list, follow);
+    connect(model, &QAbstractItemModel::rowsRemoved, list, follow);
+    connect(model, &QAbstractItemModel::modelReset, list, follow);
+    connect(list->selectionModel(), &QItemSelectionModel::currentChanged, list, follow);
 }
 
 bool ChooserRows::ringsWholeList(const QListWidget* list)
