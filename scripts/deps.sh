@@ -9,7 +9,7 @@ apt_install \
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libpng-dev libxcb1-dev \
     qcoro-qt6-dev libyaml-cpp-dev \
     libgtest-dev libgmock-dev libbenchmark-dev \
-    dbus-daemon
+    dbus-daemon dbus-x11 xvfb
 
 # The fonts and symbol drawings the build bundles.
 bash "$here/fonts.sh"

@@ -13,8 +13,11 @@ namespace Platform::SessionBus {
 // fails at once, without looking at any file or starting anything.
 inline constexpr char none[] = "disabled:";
 
-// Sets the stand-in where the session gave no bus address (or an empty one); a session with a bus is
-// left as it is. Before any application object exists and before anything asks for the bus.
+// Sets the stand-in where the session gave no bus address (or an empty one) and has no bus of its own
+// to be found: none in the runtime folder, and none launched earlier for the X display (found as the
+// bus libraries find it, on the display itself, else in the file the launch left). A session with a
+// bus is left as it is, and one found is taken. Asks the display for at most two seconds. Before any
+// application object exists and before anything asks for the bus.
 void keepFromLaunching();
 
 // `environment` as the session gave it, without the stand-in: for a program the user starts through us

@@ -47,18 +47,27 @@ QString lookKey(const ComposeProject& project)
     return key;
 }
 
-QStringList foldersOf(const QList<ComposeProject>& projects)
+// Each key once, in order, none empty.
+QStringList distinct(const QStringList& keys)
 {
-    QStringList keys;
+    QStringList out;
     QSet<QString> seen;
-    for (const ComposeProject& project : projects) {
-        const QString key = lookKey(project);
+    for (const QString& key : keys) {
         if (key.isEmpty() || seen.contains(key))
             continue;
         seen.insert(key);
-        keys << key;
+        out << key;
     }
-    return keys;
+    return out;
+}
+
+QStringList foldersOf(const QList<ComposeProject>& projects)
+{
+    QStringList keys;
+    keys.reserve(projects.size());
+    for (const ComposeProject& project : projects)
+        keys << lookKey(project);
+    return distinct(keys);
 }
 
 } // namespace
@@ -158,19 +167,38 @@ void FolderChecks::setCheckForTesting(Check check)
 
 ProjectFolder FolderChecks::result(const ComposeProject& project) const
 {
-    if (!project.workingDir || project.workingDir->isEmpty())
+    return resultOf(lookKey(project));
+}
+
+ProjectFolder FolderChecks::resultOf(const QString& key) const
+{
+    if (key.isEmpty())
         return {};
-    return m_results.value(lookKey(project), unknownFolder());
+    return m_results.value(key, unknownFolder());
+}
+
+QString FolderChecks::keyOf(const ComposeProject& project)
+{
+    return lookKey(project);
 }
 
 void FolderChecks::look(const QList<ComposeProject>& projects)
 {
+    QStringList keys;
+    keys.reserve(projects.size());
+    for (const ComposeProject& project : projects)
+        keys << lookKey(project);
+    lookAt(keys);
+}
+
+void FolderChecks::lookAt(const QStringList& keys)
+{
     QStringList dirs;
-    for (const QString& dir : foldersOf(projects))
-        if (!m_results.contains(dir) && !m_looking.contains(dir))
+    for (const QString& dir : keys)
+        if (!dir.isEmpty() && !m_results.contains(dir) && !m_looking.contains(dir))
             dirs << dir;
     if (!dirs.isEmpty())
-        start(dirs);
+        start(distinct(dirs));
 }
 
 void FolderChecks::lookAgain(const QList<ComposeProject>& projects)

@@ -48,6 +48,12 @@ public:
     // Replaces how a folder is looked at (an empty function: a look server's look again).
     static void setCheckForTesting(Check check);
 
+    // The same by what a project's folder is looked at as: its folder, and the files of its own after
+    // NULs; empty for a project without a folder. For a list that works out each project's once.
+    static QString keyOf(const ComposeProject& project);
+    void lookAt(const QStringList& keys);
+    ProjectFolder resultOf(const QString& key) const;
+
 signals:
     // A look came back with something else than the result before it.
     void changed();

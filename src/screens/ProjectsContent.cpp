@@ -15,12 +15,33 @@
 #include "store/AppStore.h"
 
 #include <QHBoxLayout>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QShowEvent>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
 constexpr int padding = 20;
+// What a grid in no scroll area (a picture) is taken to show of itself, from its top.
+constexpr int shownOutsideAScrollArea = 1200;
+// How tall a row of cards is taken to be before any was made.
+constexpr double firstRowHeight = 200;
+
+// The first of `projects` that compose could bring up (`folderAt` its index is at hand) and that does
+// not fully run, among those `offered` takes; read in list order only as far as that one.
+template <typename FolderAt, typename Offered>
+std::optional<QString> firstToStart(const QList<ComposeProject>& projects, FolderAt folderAt, Offered offered)
+{
+    for (qsizetype i = 0; i < projects.size(); ++i) {
+        const ComposeProject& project = projects.at(i);
+        if (folderAt(i).atHand() && project.runningCount() < project.totalCount() && offered(project))
+            return project.id();
+    }
+    return std::nullopt;
+}
 
 } // namespace
 
@@ -64,13 +85,9 @@ void ProjectsContent::watch(ChangeBatch& batch, const AppStore& store)
 std::optional<QString> ProjectsContent::emphasized(const QList<ComposeProject>& projects,
                                                    const QHash<QString, ProjectFolder>& folders)
 {
-    for (const ComposeProject& project : projects) {
-        if (!folders.value(project.id()).atHand())
-            continue;
-        if (project.runningCount() < project.totalCount())
-            return project.id();
-    }
-    return std::nullopt;
+    return firstToStart(
+        projects, [&](qsizetype i) { return folders.value(projects.at(i).id()); },
+        [](const ComposeProject&) { return true; });
 }
 
 ProjectsContent::ProjectsContent(AppStore& store, QWidget* parent)
@@ -96,9 +113,12 @@ ProjectsContent::ProjectsContent(AppStore& store, QWidget* parent)
     section->addWidget(new Eyebrow(QStringLiteral("Your projects"), m_projectsSection));
     auto* holder = new QWidget(m_projectsSection);
     holder->setObjectName(QStringLiteral("projectGrid"));
+    m_gridHolder = holder;
     m_grid = new AdaptiveGrid(minimumCardWidth, spacing, holder);
     m_grid->setContentsMargins(0, 0, 0, 0);
     section->addWidget(holder);
+    // A new width may take another number of columns, and so other cards.
+    holder->installEventFilter(this);
     m_cards = std::make_unique<KeyedRows<ComposeProject, ProjectCard, AdaptiveGrid>>(
         m_grid, [](const ComposeProject& p) { return p.id(); },
         [this, holder](const ComposeProject& p) {
@@ -159,18 +179,25 @@ void ProjectsContent::refresh()
     m_stale = false;
 
     const QList<ComposeProject> projects = m_store.projects();
-    m_checks->look(projects);
-    QHash<QString, ProjectFolder> folders;
-    for (const ComposeProject& project : projects)
-        folders.insert(project.id(), m_checks->result(project));
+    // A project as it was at the same place the last time keeps how its folder is looked at: with
+    // hundreds remembered, a poll that changes one container works out that one's again.
+    QStringList keys;
+    QStringList fresh;
+    keys.reserve(projects.size());
+    for (qsizetype i = 0; i < projects.size(); ++i) {
+        if (i < m_projects.size() && projects.at(i) == m_projects.at(i)) {
+            keys << m_keys.at(i);
+            continue;
+        }
+        keys << FolderChecks::keyOf(projects.at(i));
+        fresh << keys.last();
+    }
+    // The others' folders were looked at when their keys were new.
+    m_checks->lookAt(fresh);
     m_projects = projects;
-    m_folders = folders;
-    // Start is not offered where the runtime has not answered: the accent goes to a project it is.
-    QList<ComposeProject> startable = projects;
-    startable.removeIf(
-        [this](const ComposeProject& p) { return ProjectControls::unlisted(m_store, p).has_value(); });
-    m_emphasized = emphasized(startable, m_folders);
-    m_cards->sync(projects);
+    m_keys = keys;
+    m_emphasized = emphasizedNow();
+    placeCards();
     m_cardsStale = false;
     m_projectsSection->setVisible(!projects.isEmpty());
 
@@ -180,11 +207,96 @@ void ProjectsContent::refresh()
     m_empty->setVisible(projects.isEmpty() && loose.isEmpty());
 }
 
+std::optional<QString> ProjectsContent::emphasizedNow() const
+{
+    // Start is not offered where the runtime has not answered: the accent goes to a project it is.
+    return firstToStart(
+        m_projects, [this](qsizetype i) { return m_checks->resultOf(m_keys.at(i)); },
+        [this](const ComposeProject& project) { return !ProjectControls::unlisted(m_store, project); });
+}
+
 void ProjectsContent::checkFolders()
 {
     if (m_stale || !isVisible())
         return;
-    m_checks->lookAgain(m_projects);
+    // The cards made are those on screen or near it; the others' folders are looked at again once they
+    // come near, so the looks every few seconds do not grow with the projects remembered.
+    m_checks->lookAgain(m_projects.mid(m_window.first, m_window.count));
+}
+
+QScrollArea* ProjectsContent::scrollArea()
+{
+    if (m_area && m_area->isAncestorOf(this))
+        return m_area;
+    m_area = nullptr;
+    for (QWidget* above = parentWidget(); above; above = above->parentWidget()) {
+        auto* area = qobject_cast<QScrollArea*>(above);
+        if (!area || !area->viewport()->isAncestorOf(this))
+            continue;
+        m_area = area;
+        connect(area->verticalScrollBar(), &QScrollBar::valueChanged, this, &ProjectsContent::placeSoon);
+        area->viewport()->installEventFilter(this);
+        break;
+    }
+    return m_area;
+}
+
+void ProjectsContent::placeSoon()
+{
+    // Once, after what moved the grid is over: a scroll or a resize may come from within a layout, and
+    // placing the cards lays the grid out again.
+    if (m_placing)
+        return;
+    m_placing = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_placing = false;
+            if (!m_stale)
+                placeCards();
+        },
+        Qt::QueuedConnection);
+}
+
+void ProjectsContent::placeCards()
+{
+    const int width = std::max(m_gridHolder->width(), int(minimumCardWidth));
+    const int columns = AdaptiveGrid::columns(width, minimumCardWidth, spacing);
+    int shownTop = 0;
+    int shownBottom = shownOutsideAScrollArea;
+    if (QScrollArea* area = scrollArea()) {
+        const QWidget* viewport = area->viewport();
+        shownTop = m_gridHolder->mapFrom(viewport, QPoint(0, 0)).y();
+        shownBottom = shownTop + viewport->height();
+    }
+    const int total = int(m_projects.size());
+    const double rowHeight = m_rowHeight > 0 ? m_rowHeight : firstRowHeight;
+    m_window = CardWindow::of(total, columns, rowHeight, spacing, shownTop, shownBottom, leastCards);
+    m_folders.clear();
+    for (qsizetype i = m_window.first; i < m_window.first + m_window.count; ++i)
+        m_folders.insert(m_projects.at(i).id(), m_checks->resultOf(m_keys.at(i)));
+    m_cards->sync(m_projects.mid(m_window.first, m_window.count));
+    // The rows made say how tall the others would be.
+    const int madeRows = (m_window.count + columns - 1) / columns;
+    if (madeRows > 0) {
+        const QMargins room = m_grid->contentsMargins();
+        const int made = m_grid->heightForWidth(width) - room.top() - room.bottom();
+        m_rowHeight = std::max(1.0, (made - spacing * (madeRows - 1)) / madeRows);
+    }
+    m_window =
+        m_window.withRowHeight(total, columns, m_rowHeight > 0 ? m_rowHeight : firstRowHeight, spacing);
+    const QMargins room(0, m_window.above, 0, m_window.below);
+    if (m_grid->contentsMargins() != room)
+        m_grid->setContentsMargins(room);
+}
+
+bool ProjectsContent::eventFilter(QObject* watched, QEvent* event)
+{
+    // The grid's width or the viewport's height changed: other cards may be near the part on screen.
+    if (event->type() == QEvent::Resize &&
+        (watched == m_gridHolder || (m_area && watched == m_area->viewport())))
+        placeSoon();
+    return QWidget::eventFilter(watched, event);
 }
 
 void ProjectsContent::waitForFolders()

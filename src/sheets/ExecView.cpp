@@ -105,8 +105,12 @@ void ExecView::run()
         m_outputEnded = true;
         commandEnded();
     });
+    // The engine carries a command's standard output and error apart and the client writes each as it
+    // gets it, so lines written one after the other on the two can come out the other way round. The
+    // sheet shows them alike: the shell in the container sends both down one pipe from the start, in the
+    // order they are written, and the command itself stays as typed, on the lines after.
     const QStringList args{QStringLiteral("exec"), m_container.id, QStringLiteral("sh"), QStringLiteral("-c"),
-                           command};
+                           QStringLiteral("exec 2>&1\n") + command};
     if (const std::optional<QString> failure = process->start(Docker::process(args, m_runtime))) {
         m_transcript->append(QStringLiteral("cannot run docker: %1\n").arg(*failure));
         setRunning(false);

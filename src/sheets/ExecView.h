@@ -19,8 +19,9 @@ class StreamingProcess;
 }
 
 // The sheet that runs single commands in one container, one after another (`docker exec <id> sh -c
-// <command>`), and keeps a transcript of them: each command's line, then its output once it has
-// ended, then its exit status when that is not 0. Not a terminal: no input, no prompt.
+// <command>`), and keeps a transcript of them: each command's line, then its output (standard output
+// and error as one, in the order the command wrote them) once it has ended, then its exit status when
+// that is not 0. Not a terminal: no input, no prompt.
 //
 // Each command's output is kept to the transcript bound (its last characters) and decoded with bad
 // bytes shown as U+FFFD. Closing the sheet leaves a running command to finish on its own; the way out

@@ -5,6 +5,7 @@
 #include "platform/TimedRunner.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace {
@@ -336,16 +337,50 @@ QList<ComposeProject> AppStore::projectsOf(const QList<Container>& containers) c
         }
         const QList<KnownProject> known =
             runtime ? m_registry.byRuntime.value(runtime->id()) : QList<KnownProject>();
-        for (ComposeProject& project : ProjectRegistry::merge(discovered, known)) {
+        for (ComposeProject& project : merged(discovered, known, Docker::runtimeId(runtime))) {
             project.runtime = runtime;
             result.append(std::move(project));
         }
     }
-    std::stable_sort(result.begin(), result.end(), [](const ComposeProject& a, const ComposeProject& b) {
+    const auto byName = [](const ComposeProject& a, const ComposeProject& b) {
         if (a.name != b.name)
             return a.name < b.name;
         return a.id() < b.id();
-    });
+    };
+    // One runtime's projects come sorted already; hundreds remembered need not be sorted again.
+    if (!std::is_sorted(result.cbegin(), result.cend(), byName))
+        std::stable_sort(result.begin(), result.end(), byName);
+    return result;
+}
+
+QList<ComposeProject> AppStore::merged(const QList<ComposeProject>& discovered,
+                                       const QList<KnownProject>& known, const QString& runtime) const
+{
+    // What ProjectRegistry::merge gives, in two parts: the projects listed with what is remembered of
+    // them, and the remembered ones listed without containers, which change only with the registry and
+    // the names listed. Hundreds may be remembered, and a poll that changes one container's status
+    // changes none of them.
+    QStringList listed;
+    listed.reserve(discovered.size());
+    for (const ComposeProject& project : discovered)
+        listed << project.name;
+    Resting& resting = m_resting[runtime];
+    if (resting.known != known || resting.listed != listed) {
+        const QSet<QString> names(listed.cbegin(), listed.cend());
+        QList<KnownProject> down;
+        resting.theirs.clear();
+        for (const KnownProject& project : known)
+            (names.contains(project.name) ? resting.theirs : down) << project;
+        resting.known = known;
+        resting.listed = listed;
+        resting.projects = ProjectRegistry::merge({}, down);
+    }
+    const QList<ComposeProject> up = ProjectRegistry::merge(discovered, resting.theirs);
+    QList<ComposeProject> result;
+    result.reserve(up.size() + resting.projects.size());
+    std::merge(up.cbegin(), up.cend(), resting.projects.cbegin(), resting.projects.cend(),
+               std::back_inserter(result),
+               [](const ComposeProject& a, const ComposeProject& b) { return a.name < b.name; });
     return result;
 }
 

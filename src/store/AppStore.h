@@ -72,7 +72,8 @@ public:
     const QList<RuntimeEntry>& runtimes() const { return m_runtimes; }
     const std::optional<Runtime>& runtime() const { return m_runtime; }
     bool showAll() const { return m_showAll; }
-    // The runtimes in scope that did not answer the last applied refresh, by name, in scope order.
+    // The runtimes in scope that did not answer the last applied refresh, by name, in list order; with
+    // every runtime shown also those whose socket is gone, which are never asked.
     const QStringList& unanswered() const { return m_unanswered; }
     // The runtimes in scope, by identifier, whose last listing ended without an answer (past its limit,
     // or refused): until they answer, no refresh waits for them and they are neither measured nor sampled.
@@ -189,7 +190,8 @@ public:
     // already silent. A failure of the shown runtime hands over to a reachable one, unless this refresh
     // already follows a hand-over.
     QCoro::Task<> refresh(bool afterHandover);
-    // Shows every reachable runtime, or the selected one; saved as a setting, then refreshed.
+    // Shows every reachable runtime, or the selected one; saved as a setting, then refreshed. A
+    // discovery that finds one runtime left while all are shown shows that one the same way.
     QCoro::Task<> show(bool all);
     // The runtime picker's choice: allRuntimesTag() or a runtime identifier. An unknown
     // identifier does nothing.
@@ -418,6 +420,8 @@ private:
     void forgetVanished();
     // Empties what was shown, for another runtime or for all of them.
     void switchScope();
+    // Shows every reachable runtime, or the selected one, saved as a setting, from empty lists.
+    void takeShowAll(bool all);
     // One beat of the rhythm: each runtime in scope not being listed is, and the context folder looked at.
     void beat();
     QCoro::Task<> lookAtContexts();
@@ -445,6 +449,10 @@ private:
     void forgetStats();
     // The projects `containers` form in scope, merged with the remembered ones, in list order.
     QList<ComposeProject> projectsOf(const QList<Container>& containers) const;
+    // ProjectRegistry::merge(discovered, known) for `runtime` (its identifier), the remembered projects
+    // listed without containers kept from one call to the next while they stay the same.
+    QList<ComposeProject> merged(const QList<ComposeProject>& discovered, const QList<KnownProject>& known,
+                                 const QString& runtime) const;
     void remember(const QList<ComposeProject>& projects, const std::optional<Runtime>& runtime);
     // Remembers what the containers of the remembered projects among `projects` bind-mount, asked off
     // this thread only for those whose containers changed; one question per runtime at a time.
@@ -546,6 +554,15 @@ private:
     mutable std::optional<QList<ComposeProject>> m_projects;
     // What groups() last gave; a change of the containers drops it.
     mutable std::optional<QList<ComposeProject>> m_groups;
+    // By runtime identifier: its remembered projects, the names its containers listed, and what merged()
+    // made of them: those remembered of the projects listed, and the others as projects.
+    struct Resting {
+        QList<KnownProject> known;
+        QStringList listed;
+        QList<KnownProject> theirs;
+        QList<ComposeProject> projects;
+    };
+    mutable QHash<QString, Resting> m_resting;
     std::optional<LiveStats> m_stats;
     QMap<QString, CPUSample> m_cpuSamples;
     qint64 m_statsAsked = 0;

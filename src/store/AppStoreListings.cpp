@@ -13,11 +13,13 @@ QString nameOf(const std::optional<Runtime>& runtime)
     return runtime ? runtime->id() : QStringLiteral("the runtime");
 }
 
-QString notAnswering(const QStringList& silent)
+// `rest`: whether other runtimes are shown meanwhile.
+QString notAnswering(const QStringList& silent, bool rest)
 {
     return silent.join(QStringLiteral(", ")) +
            (silent.size() == 1 ? QStringLiteral(" is") : QStringLiteral(" are")) +
-           QStringLiteral(" not answering \u2014 showing the rest.");
+           (rest ? QStringLiteral(" not answering \u2014 showing the rest.")
+                 : QStringLiteral(" not answering."));
 }
 
 QStringList endpointsOf(const QList<RuntimeEntry>& runtimes)
@@ -182,19 +184,29 @@ void AppStore::composeLists(bool failed)
         setListed(true);
         settle(std::nullopt);
     }
-    if (!failed) {
-        // An answer only takes its runtime off the list: one still silent may be about to answer too,
-        // and is named once its own listing has failed.
-        QStringList still = m_unanswered;
-        still.removeIf([&silent](const QString& name) { return !silent.contains(name); });
-        setUnanswered(still);
+    // An answer only takes its runtime off the list: one still silent may be about to answer too, and
+    // is named once its own listing has failed. With all shown, one whose socket is gone is never asked,
+    // so it is named as soon as it is seen so.
+    QStringList named;
+    const auto name = [&](const QString& runtime, bool offline) {
+        if (offline || (silent.contains(runtime) && (failed || m_unanswered.contains(runtime))))
+            named << runtime;
+    };
+    if (m_showAll) {
+        for (const RuntimeEntry& entry : std::as_const(m_runtimes))
+            name(entry.runtime.id(), !entry.reachable);
+    } else {
+        for (const std::optional<Runtime>& runtime : inScope)
+            name(nameOf(runtime), false);
+    }
+    if (named == m_unanswered)
         return;
-    }
-    if (silent != m_unanswered) {
-        setUnanswered(silent);
-        if (!silent.isEmpty())
-            setNotice(notAnswering(silent));
-    }
+    const bool newlyNamed = std::any_of(named.cbegin(), named.cend(), [this](const QString& runtime) {
+        return !m_unanswered.contains(runtime);
+    });
+    setUnanswered(named);
+    if (!named.isEmpty() && (failed || newlyNamed))
+        setNotice(notAnswering(named, named.size() < m_runtimes.size() || !m_showAll));
 }
 
 void AppStore::forgetVanished()
@@ -208,10 +220,13 @@ void AppStore::forgetVanished()
     if (still == m_unanswered)
         return;
     // Only the notice that named them: a later one (a hand-over, a compose warning) is left as it is.
-    const bool named = m_notice == notAnswering(m_unanswered);
+    const bool named =
+        m_notice == notAnswering(m_unanswered, true) || m_notice == notAnswering(m_unanswered, false);
     setUnanswered(still);
     if (named)
-        setNotice(still.isEmpty() ? std::nullopt : std::optional<QString>(notAnswering(still)));
+        setNotice(still.isEmpty() ? std::nullopt
+                                  : std::optional<QString>(
+                                        notAnswering(still, still.size() < m_runtimes.size() || !m_showAll)));
 }
 
 void AppStore::setSilent(const QString& runtime, bool silent)

@@ -103,10 +103,16 @@ QCoro::Task<> AppStore::discoverFrom(std::optional<QByteArray> seen)
     const std::optional<Runtime> current = co_await std::move(discovery);
     if (!self)
         co_return;
-    if (!m_runtime)
+    // All runtimes with one left (the others' contexts removed) is that runtime: what the window does
+    // (pulling, logging in) is done on it, and it shows as itself, also after a restart.
+    if (m_showAll && !m_discoveryFailure && m_runtimes.size() == 1) {
+        setRuntime(m_runtimes.first().runtime);
+        takeShowAll(false);
+    } else if (!m_runtime) {
         setRuntime(current);
-    else if (!m_showAll)
+    } else if (!m_showAll) {
         handOver();
+    }
     keepToScope();
     co_await refresh(false);
 }
@@ -299,11 +305,16 @@ void AppStore::settle(const std::optional<QString>& refreshFailure)
 
 QCoro::Task<> AppStore::show(bool all)
 {
+    takeShowAll(all);
+    co_await refresh(false);
+}
+
+void AppStore::takeShowAll(bool all)
+{
     setShowAll(all);
     m_defaults.setValue(QString::fromLatin1(showAllKey), all);
     switchScope();
     setUnanswered({});
-    co_await refresh(false);
 }
 
 QCoro::Task<> AppStore::select(QString tag)

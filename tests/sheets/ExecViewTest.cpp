@@ -23,9 +23,10 @@ Container box()
     return container;
 }
 
+// What the sheet runs for `command`: its error sent down the output's pipe first.
 QStringList execOf(const QString& command)
 {
-    return {"exec", "c0ffee", "sh", "-c", command};
+    return {"exec", "c0ffee", "sh", "-c", "exec 2>&1\n" + command};
 }
 
 // Types `command` and presses Return, as a user does, and waits for the sheet to be idle again.

@@ -22,9 +22,9 @@ TEST(SheetGallery, RendersEverySheetInBothLooks)
     fakes.answer("docker", {"logs", "-f", "--tail", "300", "c0ffee"},
                  "2024-05-01 12:00:01 listening on :8080\n2024-05-01 12:00:02 GET /health 200\n"
                  "2024-05-01 12:00:07 GET / 200 (3 ms)\n");
-    fakes.answer("docker", {"exec", "c0ffee", "sh", "-c", "ls /srv"}, "index.html\nstatic\n");
-    fakes.answer("docker", {"exec", "c0ffee", "sh", "-c", "cat /missing"}, "cat: can't open '/missing'\n", {},
-                 1);
+    fakes.answer("docker", {"exec", "c0ffee", "sh", "-c", "exec 2>&1\nls /srv"}, "index.html\nstatic\n");
+    fakes.answer("docker", {"exec", "c0ffee", "sh", "-c", "exec 2>&1\ncat /missing"},
+                 "cat: can't open '/missing'\n", {}, 1);
 
     const auto command = [](const QString& script, const QString& banner) {
         return [script, banner]() -> std::unique_ptr<QWidget> {

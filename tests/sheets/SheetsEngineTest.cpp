@@ -107,6 +107,33 @@ TEST(ExecSheetOnEngine, RunsCommandsInTheContainerAndLetsALateOneFinish)
         15000));
 }
 
+// What a command writes to its output and its error shows in the order it wrote it, however the
+// engine carries the two; a command whose syntax the shell refuses says so in its place too.
+TEST(ExecSheetOnEngine, OutputAndErrorShowInTheOrderWritten)
+{
+    VOSKEL_REQUIRE_ENGINE();
+    TestSupport::prepareWidgets();
+    Running box(QStringLiteral("sleep 1000"));
+    ExecView view(box.container, std::nullopt);
+    view.show();
+
+    const QString interleaved = QStringLiteral("echo one; echo two >&2; echo three");
+    ASSERT_TRUE(runCommand(view, interleaved));
+    const QString many =
+        QStringLiteral("for i in 1 2 3 4 5 6; do echo out$i; echo err$i >&2; done; cat /missing; echo end");
+    ASSERT_TRUE(runCommand(view, many));
+    EXPECT_EQ(view.output(), "$ " + interleaved +
+                                 "\none\ntwo\nthree\n"
+                                 "$ " +
+                                 many +
+                                 "\nout1\nerr1\nout2\nerr2\nout3\nerr3\nout4\nerr4\nout5\nerr5\n"
+                                 "out6\nerr6\ncat: can't open '/missing': No such file or directory\nend\n");
+
+    // The command runs as typed, with what the shell gives it.
+    ASSERT_TRUE(runCommand(view, QStringLiteral("echo \"$0\"; echo a >&2; echo b")));
+    EXPECT_TRUE(view.output().endsWith("sh\na\nb\n")) << view.output().toStdString();
+}
+
 TEST(LogsSheetOnEngine, FollowsTheTailStartsOverAndSavesWhatItShows)
 {
     VOSKEL_REQUIRE_ENGINE();

@@ -2,6 +2,8 @@
 
 #include <QSignalSpy>
 
+#include <functional>
+
 using namespace StoreTesting;
 
 namespace {
@@ -179,6 +181,58 @@ TEST_F(Queries, ProjectsMergeTheRegistryAndKeepRememberedOnesOnlyWhenTheirNameMa
     EXPECT_EQ(shown[1].containers.size(), 1);
     EXPECT_EQ(shown[0].runtime, alpha);
     EXPECT_TRUE(shown[0].containers.isEmpty());
+}
+
+// The remembered projects kept from one listing to the next follow every change: the registry changing
+// under the same listing, a project going down or coming up, a folder moved. Judged against the
+// registry's own merge of what is listed.
+TEST_F(Queries, RememberedProjectsFollowEveryChangeOfTheRegistryAndTheListing)
+{
+    AppStore& s = storeOn({entry(alpha)}, alpha);
+    ProjectRegistry registry;
+    registry.add({"shop", "/srv/shop", {"web", "db"}}, "alpha");
+    registry.add({"blog", "/srv/blog", {"web"}}, "alpha");
+    const auto running = [](const QString& project, const QString& status) {
+        Container c = container(project + "-web-1", "running", project);
+        c.status = status;
+        c.labels.insert(Docker::workingDirLabel, "/srv/" + project);
+        c.runtime = alpha;
+        return c;
+    };
+    const auto expected = [&] {
+        QList<ComposeProject> merged =
+            ProjectRegistry::merge(Docker::group(s.containers()), s.registry().byRuntime.value("alpha"));
+        for (ComposeProject& project : merged)
+            project.runtime = alpha;
+        return merged;
+    };
+    const std::function<void()> steps[] = {
+        [&] { s.setRegistry(registry); },
+        [&] { s.setContainers({running("shop", "Up 1 second")}); },
+        [&] { s.setContainers({running("shop", "Up 3 seconds")}); },
+        [&] {
+            registry.add({"news", "/srv/news", {}}, "alpha");
+            s.setRegistry(registry);
+        },
+        [&] {
+            registry.add({"blog", "/srv/blog-moved", {"web", "cache"}}, "alpha");
+            s.setRegistry(registry);
+        },
+        [&] { s.setContainers({running("blog", "Up 1 second")}); },
+        [&] { s.setContainers({}); },
+        [&] {
+            registry.forget("shop", "alpha");
+            s.setRegistry(registry);
+        },
+    };
+    int step = 0;
+    for (const auto& change : steps) {
+        SCOPED_TRACE(step++);
+        change();
+        EXPECT_EQ(s.projects(), expected());
+    }
+    EXPECT_EQ(projectIds(s.projects()), (QStringList{"alpha/blog", "alpha/news"}));
+    EXPECT_EQ(s.projects().first().workingDir, "/srv/blog-moved");
 }
 
 TEST_F(Queries, TheWholeProjectBehindAFilteredOneHoldsEveryContainerOnItsOwnRuntime)

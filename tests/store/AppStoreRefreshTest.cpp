@@ -418,12 +418,44 @@ TEST_F(Discovery, HandsOverFromARuntimeThatIsGoneOrUnreachable)
 TEST_F(Discovery, LeavesTheSelectionAloneWhileAllAreShown)
 {
     engine->setDiscovery({{entry(alpha, false), entry(beta)}, beta});
+    engine->setUnreachable(endpointOf(alpha));
     listing(beta, {container("b")});
     AppStore& s = storeOn({}, alpha, true);
     run(s.loadContexts());
     EXPECT_EQ(s.runtime(), alpha);
-    EXPECT_EQ(s.notice(), none);
+    EXPECT_EQ(s.notice(), "alpha is" + restOfNotice) << "never asked, its socket gone";
     EXPECT_EQ(names(s.containers()), (QStringList{"b"}));
+}
+
+// All runtimes shown with one left, the others' contexts removed, is that runtime shown on its own:
+// the setting says so for the next start. A failed discovery, which lists none, decides nothing.
+TEST_F(Discovery, AllRuntimesWithOneLeftShowThatOne)
+{
+    listing(alpha, {container("a")});
+    listing(beta, {container("b")});
+    AppStore& s = storeOn({entry(alpha), entry(beta)}, beta, true);
+    settings->setValue(AppStore::showAllKey, true);
+
+    engine->failDiscovery("docker: cannot read the contexts");
+    run(s.loadContexts());
+    EXPECT_TRUE(s.showAll());
+
+    engine->setDiscovery({{entry(alpha, true, true)}, alpha});
+    run(s.loadContexts());
+    EXPECT_FALSE(s.showAll());
+    EXPECT_EQ(s.runtime(), alpha);
+    EXPECT_EQ(s.selection(), "alpha");
+    EXPECT_EQ(names(s.containers()), (QStringList{"a"}));
+    EXPECT_FALSE(settings->boolean(AppStore::showAllKey, true));
+    EXPECT_FALSE(makeStore().showAll()) << "read back by the next store";
+
+    // Started again with the setting of an earlier version and one runtime: the same.
+    settings->setValue(AppStore::showAllKey, true);
+    AppStore& again = makeStore();
+    ASSERT_TRUE(again.showAll());
+    run(again.loadContexts());
+    EXPECT_FALSE(again.showAll());
+    EXPECT_EQ(again.runtime(), alpha);
 }
 
 TEST_F(Discovery, AFailedDiscoveryLeavesNoRuntimesAndTheRefreshReportsItsOwnFailure)
@@ -496,13 +528,48 @@ TEST_F(ShowAndSelect, ThePickerChoosesARuntimeOrAllOfThem)
 
 TEST_F(ShowAndSelect, AllWithNothingReachableIsAnEmptySuccess)
 {
+    engine->setUnreachable(endpointOf(alpha));
     AppStore& s = storeOn({entry(alpha, false)}, alpha);
     s.settle("alpha: refused");
     run(s.show(true));
     EXPECT_TRUE(s.containers().isEmpty());
     EXPECT_EQ(s.error(), none);
-    EXPECT_EQ(s.notice(), none);
+    EXPECT_EQ(s.notice(), "alpha is not answering.") << "there is no rest to show";
     EXPECT_EQ(engine->total(Call::Containers), 0);
+}
+
+// With all shown, a runtime whose socket is gone is never asked and named at once, in list order
+// among those that did not answer; one whose socket comes back and answers is no longer named.
+TEST_F(ShowAndSelect, AllShownNamesTheRuntimesWhoseSocketIsGone)
+{
+    listing(alpha, {container("a")});
+    engine->failListing(delta, "delta is not answering.");
+    engine->setUnreachable(endpointOf(beta));
+    AppStore& s = storeOn({entry(alpha), entry(beta, false), entry(delta)}, alpha);
+    run(s.show(true));
+    drain(s);
+    EXPECT_EQ(s.unanswered(), (QStringList{"beta", "delta"}));
+    EXPECT_EQ(s.notice(), "beta, delta are" + restOfNotice);
+    EXPECT_EQ(names(s.containers()), (QStringList{"a"}));
+    EXPECT_FALSE(s.hasListed(beta));
+
+    // Dismissed, it does not come back while the same ones stay silent.
+    s.dismissNotice();
+    run(s.refresh(false));
+    drain(s);
+    EXPECT_EQ(s.notice(), none);
+
+    engine->setListing(beta, {{container("b")}, {}, {}});
+    engine->setUnreachable(endpointOf(beta), false);
+    engine->setDiscovery({{entry(alpha), entry(beta), entry(delta)}, alpha});
+    run(s.loadContexts());
+    drain(s);
+    EXPECT_EQ(s.unanswered(), (QStringList{"delta"}));
+    EXPECT_EQ(names(s.containers()), (QStringList{"a", "b"}));
+
+    // Shown on its own, the runtime is asked, and a socket that is gone hands over as before.
+    run(s.select("alpha"));
+    EXPECT_TRUE(s.unanswered().isEmpty());
 }
 
 // Until the runtimes in scope have answered a listing, the empty lists are no answer: listed() says

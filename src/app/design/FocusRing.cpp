@@ -18,6 +18,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <utility>
 
 namespace {
 
@@ -47,7 +49,8 @@ protected:
 // The ring over a surround, for the control inside it; it takes no clicks and no focus.
 class Worn final : public QWidget {
 public:
-    Worn(QWidget* frame, QWidget* control) : QWidget(frame), m_control(control)
+    Worn(QWidget* frame, QWidget* control, std::function<bool()> when)
+        : QWidget(frame), m_control(control), m_when(std::move(when))
     {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setAttribute(Qt::WA_NoSystemBackground);
@@ -85,7 +88,7 @@ protected:
 
     void paintEvent(QPaintEvent*) override
     {
-        if (!m_control || !FocusRing::shows(m_control))
+        if (!m_control || !FocusRing::shows(m_control) || (m_when && !m_when()))
             return;
         QPainter painter(this);
         FocusRing::paint(painter, QRectF(rect()), Vosk::controlRadius);
@@ -93,15 +96,16 @@ protected:
 
 private:
     QPointer<QWidget> m_control;
+    std::function<bool()> m_when;
 };
 
 } // namespace
 
 namespace FocusRing {
 
-void wear(QWidget* frame, QWidget* control)
+void wear(QWidget* frame, QWidget* control, std::function<bool()> when)
 {
-    new Worn(frame, control);
+    new Worn(frame, control, std::move(when));
 }
 
 bool takesTyping(const QWidget* widget)

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QRectF>
 
+#include <functional>
 #include <optional>
 
 class QApplication;
@@ -46,7 +47,8 @@ void install(QApplication& application);
 
 // Draws the ring round `frame` whenever `control` shows it, over whatever `frame` holds: for a control
 // that draws none of its own (a text editor), or one that sits inside a surround that should wear it.
-// `control` is `frame` or inside it.
-void wear(QWidget* frame, QWidget* control);
+// `control` is `frame` or inside it. With `when`, only while that holds too; whoever changes what it
+// reads updates `frame`.
+void wear(QWidget* frame, QWidget* control, std::function<bool()> when = {});
 
 } // namespace FocusRing

@@ -10,6 +10,19 @@
 ChooserRows::ChooserRows(QListWidget* list) : QStyledItemDelegate(list), m_list(list)
 {
     list->setItemDelegate(this);
+    // An empty list has no row to wear the ring: it goes round the list itself.
+    FocusRing::wear(list, list, [list] { return ringsWholeList(list); });
+    const auto follow = [list] { list->update(); };
+    QAbstractItemModel* model = list->model();
+    connect(model, &QAbstractItemModel::rowsInserted, list, follow);
+    connect(model, &QAbstractItemModel::rowsRemoved, list, follow);
+    connect(model, &QAbstractItemModel::modelReset, list, follow);
+    connect(list->selectionModel(), &QItemSelectionModel::currentChanged, list, follow);
+}
+
+bool ChooserRows::ringsWholeList(const QListWidget* list)
+{
+    return FocusRing::shows(list) && !list->currentIndex().isValid();
 }
 
 QSize ChooserRows::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const

@@ -21,6 +21,8 @@
 #include <QStringListModel>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 // What a list entry is, besides its text.
@@ -99,12 +101,12 @@ FolderChooser::FolderChooser(Mode mode, const Host::FolderRequest& request, cons
     m_completer->setCaseSensitivity(Qt::CaseSensitive);
     m_completer->setCompletionMode(QCompleter::PopupCompletion);
     m_path->setCompleter(m_completer);
-    auto* up =
+    m_up =
         new VoskButton(QStringLiteral("Parent Folder"), VoskButtonStyle::Variant::quiet, std::nullopt, this);
-    up->setObjectName(QStringLiteral("parentButton"));
-    up->setToolTip(QStringLiteral("Alt+Up"));
+    m_up->setObjectName(QStringLiteral("parentButton"));
+    m_up->setToolTip(QStringLiteral("Alt+Up"));
     pathRow->addWidget(m_path, 1);
-    pathRow->addWidget(up);
+    pathRow->addWidget(m_up);
     column->addLayout(pathRow);
 
     auto* lists = new QSplitter(this);
@@ -134,12 +136,12 @@ FolderChooser::FolderChooser(Mode mode, const Host::FolderRequest& request, cons
         m_newName = new QLineEdit(this);
         m_newName->setObjectName(QStringLiteral("newFolderName"));
         m_newName->setPlaceholderText(QStringLiteral("New folder name"));
-        auto* create =
+        m_create =
             new VoskButton(QStringLiteral("New Folder"), VoskButtonStyle::Variant::quiet, std::nullopt, this);
-        create->setObjectName(QStringLiteral("newFolderButton"));
+        m_create->setObjectName(QStringLiteral("newFolderButton"));
         extras->addWidget(m_newName, 0, 1);
-        extras->addWidget(create, 0, 2);
-        connect(create, &QAbstractButton::clicked, this, &FolderChooser::makeFolder);
+        extras->addWidget(m_create, 0, 2);
+        connect(m_create, &QAbstractButton::clicked, this, &FolderChooser::makeFolder);
         connect(m_newName, &QLineEdit::returnPressed, this, &FolderChooser::makeFolder);
     }
     if (!request.choices.isEmpty()) {
@@ -156,17 +158,17 @@ FolderChooser::FolderChooser(Mode mode, const Host::FolderRequest& request, cons
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    auto* cancel = new VoskButton(QStringLiteral("Cancel"), VoskButtonStyle::Variant::quiet, 64, this);
-    cancel->setObjectName(QStringLiteral("cancelButton"));
+    m_cancel = new VoskButton(QStringLiteral("Cancel"), VoskButtonStyle::Variant::quiet, 64, this);
+    m_cancel->setObjectName(QStringLiteral("cancelButton"));
     m_accept = new VoskButton(request.prompt, VoskButtonStyle::Variant::accent, 64, this);
     m_accept->setObjectName(QStringLiteral("acceptButton"));
-    buttons->addWidget(cancel);
+    buttons->addWidget(m_cancel);
     buttons->addWidget(m_accept);
     column->addLayout(buttons);
 
-    connect(cancel, &QAbstractButton::clicked, this, &QDialog::reject);
+    connect(m_cancel, &QAbstractButton::clicked, this, &QDialog::reject);
     connect(m_accept, &QAbstractButton::clicked, this, &FolderChooser::confirm);
-    connect(up, &QAbstractButton::clicked, this, &FolderChooser::goUp);
+    connect(m_up, &QAbstractButton::clicked, this, &FolderChooser::goUp);
     connect(m_path, &QLineEdit::returnPressed, this, &FolderChooser::typedReturn);
     connect(m_path, &QLineEdit::textEdited, m_list, &QListWidget::clearSelection);
     connect(m_path, &QLineEdit::textEdited, this, &FolderChooser::complete);
@@ -278,6 +280,29 @@ void FolderChooser::keyPressEvent(QKeyEvent* event)
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+bool FolderChooser::focusNextPrevChild(bool next)
+{
+    // What choosing takes first: the name, the folder typed or picked from the list, the runtime to add
+    // it to, the button. The places, the parent and a new folder come after the buttons, rather than
+    // between the path and the button as they stand on screen; Backtab from the path reaches them too.
+    const QList<QWidget*> candidates{m_name,   m_path,   m_list, m_choices, m_accept,
+                                     m_cancel, m_places, m_up,   m_newName, m_create};
+    QList<QWidget*> order;
+    for (QWidget* control : candidates)
+        if (control && control->isVisibleTo(this) && control->isEnabled())
+            order << control;
+    const QWidget* focused = focusWidget();
+    const auto at = std::find_if(order.cbegin(), order.cend(), [focused](const QWidget* control) {
+        return focused && (control == focused || control->isAncestorOf(focused));
+    });
+    if (at == order.cend())
+        return QDialog::focusNextPrevChild(next);
+    const qsizetype count = order.size();
+    const qsizetype index = ((at - order.cbegin()) + (next ? 1 : count - 1)) % count;
+    order.at(index)->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
 }
 
 void FolderChooser::typedReturn()

@@ -58,6 +58,8 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // Tab goes from the path to the list and on to the button that chooses, then to the rest.
+    bool focusNextPrevChild(bool next) override;
 
 private:
     enum class Mode { folder, save };
@@ -97,6 +99,9 @@ private:
     QLabel* m_status;
     QComboBox* m_choices = nullptr;
     QLineEdit* m_newName = nullptr;
+    VoskButton* m_create = nullptr;
+    VoskButton* m_up;
+    VoskButton* m_cancel;
     QCompleter* m_completer;
     QStringListModel* m_completions;
     VoskButton* m_accept;

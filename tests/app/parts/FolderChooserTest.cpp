@@ -1,5 +1,7 @@
 #include "app/parts/FolderChooser.h"
+#include "app/design/FocusRing.h"
 #include "app/parts/Alert.h"
+#include "app/parts/ChooserRows.h"
 #include "support/TestSupport.h"
 #include "support/Widgets.h"
 
@@ -8,6 +10,7 @@
 #include <QCompleter>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTemporaryDir>
@@ -23,6 +26,71 @@ QStringList shown(const QListWidget* list)
     for (int row = 0; row < list->count(); ++row)
         names << list->item(row)->text();
     return names;
+}
+
+// Pixels of `widget` as drawn now in the focus ring's colour.
+int ringPixels(QWidget* widget)
+{
+    const QImage image = widget->grab().toImage();
+    const QColor ring = FocusRing::color();
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (std::abs(pixel.red() - ring.red()) < 8 && std::abs(pixel.green() - ring.green()) < 8 &&
+                std::abs(pixel.blue() - ring.blue()) < 8)
+                ++count;
+        }
+    return count;
+}
+
+// Tab goes from the typed path to the list and on to the button that chooses, past the runtime to add
+// to where one is asked; the places, the parent and a new folder come after the buttons. The list of a
+// folder with no folders in it shows the focus ring when Tab reaches it.
+TEST(FolderChooser, TabGoesFromThePathThroughTheListToTheButton)
+{
+    TestSupport::prepareWidgets();
+    QTemporaryDir root;
+    const struct {
+        const char* what;
+        QStringList choices;
+        QStringList stops;
+    } rows[] = {
+        {"without a choice",
+         {},
+         {"folderList", "acceptButton", "cancelButton", "placesList", "parentButton", "newFolderName",
+          "newFolderButton", "folderPath"}},
+        {"with the runtime to add to",
+         {"default", "work"},
+         {"folderList", "runtimeChoice", "acceptButton", "cancelButton", "placesList", "parentButton",
+          "newFolderName", "newFolderButton", "folderPath"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Host::FolderRequest request;
+        request.prompt = "Add";
+        request.startIn = root.path();
+        request.canCreateFolders = true;
+        request.choices = row.choices;
+        request.choicesLabel = "Runtime:";
+        FolderChooser chooser(request);
+        chooser.show();
+        auto* list = chooser.findChild<QListWidget*>("folderList");
+        auto* path = chooser.findChild<QLineEdit*>("folderPath");
+        ASSERT_TRUE(TestSupport::eventually([&] { return chooser.status() == "No folders in here."; }));
+        EXPECT_EQ(ringPixels(list), 0);
+
+        EXPECT_EQ(TestSupport::tabStops(chooser, int(row.stops.size()), path), row.stops);
+        path->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(path, Qt::Key_Tab);
+        ASSERT_EQ(QApplication::focusWidget(), list);
+        EXPECT_TRUE(ChooserRows::ringsWholeList(list));
+        EXPECT_GT(ringPixels(list), list->width()) << "the empty list shows no focus";
+        QTest::keyClick(list, Qt::Key_Backtab);
+        EXPECT_EQ(QApplication::focusWidget(), path);
+        QTest::keyClick(path, Qt::Key_Backtab);
+        EXPECT_EQ(QApplication::focusWidget()->objectName(), "newFolderButton");
+    }
 }
 
 // The keys a desktop's chooser answers to, pressed where the focus is: Ctrl+H shows and hides the hidden

@@ -1,4 +1,5 @@
 #include "app/design/VoskButton.h"
+#include "app/design/VoskLabel.h"
 #include "app/parts/Banner.h"
 #include "app/parts/Preferences.h"
 #include "app/shell/ContentView.h"
@@ -216,16 +217,20 @@ TEST_F(WindowOnEngine, ListsTheEngineAndThePickerAndFilterChangeWhatIsCounted)
 }
 
 // All runtimes shown, the other one named in the notice for not answering, and then its context
-// removed: the picker shows the one runtime left, which is what is shown, and the notice no longer
-// names one that is gone.
-TEST_F(WindowOnEngine, AContextRemovedWhileAllAreShownLeavesThePickerOnTheRestAndNoNoticeOfIt)
+// removed: the window shows the one runtime left and acts on it (pulls and logs in there, names no
+// runtime on its rows), also once started again, and the notice no longer names one that is gone.
+TEST_F(WindowOnEngine, AContextRemovedWhileAllAreShownLeavesTheWindowOnTheOneLeft)
 {
     const QString other = base + "-other";
     const QString dead = sockets.filePath("dead.sock");
     ASSERT_TRUE(deadSocket(dead));
     const auto created = docker({"context", "create", other, "--docker", "host=unix://" + dead});
     ASSERT_EQ(created.status, 0) << created.err.toStdString();
+    const QString image = base + "-img:1";
+    images << image;
+    ASSERT_EQ(docker({"tag", TestSupport::testImage(), image}).status, 0);
 
+    preferences->setCategory(Category::images);
     ContentView window(*store, *toolchain, *preferences);
     window.show();
     QCoro::waitFor(store->loadContexts());
@@ -236,6 +241,10 @@ TEST_F(WindowOnEngine, AContextRemovedWhileAllAreShownLeavesThePickerOnTheRestAn
     ASSERT_TRUE(eventually([&] { return store->notice() == notAnswering; }));
     EXPECT_EQ(picker->currentText(), "All runtimes");
 
+    auto* view = window.findChild<ImagesView*>();
+    ASSERT_NE(view, nullptr);
+    EXPECT_FALSE(window.findChild<VoskButton*>("loginButton")->isEnabled());
+
     ASSERT_EQ(docker({"context", "rm", other}).status, 0);
     QCoro::waitFor(store->loadContexts());
     EXPECT_EQ(picker->tags(), QStringList({"default"}));
@@ -243,6 +252,42 @@ TEST_F(WindowOnEngine, AContextRemovedWhileAllAreShownLeavesThePickerOnTheRestAn
     EXPECT_EQ(store->notice(), std::nullopt);
     EXPECT_TRUE(eventually([&] { return !window.findChild<Banner*>("noticeBanner")->isVisible(); }))
         << "the banner slides away";
+
+    EXPECT_FALSE(store->showAll());
+    EXPECT_TRUE(window.findChild<VoskButton*>("loginButton")->isEnabled());
+    window.findChild<QLineEdit*>("pullField")->setText(image);
+    EXPECT_TRUE(window.findChild<VoskButton*>("pullButton")->isEnabled());
+    ASSERT_TRUE(eventually([&] { return store->matchingImages().size() == 1; }));
+    ImageRow* row = nullptr;
+    ASSERT_TRUE(eventually([&] { return (row = view->row(store->matchingImages().first())) != nullptr; }));
+    QStringList texts;
+    for (const VoskLabel* label : row->findChildren<VoskLabel*>())
+        texts << label->plainText();
+    EXPECT_FALSE(texts.join('\n').contains("default")) << texts.join(" | ").toStdString();
+    // A window started again from the same settings shows the one runtime too.
+    EXPECT_FALSE(AppStore(*settings).showAll());
+}
+
+// A context whose socket is not there at all is offline, never asked; with all runtimes shown it is
+// named in the notice beside the runtime that answers.
+TEST_F(WindowOnEngine, AContextWithoutASocketIsNamedWhileAllAreShown)
+{
+    const QString missing = base + "-missing";
+    const auto created = docker(
+        {"context", "create", missing, "--docker", "host=unix://" + sockets.filePath("nonexistent.sock")});
+    ASSERT_EQ(created.status, 0) << created.err.toStdString();
+
+    ContentView window(*store, *toolchain, *preferences);
+    window.show();
+    QCoro::waitFor(store->loadContexts());
+    auto* picker = window.findChild<RuntimePicker*>("runtimePicker");
+    ASSERT_EQ(picker->tags(), QStringList({"default", missing, AppStore::allRuntimesTag()}));
+    EXPECT_EQ(picker->itemText(picker->findData(missing)), missing + " \u00B7 offline");
+    picker->activated(picker->findData(AppStore::allRuntimesTag()));
+    const QString notAnswering = missing + " is not answering \u2014 showing the rest.";
+    EXPECT_TRUE(eventually([&] { return store->notice() == notAnswering; }))
+        << store->notice().value_or("none").toStdString();
+    EXPECT_TRUE(eventually([&] { return window.findChild<Banner*>("noticeBanner")->isVisible(); }));
 }
 
 TEST_F(WindowOnEngine, TagPullAndRemoveThroughTheImagesScreen)
