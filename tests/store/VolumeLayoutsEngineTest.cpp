@@ -9,7 +9,7 @@ using namespace EngineTesting;
 
 namespace {
 
-class VolumesOnEngine : public ActionsOnEngine {
+class VolumeHolders : public ActionsOnEngine {
 protected:
     // A project in its own folder with a volume of its own, "<name>_data", holding a file.
     QString upOwner(const QString& name)
@@ -44,7 +44,7 @@ protected:
 
 // A backup container binds the volume's data folder on the host (`-v <Mountpoint>:/x`): the plan keeps
 // the volume and says that container binds it; after the deletion it still reads the data in /x.
-TEST_F(VolumesOnEngine, AContainerBindingTheDataFolderKeepsTheVolume)
+TEST_F(VolumeHolders, AContainerBindingTheDataFolderKeepsTheVolume)
 {
     const QString owner = uniqueName("vbound");
     const QString volume = owner + "_data";
@@ -67,7 +67,7 @@ TEST_F(VolumesOnEngine, AContainerBindingTheDataFolderKeepsTheVolume)
 // Another running project names the volume as external only in a service of a profile it has not
 // started, and one of its other paths goes through a variable not set here: it still names the volume,
 // which stays, and its `--profile backup up` still finds it afterwards.
-TEST_F(VolumesOnEngine, AProfileServiceOfAProjectWithAnUnsetVariableKeepsTheVolume)
+TEST_F(VolumeHolders, AProfileServiceOfAProjectWithAnUnsetVariableKeepsTheVolume)
 {
     const QString owner = uniqueName("vowner");
     const QString volume = owner + "_data";
@@ -99,7 +99,7 @@ TEST_F(VolumesOnEngine, AProfileServiceOfAProjectWithAnUnsetVariableKeepsTheVolu
 
 // A volume nothing mounts, which a project only remembered declares as its external one, is not offered
 // as unused: reclaim names the project that holds it, and a removal asked for anyway leaves it.
-TEST_F(VolumesOnEngine, ReclaimDoesNotOfferAVolumeARememberedProjectNames)
+TEST_F(VolumeHolders, ReclaimDoesNotOfferAVolumeARememberedProjectNames)
 {
     const QString volume = uniqueName("vreclaim");
     ASSERT_NO_FATAL_FAILURE(createVolume(volume));
