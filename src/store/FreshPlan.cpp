@@ -179,7 +179,11 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
         if (const auto label = volume.labels.constFind(QString::fromLatin1(Docker::projectLabel));
             label != volume.labels.cend() && *label == project.name)
             labelled << volume.name;
-    if (!labelled.isEmpty() && !(cancel && cancel->isCancelled())) {
+    // Their creation times are dated by the engine's clock: one that did not tell its time just now is
+    // not asked again, and the plan stays within one limit.
+    if (listed && !began && !labelled.isEmpty())
+        fresh.volumesUnchecked << QStringLiteral("the engine did not say when the volumes were made");
+    else if (!labelled.isEmpty() && !(cancel && cancel->isCancelled())) {
         const std::optional<QMap<QString, QString>> created = engine.volumeCreation(labelled, ask.on);
         readings.created = created.value_or(QMap<QString, QString>());
         if (!created)

@@ -31,7 +31,8 @@ QList<VolumeHold> unreadableProjects(const Users& users, const QSet<QString>& ow
         const std::optional<QStringList> named = Docker::possibleFiles(files);
         const bool readable = named && Docker::possibleFiles(envFiles) &&
                               (container.workingDir() || !named->isEmpty());
-        const QString who = QStringLiteral("project ") + *project;
+        const QString who = project->isEmpty() ? QStringLiteral("container ") + container.name
+                                               : QStringLiteral("project ") + *project;
         if (readable || seen.contains(who))
             continue;
         seen.insert(who);
