@@ -29,8 +29,8 @@ QList<VolumeHold> unreadableProjects(const Users& users, const QSet<QString>& ow
         const QString files = container.labels.value(QString::fromLatin1(Docker::configFilesLabel));
         const QString envFiles = container.labels.value(QString::fromLatin1(Docker::environmentFileLabel));
         const std::optional<QStringList> named = Docker::possibleFiles(files);
-        const bool readable = named && Docker::possibleFiles(envFiles) &&
-                              (container.workingDir() || !named->isEmpty());
+        const bool readable =
+            named && Docker::possibleFiles(envFiles) && (container.workingDir() || !named->isEmpty());
         const QString who = project->isEmpty() ? QStringLiteral("container ") + container.name
                                                : QStringLiteral("project ") + *project;
         if (readable || seen.contains(who))
@@ -144,7 +144,8 @@ QMap<QString, QStringList> volumesHeld(StoreEngine& engine, const QStringList& n
                                        const std::optional<Runtime>& on,
                                        const QList<std::optional<Runtime>>& runtimes,
                                        const QMap<QString, QList<KnownProject>>& remembered,
-                                       std::chrono::milliseconds folderLimit, const Platform::Cancellation* cancel)
+                                       std::chrono::milliseconds folderLimit,
+                                       const Platform::Cancellation* cancel)
 {
     QMap<QString, QStringList> held;
     if (names.isEmpty())

@@ -59,4 +59,5 @@ QMap<QString, QStringList> volumesHeld(StoreEngine& engine, const QStringList& n
                                        const std::optional<Runtime>& on,
                                        const QList<std::optional<Runtime>>& runtimes,
                                        const QMap<QString, QList<KnownProject>>& remembered,
-                                       std::chrono::milliseconds folderLimit, const Platform::Cancellation* cancel);
+                                       std::chrono::milliseconds folderLimit,
+                                       const Platform::Cancellation* cancel);

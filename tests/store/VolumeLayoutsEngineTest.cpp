@@ -57,7 +57,8 @@ TEST_F(VolumeHolders, AContainerBindingTheDataFolderKeepsTheVolume)
     const TeardownPlan plan = planOf(owner);
     const VolumeUse* kept = keptOf(plan, volume);
     ASSERT_NE(kept, nullptr) << "the plan removes " << volume.toStdString();
-    EXPECT_TRUE(kept->heldSaying().join('\n').contains(backup)) << kept->heldSaying().join('\n').toStdString();
+    EXPECT_TRUE(kept->heldSaying().join('\n').contains(backup))
+        << kept->heldSaying().join('\n').toStdString();
 
     run(store->deleteProject(plan, store->runtime(), false));
     EXPECT_TRUE(volumeExists(volume));
@@ -76,11 +77,12 @@ TEST_F(VolumeHolders, AProfileServiceOfAProjectWithAnUnsetVariableKeepsTheVolume
     projectsMade << other;
     ScopedEnv unset{"EXTRA", std::nullopt};
     const QString dir = projectFolder(
-        other, service() + "    env_file:\n      - path: ${EXTRA}/e.env\n        required: false\n" +
-                   QStringLiteral("  backup:\n    image: %1\n    command: sleep 600\n    stop_grace_period: 1s\n"
-                                  "    network_mode: none\n    profiles: [backup]\n    volumes: [held:/held]\n"
-                                  "volumes:\n  held:\n    external: true\n    name: %2\n")
-                       .arg(TestSupport::testImage(), volume));
+        other,
+        service() + "    env_file:\n      - path: ${EXTRA}/e.env\n        required: false\n" +
+            QStringLiteral("  backup:\n    image: %1\n    command: sleep 600\n    stop_grace_period: 1s\n"
+                           "    network_mode: none\n    profiles: [backup]\n    volumes: [held:/held]\n"
+                           "volumes:\n  held:\n    external: true\n    name: %2\n")
+                .arg(TestSupport::testImage(), volume));
     const auto up = docker({"compose", "-p", other, "up", "-d"}, dir);
     ASSERT_EQ(up.status, 0) << up.err.toStdString();
 
@@ -104,9 +106,9 @@ TEST_F(VolumeHolders, ReclaimDoesNotOfferAVolumeARememberedProjectNames)
     const QString volume = uniqueName("vreclaim");
     ASSERT_NO_FATAL_FAILURE(createVolume(volume));
     const QString other = uniqueName("vremembered");
-    const QString dir = projectFolder(other, service("      - held:/held\n") +
-                                                 "volumes:\n  held:\n    external: true\n    name: " + volume +
-                                                 "\n");
+    const QString dir =
+        projectFolder(other, service("      - held:/held\n") +
+                                 "volumes:\n  held:\n    external: true\n    name: " + volume + "\n");
     ProjectRegistry registry;
     registry.byRuntime.insert("default", {KnownProject{other, dir, {"web"}}});
     store->setRegistry(registry);
