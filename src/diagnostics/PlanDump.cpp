@@ -155,7 +155,7 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
                            (volume.size ? QStringLiteral("  (") + *volume.size + u')' : QString()));
     for (const VolumeUse& volume : plan.kept())
         printLine(out, QStringLiteral("  KEEP volume       ") + volume.name +
-                           QStringLiteral(u"  \u2014 used by ") + volume.usedBy.join(QStringLiteral(", ")));
+                           QStringLiteral(u"  \u2014 ") + volume.heldSaying().join(QStringLiteral("; ")));
     if (plan.workingDir)
         printLine(out, QStringLiteral("  offer to trash    ") + *plan.workingDir);
     if (plan.workingDir && plan.folderLink)

@@ -15,7 +15,14 @@
 
 size_t qHash(const VolumeUse& use, size_t seed) noexcept
 {
-    return qHashMulti(seed, use.name, use.usedBy, use.size.has_value(), use.size.value_or(QString()));
+    return qHashMulti(seed, use.name, use.usedBy, use.size.has_value(), use.size.value_or(QString()), use.holds);
+}
+
+QStringList VolumeUse::heldSaying() const
+{
+    if (!holds.isEmpty())
+        return holds;
+    return usedBy.isEmpty() ? QStringList() : QStringList{QStringLiteral("used by ") + usedBy.join(QStringLiteral(", "))};
 }
 
 QList<VolumeUse> TeardownPlan::removable() const
@@ -178,7 +185,10 @@ TeardownPlan planOf(const ComposeProject& project, const QList<Container>& allCo
         std::optional<QString> size;
         if (const auto it = sizes.constFind(volume); it != sizes.cend())
             size = it.value();
-        plan.volumes << VolumeUse{volume, usedBy, size};
+        QStringList holds;
+        for (const QString& container : std::as_const(usedBy))
+            holds << QStringLiteral("container %1 mounts it").arg(container);
+        plan.volumes << VolumeUse{volume, usedBy, size, holds};
     }
     return plan;
 }
@@ -274,9 +284,19 @@ TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContain
     // A volume another project's files name is that project's too, running or not: it would find its
     // data gone when it is brought up again.
     for (VolumeUse& volume : planned.volumes) {
-        for (const QString& project : readings.namedElsewhere.value(volume.name) + readings.heldByUnknown)
-            if (!volume.usedBy.contains(project))
-                volume.usedBy << project;
+        const auto hold = [&volume](const QString& who, const QString& how) {
+            if (!volume.usedBy.contains(who))
+                volume.usedBy << who;
+            if (!volume.holds.contains(how))
+                volume.holds << how;
+        };
+        for (const QString& project : readings.namedElsewhere.value(volume.name))
+            hold(project, project + QStringLiteral(" names it in its compose files"));
+        for (qsizetype i = 0; i < readings.heldByUnknown.size(); ++i)
+            hold(readings.heldByUnknown[i], readings.unknownWhy.value(i, readings.heldByUnknown[i] +
+                                                                             QStringLiteral(" cannot be read")));
+        for (const VolumeHold& held : readings.heldBy.value(volume.name))
+            hold(held.who, held.how);
         std::sort(volume.usedBy.begin(), volume.usedBy.end());
     }
     for (const VolumeUse& volume : std::as_const(planned.volumes))

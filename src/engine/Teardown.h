@@ -18,11 +18,24 @@ struct ComposeProject;
 struct Container;
 struct DockerVolume;
 
+// Who keeps a volume, and how: "container web mounts it", "project shop names it in its compose files".
+struct VolumeHold {
+    QString who; // the container, process, volume or project
+    QString how; // one sentence, naming who first
+
+    bool operator==(const VolumeHold&) const = default;
+};
+
 // One volume of a teardown plan: the containers outside the project that still mount it.
 struct VolumeUse {
     QString name;
     QStringList usedBy;          // sorted; empty means the deletion removes the volume
     std::optional<QString> size; // already formatted for display; none when unknown
+    // How each of `usedBy` keeps it, one sentence each, for the sheet and the dump to say.
+    QStringList holds = {};
+
+    // What keeps it, as the sheet and the dump say it: each hold, else the names of its users.
+    QStringList heldSaying() const;
 
     bool operator==(const VolumeUse&) const = default;
 };
@@ -110,6 +123,9 @@ struct PlanReadings {
     // Whether the project's folder may be offered for the Trash, as judgeTrashOffer found it; none
     // when it was not judged, and then it is not offered.
     std::optional<TrashOffer> trash;
+    // Who else holds a volume (its data folder bound or mounted, its name in another project's files, a
+    // doubt about either): each keeps it.
+    QMap<QString, QList<VolumeHold>> heldBy = {};
 };
 
 // The plan of deleting `project` by the rules a deletion follows, from what the engine answered. A

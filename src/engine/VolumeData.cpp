@@ -125,16 +125,30 @@ VolumeData volumeData(const QStringList& names, const std::optional<Runtime>& ru
     const std::optional<EngineInfo> info = engineInfo(runtime, limit, cancel);
     if (!info || info->id.isEmpty() || !Platform::isPlainAbsolute(info->rootDir))
         return data;
-    data.engine = info->id;
-    data.root = info->rootDir;
-    // Only a volume the engine says it keeps where its own driver puts them has its folder there.
     const std::optional<QMap<QString, QStringList>> folders =
         volumeFolders(names, runtime, Platform::remaining(deadline), cancel);
-    if (!folders)
+    if (!folders) {
+        data.engine = info->id;
+        data.root = info->rootDir;
         return data;
+    }
+    return volumeData(*info, *folders, names, runtime, Platform::remaining(deadline), cancel);
+}
+
+VolumeData volumeData(const EngineInfo& info, const QMap<QString, QStringList>& folders,
+                      const QStringList& names, const std::optional<Runtime>& runtime,
+                      std::chrono::milliseconds limit, const Platform::Cancellation* cancel)
+{
+    VolumeData data;
+    if (names.isEmpty() || info.id.isEmpty() || !Platform::isPlainAbsolute(info.rootDir))
+        return data;
+    const QDeadlineTimer deadline(limit);
+    data.engine = info.id;
+    data.root = info.rootDir;
+    // Only a volume the engine says it keeps where its own driver puts them has its folder there.
     QStringList kept;
     for (const QString& name : names)
-        if (folders->value(name).contains(ownFolder(info->rootDir, name) + QStringLiteral("/_data")))
+        if (folders.value(name).contains(ownFolder(info.rootDir, name) + QStringLiteral("/_data")))
             kept << name;
     QStringList containers;
     const Platform::Capture ids =
@@ -146,8 +160,8 @@ VolumeData volumeData(const QStringList& names, const std::optional<Runtime>& ru
     if (cancel && cancel->isCancelled())
         return data;
     const std::chrono::milliseconds left = Platform::remaining(deadline);
-    return Platform::startFolderLook(info->rootDir,
-                                     Looks::volumeData(info->id, info->rootDir, containers, kept), left)
+    return Platform::startFolderLook(info.rootDir, Looks::volumeData(info.id, info.rootDir, containers, kept),
+                                     left)
         .wait(left, cancel)
         .value_or(data);
 }

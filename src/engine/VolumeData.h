@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/FolderUsers.h"
 #include "engine/Runtime.h"
 #include "platform/FolderIdentity.h"
 #include "platform/LookWire.h"
@@ -72,6 +73,12 @@ VolumeData lookAtVolumeData(const QString& engine, const QString& root, const QS
 // its own local layout. Nothing local when the engine does not say within `limit`, `cancel` (may be
 // null) ends the questions, or the look does not answer in time.
 VolumeData volumeData(const QStringList& names, const std::optional<Runtime>& runtime,
+                      std::chrono::milliseconds limit, const Platform::Cancellation* cancel);
+
+// The same from what the engine already said: its identity and data folder (`info`) and where each
+// volume keeps its data (`folders`, by name, as volumeFolders gives them). Neither is asked again.
+VolumeData volumeData(const EngineInfo& info, const QMap<QString, QStringList>& folders,
+                      const QStringList& names, const std::optional<Runtime>& runtime,
                       std::chrono::milliseconds limit, const Platform::Cancellation* cancel);
 
 namespace Looks {

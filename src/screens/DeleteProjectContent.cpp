@@ -139,8 +139,8 @@ DeleteProjectContent::DeleteProjectContent(const TeardownPlan& plan, bool trashD
     if (!removable.isEmpty()) {
         QVBoxLayout* rows =
             addSection(column, this, QStringLiteral("volumesSection"), QStringLiteral("Volumes"),
-                       QStringLiteral("Nothing else on this runtime mounts these. Their data goes with them, "
-                                      "and this cannot be undone."));
+                       QStringLiteral("Nothing else mounts, binds or names these, and nothing leaves a "
+                                      "doubt of it. Their data goes with them, and this cannot be undone."));
         for (const VolumeUse& volume : removable)
             m_sizes.insert(volume.name, addRow(rows, this, QStringLiteral("externaldrive"), volume.name,
                                                volume.size, Vosk::errInk));
@@ -150,15 +150,15 @@ DeleteProjectContent::DeleteProjectContent(const TeardownPlan& plan, bool trashD
     if (!kept.isEmpty()) {
         QVBoxLayout* rows =
             addSection(column, this, QStringLiteral("keptSection"), QStringLiteral("Kept — in use elsewhere"),
-                       QStringLiteral("Mounted by containers outside this project, so they are left alone."));
+                       QStringLiteral("Something outside this project holds these, or may: each says who "
+                                      "and how. They are left alone."));
         for (const VolumeUse& volume : kept) {
             auto* stack = new QVBoxLayout;
             stack->setSpacing(2);
             rows->addLayout(stack);
             m_sizes.insert(volume.name, addRow(stack, this, QStringLiteral("externaldrive.badge.checkmark"),
                                                volume.name, volume.size, Vosk::success));
-            auto* users = new VoskLabel(QStringLiteral("used by ") + volume.usedBy.join(QStringLiteral(", ")),
-                                        TextStyles::monoNote, Vosk::muted, this);
+            auto* users = new VoskLabel(volume.heldSaying().join(u'\n'), TextStyles::monoNote, Vosk::muted, this);
             users->setObjectName(QStringLiteral("usedByLabel"));
             users->setWordWrap(true);
             users->setContentsMargins(22, 0, 0, 0);

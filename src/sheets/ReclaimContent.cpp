@@ -63,7 +63,8 @@ const std::array<ReclaimContent::GroupText, 4>& ReclaimContent::groups()
          "No container was made from these. One from a registry can be pulled again. One marked \u201cbuilt "
          "here\u201d needs its source, and one with \u201cno tag\u201d cannot be fetched by name."},
         {Reclaimable::Kind::Volume, "Unused volumes",
-         "Nothing mounts these. Their data goes with them, and this cannot be undone."},
+         "Nothing mounts, binds or names these, and nothing leaves a doubt of it. Their data goes with "
+         "them, and this cannot be undone."},
         {Reclaimable::Kind::BuildCache, "Build cache", "The next build starts cold."},
     }};
     return table;
@@ -141,6 +142,24 @@ ReclaimContent::ReclaimContent(const QList<Reclaimable>& candidates, const QSet<
         column->addWidget(group->box);
         m_groups << group;
     }
+    m_heldBox = new QWidget(this);
+    m_heldBox->setObjectName(QStringLiteral("heldVolumeGroup"));
+    auto* heldColumn = new QVBoxLayout(m_heldBox);
+    heldColumn->setContentsMargins(0, 0, 0, 0);
+    heldColumn->setSpacing(7);
+    heldColumn->addWidget(
+        new VoskLabel(QStringLiteral("Volumes in use elsewhere"), TextStyles::sectionLabel, Vosk::muted, m_heldBox));
+    auto* heldExplanation = new VoskLabel(
+        QStringLiteral("Nothing of this runtime mounts these, but something else holds them, or may: each "
+                       "says who and how. They are not offered."),
+        TextStyles::note, Vosk::muted, m_heldBox);
+    heldExplanation->setWordWrap(true);
+    heldColumn->addWidget(heldExplanation);
+    m_heldText = new VoskLabel(QString(), TextStyles::monoNote, Vosk::muted, m_heldBox);
+    m_heldText->setObjectName(QStringLiteral("heldVolumesLabel"));
+    m_heldText->setWordWrap(true);
+    heldColumn->addWidget(m_heldText);
+    column->addWidget(m_heldBox);
     column->addStretch(1);
 
     m_candidates = candidates;
@@ -176,6 +195,14 @@ void ReclaimContent::setFailures(const QStringList& failures)
     sync();
 }
 
+void ReclaimContent::setHeld(const QList<std::pair<Reclaimable, QStringList>>& held)
+{
+    if (held == m_held)
+        return;
+    m_held = held;
+    sync();
+}
+
 void ReclaimContent::choose(const QSet<QString>& selected)
 {
     setSelected(selected);
@@ -186,7 +213,12 @@ void ReclaimContent::sync()
 {
     m_failureText->setPlainText(m_failures.join(u'\n'));
     m_failureBox->setVisible(!m_failures.isEmpty());
-    m_empty->setVisible(m_candidates.isEmpty());
+    m_empty->setVisible(m_candidates.isEmpty() && m_held.isEmpty());
+    QStringList held;
+    for (const auto& [item, how] : std::as_const(m_held))
+        held << item.name + QStringLiteral(u" \u2014 ") + how.join(QStringLiteral("; "));
+    m_heldText->setText(held.join(u'\n'));
+    m_heldBox->setVisible(!m_held.isEmpty());
     for (Group* group : std::as_const(m_groups)) {
         group->items.clear();
         for (const Reclaimable& item : std::as_const(m_candidates))

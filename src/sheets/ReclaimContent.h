@@ -28,6 +28,8 @@ public:
     void setCandidates(const QList<Reclaimable>& candidates);
     void setSelected(const QSet<QString>& selected);
     void setFailures(const QStringList& failures);
+    // The volumes measured as unused that something else holds, with how: shown apart, never ticked.
+    void setHeld(const QList<std::pair<Reclaimable, QStringList>>& held);
     const QSet<QString>& selected() const { return m_selected; }
 
     struct GroupText {
@@ -53,5 +55,8 @@ private:
     QWidget* m_failureBox;
     VoskLabel* m_failureText;
     VoskLabel* m_empty;
+    QList<std::pair<Reclaimable, QStringList>> m_held;
+    QWidget* m_heldBox;
+    VoskLabel* m_heldText;
     QList<Group*> m_groups;
 };

@@ -86,7 +86,19 @@ ReclaimView::ReclaimView(AppStore& store, std::optional<ComposeProject> project,
 
 QList<Reclaimable> ReclaimView::candidates() const
 {
-    return ReclaimSelection::candidates(m_store.usage(), m_project);
+    QList<Reclaimable> free = ReclaimSelection::candidates(m_store.usage(), m_project);
+    // A volume something else holds is not unused, whatever the measurement said.
+    free.removeIf([this](const Reclaimable& item) { return m_held.contains(item.id()); });
+    return free;
+}
+
+QList<std::pair<Reclaimable, QStringList>> ReclaimView::held() const
+{
+    QList<std::pair<Reclaimable, QStringList>> held;
+    for (const Reclaimable& item : ReclaimSelection::candidates(m_store.usage(), m_project))
+        if (const auto how = m_held.constFind(item.id()); how != m_held.cend())
+            held.append({item, *how});
+    return held;
 }
 
 QList<Reclaimable> ReclaimView::chosen() const
@@ -110,6 +122,12 @@ QCoro::Task<> ReclaimView::measure()
     co_await m_store.loadUsage();
     if (!self)
         co_return;
+    // Then who else holds the volumes it found: those are shown apart, and not offered.
+    const QMap<QString, QStringList> held =
+        co_await m_store.heldVolumes(ReclaimSelection::candidates(m_store.usage(), m_project));
+    if (!self)
+        co_return;
+    m_held = held;
     m_measuring = false;
     m_measured = true;
     sync();
@@ -208,6 +226,7 @@ void ReclaimView::sync()
     m_content->setFailures(m_failures);
     m_content->setSelected(m_selected);
     m_content->setCandidates(candidates);
+    m_content->setHeld(held());
     m_busy->setVisible(m_working);
     m_warning->setItems(chosen);
     m_cancel->setText(m_failures.isEmpty() ? QStringLiteral("Cancel") : QStringLiteral("Close"));

@@ -6,6 +6,7 @@
 #include <QCoroTask>
 #include <QDialog>
 #include <QList>
+#include <QMap>
 #include <QPointer>
 #include <QSet>
 #include <QStringList>
@@ -42,6 +43,8 @@ public:
     // Worked out afresh from the store's usage on every call, in candidate order.
     QList<Reclaimable> candidates() const;
     QList<Reclaimable> chosen() const;
+    // The volumes measured as unused that something else holds, with how each is held.
+    QList<std::pair<Reclaimable, QStringList>> held() const;
 
     // For still pictures: the store's usage as if just measured, with `selected` ticked. Nothing is
     // measured, then or when the sheet shows.
@@ -72,6 +75,7 @@ private:
     bool m_measuring = false;
     QPointer<Alert> m_alert;
     QStringList m_failures;
+    QMap<QString, QStringList> m_held; // volume's identifier -> how it is held
 
     ReclaimHeader* m_header;
     QStackedWidget* m_body;

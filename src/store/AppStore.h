@@ -344,6 +344,10 @@ public:
     // running after its limit is ended and fails as the runtime not answering. An image whose tag now
     // names another image, and a volume made again under its name, are not removed and fail alone.
     QCoro::Task<QStringList> reclaim(QList<Reclaimable> items);
+    // Of the volume candidates among `items`, those something holds or may hold (VolumeWeighing), by
+    // their identifier: how each is held, one sentence each. They are not unused, whatever the
+    // measurement said.
+    QCoro::Task<QMap<QString, QStringList>> heldVolumes(QList<Reclaimable> items);
     // Logs the shown runtime's client in to a registry; the password goes to the client's standard
     // input only. Changes nothing in the store.
     QCoro::Task<LoginResult> login(QString server, QString username, QString password);

@@ -6,6 +6,7 @@
 #include "platform/Numbers.h"
 #include "platform/Pools.h"
 #include "platform/TimedRunner.h"
+#include "store/VolumeWeighing.h"
 
 #include <algorithm>
 
@@ -51,6 +52,23 @@ QStringList stillMeasured(StoreEngine& engine, const Group& group, Reclaimable::
             kept << ref;
     }
     return kept;
+}
+
+// The volumes of `group` among `refs` that nothing holds now; the others stay, each said with why.
+QStringList stillUnheld(StoreEngine& engine, const Group& group, const QStringList& refs,
+                        const QList<std::optional<Runtime>>& runtimes,
+                        const QMap<QString, QList<KnownProject>>& remembered, std::chrono::milliseconds limit,
+                        QStringList& failures, const Platform::Cancellation* stop)
+{
+    const QMap<QString, QStringList> held = volumesHeld(engine, refs, group.runtime, runtimes, remembered, limit, stop);
+    QStringList free;
+    for (const QString& ref : refs) {
+        if (held.contains(ref))
+            failures << QStringLiteral("%1 was not removed: %2.").arg(ref, held.value(ref).join(QStringLiteral("; ")));
+        else
+            free << ref;
+    }
+    return free;
 }
 
 bool wordCharacter(QChar c)
@@ -137,7 +155,9 @@ QCoro::Task<QStringList> AppStore::reclaim(QList<Reclaimable> items)
     BusyHold busy = holdBusy();
     const std::shared_ptr<StoreEngine> engine = m_engine;
     // Bounded: the sheet that waits for the removal cannot be closed meanwhile.
-    auto job = Platform::onUserInitiated([engine, groups, limit = m_removalLimit, stop] {
+    auto job = Platform::onUserInitiated([engine, groups, limit = m_removalLimit, stop,
+                                          remembered = m_registry.byRuntime, folderLimit = m_folderLimit,
+                                          runtimes = everyRuntime(m_runtime)] {
         QStringList failures;
         for (const Group& group : groups) {
             for (QStringList command : Docker::reclaimCommands(group.items)) {
@@ -149,6 +169,11 @@ QCoro::Task<QStringList> AppStore::reclaim(QList<Reclaimable> items)
                     const auto kind = named == 1 ? Reclaimable::Kind::Image : Reclaimable::Kind::Volume;
                     command = command.first(named) +
                               stillMeasured(*engine, group, kind, command.mid(named), failures, stop.get());
+                    // A volume held since it was measured keeps its data: weighed again just before.
+                    if (kind == Reclaimable::Kind::Volume && command.size() > named && !stop->isCancelled())
+                        command = command.first(named) + stillUnheld(*engine, group, command.mid(named),
+                                                                     runtimes, remembered, folderLimit,
+                                                                     failures, stop.get());
                     if (command.size() == named || stop->isCancelled())
                         continue;
                 }
@@ -182,6 +207,34 @@ QCoro::Task<QStringList> AppStore::reclaim(QList<Reclaimable> items)
     busy.release();
     emit reclaimsChanged();
     co_return failures;
+}
+
+QCoro::Task<QMap<QString, QStringList>> AppStore::heldVolumes(QList<Reclaimable> items)
+{
+    // Per runtime: the volumes' names, and the identifier each is shown under.
+    QList<std::pair<std::optional<Runtime>, QMap<QString, QString>>> groups;
+    for (const Reclaimable& item : std::as_const(items)) {
+        if (item.kind != Reclaimable::Kind::Volume)
+            continue;
+        const std::optional<Runtime> on = actingOn(item.runtime);
+        auto group = std::find_if(groups.begin(), groups.end(), [&on](const auto& g) { return g.first == on; });
+        if (group == groups.end())
+            group = groups.insert(groups.end(), {on, {}});
+        group->second.insert(item.ref, item.id());
+    }
+    const std::shared_ptr<StoreEngine> engine = m_engine;
+    auto job = Platform::onUserInitiated([engine, groups, every = everyRuntime(m_runtime),
+                                          remembered = m_registry.byRuntime, limit = m_folderLimit] {
+        QMap<QString, QStringList> held;
+        for (const auto& [on, ids] : groups) {
+            const QMap<QString, QStringList> volumes =
+                volumesHeld(*engine, ids.keys(), on, every, remembered, limit, nullptr);
+            for (auto volume = volumes.cbegin(); volume != volumes.cend(); ++volume)
+                held.insert(ids.value(volume.key()), volume.value());
+        }
+        return held;
+    });
+    co_return co_await std::move(job);
 }
 
 QCoro::Task<AppStore::LoginResult> AppStore::login(QString server, QString username, QString password)

@@ -9,6 +9,7 @@
 #include "store/KernelUsers.h"
 #include "store/PlanUsers.h"
 #include "store/VolumeRecheck.h"
+#include "store/VolumeWeighing.h"
 
 #include <QDeadlineTimer>
 #include <QSet>
@@ -44,6 +45,55 @@ ComposeProject asListed(const PlanAsk& ask, const QList<Container>& listed)
         }
     }
     return ComposeProject{name, ask.project.workingDir, {}, ask.project.serviceCount, ask.project.runtime};
+}
+
+// The plan's volumes weighed, and where the engine keeps them here.
+struct WeighedVolumes {
+    VolumeWeighing weighing;
+    Docker::VolumeData data;
+};
+
+// Weighs every volume the plan may remove (VolumeWeighing), from what the runtimes and the other
+// projects' files said; the engine's identity and its volumes' folders were told while it was asked who
+// uses the folder, and are not asked again. The kernel is asked only of an engine that keeps its
+// volumes on this machine.
+WeighedVolumes weighPlanVolumes(StoreEngine& engine, const PlanAsk& ask, const ComposeProject& project,
+                                const std::optional<QList<Container>>& listed,
+                                const Docker::PlanReadings& readings, const Users& users, const OwnParts& own,
+                                const QList<OtherReading>& others, const Platform::Cancellation* cancel)
+{
+    WeighedVolumes weighed;
+    const TeardownPlan first =
+        Docker::planFrom(project, listed.value_or(QList<Container>()), readings, ask.sizes);
+    WeighAsk weigh{ask.on, {}, own.containers};
+    for (const VolumeUse& volume : first.volumes) {
+        weigh.dataFolders.insert(volume.name, QString());
+        weigh.mountedBy.insert(volume.name, volume.usedBy);
+    }
+    if (weigh.dataFolders.isEmpty())
+        return weighed;
+    for (const DockerVolume& volume : readings.listed)
+        if (weigh.dataFolders.contains(volume.name))
+            weigh.dataFolders.insert(volume.name, volume.mountpoint);
+    if (users.ownInfo && users.ownFolders && !(cancel && cancel->isCancelled()))
+        weighed.data = engine.volumeData(*users.ownInfo, *users.ownFolders, weigh.dataFolders.keys(), ask.on,
+                                         cancel);
+    if (weighed.data.local)
+        weigh.host = kernelView(ask.folderLimit);
+    weighed.weighing = weighVolumes(weigh, users, others);
+    return weighed;
+}
+
+// Where the engine keeps the volumes the plan removes: nothing when it removes none.
+Docker::VolumeData removableData(Docker::VolumeData data, const TeardownPlan& plan)
+{
+    QStringList names;
+    for (const VolumeUse& volume : plan.removable())
+        names << volume.name;
+    if (names.isEmpty())
+        return {};
+    data.folders.removeIf([&names](const auto& entry) { return !names.contains(entry.key()); });
+    return data;
 }
 
 QStringList sortedIds(const TeardownPlan& plan)
@@ -129,7 +179,11 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
         if (const auto label = volume.labels.constFind(QString::fromLatin1(Docker::projectLabel));
             label != volume.labels.cend() && *label == project.name)
             labelled << volume.name;
-    if (!labelled.isEmpty() && !(cancel && cancel->isCancelled())) {
+    // Their creation times are dated by the engine's clock: one that did not tell its time just now is
+    // not asked again, and the plan stays within one limit.
+    if (listed && !began && !labelled.isEmpty())
+        fresh.volumesUnchecked << QStringLiteral("the engine did not say when the volumes were made");
+    else if (!labelled.isEmpty() && !(cancel && cancel->isCancelled())) {
         const std::optional<QMap<QString, QString>> created = engine.volumeCreation(labelled, ask.on);
         readings.created = created.value_or(QMap<QString, QString>());
         if (!created)
@@ -192,10 +246,9 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
     // read within the folder looks' limit.
     const QList<OtherReading> others =
         readOthers(users, own, ask.remembered, QDeadlineTimer(ask.folderLimit), first, cancel);
-    const VolumeHolds holds = volumeHolds(others);
-    readings.namedElsewhere = holds.namedBy;
-    readings.heldByUnknown = holds.unknown;
-    readings.unknownWhy = holds.why;
+    const WeighedVolumes weighed = weighPlanVolumes(engine, ask, project, listed, readings, users, own, others,
+                                                    cancel);
+    readings.heldBy = weighed.weighing.held;
     if (oneFolder) {
         if (!users.unanswered.isEmpty() || ask.runtimesUnanswered) {
             const QString why = users.unanswered.isEmpty()
@@ -238,7 +291,8 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
 
     fresh.plan = Docker::planFrom(project, listed.value_or(QList<Container>()), readings, ask.sizes);
     fresh.plan.engineTime = began;
-    fresh.plan.volumeData = volumeDataOf(engine, fresh.plan, ask.on, cancel);
+    fresh.plan.volumeData = removableData(weighed.data, fresh.plan);
+    fresh.plan.notes << weighed.weighing.notes;
     for (auto step = unansweredSteps.crbegin(); step != unansweredSteps.crend(); ++step)
         fresh.plan.notes.prepend(*step);
     if (cutOff)

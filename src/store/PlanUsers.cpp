@@ -37,6 +37,8 @@ struct RuntimeUsers {
     QList<Container> containers;
     Docker::BindMap binds;
     QList<Users::Volume> volumes;
+    bool engineTold = false;                           // `engine` is what it said
+    std::optional<QMap<QString, QStringList>> folders; // of the volumes, by name, as the engine said
     // The question that was not answered, when one was not: whether it ran out of time, or why it failed.
     QString unanswered;
     bool late = false;
@@ -62,6 +64,7 @@ RuntimeUsers askRuntime(StoreEngine& engine, const std::optional<Runtime>& runti
         if (!info)
             return said;
         said.engine = *info;
+        said.engineTold = true;
         said.unanswered = QStringLiteral("the list of containers");
         said.containers = listed ? *listed : engine.containers(runtime);
         // A container whose compose labels were not told may have been started from any folder.
@@ -92,6 +95,7 @@ RuntimeUsers askRuntime(StoreEngine& engine, const std::optional<Runtime>& runti
             engine.volumeFolders(names, runtime, cancel);
         if (!folders)
             return said;
+        said.folders = folders;
         for (const DockerVolume& volume : volumes) {
             Users::Volume held{runtime, volume.name, {}};
             for (const QString& path : folders->value(volume.name))
@@ -196,6 +200,9 @@ Users gatherUsers(StoreEngine& engine, QList<std::optional<Runtime>> runtimes,
         if (said.runtime == on) {
             users.ownEngine << on;
             ownEngine = id;
+            if (said.engineTold)
+                users.ownInfo = said.engine;
+            users.ownFolders = said.folders;
         } else if (!id.isEmpty() && id == ownEngine) {
             users.ownEngine << said.runtime;
         }
@@ -307,6 +314,7 @@ QList<OtherReading> readOthers(const Users& users, const OwnParts& own,
                     reading.read = Docker::ComposeFileUses{};
                     reading.read->unknown =
                         QStringLiteral("the compose files it was started from cannot be told apart");
+                    reading.read->volumesUnknown = reading.read->unknown;
                 } else {
                     reading.source = *source;
                 }
@@ -340,6 +348,7 @@ QList<OtherReading> readOthers(const Users& users, const OwnParts& own,
             reading.read = Docker::ComposeFileUses{};
             reading.read->unknown =
                 QStringLiteral("its compose files in %1 do not answer").arg(reading.where());
+            reading.read->volumesUnknown = reading.read->unknown;
         }
     }
     return readings;
@@ -420,14 +429,11 @@ VolumeHolds volumeHolds(const QList<OtherReading>& readings)
         if (!reading.ownEngine || !reading.read)
             continue;
         const QString who = QStringLiteral("project ") + reading.user.project.value_or(QString());
-        // A project with containers is known by what they mount; one only remembered, by its files
-        // alone, and when they cannot be read it may name any volume.
-        if (reading.read->unknown) {
-            if (reading.remembered && !holds.unknown.contains(who)) {
-                holds.unknown << who;
-                holds.why << QStringLiteral("what %1 uses is not known: %2").arg(who, *reading.read->unknown);
-            }
-            continue;
+        // Running or not, its files may name a volume for a service it has not started: when which
+        // ones cannot be known it may name any. What else of it is unknown hides none it does name.
+        if (reading.read->volumesUnknown && !holds.unknown.contains(who)) {
+            holds.unknown << who;
+            holds.why << QStringLiteral("%1 may name it: %2").arg(who, *reading.read->volumesUnknown);
         }
         for (const QString& volume : reading.read->volumes)
             if (!holds.namedBy[volume].contains(who))

@@ -46,6 +46,9 @@ struct Users {
     // What each of them did not answer, as a sentence ("The engine did not answer in time: the labels
     // of container web."), naming the runtime when it is not the project's.
     QStringList unansweredSteps;
+    // The project's runtime's engine and the folders of its volumes, as it said them: asked once.
+    std::optional<Docker::EngineInfo> ownInfo = {};
+    std::optional<QMap<QString, QStringList>> ownFolders = {};
 };
 
 // "The engine did not answer in time: <step>."
@@ -112,11 +115,12 @@ QList<OtherReading> readOthers(const Users& users, const OwnParts& own,
                                const Platform::Cancellation* cancel);
 
 // The volumes of the project's engine that other projects name in their compose files, and those
-// projects, only remembered, whose files could not be read: any volume may be theirs.
+// projects, running or not, of which it cannot be known which volumes their files name: any volume may
+// be theirs.
 struct VolumeHolds {
     QMap<QString, QStringList> namedBy; // volume -> "project <name>", in reading order
     QStringList unknown;                // "project <name>"
-    QStringList why;                    // "what project <name> uses is not known: <why>", one each
+    QStringList why;                    // "project <name> may name it: <why>", one each
 };
 VolumeHolds volumeHolds(const QList<OtherReading>& readings);
 

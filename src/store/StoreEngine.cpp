@@ -130,6 +130,12 @@ public:
     {
         return Docker::volumeData(names, runtime, Docker::listingLimit, cancel);
     }
+    Docker::VolumeData volumeData(const Docker::EngineInfo& info, const QMap<QString, QStringList>& folders,
+                                  const QStringList& names, const std::optional<Runtime>& runtime,
+                                  const Platform::Cancellation* cancel) override
+    {
+        return Docker::volumeData(info, folders, names, runtime, Docker::listingLimit, cancel);
+    }
     bool isReachable(const QString& endpoint) override
     {
         return Docker::isReachableWithin(endpoint, reachableWithin);

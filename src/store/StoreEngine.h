@@ -108,6 +108,14 @@ public:
     // folder here is not its own. Never throws.
     virtual Docker::VolumeData volumeData(const QStringList& names, const std::optional<Runtime>& runtime,
                                           const Platform::Cancellation* cancel) = 0;
+    // The same where the engine's identity and its volumes' folders (Docker::volumeFolders) were just
+    // told: those are not asked again.
+    virtual Docker::VolumeData volumeData(const Docker::EngineInfo&, const QMap<QString, QStringList>&,
+                                          const QStringList& names, const std::optional<Runtime>& runtime,
+                                          const Platform::Cancellation* cancel)
+    {
+        return volumeData(names, runtime, cancel);
+    }
 
     // Whether an endpoint can be reached without asking it: a Unix socket whose file exists, or any
     // other kind of address. Called on a background pool; a socket that cannot be looked at in time

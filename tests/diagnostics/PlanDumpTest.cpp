@@ -103,7 +103,7 @@ TEST_F(PlanDump, AProjectWhoseFolderIsGoneIsNotOfferedToTheTrashNorItsBorrowedVo
                                "  remove container  dg7shop-web-1\n"
                                "  remove container  dg7shop-worker-1\n"
                                "  remove volume     dg7shop_data  (300 KB)\n"
-                               "  KEEP volume       dg7-shared  — used by dg7-sidecar\n");
+                               "  KEEP volume       dg7-shared  — container dg7-sidecar mounts it\n");
     EXPECT_TRUE(fakes.calls().filter("compose config").isEmpty());
 
     answerDocker(Docker::volumeListingArgs(), "", "volume ls failed", 1);

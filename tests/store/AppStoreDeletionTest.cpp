@@ -34,7 +34,7 @@ TEST_F(Deletion, ThePlanWeighsOnlyTheProjectsRuntimeAndReadsTheFileUnderTheProje
     EXPECT_EQ(plan.containers, QStringList{"shop-web"});
     EXPECT_EQ(plan.containerIds, QStringList{"id-shop-web"});
     // media is declared external: another project's, never this one's to remove, whatever its label.
-    EXPECT_EQ(plan.volumes, (QList<VolumeUse>{{"shop_data", {"loose"}, {}}, {"shop_idle", {}, {}}}));
+    EXPECT_EQ(plan.volumes, (QList<VolumeUse>{{"shop_data", {"loose"}, {}, {"container loose mounts it"}}, {"shop_idle", {}, {}}}));
     EXPECT_EQ(plan.volumesMade.value("shop_idle"), ScriptedEngine::createdDefault());
     EXPECT_EQ(plan.workingDir, dir);
     EXPECT_EQ(plan.folder, Platform::identityOf(dir));

@@ -1,4 +1,5 @@
 #include "store/DeletionFixture.h"
+#include "store/KernelUsers.h"
 
 #include <functional>
 
@@ -24,7 +25,15 @@ protected:
     TeardownPlan shown()
     {
         const QString dir = folder("shop");
-        world(alpha, {member("shop-web", dir)}, {made("shop_data")});
+        // A local engine's data folder is there, and the kernel, as the test gives it, shows nobody
+        // else holding it.
+        DockerVolume volume = made("shop_data");
+        volume.mountpoint = root.filePath("engine/volumes/shop_data/_data");
+        EXPECT_TRUE(QDir().mkpath(volume.mountpoint));
+        setKernelView([](std::chrono::milliseconds) {
+            return Platform::HostMounts{true, Platform::mountTable(), {}, {}, {}};
+        });
+        world(alpha, {member("shop-web", dir)}, {volume});
         engine->setMounts(alpha, {{"shop-web", {"shop_data"}}});
         engine->setComposeProject(dir, ComposeConfig{"shop", {"web"}, {"shop_data"}, {}});
         engine->setVolumeData(alpha, here(first));
@@ -32,6 +41,12 @@ protected:
         engine->setVolumeEvents(alpha, QMap<QString, QString>{});
         storeOn({entry(alpha)}, alpha);
         return planned(dir);
+    }
+
+    void TearDown() override
+    {
+        setKernelView({});
+        Deletion::TearDown();
     }
 
     // Deletes `plan`; `meanwhile` changes what the engine says while compose takes the project down.
