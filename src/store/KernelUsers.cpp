@@ -181,7 +181,7 @@ void setKernelView(std::function<Platform::HostMounts(std::chrono::milliseconds)
 
 KernelVerdict kernelVerdict(const Platform::HostMounts& host, const QString& folder,
                             const QList<Container>& containers, const QStringList& own,
-                            const QStringList& passing)
+                            const QStringList& passing, const QStringList& saidAbove)
 {
     KernelVerdict verdict;
     const std::optional<Platform::TreeLocation> at =
@@ -201,7 +201,7 @@ KernelVerdict kernelVerdict(const Platform::HostMounts& host, const QString& fol
             const Platform::NamespaceUse& use) {
             if (use.reach != Platform::MountReach::above)
                 users << userOf(space, container, use.mount.point);
-            else
+            else if (!container || !saidAbove.contains(container->id))
                 above << QStringLiteral("%1 has %2 mounted at %3, which holds this folder: what goes to the "
                                         "Trash is gone from there too.")
                              .arg(whoIs(space, container),
@@ -231,13 +231,18 @@ QStringList heedKernel(Docker::TrashOffer& offer, const QList<Container>& contai
 {
     if (!offer.identity)
         return {};
-    const KernelVerdict verdict = kernelVerdict(kernelView(limit), offer.folder, containers, own, passing);
+    const KernelVerdict verdict =
+        kernelVerdict(kernelView(limit), offer.folder, containers, own, passing, offer.heldFromAbove);
     if (verdict.refusal) {
         offer = Docker::TrashOffer{{}, verdict.refusal, {}};
         return {};
     }
-    offer.notes << verdict.notes;
-    return verdict.notes;
+    QStringList said;
+    for (const QString& note : verdict.notes)
+        if (!offer.notes.contains(note) && !said.contains(note))
+            said << note;
+    offer.notes << said;
+    return said;
 }
 
 KernelVolumeVerdict kernelVolumeVerdict(const Platform::HostMounts& host, const QString& dataFolder,
