@@ -193,10 +193,20 @@ KernelVerdict kernelVerdict(const Platform::HostMounts& host, const QString& fol
         verdict.notes << host.partial;
         return verdict;
     }
+    // A mount gone before the folder moves is gone from every namespace it was copied into too (a
+    // container binding the root sees the volumes mounted below it): the same folder of the same file
+    // system as a mount of this process's own at a passing point.
+    QList<Platform::NamespaceUse> uses = Platform::namespaceUses(host, *at, passing);
+    uses.removeIf([&](const Platform::NamespaceUse& use) {
+        return std::any_of(host.own.cbegin(), host.own.cend(), [&](const Platform::MountEntry& mine) {
+            return passing.contains(mine.point) && mine.device == use.mount.device &&
+                   mine.root == use.mount.root;
+        });
+    });
     QStringList users;
     QStringList above;
     eachUser(
-        host, Platform::namespaceUses(host, *at, passing), containers, own,
+        host, uses, containers, own,
         [&](const Platform::MountNamespace& space, const Container* container,
             const Platform::NamespaceUse& use) {
             if (use.reach != Platform::MountReach::above)
