@@ -163,6 +163,10 @@ int runPlan(QTextStream& out, const QString& project, const std::optional<QStrin
                            QStringLiteral("  (a link; it stays)"));
     for (const QString& bind : plan.folderBinds)
         printLine(out, QStringLiteral("  with the folder   ") + bind);
+    // What the sheet says beside the Trash choice, in its words.
+    if (plan.workingDir)
+        for (const QString& note : plan.trashNotes)
+            printLine(out, QStringLiteral("  beside the offer  ") + note);
     if (plan.containers.isEmpty() && plan.volumes.isEmpty())
         printLine(out, QStringLiteral("  nothing"));
     for (const QString& note : plan.notes)

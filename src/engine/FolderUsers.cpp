@@ -33,6 +33,30 @@ QString userName(const FolderUse& use)
     return named ? QStringLiteral("%1 of %2").arg(use.container, *use.project) : use.container;
 }
 
+// Where the files of a label that cannot be split back lie, at the least: every file starts with one of
+// the label's pieces, and so lies in the folder that piece's last "/" ends.
+QStringList filePlaces(const QString& joined)
+{
+    QStringList places;
+    for (const QString& piece : joined.split(QStringLiteral(",/"))) {
+        const QString path = piece.startsWith(u'/') ? piece : u'/' + piece;
+        const QString folder = path.left(std::max<qsizetype>(1, path.lastIndexOf(u'/')));
+        if (!places.contains(folder))
+            places << folder;
+    }
+    return places;
+}
+
+// The sentence said beside an offer for a use that is not known and not tied to the folder.
+QString untiedDoubt(const FolderUse& use)
+{
+    const QString who = userName(use);
+    const QString why = use.unknown ? QStringLiteral("What %1 uses is not known: %2.").arg(who, *use.unknown)
+                                    : QStringLiteral("The compose files of %1 could not be read.").arg(who);
+    return why + (use.places.isEmpty() ? QStringLiteral(" Where its files are is not known either.")
+                                       : QStringLiteral(" Its folder and files lie elsewhere."));
+}
+
 } // namespace
 
 // compose joins absolute paths with commas, so a path starts at the beginning or after a comma that a
@@ -221,15 +245,24 @@ QList<FolderUse> folderUses(const QList<Container>& containers, const BindMap& b
         if (const std::optional<QString> dir = container.workingDir())
             use(*dir, false);
         for (const char* label : {configFilesLabel, environmentFileLabel}) {
-            const std::optional<QStringList> files =
-                possibleFiles(container.labels.value(QString::fromLatin1(label)));
-            if (!files)
-                uses << FolderUse{QString(), container.id, container.name, container.project()};
+            const QString joined = container.labels.value(QString::fromLatin1(label));
+            const std::optional<QStringList> files = possibleFiles(joined);
+            if (!files) {
+                FolderUse unknown{QString(), container.id, container.name, container.project()};
+                unknown.places = filePlaces(joined);
+                if (const std::optional<QString> dir = container.workingDir())
+                    unknown.places.prepend(*dir);
+                uses << unknown;
+            }
             for (const QString& file : files.value_or(QStringList()))
                 use(file);
         }
-        for (const QString& source : binds.value(container.id))
+        // A bind of a folder above sees the folder go, but is no use of it.
+        for (const QString& source : binds.value(container.id)) {
             use(source);
+            if (!source.isEmpty())
+                uses.last().holdingSaid = true;
+        }
     }
     return uses;
 }
@@ -254,49 +287,75 @@ std::optional<TrashOffer> judgeTrashOffer(const QString& folder, const QList<Fol
         offer.refusal = itself->refusal;
         return offer;
     }
-    // One whose compose files could not be read may use any folder.
-    for (const FolderUse& use : others)
-        if (use.path.isEmpty()) {
-            offer.refusal =
-                use.unknown ? QStringLiteral("what %1 uses is not known: %2").arg(userName(use), *use.unknown)
-                            : QStringLiteral("the compose files of %1 could not be read").arg(userName(use));
-            return offer;
-        }
-
     // Each path on its own look: one on a mount that stalls keeps the folder, and no other look waits
-    // for it.
+    // for it. A use that is not known is looked for at its places.
     const Platform::FileIdentity identity = *itself->identity;
     // A path is asked about once: whether it lies in the folder, and whether the folder lies in it.
     QHash<QString, Platform::PendingLook<Platform::Reach>> looks;
+    const auto ask = [&](const QString& path) {
+        if (path.isEmpty() || looks.contains(path))
+            return;
+        Platform::LookRequest<Platform::Reach> reachOf = Platform::Looks::reach(path, folder, identity);
+        reachOf.beforeLook = first;
+        looks.insert(path, Platform::startFolderLook(path, std::move(reachOf), left()));
+    };
     for (const QList<FolderUse>* uses : {&others, &own})
-        for (const FolderUse& use : *uses)
-            if (!looks.contains(use.path)) {
-                Platform::LookRequest<Platform::Reach> reachOf =
-                    Platform::Looks::reach(use.path, folder, identity);
-                reachOf.beforeLook = first;
-                looks.insert(use.path, Platform::startFolderLook(use.path, std::move(reachOf), left()));
-            }
+        for (const FolderUse& use : *uses) {
+            ask(use.path);
+            for (const QString& place : use.places)
+                ask(place);
+        }
     QHash<QString, std::optional<Platform::Reach>> reach;
     for (auto look = looks.cbegin(); look != looks.cend(); ++look)
         reach.insert(look.key(), look.value().wait(left(), cancel));
-    const auto reaches = [&](const FolderUse& use) -> std::optional<bool> {
-        const std::optional<Platform::Reach> found = reach.value(use.path);
-        if (!found)
-            return std::nullopt;
-        return found->within || (use.coversBelow && found->holds);
-    };
 
     QList<FolderUse> users;
-    QList<FolderUse> unknown;
+    QList<FolderUse> unknown; // a path that did not answer, as the use that named it
+    QList<FolderUse> above;   // holds it, said beside the offer
+    QList<FolderUse> untied;  // not known, and nothing of it lies at, in or above the folder
     for (const FolderUse& use : others) {
-        const std::optional<bool> inside = reaches(use);
-        if (!inside)
+        if (use.path.isEmpty()) {
+            // Tied to the folder by its own folder or files: what it does not say may well be there.
+            bool tied = false;
+            std::optional<QString> silent;
+            for (const QString& place : use.places) {
+                const std::optional<Platform::Reach> found = reach.value(place);
+                if (!found)
+                    silent = place;
+                else if (found->within || found->holds)
+                    tied = true;
+            }
+            if (tied) {
+                users << use;
+            } else if (silent) {
+                FolderUse at = use;
+                at.path = *silent;
+                unknown << at;
+            } else {
+                untied << use;
+            }
+            continue;
+        }
+        const std::optional<Platform::Reach> found = reach.value(use.path);
+        if (!found)
             unknown << use;
-        else if (*inside)
+        else if (found->within || (use.coversBelow && found->holds && !use.holdingSaid))
             users << use;
+        else if (use.coversBelow && found->holds)
+            above << use;
     }
     if (!users.isEmpty()) {
-        offer.refusal = usedByText(users);
+        // A use found says more than a doubt.
+        QList<FolderUse> found = users;
+        found.removeIf([](const FolderUse& use) { return use.path.isEmpty(); });
+        const FolderUse& doubt = users.first();
+        offer.refusal = !found.isEmpty()
+                            ? usedByText(found)
+                            : QStringLiteral("what %1 uses is not known (%2), and its folder or files lie "
+                                             "at, in or above it")
+                                  .arg(userName(doubt),
+                                       doubt.unknown.value_or(QStringLiteral("its compose files could not "
+                                                                              "be read")));
         return offer;
     }
     if (!unknown.isEmpty()) {
@@ -304,6 +363,19 @@ std::optional<TrashOffer> judgeTrashOffer(const QString& folder, const QList<Fol
                             .arg(unknown.first().path, usedByText({unknown.first()}));
         offer.unsure = true;
         return offer;
+    }
+    const auto say = [&offer](const QString& note) {
+        if (!offer.notes.contains(note))
+            offer.notes << note;
+    };
+    for (const FolderUse& use : std::as_const(untied))
+        say(untiedDoubt(use));
+    for (const FolderUse& use : std::as_const(above)) {
+        say(QStringLiteral("%1 binds %2, which holds this folder: what goes to the Trash is gone from there "
+                           "too.")
+                .arg(userName(use), use.path));
+        if (!use.containerId.isEmpty() && !offer.heldFromAbove.contains(use.containerId))
+            offer.heldFromAbove << use.containerId;
     }
     offer.identity = identity;
     offer.folder = itself->folder;

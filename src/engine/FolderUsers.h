@@ -83,6 +83,12 @@ struct FolderUse {
     bool coversBelow = true;
     // With no path: why what it uses cannot be known, and so may be anything.
     std::optional<QString> unknown = {};
+    // With no path: where its own folder and files are. A doubt of one whose folder or files lie at,
+    // in or above the folder judged is a doubt of that folder; any other is said beside the offer.
+    QStringList places = {};
+    // A path that holds the folder without naming it (a container's bind of a folder above, of the
+    // root): it sees the folder go, and is said beside the offer rather than keeping it.
+    bool holdingSaid = false;
 
     bool operator==(const FolderUse&) const = default;
 };
@@ -110,17 +116,21 @@ struct TrashOffer {
     // that cannot be read, a variable not set here, a mount of a folder above it, a partial view of
     // the machine's processes. One sentence each, naming who and why.
     QStringList notes = {};
+    // The containers (identifiers) whose hold of a folder above is among `notes` already.
+    QStringList heldFromAbove = {};
 
     bool operator==(const TrashOffer&) const = default;
 };
 
 // Whether `folder` may be offered: it is a folder Platform::trashOfferRefusal does not refuse, and
 // nothing of `others` (what containers outside the project use) lies at or under it, nor holds it when
-// it covers what lies below, compared by file identity; and nothing of `others` is unknown. `own` (what the
-// project's containers bind-mount) says what would go with it. Nothing is offered, and nothing said, for a
-// folder that is not there. Every look at the disk runs on the disk pool and is waited for until `deadline`:
-// none when the folder itself has not answered by then (or `cancel`, may be null, ended the wait); a path of
-// `others` that has not is a refusal naming it, since a link there may lead into the folder.
+// it covers what lies below, compared by file identity; a hold that is only said (holdingSaid) is a note.
+// A use of `others` that is unknown keeps the folder only when one of its places lies at, in or above it;
+// any other is a note naming who and why, and the offer stands. `own` (what the project's containers
+// bind-mount) says what would go with it. Nothing is offered, and nothing said, for a folder that is not
+// there. Every look at the disk runs on the disk pool and is waited for until `deadline`: none when the
+// folder itself has not answered by then (or `cancel`, may be null, ended the wait); a path of `others`
+// that has not is a refusal naming it, since a link there may lead into the folder.
 // `first` runs first in every look (a test's stall). `passingMounts` go to Platform::trashOfferRefusal.
 std::optional<TrashOffer> judgeTrashOffer(const QString& folder, const QList<FolderUse>& others,
                                           const QList<FolderUse>& own, const QDeadlineTimer& deadline,

@@ -309,6 +309,9 @@ TeardownPlan planFrom(ComposeProject project, const QList<Container>& allContain
         planned.workingDir = project.workingDir;
         planned.folder = readings.trash->identity;
         planned.folderBinds = readings.trash->ownBinds;
+        for (const QString& note : readings.trash->notes)
+            if (!planned.trashNotes.contains(note))
+                planned.trashNotes << note;
         nameByItsOwn(planned, readings.trash->folder);
     } else if (project.workingDir && readings.trash && readings.trash->refusal) {
         notes << Platform::notOfferedMessage(*project.workingDir, *readings.trash->refusal);

@@ -69,6 +69,9 @@ struct TeardownPlan {
     // The name the project's containers give the folder when a link is on it: `workingDir` is then the
     // folder's own name, the one the Trash takes, and the link stays where it is.
     std::optional<QString> folderLink = {};
+    // Doubts said beside the offer of `workingDir`, each once: who may see the folder go, and why that
+    // does not keep it. Empty when it is not offered.
+    QStringList trashNotes = {};
 
     QList<VolumeUse> removable() const; // nobody else mounts them
     QList<VolumeUse> kept() const;      // mounted outside the project

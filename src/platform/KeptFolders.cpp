@@ -6,6 +6,7 @@
 #include <QMutex>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 
@@ -22,8 +23,8 @@ const QStringList& systemTrees()
 {
     static const QStringList trees{
         QStringLiteral("/usr"),       QStringLiteral("/etc"),         QStringLiteral("/boot"),
-        QStringLiteral("/bin"),       QStringLiteral("/sbin"),        QStringLiteral("/opt"),
-        QStringLiteral("/srv"),       QStringLiteral("/proc"),        QStringLiteral("/sys"),
+        QStringLiteral("/bin"),       QStringLiteral("/sbin"),        QStringLiteral("/proc"),
+        QStringLiteral("/sys"),
         QStringLiteral("/dev"),       QStringLiteral("/snap"),        QStringLiteral("/lost+found"),
         QStringLiteral("/var/lib"),   QStringLiteral("/var/cache"),   QStringLiteral("/var/log"),
         QStringLiteral("/var/spool"), QStringLiteral("/var/mail"),    QStringLiteral("/var/run"),
@@ -31,6 +32,19 @@ const QStringList& systemTrees()
         QStringLiteral("/var/local"), QStringLiteral("/var/db"),      QStringLiteral("/var/empty"),
     };
     return trees;
+}
+
+// Where programs are installed beside the projects many keep there (/opt/stacks/<name>, /srv/<name>).
+const QStringList& sharedTrees()
+{
+    static const QStringList trees{QStringLiteral("/opt"), QStringLiteral("/srv")};
+    return trees;
+}
+
+bool atOrBelow(const QString& path, const QString& folder)
+{
+    return !path.isEmpty() && !folder.isEmpty() &&
+           (path == folder || path.startsWith(folder.endsWith(u'/') ? folder : folder + u'/'));
 }
 
 // Folders each of whose own folders is the system's (a user's home, a disk's mount point), though
@@ -165,6 +179,36 @@ std::optional<QString> systemFolderRefusal(const QString& label)
             continue;
         if (const std::optional<FileIdentity> at = identityOf(tree); at && liesWithin(label, *at))
             return QStringLiteral("it is a system folder, part of ") + tree;
+    }
+    return sharedTreeRefusal(label, sharedTrees());
+}
+
+std::optional<QString> sharedTreeRefusal(const QString& label, const QStringList& trees)
+{
+    const QString written = QDir::cleanPath(label);
+    const QString canonical = resolved(label);
+    const std::optional<FileIdentity> folder = identityOf(label);
+    for (const QString& tree : trees) {
+        const QString real = resolved(tree);
+        const std::optional<FileIdentity> top = identityOf(tree);
+        const bool inside = atOrBelow(written, tree) || atOrBelow(canonical, tree) ||
+                            atOrBelow(canonical, real) || (top && liesWithin(label, *top));
+        if (!inside)
+            continue;
+        if (written == tree || (folder && folder == top))
+            return QStringLiteral("it is %1 itself, where programs and projects are kept").arg(tree);
+        // A project's own folder there has its compose file at its top; anything else may be a
+        // program's, or hold the folders of several projects.
+        static const QStringList composeNames{QStringLiteral("compose.yaml"), QStringLiteral("compose.yml"),
+                                              QStringLiteral("docker-compose.yaml"),
+                                              QStringLiteral("docker-compose.yml")};
+        const bool ownFile = std::any_of(composeNames.cbegin(), composeNames.cend(), [&](const QString& name) {
+            return QFileInfo(QDir(label).filePath(name)).isFile();
+        });
+        if (!ownFile)
+            return QStringLiteral("it lies in %1 and has no compose file of its own at its top, so it may be a "
+                                  "program's or hold other projects")
+                .arg(tree);
     }
     return std::nullopt;
 }

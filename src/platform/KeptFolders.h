@@ -14,10 +14,16 @@ namespace Platform {
 
 // Why the absolute, clean path `path` is a folder of the system's own, by its text alone: a folder
 // directly under the root; one at any depth in the system's trees (/usr, /etc, /boot, /bin, /sbin,
-// /lib*, /opt, /srv, /proc, /sys, /dev, /run but for removable media under /run/media/<user>/, and
-// /var's own: /var/lib, /var/cache, /var/log, ...); a folder directly in /var, /home, /media or /mnt.
-// None for any other, and for the root itself.
+// /lib*, /proc, /sys, /dev, /run but for removable media under /run/media/<user>/, and /var's own:
+// /var/lib, /var/cache, /var/log, ...); a folder directly in /var, /home, /media or /mnt. None for any
+// other, and for the root itself. What lies in /opt and /srv is told by sharedTreeRefusal.
 std::optional<QString> systemFolderReason(const QString& path);
+
+// Why a folder in one of `trees` (/opt and /srv, where programs are installed and many keep their
+// projects) must stay: it is the tree itself, or it has no compose file of its own at its top. A
+// project's own folder there is judged as any other. Reached by any name, links and binds too. Looks
+// at the disk.
+std::optional<QString> sharedTreeRefusal(const QString& label, const QStringList& trees);
 
 // A place of the user's, or of Voskel's, that must stay where it is, and what it is, as the user knows
 // it ("your Documents folder", "the home folder of alice").

@@ -186,6 +186,14 @@ DeleteProjectContent::DeleteProjectContent(const TeardownPlan& plan, bool trashD
             link->setWordWrap(true);
             rows->addWidget(link);
         }
+        // Who may see the folder go, said next to the choice it weighs on.
+        if (!plan.trashNotes.isEmpty()) {
+            auto* doubts =
+                new VoskLabel(plan.trashNotes.join(u'\n'), TextStyles::note, Vosk::muted, this);
+            doubts->setObjectName(QStringLiteral("trashNotesLabel"));
+            doubts->setWordWrap(true);
+            rows->addWidget(doubts);
+        }
     }
 
     // One sentence, true for the choice made: with the Trash, the project's bind-mounted folders inside

@@ -229,7 +229,6 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
         fresh.composeDir = project.workingDir;
 
     const Users users = asking.get();
-    QStringList kernelNotes;
     // Each question that went unanswered is said, whatever it kept from the plan.
     QStringList unansweredSteps = users.unansweredSteps;
     if (!unlabelled.isEmpty())
@@ -276,8 +275,9 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
             std::optional<Docker::TrashOffer> judged =
                 Docker::judgeTrashOffer(*project.workingDir, uses.others, uses.own,
                                         QDeadlineTimer(ask.folderLimit), first, cancel, passing);
+            // The kernel's notes are the offer's: said beside it, in the sheet and the dump alike.
             if (judged)
-                kernelNotes = heedKernel(*judged, users.containers, own.containers, ask.folderLimit, passing);
+                heedKernel(*judged, users.containers, own.containers, ask.folderLimit, passing);
             if (judged) {
                 if (judged->unsure && judged->refusal)
                     fresh.folderUnchecked << *judged->refusal;
@@ -299,7 +299,12 @@ FreshPlan makePlan(StoreEngine& engine, const PlanAsk& ask, const Platform::Canc
         fresh.plan.notes << *cutOff;
     if (fresh.failure)
         fresh.plan.notes.prepend(*fresh.failure);
-    fresh.plan.notes << kernelNotes;
+    // A folder that is gone is said, or the sheet would say nothing of it at all.
+    const bool gone = (found && !found->there) ||
+                      (readings.trash && !readings.trash->identity && !readings.trash->refusal);
+    if (oneFolder && project.workingDir && gone)
+        fresh.plan.notes << QStringLiteral("%1 is not there any more: nothing to move to the Trash.")
+                                .arg(*project.workingDir);
     if (unanswered)
         fresh.plan.notes << Platform::folderNotAnswering(*unanswered) +
                                 QStringLiteral(

@@ -181,7 +181,7 @@ void setKernelView(std::function<Platform::HostMounts(std::chrono::milliseconds)
 
 KernelVerdict kernelVerdict(const Platform::HostMounts& host, const QString& folder,
                             const QList<Container>& containers, const QStringList& own,
-                            const QStringList& passing)
+                            const QStringList& passing, const QStringList& saidAbove)
 {
     KernelVerdict verdict;
     const std::optional<Platform::TreeLocation> at =
@@ -193,15 +193,25 @@ KernelVerdict kernelVerdict(const Platform::HostMounts& host, const QString& fol
         verdict.notes << host.partial;
         return verdict;
     }
+    // A mount gone before the folder moves is gone from every namespace it was copied into too (a
+    // container binding the root sees the volumes mounted below it): the same folder of the same file
+    // system as a mount of this process's own at a passing point.
+    QList<Platform::NamespaceUse> uses = Platform::namespaceUses(host, *at, passing);
+    uses.removeIf([&](const Platform::NamespaceUse& use) {
+        return std::any_of(host.own.cbegin(), host.own.cend(), [&](const Platform::MountEntry& mine) {
+            return passing.contains(mine.point) && mine.device == use.mount.device &&
+                   mine.root == use.mount.root;
+        });
+    });
     QStringList users;
     QStringList above;
     eachUser(
-        host, Platform::namespaceUses(host, *at, passing), containers, own,
+        host, uses, containers, own,
         [&](const Platform::MountNamespace& space, const Container* container,
             const Platform::NamespaceUse& use) {
             if (use.reach != Platform::MountReach::above)
                 users << userOf(space, container, use.mount.point);
-            else
+            else if (!container || !saidAbove.contains(container->id))
                 above << QStringLiteral("%1 has %2 mounted at %3, which holds this folder: what goes to the "
                                         "Trash is gone from there too.")
                              .arg(whoIs(space, container),
@@ -231,13 +241,18 @@ QStringList heedKernel(Docker::TrashOffer& offer, const QList<Container>& contai
 {
     if (!offer.identity)
         return {};
-    const KernelVerdict verdict = kernelVerdict(kernelView(limit), offer.folder, containers, own, passing);
+    const KernelVerdict verdict =
+        kernelVerdict(kernelView(limit), offer.folder, containers, own, passing, offer.heldFromAbove);
     if (verdict.refusal) {
         offer = Docker::TrashOffer{{}, verdict.refusal, {}};
         return {};
     }
-    offer.notes << verdict.notes;
-    return verdict.notes;
+    QStringList said;
+    for (const QString& note : verdict.notes)
+        if (!offer.notes.contains(note) && !said.contains(note))
+            said << note;
+    offer.notes << said;
+    return said;
 }
 
 KernelVolumeVerdict kernelVolumeVerdict(const Platform::HostMounts& host, const QString& dataFolder,

@@ -37,14 +37,16 @@ struct KernelVerdict {
 // Judges `folder` (every link resolved) by `host`: each other namespace's mount that reaches it is a
 // use, named by the container of `containers` whose identifier its process's control group names, or
 // as another process's mount. The project's own containers (`own`, identifiers) are not counted, nor
-// mounts at `passing`. Only a mount of the folder or of a folder inside it refuses; the rest is said.
+// mounts at `passing`. Only a mount of the folder or of a folder inside it refuses; the rest is said,
+// but a folder above held by a container of `saidAbove` (identifiers), which the offer says already.
 KernelVerdict kernelVerdict(const Platform::HostMounts& host, const QString& folder,
                             const QList<Container>& containers, const QStringList& own,
-                            const QStringList& passing = {});
+                            const QStringList& passing = {}, const QStringList& saidAbove = {});
 
 // Withdraws `offer`, where it offers its folder, for the kernel's refusal, as kernelView(limit) reads
-// this machine's tables now; an offer that stands gets the kernel's notes in `offer.notes`. Returns
-// those notes too (none when the offer was withdrawn).
+// this machine's tables now; an offer that stands gets the kernel's notes in `offer.notes`, each once,
+// and none of a container whose hold from above the offer says already. Returns those notes too (none
+// when the offer was withdrawn).
 QStringList heedKernel(Docker::TrashOffer& offer, const QList<Container>& containers, const QStringList& own,
                        std::chrono::milliseconds limit, const QStringList& passing = {});
 

@@ -311,6 +311,8 @@ QList<OtherReading> readOthers(const Users& users, const OwnParts& own,
             for (const std::optional<Docker::ComposeSource>& source : rememberedSources(known)) {
                 OtherReading reading{user, {}, onOwn, onlyRemembered, true};
                 if (!source) {
+                    // Its folder is its own all the same.
+                    reading.source.projectDir = known.workingDir;
                     reading.read = Docker::ComposeFileUses{};
                     reading.read->unknown =
                         QStringLiteral("the compose files it was started from cannot be told apart");
@@ -399,17 +401,25 @@ SplitUses splitUses(const Users& users, const OwnParts& own, const std::optional
         for (const QString& path : reading.mounts) {
             Docker::FolderUse use = user;
             use.path = path;
+            use.holdingSaid = path == u'/';
             split.others << use;
         }
+        // What could not be known is tied to the folder by where the project's own folder and files
+        // lie; what could be is a use all the same.
         if (read.unknown) {
             Docker::FolderUse unknown = user;
             unknown.unknown = read.unknown;
+            for (const QString& place : QStringList{reading.source.projectDir} + reading.source.files +
+                                            reading.source.envFiles)
+                if (!place.isEmpty() && !unknown.places.contains(place))
+                    unknown.places << place;
             split.others << unknown;
-            continue;
         }
         for (const QString& path : read.paths) {
             Docker::FolderUse use = user;
             use.path = path;
+            // The root bound is how a service sees the whole machine, not a use of one folder in it.
+            use.holdingSaid = path == u'/';
             split.others << use;
         }
         for (const QString& folder : read.folders) {

@@ -98,12 +98,15 @@ TEST_F(PlanDump, AHangingDiskMeasurementHoldsThePlanOnlyForTheEnginesLimit)
 // for the project carry its name, the borrowed one does not and is left out as before.
 TEST_F(PlanDump, AProjectWhoseFolderIsGoneIsNotOfferedToTheTrashNorItsBorrowedVolume)
 {
+    const QString gone = workdir.path();
     workdir.remove();
     EXPECT_EQ(plan("dg7shop"), "delete dg7shop would:\n"
                                "  remove container  dg7shop-web-1\n"
                                "  remove container  dg7shop-worker-1\n"
                                "  remove volume     dg7shop_data  (300 KB)\n"
-                               "  KEEP volume       dg7-shared  — container dg7-sidecar mounts it\n");
+                               "  KEEP volume       dg7-shared  — container dg7-sidecar mounts it\n"
+                               "  note              " +
+                                   gone + " is not there any more: nothing to move to the Trash.\n");
     EXPECT_TRUE(fakes.calls().filter("compose config").isEmpty());
 
     answerDocker(Docker::volumeListingArgs(), "", "volume ls failed", 1);
@@ -111,7 +114,9 @@ TEST_F(PlanDump, AProjectWhoseFolderIsGoneIsNotOfferedToTheTrashNorItsBorrowedVo
                                "  remove container  dg7shop-web-1\n"
                                "  remove container  dg7shop-worker-1\n"
                                "  note              The engine did not answer: the list of volumes (volume ls "
-                               "failed).\n");
+                               "failed).\n"
+                               "  note              " +
+                                   gone + " is not there any more: nothing to move to the Trash.\n");
 }
 
 // The mount query fails for a container gone since the listing and still prints the others: that

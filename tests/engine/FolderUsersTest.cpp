@@ -161,14 +161,12 @@ TEST(TrashOffer, NobodyElseMayUseAnythingInTheFolder)
          {},
          "used by e-1 of e"},
         {{user("db", QString(), "/")}, {{"id-db", {folder + "/db"}}}, "used by db"},
-        // A bind mount of a folder above it, of the root, sees everything in it.
-        {{user("sync", QString(), "/")}, {{"id-sync", {root.filePath("lnk")}}}, "used by sync"},
-        {{user("monitor", QString(), "/")}, {{"id-monitor", {"/"}}}, "used by monitor"},
         // Readings grow with the square of the places a label splits at: a label of thousands is not
-        // read, and its container may use anything.
+        // read, and its files may lie anywhere under the root.
         {{user("forged", "f", root.filePath("other"), QString("/a,").repeated(5000) + "/a")},
          {},
-         "the compose files of forged of f could not be read"},
+         "what forged of f uses is not known (its compose files could not be read), and its folder or "
+         "files lie at, in or above it"},
     };
     for (const auto& row : rows) {
         const std::optional<Docker::TrashOffer> offer = judge(row.others, row.binds);
@@ -176,6 +174,46 @@ TEST(TrashOffer, NobodyElseMayUseAnythingInTheFolder)
         EXPECT_EQ(offer->identity, std::nullopt) << row.refusal.toStdString();
         EXPECT_EQ(offer->refusal, row.refusal);
     }
+
+    // A container binding a folder above it, or the root, sees it go: said beside the offer, once for
+    // each, naming it.
+    const std::optional<Docker::TrashOffer> below =
+        judge({user("sync", QString(), "/"), user("monitor", QString(), "/")},
+              {{"id-sync", {root.filePath("lnk"), root.filePath("real")}}, {"id-monitor", {"/"}}});
+    ASSERT_TRUE(below);
+    EXPECT_EQ(below->identity, Platform::identityOf(folder));
+    EXPECT_EQ(below->notes,
+              (QStringList{"sync binds " + root.filePath("lnk") +
+                               ", which holds this folder: what goes to the Trash is gone from there too.",
+                           "sync binds " + root.filePath("real") +
+                               ", which holds this folder: what goes to the Trash is gone from there too.",
+                           "monitor binds /, which holds this folder: what goes to the Trash is gone from "
+                           "there too."}));
+    EXPECT_EQ(below->heldFromAbove, (QStringList{"id-sync", "id-monitor"}));
+
+    // What another project uses is not known: only its own folder or files at, in or above the folder
+    // tie the doubt to it; elsewhere it is said, and the offer stands.
+    const auto doubt = [&](const QStringList& places) {
+        Docker::FolderUse unknown{QString(), "id-x", "x-1", "x"};
+        unknown.unknown = "${DATA_DIR}/db names a path through a variable that is not set here";
+        unknown.places = places;
+        return Docker::judgeTrashOffer(folder, {unknown}, own, QDeadlineTimer(std::chrono::seconds(5)), {},
+                                       nullptr);
+    };
+    const QString tied = "what x-1 of x uses is not known (${DATA_DIR}/db names a path through a variable "
+                         "that is not set here), and its folder or files lie at, in or above it";
+    for (const QString& place : {folder, folder + "/sub/compose.yaml", root.filePath("lnk"), root.path()}) {
+        const std::optional<Docker::TrashOffer> offer = doubt({root.filePath("other"), place});
+        ASSERT_TRUE(offer);
+        EXPECT_EQ(offer->refusal, tied) << place.toStdString();
+    }
+    const std::optional<Docker::TrashOffer> untied =
+        doubt({root.filePath("other"), root.filePath("other/compose.yaml")});
+    ASSERT_TRUE(untied);
+    EXPECT_EQ(untied->identity, Platform::identityOf(folder));
+    EXPECT_EQ(untied->notes,
+              QStringList{"What x-1 of x uses is not known: ${DATA_DIR}/db names a path through a variable "
+                          "that is not set here. Its folder and files lie elsewhere."});
 
     // A user's path that stalls: the folder stays, and the refusal says where.
     const QString stalled = root.filePath("stalled/x");

@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 using TestSupport::ScopedEnv;
 
 namespace {
@@ -90,4 +93,22 @@ TEST(FileIdentities, BirthTimesAreComparedOnlyWhenBothHaveOne)
     EXPECT_EQ((Platform::FileIdentity{8, 42, std::nullopt}), old);
     EXPECT_NE(old, (Platform::FileIdentity{8, 43, std::nullopt}));
     EXPECT_NE(old, (Platform::FileIdentity{9, 42, 1000}));
+}
+
+// A folder's identity holds the birth time exactly where the file system gives one, as the kernel
+// itself says; judged on every file system, with or without birth times.
+TEST(FileIdentities, TheBirthTimeIsTheFileSystemsOwn)
+{
+    QTemporaryDir root;
+    const QString dir = root.filePath("shop");
+    ASSERT_TRUE(QDir().mkpath(dir));
+    struct statx sx {};
+    ASSERT_EQ(::statx(AT_FDCWD, QFile::encodeName(dir).constData(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx), 0);
+    const std::optional<Platform::FileIdentity> seen = Platform::identityOf(dir);
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->inode, sx.stx_ino);
+    if (sx.stx_mask & STATX_BTIME)
+        EXPECT_EQ(seen->born, qint64(sx.stx_btime.tv_sec) * 1'000'000'000 + sx.stx_btime.tv_nsec);
+    else
+        EXPECT_EQ(seen->born, std::nullopt);
 }

@@ -27,8 +27,10 @@ TEST(KeptFolders, SystemFoldersByTheirPlace)
         {"/data", direct},
         {"/etc/nginx/sites", "it is a system folder, part of /etc"},
         {"/usr/local/src/app", "it is a system folder, part of /usr"},
-        {"/opt/vendor/app", "it is a system folder, part of /opt"},
-        {"/srv/site", "it is a system folder, part of /srv"},
+        // What lies in them is told by what it holds (SharedTrees below).
+        {"/opt/vendor/app", std::nullopt},
+        {"/srv/site", std::nullopt},
+        {"/opt", direct},
         {"/lib64/x", "it is a system folder, part of /lib64"},
         {"/var/lib", "it is a system folder, part of /var/lib"},
         {"/var/lib/docker/volumes/x", "it is a system folder, part of /var/lib"},
@@ -144,4 +146,67 @@ TEST(KeptFolders, AProjectOnARemovableDiskIsTheUsers)
     ASSERT_TRUE(QDir().mkpath(disk + "/stick/shop"));
     EXPECT_EQ(Platform::systemFolderRefusal(disk + "/stick/shop"), std::nullopt);
     EXPECT_NE(Platform::systemFolderRefusal("/run/lock"), std::nullopt);
+}
+
+// Where programs and projects are both kept, a project's own folder (its compose file at its top) is
+// judged as any other; the tree itself, a folder holding projects, and a program's folder stay, by any
+// name.
+TEST(KeptFolders, SharedTrees)
+{
+    QTemporaryDir root;
+    const QString opt = root.filePath("opt");
+    for (const char* dir : {"opt/stacks/shop", "opt/stacks/blog", "opt/vendor/bin", "work"})
+        ASSERT_TRUE(QDir().mkpath(root.filePath(dir)));
+    for (const char* file : {"opt/stacks/shop/compose.yaml", "opt/stacks/blog/docker-compose.yml"}) {
+        QFile made(root.filePath(file));
+        ASSERT_TRUE(made.open(QIODevice::WriteOnly));
+    }
+    ASSERT_TRUE(QFile::link(opt, root.filePath("work/to-opt")));
+    const QString noFile = "it lies in " + opt +
+                           " and has no compose file of its own at its top, so it may be a program's or hold "
+                           "other projects";
+    const struct {
+        QString label;
+        std::optional<QString> why;
+    } rows[] = {
+        {opt + "/stacks/shop", std::nullopt},
+        {opt + "/stacks/blog", std::nullopt},
+        {root.filePath("work/to-opt/stacks/shop"), std::nullopt},
+        {opt + "/stacks", noFile},
+        {opt + "/vendor", noFile},
+        {root.filePath("work/to-opt/vendor"), noFile},
+        {opt, "it is " + opt + " itself, where programs and projects are kept"},
+        {root.filePath("work/to-opt"), "it is " + opt + " itself, where programs and projects are kept"},
+        {root.filePath("work"), std::nullopt},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(Platform::sharedTreeRefusal(row.label, {opt}), row.why) << row.label.toStdString();
+}
+
+// The user's folders as the desktop names them (user-dirs.dirs), each of them, not only Documents.
+TEST_F(KeptPersonal, EveryUserFolderTheDesktopNamesStays)
+{
+    const struct {
+        const char* key;
+        const char* folder;
+        const char* what;
+    } folders[] = {
+        {"DESKTOP", "Bureau", "your Desktop folder"},     {"DOCUMENTS", "Papers", "your Documents folder"},
+        {"DOWNLOAD", "Fetched", "your Downloads folder"}, {"MUSIC", "Tunes", "your Music folder"},
+        {"PICTURES", "Photos", "your Pictures folder"},   {"VIDEOS", "Films", "your Videos folder"},
+        {"TEMPLATES", "Blanks", "your Templates folder"}, {"PUBLICSHARE", "Shared", "your Public folder"},
+    };
+    QFile dirs(root.filePath("conf/user-dirs.dirs"));
+    ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+    for (const auto& folder : folders) {
+        dirs.write(QString("XDG_%1_DIR=\"$HOME/%2\"\n").arg(folder.key, folder.folder).toUtf8());
+        ASSERT_TRUE(QDir().mkpath(root.filePath(QString("home/") + folder.folder + "/shop")));
+    }
+    dirs.close();
+    for (const auto& folder : folders) {
+        const QString path = root.filePath(QString("home/") + folder.folder);
+        EXPECT_EQ(Platform::trashOfferRefusal(path), "it is a personal folder: " + QString(folder.what))
+            << folder.folder;
+        EXPECT_EQ(Platform::trashOfferRefusal(path + "/shop"), std::nullopt) << folder.folder;
+    }
 }

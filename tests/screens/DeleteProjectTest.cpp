@@ -70,12 +70,18 @@ TEST(DeleteProjectContent, ShowsEachPartOnlyWhenThePlanHoldsIt)
     EXPECT_EQ(all.findChild<QWidget*>("folderLinkLabel"), nullptr);
 
     // A folder its containers reach through a link: the plan names the folder, and says the link stays.
+    // What is said beside the offer stands next to the choice, apart from what the plan could not make
+    // sure of.
     TeardownPlan linked = planOf(1, {}, "/srv/real");
     linked.folderLink = "/srv/lnk";
+    linked.trashNotes = QStringList{"agent binds /, which holds this folder.", "What x uses is not known."};
     DeleteProjectContent throughLink(linked, false);
     EXPECT_EQ(texts(&throughLink, "filesSection", "directoryLabel"), QStringList{"/srv/real"});
     EXPECT_EQ(texts(&throughLink, "filesSection", "folderLinkLabel"),
               QStringList{"Its containers name it /srv/lnk, through a link; the link stays where it is."});
+    EXPECT_EQ(texts(&throughLink, "filesSection", "trashNotesLabel"),
+              QStringList{linked.trashNotes.join('\n')});
+    EXPECT_EQ(throughLink.findChild<QWidget*>("planNotesLabel"), nullptr);
 
     // Only kept volumes, no folder: no containers, volumes or files part, and no Trash to choose.
     DeleteProjectContent kept(planOf(0, {shared}), true);

@@ -164,15 +164,6 @@ TEST_F(TrashOnEngine, TheTrashIsNeverOfferedForAFolderSomeoneElseUses)
                          "o=lowerdir=" + dir + "/lower,upperdir=" + dir + "/upper,workdir=" + dir + "/work"});
             return Scene{shop, dir, "used by volume " + volume};
         },
-        [&] {
-            // A backup container that mounts the folder above the project's.
-            const QString shop = uniqueName("under");
-            const QString backup = uniqueName("backup");
-            const QString dir = projectFolder("parent/under", service());
-            up(shop, dir);
-            runContainer(backup, {"-v", root.filePath("parent") + ":/srv"});
-            return Scene{shop, dir, "used by " + backup};
-        },
         // What another project's compose file reads from the folder: a file it includes, a service it
         // extends, an env file. compose resolves these away; only the files tell.
         [&] {
@@ -205,6 +196,21 @@ TEST_F(TrashOnEngine, TheTrashIsNeverOfferedForAFolderSomeoneElseUses)
         }
         EXPECT_TRUE(refusal.first().contains(made.why)) << refusal.first().toStdString() << "\n"
                                                         << made.why.toStdString();
+    }
+
+    // A backup container that mounts the folder above the project's sees it go: said beside the offer.
+    {
+        const QString shop = uniqueName("under");
+        const QString backup = uniqueName("backup");
+        const QString dir = projectFolder("parent/under", service());
+        up(shop, dir);
+        runContainer(backup, {"-v", root.filePath("parent") + ":/srv"});
+        const TeardownPlan planned = plan(shop);
+        if (!stalledElsewhere(planned)) {
+            EXPECT_EQ(planned.workingDir, dir) << planned.notes.join('\n').toStdString();
+            EXPECT_TRUE(planned.trashNotes.join('\n').contains(backup + " binds " + root.filePath("parent")))
+                << planned.trashNotes.join('\n').toStdString();
+        }
     }
 
     // The home folder, however the project came to live there.

@@ -106,11 +106,19 @@ TEST_F(Deletion, ARememberedProjectUsesItsFolderAndWhatItsFilesName)
     } rows[] = {
         {"inside", dir + "/inside", "used by project inside"},
         {"includer", compose("includer", "include: [../shop/common.yaml]\n"), "used by project includer"},
-        {"broken", compose("broken", "services: {web: [\n"),
-         "what project broken uses is not known: " + root.filePath("broken") +
-             "/compose.yaml is not a compose file that can be read"},
+        // One that cannot be read, its folder holding the folder: what it does not say may be there.
+        {"above",
+         [&] {
+             QFile file(root.filePath("compose.yaml"));
+             EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write("services: {web: [\n") > 0);
+             return root.path();
+         }(),
+         "what project above uses is not known (" + root.filePath("compose.yaml") +
+             " is not a compose file that can be read), and its folder or files lie at, in or above it"},
         // The project itself, remembered on its own runtime, is no other user.
         {"shop", dir, {}},
+        // One that cannot be read elsewhere is said beside the offer, which stands.
+        {"broken", compose("broken", "services: {web: [\n"), {}},
     };
     for (const auto& row : rows) {
         ProjectRegistry registry;
@@ -119,6 +127,11 @@ TEST_F(Deletion, ARememberedProjectUsesItsFolderAndWhatItsFilesName)
         const TeardownPlan plan = planned(dir);
         if (row.why.isEmpty()) {
             EXPECT_EQ(plan.workingDir, dir) << plan.notes.join('\n').toStdString();
+            const QString said = "What project broken uses is not known: " + root.filePath("broken") +
+                                 "/compose.yaml is not a compose file that can be read. Its folder and files "
+                                 "lie elsewhere.";
+            EXPECT_EQ(plan.trashNotes.count(said), row.name == "broken" ? 1 : 0)
+                << plan.trashNotes.join('\n').toStdString();
             continue;
         }
         EXPECT_EQ(plan.workingDir, std::nullopt) << row.name.toStdString();
@@ -133,10 +146,8 @@ TEST_F(Deletion, ARememberedProjectUsesItsFolderAndWhatItsFilesName)
     registry.add({"stalled", stalled, {"web"}}, QStringLiteral("beta"));
     s.setRegistry(registry);
     EXPECT_EQ(planned(dir).notes,
-              QStringList{dir +
-                          " is not offered for the Trash: what project stalled uses is not "
-                          "known: its compose files in " +
-                          stalled + " do not answer."});
+              QStringList{dir + " is not offered for the Trash: " + stalled +
+                          " (used by project stalled) does not answer, and a link there may lead into it."});
 }
 
 // A volume of the project that another project's compose file takes as external is that project's

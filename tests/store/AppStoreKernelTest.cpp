@@ -97,19 +97,30 @@ TEST_F(Deletion, ThePlanAsksTheKernelWhoHasTheFolderMounted)
         says(shown.notes, dir + " is not offered for the Trash: used by backup, which has it mounted at /d"))
         << shown.notes.join("\n").toStdString();
 
+    // Said beside the offer, and only there.
     kernel.set({backupShowing(root.path(), "/host")});
     shown = planned(dir);
     EXPECT_EQ(shown.workingDir, dir);
-    EXPECT_TRUE(says(shown.notes, "backup has " + QFileInfo(root.path()).canonicalFilePath() +
-                                      " mounted at /host, which holds this folder"))
-        << shown.notes.join("\n").toStdString();
+    const QString above = "backup has " + QFileInfo(root.path()).canonicalFilePath() +
+                          " mounted at /host, which holds this folder";
+    EXPECT_TRUE(says(shown.trashNotes, above)) << shown.trashNotes.join("\n").toStdString();
+    EXPECT_FALSE(says(shown.notes, above)) << shown.notes.join("\n").toStdString();
+
+    // The engine says the same container binds it: said once, from the engine's side.
+    engine->setBinds(beta, Docker::BindMap{{backup().id, {root.path()}}});
+    shown = planned(dir);
+    EXPECT_EQ(shown.workingDir, dir);
+    EXPECT_EQ(shown.trashNotes, QStringList{"backup binds " + root.path() +
+                                            ", which holds this folder: what goes to the Trash is gone from "
+                                            "there too."});
+    engine->setBinds(beta, Docker::BindMap{});
 
     const QString hidden = "Voskel runs in a process namespace of its own, as in a sandbox.";
     kernel.set({}, {"90 (runc)"}, {hidden});
     shown = planned(dir);
     EXPECT_EQ(shown.workingDir, dir);
-    EXPECT_TRUE(says(shown.notes, "process 90 (runc)")) << shown.notes.join("\n").toStdString();
-    EXPECT_TRUE(says(shown.notes, hidden)) << shown.notes.join("\n").toStdString();
+    EXPECT_TRUE(says(shown.trashNotes, "process 90 (runc)")) << shown.trashNotes.join("\n").toStdString();
+    EXPECT_TRUE(says(shown.trashNotes, hidden)) << shown.trashNotes.join("\n").toStdString();
 }
 
 // The kernel is asked once more just before the folder moves: a container that mounted it meanwhile

@@ -335,7 +335,8 @@ TEST_F(Deletion, ARuntimeListThatFailedKeepsTheFolderOutOfTheOffer)
     const QString dir = folder("shop");
     world(alpha, {member("shop-web", dir)});
     AppStore& s = storeOn({entry(alpha)}, alpha);
-    EXPECT_EQ(planned(dir).workingDir, dir);
+    const TeardownPlan offered = planned(dir);
+    EXPECT_EQ(offered.workingDir, dir);
 
     engine->failDiscovery("The runtime is not answering.");
     run(s.loadContexts());
@@ -344,6 +345,13 @@ TEST_F(Deletion, ARuntimeListThatFailedKeepsTheFolderOutOfTheOffer)
     EXPECT_EQ(shown.notes,
               (QStringList{"The engine did not answer: the list of contexts (The runtime is not answering).",
                            dir + " is not offered for the Trash: not every runtime could be asked who uses it."}));
+
+    // The list failing between the plan and the deletion: the folder offered then does not go.
+    run(s.deleteProject(offered, alpha, true));
+    EXPECT_TRUE(QFile::exists(dir + "/compose.yaml"));
+    EXPECT_FALSE(trashed("shop"));
+    ASSERT_TRUE(s.error());
+    EXPECT_TRUE(s.error()->contains("not every runtime could be asked")) << s.error()->toStdString();
 }
 
 // A volume of the project that another container mounts too stays, and so does the folder it keeps

@@ -348,9 +348,14 @@ protected:
                 lost << what + " holds something else now";
             if (!use.holds)
                 continue;
+            // A container binding a folder above sees the folder go: allowed once the plan said so beside
+            // the offer, naming it.
+            const bool saidAbove = trash && use.how == u"bind source" && use.realThen != planReal &&
+                                   under(planReal, use.realThen) &&
+                                   plan.trashNotes.join(u'\n').contains(use.by.section(u' ', 1) + u' ');
             QStringList within;
             for (const QString& path : std::as_const(gone))
-                if (under(path, use.realThen))
+                if (under(path, use.realThen) && !(saidAbove && under(path, planReal)))
                     within << shown(path);
             if (!within.isEmpty())
                 lost << QStringLiteral("%1 lost %2").arg(what, within.mid(0, 4).join(", ")) +
