@@ -200,9 +200,10 @@ TEST_F(Deletion, AVolumeARememberedProjectNamesIsKept)
         // A volume kept keeps the folder its data is in.
         EXPECT_EQ(plan.workingDir.has_value(), row.usedBy.isEmpty()) << row.what;
         // Said once, whatever it keeps.
-        const QString unknown = "what project " + row.name + " uses is not known";
-        EXPECT_EQ(plan.notes.join('\n').count(unknown, Qt::CaseInsensitive), row.name == "broken" ? 1 : 0)
-            << row.what << ": " << plan.notes.join('\n').toStdString();
+        const QString unknown = "project " + row.name + " may name it: ";
+        const QString said = (plan.notes + plan.trashNotes + plan.volumes.first().heldSaying()).join('\n');
+        EXPECT_EQ(said.count(unknown, Qt::CaseInsensitive), row.name == "broken" ? 1 : 0)
+            << row.what << ": " << said.toStdString();
     }
 }
 
