@@ -11,7 +11,9 @@ work=${STRANGERS_DIR:-/var/tmp/voskel-strangers}
 image=voskel-test/busybox:latest
 prefix=vskstranger
 
-service() { printf 'services:\n  web:\n    image: %s\n    command: ["sleep", "1d"]\n%s' "$image" "${1:-}"; }
+# The compose file of one service that sleeps; the lines of `$1` (escapes such as \n expanded) added
+# to the service.
+service() { printf 'services:\n  web:\n    image: %s\n    command: ["sleep", "1d"]\n%b' "$image" "${1:-}"; }
 
 case "${1:-}" in
 up)
