@@ -162,7 +162,7 @@ bool stalledElsewhere(const QStringList& notes)
 
 namespace {
 
-// Whether `name` stands in `said` on its own: not as a part of a longer name or path.
+// Whether `name` stands in `said` on its own: not inside a longer name or path.
 bool namedAsAWhole(const QString& said, const QString& name)
 {
     const auto partOfName = [](QChar c) {
