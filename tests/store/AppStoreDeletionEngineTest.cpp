@@ -236,7 +236,7 @@ TEST_F(TrashOnEngine, TheTrashIsNeverOfferedForAFolderSomeoneElseUses)
     run(store->loadContexts());
     ASSERT_EQ(store->runtimes().size(), 2);
     const TeardownPlan free = plan(mine);
-    if (stalledElsewhere(free))
+    if (!free.workingDir && stalledElsewhere(free))
         GTEST_SKIP() << "the offer not judged: " << free.notes.join('\n').toStdString()
                      << (unjudged.isEmpty() ? "" : "\nnor, kept by others, these refusals: ")
                      << unjudged.join('\n').toStdString();
@@ -259,7 +259,7 @@ TEST_F(TrashOnEngine, AProjectStartedFromTheFolderAfterThePlanKeepsIt)
     const QString dir = folder("shop");
     ASSERT_NO_FATAL_FAILURE(up(shop, dir));
     const TeardownPlan shown = plan(shop);
-    if (stalledElsewhere(shown))
+    if (!shown.workingDir && stalledElsewhere(shown))
         GTEST_SKIP() << shown.notes.join('\n').toStdString();
     ASSERT_EQ(shown.workingDir, dir);
 
@@ -348,9 +348,14 @@ TEST_F(TrashOnEngine, AFolderStartedThroughALinkGoesWholeWithItsOwnBoundVolume)
     ASSERT_EQ(docker({"exec", name + "-web-1", "sh", "-c", "echo kept > /data/note"}).status, 0);
 
     const TeardownPlan shown = plan(name);
-    if (stalledElsewhere(shown))
+    if (!shown.workingDir && stalledElsewhere(shown))
         GTEST_SKIP() << shown.notes.join('\n').toStdString();
-    EXPECT_TRUE(shown.notes.isEmpty()) << shown.notes.join('\n').toStdString();
+    // Said beside the offer, what others on the engine leave unknown is theirs.
+    QStringList ours;
+    for (const QString& note : shown.notes)
+        if (TestSupport::strangersNamedIn(note).isEmpty())
+            ours << note;
+    EXPECT_TRUE(ours.isEmpty()) << ours.join('\n').toStdString();
     ASSERT_EQ(shown.workingDir, real);
     EXPECT_EQ(shown.folderLink, lnk);
     EXPECT_EQ(TestSupport::names(shown.removable()), QStringList{name + "_data"});
@@ -398,6 +403,6 @@ TEST_F(TrashOnEngine, AContainerBoundThroughAHostMountGoneSinceKeepsTheFolder)
     if (stalledElsewhere(planned))
         GTEST_SKIP() << planned.notes.join('\n').toStdString();
     EXPECT_EQ(planned.workingDir, std::nullopt);
-    EXPECT_EQ(planned.notes,
-              QStringList{dir + " is not offered for the Trash: used by " + loose + ", which has it mounted at /db."});
+    EXPECT_EQ(planned.notes, QStringList{dir + " is not offered for the Trash: used by " + loose +
+                                         ", which has it mounted at /db."});
 }

@@ -17,7 +17,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
-#include <QRegularExpression>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -135,16 +134,14 @@ struct Recorded {
     Snapshot world;
 };
 
-// Whether `said` may be about something outside this test: another run's container on the shared
-// engine (one binding the root), a mount of someone else's that stalls, an engine too busy to say.
-// Then a folder kept is no sign of anything.
+// Whether `said` may be about something outside this test: whatever on the shared engine the test did
+// not make (another run's container binding the root, a stranger's project that cannot be read), a
+// mount of someone else's that stalls, an engine too busy to say. Then a folder kept is no sign of
+// anything.
 inline bool foreign(const QString& said)
 {
-    static const QRegularExpression names(QStringLiteral("vsk[0-9]+-"));
-    for (const QRegularExpressionMatch& name : names.globalMatch(said))
-        if (name.captured() != TestSupport::runPrefix() + u'-')
-            return true;
-    return said.contains(QStringLiteral("does not answer")) || said.contains(QStringLiteral("did not say"));
+    return !TestSupport::strangersNamedIn(said).isEmpty() ||
+           said.contains(QStringLiteral("does not answer")) || said.contains(QStringLiteral("did not say"));
 }
 
 // The Trash folders at the top of the root's file system, where a folder from there goes when the

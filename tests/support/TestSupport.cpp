@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <atomic>
@@ -155,8 +156,57 @@ bool stalledElsewhere(const QStringList& notes)
         return note.contains(QLatin1StringView("does not answer, and a link there may lead into it")) ||
                note.startsWith(
                    QLatin1StringView("The engine did not say which volumes the containers mount")) ||
-               (user >= 0 && !note.mid(user).contains(runPrefix()));
+               (user >= 0 && !note.mid(user).contains(runPrefix())) || !strangersNamedIn(note).isEmpty();
     });
+}
+
+namespace {
+
+// Whether `name` stands in `said` on its own: not inside a longer name or path.
+bool namedAsAWhole(const QString& said, const QString& name)
+{
+    const auto partOfName = [](QChar c) {
+        return c.isLetterOrNumber() || c == u'_' || c == u'.' || c == u'-';
+    };
+    for (qsizetype at = said.indexOf(name); at >= 0; at = said.indexOf(name, at + 1)) {
+        const qsizetype end = at + name.size();
+        if ((at == 0 || !partOfName(said[at - 1])) && (end == said.size() || !partOfName(said[end])))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+QStringList strangersNamedIn(const QString& said)
+{
+    const QString ours = runPrefix();
+    QStringList candidates;
+    // Another run of these tests, by the prefix every run gives its names.
+    static const QRegularExpression otherRun(QStringLiteral("vsk[0-9]+-[A-Za-z0-9_.-]*"));
+    for (const QRegularExpressionMatch& match : otherRun.globalMatch(said))
+        if (!match.captured().startsWith(ours))
+            candidates << match.captured();
+    const Platform::Capture containers =
+        docker({QStringLiteral("ps"), QStringLiteral("-a"), QStringLiteral("--format"),
+                QStringLiteral("{{.Names}}\t{{.Label \"%1\"}}\t{{.Label \"%2\"}}")
+                    .arg(QLatin1String(Docker::projectLabel), QLatin1String(Docker::workingDirLabel))});
+    const Platform::Capture volumes = docker({QStringLiteral("volume"), QStringLiteral("ls"),
+                                              QStringLiteral("--format"), QStringLiteral("{{.Name}}")});
+    for (const QString& line : (containers.out + u'\n' + volumes.out).split(u'\n', Qt::SkipEmptyParts)) {
+        const QStringList fields = line.split(u'\t');
+        // A container is ours by its name; its project and folder go with it.
+        if (fields.value(0).startsWith(ours))
+            continue;
+        for (const QString& field : fields)
+            if (!field.isEmpty() && field != u"/" && !field.startsWith(ours))
+                candidates << field;
+    }
+    QStringList named;
+    for (const QString& candidate : std::as_const(candidates))
+        if (!named.contains(candidate) && namedAsAWhole(said, candidate))
+            named << candidate;
+    return named;
 }
 
 PrivateDockerConfig::PrivateDockerConfig()

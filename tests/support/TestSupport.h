@@ -87,8 +87,15 @@ struct EngineObjects {
 // engine keeps the folder from the Trash: a folder a container of someone else's uses does not answer,
 // another project's compose files cannot be read, someone else's container binds a folder above all of
 // ours, or the engine, busy with their containers coming and going, could not say which volumes are
-// mounted. Then, rightly, no folder is offered for the Trash, and an offer cannot be looked for.
+// mounted; or they name anything this test did not make (strangersNamedIn). Then, rightly, no folder is
+// offered for the Trash, and an offer cannot be looked for.
 bool stalledElsewhere(const QStringList& notes);
+
+// What `said` names that this test did not make, each once: a container, compose project or volume on
+// the engine, or the folder such a project was started in, found as a whole word (or path); and any
+// name of another run of these tests, even one gone since. Strangers are whatever is not named with
+// this run's prefix, whoever made them and whatever they are called.
+QStringList strangersNamedIn(const QString& said);
 
 // The compose service lines that keep a test's service off every network: a project of its own would
 // otherwise make a network, and the engine has few address ranges for them when many are up at once.
