@@ -217,7 +217,7 @@ void ReclaimContent::sync()
     QStringList held;
     for (const auto& [item, how] : std::as_const(m_held))
         held << item.name + QStringLiteral(u" \u2014 ") + how.join(QStringLiteral("; "));
-    m_heldText->setText(held.join(u'\n'));
+    m_heldText->setPlainText(held.join(u'\n'));
     m_heldBox->setVisible(!m_held.isEmpty());
     for (Group* group : std::as_const(m_groups)) {
         group->items.clear();

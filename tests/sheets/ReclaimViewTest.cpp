@@ -1,6 +1,7 @@
 #include "sheets/ReclaimView.h"
 
 #include "app/design/Vosk.h"
+#include "app/design/VoskLabel.h"
 #include "app/parts/Alert.h"
 #include "platform/ByteCount.h"
 #include "sheets/ReclaimButton.h"
@@ -317,6 +318,22 @@ TEST_F(ReclaimSheet, RendersInBothLooks)
             return view;
         });
     EXPECT_EQ(files.size(), 2);
+}
+
+// A held volume is said as its name and its holders give it, markup included, and stays said when the
+// look changes the label's style.
+TEST_F(ReclaimSheet, AHeldVolumeIsSaidAsPlainTextThroughAChangeOfLook)
+{
+    ReclaimContent content({}, {}, {});
+    content.setHeld({{item(Kind::Volume, "<b>v</b>", 1000, Recovery::Gone), {"project <i>x</i> names it"}}});
+    auto* said = content.findChild<VoskLabel*>("heldVolumesLabel");
+    ASSERT_NE(said, nullptr);
+    const QString expected = QStringLiteral(u"<b>v</b> \u2014 project <i>x</i> names it");
+    EXPECT_EQ(said->plainText(), expected);
+    said->setTextStyle(said->textStyle());
+    EXPECT_EQ(said->plainText(), expected);
+    EXPECT_EQ(said->text(), expected);
+    EXPECT_EQ(said->textFormat(), Qt::PlainText);
 }
 
 } // namespace

@@ -46,6 +46,15 @@ inline QString networkedService(const QString& volumes = {})
            (volumes.isEmpty() ? QString() : QStringLiteral("    volumes:\n") + volumes);
 }
 
+// How the plan's volumes are held by what the test did not make (TestSupport::strangerHolds).
+inline QString strangerHolds(const TeardownPlan& plan)
+{
+    QStringList holds;
+    for (const VolumeUse& volume : plan.volumes)
+        holds << volume.usedBy << volume.heldSaying();
+    return TestSupport::strangerHolds(holds);
+}
+
 // The same on no network, as every other test has it.
 inline QString service(const QString& volumes = {})
 {
@@ -143,6 +152,23 @@ protected:
     }
 
     static bool volumeExists(const QString& name) { return docker({"volume", "inspect", name}).status == 0; }
+
+    // How what the test did not make holds `volumes`, as the reclaim weighs them now.
+    QString strangersHolding(const QStringList& volumes)
+    {
+        QList<Reclaimable> items;
+        for (const QString& name : volumes) {
+            Reclaimable item;
+            item.kind = Reclaimable::Kind::Volume;
+            item.ref = name;
+            item.name = name;
+            items << item;
+        }
+        QStringList holds;
+        for (const QStringList& how : run(store->heldVolumes(items)))
+            holds << how;
+        return TestSupport::strangerHolds(holds);
+    }
 
     static bool stalledElsewhere(const TeardownPlan& plan)
     {

@@ -178,6 +178,15 @@ bool namedAsAWhole(const QString& said, const QString& name)
 
 } // namespace
 
+QString strangerHolds(const QStringList& holds)
+{
+    QStringList said;
+    for (const QString& hold : holds)
+        if (!strangersNamedIn(hold).isEmpty())
+            said << hold;
+    return said.join(QStringLiteral("; "));
+}
+
 QStringList strangersNamedIn(const QString& said)
 {
     const QString ours = runPrefix();

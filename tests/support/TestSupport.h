@@ -97,6 +97,17 @@ bool stalledElsewhere(const QStringList& notes);
 // this run's prefix, whoever made them and whatever they are called.
 QStringList strangersNamedIn(const QString& said);
 
+// Of `holds` (how something holds a volume, one sentence each), those that name something this test
+// did not make, joined: a stranger that cannot be read may name any volume on the engine, and then no
+// volume of the test's can be removed, rightly.
+QString strangerHolds(const QStringList& holds);
+
+// Skips the running test, saying why, when `held` (strangerHolds) is not empty.
+#define VOSKEL_SKIP_WHEN_STRANGERS_HOLD(held)                                                             \
+    if (const QString strangersSaid = (held); !strangersSaid.isEmpty())                                  \
+    GTEST_SKIP() << "not judged: what this test made is held by what it did not make: "                   \
+                 << strangersSaid.toStdString()
+
 // The compose service lines that keep a test's service off every network: a project of its own would
 // otherwise make a network, and the engine has few address ranges for them when many are up at once.
 inline constexpr const char* noNetwork = "    network_mode: none\n";
