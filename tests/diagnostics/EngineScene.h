@@ -90,7 +90,7 @@ volumes:
                "  remove container  " + web() + "\n" +                             //
                "  remove container  " + worker() + "\n" +                          //
                "  remove volume     " + data() + "  (200 KB)\n" +                  //
-               "  KEEP volume       " + shared + "  — used by " + sidecar + "\n" + //
+               "  KEEP volume       " + shared + "  — container " + sidecar + " mounts it\n" + //
                "  offer to trash    " + dir + "\n";
     }
 

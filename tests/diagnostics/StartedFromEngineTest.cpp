@@ -77,7 +77,12 @@ TEST(DiagnosticsOnEngine, ThePlanWithoutAContextReadsTheRegistryAsTheWindowDoes)
     EXPECT_TRUE(volumeLines(named).first().startsWith("  KEEP volume       " + shop + "_data"))
         << named.toStdString();
     EXPECT_TRUE(volumeLines(named).first().contains(orders)) << named.toStdString();
-    EXPECT_EQ(volumeLines(unnamed), volumeLines(named)) << unnamed.toStdString();
+    // Others on the engine may hold it too, and come and go between the two plans: both keep it for
+    // the remembered project.
+    ASSERT_EQ(volumeLines(unnamed).size(), 1) << unnamed.toStdString();
+    EXPECT_TRUE(volumeLines(unnamed).first().startsWith("  KEEP volume       " + shop + "_data"))
+        << unnamed.toStdString();
+    EXPECT_TRUE(volumeLines(unnamed).first().contains("project " + orders + " names it")) << unnamed.toStdString();
     EXPECT_EQ(docker({"volume", "inspect", shop + "_data"}).status, 0) << "only a plan";
 }
 
