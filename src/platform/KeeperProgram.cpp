@@ -18,22 +18,24 @@ namespace {
 
 constexpr char lookServerName[] = "voskel-look";
 
-QMutex keeperMutex;
-QString keeperOverride;
-QString lookServerOverride;
+// Never destroyed: the thread that starts look servers never ends, and may ask for the program while
+// the process is on its way out.
+QMutex& keeperMutex = *new QMutex;
+QString& keeperOverride = *new QString;
+QString& lookServerOverride = *new QString;
 std::atomic<const char*> builtKeeper{nullptr};
 std::atomic<const char*> builtLookServer{nullptr};
 
 // The directory of the running executable.
 const QString& ownDirectory()
 {
-    static const QString directory = [] {
+    static const QString& directory = *new QString([] {
         char buffer[PATH_MAX];
         const ssize_t got = ::readlink("/proc/self/exe", buffer, sizeof buffer);
         if (got <= 0 || got >= qsizetype(sizeof buffer))
             return QString();
         return QFileInfo(QFile::decodeName(QByteArray(buffer, got))).absolutePath();
-    }();
+    }());
     return directory;
 }
 

@@ -153,6 +153,12 @@ public:
 
     void wake() { ::eventfd_write(m_wake, 1); }
 
+    bool leaving()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_leaving;
+    }
+
     void reap()
     {
         const std::lock_guard lock(m_mutex);
@@ -346,11 +352,16 @@ private:
     {
         for (const Starting& start : std::as_const(starting)) {
             QString failure;
-            std::optional<LookServerProcess> server = detail::startLookServer(failure);
+            // On the way out no server is started: the process's own state is being torn down.
+            std::optional<LookServerProcess> server;
+            if (!leaving())
+                server = detail::startLookServer(failure);
+            else
+                failure = QStringLiteral("Voskel is quitting");
             const std::lock_guard lock(m_mutex);
             m_starting.removeIf([&](const Starting& other) { return other.look == start.look; });
             if (!server) {
-                if (!std::exchange(m_warned, true))
+                if (!m_leaving && !std::exchange(m_warned, true))
                     qWarning("voskel: no look server could be started (%s), so no folder can be looked at.",
                              qPrintable(failure));
                 over.append({start.look, std::nullopt, false});

@@ -39,7 +39,21 @@ int main(int argc, char** argv)
     // gone) must not outlive the statics it reads, which the end of main destroys.
     Platform::endRunningChildren();
     Platform::giveUpLooks();
-    if (!Platform::Pools::drain(QDeadlineTimer(Platform::Pools::wayOutLimit))) {
+    // A look given up still answers its waiter through the event loop: let every task that awaits one
+    // run to its end, so that none is left suspended when the process ends (and reported as a leak).
+    const QDeadlineTimer wayOut(Platform::Pools::wayOutLimit);
+    bool drained = false;
+    while (!wayOut.hasExpired()) {
+        drained = Platform::Pools::drain(QDeadlineTimer(20));
+        if (drained && Platform::lookServerCount().working == 0)
+            break;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    for (int round = 0; round < 3; ++round) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    if (!drained) {
         std::fflush(nullptr);
         std::_Exit(result);
     }
