@@ -14,14 +14,6 @@ using TestSupport::uniqueName;
 
 namespace {
 
-void write(const QString& path, const QString& text)
-{
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(text.toUtf8());
-}
-
 QString oneService(const QString& volumes = {})
 {
     return "services:\n  web:\n    image: " + TestSupport::testImage() +
@@ -51,12 +43,12 @@ TEST(DiagnosticsOnEngine, ThePlanWithoutAContextReadsTheRegistryAsTheWindowDoes)
     const QString orders = uniqueName("orders");
     made.projects << shop;
     made.volumes << shop + "_data";
-    ASSERT_NO_FATAL_FAILURE(write(root.filePath("shop/compose.yaml"),
-                                  oneService("    volumes: [data:/data]\nvolumes:\n  data: {}\n")));
-    ASSERT_NO_FATAL_FAILURE(
-        write(root.filePath("orders/compose.yaml"),
-              oneService("    volumes: [d:/d]\nvolumes:\n  d:\n    external: true\n    name: " + shop +
-                         "_data\n")));
+    ASSERT_NO_FATAL_FAILURE(TestSupport::writeFile(
+        root.filePath("shop/compose.yaml"), oneService("    volumes: [data:/data]\nvolumes:\n  data: {}\n")));
+    ASSERT_NO_FATAL_FAILURE(TestSupport::writeFile(
+        root.filePath("orders/compose.yaml"),
+        oneService("    volumes: [d:/d]\nvolumes:\n  d:\n    external: true\n    name: " + shop +
+                   "_data\n")));
     const auto started = docker({"compose", "-p", shop, "up", "-d"}, root.filePath("shop"));
     ASSERT_EQ(started.status, 0) << started.err.toStdString();
 
@@ -82,7 +74,8 @@ TEST(DiagnosticsOnEngine, ThePlanWithoutAContextReadsTheRegistryAsTheWindowDoes)
     ASSERT_EQ(volumeLines(unnamed).size(), 1) << unnamed.toStdString();
     EXPECT_TRUE(volumeLines(unnamed).first().startsWith("  KEEP volume       " + shop + "_data"))
         << unnamed.toStdString();
-    EXPECT_TRUE(volumeLines(unnamed).first().contains("project " + orders + " names it")) << unnamed.toStdString();
+    EXPECT_TRUE(volumeLines(unnamed).first().contains("project " + orders + " names it"))
+        << unnamed.toStdString();
     EXPECT_EQ(docker({"volume", "inspect", shop + "_data"}).status, 0) << "only a plan";
 }
 
@@ -96,7 +89,7 @@ TEST(DiagnosticsOnEngine, TheDumpJudgesAProjectByTheFilesItWasStartedFrom)
     const QString name = uniqueName("stack");
     made.projects << name;
     ASSERT_TRUE(QDir().mkpath(root.filePath("run")));
-    ASSERT_NO_FATAL_FAILURE(write(root.filePath("deploy/stack.yml"), oneService()));
+    ASSERT_NO_FATAL_FAILURE(TestSupport::writeFile(root.filePath("deploy/stack.yml"), oneService()));
     const auto started = docker({"compose", "-p", name, "--project-directory", root.filePath("run"), "-f",
                                  root.filePath("deploy/stack.yml"), "up", "-d"});
     ASSERT_EQ(started.status, 0) << started.err.toStdString();

@@ -16,14 +16,6 @@ using namespace EngineTesting;
 
 namespace {
 
-void write(const QString& path, const QString& text)
-{
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(text.toUtf8());
-}
-
 // A service as service() has it, named `name`, with `more` lines of its own after the image.
 QString serviceNamed(const QString& name, const QString& more = {})
 {
@@ -76,8 +68,9 @@ protected:
         ASSERT_NO_FATAL_FAILURE(StartedByHand::SetUp());
         target = uniqueName("target");
         targetDir = QDir(root.path()).canonicalPath() + u'/' + target;
-        ASSERT_NO_FATAL_FAILURE(write(targetDir + "/compose.yaml", "services:\n" + serviceNamed("app")));
-        ASSERT_NO_FATAL_FAILURE(write(targetDir + "/data/file", "precious\n"));
+        ASSERT_NO_FATAL_FAILURE(
+            TestSupport::writeFile(targetDir + "/compose.yaml", "services:\n" + serviceNamed("app")));
+        ASSERT_NO_FATAL_FAILURE(TestSupport::writeFile(targetDir + "/data/file", "precious\n"));
         data = targetDir + "/data";
         ASSERT_NO_FATAL_FAILURE(up(target, targetDir, {}, {}));
         run(store->refresh(false));
@@ -152,10 +145,10 @@ TEST_F(StartedFromLayouts, ARememberedProjectsRenamedComposeFileStillNamesTheFol
 {
     const QString name = uniqueName("renamed");
     const QString dir = root.filePath(name);
-    ASSERT_NO_FATAL_FAILURE(
-        write(dir + "/docker-compose.yml",
-              "services:\n" + serviceNamed("web") +
-                  serviceNamed("backup", "    volumes: [\"../" + target + "/data:/data\"]\n")));
+    ASSERT_NO_FATAL_FAILURE(TestSupport::writeFile(
+        dir + "/docker-compose.yml",
+        "services:\n" + serviceNamed("web") +
+            serviceNamed("backup", "    volumes: [\"../" + target + "/data:/data\"]\n")));
     ASSERT_NO_FATAL_FAILURE(up(name, dir, {}, {"web"}));
     ASSERT_NO_FATAL_FAILURE(takeDown(name));
     ASSERT_TRUE(QFile::rename(dir + "/docker-compose.yml", dir + "/compose.yaml"));
@@ -174,7 +167,7 @@ TEST_F(StartedFromLayouts, ABindAtTheEndOfADeepMergeChainNamesTheFolder)
         text += QStringLiteral("x-link-%1: &link%1\n  <<: *link%2\n").arg(i).arg(i - 1);
     text += "services:\n" + serviceNamed("web") + "  backup:\n    <<: *link19\n" +
             serviceNamed("backup").section(u'\n', 1);
-    ASSERT_NO_FATAL_FAILURE(write(dir + "/compose.yaml", text));
+    ASSERT_NO_FATAL_FAILURE(TestSupport::writeFile(dir + "/compose.yaml", text));
     ASSERT_NO_FATAL_FAILURE(up(name, dir, {}, {"web"}));
 
     deleteTargetAndJudge(name, dir, {}, "backup");
@@ -187,10 +180,11 @@ TEST_F(StartedFromLayouts, ABindNamedOnlyInTheSecondSetOfFilesNamesTheFolder)
 {
     const QString name = uniqueName("sets");
     const QString dir = root.filePath(name);
-    ASSERT_NO_FATAL_FAILURE(write(dir + "/compose.yaml", "services:\n" + serviceNamed("web")));
     ASSERT_NO_FATAL_FAILURE(
-        write(dir + "/extra.yaml", "services:\n" + serviceNamed("tool") +
-                                       serviceNamed("backup", "    volumes: [\"" + data + ":/data\"]\n")));
+        TestSupport::writeFile(dir + "/compose.yaml", "services:\n" + serviceNamed("web")));
+    ASSERT_NO_FATAL_FAILURE(TestSupport::writeFile(
+        dir + "/extra.yaml", "services:\n" + serviceNamed("tool") +
+                                 serviceNamed("backup", "    volumes: [\"" + data + ":/data\"]\n")));
     ASSERT_NO_FATAL_FAILURE(up(name, dir, {}, {"web"}));
     ASSERT_NO_FATAL_FAILURE(up(name, dir, {"-f", "extra.yaml"}, {"tool"}));
     ASSERT_NO_FATAL_FAILURE(takeDown(name));
@@ -205,12 +199,12 @@ TEST_F(StartedWithEnvFiles, UpAndStartKeepWhatTheLaterOfTwoEnvFilesGave)
 {
     const QString name = uniqueName("greet");
     const QString dir = root.filePath(name);
-    ASSERT_NO_FATAL_FAILURE(
-        write(dir + "/compose.yaml", "services:\n" + serviceNamed("web", "    environment:\n      GREETING: "
-                                                                         "\"${GREETING:-unset}\"\n")));
-    ASSERT_NO_FATAL_FAILURE(write(dir + "/.env", "GREETING=from-the-folder\n"));
-    ASSERT_NO_FATAL_FAILURE(write(dir + "/a.env", "GREETING=from-a\n"));
-    ASSERT_NO_FATAL_FAILURE(write(dir + "/b.env", "GREETING=from-b\n"));
+    ASSERT_NO_FATAL_FAILURE(TestSupport::writeFile(
+        dir + "/compose.yaml", "services:\n" + serviceNamed("web", "    environment:\n      GREETING: "
+                                                                   "\"${GREETING:-unset}\"\n")));
+    ASSERT_NO_FATAL_FAILURE(TestSupport::writeFile(dir + "/.env", "GREETING=from-the-folder\n"));
+    ASSERT_NO_FATAL_FAILURE(TestSupport::writeFile(dir + "/a.env", "GREETING=from-a\n"));
+    ASSERT_NO_FATAL_FAILURE(TestSupport::writeFile(dir + "/b.env", "GREETING=from-b\n"));
     ASSERT_NO_FATAL_FAILURE(up(name, dir, {"--env-file", "a.env", "--env-file", "b.env"}, {}));
     const QString web = name + "-web-1";
     ASSERT_EQ(greetingIn(web), QStringLiteral("from-b")) << "compose takes the later env file";

@@ -30,7 +30,8 @@ int main(int argc, char** argv)
     // test: a suite that wants some writes them into this folder.
     QTemporaryDir settings;
     if (!settings.isValid()) {
-        std::fprintf(stderr, "no temporary folder for the settings: %s\n", qPrintable(settings.errorString()));
+        std::fprintf(stderr, "no temporary folder for the settings: %s\n",
+                     qPrintable(settings.errorString()));
         return 1;
     }
     Platform::Settings::keepSuitesIn(settings.path());

@@ -50,6 +50,14 @@ QString runPrefix()
     return prefix;
 }
 
+void writeFile(const QString& path, const QString& text)
+{
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(text.toUtf8());
+}
+
 QString uniqueName(const QString& what)
 {
     static std::atomic<int> counter{0};

@@ -34,6 +34,9 @@ namespace TestSupport {
 QString uniqueName(const QString& what);
 QString runPrefix();
 
+// Writes `text` to `path`, making the folders on the way; a failure fails the test.
+void writeFile(const QString& path, const QString& text);
+
 // The small image the engine script builds locally (there is no registry).
 QString testImage();
 
@@ -103,9 +106,9 @@ QStringList strangersNamedIn(const QString& said);
 QString strangerHolds(const QStringList& holds);
 
 // Skips the running test, saying why, when `held` (strangerHolds) is not empty.
-#define VOSKEL_SKIP_WHEN_STRANGERS_HOLD(held)                                                             \
-    if (const QString strangersSaid = (held); !strangersSaid.isEmpty())                                  \
-    GTEST_SKIP() << "not judged: what this test made is held by what it did not make: "                   \
+#define VOSKEL_SKIP_WHEN_STRANGERS_HOLD(held)                                                                \
+    if (const QString strangersSaid = (held); !strangersSaid.isEmpty())                                      \
+    GTEST_SKIP() << "not judged: what this test made is held by what it did not make: "                      \
                  << strangersSaid.toStdString()
 
 // The compose service lines that keep a test's service off every network: a project of its own would
