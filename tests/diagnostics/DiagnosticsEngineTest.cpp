@@ -208,13 +208,21 @@ TEST(DiagnosticsOnEngine, ThePlanOffersOnlyTheFolderTheProjectWasStartedFrom)
     const auto plan = [](const QString& project) {
         return printed([&](QTextStream& s) { Diagnostics::runPlan(s, project, std::nullopt); });
     };
-    const QString commaPlan = plan(comma);
+    // What others on the engine leave in doubt is said beside the offer: theirs, not this test's.
+    const auto ours = [](const QString& planned) {
+        QStringList lines = planned.split(u'\n');
+        lines.removeIf([](const QString& line) {
+            return line.startsWith("  beside the offer") && !TestSupport::strangersNamedIn(line).isEmpty();
+        });
+        return lines.join(u'\n');
+    };
+    const QString commaPlan = ours(plan(comma));
     if (TestSupport::stalledElsewhere({commaPlan}))
         GTEST_SKIP() << commaPlan.toStdString();
     EXPECT_TRUE(commaPlan.endsWith("  offer to trash    " + cm + "/shop,env=prod\n"))
         << commaPlan.toStdString();
 
-    const QString badPlan = plan(bad);
+    const QString badPlan = ours(plan(bad));
     EXPECT_FALSE(badPlan.contains("offer to trash")) << badPlan.toStdString();
     EXPECT_TRUE(badPlan.endsWith("  note              " + Docker::inexactNameMessage(sibling) +
                                  " It is not offered for the Trash.\n"))
