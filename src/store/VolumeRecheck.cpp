@@ -21,15 +21,6 @@ QString madeAgain(const QString& name)
 
 } // namespace
 
-Docker::VolumeData volumeDataOf(StoreEngine& engine, const TeardownPlan& plan,
-                                const std::optional<Runtime>& on, const Platform::Cancellation* cancel)
-{
-    const QStringList names = removableNames(plan);
-    if (names.isEmpty() || (cancel && cancel->isCancelled()))
-        return {};
-    return engine.volumeData(names, on, cancel);
-}
-
 VolumesNow volumesNow(StoreEngine& engine, const TeardownPlan& plan, const std::optional<Runtime>& on,
                       const Platform::Cancellation* cancel)
 {

@@ -14,11 +14,6 @@ namespace Platform {
 class Cancellation;
 }
 
-// Where the engine keeps the volumes `plan` would remove, for a deletion to tell each, just before it
-// goes, from one made again under its name since. Blocks.
-Docker::VolumeData volumeDataOf(StoreEngine& engine, const TeardownPlan& plan,
-                                const std::optional<Runtime>& on, const Platform::Cancellation* cancel);
-
 // The removable volumes of `plan` as they stand just before they go.
 struct VolumesNow {
     QStringList removed; // still the ones the plan showed: these go, in plan order
