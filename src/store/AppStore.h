@@ -10,6 +10,7 @@
 #include "engine/Usage.h"
 #include "platform/DiskLook.h"
 #include "store/BusyHold.h"
+#include "store/ComposeRun.h"
 #include "store/FreshPlan.h"
 #include "store/RuntimeListing.h"
 #include "store/StoreEngine.h"
@@ -257,16 +258,7 @@ public:
     void endProjectChange(const QString& project, const std::optional<Runtime>& on);
     bool freeableKnown(const ComposeProject& project) const;
 
-    // How compose brings a project up: `docker <args>` in `dir`, reading `files` (none: the folder's own)
-    // and `envFiles` (none: the folder's .env).
-    struct ComposeRun {
-        QStringList args;
-        QString dir;
-        QStringList files;
-        QStringList envFiles = {};
-
-        bool operator==(const ComposeRun&) const = default;
-    };
+    using ComposeRun = ::ComposeRun;
 
     // Compose projects. Both name the project, so compose acts on the project the containers belong
     // to whatever name the folder or the environment would give, and neither runs compose for a name
@@ -485,10 +477,6 @@ private:
     QCoro::Task<Claim> claimFolder(QString name, QString dir, QString resolved, Runtime runtime);
     // up's commands without the guard against a second up: one per set the project was started from.
     QCoro::Task<std::optional<QList<ComposeRun>>> lookForUp(ComposeProject project, QStringList extra);
-    // `docker compose -p <project> [--project-directory <dir> -f <file>... --env-file <file>...] <command>`.
-    static QStringList composeCommand(const QString& project, const QString& command,
-                                      const QStringList& files = {}, const QString& dir = {},
-                                      const QStringList& envFiles = {});
     // The runtime a deletion acts on first, then every runtime listed: whose containers may use a folder.
     QList<std::optional<Runtime>> everyRuntime(const std::optional<Runtime>& on) const;
     // What a deletion plan of `project` on `on` is made from, besides the engines' answers.
